@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace ostrel::Text {
+
+// U+000A, U+000B, U+000C, U+000D, U+0085, U+2028, U+2029.
+bool isNewline(char32_t c);
+// Space separators (category Zs) and the horizontal tab; line breaks are not among them.
+bool isBlank(char32_t c);
+
+// Removes blanks (see isBlank) at both ends.
+QString trimBlanks(const QString& text);
+
+// Cuts at every line break (CR LF counts as one) and drops the empty pieces; pieces keep their
+// spaces.
+QStringList splitLines(const QString& text);
+
+// Number of user-perceived characters (extended grapheme clusters).
+qsizetype characterCount(const QString& text);
+// The first `count` user-perceived characters.
+QString leftCharacters(const QString& text, qsizetype count);
+
+// Lower-case by the Unicode mapping.
+inline QString lowered(const QString& text) { return text.toLower(); }
+
+} // namespace ostrel::Text

@@ -1,0 +1,100 @@
+#include "Platform/AtomicFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel::AtomicFile {
+
+namespace {
+
+Error qtError(const QFileDevice& file, int savedErrno) {
+    if (savedErrno != 0) {
+        return Error::posix(savedErrno);
+    }
+    return Error{QStringLiteral("QFileDevice"), static_cast<long>(file.error()), file.errorString()};
+}
+
+std::optional<Error> syncFolder(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    std::optional<Error> result;
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        result = Error::fromErrno();
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode) {
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly)) {
+        return qtError(file, errno);
+    }
+    if (::fchmod(file.handle(), mode) != 0) {
+        const Error err = Error::fromErrno();
+        file.cancelWriting();
+        return err;
+    }
+    errno = 0;
+    if (file.write(data) != data.size() || !file.flush()) {
+        const Error err = qtError(file, errno);
+        file.cancelWriting();
+        return err;
+    }
+    // QSaveFile never syncs; a failed sync means the bytes may not be on disk, so the old file
+    // must stay in place and the caller writes everything again at its next change.
+    if (::fdatasync(file.handle()) != 0) {
+        const Error err = Error::fromErrno();
+        file.cancelWriting();
+        return err;
+    }
+    errno = 0;
+    if (!file.commit()) {
+        return qtError(file, errno);
+    }
+    return syncFolder(QFileInfo(path).absolutePath());
+}
+
+bool makeFolder(const QString& path, mode_t mode) {
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    // Walk up to the first existing ancestor so that only the folders we create get `mode`.
+    QStringList missing;
+    QString current = clean;
+    while (!current.isEmpty() && !QFileInfo::exists(current)) {
+        missing.prepend(current);
+        const QString parent = QFileInfo(current).path();
+        if (parent == current) {
+            break;
+        }
+        current = parent;
+    }
+    for (const QString& folder : missing) {
+        const QByteArray native = QFile::encodeName(folder);
+        if (::mkdir(native.constData(), mode) != 0 && errno != EEXIST) {
+            return false;
+        }
+        ::chmod(native.constData(), mode); // mkdir's mode is cut by the umask
+    }
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(clean);
+    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    if ((st.st_mode & 07777) != mode && st.st_uid == ::getuid()) {
+        ::chmod(native.constData(), mode);
+    }
+    return true;
+}
+
+} // namespace ostrel::AtomicFile
