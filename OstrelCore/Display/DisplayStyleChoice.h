@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -18,8 +19,6 @@ inline constexpr std::array<DisplayStylePosition, 4> allDisplayStylePositions{
 constexpr bool isSide(DisplayStylePosition p) {
     return p == DisplayStylePosition::left || p == DisplayStylePosition::right;
 }
-QString rawValue(DisplayStylePosition p);
-std::optional<DisplayStylePosition> displayStylePositionFromRaw(const QString& raw);
 
 // The edge a pill can sit at.
 enum class PillSide { left, bottom, right };
@@ -27,8 +26,6 @@ enum class PillSide { left, bottom, right };
 inline constexpr std::array<PillSide, 3> allPillSides{PillSide::left, PillSide::bottom,
                                                       PillSide::right};
 
-QString rawValue(PillSide side);
-std::optional<PillSide> pillSideFromRaw(const QString& raw);
 constexpr DisplayStylePosition position(PillSide side) {
     switch (side) {
     case PillSide::left:
@@ -67,5 +64,76 @@ private:
 
     std::optional<PillSide> side_;
 };
+
+inline QString rawValue(DisplayStylePosition p) {
+    switch (p) {
+    case DisplayStylePosition::left:
+        return QStringLiteral("left");
+    case DisplayStylePosition::top:
+        return QStringLiteral("top");
+    case DisplayStylePosition::right:
+        return QStringLiteral("right");
+    case DisplayStylePosition::bottom:
+        return QStringLiteral("bottom");
+    }
+    return {};
+}
+
+inline std::optional<DisplayStylePosition> displayStylePositionFromRaw(const QString& raw) {
+    for (const auto p : allDisplayStylePositions) {
+        if (rawValue(p) == raw) {
+            return p;
+        }
+    }
+    return std::nullopt;
+}
+
+inline QString rawValue(PillSide side) { return rawValue(position(side)); }
+
+inline std::optional<PillSide> pillSideFromRaw(const QString& raw) {
+    for (const auto side : allPillSides) {
+        if (rawValue(side) == raw) {
+            return side;
+        }
+    }
+    return std::nullopt;
+}
+
+
+inline QString DisplayStyleChoice::rawValue() const {
+    if (!side_) {
+        return QStringLiteral("notch");
+    }
+    return QStringLiteral("pill-") + ostrel::rawValue(*side_);
+}
+
+inline std::optional<DisplayStyleChoice> DisplayStyleChoice::fromRawValue(const QString& raw) {
+    if (raw == u"notch") {
+        return notch();
+    }
+    if (raw.startsWith(QStringLiteral("pill-"))) {
+        if (const auto side = pillSideFromRaw(raw.mid(5))) {
+            return pill(*side);
+        }
+    }
+    return std::nullopt;
+}
+
+inline DisplayStyleChoice DisplayStyleChoice::migrate(const QStringList& perDisplay) {
+    QStringList sorted = perDisplay;
+    // Plain code-unit order: the retired texts are ASCII.
+    std::sort(sorted.begin(), sorted.end());
+    for (const QString& text : sorted) {
+        if (text == u"dock" || text == u"pill-top") {
+            return pill(PillSide::bottom);
+        }
+        if (text.startsWith(QStringLiteral("pill-"))) {
+            if (const auto side = pillSideFromRaw(text.mid(5))) {
+                return pill(*side);
+            }
+        }
+    }
+    return notch();
+}
 
 } // namespace ostrel
