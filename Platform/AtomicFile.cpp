@@ -16,7 +16,8 @@ Error qtError(const QFileDevice& file, int savedErrno) {
     if (savedErrno != 0) {
         return Error::posix(savedErrno);
     }
-    return Error{QStringLiteral("QFileDevice"), static_cast<long>(file.error()), file.errorString()};
+    return Error{QStringLiteral("QFileDevice"), static_cast<long>(file.error()),
+                 file.errorString()};
 }
 
 std::optional<Error> syncFolder(const QString& folder) {

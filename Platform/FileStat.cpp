@@ -46,8 +46,12 @@ std::optional<FileStat> FileStat::lstat(const QString& path) {
     return statWith(path, AT_SYMLINK_NOFOLLOW);
 }
 
-std::optional<FileStat> FileStat::stat(const QString& path) { return statWith(path, 0); }
+std::optional<FileStat> FileStat::stat(const QString& path) {
+    return statWith(path, 0);
+}
 
-bool FileStat::exists(const QString& path) { return lstat(path).has_value(); }
+bool FileStat::exists(const QString& path) {
+    return lstat(path).has_value();
+}
 
 } // namespace ostrel

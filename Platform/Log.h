@@ -11,6 +11,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 namespace ostrel::Log {
 
 // A private argument is never written to the log as is.
-inline QString privateArg(const QString&) { return QStringLiteral("<private>"); }
+inline QString privateArg(const QString&) {
+    return QStringLiteral("<private>");
+}
 
 } // namespace ostrel::Log

@@ -3,8 +3,8 @@
 #include "Platform/SerialQueue.h"
 
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace ostrel {
@@ -13,7 +13,8 @@ namespace ostrel {
 // `advance()`, on the calling thread. Lets tests check delays exactly without sleeping.
 class ManualSerialQueue final : public SerialQueue {
 public:
-    explicit ManualSerialQueue(QString label = QStringLiteral("manual")) : label_(std::move(label)) {}
+    explicit ManualSerialQueue(QString label = QStringLiteral("manual"))
+        : label_(std::move(label)) {}
 
     QString label() const override { return label_; }
     void async(Job job) override;

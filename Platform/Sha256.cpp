@@ -13,7 +13,9 @@ Sha256::Sha256() : context_(std::make_unique<Context>()) {
     EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr);
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(context_->md); }
+Sha256::~Sha256() {
+    EVP_MD_CTX_free(context_->md);
+}
 
 void Sha256::update(QByteArrayView bytes) {
     if (!bytes.isEmpty()) {

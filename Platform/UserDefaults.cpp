@@ -44,9 +44,9 @@ void UserDefaults::load() {
         return;
     }
     const QString stamp = Date::now().toDateTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
-    const QString aside =
-        QFileInfo(path_).dir().filePath(QFileInfo(path_).completeBaseName() +
-                                        QStringLiteral(".unreadable-") + stamp + QStringLiteral(".json"));
+    const QString aside = QFileInfo(path_).dir().filePath(QFileInfo(path_).completeBaseName() +
+                                                          QStringLiteral(".unreadable-") + stamp +
+                                                          QStringLiteral(".json"));
     if (!QFile::rename(path_, aside)) {
         qCWarning(lcPlatform) << "settings unreadable and could not be set aside; not writing them:"
                               << path_;

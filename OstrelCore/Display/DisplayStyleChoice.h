@@ -88,7 +88,9 @@ inline std::optional<DisplayStylePosition> displayStylePositionFromRaw(const QSt
     return std::nullopt;
 }
 
-inline QString rawValue(PillSide side) { return rawValue(position(side)); }
+inline QString rawValue(PillSide side) {
+    return rawValue(position(side));
+}
 
 inline std::optional<PillSide> pillSideFromRaw(const QString& raw) {
     for (const auto side : allPillSides) {
@@ -98,7 +100,6 @@ inline std::optional<PillSide> pillSideFromRaw(const QString& raw) {
     }
     return std::nullopt;
 }
-
 
 inline QString DisplayStyleChoice::rawValue() const {
     if (!side_) {

@@ -97,4 +97,31 @@ QString leftCharacters(const QString& text, qsizetype count) {
     return text.left(position);
 }
 
+QStringList characters(const QString& text) {
+    QStringList out;
+    if (text.isEmpty()) {
+        return out;
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    qsizetype next = 0;
+    while ((next = finder.toNextBoundary()) != -1) {
+        if (next > start) {
+            out.append(text.mid(start, next - start));
+        }
+        start = next;
+    }
+    return out;
+}
+
+char32_t firstScalar(const QString& text) {
+    if (text.isEmpty()) {
+        return 0;
+    }
+    if (text.size() > 1 && text.at(0).isHighSurrogate() && text.at(1).isLowSurrogate()) {
+        return QChar::surrogateToUcs4(text.at(0), text.at(1));
+    }
+    return text.at(0).unicode();
+}
+
 } // namespace ostrel::Text

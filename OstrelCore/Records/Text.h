@@ -22,7 +22,14 @@ qsizetype characterCount(const QString& text);
 // The first `count` user-perceived characters.
 QString leftCharacters(const QString& text, qsizetype count);
 
+// The user-perceived characters of a text, in order.
+QStringList characters(const QString& text);
+// The first Unicode scalar of a text (0 for an empty text).
+char32_t firstScalar(const QString& text);
+
 // Lower-case by the Unicode mapping.
-inline QString lowered(const QString& text) { return text.toLower(); }
+inline QString lowered(const QString& text) {
+    return text.toLower();
+}
 
 } // namespace ostrel::Text

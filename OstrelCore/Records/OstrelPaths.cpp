@@ -1,0 +1,77 @@
+#include "OstrelCore/Records/OstrelPaths.h"
+
+#include "OstrelCore/Engine/ScratchpadScanner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cstdlib>
+
+namespace ostrel {
+
+QUrl OstrelPaths::folderURL(const QString& path) {
+    QString clean = path;
+    while (clean.size() > 1 && clean.endsWith(u'/')) {
+        clean.chop(1);
+    }
+    return QUrl::fromLocalFile(clean);
+}
+
+QUrl OstrelPaths::projectsRoot() const {
+    return folderURL(claudeHome.toLocalFile() + QStringLiteral("/projects"));
+}
+
+OstrelPaths OstrelPaths::resolve(const Environment& env, const std::optional<QString>& claudeHome,
+                                 const std::optional<QString>& scratchRoot) {
+    const QString home = QDir::homePath();
+    OstrelPaths paths;
+
+    if (const auto fromEnv = Env::string(QStringLiteral("OSTREL_CLAUDE_HOME"), env)) {
+        paths.claudeHome = folderURL(*fromEnv);
+    } else if (claudeHome) {
+        paths.claudeHome = folderURL(*claudeHome);
+    } else {
+        paths.claudeHome = folderURL(home + QStringLiteral("/.claude"));
+    }
+
+    if (Env::string(QStringLiteral("OSTREL_SCRATCH_ROOT"), env) || !scratchRoot) {
+        paths.scratchRoot = ScratchpadScanner::defaultRoot(env);
+    } else {
+        paths.scratchRoot = folderURL(*scratchRoot);
+    }
+
+    if (const auto fromEnv = Env::string(QStringLiteral("OSTREL_SUPPORT_DIR"), env)) {
+        paths.supportDir = folderURL(*fromEnv);
+    } else {
+        // The XDG data folder stands in for the original "Library/Application Support".
+        const QString dataHome = env.value(QStringLiteral("XDG_DATA_HOME"));
+        const QString base =
+            dataHome.startsWith(u'/') ? dataHome : home + QStringLiteral("/.local/share");
+        paths.supportDir = folderURL(base + QStringLiteral("/Ostrel"));
+    }
+
+    paths.chromeRoot = folderURL(QDir::tempPath());
+    return paths;
+}
+
+QString OstrelPaths::canonical(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    char* resolved = ::realpath(native.constData(), nullptr);
+    if (resolved == nullptr) {
+        return path;
+    }
+    const QString out = QFile::decodeName(resolved);
+    std::free(resolved);
+    return out;
+}
+
+bool operator==(const OstrelPaths& a, const OstrelPaths& b) {
+    const auto same = [](const QUrl& x, const QUrl& y) {
+        return x.toString(QUrl::FullyEncoded) == y.toString(QUrl::FullyEncoded);
+    };
+    return same(a.claudeHome, b.claudeHome) && same(a.scratchRoot, b.scratchRoot) &&
+           same(a.supportDir, b.supportDir) && same(a.chromeRoot, b.chromeRoot);
+}
+
+} // namespace ostrel

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "OstrelCore/Records/Env.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace ostrel {
+
+// The four folders the system works with, resolved from the environment and the preferences.
+struct OstrelPaths {
+    QUrl claudeHome;
+    QUrl scratchRoot;
+    QUrl supportDir;
+    QUrl chromeRoot;
+
+    // Claude Code's session transcripts.
+    QUrl projectsRoot() const;
+
+    // Environment over preference over built-in default. Nothing is created or tested here.
+    static OstrelPaths resolve(const Environment& env, const std::optional<QString>& claudeHome,
+                               const std::optional<QString>& scratchRoot);
+    // The path with every link, "." and ".." resolved; the input unchanged when that fails.
+    static QString canonical(const QString& path);
+
+    // A file URL for a folder path, always built the same way so that equal folders compare
+    // equal (no trailing slash, except for the root).
+    static QUrl folderURL(const QString& path);
+
+    friend bool operator==(const OstrelPaths& a, const OstrelPaths& b);
+};
+
+} // namespace ostrel

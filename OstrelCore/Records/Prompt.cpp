@@ -1,0 +1,46 @@
+#include "OstrelCore/Records/Prompt.h"
+
+#include "OstrelCore/Records/Json.h"
+#include "OstrelCore/Records/Text.h"
+
+namespace ostrel {
+
+QString Prompt::summarize(const QString& text) {
+    for (const QString& line : Text::splitLines(text)) {
+        const QString trimmed = Text::trimBlanks(line);
+        if (trimmed.isEmpty()) {
+            continue;
+        }
+        if (Text::characterCount(trimmed) <= summaryLimit) {
+            return trimmed;
+        }
+        return Text::leftCharacters(trimmed, summaryLimit - 1) + QStringLiteral("\u2026");
+    }
+    return {};
+}
+
+QJsonObject Prompt::toJson() const {
+    QJsonObject o;
+    o.insert(QStringLiteral("id"), id);
+    o.insert(QStringLiteral("sessionID"), sessionID);
+    o.insert(QStringLiteral("at"), Json::fromDate(at));
+    o.insert(QStringLiteral("text"), text);
+    return o;
+}
+
+std::optional<Prompt> Prompt::fromJson(const QJsonValue& value) {
+    if (!value.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject o = value.toObject();
+    const auto id = Json::string(o, QStringLiteral("id"));
+    const auto session = Json::string(o, QStringLiteral("sessionID"));
+    const auto at = Json::date(o, QStringLiteral("at"));
+    const auto text = Json::string(o, QStringLiteral("text"));
+    if (!id.value || !session.value || !at.value || !text.value) {
+        return std::nullopt;
+    }
+    return Prompt{*id.value, *session.value, *at.value, *text.value};
+}
+
+} // namespace ostrel

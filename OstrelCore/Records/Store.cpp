@@ -1,0 +1,352 @@
+// Records, marks, lookups and the item files of the store.
+#include "OstrelCore/Records/Store.h"
+
+#include "OstrelCore/Records/Hex.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/FileStat.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace ostrel {
+
+namespace {
+
+void removeFrom(QHash<QString, QSet<QString>>& table, const QString& key, const QString& id) {
+    const auto it = table.find(key);
+    if (it == table.end()) {
+        return;
+    }
+    it->remove(id);
+    if (it->isEmpty()) {
+        table.erase(it);
+    }
+}
+
+} // namespace
+
+QString Store::contentKey(const QString& id) {
+    const qsizetype tilde = id.indexOf(u'~');
+    return tilde < 0 ? id : id.left(tilde);
+}
+
+QString Store::safeFileName(const QString& id) {
+    // Ids are digests or "artifact:" and an id from a transcript, which may hold anything.
+    // Keep the common ones readable and encode the rest so no name can climb out of its folder.
+    QByteArray out;
+    const QByteArray utf8 = id.toUtf8();
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                           (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '~' || u == ':' ||
+                           u == '.';
+        if (plain) {
+            out.append(c);
+        } else {
+            out.append('%');
+            out.append(QByteArray::number(u, 16).rightJustified(2, '0').toUpper());
+        }
+    }
+    if (out.isEmpty() || out.startsWith('.')) {
+        out.prepend("%");
+    }
+    // Leave room for an extension within the usual 255-byte limit of a file name.
+    if (out.size() > 200) {
+        return QStringLiteral("long-") + Hex::sha256(utf8);
+    }
+    return QString::fromLatin1(out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Storing
+
+void Store::upsert(const ShelfItem& item) {
+    const auto it = items_.constFind(item.id);
+    if (it != items_.constEnd() && it.value() == item) {
+        return;
+    }
+    replaceItem(item);
+    markDirty(true);
+}
+
+void Store::upsert(const Session& session) {
+    const auto it = sessions_.constFind(session.id);
+    if (it != sessions_.constEnd() && it.value() == session) {
+        return;
+    }
+    sessions_.insert(session.id, session);
+    markDirty(true);
+}
+
+void Store::upsert(const Prompt& prompt) {
+    const auto it = prompts_.constFind(prompt.id);
+    if (it != prompts_.constEnd() && it.value() == prompt) {
+        return;
+    }
+    prompts_.insert(prompt.id, prompt);
+    markDirty(true);
+}
+
+void Store::replaceItem(const ShelfItem& item) {
+    const auto old = items_.constFind(item.id);
+    if (old != items_.constEnd()) {
+        removeFrom(idsByContent_, contentKey(item.id), item.id);
+        if (old->sourcePath) {
+            removeFrom(idsByPath_, *old->sourcePath, item.id);
+        }
+    }
+    items_.insert(item.id, item);
+    idsByContent_[contentKey(item.id)].insert(item.id);
+    if (item.sourcePath) {
+        idsByPath_[*item.sourcePath].insert(item.id);
+    }
+}
+
+std::optional<ShelfItem> Store::takeItem(const QString& id) {
+    const auto it = items_.find(id);
+    if (it == items_.end()) {
+        return std::nullopt;
+    }
+    ShelfItem item = it.value();
+    items_.erase(it);
+    removeFrom(idsByContent_, contentKey(id), id);
+    if (item.sourcePath) {
+        removeFrom(idsByPath_, *item.sourcePath, id);
+    }
+    return item;
+}
+
+std::optional<HiddenRecord> Store::takeHiddenRecord(const QString& id) {
+    const auto it = hiddenItems_.find(id);
+    if (it == hiddenItems_.end()) {
+        return std::nullopt;
+    }
+    HiddenRecord record = it.value();
+    hiddenItems_.erase(it);
+    if (record.item.sourcePath) {
+        removeFrom(hiddenIDsByPath_, *record.item.sourcePath, id);
+    }
+    return record;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seen, hidden, removed, deleted
+
+void Store::markSeen(const QStringList& ids, Date at) {
+    bool changed = false;
+    for (const QString& id : ids) {
+        const auto it = items_.find(id);
+        if (it == items_.end() || it->seenAt) {
+            continue;
+        }
+        it->seenAt = at;
+        changed = true;
+    }
+    if (changed) {
+        markDirty(true);
+    }
+}
+
+void Store::remove(const QString& id) {
+    if (const auto item = takeItem(id)) {
+        removeFiles(*item);
+        markDirty(true);
+    }
+}
+
+void Store::hide(const QString& id) {
+    if (const auto item = takeItem(id)) {
+        if (const auto old = hiddenItems_.constFind(id);
+            old != hiddenItems_.constEnd() && old->item.sourcePath) {
+            removeFrom(hiddenIDsByPath_, *old->item.sourcePath, id);
+        }
+        hiddenItems_.insert(id, HiddenRecord{*item, now_()});
+        if (item->sourcePath) {
+            hiddenIDsByPath_[*item->sourcePath].insert(id);
+        }
+    }
+    hidden_.insert(id);
+    markDirty(true);
+}
+
+bool Store::unhide(const QString& id) {
+    hidden_.remove(id);
+    const auto record = takeHiddenRecord(id);
+    if (record) {
+        replaceItem(record->item);
+    }
+    markDirty(true);
+    return record.has_value();
+}
+
+bool Store::isHiddenSourcePath(const QString& sourcePath) const {
+    const auto it = hiddenIDsByPath_.constFind(sourcePath);
+    return it != hiddenIDsByPath_.constEnd() && !it->isEmpty();
+}
+
+int Store::deleteItems(const QStringList& ids) {
+    const Date t = now_();
+    if (ids.isEmpty()) {
+        return 0;
+    }
+    int count = 0;
+    for (const QString& id : ids) {
+        const auto stored = takeItem(id);
+        const auto record = takeHiddenRecord(id);
+        std::optional<ShelfItem> item = stored;
+        if (!item && record) {
+            item = record->item;
+        }
+        if (!item) {
+            continue;
+        }
+        removeFiles(*item);
+        deleted_.insert(id, t);
+        if (item->sourcePath) {
+            deletedPaths_.insert(*item->sourcePath, t);
+        }
+        ++count;
+    }
+    if (count > 0) {
+        markDirty(true);
+    }
+    return count;
+}
+
+int Store::deleteAll(const QSet<QString>& sparing) {
+    QStringList ids;
+    for (auto it = items_.constBegin(); it != items_.constEnd(); ++it) {
+        if (!sparing.contains(it.key())) {
+            ids.append(it.key());
+        }
+    }
+    for (auto it = hiddenItems_.constBegin(); it != hiddenItems_.constEnd(); ++it) {
+        if (!sparing.contains(it.key())) {
+            ids.append(it.key());
+        }
+    }
+    return deleteItems(ids);
+}
+
+bool Store::isDeleted(const QString& id, const std::optional<QString>& sourcePath,
+                      Date createdAt) const {
+    if (const auto it = deleted_.constFind(id); it != deleted_.constEnd() && createdAt <= *it) {
+        return true;
+    }
+    if (!sourcePath) {
+        return false;
+    }
+    const auto it = deletedPaths_.constFind(*sourcePath);
+    return it != deletedPaths_.constEnd() && createdAt <= *it;
+}
+
+bool Store::hasIngested(const QString& path, Date modified) const {
+    if (const auto it = deletedPaths_.constFind(path);
+        it != deletedPaths_.constEnd() && modified <= *it) {
+        return true;
+    }
+    const auto covers = [modified](const ShelfItem& item) {
+        return item.kind != ShelfItemKind::artifact && item.createdAt >= modified;
+    };
+    if (const auto ids = idsByPath_.constFind(path); ids != idsByPath_.constEnd()) {
+        for (const QString& id : *ids) {
+            const auto item = items_.constFind(id);
+            if (item != items_.constEnd() && covers(*item)) {
+                return true;
+            }
+        }
+    }
+    if (const auto ids = hiddenIDsByPath_.constFind(path); ids != hiddenIDsByPath_.constEnd()) {
+        for (const QString& id : *ids) {
+            const auto record = hiddenItems_.constFind(id);
+            if (record != hiddenItems_.constEnd() && covers(record->item)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lookups
+
+QList<ShelfItem> Store::items(const QString& atSourcePath) const {
+    QList<ShelfItem> out;
+    if (const auto ids = idsByPath_.constFind(atSourcePath); ids != idsByPath_.constEnd()) {
+        for (const QString& id : *ids) {
+            if (const auto it = items_.constFind(id); it != items_.constEnd()) {
+                out.append(*it);
+            }
+        }
+    }
+    return out;
+}
+
+QList<ShelfItem> Store::itemsWithContent(const QString& key) const {
+    QList<ShelfItem> out;
+    if (const auto ids = idsByContent_.constFind(key); ids != idsByContent_.constEnd()) {
+        for (const QString& id : *ids) {
+            if (const auto it = items_.constFind(id); it != items_.constEnd()) {
+                out.append(*it);
+            }
+        }
+    }
+    return out;
+}
+
+std::optional<ShelfItem> Store::artifact(const QString& forPath) const {
+    for (const ShelfItem& item : items(forPath)) {
+        if (item.kind == ShelfItemKind::artifact) {
+            return item;
+        }
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+QUrl Store::copyURL(const QString& id, const QString& ext) const {
+    return QUrl::fromLocalFile(itemsDir_ + u'/' + safeFileName(id) + u'.' + safeFileName(ext));
+}
+
+QUrl Store::thumbURL(const QString& id) const {
+    return QUrl::fromLocalFile(thumbsDir_ + u'/' + safeFileName(id) + QStringLiteral(".jpg"));
+}
+
+Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext) {
+    const QUrl url = copyURL(id, ext);
+    const QString path = url.toLocalFile();
+    if (FileStat::exists(path)) {
+        return url;
+    }
+    if (const auto error = AtomicFile::write(path, bytes.toByteArray())) {
+        return *error;
+    }
+    return url;
+}
+
+bool Store::isOwnFile(const QString& path) const {
+    // The index may have been edited or damaged: only ever remove what lies directly in our own
+    // two folders, judged after resolving links and "..".
+    const QFileInfo info(path);
+    const QString parent = OstrelPaths::canonical(info.absolutePath());
+    return parent == canonicalItemsDir_ || parent == canonicalThumbsDir_;
+}
+
+void Store::removeFiles(const ShelfItem& item) {
+    const auto removeOwn = [this](const QString& path) {
+        const auto st = FileStat::lstat(path);
+        if (!st || st->isDirectory() || !isOwnFile(path)) {
+            return;
+        }
+        QFile::remove(path);
+    };
+    if (item.fileURL && item.fileURL->isLocalFile()) {
+        removeOwn(item.fileURL->toLocalFile());
+    }
+    removeOwn(thumbURL(item.id).toLocalFile());
+}
+
+} // namespace ostrel

@@ -1,0 +1,206 @@
+#pragma once
+
+#include "OstrelCore/Records/HiddenRecord.h"
+#include "OstrelCore/Records/Prompt.h"
+#include "OstrelCore/Records/Session.h"
+#include "OstrelCore/Records/ShelfItem.h"
+#include "OstrelCore/Records/Snapshot.h"
+#include "Platform/Date.h"
+#include "Platform/Error.h"
+#include "Platform/SerialQueue.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+#include <variant>
+
+namespace ostrel {
+
+// The persisted index behind the shelf: items, sessions, prompts, hidden and deleted marks and
+// transcript read offsets, kept in "index.json" and "offsets.json" in the support folder with
+// delayed, coalesced writes. One store per engine; after construction it is used only on the
+// engine's queue, so it has no lock.
+class Store : public std::enable_shared_from_this<Store> {
+public:
+    // What "index.json" holds.
+    struct Index {
+        qint64 version = 1;
+        std::optional<Date> lastRunAt;
+        QList<ShelfItem> items;
+        QList<Session> sessions;
+        QList<Prompt> prompts;
+        std::optional<QStringList> hidden;
+        std::optional<QList<HiddenRecord>> hiddenItems;
+        std::optional<QMap<QString, Date>> deleted;
+        std::optional<QMap<QString, Date>> deletedPaths;
+        std::optional<QMap<QString, Date>> titleChecks;
+
+        // Compact JSON with sorted keys.
+        QByteArray encode() const;
+        // Items and hidden records that do not read are dropped one by one; anything else that
+        // does not read fails the whole document.
+        static std::optional<Index> decode(const QByteArray& json);
+    };
+
+    // One element read on its own: absent when it does not decode.
+    template <typename T> struct Lossy { std::optional<T> value; };
+
+    // The result of copying an item's bytes in: its file URL, or the write error.
+    using CopyResult = std::variant<QUrl, Error>;
+
+    static constexpr double defaultDebounce = 2.0;
+    static constexpr double defaultOffsetsDebounce = 5.0;
+
+    // Creates the folders and loads both files; never fails. `autosave` runs the delayed writes;
+    // without it only `flush()` writes.
+    static std::shared_ptr<Store> make(const QUrl& root, Clock now,
+                                       std::shared_ptr<SerialQueue> autosave = nullptr,
+                                       double debounce = defaultDebounce,
+                                       double offsetsDebounce = defaultOffsetsDebounce);
+
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // --- Fields readable from outside ---
+    QUrl root() const { return QUrl::fromLocalFile(rootPath_); }
+    QString rootPath() const { return rootPath_; }
+    QString itemsDir() const { return itemsDir_; }
+    QString thumbsDir() const { return thumbsDir_; }
+    const QHash<QString, ShelfItem>& items() const { return items_; }
+    const QHash<QString, Session>& sessions() const { return sessions_; }
+    const QHash<QString, Prompt>& prompts() const { return prompts_; }
+    const QHash<QString, quint64>& offsets() const { return offsets_; }
+    const QSet<QString>& hidden() const { return hidden_; }
+    const QHash<QString, HiddenRecord>& hiddenItems() const { return hiddenItems_; }
+    const QHash<QString, Date>& deleted() const { return deleted_; }
+    const QHash<QString, Date>& deletedPaths() const { return deletedPaths_; }
+    const QHash<QString, Date>& titleChecks() const { return titleChecks_; }
+    qint64 revision() const { return revision_; }
+    bool isFirstRun() const { return isFirstRun_; }
+    std::optional<Date> previousRunAt() const { return previousRunAt_; }
+    Date launchedAt() const { return launchedAt_; }
+    // False once this run has decided never to replace the index file (see load()).
+    bool canWriteIndex() const { return indexWritable_; }
+
+    // --- Offsets, title checks, saving ---
+    void setOffset(quint64 offset, const QString& path);
+    void setTitleChecked(const QString& sessionID, Date modified);
+    // Asks for an index write; counts as a new revision.
+    void setNeedsSave();
+    // Writes both files now.
+    void flush();
+    void markDirty(bool bumpRevision);
+    void scheduleOffsetsSave();
+
+    // --- Records ---
+    void upsert(const ShelfItem& item);
+    void upsert(const Session& session);
+    void upsert(const Prompt& prompt);
+    void markSeen(const QStringList& ids, Date at);
+    void remove(const QString& id);
+    void hide(const QString& id);
+    bool unhide(const QString& id);
+    bool isHidden(const QString& id) const { return hidden_.contains(id); }
+    bool isHiddenSourcePath(const QString& sourcePath) const;
+    int deleteItems(const QStringList& ids);
+    int deleteAll(const QSet<QString>& sparing);
+    bool isDeleted(const QString& id, const std::optional<QString>& sourcePath,
+                   Date createdAt) const;
+    bool hasIngested(const QString& path, Date modified) const;
+    QList<ShelfItem> items(const QString& atSourcePath) const;
+    QList<ShelfItem> itemsWithContent(const QString& contentKey) const;
+    std::optional<ShelfItem> artifact(const QString& forPath) const;
+
+    // --- Files ---
+    // Writes the item's copy unless one is already there (an id names one content).
+    CopyResult copyIn(QByteArrayView bytes, const QString& id, const QString& ext);
+    // Where the item's copy lives; the file name is made safe from any id.
+    QUrl copyURL(const QString& id, const QString& ext) const;
+    QUrl thumbURL(const QString& id) const;
+    void removeFiles(const ShelfItem& item);
+
+    // --- Purge and snapshots ---
+    QStringList purge(Date olderThan);
+    Snapshot snapshot(std::optional<qint64> limit = std::nullopt);
+    // Number of each record kind, in the order the purge compares them.
+    std::array<qsizetype, 7> counts() const;
+    qint64 snapshotBuilds() const { return snapshotBuilds_; }
+    void setSnapshotBuilds(qint64 builds) { snapshotBuilds_ = builds; }
+
+    // The part of an id before its first "~".
+    static QString contentKey(const QString& id);
+    // A file name for an id that cannot leave its folder, whatever the id holds.
+    static QString safeFileName(const QString& id);
+    // "yyyyMMdd'T'HHmmss" in UTC.
+    static QString stamp(Date at);
+
+    void save();
+    // Both return false when the file was not written (and log why).
+    bool writeIndex(const Index& index, const QString& path);
+    bool writeOffsets(const QHash<QString, quint64>& offsets, const QString& path);
+    // Sets an unreadable index aside under "index.unreadable-<stamp>.json"; false when neither a
+    // move nor a copy managed to keep its content.
+    bool moveUnreadableIndex(const QString& path, Date at);
+
+private:
+    Store(const QUrl& root, Clock now, std::shared_ptr<SerialQueue> autosave, double debounce,
+          double offsetsDebounce);
+
+    void load();
+    void loadIndex();
+    void loadOffsets();
+    void rebuildLookups();
+
+    void replaceItem(const ShelfItem& item);
+    std::optional<ShelfItem> takeItem(const QString& id);
+    std::optional<HiddenRecord> takeHiddenRecord(const QString& id);
+    bool isOwnFile(const QString& path) const;
+
+    const QString rootPath_;
+    const QString itemsDir_;
+    const QString thumbsDir_;
+    QHash<QString, ShelfItem> items_;
+    QHash<QString, Session> sessions_;
+    QHash<QString, Prompt> prompts_;
+    QHash<QString, quint64> offsets_;
+    QSet<QString> hidden_;
+    QHash<QString, HiddenRecord> hiddenItems_;
+    QHash<QString, Date> deleted_;
+    QHash<QString, Date> deletedPaths_;
+    QHash<QString, Date> titleChecks_;
+    qint64 revision_ = 0;
+    bool isFirstRun_ = true;
+    std::optional<Date> previousRunAt_;
+    Date launchedAt_;
+    const Clock now_;
+    const std::shared_ptr<SerialQueue> autosave_;
+    const double debounce_;
+    const double offsetsDebounce_;
+    bool indexDirty_ = false;
+    bool offsetsDirty_ = false;
+    bool indexWritePending_ = false;
+    bool offsetsWritePending_ = false;
+    bool indexWritable_ = true;
+    QHash<QString, QSet<QString>> idsByContent_;
+    QHash<QString, QSet<QString>> idsByPath_;
+    QHash<QString, QSet<QString>> hiddenIDsByPath_;
+    struct CachedSnapshot {
+        qint64 revision;
+        std::optional<qint64> limit;
+        Snapshot snapshot;
+    };
+    std::optional<CachedSnapshot> cachedSnapshot_;
+    qint64 snapshotBuilds_ = 0;
+    // Canonical forms of the two folders whose files the store may remove.
+    QString canonicalItemsDir_;
+    QString canonicalThumbsDir_;
+};
+
+} // namespace ostrel

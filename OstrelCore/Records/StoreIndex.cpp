@@ -1,0 +1,517 @@
+// Loading, recovering and saving the two files of the store.
+#include "OstrelCore/Records/Json.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/Store.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+namespace {
+
+const QString indexName = QStringLiteral("index.json");
+const QString offsetsName = QStringLiteral("offsets.json");
+
+QJsonObject datesToJson(const QMap<QString, Date>& map) {
+    QJsonObject o;
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        o.insert(it.key(), Json::fromDate(it.value()));
+    }
+    return o;
+}
+
+// A strict map of dates: absent gives none; anything but an object of numbers fails.
+bool readDates(const QJsonObject& o, const QString& key, std::optional<QMap<QString, Date>>& out) {
+    const QJsonValue v = o.value(key);
+    if (Json::isAbsent(v)) {
+        return true;
+    }
+    if (!v.isObject()) {
+        return false;
+    }
+    QMap<QString, Date> map;
+    const QJsonObject inner = v.toObject();
+    for (auto it = inner.begin(); it != inner.end(); ++it) {
+        const auto d = Json::date(it.value());
+        if (!d.value) {
+            return false;
+        }
+        map.insert(it.key(), *d.value);
+    }
+    out = map;
+    return true;
+}
+
+QHash<QString, Date> toHash(const std::optional<QMap<QString, Date>>& map) {
+    QHash<QString, Date> out;
+    if (map) {
+        for (auto it = map->begin(); it != map->end(); ++it) {
+            out.insert(it.key(), it.value());
+        }
+    }
+    return out;
+}
+
+QMap<QString, Date> toMap(const QHash<QString, Date>& hash) {
+    QMap<QString, Date> out;
+    for (auto it = hash.begin(); it != hash.end(); ++it) {
+        out.insert(it.key(), it.value());
+    }
+    return out;
+}
+
+void logNotSaved(const QString& label, const Error& error) {
+    qCCritical(lcStore, "%s not saved: %s %ld", qUtf8Printable(label), qUtf8Printable(error.domain),
+               error.code);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The index format
+
+QByteArray Store::Index::encode() const {
+    QJsonObject o;
+    o.insert(QStringLiteral("version"), version);
+    if (lastRunAt) {
+        o.insert(QStringLiteral("lastRunAt"), Json::fromDate(*lastRunAt));
+    }
+    QJsonArray itemArray;
+    for (const ShelfItem& item : items) {
+        itemArray.append(item.toJson());
+    }
+    o.insert(QStringLiteral("items"), itemArray);
+    QJsonArray sessionArray;
+    for (const Session& session : sessions) {
+        sessionArray.append(session.toJson());
+    }
+    o.insert(QStringLiteral("sessions"), sessionArray);
+    QJsonArray promptArray;
+    for (const Prompt& prompt : prompts) {
+        promptArray.append(prompt.toJson());
+    }
+    o.insert(QStringLiteral("prompts"), promptArray);
+    if (hidden) {
+        o.insert(QStringLiteral("hidden"), QJsonArray::fromStringList(*hidden));
+    }
+    if (hiddenItems) {
+        QJsonArray records;
+        for (const HiddenRecord& record : *hiddenItems) {
+            records.append(record.toJson());
+        }
+        o.insert(QStringLiteral("hiddenItems"), records);
+    }
+    if (deleted) {
+        o.insert(QStringLiteral("deleted"), datesToJson(*deleted));
+    }
+    if (deletedPaths) {
+        o.insert(QStringLiteral("deletedPaths"), datesToJson(*deletedPaths));
+    }
+    if (titleChecks) {
+        o.insert(QStringLiteral("titleChecks"), datesToJson(*titleChecks));
+    }
+    // QJsonObject keeps its keys sorted, so the compact form has them in order at every depth.
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<Store::Index> Store::Index::decode(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    Index index;
+
+    const auto version = Json::integer(o, QStringLiteral("version"));
+    if (!version.ok) {
+        return std::nullopt;
+    }
+    const auto lastRun = Json::date(o, QStringLiteral("lastRunAt"));
+    if (!lastRun.ok) {
+        return std::nullopt;
+    }
+    index.lastRunAt = lastRun.value;
+
+    const QJsonValue items = o.value(QStringLiteral("items"));
+    const QJsonValue sessions = o.value(QStringLiteral("sessions"));
+    const QJsonValue prompts = o.value(QStringLiteral("prompts"));
+    if (!items.isArray() || !sessions.isArray() || !prompts.isArray()) {
+        return std::nullopt;
+    }
+    for (const QJsonValue& element : items.toArray()) {
+        const Lossy<ShelfItem> lossy{ShelfItem::fromJson(element)};
+        if (lossy.value) {
+            index.items.append(*lossy.value);
+        }
+    }
+    for (const QJsonValue& element : sessions.toArray()) {
+        const auto session = Session::fromJson(element);
+        if (!session) {
+            return std::nullopt;
+        }
+        index.sessions.append(*session);
+    }
+    for (const QJsonValue& element : prompts.toArray()) {
+        const auto prompt = Prompt::fromJson(element);
+        if (!prompt) {
+            return std::nullopt;
+        }
+        index.prompts.append(*prompt);
+    }
+
+    const QJsonValue hidden = o.value(QStringLiteral("hidden"));
+    if (!Json::isAbsent(hidden)) {
+        if (!hidden.isArray()) {
+            return std::nullopt;
+        }
+        QStringList ids;
+        for (const QJsonValue& id : hidden.toArray()) {
+            if (!id.isString()) {
+                return std::nullopt;
+            }
+            ids.append(id.toString());
+        }
+        index.hidden = ids;
+    }
+    const QJsonValue hiddenItems = o.value(QStringLiteral("hiddenItems"));
+    if (!Json::isAbsent(hiddenItems)) {
+        if (!hiddenItems.isArray()) {
+            return std::nullopt;
+        }
+        QList<HiddenRecord> records;
+        for (const QJsonValue& element : hiddenItems.toArray()) {
+            const Lossy<HiddenRecord> lossy{HiddenRecord::fromJson(element)};
+            if (lossy.value) {
+                records.append(*lossy.value);
+            }
+        }
+        index.hiddenItems = records;
+    }
+    if (!readDates(o, QStringLiteral("deleted"), index.deleted) ||
+        !readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths) ||
+        !readDates(o, QStringLiteral("titleChecks"), index.titleChecks)) {
+        return std::nullopt;
+    }
+    return index;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and loading
+
+std::shared_ptr<Store> Store::make(const QUrl& root, Clock now,
+                                   std::shared_ptr<SerialQueue> autosave, double debounce,
+                                   double offsetsDebounce) {
+    std::shared_ptr<Store> store(
+        new Store(root, std::move(now), std::move(autosave), debounce, offsetsDebounce));
+    store->load();
+    return store;
+}
+
+Store::Store(const QUrl& root, Clock now, std::shared_ptr<SerialQueue> autosave, double debounce,
+             double offsetsDebounce)
+    : rootPath_(QDir::cleanPath(root.toLocalFile())),
+      itemsDir_(rootPath_ + QStringLiteral("/items")),
+      thumbsDir_(rootPath_ + QStringLiteral("/thumbs")), now_(std::move(now)),
+      autosave_(std::move(autosave)), debounce_(debounce), offsetsDebounce_(offsetsDebounce) {}
+
+void Store::load() {
+    // The support folder holds screenshots and prompt texts: private to the user.
+    AtomicFile::makeFolder(rootPath_, 0700);
+    AtomicFile::makeFolder(itemsDir_, 0700);
+    AtomicFile::makeFolder(thumbsDir_, 0700);
+    canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
+    canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
+
+    loadIndex();
+    loadOffsets();
+    launchedAt_ = now_();
+    rebuildLookups();
+}
+
+void Store::loadIndex() {
+    const QString path = rootPath_ + u'/' + indexName;
+    const auto st = FileStat::lstat(path);
+    if (!st) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            // The path cannot even be looked at; its content may be fine. Keep it, and never
+            // replace it during this run.
+            qCCritical(lcStore, "index not readable, left in place: %s",
+                       qUtf8Printable(Error::fromErrno().message));
+            indexWritable_ = false;
+        }
+        return; // first run
+    }
+
+    std::optional<Index> index;
+    if (st->isRegular()) {
+        QFile file(path);
+        errno = 0;
+        if (!file.open(QIODevice::ReadOnly)) {
+            const int err = errno;
+            qCCritical(lcStore, "index not readable, left in place: %s",
+                       qUtf8Printable(err ? Error::posix(err).message : file.errorString()));
+            indexWritable_ = false;
+            return;
+        }
+        errno = 0;
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            const int err = errno;
+            qCCritical(lcStore, "index not readable, left in place: %s",
+                       qUtf8Printable(err ? Error::posix(err).message : file.errorString()));
+            indexWritable_ = false;
+            return;
+        }
+        index = Index::decode(bytes);
+    }
+
+    if (!index) {
+        // Read and not decodable, or not a file at all: set it aside and start afresh.
+        if (!moveUnreadableIndex(path, now_())) {
+            qCCritical(lcStore, "unreadable index could not be set aside; not writing an index "
+                                "during this run");
+            indexWritable_ = false;
+        }
+        return;
+    }
+
+    isFirstRun_ = false;
+    previousRunAt_ = index->lastRunAt;
+    for (const ShelfItem& item : index->items) {
+        if (!items_.contains(item.id)) {
+            items_.insert(item.id, item);
+        }
+    }
+    for (const Session& session : index->sessions) {
+        if (!sessions_.contains(session.id)) {
+            sessions_.insert(session.id, session);
+        }
+    }
+    for (const Prompt& prompt : index->prompts) {
+        if (!prompts_.contains(prompt.id)) {
+            prompts_.insert(prompt.id, prompt);
+        }
+    }
+    if (index->hidden) {
+        hidden_ = QSet<QString>(index->hidden->begin(), index->hidden->end());
+    }
+    if (index->hiddenItems) {
+        for (const HiddenRecord& record : *index->hiddenItems) {
+            if (!hiddenItems_.contains(record.item.id)) {
+                hiddenItems_.insert(record.item.id, record);
+            }
+        }
+    }
+    deleted_ = toHash(index->deleted);
+    deletedPaths_ = toHash(index->deletedPaths);
+    titleChecks_ = toHash(index->titleChecks);
+}
+
+void Store::loadOffsets() {
+    QFile file(rootPath_ + u'/' + offsetsName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return;
+    }
+    QHash<QString, quint64> offsets;
+    const QJsonObject o = doc.object();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const auto value = Json::integer(o, it.key());
+        if (!value.value || *value.value < 0) {
+            return;
+        }
+        offsets.insert(it.key(), static_cast<quint64>(*value.value));
+    }
+    offsets_ = offsets;
+}
+
+void Store::rebuildLookups() {
+    idsByContent_.clear();
+    idsByPath_.clear();
+    hiddenIDsByPath_.clear();
+    for (const ShelfItem& item : std::as_const(items_)) {
+        idsByContent_[contentKey(item.id)].insert(item.id);
+        if (item.sourcePath) {
+            idsByPath_[*item.sourcePath].insert(item.id);
+        }
+    }
+    for (const HiddenRecord& record : std::as_const(hiddenItems_)) {
+        if (record.item.sourcePath) {
+            hiddenIDsByPath_[*record.item.sourcePath].insert(record.item.id);
+        }
+    }
+}
+
+QString Store::stamp(Date at) {
+    return QLocale::c().toString(at.toDateTime(), QStringLiteral("yyyyMMdd'T'HHmmss"));
+}
+
+bool Store::moveUnreadableIndex(const QString& path, Date at) {
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString stampText = stamp(at);
+    QString target =
+        folder + QStringLiteral("/index.unreadable-") + stampText + QStringLiteral(".json");
+    if (FileStat::exists(target)) {
+        target = folder + QStringLiteral("/index.unreadable-") + stampText + u'-' +
+                 QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                 QStringLiteral(".json");
+    }
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(target);
+    if (::rename(from.constData(), to.constData()) == 0) {
+        return true;
+    }
+    // A move can fail where a copy works (a read-only file on some file systems, a bind mount):
+    // keep the user's index whole either way.
+    const auto st = FileStat::lstat(path);
+    if (st && st->isRegular()) {
+        QFile source(path);
+        if (source.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = source.readAll();
+            if (source.error() == QFileDevice::NoError && !AtomicFile::write(target, bytes)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving
+
+void Store::markDirty(bool bumpRevision) {
+    if (bumpRevision) {
+        ++revision_;
+    }
+    indexDirty_ = true;
+    if (autosave_ && !indexWritePending_) {
+        indexWritePending_ = true;
+        autosave_->after(debounce_, [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            self->indexWritePending_ = false;
+            if (self->indexDirty_) {
+                self->save();
+            }
+        });
+    }
+}
+
+void Store::scheduleOffsetsSave() {
+    offsetsDirty_ = true;
+    if (autosave_ && !offsetsWritePending_) {
+        offsetsWritePending_ = true;
+        autosave_->after(offsetsDebounce_, [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            self->offsetsWritePending_ = false;
+            if (self->indexDirty_) {
+                self->save();
+            }
+            if (self->offsetsDirty_) {
+                self->offsetsDirty_ = false;
+                self->writeOffsets(self->offsets_, self->rootPath_ + u'/' + offsetsName);
+            }
+        });
+    }
+}
+
+void Store::save() {
+    indexDirty_ = false;
+    Index index;
+    index.version = 1;
+    index.lastRunAt = now_();
+    index.items = items_.values();
+    index.sessions = sessions_.values();
+    index.prompts = prompts_.values();
+    QStringList hidden(hidden_.begin(), hidden_.end());
+    std::sort(hidden.begin(), hidden.end());
+    index.hidden = hidden;
+    QList<HiddenRecord> records = hiddenItems_.values();
+    std::sort(records.begin(), records.end(),
+              [](const HiddenRecord& a, const HiddenRecord& b) { return a.item.id < b.item.id; });
+    index.hiddenItems = records;
+    index.deleted = toMap(deleted_);
+    index.deletedPaths = toMap(deletedPaths_);
+    index.titleChecks = toMap(titleChecks_);
+    writeIndex(index, rootPath_ + u'/' + indexName);
+}
+
+bool Store::writeIndex(const Index& index, const QString& path) {
+    if (!indexWritable_) {
+        return false;
+    }
+    if (const auto error = AtomicFile::write(path, index.encode())) {
+        logNotSaved(QStringLiteral("index"), *error);
+        return false;
+    }
+    return true;
+}
+
+bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
+    QJsonObject o;
+    for (auto it = offsets.begin(); it != offsets.end(); ++it) {
+        // Offsets are file sizes; a value beyond the signed range cannot occur in practice.
+        o.insert(it.key(),
+                 static_cast<qint64>(std::min<quint64>(
+                     it.value(), static_cast<quint64>(std::numeric_limits<qint64>::max()))));
+    }
+    if (const auto error =
+            AtomicFile::write(path, QJsonDocument(o).toJson(QJsonDocument::Compact))) {
+        logNotSaved(QStringLiteral("offsets"), *error);
+        return false;
+    }
+    return true;
+}
+
+void Store::setOffset(quint64 offset, const QString& path) {
+    const auto it = offsets_.constFind(path);
+    if (it != offsets_.constEnd() && it.value() == offset) {
+        return;
+    }
+    offsets_.insert(path, offset);
+    scheduleOffsetsSave();
+}
+
+void Store::setTitleChecked(const QString& sessionID, Date modified) {
+    const auto it = titleChecks_.constFind(sessionID);
+    if (it != titleChecks_.constEnd() && it.value() == modified) {
+        return;
+    }
+    titleChecks_.insert(sessionID, modified);
+    markDirty(false);
+}
+
+void Store::setNeedsSave() {
+    markDirty(true);
+}
+
+void Store::flush() {
+    save();
+    offsetsDirty_ = false;
+    writeOffsets(offsets_, rootPath_ + u'/' + offsetsName);
+}
+
+} // namespace ostrel
