@@ -5,9 +5,14 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/FileStat.h"
+#include "Platform/Sha256.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ostrel {
 
@@ -308,7 +313,8 @@ std::optional<ShelfItem> Store::artifact(const QString& forPath) const {
 // Files
 
 QUrl Store::copyURL(const QString& id, const QString& ext) const {
-    return QUrl::fromLocalFile(itemsDir_ + u'/' + safeFileName(id) + u'.' + safeFileName(ext));
+    const QString suffix = ext.isEmpty() ? QString() : safeFileName(ext);
+    return QUrl::fromLocalFile(itemsDir_ + u'/' + safeFileName(id) + u'.' + suffix);
 }
 
 QUrl Store::thumbURL(const QString& id) const {
@@ -323,6 +329,99 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     }
     if (const auto error = AtomicFile::write(path, bytes.toByteArray())) {
         return *error;
+    }
+    return url;
+}
+
+Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id,
+                                   const QString& ext, const QString& expectedSha256) {
+    const QUrl url = copyURL(id, ext);
+    const QString path = url.toLocalFile();
+    if (FileStat::exists(path)) {
+        return url;
+    }
+    // Plain reads from a descriptor that never went through a link: a map of a file that its
+    // writer truncates would kill the process, and a large video must not sit in memory.
+    const QByteArray sourceName = QFile::encodeName(fromPath);
+    const int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0) {
+        return Error::fromErrno();
+    }
+    struct stat st {};
+    if (::fstat(in, &st) != 0) {
+        const Error err = Error::fromErrno();
+        ::close(in);
+        return err;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(in);
+        return Error::posix(EINVAL);
+    }
+    QByteArray tempName = QFile::encodeName(itemsDir_ + QStringLiteral("/.incoming-XXXXXX"));
+    const int out = ::mkostemp(tempName.data(), O_CLOEXEC); // 0600
+    if (out < 0) {
+        const Error err = Error::fromErrno();
+        ::close(in);
+        return err;
+    }
+    const auto fail = [&](const Error& err) -> CopyResult {
+        ::close(in);
+        ::close(out);
+        ::unlink(tempName.constData());
+        return err;
+    };
+    ::fchmod(out, 0600);
+    Sha256 hasher;
+    constexpr qsizetype chunk = 1 << 20;
+    QByteArray buffer(chunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), static_cast<size_t>(chunk));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(Error::fromErrno());
+        }
+        if (n == 0) {
+            break;
+        }
+        hasher.update(QByteArrayView(buffer.constData(), n));
+        qsizetype written = 0;
+        while (written < n) {
+            const ssize_t w = ::write(out, buffer.constData() + written,
+                                      static_cast<size_t>(n - written));
+            if (w < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return fail(Error::fromErrno());
+            }
+            written += w;
+        }
+    }
+    if (QString::fromLatin1(hasher.finish().toHex()) != expectedSha256) {
+        return fail(Error{QStringLiteral("Store"), 1,
+                          QStringLiteral("the file changed while it was copied")});
+    }
+    if (::fdatasync(out) != 0) {
+        return fail(Error::fromErrno());
+    }
+    ::close(in);
+    if (::close(out) != 0) {
+        const Error err = Error::fromErrno();
+        ::unlink(tempName.constData());
+        return err;
+    }
+    const QByteArray finalName = QFile::encodeName(path);
+    if (::rename(tempName.constData(), finalName.constData()) != 0) {
+        const Error err = Error::fromErrno();
+        ::unlink(tempName.constData());
+        return err;
+    }
+    const QByteArray folder = QFile::encodeName(itemsDir_);
+    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
     return url;
 }

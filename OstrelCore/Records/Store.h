@@ -121,6 +121,13 @@ public:
     // --- Files ---
     // Writes the item's copy unless one is already there (an id names one content).
     CopyResult copyIn(QByteArrayView bytes, const QString& id, const QString& ext);
+    // The same for a file, streamed so that no file is ever held whole in memory: unless the
+    // item's copy is already there, the regular file at `fromPath` (a symbolic link is refused,
+    // never followed) is hashed while it is copied into a temporary file in the items folder
+    // (0600), synced, and renamed into place only when its SHA-256 (lower-case hex) is
+    // `expectedSha256`; a file that changed since it was hashed fails and leaves nothing behind.
+    CopyResult copyInFile(const QString& fromPath, const QString& id, const QString& ext,
+                          const QString& expectedSha256);
     // Where the item's copy lives; the file name is made safe from any id.
     QUrl copyURL(const QString& id, const QString& ext) const;
     QUrl thumbURL(const QString& id) const;

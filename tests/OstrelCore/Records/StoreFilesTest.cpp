@@ -1,0 +1,349 @@
+// The two files of the store: their exact form, loading, recovery and delayed saving.
+#include "OstrelCore/Records/Store.h"
+#include "Platform/ManualSerialQueue.h"
+#include "RecordsTestSupport.h"
+#include "support/AsUser.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace ostrel;
+using test::makeItem;
+using test::makePrompt;
+using test::makeSession;
+
+namespace {
+
+class StoreFiles : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    double clock = 1000.0;
+    std::shared_ptr<ManualSerialQueue> queue = std::make_shared<ManualSerialQueue>();
+
+    QUrl root() const { return QUrl::fromLocalFile(dir.file("support")); }
+    std::shared_ptr<Store> open(bool autosave = true) {
+        return Store::make(root(), [this] { return Date(clock); }, autosave ? queue : nullptr);
+    }
+    QString path(const QString& name) const { return dir.file("support/" + name); }
+    QByteArray read(const QString& name) const { return dir.read("support/" + name); }
+    void writeIndex(const QByteArray& bytes) {
+        QDir().mkpath(dir.file("support"));
+        dir.write("support/index.json", bytes);
+    }
+    QStringList asideFiles() const {
+        return QDir(dir.file("support"))
+            .entryList({"index.unreadable-*"}, QDir::Files | QDir::Dirs | QDir::Hidden);
+    }
+    // lastRunAt of the index on disk, i.e. when it was written.
+    std::optional<double> writtenAt() const {
+        const QJsonObject o = test::parseObject(read("index.json"));
+        if (!o.contains("lastRunAt")) {
+            return std::nullopt;
+        }
+        return o.value("lastRunAt").toDouble();
+    }
+};
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    ::stat(path.toUtf8().constData(), &st);
+    return st.st_mode & 0777;
+}
+
+} // namespace
+
+TEST_F(StoreFiles, NewFolderIsAFirstRunAndWritesNothingUntilFlush) {
+    auto store = open();
+    EXPECT_TRUE(QDir(path("items")).exists());
+    EXPECT_TRUE(QDir(path("thumbs")).exists());
+    EXPECT_TRUE(store->isFirstRun());
+    EXPECT_FALSE(store->previousRunAt());
+    EXPECT_EQ(store->launchedAt(), Date(1000));
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+
+    store->flush();
+    EXPECT_EQ(read("index.json"),
+              R"({"deleted":{},"deletedPaths":{},"hidden":[],"hiddenItems":[],"items":[],)"
+              R"("lastRunAt":1000,"prompts":[],"sessions":[],"titleChecks":{},"version":1})");
+    EXPECT_EQ(read("offsets.json"), "{}");
+}
+
+TEST_F(StoreFiles, SupportFolderIsPrivate) {
+    auto store = open();
+    ShelfItem item = makeItem("a", 1);
+    const auto copied = store->copyIn("bytes", "a", "png");
+    ASSERT_TRUE(std::holds_alternative<QUrl>(copied));
+    store->flush();
+    EXPECT_EQ(modeOf(path("")), 0700u);
+    EXPECT_EQ(modeOf(path("items")), 0700u);
+    EXPECT_EQ(modeOf(path("thumbs")), 0700u);
+    EXPECT_EQ(modeOf(path("index.json")), 0600u);
+    EXPECT_EQ(modeOf(path("offsets.json")), 0600u);
+    EXPECT_EQ(modeOf(std::get<QUrl>(copied).toLocalFile()), 0600u);
+}
+
+TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
+    {
+        auto store = open();
+        ShelfItem item = makeItem("b", 0.1 + 0.2);
+        item.seenAt = Date(1e-7);
+        item.width = 640;
+        item.fileURL = QUrl::fromLocalFile(path("items/b.png"));
+        store->upsert(item);
+        store->upsert(makeItem("a", -12345.678901234));
+        Session session = makeSession("s1", 1.0 / 3.0, 2);
+        session.cwd = "/w/ü";
+        store->upsert(session);
+        store->upsert(makePrompt("p", "s1", 5.5));
+        store->hide("a");
+        store->setTitleChecked("s1", Date(7.25));
+        store->setOffset(1234567890123ull, "/t.jsonl");
+        store->flush();
+    }
+    const QByteArray text = read("index.json");
+    EXPECT_FALSE(text.contains('\n'));
+    EXPECT_FALSE(text.contains(": "));
+    EXPECT_TRUE(text.startsWith(R"({"deleted":{},"deletedPaths":{},"hidden":["a"],"hiddenItems":[{"hiddenAt":1000,"item":{"createdAt":)"));
+    EXPECT_TRUE(text.contains(R"("items":[{"createdAt":0.30000000000000004,"fileURL":)"));
+    EXPECT_FALSE(text.contains("null"));
+    EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":1234567890123})");
+
+    clock = 2000;
+    auto again = open();
+    EXPECT_FALSE(again->isFirstRun());
+    EXPECT_EQ(again->previousRunAt(), Date(1000));
+    EXPECT_EQ(again->items().value("b").createdAt, Date(0.1 + 0.2));
+    EXPECT_EQ(again->items().value("b").seenAt, Date(1e-7));
+    EXPECT_EQ(again->sessions().value("s1").startedAt, Date(1.0 / 3.0));
+    EXPECT_EQ(again->hiddenItems().value("a").item.createdAt, Date(-12345.678901234));
+    EXPECT_TRUE(again->isHiddenSourcePath("") == false);
+    EXPECT_EQ(again->titleChecks().value("s1"), Date(7.25));
+    EXPECT_EQ(again->offsets().value("/t.jsonl"), 1234567890123ull);
+    EXPECT_EQ(again->revision(), 0);
+    // Writing it back changes nothing but the time of the run.
+    again->flush();
+    QByteArray rewritten = read("index.json");
+    rewritten.replace(R"("lastRunAt":2000)", R"("lastRunAt":1000)");
+    EXPECT_EQ(rewritten, text);
+}
+
+TEST_F(StoreFiles, LoadingKeepsFirstDuplicateAndIgnoresVersion) {
+    QJsonArray items{makeItem("x", 1).toJson(), makeItem("x", 2).toJson()};
+    writeIndex(QJsonDocument(QJsonObject{{"version", 7},
+                                         {"items", items},
+                                         {"sessions", QJsonArray{}},
+                                         {"prompts", QJsonArray{}}})
+                   .toJson());
+    auto store = open();
+    EXPECT_FALSE(store->isFirstRun());
+    EXPECT_FALSE(store->previousRunAt());
+    EXPECT_EQ(store->items().value("x").createdAt, Date(1));
+    store->flush();
+    EXPECT_EQ(test::parseObject(read("index.json")).value("version"), 1);
+}
+
+TEST_F(StoreFiles, BadItemsDropAloneButStrictPartsSetTheFileAside) {
+    QJsonObject badItem = makeItem("bad", 1).toJson();
+    badItem.insert("createdAt", "yesterday");
+    QJsonObject badRecord{{"item", makeItem("h", 1).toJson()}, {"hiddenAt", "x"}};
+    const QJsonObject base{{"items", QJsonArray{badItem, makeItem("ok", 2).toJson()}},
+                           {"hiddenItems", QJsonArray{badRecord}},
+                           {"sessions", QJsonArray{}},
+                           {"prompts", QJsonArray{}}};
+    writeIndex(QJsonDocument(base).toJson());
+    {
+        auto store = open();
+        EXPECT_FALSE(store->isFirstRun());
+        EXPECT_EQ(store->items().keys(), QStringList{"ok"});
+        EXPECT_TRUE(store->hiddenItems().isEmpty());
+    }
+
+    const auto expectSetAside = [&](const QJsonObject& index, const char* why) {
+        for (const QString& f : asideFiles()) {
+            QFile::remove(path(f));
+        }
+        writeIndex(QJsonDocument(index).toJson());
+        auto store = open();
+        EXPECT_TRUE(store->isFirstRun()) << why;
+        EXPECT_TRUE(store->items().isEmpty()) << why;
+        EXPECT_EQ(asideFiles().size(), 1) << why;
+        EXPECT_FALSE(QFile::exists(path("index.json"))) << why;
+    };
+    QJsonObject badSession = base;
+    badSession.insert("sessions", QJsonArray{QJsonObject{{"id", "s"}, {"startedAt", 1}}});
+    expectSetAside(badSession, "a malformed session");
+    QJsonObject textDate = base;
+    textDate.insert("deleted", QJsonObject{{"a", "2024-01-01"}});
+    expectSetAside(textDate, "a date as text in deleted");
+    QJsonObject noPrompts = base;
+    noPrompts.remove("prompts");
+    expectSetAside(noPrompts, "no prompts");
+    QJsonObject badHidden = base;
+    badHidden.insert("hidden", QJsonArray{1});
+    expectSetAside(badHidden, "a number among hidden ids");
+}
+
+TEST_F(StoreFiles, UnreadableIndexIsSetAsideWithStampAndThenUuid) {
+    clock = 0; // 2001-01-01T00:00:00Z
+    writeIndex("{not json");
+    auto first = open();
+    EXPECT_TRUE(first->isFirstRun());
+    EXPECT_EQ(asideFiles(), QStringList{"index.unreadable-20010101T000000.json"});
+    EXPECT_EQ(dir.read("support/index.unreadable-20010101T000000.json"), "{not json");
+
+    writeIndex("[]");
+    auto second = open();
+    const QStringList aside = asideFiles();
+    ASSERT_EQ(aside.size(), 2);
+    const QString uuidName = aside.filter("-20010101T000000-").value(0);
+    EXPECT_TRUE(QRegularExpression("^index\\.unreadable-20010101T000000-[0-9A-F]{8}-[0-9A-F]{4}-"
+                                   "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.json$")
+                    .match(uuidName)
+                    .hasMatch())
+        << uuidName.toStdString();
+    EXPECT_EQ(dir.read("support/" + uuidName), "[]");
+}
+
+TEST_F(StoreFiles, AFolderInPlaceOfTheIndexIsSetAside) {
+    QDir().mkpath(path("index.json"));
+    auto store = open();
+    EXPECT_TRUE(store->isFirstRun());
+    EXPECT_EQ(asideFiles().size(), 1);
+    store->flush();
+    EXPECT_TRUE(QFileInfo(path("index.json")).isFile());
+}
+
+TEST_F(StoreFiles, AnIndexThatCannotBeOpenedIsKeptAndNeverOverwritten) {
+    writeIndex(QJsonDocument(QJsonObject{{"items", QJsonArray{makeItem("keep", 1).toJson()}},
+                                         {"sessions", QJsonArray{}},
+                                         {"prompts", QJsonArray{}}})
+                   .toJson());
+    const QByteArray original = read("index.json");
+    ::chmod(path("index.json").toUtf8().constData(), 0);
+    // Permission denied says nothing about the content: no set-aside, no overwrite.
+    ::chmod(dir.path().toUtf8().constData(), 0711);
+    const int result = test::runUnprivileged(path(""), [&] {
+        auto store = Store::make(root(), [] { return Date(5); });
+        store->upsert(makeItem("new", 2));
+        store->flush();
+        return store->canWriteIndex() ? 1 : 0;
+    });
+    EXPECT_EQ(result, 0);
+    ::chmod(path("index.json").toUtf8().constData(), 0600);
+    EXPECT_EQ(read("index.json"), original);
+    EXPECT_TRUE(asideFiles().isEmpty());
+}
+
+TEST_F(StoreFiles, AnIndexThatCannotBeSetAsideIsNeverOverwritten) {
+    open(); // creates the folders
+    writeIndex("garbage");
+    // A folder the process may read but not write: neither a move nor a copy can keep the
+    // content aside, so this run writes no index at all rather than replace the only copy.
+    ::chmod(dir.path().toUtf8().constData(), 0711);
+    ::chmod(path("").toUtf8().constData(), 0755);
+    ::chmod(path("index.json").toUtf8().constData(), 0644);
+    const int result = test::runUnprivileged({}, [&] {
+        auto store = Store::make(root(), [] { return Date(5); });
+        store->flush();
+        return store->canWriteIndex() ? 1 : 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(read("index.json"), "garbage");
+}
+
+TEST_F(StoreFiles, BrokenOffsetsStartEmptyAndStayUntilReplaced) {
+    QDir().mkpath(path(""));
+    dir.write("support/offsets.json", "[1,2]");
+    auto store = open();
+    EXPECT_TRUE(store->offsets().isEmpty());
+    EXPECT_EQ(read("offsets.json"), "[1,2]");
+    EXPECT_TRUE(asideFiles().isEmpty());
+    dir.write("support/offsets.json", R"({"/a":-1})");
+    EXPECT_TRUE(open()->offsets().isEmpty());
+    dir.write("support/offsets.json", R"({"/a":1.5})");
+    EXPECT_TRUE(open()->offsets().isEmpty());
+}
+
+TEST_F(StoreFiles, IndexWritesAreCoalescedFromTheFirstChange) {
+    auto store = open();
+    for (int i = 0; i < 10; ++i) {
+        clock = 1000 + i * 0.1;
+        store->upsert(makeItem(QString::number(i), i));
+        queue->advance(0.1);
+    }
+    // Ten changes within one second: nothing yet, one write two seconds after the first.
+    EXPECT_FALSE(writtenAt());
+    queue->advance(1.0 - 1e-9);
+    EXPECT_FALSE(writtenAt());
+    clock = 1500;
+    queue->advance(1e-6);
+    EXPECT_EQ(writtenAt(), 1500);
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 10);
+
+    // A later change schedules a new write, again 2 s after it.
+    clock = 1600;
+    store->upsert(makeItem("late", 1));
+    queue->advance(1.999);
+    EXPECT_EQ(writtenAt(), 1500);
+    queue->advance(0.002);
+    EXPECT_EQ(writtenAt(), 1600);
+}
+
+TEST_F(StoreFiles, OffsetsHaveTheirOwnLongerDelayAndTakeADirtyIndexAlong) {
+    auto store = open();
+    store->setOffset(10, "/a");
+    store->setOffset(10, "/a");
+    EXPECT_EQ(store->revision(), 0);
+    queue->advance(4.9);
+    EXPECT_FALSE(QFile::exists(path("offsets.json")));
+    queue->advance(0.2);
+    EXPECT_EQ(read("offsets.json"), R"({"/a":10})");
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+
+    // Title checks save the index without a new revision.
+    store->setTitleChecked("s", Date(3));
+    EXPECT_EQ(store->revision(), 0);
+    store->setOffset(11, "/a");
+    queue->advance(2.0 + 1e-6); // the index task
+    EXPECT_TRUE(QFile::exists(path("index.json")));
+}
+
+TEST_F(StoreFiles, FailedWriteIsLoggedOnceAndRetriedOnTheNextChange) {
+    auto store = open();
+    store->upsert(makeItem("a", 1));
+    // Put a folder where the index goes: the atomic rename fails.
+    QDir().mkpath(path("index.json/x"));
+    queue->advance(2.1);
+    EXPECT_TRUE(QFileInfo(path("index.json")).isDir());
+    QDir(path("index.json")).removeRecursively();
+    queue->advance(10);
+    EXPECT_FALSE(QFile::exists(path("index.json"))); // not retried by itself
+    store->upsert(makeItem("b", 1));
+    queue->advance(2.1);
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+TEST_F(StoreFiles, WithoutAQueueOnlyFlushWritesAndAReleasedStoreWritesNothing) {
+    {
+        auto store = open(false);
+        store->upsert(makeItem("a", 1));
+        EXPECT_FALSE(QFile::exists(path("index.json")));
+        store->flush();
+        EXPECT_TRUE(QFile::exists(path("index.json")));
+    }
+    QFile::remove(path("index.json"));
+    {
+        auto store = open();
+        store->upsert(makeItem("a", 2));
+    }
+    queue->advance(10);
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+}

@@ -1,0 +1,239 @@
+// Records, marks, lookups and item files of the store.
+#include "OstrelCore/Records/Store.h"
+#include "RecordsTestSupport.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using test::makeItem;
+
+namespace {
+
+class StoreRecords : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    double clock = 100.0;
+    std::shared_ptr<Store> store =
+        Store::make(QUrl::fromLocalFile(dir.file("support")), [this] { return Date(clock); });
+
+    ShelfItem withPath(const QString& id, double created, const QString& path) {
+        ShelfItem item = makeItem(id, created);
+        item.sourcePath = path;
+        return item;
+    }
+    // Stores an item with a copy and a thumbnail, as capture does.
+    ShelfItem stored(const QString& id, double created, const QString& path) {
+        ShelfItem item = withPath(id, created, path);
+        item.fileURL = std::get<QUrl>(store->copyIn("content of " + id.toUtf8(), id, "png"));
+        dir.write("support/thumbs/" + id + ".jpg", "thumb");
+        store->upsert(item);
+        return item;
+    }
+    static QStringList ids(const QList<ShelfItem>& items) {
+        QStringList out;
+        for (const ShelfItem& i : items) {
+            out.append(i.id);
+        }
+        out.sort();
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(StoreRecords, EqualUpsertsChangeNothingAndAnyFieldIsAChange) {
+    ShelfItem item = makeItem("a", 1);
+    store->upsert(item);
+    EXPECT_EQ(store->revision(), 1);
+    store->upsert(item);
+    EXPECT_EQ(store->revision(), 1);
+    item.title = "renamed";
+    store->upsert(item);
+    EXPECT_EQ(store->revision(), 2);
+
+    const Session session = test::makeSession("s", 1, 2);
+    store->upsert(session);
+    store->upsert(session);
+    store->upsert(test::makePrompt("p", "s", 1));
+    store->upsert(test::makePrompt("p", "s", 1));
+    EXPECT_EQ(store->revision(), 4);
+}
+
+TEST_F(StoreRecords, LookupsFollowSourcePathAndContentKey) {
+    store->upsert(withPath("abc", 1, "/old"));
+    store->upsert(withPath("abc", 1, "/new"));
+    EXPECT_TRUE(store->items("/old").isEmpty());
+    EXPECT_EQ(ids(store->items("/new")), QStringList{"abc"});
+
+    store->upsert(makeItem("abc~0123456789abcdef", 2));
+    EXPECT_EQ(ids(store->itemsWithContent("abc")), (QStringList{"abc", "abc~0123456789abcdef"}));
+    EXPECT_TRUE(store->itemsWithContent("abc~0123456789abcdef").isEmpty());
+    EXPECT_EQ(Store::contentKey("~x"), "");
+
+    ShelfItem artifact = withPath("artifact:1", 3, "/new");
+    artifact.kind = ShelfItemKind::artifact;
+    store->upsert(artifact);
+    EXPECT_EQ(store->artifact("/new")->id, "artifact:1");
+    EXPECT_FALSE(store->artifact("/old"));
+}
+
+TEST_F(StoreRecords, SeenMarksKeepTheFirstDateAndSkipHidden) {
+    store->upsert(makeItem("a", 1));
+    store->upsert(makeItem("h", 1));
+    store->hide("h");
+    const qint64 before = store->revision();
+    store->markSeen({"a", "h", "missing"}, Date(5));
+    EXPECT_EQ(store->revision(), before + 1);
+    store->markSeen({"a"}, Date(9));
+    EXPECT_EQ(store->items().value("a").seenAt, Date(5));
+    EXPECT_EQ(store->revision(), before + 1);
+    EXPECT_FALSE(store->hiddenItems().value("h").item.seenAt);
+    store->markSeen({}, Date(9));
+    EXPECT_EQ(store->revision(), before + 1);
+}
+
+TEST_F(StoreRecords, HideAndUnhideRestoreTheItemAsItWas) {
+    ShelfItem item = stored("a", 1, "/p");
+    store->markSeen({"a"}, Date(2));
+    item.seenAt = Date(2);
+    clock = 50;
+    store->hide("a");
+    EXPECT_TRUE(store->isHidden("a"));
+    EXPECT_TRUE(store->isHiddenSourcePath("/p"));
+    EXPECT_TRUE(store->items("/p").isEmpty());
+    EXPECT_EQ(store->hiddenItems().value("a").hiddenAt, Date(50));
+    EXPECT_TRUE(QFile::exists(item.fileURL->toLocalFile()));
+
+    EXPECT_TRUE(store->unhide("a"));
+    EXPECT_EQ(store->items().value("a"), item);
+    EXPECT_EQ(ids(store->items("/p")), QStringList{"a"});
+    EXPECT_FALSE(store->isHiddenSourcePath("/p"));
+
+    // An id can be hidden before anything carries it.
+    const qint64 before = store->revision();
+    store->hide("never");
+    EXPECT_TRUE(store->isHidden("never"));
+    EXPECT_TRUE(store->hiddenItems().isEmpty());
+    EXPECT_EQ(store->revision(), before + 1);
+    EXPECT_FALSE(store->unhide("never"));
+    EXPECT_FALSE(store->isHidden("never"));
+    EXPECT_EQ(store->revision(), before + 2);
+}
+
+TEST_F(StoreRecords, DeleteRemovesFilesAndStampsIdAndPath) {
+    const ShelfItem a = stored("a", 1, "/p");
+    stored("h", 1, "/q");
+    store->hide("h");
+    clock = 70;
+    const qint64 before = store->revision();
+    EXPECT_EQ(store->deleteItems({"nope"}), 0);
+    EXPECT_EQ(store->revision(), before);
+    EXPECT_TRUE(store->deleted().isEmpty());
+
+    EXPECT_EQ(store->deleteItems({"a", "a", "h"}), 2);
+    EXPECT_EQ(store->revision(), before + 1);
+    EXPECT_FALSE(QFile::exists(a.fileURL->toLocalFile()));
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/a.jpg")));
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/h.png")));
+    EXPECT_EQ(store->deleted().value("a"), Date(70));
+    EXPECT_EQ(store->deletedPaths().value("/q"), Date(70));
+    EXPECT_TRUE(store->isHidden("h"));
+    EXPECT_TRUE(store->hiddenItems().isEmpty());
+}
+
+TEST_F(StoreRecords, DeleteAllSparesTheGivenIds) {
+    stored("a", 1, "/a");
+    stored("b", 1, "/b");
+    stored("c", 1, "/c");
+    store->hide("c");
+    EXPECT_EQ(store->deleteAll({"b"}), 2);
+    EXPECT_EQ(store->items().keys(), QStringList{"b"});
+    EXPECT_TRUE(store->hiddenItems().isEmpty());
+}
+
+TEST_F(StoreRecords, DeletionMarksHoldBackOnlyOlderCaptures) {
+    stored("a", 1, "/p");
+    clock = 200;
+    store->deleteItems({"a"});
+    EXPECT_TRUE(store->isDeleted("a", std::nullopt, Date(200)));
+    EXPECT_FALSE(store->isDeleted("a", std::nullopt, Date(201)));
+    EXPECT_TRUE(store->isDeleted("other", QString("/p"), Date(200)));
+    EXPECT_FALSE(store->isDeleted("other", QString("/p"), Date(201)));
+    EXPECT_FALSE(store->isDeleted("other", std::nullopt, Date(0)));
+
+    EXPECT_TRUE(store->hasIngested("/p", Date(150)));
+    EXPECT_TRUE(store->hasIngested("/p", Date(200)));
+    EXPECT_FALSE(store->hasIngested("/p", Date(201)));
+}
+
+TEST_F(StoreRecords, HasIngestedCountsCapturesButNotArtifacts) {
+    ShelfItem artifact = withPath("artifact:x", 500, "/f");
+    artifact.kind = ShelfItemKind::artifact;
+    store->upsert(artifact);
+    EXPECT_FALSE(store->hasIngested("/f", Date(10)));
+
+    store->upsert(withPath("h", 300, "/f"));
+    store->hide("h");
+    EXPECT_TRUE(store->hasIngested("/f", Date(300)));
+    EXPECT_FALSE(store->hasIngested("/f", Date(300.5)));
+}
+
+TEST_F(StoreRecords, CopyInKeepsAnExistingCopy) {
+    const auto first = store->copyIn("one", "id", "png");
+    const auto second = store->copyIn("two", "id", "png");
+    ASSERT_TRUE(std::holds_alternative<QUrl>(first));
+    EXPECT_EQ(std::get<QUrl>(first), std::get<QUrl>(second));
+    EXPECT_EQ(dir.read("support/items/id.png"), "one");
+    EXPECT_EQ(store->copyURL("id", "").toLocalFile(), dir.file("support/items/id."));
+
+    // An unwritable items folder is reported, not hidden.
+    QDir(dir.file("support/items")).removeRecursively();
+    dir.write("support/items", "a file where the folder was");
+    EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("x", "other", "png")));
+}
+
+TEST_F(StoreRecords, RemovingAnItemNeverTouchesFilesOutsideTheStore) {
+    // A damaged or edited index can name any file; only our own copies go.
+    const QString userFile = dir.write("user/precious.png", "mine");
+    ShelfItem forged = makeItem("forged", 1);
+    forged.fileURL = QUrl::fromLocalFile(userFile);
+    store->upsert(forged);
+    ShelfItem climbing = makeItem("climb", 1);
+    climbing.fileURL = QUrl::fromLocalFile(dir.file("support/items/../../user/precious.png"));
+    store->upsert(climbing);
+    // Ids from transcripts may hold "/" and "..": their thumbnails stay inside "thumbs".
+    const QString victim = dir.write("support/victim.jpg", "x");
+    store->upsert(makeItem("../victim", 1));
+    store->upsert(makeItem("a/../../../user/precious", 1));
+
+    EXPECT_EQ(store->deleteItems({"forged", "climb", "../victim", "a/../../../user/precious"}), 4);
+    EXPECT_EQ(dir.read("user/precious.png"), "mine");
+    EXPECT_TRUE(QFile::exists(victim));
+
+    for (const QString& id : QStringList{"../x", "a/b", ".", "..", "", QString(300, u'z'), "ü/..%"}) {
+        const QString name = Store::safeFileName(id);
+        EXPECT_FALSE(name.contains(u'/')) << id.toStdString();
+        EXPECT_FALSE(name.startsWith(u'.')) << id.toStdString();
+        EXPECT_LT(name.toUtf8().size(), 250);
+        EXPECT_EQ(QFileInfo(store->thumbURL(id).toLocalFile()).absolutePath(),
+                  dir.file("support/thumbs"));
+    }
+    EXPECT_EQ(Store::safeFileName("0123abcdef~ff"), "0123abcdef~ff");
+    EXPECT_EQ(Store::safeFileName("artifact:xy"), "artifact:xy");
+    EXPECT_NE(Store::safeFileName("a/b"), Store::safeFileName("a%2Fb"));
+}
+
+TEST_F(StoreRecords, RemoveLeavesNoMark) {
+    stored("a", 1, "/p");
+    store->remove("a");
+    EXPECT_TRUE(store->items().isEmpty());
+    EXPECT_FALSE(store->isDeleted("a", QString("/p"), Date(0)));
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/a.png")));
+    const qint64 before = store->revision();
+    store->remove("a");
+    EXPECT_EQ(store->revision(), before);
+}
