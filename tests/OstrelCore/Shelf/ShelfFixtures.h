@@ -7,11 +7,6 @@
 #include <optional>
 #include <ostream>
 
-// Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace ostrel::fixtures {
 
 inline ShelfItem item(const QString& id, const QString& session, std::optional<QString> prompt,
