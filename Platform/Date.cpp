@@ -14,7 +14,7 @@ Date Date::now() {
 Date Date::fromTimespec(const struct timespec& ts) {
     // Subtract in whole seconds first so the nanoseconds keep their precision.
     const auto whole = static_cast<double>(static_cast<long long>(ts.tv_sec) - 978307200LL);
-    return Date(whole + static_cast<double>(ts.tv_nsec) * 1e-9);
+    return Date(whole + static_cast<double>(ts.tv_nsec) / 1e9);
 }
 
 QDateTime Date::toDateTime() const {

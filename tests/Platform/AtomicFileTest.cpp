@@ -1,0 +1,52 @@
+#include "Platform/AtomicFile.h"
+#include "Platform/Date.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace ostrel;
+
+TEST(AtomicFile, ReplacesWholeAndKeepsTheOldFileOnFailure) {
+    test::TempDir dir;
+    const QString path = dir.file("a.json");
+    ASSERT_FALSE(AtomicFile::write(path, "first"));
+    ASSERT_FALSE(AtomicFile::write(path, "second, longer"));
+    EXPECT_EQ(dir.read("a.json"), "second, longer");
+    struct stat st {};
+    ::stat(path.toUtf8().constData(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size() == 1);
+
+    const auto error = AtomicFile::write(dir.file("missing/a.json"), "x");
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->domain.isEmpty());
+    EXPECT_NE(error->code, 0);
+}
+
+TEST(AtomicFile, MakeFolderCreatesPrivateFoldersOnly) {
+    test::TempDir dir;
+    ASSERT_TRUE(AtomicFile::makeFolder(dir.file("a/b/c"), 0700));
+    for (const char* f : {"a", "a/b", "a/b/c"}) {
+        struct stat st {};
+        ::stat(dir.file(f).toUtf8().constData(), &st);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << f;
+    }
+    dir.write("file", "x");
+    EXPECT_FALSE(AtomicFile::makeFolder(dir.file("file"), 0700));
+    EXPECT_FALSE(AtomicFile::makeFolder(dir.file("file/sub"), 0700));
+}
+
+TEST(Date, FileTimesKeepTheirNanoseconds) {
+    const timespec ts{978307200 + 5, 123456789};
+    EXPECT_NEAR(Date::fromTimespec(ts).seconds, 5.123456789, 1e-12);
+    const timespec before{978307200 - 1, 999999999};
+    EXPECT_NEAR(Date::fromTimespec(before).seconds, -1e-9, 1e-15);
+    // Two reads of one file time give the very same date.
+    EXPECT_EQ(Date::fromTimespec(ts), Date::fromTimespec(timespec{ts.tv_sec, ts.tv_nsec}));
+    EXPECT_EQ(Date(0).toDateTime().toString(Qt::ISODateWithMs), "2001-01-01T00:00:00.000Z");
+    EXPECT_LT(std::abs(Date::now().toUnix() - QDateTime::currentMSecsSinceEpoch() / 1000.0), 5);
+}
