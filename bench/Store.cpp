@@ -100,6 +100,19 @@ void BM_Save(benchmark::State& state) {
 }
 BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond);
 
+void BM_EncodeOnly(benchmark::State& state) {
+    Fixture& f = fixture();
+    auto store = Store::make(f.root, [] { return Date(now); });
+    Store::Index index;
+    index.items = store->items().values();
+    index.sessions = store->sessions().values();
+    index.prompts = store->prompts().values();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(index.encode().size());
+    }
+}
+BENCHMARK(BM_EncodeOnly)->Unit(benchmark::kMillisecond);
+
 void BM_Snapshot(benchmark::State& state) {
     Fixture& f = fixture();
     auto store = Store::make(f.root, [] { return Date(now); });

@@ -4,11 +4,17 @@
 
 namespace ostrel {
 
+void HiddenRecord::write(JsonWriter& out) const {
+    out.beginObject();
+    out.key(u"hiddenAt");
+    out.date(hiddenAt);
+    out.key(u"item");
+    item.write(out);
+    out.endObject();
+}
+
 QJsonObject HiddenRecord::toJson() const {
-    QJsonObject o;
-    o.insert(QStringLiteral("item"), item.toJson());
-    o.insert(QStringLiteral("hiddenAt"), Json::fromDate(hiddenAt));
-    return o;
+    return Json::objectOf(*this);
 }
 
 std::optional<HiddenRecord> HiddenRecord::fromJson(const QJsonValue& value) {

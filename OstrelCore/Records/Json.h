@@ -1,8 +1,10 @@
 #pragma once
 
+#include "OstrelCore/Records/JsonWriter.h"
 #include "Platform/Date.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -84,12 +86,21 @@ inline Field<QUrl> url(const QJsonObject& o, const QString& key) {
     return {true, u};
 }
 
+// A record's JSON object, through the same writer the index files use.
+template <typename Record> QJsonObject objectOf(const Record& record);
+
 // Dates are written as the exact double; QJsonDocument prints the shortest text that reads back.
 inline QJsonValue fromDate(Date d) {
     return QJsonValue(d.seconds);
 }
 inline QString fromUrl(const QUrl& u) {
     return u.toString(QUrl::FullyEncoded);
+}
+
+template <typename Record> QJsonObject objectOf(const Record& record) {
+    JsonWriter out;
+    record.write(out);
+    return QJsonDocument::fromJson(out.take()).object();
 }
 
 } // namespace ostrel::Json

@@ -19,13 +19,21 @@ QString Prompt::summarize(const QString& text) {
     return {};
 }
 
+void Prompt::write(JsonWriter& out) const {
+    out.beginObject();
+    out.key(u"at");
+    out.date(at);
+    out.key(u"id");
+    out.string(id);
+    out.key(u"sessionID");
+    out.string(sessionID);
+    out.key(u"text");
+    out.string(text);
+    out.endObject();
+}
+
 QJsonObject Prompt::toJson() const {
-    QJsonObject o;
-    o.insert(QStringLiteral("id"), id);
-    o.insert(QStringLiteral("sessionID"), sessionID);
-    o.insert(QStringLiteral("at"), Json::fromDate(at));
-    o.insert(QStringLiteral("text"), text);
-    return o;
+    return Json::objectOf(*this);
 }
 
 std::optional<Prompt> Prompt::fromJson(const QJsonValue& value) {

@@ -9,6 +9,8 @@
 
 namespace ostrel {
 
+class JsonWriter;
+
 // One user prompt of a session.
 struct Prompt {
     static constexpr qsizetype summaryLimit = 220;
@@ -23,6 +25,8 @@ struct Prompt {
 
     friend bool operator==(const Prompt&, const Prompt&) = default;
 
+    // Compact JSON with the keys in ascending order, as the index stores it.
+    void write(JsonWriter& out) const;
     QJsonObject toJson() const;
     static std::optional<Prompt> fromJson(const QJsonValue& value);
 };

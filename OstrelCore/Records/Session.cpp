@@ -74,27 +74,36 @@ Session::RowDetail Session::rowDetail(Date now, const QTimeZone& zone) const {
     return detail;
 }
 
-QJsonObject Session::toJson() const {
-    QJsonObject o;
-    o.insert(QStringLiteral("id"), id);
-    const auto put = [&o](const char* key, const std::optional<QString>& v) {
-        if (v) {
-            o.insert(QString::fromLatin1(key), *v);
+void Session::write(JsonWriter& out) const {
+    const auto optional = [&out](QStringView key, const std::optional<QString>& value) {
+        if (value) {
+            out.key(key);
+            out.string(*value);
         }
     };
-    put("slug", slug);
-    put("cwd", cwd);
-    put("branch", branch);
-    o.insert(QStringLiteral("startedAt"), Json::fromDate(startedAt));
-    o.insert(QStringLiteral("lastActive"), Json::fromDate(lastActive));
-    put("agentName", agentName);
-    put("customTitle", customTitle);
-    put("aiTitle", aiTitle);
-    put("firstPrompt", firstPrompt);
+    out.beginObject();
+    optional(u"agentName", agentName);
+    optional(u"aiTitle", aiTitle);
+    optional(u"branch", branch);
+    optional(u"customTitle", customTitle);
+    optional(u"cwd", cwd);
+    optional(u"firstPrompt", firstPrompt);
     if (firstPromptAt) {
-        o.insert(QStringLiteral("firstPromptAt"), Json::fromDate(*firstPromptAt));
+        out.key(u"firstPromptAt");
+        out.date(*firstPromptAt);
     }
-    return o;
+    out.key(u"id");
+    out.string(id);
+    out.key(u"lastActive");
+    out.date(lastActive);
+    optional(u"slug", slug);
+    out.key(u"startedAt");
+    out.date(startedAt);
+    out.endObject();
+}
+
+QJsonObject Session::toJson() const {
+    return Json::objectOf(*this);
 }
 
 std::optional<Session> Session::fromJson(const QJsonValue& value) {

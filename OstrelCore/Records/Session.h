@@ -10,6 +10,8 @@
 
 namespace ostrel {
 
+class JsonWriter;
+
 // One coding-assistant session, as its transcript shows it.
 struct Session {
     // The catch-all session of items whose session is not known.
@@ -52,6 +54,8 @@ struct Session {
 
     friend bool operator==(const Session&, const Session&) = default;
 
+    // Compact JSON with the keys in ascending order, as the index stores it.
+    void write(JsonWriter& out) const;
     QJsonObject toJson() const;
     static std::optional<Session> fromJson(const QJsonValue& value);
 };

@@ -129,43 +129,61 @@ size_t qHash(const ShelfItem& item, size_t seed) {
     return ::qHashMulti(seed, item.id, item.createdAt.seconds);
 }
 
-QJsonObject ShelfItem::toJson() const {
-    QJsonObject o;
-    o.insert(QStringLiteral("id"), id);
-    o.insert(QStringLiteral("kind"), rawValue(kind));
+void ShelfItem::write(JsonWriter& out) const {
+    out.beginObject();
+    if (captureID) {
+        out.key(u"captureID");
+        out.string(*captureID);
+    }
+    out.key(u"createdAt");
+    out.date(createdAt);
     if (fileURL) {
-        o.insert(QStringLiteral("fileURL"), Json::fromUrl(*fileURL));
-    }
-    if (remoteURL) {
-        o.insert(QStringLiteral("remoteURL"), Json::fromUrl(*remoteURL));
-    }
-    if (sourcePath) {
-        o.insert(QStringLiteral("sourcePath"), *sourcePath);
-    }
-    o.insert(QStringLiteral("title"), title);
-    o.insert(QStringLiteral("sessionID"), sessionID);
-    if (promptID) {
-        o.insert(QStringLiteral("promptID"), *promptID);
-    }
-    QJsonArray sources;
-    for (const Source s : sourceKinds) {
-        sources.append(rawValue(s));
-    }
-    o.insert(QStringLiteral("sourceKinds"), sources);
-    o.insert(QStringLiteral("createdAt"), Json::fromDate(createdAt));
-    if (seenAt) {
-        o.insert(QStringLiteral("seenAt"), Json::fromDate(*seenAt));
-    }
-    if (width) {
-        o.insert(QStringLiteral("width"), *width);
+        out.key(u"fileURL");
+        out.url(*fileURL);
     }
     if (height) {
-        o.insert(QStringLiteral("height"), *height);
+        out.key(u"height");
+        out.integer(*height);
     }
-    if (captureID) {
-        o.insert(QStringLiteral("captureID"), *captureID);
+    out.key(u"id");
+    out.string(id);
+    out.key(u"kind");
+    out.string(rawValue(kind));
+    if (promptID) {
+        out.key(u"promptID");
+        out.string(*promptID);
     }
-    return o;
+    if (remoteURL) {
+        out.key(u"remoteURL");
+        out.url(*remoteURL);
+    }
+    if (seenAt) {
+        out.key(u"seenAt");
+        out.date(*seenAt);
+    }
+    out.key(u"sessionID");
+    out.string(sessionID);
+    out.key(u"sourceKinds");
+    out.beginArray();
+    for (const Source s : sourceKinds) {
+        out.string(rawValue(s));
+    }
+    out.endArray();
+    if (sourcePath) {
+        out.key(u"sourcePath");
+        out.string(*sourcePath);
+    }
+    out.key(u"title");
+    out.string(title);
+    if (width) {
+        out.key(u"width");
+        out.integer(*width);
+    }
+    out.endObject();
+}
+
+QJsonObject ShelfItem::toJson() const {
+    return Json::objectOf(*this);
 }
 
 std::optional<ShelfItem> ShelfItem::fromJson(const QJsonValue& value) {

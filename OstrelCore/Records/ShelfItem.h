@@ -14,6 +14,8 @@
 
 namespace ostrel {
 
+class JsonWriter;
+
 // What an item is, decided from its file extension.
 enum class ShelfItemKind { image, html, pdf, document, video, audio, artifact, file };
 
@@ -70,6 +72,8 @@ struct ShelfItem {
 
     friend bool operator==(const ShelfItem& a, const ShelfItem& b);
 
+    // Compact JSON with the keys in ascending order, as the index stores it.
+    void write(JsonWriter& out) const;
     QJsonObject toJson() const;
     // Fails as a whole on a missing required key, a wrong type or an unknown enumeration text.
     static std::optional<ShelfItem> fromJson(const QJsonValue& value);

@@ -333,8 +333,8 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     return url;
 }
 
-Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id,
-                                   const QString& ext, const QString& expectedSha256) {
+Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, const QString& ext,
+                                    const QString& expectedSha256) {
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     if (FileStat::exists(path)) {
@@ -388,8 +388,8 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id,
         hasher.update(QByteArrayView(buffer.constData(), n));
         qsizetype written = 0;
         while (written < n) {
-            const ssize_t w = ::write(out, buffer.constData() + written,
-                                      static_cast<size_t>(n - written));
+            const ssize_t w =
+                ::write(out, buffer.constData() + written, static_cast<size_t>(n - written));
             if (w < 0) {
                 if (errno == EINTR) {
                     continue;

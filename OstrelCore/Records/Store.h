@@ -12,7 +12,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -38,9 +37,9 @@ public:
         QList<Prompt> prompts;
         std::optional<QStringList> hidden;
         std::optional<QList<HiddenRecord>> hiddenItems;
-        std::optional<QMap<QString, Date>> deleted;
-        std::optional<QMap<QString, Date>> deletedPaths;
-        std::optional<QMap<QString, Date>> titleChecks;
+        std::optional<QHash<QString, Date>> deleted;
+        std::optional<QHash<QString, Date>> deletedPaths;
+        std::optional<QHash<QString, Date>> titleChecks;
 
         // Compact JSON with sorted keys.
         QByteArray encode() const;

@@ -1,5 +1,6 @@
 // Loading, recovering and saving the two files of the store.
 #include "OstrelCore/Records/Json.h"
+#include "OstrelCore/Records/JsonWriter.h"
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/AtomicFile.h"
@@ -25,16 +26,8 @@ namespace {
 const QString indexName = QStringLiteral("index.json");
 const QString offsetsName = QStringLiteral("offsets.json");
 
-QJsonObject datesToJson(const QMap<QString, Date>& map) {
-    QJsonObject o;
-    for (auto it = map.begin(); it != map.end(); ++it) {
-        o.insert(it.key(), Json::fromDate(it.value()));
-    }
-    return o;
-}
-
 // A strict map of dates: absent gives none; anything but an object of numbers fails.
-bool readDates(const QJsonObject& o, const QString& key, std::optional<QMap<QString, Date>>& out) {
+bool readDates(const QJsonObject& o, const QString& key, std::optional<QHash<QString, Date>>& out) {
     const QJsonValue v = o.value(key);
     if (Json::isAbsent(v)) {
         return true;
@@ -42,7 +35,7 @@ bool readDates(const QJsonObject& o, const QString& key, std::optional<QMap<QStr
     if (!v.isObject()) {
         return false;
     }
-    QMap<QString, Date> map;
+    QHash<QString, Date> map;
     const QJsonObject inner = v.toObject();
     for (auto it = inner.begin(); it != inner.end(); ++it) {
         const auto d = Json::date(it.value());
@@ -53,24 +46,6 @@ bool readDates(const QJsonObject& o, const QString& key, std::optional<QMap<QStr
     }
     out = map;
     return true;
-}
-
-QHash<QString, Date> toHash(const std::optional<QMap<QString, Date>>& map) {
-    QHash<QString, Date> out;
-    if (map) {
-        for (auto it = map->begin(); it != map->end(); ++it) {
-            out.insert(it.key(), it.value());
-        }
-    }
-    return out;
-}
-
-QMap<QString, Date> toMap(const QHash<QString, Date>& hash) {
-    QMap<QString, Date> out;
-    for (auto it = hash.begin(); it != hash.end(); ++it) {
-        out.insert(it.key(), it.value());
-    }
-    return out;
 }
 
 void logNotSaved(const QString& label, const Error& error) {
@@ -84,47 +59,47 @@ void logNotSaved(const QString& label, const Error& error) {
 // The index format
 
 QByteArray Store::Index::encode() const {
-    QJsonObject o;
-    o.insert(QStringLiteral("version"), version);
-    if (lastRunAt) {
-        o.insert(QStringLiteral("lastRunAt"), Json::fromDate(*lastRunAt));
-    }
-    QJsonArray itemArray;
-    for (const ShelfItem& item : items) {
-        itemArray.append(item.toJson());
-    }
-    o.insert(QStringLiteral("items"), itemArray);
-    QJsonArray sessionArray;
-    for (const Session& session : sessions) {
-        sessionArray.append(session.toJson());
-    }
-    o.insert(QStringLiteral("sessions"), sessionArray);
-    QJsonArray promptArray;
-    for (const Prompt& prompt : prompts) {
-        promptArray.append(prompt.toJson());
-    }
-    o.insert(QStringLiteral("prompts"), promptArray);
+    JsonWriter out;
+    const auto dates = [&out](const char16_t* key, const std::optional<QHash<QString, Date>>& map) {
+        if (map) {
+            out.key(key);
+            out.sortedObject(*map, [&out](Date d) { out.date(d); });
+        }
+    };
+    const auto list = [&out](const char16_t* key, const auto& records) {
+        out.key(key);
+        out.beginArray();
+        for (const auto& record : records) {
+            record.write(out);
+        }
+        out.endArray();
+    };
+    out.beginObject();
+    dates(u"deleted", deleted);
+    dates(u"deletedPaths", deletedPaths);
     if (hidden) {
-        o.insert(QStringLiteral("hidden"), QJsonArray::fromStringList(*hidden));
+        out.key(u"hidden");
+        out.beginArray();
+        for (const QString& id : *hidden) {
+            out.string(id);
+        }
+        out.endArray();
     }
     if (hiddenItems) {
-        QJsonArray records;
-        for (const HiddenRecord& record : *hiddenItems) {
-            records.append(record.toJson());
-        }
-        o.insert(QStringLiteral("hiddenItems"), records);
+        list(u"hiddenItems", *hiddenItems);
     }
-    if (deleted) {
-        o.insert(QStringLiteral("deleted"), datesToJson(*deleted));
+    list(u"items", items);
+    if (lastRunAt) {
+        out.key(u"lastRunAt");
+        out.date(*lastRunAt);
     }
-    if (deletedPaths) {
-        o.insert(QStringLiteral("deletedPaths"), datesToJson(*deletedPaths));
-    }
-    if (titleChecks) {
-        o.insert(QStringLiteral("titleChecks"), datesToJson(*titleChecks));
-    }
-    // QJsonObject keeps its keys sorted, so the compact form has them in order at every depth.
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    list(u"prompts", prompts);
+    list(u"sessions", sessions);
+    dates(u"titleChecks", titleChecks);
+    out.key(u"version");
+    out.integer(version);
+    out.endObject();
+    return out.take();
 }
 
 std::optional<Store::Index> Store::Index::decode(const QByteArray& json) {
@@ -316,9 +291,9 @@ void Store::loadIndex() {
             }
         }
     }
-    deleted_ = toHash(index->deleted);
-    deletedPaths_ = toHash(index->deletedPaths);
-    titleChecks_ = toHash(index->titleChecks);
+    deleted_ = index->deleted.value_or(QHash<QString, Date>());
+    deletedPaths_ = index->deletedPaths.value_or(QHash<QString, Date>());
+    titleChecks_ = index->titleChecks.value_or(QHash<QString, Date>());
 }
 
 void Store::loadOffsets() {
@@ -453,9 +428,9 @@ void Store::save() {
     std::sort(records.begin(), records.end(),
               [](const HiddenRecord& a, const HiddenRecord& b) { return a.item.id < b.item.id; });
     index.hiddenItems = records;
-    index.deleted = toMap(deleted_);
-    index.deletedPaths = toMap(deletedPaths_);
-    index.titleChecks = toMap(titleChecks_);
+    index.deleted = deleted_;
+    index.deletedPaths = deletedPaths_;
+    index.titleChecks = titleChecks_;
     writeIndex(index, rootPath_ + u'/' + indexName);
 }
 
@@ -471,15 +446,13 @@ bool Store::writeIndex(const Index& index, const QString& path) {
 }
 
 bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
-    QJsonObject o;
-    for (auto it = offsets.begin(); it != offsets.end(); ++it) {
-        // Offsets are file sizes; a value beyond the signed range cannot occur in practice.
-        o.insert(it.key(),
-                 static_cast<qint64>(std::min<quint64>(
-                     it.value(), static_cast<quint64>(std::numeric_limits<qint64>::max()))));
-    }
-    if (const auto error =
-            AtomicFile::write(path, QJsonDocument(o).toJson(QJsonDocument::Compact))) {
+    JsonWriter out;
+    // Offsets are file sizes; a value beyond the signed range cannot occur in practice.
+    static constexpr auto largest = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    out.sortedObject(offsets, [&out](quint64 offset) {
+        out.integer(static_cast<qint64>(std::min(offset, largest)));
+    });
+    if (const auto error = AtomicFile::write(path, out.take())) {
         logNotSaved(QStringLiteral("offsets"), *error);
         return false;
     }

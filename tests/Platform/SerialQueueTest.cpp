@@ -1,5 +1,5 @@
-#include "Platform/ManualSerialQueue.h"
 #include "Platform/SerialQueue.h"
+#include "Platform/ManualSerialQueue.h"
 #include "support/Wait.h"
 
 #include <QElapsedTimer>

@@ -66,9 +66,10 @@ TEST(PreferencesLoad, DisplayStyleAndItsMigration) {
     EXPECT_EQ(migrated({{"1", "notch"}, {"2", "pill-right"}}),
               DisplayStyleChoice::pill(PillSide::right));
     // A non-string display style falls to the retired key.
-    EXPECT_EQ(Preferences::load({{"displayStyle", 3}, {"displayStyles", QJsonObject{{"1", "dock"}}}})
-                  .displayStyle,
-              DisplayStyleChoice::pill(PillSide::bottom));
+    EXPECT_EQ(
+        Preferences::load({{"displayStyle", 3}, {"displayStyles", QJsonObject{{"1", "dock"}}}})
+            .displayStyle,
+        DisplayStyleChoice::pill(PillSide::bottom));
     EXPECT_EQ(migrated({{"1", 5}}), DisplayStyleChoice::notch());
 }
 

@@ -32,7 +32,10 @@ TEST(SessionTexts, BranchLabelHidesDetachedHead) {
     Session s = withCwdSlug(std::nullopt, std::nullopt);
     for (const auto& [branch, label] :
          std::vector<std::pair<std::optional<QString>, std::optional<QString>>>{
-             {"HEAD", std::nullopt}, {"head", "head"}, {"main", "main"}, {"", std::nullopt},
+             {"HEAD", std::nullopt},
+             {"head", "head"},
+             {"main", "main"},
+             {"", std::nullopt},
              {std::nullopt, std::nullopt}}) {
         s.branch = branch;
         EXPECT_EQ(s.branchLabel(), label);
@@ -112,7 +115,8 @@ TEST(SessionJson, MinimalSessionRoundTripsWithThreeKeys) {
     EXPECT_FALSE(s->slug || s->cwd || s->branch || s->agentName || s->firstPromptAt);
     EXPECT_EQ(s->toJson(), minimal);
 
-    EXPECT_FALSE(Session::fromJson(QJsonObject{{"id", "s"}, {"startedAt", "x"}, {"lastActive", 1}}));
+    EXPECT_FALSE(
+        Session::fromJson(QJsonObject{{"id", "s"}, {"startedAt", "x"}, {"lastActive", 1}}));
     EXPECT_FALSE(Session::fromJson(QJsonObject{{"id", "s"}, {"startedAt", 1}}));
     EXPECT_FALSE(Session::fromJson(
         QJsonObject{{"id", "s"}, {"startedAt", 1}, {"lastActive", 1}, {"cwd", 4}}));

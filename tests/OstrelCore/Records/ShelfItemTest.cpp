@@ -49,8 +49,8 @@ TEST(ShelfItem, SeenAtCountsForReadStateAndEquality) {
 TEST(ShelfItemJson, OptionalKeysAreLeftOutAndReadBackAbsent) {
     const ShelfItem item = test::makeItem("abc", 0);
     const QJsonObject json = item.toJson();
-    EXPECT_EQ(json.keys(), (QStringList{"createdAt", "id", "kind", "sessionID", "sourceKinds",
-                                        "title"}));
+    EXPECT_EQ(json.keys(),
+              (QStringList{"createdAt", "id", "kind", "sessionID", "sourceKinds", "title"}));
     const auto back = ShelfItem::fromJson(json);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, item);
@@ -116,6 +116,7 @@ TEST(ShelfItemJson, DatesRoundTripBitExactly) {
         const QByteArray text = QJsonDocument(item.toJson()).toJson(QJsonDocument::Compact);
         const auto back = ShelfItem::fromJson(QJsonDocument::fromJson(text).object());
         ASSERT_TRUE(back);
-        EXPECT_EQ(std::memcmp(&back->createdAt.seconds, &seconds, sizeof seconds), 0) << text.data();
+        EXPECT_EQ(std::memcmp(&back->createdAt.seconds, &seconds, sizeof seconds), 0)
+            << text.data();
     }
 }

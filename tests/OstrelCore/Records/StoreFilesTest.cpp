@@ -30,7 +30,8 @@ protected:
 
     QUrl root() const { return QUrl::fromLocalFile(dir.file("support")); }
     std::shared_ptr<Store> open(bool autosave = true) {
-        return Store::make(root(), [this] { return Date(clock); }, autosave ? queue : nullptr);
+        return Store::make(
+            root(), [this] { return Date(clock); }, autosave ? queue : nullptr);
     }
     QString path(const QString& name) const { return dir.file("support/" + name); }
     QByteArray read(const QString& name) const { return dir.read("support/" + name); }
@@ -111,7 +112,8 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
     const QByteArray text = read("index.json");
     EXPECT_FALSE(text.contains('\n'));
     EXPECT_FALSE(text.contains(": "));
-    EXPECT_TRUE(text.startsWith(R"({"deleted":{},"deletedPaths":{},"hidden":["a"],"hiddenItems":[{"hiddenAt":1000,"item":{"createdAt":)"));
+    EXPECT_TRUE(text.startsWith(
+        R"({"deleted":{},"deletedPaths":{},"hidden":["a"],"hiddenItems":[{"hiddenAt":1000,"item":{"createdAt":)"));
     EXPECT_TRUE(text.contains(R"("items":[{"createdAt":0.30000000000000004,"fileURL":)"));
     EXPECT_FALSE(text.contains("null"));
     EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":1234567890123})");
@@ -133,6 +135,41 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
     QByteArray rewritten = read("index.json");
     rewritten.replace(R"("lastRunAt":2000)", R"("lastRunAt":1000)");
     EXPECT_EQ(rewritten, text);
+}
+
+TEST(StoreIndexForm, EncodingIsTheCanonicalCompactSortedJson) {
+    // Whatever the records hold, the bytes equal what a JSON library writes for the same
+    // document in its compact, key-sorted form.
+    Store::Index index;
+    index.lastRunAt = Date(-0.5);
+    ShelfItem item = makeItem("q\"uote\\ \n\t\x01 é 😀", 1e-300);
+    item.sourcePath = "/tmp/ /x";
+    item.fileURL = QUrl::fromLocalFile("/tmp/a b/ü#?.png");
+    item.remoteURL = QUrl("https://example.com/p?q=1&r=%20");
+    item.width = -1;
+    item.height = std::numeric_limits<qint64>::max() / 2;
+    item.seenAt = Date(123456789.123456789);
+    item.captureID = "toolu#3";
+    item.promptID = "";
+    index.items = {item, makeItem("b", 2)};
+    Session session = makeSession("s", 1, 2);
+    session.aiTitle = "\u0000";
+    index.sessions = {session};
+    index.prompts = {makePrompt("p", "s", 3)};
+    index.hidden = QStringList{"z", "a"};
+    index.hiddenItems = QList<HiddenRecord>{HiddenRecord{makeItem("h", 4), Date(5)}};
+    index.deleted = QHash<QString, Date>{{"b", Date(1)}, {"a", Date(2)}, {"B", Date(3)}};
+    index.deletedPaths = QHash<QString, Date>{{"/p/é", Date(1)}, {"/p/e", Date(2)}};
+    index.titleChecks = QHash<QString, Date>{};
+    const QByteArray ours = index.encode();
+    QJsonParseError error{};
+    const QJsonDocument parsed = QJsonDocument::fromJson(ours, &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << ours.toStdString();
+    EXPECT_EQ(ours, parsed.toJson(QJsonDocument::Compact));
+    const auto back = Store::Index::decode(ours);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->items.value(0), item);
+    EXPECT_EQ(back->sessions.value(0), session);
 }
 
 TEST_F(StoreFiles, LoadingKeepsFirstDuplicateAndIgnoresVersion) {

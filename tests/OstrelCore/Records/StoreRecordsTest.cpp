@@ -214,7 +214,8 @@ TEST_F(StoreRecords, RemovingAnItemNeverTouchesFilesOutsideTheStore) {
     EXPECT_EQ(dir.read("user/precious.png"), "mine");
     EXPECT_TRUE(QFile::exists(victim));
 
-    for (const QString& id : QStringList{"../x", "a/b", ".", "..", "", QString(300, u'z'), "ü/..%"}) {
+    for (const QString& id :
+         QStringList{"../x", "a/b", ".", "..", "", QString(300, u'z'), "ü/..%"}) {
         const QString name = Store::safeFileName(id);
         EXPECT_FALSE(name.contains(u'/')) << id.toStdString();
         EXPECT_FALSE(name.startsWith(u'.')) << id.toStdString();

@@ -20,8 +20,8 @@ protected:
     test::TempDir dir;
     double clock = 0;
     std::shared_ptr<ManualSerialQueue> queue = std::make_shared<ManualSerialQueue>();
-    std::shared_ptr<Store> store = Store::make(QUrl::fromLocalFile(dir.file("support")),
-                                               [this] { return Date(clock); }, queue);
+    std::shared_ptr<Store> store = Store::make(
+        QUrl::fromLocalFile(dir.file("support")), [this] { return Date(clock); }, queue);
 
     void hideAt(const ShelfItem& item, double at) {
         store->upsert(item);
