@@ -279,6 +279,24 @@ TEST_F(StoreFiles, AnIndexThatCannotBeOpenedIsKeptAndNeverOverwritten) {
     EXPECT_TRUE(asideFiles().isEmpty());
 }
 
+TEST_F(StoreFiles, AnIndexThatCannotBeMovedIsCopiedAside) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs a file of another user in a sticky folder";
+    }
+    open();
+    writeIndex("garbage");
+    // In a sticky, world-writable folder only a file's owner may move it; anyone may copy it.
+    ::chmod(dir.path().toUtf8().constData(), 0711);
+    ::chmod(path("").toUtf8().constData(), 01777);
+    ::chmod(path("index.json").toUtf8().constData(), 0644);
+    const int result = test::runUnprivileged({}, [&] {
+        auto store = Store::make(root(), [] { return Date(0); });
+        return store->canWriteIndex() && store->isFirstRun() ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(dir.read("support/index.unreadable-20010101T000000.json"), "garbage");
+}
+
 TEST_F(StoreFiles, AnIndexThatCannotBeSetAsideIsNeverOverwritten) {
     open(); // creates the folders
     writeIndex("garbage");
