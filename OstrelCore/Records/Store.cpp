@@ -276,9 +276,10 @@ bool Store::hasIngested(const QString& path, Date modified) const {
 // ---------------------------------------------------------------------------------------------
 // Lookups
 
-QList<ShelfItem> Store::items(const QString& atSourcePath) const {
+QList<ShelfItem> Store::storedItems(const QHash<QString, QSet<QString>>& table,
+                                    const QString& key) const {
     QList<ShelfItem> out;
-    if (const auto ids = idsByPath_.constFind(atSourcePath); ids != idsByPath_.constEnd()) {
+    if (const auto ids = table.constFind(key); ids != table.constEnd()) {
         for (const QString& id : *ids) {
             if (const auto it = items_.constFind(id); it != items_.constEnd()) {
                 out.append(*it);
@@ -288,16 +289,12 @@ QList<ShelfItem> Store::items(const QString& atSourcePath) const {
     return out;
 }
 
+QList<ShelfItem> Store::items(const QString& atSourcePath) const {
+    return storedItems(idsByPath_, atSourcePath);
+}
+
 QList<ShelfItem> Store::itemsWithContent(const QString& key) const {
-    QList<ShelfItem> out;
-    if (const auto ids = idsByContent_.constFind(key); ids != idsByContent_.constEnd()) {
-        for (const QString& id : *ids) {
-            if (const auto it = items_.constFind(id); it != items_.constEnd()) {
-                out.append(*it);
-            }
-        }
-    }
-    return out;
+    return storedItems(idsByContent_, key);
 }
 
 std::optional<ShelfItem> Store::artifact(const QString& forPath) const {

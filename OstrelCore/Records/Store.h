@@ -168,6 +168,9 @@ private:
     std::optional<ShelfItem> takeItem(const QString& id);
     std::optional<HiddenRecord> takeHiddenRecord(const QString& id);
     bool isOwnFile(const QString& path) const;
+    // The stored items whose ids a lookup table lists under `key`.
+    QList<ShelfItem> storedItems(const QHash<QString, QSet<QString>>& table,
+                                 const QString& key) const;
 
     const QString rootPath_;
     const QString itemsDir_;
