@@ -2,16 +2,46 @@
 
 #include "OstrelCore/Records/Env.h"
 #include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/Date.h"
 
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
 #include <QUrl>
+
+#include <optional>
 
 #include <unistd.h>
 
 namespace ostrel {
 
-// Finds the files of Claude Code's per-session scratchpads under the scratch root.
+// One file of a session's scratchpad.
+struct ScratchFile {
+    QUrl url;
+    // The project folder's name.
+    QString slug;
+    // The session folder's name.
+    QString sessionID;
+    qint64 size = 0;
+    // The modification date where the file system records no birth time.
+    Date created;
+    Date modified;
+
+    friend bool operator==(const ScratchFile&, const ScratchFile&) = default;
+};
+
+// Finds the files of Claude Code's per-session scratchpads under the scratch root:
+// root/<project slug>/<session id>/scratchpad/<file>. Reads folders and file properties only.
 class ScratchpadScanner {
 public:
+    QUrl root;
+    // Lower case, without the dot: extensions the user added to the known ones.
+    QSet<QString> extraExtensions;
+
+    ScratchpadScanner(QUrl root, QSet<QString> extraExtensions)
+        : root(std::move(root)), extraExtensions(std::move(extraExtensions)) {}
+
     // "OSTREL_SCRATCH_ROOT" verbatim when set, else "/tmp/claude-" and the user id. Kept inline:
     // the folder resolution of the records library needs it without linking the engine.
     static QUrl defaultRoot(const Environment& env) {
@@ -20,6 +50,25 @@ public:
         }
         return OstrelPaths::folderURL(QStringLiteral("/tmp/claude-") + QString::number(::getuid()));
     }
+
+    // The root lies in the shared temporary folder: it is read only when, links resolved, it is
+    // a directory of this user that no one else may write into.
+    bool rootIsTrusted() const;
+
+    // Every scratch file of every session, newest-created first; empty under an untrusted root.
+    QList<ScratchFile> files() const;
+    // The files directly in one "scratchpad" folder, in listing order. Regular files only: a
+    // symbolic link is never followed into a capture.
+    QList<ScratchFile> files(const QUrl& scratchpad) const;
+    // The "scratchpad" folder that holds a changed path (or is it), under a trusted root.
+    std::optional<QUrl> scratchpad(const QString& containing) const;
+
+    // The trust test itself: links resolved, a directory owned by the real user id, neither
+    // group- nor other-writable.
+    static bool isTrustedDirectory(const QString& path);
+    // The names in a folder, hidden ones included, in the order the file system lists them;
+    // none when it cannot be listed.
+    static std::optional<QStringList> names(const QString& folder);
 };
 
 } // namespace ostrel

@@ -1,0 +1,134 @@
+#include "OstrelCore/Engine/ScratchpadScanner.h"
+
+#include "OstrelCore/Records/ShelfItem.h"
+#include "Platform/FileStat.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace ostrel {
+
+namespace {
+
+// The extension as a file URL reports it: after the last dot of the name, none for a name whose
+// only dot leads it.
+QString extension(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0) {
+        return {};
+    }
+    return name.mid(dot + 1);
+}
+
+} // namespace
+
+std::optional<QStringList> ScratchpadScanner::names(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    DIR* dir = ::opendir(native.constData());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    QStringList result;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            continue;
+        }
+        result.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    return result;
+}
+
+bool ScratchpadScanner::isTrustedDirectory(const QString& path) {
+    const auto st = FileStat::lstat(OstrelPaths::canonical(path));
+    if (!st || !st->isDirectory()) {
+        return false;
+    }
+    if (st->owner != ::getuid()) {
+        return false;
+    }
+    return (st->mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool ScratchpadScanner::rootIsTrusted() const {
+    return isTrustedDirectory(root.toLocalFile());
+}
+
+QList<ScratchFile> ScratchpadScanner::files() const {
+    if (!rootIsTrusted()) {
+        return {};
+    }
+    const QString base = root.toLocalFile();
+    const auto projects = names(base);
+    if (!projects) {
+        return {};
+    }
+    QList<ScratchFile> result;
+    for (const QString& project : *projects) {
+        const QString projectPath = base + u'/' + project;
+        const auto sessions = names(projectPath);
+        if (!sessions) {
+            continue;
+        }
+        for (const QString& session : *sessions) {
+            result.append(files(
+                QUrl::fromLocalFile(projectPath + u'/' + session + QStringLiteral("/scratchpad"))));
+        }
+    }
+    std::stable_sort(result.begin(), result.end(), [](const ScratchFile& a, const ScratchFile& b) {
+        return a.created > b.created;
+    });
+    return result;
+}
+
+QList<ScratchFile> ScratchpadScanner::files(const QUrl& scratchpad) const {
+    const QString folder = scratchpad.toLocalFile();
+    const auto entries = names(folder);
+    if (!entries) {
+        return {};
+    }
+    const QStringList parts = folder.split(u'/', Qt::SkipEmptyParts);
+    const QString sessionID = parts.size() >= 2 ? parts.at(parts.size() - 2) : QString();
+    const QString slug = parts.size() >= 3 ? parts.at(parts.size() - 3) : QString();
+
+    QList<ScratchFile> result;
+    for (const QString& name : *entries) {
+        if (!ShelfItemKindRules::forExtension(extension(name), extraExtensions)) {
+            continue;
+        }
+        const QString path = folder + u'/' + name;
+        // lstat: a link in a scratchpad may point anywhere, so it is never taken for a file.
+        const auto st = FileStat::lstat(path);
+        if (!st || !st->isRegular()) {
+            continue;
+        }
+        result.append(ScratchFile{QUrl::fromLocalFile(path), slug, sessionID, st->size, st->created,
+                                  st->modified});
+    }
+    return result;
+}
+
+std::optional<QUrl> ScratchpadScanner::scratchpad(const QString& containing) const {
+    if (!containing.contains(QLatin1String("/scratchpad"))) {
+        return std::nullopt;
+    }
+    const QString base = OstrelPaths::canonical(root.toLocalFile());
+    if (!containing.startsWith(base + u'/')) {
+        return std::nullopt;
+    }
+    if (!rootIsTrusted()) {
+        return std::nullopt;
+    }
+    const QStringList parts = containing.mid(base.size() + 1).split(u'/', Qt::SkipEmptyParts);
+    if (parts.size() < 3 || parts.at(2) != QLatin1String("scratchpad")) {
+        return std::nullopt;
+    }
+    return QUrl::fromLocalFile(base + u'/' + parts.at(0) + u'/' + parts.at(1) +
+                               QStringLiteral("/scratchpad"));
+}
+
+} // namespace ostrel

@@ -1,0 +1,116 @@
+#include "OstrelCore/Engine/TranscriptSet.h"
+
+#include "OstrelCore/Engine/ScratchpadScanner.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/Store.h"
+#include "Platform/FileStat.h"
+
+namespace ostrel {
+
+namespace {
+
+bool isRecent(const QString& path, Date cutoff) {
+    // A date that cannot be read counts as the distant past.
+    const auto st = FileStat::stat(path);
+    return st && st->modified >= cutoff;
+}
+
+} // namespace
+
+TranscriptSet::TranscriptSet(QUrl projectsRoot, std::shared_ptr<Store> store, qint64 chunk)
+    : projectsRoot_(std::move(projectsRoot)),
+      base_(OstrelPaths::canonical(projectsRoot_.toLocalFile())), store_(std::move(store)),
+      chunk_(chunk) {}
+
+bool TranscriptSet::owns(const QString& path) const {
+    return path.endsWith(QLatin1String(".jsonl")) && path.startsWith(base_ + u'/');
+}
+
+QString TranscriptSet::path(const QString& slug, const QString& sessionID) const {
+    return base_ + u'/' + slug + u'/' + sessionID + QStringLiteral(".jsonl");
+}
+
+QStringList TranscriptSet::recent(double seconds, Date now) const {
+    const Date cutoff = now.adding(-seconds);
+    const auto projects = ScratchpadScanner::names(base_);
+    if (!projects) {
+        return {};
+    }
+    QStringList result;
+    for (const QString& project : *projects) {
+        const QString projectPath = base_ + u'/' + project;
+        const auto entries = ScratchpadScanner::names(projectPath);
+        if (!entries) {
+            continue;
+        }
+        for (const QString& entry : *entries) {
+            const QString entryPath = projectPath + u'/' + entry;
+            if (entry.endsWith(QLatin1String(".jsonl"))) {
+                if (isRecent(entryPath, cutoff)) {
+                    result.append(entryPath);
+                }
+                continue;
+            }
+            const QString subagents = entryPath + QStringLiteral("/subagents");
+            const auto agents = ScratchpadScanner::names(subagents);
+            if (!agents) {
+                continue;
+            }
+            for (const QString& agent : *agents) {
+                const QString agentPath = subagents + u'/' + agent;
+                if (agent.endsWith(QLatin1String(".jsonl")) && isRecent(agentPath, cutoff)) {
+                    result.append(agentPath);
+                }
+            }
+        }
+    }
+    return result;
+}
+
+void TranscriptSet::read(const QString& path, Date now,
+                         const TranscriptTailer::BatchHandler& each) {
+    auto& tailer = tailers_[path];
+    if (!tailer) {
+        std::optional<quint64> offset;
+        const auto stored = store_->offsets().constFind(path);
+        if (stored != store_->offsets().constEnd()) {
+            offset = *stored;
+        }
+        tailer =
+            std::make_shared<TranscriptTailer>(QUrl::fromLocalFile(path), offset, window, chunk_);
+    }
+    lastRead_.insert(path, now);
+    // Held by value: the handler may not reach the set, but the tailer must outlive this read.
+    const std::shared_ptr<TranscriptTailer> reader = tailer;
+    reader->read([&](const TranscriptBatch& batch) {
+        each(batch);
+        if (const auto offset = reader->offset()) {
+            store_->setOffset(*offset, path);
+        }
+    });
+    if (const auto offset = reader->offset()) {
+        store_->setOffset(*offset, path);
+    }
+}
+
+void TranscriptSet::prune(double idleFor, double waiting, Date now) {
+    const QHash<QString, Date> entries = lastRead_;
+    for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+        const double idle = now.since(it.value());
+        if (idle <= idleFor) {
+            continue;
+        }
+        const auto tailer = tailers_.value(it.key());
+        if (idle <= waiting && tailer && tailer->awaitsToolResults()) {
+            continue;
+        }
+        tailers_.remove(it.key());
+        lastRead_.remove(it.key());
+    }
+}
+
+const TranscriptTailer* TranscriptSet::tailer(const QString& path) const {
+    return tailers_.value(path).get();
+}
+
+} // namespace ostrel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "OstrelCore/Engine/TranscriptTailer.h"
+#include "Platform/Date.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+namespace ostrel {
+
+class Store;
+
+// The engine's view of Claude Code's projects folder: which paths are transcripts, which changed
+// recently, and one open tailer per transcript being followed, starting from the read position
+// the store keeps and saving every new one. Confined to the engine queue, like the store.
+class TranscriptSet {
+public:
+    static constexpr quint64 window = 4194304;
+
+    TranscriptSet(QUrl projectsRoot, std::shared_ptr<Store> store,
+                  qint64 chunk = TranscriptTailer::defaultChunk);
+
+    const QUrl& projectsRoot() const { return projectsRoot_; }
+    // The projects folder with its links resolved.
+    const QString& base() const { return base_; }
+
+    // A ".jsonl" path at any depth below the resolved projects folder.
+    bool owns(const QString& path) const;
+    bool isOpen(const QString& path) const { return tailers_.contains(path); }
+    // Where a session's transcript lies; the file may not exist.
+    QString path(const QString& slug, const QString& sessionID) const;
+
+    // Transcripts, top-level and subagent, modified no earlier than `seconds` before `now`, in
+    // listing order.
+    QStringList recent(double seconds, Date now) const;
+
+    // Reads what is new in a transcript and hands each batch to `each`; the position after a
+    // batch is stored only once its handler has run.
+    void read(const QString& path, Date now, const TranscriptTailer::BatchHandler& each);
+
+    // Closes the tailers idle for more than `idleFor` seconds, or more than `waiting` seconds
+    // while a tool result is outstanding.
+    void prune(double idleFor, double waiting, Date now);
+
+    const TranscriptTailer* tailer(const QString& path) const;
+
+private:
+    QUrl projectsRoot_;
+    QString base_;
+    std::shared_ptr<Store> store_;
+    qint64 chunk_;
+    QHash<QString, std::shared_ptr<TranscriptTailer>> tailers_;
+    QHash<QString, Date> lastRead_;
+};
+
+} // namespace ostrel

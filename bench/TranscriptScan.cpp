@@ -1,0 +1,193 @@
+// Transcript scanning speed on a realistic 200 MB transcript, read from offset 0, beside
+// `grep -c` over the same file as the floor.
+#include "OstrelCore/Engine/TranscriptTailer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace ostrel;
+
+namespace {
+
+QJsonObject envelope(const QString& type, int i) {
+    return QJsonObject{
+        {"parentUuid", QJsonValue::Null},
+        {"isSidechain", false},
+        {"userType", "external"},
+        {"cwd", "/home/ada/src/ostrel"},
+        {"sessionId", "5b7e0c7e-1f8a-4a55-9a3e-3c2f4b1d9e01"},
+        {"version", "1.0.71"},
+        {"gitBranch", "main"},
+        {"type", type},
+        {"uuid", QStringLiteral("0c1d8f3e-aaaa-4bbb-8ccc-%1").arg(i, 12, 10, QChar('0'))},
+        {"timestamp", "2025-06-01T10:00:00.123Z"}};
+}
+
+// Source-code-like text with quotes, backslashes and line breaks, as tool results carry.
+QString codeText(QRandomGenerator& rng, int bytes) {
+    static const QStringList pieces{
+        "    if (value == nullptr) {\n        return \"none\";\n    }\n",
+        "// Reads the \"settings\" file and returns C:\\path\\to\\it\n",
+        "  1→#include <QString>\n  2→\n  3→namespace ostrel {\n",
+        "error: expected ';' after expression\t[-Werror]\n",
+        "const auto result = compute(a, b, \"text with \\\"quotes\\\"\");\n"};
+    QString text;
+    while (text.size() < bytes) {
+        text += pieces.at(int(rng.bounded(pieces.size())));
+    }
+    return text;
+}
+
+QByteArray line(const QJsonObject& o) {
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// About `total` bytes: most inside tool results, some large base64 images, assistant text and
+// tool calls between them.
+void generate(const QString& path, qint64 total) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return;
+    }
+    QRandomGenerator rng(42);
+    QByteArray imageBytes(1 << 20, Qt::Uninitialized);
+    for (auto& b : imageBytes) {
+        b = char(rng.bounded(256));
+    }
+    const QString image = QString::fromLatin1(imageBytes.toBase64());
+    qint64 written = 0;
+    for (int i = 0; written < total; ++i) {
+        QByteArray out;
+        QJsonObject o;
+        const QString toolID = QStringLiteral("toolu_%1").arg(i);
+        switch (i % 10) {
+        case 0: {
+            o = envelope("user", i);
+            o.insert("message", QJsonObject{{"role", "user"}, {"content", "Please fix the tests"}});
+            o.insert("promptId", QStringLiteral("prompt-%1").arg(i));
+            break;
+        }
+        case 1:
+        case 2:
+        case 3: {
+            o = envelope("assistant", i);
+            o.insert(
+                "message",
+                QJsonObject{{"role", "assistant"},
+                            {"content", QJsonArray{QJsonObject{{"type", "text"},
+                                                               {"text", codeText(rng, 2000)}}}}});
+            break;
+        }
+        case 4:
+        case 6: {
+            o = envelope("assistant", i);
+            o.insert("message",
+                     QJsonObject{{"role", "assistant"},
+                                 {"content",
+                                  QJsonArray{QJsonObject{
+                                      {"type", "tool_use"},
+                                      {"id", toolID},
+                                      {"name", i % 20 == 4 ? "Read" : "Bash"},
+                                      {"input", QJsonObject{{"file_path", "/home/ada/a.png"}}}}}}});
+            break;
+        }
+        case 5:
+        case 7:
+        case 8: {
+            o = envelope("user", i);
+            o.insert("message",
+                     QJsonObject{
+                         {"role", "user"},
+                         {"content", QJsonArray{QJsonObject{{"tool_use_id", toolID},
+                                                            {"type", "tool_result"},
+                                                            {"content", codeText(rng, 60000)}}}}});
+            break;
+        }
+        case 9: {
+            o = envelope("user", i);
+            QJsonArray blocks{QJsonObject{{"type", "text"}, {"text", "screenshot taken"}}};
+            if (i % 40 == 9) {
+                blocks.append(QJsonObject{{"type", "image"},
+                                          {"source", QJsonObject{{"type", "base64"},
+                                                                 {"media_type", "image/png"},
+                                                                 {"data", image}}}});
+            }
+            o.insert("message",
+                     QJsonObject{{"role", "user"},
+                                 {"content", QJsonArray{QJsonObject{{"tool_use_id", toolID},
+                                                                    {"type", "tool_result"},
+                                                                    {"content", blocks}}}}});
+            break;
+        }
+        }
+        out = line(o);
+        file.write(out);
+        written += out.size();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const qint64 total = argc > 1 ? QByteArray(argv[1]).toLongLong() << 20 : qint64(200) << 20;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("-home-ada-src-ostrel/5b7e0c7e.jsonl");
+    QDir().mkpath(dir.filePath("-home-ada-src-ostrel"));
+    generate(path, total);
+    const double mb = double(QFile(path).size()) / (1024.0 * 1024.0);
+
+    // Warm the page cache for both readers alike.
+    {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly)) {
+            while (!f.read(1 << 22).isEmpty()) {
+            }
+        }
+    }
+
+    double best = 1e9;
+    qsizetype candidates = 0, prompts = 0, batches = 0;
+    for (int run = 0; run < 3; ++run) {
+        TranscriptTailer tailer(QUrl::fromLocalFile(path), 0, TranscriptTailer::defaultWindow,
+                                TranscriptTailer::defaultChunk);
+        candidates = prompts = batches = 0;
+        QElapsedTimer timer;
+        timer.start();
+        tailer.read([&](const TranscriptBatch& batch) {
+            ++batches;
+            candidates += batch.candidates.size();
+            prompts += batch.prompts.size();
+        });
+        best = std::min(best, double(timer.nsecsElapsed()) / 1e9);
+    }
+
+    double grepBest = 1e9;
+    QByteArray grepCount;
+    for (int run = 0; run < 3; ++run) {
+        QProcess grep;
+        QElapsedTimer timer;
+        timer.start();
+        grep.start("grep", {"-c", "\"type\":\"user\"", path});
+        grep.waitForFinished(-1);
+        grepBest = std::min(grepBest, double(timer.nsecsElapsed()) / 1e9);
+        grepCount = grep.readAllStandardOutput().trimmed();
+    }
+
+    std::printf("file: %.1f MB, %lld batches, %lld prompts, %lld candidates\n", mb,
+                qlonglong(batches), qlonglong(prompts), qlonglong(candidates));
+    std::printf("TranscriptTailer::read  %.3f s  %.0f MB/s\n", best, mb / best);
+    std::printf("grep -c (floor)         %.3f s  %.0f MB/s  (%s lines)\n", grepBest, mb / grepBest,
+                grepCount.constData());
+    std::printf("ratio: %.2fx the floor\n", best / grepBest);
+    return 0;
+}
