@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace ostrel {
+
+// One image file or buffer opened for the probe: its bytes (shared, never copied) and what its
+// header says. Made only by ImageProbe::source; every operation opens its own reader on it.
+struct ImageSource {
+    QByteArray bytes;
+    // Qt's format name ("png", "jpeg", …), empty for HEIF, which libheif reads.
+    QByteArray format;
+    bool heif = false;
+    // The stored size before the EXIF orientation, when the header gives one.
+    std::optional<QSize> storedSize;
+    // True when the EXIF orientation turns the picture by a quarter turn (orientations 5 to 8).
+    bool quarterTurn = false;
+};
+
+// The few image operations the system needs. Stateless; safe on any thread.
+namespace ImageProbe {
+
+// Longest side of the thumbnail ingest writes.
+inline constexpr int defaultMaxPixel = 360;
+// JPEG quality on Qt's 0-100 scale (0.8 on the original 0-1 scale).
+inline constexpr int jpegQuality = 80;
+// No image file larger than this is read whole: such a file gives no source.
+inline constexpr qint64 maxImageBytes = 64LL * 1024 * 1024;
+// No picture with more pixels than this is decoded (about 200 MB as 32-bit pixels): its size
+// still reads, but it gives no thumbnail.
+inline constexpr qint64 maxDecodePixels = 50'000'000;
+
+// A source over the bytes; absent when they do not read as an image (PNG, JPEG, GIF, WebP and
+// the other formats of Qt's readers, HEIF through libheif).
+std::optional<ImageSource> source(const QByteArray& data);
+// A source over the file at `path` (links followed: callers pass the store's own copies); absent
+// when it is not a regular file, is larger than maxImageBytes, cannot be read or is no image.
+// The file is read with plain reads, never mapped.
+std::optional<ImageSource> source(const QUrl& fileURL);
+
+// Width and height after the EXIF orientation; absent when the header gives no size.
+std::optional<QSize> pixelSize(const ImageSource& source);
+
+// A thumbnail whose longer side is at most `maxPixel` (a smaller picture keeps its size), made
+// from the full image and turned upright. With `minimumSide` 1 or more, absent when the size is
+// unreadable or its longer side is below `minimumSide`. Absent when decoding fails, when the size
+// is unknown, or when the picture has more than maxDecodePixels pixels.
+std::optional<QImage> thumbnail(const ImageSource& source, int maxPixel, int minimumSide);
+// As above for the file at a file URL; absent when it cannot be opened as an image source.
+std::optional<QImage> thumbnail(const QUrl& at, int maxPixel, int minimumSide);
+
+// The thumbnail (no minimum side) written as JPEG; true when the file was written.
+bool writeThumbnail(const ImageSource& source, const QUrl& to, int maxPixel = defaultMaxPixel);
+
+// Writes one JPEG image of quality 80, replacing any file there atomically (0600); transparent
+// pixels are laid on white. False when the destination cannot be written.
+bool writeJPEG(const QImage& image, const QUrl& to);
+
+} // namespace ImageProbe
+
+} // namespace ostrel

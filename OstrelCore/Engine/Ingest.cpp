@@ -1,0 +1,734 @@
+#include "OstrelCore/Engine/Ingest.h"
+
+#include "OstrelCore/Records/Hex.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/Text.h"
+#include "Platform/FileStat.h"
+#include "Platform/Sha256.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+// What one call of ingest() works with: the candidate, the filter copy of this call (with its
+// retention date) and the session the capture was filed under.
+struct Ingest::Call {
+    const Candidate& candidate;
+    ItemFilter filter;
+    QString session;
+};
+
+// The bytes of one capture: in memory (images to probe, decoded transcript images), or a file
+// that is hashed and copied as a stream and never held whole.
+struct Ingest::Content {
+    QByteArray bytes;
+    bool inMemory = true;
+    QString streamPath;
+    qint64 byteCount = 0;
+    std::optional<QString> digest;
+};
+
+namespace {
+
+const QString unreadableReason = QStringLiteral("unreadable");
+const QString undecodableReason = QStringLiteral("undecodable image");
+const QString hiddenReason = QStringLiteral("hidden from the shelf");
+const QString deletedReason = QStringLiteral("deleted");
+const QString copyFailedReason = QStringLiteral("copy failed");
+
+// Opens a regular file for reading without following a link in its last component and without
+// blocking on a FIFO swapped in after the lstat; -1 when that is not possible.
+int openRegularNoFollow(const QString& path, struct stat* st) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads up to `limit` bytes with plain reads; nothing on a read error.
+std::optional<QByteArray> readUpTo(int fd, qint64 limit) {
+    QByteArray out;
+    out.resize(static_cast<qsizetype>(limit));
+    qsizetype filled = 0;
+    while (filled < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + filled, static_cast<size_t>(out.size() - filled));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        filled += n;
+    }
+    out.truncate(filled);
+    return out;
+}
+
+// The streamed SHA-256 of a regular file (links refused); nothing when it cannot be read.
+std::optional<QString> hashFile(const QString& path) {
+    struct stat st {};
+    const int fd = openRegularNoFollow(path, &st);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    Sha256 hasher;
+    constexpr qsizetype chunk = 1 << 20;
+    QByteArray buffer(chunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(chunk));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        hasher.update(QByteArrayView(buffer.constData(), n));
+    }
+    ::close(fd);
+    return QString::fromLatin1(hasher.finish().toHex());
+}
+
+bool isSpaceOrBreak(QChar c) {
+    return Text::isBlank(c.unicode()) || Text::isNewline(c.unicode());
+}
+
+// Trims white space and line breaks at both ends.
+QString trimmedText(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && isSpaceOrBreak(text.at(start))) {
+        ++start;
+    }
+    while (end > start && isSpaceOrBreak(text.at(end - 1))) {
+        --end;
+    }
+    return text.mid(start, end - start);
+}
+
+QString lastPathComponent(const QString& path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(u'/')) {
+        p.chop(1);
+    }
+    const qsizetype slash = p.lastIndexOf(u'/');
+    return slash < 0 || p.size() == 1 ? p : p.mid(slash + 1);
+}
+
+// The text after the last "." of the last path component; empty when there is none or the
+// name only starts with it (".png" has no extension).
+QString pathExtension(const QString& path) {
+    const QString name = lastPathComponent(path);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot <= 0 ? QString() : name.mid(dot + 1);
+}
+
+// Items newest first; equal dates keep the order of their ids, so the answer never depends on
+// the store's hash order.
+QList<ShelfItem> newestFirst(QList<ShelfItem> items) {
+    std::sort(items.begin(), items.end(),
+              [](const ShelfItem& a, const ShelfItem& b) { return a.id < b.id; });
+    std::stable_sort(items.begin(), items.end(), [](const ShelfItem& a, const ShelfItem& b) {
+        return a.createdAt > b.createdAt;
+    });
+    return items;
+}
+
+} // namespace
+
+QString Ingest::Outcome::rawValue(Kind kind) {
+    switch (kind) {
+    case Kind::added:
+        return QStringLiteral("added");
+    case Kind::merged:
+        return QStringLiteral("merged");
+    case Kind::updated:
+        return QStringLiteral("updated");
+    case Kind::rejected:
+        return QStringLiteral("rejected");
+    }
+    return {};
+}
+
+Ingest::Ingest(std::shared_ptr<Store> store, ItemFilter filter, qint64 retentionDays, Clock now)
+    : store(std::move(store)), filter(std::move(filter)), retentionDays(retentionDays),
+      now(std::move(now)) {}
+
+Ingest::Ingest(std::shared_ptr<Store> store, qint64 retentionDays, Clock now)
+    : Ingest(std::move(store), ItemFilter(), retentionDays, std::move(now)) {}
+
+Date Ingest::retentionCutoff(qint64 days, Date now) {
+    return now.adding(static_cast<double>(days) * -86400.0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// One candidate
+
+Ingest::Outcome Ingest::ingest(const Candidate& candidate) {
+    const Date current = now();
+    ItemFilter callFilter = filter;
+    callFilter.oldest = retentionCutoff(retentionDays, current);
+
+    QString session;
+    if (candidate.sessionID) {
+        session = *candidate.sessionID;
+    } else if (const auto active = activity.activeSession(current, activeWindow)) {
+        session = *active;
+    } else if (const auto recent = activity.mostRecent()) {
+        session = *recent;
+    } else {
+        session = Session::unsortedID;
+    }
+    const Call call{candidate, std::move(callFilter), session};
+
+    if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
+        if (!file->url.isLocalFile()) {
+            return Outcome::rejected(unreadableReason);
+        }
+        const QString path = file->url.toLocalFile();
+        const QString ext = pathExtension(path);
+        auto content = openFile(path, ext);
+        if (!content) {
+            return Outcome::rejected(unreadableReason);
+        }
+        return ingestContent(call, *content, ext, OstrelPaths::canonical(path));
+    }
+    if (const auto* bytes = std::get_if<Payload::Bytes>(&candidate.payload.value)) {
+        if (auto handled = ingestReadPath(call)) {
+            return *handled;
+        }
+        Content content;
+        content.bytes = bytes->bytes;
+        content.byteCount = bytes->bytes.size();
+        return ingestContent(call, content, bytes->fileExtension, std::nullopt);
+    }
+    if (const auto* text = std::get_if<Payload::Base64>(&candidate.payload.value)) {
+        if (auto handled = ingestReadPath(call)) {
+            return *handled;
+        }
+        // Strict: any character outside the alphabet (white space included) fails the whole.
+        // A character beyond Latin-1 becomes "?", which is outside it.
+        auto decoded = QByteArray::fromBase64Encoding(text->text.toLatin1(),
+                                                      QByteArray::Base64Encoding |
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok) {
+            return Outcome::rejected(undecodableReason);
+        }
+        Content content;
+        content.bytes = std::move(decoded.decoded);
+        content.byteCount = content.bytes.size();
+        return ingestContent(call, content, text->fileExtension, std::nullopt);
+    }
+    const auto& artifact = std::get<Payload::Artifact>(candidate.payload.value);
+    return ingestArtifact(call, artifact.info);
+}
+
+std::optional<Ingest::Content> Ingest::openFile(const QString& path,
+                                                const QString& extension) const {
+    // Regular files only, judged without following a link: a link named x.pdf that points at a
+    // private file must not be copied into the store.
+    const auto st = FileStat::lstat(path);
+    if (!st || !st->isRegular()) {
+        return std::nullopt;
+    }
+    struct stat fst {};
+    const int fd = openRegularNoFollow(path, &fst);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    const QString ext = extension.toLower();
+    const auto kind = ShelfItemKindRules::forExtension(ext, filter.extraExtensions);
+    const bool probed = kind == ShelfItemKind::image && ext != QStringLiteral("svg");
+    Content content;
+    content.byteCount = static_cast<qint64>(fst.st_size);
+    if (probed && fst.st_size <= ImageProbe::maxImageBytes) {
+        // A raster image is probed, copied and thumbnailed from one bounded plain read.
+        auto bytes = readUpTo(fd, ImageProbe::maxImageBytes);
+        ::close(fd);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        content.bytes = std::move(*bytes);
+        content.byteCount = content.bytes.size();
+        return content;
+    }
+    ::close(fd);
+    // Everything else (and an image too large to read whole, which then has no pixel size) is
+    // hashed and copied as a stream.
+    content.inMemory = false;
+    content.streamPath = path;
+    return content;
+}
+
+std::optional<Ingest::Outcome> Ingest::ingestReadPath(const Call& call) {
+    const auto& readPath = call.candidate.readPath;
+    if (!readPath) {
+        return std::nullopt;
+    }
+    const QString ext = pathExtension(*readPath);
+    if (!ShelfItemKindRules::forExtension(ext.toLower(), call.filter.extraExtensions)) {
+        return std::nullopt;
+    }
+    auto content = openFile(*readPath, ext);
+    // An image too large to read whole cannot stand in for the inline bytes.
+    const bool rasterImage =
+        ShelfItemKindRules::forExtension(ext.toLower(), call.filter.extraExtensions) ==
+            ShelfItemKind::image &&
+        ext.toLower() != QStringLiteral("svg");
+    if (!content || (rasterImage && !content->inMemory)) {
+        return std::nullopt;
+    }
+    return ingestContent(call, *content, ext, OstrelPaths::canonical(*readPath));
+}
+
+Ingest::Outcome Ingest::ingestContent(const Call& call, Content& content,
+                                      const QString& fileExtension,
+                                      const std::optional<QString>& sourcePath) {
+    const Candidate& candidate = call.candidate;
+    // 1. Kind.
+    const QString ext = fileExtension.toLower();
+    const auto kind = ShelfItemKindRules::forExtension(ext, call.filter.extraExtensions);
+
+    // 2. Image probe: raster images held in memory only.
+    std::optional<ImageSource> image;
+    std::optional<QSize> size;
+    if (kind == ShelfItemKind::image && ext != QStringLiteral("svg") && content.inMemory) {
+        image = ImageProbe::source(content.bytes);
+        if (image) {
+            size = ImageProbe::pixelSize(*image);
+        }
+    }
+
+    // 3. Filter.
+    FilterInput input;
+    input.kind = kind;
+    input.fileExtension = ext;
+    input.byteCount = content.byteCount;
+    if (size) {
+        input.pixelWidth = size->width();
+        input.pixelHeight = size->height();
+    }
+    input.sourcePath = sourcePath;
+    input.source = candidate.source;
+    input.projectFolder = projectFolder(call.session);
+    input.createdAt = candidate.createdAt;
+    if (const Verdict verdict = call.filter.accepts(input); !verdict.isAccept()) {
+        return Outcome::rejected(verdict.reason);
+    }
+
+    // 4. The id.
+    if (kind == ShelfItemKind::html && sourcePath) {
+        if (const auto artifact = store->artifact(*sourcePath)) {
+            return Outcome::merged(artifact->id);
+        }
+    }
+    if (!content.digest) {
+        content.digest =
+            content.inMemory ? Hex::sha256(content.bytes) : hashFile(content.streamPath);
+        if (!content.digest) {
+            return Outcome::rejected(unreadableReason); // vanished or unreadable meanwhile
+        }
+    }
+    const QString& digest = *content.digest;
+    QString id;
+    const bool captureRoad = !sourcePath && candidate.captureID.has_value();
+    if (captureRoad) {
+        const QString composite =
+            digest + u'~' + Hex::sha256(candidate.captureID->toUtf8()).left(16);
+        if (store->items().contains(composite) || store->isHidden(composite) ||
+            store->isDeleted(composite, std::nullopt, candidate.createdAt)) {
+            id = composite;
+        } else {
+            for (const ShelfItem& item : newestFirst(store->itemsWithContent(digest))) {
+                if (!item.captureID && item.sourceKinds.count(Source::transcript) == 0 &&
+                    std::abs(item.createdAt.since(candidate.createdAt)) < mergeWindow) {
+                    id = item.id;
+                    break;
+                }
+            }
+            if (id.isEmpty()) {
+                id = composite;
+            }
+        }
+    } else {
+        const QList<ShelfItem> same = newestFirst(store->itemsWithContent(digest));
+        if (same.isEmpty()) {
+            id = digest;
+        } else {
+            id = same.first().id;
+            for (const ShelfItem& item : same) {
+                if (item.sourceKinds.count(candidate.source) == 0) {
+                    id = item.id;
+                    break;
+                }
+            }
+        }
+    }
+
+    // 5. Hidden and deleted.
+    if (store->isHidden(id)) {
+        return Outcome::rejected(hiddenReason);
+    }
+    if (kind == ShelfItemKind::html && sourcePath && store->isHiddenSourcePath(*sourcePath)) {
+        return Outcome::rejected(hiddenReason);
+    }
+    if (store->isDeleted(id, sourcePath, candidate.createdAt)) {
+        return Outcome::rejected(deletedReason);
+    }
+
+    // 6. Merge into the item that has this id.
+    if (const auto stored = store->items().constFind(id); stored != store->items().constEnd()) {
+        ShelfItem item = *stored;
+        item.sourceKinds.insert(candidate.source);
+        item.createdAt = std::min(item.createdAt, candidate.createdAt);
+        if (!item.sourcePath && sourcePath) {
+            item.sourcePath = sourcePath;
+        }
+        if (captureRoad && !item.captureID) {
+            item.captureID = candidate.captureID;
+        }
+        if (candidate.sessionID) {
+            if (!candidate.promptID || item.promptID) {
+                if (item.sessionID == Session::unsortedID) {
+                    item.sessionID = call.session;
+                }
+            } else {
+                item.sessionID = call.session;
+                item.promptID = candidate.promptID;
+            }
+        }
+        store->upsert(item);
+        return Outcome::merged(id);
+    }
+
+    // 7. A new item.
+    const Store::CopyResult copied = content.inMemory
+                                         ? store->copyIn(content.bytes, id, ext)
+                                         : store->copyInFile(content.streamPath, id, ext, digest);
+    const QUrl* fileURL = std::get_if<QUrl>(&copied);
+    if (fileURL == nullptr) {
+        // A streamed file that vanished, became something else or changed while it was copied
+        // could not be read; anything else is the store's own failure.
+        if (!content.inMemory) {
+            const Error& error = std::get<Error>(copied);
+            const auto st = FileStat::lstat(content.streamPath);
+            if (!st || !st->isRegular() || error.domain == QStringLiteral("Store")) {
+                return Outcome::rejected(unreadableReason);
+            }
+        }
+        return Outcome::rejected(copyFailedReason);
+    }
+    QString title;
+    if (!sourcePath) {
+        touchSession(call.session, candidate.slug, candidate.createdAt);
+        title = QStringLiteral("Screenshot.") + ext;
+    } else {
+        // A changed file replaces its earlier version within the same session.
+        for (const ShelfItem& old : store->items(*sourcePath)) {
+            if (old.id != id && old.sessionID == call.session &&
+                old.kind != ShelfItemKind::artifact) {
+                store->remove(old.id);
+            }
+        }
+        touchSession(call.session, candidate.slug, candidate.createdAt);
+        title = lastPathComponent(*sourcePath);
+    }
+    ShelfItem item;
+    item.id = id;
+    item.kind = *kind;
+    item.fileURL = *fileURL;
+    item.sourcePath = sourcePath;
+    item.title = title;
+    item.sessionID = call.session;
+    item.promptID = candidate.promptID;
+    item.sourceKinds = {candidate.source};
+    item.createdAt = candidate.createdAt;
+    if (predatesPreviousRun(candidate.createdAt)) {
+        item.seenAt = candidate.createdAt;
+    }
+    if (size) {
+        item.width = size->width();
+        item.height = size->height();
+    }
+    if (captureRoad) {
+        item.captureID = candidate.captureID;
+    }
+    store->upsert(item);
+    if (image) {
+        ImageProbe::writeThumbnail(*image, store->thumbURL(id)); // a failure is not reported
+    }
+    return Outcome::added(id);
+}
+
+Ingest::Outcome Ingest::ingestArtifact(const Call& call, const ArtifactInfo& info) {
+    const Candidate& candidate = call.candidate;
+    std::optional<QString> path;
+    if (info.path) {
+        path = OstrelPaths::canonical(*info.path);
+    }
+    FilterInput input;
+    input.kind = ShelfItemKind::artifact;
+    input.byteCount = 0;
+    input.sourcePath = path;
+    input.source = candidate.source;
+    input.createdAt = candidate.createdAt;
+    if (const Verdict verdict = call.filter.accepts(input); !verdict.isAccept()) {
+        return Outcome::rejected(verdict.reason);
+    }
+    const QString id = QStringLiteral("artifact:") + info.id;
+    if (store->isHidden(id)) {
+        return Outcome::rejected(hiddenReason);
+    }
+    if (store->isDeleted(id, std::nullopt, candidate.createdAt)) {
+        return Outcome::rejected(deletedReason);
+    }
+    std::optional<QString> title = info.title;
+    if (path) {
+        // The page has become an artifact: its HTML items go, whatever their session.
+        for (const ShelfItem& old : store->items(*path)) {
+            if (old.kind == ShelfItemKind::html) {
+                store->remove(old.id);
+            }
+        }
+        if (!title) {
+            title = htmlTitle(*path);
+        }
+    }
+    if (const auto stored = store->items().constFind(id); stored != store->items().constEnd()) {
+        ShelfItem item = *stored;
+        item.remoteURL = info.url;
+        if (title) {
+            item.title = *title;
+        }
+        if (path) {
+            item.sourcePath = path;
+        }
+        store->upsert(item);
+        return Outcome::updated(id);
+    }
+    touchSession(call.session, candidate.slug, candidate.createdAt);
+    if (!title) {
+        title = path ? lastPathComponent(*path) : QStringLiteral("Artifact");
+    }
+    ShelfItem item;
+    item.id = id;
+    item.kind = ShelfItemKind::artifact;
+    item.remoteURL = info.url;
+    item.sourcePath = path;
+    item.title = *title;
+    item.sessionID = call.session;
+    item.promptID = candidate.promptID;
+    item.sourceKinds = {candidate.source};
+    item.createdAt = candidate.createdAt;
+    if (predatesPreviousRun(candidate.createdAt)) {
+        item.seenAt = candidate.createdAt;
+    }
+    store->upsert(item);
+    return Outcome::added(id);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Helpers of one capture
+
+void Ingest::touchSession(const QString& id, const std::optional<QString>& slug, Date at) {
+    const auto stored = store->sessions().constFind(id);
+    Session session = stored != store->sessions().constEnd()
+                          ? *stored
+                          : Session(id, slug, std::nullopt, std::nullopt, at, at);
+    if (!session.slug) {
+        session.slug = slug;
+    }
+    session.lastActive = std::max(session.lastActive, at);
+    store->upsert(session);
+    activity.touch(id, at);
+}
+
+std::optional<QString> Ingest::projectFolder(const QString& sessionID) const {
+    const auto it = store->sessions().constFind(sessionID);
+    if (it == store->sessions().constEnd() || !it->cwd) {
+        return std::nullopt;
+    }
+    return OstrelPaths::canonical(*it->cwd);
+}
+
+bool Ingest::predatesPreviousRun(Date date) const {
+    if (store->isFirstRun()) {
+        return date < store->launchedAt();
+    }
+    if (const auto previous = store->previousRunAt()) {
+        return date < *previous;
+    }
+    return false;
+}
+
+std::optional<QString> Ingest::htmlTitle(const QString& path) {
+    struct stat st {};
+    const int fd = openRegularNoFollow(path, &st);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    const auto head = readUpTo(fd, htmlTitleBytes);
+    ::close(fd);
+    if (!head) {
+        return std::nullopt;
+    }
+    const QString text = QString::fromUtf8(*head);
+    static const QRegularExpression titleElement(QStringLiteral("<title[^>]*>[^<]*</title>"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tag(QStringLiteral("<[^>]+>"));
+    const QRegularExpressionMatch match = titleElement.match(text);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    QString inner = match.captured(0);
+    inner.remove(tag);
+    inner = trimmedText(inner);
+    if (inner.isEmpty()) {
+        return std::nullopt;
+    }
+    return inner;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sessions, titles and transcript batches
+
+QList<Ingest::Outcome> Ingest::apply(const TranscriptBatch& batch) {
+    for (const SessionSighting& sighting : batch.sessions) {
+        noteSession(sighting);
+    }
+    for (const SessionTitle& title : batch.titles) {
+        noteTitle(title, batch.fileCreated);
+    }
+    for (const Prompt& prompt : batch.prompts) {
+        store->upsert(prompt);
+        noteFirstPrompt(prompt);
+    }
+    QList<Outcome> outcomes;
+    outcomes.reserve(batch.candidates.size());
+    for (const Candidate& candidate : batch.candidates) {
+        outcomes.append(ingest(candidate));
+    }
+    return outcomes;
+}
+
+void Ingest::noteFirstPrompt(const Prompt& prompt) {
+    const auto it = store->sessions().constFind(prompt.sessionID);
+    if (it == store->sessions().constEnd()) {
+        return;
+    }
+    if (it->firstPromptAt && !(prompt.at < *it->firstPromptAt)) {
+        return;
+    }
+    Session session = *it;
+    session.firstPrompt = prompt.text;
+    session.firstPromptAt = prompt.at;
+    store->upsert(session);
+}
+
+void Ingest::noteSession(const SessionSighting& sighting) {
+    Date start = sighting.at;
+    if (sighting.fileCreated && *sighting.fileCreated < start) {
+        start = *sighting.fileCreated;
+    }
+    const auto it = store->sessions().constFind(sighting.id);
+    const bool isNew = it == store->sessions().constEnd();
+    const std::optional<Session> stored = isNew ? std::nullopt : std::optional<Session>(*it);
+    Session session = stored ? *stored
+                             : Session(sighting.id, sighting.slug, std::nullopt, std::nullopt,
+                                       start, sighting.at);
+    if (!session.slug) {
+        session.slug = sighting.slug;
+    }
+    if (sighting.cwd) {
+        session.cwd = sighting.cwd;
+    }
+    if (sighting.branch) {
+        session.branch = sighting.branch;
+    }
+    session.startedAt = std::min(start, session.startedAt);
+    session.lastActive = std::max(sighting.at, session.lastActive);
+    activity.touch(sighting.id, sighting.at);
+    if (!stored) {
+        store->upsert(session);
+        return;
+    }
+    Session onlyActivity = *stored;
+    onlyActivity.lastActive = session.lastActive;
+    if (onlyActivity == session &&
+        session.lastActive.since(stored->lastActive) < sessionWriteInterval) {
+        return;
+    }
+    store->upsert(session);
+}
+
+void Ingest::noteTitle(const SessionTitle& title, std::optional<Date> fileCreated) {
+    const Date when = fileCreated ? *fileCreated : now();
+    const auto it = store->sessions().constFind(title.sessionID);
+    const bool isNew = it == store->sessions().constEnd();
+    Session session =
+        isNew ? Session(title.sessionID, title.slug, std::nullopt, std::nullopt, when, when) : *it;
+    const QString trimmed = trimmedText(title.text);
+    const std::optional<QString> text =
+        trimmed.isEmpty() ? std::nullopt : std::optional<QString>(trimmed);
+    switch (title.kind) {
+    case SessionTitle::Kind::agentName:
+        session.agentName = text;
+        break;
+    case SessionTitle::Kind::custom:
+        session.customTitle = text;
+        break;
+    case SessionTitle::Kind::ai:
+        session.aiTitle = text;
+        break;
+    }
+    if (isNew || session != *it) {
+        store->upsert(session);
+    }
+}
+
+void Ingest::backfillFirstPrompts() {
+    // Prompts in id order, so that "the first met" among equal times does not depend on hashing.
+    QList<Prompt> prompts = store->prompts().values();
+    std::sort(prompts.begin(), prompts.end(),
+              [](const Prompt& a, const Prompt& b) { return a.id < b.id; });
+    QHash<QString, Prompt> earliest;
+    QStringList order;
+    for (const Prompt& prompt : prompts) {
+        const auto it = earliest.find(prompt.sessionID);
+        if (it == earliest.end()) {
+            earliest.insert(prompt.sessionID, prompt);
+            order.append(prompt.sessionID);
+        } else if (prompt.at < it->at) {
+            *it = prompt;
+        }
+    }
+    for (const QString& sessionID : order) {
+        const auto session = store->sessions().constFind(sessionID);
+        if (session == store->sessions().constEnd() || session->firstPromptAt) {
+            continue;
+        }
+        const Prompt& prompt = earliest.value(sessionID);
+        store->upsert(prompt);
+        noteFirstPrompt(prompt);
+    }
+}
+
+} // namespace ostrel

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "OstrelCore/Engine/ActivityTracker.h"
+#include "OstrelCore/Engine/Candidate.h"
+#include "OstrelCore/Engine/ImageProbe.h"
+#include "OstrelCore/Engine/ItemFilter.h"
+#include "OstrelCore/Engine/TranscriptBatch.h"
+#include "OstrelCore/Records/Store.h"
+#include "Platform/Date.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace ostrel {
+
+// The one place where a candidate becomes a stored shelf item (Parts 2.107, 2.108). One per
+// engine, used only on the engine's queue.
+class Ingest {
+public:
+    // What became of one candidate; compared kind and text together.
+    struct Outcome {
+        enum class Kind { added, merged, updated, rejected };
+
+        Kind kind = Kind::rejected;
+        // The item id, or for a rejection the reason text.
+        QString text;
+
+        static Outcome added(QString id) { return {Kind::added, std::move(id)}; }
+        static Outcome merged(QString id) { return {Kind::merged, std::move(id)}; }
+        static Outcome updated(QString id) { return {Kind::updated, std::move(id)}; }
+        static Outcome rejected(QString reason) { return {Kind::rejected, std::move(reason)}; }
+
+        bool isRejected() const { return kind == Kind::rejected; }
+        // "added", "merged", "updated" or "rejected".
+        static QString rawValue(Kind kind);
+
+        friend bool operator==(const Outcome&, const Outcome&) = default;
+    };
+
+    // The window of activeSession(now:window:) for a capture without a session.
+    static constexpr double activeWindow = 60.0;
+    // How close a transcript image must be to a file of the same bytes to join it.
+    static constexpr double mergeWindow = 120.0;
+    // A session whose only change is a later lastActive is written at most this often.
+    static constexpr double sessionWriteInterval = 60.0;
+    // Bytes read at most from a page for its title.
+    static constexpr qint64 htmlTitleBytes = 16384;
+
+    Ingest(std::shared_ptr<Store> store, ItemFilter filter, qint64 retentionDays,
+           Clock now = &Date::now);
+    // With the all-defaults filter.
+    Ingest(std::shared_ptr<Store> store, qint64 retentionDays, Clock now = &Date::now);
+
+    // --- Fields (the engine replaces filter and retentionDays when its configuration changes) ---
+    std::shared_ptr<Store> store;
+    ActivityTracker activity;
+    ItemFilter filter;
+    qint64 retentionDays;
+    Clock now;
+
+    // --- Captures ---
+    // Never fails: every problem is a rejection, and nothing is stored for it.
+    Outcome ingest(const Candidate& candidate);
+    // `now` less `days` days.
+    static Date retentionCutoff(qint64 days, Date now);
+
+    // Creates or refreshes a session record and notes its activity.
+    void touchSession(const QString& id, const std::optional<QString>& slug, Date at);
+    // The canonical working directory of a stored session, when it has one.
+    std::optional<QString> projectFolder(const QString& sessionID) const;
+    // True for a date before this run's launch (first run) or before the previous run.
+    bool predatesPreviousRun(Date date) const;
+    // The text of the first <title> element in the first 16384 bytes of the regular file at
+    // `path` (links refused), trimmed; absent when none or empty.
+    static std::optional<QString> htmlTitle(const QString& path);
+
+    // --- Sessions, titles and transcript batches ---
+    // Sightings, then titles, then prompts, then the candidates; one outcome per candidate.
+    QList<Outcome> apply(const TranscriptBatch& batch);
+    void noteSession(const SessionSighting& sighting);
+    void noteTitle(const SessionTitle& title, std::optional<Date> fileCreated);
+    // Gives each stored session without a first prompt its earliest stored prompt.
+    void backfillFirstPrompts();
+
+private:
+    struct Call;
+    struct Content;
+
+    std::optional<Outcome> ingestReadPath(const Call& call);
+    Outcome ingestContent(const Call& call, Content& content, const QString& fileExtension,
+                          const std::optional<QString>& sourcePath);
+    Outcome ingestArtifact(const Call& call, const ArtifactInfo& info);
+    // Reads a file capture: never through a link, images whole (bounded), the rest streamed.
+    std::optional<Content> openFile(const QString& path, const QString& extension) const;
+    void noteFirstPrompt(const Prompt& prompt);
+};
+
+} // namespace ostrel
