@@ -1,13 +1,10 @@
 #include "OstrelCore/Engine/TranscriptParser.h"
 
+#include "OstrelCore/Engine/JsonSkim.h"
 #include "OstrelCore/Records/Prompt.h"
 #include "OstrelCore/Records/Text.h"
 
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 #include <QRegularExpression>
 
 #include <array>
@@ -34,17 +31,63 @@ bool contains(QByteArrayView haystack, std::string_view needle) {
                     needle.size()) != nullptr;
 }
 
-std::optional<QString> stringValue(const QJsonObject& object, QLatin1String key) {
-    const QJsonValue value = object.value(key);
-    if (!value.isString()) {
-        return std::nullopt;
-    }
-    return value.toString();
-}
+// The member names the parser reads, at whatever depth, in the order of `keys`; everything else
+// in a line is only checked, never built.
+namespace key {
+enum : std::size_t {
+    type,
+    sessionId,
+    cwd,
+    gitBranch,
+    timestamp,
+    promptId,
+    isMeta,
+    isSidechain,
+    message,
+    toolUseResult,
+    agentName,
+    customTitle,
+    aiTitle,
+    role,
+    content,
+    id,
+    name,
+    input,
+    file_path,
+    tool_use_id,
+    text,
+    source,
+    data,
+    media_type,
+    artifact_id,
+    url,
+    title,
+    path,
+    count
+};
+} // namespace key
 
-bool flagValue(const QJsonObject& object, QLatin1String key) {
-    const QJsonValue value = object.value(key);
-    return value.isBool() && value.toBool();
+constexpr std::array<std::string_view, key::count> keys{
+    "type",      "sessionId",   "cwd",         "gitBranch",  "timestamp",
+    "promptId",  "isMeta",      "isSidechain", "message",    "toolUseResult",
+    "agentName", "customTitle", "aiTitle",     "role",       "content",
+    "id",        "name",        "input",       "file_path",  "tool_use_id",
+    "text",      "source",      "data",        "media_type", "artifact_id",
+    "url",       "title",       "path"};
+
+static_assert(keys[key::type] == "type" && keys[key::content] == "content" &&
+              keys[key::path] == "path");
+
+using Value = JsonSkim::Value;
+
+std::size_t titleKey(SessionTitle::Kind kind) {
+    const QString name = SessionTitle::jsonKey(kind);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (name == QLatin1String(keys[i].data(), qsizetype(keys[i].size()))) {
+            return i;
+        }
+    }
+    return key::count;
 }
 
 bool isTrimmable(char32_t c) {
@@ -69,16 +112,14 @@ QString trimmed(const QString& text) {
                              end - begin);
 }
 
-std::optional<QString> promptText(const QJsonValue& content) {
+std::optional<QString> promptText(Value content) {
     std::optional<QString> text;
     if (content.isString()) {
-        text = content.toString();
-    } else if (content.isArray()) {
-        const QJsonArray items = content.toArray();
-        for (const QJsonValue& item : items) {
-            const QJsonObject object = item.toObject();
-            if (item.isObject() && object.value(QLatin1String("type")) == QLatin1String("text")) {
-                text = stringValue(object, QLatin1String("text"));
+        text = content.string();
+    } else {
+        for (const Value item : content.elements()) {
+            if (item.isObject() && item[key::type].is("text")) {
+                text = item[key::text].string();
                 break;
             }
         }
@@ -95,40 +136,35 @@ std::optional<QString> promptText(const QJsonValue& content) {
     return Prompt::summarize(clean);
 }
 
-void readImages(const QJsonObject& result, const std::optional<QString>& toolUseID,
-                TranscriptRecord& record) {
-    const QJsonValue content = result.value(QLatin1String("content"));
-    if (!content.isArray()) {
-        return;
+// The elements of an array of objects only; none for anything else.
+QList<Value> objects(Value array) {
+    QList<Value> result;
+    for (const Value element : array.elements()) {
+        if (!element.isObject()) {
+            return {};
+        }
+        result.append(element);
     }
-    const QJsonArray blocks = content.toArray();
+    return result;
+}
+
+void readImages(Value result, const std::optional<QString>& toolUseID, TranscriptRecord& record) {
     // Like the message content, a result's content counts only as a list of objects throughout.
-    for (const QJsonValue& blockValue : blocks) {
-        if (!blockValue.isObject()) {
-            return;
-        }
-    }
-    for (const QJsonValue& blockValue : blocks) {
-        const QJsonObject block = blockValue.toObject();
-        if (block.value(QLatin1String("type")) != QLatin1String("image")) {
+    for (const Value block : objects(result[key::content])) {
+        if (!block[key::type].is("image")) {
             continue;
         }
-        const QJsonValue sourceValue = block.value(QLatin1String("source"));
-        if (!sourceValue.isObject()) {
+        const Value source = block[key::source];
+        if (!source[key::type].is("base64")) {
             continue;
         }
-        const QJsonObject source = sourceValue.toObject();
-        if (source.value(QLatin1String("type")) != QLatin1String("base64")) {
-            continue;
-        }
-        const auto data = stringValue(source, QLatin1String("data"));
+        auto data = source[key::data].string();
         if (!data || data->isEmpty()) {
             continue;
         }
         TranscriptImage image;
-        image.base64 = *data;
-        image.mediaType =
-            stringValue(source, QLatin1String("media_type")).value_or(QStringLiteral("image/png"));
+        image.base64 = std::move(*data);
+        image.mediaType = source[key::media_type].string().value_or(QStringLiteral("image/png"));
         image.toolUseID = toolUseID;
         image.sessionID = record.sessionID;
         image.cwd = record.cwd;
@@ -137,15 +173,10 @@ void readImages(const QJsonObject& result, const std::optional<QString>& toolUse
     }
 }
 
-std::optional<ArtifactResult> artifact(const QJsonObject& line,
-                                       const std::optional<QString>& firstResultID) {
-    const QJsonValue value = line.value(QLatin1String("toolUseResult"));
-    if (!value.isObject()) {
-        return std::nullopt;
-    }
-    const QJsonObject result = value.toObject();
-    const auto id = stringValue(result, QLatin1String("artifact_id"));
-    const auto urlText = stringValue(result, QLatin1String("url"));
+std::optional<ArtifactResult> artifact(Value line, const std::optional<QString>& firstResultID) {
+    const Value result = line[key::toolUseResult];
+    auto id = result[key::artifact_id].string();
+    const auto urlText = result[key::url].string();
     if (!id || !urlText) {
         return std::nullopt;
     }
@@ -153,8 +184,8 @@ std::optional<ArtifactResult> artifact(const QJsonObject& line,
     if (!url.isValid() || url.scheme().toLower() != QLatin1String("https")) {
         return std::nullopt;
     }
-    return ArtifactResult{*id, url, stringValue(result, QLatin1String("title")),
-                          stringValue(result, QLatin1String("path")), firstResultID};
+    return ArtifactResult{std::move(*id), url, result[key::title].string(),
+                          result[key::path].string(), firstResultID};
 }
 
 } // namespace
@@ -205,91 +236,69 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
     if (!mayBeInteresting(line)) {
         return std::nullopt;
     }
-    QJsonParseError error{};
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), line.size()), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    // Values are looked up in `json`, which must stay where it is while they are.
+    const auto json = JsonSkim::object(line, keys);
+    if (!json) {
         return std::nullopt;
     }
-    const QJsonObject object = document.object();
+    const Value object = json->root();
 
     TranscriptRecord record;
-    record.type = stringValue(object, QLatin1String("type"));
-    record.sessionID = stringValue(object, QLatin1String("sessionId"));
+    record.type = object[key::type].string();
+    record.sessionID = object[key::sessionId].string();
 
     if (record.type) {
         if (const auto kind = SessionTitle::kindFromRaw(*record.type)) {
             if (!record.sessionID) {
                 return std::nullopt;
             }
-            const auto text = object.value(SessionTitle::jsonKey(*kind));
-            if (!text.isString()) {
+            auto text = object[titleKey(*kind)].string();
+            if (!text) {
                 return std::nullopt;
             }
-            record.title = SessionTitle{*record.sessionID, *kind, text.toString(), std::nullopt};
+            record.title = SessionTitle{*record.sessionID, *kind, std::move(*text), std::nullopt};
             return record;
         }
     }
 
-    record.cwd = stringValue(object, QLatin1String("cwd"));
-    record.gitBranch = stringValue(object, QLatin1String("gitBranch"));
-    record.timestamp = date(stringValue(object, QLatin1String("timestamp")));
-    record.promptID = stringValue(object, QLatin1String("promptId"));
-    record.isMeta = flagValue(object, QLatin1String("isMeta"));
-    record.isSidechain = flagValue(object, QLatin1String("isSidechain"));
+    record.cwd = object[key::cwd].string();
+    record.gitBranch = object[key::gitBranch].string();
+    record.timestamp = date(object[key::timestamp].string());
+    record.promptID = object[key::promptId].string();
+    record.isMeta = object[key::isMeta].isTrue();
+    record.isSidechain = object[key::isSidechain].isTrue();
 
-    const QJsonValue messageValue = object.value(QLatin1String("message"));
-    const QJsonObject message = messageValue.toObject();
-    const QJsonValue content = message.value(QLatin1String("content"));
-    QList<QJsonObject> items;
-    if (content.isArray()) {
-        const QJsonArray array = content.toArray();
-        bool allObjects = true;
-        for (const QJsonValue& item : array) {
-            if (!item.isObject()) {
-                allObjects = false;
-                break;
-            }
-        }
-        if (allObjects) {
-            items.reserve(array.size());
-            for (const QJsonValue& item : array) {
-                items.append(item.toObject());
-            }
-        }
-    }
+    const Value message = object[key::message];
+    const Value content = message[key::content];
+    const QList<Value> items = objects(content);
 
-    for (const QJsonObject& item : items) {
-        if (item.value(QLatin1String("type")) != QLatin1String("tool_use")) {
+    for (const Value item : items) {
+        if (!item[key::type].is("tool_use")) {
             continue;
         }
-        const auto id = stringValue(item, QLatin1String("id"));
-        const auto name = stringValue(item, QLatin1String("name"));
-        if (!id || !name) {
+        auto id = item[key::id].string();
+        auto toolName = item[key::name].string();
+        if (!id || !toolName) {
             continue;
         }
-        std::optional<QString> filePath;
-        const QJsonValue input = item.value(QLatin1String("input"));
-        if (input.isObject()) {
-            filePath = stringValue(input.toObject(), QLatin1String("file_path"));
-        }
-        record.toolUses.append(ToolUse{*id, *name, filePath});
+        record.toolUses.append(ToolUse{std::move(*id), std::move(*toolName),
+                                       item[key::input][key::file_path].string()});
     }
 
     const bool isUser = record.type ? *record.type == QLatin1String("user") : false;
-    if (!isUser && message.value(QLatin1String("role")) != QLatin1String("user")) {
+    if (!isUser && !message[key::role].is("user")) {
         return record;
     }
 
-    QList<const QJsonObject*> results;
-    for (const QJsonObject& item : items) {
-        if (item.value(QLatin1String("type")) == QLatin1String("tool_result")) {
-            results.append(&item);
+    QList<Value> results;
+    for (const Value item : items) {
+        if (item[key::type].is("tool_result")) {
+            results.append(item);
         }
     }
-    for (const QJsonObject* result : results) {
-        if (const auto id = stringValue(*result, QLatin1String("tool_use_id"))) {
-            record.toolResultIDs.append(*id);
+    for (const Value result : results) {
+        if (auto id = result[key::tool_use_id].string()) {
+            record.toolResultIDs.append(std::move(*id));
         }
     }
 
@@ -298,14 +307,14 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
             record.promptText = promptText(content);
         }
     } else {
-        for (const QJsonObject* result : results) {
-            readImages(*result, stringValue(*result, QLatin1String("tool_use_id")), record);
+        for (const Value result : results) {
+            readImages(result, result[key::tool_use_id].string(), record);
         }
     }
 
     std::optional<QString> firstResultID;
     if (!results.isEmpty()) {
-        firstResultID = stringValue(*results.first(), QLatin1String("tool_use_id"));
+        firstResultID = results.first()[key::tool_use_id].string();
     }
     record.artifact = artifact(object, firstResultID);
     return record;

@@ -1,7 +1,10 @@
 // Feeds arbitrary bytes to the transcript line parser and, as a file appended in pieces, to the
-// tailer's reading and batching.
+// tailer's reading and batching. Every line is also decoded by the QJsonDocument reference
+// parser; any difference between the two aborts.
+#include "OstrelCore/Engine/JsonSkim.h"
 #include "OstrelCore/Engine/TranscriptParser.h"
 #include "OstrelCore/Engine/TranscriptTailer.h"
+#include "tests/OstrelCore/Engine/TranscriptReferenceParser.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -11,6 +14,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 using namespace ostrel;
@@ -29,6 +34,28 @@ QString scratchFile() {
     return path;
 }
 
+void fail(const char* what, const QString& detail) {
+    std::fprintf(stderr, "%s\n%s\n", what, qPrintable(detail));
+    std::abort();
+}
+
+// Both readers must accept or refuse alike, and the parsers yield the same record.
+void compare(QByteArrayView line) {
+    QJsonParseError error{};
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), line.size()), &error);
+    const bool qtAccepts = error.error == QJsonParseError::NoError && document.isObject();
+    if (JsonSkim::object(line, {}).has_value() != qtAccepts) {
+        fail("JsonSkim and QJsonDocument disagree on the line's validity",
+             qtAccepts ? QStringLiteral("Qt accepts it") : QStringLiteral("Qt refuses it"));
+    }
+    const QString difference =
+        test::reference::difference(test::reference::record(line), TranscriptParser::record(line));
+    if (!difference.isEmpty()) {
+        fail("TranscriptParser differs from the reference parser", difference);
+    }
+}
+
 void touch(const TranscriptBatch& batch) {
     for (const Candidate& c : batch.candidates) {
         if (const auto* b = std::get_if<Payload::Base64>(&c.payload.value)) {
@@ -44,8 +71,10 @@ void touch(const TranscriptBatch& batch) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
 
-    // Every line on its own.
+    // The whole input as one line, line breaks and all, then every line on its own.
+    compare(bytes);
     for (const QByteArray& line : bytes.split('\n')) {
+        compare(line);
         if (const auto record = TranscriptParser::record(line)) {
             for (const TranscriptImage& image : record->images) {
                 (void)image.fileExtension();
