@@ -1,6 +1,7 @@
 // Records, marks, lookups and item files of the store.
 #include "OstrelCore/Records/Store.h"
 #include "RecordsTestSupport.h"
+#include "support/ItemIds.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -34,10 +35,7 @@ protected:
         return item;
     }
     static QStringList ids(const QList<ShelfItem>& items) {
-        QStringList out;
-        for (const ShelfItem& i : items) {
-            out.append(i.id);
-        }
+        QStringList out = test::ids(items);
         out.sort();
         return out;
     }

@@ -2,6 +2,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
+#include "support/ItemIds.h"
 #include "support/TempDir.h"
 
 #include <QFile>
@@ -28,13 +29,7 @@ protected:
         clock = at;
         store->hide(item.id);
     }
-    static QStringList ids(const QList<ShelfItem>& items) {
-        QStringList out;
-        for (const ShelfItem& i : items) {
-            out.append(i.id);
-        }
-        return out;
-    }
+    static QStringList ids(const QList<ShelfItem>& items) { return test::ids(items); }
 };
 
 } // namespace

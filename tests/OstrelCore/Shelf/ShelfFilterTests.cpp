@@ -1,6 +1,7 @@
 #include "OstrelCore/Shelf/ShelfFilter.h"
 
 #include "ShelfFixtures.h"
+#include "support/ItemIds.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +10,7 @@ using namespace ostrel::fixtures;
 
 namespace {
 
-QStringList ids(const QList<ShelfItem>& items) {
-    QStringList out;
-    for (const ShelfItem& i : items) {
-        out.append(i.id);
-    }
-    return out;
-}
+using test::ids;
 
 // Projects: "app" (s1), "café" spelled composed (s2) and decomposed (s3), "Unsorted", "Session".
 Snapshot mixed() {

@@ -1,6 +1,7 @@
 #include "OstrelCore/Shelf/ShelfGroups.h"
 
 #include "ShelfFixtures.h"
+#include "support/ItemIds.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,7 @@ using namespace ostrel::fixtures;
 
 namespace {
 
-QStringList ids(const QList<ShelfItem>& items) {
-    QStringList out;
-    for (const ShelfItem& i : items) {
-        out.append(i.id);
-    }
-    return out;
-}
+using test::ids;
 
 QStringList turnIDs(const SessionGroup& group) {
     QStringList out;
