@@ -1,0 +1,720 @@
+#include "OstrelCore/Engine/Engine.h"
+
+#include "OstrelCore/Engine/ChromeScreenshots.h"
+#include "OstrelCore/Engine/TranscriptTailer.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cmath>
+
+#include <dirent.h>
+
+namespace ostrel {
+
+namespace {
+
+std::atomic<Engine::Generation> lastGeneration{0};
+
+QString fileName(const QString& path) {
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+// Entries of a folder with their types as the listing gives them; none when it cannot be read.
+std::optional<QList<std::pair<QString, unsigned char>>> entries(const QString& folder) {
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    QList<std::pair<QString, unsigned char>> out;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            continue;
+        }
+        out.append({QFile::decodeName(name), entry->d_type});
+    }
+    ::closedir(dir);
+    return out;
+}
+
+} // namespace
+
+// --- Construction ---
+
+std::shared_ptr<Engine> Engine::make(Config config, Clock now, std::shared_ptr<SerialQueue> queue,
+                                     Timing timing) {
+    if (!queue) {
+        queue = SerialQueue::make(QStringLiteral("app.ostrel.engine"));
+    }
+    if (!now) {
+        now = &Date::now;
+    }
+    return std::shared_ptr<Engine>(
+        new Engine(std::move(config), std::move(now), std::move(queue), timing));
+}
+
+Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing)
+    : queue_(std::move(queue)), paths_(config.paths), now_(std::move(now)), timing_(timing),
+      generation_(++lastGeneration), config_(std::move(config)),
+      folderRoots_(config_.folderRoots()),
+      scanner_(config_.paths.scratchRoot, config_.extraExtensions), rescanWait_(timing.rescanWait),
+      delivering_(std::make_shared<std::atomic<bool>>(true)) {
+    store_ = Store::make(config_.paths.supportDir, now_, queue_, Store::defaultDebounce,
+                         Store::defaultOffsetsDebounce);
+    ingest_ = std::make_unique<Ingest>(store_, config_.itemFilter(), config_.retentionDays, now_);
+    transcripts_ =
+        std::make_unique<TranscriptSet>(config_.paths.projectsRoot(), store_, transcriptChunk);
+    scheduleSettle_ = [this](double delay, std::function<void()> job) {
+        later(delay, [job = std::move(job)](Engine&) { job(); });
+    };
+}
+
+Engine::~Engine() {
+    // The last reference may be dropped by a job on the engine's own queue; a queue cannot end
+    // its own thread, so the main thread takes the queue's last reference.
+    if (queue_ && queue_->isCurrent()) {
+        for (auto& watcher : watchers_) {
+            watcher->stop();
+        }
+        for (auto& [path, watcher] : folderWatchers_) {
+            watcher->stop();
+        }
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app, [queue = queue_] {}, Qt::QueuedConnection);
+        } else {
+            // No main loop to hand it to: keep the queue alive rather than deadlock on it.
+            new std::shared_ptr<SerialQueue>(queue_);
+        }
+    }
+}
+
+void Engine::later(double seconds, std::function<void(Engine&)> job) {
+    queue_->after(seconds, [weak = weak_from_this(), job = std::move(job)] {
+        if (const auto self = weak.lock()) {
+            job(*self);
+        }
+    });
+}
+
+void Engine::runOnQueue(std::function<void(Engine&)> job) {
+    queue_->async([self = shared_from_this(), job = std::move(job)] { job(*self); });
+}
+
+// --- Owner's calls ---
+
+void Engine::setOnSnapshot(SnapshotHandler handler) {
+    runOnQueue([handler = std::move(handler)](Engine& e) { e.onSnapshot_ = handler; });
+}
+
+void Engine::start(bool watch) {
+    runOnQueue([](Engine& e) { e.bootstrap(); });
+    runOnQueue([](Engine& e) {
+        for (const QString& root : QStringList(e.folderRoots_)) {
+            e.scanFolder(root);
+        }
+        e.publish();
+    });
+    if (!watch) {
+        return;
+    }
+    runOnQueue([](Engine& e) {
+        e.watching_ = true;
+        e.syncFolderWatchers();
+    });
+
+    // Watches are added here, on the caller's thread, so that nothing that happens after start()
+    // returns is missed; they become engine fields through the queue.
+    std::vector<std::shared_ptr<DirectoryWatcher>> made;
+    for (const QUrl& root : {paths_.scratchRoot, paths_.projectsRoot(), paths_.chromeRoot}) {
+        const bool chrome = root == paths_.chromeRoot;
+        made.push_back(makeWatcher(root.toLocalFile(), root, chrome));
+    }
+    const SerialQueue::Handle timer =
+        queue_->every(timing_.retentionInterval, [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self || self->stopped_) {
+                return;
+            }
+            self->applyRetention();
+            self->schedulePublish();
+        });
+    runOnQueue([made = std::move(made), timer](Engine& e) {
+        if (e.stopped_) {
+            for (const auto& watcher : made) {
+                watcher->stop();
+            }
+            timer.cancel();
+            return;
+        }
+        e.watchers_ = made;
+        e.retentionTimer_ = timer;
+    });
+}
+
+std::shared_ptr<DirectoryWatcher> Engine::makeWatcher(const QString& path, const QUrl& root,
+                                                      bool chrome) {
+    FileEventStream::Options scope;
+    scope.batchLimit = timing_.eventBatchLimit;
+    if (chrome) {
+        // The temporary folder: one level deep, plus the screenshot folders.
+        scope.subfolders = [](const QString& name) {
+            return name.startsWith(ChromeScreenshots::folderPrefix);
+        };
+    }
+    auto watcher = std::make_shared<DirectoryWatcher>(
+        QStringList{path}, chrome ? timing_.chromeLatency : timing_.rootLatency, !chrome, queue_,
+        [weak = weak_from_this(), root](const QStringList& paths, const QList<quint32>& flags) {
+            if (const auto self = weak.lock()) {
+                self->onEvents(paths, flags, root);
+            }
+        },
+        std::move(scope));
+    watcher->start();
+    return watcher;
+}
+
+void Engine::stop() {
+    if (stopRequested_.exchange(true)) {
+        return;
+    }
+    delivering_->store(false);
+    const auto body = [this] {
+        stopped_ = true;
+        onSnapshot_ = nullptr;
+        for (const auto& watcher : watchers_) {
+            watcher->stop();
+        }
+        watchers_.clear();
+        for (const auto& [path, watcher] : folderWatchers_) {
+            watcher->stop();
+        }
+        folderWatchers_.clear();
+        retentionTimer_.cancel();
+        retentionTimer_ = SerialQueue::Handle();
+        watching_ = false;
+        store_->flush();
+    };
+    if (queue_->isCurrent()) {
+        body();
+    } else {
+        queue_->sync(body);
+    }
+}
+
+void Engine::update(const Config& config) {
+    runOnQueue([config](Engine& e) { e.applyConfig(config); });
+}
+
+void Engine::hide(const QStringList& ids) {
+    mutateStore([ids](Store& store) {
+        for (const QString& id : ids) {
+            store.hide(id);
+        }
+    });
+}
+
+void Engine::unhide(const QStringList& ids) {
+    mutateStore([ids](Store& store) {
+        for (const QString& id : ids) {
+            store.unhide(id);
+        }
+    });
+}
+
+void Engine::deleteItems(const QStringList& ids) {
+    mutateStore([ids](Store& store) { store.deleteItems(ids); });
+}
+
+void Engine::deleteAll(const QSet<QString>& sparing) {
+    mutateStore([sparing](Store& store) { store.deleteAll(sparing); });
+}
+
+void Engine::deleteAll(const QSet<QString>& sparing, const QSet<QString>& covering) {
+    mutateStore([sparing, covering](Store& store) {
+        QStringList ids;
+        for (const QString& id : covering) {
+            if (!sparing.contains(id) &&
+                (store.items().contains(id) || store.hiddenItems().contains(id))) {
+                ids.append(id);
+            }
+        }
+        store.deleteItems(ids);
+    });
+}
+
+void Engine::markSeen(const QStringList& ids) {
+    runOnQueue([ids](Engine& e) {
+        if (e.stopped_) {
+            return;
+        }
+        e.store_->markSeen(ids, e.now_());
+        e.schedulePublish();
+    });
+}
+
+void Engine::mutateStore(std::function<void(Store&)> change) {
+    runOnQueue([change = std::move(change)](Engine& e) {
+        if (e.stopped_) {
+            return;
+        }
+        change(*e.store_);
+        e.schedulePublish();
+    });
+}
+
+// --- Start-up ---
+
+void Engine::bootstrap() {
+    applyRetention();
+    refreshTitles();
+    const QStringList recent = transcripts_->recent(config_.recentWindow, now_());
+    for (const QString& path : recent) {
+        readTranscript(path);
+    }
+    resolveScratchRoot();
+    for (const ScratchFile& file : scanner_.files()) {
+        ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true);
+    }
+    for (const QUrl& url :
+         ChromeScreenshots::files(paths_.chromeRoot, config_.recentWindow, now_())) {
+        ingestFile(url.toLocalFile(), Source::chrome, std::nullopt, std::nullopt, true);
+    }
+    store_->setNeedsSave();
+    publish();
+}
+
+void Engine::resolveScratchRoot() {
+    scanner_.root =
+        OstrelPaths::folderURL(OstrelPaths::canonical(paths_.scratchRoot.toLocalFile()));
+}
+
+void Engine::scanFolder(const QString& path) {
+    const Date cutoff = now_().adding(-config_.recentWindow);
+    QStringList folders{path};
+    if (!FileStat::stat(path).value_or(FileStat{}).isDirectory()) {
+        return;
+    }
+    while (!folders.isEmpty()) {
+        const QString folder = folders.takeLast();
+        const auto listed = entries(folder);
+        if (!listed) {
+            continue;
+        }
+        for (const auto& [name, type] : *listed) {
+            if (name.startsWith(u'.')) {
+                continue;
+            }
+            const QString child = folder == QLatin1String("/") ? u'/' + name : folder + u'/' + name;
+            if (type == DT_DIR) {
+                folders.append(child);
+                continue;
+            }
+            if (type != DT_REG && type != DT_UNKNOWN) {
+                continue;
+            }
+            const auto st = FileStat::lstat(child);
+            if (!st) {
+                continue;
+            }
+            if (st->isDirectory()) {
+                folders.append(child);
+            } else if (st->isRegular() && st->modified >= cutoff) {
+                ingestFile(child, Source::folder, std::nullopt, std::nullopt, true);
+            }
+        }
+    }
+}
+
+void Engine::syncFolderWatchers() {
+    const QSet<QString> roots(folderRoots_.begin(), folderRoots_.end());
+    for (auto it = folderWatchers_.begin(); it != folderWatchers_.end();) {
+        if (!roots.contains(it->first)) {
+            it->second->stop();
+            it = folderWatchers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const QString& path : folderRoots_) {
+        if (folderWatchers_.contains(path) || !FileStat::stat(path)) {
+            continue;
+        }
+        folderWatchers_[path] = makeWatcher(path, OstrelPaths::folderURL(path), false);
+    }
+}
+
+void Engine::applyConfig(const Config& config) {
+    if (stopped_) {
+        return;
+    }
+    const QSet<QString> old(folderRoots_.begin(), folderRoots_.end());
+    config_ = config;
+    config_.paths = paths_;
+    folderRoots_ = config_.folderRoots();
+    ingest_->filter = config_.itemFilter();
+    scanner_.extraExtensions = config_.extraExtensions;
+    ingest_->retentionDays = config_.retentionDays;
+    applyRetention();
+    if (watching_) {
+        syncFolderWatchers();
+    }
+    for (const QString& root : QStringList(folderRoots_)) {
+        if (!old.contains(root)) {
+            scanFolder(root);
+        }
+    }
+    publish();
+}
+
+// --- Publishing ---
+
+void Engine::schedulePublish() {
+    if (publishScheduled_) {
+        return;
+    }
+    publishScheduled_ = true;
+    later(timing_.publishDelay, [](Engine& e) {
+        e.publishScheduled_ = false;
+        e.publish();
+    });
+}
+
+void Engine::publish() {
+    if (stopped_ || !onSnapshot_) {
+        return;
+    }
+    const std::pair<qint64, qint64> current{store_->revision(), config_.maxItems};
+    if (published_ == current) {
+        return;
+    }
+    published_ = current;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app,
+        [handler = onSnapshot_, snapshot = store_->snapshot(config_.maxItems),
+         generation = generation_, delivering = delivering_] {
+            if (delivering->load()) {
+                handler(snapshot, generation);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void Engine::logOutcome(const Ingest::Outcome& outcome, const QString& source) {
+    switch (outcome.kind) {
+    case Ingest::Outcome::Kind::added:
+        qCInfo(lcIngest).noquote()
+            << QStringLiteral("added %1 from %2").arg(outcome.text, Log::privateArg(source));
+        break;
+    case Ingest::Outcome::Kind::rejected:
+        qCDebug(lcIngest).noquote()
+            << QStringLiteral("skipped %1: %2").arg(Log::privateArg(source), outcome.text);
+        break;
+    case Ingest::Outcome::Kind::merged:
+    case Ingest::Outcome::Kind::updated:
+        break;
+    }
+}
+
+void Engine::applyBatch(const TranscriptBatch& batch) {
+    if (batch.isEmpty()) {
+        return;
+    }
+    for (const Ingest::Outcome& outcome : ingest_->apply(batch)) {
+        logOutcome(outcome, QStringLiteral("transcript"));
+    }
+}
+
+void Engine::readTranscript(const QString& path) {
+    transcripts_->read(path, now_(), [this](const TranscriptBatch& batch) { applyBatch(batch); });
+}
+
+// --- Change events ---
+
+void Engine::onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root) {
+    if (stopped_) {
+        return;
+    }
+    if (std::any_of(flags.begin(), flags.end(), &DirectoryWatcher::mustRescan)) {
+        scheduleRescan(root);
+    }
+    handleEvents(paths);
+}
+
+void Engine::handleEvents(const QStringList& paths) {
+    if (stopped_) {
+        return;
+    }
+    QList<QUrl> scratchpads;
+    QStringList transcripts;
+    bool folderFileHandled = false;
+    for (const QString& path : paths) {
+        if (const auto scratchpad = scanner_.scratchpad(path)) {
+            if (!scratchpads.contains(*scratchpad)) {
+                scratchpads.append(*scratchpad);
+            }
+            continue;
+        }
+        if (transcripts_->owns(path)) {
+            if (!transcripts.contains(path)) {
+                transcripts.append(path);
+            }
+            continue;
+        }
+        if (ChromeScreenshots::matches(path)) {
+            if (!pendingChrome_.contains(path)) {
+                pendingChrome_.insert(path);
+                later(config_.chromeHold, [path](Engine& e) { e.releaseChromeHold(path); });
+            }
+            continue;
+        }
+        for (const QString& root : folderRoots_) {
+            if (ItemFilter::isInside(path, root)) {
+                ingestFile(path, Source::folder, std::nullopt, std::nullopt, false);
+                folderFileHandled = true;
+                break;
+            }
+        }
+    }
+    if (!folderFileHandled && scratchpads.isEmpty() && transcripts.isEmpty()) {
+        return;
+    }
+    for (const QString& path : transcripts) {
+        readTranscript(path);
+    }
+    for (const QUrl& scratchpad : scratchpads) {
+        const QList<ScratchFile> files = scanner_.files(scratchpad);
+        if (files.isEmpty()) {
+            continue;
+        }
+        // The session's prompts must be in the store before its files are offered.
+        const QString transcript = transcripts_->path(files.first().slug, files.first().sessionID);
+        if (!transcripts_->isOpen(transcript) && FileStat::exists(transcript)) {
+            readTranscript(transcript);
+        }
+        for (const ScratchFile& file : files) {
+            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug,
+                       false);
+        }
+    }
+    schedulePublish();
+}
+
+// --- Admission and settling ---
+
+std::optional<Engine::Stamp> Engine::fileStamp(const QString& path) const {
+    const auto st = FileStat::lstat(path);
+    if (!st || !st->isRegular()) {
+        return std::nullopt;
+    }
+    return Stamp{st->size, st->modified};
+}
+
+void Engine::ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
+                        const std::optional<QString>& slug, bool bootstrap) {
+    if (fileName(path).startsWith(u'.')) {
+        return;
+    }
+    const auto stamp = fileStamp(path);
+    if (!stamp) {
+        return;
+    }
+    if (const auto it = stamps_.constFind(path); it != stamps_.constEnd() && *it == *stamp) {
+        return;
+    }
+    if (bootstrap && store_->hasIngested(OstrelPaths::canonical(path), stamp->modified)) {
+        stamps_.insert(path, *stamp);
+        return;
+    }
+    if (settling_.contains(path)) {
+        return;
+    }
+    const double age = now_().since(stamp->modified);
+    if (age < timing_.settleInterval) {
+        settling_.insert(path, *stamp);
+        scheduleSettle_(timing_.settleInterval,
+                        [weak = weak_from_this(), path, source, sessionID, slug] {
+                            if (const auto self = weak.lock()) {
+                                self->checkSettled(path, source, sessionID, slug, 1);
+                            }
+                        });
+        return;
+    }
+    stamps_.insert(path, *stamp);
+    admit(path, source, sessionID, slug, *stamp);
+}
+
+void Engine::admit(const QString& path, Source source, const std::optional<QString>& sessionID,
+                   const std::optional<QString>& slug, const Stamp& stamp) {
+    Candidate candidate;
+    candidate.source = source;
+    candidate.payload = Payload::file(QUrl::fromLocalFile(path));
+    candidate.sessionID = sessionID;
+    candidate.slug = slug;
+    candidate.createdAt = stamp.modified;
+    logOutcome(ingest_->ingest(candidate), path);
+}
+
+void Engine::checkSettled(const QString& path, Source source,
+                          const std::optional<QString>& sessionID,
+                          const std::optional<QString>& slug, qint64 attempt) {
+    if (stopped_) {
+        return;
+    }
+    const auto previous = settling_.constFind(path);
+    if (previous == settling_.constEnd()) {
+        return;
+    }
+    const auto stamp = fileStamp(path);
+    if (!stamp) {
+        settling_.remove(path);
+        return;
+    }
+    if (*stamp == *previous) {
+        settling_.remove(path);
+        if (const auto it = stamps_.constFind(path); it == stamps_.constEnd() || *it != *stamp) {
+            stamps_.insert(path, *stamp);
+            admit(path, source, sessionID, slug, *stamp);
+        }
+        schedulePublish();
+        return;
+    }
+    settling_.insert(path, *stamp);
+    const qint64 next = attempt + 1;
+    scheduleSettle_(settleDelay(next, timing_),
+                    [weak = weak_from_this(), path, source, sessionID, slug, next] {
+                        if (const auto self = weak.lock()) {
+                            self->checkSettled(path, source, sessionID, slug, next);
+                        }
+                    });
+}
+
+double Engine::settleDelay(qint64 attempt, const Timing& timing) {
+    if (attempt <= timing.settleFastAttempts) {
+        return timing.settleInterval;
+    }
+    // The exponent is bounded before it is used: a file that changes for hours would otherwise
+    // overflow it.
+    const qint64 exponent = std::min<qint64>(attempt - timing.settleFastAttempts, 32);
+    return std::min(timing.settleInterval * std::ldexp(1.0, static_cast<int>(exponent)),
+                    timing.settleMaxDelay);
+}
+
+void Engine::releaseChromeHold(const QString& path) {
+    if (stopped_) {
+        return;
+    }
+    pendingChrome_.remove(path);
+    // The temporary folder is open to every user: only this user's own screenshot folders count.
+    if (ChromeScreenshots::accepts(path)) {
+        ingestFile(path, Source::chrome, std::nullopt, std::nullopt, false);
+    }
+    schedulePublish();
+}
+
+// --- Rescans ---
+
+void Engine::scheduleRescan(const QUrl& root) {
+    const bool wasEmpty = pendingRescans_.isEmpty();
+    if (!pendingRescans_.contains(root)) {
+        pendingRescans_.append(root);
+    }
+    if (!wasEmpty) {
+        return;
+    }
+    later(rescanWait_, [](Engine& e) { e.flushRescans(); });
+}
+
+void Engine::flushRescans() {
+    if (stopped_) {
+        return;
+    }
+    const QList<QUrl> roots = std::exchange(pendingRescans_, {});
+    for (const QUrl& root : roots) {
+        rescan(root);
+    }
+}
+
+void Engine::rescan(const QUrl& root) {
+    ++rescans_;
+    QStringList paths;
+    if (root == paths_.scratchRoot) {
+        resolveScratchRoot();
+        for (const ScratchFile& file : scanner_.files()) {
+            const QString local = file.url.toLocalFile();
+            const QString folder = OstrelPaths::canonical(local.left(local.lastIndexOf(u'/')));
+            if (!paths.contains(folder)) {
+                paths.append(folder);
+            }
+        }
+    } else if (root == paths_.projectsRoot()) {
+        paths = transcripts_->recent(config_.recentWindow, now_());
+    } else if (root == paths_.chromeRoot) {
+        for (const QUrl& url :
+             ChromeScreenshots::files(paths_.chromeRoot, config_.recentWindow, now_())) {
+            paths.append(url.toLocalFile());
+        }
+    } else if (folderRoots_.contains(root.toLocalFile())) {
+        scanFolder(root.toLocalFile());
+        schedulePublish();
+    }
+    qCInfo(lcIngest).noquote()
+        << QStringLiteral("events dropped, rescanning %1 paths").arg(paths.size());
+    handleEvents(paths);
+}
+
+// --- Retention and titles ---
+
+void Engine::applyRetention() {
+    const Date now = now_();
+    store_->purge(now.adding(static_cast<double>(config_.retentionDays) * -86400.0));
+    transcripts_->prune(config_.recentWindow, waitingLimit, now);
+    if (stamps_.size() > stampLimit) {
+        stamps_.clear();
+    }
+}
+
+void Engine::refreshTitles() {
+    const Date previous = store_->previousRunAt().value_or(Date(-1.0e300));
+    // A copy: noting a title writes sessions back into the store.
+    const QList<Session> sessions = store_->sessions().values();
+    for (const Session& session : sessions) {
+        if (!session.slug || session.id == Session::unsortedID) {
+            continue;
+        }
+        const QString path = transcripts_->path(*session.slug, session.id);
+        const bool untitled = !session.agentName && !session.customTitle && !session.aiTitle;
+        const auto st = FileStat::stat(path);
+        if (!st) {
+            continue;
+        }
+        const Date modified = st->modified;
+        const auto checked = store_->titleChecks().constFind(session.id);
+        const bool uncheckedChange =
+            untitled && (checked == store_->titleChecks().constEnd() || *checked != modified);
+        if (!(modified > previous) && !uncheckedChange) {
+            continue;
+        }
+        ++titleTailReads_;
+        for (const SessionTitle& title :
+             TranscriptTailer::titles(QUrl::fromLocalFile(path), titleTailBytes)) {
+            ingest_->noteTitle(title, std::nullopt);
+        }
+        if (untitled) {
+            store_->setTitleChecked(session.id, modified);
+        }
+    }
+    ingest_->backfillFirstPrompts();
+}
+
+} // namespace ostrel

@@ -1,0 +1,211 @@
+#pragma once
+
+#include "OstrelCore/Engine/DirectoryWatcher.h"
+#include "OstrelCore/Engine/EngineConfig.h"
+#include "OstrelCore/Engine/Ingest.h"
+#include "OstrelCore/Engine/ScratchpadScanner.h"
+#include "OstrelCore/Engine/TranscriptSet.h"
+#include "OstrelCore/Records/ShelfItem.h"
+#include "OstrelCore/Records/Snapshot.h"
+#include "OstrelCore/Records/Store.h"
+#include "Platform/Date.h"
+#include "Platform/SerialQueue.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace ostrel {
+
+// The engine's delays. The defaults are its own; tests shorten them.
+struct EngineTiming {
+    // Minimum age of a file's modification date before it is admitted, and the delay of the
+    // first re-checks of a file that is still changing.
+    double settleInterval = 0.3;
+    // Re-checks at the flat interval before the delay starts doubling.
+    qint64 settleFastAttempts = 5;
+    double settleMaxDelay = 5.0;
+    // Wait before a rescan after lost events.
+    double rescanWait = 1.2;
+    // Requests for a publish within this many seconds give one snapshot.
+    double publishDelay = 0.05;
+    double retentionInterval = 3600.0;
+    double rootLatency = 0.25;
+    double chromeLatency = 1.0;
+    // Most paths one delivery gathers before the watcher asks for a rescan instead.
+    qsizetype eventBatchLimit = 65536;
+};
+
+// The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
+// the transcript set, the directory watchers and the retention timer, and does all of its work
+// on one serial queue: it reads what is on disk at start, watches Claude Code's folders and the
+// user's, admits files once they have stopped changing, rescans after lost events, applies the
+// retention period and publishes coalesced snapshots to the main thread until it is stopped.
+//
+// Called from the owner's thread (the main thread); everything but stop() returns at once and
+// does its work later on the queue. Nothing here throws or reports an error to its caller: a
+// file or folder that cannot be read costs that one capture, and is logged.
+class Engine : public std::enable_shared_from_this<Engine> {
+public:
+    using Config = EngineConfig;
+    // Every engine has its own generation, carried with each snapshot it publishes, so that an
+    // owner that replaced its engine can tell the old one's late snapshots from the new one's.
+    using Generation = quint64;
+    using SnapshotHandler = std::function<void(const Snapshot& snapshot, Generation generation)>;
+    // Runs a job on the queue after a delay in seconds.
+    using Scheduler = std::function<void(double delay, std::function<void()> job)>;
+
+    // What a file looked like when it was last handled.
+    struct Stamp {
+        qint64 size = 0;
+        Date modified;
+        friend bool operator==(const Stamp&, const Stamp&) = default;
+    };
+
+    using Timing = EngineTiming;
+
+    static constexpr double settleInterval = 0.3;
+    static constexpr qint64 settleFastAttempts = 5;
+    static constexpr double settleMaxDelay = 5.0;
+    static constexpr double defaultRescanWait = 1.2;
+    static constexpr qsizetype stampLimit = 5000;
+    static constexpr quint64 titleTailBytes = 262144;
+    static constexpr double waitingLimit = 86400.0;
+    static constexpr qint64 transcriptChunk = 4194304;
+
+    // Builds everything, loading the store on the calling thread, and starts nothing. A null
+    // queue gives the engine its own, "app.ostrel.engine".
+    static std::shared_ptr<Engine> make(Config config, Clock now = &Date::now,
+                                        std::shared_ptr<SerialQueue> queue = nullptr,
+                                        Timing timing = Timing());
+    ~Engine();
+
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Set before start(); called on the main thread with each published snapshot.
+    void setOnSnapshot(SnapshotHandler handler);
+    // Reads what is on disk and publishes; with `watch` also watches the folders and runs the
+    // hourly retention. Called once.
+    void start(bool watch);
+    // Waits for everything queued before it, then stops watching and writes the index and the
+    // offsets. Afterwards every command, timer and event does nothing, and no snapshot reaches
+    // the handler, not even one already on its way to the main thread.
+    void stop();
+    // Applies a new configuration in place; its folders are ignored (a change of folders needs
+    // a new engine).
+    void update(const Config& config);
+
+    void hide(const QStringList& ids);
+    void unhide(const QStringList& ids);
+    void deleteItems(const QStringList& ids);
+    // Deletes every item and hidden item but those spared.
+    void deleteAll(const QSet<QString>& sparing);
+    // Deletes, as deleteAll does, only the items and hidden items among `covering` (what the user
+    // could have seen when they asked) that are not spared: an item stored after that moment
+    // survives.
+    void deleteAll(const QSet<QString>& sparing, const QSet<QString>& covering);
+    void markSeen(const QStringList& ids);
+
+    Generation generation() const { return generation_; }
+    const std::shared_ptr<SerialQueue>& queue() const { return queue_; }
+    // Safe to use only on the queue, but for its fixed folders.
+    const std::shared_ptr<Store>& store() const { return store_; }
+
+    // The re-check delay of a settling file: flat for the first attempts, then doubling up to
+    // the maximum, however many attempts there were.
+    static double settleDelay(qint64 attempt, const Timing& timing = Timing());
+
+    // --- Read on the queue (tests reach them with queue()->sync) ---
+    qint64 titleTailReads() const { return titleTailReads_; }
+    qint64 rescans() const { return rescans_; }
+    qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
+    const Config& config() const { return config_; }
+    // Replaces the timer of settle re-checks; on the queue, before the files concerned arrive.
+    void setScheduleSettle(Scheduler scheduler) { scheduleSettle_ = std::move(scheduler); }
+
+    // --- The engine's own steps, public so that the queue's jobs and tests can reach them; all
+    // run on the queue only ---
+    void publish();
+    void schedulePublish();
+    void logOutcome(const Ingest::Outcome& outcome, const QString& source);
+    void applyBatch(const TranscriptBatch& batch);
+    void scanFolder(const QString& path);
+    void onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root);
+    void handleEvents(const QStringList& paths);
+    void ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
+                    const std::optional<QString>& slug, bool bootstrap);
+    std::optional<Stamp> fileStamp(const QString& path) const;
+    void checkSettled(const QString& path, Source source, const std::optional<QString>& sessionID,
+                      const std::optional<QString>& slug, qint64 attempt);
+    void releaseChromeHold(const QString& path);
+    void scheduleRescan(const QUrl& root);
+    void flushRescans();
+    void rescan(const QUrl& root);
+    void applyRetention();
+    void refreshTitles();
+
+private:
+    Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing);
+
+    void bootstrap();
+    void syncFolderWatchers();
+    void applyConfig(const Config& config);
+    void mutateStore(std::function<void(Store&)> change);
+    void admit(const QString& path, Source source, const std::optional<QString>& sessionID,
+               const std::optional<QString>& slug, const Stamp& stamp);
+    void readTranscript(const QString& path);
+    // The scanner lists under the real path of the scratch root, so that its paths match the
+    // watchers' (which report real paths) in `stamps`.
+    void resolveScratchRoot();
+    std::shared_ptr<DirectoryWatcher> makeWatcher(const QString& path, const QUrl& root,
+                                                  bool chrome);
+    // Runs `job` on the queue after `seconds`, unless the engine is gone by then.
+    void later(double seconds, std::function<void(Engine&)> job);
+    void runOnQueue(std::function<void(Engine&)> job);
+
+    const std::shared_ptr<SerialQueue> queue_;
+    const OstrelPaths paths_;
+    const Clock now_;
+    const Timing timing_;
+    const Generation generation_;
+    std::shared_ptr<Store> store_;
+    std::unique_ptr<Ingest> ingest_;
+    SnapshotHandler onSnapshot_;
+    Config config_;
+    QStringList folderRoots_;
+    ScratchpadScanner scanner_;
+    std::unique_ptr<TranscriptSet> transcripts_;
+    qint64 titleTailReads_ = 0;
+    qint64 rescans_ = 0;
+    QList<QUrl> pendingRescans_;
+    std::vector<std::shared_ptr<DirectoryWatcher>> watchers_;
+    QHash<QString, Stamp> stamps_;
+    QSet<QString> pendingChrome_;
+    QHash<QString, Stamp> settling_;
+    Scheduler scheduleSettle_;
+    double rescanWait_;
+    bool publishScheduled_ = false;
+    std::optional<std::pair<qint64, qint64>> published_;
+    SerialQueue::Handle retentionTimer_;
+    std::map<QString, std::shared_ptr<DirectoryWatcher>> folderWatchers_;
+    bool watching_ = false;
+    bool stopped_ = false;
+    // Cleared by stop() on the owner's thread: a snapshot still on its way to the main thread
+    // checks it there and is dropped.
+    std::shared_ptr<std::atomic<bool>> delivering_;
+    std::atomic<bool> stopRequested_{false};
+};
+
+} // namespace ostrel

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Platform/SerialQueue.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace ostrel {
+
+// Reports the paths that change under a few folders, in batches, on a serial queue. Built on
+// inotify: every folder below a root gets a watch of its own, added before the folder is listed,
+// so that what a program writes into a folder it has just made is never missed.
+//
+// - Roots are resolved once with realpath, and every reported path is built from the resolved
+//   root: a root reached through a symbolic link reports the link's target.
+// - A root that does not exist yet is waited for by watching the chain of its existing ancestors
+//   without recursion (never a recursive watch over "/", the home folder or the temporary
+//   folder); once it appears it is watched, listed and reported. A root that is removed or moved
+//   away is waited for again the same way.
+// - Symbolic links to folders are never followed below a root.
+// - When events were lost (the kernel's queue overflowed, the watch limit was reached, or a
+//   batch grew past its limit), the root's own path is delivered with `mustScanSubDirs` and a
+//   dropped flag; ordinary paths carry no flags.
+class FileEventStream {
+public:
+    // The flag bits a delivered path may carry. The lowest three all mean "scan this root again".
+    static constexpr quint32 mustScanSubDirs = 0x1;
+    static constexpr quint32 userDropped = 0x2;
+    static constexpr quint32 kernelDropped = 0x4;
+
+    // Paths and one flag word per path, in the order the changes were read; a path appears once
+    // per batch.
+    using Handler = std::function<void(const QStringList& paths, const QList<quint32>& flags)>;
+
+    struct Options {
+        // Seconds a batch is held to gather later events.
+        double latency = 0.25;
+        // The first event after a quiet period of `latency` goes out at once; later ones wait for
+        // the latency. Off: every batch goes out `latency` after its first event.
+        bool noDefer = true;
+        // Unset: each root is watched with everything below it. Set: each root is watched one
+        // level deep for the folders directly inside it whose names this accepts, and only those
+        // folders' own files are reported — for a root full of unrelated churn such as the
+        // temporary folder.
+        std::function<bool(const QString& name)> subfolders;
+        // Most distinct paths one batch gathers; past it the batch is replaced by a rescan flag
+        // on every root, so that a queue that falls behind never holds an unbounded batch.
+        qsizetype batchLimit = 65536;
+        // Bytes asked of the kernel per read (at least one event with the longest name).
+        qsizetype readBuffer = 64 * 1024;
+    };
+
+    FileEventStream(QStringList roots, std::shared_ptr<SerialQueue> queue, Handler handler,
+                    Options options);
+    FileEventStream(QStringList roots, std::shared_ptr<SerialQueue> queue, Handler handler);
+    ~FileEventStream();
+
+    FileEventStream(const FileEventStream&) = delete;
+    FileEventStream& operator=(const FileEventStream&) = delete;
+
+    // Adds the watches before it returns (events from then on are reported) and starts reading.
+    // False, with nothing watched, when no inotify instance can be had. A second call does
+    // nothing; a stopped stream does not start again.
+    bool start();
+
+    // Drops the handler first, so that a batch already queued finds none, then ends the reader.
+    // Safe from any thread, the queue's own included, and safe to repeat.
+    void stop();
+
+    // Folders watched right now, ancestors of missing roots included.
+    qsizetype watchCount() const;
+
+private:
+    struct Reader;
+    std::shared_ptr<Reader> reader_;
+};
+
+} // namespace ostrel

@@ -1,0 +1,550 @@
+#include "OstrelCore/Engine/Engine.h"
+#include "TestImages.h"
+#include "TranscriptLines.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace ostrel::test {
+
+// Everything the engine reads and writes, in one temporary tree: Claude Code's home, the scratch
+// root, the temporary folder (the screenshot root) and the support folder, given to the engine
+// through the environment it is configured with, never the process's.
+class EngineFixture : public ::testing::Test {
+protected:
+    TempDir tmp;
+    QString claude, projects, scratch, temp, support;
+    Environment env;
+    EngineTiming timing;
+    std::vector<std::pair<Snapshot, Engine::Generation>> snapshots;
+    std::shared_ptr<Engine> engine;
+
+    void SetUp() override {
+        claude = tmp.file("claude");
+        projects = claude + "/projects";
+        scratch = tmp.file("scratch");
+        temp = tmp.file("tmp");
+        support = tmp.file("support");
+        QDir().mkpath(projects);
+        QDir().mkpath(scratch);
+        QDir().mkpath(temp);
+        env = {{"OSTREL_CLAUDE_HOME", claude},
+               {"OSTREL_SCRATCH_ROOT", scratch},
+               {"OSTREL_SUPPORT_DIR", support},
+               {"TMPDIR", temp}};
+        // The engine's own delays, shortened so that each test takes a fraction of a second.
+        timing.settleInterval = 0.1;
+        timing.settleMaxDelay = 0.3;
+        timing.rescanWait = 0.2;
+        timing.publishDelay = 0.02;
+        timing.rootLatency = 0.02;
+        timing.chromeLatency = 0.05;
+    }
+
+    void TearDown() override {
+        if (engine) {
+            engine->stop();
+        }
+    }
+
+    Engine::Config config() const {
+        auto config = Engine::Config::make(Preferences(), env);
+        // The folder resolution reads the temporary folder from the process; the test's own is
+        // set here instead.
+        config.paths.chromeRoot = OstrelPaths::folderURL(temp);
+        config.chromeHold = 0.3;
+        return config;
+    }
+
+    std::shared_ptr<Engine> start(const Engine::Config& c, bool watch = true) {
+        snapshots.clear();
+        auto made = Engine::make(c, &Date::now, nullptr, timing);
+        made->setOnSnapshot([this](const Snapshot& snapshot, Engine::Generation generation) {
+            EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+            snapshots.emplace_back(snapshot, generation);
+        });
+        made->start(watch);
+        return made;
+    }
+
+    const Snapshot& last() const {
+        static const Snapshot none;
+        return snapshots.empty() ? none : snapshots.back().first;
+    }
+
+    std::optional<ShelfItem> itemFrom(const QString& sourcePath) const {
+        for (const ShelfItem& item : last().items) {
+            if (item.sourcePath == sourcePath) {
+                return item;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool waitForItem(const QString& sourcePath, double seconds = 5.0) {
+        return waitUntil([&] { return itemFrom(sourcePath).has_value(); }, seconds);
+    }
+
+    // Where a session's scratch file lives.
+    QString scratchFile(const QString& name, const QString& session = "s1",
+                        const QString& slug = "-work-proj") const {
+        return scratch + "/" + slug + "/" + session + "/scratchpad/" + name;
+    }
+
+    static QString real(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
+
+    static void write(const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+
+    // A page big enough for the filter's floor, different for every seed.
+    static QByteArray page(int seed, int size = 800) {
+        QByteArray bytes =
+            "<html><head><title>Page " + QByteArray::number(seed) + "</title></head><body>";
+        while (bytes.size() < size) {
+            bytes += QByteArray::number(seed) + " ";
+        }
+        return bytes + "</body></html>";
+    }
+
+    QJsonObject index() const {
+        QFile file(support + "/index.json");
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }
+
+    QStringList indexSources() const {
+        QStringList out;
+        for (const QJsonValue& item : index().value("items").toArray()) {
+            out.append(item.toObject().value("sourcePath").toString());
+        }
+        return out;
+    }
+};
+
+// Collects the engine's log messages while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        QLoggingCategory::setFilterRules(QStringLiteral("app.ostrel.ingest.info=true"));
+        instance() = this;
+        previous_ = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture() {
+        qInstallMessageHandler(previous_);
+        instance() = nullptr;
+    }
+    QStringList messages() const {
+        std::lock_guard guard(lock_);
+        return messages_;
+    }
+    bool contains(const QString& start) const {
+        for (const QString& message : messages()) {
+            if (message.startsWith(start)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static LogCapture*& instance() {
+        static LogCapture* current = nullptr;
+        return current;
+    }
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& message) {
+        if (LogCapture* capture = instance()) {
+            std::lock_guard guard(capture->lock_);
+            capture->messages_.append(message);
+        }
+    }
+
+    mutable std::mutex lock_;
+    QStringList messages_;
+    QtMessageHandler previous_ = nullptr;
+};
+
+} // namespace ostrel::test
+
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+QString isoNow(double offsetSeconds = 0) {
+    return QDateTime::currentDateTimeUtc()
+        .addMSecs(static_cast<qint64>(offsetSeconds * 1000))
+        .toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+using EngineCapture = EngineFixture;
+
+TEST_F(EngineCapture, AdmitsAFileWrittenInOneGoAndAFolderMadeAndWrittenAtOnce) {
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    const QString first = scratchFile("one.png");
+    write(first, TestImages::png(64, 64, 1));
+    ASSERT_TRUE(waitForItem(real(first)));
+    EXPECT_EQ(itemFrom(real(first))->sessionID, "s1");
+    EXPECT_TRUE(itemFrom(real(first))->sourceKinds.contains(Source::scratchpad));
+
+    // A new session folder, made and written into before any event about it is read.
+    const QString second = scratchFile("two.png", "s2");
+    write(second, TestImages::png(64, 64, 2));
+    ASSERT_TRUE(waitForItem(real(second)));
+    EXPECT_EQ(itemFrom(real(second))->sessionID, "s2");
+
+    engine->stop();
+    EXPECT_TRUE(indexSources().contains(real(first)));
+    EXPECT_TRUE(indexSources().contains(real(second)));
+}
+
+TEST_F(EngineCapture, AdmitsAGrowingFileOnceAfterItSettlesWithItsFinalContent) {
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const QString path = scratchFile("report.html");
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray content = page(7, 4000);
+    // Written a chunk every 40 ms for about 1.2 s, each chunk flushed before the next.
+    for (qsizetype at = 0; at < content.size(); at += 130) {
+        file.write(content.mid(at, 130));
+        file.flush();
+        pump(0.04);
+        EXPECT_FALSE(itemFrom(real(path)).has_value()) << "admitted while still growing";
+    }
+    file.close();
+    ASSERT_TRUE(waitForItem(real(path)));
+    const ShelfItem item = *itemFrom(real(path));
+    QFile copy(item.fileURL->toLocalFile());
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), content);
+    int fromPath = 0;
+    engine->queue()->sync([&] {
+        for (const ShelfItem& stored : engine->store()->items()) {
+            fromPath += stored.sourcePath == real(path) ? 1 : 0;
+        }
+    });
+    EXPECT_EQ(fromPath, 1);
+}
+
+TEST_F(EngineCapture, WatchesARootThatAppearsAfterStart) {
+    QDir(scratch).removeRecursively();
+    QDir(projects).removeRecursively();
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    const QString path = scratchFile("late.png");
+    write(path, TestImages::png(48, 48, 3));
+    ASSERT_TRUE(waitForItem(real(path)));
+
+    // The projects folder too: a transcript in a folder made after start is followed.
+    lines::Context c;
+    c.sessionID = "s9";
+    c.timestamp = isoNow(-5);
+    const QString transcript = projects + "/-work-proj/s9.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    lines::append(transcript, {lines::prompt(c, "draw it", "p9")});
+    ASSERT_TRUE(waitUntil([&] {
+        for (const Session& s : last().sessions) {
+            if (s.id == "s9") {
+                return true;
+            }
+        }
+        return false;
+    }));
+}
+
+TEST_F(EngineCapture, HoldsAChromeScreenshotBeforeAdmittingItOnce) {
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const QString folder = temp + "/claude-chrome-screenshots-abc";
+    const QString shot = folder + "/screenshot-1.jpg";
+    QElapsedTimer clock;
+    clock.start();
+    write(shot, TestImages::jpeg(80, 60));
+    // Reported again while held: still one hold, one item.
+    pump(0.05);
+    ::utimensat(AT_FDCWD, QFile::encodeName(shot).constData(), nullptr, 0);
+    write(temp + "/unrelated.png", TestImages::png(40, 40, 4));
+    ASSERT_TRUE(waitForItem(real(shot)));
+    EXPECT_GE(clock.elapsed(), 300) << "admitted before its hold ended";
+    EXPECT_TRUE(itemFrom(real(shot))->sourceKinds.contains(Source::chrome));
+    EXPECT_FALSE(itemFrom(real(temp + "/unrelated.png")).has_value());
+    engine->stop();
+    EXPECT_EQ(indexSources().count(real(shot)), 1);
+}
+
+TEST_F(EngineCapture, AttributesAScratchImageToThePromptTheTranscriptJustGave) {
+    lines::Context c;
+    c.sessionID = "s5";
+    c.cwd = tmp.file("project");
+    const QString transcript = projects + "/-work-proj/s5.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    // Appended line by line, as the session runs.
+    c.timestamp = isoNow(-3);
+    lines::append(transcript, {lines::prompt(c, "an older prompt", "p-old")});
+    pump(0.05);
+    c.timestamp = isoNow(-2);
+    lines::append(transcript, {lines::assistantText(c, "sure")});
+    pump(0.05);
+    c.timestamp = isoNow(-1);
+    lines::append(transcript, {lines::prompt(c, "make a chart", "p-chart")});
+    ASSERT_TRUE(waitUntil([&] {
+        for (const Session& s : last().sessions) {
+            if (s.id == "s5") {
+                return true;
+            }
+        }
+        return false;
+    }));
+
+    const QString image = scratchFile("chart.png", "s5");
+    write(image, TestImages::png(64, 64, 5));
+    ASSERT_TRUE(waitForItem(real(image)));
+    EXPECT_EQ(itemFrom(real(image))->sessionID, "s5");
+    EXPECT_EQ(itemFrom(real(image))->promptID, "p-chart");
+}
+
+TEST_F(EngineCapture, ASecondRunCapturesNothingTwiceAndKeepsSeenMarks) {
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    // Written during the run, so both arrive unread.
+    const QString seen = scratchFile("seen.png");
+    const QString fresh = scratchFile("fresh.png");
+    write(seen, TestImages::png(64, 64, 6));
+    write(fresh, TestImages::png(64, 64, 7));
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 2; }));
+    ASSERT_FALSE(itemFrom(real(seen))->seenAt.has_value());
+    const QString seenID = itemFrom(real(seen))->id;
+    engine->markSeen({seenID});
+    ASSERT_TRUE(waitUntil([&] { return itemFrom(real(seen))->seenAt.has_value(); }));
+    engine->stop();
+    const QJsonObject firstIndex = index();
+
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 2; }));
+    pump(0.3);
+    EXPECT_EQ(last().items.size(), 2);
+    EXPECT_TRUE(itemFrom(real(seen))->seenAt.has_value());
+    EXPECT_FALSE(itemFrom(real(fresh))->seenAt.has_value());
+    engine->stop();
+    EXPECT_EQ(index().value("items").toArray().size(), 2);
+    EXPECT_EQ(index().value("items"), firstIndex.value("items"));
+}
+
+TEST_F(EngineCapture, ADamagedIndexIsSetAsideAndTheShelfFilledAgain) {
+    const QString path = scratchFile("kept.png");
+    write(path, TestImages::png(64, 64, 8));
+    engine = start(config());
+    ASSERT_TRUE(waitForItem(real(path)));
+    engine->stop();
+
+    write(support + "/index.json", "{\"items\": [tr");
+    engine = start(config());
+    ASSERT_TRUE(waitForItem(real(path)));
+    engine->stop();
+    EXPECT_FALSE(QDir(support).entryList({"index.unreadable-*"}).isEmpty());
+    EXPECT_TRUE(indexSources().contains(real(path)));
+}
+
+TEST_F(EngineCapture, RescansAfterLostEventsAndStillCapturesEveryFile) {
+    LogCapture log;
+    // A delivery gathers for half a second, and gives up past ten paths.
+    timing.rootLatency = 0.5;
+    timing.eventBatchLimit = 10;
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const int count = 150;
+    for (int i = 0; i < count; ++i) {
+        write(scratchFile(QString("page-%1.html").arg(i), "burst"), page(1000 + i));
+    }
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == count; }, 15.0))
+        << last().items.size();
+    EXPECT_TRUE(log.contains("events dropped, rescanning "));
+    qint64 rescans = 0;
+    engine->queue()->sync([&] { rescans = engine->rescans(); });
+    EXPECT_GE(rescans, 1);
+}
+
+TEST_F(EngineCapture, CapturesInWatchedFoldersAndTakesUpdates) {
+    const QString docs = tmp.file("docs");
+    const QString later = tmp.file("later");
+    write(docs + "/old.pdf", page(20));
+    write(later + "/already.pdf", page(21));
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c);
+    ASSERT_TRUE(waitForItem(real(docs + "/old.pdf")));
+
+    write(docs + "/sub/new.html", page(22));
+    write(docs + "/.hidden.html", page(23));
+    ASSERT_TRUE(waitForItem(real(docs + "/sub/new.html")));
+    EXPECT_FALSE(itemFrom(real(docs + "/.hidden.html")).has_value());
+
+    // A folder added by an update is scanned once; a smaller limit alone publishes again.
+    c.watchedFolders = {docs, later};
+    c.maxItems = 2;
+    c.paths.supportDir = OstrelPaths::folderURL(tmp.file("ignored"));
+    engine->update(c);
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 2; }));
+    c.maxItems = 10;
+    engine->update(c);
+    ASSERT_TRUE(waitForItem(real(later + "/already.pdf")));
+    EXPECT_EQ(last().items.size(), 3);
+    engine->queue()->sync(
+        [&] { EXPECT_EQ(engine->config().paths.supportDir, OstrelPaths::folderURL(support)); });
+    write(later + "/watched.pdf", page(24));
+    ASSERT_TRUE(waitForItem(real(later + "/watched.pdf")));
+}
+
+TEST_F(EngineCapture, BadInputCostsOneCaptureNeverTheEngine) {
+    const QString outside = tmp.write("outside/secret.png", TestImages::png(64, 64, 30));
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    // A file that vanishes at once, a link into another folder, a dot-file, and a session
+    // folder that is a file.
+    const QString vanishing = scratchFile("gone.png");
+    write(vanishing, TestImages::png(64, 64, 31));
+    QFile::remove(vanishing);
+    QFile::link(outside, scratchFile("link.png"));
+    write(scratchFile(".hidden.png"), TestImages::png(64, 64, 32));
+    write(scratch + "/-work-proj/s-file", "not a folder");
+    // An unreadable scratchpad.
+    write(scratchFile("locked.png", "s-locked"), TestImages::png(64, 64, 33));
+    ::chmod(QFile::encodeName(QFileInfo(scratchFile("x", "s-locked")).absolutePath()).constData(),
+            0);
+
+    const QString good = scratchFile("good.png");
+    write(good, TestImages::png(64, 64, 34));
+    ASSERT_TRUE(waitForItem(real(good)));
+    pump(0.2);
+    for (const ShelfItem& item : last().items) {
+        EXPECT_TRUE(item.sourcePath == real(good) ||
+                    (::geteuid() == 0 && item.sourcePath->endsWith("locked.png")))
+            << item.sourcePath->toStdString();
+    }
+    ::chmod(QFile::encodeName(QFileInfo(scratchFile("x", "s-locked")).absolutePath()).constData(),
+            0700);
+}
+
+using EngineLifecycle = EngineFixture;
+
+TEST_F(EngineLifecycle, CommandsChangeTheStoreAndPublishCoalesced) {
+    for (const char* name : {"a.html", "b.html", "c.html"}) {
+        write(scratchFile(name), page(name[0]));
+    }
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 3; }));
+    const QString a = itemFrom(real(scratchFile("a.html")))->id;
+    const QString b = itemFrom(real(scratchFile("b.html")))->id;
+    const QString c = itemFrom(real(scratchFile("c.html")))->id;
+
+    // Two commands within the publish delay: one snapshot.
+    const std::size_t before = snapshots.size();
+    engine->hide({a});
+    engine->unhide({"no-such-id"});
+    ASSERT_TRUE(waitUntil([&] { return last().hidden.size() == 1; }));
+    pump(0.1);
+    EXPECT_EQ(snapshots.size(), before + 1);
+    EXPECT_EQ(last().items.size(), 2);
+
+    // A command that changes nothing publishes nothing (b predates the first run: seen).
+    ASSERT_TRUE(itemFrom(real(scratchFile("b.html")))->seenAt.has_value());
+    engine->markSeen({b});
+    pump(0.1);
+    EXPECT_EQ(snapshots.size(), before + 1);
+
+    engine->unhide({a});
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 3; }));
+
+    // Delete-all of what the user saw spares what they could not have seen.
+    engine->deleteAll({b}, {a, b});
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 2; }));
+    EXPECT_FALSE(itemFrom(real(scratchFile("a.html"))).has_value());
+    engine->deleteItems({b});
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
+    engine->hide({c});
+    engine->deleteAll({});
+    ASSERT_TRUE(waitUntil([&] { return last().items.isEmpty() && last().hidden.isEmpty(); }));
+
+    // Deleted items are not captured again at the next start.
+    engine->stop();
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    pump(0.3);
+    EXPECT_TRUE(last().items.isEmpty());
+}
+
+TEST_F(EngineLifecycle, NothingReachesTheOwnerAfterStop) {
+    write(scratchFile("a.html"), page(1));
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
+    const Engine::Generation generation = snapshots.back().second;
+    EXPECT_NE(generation, 0u);
+
+    // A snapshot handed to the main thread, not yet delivered, when the owner stops the engine.
+    const std::size_t before = snapshots.size();
+    engine->hide({last().items.first().id});
+    QThread::msleep(100);
+    engine->queue()->sync([] {});
+    engine->stop();
+    pump(0.1);
+    EXPECT_EQ(snapshots.size(), before);
+
+    // Commands after stop do nothing; the index was written by stop.
+    engine->unhide({"x"});
+    engine->deleteAll({});
+    pump(0.1);
+    EXPECT_EQ(snapshots.size(), before);
+    EXPECT_FALSE(index().isEmpty());
+
+    auto next = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    EXPECT_GT(snapshots.back().second, generation);
+    next->stop();
+}
+
+TEST(EngineSettle, DelaysStayFlatThenDoubleUpToTheCapForAnyNumberOfAttempts) {
+    const std::vector<double> expected{0.3, 0.3, 0.3, 0.3, 0.3, 0.6, 1.2, 2.4, 4.8, 5.0, 5.0};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_DOUBLE_EQ(Engine::settleDelay(static_cast<qint64>(i + 1)), expected[i]) << i + 1;
+    }
+    for (qint64 attempt :
+         {qint64(64), qint64(65), qint64(1000), std::numeric_limits<qint64>::max()}) {
+        EXPECT_EQ(Engine::settleDelay(attempt), 5.0) << attempt;
+    }
+    EXPECT_EQ(Engine::settleDelay(0), 0.3);
+    EXPECT_EQ(Engine::settleDelay(-5), 0.3);
+}
