@@ -1,27 +1,23 @@
-// Ostrel's process entry. For now the application runs headless: it loads the user's settings,
-// opens the index in the support folder and keeps it until it is asked to stop.
+// Ostrel's process entry. Until the shelf windows exist the application runs headless: it loads
+// the user's settings, runs the capture engine for its whole life and reports what it collects.
+#include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Records/Env.h"
-#include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Preferences.h"
-#include "OstrelCore/Records/Store.h"
 #include "Platform/Log.h"
-#include "Platform/SerialQueue.h"
 #include "Platform/TerminationSignal.h"
 #include "Platform/UserDefaults.h"
 
 #include <QApplication>
 
+#include <algorithm>
+
 using namespace ostrel;
 
-int main(int argc, char** argv) {
-    TerminationSignal::block();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Ostrel"));
-    QApplication::setQuitOnLastWindowClosed(false);
+namespace {
 
-    UserDefaults defaults;
+// Settings from earlier versions are migrated once: written back without the retired keys.
+Preferences loadPreferences(UserDefaults& defaults) {
     const Preferences prefs = Preferences::load(defaults.dictionary());
-    // Settings from earlier versions are migrated once: write them back without retired keys.
     const bool hasRetired =
         std::any_of(Preferences::retiredKeys.begin(), Preferences::retiredKeys.end(),
                     [&](const QString& key) { return defaults.contains(key); });
@@ -35,20 +31,37 @@ int main(int argc, char** argv) {
         }
         defaults.apply(prefs.dictionary(), removed);
     }
+    return prefs;
+}
 
-    const OstrelPaths paths =
-        OstrelPaths::resolve(Env::process(), prefs.claudeHome, prefs.scratchRoot);
-    auto queue = SerialQueue::make(QStringLiteral("app.ostrel.engine"));
-    std::shared_ptr<Store> store;
-    queue->sync([&] { store = Store::make(paths.supportDir, &Date::now, queue); });
-    qCInfo(lcStore).noquote() << "index in" << paths.supportDir.toLocalFile() << "with"
-                              << store->items().size() << "items";
+} // namespace
 
-    TerminationSignal termination([&](int) { QApplication::quit(); });
-    const int status = QApplication::exec();
-    queue->sync([&] {
-        store->flush();
-        store.reset();
+int main(int argc, char** argv) {
+    TerminationSignal::block();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ostrel"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    UserDefaults defaults;
+    const Preferences prefs = loadPreferences(defaults);
+    const Engine::Config config = Engine::Config::make(prefs, Env::process());
+    qCInfo(lcIngest).noquote() << "collecting into" << config.paths.supportDir.toLocalFile();
+
+    const std::shared_ptr<Engine> engine = Engine::make(config);
+    const Engine::Generation current = engine->generation();
+    qsizetype shown = -1;
+    engine->setOnSnapshot([&](const Snapshot& snapshot, Engine::Generation generation) {
+        if (generation != current || snapshot.items.size() == shown) {
+            return;
+        }
+        shown = snapshot.items.size();
+        qCInfo(lcIngest).noquote() << "shelf:" << snapshot.items.size() << "items in"
+                                   << snapshot.sessions.size() << "sessions";
     });
+    engine->start(true);
+
+    TerminationSignal termination([](int) { QApplication::quit(); });
+    const int status = QApplication::exec();
+    engine->stop();
     return status;
 }
