@@ -1,5 +1,7 @@
 #include "Platform/SerialQueue.h"
 
+#include "Platform/HandOff.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
@@ -42,10 +44,11 @@ public:
     QString label() const override { return label_; }
 
     void async(Job job) override {
-        QMetaObject::invokeMethod(&context_, std::move(job), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&context_, handOff(std::move(job)), Qt::QueuedConnection);
     }
 
     Handle after(double seconds, Job job) override {
+        job = handOff(std::move(job));
         auto flag = std::make_shared<std::atomic<bool>>(false);
         const int ms = toMilliseconds(seconds);
         QMetaObject::invokeMethod(
@@ -62,6 +65,7 @@ public:
     }
 
     Handle every(double interval, Job job) override {
+        job = handOff(std::move(job));
         auto flag = std::make_shared<std::atomic<bool>>(false);
         const int ms = toMilliseconds(interval);
         QMetaObject::invokeMethod(
@@ -86,7 +90,13 @@ public:
 
     void sync(Job job) override {
         Q_ASSERT(!isCurrent());
-        QMetaObject::invokeMethod(&context_, std::move(job), Qt::BlockingQueuedConnection);
+        char done = 0;
+        QMetaObject::invokeMethod(&context_, handOff([&done, job = std::move(job)] {
+            job();
+            release(&done);
+        }),
+                                  Qt::BlockingQueuedConnection);
+        acquire(&done);
     }
 
     bool isCurrent() const override { return QThread::currentThread() == &thread_; }

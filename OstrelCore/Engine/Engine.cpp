@@ -4,11 +4,10 @@
 #include "OstrelCore/Engine/TranscriptTailer.h"
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/FileStat.h"
+#include "Platform/HandOff.h"
 #include "Platform/Log.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <cmath>
@@ -85,10 +84,7 @@ Engine::~Engine() {
         for (auto& [path, watcher] : folderWatchers_) {
             watcher->stop();
         }
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                app, [queue = queue_] {}, Qt::QueuedConnection);
-        } else {
+        if (!postToMain([queue = queue_] {})) {
             // No main loop to hand it to: keep the queue alive rather than deadlock on it.
             new std::shared_ptr<SerialQueue>(queue_);
         }
@@ -395,19 +391,12 @@ void Engine::publish() {
         return;
     }
     published_ = current;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) {
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app,
-        [handler = onSnapshot_, snapshot = store_->snapshot(config_.maxItems),
-         generation = generation_, delivering = delivering_] {
-            if (delivering->load()) {
-                handler(snapshot, generation);
-            }
-        },
-        Qt::QueuedConnection);
+    postToMain([handler = onSnapshot_, snapshot = store_->snapshot(config_.maxItems),
+                generation = generation_, delivering = delivering_] {
+        if (delivering->load()) {
+            handler(snapshot, generation);
+        }
+    });
 }
 
 void Engine::logOutcome(const Ingest::Outcome& outcome, const QString& source) {
