@@ -8,6 +8,7 @@
 //   build/bench/bench_EngineBench burst [count [limit]] a burst of files into one scratchpad, with
 //                                                       an optional lower batch limit of the
 //                                                       watchers (to see lost events answered)
+#include "BenchImages.h"
 #include "OstrelCore/Engine/Engine.h"
 
 #include <QBuffer>
@@ -40,21 +41,7 @@ using namespace ostrel;
 
 namespace {
 
-QByteArray noisyPng(int side, quint32 seed) {
-    QImage image(side, side, QImage::Format_RGB32);
-    QRandomGenerator random(seed);
-    for (int y = 0; y < side; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < side; ++x) {
-            line[x] = 0xff000000u | (random.generate() & 0x00ffffffu);
-        }
-    }
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(image);
-    return out;
-}
+using bench::noisyPng;
 
 QByteArray page(int seed) {
     QByteArray bytes = "<html><head><title>" + QByteArray::number(seed) + "</title></head><body>";

@@ -3,6 +3,7 @@
 //
 //   build/bench/bench_Ingest [count]
 #include "OstrelCore/Engine/Ingest.h"
+#include "BenchImages.h"
 #include "OstrelCore/Records/Store.h"
 
 #include <QBuffer>
@@ -22,21 +23,7 @@ using namespace ostrel;
 
 namespace {
 
-QByteArray noisyPng(int side, quint32 seed) {
-    QImage image(side, side, QImage::Format_RGB32);
-    QRandomGenerator random(seed);
-    for (int y = 0; y < side; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < side; ++x) {
-            line[x] = 0xff000000u | (random.generate() & 0x00ffffffu);
-        }
-    }
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(image);
-    return out;
-}
+using bench::noisyPng;
 
 } // namespace
 
