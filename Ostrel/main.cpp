@@ -9,32 +9,7 @@
 
 #include <QApplication>
 
-#include <algorithm>
-
 using namespace ostrel;
-
-namespace {
-
-// Settings from earlier versions are migrated once: written back without the retired keys.
-Preferences loadPreferences(UserDefaults& defaults) {
-    const Preferences prefs = Preferences::load(defaults.dictionary());
-    const bool hasRetired =
-        std::any_of(Preferences::retiredKeys.begin(), Preferences::retiredKeys.end(),
-                    [&](const QString& key) { return defaults.contains(key); });
-    if (hasRetired) {
-        QStringList removed = Preferences::retiredKeys;
-        if (!prefs.claudeHome) {
-            removed.append(QStringLiteral("claudeHome"));
-        }
-        if (!prefs.scratchRoot) {
-            removed.append(QStringLiteral("scratchRoot"));
-        }
-        defaults.apply(prefs.dictionary(), removed);
-    }
-    return prefs;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     TerminationSignal::block();
@@ -43,7 +18,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     UserDefaults defaults;
-    const Preferences prefs = loadPreferences(defaults);
+    const Preferences prefs = Preferences::load(defaults);
     const Engine::Config config = Engine::Config::make(prefs, Env::process());
     qCInfo(lcIngest).noquote() << "collecting into" << config.paths.supportDir.toLocalFile();
 

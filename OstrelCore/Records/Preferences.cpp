@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Records/Json.h"
 #include "OstrelCore/Records/Text.h"
+#include "Platform/UserDefaults.h"
 
 #include <QJsonArray>
 #include <QSet>
@@ -227,6 +228,26 @@ QJsonObject Preferences::dictionary() const {
         d.insert(QStringLiteral("scratchRoot"), *scratchRoot);
     }
     return d;
+}
+
+bool Preferences::save(UserDefaults& defaults) const {
+    QStringList removed = retiredKeys;
+    if (!claudeHome) {
+        removed.append(QStringLiteral("claudeHome"));
+    }
+    if (!scratchRoot) {
+        removed.append(QStringLiteral("scratchRoot"));
+    }
+    return defaults.apply(dictionary(), removed);
+}
+
+Preferences Preferences::load(UserDefaults& defaults) {
+    const Preferences prefs = load(defaults.dictionary());
+    if (std::any_of(retiredKeys.begin(), retiredKeys.end(),
+                    [&](const QString& key) { return defaults.contains(key); })) {
+        prefs.save(defaults);
+    }
+    return prefs;
 }
 
 QStringList Preferences::parseExtensions(const QString& text) {

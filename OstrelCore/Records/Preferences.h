@@ -13,6 +13,8 @@
 
 namespace ostrel {
 
+class UserDefaults;
+
 // Shelf arrangement the user chose: session sidebar or turn stacks.
 enum class LayoutChoice { rail, stacks };
 // How new items are announced on the closed shelf.
@@ -80,6 +82,12 @@ struct Preferences {
     static Preferences load(const QJsonObject& defaults);
     // The user-defaults form: 22 keys, plus "claudeHome" and "scratchRoot" while they are set.
     QJsonObject dictionary() const;
+
+    // Writes every key of `dictionary()`, removes the cleared overrides and the retired keys.
+    bool save(UserDefaults& defaults) const;
+    // Loads from the store; settings of earlier versions are saved back at once, so that the
+    // migration of retired keys runs only once.
+    static Preferences load(UserDefaults& defaults);
 
     // A pill can only glow.
     ArrivalSignal effectiveSignal() const { return signal(arrivalSignal, displayStyle); }

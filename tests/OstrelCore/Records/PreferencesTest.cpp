@@ -1,4 +1,6 @@
 #include "OstrelCore/Records/Preferences.h"
+#include "Platform/UserDefaults.h"
+#include "support/TempDir.h"
 
 #include <QJsonArray>
 
@@ -150,4 +152,27 @@ TEST(PreferencesParse, WholeNumberTypedIntoAField) {
     EXPECT_EQ(whole("99999999999999999999"), 365);
     EXPECT_EQ(whole("\u0663"), 365); // a digit, but not an ASCII one
     EXPECT_EQ(Preferences::typedRetentionDays("7", 30), 7);
+}
+
+TEST(PreferencesStore, RetiredStylesMigrateOnceAndClearedOverridesGo) {
+    test::TempDir dir;
+    {
+        UserDefaults defaults(dir.path(), "defaults");
+        defaults.apply({{"displayStyles", QJsonObject{{"1", "pill-right"}}},
+                        {"claudeHome", "/old"},
+                        {"maxItems", 42}});
+    }
+    UserDefaults defaults(dir.path(), "defaults");
+    Preferences prefs = Preferences::load(defaults);
+    EXPECT_EQ(prefs.displayStyle, DisplayStyleChoice::pill(PillSide::right));
+    EXPECT_EQ(prefs.maxItems, 42);
+    // Saved back at once: the retired key is gone and the style stands on its own.
+    EXPECT_FALSE(UserDefaults(dir.path(), "defaults").contains("displayStyles"));
+    EXPECT_EQ(UserDefaults(dir.path(), "defaults").value("displayStyle"), "pill-right");
+
+    prefs.claudeHome.reset();
+    ASSERT_TRUE(prefs.save(defaults));
+    UserDefaults reread(dir.path(), "defaults");
+    EXPECT_FALSE(reread.contains("claudeHome"));
+    EXPECT_EQ(Preferences::load(reread), prefs);
 }
