@@ -540,6 +540,9 @@ struct FileEventStream::Reader {
                 const double ms = std::chrono::duration<double, std::milli>(left).count();
                 timeout = ms <= 0 ? 0 : static_cast<int>(std::min(std::ceil(ms), 1.0e9));
             }
+            if (options.beforeRead) {
+                options.beforeRead();
+            }
             const int ready = ::poll(fds.data(), fds.size(), timeout);
             if (ready < 0 && errno != EINTR) {
                 qCWarning(lcPlatform) << "file events: poll failed" << std::strerror(errno);

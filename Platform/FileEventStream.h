@@ -52,6 +52,9 @@ public:
         qsizetype batchLimit = 65536;
         // Bytes asked of the kernel per read (at least one event with the longest name).
         qsizetype readBuffer = 64 * 1024;
+        // Runs on the reader thread before it waits for events; lets tests hold the reader back
+        // until the kernel's queue overflows.
+        std::function<void()> beforeRead;
     };
 
     FileEventStream(QStringList roots, std::shared_ptr<SerialQueue> queue, Handler handler,

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -219,6 +220,41 @@ TEST(FileEventStream, AnOverfullBatchBecomesARescanFlagOnTheRoot) {
     const quint32 flags = *sink.flagsOf(base);
     EXPECT_TRUE(flags & FileEventStream::mustScanSubDirs);
     EXPECT_TRUE(flags & FileEventStream::userDropped);
+    stream.stop();
+}
+
+TEST(FileEventStream, AKernelQueueOverflowBecomesARescanFlagOnTheRoot) {
+    QFile limitFile("/proc/sys/fs/inotify/max_queued_events");
+    const int limit =
+        limitFile.open(QIODevice::ReadOnly) ? limitFile.readAll().trimmed().toInt() : 0;
+    if (limit <= 0 || limit > 200000) {
+        GTEST_SKIP() << "kernel queue limit " << limit << " is not practical to overflow";
+    }
+    TempDir tmp;
+    QDir().mkpath(tmp.file("root"));
+    auto queue = SerialQueue::make("test.events");
+    Sink sink;
+    // Hold the reader back while more changes happen than the kernel will queue.
+    std::atomic<bool> held{true};
+    FileEventStream::Options options;
+    options.beforeRead = [&held] {
+        while (held.load()) {
+            QThread::msleep(1);
+        }
+    };
+    FileEventStream stream({tmp.file("root")}, queue, sink.handler(), options);
+    ASSERT_TRUE(stream.start());
+    // Each empty file made and closed is two events.
+    for (int i = 0; i < limit / 2 + 1000; ++i) {
+        QFile f(tmp.file(QString("root/f%1").arg(i)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    held = false;
+    const QString base = real(tmp.file("root"));
+    ASSERT_TRUE(waitUntil([&] { return sink.flagsOf(base).has_value(); }, 10.0));
+    const quint32 flags = *sink.flagsOf(base);
+    EXPECT_TRUE(flags & FileEventStream::mustScanSubDirs);
+    EXPECT_TRUE(flags & FileEventStream::kernelDropped);
     stream.stop();
 }
 
