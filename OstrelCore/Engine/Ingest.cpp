@@ -451,19 +451,8 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Content& content,
         touchSession(call.session, candidate.slug, candidate.createdAt);
         title = lastPathComponent(*sourcePath);
     }
-    ShelfItem item;
-    item.id = id;
-    item.kind = *kind;
+    ShelfItem item = newItem(call, id, *kind, title, sourcePath);
     item.fileURL = *fileURL;
-    item.sourcePath = sourcePath;
-    item.title = title;
-    item.sessionID = call.session;
-    item.promptID = candidate.promptID;
-    item.sourceKinds = {candidate.source};
-    item.createdAt = candidate.createdAt;
-    if (predatesPreviousRun(candidate.createdAt)) {
-        item.seenAt = candidate.createdAt;
-    }
     if (size) {
         item.width = size->width();
         item.height = size->height();
@@ -528,19 +517,8 @@ Ingest::Outcome Ingest::ingestArtifact(const Call& call, const ArtifactInfo& inf
     if (!title) {
         title = path ? lastPathComponent(*path) : QStringLiteral("Artifact");
     }
-    ShelfItem item;
-    item.id = id;
-    item.kind = ShelfItemKind::artifact;
+    ShelfItem item = newItem(call, id, ShelfItemKind::artifact, *title, path);
     item.remoteURL = info.url;
-    item.sourcePath = path;
-    item.title = *title;
-    item.sessionID = call.session;
-    item.promptID = candidate.promptID;
-    item.sourceKinds = {candidate.source};
-    item.createdAt = candidate.createdAt;
-    if (predatesPreviousRun(candidate.createdAt)) {
-        item.seenAt = candidate.createdAt;
-    }
     store->upsert(item);
     return Outcome::added(id);
 }
@@ -567,6 +545,25 @@ std::optional<QString> Ingest::projectFolder(const QString& sessionID) const {
         return std::nullopt;
     }
     return OstrelPaths::canonical(*it->cwd);
+}
+
+ShelfItem Ingest::newItem(const Call& call, const QString& id, ShelfItemKind kind,
+                          const QString& title, const std::optional<QString>& sourcePath) const {
+    const Candidate& candidate = call.candidate;
+    ShelfItem item;
+    item.id = id;
+    item.kind = kind;
+    item.sourcePath = sourcePath;
+    item.title = title;
+    item.sessionID = call.session;
+    item.promptID = candidate.promptID;
+    item.sourceKinds = {candidate.source};
+    item.createdAt = candidate.createdAt;
+    // What was there before the previous run ended was there for the user to see then.
+    if (predatesPreviousRun(candidate.createdAt)) {
+        item.seenAt = candidate.createdAt;
+    }
+    return item;
 }
 
 bool Ingest::predatesPreviousRun(Date date) const {

@@ -87,6 +87,9 @@ public:
 
 private:
     struct Call;
+    // A new item for a capture, before its file or web address is set.
+    ShelfItem newItem(const Call& call, const QString& id, ShelfItemKind kind, const QString& title,
+                      const std::optional<QString>& sourcePath) const;
     struct Content;
 
     std::optional<Outcome> ingestReadPath(const Call& call);
