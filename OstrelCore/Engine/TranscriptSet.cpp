@@ -75,6 +75,9 @@ void TranscriptSet::read(const QString& path, Date now,
         const auto stored = store_->offsets().constFind(path);
         if (stored != store_->offsets().constEnd()) {
             offset = *stored;
+        } else if (store_->indexSetAside()) {
+            // What the lost index held from this transcript can only come back from its start.
+            offset = 0;
         }
         tailer =
             std::make_shared<TranscriptTailer>(QUrl::fromLocalFile(path), offset, window, chunk_);

@@ -5,10 +5,13 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/FileStat.h"
+#include "Platform/Log.h"
 #include "Platform/Sha256.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <cmath>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,7 +32,42 @@ void removeFrom(QHash<QString, QSet<QString>>& table, const QString& key, const 
     }
 }
 
+bool finite(Date date) {
+    return std::isfinite(date.seconds);
+}
+
+bool finite(const std::optional<Date>& date) {
+    return !date || finite(*date);
+}
+
+// One date that is not a number (or infinite) would be written as null, and the next launch
+// would have to set the whole index aside for it: such a record is never stored.
+bool storable(const ShelfItem& item) {
+    return finite(item.createdAt) && finite(item.seenAt);
+}
+
+bool storable(const Session& session) {
+    return finite(session.startedAt) && finite(session.lastActive) && finite(session.firstPromptAt);
+}
+
+bool storable(const Prompt& prompt) {
+    return finite(prompt.at);
+}
+
+template <typename Record> bool refused(const Record& record, const char* kind) {
+    if (storable(record)) {
+        return false;
+    }
+    qCWarning(lcStore, "%s not stored: a date in it is not a finite number", kind);
+    return true;
+}
+
 } // namespace
+
+Date Store::clock() const {
+    const Date now = now_();
+    return finite(now) ? now : Date::now();
+}
 
 QString Store::contentKey(const QString& id) {
     const qsizetype tilde = id.indexOf(u'~');
@@ -67,6 +105,9 @@ QString Store::safeFileName(const QString& id) {
 // Storing
 
 void Store::upsert(const ShelfItem& item) {
+    if (refused(item, "item")) {
+        return;
+    }
     const auto it = items_.constFind(item.id);
     if (it != items_.constEnd() && it.value() == item) {
         return;
@@ -76,6 +117,9 @@ void Store::upsert(const ShelfItem& item) {
 }
 
 void Store::upsert(const Session& session) {
+    if (refused(session, "session")) {
+        return;
+    }
     const auto it = sessions_.constFind(session.id);
     if (it != sessions_.constEnd() && it.value() == session) {
         return;
@@ -85,6 +129,9 @@ void Store::upsert(const Session& session) {
 }
 
 void Store::upsert(const Prompt& prompt) {
+    if (refused(prompt, "prompt")) {
+        return;
+    }
     const auto it = prompts_.constFind(prompt.id);
     if (it != prompts_.constEnd() && it.value() == prompt) {
         return;
@@ -139,6 +186,9 @@ std::optional<HiddenRecord> Store::takeHiddenRecord(const QString& id) {
 // Seen, hidden, removed, deleted
 
 void Store::markSeen(const QStringList& ids, Date at) {
+    if (!finite(at)) {
+        return;
+    }
     bool changed = false;
     for (const QString& id : ids) {
         const auto it = items_.find(id);
@@ -166,7 +216,7 @@ void Store::hide(const QString& id) {
             old != hiddenItems_.constEnd() && old->item.sourcePath) {
             removeFrom(hiddenIDsByPath_, *old->item.sourcePath, id);
         }
-        hiddenItems_.insert(id, HiddenRecord{*item, now_()});
+        hiddenItems_.insert(id, HiddenRecord{*item, clock()});
         if (item->sourcePath) {
             hiddenIDsByPath_[*item->sourcePath].insert(id);
         }
@@ -191,7 +241,7 @@ bool Store::isHiddenSourcePath(const QString& sourcePath) const {
 }
 
 int Store::deleteItems(const QStringList& ids) {
-    const Date t = now_();
+    const Date t = clock();
     if (ids.isEmpty()) {
         return 0;
     }
@@ -439,8 +489,15 @@ void Store::removeFiles(const ShelfItem& item) {
         }
         QFile::remove(path);
     };
+    // Only the copy named after this item's own id: a damaged record may name another item's.
     if (item.fileURL && item.fileURL->isLocalFile()) {
-        removeOwn(item.fileURL->toLocalFile());
+        const QString path = item.fileURL->toLocalFile();
+        const QString name = QFileInfo(path).fileName();
+        const QString own = safeFileName(item.id) + u'.';
+        if (name.startsWith(own) && !name.mid(own.size()).contains(u'.') &&
+            OstrelPaths::canonical(QFileInfo(path).absolutePath()) == canonicalItemsDir_) {
+            removeOwn(path);
+        }
     }
     removeOwn(thumbURL(item.id).toLocalFile());
 }

@@ -87,6 +87,9 @@ public:
     Date launchedAt() const { return launchedAt_; }
     // False once this run has decided never to replace the index file (see load()).
     bool canWriteIndex() const { return indexWritable_; }
+    // True when the index on disk could not be read and was set aside: its offsets went with it,
+    // and transcripts are read from their start.
+    bool indexSetAside() const { return indexSetAside_; }
 
     // --- Offsets, title checks, saving ---
     void setOffset(quint64 offset, const QString& path);
@@ -154,6 +157,9 @@ public:
     // Sets an unreadable index aside under "index.unreadable-<stamp>.json"; false when neither a
     // move nor a copy managed to keep its content.
     bool moveUnreadableIndex(const QString& path, Date at);
+    // Moves a file to "<base>.unreadable-<stamp>.json" beside it (a UUID added when that name is
+    // taken), or copies it there when it cannot be moved; the new path, or none.
+    static std::optional<QString> moveAside(const QString& path, const QString& base, Date at);
 
 private:
     Store(const QUrl& root, Clock now, std::shared_ptr<SerialQueue> autosave, double debounce,
@@ -162,7 +168,10 @@ private:
     void load();
     void loadIndex();
     void loadOffsets();
+    void setOffsetsAside(const QString& path);
     void rebuildLookups();
+    // The clock's time, or the wall clock's when the clock gives no finite number.
+    Date clock() const;
 
     void replaceItem(const ShelfItem& item);
     std::optional<ShelfItem> takeItem(const QString& id);
@@ -197,6 +206,7 @@ private:
     bool indexWritePending_ = false;
     bool offsetsWritePending_ = false;
     bool indexWritable_ = true;
+    bool indexSetAside_ = false;
     QHash<QString, QSet<QString>> idsByContent_;
     QHash<QString, QSet<QString>> idsByPath_;
     QHash<QString, QSet<QString>> hiddenIDsByPath_;

@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 namespace ostrel {
@@ -49,8 +51,28 @@ bool readDates(const QJsonObject& o, const QString& key, std::optional<QHash<QSt
 }
 
 void logNotSaved(const QString& label, const Error& error) {
-    qCCritical(lcStore, "%s not saved: %s %ld", qUtf8Printable(label), qUtf8Printable(error.domain),
-               error.code);
+    // The reason in words ("no space left on device"), then the error's family and number.
+    qCCritical(lcStore, "%s not saved: %s (%s %ld)", qUtf8Printable(label),
+               qUtf8Printable(Error::describe(error)), qUtf8Printable(error.domain), error.code);
+}
+
+// An offset as written, 0 to 2^64 - 1. Offsets are written clamped to the signed range, so one
+// beyond it, as another writer may have left it, reads as that bound.
+std::optional<quint64> offsetValue(const QJsonValue& v) {
+    if (!v.isDouble()) {
+        return std::nullopt;
+    }
+    const double d = v.toDouble();
+    // 2^64 - 1 itself arrives rounded to 2^64, the nearest double.
+    if (!std::isfinite(d) || d < 0 || std::floor(d) != d || d > 18446744073709551616.0) {
+        return std::nullopt;
+    }
+    constexpr auto largest = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    const qint64 exact = v.toInteger(-1);
+    if (exact >= 0) {
+        return static_cast<quint64>(exact);
+    }
+    return largest;
 }
 
 } // namespace
@@ -219,8 +241,7 @@ void Store::load() {
 
 void Store::loadIndex() {
     const QString path = rootPath_ + u'/' + indexName;
-    const auto st = FileStat::lstat(path);
-    if (!st) {
+    if (!FileStat::exists(path)) {
         if (errno != ENOENT && errno != ENOTDIR) {
             // The path cannot even be looked at; its content may be fine. Keep it, and never
             // replace it during this run.
@@ -231,8 +252,16 @@ void Store::loadIndex() {
         return; // first run
     }
 
+    // A link the user made is followed: only what is not a regular file at its end is set aside.
     std::optional<Index> index;
-    if (st->isRegular()) {
+    const auto st = FileStat::stat(path);
+    if (!st && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) {
+        qCCritical(lcStore, "index not readable, left in place: %s",
+                   qUtf8Printable(Error::fromErrno().message));
+        indexWritable_ = false;
+        return;
+    }
+    if (st && st->isRegular()) {
         QFile file(path);
         errno = 0;
         if (!file.open(QIODevice::ReadOnly)) {
@@ -256,6 +285,7 @@ void Store::loadIndex() {
 
     if (!index) {
         // Read and not decodable, or not a file at all: set it aside and start afresh.
+        indexSetAside_ = true;
         if (!moveUnreadableIndex(path, now_())) {
             qCCritical(lcStore, "unreadable index could not be set aside; not writing an index "
                                 "during this run");
@@ -297,7 +327,14 @@ void Store::loadIndex() {
 }
 
 void Store::loadOffsets() {
-    QFile file(rootPath_ + u'/' + offsetsName);
+    const QString path = rootPath_ + u'/' + offsetsName;
+    if (indexSetAside_) {
+        // The offsets say which transcript lines the lost index already holds: with the index
+        // gone they would keep those lines from ever being read again.
+        setOffsetsAside(path);
+        return;
+    }
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return;
     }
@@ -309,13 +346,28 @@ void Store::loadOffsets() {
     QHash<QString, quint64> offsets;
     const QJsonObject o = doc.object();
     for (auto it = o.begin(); it != o.end(); ++it) {
-        const auto value = Json::integer(o, it.key());
-        if (!value.value || *value.value < 0) {
+        const auto value = offsetValue(it.value());
+        if (!value) {
             return;
         }
-        offsets.insert(it.key(), static_cast<quint64>(*value.value));
+        offsets.insert(it.key(), *value);
     }
     offsets_ = offsets;
+}
+
+void Store::setOffsetsAside(const QString& path) {
+    if (!FileStat::exists(path)) {
+        return;
+    }
+    if (const auto target = moveAside(path, QStringLiteral("offsets"), now_())) {
+        qCWarning(lcStore, "offsets set aside with the index: %s moved to %s", qUtf8Printable(path),
+                  qUtf8Printable(*target));
+        return;
+    }
+    // Not movable: an empty file in its place serves as well.
+    if (const auto error = AtomicFile::write(path, "{}")) {
+        logNotSaved(QStringLiteral("offsets"), *error);
+    }
 }
 
 void Store::rebuildLookups() {
@@ -339,34 +391,44 @@ QString Store::stamp(Date at) {
     return QLocale::c().toString(at.toDateTime(), QStringLiteral("yyyyMMdd'T'HHmmss"));
 }
 
-bool Store::moveUnreadableIndex(const QString& path, Date at) {
+std::optional<QString> Store::moveAside(const QString& path, const QString& base, Date at) {
     const QString folder = QFileInfo(path).absolutePath();
     const QString stampText = stamp(at);
-    QString target =
-        folder + QStringLiteral("/index.unreadable-") + stampText + QStringLiteral(".json");
+    const QString prefix = folder + u'/' + base + QStringLiteral(".unreadable-") + stampText;
+    QString target = prefix + QStringLiteral(".json");
     if (FileStat::exists(target)) {
-        target = folder + QStringLiteral("/index.unreadable-") + stampText + u'-' +
-                 QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+        target = prefix + u'-' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
                  QStringLiteral(".json");
     }
     const QByteArray from = QFile::encodeName(path);
     const QByteArray to = QFile::encodeName(target);
     if (::rename(from.constData(), to.constData()) == 0) {
-        return true;
+        return target;
     }
     // A move can fail where a copy works (a read-only file on some file systems, a bind mount):
-    // keep the user's index whole either way.
-    const auto st = FileStat::lstat(path);
+    // keep the content whole either way.
+    const auto st = FileStat::stat(path);
     if (st && st->isRegular()) {
         QFile source(path);
         if (source.open(QIODevice::ReadOnly)) {
             const QByteArray bytes = source.readAll();
             if (source.error() == QFileDevice::NoError && !AtomicFile::write(target, bytes)) {
-                return true;
+                return target;
             }
         }
     }
-    return false;
+    return std::nullopt;
+}
+
+bool Store::moveUnreadableIndex(const QString& path, Date at) {
+    const auto target = moveAside(path, QStringLiteral("index"), at);
+    if (target) {
+        qCWarning(lcStore,
+                  "unreadable index set aside: %s moved to %s; transcripts are read again "
+                  "from their start",
+                  qUtf8Printable(path), qUtf8Printable(*target));
+    }
+    return target.has_value();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -417,7 +479,7 @@ void Store::save() {
     indexDirty_ = false;
     Index index;
     index.version = 1;
-    index.lastRunAt = now_();
+    index.lastRunAt = clock();
     index.items = items_.values();
     index.sessions = sessions_.values();
     index.prompts = prompts_.values();
@@ -471,6 +533,9 @@ void Store::setOffset(quint64 offset, const QString& path) {
 void Store::setTitleChecked(const QString& sessionID, Date modified) {
     const auto it = titleChecks_.constFind(sessionID);
     if (it != titleChecks_.constEnd() && it.value() == modified) {
+        return;
+    }
+    if (!std::isfinite(modified.seconds)) {
         return;
     }
     titleChecks_.insert(sessionID, modified);

@@ -1,6 +1,7 @@
 #include "OstrelCore/Engine/Engine.h"
 #include "TestImages.h"
 #include "TranscriptLines.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -137,48 +138,6 @@ protected:
         }
         return out;
     }
-};
-
-// Collects the engine's log messages while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        QLoggingCategory::setFilterRules(QStringLiteral("app.ostrel.ingest.info=true"));
-        instance() = this;
-        previous_ = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() {
-        qInstallMessageHandler(previous_);
-        instance() = nullptr;
-    }
-    QStringList messages() const {
-        std::lock_guard guard(lock_);
-        return messages_;
-    }
-    bool contains(const QString& start) const {
-        for (const QString& message : messages()) {
-            if (message.startsWith(start)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    static LogCapture*& instance() {
-        static LogCapture* current = nullptr;
-        return current;
-    }
-    static void handle(QtMsgType, const QMessageLogContext&, const QString& message) {
-        if (LogCapture* capture = instance()) {
-            std::lock_guard guard(capture->lock_);
-            capture->messages_.append(message);
-        }
-    }
-
-    mutable std::mutex lock_;
-    QStringList messages_;
-    QtMessageHandler previous_ = nullptr;
 };
 
 } // namespace ostrel::test
@@ -366,13 +325,31 @@ TEST_F(EngineCapture, ASecondRunCapturesNothingTwiceAndKeepsSeenMarks) {
 TEST_F(EngineCapture, ADamagedIndexIsSetAsideAndTheShelfFilledAgain) {
     const QString path = scratchFile("kept.png");
     write(path, TestImages::png(64, 64, 8));
+    // An image that exists only inside a transcript line.
+    lines::Context c;
+    c.sessionID = "s1";
+    c.cwd = tmp.file("project");
+    c.timestamp = isoNow(-2);
+    const QString transcript = projects + "/-work-proj/s1.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    const QString data = QString::fromLatin1(TestImages::png(64, 64, 18).toBase64());
+    lines::append(
+        transcript,
+        {lines::prompt(c, "draw", "p1"),
+         lines::toolResult(c, "toolu_1", QJsonArray{lines::imageBlock(data, "image/png")})});
+    const auto fromTranscript = [&] {
+        return std::count_if(last().items.begin(), last().items.end(),
+                             [](const ShelfItem& item) { return !item.sourcePath; });
+    };
     engine = start(config());
     ASSERT_TRUE(waitForItem(real(path)));
+    ASSERT_TRUE(waitUntil([&] { return fromTranscript() == 1; }));
     engine->stop();
 
     write(support + "/index.json", "{\"items\": [tr");
     engine = start(config());
     ASSERT_TRUE(waitForItem(real(path)));
+    EXPECT_TRUE(waitUntil([&] { return fromTranscript() == 1; }));
     engine->stop();
     EXPECT_FALSE(QDir(support).entryList({"index.unreadable-*"}).isEmpty());
     EXPECT_TRUE(indexSources().contains(real(path)));

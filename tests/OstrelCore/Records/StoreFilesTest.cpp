@@ -3,6 +3,7 @@
 #include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
 #include "support/AsUser.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -12,6 +13,9 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
 
 #include <sys/stat.h>
 
@@ -41,7 +45,8 @@ protected:
     }
     QStringList asideFiles() const {
         return QDir(dir.file("support"))
-            .entryList({"index.unreadable-*"}, QDir::Files | QDir::Dirs | QDir::Hidden);
+            .entryList({"index.unreadable-*"},
+                       QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System);
     }
     // lastRunAt of the index on disk, i.e. when it was written.
     std::optional<double> writtenAt() const {
@@ -401,4 +406,109 @@ TEST_F(StoreFiles, WithoutAQueueOnlyFlushWritesAndAReleasedStoreWritesNothing) {
     }
     queue->advance(10);
     EXPECT_FALSE(QFile::exists(path("index.json")));
+}
+
+TEST_F(StoreFiles, ASetAsideIndexTakesItsOffsetsAlongAndSaysWhere) {
+    clock = 0;
+    writeIndex("{truncated");
+    dir.write("support/offsets.json", R"({"/t.jsonl":4096})");
+    test::LogCapture log;
+    auto store = open();
+    EXPECT_TRUE(store->indexSetAside());
+    // Lines the lost index held must be read again, so nothing may say they were read.
+    EXPECT_TRUE(store->offsets().isEmpty());
+    EXPECT_FALSE(QFile::exists(path("offsets.json")));
+    EXPECT_EQ(dir.read("support/offsets.unreadable-20010101T000000.json"), R"({"/t.jsonl":4096})");
+    const QStringList said = log.matching("set aside");
+    ASSERT_EQ(said.size(), 2) << said.join('\n').toStdString();
+    EXPECT_TRUE(said[0].contains(path("index.json")));
+    EXPECT_TRUE(said[0].contains(path("index.unreadable-20010101T000000.json")));
+
+    // A readable index keeps its offsets.
+    store->setOffset(10, "/t.jsonl");
+    store->flush();
+    auto next = open();
+    EXPECT_FALSE(next->indexSetAside());
+    EXPECT_EQ(next->offsets().value("/t.jsonl"), 10u);
+}
+
+TEST_F(StoreFiles, LinksToRegularFilesAreReadAndOnlyOtherTargetsSetAside) {
+    auto first = open();
+    first->upsert(makeItem("kept", 1));
+    first->setOffset(7, "/t.jsonl");
+    first->flush();
+    first.reset();
+    const QString elsewhere = dir.file("elsewhere");
+    QDir().mkpath(elsewhere);
+    for (const QString name : {"index.json", "offsets.json"}) {
+        ASSERT_TRUE(QFile::rename(path(name), elsewhere + "/" + name));
+        ASSERT_TRUE(QFile::link(elsewhere + "/" + name, path(name)));
+    }
+    auto linked = open();
+    EXPECT_FALSE(linked->isFirstRun());
+    EXPECT_TRUE(linked->items().contains("kept"));
+    EXPECT_EQ(linked->offsets().value("/t.jsonl"), 7u);
+    EXPECT_TRUE(asideFiles().isEmpty());
+
+    // A link that leads nowhere, or to a folder, is not an index.
+    for (const QString& target : {dir.file("missing.json"), elsewhere}) {
+        QFile::remove(path("index.json"));
+        ASSERT_TRUE(QFile::link(target, path("index.json")));
+        auto store = open();
+        EXPECT_TRUE(store->isFirstRun());
+        EXPECT_TRUE(store->indexSetAside());
+    }
+    EXPECT_EQ(asideFiles().size(), 2);
+    EXPECT_TRUE(QFileInfo(elsewhere).isDir());
+}
+
+TEST_F(StoreFiles, OffsetsUpToTheLargestUnsignedValueAreRead) {
+    QDir().mkpath(path(""));
+    dir.write("support/offsets.json",
+              R"({"/big":18446744073709551615,"/max":9223372036854775807,"/small":5})");
+    auto store = open();
+    const auto largest = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    EXPECT_EQ(store->offsets().value("/big"), largest);
+    EXPECT_EQ(store->offsets().value("/max"), largest);
+    EXPECT_EQ(store->offsets().value("/small"), 5u);
+    store->flush();
+    EXPECT_EQ(open()->offsets(), store->offsets());
+
+    dir.write("support/offsets.json", R"({"/past":36893488147419103232,"/small":5})");
+    EXPECT_TRUE(open()->offsets().isEmpty());
+}
+
+TEST_F(StoreFiles, DatesThatAreNotFiniteNeverReachTheIndex) {
+    clock = std::numeric_limits<double>::quiet_NaN();
+    auto store = open();
+    const double inf = std::numeric_limits<double>::infinity();
+    store->upsert(makeItem("ok", 1));
+    store->upsert(makeItem("bad", inf));
+    ShelfItem seenBadly = makeItem("seen", 1);
+    seenBadly.seenAt = Date(-inf);
+    store->upsert(seenBadly);
+    store->upsert(makeSession("s1", 1, inf));
+    store->upsert(makePrompt("p1", "s1", std::nan("")));
+    store->markSeen({"ok"}, Date(inf));
+    store->setTitleChecked("s1", Date(inf));
+    store->hide("ok");
+    store->flush();
+
+    clock = 10;
+    auto next = open();
+    EXPECT_FALSE(next->isFirstRun());
+    EXPECT_TRUE(asideFiles().isEmpty());
+    EXPECT_EQ(next->hiddenItems().keys(), QStringList{"ok"});
+    EXPECT_TRUE(std::isfinite(next->hiddenItems().value("ok").hiddenAt.seconds));
+    EXPECT_TRUE(next->items().isEmpty());
+    EXPECT_TRUE(next->sessions().isEmpty());
+    EXPECT_TRUE(next->prompts().isEmpty());
+    EXPECT_TRUE(next->titleChecks().isEmpty());
+    ASSERT_TRUE(next->previousRunAt());
+    EXPECT_TRUE(std::isfinite(next->previousRunAt()->seconds));
+}
+
+TEST(StoreErrors, AFailureIsDescribedInWordsWithItsNumber) {
+    EXPECT_EQ(Error::describe(Error::posix(ENOSPC)), "no space left on device");
+    EXPECT_EQ(Error::describe(Error{"QFileDevice", 5, {}}), "error 5");
 }

@@ -226,6 +226,31 @@ TEST_F(StoreRecords, RemovingAnItemNeverTouchesFilesOutsideTheStore) {
     EXPECT_NE(Store::safeFileName("a/b"), Store::safeFileName("a%2Fb"));
 }
 
+TEST_F(StoreRecords, RemovingAnItemTakesOnlyTheFilesNamedAfterItsOwnId) {
+    const ShelfItem other = stored("other", 1, "/o");
+    // A damaged record that names another item's copy, or a copy under a longer name.
+    ShelfItem damaged = makeItem("dam", 1);
+    damaged.fileURL = other.fileURL;
+    store->upsert(damaged);
+    const QString longer = dir.write("support/items/dam.x.png", "not dam's");
+    ShelfItem dotted = makeItem("dam2", 1);
+    dotted.fileURL = QUrl::fromLocalFile(dir.file("support/items/dam2.x.png"));
+    dir.write("support/items/dam2.x.png", "not dam2's");
+    store->upsert(dotted);
+    EXPECT_EQ(store->deleteItems({"dam", "dam2"}), 2);
+    EXPECT_TRUE(QFile::exists(other.fileURL->toLocalFile()));
+    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/other.jpg")));
+    EXPECT_TRUE(QFile::exists(longer));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/dam2.x.png")));
+
+    // Its own copy and thumbnail still go.
+    const ShelfItem own = stored("own", 1, "/w");
+    store->remove("own");
+    EXPECT_FALSE(QFile::exists(own.fileURL->toLocalFile()));
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/own.jpg")));
+    EXPECT_TRUE(QFile::exists(other.fileURL->toLocalFile()));
+}
+
 TEST_F(StoreRecords, RemoveLeavesNoMark) {
     stored("a", 1, "/p");
     store->remove("a");
