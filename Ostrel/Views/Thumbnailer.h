@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Ostrel/Views/ThumbnailCache.h"
+#include "OstrelCore/Records/ShelfItem.h"
+#include "Platform/ThumbnailGenerator.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace ostrel {
+
+// The pictures the cards show: one memory cache for the whole process, filled from the item's
+// stored JPEG thumbnail, the item's own file (pictures) or the thumbnail generator (everything
+// else, written back as the stored JPEG so the next run finds it on disk).
+namespace Thumbnailer {
+
+inline constexpr qsizetype countLimit = 600;
+inline constexpr qint64 costLimit = 134'217'728; // 128 MiB
+
+// The process-wide cache, made on first use.
+ThumbnailCache& cache();
+
+// "<id>@<side>", the side truncated to a whole number.
+QString cacheKey(const QString& itemID, double side);
+// What a picture costs the cache at a side: four bytes a pixel of the larger of side² and the
+// picture's own pixel count.
+qint64 cost(double side, const QImage& image);
+// The smallest longer side a stored JPEG needs to stand in at a side: ceil(0.8 × side).
+int minimumSide(double side);
+// The side a card of `size` points asks for: twice its larger dimension.
+double side(QSizeF size);
+
+std::optional<QImage> cachedImage(const ShelfItem& item, double side);
+
+// Cancels a load: its generator request is skipped and its result not delivered.
+class LoadHandle {
+public:
+    LoadHandle() = default;
+    void cancel() const;
+    bool isCancelled() const;
+
+private:
+    friend LoadHandle load(const ShelfItem&, const QUrl&, double, QObject*,
+                           std::function<void(std::optional<QImage>)>);
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+};
+
+// Loads the item's picture off the main thread and caches it. `done`, when given, runs on the
+// main thread with the picture or none, only while `context` still exists and the load has not
+// been cancelled.
+LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObject* context,
+                std::function<void(std::optional<QImage>)> done);
+
+// Starts loads for the items whose stored JPEG exists and whose picture is not cached; returns at
+// once.
+void prefetch(const QList<ShelfItem>& items, const std::function<QUrl(const QString&)>& thumbURL,
+              QSizeF size);
+
+// The file decoded no larger than `side`; none when it is not a picture or its longer side is
+// below `minimumSide` (when that is at least 1).
+std::optional<QImage> image(const QUrl& at, double side, double minimumSide);
+
+// Writes the picture as the item's stored JPEG while the item's file exists. The write is atomic,
+// and a JPEG whose item vanished while it was being written is removed again.
+void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL);
+
+// The whole load on the calling thread, generator included (no timeout). For callers already off
+// the main thread, such as benchmarks.
+std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, double side);
+
+// The generator used for non-picture kinds; the desktop's by default.
+void setGenerator(std::shared_ptr<ThumbnailGenerator> generator);
+// How long a load waits for the generator before it gives none (the render may still finish and
+// fill the cache).
+void setGeneratorTimeout(int milliseconds);
+// Blocks until every pending decode, render and write-back has finished.
+void waitForIdle();
+
+} // namespace Thumbnailer
+
+} // namespace ostrel

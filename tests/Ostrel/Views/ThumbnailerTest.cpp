@@ -1,0 +1,255 @@
+#include "Ostrel/Views/Thumbnailer.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace ostrel;
+using ostrel::test::TempDir;
+
+namespace {
+
+QString writeImage(const TempDir& dir, const QString& name, QSize size, QColor color,
+                   const char* format) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    const QString path = dir.file(name);
+    image.save(path, format);
+    return path;
+}
+
+QString writePdf(const TempDir& dir, const QString& name) {
+    const QString path = dir.file(name);
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    QPainter painter(&writer);
+    painter.fillRect(QRectF(0, 0, writer.width(), writer.height() / 2), Qt::red);
+    painter.end();
+    return path;
+}
+
+ShelfItem makeItem(const QString& id, ShelfItemKind kind, const std::optional<QString>& file) {
+    ShelfItem item;
+    item.id = id;
+    item.kind = kind;
+    if (file) {
+        item.fileURL = QUrl::fromLocalFile(*file);
+    }
+    item.title = id;
+    return item;
+}
+
+// Counts the renders it passes on, and can hold them until released.
+class CountingGenerator : public ThumbnailGenerator {
+public:
+    explicit CountingGenerator(std::shared_ptr<ThumbnailGenerator> inner = {})
+        : inner_(std::move(inner)) {}
+    std::optional<QImage> generate(const ThumbnailRequest& request) override {
+        calls.fetch_add(1);
+        lastMaxPixel.store(request.maxPixel());
+        while (hold.load()) {
+            QThread::msleep(2);
+        }
+        return inner_ ? inner_->generate(request) : std::nullopt;
+    }
+    std::atomic<int> calls{0};
+    std::atomic<int> lastMaxPixel{0};
+    std::atomic<bool> hold{false};
+
+private:
+    std::shared_ptr<ThumbnailGenerator> inner_;
+};
+
+class ThumbnailerTest : public ::testing::Test {
+protected:
+    void SetUp() override { Thumbnailer::cache().clear(); }
+    void TearDown() override {
+        Thumbnailer::waitForIdle();
+        Thumbnailer::setGenerator(nullptr);
+        Thumbnailer::setGeneratorTimeout(20'000);
+        Thumbnailer::cache().clear();
+    }
+
+    // Loads on the pool and waits for the answer on the main thread.
+    std::optional<QImage> loadAndWait(const ShelfItem& item, const QUrl& thumb, double side) {
+        QObject context;
+        bool answered = false;
+        std::optional<QImage> result;
+        Thumbnailer::load(item, thumb, side, &context, [&](std::optional<QImage> image) {
+            answered = true;
+            result = std::move(image);
+        });
+        EXPECT_TRUE(test::waitUntil([&] { return answered; }));
+        return result;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ThumbnailerTest, KeysCostsAndMinimumSides) {
+    EXPECT_EQ(Thumbnailer::cacheKey(QStringLiteral("a1"), 320.0), QStringLiteral("a1@320"));
+    EXPECT_EQ(Thumbnailer::cacheKey(QStringLiteral("a1"), 240.9), QStringLiteral("a1@240"));
+    EXPECT_EQ(Thumbnailer::cacheKey(QStringLiteral("artifact:x"), 282),
+              QStringLiteral("artifact:x@282"));
+    EXPECT_EQ(Thumbnailer::side(QSizeF(160, 120)), 320);
+    EXPECT_EQ(Thumbnailer::side(QSizeF(141, 106)), 282);
+    EXPECT_EQ(Thumbnailer::minimumSide(320), 256);
+    EXPECT_EQ(Thumbnailer::minimumSide(282), 226);
+    // The side term wins for a small picture, the pixel count for a large one.
+    EXPECT_EQ(Thumbnailer::cost(320, QImage(300, 200, QImage::Format_RGB32)), 4 * 320 * 320);
+    EXPECT_EQ(Thumbnailer::cost(100, QImage(300, 200, QImage::Format_RGB32)), 4 * 300 * 200);
+    EXPECT_EQ(Thumbnailer::cost(320, QImage()), 4 * 320 * 320);
+}
+
+TEST_F(ThumbnailerTest, CacheHoldsBothLimitsEvictingTheLeastRecentlyUsed) {
+    ThumbnailCache& cache = Thumbnailer::cache();
+    const QImage small(4, 4, QImage::Format_RGB32);
+    for (int i = 0; i < 601; ++i) {
+        cache.insert(QStringLiteral("i%1@10").arg(i), small, 1);
+        if (i == 300) {
+            cache.object(QStringLiteral("i0@10")); // touched: no longer the oldest
+        }
+    }
+    EXPECT_EQ(cache.count(), 600);
+    EXPECT_TRUE(cache.contains(QStringLiteral("i0@10")));
+    EXPECT_FALSE(cache.contains(QStringLiteral("i1@10")));
+
+    cache.clear();
+    const QImage picture(320, 240, QImage::Format_RGB32);
+    for (int i = 0; i < 400; ++i) {
+        cache.insert(Thumbnailer::cacheKey(QString::number(i), 320), picture,
+                     Thumbnailer::cost(320, picture));
+    }
+    EXPECT_EQ(cache.count(), 327);
+    EXPECT_LE(cache.totalCost(), Thumbnailer::costLimit);
+    EXPECT_TRUE(cache.contains(QStringLiteral("399@320")));
+    EXPECT_FALSE(cache.contains(QStringLiteral("72@320")));
+
+    // Replacing an entry counts it once.
+    cache.insert(QStringLiteral("399@320"), picture, Thumbnailer::cost(320, picture));
+    EXPECT_EQ(cache.count(), 327);
+}
+
+TEST_F(ThumbnailerTest, StoredJpegStandsInOnlyFromTheMinimumSide) {
+    const QString file = writeImage(dir, "photo.png", {1000, 800}, Qt::blue, "PNG");
+    const QString small = writeImage(dir, "small.jpg", {255, 200}, Qt::red, "JPEG");
+    const QString enough = writeImage(dir, "enough.jpg", {256, 200}, Qt::red, "JPEG");
+    const ShelfItem item = makeItem("p1", ShelfItemKind::image, file);
+
+    auto picture = loadAndWait(item, QUrl::fromLocalFile(small), 320);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->size(), QSize(320, 256)); // the item's own file, bounded to the side
+    EXPECT_LT(qRed(picture->pixel(10, 10)), 40);
+
+    Thumbnailer::cache().clear();
+    picture = loadAndWait(item, QUrl::fromLocalFile(enough), 320);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->size(), QSize(256, 200));
+    EXPECT_GT(qRed(picture->pixel(10, 10)), 200);
+    ASSERT_TRUE(Thumbnailer::cachedImage(item, 320));
+    EXPECT_EQ(Thumbnailer::cachedImage(item, 320)->size(), QSize(256, 200));
+    EXPECT_FALSE(Thumbnailer::cachedImage(item, 240)); // another side, another entry
+
+    // Neither a usable JPEG nor a file: none, and nothing cached.
+    const ShelfItem bare = makeItem("p2", ShelfItemKind::image, std::nullopt);
+    EXPECT_FALSE(loadAndWait(bare, QUrl::fromLocalFile(small), 320));
+    EXPECT_FALSE(Thumbnailer::cachedImage(bare, 320));
+}
+
+TEST_F(ThumbnailerTest, ArtifactsAndPicturesNeverReachTheGenerator) {
+    auto generator = std::make_shared<CountingGenerator>();
+    Thumbnailer::setGenerator(generator);
+    const QString broken = dir.write("broken.png", "not a picture");
+    ShelfItem artifact = makeItem("artifact:a", ShelfItemKind::artifact, std::nullopt);
+    artifact.remoteURL = QUrl(QStringLiteral("https://example.com/a"));
+    EXPECT_FALSE(loadAndWait(artifact, QUrl::fromLocalFile(dir.file("none.jpg")), 320));
+    EXPECT_FALSE(loadAndWait(makeItem("b", ShelfItemKind::image, broken),
+                             QUrl::fromLocalFile(dir.file("none.jpg")), 320));
+    EXPECT_FALSE(loadAndWait(makeItem("c", ShelfItemKind::pdf, std::nullopt),
+                             QUrl::fromLocalFile(dir.file("none.jpg")), 320));
+    EXPECT_EQ(generator->calls.load(), 0);
+    EXPECT_EQ(Thumbnailer::cache().count(), 0);
+}
+
+TEST_F(ThumbnailerTest, PdfIsRenderedOnceAndFoundOnDiskAfterARestart) {
+    auto generator = std::make_shared<CountingGenerator>(
+        std::make_shared<DesktopThumbnailGenerator>(DesktopThumbnailGenerator::Config{}));
+    Thumbnailer::setGenerator(generator);
+    const QString pdf = writePdf(dir, "report.pdf");
+    const QUrl thumb = QUrl::fromLocalFile(dir.file("report.jpg"));
+    const ShelfItem item = makeItem("r1", ShelfItemKind::pdf, pdf);
+
+    auto picture = loadAndWait(item, thumb, 320);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(generator->lastMaxPixel.load(), 320); // 160 × 160 points at scale 2
+    EXPECT_EQ(std::max(picture->width(), picture->height()), 320);
+    EXPECT_TRUE(Thumbnailer::cachedImage(item, 320));
+    Thumbnailer::waitForIdle();
+    ASSERT_TRUE(QFile::exists(thumb.toLocalFile()));
+
+    // A new run: empty memory, the JPEG on disk answers.
+    Thumbnailer::cache().clear();
+    picture = loadAndWait(item, thumb, 320);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(generator->calls.load(), 1);
+    EXPECT_GT(qRed(picture->pixel(picture->width() / 2, 5)), 200);
+}
+
+TEST_F(ThumbnailerTest, WriteBackLeavesNothingForAVanishedItem) {
+    const QImage picture(64, 48, QImage::Format_RGB32);
+    const QUrl thumb = QUrl::fromLocalFile(dir.file("gone.jpg"));
+    Thumbnailer::writeBack(QUrl::fromLocalFile(dir.file("missing.pdf")), picture, thumb);
+    EXPECT_FALSE(QFile::exists(thumb.toLocalFile()));
+
+    const QString present = dir.write("present.pdf", "x");
+    Thumbnailer::writeBack(QUrl::fromLocalFile(present), picture, thumb);
+    EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
+}
+
+TEST_F(ThumbnailerTest, StuckGeneratorTimesOutAndGoneCardsHearNothing) {
+    auto generator = std::make_shared<CountingGenerator>();
+    generator->hold.store(true);
+    Thumbnailer::setGenerator(generator);
+    Thumbnailer::setGeneratorTimeout(100);
+    const QString doc = dir.write("notes.docx", "x");
+    const ShelfItem item = makeItem("d1", ShelfItemKind::document, doc);
+    const QUrl thumb = QUrl::fromLocalFile(dir.file("d1.jpg"));
+
+    EXPECT_FALSE(loadAndWait(item, thumb, 320));
+
+    // A card that goes away before the answer is never called.
+    bool called = false;
+    {
+        QObject card;
+        Thumbnailer::load(item, thumb, 320, &card, [&](auto) { called = true; });
+    }
+    const auto handle = Thumbnailer::load(item, thumb, 320, qApp, [&](auto) { called = true; });
+    handle.cancel();
+    test::pump(0.3);
+    EXPECT_FALSE(called);
+    generator->hold.store(false);
+}
+
+TEST_F(ThumbnailerTest, PrefetchWarmsOnlyItemsWithAStoredJpeg) {
+    const QString jpeg = writeImage(dir, "t1.jpg", {320, 240}, Qt::green, "JPEG");
+    const QList<ShelfItem> items{makeItem("t1", ShelfItemKind::html, std::nullopt),
+                                 makeItem("t2", ShelfItemKind::html, std::nullopt)};
+    Thumbnailer::prefetch(
+        items,
+        [&](const QString& id) {
+            return QUrl::fromLocalFile(dir.file(id + QStringLiteral(".jpg")));
+        },
+        QSizeF(160, 120));
+    Thumbnailer::waitForIdle();
+    EXPECT_TRUE(Thumbnailer::cachedImage(items[0], 320));
+    EXPECT_FALSE(Thumbnailer::cachedImage(items[1], 320));
+}
+
+} // namespace
