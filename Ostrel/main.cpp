@@ -4,6 +4,7 @@
 #include "OstrelCore/Records/Env.h"
 #include "OstrelCore/Records/Preferences.h"
 #include "Platform/Log.h"
+#include "Platform/OpenSsl.h"
 #include "Platform/TerminationSignal.h"
 #include "Platform/UserDefaults.h"
 
@@ -12,6 +13,7 @@
 using namespace ostrel;
 
 int main(int argc, char** argv) {
+    OpenSsl::init();
     TerminationSignal::block();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrel"));

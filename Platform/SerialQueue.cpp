@@ -1,6 +1,7 @@
 #include "Platform/SerialQueue.h"
 
 #include "Platform/HandOff.h"
+#include "Platform/OpenSsl.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -12,6 +13,16 @@
 namespace ostrel {
 
 namespace {
+
+// Ends with the thread's own clean-up, so that it is done before wait() returns: Qt 6.4 starts
+// its threads detached, and work left to the thread's exit handlers may still run after that.
+class QueueThread final : public QThread {
+protected:
+    void run() override {
+        exec();
+        OpenSsl::releaseThread();
+    }
+};
 
 class ThreadQueue final : public SerialQueue {
 public:
@@ -110,7 +121,7 @@ private:
     }
 
     QString label_;
-    QThread thread_;
+    QueueThread thread_;
     QObject context_;
 };
 

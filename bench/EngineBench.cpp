@@ -10,6 +10,7 @@
 //                                                       watchers (to see lost events answered)
 #include "BenchImages.h"
 #include "OstrelCore/Engine/Engine.h"
+#include "Platform/OpenSsl.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -342,6 +343,7 @@ void burst(int count, qsizetype batchLimit) {
 } // namespace
 
 int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("app.ostrel.ingest.debug=false\n"
                                                     "app.ostrel.ingest.info=true"));

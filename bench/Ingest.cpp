@@ -5,6 +5,7 @@
 #include "OstrelCore/Engine/Ingest.h"
 #include "BenchImages.h"
 #include "OstrelCore/Records/Store.h"
+#include "Platform/OpenSsl.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -28,6 +29,7 @@ using bench::noisyPng;
 } // namespace
 
 int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
     QTemporaryDir tmp;

@@ -4,6 +4,7 @@
 //   build/bench/bench_IngestMemory [megabytes]
 #include "OstrelCore/Engine/Ingest.h"
 #include "OstrelCore/Records/Store.h"
+#include "Platform/OpenSsl.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,6 +28,7 @@ long maxRssKB() {
 } // namespace
 
 int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
     QCoreApplication app(argc, argv);
     const qint64 megabytes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1024;
     QTemporaryDir tmp;

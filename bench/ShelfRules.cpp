@@ -3,6 +3,7 @@
 #include "OstrelCore/Shelf/ShelfFilter.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
 #include "OstrelCore/Shelf/ShelfState.h"
+#include "Platform/OpenSsl.h"
 
 #include <benchmark/benchmark.h>
 
@@ -156,4 +157,13 @@ BENCHMARK(BM_SelectionStepRail)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
+    ::benchmark::Initialize(&argc, argv);
+    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    ::benchmark::RunSpecifiedBenchmarks();
+    ::benchmark::Shutdown();
+    return 0;
+}

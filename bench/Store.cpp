@@ -1,6 +1,7 @@
 // The persisted index at the size of a long-used shelf: 20,000 items (5,000 of them hidden),
 // 2,000 sessions, 20,000 prompts and 10,000 transcript offsets.
 #include "OstrelCore/Records/Store.h"
+#include "Platform/OpenSsl.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -149,4 +150,13 @@ BENCHMARK(BM_Purge10000Expired)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
+    ::benchmark::Initialize(&argc, argv);
+    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    ::benchmark::RunSpecifiedBenchmarks();
+    ::benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,7 @@
 // Transcript scanning speed on a realistic 200 MB transcript, read from offset 0, beside
 // `grep -c` over the same file as the floor.
 #include "OstrelCore/Engine/TranscriptTailer.h"
+#include "Platform/OpenSsl.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -138,6 +139,7 @@ void generate(const QString& path, qint64 total) {
 } // namespace
 
 int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
     QCoreApplication app(argc, argv);
     const qint64 total = argc > 1 ? QByteArray(argv[1]).toLongLong() << 20 : qint64(200) << 20;
     QTemporaryDir dir;

@@ -7,7 +7,9 @@
 #include "Platform/HandOff.h"
 #include "Platform/Log.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -54,8 +56,22 @@ std::shared_ptr<Engine> Engine::make(Config config, Clock now, std::shared_ptr<S
     if (!now) {
         now = &Date::now;
     }
+    // The last reference may be dropped anywhere: by one of the queue's own jobs, which cannot end
+    // the queue's thread, or by a job's temporary hold while the owner lets go. The engine, and
+    // with it its queue, is always destroyed on the main thread.
     return std::shared_ptr<Engine>(
-        new Engine(std::move(config), std::move(now), std::move(queue), timing));
+        new Engine(std::move(config), std::move(now), std::move(queue), timing),
+        [](Engine* engine) {
+            const QCoreApplication* app = QCoreApplication::instance();
+            if (app == nullptr || QThread::currentThread() == app->thread()) {
+                if (!engine->queue_->isCurrent()) {
+                    delete engine;
+                }
+                // Else: no main loop to hand it to; kept alive rather than deadlock on its queue.
+                return;
+            }
+            postToMain([engine] { delete engine; });
+        });
 }
 
 Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing)
@@ -74,22 +90,7 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     };
 }
 
-Engine::~Engine() {
-    // The last reference may be dropped by a job on the engine's own queue; a queue cannot end
-    // its own thread, so the main thread takes the queue's last reference.
-    if (queue_ && queue_->isCurrent()) {
-        for (auto& watcher : watchers_) {
-            watcher->stop();
-        }
-        for (auto& [path, watcher] : folderWatchers_) {
-            watcher->stop();
-        }
-        if (!postToMain([queue = queue_] {})) {
-            // No main loop to hand it to: keep the queue alive rather than deadlock on it.
-            new std::shared_ptr<SerialQueue>(queue_);
-        }
-    }
-}
+Engine::~Engine() = default;
 
 void Engine::later(double seconds, std::function<void(Engine&)> job) {
     queue_->after(seconds, [weak = weak_from_this(), job = std::move(job)] {

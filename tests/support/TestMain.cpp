@@ -1,3 +1,5 @@
+#include "Platform/OpenSsl.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -5,6 +7,7 @@
 // Every test binary runs inside a QApplication on the offscreen platform, so queued calls to the
 // main thread, timers and widgets behave as in the application.
 int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

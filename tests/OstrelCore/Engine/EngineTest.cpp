@@ -513,6 +513,20 @@ TEST_F(EngineLifecycle, NothingReachesTheOwnerAfterStop) {
     next->stop();
 }
 
+TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
+    auto made = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    made->stop();
+    // What the engine owns lives exactly as long as the engine.
+    const std::weak_ptr<Store> owned = made->store();
+    const std::shared_ptr<SerialQueue> queue = made->queue();
+    // One of the engine's own jobs ends up holding it last.
+    queue->async([held = std::move(made)] {});
+    queue->sync([] {});
+    EXPECT_FALSE(owned.expired()); // handed to the main thread, not destroyed on its own queue
+    EXPECT_TRUE(waitUntil([&] { return owned.expired(); }));
+}
+
 TEST(EngineSettle, DelaysStayFlatThenDoubleUpToTheCapForAnyNumberOfAttempts) {
     const std::vector<double> expected{0.3, 0.3, 0.3, 0.3, 0.3, 0.6, 1.2, 2.4, 4.8, 5.0, 5.0};
     for (std::size_t i = 0; i < expected.size(); ++i) {
