@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <optional>
+
+namespace ostrel::x11 {
+
+using WindowId = quint32;
+
+// One RandR monitor (what Qt turns into a QScreen) with the first output it drives.
+struct Monitor {
+    QString name;
+    QRect geometry; // X root coordinates, pixels
+    bool primary = false;
+    std::optional<quint32> output;      // none for a monitor made without an output
+    QByteArray edid;                    // empty when the output reports none (Xvfb)
+    std::optional<QSize> preferredMode; // none when the output names no preferred mode (Xvfb)
+    std::optional<QSize> currentMode;
+    friend bool operator==(const Monitor&, const Monitor&) = default;
+};
+
+// One managed window of the EWMH client list.
+struct ClientWindow {
+    WindowId id = 0;
+    std::optional<qint32> pid;
+    QRect bounds; // X root coordinates, pixels
+    bool fullscreen = false;
+    bool hidden = false; // minimised or on another desktop
+    friend bool operator==(const ClientWindow&, const ClientWindow&) = default;
+};
+
+struct PointerSample {
+    QPoint position; // X root coordinates, pixels
+    // The top-level window under the pointer (respecting input shapes); 0 over the bare root.
+    WindowId window = 0;
+    // Whether that window, or the client inside its frame, belongs to this process.
+    bool overOwnWindow = false;
+    friend bool operator==(const PointerSample&, const PointerSample&) = default;
+};
+
+// The window system as the shelf needs it beyond what Qt offers: screens with their outputs, the
+// window manager's lists and flags, pointer and button events anywhere on screen, input shapes,
+// focus hand-back, stacking and the compositor. Main thread only.
+class WindowSystem : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual bool isConnected() const = 0;
+
+    // Screens.
+    virtual QList<Monitor> monitors() = 0;
+
+    // The window manager's view (empty or none without a window manager). Front first.
+    virtual bool hasWindowManager() = 0;
+    virtual QList<ClientWindow> clientWindows() = 0;
+    virtual std::optional<WindowId> activeWindow() = 0;
+    virtual std::optional<qint32> activeWindowPid() = 0;
+    virtual std::optional<quint32> currentDesktop() = 0;
+
+    // Pointer.
+    virtual PointerSample pointer() = 0;
+    // Mouse buttons held, as raw presses and releases reported them (bit n-1 for button n).
+    virtual quint32 buttons() const = 0;
+
+    // Windows of ours.
+    // Input pass-through: pointer events reach the window only inside `rects` (window-relative).
+    virtual void setInputShape(WindowId window, const QList<QRect>& rects) = 0;
+    // Back to the window's full input area.
+    virtual void clearInputShape(WindowId window) = 0;
+    // Keeps these windows above every other window: raised again when another window maps or
+    // restacks (without a window manager every new window covers them).
+    virtual void setKeptAbove(const QList<WindowId>& windows) = 0;
+    virtual void raise(WindowId window) = 0;
+    // The window that has the keyboard focus now (to hand it back later); none for none or root.
+    virtual std::optional<WindowId> focusedWindow() = 0;
+    // Gives the focus back to `window` (through the window manager when there is one).
+    virtual void handFocusBack(WindowId window, WindowId ours) = 0;
+
+    // Whether a compositing manager blends translucent windows.
+    virtual bool compositorRunning() = 0;
+
+signals:
+    // Raw pointer events from anywhere on screen. Warps produce no motion.
+    void rawMotion();
+    void rawButtonPress(int button);
+    void rawButtonRelease(int button);
+    void activeWindowChanged();
+    void currentDesktopChanged();
+    void clientListChanged();
+    // A window (not ours) mapped, or changed size, position or stacking.
+    void windowsRestacked();
+    void compositorChanged(bool running);
+    void monitorsChanged();
+};
+
+// The window system of the display Qt runs on: a connection of our own to the same X server.
+// Null when there is no X display (offscreen, or DISPLAY unset).
+std::unique_ptr<WindowSystem> connectWindowSystem(QObject* parent = nullptr);
+
+} // namespace ostrel::x11

@@ -1,0 +1,629 @@
+#include "Platform/X11/XcbWindowSystem.h"
+
+#include "Platform/Log.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/randr.h>
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+#include <xcb/xinput.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace ostrel::x11 {
+
+namespace {
+
+// Frees an xcb reply when it goes out of scope.
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+template <typename T> Reply<T> reply(T* r) {
+    return Reply<T>(r, &std::free);
+}
+
+// A window we raise again at most this often: another program that keeps raising its own
+// window above ours must not lock both into a busy loop.
+constexpr int raiseIntervalMs = 50;
+
+} // namespace
+
+XcbWindowSystem::XcbWindowSystem(const QByteArray& display, QObject* parent)
+    : WindowSystem(parent) {
+    c_ = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screenNumber_);
+    if (xcb_connection_has_error(c_)) {
+        broken_ = true;
+        return;
+    }
+    setUp();
+}
+
+XcbWindowSystem::~XcbWindowSystem() {
+    if (c_) {
+        xcb_disconnect(c_);
+    }
+}
+
+bool XcbWindowSystem::isConnected() const {
+    return c_ && !broken_ && !xcb_connection_has_error(c_);
+}
+
+xcb_atom_t XcbWindowSystem::atom(const char* name) {
+    const QByteArray key(name);
+    if (const auto it = atoms_.constFind(key); it != atoms_.constEnd()) {
+        return *it;
+    }
+    auto r = reply(xcb_intern_atom_reply(
+        c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(key.size()), key.constData()), nullptr));
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    atoms_.insert(key, a);
+    return a;
+}
+
+void XcbWindowSystem::setUp() {
+    const xcb_setup_t* setup = xcb_get_setup(c_);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screenNumber_ && it.rem; ++i) {
+        xcb_screen_next(&it);
+    }
+    if (!it.rem) {
+        broken_ = true;
+        return;
+    }
+    root_ = it.data->root;
+
+    // Windows that Qt creates carry its connection's resource-id base.
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+        if (xcb_connection_t* qt = x11->connection()) {
+            const xcb_setup_t* qtSetup = xcb_get_setup(qt);
+            qtIdBase_ = qtSetup->resource_id_base;
+            qtIdMask_ = qtSetup->resource_id_mask;
+        }
+    }
+
+    const uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
+                              XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &rootMask);
+
+    own_ = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, own_, root_, -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+
+    if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c_, &xcb_input_id);
+        ext && ext->present) {
+        auto version = reply(
+            xcb_input_xi_query_version_reply(c_, xcb_input_xi_query_version(c_, 2, 2), nullptr));
+        if (version && version->major_version >= 2) {
+            xinputOpcode_ = ext->major_opcode;
+            struct {
+                xcb_input_event_mask_t head;
+                uint32_t mask;
+            } mask{};
+            mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+            mask.head.mask_len = 1;
+            mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION |
+                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+            xcb_input_xi_select_events(c_, root_, 1, &mask.head);
+        }
+    }
+    if (!xinputOpcode_) {
+        qCWarning(lcPlatform) << "no XInput 2: the pointer is followed over our own windows only";
+    }
+
+    if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c_, &xcb_xfixes_id);
+        ext && ext->present) {
+        // XFixes answers nothing else before its version is asked for.
+        auto version = reply(xcb_xfixes_query_version_reply(
+            c_, xcb_xfixes_query_version(c_, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+            nullptr));
+        if (version && version->major_version >= 2) {
+            hasXfixes_ = true;
+            xfixesEvent_ = ext->first_event;
+            const QByteArray cm = "_NET_WM_CM_S" + QByteArray::number(screenNumber_);
+            xcb_xfixes_select_selection_input(
+                c_, own_, atom(cm.constData()),
+                XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                    XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                    XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        }
+    }
+    if (!hasXfixes_) {
+        qCWarning(lcPlatform) << "no XFixes: clicks beside the shelf do not pass through";
+    }
+
+    if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c_, &xcb_randr_id);
+        ext && ext->present) {
+        auto version =
+            reply(xcb_randr_query_version_reply(c_, xcb_randr_query_version(c_, 1, 5), nullptr));
+        if (version && (version->major_version > 1 || version->minor_version >= 5)) {
+            hasRandr_ = true;
+            randrEvent_ = ext->first_event;
+            xcb_randr_select_input(c_, root_,
+                                   XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE |
+                                       XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE |
+                                       XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE);
+        }
+    }
+
+    for (const char* name :
+         {"_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_CLIENT_LIST",
+          "_NET_CLIENT_LIST_STACKING", "_NET_WM_STATE", "_NET_WM_PID", "_NET_WM_STATE_FULLSCREEN",
+          "_NET_WM_STATE_HIDDEN", "_NET_WM_DESKTOP", "_NET_SUPPORTING_WM_CHECK", "EDID"}) {
+        atom(name);
+    }
+    xcb_flush(c_);
+
+    notifier_ = new QSocketNotifier(xcb_get_file_descriptor(c_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &XcbWindowSystem::drain);
+    // Replies read in between can leave events queued inside xcb with nothing left on the
+    // socket; look at the queue before the event loop sleeps.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &XcbWindowSystem::drain);
+    }
+    raiseTimer_ = new QTimer(this);
+    raiseTimer_->setSingleShot(true);
+    raiseTimer_->setInterval(raiseIntervalMs);
+    connect(raiseTimer_, &QTimer::timeout, this, &XcbWindowSystem::raiseKept);
+    watchClients();
+}
+
+void XcbWindowSystem::drain() {
+    if (!c_ || broken_) {
+        return;
+    }
+    while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+        handle(e);
+        emit event(e);
+        std::free(e);
+    }
+    if (xcb_connection_has_error(c_)) {
+        broken_ = true;
+        if (notifier_) {
+            notifier_->setEnabled(false);
+        }
+        qCWarning(lcPlatform) << "the X connection closed";
+    }
+}
+
+void XcbWindowSystem::handle(const xcb_generic_event_t* e) {
+    const quint8 type = e->response_type & 0x7f;
+    if (type == XCB_GE_GENERIC) {
+        const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(e);
+        if (!xinputOpcode_ || ge->extension != xinputOpcode_) {
+            return;
+        }
+        switch (ge->event_type) {
+        case XCB_INPUT_RAW_MOTION:
+            emit rawMotion();
+            break;
+        case XCB_INPUT_RAW_BUTTON_PRESS:
+        case XCB_INPUT_RAW_BUTTON_RELEASE: {
+            const auto* b = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(e);
+            const int button = static_cast<int>(b->detail);
+            const bool press = ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS;
+            if (button >= 1 && button <= 32) {
+                const quint32 bit = 1u << (button - 1);
+                buttons_ = press ? (buttons_ | bit) : (buttons_ & ~bit);
+            }
+            if (press) {
+                emit rawButtonPress(button);
+            } else {
+                emit rawButtonRelease(button);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return;
+    }
+    if (hasXfixes_ && type == xfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
+        const auto* n = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(e);
+        emit compositorChanged(n->owner != XCB_NONE);
+        return;
+    }
+    if (hasRandr_ && (type == randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                      type == randrEvent_ + XCB_RANDR_NOTIFY)) {
+        emit monitorsChanged();
+        return;
+    }
+    switch (type) {
+    case XCB_PROPERTY_NOTIFY: {
+        const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(e);
+        if (p->window == root_) {
+            if (p->atom == atom("_NET_ACTIVE_WINDOW")) {
+                emit activeWindowChanged();
+            } else if (p->atom == atom("_NET_CURRENT_DESKTOP")) {
+                emit currentDesktopChanged();
+            } else if (p->atom == atom("_NET_CLIENT_LIST_STACKING") ||
+                       p->atom == atom("_NET_CLIENT_LIST")) {
+                watchClients();
+                emit clientListChanged();
+            }
+        } else if (p->atom == atom("_NET_WM_STATE") || p->atom == atom("_NET_WM_DESKTOP")) {
+            emit clientListChanged();
+        }
+        break;
+    }
+    case XCB_MAP_NOTIFY: {
+        const auto* m = reinterpret_cast<const xcb_map_notify_event_t*>(e);
+        if (m->event == root_ && !isOwn(m->window)) {
+            if (!keptAbove_.isEmpty() && !raiseTimer_->isActive()) {
+                raiseKept();
+                raiseTimer_->start();
+            }
+            emit windowsRestacked();
+        }
+        break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+        const auto* cfg = reinterpret_cast<const xcb_configure_notify_event_t*>(e);
+        if (cfg->event == root_ && cfg->window != root_ && !isOwn(cfg->window)) {
+            if (!keptAbove_.isEmpty() && !raiseTimer_->isActive()) {
+                raiseKept();
+                raiseTimer_->start();
+            }
+            emit windowsRestacked();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// Follows _NET_WM_STATE changes of every managed window (a window turning full screen changes
+// nothing on the root).
+void XcbWindowSystem::watchClients() {
+    const QList<quint32> now = cardinals(root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    for (quint32 w : now) {
+        if (!watchedClients_.contains(w)) {
+            xcb_change_window_attributes(c_, w, XCB_CW_EVENT_MASK, &mask);
+        }
+    }
+    watchedClients_ = now;
+    xcb_flush(c_);
+}
+
+void XcbWindowSystem::raiseKept() {
+    for (WindowId w : std::as_const(keptAbove_)) {
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(c_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    }
+    xcb_flush(c_);
+}
+
+bool XcbWindowSystem::isOwn(WindowId window) const {
+    if (window == 0 || qtIdMask_ == 0) {
+        return false;
+    }
+    return (window & ~qtIdMask_) == qtIdBase_;
+}
+
+void XcbWindowSystem::scheduleDrain() {
+    // Waiting for a reply can move events into xcb's queue without leaving anything on the socket
+    // for the notifier; look at the queue once control is back in the event loop.
+    if (!drainPending_) {
+        drainPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                drainPending_ = false;
+                drain();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+QByteArray XcbWindowSystem::property(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type,
+                                     quint32 longLength) {
+    if (!isConnected() || prop == XCB_ATOM_NONE) {
+        return {};
+    }
+    scheduleDrain();
+    auto r = reply(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, window, prop, type, 0, longLength), nullptr));
+    if (!r || r->type == XCB_ATOM_NONE) {
+        return {};
+    }
+    const int len = xcb_get_property_value_length(r.get());
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())), len);
+}
+
+QList<quint32> XcbWindowSystem::cardinals(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type) {
+    const QByteArray bytes = property(window, prop, type);
+    QList<quint32> values(bytes.size() / 4);
+    std::memcpy(values.data(), bytes.constData(), static_cast<size_t>(values.size()) * 4);
+    return values;
+}
+
+std::optional<quint32> XcbWindowSystem::cardinal(xcb_window_t window, xcb_atom_t prop,
+                                                 xcb_atom_t type) {
+    const QList<quint32> values = cardinals(window, prop, type);
+    if (values.isEmpty()) {
+        return std::nullopt;
+    }
+    return values.first();
+}
+
+QList<Monitor> XcbWindowSystem::monitors() {
+    QList<Monitor> result;
+    if (!isConnected() || !hasRandr_) {
+        return result;
+    }
+    scheduleDrain();
+    auto resources = reply(xcb_randr_get_screen_resources_current_reply(
+        c_, xcb_randr_get_screen_resources_current(c_, root_), nullptr));
+    auto list =
+        reply(xcb_randr_get_monitors_reply(c_, xcb_randr_get_monitors(c_, root_, 1), nullptr));
+    if (!list) {
+        return result;
+    }
+    auto modeSize = [&](xcb_randr_mode_t id) -> std::optional<QSize> {
+        if (!resources) {
+            return std::nullopt;
+        }
+        const xcb_randr_mode_info_t* modes =
+            xcb_randr_get_screen_resources_current_modes(resources.get());
+        const int n = xcb_randr_get_screen_resources_current_modes_length(resources.get());
+        for (int i = 0; i < n; ++i) {
+            if (modes[i].id == id) {
+                return QSize(modes[i].width, modes[i].height);
+            }
+        }
+        return std::nullopt;
+    };
+    const xcb_timestamp_t stamp = resources ? resources->config_timestamp : XCB_CURRENT_TIME;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(list.get()); it.rem;
+         xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t* info = it.data;
+        Monitor m;
+        auto name = reply(xcb_get_atom_name_reply(c_, xcb_get_atom_name(c_, info->name), nullptr));
+        if (name) {
+            m.name = QString::fromUtf8(xcb_get_atom_name_name(name.get()),
+                                       xcb_get_atom_name_name_length(name.get()));
+        }
+        m.geometry = QRect(info->x, info->y, info->width, info->height);
+        m.primary = info->primary != 0;
+        if (xcb_randr_monitor_info_outputs_length(info) > 0) {
+            const xcb_randr_output_t output = xcb_randr_monitor_info_outputs(info)[0];
+            m.output = output;
+            auto out = reply(xcb_randr_get_output_info_reply(
+                c_, xcb_randr_get_output_info(c_, output, stamp), nullptr));
+            if (out) {
+                if (out->num_preferred > 0 &&
+                    xcb_randr_get_output_info_modes_length(out.get()) > 0) {
+                    m.preferredMode = modeSize(xcb_randr_get_output_info_modes(out.get())[0]);
+                }
+                if (out->crtc != XCB_NONE) {
+                    auto crtc = reply(xcb_randr_get_crtc_info_reply(
+                        c_, xcb_randr_get_crtc_info(c_, out->crtc, stamp), nullptr));
+                    if (crtc && crtc->mode != XCB_NONE) {
+                        m.currentMode = modeSize(crtc->mode);
+                    }
+                }
+            }
+            if (const xcb_atom_t edid = atom("EDID"); edid != XCB_ATOM_NONE) {
+                auto prop = reply(xcb_randr_get_output_property_reply(
+                    c_, xcb_randr_get_output_property(c_, output, edid, XCB_ATOM_ANY, 0, 256, 0, 0),
+                    nullptr));
+                if (prop && prop->format == 8) {
+                    m.edid = QByteArray(reinterpret_cast<const char*>(
+                                            xcb_randr_get_output_property_data(prop.get())),
+                                        xcb_randr_get_output_property_data_length(prop.get()));
+                }
+            }
+        }
+        result.append(m);
+    }
+    return result;
+}
+
+bool XcbWindowSystem::hasWindowManager() {
+    const auto check = cardinal(root_, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+    if (!check || *check == 0) {
+        return false;
+    }
+    // A stale property left by a window manager that exited names a window that is gone.
+    const auto self = cardinal(*check, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+    return self && *self == *check;
+}
+
+QList<ClientWindow> XcbWindowSystem::clientWindows() {
+    QList<ClientWindow> result;
+    if (!isConnected()) {
+        return result;
+    }
+    QList<quint32> ids = cardinals(root_, atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    if (ids.isEmpty()) {
+        ids = cardinals(root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+    }
+    const auto desktop = currentDesktop();
+    const xcb_atom_t fullscreen = atom("_NET_WM_STATE_FULLSCREEN");
+    const xcb_atom_t hidden = atom("_NET_WM_STATE_HIDDEN");
+    // Bottom to top on the wire; front first here.
+    for (auto it = ids.crbegin(); it != ids.crend(); ++it) {
+        const xcb_window_t w = *it;
+        auto geometry = reply(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr));
+        if (!geometry) {
+            continue; // gone meanwhile
+        }
+        auto origin = reply(xcb_translate_coordinates_reply(
+            c_, xcb_translate_coordinates(c_, w, root_, 0, 0), nullptr));
+        ClientWindow client;
+        client.id = w;
+        client.bounds =
+            QRect(origin ? origin->dst_x : geometry->x, origin ? origin->dst_y : geometry->y,
+                  geometry->width, geometry->height);
+        if (const auto pid = cardinal(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL)) {
+            client.pid = static_cast<qint32>(*pid);
+        }
+        const QList<quint32> state = cardinals(w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
+        client.fullscreen = state.contains(fullscreen);
+        client.hidden = state.contains(hidden);
+        if (const auto onDesktop = cardinal(w, atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL);
+            onDesktop && desktop && *onDesktop != 0xFFFFFFFFu && *onDesktop != *desktop) {
+            client.hidden = true;
+        }
+        result.append(client);
+    }
+    return result;
+}
+
+std::optional<WindowId> XcbWindowSystem::activeWindow() {
+    const auto w = cardinal(root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    if (!w || *w == 0) {
+        return std::nullopt;
+    }
+    return *w;
+}
+
+std::optional<qint32> XcbWindowSystem::activeWindowPid() {
+    const auto w = activeWindow();
+    if (!w) {
+        return std::nullopt;
+    }
+    const auto pid = cardinal(*w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL);
+    if (!pid) {
+        return std::nullopt;
+    }
+    return static_cast<qint32>(*pid);
+}
+
+std::optional<quint32> XcbWindowSystem::currentDesktop() {
+    return cardinal(root_, atom("_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL);
+}
+
+PointerSample XcbWindowSystem::pointer() {
+    PointerSample sample;
+    if (!isConnected()) {
+        return sample;
+    }
+    scheduleDrain();
+    auto p = reply(xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr));
+    if (!p) {
+        return sample;
+    }
+    sample.position = QPoint(p->root_x, p->root_y);
+    sample.window = p->child;
+    sample.overOwnWindow = isOwn(p->child);
+    if (!sample.overOwnWindow && p->child != XCB_NONE) {
+        // A window manager's frame holds the client one level down.
+        auto inner = reply(xcb_query_pointer_reply(c_, xcb_query_pointer(c_, p->child), nullptr));
+        sample.overOwnWindow = inner && isOwn(inner->child);
+    }
+    return sample;
+}
+
+void XcbWindowSystem::setInputShape(WindowId window, const QList<QRect>& rects) {
+    if (!isConnected() || !hasXfixes_) {
+        return;
+    }
+    std::vector<xcb_rectangle_t> xr;
+    xr.reserve(static_cast<size_t>(rects.size()));
+    for (const QRect& r : rects) {
+        if (r.width() > 0 && r.height() > 0) {
+            xr.push_back({static_cast<int16_t>(r.x()), static_cast<int16_t>(r.y()),
+                          static_cast<uint16_t>(r.width()), static_cast<uint16_t>(r.height())});
+        }
+    }
+    const xcb_xfixes_region_t region = xcb_generate_id(c_);
+    xcb_xfixes_create_region(c_, region, static_cast<uint32_t>(xr.size()), xr.data());
+    xcb_xfixes_set_window_shape_region(c_, window, XCB_SHAPE_SK_INPUT, 0, 0, region);
+    xcb_xfixes_destroy_region(c_, region);
+    xcb_flush(c_);
+}
+
+void XcbWindowSystem::clearInputShape(WindowId window) {
+    if (!isConnected() || !hasXfixes_) {
+        return;
+    }
+    xcb_xfixes_set_window_shape_region(c_, window, XCB_SHAPE_SK_INPUT, 0, 0, XCB_NONE);
+    xcb_flush(c_);
+}
+
+void XcbWindowSystem::setKeptAbove(const QList<WindowId>& windows) {
+    keptAbove_ = windows;
+}
+
+void XcbWindowSystem::raise(WindowId window) {
+    if (!isConnected()) {
+        return;
+    }
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_flush(c_);
+}
+
+std::optional<WindowId> XcbWindowSystem::focusedWindow() {
+    if (!isConnected()) {
+        return std::nullopt;
+    }
+    if (hasWindowManager()) {
+        if (const auto w = activeWindow()) {
+            return w;
+        }
+    }
+    auto f = reply(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    if (!f || f->focus == XCB_NONE || f->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
+        f->focus == root_) {
+        return std::nullopt;
+    }
+    return f->focus;
+}
+
+void XcbWindowSystem::handFocusBack(WindowId window, WindowId ours) {
+    if (!isConnected() || window == 0) {
+        return;
+    }
+    if (hasWindowManager()) {
+        xcb_client_message_event_t m{};
+        m.response_type = XCB_CLIENT_MESSAGE;
+        m.format = 32;
+        m.window = window;
+        m.type = atom("_NET_ACTIVE_WINDOW");
+        m.data.data32[0] = 2; // from a pager: the window manager obeys without second thoughts
+        m.data.data32[1] = XCB_CURRENT_TIME;
+        m.data.data32[2] = ours;
+        xcb_send_event(c_, 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&m));
+    } else {
+        xcb_set_input_focus(c_, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    }
+    xcb_flush(c_);
+}
+
+bool XcbWindowSystem::compositorRunning() {
+    if (!isConnected()) {
+        return false;
+    }
+    const QByteArray cm = "_NET_WM_CM_S" + QByteArray::number(screenNumber_);
+    auto owner = reply(xcb_get_selection_owner_reply(
+        c_, xcb_get_selection_owner(c_, atom(cm.constData())), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
+std::unique_ptr<WindowSystem> connectWindowSystem(QObject* parent) {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        return nullptr;
+    }
+    auto system = std::make_unique<XcbWindowSystem>(QByteArray(), parent);
+    if (!system->isConnected()) {
+        return nullptr;
+    }
+    return system;
+}
+
+} // namespace ostrel::x11

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "Platform/X11/WindowSystem.h"
+
+#include <QHash>
+
+#include <xcb/xcb.h>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace ostrel::x11 {
+
+// The window system over a second xcb connection of ours to Qt's X server: XInput2 raw events on
+// the root, EWMH properties, RandR monitors, XFixes input shapes and selection watching, and the
+// stacking of our panels. Qt's own connection is left alone (requests on it are not flushed when
+// we need them to be).
+class XcbWindowSystem : public WindowSystem {
+    Q_OBJECT
+public:
+    // `display` as for xcb_connect (none: $DISPLAY). Check isConnected() afterwards.
+    explicit XcbWindowSystem(const QByteArray& display = {}, QObject* parent = nullptr);
+    ~XcbWindowSystem() override;
+
+    bool isConnected() const override;
+    QList<Monitor> monitors() override;
+    bool hasWindowManager() override;
+    QList<ClientWindow> clientWindows() override;
+    std::optional<WindowId> activeWindow() override;
+    std::optional<qint32> activeWindowPid() override;
+    std::optional<quint32> currentDesktop() override;
+    PointerSample pointer() override;
+    quint32 buttons() const override { return buttons_; }
+    void setInputShape(WindowId window, const QList<QRect>& rects) override;
+    void clearInputShape(WindowId window) override;
+    void setKeptAbove(const QList<WindowId>& windows) override;
+    void raise(WindowId window) override;
+    std::optional<WindowId> focusedWindow() override;
+    void handFocusBack(WindowId window, WindowId ours) override;
+    bool compositorRunning() override;
+
+    // For collaborators that add requests of their own on this connection (key grabs).
+    xcb_connection_t* connection() const { return c_; }
+    xcb_window_t root() const { return root_; }
+    xcb_atom_t atom(const char* name);
+
+    // Whether `window` was created by this process's Qt connection.
+    bool isOwn(WindowId window) const;
+
+signals:
+    // Every event read from the connection, after this class looked at it; for collaborators
+    // that select events of their own (key presses of a grab).
+    void event(const xcb_generic_event_t* event);
+
+private:
+    void setUp();
+    void drain();
+    void scheduleDrain();
+    void handle(const xcb_generic_event_t* event);
+    void watchClients();
+    void raiseKept();
+    QByteArray property(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
+                        quint32 longLength = 1024);
+    std::optional<quint32> cardinal(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+    QList<quint32> cardinals(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+
+    xcb_connection_t* c_ = nullptr;
+    int screenNumber_ = 0;
+    xcb_window_t root_ = 0;
+    xcb_window_t own_ = 0; // an unmapped window of ours, for selection notifications
+    quint8 xinputOpcode_ = 0;
+    quint8 xfixesEvent_ = 0;
+    quint8 randrEvent_ = 0;
+    bool hasXfixes_ = false;
+    bool hasRandr_ = false;
+    quint32 qtIdBase_ = 0;
+    quint32 qtIdMask_ = 0;
+    quint32 buttons_ = 0;
+    bool broken_ = false;
+    bool drainPending_ = false;
+    QHash<QByteArray, xcb_atom_t> atoms_;
+    QList<WindowId> keptAbove_;
+    QList<WindowId> watchedClients_;
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer* raiseTimer_ = nullptr;
+};
+
+} // namespace ostrel::x11

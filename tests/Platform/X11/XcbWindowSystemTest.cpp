@@ -1,0 +1,149 @@
+#include "Platform/X11/XcbWindowSystem.h"
+
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+using x11::XcbWindowSystem;
+
+namespace {
+
+XServer::Options twoScreens() {
+    XServer::Options o;
+    o.size = QSize(3840, 1080);
+    o.twoMonitors = true;
+    return o;
+}
+
+} // namespace
+
+TEST(XcbWindowSystem, ReadsMonitorsWithTheirOutputsAndFallbacks) {
+    XServer x(twoScreens());
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    ASSERT_TRUE(ws.isConnected());
+
+    const QList<x11::Monitor> monitors = ws.monitors();
+    ASSERT_EQ(monitors.size(), 2);
+    const auto& left = monitors[0].name == u"LEFT" ? monitors[0] : monitors[1];
+    const auto& right = monitors[0].name == u"LEFT" ? monitors[1] : monitors[0];
+    EXPECT_EQ(left.name, u"LEFT");
+    EXPECT_EQ(right.name, u"RIGHT");
+    EXPECT_EQ(left.geometry, QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(right.geometry, QRect(1920, 0, 1920, 1080));
+    EXPECT_TRUE(left.primary);
+    EXPECT_FALSE(right.primary);
+    // Xvfb's one output: no EDID, no preferred mode, but a current mode.
+    ASSERT_TRUE(left.output.has_value());
+    EXPECT_TRUE(left.edid.isEmpty());
+    EXPECT_FALSE(left.preferredMode.has_value());
+    EXPECT_TRUE(left.currentMode.has_value());
+    EXPECT_FALSE(right.output.has_value());
+}
+
+TEST(XcbWindowSystem, ReportsRawPointerEventsAndHeldButtons) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
+    QSignalSpy pressed(&ws, &x11::WindowSystem::rawButtonPress);
+    QSignalSpy released(&ws, &x11::WindowSystem::rawButtonRelease);
+
+    x.moveTo(QPoint(300, 200));
+    ASSERT_TRUE(waitUntil([&] { return motion.count() > 0; }, 10));
+    EXPECT_EQ(ws.pointer().position, QPoint(300, 200));
+
+    x.press(3);
+    ASSERT_TRUE(waitUntil([&] { return pressed.count() > 0; }, 10));
+    EXPECT_EQ(pressed.first().first().toInt(), 3);
+    EXPECT_EQ(ws.buttons(), 1u << 2);
+    x.release(3);
+    ASSERT_TRUE(waitUntil([&] { return released.count() > 0; }, 10));
+    EXPECT_EQ(ws.buttons(), 0u);
+
+    // A warp moves the pointer without raw motion: only sampling sees it.
+    motion.clear();
+    x.xdotool({QStringLiteral("mousemove"), QStringLiteral("50"), QStringLiteral("60")});
+    pump(0.2);
+    EXPECT_EQ(motion.count(), 0);
+    EXPECT_EQ(ws.pointer().position, QPoint(50, 60));
+}
+
+TEST(XcbWindowSystem, InputShapeLetsPointerAndClicksThroughOutsideItsRectangles) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    const quint32 below = x.createWindow(QRect(0, 0, 800, 600), Qt::blue);
+    const quint32 above = x.createWindow(QRect(100, 100, 400, 300), Qt::red);
+    ws.setInputShape(above, {QRect(0, 0, 100, 50)});
+    ws.pointer(); // a round trip: the shape is in place
+
+    x.moveTo(QPoint(120, 120)); // inside the shape
+    ASSERT_TRUE(waitUntil([&] { return ws.pointer().position == QPoint(120, 120); }, 10));
+    EXPECT_EQ(ws.pointer().window, above);
+    x.click(1);
+    x.moveTo(QPoint(300, 300)); // drawn, but outside the shape
+    ASSERT_TRUE(waitUntil([&] { return ws.pointer().position == QPoint(300, 300); }, 10));
+    EXPECT_EQ(ws.pointer().window, below);
+    x.click(1);
+    EXPECT_TRUE(waitUntil([&] { return x.pressesOn(below) == 1; }, 10));
+    EXPECT_EQ(x.pressesOn(above), 1);
+    // The window still draws where it lets clicks through.
+    EXPECT_EQ(QColor(x.capture().pixel(300, 300)), QColor(Qt::red));
+
+    ws.clearInputShape(above);
+    EXPECT_EQ(ws.pointer().window, above);
+}
+
+TEST(XcbWindowSystem, WithoutWindowManagerListsNothingAndKeepsWindowsAbove) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    EXPECT_FALSE(ws.hasWindowManager());
+    EXPECT_TRUE(ws.clientWindows().isEmpty());
+    EXPECT_FALSE(ws.activeWindow().has_value());
+    EXPECT_FALSE(ws.compositorRunning());
+
+    const quint32 kept = x.createWindow(QRect(0, 0, 200, 200), Qt::green);
+    ws.setKeptAbove({kept});
+    pump(0.1);
+    x.createWindow(QRect(50, 50, 200, 200), Qt::magenta); // maps above `kept`
+    EXPECT_TRUE(
+        waitUntil([&] { return QColor(x.capture().pixel(100, 100)) == QColor(Qt::green); }, 10));
+}
+
+TEST(XcbWindowSystem, FollowsTheWindowManagersListsAndFullScreenFlags) {
+    XServer::Options o;
+    o.windowManager = true;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    EXPECT_TRUE(ws.hasWindowManager());
+    EXPECT_TRUE(ws.currentDesktop().has_value());
+    QSignalSpy listed(&ws, &x11::WindowSystem::clientListChanged);
+
+    const quint32 w = x.createWindow(QRect(10, 10, 300, 200), Qt::yellow, true);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto list = ws.clientWindows();
+            return !list.isEmpty() && list.first().id == w;
+        },
+        10));
+    EXPECT_TRUE(waitUntil([&] { return listed.count() > 0; }, 10));
+    const x11::ClientWindow client = ws.clientWindows().first();
+    EXPECT_EQ(client.pid, static_cast<qint32>(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(client.fullscreen);
+
+    x.setFullscreen(w, true);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const x11::ClientWindow c = ws.clientWindows().first();
+            return c.fullscreen && c.bounds == QRect(0, 0, 1920, 1080);
+        },
+        10));
+}

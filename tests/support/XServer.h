@@ -1,0 +1,121 @@
+#pragma once
+
+#include "TempDir.h"
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+struct xcb_connection_t;
+
+namespace ostrel::test {
+
+// A private X server for one test: its own `Xvfb -displayfd -noreset`, optionally split into two
+// RandR monitors and optionally run by openbox, with a fresh home and XDG folders. It starts the
+// real `ostrel` binary against it, drives the pointer and keyboard, reads windows and captures
+// the screen. Everything it starts is stopped when it goes away.
+class XServer {
+public:
+    struct Options {
+        QSize size{1920, 1080};
+        // Two 1920-wide monitors side by side ("LEFT", primary, and "RIGHT") on one wide screen;
+        // needs a width of 3840.
+        bool twoMonitors = false;
+        bool windowManager = false;
+    };
+
+    // A top-level window as the server sees it.
+    struct Window {
+        quint32 id = 0;
+        QRect geometry;
+        bool overrideRedirect = false;
+        bool viewable = false;
+    };
+
+    XServer();
+    explicit XServer(const Options& options);
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    // False when Xvfb could not be started (the reason is in error()).
+    bool ok() const { return display_ >= 0 && connection_ != nullptr; }
+    const QString& error() const { return error_; }
+    QString display() const { return QStringLiteral(":%1").arg(display_); }
+    xcb_connection_t* connection() const { return connection_; }
+    const TempDir& home() const { return home_; }
+    // Environment for a program on this server: DISPLAY, HOME and XDG folders, the X platform.
+    QProcessEnvironment environment() const;
+
+    // The application. `extra` entries override the defaults (OSTREL_MOTION_SCALE=0.05, and the
+    // Claude and scratch folders inside the fresh home).
+    bool startApp(const QString& binary, const QStringList& arguments = {},
+                  const QProcessEnvironment& extra = {});
+    QProcess* app() const { return app_.get(); }
+    qint64 appPid() const;
+    // Everything the application wrote to stderr so far.
+    QString appLog();
+    // Sends SIGTERM and waits; the exit code, or none when it did not exit normally in time.
+    std::optional<int> stopApp(double seconds = 10);
+
+    // The application's top-level windows (by _NET_WM_PID), bottom to top.
+    QList<Window> appWindows();
+    std::optional<Window> window(quint32 id);
+
+    // Pointer and keys through XTest (real device events, with raw motion).
+    void moveTo(const QPoint& p);
+    void press(int button);
+    void release(int button);
+    void click(int button);
+    void key(const QString& keysym);
+    // xdotool as a program (its mousemove warps and makes no raw motion).
+    QString xdotool(const QStringList& arguments);
+    QString xwininfo(const QStringList& arguments);
+    QString xprop(const QStringList& arguments);
+    QString run(const QString& program, const QStringList& arguments);
+
+    // A plain window of the test's own, filled with `color`, counting the button presses it gets.
+    // With `managed` the window manager frames and places it, else it sits at `rect` unmanaged.
+    quint32 createWindow(const QRect& rect, const QColor& color, bool managed = false);
+    // Asks the window manager to make a window full screen.
+    void setFullscreen(quint32 id, bool on);
+    void destroyWindow(quint32 id);
+    // Button presses each of the test's windows received so far.
+    int pressesOn(quint32 id);
+
+    // The whole root window.
+    QImage capture();
+    // Saves a capture as `name`.png in the test binary's folder and returns the path.
+    QString saveCapture(const QString& name);
+
+private:
+    void start(const Options& options);
+    bool splitMonitors();
+    bool startWindowManager();
+    void readEvents();
+
+    Options options_;
+    TempDir home_;
+    int display_ = -1;
+    qint64 xvfbPid_ = -1;
+    qint64 wmPid_ = -1;
+    xcb_connection_t* connection_ = nullptr;
+    quint32 root_ = 0;
+    std::unique_ptr<QProcess> app_;
+    QString appLog_;
+    QString error_;
+    QMap<quint32, int> presses_;
+};
+
+} // namespace ostrel::test
