@@ -1,0 +1,491 @@
+#include "OstrelCore/Update/UpdateInstaller.h"
+
+#include "OstrelCore/Update/InstallScript.h"
+#include "OstrelCore/Update/PrivateFolder.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/CodeSignature.h"
+#include "Platform/Trash.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+namespace {
+
+// Keeps no cookie at all: the update session carries nothing from one request to the next.
+class ForgetfulCookieJar : public QNetworkCookieJar {
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    bool setCookiesFromUrl(const QList<QNetworkCookie>&, const QUrl&) override { return false; }
+    QList<QNetworkCookie> cookiesForUrl(const QUrl&) const override { return {}; }
+};
+
+// One network session per thread that asks (in practice the main thread).
+QNetworkAccessManager* session() {
+    thread_local QNetworkAccessManager* manager = [] {
+        auto* m = new QNetworkAccessManager();
+        m->setCookieJar(new ForgetfulCookieJar(m));
+        m->setCache(nullptr);
+        QObject::connect(QThread::currentThread(), &QThread::finished, m, &QObject::deleteLater);
+        return m;
+    }();
+    return manager;
+}
+
+constexpr char archiveName[] = "Ostrel.zip";
+constexpr char infoPath[] = "share/ostrel/Info.json";
+constexpr char buildKey[] = "CFBundleVersion";
+constexpr int toolTimeoutMs = 10 * 60 * 1000;
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+bool isRealDirectory(const QString& path) {
+    struct stat st {};
+    return ::lstat(native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// True when `relative` below `folder` is a regular file reached through real folders only.
+bool isRealFileInside(const QString& folder, const QString& relative) {
+    QString path = folder;
+    const QStringList parts = relative.split(u'/');
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        path += u'/' + parts[i];
+        struct stat st {};
+        if (::lstat(native(path).constData(), &st) != 0) {
+            return false;
+        }
+        if (i + 1 < parts.size() ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The build a copy declares in its Info.json: a whole number, written as text or as a number.
+std::optional<std::int64_t> declaredBuild(const QString& folder) {
+    if (!isRealFileInside(folder, QLatin1String(infoPath))) {
+        return std::nullopt;
+    }
+    QFile file(folder + u'/' + QLatin1String(infoPath));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(file.read(1 << 20));
+    const QJsonValue value = doc.object().value(QLatin1String(buildKey));
+    if (value.isString()) {
+        bool ok = false;
+        const qint64 n = value.toString().toLongLong(&ok);
+        return ok ? std::optional<std::int64_t>(n) : std::nullopt;
+    }
+    if (value.isDouble() && value.toDouble() == std::floor(value.toDouble())) {
+        return static_cast<std::int64_t>(value.toDouble());
+    }
+    return std::nullopt;
+}
+
+struct ToolRun {
+    int status = -1;
+    QByteArray output;
+};
+
+ToolRun runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted()) {
+        return {};
+    }
+    if (!process.waitForFinished(toolTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    ToolRun run;
+    run.output = process.readAllStandardOutput();
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return run;
+}
+
+// Every entry of the archive must stay inside the staging folder and none may take the
+// archive's own name there.
+bool listingIsSafe(const QByteArray& listing) {
+    for (const QByteArray& line : listing.split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        if (line.startsWith('/')) {
+            return false;
+        }
+        QList<QByteArray> parts;
+        for (const QByteArray& part : line.split('/')) {
+            if (part == "..") {
+                return false;
+            }
+            if (!part.isEmpty() && part != ".") {
+                parts.append(part);
+            }
+        }
+        if (!parts.isEmpty() && parts.first() == archiveName) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString canonicalTarget(const QString& target) {
+    const QFileInfo info(target);
+    if (info.exists()) {
+        return info.canonicalFilePath();
+    }
+    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return parent.isEmpty() ? QString() : parent + u'/' + info.fileName();
+}
+
+} // namespace
+
+QString UpdateInstaller::unreachableText() {
+    return QStringLiteral(
+        "Ostrel couldn't reach the update server. Check your connection and try again.");
+}
+
+QString UpdateInstaller::unavailableText() {
+    return QStringLiteral("The download isn't available right now. Try again later.");
+}
+
+QString UpdateInstaller::unfinishedText() {
+    return QStringLiteral("The download didn't finish. Check your connection and try again.");
+}
+
+QString UpdateInstaller::Failure::message() const {
+    switch (kind) {
+    case Kind::network:
+        return detail;
+    case Kind::notWritable:
+        return QStringLiteral("Ostrel's folder isn't writable. The verified download is in Files; "
+                              "drag it in to update.");
+    case Kind::badFeed:
+        return QStringLiteral("The update information couldn't be read. Try again later.");
+    case Kind::verification:
+        return QStringLiteral("The download didn't match its signature and wasn't installed.");
+    case Kind::unpack:
+        return QStringLiteral("The download couldn't be unpacked.");
+    case Kind::notSigned:
+        return QStringLiteral(
+            "The downloaded copy of Ostrel isn't properly signed and wasn't installed.");
+    case Kind::differentTeam:
+        return QStringLiteral(
+            "The downloaded copy of Ostrel is signed by someone else and wasn't installed.");
+    }
+    return {};
+}
+
+UpdateInstaller::UpdateInstaller(QString workDir_, bool allowInsecureLocal_)
+    : workDir(std::move(workDir_)), allowInsecureLocal(allowInsecureLocal_) {
+    limits.acceptRedirect = [](const QUrl& url) {
+        return url.scheme() == u"https" && !url.host().isEmpty();
+    };
+}
+
+QString UpdateInstaller::makeUserAgent(const QString& appVersion, const QString& systemVersion) {
+    return QStringLiteral("Ostrel/%1 (Linux %2)")
+        .arg(appVersion.isEmpty() ? QStringLiteral("?") : appVersion, systemVersion);
+}
+
+QString UpdateInstaller::runningInstallFolder() {
+    return QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
+        .canonicalFilePath();
+}
+
+QString UpdateInstaller::stagingFolder(std::int64_t build) const {
+    return workDir + QStringLiteral("/staging-") + QString::number(build);
+}
+
+QString UpdateInstaller::scriptPath() const {
+    return workDir + QStringLiteral("/install.sh");
+}
+
+BundleIdentity UpdateInstaller::codeIdentity(const QString& folder, bool checkValidity) {
+    const CodeSignature::Identity id = CodeSignature::identity(folder, checkValidity);
+    return BundleIdentity{id.team, id.valid};
+}
+
+UpdateInstaller::Handle
+UpdateInstaller::fetchFeed(const QUrl& url, std::function<void(Result<UpdateFeed>)> done) const {
+    const bool insecure = allowInsecureLocal;
+    return new UpdateTransfer(url, limits.feedBytes, limits.feedDeadlineMs, limits, userAgent,
+                              [done = std::move(done), insecure](UpdateTransfer::Outcome outcome) {
+                                  switch (outcome.end) {
+                                  case UpdateTransfer::End::transport:
+                                      done(Failure::network(unreachableText()));
+                                      return;
+                                  case UpdateTransfer::End::httpStatus:
+                                  case UpdateTransfer::End::tooLarge:
+                                      done(Failure::of(Failure::Kind::badFeed));
+                                      return;
+                                  case UpdateTransfer::End::ok:
+                                      break;
+                                  }
+                                  if (auto feed = UpdateFeed::parse(outcome.body, insecure)) {
+                                      done(*feed);
+                                  } else {
+                                      done(Failure::of(Failure::Kind::badFeed));
+                                  }
+                              });
+}
+
+UpdateInstaller::Handle
+UpdateInstaller::download(const UpdateFeed& feed,
+                          std::function<void(Result<QByteArray>)> done) const {
+    return new UpdateTransfer(feed.url, limits.archiveBytes, limits.archiveDeadlineMs, limits,
+                              userAgent, [done = std::move(done)](UpdateTransfer::Outcome outcome) {
+                                  switch (outcome.end) {
+                                  case UpdateTransfer::End::transport:
+                                      done(Failure::network(unfinishedText()));
+                                      return;
+                                  case UpdateTransfer::End::httpStatus:
+                                  case UpdateTransfer::End::tooLarge:
+                                      done(Failure::network(unavailableText()));
+                                      return;
+                                  case UpdateTransfer::End::ok:
+                                      done(std::move(outcome.body));
+                                      return;
+                                  }
+                              });
+}
+
+UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
+                                                          const UpdateFeed& feed,
+                                                          const QByteArray& publicKey) const {
+    using Kind = Failure::Kind;
+    if (!feed.verify(zip, publicKey)) {
+        return Failure::of(Kind::verification);
+    }
+    const QString staging = stagingFolder(feed.build);
+    if (!PrivateFolder::ensure(workDir) || !PrivateFolder::makeFresh(staging)) {
+        return Failure::of(Kind::unpack);
+    }
+    const QString archive = staging + u'/' + QLatin1String(archiveName);
+    if (AtomicFile::write(archive, zip, 0600)) {
+        return Failure::of(Kind::unpack);
+    }
+    const ToolRun listing =
+        runTool(QStringLiteral("/usr/bin/bsdtar"), {u"-t"_qs, u"-f"_qs, archive});
+    if (listing.status != 0 || !listingIsSafe(listing.output)) {
+        return Failure::of(Kind::unpack);
+    }
+    // Without -P bsdtar also refuses to write through a link it unpacked earlier.
+    const ToolRun unpack = runTool(QStringLiteral("/usr/bin/bsdtar"),
+                                   {u"-x"_qs, u"-f"_qs, archive, u"-C"_qs, staging,
+                                    u"--no-same-owner"_qs, u"--no-same-permissions"_qs,
+                                    u"--no-acls"_qs, u"--no-xattrs"_qs, u"--no-fflags"_qs});
+    if (unpack.status != 0) {
+        return Failure::of(Kind::unpack);
+    }
+    QFile::remove(archive);
+
+    const QStringList entries = QDir(staging).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList copies;
+    for (const QString& name : entries) {
+        const QString path = staging + u'/' + name;
+        struct stat st {};
+        if (::lstat(native(path).constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
+            return Failure::of(Kind::unpack);
+        }
+        if (S_ISDIR(st.st_mode) && isRealFileInside(path, QLatin1String(infoPath))) {
+            copies.append(path);
+        }
+    }
+    if (copies.size() != 1) {
+        return Failure::of(Kind::unpack);
+    }
+    const QString candidate = copies.first();
+
+    const BundleIdentity running = codeIdentity(runningFolder, false);
+    const BundleIdentity offered = codeIdentity(candidate, true);
+    switch (ReleaseIdentity::verdict(running, offered)) {
+    case ReleaseIdentity::Verdict::notSigned:
+        return Failure::of(Kind::notSigned);
+    case ReleaseIdentity::Verdict::differentTeam:
+        return Failure::of(Kind::differentTeam);
+    case ReleaseIdentity::Verdict::accept:
+        break;
+    }
+    // The archive's signature says nothing about which build it holds: an old, validly signed
+    // release served again must not roll the installation back.
+    const auto build = declaredBuild(candidate);
+    if (!build || *build != feed.build || *build <= runningBuild) {
+        return Failure::of(Kind::verification);
+    }
+    return candidate;
+}
+
+std::optional<UpdateInstaller::Failure>
+UpdateInstaller::install(const QString& newCopy, const QString& target, qint64 pid) const {
+    const Failure notWritable{Failure::Kind::notWritable, newCopy};
+    const QString canonical = canonicalTarget(target);
+    const QString parent = QFileInfo(canonical).path();
+    if (::getuid() == 0 || canonical.isEmpty() || canonical == u"/" ||
+        canonical == QFileInfo(QDir::homePath()).canonicalFilePath()) {
+        return notWritable;
+    }
+    // Moving a folder needs write access to it and to the folder it sits in.
+    if (!isRealDirectory(parent) || ::access(native(parent).constData(), W_OK) != 0) {
+        return notWritable;
+    }
+    struct stat targetStat {};
+    if (::lstat(native(canonical).constData(), &targetStat) == 0) {
+        if (!S_ISDIR(targetStat.st_mode) || targetStat.st_uid != ::getuid() ||
+            ::access(native(canonical).constData(), W_OK) != 0) {
+            return notWritable;
+        }
+    }
+    // A trash on another file system would turn the move into a slow copy that can fail midway.
+    const QString trashHome = Trash::home();
+    AtomicFile::makeFolder(trashHome + QStringLiteral("/files"), 0700);
+    struct stat trashStat {};
+    struct stat parentStat {};
+    if (::stat(native(trashHome + QStringLiteral("/files")).constData(), &trashStat) != 0 ||
+        ::stat(native(parent).constData(), &parentStat) != 0 ||
+        trashStat.st_dev != parentStat.st_dev) {
+        return notWritable;
+    }
+    const auto reservation = Trash::reserve(
+        canonical, QStringLiteral("Ostrel %1").arg(QDateTime::currentSecsSinceEpoch()), trashHome);
+    if (!reservation) {
+        return notWritable;
+    }
+    const QString work = QFileInfo(workDir).canonicalFilePath();
+    const QString script = work + QStringLiteral("/install.sh");
+    const QString copy = QFileInfo(newCopy).canonicalFilePath();
+    if (work.isEmpty() || copy.isEmpty() || !PrivateFolder::ensure(work) ||
+        AtomicFile::write(script, InstallScript::text(), 0700)) {
+        QFile::remove(reservation->infoPath);
+        return Failure::of(Failure::Kind::unpack);
+    }
+    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), {script, QString::number(pid), copy,
+                                                             canonical, reservation->filesPath})) {
+        QFile::remove(reservation->infoPath);
+        return Failure::of(Failure::Kind::unpack);
+    }
+    return std::nullopt;
+}
+
+UpdateTransfer::UpdateTransfer(const QUrl& url, qint64 cap, int deadlineMs,
+                               const UpdateInstaller::Limits& limits, const QString& userAgent,
+                               std::function<void(Outcome)> done)
+    : cap_(cap), done_(std::move(done)) {
+    QNetworkRequest request(url);
+    request.setTransferTimeout(limits.silenceMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(limits.maxRedirects);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    if (!userAgent.isEmpty()) {
+        request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
+    }
+    reply_ = session()->get(request);
+    auto accept = limits.acceptRedirect;
+    connect(reply_, &QNetworkReply::redirected, this, [this, accept](const QUrl& to) {
+        if (accept && accept(to)) {
+            emit reply_->redirectAllowed();
+        } else {
+            finish(End::transport);
+        }
+    });
+    connect(reply_, &QNetworkReply::metaDataChanged, this, [this] {
+        const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > cap_) {
+            finish(End::tooLarge);
+        }
+    });
+    connect(reply_, &QNetworkReply::readyRead, this, [this] {
+        body_ += reply_->read(cap_ + 1 - body_.size());
+        if (body_.size() > cap_) {
+            finish(End::tooLarge);
+        }
+    });
+    connect(reply_, &QNetworkReply::finished, this, [this] {
+        body_ += reply_->read(cap_ + 1 - body_.size());
+        if (body_.size() > cap_) {
+            finish(End::tooLarge);
+            return;
+        }
+        const auto error = reply_->error();
+        const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // Content (4xx) and server (5xx) errors are answers; everything else failed in transit.
+        const bool answered = error == QNetworkReply::NoError ||
+                              (error >= QNetworkReply::ContentAccessDenied &&
+                               error < QNetworkReply::ProtocolUnknownError) ||
+                              error >= QNetworkReply::InternalServerError;
+        if (!answered || status == 0) {
+            finish(End::transport);
+        } else {
+            finish(status == 200 && error == QNetworkReply::NoError ? End::ok : End::httpStatus);
+        }
+    });
+    auto* deadline = new QTimer(this);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, this, [this] { finish(End::transport); });
+    deadline->start(deadlineMs);
+}
+
+UpdateTransfer::~UpdateTransfer() {
+    if (reply_) {
+        reply_->disconnect(this);
+        reply_->abort();
+        reply_->deleteLater();
+    }
+}
+
+void UpdateTransfer::abort() {
+    finish(End::transport);
+}
+
+void UpdateTransfer::finish(End end) {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    Outcome outcome;
+    outcome.end = end;
+    outcome.status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (end == End::ok) {
+        outcome.body = std::move(body_);
+    }
+    reply_->disconnect(this);
+    reply_->abort();
+    reply_->deleteLater();
+    reply_ = nullptr;
+    deleteLater();
+    if (done_) {
+        auto done = std::move(done_);
+        done(std::move(outcome));
+    }
+}
+
+} // namespace ostrel
