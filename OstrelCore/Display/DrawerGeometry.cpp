@@ -82,6 +82,44 @@ QPainterPath NotchShape::path(const QRectF& rect) const {
     return p;
 }
 
+QPainterPath CornerShape::path(const QRectF& rect) const {
+    const double limit = std::max(std::min(rect.width(), rect.height()) / 2, 0.0);
+    // How far a corner reaches into its sides per unit of radius, and where its control points
+    // lie as a share of that reach: a flatter, longer corner than a circular arc.
+    constexpr double reach = 1.28;
+    constexpr double pull = 0.36;
+    const auto extent = [&](double radius) { return std::clamp(radius * reach, 0.0, limit); };
+    const double tl = extent(topLeft);
+    const double tr = extent(topRight);
+    const double bl = extent(bottomLeft);
+    const double br = extent(bottomRight);
+    const double x0 = rect.x();
+    const double y0 = rect.y();
+    const double x1 = rect.x() + rect.width();
+    const double y1 = rect.y() + rect.height();
+
+    QPainterPath p;
+    p.moveTo(x0 + tl, y0);
+    p.lineTo(x1 - tr, y0);
+    p.cubicTo(x1 - tr * pull, y0, x1, y0 + tr * pull, x1, y0 + tr);
+    p.lineTo(x1, y1 - br);
+    p.cubicTo(x1, y1 - br * pull, x1 - br * pull, y1, x1 - br, y1);
+    p.lineTo(x0 + bl, y1);
+    p.cubicTo(x0 + bl * pull, y1, x0, y1 - bl * pull, x0, y1 - bl);
+    p.lineTo(x0, y0 + tl);
+    p.cubicTo(x0, y0 + tl * pull, x0 + tl * pull, y0, x0 + tl, y0);
+    p.closeSubpath();
+    return p;
+}
+
+QPainterPath outlinePath(const DrawerShape& shape, const QRectF& rect) {
+    return std::visit([&](const auto& s) { return s.path(rect); }, shape);
+}
+
+const char* shapeName(const DrawerShape& shape) {
+    return std::holds_alternative<CornerShape>(shape) ? "CornerShape" : "NotchShape";
+}
+
 NotchShape::Edge notchEdge(DisplayStylePosition position) {
     switch (position) {
     case DisplayStylePosition::left:

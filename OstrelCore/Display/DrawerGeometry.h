@@ -40,10 +40,18 @@ struct CornerShape {
     double bottomRight = 0;
 
     static CornerShape uniform(double radius) { return {radius, radius, radius, radius}; }
+    // Each radius is cut to half the shorter side; a corner eases into its sides over a little
+    // more than its radius, so that the curvature has no jump where a side ends.
+    QPainterPath path(const QRectF& rect) const;
     friend bool operator==(const CornerShape&, const CornerShape&) = default;
 };
 
 using DrawerShape = std::variant<CornerShape, NotchShape>;
+
+// The outline of either shape inside a rectangle.
+QPainterPath outlinePath(const DrawerShape& shape, const QRectF& rect);
+// The shape's type name, which tells outlines of equal bounds apart in caches.
+const char* shapeName(const DrawerShape& shape);
 
 // Placing things relative to the screen edge a style sits on.
 namespace EdgePlacement {

@@ -114,6 +114,12 @@ inline constexpr double burstLength = 0.6;
 inline constexpr double previewPause = 0.5;
 inline constexpr double previewShort = 0.3;
 inline constexpr double signalHold = 4.0;
+// The arrival signal's count badge takes this much more room while an arrival is announced.
+inline constexpr double countOvershoot = 6.0;
+// A peek card released further out than this is tossed away instead of springing back.
+inline constexpr double peekTossDistance = 24.0;
+// How far the closed shelf slides towards its edge while a style change sinks it.
+inline constexpr double sinkOffset = 10.0;
 
 // Shapes and small distances (points, degrees, fractions).
 inline constexpr double cardCorner = 10.0;

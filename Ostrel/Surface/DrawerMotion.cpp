@@ -1,0 +1,292 @@
+#include "Ostrel/Surface/DrawerMotion.h"
+
+#include "Ostrel/Surface/SurfacePaint.h"
+
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace ostrel {
+
+namespace {
+
+using Motion::clamp01;
+
+QPointF towardEdge(DisplayStylePosition position, double distance) {
+    switch (position) {
+    case DisplayStylePosition::left:
+        return {-distance, 0};
+    case DisplayStylePosition::top:
+        return {0, -distance};
+    case DisplayStylePosition::right:
+        return {distance, 0};
+    case DisplayStylePosition::bottom:
+        return {0, distance};
+    }
+    return {};
+}
+
+QFont countFont() {
+    QFont font;
+    font.setPointSizeF(11);
+    font.setWeight(QFont::DemiBold);
+    return font;
+}
+
+QBrush peekCardBrush(const std::vector<std::optional<QImage>>& images, int index,
+                     const QRectF& card) {
+    const auto i = static_cast<size_t>(index);
+    if (index >= 0 && i < images.size() && images[i] && !images[i]->isNull()) {
+        const QImage& image = *images[i];
+        QBrush brush(image);
+        QTransform t;
+        t.translate(card.x(), card.y());
+        t.scale(card.width() / image.width(), card.height() / image.height());
+        brush.setTransform(t);
+        return brush;
+    }
+    QLinearGradient gradient(card.topLeft(), card.bottomRight());
+    gradient.setColorAt(0, QColor::fromRgbF(0.23f, 0.23f, 0.23f));
+    gradient.setColorAt(1, QColor::fromRgbF(0.12f, 0.12f, 0.12f));
+    return QBrush(gradient);
+}
+
+} // namespace
+
+QRectF DrawerMotion::toPanel(const QRectF& panel, const QRectF& r) {
+    return QRectF(r.x() - panel.x(), panel.y() + panel.height() - (r.y() + r.height()), r.width(),
+                  r.height());
+}
+
+DrawerMotion::Frame DrawerMotion::compose() const {
+    Frame f;
+    const QRectF panel = layout.panelFrame();
+    const DisplayStyle& style = layout.style();
+    const DisplayStylePosition position = style.position();
+    f.panel = panel.size();
+
+    const auto toView = [panel](const QRectF& r) { return toPanel(panel, r); };
+    const auto pillStart = [position](const QRectF& resting) {
+        return EdgePlacement::lineRect(position, resting, Motion::pillLineSize.width(),
+                                       Motion::pillLineSize.height());
+    };
+    const DrawerGeometry g = DrawerGeometry::make(
+        layout, progress, trailing, base, std::max(message, 0.0), DrawerGeometry::unit, halo,
+        hidesAtRest, toView, pillStart, reduceMotion);
+    f.geometry = g;
+
+    const double sink = clamp01(sunk);
+    f.sinkFactor = 1 - sink;
+    f.sinkOffset = reduceMotion ? QPointF() : towardEdge(position, Motion::sinkOffset * sink);
+    f.swell = std::max(Motion::swell(glow, restLevel), Motion::swell(highlight, 0));
+    const double visibleAtRest = hidesAtRest ? 0 : 1;
+    const double glowLevel = halo ? std::max(glow, highlight) : std::max(0.0, highlight);
+
+    if (style.isNotch()) {
+        f.notchHalo = Halo{g.restShape, toView(layout.restRect(0)), strength, false, 1, f.swell};
+        f.notchHaloOpacity = f.sinkFactor * g.signal * glowLevel;
+    }
+
+    if (style.isHoverNotch()) {
+        f.hoverLine = true;
+        f.lineRect = EdgePlacement::lineRect(DisplayStylePosition::top, g.resting,
+                                             Motion::edgeLineLength, Motion::edgeLineThickness);
+        const CornerShape outline =
+            EdgePlacement::shape(DisplayStylePosition::top, Motion::edgeLineThickness);
+        f.lineHalo = Halo{outline, f.lineRect, strength, true, 1, f.swell};
+        f.lineHaloOpacity = g.atRest ? 1 : 1 - g.surface;
+        f.lineFillOpacity = g.atRest ? 1 : 0;
+        f.lineGroupOpacity = f.sinkFactor * g.signal * glowLevel;
+    }
+
+    if (style.isPill()) {
+        f.pill = true;
+        f.card = toView(layout.peekCardRect());
+        const double depth = isSide(position) ? f.card.width() : f.card.height();
+        double restTuck = 0;
+        if (!reduceMotion && depth > 0) {
+            const double room = layout.peekTuckRoom();
+            restTuck =
+                std::isinf(room) ? Motion::tuckShare : std::min(Motion::tuckShare, room / depth);
+        }
+        f.tuck = (1 - peeking) * restTuck;
+        const QRectF tucked = EdgePlacement::offset(position, f.card, f.tuck);
+        const QPointF drag = towardEdge(position, cardDrag);
+        f.pileRect = tucked.translated(drag);
+        f.pileOpacity = clamp01(peeking);
+        f.peekPile.style = pile;
+        f.peekPile.count = peekCount;
+        f.peekPile.edge = position;
+        f.peekPile.size = f.card.size();
+        f.peekPile.scale = 1;
+
+        f.pillLine =
+            PillLine{pillStart(g.resting), count >= 1 ? clamp01(lineLit) : 0.0, highlight, 1};
+        f.pillLineOpacity = g.atRest ? 1 : 0;
+        const double lineLevel = count == 0 ? std::max(0.0, highlight) : std::max(glow, highlight);
+        const double thickness = std::min(f.pillLine.rect.width(), f.pillLine.rect.height());
+        f.pillHalo =
+            Halo{CornerShape::uniform(thickness / 2), f.pillLine.rect, strength, true, 1, f.swell};
+        f.pillHaloOpacity = (g.atRest ? 1 : 1 - g.surface) * lineLevel;
+        f.pillGroupOpacity = visibleAtRest * g.signal * f.sinkFactor;
+        if (peekActive && !hidesAtRest) {
+            f.cardHitArea = f.card.translated(drag);
+        }
+    }
+
+    // The content is laid out at its open size and scaled about the edge it grows from.
+    f.contentSize = QSizeF(base.width(), base.height() + message);
+    f.contentFrame = QRectF(
+        g.frame.topLeft(), QSizeF(std::max(g.frame.width(), 0.0), std::max(g.frame.height(), 0.0)));
+    const double sw = base.width() > 0 ? clamp01(g.frame.width() / base.width()) : 1;
+    const double sh =
+        f.contentSize.height() > 0 ? clamp01(g.frame.height() / f.contentSize.height()) : 1;
+    f.contentScale = std::max(std::min(sw, sh), 0.01);
+    const QPointF unit = EdgePlacement::anchor(position);
+    const QPointF frameAnchor(f.contentFrame.x() + unit.x() * f.contentFrame.width(),
+                              f.contentFrame.y() + unit.y() * f.contentFrame.height());
+    const QPointF contentAnchor(unit.x() * f.contentSize.width(),
+                                unit.y() * f.contentSize.height());
+    QTransform t;
+    t.translate(frameAnchor.x(), frameAnchor.y());
+    t.scale(f.contentScale, f.contentScale);
+    t.translate(-contentAnchor.x(), -contentAnchor.y());
+    f.contentTransform = t;
+    f.contentOpacity = g.reveal;
+    f.contentHits = g.reveal > 0.9;
+    f.contentAccessible = !g.atRest;
+    f.shape = outlinePath(g.shape, f.contentFrame);
+
+    if (style.isPill()) {
+        f.blackOpacity = g.atRest ? 0 : 1;
+        f.tint = count == 0 ? QColor(Qt::white) : SurfacePaint::accent();
+        f.tintOpacity = g.atRest ? 0 : 1 - g.surface;
+    } else {
+        f.blackOpacity = g.surface * (style.isHoverNotch() && g.atRest ? f.sinkFactor : 1);
+    }
+    if (style.isHoverNotch() && g.counted == 0) {
+        f.accentOpacity =
+            halo && !g.atRest && count >= 1 ? (1 - g.surface) * glow * f.sinkFactor : 0;
+    }
+
+    if (!halo && !style.isPill()) {
+        f.badgeText = count > 99 ? QStringLiteral("99+") : QString::number(count);
+        const double w = std::max(trailing, 0.0);
+        f.badgeRect = QRectF(g.rest.x() + g.rest.width() - w - 3, g.rest.y(), w, g.rest.height());
+        f.badgeOpacity = count < 1 ? 0 : g.counted * visibleAtRest * g.signal * f.sinkFactor;
+    }
+    return f;
+}
+
+QPainterPath DrawerMotion::Frame::drawn() const {
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    if (blackOpacity > 0 || tintOpacity > 0 || accentOpacity > 0) {
+        path.addPath(shape);
+    }
+    if (hoverLine && lineFillOpacity * lineGroupOpacity > 0) {
+        path.addRect(lineRect.translated(sinkOffset));
+    }
+    if (pill && pillGroupOpacity > 0) {
+        if (pillLineOpacity > 0) {
+            path.addRect(pillLine.rect.translated(sinkOffset));
+        }
+        if (pileOpacity > 0) {
+            QPainterPath cards;
+            for (const auto& c : peekPile.cards()) {
+                QPainterPath one;
+                one.addRect(QRectF(QPointF(0, 0), peekPile.size));
+                cards.addPath(c.transform.map(one));
+            }
+            path.addPath(cards.translated(pileRect.topLeft() + sinkOffset));
+        }
+    }
+    if (badgeOpacity > 0) {
+        path.addRect(badgeRect);
+    }
+    return path;
+}
+
+void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels, bool glows) const {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (glows && f.notchHalo) {
+        f.notchHalo->paint(painter, pixels, f.notchHaloOpacity);
+    }
+
+    if (f.hoverLine && f.lineGroupOpacity > 0) {
+        painter.save();
+        painter.translate(f.sinkOffset);
+        painter.setOpacity(std::min(f.lineGroupOpacity, 1.0));
+        if (glows && f.lineHalo) {
+            f.lineHalo->paint(painter, pixels, f.lineHaloOpacity);
+        }
+        if (f.lineFillOpacity > 0) {
+            painter.setOpacity(std::min(f.lineGroupOpacity, 1.0) * f.lineFillOpacity);
+            painter.fillPath(
+                EdgePlacement::shape(DisplayStylePosition::top, Motion::edgeLineThickness)
+                    .path(f.lineRect),
+                SurfacePaint::accent());
+        }
+        painter.restore();
+    }
+
+    if (f.pill && f.pillGroupOpacity > 0) {
+        painter.save();
+        painter.translate(f.sinkOffset);
+        const double group = std::min(f.pillGroupOpacity, 1.0);
+        if (glows && f.pillHalo && f.pillHaloOpacity > 0) {
+            painter.setOpacity(group);
+            f.pillHalo->paint(painter, pixels, f.pillHaloOpacity);
+        }
+        if (f.pillLineOpacity > 0) {
+            painter.setOpacity(group * f.pillLineOpacity);
+            f.pillLine.paint(painter, pixels);
+        }
+        if (f.pileOpacity > 0) {
+            painter.setOpacity(group * f.pileOpacity);
+            painter.translate(f.pileRect.topLeft());
+            PeekPile pileView = f.peekPile;
+            const auto& images = peekImages;
+            pileView.card = [&images](int index, const QRectF& card) {
+                return peekCardBrush(images, index, card);
+            };
+            pileView.paint(painter, pixels);
+        }
+        painter.restore();
+    }
+
+    if (!f.shape.isEmpty()) {
+        if (f.blackOpacity > 0) {
+            painter.setOpacity(std::min(f.blackOpacity, 1.0));
+            painter.fillPath(f.shape, Qt::black);
+        }
+        if (f.tintOpacity > 0) {
+            painter.setOpacity(std::min(f.tintOpacity, 1.0));
+            painter.fillPath(f.shape, f.tint);
+        }
+        if (f.accentOpacity > 0) {
+            painter.setOpacity(std::min(f.accentOpacity, 1.0));
+            painter.fillPath(f.shape, SurfacePaint::accent());
+        }
+    }
+    painter.restore();
+}
+
+void DrawerMotion::paintBadge(QPainter& painter, const Frame& f) {
+    if (f.badgeOpacity <= 0 || f.badgeRect.width() <= 0) {
+        return;
+    }
+    painter.save();
+    painter.setOpacity(std::min(f.badgeOpacity, 1.0));
+    painter.setFont(countFont());
+    painter.setPen(Qt::white);
+    painter.drawText(f.badgeRect, Qt::AlignCenter, f.badgeText);
+    painter.restore();
+}
+
+} // namespace ostrel

@@ -1,0 +1,496 @@
+#include "Ostrel/Surface/ShelfView.h"
+
+#include "OstrelCore/Display/DrawerSize.h"
+#include "OstrelCore/Display/ShelfLayoutKind.h"
+
+#include <QGraphicsEffect>
+#include <QGraphicsSceneMouseEvent>
+#include <QPaintDevice>
+#include <QPainter>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <utility>
+
+namespace ostrel {
+
+namespace {
+
+double monotonicSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+double pixelsOf(const QPainter* painter) {
+    const QPaintDevice* device = painter->device();
+    return device ? device->devicePixelRatioF() : 1.0;
+}
+
+// Fades the drawer content and cuts it to the drawer's outline with smooth edges. A clip path on
+// the painter cuts pixels whole, which leaves stair steps along the rounded corners; here the
+// content is drawn into a layer and composited through an anti-aliased mask of the outline.
+class DrawerClip : public QGraphicsEffect {
+public:
+    void set(const QPainterPath& path, double opacity) {
+        path_ = path;
+        opacity_ = opacity;
+        update();
+    }
+
+protected:
+    void draw(QPainter* painter) override {
+        if (opacity_ <= 0 || path_.isEmpty()) {
+            return;
+        }
+        QPoint offset;
+        const QPixmap source = sourcePixmap(Qt::DeviceCoordinates, &offset, NoPad);
+        if (source.isNull()) {
+            return;
+        }
+        const double dpr = source.devicePixelRatio();
+        QImage layer = source.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(dpr);
+        QImage mask(layer.size(), QImage::Format_ARGB32_Premultiplied);
+        mask.setDevicePixelRatio(dpr);
+        mask.fill(Qt::transparent);
+        {
+            QPainter p(&mask);
+            p.setRenderHint(QPainter::Antialiasing);
+            // The offset is in the device's logical coordinates.
+            p.translate(-QPointF(offset));
+            p.setTransform(painter->worldTransform(), true);
+            p.fillPath(path_, Qt::black);
+        }
+        {
+            QPainter p(&layer);
+            p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            p.drawImage(0, 0, mask);
+        }
+        painter->save();
+        painter->setWorldTransform(QTransform());
+        painter->setOpacity(painter->opacity() * std::min(opacity_, 1.0));
+        painter->drawImage(QPointF(offset), layer);
+        painter->restore();
+    }
+
+private:
+    QPainterPath path_;
+    double opacity_ = 1;
+};
+
+} // namespace
+
+// Holds the drawer content, mapped from its own open-size coordinates into the panel.
+class ShelfView::ContentFrame : public QGraphicsObject {
+public:
+    explicit ContentFrame(QGraphicsItem* parent) : QGraphicsObject(parent), clip_(new DrawerClip) {
+        setGraphicsEffect(clip_);
+        setAcceptedMouseButtons(Qt::NoButton);
+    }
+    void apply(const DrawerMotion::Frame& f) {
+        if (size_ != f.contentSize) {
+            prepareGeometryChange();
+            size_ = f.contentSize;
+        }
+        setTransform(f.contentTransform);
+        bool invertible = false;
+        const QTransform back = f.contentTransform.inverted(&invertible);
+        clip_->set(invertible ? back.map(f.shape) : QPainterPath(), f.contentOpacity);
+        // Nearly revealed content alone takes the pointer; a disabled item passes no events to
+        // its children.
+        setEnabled(f.contentHits);
+        setVisible(f.contentOpacity > 0);
+    }
+    QRectF boundingRect() const override { return QRectF(QPointF(), size_); }
+    void paint(QPainter*, const QStyleOptionGraphicsItem*, QWidget*) override {}
+
+private:
+    DrawerClip* clip_;
+    QSizeF size_;
+};
+
+// The count badge, in front of the content.
+class ShelfView::BadgeItem : public QGraphicsItem {
+public:
+    explicit BadgeItem(ShelfView* view) : QGraphicsItem(view), view_(view) {
+        setAcceptedMouseButtons(Qt::NoButton);
+    }
+    QRectF boundingRect() const override { return view_->boundingRect(); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        painter->setRenderHint(QPainter::TextAntialiasing);
+        DrawerMotion::paintBadge(*painter, view_->frame_);
+    }
+
+private:
+    ShelfView* view_;
+};
+
+// The peek card's hit area: a tap opens the shelf, a drag moves the card along its edge's axis.
+class ShelfView::CardItem : public QGraphicsItem {
+public:
+    explicit CardItem(ShelfView* view) : QGraphicsItem(view), view_(view) {
+        setAcceptedMouseButtons(Qt::LeftButton);
+        setVisible(false);
+    }
+    void setArea(const std::optional<QRectF>& area) {
+        if (!area) {
+            if (dragging_) {
+                dragging_ = false;
+            }
+            setVisible(false);
+            return;
+        }
+        if (rect_ != QRectF(QPointF(), area->size())) {
+            prepareGeometryChange();
+            rect_ = QRectF(QPointF(), area->size());
+        }
+        // The area follows the dragged card; the drag is measured in the panel, so it does not
+        // move under the pointer.
+        setPos(area->topLeft());
+        setVisible(true);
+    }
+    QRectF boundingRect() const override { return rect_; }
+    QPainterPath shape() const override {
+        QPainterPath p;
+        p.addPath(CornerShape::uniform(Motion::cardCorner).path(rect_));
+        return p;
+    }
+    void paint(QPainter*, const QStyleOptionGraphicsItem*, QWidget*) override {}
+
+protected:
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override {
+        press_ = event->scenePos();
+        samples_.clear();
+        samples_.push_back({view_->now(), press_});
+        dragging_ = false;
+        event->accept();
+    }
+    void mouseMoveEvent(QGraphicsSceneMouseEvent* event) override {
+        const QPointF t = event->scenePos() - press_;
+        samples_.push_back({view_->now(), event->scenePos()});
+        if (samples_.size() > 4) {
+            samples_.erase(samples_.begin());
+        }
+        if (!dragging_ && std::hypot(t.x(), t.y()) < Motion::dragMinimum) {
+            return;
+        }
+        dragging_ = true;
+        view_->cardDragged(t, predicted(t), false);
+    }
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override {
+        const QPointF t = event->scenePos() - press_;
+        if (dragging_) {
+            dragging_ = false;
+            view_->cardDragged(t, predicted(t), true);
+        } else {
+            view_->cardTapped();
+        }
+    }
+
+private:
+    struct Sample {
+        double time;
+        QPointF pos;
+    };
+    // Where the card would come to rest if let go now: the drag plus its recent velocity carried
+    // on for a quarter second.
+    QPointF predicted(const QPointF& translation) const {
+        if (samples_.size() < 2) {
+            return translation;
+        }
+        const Sample& a = samples_.front();
+        const Sample& b = samples_.back();
+        const double dt = b.time - a.time;
+        if (dt <= 0) {
+            return translation;
+        }
+        const QPointF v = (b.pos - a.pos) / dt;
+        return translation + v * 0.25;
+    }
+
+    ShelfView* view_;
+    QRectF rect_;
+    QPointF press_;
+    std::vector<Sample> samples_;
+    bool dragging_ = false;
+};
+
+ShelfView::ShelfView(quint32 display, Hooks hooks, Clock clock, QGraphicsItem* parent)
+    : QGraphicsObject(parent), display_(display), hooks_(std::move(hooks)),
+      clock_(clock ? std::move(clock) : Clock(monotonicSeconds)),
+      signal_(display, ShelfSignal::Hooks{
+                           [this] {
+                               ShelfSignal::Inputs s;
+                               s.signalUnread = in_.signalUnread;
+                               s.signal = in_.signal;
+                               s.glowStrength = in_.glowStrength;
+                               s.glowPulses = in_.glowPulses;
+                               s.pillPreview = in_.pillPreview;
+                               if (in_.layout) {
+                                   s.style = in_.layout->style();
+                                   s.peekCard = in_.layout->peekCardRect().size();
+                               }
+                               s.peekHovered = in_.peekHovered;
+                               s.countWidth = in_.countWidth;
+                               return s;
+                           },
+                           [this] { return motionContext(); },
+                           [this](bool on) {
+                               if (hooks_.setPeeking) {
+                                   hooks_.setPeeking(on);
+                               }
+                           },
+                           [this] { return hooks_.arrivalCount ? hooks_.arrivalCount() : 0; },
+                           [this](int n) {
+                               return hooks_.arrivalImages ? hooks_.arrivalImages(n)
+                                                           : std::vector<std::optional<QImage>>{};
+                           },
+                       }),
+      contentFrame_(new ContentFrame(this)), badge_(new BadgeItem(this)),
+      card_(new CardItem(this)) {
+    setAcceptedMouseButtons(Qt::NoButton);
+    setFlag(ItemHasNoContents, false);
+    contentFrame_->setZValue(1);
+    badge_->setZValue(2);
+    card_->setZValue(3);
+    frames_.setTimerType(Qt::PreciseTimer);
+    frames_.setSingleShot(true);
+    connect(&frames_, &QTimer::timeout, this, &ShelfView::tick);
+}
+
+ShelfView::~ShelfView() {
+    // The content belongs to the drawer; it goes with the view.
+    delete content_.data();
+}
+
+double ShelfView::now() const {
+    return clock_();
+}
+
+Motion::Context ShelfView::motionContext() const {
+    return hooks_.motion ? hooks_.motion() : Motion::current();
+}
+
+void ShelfView::setCompositing(bool on) {
+    if (compositing_ != on) {
+        compositing_ = on;
+        update();
+        emit framed();
+    }
+}
+
+void ShelfView::setInputs(const Inputs& next) {
+    const double t = now();
+    const auto m = motionContext();
+    const Inputs prev = in_;
+    in_ = next;
+    const std::optional<DisplayStyle> style =
+        next.layout ? std::optional<DisplayStyle>(next.layout->style()) : std::nullopt;
+    const Motion::GlowLook look = Motion::glowLook(next.glowStrength);
+
+    if (!started_) {
+        started_ = true;
+        progress_.set(next.openScreen == display_ ? 1 : 0);
+        message_.set(next.pendingUndo ? DrawerSize::messageRoom : 0);
+        radius_.set(look.radius);
+        core_.set(look.core);
+        sunk_.set(next.styleSunk ? 1 : 0);
+        lineLit_.set(next.signalUnread >= 1 ? 1 : 0);
+        signal_.refresh(false, t);
+        updateContent();
+        compose(t);
+        scheduleFrames();
+        return;
+    }
+
+    signal_.advance(t);
+    if (next.arrivalTick != prev.arrivalTick) {
+        signal_.arrivalChanged(t);
+    }
+    if (next.styleSunk != prev.styleSunk) {
+        signal_.sunkChanged(next.styleSunk, t);
+        // The shelf leaves on the style change's ease-in and rises again on the pulse spring.
+        sunk_.animate(next.styleSunk ? 1 : 0,
+                      next.styleSunk ? Motion::styleLeave(m) : Motion::pulse(m), t);
+    }
+    if (next.stylePulseTick != prev.stylePulseTick) {
+        signal_.restartStylePulse(t);
+    }
+    if (next.openScreen != prev.openScreen) {
+        signal_.openChanged(next.openScreen, t);
+        if (next.openScreen == display_) {
+            progress_.animate(1, Motion::drawerOpen(style, m), t);
+        } else if (prev.openScreen == display_) {
+            progress_.animate(0, Motion::drawerClose(style, m), t);
+        }
+    }
+    if (next.peekHovered != prev.peekHovered) {
+        signal_.peekHoverChanged(next.peekHovered, t);
+    }
+    if (next.signalUnread != prev.signalUnread) {
+        signal_.unreadChanged(next.signalUnread, t);
+    }
+    if (next.signal != prev.signal) {
+        signal_.refresh(true, t);
+    }
+    if (next.glowStrength != prev.glowStrength) {
+        signal_.refresh(true, t);
+        radius_.animate(look.radius, Motion::slowFade(m), t);
+        core_.animate(look.core, Motion::slowFade(m), t);
+    }
+    message_.animate(next.pendingUndo ? DrawerSize::messageRoom : 0, Motion::standard(m), t);
+    lineLit_.animate(next.signalUnread >= 1 ? 1 : 0, Motion::fadeOut(m), t);
+    updateContent();
+    compose(t);
+    scheduleFrames();
+}
+
+void ShelfView::updateContent() {
+    std::optional<DrawerContentSpec> spec;
+    if (in_.layout && in_.drawerBuilt) {
+        const DisplayLayout& layout = *in_.layout;
+        const ShelfLayoutKind kind = resolveShelfLayoutKind(layout.style(), in_.layoutChoice);
+        spec = DrawerContentSpec{
+            display_,
+            kind,
+            layout.drawerSize(kind),
+            in_.pendingUndo ? DrawerSize::messageRoom : 0,
+            DrawerGeometry::topReserve(layout),
+            layout.style().position() == DisplayStylePosition::bottom ? 8.0 : 0.0,
+            layout.messageOnTop(),
+        };
+    }
+    if (!spec) {
+        delete content_.data();
+        // Nothing of this display counts as visible while its drawer is not built.
+        if (!clearedRegion_ && hooks_.clearRegion) {
+            hooks_.clearRegion();
+        }
+        clearedRegion_ = true;
+        spec_.reset();
+        return;
+    }
+    clearedRegion_ = false;
+    if (!content_ && hooks_.makeContent) {
+        content_ = hooks_.makeContent(*spec);
+        if (content_) {
+            content_->setParentItem(contentFrame_);
+            content_->setPos(0, 0);
+            content_->setSpec(*spec);
+        }
+    } else if (content_ && spec != spec_) {
+        content_->setSpec(*spec);
+    }
+    spec_ = spec;
+}
+
+void ShelfView::compose(double t) {
+    if (!in_.layout) {
+        if (!frame_.panel.isEmpty()) {
+            prepareGeometryChange();
+        }
+        frame_ = DrawerMotion::Frame{};
+        contentFrame_->setVisible(false);
+        card_->setArea(std::nullopt);
+        update();
+        emit framed();
+        return;
+    }
+    const auto m = motionContext();
+    const DisplayLayout& layout = *in_.layout;
+    const ShelfLayoutKind kind = resolveShelfLayoutKind(layout.style(), in_.layoutChoice);
+    DrawerMotion d;
+    d.progress = progress_.value(t);
+    d.trailing = signal_.trailing().value(t);
+    d.message = message_.value(t);
+    d.layout = layout;
+    d.base = layout.drawerSize(kind);
+    d.glow = signal_.glow().value(t);
+    d.halo = in_.signal == ArrivalSignal::glow;
+    d.strength = Motion::GlowLook{radius_.value(t), core_.value(t)};
+    d.count = in_.signalUnread;
+    d.hidesAtRest = layout.hidesAtRest(in_.fullscreen);
+    d.peeking = signal_.peekShown().value(t);
+    d.peekActive = signal_.peeking();
+    d.peekImages = signal_.peekImages();
+    d.peekCount = signal_.peekCount();
+    d.pile = in_.pillPile;
+    d.cardDrag = signal_.cardDrag().value(t);
+    d.sunk = sunk_.value(t);
+    d.highlight = signal_.highlight().value(t);
+    d.restLevel = Motion::glowOpacity(in_.glowStrength, m);
+    d.lineLit = lineLit_.value(t);
+    d.reduceMotion = m.reduceMotion;
+    motion_ = std::move(d);
+    const QSizeF oldPanel = frame_.panel;
+    frame_ = motion_.compose();
+    if (oldPanel != frame_.panel) {
+        prepareGeometryChange();
+    }
+    contentFrame_->apply(frame_);
+    card_->setArea(frame_.cardHitArea);
+    badge_->update();
+    update();
+    emit framed();
+}
+
+void ShelfView::tick() {
+    const double t = now();
+    signal_.advance(t);
+    compose(t);
+    scheduleFrames();
+}
+
+void ShelfView::scheduleFrames() {
+    const double t = now();
+    const bool moving = progress_.isRunning(t) || message_.isRunning(t) || radius_.isRunning(t) ||
+                        core_.isRunning(t) || sunk_.isRunning(t) || lineLit_.isRunning(t) ||
+                        signal_.glow().isRunning(t) || signal_.trailing().isRunning(t) ||
+                        signal_.highlight().isRunning(t) || signal_.cardDrag().isRunning(t) ||
+                        signal_.peekShown().isRunning(t);
+    if (moving) {
+        frames_.start(1000 / 60);
+        return;
+    }
+    if (const auto due = signal_.nextDue()) {
+        frames_.start(static_cast<int>(std::clamp(std::ceil((*due - t) * 1000), 0.0, 1e9)));
+        return;
+    }
+    frames_.stop();
+}
+
+QString ShelfView::accessibleLabel() const {
+    if (in_.signalUnread < 1) {
+        return QStringLiteral("Ostrel shelf");
+    }
+    return QString::asprintf("%lld", static_cast<long long>(in_.signalUnread)) +
+           QStringLiteral(" new items");
+}
+
+QRectF ShelfView::boundingRect() const {
+    return QRectF(QPointF(), frame_.panel);
+}
+
+void ShelfView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    if (!in_.layout) {
+        return;
+    }
+    motion_.paintBehind(*painter, frame_, pixelsOf(painter), compositing_);
+}
+
+void ShelfView::cardTapped() {
+    if (hooks_.peekTapped) {
+        hooks_.peekTapped();
+    }
+}
+
+void ShelfView::cardDragged(QPointF translation, QPointF predicted, bool ended) {
+    const double t = now();
+    signal_.advance(t);
+    signal_.cardDragged(translation, predicted, ended, t);
+    compose(t);
+    scheduleFrames();
+}
+
+} // namespace ostrel

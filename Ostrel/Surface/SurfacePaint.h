@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPainterPath>
+#include <QRectF>
+
+// Small painting helpers shared by the shelf's surface views.
+namespace ostrel::SurfacePaint {
+
+QColor accent();
+
+// Blurs the image in place: three box passes per axis approximate a Gaussian of the given
+// standard deviation in pixels. The image must be ARGB32 premultiplied.
+void blur(QImage& image, double sigma);
+
+// A path filled with `color` and blurred, as a shadow of the given blur radius in points,
+// rendered at `pixels` per point. The frame is the rectangle in points that the image covers.
+struct Shadow {
+    QImage image;
+    QRectF frame;
+};
+Shadow shadow(const QPainterPath& path, const QColor& color, double blurRadius, double pixels);
+
+} // namespace ostrel::SurfacePaint

@@ -1,0 +1,192 @@
+#include "Ostrel/Surface/DrawerMotion.h"
+
+#include "OstrelCore/Display/DisplayLayout.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace ostrel;
+
+namespace {
+
+const QRectF screen(0, 0, 1920, 1080);
+const QRectF visible(0, 0, 1920, 1050);
+
+DisplayLayout notchLayout() {
+    return DisplayLayout(DisplayStyle::notch(), QRectF(0, 0, 1512, 982), QRectF(0, 0, 1512, 945),
+                         QRectF(656, 945, 200, 37));
+}
+
+DisplayLayout pillLayout(PillSide side) {
+    return DisplayLayout(DisplayStyle::pill(side), screen, visible, std::nullopt);
+}
+
+DisplayLayout hoverLayout() {
+    return DisplayLayout(DisplayStyle::hoverNotch(), screen, visible, std::nullopt);
+}
+
+DrawerMotion motion(const DisplayLayout& layout, double progress) {
+    DrawerMotion m;
+    m.layout = layout;
+    m.progress = progress;
+    m.base = layout.drawerSize(ShelfLayoutKind::rail);
+    m.strength = Motion::glowLook(GlowStrength::balanced);
+    return m;
+}
+
+bool same(const QRectF& a, const QRectF& b) {
+    return std::abs(a.x() - b.x()) < 1e-9 && std::abs(a.y() - b.y()) < 1e-9 &&
+           std::abs(a.width() - b.width()) < 1e-9 && std::abs(a.height() - b.height()) < 1e-9;
+}
+
+} // namespace
+
+TEST(DrawerMotion, ContentIsScaledIntoTheRestShapeAndTakesHitsOnlyWhenRevealed) {
+    for (const auto& layout : {notchLayout(), hoverLayout(), pillLayout(PillSide::left)}) {
+        const auto closed = motion(layout, 0).compose();
+        EXPECT_GE(closed.contentScale, 0.01);
+        EXPECT_LT(closed.contentScale, 0.5);
+        EXPECT_FALSE(closed.contentHits);
+        EXPECT_FALSE(closed.contentAccessible);
+        EXPECT_EQ(closed.contentOpacity, 0);
+
+        const auto open = motion(layout, 1).compose();
+        const QRectF drawer = DrawerMotion::toPanel(
+            layout.panelFrame(), layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0));
+        EXPECT_TRUE(same(open.contentFrame, drawer));
+        EXPECT_DOUBLE_EQ(open.contentScale, 1);
+        EXPECT_TRUE(open.contentHits);
+        // The content's own rectangle lands exactly on the open drawer.
+        EXPECT_TRUE(
+            same(open.contentTransform.mapRect(QRectF(QPointF(), open.contentSize)), drawer));
+    }
+}
+
+TEST(DrawerMotion, ContentGrowsFromTheEdgeAndTheMessageBandAddsRoom) {
+    auto m = motion(notchLayout(), 0.5);
+    m.message = 40;
+    const auto f = m.compose();
+    EXPECT_DOUBLE_EQ(f.contentSize.height(), m.base.height() + 40);
+    // Scaled about the top edge's centre: the content's top centre is the frame's top centre.
+    const QPointF top = f.contentTransform.map(QPointF(f.contentSize.width() / 2, 0));
+    EXPECT_NEAR(top.x(), f.contentFrame.center().x(), 1e-9);
+    EXPECT_NEAR(top.y(), f.contentFrame.top(), 1e-9);
+
+    auto left = motion(pillLayout(PillSide::left), 0.5).compose();
+    const QPointF lead = left.contentTransform.map(QPointF(0, left.contentSize.height() / 2));
+    EXPECT_NEAR(lead.x(), left.contentFrame.left(), 1e-9);
+    EXPECT_NEAR(lead.y(), left.contentFrame.center().y(), 1e-9);
+}
+
+TEST(DrawerMotion, SpringOvershootPassesThroughToTheNotchFrame) {
+    const auto open = motion(notchLayout(), 1).compose();
+    const auto over = motion(notchLayout(), 1.04).compose();
+    EXPECT_GT(over.contentFrame.width(), open.contentFrame.width());
+    EXPECT_GT(over.contentFrame.height(), open.contentFrame.height());
+    // The content itself never grows beyond its open size.
+    EXPECT_DOUBLE_EQ(over.contentScale, 1);
+}
+
+TEST(DrawerMotion, CountBadgeShowsBesideTheNotchWithTheCountSignal) {
+    auto m = motion(notchLayout(), 0);
+    m.halo = false;
+    m.trailing = 38;
+    m.count = 100;
+    auto f = m.compose();
+    EXPECT_EQ(f.badgeText, "99+");
+    EXPECT_DOUBLE_EQ(f.badgeOpacity, 1);
+    const QRectF rest = f.geometry.rest;
+    EXPECT_TRUE(same(f.badgeRect, QRectF(rest.right() - 38 - 3, rest.y(), 38, rest.height())));
+
+    m.count = 0;
+    EXPECT_EQ(m.compose().badgeOpacity, 0);
+    // The glow signal and the pills never show the badge.
+    m.count = 3;
+    m.halo = true;
+    EXPECT_EQ(m.compose().badgeOpacity, 0);
+    // While the drawer opens the badge fades with the rest signal.
+    m.halo = false;
+    m.progress = 0.3;
+    EXPECT_LT(m.compose().badgeOpacity, 1);
+}
+
+TEST(DrawerMotion, PillTintFollowsTheUnreadCountWhileGrowing) {
+    auto m = motion(pillLayout(PillSide::bottom), 0.05);
+    m.count = 1;
+    auto f = m.compose();
+    EXPECT_EQ(f.tint, QColor::fromRgbF(0.851f, 0.467f, 0.341f));
+    EXPECT_GT(f.tintOpacity, 0);
+    EXPECT_DOUBLE_EQ(f.blackOpacity, 1);
+    m.count = 0;
+    EXPECT_EQ(m.compose().tint, QColor(Qt::white));
+    m.progress = 0;
+    f = m.compose();
+    EXPECT_EQ(f.tintOpacity, 0);
+    EXPECT_EQ(f.blackOpacity, 0);
+    EXPECT_DOUBLE_EQ(f.pillLineOpacity, 1);
+}
+
+TEST(DrawerMotion, PeekCardTucksBehindTheEdgeUntilItPeeks) {
+    const auto layout = pillLayout(PillSide::bottom);
+    auto m = motion(layout, 0);
+    auto f = m.compose();
+    const double depth = f.card.height();
+    const double expected =
+        std::isinf(layout.peekTuckRoom()) ? 0.8 : std::min(0.8, layout.peekTuckRoom() / depth);
+    EXPECT_DOUBLE_EQ(f.tuck, expected);
+    EXPECT_NEAR(f.pileRect.y(), f.card.y() + expected * depth, 1e-9);
+    EXPECT_FALSE(f.cardHitArea.has_value());
+
+    m.reduceMotion = true;
+    EXPECT_EQ(m.compose().tuck, 0);
+    m.reduceMotion = false;
+
+    m.peeking = 1;
+    m.peekActive = true;
+    m.cardDrag = 12;
+    f = m.compose();
+    EXPECT_TRUE(same(f.pileRect, f.card.translated(0, 12)));
+    ASSERT_TRUE(f.cardHitArea.has_value());
+    EXPECT_TRUE(same(*f.cardHitArea, f.card.translated(0, 12)));
+    m.hidesAtRest = true;
+    EXPECT_FALSE(m.compose().cardHitArea.has_value());
+}
+
+TEST(DrawerMotion, SinkingHidesTheSignalsAndSlidesTowardsTheEdge) {
+    auto pill = motion(pillLayout(PillSide::right), 0);
+    pill.glow = 0.75;
+    pill.count = 2;
+    pill.sunk = 1;
+    auto f = pill.compose();
+    EXPECT_EQ(f.pillGroupOpacity, 0);
+    EXPECT_EQ(f.sinkOffset, QPointF(10, 0));
+    pill.reduceMotion = true;
+    EXPECT_EQ(pill.compose().sinkOffset, QPointF(0, 0));
+
+    auto notch = motion(notchLayout(), 0);
+    notch.glow = 0.75;
+    notch.sunk = 1;
+    EXPECT_EQ(notch.compose().notchHaloOpacity, 0);
+    notch.sunk = 0;
+    EXPECT_DOUBLE_EQ(notch.compose().notchHaloOpacity, 0.75);
+
+    auto hover = motion(hoverLayout(), 0);
+    hover.glow = 0.75;
+    hover.sunk = 1;
+    f = hover.compose();
+    EXPECT_EQ(f.lineGroupOpacity, 0);
+    EXPECT_EQ(f.sinkOffset, QPointF(0, -10));
+}
+
+TEST(DrawerMotion, PulseSwellsTheGlowAboveItsRest) {
+    auto m = motion(notchLayout(), 0);
+    m.restLevel = 0.75;
+    m.glow = 0.75;
+    EXPECT_DOUBLE_EQ(m.compose().swell, 1);
+    m.glow = 1;
+    EXPECT_DOUBLE_EQ(m.compose().swell, 1.35);
+    m.glow = 0;
+    m.highlight = 0.5;
+    EXPECT_DOUBLE_EQ(m.compose().swell, 1 + 0.35 * 0.5);
+}

@@ -1,0 +1,291 @@
+#include "Ostrel/Surface/Halo.h"
+#include "Ostrel/Surface/ShelfView.h"
+
+#include "OstrelCore/Display/DisplayLayout.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QGraphicsScene>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace ostrel;
+
+namespace {
+
+constexpr quint32 display = 1;
+const QColor contentColor(48, 96, 192);
+
+// Stands in for the drawer's content: a plain coloured board with a frame, laid out at the size
+// it is given.
+class Board : public DrawerContentItem {
+public:
+    void setSpec(const DrawerContentSpec& spec) override {
+        prepareGeometryChange();
+        spec_ = spec;
+        ++specs;
+    }
+    QRectF boundingRect() const override {
+        return QRectF(0, 0, spec_.size.width(), spec_.size.height() + spec_.message);
+    }
+    void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
+        p->fillRect(boundingRect(), contentColor);
+        p->setPen(QPen(Qt::white, 2));
+        p->drawRect(boundingRect().adjusted(20, 40, -20, -20));
+    }
+    DrawerContentSpec spec_;
+    int specs = 0;
+};
+
+DisplayLayout layoutFor(const DisplayStyle& style) {
+    if (style.isNotch()) {
+        return DisplayLayout(style, QRectF(0, 0, 1512, 982), QRectF(0, 0, 1512, 945),
+                             QRectF(656, 945, 200, 37));
+    }
+    return DisplayLayout(style, QRectF(0, 0, 1920, 1080), QRectF(0, 0, 1920, 1050), std::nullopt);
+}
+
+QString name(const DisplayStyle& style) {
+    if (style.isNotch()) {
+        return "notch";
+    }
+    if (style.isHoverNotch()) {
+        return "hover-notch";
+    }
+    switch (*style.pillSide()) {
+    case PillSide::left:
+        return "pill-left";
+    case PillSide::bottom:
+        return "pill-bottom";
+    case PillSide::right:
+        return "pill-right";
+    }
+    return "?";
+}
+
+// A shelf view on a scene, with a clock the test moves.
+struct Stage {
+    double clock = 100;
+    std::vector<bool> peeks;
+    int cleared = 0;
+    QGraphicsScene scene;
+    ShelfView* view;
+    Board* board = nullptr;
+    ShelfView::Inputs in;
+
+    explicit Stage(const DisplayStyle& style) {
+        ShelfView::Hooks hooks;
+        hooks.setPeeking = [this](bool on) { peeks.push_back(on); };
+        hooks.arrivalCount = [] { return 2; };
+        hooks.arrivalImages = [](int) {
+            QImage red(40, 30, QImage::Format_ARGB32_Premultiplied);
+            red.fill(QColor(220, 60, 60));
+            return std::vector<std::optional<QImage>>{red, std::nullopt};
+        };
+        hooks.clearRegion = [this] { ++cleared; };
+        hooks.makeContent = [this](const DrawerContentSpec&) { return board = new Board; };
+        hooks.motion = [] { return Motion::Context{}; };
+        view = new ShelfView(display, hooks, [this] { return clock; });
+        scene.addItem(view);
+        in.layout = layoutFor(style);
+        in.drawerBuilt = true;
+        view->setInputs(in);
+    }
+    void set(const std::function<void(ShelfView::Inputs&)>& change) {
+        change(in);
+        view->setInputs(in);
+    }
+    void at(double t) {
+        clock = t;
+        view->tick();
+    }
+    QImage render(double dpr = 1) {
+        const QSizeF size = view->boundingRect().size();
+        QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        scene.render(&p, QRectF(QPointF(), size), QRectF(QPointF(), size));
+        return image;
+    }
+};
+
+QColor at(const QImage& image, QPointF p) {
+    return image.pixelColor((p * image.devicePixelRatio()).toPoint());
+}
+
+void save(const QImage& image, const QString& file) {
+    QDir().mkpath("surface-png");
+    image.save("surface-png/" + file + ".png");
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance = 12) {
+    return std::abs(a.red() - b.red()) <= tolerance &&
+           std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance &&
+           std::abs(a.alpha() - b.alpha()) <= tolerance;
+}
+
+class ShelfViewRender : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QApplication::setFont(QFont("DejaVu Sans"));
+        HaloCache::clear();
+    }
+};
+
+} // namespace
+
+TEST_F(ShelfViewRender, EveryStyleAtRestHalfOpenAndOpen) {
+    for (const auto& style :
+         {DisplayStyle::notch(), DisplayStyle::hoverNotch(), DisplayStyle::pill(PillSide::left),
+          DisplayStyle::pill(PillSide::bottom), DisplayStyle::pill(PillSide::right)}) {
+        SCOPED_TRACE(name(style).toStdString());
+        Stage stage(style);
+        stage.set([](auto& in) {
+            in.signalUnread = 2;
+            in.arrivalTick = 1;
+            in.pillPreview = false;
+        });
+        stage.at(100 + 2.5); // pulses settled: the glow rests
+        const QImage rest = stage.render();
+        save(rest, name(style) + "-rest");
+        const auto& f = stage.view->frame();
+        const QRectF resting = f.geometry.resting;
+        if (style.isNotch()) {
+            EXPECT_TRUE(near(at(rest, resting.center()), Qt::black));
+            // Lit: the glow shows under the notch and fades out further away.
+            const QColor glow = at(rest, QPointF(resting.center().x(), resting.bottom() + 6));
+            EXPECT_GT(glow.alpha(), 40);
+            EXPECT_GT(glow.red(), glow.blue());
+            EXPECT_EQ(at(rest, QPointF(resting.center().x(), resting.bottom() + 200)).alpha(), 0);
+        } else if (style.isHoverNotch()) {
+            const QRectF line = f.lineRect;
+            EXPECT_GT(at(rest, line.center()).red(), 150);
+        } else {
+            const QRectF line = f.pillLine.rect;
+            // The lit line is the accent colour.
+            EXPECT_TRUE(near(at(rest, line.center()), QColor(217, 119, 87), 20));
+        }
+
+        stage.set([](auto& in) { in.openScreen = display; });
+        stage.at(100 + 2.5 + 0.09);
+        const double half = stage.view->motion().progress;
+        EXPECT_GT(half, 0.2);
+        EXPECT_LT(half, 0.9);
+        const QImage middle = stage.render();
+        save(middle, name(style) + "-half");
+        EXPECT_FALSE(stage.view->frame().contentHits);
+
+        stage.at(100 + 2.5 + 3);
+        const QImage open = stage.render(2);
+        save(open, name(style) + "-open");
+        const auto& o = stage.view->frame();
+        ASSERT_TRUE(stage.board);
+        EXPECT_TRUE(o.contentHits);
+        EXPECT_TRUE(near(at(open, o.contentFrame.center()), contentColor));
+        // Cut to the outline: the frame's far corner (away from the edge) lies outside it.
+        const QPointF corner = style.position() == DisplayStylePosition::left
+                                   ? o.contentFrame.bottomRight() + QPointF(-1.5, -1.5)
+                                   : o.contentFrame.bottomLeft() + QPointF(1.5, -1.5);
+        const QPointF far = style.position() == DisplayStylePosition::bottom
+                                ? o.contentFrame.topLeft() + QPointF(1.5, 1.5)
+                                : corner;
+        EXPECT_LT(at(open, far).alpha(), 40);
+        // The outline's edge is smoothed: around the far corner some pixels are partly covered.
+        int partial = 0;
+        const QRect box = QRectF(far - QPointF(20, 20), QSizeF(40, 40)).toRect();
+        for (int x = box.left(); x <= box.right(); ++x) {
+            for (int y = box.top(); y <= box.bottom(); ++y) {
+                const int a = at(open, QPointF(x, y)).alpha();
+                partial += a > 20 && a < 235 ? 1 : 0;
+            }
+        }
+        EXPECT_GT(partial, 4);
+    }
+}
+
+TEST_F(ShelfViewRender, CountBadgeBesideTheNotch) {
+    Stage stage(DisplayStyle::notch());
+    stage.set([](auto& in) {
+        in.signal = ArrivalSignal::count;
+        in.signalUnread = 7;
+        in.countWidth = Motion::countWidth(7);
+        in.arrivalTick = 1;
+    });
+    stage.at(102);
+    const QImage image = stage.render();
+    save(image, "notch-count");
+    const auto& f = stage.view->frame();
+    EXPECT_EQ(f.badgeText, "7");
+    EXPECT_DOUBLE_EQ(f.badgeOpacity, 1);
+    // White digit pixels inside the badge, black surface around them.
+    int white = 0;
+    for (int x = int(f.badgeRect.left()); x < int(f.badgeRect.right()); ++x) {
+        for (int y = int(f.badgeRect.top()); y < int(f.badgeRect.bottom()); ++y) {
+            white += at(image, QPointF(x, y)).lightness() > 200 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(white, 5);
+    EXPECT_EQ(stage.view->accessibleLabel(), "7 new items");
+}
+
+TEST_F(ShelfViewRender, PeekPileSlidesOutOfAPill) {
+    for (const auto pile : {PeekPileStyle::fan, PeekPileStyle::stack, PeekPileStyle::count}) {
+        Stage stage(DisplayStyle::pill(PillSide::bottom));
+        stage.set([&](auto& in) {
+            in.pillPile = pile;
+            in.signalUnread = 2;
+            in.arrivalTick = 1;
+        });
+        EXPECT_EQ(stage.peeks, std::vector<bool>{true});
+        stage.at(101);
+        const QImage image = stage.render(2);
+        const char* names[] = {"fan", "count", "stack"};
+        save(image, QString("pill-bottom-peek-") + names[int(pile)]);
+        const auto& f = stage.view->frame();
+        ASSERT_TRUE(f.cardHitArea.has_value());
+        // The front card shows the newest thumbnail.
+        EXPECT_TRUE(near(at(image, f.pileRect.center()), QColor(220, 60, 60), 16));
+        // The peek ends on its own after four seconds.
+        stage.at(105.1);
+        EXPECT_EQ(stage.peeks, (std::vector<bool>{true, false}));
+        EXPECT_FALSE(stage.view->frame().cardHitArea.has_value());
+    }
+}
+
+TEST_F(ShelfViewRender, WithoutACompositorTheGlowIsLeftOutAndTheShapeIsCut) {
+    Stage stage(DisplayStyle::notch());
+    stage.set([](auto& in) {
+        in.signalUnread = 1;
+        in.arrivalTick = 1;
+    });
+    stage.at(103);
+    stage.view->setCompositing(false);
+    const QImage image = stage.render();
+    const QRectF resting = stage.view->frame().geometry.resting;
+    EXPECT_EQ(at(image, QPointF(resting.center().x(), resting.bottom() + 6)).alpha(), 0);
+    const QPainterPath cut = stage.view->drawnShape();
+    EXPECT_TRUE(cut.contains(resting.center()));
+    EXPECT_FALSE(cut.contains(QPointF(resting.center().x(), resting.bottom() + 6)));
+}
+
+TEST_F(ShelfViewRender, ContentIsBuiltWhileKeptAndToldOfTheMessageBand) {
+    Stage stage(DisplayStyle::notch());
+    ASSERT_TRUE(stage.board);
+    EXPECT_EQ(stage.board->spec_.kind, ShelfLayoutKind::rail);
+    EXPECT_EQ(stage.board->spec_.message, 0);
+    stage.set([](auto& in) { in.pendingUndo = true; });
+    EXPECT_EQ(stage.board->spec_.message, 40);
+    EXPECT_EQ(stage.board->specs, 2);
+    stage.set([](auto& in) { in.drawerBuilt = false; });
+    EXPECT_EQ(stage.view->content(), nullptr);
+    EXPECT_EQ(stage.cleared, 1);
+    stage.set([](auto& in) { in.glowPulses = 3; }); // no new placeholder, no second clear
+    EXPECT_EQ(stage.cleared, 1);
+}
