@@ -7,6 +7,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/CodeSignature.h"
 #include "Platform/Ed25519.h"
+#include "Platform/OpenSsl.h"
 #include "Platform/Sha256.h"
 
 #include <QByteArray>
@@ -49,6 +50,7 @@ int usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    ostrel::OpenSsl::init();
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QTextStream out(stdout);

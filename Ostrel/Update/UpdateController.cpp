@@ -1,0 +1,264 @@
+#include "Ostrel/Update/UpdateController.h"
+
+#include "Ostrel/Update/UpdateWindow.h"
+#include "OstrelCore/Update/UpdateSchedule.h"
+#include "Platform/LibcVersion.h"
+#include "Platform/OpenSsl.h"
+#include "Platform/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cmath>
+#include <memory>
+
+namespace ostrel {
+
+namespace {
+
+const QString checkFailedTitle = QStringLiteral("Ostrel couldn't check for updates");
+const QString installFailedTitle = QStringLiteral("Ostrel couldn't install the update");
+
+} // namespace
+
+UpdateController::UpdateController(const QString& supportDir, UpdateConfig config,
+                                   Environment environment, QObject* parent)
+    : QObject(parent), config_(std::move(config)),
+      installer_(supportDir + QStringLiteral("/Updates"), config_.allowInsecureLocal),
+      env_(std::move(environment)) {
+    installer_.runningFolder = env_.runningFolder;
+    installer_.runningBuild = env_.runningBuild;
+    installer_.userAgent =
+        UpdateInstaller::makeUserAgent(env_.appVersion, systemVersionText(env_.system));
+}
+
+UpdateController::~UpdateController() {
+    ++generation_;
+    if (transfer_) {
+        transfer_->abort();
+    }
+    delete window_.data();
+}
+
+SystemVersion UpdateController::runningSystem() {
+    const auto parts = UpdateFeed::versionComponents(libcVersion());
+    return parts ? SystemVersion{(*parts)[0], (*parts)[1], (*parts)[2]} : SystemVersion{};
+}
+
+QString UpdateController::systemVersionText(const SystemVersion& v) {
+    QString text = QStringLiteral("%1.%2").arg(v.major).arg(v.minor);
+    if (v.patch != 0) {
+        text += QStringLiteral(".%1").arg(v.patch);
+    }
+    return text;
+}
+
+QList<UpdateFeed::Release> UpdateController::releaseNotes() const {
+    if (phase_ && phase_->kind == Phase::Kind::available) {
+        return phase_->feed.notes(env_.runningBuild);
+    }
+    return {};
+}
+
+std::optional<QUrl> UpdateController::changelogLink() const {
+    if (phase_ && phase_->kind == Phase::Kind::available && phase_->feed.changelogURL) {
+        return phase_->feed.changelogURL;
+    }
+    return env_.changelog;
+}
+
+void UpdateController::show(Phase phase) {
+    phase_ = std::move(phase);
+    emit phaseChanged();
+    if (!window_) {
+        window_ = new UpdateWindow(this);
+    }
+    window_->present();
+}
+
+void UpdateController::checkNow() {
+    if (config_.isConfigured()) {
+        check(true);
+        return;
+    }
+    if (env_.website && env_.openUrl) {
+        env_.openUrl(*env_.website);
+    }
+}
+
+void UpdateController::checkIfDue(bool enabled) {
+    if (isWorking() || !env_.defaults) {
+        return;
+    }
+    std::optional<Date> last;
+    const QJsonValue stored = env_.defaults->value(lastCheckKey);
+    if (stored.isDouble() && std::isfinite(stored.toDouble())) {
+        last = Date(stored.toDouble());
+    }
+    if (UpdateSchedule::isDue(last, env_.now(), enabled, config_.isConfigured())) {
+        check(false);
+    }
+}
+
+void UpdateController::check(bool manual) {
+    if (!config_.isConfigured() || isWorking()) {
+        return;
+    }
+    if (manual) {
+        show(Phase::of(Phase::Kind::checking));
+    }
+    work_ = Work::checking;
+    const quint64 generation = generation_;
+    QPointer<UpdateController> self(this);
+    transfer_ = installer_.fetchFeed(
+        *config_.feedURL, [self, generation, manual](UpdateInstaller::Result<UpdateFeed> result) {
+            if (!self || self->generation_ != generation) {
+                return;
+            }
+            self->work_ = Work::none;
+            if (const auto* feed = std::get_if<UpdateFeed>(&result)) {
+                self->finishCheck(*feed, manual);
+            } else {
+                self->failCheck(std::get<UpdateInstaller::Failure>(result), manual);
+            }
+        });
+}
+
+std::optional<std::int64_t> UpdateController::skippedBuild() const {
+    if (!env_.defaults) {
+        return std::nullopt;
+    }
+    const QJsonValue v = env_.defaults->value(skippedBuildKey);
+    if (!v.isDouble() || std::floor(v.toDouble()) != v.toDouble() ||
+        std::abs(v.toDouble()) > 9.0e15) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(v.toDouble());
+}
+
+void UpdateController::finishCheck(const UpdateFeed& feed, bool manual) {
+    if (env_.defaults) {
+        env_.defaults->set(lastCheckKey, env_.now().seconds);
+    }
+    using Offer = UpdateFeed::Offer;
+    switch (feed.offer(env_.runningBuild, env_.system, skippedBuild(), manual)) {
+    case Offer::upToDate:
+        if (manual) {
+            show(Phase::of(Phase::Kind::upToDate));
+        }
+        break;
+    case Offer::available:
+        show(Phase{Phase::Kind::available, feed, {}, {}});
+        break;
+    case Offer::needsNewerSystem:
+        if (manual) {
+            show(Phase{Phase::Kind::needsNewerSystem, feed, {}, {}});
+        }
+        break;
+    case Offer::skipped:
+        break;
+    }
+}
+
+void UpdateController::failCheck(const UpdateInstaller::Failure& failure, bool manual) {
+    if (manual) {
+        show(Phase{Phase::Kind::failed, {}, checkFailedTitle, failure.message()});
+    }
+}
+
+void UpdateController::failInstall(const UpdateInstaller::Failure& failure) {
+    work_ = Work::none;
+    if (failure.kind == UpdateInstaller::Failure::Kind::notWritable && env_.reveal) {
+        env_.reveal(failure.detail);
+    }
+    show(Phase{Phase::Kind::failed, {}, installFailedTitle, failure.message()});
+}
+
+void UpdateController::install() {
+    if (!phase_ || phase_->kind != Phase::Kind::available || !config_.publicKey || isWorking() ||
+        preparing_) {
+        return;
+    }
+    const UpdateFeed feed = phase_->feed;
+    show(Phase::of(Phase::Kind::downloading));
+    work_ = Work::installing;
+    const quint64 generation = generation_;
+    QPointer<UpdateController> self(this);
+    transfer_ = installer_.download(
+        feed, [self, generation, feed](UpdateInstaller::Result<QByteArray> result) {
+            if (!self || self->generation_ != generation) {
+                return;
+            }
+            if (const auto* failure = std::get_if<UpdateInstaller::Failure>(&result)) {
+                self->failInstall(*failure);
+                return;
+            }
+            self->show(Phase::of(Phase::Kind::installing));
+            // Hashing, unpacking and the signature walk block: they run on a thread of their own.
+            auto outcome = std::make_shared<UpdateInstaller::Result<QString>>(QString());
+            const UpdateInstaller installer = self->installer_;
+            const QByteArray publicKey = *self->config_.publicKey;
+            QThread* worker = QThread::create([outcome, installer, publicKey, feed,
+                                               zip = std::get<QByteArray>(std::move(result))] {
+                *outcome = installer.prepare(zip, feed, publicKey);
+                OpenSsl::releaseThread();
+            });
+            self->preparing_ = true;
+            connect(worker, &QThread::finished, self, [self, generation, outcome, worker] {
+                worker->deleteLater();
+                self->preparing_ = false;
+                if (self->generation_ == generation) {
+                    self->prepared(*outcome);
+                }
+            });
+            worker->start();
+        });
+}
+
+void UpdateController::prepared(const UpdateInstaller::Result<QString>& result) {
+    if (const auto* failure = std::get_if<UpdateInstaller::Failure>(&result)) {
+        failInstall(*failure);
+        return;
+    }
+    if (const auto failure = installer_.install(std::get<QString>(result), env_.runningFolder,
+                                                QCoreApplication::applicationPid())) {
+        failInstall(*failure);
+        return;
+    }
+    work_ = Work::none;
+    if (env_.terminate) {
+        env_.terminate();
+    }
+}
+
+void UpdateController::skipThisVersion() {
+    if (phase_ && phase_->kind == Phase::Kind::available && env_.defaults) {
+        env_.defaults->set(skippedBuildKey, static_cast<double>(phase_->feed.build));
+    }
+    dismiss();
+}
+
+void UpdateController::dismiss() {
+    ++generation_;
+    if (transfer_) {
+        transfer_->abort();
+        transfer_.clear();
+    }
+    work_ = Work::none;
+    if (window_) {
+        UpdateWindow* window = window_;
+        window_.clear();
+        window->closeQuietly();
+        window->deleteLater();
+    }
+    phase_.reset();
+    emit phaseChanged();
+}
+
+void UpdateController::openLink() {
+    if (const auto link = changelogLink(); link && env_.openUrl) {
+        env_.openUrl(*link);
+    }
+}
+
+} // namespace ostrel

@@ -1,0 +1,287 @@
+#include "Ostrel/Update/UpdateWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace ostrel {
+
+namespace {
+
+using Kind = UpdateController::Phase::Kind;
+
+QLabel* label(const QString& text, qreal points, QFont::Weight weight, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    QFont font = l->font();
+    font.setPointSizeF(points);
+    font.setWeight(weight);
+    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    return l;
+}
+
+QColor faded(const QWidget* w, qreal alpha) {
+    QColor c = w->palette().color(QPalette::WindowText);
+    c.setAlphaF(alpha);
+    return c;
+}
+
+void tint(QLabel* l, const QColor& color) {
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+}
+
+} // namespace
+
+UpdateWindow::UpdateWindow(UpdateController* controller) : controller_(controller) {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
+    setWindowTitle(tr("Software Update"));
+    setFixedWidth(contentWidth);
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    connect(controller, &UpdateController::phaseChanged, this, &UpdateWindow::rebuild);
+    rebuild();
+}
+
+UpdateWindow::Texts UpdateWindow::texts(const std::optional<UpdateController::Phase>& phase,
+                                        const UpdateController::Environment& env) {
+    const QString appVersion = env.appVersion.isEmpty() ? QStringLiteral("?") : env.appVersion;
+    if (!phase) {
+        return {};
+    }
+    switch (phase->kind) {
+    case Kind::available:
+        return {QStringLiteral("Ostrel ") + phase->feed.version + QStringLiteral(" is available"),
+                QStringLiteral("You have ") + appVersion + QStringLiteral(".")};
+    case Kind::needsNewerSystem:
+        return {QStringLiteral("Ostrel ") + phase->feed.version +
+                    QStringLiteral(" needs a newer system"),
+                QStringLiteral("It needs system version ") + phase->feed.minimumSystemVersion +
+                    QStringLiteral(" or later. You're on ") +
+                    UpdateController::systemVersionText(env.system) + QStringLiteral(".")};
+    case Kind::failed:
+        return {phase->title, phase->message};
+    case Kind::checking:
+        return {QStringLiteral("Checking for updates…"), std::nullopt};
+    case Kind::upToDate:
+        return {QStringLiteral("Ostrel is up to date"),
+                QStringLiteral("You're on ") + appVersion +
+                    QStringLiteral(", the newest version.")};
+    case Kind::downloading:
+        return {QStringLiteral("Downloading Ostrel…"), std::nullopt};
+    case Kind::installing:
+        return {QStringLiteral("Installing…"),
+                QStringLiteral("Ostrel will restart when it's done.")};
+    }
+    return {};
+}
+
+QWidget* UpdateWindow::releaseView(const UpdateFeed::Release& release) const {
+    auto* view = new QWidget;
+    auto* column = new QVBoxLayout(view);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    auto* caption = new QHBoxLayout;
+    caption->setContentsMargins(11, 0, 0, 0);
+    caption->setSpacing(8);
+    auto* version = label(release.version, 13, QFont::DemiBold, view);
+    version->setAccessibleDescription(QStringLiteral("heading"));
+    caption->addWidget(version);
+    if (release.date) {
+        auto* date = label(*release.date, 12, QFont::Normal, view);
+        tint(date, faded(this, 0.55));
+        caption->addWidget(date);
+    }
+    caption->addStretch(1);
+    column->addLayout(caption);
+    auto* lines = new QVBoxLayout;
+    lines->setSpacing(4);
+    for (const QString& note : release.notes) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(0);
+        auto* bullet = label(tr("•"), 13, QFont::Normal, view);
+        bullet->setFixedWidth(11);
+        bullet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        tint(bullet, faded(this, 0.7));
+        auto* text = label(note, 13, QFont::Normal, view);
+        text->setWordWrap(true);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        row->addWidget(bullet, 0, Qt::AlignTop);
+        row->addWidget(text, 1);
+        lines->addLayout(row);
+    }
+    column->addLayout(lines);
+    return view;
+}
+
+void UpdateWindow::rebuild() {
+    if (!controller_) {
+        return;
+    }
+    delete content_;
+    content_ = new QWidget(this);
+    const auto& phase = controller_->phase();
+    const Kind kind = phase ? phase->kind : Kind::failed;
+
+    auto* stack = new QVBoxLayout(content_);
+    stack->setContentsMargins(20, 28, 20, 20);
+    stack->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    auto* icon = new QLabel(content_);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setFixedSize(iconSize, iconSize);
+    const QIcon appIcon = QApplication::windowIcon();
+    if (!appIcon.isNull()) {
+        icon->setPixmap(appIcon.pixmap(iconSize, iconSize));
+    }
+    header->addWidget(icon, 0, Qt::AlignVCenter);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(4);
+    const Texts t = texts(phase, controller_->environment());
+    auto* title = label(t.title, 13, QFont::Bold, content_);
+    title->setObjectName(QStringLiteral("title"));
+    titles->addWidget(title);
+    if (t.subtitle) {
+        auto* subtitle = label(*t.subtitle, 12, QFont::Normal, content_);
+        subtitle->setObjectName(QStringLiteral("subtitle"));
+        subtitle->setWordWrap(true);
+        tint(subtitle, faded(this, 0.7));
+        titles->addWidget(subtitle);
+    }
+    header->addLayout(titles, 1);
+    stack->addLayout(header);
+
+    const QList<UpdateFeed::Release> notes = controller_->releaseNotes();
+    if (phase && kind == Kind::available && !notes.isEmpty()) {
+        stack->addSpacing(16);
+        auto* caption = new QHBoxLayout;
+        caption->setSpacing(8);
+        caption->addWidget(label(tr("What's new"), 12, QFont::DemiBold, content_));
+        caption->addStretch(1);
+        if (controller_->changelogLink()) {
+            auto* link = new QPushButton(tr("Full changelog") + QStringLiteral(" ↗"), content_);
+            link->setObjectName(QStringLiteral("changelog"));
+            link->setFlat(true);
+            link->setCursor(Qt::PointingHandCursor);
+            QFont font = link->font();
+            font.setPointSizeF(12);
+            link->setFont(font);
+            QPalette p = link->palette();
+            p.setColor(QPalette::ButtonText, p.color(QPalette::Link));
+            link->setPalette(p);
+            connect(link, &QPushButton::clicked, controller_, &UpdateController::openLink);
+            caption->addWidget(link);
+        }
+        stack->addLayout(caption);
+        stack->addSpacing(8);
+
+        auto* list = new QWidget;
+        list->setObjectName(QStringLiteral("notesList"));
+        auto* releases = new QVBoxLayout(list);
+        releases->setContentsMargins(12, 12, 20, 12);
+        releases->setSpacing(16);
+        for (const UpdateFeed::Release& release : notes) {
+            releases->addWidget(releaseView(release));
+        }
+        releases->addStretch(1);
+        auto* scroll = new QScrollArea(content_);
+        scroll->setObjectName(QStringLiteral("notes"));
+        scroll->setAccessibleName(tr("Release notes"));
+        scroll->setFixedHeight(notesHeight);
+        scroll->setWidgetResizable(true);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        scroll->setWidget(list);
+        scroll->setStyleSheet(QStringLiteral(
+            "QScrollArea#notes { background: palette(base); border: 1px solid palette(mid);"
+            " border-radius: 6px; } QWidget#notesList { background: palette(base); }"));
+        stack->addWidget(scroll);
+    }
+
+    if (phase && (kind == Kind::downloading || kind == Kind::installing)) {
+        stack->addSpacing(16);
+        auto* progress = new QProgressBar(content_);
+        progress->setObjectName(QStringLiteral("progress"));
+        progress->setRange(0, 0);
+        progress->setTextVisible(false);
+        stack->addWidget(progress);
+    }
+
+    stack->addSpacing(20);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    if (phase && kind == Kind::available) {
+        auto* skip = new QPushButton(tr("Skip This Version"), content_);
+        auto* later = new QPushButton(tr("Later"), content_);
+        auto* install = new QPushButton(tr("Install"), content_);
+        install->setDefault(true);
+        connect(skip, &QPushButton::clicked, controller_, &UpdateController::skipThisVersion);
+        connect(later, &QPushButton::clicked, controller_, &UpdateController::dismiss);
+        connect(install, &QPushButton::clicked, controller_, &UpdateController::install);
+        buttons->addWidget(skip);
+        buttons->addSpacing(12);
+        buttons->addStretch(1);
+        buttons->addWidget(later);
+        buttons->addWidget(install);
+    } else {
+        auto* ok = new QPushButton(tr("OK"), content_);
+        ok->setDefault(true);
+        ok->setEnabled(!phase || (kind != Kind::checking && kind != Kind::downloading &&
+                                  kind != Kind::installing));
+        connect(ok, &QPushButton::clicked, controller_, &UpdateController::dismiss);
+        buttons->addSpacing(12);
+        buttons->addStretch(1);
+        buttons->addWidget(ok);
+    }
+    stack->addLayout(buttons);
+
+    layout_->addWidget(content_);
+    content_->show();
+    // The width is fixed; the height is what the wrapped texts need at that width.
+    stack->activate();
+    const int wrapped = content_->hasHeightForWidth() ? content_->heightForWidth(contentWidth) : -1;
+    setFixedHeight(wrapped > 0 ? wrapped : content_->sizeHint().height());
+}
+
+void UpdateWindow::present() {
+    if (isVisible()) {
+        return;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    const bool active = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    setAttribute(Qt::WA_ShowWithoutActivating, !active);
+    show();
+    raise();
+    if (active) {
+        activateWindow();
+    }
+}
+
+void UpdateWindow::closeQuietly() {
+    closing_ = true;
+    close();
+    closing_ = false;
+}
+
+void UpdateWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (!closing_ && controller_) {
+        controller_->dismiss();
+    }
+}
+
+} // namespace ostrel

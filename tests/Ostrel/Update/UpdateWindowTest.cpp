@@ -1,0 +1,196 @@
+#include "Ostrel/Update/UpdateWindow.h"
+#include "Ostrel/Update/UpdateController.h"
+#include "Platform/UserDefaults.h"
+
+#include "OstrelCore/Update/LoopbackServer.h"
+#include "OstrelCore/Update/ReleaseMaker.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include <gtest/gtest.h>
+
+namespace ostrel {
+namespace {
+
+using Kind = UpdateController::Phase::Kind;
+
+class UpdateWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
+        maker.root = tmp.path();
+        const QByteArray archive = "archive";
+        feed = maker.feed(archive, 3, "https://example.org/Ostrel.zip");
+        feed.chop(1);
+        feed += ",\"changelogURL\":\"https://example.org/changes\",\"releases\":["
+                "{\"version\":\"2.3\",\"build\":3,\"date\":\"7 December\",\"notes\":["
+                "\"Updates arrive signed and are checked before they are installed.\","
+                "\"The shelf opens a little faster on large screens, and a very long note wraps "
+                "onto a second line instead of widening the window.\"]},"
+                "{\"version\":\"2.2\",\"build\":2,\"notes\":[\"Fixes.\"]},"
+                "{\"version\":\"2.1\",\"build\":1,\"notes\":[\"Already installed.\"]}]}";
+        server.route("/feed", test::LoopbackServer::answer(200, feed));
+    }
+
+    std::unique_ptr<UpdateController> make() {
+        UpdateConfig config;
+        config.feedURL = QUrl(server.url("/feed"));
+        config.publicKey = maker.key.publicKey;
+        UpdateController::Environment env;
+        env.defaults = &defaults;
+        env.runningBuild = 1;
+        env.appVersion = "2.1";
+        env.system = {2, 36, 0};
+        env.openUrl = [this](const QUrl& url) { opened.append(url); };
+        return std::make_unique<UpdateController>(tmp.file("support"), config, env);
+    }
+
+    std::unique_ptr<UpdateController> offered() {
+        auto c = make();
+        c->checkNow();
+        EXPECT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
+        EXPECT_EQ(c->phase()->kind, Kind::available);
+        return c;
+    }
+
+    static QStringList buttons(const QWidget* w) {
+        QStringList out;
+        for (const QPushButton* b : w->findChildren<QPushButton*>()) {
+            if (b->objectName() != "changelog") {
+                out.append(b->text() + (b->isEnabled() ? "" : " (off)"));
+            }
+        }
+        return out;
+    }
+
+    void save(QWidget* w, const QString& name) {
+        const QPixmap shot = w->grab();
+        EXPECT_TRUE(shot.save(QDir::temp().filePath(name))) << shot.width() << "x" << shot.height();
+    }
+
+    test::TempDir tmp;
+    test::ReleaseMaker maker;
+    test::LoopbackServer server;
+    UserDefaults defaults{tmp.file("config"), "defaults"};
+    QByteArray feed;
+    QList<QUrl> opened;
+};
+
+TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
+    auto c = offered();
+    UpdateWindow* w = c->window();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->windowTitle(), "Software Update");
+    EXPECT_EQ(w->width(), 600);
+    EXPECT_EQ(w->findChild<QLabel*>("title")->text(), "Ostrel 2.3 is available");
+    EXPECT_EQ(w->findChild<QLabel*>("subtitle")->text(), "You have 2.1.");
+    EXPECT_EQ(buttons(w), (QStringList{"Skip This Version", "Later", "Install"}));
+    auto* notes = w->findChild<QScrollArea*>("notes");
+    ASSERT_TRUE(notes);
+    EXPECT_EQ(notes->height(), 250);
+    EXPECT_EQ(notes->accessibleName(), "Release notes");
+    QStringList shown;
+    for (const QLabel* l : notes->findChildren<QLabel*>()) {
+        shown.append(l->text());
+    }
+    EXPECT_TRUE(shown.contains("2.2"));
+    EXPECT_TRUE(shown.contains("7 December"));
+    EXPECT_FALSE(shown.contains("Already installed."));
+    save(w, "update-available.png");
+
+    w->findChild<QPushButton*>("changelog")->click();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl("https://example.org/changes")});
+
+    // Without newer notes or a change log: header and buttons only.
+    server.route("/feed", test::LoopbackServer::answer(
+                              200, maker.feed("archive", 3, "https://example.org/Ostrel.zip")));
+    c->dismiss();
+    c->checkNow();
+    ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
+    EXPECT_FALSE(c->window()->findChild<QScrollArea*>("notes"));
+    EXPECT_FALSE(c->window()->findChild<QPushButton*>("changelog"));
+}
+
+TEST_F(UpdateWindowTest, BusyPhasesOfferOnlyADisabledOk) {
+    auto c = make();
+    c->checkNow();
+    UpdateWindow* w = c->window();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->findChild<QLabel*>("title")->text(), "Checking for updates…");
+    EXPECT_FALSE(w->findChild<QLabel*>("subtitle"));
+    EXPECT_EQ(buttons(w), QStringList{"OK (off)"});
+    EXPECT_FALSE(w->findChild<QProgressBar*>("progress"));
+    ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
+
+    server.route("/Ostrel.zip", test::LoopbackServer::trickling("x", 5000));
+    c->install();
+    EXPECT_TRUE(c->window()->findChild<QProgressBar*>("progress"));
+    EXPECT_EQ(buttons(c->window()), QStringList{"OK (off)"});
+    save(c->window(), "update-downloading.png");
+}
+
+TEST_F(UpdateWindowTest, ClosingDismissesOnceAndAVisibleWindowStaysPut) {
+    auto c = offered();
+    UpdateWindow* w = c->window();
+    w->move(40, 30);
+    const QPoint placed = w->pos();
+    c->install(); // a new phase while visible
+    EXPECT_EQ(c->window(), w);
+    EXPECT_EQ(w->pos(), placed);
+
+    int changes = 0;
+    QObject::connect(c.get(), &UpdateController::phaseChanged, [&] { ++changes; });
+    w->close();
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(c->phase());
+    EXPECT_FALSE(c->window());
+}
+
+TEST_F(UpdateWindowTest, TextsOfEveryPhase) {
+    UpdateController::Environment env;
+    env.appVersion = "2.1";
+    env.system = {2, 36, 0};
+    UpdateFeed f;
+    f.version = "2.3";
+    f.minimumSystemVersion = "2.38";
+    using P = UpdateController::Phase;
+    const auto text = [&](const std::optional<P>& p) {
+        const auto t = UpdateWindow::texts(p, env);
+        return t.title + " | " + t.subtitle.value_or("-");
+    };
+    EXPECT_EQ(text(std::nullopt), " | -");
+    EXPECT_EQ(text(P{Kind::needsNewerSystem, f, {}, {}}),
+              "Ostrel 2.3 needs a newer system | It needs system version 2.38 or later. "
+              "You're on 2.36.");
+    env.system = {2, 36, 1};
+    EXPECT_EQ(UpdateWindow::texts(P{Kind::needsNewerSystem, f, {}, {}}, env).subtitle,
+              "It needs system version 2.38 or later. You're on 2.36.1.");
+    EXPECT_EQ(text(P::of(Kind::upToDate)),
+              "Ostrel is up to date | You're on 2.1, the newest version.");
+    EXPECT_EQ(text(P::of(Kind::downloading)), "Downloading Ostrel… | -");
+    EXPECT_EQ(text(P::of(Kind::installing)), "Installing… | Ostrel will restart when it's done.");
+    EXPECT_EQ(text(P{Kind::failed, {}, "T", "M"}), "T | M");
+}
+
+TEST_F(UpdateWindowTest, ALongFailureWrapsInsteadOfWidening) {
+    server.route("/feed", test::LoopbackServer::answer(404, "no"));
+    auto c = make();
+    c->checkNow();
+    ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
+    UpdateWindow* w = c->window();
+    EXPECT_EQ(buttons(w), QStringList{"OK"});
+    EXPECT_EQ(w->width(), 600);
+    auto* subtitle = w->findChild<QLabel*>("subtitle");
+    EXPECT_TRUE(subtitle->wordWrap());
+    EXPECT_LE(subtitle->geometry().right(), 600);
+    save(w, "update-failed.png");
+}
+
+} // namespace
+} // namespace ostrel
