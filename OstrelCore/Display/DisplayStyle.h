@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OstrelCore/Display/DisplayStyleChoice.h"
+#include "OstrelCore/Records/DisplayStyleChoice.h"
 
 #include <QString>
 

@@ -42,14 +42,7 @@ public:
     ScratchpadScanner(QUrl root, QSet<QString> extraExtensions)
         : root(std::move(root)), extraExtensions(std::move(extraExtensions)) {}
 
-    // "OSTREL_SCRATCH_ROOT" verbatim when set, else "/tmp/claude-" and the user id. Kept inline:
-    // the folder resolution of the records library needs it without linking the engine.
-    static QUrl defaultRoot(const Environment& env) {
-        if (const auto root = Env::string(QStringLiteral("OSTREL_SCRATCH_ROOT"), env)) {
-            return OstrelPaths::folderURL(*root);
-        }
-        return OstrelPaths::folderURL(QStringLiteral("/tmp/claude-") + QString::number(::getuid()));
-    }
+    static QUrl defaultRoot(const Environment& env) { return OstrelPaths::defaultScratchRoot(env); }
 
     // The root lies in the shared temporary folder: it is read only when, links resolved, it is
     // a directory of this user that no one else may write into.

@@ -1,12 +1,12 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 
-#include "OstrelCore/Engine/ScratchpadScanner.h"
-
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
 #include <cstdlib>
+
+#include <unistd.h>
 
 namespace ostrel {
 
@@ -16,6 +16,13 @@ QUrl OstrelPaths::folderURL(const QString& path) {
         clean.chop(1);
     }
     return QUrl::fromLocalFile(clean);
+}
+
+QUrl OstrelPaths::defaultScratchRoot(const Environment& env) {
+    if (const auto root = Env::string(QStringLiteral("OSTREL_SCRATCH_ROOT"), env)) {
+        return folderURL(*root);
+    }
+    return folderURL(QStringLiteral("/tmp/claude-") + QString::number(::getuid()));
 }
 
 QUrl OstrelPaths::projectsRoot() const {
@@ -36,7 +43,7 @@ OstrelPaths OstrelPaths::resolve(const Environment& env, const std::optional<QSt
     }
 
     if (Env::string(QStringLiteral("OSTREL_SCRATCH_ROOT"), env) || !scratchRoot) {
-        paths.scratchRoot = ScratchpadScanner::defaultRoot(env);
+        paths.scratchRoot = defaultScratchRoot(env);
     } else {
         paths.scratchRoot = folderURL(*scratchRoot);
     }

@@ -25,6 +25,9 @@ struct OstrelPaths {
     // The path with every link, "." and ".." resolved; the input unchanged when that fails.
     static QString canonical(const QString& path);
 
+    // "OSTREL_SCRATCH_ROOT" verbatim when set, else "/tmp/claude-" and the user id.
+    static QUrl defaultScratchRoot(const Environment& env);
+
     // A file URL for a folder path, always built the same way so that equal folders compare
     // equal (no trailing slash, except for the root).
     static QUrl folderURL(const QString& path);

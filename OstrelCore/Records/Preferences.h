@@ -1,7 +1,7 @@
 #pragma once
 
-#include "OstrelCore/Display/DisplayStyleChoice.h"
 #include "OstrelCore/Records/ClosedRange.h"
+#include "OstrelCore/Records/DisplayStyleChoice.h"
 #include "OstrelCore/Records/ShelfItem.h"
 
 #include <QJsonObject>

@@ -1,0 +1,99 @@
+#include "Platform/SystemDesktop.h"
+
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QMimeDatabase>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+std::shared_ptr<Desktop> Desktop::system() {
+    static const std::shared_ptr<Desktop> desktop = std::make_shared<SystemDesktop>();
+    return desktop;
+}
+
+bool Desktop::isReadableFile(const QString& path) {
+    const auto st = FileStat::lstat(path);
+    return st && st->isRegular() && ::access(QFile::encodeName(path).constData(), R_OK) == 0;
+}
+
+bool Desktop::mayOpen(const QString& path) {
+    const auto st = FileStat::stat(path);
+    if (!st) {
+        return true; // nothing there to run; the opener reports the missing file itself
+    }
+    if (st->isDirectory()) {
+        return true;
+    }
+    if (st->mode & (S_IXUSR | S_IXGRP | S_IXOTH)) {
+        return false;
+    }
+    if (path.endsWith(QStringLiteral(".desktop"), Qt::CaseInsensitive)) {
+        return false;
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    static const QStringList runnable{QStringLiteral("application/x-executable"),
+                                      QStringLiteral("application/x-sharedlib"),
+                                      QStringLiteral("application/x-shellscript"),
+                                      QStringLiteral("application/x-desktop"),
+                                      QStringLiteral("application/x-ms-dos-executable"),
+                                      QStringLiteral("application/x-msi"),
+                                      QStringLiteral("application/x-perl"),
+                                      QStringLiteral("text/x-python"),
+                                      QStringLiteral("text/x-python3"),
+                                      QStringLiteral("application/x-ruby"),
+                                      QStringLiteral("application/x-java-archive"),
+                                      QStringLiteral("application/vnd.appimage"),
+                                      QStringLiteral("application/x-csh"),
+                                      QStringLiteral("application/x-executable-script")};
+    for (const QString& name : runnable) {
+        if (type.inherits(name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SystemDesktop::open(const QUrl& url) {
+    if (url.isLocalFile() && !mayOpen(url.toLocalFile())) {
+        reveal(url.toLocalFile());
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+void SystemDesktop::reveal(const QString& path) {
+    const QString uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{uri} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        return;
+    }
+    qCInfo(lcPlatform).noquote() << "file manager did not show the item:" << reply.errorName();
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+void SystemDesktop::copyText(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void SystemDesktop::copyImage(const QImage& image) {
+    QGuiApplication::clipboard()->setImage(image);
+}
+
+} // namespace ostrel
