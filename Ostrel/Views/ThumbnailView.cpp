@@ -1,0 +1,593 @@
+#include "Ostrel/Views/ThumbnailView.h"
+
+#include "Ostrel/Shell/MenuAction.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Views/Symbols.h"
+#include "OstrelCore/Display/ShelfMetrics.h"
+#include "OstrelCore/Display/ShelfStyle.h"
+
+#include <QFontMetricsF>
+#include <QGraphicsSceneContextMenuEvent>
+#include <QGraphicsSceneHoverEvent>
+#include <QGraphicsSceneMouseEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace ostrel {
+
+namespace {
+
+constexpr double corner = ShelfStyle::thumbCorner;
+// How far the pointer moves before a press becomes a drag.
+constexpr double dragMinimum = 3;
+constexpr double fadeDuration = 0.12;
+constexpr double frameInterval = 1.0 / 60;
+
+QColor black(double alpha) {
+    return QColor::fromRgbF(0, 0, 0, static_cast<float>(alpha));
+}
+
+QFont titleFont() {
+    QFont font = ShelfStyle::labelFont();
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+// A rounded rectangle stroked inside its edge, as a border drawn within the shape.
+void strokeInside(QPainter& painter, const QRectF& rect, double radius, double width,
+                  const QColor& color) {
+    const double half = width / 2;
+    QPen pen(color, width);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(rect.adjusted(half, half, -half, -half), std::max(0.0, radius - half),
+                            std::max(0.0, radius - half));
+}
+
+// The picture scaled to cover the card, centred; the excess falls outside.
+QRectF coverRect(QSizeF picture, QSizeF card) {
+    const double scale = std::max(card.width() / picture.width(), card.height() / picture.height());
+    const QSizeF drawn = picture * scale;
+    return QRectF(QPointF((card.width() - drawn.width()) / 2, (card.height() - drawn.height()) / 2),
+                  drawn);
+}
+
+} // namespace
+
+namespace ThumbnailKinds {
+
+QString cardSymbol(ShelfItemKind kind) {
+    switch (kind) {
+    case ShelfItemKind::image:
+        return QStringLiteral("photo");
+    case ShelfItemKind::html:
+        return QStringLiteral("globe");
+    case ShelfItemKind::pdf:
+        return QStringLiteral("doc.richtext");
+    case ShelfItemKind::document:
+        return QStringLiteral("doc.text");
+    case ShelfItemKind::video:
+        return QStringLiteral("film");
+    case ShelfItemKind::audio:
+        return QStringLiteral("waveform");
+    case ShelfItemKind::artifact:
+        return QStringLiteral("sparkles.rectangle.stack");
+    case ShelfItemKind::file:
+        return QStringLiteral("doc");
+    }
+    return QStringLiteral("doc");
+}
+
+std::optional<QString> badgeSymbol(ShelfItemKind kind) {
+    switch (kind) {
+    case ShelfItemKind::image:
+        return std::nullopt;
+    case ShelfItemKind::video:
+        return QStringLiteral("play.fill");
+    case ShelfItemKind::artifact:
+        return QStringLiteral("sparkles");
+    default:
+        return cardSymbol(kind);
+    }
+}
+
+QString accessibilityWord(ShelfItemKind kind) {
+    switch (kind) {
+    case ShelfItemKind::image:
+        return QStringLiteral("Image");
+    case ShelfItemKind::html:
+        return QStringLiteral("HTML page");
+    case ShelfItemKind::pdf:
+        return QStringLiteral("PDF");
+    case ShelfItemKind::document:
+        return QStringLiteral("Document");
+    case ShelfItemKind::video:
+        return QStringLiteral("Video");
+    case ShelfItemKind::audio:
+        return QStringLiteral("Audio");
+    case ShelfItemKind::artifact:
+        return QStringLiteral("Published artifact");
+    case ShelfItemKind::file:
+        return QStringLiteral("File");
+    }
+    return QStringLiteral("File");
+}
+
+} // namespace ThumbnailKinds
+
+// --- Drawing ---
+
+QPainterPath ThumbnailCard::outline(QSizeF size) {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(QPointF(0, 0), size), corner, corner);
+    return path;
+}
+
+ThumbnailCard::Title ThumbnailCard::title() const {
+    const double padding = ShelfMetrics::thumbPadding;
+    const QSizeF inset = ShelfMetrics::thumbInset;
+    const QFontMetricsF metrics(titleFont());
+    const double room = std::max(0.0, size.width() - 2 * padding - 2 * inset.width());
+
+    // One line: a title with line breaks shows its first line and an ellipsis.
+    QString line = item.title;
+    bool more = false;
+    if (const qsizetype breakAt = line.indexOf(QRegularExpression(QStringLiteral("[\\r\\n]")));
+        breakAt >= 0) {
+        line = line.left(breakAt);
+        more = true;
+    }
+    QString text = metrics.elidedText(line, Qt::ElideMiddle, room);
+    if (more && !text.endsWith(QChar(0x2026))) {
+        text = metrics.elidedText(line + QChar(0x2026), Qt::ElideMiddle, room);
+        if (!text.endsWith(QChar(0x2026))) {
+            text += QChar(0x2026);
+        }
+    }
+    Title out;
+    out.text = text;
+    out.cut = more || text != line;
+    const double textWidth = std::min(room, metrics.horizontalAdvance(text));
+    const double height = std::ceil(metrics.height()) + 2 * inset.height();
+    out.capsule =
+        QRectF(padding, size.height() - padding - height, textWidth + 2 * inset.width(), height);
+    out.textAt = QPointF(out.capsule.left() + inset.width(), out.capsule.top() + inset.height());
+    return out;
+}
+
+void ThumbnailCard::paint(QPainter& painter) const {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF bounds(QPointF(0, 0), size);
+    const QPainterPath shape = outline(size);
+
+    // Fill, then the picture or the kind's symbol, clipped to the rounded card.
+    painter.save();
+    painter.setClipPath(shape);
+    painter.fillPath(shape, ShelfStyle::cardFill());
+    const bool hasPicture = image && !image->isNull() && image->width() > 0 && image->height() > 0;
+    if (hasPicture) {
+        painter.setOpacity(painter.opacity() * pictureOpacity);
+        painter.drawImage(coverRect(image->size(), size), *image);
+    }
+    if (!hasPicture || pictureOpacity < 1) {
+        painter.setOpacity(hasPicture ? 1 - pictureOpacity : 1);
+        const double glyph =
+            std::min(ShelfMetrics::thumbGlyphScale * size.height(), ShelfMetrics::thumbGlyphMax);
+        Symbols::paint(painter, ThumbnailKinds::cardSymbol(item.kind), bounds.center(), glyph,
+                       ShelfStyle::thumbGlyph());
+    }
+    painter.restore();
+
+    strokeInside(painter, bounds, corner, 1,
+                 hovering ? ShelfStyle::cardHover() : ShelfStyle::hairline());
+
+    if (showsTitle && !item.title.isEmpty()) {
+        const Title t = title();
+        const double radius = t.capsule.height() / 2;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ShelfStyle::thumbShade());
+        painter.drawRoundedRect(t.capsule, radius, radius);
+        painter.setFont(titleFont());
+        painter.setPen(ShelfStyle::thumbLabel());
+        const QFontMetricsF metrics(titleFont());
+        painter.drawText(QPointF(t.textAt.x(), t.textAt.y() + metrics.ascent()), t.text);
+    }
+
+    if (const auto badge = ThumbnailKinds::badgeSymbol(item.kind)) {
+        const double d = ShelfMetrics::thumbBadgeSize;
+        const QRectF disc(ShelfMetrics::thumbPadding, ShelfMetrics::thumbPadding, d, d);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(black(0.55));
+        painter.drawEllipse(disc);
+        Symbols::paint(painter, *badge, disc.center(), ShelfStyle::badgeFontSize + 1,
+                       ShelfStyle::thumbLabel());
+    }
+
+    if (dot) {
+        const double d = ShelfMetrics::thumbDotSize;
+        const QRectF circle(size.width() - ShelfMetrics::thumbDotInset - d,
+                            ShelfMetrics::thumbDotInset, d, d);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ShelfStyle::accent());
+        painter.drawEllipse(circle);
+        const double s = ShelfMetrics::thumbStroke;
+        painter.setPen(QPen(black(0.6), s));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(circle.adjusted(s / 2, s / 2, -s / 2, -s / 2));
+    }
+    painter.restore();
+}
+
+void SelectionRing::paint(QPainter& painter, QSizeF size) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds(QPointF(0, 0), size);
+    strokeInside(painter, bounds, corner, 3, QGuiApplication::palette().color(QPalette::Highlight));
+    strokeInside(painter, bounds.adjusted(3, 3, -3, -3), corner, 1, black(0.5));
+    painter.restore();
+}
+
+QImage LiftedCard::render(const ThumbnailCard& card, double pixelRatio) {
+    const QSizeF full = card.size + QSizeF(2 * margin, 2 * margin);
+    QImage out((full * pixelRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull()) {
+        return out;
+    }
+    out.setDevicePixelRatio(pixelRatio);
+    out.fill(Qt::transparent);
+
+    // The shadow: the card's shape in black, blurred by drawing it in widening, fainter rings.
+    QImage shadow(out.size(), QImage::Format_ARGB32_Premultiplied);
+    shadow.setDevicePixelRatio(pixelRatio);
+    shadow.fill(Qt::transparent);
+    {
+        QPainter p(&shadow);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        const QRectF base(QPointF(margin, margin + 5), card.size);
+        constexpr int steps = 10;
+        for (int i = steps; i >= 1; --i) {
+            const double grow = 10.0 * i / steps;
+            p.setBrush(black(0.45 / steps));
+            p.drawRoundedRect(base.adjusted(-grow, -grow, grow, grow), corner + grow,
+                              corner + grow);
+        }
+    }
+    QPainter painter(&out);
+    painter.drawImage(QPointF(0, 0), shadow);
+    painter.translate(margin, margin);
+    ThumbnailCard flat = card;
+    flat.hovering = false; // the rim of the lifted card is the resting one
+    flat.pictureOpacity = 1;
+    flat.paint(painter);
+    painter.end();
+    return out;
+}
+
+// --- The live card ---
+
+ThumbnailView::ThumbnailView(ShelfModel* model, quint32 display, const ShelfItem& item, QSizeF size,
+                             Options options, QGraphicsItem* parent,
+                             std::shared_ptr<MainClock> clock)
+    : QGraphicsObject(parent), model_(model), display_(display), item_(item), size_(size),
+      options_(options), clock_(std::move(clock)) {
+    setAcceptHoverEvents(true);
+    setAcceptedMouseButtons(Qt::LeftButton);
+    // A card that was shown before draws its picture in its first frame.
+    image_ = Thumbnailer::cachedImage(item_, side());
+    anchor_ = new AnchorView(model, item_.id, this);
+    anchor_->setSize(size_);
+    updateAnchor();
+    connect(&DragLift::shared(), &DragLift::liftedIDChanged, this, &ThumbnailView::updateLift);
+    updateLift();
+}
+
+ThumbnailView::~ThumbnailView() {
+    load_.cancel();
+    frame_.cancel();
+    if (shown_ && options_.tracksVisibility && model_) {
+        model_->itemDisappeared(item_.id, display_);
+    }
+}
+
+double ThumbnailView::side() const {
+    return Thumbnailer::side(size_);
+}
+
+void ThumbnailView::setItem(const ShelfItem& item) {
+    if (item == item_) {
+        return;
+    }
+    const QString previous = item_.id;
+    item_ = item;
+    if (item_.id != previous) {
+        anchor_->setItemID(item_.id);
+        if (shown_ && options_.tracksVisibility && model_) {
+            model_->itemDisappeared(previous, display_);
+            model_->itemAppeared(item_.id, display_);
+        }
+        load_.cancel();
+        fade_.set(1);
+        image_ = Thumbnailer::cachedImage(item_, side());
+        if (shown_) {
+            startLoad();
+        }
+        updateLift();
+    }
+    updateAnchor();
+    update();
+}
+
+void ThumbnailView::setSize(QSizeF size) {
+    if (size == size_) {
+        return;
+    }
+    prepareGeometryChange();
+    size_ = size;
+    anchor_->setSize(size_);
+    update();
+}
+
+void ThumbnailView::setOptions(const Options& options) {
+    if (options == options_) {
+        return;
+    }
+    const bool tracked = options_.tracksVisibility;
+    options_ = options;
+    if (shown_ && model_ && tracked != options_.tracksVisibility) {
+        if (options_.tracksVisibility) {
+            model_->itemAppeared(item_.id, display_);
+        } else {
+            model_->itemDisappeared(item_.id, display_);
+        }
+    }
+    updateAnchor();
+    update();
+}
+
+void ThumbnailView::setShown(bool shown) {
+    if (shown == shown_) {
+        return;
+    }
+    shown_ = shown;
+    if (shown_) {
+        if (model_ && !DragLift::shared().supportDir()) {
+            DragLift::shared().setSupportDir(model_->storeRoot());
+        }
+        if (options_.tracksVisibility && model_) {
+            model_->itemAppeared(item_.id, display_);
+        }
+        startLoad();
+    } else {
+        load_.cancel();
+        if (options_.tracksVisibility && model_) {
+            model_->itemDisappeared(item_.id, display_);
+        }
+    }
+}
+
+void ThumbnailView::startLoad() {
+    if (image_ || !model_) {
+        return;
+    }
+    load_.cancel();
+    const QString id = item_.id;
+    load_ = Thumbnailer::load(
+        item_, model_->thumbURL(id), side(), this,
+        [this, id](std::optional<QImage> picture) { pictureArrived(id, std::move(picture)); });
+}
+
+void ThumbnailView::pictureArrived(const QString& itemID, std::optional<QImage> picture) {
+    if (itemID != item_.id || !picture || image_) {
+        return;
+    }
+    image_ = std::move(picture);
+    // Fades in only where the user is looking: the open shelf of this card's display.
+    if (model_ && model_->openScreen() == display_) {
+        fade_.set(0);
+        fade_.animate(1, Motion::Curve::easeOut(fadeDuration * model_->motionScale()),
+                      clock_->now());
+        scheduleFrame();
+    } else {
+        fade_.set(1);
+    }
+    update();
+}
+
+void ThumbnailView::scheduleFrame() {
+    frame_.cancel();
+    frame_ = clock_->after(frameInterval, this, [this] {
+        update();
+        if (fade_.isRunning(clock_->now())) {
+            scheduleFrame();
+        }
+    });
+}
+
+void ThumbnailView::updateAnchor() {
+    *titleCut_ = options_.showsTitle && card().title().cut;
+    TipAnchorView::Tip tip;
+    tip.title = item_.title;
+    tip.font = ShelfStyle::tipFont();
+    tip.cut = options_.showsTitle ? titleCut_ : nullptr;
+    tip.textOrigin = AnchorView::tipTextOrigin;
+    tip.bottomEdge = true;
+    tip.enabled = options_.showsTip;
+    tip.display = display_;
+    anchor_->setTip(std::move(tip));
+}
+
+void ThumbnailView::updateLift() {
+    const auto& lifted = DragLift::shared().liftedID();
+    setOpacity(lifted && *lifted == item_.id ? DragLift::liftedOpacity : 1.0);
+}
+
+ThumbnailCard ThumbnailView::card() const {
+    ThumbnailCard c;
+    c.item = item_;
+    c.size = size_;
+    c.image = image_;
+    c.showsTitle = options_.showsTitle;
+    c.hovering = hovering_;
+    c.dot = options_.dot;
+    c.pictureOpacity = fade_.value(clock_->now());
+    return c;
+}
+
+DragLift::Render ThumbnailView::renderer() {
+    return [self = QPointer<ThumbnailView>(this)]() -> QImage {
+        if (!self) {
+            return {};
+        }
+        return LiftedCard::render(self->card());
+    };
+}
+
+QRectF ThumbnailView::boundingRect() const {
+    return QRectF(QPointF(0, 0), size_);
+}
+
+QPainterPath ThumbnailView::shape() const {
+    return ThumbnailCard::outline(size_);
+}
+
+void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    card().paint(*painter);
+    if (options_.selected) {
+        SelectionRing::paint(*painter, size_);
+    }
+}
+
+QList<MenuEntry> ThumbnailView::contextMenu() const {
+    const QPointer<ShelfModel> model = model_;
+    const ShelfItem item = item_;
+    const bool artifact = item.kind == ShelfItemKind::artifact;
+    const auto act = [model, item](void (ShelfModel::*op)(const ShelfItem&)) {
+        return [model, item, op] {
+            if (model) {
+                (model.data()->*op)(item);
+            }
+        };
+    };
+    QList<MenuEntry> entries;
+    if (item.fileURL) {
+        entries << MenuEntry::item(QStringLiteral("Quick Look"),
+                                   act(&ShelfModel::selectAndPreview));
+    }
+    entries << MenuEntry::item(artifact ? QStringLiteral("Open in Browser")
+                                        : QStringLiteral("Open"),
+                               act(&ShelfModel::openInDefaultApp));
+    if (item.fileURL) {
+        entries << MenuEntry::item(QStringLiteral("Reveal in Files"),
+                                   act(&ShelfModel::revealInFinder));
+    }
+    entries << MenuEntry::divider();
+    entries << MenuEntry::item(artifact ? QStringLiteral("Copy Link") : QStringLiteral("Copy Path"),
+                               act(&ShelfModel::copyLink));
+    if (item.kind == ShelfItemKind::image) {
+        entries << MenuEntry::item(QStringLiteral("Copy Image"), act(&ShelfModel::copyImage));
+    }
+    entries << MenuEntry::divider();
+    entries << MenuEntry::item(QStringLiteral("Hide from Shelf"), act(&ShelfModel::hide));
+    entries << MenuEntry::item(QStringLiteral("Delete"), [model, item] {
+        if (model) {
+            model->deleteItems({item});
+        }
+    });
+    return entries;
+}
+
+QString ThumbnailView::accessibleLabel() const {
+    QString label =
+        item_.title + QStringLiteral(", ") + ThumbnailKinds::accessibilityWord(item_.kind);
+    if (item_.isUnread()) {
+        label += QStringLiteral(", new");
+    }
+    return label;
+}
+
+void ThumbnailView::hoverEnterEvent(QGraphicsSceneHoverEvent* event) {
+    hovering_ = true;
+    if (model_) {
+        model_->setHoveredItem(item_);
+    }
+    DragLift::shared().setHover(item_.id, event->pos(), renderer());
+    update();
+}
+
+void ThumbnailView::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
+    DragLift::shared().setHover(item_.id, event->pos(), renderer());
+}
+
+void ThumbnailView::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
+    hovering_ = false;
+    // Another card may have taken the hover meanwhile.
+    if (model_ && model_->hoveredItem() && model_->hoveredItem()->id == item_.id) {
+        model_->setHoveredItem(std::nullopt);
+    }
+    update();
+}
+
+void ThumbnailView::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    pressed_ = true;
+    doubleClick_ = false;
+    dragged_ = false;
+    pressAt_ = event->pos();
+}
+
+void ThumbnailView::mouseDoubleClickEvent(QGraphicsSceneMouseEvent* event) {
+    mousePressEvent(event);
+    doubleClick_ = event->button() == Qt::LeftButton;
+}
+
+void ThumbnailView::mouseMoveEvent(QGraphicsSceneMouseEvent* event) {
+    if (!pressed_) {
+        return;
+    }
+    const QPointF translation = event->pos() - pressAt_;
+    if (!dragged_ && std::hypot(translation.x(), translation.y()) < dragMinimum) {
+        return;
+    }
+    dragged_ = true;
+    if (!options_.dragsOut || !model_ || model_->isDraggingOut()) {
+        return;
+    }
+    DragLift::shared().setPending(item_.id, pressAt_, translation, renderer());
+    model_->beginDragOut(item_);
+}
+
+void ThumbnailView::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
+    if (!pressed_ || event->button() != Qt::LeftButton) {
+        return;
+    }
+    pressed_ = false;
+    if (dragged_) {
+        return;
+    }
+    const int count = doubleClick_ ? 2 : 1;
+    if (onTap_) {
+        onTap_(count);
+    } else if (model_) {
+        model_->click(item_, count);
+    }
+}
+
+void ThumbnailView::contextMenuEvent(QGraphicsSceneContextMenuEvent* event) {
+    QMenu menu;
+    MenuAction::fill(menu, contextMenu());
+    menu.exec(event->screenPos());
+}
+
+} // namespace ostrel

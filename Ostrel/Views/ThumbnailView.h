@@ -1,0 +1,172 @@
+#pragma once
+
+#include "Ostrel/Shell/MenuEntry.h"
+#include "Ostrel/Views/DragLift.h"
+#include "Ostrel/Views/ScreenAnchor.h"
+#include "Ostrel/Views/Thumbnailer.h"
+#include "OstrelCore/Display/MotionAnimator.h"
+#include "OstrelCore/Records/ShelfItem.h"
+#include "Platform/MainClock.h"
+
+#include <QGraphicsObject>
+#include <QImage>
+#include <QPainterPath>
+#include <QPointer>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace ostrel {
+
+class ShelfModel;
+
+// What each kind shows: the card's symbol without a picture, the corner badge, and the word a
+// screen reader says.
+namespace ThumbnailKinds {
+QString cardSymbol(ShelfItemKind kind);
+// None for pictures, which carry no badge.
+std::optional<QString> badgeSymbol(ShelfItemKind kind);
+QString accessibilityWord(ShelfItemKind kind);
+} // namespace ThumbnailKinds
+
+// One card drawn at a size: fill, picture or kind symbol, rim, title capsule, badge and unread dot.
+// Shared by the live card and the lifted drag image.
+struct ThumbnailCard {
+    ShelfItem item;
+    QSizeF size;
+    std::optional<QImage> image;
+    bool showsTitle = true;
+    bool hovering = false;
+    bool dot = false;
+    // The picture's opacity while it fades in.
+    double pictureOpacity = 1;
+
+    // The title as the capsule shows it: one line, cut in the middle to fit.
+    struct Title {
+        QRectF capsule;
+        QPointF textAt;
+        QString text;
+        bool cut = false;
+    };
+    Title title() const;
+
+    // Draws into the card's own coordinates, (0, 0) at its top-left.
+    void paint(QPainter& painter) const;
+
+    static QPainterPath outline(QSizeF size);
+};
+
+// The ring around the selected card.
+namespace SelectionRing {
+void paint(QPainter& painter, QSizeF size);
+}
+
+// The card as the drag image: lifted on a soft shadow with 16 points of room on every side.
+namespace LiftedCard {
+inline constexpr double margin = 16;
+QImage render(const ThumbnailCard& card, double pixelRatio = 2);
+} // namespace LiftedCard
+
+// One item's card wherever items show (rail and column grids, stack decks). It draws itself from
+// the thumbnail cache at once and loads a missing picture when it is shown, registers its screen
+// anchor, reports being shown for seen tracking, and turns pointer input into calls on the model:
+// hover, click (count 1, then 2 for a double click), a drag-out from 3 points of movement, and the
+// context menu.
+class ThumbnailView : public QGraphicsObject {
+    Q_OBJECT
+public:
+    struct Options {
+        bool selected = false;
+        bool dot = false;
+        bool showsTitle = true;
+        bool tracksVisibility = true;
+        bool dragsOut = true;
+        bool showsTip = true;
+        friend bool operator==(const Options&, const Options&) = default;
+    };
+
+    ThumbnailView(ShelfModel* model, quint32 display, const ShelfItem& item, QSizeF size,
+                  Options options, QGraphicsItem* parent = nullptr,
+                  std::shared_ptr<MainClock> clock = MainClock::system());
+    ~ThumbnailView() override;
+
+    const ShelfItem& item() const { return item_; }
+    // Another item moves the anchor and restarts the picture; the same id only redraws.
+    void setItem(const ShelfItem& item);
+    QSizeF size() const { return size_; }
+    void setSize(QSizeF size);
+    const Options& options() const { return options_; }
+    void setOptions(const Options& options);
+    quint32 display() const { return display_; }
+    // Replaces the model's click handling; given the click count.
+    void setOnTap(std::function<void(int count)> onTap) { onTap_ = std::move(onTap); }
+
+    // The container says the card came into view (true) or left it: seen tracking and loading
+    // follow. A card is not shown until told.
+    void setShown(bool shown);
+    bool isShown() const { return shown_; }
+
+    const std::optional<QImage>& image() const { return image_; }
+    bool isHovering() const { return hovering_; }
+    // The card as it draws now.
+    ThumbnailCard card() const;
+    AnchorView* anchor() const { return anchor_; }
+    // Whether the title is cut short (its tip then shows the whole title).
+    bool titleCut() const { return titleCut_ && *titleCut_; }
+
+    // The context menu's entries, as data.
+    QList<MenuEntry> contextMenu() const;
+    // "Report, PDF, new".
+    QString accessibleLabel() const;
+
+    QRectF boundingRect() const override;
+    QPainterPath shape() const override;
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+
+protected:
+    void hoverEnterEvent(QGraphicsSceneHoverEvent* event) override;
+    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent* event) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseMoveEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+    void contextMenuEvent(QGraphicsSceneContextMenuEvent* event) override;
+
+private:
+    double side() const;
+    void startLoad();
+    void pictureArrived(const QString& itemID, std::optional<QImage> picture);
+    void scheduleFrame();
+    void updateAnchor();
+    void updateLift();
+    DragLift::Render renderer();
+
+    QPointer<ShelfModel> model_;
+    quint32 display_;
+    ShelfItem item_;
+    QSizeF size_;
+    Options options_;
+    std::function<void(int)> onTap_;
+    std::shared_ptr<MainClock> clock_;
+
+    std::optional<QImage> image_;
+    bool hovering_ = false;
+    bool shown_ = false;
+    std::shared_ptr<bool> titleCut_ = std::make_shared<bool>(false);
+    AnchorView* anchor_ = nullptr;
+    Thumbnailer::LoadHandle load_;
+    Motion::Animated fade_{1};
+    MainClock::Handle frame_;
+
+    // The press in progress.
+    bool pressed_ = false;
+    bool doubleClick_ = false;
+    bool dragged_ = false;
+    QPointF pressAt_;
+};
+
+} // namespace ostrel
