@@ -57,6 +57,8 @@ void UserDefaults::load() {
 }
 
 bool UserDefaults::save() {
+    // Until a write succeeds, every later change writes the whole file again.
+    unsaved_ = true;
     if (!writable_) {
         return false;
     }
@@ -69,11 +71,12 @@ bool UserDefaults::save() {
         qCWarning(lcPlatform) << "settings not saved:" << error->domain << error->code;
         return false;
     }
+    unsaved_ = false;
     return true;
 }
 
 bool UserDefaults::set(const QString& key, const QJsonValue& value) {
-    if (values_.value(key) == value && values_.contains(key)) {
+    if (values_.value(key) == value && values_.contains(key) && !unsaved_) {
         return true;
     }
     values_.insert(key, value);
@@ -81,7 +84,7 @@ bool UserDefaults::set(const QString& key, const QJsonValue& value) {
 }
 
 bool UserDefaults::remove(const QString& key) {
-    if (!values_.contains(key)) {
+    if (!values_.contains(key) && !unsaved_) {
         return true;
     }
     values_.remove(key);
@@ -96,7 +99,7 @@ bool UserDefaults::apply(const QJsonObject& values, const QStringList& removed) 
     for (const QString& key : removed) {
         next.remove(key);
     }
-    if (next == values_) {
+    if (next == values_ && !unsaved_) {
         return true;
     }
     values_ = next;

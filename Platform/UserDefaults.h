@@ -38,6 +38,8 @@ private:
     QJsonObject values_;
     // An unreadable file is set aside rather than overwritten; if that fails we never write.
     bool writable_ = true;
+    // The file lags behind the values: a write failed.
+    bool unsaved_ = false;
 };
 
 } // namespace ostrel

@@ -8,9 +8,54 @@
 #include "support/ShellFakes.h"
 #include "support/TempDir.h"
 
+#include <QSignalSpy>
+
 #include <memory>
 
 namespace ostrel::test {
+
+// An item of session `session` (prompt "p-" + session), unread unless `seen`.
+inline ShelfItem shelfItem(const QString& id, const QString& session = QStringLiteral("s1"),
+                           bool seen = false, ShelfItemKind kind = ShelfItemKind::image) {
+    ShelfItem item;
+    item.id = id;
+    item.kind = kind;
+    item.title = id;
+    item.sessionID = session;
+    item.promptID = QStringLiteral("p-") + session;
+    item.createdAt = Date(1000);
+    if (seen) {
+        item.seenAt = Date(2000);
+    }
+    item.fileURL =
+        QUrl::fromLocalFile(QStringLiteral("/nonexistent/") + id + QStringLiteral(".png"));
+    return item;
+}
+
+inline Snapshot snapshotOf(const QList<ShelfItem>& items, const QList<ShelfItem>& hidden = {}) {
+    Snapshot snapshot;
+    snapshot.items = items;
+    snapshot.hidden = hidden;
+    QSet<QString> sessions;
+    for (const ShelfItem& item : items) {
+        if (!sessions.contains(item.sessionID)) {
+            sessions.insert(item.sessionID);
+            snapshot.sessions.append(Session(item.sessionID, std::nullopt,
+                                             QStringLiteral("/work/") + item.sessionID,
+                                             std::nullopt, Date(900), Date(1000)));
+        }
+    }
+    return snapshot;
+}
+
+// `count` unread items "i0"... in session "s1".
+inline QList<ShelfItem> unreadItems(int count, const QString& prefix = QStringLiteral("i")) {
+    QList<ShelfItem> items;
+    for (int i = 0; i < count; ++i) {
+        items.append(shelfItem(prefix + QString::number(i)));
+    }
+    return items;
+}
 
 // A model over a fake engine, a hand-moved clock and recording desktop services, with its
 // settings in a temporary folder.
@@ -33,8 +78,6 @@ struct ModelRig {
         prefs.save(*defaults);
         settings = std::make_unique<AppSettings>(defaults);
         environment.insert(QStringLiteral("OSTREL_SUPPORT_DIR"), dir.file("support"));
-        environment.insert(QStringLiteral("OSTREL_CLAUDE_HOME"), dir.file("claude"));
-        environment.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), dir.file("scratch"));
         ShelfModel::Services services;
         services.makeEngine = FakeShelfEngine::factory(log);
         services.clock = clock;
@@ -58,6 +101,12 @@ struct ModelRig {
     }
 
     FakeShelfEngine& engine() { return log->current(); }
+    // Started, with a first snapshot applied (which brings no arrivals).
+    void startWith(const Snapshot& snapshot) {
+        model->start();
+        publish(snapshot);
+    }
+    std::vector<FakeShelfEngine::Call> sent(const QString& name) const { return log->named(name); }
     void publish(const Snapshot& snapshot) { engine().publish(snapshot); }
 };
 

@@ -1,0 +1,67 @@
+#include "Platform/Desktop.h"
+#include "Platform/MainClock.h"
+#include "Platform/MainTask.h"
+#include "support/TempDir.h"
+
+#include <QFile>
+#include <QObject>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <unistd.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+TEST(Desktop, TheOpenerNeverGetsWhatItWouldRun) {
+    TempDir dir;
+    const QString picture = dir.write("chart.png", QByteArray("\x89PNG\r\n\x1a\n", 8));
+    const QString script = dir.write("build.sh", "#!/bin/sh\necho hi\n");
+    const QString launcher = dir.write("app.desktop", "[Desktop Entry]\nExec=xterm\n");
+    const QString binary = dir.write("tool", "\x7f"
+                                             "ELF");
+    QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_TRUE(Desktop::mayOpen(picture));
+    EXPECT_TRUE(Desktop::mayOpen(dir.path()));
+    EXPECT_FALSE(Desktop::mayOpen(script));
+    EXPECT_FALSE(Desktop::mayOpen(launcher));
+    EXPECT_FALSE(Desktop::mayOpen(binary));
+
+    EXPECT_TRUE(Desktop::isReadableFile(picture));
+    EXPECT_FALSE(Desktop::isReadableFile(dir.path()));
+    EXPECT_FALSE(Desktop::isReadableFile(dir.file("missing")));
+    ASSERT_EQ(::symlink(QFile::encodeName(picture).constData(),
+                        QFile::encodeName(dir.file("link.png")).constData()),
+              0);
+    EXPECT_FALSE(Desktop::isReadableFile(dir.file("link.png")));
+}
+
+TEST(MainClock, StepsRunAtTheirDeadlineUnlessCancelledOrTheirContextIsGone) {
+    auto clock = std::make_shared<ManualMainClock>();
+    QStringList ran;
+    auto context = std::make_unique<QObject>();
+    clock->after(1.0, nullptr, [&] { ran << "plain"; });
+    clock->after(0.5, context.get(), [&] { ran << "context"; });
+    MainClock::Handle cancelled = clock->after(0.2, nullptr, [&] { ran << "cancelled"; });
+    cancelled.cancel();
+    context.reset();
+    EXPECT_EQ(clock->advance(0.99), 0);
+    EXPECT_EQ(clock->advance(0.02), 1);
+    EXPECT_EQ(ran, QStringList{"plain"});
+
+    // A task keeps one step: a new one replaces the pending one; going away cancels it.
+    {
+        MainTask task(clock);
+        task.after(1.0, nullptr, [&] { ran << "first"; });
+        task.pause(1.0, 2.0, nullptr, [&] { ran << "second"; });
+        EXPECT_TRUE(task.isPending());
+        clock->advance(1.5);
+        EXPECT_TRUE(task.isPending());
+        clock->advance(0.6);
+        EXPECT_FALSE(task.isPending());
+        task.after(1.0, nullptr, [&] { ran << "dropped"; });
+    }
+    clock->advance(5);
+    EXPECT_EQ(ran, (QStringList{"plain", "second"}));
+}
