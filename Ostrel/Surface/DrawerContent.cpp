@@ -1,0 +1,435 @@
+#include "Ostrel/Surface/DrawerContent.h"
+
+#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Views/OpacityFade.h"
+#include "Ostrel/Views/SessionRailView.h"
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Display/DrawerSize.h"
+#include "OstrelCore/Display/Motion.h"
+#include "OstrelCore/Display/ShelfMetrics.h"
+#include "OstrelCore/Display/ShelfStyle.h"
+
+#include <QFontMetricsF>
+#include <QGraphicsSceneHoverEvent>
+#include <QGraphicsSceneMouseEvent>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ostrel {
+
+namespace {
+
+constexpr double toastLeading = 14;
+constexpr double toastTrailing = 4;
+constexpr double toastSpacing = 10;
+constexpr double undoPadding = 10;
+constexpr double undoHeight = 22;
+constexpr double emptyWidth = 180;
+constexpr double emptySpacing = 10;
+constexpr double lineExtra = 2;
+constexpr double clearPadding = 10;
+constexpr double clearHeight = 22;
+
+QFont undoFont() {
+    QFont f = ShelfStyle::headerFont();
+    f.setWeight(QFont::DemiBold);
+    return f;
+}
+
+double undoButtonWidth() {
+    return QFontMetricsF(undoFont()).horizontalAdvance(QStringLiteral("Undo")) + 2 * undoPadding;
+}
+
+QColor grey(double level, double opacity = 1) {
+    QColor c = QColor::fromRgbF(float(level), float(level), float(level));
+    c.setAlphaF(float(opacity));
+    return c;
+}
+
+// The empty state's text, wrapped within `width`, lines centred, 2 points apart.
+struct EmptyText {
+    std::unique_ptr<QTextLayout> layout;
+    double height = 0;
+    double width = 0;
+
+    EmptyText(const QString& text, double wrap) {
+        layout = std::make_unique<QTextLayout>(text, ShelfStyle::labelFont());
+        QTextOption option(Qt::AlignHCenter);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout->setTextOption(option);
+        layout->beginLayout();
+        for (;;) {
+            QTextLine line = layout->createLine();
+            if (!line.isValid()) {
+                break;
+            }
+            line.setLineWidth(std::max(1.0, wrap));
+            if (height > 0) {
+                height += lineExtra;
+            }
+            line.setPosition(QPointF(0, height));
+            height += line.height();
+            width = std::max(width, line.naturalTextWidth());
+        }
+        layout->endLayout();
+        height = std::ceil(height);
+    }
+};
+
+QString emptyMessage(bool filtering) {
+    return filtering
+               ? QStringLiteral("No items match these filters.")
+               : QStringLiteral(
+                     "Nothing yet. Images, pages and documents Claude makes will appear here.");
+}
+
+} // namespace
+
+// --- HideToast
+
+HideToast::HideToast(const ViewContext& context, QGraphicsItem* parent)
+    : QGraphicsObject(parent), context_(context) {
+    setAcceptHoverEvents(true);
+    setAcceptedMouseButtons(Qt::LeftButton);
+    setZValue(1);
+}
+
+double HideToast::wantedWidth(const QString& message) {
+    return std::ceil(toastLeading +
+                     QFontMetricsF(ShelfStyle::headerFont()).horizontalAdvance(message) +
+                     toastSpacing + undoButtonWidth() + toastTrailing);
+}
+
+void HideToast::place(QSizeF drawer, bool onTop) {
+    const QString message = context_.model && context_.model->pendingUndo()
+                                ? context_.model->pendingUndo()->message()
+                                : QString();
+    const QRectF r = DrawerContentLayout::toast(drawer, wantedWidth(message.left(4096)), onTop);
+    prepareGeometryChange();
+    size_ = r.size();
+    setPos(r.topLeft());
+    update();
+}
+
+QString HideToast::text() const {
+    if (!context_.model || !context_.model->pendingUndo()) {
+        return {};
+    }
+    const double room =
+        size_.width() - toastLeading - toastSpacing - undoButtonWidth() - toastTrailing;
+    return TipText::line(context_.model->pendingUndo()->message(), ShelfStyle::headerFont(),
+                         std::max(0.0, room), Qt::ElideMiddle);
+}
+
+QRectF HideToast::undoRect() const {
+    const double w = undoButtonWidth();
+    return QRectF(size_.width() - toastTrailing - w, (size_.height() - undoHeight) / 2, w,
+                  undoHeight);
+}
+
+void HideToast::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    if (size_.isEmpty()) {
+        return;
+    }
+    painter->setRenderHint(QPainter::Antialiasing);
+    const QRectF r = boundingRect();
+    const double radius = r.height() / 2;
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(grey(0.15));
+    painter->drawRoundedRect(r, radius, radius);
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(grey(1, 0.12), 1));
+    painter->drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
+
+    const QFontMetricsF metrics(ShelfStyle::headerFont());
+    const double base = r.height() / 2 - metrics.height() / 2 + metrics.ascent();
+    painter->setFont(ShelfStyle::headerFont());
+    painter->setPen(ShelfStyle::primaryText());
+    painter->drawText(QPointF(toastLeading, base), text());
+
+    const QRectF undo = undoRect();
+    if (hovering_) {
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ShelfStyle::rowSelected());
+        painter->drawRoundedRect(undo, undo.height() / 2, undo.height() / 2);
+    }
+    painter->setFont(undoFont());
+    painter->setPen(Qt::white);
+    const QFontMetricsF bold(undoFont());
+    painter->drawText(
+        QPointF(undo.left() + undoPadding, undo.center().y() - bold.height() / 2 + bold.ascent()),
+        QStringLiteral("Undo"));
+}
+
+void HideToast::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
+    const bool over = undoRect().contains(event->pos());
+    if (over != hovering_) {
+        hovering_ = over;
+        update();
+    }
+}
+
+void HideToast::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
+    hovering_ = false;
+    update();
+}
+
+void HideToast::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+    event->setAccepted(event->button() == Qt::LeftButton);
+}
+
+void HideToast::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
+    if (undoRect().contains(event->pos()) && context_.model) {
+        context_.model->undo();
+    }
+}
+
+// --- EmptyShelf
+
+EmptyShelf::EmptyShelf(const ViewContext& context, QGraphicsItem* parent)
+    : QGraphicsObject(parent), context_(context) {
+    setAcceptHoverEvents(true);
+    setAcceptedMouseButtons(Qt::LeftButton);
+    if (context_.model) {
+        connect(context_.model, &ShelfModel::filterChanged, this, [this] { update(); });
+    }
+}
+
+void EmptyShelf::setSize(QSizeF size) {
+    prepareGeometryChange();
+    size_ = size;
+}
+
+bool EmptyShelf::offersClear() const {
+    return context_.model && context_.model->filter().isFiltering();
+}
+
+QString EmptyShelf::text() const {
+    return emptyMessage(offersClear());
+}
+
+EmptyShelf::Stack EmptyShelf::stack() const {
+    const double wrap = std::max(0.0, std::min(emptyWidth, size_.width() - 40));
+    const EmptyText t(text(), wrap);
+    double height = t.height;
+    std::optional<QSizeF> button;
+    if (offersClear()) {
+        button = QSizeF(std::ceil(QFontMetricsF(ShelfStyle::headerFont())
+                                      .horizontalAdvance(QStringLiteral("Clear Filters"))) +
+                            2 * clearPadding,
+                        clearHeight);
+        height += emptySpacing + clearHeight;
+    }
+    const double top = (size_.height() - height) / 2;
+    Stack s;
+    s.text = QRectF((size_.width() - wrap) / 2, top, wrap, t.height);
+    if (button) {
+        s.button = QRectF((size_.width() - button->width()) / 2, s.text.bottom() + emptySpacing,
+                          button->width(), button->height());
+    }
+    return s;
+}
+
+QRectF EmptyShelf::textRect() const {
+    return stack().text;
+}
+
+std::optional<QRectF> EmptyShelf::clearRect() const {
+    return stack().button;
+}
+
+void EmptyShelf::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    painter->setRenderHint(QPainter::Antialiasing);
+    const Stack s = stack();
+    const EmptyText t(text(), s.text.width());
+    painter->setPen(ShelfStyle::tertiaryText());
+    t.layout->draw(painter, s.text.topLeft());
+    if (s.button) {
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ShelfStyle::chipStroke(hovering_));
+        painter->drawRoundedRect(*s.button, ShelfStyle::chipCorner, ShelfStyle::chipCorner);
+        painter->setFont(ShelfStyle::headerFont());
+        painter->setPen(ShelfStyle::chipFill());
+        painter->drawText(*s.button, Qt::AlignCenter, QStringLiteral("Clear Filters"));
+    }
+}
+
+void EmptyShelf::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
+    const auto button = clearRect();
+    const bool over = button && button->contains(event->pos());
+    if (over != hovering_) {
+        hovering_ = over;
+        update();
+    }
+}
+
+void EmptyShelf::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
+    hovering_ = false;
+    update();
+}
+
+void EmptyShelf::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+    const auto button = clearRect();
+    event->setAccepted(event->button() == Qt::LeftButton && button &&
+                       button->contains(event->pos()));
+}
+
+void EmptyShelf::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
+    const auto button = clearRect();
+    if (button && button->contains(event->pos()) && context_.model) {
+        context_.model->clearKinds();
+    }
+}
+
+// --- DrawerContent
+
+DrawerContent::DrawerContent(const ViewContext& context, ShelfLayoutKind kind,
+                             QGraphicsItem* parent)
+    : DrawerContentItem(parent), context_(context), kind_(kind),
+      toast_(new HideToast(context, this)) {
+    setFlag(ItemHasNoContents);
+    toast_->setVisible(false);
+    if (ShelfModel* model = context_.model) {
+        connect(model, &ShelfModel::groupsChanged, this, &DrawerContent::sync);
+        connect(model, &ShelfModel::filterChanged, this, &DrawerContent::sync);
+        connect(model, &ShelfModel::pendingUndoChanged, this, &DrawerContent::sync);
+    }
+}
+
+std::function<DrawerContentItem*(const DrawerContentSpec&)>
+DrawerContent::factory(const ViewContext& context) {
+    return [context](const DrawerContentSpec& spec) {
+        ViewContext here = context;
+        here.display = spec.display;
+        return new DrawerContent(here, spec.kind);
+    };
+}
+
+void DrawerContent::setSpec(const DrawerContentSpec& spec) {
+    if (spec.kind != kind_) {
+        // Another layout replaces this one rather than morphing into it.
+        delete rail_.data();
+        delete empty_.data();
+        delete emptyHeader_.data();
+        kind_ = spec.kind;
+    }
+    context_.display = spec.display;
+    setFrame({QSizeF(spec.size.width(), spec.size.height() + spec.message), spec.topReserve,
+              spec.bottomInset, spec.message, spec.messageOnTop});
+}
+
+double DrawerContent::edgeInset() const {
+    DisplayStylePosition position = DisplayStylePosition::top;
+    if (context_.model) {
+        const auto& layouts = context_.model->layouts();
+        if (const auto found = layouts.find(context_.display); found != layouts.end()) {
+            position = found->second.style().position();
+        }
+    }
+    return ShelfMetrics::edgeInset(position);
+}
+
+double DrawerContent::messageRoom(const ShelfModel& model) {
+    return model.pendingUndo() ? DrawerSize::messageRoom : 0;
+}
+
+void DrawerContent::setFrame(const Frame& frame) {
+    prepareGeometryChange();
+    frame_ = frame;
+    layout_ = DrawerContentLayout::make(
+        {frame.size, frame.band, frame.bandTop, frame.message, frame.messageOnTop});
+    if (layout_.header) {
+        if (!header_) {
+            header_ = new ShelfHeader(context_, false, edgeInset(), this);
+        }
+        header_->setPos(layout_.header->topLeft());
+        header_->setSize(layout_.header->size());
+    } else if (header_) {
+        delete header_;
+        header_ = nullptr;
+    }
+    sync();
+}
+
+void DrawerContent::sync() {
+    const bool empty = !context_.model || context_.model->groups().isEmpty();
+    const QRectF content = layout_.content;
+    // Changes between empty and not animate only on the display whose drawer is open.
+    const Motion::Curve curve = Motion::rowChange(context_.isOpenHere());
+
+    if (empty) {
+        if (rail_) {
+            auto* fade = OpacityFade::of(rail_, context_.clock);
+            QPointer<SessionRailView> old = rail_;
+            fade->to(0, curve, [old] {
+                if (old) {
+                    old->deleteLater();
+                }
+            });
+            rail_.clear();
+        }
+        double top = content.top();
+        if (frame_.band == 0) {
+            if (!emptyHeader_) {
+                emptyHeader_ = new ShelfHeader(context_, kind_ == ShelfLayoutKind::sideStacks,
+                                               edgeInset(), this);
+            }
+            emptyHeader_->setPos(content.left(), top + ShelfMetrics::columnPadding);
+            emptyHeader_->setSize(QSizeF(content.width(), DisplayLayout::topBand));
+            top += ShelfMetrics::columnPadding + DisplayLayout::topBand;
+        } else if (emptyHeader_) {
+            delete emptyHeader_.data();
+        }
+        if (!empty_) {
+            empty_ = new EmptyShelf(context_, this);
+            empty_->setOpacity(curve.kind() == Motion::Curve::Kind::none ? 1 : 0);
+            OpacityFade::of(empty_, context_.clock)->to(1, curve);
+        }
+        empty_->setPos(content.left(), top);
+        empty_->setSize(QSizeF(content.width(), std::max(0.0, content.bottom() - top)));
+        empty_->update();
+    } else {
+        if (empty_) {
+            delete empty_.data();
+        }
+        if (emptyHeader_) {
+            delete emptyHeader_.data();
+        }
+        if (!rail_ && kind_ == ShelfLayoutKind::rail) {
+            rail_ = new SessionRailView(context_, this);
+            rail_->setOpacity(curve.kind() == Motion::Curve::Kind::none ? 1 : 0);
+            OpacityFade::of(rail_, context_.clock)->to(1, curve);
+        }
+        if (rail_) {
+            rail_->setPos(content.topLeft());
+            rail_->setSize(content.size());
+        }
+    }
+
+    const bool pending = context_.model && context_.model->pendingUndo().has_value();
+    const Motion::Curve toastCurve =
+        context_.model && context_.isOpenHere() ? Motion::standard() : Motion::Curve::none();
+    OpacityFade* fade = OpacityFade::of(toast_, context_.clock);
+    if (pending) {
+        toast_->place(frame_.size, frame_.messageOnTop);
+        if (!toast_->isVisible()) {
+            toast_->setOpacity(toastCurve.kind() == Motion::Curve::Kind::none ? 1 : 0);
+            toast_->setVisible(true);
+        }
+        fade->to(1, toastCurve);
+    } else if (toast_->isVisible()) {
+        QPointer<HideToast> toast = toast_;
+        fade->to(0, toastCurve, [toast] {
+            if (toast && toast->opacity() == 0) {
+                toast->setVisible(false);
+            }
+        });
+    }
+}
+
+} // namespace ostrel

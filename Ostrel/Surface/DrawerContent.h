@@ -1,0 +1,141 @@
+#pragma once
+
+#include "Ostrel/Surface/DrawerContentItem.h"
+#include "Ostrel/Surface/DrawerContentLayout.h"
+#include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/ShelfLayoutKind.h"
+
+#include <QGraphicsObject>
+#include <QPointer>
+
+namespace ostrel {
+
+class ShelfHeader;
+class SessionRailView;
+
+// The undo toast after a hide or a delete: the action's message, cut in the middle when it does
+// not fit, and an "Undo" button, in a grey capsule at most 320 points wide.
+class HideToast final : public QGraphicsObject {
+    Q_OBJECT
+public:
+    explicit HideToast(const ViewContext& context, QGraphicsItem* parent = nullptr);
+
+    // Places the toast in a drawer of `drawer` size, at its bottom or (`onTop`) its top.
+    void place(QSizeF drawer, bool onTop);
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+    QString text() const;
+    // In the toast's coordinates.
+    QRectF undoRect() const;
+    bool undoHovered() const { return hovering_; }
+    // The width the toast wants for its whole message.
+    static double wantedWidth(const QString& message);
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+
+private:
+    ViewContext context_;
+    QSizeF size_;
+    bool hovering_ = false;
+};
+
+// What an empty drawer says: that nothing has arrived yet, or that the filters hide everything,
+// with a "Clear Filters" button then.
+class EmptyShelf final : public QGraphicsObject {
+    Q_OBJECT
+public:
+    explicit EmptyShelf(const ViewContext& context, QGraphicsItem* parent = nullptr);
+
+    void setSize(QSizeF size);
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+    QString text() const;
+    bool offersClear() const;
+    QRectF textRect() const;
+    // None when the button is not offered.
+    std::optional<QRectF> clearRect() const;
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+
+private:
+    struct Stack {
+        QRectF text;
+        std::optional<QRectF> button;
+    };
+    Stack stack() const;
+
+    ViewContext context_;
+    QSizeF size_;
+    bool hovering_ = false;
+};
+
+// What the open drawer holds: the header band, the layout of its kind (or the empty state), and
+// the undo toast in the message band. The rail is this drawer's layout; a kind without a view
+// here shows only the header and the toast.
+class DrawerContent final : public DrawerContentItem {
+    Q_OBJECT
+public:
+    struct Frame {
+        QSizeF size;
+        // Height of the header band; 0: no band (the side pills).
+        double band = 0;
+        // Room above the band (the bottom pill's 8 points).
+        double bandTop = 0;
+        // Room kept for the undo toast: 40 while an undo is pending, else 0.
+        double message = 0;
+        bool messageOnTop = false;
+    };
+
+    DrawerContent(const ViewContext& context, ShelfLayoutKind kind,
+                  QGraphicsItem* parent = nullptr);
+
+    // The shelf view's hook: a drawer content for its display, built on `context`.
+    static std::function<DrawerContentItem*(const DrawerContentSpec&)>
+    factory(const ViewContext& context);
+
+    // As the shelf view lays the drawer out; a new layout kind replaces the content.
+    void setSpec(const DrawerContentSpec& spec) override;
+    void setFrame(const Frame& frame);
+    const Frame& frame() const { return frame_; }
+    ShelfLayoutKind kind() const { return kind_; }
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), frame_.size); }
+    void paint(QPainter*, const QStyleOptionGraphicsItem*, QWidget*) override {}
+
+    // The message room a drawer keeps for the model's state.
+    static double messageRoom(const ShelfModel& model);
+
+    const DrawerContentLayout& layout() const { return layout_; }
+    ShelfHeader* header() const { return header_; }
+    // The small header an empty side-pill drawer shows above its text.
+    ShelfHeader* emptyHeader() const { return emptyHeader_; }
+    SessionRailView* rail() const { return rail_; }
+    EmptyShelf* empty() const { return empty_; }
+    HideToast* toast() const { return toast_; }
+
+private:
+    void sync();
+    // The header's leading inset: the padding on the drawer's screen-edge side.
+    double edgeInset() const;
+
+    ViewContext context_;
+    ShelfLayoutKind kind_;
+    Frame frame_;
+    DrawerContentLayout layout_;
+    ShelfHeader* header_ = nullptr;
+    QPointer<ShelfHeader> emptyHeader_;
+    QPointer<SessionRailView> rail_;
+    QPointer<EmptyShelf> empty_;
+    HideToast* toast_;
+};
+
+} // namespace ostrel

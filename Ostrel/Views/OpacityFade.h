@@ -1,0 +1,39 @@
+#pragma once
+
+#include "OstrelCore/Display/MotionAnimator.h"
+#include "Platform/MainClock.h"
+
+#include <QGraphicsObject>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+namespace ostrel {
+
+// Fades one scene item's opacity along a curve on the interface clock, a frame at a time. Owned
+// by the item (a child QObject), so it stops with it.
+class OpacityFade final : public QObject {
+    Q_OBJECT
+public:
+    OpacityFade(QGraphicsObject* item, std::shared_ptr<MainClock> clock);
+
+    // The item's one fade, made on first use: two fades of one item would fight each frame.
+    static OpacityFade* of(QGraphicsObject* item, const std::shared_ptr<MainClock>& clock);
+
+    // Heads for `target` from the current opacity; `done` runs once it gets there. No curve
+    // (Curve::none()) sets it at once.
+    void to(double target, const Motion::Curve& curve, std::function<void()> done = {});
+    double target() const { return value_.target(); }
+
+private:
+    void frame();
+
+    QGraphicsObject* item_;
+    std::shared_ptr<MainClock> clock_;
+    Motion::Animated value_;
+    std::function<void()> done_;
+    MainClock::Handle next_;
+};
+
+} // namespace ostrel

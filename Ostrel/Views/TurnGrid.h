@@ -1,0 +1,113 @@
+#pragma once
+
+#include "Ostrel/Views/ScrollArea.h"
+#include "Ostrel/Views/TurnGridLayout.h"
+#include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Shelf/ShelfGroups.h"
+
+#include <QGraphicsObject>
+#include <QHash>
+
+#include <memory>
+
+namespace ostrel {
+
+class TipAnchor;
+struct TipFit;
+struct MenuEntry;
+
+// The fold chevron of a turn caption or a session chip: pointing right when folded, down when
+// open.
+namespace DisclosureChevron {
+inline constexpr double width = 10;
+void paint(QPainter* painter, QPointF center, bool folded, bool hovering);
+} // namespace DisclosureChevron
+
+// The line above a turn's cards: the fold chevron and the prompt, the item count and unread dot
+// while folded, and a hairline to the right edge. A click folds or unfolds the turn.
+class TurnCaption final : public QGraphicsObject {
+    Q_OBJECT
+public:
+    TurnCaption(const ViewContext& context, QGraphicsItem* parent);
+    ~TurnCaption() override;
+
+    void set(const Turn& turn, bool folded, double width, double height);
+    const Turn& turn() const { return turn_; }
+    bool isFolded() const { return folded_; }
+    bool isHovered() const { return hovering_; }
+    bool textCut() const;
+    // The clickable label: chevron, text, and the count and dot while folded.
+    QRectF buttonRect() const;
+    const std::shared_ptr<TipAnchor>& anchor() const { return anchor_; }
+
+    QRectF boundingRect() const override { return QRectF(0, 0, width_, height_); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+    static QList<MenuEntry> menu(ShelfModel& model, const Turn& turn, bool folded);
+    static double captionHeight();
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+    void contextMenuEvent(QGraphicsSceneContextMenuEvent* event) override;
+
+private:
+    struct Parts;
+    Parts parts() const;
+
+    ViewContext context_;
+    Turn turn_;
+    bool folded_ = false;
+    bool dot_ = false;
+    bool hovering_ = false;
+    double width_ = 0;
+    double height_ = 0;
+    std::shared_ptr<TipFit> fit_;
+    std::shared_ptr<TipAnchor> anchor_;
+};
+
+// The turns of one session, each a caption and a grid of cards, in a scroll area held at its top
+// until the user scrolls or the selection moves below. Only the captions and cards that intersect
+// the viewport exist: a card is built when it scrolls in (its picture loads and its visibility
+// counts toward seen from then on) and deleted when it scrolls out.
+class TurnGrid final : public QGraphicsObject {
+    Q_OBJECT
+public:
+    // `columns` 0: as many `thumb`-wide columns as fit.
+    TurnGrid(const ViewContext& context, QString sessionID, QSizeF thumb, qsizetype columns,
+             QGraphicsItem* parent = nullptr);
+    ~TurnGrid() override;
+
+    const QString& sessionID() const { return sessionID_; }
+    void setSize(QSizeF size);
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    void paint(QPainter*, const QStyleOptionGraphicsItem*, QWidget*) override {}
+
+    ScrollArea* scrollArea() const { return scroll_; }
+    const TurnGridLayout& layout() const { return layout_; }
+    const QHash<QString, TurnCaption*>& captions() const { return captions_; }
+    const QHash<QString, QGraphicsObject*>& cards() const { return cards_; }
+    // Builds and places what the viewport shows, from the model.
+    void sync();
+
+private:
+    void selectionChanged();
+    void background(QPointF contentPoint);
+    const SessionGroup* group() const;
+
+    ViewContext context_;
+    QString sessionID_;
+    QSizeF thumb_;
+    qsizetype columns_;
+    QSizeF size_;
+    bool syncing_ = false;
+    ScrollArea* scroll_;
+    QGraphicsObject* backdrop_;
+    TurnGridLayout layout_;
+    QHash<QString, TurnCaption*> captions_;
+    QHash<QString, QGraphicsObject*> cards_;
+};
+
+} // namespace ostrel

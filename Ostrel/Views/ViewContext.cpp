@@ -1,0 +1,11 @@
+#include "Ostrel/Views/ViewContext.h"
+
+#include "Ostrel/Shell/ShelfModel.h"
+
+namespace ostrel {
+
+bool ViewContext::isOpenHere() const {
+    return model && model->openScreen() == display;
+}
+
+} // namespace ostrel

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Surface/DrawerContent.h"
+#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/ShelfStyle.h"
+#include "Platform/MainClock.h"
+#include "Platform/RecordingDesktop.h"
+#include "support/FakeShelfEngine.h"
+#include "support/ShellFakes.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFontDatabase>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTimeZone>
+
+#include <memory>
+
+namespace ostrel::test {
+
+// A stand-in card: the item's title on a rounded fill, enough to see where cards land.
+class PlainCard final : public QGraphicsObject {
+public:
+    PlainCard(QString title, QSizeF size, QGraphicsItem* parent)
+        : QGraphicsObject(parent), title_(std::move(title)), size_(size) {}
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
+        p->setRenderHint(QPainter::Antialiasing);
+        p->setPen(Qt::NoPen);
+        p->setBrush(QColor(90, 110, 150));
+        p->drawRoundedRect(boundingRect(), 10, 10);
+        p->setPen(Qt::white);
+        p->setFont(ShelfStyle::labelFont());
+        p->drawText(boundingRect().adjusted(6, 0, -6, -6), Qt::AlignBottom | Qt::AlignLeft, title_);
+    }
+
+private:
+    QString title_;
+    QSizeF size_;
+};
+
+// The open rail drawer of a hover-notch display of 1512 x 982 (visible 1512 x 950), as its panel
+// of 928 x 384 shows it: a model over a fake engine, a hand-moved clock, real tips, a menu runner
+// that records, and the drawer's content at (104, 0), 720 x 320.
+struct DrawerRig {
+    static constexpr quint32 display = 1;
+    static inline const QPointF origin{104, 0};
+
+    TempDir dir;
+    std::shared_ptr<UserDefaults> defaults;
+    std::unique_ptr<AppSettings> settings;
+    std::shared_ptr<FakeShelfEngine::Log> log = std::make_shared<FakeShelfEngine::Log>();
+    std::shared_ptr<ManualMainClock> clock = std::make_shared<ManualMainClock>();
+    FakeMenuRunner* menus = nullptr;
+    ShelfTips* tips = nullptr;
+    std::unique_ptr<ShelfModel> model;
+    QGraphicsScene scene{0, 0, 928, 384};
+    QGraphicsView view{&scene};
+    ViewContext context;
+    DrawerContent* drawer = nullptr;
+
+    explicit DrawerRig(ShelfLayoutKind kind = ShelfLayoutKind::rail) {
+        defaults = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
+        Preferences().save(*defaults);
+        settings = std::make_unique<AppSettings>(defaults);
+        Environment environment;
+        environment.insert(QStringLiteral("OSTREL_SUPPORT_DIR"), dir.file("support"));
+        environment.insert(QStringLiteral("OSTREL_CLAUDE_HOME"), dir.file("claude"));
+        environment.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), dir.file("scratch"));
+        ShelfModel::Services services;
+        services.makeEngine = FakeShelfEngine::factory(log);
+        services.clock = clock;
+        services.environment = [environment] { return environment; };
+        services.motionScale = 1.0;
+        services.desktop = std::make_shared<RecordingDesktop>();
+        services.preview = std::make_unique<FakePreview>();
+        auto t = std::make_unique<ShelfTips>(clock, 1.0);
+        tips = t.get();
+        services.tips = std::move(t);
+        services.dragOut = std::make_unique<FakeDragOut>();
+        auto m = std::make_unique<FakeMenuRunner>();
+        menus = m.get();
+        services.menus = std::move(m);
+        services.pointer = [] { return QPointF(10, 10); };
+        model = std::make_unique<ShelfModel>(*settings, std::move(services));
+        model->setLayouts(
+            {{display, DisplayLayout(DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
+                                     QRectF(0, 0, 1512, 950), std::nullopt)}});
+        model->start();
+
+        context.model = model.get();
+        context.display = display;
+        context.clock = clock;
+        context.today = [] { return Date(800000000); };
+        context.zone = QTimeZone::utc();
+        context.tips = tips;
+        context.makeCard = [](const ShelfItem& item, QSizeF size, QGraphicsItem* parent) {
+            return new PlainCard(item.title, size, parent);
+        };
+
+        view.setFrameStyle(0);
+        view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view.setGeometry(496, 0, 928, 384);
+        view.setBackgroundBrush(QColor(12, 12, 14));
+        view.show();
+
+        drawer = new DrawerContent(context, kind);
+        scene.addItem(drawer);
+        drawer->setPos(origin);
+        reframe();
+    }
+
+    ~DrawerRig() {
+        delete drawer;
+        model.reset();
+    }
+
+    // The drawer's frame as the shelf view gives it: 40 more while an undo is pending.
+    void reframe() {
+        const double message = DrawerContent::messageRoom(*model);
+        drawer->setSpec({display, ShelfLayoutKind::rail, QSizeF(720, 320), message, 32, 0, false});
+    }
+
+    void publish(const Snapshot& snapshot) { log->current().publish(snapshot); }
+    void open() { model->setOpenScreen(display); }
+
+    // Scene point of a point in the drawer.
+    QPointF at(QPointF inDrawer) const { return origin + inDrawer; }
+
+    QStringList markedSeen() const {
+        QStringList ids;
+        for (const auto& call : log->calls) {
+            if (call.name == QStringLiteral("markSeen")) {
+                ids += call.ids;
+            }
+        }
+        return ids;
+    }
+
+    // Renders the panel and keeps the picture in the build folder for a look.
+    QImage render(const QString& name) {
+        QImage image(928, 384, QImage::Format_ARGB32_Premultiplied);
+        image.fill(QColor(12, 12, 14));
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        scene.render(&painter, QRectF(0, 0, 928, 384), QRectF(0, 0, 928, 384));
+        painter.end();
+        QDir().mkpath(QStringLiteral("drawer-pictures"));
+        image.save(QStringLiteral("drawer-pictures/") + name + QStringLiteral(".png"));
+        return image;
+    }
+};
+
+} // namespace ostrel::test

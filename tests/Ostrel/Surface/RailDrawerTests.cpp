@@ -1,0 +1,309 @@
+#include "DrawerRig.h"
+
+#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/SessionSidebar.h"
+#include "Ostrel/Views/TurnGrid.h"
+#include "support/GeometryPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at,
+               bool unread = true) {
+    ShelfItem i;
+    i.id = id;
+    i.kind = ShelfItemKind::image;
+    i.title = id;
+    i.sessionID = session;
+    i.promptID = prompt;
+    i.createdAt = Date(at);
+    if (!unread) {
+        i.seenAt = Date(at + 1);
+    }
+    return i;
+}
+
+Session session(const QString& id, const QString& cwd, double at, const QString& title = {}) {
+    Session s(id, std::nullopt, cwd, QStringLiteral("main"), Date(at), Date(at + 100));
+    if (!title.isEmpty()) {
+        s.customTitle = title;
+    }
+    return s;
+}
+
+// Two sessions: "alpha" with two prompts (4 and 2 items), "beta" with one prompt of 3 items.
+Snapshot twoSessions() {
+    Snapshot s;
+    s.sessions = {session("alpha", "/work/ostrel", 799990000, "Fix the rail layout"),
+                  session("beta", "/work/site", 799980000)};
+    s.prompts = {Prompt{"p1", "alpha", Date(799990100), "Draw the header"},
+                 Prompt{"p2", "alpha", Date(799990200), "Now the grid of cards, please"},
+                 Prompt{"p3", "beta", Date(799980100), "Screenshots of the landing page"}};
+    for (int i = 0; i < 4; ++i) {
+        s.items.append(item(QStringLiteral("a2-%1").arg(i), "alpha", "p2", 799990300 - i));
+    }
+    for (int i = 0; i < 2; ++i) {
+        s.items.append(item(QStringLiteral("a1-%1").arg(i), "alpha", "p1", 799990150 - i, false));
+    }
+    for (int i = 0; i < 3; ++i) {
+        s.items.append(item(QStringLiteral("b-%1").arg(i), "beta", "p3", 799980200 - i, false));
+    }
+    return s;
+}
+
+QPoint viewPoint(DrawerRig& rig, QPointF scenePoint) {
+    return rig.view.mapFromScene(scenePoint);
+}
+
+} // namespace
+
+TEST(RailDrawer, HeaderSidebarAndGridLandWhereTheLayoutPutsThem) {
+    DrawerRig rig;
+    rig.publish(twoSessions());
+    rig.open();
+    ShelfHeader* header = rig.drawer->header();
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->scenePos(), QPointF(104, 0));
+    const ShelfHeaderLayout h = header->layout();
+    EXPECT_EQ(h.menuButton, QRectF(680, 2, 28, 28));
+    EXPECT_EQ(h.filterButton, QRectF(644, 2, 28, 28));
+    EXPECT_EQ(header->unreadText(), "4 new");
+    EXPECT_EQ(h.switcher.left(), 16); // the top edge's inset
+    EXPECT_EQ(header->projectText(), "All projects");
+    EXPECT_EQ(header->filterLabel(), "Filters");
+
+    SessionRailView* rail = rig.drawer->rail();
+    ASSERT_NE(rail, nullptr);
+    EXPECT_EQ(rail->sidebar()->scenePos(), QPointF(104 + 14, 36));
+    ASSERT_EQ(rail->sidebar()->rows().size(), 2);
+    SessionRow* alpha = rail->sidebar()->rows().value("alpha");
+    EXPECT_TRUE(alpha->isSelected()); // nothing chosen: the first session
+    EXPECT_EQ(alpha->unread(), 4);
+    EXPECT_EQ(alpha->scenePos(), QPointF(118, 38));
+
+    TurnGrid* grid = rail->grid();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->scenePos(), QPointF(104 + 207, 36));
+    ASSERT_EQ(grid->cards().size(), 4); // the next turn's cards start below the viewport
+    EXPECT_EQ(grid->cards().value("a2-0")->scenePos().x(), 311);
+    EXPECT_EQ(grid->cards().value("a2-1")->scenePos().x(), 311 + 168);
+    EXPECT_EQ(grid->cards().value("a2-2")->scenePos().x(), 311 + 336);
+    EXPECT_EQ(grid->cards().value("a2-3")->scenePos().x(), 311);
+    EXPECT_EQ(grid->captions().size(), 1);
+    EXPECT_EQ(grid->captions().value("p2")->scenePos(), QPointF(311, 38));
+
+    const QImage picture = rig.render("rail-open");
+    // The selected row's fill and a card's fill where they belong; the header's unread dot.
+    EXPECT_GT(qGray(picture.pixel(120, 60)), qGray(picture.pixel(300, 60)));
+    EXPECT_EQ(picture.pixelColor(320, 100), QColor(90, 110, 150));
+    const QRectF dot = h.unread->translated(104, 0);
+    EXPECT_GT(qRed(picture.pixel(int(dot.left() + 3), int(dot.center().y()))), 150);
+}
+
+TEST(RailDrawer, FoldingATurnAndSwitchingSessions) {
+    DrawerRig rig;
+    rig.publish(twoSessions());
+    rig.open();
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    TurnCaption* caption = grid->captions().value("p2");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->turn().items.size(), 4);
+
+    // A click on the caption folds its turn: the cards go, the count and dot show.
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, caption->mapToScene(QPointF(30, 5))));
+    EXPECT_TRUE(rig.model->collapsed().contains("p2"));
+    EXPECT_FALSE(grid->cards().contains("a2-0"));
+    caption = grid->captions().value("p2");
+    EXPECT_TRUE(caption->isFolded());
+    EXPECT_EQ(grid->captions().value("p1")->scenePos().y(),
+              38 + caption->boundingRect().height() + 12);
+    rig.render("rail-folded");
+    EXPECT_EQ(TurnCaption::menu(*rig.model, caption->turn(), true).first().title, "Expand");
+    EXPECT_EQ(TurnCaption::menu(*rig.model, caption->turn(), false).last().title,
+              "Delete Prompt\u2019s Items");
+
+    // Scroll the grid down, then pick the other session: its grid starts at its top while the
+    // old one fades away.
+    grid->scrollArea()->wheel(-120);
+    SessionRow* beta = rig.drawer->rail()->sidebar()->rows().value("beta");
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, beta->mapToScene(QPointF(20, 10))));
+    EXPECT_EQ(rig.model->selectedSessionID(), std::optional<QString>("beta"));
+    TurnGrid* next = rig.drawer->rail()->grid();
+    ASSERT_NE(next, grid);
+    EXPECT_EQ(next->sessionID(), "beta");
+    EXPECT_EQ(next->scrollArea()->offset(), 0);
+    EXPECT_TRUE(next->scrollArea()->isPinned());
+    EXPECT_LT(next->opacity(), 1.0);
+    EXPECT_EQ(rig.drawer->rail()->leavingGrid(), grid);
+    rig.clock->advance(0.2);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(next->opacity(), 1.0);
+    EXPECT_EQ(rig.drawer->rail()->leavingGrid(), nullptr);
+    rig.render("rail-beta");
+}
+
+TEST(RailDrawer, SelectionScrollsJustEnoughAndEscapeStepsBack) {
+    DrawerRig rig;
+    Snapshot s;
+    s.sessions = {session("alpha", "/work/ostrel", 799990000)};
+    s.prompts = {Prompt{"p1", "alpha", Date(799990100), "Many"}};
+    for (int i = 0; i < 30; ++i) {
+        s.items.append(item(QStringLiteral("i%1").arg(i, 2, 10, QLatin1Char('0')), "alpha", "p1",
+                            799990300 - i));
+    }
+    rig.publish(s);
+    rig.open();
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    EXPECT_EQ(grid->cards().size(), 6); // rows 0 and 1 intersect the 272-point viewport
+
+    rig.model->setSelectedItemID(QStringLiteral("i13")); // row 4
+    EXPECT_FALSE(grid->scrollArea()->isPinned());
+    const QRectF card = grid->layout().cardRect(0, 13);
+    EXPECT_EQ(grid->scrollArea()->offset(), card.bottom() - 272);
+    EXPECT_TRUE(grid->cards().contains("i13"));
+    EXPECT_FALSE(grid->cards().contains("i00"));
+
+    rig.model->handleKey(ShelfKey::escape);
+    EXPECT_FALSE(rig.model->selectedItemID().has_value());
+
+    // Closing re-pins: the next opening shows the first turn.
+    rig.model->setOpenScreen(std::nullopt);
+    EXPECT_EQ(grid->scrollArea()->offset(), 0);
+}
+
+TEST(RailDrawer, FilterMenuOpensOnPressAndReleasesTheGrab) {
+    DrawerRig rig;
+    rig.publish(twoSessions());
+    rig.open();
+    const QRectF button = rig.drawer->header()->layout().filterButton.translated(104, 0);
+    QTest::mousePress(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, button.center()));
+    ASSERT_EQ(rig.menus->menus.size(), 1); // on the press, not the release
+    const QList<MenuEntry>& menu = rig.menus->menus.first();
+    QStringList titles;
+    for (const MenuEntry& e : menu) {
+        titles << (e.separator ? QStringLiteral("-") : e.title);
+    }
+    EXPECT_EQ(titles, (QStringList{"Images", "Pages", "Documents", "Artifacts", "Video", "Audio",
+                                   "Other", "-", "Only New", "-", "Clear Filters"}));
+    EXPECT_FALSE(menu.last().enabled);
+    EXPECT_EQ(rig.scene.mouseGrabberItem(), nullptr);
+    QWidget* stand = rig.drawer->header()->pressWidget();
+    ASSERT_NE(stand, nullptr);
+    EXPECT_EQ(stand->geometry(), QRect(104 + 644, 2, 28, 28));
+    QTest::mouseRelease(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, button.center()));
+
+    // Choosing a kind from the menu: the chip and the filled, labelled button.
+    rig.menus->choose = QStringLiteral("Images");
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, button.center()));
+    rig.model->toggleOnlyNew();
+    EXPECT_EQ(rig.drawer->header()->filterLabel(), "Filters, 2 on");
+    EXPECT_TRUE(rig.drawer->header()->layout().chip.has_value());
+    rig.render("rail-filtered");
+
+    // The project menu hangs from the switcher.
+    const QRectF switcher = rig.drawer->header()->layout().switcher.translated(104, 0);
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, switcher.center()));
+    ASSERT_EQ(rig.menus->menus.size(), 3);
+    EXPECT_EQ(rig.menus->menus.last().first().title, "All Projects");
+}
+
+TEST(RailDrawer, EmptyAndFilteredStates) {
+    DrawerRig rig;
+    rig.publish(Snapshot());
+    rig.open();
+    ASSERT_NE(rig.drawer->empty(), nullptr);
+    EXPECT_EQ(rig.drawer->rail(), nullptr);
+    EXPECT_EQ(rig.drawer->empty()->text(),
+              "Nothing yet. Images, pages and documents Claude makes will appear here.");
+    EXPECT_FALSE(rig.drawer->empty()->clearRect().has_value());
+    EXPECT_LE(rig.drawer->empty()->textRect().width(), 180);
+    rig.render("empty");
+
+    rig.publish(twoSessions());
+    EXPECT_EQ(rig.drawer->empty(), nullptr);
+    ASSERT_NE(rig.drawer->rail(), nullptr);
+
+    // Every filter on and nothing left.
+    ShelfFilter filter;
+    filter.project = QStringLiteral("ostrel");
+    filter.kinds = {KindFilter::video, KindFilter::audio};
+    filter.onlyNew = true;
+    rig.model->applyFilter(filter);
+    ASSERT_NE(rig.drawer->empty(), nullptr);
+    EXPECT_EQ(rig.drawer->empty()->text(), "No items match these filters.");
+    const auto clear = rig.drawer->empty()->clearRect();
+    ASSERT_TRUE(clear.has_value());
+    rig.clock->advance(0.4);
+    rig.render("empty-filtered");
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, rig.drawer->empty()->mapToScene(clear->center())));
+    EXPECT_TRUE(rig.model->filter().kinds.empty());
+    EXPECT_FALSE(rig.model->filter().onlyNew);
+    EXPECT_EQ(rig.model->filter().project, std::optional<QString>("ostrel"));
+}
+
+TEST(RailDrawer, TheToastHoldsTheHideUntilUndo) {
+    DrawerRig rig;
+    Snapshot s = twoSessions();
+    s.items[0].title = QString(300, QLatin1Char('n'));
+    rig.publish(s);
+    rig.open();
+    rig.model->hide(rig.model->groups().first().turns.first().items.first());
+    rig.reframe();
+    HideToast* toast = rig.drawer->toast();
+    ASSERT_TRUE(toast->isVisible());
+    EXPECT_EQ(rig.drawer->frame().size, QSizeF(720, 360));
+    EXPECT_EQ(toast->scenePos(), QPointF(104 + 200, 360 - 10 - 28));
+    EXPECT_EQ(toast->boundingRect().width(), 320);
+    EXPECT_TRUE(toast->text().startsWith(QStringLiteral("Hidden \u201cnn")));
+    EXPECT_TRUE(toast->text().contains(QChar(0x2026))); // cut in the middle
+    EXPECT_TRUE(toast->text().endsWith(QStringLiteral("nn\u201d")));
+    EXPECT_FALSE(rig.drawer->rail()->grid()->cards().contains(s.items[0].id));
+    rig.clock->advance(0.4);
+    rig.render("toast");
+
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, toast->mapToScene(toast->undoRect().center())));
+    EXPECT_FALSE(rig.model->pendingUndo().has_value());
+    rig.reframe();
+    EXPECT_TRUE(rig.drawer->rail()->grid()->cards().contains(s.items[0].id));
+    rig.clock->advance(10);
+    for (const auto& call : rig.log->calls) {
+        EXPECT_NE(call.name, QStringLiteral("hide"));
+    }
+}
+
+TEST(RailDrawer, ACardInViewHalfASecondIsSeenOnceOneScrolledAwaySoonerIsNot) {
+    DrawerRig rig;
+    Snapshot s;
+    s.sessions = {session("alpha", "/work/ostrel", 799990000)};
+    s.prompts = {Prompt{"p1", "alpha", Date(799990100), "Many"}};
+    for (int i = 0; i < 12; ++i) {
+        s.items.append(item(QStringLiteral("i%1").arg(i, 2, 10, QLatin1Char('0')), "alpha", "p1",
+                            799990300 - i));
+    }
+    rig.publish(s);
+    rig.open();
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    rig.clock->advance(0.49);
+    EXPECT_TRUE(rig.markedSeen().isEmpty());
+    grid->scrollArea()->wheel(-120 * 6); // row 0 leaves the viewport, rows 2 and 3 come in
+    EXPECT_FALSE(grid->cards().contains("i00"));
+    EXPECT_TRUE(grid->cards().contains("i08"));
+    rig.clock->advance(0.02);
+    EXPECT_TRUE(rig.markedSeen().contains("i03"));
+    EXPECT_FALSE(rig.markedSeen().contains("i08"));
+    EXPECT_FALSE(rig.markedSeen().contains("i00"));
+    rig.clock->advance(1.0);
+    EXPECT_EQ(rig.markedSeen().count("i08"), 1);
+    EXPECT_FALSE(rig.markedSeen().contains("i00"));
+}
