@@ -1,44 +1,81 @@
-// Ostrel's process entry. Until the shelf windows exist the application runs headless: it loads
-// the user's settings, runs the capture engine for its whole life and reports what it collects.
-#include "OstrelCore/Engine/Engine.h"
-#include "OstrelCore/Records/Env.h"
-#include "OstrelCore/Records/Preferences.h"
-#include "Platform/Log.h"
-#include "Platform/OpenSsl.h"
+// Ostrel's process entry: a shelf panel on every screen, over the capture engine that the shelf
+// model runs for the whole life of the process.
+#include "Ostrel/Shell/AppDelegate.h"
 #include "Platform/TerminationSignal.h"
-#include "Platform/UserDefaults.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include <xcb/xcb.h>
+
 using namespace ostrel;
 
+namespace {
+
+// The shelf needs exact window positions and the pointer everywhere, which Wayland gives no
+// ordinary client: on a Wayland session run on XWayland, unless the user chose a platform.
+// Returns whether the choice was made here (it is then not passed on to programs we start).
+bool chooseX11() {
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        return false;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
+// Qt aborts with a screenful when it cannot reach the X server; say it in one line instead.
+bool displayReachable() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb")) {
+        return true;
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) {
+        std::fputs("ostrel: no X display to show the shelf on (DISPLAY is not set)\n", stderr);
+        return false;
+    }
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    const bool ok = xcb_connection_has_error(c) == 0;
+    xcb_disconnect(c);
+    if (!ok) {
+        std::fprintf(stderr, "ostrel: cannot open the X display %s\n", display.constData());
+    }
+    return ok;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    OpenSsl::init();
+    // Before any thread starts, so that these signals reach only the signal descriptor.
     TerminationSignal::block();
+    const bool choseX11 = chooseX11();
+    if (!displayReachable()) {
+        return 1;
+    }
     QApplication app(argc, argv);
+    if (choseX11) {
+        qunsetenv("QT_QPA_PLATFORM");
+    }
     QApplication::setApplicationName(QStringLiteral("Ostrel"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    UserDefaults defaults;
-    const Preferences prefs = Preferences::load(defaults);
-    const Engine::Config config = Engine::Config::make(prefs, Env::process());
-    qCInfo(lcIngest).noquote() << "collecting into" << config.paths.supportDir.toLocalFile();
+    AppDelegate delegate;
+    delegate.launch();
 
-    const std::shared_ptr<Engine> engine = Engine::make(config);
-    const Engine::Generation current = engine->generation();
-    qsizetype shown = -1;
-    engine->setOnSnapshot([&](const Snapshot& snapshot, Engine::Generation generation) {
-        if (generation != current || snapshot.items.size() == shown) {
+    bool leaving = false;
+    TerminationSignal termination([&](int) {
+        if (leaving) {
             return;
         }
-        shown = snapshot.items.size();
-        qCInfo(lcIngest).noquote() << "shelf:" << snapshot.items.size() << "items in"
-                                   << snapshot.sessions.size() << "sessions";
+        leaving = true;
+        delegate.shutdown();
+        QApplication::quit();
     });
-    engine->start(true);
-
-    TerminationSignal termination([](int) { QApplication::quit(); });
-    const int status = QApplication::exec();
-    engine->stop();
-    return status;
+    QApplication::exec();
+    // Also after "Quit": the index is saved and the engine's thread joined before exit.
+    delegate.shutdown();
+    return 0;
 }

@@ -8,9 +8,9 @@ class QSocketNotifier;
 
 namespace ostrel {
 
-// Delivers SIGTERM and SIGINT on the main thread, where shutting down is safe. `block()` must run
-// in main() before any thread starts: a signal that reaches another thread first (or is ignored)
-// never reaches the signalfd.
+// Delivers SIGTERM, SIGINT and SIGHUP on the main thread, where shutting down is safe. `block()`
+// must run in main() before any thread starts: a signal that reaches another thread first (or is
+// ignored) never reaches the signalfd.
 class TerminationSignal : public QObject {
 public:
     static void block();

@@ -1,0 +1,230 @@
+#include "Ostrel/Panels/HoverDetector.h"
+
+#include "Ostrel/Panels/PanelController.h"
+#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "OstrelCore/Display/Motion.h"
+#include "Platform/MainClock.h"
+
+#include <QCoreApplication>
+
+namespace ostrel {
+
+namespace {
+
+// Pointer sampling: often while something may change under a resting pointer, else rarely.
+constexpr int activePollMs = 30;
+constexpr int idlePollMs = 100;
+
+} // namespace
+
+HoverDetector::HoverDetector(PanelController& panels, ShelfModel& model, AppSettings& settings,
+                             x11::WindowSystem* windows, std::shared_ptr<MainClock> clock,
+                             QObject* parent)
+    : QObject(parent), panels_(panels), model_(model), settings_(settings), windows_(windows),
+      clock_(std::move(clock)), machine_(Motion::hoverGrace), timer_(clock_),
+      deferredOpen_(clock_) {}
+
+void HoverDetector::start() {
+    const QPointer<HoverDetector> self(this);
+    panels_.onPointer = [self] {
+        if (self) {
+            self->evaluate();
+        }
+    };
+    if (windows_) {
+        connect(windows_, &x11::WindowSystem::rawMotion, this, &HoverDetector::evaluate);
+        connect(windows_, &x11::WindowSystem::rawButtonPress, this, &HoverDetector::pressed);
+        connect(windows_, &x11::WindowSystem::rawButtonRelease, this,
+                [this] { panels_.updateMousePassThrough(); });
+        connect(windows_, &x11::WindowSystem::activeWindowChanged, this,
+                &HoverDetector::activeWindowChanged);
+        connect(&poll_, &QTimer::timeout, this, &HoverDetector::sample);
+        poll_.start(idlePollMs);
+    }
+}
+
+void HoverDetector::sample() {
+    const QPoint now = windows_ ? windows_->pointer().position : QPoint();
+    const bool near = machine_.openTarget() || machine_.deadline();
+    poll_.setInterval(near ? activePollMs : idlePollMs);
+    if (now != lastSample_) {
+        evaluate();
+    }
+}
+
+void HoverDetector::evaluate() {
+    const QPointF p = panels_.pointerLocation();
+    if (windows_) {
+        lastSample_ = windows_->pointer().position;
+    }
+    const auto hot = panels_.hotDisplay(p);
+    std::optional<quint32> target;
+    if (!model_.openScreen()) {
+        target = panels_.peekCardDisplay(p);
+        if (!target) {
+            target = panels_.heldPressDisplay();
+        }
+    }
+    panels_.setCardMouse(target);
+    model_.setToastHovered(panels_.pointerInMessageBand(p));
+    const double now = clock_->now();
+    const auto closing = machine_.closing(now);
+    const bool insideOpen = panels_.pointerInsideOpen(p, closing);
+    model_.tips().pointerMoved(p, insideOpen && model_.openScreen().has_value());
+    model_.pointerMoved(p);
+    if (model_.peekHovered() != target) {
+        model_.setPeekHovered(target);
+    }
+    if (hot || target) {
+        model_.warmDrawer();
+    }
+    if (model_.isDraggingOut() || model_.isMenuOpen()) {
+        return;
+    }
+    const bool hoverOpens = settings_.hoverOpens();
+    if (!hoverOpens && !machine_.openTarget() && hot) {
+        return;
+    }
+    double closeDuration = 0;
+    if (hoverOpens && machine_.openTarget()) {
+        const auto it = model_.layouts().find(*machine_.openTarget());
+        if (it != model_.layouts().end()) {
+            closeDuration = Motion::drawerCloseDuration(it->second.style());
+        }
+    }
+    const auto action = machine_.pointer(now, hot ? std::optional(hot->display) : std::nullopt,
+                                         hot ? hot->dwell : 0, insideOpen, closeDuration);
+    apply(action, Pointer{hot ? std::optional(hot->display) : std::nullopt, insideOpen});
+}
+
+void HoverDetector::apply(const HoverMachine::Action& action,
+                          const std::optional<Pointer>& pointer) {
+    switch (action.kind) {
+    case HoverMachine::Action::Kind::open: {
+        const quint32 d = action.target;
+        pendingOpen_.reset();
+        deferredOpen_.cancel();
+        panels_.settleStyle();
+        if (!model_.drawerBuilt()) {
+            model_.warmDrawer();
+            pendingOpen_ = d;
+            // One frame lets the drawer's content appear before it opens.
+            deferredOpen_.after(Motion::frame, this, [this, d] {
+                if (pendingOpen_ == d) {
+                    pendingOpen_.reset();
+                    panels_.setOpen(d);
+                    updateKeyPanel(std::nullopt);
+                }
+            });
+        } else {
+            panels_.setOpen(d);
+        }
+        clickMonitor_ = true;
+        break;
+    }
+    case HoverMachine::Action::Kind::close:
+        pendingOpen_.reset();
+        deferredOpen_.cancel();
+        panels_.setOpen(std::nullopt);
+        removeClickMonitor();
+        break;
+    case HoverMachine::Action::Kind::none:
+        break;
+    }
+    scheduleDeadline();
+    updateKeyPanel(pointer);
+}
+
+// X11 reports presses on our own windows too: only a press whose window is not one of ours is
+// a click outside, else every click inside the drawer would close it.
+void HoverDetector::pressed(int button) {
+    panels_.updateMousePassThrough();
+    if (!clickMonitor_ || (button != 1 && button != 3) || model_.isDraggingOut()) {
+        return;
+    }
+    if (windows_ && windows_->pointer().overOwnWindow) {
+        return;
+    }
+    apply(machine_.clickOutside(), std::nullopt);
+}
+
+// The active window turning None or one of ours is our panel taking the keyboard, not another
+// application coming forward.
+void HoverDetector::activeWindowChanged() {
+    if (!windows_ || !machine_.openTarget() || model_.isDraggingOut()) {
+        return;
+    }
+    const auto pid = windows_->activeWindowPid();
+    if (!windows_->activeWindow() || (pid && *pid == QCoreApplication::applicationPid())) {
+        return;
+    }
+    close();
+}
+
+void HoverDetector::close() {
+    machine_.reset();
+    pendingOpen_.reset();
+    deferredOpen_.cancel();
+    panels_.setOpen(std::nullopt);
+    removeClickMonitor();
+    scheduleDeadline();
+    updateKeyPanel(std::nullopt);
+}
+
+void HoverDetector::closeIfOpen() {
+    if (machine_.openTarget()) {
+        close();
+    }
+}
+
+void HoverDetector::toggle() {
+    const auto display = panels_.hotkeyDisplay(panels_.pointerLocation());
+    if (!display) {
+        return;
+    }
+    apply(machine_.hotkey(*display), std::nullopt);
+}
+
+void HoverDetector::click(quint32 target) {
+    apply(machine_.click(target), std::nullopt);
+    model_.selectArrival();
+}
+
+void HoverDetector::scheduleDeadline() {
+    const auto d = machine_.deadline();
+    if (d == timerDeadline_) {
+        return;
+    }
+    timer_.cancel();
+    timerDeadline_ = d;
+    if (d) {
+        // The extra millisecond makes the sample fall after the deadline.
+        timer_.after(std::max(*d - clock_->now(), 0.0) + 0.001, this, [this] {
+            timerDeadline_.reset();
+            evaluate();
+        });
+    }
+}
+
+void HoverDetector::updateKeyPanel(const std::optional<Pointer>& given) {
+    Pointer pointer;
+    if (given) {
+        pointer = *given;
+    } else {
+        const QPointF p = panels_.pointerLocation();
+        const auto hot = panels_.hotDisplay(p);
+        pointer.hot = hot ? std::optional(hot->display) : std::nullopt;
+        pointer.insideOpen = panels_.pointerInsideOpen(p, std::nullopt);
+    }
+    const auto open = machine_.openTarget();
+    const bool pointerInside = open && (pointer.insideOpen || pointer.hot == open);
+    if (ShelfKeyRule::panelMayBeKey(machine_.phase(), pointerInside,
+                                    model_.preview().isVisible())) {
+        panels_.setKeyPanel(open);
+    } else {
+        panels_.setKeyPanel(std::nullopt);
+    }
+}
+
+} // namespace ostrel

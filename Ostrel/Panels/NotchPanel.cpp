@@ -1,0 +1,106 @@
+#include "Ostrel/Panels/NotchPanel.h"
+
+#include "Ostrel/Panels/ShelfKeyEvent.h"
+
+#include <QGraphicsItem>
+#include <QGraphicsScene>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+namespace ostrel {
+
+NotchPanel::NotchPanel(QWidget* parent) : QGraphicsView(parent), scene_(new QGraphicsScene(this)) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                   Qt::BypassWindowManagerHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_X11DoNotAcceptFocus, false);
+    setWindowTitle(QStringLiteral("Ostrel Shelf"));
+    setScene(scene_);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setBackgroundBrush(Qt::NoBrush);
+    setStyleSheet(QStringLiteral("background: transparent; border: none;"));
+    viewport()->setAutoFillBackground(false);
+    setMouseTracking(true);
+    viewport()->setMouseTracking(true);
+    setRenderHint(QPainter::Antialiasing);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+NotchPanel::~NotchPanel() = default;
+
+void NotchPanel::setRootItem(QGraphicsItem* item) {
+    if (root_ == item) {
+        return;
+    }
+    if (root_) {
+        scene_->removeItem(root_);
+        delete root_;
+    }
+    root_ = item;
+    if (root_) {
+        scene_->addItem(root_);
+    }
+}
+
+void NotchPanel::resizeEvent(QResizeEvent* event) {
+    QGraphicsView::resizeEvent(event);
+    scene_->setSceneRect(QRectF(QPointF(0, 0), QSizeF(size())));
+}
+
+void NotchPanel::mousePressEvent(QMouseEvent* event) {
+    if (onAnyPress) {
+        onAnyPress();
+    }
+    if (event->button() == Qt::LeftButton && onPress) {
+        onPress();
+    }
+    QGraphicsView::mousePressEvent(event);
+}
+
+void NotchPanel::mouseMoveEvent(QMouseEvent* event) {
+    QGraphicsView::mouseMoveEvent(event);
+    if (onPointer) {
+        onPointer();
+    }
+}
+
+void NotchPanel::leaveEvent(QEvent* event) {
+    QGraphicsView::leaveEvent(event);
+    if (onPointer) {
+        onPointer();
+    }
+}
+
+void NotchPanel::wheelEvent(QWheelEvent* event) {
+    if (onScrollWheel && onScrollWheel(event)) {
+        event->accept();
+        return;
+    }
+    QGraphicsView::wheelEvent(event);
+}
+
+void NotchPanel::keyPressEvent(QKeyEvent* event) {
+    if (const auto key = shelfKey(*event); key && onKey) {
+        onKey(*key);
+        event->accept();
+        return;
+    }
+    QGraphicsView::keyPressEvent(event);
+}
+
+bool NotchPanel::event(QEvent* event) {
+    // Ctrl and Super combinations stop here, also those a shortcut would take.
+    if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+        swallowsKeyCombination(*static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QGraphicsView::event(event);
+}
+
+} // namespace ostrel

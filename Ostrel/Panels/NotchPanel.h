@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Ostrel/Shell/ShelfKey.h"
+
+#include <QGraphicsView>
+
+#include <functional>
+
+class QGraphicsItem;
+class QGraphicsScene;
+
+namespace ostrel {
+
+// One display's shelf window: unmanaged (override-redirect), frameless, translucent, above
+// everything and shown without taking the focus. It renders a scene whose root item the shelf
+// views provide, and reports pointer, wheel, press and key events; it holds no shelf logic.
+class NotchPanel : public QGraphicsView {
+    Q_OBJECT
+public:
+    explicit NotchPanel(QWidget* parent = nullptr);
+    ~NotchPanel() override;
+
+    // Whether the panel may take the keyboard focus.
+    bool allowsKey = false;
+    std::function<void(ShelfKey)> onKey;
+    // A left press in the panel.
+    std::function<void()> onPress;
+    // Any press (left, right or other) in the panel.
+    std::function<void()> onAnyPress;
+    // The pointer moved inside the panel or left it.
+    std::function<void()> onPointer;
+    // Offered every wheel event; true when consumed.
+    std::function<bool(QWheelEvent*)> onScrollWheel;
+
+    // Replaces what the panel shows; the panel owns the item. The previous one is deleted.
+    void setRootItem(QGraphicsItem* item);
+    QGraphicsItem* rootItem() const { return root_; }
+    QGraphicsScene* shelfScene() const { return scene_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    QGraphicsScene* scene_;
+    QGraphicsItem* root_ = nullptr;
+};
+
+} // namespace ostrel

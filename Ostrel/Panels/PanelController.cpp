@@ -1,0 +1,526 @@
+#include "Ostrel/Panels/PanelController.h"
+
+#include "Ostrel/Panels/DrawerSurfaceItem.h"
+#include "Ostrel/Panels/ScreenSpace.h"
+#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "OstrelCore/Display/ActiveDisplay.h"
+#include "OstrelCore/Display/DrawerSize.h"
+#include "OstrelCore/Display/Geometry.h"
+#include "OstrelCore/Display/Motion.h"
+#include "Platform/MainClock.h"
+
+#include <QCursor>
+#include <QGraphicsItem>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
+
+#include <cmath>
+#include <limits>
+
+namespace ostrel {
+
+namespace {
+
+// A rectangle of the shelf's coordinates inside a panel whose frame is `panel`, in whole pixels
+// of the panel, rounded outwards.
+QRect inPanel(const QRectF& r, const QRectF& panel) {
+    const double x0 = std::floor(r.x() - panel.x());
+    const double y0 = std::floor((panel.y() + panel.height()) - (r.y() + r.height()));
+    const double x1 = std::ceil(r.x() + r.width() - panel.x());
+    const double y1 = std::ceil((panel.y() + panel.height()) - r.y());
+    return QRect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                 static_cast<int>(y1 - y0));
+}
+
+} // namespace
+
+PanelController::PanelController(ShelfModel& model, AppSettings& settings,
+                                 x11::WindowSystem* windows, std::shared_ptr<MainClock> clock,
+                                 QObject* parent)
+    : QObject(parent), model_(model), settings_(settings), clock_(std::move(clock)),
+      windows_(windows), directory_(windows), styleChange_(settings.prefs().displayStyle),
+      styleWork_(clock_), riseWork_(clock_), closedAt_(-std::numeric_limits<double>::infinity()),
+      settleWork_(clock_) {
+    if (windows_) {
+        compositor_ = windows_->compositorRunning();
+        connect(windows_, &x11::WindowSystem::compositorChanged, this, [this](bool running) {
+            compositor_ = running;
+            compositorChanged();
+        });
+    }
+    // The drawn shape decides the cut-out without a compositor, and the input shape follows
+    // what is open.
+    for (auto signal : {&ShelfModel::openScreenChanged, &ShelfModel::pendingUndoChanged,
+                        &ShelfModel::fullscreenChanged, &ShelfModel::layoutsChanged}) {
+        connect(&model_, signal, this, [this] { updateMousePassThrough(); });
+    }
+}
+
+PanelController::~PanelController() {
+    for (auto& [id, panel] : panels_) {
+        delete panel;
+    }
+}
+
+QPointF PanelController::pointerLocation() const {
+    const QPoint p = windows_ ? windows_->pointer().position : QCursor::pos();
+    return ScreenSpace::fromQt(QPointF(p));
+}
+
+bool PanelController::buttonHeld() const {
+    if (windows_) {
+        return (windows_->buttons() & 0x7u) != 0;
+    }
+    return QGuiApplication::mouseButtons() != Qt::NoButton;
+}
+
+std::map<PanelController::DisplayID, QRectF> PanelController::displayBounds() const {
+    std::map<DisplayID, QRectF> bounds;
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (const auto id = directory_.display(s)) {
+            bounds[*id] = QRectF(s->geometry());
+        }
+    }
+    return bounds;
+}
+
+void PanelController::refresh() {
+    directory_.reload();
+    const DisplayStyleChoice applied = styleChange_.applied();
+    std::map<DisplayID, DisplayLayout> layouts;
+    QList<DisplayInfo> infos;
+    for (QScreen* s : QGuiApplication::screens()) {
+        const auto id = directory_.display(s);
+        if (!id) {
+            continue;
+        }
+        const QRectF frame = ScreenSpace::fromQt(QRectF(s->geometry()));
+        const QRectF visible = ScreenSpace::fromQt(QRectF(s->availableGeometry()));
+        // No display here has a camera housing; the cache keeps one should a report ever have.
+        const NotchGeometry live = NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt);
+        if (live.hasNotch()) {
+            notchCache_[*id] = live;
+        }
+        const auto cached = notchCache_.find(*id);
+        const NotchGeometry geometry = NotchGeometry::resolve(
+            live, cached == notchCache_.end() ? std::nullopt : std::optional(cached->second));
+        layouts.insert_or_assign(*id, DisplayLayout::make(applied, geometry, visible));
+        const QString uuid = directory_.uuidText(s);
+        if (uuid.isEmpty()) {
+            continue;
+        }
+        if (!resolutions_.count(uuid)) {
+            resolutions_[uuid] = directory_.nativeResolution(s);
+        }
+        infos.append(DisplayInfo{uuid, directory_.name(s), frame, resolutions_[uuid]});
+    }
+
+    std::map<DisplayID, DisplayLayout> shown;
+    if (!settings_.prefs().activeDisplayOnly || layouts.size() < 2) {
+        shownDisplay_.reset();
+        shown = layouts;
+    } else {
+        const bool busy = model_.openScreen().has_value() || model_.isBusy();
+        QSet<DisplayID> ids;
+        for (const auto& [id, layout] : layouts) {
+            ids.insert(id);
+        }
+        const auto fallback = directory_.display(QGuiApplication::primaryScreen());
+        shownDisplay_ = ActiveDisplay::shown(activeDisplay_, shownDisplay_, busy, ids, fallback);
+        if (shownDisplay_) {
+            shown.insert_or_assign(*shownDisplay_, layouts.at(*shownDisplay_));
+        }
+    }
+
+    model_.setAppliedStyle(applied);
+    if (model_.layouts() != shown) {
+        model_.setLayouts(shown);
+    }
+    if (settings_.displays() != infos) {
+        settings_.setDisplays(infos);
+    }
+
+    for (auto& [id, panel] : panels_) {
+        if (!shown.count(id) && panel->isVisible()) {
+            panel->hide();
+        }
+    }
+    for (const auto& [id, layout] : layouts) {
+        NotchPanel* panel = panels_.count(id) ? panels_.at(id) : makePanel(id);
+        const QRect frame = ScreenSpace::toQt(layout.panelFrame()).toAlignedRect();
+        if (panel->geometry() != frame) {
+            panel->setGeometry(frame);
+        }
+        if (shown.count(id)) {
+            if (!panel->isVisible()) {
+                panel->show();
+            }
+            if (windows_) {
+                windows_->raise(static_cast<x11::WindowId>(panel->winId()));
+            }
+        }
+    }
+    for (auto it = panels_.begin(); it != panels_.end();) {
+        if (!layouts.count(it->first)) {
+            it->second->hide();
+            it->second->deleteLater();
+            takesMouse_.erase(it->first);
+            it = panels_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (model_.openScreen() && !shown.count(*model_.openScreen())) {
+        model_.setOpenScreen(std::nullopt);
+    }
+    keepAbove();
+    updateMousePassThrough();
+}
+
+NotchPanel* PanelController::makePanel(DisplayID display) {
+    auto* panel = new NotchPanel();
+    panel->setRootItem(rootFactory_ ? rootFactory_(display)
+                                    : new DrawerSurfaceItem(model_, display));
+    const QPointer<PanelController> self(this);
+    panel->onPointer = [self] {
+        if (self && self->onPointer) {
+            self->onPointer();
+        }
+    };
+    panel->onScrollWheel = [self, display](QWheelEvent* event) {
+        return self && self->model_.scrollWheel(*event, display);
+    };
+    panel->onKey = [self](ShelfKey key) {
+        if (self) {
+            self->model_.handleKey(key);
+        }
+    };
+    panel->onAnyPress = [self] {
+        if (self) {
+            self->model_.tips().refreshAnchor();
+        }
+    };
+    panel->onPress = [self, display] {
+        if (self) {
+            self->pressedPanel_ = display;
+            self->model_.pressBegan();
+        }
+    };
+    panels_[display] = panel;
+    return panel;
+}
+
+void PanelController::keepAbove() {
+    if (!windows_) {
+        return;
+    }
+    QList<x11::WindowId> ids;
+    for (const auto& [id, panel] : panels_) {
+        if (panel->isVisible()) {
+            ids.append(static_cast<x11::WindowId>(panel->winId()));
+        }
+    }
+    windows_->setKeptAbove(ids);
+}
+
+void PanelController::compositorChanged() {
+    updateMousePassThrough();
+    for (auto& [id, panel] : panels_) {
+        panel->viewport()->update();
+    }
+}
+
+void PanelController::applyShape(DisplayID display, NotchPanel* panel, bool wants) {
+    const auto it = model_.layouts().find(display);
+    if (it == model_.layouts().end()) {
+        return;
+    }
+    const DisplayLayout& layout = it->second;
+    const QRectF frame = layout.panelFrame();
+    // Without a compositor transparent pixels show black: cut the window to what it draws.
+    if (compositor_) {
+        panel->clearMask();
+    } else if (QGraphicsItem* root = panel->rootItem()) {
+        const QPolygon drawn =
+            root->sceneTransform().map(root->shape()).toFillPolygon().toPolygon();
+        const QRegion region(drawn);
+        panel->setMask(region.isEmpty() ? QRegion(-2, -2, 1, 1) : region);
+    }
+    panel->viewport()->update();
+    if (!windows_) {
+        panel->setAttribute(Qt::WA_TransparentForMouseEvents, !wants);
+        return;
+    }
+    QList<QRect> rects;
+    if (wants) {
+        if (model_.openScreen() == display) {
+            rects.append(inPanel(layout.hoverRect(openDrawerRect(layout)), frame));
+        }
+        if (layout.style().isPill()) {
+            rects.append(inPanel(layout.peekCardRect(), frame));
+        }
+    }
+    // At rest the hot zone still takes the pointer, so that hover reaches the panel where no
+    // global pointer events arrive.
+    rects.append(inPanel(layout.hotZone(model_.countWidth()), frame));
+    windows_->setInputShape(static_cast<x11::WindowId>(panel->winId()), rects);
+}
+
+void PanelController::recut(DisplayID display) {
+    if (const auto it = panels_.find(display); it != panels_.end()) {
+        applyShape(display, it->second, takesMouse_[display]);
+    }
+}
+
+void PanelController::updateMousePassThrough() {
+    const QPointF p = pointerLocation();
+    const bool held = buttonHeld();
+    if (!held) {
+        pressedPanel_.reset();
+    }
+    const bool idle = !held && !model_.isDraggingOut() && !model_.isMenuOpen();
+    const auto heldPress = heldPressDisplay();
+    for (auto& [id, panel] : panels_) {
+        const bool takes = id == cardMouse_ || id == heldPress;
+        bool wants = takes;
+        const auto layout = model_.layouts().find(id);
+        if (model_.openScreen() == id && layout != model_.layouts().end()) {
+            if (!takes) {
+                const bool inside = Geometry::contains(openDrawerRect(layout->second), p);
+                wants = (inside || idle) ? inside : takesMouse_[id];
+            }
+        }
+        takesMouse_[id] = wants;
+        applyShape(id, panel, wants);
+    }
+}
+
+std::optional<PanelController::DisplayID> PanelController::heldPressDisplay() const {
+    if (!pressedPanel_ || !buttonHeld() || !model_.peekingDisplays().contains(*pressedPanel_)) {
+        return std::nullopt;
+    }
+    const auto it = model_.layouts().find(*pressedPanel_);
+    if (it == model_.layouts().end() || !it->second.style().isPill()) {
+        return std::nullopt;
+    }
+    return pressedPanel_;
+}
+
+void PanelController::setCardMouse(std::optional<DisplayID> display) {
+    if (cardMouse_ == display) {
+        return;
+    }
+    cardMouse_ = display;
+    updateMousePassThrough();
+}
+
+std::optional<PanelController::DisplayID> PanelController::peekCardDisplay(const QPointF& p) const {
+    if (styleChange_.isLeaving()) {
+        return std::nullopt;
+    }
+    for (const auto& [id, layout] : model_.layouts()) {
+        if (model_.peekingDisplays().contains(id) && layout.style().isPill() &&
+            !layout.hidesAtRest(model_.fullscreen().contains(id)) &&
+            Geometry::contains(layout.peekCardRect(), p)) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<PanelController::Hot> PanelController::hotDisplay(const QPointF& p) const {
+    if (styleChange_.isLeaving()) {
+        return std::nullopt;
+    }
+    for (const auto& [id, layout] : model_.layouts()) {
+        if (Geometry::contains(layout.hotZone(model_.countWidth()), p)) {
+            return Hot{id, Motion::hoverDwell(layout.style(), settings_.prefs().hoverDwellMs)};
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<PanelController::DisplayID> PanelController::hotkeyDisplay(const QPointF& p) const {
+    if (shownDisplay_) {
+        return shownDisplay_;
+    }
+    // The top row of pixels, where the pointer rests against the screen edge, counts as inside.
+    const QPointF below(p.x(), p.y() - 0.5);
+    for (const auto& [id, layout] : model_.layouts()) {
+        if (Geometry::contains(layout.screenFrame(), below)) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+QRectF PanelController::openDrawerRect(const DisplayLayout& layout) const {
+    const ShelfLayoutKind kind = resolveShelfLayoutKind(layout.style(), model_.layoutChoice());
+    const double message = model_.pendingUndo() ? DrawerSize::messageRoom : 0;
+    return layout.drawerRect(layout.drawerSize(kind), message);
+}
+
+bool PanelController::pointerInMessageBand(const QPointF& p) const {
+    if (!model_.pendingUndo() || !model_.openScreen()) {
+        return false;
+    }
+    const auto it = model_.layouts().find(*model_.openScreen());
+    if (it == model_.layouts().end()) {
+        return false;
+    }
+    return Geometry::contains(
+        it->second.messageBand(openDrawerRect(it->second), DrawerSize::messageRoom), p);
+}
+
+bool PanelController::pointerInsideOpen(
+    const QPointF& p, const std::optional<HoverMachine::ClosingLeft>& closing) const {
+    // The notch drawer reaches the screen's top edge, which half-open containment leaves out:
+    // the pointer pushed against the edge is tested half a point lower, as the hot key does.
+    const QPointF below(p.x(), p.y() - 0.5);
+    if (model_.openScreen()) {
+        const auto it = model_.layouts().find(*model_.openScreen());
+        if (it != model_.layouts().end()) {
+            if (model_.preview().isVisible()) {
+                const QPointF qt(p.x(), ScreenSpace::primaryBottom() - p.y());
+                if (const auto frame = model_.preview().frame(); frame && frame->contains(qt)) {
+                    return true;
+                }
+            }
+            const QRectF hover = it->second.hoverRect(openDrawerRect(it->second));
+            return Geometry::contains(hover, p) || Geometry::contains(hover, below);
+        }
+    }
+    if (closing) {
+        const auto it = model_.layouts().find(closing->target);
+        if (it != model_.layouts().end()) {
+            const DisplayLayout& layout = it->second;
+            if (!layout.closingDrawerReopens()) {
+                return false;
+            }
+            const double d = Motion::drawerCloseDuration(layout.style());
+            const QRectF r = layout.closingDrawerRect(openDrawerRect(layout), model_.countWidth(),
+                                                      d - closing->remaining, d);
+            return Geometry::contains(r, p) || Geometry::contains(r, below);
+        }
+    }
+    return false;
+}
+
+void PanelController::applyStyle(const DisplayStyleChoice& choice) {
+    bool pill = false;
+    for (const auto& [id, layout] : model_.layouts()) {
+        pill = pill || layout.style().isPill();
+    }
+    const bool showsAtRest = model_.signalUnread() >= 1 || pill;
+    perform(styleChange_.request(choice, showsAtRest, !model_.openScreen().has_value()));
+}
+
+void PanelController::perform(const StyleChange::Action& action) {
+    switch (action.kind) {
+    case StyleChange::Action::Kind::none:
+        return;
+    case StyleChange::Action::Kind::leave: {
+        model_.setStyleSunk(true);
+        const int generation = action.generation;
+        scheduleStyleStep(Motion::styleLeaveDuration + 0.06,
+                          [this, generation] { perform(styleChange_.leaveEnded(generation)); });
+        return;
+    }
+    case StyleChange::Action::Kind::apply: {
+        styleWork_.cancel();
+        model_.setStyleSunk(action.arrive);
+        refresh();
+        if (onPointer) {
+            onPointer();
+        }
+        if (action.arrive) {
+            const int generation = action.generation;
+            riseWork_.after(Motion::frame, this, [this, generation] {
+                if (styleChange_.generation() != generation) {
+                    return;
+                }
+                model_.setStyleSunk(false);
+                if (StyleChange::pulses(model_.isQuiet(), Motion::reduceMotion())) {
+                    model_.pulseStyle();
+                }
+            });
+        }
+        return;
+    }
+    }
+}
+
+void PanelController::scheduleStyleStep(double seconds, std::function<void()> step) {
+    styleWork_.pause(seconds, Motion::scale(), this, std::move(step));
+}
+
+void PanelController::settleStyle() {
+    perform(styleChange_.settle());
+}
+
+void PanelController::setOpen(std::optional<DisplayID> display) {
+    if (display) {
+        settleStyle();
+        if (model_.openScreen() == display) {
+            return;
+        }
+    } else if (!model_.openScreen()) {
+        return;
+    }
+    model_.setOpenScreen(display);
+    if (!display) {
+        closedAt_ = clock_->now();
+        scheduleUpdate();
+    }
+    updateMousePassThrough();
+}
+
+void PanelController::setActiveDisplay(std::optional<DisplayID> display) {
+    activeDisplay_ = display;
+    if (!settings_.prefs().activeDisplayOnly) {
+        return;
+    }
+    if (clock_->now() - closedAt_ < Motion::displaySettle * Motion::scale()) {
+        scheduleUpdate();
+    } else {
+        refresh();
+    }
+}
+
+void PanelController::scheduleUpdate() {
+    if (!shownDisplay_ || (activeDisplay_ && *activeDisplay_ == *shownDisplay_)) {
+        return;
+    }
+    settleWork_.pause(Motion::displaySettle, Motion::scale(), this, [this] { refresh(); });
+}
+
+void PanelController::setKeyPanel(std::optional<DisplayID> display) {
+    for (auto& [id, panel] : panels_) {
+        const bool allowed = display && *display == id;
+        panel->allowsKey = allowed;
+        const auto ours = static_cast<x11::WindowId>(panel->winId());
+        if (allowed && !panel->isActiveWindow() && panel->isVisible()) {
+            if (windows_) {
+                // Remember whom to give the keyboard back to.
+                const auto before = windows_->focusedWindow();
+                bool own = false;
+                for (const auto& [other, p] : panels_) {
+                    own = own || (before && *before == static_cast<x11::WindowId>(p->winId()));
+                }
+                if (before && !own) {
+                    focusBefore_ = before;
+                }
+            }
+            panel->windowHandle()->requestActivate();
+        } else if (!allowed && panel->isActiveWindow()) {
+            if (windows_ && focusBefore_) {
+                windows_->handFocusBack(*focusBefore_, ours);
+            }
+            focusBefore_.reset();
+        }
+    }
+}
+
+} // namespace ostrel

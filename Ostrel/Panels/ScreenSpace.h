@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QGuiApplication>
+#include <QPointF>
+#include <QRectF>
+#include <QScreen>
+
+namespace ostrel::ScreenSpace {
+
+// The shelf's rules work in global coordinates with the origin at the lower left of the primary
+// screen and y upwards; Qt's origin is the upper left, y downwards. These are the only
+// conversions between the two.
+inline double primaryBottom() {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    return primary ? primary->geometry().y() + primary->geometry().height() : 0.0;
+}
+
+inline QPointF fromQt(const QPointF& p) {
+    return QPointF(p.x(), primaryBottom() - p.y());
+}
+
+inline QRectF fromQt(const QRectF& r) {
+    return QRectF(r.x(), primaryBottom() - (r.y() + r.height()), r.width(), r.height());
+}
+
+inline QRectF toQt(const QRectF& r) {
+    return QRectF(r.x(), primaryBottom() - (r.y() + r.height()), r.width(), r.height());
+}
+
+} // namespace ostrel::ScreenSpace

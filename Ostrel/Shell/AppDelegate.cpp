@@ -1,0 +1,202 @@
+#include "Ostrel/Shell/AppDelegate.h"
+
+#include "Ostrel/Panels/DisplayWatchers.h"
+#include "Ostrel/Panels/HoverDetector.h"
+#include "Ostrel/Panels/PanelController.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "Platform/X11/WindowSystem.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QScreen>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcShelf, "app.ostrel.shelf")
+
+namespace ostrel {
+
+namespace {
+
+// The model asks the panels for display numbers through this.
+class PanelScreens : public ScreenDirectory {
+public:
+    explicit PanelScreens(PanelController* panels) : panels_(panels) {}
+    QScreen* screen(quint32 display) const override {
+        return panels_ ? panels_->directory().screen(display) : nullptr;
+    }
+    std::optional<quint32> display(const QScreen* screen) const override {
+        return panels_ ? panels_->directory().display(screen) : std::nullopt;
+    }
+
+private:
+    QPointer<PanelController> panels_;
+};
+
+} // namespace
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
+
+AppDelegate::~AppDelegate() {
+    shutdown();
+    fullscreen_.reset();
+    hover_.reset();
+    activeDisplay_.reset();
+    panels_.reset();
+    model_.reset();
+}
+
+void AppDelegate::launch() {
+    windows_ = x11::connectWindowSystem();
+    if (!windows_) {
+        qCInfo(lcShelf) << "no X display of our own: the pointer is followed over our panels only";
+    }
+    settings_.setOnChange([this](const Preferences& now, const Preferences& before) {
+        settingsChanged(now, before);
+    });
+
+    model_ = std::make_unique<ShelfModel>(settings_);
+    const QPointer<AppDelegate> self(this);
+    model_->commands.quit = [] { QApplication::quit(); };
+    model_->onPreviewOpened = [self] {
+        if (self) {
+            self->hover_->close();
+        }
+    };
+    model_->onInteractionEnded = [self] {
+        if (self) {
+            self->hover_->evaluate();
+            self->panels_->scheduleUpdate();
+        }
+    };
+    model_->preview().onChange = [self] {
+        if (self) {
+            self->hover_->updateKeyPanel(std::nullopt);
+            self->panels_->scheduleUpdate();
+        }
+    };
+    model_->onPeekTapped = [self](quint32 display) {
+        if (self) {
+            self->hover_->click(display);
+        }
+    };
+    model_->onPeekChanged = [self] {
+        if (self) {
+            self->hover_->evaluate();
+        }
+    };
+
+    panels_ = std::make_unique<PanelController>(*model_, settings_, windows_.get());
+    model_->setScreenDirectory(std::make_unique<PanelScreens>(panels_.get()));
+    panels_->refresh();
+
+    const auto bounds = [self] {
+        return self ? self->panels_->displayBounds() : std::map<quint32, QRectF>();
+    };
+    activeDisplay_ = std::make_unique<ActiveDisplayWatcher>(
+        windows_.get(), bounds, [self](std::optional<quint32> display) {
+            if (self) {
+                self->panels_->setActiveDisplay(display);
+            }
+        });
+    activeDisplay_->setEnabled(settings_.prefs().activeDisplayOnly);
+
+    hover_ = std::make_unique<HoverDetector>(*panels_, *model_, settings_, windows_.get());
+    hover_->start();
+
+    fullscreen_ = std::make_unique<FullscreenWatcher>(
+        windows_.get(), bounds,
+        [self] {
+            if (self) {
+                self->refreshDisplays();
+            }
+        },
+        [self](const QSet<quint32>& displays) {
+            if (!self || self->model_->fullscreen() == displays) {
+                return;
+            }
+            QList<quint32> ids(displays.begin(), displays.end());
+            std::sort(ids.begin(), ids.end());
+            QStringList names;
+            for (const quint32 id : ids) {
+                names.append(QString::number(id));
+            }
+            qCInfo(lcShelf).noquote() << "full-screen displays:" << names.join(QLatin1Char(' '));
+            self->model_->setFullscreen(displays);
+        });
+    fullscreen_->start();
+
+    model_->start();
+
+    for (QScreen* screen : QGuiApplication::screens()) {
+        watchScreen(screen);
+    }
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+        watchScreen(screen);
+        scheduleRefreshDisplays();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, &AppDelegate::scheduleRefreshDisplays);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this,
+            &AppDelegate::scheduleRefreshDisplays);
+    if (windows_) {
+        connect(windows_.get(), &x11::WindowSystem::monitorsChanged, this,
+                &AppDelegate::scheduleRefreshDisplays);
+    }
+}
+
+void AppDelegate::watchScreen(QScreen* screen) {
+    connect(screen, &QScreen::geometryChanged, this, &AppDelegate::scheduleRefreshDisplays);
+    connect(screen, &QScreen::availableGeometryChanged, this,
+            &AppDelegate::scheduleRefreshDisplays);
+}
+
+// Screen changes come in bursts (one per screen and property); lay out once after them.
+void AppDelegate::scheduleRefreshDisplays() {
+    if (refreshPending_) {
+        return;
+    }
+    refreshPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            refreshPending_ = false;
+            refreshDisplays();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppDelegate::refreshDisplays() {
+    if (!panels_ || shutDown_) {
+        return;
+    }
+    panels_->refresh();
+    activeDisplay_->setEnabled(settings_.prefs().activeDisplayOnly);
+    if (!model_->openScreen()) {
+        hover_->closeIfOpen();
+    }
+}
+
+void AppDelegate::settingsChanged(const Preferences& now, const Preferences& before) {
+    if (!model_) {
+        return;
+    }
+    model_->applyPreferences(now, before);
+    if (!(now.displayStyle == before.displayStyle)) {
+        panels_->applyStyle(now.displayStyle);
+    }
+    if (now.activeDisplayOnly != before.activeDisplayOnly) {
+        panels_->refresh();
+    }
+    activeDisplay_->setEnabled(now.activeDisplayOnly);
+}
+
+void AppDelegate::shutdown() {
+    if (shutDown_ || !model_) {
+        return;
+    }
+    shutDown_ = true;
+    model_->shutdown();
+}
+
+} // namespace ostrel

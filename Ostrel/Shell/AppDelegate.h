@@ -1,0 +1,57 @@
+#pragma once
+
+#include "Ostrel/Shell/AppSettings.h"
+
+#include <QObject>
+
+#include <memory>
+
+class QScreen;
+
+namespace ostrel {
+
+namespace x11 {
+class WindowSystem;
+}
+class ActiveDisplayWatcher;
+class FullscreenWatcher;
+class HoverDetector;
+class PanelController;
+class ShelfModel;
+
+// The application's composition root: creates and wires the shelf model, the panels, the hover
+// detector and the display watchers in launch order, owns them for the life of the process and
+// shuts the model down once at the end. Main thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    void launch();
+    // Commits a held command and stops the engine, which saves the index; once.
+    void shutdown();
+
+    AppSettings& settings() { return settings_; }
+    ShelfModel* model() const { return model_.get(); }
+    PanelController* panels() const { return panels_.get(); }
+    HoverDetector* hover() const { return hover_.get(); }
+
+private:
+    void refreshDisplays();
+    void scheduleRefreshDisplays();
+    void watchScreen(QScreen* screen);
+    void settingsChanged(const Preferences& now, const Preferences& before);
+
+    AppSettings settings_;
+    std::unique_ptr<x11::WindowSystem> windows_;
+    std::unique_ptr<ShelfModel> model_;
+    std::unique_ptr<PanelController> panels_;
+    std::unique_ptr<ActiveDisplayWatcher> activeDisplay_;
+    std::unique_ptr<HoverDetector> hover_;
+    std::unique_ptr<FullscreenWatcher> fullscreen_;
+    bool refreshPending_ = false;
+    bool shutDown_ = false;
+};
+
+} // namespace ostrel
