@@ -92,6 +92,8 @@ public:
     QString accessibleLabel() const;
 
     QRectF boundingRect() const override;
+    // What is drawn: the window's cut without a compositor.
+    QPainterPath shape() const override { return drawnShape(); }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
 
     // The peek card's gestures, in screen points; the card item calls them.

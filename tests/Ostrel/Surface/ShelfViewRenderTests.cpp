@@ -289,3 +289,29 @@ TEST_F(ShelfViewRender, ContentIsBuiltWhileKeptAndToldOfTheMessageBand) {
     stage.set([](auto& in) { in.glowPulses = 3; }); // no new placeholder, no second clear
     EXPECT_EQ(stage.cleared, 1);
 }
+
+TEST_F(ShelfViewRender, OpeningSpringOvershootsAndClosingComesToRest) {
+    Stage stage(DisplayStyle::pill(PillSide::bottom));
+    const auto layout = *stage.in.layout;
+    const QRectF open = DrawerMotion::toPanel(
+        layout.panelFrame(), layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0));
+    stage.set([](auto& in) { in.openScreen = display; });
+    double most = 0;
+    double tallest = 0;
+    for (double t = 100; t < 101; t += 1.0 / 120) {
+        stage.at(t);
+        most = std::max(most, stage.view->motion().progress);
+        tallest = std::max(tallest, stage.view->frame().contentFrame.height());
+    }
+    // The pill's open spring is under-damped: it passes its target, and the drawer with it.
+    EXPECT_GT(most, 1.0);
+    EXPECT_GT(tallest, open.height());
+    EXPECT_TRUE(stage.view->frame().contentHits);
+
+    stage.set([](auto& in) { in.openScreen = display + 1; }); // opened elsewhere: this one closes
+    stage.at(101.05);
+    EXPECT_FALSE(stage.view->frame().contentHits);
+    stage.at(103);
+    EXPECT_DOUBLE_EQ(stage.view->motion().progress, 0);
+    EXPECT_TRUE(stage.view->frame().geometry.atRest);
+}
