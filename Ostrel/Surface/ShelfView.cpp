@@ -1,5 +1,7 @@
 #include "Ostrel/Surface/ShelfView.h"
 
+#include "Ostrel/Shell/ShelfModel.h"
+
 #include "OstrelCore/Display/DrawerSize.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -491,6 +494,88 @@ void ShelfView::cardDragged(QPointF translation, QPointF predicted, bool ended) 
     signal_.cardDragged(translation, predicted, ended, t);
     compose(t);
     scheduleFrames();
+}
+
+namespace {
+
+ShelfView::Inputs inputsFrom(const ShelfModel& model, quint32 display) {
+    ShelfView::Inputs in;
+    const auto& layouts = model.layouts();
+    if (const auto it = layouts.find(display); it != layouts.end()) {
+        in.layout = it->second;
+    }
+    in.layoutChoice = model.layoutChoice();
+    in.pendingUndo = model.pendingUndo().has_value();
+    in.drawerBuilt = model.drawerBuilt();
+    in.openScreen = model.openScreen();
+    in.fullscreen = model.fullscreen().contains(display);
+    in.signal = model.signal();
+    in.glowStrength = model.glowStrength();
+    in.glowPulses = static_cast<int>(model.glowPulses());
+    in.pillPreview = model.pillPreview();
+    in.pillPile = model.pillPile();
+    in.signalUnread = static_cast<int>(std::min<qint64>(model.signalUnread(), INT_MAX));
+    in.arrivalTick = static_cast<int>(model.arrivalTick());
+    in.peekHovered = model.peekHovered();
+    in.styleSunk = model.styleSunk();
+    in.stylePulseTick = static_cast<int>(model.stylePulseTick());
+    in.countWidth = model.countWidth();
+    return in;
+}
+
+} // namespace
+
+ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
+    QPointer<ShelfModel> m(&model);
+    Hooks hooks;
+    hooks.setPeeking = [m, display](bool on) {
+        if (m) {
+            m->setPeeking(display, on);
+        }
+    };
+    hooks.arrivalCount = [m] { return m ? static_cast<int>(m->arrivalItems().size()) : 0; };
+    hooks.arrivalImages = [m](int n) {
+        std::vector<std::optional<QImage>> images;
+        if (!m) {
+            return images;
+        }
+        for (const auto& item : m->arrivalItems()) {
+            if (static_cast<int>(images.size()) >= n) {
+                break;
+            }
+            QImage image(m->thumbURL(item.id).toLocalFile());
+            images.push_back(image.isNull() ? std::nullopt : std::optional<QImage>(image));
+        }
+        return images;
+    };
+    hooks.clearRegion = [m, display] {
+        if (m) {
+            m->clearRegion(display);
+        }
+    };
+    hooks.peekTapped = [m, display] {
+        if (m && m->onPeekTapped) {
+            m->onPeekTapped(display);
+        }
+    };
+    auto* view = new ShelfView(display, std::move(hooks));
+    const auto follow = [view, m, display] {
+        if (m) {
+            view->setInputs(inputsFrom(*m, display));
+        }
+    };
+    for (const auto signal : {&ShelfModel::layoutsChanged, &ShelfModel::layoutChoiceChanged,
+                              &ShelfModel::pendingUndoChanged, &ShelfModel::drawerBuiltChanged,
+                              &ShelfModel::openScreenChanged, &ShelfModel::fullscreenChanged,
+                              &ShelfModel::signalChanged, &ShelfModel::glowStrengthChanged,
+                              &ShelfModel::glowPulsesChanged, &ShelfModel::pillPreviewChanged,
+                              &ShelfModel::pillPileChanged, &ShelfModel::signalUnreadChanged,
+                              &ShelfModel::arrivalTickChanged, &ShelfModel::peekHoveredChanged,
+                              &ShelfModel::styleSunkChanged, &ShelfModel::stylePulseTickChanged}) {
+        QObject::connect(&model, signal, view, follow);
+    }
+    follow();
+    return view;
 }
 
 } // namespace ostrel

@@ -21,6 +21,8 @@
 
 namespace ostrel {
 
+class ShelfModel;
+
 // The root item of one display's shelf panel: the closed shelf's signal (glow, count, peek,
 // style pulse) and the drawer growing open around its content, composed afresh on every frame
 // from the model's values and the interface clock. Main thread only.
@@ -66,6 +68,9 @@ public:
 
     ShelfView(quint32 display, Hooks hooks, Clock clock = {}, QGraphicsItem* parent = nullptr);
     ~ShelfView() override;
+
+    // The view of one display over the model, following every change of what it reads.
+    static ShelfView* create(ShelfModel& model, quint32 display);
 
     quint32 displayID() const { return display_; }
 
