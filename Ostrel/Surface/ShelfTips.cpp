@@ -1,5 +1,7 @@
 #include "Ostrel/Surface/ShelfTips.h"
 
+#include "Ostrel/Shell/ShelfModel.h"
+
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
@@ -182,9 +184,33 @@ void TipText::paintLabel(QPainter* painter, const QRectF& frame, const ShelfTip&
 
 TipAnchor::TipAnchor(QGraphicsItem* item) : id_(nextAnchorID++), item_(item) {}
 
+std::shared_ptr<TipAnchor> TipAnchor::following(TipAnchorView* view) {
+    auto anchor = std::make_shared<TipAnchor>(view);
+    auto copy = [view, weak = std::weak_ptr<TipAnchor>(anchor)] {
+        const auto a = weak.lock();
+        if (!a) {
+            return;
+        }
+        const TipAnchorView::Tip& tip = view->tip();
+        a->tip = ShelfTip{tip.title, tip.detail, tip.font};
+        a->fits.clear();
+        a->cutFlag = tip.cut;
+        a->textAt = tip.textOrigin;
+        a->edge = tip.bottomEdge ? Edge::bottom : Edge::top;
+        a->enabled = tip.enabled;
+        a->display = tip.display;
+    };
+    copy();
+    QObject::connect(view, &TipAnchorView::tipChanged, view, copy);
+    return anchor;
+}
+
 bool TipAnchor::wantsTip() const {
     if (!enabled) {
         return false;
+    }
+    if (fits.isEmpty() && cutFlag) {
+        return *cutFlag;
     }
     return fits.isEmpty() ||
            std::any_of(fits.begin(), fits.end(), [](const auto& fit) { return fit && fit->cut; });

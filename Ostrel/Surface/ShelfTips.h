@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Ostrel/Shell/ShelfModel.h" // the card anchors hold the model by QPointer
 #include "Ostrel/Shell/TipCenter.h"
+#include "Ostrel/Views/ScreenAnchor.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Shelf/TipTimer.h"
 #include "Platform/MainClock.h"
@@ -67,11 +69,16 @@ public:
 
     explicit TipAnchor(QGraphicsItem* item);
 
+    // An anchor that follows a card's anchor item: its tip, its cut flag and its place.
+    static std::shared_ptr<TipAnchor> following(TipAnchorView* view);
+
     quint64 id() const { return id_; }
     QGraphicsItem* item() const { return item_; }
 
     ShelfTip tip;
     QList<std::shared_ptr<TipFit>> fits;
+    // A label's own cut flag, read when no fits are given.
+    std::shared_ptr<bool> cutFlag;
     // From the rectangle's top-left (top edge) or bottom-left (bottom edge, y measured up).
     QPointF textAt;
     Edge edge = Edge::top;

@@ -6,6 +6,7 @@
 #include "Ostrel/Views/DrawerSymbols.h"
 #include "Ostrel/Views/SessionText.h"
 #include "Ostrel/Views/Symbols.h"
+#include "Ostrel/Views/ThumbnailView.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
@@ -268,15 +269,15 @@ TurnGrid::TurnGrid(const ViewContext& context, QString sessionID, QSizeF thumb, 
             }
         });
         connect(model, &ShelfModel::selectedItemIDChanged, this, &TurnGrid::selectionChanged);
+        connect(model, &ShelfModel::selectedItemIDChanged, this, &TurnGrid::sync);
     }
 }
 
 TurnGrid::~TurnGrid() {
-    if (context_.model) {
-        for (auto it = cards_.cbegin(); it != cards_.cend(); ++it) {
-            context_.model->itemDisappeared(it.key(), context_.display);
-        }
+    for (auto it = cards_.cbegin(); it != cards_.cend(); ++it) {
+        dropCard(it.key(), it.value());
     }
+    cards_.clear();
 }
 
 void TurnGrid::setSize(QSizeF size) {
@@ -337,27 +338,72 @@ void TurnGrid::sync() {
     captions_ = std::move(captions);
 
     QHash<QString, QGraphicsObject*> cards;
-    if (g && context_.makeCard) {
+    if (g) {
         for (const auto& c : layout_.visibleCards(offset, viewport)) {
             const ShelfItem& item = g->turns[c.section].items[c.item];
             QGraphicsObject* card = cards_.take(item.id);
-            if (!card) {
-                card = context_.makeCard(item, thumb_, scroll_->content());
-                if (!card) {
-                    continue;
-                }
-                context_.model->itemAppeared(item.id, context_.display);
+            if (card) {
+                updateCard(card, item);
+            } else if (!(card = makeCard(item))) {
+                continue;
             }
             card->setPos(layout_.cardRect(c.section, c.item).topLeft());
-            card->update();
             cards.insert(item.id, card);
         }
     }
     for (auto it = cards_.cbegin(); it != cards_.cend(); ++it) {
-        context_.model->itemDisappeared(it.key(), context_.display);
-        delete it.value();
+        dropCard(it.key(), it.value());
     }
     cards_ = std::move(cards);
+}
+
+QGraphicsObject* TurnGrid::makeCard(const ShelfItem& item) {
+    ShelfModel* model = context_.model;
+    QGraphicsObject* card = nullptr;
+    if (context_.makeCard) {
+        card = context_.makeCard(item, thumb_, scroll_->content());
+        if (card) {
+            model->itemAppeared(item.id, context_.display);
+        }
+        return card;
+    }
+    ThumbnailView::Options options;
+    options.selected = model->selectedItemID() == item.id;
+    options.dot = model->showsDot(item);
+    options.showsTitle = thumb_.width() > 120;
+    auto* view = new ThumbnailView(model, context_.display, item, thumb_, options,
+                                   scroll_->content(), context_.clock);
+    // Shown from the moment it intersects the viewport: its picture loads and it counts as seen.
+    view->setShown(true);
+    if (context_.tips && view->anchor()) {
+        auto tip = TipAnchor::following(view->anchor());
+        context_.tips->add(tip);
+        cardTips_.insert(item.id, tip);
+    }
+    return view;
+}
+
+void TurnGrid::updateCard(QGraphicsObject* card, const ShelfItem& item) {
+    if (auto* view = qobject_cast<ThumbnailView*>(card)) {
+        ThumbnailView::Options options = view->options();
+        options.selected = context_.model->selectedItemID() == item.id;
+        options.dot = context_.model->showsDot(item);
+        view->setItem(item);
+        view->setOptions(options);
+    } else {
+        card->update();
+    }
+}
+
+void TurnGrid::dropCard(const QString& id, QGraphicsObject* card) {
+    if (const auto tip = cardTips_.take(id); tip && context_.tips) {
+        context_.tips->forget(tip.get());
+    }
+    // A card of ours reports its own leaving; any other card is reported here.
+    if (!qobject_cast<ThumbnailView*>(card) && context_.model) {
+        context_.model->itemDisappeared(id, context_.display);
+    }
+    delete card;
 }
 
 void TurnGrid::selectionChanged() {

@@ -96,6 +96,9 @@ private:
     void selectionChanged();
     void background(QPointF contentPoint);
     const SessionGroup* group() const;
+    QGraphicsObject* makeCard(const ShelfItem& item);
+    void updateCard(QGraphicsObject* card, const ShelfItem& item);
+    void dropCard(const QString& id, QGraphicsObject* card);
 
     ViewContext context_;
     QString sessionID_;
@@ -108,6 +111,8 @@ private:
     TurnGridLayout layout_;
     QHash<QString, TurnCaption*> captions_;
     QHash<QString, QGraphicsObject*> cards_;
+    // The tip anchors following the cards' own anchors, by item id.
+    QHash<QString, std::shared_ptr<TipAnchor>> cardTips_;
 };
 
 } // namespace ostrel

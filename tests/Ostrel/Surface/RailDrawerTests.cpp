@@ -3,6 +3,7 @@
 #include "Ostrel/Surface/ShelfHeader.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/SessionSidebar.h"
+#include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "support/GeometryPrinters.h"
 
@@ -306,4 +307,51 @@ TEST(RailDrawer, ACardInViewHalfASecondIsSeenOnceOneScrolledAwaySoonerIsNot) {
     rig.clock->advance(1.0);
     EXPECT_EQ(rig.markedSeen().count("i08"), 1);
     EXPECT_FALSE(rig.markedSeen().contains("i00"));
+}
+
+TEST(RailDrawer, RealCardsShowTheirTitleTipsAndLabelsTheirs) {
+    DrawerRig rig;
+    rig.context.makeCard = {}; // the shelf's own cards
+    delete rig.drawer;
+    rig.drawer = new DrawerContent(rig.context, ShelfLayoutKind::rail);
+    rig.scene.addItem(rig.drawer);
+    rig.drawer->setPos(DrawerRig::origin);
+    rig.reframe();
+    TipLayer layer(rig.tips, DrawerRig::display, rig.clock);
+    rig.scene.addItem(&layer);
+    layer.setBounds(QRectF(104 + 8, 8, 720 - 16, 320 - 16));
+
+    Snapshot s = twoSessions();
+    s.items[1].title = QStringLiteral("A long title that cannot fit on the card at all.png");
+    s.sessions[0].customTitle = QStringLiteral("A session name far too long for the sidebar row");
+    rig.publish(s);
+    rig.open();
+    rig.model->tips().canShow = [&](quint32 display) { return display == DrawerRig::display; };
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    ASSERT_TRUE(qobject_cast<ThumbnailView*>(grid->cards().value(s.items[1].id)));
+
+    // Rest on the long card title: its tip shows the whole title.
+    QGraphicsObject* card = grid->cards().value(s.items[1].id);
+    const QPointF title = card->mapToScene(QPointF(40, 110));
+    rig.tips->pointerMoved(
+        rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(title)).toPointF(), true);
+    rig.clock->advance(0.5);
+    ASSERT_TRUE(rig.tips->shown().has_value());
+    EXPECT_EQ(rig.tips->shown()->tip.title, s.items[1].title);
+    rig.clock->advance(0.2);
+    rig.render("rail-cards-tip");
+
+    // The sidebar's long name: its tip carries the context and time as its detail.
+    SessionRow* row = rig.drawer->rail()->sidebar()->rows().value("alpha");
+    EXPECT_TRUE(row->nameCut());
+    const QPointF name = row->mapToScene(QPointF(30, 8));
+    rig.tips->pointerMoved(rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(name)).toPointF(),
+                           true);
+    rig.clock->advance(0.3);
+    ASSERT_TRUE(rig.tips->shown().has_value());
+    EXPECT_EQ(rig.tips->shown()->tip.title, s.sessions[0].customTitle);
+    EXPECT_TRUE(rig.tips->shown()->tip.detail->startsWith("ostrel \u00b7 main \u00b7 "));
+    rig.clock->advance(0.2);
+    rig.render("rail-row-tip");
+    rig.scene.removeItem(&layer);
 }
