@@ -2,6 +2,8 @@
 
 #include "Ostrel/Surface/DrawerContentItem.h"
 #include "Ostrel/Surface/DrawerContentLayout.h"
+#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 
@@ -9,9 +11,6 @@
 #include <QPointer>
 
 namespace ostrel {
-
-class ShelfHeader;
-class SessionRailView;
 
 // The undo toast after a hide or a delete: the action's message, cut in the middle when it does
 // not fit, and an "Undo" button, in a grey capsule at most 320 points wide.

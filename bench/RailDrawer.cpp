@@ -1,0 +1,244 @@
+// The rail drawer over a full shelf: 5,000 items in 500 sessions. Prints the cold first frame (a
+// drawer content built and drawn once), warm frames, frames while scrolling the sidebar, while
+// walking the selection through every session and while scrolling one turn of 5,000 items, the
+// cards alive at the end and the memory the process holds.
+#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Surface/DrawerContent.h"
+#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/SessionSidebar.h"
+#include "Ostrel/Views/TurnGrid.h"
+#include "Platform/OpenSsl.h"
+#include "Platform/RecordingDesktop.h"
+#include "tests/support/FakeShelfEngine.h"
+#include "tests/support/ShellFakes.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace ostrel;
+
+namespace {
+
+constexpr quint32 display = 1;
+
+Snapshot shelf(int sessions, int perSession, int turnsPerSession) {
+    Snapshot s;
+    for (int i = 0; i < sessions; ++i) {
+        const QString id = QStringLiteral("session-%1").arg(i, 4, 10, QLatin1Char('0'));
+        const double started = 7.0e8 + i * 1000.0;
+        Session session(id, std::nullopt, QStringLiteral("/home/me/project-%1").arg(i % 40),
+                        QStringLiteral("main"), Date(started), Date(started + 900));
+        session.customTitle = QStringLiteral("Session %1 of the benchmark").arg(i);
+        s.sessions.prepend(session);
+        for (int t = 0; t < turnsPerSession; ++t) {
+            s.prompts.append(Prompt{QStringLiteral("%1-p%2").arg(id).arg(t), id,
+                                    Date(started + t * 10.0),
+                                    QStringLiteral("Prompt %1 of session %2").arg(t).arg(i)});
+        }
+        for (int k = 0; k < perSession; ++k) {
+            ShelfItem item;
+            item.id = QStringLiteral("%1-i%2").arg(id).arg(k);
+            item.kind = ShelfItemKind::image;
+            item.title = QStringLiteral("screenshot-%1.png").arg(k);
+            item.sessionID = id;
+            item.promptID = QStringLiteral("%1-p%2").arg(id).arg(k % turnsPerSession);
+            item.createdAt = Date(started + 100 + k);
+            s.items.prepend(item);
+        }
+    }
+    return s;
+}
+
+double residentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * 4096.0 / (1024.0 * 1024.0) : 0;
+}
+
+struct Figures {
+    double p50 = 0;
+    double p95 = 0;
+    double worst = 0;
+    size_t frames = 0;
+};
+
+Figures measure(std::vector<double> ms) {
+    Figures f;
+    if (ms.empty()) {
+        return f;
+    }
+    std::sort(ms.begin(), ms.end());
+    f.p50 = ms[ms.size() / 2];
+    f.p95 = ms[std::min(ms.size() - 1, static_cast<size_t>(ms.size() * 0.95))];
+    f.worst = ms.back();
+    f.frames = ms.size();
+    return f;
+}
+
+void report(const char* what, const Figures& f) {
+    std::printf("%-44s p50 %6.2f ms  p95 %6.2f ms  worst %6.2f ms  (%zu frames)\n", what, f.p50,
+                f.p95, f.worst, f.frames);
+}
+
+// One model over a fake engine holding `snapshot`, and the rail drawer of a 928 x 384 panel.
+struct Rig {
+    QTemporaryDir dir;
+    std::shared_ptr<test::FakeShelfEngine::Log> log =
+        std::make_shared<test::FakeShelfEngine::Log>();
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<ShelfModel> model;
+    ShelfTips* tips = nullptr;
+    QGraphicsScene scene{0, 0, 928, 384};
+    QGraphicsView view{&scene};
+    QImage frame{928, 384, QImage::Format_ARGB32_Premultiplied};
+    ViewContext context;
+
+    explicit Rig(const Snapshot& snapshot) {
+        auto defaults = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
+        settings = std::make_unique<AppSettings>(defaults);
+        Environment environment;
+        environment.insert(QStringLiteral("OSTREL_SUPPORT_DIR"), dir.filePath("support"));
+        environment.insert(QStringLiteral("OSTREL_CLAUDE_HOME"), dir.filePath("claude"));
+        environment.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), dir.filePath("scratch"));
+        ShelfModel::Services services;
+        services.makeEngine = test::FakeShelfEngine::factory(log);
+        services.environment = [environment] { return environment; };
+        services.motionScale = 1.0;
+        services.desktop = std::make_shared<RecordingDesktop>();
+        services.preview = std::make_unique<test::FakePreview>();
+        auto t = std::make_unique<ShelfTips>(MainClock::system(), 1.0);
+        tips = t.get();
+        services.tips = std::move(t);
+        services.dragOut = std::make_unique<test::FakeDragOut>();
+        services.menus = std::make_unique<test::FakeMenuRunner>();
+        services.pointer = [] { return QPointF(10, 10); };
+        model = std::make_unique<ShelfModel>(*settings, std::move(services));
+        model->setLayouts(
+            {{display, DisplayLayout(DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
+                                     QRectF(0, 0, 1512, 950), std::nullopt)}});
+        model->start();
+        log->current().publish(snapshot);
+        model->setOpenScreen(display);
+        context.model = model.get();
+        context.display = display;
+        context.tips = tips;
+        view.setGeometry(0, 0, 928, 384);
+        scene.setItemIndexMethod(QGraphicsScene::NoIndex);
+    }
+
+    double draw() {
+        QElapsedTimer timer;
+        timer.start();
+        frame.fill(Qt::black);
+        QPainter painter(&frame);
+        scene.render(&painter);
+        painter.end();
+        return double(timer.nsecsElapsed()) / 1e6;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    OpenSsl::init();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
+
+    const double startMiB = residentMiB();
+    Rig rig(shelf(500, 10, 3));
+    std::printf("shelf of %lld items in %lld sessions, model ready: %.1f MiB resident\n",
+                static_cast<long long>(rig.model->visibleSnapshot().items.size()),
+                static_cast<long long>(rig.model->groups().size()), residentMiB());
+
+    // Cold: the drawer content is built for the open drawer and drawn once.
+    QElapsedTimer cold;
+    cold.start();
+    auto* drawer = new DrawerContent(rig.context, ShelfLayoutKind::rail);
+    rig.scene.addItem(drawer);
+    drawer->setPos(104, 0);
+    drawer->setSpec({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
+    rig.draw();
+    const double coldMs = double(cold.nsecsElapsed()) / 1e6;
+    TurnGrid* grid = drawer->rail()->grid();
+    SessionSidebar* sidebar = drawer->rail()->sidebar();
+    std::printf("cold first frame %.2f ms: %lld cards and %lld sidebar rows built\n", coldMs,
+                static_cast<long long>(grid->cards().size()),
+                static_cast<long long>(sidebar->rows().size()));
+
+    std::vector<double> warm;
+    for (int i = 0; i < 60; ++i) {
+        warm.push_back(rig.draw());
+    }
+    report("warm frame", measure(warm));
+
+    // The sidebar scrolled a notch at a time from its top to its end.
+    std::vector<double> scroll;
+    while (sidebar->scrollArea()->offset() < sidebar->scrollArea()->extent().maxOffset()) {
+        QElapsedTimer timer;
+        timer.start();
+        sidebar->scrollArea()->wheel(-120);
+        rig.draw();
+        scroll.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    report("sidebar scroll frame", measure(scroll));
+
+    // Every session selected in turn: the grid is replaced and drawn.
+    std::vector<double> walk;
+    for (const SessionGroup& group : QList<SessionGroup>(rig.model->groups())) {
+        QElapsedTimer timer;
+        timer.start();
+        rig.model->setSelectedSessionID(group.id());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        rig.draw();
+        walk.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    report("session switch frame", measure(walk));
+    std::printf("after all sessions: %lld cards alive, %.1f MiB resident (%.1f at start)\n",
+                static_cast<long long>(drawer->rail()->grid()->cards().size()), residentMiB(),
+                startMiB);
+    delete drawer;
+
+    // One session of 5,000 items in one turn, scrolled through to its end.
+    Rig big(shelf(1, 5000, 1));
+    QElapsedTimer bigCold;
+    bigCold.start();
+    auto* bigDrawer = new DrawerContent(big.context, ShelfLayoutKind::rail);
+    big.scene.addItem(bigDrawer);
+    bigDrawer->setPos(104, 0);
+    bigDrawer->setSpec({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
+    big.draw();
+    std::printf("one turn of 5,000 items, cold first frame %.2f ms\n",
+                double(bigCold.nsecsElapsed()) / 1e6);
+    TurnGrid* bigGrid = bigDrawer->rail()->grid();
+    std::vector<double> gridScroll;
+    qsizetype mostCards = 0;
+    while (bigGrid->scrollArea()->offset() < bigGrid->scrollArea()->extent().maxOffset()) {
+        QElapsedTimer timer;
+        timer.start();
+        bigGrid->scrollArea()->wheel(-120);
+        big.draw();
+        gridScroll.push_back(double(timer.nsecsElapsed()) / 1e6);
+        mostCards = std::max(mostCards, bigGrid->cards().size());
+    }
+    report("grid scroll frame (5,000 items)", measure(gridScroll));
+    std::printf("at the end: %lld cards alive (at most %lld at once), %.1f MiB resident\n",
+                static_cast<long long>(bigGrid->cards().size()), static_cast<long long>(mostCards),
+                residentMiB());
+    delete bigDrawer;
+    return 0;
+}
