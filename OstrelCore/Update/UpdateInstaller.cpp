@@ -345,7 +345,7 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
 std::optional<UpdateInstaller::Failure>
 UpdateInstaller::install(const QString& newCopy, const QString& target, qint64 pid) const {
     const Failure notWritable{Failure::Kind::notWritable, newCopy};
-    const QString canonical = canonicalTarget(target);
+    const QString canonical = target.isEmpty() ? QString() : canonicalTarget(target);
     const QString parent = QFileInfo(canonical).path();
     if (::getuid() == 0 || canonical.isEmpty() || canonical == u"/" ||
         canonical == QFileInfo(QDir::homePath()).canonicalFilePath()) {
