@@ -1,6 +1,7 @@
 #include "Ostrel/Update/UpdateConfig.h"
 
 #include "OstrelCore/Update/UpdateFeed.h"
+#include "Platform/BundleInfo.h"
 
 namespace ostrel {
 
@@ -14,6 +15,11 @@ UpdateConfig::fromInfo(const std::function<std::optional<QString>(const QString&
         config.publicKey = UpdateFeed::publicKey(*key);
     }
     return config;
+}
+
+UpdateConfig UpdateConfig::current() {
+    const BundleInfo& info = BundleInfo::main();
+    return fromInfo([&info](const QString& key) { return info.text(key); });
 }
 
 } // namespace ostrel

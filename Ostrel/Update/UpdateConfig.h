@@ -19,6 +19,9 @@ struct UpdateConfig {
     // a key's text value or nothing.
     static UpdateConfig fromInfo(const std::function<std::optional<QString>(const QString&)>& text);
 
+    // The configuration the application runs with: this build's values, never local http.
+    static UpdateConfig current();
+
     bool isConfigured() const { return feedURL.has_value() && publicKey.has_value(); }
 };
 

@@ -1,13 +1,17 @@
 #include "Ostrel/Update/UpdateController.h"
 
+#include "Ostrel/Shell/Feedback.h"
+#include "Ostrel/Shell/InfoLink.h"
 #include "Ostrel/Update/UpdateWindow.h"
 #include "OstrelCore/Update/UpdateSchedule.h"
+#include "Platform/Desktop.h"
 #include "Platform/LibcVersion.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <cmath>
 #include <memory>
@@ -38,6 +42,23 @@ UpdateController::~UpdateController() {
         transfer_->abort();
     }
     delete window_.data();
+}
+
+UpdateController::Environment UpdateController::standardEnvironment(UserDefaults* defaults) {
+    Environment env;
+    env.defaults = defaults;
+    env.runningBuild = Feedback::buildNumber();
+    env.appVersion = Feedback::appVersion();
+    env.system = runningSystem();
+    env.runningFolder = UpdateInstaller::runningInstallFolder();
+    env.website = InfoLinks::url(InfoLink::website);
+    env.changelog = InfoLinks::url(InfoLink::changelog);
+    const std::shared_ptr<Desktop> desktop = Desktop::system();
+    env.openUrl = [desktop](const QUrl& url) { desktop->open(url); };
+    env.reveal = [desktop](const QString& path) { desktop->reveal(path); };
+    // Queued, so that the controller finishes its step before the event loop ends.
+    env.terminate = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
+    return env;
 }
 
 SystemVersion UpdateController::runningSystem() {

@@ -57,6 +57,10 @@ public:
         std::function<void()> terminate;
     };
 
+    // The running application's: this build's version, links and install folder, the desktop's
+    // opener and file manager, and quitting the application.
+    static Environment standardEnvironment(UserDefaults* defaults);
+
     UpdateController(const QString& supportDir, UpdateConfig config, Environment environment,
                      QObject* parent = nullptr);
     ~UpdateController() override;
