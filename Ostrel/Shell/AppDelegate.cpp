@@ -4,6 +4,9 @@
 #include "Ostrel/Panels/HoverDetector.h"
 #include "Ostrel/Panels/PanelController.h"
 #include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Update/UpdateController.h"
+#include "OstrelCore/Engine/EngineConfig.h"
+#include "OstrelCore/Records/Env.h"
 #include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
@@ -59,6 +62,11 @@ void AppDelegate::launch() {
     model_ = std::make_unique<ShelfModel>(settings_);
     const QPointer<AppDelegate> self(this);
     model_->commands.quit = [] { QApplication::quit(); };
+    model_->commands.checkForUpdates = [self] {
+        if (self) {
+            self->updates().checkNow();
+        }
+    };
     model_->onPreviewOpened = [self] {
         if (self) {
             self->hover_->close();
@@ -128,6 +136,7 @@ void AppDelegate::launch() {
     fullscreen_->start();
 
     model_->start();
+    applyUpdateTimer();
 
     for (QScreen* screen : QGuiApplication::screens()) {
         watchScreen(screen);
@@ -189,6 +198,35 @@ void AppDelegate::settingsChanged(const Preferences& now, const Preferences& bef
         panels_->refresh();
     }
     activeDisplay_->setEnabled(now.activeDisplayOnly);
+    if (now.autoCheckUpdates != before.autoCheckUpdates) {
+        applyUpdateTimer();
+    }
+}
+
+UpdateController& AppDelegate::updates() {
+    if (!updates_) {
+        const EngineConfig config = EngineConfig::make(settings_.prefs(), Env::process());
+        updates_ = std::make_unique<UpdateController>(
+            config.paths.supportDir.toLocalFile(), UpdateConfig::current(),
+            UpdateController::standardEnvironment(settings_.defaults().get()));
+    }
+    return *updates_;
+}
+
+void AppDelegate::applyUpdateTimer() {
+    if (!settings_.prefs().autoCheckUpdates) {
+        updateTimer_.stop();
+        return;
+    }
+    updates().checkIfDue(true);
+    if (!updateTimer_.isActive()) {
+        updateTimer_.setInterval(3600 * 1000);
+        updateTimer_.setTimerType(Qt::VeryCoarseTimer);
+        connect(
+            &updateTimer_, &QTimer::timeout, this, [this] { updates().checkIfDue(true); },
+            Qt::UniqueConnection);
+        updateTimer_.start();
+    }
 }
 
 void AppDelegate::shutdown() {

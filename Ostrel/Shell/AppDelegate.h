@@ -3,6 +3,7 @@
 #include "Ostrel/Shell/AppSettings.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -18,6 +19,7 @@ class FullscreenWatcher;
 class HoverDetector;
 class PanelController;
 class ShelfModel;
+class UpdateController;
 
 // The application's composition root: creates and wires the shelf model, the panels, the hover
 // detector and the display watchers in launch order, owns them for the life of the process and
@@ -36,12 +38,16 @@ public:
     ShelfModel* model() const { return model_.get(); }
     PanelController* panels() const { return panels_.get(); }
     HoverDetector* hover() const { return hover_.get(); }
+    // The process's one update controller, made on first use.
+    UpdateController& updates();
 
 private:
     void refreshDisplays();
     void scheduleRefreshDisplays();
     void watchScreen(QScreen* screen);
     void settingsChanged(const Preferences& now, const Preferences& before);
+    // Checks when due and then hourly while automatic checks are on; stops the timer when off.
+    void applyUpdateTimer();
 
     AppSettings settings_;
     std::unique_ptr<x11::WindowSystem> windows_;
@@ -50,6 +56,8 @@ private:
     std::unique_ptr<ActiveDisplayWatcher> activeDisplay_;
     std::unique_ptr<HoverDetector> hover_;
     std::unique_ptr<FullscreenWatcher> fullscreen_;
+    std::unique_ptr<UpdateController> updates_;
+    QTimer updateTimer_;
     bool refreshPending_ = false;
     bool shutDown_ = false;
 };

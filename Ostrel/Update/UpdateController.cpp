@@ -74,6 +74,10 @@ QString UpdateController::systemVersionText(const SystemVersion& v) {
     return text;
 }
 
+UpdateWindow* UpdateController::window() const {
+    return window_.data();
+}
+
 QList<UpdateFeed::Release> UpdateController::releaseNotes() const {
     if (phase_ && phase_->kind == Phase::Kind::available) {
         return phase_->feed.notes(env_.runningBuild);

@@ -86,7 +86,7 @@ public:
     void openLink();
 
     UpdateInstaller& installer() { return installer_; }
-    UpdateWindow* window() const { return window_; }
+    UpdateWindow* window() const;
 
     static inline const QString lastCheckKey = QStringLiteral("updateLastCheck");
     static inline const QString skippedBuildKey = QStringLiteral("updateSkippedBuild");
