@@ -1,0 +1,131 @@
+#include "Ostrel/Settings/FolderRow.h"
+
+#include "Ostrel/Settings/ElidedLabel.h"
+#include "Ostrel/Settings/FolderStatus.h"
+#include "Ostrel/Settings/RowLabel.h"
+#include "Ostrel/Settings/SettingsColors.h"
+#include "Ostrel/Settings/Symbols.h"
+#include "Platform/FileStat.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPushButton>
+
+namespace ostrel {
+
+namespace {
+
+// The 7-pixel status dot.
+class StatusDot : public QWidget {
+public:
+    StatusDot(bool found, QWidget* parent) : QWidget(parent), found_(found) { setFixedSize(7, 7); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const bool dark = SettingsColors::isDark();
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(SettingsColors::system(found_ ? SystemColor::green : SystemColor::orange, dark));
+        p.drawEllipse(QRectF(rect()));
+    }
+
+private:
+    bool found_;
+};
+
+// A symbol drawn in the secondary tone, following light and dark.
+class SymbolView : public QWidget {
+public:
+    SymbolView(const QString& name, int size, QWidget* parent)
+        : QWidget(parent), name_(name), size_(size) {
+        setFixedSize(size, size);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.drawPixmap(0, 0,
+                     Symbols::pixmap(name_, SettingsColors::secondaryText(SettingsColors::isDark()),
+                                     size_, devicePixelRatioF()));
+    }
+
+private:
+    QString name_;
+    int size_;
+};
+
+} // namespace
+
+QString abbreviatedPath(const QString& path) {
+    const QString home = QDir::homePath();
+    if (home.size() > 1 && (path == home || path.startsWith(home + u'/'))) {
+        return u'~' + path.mid(home.size());
+    }
+    return path;
+}
+
+QString expandedPath(const QString& path) {
+    if (path == u"~" || path.startsWith(QStringLiteral("~/"))) {
+        return QDir::homePath() + path.mid(1);
+    }
+    return path;
+}
+
+FolderRow::FolderRow(const QString& title, const QString& path, bool overridden, Date now,
+                     QWidget* parent)
+    : SettingRow(title, new QWidget, parent),
+      useDefault_(new QPushButton(QStringLiteral("Use Default"))),
+      change_(new QPushButton(QStringLiteral("Change…"))) {
+    const FolderStatus::Status status = FolderStatus::describe(path, now);
+    found_ = status.found;
+
+    auto* detail = new QWidget;
+    auto* detailLayout = new QHBoxLayout(detail);
+    detailLayout->setContentsMargins(0, 0, 0, 0);
+    detailLayout->setSpacing(5);
+    dot_ = new StatusDot(found_, detail);
+    line_ = new ElidedLabel(abbreviatedPath(path) + QStringLiteral(" · ") + status.text,
+                            ToneLabel::Tone::secondary, 11, detail);
+    detailLayout->addWidget(dot_, 0, Qt::AlignVCenter);
+    detailLayout->addWidget(line_, 1);
+    label()->setDetailWidget(detail);
+
+    auto* buttons = new QHBoxLayout(control());
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(8);
+    buttons->addWidget(useDefault_);
+    buttons->addWidget(change_);
+    useDefault_->setVisible(overridden);
+    connect(useDefault_, &QPushButton::clicked, this, [this] {
+        if (onReset) {
+            onReset();
+        }
+    });
+    connect(change_, &QPushButton::clicked, this, [this] {
+        if (onChange) {
+            onChange();
+        }
+    });
+}
+
+QString FolderRow::statusLine() const {
+    return line_->text();
+}
+
+WatchedFolderRow::WatchedFolderRow(const QString& path, QWidget* parent)
+    : QWidget(parent), path_(path), missing_(!FileStat::exists(expandedPath(path))) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setSpacing(8);
+    layout->addWidget(new SymbolView(QStringLiteral("folder"), 14, this), 0, Qt::AlignVCenter);
+    layout->addWidget(new ElidedLabel(abbreviatedPath(path), ToneLabel::Tone::primary, 13, this),
+                      1);
+    if (missing_) {
+        layout->addWidget(
+            new ToneLabel(QStringLiteral("Not found"), ToneLabel::Tone::secondary, 11, this));
+    }
+}
+
+} // namespace ostrel

@@ -1,0 +1,230 @@
+#include "Ostrel/Settings/PreferencesWindowController.h"
+
+#include "Ostrel/Settings/AppIcon.h"
+#include "Ostrel/Settings/DisplaysPane.h"
+#include "Ostrel/Settings/FilesPane.h"
+#include "Ostrel/Settings/FoldersPane.h"
+#include "Ostrel/Settings/GeneralPane.h"
+#include "Ostrel/Settings/SettingsColors.h"
+#include "Ostrel/Settings/SettingsSidebar.h"
+#include "Ostrel/Settings/ShelfPane.h"
+#include "Ostrel/Settings/SidebarMetrics.h"
+#include "Ostrel/Settings/ToneLabel.h"
+#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Shell/Feedback.h"
+#include "Platform/UserDefaults.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QJsonArray>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace ostrel {
+
+PreferencesPaneView::PreferencesPaneView(SettingsNavigation& navigation, AppSettings& settings,
+                                         UpdateActions updates, QWidget* parent)
+    : QWidget(parent), settings_(settings), updates_(std::move(updates)),
+      layout_(new QVBoxLayout(this)),
+      heading_(new ToneLabel(QString(), ToneLabel::Tone::primary, 15)) {
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(0);
+    static_cast<ToneLabel*>(heading_)->setBold(true);
+    heading_->setFixedHeight(52);
+    heading_->setContentsMargins(20, 0, 0, 0);
+    heading_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    layout_->addWidget(heading_);
+    show(navigation.pane());
+    connect(&navigation, &SettingsNavigation::paneChanged, this, [this](Pane p) { show(p); });
+}
+
+void PreferencesPaneView::show(Pane pane) {
+    if (pane_ != nullptr) {
+        pane_->hide();
+        pane_->deleteLater();
+    }
+    heading_->setText(title(pane));
+    heading_->setAccessibleName(title(pane));
+    switch (pane) {
+    case Pane::general:
+        pane_ = new GeneralPane(settings_);
+        break;
+    case Pane::displays:
+        pane_ = new DisplaysPane(settings_);
+        break;
+    case Pane::shelf:
+        pane_ = new ShelfPane(settings_);
+        break;
+    case Pane::files:
+        pane_ = new FilesPane(settings_);
+        break;
+    case Pane::folders:
+        pane_ = new FoldersPane(settings_);
+        break;
+    case Pane::about:
+        pane_ = new AboutPane(settings_, updates_);
+        break;
+    }
+    pane_->setObjectName(rawValue(pane));
+    layout_->addWidget(pane_, 1);
+}
+
+SettingsRootView::SettingsRootView(SettingsNavigation& navigation, AppSettings& settings,
+                                   UpdateActions updates, QWidget* parent)
+    : QWidget(parent), sidebar_(new SettingsSidebar(navigation, Feedback::appVersion(), this)),
+      paneView_(new PreferencesPaneView(navigation, settings, std::move(updates), this)) {
+    auto* layout = new QHBoxLayout(this);
+    const int pad = static_cast<int>(SidebarMetrics::outerPadding);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* sidebarColumn = new QVBoxLayout;
+    sidebarColumn->setContentsMargins(pad, pad, 0, pad);
+    sidebarColumn->addWidget(sidebar_);
+    layout->addLayout(sidebarColumn);
+    layout->addWidget(paneView_, 1);
+}
+
+void SettingsRootView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), SettingsColors::windowBackground(SettingsColors::isDark()));
+}
+
+PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
+                                                         UpdateActions updates, QObject* parent)
+    : QObject(parent), settings_(settings),
+      navigation_(std::make_unique<SettingsNavigation>(*settings.defaults())),
+      window_(std::make_unique<QWidget>()) {
+    window_->setWindowTitle(QStringLiteral("Settings"));
+    window_->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
+    window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    root_ = new SettingsRootView(*navigation_, settings_, std::move(updates), window_.get());
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(root_);
+
+    // Fixed width; the height may only grow beyond the first one.
+    window_->setMinimumSize(contentSize);
+    window_->setMaximumWidth(contentSize.width());
+    window_->resize(contentSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window_->move(area.center() - QPoint(contentSize.width() / 2, contentSize.height() / 2));
+    }
+    minFrame_ = window_->size();
+    restoreFrame();
+
+    navigation_->onPaneChange = [this] { clearFocusSoon(); };
+    saveFrame_.setSingleShot(true);
+    saveFrame_.setInterval(300);
+    connect(&saveFrame_, &QTimer::timeout, this, [this] {
+        const QRect g = window_->geometry();
+        settings_.defaults()->set(frameKey, QJsonArray{g.x(), g.y(), g.width(), g.height()});
+    });
+    window_->installEventFilter(this);
+}
+
+PreferencesWindowController::~PreferencesWindowController() {
+    if (window_) {
+        window_->removeEventFilter(this);
+    }
+}
+
+void PreferencesWindowController::restoreFrame() {
+    const QJsonArray saved = settings_.defaults()->value(frameKey).toArray();
+    if (saved.size() != 4) {
+        return;
+    }
+    for (const QJsonValue& v : saved) {
+        if (!v.isDouble()) {
+            return;
+        }
+    }
+    restoring_ = true;
+    const QPoint topLeft(saved[0].toInt(), saved[1].toInt());
+    const int height = saved[3].toInt();
+    // A frame saved shorter than the window's first height is reset to the first size, at the
+    // same top-left corner.
+    window_->setGeometry(
+        QRect(topLeft,
+              QSize(minFrame_.width(), height < minFrame_.height() ? minFrame_.height() : height)));
+    restoring_ = false;
+}
+
+int PreferencesWindowController::allowedHeight(int proposed) const {
+    return std::max(proposed, minFrame_.height());
+}
+
+void PreferencesWindowController::show(std::optional<Pane> pane) {
+    if (pane) {
+        navigation_->setPane(*pane);
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    clearFocusSoon();
+}
+
+void PreferencesWindowController::clearFocusSoon() {
+    QPointer<QWidget> window = window_.get();
+    QTimer::singleShot(0, this, [window] {
+        if (window != nullptr) {
+            if (QWidget* focused = window->focusWidget()) {
+                focused->clearFocus();
+            }
+        }
+    });
+}
+
+void PreferencesWindowController::saveFrameSoon() {
+    if (!restoring_) {
+        saveFrame_.start();
+    }
+}
+
+void PreferencesWindowController::updateVisible() {
+    const QWindow* handle = window_->windowHandle();
+    navigation_->setVisible(window_->isVisible() && !window_->isMinimized() && handle != nullptr &&
+                            handle->isExposed());
+}
+
+bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_->windowHandle() && event->type() == QEvent::Expose) {
+        updateVisible();
+    }
+    if (watched == window_.get()) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+            saveFrameSoon();
+            break;
+        case QEvent::Show:
+            // Covered or uncovered windows are told by expose events on the native window.
+            if (QWindow* handle = window_->windowHandle()) {
+                handle->installEventFilter(this);
+            }
+            updateVisible();
+            break;
+        case QEvent::Hide:
+        case QEvent::WindowStateChange:
+        case QEvent::Expose:
+            updateVisible();
+            break;
+        case QEvent::Close:
+            navigation_->setVisible(false);
+            if (onClose) {
+                onClose();
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace ostrel

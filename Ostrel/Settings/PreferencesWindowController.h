@@ -1,0 +1,105 @@
+#pragma once
+
+#include "Ostrel/Settings/AboutPane.h"
+#include "Ostrel/Settings/SettingsNavigation.h"
+#include "OstrelCore/Records/Env.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QVBoxLayout;
+
+namespace ostrel {
+
+class AppSettings;
+class SettingsSidebar;
+
+// The selected pane under its heading. Each selection builds the pane afresh, so nothing typed
+// and not committed survives a switch.
+class PreferencesPaneView : public QWidget {
+public:
+    PreferencesPaneView(SettingsNavigation& navigation, AppSettings& settings,
+                        UpdateActions updates, QWidget* parent = nullptr);
+
+    QLabel* heading() const { return heading_; }
+    QWidget* pane() const { return pane_; }
+
+private:
+    void show(Pane pane);
+
+    AppSettings& settings_;
+    UpdateActions updates_;
+    QVBoxLayout* layout_;
+    QLabel* heading_;
+    QWidget* pane_ = nullptr;
+};
+
+// The window's content: the sidebar and the selected pane over the window's background.
+class SettingsRootView : public QWidget {
+public:
+    SettingsRootView(SettingsNavigation& navigation, AppSettings& settings, UpdateActions updates,
+                     QWidget* parent = nullptr);
+
+    SettingsSidebar* sidebar() const { return sidebar_; }
+    PreferencesPaneView* paneView() const { return paneView_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    SettingsSidebar* sidebar_;
+    PreferencesPaneView* paneView_;
+};
+
+// Owns the Settings window for the life of the process: builds it once, brings it up on a pane,
+// remembers its frame and the last pane, and tells its owner when it closes. Closing only hides
+// the window.
+class PreferencesWindowController : public QObject {
+public:
+    static constexpr QSize contentSize{810, 660};
+    // Where the window's frame is kept between launches, as [x, y, width, height].
+    static inline const QString frameKey = QStringLiteral("settingsWindowFrame");
+
+    PreferencesWindowController(AppSettings& settings, UpdateActions updates,
+                                QObject* parent = nullptr);
+    ~PreferencesWindowController() override;
+
+    SettingsNavigation& navigation() { return *navigation_; }
+    QWidget* window() const { return window_.get(); }
+    SettingsRootView* root() const { return root_; }
+    QSize minFrame() const { return minFrame_; }
+
+    // Brings the window up on `pane`, or on the pane shown last.
+    void show(std::optional<Pane> pane = std::nullopt);
+    // Called each time the window closes.
+    std::function<void()> onClose;
+
+    // The height a resize may give the window: never below the first height.
+    int allowedHeight(int proposed) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void restoreFrame();
+    void saveFrameSoon();
+    void clearFocusSoon();
+    void updateVisible();
+
+    AppSettings& settings_;
+    std::unique_ptr<SettingsNavigation> navigation_;
+    std::unique_ptr<QWidget> window_;
+    SettingsRootView* root_;
+    QSize minFrame_;
+    QTimer saveFrame_;
+    bool restoring_ = false;
+};
+
+} // namespace ostrel

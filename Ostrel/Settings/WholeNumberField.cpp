@@ -1,0 +1,80 @@
+#include "Ostrel/Settings/WholeNumberField.h"
+
+#include "Ostrel/Settings/Stepper.h"
+#include "Ostrel/Settings/ToneLabel.h"
+#include "OstrelCore/Records/Preferences.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLineEdit>
+
+namespace ostrel {
+
+namespace {
+
+QString capitalised(const QString& word) {
+    return word.isEmpty() ? word : word.left(1).toUpper() + word.mid(1);
+}
+
+} // namespace
+
+WholeNumberField::WholeNumberField(Value value, ClosedRange<qint64> range, qint64 step,
+                                   const QString& one, const QString& many, int width,
+                                   QWidget* parent)
+    : QWidget(parent), value_(std::move(value)), range_(range), step_(step), one_(one), many_(many),
+      field_(new QLineEdit(this)), stepper_(new Stepper(this)),
+      unit_(new ToneLabel(QString(), ToneLabel::Tone::primary, 13, this)) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    field_->setFixedWidth(width);
+    field_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    field_->setAccessibleName(capitalised(many));
+    stepper_->setAccessibleName(capitalised(many));
+    unit_->setContentsMargins(2, 0, 0, 0);
+    layout->addWidget(field_);
+    layout->addWidget(stepper_);
+    layout->addWidget(unit_);
+    field_->installEventFilter(this);
+    connect(field_, &QLineEdit::returnPressed, this, [this] { commit(); });
+    stepper_->onStep = [this](int direction, Qt::KeyboardModifiers modifiers) {
+        this->step(direction, modifiers);
+    };
+    display(value_.read());
+}
+
+void WholeNumberField::commit() {
+    const qint64 stored = value_.read();
+    const qint64 next = Preferences::whole(field_->text(), stored, range_);
+    value_.write(next);
+    display(next);
+}
+
+void WholeNumberField::step(int direction, Qt::KeyboardModifiers modifiers) {
+    const qint64 multiplier = (modifiers & Qt::ShiftModifier) ? 10 : 1;
+    const qint64 next = range_.clamp(value_.read() + direction * step_ * multiplier);
+    value_.write(next);
+    display(next);
+}
+
+void WholeNumberField::storedChanged() {
+    const qint64 stored = value_.read();
+    if (stored != shown_) {
+        display(stored);
+    }
+}
+
+bool WholeNumberField::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == field_ && event->type() == QEvent::FocusOut) {
+        commit();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void WholeNumberField::display(qint64 stored) {
+    shown_ = stored;
+    field_->setText(QString::number(stored));
+    unit_->setText(stored == 1 ? one_ : many_);
+}
+
+} // namespace ostrel

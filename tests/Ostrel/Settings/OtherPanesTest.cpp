@@ -1,0 +1,202 @@
+#include "SettingsTestSupport.h"
+
+#include "Ostrel/Settings/AboutPane.h"
+#include "Ostrel/Settings/DisplaysPane.h"
+#include "Ostrel/Settings/FilesPane.h"
+#include "Ostrel/Settings/FolderRow.h"
+#include "Ostrel/Settings/FoldersPane.h"
+#include "Ostrel/Settings/RowLabel.h"
+#include "Ostrel/Settings/SegmentedPicker.h"
+#include "Ostrel/Settings/SettingRow.h"
+#include "Ostrel/Settings/Switch.h"
+#include "Ostrel/Settings/ToneLabel.h"
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using namespace ostrel;
+
+namespace {
+
+class PaneTest : public test::SettingsFixture {};
+
+QStringList strings(const QJsonValue& value) {
+    QStringList list;
+    for (const QJsonValue& v : value.toArray()) {
+        list << v.toString();
+    }
+    return list;
+}
+
+} // namespace
+
+TEST_F(PaneTest, DisplaysPaneRemembersTheSideWhileShown) {
+    auto settings = makeSettings();
+    DisplaysPane pane(*settings);
+    pane.show();
+    SegmentedPicker* style = pane.style();
+    const auto click = [&](int segment) {
+        QTest::mouseClick(style, Qt::LeftButton, Qt::NoModifier,
+                          style->segmentRect(segment).center());
+    };
+    EXPECT_TRUE(pane.positionSection()->isHidden());
+    click(1);
+    EXPECT_EQ(stored().value("displayStyle"), "pill-bottom");
+    EXPECT_FALSE(pane.positionSection()->isHidden());
+    pane.position()->setCurrentIndex(2);
+    emit pane.position()->activated(2);
+    EXPECT_EQ(stored().value("displayStyle"), "pill-right");
+    click(0);
+    EXPECT_EQ(stored().value("displayStyle"), "notch");
+    click(1);
+    EXPECT_EQ(stored().value("displayStyle"), "pill-right");
+    EXPECT_EQ(pane.position()->itemText(0), "Left");
+}
+
+TEST_F(PaneTest, DisplaysPaneListsTheDisplaysAsTheyChange) {
+    auto settings = makeSettings();
+    DisplaysPane pane(*settings);
+    const auto rows = [&] { return pane.displaysSection()->visibleRows(); };
+    ASSERT_EQ(rows().size(), 1);
+    EXPECT_EQ(static_cast<ToneLabel*>(rows()[0])->text(), "No displays found.");
+
+    settings->setDisplays(
+        {DisplayInfo{"a", "DELL U2720Q", QRectF(0, 0, 1512.7, 982.4), {}},
+         DisplayInfo{"b", "screen", QRectF(0, 0, 800, 600), PixelSize{3840, 2160}}});
+    QApplication::processEvents();
+    ASSERT_EQ(rows().size(), 2);
+    auto* first = static_cast<SettingRow*>(rows()[0]);
+    EXPECT_EQ(first->label()->title()->text(), "DELL U2720Q");
+    EXPECT_EQ(static_cast<ToneLabel*>(first->control())->text(), "1512 × 982");
+    EXPECT_EQ(static_cast<ToneLabel*>(static_cast<SettingRow*>(rows()[1])->control())->text(),
+              "3840 × 2160");
+}
+
+TEST_F(PaneTest, FilesPaneCommitsEveryKeystroke) {
+    writeStore({{"fileTypes", QJsonArray{"file", "image", "pdf"}}});
+    auto settings = makeSettings();
+    FilesPane pane(*settings);
+    pane.show();
+    QLineEdit* extras = pane.extras();
+    QTest::keyClicks(extras, QStringLiteral("Md, .CSV;;tar.gz"));
+    EXPECT_EQ(strings(stored().value("extraExtensions")), (QStringList{"md", "csv"}))
+        << "a piece with an inner dot is no extension";
+    extras->insert(QStringLiteral("\tpng png"));
+    EXPECT_EQ(strings(stored().value("extraExtensions")), (QStringList{"md", "csv", "png"}));
+    EXPECT_EQ(extras->text(), "Md, .CSV;;tar.gz\tpng png") << "the field keeps the user's spelling";
+
+    FilesPane again(*settings);
+    EXPECT_EQ(again.extras()->text(), "md, csv, png");
+
+    QTest::mouseClick(pane.kindToggle(ShelfItemKind::image)->toggle(), Qt::LeftButton);
+    EXPECT_EQ(strings(stored().value("fileTypes")), QStringList{"pdf"});
+    EXPECT_FALSE(again.kindToggle(ShelfItemKind::image)->isOn());
+    EXPECT_TRUE(again.kindToggle(ShelfItemKind::pdf)->isOn());
+}
+
+TEST_F(PaneTest, FoldersPaneKeepsWatchedFoldersFreeOfRepeats) {
+    const QString decomposed = QStringLiteral("/tmp/Cafe\u0301");
+    const QString composed = QStringLiteral("/tmp/Caf\u00e9");
+    writeStore({{"watchedFolders", QJsonArray{decomposed, "/tmp/other", composed}}});
+    auto settings = makeSettings();
+    std::optional<QString> chosen;
+    QStringList prompts;
+    FoldersPane pane(*settings, {}, [&](const QString& prompt) {
+        prompts << prompt;
+        return chosen;
+    });
+    pane.show();
+    EXPECT_EQ(pane.watchedList()->count(), 3);
+    EXPECT_FALSE(pane.removeButton()->isEnabled());
+    EXPECT_TRUE(pane.emptyNote()->isHidden());
+
+    chosen = composed;
+    QTest::mouseClick(pane.addButton(), Qt::LeftButton);
+    EXPECT_EQ(prompts, QStringList{"Watch Folder"});
+    EXPECT_EQ(settings->prefs().watchedFolders.size(), 3) << "an equal path is not added again";
+    EXPECT_EQ(pane.selection(), std::nullopt);
+
+    chosen = std::nullopt;
+    pane.addWatchedFolder();
+    EXPECT_EQ(settings->prefs().watchedFolders.size(), 3);
+
+    pane.watchedList()->setCurrentRow(0);
+    EXPECT_EQ(pane.selection(), decomposed);
+    EXPECT_TRUE(pane.removeButton()->isEnabled());
+    QTest::mouseClick(pane.removeButton(), Qt::LeftButton);
+    EXPECT_EQ(strings(stored().value("watchedFolders")), QStringList{"/tmp/other"})
+        << "both spellings of the path go";
+    EXPECT_EQ(pane.selection(), std::nullopt);
+
+    chosen = QStringLiteral("/tmp/new");
+    pane.addWatchedFolder();
+    EXPECT_EQ(strings(stored().value("watchedFolders")), (QStringList{"/tmp/other", "/tmp/new"}));
+    EXPECT_EQ(pane.selection(), "/tmp/new");
+    EXPECT_EQ(pane.watchedList()->currentRow(), 1);
+}
+
+TEST_F(PaneTest, FolderRowsShowTheFoldersTheEngineUses) {
+    test::TempDir home;
+    QDir().mkpath(home.file(QStringLiteral("env/projects")));
+    auto settings = makeSettings();
+    const Environment env{{"OSTREL_CLAUDE_HOME", home.file(QStringLiteral("env"))}};
+    QString next = home.file(QStringLiteral("chosen"));
+    FoldersPane pane(*settings, env, [&](const QString&) { return next; });
+    pane.show();
+    EXPECT_TRUE(pane.sessionsRow()->found());
+    EXPECT_TRUE(pane.sessionsRow()->statusLine().startsWith(home.file("env/projects") + " · "));
+    EXPECT_TRUE(pane.sessionsRow()->useDefaultButton()->isHidden());
+
+    QTest::mouseClick(pane.sessionsRow()->changeButton(), Qt::LeftButton);
+    EXPECT_EQ(stored().value("claudeHome"), next);
+    EXPECT_FALSE(pane.sessionsRow()->useDefaultButton()->isHidden())
+        << "overridden, even while the environment wins";
+    EXPECT_TRUE(pane.sessionsRow()->statusLine().startsWith(home.file("env/projects")));
+
+    QTest::mouseClick(pane.sessionsRow()->useDefaultButton(), Qt::LeftButton);
+    EXPECT_FALSE(stored().contains("claudeHome"));
+    EXPECT_TRUE(pane.sessionsRow()->useDefaultButton()->isHidden());
+
+    FolderRow missing(QStringLiteral("Scratchpads"), home.file(QStringLiteral("nowhere")), false,
+                      Date::now());
+    EXPECT_FALSE(missing.found());
+    EXPECT_TRUE(missing.statusLine().endsWith(" · Not found"));
+
+    const QString file = home.write(QStringLiteral("plain"), "x");
+    EXPECT_FALSE(WatchedFolderRow(file).missing()) << "a watched path only has to exist";
+    EXPECT_TRUE(WatchedFolderRow(QStringLiteral("~/surely-not-here-0x51")).missing());
+    EXPECT_EQ(abbreviatedPath(QDir::homePath() + "/work"), "~/work");
+}
+
+TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
+    auto settings = makeSettings();
+    bool feed = false;
+    int checks = 0;
+    BundleInfo info;
+    info.values = {{BundleInfo::websiteKey, "http://ostrel.example"},
+                   {BundleInfo::changelogKey, "https://ostrel.example/changes"},
+                   {BundleInfo::shortVersionKey, "1.4"}};
+    AboutPane pane(*settings, UpdateActions{[&] { return !feed; }, [&] { ++checks; }}, info);
+    pane.show();
+    ASSERT_EQ(pane.linkRows().size(), 1);
+    EXPECT_EQ(pane.linkRows()[0]->text(), "Changelog");
+    EXPECT_EQ(pane.updatesRow()->label()->detailText(),
+              "This build checks the website for a newer version.");
+    EXPECT_FALSE(pane.autoCheck()->toggle()->isEnabled());
+    QTest::mouseClick(pane.checkButton(), Qt::LeftButton);
+    EXPECT_EQ(checks, 1);
+
+    feed = true;
+    AboutPane withFeed(*settings, UpdateActions{[&] { return !feed; }, [] {}}, BundleInfo{});
+    EXPECT_TRUE(withFeed.linkRows().isEmpty());
+    EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
+              "Checks whether a newer version of Ostrel is out.");
+    withFeed.show();
+    QTest::mouseClick(withFeed.autoCheck()->toggle(), Qt::LeftButton);
+    EXPECT_EQ(stored().value("autoCheckUpdates"), true);
+}

@@ -1,0 +1,129 @@
+#include "SettingsTestSupport.h"
+
+#include "Ostrel/Settings/PreferencesWindowController.h"
+#include "Ostrel/Settings/SettingsColors.h"
+#include "Ostrel/Settings/SettingsSidebar.h"
+
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+using namespace ostrel;
+
+namespace {
+
+class SettingsWindowTest : public test::SettingsFixture {
+protected:
+    std::unique_ptr<PreferencesWindowController> makeWindow(AppSettings& settings) {
+        return std::make_unique<PreferencesWindowController>(settings, UpdateActions{});
+    }
+
+    static QColor pixel(QWidget* widget, QPoint at) {
+        return widget->grab().toImage().pixelColor(at);
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsWindowTest, RemembersThePaneAcrossLaunches) {
+    {
+        auto settings = makeSettings();
+        auto controller = makeWindow(*settings);
+        EXPECT_EQ(controller->navigation().pane(), Pane::general);
+        controller->show();
+        QTest::mouseClick(controller->root()->sidebar()->row(Pane::files), Qt::LeftButton,
+                          Qt::NoModifier, QPoint(190, 20));
+        EXPECT_EQ(stored().value("preferencesPane"), "files");
+        EXPECT_EQ(controller->root()->paneView()->heading()->text(), "Files");
+        EXPECT_TRUE(controller->root()->sidebar()->row(Pane::files)->selected());
+        EXPECT_FALSE(controller->root()->sidebar()->row(Pane::general)->selected());
+    }
+    {
+        auto settings = makeSettings();
+        auto controller = makeWindow(*settings);
+        EXPECT_EQ(controller->navigation().pane(), Pane::files);
+        controller->show(Pane::about);
+        EXPECT_EQ(stored().value("preferencesPane"), "about");
+        EXPECT_EQ(controller->root()->paneView()->pane()->objectName(), "about");
+    }
+    {
+        auto store = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
+        store->set(QStringLiteral("preferencesPane"), QStringLiteral("display"));
+        AppSettings settings(store);
+        auto controller = makeWindow(settings);
+        EXPECT_EQ(controller->navigation().pane(), Pane::general);
+    }
+}
+
+TEST_F(SettingsWindowTest, SwitchingPanesRebuildsThemAndClearsFocus) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    controller->show(Pane::files);
+    QWidget* before = controller->root()->paneView()->pane();
+    auto* field = before->findChild<QLineEdit*>();
+    ASSERT_NE(field, nullptr);
+    int changes = 0;
+    controller->navigation().onPaneChange = [&] { ++changes; };
+    controller->navigation().setPane(Pane::files);
+    EXPECT_EQ(changes, 1) << "selecting the shown pane still counts";
+    EXPECT_EQ(controller->root()->paneView()->pane(), before);
+    controller->navigation().setPane(Pane::general);
+    controller->navigation().setPane(Pane::files);
+    EXPECT_NE(controller->root()->paneView()->pane(), before);
+}
+
+TEST_F(SettingsWindowTest, KeepsItsWidthAndAtLeastItsFirstHeight) {
+    {
+        auto store = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
+        store->set(PreferencesWindowController::frameKey, QJsonArray{40, 30, 900, 500});
+        AppSettings settings(store);
+        auto controller = makeWindow(settings);
+        const QRect frame = controller->window()->geometry();
+        EXPECT_EQ(frame.topLeft(), QPoint(40, 30)) << "a short frame keeps its top-left corner";
+        EXPECT_EQ(frame.size(), QSize(810, 660));
+        EXPECT_EQ(controller->allowedHeight(500), 660);
+        EXPECT_EQ(controller->allowedHeight(800), 800);
+        controller->window()->resize(1000, 400);
+        EXPECT_EQ(controller->window()->size(), QSize(810, 660));
+    }
+    {
+        auto store = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
+        store->set(PreferencesWindowController::frameKey, QJsonArray{40, 30, 810, 760});
+        AppSettings settings(store);
+        auto controller = makeWindow(settings);
+        EXPECT_EQ(controller->window()->geometry(), QRect(40, 30, 810, 760));
+    }
+}
+
+TEST_F(SettingsWindowTest, ClosingHidesThePreviewsBeforeTheOwnerHears) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    controller->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    EXPECT_TRUE(controller->navigation().visible());
+    std::optional<bool> visibleAtClose;
+    controller->onClose = [&] { visibleAtClose = controller->navigation().visible(); };
+    controller->window()->close();
+    EXPECT_EQ(visibleAtClose, false);
+    controller->show();
+    EXPECT_TRUE(controller->window()->isVisible()) << "the window is kept for the next show";
+}
+
+TEST_F(SettingsWindowTest, PaintsLightAndDarkFromThePalette) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    controller->show();
+    QWidget* root = controller->root();
+    const QPoint background(root->width() - 4, root->height() - 4);
+    const QPoint sidebar(100, 450);
+    EXPECT_EQ(pixel(root, background), QColor(237, 237, 237));
+    EXPECT_EQ(pixel(root, sidebar), QColor(226, 226, 226));
+    QApplication::setPalette(darkPalette());
+    QApplication::processEvents();
+    EXPECT_EQ(pixel(root, background), QColor(32, 32, 32));
+    EXPECT_EQ(pixel(root, sidebar), QColor(21, 21, 21));
+    EXPECT_EQ(controller->root()->paneView()->heading()->palette().color(QPalette::WindowText),
+              SettingsColors::primaryText(true))
+        << "labels take the dark text colour without a rebuild";
+}
