@@ -3,6 +3,8 @@
 #include "Ostrel/Panels/DisplayWatchers.h"
 #include "Ostrel/Panels/HoverDetector.h"
 #include "Ostrel/Panels/PanelController.h"
+#include "Ostrel/Settings/AppIcon.h"
+#include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Shell/ShelfModel.h"
 #include "Ostrel/Update/UpdateController.h"
 #include "OstrelCore/Engine/EngineConfig.h"
@@ -10,7 +12,9 @@
 #include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLoggingCategory>
+#include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 
@@ -43,6 +47,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
 
 AppDelegate::~AppDelegate() {
     shutdown();
+    preferences_.reset();
     fullscreen_.reset();
     hover_.reset();
     activeDisplay_.reset();
@@ -51,6 +56,8 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::launch() {
+    // Every window of ours, the update window too, shows the application's icon.
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
     windows_ = x11::connectWindowSystem();
     if (!windows_) {
         qCInfo(lcShelf) << "no X display of our own: the pointer is followed over our panels only";
@@ -62,6 +69,12 @@ void AppDelegate::launch() {
     model_ = std::make_unique<ShelfModel>(settings_);
     const QPointer<AppDelegate> self(this);
     model_->commands.quit = [] { QApplication::quit(); };
+    model_->commands.settings = [self] {
+        if (self) {
+            self->hover_->close();
+            self->preferences().show();
+        }
+    };
     model_->commands.checkForUpdates = [self] {
         if (self) {
             self->updates().checkNow();
@@ -211,6 +224,14 @@ UpdateController& AppDelegate::updates() {
             UpdateController::standardEnvironment(settings_.defaults().get()));
     }
     return *updates_;
+}
+
+PreferencesWindowController& AppDelegate::preferences() {
+    if (!preferences_) {
+        preferences_ =
+            std::make_unique<PreferencesWindowController>(settings_, UpdateActions::of(updates()));
+    }
+    return *preferences_;
 }
 
 void AppDelegate::applyUpdateTimer() {

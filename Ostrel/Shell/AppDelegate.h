@@ -18,6 +18,7 @@ class ActiveDisplayWatcher;
 class FullscreenWatcher;
 class HoverDetector;
 class PanelController;
+class PreferencesWindowController;
 class ShelfModel;
 class UpdateController;
 
@@ -40,6 +41,8 @@ public:
     HoverDetector* hover() const { return hover_.get(); }
     // The process's one update controller, made on first use.
     UpdateController& updates();
+    // The Settings window's controller, made on first use and kept for the life of the process.
+    PreferencesWindowController& preferences();
 
 private:
     void refreshDisplays();
@@ -57,6 +60,7 @@ private:
     std::unique_ptr<HoverDetector> hover_;
     std::unique_ptr<FullscreenWatcher> fullscreen_;
     std::unique_ptr<UpdateController> updates_;
+    std::unique_ptr<PreferencesWindowController> preferences_;
     QTimer updateTimer_;
     bool refreshPending_ = false;
     bool shutDown_ = false;
