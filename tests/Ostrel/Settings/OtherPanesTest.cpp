@@ -200,3 +200,15 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     QTest::mouseClick(withFeed.autoCheck()->toggle(), Qt::LeftButton);
     EXPECT_EQ(stored().value("autoCheckUpdates"), true);
 }
+
+TEST_F(PaneTest, DisplaysPaneSurvivesItsDisplaysGoing) {
+    auto settings = makeSettings();
+    settings->setDisplays({DisplayInfo{"a", "Built-in", QRectF(0, 0, 1920, 1080), {}}});
+    DisplaysPane pane(*settings);
+    pane.show();
+    settings->setDisplays({});
+    QApplication::processEvents();
+    const auto rows = pane.displaysSection()->visibleRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(static_cast<ToneLabel*>(rows[0])->text(), "No displays found.");
+}

@@ -1,0 +1,83 @@
+#include "SettingsTestSupport.h"
+
+#include "Ostrel/Settings/ElidedLabel.h"
+#include "Ostrel/Settings/HotkeyRecorder.h"
+#include "Ostrel/Settings/SegmentedPicker.h"
+#include "Ostrel/Settings/SettingsNavigation.h"
+#include "Ostrel/Settings/SettingsSidebar.h"
+#include "Ostrel/Settings/SidebarMetrics.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace ostrel;
+
+namespace {
+
+class ControlsTest : public test::SettingsFixture {};
+
+} // namespace
+
+TEST_F(ControlsTest, SidebarLinesTheIconUpWithTheTilesAndTakesClicksAcrossTheRow) {
+    auto settings = makeSettings();
+    SettingsNavigation navigation(*settings->defaults());
+    SettingsSidebar sidebar(navigation, QStringLiteral("1.0"));
+    sidebar.resize(static_cast<int>(SidebarMetrics::width), 640);
+    sidebar.show();
+    SidebarRow* folders = sidebar.row(Pane::folders);
+    const double iconBody = sidebar.iconRect().left() + SidebarMetrics::iconInset;
+    EXPECT_DOUBLE_EQ(iconBody, folders->tileRect().left());
+    EXPECT_DOUBLE_EQ(folders->highlightRect().height(), SidebarMetrics::selectionHeight);
+
+    const QPoint rightOfTitle(folders->width() - 15, folders->height() / 2);
+    QTest::mouseClick(folders, Qt::LeftButton, Qt::NoModifier, rightOfTitle);
+    EXPECT_EQ(navigation.pane(), Pane::folders);
+    EXPECT_EQ(stored().value("preferencesPane"), "folders");
+    EXPECT_TRUE(folders->selected());
+
+    // About sits at the bottom of the panel whatever its height.
+    SidebarRow* about = sidebar.row(Pane::about);
+    EXPECT_EQ(about->geometry().bottom() + 1,
+              sidebar.height() - static_cast<int>(SidebarMetrics::outerPadding));
+}
+
+TEST_F(ControlsTest, PickerReportsOnlyTheUsersChoices) {
+    SegmentedPicker picker({QStringLiteral("Notch"), QStringLiteral("Pill")});
+    QList<int> picks;
+    picker.onPick = [&](int i) { picks.append(i); };
+    picker.setCurrent(1);
+    EXPECT_TRUE(picks.isEmpty());
+    QTest::keyClick(&picker, Qt::Key_Left);
+    QTest::keyClick(&picker, Qt::Key_Left);
+    QTest::mouseClick(&picker, Qt::LeftButton, Qt::NoModifier, picker.segmentRect(1).center());
+    EXPECT_EQ(picks, (QList<int>{0, 1}));
+}
+
+TEST_F(ControlsTest, LongPathsAreCutInTheMiddle) {
+    ElidedLabel label(QStringLiteral("/home/someone/projects/very/deep/folder/that/goes/on/"
+                                     "and/on/claude-sessions"),
+                      ToneLabel::Tone::secondary, 11);
+    label.resize(160, 20);
+    const QString shown = label.shownText();
+    EXPECT_TRUE(shown.startsWith("/home")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("sessions")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+}
+
+TEST_F(ControlsTest, ARecorderDestroyedWhileRecordingLetsKeysThroughAgain) {
+    auto settings = makeSettings();
+    QList<bool> hook;
+    HotkeyRecorder::setRecordingHook([&](bool on) { hook.append(on); });
+    QLineEdit field;
+    {
+        HotkeyRecorder recorder(PrefsAccess::of(*settings));
+        recorder.startRecording();
+        test::pressKey(&field, Qt::Key_Q, 24, Qt::NoModifier, QStringLiteral("q"));
+        EXPECT_TRUE(field.text().isEmpty());
+    }
+    test::pressKey(&field, Qt::Key_Q, 24, Qt::NoModifier, QStringLiteral("q"));
+    EXPECT_EQ(field.text(), "q");
+    EXPECT_EQ(hook, (QList<bool>{true, false})) << "the hot key is given back";
+    HotkeyRecorder::setRecordingHook(nullptr);
+}
