@@ -6,6 +6,7 @@
 #include "Ostrel/Settings/AppIcon.h"
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Update/UpdateController.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 #include "OstrelCore/Records/Env.h"
@@ -109,6 +110,17 @@ void AppDelegate::launch() {
     };
 
     panels_ = std::make_unique<PanelController>(*model_, settings_, windows_.get());
+    // Each panel shows the shelf view of its display; without a compositor the view leaves its
+    // glow out and keeps the window cut to what it draws.
+    panels_->setRootFactory([model = model_.get(), windows = windows_.get()](quint32 display) {
+        ShelfView* view = ShelfView::create(*model, display);
+        if (windows) {
+            view->setCompositing(windows->compositorRunning());
+            connect(windows, &x11::WindowSystem::compositorChanged, view,
+                    &ShelfView::setCompositing);
+        }
+        return static_cast<QGraphicsItem*>(view);
+    });
     model_->setScreenDirectory(std::make_unique<PanelScreens>(panels_.get()));
     panels_->refresh();
 

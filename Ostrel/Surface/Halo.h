@@ -79,8 +79,4 @@ struct Halo {
     void paint(QPainter& painter, double pixels, double opacity) const;
 };
 
-// Scale factors that spread a glow by `spread` around a rectangle evenly in both directions: the
-// shorter axis spreads by the same distance as the longer one.
-QSizeF glowSpreadScale(double spread, const QRectF& rect, double blurRadius);
-
 } // namespace ostrel

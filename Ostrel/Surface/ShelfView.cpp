@@ -1,12 +1,19 @@
 #include "Ostrel/Surface/ShelfView.h"
 
 #include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Surface/DrawerContent.h"
+#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/ThumbnailView.h"
+#include "Ostrel/Views/ViewContext.h"
 
 #include "OstrelCore/Display/DrawerSize.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 
 #include <QGraphicsEffect>
 #include <QGraphicsSceneMouseEvent>
+#include <QGraphicsView>
 #include <QPaintDevice>
 #include <QPainter>
 
@@ -278,6 +285,13 @@ Motion::Context ShelfView::motionContext() const {
 void ShelfView::setCompositing(bool on) {
     if (compositing_ != on) {
         compositing_ = on;
+        cut_ = QRegion();
+        if (on && scene()) {
+            for (QGraphicsView* view : scene()->views()) {
+                view->clearMask();
+            }
+        }
+        cutWindows();
         update();
         emit framed();
     }
@@ -434,8 +448,54 @@ void ShelfView::compose(double t) {
     contentFrame_->apply(frame_);
     card_->setArea(frame_.cardHitArea);
     badge_->update();
+    placeTips();
+    cutWindows();
     update();
     emit framed();
+}
+
+void ShelfView::placeTips() {
+    if (!hooks_.placeTips || !in_.layout) {
+        return;
+    }
+    const DisplayLayout& layout = *in_.layout;
+    const QRectF panel = layout.panelFrame();
+    const ShelfLayoutKind kind = resolveShelfLayoutKind(layout.style(), in_.layoutChoice);
+    const QRectF drawer = DrawerMotion::toPanel(
+        panel,
+        layout.drawerRect(layout.drawerSize(kind), in_.pendingUndo ? DrawerSize::messageRoom : 0));
+    constexpr double inset = 8;
+    const QRectF bounds = drawer.adjusted(inset, inset, -inset, -inset);
+    std::optional<QRectF> avoid;
+    if (layout.style().isNotch()) {
+        avoid = DrawerMotion::toPanel(panel, layout.collapsedRect());
+    }
+    auto place = std::make_pair(bounds, avoid);
+    if (tipPlace_ != place) {
+        tipPlace_ = place;
+        hooks_.placeTips(bounds, avoid);
+    }
+}
+
+void ShelfView::cutWindows() {
+    if (compositing_ || !scene()) {
+        return;
+    }
+    // Unblended translucent pixels show black without a compositor: each window showing this
+    // view keeps to what is drawn, frame by frame.
+    const QPainterPath drawn = mapToScene(drawnShape());
+    for (QGraphicsView* view : scene()->views()) {
+        QRegion region(view->mapFromScene(drawn).boundingRect().isEmpty()
+                           ? QPolygon()
+                           : view->mapFromScene(drawn).toFillPolygon().toPolygon());
+        if (region.isEmpty()) {
+            region = QRegion(-2, -2, 1, 1);
+        }
+        if (region != cut_ || view->mask() != region) {
+            view->setMask(region);
+        }
+        cut_ = region;
+    }
 }
 
 void ShelfView::tick() {
@@ -558,7 +618,30 @@ ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
             m->onPeekTapped(display);
         }
     };
+    ViewContext context;
+    context.model = &model;
+    context.display = display;
+    context.clock = MainClock::system();
+    context.tips = dynamic_cast<ShelfTips*>(&model.tips());
+    context.makeCard = [m, display](const ShelfItem& item, QSizeF size, QGraphicsItem* parent) {
+        ThumbnailView::Options options;
+        options.selected = m && m->selectedItemID() == item.id;
+        options.dot = m && m->showsDot(item);
+        // The grid reports what it shows; the card only loads its picture.
+        options.tracksVisibility = false;
+        auto* card = new ThumbnailView(m.data(), display, item, size, options, parent);
+        card->setShown(true);
+        return card;
+    };
+    hooks.makeContent = DrawerContent::factory(context);
+    auto tipLayer = std::make_shared<QPointer<TipLayer>>();
+    hooks.placeTips = [tipLayer](const QRectF& bounds, const std::optional<QRectF>& avoid) {
+        if (*tipLayer) {
+            (*tipLayer)->setBounds(bounds, avoid);
+        }
+    };
     auto* view = new ShelfView(display, std::move(hooks));
+    *tipLayer = new TipLayer(context.tips, display, context.clock, view);
     const auto follow = [view, m, display] {
         if (m) {
             view->setInputs(inputsFrom(*m, display));

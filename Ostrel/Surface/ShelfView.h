@@ -12,11 +12,13 @@
 #include <QGraphicsObject>
 #include <QPainterPath>
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace ostrel {
@@ -64,6 +66,9 @@ public:
         std::function<DrawerContentItem*(const DrawerContentSpec&)> makeContent;
         // The accessibility switches and motion scale; `Motion::current()` when unset.
         std::function<Motion::Context()> motion;
+        // Places the hover tips: inside the open drawer's rectangle, clear of the camera housing
+        // (panel coordinates).
+        std::function<void(const QRectF& bounds, const std::optional<QRectF>& avoid)> placeTips;
     };
 
     ShelfView(quint32 display, Hooks hooks, Clock clock = {}, QGraphicsItem* parent = nullptr);
@@ -119,6 +124,8 @@ private:
     void compose(double now);
     void updateContent();
     void scheduleFrames();
+    void placeTips();
+    void cutWindows();
 
     quint32 display_;
     Hooks hooks_;
@@ -137,6 +144,8 @@ private:
     DrawerMotion motion_;
     DrawerMotion::Frame frame_;
     std::optional<DrawerContentSpec> spec_;
+    std::optional<std::pair<QRectF, std::optional<QRectF>>> tipPlace_;
+    QRegion cut_;
     QPointer<DrawerContentItem> content_;
     ContentFrame* contentFrame_;
     BadgeItem* badge_;

@@ -10,10 +10,6 @@ namespace ostrel::SurfacePaint {
 
 QColor accent();
 
-// Blurs the image in place: three box passes per axis approximate a Gaussian of the given
-// standard deviation in pixels. The image must be ARGB32 premultiplied.
-void blur(QImage& image, double sigma);
-
 // A path filled with `color` and blurred, as a shadow of the given blur radius in points,
 // rendered at `pixels` per point. The frame is the rectangle in points that the image covers.
 struct Shadow {

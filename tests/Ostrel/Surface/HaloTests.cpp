@@ -1,3 +1,4 @@
+#include "Ostrel/Panels/GlowImage.h"
 #include "Ostrel/Surface/Halo.h"
 #include "Ostrel/Surface/PeekPile.h"
 
@@ -80,8 +81,8 @@ TEST(Halo, FullCacheStartsOverAndRefusedRendersAreNotKept) {
 }
 
 TEST(Halo, SpreadGrowsBothAxesByTheSameDistance) {
-    EXPECT_EQ(glowSpreadScale(1, QRectF(0, 0, 200, 32), 16), QSizeF(1, 1));
-    const QSizeF s = glowSpreadScale(1.35, QRectF(0, 0, 200, 32), 16);
+    EXPECT_EQ(GlowGeometry::spreadScale(1, QRectF(0, 0, 200, 32), 16), QSizeF(1, 1));
+    const QSizeF s = GlowGeometry::spreadScale(1.35, QRectF(0, 0, 200, 32), 16);
     EXPECT_GT(s.height(), s.width());
     EXPECT_DOUBLE_EQ(s.height(), 1.35); // the shorter axis spreads by the full factor
     RendererSpy spy;
