@@ -74,8 +74,17 @@ QPoint drawerMiddle() {
     return toQt(open, screen1080).center();
 }
 
+// A point of the open drawer that its black surface covers whatever the drawer holds: clear of
+// the header, the empty state's text in the middle and the cards right of the sidebar.
+QPoint drawerProbe() {
+    const DisplayLayout layout = layoutFor(QStringLiteral("notch"), screen1080, screen1080);
+    const QRect open =
+        toQt(layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0), screen1080);
+    return QPoint(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
+}
+
 bool drawerOpen(XServer& x) {
-    return dark(x.capture(), drawerMiddle());
+    return dark(x.capture(), drawerProbe());
 }
 
 QPoint hotPoint() {
