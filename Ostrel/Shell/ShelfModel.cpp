@@ -343,20 +343,23 @@ void ShelfModel::setPendingUndoValue(const std::optional<PendingUndo>& pending) 
 
 // --- Snapshot road ---
 
-void ShelfModel::apply(const Snapshot& snapshot) {
+void ShelfModel::apply(const Snapshot& incoming) {
     Q_ASSERT(MainClock::onMainThread());
+    const Snapshot snapshot = showable(incoming);
     const QList<ShelfItem> arrivals = state_.apply(snapshot);
     publishVisible();
 
-    QSet<QString> live;
-    live.reserve(snapshot.items.size() * 2);
-    for (const ShelfItem& item : snapshot.items) {
-        live.insert(item.sessionID);
-        live.insert(Turn::idFor(item));
+    if (!collapsed_.ids.isEmpty()) {
+        QSet<QString> live;
+        live.reserve(snapshot.items.size() * 2);
+        for (const ShelfItem& item : snapshot.items) {
+            live.insert(item.sessionID);
+            live.insert(Turn::idFor(item));
+        }
+        CollapsedSections pruned = collapsed_;
+        pruned.prune(live);
+        setCollapsedValue(pruned);
     }
-    CollapsedSections pruned = collapsed_;
-    pruned.prune(live);
-    setCollapsedValue(pruned);
 
     if (!arrivals.isEmpty()) {
         arrivalItems_ = arrivals;
@@ -376,6 +379,24 @@ void ShelfModel::apply(const Snapshot& snapshot) {
     checkSeen();
 }
 
+Snapshot ShelfModel::showable(const Snapshot& snapshot) {
+    const auto unnamed = [](const ShelfItem& item) { return item.id.isEmpty(); };
+    const bool clean = std::none_of(snapshot.items.begin(), snapshot.items.end(), unnamed) &&
+                       std::none_of(snapshot.hidden.begin(), snapshot.hidden.end(), unnamed);
+    if (clean) {
+        return snapshot;
+    }
+    // An item without an id can be neither selected, nor seen, nor deleted: leave it out.
+    if (!loggedUnnamed_) {
+        loggedUnnamed_ = true;
+        qCWarning(lcIngest) << "skipped items without an id";
+    }
+    Snapshot kept = snapshot;
+    kept.items.removeIf(unnamed);
+    kept.hidden.removeIf(unnamed);
+    return kept;
+}
+
 void ShelfModel::publishVisible() {
     visibleSnapshot_ = state_.visible();
 }
@@ -392,11 +413,18 @@ bool ShelfModel::rebuild() {
 
     setFilterValue(filter_.validated(visibleSnapshot_));
 
-    QList<SessionGroup> next = ShelfGroups::build(filter_.apply(visibleSnapshot_, dotIDs_));
-    const bool changed = next != groups_;
-    if (changed) {
-        groups_ = std::move(next);
-        emit groupsChanged();
+    // Grouping is the costly step; the engine often republishes what the shelf already shows
+    // (a seen mark elsewhere, a new item the filter leaves out).
+    Snapshot shown = filter_.apply(visibleSnapshot_, dotIDs_);
+    bool changed = false;
+    if (shown != shown_) {
+        QList<SessionGroup> next = ShelfGroups::build(shown);
+        shown_ = std::move(shown);
+        changed = next != groups_;
+        if (changed) {
+            groups_ = std::move(next);
+            emit groupsChanged();
+        }
     }
     recountUnread();
 

@@ -330,6 +330,8 @@ private:
     class Animating;
 
     Engine::Config makeConfig(const Preferences& prefs) const;
+    // The snapshot without what cannot be shown; logged the first time.
+    Snapshot showable(const Snapshot& snapshot);
     void installEngine(std::unique_ptr<ShelfEngine> engine);
     void send(const EngineCommand& command);
     void setFilterValue(const ShelfFilter& filter);
@@ -396,6 +398,8 @@ private:
     DisplayStyleChoice appliedStyle_ = DisplayStyleChoice::notch();
     ShelfState state_;
     Snapshot visibleSnapshot_;
+    // What the groups were last built from.
+    Snapshot shown_;
     QHash<QString, QList<QPointer<QObject>>> anchors_;
     bool isDraggingOut_ = false;
     bool isMenuOpen_ = false;
@@ -413,8 +417,7 @@ private:
     PressGate presses_;
     HoverFreeze hoverFreeze_;
     MainTask tidyWork_;
-    // Ids that cannot be shown (an unknown kind, an unsafe id) and were logged once already.
-    QSet<QString> refused_;
+    bool loggedUnnamed_ = false;
 };
 
 } // namespace ostrel
