@@ -344,7 +344,9 @@ QByteArray XcbWindowSystem::property(xcb_window_t window, xcb_atom_t prop, xcb_a
 QList<quint32> XcbWindowSystem::cardinals(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type) {
     const QByteArray bytes = property(window, prop, type);
     QList<quint32> values(bytes.size() / 4);
-    std::memcpy(values.data(), bytes.constData(), static_cast<size_t>(values.size()) * 4);
+    if (!values.isEmpty()) {
+        std::memcpy(values.data(), bytes.constData(), static_cast<size_t>(values.size()) * 4);
+    }
     return values;
 }
 
