@@ -102,6 +102,10 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     window_->setWindowTitle(QStringLiteral("Settings"));
     window_->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    // The width is fixed, so there is nothing to maximise.
+    window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                            Qt::WindowCloseButtonHint);
     root_ = new SettingsRootView(*navigation_, settings_, std::move(updates), window_.get());
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
