@@ -417,6 +417,8 @@ void DrawerContent::sync() {
     OpacityFade* fade = OpacityFade::of(toast_, context_.clock);
     if (pending) {
         toast_->place(frame_.size, frame_.messageOnTop);
+        // It slides in from the side of the drawer's edge it sits at, and out the same way.
+        fade->setSlide(toast_->pos(), Motion::slide(frame_.messageOnTop).offsetY);
         if (!toast_->isVisible()) {
             toast_->setOpacity(toastCurve.kind() == Motion::Curve::Kind::none ? 1 : 0);
             toast_->setVisible(true);

@@ -28,9 +28,18 @@ void OpacityFade::to(double target, const Motion::Curve& curve, std::function<vo
     frame();
 }
 
+void OpacityFade::setSlide(QPointF base, double offsetY) {
+    slide_ = std::make_pair(base, offsetY);
+    item_->setPos(base + QPointF(0, (1 - item_->opacity()) * offsetY));
+}
+
 void OpacityFade::frame() {
     const double now = clock_->now();
-    item_->setOpacity(std::clamp(value_.value(now), 0.0, 1.0));
+    const double opacity = std::clamp(value_.value(now), 0.0, 1.0);
+    item_->setOpacity(opacity);
+    if (slide_) {
+        item_->setPos(slide_->first + QPointF(0, (1 - opacity) * slide_->second));
+    }
     if (value_.isRunning(now)) {
         next_ = clock_->after(Motion::frame, this, [this] { frame(); });
         return;

@@ -8,6 +8,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace ostrel {
 
@@ -25,6 +27,9 @@ public:
     // (Curve::none()) sets it at once.
     void to(double target, const Motion::Curve& curve, std::function<void()> done = {});
     double target() const { return value_.target(); }
+    // Moves the item with the fade: at `base` when opaque, `offsetY` lower when transparent (a
+    // slide in from above for a negative offset).
+    void setSlide(QPointF base, double offsetY);
 
 private:
     void frame();
@@ -34,6 +39,7 @@ private:
     Motion::Animated value_;
     std::function<void()> done_;
     MainClock::Handle next_;
+    std::optional<std::pair<QPointF, double>> slide_;
 };
 
 } // namespace ostrel

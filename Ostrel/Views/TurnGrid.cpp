@@ -4,9 +4,12 @@
 #include "Ostrel/Shell/ShelfModel.h"
 #include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Views/DrawerSymbols.h"
+#include "Ostrel/Views/OpacityFade.h"
+#include "Ostrel/Views/PositionGlide.h"
 #include "Ostrel/Views/SessionText.h"
 #include "Ostrel/Views/Symbols.h"
 #include "Ostrel/Views/ThumbnailView.h"
+#include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
@@ -320,17 +323,31 @@ void TurnGrid::sync() {
     static_cast<Backdrop*>(backdrop_)->setSize(QSizeF(size_.width(), layout_.contentHeight()));
     const double offset = scroll_->offset();
     const double viewport = size_.height();
+    // A change the model announces with a curve (a fold, a new turn) moves what stays and fades
+    // in what comes, on the open display only; scrolling and everything else places at once.
+    const Motion::Curve curve = context_.isOpenHere() && context_.model
+                                    ? context_.model->animation()
+                                    : Motion::Curve::none();
+    const auto enter = [&](QGraphicsObject* item) {
+        if (curve.kind() != Motion::Curve::Kind::none) {
+            item->setOpacity(0);
+            OpacityFade::of(item, context_.clock)->to(1, curve);
+        }
+    };
 
     QHash<QString, TurnCaption*> captions;
     const auto [first, last] = layout_.visibleSections(offset, viewport);
     for (qsizetype s = first; s < last && g; ++s) {
         const Turn& turn = g->turns[s];
         TurnCaption* caption = captions_.take(turn.id);
-        if (!caption) {
-            caption = new TurnCaption(context_, scroll_->content());
-        }
         const QRectF r = layout_.captionRect(s);
-        caption->setPos(r.topLeft());
+        if (caption) {
+            PositionGlide::of(caption, context_.clock)->to(r.topLeft(), curve);
+        } else {
+            caption = new TurnCaption(context_, scroll_->content());
+            caption->setPos(r.topLeft());
+            enter(caption);
+        }
         caption->set(turn, sections[s].folded, r.width(), r.height());
         captions.insert(turn.id, caption);
     }
@@ -342,12 +359,16 @@ void TurnGrid::sync() {
         for (const auto& c : layout_.visibleCards(offset, viewport)) {
             const ShelfItem& item = g->turns[c.section].items[c.item];
             QGraphicsObject* card = cards_.take(item.id);
+            const QPointF at = layout_.cardRect(c.section, c.item).topLeft();
             if (card) {
                 updateCard(card, item);
-            } else if (!(card = makeCard(item))) {
+                PositionGlide::of(card, context_.clock)->to(at, curve);
+            } else if ((card = makeCard(item))) {
+                card->setPos(at);
+                enter(card);
+            } else {
                 continue;
             }
-            card->setPos(layout_.cardRect(c.section, c.item).topLeft());
             cards.insert(item.id, card);
         }
     }

@@ -126,7 +126,27 @@ TEST(RailDrawer, FoldingATurnAndSwitchingSessions) {
     EXPECT_TRUE(caption->isFolded());
     EXPECT_EQ(grid->captions().value("p1")->scenePos().y(),
               38 + caption->boundingRect().height() + 12);
+    // What came into view fades in on the fold's spring.
+    TurnCaption* below = grid->captions().value("p1");
+    EXPECT_LT(below->opacity(), 1.0);
+    rig.clock->advance(1.0);
+    EXPECT_EQ(below->opacity(), 1.0);
     rig.render("rail-folded");
+
+    // With the lower turn in view, folding the upper one glides it up to its new place.
+    rig.model->toggleCollapsed("p2");
+    rig.clock->advance(1.0);
+    grid->scrollArea()->wheel(-120 * 5);
+    below = grid->captions().value("p1");
+    ASSERT_NE(below, nullptr);
+    const QPointF from = below->pos();
+    rig.model->toggleCollapsed("p2");
+    EXPECT_EQ(below->pos(), from);
+    rig.clock->advance(0.1);
+    EXPECT_LT(below->pos().y(), from.y());
+    rig.clock->advance(1.0);
+    EXPECT_EQ(below->pos().y(), grid->layout().captionRect(1).top());
+    caption = grid->captions().value("p2");
     EXPECT_EQ(TurnCaption::menu(*rig.model, caption->turn(), true).first().title, "Expand");
     EXPECT_EQ(TurnCaption::menu(*rig.model, caption->turn(), false).last().title,
               "Delete Prompt\u2019s Items");
@@ -263,13 +283,17 @@ TEST(RailDrawer, TheToastHoldsTheHideUntilUndo) {
     HideToast* toast = rig.drawer->toast();
     ASSERT_TRUE(toast->isVisible());
     EXPECT_EQ(rig.drawer->frame().size, QSizeF(720, 360));
+    // It rises 8 points into place as it fades in.
+    EXPECT_EQ(toast->scenePos(), QPointF(104 + 200, 360 - 10 - 28 + 8));
+    EXPECT_EQ(toast->opacity(), 0);
+    rig.clock->advance(0.6);
+    EXPECT_EQ(toast->opacity(), 1);
     EXPECT_EQ(toast->scenePos(), QPointF(104 + 200, 360 - 10 - 28));
     EXPECT_EQ(toast->boundingRect().width(), 320);
     EXPECT_TRUE(toast->text().startsWith(QStringLiteral("Hidden \u201cnn")));
     EXPECT_TRUE(toast->text().contains(QChar(0x2026))); // cut in the middle
     EXPECT_TRUE(toast->text().endsWith(QStringLiteral("nn\u201d")));
     EXPECT_FALSE(rig.drawer->rail()->grid()->cards().contains(s.items[0].id));
-    rig.clock->advance(0.4);
     rig.render("toast");
 
     QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
@@ -354,4 +378,54 @@ TEST(RailDrawer, RealCardsShowTheirTitleTipsAndLabelsTheirs) {
     rig.clock->advance(0.2);
     rig.render("rail-row-tip");
     rig.scene.removeItem(&layer);
+}
+
+TEST(RailDrawer, HostileTextsAndAHugeTurnStayBoundedAndDrawTheirFirstLine) {
+    DrawerRig rig;
+    Snapshot s;
+    const QString huge = QString(10000, QLatin1Char('a')) + "\nsecond line";
+    Session first = session("huge", "/work/x", 799990000, QStringLiteral("Line one\nline two"));
+    first.customTitle.reset();
+    first.agentName = huge;
+    s.sessions = {first, session("rtl", "/work/\u05e2\u05d1\u05e8\u05d9\u05ea", 799980000,
+                                 QStringLiteral("\u05e9\u05dc\u05d5\u05dd \U0001F680 emoji"))};
+    s.prompts = {Prompt{"p1", "huge", Date(799990100), huge},
+                 Prompt{"p2", "rtl", Date(799980100),
+                        QStringLiteral("\u0645\u0631\u062d\u0628\u0627 \U0001F600")}};
+    for (int i = 0; i < 5000; ++i) {
+        s.items.append(item(QStringLiteral("h%1").arg(i, 4, 10, QLatin1Char('0')), "huge", "p1",
+                            799990300 - i));
+    }
+    s.items.append(item("r0", "rtl", "p2", 799980200));
+    rig.publish(s);
+    rig.open();
+
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    EXPECT_LE(grid->cards().size(), 9);
+    TurnCaption* caption = grid->captions().value("p1");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_TRUE(caption->textCut());
+    SessionRow* row = rig.drawer->rail()->sidebar()->rows().value("huge");
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(row->nameCut());
+    // Line breaks joined into one name by the session's rules; still cut short with an ellipsis.
+    rig.render("hostile-texts");
+
+    grid->scrollArea()->wheel(-120 * 100000); // to the end of 1,667 rows
+    EXPECT_EQ(grid->scrollArea()->offset(), grid->scrollArea()->extent().maxOffset());
+    EXPECT_TRUE(grid->cards().contains("h4999"));
+    EXPECT_LE(grid->cards().size(), 9);
+
+    rig.model->setSelectedSessionID(QStringLiteral("rtl"));
+    rig.clock->advance(0.3);
+    rig.render("hostile-rtl");
+    EXPECT_TRUE(rig.drawer->rail()->grid()->cards().contains("r0"));
+
+    // Deleting a session's items from its row's menu holds every item for undo.
+    const auto entries = SessionRow::menu(*rig.model, rig.model->groups().first());
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries.first().title, "Delete Session\u2019s Items");
+    entries.first().action();
+    ASSERT_TRUE(rig.model->pendingUndo().has_value());
+    EXPECT_EQ(rig.model->pendingUndo()->excluded().size(), 5000);
 }
