@@ -6,8 +6,10 @@
 #include "Ostrel/Settings/AppIcon.h"
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Update/UpdateController.h"
+#include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 #include "OstrelCore/Records/Env.h"
 #include "Platform/X11/WindowSystem.h"
@@ -67,7 +69,10 @@ void AppDelegate::launch() {
         settingsChanged(now, before);
     });
 
-    model_ = std::make_unique<ShelfModel>(settings_);
+    ShelfModel::Services services;
+    // The hover tips of cut-short labels in the shelf's views.
+    services.tips = std::make_unique<ShelfTips>(MainClock::system(), Motion::scale());
+    model_ = std::make_unique<ShelfModel>(settings_, std::move(services));
     const QPointer<AppDelegate> self(this);
     model_->commands.quit = [] { QApplication::quit(); };
     model_->commands.settings = [self] {

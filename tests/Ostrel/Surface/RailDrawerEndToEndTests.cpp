@@ -1,0 +1,96 @@
+// The real binary on a private X server: a picture written into a scratchpad while the shelf is
+// closed shows as a card of the rail drawer when hovering opens it, and is seen half a second on.
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QRect screen(0, 0, 1920, 1080);
+
+QRect toQt(const QRectF& r) {
+    return QRectF(r.x(), screen.height() - (r.y() + r.height()), r.width(), r.height())
+        .toAlignedRect();
+}
+
+DisplayLayout notchLayout() {
+    const QRectF frame(0, 0, screen.width(), screen.height());
+    return DisplayLayout::make(DisplayStyleChoice::fromRawValue(QStringLiteral("notch")).value(),
+                               NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+}
+
+// How many colours a patch of the capture holds: a picture has many, the bare card one or two.
+int colours(const QImage& image, const QRect& patch) {
+    QSet<QRgb> seen;
+    for (int y = patch.top(); y <= patch.bottom(); ++y) {
+        for (int x = patch.left(); x <= patch.right(); ++x) {
+            seen.insert(image.pixel(x, y));
+        }
+    }
+    return int(seen.size());
+}
+
+} // namespace
+
+TEST(RailDrawerEndToEnd, AScratchpadPictureShowsAsACardAndIsSeenHalfASecondLater) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    const QString scratch = x.home().file(QStringLiteral("scratch"));
+    const QString pad = scratch + QStringLiteral("/-work-demo/abc-123/scratchpad");
+    QDir().mkpath(pad);
+    QFile::setPermissions(scratch,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY))) << x.appLog().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20));
+
+    // Written while the shelf is closed: noise, so that it counts as a picture.
+    QImage picture(400, 300, QImage::Format_RGB32);
+    quint32 seed = 11;
+    for (int row = 0; row < picture.height(); ++row) {
+        for (int col = 0; col < picture.width(); ++col) {
+            seed = seed * 1664525u + 1013904223u;
+            picture.setPixel(col, row, seed >> 8);
+        }
+    }
+    ASSERT_TRUE(picture.save(pad + QStringLiteral("/plot.png")));
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().contains(QStringLiteral("added")); }, 20))
+        << x.appLog().toStdString();
+
+    // The pointer rests on the hot zone: the drawer opens with the session's one card in the
+    // first cell of its grid (the session selected, its earlier turn first).
+    const DisplayLayout layout = notchLayout();
+    x.moveTo(toQt(layout.hotZone(0)).center());
+    const QRect drawer = toQt(layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0));
+    const QRect cell(drawer.x() + 207 + 30, drawer.y() + 60 + 20, 100, 60);
+    ASSERT_TRUE(waitUntil([&] { return colours(x.capture(), cell) > 100; }, 20))
+        << x.appLog().toStdString();
+    x.saveCapture(QStringLiteral("rail-drawer-card"));
+    x.moveTo(drawer.center());
+    pump(1.5);
+    EXPECT_EQ(x.stopApp(), 0);
+
+    QFile index(x.home().file(QStringLiteral("data/Ostrel/index.json")));
+    ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(index.readAll()).object();
+    bool seen = false;
+    for (const auto& value : root.value(QStringLiteral("items")).toArray()) {
+        const QJsonObject item = value.toObject();
+        if (item.value(QStringLiteral("title")).toString().contains(QStringLiteral("plot"))) {
+            seen = item.contains(QStringLiteral("seenAt"));
+        }
+    }
+    EXPECT_TRUE(seen) << QJsonDocument(root).toJson().left(2000).toStdString();
+}
