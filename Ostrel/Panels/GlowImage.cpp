@@ -52,10 +52,22 @@ std::array<int, 3> boxWidths(double sigma) {
     return widths;
 }
 
+// Division by a box width as a multiplication (divisions dominated the blur's cost); rounded, so
+// that a flat area keeps its value.
+constexpr int reciprocalBits = 24;
+uint64_t reciprocal(int width) {
+    return ((uint64_t{1} << reciprocalBits) + static_cast<uint64_t>(width) / 2) /
+           static_cast<uint64_t>(width);
+}
+uint32_t average(uint32_t sum, uint64_t inverse) {
+    const uint64_t v = (sum * inverse + (uint64_t{1} << (reciprocalBits - 1))) >> reciprocalBits;
+    return static_cast<uint32_t>(std::min<uint64_t>(v, 255));
+}
+
 // One box pass of half-width `r` over `count` contiguous pixels of `src`, written to `dst` with
 // pixels `stride` apart.
 void boxLine(const uint32_t* src, uint32_t* dst, int count, int stride, int r) {
-    const uint32_t width = static_cast<uint32_t>(2 * r + 1);
+    const uint64_t inverse = reciprocal(2 * r + 1);
     std::array<uint32_t, 4> sum{};
     auto add = [&](uint32_t p, bool plus) {
         for (int c = 0; c < 4; ++c) {
@@ -76,9 +88,7 @@ void boxLine(const uint32_t* src, uint32_t* dst, int count, int stride, int r) {
         }
         uint32_t out = 0;
         for (int c = 0; c < 4; ++c) {
-            // Rounded division keeps a flat area at its value.
-            const uint32_t v = (sum[static_cast<size_t>(c)] + width / 2) / width;
-            out |= std::min<uint32_t>(v, 255) << (8 * c);
+            out |= average(sum[static_cast<size_t>(c)], inverse) << (8 * c);
         }
         dst[i * stride] = out;
     }
@@ -87,7 +97,7 @@ void boxLine(const uint32_t* src, uint32_t* dst, int count, int stride, int r) {
 // One vertical box pass of half-width `r` from `src` to `dst` (both w x h, `stride` apart), row
 // by row so that memory is read in order.
 void boxColumns(const uint32_t* src, uint32_t* dst, int w, int h, int stride, int r) {
-    const uint32_t width = static_cast<uint32_t>(2 * r + 1);
+    const uint64_t inverse = reciprocal(2 * r + 1);
     std::vector<uint32_t> sum(static_cast<size_t>(w) * 4, 0);
     auto addRow = [&](int y, bool plus) {
         const uint32_t* row = src + static_cast<ptrdiff_t>(y) * stride;
@@ -115,7 +125,7 @@ void boxColumns(const uint32_t* src, uint32_t* dst, int w, int h, int stride, in
             const uint32_t* s = sum.data() + static_cast<size_t>(x) * 4;
             uint32_t p = 0;
             for (int c = 0; c < 4; ++c) {
-                p |= std::min<uint32_t>((s[c] + width / 2) / width, 255) << (8 * c);
+                p |= average(s[c], inverse) << (8 * c);
             }
             out[x] = p;
         }
@@ -181,7 +191,7 @@ std::optional<GlowImage::Rendered> GlowImage::render(const QPainterPath& core, c
     // worked out on a smaller copy and scaled up: the result is smooth either way, and the cost
     // no longer grows with the radius.
     auto pass = [&](const QPainterPath& shape, double alpha, double sigma) {
-        const int shrink = sigma >= 8 ? std::min(4, static_cast<int>(sigma / 4)) : 1;
+        const int shrink = sigma >= 8 ? std::min(8, static_cast<int>(sigma / 4)) : 1;
         const QSize small((pixels.width() + shrink - 1) / shrink,
                           (pixels.height() + shrink - 1) / shrink);
         QImage layer(small, QImage::Format_ARGB32_Premultiplied);

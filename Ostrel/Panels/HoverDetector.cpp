@@ -1,6 +1,7 @@
 #include "Ostrel/Panels/HoverDetector.h"
 
 #include "Ostrel/Panels/PanelController.h"
+#include "Ostrel/Panels/ScreenSpace.h"
 #include "Ostrel/Shell/AppSettings.h"
 #include "Ostrel/Shell/ShelfModel.h"
 #include "OstrelCore/Display/Motion.h"
@@ -55,9 +56,8 @@ void HoverDetector::sample() {
 
 void HoverDetector::evaluate() {
     const QPointF p = panels_.pointerLocation();
-    if (windows_) {
-        lastSample_ = windows_->pointer().position;
-    }
+    lastSample_ =
+        QPoint(static_cast<int>(p.x()), static_cast<int>(ScreenSpace::primaryBottom() - p.y()));
     const auto hot = panels_.hotDisplay(p);
     std::optional<quint32> target;
     if (!model_.openScreen()) {

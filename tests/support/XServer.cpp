@@ -237,6 +237,25 @@ bool XServer::splitMonitors() {
     return true;
 }
 
+bool XServer::removeMonitor(const QString& name) {
+    std::vector<quint8> body(12, 0);
+    const quint32 root = root_;
+    const quint32 atom = intern(connection_, name.toLatin1().constData());
+    std::memcpy(body.data() + 4, &root, 4);
+    std::memcpy(body.data() + 8, &atom, 4);
+    iovec parts[3];
+    parts[2].iov_base = body.data();
+    parts[2].iov_len = body.size();
+    xcb_protocol_request_t request{1, &xcb_randr_id, XCB_RANDR_DELETE_MONITOR, 1};
+    const unsigned int sequence =
+        xcb_send_request(connection_, XCB_REQUEST_CHECKED, parts + 2, &request);
+    if (xcb_generic_error_t* e = xcb_request_check(connection_, xcb_void_cookie_t{sequence})) {
+        std::free(e);
+        return false;
+    }
+    return true;
+}
+
 bool XServer::startWindowManager() {
     wmPid_ = spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}, environment());
     if (wmPid_ < 0) {
@@ -285,7 +304,11 @@ bool XServer::startApp(const QString& binary, const QStringList& arguments,
     env.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), home_.file(QStringLiteral("scratch")));
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("app.ostrel.*=true"));
     for (const QString& key : extra.keys()) {
-        env.insert(key, extra.value(key));
+        if (extra.value(key).isEmpty()) {
+            env.remove(key);
+        } else {
+            env.insert(key, extra.value(key));
+        }
     }
     app_ = std::make_unique<QProcess>();
     app_->setProcessEnvironment(env);

@@ -33,6 +33,8 @@ public:
         // needs a width of 3840.
         bool twoMonitors = false;
         bool windowManager = false;
+        // More Xvfb arguments ("-extension", "RANDR" takes RandR away).
+        QStringList serverArguments;
     };
 
     // A top-level window as the server sees it.
@@ -59,7 +61,7 @@ public:
     QProcessEnvironment environment() const;
 
     // The application. `extra` entries override the defaults (OSTREL_MOTION_SCALE=0.05, and the
-    // Claude and scratch folders inside the fresh home).
+    // Claude and scratch folders inside the fresh home); an empty value removes the variable.
     bool startApp(const QString& binary, const QStringList& arguments = {},
                   const QProcessEnvironment& extra = {});
     QProcess* app() const { return app_.get(); }
@@ -88,6 +90,9 @@ public:
     // A plain window of the test's own, filled with `color`, counting the button presses it gets.
     // With `managed` the window manager frames and places it, else it sits at `rect` unmanaged.
     quint32 createWindow(const QRect& rect, const QColor& color, bool managed = false);
+    // Unplugs one of the two monitors (RandR); false when the server refused.
+    bool removeMonitor(const QString& name);
+
     // Asks the window manager to make a window full screen.
     void setFullscreen(quint32 id, bool on);
     void destroyWindow(quint32 id);

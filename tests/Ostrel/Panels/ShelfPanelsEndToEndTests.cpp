@@ -128,11 +128,41 @@ TEST(ShelfPanels, TwoMonitorsGetOnePanelEachAtTheirTopCentre) {
     EXPECT_EQ(x.stopApp(), 0);
 }
 
+TEST(ShelfPanels, LimitedToTheActiveDisplayTheShelfFollowsTheFrontWindow) {
+    XServer::Options o;
+    o.size = QSize(3840, 1080);
+    o.twoMonitors = true;
+    o.windowManager = true;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.home().write(
+        QStringLiteral("config/Ostrel/defaults.json"),
+        QJsonDocument(QJsonObject{{QStringLiteral("activeDisplayOnly"), true}}).toJson());
+    ASSERT_TRUE(startShelf(x, 1)) << x.appLog().toStdString();
+    EXPECT_LT(shownPanels(x).first().geometry.x(), 1920); // the primary screen at first
+
+    // Another application's window comes forward on the right-hand screen.
+    const quint32 editor = x.createWindow(QRect(2200, 200, 800, 600), Qt::darkCyan, true);
+    x.xdotool({QStringLiteral("windowmove"), QString::number(editor), QStringLiteral("2200"),
+               QStringLiteral("200")});
+    x.xdotool({QStringLiteral("windowactivate"), QString::number(editor)});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto shown = shownPanels(x);
+            return shown.size() == 1 && shown.first().geometry.x() >= 1920;
+        },
+        10))
+        << x.appLog().toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
 TEST(ShelfPanels, OpensAfterThePointerRestsAndClosesAfterItLeaves) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     ASSERT_TRUE(startShelf(x)) << x.appLog().toStdString();
     EXPECT_FALSE(drawerOpen(x));
+    // Without a window manager a window mapped later covers the panel until it is raised again.
+    x.createWindow(QRect(0, 0, 1920, 600), QColor(255, 230, 200));
 
     QElapsedTimer clock;
     x.moveTo(hotPoint());
@@ -282,7 +312,49 @@ TEST(ShelfPanels, TerminationSoonAfterACaptureKeepsTheItem) {
     EXPECT_TRUE(index.readAll().contains("plot.png"));
 }
 
+TEST(ShelfPanels, AScreenUnpluggedWhileItsShelfIsOpenTakesItsPanelAlong) {
+    XServer::Options o;
+    o.size = QSize(3840, 1080);
+    o.twoMonitors = true;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(startShelf(x, 2)) << x.appLog().toStdString();
+    const QRect right = shownPanels(x)[1].geometry;
+    const QPoint hot(right.x() + right.width() / 2, 2);
+    x.moveTo(hot);
+    const QPoint middle(right.x() + right.width() / 2, drawerMiddle().y());
+    ASSERT_TRUE(waitUntil([&] { return dark(x.capture(), middle); }, 10));
+    x.moveTo(middle);
+    ASSERT_TRUE(x.removeMonitor(QStringLiteral("RIGHT")));
+    EXPECT_TRUE(waitUntil([&] { return shownPanels(x).size() == 1; }, 10));
+    pump(0.3);
+    EXPECT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+TEST(ShelfPanels, OnAWaylandSessionItRunsThroughX) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-absent"));
+    env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString());
+    ASSERT_TRUE(startShelf(x, 1, env)) << x.appLog().toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
 TEST(ShelfPanels, BadDisplaysAreSurvivedOrReportedInOneLine) {
+    {
+        // No RandR at all: the screen still gets a panel.
+        XServer::Options o;
+        o.serverArguments = {QStringLiteral("-extension"), QStringLiteral("RANDR")};
+        XServer x(o);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        ASSERT_TRUE(startShelf(x)) << x.appLog().toStdString();
+        x.moveTo(hotPoint());
+        EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+        EXPECT_EQ(x.stopApp(), 0);
+    }
     {
         XServer::Options o;
         o.size = QSize(40, 40);
