@@ -4,8 +4,13 @@
 #include "Ostrel/Panels/HoverDetector.h"
 #include "Ostrel/Panels/PanelController.h"
 #include "Ostrel/Settings/AppIcon.h"
+#include "Ostrel/Settings/HotkeyRecorder.h"
 #include "Ostrel/Settings/PreferencesWindowController.h"
+#include "Ostrel/Shell/Feedback.h"
+#include "Ostrel/Shell/HotKey.h"
+#include "Ostrel/Shell/MainMenu.h"
 #include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Shell/StatusItem.h"
 #include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Update/UpdateController.h"
@@ -50,6 +55,10 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
 
 AppDelegate::~AppDelegate() {
     shutdown();
+    HotkeyRecorder::setRecordingHook(nullptr);
+    hotKey_.reset();
+    statusItem_.reset();
+    mainMenu_.reset();
     preferences_.reset();
     fullscreen_.reset();
     hover_.reset();
@@ -65,6 +74,14 @@ void AppDelegate::launch() {
     if (!windows_) {
         qCInfo(lcShelf) << "no X display of our own: the pointer is followed over our panels only";
     }
+    const QPointer<AppDelegate> self(this);
+    mainMenu_ = std::make_unique<MainMenu>(
+        [self] {
+            if (self && self->model_) {
+                self->model_->commands.settings();
+            }
+        },
+        [] { QApplication::quit(); });
     settings_.setOnChange([this](const Preferences& now, const Preferences& before) {
         settingsChanged(now, before);
     });
@@ -73,7 +90,6 @@ void AppDelegate::launch() {
     // The hover tips of cut-short labels in the shelf's views.
     services.tips = std::make_unique<ShelfTips>(MainClock::system(), Motion::scale());
     model_ = std::make_unique<ShelfModel>(settings_, std::move(services));
-    const QPointer<AppDelegate> self(this);
     model_->commands.quit = [] { QApplication::quit(); };
     model_->commands.settings = [self] {
         if (self) {
@@ -86,6 +102,7 @@ void AppDelegate::launch() {
             self->updates().checkNow();
         }
     };
+    model_->commands.feedback = [] { Feedback::compose(QStringLiteral("Ostrel feedback")); };
     model_->onPreviewOpened = [self] {
         if (self) {
             self->hover_->close();
@@ -165,6 +182,35 @@ void AppDelegate::launch() {
         });
     fullscreen_->start();
 
+    registerHotKey();
+    // The recorder must hear the combination it records, so the grab is let go meanwhile.
+    HotkeyRecorder::setRecordingHook([self](bool recording) {
+        if (!self) {
+            return;
+        }
+        self->mainMenu_->setRecording(recording);
+        self->hotkeyRecording_ = recording;
+        if (recording) {
+            self->hotKey_.reset();
+        } else {
+            self->registerHotKey();
+        }
+    });
+
+    statusItem_ = std::make_unique<StatusItem>(
+        [self] { return self ? self->model_->commands : ShelfCommands(); },
+        [self] {
+            if (self) {
+                self->toggleShelf();
+            }
+        },
+        [self] { return self ? self->model_->newItemCount() : qint64(0); });
+    statusItem_->setVisible(settings_.prefs().showInMenuBar);
+    // The menu shows the count of new items: refilled whenever it may have changed.
+    for (const auto signal : {&ShelfModel::unreadCountChanged, &ShelfModel::groupsChanged}) {
+        connect(model_.get(), signal, statusItem_.get(), &StatusItem::scheduleRebuild);
+    }
+
     model_->start();
     applyUpdateTimer();
 
@@ -231,6 +277,38 @@ void AppDelegate::settingsChanged(const Preferences& now, const Preferences& bef
     if (now.autoCheckUpdates != before.autoCheckUpdates) {
         applyUpdateTimer();
     }
+    if (now.hotkeyKeyCode != before.hotkeyKeyCode ||
+        now.hotkeyModifiers != before.hotkeyModifiers) {
+        registerHotKey();
+    }
+    if (now.showInMenuBar != before.showInMenuBar) {
+        statusItem_->setVisible(now.showInMenuBar);
+    }
+}
+
+void AppDelegate::registerHotKey() {
+    hotKey_.reset();
+    if (hotkeyRecording_) {
+        return; // registered when the recorder lets go
+    }
+    const QPointer<AppDelegate> self(this);
+    hotKey_ = std::make_unique<HotKey>(windows_.get(), settings_.prefs().hotkeyKeyCode,
+                                       settings_.prefs().hotkeyModifiers, [self] {
+                                           if (self) {
+                                               self->hover_->toggle();
+                                           }
+                                       });
+    settings_.setHotkeyError(HotKey::errorText(hotKey_->status()));
+}
+
+void AppDelegate::toggleShelf() {
+    if (!hover_ || shutDown_) {
+        return;
+    }
+    if (settings_.prefs().activeDisplayOnly) {
+        activeDisplay_->refresh();
+    }
+    hover_->toggle();
 }
 
 UpdateController& AppDelegate::updates() {

@@ -16,10 +16,13 @@ class WindowSystem;
 }
 class ActiveDisplayWatcher;
 class FullscreenWatcher;
+class HotKey;
 class HoverDetector;
+class MainMenu;
 class PanelController;
 class PreferencesWindowController;
 class ShelfModel;
+class StatusItem;
 class UpdateController;
 
 // The application's composition root: creates and wires the shelf model, the panels, the hover
@@ -43,6 +46,13 @@ public:
     UpdateController& updates();
     // The Settings window's controller, made on first use and kept for the life of the process.
     PreferencesWindowController& preferences();
+    // Replaces the global shortcut's registration from the current settings; the old one is
+    // released first.
+    void registerHotKey();
+    HotKey* hotKey() const { return hotKey_.get(); }
+    StatusItem* statusItem() const { return statusItem_.get(); }
+    // Opens or closes the shelf on the display under the pointer (the tray and the hot key).
+    void toggleShelf();
 
 private:
     void refreshDisplays();
@@ -61,8 +71,12 @@ private:
     std::unique_ptr<FullscreenWatcher> fullscreen_;
     std::unique_ptr<UpdateController> updates_;
     std::unique_ptr<PreferencesWindowController> preferences_;
+    std::unique_ptr<MainMenu> mainMenu_;
+    std::unique_ptr<StatusItem> statusItem_;
+    std::unique_ptr<HotKey> hotKey_;
     QTimer updateTimer_;
     bool refreshPending_ = false;
+    bool hotkeyRecording_ = false;
     bool shutDown_ = false;
 };
 

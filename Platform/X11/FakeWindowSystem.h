@@ -3,6 +3,8 @@
 #include "Platform/X11/WindowSystem.h"
 
 #include <QHash>
+#include <QPair>
+#include <QSet>
 
 namespace ostrel::x11 {
 
@@ -55,6 +57,33 @@ public:
         focus = window;
     }
     bool compositorRunning() override { return compositor; }
+
+    using Grab = QPair<quint32, quint16>;
+    QSet<Grab> grabs;        // held by us now
+    QSet<Grab> heldByOthers; // answered with `taken`
+    QList<QString> grabLog;  // "grab 65/0x8", "ungrab 65/0x8" in call order
+    quint16 numLock = 0x10;
+    QSet<quint32> keysMissing; // key codes without a symbol
+    GrabResult grabKey(quint32 keycode, quint16 modifiers) override {
+        grabLog.append(QStringLiteral("grab %1/0x%2").arg(keycode).arg(modifiers, 0, 16));
+        if (heldByOthers.contains({keycode, modifiers})) {
+            return GrabResult::taken;
+        }
+        grabs.insert({keycode, modifiers});
+        return GrabResult::grabbed;
+    }
+    void ungrabKey(quint32 keycode, quint16 modifiers) override {
+        grabLog.append(QStringLiteral("ungrab %1/0x%2").arg(keycode).arg(modifiers, 0, 16));
+        grabs.remove({keycode, modifiers});
+    }
+    quint16 numLockMask() override { return numLock; }
+    bool hasKey(quint32 keycode) override { return !keysMissing.contains(keycode); }
+    // A key press as the server delivers it: only for a combination grabbed now.
+    void pressKey(quint32 keycode, quint16 state) {
+        if (grabs.contains({keycode, state})) {
+            emit grabbedKeyPressed(keycode, state);
+        }
+    }
 
     // Moves the pointer as a real device would (with raw motion).
     void movePointer(const QPoint& to, WindowId over = 0, bool own = false) {

@@ -89,6 +89,18 @@ public:
     // Whether a compositing manager blends translucent windows.
     virtual bool compositorRunning() = 0;
 
+    // Global key grabs on the root window, one key code with one exact X modifier mask each.
+    enum class GrabResult { grabbed, taken, refused };
+    // `taken`: another client holds the combination (BadAccess); `refused`: any other error.
+    virtual GrabResult grabKey(quint32 /*keycode*/, quint16 /*modifiers*/) {
+        return GrabResult::refused;
+    }
+    virtual void ungrabKey(quint32 /*keycode*/, quint16 /*modifiers*/) {}
+    // The modifier bit that NumLock sets, as the modifier map says; 0 when no key carries it.
+    virtual quint16 numLockMask() { return 0; }
+    // Whether the keyboard in use has a symbol on this key code.
+    virtual bool hasKey(quint32 /*keycode*/) { return false; }
+
 signals:
     // Raw pointer events from anywhere on screen. Warps produce no motion.
     void rawMotion();
@@ -101,6 +113,8 @@ signals:
     void windowsRestacked();
     void compositorChanged(bool running);
     void monitorsChanged();
+    // The first press of a grabbed key; auto-repeated presses while it is held are left out.
+    void grabbedKeyPressed(quint32 keycode, quint16 state);
 };
 
 // The window system of the display Qt runs on: a connection of our own to the same X server.

@@ -3,6 +3,7 @@
 #include "Platform/X11/WindowSystem.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <xcb/xcb.h>
 
@@ -38,6 +39,10 @@ public:
     std::optional<WindowId> focusedWindow() override;
     void handFocusBack(WindowId window, WindowId ours) override;
     bool compositorRunning() override;
+    GrabResult grabKey(quint32 keycode, quint16 modifiers) override;
+    void ungrabKey(quint32 keycode, quint16 modifiers) override;
+    quint16 numLockMask() override;
+    bool hasKey(quint32 keycode) override;
 
     // For collaborators that add requests of their own on this connection (key grabs).
     xcb_connection_t* connection() const { return c_; }
@@ -59,6 +64,8 @@ private:
     void handle(const xcb_generic_event_t* event);
     void watchClients();
     void raiseKept();
+    void handleKey(const xcb_generic_event_t* event);
+    void useDetectableRepeat();
     QByteArray property(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
                         quint32 longLength = 1024);
     std::optional<quint32> cardinal(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
@@ -78,6 +85,11 @@ private:
     quint32 buttons_ = 0;
     bool broken_ = false;
     bool drainPending_ = false;
+    bool repeatChecked_ = false;
+    bool detectableRepeat_ = false;
+    QSet<quint32> keysDown_; // grabbed keys pressed and not yet released
+    quint32 lastReleaseKey_ = 0;
+    quint32 lastReleaseTime_ = 0;
     QHash<QByteArray, xcb_atom_t> atoms_;
     QList<WindowId> keptAbove_;
     QList<WindowId> watchedClients_;

@@ -147,3 +147,48 @@ TEST(XcbWindowSystem, FollowsTheWindowManagersListsAndFullScreenFlags) {
         },
         10));
 }
+
+TEST(XcbWindowSystem, GrabsKeysReportsTakenCombinationsAndFirstPressesOnly) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    XcbWindowSystem other(x.display().toLatin1());
+    ASSERT_TRUE(ws.isConnected() && other.isConnected());
+    const quint32 space = 65;
+    const quint16 alt = 0x08;
+    EXPECT_TRUE(ws.hasKey(space));
+    EXPECT_FALSE(ws.hasKey(300));
+    const quint16 numLock = ws.numLockMask();
+    EXPECT_EQ(numLock, 0x10) << "Xvfb's default map puts NumLock on Mod2";
+
+    for (const quint16 lock : {quint16(0), quint16(0x02), numLock, quint16(numLock | 0x02)}) {
+        EXPECT_EQ(ws.grabKey(space, alt | lock), x11::WindowSystem::GrabResult::grabbed);
+    }
+    EXPECT_EQ(other.grabKey(space, alt), x11::WindowSystem::GrabResult::taken);
+
+    QSignalSpy pressed(&ws, &x11::WindowSystem::grabbedKeyPressed);
+    x.xdotool({QStringLiteral("key"), QStringLiteral("alt+space")});
+    ASSERT_TRUE(waitUntil([&] { return pressed.count() > 0; }, 10));
+    EXPECT_EQ(pressed.first().at(0).toUInt(), space);
+    EXPECT_EQ(pressed.first().at(1).toUInt() & 0xff, alt);
+
+    // A held key repeats; it counts once until it is released.
+    x.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")});
+    pump(0.9);
+    x.xdotool({QStringLiteral("keyup"), QStringLiteral("alt+space")});
+    ASSERT_TRUE(waitUntil([&] { return pressed.count() >= 2; }, 10));
+    pump(0.2);
+    EXPECT_EQ(pressed.count(), 2);
+
+    x.xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
+    x.xdotool({QStringLiteral("key"), QStringLiteral("alt+space")});
+    ASSERT_TRUE(waitUntil([&] { return pressed.count() >= 3; }, 10));
+    EXPECT_EQ(pressed.last().at(1).toUInt() & numLock, numLock);
+    x.xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
+
+    // Released, the combination is free for another client.
+    for (const quint16 lock : {quint16(0), quint16(0x02), numLock, quint16(numLock | 0x02)}) {
+        ws.ungrabKey(space, alt | lock);
+    }
+    EXPECT_EQ(other.grabKey(space, alt), x11::WindowSystem::GrabResult::grabbed);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "Ostrel/Shell/ShelfCommands.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace ostrel {
+
+// The application's tray item: an icon drawn in code with a menu that opens the shelf (with the
+// number of new items), Settings, the update check, feedback and quit. Where the desktop has no
+// tray the item is absent and nothing else changes. Main thread only.
+class StatusItem : public QObject {
+    Q_OBJECT
+public:
+    StatusItem(std::function<ShelfCommands()> commands, std::function<void()> toggleShelf,
+               std::function<qint64()> unread,
+               std::function<bool()> hasFeedback = defaultHasFeedback(), QObject* parent = nullptr);
+    ~StatusItem() override;
+
+    // Creates or removes the tray item; the state that already holds changes nothing.
+    void setVisible(bool visible);
+    QSystemTrayIcon* item() const { return item_.get(); }
+    QMenu* menu() const { return menu_.get(); }
+
+    // Refills the menu; called when the count of new items may have changed and before it opens.
+    void rebuildMenu();
+    // The same from the event loop, once for a burst of changes: a change may come from a
+    // command of the menu itself, whose action must outlive its own call.
+    void scheduleRebuild();
+
+    // "Show Shelf (3 new)", or "Show Shelf" without new items.
+    static QString shelfTitle(qint64 unread);
+    // The 18-unit icon at `scale` pixels per unit: black strokes for light panels, white for dark.
+    static QImage iconImage(bool dark, int scale = 1);
+    static QIcon icon(bool dark);
+
+private:
+    static std::function<bool()> defaultHasFeedback();
+    static bool darkPanel();
+
+    std::function<ShelfCommands()> commands_;
+    std::function<void()> toggleShelf_;
+    std::function<qint64()> unread_;
+    std::function<bool()> hasFeedback_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QSystemTrayIcon> item_;
+    bool dark_ = false;
+    bool rebuildPending_ = false;
+};
+
+} // namespace ostrel

@@ -1,0 +1,79 @@
+// The real binary on a private X server: the global shortcut opens and closes the shelf.
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Display/DrawerSize.h"
+#include "Platform/X11/XcbWindowSystem.h"
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QRect screen(0, 0, 1920, 1080);
+
+// A point that the open default drawer's black surface covers, whatever it holds.
+QPoint drawerProbe() {
+    const QRectF frame(0, 0, 1920, 1080);
+    const auto choice = DisplayStyleChoice::fromRawValue(QStringLiteral("notch")).value();
+    const DisplayLayout layout = DisplayLayout::make(
+        choice, NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+    const QRectF r = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
+    const QRect open =
+        QRectF(r.x(), 1080 - (r.y() + r.height()), r.width(), r.height()).toAlignedRect();
+    return QPoint(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
+}
+
+bool drawerOpen(XServer& x) {
+    const QColor c(x.capture().pixel(drawerProbe()));
+    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
+}
+
+bool logSays(XServer& x, const QString& text, double seconds = 20) {
+    return waitUntil([&] { return x.appLog().contains(text); }, seconds);
+}
+
+void key(XServer& x, const QString& keys) {
+    x.xdotool({QStringLiteral("key"), keys});
+}
+
+} // namespace
+
+TEST(HotKeyEndToEnd, AltSpaceTogglesTheShelfAlsoWithNumLockOn) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
+    ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")))
+        << x.appLog().toStdString();
+    x.moveTo(QPoint(960, 700));
+    pump(0.3);
+    EXPECT_FALSE(drawerOpen(x));
+
+    key(x, QStringLiteral("alt+space"));
+    ASSERT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10)) << x.appLog().toStdString();
+    key(x, QStringLiteral("alt+space"));
+    ASSERT_TRUE(waitUntil([&] { return !drawerOpen(x); }, 10));
+
+    key(x, QStringLiteral("Num_Lock"));
+    key(x, QStringLiteral("alt+space"));
+    EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+    key(x, QStringLiteral("Num_Lock"));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+TEST(HotKeyEndToEnd, ACombinationHeldByAnotherClientIsReportedAndLeftAlone) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x11::XcbWindowSystem other(x.display().toLatin1());
+    ASSERT_EQ(other.grabKey(65, 0x08 | other.numLockMask()),
+              x11::WindowSystem::GrabResult::grabbed);
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
+    EXPECT_TRUE(logSays(x, QStringLiteral("Another app already uses this shortcut.")))
+        << x.appLog().toStdString();
+    // The variants the application did get were let go again.
+    ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut could not be grabbed")));
+    EXPECT_EQ(other.grabKey(65, 0x08), x11::WindowSystem::GrabResult::grabbed);
+    EXPECT_EQ(x.stopApp(), 0);
+}
