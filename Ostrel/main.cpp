@@ -1,6 +1,7 @@
 // Ostrel's process entry: a shelf panel on every screen, over the capture engine that the shelf
 // model runs for the whole life of the process.
 #include "Ostrel/Shell/AppDelegate.h"
+#include "Ostrel/Shell/SingleInstance.h"
 #include "Platform/TerminationSignal.h"
 
 #include <QApplication>
@@ -62,7 +63,24 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Ostrel"));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second launch asks the running one to open Settings and ends.
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Role::second:
+        return 0;
+    case SingleInstance::Role::failed:
+        std::fprintf(stderr, "ostrel: already running, but %s\n", qPrintable(instance.error()));
+        return 1;
+    case SingleInstance::Role::first:
+        if (!instance.error().isEmpty()) {
+            std::fprintf(stderr, "ostrel: a second launch is not caught: %s\n",
+                         qPrintable(instance.error()));
+        }
+        break;
+    }
+
     AppDelegate delegate;
+    instance.onReopen = [&delegate] { delegate.openSettings(); };
     delegate.launch();
 
     bool leaving = false;

@@ -8,9 +8,13 @@
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Shell/Feedback.h"
 #include "Ostrel/Shell/HotKey.h"
+#include "Ostrel/Shell/LoginItem.h"
 #include "Ostrel/Shell/MainMenu.h"
+#include "Ostrel/Shell/MissingProjectsNotice.h"
+#include "Ostrel/Shell/SettingsHold.h"
 #include "Ostrel/Shell/ShelfModel.h"
 #include "Ostrel/Shell/StatusItem.h"
+#include "Ostrel/Shell/WelcomeWindowController.h"
 #include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Update/UpdateController.h"
@@ -59,6 +63,7 @@ AppDelegate::~AppDelegate() {
     hotKey_.reset();
     statusItem_.reset();
     mainMenu_.reset();
+    welcome_.reset();
     preferences_.reset();
     fullscreen_.reset();
     hover_.reset();
@@ -82,6 +87,16 @@ void AppDelegate::launch() {
             }
         },
         [] { QApplication::quit(); });
+    // The desktop's autostart state wins over the stored preference; the change handler is not
+    // installed yet, so the correction is only saved.
+    loginItem_ = std::make_unique<LoginItem>(settings_, AutostartEntry::standard());
+    loginItem_->sync();
+    hold_ = std::make_unique<SettingsHold>(
+        settings_, [this](const Preferences& now, const Preferences& before) {
+            if (model_) {
+                model_->applyPreferences(now, before);
+            }
+        });
     settings_.setOnChange([this](const Preferences& now, const Preferences& before) {
         settingsChanged(now, before);
     });
@@ -93,8 +108,7 @@ void AppDelegate::launch() {
     model_->commands.quit = [] { QApplication::quit(); };
     model_->commands.settings = [self] {
         if (self) {
-            self->hover_->close();
-            self->preferences().show();
+            self->openSettings();
         }
     };
     model_->commands.checkForUpdates = [self] {
@@ -212,6 +226,7 @@ void AppDelegate::launch() {
     }
 
     model_->start();
+    greetOrCheckFolders();
     applyUpdateTimer();
 
     for (QScreen* screen : QGuiApplication::screens()) {
@@ -266,7 +281,7 @@ void AppDelegate::settingsChanged(const Preferences& now, const Preferences& bef
     if (!model_) {
         return;
     }
-    model_->applyPreferences(now, before);
+    hold_->apply(now);
     if (!(now.displayStyle == before.displayStyle)) {
         panels_->applyStyle(now.displayStyle);
     }
@@ -274,6 +289,9 @@ void AppDelegate::settingsChanged(const Preferences& now, const Preferences& bef
         panels_->refresh();
     }
     activeDisplay_->setEnabled(now.activeDisplayOnly);
+    if (now.launchAtLogin != before.launchAtLogin) {
+        loginItem_->changed(now.launchAtLogin);
+    }
     if (now.autoCheckUpdates != before.autoCheckUpdates) {
         applyUpdateTimer();
     }
@@ -311,6 +329,36 @@ void AppDelegate::toggleShelf() {
     hover_->toggle();
 }
 
+void AppDelegate::greetOrCheckFolders() {
+    const std::shared_ptr<UserDefaults>& defaults = settings_.defaults();
+    if (!defaults->contains(WelcomeWindowController::shownKey)) {
+        welcome_.reset();
+        welcome_ = std::make_unique<WelcomeWindowController>(*model_, settings_, windows_.get());
+        welcome_->onClose = [this] {
+            // Called from the controller itself: let it finish before it goes.
+            if (welcome_) {
+                welcome_.release()->deleteLater();
+            }
+        };
+        welcome_->show();
+        return;
+    }
+    const EngineConfig config = EngineConfig::make(settings_.prefs(), Env::process());
+    if (MissingProjectsNotice::claim(*defaults, config.paths.projectsRoot().toLocalFile())) {
+        preferences().show(Pane::folders);
+    }
+}
+
+void AppDelegate::openSettings(std::optional<Pane> pane) {
+    if (hover_) {
+        hover_->close();
+    }
+    if (loginItem_) {
+        loginItem_->sync();
+    }
+    preferences().show(pane);
+}
+
 UpdateController& AppDelegate::updates() {
     if (!updates_) {
         const EngineConfig config = EngineConfig::make(settings_.prefs(), Env::process());
@@ -325,6 +373,12 @@ PreferencesWindowController& AppDelegate::preferences() {
     if (!preferences_) {
         preferences_ =
             std::make_unique<PreferencesWindowController>(settings_, UpdateActions::of(updates()));
+        // A retention lowered just before closing takes effect now rather than after the wait.
+        preferences_->onClose = [this] {
+            if (hold_) {
+                hold_->applyHeld();
+            }
+        };
     }
     return *preferences_;
 }

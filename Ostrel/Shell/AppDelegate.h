@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class QScreen;
 
@@ -19,6 +20,10 @@ class FullscreenWatcher;
 class HotKey;
 class HoverDetector;
 class MainMenu;
+class LoginItem;
+enum class Pane;
+class SettingsHold;
+class WelcomeWindowController;
 class PanelController;
 class PreferencesWindowController;
 class ShelfModel;
@@ -53,6 +58,11 @@ public:
     StatusItem* statusItem() const { return statusItem_.get(); }
     // Opens or closes the shelf on the display under the pointer (the tray and the hot key).
     void toggleShelf();
+    // Closes the shelf, reads the autostart entry's state and shows Settings on `pane`, or on
+    // the pane shown last (a second launch of the application comes here too).
+    void openSettings(std::optional<Pane> pane = std::nullopt);
+    // The first-run greeting while it is open.
+    WelcomeWindowController* welcome() const { return welcome_.get(); }
 
 private:
     void refreshDisplays();
@@ -61,6 +71,9 @@ private:
     void settingsChanged(const Preferences& now, const Preferences& before);
     // Checks when due and then hourly while automatic checks are on; stops the timer when off.
     void applyUpdateTimer();
+    // A first launch greets the user; a later one opens the folders pane, once, when Claude
+    // Code's projects folder is missing.
+    void greetOrCheckFolders();
 
     AppSettings settings_;
     std::unique_ptr<x11::WindowSystem> windows_;
@@ -74,6 +87,9 @@ private:
     std::unique_ptr<MainMenu> mainMenu_;
     std::unique_ptr<StatusItem> statusItem_;
     std::unique_ptr<HotKey> hotKey_;
+    std::unique_ptr<LoginItem> loginItem_;
+    std::unique_ptr<SettingsHold> hold_;
+    std::unique_ptr<WelcomeWindowController> welcome_;
     QTimer updateTimer_;
     bool refreshPending_ = false;
     bool hotkeyRecording_ = false;

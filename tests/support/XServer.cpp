@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QThread>
 
 #include <xcb/randr.h>
@@ -309,6 +311,16 @@ bool XServer::startApp(const QString& binary, const QStringList& arguments,
         } else {
             env.insert(key, extra.value(key));
         }
+    }
+    if (greeted) {
+        QJsonObject values =
+            QJsonDocument::fromJson(home_.read("config/Ostrel/defaults.json")).object();
+        for (const char* key : {"shownWelcome", "shownMissingClaudeFolder"}) {
+            if (!values.contains(QLatin1String(key))) {
+                values.insert(QLatin1String(key), true);
+            }
+        }
+        home_.write(QStringLiteral("config/Ostrel/defaults.json"), QJsonDocument(values).toJson());
     }
     app_ = std::make_unique<QProcess>();
     app_->setProcessEnvironment(env);

@@ -65,6 +65,9 @@ public:
     bool startApp(const QString& binary, const QStringList& arguments = {},
                   const QProcessEnvironment& extra = {});
     QProcess* app() const { return app_.get(); }
+    // The user started the application before: startApp stores that the welcome window and the
+    // missing-projects notice were shown, so neither covers the screen. False for a first run.
+    bool greeted = true;
     qint64 appPid() const;
     // Everything the application wrote to stderr so far.
     QString appLog();

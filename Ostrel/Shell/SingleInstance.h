@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace ostrel {
+
+// One running Ostrel per user. The first launch holds a lock and listens on a local socket,
+// both in the user's own runtime folder (so no other user can squat the names); a later launch
+// reaches it there, asks it to open Settings and ends. Main thread only.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Role {
+        first,  // this process runs the application (unguarded when error() says why)
+        second, // the running one was asked to reopen: end with status 0
+        failed, // another holds the lock but did not answer
+    };
+
+    // `folder` holds the lock and the socket; it must be the user's alone.
+    explicit SingleInstance(QString folder = standardFolder(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // $XDG_RUNTIME_DIR, or Qt's private runtime folder when that is not set.
+    static QString standardFolder();
+
+    Role claim();
+    const QString& error() const { return error_; }
+
+    // Called in the first process whenever a later launch reaches it.
+    std::function<void()> onReopen;
+
+private:
+    bool listen();
+    bool tell();
+
+    QString folder_;
+    QString error_;
+    std::unique_ptr<QLockFile> lock_;
+    QLocalServer server_;
+};
+
+} // namespace ostrel

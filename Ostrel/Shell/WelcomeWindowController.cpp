@@ -1,0 +1,272 @@
+#include "Ostrel/Shell/WelcomeWindowController.h"
+
+#include "Ostrel/Settings/AppIcon.h"
+#include "Ostrel/Settings/RowLabel.h"
+#include "Ostrel/Settings/SettingsColors.h"
+#include "Ostrel/Settings/SettingsForm.h"
+#include "Ostrel/Settings/Switch.h"
+#include "Ostrel/Settings/ToneLabel.h"
+#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Shell/ShelfModel.h"
+#include "Platform/X11/WindowSystem.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace ostrel {
+
+namespace {
+
+constexpr int markSize = 22;
+
+// The step's mark: a dashed ring until the shelf has been opened, then a green check.
+QPixmap stepMark(bool done, bool dark, qreal ratio) {
+    QPixmap pixmap(QSize(markSize, markSize) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF ring(2.5, 2.5, 17, 17);
+    if (done) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(SettingsColors::system(SystemColor::green, dark));
+        p.drawEllipse(ring);
+        QPainterPath tick;
+        tick.moveTo(6.5, 11.5);
+        tick.lineTo(9.8, 14.6);
+        tick.lineTo(15.5, 7.8);
+        p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(tick);
+    } else {
+        QPen pen(SettingsColors::secondaryText(dark), 1.6);
+        pen.setDashPattern({2.0, 2.0});
+        p.setPen(pen);
+        p.drawEllipse(ring);
+    }
+    return pixmap;
+}
+
+// The login row's mark: a power symbol.
+QPixmap powerMark(bool dark, qreal ratio) {
+    QPixmap pixmap(QSize(markSize, markSize) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(SettingsColors::secondaryText(dark), 1.7, Qt::SolidLine, Qt::RoundCap));
+    const QRectF ring(5, 5.5, 12, 12);
+    p.drawArc(ring, 120 * 16, 300 * 16);
+    p.drawLine(QPointF(11, 3.5), QPointF(11, 10.5));
+    return pixmap;
+}
+
+QLabel* markLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setFixedSize(markSize, markSize);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+} // namespace
+
+WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings& settings,
+                                                 x11::WindowSystem* windows, QObject* parent)
+    : QObject(parent), model_(model), settings_(settings), windows_(windows),
+      window_(std::make_unique<QWidget>(nullptr, Qt::Window)) {
+    const bool dark = SettingsColors::isDark();
+    QWidget* w = window_.get();
+    w->setWindowTitle(title);
+    w->setWindowFlag(Qt::WindowMinimizeButtonHint, false);
+    w->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    w->setAutoFillBackground(true);
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, SettingsColors::windowBackground(dark));
+    w->setPalette(palette);
+    w->setFixedWidth(480);
+    w->installEventFilter(this);
+
+    auto* column = new QVBoxLayout(w);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    column->addSpacing(20);
+    auto* icon = new QLabel(w);
+    const qreal ratio = w->devicePixelRatioF();
+    QPixmap iconPixmap = QPixmap::fromImage(AppIcon::image().scaled(
+        QSize(96, 96) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    iconPixmap.setDevicePixelRatio(ratio);
+    icon->setPixmap(iconPixmap);
+    icon->setFixedSize(96, 96);
+    column->addWidget(icon, 0, Qt::AlignHCenter);
+
+    column->addSpacing(10);
+    auto* heading = new ToneLabel(title, ToneLabel::Tone::primary, 22, w);
+    heading->setBold(true);
+    column->addWidget(heading, 0, Qt::AlignHCenter);
+
+    column->addSpacing(8);
+    auto* section = new SettingsSection(QString(), w);
+    auto* stepRow = new QWidget(section);
+    auto* stepLayout = new QHBoxLayout(stepRow);
+    stepLayout->setSpacing(10);
+    stepMark_ = markLabel(stepRow);
+    step_ = new RowLabel(QString(), stepRow);
+    step_->setDetail(QStringLiteral("The shelf opens with what Claude has made recently."));
+    stepLayout->addWidget(stepMark_, 0, Qt::AlignVCenter);
+    stepLayout->addWidget(step_, 1, Qt::AlignVCenter);
+    section->addRow(stepRow);
+
+    auto* loginRow = new QWidget(section);
+    auto* loginLayout = new QHBoxLayout(loginRow);
+    loginLayout->setSpacing(10);
+    auto* power = markLabel(loginRow);
+    power->setPixmap(powerMark(dark, ratio));
+    auto* login = new RowLabel(QStringLiteral("Open at login"), loginRow);
+    login->setDetail(QStringLiteral("So the shelf is there after a restart."));
+    loginSwitch_ = new Switch(Switch::Size::mini, loginRow);
+    loginSwitch_->setCheckable(true);
+    loginSwitch_->setAccessibleName(QStringLiteral("Open at login"));
+    loginLayout->addWidget(power, 0, Qt::AlignVCenter);
+    loginLayout->addWidget(login, 1, Qt::AlignVCenter);
+    loginLayout->addWidget(loginSwitch_, 0, Qt::AlignVCenter);
+    section->addRow(loginRow);
+    section->setFooter(QStringLiteral("Settings are in the top bar, under the Ostrel icon."));
+
+    auto* sectionBox = new QHBoxLayout();
+    sectionBox->setContentsMargins(12, 0, 12, 0);
+    sectionBox->addWidget(section);
+    column->addLayout(sectionBox);
+
+    column->addSpacing(2);
+    done_ = new QPushButton(QStringLiteral("Done"), w);
+    done_->setMinimumWidth(90);
+    done_->setDefault(true);
+    done_->setAutoDefault(true);
+    column->addWidget(done_, 0, Qt::AlignHCenter);
+    column->addSpacing(28);
+
+    connect(done_, &QPushButton::clicked, this, &WelcomeWindowController::close);
+    connect(loginSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != settings_.prefs().launchAtLogin) {
+            settings_.binding(&Preferences::launchAtLogin).set(on);
+        }
+    });
+    connect(&settings_, &AppSettings::prefsChanged, this, &WelcomeWindowController::refresh);
+    connect(&model_, &ShelfModel::openScreenChanged, this, [this] {
+        if (model_.openScreen() && !triedShelf_) {
+            triedShelf_ = true; // kept when the shelf closes again
+            refresh();
+        }
+    });
+    refresh();
+
+    w->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+    }
+}
+
+WelcomeWindowController::~WelcomeWindowController() {
+    if (window_) {
+        window_->removeEventFilter(this);
+    }
+}
+
+QString WelcomeWindowController::place(const DisplayStyleChoice& style, bool notchedScreen) {
+    const auto side = style.pillSide();
+    if (!side) {
+        return notchedScreen ? QStringLiteral("the notch")
+                             : QStringLiteral("the top of the screen");
+    }
+    QString edge;
+    switch (*side) {
+    case PillSide::left:
+        edge = QStringLiteral("left");
+        break;
+    case PillSide::bottom:
+        edge = QStringLiteral("bottom");
+        break;
+    case PillSide::right:
+        edge = QStringLiteral("right");
+        break;
+    }
+    return QStringLiteral("the pill on the ") + edge + QStringLiteral(" edge");
+}
+
+QString WelcomeWindowController::stepTitle() const {
+    // No screen here has a notch cut into it: the top edge is the place.
+    return QStringLiteral("Move your pointer to ") + place(settings_.prefs().displayStyle, false);
+}
+
+void WelcomeWindowController::refresh() {
+    step_->title()->setText(stepTitle());
+    stepMark_->setPixmap(
+        stepMark(triedShelf_, SettingsColors::isDark(), window_->devicePixelRatioF()));
+    const QSignalBlocker block(loginSwitch_);
+    loginSwitch_->setChecked(settings_.prefs().launchAtLogin);
+}
+
+void WelcomeWindowController::show() {
+    // Written before the window shows: a crash or quit while it is open does not bring it back.
+    settings_.defaults()->set(shownKey, true);
+    previous_.reset();
+    if (windows_ && QGuiApplication::applicationState() != Qt::ApplicationActive) {
+        previous_ = windows_->activeWindow();
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    // No control starts with a focus ring.
+    QTimer::singleShot(0, window_.get(), [w = window_.get()] {
+        if (QWidget* focus = w->focusWidget()) {
+            focus->clearFocus();
+        }
+    });
+}
+
+void WelcomeWindowController::close() {
+    window_->close();
+}
+
+bool WelcomeWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.get() && event->type() == QEvent::Close) {
+        QTimer::singleShot(0, this, &WelcomeWindowController::closed);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void WelcomeWindowController::closed() {
+    const auto previous = std::exchange(previous_, std::nullopt);
+    const QPointer<x11::WindowSystem> windows = windows_;
+    const x11::WindowId ours =
+        window_->windowHandle() ? static_cast<x11::WindowId>(window_->winId()) : 0;
+    // `onClose` may drop this controller: nothing of ours is touched after it.
+    if (onClose) {
+        onClose();
+    }
+    if (!previous || !windows) {
+        return;
+    }
+    // A window that went away meanwhile is not brought back.
+    const auto clients = windows->clientWindows();
+    if (std::any_of(clients.begin(), clients.end(),
+                    [&](const x11::ClientWindow& c) { return c.id == *previous; })) {
+        windows->handFocusBack(*previous, ours);
+    }
+}
+
+} // namespace ostrel
