@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     auto* drawer = new DrawerContent(rig.context, ShelfLayoutKind::rail);
     rig.scene.addItem(drawer);
     drawer->setPos(104, 0);
-    drawer->setSpec({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
+    drawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
     rig.draw();
     const double coldMs = double(cold.nsecsElapsed()) / 1e6;
     TurnGrid* grid = drawer->rail()->grid();
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     auto* bigDrawer = new DrawerContent(big.context, ShelfLayoutKind::rail);
     big.scene.addItem(bigDrawer);
     bigDrawer->setPos(104, 0);
-    bigDrawer->setSpec({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
+    bigDrawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
     big.draw();
     std::printf("one turn of 5,000 items, cold first frame %.2f ms\n",
                 double(bigCold.nsecsElapsed()) / 1e6);

@@ -22,9 +22,9 @@ namespace {
 // A drawer content of cards, as many as the rail shows in one screen.
 class Cards : public DrawerContentItem {
 public:
-    void setSpec(const DrawerContentSpec& spec) override {
+    void setPlan(const DrawerContentPlan& plan) override {
         prepareGeometryChange();
-        size_ = QSizeF(spec.size.width(), spec.size.height() + spec.message);
+        size_ = QSizeF(plan.size.width(), plan.size.height() + plan.message);
     }
     QRectF boundingRect() const override { return QRectF(QPointF(), size_); }
     void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
@@ -70,7 +70,7 @@ std::vector<double>
 run(double dpr, const std::function<void(ShelfView&, ShelfView::Inputs&)>& begin, double seconds) {
     double clock = 0;
     ShelfView::Hooks hooks;
-    hooks.makeContent = [](const DrawerContentSpec&) { return new Cards; };
+    hooks.makeContent = [](const DrawerContentPlan&) { return new Cards; };
     hooks.motion = [] { return Motion::Context{}; };
     QGraphicsScene scene;
     auto* view = new ShelfView(1, hooks, [&clock] { return clock; });

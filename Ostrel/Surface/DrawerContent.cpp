@@ -301,26 +301,26 @@ DrawerContent::DrawerContent(const ViewContext& context, ShelfLayoutKind kind,
     }
 }
 
-std::function<DrawerContentItem*(const DrawerContentSpec&)>
+std::function<DrawerContentItem*(const DrawerContentPlan&)>
 DrawerContent::factory(const ViewContext& context) {
-    return [context](const DrawerContentSpec& spec) {
+    return [context](const DrawerContentPlan& plan) {
         ViewContext here = context;
-        here.display = spec.display;
-        return new DrawerContent(here, spec.kind);
+        here.display = plan.display;
+        return new DrawerContent(here, plan.kind);
     };
 }
 
-void DrawerContent::setSpec(const DrawerContentSpec& spec) {
-    if (spec.kind != kind_) {
+void DrawerContent::setPlan(const DrawerContentPlan& plan) {
+    if (plan.kind != kind_) {
         // Another layout replaces this one rather than morphing into it.
         delete rail_.data();
         delete empty_.data();
         delete emptyHeader_.data();
-        kind_ = spec.kind;
+        kind_ = plan.kind;
     }
-    context_.display = spec.display;
-    setFrame({QSizeF(spec.size.width(), spec.size.height() + spec.message), spec.topReserve,
-              spec.bottomInset, spec.message, spec.messageOnTop});
+    context_.display = plan.display;
+    setFrame({QSizeF(plan.size.width(), plan.size.height() + plan.message), plan.topReserve,
+              plan.bottomInset, plan.message, plan.messageOnTop});
 }
 
 double DrawerContent::edgeInset() const {

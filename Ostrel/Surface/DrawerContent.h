@@ -99,11 +99,11 @@ public:
                   QGraphicsItem* parent = nullptr);
 
     // The shelf view's hook: a drawer content for its display, built on `context`.
-    static std::function<DrawerContentItem*(const DrawerContentSpec&)>
+    static std::function<DrawerContentItem*(const DrawerContentPlan&)>
     factory(const ViewContext& context);
 
     // As the shelf view lays the drawer out; a new layout kind replaces the content.
-    void setSpec(const DrawerContentSpec& spec) override;
+    void setPlan(const DrawerContentPlan& plan) override;
     void setFrame(const Frame& frame);
     const Frame& frame() const { return frame_; }
     ShelfLayoutKind kind() const { return kind_; }

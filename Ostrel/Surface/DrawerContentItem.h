@@ -9,7 +9,7 @@
 namespace ostrel {
 
 // What the drawer's content is laid out for on one display.
-struct DrawerContentSpec {
+struct DrawerContentPlan {
     quint32 display = 0;
     ShelfLayoutKind kind = ShelfLayoutKind::rail;
     // The open drawer without the message band.
@@ -20,7 +20,7 @@ struct DrawerContentSpec {
     double bottomInset = 0;
     bool messageOnTop = false;
 
-    friend bool operator==(const DrawerContentSpec&, const DrawerContentSpec&) = default;
+    friend bool operator==(const DrawerContentPlan&, const DrawerContentPlan&) = default;
 };
 
 // The drawer's content as the shelf view hosts it. It lays itself out in its own coordinates at
@@ -30,8 +30,8 @@ struct DrawerContentSpec {
 class DrawerContentItem : public QGraphicsObject {
 public:
     using QGraphicsObject::QGraphicsObject;
-    // Called once after creation and again whenever the spec changes.
-    virtual void setSpec(const DrawerContentSpec& spec) = 0;
+    // Called once after creation and again whenever the plan changes.
+    virtual void setPlan(const DrawerContentPlan& plan) = 0;
 };
 
 } // namespace ostrel

@@ -364,11 +364,11 @@ void ShelfView::setInputs(const Inputs& next) {
 }
 
 void ShelfView::updateContent() {
-    std::optional<DrawerContentSpec> spec;
+    std::optional<DrawerContentPlan> plan;
     if (in_.layout && in_.drawerBuilt) {
         const DisplayLayout& layout = *in_.layout;
         const ShelfLayoutKind kind = resolveShelfLayoutKind(layout.style(), in_.layoutChoice);
-        spec = DrawerContentSpec{
+        plan = DrawerContentPlan{
             display_,
             kind,
             layout.drawerSize(kind),
@@ -378,28 +378,28 @@ void ShelfView::updateContent() {
             layout.messageOnTop(),
         };
     }
-    if (!spec) {
+    if (!plan) {
         delete content_.data();
         // Nothing of this display counts as visible while its drawer is not built.
         if (!clearedRegion_ && hooks_.clearRegion) {
             hooks_.clearRegion();
         }
         clearedRegion_ = true;
-        spec_.reset();
+        plan_.reset();
         return;
     }
     clearedRegion_ = false;
     if (!content_ && hooks_.makeContent) {
-        content_ = hooks_.makeContent(*spec);
+        content_ = hooks_.makeContent(*plan);
         if (content_) {
             content_->setParentItem(contentFrame_);
             content_->setPos(0, 0);
-            content_->setSpec(*spec);
+            content_->setPlan(*plan);
         }
-    } else if (content_ && spec != spec_) {
-        content_->setSpec(*spec);
+    } else if (content_ && plan != plan_) {
+        content_->setPlan(*plan);
     }
-    spec_ = spec;
+    plan_ = plan;
 }
 
 void ShelfView::compose(double t) {

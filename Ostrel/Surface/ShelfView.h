@@ -63,7 +63,7 @@ public:
         std::function<void()> clearRegion;
         std::function<void()> peekTapped;
         // Builds the drawer content while the drawer is kept built; none leaves it empty.
-        std::function<DrawerContentItem*(const DrawerContentSpec&)> makeContent;
+        std::function<DrawerContentItem*(const DrawerContentPlan&)> makeContent;
         // The accessibility switches and motion scale; `Motion::current()` when unset.
         std::function<Motion::Context()> motion;
         // Places the hover tips: inside the open drawer's rectangle, clear of the camera housing
@@ -143,7 +143,7 @@ private:
     Motion::Animated lineLit_;
     DrawerMotion motion_;
     DrawerMotion::Frame frame_;
-    std::optional<DrawerContentSpec> spec_;
+    std::optional<DrawerContentPlan> plan_;
     std::optional<std::pair<QRectF, std::optional<QRectF>>> tipPlace_;
     QRegion cut_;
     QPointer<DrawerContentItem> content_;

@@ -201,13 +201,13 @@ bool XServer::splitMonitors() {
     const xcb_randr_output_t output =
         xcb_randr_get_screen_resources_current_outputs(resources.get())[0];
     const int half = options_.size.width() / 2;
-    struct Spec {
+    struct MonitorPlan {
         const char* name;
         int x;
         bool primary;
         bool withOutput;
     };
-    for (const Spec& m : {Spec{"LEFT", 0, true, true}, Spec{"RIGHT", half, false, false}}) {
+    for (const MonitorPlan& m : {MonitorPlan{"LEFT", 0, true, true}, MonitorPlan{"RIGHT", half, false, false}}) {
         std::vector<quint8> body(32 + (m.withOutput ? 4 : 0), 0);
         auto put32 = [&](size_t at, quint32 v) { std::memcpy(body.data() + at, &v, 4); };
         auto put16 = [&](size_t at, quint16 v) { std::memcpy(body.data() + at, &v, 2); };

@@ -126,7 +126,7 @@ struct DrawerRig {
     // The drawer's frame as the shelf view gives it: 40 more while an undo is pending.
     void reframe() {
         const double message = DrawerContent::messageRoom(*model);
-        drawer->setSpec({display, ShelfLayoutKind::rail, QSizeF(720, 320), message, 32, 0, false});
+        drawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), message, 32, 0, false});
     }
 
     void publish(const Snapshot& snapshot) { log->current().publish(snapshot); }

@@ -24,21 +24,21 @@ const QColor contentColor(48, 96, 192);
 // it is given.
 class Board : public DrawerContentItem {
 public:
-    void setSpec(const DrawerContentSpec& spec) override {
+    void setPlan(const DrawerContentPlan& plan) override {
         prepareGeometryChange();
-        spec_ = spec;
-        ++specs;
+        plan_ = plan;
+        ++plans;
     }
     QRectF boundingRect() const override {
-        return QRectF(0, 0, spec_.size.width(), spec_.size.height() + spec_.message);
+        return QRectF(0, 0, plan_.size.width(), plan_.size.height() + plan_.message);
     }
     void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
         p->fillRect(boundingRect(), contentColor);
         p->setPen(QPen(Qt::white, 2));
         p->drawRect(boundingRect().adjusted(20, 40, -20, -20));
     }
-    DrawerContentSpec spec_;
-    int specs = 0;
+    DrawerContentPlan plan_;
+    int plans = 0;
 };
 
 DisplayLayout layoutFor(const DisplayStyle& style) {
@@ -87,7 +87,7 @@ struct Stage {
             return std::vector<std::optional<QImage>>{red, std::nullopt};
         };
         hooks.clearRegion = [this] { ++cleared; };
-        hooks.makeContent = [this](const DrawerContentSpec&) { return board = new Board; };
+        hooks.makeContent = [this](const DrawerContentPlan&) { return board = new Board; };
         hooks.motion = [] { return Motion::Context{}; };
         view = new ShelfView(display, hooks, [this] { return clock; });
         scene.addItem(view);
@@ -278,11 +278,11 @@ TEST_F(ShelfViewRender, WithoutACompositorTheGlowIsLeftOutAndTheShapeIsCut) {
 TEST_F(ShelfViewRender, ContentIsBuiltWhileKeptAndToldOfTheMessageBand) {
     Stage stage(DisplayStyle::notch());
     ASSERT_TRUE(stage.board);
-    EXPECT_EQ(stage.board->spec_.kind, ShelfLayoutKind::rail);
-    EXPECT_EQ(stage.board->spec_.message, 0);
+    EXPECT_EQ(stage.board->plan_.kind, ShelfLayoutKind::rail);
+    EXPECT_EQ(stage.board->plan_.message, 0);
     stage.set([](auto& in) { in.pendingUndo = true; });
-    EXPECT_EQ(stage.board->spec_.message, 40);
-    EXPECT_EQ(stage.board->specs, 2);
+    EXPECT_EQ(stage.board->plan_.message, 40);
+    EXPECT_EQ(stage.board->plans, 2);
     stage.set([](auto& in) { in.drawerBuilt = false; });
     EXPECT_EQ(stage.view->content(), nullptr);
     EXPECT_EQ(stage.cleared, 1);
