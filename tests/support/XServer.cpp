@@ -207,7 +207,8 @@ bool XServer::splitMonitors() {
         bool primary;
         bool withOutput;
     };
-    for (const MonitorPlan& m : {MonitorPlan{"LEFT", 0, true, true}, MonitorPlan{"RIGHT", half, false, false}}) {
+    for (const MonitorPlan& m :
+         {MonitorPlan{"LEFT", 0, true, true}, MonitorPlan{"RIGHT", half, false, false}}) {
         std::vector<quint8> body(32 + (m.withOutput ? 4 : 0), 0);
         auto put32 = [&](size_t at, quint32 v) { std::memcpy(body.data() + at, &v, 4); };
         auto put16 = [&](size_t at, quint16 v) { std::memcpy(body.data() + at, &v, 2); };
