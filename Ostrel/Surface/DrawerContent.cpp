@@ -313,7 +313,7 @@ DrawerContent::factory(const ViewContext& context) {
 void DrawerContent::setPlan(const DrawerContentPlan& plan) {
     if (plan.kind != kind_) {
         // Another layout replaces this one rather than morphing into it.
-        delete rail_.data();
+        delete body_.data();
         delete empty_.data();
         delete emptyHeader_.data();
         kind_ = plan.kind;
@@ -356,6 +356,19 @@ void DrawerContent::setFrame(const Frame& frame) {
     sync();
 }
 
+QGraphicsObject* DrawerContent::makeBody() {
+    switch (kind_) {
+    case ShelfLayoutKind::rail:
+        return new SessionRailView(context_, this);
+    case ShelfLayoutKind::column:
+        return new EdgeColumnView(context_, this);
+    case ShelfLayoutKind::stacks:
+    case ShelfLayoutKind::sideStacks:
+        break;
+    }
+    return nullptr;
+}
+
 void DrawerContent::sync() {
     const bool empty = !context_.model || context_.model->groups().isEmpty();
     const QRectF content = layout_.content;
@@ -363,15 +376,15 @@ void DrawerContent::sync() {
     const Motion::Curve curve = Motion::rowChange(context_.isOpenHere());
 
     if (empty) {
-        if (rail_) {
-            auto* fade = OpacityFade::of(rail_, context_.clock);
-            QPointer<SessionRailView> old = rail_;
+        if (body_) {
+            auto* fade = OpacityFade::of(body_, context_.clock);
+            QPointer<QGraphicsObject> old = body_;
             fade->to(0, curve, [old] {
                 if (old) {
                     old->deleteLater();
                 }
             });
-            rail_.clear();
+            body_.clear();
         }
         double top = content.top();
         if (frame_.band == 0) {
@@ -400,14 +413,20 @@ void DrawerContent::sync() {
         if (emptyHeader_) {
             delete emptyHeader_.data();
         }
-        if (!rail_ && kind_ == ShelfLayoutKind::rail) {
-            rail_ = new SessionRailView(context_, this);
-            rail_->setOpacity(curve.kind() == Motion::Curve::Kind::none ? 1 : 0);
-            OpacityFade::of(rail_, context_.clock)->to(1, curve);
+        if (!body_) {
+            body_ = makeBody();
+            if (body_) {
+                body_->setOpacity(curve.kind() == Motion::Curve::Kind::none ? 1 : 0);
+                OpacityFade::of(body_, context_.clock)->to(1, curve);
+            }
         }
-        if (rail_) {
-            rail_->setPos(content.topLeft());
-            rail_->setSize(content.size());
+        if (body_) {
+            body_->setPos(content.topLeft());
+            if (auto* rail = qobject_cast<SessionRailView*>(body_)) {
+                rail->setSize(content.size());
+            } else if (auto* column = qobject_cast<EdgeColumnView*>(body_)) {
+                column->setSize(content.size());
+            }
         }
     }
 

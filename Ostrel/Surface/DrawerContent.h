@@ -3,6 +3,7 @@
 #include "Ostrel/Surface/DrawerContentItem.h"
 #include "Ostrel/Surface/DrawerContentLayout.h"
 #include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Views/EdgeColumnView.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
@@ -79,8 +80,8 @@ private:
 };
 
 // What the open drawer holds: the header band, the layout of its kind (or the empty state), and
-// the undo toast in the message band. The rail is this drawer's layout; a kind without a view
-// here shows only the header and the toast.
+// the undo toast in the message band. The rail and the edge column are its layouts; a kind without
+// a view here shows only the header and the toast.
 class DrawerContent final : public DrawerContentItem {
     Q_OBJECT
 public:
@@ -117,12 +118,14 @@ public:
     ShelfHeader* header() const { return header_; }
     // The small header an empty side-pill drawer shows above its text.
     ShelfHeader* emptyHeader() const { return emptyHeader_; }
-    SessionRailView* rail() const { return rail_; }
+    SessionRailView* rail() const { return qobject_cast<SessionRailView*>(body_); }
+    EdgeColumnView* column() const { return qobject_cast<EdgeColumnView*>(body_); }
     EmptyShelf* empty() const { return empty_; }
     HideToast* toast() const { return toast_; }
 
 private:
     void sync();
+    QGraphicsObject* makeBody();
     // The header's leading inset: the padding on the drawer's screen-edge side.
     double edgeInset() const;
 
@@ -132,7 +135,8 @@ private:
     DrawerContentLayout layout_;
     ShelfHeader* header_ = nullptr;
     QPointer<ShelfHeader> emptyHeader_;
-    QPointer<SessionRailView> rail_;
+    // The layout of `kind_` while there are groups.
+    QPointer<QGraphicsObject> body_;
     QPointer<EmptyShelf> empty_;
     HideToast* toast_;
 };

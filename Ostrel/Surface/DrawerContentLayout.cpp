@@ -31,9 +31,9 @@ QRectF DrawerContentLayout::emptyStack(const QRectF& content, double width, doub
                   height);
 }
 
-RailLayout RailLayout::make(const QRectF& area, double sidebar) {
+RailLayout RailLayout::make(const QRectF& area, double sidebar, const QMarginsF& margins) {
     RailLayout out;
-    const QRectF split = area.adjusted(sidePadding, topPadding, -sidePadding, -bottomPadding);
+    const QRectF split = area.marginsRemoved(margins);
     const double h = std::max(0.0, split.height());
     out.sidebar = QRectF(split.left(), split.top(), sidebar, h);
     out.divider = QRectF(split.left() + sidebar, split.top() + dividerInset, 1,

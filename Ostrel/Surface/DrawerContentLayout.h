@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMarginsF>
 #include <QRectF>
 #include <QSizeF>
 
@@ -36,8 +37,9 @@ struct DrawerContentLayout {
     static double emptyTextWidth(const QRectF& content);
 };
 
-// The rail layout inside the drawer's content: the session sidebar, the hairline divider and the
-// content area where the selected session's turn grid sits.
+// The session split inside its area: the session sidebar, the hairline divider and the content area
+// where the selected session's turn grid sits. The rail pads it by its own margins; the edge
+// column pads the header and the split together, so its split has none.
 struct RailLayout {
     static constexpr double sidebarWidth = 180;
     static constexpr double topPadding = 4;
@@ -45,12 +47,14 @@ struct RailLayout {
     static constexpr double bottomPadding = 12;
     static constexpr double contentLeading = 12;
     static constexpr double dividerInset = 2;
+    static inline const QMarginsF padding{sidePadding, topPadding, sidePadding, bottomPadding};
 
     QRectF sidebar;
     QRectF divider;
     QRectF content;
 
-    static RailLayout make(const QRectF& area, double sidebar = sidebarWidth);
+    static RailLayout make(const QRectF& area, double sidebar = sidebarWidth,
+                           const QMarginsF& margins = padding);
 };
 
 } // namespace ostrel

@@ -48,7 +48,8 @@ private:
 
 // The open rail drawer of a hover-notch display of 1512 x 982 (visible 1512 x 950), as its panel
 // of 928 x 384 shows it: a model over a fake engine, a hand-moved clock, real tips, a menu runner
-// that records, and the drawer's content at (104, 0), 720 x 320.
+// that records, and the drawer's content at (104, 0), 720 x 320. For the edge column, the same
+// display with a left pill: a drawer of 480 x 600 without a header band, in a panel of 688 x 640.
 struct DrawerRig {
     static constexpr quint32 display = 1;
     static inline const QPointF origin{104, 0};
@@ -66,7 +67,11 @@ struct DrawerRig {
     ViewContext context;
     DrawerContent* drawer = nullptr;
 
-    explicit DrawerRig(ShelfLayoutKind kind = ShelfLayoutKind::rail) {
+    ShelfLayoutKind kind;
+    QSizeF panel;
+
+    explicit DrawerRig(ShelfLayoutKind layoutKind = ShelfLayoutKind::rail)
+        : kind(layoutKind), panel(side() ? QSizeF(688, 640) : QSizeF(928, 384)) {
         defaults = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
         Preferences().save(*defaults);
         settings = std::make_unique<AppSettings>(defaults);
@@ -91,8 +96,9 @@ struct DrawerRig {
         services.pointer = [] { return QPointF(10, 10); };
         model = std::make_unique<ShelfModel>(*settings, std::move(services));
         model->setLayouts(
-            {{display, DisplayLayout(DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
-                                     QRectF(0, 0, 1512, 950), std::nullopt)}});
+            {{display, DisplayLayout(
+                           side() ? DisplayStyle::pill(PillSide::left) : DisplayStyle::hoverNotch(),
+                           QRectF(0, 0, 1512, 982), QRectF(0, 0, 1512, 950), std::nullopt)}});
         model->start();
 
         context.model = model.get();
@@ -108,7 +114,8 @@ struct DrawerRig {
         view.setFrameStyle(0);
         view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        view.setGeometry(496, 0, 928, 384);
+        scene.setSceneRect(QRectF(QPointF(0, 0), panel));
+        view.setGeometry(QRect(QPoint(496, 0), panel.toSize()));
         view.setBackgroundBrush(QColor(12, 12, 14));
         view.show();
 
@@ -123,10 +130,18 @@ struct DrawerRig {
         model.reset();
     }
 
+    bool side() const {
+        return kind == ShelfLayoutKind::column || kind == ShelfLayoutKind::sideStacks;
+    }
+
     // The drawer's frame as the shelf view gives it: 40 more while an undo is pending.
     void reframe() {
         const double message = DrawerContent::messageRoom(*model);
-        drawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), message, 32, 0, false});
+        if (side()) {
+            drawer->setPlan({display, kind, QSizeF(480, 600), message, 0, 0, false});
+        } else {
+            drawer->setPlan({display, kind, QSizeF(720, 320), message, 32, 0, false});
+        }
     }
 
     void publish(const Snapshot& snapshot) { log->current().publish(snapshot); }
@@ -147,11 +162,12 @@ struct DrawerRig {
 
     // Renders the panel and keeps the picture in the build folder for a look.
     QImage render(const QString& name) {
-        QImage image(928, 384, QImage::Format_ARGB32_Premultiplied);
+        QImage image(panel.toSize(), QImage::Format_ARGB32_Premultiplied);
         image.fill(QColor(12, 12, 14));
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        scene.render(&painter, QRectF(0, 0, 928, 384), QRectF(0, 0, 928, 384));
+        const QRectF all(QPointF(0, 0), panel);
+        scene.render(&painter, all, all);
         painter.end();
         QDir().mkpath(QStringLiteral("drawer-pictures"));
         image.save(QStringLiteral("drawer-pictures/") + name + QStringLiteral(".png"));
