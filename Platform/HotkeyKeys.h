@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <optional>
@@ -16,6 +17,10 @@ namespace HotkeyKeys {
 std::optional<quint32> xKeycode(qint64 keyCode);
 // The stored key code for an X key code (what a key event carries as its native scan code).
 std::optional<qint64> keyCode(quint32 xKeycode);
+
+// The key's symbol name on a US layout ("space", "a", "F1"); empty for keys the table does not
+// know.
+QString keyName(qint64 keyCode);
 
 // The stored key code of Escape, which cancels recording.
 inline constexpr qint64 escape = 53;

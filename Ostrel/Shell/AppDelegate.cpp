@@ -316,6 +316,12 @@ void AppDelegate::registerHotKey() {
                                                self->hover_->toggle();
                                            }
                                        });
+    // The desktop portal answers later; its verdict replaces the sentence when it comes.
+    connect(hotKey_.get(), &HotKey::statusChanged, this, [self](HotKey::Status status) {
+        if (self) {
+            self->settings_.setHotkeyError(HotKey::errorText(status));
+        }
+    });
     settings_.setHotkeyError(HotKey::errorText(hotKey_->status()));
 }
 

@@ -2,7 +2,8 @@
 
 #include "Ostrel/Shell/AppSettings.h"
 #include "Platform/HotkeyKeys.h"
-#include "Platform/X11/WindowSystem.h"
+#include "Platform/PortalShortcut.h"
+#include "Platform/X11/KeyGrab.h"
 
 #include <QLoggingCategory>
 
@@ -16,77 +17,58 @@ namespace ostrel {
 namespace {
 
 constexpr quint16 xShift = 0x01;
-constexpr quint16 xLock = 0x02;
 constexpr quint16 xControl = 0x04;
 constexpr quint16 xMod1 = 0x08;
 constexpr quint16 xMod4 = 0x40;
 
+constexpr qint64 u32Max = std::numeric_limits<quint32>::max();
+
+qint64 clampedU32(qint64 value) {
+    return std::clamp<qint64>(value, 0, u32Max);
+}
+
 } // namespace
 
 HotKey::HotKey(x11::WindowSystem* windows, qint64 keyCode, qint64 modifiers,
-               std::function<void()> action, bool wayland)
-    : windows_(windows), action_(std::move(action)) {
+               std::function<void()> action, bool wayland, const QDBusConnection& bus)
+    : action_(std::move(action)) {
+    keyCode = clampedU32(keyCode);
+    modifiers = clampedU32(modifiers);
+    const std::optional<quint32> keycode = HotkeyKeys::xKeycode(keyCode);
+    if (!keycode) {
+        qCInfo(lcHotKey) << "the stored key code" << keyCode << "names no key";
+        return;
+    }
     if (wayland) {
-        status_ = Status::wayland;
-        return;
+        shortcut_ = std::make_unique<PortalShortcut>(bus, QStringLiteral("toggle-shelf"),
+                                                     QStringLiteral("Show or hide the shelf"),
+                                                     portalTrigger(keyCode, modifiers));
+    } else {
+        shortcut_ = std::make_unique<x11::KeyGrab>(windows, *keycode, xModifiers(modifiers));
     }
-    if (!windows_ || !windows_->isConnected()) {
-        status_ = Status::noDisplay;
-        return;
-    }
-    constexpr qint64 u32Max = std::numeric_limits<quint32>::max();
-    const std::optional<quint32> keycode =
-        HotkeyKeys::xKeycode(std::clamp<qint64>(keyCode, 0, u32Max));
-    if (!keycode || !windows_->hasKey(*keycode)) {
-        status_ = Status::noKey;
-        return;
-    }
-    keycode_ = *keycode;
-    modifiers_ = xModifiers(std::clamp<qint64>(modifiers, 0, u32Max));
-    const quint16 numLock = windows_->numLockMask();
-    locks_ = static_cast<quint16>(xLock | numLock);
-    QList<quint16> variants{0, xLock};
-    if (numLock != 0 && numLock != xLock) {
-        variants += {numLock, static_cast<quint16>(numLock | xLock)};
-    }
-    status_ = Status::registered;
-    for (const quint16 lock : variants) {
-        const quint16 mask = static_cast<quint16>(modifiers_ | lock);
-        const auto result = windows_->grabKey(keycode_, mask);
-        if (result != x11::WindowSystem::GrabResult::grabbed) {
-            // Half a grab would fire or not depending on the lock keys: all or none.
-            status_ =
-                result == x11::WindowSystem::GrabResult::taken ? Status::taken : Status::refused;
-            for (const quint16 held : std::as_const(grabbed_)) {
-                windows_->ungrabKey(keycode_, held);
-            }
-            grabbed_.clear();
-            qCInfo(lcHotKey) << "the shortcut could not be grabbed:" << *errorText(status_);
-            return;
+    connect(shortcut_.get(), &GlobalShortcut::activated, this, [this] {
+        if (action_) {
+            action_();
         }
-        grabbed_.append(mask);
-    }
-    connect(windows_, &x11::WindowSystem::grabbedKeyPressed, this, &HotKey::pressed);
-    qCInfo(lcHotKey) << "the shortcut is registered";
-}
-
-HotKey::~HotKey() {
-    if (windows_) {
-        for (const quint16 held : std::as_const(grabbed_)) {
-            windows_->ungrabKey(keycode_, held);
+    });
+    connect(shortcut_.get(), &GlobalShortcut::statusChanged, this, [this](Status status) {
+        if (const auto text = errorText(status)) {
+            qCInfo(lcHotKey).noquote() << "the shortcut could not be registered:" << *text;
         }
+        emit statusChanged(status);
+    });
+    if (const auto text = errorText(shortcut_->status())) {
+        qCInfo(lcHotKey).noquote() << "the shortcut could not be registered:" << *text;
+    } else if (shortcut_->status() == Status::registered) {
+        qCInfo(lcHotKey) << "the shortcut is registered";
     }
 }
 
-void HotKey::pressed(quint32 keycode, quint16 state) {
-    const quint16 held = static_cast<quint16>(state & 0xff & ~locks_);
-    if (keycode == keycode_ && held == modifiers_ && action_) {
-        action_();
-    }
-}
+HotKey::~HotKey() = default;
 
 std::optional<QString> HotKey::errorText(Status status) {
     switch (status) {
+    case Status::pending:
     case Status::registered:
         return std::nullopt;
     case Status::taken:
@@ -102,6 +84,9 @@ std::optional<QString> HotKey::errorText(Status status) {
         return QStringLiteral(
             "This Wayland session offers no shortcut for the whole desktop. Open the shelf from "
             "the tray instead.");
+    case Status::portalRefused:
+        return QStringLiteral("The desktop did not allow this shortcut. Choose a different one, "
+                              "or allow it in the desktop's settings.");
     }
     return std::nullopt;
 }
@@ -123,9 +108,18 @@ quint16 HotKey::xModifiers(qint64 modifiers) {
     return mask;
 }
 
+QString HotKey::portalTrigger(qint64 keyCode, qint64 modifiers) {
+    return PortalShortcut::trigger(modifiers & control, modifiers & option, modifiers & shift,
+                                   modifiers & command, HotkeyKeys::keyName(keyCode));
+}
+
 bool HotKey::isWaylandSession() {
-    return qEnvironmentVariable("XDG_SESSION_TYPE")
-               .compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0;
+    if (qEnvironmentVariable("XDG_SESSION_TYPE")
+            .compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0) {
+        return true;
+    }
+    return qEnvironmentVariableIsEmpty("DISPLAY") &&
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 } // namespace ostrel

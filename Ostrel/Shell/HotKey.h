@@ -1,9 +1,13 @@
 #pragma once
 
+#include "Platform/GlobalShortcut.h"
+
+#include <QDBusConnection>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace ostrel {
@@ -12,20 +16,13 @@ namespace x11 {
 class WindowSystem;
 }
 
-// One registration of the global shortcut: the key is grabbed on the root window for every lock
-// state (none, CapsLock, NumLock, both), so that it fires whatever the lock keys say, and is
-// released when the object goes. A registration never changes; a new shortcut is a new HotKey.
+// One registration of the global shortcut from the stored key code and modifiers: an X key grab,
+// or on a Wayland session (where an X grab fires only while one of our windows has the focus)
+// the desktop portal. A registration never changes; a new shortcut is a new HotKey.
 class HotKey : public QObject {
     Q_OBJECT
 public:
-    enum class Status {
-        registered,
-        taken,     // another client holds one of the variants
-        noKey,     // the stored key code is unknown, or the keyboard in use lacks the key
-        refused,   // the X server refused the grab for another reason
-        noDisplay, // no X display of our own to grab on
-        wayland,   // a Wayland session, where an X grab fires only while our window has focus
-    };
+    using Status = GlobalShortcut::Status;
 
     // Stored modifier bits (as the settings keep them).
     static constexpr qint64 command = 256;
@@ -33,30 +30,31 @@ public:
     static constexpr qint64 option = 2048;
     static constexpr qint64 control = 4096;
 
-    // `windows` may be null (no X display). `wayland`: the session is a Wayland one.
+    // `windows` may be null (no X display). On a Wayland session the portal is asked over `bus`.
     HotKey(x11::WindowSystem* windows, qint64 keyCode, qint64 modifiers,
-           std::function<void()> action, bool wayland = isWaylandSession());
+           std::function<void()> action, bool wayland = isWaylandSession(),
+           const QDBusConnection& bus = QDBusConnection::sessionBus());
     ~HotKey() override;
 
-    Status status() const { return status_; }
-    // The sentence shown under the shortcut recorder; none when registered.
+    Status status() const { return shortcut_ ? shortcut_->status() : Status::noKey; }
+    // The sentence shown under the shortcut recorder; none when registered or still pending.
     static std::optional<QString> errorText(Status status);
 
     // The X modifier mask of stored modifier bits: command → Mod4, option → Mod1; bits the
     // settings do not define are left out.
     static quint16 xModifiers(qint64 modifiers);
+    // The portal's notation of the stored combination ("ALT+space"); empty for an unknown key.
+    static QString portalTrigger(qint64 keyCode, qint64 modifiers);
+    // XDG_SESSION_TYPE says wayland, or there is a Wayland display and no X one.
     static bool isWaylandSession();
 
-private:
-    void pressed(quint32 keycode, quint16 state);
+signals:
+    // The registration's outcome arrived later (the portal answers asynchronously).
+    void statusChanged(ostrel::GlobalShortcut::Status status);
 
-    x11::WindowSystem* windows_;
+private:
     std::function<void()> action_;
-    Status status_ = Status::noDisplay;
-    quint32 keycode_ = 0;
-    quint16 modifiers_ = 0;
-    quint16 locks_ = 0;
-    QList<quint16> grabbed_;
+    std::unique_ptr<GlobalShortcut> shortcut_;
 };
 
 } // namespace ostrel

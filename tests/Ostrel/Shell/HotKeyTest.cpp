@@ -19,7 +19,8 @@ struct HotKeyFixture : ::testing::Test {
     int fired = 0;
     std::unique_ptr<HotKey> make(qint64 keyCode, qint64 modifiers, bool wayland = false) {
         return std::make_unique<HotKey>(
-            &windows, keyCode, modifiers, [this] { ++fired; }, wayland);
+            &windows, keyCode, modifiers, [this] { ++fired; }, wayland,
+            QDBusConnection(QStringLiteral("no bus")));
     }
 };
 
@@ -108,11 +109,13 @@ TEST_F(HotKeyFixture, BadStoredValuesAndMissingPlacesEachHaveTheirOwnSentence) {
     EXPECT_EQ(noDisplay.status(), HotKey::Status::noDisplay);
 
     QSet<QString> texts;
-    for (const auto status : {HotKey::Status::taken, HotKey::Status::noKey, HotKey::Status::refused,
-                              HotKey::Status::noDisplay, HotKey::Status::wayland}) {
+    for (const auto status :
+         {HotKey::Status::taken, HotKey::Status::noKey, HotKey::Status::refused,
+          HotKey::Status::noDisplay, HotKey::Status::wayland, HotKey::Status::portalRefused}) {
         const auto text = HotKey::errorText(status);
         ASSERT_TRUE(text.has_value());
         texts.insert(*text);
     }
-    EXPECT_EQ(texts.size(), 5) << "each cause says its own sentence";
+    EXPECT_EQ(texts.size(), 6) << "each cause says its own sentence";
+    EXPECT_FALSE(HotKey::errorText(HotKey::Status::pending)) << "no verdict while the desktop asks";
 }
