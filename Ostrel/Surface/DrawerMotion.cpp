@@ -1,6 +1,8 @@
 #include "Ostrel/Surface/DrawerMotion.h"
 
+#include "Ostrel/Surface/CountRoll.h"
 #include "Ostrel/Surface/SurfacePaint.h"
+#include "OstrelCore/Display/ShelfStyle.h"
 
 #include <QFont>
 #include <QLinearGradient>
@@ -28,13 +30,6 @@ QPointF towardEdge(DisplayStylePosition position, double distance) {
         return {0, distance};
     }
     return {};
-}
-
-QFont countFont() {
-    QFont font;
-    font.setPointSizeF(11);
-    font.setWeight(QFont::DemiBold);
-    return font;
 }
 
 QBrush peekCardBrush(const std::vector<std::optional<QImage>>& images, int index,
@@ -174,7 +169,9 @@ DrawerMotion::Frame DrawerMotion::compose() const {
     }
 
     if (!halo && !style.isPill()) {
-        f.badgeText = count > 99 ? QStringLiteral("99+") : QString::number(count);
+        f.badgeText = ShelfStyle::badgeText(count);
+        f.badgeFrom = ShelfStyle::badgeText(countFrom);
+        f.badgeRoll = f.badgeFrom == f.badgeText ? 1 : countRoll;
         const double w = std::max(trailing, 0.0);
         f.badgeRect = QRectF(g.rest.x() + g.rest.width() - w - 3, g.rest.y(), w, g.rest.height());
         f.badgeOpacity = count < 1 ? 0 : g.counted * visibleAtRest * g.signal * f.sinkFactor;
@@ -283,9 +280,16 @@ void DrawerMotion::paintBadge(QPainter& painter, const Frame& f) {
     }
     painter.save();
     painter.setOpacity(std::min(f.badgeOpacity, 1.0));
-    painter.setFont(countFont());
+    painter.setClipRect(f.badgeRect, Qt::IntersectClip);
+    const QFont& font = ShelfStyle::countFont();
+    painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(f.badgeRect, Qt::AlignCenter, f.badgeText);
+    const double opacity = painter.opacity();
+    for (const auto& glyph :
+         CountRoll{f.badgeFrom, f.badgeText, f.badgeRoll}.glyphs(f.badgeRect, font)) {
+        painter.setOpacity(opacity * glyph.opacity);
+        painter.drawText(glyph.origin, glyph.text);
+    }
     painter.restore();
 }
 

@@ -38,6 +38,9 @@ struct DrawerMotion {
     bool halo = true;
     Motion::GlowLook strength;
     int count = 0;
+    // The count the badge's number rolls from, and how far it has rolled (1: done).
+    int countFrom = 0;
+    double countRoll = 1;
     bool hidesAtRest = false;
     // 0 hidden, 1 shown; in between while the peek card slides out or fades away.
     double peeking = 0;
@@ -106,6 +109,9 @@ struct DrawerMotion {
 
         // Count badge.
         QString badgeText;
+        // The text the number rolls from while `badgeRoll` is below 1.
+        QString badgeFrom;
+        double badgeRoll = 1;
         QRectF badgeRect;
         double badgeOpacity = 0;
 

@@ -347,6 +347,9 @@ void ShelfView::setInputs(const Inputs& next) {
     }
     if (next.signalUnread != prev.signalUnread) {
         signal_.unreadChanged(next.signalUnread, t);
+        countFrom_ = prev.signalUnread;
+        countRoll_.set(0);
+        countRoll_.animate(1, Motion::drawerSpring(m), t);
     }
     if (next.signal != prev.signal) {
         signal_.refresh(true, t);
@@ -427,6 +430,8 @@ void ShelfView::compose(double t) {
     d.halo = in_.signal == ArrivalSignal::glow;
     d.strength = Motion::GlowLook{radius_.value(t), core_.value(t)};
     d.count = in_.signalUnread;
+    d.countFrom = countFrom_;
+    d.countRoll = countRoll_.value(t);
     d.hidesAtRest = layout.hidesAtRest(in_.fullscreen);
     d.peeking = signal_.peekShown().value(t);
     d.peekActive = signal_.peeking();
@@ -450,6 +455,7 @@ void ShelfView::compose(double t) {
     badge_->update();
     placeTips();
     cutWindows();
+    labelWindows();
     update();
     emit framed();
 }
@@ -498,6 +504,25 @@ void ShelfView::cutWindows() {
     }
 }
 
+void ShelfView::labelWindows() {
+    if (!scene()) {
+        return;
+    }
+    const QString label = accessibleLabel();
+    for (QGraphicsView* view : scene()->views()) {
+        if (view->accessibleName() != label) {
+            view->setAccessibleName(label);
+        }
+    }
+}
+
+QVariant ShelfView::itemChange(GraphicsItemChange change, const QVariant& value) {
+    if (change == ItemSceneHasChanged) {
+        labelWindows();
+    }
+    return QGraphicsObject::itemChange(change, value);
+}
+
 void ShelfView::tick() {
     const double t = now();
     signal_.advance(t);
@@ -509,9 +534,9 @@ void ShelfView::scheduleFrames() {
     const double t = now();
     const bool moving = progress_.isRunning(t) || message_.isRunning(t) || radius_.isRunning(t) ||
                         core_.isRunning(t) || sunk_.isRunning(t) || lineLit_.isRunning(t) ||
-                        signal_.glow().isRunning(t) || signal_.trailing().isRunning(t) ||
-                        signal_.highlight().isRunning(t) || signal_.cardDrag().isRunning(t) ||
-                        signal_.peekShown().isRunning(t);
+                        countRoll_.isRunning(t) || signal_.glow().isRunning(t) ||
+                        signal_.trailing().isRunning(t) || signal_.highlight().isRunning(t) ||
+                        signal_.cardDrag().isRunning(t) || signal_.peekShown().isRunning(t);
     if (moving) {
         frames_.start(1000 / 60);
         return;

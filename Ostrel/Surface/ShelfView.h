@@ -98,7 +98,9 @@ public:
     QPainterPath drawnShape() const { return frame_.drawn(); }
     DrawerContentItem* content() const { return content_; }
 
-    // "Ostrel shelf", or the number of unread items followed by " new items".
+    // "Ostrel shelf", or the number of unread items followed by " new items". Every window showing
+    // the view carries it as its accessible name. The drawer's content is never offered to
+    // assistive technology: graphics items have no place in Qt's accessibility tree.
     QString accessibleLabel() const;
 
     QRectF boundingRect() const override;
@@ -109,6 +111,9 @@ public:
     // The peek card's gestures, in screen points; the card item calls them.
     void cardTapped();
     void cardDragged(QPointF translation, QPointF predicted, bool ended);
+
+protected:
+    QVariant itemChange(GraphicsItemChange change, const QVariant& value) override;
 
 signals:
     // A frame was composed; the panel cuts its window to `drawnShape()` when it has to.
@@ -126,6 +131,7 @@ private:
     void scheduleFrames();
     void placeTips();
     void cutWindows();
+    void labelWindows();
 
     quint32 display_;
     Hooks hooks_;
@@ -141,6 +147,9 @@ private:
     Motion::Animated core_;
     Motion::Animated sunk_;
     Motion::Animated lineLit_;
+    // The badge's number rolls from `countFrom_` to the current count as this runs to 1.
+    int countFrom_ = 0;
+    Motion::Animated countRoll_{1};
     DrawerMotion motion_;
     DrawerMotion::Frame frame_;
     std::optional<DrawerContentPlan> plan_;

@@ -1,3 +1,4 @@
+#include "Ostrel/Panels/NotchPanel.h"
 #include "Ostrel/Surface/Halo.h"
 #include "Ostrel/Surface/ShelfView.h"
 
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 
 using namespace ostrel;
@@ -314,4 +316,64 @@ TEST_F(ShelfViewRender, OpeningSpringOvershootsAndClosingComesToRest) {
     stage.at(103);
     EXPECT_DOUBLE_EQ(stage.view->motion().progress, 0);
     EXPECT_TRUE(stage.view->frame().geometry.atRest);
+}
+
+TEST_F(ShelfViewRender, CountBadgeRollsItsDigitsOnTheDrawerSpring) {
+    Stage stage(DisplayStyle::notch());
+    stage.set([](auto& in) {
+        in.signal = ArrivalSignal::count;
+        in.signalUnread = 7;
+        in.countWidth = Motion::countWidth(7);
+        in.arrivalTick = 1;
+    });
+    stage.at(102);
+    EXPECT_EQ(stage.view->frame().badgeRoll, 1);
+    const QRectF badge = stage.view->frame().badgeRect;
+    // The rows the digits light: topmost and bottommost.
+    const auto extent = [&](const QImage& image) {
+        std::pair<int, int> rows{INT_MAX, INT_MIN};
+        for (int x = int(badge.left()); x < int(badge.right()); ++x) {
+            for (int y = int(badge.top()); y < int(badge.bottom()); ++y) {
+                if (at(image, QPointF(x, y)).lightness() > 60) {
+                    rows = {std::min(rows.first, y), std::max(rows.second, y)};
+                }
+            }
+        }
+        return rows;
+    };
+    const auto rest = extent(stage.render());
+    ASSERT_LT(rest.first, rest.second);
+
+    stage.set([](auto& in) { in.signalUnread = 8; });
+    stage.at(102.08);
+    const auto& f = stage.view->frame();
+    EXPECT_EQ(f.badgeFrom, "7");
+    EXPECT_EQ(f.badgeText, "8");
+    EXPECT_GT(f.badgeRoll, 0.1);
+    EXPECT_LT(f.badgeRoll, 0.9);
+    const QImage rolling = stage.render();
+    save(rolling, "notch-count-rolling");
+    // The 7 has risen out of the middle and the 8 is still coming up from below.
+    const auto mid = extent(rolling);
+    EXPECT_LT(mid.first, rest.first - 2);
+    EXPECT_GT(mid.second, rest.second + 2);
+
+    // The spring settles well within a second; frames keep coming until it does.
+    stage.at(103);
+    EXPECT_EQ(stage.view->frame().badgeRoll, 1);
+    EXPECT_EQ(stage.view->frame().badgeText, "8");
+}
+
+TEST_F(ShelfViewRender, ThePanelWindowIsNamedForAssistiveTechnologyAndKeptCurrent) {
+    Stage stage(DisplayStyle::notch());
+    stage.set([](auto& in) { in.signalUnread = 3; });
+    // Hosted by a panel, the window takes the shelf's label at once.
+    stage.scene.removeItem(stage.view);
+    NotchPanel panel;
+    panel.setRootItem(stage.view);
+    EXPECT_EQ(panel.accessibleName(), "3 new items");
+    stage.set([](auto& in) { in.signalUnread = 1200; });
+    EXPECT_EQ(panel.accessibleName(), "1200 new items");
+    stage.set([](auto& in) { in.signalUnread = 0; });
+    EXPECT_EQ(panel.accessibleName(), "Ostrel shelf");
 }
