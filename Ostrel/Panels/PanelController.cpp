@@ -422,7 +422,7 @@ void PanelController::perform(const StyleChange::Action& action) {
     case StyleChange::Action::Kind::none:
         return;
     case StyleChange::Action::Kind::leave: {
-        model_.setStyleSunk(true);
+        model_.setStyleSunk(true, Motion::styleLeave());
         const int generation = action.generation;
         scheduleStyleStep(Motion::styleLeaveDuration + 0.06,
                           [this, generation] { perform(styleChange_.leaveEnded(generation)); });
@@ -430,7 +430,8 @@ void PanelController::perform(const StyleChange::Action& action) {
     }
     case StyleChange::Action::Kind::apply: {
         styleWork_.cancel();
-        model_.setStyleSunk(action.arrive);
+        // The new shape is laid out unseen: sinking for it happens at once.
+        model_.setStyleSunk(action.arrive, Motion::Curve::none());
         refresh();
         if (onPointer) {
             onPointer();
@@ -441,7 +442,7 @@ void PanelController::perform(const StyleChange::Action& action) {
                 if (styleChange_.generation() != generation) {
                     return;
                 }
-                model_.setStyleSunk(false);
+                model_.setStyleSunk(false, Motion::pulse());
                 if (StyleChange::pulses(model_.isQuiet(), Motion::reduceMotion())) {
                     model_.pulseStyle();
                 }

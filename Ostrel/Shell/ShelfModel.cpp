@@ -259,8 +259,9 @@ void ShelfModel::setSelectedItemID(const std::optional<QString>& id) {
     }
 }
 
-void ShelfModel::setStyleSunk(bool sunk) {
+void ShelfModel::setStyleSunk(bool sunk, Motion::Curve curve) {
     if (assign(styleSunk_, sunk)) {
+        Animating animating(*this, curve);
         emit styleSunkChanged();
     }
 }

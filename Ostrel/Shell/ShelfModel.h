@@ -140,7 +140,8 @@ public:
     bool pillPreview() const { return pillPreview_; }
     PeekPileStyle pillPile() const { return pillPile_; }
     bool styleSunk() const { return styleSunk_; }
-    void setStyleSunk(bool sunk);
+    // `curve`: how the panels sink or rise, announced through animation().
+    void setStyleSunk(bool sunk, Motion::Curve curve = Motion::Curve::none());
     qint64 stylePulseTick() const { return stylePulseTick_; }
     void pulseStyle();
     const std::optional<PendingUndo>& pendingUndo() const { return pendingUndo_; }

@@ -327,9 +327,7 @@ void ShelfView::setInputs(const Inputs& next) {
     }
     if (next.styleSunk != prev.styleSunk) {
         signal_.sunkChanged(next.styleSunk, t);
-        // The shelf leaves on the style change's ease-in and rises again on the pulse spring.
-        sunk_.animate(next.styleSunk ? 1 : 0,
-                      next.styleSunk ? Motion::styleLeave(m) : Motion::pulse(m), t);
+        sunk_.animate(next.styleSunk ? 1 : 0, next.sunkCurve, t);
     }
     if (next.stylePulseTick != prev.stylePulseTick) {
         signal_.restartStylePulse(t);
@@ -603,6 +601,8 @@ ShelfView::Inputs inputsFrom(const ShelfModel& model, quint32 display) {
     in.arrivalTick = static_cast<int>(model.arrivalTick());
     in.peekHovered = model.peekHovered();
     in.styleSunk = model.styleSunk();
+    // Only read when the sunk flag changes, which the model announces with its curve.
+    in.sunkCurve = model.animation();
     in.stylePulseTick = static_cast<int>(model.stylePulseTick());
     in.countWidth = model.countWidth();
     return in;

@@ -51,6 +51,8 @@ public:
         int arrivalTick = 0;
         std::optional<quint32> peekHovered;
         bool styleSunk = false;
+        // How the panel sinks or rises when `styleSunk` changes, as the panel controller chose.
+        Motion::Curve sunkCurve = Motion::Curve::none();
         int stylePulseTick = 0;
         double countWidth = 0;
     };

@@ -5,6 +5,7 @@
 #include "Ostrel/Panels/ShelfKeyEvent.h"
 #include "Ostrel/Shell/AppSettings.h"
 #include "Ostrel/Shell/ShelfModel.h"
+#include "OstrelCore/Display/Motion.h"
 #include "Platform/X11/FakeWindowSystem.h"
 #include "support/FakeShelfEngine.h"
 #include "support/ShellFakes.h"
@@ -125,6 +126,9 @@ TEST(PanelController, StyleChangeLeavesThenAppliesOnlyTheNewestRequest) {
     Preferences prefs;
     prefs.displayStyle = DisplayStyleChoice::pill(PillSide::bottom);
     Rig rig(prefs);
+    std::vector<std::pair<bool, Motion::Curve>> sinks;
+    QObject::connect(rig.model.get(), &ShelfModel::styleSunkChanged,
+                     [&] { sinks.emplace_back(rig.model->styleSunk(), rig.model->animation()); });
     // A pill shows at rest, so it leaves before the new style comes.
     rig.panels->applyStyle(DisplayStyleChoice::notch());
     EXPECT_TRUE(rig.model->styleSunk());
@@ -140,6 +144,10 @@ TEST(PanelController, StyleChangeLeavesThenAppliesOnlyTheNewestRequest) {
     rig.clock->advance(0.02);
     EXPECT_FALSE(rig.model->styleSunk());
     EXPECT_EQ(rig.model->appliedStyle(), DisplayStyleChoice::pill(PillSide::right));
+    // It sank on the leaving ease-in and rose on the pulse spring.
+    const std::vector<std::pair<bool, Motion::Curve>> curves{{true, Motion::styleLeave()},
+                                                             {false, Motion::pulse()}};
+    EXPECT_EQ(sinks, curves);
 }
 
 TEST(HoverDetector, OpensAfterTheDwellAndOnlyAClickOutsideOurWindowsCloses) {

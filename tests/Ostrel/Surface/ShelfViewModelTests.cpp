@@ -1,6 +1,7 @@
 #include "Ostrel/Surface/ShelfView.h"
 
 #include "Ostrel/Shell/ShelfModelTestSupport.h"
+#include "OstrelCore/Display/Motion.h"
 
 #include <gtest/gtest.h>
 
@@ -36,8 +37,15 @@ TEST(ShelfViewModel, FollowsTheModelsValuesForItsDisplay) {
 
     model.setPeekHovered(3);
     EXPECT_EQ(view->inputs().peekHovered, 3u);
-    model.setStyleSunk(true);
+    // The panel sinks and rises on the curve the style change announces with the flag.
+    model.setStyleSunk(true, Motion::styleLeave());
     EXPECT_TRUE(view->inputs().styleSunk);
+    EXPECT_EQ(view->inputs().sunkCurve, Motion::styleLeave());
+    EXPECT_LT(view->motion().sunk, 0.5);
+    model.setStyleSunk(false);
+    EXPECT_EQ(view->motion().sunk, 0);
+    model.setStyleSunk(true);
+    EXPECT_EQ(view->motion().sunk, 1);
 
     model.setOpenScreen(3);
     EXPECT_EQ(view->inputs().openScreen, 3u);
