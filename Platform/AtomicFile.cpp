@@ -67,7 +67,7 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     return syncFolder(QFileInfo(path).absolutePath());
 }
 
-bool makeFolder(const QString& path, mode_t mode) {
+bool makeFolder(const QString& path, mode_t mode, bool adjust) {
     const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     // Walk up to the first existing ancestor so that only the folders we create get `mode`.
     QStringList missing;
@@ -92,7 +92,7 @@ bool makeFolder(const QString& path, mode_t mode) {
     if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         return false;
     }
-    if ((st.st_mode & 07777) != mode && st.st_uid == ::getuid()) {
+    if (adjust && (st.st_mode & 07777) != mode && st.st_uid == ::getuid()) {
         ::chmod(native.constData(), mode);
     }
     return true;

@@ -15,8 +15,9 @@ namespace ostrel::AtomicFile {
 // file behind. Returns the failure, or nothing when the file was written.
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode = 0600);
 
-// Creates the folder with its missing parents; the folders created get `mode`, and the leaf is
-// brought to `mode` even when it existed. Returns false when the folder is not there afterwards.
-bool makeFolder(const QString& path, mode_t mode = 0700);
+// Creates the folder with its missing parents; the folders created get `mode`. With `adjust`, a
+// leaf of ours that existed is brought to `mode` too; without, an existing leaf is left as it
+// is. Returns false when the folder is not there afterwards.
+bool makeFolder(const QString& path, mode_t mode = 0700, bool adjust = true);
 
 } // namespace ostrel::AtomicFile

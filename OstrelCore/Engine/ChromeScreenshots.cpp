@@ -49,7 +49,9 @@ bool accepts(const QString& path) {
     return isTrustedFolder(path.left(path.lastIndexOf(u'/')));
 }
 
-QList<QUrl> files(const QUrl& folder, double seconds, Date now) {
+QList<QUrl>
+files(const QUrl& folder, double seconds, Date now,
+      const std::function<void(const QString& folder, const QString& reason)>& refused) {
     const QString base = OstrelPaths::canonical(folder.toLocalFile());
     const Date cutoff = now.adding(-seconds);
     const auto names = ScratchpadScanner::names(base);
@@ -63,6 +65,14 @@ QList<QUrl> files(const QUrl& folder, double seconds, Date now) {
         }
         const QString folderPath = base + u'/' + name;
         if (!isTrustedFolder(folderPath)) {
+            if (refused) {
+                const auto st = FileStat::lstat(folderPath);
+                if (st && st->isSymlink()) {
+                    refused(folderPath, QStringLiteral("a link"));
+                } else if (const auto reason = ScratchpadScanner::distrust(folderPath)) {
+                    refused(folderPath, *reason);
+                }
+            }
             continue;
         }
         const auto files = ScratchpadScanner::names(folderPath);

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 namespace ostrel {
 
 // The screenshots Claude Code's Chrome integration leaves in
@@ -26,7 +28,10 @@ bool accepts(const QString& path);
 
 // The accepted screenshots modified no earlier than `seconds` before `now`, in listing order,
 // on the canonical path of `folder`.
-QList<QUrl> files(const QUrl& folder, double seconds, Date now);
+// `refused` hears of each screenshot folder skipped for its owner or mode, with the reason.
+QList<QUrl>
+files(const QUrl& folder, double seconds, Date now,
+      const std::function<void(const QString& folder, const QString& reason)>& refused = nullptr);
 
 } // namespace ChromeScreenshots
 

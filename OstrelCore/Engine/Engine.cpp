@@ -123,6 +123,7 @@ void Engine::start(bool watch) {
     }
     runOnQueue([](Engine& e) {
         e.watching_ = true;
+        e.noteWatched();
         e.syncFolderWatchers();
     });
 
@@ -279,8 +280,11 @@ void Engine::bootstrap() {
     for (const ScratchFile& file : scanner_.files()) {
         ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true);
     }
-    for (const QUrl& url :
-         ChromeScreenshots::files(paths_.chromeRoot, config_.recentWindow, now_())) {
+    for (const QUrl& url : ChromeScreenshots::files(
+             paths_.chromeRoot, config_.recentWindow, now_(),
+             [this](const QString&folder, const QString&reason) {
+                 noteRefused(QStringLiteral("screenshot folder"), folder, reason);
+             })) {
         ingestFile(url.toLocalFile(), Source::chrome, std::nullopt, std::nullopt, true);
     }
     store_->setNeedsSave();
@@ -290,6 +294,9 @@ void Engine::bootstrap() {
 void Engine::resolveScratchRoot() {
     scanner_.root =
         OstrelPaths::folderURL(OstrelPaths::canonical(paths_.scratchRoot.toLocalFile()));
+    if (const auto reason = ScratchpadScanner::distrust(scanner_.root.toLocalFile())) {
+        noteRefused(QStringLiteral("scratch root"), scanner_.root.toLocalFile(), *reason);
+    }
 }
 
 void Engine::scanFolder(const QString& path) {
@@ -445,6 +452,13 @@ void Engine::handleEvents(const QStringList& paths) {
     if (stopped_) {
         return;
     }
+    if (!retries_.isEmpty()) {
+        QSet<QString> folders;
+        for (const QString& path : paths) {
+            folders.insert(path.left(path.lastIndexOf(u'/')));
+        }
+        retryFailed(&folders);
+    }
     QList<QUrl> scratchpads;
     QStringList transcripts;
     bool folderFileHandled = false;
@@ -552,7 +566,52 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
     candidate.sessionID = sessionID;
     candidate.slug = slug;
     candidate.createdAt = stamp.modified;
-    logOutcome(ingest_->ingest(candidate), path);
+    const Ingest::Outcome outcome = ingest_->ingest(candidate);
+    logOutcome(outcome, path);
+    if (outcome.mayPassLater()) {
+        // Unchanged in size and date, it would never be offered again: a file made readable
+        // (chmod) or a copy that failed for space must pass at the next chance.
+        stamps_.remove(path);
+        if (retries_.size() < retryLimit || retries_.contains(path)) {
+            retries_.insert(path, Retry{source, sessionID, slug});
+        }
+    } else {
+        retries_.remove(path);
+    }
+}
+
+void Engine::retryFailed(const QSet<QString>* folders) {
+    if (retries_.isEmpty()) {
+        return;
+    }
+    const QHash<QString, Retry> pending = retries_;
+    for (auto it = pending.constBegin(); it != pending.constEnd(); ++it) {
+        const QString& path = it.key();
+        if (folders != nullptr && !folders->contains(path.left(path.lastIndexOf(u'/')))) {
+            continue;
+        }
+        if (!fileStamp(path)) {
+            retries_.remove(path); // gone, or no longer a regular file
+            continue;
+        }
+        ingestFile(path, it->source, it->sessionID, it->slug, false);
+    }
+}
+
+void Engine::noteRefused(const QString& what, const QString& folder, const QString& reason) {
+    if (refusedLogged_.contains(folder)) {
+        return;
+    }
+    refusedLogged_.insert(folder);
+    qCWarning(lcIngest).noquote() << QStringLiteral("%1 refused: %2: %3").arg(what, folder, reason);
+}
+
+void Engine::noteWatched() const {
+    QStringList folders{paths_.scratchRoot.toLocalFile(), paths_.projectsRoot().toLocalFile(),
+                        paths_.chromeRoot.toLocalFile() + QStringLiteral(" (screenshot folders)")};
+    folders += folderRoots_;
+    qCInfo(lcIngest).noquote()
+        << QStringLiteral("watching %1").arg(folders.join(QStringLiteral(", ")));
 }
 
 void Engine::checkSettled(const QString& path, Source source,
@@ -608,6 +667,14 @@ void Engine::releaseChromeHold(const QString& path) {
     // The temporary folder is open to every user: only this user's own screenshot folders count.
     if (ChromeScreenshots::accepts(path)) {
         ingestFile(path, Source::chrome, std::nullopt, std::nullopt, false);
+    } else {
+        const QString folder = path.left(path.lastIndexOf(u'/'));
+        const auto st = FileStat::lstat(folder);
+        if (st && st->isSymlink()) {
+            noteRefused(QStringLiteral("screenshot folder"), folder, QStringLiteral("a link"));
+        } else if (const auto reason = ScratchpadScanner::distrust(folder)) {
+            noteRefused(QStringLiteral("screenshot folder"), folder, *reason);
+        }
     }
     schedulePublish();
 }
@@ -650,8 +717,11 @@ void Engine::rescan(const QUrl& root) {
     } else if (root == paths_.projectsRoot()) {
         paths = transcripts_->recent(config_.recentWindow, now_());
     } else if (root == paths_.chromeRoot) {
-        for (const QUrl& url :
-             ChromeScreenshots::files(paths_.chromeRoot, config_.recentWindow, now_())) {
+        for (const QUrl& url : ChromeScreenshots::files(
+                 paths_.chromeRoot, config_.recentWindow, now_(),
+                 [this](const QString&folder, const QString&reason) {
+                     noteRefused(QStringLiteral("screenshot folder"), folder, reason);
+                 })) {
             paths.append(url.toLocalFile());
         }
     } else if (folderRoots_.contains(root.toLocalFile())) {
@@ -661,6 +731,7 @@ void Engine::rescan(const QUrl& root) {
     qCInfo(lcIngest).noquote()
         << QStringLiteral("events dropped, rescanning %1 paths").arg(paths.size());
     handleEvents(paths);
+    retryFailed();
 }
 
 // --- Retention and titles ---
@@ -672,6 +743,7 @@ void Engine::applyRetention() {
     if (stamps_.size() > stampLimit) {
         stamps_.clear();
     }
+    retryFailed();
 }
 
 void Engine::refreshTitles() {

@@ -83,6 +83,8 @@ public:
     static constexpr quint64 titleTailBytes = 262144;
     static constexpr double waitingLimit = 86400.0;
     static constexpr qint64 transcriptChunk = 4194304;
+    // Most files kept for another try after they could not be read or copied.
+    static constexpr qsizetype retryLimit = 1000;
 
     // Builds everything, loading the store on the calling thread, and starts nothing. A null
     // queue gives the engine its own, "app.ostrel.engine".
@@ -131,6 +133,7 @@ public:
     qint64 titleTailReads() const { return titleTailReads_; }
     qint64 rescans() const { return rescans_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
+    qsizetype retryCount() const { return retries_.size(); }
     const Config& config() const { return config_; }
     // Replaces the timer of settle re-checks; on the queue, before the files concerned arrive.
     void setScheduleSettle(Scheduler scheduler) { scheduleSettle_ = std::move(scheduler); }
@@ -155,8 +158,21 @@ public:
     void rescan(const QUrl& root);
     void applyRetention();
     void refreshTitles();
+    // Offers again the files that could not be read or copied: all of them, or those directly in
+    // one of `folders`.
+    void retryFailed(const QSet<QString>* folders = nullptr);
 
 private:
+    // How a file that failed for a passing reason is offered again.
+    struct Retry {
+        Source source;
+        std::optional<QString> sessionID;
+        std::optional<QString> slug;
+    };
+
+    // Logs, once per folder and engine, a folder that is skipped for its owner or mode.
+    void noteRefused(const QString& what, const QString& folder, const QString& reason);
+    void noteWatched() const;
     Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing);
 
     void bootstrap();
@@ -192,6 +208,8 @@ private:
     QList<QUrl> pendingRescans_;
     std::vector<std::shared_ptr<DirectoryWatcher>> watchers_;
     QHash<QString, Stamp> stamps_;
+    QHash<QString, Retry> retries_;
+    QSet<QString> refusedLogged_;
     QSet<QString> pendingChrome_;
     QHash<QString, Stamp> settling_;
     Scheduler scheduleSettle_;

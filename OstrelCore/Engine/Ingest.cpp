@@ -4,6 +4,7 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Text.h"
 #include "Platform/FileStat.h"
+#include "Platform/Log.h"
 #include "Platform/Sha256.h"
 
 #include <QFile>
@@ -153,6 +154,10 @@ QList<ShelfItem> newestFirst(QList<ShelfItem> items) {
 }
 
 } // namespace
+
+bool Ingest::Outcome::mayPassLater() const {
+    return kind == Kind::rejected && (text == unreadableReason || text == copyFailedReason);
+}
 
 QString Ingest::Outcome::rawValue(Kind kind) {
     switch (kind) {
@@ -434,8 +439,15 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Content& content,
                 return Outcome::rejected(unreadableReason);
             }
         }
+        if (!copyFailureLogged_) {
+            copyFailureLogged_ = true;
+            qCWarning(lcIngest).noquote()
+                << QStringLiteral("copy into %1 failed: %2")
+                       .arg(store->itemsDir(), Error::describe(std::get<Error>(copied)));
+        }
         return Outcome::rejected(copyFailedReason);
     }
+    copyFailureLogged_ = false;
     QString title;
     if (!sourcePath) {
         touchSession(call.session, candidate.slug, candidate.createdAt);

@@ -34,6 +34,9 @@ public:
         static Outcome rejected(QString reason) { return {Kind::rejected, std::move(reason)}; }
 
         bool isRejected() const { return kind == Kind::rejected; }
+        // A rejection that says nothing about the capture itself (it could not be read, or its
+        // copy could not be written): the same file may pass once that changes.
+        bool mayPassLater() const;
         // "added", "merged", "updated" or "rejected".
         static QString rawValue(Kind kind);
 
@@ -99,6 +102,9 @@ private:
     // Reads a file capture: never through a link, images whole (bounded), the rest streamed.
     std::optional<Content> openFile(const QString& path, const QString& extension) const;
     void noteFirstPrompt(const Prompt& prompt);
+
+    // A failing copy is logged once, until one succeeds again.
+    bool copyFailureLogged_ = false;
 };
 
 } // namespace ostrel

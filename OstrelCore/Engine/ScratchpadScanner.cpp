@@ -54,6 +54,29 @@ bool ScratchpadScanner::isTrustedDirectory(const QString& path) {
     return (st->mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+std::optional<QString> ScratchpadScanner::distrust(const QString& path) {
+    const auto st = FileStat::lstat(OstrelPaths::canonical(path));
+    if (!st) {
+        return std::nullopt;
+    }
+    if (!st->isDirectory()) {
+        return QStringLiteral("not a folder");
+    }
+    if (st->owner != ::getuid()) {
+        return QStringLiteral("owned by user %1, not by user %2").arg(st->owner).arg(::getuid());
+    }
+    const bool group = (st->mode & S_IWGRP) != 0;
+    const bool others = (st->mode & S_IWOTH) != 0;
+    if (group || others) {
+        return QStringLiteral("writable by %1 (mode %2)")
+            .arg(group && others ? QStringLiteral("its group and others")
+                 : group         ? QStringLiteral("its group")
+                                 : QStringLiteral("others"))
+            .arg(st->mode & 07777, 4, 8, QLatin1Char('0'));
+    }
+    return std::nullopt;
+}
+
 bool ScratchpadScanner::rootIsTrusted() const {
     return isTrustedDirectory(root.toLocalFile());
 }

@@ -59,6 +59,9 @@ public:
     // The trust test itself: links resolved, a directory owned by the real user id, neither
     // group- nor other-writable.
     static bool isTrustedDirectory(const QString& path);
+    // Why a folder that is there fails the trust test ("owned by user 0", "writable by others",
+    // ...); none when it passes or when nothing is there to judge.
+    static std::optional<QString> distrust(const QString& path);
     // The names in a folder, hidden ones included, in the order the file system lists them;
     // none when it cannot be listed.
     static std::optional<QStringList> names(const QString& folder);

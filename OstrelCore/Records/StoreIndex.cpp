@@ -226,10 +226,17 @@ Store::Store(const QUrl& root, Clock now, std::shared_ptr<SerialQueue> autosave,
       autosave_(std::move(autosave)), debounce_(debounce), offsetsDebounce_(offsetsDebounce) {}
 
 void Store::load() {
-    // The support folder holds screenshots and prompt texts: private to the user.
-    AtomicFile::makeFolder(rootPath_, 0700);
+    // The support folder holds screenshots and prompt texts: private to the user. One that was
+    // already there may be the user's own choice of folder, with the modes they gave it: it is
+    // left as it is, and only said to be open. Our files inside are 0600 either way.
+    AtomicFile::makeFolder(rootPath_, 0700, false);
     AtomicFile::makeFolder(itemsDir_, 0700);
     AtomicFile::makeFolder(thumbsDir_, 0700);
+    if (const auto st = FileStat::stat(rootPath_); st && (st->mode & 077) != 0) {
+        qCWarning(lcStore,
+                  "support folder %s is open to others (mode %04o); its files stay private",
+                  qUtf8Printable(rootPath_), static_cast<unsigned>(st->mode & 07777));
+    }
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
 

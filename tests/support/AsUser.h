@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,5 +33,33 @@ inline int runUnprivileged(const QString& ownedPath, const std::function<int()>&
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
 }
+
+// While it lives, the calling thread, and every thread it starts meanwhile, honours file modes
+// even as root: the capabilities that override them leave the thread's effective set (Linux keeps
+// credentials per thread; new threads copy their creator's). Threads started meanwhile should
+// end before it does. Does nothing for an unprivileged user, to whom modes apply anyway.
+class ModesApply {
+public:
+    ModesApply() {
+        if (::geteuid() != 0 || ::syscall(SYS_capget, &header_, saved_) != 0) {
+            return;
+        }
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        active_ = ::syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~ModesApply() {
+        if (active_) {
+            ::syscall(SYS_capset, &header_, saved_);
+        }
+    }
+    ModesApply(const ModesApply&) = delete;
+    ModesApply& operator=(const ModesApply&) = delete;
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
+};
 
 } // namespace ostrel::test

@@ -1,6 +1,7 @@
 #include "OstrelCore/Engine/Engine.h"
 #include "TestImages.h"
 #include "TranscriptLines.h"
+#include "support/AsUser.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -434,6 +435,76 @@ TEST_F(EngineCapture, BadInputCostsOneCaptureNeverTheEngine) {
     }
     ::chmod(QFile::encodeName(QFileInfo(scratchFile("x", "s-locked")).absolutePath()).constData(),
             0700);
+}
+
+TEST_F(EngineCapture, AFileThatBecomesReadableOrCopyableIsCapturedWithoutARestart) {
+    const QString docs = tmp.file("docs");
+    QDir().mkpath(docs);
+    auto c = config();
+    c.watchedFolders = {docs};
+    // Threads started from here on honour the modes of the files they read.
+    test::ModesApply modes;
+    engine = start(c);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    // Unreadable when it settles, then made readable: only an attribute event follows.
+    const QString locked = scratchFile("locked.png");
+    write(locked, TestImages::png(64, 64, 40));
+    ::chmod(QFile::encodeName(locked).constData(), 0);
+    pump(0.6);
+    ASSERT_FALSE(itemFrom(real(locked)));
+    ::chmod(QFile::encodeName(locked).constData(), 0600);
+    EXPECT_TRUE(waitForItem(real(locked)));
+
+    // A copy that cannot be written (the items folder is gone), then can: the next event in the
+    // file's folder brings it in.
+    const QString items = support + "/items";
+    ASSERT_TRUE(QDir().rename(items, items + ".away"));
+    write(items, "in the way");
+    const QString blocked = docs + "/blocked.html";
+    write(blocked, page(41));
+    ASSERT_TRUE(waitUntil([&] {
+        bool tried = false;
+        engine->queue()->sync([&] { tried = engine->retryCount() == 1; });
+        return tried;
+    }));
+    QFile::remove(items);
+    ASSERT_TRUE(QDir().rename(items + ".away", items));
+    write(docs + "/neighbour.txt", "an unrelated change in the same folder");
+    EXPECT_TRUE(waitForItem(real(blocked)));
+    engine->queue()->sync([&] { EXPECT_EQ(engine->retryCount(), 0); });
+    engine->stop();
+    engine.reset();
+}
+
+TEST_F(EngineCapture, RefusedFoldersAndWatchedFoldersAreSaidOnce) {
+    LogCapture log;
+    ::chmod(QFile::encodeName(scratch).constData(), 0777);
+    const QString shots = temp + "/claude-chrome-screenshots-1";
+    write(shots + "/screenshot-1.jpg", TestImages::jpeg(64, 64));
+    ::chmod(QFile::encodeName(shots).constData(), 0777);
+    write(scratchFile("ignored.png"), TestImages::png(64, 64, 42));
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    write(shots + "/screenshot-2.jpg", TestImages::jpeg(64, 64, std::nullopt, 2));
+    write(scratchFile("ignored2.png"), TestImages::png(64, 64, 43));
+    pump(0.8);
+    engine->queue()->sync([&] { engine->rescan(OstrelPaths::folderURL(temp)); });
+    engine->queue()->sync([&] { engine->rescan(OstrelPaths::folderURL(scratch)); });
+    EXPECT_TRUE(last().items.isEmpty());
+
+    const QStringList scratchSaid = log.matching("scratch root refused");
+    ASSERT_EQ(scratchSaid.size(), 1) << log.messages().join('\n').toStdString();
+    EXPECT_TRUE(scratchSaid[0].contains(real(scratch)));
+    EXPECT_TRUE(scratchSaid[0].contains("writable by its group and others (mode 0777)"));
+    const QStringList shotsSaid = log.matching("screenshot folder refused");
+    ASSERT_EQ(shotsSaid.size(), 1) << log.messages().join('\n').toStdString();
+    EXPECT_TRUE(shotsSaid[0].contains("claude-chrome-screenshots-1"));
+    const QStringList watching = log.matching("watching ");
+    ASSERT_EQ(watching.size(), 1);
+    EXPECT_TRUE(watching[0].contains(scratch));
+    EXPECT_TRUE(watching[0].contains(projects));
+    ::chmod(QFile::encodeName(scratch).constData(), 0700);
 }
 
 using EngineLifecycle = EngineFixture;

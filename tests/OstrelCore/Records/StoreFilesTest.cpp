@@ -96,6 +96,26 @@ TEST_F(StoreFiles, SupportFolderIsPrivate) {
     EXPECT_EQ(modeOf(std::get<QUrl>(copied).toLocalFile()), 0600u);
 }
 
+TEST_F(StoreFiles, AFolderTheUserNamedKeepsItsModesAndOurFilesStayPrivate) {
+    QDir().mkpath(path(""));
+    ::chmod(path("").toUtf8().constData(), 0755);
+    test::LogCapture log;
+    auto store = open();
+    store->flush();
+    EXPECT_EQ(modeOf(path("")), 0755u);
+    EXPECT_EQ(modeOf(path("items")), 0700u);
+    EXPECT_EQ(modeOf(path("index.json")), 0600u);
+    const QStringList said = log.matching("is open to others");
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(said[0].contains(dir.file("support")));
+    EXPECT_TRUE(said[0].contains("0755"));
+
+    // Folders we make, parents included, are private.
+    Store::make(QUrl::fromLocalFile(dir.file("new/deeper/support")), [] { return Date(1); });
+    EXPECT_EQ(modeOf(dir.file("new")), 0700u);
+    EXPECT_EQ(modeOf(dir.file("new/deeper/support")), 0700u);
+}
+
 TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
     {
         auto store = open();
