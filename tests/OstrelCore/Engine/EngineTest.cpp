@@ -585,17 +585,26 @@ TEST_F(EngineLifecycle, NothingReachesTheOwnerAfterStop) {
 }
 
 TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
-    auto made = start(config(), false);
-    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
-    made->stop();
-    // What the engine owns lives exactly as long as the engine.
-    const std::weak_ptr<Store> owned = made->store();
-    const std::shared_ptr<SerialQueue> queue = made->queue();
-    // One of the engine's own jobs ends up holding it last.
-    queue->async([held = std::move(made)] {});
+    // The clock is shared by the engine and everything it owns: its end is theirs.
+    struct Probe {
+        std::atomic<QThread*>* endedOn;
+        ~Probe() { endedOn->store(QThread::currentThread()); }
+    };
+    std::atomic<QThread*> endedOn{nullptr};
+    auto probe = std::make_shared<Probe>(Probe{&endedOn});
+    std::shared_ptr<Engine> held = Engine::make(
+        config(), [probe] { return Date::now(); }, nullptr, timing);
+    probe.reset();
+    endedOn.store(nullptr); // the temporary the probe was made from has ended
+    held->start(false);
+    held->stop();
+    const std::shared_ptr<SerialQueue> queue = held->queue();
+    // One of the engine's own jobs drops the last reference.
+    queue->async([&held] { held.reset(); });
     queue->sync([] {});
-    EXPECT_FALSE(owned.expired()); // handed to the main thread, not destroyed on its own queue
-    EXPECT_TRUE(waitUntil([&] { return owned.expired(); }));
+    EXPECT_EQ(endedOn.load(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return endedOn.load() != nullptr; }));
+    EXPECT_EQ(endedOn.load(), QCoreApplication::instance()->thread());
 }
 
 TEST(EngineSettle, DelaysStayFlatThenDoubleUpToTheCapForAnyNumberOfAttempts) {
