@@ -1,6 +1,7 @@
 #include "Platform/FileEventStream.h"
 
 #include "Platform/Log.h"
+#include "Platform/PseudoFileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -141,6 +142,8 @@ struct FileEventStream::Reader {
         bool armed = false;
         int nearestWd = -1;
         QString awaited;
+        // The watch limit was reported for this arming.
+        bool limitNoted = false;
         std::unordered_map<int, Watch> watches;
         std::unordered_map<uint32_t, MovedAway> movedAway;
     };
@@ -155,6 +158,8 @@ struct FileEventStream::Reader {
     bool started = false;
     bool stopped = false;
     std::atomic<qsizetype> watchTotal{0};
+    // Set by stop() before it wakes the reader: a walk in progress gives up at its next folder.
+    std::atomic<bool> stopping{false};
 
     // The batch being gathered; the reader's alone once it runs.
     std::vector<QString> order;
@@ -247,7 +252,8 @@ struct FileEventStream::Reader {
         const int wd = ::inotify_add_watch(root.fd, native(path).constData(), mask);
         if (wd < 0) {
             const int error = errno;
-            if (isLimit(error)) {
+            if (isLimit(error) && !root.limitNoted) {
+                root.limitNoted = true;
                 note(root.base, mustScanSubDirs);
             }
             errno = error;
@@ -276,6 +282,7 @@ struct FileEventStream::Reader {
         root.armed = false;
         root.nearestWd = -1;
         root.awaited.clear();
+        root.limitNoted = false;
     }
 
     // Watches `top` and every folder below it, each before it is listed; reports what the
@@ -283,9 +290,13 @@ struct FileEventStream::Reader {
     // watched).
     int addTree(Root& root, const QString& top, bool report) {
         int topError = 0;
-        std::vector<QString> stack{top};
-        while (!stack.empty()) {
-            const QString path = std::move(stack.back());
+        struct stat topStat {};
+        ::stat(native(top).constData(), &topStat);
+        // Each folder with the device it lies on: pseudo file systems are mounted, so only a
+        // change of device can lead into one.
+        std::vector<std::pair<QString, dev_t>> stack{{top, topStat.st_dev}};
+        while (!stack.empty() && !stopping.load()) {
+            const auto [path, device] = std::move(stack.back());
             stack.pop_back();
             if (add(root, path, treeMask | folderOnly, Role::tree) < 0) {
                 if (path == top) {
@@ -302,9 +313,15 @@ struct FileEventStream::Reader {
                 if (report) {
                     note(child, 0);
                 }
-                if (entry.folder) {
-                    stack.push_back(child);
+                if (!entry.folder) {
+                    continue;
                 }
+                struct stat st {};
+                if (::lstat(native(child).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+                    (st.st_dev != device && PseudoFileSystem::holds(child))) {
+                    continue;
+                }
+                stack.emplace_back(child, st.st_dev);
             }
         }
         return topError;
@@ -524,6 +541,13 @@ struct FileEventStream::Reader {
     }
 
     void run() {
+        if (options.armInBackground) {
+            for (Root& root : roots) {
+                if (root.fd >= 0 && !stopping.load()) {
+                    arm(root, false);
+                }
+            }
+        }
         std::vector<pollfd> fds;
         fds.push_back(pollfd{wakeFd, POLLIN, 0});
         for (const Root& root : roots) {
@@ -616,7 +640,9 @@ bool FileEventStream::start() {
             continue;
         }
         any = true;
-        r.arm(root, false);
+        if (!r.options.armInBackground) {
+            r.arm(root, false);
+        }
     }
     if (!any && !r.roots.empty()) {
         ::close(r.wakeFd);
@@ -642,6 +668,7 @@ void FileEventStream::stop() {
     if (!r.started) {
         return;
     }
+    r.stopping = true;
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(r.wakeFd, &one, sizeof one);
     if (r.thread.joinable()) {

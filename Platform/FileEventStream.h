@@ -21,7 +21,10 @@ namespace ostrel {
 //   without recursion (never a recursive watch over "/", the home folder or the temporary
 //   folder); once it appears it is watched, listed and reported. A root that is removed or moved
 //   away is waited for again the same way.
-// - Symbolic links to folders are never followed below a root.
+// - Symbolic links to folders are never followed below a root, and no folder on a pseudo file
+//   system (proc, sysfs, devtmpfs, cgroup...) is watched below one.
+// - When the kernel's watch limit is reached, the root is flagged for a rescan once per arming,
+//   not once per folder that could not be watched.
 // - When events were lost (the kernel's queue overflowed, the watch limit was reached, or a
 //   batch grew past its limit), the root's own path is delivered with `mustScanSubDirs` and a
 //   dropped flag; ordinary paths carry no flags.
@@ -55,6 +58,10 @@ public:
         // Runs on the reader thread before it waits for events; lets tests hold the reader back
         // until the kernel's queue overflows.
         std::function<void()> beforeRead;
+        // Adds the watches on the reader thread instead of in start(), for a root that may be as
+        // large as "/": start() returns at once, and events are reported only from the moment
+        // each folder's watch is in place. stop() ends such a walk within a folder.
+        bool armInBackground = false;
     };
 
     FileEventStream(QStringList roots, std::shared_ptr<SerialQueue> queue, Handler handler,

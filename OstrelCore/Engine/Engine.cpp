@@ -6,6 +6,7 @@
 #include "Platform/FileStat.h"
 #include "Platform/HandOff.h"
 #include "Platform/Log.h"
+#include "Platform/PseudoFileSystem.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <cmath>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 namespace ostrel {
 
@@ -83,6 +85,7 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     store_ = Store::make(config_.paths.supportDir, now_, queue_, Store::defaultDebounce,
                          Store::defaultOffsetsDebounce);
     ingest_ = std::make_unique<Ingest>(store_, config_.itemFilter(), config_.retentionDays, now_);
+    supportCanonical_ = OstrelPaths::canonical(paths_.supportDir.toLocalFile());
     transcripts_ =
         std::make_unique<TranscriptSet>(config_.paths.projectsRoot(), store_, transcriptChunk);
     scheduleSettle_ = [this](double delay, std::function<void()> job) {
@@ -157,9 +160,12 @@ void Engine::start(bool watch) {
 }
 
 std::shared_ptr<DirectoryWatcher> Engine::makeWatcher(const QString& path, const QUrl& root,
-                                                      bool chrome) {
+                                                      bool chrome, bool large) {
     FileEventStream::Options scope;
     scope.batchLimit = timing_.eventBatchLimit;
+    // A watched folder may be "/" or the home folder: its watches are added on the watcher's own
+    // thread, so that the queue never waits for them.
+    scope.armInBackground = large;
     if (chrome) {
         // The temporary folder: one level deep, plus the screenshot folders.
         scope.subfolders = [](const QString& name) {
@@ -300,39 +306,96 @@ void Engine::resolveScratchRoot() {
 }
 
 void Engine::scanFolder(const QString& path) {
-    const Date cutoff = now_().adding(-config_.recentWindow);
-    QStringList folders{path};
-    if (!FileStat::stat(path).value_or(FileStat{}).isDirectory()) {
+    const auto st = FileStat::stat(path);
+    if (!st || !st->isDirectory()) {
         return;
     }
-    while (!folders.isEmpty()) {
-        const QString folder = folders.takeLast();
-        const auto listed = entries(folder);
-        if (!listed) {
+    for (FolderScan& scan : scans_) {
+        if (scan.root == path) {
+            return; // already under way; what it has yet to list it will see as it is now
+        }
+    }
+    struct stat top {};
+    if (::stat(QFile::encodeName(path).constData(), &top) != 0 ||
+        skipsFolder(path, top.st_dev, 0)) {
+        return;
+    }
+    FolderScan scan;
+    scan.root = path;
+    scan.cutoff = now_().adding(-config_.recentWindow);
+    scan.folders.emplace_back(path, top.st_dev);
+    scans_.push_back(std::move(scan));
+    scheduleScanSlice();
+}
+
+void Engine::scheduleScanSlice() {
+    if (scanScheduled_) {
+        return;
+    }
+    scanScheduled_ = true;
+    queue_->async([weak = weak_from_this()] {
+        if (const auto self = weak.lock()) {
+            self->scanScheduled_ = false;
+            self->scanSlice();
+        }
+    });
+}
+
+bool Engine::skipsFolder(const QString& path, dev_t device, dev_t parentDevice) const {
+    if (path == supportCanonical_) {
+        return true;
+    }
+    // Pseudo file systems are mounted: only a change of device can lead into one.
+    return device != parentDevice && PseudoFileSystem::holds(path);
+}
+
+void Engine::scanSlice() {
+    if (stopped_ || stopRequested_.load()) {
+        scans_.clear();
+        return;
+    }
+    qsizetype budget = std::max<qsizetype>(1, timing_.scanSliceEntries);
+    bool offered = false;
+    while (budget > 0 && !scans_.empty()) {
+        FolderScan& scan = scans_.front();
+        if (scan.next >= scan.listed.size()) {
+            scan.listed.clear();
+            scan.next = 0;
+            if (scan.folders.empty()) {
+                scans_.pop_front();
+                continue;
+            }
+            std::tie(scan.folder, scan.device) = std::move(scan.folders.back());
+            scan.folders.pop_back();
+            scan.listed = entries(scan.folder).value_or(decltype(scan.listed)());
+            --budget;
             continue;
         }
-        for (const auto& [name, type] : *listed) {
-            if (name.startsWith(u'.')) {
-                continue;
-            }
-            const QString child = folder == QLatin1String("/") ? u'/' + name : folder + u'/' + name;
-            if (type == DT_DIR) {
-                folders.append(child);
-                continue;
-            }
-            if (type != DT_REG && type != DT_UNKNOWN) {
-                continue;
-            }
-            const auto st = FileStat::lstat(child);
-            if (!st) {
-                continue;
-            }
-            if (st->isDirectory()) {
-                folders.append(child);
-            } else if (st->isRegular() && st->modified >= cutoff) {
-                ingestFile(child, Source::folder, std::nullopt, std::nullopt, true);
-            }
+        const auto& [name, type] = scan.listed.at(scan.next++);
+        --budget;
+        if (name.startsWith(u'.') || (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN)) {
+            continue;
         }
+        const QString child =
+            scan.folder == QLatin1String("/") ? u'/' + name : scan.folder + u'/' + name;
+        struct stat st {};
+        if (::lstat(QFile::encodeName(child).constData(), &st) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (!skipsFolder(child, st.st_dev, scan.device)) {
+                scan.folders.emplace_back(child, st.st_dev);
+            }
+        } else if (S_ISREG(st.st_mode) && Date::fromTimespec(st.st_mtim) >= scan.cutoff) {
+            ingestFile(child, Source::folder, std::nullopt, std::nullopt, true);
+            offered = true;
+        }
+    }
+    if (offered) {
+        schedulePublish();
+    }
+    if (!scans_.empty()) {
+        scheduleScanSlice();
     }
 }
 
@@ -350,7 +413,7 @@ void Engine::syncFolderWatchers() {
         if (folderWatchers_.contains(path) || !FileStat::stat(path)) {
             continue;
         }
-        folderWatchers_[path] = makeWatcher(path, OstrelPaths::folderURL(path), false);
+        folderWatchers_[path] = makeWatcher(path, OstrelPaths::folderURL(path), false, true);
     }
 }
 
@@ -452,6 +515,8 @@ void Engine::handleEvents(const QStringList& paths) {
     if (stopped_) {
         return;
     }
+    // The projects folder may have come into being behind a link since the last look.
+    transcripts_->resolve();
     if (!retries_.isEmpty()) {
         QSet<QString> folders;
         for (const QString& path : paths) {
@@ -481,6 +546,9 @@ void Engine::handleEvents(const QStringList& paths) {
                 later(config_.chromeHold, [path](Engine& e) { e.releaseChromeHold(path); });
             }
             continue;
+        }
+        if (ItemFilter::isInside(path, supportCanonical_)) {
+            continue; // our own copies and thumbnails, under a watched folder such as home
         }
         for (const QString& root : folderRoots_) {
             if (ItemFilter::isInside(path, root)) {
@@ -726,7 +794,6 @@ void Engine::rescan(const QUrl& root) {
         }
     } else if (folderRoots_.contains(root.toLocalFile())) {
         scanFolder(root.toLocalFile());
-        schedulePublish();
     }
     qCInfo(lcIngest).noquote()
         << QStringLiteral("events dropped, rescanning %1 paths").arg(paths.size());

@@ -19,12 +19,15 @@
 #include <QUrl>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace ostrel {
 
@@ -45,6 +48,9 @@ struct EngineTiming {
     double chromeLatency = 1.0;
     // Most paths one delivery gathers before the watcher asks for a rescan instead.
     qsizetype eventBatchLimit = 65536;
+    // Folder entries one slice of a watched-folder scan handles before the queue's other jobs
+    // (events, commands, snapshots, stop) get their turn.
+    qsizetype scanSliceEntries = 2000;
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
@@ -134,6 +140,8 @@ public:
     qint64 rescans() const { return rescans_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
     qsizetype retryCount() const { return retries_.size(); }
+    // True while a watched-folder scan has folders or entries left.
+    bool isScanning() const { return !scans_.empty(); }
     const Config& config() const { return config_; }
     // Replaces the timer of settle re-checks; on the queue, before the files concerned arrive.
     void setScheduleSettle(Scheduler scheduler) { scheduleSettle_ = std::move(scheduler); }
@@ -144,7 +152,11 @@ public:
     void schedulePublish();
     void logOutcome(const Ingest::Outcome& outcome, const QString& source);
     void applyBatch(const TranscriptBatch& batch);
+    void readTranscript(const QString& path);
+    // Scans a watched folder for recent files, in slices that leave the queue to other jobs in
+    // between; never into pseudo file systems, through links or into the support folder.
     void scanFolder(const QString& path);
+    void scanSlice();
     void onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root);
     void handleEvents(const QStringList& paths);
     void ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
@@ -170,6 +182,24 @@ private:
         std::optional<QString> slug;
     };
 
+    // One watched-folder scan under way.
+    struct FolderScan {
+        QString root;
+        Date cutoff;
+        // Folders still to list, each with the device it lies on.
+        std::vector<std::pair<QString, dev_t>> folders;
+        // The folder being handled, its entries and the next one.
+        QString folder;
+        dev_t device = 0;
+        QList<std::pair<QString, unsigned char>> listed;
+        qsizetype next = 0;
+    };
+
+    // A folder below a watched root that is never walked: another file system's pseudo files, or
+    // our own support folder (its copies and thumbnails would be captured again and again).
+    bool skipsFolder(const QString& path, dev_t device, dev_t parentDevice) const;
+    void scheduleScanSlice();
+
     // Logs, once per folder and engine, a folder that is skipped for its owner or mode.
     void noteRefused(const QString& what, const QString& folder, const QString& reason);
     void noteWatched() const;
@@ -181,12 +211,11 @@ private:
     void mutateStore(std::function<void(Store&)> change);
     void admit(const QString& path, Source source, const std::optional<QString>& sessionID,
                const std::optional<QString>& slug, const Stamp& stamp);
-    void readTranscript(const QString& path);
     // The scanner lists under the real path of the scratch root, so that its paths match the
     // watchers' (which report real paths) in `stamps`.
     void resolveScratchRoot();
     std::shared_ptr<DirectoryWatcher> makeWatcher(const QString& path, const QUrl& root,
-                                                  bool chrome);
+                                                  bool chrome, bool large = false);
     // Runs `job` on the queue after `seconds`, unless the engine is gone by then.
     void later(double seconds, std::function<void(Engine&)> job);
     void runOnQueue(std::function<void(Engine&)> job);
@@ -209,6 +238,9 @@ private:
     std::vector<std::shared_ptr<DirectoryWatcher>> watchers_;
     QHash<QString, Stamp> stamps_;
     QHash<QString, Retry> retries_;
+    std::deque<FolderScan> scans_;
+    bool scanScheduled_ = false;
+    QString supportCanonical_;
     QSet<QString> refusedLogged_;
     QSet<QString> pendingChrome_;
     QHash<QString, Stamp> settling_;

@@ -22,6 +22,14 @@ TranscriptSet::TranscriptSet(QUrl projectsRoot, std::shared_ptr<Store> store, qi
       base_(OstrelPaths::canonical(projectsRoot_.toLocalFile())), store_(std::move(store)),
       chunk_(chunk) {}
 
+void TranscriptSet::resolve() {
+    base_ = OstrelPaths::canonical(projectsRoot_.toLocalFile());
+}
+
+bool TranscriptSet::isOpen(const QString& path) const {
+    return tailers_.contains(OstrelPaths::canonical(path));
+}
+
 bool TranscriptSet::owns(const QString& path) const {
     return path.endsWith(QLatin1String(".jsonl")) && path.startsWith(base_ + u'/');
 }
@@ -67,8 +75,9 @@ QStringList TranscriptSet::recent(double seconds, Date now) const {
     return result;
 }
 
-void TranscriptSet::read(const QString& path, Date now,
+void TranscriptSet::read(const QString& given, Date now,
                          const TranscriptTailer::BatchHandler& each) {
+    const QString path = OstrelPaths::canonical(given);
     auto& tailer = tailers_[path];
     if (!tailer) {
         std::optional<quint64> offset;
@@ -113,7 +122,7 @@ void TranscriptSet::prune(double idleFor, double waiting, Date now) {
 }
 
 const TranscriptTailer* TranscriptSet::tailer(const QString& path) const {
-    return tailers_.value(path).get();
+    return tailers_.value(OstrelPaths::canonical(path)).get();
 }
 
 } // namespace ostrel

@@ -27,10 +27,13 @@ public:
     const QUrl& projectsRoot() const { return projectsRoot_; }
     // The projects folder with its links resolved.
     const QString& base() const { return base_; }
+    // Resolves the projects folder again: one that did not exist at start, behind a link (Claude
+    // Code's home often is one), resolves only once it is made.
+    void resolve();
 
     // A ".jsonl" path at any depth below the resolved projects folder.
     bool owns(const QString& path) const;
-    bool isOpen(const QString& path) const { return tailers_.contains(path); }
+    bool isOpen(const QString& path) const;
     // Where a session's transcript lies; the file may not exist.
     QString path(const QString& slug, const QString& sessionID) const;
 
@@ -39,7 +42,8 @@ public:
     QStringList recent(double seconds, Date now) const;
 
     // Reads what is new in a transcript and hands each batch to `each`; the position after a
-    // batch is stored only once its handler has run.
+    // batch is stored only once its handler has run. Tailers and offsets are keyed by the real
+    // path, so that a transcript has one whatever path reached it.
     void read(const QString& path, Date now, const TranscriptTailer::BatchHandler& each);
 
     // Closes the tailers idle for more than `idleFor` seconds, or more than `waiting` seconds

@@ -507,6 +507,67 @@ TEST_F(EngineCapture, RefusedFoldersAndWatchedFoldersAreSaidOnce) {
     ::chmod(QFile::encodeName(scratch).constData(), 0700);
 }
 
+TEST_F(EngineCapture, FollowsAProjectsFolderMadeAfterStartBehindALinkedHome) {
+    // Claude Code's home is a link, and its projects folder does not exist yet.
+    const QString realHome = tmp.file("real-claude");
+    QDir().mkpath(realHome);
+    QDir(claude).removeRecursively();
+    ASSERT_TRUE(QFile::link(realHome, claude));
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    lines::Context c;
+    c.sessionID = "s7";
+    c.cwd = tmp.file("project");
+    c.timestamp = isoNow(-1);
+    const QString transcript = projects + "/-work-proj/s7.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    lines::append(transcript, {lines::prompt(c, "hello", "p7")});
+    ASSERT_TRUE(waitUntil([&] {
+        return std::any_of(last().sessions.begin(), last().sessions.end(),
+                           [](const Session& s) { return s.id == "s7"; });
+    }));
+    // One tailer and one offset, under the real path, whichever path reached the transcript.
+    engine->queue()->sync([&] { engine->readTranscript(transcript); });
+    engine->stop();
+    QFile offsets(support + "/offsets.json");
+    ASSERT_TRUE(offsets.open(QIODevice::ReadOnly));
+    const QJsonObject read = QJsonDocument::fromJson(offsets.readAll()).object();
+    EXPECT_EQ(read.keys(), QStringList{real(transcript)});
+}
+
+TEST_F(EngineCapture, ScansHugeFoldersInSlicesAndNeverItsOwnCopies) {
+    // The watched folder holds the support folder, as the home folder does.
+    const QString docs = tmp.path();
+    for (int i = 0; i < 40; ++i) {
+        write(tmp.file(QStringLiteral("docs/d%1/page.html").arg(i)), page(100 + i));
+    }
+    timing.scanSliceEntries = 3;
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c);
+    bool scanning = false;
+    engine->queue()->sync([&] { scanning = engine->isScanning(); });
+    EXPECT_TRUE(scanning); // other jobs run between the slices
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 40; }));
+    engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
+
+    // Our copies and thumbnails lie inside the watched folder: none is captured again.
+    write(scratchFile("pic.png"), TestImages::png(64, 64, 50));
+    ASSERT_TRUE(waitForItem(real(scratchFile("pic.png"))));
+    engine->queue()->sync([&] { engine->rescan(OstrelPaths::folderURL(docs)); });
+    pump(1.0);
+    EXPECT_EQ(last().items.size(), 41);
+    for (const ShelfItem& item : last().items) {
+        EXPECT_FALSE(item.sourcePath->startsWith(real(support))) << item.sourcePath->toStdString();
+    }
+
+    // Stopping in the middle of a scan ends it.
+    engine->queue()->sync([&] { engine->rescan(OstrelPaths::folderURL(docs)); });
+    engine->stop();
+    engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
+}
+
 using EngineLifecycle = EngineFixture;
 
 TEST_F(EngineLifecycle, CommandsChangeTheStoreAndPublishCoalesced) {
