@@ -12,6 +12,8 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,12 +67,52 @@ bool Desktop::mayOpen(const QString& path) {
     return true;
 }
 
+namespace {
+
+// Qt's own opener passes our whole environment on, so the desktop's opener is started here.
+// Without one Qt's is the only way left.
+void launchOpener(const QUrl& url) {
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        QDesktopServices::openUrl(url);
+        return;
+    }
+    QProcess process;
+    process.setProgram(opener);
+    process.setArguments(
+        {url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded)});
+    process.setProcessEnvironment(
+        SystemDesktop::childEnvironment(QProcessEnvironment::systemEnvironment()));
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    if (!process.startDetached()) {
+        qCInfo(lcPlatform).noquote() << "the opener did not start:" << process.errorString();
+    }
+}
+
+} // namespace
+
+QProcessEnvironment SystemDesktop::childEnvironment(const QProcessEnvironment& ours) {
+    static const QStringList ownOnly{
+        QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"),
+        QStringLiteral("QT_PLUGIN_PATH"),  QStringLiteral("QT_NO_GLIB"),
+        QStringLiteral("LD_PRELOAD"),
+    };
+    QProcessEnvironment child = ours;
+    for (const QString& name : ours.keys()) {
+        if (ownOnly.contains(name) || name.startsWith(QLatin1String("OSTREL_"))) {
+            child.remove(name);
+        }
+    }
+    return child;
+}
+
 void SystemDesktop::open(const QUrl& url) {
     if (url.isLocalFile() && !mayOpen(url.toLocalFile())) {
         reveal(url.toLocalFile());
         return;
     }
-    QDesktopServices::openUrl(url);
+    launchOpener(url);
 }
 
 void SystemDesktop::reveal(const QString& path) {
@@ -85,7 +127,7 @@ void SystemDesktop::reveal(const QString& path) {
         return;
     }
     qCInfo(lcPlatform).noquote() << "file manager did not show the item:" << reply.errorName();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    launchOpener(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }
 
 void SystemDesktop::copyText(const QString& text) {
