@@ -77,3 +77,29 @@ TEST(HotKeyEndToEnd, ACombinationHeldByAnotherClientIsReportedAndLeftAlone) {
     EXPECT_EQ(other.grabKey(65, 0x08), x11::WindowSystem::GrabResult::grabbed);
     EXPECT_EQ(x.stopApp(), 0);
 }
+
+TEST(HotKeyEndToEnd, AHeldCombinationTogglesOnceNotOnEveryRepeat) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
+    ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")))
+        << x.appLog().toStdString();
+    x.moveTo(QPoint(960, 700));
+    pump(0.3);
+
+    // The server repeats a held key after about 0.7 s, then every 40 ms.
+    x.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")});
+    ASSERT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10)) << x.appLog().toStdString();
+    int closedWhileHeld = 0;
+    QDeadlineTimer held(1500);
+    while (!held.hasExpired()) {
+        closedWhileHeld += drawerOpen(x) ? 0 : 1;
+        pump(0.03);
+    }
+    x.xdotool({QStringLiteral("keyup"), QStringLiteral("space")});
+    x.xdotool({QStringLiteral("keyup"), QStringLiteral("alt")});
+    pump(0.3);
+    EXPECT_EQ(closedWhileHeld, 0);
+    EXPECT_TRUE(drawerOpen(x));
+    EXPECT_EQ(x.stopApp(), 0);
+}
