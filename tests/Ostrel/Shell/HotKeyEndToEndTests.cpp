@@ -2,6 +2,8 @@
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
 #include "Platform/X11/XcbWindowSystem.h"
+#include "support/SessionBus.h"
+#include "support/StubPortal.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -102,4 +104,50 @@ TEST(HotKeyEndToEnd, AHeldCombinationTogglesOnceNotOnEveryRepeat) {
     EXPECT_EQ(closedWhileHeld, 0);
     EXPECT_TRUE(drawerOpen(x));
     EXPECT_EQ(x.stopApp(), 0);
+}
+
+// On a Wayland session the application binds the shortcut through the portal and toggles the
+// shelf on its Activated signal; a desktop that declines is said in its own sentence.
+TEST(HotKeyEndToEnd, OnWaylandThePortalsActivationTogglesAndItsRefusalIsSaid) {
+    SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+    QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
+    StubPortal portal(portalSide);
+    ASSERT_TRUE(
+        portalSide.registerVirtualObject(PortalShortcut::path, &portal, QDBusConnection::SubPath));
+    ASSERT_TRUE(portalSide.registerService(PortalShortcut::service));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+
+    for (const uint response : {0u, 1u}) {
+        portal.bindResponse = response;
+        portal.bound.clear();
+        XServer x;
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+        if (response != 0) {
+            EXPECT_TRUE(logSays(x, QStringLiteral("The desktop did not allow this shortcut.")))
+                << x.appLog().toStdString();
+            EXPECT_EQ(x.stopApp(), 0);
+            break;
+        }
+        ASSERT_TRUE(waitUntil([&] { return !portal.bound.isEmpty(); }, 20))
+            << x.appLog().toStdString();
+        EXPECT_EQ(portal.bound.front().properties.value(QStringLiteral("preferred_trigger")),
+                  QStringLiteral("ALT+space"));
+        x.moveTo(QPoint(960, 700));
+        pump(0.5);
+        ASSERT_FALSE(drawerOpen(x));
+        portal.press(portal.bound.front().id, portal.session);
+        ASSERT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10)) << x.appLog().toStdString();
+        portal.press(portal.bound.front().id, portal.session);
+        ASSERT_TRUE(waitUntil([&] { return !drawerOpen(x); }, 10));
+        // No X grab was taken: the combination is the desktop's to deliver.
+        key(x, QStringLiteral("alt+space"));
+        pump(0.5);
+        EXPECT_FALSE(drawerOpen(x));
+        EXPECT_EQ(x.stopApp(), 0);
+    }
+    portalSide.unregisterObject(PortalShortcut::path);
 }

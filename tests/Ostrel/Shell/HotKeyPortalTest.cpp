@@ -3,13 +3,8 @@
 #include "Platform/PortalShortcut.h"
 
 #include "support/SessionBus.h"
+#include "support/StubPortal.h"
 #include "support/Wait.h"
-
-#include <QDBusArgument>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVirtualObject>
 
 #include <gtest/gtest.h>
 
@@ -17,115 +12,10 @@
 
 using namespace ostrel;
 using ostrel::test::SessionBus;
+using ostrel::test::StubPortal;
 using ostrel::test::waitUntil;
 
 namespace {
-
-struct StubEntry {
-    QString id;
-    QVariantMap properties;
-};
-
-QDBusArgument& operator<<(QDBusArgument& argument, const StubEntry& entry) {
-    argument.beginStructure();
-    argument << entry.id << entry.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, StubEntry& entry) {
-    argument.beginStructure();
-    argument >> entry.id >> entry.properties;
-    argument.endStructure();
-    return argument;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(StubEntry)
-
-namespace {
-
-const QString desktopPath = QStringLiteral("/org/freedesktop/portal/desktop");
-
-// The GlobalShortcuts interface as a desktop offers it: requests answered by a Response signal
-// on the request's path, a session per CreateSession, Activated when the user presses the keys.
-class StubPortal : public QDBusVirtualObject {
-public:
-    explicit StubPortal(QDBusConnection bus) : bus_(std::move(bus)) {
-        qDBusRegisterMetaType<StubEntry>();
-        qDBusRegisterMetaType<QList<StubEntry>>();
-    }
-
-    uint bindResponse = 0;         // 1: the user declined
-    bool leaveOutShortcut = false; // answer success, but bind nothing
-    bool answerBeforeReply = false;
-    QStringList calls;
-    QString session;
-    QList<StubEntry> bound;
-
-    QString introspect(const QString&) const override { return {}; }
-
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
-        calls << message.member();
-        if (message.member() == QStringLiteral("Close")) {
-            bus_.send(message.createReply());
-            return true;
-        }
-        const QVariantList args = message.arguments();
-        const QVariantMap options = qdbus_cast<QVariantMap>(args.last());
-        QString sender = message.service().mid(1);
-        sender.replace(u'.', u'_');
-        const QString request = desktopPath + QStringLiteral("/request/") + sender + u'/' +
-                                options.value(QStringLiteral("handle_token")).toString();
-        uint response = 0;
-        QVariantMap results;
-        if (message.member() == QStringLiteral("CreateSession")) {
-            session = desktopPath + QStringLiteral("/session/") + sender + u'/' +
-                      options.value(QStringLiteral("session_handle_token")).toString();
-            results.insert(QStringLiteral("session_handle"), session);
-        } else if (message.member() == QStringLiteral("BindShortcuts")) {
-            bound = qdbus_cast<QList<StubEntry>>(args.at(1));
-            response = bindResponse;
-            QList<StubEntry> answer;
-            if (!leaveOutShortcut) {
-                for (StubEntry entry : std::as_const(bound)) {
-                    entry.properties.insert(QStringLiteral("trigger_description"),
-                                            QStringLiteral("Alt+Space"));
-                    answer << entry;
-                }
-            }
-            results.insert(QStringLiteral("shortcuts"), QVariant::fromValue(answer));
-        } else {
-            bus_.send(message.createErrorReply(QDBusError::UnknownMethod, message.member()));
-            return true;
-        }
-        QDBusMessage signal = QDBusMessage::createSignal(
-            request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
-        signal << response << results;
-        const QDBusMessage reply =
-            message.createReply(QVariant::fromValue(QDBusObjectPath(request)));
-        if (answerBeforeReply) {
-            bus_.send(signal);
-            bus_.send(reply);
-        } else {
-            bus_.send(reply);
-            bus_.send(signal);
-        }
-        return true;
-    }
-
-    void press(const QString& id, const QString& inSession) {
-        QDBusMessage signal = QDBusMessage::createSignal(desktopPath, PortalShortcut::interface,
-                                                         QStringLiteral("Activated"));
-        signal << QVariant::fromValue(QDBusObjectPath(inSession)) << id << qulonglong(1)
-               << QVariantMap();
-        bus_.send(signal);
-    }
-
-private:
-    QDBusConnection bus_;
-};
 
 constexpr qint64 space = 49;
 
@@ -138,11 +28,11 @@ struct HotKeyPortal : ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-        ASSERT_TRUE(
-            portalSide.registerVirtualObject(desktopPath, portal.get(), QDBusConnection::SubPath));
+        ASSERT_TRUE(portalSide.registerVirtualObject(PortalShortcut::path, portal.get(),
+                                                     QDBusConnection::SubPath));
         ASSERT_TRUE(portalSide.registerService(PortalShortcut::service));
     }
-    void TearDown() override { portalSide.unregisterObject(desktopPath); }
+    void TearDown() override { portalSide.unregisterObject(PortalShortcut::path); }
 
     std::unique_ptr<HotKey> make(qint64 modifiers, const QDBusConnection& on) {
         return std::make_unique<HotKey>(
@@ -169,7 +59,8 @@ TEST_F(HotKeyPortal, BindsOurCombinationTogglesOnActivationAndClosesTheSessionWh
         ASSERT_TRUE(waitUntil([&] { return fired == 1; }, 10));
         // Another session's or another shortcut's activation is not ours.
         portal->press(QStringLiteral("other"), portal->session);
-        portal->press(portal->bound.front().id, desktopPath + QStringLiteral("/session/x/y"));
+        portal->press(portal->bound.front().id,
+                      PortalShortcut::path + QStringLiteral("/session/x/y"));
         test::pump(0.2);
         EXPECT_EQ(fired, 1);
 
