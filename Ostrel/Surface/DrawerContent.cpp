@@ -5,6 +5,7 @@
 #include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/TurnStacksView.h"
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
 #include "OstrelCore/Display/Motion.h"
@@ -363,8 +364,9 @@ QGraphicsObject* DrawerContent::makeBody() {
     case ShelfLayoutKind::column:
         return new EdgeColumnView(context_, this);
     case ShelfLayoutKind::stacks:
+        return new TurnStacksView(context_, false, this);
     case ShelfLayoutKind::sideStacks:
-        break;
+        return new TurnStacksView(context_, true, this);
     }
     return nullptr;
 }
@@ -426,6 +428,8 @@ void DrawerContent::sync() {
                 rail->setSize(content.size());
             } else if (auto* column = qobject_cast<EdgeColumnView*>(body_)) {
                 column->setSize(content.size());
+            } else if (auto* stacks = qobject_cast<TurnStacksView*>(body_)) {
+                stacks->setSize(content.size());
             }
         }
     }

@@ -5,6 +5,7 @@
 #include "Ostrel/Surface/ShelfHeader.h"
 #include "Ostrel/Views/EdgeColumnView.h"
 #include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/TurnStacksView.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 
@@ -80,8 +81,8 @@ private:
 };
 
 // What the open drawer holds: the header band, the layout of its kind (or the empty state), and
-// the undo toast in the message band. The rail and the edge column are its layouts; a kind without
-// a view here shows only the header and the toast.
+// the undo toast in the message band, in the layout of its kind: the rail, the edge column, or
+// the turn stacks along a horizontal or a vertical strip.
 class DrawerContent final : public DrawerContentItem {
     Q_OBJECT
 public:
@@ -120,6 +121,7 @@ public:
     ShelfHeader* emptyHeader() const { return emptyHeader_; }
     SessionRailView* rail() const { return qobject_cast<SessionRailView*>(body_); }
     EdgeColumnView* column() const { return qobject_cast<EdgeColumnView*>(body_); }
+    TurnStacksView* stacks() const { return qobject_cast<TurnStacksView*>(body_); }
     EmptyShelf* empty() const { return empty_; }
     HideToast* toast() const { return toast_; }
 

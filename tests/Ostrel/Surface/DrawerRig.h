@@ -48,8 +48,10 @@ private:
 
 // The open rail drawer of a hover-notch display of 1512 x 982 (visible 1512 x 950), as its panel
 // of 928 x 384 shows it: a model over a fake engine, a hand-moved clock, real tips, a menu runner
-// that records, and the drawer's content at (104, 0), 720 x 320. For the edge column, the same
-// display with a left pill: a drawer of 480 x 600 without a header band, in a panel of 688 x 640.
+// that records, and the drawer's content at (104, 0), 720 x 320. The stacks drawer of that display
+// is 880 x 176 in a panel of 1088 x 240. For the edge column and the side stacks, the same display
+// with a left pill: drawers of 480 x 600 and 204 x 600 without a header band, in a panel of
+// 688 x 640.
 struct DrawerRig {
     static constexpr quint32 display = 1;
     static inline const QPointF origin{104, 0};
@@ -71,7 +73,9 @@ struct DrawerRig {
     QSizeF panel;
 
     explicit DrawerRig(ShelfLayoutKind layoutKind = ShelfLayoutKind::rail)
-        : kind(layoutKind), panel(side() ? QSizeF(688, 640) : QSizeF(928, 384)) {
+        : kind(layoutKind), panel(side()                            ? QSizeF(688, 640)
+                                  : kind == ShelfLayoutKind::stacks ? QSizeF(1088, 240)
+                                                                    : QSizeF(928, 384)) {
         defaults = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
         Preferences().save(*defaults);
         settings = std::make_unique<AppSettings>(defaults);
@@ -138,7 +142,10 @@ struct DrawerRig {
     void reframe() {
         const double message = DrawerContent::messageRoom(*model);
         if (side()) {
-            drawer->setPlan({display, kind, QSizeF(480, 600), message, 0, 0, false});
+            const double width = kind == ShelfLayoutKind::column ? 480 : 204;
+            drawer->setPlan({display, kind, QSizeF(width, 600), message, 0, 0, false});
+        } else if (kind == ShelfLayoutKind::stacks) {
+            drawer->setPlan({display, kind, QSizeF(880, 176), message, 32, 0, false});
         } else {
             drawer->setPlan({display, kind, QSizeF(720, 320), message, 32, 0, false});
         }

@@ -92,15 +92,18 @@ void writePicture(const XServer& x) {
     ASSERT_TRUE(image.save(x.home().file(folder + QStringLiteral("/chart.png"))));
 }
 
-void mainRoad(const QString& style) {
+void mainRoad(const QString& style, LayoutChoice choice = LayoutChoice::rail) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
-                   QJsonDocument(QJsonObject{{QStringLiteral("displayStyle"), style}}).toJson());
+                   QJsonDocument(QJsonObject{{QStringLiteral("displayStyle"), style},
+                                             {QStringLiteral("layout"), rawValue(choice)}})
+                       .toJson());
     const DisplayLayout layout = layoutFor(style);
+    const QString name = style + (choice == LayoutChoice::stacks ? "-stacks" : "");
     const QRect rest = toX(layout.restRect(0));
-    const QRect drawer = toX(layout.drawerRect(
-        layout.drawerSize(resolveShelfLayoutKind(layout.style(), LayoutChoice::rail)), 0));
+    const QRect drawer = toX(
+        layout.drawerRect(layout.drawerSize(resolveShelfLayoutKind(layout.style(), choice)), 0));
     const QRect around = rest.adjusted(-20, -20, 20, 20);
 
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
@@ -112,14 +115,14 @@ void mainRoad(const QString& style) {
     writePicture(x);
     // Lit: the hover notch's line or the pill's line (and its peek card) in the accent colour.
     ASSERT_TRUE(waitUntil([&] { return anyAccent(x.capture(), around); }, 20))
-        << x.saveCapture(style + QStringLiteral("-not-lit")).toStdString();
-    x.saveCapture(style + QStringLiteral("-lit"));
+        << x.saveCapture(name + QStringLiteral("-not-lit")).toStdString();
+    x.saveCapture(name + QStringLiteral("-lit"));
 
     // The pointer rests in the hot zone: the drawer opens with the picture's card.
     x.moveTo(toX(layout.hotZone(0)).center());
     ASSERT_TRUE(waitUntil([&] { return shows(x.capture(), drawer, picture); }, 20))
-        << x.saveCapture(style + QStringLiteral("-no-card")).toStdString();
-    x.saveCapture(style + QStringLiteral("-open"));
+        << x.saveCapture(name + QStringLiteral("-no-card")).toStdString();
+    x.saveCapture(name + QStringLiteral("-open"));
 
     // Shown for half a second, the item counts as seen; the index keeps that over a restart.
     pump(1.0);
@@ -144,4 +147,8 @@ TEST(MainRoad, NotchStyle) {
 
 TEST(MainRoad, LeftPill) {
     mainRoad(QStringLiteral("pill-left"));
+}
+
+TEST(MainRoad, NotchWithTurnStacks) {
+    mainRoad(QStringLiteral("notch"), LayoutChoice::stacks);
 }

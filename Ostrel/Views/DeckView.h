@@ -1,0 +1,101 @@
+#pragma once
+
+#include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/MotionAnimator.h"
+#include "OstrelCore/Shelf/ShelfGroups.h"
+
+#include <QGraphicsObject>
+#include <QHash>
+
+#include <functional>
+
+namespace ostrel {
+
+// One turn in the stacks layouts: a small stack of its cards with a caption below. At rest the
+// top card shows with a sliver of the one behind; the pointer lifts the stack; fanned (by a
+// click, by holding the selection, or with a single item) the cards slide apart into a row 8
+// points apart. One animated `spread` drives every length, angle and the badge. A resting deck
+// builds at most two cards; the rest are dealt when it fans and taken back after it folds.
+class DeckView final : public QGraphicsObject {
+    Q_OBJECT
+public:
+    static constexpr double depth = 5;
+    static constexpr double tilt = 2.5;
+    static constexpr double rowSpacing = 6;
+    static constexpr double captionHeight = 13;
+    static constexpr double liftBrightness = 0.06;
+
+    DeckView(const ViewContext& context, const Turn& turn, bool vertical,
+             std::function<void(bool fanned)> onFan, QGraphicsItem* parent = nullptr);
+    ~DeckView() override;
+
+    // The turn as the model has it now (items may have come or gone).
+    void setTurn(const Turn& turn);
+    const Turn& turn() const { return turn_; }
+    bool isVertical() const { return vertical_; }
+
+    QSizeF cardSize() const;
+    // The card's extent along the strip.
+    double cardLength() const;
+    double restLength() const;
+    double spreadLength() const;
+    // The stack's extent along the strip at the current spread.
+    double length() const;
+    // The stack's rectangle (caption below it).
+    QRectF stackRect() const;
+    double spread() const;
+    bool isDealt() const { return dealt_; }
+    bool isFanned() const { return fanned_; }
+    bool isLifted() const;
+    qint64 newCount() const;
+    const QHash<QString, QGraphicsObject*>& cards() const { return cards_; }
+    QString caption() const;
+    QString accessibleLabel() const;
+
+    // A horizontal deck row's height: card, spacing, caption.
+    static double rowHeight();
+
+    QRectF boundingRect() const override;
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+signals:
+    // The stack's length changed while it spreads or folds.
+    void lengthChanged();
+
+protected:
+    void hoverEnterEvent(QGraphicsSceneHoverEvent*) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+
+private:
+    class Front;
+
+    double now() const;
+    void fanChanged();
+    void liftChanged();
+    void buildCards();
+    void placeCards();
+    void frame();
+    void tap();
+
+    ViewContext context_;
+    Turn turn_;
+    bool vertical_;
+    std::function<void(bool)> onFan_;
+    bool fanned_ = false;
+    bool dealt_ = false;
+    bool hovering_ = false;
+    bool lifted_ = false;
+    Motion::Animated spread_;
+    Motion::Animated lift_;
+    MainClock::Handle step_;
+    MainClock::Handle undeal_;
+    MainClock::Handle tick_;
+    double lastLength_ = 0;
+    QHash<QString, QGraphicsObject*> cards_;
+    // The badge and the lifted top card's sheen, over the cards.
+    Front* front_;
+};
+
+} // namespace ostrel

@@ -1,0 +1,279 @@
+#include "DrawerRig.h"
+
+#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Views/DeckView.h"
+#include "Ostrel/Views/DragScroller.h"
+#include "Ostrel/Views/SessionChip.h"
+#include "Ostrel/Views/TurnStacksView.h"
+#include "support/GeometryPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at) {
+    ShelfItem i;
+    i.id = id;
+    i.kind = ShelfItemKind::image;
+    i.title = id;
+    i.sessionID = session;
+    i.promptID = prompt;
+    i.createdAt = Date(at);
+    return i;
+}
+
+// A session of turns with `sizes` items each (the first turn newest), ids "<session><turn>-<n>".
+void addSession(Snapshot& s, const QString& id, double at, const QList<int>& sizes) {
+    s.sessions.append(Session(id, std::nullopt, "/work/" + id, "main", Date(at), Date(at + 10)));
+    for (qsizetype t = 0; t < sizes.size(); ++t) {
+        const QString prompt = id + QString::number(t);
+        const double when = at + 1000 - double(t) * 10;
+        s.prompts.append(Prompt{prompt, id, Date(when), "Turn " + prompt});
+        for (int n = 0; n < sizes[t]; ++n) {
+            s.items.append(item(prompt + "-" + QString::number(n), id, prompt, when + 5 - n));
+        }
+    }
+}
+
+// "alpha" with turns of 1, 3 and 5 items, "beta" with one of 2.
+Snapshot twoSessions() {
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {1, 3, 5});
+    addSession(s, "beta", 799980000, {2});
+    return s;
+}
+
+QPoint viewPoint(DrawerRig& rig, QPointF scenePoint) {
+    return rig.view.mapFromScene(scenePoint);
+}
+
+} // namespace
+
+TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    ASSERT_NE(stacks, nullptr);
+    DragScroller* strip = stacks->scroller();
+    EXPECT_EQ(strip->scenePos(), QPointF(104 + 14, 32 + 6));
+    EXPECT_EQ(strip->size(), QSizeF(880 - 28, 176 - 32 - 6 - 10));
+
+    // Chip, then its decks, 14 apart; a closed deck of several items is 117 wide with two cards
+    // built, a single item's deck lies spread at 112.
+    ASSERT_EQ(stacks->chips().size(), 2);
+    EXPECT_EQ(stacks->chips().value("alpha")->pos(), QPointF(2, 0));
+    double x = 2 + 100 + 14;
+    const QList<std::pair<QString, double>> alpha{
+        {"alpha0", 112}, {"alpha1", 117}, {"alpha2", 117}};
+    for (const auto& [turn, width] : alpha) {
+        EXPECT_EQ(stacks->frames().value(turn), QRectF(x, 0, width, DeckView::rowHeight()))
+            << turn.toStdString();
+        x += width + 14;
+    }
+    EXPECT_EQ(stacks->decks().value("alpha2")->cards().size(), 2);
+    EXPECT_EQ(stacks->decks().value("alpha0")->spread(), 1);
+    ASSERT_EQ(stacks->separators().size(), 1);
+    EXPECT_EQ(stacks->separators().first(), QRectF(x + 4, 0, 1, 103));
+    x += 9 + 14;
+    EXPECT_EQ(stacks->chips().value("beta")->pos(), QPointF(x, 0));
+    x += 100 + 14;
+    EXPECT_EQ(stacks->frames().value("beta0").left(), x);
+    EXPECT_EQ(strip->contentLength(), x + 117 + 2);
+
+    // On screen: the single item, and each closed deck's top card.
+    const QSet<QString> shown{"alpha0-0", "alpha1-0", "alpha2-0", "beta0-0"};
+    EXPECT_EQ(stacks->reported(), shown);
+    rig.clock->advance(0.6);
+    const QStringList seen = rig.markedSeen();
+    EXPECT_EQ(QSet<QString>(seen.begin(), seen.end()), shown);
+
+    const QImage picture = rig.render("stacks-open");
+    const QColor card(90, 110, 150);
+    const QPointF top =
+        stacks->decks().value("alpha2")->cards().value("alpha2-0")->sceneBoundingRect().center();
+    EXPECT_EQ(picture.pixelColor(top.toPoint()), card);
+    // The hairline between the sessions is lighter than the drawer behind it.
+    const QPointF line = strip->content()->mapToScene(stacks->separators().first().topLeft());
+    const QPoint at(int(line.x()), int(line.y()) + 50);
+    EXPECT_GT(qGray(picture.pixel(at)), qGray(picture.pixel(at + QPoint(6, 0))));
+}
+
+TEST(StacksDrawer, AClickDealsADeckOutAndAnotherFoldsItBack) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    DeckView* deck = stacks->decks().value("alpha1");
+    ASSERT_NE(deck, nullptr);
+    EXPECT_FALSE(deck->isDealt());
+
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, deck->mapToScene(deck->stackRect().center())));
+    EXPECT_TRUE(deck->isFanned());
+    EXPECT_TRUE(deck->isDealt());
+    EXPECT_EQ(deck->cards().size(), 3);
+    EXPECT_TRUE(stacks->fanned().contains("alpha1"));
+    rig.clock->advance(1);
+    EXPECT_EQ(deck->spread(), 1);
+    EXPECT_EQ(stacks->frames().value("alpha1").width(), 3 * 120 - 8);
+    // Its cards lie flat in a row, 8 apart; the next deck moved along.
+    EXPECT_EQ(deck->cards().value("alpha1-2")->pos(), QPointF(240, 0));
+    EXPECT_EQ(stacks->frames().value("alpha2").left(),
+              stacks->frames().value("alpha1").right() + 14);
+    EXPECT_TRUE(stacks->reported().contains("alpha1-2"));
+    rig.render("stacks-fanned");
+
+    // Opening another deck folds this one; its third card goes once the fold has run.
+    DeckView* other = stacks->decks().value("alpha2");
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, other->mapToScene(other->stackRect().center())));
+    EXPECT_FALSE(deck->isFanned());
+    EXPECT_EQ(deck->cards().size(), 3);
+    rig.clock->advance(1);
+    EXPECT_EQ(deck->spread(), 0);
+    EXPECT_FALSE(deck->isDealt());
+    EXPECT_EQ(deck->cards().size(), 2);
+    EXPECT_EQ(stacks->frames().value("alpha1").width(), 117);
+    EXPECT_FALSE(stacks->reported().contains("alpha1-2"));
+}
+
+TEST(StacksDrawer, TheSelectionScrollsIntoViewAndAnOpenedDeckGlidesForward) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "long", 799990000, {5, 5, 5, 5, 5, 5, 5, 5});
+    rig.publish(s);
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    DragScroller* strip = stacks->scroller();
+    ASSERT_GT(strip->maxOffset(), 0);
+    EXPECT_EQ(strip->range(), (DragScroller::Range{0, 852}));
+    EXPECT_FALSE(strip->fadesLeading());
+    EXPECT_TRUE(strip->fadesTrailing());
+
+    // Selecting the fourth item of the last deck fans it; once spread the strip jumps so the card
+    // shows with 18 points to spare.
+    const Turn last = rig.model->groups().first().turns.last();
+    rig.model->click(last.items[3], 1);
+    EXPECT_EQ(strip->scroll().offset, 0);
+    rig.clock->advance(1);
+    const QRectF frame = stacks->frames().value(last.id);
+    const double s0 = frame.left() + 120 * 3;
+    const auto range = strip->range();
+    EXPECT_TRUE(range.lo <= s0 - 18 || strip->scroll().offset == strip->maxOffset());
+    EXPECT_LE(s0 + 112 + 18, range.hi + 0.5);
+    EXPECT_TRUE(stacks->reported().contains(last.items[3].id));
+    EXPECT_TRUE(strip->fadesLeading());
+    rig.render("stacks-revealed");
+
+    // Back to the start; opening the first deck shows it whole without moving back.
+    rig.model->clearSelection();
+    rig.model->forwardWheel(DrawerRig::display, -10000);
+    EXPECT_EQ(strip->range().lo, 0);
+    const Turn first = rig.model->groups().first().turns.first();
+    rig.model->clickDeck(first, first.items.first(), 1);
+    rig.clock->advance(1);
+    // The deck starts at 116, so the strip may go forward by 116 - 18 = 98 at most.
+    EXPECT_EQ(strip->scroll().offset, 0);
+    EXPECT_EQ(stacks->frames().value(first.id).right(), 116 + 592);
+}
+
+TEST(StacksDrawer, AFoldedSessionShowsOnlyItsChipAndHidesItsItems) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    SessionChip* chip = stacks->chips().value("alpha");
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, chip->mapToScene(chip->nameRect().center())));
+    EXPECT_TRUE(rig.model->collapsed().contains("alpha"));
+    EXPECT_EQ(stacks->decks().size(), 1);
+    EXPECT_TRUE(stacks->chips().value("alpha")->isFolded());
+    EXPECT_TRUE(stacks->chips().value("alpha")->lines().contains("9 items"));
+    EXPECT_EQ(stacks->reported(), QSet<QString>{"beta0-0"});
+    // The menu offers to expand it again, then to delete the session's items.
+    const auto entries = SessionChip::menu(*rig.model, rig.model->groups().first(), true);
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0].title, "Expand");
+    EXPECT_TRUE(entries[1].separator);
+    EXPECT_EQ(entries[2].title, "Delete Session\u2019s Items");
+}
+
+TEST(StacksDrawer, TheSideStripRunsDownUnderACompactHeader) {
+    DrawerRig rig(ShelfLayoutKind::sideStacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    ASSERT_NE(stacks, nullptr);
+    ASSERT_NE(stacks->header(), nullptr);
+    EXPECT_EQ(stacks->header()->scenePos(), QPointF(104, 8));
+    EXPECT_EQ(stacks->header()->boundingRect().width(), 204);
+    EXPECT_EQ(stacks->header()->layout().switcher.left(), 14);
+    DragScroller* strip = stacks->scroller();
+    EXPECT_EQ(strip->scenePos(), QPointF(104 + 14, 8 + 32 + 6));
+    EXPECT_EQ(strip->size(), QSizeF(176, 600 - 46 - 10));
+
+    SessionChip* chip = stacks->chips().value("alpha");
+    EXPECT_EQ(chip->pos(), QPointF(0, 2));
+    EXPECT_EQ(chip->boundingRect().width(), 176);
+    double y = 2 + chip->boundingRect().height() + 14;
+    // A single card lies flat (128 tall); a closed deck needs 148 for its tilted back card.
+    const QList<std::pair<QString, double>> alpha{
+        {"alpha0", 128}, {"alpha1", 148}, {"alpha2", 148}};
+    for (const auto& [turn, length] : alpha) {
+        const QRectF frame = stacks->frames().value(turn);
+        EXPECT_EQ(frame.top(), y) << turn.toStdString();
+        EXPECT_EQ(frame.height(), length + 6 + 13) << turn.toStdString();
+        EXPECT_EQ(frame.width(), 171);
+        y += frame.height() + 14;
+    }
+    ASSERT_EQ(stacks->separators().size(), 1);
+    EXPECT_EQ(stacks->separators().first(), QRectF(0, y + 4, 176, 1));
+    rig.render("side-stacks-open");
+
+    // Fanned, three cards run 3 x 136 - 8 down the strip.
+    DeckView* deck = stacks->decks().value("alpha1");
+    rig.model->clickDeck(deck->turn(), deck->turn().items.first(), 1);
+    rig.clock->advance(1);
+    EXPECT_EQ(deck->length(), 400);
+    EXPECT_EQ(deck->cards().value("alpha1-2")->pos(), QPointF(0, 272));
+}
+
+TEST(StacksDrawer, WheelAndDragMoveTheStripWithinItsRange) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "long", 799990000, {5, 5, 5, 5, 5, 5, 5, 5});
+    rig.publish(s);
+    rig.open();
+    DragScroller* strip = rig.drawer->stacks()->scroller();
+    const double max = strip->maxOffset();
+
+    rig.model->forwardWheel(DrawerRig::display, 100);
+    EXPECT_EQ(strip->scroll().offset, 100);
+    EXPECT_EQ(strip->range(), (DragScroller::Range{100, 952}));
+    EXPECT_EQ(strip->content()->pos(), QPointF(-100, 0));
+    rig.model->forwardWheel(DrawerRig::display, 100000);
+    EXPECT_EQ(strip->scroll().offset, max);
+    EXPECT_FALSE(strip->fadesTrailing());
+    rig.model->forwardWheel(DrawerRig::display, -max + 40);
+    EXPECT_EQ(strip->scroll().offset, 40);
+
+    // A drag to the left across a card moves the strip on by as much; the card takes no click.
+    const QPointF from = strip->mapToScene(QPointF(300, 40));
+    QTest::mousePress(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, from));
+    for (int dx = 10; dx <= 60; dx += 10) {
+        QTest::mouseMove(rig.view.viewport(), viewPoint(rig, from - QPointF(dx, 0)));
+    }
+    EXPECT_EQ(strip->scroll().offset, 100);
+    QTest::mouseRelease(rig.view.viewport(), Qt::LeftButton, {},
+                        viewPoint(rig, from - QPointF(60, 0)));
+    rig.clock->advance(1);
+    EXPECT_GE(strip->scroll().offset, 100);
+    EXPECT_LE(strip->scroll().offset, max);
+    EXPECT_FALSE(rig.model->selectedItemID().has_value());
+}
