@@ -115,6 +115,20 @@ int main(int argc, char** argv) {
     const qint64 stopped = stopping.elapsed();
     engine.reset();
 
+    // A second engine stopped while its scan and its watches over the folder are well under way,
+    // which is where a user quitting would find it.
+    config.paths.supportDir = OstrelPaths::folderURL(tmp.path() + "/support-2");
+    engine = Engine::make(config);
+    engine->start(true);
+    pumpFor(500);
+    bool midScan = false;
+    engine->queue()->sync([&] { midScan = engine->isScanning(); });
+    stopping.restart();
+    engine->stop();
+    const qint64 stoppedMidScan = stopping.elapsed();
+    engine.reset();
+    const qint64 released = stopping.elapsed();
+
     std::printf("folder %s\n", qPrintable(folder));
     std::printf("first capture while scanning  %s\n",
                 captured < 0 ? "none" : qPrintable(QString::number(captured) + " ms"));
@@ -123,6 +137,9 @@ int main(int argc, char** argv) {
                             : qPrintable(QString::number(scanned) + " ms"));
     std::printf("resident memory               %.0f MiB before, %.0f MiB peak (VmHWM %.0f MiB)\n",
                 rssBefore, peak, statusMiB("VmHWM:"));
-    std::printf("stop()                        %lld ms\n", static_cast<long long>(stopped));
+    std::printf("stop() after the scan         %lld ms\n", static_cast<long long>(stopped));
+    std::printf("stop() 0.5 s into a scan      %lld ms (%s), engine gone after %lld ms\n",
+                static_cast<long long>(stoppedMidScan),
+                midScan ? "scan under way" : "scan already done", static_cast<long long>(released));
     return captured < 0 ? 1 : 0;
 }
