@@ -30,7 +30,7 @@ qint64 clampedU32(qint64 value) {
 } // namespace
 
 HotKey::HotKey(x11::WindowSystem* windows, qint64 keyCode, qint64 modifiers,
-               std::function<void()> action, bool wayland, const QDBusConnection& bus)
+               std::function<void()> action, bool wayland, const QDBusConnection* bus)
     : action_(std::move(action)) {
     keyCode = clampedU32(keyCode);
     modifiers = clampedU32(modifiers);
@@ -40,9 +40,9 @@ HotKey::HotKey(x11::WindowSystem* windows, qint64 keyCode, qint64 modifiers,
         return;
     }
     if (wayland) {
-        shortcut_ = std::make_unique<PortalShortcut>(bus, QStringLiteral("toggle-shelf"),
-                                                     QStringLiteral("Show or hide the shelf"),
-                                                     portalTrigger(keyCode, modifiers));
+        shortcut_ = std::make_unique<PortalShortcut>(
+            bus ? *bus : QDBusConnection::sessionBus(), QStringLiteral("toggle-shelf"),
+            QStringLiteral("Show or hide the shelf"), portalTrigger(keyCode, modifiers));
     } else {
         shortcut_ = std::make_unique<x11::KeyGrab>(windows, *keycode, xModifiers(modifiers));
     }

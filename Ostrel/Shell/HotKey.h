@@ -30,10 +30,11 @@ public:
     static constexpr qint64 option = 2048;
     static constexpr qint64 control = 4096;
 
-    // `windows` may be null (no X display). On a Wayland session the portal is asked over `bus`.
+    // `windows` may be null (no X display). On a Wayland session the portal is asked over `bus`,
+    // the session bus when none is given (touched only then).
     HotKey(x11::WindowSystem* windows, qint64 keyCode, qint64 modifiers,
            std::function<void()> action, bool wayland = isWaylandSession(),
-           const QDBusConnection& bus = QDBusConnection::sessionBus());
+           const QDBusConnection* bus = nullptr);
     ~HotKey() override;
 
     Status status() const { return shortcut_ ? shortcut_->status() : Status::noKey; }

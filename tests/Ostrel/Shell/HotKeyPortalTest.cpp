@@ -36,7 +36,7 @@ struct HotKeyPortal : ::testing::Test {
 
     std::unique_ptr<HotKey> make(qint64 modifiers, const QDBusConnection& on) {
         return std::make_unique<HotKey>(
-            nullptr, space, modifiers, [this] { ++fired; }, true, on);
+            nullptr, space, modifiers, [this] { ++fired; }, true, &on);
     }
 };
 
@@ -108,6 +108,6 @@ TEST_F(HotKeyPortal, ARefusalAndAMissingPortalEachSayTheirOwnSentence) {
 
     // An unknown stored key is said as such, portal or not.
     HotKey unknown(
-        nullptr, 200, HotKey::option, [] {}, true, client);
+        nullptr, 200, HotKey::option, [] {}, true, &client);
     EXPECT_EQ(unknown.status(), HotKey::Status::noKey);
 }

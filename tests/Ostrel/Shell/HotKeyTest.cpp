@@ -16,11 +16,11 @@ constexpr quint32 xSpace = 65;
 
 struct HotKeyFixture : ::testing::Test {
     FakeWindowSystem windows;
+    const QDBusConnection noBus{QStringLiteral("no bus")};
     int fired = 0;
     std::unique_ptr<HotKey> make(qint64 keyCode, qint64 modifiers, bool wayland = false) {
         return std::make_unique<HotKey>(
-            &windows, keyCode, modifiers, [this] { ++fired; }, wayland,
-            QDBusConnection(QStringLiteral("no bus")));
+            &windows, keyCode, modifiers, [this] { ++fired; }, wayland, &noBus);
     }
 };
 
