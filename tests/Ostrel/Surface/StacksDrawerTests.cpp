@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QGraphicsSceneHoverEvent>
 #include <QTest>
+#include <QtMath>
+
+#include <cmath>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -276,4 +280,90 @@ TEST(StacksDrawer, WheelAndDragMoveTheStripWithinItsRange) {
     EXPECT_GE(strip->scroll().offset, 100);
     EXPECT_LE(strip->scroll().offset, max);
     EXPECT_FALSE(rig.model->selectedItemID().has_value());
+}
+
+TEST(StacksDrawer, ALiftedDeckPeeksFurtherUnlessFannedOrFrozen) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    DeckView* deck = stacks->decks().value("alpha2");
+    QGraphicsObject* back = deck->cards().value("alpha2-1");
+    ASSERT_NE(back, nullptr);
+    // How far the back card's bottom-trailing corner drops: the tilt about its bottom-leading one.
+    const auto drop = [&] { return back->transform().map(QPointF(112, 84)).y() - 84; };
+    EXPECT_EQ(back->pos(), QPointF(5, -2));
+    EXPECT_EQ(back->transform().map(QPointF(0, 84)), QPointF(0, 84));
+    EXPECT_NEAR(drop(), 112 * std::sin(qDegreesToRadians(2.5)), 1e-9);
+    EXPECT_EQ(deck->accessibleLabel(), "5 items, 5 new");
+
+    QGraphicsSceneHoverEvent enter(QEvent::GraphicsSceneHoverEnter);
+    QGraphicsSceneHoverEvent leave(QEvent::GraphicsSceneHoverLeave);
+    rig.scene.sendEvent(deck, &enter);
+    EXPECT_TRUE(deck->isLifted());
+    rig.clock->advance(1);
+    EXPECT_EQ(back->pos(), QPointF(8, -2));
+    EXPECT_NEAR(drop(), 112 * std::sin(qDegreesToRadians(4.0)), 1e-9);
+    rig.render("stacks-lifted");
+    rig.scene.sendEvent(deck, &leave);
+    EXPECT_FALSE(deck->isLifted());
+    rig.clock->advance(1);
+    EXPECT_EQ(back->pos(), QPointF(5, -2));
+
+    // While the strip scrolls, hover highlights freeze: the deck stays down.
+    rig.model->scrolled();
+    ASSERT_TRUE(rig.model->hoverFrozen());
+    rig.scene.sendEvent(deck, &enter);
+    EXPECT_FALSE(deck->isLifted());
+    rig.scene.sendEvent(deck, &leave);
+
+    // A fanned deck is not lifted either.
+    DeckView* one = stacks->decks().value("alpha0");
+    rig.scene.sendEvent(one, &enter);
+    EXPECT_FALSE(one->isLifted());
+}
+
+TEST(StacksDrawer, AChipNamesItsSessionAndCountsWhatIsNew) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {1, 3});
+    s.sessions[0].customTitle = "Stacks";
+    s.items[1].seenAt = Date(800000000);
+    rig.publish(s);
+    rig.open();
+    SessionChip* chip = rig.drawer->stacks()->chips().value("alpha");
+    ASSERT_NE(chip, nullptr);
+    // Named: the folder and branch as context; three of four items still new.
+    EXPECT_EQ(chip->lines(), (QStringList{"Stacks", "alpha \u00b7 main", "03:26", "3 new"}));
+    EXPECT_EQ(chip->boundingRect().width(), 100);
+
+    rig.model->toggleCollapsed("alpha");
+    chip = rig.drawer->stacks()->chips().value("alpha");
+    EXPECT_EQ(chip->lines().value(1), "4 items");
+    EXPECT_TRUE(rig.drawer->stacks()->decks().isEmpty());
+    const auto entries = SessionChip::menu(*rig.model, rig.model->groups().first(), false);
+    EXPECT_EQ(entries.first().title, "Collapse");
+}
+
+TEST(StacksDrawer, SeenItemsLeaveNoNewLineAndASingleItemReadsSo) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {1, 5});
+    for (auto& i : s.items) {
+        i.seenAt = Date(800000000);
+    }
+    rig.publish(s);
+    rig.model->toggleCollapsed("alpha");
+    rig.open();
+    SessionChip* chip = rig.drawer->stacks()->chips().value("alpha");
+    EXPECT_EQ(chip->lines(), (QStringList{"alpha", "6 items", "main", "03:26"}));
+    rig.model->toggleCollapsed("alpha");
+    EXPECT_EQ(rig.drawer->stacks()->decks().value("alpha1")->accessibleLabel(), "5 items");
+
+    Snapshot one;
+    addSession(one, "alpha", 799990000, {1});
+    one.items[0].seenAt = Date(800000000);
+    rig.publish(one);
+    rig.model->toggleCollapsed("alpha");
+    EXPECT_EQ(rig.drawer->stacks()->chips().value("alpha")->lines().value(1), "1 item");
 }
