@@ -72,6 +72,12 @@ namespace {
 // Qt's own opener passes our whole environment on, so the desktop's opener is started here.
 // Without one Qt's is the only way left.
 void launchOpener(const QUrl& url) {
+    // The opener reads an argument starting with "-" as an option: only absolute addresses and
+    // files go to it.
+    if (!url.isLocalFile() && (url.isRelative() || !url.isValid())) {
+        qCInfo(lcPlatform).noquote() << "not an address to open:" << url.toString();
+        return;
+    }
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty()) {
         QDesktopServices::openUrl(url);

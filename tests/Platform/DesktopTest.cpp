@@ -1,7 +1,9 @@
 #include "Platform/Desktop.h"
 #include "Platform/MainClock.h"
 #include "Platform/MainTask.h"
+#include "Platform/SystemDesktop.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 #include <QFile>
 #include <QObject>
@@ -64,4 +66,33 @@ TEST(MainClock, StepsRunAtTheirDeadlineUnlessCancelledOrTheirContextIsGone) {
     }
     clock->advance(5);
     EXPECT_EQ(ran, (QStringList{"plain", "second"}));
+}
+
+TEST(Desktop, TheOpenerGetsAbsoluteAddressesAndTheUsersEnvironment) {
+    // A recording opener first in PATH; this process's environment stands for ours.
+    TempDir dir;
+    const QString opener =
+        dir.write("bin/xdg-open", QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '%1/args'\n"
+                                                 "printenv OSTREL_PROBE >> '%1/args'\n")
+                                      .arg(dir.path())
+                                      .toUtf8());
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", (dir.file("bin") + ':' + qEnvironmentVariable("PATH")).toUtf8());
+    qputenv("OSTREL_PROBE", "ours");
+
+    SystemDesktop desktop;
+    desktop.open(QUrl(QStringLiteral("-option-like")));
+    desktop.open(QUrl(QStringLiteral("https://example.com/a b")));
+    ASSERT_TRUE(waitUntil([&] { return !dir.read("args").isEmpty(); }, 10));
+    pump(0.3);
+    // Only the absolute address reached it, and without our variables.
+    EXPECT_EQ(dir.read("args"), QByteArray("https://example.com/a%20b\n"));
+
+    QProcessEnvironment ours;
+    for (const char* name : {"QT_QPA_PLATFORM", "QT_PLUGIN_PATH", "LD_PRELOAD",
+                             "OSTREL_MOTION_SCALE", "QT_QPA_PLATFORMTHEME", "DISPLAY", "PATH"}) {
+        ours.insert(QLatin1String(name), QStringLiteral("x"));
+    }
+    EXPECT_EQ(SystemDesktop::childEnvironment(ours).keys(),
+              (QStringList{"DISPLAY", "PATH", "QT_QPA_PLATFORMTHEME"}));
 }
