@@ -701,9 +701,11 @@ void XcbWindowSystem::ungrabKey(quint32 keycode, quint16 modifiers) {
     if (!isConnected() || keycode > 255) {
         return;
     }
-    xcb_ungrab_key(c_, static_cast<xcb_keycode_t>(keycode), root_, modifiers);
+    // A round trip: once this returns the server has let go, so another client (or our next
+    // grab of a changed shortcut) finds the combination free.
+    std::free(xcb_request_check(
+        c_, xcb_ungrab_key_checked(c_, static_cast<xcb_keycode_t>(keycode), root_, modifiers)));
     keysDown_.remove(keycode);
-    xcb_flush(c_);
 }
 
 quint16 XcbWindowSystem::numLockMask() {
