@@ -1,6 +1,7 @@
 #include "Ostrel/Views/DragScroller.h"
 
 #include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Views/DragLift.h"
 #include "OstrelCore/Display/Motion.h"
 
 #include <QGraphicsEffect>
@@ -204,10 +205,24 @@ bool DragScroller::move(QPointF scenePos) {
         if (std::hypot(translation.x(), translation.y()) < Motion::dragMinimum) {
             return false;
         }
-        dragStart_ = DragStart{scroll_.offset, DragRule::scrolls(axis_, translation)};
+        dragStart_ = DragStart{scroll_.offset, DragRule::scrolls(axis_, translation),
+                               context_.model ? context_.model->hoveredItem() : std::nullopt};
     }
-    if (!dragStart_->scrolls || (context_.model && context_.model->isDraggingOut())) {
+    if (context_.model && context_.model->isDraggingOut()) {
         return false;
+    }
+    // A card pulled out of the strip (or, across a horizontal strip, downwards) is dragged out.
+    const QRectF around = boundingRect().adjusted(-Motion::dragOutMargin, -Motion::dragOutMargin,
+                                                  Motion::dragOutMargin, Motion::dragOutMargin);
+    const bool inside = around.contains(mapFromScene(scenePos));
+    if (!dragStart_->scrolls) {
+        if (!inside || axis_ == Qt::Vertical || translation.y() > 0) {
+            return lift(translation);
+        }
+        return false;
+    }
+    if (!inside) {
+        return lift(translation);
     }
     const double t = now();
     if (t > lastTime_) {
@@ -220,6 +235,24 @@ bool DragScroller::move(QPointF scenePos) {
     if (context_.model) {
         context_.model->pressDragged();
     }
+    return true;
+}
+
+bool DragScroller::lift(QPointF translation) {
+    if (!dragStart_ || !dragStart_->item || !context_.model) {
+        return false;
+    }
+    const double s = scroll_.offset;
+    const double d = s - dragStart_->origin;
+    // The pointer's way relative to the card it grabbed: its own plus the strip's since then.
+    const QPointF relative =
+        axis_ == Qt::Horizontal ? translation + QPointF(d, 0) : translation + QPointF(0, d);
+    DragLift::shared().lift(dragStart_->item->id, relative);
+    if (scrolling_) {
+        scrolling_ = false;
+        apply(scroll_.release(s, 0, now(), limits()));
+    }
+    context_.model->beginDragOut(*dragStart_->item);
     return true;
 }
 

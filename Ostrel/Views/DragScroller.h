@@ -3,6 +3,7 @@
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Display/StripScroll.h"
+#include "OstrelCore/Records/ShelfItem.h"
 
 #include <QGraphicsObject>
 #include <QUuid>
@@ -79,6 +80,8 @@ private:
     struct DragStart {
         double origin = 0;
         bool scrolls = false;
+        // The card under the pointer when the drag was recognised.
+        std::optional<ShelfItem> item;
     };
 
     double along(QPointF p) const { return axis_ == Qt::Horizontal ? p.x() : p.y(); }
@@ -88,8 +91,10 @@ private:
     void place();
     void publishRange(double offset);
     void press(QPointF scenePos);
-    // True when the move scrolled (and the event is the strip's).
+    // True when the move scrolled or lifted a card out (and the event is the strip's).
     bool move(QPointF scenePos);
+    // Hands the grabbed card to the drag-out; the strip stops where it is.
+    bool lift(QPointF translation);
     bool release(QPointF scenePos);
 
     ViewContext context_;

@@ -367,3 +367,36 @@ TEST(StacksDrawer, SeenItemsLeaveNoNewLineAndASingleItemReadsSo) {
     rig.model->toggleCollapsed("alpha");
     EXPECT_EQ(rig.drawer->stacks()->chips().value("alpha")->lines().value(1), "1 item");
 }
+
+TEST(StacksDrawer, ACardPulledDownOutOfTheStripIsDraggedOut) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    DeckView* deck = stacks->decks().value("alpha1");
+    QGraphicsObject* top = deck->cards().value("alpha1-0");
+    const ShelfItem grabbed = deck->turn().items.first();
+    // The card under the pointer, as a real card reports it on hover.
+    rig.model->setHoveredItem(grabbed);
+    const QPointF from = top->mapToScene(top->boundingRect().center());
+    QTest::mousePress(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, from));
+    // Sideways first: the strip scrolls (there is nothing to scroll, it stays), nothing lifts.
+    QTest::mouseMove(rig.view.viewport(), viewPoint(rig, from + QPointF(6, 2)));
+    auto& drags = static_cast<FakeDragOut&>(rig.model->dragOut());
+    EXPECT_TRUE(drags.started.isEmpty());
+    // Out past the strip's bottom edge and its margin: the card goes with the pointer.
+    QTest::mouseMove(rig.view.viewport(), viewPoint(rig, from + QPointF(6, 120)));
+    EXPECT_EQ(drags.started, QStringList{grabbed.id});
+    EXPECT_TRUE(rig.model->isDraggingOut());
+    QTest::mouseRelease(rig.view.viewport(), Qt::LeftButton, {},
+                        viewPoint(rig, from + QPointF(6, 120)));
+    drags.end();
+
+    // A drag that starts across a horizontal strip, downwards, lifts at once.
+    rig.model->setHoveredItem(grabbed);
+    QTest::mousePress(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, from));
+    QTest::mouseMove(rig.view.viewport(), viewPoint(rig, from + QPointF(1, 10)));
+    EXPECT_EQ(drags.started.size(), 2);
+    QTest::mouseRelease(rig.view.viewport(), Qt::LeftButton, {},
+                        viewPoint(rig, from + QPointF(1, 10)));
+}
