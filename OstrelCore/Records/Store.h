@@ -45,8 +45,11 @@ public:
         QByteArray encode() const;
         // Items and hidden records that do not read are dropped one by one; anything else that
         // does not read fails the whole document.
-        static std::optional<Index> decode(const QByteArray& json);
+        static std::optional<Index> decode(QByteArrayView json);
     };
+
+    // What "offsets.json" holds: transcript path to byte offset; all or nothing.
+    static std::optional<QHash<QString, quint64>> decodeOffsets(QByteArrayView json);
 
     // One element read on its own: absent when it does not decode.
     template <typename T> struct Lossy { std::optional<T> value; };

@@ -1,5 +1,6 @@
 // Loading, recovering and saving the two files of the store.
 #include "OstrelCore/Records/Json.h"
+#include "OstrelCore/Records/JsonReader.h"
 #include "OstrelCore/Records/JsonWriter.h"
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Store.h"
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QSet>
 #include <QUuid>
 
 #include <algorithm>
@@ -28,51 +30,10 @@ namespace {
 const QString indexName = QStringLiteral("index.json");
 const QString offsetsName = QStringLiteral("offsets.json");
 
-// A strict map of dates: absent gives none; anything but an object of numbers fails.
-bool readDates(const QJsonObject& o, const QString& key, std::optional<QHash<QString, Date>>& out) {
-    const QJsonValue v = o.value(key);
-    if (Json::isAbsent(v)) {
-        return true;
-    }
-    if (!v.isObject()) {
-        return false;
-    }
-    QHash<QString, Date> map;
-    const QJsonObject inner = v.toObject();
-    for (auto it = inner.begin(); it != inner.end(); ++it) {
-        const auto d = Json::date(it.value());
-        if (!d.value) {
-            return false;
-        }
-        map.insert(it.key(), *d.value);
-    }
-    out = map;
-    return true;
-}
-
 void logNotSaved(const QString& label, const Error& error) {
     // The reason in words ("no space left on device"), then the error's family and number.
     qCCritical(lcStore, "%s not saved: %s (%s %ld)", qUtf8Printable(label),
                qUtf8Printable(Error::describe(error)), qUtf8Printable(error.domain), error.code);
-}
-
-// An offset as written, 0 to 2^64 - 1. Offsets are written clamped to the signed range, so one
-// beyond it, as another writer may have left it, reads as that bound.
-std::optional<quint64> offsetValue(const QJsonValue& v) {
-    if (!v.isDouble()) {
-        return std::nullopt;
-    }
-    const double d = v.toDouble();
-    // 2^64 - 1 itself arrives rounded to 2^64, the nearest double.
-    if (!std::isfinite(d) || d < 0 || std::floor(d) != d || d > 18446744073709551616.0) {
-        return std::nullopt;
-    }
-    constexpr auto largest = static_cast<quint64>(std::numeric_limits<qint64>::max());
-    const qint64 exact = v.toInteger(-1);
-    if (exact >= 0) {
-        return static_cast<quint64>(exact);
-    }
-    return largest;
 }
 
 } // namespace
@@ -124,86 +85,451 @@ QByteArray Store::Index::encode() const {
     return out.take();
 }
 
-std::optional<Store::Index> Store::Index::decode(const QByteArray& json) {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+namespace {
+
+// One field of a record as it is read: the last occurrence of a name counts, as it does for Qt,
+// so an earlier value of the wrong type is forgotten when a good one follows.
+template <typename T> struct Slot {
+    bool bad = false;
+    std::optional<T> value;
+
+    void absent() { *this = {}; }
+    void set(T v) { *this = {false, std::move(v)}; }
+    void wrong() { *this = {true, std::nullopt}; }
+};
+
+using Kind = JsonReader::Kind;
+
+// Reads a null as absent, a value of the kind `want` through `read`, and skips anything else.
+template <typename T, typename Read>
+void field(JsonReader& r, Slot<T>& slot, Kind want, Read read) {
+    const Kind kind = r.next();
+    if (kind == Kind::null) {
+        r.null();
+        slot.absent();
+    } else if (kind == want) {
+        read(slot);
+    } else {
+        r.skip();
+        slot.wrong();
+    }
+}
+
+void stringField(JsonReader& r, Slot<QString>& slot) {
+    field(r, slot, Kind::string, [&r](Slot<QString>& s) {
+        if (auto text = r.string()) {
+            s.set(std::move(*text));
+        }
+    });
+}
+
+void dateField(JsonReader& r, Slot<Date>& slot) {
+    field(r, slot, Kind::number, [&r](Slot<Date>& s) {
+        if (const auto n = r.number()) {
+            s.set(Date(n->value));
+        }
+    });
+}
+
+// A whole number that fits 64 bits.
+void integerField(JsonReader& r, Slot<qint64>& slot) {
+    field(r, slot, Kind::number, [&r](Slot<qint64>& s) {
+        if (const auto n = r.number()) {
+            n->isInteger ? s.set(n->integer) : s.wrong();
+        }
+    });
+}
+
+// An absolute URL in its strict form.
+void urlField(JsonReader& r, Slot<QUrl>& slot) {
+    field(r, slot, Kind::string, [&r](Slot<QUrl>& s) {
+        if (const auto text = r.string()) {
+            QUrl url(*text, QUrl::StrictMode);
+            url.isValid() && !url.isRelative() ? s.set(std::move(url)) : s.wrong();
+        }
+    });
+}
+
+std::optional<ShelfItemKind> kindOf(const QString& raw) {
+    for (const auto kind : allShelfItemKinds) {
+        if (rawValue(kind) == raw) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+// The sources of an item: an array of known source names, nothing else.
+void sourcesField(JsonReader& r, Slot<Sources>& slot) {
+    if (r.next() != Kind::array) {
+        r.skip();
+        slot.wrong();
+        return;
+    }
+    r.beginArray();
+    Sources sources;
+    bool good = true;
+    while (r.element()) {
+        if (r.next() != Kind::string) {
+            good = false;
+            r.skip();
+            continue;
+        }
+        const auto text = r.string();
+        const auto source = text ? sourceFromRaw(*text) : std::nullopt;
+        if (source) {
+            sources.insert(*source);
+        } else {
+            good = false;
+        }
+    }
+    good ? slot.set(std::move(sources)) : slot.wrong();
+}
+
+// A shelf item, or none when the value is not one; the value is passed over either way.
+std::optional<ShelfItem> readItem(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
         return std::nullopt;
     }
-    const QJsonObject o = doc.object();
+    r.beginObject();
+    Slot<QString> id, kind, title, sessionID, sourcePath, promptID, captureID;
+    Slot<Date> createdAt, seenAt;
+    Slot<qint64> width, height;
+    Slot<QUrl> fileURL, remoteURL;
+    Slot<Sources> sources;
+    sources.wrong(); // required
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "id") {
+            stringField(r, id);
+        } else if (name == "fileURL") {
+            urlField(r, fileURL);
+        } else if (name == "createdAt") {
+            dateField(r, createdAt);
+        } else if (name == "kind") {
+            stringField(r, kind);
+        } else if (name == "title") {
+            stringField(r, title);
+        } else if (name == "sessionID") {
+            stringField(r, sessionID);
+        } else if (name == "sourceKinds") {
+            sourcesField(r, sources);
+        } else if (name == "sourcePath") {
+            stringField(r, sourcePath);
+        } else if (name == "seenAt") {
+            dateField(r, seenAt);
+        } else if (name == "width") {
+            integerField(r, width);
+        } else if (name == "height") {
+            integerField(r, height);
+        } else if (name == "promptID") {
+            stringField(r, promptID);
+        } else if (name == "captureID") {
+            stringField(r, captureID);
+        } else if (name == "remoteURL") {
+            urlField(r, remoteURL);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !id.value || !kind.value || !title.value || !sessionID.value ||
+        !createdAt.value || !sources.value || fileURL.bad || remoteURL.bad || sourcePath.bad ||
+        promptID.bad || seenAt.bad || width.bad || height.bad || captureID.bad) {
+        return std::nullopt;
+    }
+    const auto itemKind = kindOf(*kind.value);
+    if (!itemKind) {
+        return std::nullopt;
+    }
+    ShelfItem item;
+    item.id = std::move(*id.value);
+    item.kind = *itemKind;
+    item.fileURL = std::move(fileURL.value);
+    item.remoteURL = std::move(remoteURL.value);
+    item.sourcePath = std::move(sourcePath.value);
+    item.title = std::move(*title.value);
+    item.sessionID = std::move(*sessionID.value);
+    item.promptID = std::move(promptID.value);
+    item.sourceKinds = std::move(*sources.value);
+    item.createdAt = *createdAt.value;
+    item.seenAt = seenAt.value;
+    item.width = width.value;
+    item.height = height.value;
+    item.captureID = std::move(captureID.value);
+    return item;
+}
+
+std::optional<HiddenRecord> readHiddenRecord(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    std::optional<ShelfItem> item;
+    Slot<Date> hiddenAt;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "item") {
+            item = readItem(r);
+        } else if (name == "hiddenAt") {
+            dateField(r, hiddenAt);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !item || !hiddenAt.value) {
+        return std::nullopt;
+    }
+    return HiddenRecord{std::move(*item), *hiddenAt.value};
+}
+
+std::optional<Session> readSession(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<QString> id, slug, cwd, branch, agentName, customTitle, aiTitle, firstPrompt;
+    Slot<Date> startedAt, lastActive, firstPromptAt;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "id") {
+            stringField(r, id);
+        } else if (name == "startedAt") {
+            dateField(r, startedAt);
+        } else if (name == "lastActive") {
+            dateField(r, lastActive);
+        } else if (name == "slug") {
+            stringField(r, slug);
+        } else if (name == "cwd") {
+            stringField(r, cwd);
+        } else if (name == "branch") {
+            stringField(r, branch);
+        } else if (name == "agentName") {
+            stringField(r, agentName);
+        } else if (name == "customTitle") {
+            stringField(r, customTitle);
+        } else if (name == "aiTitle") {
+            stringField(r, aiTitle);
+        } else if (name == "firstPrompt") {
+            stringField(r, firstPrompt);
+        } else if (name == "firstPromptAt") {
+            dateField(r, firstPromptAt);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !id.value || !startedAt.value || !lastActive.value || slug.bad || cwd.bad ||
+        branch.bad || agentName.bad || customTitle.bad || aiTitle.bad || firstPrompt.bad ||
+        firstPromptAt.bad) {
+        return std::nullopt;
+    }
+    Session s;
+    s.id = std::move(*id.value);
+    s.slug = std::move(slug.value);
+    s.cwd = std::move(cwd.value);
+    s.branch = std::move(branch.value);
+    s.startedAt = *startedAt.value;
+    s.lastActive = *lastActive.value;
+    s.agentName = std::move(agentName.value);
+    s.customTitle = std::move(customTitle.value);
+    s.aiTitle = std::move(aiTitle.value);
+    s.firstPrompt = std::move(firstPrompt.value);
+    s.firstPromptAt = firstPromptAt.value;
+    return s;
+}
+
+std::optional<Prompt> readPrompt(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<QString> id, sessionID, text;
+    Slot<Date> at;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "id") {
+            stringField(r, id);
+        } else if (name == "sessionID") {
+            stringField(r, sessionID);
+        } else if (name == "at") {
+            dateField(r, at);
+        } else if (name == "text") {
+            stringField(r, text);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !id.value || !sessionID.value || !at.value || !text.value) {
+        return std::nullopt;
+    }
+    return Prompt{std::move(*id.value), std::move(*sessionID.value), *at.value,
+                  std::move(*text.value)};
+}
+
+// An array of records. Strict: one element that does not read spoils the list. Lossy: such an
+// element is dropped alone. A list is reserved for what the bytes left can hold at most.
+template <typename T, typename Read>
+void listField(JsonReader& r, Slot<QList<T>>& slot, bool lossy, Read read) {
+    field(r, slot, Kind::array, [&](Slot<QList<T>>& s) {
+        r.beginArray();
+        QList<T> list;
+        bool good = true;
+        while (r.element()) {
+            if (auto record = read(r)) {
+                if (good) {
+                    list.append(std::move(*record));
+                }
+            } else {
+                good = good && lossy;
+            }
+        }
+        good ? s.set(std::move(list)) : s.wrong();
+    });
+}
+
+void idsField(JsonReader& r, Slot<QStringList>& slot) {
+    listField(r, slot, false, [](JsonReader& reader) -> std::optional<QString> {
+        if (reader.next() != Kind::string) {
+            reader.skip();
+            return std::nullopt;
+        }
+        return reader.string();
+    });
+}
+
+// An object of values, each read by `read` (none when it does not read); a name repeated
+// counts with its last value.
+template <typename T, typename Read>
+bool readMap(JsonReader& r, QHash<QString, T>& map, Read read) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return false;
+    }
+    r.beginObject();
+    QSet<QString> bad;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        QString key = name.toString();
+        if (auto value = read(r)) {
+            if (!bad.isEmpty()) {
+                bad.remove(key);
+            }
+            map.insert(std::move(key), *value);
+        } else {
+            bad.insert(std::move(key));
+        }
+    }
+    return !r.failed() && bad.isEmpty();
+}
+
+std::optional<Date> readDate(JsonReader& r) {
+    if (r.next() != Kind::number) {
+        r.skip();
+        return std::nullopt;
+    }
+    const auto n = r.number();
+    return n ? std::optional<Date>(Date(n->value)) : std::nullopt;
+}
+
+void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot) {
+    field(r, slot, Kind::object, [&r](Slot<QHash<QString, Date>>& s) {
+        QHash<QString, Date> map;
+        readMap(r, map, readDate) ? s.set(std::move(map)) : s.wrong();
+    });
+}
+
+// An offset, 0 to 2^64 - 1. Offsets are written clamped to the signed range, so one beyond it,
+// as another writer may have left it, reads as that bound.
+std::optional<quint64> readOffset(JsonReader& r) {
+    if (r.next() != Kind::number) {
+        r.skip();
+        return std::nullopt;
+    }
+    const auto n = r.number();
+    if (!n) {
+        return std::nullopt;
+    }
+    if (n->isInteger) {
+        return n->integer >= 0 ? std::optional<quint64>(quint64(n->integer)) : std::nullopt;
+    }
+    // 2^64 - 1 itself arrives rounded to 2^64, the nearest double.
+    const double d = n->value;
+    if (!std::isfinite(d) || d < 0 || std::floor(d) != d || d > 18446744073709551616.0) {
+        return std::nullopt;
+    }
+    return static_cast<quint64>(std::numeric_limits<qint64>::max());
+}
+
+} // namespace
+
+std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
+    JsonReader r(json);
+    if (r.next() != Kind::object) {
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<qint64> version;
+    Slot<Date> lastRunAt;
+    Slot<QList<ShelfItem>> items;
+    Slot<QList<Session>> sessions;
+    Slot<QList<Prompt>> prompts;
+    Slot<QStringList> hidden;
+    Slot<QList<HiddenRecord>> hiddenItems;
+    Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "items") {
+            listField(r, items, true, readItem);
+        } else if (name == "sessions") {
+            listField(r, sessions, false, readSession);
+        } else if (name == "prompts") {
+            listField(r, prompts, false, readPrompt);
+        } else if (name == "hiddenItems") {
+            listField(r, hiddenItems, true, readHiddenRecord);
+        } else if (name == "hidden") {
+            idsField(r, hidden);
+        } else if (name == "deleted") {
+            datesField(r, deleted);
+        } else if (name == "deletedPaths") {
+            datesField(r, deletedPaths);
+        } else if (name == "titleChecks") {
+            datesField(r, titleChecks);
+        } else if (name == "lastRunAt") {
+            dateField(r, lastRunAt);
+        } else if (name == "version") {
+            integerField(r, version);
+        } else {
+            r.skip();
+        }
+    }
+    if (!r.finish() || version.bad || lastRunAt.bad || !items.value || !sessions.value ||
+        !prompts.value || hidden.bad || hiddenItems.bad || deleted.bad || deletedPaths.bad ||
+        titleChecks.bad) {
+        return std::nullopt;
+    }
     Index index;
-
-    const auto version = Json::integer(o, QStringLiteral("version"));
-    if (!version.ok) {
-        return std::nullopt;
-    }
-    const auto lastRun = Json::date(o, QStringLiteral("lastRunAt"));
-    if (!lastRun.ok) {
-        return std::nullopt;
-    }
-    index.lastRunAt = lastRun.value;
-
-    const QJsonValue items = o.value(QStringLiteral("items"));
-    const QJsonValue sessions = o.value(QStringLiteral("sessions"));
-    const QJsonValue prompts = o.value(QStringLiteral("prompts"));
-    if (!items.isArray() || !sessions.isArray() || !prompts.isArray()) {
-        return std::nullopt;
-    }
-    for (const QJsonValue& element : items.toArray()) {
-        const Lossy<ShelfItem> lossy{ShelfItem::fromJson(element)};
-        if (lossy.value) {
-            index.items.append(*lossy.value);
-        }
-    }
-    for (const QJsonValue& element : sessions.toArray()) {
-        const auto session = Session::fromJson(element);
-        if (!session) {
-            return std::nullopt;
-        }
-        index.sessions.append(*session);
-    }
-    for (const QJsonValue& element : prompts.toArray()) {
-        const auto prompt = Prompt::fromJson(element);
-        if (!prompt) {
-            return std::nullopt;
-        }
-        index.prompts.append(*prompt);
-    }
-
-    const QJsonValue hidden = o.value(QStringLiteral("hidden"));
-    if (!Json::isAbsent(hidden)) {
-        if (!hidden.isArray()) {
-            return std::nullopt;
-        }
-        QStringList ids;
-        for (const QJsonValue& id : hidden.toArray()) {
-            if (!id.isString()) {
-                return std::nullopt;
-            }
-            ids.append(id.toString());
-        }
-        index.hidden = ids;
-    }
-    const QJsonValue hiddenItems = o.value(QStringLiteral("hiddenItems"));
-    if (!Json::isAbsent(hiddenItems)) {
-        if (!hiddenItems.isArray()) {
-            return std::nullopt;
-        }
-        QList<HiddenRecord> records;
-        for (const QJsonValue& element : hiddenItems.toArray()) {
-            const Lossy<HiddenRecord> lossy{HiddenRecord::fromJson(element)};
-            if (lossy.value) {
-                records.append(*lossy.value);
-            }
-        }
-        index.hiddenItems = records;
-    }
-    if (!readDates(o, QStringLiteral("deleted"), index.deleted) ||
-        !readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths) ||
-        !readDates(o, QStringLiteral("titleChecks"), index.titleChecks)) {
-        return std::nullopt;
-    }
+    index.lastRunAt = lastRunAt.value;
+    index.items = std::move(*items.value);
+    index.sessions = std::move(*sessions.value);
+    index.prompts = std::move(*prompts.value);
+    index.hidden = std::move(hidden.value);
+    index.hiddenItems = std::move(hiddenItems.value);
+    index.deleted = std::move(deleted.value);
+    index.deletedPaths = std::move(deletedPaths.value);
+    index.titleChecks = std::move(titleChecks.value);
     return index;
+}
+
+std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json) {
+    JsonReader r(json);
+    QHash<QString, quint64> offsets;
+    if (!readMap(r, offsets, readOffset) || !r.finish()) {
+        return std::nullopt;
+    }
+    return offsets;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -303,34 +629,34 @@ void Store::loadIndex() {
 
     isFirstRun_ = false;
     previousRunAt_ = index->lastRunAt;
-    for (const ShelfItem& item : index->items) {
-        if (!items_.contains(item.id)) {
-            items_.insert(item.id, item);
+    // The records move from the decoded lists into tables sized for them at once; of two records
+    // with one id the first one stays.
+    const auto keyed = [](auto& list, auto& table, const auto& idOf) {
+        table.reserve(list.size());
+        for (auto& record : list) {
+            // One lookup: a new slot shows in the size.
+            const qsizetype before = table.size();
+            auto& slot = table[idOf(record)];
+            if (table.size() != before) {
+                slot = std::move(record);
+            }
         }
-    }
-    for (const Session& session : index->sessions) {
-        if (!sessions_.contains(session.id)) {
-            sessions_.insert(session.id, session);
-        }
-    }
-    for (const Prompt& prompt : index->prompts) {
-        if (!prompts_.contains(prompt.id)) {
-            prompts_.insert(prompt.id, prompt);
-        }
-    }
+        list.clear();
+    };
+    const auto recordID = [](const auto& record) -> const QString& { return record.id; };
+    keyed(index->items, items_, recordID);
+    keyed(index->sessions, sessions_, recordID);
+    keyed(index->prompts, prompts_, recordID);
     if (index->hidden) {
         hidden_ = QSet<QString>(index->hidden->begin(), index->hidden->end());
     }
     if (index->hiddenItems) {
-        for (const HiddenRecord& record : *index->hiddenItems) {
-            if (!hiddenItems_.contains(record.item.id)) {
-                hiddenItems_.insert(record.item.id, record);
-            }
-        }
+        keyed(*index->hiddenItems, hiddenItems_,
+              [](const HiddenRecord& record) -> const QString& { return record.item.id; });
     }
-    deleted_ = index->deleted.value_or(QHash<QString, Date>());
-    deletedPaths_ = index->deletedPaths.value_or(QHash<QString, Date>());
-    titleChecks_ = index->titleChecks.value_or(QHash<QString, Date>());
+    deleted_ = std::move(index->deleted).value_or(QHash<QString, Date>());
+    deletedPaths_ = std::move(index->deletedPaths).value_or(QHash<QString, Date>());
+    titleChecks_ = std::move(index->titleChecks).value_or(QHash<QString, Date>());
 }
 
 void Store::loadOffsets() {
@@ -345,21 +671,9 @@ void Store::loadOffsets() {
     if (!file.open(QIODevice::ReadOnly)) {
         return;
     }
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        return;
+    if (auto offsets = decodeOffsets(file.readAll())) {
+        offsets_ = std::move(*offsets);
     }
-    QHash<QString, quint64> offsets;
-    const QJsonObject o = doc.object();
-    for (auto it = o.begin(); it != o.end(); ++it) {
-        const auto value = offsetValue(it.value());
-        if (!value) {
-            return;
-        }
-        offsets.insert(it.key(), *value);
-    }
-    offsets_ = offsets;
 }
 
 void Store::setOffsetsAside(const QString& path) {
@@ -381,6 +695,9 @@ void Store::rebuildLookups() {
     idsByContent_.clear();
     idsByPath_.clear();
     hiddenIDsByPath_.clear();
+    idsByContent_.reserve(items_.size());
+    idsByPath_.reserve(items_.size());
+    hiddenIDsByPath_.reserve(hiddenItems_.size());
     for (const ShelfItem& item : std::as_const(items_)) {
         idsByContent_[contentKey(item.id)].insert(item.id);
         if (item.sourcePath) {

@@ -1,0 +1,184 @@
+// Loading and saving an index of 20,000 items (5,000 of them hidden), 2,000 sessions and 20,000
+// prompts, measured beside Python's json.load of the same file in one run, rounds interleaved,
+// since only the ratio means anything on a shared machine. Prints the median of each round's best.
+//   bench_IndexLoad [rounds, default 7]
+//   bench_IndexLoad --load-only N   only loads, N times (for a profiler)
+#include "OstrelCore/Records/Store.h"
+#include "Platform/OpenSsl.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace ostrel;
+
+namespace {
+
+constexpr int itemCount = 20000;
+constexpr int hiddenCount = 5000;
+constexpr int sessionCount = 2000;
+constexpr int promptCount = 20000;
+constexpr int offsetCount = 10000;
+constexpr int triesPerRound = 3;
+constexpr double now = 800'000'000.0;
+
+QString hexId(int i) {
+    return QString::number(i, 16).rightJustified(64, u'0');
+}
+
+// A heavy user's index: item i was created i seconds before `now`.
+void fill(Store& store, const QString& root) {
+    for (int s = 0; s < sessionCount; ++s) {
+        Session session(QStringLiteral("session-%1").arg(s),
+                        QStringLiteral("-work-project-%1").arg(s % 50),
+                        QStringLiteral("/work/project-%1").arg(s % 50), QStringLiteral("main"),
+                        Date(now - 30 * 86400 + s), Date(now - s));
+        session.firstPrompt = QStringLiteral("Make the chart look better, number %1").arg(s);
+        session.firstPromptAt = session.startedAt;
+        store.upsert(session);
+    }
+    for (int p = 0; p < promptCount; ++p) {
+        store.upsert(
+            Prompt{QStringLiteral("prompt-%1").arg(p),
+                   QStringLiteral("session-%1").arg(p % sessionCount), Date(now - p * 2.5),
+                   QStringLiteral("Please render the dashboard and take a screenshot %1").arg(p)});
+    }
+    for (int i = 0; i < itemCount; ++i) {
+        ShelfItem item;
+        item.id = hexId(i);
+        item.kind = i % 7 == 0 ? ShelfItemKind::pdf : ShelfItemKind::image;
+        item.fileURL = QUrl::fromLocalFile(root + QStringLiteral("/items/") + item.id + ".png");
+        item.sourcePath = QStringLiteral("/tmp/claude-1000/-work-project/%1/scratchpad/shot-%2.png")
+                              .arg(i % sessionCount)
+                              .arg(i);
+        item.title = QStringLiteral("shot-%1.png").arg(i);
+        item.sessionID = QStringLiteral("session-%1").arg(i % sessionCount);
+        item.sourceKinds = {Source::scratchpad};
+        item.createdAt = Date(now - i - 0.123456789);
+        if (i % 3 == 0) {
+            item.seenAt = Date(now - i + 1.5);
+        }
+        item.width = 1440;
+        item.height = 900;
+        store.upsert(item);
+    }
+    for (int i = 0; i < hiddenCount; ++i) {
+        store.hide(hexId(i * 4 + 1));
+    }
+    for (int o = 0; o < offsetCount; ++o) {
+        store.setOffset(static_cast<quint64>(o) * 4096,
+                        root + QStringLiteral("/t-%1.jsonl").arg(o));
+    }
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Milliseconds of the best of a few calls; what a call returns is freed outside the clock, as
+// Python's result is.
+template <typename F> double best(F f) {
+    double fastest = 1e300;
+    for (int i = 0; i < triesPerRound; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        [[maybe_unused]] auto result = f();
+        fastest = std::min(fastest, timer.nsecsElapsed() / 1e6);
+    }
+    return fastest;
+}
+
+// Python times its own loads, so that starting the interpreter is not counted.
+double pythonBest(const QString& python, const QString& file) {
+    QProcess process;
+    const QString script = QStringLiteral("import json, sys, time\n"
+                                          "best = 1e300\n"
+                                          "for _ in range(%1):\n"
+                                          "    t = time.perf_counter()\n"
+                                          "    with open(sys.argv[1], 'rb') as f:\n"
+                                          "        index = json.load(f)\n"
+                                          "    best = min(best, time.perf_counter() - t)\n"
+                                          "    del index\n"
+                                          "print(best * 1000)\n")
+                               .arg(triesPerRound);
+    process.start(python, {QStringLiteral("-c"), script, file});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
+        std::fprintf(stderr, "python failed: %s\n", process.readAllStandardError().constData());
+        std::exit(1);
+    }
+    return process.readAllStandardOutput().trimmed().toDouble();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    OpenSsl::init();
+    const bool loadOnly = argc > 2 && qstrcmp(argv[1], "--load-only") == 0;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[loadOnly ? 2 : 1])) : 7;
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty()) {
+        std::fprintf(stderr, "python3 not found\n");
+        return 1;
+    }
+
+    QTemporaryDir dir;
+    const QString rootPath = dir.filePath(QStringLiteral("support"));
+    const QUrl root = QUrl::fromLocalFile(rootPath);
+    {
+        auto store = Store::make(root, [] { return Date(now); });
+        fill(*store, rootPath);
+        store->flush();
+    }
+    const QString indexPath = rootPath + QStringLiteral("/index.json");
+    QFile file(indexPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 1;
+    }
+    const QByteArray bytes = file.readAll();
+
+    if (loadOnly) {
+        for (int i = 0; i < rounds; ++i) {
+            (void)Store::make(root, [] { return Date(now); });
+        }
+        return 0;
+    }
+
+    std::vector<double> load, decode, py, save;
+    for (int round = 0; round < rounds; ++round) {
+        load.push_back(best([&] {
+            auto store = Store::make(root, [] { return Date(now); });
+            if (store->items().size() != itemCount - hiddenCount) {
+                std::fprintf(stderr, "index did not load whole\n");
+                std::exit(1);
+            }
+            return store;
+        }));
+        decode.push_back(best([&] { return Store::Index::decode(bytes); }));
+        py.push_back(pythonBest(python, indexPath));
+        auto store = Store::make(root, [] { return Date(now); });
+        save.push_back(best([&] {
+            store->flush();
+            return 0;
+        }));
+    }
+
+    const double ours = median(load);
+    const double theirs = median(py);
+    std::printf("index.json: %.1f MB, %d items, %d hidden, %d sessions, %d prompts\n",
+                bytes.size() / 1e6, itemCount, hiddenCount, sessionCount, promptCount);
+    std::printf("store load (index, offsets, lookups): %7.1f ms\n", ours);
+    std::printf("index decode alone:                   %7.1f ms\n", median(decode));
+    std::printf("python json.load:                     %7.1f ms\n", theirs);
+    std::printf("load / python:                        %7.2f\n", ours / theirs);
+    std::printf("save (index and offsets, synced):     %7.1f ms\n", median(save));
+    return 0;
+}

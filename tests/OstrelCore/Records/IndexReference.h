@@ -1,0 +1,320 @@
+#pragma once
+
+// The index and offsets files decoded the plain way, through a whole QJsonDocument and the
+// records' own fromJson, as the store once loaded them. The store's streaming decoder must agree
+// with it on every input: the fuzz target and the tests compare the two.
+#include "OstrelCore/Records/Json.h"
+#include "OstrelCore/Records/JsonReader.h"
+#include "OstrelCore/Records/Store.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace ostrel::test::reference {
+
+// The text with every U+FEFF written raw inside a string written as the escape "\uFEFF". Qt's
+// parser drops a U+FEFF that starts a text without escapes (QString::fromUtf8 takes it for a byte
+// order mark), and the store's reader keeps it: after this the two must agree. A byte order mark
+// at the very start of the document stays; one right after an escaping backslash stays too, as
+// both readers refuse it there.
+inline QByteArray escapeByteOrderMarks(const QByteArray& json) {
+    static const QByteArray mark = "\xEF\xBB\xBF";
+    QByteArray out;
+    out.reserve(json.size());
+    qsizetype i = 0;
+    if (json.startsWith(mark)) {
+        out += mark;
+        i = mark.size();
+    }
+    qsizetype backslashes = 0;
+    while (i < json.size()) {
+        if (json.mid(i, mark.size()) == mark && backslashes % 2 == 0) {
+            out += "\\uFEFF";
+            i += mark.size();
+            backslashes = 0;
+            continue;
+        }
+        backslashes = json[i] == '\\' ? backslashes + 1 : 0;
+        out += json[i++];
+    }
+    return out;
+}
+
+inline bool readDates(const QJsonObject& o, const QString& key,
+                      std::optional<QHash<QString, Date>>& out) {
+    const QJsonValue v = o.value(key);
+    if (Json::isAbsent(v)) {
+        return true;
+    }
+    if (!v.isObject()) {
+        return false;
+    }
+    QHash<QString, Date> map;
+    const QJsonObject inner = v.toObject();
+    for (auto it = inner.begin(); it != inner.end(); ++it) {
+        const auto d = Json::date(it.value());
+        if (!d.value) {
+            return false;
+        }
+        map.insert(it.key(), *d.value);
+    }
+    out = map;
+    return true;
+}
+
+inline std::optional<Store::Index> index(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(escapeByteOrderMarks(json), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    Store::Index index;
+    if (!Json::integer(o, QStringLiteral("version")).ok) {
+        return std::nullopt;
+    }
+    const auto lastRun = Json::date(o, QStringLiteral("lastRunAt"));
+    if (!lastRun.ok) {
+        return std::nullopt;
+    }
+    index.lastRunAt = lastRun.value;
+    const QJsonValue items = o.value(QStringLiteral("items"));
+    const QJsonValue sessions = o.value(QStringLiteral("sessions"));
+    const QJsonValue prompts = o.value(QStringLiteral("prompts"));
+    if (!items.isArray() || !sessions.isArray() || !prompts.isArray()) {
+        return std::nullopt;
+    }
+    for (const QJsonValue& element : items.toArray()) {
+        if (const auto item = ShelfItem::fromJson(element)) {
+            index.items.append(*item);
+        }
+    }
+    for (const QJsonValue& element : sessions.toArray()) {
+        const auto session = Session::fromJson(element);
+        if (!session) {
+            return std::nullopt;
+        }
+        index.sessions.append(*session);
+    }
+    for (const QJsonValue& element : prompts.toArray()) {
+        const auto prompt = Prompt::fromJson(element);
+        if (!prompt) {
+            return std::nullopt;
+        }
+        index.prompts.append(*prompt);
+    }
+    const QJsonValue hidden = o.value(QStringLiteral("hidden"));
+    if (!Json::isAbsent(hidden)) {
+        if (!hidden.isArray()) {
+            return std::nullopt;
+        }
+        QStringList ids;
+        for (const QJsonValue& id : hidden.toArray()) {
+            if (!id.isString()) {
+                return std::nullopt;
+            }
+            ids.append(id.toString());
+        }
+        index.hidden = ids;
+    }
+    const QJsonValue hiddenItems = o.value(QStringLiteral("hiddenItems"));
+    if (!Json::isAbsent(hiddenItems)) {
+        if (!hiddenItems.isArray()) {
+            return std::nullopt;
+        }
+        QList<HiddenRecord> records;
+        for (const QJsonValue& element : hiddenItems.toArray()) {
+            if (const auto record = HiddenRecord::fromJson(element)) {
+                records.append(*record);
+            }
+        }
+        index.hiddenItems = records;
+    }
+    if (!readDates(o, QStringLiteral("deleted"), index.deleted) ||
+        !readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths) ||
+        !readDates(o, QStringLiteral("titleChecks"), index.titleChecks)) {
+        return std::nullopt;
+    }
+    return index;
+}
+
+inline std::optional<QHash<QString, quint64>> offsets(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(escapeByteOrderMarks(json), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return std::nullopt;
+    }
+    QHash<QString, quint64> offsets;
+    const QJsonObject o = doc.object();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const QJsonValue v = it.value();
+        if (!v.isDouble()) {
+            return std::nullopt;
+        }
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || d < 0 || std::floor(d) != d || d > 18446744073709551616.0) {
+            return std::nullopt;
+        }
+        const qint64 exact = v.toInteger(-1);
+        offsets.insert(it.key(), exact >= 0
+                                     ? static_cast<quint64>(exact)
+                                     : static_cast<quint64>(std::numeric_limits<qint64>::max()));
+    }
+    return offsets;
+}
+
+// Qt's reading of the text as a JSON object; none when it refuses it.
+inline std::optional<QJsonObject> object(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(escapeByteOrderMarks(json), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return std::nullopt;
+    }
+    return doc.object();
+}
+
+// The value at the reader's cursor built as Qt's tree, a repeated name keeping its last value;
+// none on a syntax error.
+inline std::optional<QJsonValue> tree(JsonReader& r) {
+    switch (r.next()) {
+    case JsonReader::Kind::invalid:
+        r.skip();
+        return std::nullopt;
+    case JsonReader::Kind::null:
+        return r.null() ? std::optional<QJsonValue>(QJsonValue::Null) : std::nullopt;
+    case JsonReader::Kind::boolean: {
+        const auto b = r.boolean();
+        return b ? std::optional<QJsonValue>(*b) : std::nullopt;
+    }
+    case JsonReader::Kind::number: {
+        const auto n = r.number();
+        if (!n) {
+            return std::nullopt;
+        }
+        return n->isInteger ? QJsonValue(n->integer) : QJsonValue(n->value);
+    }
+    case JsonReader::Kind::string: {
+        const auto s = r.string();
+        return s ? std::optional<QJsonValue>(*s) : std::nullopt;
+    }
+    case JsonReader::Kind::array: {
+        r.beginArray();
+        QJsonArray array;
+        while (r.element()) {
+            const auto v = tree(r);
+            if (!v) {
+                return std::nullopt;
+            }
+            array.append(*v);
+        }
+        return r.failed() ? std::nullopt : std::optional<QJsonValue>(array);
+    }
+    case JsonReader::Kind::object: {
+        r.beginObject();
+        QJsonObject object;
+        JsonReader::Name name;
+        while (r.member(name)) {
+            const auto v = tree(r);
+            if (!v) {
+                return std::nullopt;
+            }
+            object.insert(name.toString(), *v);
+        }
+        return r.failed() ? std::nullopt : std::optional<QJsonValue>(object);
+    }
+    }
+    return std::nullopt;
+}
+
+// Bit for bit: 0 and -0 are told apart.
+inline bool same(Date a, Date b) {
+    return std::bit_cast<quint64>(a.seconds) == std::bit_cast<quint64>(b.seconds);
+}
+inline bool same(const std::optional<Date>& a, const std::optional<Date>& b) {
+    return a.has_value() == b.has_value() && (!a || same(*a, *b));
+}
+inline bool same(const ShelfItem& a, const ShelfItem& b) {
+    return a == b && same(a.createdAt, b.createdAt) && same(a.seenAt, b.seenAt) &&
+           a.fileURL.has_value() == b.fileURL.has_value() &&
+           (!a.fileURL || *a.fileURL == *b.fileURL) &&
+           a.remoteURL.has_value() == b.remoteURL.has_value() &&
+           (!a.remoteURL || *a.remoteURL == *b.remoteURL);
+}
+inline bool same(const Session& a, const Session& b) {
+    return a == b && same(a.startedAt, b.startedAt) && same(a.lastActive, b.lastActive) &&
+           same(a.firstPromptAt, b.firstPromptAt);
+}
+inline bool same(const Prompt& a, const Prompt& b) {
+    return a == b && same(a.at, b.at);
+}
+inline bool same(const HiddenRecord& a, const HiddenRecord& b) {
+    return same(a.item, b.item) && same(a.hiddenAt, b.hiddenAt);
+}
+inline bool same(const QString& a, const QString& b) {
+    return a == b;
+}
+template <typename T> bool same(const QList<T>& a, const QList<T>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (!same(a[i], b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+inline bool same(const QHash<QString, Date>& a, const QHash<QString, Date>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (auto it = a.cbegin(); it != a.cend(); ++it) {
+        const auto other = b.constFind(it.key());
+        if (other == b.cend() || !same(it.value(), other.value())) {
+            return false;
+        }
+    }
+    return true;
+}
+template <typename T> bool same(const std::optional<T>& a, const std::optional<T>& b) {
+    return a.has_value() == b.has_value() && (!a || same(*a, *b));
+}
+
+// What differs between two decodings, in words; empty when they agree.
+inline QString difference(const std::optional<Store::Index>& expected,
+                          const std::optional<Store::Index>& actual) {
+    if (expected.has_value() != actual.has_value()) {
+        return expected ? QStringLiteral("only the reference reads the index")
+                        : QStringLiteral("only the reference refuses the index");
+    }
+    if (!expected) {
+        return {};
+    }
+    const Store::Index& e = *expected;
+    const Store::Index& a = *actual;
+    QStringList differ;
+    const auto check = [&differ](bool agree, const char* what) {
+        if (!agree) {
+            differ.append(QString::fromLatin1(what));
+        }
+    };
+    check(e.version == a.version, "version");
+    check(same(e.lastRunAt, a.lastRunAt), "lastRunAt");
+    check(same(e.items, a.items), "items");
+    check(same(e.sessions, a.sessions), "sessions");
+    check(same(e.prompts, a.prompts), "prompts");
+    check(same(e.hidden, a.hidden), "hidden");
+    check(same(e.hiddenItems, a.hiddenItems), "hiddenItems");
+    check(same(e.deleted, a.deleted), "deleted");
+    check(same(e.deletedPaths, a.deletedPaths), "deletedPaths");
+    check(same(e.titleChecks, a.titleChecks), "titleChecks");
+    return differ.join(u", ");
+}
+
+} // namespace ostrel::test::reference

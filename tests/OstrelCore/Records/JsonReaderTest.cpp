@@ -1,0 +1,285 @@
+// The streaming reader behind the index and offsets files, held against QJsonDocument: the same
+// verdict and the same records for every text, the corners of Qt's parser included.
+#include "OstrelCore/Records/JsonReader.h"
+#include "IndexReference.h"
+#include "OstrelCore/Records/Store.h"
+#include "RecordsTestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+
+namespace {
+
+// The reader's verdict on a whole text, and the tree it reads, against Qt's.
+void expectSameTree(const QByteArray& text) {
+    JsonReader reader(text);
+    const bool object = reader.next() == JsonReader::Kind::object;
+    const auto tree = test::reference::tree(reader);
+    const bool accepted = object && tree && reader.finish();
+    const auto expected = test::reference::object(text);
+    ASSERT_EQ(accepted, expected.has_value()) << text.toStdString();
+    if (accepted) {
+        EXPECT_TRUE(tree->toObject() == *expected)
+            << text.toStdString() << " read as "
+            << QJsonDocument(tree->toObject()).toJson().toStdString();
+    }
+}
+
+void expectSameIndex(const QByteArray& text) {
+    EXPECT_EQ(test::reference::difference(test::reference::index(text), Store::Index::decode(text)),
+              QString())
+        << text.toStdString();
+}
+
+void expectSameOffsets(const QByteArray& text) {
+    EXPECT_EQ(test::reference::offsets(text), Store::decodeOffsets(text)) << text.toStdString();
+}
+
+QByteArray indexWith(const QByteArray& items, const QByteArray& rest = {}) {
+    return R"({"items":)" + items + R"(,"sessions":[],"prompts":[])" + rest + "}";
+}
+
+const QByteArray goodItem =
+    R"({"createdAt":1.5,"id":"a","kind":"image","sessionID":"s","sourceKinds":["folder"],"title":"t"})";
+
+} // namespace
+
+TEST(JsonReader, AcceptsAndRefusesExactlyWhatQtDoes) {
+    const QByteArray texts[] = {
+        "", " ", "{}", " {} \n", "\xEF\xBB\xBF{}", "{} x", "{}}", "[]", "1", "\"x\"", "{",
+        R"({"a":})", R"({"a":1,})", R"({,"a":1})", R"({"a" 1})", R"({"a":[1,]})", R"({"a":[,1]})",
+        R"({"a":[1 2]})", R"({"a":tru})", R"({"a":nul})", R"({"a":falsey})", R"({a:1})",
+        // Numbers: Qt's loose shapes and its refusals.
+        R"({"a":.5})", R"({"a":-.5})", R"({"a":1.})", R"({"a":-})", R"({"a":+1})", R"({"a":01})",
+        R"({"a":1e})", R"({"a":1e+})", R"({"a":1e400})", R"({"a":1e-400})", R"({"a":4e-320})",
+        R"({"a":-0})", R"({"a":-0.0})", R"({"a":1E5})", R"({"a":9223372036854775807})",
+        R"({"a":9223372036854775808})", R"({"a":-9223372036854775808})",
+        R"({"a":-9223372036854775809})", R"({"a":123456789012345678901234567890})",
+        R"({"a":0.1000000000000000055511151231257827})", R"({"a":1})",
+        // Strings: escapes, raw control characters, UTF-8 well-formed or not.
+        R"({"a":"\u00e9\ud83d\ude00\ud83d"})", R"({"a":"\x\'\ "})", R"({"a":"\u12"})",
+        R"({"a":"\u12G4"})", "{\"a\":\"\t\x01\"}", "{\"a\":\"\xC3\xA9\xF0\x9F\x98\x80\"}",
+        "{\"a\":\"\xC3\"}", "{\"a\":\"\xED\xA0\x80\"}", "{\"a\":\"\xC0\xAF\"}",
+        "{\"a\":\"\\\xC3\xA9\"}",
+        // A byte order mark inside a text is a character like any other.
+        "{\"\xEF\xBB\xBF"
+        "a\":\"\xEF\xBB\xBF"
+        "b\"}",
+        R"({"a":"unterminated)", R"({"a":"\)",
+        // Names: escaped, repeated, empty.
+        R"({"\u0061":1,"a":2})", R"({"a":1,"a":"x"})", R"({"":[]})",
+        R"({"a":{"b":{"c":[null,true,false,"",{}]}}})"};
+    for (const QByteArray& text : texts) {
+        expectSameTree(text);
+    }
+}
+
+TEST(JsonReader, NestsAsDeepAsQtAndNoDeeper) {
+    for (const int depth : {1023, 1024, 1025}) {
+        // The top-level object counts as one.
+        const QByteArray text =
+            "{\"a\":" + QByteArray(depth - 1, '[') + QByteArray(depth - 1, ']') + "}";
+        expectSameTree(text);
+        expectSameIndex(text);
+    }
+    EXPECT_TRUE(
+        test::reference::object("{\"a\":" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}"));
+}
+
+TEST(JsonReader, ValuesOfTheWrongKindAreSkippedNotMisread) {
+    JsonReader reader(R"({"n":1,"s":"x","o":{"k":[1,{"z":null}]},"t":true})");
+    ASSERT_TRUE(reader.beginObject());
+    JsonReader::Name name;
+    QStringList seen;
+    while (reader.member(name)) {
+        seen.append(name.toString());
+        if (name == "s") {
+            EXPECT_EQ(reader.string(), QString("x"));
+        } else {
+            EXPECT_TRUE(reader.skip());
+        }
+    }
+    EXPECT_TRUE(reader.finish());
+    EXPECT_EQ(seen, QStringList({"n", "s", "o", "t"}));
+
+    // Asking for the wrong kind fails for good instead of reading something else.
+    JsonReader wrong(R"({"n":1})");
+    ASSERT_TRUE(wrong.beginObject());
+    ASSERT_TRUE(wrong.member(name));
+    EXPECT_FALSE(wrong.string());
+    EXPECT_TRUE(wrong.failed());
+    EXPECT_FALSE(wrong.finish());
+}
+
+TEST(IndexDecoding, RecordsMatchThePlainDecoderToTheBit) {
+    QJsonObject full = test::makeItem("full", 700000000.123456789).toJson();
+    full.insert("fileURL", "file:///home/u/items/full.png");
+    full.insert("remoteURL", "https://example.com/a%20b");
+    full.insert("seenAt", -0.0);
+    full.insert("width", 1440);
+    full.insert("height", 900);
+    full.insert("captureID", "C");
+    full.insert("promptID", "p");
+    full.insert("sourcePath", QString("/tmp/\u00e9/\U0001F600.png"));
+    const QByteArray item = QJsonDocument(full).toJson(QJsonDocument::Compact);
+    const QByteArray session =
+        R"({"id":"s","startedAt":1,"lastActive":2.5,"slug":"-w","cwd":"/w","branch":"main",)"
+        R"("agentName":"a","customTitle":"c","aiTitle":"t","firstPrompt":"f","firstPromptAt":3})";
+    const QByteArray prompt = R"({"id":"p","sessionID":"s","at":4.25,"text":"line\nnext \"q\""})";
+    const QByteArray full_index =
+        R"({"version":1,"lastRunAt":10.5,"items":[)" + item + "," + goodItem + R"(],"sessions":[)" +
+        session + R"(],"prompts":[)" + prompt +
+        R"(],"hidden":["h","a"],"hiddenItems":[{"hiddenAt":5,"item":)" + goodItem +
+        R"(}],"deleted":{"x":1},"deletedPaths":{"/p":2},"titleChecks":{"s":3.75}})";
+    const auto decoded = Store::Index::decode(full_index);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->items.size(), 2);
+    EXPECT_EQ(decoded->items[0].sourcePath, QString("/tmp/\u00e9/\U0001F600.png"));
+    EXPECT_EQ(decoded->sessions.value(0).firstPromptAt, Date(3));
+    EXPECT_EQ(decoded->titleChecks->value("s"), Date(3.75));
+    expectSameIndex(full_index);
+    // Pretty-printed, keys in another order: the same records.
+    expectSameIndex(QJsonDocument::fromJson(full_index).toJson(QJsonDocument::Indented));
+}
+
+TEST(IndexDecoding, LossyAndStrictPartsFailAsBeforeWithTheLastOfARepeatedName) {
+    const QByteArray cases[] = {
+        // Items: one bad element is dropped alone.
+        indexWith("[" + goodItem + R"(,1,"x",null,[],{"id":"b"}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":5,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","id":5,"kind":"pdf","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":null,"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":["web"],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[1],"sourceKinds":["chrome","chrome"],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"paper","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":"1","id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":null}])"),
+        indexWith(
+            R"([{"createdAt":1,"fileURL":null,"id":"b","kind":"pdf","seenAt":null,"sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"fileURL":"items/rel.png","id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"fileURL":"file:///a b","id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"remoteURL":"http://[::1","id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":""}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","width":1.5}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","width":1.0,"height":1e3}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","width":9223372036854775808}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","height":-9223372036854775808}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","captureID":7}])"),
+        // Hidden records: lossy like items; "item" must be a readable item.
+        indexWith("[]", R"(,"hiddenItems":[{"hiddenAt":1,"item":)" + goodItem +
+                            R"(},{"hiddenAt":1},{"item":)" + goodItem + R"(},5])"),
+        indexWith("[]",
+                  R"(,"hiddenItems":[{"hiddenAt":1,"item":)" + goodItem + R"(,"item":null}])"),
+        indexWith("[]", R"(,"hiddenItems":null)"),
+        indexWith("[]", R"(,"hiddenItems":{})"),
+        // Strict parts: one bad element spoils the file, unless a later repeat of the name is good.
+        indexWith("[]", R"(,"sessions":[{"id":"s","startedAt":1}])"),
+        indexWith("[]", R"(,"sessions":[{"id":"s","startedAt":1}],"sessions":[])"),
+        indexWith("[]", R"(,"sessions":[{"id":"s","startedAt":1,"lastActive":2,"cwd":3}])"),
+        indexWith("[]", R"(,"prompts":[{"id":"p","sessionID":"s","at":1,"text":null}])"),
+        indexWith("[]", R"(,"hidden":["a",1])"),
+        indexWith("[]", R"(,"hidden":null)"),
+        indexWith("[]", R"(,"deleted":{"a":"2024-01-01"})"),
+        indexWith("[]", R"(,"deleted":{"a":"x","a":1})"),
+        indexWith("[]", R"(,"deleted":{"a":1,"a":"x"})"),
+        indexWith("[]", R"(,"deleted":{"a":null})"),
+        indexWith("[]", R"(,"titleChecks":[])"),
+        indexWith("[]", R"(,"deletedPaths":{"\u00e9\ud800":-0.0})"),
+        // Top level: version and lastRunAt optional but typed; the three lists required.
+        indexWith("[]", R"(,"version":null,"lastRunAt":null)"),
+        indexWith("[]", R"(,"version":7.5)"),
+        indexWith("[]", R"(,"version":"1")"),
+        indexWith("[]", R"(,"lastRunAt":"now")"),
+        indexWith("null"),
+        indexWith("{}"),
+        R"({"sessions":[],"prompts":[]})",
+        R"({"items":[],"items":7,"sessions":[],"prompts":[]})",
+        R"({"items":7,"items":[],"sessions":[],"prompts":[]})",
+        R"({"\u0069tems":[],"sessions":[],"prompts":[]})",
+        "{\"\xEF\xBB\xBF"
+        "items\":[],\"sessions\":[],\"prompts\":[]}",
+        R"({"items":[],"sessions":[],"prompts":[]} trailing)",
+        R"(["items"])",
+    };
+    for (const QByteArray& text : cases) {
+        expectSameIndex(text);
+    }
+
+    // The cases above that pin the rule rather than only agree with the reference.
+    const auto lastWins = Store::Index::decode(cases[1]);
+    ASSERT_TRUE(lastWins);
+    ASSERT_EQ(lastWins->items.size(), 1);
+    EXPECT_EQ(lastWins->items[0].id, "b");
+    EXPECT_TRUE(Store::Index::decode(cases[2])->items.isEmpty());
+    EXPECT_FALSE(Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":1,"a":"x"})")));
+    EXPECT_TRUE(Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":"x","a":1})")));
+}
+
+TEST(OffsetsDecoding, AllOrNothingWithOffsetsUpToTheLargestUnsignedValue) {
+    const QByteArray cases[] = {
+        "{}",
+        "[]",
+        "{",
+        R"({"/a":0,"/b":5})",
+        R"({"/a":-1})",
+        R"({"/a":-0})",
+        R"({"/a":1.5})",
+        R"({"/a":1.0})",
+        R"({"/a":1e3})",
+        R"({"/a":"5"})",
+        R"({"/a":null})",
+        R"({"/a":9223372036854775807})",
+        R"({"/a":9223372036854775808})",
+        R"({"/a":18446744073709551615})",
+        R"({"/a":18446744073709551616})",
+        R"({"/a":18446744073709555000})",
+        R"({"/a":36893488147419103232})",
+        R"({"/a":"x","/a":3})",
+        R"({"/a":3,"/a":"x"})",
+        R"({"\u00e9":1,"é":2})",
+    };
+    for (const QByteArray& text : cases) {
+        expectSameOffsets(text);
+    }
+    const auto offsets = Store::decodeOffsets(R"({"/a":"x","/a":3,"/big":18446744073709551615})");
+    ASSERT_TRUE(offsets);
+    EXPECT_EQ(offsets->value("/a"), 3u);
+    EXPECT_EQ(offsets->value("/big"), quint64(std::numeric_limits<qint64>::max()));
+}
+
+TEST(IndexDecoding, TextsStartingWithAByteOrderMarkComeBackWhole) {
+    // Qt's parser took a leading U+FEFF of an unescaped text for a byte order mark and dropped
+    // it, so such an item came back with another title and source path than it was saved with.
+    ShelfItem item = test::makeItem(QStringLiteral(u"\uFEFFid"), 1);
+    item.title = QStringLiteral(u"\uFEFFshot.png");
+    item.sourcePath = QStringLiteral(u"\uFEFF/tmp/a.png");
+    Store::Index index;
+    index.items = {item};
+    index.deleted = QHash<QString, Date>{{QStringLiteral(u"\uFEFFgone"), Date(2)}};
+    const auto back = Store::Index::decode(index.encode());
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->items.size(), 1);
+    EXPECT_TRUE(test::reference::same(back->items[0], item));
+    EXPECT_EQ(back->deleted, index.deleted);
+    EXPECT_EQ(Store::decodeOffsets("{\"\xEF\xBB\xBF/t\":1}")->keys(),
+              QStringList{QStringLiteral(u"\uFEFF/t")});
+}
