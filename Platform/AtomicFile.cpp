@@ -20,20 +20,6 @@ Error qtError(const QFileDevice& file, int savedErrno) {
                  file.errorString()};
 }
 
-std::optional<Error> syncFolder(const QString& folder) {
-    const QByteArray native = QFile::encodeName(folder);
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return Error::fromErrno();
-    }
-    std::optional<Error> result;
-    if (::fsync(fd) != 0 && errno != EINVAL) {
-        result = Error::fromErrno();
-    }
-    ::close(fd);
-    return result;
-}
-
 } // namespace
 
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode) {
@@ -53,18 +39,82 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         file.cancelWriting();
         return err;
     }
-    // QSaveFile never syncs; a failed sync means the bytes may not be on disk, so the old file
-    // must stay in place and the caller writes everything again at its next change.
-    if (::fdatasync(file.handle()) != 0) {
-        const Error err = Error::fromErrno();
-        file.cancelWriting();
-        return err;
-    }
+    // QSaveFile::commit syncs the data itself (Qt 6.4: fdatasync before the temporary file is
+    // linked into place), so a second sync here would only double the cost of every write. Qt
+    // does not report a failed sync; a full disk shows up above, at write or flush.
     errno = 0;
     if (!file.commit()) {
         return qtError(file, errno);
     }
     return syncFolder(QFileInfo(path).absolutePath());
+}
+
+std::optional<Error> syncFolder(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    std::optional<Error> result;
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        result = Error::fromErrno();
+    }
+    ::close(fd);
+    return result;
+}
+
+std::optional<Error> syncFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    std::optional<Error> result;
+    if (::fdatasync(fd) != 0 && errno != EINVAL) {
+        result = Error::fromErrno();
+    }
+    ::close(fd);
+    return result;
+}
+
+std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode) {
+    const QString folder = QFileInfo(path).absolutePath();
+    QByteArray temp = QFile::encodeName(folder + QStringLiteral("/.incoming-XXXXXX"));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // 0600
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    const auto fail = [&](int savedErrno) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return Error::posix(savedErrno);
+    };
+    if (mode != 0600 && ::fchmod(fd, mode) != 0) {
+        return fail(errno);
+    }
+    qsizetype written = 0;
+    while (written < data.size()) {
+        const ssize_t n =
+            ::write(fd, data.data() + written, static_cast<size_t>(data.size() - written));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(errno);
+        }
+        written += n;
+    }
+    if (::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(temp.constData());
+        return Error::posix(saved);
+    }
+    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int saved = errno;
+        ::unlink(temp.constData());
+        return Error::posix(saved);
+    }
+    return std::nullopt;
 }
 
 bool makeFolder(const QString& path, mode_t mode, bool adjust) {

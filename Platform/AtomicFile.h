@@ -3,6 +3,7 @@
 #include "Platform/Error.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -14,6 +15,16 @@ namespace ostrel::AtomicFile {
 // The data is synced before the rename and the folder after it, so a crash cannot leave an empty
 // file behind. Returns the failure, or nothing when the file was written.
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode = 0600);
+
+// Replaces the file at `path` whole, like write(), but syncs nothing: for files written in a
+// batch that is made durable at once (syncFile on each, syncFolder on their folders) before
+// anything that names them is written. Until then a power loss may leave the file empty or gone.
+std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode = 0600);
+
+// Syncs a file's data to the disk (through a new descriptor, links followed).
+std::optional<Error> syncFile(const QString& path);
+// Syncs a folder's entries, so that files created or renamed in it survive a power loss.
+std::optional<Error> syncFolder(const QString& path);
 
 // Creates the folder with its missing parents; the folders created get `mode`. With `adjust`, a
 // leaf of ours that existed is brought to `mode` too; without, an existing leaf is left as it

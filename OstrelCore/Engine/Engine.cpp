@@ -82,10 +82,13 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
       folderRoots_(config_.folderRoots()),
       scanner_(config_.paths.scratchRoot, config_.extraExtensions), rescanWait_(timing.rescanWait),
       delivering_(std::make_shared<std::atomic<bool>>(true)) {
+    workers_ = std::make_shared<WorkerPool>();
     store_ = Store::make(config_.paths.supportDir, now_, queue_, Store::defaultDebounce,
                          Store::defaultOffsetsDebounce);
+    store_->setWorkers(workers_);
     ingest_ = std::make_unique<Ingest>(store_, config_.itemFilter(), config_.retentionDays, now_);
     supportCanonical_ = OstrelPaths::canonical(paths_.supportDir.toLocalFile());
+    ingest_->workers = workers_;
     transcripts_ =
         std::make_unique<TranscriptSet>(config_.paths.projectsRoot(), store_, transcriptChunk);
     scheduleSettle_ = [this](double delay, std::function<void()> job) {
@@ -283,15 +286,18 @@ void Engine::bootstrap() {
         readTranscript(path);
     }
     resolveScratchRoot();
-    for (const ScratchFile& file : scanner_.files()) {
-        ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true);
-    }
-    for (const QUrl& url : ChromeScreenshots::files(
-             paths_.chromeRoot, config_.recentWindow, now_(),
-             [this](const QString&folder, const QString&reason) {
-                 noteRefused(QStringLiteral("screenshot folder"), folder, reason);
-             })) {
-        ingestFile(url.toLocalFile(), Source::chrome, std::nullopt, std::nullopt, true);
+    {
+        const Batch batch(*this);
+        for (const ScratchFile& file : scanner_.files()) {
+            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true);
+        }
+        for (const QUrl& url : ChromeScreenshots::files(
+                 paths_.chromeRoot, config_.recentWindow, now_(),
+                 [this](const QString&folder, const QString&reason) {
+                     noteRefused(QStringLiteral("screenshot folder"), folder, reason);
+                 })) {
+            ingestFile(url.toLocalFile(), Source::chrome, std::nullopt, std::nullopt, true);
+        }
     }
     store_->setNeedsSave();
     publish();
@@ -356,6 +362,7 @@ void Engine::scanSlice() {
     }
     qsizetype budget = std::max<qsizetype>(1, timing_.scanSliceEntries);
     bool offered = false;
+    const Batch batch(*this);
     while (budget > 0 && !scans_.empty()) {
         FolderScan& scan = scans_.front();
         if (scan.next >= scan.listed.size()) {
@@ -527,6 +534,7 @@ void Engine::handleEvents(const QStringList& paths) {
     QList<QUrl> scratchpads;
     QStringList transcripts;
     bool folderFileHandled = false;
+    std::optional<Batch> folderFiles(std::in_place, *this);
     for (const QString& path : paths) {
         if (const auto scratchpad = scanner_.scratchpad(path)) {
             if (!scratchpads.contains(*scratchpad)) {
@@ -558,6 +566,7 @@ void Engine::handleEvents(const QStringList& paths) {
             }
         }
     }
+    folderFiles.reset(); // the folder files are stored before any transcript is read
     if (!folderFileHandled && scratchpads.isEmpty() && transcripts.isEmpty()) {
         return;
     }
@@ -574,6 +583,7 @@ void Engine::handleEvents(const QStringList& paths) {
         if (!transcripts_->isOpen(transcript) && FileStat::exists(transcript)) {
             readTranscript(transcript);
         }
+        const Batch batch(*this);
         for (const ScratchFile& file : files) {
             ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug,
                        false);
@@ -623,25 +633,33 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
         return;
     }
     stamps_.insert(path, *stamp);
-    admit(path, source, sessionID, slug, *stamp);
+    admit(path, source, sessionID, slug, *stamp, bootstrap);
 }
 
 void Engine::admit(const QString& path, Source source, const std::optional<QString>& sessionID,
-                   const std::optional<QString>& slug, const Stamp& stamp) {
+                   const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap) {
     Candidate candidate;
     candidate.source = source;
     candidate.payload = Payload::file(QUrl::fromLocalFile(path));
     candidate.sessionID = sessionID;
     candidate.slug = slug;
     candidate.createdAt = stamp.modified;
-    const Ingest::Outcome outcome = ingest_->ingest(candidate);
+    if (batch_) {
+        batch_->append(Admission{path, std::move(candidate), stamp, bootstrap});
+        return;
+    }
+    admitted(path, candidate, ingest_->ingest(candidate));
+}
+
+void Engine::admitted(const QString& path, const Candidate& candidate,
+                      const Ingest::Outcome& outcome) {
     logOutcome(outcome, path);
     if (outcome.mayPassLater()) {
         // Unchanged in size and date, it would never be offered again: a file made readable
         // (chmod) or a copy that failed for space must pass at the next chance.
         stamps_.remove(path);
         if (retries_.size() < retryLimit || retries_.contains(path)) {
-            retries_.insert(path, Retry{source, sessionID, slug});
+            retries_.insert(path, Retry{candidate.source, candidate.sessionID, candidate.slug});
         }
     } else {
         retries_.remove(path);
@@ -680,6 +698,43 @@ void Engine::noteWatched() const {
     folders += folderRoots_;
     qCInfo(lcIngest).noquote()
         << QStringLiteral("watching %1").arg(folders.join(QStringLiteral(", ")));
+}
+
+Engine::Batch::Batch(Engine& engine) : engine_(engine), outermost_(!engine.batch_) {
+    if (outermost_) {
+        engine_.batch_.emplace();
+    }
+}
+
+Engine::Batch::~Batch() {
+    if (outermost_) {
+        engine_.offerBatch();
+    }
+}
+
+void Engine::offerBatch() {
+    const QList<Admission> pending = std::move(*batch_);
+    batch_.reset();
+    if (pending.isEmpty()) {
+        return;
+    }
+    QList<Candidate> candidates;
+    candidates.reserve(pending.size());
+    for (const Admission& one : pending) {
+        candidates.append(one.candidate);
+    }
+    ingest_->ingestEach(
+        candidates,
+        [this, &pending](qsizetype i) {
+            // At start, one by one, a file would have been checked against the store as the
+            // files before it left it; the same check again now that they have.
+            const Admission& one = pending.at(i);
+            return !one.bootstrap ||
+                   !store_->hasIngested(OstrelPaths::canonical(one.path), one.stamp.modified);
+        },
+        [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
+            admitted(pending.at(i).path, pending.at(i).candidate, outcome);
+        });
 }
 
 void Engine::checkSettled(const QString& path, Source source,

@@ -10,6 +10,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Date.h"
 #include "Platform/SerialQueue.h"
+#include "Platform/WorkerPool.h"
 
 #include <QHash>
 #include <QList>
@@ -210,7 +211,30 @@ private:
     void applyConfig(const Config& config);
     void mutateStore(std::function<void(Store&)> change);
     void admit(const QString& path, Source source, const std::optional<QString>& sessionID,
-               const std::optional<QString>& slug, const Stamp& stamp);
+               const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap = false);
+    // A file admitted while a batch is open, offered when the batch ends.
+    struct Admission {
+        QString path;
+        Candidate candidate;
+        Stamp stamp;
+        bool bootstrap = false;
+    };
+    // Files admitted while one of these lives are offered together when the outermost one ends:
+    // read, decoded and thumbnailed on the workers, stored in admission order.
+    class Batch {
+    public:
+        explicit Batch(Engine& engine);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        Engine& engine_;
+        bool outermost_;
+    };
+    void offerBatch();
+    // What follows an offered file's outcome: the log line, and a retry when it may pass later.
+    void admitted(const QString& path, const Candidate& candidate, const Ingest::Outcome& outcome);
     // The scanner lists under the real path of the scratch root, so that its paths match the
     // watchers' (which report real paths) in `stamps`.
     void resolveScratchRoot();
@@ -225,8 +249,11 @@ private:
     const Clock now_;
     const Timing timing_;
     const Generation generation_;
+    // Shared with the store and the ingest; its threads end with the engine.
+    std::shared_ptr<WorkerPool> workers_;
     std::shared_ptr<Store> store_;
     std::unique_ptr<Ingest> ingest_;
+    std::optional<QList<Admission>> batch_;
     SnapshotHandler onSnapshot_;
     Config config_;
     QStringList folderRoots_;

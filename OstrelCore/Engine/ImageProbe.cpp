@@ -175,9 +175,17 @@ bool writeThumbnail(const ImageSource& source, const QUrl& to, int maxPixel) {
     return image && writeJPEG(*image, to);
 }
 
-bool writeJPEG(const QImage& image, const QUrl& to) {
-    if (image.isNull() || !to.isLocalFile()) {
-        return false;
+std::optional<QByteArray> thumbnailJPEG(const ImageSource& source, int maxPixel) {
+    const auto image = thumbnail(source, maxPixel, 0);
+    if (!image) {
+        return std::nullopt;
+    }
+    return encodeJPEG(*image);
+}
+
+std::optional<QByteArray> encodeJPEG(const QImage& image) {
+    if (image.isNull()) {
+        return std::nullopt;
     }
     QImage opaque;
     if (image.hasAlphaChannel()) {
@@ -194,10 +202,18 @@ bool writeJPEG(const QImage& image, const QUrl& to) {
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(jpegQuality);
     if (!writer.write(opaque)) {
-        return false;
+        return std::nullopt;
     }
     buffer.close();
-    return !AtomicFile::write(to.toLocalFile(), encoded, 0600).has_value();
+    return encoded;
+}
+
+bool writeJPEG(const QImage& image, const QUrl& to) {
+    if (!to.isLocalFile()) {
+        return false;
+    }
+    const auto encoded = encodeJPEG(image);
+    return encoded && !AtomicFile::write(to.toLocalFile(), *encoded, 0600).has_value();
 }
 
 } // namespace ostrel::ImageProbe

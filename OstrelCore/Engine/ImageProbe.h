@@ -57,6 +57,10 @@ std::optional<QImage> thumbnail(const QUrl& at, int maxPixel, int minimumSide);
 
 // The thumbnail (no minimum side) written as JPEG; true when the file was written.
 bool writeThumbnail(const ImageSource& source, const QUrl& to, int maxPixel = defaultMaxPixel);
+// The same thumbnail encoded as JPEG in memory; absent when there is none.
+std::optional<QByteArray> thumbnailJPEG(const ImageSource& source, int maxPixel = defaultMaxPixel);
+// The image as JPEG of quality 80, transparent pixels laid on white; absent when encoding fails.
+std::optional<QByteArray> encodeJPEG(const QImage& image);
 
 // Writes one JPEG image of quality 80, replacing any file there atomically (0600); transparent
 // pixels are laid on white. False when the destination cannot be written.

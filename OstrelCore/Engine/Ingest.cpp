@@ -11,7 +11,9 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <deque>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +35,21 @@ struct Ingest::Content {
     QString streamPath;
     qint64 byteCount = 0;
     std::optional<QString> digest;
+};
+
+// All of a candidate that its bytes alone decide: read, decoded, hashed, probed and, when asked,
+// thumbnailed. Made without the store, so on any thread; the store's part follows on the queue.
+struct Ingest::Prepared {
+    // Decided before the store is asked: a file that cannot be read, Base64 that does not decode.
+    std::optional<Outcome> outcome;
+    bool artifact = false;
+    Content content;
+    QString fileExtension;
+    std::optional<QString> sourcePath;
+    std::optional<ImageSource> image;
+    std::optional<QSize> size;
+    // The JPEG thumbnail, when it was made ahead of the store's decision.
+    std::optional<QByteArray> thumbnail;
 };
 
 namespace {
@@ -188,6 +205,119 @@ Date Ingest::retentionCutoff(qint64 days, Date now) {
 // One candidate
 
 Ingest::Outcome Ingest::ingest(const Candidate& candidate) {
+    Prepared prepared = prepare(candidate, filter.extraExtensions, false);
+    return finish(candidate, prepared);
+}
+
+QList<Ingest::Outcome> Ingest::ingestAll(const QList<Candidate>& candidates) {
+    QList<Outcome> outcomes;
+    outcomes.reserve(candidates.size());
+    ingestEach(
+        candidates, [](qsizetype) { return true; },
+        [&outcomes](qsizetype, const Outcome& outcome) { outcomes.append(outcome); });
+    return outcomes;
+}
+
+void Ingest::ingestEach(const QList<Candidate>& candidates,
+                        const std::function<bool(qsizetype)>& wanted,
+                        const std::function<void(qsizetype, const Outcome&)>& done) {
+    if (!workers || candidates.size() < 2) {
+        for (qsizetype i = 0; i < candidates.size(); ++i) {
+            if (wanted(i)) {
+                done(i, ingest(candidates.at(i)));
+            }
+        }
+        return;
+    }
+    // The workers read, decode, hash and thumbnail a window of candidates ahead; the store's
+    // part runs here, one candidate at a time and in order, so ids, merges and the snapshot come
+    // out as they would one by one. The window bounds the bytes held at once.
+    const qsizetype window = std::max(2, workers->size() * 2);
+    const QSet<QString> extra = filter.extraExtensions;
+    std::deque<std::future<Prepared>> ahead;
+    qsizetype next = 0;
+    const auto launch = [&] {
+        const Candidate* candidate = &candidates.at(next++);
+        ahead.push_back(
+            workers->submit([candidate, extra] { return prepare(*candidate, extra, true); }));
+    };
+    while (next < candidates.size() && next < window) {
+        launch();
+    }
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        Prepared prepared = ahead.front().get();
+        ahead.pop_front();
+        if (next < candidates.size()) {
+            launch();
+        }
+        if (wanted(i)) {
+            done(i, finish(candidates.at(i), prepared));
+        }
+    }
+}
+
+Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
+                                 bool thumbnailAhead) {
+    Prepared out;
+    if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
+        if (!file->url.isLocalFile()) {
+            out.outcome = Outcome::rejected(unreadableReason);
+            return out;
+        }
+        const QString path = file->url.toLocalFile();
+        out.fileExtension = pathExtension(path);
+        auto content = openFile(path, out.fileExtension, extraExtensions);
+        if (!content) {
+            out.outcome = Outcome::rejected(unreadableReason);
+            return out;
+        }
+        out.content = std::move(*content);
+        out.sourcePath = OstrelPaths::canonical(path);
+    } else if (const auto* bytes = std::get_if<Payload::Bytes>(&candidate.payload.value)) {
+        if (!prepareReadPath(candidate, extraExtensions, out)) {
+            out.content.bytes = bytes->bytes;
+            out.content.byteCount = bytes->bytes.size();
+            out.fileExtension = bytes->fileExtension;
+        }
+    } else if (const auto* text = std::get_if<Payload::Base64>(&candidate.payload.value)) {
+        if (!prepareReadPath(candidate, extraExtensions, out)) {
+            // Strict: any character outside the alphabet (white space included) fails the
+            // whole. A character beyond Latin-1 becomes "?", which is outside it.
+            auto decoded = QByteArray::fromBase64Encoding(
+                text->text.toLatin1(),
+                QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+            if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok) {
+                out.outcome = Outcome::rejected(undecodableReason);
+                return out;
+            }
+            out.content.bytes = std::move(decoded.decoded);
+            out.content.byteCount = out.content.bytes.size();
+            out.fileExtension = text->fileExtension;
+        }
+    } else {
+        out.artifact = true;
+        return out;
+    }
+
+    // Raster images held in memory are probed; the digest of bytes in memory is taken here too.
+    const QString ext = out.fileExtension.toLower();
+    const auto kind = ShelfItemKindRules::forExtension(ext, extraExtensions);
+    if (kind == ShelfItemKind::image && ext != QStringLiteral("svg") && out.content.inMemory) {
+        out.image = ImageProbe::source(out.content.bytes);
+        if (out.image) {
+            out.size = ImageProbe::pixelSize(*out.image);
+            if (thumbnailAhead) {
+                out.thumbnail = ImageProbe::thumbnailJPEG(*out.image, ImageProbe::defaultMaxPixel);
+            }
+        }
+    }
+    if (out.content.inMemory) {
+        out.content.digest = Hex::sha256(out.content.bytes);
+    }
+    return out;
+}
+
+Ingest::Outcome Ingest::finish(const Candidate& candidate, Prepared& prepared) {
     const Date current = now();
     ItemFilter callFilter = filter;
     callFilter.oldest = retentionCutoff(retentionDays, current);
@@ -203,51 +333,17 @@ Ingest::Outcome Ingest::ingest(const Candidate& candidate) {
         session = Session::unsortedID;
     }
     const Call call{candidate, std::move(callFilter), session};
-
-    if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
-        if (!file->url.isLocalFile()) {
-            return Outcome::rejected(unreadableReason);
-        }
-        const QString path = file->url.toLocalFile();
-        const QString ext = pathExtension(path);
-        auto content = openFile(path, ext);
-        if (!content) {
-            return Outcome::rejected(unreadableReason);
-        }
-        return ingestContent(call, *content, ext, OstrelPaths::canonical(path));
+    if (prepared.outcome) {
+        return *prepared.outcome;
     }
-    if (const auto* bytes = std::get_if<Payload::Bytes>(&candidate.payload.value)) {
-        if (auto handled = ingestReadPath(call)) {
-            return *handled;
-        }
-        Content content;
-        content.bytes = bytes->bytes;
-        content.byteCount = bytes->bytes.size();
-        return ingestContent(call, content, bytes->fileExtension, std::nullopt);
+    if (prepared.artifact) {
+        return ingestArtifact(call, std::get<Payload::Artifact>(candidate.payload.value).info);
     }
-    if (const auto* text = std::get_if<Payload::Base64>(&candidate.payload.value)) {
-        if (auto handled = ingestReadPath(call)) {
-            return *handled;
-        }
-        // Strict: any character outside the alphabet (white space included) fails the whole.
-        // A character beyond Latin-1 becomes "?", which is outside it.
-        auto decoded = QByteArray::fromBase64Encoding(text->text.toLatin1(),
-                                                      QByteArray::Base64Encoding |
-                                                          QByteArray::AbortOnBase64DecodingErrors);
-        if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok) {
-            return Outcome::rejected(undecodableReason);
-        }
-        Content content;
-        content.bytes = std::move(decoded.decoded);
-        content.byteCount = content.bytes.size();
-        return ingestContent(call, content, text->fileExtension, std::nullopt);
-    }
-    const auto& artifact = std::get<Payload::Artifact>(candidate.payload.value);
-    return ingestArtifact(call, artifact.info);
+    return ingestContent(call, prepared);
 }
 
-std::optional<Ingest::Content> Ingest::openFile(const QString& path,
-                                                const QString& extension) const {
+std::optional<Ingest::Content> Ingest::openFile(const QString& path, const QString& extension,
+                                                const QSet<QString>& extraExtensions) {
     // Regular files only, judged without following a link: a link named x.pdf that points at a
     // private file must not be copied into the store.
     const auto st = FileStat::lstat(path);
@@ -260,7 +356,7 @@ std::optional<Ingest::Content> Ingest::openFile(const QString& path,
         return std::nullopt;
     }
     const QString ext = extension.toLower();
-    const auto kind = ShelfItemKindRules::forExtension(ext, filter.extraExtensions);
+    const auto kind = ShelfItemKindRules::forExtension(ext, extraExtensions);
     const bool probed = kind == ShelfItemKind::image && ext != QStringLiteral("svg");
     Content content;
     content.byteCount = static_cast<qint64>(fst.st_size);
@@ -283,44 +379,40 @@ std::optional<Ingest::Content> Ingest::openFile(const QString& path,
     return content;
 }
 
-std::optional<Ingest::Outcome> Ingest::ingestReadPath(const Call& call) {
-    const auto& readPath = call.candidate.readPath;
+bool Ingest::prepareReadPath(const Candidate& candidate, const QSet<QString>& extraExtensions,
+                             Prepared& out) {
+    const auto& readPath = candidate.readPath;
     if (!readPath) {
-        return std::nullopt;
+        return false;
     }
     const QString ext = pathExtension(*readPath);
-    if (!ShelfItemKindRules::forExtension(ext.toLower(), call.filter.extraExtensions)) {
-        return std::nullopt;
+    const auto kind = ShelfItemKindRules::forExtension(ext.toLower(), extraExtensions);
+    if (!kind) {
+        return false;
     }
-    auto content = openFile(*readPath, ext);
+    auto content = openFile(*readPath, ext, extraExtensions);
     // An image too large to read whole cannot stand in for the inline bytes.
-    const bool rasterImage =
-        ShelfItemKindRules::forExtension(ext.toLower(), call.filter.extraExtensions) ==
-            ShelfItemKind::image &&
-        ext.toLower() != QStringLiteral("svg");
+    const bool rasterImage = kind == ShelfItemKind::image && ext.toLower() != QStringLiteral("svg");
     if (!content || (rasterImage && !content->inMemory)) {
-        return std::nullopt;
+        return false;
     }
-    return ingestContent(call, *content, ext, OstrelPaths::canonical(*readPath));
+    out.content = std::move(*content);
+    out.fileExtension = ext;
+    out.sourcePath = OstrelPaths::canonical(*readPath);
+    return true;
 }
 
-Ingest::Outcome Ingest::ingestContent(const Call& call, Content& content,
-                                      const QString& fileExtension,
-                                      const std::optional<QString>& sourcePath) {
+Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
     const Candidate& candidate = call.candidate;
+    Content& content = prepared.content;
+    const std::optional<QString>& sourcePath = prepared.sourcePath;
     // 1. Kind.
-    const QString ext = fileExtension.toLower();
+    const QString ext = prepared.fileExtension.toLower();
     const auto kind = ShelfItemKindRules::forExtension(ext, call.filter.extraExtensions);
 
-    // 2. Image probe: raster images held in memory only.
-    std::optional<ImageSource> image;
-    std::optional<QSize> size;
-    if (kind == ShelfItemKind::image && ext != QStringLiteral("svg") && content.inMemory) {
-        image = ImageProbe::source(content.bytes);
-        if (image) {
-            size = ImageProbe::pixelSize(*image);
-        }
-    }
+    // 2. Image probe: done with the bytes (raster images held in memory only).
+    const std::optional<ImageSource>& image = prepared.image;
+    const std::optional<QSize>& size = prepared.size;
 
     // 3. Filter.
     FilterInput input;
@@ -474,7 +566,13 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Content& content,
     }
     store->upsert(item);
     if (image) {
-        ImageProbe::writeThumbnail(*image, store->thumbURL(id)); // a failure is not reported
+        // A failure is not reported: the item stays, and the views make the thumbnail later.
+        if (!prepared.thumbnail) {
+            prepared.thumbnail = ImageProbe::thumbnailJPEG(*image, ImageProbe::defaultMaxPixel);
+        }
+        if (prepared.thumbnail) {
+            store->writeThumbnail(id, *prepared.thumbnail);
+        }
     }
     return Outcome::added(id);
 }
@@ -630,12 +728,7 @@ QList<Ingest::Outcome> Ingest::apply(const TranscriptBatch& batch) {
         store->upsert(prompt);
         noteFirstPrompt(prompt);
     }
-    QList<Outcome> outcomes;
-    outcomes.reserve(batch.candidates.size());
-    for (const Candidate& candidate : batch.candidates) {
-        outcomes.append(ingest(candidate));
-    }
-    return outcomes;
+    return ingestAll(batch.candidates);
 }
 
 void Ingest::noteFirstPrompt(const Prompt& prompt) {

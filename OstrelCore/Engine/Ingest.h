@@ -7,10 +7,12 @@
 #include "OstrelCore/Engine/TranscriptBatch.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Date.h"
+#include "Platform/WorkerPool.h"
 
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -64,9 +66,21 @@ public:
     qint64 retentionDays;
     Clock now;
 
+    // Reads, decodes, hashes and thumbnails batches in parallel when set; the store is still
+    // written only from the calling queue, in order.
+    std::shared_ptr<WorkerPool> workers;
+
     // --- Captures ---
     // Never fails: every problem is a rejection, and nothing is stored for it.
     Outcome ingest(const Candidate& candidate);
+    // The candidates in order, with the same outcomes as ingest() on each in turn; their bytes
+    // are read and decoded ahead on the workers.
+    QList<Outcome> ingestAll(const QList<Candidate>& candidates);
+    // The same with a last word per candidate: just before the store's part of candidate i,
+    // `wanted(i)` may still drop it (no outcome then); `done(i, outcome)` follows each one taken.
+    void ingestEach(const QList<Candidate>& candidates,
+                    const std::function<bool(qsizetype)>& wanted,
+                    const std::function<void(qsizetype, const Outcome&)>& done);
     // `now` less `days` days.
     static Date retentionCutoff(qint64 days, Date now);
 
@@ -94,13 +108,20 @@ private:
     ShelfItem newItem(const Call& call, const QString& id, ShelfItemKind kind, const QString& title,
                       const std::optional<QString>& sourcePath) const;
     struct Content;
+    struct Prepared;
 
-    std::optional<Outcome> ingestReadPath(const Call& call);
-    Outcome ingestContent(const Call& call, Content& content, const QString& fileExtension,
-                          const std::optional<QString>& sourcePath);
+    // The part of a capture that needs no store; safe on any thread.
+    static Prepared prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
+                            bool thumbnailAhead);
+    static bool prepareReadPath(const Candidate& candidate, const QSet<QString>& extraExtensions,
+                                Prepared& out);
+    // The store's part, on the queue.
+    Outcome finish(const Candidate& candidate, Prepared& prepared);
+    Outcome ingestContent(const Call& call, Prepared& prepared);
     Outcome ingestArtifact(const Call& call, const ArtifactInfo& info);
     // Reads a file capture: never through a link, images whole (bounded), the rest streamed.
-    std::optional<Content> openFile(const QString& path, const QString& extension) const;
+    static std::optional<Content> openFile(const QString& path, const QString& extension,
+                                           const QSet<QString>& extraExtensions);
     void noteFirstPrompt(const Prompt& prompt);
 
     // A failing copy is logged once, until one succeeds again.

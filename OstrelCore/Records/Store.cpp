@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,6 +61,65 @@ template <typename Record> bool refused(const Record& record, const char* kind) 
     }
     qCWarning(lcStore, "%s not stored: a date in it is not a finite number", kind);
     return true;
+}
+
+// True when the file at `path` holds exactly `bytes` (read with plain reads, no link followed).
+bool holdsBytes(const QString& path, QByteArrayView bytes) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == bytes.size();
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    qsizetype offset = 0;
+    while (same && offset < bytes.size()) {
+        const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || offset + n > bytes.size() ||
+            std::memcmp(buffer.constData(), bytes.data() + offset, static_cast<size_t>(n)) != 0) {
+            same = false;
+            break;
+        }
+        offset += n;
+    }
+    ::close(fd);
+    return same;
+}
+
+// True when the regular file at `path` (no link followed) has the SHA-256 `sha256`.
+bool hashesTo(const QString& path, const QString& sha256) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    Sha256 hasher;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        hasher.update(QByteArrayView(buffer.constData(), n));
+    }
+    ::close(fd);
+    return QString::fromLatin1(hasher.finish().toHex()) == sha256;
 }
 
 } // namespace
@@ -371,12 +431,15 @@ QUrl Store::thumbURL(const QString& id) const {
 Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext) {
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
-    if (FileStat::exists(path)) {
+    // A copy already there is kept only when it holds these bytes: one written just before a
+    // power loss, and never named by an index, may have come back empty.
+    if (FileStat::exists(path) && holdsBytes(path, bytes)) {
         return url;
     }
-    if (const auto error = AtomicFile::write(path, bytes.toByteArray())) {
+    if (const auto error = AtomicFile::writeUnsynced(path, bytes)) {
         return *error;
     }
+    noteUnsynced(path);
     return url;
 }
 
@@ -384,7 +447,7 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
                                     const QString& expectedSha256) {
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
-    if (FileStat::exists(path)) {
+    if (FileStat::exists(path) && hashesTo(path, expectedSha256)) {
         return url;
     }
     // Plain reads from a descriptor that never went through a link: a map of a file that its
@@ -450,9 +513,6 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         return fail(Error{QStringLiteral("Store"), 1,
                           QStringLiteral("the file changed while it was copied")});
     }
-    if (::fdatasync(out) != 0) {
-        return fail(Error::fromErrno());
-    }
     ::close(in);
     if (::close(out) != 0) {
         const Error err = Error::fromErrno();
@@ -465,12 +525,65 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         ::unlink(tempName.constData());
         return err;
     }
-    const QByteArray folder = QFile::encodeName(itemsDir_);
-    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    noteUnsynced(path);
     return url;
+}
+
+std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg) {
+    const QString path = thumbURL(id).toLocalFile();
+    if (auto error = AtomicFile::writeUnsynced(path, jpeg)) {
+        return error;
+    }
+    noteUnsynced(path);
+    return std::nullopt;
+}
+
+void Store::noteUnsynced(const QString& path) {
+    unsyncedFiles_.insert(path);
+    unsyncedFolders_.insert(QFileInfo(path).absolutePath());
+}
+
+bool Store::commitFiles() {
+    if (unsyncedFiles_.isEmpty() && unsyncedFolders_.isEmpty()) {
+        return true;
+    }
+    const QStringList files(unsyncedFiles_.begin(), unsyncedFiles_.end());
+    // One flag per file, each written by one job only.
+    std::vector<char> failed(static_cast<size_t>(files.size()), 0);
+    const auto syncOne = [&files, &failed](int i) {
+        const auto error = AtomicFile::syncFile(files.at(i));
+        // A file that went meanwhile (its item was removed) has nothing left to lose.
+        failed[static_cast<size_t>(i)] = error && error->code != ENOENT ? 1 : 0;
+    };
+    // Syncs of many files cost little more than one when they reach the disk together.
+    if (workers_ && files.size() > 1) {
+        workers_->forEach(static_cast<int>(files.size()), syncOne);
+    } else {
+        for (int i = 0; i < files.size(); ++i) {
+            syncOne(i);
+        }
+    }
+    bool ok = true;
+    for (int i = 0; i < files.size(); ++i) {
+        if (failed[static_cast<size_t>(i)] != 0) {
+            ok = false;
+        } else {
+            unsyncedFiles_.remove(files.at(i));
+        }
+    }
+    if (!ok) {
+        qCWarning(lcStore, "index not saved: files of the store could not be synced");
+        return false;
+    }
+    for (auto it = unsyncedFolders_.begin(); it != unsyncedFolders_.end();) {
+        if (const auto error = AtomicFile::syncFolder(*it)) {
+            qCWarning(lcStore, "index not saved: folder %s could not be synced: %s",
+                      qUtf8Printable(*it), qUtf8Printable(Error::describe(*error)));
+            return false;
+        }
+        it = unsyncedFolders_.erase(it);
+    }
+    return true;
 }
 
 bool Store::isOwnFile(const QString& path) const {

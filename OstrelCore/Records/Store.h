@@ -8,6 +8,7 @@
 #include "Platform/Date.h"
 #include "Platform/Error.h"
 #include "Platform/SerialQueue.h"
+#include "Platform/WorkerPool.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -136,7 +137,20 @@ public:
     // Where the item's copy lives; the file name is made safe from any id.
     QUrl copyURL(const QString& id, const QString& ext) const;
     QUrl thumbURL(const QString& id) const;
+    // Writes an item's JPEG thumbnail in place of any earlier one; durable at the next commit.
+    std::optional<Error> writeThumbnail(const QString& id, QByteArrayView jpeg);
     void removeFiles(const ShelfItem& item);
+
+    // --- Durability by group commit ---
+    // Files of the store are written without syncs and noted here; before the index is written,
+    // commitFiles() syncs every noted file (on the workers when there are some), then their
+    // folders once each. So the index never names a file that a power loss could take away.
+    void noteUnsynced(const QString& path);
+    // True when everything noted since the last commit is on the disk; on a failure the notes
+    // stay, the index is not written, and the next change tries the whole commit again.
+    bool commitFiles();
+    qsizetype unsyncedCount() const { return unsyncedFiles_.size(); }
+    void setWorkers(std::shared_ptr<WorkerPool> workers) { workers_ = std::move(workers); }
 
     // --- Purge and snapshots ---
     QStringList purge(Date olderThan);
@@ -220,6 +234,9 @@ private:
     };
     std::optional<CachedSnapshot> cachedSnapshot_;
     qint64 snapshotBuilds_ = 0;
+    std::shared_ptr<WorkerPool> workers_;
+    QSet<QString> unsyncedFiles_;
+    QSet<QString> unsyncedFolders_;
     // Canonical forms of the two folders whose files the store may remove.
     QString canonicalItemsDir_;
     QString canonicalThumbsDir_;

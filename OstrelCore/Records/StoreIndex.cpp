@@ -801,6 +801,12 @@ void Store::scheduleOffsetsSave() {
 
 void Store::save() {
     indexDirty_ = false;
+    // The files the index names reach the disk before the index does; when they cannot, this
+    // index is not written and the next change tries again.
+    if (indexWritable_ && !commitFiles()) {
+        indexDirty_ = true;
+        return;
+    }
     Index index;
     index.version = 1;
     index.lastRunAt = clock();

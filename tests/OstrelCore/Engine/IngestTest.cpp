@@ -616,8 +616,19 @@ TEST_F(IngestTest, StoreStreamedCopy) {
     EXPECT_EQ(readAll(copy), bytes);
     EXPECT_EQ(modeOf(copy), 0600u);
     EXPECT_EQ(itemFiles(), QStringList{"id1.mp4"});
-    // An existing copy is kept as it is.
-    EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyInFile(path, "id1", "mp4", "x")));
+    // An existing copy that holds the content is kept as it is; one that does not (a power loss
+    // can leave a copy empty) is written again.
+    const auto inode = [](const QString& file) {
+        struct stat st {};
+        ::stat(QFile::encodeName(file).constData(), &st);
+        return st.st_ino;
+    };
+    const auto before = inode(copy);
+    EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyInFile(path, "id1", "mp4", digest(bytes))));
+    EXPECT_EQ(inode(copy), before);
+    QFile(copy).resize(0);
+    EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyInFile(path, "id1", "mp4", digest(bytes))));
+    EXPECT_EQ(readAll(copy), bytes);
     // Ids are made safe; links and missing files are refused.
     result = store->copyInFile(path, "../../escape", "mp4", digest(bytes));
     ASSERT_TRUE(std::holds_alternative<QUrl>(result));

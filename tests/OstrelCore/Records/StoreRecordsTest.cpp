@@ -4,8 +4,10 @@
 #include "support/ItemIds.h"
 #include "support/TempDir.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -180,11 +182,22 @@ TEST_F(StoreRecords, HasIngestedCountsCapturesButNotArtifacts) {
     EXPECT_FALSE(store->hasIngested("/f", Date(300.5)));
 }
 
-TEST_F(StoreRecords, CopyInKeepsAnExistingCopy) {
+TEST_F(StoreRecords, CopyInKeepsAnExistingCopyOnlyWhenItHoldsTheBytes) {
     const auto first = store->copyIn("one", "id", "png");
-    const auto second = store->copyIn("two", "id", "png");
     ASSERT_TRUE(std::holds_alternative<QUrl>(first));
-    EXPECT_EQ(std::get<QUrl>(first), std::get<QUrl>(second));
+    const QString copy = dir.file("support/items/id.png");
+    const QDateTime written = QFileInfo(copy).lastModified();
+    QFile::setPermissions(copy, QFile::ReadOwner); // a rewrite would replace it with 0600
+    EXPECT_EQ(std::get<QUrl>(store->copyIn("one", "id", "png")), std::get<QUrl>(first));
+    EXPECT_EQ(QFileInfo(copy).permissions() & QFile::WriteOwner, 0);
+    EXPECT_EQ(QFileInfo(copy).lastModified(), written);
+    // A copy left empty or cut short by a power loss is written again.
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    QFile(copy).resize(0);
+    EXPECT_EQ(std::get<QUrl>(store->copyIn("one", "id", "png")), std::get<QUrl>(first));
+    EXPECT_EQ(dir.read("support/items/id.png"), "one");
+    dir.write("support/items/id.png", "on");
+    store->copyIn("one", "id", "png");
     EXPECT_EQ(dir.read("support/items/id.png"), "one");
     EXPECT_EQ(store->copyURL("id", "").toLocalFile(), dir.file("support/items/id."));
 
