@@ -1,0 +1,416 @@
+// The first start over a realistic history, beside vipsthumbnail on all cores over the same
+// PNGs, in one run (these machines are noisy: only ratios measured side by side mean much).
+// A plain program that prints its figures.
+//
+//   build/bench/bench_ColdStart [pngs [transcripts [MB]]]      default 2000 50 5
+//   build/bench/bench_ColdStart thumbs [count]                 ways to a 360-pixel PNG thumbnail
+//
+// The corpus (PNGs of 30-350 KB drawn like screenshots, transcripts of Claude Code lines) is made
+// once under /tmp/ostrel-coldstart-<pngs>-<transcripts>-<MB> and reused. Each start gets a new
+// support folder: on the disk (next to the corpus) and in memory (/dev/shm).
+#include "OstrelCore/Engine/Engine.h"
+#include "OstrelCore/Engine/ImageProbe.h"
+#include "Platform/OpenSsl.h"
+#include "Platform/WorkerPool.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ostrel;
+
+namespace {
+
+struct Corpus {
+    int pngs = 2000;
+    int transcripts = 50;
+    int megabytes = 5;
+    QString root;
+
+    QString scratch() const { return root + "/scratch"; }
+    QString claude() const { return root + "/claude"; }
+    QString slug(int session) const { return QStringLiteral("-home-ada-src-p%1").arg(session); }
+    QString sessionID(int session) const {
+        return QStringLiteral("5b7e0c7e-1f8a-4a55-9a3e-%1").arg(session, 12, 10, QChar('0'));
+    }
+    QString scratchpad(int session) const {
+        return scratch() + "/" + slug(session) + "/" + sessionID(session) + "/scratchpad";
+    }
+    QString transcript(int session) const {
+        return claude() + "/projects/" + slug(session) + "/" + sessionID(session) + ".jsonl";
+    }
+    QStringList pngPaths() const {
+        QStringList out;
+        for (int i = 0; i < pngs; ++i) {
+            out.append(scratchpad(i % transcripts) +
+                       QStringLiteral("/shot-%1.png").arg(i, 5, 10, QChar('0')));
+        }
+        return out;
+    }
+};
+
+void setAge(const QString& path, double seconds) {
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= static_cast<time_t>(seconds);
+    times[1] = times[0];
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+}
+
+// A screenshot-like picture: window chrome, text lines and flat panels, with a patch of noise
+// sized so that the file lands near `targetBytes` (noise costs about 3 bytes a pixel).
+QByteArray screenshot(int index, qint64 targetBytes) {
+    QRandomGenerator rng(static_cast<quint32>(index * 7919 + 1));
+    static const QSize sizes[] = {{1280, 800},  {1440, 900},  {1920, 1080},
+                                  {2560, 1440}, {1680, 1050}, {1024, 768}};
+    const QSize size = sizes[index % 6];
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv(int(rng.bounded(360)), 20, 245));
+    QPainter painter(&image);
+    painter.fillRect(0, 0, size.width(), 36, QColor(40, 44, 52));
+    painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 11));
+    for (int y = 60; y < size.height() / 2; y += 22) {
+        painter.setPen(QColor::fromHsv(int(rng.bounded(360)), 160, 90));
+        painter.drawText(24 + int(rng.bounded(40)), y,
+                         QStringLiteral("const auto result%1 = compute(value, %2);")
+                             .arg(index)
+                             .arg(rng.bounded(100000)));
+    }
+    for (int i = 0; i < 6; ++i) {
+        painter.fillRect(int(rng.bounded(size.width() - 200)),
+                         int(rng.bounded(size.height() - 150)), 200, 150,
+                         QColor::fromHsv(int(rng.bounded(360)), 90, 220));
+    }
+    painter.end();
+    const int side =
+        std::min<int>(size.height() - 40,
+                      static_cast<int>(std::sqrt(std::max<qint64>(0, targetBytes - 30000) / 3.0)));
+    for (int y = 0; y < side; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y + 38));
+        for (int x = 0; x < side; ++x) {
+            line[x + size.width() - side] = 0xff000000u | (rng.generate() & 0x00ffffffu);
+        }
+    }
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return out;
+}
+
+QJsonObject envelope(const Corpus& corpus, int session, const QString& type, int i) {
+    return QJsonObject{
+        {"parentUuid", QJsonValue::Null},
+        {"isSidechain", false},
+        {"userType", "external"},
+        {"cwd", QStringLiteral("/home/ada/src/p%1").arg(session)},
+        {"sessionId", corpus.sessionID(session)},
+        {"version", "1.0.71"},
+        {"gitBranch", "main"},
+        {"type", type},
+        {"uuid", QStringLiteral("0c1d8f3e-aaaa-4bbb-8ccc-%1").arg(i, 12, 10, QChar('0'))},
+        {"timestamp", "2025-06-01T10:00:00.123Z"}};
+}
+
+void writeTranscript(const Corpus& corpus, int session) {
+    QFile file(corpus.transcript(session));
+    if (!file.open(QIODevice::WriteOnly)) {
+        return;
+    }
+    QRandomGenerator rng(static_cast<quint32>(session + 1));
+    static const QStringList pieces{
+        "    if (value == nullptr) {\n        return \"none\";\n    }\n",
+        "// Reads the \"settings\" file and returns C:\\path\\to\\it\n",
+        "  1→#include <QString>\n  2→\n  3→namespace ostrel {\n",
+        "error: expected ';' after expression\t[-Werror]\n"};
+    const qint64 total = qint64(corpus.megabytes) * 1024 * 1024;
+    qint64 written = 0;
+    for (int i = 0; written < total; ++i) {
+        QJsonObject o;
+        if (i % 5 == 0) {
+            o = envelope(corpus, session, "user", i);
+            o.insert("message",
+                     QJsonObject{{"role", "user"},
+                                 {"content", QStringLiteral("Please fix test %1").arg(i)}});
+            o.insert("promptId", QStringLiteral("prompt-%1-%2").arg(session).arg(i));
+        } else {
+            QString text;
+            while (text.size() < (i % 5 == 1 ? 30000 : 1500)) {
+                text += pieces.at(int(rng.bounded(pieces.size())));
+            }
+            o = envelope(corpus, session, i % 5 == 1 ? "user" : "assistant", i);
+            o.insert("message", QJsonObject{{"role", i % 5 == 1 ? "user" : "assistant"},
+                                            {"content", QJsonArray{QJsonObject{{"type", "text"},
+                                                                               {"text", text}}}}});
+        }
+        const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+        file.write(line);
+        written += line.size();
+    }
+}
+
+// Makes the corpus unless a complete one is there; brings every file's date to the last minute so
+// that the transcripts count as recent and the pictures as settled.
+void prepare(Corpus& corpus, WorkerPool& pool) {
+    const QString done = corpus.root + "/complete";
+    if (!QFile::exists(done)) {
+        QDir(corpus.root).removeRecursively();
+        for (int s = 0; s < corpus.transcripts; ++s) {
+            QDir().mkpath(corpus.scratchpad(s));
+            QDir().mkpath(QFileInfo(corpus.transcript(s)).absolutePath());
+        }
+        ::chmod(QFile::encodeName(corpus.scratch()).constData(), 0700);
+        const QStringList paths = corpus.pngPaths();
+        qint64 bytes = 0;
+        std::mutex mutex;
+        pool.forEach(static_cast<int>(paths.size()), [&](int i) {
+            QRandomGenerator rng(static_cast<quint32>(i));
+            const QByteArray png = screenshot(i, 30000 + rng.bounded(320000));
+            QFile file(paths.at(i));
+            file.open(QIODevice::WriteOnly);
+            file.write(png);
+            const std::lock_guard lock(mutex);
+            bytes += png.size();
+        });
+        pool.forEach(corpus.transcripts, [&](int s) { writeTranscript(corpus, s); });
+        std::printf("corpus made: %d PNGs, %.1f MB; %d transcripts of %d MB\n", corpus.pngs,
+                    bytes / 1e6, corpus.transcripts, corpus.megabytes);
+        QFile(done).open(QIODevice::WriteOnly);
+    }
+    for (const QString& path : corpus.pngPaths()) {
+        setAge(path, 60);
+    }
+    for (int s = 0; s < corpus.transcripts; ++s) {
+        setAge(corpus.transcript(s), 60);
+    }
+}
+
+double seconds(const QElapsedTimer& timer) {
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
+
+// vipsthumbnail over every PNG on all cores, JPEG of quality 80 out, as ingest writes.
+double vips(const Corpus& corpus) {
+    const QString out = corpus.root + "/vips-out";
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    QElapsedTimer timer;
+    timer.start();
+    QProcess xargs;
+    xargs.setStandardOutputFile(QProcess::nullDevice());
+    xargs.start("xargs", {"-0", "-n", "16", QStringLiteral("-P%1").arg(WorkerPool::cores()),
+                          "vipsthumbnail", "-s", "360", "-o", out + "/%s.jpg[Q=80]"});
+    xargs.waitForStarted();
+    xargs.write(corpus.pngPaths().join(QChar(0)).toLocal8Bit());
+    xargs.closeWriteChannel();
+    xargs.waitForFinished(-1);
+    const double elapsed = seconds(timer);
+    const qsizetype made = QDir(out).entryList(QDir::Files).size();
+    if (made != corpus.pngs) {
+        std::printf("  vipsthumbnail made %lld of %d thumbnails\n", static_cast<long long>(made),
+                    corpus.pngs);
+    }
+    return elapsed;
+}
+
+struct StartFigures {
+    double shown = 0;   // start to the first snapshot
+    double durable = 0; // start to the index written, everything synced (stop() returned)
+    qsizetype items = 0;
+};
+
+StartFigures firstStart(const Corpus& corpus, const QString& support) {
+    QDir(support).removeRecursively();
+    const Environment env{{"OSTREL_CLAUDE_HOME", corpus.claude()},
+                          {"OSTREL_SCRATCH_ROOT", corpus.scratch()},
+                          {"OSTREL_SUPPORT_DIR", support}};
+    auto config = Engine::Config::make(Preferences(), env);
+    config.paths.chromeRoot = OstrelPaths::folderURL(corpus.root + "/no-chrome");
+    config.maxItems = Engine::Config::maxItemsRange.upper;
+    StartFigures out;
+    QElapsedTimer timer;
+    timer.start();
+    bool shown = false;
+    auto engine = Engine::make(config);
+    engine->setOnSnapshot([&](const Snapshot& snapshot, Engine::Generation) {
+        if (!shown) {
+            shown = true;
+            out.shown = seconds(timer);
+            out.items = snapshot.items.size();
+        }
+    });
+    engine->start(false);
+    while (!shown) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    }
+    engine->stop();
+    out.durable = seconds(timer);
+    engine.reset();
+    QDir(support).removeRecursively();
+    return out;
+}
+
+// Single-thread cost of the ways to a 360-pixel thumbnail of the corpus's PNGs.
+void thumbs(const Corpus& corpus, int count) {
+    QStringList paths = corpus.pngPaths();
+    paths = paths.mid(0, std::min<qsizetype>(count, paths.size()));
+    std::vector<QByteArray> files;
+    for (const QString& path : paths) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        files.push_back(file.readAll());
+    }
+    const auto bounded = [](QSize size) {
+        return size.scaled(QSize(360, 360), Qt::KeepAspectRatio);
+    };
+    const std::vector<std::pair<const char*, std::function<QImage(const QByteArray&)>>> ways{
+        {"scaled read (QImageReader::setScaledSize)",
+         [&](const QByteArray& bytes) {
+             QBuffer buffer;
+             buffer.setData(bytes);
+             buffer.open(QIODevice::ReadOnly);
+             QImageReader reader(&buffer, "png");
+             reader.setScaledSize(bounded(reader.size()));
+             return reader.read();
+         }},
+        {"full decode, one smooth scale",
+         [&](const QByteArray& bytes) {
+             QImage image = QImage::fromData(bytes, "png");
+             return image.scaled(bounded(image.size()), Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+         }},
+        {"full decode as RGB32, one smooth scale",
+         [&](const QByteArray& bytes) {
+             QImage image = QImage::fromData(bytes, "png");
+             image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                     : QImage::Format_RGB32);
+             return image.scaled(bounded(image.size()), Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+         }},
+        {"ImageProbe::thumbnailJPEG (what ingest does, JPEG included)",
+         [&](const QByteArray& bytes) {
+             const auto source = ImageProbe::source(bytes);
+             return source ? QImage::fromData(*ImageProbe::thumbnailJPEG(*source)) : QImage();
+         }},
+    };
+    std::printf("\n360-pixel thumbnails of %d PNGs, one thread:\n", static_cast<int>(paths.size()));
+    std::vector<QImage> first;
+    for (const auto& [name, way] : ways) {
+        QElapsedTimer timer;
+        timer.start();
+        std::vector<QImage> made;
+        for (const QByteArray& bytes : files) {
+            made.push_back(way(bytes));
+        }
+        const double ms = seconds(timer) * 1000 / static_cast<double>(files.size());
+        // How far the result lies from the first way's, in mean absolute difference per channel.
+        double difference = 0;
+        if (!first.empty()) {
+            qint64 sum = 0;
+            qint64 n = 0;
+            for (size_t i = 0; i < made.size(); ++i) {
+                const QImage a = first[i].convertToFormat(QImage::Format_RGB32);
+                const QImage b = made[i].convertToFormat(QImage::Format_RGB32);
+                if (a.size() != b.size()) {
+                    continue;
+                }
+                for (int y = 0; y < a.height(); ++y) {
+                    const auto* pa = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+                    const auto* pb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+                    for (int x = 0; x < a.width(); ++x) {
+                        sum += std::abs(qRed(pa[x]) - qRed(pb[x])) +
+                               std::abs(qGreen(pa[x]) - qGreen(pb[x])) +
+                               std::abs(qBlue(pa[x]) - qBlue(pb[x]));
+                        n += 3;
+                    }
+                }
+            }
+            difference = n > 0 ? static_cast<double>(sum) / static_cast<double>(n) : 0;
+        } else {
+            first = made;
+        }
+        std::printf("  %-62s %6.2f ms each   (difference %.2f)\n", name, ms, difference);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    OpenSsl::init();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+    Corpus corpus;
+    const QStringList args = app.arguments().mid(1);
+    const bool thumbsOnly = !args.isEmpty() && args.first() == QStringLiteral("thumbs");
+    const QStringList numbers = thumbsOnly ? QStringList() : args;
+    if (!numbers.isEmpty()) {
+        corpus.pngs = std::max(1, numbers.at(0).toInt());
+    }
+    if (numbers.size() > 1) {
+        corpus.transcripts = std::max(1, numbers.at(1).toInt());
+    }
+    if (numbers.size() > 2) {
+        corpus.megabytes = std::max(1, numbers.at(2).toInt());
+    }
+    corpus.root = QStringLiteral("/tmp/ostrel-coldstart-%1-%2-%3")
+                      .arg(corpus.pngs)
+                      .arg(corpus.transcripts)
+                      .arg(corpus.megabytes);
+    {
+        WorkerPool pool;
+        prepare(corpus, pool);
+    }
+    if (thumbsOnly) {
+        thumbs(corpus, args.size() > 1 ? args.at(1).toInt() : 100);
+        return 0;
+    }
+
+    const QString onDisk = corpus.root + "/support";
+    const QString inMemory = QStringLiteral("/dev/shm/ostrel-coldstart-support-%1")
+                                 .arg(QCoreApplication::applicationPid());
+    std::printf("first start: %d PNGs, %d transcripts of %d MB, %d cores\n", corpus.pngs,
+                corpus.transcripts, corpus.megabytes, WorkerPool::cores());
+    std::printf("%-8s %10s %12s %12s %12s %8s\n", "round", "vips s", "disk shown", "disk done",
+                "memory done", "items");
+    std::vector<double> ratioVips;
+    std::vector<double> ratioMemory;
+    for (int round = 1; round <= 2; ++round) {
+        const double v = vips(corpus);
+        const StartFigures disk = firstStart(corpus, onDisk);
+        const StartFigures memory = firstStart(corpus, inMemory);
+        std::printf("%-8d %10.2f %12.2f %12.2f %12.2f %8lld\n", round, v, disk.shown, disk.durable,
+                    memory.durable, static_cast<long long>(disk.items));
+        ratioVips.push_back(disk.durable / v);
+        ratioMemory.push_back(disk.durable / memory.durable);
+    }
+    std::printf("first start on disk / vipsthumbnail: %.2f, %.2f (aim <= 1.5)\n", ratioVips[0],
+                ratioVips[1]);
+    std::printf("first start on disk / in memory:     %.2f, %.2f (aim <= 1.3)\n", ratioMemory[0],
+                ratioMemory[1]);
+    return 0;
+}
