@@ -318,7 +318,10 @@ void Engine::scanFolder(const QString& path) {
     }
     for (FolderScan& scan : scans_) {
         if (scan.root == path) {
-            return; // already under way; what it has yet to list it will see as it is now
+            // What it has yet to list it will see as it is now, but a change in a folder it has
+            // already passed would be lost: it starts over once, when it is through.
+            scan.again = true;
+            return;
         }
     }
     struct stat top {};
@@ -328,6 +331,7 @@ void Engine::scanFolder(const QString& path) {
     }
     FolderScan scan;
     scan.root = path;
+    scan.rootDevice = top.st_dev;
     scan.cutoff = now_().adding(-config_.recentWindow);
     scan.folders.emplace_back(path, top.st_dev);
     scans_.push_back(std::move(scan));
@@ -368,6 +372,11 @@ void Engine::scanSlice() {
         if (scan.next >= scan.listed.size()) {
             scan.listed.clear();
             scan.next = 0;
+            if (scan.folders.empty() && scan.again) {
+                scan.again = false;
+                scan.cutoff = now_().adding(-config_.recentWindow);
+                scan.folders.emplace_back(scan.root, scan.rootDevice);
+            }
             if (scan.folders.empty()) {
                 scans_.pop_front();
                 continue;

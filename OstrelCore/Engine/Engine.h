@@ -186,6 +186,9 @@ private:
     // One watched-folder scan under way.
     struct FolderScan {
         QString root;
+        dev_t rootDevice = 0;
+        // Asked for again while under way: starts over once it is through.
+        bool again = false;
         Date cutoff;
         // Folders still to list, each with the device it lies on.
         std::vector<std::pair<QString, dev_t>> folders;

@@ -568,6 +568,29 @@ TEST_F(EngineCapture, ScansHugeFoldersInSlicesAndNeverItsOwnCopies) {
     engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
 }
 
+TEST_F(EngineCapture, ARescanAskedForDuringAScanMissesNothingInFoldersItHasPassed) {
+    const QString docs = tmp.file("many");
+    for (int i = 0; i < 12; ++i) {
+        write(QStringLiteral("%1/d%2/page.html").arg(docs).arg(i), page(200 + i));
+    }
+    timing.scanSliceEntries = 1;
+    auto c = config();
+    c.watchedFolders = {docs};
+    // No watchers: only scans find files, as after events the kernel dropped.
+    engine = start(c, false);
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 12; }));
+
+    const QString late = docs + "/late.html";
+    engine->queue()->sync([&] {
+        engine->rescan(OstrelPaths::folderURL(docs));
+        engine->scanSlice(); // the top folder is listed: the scan has passed it
+        write(late, page(300));
+        engine->rescan(OstrelPaths::folderURL(docs));
+    });
+    EXPECT_TRUE(waitForItem(real(late)));
+    engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
+}
+
 using EngineLifecycle = EngineFixture;
 
 TEST_F(EngineLifecycle, CommandsChangeTheStoreAndPublishCoalesced) {
