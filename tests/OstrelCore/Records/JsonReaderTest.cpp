@@ -283,3 +283,28 @@ TEST(IndexDecoding, TextsStartingWithAByteOrderMarkComeBackWhole) {
     EXPECT_EQ(Store::decodeOffsets("{\"\xEF\xBB\xBF/t\":1}")->keys(),
               QStringList{QStringLiteral(u"\uFEFF/t")});
 }
+
+TEST(IndexDecoding, FileUrlsReadTheSameWhicheverWayTheyAreParsed) {
+    // Plain file URLs skip QUrl's general parser; every other form still goes through it.
+    const char* urls[] = {
+        "file:///a",      "file:///",      "file:///a/",   "file:///a/./b/../c",
+        "file:///~a-_.b", "file:////a",    "file:///a//b", "file:///a%20b",
+        "file:///a b",    "file:///a?q",   "file:///a#f",  "file:///\u00e9",
+        "FILE:///a",      "file://host/a", "file:/a",      "file:a",
+        "file:///a%",     "file:///a:b@c", "file:///a[b]", "https://example.com/a"};
+    for (const char* url : urls) {
+        const QByteArray text = indexWith(R"([{"createdAt":1,"fileURL":")" + QByteArray(url) +
+                                          R"(","id":"b","kind":"pdf","sessionID":"s",)"
+                                          R"("sourceKinds":[],"title":""}])");
+        expectSameIndex(text);
+        const auto index = Store::Index::decode(text);
+        ASSERT_TRUE(index) << url;
+        if (!index->items.isEmpty()) {
+            const QUrl& read = *index->items[0].fileURL;
+            EXPECT_EQ(read.toString(QUrl::FullyEncoded),
+                      QUrl(QString::fromUtf8(url), QUrl::StrictMode).toString(QUrl::FullyEncoded))
+                << url;
+            EXPECT_EQ(read.toLocalFile(), QUrl(QString::fromUtf8(url)).toLocalFile()) << url;
+        }
+    }
+}
