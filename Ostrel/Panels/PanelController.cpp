@@ -62,6 +62,9 @@ PanelController::~PanelController() {
     for (auto& [id, panel] : panels_) {
         delete panel;
     }
+    for (const QPointer<NotchPanel>& panel : retired_) {
+        delete panel.data();
+    }
 }
 
 QPointF PanelController::pointerLocation() const {
@@ -166,6 +169,8 @@ void PanelController::refresh() {
         if (!layouts.count(it->first)) {
             it->second->hide();
             it->second->deleteLater();
+            std::erase_if(retired_, [](const QPointer<NotchPanel>& gone) { return gone.isNull(); });
+            retired_.emplace_back(it->second);
             takesMouse_.erase(it->first);
             it = panels_.erase(it);
         } else {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace ostrel {
 
@@ -93,6 +94,9 @@ private:
     QPointer<x11::WindowSystem> windows_;
     DisplayDirectory directory_;
     std::map<DisplayID, NotchPanel*> panels_;
+    // Panels of displays that went away, deleted later; those still waiting go with the
+    // controller, before the model their views read.
+    std::vector<QPointer<NotchPanel>> retired_;
     std::map<DisplayID, bool> takesMouse_;
     std::map<DisplayID, NotchGeometry> notchCache_;
     std::map<QString, std::optional<PixelSize>> resolutions_;
