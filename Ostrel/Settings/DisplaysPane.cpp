@@ -1,5 +1,8 @@
 #include "Ostrel/Settings/DisplaysPane.h"
 
+#include "Ostrel/Settings/DisplayStylePreview.h"
+#include "Ostrel/Settings/HotkeyText.h"
+#include "Ostrel/Settings/PreviewDisplay.h"
 #include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
@@ -32,7 +35,9 @@ DisplaysPane::DisplaysPane(AppSettings& settings, QWidget* parent)
     SettingsSection* styleSection = addSection(QStringLiteral("Style"));
     style_ = new SegmentedPicker({QStringLiteral("Notch"), QStringLiteral("Pill")});
     style_->setAccessibleName(QStringLiteral("Shelf style"));
-    styleRow_ = new PreviewedRow(QStringLiteral("Shelf style"), style_, previewFrame({160, 100}));
+    stylePreview_ = new DisplayStylePreview(PreviewDisplay::current(settings_.prefs()),
+                                            previewInputs(settings_.prefs()));
+    styleRow_ = new PreviewedRow(QStringLiteral("Shelf style"), style_, stylePreview_);
     styleRow_->label()->setDetail(
         QStringLiteral("Decide how your shelf, containing the items, will present itself."));
     styleSection->addRow(styleRow_);
@@ -51,7 +56,10 @@ DisplaysPane::DisplaysPane(AppSettings& settings, QWidget* parent)
     connect(position_, &QComboBox::activated, this,
             [this](int i) { setSide(allPillSides[static_cast<std::size_t>(i)]); });
     connect(&settings_, &AppSettings::prefsChanged, this, [this] { refresh(); });
-    connect(&settings_, &AppSettings::displaysChanged, this, [this] { showDisplays(); });
+    connect(&settings_, &AppSettings::displaysChanged, this, [this] {
+        showDisplays();
+        refresh();
+    });
     showDisplays();
     refresh();
 }
@@ -85,8 +93,16 @@ void DisplaysPane::showDisplays() {
     }
 }
 
+DisplayStylePreview::Inputs DisplaysPane::previewInputs(const Preferences& prefs) {
+    return DisplayStylePreview::Inputs{
+        prefs.layout, prefs.hoverDwellMs, prefs.hoverEnabled && !prefs.quietMode,
+        HotkeyText::describe(prefs.hotkeyKeyCode, prefs.hotkeyModifiers)};
+}
+
 void DisplaysPane::refresh() {
     const DisplayStyleChoice choice = settings_.prefs().displayStyle;
+    stylePreview_->setInputs(PreviewDisplay::current(settings_.prefs()),
+                             previewInputs(settings_.prefs()));
     style_->setCurrent(choice.isPill() ? 1 : 0);
     positionSection_->setVisible(choice.isPill());
     if (const auto side = choice.pillSide()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ostrel/Settings/DisplayStylePreview.h"
 #include "Ostrel/Settings/SettingsForm.h"
 #include "OstrelCore/Records/Preferences.h"
 
@@ -29,6 +30,10 @@ public:
     QComboBox* position() const { return position_; }
     PillSide lastSide() const { return lastSide_; }
 
+    DisplayStylePreview* stylePreview() const { return stylePreview_; }
+    // What the style preview shows: hover opens only while it is on and quiet mode is off.
+    static DisplayStylePreview::Inputs previewInputs(const Preferences& prefs);
+
     void setPill(bool pill);
     void setSide(PillSide side);
     void refresh();
@@ -40,6 +45,7 @@ private:
     PillSide lastSide_ = PillSide::bottom;
     SettingsSection* displaysSection_;
     PreviewedRow* styleRow_;
+    DisplayStylePreview* stylePreview_;
     SegmentedPicker* style_;
     SettingsSection* positionSection_;
     QComboBox* position_;

@@ -5,6 +5,7 @@
 #include "Ostrel/Settings/FilesPane.h"
 #include "Ostrel/Settings/FoldersPane.h"
 #include "Ostrel/Settings/GeneralPane.h"
+#include "Ostrel/Settings/PreviewView.h"
 #include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Settings/ShelfPane.h"
@@ -87,6 +88,10 @@ SettingsRootView::SettingsRootView(SettingsNavigation& navigation, AppSettings& 
     sidebarColumn->addWidget(sidebar_);
     layout->addLayout(sidebarColumn);
     layout->addWidget(paneView_, 1);
+    // The previews play only while the window can be seen.
+    setPreviewsPlaying(this, navigation.visible());
+    connect(&navigation, &SettingsNavigation::visibleChanged, this,
+            [this](bool visible) { setPreviewsPlaying(this, visible); });
 }
 
 void SettingsRootView::paintEvent(QPaintEvent*) {

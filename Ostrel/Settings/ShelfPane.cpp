@@ -1,8 +1,11 @@
 #include "Ostrel/Settings/ShelfPane.h"
 
+#include "Ostrel/Settings/LayoutPreview.h"
+#include "Ostrel/Settings/PreviewDisplay.h"
 #include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
+#include "Ostrel/Settings/SignalPreview.h"
 #include "Ostrel/Settings/Switch.h"
 #include "Ostrel/Settings/WholeNumberField.h"
 #include "Ostrel/Shell/AppSettings.h"
@@ -13,8 +16,6 @@
 namespace ostrel {
 
 namespace {
-
-constexpr QSize previewSize(160, 100);
 
 QComboBox* menuPicker(const QString& name, const QStringList& items) {
     auto* box = new QComboBox;
@@ -44,12 +45,20 @@ std::optional<QString> ShelfPane::envNote(const QString& name, const Environment
 
 ShelfPane::ShelfPane(AppSettings& settings, Environment env, QWidget* parent)
     : SettingsForm(parent), settings_(settings), env_(std::move(env)) {
+    const Preferences& prefs = settings_.prefs();
+    const PreviewDisplay display = PreviewDisplay::current(prefs);
+    layoutPreview_ = new LayoutPreview(display, prefs.layout);
+    // The notch's signal row and the pill's preview row each carry the signal preview; only one
+    // of them shows at a time.
+    signalPreview_ = new SignalPreview(display, signalInputs(prefs));
+    pillSignalPreview_ = new SignalPreview(display, signalInputs(prefs));
+
     SettingsSection* layout = addSection(QStringLiteral("Layout"));
     arrangement_ =
         new SegmentedPicker({QStringLiteral("Session sidebar"), QStringLiteral("Turn stacks")});
     arrangement_->setAccessibleName(QStringLiteral("Shelf arrangement"));
-    arrangementRow_ = new PreviewedRow(QStringLiteral("Shelf arrangement"), arrangement_,
-                                       previewFrame(previewSize));
+    arrangementRow_ =
+        new PreviewedRow(QStringLiteral("Shelf arrangement"), arrangement_, layoutPreview_);
     arrangementRow_->label()->setDetail(QStringLiteral(
         "The arrangement of Claude sessions, and their corresponding items, in your shelf."));
     activeDisplayOnly_ =
@@ -60,13 +69,13 @@ ShelfPane::ShelfPane(AppSettings& settings, Environment env, QWidget* parent)
     SettingsSection* newItems = addSection(QStringLiteral("New items"));
     signal_ = new SegmentedPicker({QStringLiteral("Glow"), QStringLiteral("Count")});
     signal_->setAccessibleName(QStringLiteral("Signal"));
-    signalRow_ = new PreviewedRow(QStringLiteral("Signal"), signal_, previewFrame(previewSize));
+    signalRow_ = new PreviewedRow(QStringLiteral("Signal"), signal_, signalPreview_);
     signalRow_->label()->setDetail(
         QStringLiteral("How your shelf will notify you when a new item is added."));
     showPreview_ = new Switch(Switch::Size::regular);
     showPreview_->setAccessibleName(QStringLiteral("Show a preview"));
     showPreviewRow_ =
-        new PreviewedRow(QStringLiteral("Show a preview"), showPreview_, previewFrame(previewSize));
+        new PreviewedRow(QStringLiteral("Show a preview"), showPreview_, pillSignalPreview_);
     showPreviewRow_->label()->setDetail(
         QStringLiteral("Whether a preview of the item recently added to the shelf appears."));
     pile_ = menuPicker(QStringLiteral("Preview arrangement"),
@@ -132,11 +141,23 @@ ShelfPane::ShelfPane(AppSettings& settings, Environment env, QWidget* parent)
         settings_.binding(&Preferences::glowPulses).set(Preferences::pulseRange.lower + i);
     });
     connect(&settings_, &AppSettings::prefsChanged, this, [this] { refresh(); });
+    // The previews follow the screens.
+    connect(&settings_, &AppSettings::displaysChanged, this, [this] { refresh(); });
     refresh();
+}
+
+SignalPreview::Inputs ShelfPane::signalInputs(const Preferences& prefs) {
+    return SignalPreview::Inputs{prefs.effectiveSignal(), prefs.glowStrength,
+                                 prefs.glowPulses,        prefs.layout,
+                                 prefs.pillPreview,       prefs.pillPile};
 }
 
 void ShelfPane::refresh() {
     const Preferences& prefs = settings_.prefs();
+    const PreviewDisplay display = PreviewDisplay::current(prefs);
+    layoutPreview_->setInputs(display, prefs.layout);
+    signalPreview_->setInputs(display, signalInputs(prefs));
+    pillSignalPreview_->setInputs(display, signalInputs(prefs));
     arrangement_->setCurrent(indexOf(allLayoutChoices, prefs.layout));
     activeDisplayOnly_->setOn(prefs.activeDisplayOnly);
     signal_->setCurrent(indexOf(allArrivalSignals, prefs.arrivalSignal));

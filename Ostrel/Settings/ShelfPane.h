@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Settings/SettingsForm.h"
+#include "Ostrel/Settings/SignalPreview.h"
 #include "OstrelCore/Records/Env.h"
 
 #include <optional>
@@ -10,6 +11,7 @@ class QComboBox;
 namespace ostrel {
 
 class AppSettings;
+class LayoutPreview;
 class PreviewedRow;
 class SegmentedPicker;
 class SettingRow;
@@ -44,11 +46,21 @@ public:
     SettingRow* maxItemsRow() const { return maxItemsRow_; }
     WholeNumberField* maxItems() const { return maxItems_; }
 
+    LayoutPreview* layoutPreview() const { return layoutPreview_; }
+    SignalPreview* signalPreview() const { return signalPreview_; }
+    SignalPreview* pillSignalPreview() const { return pillSignalPreview_; }
+
+    // What the signal preview shows for the preferences: a pill always previews the glow.
+    static SignalPreview::Inputs signalInputs(const Preferences& prefs);
+
     void refresh();
 
 private:
     AppSettings& settings_;
     Environment env_;
+    LayoutPreview* layoutPreview_;
+    SignalPreview* signalPreview_;
+    SignalPreview* pillSignalPreview_;
     PreviewedRow* arrangementRow_;
     SegmentedPicker* arrangement_;
     SettingToggle* activeDisplayOnly_;
