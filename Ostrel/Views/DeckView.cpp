@@ -11,6 +11,7 @@
 #include <QFontMetricsF>
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -151,7 +152,9 @@ QRectF DeckView::stackRect() const {
 
 QRectF DeckView::boundingRect() const {
     const QRectF stack = stackRect();
-    return QRectF(0, 0, stack.width(), stack.height() + rowSpacing + captionHeight);
+    // Room for the caption's second line while lifted in a horizontal strip.
+    const double extra = lifted_ && !vertical_ ? QFontMetricsF(ShelfStyle::tipFont()).height() : 0;
+    return QRectF(0, 0, stack.width(), stack.height() + rowSpacing + captionHeight + extra);
 }
 
 bool DeckView::isLifted() const {
@@ -164,6 +167,31 @@ qint64 DeckView::newCount() const {
 
 QString DeckView::caption() const {
     return SessionText::caption(turn_);
+}
+
+QStringList DeckView::captionLines(double width) const {
+    const QFont& font = ShelfStyle::tipFont();
+    const QFontMetricsF metrics(font);
+    const QString text = caption();
+    // Lifted in a horizontal strip the caption may take a second line; it is cut at the tail.
+    if (!lifted_ || vertical_) {
+        return {metrics.elidedText(text, Qt::ElideRight, width)};
+    }
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    if (!first.isValid()) {
+        layout.endLayout();
+        return {QString()};
+    }
+    first.setLineWidth(width);
+    layout.endLayout();
+    const qsizetype split = first.textLength();
+    if (split >= text.size()) {
+        return {text};
+    }
+    return {text.left(split).trimmed(),
+            metrics.elidedText(text.mid(split).trimmed(), Qt::ElideRight, width)};
 }
 
 QString DeckView::accessibleLabel() const {
@@ -229,6 +257,7 @@ void DeckView::liftChanged() {
     if (lifted == lifted_) {
         return;
     }
+    prepareGeometryChange();
     lifted_ = lifted;
     lift_.animate(lifted ? 1 : 0, Motion::deckSpring(), now());
     // The cards a click would deal out find their pictures in the cache.

@@ -50,6 +50,8 @@ public:
     qint64 newCount() const;
     const QHash<QString, QGraphicsObject*>& cards() const { return cards_; }
     QString caption() const;
+    // The caption as drawn in `width`: one line, or two while lifted in a horizontal strip.
+    QStringList captionLines(double width) const;
     QString accessibleLabel() const;
 
     // A horizontal deck row's height: card, spacing, caption.

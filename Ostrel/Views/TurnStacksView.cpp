@@ -3,8 +3,10 @@
 #include "Ostrel/Shell/ShelfModel.h"
 #include "Ostrel/Surface/ShelfHeader.h"
 #include "Ostrel/Views/DeckView.h"
+#include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/SessionChip.h"
 #include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
@@ -140,6 +142,11 @@ void TurnStacksView::rebuild() {
                     },
                     scroller_->content());
                 connect(deck, &DeckView::lengthChanged, this, &TurnStacksView::relayout);
+                // A turn that arrives while this drawer is open fades in with the rows' spring.
+                if (built_ && context_.isOpenHere()) {
+                    deck->setOpacity(0);
+                    OpacityFade::of(deck, context_.clock)->to(1, Motion::rowChange(true));
+                }
             } else if (!(deck->turn() == turn)) {
                 deck->setTurn(turn);
             }
@@ -155,6 +162,7 @@ void TurnStacksView::rebuild() {
     }
     chips_ = chips;
     decks_ = decks;
+    built_ = true;
     laying_ = false;
     relayout();
 }

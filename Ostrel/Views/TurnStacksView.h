@@ -79,6 +79,8 @@ private:
     std::optional<QString> revealDeck_;
     MainClock::Handle deckReveal_;
     bool laying_ = false;
+    // The first build is done: decks built after it are arrivals.
+    bool built_ = false;
 };
 
 } // namespace ostrel

@@ -305,8 +305,17 @@ TEST(StacksDrawer, ALiftedDeckPeeksFurtherUnlessFannedOrFrozen) {
     EXPECT_EQ(back->pos(), QPointF(8, -2));
     EXPECT_NEAR(drop(), 112 * std::sin(qDegreesToRadians(4.0)), 1e-9);
     rig.render("stacks-lifted");
+    // Lifted, a long caption takes a second line, cut at its end.
+    Turn wordy = deck->turn();
+    wordy.prompt->text = "Draw every deck of the strip with its caption under the cards";
+    deck->setTurn(wordy);
+    const QStringList two = deck->captionLines(117);
+    ASSERT_EQ(two.size(), 2);
+    EXPECT_TRUE(two[0].startsWith("Draw"));
+    EXPECT_TRUE(two[1].endsWith(QChar(0x2026)));
     rig.scene.sendEvent(deck, &leave);
     EXPECT_FALSE(deck->isLifted());
+    EXPECT_EQ(deck->captionLines(117).size(), 1);
     rig.clock->advance(1);
     EXPECT_EQ(back->pos(), QPointF(5, -2));
 
@@ -399,4 +408,21 @@ TEST(StacksDrawer, ACardPulledDownOutOfTheStripIsDraggedOut) {
     EXPECT_EQ(drags.started.size(), 2);
     QTest::mouseRelease(rig.view.viewport(), Qt::LeftButton, {},
                         viewPoint(rig, from + QPointF(1, 10)));
+}
+
+TEST(StacksDrawer, ATurnArrivingIntoTheOpenDrawerFadesIn) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    EXPECT_EQ(stacks->decks().value("alpha1")->opacity(), 1);
+    Snapshot more = twoSessions();
+    addSession(more, "gamma", 799995000, {2});
+    rig.publish(more);
+    DeckView* arrived = stacks->decks().value("gamma0");
+    ASSERT_NE(arrived, nullptr);
+    EXPECT_EQ(arrived->opacity(), 0);
+    EXPECT_EQ(stacks->decks().value("alpha1")->opacity(), 1);
+    rig.clock->advance(1);
+    EXPECT_EQ(arrived->opacity(), 1);
 }
