@@ -433,6 +433,7 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     const QString path = url.toLocalFile();
     // A copy already there is kept only when it holds these bytes: one written just before a
     // power loss, and never named by an index, may have come back empty.
+    spare(path);
     if (FileStat::exists(path) && holdsBytes(path, bytes)) {
         return url;
     }
@@ -447,6 +448,7 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
                                     const QString& expectedSha256) {
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
+    spare(path);
     if (FileStat::exists(path) && hashesTo(path, expectedSha256)) {
         return url;
     }
@@ -531,11 +533,22 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
 
 std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg) {
     const QString path = thumbURL(id).toLocalFile();
+    spare(path);
     if (auto error = AtomicFile::writeUnsynced(path, jpeg)) {
         return error;
     }
     noteUnsynced(path);
     return std::nullopt;
+}
+
+void Store::removeDoomedFiles() {
+    for (const QString& path : std::as_const(doomedFiles_)) {
+        const auto st = FileStat::lstat(path);
+        if (st && !st->isDirectory() && isOwnFile(path)) {
+            QFile::remove(path);
+        }
+    }
+    doomedFiles_.clear();
 }
 
 void Store::noteUnsynced(const QString& path) {
@@ -600,7 +613,13 @@ void Store::removeFiles(const ShelfItem& item) {
         if (!st || st->isDirectory() || !isOwnFile(path)) {
             return;
         }
-        QFile::remove(path);
+        // The index on disk may still name this file; it goes once one that does not is
+        // written. A run that never writes its index has nothing to wait for.
+        if (indexWritable_) {
+            doomedFiles_.insert(path);
+        } else {
+            QFile::remove(path);
+        }
     };
     // Only the copy named after this item's own id: a damaged record may name another item's.
     if (item.fileURL && item.fileURL->isLocalFile()) {

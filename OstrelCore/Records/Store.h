@@ -150,6 +150,9 @@ public:
     // stay, the index is not written, and the next change tries the whole commit again.
     bool commitFiles();
     qsizetype unsyncedCount() const { return unsyncedFiles_.size(); }
+    // Copies and thumbnails of removed items, kept until an index that no longer names them is
+    // written: a power loss before that finds the old index, and with it the old files.
+    qsizetype doomedCount() const { return doomedFiles_.size(); }
     void setWorkers(std::shared_ptr<WorkerPool> workers) { workers_ = std::move(workers); }
 
     // --- Purge and snapshots ---
@@ -237,6 +240,10 @@ private:
     std::shared_ptr<WorkerPool> workers_;
     QSet<QString> unsyncedFiles_;
     QSet<QString> unsyncedFolders_;
+    QSet<QString> doomedFiles_;
+    void removeDoomedFiles();
+    // A file of ours is wanted again (its item came back): it must not go with the doomed.
+    void spare(const QString& path) { doomedFiles_.remove(path); }
     // Canonical forms of the two folders whose files the store may remove.
     QString canonicalItemsDir_;
     QString canonicalThumbsDir_;

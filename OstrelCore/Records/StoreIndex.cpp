@@ -865,7 +865,9 @@ void Store::save() {
     index.deleted = deleted_;
     index.deletedPaths = deletedPaths_;
     index.titleChecks = titleChecks_;
-    writeIndex(index, rootPath_ + u'/' + indexName);
+    if (writeIndex(index, rootPath_ + u'/' + indexName)) {
+        removeDoomedFiles();
+    }
 }
 
 bool Store::writeIndex(const Index& index, const QString& path) {

@@ -136,6 +136,7 @@ TEST_F(StoreRecords, DeleteRemovesFilesAndStampsIdAndPath) {
 
     EXPECT_EQ(store->deleteItems({"a", "a", "h"}), 2);
     EXPECT_EQ(store->revision(), before + 1);
+    store->flush(); // removed files go once an index without them is written
     EXPECT_FALSE(QFile::exists(a.fileURL->toLocalFile()));
     EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/a.jpg")));
     EXPECT_FALSE(QFile::exists(dir.file("support/items/h.png")));
@@ -259,9 +260,32 @@ TEST_F(StoreRecords, RemovingAnItemTakesOnlyTheFilesNamedAfterItsOwnId) {
     // Its own copy and thumbnail still go.
     const ShelfItem own = stored("own", 1, "/w");
     store->remove("own");
+    store->flush();
     EXPECT_FALSE(QFile::exists(own.fileURL->toLocalFile()));
     EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/own.jpg")));
     EXPECT_TRUE(QFile::exists(other.fileURL->toLocalFile()));
+}
+
+TEST_F(StoreRecords, RemovedFilesStayUntilAnIndexWithoutThemIsWritten) {
+    // A power loss before the next index finds the old one, which still names these files.
+    const ShelfItem a = stored("a", 1, "/p");
+    store->flush();
+    store->remove("a");
+    EXPECT_TRUE(QFile::exists(a.fileURL->toLocalFile()));
+    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/a.jpg")));
+    EXPECT_EQ(store->doomedCount(), 2);
+    store->flush();
+    EXPECT_FALSE(QFile::exists(a.fileURL->toLocalFile()));
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/a.jpg")));
+
+    // An item removed and captured again before the next index keeps its new copy.
+    const ShelfItem b = stored("b", 1, "/q");
+    store->remove("b");
+    ASSERT_TRUE(std::holds_alternative<QUrl>(store->copyIn("b bytes", "b", "png")));
+    store->writeThumbnail("b", "jpeg bytes");
+    store->flush();
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/b.png")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/b.jpg")));
 }
 
 TEST_F(StoreRecords, RemoveLeavesNoMark) {
@@ -269,6 +293,7 @@ TEST_F(StoreRecords, RemoveLeavesNoMark) {
     store->remove("a");
     EXPECT_TRUE(store->items().isEmpty());
     EXPECT_FALSE(store->isDeleted("a", QString("/p"), Date(0)));
+    store->flush();
     EXPECT_FALSE(QFile::exists(dir.file("support/items/a.png")));
     const qint64 before = store->revision();
     store->remove("a");
