@@ -80,8 +80,16 @@ void setAge(const QString& path, double seconds) {
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
 }
 
-// A screenshot-like picture: window chrome, text lines and flat panels, with a patch of noise
-// sized so that the file lands near `targetBytes` (noise costs about 3 bytes a pixel).
+QByteArray encodePng(const QImage& image) {
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return out;
+}
+
+// A screenshot-like picture: window chrome, a few text lines and flat panels, with a patch of
+// noise sized so that the file lands near `targetBytes` (noise costs about 3 bytes a pixel).
 QByteArray screenshot(int index, qint64 targetBytes) {
     QRandomGenerator rng(static_cast<quint32>(index * 7919 + 1));
     static const QSize sizes[] = {{1280, 800},  {1440, 900},  {1920, 1080},
@@ -92,9 +100,9 @@ QByteArray screenshot(int index, qint64 targetBytes) {
     QPainter painter(&image);
     painter.fillRect(0, 0, size.width(), 36, QColor(40, 44, 52));
     painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 11));
-    for (int y = 60; y < size.height() / 2; y += 22) {
+    for (int y = 60; y < size.height() / 4; y += 22) {
         painter.setPen(QColor::fromHsv(int(rng.bounded(360)), 160, 90));
-        painter.drawText(24 + int(rng.bounded(40)), y,
+        painter.drawText(24, y,
                          QStringLiteral("const auto result%1 = compute(value, %2);")
                              .arg(index)
                              .arg(rng.bounded(100000)));
@@ -105,20 +113,19 @@ QByteArray screenshot(int index, qint64 targetBytes) {
                          QColor::fromHsv(int(rng.bounded(360)), 90, 220));
     }
     painter.end();
+    // What the picture costs without noise decides how much noise it gets.
+    const qint64 base = encodePng(image).size();
     const int side =
         std::min<int>(size.height() - 40,
-                      static_cast<int>(std::sqrt(std::max<qint64>(0, targetBytes - 30000) / 3.0)));
+                      static_cast<int>(std::sqrt(
+                          static_cast<double>(std::max<qint64>(0, targetBytes - base)) / 3.05)));
     for (int y = 0; y < side; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y + 38));
         for (int x = 0; x < side; ++x) {
             line[x + size.width() - side] = 0xff000000u | (rng.generate() & 0x00ffffffu);
         }
     }
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(image);
-    return out;
+    return encodePng(image);
 }
 
 QJsonObject envelope(const Corpus& corpus, int session, const QString& type, int i) {
@@ -197,7 +204,7 @@ void prepare(Corpus& corpus, WorkerPool& pool) {
         });
         pool.forEach(corpus.transcripts, [&](int s) { writeTranscript(corpus, s); });
         std::printf("corpus made: %d PNGs, %.1f MB; %d transcripts of %d MB\n", corpus.pngs,
-                    bytes / 1e6, corpus.transcripts, corpus.megabytes);
+                    static_cast<double>(bytes) / 1e6, corpus.transcripts, corpus.megabytes);
         QFile(done).open(QIODevice::WriteOnly);
     }
     for (const QString& path : corpus.pngPaths()) {
