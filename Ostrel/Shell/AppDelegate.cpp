@@ -18,6 +18,9 @@
 #include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Update/UpdateController.h"
+#include "Ostrel/Views/DragOutSource.h"
+#include "Ostrel/Views/PreviewPanelController.h"
+#include "Ostrel/Views/Thumbnailer.h"
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 #include "OstrelCore/Records/Env.h"
@@ -104,6 +107,11 @@ void AppDelegate::launch() {
     ShelfModel::Services services;
     // The hover tips of cut-short labels in the shelf's views.
     services.tips = std::make_unique<ShelfTips>(MainClock::system(), Motion::scale());
+    services.preview = std::make_unique<PreviewPanelController>();
+    services.dragOut = std::make_unique<DragOutSource>();
+    services.cachedThumbnail = [](const ShelfItem& item, double side) {
+        return Thumbnailer::cachedImage(item, side).value_or(QImage());
+    };
     model_ = std::make_unique<ShelfModel>(settings_, std::move(services));
     model_->commands.quit = [] { QApplication::quit(); };
     model_->commands.settings = [self] {

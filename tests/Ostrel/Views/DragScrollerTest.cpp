@@ -1,10 +1,14 @@
 #include "Ostrel/Views/DragScroller.h"
 
+#include "Ostrel/Shell/ShelfModelTestSupport.h"
+#include "Ostrel/Views/DragLift.h"
+
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/MainClock.h"
 
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
+#include <QGraphicsSceneMouseEvent>
 #include <QImage>
 #include <QPainter>
 
@@ -24,17 +28,31 @@ struct Strip {
     QGraphicsScene scene{0, 0, 600, 100};
     DragScroller* strip;
 
-    explicit Strip(double length) {
+    explicit Strip(double length, ShelfModel* model = nullptr,
+                   Qt::Orientation axis = Qt::Horizontal) {
         ViewContext context;
         context.clock = clock;
-        strip = new DragScroller(context, Qt::Horizontal);
+        context.model = model;
+        strip = new DragScroller(context, axis);
         scene.addItem(strip);
         auto* board = new QGraphicsRectItem(0, 0, length, 100, strip->content());
         board->setBrush(fill);
         board->setPen(Qt::NoPen);
-        strip->setSize(QSizeF(600, 100));
+        strip->setSize(axis == Qt::Horizontal ? QSizeF(600, 100) : QSizeF(100, 600));
         strip->setContentLength(length);
     }
+
+    void mouse(QEvent::Type type, QPointF at) {
+        QGraphicsSceneMouseEvent event(type);
+        event.setScenePos(at);
+        event.setPos(at);
+        event.setButton(type == QEvent::GraphicsSceneMouseMove ? Qt::NoButton : Qt::LeftButton);
+        event.setButtons(type == QEvent::GraphicsSceneMouseRelease ? Qt::NoButton : Qt::LeftButton);
+        scene.sendEvent(strip, &event);
+    }
+    void press(QPointF at) { mouse(QEvent::GraphicsSceneMousePress, at); }
+    void moveTo(QPointF at) { mouse(QEvent::GraphicsSceneMouseMove, at); }
+    void release(QPointF at) { mouse(QEvent::GraphicsSceneMouseRelease, at); }
 
     QImage render() {
         QImage image(600, 100, QImage::Format_ARGB32_Premultiplied);
@@ -105,4 +123,111 @@ TEST(DragRule, ADragScrollsWhenItMovesAtLeastAsFarAlongTheAxis) {
     EXPECT_FALSE(DragRule::scrolls(Qt::Horizontal, {3, -10}));
     EXPECT_TRUE(DragRule::scrolls(Qt::Vertical, {3, -10}));
     EXPECT_FALSE(DragRule::scrolls(Qt::Vertical, {10, 3}));
+}
+
+namespace {
+
+// A strip in a shelf model whose drag-outs are recorded, with a card of item "c" under the
+// pointer, grabbed at (30, 40) inside the card.
+struct LiftRig {
+    test::ModelRig rig;
+    std::unique_ptr<Strip> strip;
+
+    explicit LiftRig(double length, Qt::Orientation axis = Qt::Horizontal) {
+        strip = std::make_unique<Strip>(length, rig.model.get(), axis);
+        rig.model->setHoveredItem(test::shelfItem(QStringLiteral("c")));
+        DragLift::shared().setHover(QStringLiteral("c"), QPointF(30, 40),
+                                    [] { return QImage(10, 10, QImage::Format_ARGB32); });
+    }
+    ~LiftRig() {
+        DragLift::shared().takePending();
+        DragLift::shared().setLiftedID(std::nullopt);
+    }
+    const QStringList& started() const { return rig.dragOut->started; }
+};
+
+} // namespace
+
+TEST(DragScrollerLift, AMoveDownAcrossAHorizontalStripLiftsTheCardUnderThePointer) {
+    LiftRig r(2000);
+    r.strip->press({100, 50});
+    r.strip->moveTo({101, 60}); // mostly down: no scroll, a lift at once
+    EXPECT_EQ(r.started(), QStringList{QStringLiteral("c")});
+    EXPECT_TRUE(r.rig.model->isDraggingOut());
+    ASSERT_TRUE(DragLift::shared().pending());
+    EXPECT_EQ(DragLift::shared().pending()->grab, QPointF(30, 40));
+    EXPECT_EQ(DragLift::shared().pending()->relative, QPointF(1, 10));
+    EXPECT_EQ(r.strip->strip->scroll().offset, 0);
+
+    // The rest of the gesture is ignored once the drag-out runs.
+    r.strip->moveTo({300, 70});
+    r.strip->release({300, 70});
+    EXPECT_EQ(r.started().size(), 1);
+    EXPECT_EQ(r.strip->strip->scroll().offset, 0);
+}
+
+TEST(DragScrollerLift, AMoveUpOnlyLiftsOnceItLeavesTheStripByTheMargin) {
+    LiftRig r(2000);
+    r.strip->press({100, 50});
+    r.strip->moveTo({100, 40});
+    r.strip->moveTo({101, -7}); // within 8 points of the strip
+    EXPECT_TRUE(r.started().isEmpty());
+    r.strip->moveTo({101, -9});
+    EXPECT_EQ(r.started(), QStringList{QStringLiteral("c")});
+    EXPECT_EQ(DragLift::shared().pending()->relative, QPointF(1, -59));
+}
+
+TEST(DragScrollerLift, AScrollingDragThatLeavesTheStripStopsItAndLiftsTheCard) {
+    LiftRig r(2000);
+    r.strip->press({300, 50});
+    r.strip->moveTo({200, 50}); // scrolls 100 along
+    EXPECT_EQ(r.strip->strip->scroll().offset, 100);
+    EXPECT_TRUE(r.started().isEmpty());
+    r.strip->moveTo({150, 200}); // out of the strip
+    EXPECT_EQ(r.started(), QStringList{QStringLiteral("c")});
+    // The pointer moved (-150, 150); the strip moved 100 under it since the grab.
+    EXPECT_EQ(DragLift::shared().pending()->relative, QPointF(-50, 150));
+    // Stopped where it was, with nothing left to settle.
+    EXPECT_EQ(r.strip->strip->scroll().offset, 100);
+    EXPECT_FALSE(r.strip->strip->scroll().settle);
+    r.strip->release({150, 200});
+    EXPECT_EQ(r.strip->strip->scroll().offset, 100);
+
+    // Pulled beyond the leading end, the lifted strip settles back into range.
+    LiftRig pulled(2000);
+    pulled.strip->press({100, 50});
+    pulled.strip->moveTo({200, 50});
+    EXPECT_LT(pulled.strip->strip->scroll().offset, 0);
+    pulled.strip->moveTo({200, 300});
+    EXPECT_EQ(pulled.started().size(), 1);
+    EXPECT_TRUE(pulled.strip->strip->scroll().settle);
+    EXPECT_EQ(pulled.strip->strip->scroll().offset, 0);
+}
+
+TEST(DragScrollerLift, WithoutACardUnderThePointerNothingLifts) {
+    LiftRig r(2000);
+    r.rig.model->setHoveredItem(std::nullopt);
+    r.strip->press({300, 50});
+    r.strip->moveTo({200, 50});
+    r.strip->moveTo({100, 300}); // outside: the strip stops following
+    EXPECT_EQ(r.strip->strip->scroll().offset, 100);
+    EXPECT_TRUE(r.started().isEmpty());
+    r.strip->release({100, 300});
+    EXPECT_FALSE(r.rig.model->isDraggingOut());
+
+    // A lift for a card other than the hovered one is disarmed.
+    LiftRig other(2000);
+    other.rig.model->setHoveredItem(test::shelfItem(QStringLiteral("d")));
+    other.strip->press({100, 50});
+    other.strip->moveTo({100, 70});
+    EXPECT_EQ(other.started(), QStringList{QStringLiteral("d")});
+    EXPECT_FALSE(DragLift::shared().pending());
+}
+
+TEST(DragScrollerLift, AcrossAVerticalStripADragLiftsAtOnce) {
+    LiftRig r(2000, Qt::Vertical);
+    r.strip->press({50, 100});
+    r.strip->moveTo({40, 101}); // mostly across, and to the left: still a lift
+    EXPECT_EQ(r.started(), QStringList{QStringLiteral("c")});
+    EXPECT_EQ(r.strip->strip->scroll().offset, 0);
 }

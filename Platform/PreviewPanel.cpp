@@ -1,0 +1,382 @@
+#include "Platform/PreviewPanel.h"
+
+#include "Platform/Desktop.h"
+#include "Platform/HeifImage.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QIcon>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeDatabase>
+#include <QMovie>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QSvgRenderer>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+namespace {
+
+const QColor backdrop(38, 38, 40);
+// A HEIF picture larger than this many pixels is not decoded for a preview.
+constexpr qint64 heifPixelLimit = 100'000'000;
+constexpr int heifSide = 4096;
+
+// Draws a picture fitted into the widget, centred, never enlarged beyond its own size.
+class PictureCanvas final : public QWidget {
+public:
+    explicit PictureCanvas(QWidget* parent) : QWidget(parent) {}
+    void setImage(const QImage& image) {
+        image_ = image;
+        update();
+    }
+    const QImage& image() const { return image_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), backdrop);
+        if (image_.isNull()) {
+            return;
+        }
+        const QSizeF natural = image_.deviceIndependentSize();
+        QSizeF fitted = natural.scaled(QSizeF(size()), Qt::KeepAspectRatio);
+        if (fitted.width() > natural.width()) {
+            fitted = natural;
+        }
+        const QRectF target(
+            QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(target, image_);
+    }
+
+private:
+    QImage image_;
+};
+
+// Draws an SVG drawing fitted into the widget, keeping its proportions; animated drawings play.
+class DrawingCanvas final : public QWidget {
+public:
+    DrawingCanvas(const QString& path, QWidget* parent) : QWidget(parent), renderer_(path, this) {
+        renderer_.setAspectRatioMode(Qt::KeepAspectRatio);
+        connect(&renderer_, &QSvgRenderer::repaintNeeded, this, qOverload<>(&QWidget::update));
+    }
+    bool isValid() const { return renderer_.isValid(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), backdrop);
+        p.setRenderHint(QPainter::Antialiasing);
+        renderer_.render(&p, QRectF(rect()).adjusted(16, 16, -16, -16));
+    }
+
+private:
+    QSvgRenderer renderer_;
+};
+
+bool isRegularReadable(const QString& path) {
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(native.constData(), R_OK) == 0;
+}
+
+QByteArray head(const QString& path, qint64 size) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return file.read(size);
+}
+
+QIcon fileIcon(const QString& path) {
+    const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
+    QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
+    if (icon.isNull()) {
+        icon = QFileIconProvider().icon(QFileInfo(path));
+    }
+    return icon;
+}
+
+// Keys land on the panel, not on its views: the panel hands them to its hook first.
+void refuseFocus(QWidget* widget) {
+    widget->setFocusPolicy(Qt::NoFocus);
+    for (QWidget* child : widget->findChildren<QWidget*>()) {
+        child->setFocusPolicy(Qt::NoFocus);
+    }
+}
+
+} // namespace
+
+PreviewPanel::PreviewPanel(std::shared_ptr<Desktop> desktop)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
+      desktop_(desktop ? std::move(desktop) : Desktop::system()), stack_(new QStackedLayout(this)) {
+    // Appearing must not pull the focus away from the application the user works in.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(240, 180);
+    resize(defaultSize);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, backdrop);
+    palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    setPalette(palette);
+    setAutoFillBackground(true);
+}
+
+PreviewPanel::~PreviewPanel() = default;
+
+PreviewPanel::Content PreviewPanel::classify(const QString& path) {
+    if (!isRegularReadable(path)) {
+        return Content::unreadable;
+    }
+    const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
+    if (mime.inherits(QStringLiteral("image/svg+xml"))) {
+        return Content::svg;
+    }
+    if (mime.inherits(QStringLiteral("application/pdf"))) {
+        return Content::pdf;
+    }
+    if (HeifImage::isHeif(head(path, 64))) {
+        return Content::image;
+    }
+    if (mime.name().startsWith(QLatin1String("image/"))) {
+        QImageReader reader(path);
+        if (reader.canRead()) {
+            return reader.supportsAnimation() && reader.imageCount() != 1 ? Content::movie
+                                                                          : Content::image;
+        }
+        return Content::other;
+    }
+    // Web pages would show as markup: they go to the browser instead.
+    if (mime.inherits(QStringLiteral("text/html"))) {
+        return Content::other;
+    }
+    if (mime.inherits(QStringLiteral("text/plain")) ||
+        mime.name() == QLatin1String("application/x-zerosize")) {
+        return Content::text;
+    }
+    return Content::other;
+}
+
+QString PreviewPanel::shownText(const QByteArray& bytes) {
+    const QString text = QString::fromUtf8(bytes);
+    QString out;
+    out.reserve(text.size() + text.size() / lineLimit + 1);
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            run = 0;
+        } else if (run == lineLimit) {
+            out += QLatin1Char('\n');
+            run = 0;
+        }
+        if (c != QLatin1Char('\n')) {
+            ++run;
+        }
+        out += c;
+    }
+    return out;
+}
+
+void PreviewPanel::setItem(const QUrl& url, const QString& title) {
+    url_ = url;
+    setWindowTitle(title.isEmpty() ? url.fileName() : title);
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    Content content = path.isEmpty() ? Content::unreadable : classify(path);
+    QWidget* view = build(content, path);
+    if (!view) {
+        content = Content::other;
+        view = otherView(path, tr("This file cannot be shown here."));
+    }
+    if (view_) {
+        // The old view may be handling the event that brought the new item: it goes later, and out
+        // of the panel at once.
+        stack_->removeWidget(view_);
+        view_->hide();
+        view_->setParent(nullptr);
+        view_->deleteLater();
+    }
+    view_ = view;
+    content_ = content;
+    refuseFocus(view_);
+    view_->installEventFilter(this);
+    stack_->addWidget(view_);
+    stack_->setCurrentWidget(view_);
+}
+
+QWidget* PreviewPanel::build(Content content, const QString& path) {
+    switch (content) {
+    case Content::image: {
+        QImage image;
+        const QByteArray start = head(path, 64);
+        if (HeifImage::isHeif(start)) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly)) {
+                image = HeifImage::thumbnail(file.readAll(), heifSide, heifPixelLimit);
+            }
+        } else {
+            QImageReader reader(path);
+            reader.setAutoTransform(true);
+            image = reader.read();
+        }
+        if (image.isNull()) {
+            return nullptr;
+        }
+        auto* canvas = new PictureCanvas(this);
+        canvas->setImage(image);
+        return canvas;
+    }
+    case Content::movie: {
+        auto* canvas = new PictureCanvas(this);
+        auto* movie = new QMovie(path, QByteArray(), canvas);
+        if (!movie->isValid()) {
+            delete canvas;
+            return nullptr;
+        }
+        connect(movie, &QMovie::frameChanged, canvas,
+                [canvas, movie] { canvas->setImage(movie->currentImage()); });
+        movie->start();
+        return canvas;
+    }
+    case Content::svg: {
+        auto* canvas = new DrawingCanvas(path, this);
+        if (!canvas->isValid()) {
+            delete canvas;
+            return nullptr;
+        }
+        return canvas;
+    }
+    case Content::pdf: {
+        // The document goes before the view: closing it on the way out still reaches a whole
+        // view, which a document owned by the view would not.
+        auto* holder = new QWidget(this);
+        auto* layout = new QVBoxLayout(holder);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* document = new QPdfDocument(holder);
+        if (document->load(path) != QPdfDocument::Error::None) {
+            delete holder;
+            return nullptr;
+        }
+        auto* view = new QPdfView(holder);
+        view->setDocument(document);
+        view->setPageMode(QPdfView::PageMode::MultiPage);
+        view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+        view->setDocumentMargins(QMargins(12, 12, 12, 12));
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Dark, backdrop);
+        view->setPalette(palette);
+        layout->addWidget(view);
+        return holder;
+    }
+    case Content::text: {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return nullptr;
+        }
+        const QByteArray bytes = file.read(textLimit);
+        auto* text = new QPlainTextEdit(this);
+        text->setReadOnly(true);
+        text->setFrameShape(QFrame::NoFrame);
+        text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        text->setPlainText(shownText(bytes));
+        if (file.bytesAvailable() > 0 || !file.atEnd()) {
+            text->appendPlainText(tr("\n… (the rest of the file is not shown)"));
+        }
+        return text;
+    }
+    case Content::unreadable:
+        return otherView(path, tr("This file cannot be read."));
+    case Content::other:
+    case Content::none:
+        return otherView(path, QString());
+    }
+    return nullptr;
+}
+
+QWidget* PreviewPanel::otherView(const QString& path, const QString& note) {
+    auto* box = new QWidget(this);
+    auto* layout = new QVBoxLayout(box);
+    layout->addStretch(1);
+    auto* icon = new QLabel(box);
+    icon->setPixmap(fileIcon(path).pixmap(128, 128));
+    icon->setAlignment(Qt::AlignCenter);
+    layout->addWidget(icon);
+    auto* name = new QLabel(QFileInfo(path).fileName(), box);
+    name->setAlignment(Qt::AlignCenter);
+    name->setWordWrap(true);
+    layout->addWidget(name);
+    if (!note.isEmpty()) {
+        auto* message = new QLabel(note, box);
+        message->setAlignment(Qt::AlignCenter);
+        layout->addWidget(message);
+    }
+    if (isRegularReadable(path)) {
+        auto* open = new QPushButton(tr("Open in Default Application"), box);
+        const QUrl url = QUrl::fromLocalFile(path);
+        connect(open, &QPushButton::clicked, this, [this, url] { desktop_->open(url); });
+        layout->addWidget(open, 0, Qt::AlignHCenter);
+    }
+    layout->addStretch(1);
+    return box;
+}
+
+void PreviewPanel::keyPressEvent(QKeyEvent* event) {
+    if (keyHook && keyHook(*event)) {
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    // What the hook leaves (page keys, arrows without a hook) scrolls the view; a key the view
+    // ignores comes back up to the panel, which then lets it go.
+    if (view_ && !forwarding_) {
+        forwarding_ = true;
+        QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),
+                       event->isAutoRepeat(), static_cast<ushort>(event->count()));
+        QWidget* target = view_;
+        if (auto* area = view_->findChild<QAbstractScrollArea*>();
+            area && !qobject_cast<QAbstractScrollArea*>(view_)) {
+            target = area;
+        }
+        QCoreApplication::sendEvent(target, &copy);
+        forwarding_ = false;
+        event->setAccepted(copy.isAccepted());
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool PreviewPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && !forwarding_ && event->type() == QEvent::KeyPress && keyHook &&
+        keyHook(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PreviewPanel::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted() && onClosed) {
+        onClosed();
+    }
+}
+
+} // namespace ostrel

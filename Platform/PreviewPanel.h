@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QKeyEvent;
+class QStackedLayout;
+
+namespace ostrel {
+
+class Desktop;
+
+// The window that previews one file while the shelf stays open: pictures (animated ones play),
+// PDF documents, SVG drawings and text; any other file shows its icon with a button that opens it
+// in the user's default application. It never takes the focus when it appears (the application
+// the user works in keeps it); keys that reach it go first to the key hook, so whoever drives the
+// panel keeps steering while it is in front.
+class PreviewPanel : public QWidget {
+    Q_OBJECT
+public:
+    // What the panel shows for the current file.
+    enum class Content { none, image, movie, pdf, svg, text, other, unreadable };
+
+    // The size of a panel that was never sized by its owner or the user.
+    static constexpr QSize defaultSize{900, 700};
+    // Text files show at most this much, in lines of at most `lineLimit` characters: laying out
+    // one long line (minified JSON, a log without breaks) would hold the shelf for seconds.
+    static constexpr qint64 textLimit = 256 * 1024;
+    static constexpr int lineLimit = 1000;
+
+    explicit PreviewPanel(std::shared_ptr<Desktop> desktop = nullptr);
+    ~PreviewPanel() override;
+
+    // Shows the file under the title; a file that cannot be read says so.
+    void setItem(const QUrl& url, const QString& title);
+    QUrl url() const { return url_; }
+    Content content() const { return content_; }
+
+    // The text shown for a text file's first bytes: long lines broken at the limit.
+    static QString shownText(const QByteArray& bytes);
+
+    // Which content a file gets, from its name and its first bytes.
+    static Content classify(const QString& path);
+
+    // Called with every key press first; true when it handled the key, which the panel then
+    // leaves alone.
+    std::function<bool(const QKeyEvent&)> keyHook;
+    // Called when the window closes, whoever closed it.
+    std::function<void()> onClosed;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* build(Content content, const QString& path);
+    QWidget* otherView(const QString& path, const QString& note);
+
+    std::shared_ptr<Desktop> desktop_;
+    QStackedLayout* stack_;
+    QWidget* view_ = nullptr;
+    QUrl url_;
+    Content content_ = Content::none;
+    bool forwarding_ = false;
+};
+
+} // namespace ostrel

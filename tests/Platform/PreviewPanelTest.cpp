@@ -1,0 +1,245 @@
+#include "Platform/PreviewPanel.h"
+
+#include "Platform/RecordingDesktop.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using Content = PreviewPanel::Content;
+
+namespace {
+
+// Two frames, red then blue, 8 x 8.
+const QByteArray animatedGif = QByteArray::fromBase64(
+    "R0lGODlhCAAIAPAAAP8AAAAAACH5BAAAAAAAIf8LTkVUU0NBUEUyLjADAQAAACwAAAAACAAIAAACB4SPqcvtXQAAIfkEAA"
+    "AAAAAsAAAAAAgACACAAAD/AAAAAgeEj6nL7V0AADs=");
+
+const QByteArray drawing = "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'>"
+                           "<rect width='100' height='50' fill='#00c000'/></svg>";
+
+class PreviewPanelTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"))); }
+
+    QString png(const QString& name, const QImage& image, QSize size) {
+        const QString path = dir.file(name);
+        image.scaled(size).save(path);
+        return path;
+    }
+
+    QString pdf(const QString& name) {
+        const QString path = dir.file(name);
+        QPdfWriter writer(path);
+        writer.setPageSize(QPageSize(QPageSize::A5));
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, writer.width(), writer.height() / 3), QColor(20, 60, 200));
+        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 24));
+        painter.drawText(QRect(0, writer.height() / 2, writer.width(), writer.height() / 4),
+                         Qt::AlignCenter, QStringLiteral("Turn report"));
+        painter.end();
+        return path;
+    }
+
+    // What the panel shows once it has drawn, saved beside the test run when asked for.
+    QImage shot(PreviewPanel& panel, const QString& name) {
+        QImage image = panel.grab().toImage();
+        if (const QString keep = qEnvironmentVariable("OSTREL_TEST_SHOTS"); !keep.isEmpty()) {
+            QDir().mkpath(keep);
+            image.save(QDir(keep).filePath(name));
+        }
+        return image;
+    }
+
+    test::TempDir dir;
+};
+
+QImage solid(QSize size, QColor color) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+} // namespace
+
+TEST_F(PreviewPanelTest, FilesAreShownByWhatTheyHoldNotOnlyByTheirName) {
+    EXPECT_EQ(PreviewPanel::classify(png("a.png", solid({4, 4}, Qt::red), {4, 4})), Content::image);
+    EXPECT_EQ(PreviewPanel::classify(dir.write("anim.gif", animatedGif)), Content::movie);
+    EXPECT_EQ(PreviewPanel::classify(dir.write("d.svg", drawing)), Content::svg);
+    EXPECT_EQ(PreviewPanel::classify(pdf("r.pdf")), Content::pdf);
+    EXPECT_EQ(PreviewPanel::classify(dir.write("notes.txt", "hello\n")), Content::text);
+    EXPECT_EQ(PreviewPanel::classify(dir.write("run.log", "a\nb\n")), Content::text);
+    EXPECT_EQ(PreviewPanel::classify(dir.write("empty.txt", "")), Content::text);
+    // A web page goes to the browser rather than showing its markup.
+    EXPECT_EQ(PreviewPanel::classify(dir.write("page.html", "<html><body>x</body></html>")),
+              Content::other);
+    EXPECT_EQ(PreviewPanel::classify(dir.write("blob.bin", QByteArray("\x00\x01\x02\xff", 4))),
+              Content::other);
+    // A picture by name whose bytes are not one is no picture.
+    EXPECT_EQ(PreviewPanel::classify(dir.write("fake.png", "not a picture at all")),
+              Content::other);
+    EXPECT_EQ(PreviewPanel::classify(dir.file("missing.png")), Content::unreadable);
+    QDir().mkpath(dir.file("folder.txt"));
+    EXPECT_EQ(PreviewPanel::classify(dir.file("folder.txt")), Content::unreadable);
+}
+
+TEST_F(PreviewPanelTest, APictureIsFittedAndCentredWithoutBeingEnlarged) {
+    QImage picture = solid({400, 200}, QColor(230, 120, 20));
+    QPainter(&picture).fillRect(QRect(0, 0, 400, 20), QColor(20, 20, 200));
+    const QString path = dir.file("shot.png");
+    picture.save(path);
+
+    PreviewPanel panel;
+    panel.resize(600, 500);
+    panel.setItem(QUrl::fromLocalFile(path), QStringLiteral("Screenshot"));
+    panel.show();
+    EXPECT_EQ(panel.content(), Content::image);
+    EXPECT_EQ(panel.windowTitle(), QStringLiteral("Screenshot"));
+    const QImage image = shot(panel, "preview-image.png");
+    ASSERT_EQ(image.size(), QSize(600, 500));
+    // Natural size (400 x 200), centred: 100..500 across, 150..350 down; the blue band on top.
+    EXPECT_EQ(image.pixelColor(300, 250), QColor(230, 120, 20));
+    EXPECT_EQ(image.pixelColor(300, 160), QColor(20, 20, 200));
+    EXPECT_NE(image.pixelColor(50, 250), QColor(230, 120, 20));
+    EXPECT_NE(image.pixelColor(300, 100), QColor(230, 120, 20));
+
+    // A smaller window fits the picture inside it, keeping its proportions.
+    panel.resize(300, 300);
+    const QImage small = shot(panel, "preview-image-small.png");
+    EXPECT_EQ(small.pixelColor(150, 150), QColor(230, 120, 20));
+    EXPECT_NE(small.pixelColor(150, 60), QColor(230, 120, 20));
+}
+
+TEST_F(PreviewPanelTest, AnAnimatedPicturePlaysAndADrawingFillsThePanel) {
+    PreviewPanel panel;
+    panel.resize(300, 300);
+    panel.setItem(QUrl::fromLocalFile(dir.write("anim.gif", animatedGif)), QString());
+    panel.show();
+    EXPECT_EQ(panel.content(), Content::movie);
+    EXPECT_EQ(panel.windowTitle(), QStringLiteral("anim.gif"));
+    bool red = false;
+    bool blue = false;
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            const QColor c = panel.grab().toImage().pixelColor(150, 150);
+            red = red || c == QColor(255, 0, 0);
+            blue = blue || c == QColor(0, 0, 255);
+            return red && blue;
+        },
+        5));
+
+    panel.setItem(QUrl::fromLocalFile(dir.write("d.svg", drawing)), QStringLiteral("Drawing"));
+    EXPECT_EQ(panel.content(), Content::svg);
+    const QImage image = shot(panel, "preview-svg.png");
+    EXPECT_EQ(image.pixelColor(150, 150), QColor(0, 192, 0));
+    EXPECT_NE(image.pixelColor(150, 20), QColor(0, 192, 0));
+}
+
+TEST_F(PreviewPanelTest, APdfShowsItsPages) {
+    PreviewPanel panel;
+    panel.resize(500, 600);
+    panel.setItem(QUrl::fromLocalFile(pdf("report.pdf")), QStringLiteral("Report"));
+    panel.show();
+    ASSERT_EQ(panel.content(), Content::pdf);
+    // Pages render in the background: wait for the blue band of the first page.
+    QImage image;
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            image = panel.grab().toImage();
+            const QColor c = image.pixelColor(250, 60);
+            return c.blue() > 150 && c.red() < 80;
+        },
+        10));
+    image = shot(panel, "preview-pdf.png");
+    // Below the band the page is white paper.
+    EXPECT_EQ(image.pixelColor(250, 300), QColor(Qt::white));
+}
+
+TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
+    PreviewPanel panel;
+    panel.resize(500, 300);
+    panel.setItem(QUrl::fromLocalFile(dir.write("notes.md", "# Plan\n\n- ship the shelf\n")),
+                  QStringLiteral("notes.md"));
+    panel.show();
+    ASSERT_EQ(panel.content(), Content::text);
+    const QImage image = shot(panel, "preview-text.png");
+    // Some dark glyph pixels on the light page near the top left.
+    int ink = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            ink += image.pixelColor(x, y).lightness() < 100;
+        }
+    }
+    EXPECT_GT(ink, 20);
+
+    // One endless line: shown in part, broken into lines the view lays out quickly.
+    const QByteArray big(4 * PreviewPanel::textLimit, 'x');
+    panel.setItem(QUrl::fromLocalFile(dir.write("big.txt", big)), QString());
+    ASSERT_EQ(panel.content(), Content::text);
+    const QString shown = panel.findChild<QPlainTextEdit*>()->toPlainText();
+    EXPECT_LT(shown.size(), PreviewPanel::textLimit + 1000);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("(the rest of the file is not shown)")));
+
+    EXPECT_EQ(PreviewPanel::shownText("ab\ncd"), QStringLiteral("ab\ncd"));
+    const QString broken =
+        PreviewPanel::shownText(QByteArray(2 * PreviewPanel::lineLimit + 5, 'y'));
+    EXPECT_EQ(broken.split(QLatin1Char('\n')).size(), 3);
+    EXPECT_EQ(broken.split(QLatin1Char('\n')).first().size(), PreviewPanel::lineLimit);
+}
+
+TEST_F(PreviewPanelTest, OtherFilesOfferTheDefaultApplication) {
+    auto desktop = std::make_shared<RecordingDesktop>();
+    PreviewPanel panel(desktop);
+    const QString page = dir.write("page.html", "<html></html>");
+    panel.setItem(QUrl::fromLocalFile(page), QString());
+    panel.show();
+    EXPECT_EQ(panel.content(), Content::other);
+    auto* open = panel.findChild<QPushButton*>();
+    ASSERT_NE(open, nullptr);
+    open->click();
+    ASSERT_EQ(desktop->opened.size(), 1);
+    EXPECT_EQ(desktop->opened.first(), QUrl::fromLocalFile(page));
+    shot(panel, "preview-other.png");
+
+    // A file that is gone cannot be opened either.
+    panel.setItem(QUrl::fromLocalFile(dir.file("gone.pdf")), QString());
+    EXPECT_EQ(panel.content(), Content::unreadable);
+    EXPECT_EQ(panel.findChild<QPushButton*>(), nullptr);
+}
+
+TEST_F(PreviewPanelTest, KeysGoToTheHookFirstAndClosingIsReported) {
+    PreviewPanel panel;
+    panel.setItem(QUrl::fromLocalFile(dir.write("notes.txt", "x\n")), QString());
+    QList<int> keys;
+    panel.keyHook = [&](const QKeyEvent& e) {
+        keys.append(e.key());
+        return e.key() == Qt::Key_Space || e.key() == Qt::Key_Escape;
+    };
+    int closed = 0;
+    panel.onClosed = [&] { ++closed; };
+    panel.show();
+    QTest::keyClick(&panel, Qt::Key_Space);
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_TRUE(panel.isVisible()); // the hook took Escape
+    QTest::keyClick(&panel, Qt::Key_PageDown);
+    EXPECT_EQ(keys, (QList<int>{Qt::Key_Space, Qt::Key_Escape, Qt::Key_PageDown}));
+    EXPECT_EQ(closed, 0);
+
+    // Without the hook Escape closes the panel, which reports it.
+    panel.keyHook = nullptr;
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(closed, 1);
+}
