@@ -18,6 +18,7 @@
 #include <QPdfDocument>
 #include <QPdfView>
 #include <QPlainTextEdit>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QSvgRenderer>
@@ -86,6 +87,30 @@ protected:
 
 private:
     QSvgRenderer renderer_;
+};
+
+// The picture of a card on its way into the preview or back: drawn at whatever size the window
+// has, passing every click through.
+class ZoomWindow final : public QWidget {
+public:
+    explicit ZoomWindow(const QImage& image)
+        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                               Qt::BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus),
+          image_(image) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_DeleteOnClose);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRectF(rect()), image_);
+    }
+
+private:
+    QImage image_;
 };
 
 bool isRegularReadable(const QString& path) {
@@ -171,6 +196,27 @@ PreviewPanel::Content PreviewPanel::classify(const QString& path) {
         return Content::text;
     }
     return Content::other;
+}
+
+QWidget* PreviewPanel::zoom(const QImage& image, const QRect& from, const QRect& to,
+                            double seconds) {
+    if (image.isNull() || from.isEmpty() || to.isEmpty() || seconds <= 0) {
+        return nullptr;
+    }
+    // The picture keeps its proportions inside the target frame.
+    QSize fitted = image.size().scaled(to.size(), Qt::KeepAspectRatio);
+    const QRect end(to.center() - QPoint(fitted.width() / 2, fitted.height() / 2), fitted);
+    auto* window = new ZoomWindow(image);
+    window->setGeometry(from);
+    window->show();
+    auto* grow = new QPropertyAnimation(window, "geometry", window);
+    grow->setDuration(int(seconds * 1000));
+    grow->setStartValue(from);
+    grow->setEndValue(end);
+    grow->setEasingCurve(QEasingCurve::OutCubic);
+    QObject::connect(grow, &QPropertyAnimation::finished, window, &QWidget::close);
+    grow->start();
+    return window;
 }
 
 QString PreviewPanel::shownText(const QByteArray& bytes) {

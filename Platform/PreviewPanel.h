@@ -45,6 +45,11 @@ public:
     // The text shown for a text file's first bytes: long lines broken at the limit.
     static QString shownText(const QByteArray& bytes);
 
+    // Grows (or shrinks) the picture from one frame to another over `seconds`, in a window of its
+    // own above everything, gone when done. Returns that window (for tests), or null when there
+    // is nothing to show.
+    static QWidget* zoom(const QImage& image, const QRect& from, const QRect& to, double seconds);
+
     // Which content a file gets, from its name and its first bytes.
     static Content classify(const QString& path);
 

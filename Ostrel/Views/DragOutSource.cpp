@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -139,7 +140,9 @@ void DragOutSource::draggingEnded() {
 }
 
 void DragOutSource::runDrag(const Session& session) {
-    if (!session.source) {
+    // The button may have come up before this call ran: a drag then would wait for a release
+    // that never comes.
+    if (!session.source || !(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
         return;
     }
     auto* drag = new QDrag(session.source);

@@ -1,6 +1,7 @@
 #include "Ostrel/Views/PreviewPanelController.h"
 
 #include "Ostrel/Panels/ShelfKeyEvent.h"
+#include "OstrelCore/Display/Motion.h"
 #include "Platform/PreviewPanel.h"
 
 #include <QCursor>
@@ -75,6 +76,9 @@ void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen
     if (!panel_->isVisible()) {
         panel_->show();
         panel_->raise();
+        // The card's picture grows from where the card is into the panel.
+        zoom_ = PreviewPanel::zoom(transitionImage_, sourceFrameOnScreen().toAlignedRect(),
+                                   panel_->geometry(), zoomSeconds());
     }
     if (onChange) {
         onChange();
@@ -83,8 +87,15 @@ void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen
 
 void PreviewPanelController::close() {
     if (isVisible()) {
+        // Back into the card, when it is still on screen.
+        zoom_ = PreviewPanel::zoom(transitionImage_, panel_->geometry(),
+                                   sourceFrameOnScreen().toAlignedRect(), zoomSeconds());
         panel_->close();
     }
+}
+
+double PreviewPanelController::zoomSeconds() {
+    return Motion::standardDuration();
 }
 
 bool PreviewPanelController::isVisible() const {

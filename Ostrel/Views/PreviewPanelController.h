@@ -51,6 +51,11 @@ public:
     // margin, centred on that frame.
     static QRect centredFrame(QSize panel, QRect visible);
 
+    // The picture on its way between the card and the panel, while it moves.
+    QWidget* zoomWindow() const { return zoom_; }
+    // How long the picture takes between the card and the panel.
+    static double zoomSeconds();
+
     // Hands a shelf key to the shelf; false leaves the event to the panel.
     bool handleKey(const QKeyEvent& event);
 
@@ -61,6 +66,7 @@ private:
     QPointer<QScreen> screen_;
     SourceFrame source_;
     QImage transitionImage_;
+    QPointer<QWidget> zoom_;
 };
 
 } // namespace ostrel

@@ -2,8 +2,10 @@
 
 #include "Platform/PreviewPanel.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 
@@ -124,6 +126,40 @@ TEST(PreviewPanelController, TheZoomSourceIsReadWhenAsked) {
     card.reset(); // the card scrolled away
     EXPECT_EQ(p.controller.sourceFrameOnScreen(), QRectF());
     EXPECT_EQ(p.controller.transitionImage().pixelColor(0, 0), QColor(Qt::green));
+}
+
+TEST(PreviewPanelController, TheCardsPictureGrowsIntoThePanelAndBack) {
+    Preview p;
+    const QRectF card(10, 20, 112, 84);
+    QImage thumb(160, 120, QImage::Format_RGB32);
+    thumb.fill(Qt::green);
+    p.controller.show(
+        p.file, QString(), p.screen(), [&] { return card; }, thumb);
+    QPointer<QWidget> zoom = p.controller.zoomWindow();
+    ASSERT_TRUE(zoom);
+    EXPECT_EQ(zoom->geometry(), QRect(10, 20, 112, 84));
+    EXPECT_TRUE(zoom->isVisible());
+    // It ends in the panel, keeping the picture's proportions, and goes away.
+    const QRect panel = p.controller.panel()->geometry();
+    EXPECT_TRUE(test::waitUntil([&] { return !zoom; }, 10));
+
+    // A second show while the panel is up does not zoom again.
+    p.controller.show(
+        p.file, QString(), p.screen(), [&] { return card; }, thumb);
+    EXPECT_FALSE(p.controller.zoomWindow());
+
+    // Closing shrinks it back into the card; without a card or a picture nothing moves.
+    p.controller.close();
+    zoom = p.controller.zoomWindow();
+    ASSERT_TRUE(zoom);
+    EXPECT_EQ(zoom->geometry(), panel);
+    EXPECT_TRUE(test::waitUntil([&] { return !zoom; }, 10));
+    p.controller.show(p.file, QString(), p.screen(), {}, thumb);
+    EXPECT_FALSE(p.controller.zoomWindow());
+    p.controller.close();
+    p.controller.show(
+        p.file, QString(), p.screen(), [&] { return card; }, QImage());
+    EXPECT_FALSE(p.controller.zoomWindow());
 }
 
 TEST(PreviewPanelController, NoPanelMeansNothingShows) {
