@@ -19,7 +19,13 @@ LayoutPreview::LayoutPreview(const PreviewDisplay& display, LayoutChoice layout,
 }
 
 void LayoutPreview::setInputs(const PreviewDisplay& display, LayoutChoice layout) {
+    const ShelfLayoutKind before = kind();
     layout_ = layout;
+    if (resolveShelfLayoutKind(display.layout.style(), layout) != before) {
+        fromKind_ = before;
+        kindShare_.set(0);
+        kindShare_.animate(1, Motion::modelChange(), now());
+    }
     setDisplay(display, spaceFor(display, kind()));
     refresh();
 }
@@ -162,6 +168,10 @@ void LayoutPreview::sync(double now) {
     state.kind = kind();
     state.beat = beat_.value(now);
     state.lifted = lifted_.value(now);
+    state.kindShare = kindShare_.value(now);
+    if (state.kindShare < 1) {
+        state.fromKind = fromKind_;
+    }
     shelf()->setState(state);
     pointer()->setPos(pointerAt(now));
     pointer()->setOpacity(playing() && !reduceMotion() ? 1 : 0);
@@ -171,8 +181,8 @@ void LayoutPreview::sync(double now) {
 }
 
 bool LayoutPreview::moving(double now) const {
-    return beat_.isRunning(now) || lifted_.isRunning(now) || pressed_.isRunning(now) ||
-           pointerX_.isRunning(now) || pointerY_.isRunning(now);
+    return kindShare_.isRunning(now) || beat_.isRunning(now) || lifted_.isRunning(now) ||
+           pressed_.isRunning(now) || pointerX_.isRunning(now) || pointerY_.isRunning(now);
 }
 
 } // namespace ostrel

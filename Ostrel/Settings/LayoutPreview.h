@@ -31,6 +31,8 @@ public:
     double lifted(double now) const { return lifted_.value(now); }
     double pressed(double now) const { return pressed_.value(now); }
     bool escaping() const { return escaping_; }
+    // How far a new arrangement has replaced the one shown before (1: done).
+    double kindShare(double now) const { return kindShare_.value(now); }
 
 protected:
     QString detail() const override;
@@ -46,6 +48,8 @@ private:
     Motion::Animated pointerX_{restPoint.x()};
     Motion::Animated pointerY_{restPoint.y()};
     bool escaping_ = false;
+    std::optional<ShelfLayoutKind> fromKind_;
+    Motion::Animated kindShare_{1};
 };
 
 } // namespace ostrel

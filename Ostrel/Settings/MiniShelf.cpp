@@ -65,6 +65,17 @@ QSizeF MiniShelf::drawerSize(ShelfLayoutKind kind) const {
     return display_.layout.drawerSize(kind);
 }
 
+QSizeF MiniShelf::currentSize() const {
+    const QSizeF to = drawerSize(state_.kind);
+    if (!state_.fromKind || state_.kindShare >= 1) {
+        return to;
+    }
+    const QSizeF from = drawerSize(*state_.fromKind);
+    const double t = clamp01(state_.kindShare);
+    return QSizeF(Motion::lerp(from.width(), to.width(), t),
+                  Motion::lerp(from.height(), to.height(), t));
+}
+
 QRectF MiniShelf::pillLineRect(DisplayStylePosition edge, const QRectF& resting, double scale) {
     const QRectF line =
         EdgePlacement::lineRect(edge, resting, std::max(10.0, Motion::pillLineSize.width() * scale),
@@ -78,7 +89,7 @@ MiniShelf::Frame MiniShelf::frame() const {
     const DisplayStylePosition edge = style.position();
     const double scale = space_.scale;
     const MiniSpace space = space_;
-    const QSizeF size = drawerSize(state_.kind);
+    const QSizeF size = currentSize();
 
     Frame f;
     f.geometry = DrawerGeometry::make(
@@ -215,20 +226,30 @@ void MiniShelf::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     }
 
     if (!g.atRest && g.reveal > 0) {
-        const QSizeF size = drawerSize(state_.kind);
-        p.save();
-        p.setClipPath(shape, Qt::IntersectClip);
-        p.setOpacity(p.opacity() * clamp01(g.reveal));
-        p.translate(f.content.topLeft());
-        p.scale(f.contentScale, f.contentScale);
-        MiniDrawerContent content{state_.kind,
-                                  size,
-                                  DrawerGeometry::topReserve(display_.layout),
-                                  ShelfMetrics::bottomInset(style),
-                                  state_.beat,
-                                  state_.lifted};
-        content.paint(p);
-        p.restore();
+        // A new arrangement cross-fades with the one it replaces.
+        const double share = state_.fromKind ? clamp01(state_.kindShare) : 1.0;
+        const auto drawContent = [&](ShelfLayoutKind kind, double opacity) {
+            if (opacity <= 0) {
+                return;
+            }
+            p.save();
+            p.setClipPath(shape, Qt::IntersectClip);
+            p.setOpacity(p.opacity() * clamp01(g.reveal) * opacity);
+            p.translate(f.content.topLeft());
+            p.scale(f.contentScale, f.contentScale);
+            const MiniDrawerContent content{kind,
+                                            drawerSize(kind),
+                                            DrawerGeometry::topReserve(display_.layout),
+                                            ShelfMetrics::bottomInset(style),
+                                            state_.beat,
+                                            state_.lifted};
+            content.paint(p);
+            p.restore();
+        };
+        if (state_.fromKind && *state_.fromKind != state_.kind) {
+            drawContent(*state_.fromKind, 1 - share);
+        }
+        drawContent(state_.kind, share);
     }
 
     if (f.badgeOpacity > 0 && f.badge.width() > 0) {

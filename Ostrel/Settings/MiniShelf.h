@@ -8,6 +8,8 @@
 
 #include <QGraphicsObject>
 
+#include <optional>
+
 namespace ostrel {
 
 // The shelf inside a preview's mini screen, drawn with the real shelf's geometry, glow, pill line
@@ -30,6 +32,10 @@ public:
         int peekCount = 1;
         double beat = 0;
         double lifted = 0;
+        // While the arrangement changes: the kind shown before, and how far `kind` has taken
+        // over from it (1: done).
+        std::optional<ShelfLayoutKind> fromKind;
+        double kindShare = 1;
         friend bool operator==(const State&, const State&) = default;
     };
 
@@ -56,6 +62,8 @@ public:
 
     // The drawer's size for a kind on this display, in shelf points.
     QSizeF drawerSize(ShelfLayoutKind kind) const;
+    // The size drawn now: between the two kinds' sizes while the arrangement changes.
+    QSizeF currentSize() const;
     Frame frame() const;
     // The pill's line for its resting rectangle (already in the viewport's coordinates): never
     // smaller than 10 × 2 and never closer than 3 points to the screen's edge.

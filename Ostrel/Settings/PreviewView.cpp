@@ -111,6 +111,11 @@ void PreviewView::refresh() {
 }
 
 void PreviewView::tick() {
+    // The desktop's reduce-motion switch may have flipped since the loop started.
+    if (player_.hasKey() && !(playKey() == player_.key())) {
+        refresh();
+        return;
+    }
     const double t = now();
     player_.advance(t);
     sync(t);

@@ -9,7 +9,9 @@ namespace ostrel {
 using namespace Geometry;
 
 SignalPreview::SignalPreview(const PreviewDisplay& display, const Inputs& inputs, QWidget* parent)
-    : PreviewView(display, spaceFor(display), parent), inputs_(inputs) {
+    : PreviewView(display, spaceFor(display), parent), inputs_(inputs),
+      radius_(Motion::glowLook(inputs.strength).radius),
+      core_(Motion::glowLook(inputs.strength).core) {
     refresh();
 }
 
@@ -19,6 +21,9 @@ void SignalPreview::setInputs(const PreviewDisplay& display, const Inputs& input
     setDisplay(display, spaceFor(display));
     // A lit glow moves to the new strength's level; an unlit one stays unlit.
     const double t = now();
+    const Motion::GlowLook look = Motion::glowLook(inputs.strength);
+    radius_.animate(look.radius, Motion::slowFade(), t);
+    core_.animate(look.core, Motion::slowFade(), t);
     if (glow_.target() > 0 && restLevel() != before && glow_.target() == before) {
         glow_.animate(restLevel(), Motion::slowFade(), t);
     }
@@ -165,7 +170,7 @@ void SignalPreview::sync(double now) {
     state.glow = glow_.value(now);
     state.restLevel = restLevel();
     state.halo = inputs_.signal == ArrivalSignal::glow;
-    state.strength = Motion::glowLook(inputs_.strength);
+    state.strength = Motion::GlowLook{radius_.value(now), core_.value(now)};
     state.count = count(now);
     state.peeking = peeking_.value(now);
     state.pile = inputs_.pile;
@@ -174,7 +179,8 @@ void SignalPreview::sync(double now) {
 }
 
 bool SignalPreview::moving(double now) const {
-    return glow_.isRunning(now) || trailing_.isRunning(now) || peeking_.isRunning(now) ||
+    return radius_.isRunning(now) || core_.isRunning(now) || glow_.isRunning(now) ||
+           trailing_.isRunning(now) || peeking_.isRunning(now) ||
            (countGoneAt_ > 0 && now < countGoneAt_);
 }
 

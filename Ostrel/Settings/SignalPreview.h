@@ -49,6 +49,9 @@ private:
     Motion::Animated glow_;
     Motion::Animated trailing_;
     Motion::Animated peeking_;
+    // The glow's look, moved over to a new strength's.
+    Motion::Animated radius_;
+    Motion::Animated core_;
     int count_ = 0;
     // The count goes when its fade-out has ended.
     double countGoneAt_ = 0;

@@ -118,6 +118,16 @@ TEST_F(LayoutPreviewTest, ANewArrangementRestartsFromTheStillStateAndHidingStops
     preview->setInputs(PreviewDisplay::standard(), LayoutChoice::stacks);
     EXPECT_EQ(preview->beat(2.0), 0);
     EXPECT_DOUBLE_EQ(preview->player().nextDue(), 3.0);
+    // The new arrangement fades in over the old one for 0.18 s.
+    EXPECT_EQ(preview->shelf()->state().fromKind, ShelfLayoutKind::rail);
+    EXPECT_EQ(preview->kindShare(2.0), 0);
+    at(preview, 2.1);
+    keep(preview, QStringLiteral("layout-crossfade"));
+    EXPECT_GT(preview->shelf()->state().kindShare, 0.3);
+    EXPECT_LT(preview->shelf()->state().kindShare, 0.7);
+    at(preview, 2.18);
+    EXPECT_EQ(preview->shelf()->state().kindShare, 1);
+    EXPECT_FALSE(preview->shelf()->state().fromKind.has_value());
 
     setPreviewsPlaying(host.get(), false);
     EXPECT_FALSE(preview->player().running());
@@ -191,8 +201,12 @@ TEST_F(SignalPreviewTest, StrengthMovesALitGlowWithoutRestartingWhilePulsesResta
     strong.strength = GlowStrength::strong;
     preview->setInputs(PreviewDisplay::standard(), strong);
     EXPECT_DOUBLE_EQ(preview->player().nextDue(), due);
+    at(preview, 3.5 + 0.36);
+    // The glow widens towards the strong look (radius 16 to 22) meanwhile.
+    EXPECT_NEAR(preview->shelf()->state().strength.radius, 19, 0.5);
     at(preview, 3.5 + 0.72);
     EXPECT_NEAR(preview->glow(4.22), 0.85, 1e-9);
+    EXPECT_EQ(preview->shelf()->state().strength, Motion::glowLook(GlowStrength::strong));
 
     SignalPreview::Inputs three = strong;
     three.pulses = 3;
