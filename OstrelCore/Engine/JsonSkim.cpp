@@ -1,14 +1,12 @@
 #include "OstrelCore/Engine/JsonSkim.h"
 
+#include "OstrelCore/Records/JsonText.h"
+
 #include <QByteArray>
 #include <QLatin1String>
 
 #include <array>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace ostrel {
 
@@ -17,148 +15,12 @@ namespace {
 // QJsonDocument refuses deeper nesting; the top level counts as one.
 constexpr int nestingLimit = 1024;
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool isContinuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence at `p` (its first byte not ASCII), or 0: no
-// overlong forms, no surrogates, nothing past U+10FFFF. Noncharacters pass, as they do for Qt.
-int utf8Length(const unsigned char* p, const unsigned char* end) {
-    const unsigned char b = p[0];
-    const auto left = end - p;
-    if (b < 0xC2) {
-        return 0;
-    }
-    if (b < 0xE0) {
-        return left >= 2 && isContinuation(p[1]) ? 2 : 0;
-    }
-    if (b < 0xF0) {
-        if (left < 3) {
-            return 0;
-        }
-        const unsigned char low = b == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = b == 0xED ? 0x9F : 0xBF;
-        return p[1] >= low && p[1] <= high && isContinuation(p[2]) ? 3 : 0;
-    }
-    if (b < 0xF5) {
-        if (left < 4) {
-            return 0;
-        }
-        const unsigned char low = b == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = b == 0xF4 ? 0x8F : 0xBF;
-        return p[1] >= low && p[1] <= high && isContinuation(p[2]) && isContinuation(p[3]) ? 4 : 0;
-    }
-    return 0;
-}
-
-// The first byte at or after `p` that is a quote, a backslash or not ASCII; `end` when none.
-// Almost all of a transcript's bytes pass through here.
-const char* nextSpecial(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    while (end - p >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hits = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)), bytes);
-        const int mask = _mm_movemask_epi8(hits);
-        if (mask != 0) {
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
-        }
-        p += 16;
-    }
-#endif
-    while (p < end && *p != '"' && *p != '\\' && static_cast<unsigned char>(*p) < 0x80) {
-        ++p;
-    }
-    return p;
-}
-
-// The UTF-16 text of a string's bytes, already checked, that hold escapes. Each escape is one
-// UTF-16 unit, as Qt makes it: a \u escape its unit, a backslash before any byte but the
-// JSON escape letters that byte's own value.
-QString unescape(const char* p, const char* end) {
-    QString text(end - p, Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(text.data());
-    char16_t* const first = out;
-    while (p < end) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c == '\\') {
-            const auto e = static_cast<unsigned char>(p[1]);
-            p += 2;
-            switch (e) {
-            case 'b':
-                *out++ = 0x08;
-                break;
-            case 'f':
-                *out++ = 0x0C;
-                break;
-            case 'n':
-                *out++ = 0x0A;
-                break;
-            case 'r':
-                *out++ = 0x0D;
-                break;
-            case 't':
-                *out++ = 0x09;
-                break;
-            case 'u':
-                *out++ = static_cast<char16_t>((hexDigit(p[0]) << 12) | (hexDigit(p[1]) << 8) |
-                                               (hexDigit(p[2]) << 4) | hexDigit(p[3]));
-                p += 4;
-                break;
-            default:
-                *out++ = e;
-                break;
-            }
-        } else if (c < 0x80) {
-            *out++ = c;
-            ++p;
-        } else {
-            const auto* u = reinterpret_cast<const unsigned char*>(p);
-            const int length = utf8Length(u, reinterpret_cast<const unsigned char*>(end));
-            char32_t scalar = 0;
-            if (length == 2) {
-                scalar = ((u[0] & 0x1Fu) << 6) | (u[1] & 0x3Fu);
-            } else if (length == 3) {
-                scalar = ((u[0] & 0x0Fu) << 12) | ((u[1] & 0x3Fu) << 6) | (u[2] & 0x3Fu);
-            } else {
-                scalar = ((u[0] & 0x07u) << 18) | ((u[1] & 0x3Fu) << 12) | ((u[2] & 0x3Fu) << 6) |
-                         (u[3] & 0x3Fu);
-            }
-            if (scalar > 0xFFFF) {
-                *out++ = static_cast<char16_t>(0xD7C0 + (scalar >> 10));
-                *out++ = static_cast<char16_t>(0xDC00 | (scalar & 0x3FF));
-            } else {
-                *out++ = static_cast<char16_t>(scalar);
-            }
-            p += length;
-        }
-    }
-    text.resize(out - first);
-    return text;
-}
+using JsonText::hexDigit;
+using JsonText::isDigit;
+using JsonText::isSpace;
+using JsonText::nextSpecial;
+using JsonText::unescape;
+using JsonText::utf8Length;
 
 } // namespace
 
