@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <vector>
 
@@ -70,13 +72,18 @@ protected:
         return config;
     }
 
-    std::shared_ptr<Engine> start(const Engine::Config& c, bool watch = true) {
+    // `beforeStart` may put jobs on the queue ahead of the engine's own start-up.
+    std::shared_ptr<Engine> start(const Engine::Config& c, bool watch = true,
+                                  const std::function<void(Engine&)>& beforeStart = {}) {
         snapshots.clear();
         auto made = Engine::make(c, &Date::now, nullptr, timing);
         made->setOnSnapshot([this](const Snapshot& snapshot, Engine::Generation generation) {
             EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
             snapshots.emplace_back(snapshot, generation);
         });
+        if (beforeStart) {
+            beforeStart(*made);
+        }
         made->start(watch);
         return made;
     }
@@ -545,10 +552,16 @@ TEST_F(EngineCapture, ScansHugeFoldersInSlicesAndNeverItsOwnCopies) {
     timing.scanSliceEntries = 3;
     auto c = config();
     c.watchedFolders = {docs};
-    engine = start(c);
-    bool scanning = false;
-    engine->queue()->sync([&] { scanning = engine->isScanning(); });
-    EXPECT_TRUE(scanning); // other jobs run between the slices
+    // The queue is held until the check stands behind the job that starts the scan, so the
+    // check runs between slices however slowly this thread gets to post it.
+    std::promise<void> gate;
+    const std::shared_future<void> opened = gate.get_future().share();
+    engine = start(c, true, [opened](Engine& e) { e.queue()->async([opened] { opened.wait(); }); });
+    std::atomic<int> scanning{-1};
+    engine->queue()->async([&] { scanning = engine->isScanning() ? 1 : 0; });
+    gate.set_value();
+    ASSERT_TRUE(waitUntil([&] { return scanning.load() >= 0; }));
+    EXPECT_EQ(scanning.load(), 1); // other jobs run between the slices
     ASSERT_TRUE(waitUntil([&] { return last().items.size() == 40; }));
     engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
 
