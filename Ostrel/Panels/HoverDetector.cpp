@@ -67,6 +67,9 @@ void HoverDetector::evaluate() {
         }
     }
     panels_.setCardMouse(target);
+    // A drawer opened by the hot key has the pointer outside: it must take the pointer as soon
+    // as the pointer comes in, before the press, or the press goes to the window beneath.
+    panels_.updateMousePassThrough(true);
     model_.setToastHovered(panels_.pointerInMessageBand(p));
     const double now = clock_->now();
     const auto closing = machine_.closing(now);

@@ -279,7 +279,7 @@ void PanelController::recut(DisplayID display) {
     }
 }
 
-void PanelController::updateMousePassThrough() {
+void PanelController::updateMousePassThrough(bool onlyChanges) {
     const QPointF p = pointerLocation();
     const bool held = buttonHeld();
     if (!held) {
@@ -297,8 +297,11 @@ void PanelController::updateMousePassThrough() {
                 wants = (inside || idle) ? inside : takesMouse_[id];
             }
         }
+        const bool changed = takesMouse_[id] != wants;
         takesMouse_[id] = wants;
-        applyShape(id, panel, wants);
+        if (changed || !onlyChanges) {
+            applyShape(id, panel, wants);
+        }
     }
 }
 

@@ -47,7 +47,9 @@ public:
     void setActiveDisplay(std::optional<DisplayID> display);
     void scheduleUpdate();
     void settleStyle();
-    void updateMousePassThrough();
+    // `onlyChanges` re-cuts only the panels whose wish for the pointer changed: cheap enough to
+    // run on every pointer move.
+    void updateMousePassThrough(bool onlyChanges = false);
     void setCardMouse(std::optional<DisplayID> display);
     void setKeyPanel(std::optional<DisplayID> display);
 

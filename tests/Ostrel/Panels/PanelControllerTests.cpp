@@ -207,7 +207,7 @@ TEST(HoverDetector, PointerAgainstTheTopEdgeOverTheDrawerCountsAsInside) {
     EXPECT_FALSE(rig.model->openScreen().has_value());
 }
 
-TEST(HoverDetector, HotKeyOpenedShelfMayTakeTheKeyboardUntilItCloses) {
+TEST(HoverDetector, HotKeyOpenedShelfTakesKeyboardAndPointerUntilItCloses) {
     Rig rig;
     rig.windows.focus = 500;
     rig.pointTo(QPoint(5, rig.screen().height() - 5));
@@ -216,6 +216,14 @@ TEST(HoverDetector, HotKeyOpenedShelfMayTakeTheKeyboardUntilItCloses) {
     ASSERT_EQ(rig.model->openScreen(), output);
     NotchPanel* panel = rig.panels->panels().at(output);
     EXPECT_TRUE(panel->allowsKey);
+    // With the pointer outside, presses there still reach the windows beneath; coming in, the
+    // drawer takes the pointer before any press, so the first click lands on a card.
+    const auto inputRects = [&] {
+        return rig.windows.inputShapes.value(static_cast<x11::WindowId>(panel->winId())).size();
+    };
+    EXPECT_EQ(inputRects(), 1);
+    rig.pointTo(rig.insideDrawer(), true);
+    EXPECT_EQ(inputRects(), 2);
     rig.hover->toggle();
     EXPECT_FALSE(rig.model->openScreen().has_value());
     EXPECT_FALSE(panel->allowsKey);
