@@ -577,6 +577,28 @@ std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json)
 // ---------------------------------------------------------------------------------------------
 // Construction and loading
 
+namespace {
+
+// A copy or thumbnail being written when the process was killed stays under its temporary name;
+// nothing else writes into our own folders, so before the first write of this run any such
+// file is a leftover and would only take up room.
+void removeLeftovers(const QString& folder) {
+    const QStringList names = QDir(folder).entryList({QStringLiteral(".incoming-*")},
+                                                     QDir::Files | QDir::Hidden | QDir::System);
+    qsizetype removed = 0;
+    for (const QString& name : names) {
+        if (::unlink(QFile::encodeName(folder + u'/' + name).constData()) == 0) {
+            ++removed;
+        }
+    }
+    if (removed > 0) {
+        qCInfo(lcStore, "removed %lld unfinished files from %s", static_cast<long long>(removed),
+               qUtf8Printable(folder));
+    }
+}
+
+} // namespace
+
 std::shared_ptr<Store> Store::make(const QUrl& root, Clock now,
                                    std::shared_ptr<SerialQueue> autosave, double debounce,
                                    double offsetsDebounce) {
@@ -607,6 +629,8 @@ void Store::load() {
     }
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
+    removeLeftovers(itemsDir_);
+    removeLeftovers(thumbsDir_);
 
     loadIndex();
     loadOffsets();

@@ -82,6 +82,23 @@ TEST_F(StoreFiles, NewFolderIsAFirstRunAndWritesNothingUntilFlush) {
     EXPECT_EQ(read("offsets.json"), "{}");
 }
 
+TEST_F(StoreFiles, FilesAKilledRunLeftHalfWrittenAreRemovedAndNothingElse) {
+    {
+        auto store = open();
+        ASSERT_TRUE(std::holds_alternative<QUrl>(store->copyIn("bytes", "a", "png")));
+        store->flush();
+    }
+    dir.write("support/items/.incoming-Ab12Cd", "half a copy");
+    dir.write("support/thumbs/.incoming-Ef34Gh", "half a thumbnail");
+    dir.write("support/items/incoming-kept.png", "not ours to judge");
+    const QStringList before = QDir(path("items")).entryList(QDir::Files | QDir::Hidden);
+    auto store = open();
+    EXPECT_FALSE(QFile::exists(path("items/.incoming-Ab12Cd")));
+    EXPECT_FALSE(QFile::exists(path("thumbs/.incoming-Ef34Gh")));
+    EXPECT_EQ(QDir(path("items")).entryList(QDir::Files | QDir::Hidden).size(), before.size() - 1);
+    EXPECT_TRUE(QFile::exists(path("items/incoming-kept.png")));
+}
+
 TEST_F(StoreFiles, SupportFolderIsPrivate) {
     auto store = open();
     ShelfItem item = makeItem("a", 1);
