@@ -3,6 +3,7 @@
 // since only the ratio means anything on a shared machine. Prints the median of each round's best.
 //   bench_IndexLoad [rounds, default 7]
 //   bench_IndexLoad --load-only N   only loads, N times (for a profiler)
+#include "HeavyIndex.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/OpenSsl.h"
 
@@ -18,65 +19,11 @@
 #include <vector>
 
 using namespace ostrel;
+using namespace ostrel::bench;
 
 namespace {
 
-constexpr int itemCount = 20000;
-constexpr int hiddenCount = 5000;
-constexpr int sessionCount = 2000;
-constexpr int promptCount = 20000;
-constexpr int offsetCount = 10000;
 constexpr int triesPerRound = 3;
-constexpr double now = 800'000'000.0;
-
-QString hexId(int i) {
-    return QString::number(i, 16).rightJustified(64, u'0');
-}
-
-// A heavy user's index: item i was created i seconds before `now`.
-void fill(Store& store, const QString& root) {
-    for (int s = 0; s < sessionCount; ++s) {
-        Session session(QStringLiteral("session-%1").arg(s),
-                        QStringLiteral("-work-project-%1").arg(s % 50),
-                        QStringLiteral("/work/project-%1").arg(s % 50), QStringLiteral("main"),
-                        Date(now - 30 * 86400 + s), Date(now - s));
-        session.firstPrompt = QStringLiteral("Make the chart look better, number %1").arg(s);
-        session.firstPromptAt = session.startedAt;
-        store.upsert(session);
-    }
-    for (int p = 0; p < promptCount; ++p) {
-        store.upsert(
-            Prompt{QStringLiteral("prompt-%1").arg(p),
-                   QStringLiteral("session-%1").arg(p % sessionCount), Date(now - p * 2.5),
-                   QStringLiteral("Please render the dashboard and take a screenshot %1").arg(p)});
-    }
-    for (int i = 0; i < itemCount; ++i) {
-        ShelfItem item;
-        item.id = hexId(i);
-        item.kind = i % 7 == 0 ? ShelfItemKind::pdf : ShelfItemKind::image;
-        item.fileURL = QUrl::fromLocalFile(root + QStringLiteral("/items/") + item.id + ".png");
-        item.sourcePath = QStringLiteral("/tmp/claude-1000/-work-project/%1/scratchpad/shot-%2.png")
-                              .arg(i % sessionCount)
-                              .arg(i);
-        item.title = QStringLiteral("shot-%1.png").arg(i);
-        item.sessionID = QStringLiteral("session-%1").arg(i % sessionCount);
-        item.sourceKinds = {Source::scratchpad};
-        item.createdAt = Date(now - i - 0.123456789);
-        if (i % 3 == 0) {
-            item.seenAt = Date(now - i + 1.5);
-        }
-        item.width = 1440;
-        item.height = 900;
-        store.upsert(item);
-    }
-    for (int i = 0; i < hiddenCount; ++i) {
-        store.hide(hexId(i * 4 + 1));
-    }
-    for (int o = 0; o < offsetCount; ++o) {
-        store.setOffset(static_cast<quint64>(o) * 4096,
-                        root + QStringLiteral("/t-%1.jsonl").arg(o));
-    }
-}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -135,7 +82,7 @@ int main(int argc, char** argv) {
     const QUrl root = QUrl::fromLocalFile(rootPath);
     {
         auto store = Store::make(root, [] { return Date(now); });
-        fill(*store, rootPath);
+        fillHeavyIndex(*store, rootPath);
         store->flush();
     }
     const QString indexPath = rootPath + QStringLiteral("/index.json");
