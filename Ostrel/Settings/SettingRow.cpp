@@ -59,11 +59,4 @@ PreviewedRow::PreviewedRow(const QString& title, QWidget* control, QWidget* prev
     layout->addWidget(preview_, 0, Qt::AlignVCenter);
 }
 
-QWidget* previewFrame(QSize size, QWidget* parent) {
-    auto* frame = new QWidget(parent);
-    frame->setFixedSize(size);
-    frame->setObjectName(QStringLiteral("preview"));
-    return frame;
-}
-
 } // namespace ostrel

@@ -56,7 +56,4 @@ private:
     QWidget* preview_;
 };
 
-// The frame a preview draws into; empty until the previews fill it.
-QWidget* previewFrame(QSize size, QWidget* parent = nullptr);
-
 } // namespace ostrel
