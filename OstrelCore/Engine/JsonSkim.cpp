@@ -227,35 +227,8 @@ private:
     // conversion accepts, which refuses "1e400" and "1e-400" but takes "1." and ".5".
     bool number() {
         const char* begin = p_;
-        bool whole = true;
-        if (p_ != end_ && *p_ == '-') {
-            ++p_;
-        }
-        if (p_ != end_ && *p_ == '0') {
-            ++p_;
-        } else {
-            while (p_ != end_ && isDigit(*p_)) {
-                ++p_;
-            }
-        }
-        const char* digitsEnd = p_;
-        if (p_ != end_ && *p_ == '.') {
-            ++p_;
-            while (p_ != end_ && isDigit(*p_)) {
-                whole = whole && *p_ == '0';
-                ++p_;
-            }
-        }
-        if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
-            whole = false;
-            ++p_;
-            if (p_ != end_ && (*p_ == '-' || *p_ == '+')) {
-                ++p_;
-            }
-            while (p_ != end_ && isDigit(*p_)) {
-                ++p_;
-            }
-        }
+        const auto [stop, digitsEnd, whole] = JsonText::numberShape(p_, end_);
+        p_ = stop;
         if (p_ == end_) {
             return false;
         }

@@ -336,36 +336,9 @@ bool JsonReader::scanString(bool& escaped) {
 // accept.
 bool JsonReader::scanNumber(Number* out) {
     const char* begin = p_;
-    bool whole = true;
     const bool negative = p_ != end_ && *p_ == '-';
-    if (negative) {
-        ++p_;
-    }
-    if (p_ != end_ && *p_ == '0') {
-        ++p_;
-    } else {
-        while (p_ != end_ && isDigit(*p_)) {
-            ++p_;
-        }
-    }
-    const char* digitsEnd = p_;
-    if (p_ != end_ && *p_ == '.') {
-        ++p_;
-        while (p_ != end_ && isDigit(*p_)) {
-            whole = whole && *p_ == '0';
-            ++p_;
-        }
-    }
-    if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
-        whole = false;
-        ++p_;
-        if (p_ != end_ && (*p_ == '-' || *p_ == '+')) {
-            ++p_;
-        }
-        while (p_ != end_ && isDigit(*p_)) {
-            ++p_;
-        }
-    }
+    const auto [stop, digitsEnd, whole] = JsonText::numberShape(p_, end_);
+    p_ = stop;
     if (p_ == end_) {
         return fail();
     }

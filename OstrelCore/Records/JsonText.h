@@ -88,6 +88,49 @@ inline const char* nextSpecial(const char* p, const char* end) {
     return p;
 }
 
+// The loose shape of a number as Qt's parser takes it before converting: an optional "-", then
+// "0" or any run of digits, an optional fraction and an optional exponent. `end` is where the
+// shape stops, `digitsEnd` where its integer digits stop, and `whole` says that nothing after
+// them (no exponent, no non-zero fraction digit) can make it other than an integer.
+struct NumberShape {
+    const char* end;
+    const char* digitsEnd;
+    bool whole;
+};
+
+inline NumberShape numberShape(const char* p, const char* end) {
+    bool whole = true;
+    if (p != end && *p == '-') {
+        ++p;
+    }
+    if (p != end && *p == '0') {
+        ++p;
+    } else {
+        while (p != end && isDigit(*p)) {
+            ++p;
+        }
+    }
+    const char* digitsEnd = p;
+    if (p != end && *p == '.') {
+        ++p;
+        while (p != end && isDigit(*p)) {
+            whole = whole && *p == '0';
+            ++p;
+        }
+    }
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        whole = false;
+        ++p;
+        if (p != end && (*p == '-' || *p == '+')) {
+            ++p;
+        }
+        while (p != end && isDigit(*p)) {
+            ++p;
+        }
+    }
+    return {p, digitsEnd, whole};
+}
+
 // The UTF-16 text of a string's bytes, already checked. Each escape is one UTF-16 unit, as Qt
 // makes it: a \u escape its unit, a backslash before any byte but the JSON escape letters that
 // byte's own value.
