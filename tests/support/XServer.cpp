@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
@@ -378,6 +379,15 @@ std::optional<XServer::Window> XServer::window(quint32 id) {
     w.overrideRedirect = attrs->override_redirect != 0;
     w.viewable = attrs->map_state == XCB_MAP_STATE_VIEWABLE;
     return w;
+}
+
+QString XServer::scratchpad() const {
+    const QString scratch = home_.file(QStringLiteral("scratch"));
+    const QString pad = scratch + QStringLiteral("/-work-demo/abc-123/scratchpad");
+    QDir().mkpath(pad);
+    QFile::setPermissions(scratch,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return pad;
 }
 
 QList<XServer::Window> XServer::appWindows() {

@@ -57,6 +57,9 @@ public:
     QString display() const { return QStringLiteral(":%1").arg(display_); }
     xcb_connection_t* connection() const { return connection_; }
     const TempDir& home() const { return home_; }
+    // A session's scratchpad under the home's scratch root, which is made private (the engine
+    // refuses a scratch root others may write to).
+    QString scratchpad() const;
     // Environment for a program on this server: DISPLAY, HOME and XDG folders, the X platform.
     QProcessEnvironment environment() const;
 

@@ -1,6 +1,7 @@
 // The real binary on a private X server and a private session bus whose tray host is a stub
 // StatusNotifierWatcher: Qt's tray item registers there and exports its menu over dbusmenu, which
 // the test reads and clicks as a panel would.
+#include "support/NoisePicture.h"
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -225,25 +226,10 @@ struct TrayEndToEnd : ::testing::Test {
     QString menuPath_;
 };
 
-// A picture the capture keeps (noise, not a flat screenshot of nothing).
-void writePicture(const QString& path, quint32 seed) {
-    QImage picture(200, 150, QImage::Format_RGB32);
-    for (int row = 0; row < picture.height(); ++row) {
-        for (int col = 0; col < picture.width(); ++col) {
-            seed = seed * 1664525u + 1013904223u;
-            picture.setPixel(col, row, seed >> 8);
-        }
-    }
-    picture.save(path);
-}
-
 } // namespace
 
 TEST_F(TrayEndToEnd, TheMenuOverTheBusCountsNewItemsAndComesBackWithTheTray) {
-    const QString scratch = x.home().file(QStringLiteral("scratch"));
-    const QString pad = scratch + QStringLiteral("/-work-demo/abc-123/scratchpad");
-    QDir().mkpath(pad);
-    QFile::setPermissions(scratch, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString pad = x.scratchpad();
     ASSERT_NO_FATAL_FAILURE(start(QStringLiteral(OSTREL_BINARY)));
 
     const QStringList idle{QStringLiteral("Show Shelf"), QStringLiteral("-"),
@@ -254,7 +240,7 @@ TEST_F(TrayEndToEnd, TheMenuOverTheBusCountsNewItemsAndComesBackWithTheTray) {
 
     // Nobody opens the menu: the count is in it all the same.
     for (quint32 n = 1; n <= 3; ++n) {
-        writePicture(pad + QStringLiteral("/plot-%1.png").arg(n), n * 7919);
+        noisePicture(200, 150, n * 7919).save(pad + QStringLiteral("/plot-%1.png").arg(n));
     }
     ASSERT_TRUE(waitUntil(
         [&] { return labels(menu()).value(0) == QStringLiteral("Show Shelf (3 new)"); }, 20))

@@ -1,6 +1,7 @@
 // The real binary on a private X server: a picture written into a scratchpad while the shelf is
 // closed shows as a card of the rail drawer when hovering opens it, and is seen half a second on.
 #include "OstrelCore/Display/DisplayLayout.h"
+#include "support/NoisePicture.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -48,24 +49,12 @@ int colours(const QImage& image, const QRect& patch) {
 TEST(RailDrawerEndToEnd, AScratchpadPictureShowsAsACardAndIsSeenHalfASecondLater) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    const QString scratch = x.home().file(QStringLiteral("scratch"));
-    const QString pad = scratch + QStringLiteral("/-work-demo/abc-123/scratchpad");
-    QDir().mkpath(pad);
-    QFile::setPermissions(scratch,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString pad = x.scratchpad();
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY))) << x.appLog().toStdString();
     ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20));
 
     // Written while the shelf is closed: noise, so that it counts as a picture.
-    QImage picture(400, 300, QImage::Format_RGB32);
-    quint32 seed = 11;
-    for (int row = 0; row < picture.height(); ++row) {
-        for (int col = 0; col < picture.width(); ++col) {
-            seed = seed * 1664525u + 1013904223u;
-            picture.setPixel(col, row, seed >> 8);
-        }
-    }
-    ASSERT_TRUE(picture.save(pad + QStringLiteral("/plot.png")));
+    ASSERT_TRUE(noisePicture(400, 300, 11).save(pad + QStringLiteral("/plot.png")));
     ASSERT_TRUE(waitUntil([&] { return x.appLog().contains(QStringLiteral("added")); }, 20))
         << x.appLog().toStdString();
 

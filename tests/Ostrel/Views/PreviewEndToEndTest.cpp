@@ -1,4 +1,5 @@
 // The real binary on a private X server: Space previews the selected card beside the open shelf.
+#include "support/NoisePicture.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -29,26 +30,14 @@ QList<XServer::Window> shownWindows(XServer& x) {
 TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    const QString scratch = x.home().file(QStringLiteral("scratch"));
-    const QString pad = scratch + QStringLiteral("/-work-demo/abc-123/scratchpad");
-    QDir().mkpath(pad);
-    QFile::setPermissions(scratch,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString pad = x.scratchpad();
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
     ASSERT_TRUE(waitUntil(
         [&] { return x.appLog().contains(QStringLiteral("the shortcut is registered")); }, 20))
         << x.appLog().toStdString();
 
     // Noise, so that the file is large enough to count as a picture, under an orange band.
-    QImage picture(400, 300, QImage::Format_RGB32);
-    quint32 seed = 11;
-    for (int row = 0; row < picture.height(); ++row) {
-        for (int col = 0; col < picture.width(); ++col) {
-            seed = seed * 1664525u + 1013904223u;
-            picture.setPixel(col, row, row < 150 ? qRgb(240, 130, 20) : (seed >> 8));
-        }
-    }
-    ASSERT_TRUE(picture.save(pad + QStringLiteral("/plot.png")));
+    ASSERT_TRUE(noisePicture(400, 300, 11, true).save(pad + QStringLiteral("/plot.png")));
     ASSERT_TRUE(waitUntil([&] { return x.appLog().contains(QStringLiteral("added")); }, 20))
         << x.appLog().toStdString();
 
