@@ -1,10 +1,10 @@
 // The shelf panels: one glow render for a notch-sized shape on a 2x display, and one hover
 // evaluation (a pointer sample carried through the panel geometry and the hover machine).
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Panels/GlowImage.h"
 #include "Ostrel/Panels/HoverDetector.h"
 #include "Ostrel/Panels/PanelController.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
 #include "Platform/X11/FakeWindowSystem.h"
 
 #include <QApplication>

@@ -2,12 +2,12 @@
 // drawer content built and drawn once), warm frames, frames while scrolling the sidebar, while
 // walking the selection through every session and while scrolling one turn of 5,000 items, the
 // cards alive at the end and the memory the process holds.
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
-#include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/SessionSidebar.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/RecordingDesktop.h"

@@ -1,8 +1,8 @@
 // The shelf model over a full shelf: 5,000 items in 500 sessions. One snapshot with one new item
 // goes down the whole road (state, visible snapshot, regrouping, counts, every signal); then the
 // full rebuild a filter change runs.
-#include "Ostrel/Shell/ShelfModel.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Model/AppSettings.h"
 #include "Platform/OpenSsl.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/ScreenDirectory.h"
+#include "Ostrel/Model/ScreenDirectory.h"
 #include "OstrelCore/Display/NotchGeometry.h"
 #include "Platform/X11/WindowSystem.h"
 

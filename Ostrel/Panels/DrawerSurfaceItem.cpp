@@ -1,6 +1,6 @@
 #include "Ostrel/Panels/DrawerSurfaceItem.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "OstrelCore/Display/DrawerSize.h"
 
 #include <QPainter>

@@ -1,9 +1,9 @@
 #include "Ostrel/Panels/HoverDetector.h"
 
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Panels/PanelController.h"
 #include "Ostrel/Panels/ScreenSpace.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/MainClock.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/ShelfKey.h"
+#include "Ostrel/Model/ShelfKey.h"
 
 #include <QGraphicsView>
 

@@ -1,9 +1,9 @@
 #include "Ostrel/Panels/PanelController.h"
 
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Panels/DrawerSurfaceItem.h"
 #include "Ostrel/Panels/ScreenSpace.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
 #include "OstrelCore/Display/ActiveDisplay.h"
 #include "OstrelCore/Display/DrawerSize.h"
 #include "OstrelCore/Display/Geometry.h"

@@ -1,17 +1,17 @@
 #include "Ostrel/Settings/AboutPane.h"
 
-#include "Ostrel/Settings/AppIcon.h"
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/Feedback.h"
+#include "Ostrel/Model/InfoLink.h"
 #include "Ostrel/Settings/SettingRow.h"
-#include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/SettingsText.h"
-#include "Ostrel/Settings/Switch.h"
 #include "Ostrel/Settings/Symbols.h"
-#include "Ostrel/Settings/ToneLabel.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/Feedback.h"
-#include "Ostrel/Shell/InfoLink.h"
 #include "Ostrel/Update/UpdateController.h"
 #include "Ostrel/Update/UpdateWindow.h"
+#include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/Switch.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QLabel>
 #include <QPainter>

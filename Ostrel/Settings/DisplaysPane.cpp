@@ -1,13 +1,13 @@
 #include "Ostrel/Settings/DisplaysPane.h"
 
+#include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/DisplayStylePreview.h"
 #include "Ostrel/Settings/HotkeyText.h"
 #include "Ostrel/Settings/PreviewDisplay.h"
-#include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
-#include "Ostrel/Settings/ToneLabel.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QComboBox>
 

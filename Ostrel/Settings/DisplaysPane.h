@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Ostrel/Settings/DisplayStylePreview.h"
-#include "Ostrel/Settings/SettingsForm.h"
+#include "Ostrel/Widgets/SettingsForm.h"
 #include "OstrelCore/Records/Preferences.h"
 
 class QComboBox;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Settings/ToneLabel.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 namespace ostrel {
 

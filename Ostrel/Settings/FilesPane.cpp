@@ -1,8 +1,8 @@
 #include "Ostrel/Settings/FilesPane.h"
 
+#include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/SettingsText.h"
-#include "Ostrel/Shell/AppSettings.h"
 
 #include <QLineEdit>
 

@@ -2,9 +2,9 @@
 
 #include "Ostrel/Settings/ElidedLabel.h"
 #include "Ostrel/Settings/FolderStatus.h"
-#include "Ostrel/Settings/RowLabel.h"
-#include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/Symbols.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 #include "Platform/FileStat.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "Ostrel/Settings/FoldersPane.h"
 
+#include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/FolderRow.h"
-#include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/Symbols.h"
-#include "Ostrel/Settings/ToneLabel.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 
 #include <QEvent>

@@ -1,13 +1,13 @@
 #include "Ostrel/Settings/GeneralPane.h"
 
+#include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/HotkeyRecorder.h"
 #include "Ostrel/Settings/HotkeyText.h"
 #include "Ostrel/Settings/PrefsAccess.h"
-#include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/SettingsText.h"
-#include "Ostrel/Settings/ToneLabel.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QHBoxLayout>
 #include <QSlider>

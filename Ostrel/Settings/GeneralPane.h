@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Settings/SettingsForm.h"
+#include "Ostrel/Widgets/SettingsForm.h"
 
 #include <optional>
 

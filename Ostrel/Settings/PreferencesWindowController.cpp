@@ -1,18 +1,18 @@
 #include "Ostrel/Settings/PreferencesWindowController.h"
 
-#include "Ostrel/Settings/AppIcon.h"
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/Feedback.h"
 #include "Ostrel/Settings/DisplaysPane.h"
 #include "Ostrel/Settings/FilesPane.h"
 #include "Ostrel/Settings/FoldersPane.h"
 #include "Ostrel/Settings/GeneralPane.h"
 #include "Ostrel/Settings/PreviewView.h"
-#include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Settings/ShelfPane.h"
 #include "Ostrel/Settings/SidebarMetrics.h"
-#include "Ostrel/Settings/ToneLabel.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/Feedback.h"
+#include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 #include "Platform/UserDefaults.h"
 
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 #include "OstrelCore/Records/Preferences.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #include "Ostrel/Settings/SettingRow.h"
 
-#include "Ostrel/Settings/RowLabel.h"
-#include "Ostrel/Settings/Switch.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/Switch.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Settings/SettingsColors.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "Ostrel/Settings/SettingsSidebar.h"
 
-#include "Ostrel/Settings/AppIcon.h"
-#include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/SidebarMetrics.h"
 #include "Ostrel/Settings/Symbols.h"
+#include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QLinearGradient>
 #include <QPainter>

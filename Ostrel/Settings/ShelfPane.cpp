@@ -1,14 +1,14 @@
 #include "Ostrel/Settings/ShelfPane.h"
 
+#include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/LayoutPreview.h"
 #include "Ostrel/Settings/PreviewDisplay.h"
-#include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/SignalPreview.h"
-#include "Ostrel/Settings/Switch.h"
 #include "Ostrel/Settings/WholeNumberField.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 
 #include <QComboBox>

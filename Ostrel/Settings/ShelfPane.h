@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Ostrel/Settings/SettingsForm.h"
 #include "Ostrel/Settings/SignalPreview.h"
+#include "Ostrel/Widgets/SettingsForm.h"
 #include "OstrelCore/Records/Env.h"
 
 #include <optional>

@@ -1,6 +1,6 @@
 #include "Ostrel/Settings/Stepper.h"
 
-#include "Ostrel/Settings/SettingsColors.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

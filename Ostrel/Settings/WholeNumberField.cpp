@@ -1,7 +1,7 @@
 #include "Ostrel/Settings/WholeNumberField.h"
 
 #include "Ostrel/Settings/Stepper.h"
-#include "Ostrel/Settings/ToneLabel.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Records/Preferences.h"
 
 #include <QEvent>

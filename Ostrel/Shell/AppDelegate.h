@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "Ostrel/Shell/HotKey.h"
 
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 #include "Platform/HotkeyKeys.h"
 #include "Platform/PortalShortcut.h"
 #include "Platform/X11/KeyGrab.h"

@@ -1,6 +1,6 @@
 #include "Ostrel/Shell/LoginItem.h"
 
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 
 namespace ostrel {
 

@@ -1,6 +1,6 @@
 #include "Ostrel/Shell/SettingsHold.h"
 
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 
 namespace ostrel {
 

@@ -1,6 +1,6 @@
 #include "Ostrel/Shell/StatusItem.h"
 
-#include "Ostrel/Shell/Feedback.h"
+#include "Ostrel/Model/Feedback.h"
 
 #include <QAction>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/ShelfCommands.h"
+#include "Ostrel/Model/ShelfCommands.h"
 
 #include <QIcon>
 #include <QImage>

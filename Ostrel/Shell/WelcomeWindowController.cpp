@@ -1,13 +1,13 @@
 #include "Ostrel/Shell/WelcomeWindowController.h"
 
-#include "Ostrel/Settings/AppIcon.h"
-#include "Ostrel/Settings/RowLabel.h"
-#include "Ostrel/Settings/SettingsColors.h"
-#include "Ostrel/Settings/SettingsForm.h"
-#include "Ostrel/Settings/Switch.h"
-#include "Ostrel/Settings/ToneLabel.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/SettingsForm.h"
+#include "Ostrel/Widgets/Switch.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 #include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
 #include "Ostrel/Surface/DrawerContent.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
-#include "Ostrel/Surface/ShelfHeader.h"
-#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/ShelfHeader.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/TurnStacksView.h"
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Ostrel/Surface/DrawerContentItem.h"
-#include "Ostrel/Surface/DrawerContentLayout.h"
-#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Views/DrawerContentLayout.h"
 #include "Ostrel/Views/EdgeColumnView.h"
 #include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnStacksView.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"

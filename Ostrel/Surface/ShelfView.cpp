@@ -1,10 +1,10 @@
 #include "Ostrel/Surface/ShelfView.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
-#include "Ostrel/Surface/ShelfHeader.h"
-#include "Ostrel/Surface/ShelfTips.h"
 #include "Ostrel/Views/SessionRailView.h"
+#include "Ostrel/Views/ShelfHeader.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/ViewContext.h"
 

@@ -1,7 +1,7 @@
 #include "Ostrel/Update/UpdateController.h"
 
-#include "Ostrel/Shell/Feedback.h"
-#include "Ostrel/Shell/InfoLink.h"
+#include "Ostrel/Model/Feedback.h"
+#include "Ostrel/Model/InfoLink.h"
 #include "Ostrel/Update/UpdateWindow.h"
 #include "OstrelCore/Update/UpdateSchedule.h"
 #include "Platform/Desktop.h"

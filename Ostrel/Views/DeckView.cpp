@@ -1,6 +1,6 @@
 #include "Ostrel/Views/DeckView.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/SessionText.h"
 #include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/Thumbnailer.h"

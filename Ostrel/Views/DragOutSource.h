@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/DragOut.h"
+#include "Ostrel/Model/DragOut.h"
 #include "Ostrel/Views/DragLift.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "Ostrel/Views/DragScroller.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/DragLift.h"
 #include "OstrelCore/Display/Motion.h"
 

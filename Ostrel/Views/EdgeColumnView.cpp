@@ -1,6 +1,6 @@
 #include "Ostrel/Views/EdgeColumnView.h"
 
-#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Views/ShelfHeader.h"
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 #include "OstrelCore/Display/ShelfMetrics.h"

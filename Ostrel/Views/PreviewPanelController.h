@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/PreviewController.h"
+#include "Ostrel/Model/PreviewController.h"
 
 #include <QPointer>
 

@@ -1,10 +1,10 @@
 #include "Ostrel/Views/SessionChip.h"
 
-#include "Ostrel/Shell/MenuAction.h"
-#include "Ostrel/Shell/ShelfModel.h"
-#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Model/MenuAction.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/SessionSidebar.h"
 #include "Ostrel/Views/SessionText.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"

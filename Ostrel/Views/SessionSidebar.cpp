@@ -1,9 +1,9 @@
 #include "Ostrel/Views/SessionSidebar.h"
 
-#include "Ostrel/Shell/MenuAction.h"
-#include "Ostrel/Shell/ShelfModel.h"
-#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Model/MenuAction.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/SessionText.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"

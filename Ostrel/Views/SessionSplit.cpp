@@ -1,6 +1,6 @@
 #include "Ostrel/Views/SessionSplit.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/SessionSidebar.h"
 #include "Ostrel/Views/TurnGrid.h"

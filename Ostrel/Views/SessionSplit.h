@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Surface/DrawerContentLayout.h"
+#include "Ostrel/Views/DrawerContentLayout.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "Ostrel/Views/ViewContext.h"
 

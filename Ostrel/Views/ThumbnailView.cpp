@@ -1,7 +1,7 @@
 #include "Ostrel/Views/ThumbnailView.h"
 
-#include "Ostrel/Shell/MenuAction.h"
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/MenuAction.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"

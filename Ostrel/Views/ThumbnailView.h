@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Ostrel/Shell/MenuEntry.h"
+#include "Ostrel/Model/MenuEntry.h"
 #include "Ostrel/Views/DragLift.h"
-#include "Ostrel/Views/ScreenAnchor.h"
 #include "Ostrel/Views/Thumbnailer.h"
+#include "Ostrel/Views/TipAnchorView.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Records/ShelfItem.h"
 #include "Platform/MainClock.h"

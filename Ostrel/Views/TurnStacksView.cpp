@@ -1,10 +1,10 @@
 #include "Ostrel/Views/TurnStacksView.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
-#include "Ostrel/Surface/ShelfHeader.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/DeckView.h"
 #include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/SessionChip.h"
+#include "Ostrel/Views/ShelfHeader.h"
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"

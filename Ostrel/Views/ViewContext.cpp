@@ -1,6 +1,6 @@
 #include "Ostrel/Views/ViewContext.h"
 
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/ShelfModel.h"
 
 namespace ostrel {
 

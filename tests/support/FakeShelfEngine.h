@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Shell/ShelfEngine.h"
+#include "Ostrel/Model/ShelfEngine.h"
 
 #include <QList>
 #include <QSet>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Ostrel/Shell/DragOut.h"
-#include "Ostrel/Shell/MenuRunner.h"
-#include "Ostrel/Shell/PreviewController.h"
-#include "Ostrel/Shell/TipCenter.h"
+#include "Ostrel/Model/DragOut.h"
+#include "Ostrel/Model/MenuRunner.h"
+#include "Ostrel/Model/PreviewController.h"
+#include "Ostrel/Model/TipCenter.h"
 
 #include <QList>
 #include <QString>

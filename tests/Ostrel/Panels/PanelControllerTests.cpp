@@ -1,10 +1,10 @@
 // The panels, hover and key rules against a fake window system, headless.
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Panels/DisplayDirectory.h"
 #include "Ostrel/Panels/HoverDetector.h"
 #include "Ostrel/Panels/PanelController.h"
 #include "Ostrel/Panels/ShelfKeyEvent.h"
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/X11/FakeWindowSystem.h"
 #include "support/FakeShelfEngine.h"

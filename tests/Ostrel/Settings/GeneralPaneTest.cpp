@@ -2,10 +2,10 @@
 
 #include "Ostrel/Settings/GeneralPane.h"
 #include "Ostrel/Settings/HotkeyRecorder.h"
-#include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SettingRow.h"
-#include "Ostrel/Settings/Switch.h"
-#include "Ostrel/Settings/ToneLabel.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/Switch.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QLineEdit>
 #include <QPushButton>

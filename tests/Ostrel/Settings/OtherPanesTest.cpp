@@ -5,11 +5,11 @@
 #include "Ostrel/Settings/FilesPane.h"
 #include "Ostrel/Settings/FolderRow.h"
 #include "Ostrel/Settings/FoldersPane.h"
-#include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
-#include "Ostrel/Settings/Switch.h"
-#include "Ostrel/Settings/ToneLabel.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/Switch.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QComboBox>
 #include <QJsonArray>

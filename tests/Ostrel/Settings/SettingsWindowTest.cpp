@@ -1,8 +1,8 @@
 #include "SettingsTestSupport.h"
 
 #include "Ostrel/Settings/PreferencesWindowController.h"
-#include "Ostrel/Settings/SettingsColors.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QJsonArray>
 #include <QLabel>

@@ -1,13 +1,13 @@
 #include "SettingsTestSupport.h"
 
-#include "Ostrel/Settings/RowLabel.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/ShelfPane.h"
 #include "Ostrel/Settings/Stepper.h"
-#include "Ostrel/Settings/Switch.h"
-#include "Ostrel/Settings/ToneLabel.h"
 #include "Ostrel/Settings/WholeNumberField.h"
+#include "Ostrel/Widgets/RowLabel.h"
+#include "Ostrel/Widgets/Switch.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QComboBox>
 #include <QFocusEvent>

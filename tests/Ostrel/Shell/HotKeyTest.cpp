@@ -1,5 +1,5 @@
 #include "Ostrel/Shell/HotKey.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 #include "Platform/X11/FakeWindowSystem.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "Ostrel/Shell/LoginItem.h"
-#include "Ostrel/Shell/AppSettings.h"
+#include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Shell/SettingsHold.h"
 #include "Platform/AutostartEntry.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
-#include "Ostrel/Settings/Switch.h"
 #include "Ostrel/Shell/MissingProjectsNotice.h"
 #include "Ostrel/Shell/WelcomeWindowController.h"
-#include "ShelfModelTestSupport.h"
+#include "Ostrel/Widgets/Switch.h"
+#include "support/ShelfModelTestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Ostrel/Shell/AppSettings.h"
-#include "Ostrel/Shell/ShelfModel.h"
+#include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
-#include "Ostrel/Surface/ShelfTips.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 #include "Platform/MainClock.h"

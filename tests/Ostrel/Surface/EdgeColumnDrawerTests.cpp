@@ -1,8 +1,8 @@
 #include "DrawerRig.h"
 
-#include "Ostrel/Surface/ShelfHeader.h"
 #include "Ostrel/Views/EdgeColumnView.h"
 #include "Ostrel/Views/SessionSidebar.h"
+#include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "support/GeometryPrinters.h"
 

@@ -1,7 +1,7 @@
 #include "Ostrel/Surface/ShelfView.h"
 
-#include "Ostrel/Shell/ShelfModelTestSupport.h"
 #include "OstrelCore/Display/Motion.h"
+#include "support/ShelfModelTestSupport.h"
 
 #include <gtest/gtest.h>
 

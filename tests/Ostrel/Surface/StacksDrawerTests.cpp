@@ -1,9 +1,9 @@
 #include "DrawerRig.h"
 
-#include "Ostrel/Surface/ShelfHeader.h"
 #include "Ostrel/Views/DeckView.h"
 #include "Ostrel/Views/DragScroller.h"
 #include "Ostrel/Views/SessionChip.h"
+#include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnStacksView.h"
 #include "support/GeometryPrinters.h"
 

@@ -1,7 +1,7 @@
 #include "Ostrel/Views/DragScroller.h"
 
-#include "Ostrel/Shell/ShelfModelTestSupport.h"
 #include "Ostrel/Views/DragLift.h"
+#include "support/ShelfModelTestSupport.h"
 
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/MainClock.h"

@@ -1,9 +1,9 @@
 #include "Ostrel/Views/ThumbnailView.h"
 
-#include "Ostrel/Shell/ShelfModelTestSupport.h"
 #include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 #include "OstrelCore/Engine/ImageProbe.h"
+#include "support/ShelfModelTestSupport.h"
 #include "support/Wait.h"
 
 #include <QCoreApplication>

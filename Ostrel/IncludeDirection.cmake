@@ -1,0 +1,32 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a file under Ostrel/ includes a header of a folder that is not below its own.
+# Run by the build (cmake -P) with SOURCE_DIR and STAMP set; the allowed folders per folder are
+# the same as the libraries each links in CMakeLists.txt.
+set(below_Model "")
+set(below_Widgets "")
+set(below_Panels Model)
+set(below_Update Model)
+set(below_Views Model Panels)
+set(below_Surface Model Panels Views)
+set(below_Settings Model Widgets Panels Update Views Surface)
+set(below_Shell Model Widgets Panels Update Views Surface Settings)
+
+set(faults "")
+foreach(folder Model Widgets Panels Update Views Surface Settings Shell)
+    file(GLOB files ${SOURCE_DIR}/Ostrel/${folder}/*.h ${SOURCE_DIR}/Ostrel/${folder}/*.cpp)
+    foreach(file ${files})
+        file(STRINGS ${file} lines REGEX "^#include \"Ostrel/[A-Za-z]+/")
+        foreach(line ${lines})
+            string(REGEX REPLACE "^#include \"Ostrel/([A-Za-z]+)/.*" "\\1" target "${line}")
+            if(NOT target STREQUAL folder AND NOT target IN_LIST below_${folder})
+                file(RELATIVE_PATH rel ${SOURCE_DIR} ${file})
+                string(APPEND faults "  ${rel}: ${line} (${folder} may include only: ${below_${folder}})\n")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+
+if(faults)
+    message(FATAL_ERROR "Includes that point up the application's folders:\n${faults}")
+endif()
+file(TOUCH ${STAMP})
