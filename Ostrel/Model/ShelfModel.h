@@ -151,6 +151,8 @@ public:
 
     // The curve of the change being announced.
     Motion::Curve animation() const { return animation_; }
+    // The interface clock the model's timers run on; windows beside the shelf animate on it too.
+    const std::shared_ptr<MainClock>& clock() const { return clock_; }
 
     // --- Plain state ---
 

@@ -8,10 +8,12 @@
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/ToneLabel.h"
+#include "OstrelCore/Display/Motion.h"
 
 #include <QComboBox>
 
 #include <cmath>
+#include <utility>
 
 namespace ostrel {
 
@@ -67,7 +69,9 @@ DisplaysPane::DisplaysPane(AppSettings& settings, QWidget* parent)
 void DisplaysPane::setPill(bool pill) {
     Preferences next = settings_.prefs();
     next.displayStyle = pill ? DisplayStyleChoice::pill(lastSide_) : DisplayStyleChoice::notch();
+    const Motion::Curve before = std::exchange(change_, Motion::settingsChange());
     settings_.setPrefs(next);
+    change_ = before;
 }
 
 void DisplaysPane::setSide(PillSide side) {
@@ -104,7 +108,7 @@ void DisplaysPane::refresh() {
     stylePreview_->setInputs(PreviewDisplay::current(settings_.prefs()),
                              previewInputs(settings_.prefs()));
     style_->setCurrent(choice.isPill() ? 1 : 0);
-    positionSection_->setVisible(choice.isPill());
+    setSectionShown(positionSection_, choice.isPill(), change_);
     if (const auto side = choice.pillSide()) {
         for (std::size_t i = 0; i < allPillSides.size(); ++i) {
             if (allPillSides[i] == *side) {

@@ -2,6 +2,7 @@
 
 #include "Ostrel/Settings/DisplayStylePreview.h"
 #include "Ostrel/Widgets/SettingsForm.h"
+#include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Records/Preferences.h"
 
 class QComboBox;
@@ -49,6 +50,8 @@ private:
     SegmentedPicker* style_;
     SettingsSection* positionSection_;
     QComboBox* position_;
+    // Switching between notch and pill here brings the position section in or out animated.
+    Motion::Curve change_ = Motion::Curve::none();
 };
 
 } // namespace ostrel

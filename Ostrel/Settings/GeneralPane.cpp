@@ -8,9 +8,12 @@
 #include "Ostrel/Settings/SettingsText.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/ToneLabel.h"
+#include "OstrelCore/Display/Motion.h"
 
 #include <QHBoxLayout>
 #include <QSlider>
+
+#include <utility>
 
 namespace ostrel {
 
@@ -42,7 +45,7 @@ GeneralPane::GeneralPane(AppSettings& settings, QWidget* parent)
     first->addRow(launchAtLogin_);
     first->addRow(showInMenuBar_);
 
-    SettingsSection* opening = addSection(QStringLiteral("Opening the shelf"));
+    SettingsSection* opening = opening_ = addSection(QStringLiteral("Opening the shelf"));
     recorder_ = new HotkeyRecorder(PrefsAccess::of(settings_));
     shortcutRow_ = new SettingRow(QStringLiteral("Keyboard shortcut"), recorder_);
     openOnHover_ = new SettingToggle(QStringLiteral("Open on hover"), QString());
@@ -77,7 +80,11 @@ GeneralPane::GeneralPane(AppSettings& settings, QWidget* parent)
     };
     bind(launchAtLogin_, &Preferences::launchAtLogin);
     bind(showInMenuBar_, &Preferences::showInMenuBar);
-    bind(openOnHover_, &Preferences::hoverEnabled);
+    openOnHover_->onToggle = [this](bool on) {
+        const Motion::Curve before = std::exchange(change_, Motion::settingsChange());
+        settings_.binding(&Preferences::hoverEnabled).set(on);
+        change_ = before;
+    };
     bind(quietMode_, &Preferences::quietMode);
     connect(slider_, &QSlider::valueChanged, this, [this](int value) { sliderMoved(value); });
 
@@ -117,7 +124,7 @@ void GeneralPane::refresh() {
     recorder_->refresh();
 
     openOnHover_->setOn(prefs.hoverEnabled);
-    hoverDelayRow_->setVisible(prefs.hoverEnabled);
+    opening_->setRowShown(hoverDelayRow_, prefs.hoverEnabled, change_);
     slider_->setValue(static_cast<int>(prefs.hoverDwellMs));
     delayLabel_->setText(QString::number(prefs.hoverDwellMs) + QStringLiteral(" ms"));
     quietMode_->setOn(prefs.quietMode);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Widgets/SettingsForm.h"
+#include "OstrelCore/Display/MotionAnimator.h"
 
 #include <optional>
 
@@ -40,6 +41,7 @@ private:
     void sliderMoved(int value);
 
     AppSettings& settings_;
+    SettingsSection* opening_;
     SettingToggle* launchAtLogin_;
     SettingToggle* showInMenuBar_;
     SettingRow* shortcutRow_;
@@ -50,6 +52,8 @@ private:
     ToneLabel* delayLabel_;
     SettingToggle* quietMode_;
     bool refreshing_ = false;
+    // How a change made here moves the rows it shows or hides: only "Open on hover" animates.
+    Motion::Curve change_ = Motion::Curve::none();
 };
 
 } // namespace ostrel

@@ -9,9 +9,12 @@
 #include "Ostrel/Settings/WholeNumberField.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/Switch.h"
+#include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 
 #include <QComboBox>
+
+#include <utility>
 
 namespace ostrel {
 
@@ -66,7 +69,7 @@ ShelfPane::ShelfPane(AppSettings& settings, Environment env, QWidget* parent)
     layout->addRow(arrangementRow_);
     layout->addRow(activeDisplayOnly_);
 
-    SettingsSection* newItems = addSection(QStringLiteral("New items"));
+    SettingsSection* newItems = newItems_ = addSection(QStringLiteral("New items"));
     signal_ = new SegmentedPicker({QStringLiteral("Glow"), QStringLiteral("Count")});
     signal_->setAccessibleName(QStringLiteral("Signal"));
     signalRow_ = new PreviewedRow(QStringLiteral("Signal"), signal_, signalPreview_);
@@ -124,11 +127,16 @@ ShelfPane::ShelfPane(AppSettings& settings, Environment env, QWidget* parent)
         settings_.binding(&Preferences::activeDisplayOnly).set(on);
     };
     signal_->onPick = [this](int i) {
+        const Motion::Curve before = std::exchange(change_, Motion::settingsChange());
         settings_.binding(&Preferences::arrivalSignal)
             .set(allArrivalSignals[static_cast<std::size_t>(i)]);
+        change_ = before;
     };
-    connect(showPreview_, &QAbstractButton::clicked, this,
-            [this](bool on) { settings_.binding(&Preferences::pillPreview).set(on); });
+    connect(showPreview_, &QAbstractButton::clicked, this, [this](bool on) {
+        const Motion::Curve before = std::exchange(change_, Motion::settingsChange());
+        settings_.binding(&Preferences::pillPreview).set(on);
+        change_ = before;
+    });
     connect(pile_, &QComboBox::activated, this, [this](int i) {
         settings_.binding(&Preferences::pillPile)
             .set(allPeekPileStyles[static_cast<std::size_t>(i)]);
@@ -168,11 +176,14 @@ void ShelfPane::refresh() {
 
     const bool pill = prefs.displayStyle.isPill();
     const bool glow = prefs.arrivalSignal == ArrivalSignal::glow;
-    signalRow_->setVisible(!pill);
-    showPreviewRow_->setVisible(pill);
-    pileRow_->setVisible(pill && prefs.pillPreview);
-    strengthRow_->setVisible(pill || glow);
-    pulsesRow_->setVisible(pill ? !prefs.pillPreview : glow);
+    const auto show = [this](QWidget* row, bool shown) {
+        newItems_->setRowShown(row, shown, change_);
+    };
+    show(signalRow_, !pill);
+    show(showPreviewRow_, pill);
+    show(pileRow_, pill && prefs.pillPreview);
+    show(strengthRow_, pill || glow);
+    show(pulsesRow_, pill ? !prefs.pillPreview : glow);
 
     retention_->storedChanged();
     maxItems_->storedChanged();

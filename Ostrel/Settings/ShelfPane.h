@@ -2,6 +2,7 @@
 
 #include "Ostrel/Settings/SignalPreview.h"
 #include "Ostrel/Widgets/SettingsForm.h"
+#include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Records/Env.h"
 
 #include <optional>
@@ -79,6 +80,10 @@ private:
     SettingRow* maxItemsRow_;
     WholeNumberField* maxItems_;
     bool refreshing_ = false;
+    SettingsSection* newItems_;
+    // How a change made here moves the rows it shows or hides: the preview switch and the
+    // signal picker animate them.
+    Motion::Curve change_ = Motion::Curve::none();
 };
 
 } // namespace ostrel

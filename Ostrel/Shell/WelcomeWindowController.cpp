@@ -3,11 +3,13 @@
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/ReplaceMark.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/SettingsForm.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "Ostrel/Widgets/ToneLabel.h"
+#include "OstrelCore/Display/Motion.h"
 #include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
@@ -32,7 +34,7 @@ namespace {
 constexpr int markSize = 22;
 
 // The step's mark: a dashed ring until the shelf has been opened, then a green check.
-QPixmap stepMark(bool done, bool dark, qreal ratio) {
+QPixmap stepPicture(bool done, bool dark, qreal ratio) {
     QPixmap pixmap(QSize(markSize, markSize) * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
@@ -122,7 +124,7 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     auto* stepRow = new QWidget(section);
     auto* stepLayout = new QHBoxLayout(stepRow);
     stepLayout->setSpacing(10);
-    stepMark_ = markLabel(stepRow);
+    stepMark_ = new ReplaceMark(QSize(markSize, markSize), model_.clock(), stepRow);
     step_ = new RowLabel(QString(), stepRow);
     step_->setDetail(QStringLiteral("The shelf opens with what Claude has made recently."));
     stepLayout->addWidget(stepMark_, 0, Qt::AlignVCenter);
@@ -164,11 +166,11 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
             settings_.binding(&Preferences::launchAtLogin).set(on);
         }
     });
-    connect(&settings_, &AppSettings::prefsChanged, this, &WelcomeWindowController::refresh);
+    connect(&settings_, &AppSettings::prefsChanged, this, [this] { refresh(); });
     connect(&model_, &ShelfModel::openScreenChanged, this, [this] {
         if (model_.openScreen() && !triedShelf_) {
             triedShelf_ = true; // kept when the shelf closes again
-            refresh();
+            refresh(Motion::onboardingStep());
         }
     });
     refresh();
@@ -212,10 +214,12 @@ QString WelcomeWindowController::stepTitle() const {
     return QStringLiteral("Move your pointer to ") + place(settings_.prefs().displayStyle, false);
 }
 
-void WelcomeWindowController::refresh() {
+void WelcomeWindowController::refresh(const Motion::Curve& curve) {
     step_->title()->setText(stepTitle());
-    stepMark_->setPixmap(
-        stepMark(triedShelf_, SettingsColors::isDark(), window_->devicePixelRatioF()));
+    stepMark_->setMark(
+        triedShelf_ ? 1 : 0,
+        stepPicture(triedShelf_, SettingsColors::isDark(), window_->devicePixelRatioF()), curve,
+        !Motion::reduceMotion());
     const QSignalBlocker block(loginSwitch_);
     loginSwitch_->setChecked(settings_.prefs().launchAtLogin);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Records/DisplayStyleChoice.h"
 
 #include <QObject>
@@ -20,6 +21,7 @@ namespace x11 {
 class WindowSystem;
 }
 class AppSettings;
+class ReplaceMark;
 class RowLabel;
 class ShelfModel;
 class Switch;
@@ -48,6 +50,8 @@ public:
     QWidget* window() const { return window_.get(); }
     bool triedShelf() const { return triedShelf_; }
     QString stepTitle() const;
+    // The step's mark: a dashed ring, replaced by a check once the shelf has been opened.
+    ReplaceMark* stepMark() const { return stepMark_; }
     Switch* loginSwitch() const { return loginSwitch_; }
     QPushButton* doneButton() const { return done_; }
 
@@ -56,14 +60,15 @@ public:
 
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void refresh();
+    // `curve`: how the step's mark changes, when it does.
+    void refresh(const Motion::Curve& curve = Motion::Curve::none());
     void closed();
 
     ShelfModel& model_;
     AppSettings& settings_;
     QPointer<x11::WindowSystem> windows_;
     std::unique_ptr<QWidget> window_;
-    QLabel* stepMark_ = nullptr;
+    ReplaceMark* stepMark_ = nullptr;
     RowLabel* step_ = nullptr;
     Switch* loginSwitch_ = nullptr;
     QPushButton* done_ = nullptr;

@@ -311,15 +311,45 @@ DrawerContent::factory(const ViewContext& context) {
     };
 }
 
-void DrawerContent::setPlan(const DrawerContentPlan& plan) {
-    if (plan.kind != kind_) {
-        // Another layout replaces this one rather than morphing into it.
-        delete body_.data();
-        delete empty_.data();
-        delete emptyHeader_.data();
-        kind_ = plan.kind;
+void DrawerContent::leave(QGraphicsObject* item, const Motion::Curve& curve) {
+    if (!item) {
+        return;
     }
+    item->setEnabled(false);
+    QPointer<QGraphicsObject> old = item;
+    // Deleted later: a card of it may be handling the event that emptied the shelf.
+    OpacityFade::of(item, context_.clock)->to(0, curve, [old] {
+        if (old) {
+            old->setVisible(false);
+            old->deleteLater();
+        }
+    });
+}
+
+void DrawerContent::setPlan(const DrawerContentPlan& plan) {
     context_.display = plan.display;
+    if (plan.kind != kind_) {
+        // Another layout replaces this one rather than morphing into it: on the open drawer the
+        // old one fades out while the new one fades in, with the model's change of layout.
+        Motion::Curve curve = Motion::Curve::none();
+        if (context_.isOpenHere()) {
+            curve = context_.model->animation();
+            if (curve.kind() == Motion::Curve::Kind::none) {
+                curve = Motion::modelChange();
+            }
+        }
+        if (body_) {
+            leaving_[kind_] = body_;
+        }
+        leave(body_, curve);
+        leave(empty_, curve);
+        leave(emptyHeader_, curve);
+        body_.clear();
+        empty_.clear();
+        emptyHeader_.clear();
+        kind_ = plan.kind;
+        crossFade_ = curve;
+    }
     setFrame({QSizeF(plan.size.width(), plan.size.height() + plan.message), plan.topReserve,
               plan.bottomInset, plan.message, plan.messageOnTop});
 }
@@ -377,15 +407,13 @@ void DrawerContent::sync() {
     // Changes between empty and not animate only on the display whose drawer is open.
     const Motion::Curve curve = Motion::rowChange(context_.isOpenHere());
 
+    const Motion::Curve entering = crossFade_.value_or(curve);
+    crossFade_.reset();
+
     if (empty) {
         if (body_) {
-            auto* fade = OpacityFade::of(body_, context_.clock);
-            QPointer<QGraphicsObject> old = body_;
-            fade->to(0, curve, [old] {
-                if (old) {
-                    old->deleteLater();
-                }
-            });
+            leaving_[kind_] = body_;
+            leave(body_, curve);
             body_.clear();
         }
         double top = content.top();
@@ -393,6 +421,8 @@ void DrawerContent::sync() {
             if (!emptyHeader_) {
                 emptyHeader_ = new ShelfHeader(context_, kind_ == ShelfLayoutKind::sideStacks,
                                                edgeInset(), this);
+                emptyHeader_->setOpacity(entering.kind() == Motion::Curve::Kind::none ? 1 : 0);
+                OpacityFade::of(emptyHeader_, context_.clock)->to(1, entering);
             }
             emptyHeader_->setPos(content.left(), top + ShelfMetrics::columnPadding);
             emptyHeader_->setSize(QSizeF(content.width(), DisplayLayout::topBand));
@@ -402,8 +432,8 @@ void DrawerContent::sync() {
         }
         if (!empty_) {
             empty_ = new EmptyShelf(context_, this);
-            empty_->setOpacity(curve.kind() == Motion::Curve::Kind::none ? 1 : 0);
-            OpacityFade::of(empty_, context_.clock)->to(1, curve);
+            empty_->setOpacity(entering.kind() == Motion::Curve::Kind::none ? 1 : 0);
+            OpacityFade::of(empty_, context_.clock)->to(1, entering);
         }
         empty_->setPos(content.left(), top);
         empty_->setSize(QSizeF(content.width(), std::max(0.0, content.bottom() - top)));
@@ -416,10 +446,20 @@ void DrawerContent::sync() {
             delete emptyHeader_.data();
         }
         if (!body_) {
-            body_ = makeBody();
+            // A layout still fading out comes back from where it is.
+            if (auto found = leaving_.find(kind_);
+                found != leaving_.end() && found->second && found->second->isVisible()) {
+                body_ = found->second;
+                body_->setEnabled(true);
+                leaving_.erase(found);
+            } else {
+                body_ = makeBody();
+                if (body_) {
+                    body_->setOpacity(entering.kind() == Motion::Curve::Kind::none ? 1 : 0);
+                }
+            }
             if (body_) {
-                body_->setOpacity(curve.kind() == Motion::Curve::Kind::none ? 1 : 0);
-                OpacityFade::of(body_, context_.clock)->to(1, curve);
+                OpacityFade::of(body_, context_.clock)->to(1, entering);
             }
         }
         if (body_) {

@@ -7,10 +7,14 @@
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnStacksView.h"
 #include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 
 #include <QGraphicsObject>
 #include <QPointer>
+
+#include <map>
+#include <optional>
 
 namespace ostrel {
 
@@ -128,6 +132,8 @@ public:
 private:
     void sync();
     QGraphicsObject* makeBody();
+    // Fades a layout or an empty state out and deletes it then; it takes no more input.
+    void leave(QGraphicsObject* item, const Motion::Curve& curve);
     // The header's leading inset: the padding on the drawer's screen-edge side.
     double edgeInset() const;
 
@@ -139,6 +145,11 @@ private:
     QPointer<ShelfHeader> emptyHeader_;
     // The layout of `kind_` while there are groups.
     QPointer<QGraphicsObject> body_;
+    // Layouts fading out, by kind: one that is asked for again comes back from where it is.
+    std::map<ShelfLayoutKind, QPointer<QGraphicsObject>> leaving_;
+    // How the next content built fades in after a change of layout kind; none: as groups come
+    // and go.
+    std::optional<Motion::Curve> crossFade_;
     QPointer<EmptyShelf> empty_;
     HideToast* toast_;
 };

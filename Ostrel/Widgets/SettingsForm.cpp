@@ -1,11 +1,15 @@
 #include "Ostrel/Widgets/SettingsForm.h"
 
+#include "Ostrel/Widgets/RevealLayout.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace ostrel {
 
@@ -16,7 +20,7 @@ class GroupBox : public QWidget {
 public:
     explicit GroupBox(QWidget* parent) : QWidget(parent) {}
 
-    QVBoxLayout* rows = nullptr;
+    RevealLayout* rows = nullptr;
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -27,18 +31,26 @@ protected:
         p.setBrush(SettingsColors::groupFill(dark));
         p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
         p.setRenderHint(QPainter::Antialiasing, false);
-        p.setPen(QPen(SettingsColors::divider(dark), 1));
-        bool first = true;
+        // A hairline in the middle of each gap, as faint as the rows it parts are present.
+        QColor line = SettingsColors::divider(dark);
+        const double alpha = line.alphaF();
+        double above = -1;
+        double present = 0;
         for (int i = 0; i < rows->count(); ++i) {
             QWidget* row = rows->itemAt(i)->widget();
-            if (row == nullptr || !row->isVisible()) {
+            if (row == nullptr || row->isHidden()) {
                 continue;
             }
-            if (!first) {
-                const int y = row->geometry().top() - rows->spacing() / 2 - 1;
+            const double share = rows->presence(row);
+            const QRect r = row->geometry();
+            if (above >= 0 && std::min(share, present) > 0) {
+                line.setAlphaF(float(alpha * std::min(share, present)));
+                p.setPen(QPen(line, 1));
+                const int y = int(std::lround((above + r.top()) / 2.0)) - 1;
                 p.drawLine(10, y, width() - 10, y);
             }
-            first = false;
+            above = r.top() + r.height() * share;
+            present = std::max(present, share);
         }
     }
 };
@@ -47,8 +59,9 @@ protected:
 
 SettingsSection::SettingsSection(const QString& header, QWidget* parent)
     : QWidget(parent), header_(new ToneLabel(header, ToneLabel::Tone::primary, 13, this)),
-      box_(new GroupBox(this)), rows_(new QVBoxLayout(box_)),
-      footer_(new ToneLabel(QString(), ToneLabel::Tone::secondary, 11, this)) {
+      box_(new GroupBox(this)), rows_(new RevealLayout(box_)),
+      footer_(new ToneLabel(QString(), ToneLabel::Tone::secondary, 11, this)),
+      reveal_(new Reveal(rows_, MainClock::system(), this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
@@ -70,6 +83,15 @@ void SettingsSection::addRow(QWidget* row) {
     rows_->addWidget(row);
 }
 
+void SettingsSection::setRowShown(QWidget* row, bool shown, const Motion::Curve& curve) {
+    reveal_->setShown(row, shown, curve);
+    box_->update();
+}
+
+void SettingsSection::setClock(std::shared_ptr<MainClock> clock) {
+    reveal_->setClock(std::move(clock));
+}
+
 void SettingsSection::clearRows() {
     while (QLayoutItem* item = rows_->takeAt(0)) {
         if (QWidget* row = item->widget()) {
@@ -89,7 +111,7 @@ QList<QWidget*> SettingsSection::visibleRows() const {
     QList<QWidget*> shown;
     for (int i = 0; i < rows_->count(); ++i) {
         QWidget* row = rows_->itemAt(i)->widget();
-        if (row != nullptr && !row->isHidden()) {
+        if (row != nullptr && !row->isHidden() && !Reveal::isFolding(row)) {
             shown.append(row);
         }
     }
@@ -103,18 +125,32 @@ SettingsForm::SettingsForm(QWidget* parent) : QScrollArea(parent) {
     viewport()->setAutoFillBackground(false);
     auto* content = new QWidget;
     content->setAutoFillBackground(false);
-    column_ = new QVBoxLayout(content);
+    column_ = new RevealLayout(content);
     column_->setContentsMargins(20, 4, 20, 20);
     column_->setSpacing(18);
-    column_->addStretch(1);
+    reveal_ = new Reveal(column_, clock_, this);
     setWidget(content);
 }
 
 SettingsSection* SettingsForm::addSection(const QString& header) {
     auto* section = new SettingsSection(header, widget());
-    column_->insertWidget(column_->count() - 1, section);
+    section->setClock(clock_);
+    column_->addWidget(section);
     sections_.append(section);
     return section;
+}
+
+void SettingsForm::setSectionShown(SettingsSection* section, bool shown,
+                                   const Motion::Curve& curve) {
+    reveal_->setShown(section, shown, curve);
+}
+
+void SettingsForm::setClock(std::shared_ptr<MainClock> clock) {
+    clock_ = std::move(clock);
+    reveal_->setClock(clock_);
+    for (SettingsSection* section : sections_) {
+        section->setClock(clock_);
+    }
 }
 
 } // namespace ostrel

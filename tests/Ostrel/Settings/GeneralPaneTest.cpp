@@ -6,6 +6,8 @@
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "Ostrel/Widgets/ToneLabel.h"
+#include "OstrelCore/Display/Motion.h"
+#include "Platform/MainClock.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -139,4 +141,67 @@ TEST_F(GeneralPaneTest, RecorderStoresOnlyShortcutsItCanGrab) {
     test::pressKey(&bystander, Qt::Key_X, 53, Qt::NoModifier, QStringLiteral("x"));
     EXPECT_EQ(bystander.text(), "x");
     HotkeyRecorder::setRecordingHook(nullptr);
+}
+
+TEST_F(GeneralPaneTest, HoverDelayRowFoldsAndGrowsOnItsCurveFromWhereItIs) {
+    auto settings = makeSettings();
+    auto clock = std::make_shared<ManualMainClock>();
+    GeneralPane pane(*settings);
+    pane.setClock(clock);
+    pane.resize(560, 600);
+    pane.show();
+    QWidget* box = pane.hoverDelayRow()->parentWidget();
+    const auto height = [&] {
+        test::settleLayouts();
+        return box->height();
+    };
+    const auto darkest = [&](QRect area) {
+        const QImage image = box->grab(area).toImage();
+        int darkest = 255;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+            }
+        }
+        return darkest;
+    };
+    const int three = height();
+    const QRect title = pane.hoverDelayRow()->geometry().adjusted(0, 0, -300, 0);
+    const int ink = darkest(title);
+    const auto toggle = [&] { QTest::mouseClick(pane.openOnHover()->toggle(), Qt::LeftButton); };
+
+    // Off: the row is hidden at once for every condition, and its picture folds away on the
+    // settings curve, fading as it goes.
+    toggle();
+    EXPECT_TRUE(pane.hoverDelayRow()->isHidden());
+    EXPECT_EQ(height(), three);
+    clock->advance(0.3);
+    const int two = height();
+    ASSERT_LT(two, three);
+    // The share of the row still there, from the box's height.
+    const auto share = [&] { return double(height() - two) / (three - two); };
+
+    // Frames come every 1/60 s: six of them in.
+    constexpr double mid = 6.0 / 60 + 1e-6;
+    toggle();
+    clock->advance(mid);
+    EXPECT_NEAR(share(), Motion::easedShare(Motion::Curve::Kind::easeInOut, mid / 0.18), 0.02);
+    // Turned round mid-way, it folds from where it had grown to, and its picture is faint.
+    const double turned = share();
+    toggle();
+    EXPECT_NEAR(share(), turned, 0.02);
+    const int faded = darkest(title);
+    EXPECT_GT(faded, ink + 40);
+    EXPECT_LT(faded, 240) << "the row's text, faded";
+    clock->advance(0.3);
+    EXPECT_EQ(height(), two);
+
+    // Reduce motion: the plain ease-out of 0.2 s.
+    Motion::setAccessibilityHook([] { return Accessibility{true, false}; });
+    toggle();
+    clock->advance(mid);
+    EXPECT_NEAR(share(), Motion::easedShare(Motion::Curve::Kind::easeOut, mid / 0.2), 0.02);
+    Motion::setAccessibilityHook({});
+    clock->advance(0.3);
+    EXPECT_EQ(height(), three);
 }

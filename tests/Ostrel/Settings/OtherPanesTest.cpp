@@ -10,9 +10,11 @@
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "Ostrel/Widgets/ToneLabel.h"
+#include "Platform/MainClock.h"
 
 #include <QComboBox>
 #include <QJsonArray>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -211,4 +213,36 @@ TEST_F(PaneTest, DisplaysPaneSurvivesItsDisplaysGoing) {
     const auto rows = pane.displaysSection()->visibleRows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(static_cast<ToneLabel*>(rows[0])->text(), "No displays found.");
+}
+
+TEST_F(PaneTest, PositionSectionGrowsInWithThePillAndFoldsAwayWithTheNotch) {
+    auto settings = makeSettings();
+    auto clock = std::make_shared<ManualMainClock>();
+    DisplaysPane pane(*settings);
+    pane.setClock(clock);
+    pane.resize(560, 700);
+    pane.show();
+    const auto height = [&] {
+        test::settleLayouts();
+        return pane.widget()->layout()->sizeHint().height();
+    };
+    const auto pick = [&](int segment) {
+        QTest::mouseClick(pane.style(), Qt::LeftButton, Qt::NoModifier,
+                          pane.style()->segmentRect(segment).center());
+    };
+    const int notch = height();
+    pick(1);
+    clock->advance(0.09);
+    const int between = height();
+    clock->advance(0.3);
+    const int pill = height();
+    EXPECT_LT(notch, between);
+    EXPECT_LT(between, pill);
+    pick(0);
+    EXPECT_TRUE(pane.positionSection()->isHidden());
+    clock->advance(0.09);
+    EXPECT_LT(height(), pill);
+    EXPECT_GT(height(), notch);
+    clock->advance(0.3);
+    EXPECT_EQ(height(), notch);
 }

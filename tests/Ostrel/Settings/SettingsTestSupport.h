@@ -74,6 +74,13 @@ protected:
     TempDir dir;
 };
 
+// Lays out what changed: each nesting level's layout asks its parent's in an event of its own.
+inline void settleLayouts() {
+    for (int i = 0; i < 8; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+}
+
 // A key press as the X server reports it: the key code of the physical key in the native scan
 // code, which QTest leaves at 0.
 inline void pressKey(QWidget* target, Qt::Key key, quint32 xKeycode, Qt::KeyboardModifiers mods,

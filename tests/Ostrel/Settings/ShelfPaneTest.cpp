@@ -8,6 +8,7 @@
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "Ostrel/Widgets/ToneLabel.h"
+#include "Platform/MainClock.h"
 
 #include <QComboBox>
 #include <QFocusEvent>
@@ -150,4 +151,27 @@ TEST_F(ShelfPaneTest, BadStoredValuesShowDefaultsAndAreNotWrittenBack) {
                       pane.arrangement()->segmentRect(1).center());
     EXPECT_EQ(stored().value("layout"), "stacks");
     EXPECT_EQ(stored().value("retentionDays"), 30);
+}
+
+TEST_F(ShelfPaneTest, GlowRowsFoldAwayOnTheSettingsCurveWhenTheSignalBecomesACount) {
+    auto settings = makeSettings();
+    auto clock = std::make_shared<ManualMainClock>();
+    ShelfPane pane(*settings, {});
+    pane.setClock(clock);
+    pane.resize(640, 900);
+    pane.show();
+    QWidget* box = pane.strengthRow()->parentWidget();
+    const auto height = [&] {
+        test::settleLayouts();
+        return box->height();
+    };
+    const int glow = height();
+    QTest::mouseClick(pane.signalPicker(), Qt::LeftButton, Qt::NoModifier,
+                      pane.signalPicker()->segmentRect(1).center());
+    EXPECT_EQ(signalRows(pane), QStringList{"Signal"});
+    clock->advance(0.09);
+    const int between = height();
+    clock->advance(0.3);
+    EXPECT_LT(between, glow);
+    EXPECT_GT(between, height());
 }

@@ -1,6 +1,8 @@
 #include "Ostrel/Shell/MissingProjectsNotice.h"
 #include "Ostrel/Shell/WelcomeWindowController.h"
+#include "Ostrel/Widgets/ReplaceMark.h"
 #include "Ostrel/Widgets/Switch.h"
+#include "OstrelCore/Display/Motion.h"
 #include "support/ShelfModelTestSupport.h"
 
 #include <QDir>
@@ -65,6 +67,51 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     EXPECT_FALSE(welcome.window()->isVisible());
     QTest::qWait(20);
     EXPECT_EQ(closed, 1);
+}
+
+// How green the step's mark is, summed over its pixels, and how wide its green part is.
+std::pair<int, int> green(ReplaceMark* mark) {
+    const QImage image = mark->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    int sum = 0;
+    int left = image.width();
+    int right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = QColor::fromRgba(image.pixel(x, y));
+            const int g = c.alpha() * std::max(0, c.green() - std::max(c.red(), c.blue())) / 255;
+            sum += g;
+            if (g > 0) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return {sum, right - left + 1};
+}
+
+TEST(WelcomeWindow, TheStepsMarkIsReplacedOnItsSpringOrCrossFadesUnderReduceMotion) {
+    for (const bool reduced : {false, true}) {
+        Motion::setAccessibilityHook([reduced] { return Accessibility{reduced, false}; });
+        ModelRig rig;
+        WelcomeWindowController welcome(*rig.model, *rig.settings, nullptr);
+        welcome.show();
+        ReplaceMark* mark = welcome.stepMark();
+        EXPECT_EQ(green(mark).first, 0) << "a dashed ring";
+        rig.model->setOpenScreen(1);
+        rig.clock->advance(4.0 / 60 + 1e-6);
+        const auto [midSum, midWidth] = green(mark);
+        rig.clock->advance(1);
+        const auto [endSum, endWidth] = green(mark);
+        EXPECT_GT(midSum, 0);
+        EXPECT_LT(midSum, endSum) << "the check fades in";
+        if (reduced) {
+            EXPECT_NEAR(midWidth, endWidth, 1) << "at its full size from the start";
+        } else {
+            EXPECT_LT(midWidth, endWidth - 2) << "growing in";
+        }
+        welcome.close();
+    }
+    Motion::setAccessibilityHook({});
 }
 
 TEST(MissingProjects, FoldersPaneOnceAndOnlyWhenNothingIsThere) {

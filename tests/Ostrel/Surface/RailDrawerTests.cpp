@@ -429,3 +429,46 @@ TEST(RailDrawer, HostileTextsAndAHugeTurnStayBoundedAndDrawTheirFirstLine) {
     ASSERT_TRUE(rig.model->pendingUndo().has_value());
     EXPECT_EQ(rig.model->pendingUndo()->excluded().size(), 5000);
 }
+
+TEST(RailDrawer, AnotherLayoutKindCrossFadesAndTheOldOneComesBackFromWhereItIs) {
+    DrawerRig rig;
+    rig.publish(twoSessions());
+    rig.open();
+    rig.clock->advance(1);
+    const QColor card = rig.render("kind-rail").pixelColor(320, 100);
+    // The model changes the layout in its change animation; the shelf view passes the plan on.
+    QObject::connect(rig.model.get(), &ShelfModel::layoutChoiceChanged, rig.drawer, [&] {
+        const bool stacks = rig.model->layoutChoice() == LayoutChoice::stacks;
+        rig.drawer->setPlan({DrawerRig::display,
+                             stacks ? ShelfLayoutKind::stacks : ShelfLayoutKind::rail,
+                             stacks ? QSizeF(880, 176) : QSizeF(720, 320), 0, 32, 0, false});
+    });
+    const auto choose = [&](LayoutChoice layout) {
+        Preferences prefs = rig.settings->prefs();
+        prefs.layout = layout;
+        rig.model->applyPreferences(prefs, std::nullopt);
+    };
+    QPointer<SessionRailView> rail = rig.drawer->rail();
+    choose(LayoutChoice::stacks);
+    rig.clock->advance(5.0 / 60 + 1e-6);
+    QPointer<TurnStacksView> stacks = rig.drawer->stacks();
+    ASSERT_TRUE(rail && stacks);
+    EXPECT_EQ(rig.drawer->rail(), nullptr);
+    const double out = rail->opacity();
+    EXPECT_GT(out, 0.1);
+    EXPECT_LT(out, 0.9);
+    EXPECT_NEAR(stacks->opacity(), 1 - out, 0.01);
+    const QColor mid = rig.render("kind-crossing").pixelColor(320, 100);
+    EXPECT_LT(mid.blue(), card.blue() - 10) << "the rail's card, half faded";
+
+    // Chosen again before it has gone, the same rail turns back from where it was.
+    choose(LayoutChoice::rail);
+    EXPECT_EQ(rig.drawer->rail(), rail.data());
+    rig.clock->advance(1.0 / 60 + 1e-6);
+    EXPECT_GT(rail->opacity(), out);
+    rig.clock->advance(1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(rail->opacity(), 1);
+    EXPECT_TRUE(stacks.isNull());
+    EXPECT_EQ(rig.render("kind-back").pixelColor(320, 100), card);
+}
