@@ -13,34 +13,34 @@ namespace ostrel {
 
 namespace {
 
-QWidget* hostOf(QWidget* control) {
-    if (control != nullptr && control->window() != nullptr && control->isVisible()) {
-        return control;
-    }
-    return QApplication::activeWindow();
+// A control stands for itself while its window is on screen, shown or not: the header's
+// stand-in widgets only mark where a control lies and are never shown themselves.
+bool placesMenu(const QWidget* control) {
+    return control != nullptr && control->window() != nullptr && control->window()->isVisible();
 }
 
 } // namespace
 
 bool PopupMenuRunner::canShow(QWidget* control) const {
-    return hostOf(control) != nullptr;
+    return placesMenu(control) || QApplication::activeWindow() != nullptr;
 }
 
 void PopupMenuRunner::run(const QList<MenuEntry>& entries, QWidget* control) {
-    QWidget* host = hostOf(control);
-    if (host == nullptr) {
+    if (!canShow(control)) {
         return;
     }
-    QMenu menu(host);
+    // No parent: a menu parented into the shelf panel would take on the panel's transparent
+    // style sheet and draw as a black box where no compositor blends it.
+    QMenu menu;
     MenuAction::fill(menu, entries);
-    if (host != control) {
+    if (!placesMenu(control)) {
         menu.exec(QCursor::pos());
         return;
     }
     // Below the control when the menu fits above the bottom of the screen's usable area, else
     // above it. The placement rule works with y growing upwards, so flip about the screen.
     const QRect global(control->mapToGlobal(QPoint(0, 0)), control->size());
-    const QScreen* screen = control->screen();
+    const QScreen* screen = control->window()->screen();
     const QRect usable = screen ? screen->availableGeometry() : QRect();
     const double height = menu.sizeHint().height();
     const double top = screen ? screen->geometry().bottom() + 1 : 0;

@@ -339,12 +339,20 @@ std::optional<QRectF> ShelfModel::anchorFrame(QObject* view, DisplayID display) 
         if (item->scene() == nullptr || !item->isVisible()) {
             return std::nullopt;
         }
+        // Only the part a scrolled grid still shows: what lies under the header band is gone.
+        QRectF local = item->boundingRect();
+        if (item->isClipped()) {
+            local &= item->clipPath().boundingRect();
+        }
+        if (local.isEmpty()) {
+            return std::nullopt;
+        }
         for (QGraphicsView* host : item->scene()->views()) {
             if (!host->isVisible() || !onDisplay(host)) {
                 continue;
             }
             QWidget* viewport = host->viewport();
-            const QRect bounds = host->mapFromScene(item->sceneBoundingRect()).boundingRect();
+            const QRect bounds = host->mapFromScene(item->mapRectToScene(local)).boundingRect();
             const QRect visible = bounds & viewport->rect();
             if (visible.isEmpty()) {
                 continue;

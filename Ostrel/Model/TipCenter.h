@@ -13,7 +13,8 @@ class TipCenter {
 public:
     virtual ~TipCenter() = default;
 
-    // The pointer moved (global coordinates); `inside` is whether it is in an open, shown drawer.
+    // The pointer moved (Qt global coordinates, y downwards); `inside` is whether it is in an
+    // open, shown drawer.
     virtual void pointerMoved(const QPointF& location, bool inside) {
         (void)location, (void)inside;
     }

@@ -74,7 +74,8 @@ void HoverDetector::evaluate() {
     const double now = clock_->now();
     const auto closing = machine_.closing(now);
     const bool insideOpen = panels_.pointerInsideOpen(p, closing);
-    model_.tips().pointerMoved(p, insideOpen && model_.openScreen().has_value());
+    // The tips hit-test the labels' on-screen rectangles, which are Qt's, y downwards.
+    model_.tips().pointerMoved(ScreenSpace::toQt(p), insideOpen && model_.openScreen().has_value());
     model_.pointerMoved(p);
     if (model_.peekHovered() != target) {
         model_.setPeekHovered(target);

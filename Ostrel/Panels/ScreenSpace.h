@@ -19,6 +19,10 @@ inline QPointF fromQt(const QPointF& p) {
     return QPointF(p.x(), primaryBottom() - p.y());
 }
 
+inline QPointF toQt(const QPointF& p) {
+    return QPointF(p.x(), primaryBottom() - p.y());
+}
+
 inline QRectF fromQt(const QRectF& r) {
     return QRectF(r.x(), primaryBottom() - (r.y() + r.height()), r.width(), r.height());
 }

@@ -347,22 +347,14 @@ void DrawerContent::setPlan(const DrawerContentPlan& plan) {
         body_.clear();
         empty_.clear();
         emptyHeader_.clear();
+        // The header's leading inset is the layout's.
+        delete header_;
+        header_ = nullptr;
         kind_ = plan.kind;
         crossFade_ = curve;
     }
     setFrame({QSizeF(plan.size.width(), plan.size.height() + plan.message), plan.topReserve,
               plan.bottomInset, plan.message, plan.messageOnTop});
-}
-
-double DrawerContent::edgeInset() const {
-    DisplayStylePosition position = DisplayStylePosition::top;
-    if (context_.model) {
-        const auto& layouts = context_.model->layouts();
-        if (const auto found = layouts.find(context_.display); found != layouts.end()) {
-            position = found->second.style().position();
-        }
-    }
-    return ShelfMetrics::edgeInset(position);
 }
 
 double DrawerContent::messageRoom(const ShelfModel& model) {
@@ -376,7 +368,7 @@ void DrawerContent::setFrame(const Frame& frame) {
         {frame.size, frame.band, frame.bandTop, frame.message, frame.messageOnTop});
     if (layout_.header) {
         if (!header_) {
-            header_ = new ShelfHeader(context_, false, edgeInset(), this);
+            header_ = new ShelfHeader(context_, false, ShelfMetrics::edgeInset(kind_), this);
         }
         header_->setPos(layout_.header->topLeft());
         header_->setSize(layout_.header->size());
@@ -420,7 +412,7 @@ void DrawerContent::sync() {
         if (frame_.band == 0) {
             if (!emptyHeader_) {
                 emptyHeader_ = new ShelfHeader(context_, kind_ == ShelfLayoutKind::sideStacks,
-                                               edgeInset(), this);
+                                               ShelfMetrics::edgeInset(kind_), this);
                 emptyHeader_->setOpacity(entering.kind() == Motion::Curve::Kind::none ? 1 : 0);
                 OpacityFade::of(emptyHeader_, context_.clock)->to(1, entering);
             }

@@ -134,8 +134,6 @@ private:
     QGraphicsObject* makeBody();
     // Fades a layout or an empty state out and deletes it then; it takes no more input.
     void leave(QGraphicsObject* item, const Motion::Curve& curve);
-    // The header's leading inset: the padding on the drawer's screen-edge side.
-    double edgeInset() const;
 
     ViewContext context_;
     ShelfLayoutKind kind_;

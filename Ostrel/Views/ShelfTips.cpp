@@ -465,21 +465,20 @@ void TipLayer::changed() {
         fade_.animate(0, Motion::tipFade(), now);
     }
     update();
-    // Frames while the fade runs; a faded-out tip is dropped.
-    auto tick = std::make_shared<std::function<void()>>();
-    *tick = [this, weakTick = std::weak_ptr(tick)] {
-        update();
-        if (fade_.isRunning(clock_->now())) {
-            if (auto t = weakTick.lock()) {
-                frame_ = clock_->after(Motion::frame, this, *t);
-            }
-        } else if (fade_.target() == 0) {
-            drawn_.reset();
-            update();
-        }
-    };
     frame_.cancel();
-    frame_ = clock_->after(Motion::frame, this, [tick] { (*tick)(); });
+    frame_ = clock_->after(Motion::frame, this, [this] { frameTick(); });
+}
+
+// Frames while the fade runs; a faded-out tip is dropped. Each frame arms the next itself: a
+// step the clock has run is gone, so nothing it captured may keep the chain alive.
+void TipLayer::frameTick() {
+    update();
+    if (fade_.isRunning(clock_->now())) {
+        frame_ = clock_->after(Motion::frame, this, [this] { frameTick(); });
+    } else if (fade_.target() == 0) {
+        drawn_.reset();
+        update();
+    }
 }
 
 void TipLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {

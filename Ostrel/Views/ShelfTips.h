@@ -179,6 +179,7 @@ public:
 
 private:
     void changed();
+    void frameTick();
 
     QPointer<ShelfTips> tips_;
     quint32 display_;

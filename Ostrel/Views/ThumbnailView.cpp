@@ -168,9 +168,10 @@ void ThumbnailCard::paint(QPainter& painter) const {
     const QRectF bounds(QPointF(0, 0), size);
     const QPainterPath shape = outline(size);
 
-    // Fill, then the picture or the kind's symbol, clipped to the rounded card.
+    // Fill, then the picture or the kind's symbol, clipped to the rounded card and still to
+    // whatever clips the card (a scrolled grid's viewport).
     painter.save();
-    painter.setClipPath(shape);
+    painter.setClipPath(shape, Qt::IntersectClip);
     painter.fillPath(shape, ShelfStyle::cardFill());
     const bool hasPicture = image && !image->isNull() && image->width() > 0 && image->height() > 0;
     if (hasPicture) {

@@ -386,22 +386,25 @@ QGraphicsObject* TurnGrid::makeCard(const ShelfItem& item) {
         if (card) {
             model->itemAppeared(item.id, context_.display);
         }
-        return card;
+    } else {
+        ThumbnailView::Options options;
+        options.selected = model->selectedItemID() == item.id;
+        options.dot = model->showsDot(item);
+        options.showsTitle = thumb_.width() > 120;
+        card = new ThumbnailView(model, context_.display, item, thumb_, options, scroll_->content(),
+                                 context_.clock);
+        // Shown from the moment it intersects the viewport: its picture loads and it counts as
+        // seen.
+        static_cast<ThumbnailView*>(card)->setShown(true);
     }
-    ThumbnailView::Options options;
-    options.selected = model->selectedItemID() == item.id;
-    options.dot = model->showsDot(item);
-    options.showsTitle = thumb_.width() > 120;
-    auto* view = new ThumbnailView(model, context_.display, item, thumb_, options,
-                                   scroll_->content(), context_.clock);
-    // Shown from the moment it intersects the viewport: its picture loads and it counts as seen.
-    view->setShown(true);
-    if (context_.tips && view->anchor()) {
+    // A cut title shows its tip, whichever factory made the card.
+    auto* view = qobject_cast<ThumbnailView*>(card);
+    if (view && context_.tips && view->anchor()) {
         auto tip = TipAnchor::following(view->anchor());
         context_.tips->add(tip);
         cardTips_.insert(item.id, tip);
     }
-    return view;
+    return card;
 }
 
 void TurnGrid::updateCard(QGraphicsObject* card, const ShelfItem& item) {

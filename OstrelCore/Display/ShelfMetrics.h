@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OstrelCore/Display/DisplayStyle.h"
+#include "OstrelCore/Display/ShelfLayoutKind.h"
 
 #include <QSizeF>
 
@@ -58,6 +59,20 @@ constexpr double edgeInset(DisplayStylePosition position) {
     case DisplayStylePosition::top:
         return 16;
     case DisplayStylePosition::bottom:
+        return 14;
+    }
+    return 16;
+}
+// The shelf header's leading inset in a drawer of this layout: the same table, read by the
+// layout rather than by the screen edge, so a rail under a hover notch lines up with its sidebar.
+constexpr double edgeInset(ShelfLayoutKind kind) {
+    switch (kind) {
+    case ShelfLayoutKind::rail:
+    case ShelfLayoutKind::column:
+        return 22;
+    case ShelfLayoutKind::stacks:
+        return 16;
+    case ShelfLayoutKind::sideStacks:
         return 14;
     }
     return 16;

@@ -118,6 +118,7 @@ XServer::~XServer() {
         app_->waitForFinished(5000);
     }
     app_.reset();
+    stopProcess(compositorPid_);
     stopProcess(wmPid_);
     if (connection_) {
         xcb_disconnect(connection_);
@@ -186,6 +187,10 @@ void XServer::start(const Options& options) {
     }
     if (options.windowManager && !startWindowManager()) {
         error_ = QStringLiteral("openbox did not start");
+        return;
+    }
+    if (options.compositor && !startCompositor()) {
+        error_ = QStringLiteral("xcompmgr did not start");
         return;
     }
 }
@@ -283,6 +288,22 @@ bool XServer::startWindowManager() {
         20);
     destroyWindow(probe);
     return managed;
+}
+
+bool XServer::startCompositor() {
+    compositorPid_ = spawn({QStringLiteral("xcompmgr")}, environment());
+    if (compositorPid_ < 0) {
+        return false;
+    }
+    // A compositor announces itself by owning the screen's compositing selection.
+    const xcb_atom_t selection = intern(connection_, "_NET_WM_CM_S0");
+    return waitUntil(
+        [&] {
+            auto r = reply(xcb_get_selection_owner_reply(
+                connection_, xcb_get_selection_owner(connection_, selection), nullptr));
+            return r && r->owner != XCB_NONE;
+        },
+        20);
 }
 
 QProcessEnvironment XServer::environment() const {

@@ -33,6 +33,8 @@ public:
         // needs a width of 3840.
         bool twoMonitors = false;
         bool windowManager = false;
+        // xcompmgr blends translucent windows, as a desktop's compositor would.
+        bool compositor = false;
         // More Xvfb arguments ("-extension", "RANDR" takes RandR away).
         QStringList serverArguments;
     };
@@ -114,6 +116,7 @@ private:
     void start(const Options& options);
     bool splitMonitors();
     bool startWindowManager();
+    bool startCompositor();
     void readEvents();
 
     Options options_;
@@ -121,6 +124,7 @@ private:
     int display_ = -1;
     qint64 xvfbPid_ = -1;
     qint64 wmPid_ = -1;
+    qint64 compositorPid_ = -1;
     xcb_connection_t* connection_ = nullptr;
     quint32 root_ = 0;
     std::unique_ptr<QProcess> app_;

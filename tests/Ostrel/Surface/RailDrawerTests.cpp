@@ -76,7 +76,7 @@ TEST(RailDrawer, HeaderSidebarAndGridLandWhereTheLayoutPutsThem) {
     EXPECT_EQ(h.menuButton, QRectF(680, 2, 28, 28));
     EXPECT_EQ(h.filterButton, QRectF(644, 2, 28, 28));
     EXPECT_EQ(header->unreadText(), "4 new");
-    EXPECT_EQ(h.switcher.left(), 16); // the top edge's inset
+    EXPECT_EQ(h.switcher.left(), 22); // the rail's inset, on any screen edge
     EXPECT_EQ(header->projectText(), "All projects");
     EXPECT_EQ(header->filterLabel(), "Filters");
 
