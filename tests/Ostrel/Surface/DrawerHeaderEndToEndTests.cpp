@@ -1,0 +1,201 @@
+// The real binary on a private X server, without and with a compositor: the open rail drawer's
+// header starts at the rail's inset, a resting pointer shows an opaque tip over a cut title,
+// scrolled cards stay below the header band, the header's three menus open readable just below
+// their control, and the undo toast leaves the last row's titles clear.
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "support/NoisePicture.h"
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QRect screen(0, 0, 1920, 1080);
+
+QRect drawerRect() {
+    const QRectF frame(0, 0, screen.width(), screen.height());
+    const DisplayLayout layout =
+        DisplayLayout::make(DisplayStyleChoice::fromRawValue(QStringLiteral("notch")).value(),
+                            NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+    const QRectF r = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
+    return QRectF(r.x(), screen.height() - (r.y() + r.height()), r.width(), r.height())
+        .toAlignedRect();
+}
+
+QPoint hotZone() {
+    return QPoint(screen.width() / 2, 2);
+}
+
+int count(const QImage& image, const QRect& patch, const std::function<bool(QColor)>& wanted) {
+    int n = 0;
+    for (int y = patch.top(); y <= patch.bottom(); ++y) {
+        for (int x = patch.left(); x <= patch.right(); ++x) {
+            n += wanted(image.pixelColor(x, y)) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// A picture's noise; text, black and greys are not colourful.
+bool colourful(QColor c) {
+    return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60;
+}
+
+bool light(QColor c) {
+    return !colourful(c) && qGray(c.rgb()) > 180;
+}
+
+bool dark(QColor c) {
+    return qGray(c.rgb()) < 100;
+}
+
+class DrawerHeaderEndToEnd : public testing::TestWithParam<bool> {};
+
+} // namespace
+
+TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
+    XServer::Options options;
+    options.compositor = GetParam();
+    XServer x(options);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    const QString pad = x.scratchpad();
+    // Slow enough that the undo toast stays for two seconds.
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("0.4"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env)) << x.appLog().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20));
+
+    // Thirteen pictures, the one with the long name the newest, so that it takes the first cell.
+    const QDateTime base = QDateTime::currentDateTime().addSecs(-600);
+    for (int i = 0; i < 13; ++i) {
+        const QString name =
+            i == 12 ? QStringLiteral("a-rather-long-name-for-the-training-loss-curve.png")
+                    : QStringLiteral("chart-%1.png").arg(i);
+        const QString staged = x.home().file(name);
+        ASSERT_TRUE(noisePicture(200, 150, 7 + i).save(staged));
+        QFile file(staged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.setFileTime(base.addSecs(i), QFileDevice::FileModificationTime);
+        file.close();
+        ASSERT_TRUE(QFile::rename(staged, pad + QLatin1Char('/') + name));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added ")) >= 13; }, 20))
+        << x.appLog().toStdString();
+
+    const QRect drawer = drawerRect();
+    const QRect grid(drawer.x() + 207, drawer.y() + 36, 496, 272);
+    const QRect firstCard(grid.x(), grid.y() + 21, 160, 120);
+    x.moveTo(hotZone());
+    ASSERT_TRUE(waitUntil([&] { return count(x.capture(), firstCard, colourful) > 1000; }, 20))
+        << x.appLog().toStdString();
+
+    pump(0.5); // the opening settles
+
+    // The rail's header starts 22 points in, whatever edge the drawer hangs from.
+    QImage shot = x.capture();
+    int textLeft = -1;
+    for (int col = drawer.x(); col < drawer.x() + 60 && textLeft < 0; ++col) {
+        if (count(shot, QRect(col, drawer.y() + 6, 1, 20), light) > 0) {
+            textLeft = col - drawer.x();
+        }
+    }
+    EXPECT_NEAR(textLeft, 22, 1);
+
+    // Resting on the cut title shows the whole of it in an opaque tip laid over the label.
+    x.moveTo(QPoint(firstCard.x() + 40, firstCard.bottom() - 14));
+    pump(0.1);
+    x.moveTo(QPoint(firstCard.x() + 42, firstCard.bottom() - 14));
+    const QRect overLabel(firstCard.x() + 8, firstCard.bottom() - 40, 140, 36);
+    const auto tipBackground = [](QColor c) { return c == QColor(28, 28, 31); };
+    EXPECT_TRUE(waitUntil([&] { return count(x.capture(), overLabel, tipBackground) > 1000; }, 5));
+    x.saveCapture(GetParam() ? QStringLiteral("drawer-tip-composited")
+                             : QStringLiteral("drawer-tip"));
+
+    // Wheel-scrolled to the end, the cards pass under the header band and none shows in it.
+    x.moveTo(grid.center());
+    for (int i = 0; i < 30; ++i) {
+        x.click(5);
+    }
+    pump(0.3);
+    const QRect band(grid.x(), drawer.y() + 1, 420, 32);
+    shot = x.capture();
+    EXPECT_EQ(count(shot, band, colourful), 0);
+    EXPECT_GT(count(shot, grid, colourful), 10000);
+
+    // Each menu opens just below its control, light with dark text; a press on the header leaves
+    // the cards it covers alone.
+    const QImage scrolled = shot.copy(grid);
+    for (const int controlLeft : {22, 644, 680}) {
+        const QPoint press(drawer.x() + controlLeft + 12, drawer.y() + 16);
+        x.moveTo(press);
+        pump(0.2);
+        // A hand's click: the menu is up before the button comes back.
+        x.press(1);
+        pump(0.1);
+        x.release(1);
+        int top = -1;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                shot = x.capture();
+                for (int y = drawer.y() + 20; y < drawer.y() + 60 && top < 0; ++y) {
+                    if (light(shot.pixelColor(press.x() + 10, y))) {
+                        top = y - drawer.y();
+                    }
+                }
+                return top >= 0;
+            },
+            5))
+            << controlLeft;
+        x.saveCapture(QStringLiteral("drawer-menu-%1%2")
+                          .arg(controlLeft)
+                          .arg(GetParam() ? QStringLiteral("-composited") : QString()));
+        EXPECT_GE(top, 30) << controlLeft;
+        EXPECT_LE(top, 36) << controlLeft;
+        const QRect inside(press.x() - 8, drawer.y() + top + 4, 90, 40);
+        EXPECT_GT(count(shot, inside, light), inside.width() * inside.height() / 2) << controlLeft;
+        EXPECT_GT(count(shot, inside, dark), 10) << controlLeft;
+        x.key(QStringLiteral("Escape"));
+        pump(0.3);
+        EXPECT_EQ(x.capture().copy(grid), scrolled) << controlLeft;
+    }
+
+    // Hiding a card from its context menu brings the toast; the last row's titles stay clear of
+    // it.
+    x.moveTo(QPoint(grid.x() + 80, grid.y() + 80));
+    pump(0.1);
+    x.click(3);
+    pump(0.5);
+    for (int i = 0; i < 6; ++i) {
+        x.key(QStringLiteral("Down")); // to "Hide from Shelf"
+    }
+    x.key(QStringLiteral("Return"));
+    const auto toastFill = [](QColor c) { return c == QColor(38, 38, 38); };
+    const QRect below(drawer.x(), drawer.bottom(), drawer.width(), 40);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            shot = x.capture();
+            return count(shot, below, toastFill) > 1000;
+        },
+        5))
+        << x.appLog().toStdString();
+    shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/captures/drawer-toast") +
+              (GetParam() ? QStringLiteral("-composited.png") : QStringLiteral(".png")));
+    const QRect lastTitles(grid.x(), grid.bottom() - 26, grid.width(), 24);
+    EXPECT_EQ(count(shot, lastTitles, toastFill), 0);
+    EXPECT_GT(count(shot, lastTitles, light), 30);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Compositor, DrawerHeaderEndToEnd, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Composited" : "Plain";
+                         });
