@@ -68,8 +68,9 @@ PanelController::~PanelController() {
 }
 
 QPointF PanelController::pointerLocation() const {
-    const QPoint p = windows_ ? windows_->pointer().position : QCursor::pos();
-    return ScreenSpace::fromQt(QPointF(p));
+    const QPointF p = windows_ ? ScreenSpace::fromDevicePixels(windows_->pointer().position)
+                               : QPointF(QCursor::pos());
+    return ScreenSpace::fromQt(p);
 }
 
 bool PanelController::buttonHeld() const {
@@ -270,6 +271,11 @@ void PanelController::applyShape(DisplayID display, NotchPanel* panel, bool want
     // At rest the hot zone still takes the pointer, so that hover reaches the panel where no
     // global pointer events arrive.
     rects.append(inPanel(layout.hotZone(model_.countWidth()), frame));
+    // The input shape is the X window's, in device pixels.
+    const double ratio = panel->devicePixelRatioF();
+    for (QRect& r : rects) {
+        r = QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio).toAlignedRect();
+    }
     windows_->setInputShape(static_cast<x11::WindowId>(panel->winId()), rects);
 }
 

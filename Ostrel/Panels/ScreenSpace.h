@@ -15,6 +15,19 @@ inline double primaryBottom() {
     return primary ? primary->geometry().y() + primary->geometry().height() : 0.0;
 }
 
+// X reports root-window pixels; Qt lays screens out in logical pixels, a display scale dividing
+// each screen's size about its own origin.
+inline QPointF fromDevicePixels(const QPoint& p) {
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        const double ratio = screen->devicePixelRatio();
+        if (QRectF(g.topLeft(), QSizeF(g.size()) * ratio).contains(p)) {
+            return QPointF(g.topLeft()) + (QPointF(p) - QPointF(g.topLeft())) / ratio;
+        }
+    }
+    return QPointF(p);
+}
+
 inline QPointF fromQt(const QPointF& p) {
     return QPointF(p.x(), primaryBottom() - p.y());
 }

@@ -195,6 +195,47 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     EXPECT_EQ(x.stopApp(), 0);
 }
 
+// With a display scale of 2 the pointer and the panel's input shape are in device pixels and the
+// drawer in logical ones: hovering still opens it, and its "…" menu opens below the button.
+TEST(DrawerHeaderScaledEndToEnd, HoverOpensTheDrawerAndItsMenuAtTwiceTheScale) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env)) << x.appLog().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20));
+
+    // The logical screen is 960 x 540; its drawer is the rail's 720 x 320, centred at the top.
+    const QRect drawer(2 * 120, 0, 2 * 720, 2 * 320);
+    x.moveTo(hotZone());
+    ASSERT_TRUE(waitUntil(
+        [&] { return count(x.capture(), QRect(drawer.x() + 40, 200, 200, 200), dark) == 40000; },
+        20))
+        << x.appLog().toStdString();
+    const QPoint button(drawer.x() + 2 * (680 + 14), 2 * 16);
+    x.moveTo(button);
+    pump(0.2);
+    x.press(1);
+    pump(0.1);
+    x.release(1);
+    int top = -1;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QImage shot = x.capture();
+            for (int y = 40; y < 120 && top < 0; ++y) {
+                if (light(shot.pixelColor(button.x() + 20, y))) {
+                    top = y;
+                }
+            }
+            return top >= 0;
+        },
+        5));
+    x.saveCapture(QStringLiteral("drawer-menu-scaled"));
+    EXPECT_NEAR(top, 2 * 34, 4);
+    x.key(QStringLiteral("Escape"));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Compositor, DrawerHeaderEndToEnd, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? "Composited" : "Plain";
