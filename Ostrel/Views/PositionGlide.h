@@ -23,15 +23,23 @@ public:
     // puts it there at once. The same target changes nothing.
     void to(QPointF target, const Motion::Curve& curve);
     QPointF target() const { return QPointF(x_.target(), y_.target()); }
+    // Puts the item at `target` at once, lifted by `offset` (above it, when negative), and
+    // settles it into place along `curve`: how an arriving row drops in.
+    void dropIn(QPointF target, double offset, const Motion::Curve& curve);
+    // Lifts the item by `offset` from its place along `curve` (back to 0 with a new dropIn or
+    // settle): how a leaving row rises away.
+    void lift(double offset, const Motion::Curve& curve);
 
 private:
     PositionGlide(QGraphicsObject* item, std::shared_ptr<MainClock> clock);
     void frame();
+    bool isRunning(double now) const;
 
     QGraphicsObject* item_;
     std::shared_ptr<MainClock> clock_;
     Motion::Animated x_;
     Motion::Animated y_;
+    Motion::Animated lift_;
     MainClock::Handle next_;
 };
 

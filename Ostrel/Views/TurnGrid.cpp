@@ -59,15 +59,31 @@ private:
     QSizeF size_;
 };
 
+// How long a change along `curve` takes to come to rest.
+double settleTime(const Motion::Curve& curve) {
+    if (curve.kind() != Motion::Curve::Kind::spring) {
+        return curve.duration();
+    }
+    const Motion::Run run{1, 0, 0, 0, curve};
+    double t = 0;
+    while (!run.isOver(t) && t < 10) {
+        t += Motion::frame;
+    }
+    return t;
+}
+
 } // namespace
 
 void DisclosureChevron::paint(QPainter* painter, QPointF center, bool folded, bool hovering) {
+    paintTurning(painter, center, folded ? 0 : 1, hovering);
+}
+
+void DisclosureChevron::paintTurning(QPainter* painter, QPointF center, double open,
+                                     bool hovering) {
     DrawerSymbols::ensure();
     painter->save();
     painter->translate(center);
-    if (!folded) {
-        painter->rotate(90);
-    }
+    painter->rotate(90 * open);
     Symbols::paint(*painter, QStringLiteral("chevron.right"), QPointF(0, 0), 8,
                    hovering ? ShelfStyle::secondaryText() : ShelfStyle::tertiaryText());
     painter->restore();
@@ -125,11 +141,23 @@ TurnCaption::Parts TurnCaption::parts() const {
     return p;
 }
 
-void TurnCaption::set(const Turn& turn, bool folded, double width, double height) {
+void TurnCaption::set(const Turn& turn, bool folded, double width, double height,
+                      const Motion::Curve& curve) {
     if (width != width_ || height != height_) {
         prepareGeometryChange();
     }
     turn_ = turn;
+    if (!placed_ || folded != folded_) {
+        const double now = context_.clock->now();
+        if (placed_) {
+            open_.animate(folded ? 0 : 1, curve, now);
+        } else {
+            open_.set(folded ? 0 : 1);
+        }
+        placed_ = true;
+        next_.cancel();
+        frame();
+    }
     folded_ = folded;
     width_ = width;
     height_ = height;
@@ -154,6 +182,13 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
     update();
 }
 
+void TurnCaption::frame() {
+    update();
+    if (open_.isRunning(context_.clock->now())) {
+        next_ = context_.clock->after(Motion::frame, this, [this] { frame(); });
+    }
+}
+
 bool TurnCaption::textCut() const {
     return fit_->cut;
 }
@@ -166,8 +201,9 @@ void TurnCaption::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
     painter->setRenderHint(QPainter::Antialiasing);
     const Parts p = parts();
     const double midY = height_ / 2;
-    DisclosureChevron::paint(painter, QPointF(DisclosureChevron::width / 2, midY), folded_,
-                             hovering_);
+    const double open = open_.value(context_.clock->now());
+    DisclosureChevron::paintTurning(painter, QPointF(DisclosureChevron::width / 2, midY), open,
+                                    hovering_);
     const QFontMetricsF metrics(ShelfStyle::tipFont());
     const double base = midY - metrics.height() / 2 + metrics.ascent();
     double x = DisclosureChevron::width + ShelfMetrics::chipSpacing;
@@ -175,17 +211,23 @@ void TurnCaption::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
     painter->setPen(hovering_ ? ShelfStyle::secondaryText() : ShelfStyle::tertiaryText());
     painter->drawText(QPointF(x, base), p.text);
     x += p.textWidth;
-    if (folded_) {
+    // The count and dot fade in as the turn folds and out as it opens.
+    const double countShown = Motion::clamp01(1 - open);
+    if (countShown > 0) {
+        painter->save();
+        painter->setOpacity(painter->opacity() * countShown);
+        const QString count = QString::number(turn_.items.size());
         x += ShelfMetrics::chipSpacing;
         painter->setPen(ShelfStyle::tertiaryText());
-        painter->drawText(QPointF(x, base), p.count);
-        x += p.countWidth;
+        painter->drawText(QPointF(x, base), count);
+        x += metrics.horizontalAdvance(count);
         if (dot_) {
             x += ShelfMetrics::chipSpacing;
             painter->setPen(Qt::NoPen);
             painter->setBrush(ShelfStyle::accent());
             painter->drawEllipse(QRectF(x, midY - dotSide / 2, dotSide, dotSide));
         }
+        painter->restore();
     }
     const double hairLeft = p.button.right() + captionSpacing;
     if (hairLeft < width_) {
@@ -262,9 +304,10 @@ TurnGrid::TurnGrid(const ViewContext& context, QString sessionID, QSizeF thumb, 
     connect(scroll_, &ScrollArea::scrolled, this, &TurnGrid::sync);
     if (ShelfModel* model = context_.model) {
         for (auto signal : {&ShelfModel::groupsChanged, &ShelfModel::collapsedChanged,
-                            &ShelfModel::versionChanged, &ShelfModel::unreadCountChanged}) {
+                            &ShelfModel::versionChanged}) {
             connect(model, signal, this, &TurnGrid::sync);
         }
+        connect(model, &ShelfModel::unreadCountChanged, this, &TurnGrid::sync);
         connect(model, &ShelfModel::openScreenChanged, this, [this] {
             // The shelf closed: the next opening shows the first turn at the top.
             if (!context_.model->openScreen()) {
@@ -277,6 +320,7 @@ TurnGrid::TurnGrid(const ViewContext& context, QString sessionID, QSizeF thumb, 
 }
 
 TurnGrid::~TurnGrid() {
+    settle_.cancel();
     for (auto it = cards_.cbegin(); it != cards_.cend(); ++it) {
         dropCard(it.key(), it.value());
     }
@@ -303,6 +347,37 @@ const SessionGroup* TurnGrid::group() const {
 }
 
 void TurnGrid::sync() {
+    // Whoever asks first (a resize, a scroll, the model's own signals), a change of what the
+    // model shows moves along the change's curve; the grid's first filling shows at once.
+    Motion::Curve curve = Motion::Curve::none();
+    const SessionGroup* g = group();
+    if (filled_ && context_.isOpenHere() &&
+        ((g ? g->turns : QList<Turn>()) != shownGroup_.turns ||
+         !(context_.model->collapsed() == shownCollapsed_))) {
+        curve = context_.model->animation();
+        if (curve.kind() == Motion::Curve::Kind::none) {
+            curve = Motion::rowChange(true);
+        }
+    }
+    syncWith(curve);
+}
+
+void TurnGrid::leave(QGraphicsObject* item, bool rises, const Motion::Curve& curve) {
+    item->setEnabled(false);
+    item->setZValue(-0.5); // under what stays, above the backdrop
+    QPointer<QGraphicsObject> gone = item;
+    OpacityFade::of(item, context_.clock)->to(0, curve, [gone] {
+        if (gone) {
+            gone->setVisible(false);
+            gone->deleteLater();
+        }
+    });
+    if (rises) {
+        PositionGlide::of(item, context_.clock)->lift(Motion::dropIn().offsetY, curve);
+    }
+}
+
+void TurnGrid::syncWith(const Motion::Curve& curve) {
     // Sizing the scroll area below may scroll it, which asks for another sync.
     if (syncing_) {
         return;
@@ -323,59 +398,175 @@ void TurnGrid::sync() {
     static_cast<Backdrop*>(backdrop_)->setSize(QSizeF(size_.width(), layout_.contentHeight()));
     const double offset = scroll_->offset();
     const double viewport = size_.height();
-    // A change the model announces with a curve (a fold, a new turn) moves what stays and fades
-    // in what comes, on the open display only; scrolling and everything else places at once.
-    const Motion::Curve curve = context_.isOpenHere() && context_.model
-                                    ? context_.model->animation()
-                                    : Motion::Curve::none();
-    const auto enter = [&](QGraphicsObject* item) {
-        if (curve.kind() != Motion::Curve::Kind::none) {
+    const QRectF view(0, offset, size_.width(), viewport);
+    const bool animated = curve.kind() != Motion::Curve::Kind::none;
+    const double drop = Motion::dropIn().offsetY;
+
+    // Where every turn and item is now and was before the change; only an animated change needs
+    // them, and only then are they counted.
+    struct Places {
+        QHash<QString, qsizetype> sections;
+        QHash<QString, TurnGridLayout::Card> cards;
+        bool built = false;
+        void build(const QList<Turn>& turns) {
+            built = true;
+            for (qsizetype s = 0; s < turns.size(); ++s) {
+                sections.insert(turns[s].id, s);
+                for (qsizetype i = 0; i < turns[s].items.size(); ++i) {
+                    cards.insert(turns[s].items[i].id, {s, i});
+                }
+            }
+        }
+    };
+    Places now;
+    Places before;
+    if (animated) {
+        if (g) {
+            now.build(g->turns);
+        }
+        before.build(shownGroup_.turns);
+    }
+    // A row built now: where it starts and how it comes in.
+    const auto bring = [&](QGraphicsObject* item, QPointF at, std::optional<QRectF> from,
+                           const QPointer<QGraphicsObject>& replaced, bool drops) {
+        auto* glide = PositionGlide::of(item, context_.clock);
+        auto* fade = OpacityFade::of(item, context_.clock);
+        if (!animated) {
+            glide->to(at, curve);
+            return;
+        }
+        if (replaced) {
+            // Needed again while it faded out: the new one takes over from where it was.
+            item->setOpacity(replaced->opacity());
+            item->setPos(replaced->pos());
+            delete replaced.data();
+            glide->to(at, curve);
+            glide->lift(0, curve);
+            fade->to(1, curve);
+        } else if (from) {
+            item->setPos(from->topLeft());
+            glide->to(at, curve);
+        } else {
             item->setOpacity(0);
-            OpacityFade::of(item, context_.clock)->to(1, curve);
+            if (drops) {
+                glide->dropIn(at, drop, curve);
+            } else {
+                glide->to(at, Motion::Curve::none());
+            }
+            fade->to(1, curve);
         }
     };
 
     QHash<QString, TurnCaption*> captions;
     const auto [first, last] = layout_.visibleSections(offset, viewport);
-    for (qsizetype s = first; s < last && g; ++s) {
+    const auto placeCaption = [&](qsizetype s) {
         const Turn& turn = g->turns[s];
+        if (captions.contains(turn.id)) {
+            return;
+        }
         TurnCaption* caption = captions_.take(turn.id);
         const QRectF r = layout_.captionRect(s);
         if (caption) {
             PositionGlide::of(caption, context_.clock)->to(r.topLeft(), curve);
         } else {
             caption = new TurnCaption(context_, scroll_->content());
-            caption->setPos(r.topLeft());
-            enter(caption);
+            std::optional<QRectF> from;
+            if (animated && before.sections.contains(turn.id)) {
+                from = shownLayout_.captionRect(before.sections.value(turn.id));
+            }
+            bring(caption, r.topLeft(), from, leavingCaptions_.take(turn.id), true);
         }
-        caption->set(turn, sections[s].folded, r.width(), r.height());
+        caption->set(turn, sections[s].folded, r.width(), r.height(), curve);
         captions.insert(turn.id, caption);
+    };
+    for (qsizetype s = first; s < last && g; ++s) {
+        placeCaption(s);
     }
-    qDeleteAll(captions_);
+    for (auto it = captions_.begin(); it != captions_.end(); ++it) {
+        TurnCaption* caption = it.value();
+        const auto s = now.sections.find(it.key());
+        if (animated && s != now.sections.end() &&
+            view.intersects(caption->mapRectToParent(caption->boundingRect()))) {
+            // In view until the change has carried it out.
+            placeCaption(*s);
+        } else if (animated && s == now.sections.end()) {
+            leave(caption, true, curve);
+            leavingCaptions_.insert(it.key(), caption);
+        } else {
+            delete caption;
+        }
+    }
     captions_ = std::move(captions);
 
     QHash<QString, QGraphicsObject*> cards;
+    const auto placeCard = [&](TurnGridLayout::Card c) {
+        const ShelfItem& item = g->turns[c.section].items[c.item];
+        if (cards.contains(item.id)) {
+            return;
+        }
+        QGraphicsObject* card = cards_.take(item.id);
+        const QPointF at = layout_.cardRect(c.section, c.item).topLeft();
+        if (card) {
+            updateCard(card, item);
+            PositionGlide::of(card, context_.clock)->to(at, curve);
+        } else if ((card = makeCard(item))) {
+            std::optional<QRectF> from;
+            bool drops = true;
+            if (animated) {
+                const auto was = before.cards.find(item.id);
+                if (was != before.cards.end()) {
+                    const QString& turnID = shownGroup_.turns[was->section].id;
+                    // Shown before: it glides from there; a turn that opens fades its cards in.
+                    if (!shownCollapsed_.contains(turnID)) {
+                        from = shownLayout_.cardRect(was->section, was->item);
+                    }
+                    drops = false;
+                }
+            }
+            card->setPos(at);
+            bring(card, at, from, leavingCards_.take(item.id), drops);
+        } else {
+            return;
+        }
+        cards.insert(item.id, card);
+    };
     if (g) {
         for (const auto& c : layout_.visibleCards(offset, viewport)) {
-            const ShelfItem& item = g->turns[c.section].items[c.item];
-            QGraphicsObject* card = cards_.take(item.id);
-            const QPointF at = layout_.cardRect(c.section, c.item).topLeft();
-            if (card) {
-                updateCard(card, item);
-                PositionGlide::of(card, context_.clock)->to(at, curve);
-            } else if ((card = makeCard(item))) {
-                card->setPos(at);
-                enter(card);
-            } else {
-                continue;
-            }
-            cards.insert(item.id, card);
+            placeCard(c);
         }
     }
-    for (auto it = cards_.cbegin(); it != cards_.cend(); ++it) {
-        dropCard(it.key(), it.value());
+    for (auto it = cards_.begin(); it != cards_.end(); ++it) {
+        QGraphicsObject* card = it.value();
+        const auto c = now.cards.find(it.key());
+        const bool folded = c != now.cards.end() && sections[c->section].folded;
+        if (animated && c != now.cards.end() && !folded &&
+            view.intersects(card->mapRectToParent(card->boundingRect()))) {
+            placeCard(*c);
+        } else if (animated && (c == now.cards.end() || folded)) {
+            // Gone from the model, it rises away; in a folding turn it only fades.
+            releaseCard(it.key(), card);
+            leave(card, !folded, curve);
+            leavingCards_.insert(it.key(), card);
+        } else {
+            dropCard(it.key(), card);
+        }
     }
     cards_ = std::move(cards);
+
+    if (g) {
+        shownGroup_ = *g;
+    } else {
+        shownGroup_ = SessionGroup();
+    }
+    shownLayout_ = layout_;
+    filled_ = filled_ || g;
+    if (context_.model) {
+        shownCollapsed_ = context_.model->collapsed();
+    }
+    if (animated) {
+        settle_.cancel();
+        settle_ = context_.clock->after(settleTime(curve), this, [this] { sync(); });
+    }
 }
 
 QGraphicsObject* TurnGrid::makeCard(const ShelfItem& item) {
@@ -416,6 +607,17 @@ void TurnGrid::updateCard(QGraphicsObject* card, const ShelfItem& item) {
         view->setOptions(options);
     } else {
         card->update();
+    }
+}
+
+void TurnGrid::releaseCard(const QString& id, QGraphicsObject* card) {
+    if (const auto tip = cardTips_.take(id); tip && context_.tips) {
+        context_.tips->forget(tip.get());
+    }
+    if (auto* view = qobject_cast<ThumbnailView*>(card)) {
+        view->setShown(false);
+    } else if (context_.model) {
+        context_.model->itemDisappeared(id, context_.display);
     }
 }
 

@@ -3,10 +3,13 @@
 #include "Ostrel/Views/ScrollArea.h"
 #include "Ostrel/Views/TurnGridLayout.h"
 #include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/MotionAnimator.h"
+#include "OstrelCore/Shelf/CollapsedSections.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
 
 #include <QGraphicsObject>
 #include <QHash>
+#include <QPointer>
 
 #include <memory>
 
@@ -21,6 +24,8 @@ struct MenuEntry;
 namespace DisclosureChevron {
 inline constexpr double width = 10;
 void paint(QPainter* painter, QPointF center, bool folded, bool hovering);
+// On its way between the two: `open` 0 points right, 1 down.
+void paintTurning(QPainter* painter, QPointF center, double open, bool hovering);
 } // namespace DisclosureChevron
 
 // The line above a turn's cards: the fold chevron and the prompt, the item count and unread dot
@@ -31,7 +36,9 @@ public:
     TurnCaption(const ViewContext& context, QGraphicsItem* parent);
     ~TurnCaption() override;
 
-    void set(const Turn& turn, bool folded, double width, double height);
+    // A change of `folded` turns the chevron and fades the count along `curve`.
+    void set(const Turn& turn, bool folded, double width, double height,
+             const Motion::Curve& curve = Motion::Curve::none());
     const Turn& turn() const { return turn_; }
     bool isFolded() const { return folded_; }
     bool isHovered() const { return hovering_; }
@@ -56,10 +63,15 @@ protected:
 private:
     struct Parts;
     Parts parts() const;
+    void frame();
 
     ViewContext context_;
     Turn turn_;
     bool folded_ = false;
+    bool placed_ = false;
+    // 1 while open (the chevron points down), 0 while folded; the count shows as 1 - this.
+    Motion::Animated open_{1};
+    MainClock::Handle next_;
     bool dot_ = false;
     bool hovering_ = false;
     double width_ = 0;
@@ -93,12 +105,20 @@ public:
     void sync();
 
 private:
+    // On the open display, when the model changed what the grid shows, what stays glides to
+    // its new place, what comes drops in and what goes fades out, along the model's curve (the
+    // rows' spring when it names none).
+    void syncWith(const Motion::Curve& curve);
+    // Fades a card or caption out (rising as it goes when `rises`) and deletes it then.
+    void leave(QGraphicsObject* item, bool rises, const Motion::Curve& curve);
     void selectionChanged();
     void background(QPointF contentPoint);
     const SessionGroup* group() const;
     QGraphicsObject* makeCard(const ShelfItem& item);
     void updateCard(QGraphicsObject* card, const ShelfItem& item);
     void dropCard(const QString& id, QGraphicsObject* card);
+    // Stops a card counting as shown; it may stay on screen a moment longer, fading.
+    void releaseCard(const QString& id, QGraphicsObject* card);
 
     ViewContext context_;
     QString sessionID_;
@@ -111,6 +131,17 @@ private:
     TurnGridLayout layout_;
     QHash<QString, TurnCaption*> captions_;
     QHash<QString, QGraphicsObject*> cards_;
+    // Captions and cards fading out, by turn and item id; one needed again is replaced by a new
+    // one that starts from where the old one had faded to.
+    QHash<QString, QPointer<QGraphicsObject>> leavingCaptions_;
+    QHash<QString, QPointer<QGraphicsObject>> leavingCards_;
+    // What the grid showed before the last change, to glide newly built rows from there.
+    SessionGroup shownGroup_;
+    TurnGridLayout shownLayout_;
+    CollapsedSections shownCollapsed_;
+    bool filled_ = false;
+    // Drops what an animated change left outside the viewport once it has settled.
+    MainClock::Handle settle_;
     // The tip anchors following the cards' own anchors, by item id.
     QHash<QString, std::shared_ptr<TipAnchor>> cardTips_;
 };

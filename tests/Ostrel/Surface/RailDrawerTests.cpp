@@ -5,6 +5,7 @@
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/TurnGrid.h"
+#include "OstrelCore/Display/Motion.h"
 #include "support/GeometryPrinters.h"
 
 #include <gtest/gtest.h>
@@ -124,12 +125,12 @@ TEST(RailDrawer, FoldingATurnAndSwitchingSessions) {
     EXPECT_FALSE(grid->cards().contains("a2-0"));
     caption = grid->captions().value("p2");
     EXPECT_TRUE(caption->isFolded());
-    EXPECT_EQ(grid->captions().value("p1")->scenePos().y(),
-              38 + caption->boundingRect().height() + 12);
-    // What came into view fades in on the fold's spring.
+    // What comes into view glides up from where it was, on the fold's spring.
     TurnCaption* below = grid->captions().value("p1");
-    EXPECT_LT(below->opacity(), 1.0);
+    const double target = 38 + caption->boundingRect().height() + 12;
+    EXPECT_GT(below->scenePos().y(), target);
     rig.clock->advance(1.0);
+    EXPECT_EQ(below->scenePos().y(), target);
     EXPECT_EQ(below->opacity(), 1.0);
     rig.render("rail-folded");
 
@@ -471,4 +472,109 @@ TEST(RailDrawer, AnotherLayoutKindCrossFadesAndTheOldOneComesBackFromWhereItIs) 
     EXPECT_EQ(rail->opacity(), 1);
     EXPECT_TRUE(stacks.isNull());
     EXPECT_EQ(rig.render("kind-back").pixelColor(320, 100), card);
+}
+
+TEST(RailDrawer, ATurnArrivingDropsInTheTurnsBelowGlideAndAGoneOneRisesAway) {
+    for (const bool reduced : {false, true}) {
+        Motion::setAccessibilityHook([reduced] { return Accessibility{reduced, false}; });
+        DrawerRig rig;
+        const Snapshot two = twoSessions();
+        rig.publish(two);
+        rig.open();
+        rig.clock->advance(1);
+        TurnGrid* grid = rig.drawer->rail()->grid();
+        TurnCaption* p2 = grid->captions().value("p2");
+        const double p2Was = p2->y();
+        Snapshot three = two;
+        three.prompts.append(Prompt{"p4", "alpha", Date(799990400), "One more"});
+        three.items.append(item("a4-0", "alpha", "p4", 799990500));
+        rig.publish(three);
+        // Six frames in, a tenth of a second.
+        constexpr double mid = 6.0 / 60 + 1e-6;
+        rig.clock->advance(mid);
+        QPointer<QGraphicsObject> card = grid->cards().value("a4-0");
+        ASSERT_TRUE(card);
+        const QPointF home = grid->layout().cardRect(0, 0).topLeft();
+        EXPECT_GT(card->opacity(), 0.05);
+        EXPECT_LT(card->opacity(), 0.95);
+        if (reduced) {
+            EXPECT_EQ(card->pos(), home) << "a plain fade";
+        } else {
+            EXPECT_LT(card->y(), home.y());
+            EXPECT_GT(card->y(), home.y() - 12);
+        }
+        EXPECT_GT(p2->y(), p2Was);
+        EXPECT_LT(p2->y(), grid->layout().captionRect(1).top());
+        const QPoint spot = rig.at(QPointF(207, 36) + home + QPointF(20, 60)).toPoint();
+        const QColor landing = rig.render("arrival-mid").pixelColor(spot);
+        rig.clock->advance(1);
+        EXPECT_EQ(card->opacity(), 1);
+        EXPECT_EQ(card->pos(), home);
+        EXPECT_EQ(p2->y(), grid->layout().captionRect(1).top());
+        EXPECT_NE(rig.render("arrival-end").pixelColor(spot), landing);
+
+        // Gone again: it rises as it fades, and the turns below glide back up.
+        rig.publish(two);
+        rig.clock->advance(mid);
+        ASSERT_TRUE(card);
+        EXPECT_FALSE(grid->cards().contains("a4-0"));
+        EXPECT_LT(card->opacity(), 0.95);
+        EXPECT_EQ(card->y() < home.y(), !reduced);
+        rig.clock->advance(1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(card.isNull());
+        EXPECT_EQ(p2->y(), p2Was);
+    }
+    Motion::setAccessibilityHook({});
+}
+
+TEST(RailDrawer, FoldingFadesTheCardsTurnsTheChevronAndRapidTogglesLeaveEveryCardWhole) {
+    DrawerRig rig;
+    rig.publish(twoSessions());
+    rig.open();
+    rig.clock->advance(1);
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    TurnCaption* caption = grid->captions().value("p2");
+    QPointer<QGraphicsObject> card = grid->cards().value("a2-0");
+    // The chevron, and the place the count takes beyond the prompt while folded.
+    const QRect chevron =
+        caption->mapRectToScene(QRectF(0, 0, 12, caption->boundingRect().height())).toRect();
+    const auto look = [&](const QString& name) { return rig.render(name).copy(chevron); };
+    const QImage open = look("fold-open");
+    rig.model->toggleCollapsed("p2");
+    const QRectF count = caption->mapRectToScene(caption->buttonRect()).adjusted(0, 0, 0, 0);
+    const QRect countArea = QRectF(count.right() - 14, count.top(), 14, count.height()).toRect();
+    rig.clock->advance(4.0 / 60 + 1e-6);
+    ASSERT_TRUE(card);
+    EXPECT_FALSE(grid->cards().contains("a2-0"));
+    EXPECT_GT(card->opacity(), 0.05);
+    EXPECT_LT(card->opacity(), 0.95);
+    const QImage turning = look("fold-mid");
+    const QImage countMid = rig.render("fold-mid").copy(countArea);
+    rig.clock->advance(1);
+    const QImage folded = look("fold-end");
+    EXPECT_NE(turning, open);
+    EXPECT_NE(turning, folded);
+    EXPECT_NE(open, folded);
+    EXPECT_NE(countMid, rig.render("fold-end").copy(countArea)) << "the count fades in";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(card.isNull());
+
+    // Eleven folds and unfolds in a second: it ends open with every card whole and in place.
+    for (int i = 0; i < 11; ++i) {
+        rig.model->toggleCollapsed("p2");
+        rig.clock->advance(0.1);
+    }
+    rig.clock->advance(1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(look("fold-again"), open);
+    int shown = 0;
+    for (QGraphicsItem* child : grid->scrollArea()->content()->childItems()) {
+        if (auto* c = dynamic_cast<PlainCard*>(child)) {
+            ++shown;
+            EXPECT_EQ(c->opacity(), 1);
+        }
+    }
+    EXPECT_EQ(shown, grid->cards().size());
+    EXPECT_EQ(grid->cards().value("a2-3")->pos(), grid->layout().cardRect(0, 3).topLeft());
 }
