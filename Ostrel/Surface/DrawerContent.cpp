@@ -1,11 +1,13 @@
 #include "Ostrel/Surface/DrawerContent.h"
 
 #include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Views/ClearFiltersButton.h"
 #include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/TurnStacksView.h"
+#include "Ostrel/Views/UndoButton.h"
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
 #include "OstrelCore/Display/Motion.h"
@@ -13,7 +15,6 @@
 #include "OstrelCore/Display/ShelfStyle.h"
 
 #include <QFontMetricsF>
-#include <QGraphicsSceneHoverEvent>
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 #include <QTextLayout>
@@ -28,22 +29,12 @@ namespace {
 constexpr double toastLeading = 14;
 constexpr double toastTrailing = 4;
 constexpr double toastSpacing = 10;
-constexpr double undoPadding = 10;
-constexpr double undoHeight = 22;
 constexpr double emptyWidth = 180;
 constexpr double emptySpacing = 10;
 constexpr double lineExtra = 2;
-constexpr double clearPadding = 10;
-constexpr double clearHeight = 22;
-
-QFont undoFont() {
-    QFont f = ShelfStyle::headerFont();
-    f.setWeight(QFont::DemiBold);
-    return f;
-}
 
 double undoButtonWidth() {
-    return QFontMetricsF(undoFont()).horizontalAdvance(QStringLiteral("Undo")) + 2 * undoPadding;
+    return UndoButton::size().width();
 }
 
 QColor grey(double level, double opacity = 1) {
@@ -94,7 +85,15 @@ QString emptyMessage(bool filtering) {
 // --- HideToast
 
 HideToast::HideToast(const ViewContext& context, QGraphicsItem* parent)
-    : QGraphicsObject(parent), context_(context) {
+    : QGraphicsObject(parent), context_(context),
+      undo_(new UndoButton(
+          [model = QPointer<ShelfModel>(context.model)] {
+              if (model) {
+                  model->undo();
+              }
+          },
+          this)) {
+    // Hovering the toast lights nothing below it, and a press on it stays there.
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton);
     setZValue(1);
@@ -114,6 +113,7 @@ void HideToast::place(QSizeF drawer, bool onTop) {
     prepareGeometryChange();
     size_ = r.size();
     setPos(r.topLeft());
+    undo_->setPos(undoRect().topLeft());
     update();
 }
 
@@ -127,10 +127,21 @@ QString HideToast::text() const {
                          std::max(0.0, room), Qt::ElideMiddle);
 }
 
+QString HideToast::accessibleName() const {
+    return context_.model && context_.model->pendingUndo()
+               ? context_.model->pendingUndo()->message()
+               : QString();
+}
+
 QRectF HideToast::undoRect() const {
-    const double w = undoButtonWidth();
-    return QRectF(size_.width() - toastTrailing - w, (size_.height() - undoHeight) / 2, w,
-                  undoHeight);
+    const QSizeF button = UndoButton::size();
+    return QRectF(QPointF(size_.width() - toastTrailing - button.width(),
+                          (size_.height() - button.height()) / 2),
+                  button);
+}
+
+bool HideToast::undoHovered() const {
+    return undo_->isHovering();
 }
 
 void HideToast::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
@@ -152,58 +163,44 @@ void HideToast::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     painter->setFont(ShelfStyle::headerFont());
     painter->setPen(ShelfStyle::primaryText());
     painter->drawText(QPointF(toastLeading, base), text());
-
-    const QRectF undo = undoRect();
-    if (hovering_) {
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ShelfStyle::rowSelected());
-        painter->drawRoundedRect(undo, undo.height() / 2, undo.height() / 2);
-    }
-    painter->setFont(undoFont());
-    painter->setPen(Qt::white);
-    const QFontMetricsF bold(undoFont());
-    painter->drawText(
-        QPointF(undo.left() + undoPadding, undo.center().y() - bold.height() / 2 + bold.ascent()),
-        QStringLiteral("Undo"));
-}
-
-void HideToast::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
-    const bool over = undoRect().contains(event->pos());
-    if (over != hovering_) {
-        hovering_ = over;
-        update();
-    }
-}
-
-void HideToast::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
-    hovering_ = false;
-    update();
 }
 
 void HideToast::mousePressEvent(QGraphicsSceneMouseEvent* event) {
     event->setAccepted(event->button() == Qt::LeftButton);
 }
 
-void HideToast::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
-    if (undoRect().contains(event->pos()) && context_.model) {
-        context_.model->undo();
-    }
-}
-
 // --- EmptyShelf
 
 EmptyShelf::EmptyShelf(const ViewContext& context, QGraphicsItem* parent)
-    : QGraphicsObject(parent), context_(context) {
-    setAcceptHoverEvents(true);
-    setAcceptedMouseButtons(Qt::LeftButton);
+    : QGraphicsObject(parent), context_(context),
+      clear_(new ClearFiltersButton(
+          [model = QPointer<ShelfModel>(context.model)] {
+              if (model) {
+                  model->clearKinds();
+              }
+          },
+          this)) {
     if (context_.model) {
-        connect(context_.model, &ShelfModel::filterChanged, this, [this] { update(); });
+        connect(context_.model, &ShelfModel::filterChanged, this, [this] {
+            placeButton();
+            update();
+        });
     }
+    placeButton();
 }
 
 void EmptyShelf::setSize(QSizeF size) {
     prepareGeometryChange();
     size_ = size;
+    placeButton();
+}
+
+void EmptyShelf::placeButton() {
+    const auto button = clearRect();
+    clear_->setVisible(button.has_value());
+    if (button) {
+        clear_->setPos(button->topLeft());
+    }
 }
 
 bool EmptyShelf::offersClear() const {
@@ -220,11 +217,8 @@ EmptyShelf::Stack EmptyShelf::stack() const {
     double height = t.height;
     std::optional<QSizeF> button;
     if (offersClear()) {
-        button = QSizeF(std::ceil(QFontMetricsF(ShelfStyle::headerFont())
-                                      .horizontalAdvance(QStringLiteral("Clear Filters"))) +
-                            2 * clearPadding,
-                        clearHeight);
-        height += emptySpacing + clearHeight;
+        button = ClearFiltersButton::size();
+        height += emptySpacing + button->height();
     }
     const double top = (size_.height() - height) / 2;
     Stack s;
@@ -250,41 +244,6 @@ void EmptyShelf::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
     const EmptyText t(text(), s.text.width());
     painter->setPen(ShelfStyle::tertiaryText());
     t.layout->draw(painter, s.text.topLeft());
-    if (s.button) {
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ShelfStyle::chipStroke(hovering_));
-        painter->drawRoundedRect(*s.button, ShelfStyle::chipCorner, ShelfStyle::chipCorner);
-        painter->setFont(ShelfStyle::headerFont());
-        painter->setPen(ShelfStyle::chipFill());
-        painter->drawText(*s.button, Qt::AlignCenter, QStringLiteral("Clear Filters"));
-    }
-}
-
-void EmptyShelf::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
-    const auto button = clearRect();
-    const bool over = button && button->contains(event->pos());
-    if (over != hovering_) {
-        hovering_ = over;
-        update();
-    }
-}
-
-void EmptyShelf::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
-    hovering_ = false;
-    update();
-}
-
-void EmptyShelf::mousePressEvent(QGraphicsSceneMouseEvent* event) {
-    const auto button = clearRect();
-    event->setAccepted(event->button() == Qt::LeftButton && button &&
-                       button->contains(event->pos()));
-}
-
-void EmptyShelf::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
-    const auto button = clearRect();
-    if (button && button->contains(event->pos()) && context_.model) {
-        context_.model->clearKinds();
-    }
 }
 
 // --- DrawerContent

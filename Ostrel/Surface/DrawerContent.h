@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Surface/DrawerContentItem.h"
+#include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/DrawerContentLayout.h"
 #include "Ostrel/Views/EdgeColumnView.h"
 #include "Ostrel/Views/SessionRailView.h"
@@ -18,9 +19,12 @@
 
 namespace ostrel {
 
+class ClearFiltersButton;
+class UndoButton;
+
 // The undo toast after a hide or a delete: the action's message, cut in the middle when it does
 // not fit, and an "Undo" button, in a grey capsule at most 320 points wide.
-class HideToast final : public QGraphicsObject {
+class HideToast final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     explicit HideToast(const ViewContext& context, QGraphicsItem* parent = nullptr);
@@ -31,27 +35,29 @@ public:
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
 
     QString text() const;
+    UndoButton* undoButton() const { return undo_; }
     // In the toast's coordinates.
     QRectF undoRect() const;
-    bool undoHovered() const { return hovering_; }
+    bool undoHovered() const;
     // The width the toast wants for its whole message.
     static double wantedWidth(const QString& message);
 
+    QAccessible::Role accessibleRole() const override { return QAccessible::AlertMessage; }
+    // The whole message.
+    QString accessibleName() const override;
+
 protected:
-    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
-    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override;
     void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
-    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
 
 private:
     ViewContext context_;
     QSizeF size_;
-    bool hovering_ = false;
+    UndoButton* undo_;
 };
 
 // What an empty drawer says: that nothing has arrived yet, or that the filters hide everything,
 // with a "Clear Filters" button then.
-class EmptyShelf final : public QGraphicsObject {
+class EmptyShelf final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     explicit EmptyShelf(const ViewContext& context, QGraphicsItem* parent = nullptr);
@@ -65,12 +71,10 @@ public:
     QRectF textRect() const;
     // None when the button is not offered.
     std::optional<QRectF> clearRect() const;
+    ClearFiltersButton* clearButton() const { return clear_; }
 
-protected:
-    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
-    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override;
-    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
-    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+    QAccessible::Role accessibleRole() const override { return QAccessible::StaticText; }
+    QString accessibleName() const override { return text(); }
 
 private:
     struct Stack {
@@ -78,10 +82,11 @@ private:
         std::optional<QRectF> button;
     };
     Stack stack() const;
+    void placeButton();
 
     ViewContext context_;
     QSizeF size_;
-    bool hovering_ = false;
+    ClearFiltersButton* clear_;
 };
 
 // What the open drawer holds: the header band, the layout of its kind (or the empty state), and

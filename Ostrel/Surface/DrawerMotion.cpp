@@ -1,7 +1,7 @@
 #include "Ostrel/Surface/DrawerMotion.h"
 
-#include "Ostrel/Surface/CountRoll.h"
 #include "Ostrel/Surface/SurfacePaint.h"
+#include "Ostrel/Views/CountRoll.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
 #include <QFont>

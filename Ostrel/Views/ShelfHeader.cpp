@@ -1,67 +1,52 @@
 #include "Ostrel/Views/ShelfHeader.h"
 
 #include "Ostrel/Model/ShelfModel.h"
-#include "Ostrel/Views/DrawerSymbols.h"
-#include "Ostrel/Views/ShelfTips.h"
-#include "Ostrel/Views/Symbols.h"
-#include "OstrelCore/Display/ShelfMetrics.h"
+#include "Ostrel/Views/FilterChip.h"
+#include "Ostrel/Views/HeaderIconButton.h"
+#include "Ostrel/Views/MenuPress.h"
+#include "Ostrel/Views/ProjectSwitcher.h"
+#include "Ostrel/Views/UnreadLabel.h"
+#include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
 #include <QFontMetricsF>
-#include <QGraphicsScene>
-#include <QGraphicsSceneHoverEvent>
-#include <QGraphicsSceneMouseEvent>
-#include <QGraphicsView>
-#include <QPainter>
-#include <QWidget>
+#include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ostrel {
 
-namespace {
-
-QColor white(double opacity) {
-    QColor c(Qt::white);
-    c.setAlphaF(float(opacity));
-    return c;
-}
-
-void paintIconButton(QPainter* painter, const QRectF& frame, const QString& symbol,
-                     const std::optional<QColor>& tint, bool hovered) {
-    if (hovered) {
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(white(0.1));
-        painter->drawEllipse(QRectF(frame.center() - QPointF(12, 12), QSizeF(24, 24)));
-    }
-    const QColor color = tint ? *tint : white(hovered ? 0.9 : 0.55);
-    // A 14-point symbol: the circle of the pictures fills about 17 points of its frame.
-    Symbols::paint(*painter, symbol, frame.center(), 17, color);
-}
-
-} // namespace
-
 ShelfHeader::ShelfHeader(const ViewContext& context, bool compact, double leading,
                          QGraphicsItem* parent)
-    : QGraphicsObject(parent), context_(context), compact_(compact), leading_(leading) {
-    DrawerSymbols::ensure();
-    setAcceptHoverEvents(true);
-    setAcceptedMouseButtons(Qt::LeftButton);
+    : QGraphicsObject(parent), context_(context), compact_(compact), leading_(leading),
+      switcher_(new ProjectSwitcher(context, this)),
+      chip_(new FilterChip(
+          QString(),
+          [model = QPointer<ShelfModel>(context.model)] {
+              if (model) {
+                  model->clearKinds();
+              }
+          },
+          this)),
+      unread_(new UnreadLabel(compact, context.clock, this)),
+      filter_(new FilterButton(context, this)), menu_(new HeaderMenu(context, this)) {
+    setFlag(ItemHasNoContents);
+    setAcceptedMouseButtons(Qt::NoButton);
     if (ShelfModel* model = context_.model) {
+        unread_->setCount(model->unreadCount(), Motion::Curve::none());
         for (auto signal : {&ShelfModel::filterChanged, &ShelfModel::unreadCountChanged,
                             &ShelfModel::layoutsChanged, &ShelfModel::groupsChanged}) {
-            connect(model, signal, this, [this] { update(); });
+            connect(model, signal, this, &ShelfHeader::sync);
         }
     }
-}
-
-ShelfHeader::~ShelfHeader() {
-    delete press_.data();
+    sync();
 }
 
 void ShelfHeader::setSize(QSizeF size) {
     prepareGeometryChange();
     size_ = size;
+    sync();
 }
 
 bool ShelfHeader::capped() const {
@@ -74,18 +59,31 @@ bool ShelfHeader::capped() const {
 }
 
 QString ShelfHeader::unreadText() const {
-    const qint64 count = context_.model ? context_.model->unreadCount() : 0;
-    if (count < 1) {
-        return {};
-    }
-    return compact_ ? QString::number(count) : QStringLiteral("%1 new").arg(count);
+    return unread_->text();
 }
 
 QString ShelfHeader::filterLabel() const {
-    if (!context_.model || !context_.model->filter().isFiltering()) {
-        return QStringLiteral("Filters");
+    return filter_->label();
+}
+
+QString ShelfHeader::projectText() const {
+    return switcher_->text();
+}
+
+QWidget* ShelfHeader::pressWidget() const {
+    for (MenuPress* press : {switcher_->press(), filter_->press(), menu_->press()}) {
+        if (press->pressView()) {
+            return press->pressView();
+        }
     }
-    return QStringLiteral("Filters, %1 on").arg(context_.model->filter().activeCount());
+    return nullptr;
+}
+
+void ShelfHeader::orderAccessibleChildren(QList<QGraphicsObject*>& children) const {
+    std::stable_sort(children.begin(), children.end(),
+                     [](const QGraphicsObject* a, const QGraphicsObject* b) {
+                         return a->sceneBoundingRect().left() < b->sceneBoundingRect().left();
+                     });
 }
 
 ShelfHeaderLayout ShelfHeader::layout() const {
@@ -109,168 +107,33 @@ ShelfHeaderLayout ShelfHeader::layout() const {
     return ShelfHeaderLayout::make(in);
 }
 
-QString ShelfHeader::projectText() const {
-    if (!context_.model) {
-        return {};
+void ShelfHeader::sync() {
+    if (context_.model) {
+        // The count rolls to its new number only where the shelf is open.
+        unread_->setCount(context_.model->unreadCount(), Motion::rowChange(context_.isOpenHere()));
     }
-    return TipText::line(context_.model->projectLabel(), ShelfStyle::headerFont(),
-                         layout().projectTextWidth, Qt::ElideRight);
-}
-
-ShelfHeader::Control ShelfHeader::controlAt(QPointF p) const {
     const ShelfHeaderLayout l = layout();
-    if (l.menuButton.contains(p)) {
-        return Control::menu;
-    }
-    if (l.filterButton.contains(p)) {
-        return Control::filter;
-    }
-    if (l.chip && l.chip->contains(p)) {
-        return Control::chip;
-    }
-    if (l.switcher.contains(p)) {
-        return Control::switcher;
-    }
-    return Control::none;
-}
+    switcher_->setPos(l.switcher.topLeft());
+    switcher_->setFrame(l.switcher.size(), l.projectTextWidth);
 
-void ShelfHeader::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
-    if (!context_.model) {
-        return;
-    }
-    painter->setRenderHint(QPainter::Antialiasing);
-    const ShelfHeaderLayout l = layout();
-    const QFontMetricsF header(ShelfStyle::headerFont());
-    const double midY = size_.height() / 2;
-    const double base = midY - header.height() / 2 + header.ascent();
-
-    // The project switcher.
-    painter->setFont(ShelfStyle::headerFont());
-    painter->setPen(white(hovered_ == Control::switcher ? 0.9 : 0.75));
-    painter->drawText(QPointF(l.switcher.left(), base), projectText());
-    if (l.switcher.width() > 0) {
-        Symbols::paint(*painter, QStringLiteral("chevron.down"),
-                       QPointF(l.switcher.right() - ShelfHeaderLayout::chevronWidth / 2, midY), 8,
-                       ShelfStyle::secondaryText());
+    const auto chipLabel = context_.model ? context_.model->filter().chipLabel() : std::nullopt;
+    // Hidden rather than deleted: a click on the chip clears the filters from inside its own
+    // release.
+    chip_->setVisible(chipLabel && l.chip);
+    if (chipLabel && l.chip) {
+        chip_->setLabel(*chipLabel);
+        chip_->setPos(l.chip->topLeft());
+        chip_->setSize(l.chip->size());
     }
 
-    if (l.chip) {
-        const bool hot = hovered_ == Control::chip;
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ShelfStyle::chipStroke(hot));
-        painter->drawRoundedRect(*l.chip, ShelfStyle::chipCorner, ShelfStyle::chipCorner);
-        painter->setPen(ShelfStyle::chipFill());
-        painter->drawText(QPointF(l.chip->left() + ShelfHeaderLayout::chipPadding, base),
-                          *context_.model->filter().chipLabel());
-        Symbols::paint(*painter, QStringLiteral("xmark"),
-                       QPointF(l.chip->right() - ShelfHeaderLayout::chipPadding -
-                                   ShelfHeaderLayout::xmarkWidth / 2,
-                               midY),
-                       7, white(hot ? 0.9 : 0.55));
-    }
-
+    unread_->setVisible(l.unread.has_value());
     if (l.unread) {
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ShelfStyle::accent());
-        const double d = ShelfHeaderLayout::unreadDot;
-        painter->drawEllipse(QRectF(l.unread->left(), midY - d / 2, d, d));
-        painter->setPen(white(0.75));
-        painter->drawText(QPointF(l.unread->left() + d + ShelfMetrics::smallSpacing, base),
-                          unreadText());
+        unread_->setPos(l.unread->topLeft());
+        unread_->setSize(l.unread->size());
     }
-
-    const bool filtering = context_.model->filter().isFiltering();
-    paintIconButton(painter, l.filterButton,
-                    filtering ? QStringLiteral("line.3.horizontal.decrease.circle.fill")
-                              : QStringLiteral("line.3.horizontal.decrease.circle"),
-                    filtering ? std::optional<QColor>(ShelfStyle::accent()) : std::nullopt,
-                    hovered_ == Control::filter);
-    paintIconButton(painter, l.menuButton, QStringLiteral("ellipsis.circle"), std::nullopt,
-                    hovered_ == Control::menu);
-}
-
-void ShelfHeader::hoverMoveEvent(QGraphicsSceneHoverEvent* event) {
-    const Control over = controlAt(event->pos());
-    if (over != hovered_) {
-        hovered_ = over;
-        update();
-    }
-}
-
-void ShelfHeader::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
-    hovered_ = Control::none;
-    update();
-}
-
-void ShelfHeader::openMenu(Control control, QWidget* viewport) {
-    if (!context_.model || control == Control::none || control == Control::chip) {
-        return;
-    }
-    const ShelfHeaderLayout l = layout();
-    const QRectF rect = control == Control::menu     ? l.menuButton
-                        : control == Control::filter ? l.filterButton
-                                                     : l.switcher;
-    QWidget* stand = nullptr;
-    if (viewport) {
-        auto* view = qobject_cast<QGraphicsView*>(viewport->parentWidget());
-        QRect at = mapRectToScene(rect).toAlignedRect();
-        if (view) {
-            at = view->viewportTransform().mapRect(mapRectToScene(rect)).toAlignedRect();
-        }
-        if (!press_ || press_->parentWidget() != viewport) {
-            delete press_.data();
-            press_ = new QWidget(viewport);
-            press_->setAttribute(Qt::WA_TransparentForMouseEvents);
-            press_->setObjectName(QStringLiteral("MenuPress"));
-        }
-        press_->setGeometry(at);
-        stand = press_;
-    }
-    QPointer<ShelfHeader> self(this);
-    switch (control) {
-    case Control::switcher:
-        context_.model->showProjectMenu(stand);
-        break;
-    case Control::filter:
-        context_.model->showKindMenu(stand);
-        break;
-    case Control::menu:
-        context_.model->showShelfMenu(stand);
-        break;
-    default:
-        break;
-    }
-    if (!self) {
-        return;
-    }
-    // The menu took the release: give up the press's implicit grab, or the scene would keep
-    // sending the pointer to this header.
-    if (scene() && scene()->mouseGrabberItem() == this) {
-        ungrabMouse();
-    }
-    pressed_ = Control::none;
-    hovered_ = Control::none;
-    update();
-}
-
-void ShelfHeader::mousePressEvent(QGraphicsSceneMouseEvent* event) {
-    const Control control = controlAt(event->pos());
-    if (event->button() != Qt::LeftButton || control == Control::none) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    pressed_ = control;
-    if (control != Control::chip) {
-        openMenu(control, event->widget());
-    }
-}
-
-void ShelfHeader::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
-    const Control pressed = std::exchange(pressed_, Control::none);
-    if (pressed == Control::chip && controlAt(event->pos()) == Control::chip && context_.model) {
-        context_.model->clearKinds();
-    }
+    filter_->refresh();
+    filter_->setPos(l.filterButton.topLeft());
+    menu_->setPos(l.menuButton.topLeft());
 }
 
 } // namespace ostrel

@@ -1,4 +1,4 @@
-#include "Ostrel/Surface/CountRoll.h"
+#include "Ostrel/Views/CountRoll.h"
 
 #include "OstrelCore/Display/ShelfStyle.h"
 

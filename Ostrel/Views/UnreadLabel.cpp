@@ -1,0 +1,100 @@
+#include "Ostrel/Views/UnreadLabel.h"
+
+#include "Ostrel/Views/CountRoll.h"
+#include "Ostrel/Views/ShelfHeaderLayout.h"
+#include "OstrelCore/Display/Motion.h"
+#include "OstrelCore/Display/ShelfMetrics.h"
+#include "OstrelCore/Display/ShelfStyle.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+namespace ostrel {
+
+UnreadLabel::UnreadLabel(bool compact, std::shared_ptr<MainClock> clock, QGraphicsItem* parent)
+    : QGraphicsObject(parent), compact_(compact), clock_(std::move(clock)) {
+    setAcceptedMouseButtons(Qt::NoButton);
+}
+
+QString UnreadLabel::textOf(qint64 count) const {
+    if (count < 1) {
+        return {};
+    }
+    return compact_ ? QString::number(count) : QStringLiteral("%1 new").arg(count);
+}
+
+void UnreadLabel::setCount(qint64 count, const Motion::Curve& curve) {
+    if (count == count_) {
+        return;
+    }
+    // A roll cut short starts the next one from the number it was heading for.
+    from_ = textOf(count_);
+    count_ = count;
+    roll_.set(0);
+    roll_.animate(1, curve, clock_->now());
+    // A label that comes in, or goes, shows its number at once.
+    if (curve.kind() == Motion::Curve::Kind::none || from_.isEmpty() || count < 1) {
+        roll_.set(1);
+    }
+    update();
+    notify(this, QAccessible::NameChanged);
+    frame();
+}
+
+double UnreadLabel::roll() const {
+    return roll_.value(clock_->now());
+}
+
+void UnreadLabel::frame() {
+    next_.cancel();
+    if (roll_.isRunning(clock_->now())) {
+        next_ = clock_->after(Motion::frame, this, [this] {
+            update();
+            frame();
+        });
+    }
+}
+
+void UnreadLabel::setSize(QSizeF size) {
+    if (size != size_) {
+        prepareGeometryChange();
+        size_ = size;
+    }
+}
+
+void UnreadLabel::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    const QString text = this->text();
+    if (text.isEmpty()) {
+        return;
+    }
+    painter->setRenderHint(QPainter::Antialiasing);
+    const QFontMetricsF header(ShelfStyle::headerFont());
+    const double midY = size_.height() / 2;
+    const double d = ShelfHeaderLayout::unreadDot;
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(ShelfStyle::accent());
+    painter->drawEllipse(QRectF(0, midY - d / 2, d, d));
+    QColor color(Qt::white);
+    color.setAlphaF(0.75f);
+    painter->setPen(color);
+    painter->setFont(ShelfStyle::headerFont());
+    const double left = d + ShelfMetrics::smallSpacing;
+    const double roll = this->roll();
+    if (roll == 1 || from_ == text) {
+        painter->drawText(QPointF(left, midY - header.height() / 2 + header.ascent()), text);
+        return;
+    }
+    const QRectF rect(left, 0, header.horizontalAdvance(text), size_.height());
+    const double opacity = painter->opacity();
+    for (const auto& glyph : CountRoll{from_, text, roll}.glyphs(rect, ShelfStyle::headerFont())) {
+        painter->setOpacity(opacity * glyph.opacity);
+        painter->drawText(glyph.origin, glyph.text);
+    }
+    painter->setOpacity(opacity);
+}
+
+QString UnreadLabel::accessibleName() const {
+    return QString::asprintf("%lld new", static_cast<long long>(count_));
+}
+
+} // namespace ostrel

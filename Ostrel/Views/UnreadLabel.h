@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Ostrel/Views/AccessibleItem.h"
+#include "OstrelCore/Display/MotionAnimator.h"
+#include "Platform/MainClock.h"
+
+#include <QGraphicsObject>
+
+#include <memory>
+
+namespace ostrel {
+
+// The header's unread count: an accent dot and "%lld new" (the number alone when compact). A new
+// number rolls in, its changed digits rising out and in, on the curve it is given.
+class UnreadLabel final : public QGraphicsObject, public AccessibleItem {
+    Q_OBJECT
+public:
+    UnreadLabel(bool compact, std::shared_ptr<MainClock> clock, QGraphicsItem* parent);
+
+    // The count to show, rolled in along `curve` (none: at once).
+    void setCount(qint64 count, const Motion::Curve& curve);
+    qint64 count() const { return count_; }
+    // The text the count ends at: empty below 1.
+    QString text() const { return textOf(count_); }
+    // How far the last change has rolled in, 0 to 1 (a spring may overshoot).
+    double roll() const;
+    void setSize(QSizeF size);
+
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::StaticText; }
+    // "%lld new" in both forms.
+    QString accessibleName() const override;
+
+private:
+    QString textOf(qint64 count) const;
+    void frame();
+
+    bool compact_;
+    std::shared_ptr<MainClock> clock_;
+    qint64 count_ = 0;
+    QString from_;
+    Motion::Animated roll_{1};
+    MainClock::Handle next_;
+    QSizeF size_;
+};
+
+} // namespace ostrel

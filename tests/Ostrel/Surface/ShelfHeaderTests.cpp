@@ -1,0 +1,117 @@
+// The header of the open rail drawer: its controls as items of their own, and the unread count
+// rolling to a new number.
+#include "DrawerRig.h"
+
+#include "Ostrel/Views/FilterChip.h"
+#include "Ostrel/Views/HeaderIconButton.h"
+#include "Ostrel/Views/ProjectSwitcher.h"
+#include "Ostrel/Views/ShelfHeader.h"
+#include "Ostrel/Views/UnreadLabel.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+ShelfItem unreadImage(const QString& id, double at) {
+    ShelfItem i;
+    i.id = id;
+    i.kind = ShelfItemKind::image;
+    i.title = id;
+    i.sessionID = QStringLiteral("alpha");
+    i.promptID = QStringLiteral("p1");
+    i.createdAt = Date(at);
+    return i;
+}
+
+Snapshot withUnread(int count) {
+    Snapshot s;
+    s.sessions = {Session(QStringLiteral("alpha"), std::nullopt, QStringLiteral("/work/ostrel"),
+                          QStringLiteral("main"), Date(799990000), Date(799990100))};
+    s.prompts = {Prompt{"p1", "alpha", Date(799990100), "Draw the header"}};
+    for (int i = 0; i < count; ++i) {
+        s.items.append(unreadImage(QStringLiteral("i%1").arg(i), 799990300 - i));
+    }
+    return s;
+}
+
+QImage crop(DrawerRig& rig, const QGraphicsItem* item) {
+    return rig.render(QStringLiteral("header")).copy(item->sceneBoundingRect().toAlignedRect());
+}
+
+} // namespace
+
+TEST(ShelfHeader, EachControlIsAnItemThatLightsUnderThePointerAlone) {
+    DrawerRig rig;
+    rig.publish(withUnread(3));
+    rig.open();
+    rig.model->toggleKind(KindFilter::images);
+    ShelfHeader* header = rig.drawer->header();
+    ASSERT_NE(header, nullptr);
+    ASSERT_TRUE(header->chip()->isVisible());
+    EXPECT_EQ(header->chip()->label(), "Images");
+
+    struct Control {
+        QGraphicsObject* item;
+        std::function<bool()> hovering;
+    };
+    const QList<Control> controls{
+        {header->switcher(), [&] { return header->switcher()->isHovering(); }},
+        {header->chip(), [&] { return header->chip()->isHovering(); }},
+        {header->filterButton(), [&] { return header->filterButton()->isHovering(); }},
+        {header->menuButton(), [&] { return header->menuButton()->isHovering(); }}};
+    for (const Control& over : controls) {
+        const QImage before = crop(rig, over.item);
+        QTest::mouseMove(rig.view.viewport(),
+                         rig.view.mapFromScene(over.item->sceneBoundingRect().center()));
+        for (const Control& c : controls) {
+            EXPECT_EQ(c.hovering(), c.item == over.item) << c.item->metaObject()->className();
+        }
+        EXPECT_NE(crop(rig, over.item), before) << over.item->metaObject()->className();
+    }
+    QTest::mouseMove(rig.view.viewport(), QPoint(5, 300));
+    EXPECT_FALSE(header->menuButton()->isHovering());
+
+    // A click on the chip clears the kinds; the chip goes, the filter button empties.
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      rig.view.mapFromScene(header->chip()->sceneBoundingRect().center()));
+    EXPECT_FALSE(rig.model->filter().isFiltering());
+    EXPECT_FALSE(header->chip()->isVisible());
+    EXPECT_EQ(header->filterButton()->label(), "Filters");
+}
+
+TEST(ShelfHeader, TheUnreadCountRollsToTheNewNumberOnlyWhereTheShelfIsOpen) {
+    DrawerRig rig;
+    rig.publish(withUnread(4));
+    rig.open();
+    UnreadLabel* label = rig.drawer->header()->unread();
+    EXPECT_EQ(label->text(), "4 new");
+    EXPECT_EQ(label->roll(), 1);
+    const QImage four = crop(rig, label);
+
+    rig.publish(withUnread(5));
+    EXPECT_EQ(label->text(), "5 new");
+    EXPECT_EQ(label->accessibleName(), "5 new");
+    EXPECT_EQ(crop(rig, label), four); // the roll starts at the old number
+    rig.clock->advance(0.08);
+    const double mid = label->roll();
+    EXPECT_GT(mid, 0.1);
+    EXPECT_LT(mid, 0.9);
+    const QImage rolling = crop(rig, label);
+    rig.clock->advance(1.0);
+    EXPECT_EQ(label->roll(), 1);
+    const QImage five = crop(rig, label);
+    EXPECT_NE(rolling, four);
+    EXPECT_NE(rolling, five);
+    EXPECT_NE(four, five);
+
+    // Closed, the number changes at once.
+    rig.model->setOpenScreen(std::nullopt);
+    rig.publish(withUnread(6));
+    EXPECT_EQ(label->text(), "6 new");
+    EXPECT_EQ(label->roll(), 1);
+}
