@@ -2,6 +2,9 @@
 
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
+#include "Ostrel/Surface/ShelfPanelAccessible.h"
+#include "Ostrel/Views/AccessibleItem.h"
+#include "Ostrel/Views/AccessibleTree.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/ShelfTips.h"
@@ -16,6 +19,7 @@
 #include <QGraphicsView>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -546,6 +550,32 @@ void ShelfView::scheduleFrames() {
     frames_.stop();
 }
 
+void ShelfView::announceSelection(const std::optional<QString>& itemID) {
+    if (!QAccessible::isActive() || !scene()) {
+        return;
+    }
+    ThumbnailView* card = nullptr;
+    for (QGraphicsView* view : scene()->views()) {
+        for (QGraphicsObject* item : AccessibleTree::of(view)->items()) {
+            auto* shown = qobject_cast<ThumbnailView*>(item);
+            if (shown && itemID && shown->item().id == *itemID) {
+                card = shown;
+            }
+        }
+    }
+    QAccessible::State selected;
+    selected.selected = true;
+    selected.focused = true;
+    if (announced_ && announced_ != card) {
+        AccessibleItem::notifyState(announced_, selected);
+    }
+    announced_ = card;
+    if (card) {
+        AccessibleItem::notifyState(card, selected);
+        AccessibleItem::notify(card, QAccessible::Focus);
+    }
+}
+
 QString ShelfView::accessibleLabel() const {
     if (in_.signalUnread < 1) {
         return QStringLiteral("Ostrel shelf");
@@ -611,6 +641,7 @@ ShelfView::Inputs inputsFrom(const ShelfModel& model, quint32 display) {
 } // namespace
 
 ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
+    ShelfPanelAccessible::install();
     QPointer<ShelfModel> m(&model);
     Hooks hooks;
     hooks.setPeeking = [m, display](bool on) {
@@ -683,6 +714,14 @@ ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
         QObject::connect(&model, signal, view, follow);
     }
     follow();
+    // Assistive technology hears of a selection move once the views have caught up with it.
+    QObject::connect(&model, &ShelfModel::selectedItemIDChanged, view, [view, m] {
+        QTimer::singleShot(0, view, [view, m] {
+            if (m) {
+                view->announceSelection(m->selectedItemID());
+            }
+        });
+    });
     return view;
 }
 

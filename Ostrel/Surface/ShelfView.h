@@ -101,9 +101,12 @@ public:
     DrawerContentItem* content() const { return content_; }
 
     // "Ostrel shelf", or the number of unread items followed by " new items". Every window showing
-    // the view carries it as its accessible name. The drawer's content is never offered to
-    // assistive technology: graphics items have no place in Qt's accessibility tree.
+    // the view carries it as its accessible name; the drawer's controls and cards in view are its
+    // accessible children (ShelfPanelAccessible).
     QString accessibleLabel() const;
+    // Tells assistive technology that the selection and the focus went to the card of `itemID`
+    // in view (and left the one it was on).
+    void announceSelection(const std::optional<QString>& itemID);
 
     QRectF boundingRect() const override;
     // What is drawn: the window's cut without a compositor.
@@ -158,6 +161,7 @@ private:
     std::optional<std::pair<QRectF, std::optional<QRectF>>> tipPlace_;
     QRegion cut_;
     QPointer<DrawerContentItem> content_;
+    QPointer<QGraphicsObject> announced_;
     ContentFrame* contentFrame_;
     BadgeItem* badge_;
     CardItem* card_;

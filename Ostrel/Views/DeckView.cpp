@@ -204,6 +204,23 @@ QString DeckView::accessibleLabel() const {
            QString::asprintf("%lld", static_cast<long long>(fresh)) + QStringLiteral(" new");
 }
 
+QString DeckView::accessibleDescription() const {
+    return QStringLiteral("Prompt: ") + caption();
+}
+
+void DeckView::orderAccessibleChildren(QList<QGraphicsObject*>& children) const {
+    QHash<const QGraphicsObject*, qsizetype> rank;
+    for (qsizetype i = 0; i < turn_.items.size(); ++i) {
+        if (QGraphicsObject* card = cards_.value(turn_.items[i].id)) {
+            rank.insert(card, i);
+        }
+    }
+    std::stable_sort(
+        children.begin(), children.end(), [&](const QGraphicsObject* a, const QGraphicsObject* b) {
+            return rank.value(a, turn_.items.size()) < rank.value(b, turn_.items.size());
+        });
+}
+
 void DeckView::setTurn(const Turn& turn) {
     prepareGeometryChange();
     turn_ = turn;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
@@ -16,7 +17,8 @@ namespace ostrel {
 // click, by holding the selection, or with a single item) the cards slide apart into a row 8
 // points apart. One animated `spread` drives every length, angle and the badge. A resting deck
 // builds at most two cards; the rest are dealt when it fans and taken back after it folds.
-class DeckView final : public QGraphicsObject {
+// Assistive technology reads it as a group ("7 items, 3 new") of its shown cards.
+class DeckView final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     static constexpr double depth = 5;
@@ -53,6 +55,13 @@ public:
     // The caption as drawn in `width`: one line, or two while lifted in a horizontal strip.
     QStringList captionLines(double width) const;
     QString accessibleLabel() const;
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::Grouping; }
+    QString accessibleName() const override { return accessibleLabel(); }
+    // "Prompt: " and the caption.
+    QString accessibleDescription() const override;
+    // The cards newest first, as the turn lists them.
+    void orderAccessibleChildren(QList<QGraphicsObject*>& children) const override;
 
     // A horizontal deck row's height: card, spacing, caption.
     static double rowHeight();

@@ -9,6 +9,7 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
+#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneHoverEvent>
@@ -123,8 +124,52 @@ SessionChip::Layout SessionChip::layout() const {
     return l;
 }
 
+QString SessionChip::accessibleName() const {
+    return SessionText::title(group_.session);
+}
+
+QString SessionChip::accessibleValue() const {
+    return folded_ ? QStringLiteral("Collapsed") : QStringLiteral("Expanded");
+}
+
+QString SessionChip::accessibleDescription() const {
+    const auto detail = group_.session.rowDetail(context_.today(), context_.zone);
+    QStringList lines;
+    if (folded_) {
+        lines << countText(group_.items().size());
+    }
+    if (detail.context) {
+        lines << *detail.context;
+    }
+    lines << detail.time;
+    if (const qint64 fresh = context_.model ? context_.model->hasDots(group_) : 0; fresh >= 1) {
+        lines << QString::asprintf("%lld", static_cast<long long>(fresh)) + QStringLiteral(" new");
+    }
+    return lines.join(QStringLiteral(", "));
+}
+
+QAccessible::State SessionChip::accessibleState() const {
+    QAccessible::State state;
+    state.expandable = true;
+    state.expanded = !folded_;
+    state.collapsed = folded_;
+    state.hotTracked = hovering_;
+    return state;
+}
+
+QStringList SessionChip::accessibleActions() const {
+    return {QAccessibleActionInterface::pressAction()};
+}
+
+void SessionChip::doAccessibleAction(const QString& name) {
+    if (name == QAccessibleActionInterface::pressAction() && context_.model) {
+        context_.model->toggleCollapsed(group_.id());
+    }
+}
+
 void SessionChip::set(const SessionGroup& group, bool folded, double width) {
     group_ = group;
+    const bool refolded = folded != folded_;
     folded_ = folded;
     const double old = height_;
     const double oldWidth = width_;
@@ -150,6 +195,12 @@ void SessionChip::set(const SessionGroup& group, bool folded, double width) {
         context_.tips->add(anchor_);
     }
     update();
+    if (refolded) {
+        QAccessible::State changed;
+        changed.expanded = true;
+        changed.collapsed = true;
+        notifyState(this, changed);
+    }
 }
 
 QStringList SessionChip::lines() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
 
@@ -16,8 +17,9 @@ struct MenuEntry;
 
 // The head of a session in the stacks layouts: the fold chevron and the session's name (a click
 // folds or unfolds its decks), the item count while folded, the context cut in the middle, the
-// start time never cut, and how many items are new.
-class SessionChip final : public QGraphicsObject {
+// start time never cut, and how many items are new. Assistive technology reads it as the name's
+// button, "Expanded" or "Collapsed", with the other lines as its description.
+class SessionChip final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     static constexpr double stripWidth = 100;
@@ -34,6 +36,14 @@ public:
     // The name button: chevron and name.
     QRectF nameRect() const;
     static QList<MenuEntry> menu(ShelfModel& model, const SessionGroup& group, bool folded);
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
+    QString accessibleName() const override;
+    QString accessibleValue() const override;
+    QString accessibleDescription() const override;
+    QAccessible::State accessibleState() const override;
+    QStringList accessibleActions() const override;
+    void doAccessibleAction(const QString& name) override;
 
     QRectF boundingRect() const override { return QRectF(0, 0, width_, height_); }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;

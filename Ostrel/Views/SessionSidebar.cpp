@@ -8,6 +8,7 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
+#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneMouseEvent>
@@ -116,6 +117,7 @@ void SessionRow::set(const SessionGroup& group, qint64 unread, bool selected, do
     }
     group_ = group;
     unread_ = unread;
+    const bool reselected = selected != selected_;
     selected_ = selected;
     width_ = width;
     height_ = height;
@@ -137,6 +139,39 @@ void SessionRow::set(const SessionGroup& group, qint64 unread, bool selected, do
         context_.tips->add(anchor_);
     }
     update();
+    if (reselected) {
+        QAccessible::State changed;
+        changed.selected = true;
+        notifyState(this, changed);
+    }
+}
+
+QString SessionRow::accessibleName() const {
+    const Lines l = lines();
+    QStringList parts{l.fullName};
+    if (!l.badge.isEmpty()) {
+        parts << l.badge;
+    }
+    parts << SessionText::detail(l.fullContext, l.time);
+    return parts.join(QStringLiteral(", "));
+}
+
+QAccessible::State SessionRow::accessibleState() const {
+    QAccessible::State state;
+    state.selectable = true;
+    state.selected = selected_;
+    state.hotTracked = hovering_;
+    return state;
+}
+
+QStringList SessionRow::accessibleActions() const {
+    return {QAccessibleActionInterface::pressAction()};
+}
+
+void SessionRow::doAccessibleAction(const QString& name) {
+    if (name == QAccessibleActionInterface::pressAction() && context_.model) {
+        context_.model->setSelectedSessionID(group_.id());
+    }
 }
 
 bool SessionRow::nameCut() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/ScrollArea.h"
 #include "Ostrel/Views/SidebarLayout.h"
 #include "Ostrel/Views/ViewContext.h"
@@ -18,8 +19,9 @@ struct TipFit;
 struct MenuEntry;
 
 // One session in the sidebar: its name with an unread badge, and a line of context and start
-// time. The name is cut at the tail, the context in the middle, the time never.
-class SessionRow final : public QGraphicsObject {
+// time. The name is cut at the tail, the context in the middle, the time never. Assistive
+// technology reads it as one list item saying all of that.
+class SessionRow final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     SessionRow(const ViewContext& context, QGraphicsItem* parent);
@@ -43,6 +45,13 @@ public:
     static QList<MenuEntry> menu(ShelfModel& model, const SessionGroup& group);
     // The height of a row in the shelf's fonts.
     static double rowHeight();
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::ListItem; }
+    // The name, the unread count, the context and the start time, whole.
+    QString accessibleName() const override;
+    QAccessible::State accessibleState() const override;
+    QStringList accessibleActions() const override;
+    void doAccessibleAction(const QString& name) override;
 
 protected:
     void hoverEnterEvent(QGraphicsSceneHoverEvent*) override;
@@ -68,8 +77,9 @@ private:
 };
 
 // The scrolling list of sessions, one row per group of the model in its order. Only rows that
-// intersect the viewport exist; scrolling or a change of the model places them again.
-class SessionSidebar final : public QGraphicsObject {
+// intersect the viewport exist; scrolling or a change of the model places them again. Assistive
+// technology reads it as a list of those rows.
+class SessionSidebar final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     SessionSidebar(const ViewContext& context, QGraphicsItem* parent = nullptr);
@@ -84,6 +94,9 @@ public:
     const QHash<QString, SessionRow*>& rows() const { return rows_; }
     // Places the rows again from the model.
     void sync();
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::List; }
+    QString accessibleName() const override { return {}; }
 
 private:
     ViewContext context_;

@@ -6,6 +6,7 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
+#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneHoverEvent>
@@ -513,6 +514,33 @@ QString ThumbnailView::accessibleLabel() const {
         label += QStringLiteral(", new");
     }
     return label;
+}
+
+QAccessible::State ThumbnailView::accessibleState() const {
+    QAccessible::State state;
+    state.selectable = true;
+    state.focusable = true;
+    state.selected = options_.selected;
+    // The selected card is where the keyboard is.
+    state.focused = options_.selected;
+    state.hotTracked = hovering_;
+    return state;
+}
+
+QStringList ThumbnailView::accessibleActions() const {
+    return {QAccessibleActionInterface::pressAction()};
+}
+
+void ThumbnailView::doAccessibleAction(const QString& name) {
+    if (name != QAccessibleActionInterface::pressAction() || !model_) {
+        return;
+    }
+    // A double click's opening, which no pointer drag before it holds back.
+    model_->setSelectedItemID(item_.id);
+    if (model_->onPreviewOpened) {
+        model_->onPreviewOpened();
+    }
+    model_->openInDefaultApp(item_);
 }
 
 void ThumbnailView::hoverEnterEvent(QGraphicsSceneHoverEvent* event) {

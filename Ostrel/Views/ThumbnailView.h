@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Model/MenuEntry.h"
+#include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/DragLift.h"
 #include "Ostrel/Views/Thumbnailer.h"
 #include "Ostrel/Views/TipAnchorView.h"
@@ -74,8 +75,9 @@ QImage render(const ThumbnailCard& card, double pixelRatio = 2);
 // the thumbnail cache at once and loads a missing picture when it is shown, registers its screen
 // anchor, reports being shown for seen tracking, and turns pointer input into calls on the model:
 // hover, click (count 1, then 2 for a double click), a drag-out from 3 points of movement, and the
-// context menu.
-class ThumbnailView : public QGraphicsObject {
+// context menu. Assistive technology reads it as a button ("Report, PDF, new") whose press opens
+// the item, as a double click does.
+class ThumbnailView : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     struct Options {
@@ -121,6 +123,12 @@ public:
     QList<MenuEntry> contextMenu() const;
     // "Report, PDF, new".
     QString accessibleLabel() const;
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
+    QString accessibleName() const override { return accessibleLabel(); }
+    QAccessible::State accessibleState() const override;
+    QStringList accessibleActions() const override;
+    void doAccessibleAction(const QString& name) override;
 
     QRectF boundingRect() const override;
     QPainterPath shape() const override;

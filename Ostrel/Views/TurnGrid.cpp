@@ -13,6 +13,7 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
+#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneMouseEvent>
@@ -147,6 +148,7 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
         prepareGeometryChange();
     }
     turn_ = turn;
+    const bool refolded = placed_ && folded != folded_;
     if (!placed_ || folded != folded_) {
         const double now = context_.clock->now();
         if (placed_) {
@@ -180,6 +182,45 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
         context_.tips->add(anchor_);
     }
     update();
+    if (refolded) {
+        QAccessible::State changed;
+        changed.expanded = true;
+        changed.collapsed = true;
+        notifyState(this, changed);
+    }
+}
+
+QString TurnCaption::accessibleName() const {
+    return SessionText::caption(turn_) + QStringLiteral(", ") +
+           QString::number(turn_.items.size()) + QStringLiteral(" items");
+}
+
+QString TurnCaption::accessibleValue() const {
+    return folded_ ? QStringLiteral("Collapsed") : QStringLiteral("Expanded");
+}
+
+QString TurnCaption::accessibleDescription() const {
+    return folded_ ? QStringLiteral("Expands the section")
+                   : QStringLiteral("Collapses the section");
+}
+
+QAccessible::State TurnCaption::accessibleState() const {
+    QAccessible::State state;
+    state.expandable = true;
+    state.expanded = !folded_;
+    state.collapsed = folded_;
+    state.hotTracked = hovering_;
+    return state;
+}
+
+QStringList TurnCaption::accessibleActions() const {
+    return {QAccessibleActionInterface::pressAction()};
+}
+
+void TurnCaption::doAccessibleAction(const QString& name) {
+    if (name == QAccessibleActionInterface::pressAction() && context_.model) {
+        context_.model->toggleCollapsed(turn_.id);
+    }
 }
 
 void TurnCaption::frame() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/ScrollArea.h"
 #include "Ostrel/Views/TurnGridLayout.h"
 #include "Ostrel/Views/ViewContext.h"
@@ -29,8 +30,9 @@ void paintTurning(QPainter* painter, QPointF center, double open, bool hovering)
 } // namespace DisclosureChevron
 
 // The line above a turn's cards: the fold chevron and the prompt, the item count and unread dot
-// while folded, and a hairline to the right edge. A click folds or unfolds the turn.
-class TurnCaption final : public QGraphicsObject {
+// while folded, and a hairline to the right edge. A click folds or unfolds the turn. Assistive
+// technology reads it as a button: the caption and the item count, "Expanded" or "Collapsed".
+class TurnCaption final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
     TurnCaption(const ViewContext& context, QGraphicsItem* parent);
@@ -52,6 +54,16 @@ public:
 
     static QList<MenuEntry> menu(ShelfModel& model, const Turn& turn, bool folded);
     static double captionHeight();
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
+    // The caption, ", ", the number of items and " items".
+    QString accessibleName() const override;
+    QString accessibleValue() const override;
+    // What a press does: "Collapses the section" or "Expands the section".
+    QString accessibleDescription() const override;
+    QAccessible::State accessibleState() const override;
+    QStringList accessibleActions() const override;
+    void doAccessibleAction(const QString& name) override;
 
 protected:
     void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;

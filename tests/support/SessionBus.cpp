@@ -4,7 +4,8 @@
 
 namespace ostrel::test {
 
-SessionBus::SessionBus() {
+SessionBus::SessionBus(const QProcessEnvironment& environment) {
+    daemon_.setProcessEnvironment(environment);
     daemon_.setProgram(QStringLiteral("dbus-daemon"));
     daemon_.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
                           QStringLiteral("--nosyslog"), QStringLiteral("--print-address=1")});

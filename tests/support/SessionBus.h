@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 
 namespace ostrel::test {
@@ -11,7 +12,9 @@ namespace ostrel::test {
 // test process to it under a name of its own (a stub and its client are two connections).
 class SessionBus {
 public:
-    SessionBus();
+    // The services the bus starts run in `environment`.
+    explicit SessionBus(
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
     ~SessionBus();
     SessionBus(const SessionBus&) = delete;
     SessionBus& operator=(const SessionBus&) = delete;
