@@ -1,13 +1,19 @@
-// The rail drawer over a full shelf: 5,000 items in 500 sessions. Prints the cold first frame (a
-// drawer content built and drawn once), warm frames, frames while scrolling the sidebar, while
-// walking the selection through every session and while scrolling one turn of 5,000 items, the
-// cards alive at the end and the memory the process holds.
+// The rail drawer as the application builds it, its cards drawing stored thumbnails. First, in a
+// shelf panel: the first frame of a drawer holding 5,000 items in 2,000 turns and the frames while
+// the wheel scrolls it continuously, beside the same figures for 50 items. Then, drawn by hand
+// over a full shelf of 5,000 items in 500 sessions: the cold first frame, warm frames, frames
+// while scrolling the sidebar, while walking the selection through every session and while
+// scrolling one turn of 5,000 items, the cards alive at the end and the memory the process holds.
+#include "DrawerBench.h"
+
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
+#include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/SessionSidebar.h"
 #include "Ostrel/Views/ShelfTips.h"
+#include "Ostrel/Views/Thumbnailer.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/RecordingDesktop.h"
@@ -114,6 +120,8 @@ struct Rig {
         environment.insert(QStringLiteral("OSTREL_SUPPORT_DIR"), dir.filePath("support"));
         environment.insert(QStringLiteral("OSTREL_CLAUDE_HOME"), dir.filePath("claude"));
         environment.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), dir.filePath("scratch"));
+        log->thumbsFolder = dir.filePath(QStringLiteral("thumbs"));
+        bench::writeThumbnails(log->thumbsFolder, snapshot);
         ShelfModel::Services services;
         services.makeEngine = test::FakeShelfEngine::factory(log);
         services.environment = [environment] { return environment; };
@@ -133,9 +141,7 @@ struct Rig {
         model->start();
         log->current().publish(snapshot);
         model->setOpenScreen(display);
-        context.model = model.get();
-        context.display = display;
-        context.tips = tips;
+        context = ShelfView::drawerContext(*model, display);
         view.setGeometry(0, 0, 928, 384);
         scene.setItemIndexMethod(QGraphicsScene::NoIndex);
     }
@@ -159,6 +165,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
 
+    bench::reportDrawer("rail", 5000, 2000, LayoutChoice::rail);
+    bench::reportDrawer("rail", 50, 20, LayoutChoice::rail);
+
     const double startMiB = residentMiB();
     Rig rig(shelf(500, 10, 3));
     std::printf("shelf of %lld items in %lld sessions, model ready: %.1f MiB resident\n",
@@ -174,6 +183,9 @@ int main(int argc, char** argv) {
     drawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
     rig.draw();
     const double coldMs = double(cold.nsecsElapsed()) / 1e6;
+    // The warm frames draw the pictures the first frame asked for.
+    Thumbnailer::waitForIdle();
+    QCoreApplication::processEvents();
     TurnGrid* grid = drawer->rail()->grid();
     SessionSidebar* sidebar = drawer->rail()->sidebar();
     std::printf("cold first frame %.2f ms: %lld cards and %lld sidebar rows built\n", coldMs,

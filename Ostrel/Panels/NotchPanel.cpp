@@ -6,7 +6,11 @@
 #include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
 
 namespace ostrel {
 
@@ -29,6 +33,36 @@ NotchPanel::NotchPanel(QWidget* parent) : QGraphicsView(parent), scene_(new QGra
     viewport()->setMouseTracking(true);
     setRenderHint(QPainter::Antialiasing);
     setFocusPolicy(Qt::StrongFocus);
+    // The scene's changes reach the viewport only through the frame below.
+    setViewportUpdateMode(QGraphicsView::NoViewportUpdate);
+    connect(scene_, &QGraphicsScene::changed, this, &NotchPanel::sceneChanged);
+    frame_.setSingleShot(true);
+    frame_.setTimerType(Qt::PreciseTimer);
+    connect(&frame_, &QTimer::timeout, this, &NotchPanel::paintFrame);
+}
+
+int NotchPanel::frameInterval() const {
+    const QScreen* on = screen();
+    const double rate = on && on->refreshRate() > 1 ? on->refreshRate() : 60;
+    return std::clamp(int(std::floor(1000 / rate)), 4, 50);
+}
+
+void NotchPanel::sceneChanged(const QList<QRectF>& rects) {
+    for (const QRectF& rect : rects) {
+        // Anti-aliased edges reach a pixel beyond an item's bounds.
+        dirty_ += mapFromScene(rect).boundingRect().adjusted(-2, -2, 2, 2);
+    }
+    if (dirty_.isEmpty() || frame_.isActive()) {
+        return;
+    }
+    const qint64 since = lastFrame_.isValid() ? lastFrame_.elapsed() : frameInterval();
+    frame_.start(int(std::max<qint64>(0, frameInterval() - since)));
+}
+
+void NotchPanel::paintFrame() {
+    lastFrame_.restart();
+    viewport()->update(dirty_);
+    dirty_ = QRegion();
 }
 
 NotchPanel::~NotchPanel() = default;

@@ -2,7 +2,10 @@
 
 #include "Ostrel/Model/ShelfKey.h"
 
+#include <QElapsedTimer>
 #include <QGraphicsView>
+#include <QRegion>
+#include <QTimer>
 
 #include <functional>
 
@@ -14,6 +17,8 @@ namespace ostrel {
 // One display's shelf window: unmanaged (override-redirect), frameless, translucent, above
 // everything and shown without taking the focus. It renders a scene whose root item the shelf
 // views provide, and reports pointer, wheel, press and key events; it holds no shelf logic.
+// It paints at most once a display frame: what changes in the scene between two frames (a wheel
+// notch, a step of a scroll, a picture fading in) is painted together at the next one.
 class NotchPanel : public QGraphicsView {
     Q_OBJECT
 public:
@@ -47,7 +52,14 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    void sceneChanged(const QList<QRectF>& rects);
+    void paintFrame();
+    int frameInterval() const;
+
     QGraphicsScene* scene_;
+    QRegion dirty_;
+    QTimer frame_;
+    QElapsedTimer lastFrame_;
     QGraphicsItem* root_ = nullptr;
 };
 

@@ -47,6 +47,9 @@ double pixelsOf(const QPainter* painter) {
 class DrawerClip : public QGraphicsEffect {
 public:
     void set(const QPainterPath& path, double opacity) {
+        if (path == path_ && opacity == opacity_) {
+            return;
+        }
         path_ = path;
         opacity_ = opacity;
         update();
@@ -65,11 +68,14 @@ protected:
         const double dpr = source.devicePixelRatio();
         QImage layer = source.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
         layer.setDevicePixelRatio(dpr);
-        QImage mask(layer.size(), QImage::Format_ARGB32_Premultiplied);
-        mask.setDevicePixelRatio(dpr);
-        mask.fill(Qt::transparent);
-        {
-            QPainter p(&mask);
+        // The mask changes only while the drawer moves; at rest it is drawn once.
+        const Mask key{path_, painter->worldTransform(), layer.size(), offset, dpr, {}};
+        if (!mask_.sameAs(key)) {
+            mask_ = key;
+            mask_.image = QImage(layer.size(), QImage::Format_ARGB32_Premultiplied);
+            mask_.image.setDevicePixelRatio(dpr);
+            mask_.image.fill(Qt::transparent);
+            QPainter p(&mask_.image);
             p.setRenderHint(QPainter::Antialiasing);
             // The offset is in the device's logical coordinates.
             p.translate(-QPointF(offset));
@@ -79,7 +85,7 @@ protected:
         {
             QPainter p(&layer);
             p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-            p.drawImage(0, 0, mask);
+            p.drawImage(0, 0, mask_.image);
         }
         painter->save();
         painter->setWorldTransform(QTransform());
@@ -89,8 +95,22 @@ protected:
     }
 
 private:
+    struct Mask {
+        QPainterPath path;
+        QTransform transform;
+        QSize size;
+        QPoint offset;
+        double dpr = 0;
+        QImage image;
+        bool sameAs(const Mask& other) const {
+            return !image.isNull() && size == other.size && offset == other.offset &&
+                   dpr == other.dpr && transform == other.transform && path == other.path;
+        }
+    };
+
     QPainterPath path_;
     double opacity_ = 1;
+    Mask mask_;
 };
 
 } // namespace
@@ -640,6 +660,16 @@ ShelfView::Inputs inputsFrom(const ShelfModel& model, quint32 display) {
 
 } // namespace
 
+ViewContext ShelfView::drawerContext(ShelfModel& model, quint32 display) {
+    ViewContext context;
+    context.model = &model;
+    context.display = display;
+    context.clock = model.clock();
+    context.tips = dynamic_cast<ShelfTips*>(&model.tips());
+    context.makeCard = ThumbnailView::factory(context);
+    return context;
+}
+
 ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
     ShelfPanelAccessible::install();
     QPointer<ShelfModel> m(&model);
@@ -674,21 +704,7 @@ ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
             m->onPeekTapped(display);
         }
     };
-    ViewContext context;
-    context.model = &model;
-    context.display = display;
-    context.clock = MainClock::system();
-    context.tips = dynamic_cast<ShelfTips*>(&model.tips());
-    context.makeCard = [m, display](const ShelfItem& item, QSizeF size, QGraphicsItem* parent) {
-        ThumbnailView::Options options;
-        options.selected = m && m->selectedItemID() == item.id;
-        options.dot = m && m->showsDot(item);
-        // The grid reports what it shows; the card only loads its picture.
-        options.tracksVisibility = false;
-        auto* card = new ThumbnailView(m.data(), display, item, size, options, parent);
-        card->setShown(true);
-        return card;
-    };
+    const ViewContext context = drawerContext(model, display);
     hooks.makeContent = DrawerContent::factory(context);
     auto tipLayer = std::make_shared<QPointer<TipLayer>>();
     hooks.placeTips = [tipLayer](const QRectF& bounds, const std::optional<QRectF>& avoid) {
@@ -696,7 +712,8 @@ ShelfView* ShelfView::create(ShelfModel& model, quint32 display) {
             (*tipLayer)->setBounds(bounds, avoid);
         }
     };
-    auto* view = new ShelfView(display, std::move(hooks));
+    const std::shared_ptr<MainClock> clock = context.clock;
+    auto* view = new ShelfView(display, std::move(hooks), [clock] { return clock->now(); });
     *tipLayer = new TipLayer(context.tips, display, context.clock, view);
     const auto follow = [view, m, display] {
         if (m) {

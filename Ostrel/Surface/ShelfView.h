@@ -3,6 +3,7 @@
 #include "Ostrel/Surface/DrawerContentItem.h"
 #include "Ostrel/Surface/DrawerMotion.h"
 #include "Ostrel/Surface/ShelfSignal.h"
+#include "Ostrel/Views/ViewContext.h"
 
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/Motion.h"
@@ -76,8 +77,12 @@ public:
     ShelfView(quint32 display, Hooks hooks, Clock clock = {}, QGraphicsItem* parent = nullptr);
     ~ShelfView() override;
 
-    // The view of one display over the model, following every change of what it reads.
+    // The view of one display over the model, following every change of what it reads. It runs
+    // on the model's clock.
     static ShelfView* create(ShelfModel& model, quint32 display);
+    // What the drawer content of one display is built with: the model, the display, the model's
+    // clock, its tip center and the application's cards.
+    static ViewContext drawerContext(ShelfModel& model, quint32 display);
 
     quint32 displayID() const { return display_; }
 

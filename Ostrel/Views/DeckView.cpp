@@ -2,6 +2,7 @@
 
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/SessionText.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/Thumbnailer.h"
 #include "OstrelCore/Display/Motion.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace ostrel {
 
@@ -37,6 +39,7 @@ public:
     explicit Front(DeckView* deck) : QGraphicsItem(deck), deck_(deck) {
         setAcceptedMouseButtons(Qt::NoButton);
         setZValue(1);
+        setCacheMode(DeviceCoordinateCache);
     }
     void changed() { prepareGeometryChange(); }
     QRectF boundingRect() const override { return deck_->stackRect().adjusted(-8, -8, 8, 8); }
@@ -80,9 +83,12 @@ private:
 DeckView::DeckView(const ViewContext& context, const Turn& turn, bool vertical,
                    std::function<void(bool)> onFan, QGraphicsItem* parent)
     : QGraphicsObject(parent), context_(context), turn_(turn), vertical_(vertical),
-      onFan_(std::move(onFan)), front_(new Front(this)) {
+      onFan_(std::move(onFan)), front_(new Front(this)), captionFit_(std::make_shared<TipFit>()),
+      captionTip_(std::make_shared<TipAnchor>(this)) {
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton);
+    // The caption is laid out once and then copied while the strip scrolls.
+    setCacheMode(DeviceCoordinateCache);
     if (ShelfModel* model = context_.model) {
         connect(model, &ShelfModel::fanChanged, this, &DeckView::fanChanged);
         connect(model, &ShelfModel::selectedItemIDChanged, this, [this] {
@@ -102,9 +108,16 @@ DeckView::DeckView(const ViewContext& context, const Turn& turn, bool vertical,
     }
     buildCards();
     lastLength_ = length();
+    updateCaption();
+    if (context_.tips) {
+        context_.tips->add(captionTip_);
+    }
 }
 
 DeckView::~DeckView() {
+    if (context_.tips) {
+        context_.tips->forget(captionTip_.get());
+    }
     // The front reads the deck's geometry; it goes while the deck is still whole.
     delete front_;
     step_.cancel();
@@ -120,21 +133,28 @@ double DeckView::rowHeight() {
     return ShelfMetrics::stackCard.height() + rowSpacing + captionHeight;
 }
 
-QSizeF DeckView::cardSize() const {
-    return vertical_ ? ShelfMetrics::columnCard() : ShelfMetrics::stackCard;
+QSizeF DeckView::cardSize(bool vertical) {
+    return vertical ? ShelfMetrics::columnCard() : ShelfMetrics::stackCard;
 }
 
-double DeckView::cardLength() const {
-    return vertical_ ? cardSize().height() : cardSize().width();
+double DeckView::cardLength(bool vertical) {
+    return vertical ? cardSize(vertical).height() : cardSize(vertical).width();
 }
 
-double DeckView::restLength() const {
-    const QSizeF card = cardSize();
-    return vertical_ ? ShelfMetrics::fanHeight(card.width(), card.height()) : card.width() + depth;
+double DeckView::restLength(bool vertical) {
+    const QSizeF card = cardSize(vertical);
+    return vertical ? ShelfMetrics::fanHeight(card.width(), card.height()) : card.width() + depth;
 }
 
-double DeckView::spreadLength() const {
-    return ShelfMetrics::rowWidth(double(turn_.items.size()), cardLength());
+double DeckView::spreadLength(qsizetype count, bool vertical) {
+    return ShelfMetrics::rowWidth(double(count), cardLength(vertical));
+}
+
+QSizeF DeckView::frameSize(qsizetype count, bool vertical, double spread) {
+    const double length = Motion::lerp(restLength(vertical), spreadLength(count, vertical), spread);
+    const QSizeF card = cardSize(vertical);
+    const QSizeF stack = vertical ? QSizeF(card.width(), length) : QSizeF(length, card.height());
+    return QSizeF(stack.width(), stack.height() + rowSpacing + captionHeight);
 }
 
 double DeckView::spread() const {
@@ -150,11 +170,16 @@ QRectF DeckView::stackRect() const {
     return vertical_ ? QRectF(0, 0, card.width(), length()) : QRectF(0, 0, length(), card.height());
 }
 
-QRectF DeckView::boundingRect() const {
+QRectF DeckView::frameRect() const {
     const QRectF stack = stackRect();
     // Room for the caption's second line while lifted in a horizontal strip.
     const double extra = lifted_ && !vertical_ ? QFontMetricsF(ShelfStyle::tipFont()).height() : 0;
     return QRectF(0, 0, stack.width(), stack.height() + rowSpacing + captionHeight + extra);
+}
+
+QRectF DeckView::boundingRect() const {
+    // The caption's glyphs may reach a little below the row the layout gives it.
+    return frameRect() | captionRect();
 }
 
 bool DeckView::isLifted() const {
@@ -169,29 +194,78 @@ QString DeckView::caption() const {
     return SessionText::caption(turn_);
 }
 
+int DeckView::captionLineLimit() const {
+    return lifted_ && !vertical_ ? 2 : 1;
+}
+
 QStringList DeckView::captionLines(double width) const {
     const QFont& font = ShelfStyle::tipFont();
-    const QFontMetricsF metrics(font);
     const QString text = caption();
-    // Lifted in a horizontal strip the caption may take a second line; it is cut at the tail.
-    if (!lifted_ || vertical_) {
-        return {metrics.elidedText(text, Qt::ElideRight, width)};
+    if (captionLineLimit() == 1) {
+        return {TipText::line(text, font, width, Qt::ElideRight)};
     }
-    QTextLayout layout(text, font);
+    // Two lines: the first as the text wraps (or up to its line break), the rest cut at its end.
+    QString head = text.left(qsizetype(std::max(0.0, width) + 8));
+    qsizetype lineBreak = head.indexOf(QLatin1Char('\n'));
+    if (const qsizetype cr = head.indexOf(QLatin1Char('\r'));
+        cr >= 0 && (lineBreak < 0 || cr < lineBreak)) {
+        lineBreak = cr;
+    }
+    if (lineBreak >= 0) {
+        head.truncate(lineBreak);
+    }
+    QTextLayout layout(head, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
     layout.beginLayout();
     QTextLine first = layout.createLine();
-    if (!first.isValid()) {
-        layout.endLayout();
-        return {QString()};
+    if (first.isValid()) {
+        first.setLineWidth(std::max(0.0, width));
     }
-    first.setLineWidth(width);
     layout.endLayout();
-    const qsizetype split = first.textLength();
+    qsizetype split = first.isValid() ? first.textLength() : 0;
+    if (lineBreak >= 0 && split >= head.size()) {
+        // The first line ends at the break; the second starts after it.
+        split = lineBreak + (text.mid(lineBreak, 2) == QStringLiteral("\r\n") ? 2 : 1);
+        const QString rest = text.mid(split);
+        return {head, TipText::line(rest, font, width, Qt::ElideRight)};
+    }
     if (split >= text.size()) {
         return {text};
     }
     return {text.left(split).trimmed(),
-            metrics.elidedText(text.mid(split).trimmed(), Qt::ElideRight, width)};
+            TipText::line(text.mid(split).trimmed(), font, width, Qt::ElideRight)};
+}
+
+QRectF DeckView::captionRect() const {
+    const QRectF stack = stackRect();
+    const double x = newCount() >= 1 ? dotSize + ShelfMetrics::smallSpacing : 0;
+    const double line = QFontMetricsF(ShelfStyle::tipFont()).height();
+    return QRectF(x, stack.bottom() + rowSpacing, std::max(0.0, stack.width() - x),
+                  line * captionLineLimit());
+}
+
+bool DeckView::captionCut() const {
+    return captionFit_->cut;
+}
+
+void DeckView::updateCaption() {
+    const QRectF rect = captionRect();
+    const QString text = caption();
+    // Measured again only when what it is measured at changes, not at every step of a spread.
+    auto measured = std::make_tuple(text, rect.width(), captionLineLimit());
+    if (measured != measured_) {
+        captionFit_->measure(text, ShelfStyle::tipFont(), rect.width(), captionLineLimit());
+        measured_ = std::move(measured);
+    }
+    captionTip_->tip = ShelfTip{text, std::nullopt, ShelfStyle::tipFont()};
+    captionTip_->fits = {captionFit_};
+    captionTip_->textAt = QPointF(0, 0);
+    captionTip_->edge = TipPlacement::Edge::top;
+    captionTip_->enabled = true;
+    captionTip_->display = context_.display;
+    captionTip_->rect = rect;
 }
 
 QString DeckView::accessibleLabel() const {
@@ -292,39 +366,41 @@ void DeckView::liftChanged() {
 void DeckView::buildCards() {
     const qsizetype count = turn_.items.size();
     const qsizetype built = dealt_ || count <= 2 ? count : 2;
-    QHash<QString, QGraphicsObject*> next;
+    QHash<QString, ThumbnailView*> next;
     for (qsizetype i = 0; i < built; ++i) {
         const ShelfItem& item = turn_.items[i];
-        QGraphicsObject* card = cards_.take(item.id);
-        if (!card && context_.makeCard) {
+        ThumbnailView* card = cards_.take(item.id);
+        const bool made = !card;
+        if (made && context_.makeCard) {
             card = context_.makeCard(item, cardSize(), this);
         }
         if (!card) {
             continue;
         }
-        if (auto* view = qobject_cast<ThumbnailView*>(card)) {
-            ThumbnailView::Options options;
-            options.selected = context_.model && context_.model->selectedItemID() == item.id;
-            options.dot = context_.model && context_.model->showsDot(item);
-            options.showsTitle = false;
-            options.tracksVisibility = false;
-            options.dragsOut = false;
-            options.showsTip = i == 0 || spread() >= 1;
-            view->setItem(item);
-            view->setOptions(options);
-            QPointer<ShelfModel> model(context_.model);
-            view->setOnTap([this, model, item](int clicks) {
-                if (model) {
-                    model->clickDeck(turn_, item, clicks);
-                }
-            });
+        ThumbnailView::Options options;
+        options.selected = context_.model && context_.model->selectedItemID() == item.id;
+        options.dot = context_.model && context_.model->showsDot(item);
+        options.showsTitle = false;
+        // The stacks layout reports what is on screen by region.
+        options.tracksVisibility = false;
+        // Drags scroll the strip.
+        options.dragsOut = false;
+        options.showsTip = i == 0 || spread() >= 1;
+        card->setItem(item);
+        card->setOptions(options);
+        QPointer<ShelfModel> model(context_.model);
+        card->setOnTap([this, model, item](int clicks) {
+            if (model) {
+                model->clickDeck(turn_, item, clicks);
+            }
+        });
+        if (made) {
+            card->setShown(true);
         }
         card->setZValue(-double(i));
         next.insert(item.id, card);
     }
-    for (QGraphicsObject* gone : std::as_const(cards_)) {
-        delete gone;
-    }
+    qDeleteAll(cards_);
     cards_ = next;
     placeCards();
 }
@@ -338,7 +414,7 @@ void DeckView::placeCards() {
     const QSizeF card = cardSize();
     const double L = cardLength();
     for (qsizetype i = 0; i < turn_.items.size(); ++i) {
-        QGraphicsObject* c = cards_.value(turn_.items[i].id);
+        ThumbnailView* c = cards_.value(turn_.items[i].id);
         if (!c) {
             continue;
         }
@@ -357,6 +433,13 @@ void DeckView::placeCards() {
             turn.translate(0, card.height()).rotate(angle).translate(0, -card.height());
         }
         c->setTransform(turn);
+        // A tilted card keeps its drawing in its own coordinates, which a turn or a scroll only
+        // moves; a flat one caches its screen pixels.
+        const auto mode =
+            angle != 0 ? QGraphicsItem::ItemCoordinateCache : QGraphicsItem::DeviceCoordinateCache;
+        if (c->cacheMode() != mode) {
+            c->setCacheMode(mode);
+        }
         // Only the top card takes the pointer until the deck lies fully spread.
         const bool hits = i == 0 || s >= 1;
         c->setAcceptedMouseButtons(hits ? Qt::LeftButton | Qt::RightButton : Qt::NoButton);
@@ -368,6 +451,7 @@ void DeckView::placeCards() {
         lastLength_ = l;
         emit lengthChanged();
     }
+    updateCaption();
     front_->changed();
     front_->update();
 }
@@ -385,25 +469,24 @@ void DeckView::frame() {
 }
 
 void DeckView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
-    const QRectF stack = stackRect();
+    const QRectF text = captionRect();
     const qint64 fresh = newCount();
-    double x = 0;
-    const double y = stack.bottom() + rowSpacing;
     painter->setRenderHint(QPainter::Antialiasing);
     if (fresh >= 1) {
         painter->setPen(Qt::NoPen);
         painter->setBrush(ShelfStyle::accent());
-        painter->drawEllipse(QRectF(0, y + 4, dotSize, dotSize));
-        x = dotSize + ShelfMetrics::smallSpacing;
+        painter->drawEllipse(QRectF(0, text.top() + 4, dotSize, dotSize));
     }
     const QFont& font = ShelfStyle::tipFont();
     const QFontMetricsF metrics(font);
-    const double width = std::max(0.0, stack.width() - x);
     painter->setFont(font);
     painter->setPen(fresh > 0 || lifted_ ? ShelfStyle::secondaryText()
                                          : ShelfStyle::tertiaryText());
-    painter->drawText(QPointF(x, y + metrics.ascent()),
-                      metrics.elidedText(caption(), Qt::ElideRight, width));
+    double y = text.top() + metrics.ascent();
+    for (const QString& line : captionLines(text.width())) {
+        painter->drawText(QPointF(text.left(), y), line);
+        y += metrics.height();
+    }
 }
 
 void DeckView::hoverEnterEvent(QGraphicsSceneHoverEvent*) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Views/AccessibleItem.h"
+#include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
@@ -9,8 +10,13 @@
 #include <QHash>
 
 #include <functional>
+#include <memory>
+#include <tuple>
 
 namespace ostrel {
+
+class TipAnchor;
+struct TipFit;
 
 // One turn in the stacks layouts: a small stack of its cards with a caption below. At rest the
 // top card shows with a sliver of the one behind; the pointer lifts the stack; fanned (by a
@@ -36,11 +42,19 @@ public:
     const Turn& turn() const { return turn_; }
     bool isVertical() const { return vertical_; }
 
-    QSizeF cardSize() const;
+    QSizeF cardSize() const { return cardSize(vertical_); }
     // The card's extent along the strip.
-    double cardLength() const;
-    double restLength() const;
-    double spreadLength() const;
+    double cardLength() const { return cardLength(vertical_); }
+    double restLength() const { return restLength(vertical_); }
+    double spreadLength() const { return spreadLength(turn_.items.size(), vertical_); }
+
+    static QSizeF cardSize(bool vertical);
+    static double cardLength(bool vertical);
+    static double restLength(bool vertical);
+    static double spreadLength(qsizetype count, bool vertical);
+    // The whole deck's size, cards and caption, for `count` items at rest (spread 0) or fanned
+    // (1), the pointer away: what a deck not yet built will measure.
+    static QSizeF frameSize(qsizetype count, bool vertical, double spread);
     // The stack's extent along the strip at the current spread.
     double length() const;
     // The stack's rectangle (caption below it).
@@ -50,10 +64,15 @@ public:
     bool isFanned() const { return fanned_; }
     bool isLifted() const;
     qint64 newCount() const;
-    const QHash<QString, QGraphicsObject*>& cards() const { return cards_; }
+    const QHash<QString, ThumbnailView*>& cards() const { return cards_; }
     QString caption() const;
-    // The caption as drawn in `width`: one line, or two while lifted in a horizontal strip.
+    // The caption as drawn in `width`: one line, or two while lifted in a horizontal strip, cut
+    // at the tail.
     QStringList captionLines(double width) const;
+    // Where the caption's text lies: beside the unread dot, under the stack, one line high or two.
+    QRectF captionRect() const;
+    bool captionCut() const;
+    const std::shared_ptr<TipAnchor>& captionTip() const { return captionTip_; }
     QString accessibleLabel() const;
 
     QAccessible::Role accessibleRole() const override { return QAccessible::Grouping; }
@@ -66,6 +85,8 @@ public:
     // A horizontal deck row's height: card, spacing, caption.
     static double rowHeight();
 
+    // What the deck takes in the strip: the stack and its caption row.
+    QRectF frameRect() const;
     QRectF boundingRect() const override;
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
 
@@ -89,6 +110,9 @@ private:
     void placeCards();
     void frame();
     void tap();
+    int captionLineLimit() const;
+    // Measures the caption and places its tip.
+    void updateCaption();
 
     ViewContext context_;
     Turn turn_;
@@ -104,9 +128,12 @@ private:
     MainClock::Handle undeal_;
     MainClock::Handle tick_;
     double lastLength_ = 0;
-    QHash<QString, QGraphicsObject*> cards_;
+    QHash<QString, ThumbnailView*> cards_;
     // The badge and the lifted top card's sheen, over the cards.
     Front* front_;
+    std::shared_ptr<TipFit> captionFit_;
+    std::shared_ptr<TipAnchor> captionTip_;
+    std::tuple<QString, double, int> measured_{QString(), -1, 0};
 };
 
 } // namespace ostrel

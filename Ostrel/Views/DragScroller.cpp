@@ -162,7 +162,11 @@ void DragScroller::frame() {
 
 void DragScroller::place() {
     const double offset = shownOffset();
-    content_->setPos(axis_ == Qt::Horizontal ? QPointF(-offset, 0) : QPointF(0, -offset));
+    const QPointF at = axis_ == Qt::Horizontal ? QPointF(-offset, 0) : QPointF(0, -offset);
+    if (content_->pos() != at) {
+        content_->setPos(at);
+        emit moved();
+    }
     // Each edge fades over 18 points only while more content lies beyond it.
     const double length = viewportLength();
     if (length <= 0) {

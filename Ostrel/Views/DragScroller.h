@@ -67,6 +67,8 @@ public:
 
 signals:
     void rangeChanged();
+    // The content moved on screen (a frame of a glide or settle included).
+    void moved();
     // A click that did not scroll, on no child of the strip.
     void tappedGap();
 

@@ -42,6 +42,14 @@ double nameIndent() {
     return DisclosureChevron::width + ShelfMetrics::chipSpacing;
 }
 
+// The name, the count while folded, the context when there is one, the start time, and how many
+// are new when any are.
+double chipHeight(bool folded, bool context, bool fresh) {
+    const double label = lineSpacing + lineHeight(ShelfStyle::labelFont());
+    return lineHeight(nameFont()) + (folded ? label : 0) + (context ? label : 0) + label +
+           (fresh ? newTop + lineSpacing + lineHeight(ShelfStyle::countFont()) : 0);
+}
+
 QString countText(qsizetype count) {
     return count == 1 ? QStringLiteral("1 item")
                       : QString::asprintf("%lld", static_cast<long long>(count)) +
@@ -74,6 +82,8 @@ SessionChip::SessionChip(const ViewContext& context, QGraphicsItem* parent)
       contextFit_(std::make_shared<TipFit>()), anchor_(std::make_shared<TipAnchor>(this)) {
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton | Qt::RightButton);
+    // Laid-out text is drawn once and then copied while the strip scrolls.
+    setCacheMode(DeviceCoordinateCache);
 }
 
 SessionChip::~SessionChip() {
@@ -120,7 +130,7 @@ SessionChip::Layout SessionChip::layout() const {
         const double mid = y - lineHeight(font) / 2;
         l.dot = QRectF(0, mid - dotSize / 2, dotSize, dotSize);
     }
-    l.height = y;
+    l.height = chipHeight(folded_, detail.context.has_value(), fresh >= 1);
     return l;
 }
 
@@ -165,6 +175,12 @@ void SessionChip::doAccessibleAction(const QString& name) {
     if (name == QAccessibleActionInterface::pressAction() && context_.model) {
         context_.model->toggleCollapsed(group_.id());
     }
+}
+
+double SessionChip::height(const ViewContext& context, const SessionGroup& group, bool folded) {
+    const bool fresh = context.model && context.model->hasDots(group) >= 1;
+    return chipHeight(
+        folded, group.session.rowDetail(context.today(), context.zone).context.has_value(), fresh);
 }
 
 void SessionChip::set(const SessionGroup& group, bool folded, double width) {

@@ -36,6 +36,8 @@ public:
     // The name button: chevron and name.
     QRectF nameRect() const;
     static QList<MenuEntry> menu(ShelfModel& model, const SessionGroup& group, bool folded);
+    // The chip's height for a group, without building it.
+    static double height(const ViewContext& context, const SessionGroup& group, bool folded);
 
     QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
     QString accessibleName() const override;

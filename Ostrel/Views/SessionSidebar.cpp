@@ -69,6 +69,8 @@ SessionRow::SessionRow(const ViewContext& context, QGraphicsItem* parent)
       contextFit_(std::make_shared<TipFit>()), anchor_(std::make_shared<TipAnchor>(this)) {
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton | Qt::RightButton);
+    // Laid-out text is drawn once and then copied while the sidebar scrolls.
+    setCacheMode(DeviceCoordinateCache);
 }
 
 SessionRow::~SessionRow() {

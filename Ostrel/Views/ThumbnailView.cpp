@@ -2,6 +2,7 @@
 
 #include "Ostrel/Model/MenuAction.h"
 #include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
@@ -177,7 +178,7 @@ void ThumbnailCard::paint(QPainter& painter) const {
     const bool hasPicture = image && !image->isNull() && image->width() > 0 && image->height() > 0;
     if (hasPicture) {
         painter.setOpacity(painter.opacity() * pictureOpacity);
-        painter.drawImage(coverRect(image->size(), size), *image);
+        painter.drawImage(coverRect(image->deviceIndependentSize(), size), *image);
     }
     if (!hasPicture || pictureOpacity < 1) {
         painter.setOpacity(hasPicture ? 1 - pictureOpacity : 1);
@@ -237,6 +238,19 @@ void SelectionRing::paint(QPainter& painter, QSizeF size) {
     painter.restore();
 }
 
+QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRatio) {
+    if (picture.isNull() || picture.width() <= 0 || picture.height() <= 0) {
+        return picture;
+    }
+    const QSize pixels = (coverRect(picture.size(), size).size() * pixelRatio).toSize();
+    if (pixels.isEmpty() || pixels.width() >= picture.width()) {
+        return picture;
+    }
+    QImage out = picture.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    out.setDevicePixelRatio(double(out.width()) / coverRect(picture.size(), size).width());
+    return out;
+}
+
 QImage LiftedCard::render(const ThumbnailCard& card, double pixelRatio) {
     const QSizeF full = card.size + QSizeF(2 * margin, 2 * margin);
     QImage out((full * pixelRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
@@ -283,6 +297,10 @@ ThumbnailView::ThumbnailView(ShelfModel* model, quint32 display, const ShelfItem
       options_(options), clock_(std::move(clock)) {
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton);
+    // A card is drawn once into a pixmap of its on-screen pixels and then only copied while it
+    // scrolls; scaling its picture and laying out its title again each frame costs more than the
+    // rest of the drawer together.
+    setCacheMode(DeviceCoordinateCache);
     // A card that was shown before draws its picture in its first frame.
     image_ = Thumbnailer::cachedImage(item_, side());
     anchor_ = new AnchorView(model, item_.id, this);
@@ -293,10 +311,39 @@ ThumbnailView::ThumbnailView(ShelfModel* model, quint32 display, const ShelfItem
 }
 
 ThumbnailView::~ThumbnailView() {
+    setTips(nullptr);
     load_.cancel();
     frame_.cancel();
     if (shown_ && options_.tracksVisibility && model_) {
         model_->itemDisappeared(item_.id, display_);
+    }
+}
+
+ViewContext::CardFactory ThumbnailView::factory(const ViewContext& context) {
+    QPointer<ShelfModel> model(context.model);
+    QPointer<ShelfTips> tips(context.tips);
+    const quint32 display = context.display;
+    const std::shared_ptr<MainClock> clock = context.clock;
+    return
+        [model, tips, display, clock](const ShelfItem& item, QSizeF size, QGraphicsItem* parent) {
+            auto* card = new ThumbnailView(model.data(), display, item, size, {}, parent, clock);
+            card->setTips(tips.data());
+            return card;
+        };
+}
+
+void ThumbnailView::setTips(ShelfTips* tips) {
+    if (tips_ == tips && (tip_ || !tips)) {
+        return;
+    }
+    if (tips_ && tip_) {
+        tips_->forget(tip_.get());
+    }
+    tips_ = tips;
+    tip_.reset();
+    if (tips_) {
+        tip_ = TipAnchor::following(anchor_);
+        tips_->add(tip_);
     }
 }
 
@@ -462,7 +509,19 @@ QPainterPath ThumbnailView::shape() const {
 }
 
 void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
-    card().paint(*painter);
+    ThumbnailCard drawn = card();
+    if (drawn.image) {
+        // The picture scaled once to the pixels it covers, not at every paint.
+        const QPaintDevice* device = painter->device();
+        const double ratio = (device ? device->devicePixelRatioF() : 1.0) *
+                             std::max(std::abs(painter->worldTransform().m11()), 1e-3);
+        const qint64 key = drawn.image->cacheKey();
+        if (cover_.key != key || cover_.ratio != ratio || cover_.size != size_) {
+            cover_ = {key, ratio, size_, ThumbnailCard::cover(*drawn.image, size_, ratio)};
+        }
+        drawn.image = cover_.image;
+    }
+    drawn.paint(*painter);
     if (options_.selected) {
         SelectionRing::paint(*painter, size_);
     }

@@ -5,6 +5,7 @@
 #include "Ostrel/Views/DragLift.h"
 #include "Ostrel/Views/Thumbnailer.h"
 #include "Ostrel/Views/TipAnchorView.h"
+#include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Records/ShelfItem.h"
 #include "Platform/MainClock.h"
@@ -23,6 +24,8 @@
 namespace ostrel {
 
 class ShelfModel;
+class ShelfTips;
+class TipAnchor;
 
 // What each kind shows: the card's symbol without a picture, the corner badge, and the word a
 // screen reader says.
@@ -58,6 +61,9 @@ struct ThumbnailCard {
     void paint(QPainter& painter) const;
 
     static QPainterPath outline(QSizeF size);
+    // The picture scaled down to the pixels it covers on a card of `size` at `pixelRatio`, so
+    // that drawing it copies rather than scales.
+    static QImage cover(const QImage& picture, QSizeF size, double pixelRatio);
 };
 
 // The ring around the selected card.
@@ -94,6 +100,13 @@ public:
                   Options options, QGraphicsItem* parent = nullptr,
                   std::shared_ptr<MainClock> clock = MainClock::system());
     ~ThumbnailView() override;
+
+    // The cards of a drawer: on the context's model, display and clock, each offering its title's
+    // tip through the context's tip center.
+    static ViewContext::CardFactory factory(const ViewContext& context);
+
+    // Offers the title's tip through `tips` while the card exists (none: no tip).
+    void setTips(ShelfTips* tips);
 
     const ShelfItem& item() const { return item_; }
     // Another item moves the anchor and restarts the picture; the same id only redraws.
@@ -166,8 +179,17 @@ private:
     bool shown_ = false;
     std::shared_ptr<bool> titleCut_ = std::make_shared<bool>(false);
     AnchorView* anchor_ = nullptr;
+    QPointer<ShelfTips> tips_;
+    std::shared_ptr<TipAnchor> tip_;
     Thumbnailer::LoadHandle load_;
     Motion::Animated fade_{1};
+    struct Cover {
+        qint64 key = 0;
+        double ratio = 0;
+        QSizeF size;
+        QImage image;
+    };
+    Cover cover_;
     MainClock::Handle frame_;
 
     // The press in progress.

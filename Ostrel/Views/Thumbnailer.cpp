@@ -58,6 +58,13 @@ bool usableSide(double side) {
     return std::isfinite(side) && side >= 1 && side <= largestSide;
 }
 
+// Published artifacts have no local picture, and an item of another kind without its file shows
+// its symbol rather than a stored JPEG of what is gone: nothing is read or cached for them.
+bool yieldsNone(const ShelfItem& item, double side) {
+    return item.kind == ShelfItemKind::artifact ||
+           (item.kind != ShelfItemKind::image && !item.fileURL) || !usableSide(side);
+}
+
 // One load's answer, given once: by the render, the decode or the render's timeout.
 struct Delivery {
     std::atomic<bool> given{false};
@@ -208,8 +215,7 @@ LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObjec
     delivery->done = std::move(done);
     delivery->cancelled = handle.cancelled_;
 
-    // Published artifacts have no local picture: nothing is read or cached.
-    if (item.kind == ShelfItemKind::artifact || !usableSide(side)) {
+    if (yieldsNone(item, side)) {
         give(delivery, std::nullopt);
         return handle;
     }
@@ -260,7 +266,7 @@ void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL) 
 }
 
 std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, double side) {
-    if (item.kind == ShelfItemKind::artifact || !usableSide(side)) {
+    if (yieldsNone(item, side)) {
         return std::nullopt;
     }
     if (auto picture = fromDisk(item, thumbURL, side)) {

@@ -54,6 +54,10 @@ AnchorView::AnchorView(ShelfModel* model, const QString& itemID, QGraphicsItem* 
     }
 }
 
+ShelfModel* AnchorView::model() const {
+    return model_;
+}
+
 AnchorView::~AnchorView() {
     if (model_) {
         model_->removeAnchor(this, itemID_);

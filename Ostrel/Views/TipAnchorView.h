@@ -72,7 +72,7 @@ public:
     ~AnchorView() override;
 
     const QString& itemID() const { return itemID_; }
-    ShelfModel* model() const { return model_; }
+    ShelfModel* model() const;
     // Moves the registration to another item; the same id keeps it as it is.
     void setItemID(const QString& itemID);
 

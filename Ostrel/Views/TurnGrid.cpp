@@ -106,6 +106,8 @@ TurnCaption::TurnCaption(const ViewContext& context, QGraphicsItem* parent)
       anchor_(std::make_shared<TipAnchor>(this)) {
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton | Qt::RightButton);
+    // Laid-out text is drawn once and then copied while the grid scrolls.
+    setCacheMode(DeviceCoordinateCache);
 }
 
 TurnCaption::~TurnCaption() {
@@ -362,9 +364,8 @@ TurnGrid::TurnGrid(const ViewContext& context, QString sessionID, QSizeF thumb, 
 
 TurnGrid::~TurnGrid() {
     settle_.cancel();
-    for (auto it = cards_.cbegin(); it != cards_.cend(); ++it) {
-        dropCard(it.key(), it.value());
-    }
+    // Each card reports its own leaving.
+    qDeleteAll(cards_);
     cards_.clear();
 }
 
@@ -539,13 +540,13 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
     }
     captions_ = std::move(captions);
 
-    QHash<QString, QGraphicsObject*> cards;
+    QHash<QString, ThumbnailView*> cards;
     const auto placeCard = [&](TurnGridLayout::Card c) {
         const ShelfItem& item = g->turns[c.section].items[c.item];
         if (cards.contains(item.id)) {
             return;
         }
-        QGraphicsObject* card = cards_.take(item.id);
+        ThumbnailView* card = cards_.take(item.id);
         const QPointF at = layout_.cardRect(c.section, c.item).topLeft();
         if (card) {
             updateCard(card, item);
@@ -577,19 +578,21 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
         }
     }
     for (auto it = cards_.begin(); it != cards_.end(); ++it) {
-        QGraphicsObject* card = it.value();
+        ThumbnailView* card = it.value();
         const auto c = now.cards.find(it.key());
         const bool folded = c != now.cards.end() && sections[c->section].folded;
         if (animated && c != now.cards.end() && !folded &&
             view.intersects(card->mapRectToParent(card->boundingRect()))) {
             placeCard(*c);
         } else if (animated && (c == now.cards.end() || folded)) {
-            // Gone from the model, it rises away; in a folding turn it only fades.
-            releaseCard(it.key(), card);
+            // Gone from the model, it rises away; in a folding turn it only fades. It stops
+            // counting as shown at once.
+            card->setShown(false);
             leave(card, !folded, curve);
             leavingCards_.insert(it.key(), card);
         } else {
-            dropCard(it.key(), card);
+            // A card leaving the view reports its leaving as it goes.
+            delete card;
         }
     }
     cards_ = std::move(cards);
@@ -610,67 +613,31 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
     }
 }
 
-QGraphicsObject* TurnGrid::makeCard(const ShelfItem& item) {
-    ShelfModel* model = context_.model;
-    QGraphicsObject* card = nullptr;
-    if (context_.makeCard) {
-        card = context_.makeCard(item, thumb_, scroll_->content());
-        if (card) {
-            model->itemAppeared(item.id, context_.display);
-        }
-    } else {
-        ThumbnailView::Options options;
-        options.selected = model->selectedItemID() == item.id;
-        options.dot = model->showsDot(item);
-        options.showsTitle = thumb_.width() > 120;
-        card = new ThumbnailView(model, context_.display, item, thumb_, options, scroll_->content(),
-                                 context_.clock);
-        // Shown from the moment it intersects the viewport: its picture loads and it counts as
-        // seen.
-        static_cast<ThumbnailView*>(card)->setShown(true);
+ThumbnailView* TurnGrid::makeCard(const ShelfItem& item) {
+    if (!context_.makeCard || !context_.model) {
+        return nullptr;
     }
-    // A cut title shows its tip, whichever factory made the card.
-    auto* view = qobject_cast<ThumbnailView*>(card);
-    if (view && context_.tips && view->anchor()) {
-        auto tip = TipAnchor::following(view->anchor());
-        context_.tips->add(tip);
-        cardTips_.insert(item.id, tip);
+    ThumbnailView* card = context_.makeCard(item, thumb_, scroll_->content());
+    if (!card) {
+        return nullptr;
     }
+    ThumbnailView::Options options;
+    options.selected = context_.model->selectedItemID() == item.id;
+    options.dot = context_.model->showsDot(item);
+    options.showsTitle = thumb_.width() > 120;
+    card->setOptions(options);
+    // Shown from the moment it intersects the viewport: its picture loads and it counts toward
+    // seen until it leaves or is deleted.
+    card->setShown(true);
     return card;
 }
 
-void TurnGrid::updateCard(QGraphicsObject* card, const ShelfItem& item) {
-    if (auto* view = qobject_cast<ThumbnailView*>(card)) {
-        ThumbnailView::Options options = view->options();
-        options.selected = context_.model->selectedItemID() == item.id;
-        options.dot = context_.model->showsDot(item);
-        view->setItem(item);
-        view->setOptions(options);
-    } else {
-        card->update();
-    }
-}
-
-void TurnGrid::releaseCard(const QString& id, QGraphicsObject* card) {
-    if (const auto tip = cardTips_.take(id); tip && context_.tips) {
-        context_.tips->forget(tip.get());
-    }
-    if (auto* view = qobject_cast<ThumbnailView*>(card)) {
-        view->setShown(false);
-    } else if (context_.model) {
-        context_.model->itemDisappeared(id, context_.display);
-    }
-}
-
-void TurnGrid::dropCard(const QString& id, QGraphicsObject* card) {
-    if (const auto tip = cardTips_.take(id); tip && context_.tips) {
-        context_.tips->forget(tip.get());
-    }
-    // A card of ours reports its own leaving; any other card is reported here.
-    if (!qobject_cast<ThumbnailView*>(card) && context_.model) {
-        context_.model->itemDisappeared(id, context_.display);
-    }
-    delete card;
+void TurnGrid::updateCard(ThumbnailView* card, const ShelfItem& item) {
+    ThumbnailView::Options options = card->options();
+    options.selected = context_.model->selectedItemID() == item.id;
+    options.dot = context_.model->showsDot(item);
+    card->setItem(item);
+    card->setOptions(options);
 }
 
 void TurnGrid::selectionChanged() {

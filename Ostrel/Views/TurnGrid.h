@@ -2,6 +2,7 @@
 
 #include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/ScrollArea.h"
+#include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/TurnGridLayout.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/MotionAnimator.h"
@@ -112,7 +113,7 @@ public:
     ScrollArea* scrollArea() const { return scroll_; }
     const TurnGridLayout& layout() const { return layout_; }
     const QHash<QString, TurnCaption*>& captions() const { return captions_; }
-    const QHash<QString, QGraphicsObject*>& cards() const { return cards_; }
+    const QHash<QString, ThumbnailView*>& cards() const { return cards_; }
     // Builds and places what the viewport shows, from the model.
     void sync();
 
@@ -126,11 +127,8 @@ private:
     void selectionChanged();
     void background(QPointF contentPoint);
     const SessionGroup* group() const;
-    QGraphicsObject* makeCard(const ShelfItem& item);
-    void updateCard(QGraphicsObject* card, const ShelfItem& item);
-    void dropCard(const QString& id, QGraphicsObject* card);
-    // Stops a card counting as shown; it may stay on screen a moment longer, fading.
-    void releaseCard(const QString& id, QGraphicsObject* card);
+    ThumbnailView* makeCard(const ShelfItem& item);
+    void updateCard(ThumbnailView* card, const ShelfItem& item);
 
     ViewContext context_;
     QString sessionID_;
@@ -142,7 +140,7 @@ private:
     QGraphicsObject* backdrop_;
     TurnGridLayout layout_;
     QHash<QString, TurnCaption*> captions_;
-    QHash<QString, QGraphicsObject*> cards_;
+    QHash<QString, ThumbnailView*> cards_;
     // Captions and cards fading out, by turn and item id; one needed again is replaced by a new
     // one that starts from where the old one had faded to.
     QHash<QString, QPointer<QGraphicsObject>> leavingCaptions_;
@@ -154,8 +152,6 @@ private:
     bool filled_ = false;
     // Drops what an animated change left outside the viewport once it has settled.
     MainClock::Handle settle_;
-    // The tip anchors following the cards' own anchors, by item id.
-    QHash<QString, std::shared_ptr<TipAnchor>> cardTips_;
 };
 
 } // namespace ostrel

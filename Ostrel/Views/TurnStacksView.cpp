@@ -50,7 +50,11 @@ TurnStacksView::TurnStacksView(const ViewContext& context, bool vertical, QGraph
     if (vertical_) {
         header_ = new ShelfHeader(context_, true, headerLeading, this);
     }
-    connect(scroller_, &DragScroller::rangeChanged, this, &TurnStacksView::reportRegion);
+    connect(scroller_, &DragScroller::rangeChanged, this, [this] {
+        materialize();
+        reportRegion();
+    });
+    connect(scroller_, &DragScroller::moved, this, &TurnStacksView::materialize);
     connect(scroller_, &DragScroller::tappedGap, this, [this] {
         if (context_.model) {
             context_.model->clearSelection();
@@ -62,16 +66,21 @@ TurnStacksView::TurnStacksView(const ViewContext& context, bool vertical, QGraph
         connect(model, &ShelfModel::versionChanged, this, &TurnStacksView::rebuild);
         connect(model, &ShelfModel::selectedItemIDChanged, this, [this] {
             revealItem_ = context_.model->selectedItemID();
+            // The selection fans its deck: one not built yet takes its fanned length at once.
+            relayout();
             revealSelectedItem();
         });
-        connect(model, &ShelfModel::fanChanged, this,
-                [this] { revealDeck_ = context_.model->fan().clickedOpen; });
+        connect(model, &ShelfModel::fanChanged, this, [this] {
+            revealDeck_ = context_.model->fan().clickedOpen;
+            relayout();
+        });
     }
     rebuild();
 }
 
 TurnStacksView::~TurnStacksView() {
     deckReveal_.cancel();
+    sweep_.cancel();
     // Nothing of this layout stays counted as on screen.
     if (context_.model && !reported_.isEmpty()) {
         context_.model->setRegion({}, region, context_.display);
@@ -111,57 +120,57 @@ void TurnStacksView::rebuild() {
     }
     laying_ = true;
     const double chipWidth = vertical_ ? scroller_->size().width() : SessionChip::stripWidth;
-    QHash<QString, SessionChip*> chips;
-    QHash<QString, DeckView*> decks;
+    QHash<QString, const SessionGroup*> groups;
+    QHash<QString, const Turn*> turns;
+    QSet<QString> known;
+    chipLengths_.clear();
     for (const SessionGroup& group : context_.model->groups()) {
         const bool folded = context_.model->collapsed().contains(group.id());
-        SessionChip* chip = chips_.take(group.id());
-        if (!chip) {
-            chip = new SessionChip(context_, scroller_->content());
-        }
-        chip->set(group, folded, chipWidth);
-        chips.insert(group.id(), chip);
-        if (folded) {
-            continue;
+        groups.insert(group.id(), &group);
+        if (vertical_) {
+            chipLengths_.insert(group.id(), SessionChip::height(context_, group, folded));
         }
         for (const Turn& turn : group.turns) {
-            DeckView* deck = decks_.take(turn.id);
-            if (!deck) {
-                const QString id = turn.id;
-                deck = new DeckView(
-                    context_, turn, vertical_,
-                    [this, id](bool on) {
-                        if (on) {
-                            fanned_.insert(id);
-                        } else {
-                            fanned_.remove(id);
-                        }
-                        if (!laying_) {
-                            reportRegion();
-                        }
-                    },
-                    scroller_->content());
-                connect(deck, &DeckView::lengthChanged, this, &TurnStacksView::relayout);
-                // A turn that arrives while this drawer is open fades in with the rows' spring.
-                if (built_ && context_.isOpenHere()) {
-                    deck->setOpacity(0);
-                    OpacityFade::of(deck, context_.clock)->to(1, Motion::rowChange(true));
-                }
-            } else if (!(deck->turn() == turn)) {
-                deck->setTurn(turn);
+            known.insert(turn.id);
+            if (!folded) {
+                turns.insert(turn.id, &turn);
             }
-            decks.insert(turn.id, deck);
         }
     }
-    for (SessionChip* gone : std::as_const(chips_)) {
-        delete gone;
+    // What is built follows the model; what is gone or folded away goes.
+    for (auto it = chips_.begin(); it != chips_.end();) {
+        if (const SessionGroup* group = groups.value(it.key())) {
+            (*it)->set(*group, context_.model->collapsed().contains(group->id()), chipWidth);
+            ++it;
+        } else {
+            delete *it;
+            it = chips_.erase(it);
+        }
     }
-    for (auto it = decks_.begin(); it != decks_.end(); ++it) {
-        fanned_.remove(it.key());
-        delete it.value();
+    for (auto it = decks_.begin(); it != decks_.end();) {
+        if (const Turn* turn = turns.value(it.key())) {
+            if (!((*it)->turn() == *turn)) {
+                (*it)->setTurn(*turn);
+            }
+            // Its caption's dot and colour follow what the model now counts as new.
+            (*it)->update();
+            ++it;
+        } else {
+            fanned_.remove(it.key());
+            delete *it;
+            it = decks_.erase(it);
+        }
     }
-    chips_ = chips;
-    decks_ = decks;
+    // A turn that arrives while this drawer is open fades in with the rows' spring once built.
+    arrivals_.clear();
+    if (built_) {
+        for (const QString& id : std::as_const(known)) {
+            if (!known_.contains(id)) {
+                arrivals_.insert(id);
+            }
+        }
+    }
+    known_ = std::move(known);
     built_ = true;
     laying_ = false;
     relayout();
@@ -180,6 +189,7 @@ void TurnStacksView::relayout() {
     };
     QHash<QString, QRectF> frames;
     QList<QRectF> separators;
+    std::vector<Slot> order;
     const auto& groups = context_.model->groups();
     for (qsizetype i = 0; i < groups.size(); ++i) {
         const SessionGroup& group = groups[i];
@@ -190,32 +200,156 @@ void TurnStacksView::relayout() {
                                   : QRectF(pos + separatorPadding, 0, 1, DeckView::rowHeight()));
             advance(length);
         }
-        if (SessionChip* chip = chips_.value(group.id())) {
-            chip->setPos(vertical_ ? QPointF(0, pos) : QPointF(pos, 0));
-            advance(vertical_ ? chip->boundingRect().height() : SessionChip::stripWidth);
+        const QRectF chip = vertical_
+                                ? QRectF(0, pos, strip, chipLengths_.value(group.id()))
+                                : QRectF(pos, 0, SessionChip::stripWidth, DeckView::rowHeight());
+        order.push_back({group.id(), i, -1, chip});
+        if (SessionChip* built = chips_.value(group.id())) {
+            built->setPos(chip.topLeft());
         }
-        for (const Turn& turn : group.turns) {
-            DeckView* deck = decks_.value(turn.id);
-            if (!deck) {
-                continue;
-            }
+        advance(vertical_ ? chip.height() : chip.width());
+        if (context_.model->collapsed().contains(group.id())) {
+            continue;
+        }
+        for (qsizetype t = 0; t < group.turns.size(); ++t) {
+            const Turn& turn = group.turns[t];
             const QPointF at = vertical_ ? QPointF(0, pos) : QPointF(pos, 0);
-            deck->setPos(at);
-            const QRectF frame(at, deck->boundingRect().size());
+            DeckView* deck = decks_.value(turn.id);
+            const QSizeF size =
+                deck ? deck->frameRect().size()
+                     : DeckView::frameSize(turn.items.size(), vertical_,
+                                           context_.model->isFanned(turn) ? 1.0 : 0.0);
+            if (deck) {
+                deck->setPos(at);
+            }
+            const QRectF frame(at, size);
             frames.insert(turn.id, frame);
+            order.push_back({turn.id, i, t, frame});
             advance(vertical_ ? frame.height() : frame.width());
         }
     }
     const double length = (any ? pos - spacing : pos) + ShelfMetrics::hairPadding;
     lines_->set(separators);
+    slots_ = std::move(order);
     scroller_->setContentLength(length);
+    materialize();
     const bool changed = frames != frames_;
-    frames_ = frames;
+    frames_ = std::move(frames);
     if (changed) {
         framesChanged();
     } else {
         reportRegion();
     }
+}
+
+std::pair<qsizetype, qsizetype> TurnStacksView::slotsWithin(double from, double to) const {
+    // Slots lie in strip order, each ending where the next begins at the latest.
+    const auto first = std::partition_point(slots_.begin(), slots_.end(),
+                                            [&](const Slot& s) { return hi(s.frame) <= from; });
+    auto last = first;
+    while (last != slots_.end() && lo(last->frame) < to) {
+        ++last;
+    }
+    return {first - slots_.begin(), last - slots_.begin()};
+}
+
+std::pair<double, double> TurnStacksView::window() const {
+    const DragScroller::Range range = scroller_->range();
+    const double viewport = scroller_->viewportLength();
+    const double shown = scroller_->shownOffset();
+    // What is on screen now and where the strip is headed, and half a view beyond either end.
+    const double margin = viewport / 2;
+    return {std::min(range.lo, shown) - margin, std::max(range.hi, shown + viewport) + margin};
+}
+
+void TurnStacksView::materialize() {
+    if (!context_.model || laying_ || scroller_->viewportLength() <= 0) {
+        return;
+    }
+    laying_ = true;
+    const auto [from, to] = window();
+    const auto [first, last] = slotsWithin(from, to);
+    for (qsizetype i = first; i < last; ++i) {
+        const Slot& slot = slots_[size_t(i)];
+        if (slot.turn < 0) {
+            if (!chips_.contains(slot.id)) {
+                buildChip(slot);
+            }
+        } else if (!decks_.contains(slot.id)) {
+            buildDeck(slot);
+        }
+    }
+    laying_ = false;
+    // What left the window goes after the current event: a deck may be the one whose change
+    // brought us here.
+    if (chips_.size() + decks_.size() > last - first && !sweep_.isActive()) {
+        sweep_ = context_.clock->after(0, this, [this] { sweep(); });
+    }
+}
+
+void TurnStacksView::sweep() {
+    const auto [from, to] = window();
+    const auto outside = [&](const QRectF& frame) { return hi(frame) <= from || lo(frame) >= to; };
+    for (auto it = chips_.begin(); it != chips_.end();) {
+        if (outside((*it)->mapRectToParent((*it)->boundingRect()))) {
+            delete *it;
+            it = chips_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = decks_.begin(); it != decks_.end();) {
+        if (outside(frames_.value(it.key(), (*it)->mapRectToParent((*it)->frameRect())))) {
+            fanned_.remove(it.key());
+            delete *it;
+            it = decks_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TurnStacksView::buildChip(const Slot& slot) {
+    const auto& groups = context_.model->groups();
+    if (slot.group >= groups.size() || groups[slot.group].id() != slot.id) {
+        return;
+    }
+    const SessionGroup& group = groups[slot.group];
+    auto* chip = new SessionChip(context_, scroller_->content());
+    chip->set(group, context_.model->collapsed().contains(group.id()),
+              vertical_ ? scroller_->size().width() : SessionChip::stripWidth);
+    chip->setPos(slot.frame.topLeft());
+    chips_.insert(slot.id, chip);
+}
+
+void TurnStacksView::buildDeck(const Slot& slot) {
+    const auto& groups = context_.model->groups();
+    if (slot.group >= groups.size() || slot.turn >= groups[slot.group].turns.size() ||
+        groups[slot.group].turns[slot.turn].id != slot.id) {
+        return;
+    }
+    const Turn& turn = groups[slot.group].turns[slot.turn];
+    const QString id = turn.id;
+    auto* deck = new DeckView(
+        context_, turn, vertical_,
+        [this, id](bool on) {
+            if (on) {
+                fanned_.insert(id);
+            } else {
+                fanned_.remove(id);
+            }
+            if (!laying_) {
+                reportRegion();
+            }
+        },
+        scroller_->content());
+    deck->setPos(slot.frame.topLeft());
+    connect(deck, &DeckView::lengthChanged, this, &TurnStacksView::relayout);
+    if (arrivals_.remove(id) && context_.isOpenHere()) {
+        deck->setOpacity(0);
+        OpacityFade::of(deck, context_.clock)->to(1, Motion::rowChange(true));
+    }
+    decks_.insert(id, deck);
 }
 
 void TurnStacksView::framesChanged() {
@@ -235,23 +369,26 @@ void TurnStacksView::reportRegion() {
         return;
     }
     const DragScroller::Range range = scroller_->range();
+    const auto& groups = context_.model->groups();
     QSet<QString> ids;
-    for (const SessionGroup& group : context_.model->groups()) {
-        for (const Turn& turn : group.turns) {
-            const auto frame = frames_.constFind(turn.id);
-            if (frame == frames_.constEnd()) {
-                continue;
+    // Touching the window's edge is not being in it.
+    const auto [first, last] = slotsWithin(range.lo, range.hi);
+    for (qsizetype i = first; i < last; ++i) {
+        const Slot& slot = slots_[size_t(i)];
+        if (slot.turn < 0 || !(range.lo < hi(slot.frame) && lo(slot.frame) < range.hi) ||
+            slot.group >= groups.size() || slot.turn >= groups[slot.group].turns.size()) {
+            continue;
+        }
+        const Turn& turn = groups[slot.group].turns[slot.turn];
+        if (turn.id != slot.id) {
+            continue;
+        }
+        if (fanned_.contains(turn.id) || turn.items.size() == 1) {
+            for (const ShelfItem& item : turn.items) {
+                ids.insert(item.id);
             }
-            if (!(range.lo < hi(*frame) && lo(*frame) < range.hi)) {
-                continue;
-            }
-            if (fanned_.contains(turn.id) || turn.items.size() == 1) {
-                for (const ShelfItem& item : turn.items) {
-                    ids.insert(item.id);
-                }
-            } else if (turn.items.size() >= 2) {
-                ids.insert(turn.items.first().id);
-            }
+        } else if (turn.items.size() >= 2) {
+            ids.insert(turn.items.first().id);
         }
     }
     reported_ = ids;
@@ -280,11 +417,10 @@ void TurnStacksView::revealSelectedItem() {
                     continue;
                 }
                 const auto frame = frames_.constFind(turn.id);
-                const DeckView* deck = decks_.value(turn.id);
-                if (frame == frames_.constEnd() || !deck) {
+                if (frame == frames_.constEnd()) {
                     return;
                 }
-                const double L = deck->cardLength();
+                const double L = DeckView::cardLength(vertical_);
                 if (!fullyFanned(*frame, turn.items.size(), L)) {
                     return;
                 }
@@ -319,8 +455,7 @@ void TurnStacksView::revealOpenedDeck() {
             if (turn.id != *revealDeck_) {
                 continue;
             }
-            const DeckView* deck = decks_.value(turn.id);
-            if (!deck || !fullyFanned(*frame, turn.items.size(), deck->cardLength())) {
+            if (!fullyFanned(*frame, turn.items.size(), DeckView::cardLength(vertical_))) {
                 return;
             }
             revealDeck_.reset();

@@ -9,6 +9,8 @@
 #include <QSet>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace ostrel {
 
@@ -18,10 +20,12 @@ class ShelfHeader;
 
 // The stacks layouts: every session's chip followed by one card deck per turn along one scrolling
 // strip, left to right (`stacks`), or top to bottom under a compact header (`sideStacks`).
-// Sessions after the first are set off by a hairline. The layout tells the model which items are
-// on screen (region "stacks"): every item of a visible fanned or single-item deck, the top card of
-// a visible closed one. It scrolls a newly selected item into view, and an opened deck forward,
-// once the deck has spread to its full length.
+// Sessions after the first are set off by a hairline. Every chip and deck has its place along the
+// strip, but only those in view, or within half a view of it, are built: a strip of thousands of
+// turns costs what the few on screen cost. The layout tells the model which items are on screen
+// (region "stacks"): every item of a visible fanned or single-item deck, the top card of a visible
+// closed one. It scrolls a newly selected item into view (its deck is built when it comes in), and
+// an opened deck forward, once the deck has spread to its full length.
 class TurnStacksView final : public QGraphicsObject {
     Q_OBJECT
 public:
@@ -43,7 +47,7 @@ public:
     DragScroller* scroller() const { return scroller_; }
     const QHash<QString, SessionChip*>& chips() const { return chips_; }
     const QHash<QString, DeckView*>& decks() const { return decks_; }
-    // Each shown deck's frame in the strip's content coordinates, by turn id.
+    // Each deck's frame in the strip's content coordinates, by turn id, built or not.
     const QHash<QString, QRectF>& frames() const { return frames_; }
     // The hairlines between sessions, in content coordinates.
     const QList<QRectF>& separators() const;
@@ -54,8 +58,26 @@ public:
 private:
     class Lines;
 
+    // A chip or a deck in strip order, with its frame in content coordinates.
+    struct Slot {
+        QString id;
+        qsizetype group = 0;
+        // -1 for the group's chip.
+        qsizetype turn = -1;
+        QRectF frame;
+    };
+
     void rebuild();
     void relayout();
+    // Builds what lies in the window (the view with its margin) and, after the current event,
+    // deletes what left it.
+    void materialize();
+    void sweep();
+    std::pair<double, double> window() const;
+    void buildChip(const Slot& slot);
+    void buildDeck(const Slot& slot);
+    // The slots whose frames reach into [lo, hi) along the axis.
+    std::pair<qsizetype, qsizetype> slotsWithin(double lo, double hi) const;
     void reportRegion();
     void framesChanged();
     void revealSelectedItem();
@@ -73,11 +95,18 @@ private:
     QHash<QString, SessionChip*> chips_;
     QHash<QString, DeckView*> decks_;
     QHash<QString, QRectF> frames_;
+    std::vector<Slot> slots_;
+    // Heights of the chips in the vertical strip, by session id, measured at each rebuild.
+    QHash<QString, double> chipLengths_;
+    // The turns of the last rebuild, and those it brought that were not there before.
+    QSet<QString> known_;
+    QSet<QString> arrivals_;
     QSet<QString> fanned_;
     QSet<QString> reported_;
     std::optional<QString> revealItem_;
     std::optional<QString> revealDeck_;
     MainClock::Handle deckReveal_;
+    MainClock::Handle sweep_;
     bool laying_ = false;
     // The first build is done: decks built after it are arrivals.
     bool built_ = false;

@@ -14,16 +14,17 @@ namespace ostrel {
 
 class ShelfModel;
 class ShelfTips;
+class ThumbnailView;
 struct ShelfItem;
 
 // What every view of one display's drawer shares: the model it reads and calls, the display it
 // shows on, the interface clock its animations and timers run on, the wall clock and zone its
 // times are written in, and the tip center its labels register with (none: no tips).
 struct ViewContext {
-    // Builds the card of an item in a grid cell; the grid places it and deletes it when it scrolls
-    // out of view.
+    // Builds the card of an item for a grid cell or a deck. The container sets the card's options,
+    // shows it, places it and deletes it when it leaves the view. None: no cards are built.
     using CardFactory =
-        std::function<QGraphicsObject*(const ShelfItem& item, QSizeF size, QGraphicsItem* parent)>;
+        std::function<ThumbnailView*(const ShelfItem& item, QSizeF size, QGraphicsItem* parent)>;
 
     ShelfModel* model = nullptr;
     quint32 display = 0;

@@ -34,6 +34,8 @@ public:
         std::vector<FakeShelfEngine*> engines; // live ones; null once destroyed
         std::vector<Engine::Config> configs;
         Generation nextGeneration = 1;
+        // Where the engines keep thumbnails; none: nowhere that exists.
+        QString thumbsFolder;
 
         std::vector<Call> named(const QString& name) const {
             std::vector<Call> out;
@@ -98,7 +100,9 @@ public:
         record(Call(QStringLiteral("markSeen"), ids));
     }
     QUrl thumbURL(const QString& id) const override {
-        return QUrl::fromLocalFile(QStringLiteral("/nonexistent/thumbs/") + id + ".jpg");
+        const QString folder = log_->thumbsFolder.isEmpty() ? QStringLiteral("/nonexistent/thumbs")
+                                                            : log_->thumbsFolder;
+        return QUrl::fromLocalFile(folder + QLatin1Char('/') + id + ".jpg");
     }
     QUrl storeRoot() const override { return QUrl::fromLocalFile(QStringLiteral("/nonexistent")); }
 

@@ -190,7 +190,9 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/captures/drawer-toast") +
               (GetParam() ? QStringLiteral("-composited.png") : QStringLiteral(".png")));
     const QRect lastTitles(grid.x(), grid.bottom() - 26, grid.width(), 24);
-    EXPECT_EQ(count(shot, lastTitles, toastFill), 0);
+    // A stray pixel of a title's shade over a grey picture may match the toast's grey; the toast
+    // itself would cover hundreds.
+    EXPECT_LT(count(shot, lastTitles, toastFill), 10);
     EXPECT_GT(count(shot, lastTitles, light), 30);
     EXPECT_EQ(x.stopApp(), 0);
 }

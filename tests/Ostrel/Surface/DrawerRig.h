@@ -3,6 +3,7 @@
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
+#include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/ShelfStyle.h"
@@ -25,33 +26,12 @@
 
 namespace ostrel::test {
 
-// A stand-in card: the item's title on a rounded fill, enough to see where cards land.
-class PlainCard final : public QGraphicsObject {
-public:
-    PlainCard(QString title, QSizeF size, QGraphicsItem* parent)
-        : QGraphicsObject(parent), title_(std::move(title)), size_(size) {}
-    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
-    void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
-        p->setRenderHint(QPainter::Antialiasing);
-        p->setPen(Qt::NoPen);
-        p->setBrush(QColor(90, 110, 150));
-        p->drawRoundedRect(boundingRect(), 10, 10);
-        p->setPen(Qt::white);
-        p->setFont(ShelfStyle::labelFont());
-        p->drawText(boundingRect().adjusted(6, 0, -6, -6), Qt::AlignBottom | Qt::AlignLeft, title_);
-    }
-
-private:
-    QString title_;
-    QSizeF size_;
-};
-
 // The open rail drawer of a hover-notch display of 1512 x 982 (visible 1512 x 950), as its panel
-// of 928 x 384 shows it: a model over a fake engine, a hand-moved clock, real tips, a menu runner
-// that records, and the drawer's content at (104, 0), 720 x 320. The stacks drawer of that display
-// is 880 x 176 in a panel of 1088 x 240. For the edge column and the side stacks, the same display
-// with a left pill: drawers of 480 x 600 and 204 x 600 without a header band, in a panel of
-// 688 x 640.
+// of 928 x 384 shows it: a model over a fake engine, a hand-moved clock, real tips and cards, a
+// menu runner that records, and the drawer's content at (104, 0), 720 x 320. The stacks drawer of
+// that display is 880 x 176 in a panel of 1088 x 240. For the edge column and the side stacks, the
+// same display with a left pill: drawers of 480 x 600 and 204 x 600 without a header band, in a
+// panel of 688 x 640.
 struct DrawerRig {
     static constexpr quint32 display = 1;
     static inline const QPointF origin{104, 0};
@@ -105,15 +85,11 @@ struct DrawerRig {
                            QRectF(0, 0, 1512, 982), QRectF(0, 0, 1512, 950), std::nullopt)}});
         model->start();
 
-        context.model = model.get();
-        context.display = display;
-        context.clock = clock;
+        // What the application's drawer is built with, its cards included; only the wall clock
+        // and the zone are pinned.
+        context = ShelfView::drawerContext(*model, display);
         context.today = [] { return Date(800000000); };
         context.zone = QTimeZone::utc();
-        context.tips = tips;
-        context.makeCard = [](const ShelfItem& item, QSizeF size, QGraphicsItem* parent) {
-            return new PlainCard(item.title, size, parent);
-        };
 
         view.setFrameStyle(0);
         view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

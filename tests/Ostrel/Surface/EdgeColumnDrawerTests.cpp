@@ -84,13 +84,17 @@ TEST(EdgeColumnDrawer, HeaderOnTopAndTwoColumnsBesideANarrowSidebar) {
     EXPECT_GE(third->scenePos().y(), first->scenePos().y() + 106);
 
     const QImage picture = rig.render("column-open");
-    const QColor card(90, 110, 150);
-    EXPECT_EQ(picture.pixelColor((first->sceneBoundingRect().center()).toPoint()), card);
-    EXPECT_EQ(picture.pixelColor((second->sceneBoundingRect().center()).toPoint()), card);
-    EXPECT_EQ(picture.pixelColor((third->sceneBoundingRect().center()).toPoint()), card);
-    // Beside the lone card the second column stays empty.
-    const QPointF beside = third->sceneBoundingRect().center() + QPointF(149, 0);
-    EXPECT_NE(picture.pixelColor(beside.toPoint()), card);
+    // Each card's fill, away from its symbol and title; beside the lone card the second column
+    // stays empty.
+    const auto fill = [&](QGraphicsObject* c, QPointF offset = {}) {
+        return picture.pixelColor(
+            (c->sceneBoundingRect().topLeft() + QPointF(12, 40) + offset).toPoint());
+    };
+    const QColor card = fill(first);
+    EXPECT_GT(qGray(card.rgb()), qGray(picture.pixel(int(first->scenePos().x()) - 4, 200)) + 8);
+    EXPECT_EQ(fill(second), card);
+    EXPECT_EQ(fill(third), card);
+    EXPECT_NE(fill(third, QPointF(149, 0)), card);
     // The selected session's row is lighter than the empty sidebar below the rows.
     const QPointF row = split->sidebar()->rows().value("alpha")->sceneBoundingRect().center();
     EXPECT_GT(qGray(picture.pixel(int(split->sidebar()->scenePos().x()) + 4, int(row.y()))),

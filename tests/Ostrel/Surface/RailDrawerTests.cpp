@@ -104,7 +104,8 @@ TEST(RailDrawer, HeaderSidebarAndGridLandWhereTheLayoutPutsThem) {
     const QImage picture = rig.render("rail-open");
     // The selected row's fill and a card's fill where they belong; the header's unread dot.
     EXPECT_GT(qGray(picture.pixel(120, 60)), qGray(picture.pixel(300, 60)));
-    EXPECT_EQ(picture.pixelColor(320, 100), QColor(90, 110, 150));
+    // A card's fill stands out from the drawer beside it.
+    EXPECT_GT(qGray(picture.pixel(320, 100)), qGray(picture.pixel(308, 100)) + 8);
     const QRectF dot = h.unread->translated(104, 0);
     EXPECT_GT(qRed(picture.pixel(int(dot.left() + 3), int(dot.center().y()))), 150);
 }
@@ -334,14 +335,8 @@ TEST(RailDrawer, ACardInViewHalfASecondIsSeenOnceOneScrolledAwaySoonerIsNot) {
     EXPECT_FALSE(rig.markedSeen().contains("i00"));
 }
 
-TEST(RailDrawer, RealCardsShowTheirTitleTipsAndLabelsTheirs) {
+TEST(RailDrawer, CardsShowTheirTitleTipsAndRowsTheirs) {
     DrawerRig rig;
-    rig.context.makeCard = {}; // the shelf's own cards
-    delete rig.drawer;
-    rig.drawer = new DrawerContent(rig.context, ShelfLayoutKind::rail);
-    rig.scene.addItem(rig.drawer);
-    rig.drawer->setPos(DrawerRig::origin);
-    rig.reframe();
     TipLayer layer(rig.tips, DrawerRig::display, rig.clock);
     rig.scene.addItem(&layer);
     layer.setBounds(QRectF(104 + 8, 8, 720 - 16, 320 - 16));
@@ -353,10 +348,10 @@ TEST(RailDrawer, RealCardsShowTheirTitleTipsAndLabelsTheirs) {
     rig.open();
     rig.model->tips().canShow = [&](quint32 display) { return display == DrawerRig::display; };
     TurnGrid* grid = rig.drawer->rail()->grid();
-    ASSERT_TRUE(qobject_cast<ThumbnailView*>(grid->cards().value(s.items[1].id)));
 
     // Rest on the long card title: its tip shows the whole title.
     QGraphicsObject* card = grid->cards().value(s.items[1].id);
+    ASSERT_NE(card, nullptr);
     const QPointF title = card->mapToScene(QPointF(40, 110));
     rig.tips->pointerMoved(
         rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(title)).toPointF(), true);
@@ -436,7 +431,11 @@ TEST(RailDrawer, AnotherLayoutKindCrossFadesAndTheOldOneComesBackFromWhereItIs) 
     rig.publish(twoSessions());
     rig.open();
     rig.clock->advance(1);
-    const QColor card = rig.render("kind-rail").pixelColor(320, 100);
+    // A point of the rail's first card that no deck of the stacks covers.
+    const QPoint onCard(460, 150);
+    const int ground = qGray(QColor(12, 12, 14).rgb());
+    const QColor card = rig.render("kind-rail").pixelColor(onCard);
+    ASSERT_GT(qGray(card.rgb()), ground + 8);
     // The model changes the layout in its change animation; the shelf view passes the plan on.
     QObject::connect(rig.model.get(), &ShelfModel::layoutChoiceChanged, rig.drawer, [&] {
         const bool stacks = rig.model->layoutChoice() == LayoutChoice::stacks;
@@ -459,8 +458,9 @@ TEST(RailDrawer, AnotherLayoutKindCrossFadesAndTheOldOneComesBackFromWhereItIs) 
     EXPECT_GT(out, 0.1);
     EXPECT_LT(out, 0.9);
     EXPECT_NEAR(stacks->opacity(), 1 - out, 0.01);
-    const QColor mid = rig.render("kind-crossing").pixelColor(320, 100);
-    EXPECT_LT(mid.blue(), card.blue() - 10) << "the rail's card, half faded";
+    const QColor mid = rig.render("kind-crossing").pixelColor(onCard);
+    EXPECT_NEAR(double(qGray(mid.rgb()) - ground) / (qGray(card.rgb()) - ground), out, 0.25)
+        << "the rail's card, half faded";
 
     // Chosen again before it has gone, the same rail turns back from where it was.
     choose(LayoutChoice::rail);
@@ -471,7 +471,7 @@ TEST(RailDrawer, AnotherLayoutKindCrossFadesAndTheOldOneComesBackFromWhereItIs) 
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(rail->opacity(), 1);
     EXPECT_TRUE(stacks.isNull());
-    EXPECT_EQ(rig.render("kind-back").pixelColor(320, 100), card);
+    EXPECT_EQ(rig.render("kind-back").pixelColor(onCard), card);
 }
 
 TEST(RailDrawer, ATurnArrivingDropsInTheTurnsBelowGlideAndAGoneOneRisesAway) {
@@ -570,7 +570,7 @@ TEST(RailDrawer, FoldingFadesTheCardsTurnsTheChevronAndRapidTogglesLeaveEveryCar
     EXPECT_EQ(look("fold-again"), open);
     int shown = 0;
     for (QGraphicsItem* child : grid->scrollArea()->content()->childItems()) {
-        if (auto* c = dynamic_cast<PlainCard*>(child)) {
+        if (auto* c = dynamic_cast<ThumbnailView*>(child)) {
             ++shown;
             EXPECT_EQ(c->opacity(), 1);
         }

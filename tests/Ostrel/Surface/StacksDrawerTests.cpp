@@ -98,10 +98,10 @@ TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) 
     EXPECT_EQ(QSet<QString>(seen.begin(), seen.end()), shown);
 
     const QImage picture = rig.render("stacks-open");
-    const QColor card(90, 110, 150);
+    // The top card's fill stands out from the drawer's ground beside the strip.
     const QPointF top =
-        stacks->decks().value("alpha2")->cards().value("alpha2-0")->sceneBoundingRect().center();
-    EXPECT_EQ(picture.pixelColor(top.toPoint()), card);
+        stacks->decks().value("alpha2")->cards().value("alpha2-0")->mapToScene(QPointF(12, 40));
+    EXPECT_GT(qGray(picture.pixel(top.toPoint())), qGray(picture.pixel(109, 100)) + 8);
     // The hairline between the sessions is lighter than the drawer behind it.
     const QPointF line = strip->content()->mapToScene(stacks->separators().first().topLeft());
     const QPoint at(int(line.x()), int(line.y()) + 50);
@@ -425,4 +425,106 @@ TEST(StacksDrawer, ATurnArrivingIntoTheOpenDrawerFadesIn) {
     EXPECT_EQ(stacks->decks().value("alpha1")->opacity(), 1);
     rig.clock->advance(1);
     EXPECT_EQ(arrived->opacity(), 1);
+}
+
+TEST(StacksDrawer, OnlyDecksNearTheViewExistAndTheSelectionBuildsItsOwn) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    QList<int> sizes;
+    for (int t = 0; t < 400; ++t) {
+        sizes.append(2 + t % 2);
+    }
+    addSession(s, "alpha", 799990000, sizes);
+    addSession(s, "beta", 799980000, sizes.mid(0, 100));
+    rig.publish(s);
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    DragScroller* strip = stacks->scroller();
+    // Every deck has its place; only the view and half a view either side (two views of decks at
+    // most 131 points apart) are built.
+    EXPECT_EQ(stacks->frames().size(), 500);
+    const auto builtCards = [&] {
+        qsizetype n = 0;
+        for (DeckView* deck : stacks->decks()) {
+            n += deck->cards().size();
+        }
+        return n;
+    };
+    EXPECT_LE(stacks->decks().size(), 14);
+    EXPECT_LE(builtCards(), 28);
+
+    // A deck scrolled away before it was seen long enough leaves its items unread.
+    rig.clock->advance(0.3);
+    rig.model->forwardWheel(DrawerRig::display, 2000);
+    rig.clock->advance(1);
+    EXPECT_FALSE(rig.markedSeen().contains("alpha0-0"));
+    EXPECT_FALSE(stacks->decks().contains("alpha0"));
+    EXPECT_LE(stacks->decks().size(), 14);
+
+    // Selecting, as the keys do, an item far along: its deck fans, the strip goes there, and the
+    // deck and its card are built, on screen and counted as seen.
+    const Turn far = rig.model->groups().last().turns.last();
+    rig.model->setSelectedItemID(far.items.last().id);
+    rig.clock->advance(1);
+    DeckView* deck = stacks->decks().value(far.id);
+    ASSERT_NE(deck, nullptr);
+    EXPECT_EQ(deck->spread(), 1);
+    ThumbnailView* card = deck->cards().value(far.items.last().id);
+    ASSERT_NE(card, nullptr);
+    EXPECT_TRUE(card->options().selected);
+    const QRectF frame = stacks->frames().value(far.id);
+    EXPECT_LE(frame.right() - strip->range().hi, 18.5);
+    EXPECT_TRUE(rig.markedSeen().contains(far.items.last().id));
+    EXPECT_LE(stacks->decks().size(), 14);
+    EXPECT_LE(builtCards(), 31);
+    rig.render("stacks-far-selection");
+}
+
+TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    TipLayer layer(rig.tips, DrawerRig::display, rig.clock);
+    rig.scene.addItem(&layer);
+    layer.setBounds(QRectF(104 + 8, 8, 880 - 16, 176 - 16));
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {3});
+    s.prompts[0].text = "Draw every deck of the strip with its caption under the cards, please";
+    s.items[0].title = "the-top-card.png";
+    rig.publish(s);
+    rig.open();
+    rig.model->tips().canShow = [](quint32 display) { return display == DrawerRig::display; };
+    DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
+    ASSERT_NE(deck, nullptr);
+    const auto rest = [&](QPointF scenePoint, double seconds) {
+        rig.tips->pointerMoved(
+            rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(scenePoint)).toPointF(), true);
+        rig.clock->advance(seconds);
+    };
+
+    // The cut caption: resting on it shows the whole prompt.
+    EXPECT_TRUE(deck->captionCut());
+    rest(deck->mapToScene(deck->captionRect().center()), 0.6);
+    ASSERT_TRUE(rig.tips->shown().has_value());
+    EXPECT_EQ(rig.tips->shown()->tip.title, s.prompts[0].text);
+
+    // The top card's title, shown by its tip though the card draws no title.
+    rest(deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40)), 0.6);
+    ASSERT_TRUE(rig.tips->shown().has_value());
+    EXPECT_EQ(rig.tips->shown()->tip.title, "the-top-card.png");
+    rig.tips->pointerMoved(QPointF(-1000, -1000), false);
+    rig.clock->advance(1);
+
+    // Lifted, the caption draws its second line below the first.
+    QGraphicsSceneHoverEvent enter(QEvent::GraphicsSceneHoverEnter);
+    rig.scene.sendEvent(deck, &enter);
+    rig.clock->advance(1);
+    const QImage picture = rig.render("stacks-caption-lifted");
+    const QRectF second = deck->mapRectToScene(deck->captionRect()).adjusted(0, 14, 0, 0);
+    int lit = 0;
+    for (int x = int(second.left()); x < int(second.right()); ++x) {
+        for (int y = int(second.top()); y < int(second.bottom()); ++y) {
+            lit += qGray(picture.pixel(x, y)) > 100 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(lit, 20);
+    rig.scene.removeItem(&layer);
 }

@@ -200,6 +200,12 @@ TEST_F(ThumbnailerTest, PdfIsRenderedOnceAndFoundOnDiskAfterARestart) {
     ASSERT_TRUE(picture);
     EXPECT_EQ(generator->calls.load(), 1);
     EXPECT_GT(qRed(picture->pixel(picture->width() / 2, 5)), 200);
+
+    // Without its file the item shows its symbol, though its JPEG is still on disk.
+    ShelfItem gone = item;
+    gone.fileURL.reset();
+    Thumbnailer::cache().clear();
+    EXPECT_FALSE(loadAndWait(gone, thumb, 320));
 }
 
 TEST_F(ThumbnailerTest, WriteBackLeavesNothingForAVanishedItem) {
@@ -239,8 +245,8 @@ TEST_F(ThumbnailerTest, StuckGeneratorTimesOutAndGoneCardsHearNothing) {
 
 TEST_F(ThumbnailerTest, PrefetchWarmsOnlyItemsWithAStoredJpeg) {
     const QString jpeg = writeImage(dir, "t1.jpg", {320, 240}, Qt::green, "JPEG");
-    const QList<ShelfItem> items{makeItem("t1", ShelfItemKind::html, std::nullopt),
-                                 makeItem("t2", ShelfItemKind::html, std::nullopt)};
+    const QList<ShelfItem> items{makeItem("t1", ShelfItemKind::html, dir.file("t1.html")),
+                                 makeItem("t2", ShelfItemKind::html, dir.file("t2.html"))};
     Thumbnailer::prefetch(
         items,
         [&](const QString& id) {
