@@ -131,17 +131,39 @@ public:
         bool invertible = false;
         const QTransform back = f.contentTransform.inverted(&invertible);
         clip_->set(invertible ? back.map(f.shape) : QPainterPath(), f.contentOpacity);
+        // Open and still, the drawer's outline cuts only its rounded corners, where the content
+        // keeps its padding: the content is drawn straight, clipped to the outline (hard-edged,
+        // which shows only if something reaches a corner), without the layer and mask the smooth
+        // cut costs on every frame.
+        const bool whole = invertible && f.contentOpacity >= 1 &&
+                           f.contentTransform.type() <= QTransform::TxTranslate &&
+                           std::abs(f.contentFrame.width() - f.contentSize.width()) < 0.5 &&
+                           std::abs(f.contentFrame.height() - f.contentSize.height()) < 0.5;
+        const QPainterPath outline = whole ? back.map(f.shape) : QPainterPath();
+        if (outline != outline_) {
+            prepareGeometryChange();
+            outline_ = outline;
+        }
+        setFlag(ItemClipsChildrenToShape, whole);
+        clip_->setEnabled(!whole);
         // Nearly revealed content alone takes the pointer; a disabled item passes no events to
         // its children.
         setEnabled(f.contentHits);
         setVisible(f.contentOpacity > 0);
     }
     QRectF boundingRect() const override { return QRectF(QPointF(), size_); }
+    QPainterPath shape() const override {
+        if (outline_.isEmpty()) {
+            return QGraphicsObject::shape();
+        }
+        return outline_;
+    }
     void paint(QPainter*, const QStyleOptionGraphicsItem*, QWidget*) override {}
 
 private:
     DrawerClip* clip_;
     QSizeF size_;
+    QPainterPath outline_;
 };
 
 // The count badge, in front of the content.

@@ -81,10 +81,11 @@ private:
 };
 
 DeckView::DeckView(const ViewContext& context, const Turn& turn, bool vertical,
-                   std::function<void(bool)> onFan, QGraphicsItem* parent)
+                   std::function<void(bool)> onFan, QGraphicsItem* parent,
+                   std::optional<std::pair<double, double>> window)
     : QGraphicsObject(parent), context_(context), turn_(turn), vertical_(vertical),
-      onFan_(std::move(onFan)), front_(new Front(this)), captionFit_(std::make_shared<TipFit>()),
-      captionTip_(std::make_shared<TipAnchor>(this)) {
+      onFan_(std::move(onFan)), window_(window), front_(new Front(this)),
+      captionFit_(std::make_shared<TipFit>()), captionTip_(std::make_shared<TipAnchor>(this)) {
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton);
     // The caption is laid out once and then copied while the strip scrolls.
@@ -363,11 +364,40 @@ void DeckView::liftChanged() {
     update();
 }
 
-void DeckView::buildCards() {
+void DeckView::setWindow(double from, double to) {
+    if (window_ && window_->first == from && window_->second == to) {
+        return;
+    }
+    window_ = {from, to};
+    if (dealt_ && dealtRange() != built_) {
+        buildCards();
+    }
+}
+
+std::pair<qsizetype, qsizetype> DeckView::dealtRange() const {
     const qsizetype count = turn_.items.size();
-    const qsizetype built = dealt_ || count <= 2 ? count : 2;
+    if (!dealt_) {
+        return {0, std::min<qsizetype>(count, 2)};
+    }
+    if (!window_) {
+        return {0, count};
+    }
+    // Card i lies at (1 - s) × depth + s × i × (L + 8) along the strip. Early in a spread, when
+    // that pitch is small, the cards so close together behind the first ones are left out.
+    const double s = std::clamp(spread(), 0.0, 1.0);
+    const double L = cardLength();
+    const double pitch = std::max(s, 0.25) * (L + ShelfMetrics::stackGap);
+    const double base = (1 - s) * depth;
+    const auto first = qsizetype(std::max(0.0, std::floor((window_->first - L - base) / pitch)));
+    const auto end =
+        qsizetype(std::clamp(std::ceil((window_->second - base) / pitch) + 1, 0.0, double(count)));
+    return {std::min(first, end), end};
+}
+
+void DeckView::buildCards() {
+    built_ = dealtRange();
     QHash<QString, ThumbnailView*> next;
-    for (qsizetype i = 0; i < built; ++i) {
+    for (qsizetype i = built_.first; i < built_.second; ++i) {
         const ShelfItem& item = turn_.items[i];
         ThumbnailView* card = cards_.take(item.id);
         const bool made = !card;
@@ -406,6 +436,11 @@ void DeckView::buildCards() {
 }
 
 void DeckView::placeCards() {
+    // A spread moves cards into and out of the window: deal what comes in, take back what left.
+    if (dealtRange() != built_) {
+        buildCards();
+        return;
+    }
     const double t = now();
     const double s = spread_.value(t);
     const double lift = lift_.value(t);
@@ -413,7 +448,7 @@ void DeckView::placeCards() {
     const double angleAtRest = tilt + Motion::fanAngle * lift;
     const QSizeF card = cardSize();
     const double L = cardLength();
-    for (qsizetype i = 0; i < turn_.items.size(); ++i) {
+    for (qsizetype i = built_.first; i < built_.second; ++i) {
         ThumbnailView* c = cards_.value(turn_.items[i].id);
         if (!c) {
             continue;

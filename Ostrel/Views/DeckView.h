@@ -11,7 +11,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <tuple>
+#include <utility>
 
 namespace ostrel {
 
@@ -22,7 +24,8 @@ struct TipFit;
 // top card shows with a sliver of the one behind; the pointer lifts the stack; fanned (by a
 // click, by holding the selection, or with a single item) the cards slide apart into a row 8
 // points apart. One animated `spread` drives every length, angle and the badge. A resting deck
-// builds at most two cards; the rest are dealt when it fans and taken back after it folds.
+// builds at most two cards; the rest are dealt when it fans, as far as they lie in the window its
+// strip gives it, and taken back after it folds.
 // Assistive technology reads it as a group ("7 items, 3 new") of its shown cards.
 class DeckView final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
@@ -33,12 +36,17 @@ public:
     static constexpr double captionHeight = 13;
     static constexpr double liftBrightness = 0.06;
 
+    // `window`: as for setWindow(); none: the whole deck.
     DeckView(const ViewContext& context, const Turn& turn, bool vertical,
-             std::function<void(bool fanned)> onFan, QGraphicsItem* parent = nullptr);
+             std::function<void(bool fanned)> onFan, QGraphicsItem* parent = nullptr,
+             std::optional<std::pair<double, double>> window = std::nullopt);
     ~DeckView() override;
 
     // The turn as the model has it now (items may have come or gone).
     void setTurn(const Turn& turn);
+    // The part of the strip in view or near it, along the strip from the deck's start: a dealt
+    // deck builds only the cards that lie there.
+    void setWindow(double from, double to);
     const Turn& turn() const { return turn_; }
     bool isVertical() const { return vertical_; }
 
@@ -111,6 +119,8 @@ private:
     void frame();
     void tap();
     int captionLineLimit() const;
+    // The items, by index, that have cards: the first two at rest, those in the window dealt.
+    std::pair<qsizetype, qsizetype> dealtRange() const;
     // Measures the caption and places its tip.
     void updateCaption();
 
@@ -129,6 +139,8 @@ private:
     MainClock::Handle tick_;
     double lastLength_ = 0;
     QHash<QString, ThumbnailView*> cards_;
+    std::pair<qsizetype, qsizetype> built_{0, 0};
+    std::optional<std::pair<double, double>> window_;
     // The badge and the lifted top card's sheen, over the cards.
     Front* front_;
     std::shared_ptr<TipFit> captionFit_;

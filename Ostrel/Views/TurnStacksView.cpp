@@ -279,6 +279,11 @@ void TurnStacksView::materialize() {
             buildDeck(slot);
         }
     }
+    // A dealt deck builds the cards that lie in the window.
+    for (DeckView* deck : std::as_const(decks_)) {
+        const double at = vertical_ ? deck->y() : deck->x();
+        deck->setWindow(from - at, to - at);
+    }
     laying_ = false;
     // What left the window goes after the current event: a deck may be the one whose change
     // brought us here.
@@ -330,6 +335,8 @@ void TurnStacksView::buildDeck(const Slot& slot) {
     }
     const Turn& turn = groups[slot.group].turns[slot.turn];
     const QString id = turn.id;
+    const auto [from, to] = window();
+    const double at = lo(slot.frame);
     auto* deck = new DeckView(
         context_, turn, vertical_,
         [this, id](bool on) {
@@ -342,7 +349,7 @@ void TurnStacksView::buildDeck(const Slot& slot) {
                 reportRegion();
             }
         },
-        scroller_->content());
+        scroller_->content(), std::pair(from - at, to - at));
     deck->setPos(slot.frame.topLeft());
     connect(deck, &DeckView::lengthChanged, this, &TurnStacksView::relayout);
     if (arrivals_.remove(id) && context_.isOpenHere()) {
@@ -383,9 +390,23 @@ void TurnStacksView::reportRegion() {
         if (turn.id != slot.id) {
             continue;
         }
-        if (fanned_.contains(turn.id) || turn.items.size() == 1) {
-            for (const ShelfItem& item : turn.items) {
-                ids.insert(item.id);
+        if (turn.items.size() == 1) {
+            ids.insert(turn.items.first().id);
+        } else if (fanned_.contains(turn.id)) {
+            // Only the cards of a fanned deck that lie in the window, each at its place in the
+            // row: a deck longer than the window does not count its far cards as seen.
+            const double L = DeckView::cardLength(vertical_);
+            const double pitch = L + ShelfMetrics::stackGap;
+            const double start = lo(slot.frame);
+            const auto first = qsizetype(std::max(0.0, std::floor((range.lo - start - L) / pitch)));
+            for (qsizetype k = first; k < turn.items.size(); ++k) {
+                const double s = start + pitch * double(k);
+                if (s >= range.hi) {
+                    break;
+                }
+                if (range.lo < s + L) {
+                    ids.insert(turn.items[k].id);
+                }
             }
         } else if (turn.items.size() >= 2) {
             ids.insert(turn.items.first().id);

@@ -22,10 +22,11 @@ class ShelfHeader;
 // strip, left to right (`stacks`), or top to bottom under a compact header (`sideStacks`).
 // Sessions after the first are set off by a hairline. Every chip and deck has its place along the
 // strip, but only those in view, or within half a view of it, are built: a strip of thousands of
-// turns costs what the few on screen cost. The layout tells the model which items are on screen
-// (region "stacks"): every item of a visible fanned or single-item deck, the top card of a visible
-// closed one. It scrolls a newly selected item into view (its deck is built when it comes in), and
-// an opened deck forward, once the deck has spread to its full length.
+// turns costs what the few on screen cost, and a fanned deck of thousands builds only its cards
+// there. The layout tells the model which items are on screen (region "stacks"): the item of a
+// visible single-item deck, every card of a fanned deck that lies in view, the top card of a
+// visible closed one. It scrolls a newly selected item into view (its deck is built when it comes
+// in), and an opened deck forward, once the deck has spread to its full length.
 class TurnStacksView final : public QGraphicsObject {
     Q_OBJECT
 public:

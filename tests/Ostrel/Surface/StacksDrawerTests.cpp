@@ -528,3 +528,25 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     EXPECT_GT(lit, 20);
     rig.scene.removeItem(&layer);
 }
+
+TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "huge", 799990000, {5000});
+    rig.publish(s);
+    rig.open();
+    const Turn turn = rig.model->groups().first().turns.first();
+    // Selected far along the row, as the keys would: the deck fans and the strip goes there.
+    rig.model->setSelectedItemID(turn.items[4000].id);
+    rig.clock->advance(1);
+    DeckView* deck = rig.drawer->stacks()->decks().value(turn.id);
+    ASSERT_NE(deck, nullptr);
+    EXPECT_EQ(deck->spread(), 1);
+    EXPECT_TRUE(deck->cards().contains(turn.items[4000].id));
+    EXPECT_LE(deck->cards().size(), 20);
+    rig.clock->advance(1);
+    const QStringList seen = rig.markedSeen();
+    EXPECT_TRUE(seen.contains(turn.items[4000].id));
+    EXPECT_FALSE(seen.contains(turn.items[0].id));
+    EXPECT_LE(seen.size(), 10);
+}
