@@ -290,20 +290,24 @@ bool XServer::startWindowManager() {
     return managed;
 }
 
+bool XServer::compositorRunning() {
+    auto owner = reply(xcb_get_selection_owner_reply(
+        connection_, xcb_get_selection_owner(connection_, intern(connection_, "_NET_WM_CM_S0")),
+        nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
 bool XServer::startCompositor() {
-    compositorPid_ = spawn({QStringLiteral("xcompmgr")}, environment());
     if (compositorPid_ < 0) {
-        return false;
+        compositorPid_ = spawn({QStringLiteral("xcompmgr")}, environment());
     }
-    // A compositor announces itself by owning the screen's compositing selection.
-    const xcb_atom_t selection = intern(connection_, "_NET_WM_CM_S0");
-    return waitUntil(
-        [&] {
-            auto r = reply(xcb_get_selection_owner_reply(
-                connection_, xcb_get_selection_owner(connection_, selection), nullptr));
-            return r && r->owner != XCB_NONE;
-        },
-        20);
+    return compositorPid_ >= 0 && waitUntil([&] { return compositorRunning(); }, 20);
+}
+
+bool XServer::stopCompositor() {
+    stopProcess(compositorPid_);
+    compositorPid_ = -1;
+    return waitUntil([&] { return !compositorRunning(); }, 20);
 }
 
 QProcessEnvironment XServer::environment() const {
@@ -552,14 +556,20 @@ int XServer::pressesOn(quint32 id) {
     return presses_.value(id);
 }
 
-QImage XServer::capture() {
+QImage XServer::capture(const QRect& area) {
     xcb_connection_t* c = connection_;
-    const QSize size = options_.size;
-    auto image = reply(xcb_get_image_reply(c,
-                                           xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, 0, 0,
-                                                         static_cast<uint16_t>(size.width()),
-                                                         static_cast<uint16_t>(size.height()), ~0u),
-                                           nullptr));
+    const QRect whole(QPoint(0, 0), options_.size);
+    const QRect taken = area.isNull() ? whole : area.intersected(whole);
+    if (taken.isEmpty()) {
+        return {};
+    }
+    const QSize size = taken.size();
+    auto image = reply(xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<int16_t>(taken.x()),
+                      static_cast<int16_t>(taken.y()), static_cast<uint16_t>(size.width()),
+                      static_cast<uint16_t>(size.height()), ~0u),
+        nullptr));
     if (!image || xcb_get_image_data_length(image.get()) < size.width() * size.height() * 4) {
         return {};
     }

@@ -22,9 +22,10 @@ struct xcb_connection_t;
 namespace ostrel::test {
 
 // A private X server for one test: its own `Xvfb -displayfd -noreset`, optionally split into two
-// RandR monitors and optionally run by openbox, with a fresh home and XDG folders. It starts the
-// real `ostrel` binary against it, drives the pointer and keyboard, reads windows and captures
-// the screen. Everything it starts is stopped when it goes away.
+// RandR monitors, optionally run by openbox and optionally composited by xcompmgr, with a fresh
+// home and XDG folders. It starts the real `ostrel` binary against it, drives the pointer and
+// keyboard, reads windows and captures the screen. Everything it starts is stopped when it goes
+// away.
 class XServer {
 public:
     struct Options {
@@ -101,14 +102,19 @@ public:
     // Unplugs one of the two monitors (RandR); false when the server refused.
     bool removeMonitor(const QString& name);
 
+    // Starts or stops xcompmgr; true once the compositor selection has the state asked for.
+    bool startCompositor();
+    bool stopCompositor();
+    bool compositorRunning();
+
     // Asks the window manager to make a window full screen.
     void setFullscreen(quint32 id, bool on);
     void destroyWindow(quint32 id);
     // Button presses each of the test's windows received so far.
     int pressesOn(quint32 id);
 
-    // The whole root window.
-    QImage capture();
+    // The whole root window, or one area of it.
+    QImage capture(const QRect& area = {});
     // Saves a capture as `name`.png in the test binary's folder and returns the path.
     QString saveCapture(const QString& name);
 
@@ -116,7 +122,6 @@ private:
     void start(const Options& options);
     bool splitMonitors();
     bool startWindowManager();
-    bool startCompositor();
     void readEvents();
 
     Options options_;
