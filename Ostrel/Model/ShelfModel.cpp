@@ -328,11 +328,18 @@ void ShelfModel::apply(const Snapshot& incoming) {
             }
         }
         ++arrivalTick_;
-        emit arrivalTickChanged();
     }
 
-    if (rebuild()) {
+    const bool changed = rebuild();
+    if (changed) {
         ++version_;
+    }
+    // Announced once the counts include the arrivals: a closed shelf with nothing unread before
+    // would otherwise hear of an arrival while its unread count still says 0, and stay dark.
+    if (!arrivals.isEmpty()) {
+        emit arrivalTickChanged();
+    }
+    if (changed) {
         emit versionChanged();
     }
     checkSeen();

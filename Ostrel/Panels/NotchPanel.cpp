@@ -1,18 +1,54 @@
 #include "Ostrel/Panels/NotchPanel.h"
 
+#include "Ostrel/Panels/FlatFrame.h"
 #include "Ostrel/Panels/ShelfKeyEvent.h"
 
+#include <QGraphicsEffect>
 #include <QGraphicsItem>
 #include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
 
 namespace ostrel {
+
+namespace {
+
+// Shows what the panel's root item draws flattened, and cuts the panel's window to the pixels it
+// keeps. The whole item is rendered for every frame, whatever part of it changed: the window's
+// shape needs all of it.
+class FlatEffect : public QGraphicsEffect {
+public:
+    explicit FlatEffect(NotchPanel* panel) : panel_(panel) {}
+
+protected:
+    void draw(QPainter* painter) override {
+        QPoint offset;
+        const QPixmap source = sourcePixmap(Qt::DeviceCoordinates, &offset, NoPad);
+        if (source.isNull()) {
+            panel_->cutTo(QRegion());
+            return;
+        }
+        const FlatFrame flat = FlatFrame::flatten(source.toImage());
+        painter->save();
+        painter->setWorldTransform(QTransform());
+        // The offset is in the device's logical pixels.
+        painter->drawImage(QPointF(offset), flat.image);
+        painter->restore();
+        panel_->cutTo(flat.shape.translated(offset));
+    }
+
+private:
+    NotchPanel* panel_;
+};
+
+} // namespace
 
 NotchPanel::NotchPanel(QWidget* parent) : QGraphicsView(parent), scene_(new QGraphicsScene(this)) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -78,12 +114,44 @@ void NotchPanel::setRootItem(QGraphicsItem* item) {
     root_ = item;
     if (root_) {
         scene_->addItem(root_);
+        flatten();
     }
 }
 
 void NotchPanel::resizeEvent(QResizeEvent* event) {
     QGraphicsView::resizeEvent(event);
     scene_->setSceneRect(QRectF(QPointF(0, 0), QSizeF(size())));
+}
+
+void NotchPanel::setCompositing(bool on) {
+    if (compositing_ == on) {
+        return;
+    }
+    compositing_ = on;
+    cut_.reset();
+    if (on && windowHandle()) {
+        windowHandle()->setMask(QRegion());
+    }
+    flatten();
+    viewport()->update();
+}
+
+void NotchPanel::flatten() {
+    if (root_) {
+        root_->setGraphicsEffect(compositing_ ? nullptr : new FlatEffect(this));
+    }
+}
+
+void NotchPanel::cutTo(const QRegion& shape) {
+    QWindow* window = windowHandle();
+    if (!window || cut_ == shape) {
+        return;
+    }
+    cut_ = shape;
+    // The window's own shape, not the widget's mask: Qt holds a widget's painting to its mask,
+    // and a shape that grows must first be painted to be known. An empty shape would show the
+    // whole window: keep one pixel, off the window.
+    window->setMask(shape.isEmpty() ? QRegion(-2, -2, 1, 1) : shape);
 }
 
 void NotchPanel::mousePressEvent(QMouseEvent* event) {

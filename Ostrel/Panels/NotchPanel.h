@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QGraphicsItem;
 class QGraphicsScene;
@@ -42,6 +43,14 @@ public:
     QGraphicsItem* rootItem() const { return root_; }
     QGraphicsScene* shelfScene() const { return scene_; }
 
+    // Whether a compositing manager blends the window over what lies beneath. Without one the
+    // panel shows each frame flattened (`FlatFrame`) and cuts its window to the pixels it keeps,
+    // so that no black stands where the shelf draws nothing or only faintly.
+    void setCompositing(bool on);
+    bool compositing() const { return compositing_; }
+    // The window's shape without a compositor, as the last frame left it.
+    void cutTo(const QRegion& shape);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -55,12 +64,16 @@ private:
     void sceneChanged(const QList<QRectF>& rects);
     void paintFrame();
     int frameInterval() const;
+    // Puts the flattening on the root item, or takes it off, as the compositor says.
+    void flatten();
 
     QGraphicsScene* scene_;
     QRegion dirty_;
     QTimer frame_;
     QElapsedTimer lastFrame_;
     QGraphicsItem* root_ = nullptr;
+    bool compositing_ = true;
+    std::optional<QRegion> cut_;
 };
 
 } // namespace ostrel

@@ -50,8 +50,7 @@ PanelController::PanelController(ShelfModel& model, AppSettings& settings,
             compositorChanged();
         });
     }
-    // The drawn shape decides the cut-out without a compositor, and the input shape follows
-    // what is open.
+    // The input shape follows what is open.
     for (auto signal : {&ShelfModel::openScreenChanged, &ShelfModel::pendingUndoChanged,
                         &ShelfModel::fullscreenChanged, &ShelfModel::layoutsChanged}) {
         connect(&model_, signal, this, [this] { updateMousePassThrough(); });
@@ -187,6 +186,7 @@ void PanelController::refresh() {
 
 NotchPanel* PanelController::makePanel(DisplayID display) {
     auto* panel = new NotchPanel();
+    panel->setCompositing(compositor_ || !windows_);
     panel->setRootItem(rootFactory_ ? rootFactory_(display)
                                     : new DrawerSurfaceItem(model_, display));
     const QPointer<PanelController> self(this);
@@ -232,10 +232,10 @@ void PanelController::keepAbove() {
 }
 
 void PanelController::compositorChanged() {
-    updateMousePassThrough();
     for (auto& [id, panel] : panels_) {
-        panel->viewport()->update();
+        panel->setCompositing(compositor_);
     }
+    updateMousePassThrough();
 }
 
 void PanelController::applyShape(DisplayID display, NotchPanel* panel, bool wants) {
@@ -245,16 +245,6 @@ void PanelController::applyShape(DisplayID display, NotchPanel* panel, bool want
     }
     const DisplayLayout& layout = it->second;
     const QRectF frame = layout.panelFrame();
-    // Without a compositor transparent pixels show black: cut the window to what it draws.
-    if (compositor_) {
-        panel->clearMask();
-    } else if (QGraphicsItem* root = panel->rootItem()) {
-        const QPolygon drawn =
-            root->sceneTransform().map(root->shape()).toFillPolygon().toPolygon();
-        const QRegion region(drawn);
-        panel->setMask(region.isEmpty() ? QRegion(-2, -2, 1, 1) : region);
-    }
-    panel->viewport()->update();
     if (!windows_) {
         panel->setAttribute(Qt::WA_TransparentForMouseEvents, !wants);
         return;
@@ -277,12 +267,6 @@ void PanelController::applyShape(DisplayID display, NotchPanel* panel, bool want
         r = QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio).toAlignedRect();
     }
     windows_->setInputShape(static_cast<x11::WindowId>(panel->winId()), rects);
-}
-
-void PanelController::recut(DisplayID display) {
-    if (const auto it = panels_.find(display); it != panels_.end()) {
-        applyShape(display, it->second, takesMouse_[display]);
-    }
 }
 
 void PanelController::updateMousePassThrough(bool onlyChanges) {

@@ -66,10 +66,6 @@ public:
                            const std::optional<HoverMachine::ClosingLeft>& closing) const;
     QRectF openDrawerRect(const DisplayLayout& layout) const;
 
-    // Cuts a panel's window to what its root item draws again (without a compositor); for root
-    // items whose drawing changes on their own.
-    void recut(DisplayID display);
-
     // The pointer in the shelf's coordinates, and whether a mouse button is held.
     QPointF pointerLocation() const;
     bool buttonHeld() const;

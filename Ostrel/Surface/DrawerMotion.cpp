@@ -50,6 +50,39 @@ QBrush peekCardBrush(const std::vector<std::optional<QImage>>& images, int index
     return QBrush(gradient);
 }
 
+// The pile fades as one picture: cards drawn one by one at a fraction of their opacity would show
+// the card behind, and the pill line, through the front card.
+void paintFaded(QPainter& painter, const PeekPile& pile, double pixels, double opacity) {
+    if (opacity >= 1) {
+        pile.paint(painter, pixels);
+        return;
+    }
+    const QRectF bounds = pile.bounds();
+    const QRect area = painter.worldTransform().mapRect(bounds).toAlignedRect();
+    if (area.isEmpty()) {
+        return;
+    }
+    const double ratio = std::max(pixels, 1.0);
+    QImage layer((QSizeF(area.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) {
+        return;
+    }
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
+    {
+        QPainter p(&layer);
+        p.setRenderHints(painter.renderHints());
+        p.translate(-area.topLeft());
+        p.setTransform(painter.worldTransform(), true);
+        pile.paint(p, pixels);
+    }
+    painter.save();
+    painter.resetTransform();
+    painter.setOpacity(painter.opacity() * opacity);
+    painter.drawImage(area.topLeft(), layer);
+    painter.restore();
+}
+
 } // namespace
 
 QRectF DrawerMotion::toPanel(const QRectF& panel, const QRectF& r) {
@@ -179,35 +212,6 @@ DrawerMotion::Frame DrawerMotion::compose() const {
     return f;
 }
 
-QPainterPath DrawerMotion::Frame::drawn() const {
-    QPainterPath path;
-    path.setFillRule(Qt::WindingFill);
-    if (blackOpacity > 0 || tintOpacity > 0 || accentOpacity > 0) {
-        path.addPath(shape);
-    }
-    if (hoverLine && lineFillOpacity * lineGroupOpacity > 0) {
-        path.addRect(lineRect.translated(sinkOffset));
-    }
-    if (pill && pillGroupOpacity > 0) {
-        if (pillLineOpacity > 0) {
-            path.addRect(pillLine.rect.translated(sinkOffset));
-        }
-        if (pileOpacity > 0) {
-            QPainterPath cards;
-            for (const auto& c : peekPile.cards()) {
-                QPainterPath one;
-                one.addRect(QRectF(QPointF(0, 0), peekPile.size));
-                cards.addPath(c.transform.map(one));
-            }
-            path.addPath(cards.translated(pileRect.topLeft() + sinkOffset));
-        }
-    }
-    if (badgeOpacity > 0) {
-        path.addRect(badgeRect);
-    }
-    return path;
-}
-
 void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels, bool glows) const {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -245,14 +249,13 @@ void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels,
             f.pillLine.paint(painter, pixels);
         }
         if (f.pileOpacity > 0) {
-            painter.setOpacity(group * f.pileOpacity);
             painter.translate(f.pileRect.topLeft());
             PeekPile pileView = f.peekPile;
             const auto& images = peekImages;
             pileView.card = [&images](int index, const QRectF& card) {
                 return peekCardBrush(images, index, card);
             };
-            pileView.paint(painter, pixels);
+            paintFaded(painter, pileView, pixels, group * f.pileOpacity);
         }
         painter.restore();
     }

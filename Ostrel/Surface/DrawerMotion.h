@@ -114,10 +114,6 @@ struct DrawerMotion {
         double badgeRoll = 1;
         QRectF badgeRect;
         double badgeOpacity = 0;
-
-        // Everything that paints opaque enough to need window pixels when no compositor blends
-        // the glow: the window is cut to this.
-        QPainterPath drawn() const;
     };
 
     Frame compose() const;

@@ -19,9 +19,13 @@ QString badgeText(int count) {
     return count > 99 ? QStringLiteral("99+") : QString::number(count);
 }
 
-QFont badgeFont(double scale) {
+// The badge's font at the shelf's own size; smaller piles draw it scaled, since a font's pixel
+// size is a whole number.
+constexpr int badgePixels = 9;
+
+QFont badgeFont() {
     QFont font;
-    font.setPointSizeF(std::max(9 * scale, 0.1));
+    font.setPixelSize(badgePixels);
     font.setWeight(QFont::DemiBold);
     return font;
 }
@@ -84,16 +88,26 @@ bool PeekPile::showsBadge() const {
 }
 
 QRectF PeekPile::badgeRect() const {
-    const QFontMetricsF metrics(badgeFont(scale));
-    const double text = metrics.horizontalAdvance(badgeText(count)) + 8 * scale;
+    const QFontMetricsF metrics(badgeFont());
+    const double text = (metrics.horizontalAdvance(badgeText(count)) + 8) * scale;
     const double bw = std::max(text, 15 * scale);
-    const double bh = std::max(metrics.height(), 15 * scale);
+    const double bh = std::max(metrics.height() * scale, 15 * scale);
     return QRectF(size.width() - 5 * scale - bw, 5 * scale, bw, bh);
 }
 
 QRectF PeekPile::dotRect() const {
     const double d = 8 * scale;
     return QRectF(size.width() - 7 * scale - d, 7 * scale, d, d);
+}
+
+QRectF PeekPile::bounds() const {
+    QRectF united;
+    for (const Card& c : cards()) {
+        united |= c.transform.mapRect(QRectF(QPointF(), size));
+    }
+    // The front card's glow: a blur of 7 reaches about one and a half times as far.
+    const double glow = 7 * scale * 1.5 + 1;
+    return united.adjusted(-glow, -glow, glow, glow);
 }
 
 void PeekPile::paint(QPainter& painter, double pixels) const {
@@ -134,9 +148,16 @@ void PeekPile::paint(QPainter& painter, double pixels) const {
             if (showsBadge()) {
                 const QRectF b = badgeRect();
                 painter.fillPath(CornerShape::uniform(b.height() / 2).path(b), accent);
-                painter.setFont(badgeFont(scale));
-                painter.setPen(QColor::fromRgbF(0, 0, 0, 0.85f));
-                painter.drawText(b, Qt::AlignCenter, badgeText(count));
+                if (scale > 0) {
+                    painter.save();
+                    painter.translate(b.topLeft());
+                    painter.scale(scale, scale);
+                    painter.setFont(badgeFont());
+                    painter.setPen(QColor::fromRgbF(0, 0, 0, 0.85f));
+                    painter.drawText(QRectF(QPointF(), b.size() / scale), Qt::AlignCenter,
+                                     badgeText(count));
+                    painter.restore();
+                }
             } else {
                 const QRectF d = dotRect();
                 QPainterPath dot;

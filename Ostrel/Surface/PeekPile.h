@@ -44,6 +44,8 @@ struct PeekPile {
     bool showsBadge() const;
     QRectF badgeRect() const;
     QRectF dotRect() const;
+    // Everything the pile paints, its cards' glow included.
+    QRectF bounds() const;
 
     void paint(QPainter& painter, double pixels) const;
 };

@@ -331,15 +331,7 @@ Motion::Context ShelfView::motionContext() const {
 void ShelfView::setCompositing(bool on) {
     if (compositing_ != on) {
         compositing_ = on;
-        cut_ = QRegion();
-        if (on && scene()) {
-            for (QGraphicsView* view : scene()->views()) {
-                view->clearMask();
-            }
-        }
-        cutWindows();
         update();
-        emit framed();
     }
 }
 
@@ -458,7 +450,6 @@ void ShelfView::compose(double t) {
         contentFrame_->setVisible(false);
         card_->setArea(std::nullopt);
         update();
-        emit framed();
         return;
     }
     const auto m = motionContext();
@@ -498,10 +489,8 @@ void ShelfView::compose(double t) {
     card_->setArea(frame_.cardHitArea);
     badge_->update();
     placeTips();
-    cutWindows();
     labelWindows();
     update();
-    emit framed();
 }
 
 void ShelfView::placeTips() {
@@ -524,27 +513,6 @@ void ShelfView::placeTips() {
     if (tipPlace_ != place) {
         tipPlace_ = place;
         hooks_.placeTips(bounds, avoid);
-    }
-}
-
-void ShelfView::cutWindows() {
-    if (compositing_ || !scene()) {
-        return;
-    }
-    // Unblended translucent pixels show black without a compositor: each window showing this
-    // view keeps to what is drawn, frame by frame.
-    const QPainterPath drawn = mapToScene(drawnShape());
-    for (QGraphicsView* view : scene()->views()) {
-        QRegion region(view->mapFromScene(drawn).boundingRect().isEmpty()
-                           ? QPolygon()
-                           : view->mapFromScene(drawn).toFillPolygon().toPolygon());
-        if (region.isEmpty()) {
-            region = QRegion(-2, -2, 1, 1);
-        }
-        if (region != cut_ || view->mask() != region) {
-            view->setMask(region);
-        }
-        cut_ = region;
     }
 }
 

@@ -13,7 +13,6 @@
 #include <QGraphicsObject>
 #include <QPainterPath>
 #include <QPointer>
-#include <QRegion>
 #include <QTimer>
 
 #include <functional>
@@ -90,8 +89,8 @@ public:
     void setInputs(const Inputs& inputs);
     const Inputs& inputs() const { return in_; }
 
-    // Without a compositor glows cannot blend over the desktop: they are left out, and the window
-    // is cut to what is drawn (`drawnShape()`, after every frame: `framed()`).
+    // Without a compositor glows cannot blend over the desktop: they are left out (the panel
+    // shows the rest flattened and cut to its pixels).
     void setCompositing(bool on);
     bool compositing() const { return compositing_; }
 
@@ -102,7 +101,6 @@ public:
     const DrawerMotion& motion() const { return motion_; }
     const DrawerMotion::Frame& frame() const { return frame_; }
     const ShelfSignal& signalState() const { return signal_; }
-    QPainterPath drawnShape() const { return frame_.drawn(); }
     DrawerContentItem* content() const { return content_; }
 
     // "Ostrel shelf", or the number of unread items followed by " new items". Every window showing
@@ -114,8 +112,6 @@ public:
     void announceSelection(const std::optional<QString>& itemID);
 
     QRectF boundingRect() const override;
-    // What is drawn: the window's cut without a compositor.
-    QPainterPath shape() const override { return drawnShape(); }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
 
     // The peek card's gestures, in screen points; the card item calls them.
@@ -124,10 +120,6 @@ public:
 
 protected:
     QVariant itemChange(GraphicsItemChange change, const QVariant& value) override;
-
-signals:
-    // A frame was composed; the panel cuts its window to `drawnShape()` when it has to.
-    void framed();
 
 private:
     class ContentFrame;
@@ -140,7 +132,6 @@ private:
     void updateContent();
     void scheduleFrames();
     void placeTips();
-    void cutWindows();
     void labelWindows();
 
     quint32 display_;
@@ -164,7 +155,6 @@ private:
     DrawerMotion::Frame frame_;
     std::optional<DrawerContentPlan> plan_;
     std::optional<std::pair<QRectF, std::optional<QRectF>>> tipPlace_;
-    QRegion cut_;
     QPointer<DrawerContentItem> content_;
     QPointer<QGraphicsObject> announced_;
     ContentFrame* contentFrame_;

@@ -66,6 +66,16 @@ TEST(ShelfModelSnapshot, ArrivalsTickAndJoinTheDotsOnlyWhileOpen) {
     EXPECT_EQ(rig.model->signalUnread(), 2);
 }
 
+TEST(ShelfModelSnapshot, AnArrivalIsAnnouncedOnceTheUnreadCountHoldsIt) {
+    ModelRig rig;
+    rig.startWith(snapshotOf({shelfItem("a", "s1", true)}));
+    qint64 unreadAtTick = -1;
+    QObject::connect(rig.model.get(), &ShelfModel::arrivalTickChanged,
+                     [&] { unreadAtTick = rig.model->signalUnread(); });
+    rig.publish(snapshotOf({shelfItem("b"), shelfItem("a", "s1", true)}));
+    EXPECT_EQ(unreadAtTick, 1);
+}
+
 TEST(ShelfModelSnapshot, CountWidthFollowsTheCountSignalAndItsDigits) {
     Preferences prefs;
     prefs.arrivalSignal = ArrivalSignal::count;

@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QGraphicsScene>
 #include <QPainter>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -261,7 +262,7 @@ TEST_F(ShelfViewRender, PeekPileSlidesOutOfAPill) {
     }
 }
 
-TEST_F(ShelfViewRender, WithoutACompositorTheGlowIsLeftOutAndTheShapeIsCut) {
+TEST_F(ShelfViewRender, WithoutACompositorTheGlowIsLeftOut) {
     Stage stage(DisplayStyle::notch());
     stage.set([](auto& in) {
         in.signalUnread = 1;
@@ -272,9 +273,65 @@ TEST_F(ShelfViewRender, WithoutACompositorTheGlowIsLeftOutAndTheShapeIsCut) {
     const QImage image = stage.render();
     const QRectF resting = stage.view->frame().geometry.resting;
     EXPECT_EQ(at(image, QPointF(resting.center().x(), resting.bottom() + 6)).alpha(), 0);
-    const QPainterPath cut = stage.view->drawnShape();
-    EXPECT_TRUE(cut.contains(resting.center()));
-    EXPECT_FALSE(cut.contains(QPointF(resting.center().x(), resting.bottom() + 6)));
+}
+
+// Without a compositor the panel's window shows only whole pixels, each kept one opaque and
+// inside the window's shape, so nothing faint turns dark and nothing clear turns black.
+TEST_F(ShelfViewRender, WithoutACompositorThePanelKeepsOnlyOpaquePixelsInsideItsShape) {
+    const auto flat = [](Stage& stage, const QString& file) {
+        NotchPanel panel;
+        stage.scene.removeItem(stage.view);
+        panel.setRootItem(stage.view);
+        panel.resize(stage.view->boundingRect().size().toSize());
+        panel.winId();
+        panel.setCompositing(false);
+        const QImage shot = panel.grab().toImage();
+        save(shot, file);
+        const QRegion cut = panel.windowHandle()->mask();
+        int wrong = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const int alpha = qAlpha(shot.pixel(x, y));
+                wrong += cut.contains(QPoint(x, y)) ? alpha != 255 : alpha != 0;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << file.toStdString();
+        panel.setCompositing(true);
+        panel.shelfScene()->removeItem(stage.view);
+        stage.scene.addItem(stage.view);
+        return std::make_pair(shot, cut);
+    };
+
+    // The count's digits stand inside the cut, white on the notch's black.
+    Stage notch(DisplayStyle::notch());
+    notch.set([](auto& in) {
+        in.signal = ArrivalSignal::count;
+        in.countWidth = 24;
+        in.signalUnread = 7;
+    });
+    notch.at(101);
+    notch.view->setCompositing(false);
+    const auto [shot, cut] = flat(notch, "flat-notch-count");
+    const QRectF badge = notch.view->frame().badgeRect;
+    int digits = 0;
+    for (int y = int(badge.top()); y < int(badge.bottom()); ++y) {
+        for (int x = int(badge.left()); x < int(badge.right()); ++x) {
+            digits += cut.contains(QPoint(x, y)) && qGray(shot.pixel(x, y)) > 200;
+        }
+    }
+    EXPECT_GT(digits, 10);
+
+    // A pill's peek card sliding out and fading in, frame by frame.
+    Stage pill(DisplayStyle::pill(PillSide::left));
+    pill.view->setCompositing(false);
+    pill.set([](auto& in) {
+        in.signalUnread = 2;
+        in.arrivalTick = 1;
+    });
+    for (const double t : {100.02, 100.06, 100.12, 100.3}) {
+        pill.at(t);
+        flat(pill, QString("flat-pill-left-%1").arg(int((t - 100) * 100)));
+    }
 }
 
 TEST_F(ShelfViewRender, ContentIsBuiltWhileKeptAndToldOfTheMessageBand) {
