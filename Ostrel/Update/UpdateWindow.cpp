@@ -1,14 +1,19 @@
 #include "Ostrel/Update/UpdateWindow.h"
 
+#include "Ostrel/Widgets/AppIcon.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace ostrel {
 
@@ -16,10 +21,10 @@ namespace {
 
 using Kind = UpdateController::Phase::Kind;
 
-QLabel* label(const QString& text, qreal points, QFont::Weight weight, QWidget* parent) {
+QLabel* label(const QString& text, int pixels, QFont::Weight weight, QWidget* parent) {
     auto* l = new QLabel(text, parent);
     QFont font = l->font();
-    font.setPointSizeF(points);
+    font.setPixelSize(pixels);
     font.setWeight(weight);
     l->setFont(font);
     l->setTextFormat(Qt::PlainText);
@@ -37,6 +42,32 @@ void tint(QLabel* l, const QColor& color) {
     p.setColor(QPalette::WindowText, color);
     l->setPalette(p);
 }
+
+// The application icon at the head of the window. It reaches `overhang` points to the left of
+// the content's edge (the drawing's own transparent margin then lines up with the text below)
+// and keeps `spacing` points to the titles; both are fractions of a pixel, which the icon is
+// drawn at and a layout could not place.
+class HeaderIcon : public QWidget {
+public:
+    static constexpr double side = UpdateWindow::iconSize;
+    static constexpr double overhang = 6.25;
+    static constexpr double spacing = 9.75;
+    // Whole pixels the widget starts left of the content's edge.
+    static constexpr int reach = 7;
+
+    explicit HeaderIcon(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("icon"));
+        setFixedSize(static_cast<int>(std::ceil(reach - overhang + side + spacing)),
+                     static_cast<int>(side));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRectF(reach - overhang, 0, side, side), AppIcon::image());
+    }
+};
 
 } // namespace
 
@@ -132,19 +163,23 @@ void UpdateWindow::rebuild() {
     const Kind kind = phase ? phase->kind : Kind::failed;
 
     auto* stack = new QVBoxLayout(content_);
-    stack->setContentsMargins(20, 28, 20, 20);
+    // The content's edge is 20 pixels in; the stack starts where the icon's widget does, and every
+    // row below the header keeps to the edge.
+    stack->setContentsMargins(20 - HeaderIcon::reach, 28, 20, 20);
     stack->setSpacing(0);
+    const auto row = [](QLayout* layout) {
+        layout->setContentsMargins(HeaderIcon::reach, 0, 0, 0);
+        return layout;
+    };
+    const auto alone = [&row](QWidget* widget) {
+        auto* line = new QHBoxLayout;
+        line->addWidget(widget);
+        return row(line);
+    };
 
     auto* header = new QHBoxLayout;
-    header->setSpacing(10);
-    auto* icon = new QLabel(content_);
-    icon->setObjectName(QStringLiteral("icon"));
-    icon->setFixedSize(iconSize, iconSize);
-    const QIcon appIcon = QApplication::windowIcon();
-    if (!appIcon.isNull()) {
-        icon->setPixmap(appIcon.pixmap(iconSize, iconSize));
-    }
-    header->addWidget(icon, 0, Qt::AlignVCenter);
+    header->setSpacing(0);
+    header->addWidget(new HeaderIcon(content_), 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     const Texts t = texts(phase, controller_->environment());
@@ -174,7 +209,7 @@ void UpdateWindow::rebuild() {
             link->setFlat(true);
             link->setCursor(Qt::PointingHandCursor);
             QFont font = link->font();
-            font.setPointSizeF(12);
+            font.setPixelSize(12);
             link->setFont(font);
             QPalette p = link->palette();
             p.setColor(QPalette::ButtonText, p.color(QPalette::Link));
@@ -182,7 +217,7 @@ void UpdateWindow::rebuild() {
             connect(link, &QPushButton::clicked, controller_, &UpdateController::openLink);
             caption->addWidget(link);
         }
-        stack->addLayout(caption);
+        stack->addLayout(row(caption));
         stack->addSpacing(8);
 
         auto* list = new QWidget;
@@ -205,7 +240,7 @@ void UpdateWindow::rebuild() {
         scroll->setStyleSheet(QStringLiteral(
             "QScrollArea#notes { background: palette(base); border: 1px solid palette(mid);"
             " border-radius: 6px; } QWidget#notesList { background: palette(base); }"));
-        stack->addWidget(scroll);
+        stack->addLayout(alone(scroll));
     }
 
     if (phase && (kind == Kind::downloading || kind == Kind::installing)) {
@@ -214,7 +249,7 @@ void UpdateWindow::rebuild() {
         progress->setObjectName(QStringLiteral("progress"));
         progress->setRange(0, 0);
         progress->setTextVisible(false);
-        stack->addWidget(progress);
+        stack->addLayout(alone(progress));
     }
 
     stack->addSpacing(20);
@@ -243,7 +278,7 @@ void UpdateWindow::rebuild() {
         buttons->addStretch(1);
         buttons->addWidget(ok);
     }
-    stack->addLayout(buttons);
+    stack->addLayout(row(buttons));
 
     layout_->addWidget(content_);
     content_->show();

@@ -117,6 +117,35 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     EXPECT_FALSE(c->window()->findChild<QPushButton*>("changelog"));
 }
 
+// The header as drawn: the application's icon reaching 6.25 pixels left of the content's edge, so
+// that its drawing (inside a margin of 100/1024 of its side) starts at the edge, and the titles in
+// pixel sizes, 9.75 pixels right of the icon.
+TEST_F(UpdateWindowTest, TheHeaderShowsTheIconAtItsOverhangAndTextsInPixels) {
+    auto c = offered();
+    UpdateWindow* w = c->window();
+    w->resize(w->sizeHint());
+    const QImage shot = w->grab().toImage();
+    auto* title = w->findChild<QLabel*>("title");
+    EXPECT_EQ(title->font().pixelSize(), 13);
+    EXPECT_EQ(w->findChild<QLabel*>("subtitle")->font().pixelSize(), 12);
+    EXPECT_EQ(title->mapTo(w, QPoint()).x(), 88);
+    const QWidget* icon = w->findChild<QWidget*>("icon");
+    ASSERT_TRUE(icon);
+    const int middle = icon->mapTo(w, QPoint(0, icon->height() / 2)).y();
+    const QRgb background = shot.pixel(4, middle);
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < 120; ++x) {
+        if (shot.pixel(x, middle) != background) {
+            first = first < 0 ? x : first;
+            last = x < title->mapTo(w, QPoint()).x() ? x : last;
+        }
+    }
+    EXPECT_NEAR(first, 20, 1);
+    EXPECT_NEAR(last, 71, 1);
+    save(w, "update-header.png");
+}
+
 TEST_F(UpdateWindowTest, BusyPhasesOfferOnlyADisabledOk) {
     auto c = make();
     c->checkNow();
