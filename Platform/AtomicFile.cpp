@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,83 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         return qtError(file, errno);
     }
     return syncFolder(QFileInfo(path).absolutePath());
+}
+
+namespace {
+
+Error notRegular() {
+    Error error = Error::posix(ENODEV);
+    error.message = QStringLiteral("not a regular file");
+    return error;
+}
+
+Error tooLarge(qint64 limit) {
+    Error error = Error::posix(EFBIG);
+    error.message = QStringLiteral("larger than %1 bytes").arg(limit);
+    return error;
+}
+
+} // namespace
+
+std::variant<QByteArray, Error> readRegular(const QString& path, qint64 limit) {
+    if (path.contains(QChar(u'\0'))) {
+        return Error::posix(EINVAL);
+    }
+    const QByteArray native = QFile::encodeName(path);
+    // Looked at before it is opened: opening a device can do things of its own.
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        return Error::fromErrno();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return notRegular();
+    }
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    const auto fail = [fd](Error error) {
+        ::close(fd);
+        return error;
+    };
+    // Swapped for something else since the look above.
+    if (::fstat(fd, &st) != 0) {
+        return fail(Error::fromErrno());
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return fail(notRegular());
+    }
+    if (st.st_size > limit) {
+        return fail(tooLarge(limit));
+    }
+    QByteArray out(static_cast<qsizetype>(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == out.size()) {
+            // It grew while it was read.
+            if (out.size() > limit) {
+                return fail(tooLarge(limit));
+            }
+            out.resize(std::min<qsizetype>(out.size() * 2, static_cast<qsizetype>(limit) + 1));
+        }
+        const ssize_t n = ::read(fd, out.data() + filled, static_cast<size_t>(out.size() - filled));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(Error::fromErrno());
+        }
+        if (n == 0) {
+            break;
+        }
+        filled += n;
+    }
+    ::close(fd);
+    if (filled > limit) {
+        return tooLarge(limit);
+    }
+    out.truncate(filled);
+    return out;
 }
 
 std::optional<Error> syncFolder(const QString& folder) {

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <sys/types.h>
+#include <variant>
 
 namespace ostrel::AtomicFile {
 
@@ -20,6 +21,12 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
 // batch that is made durable at once (syncFile on each, syncFolder on their folders) before
 // anything that names them is written. Until then a power loss may leave the file empty or gone.
 std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode = 0600);
+
+// Reads one of our own files whole, as nothing else may make it hang or fill memory: only a
+// regular file (a link is followed to it) of at most `limit` bytes, with plain reads and without
+// waiting for a FIFO's writer. The failure is ENOENT when nothing is there, ENODEV for something
+// that is not a regular file, EFBIG for one larger than `limit`, or what the system said.
+std::variant<QByteArray, Error> readRegular(const QString& path, qint64 limit);
 
 // Syncs a file's data to the disk (through a new descriptor, links followed).
 std::optional<Error> syncFile(const QString& path);

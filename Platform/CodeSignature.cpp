@@ -78,6 +78,47 @@ bool staysInside(const QString& linkPath, const QString& target) {
     return true;
 }
 
+// Whether following the link at `linkPath` (relative to `root`) to `target` stays inside the
+// folder all the way, through every link met on the way: "s -> ." and "up -> s/.." are each
+// harmless as text, and together lead out. Components that do not exist are taken as text.
+bool chainStaysInside(const QString& root, const QString& linkPath, const QString& target) {
+    // Linux gives up after 40 links; so do we, and take such a chain as leaving.
+    constexpr int maxLinks = 40;
+    QStringList at = linkPath.split(u'/');
+    at.removeLast();
+    QStringList todo = target.split(u'/');
+    int links = 0;
+    while (!todo.isEmpty()) {
+        const QString part = todo.takeFirst();
+        if (part.isEmpty() || part == u".") {
+            continue;
+        }
+        if (part == u"..") {
+            if (at.isEmpty()) {
+                return false;
+            }
+            at.removeLast();
+            continue;
+        }
+        at.append(part);
+        const QByteArray here = local(root + u'/' + at.join(u'/'));
+        struct stat st {};
+        if (::lstat(here.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            continue;
+        }
+        QByteArray next(4096, '\0');
+        const ssize_t n =
+            ::readlink(here.constData(), next.data(), static_cast<size_t>(next.size()));
+        if (++links > maxLinks || n <= 0 || n >= next.size() || next.startsWith('/')) {
+            return false;
+        }
+        next.truncate(n);
+        at.removeLast();
+        todo = QFile::decodeName(next).split(u'/') + todo;
+    }
+    return true;
+}
+
 std::optional<QString> hashFile(const QByteArray& path) {
     const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
@@ -150,7 +191,8 @@ std::optional<QString> walk(const QString& root, const QString& relative, Listin
                 return QStringLiteral("cannot read %1").arg(rel);
             }
             target.truncate(n);
-            if (!staysInside(rel, QFile::decodeName(target))) {
+            if (!staysInside(rel, QFile::decodeName(target)) ||
+                !chainStaysInside(root, rel, QFile::decodeName(target))) {
                 return QStringLiteral("%1 links outside the folder").arg(rel);
             }
             out.insert(rel,

@@ -1,5 +1,6 @@
 #include "Platform/FileEventStream.h"
 
+#include "Platform/FileStat.h"
 #include "Platform/Log.h"
 #include "Platform/PseudoFileSystem.h"
 
@@ -103,7 +104,11 @@ std::optional<std::vector<Entry>> list(const QString& folder) {
             const QByteArray full = base + '/' + name;
             folderEntry = ::lstat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
         }
-        out.push_back(Entry{QFile::decodeName(name), folderEntry});
+        // A name that is not valid UTF-8 has no path of ours; the capture side's own listings
+        // say so once per folder.
+        if (auto exact = FileStat::exactName(name)) {
+            out.push_back(Entry{std::move(*exact), folderEntry});
+        }
     }
     ::closedir(dir);
     return out;
@@ -456,7 +461,14 @@ struct FileEventStream::Reader {
         if (event.len == 0 || watch.away) {
             return;
         }
-        const QString name = QFile::decodeName(event.name);
+        const auto exact = FileStat::exactName(event.name);
+        if (!exact) {
+            if (watch.role == Role::tree || watch.role == Role::subfolder) {
+                FileStat::notePassedOver(watch.path, event.name);
+            }
+            return;
+        }
+        const QString& name = *exact;
         const QString path = join(watch.path, name);
         const bool folder = (event.mask & IN_ISDIR) != 0;
         switch (watch.role) {

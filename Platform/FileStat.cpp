@@ -1,7 +1,12 @@
 #include "Platform/FileStat.h"
 
-#include <QFile>
+#include "Platform/Log.h"
 
+#include <QFile>
+#include <QMutex>
+#include <QSet>
+
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -10,6 +15,10 @@ namespace ostrel {
 namespace {
 
 std::optional<FileStat> statWith(const QString& path, int flags) {
+    if (FileStat::holdsNul(path)) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
     const QByteArray native = QFile::encodeName(path);
     struct statx sx {};
     if (::statx(AT_FDCWD, native.constData(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
@@ -48,6 +57,44 @@ std::optional<FileStat> FileStat::lstat(const QString& path) {
 
 std::optional<FileStat> FileStat::stat(const QString& path) {
     return statWith(path, 0);
+}
+
+std::optional<QString> FileStat::exactName(const char* name) {
+    QString decoded = QFile::decodeName(name);
+    if (QFile::encodeName(decoded) != QByteArrayView(name)) {
+        return std::nullopt;
+    }
+    return decoded;
+}
+
+void FileStat::notePassedOver(const QString& folder, const char* name) {
+    static QMutex mutex;
+    static QSet<QString> said;
+    {
+        const QMutexLocker lock(&mutex);
+        // A watched "/" could hold such names in many folders: the log says so for the first
+        // ones only.
+        constexpr qsizetype most = 100;
+        if (said.contains(folder) || said.size() > most) {
+            return;
+        }
+        said.insert(folder);
+        if (said.size() > most) {
+            qCWarning(lcIngest) << "more names that are not valid UTF-8 passed over; not logged";
+            return;
+        }
+    }
+    QString shown;
+    for (const char* c = name; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        shown += byte >= 0x20 && byte < 0x7f
+                     ? QString(QChar(byte))
+                     : QStringLiteral("\\x%1").arg(byte, 2, 16, QChar(u'0'));
+    }
+    qCWarning(lcIngest).noquote()
+        << QStringLiteral("passed over \"%1\" in %2: the name is not valid UTF-8, so it could not "
+                          "be opened again by its text")
+               .arg(shown, folder);
 }
 
 bool FileStat::exists(const QString& path) {

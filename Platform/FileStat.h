@@ -32,6 +32,16 @@ struct FileStat {
     static std::optional<FileStat> stat(const QString& path);
     // True when anything, even a dangling link, stands at the path.
     static bool exists(const QString& path);
+    // A path holding U+0000 reads as one file and opens as another (the system stops at the
+    // NUL): nothing here looks at such a path, and callers refuse it before they open it.
+    static bool holdsNul(const QString& path) { return path.contains(QChar(u'\0')); }
+
+    // A name as a folder listing gives it, when its text turns back into the same bytes; none
+    // for a name that is not valid UTF-8, which no path of ours could open again.
+    static std::optional<QString> exactName(const char* name);
+    // Logs, once per folder for the life of the process, that a name there was passed over
+    // because it is not valid UTF-8 (its bytes shown escaped).
+    static void notePassedOver(const QString& folder, const char* name);
 };
 
 } // namespace ostrel

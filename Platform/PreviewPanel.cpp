@@ -2,6 +2,7 @@
 
 #include "Platform/Desktop.h"
 #include "Platform/HeifImage.h"
+#include "Platform/SafeSvg.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -69,11 +70,21 @@ private:
 };
 
 // Draws an SVG drawing fitted into the widget, keeping its proportions; animated drawings play.
+// A drawing that refers to files outside itself has those references cut out first, so that
+// it never shows another of the user's pictures; one that cannot be checked is not drawn.
 class DrawingCanvas final : public QWidget {
 public:
-    DrawingCanvas(const QString& path, QWidget* parent) : QWidget(parent), renderer_(path, this) {
-        renderer_.setAspectRatioMode(Qt::KeepAspectRatio);
+    DrawingCanvas(const QString& path, QWidget* parent) : QWidget(parent), renderer_(this) {
         connect(&renderer_, &QSvgRenderer::repaintNeeded, this, qOverload<>(&QWidget::update));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.size() > maxDrawingBytes) {
+            return;
+        }
+        if (const auto drawing = SafeSvg::withoutExternalReferences(file.read(maxDrawingBytes))) {
+            renderer_.load(*drawing);
+        }
+        // Set once a drawing is loaded: loading starts the renderer afresh.
+        renderer_.setAspectRatioMode(Qt::KeepAspectRatio);
     }
     bool isValid() const { return renderer_.isValid(); }
 
@@ -86,6 +97,7 @@ protected:
     }
 
 private:
+    static constexpr qint64 maxDrawingBytes = 16LL * 1024 * 1024;
     QSvgRenderer renderer_;
 };
 

@@ -1,5 +1,7 @@
 #include "Platform/ThumbnailGenerator.h"
 
+#include "Platform/SafeSvg.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -9,7 +11,6 @@
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSvgRenderer>
@@ -84,15 +85,6 @@ QStringList dataFolders() {
         folders << dir;
     }
     return folders;
-}
-
-// External references in an SVG would make the renderer read other files; they are cut out.
-QByteArray withoutExternalReferences(QByteArray svg) {
-    static const QRegularExpression href(
-        QStringLiteral(R"((\b(?:xlink:)?href\s*=\s*)(["'])(?!data:|#)[^"']*\2)"));
-    QString text = QString::fromUtf8(svg);
-    text.replace(href, QStringLiteral("\\1\\2\\2"));
-    return text.toUtf8();
 }
 
 } // namespace
@@ -228,12 +220,12 @@ std::optional<QImage> DesktopThumbnailGenerator::renderSvg(const QString& path, 
     if (bytes.size() > config_.maxSvgBytes) {
         return std::nullopt;
     }
-    // Compressed SVG is inflated by the renderer itself; only plain text can be cleaned.
-    if (!bytes.startsWith("\x1f\x8b")) {
-        bytes = withoutExternalReferences(std::move(bytes));
+    const auto drawing = SafeSvg::withoutExternalReferences(bytes);
+    if (!drawing) {
+        return std::nullopt;
     }
     QSvgRenderer renderer;
-    if (!renderer.load(bytes) || !renderer.isValid()) {
+    if (!renderer.load(*drawing) || !renderer.isValid()) {
         return std::nullopt;
     }
     QSizeF natural = renderer.viewBoxF().size();

@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QStandardPaths>
+#include <QUuid>
+
+#include <cstdio>
 
 namespace ostrel {
 
@@ -25,35 +28,54 @@ QString UserDefaults::defaultFolder() {
 }
 
 void UserDefaults::load() {
-    QFile file(path_);
-    if (!file.exists()) {
-        return;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Unreadable for a reason that says nothing about its content: keep it and leave it alone.
-        qCWarning(lcPlatform) << "settings not readable, keeping them untouched:" << path_
-                              << file.errorString();
-        writable_ = false;
+    // Settings are a few KB; a FIFO or a device in their place must neither stall the start nor
+    // fill memory: such a file is set aside like an unreadable one.
+    constexpr qint64 limit = qint64(16) << 20;
+    auto read = AtomicFile::readRegular(path_, limit);
+    if (const Error* error = std::get_if<Error>(&read)) {
+        if (error->code == ENOENT || error->code == ENOTDIR) {
+            return; // nothing there yet
+        }
+        if (error->code != ENODEV && error->code != EFBIG) {
+            // Unreadable for a reason that says nothing about its content: keep it and leave it
+            // alone.
+            qCWarning(lcPlatform) << "settings not readable, keeping them untouched:" << path_
+                                  << error->message;
+            writable_ = false;
+            return;
+        }
+        setAside(error->message);
         return;
     }
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-    file.close();
+    const QJsonDocument doc = QJsonDocument::fromJson(std::get<QByteArray>(read), &error);
     if (error.error == QJsonParseError::NoError && doc.isObject()) {
         values_ = doc.object();
         return;
     }
+    setAside(QStringLiteral("unreadable"));
+}
+
+void UserDefaults::setAside(const QString& why) {
     const QString stamp = Date::now().toDateTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
-    const QString aside = QFileInfo(path_).dir().filePath(QFileInfo(path_).completeBaseName() +
-                                                          QStringLiteral(".unreadable-") + stamp +
-                                                          QStringLiteral(".json"));
-    if (!QFile::rename(path_, aside)) {
-        qCWarning(lcPlatform) << "settings unreadable and could not be set aside; not writing them:"
-                              << path_;
+    const QString base = QFileInfo(path_).dir().filePath(QFileInfo(path_).completeBaseName() +
+                                                         QStringLiteral(".unreadable-") + stamp);
+    QString aside = base + QStringLiteral(".json");
+    // A rename replaces what is at its target: one set aside earlier in the same second stays.
+    if (QFileInfo::exists(aside) || QFileInfo(aside).isSymLink()) {
+        aside = base + u'-' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                QStringLiteral(".json");
+    }
+    // A plain rename: Qt's falls back to copying, which would read a FIFO or a device.
+    if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
+        qCWarning(lcPlatform).noquote()
+            << QStringLiteral("settings %1 and could not be set aside; not writing them: %2")
+                   .arg(why, path_);
         writable_ = false;
         return;
     }
-    qCWarning(lcPlatform) << "settings unreadable, set aside as" << aside;
+    qCWarning(lcPlatform).noquote()
+        << QStringLiteral("settings %1, set aside as %2").arg(why, aside);
 }
 
 bool UserDefaults::save() {

@@ -32,6 +32,8 @@ public:
 
 private:
     void load();
+    // Moves the file out of the way under an ".unreadable-" name, saying why in the log.
+    void setAside(const QString& why);
     bool save();
 
     QString path_;

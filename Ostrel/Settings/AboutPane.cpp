@@ -46,7 +46,8 @@ UpdateActions UpdateActions::of(UpdateController& controller) {
                 if (weak != nullptr) {
                     weak->checkNow();
                 }
-            }};
+            },
+            [weak] { return weak != nullptr && weak->hasUpdateSource(); }};
 }
 
 LinkRow::LinkRow(const QString& symbol, const QString& title, QWidget* parent)
@@ -154,9 +155,13 @@ QList<LinkRow*> AboutPane::linkRows() const {
 
 void AboutPane::refresh() {
     const bool website = updates_.usesWebsite ? updates_.usesWebsite() : true;
+    // Without a feed or a website the button could only do nothing: it says so instead.
+    const bool source = updates_.hasSource ? updates_.hasSource() : true;
     updatesRow_->setDetail(
-        website ? QStringLiteral("This build checks the website for a newer version.")
-                : QStringLiteral("Checks whether a newer version of Ostrel is out."));
+        !source   ? QStringLiteral("This build has no update source.")
+        : website ? QStringLiteral("This build checks the website for a newer version.")
+                  : QStringLiteral("Checks whether a newer version of Ostrel is out."));
+    check_->setEnabled(source);
     autoCheck_->setOn(settings_.prefs().autoCheckUpdates);
     autoCheck_->toggle()->setEnabled(!website);
 }

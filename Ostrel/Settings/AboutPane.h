@@ -21,6 +21,8 @@ struct UpdateActions {
     // True when the build has no update feed, so a check opens the website instead.
     std::function<bool()> usesWebsite;
     std::function<void()> checkNow;
+    // False when the build has neither a feed nor a website; unset counts as true.
+    std::function<bool()> hasSource;
 
     // The application's update controller; the actions do nothing once it is gone.
     static UpdateActions of(UpdateController& controller);

@@ -1,6 +1,7 @@
 #include "Ostrel/Shell/StatusItem.h"
 
 #include "Ostrel/Model/Feedback.h"
+#include "Ostrel/Update/UpdateController.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -17,14 +18,19 @@ namespace ostrel {
 
 StatusItem::StatusItem(std::function<ShelfCommands()> commands, std::function<void()> toggleShelf,
                        std::function<qint64()> unread, std::function<bool()> hasFeedback,
-                       QObject* parent)
+                       std::function<bool()> hasUpdateSource, QObject* parent)
     : QObject(parent), commands_(std::move(commands)), toggleShelf_(std::move(toggleShelf)),
-      unread_(std::move(unread)), hasFeedback_(std::move(hasFeedback)) {}
+      unread_(std::move(unread)), hasFeedback_(std::move(hasFeedback)),
+      hasUpdateSource_(std::move(hasUpdateSource)) {}
 
 StatusItem::~StatusItem() = default;
 
 std::function<bool()> StatusItem::defaultHasFeedback() {
     return [] { return Feedback::email().has_value(); };
+}
+
+std::function<bool()> StatusItem::defaultHasUpdateSource() {
+    return [] { return UpdateController::buildHasUpdateSource(); };
 }
 
 void StatusItem::setVisible(bool visible) {
@@ -86,7 +92,10 @@ void StatusItem::rebuildMenu() {
     add(shelfTitle(unread), toggleShelf_);
     menu_->addSeparator();
     add(QStringLiteral("Settings…"), commands.settings, QKeySequence(QStringLiteral("Ctrl+,")));
-    add(QStringLiteral("Check for Updates…"), commands.checkForUpdates);
+    // A build with neither an update feed nor a website has nowhere to look.
+    if (!hasUpdateSource_ || hasUpdateSource_()) {
+        add(QStringLiteral("Check for Updates…"), commands.checkForUpdates);
+    }
     if (hasFeedback_ && hasFeedback_()) {
         add(QStringLiteral("Send Feedback…"), commands.feedback);
     }

@@ -15,14 +15,17 @@ class QSystemTrayIcon;
 namespace ostrel {
 
 // The application's tray item: an icon drawn in code with a menu that opens the shelf (with the
-// number of new items), Settings, the update check, feedback and quit. Where the desktop has no
+// number of new items), Settings, the update check (for a build that has somewhere to look),
+// feedback (for a build given an address) and quit. Where the desktop has no
 // tray the item is absent and nothing else changes. Main thread only.
 class StatusItem : public QObject {
     Q_OBJECT
 public:
     StatusItem(std::function<ShelfCommands()> commands, std::function<void()> toggleShelf,
                std::function<qint64()> unread,
-               std::function<bool()> hasFeedback = defaultHasFeedback(), QObject* parent = nullptr);
+               std::function<bool()> hasFeedback = defaultHasFeedback(),
+               std::function<bool()> hasUpdateSource = defaultHasUpdateSource(),
+               QObject* parent = nullptr);
     ~StatusItem() override;
 
     // Creates or removes the tray item; the state that already holds changes nothing.
@@ -44,12 +47,14 @@ public:
 
 private:
     static std::function<bool()> defaultHasFeedback();
+    static std::function<bool()> defaultHasUpdateSource();
     static bool darkPanel();
 
     std::function<ShelfCommands()> commands_;
     std::function<void()> toggleShelf_;
     std::function<qint64()> unread_;
     std::function<bool()> hasFeedback_;
+    std::function<bool()> hasUpdateSource_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> item_;
     bool dark_ = false;

@@ -61,6 +61,10 @@ UpdateController::Environment UpdateController::standardEnvironment(UserDefaults
     return env;
 }
 
+bool UpdateController::buildHasUpdateSource() {
+    return UpdateConfig::current().isConfigured() || InfoLinks::url(InfoLink::website).has_value();
+}
+
 SystemVersion UpdateController::runningSystem() {
     const auto parts = UpdateFeed::versionComponents(libcVersion());
     return parts ? SystemVersion{(*parts)[0], (*parts)[1], (*parts)[2]} : SystemVersion{};

@@ -72,6 +72,10 @@ public:
 
     const std::optional<Phase>& phase() const { return phase_; }
     bool usesWebsite() const { return !config_.isConfigured(); }
+    // False for a build given neither an update feed nor a website: a check could do nothing.
+    bool hasUpdateSource() const { return config_.isConfigured() || env_.website.has_value(); }
+    // The same for the running build, without making a controller.
+    static bool buildHasUpdateSource();
     QList<UpdateFeed::Release> releaseNotes() const;
     std::optional<QUrl> changelogLink() const;
     const Environment& environment() const { return env_; }

@@ -40,7 +40,11 @@ std::optional<QList<std::pair<QString, unsigned char>>> entries(const QString& f
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
             continue;
         }
-        out.append({QFile::decodeName(name), entry->d_type});
+        if (auto exact = FileStat::exactName(name)) {
+            out.append({std::move(*exact), entry->d_type});
+        } else {
+            FileStat::notePassedOver(folder, name);
+        }
     }
     ::closedir(dir);
     return out;
@@ -80,7 +84,8 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     : queue_(std::move(queue)), paths_(config.paths), now_(std::move(now)), timing_(timing),
       generation_(++lastGeneration), config_(std::move(config)),
       folderRoots_(config_.folderRoots()),
-      scanner_(config_.paths.scratchRoot, config_.extraExtensions), rescanWait_(timing.rescanWait),
+      scanner_(config_.paths.scratchRoot, config_.extraExtensions),
+      retryDelay_(timing.retryInterval), rescanWait_(timing.rescanWait),
       delivering_(std::make_shared<std::atomic<bool>>(true)) {
     workers_ = std::make_shared<WorkerPool>();
     store_ = Store::make(config_.paths.supportDir, now_, queue_, Store::defaultDebounce,
@@ -502,17 +507,28 @@ void Engine::logOutcome(const Ingest::Outcome& outcome, const QString& source) {
     }
 }
 
-void Engine::applyBatch(const TranscriptBatch& batch) {
+std::optional<qsizetype> Engine::applyBatch(const TranscriptBatch& batch) {
     if (batch.isEmpty()) {
-        return;
+        return std::nullopt;
     }
-    for (const Ingest::Outcome& outcome : ingest_->apply(batch)) {
-        logOutcome(outcome, QStringLiteral("transcript"));
+    std::optional<qsizetype> failed;
+    const QList<Ingest::Outcome> outcomes = ingest_->apply(batch);
+    for (qsizetype i = 0; i < outcomes.size(); ++i) {
+        logOutcome(outcomes.at(i), QStringLiteral("transcript"));
+        if (!failed && outcomes.at(i).mayPassLater()) {
+            failed = i;
+        }
     }
+    store_->saveIfOverdue(timing_.progressSaveInterval);
+    return failed;
 }
 
 void Engine::readTranscript(const QString& path) {
-    transcripts_->read(path, now_(), [this](const TranscriptBatch& batch) { applyBatch(batch); });
+    transcripts_->read(path, now_(),
+                       [this](const TranscriptBatch& batch) { return applyBatch(batch); });
+    if (!transcripts_->waiting().isEmpty()) {
+        scheduleRetry();
+    }
 }
 
 // --- Change events ---
@@ -580,7 +596,11 @@ void Engine::handleEvents(const QStringList& paths) {
         return;
     }
     for (const QString& path : transcripts) {
-        readTranscript(path);
+        // Each read of a transcript whose capture failed goes over everything after that line
+        // again: the retry timer does it, not every line the session appends meanwhile.
+        if (!transcripts_->isWaiting(path)) {
+            readTranscript(path);
+        }
     }
     for (const QUrl& scratchpad : scratchpads) {
         const QList<ScratchFile> files = scanner_.files(scratchpad);
@@ -669,10 +689,54 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
         stamps_.remove(path);
         if (retries_.size() < retryLimit || retries_.contains(path)) {
             retries_.insert(path, Retry{candidate.source, candidate.sessionID, candidate.slug});
+            scheduleRetry();
         }
-    } else {
-        retries_.remove(path);
+    } else if (retries_.remove(path) && !outcome.isRejected()) {
+        ++recovered_;
     }
+}
+
+void Engine::scheduleRetry() {
+    if (retryScheduled_ || stopped_) {
+        return;
+    }
+    retryScheduled_ = true;
+    later(retryDelay_, [](Engine& e) { e.retryWaiting(); });
+}
+
+void Engine::retryWaiting() {
+    if (stopped_) {
+        return;
+    }
+    // The reads below would arm the timer again at the old delay: this pass decides it.
+    const QStringList transcripts = transcripts_->waiting();
+    {
+        const Batch batch(*this);
+        retryFailed();
+    }
+    for (const QString& path : transcripts) {
+        const qsizetype before = store_->items().size();
+        readTranscript(path);
+        if (!transcripts_->waiting().contains(path)) {
+            recovered_ += std::max<qsizetype>(0, store_->items().size() - before);
+        }
+    }
+    schedulePublish();
+    if (recovered_ > 0) {
+        qCInfo(lcIngest).noquote()
+            << QStringLiteral("%1 captures that had failed went through on another try")
+                   .arg(recovered_);
+        recovered_ = 0;
+    }
+    retryScheduled_ = false;
+    if (retries_.isEmpty() && transcripts_->waiting().isEmpty()) {
+        retryDelay_ = timing_.retryInterval;
+        return;
+    }
+    // Still failing: the cause is lasting, so look less often.
+    retryDelay_ =
+        std::min(retryDelay_ * 2, std::max(timing_.retryMaxInterval, timing_.retryInterval));
+    scheduleRetry();
 }
 
 void Engine::retryFailed(const QSet<QString>* folders) {
@@ -743,6 +807,7 @@ void Engine::offerBatch() {
         },
         [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
             admitted(pending.at(i).path, pending.at(i).candidate, outcome);
+            store_->saveIfOverdue(timing_.progressSaveInterval);
         });
 }
 

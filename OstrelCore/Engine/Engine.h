@@ -52,6 +52,13 @@ struct EngineTiming {
     // Folder entries one slice of a watched-folder scan handles before the queue's other jobs
     // (events, commands, snapshots, stop) get their turn.
     qsizetype scanSliceEntries = 2000;
+    // First wait before captures that failed for a passing reason (no space, a read-only store,
+    // an unreadable file) are tried again; it doubles while they keep failing, up to the maximum.
+    double retryInterval = 30.0;
+    double retryMaxInterval = 300.0;
+    // Longest a change waits for the index write while one long job holds the queue (a first
+    // start over a large history), so that a killed process keeps most of its work.
+    double progressSaveInterval = 3.0;
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
@@ -152,7 +159,8 @@ public:
     void publish();
     void schedulePublish();
     void logOutcome(const Ingest::Outcome& outcome, const QString& source);
-    void applyBatch(const TranscriptBatch& batch);
+    // Answers the index of the first candidate whose capture may pass later, when one failed.
+    std::optional<qsizetype> applyBatch(const TranscriptBatch& batch);
     void readTranscript(const QString& path);
     // Scans a watched folder for recent files, in slices that leave the queue to other jobs in
     // between; never into pseudo file systems, through links or into the support folder.
@@ -174,6 +182,8 @@ public:
     // Offers again the files that could not be read or copied: all of them, or those directly in
     // one of `folders`.
     void retryFailed(const QSet<QString>* folders = nullptr);
+    // The timer's pass over every capture that waits for another try: files and transcript lines.
+    void retryWaiting();
 
 private:
     // How a file that failed for a passing reason is offered again.
@@ -236,6 +246,8 @@ private:
         bool outermost_;
     };
     void offerBatch();
+    // Arms the retry timer while captures wait for another try.
+    void scheduleRetry();
     // What follows an offered file's outcome: the log line, and a retry when it may pass later.
     void admitted(const QString& path, const Candidate& candidate, const Ingest::Outcome& outcome);
     // The scanner lists under the real path of the scratch root, so that its paths match the
@@ -268,6 +280,10 @@ private:
     std::vector<std::shared_ptr<DirectoryWatcher>> watchers_;
     QHash<QString, Stamp> stamps_;
     QHash<QString, Retry> retries_;
+    bool retryScheduled_ = false;
+    double retryDelay_ = 0;
+    // Captures that went through on another try since the last report of them.
+    qint64 recovered_ = 0;
     std::deque<FolderScan> scans_;
     bool scanScheduled_ = false;
     QString supportCanonical_;

@@ -2,6 +2,7 @@
 
 #include "Platform/AtomicFile.h"
 #include "Platform/HeifImage.h"
+#include "Platform/SafeSvg.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -119,6 +120,16 @@ std::optional<ImageSource> source(const QByteArray& data) {
         return std::nullopt;
     }
     out.format = reader.format();
+    if (out.format == "svg" || out.format == "svgz") {
+        // A drawing may name other pictures of the user's; the reader would draw them in.
+        auto drawing = SafeSvg::withoutExternalReferences(data);
+        if (!drawing) {
+            return std::nullopt;
+        }
+        if (*drawing != data) {
+            return source(*drawing);
+        }
+    }
     const QSize size = reader.size();
     if (size.isValid() && size.width() > 0 && size.height() > 0) {
         out.storedSize = size;

@@ -63,6 +63,9 @@ const QString copyFailedReason = QStringLiteral("copy failed");
 // Opens a regular file for reading without following a link in its last component and without
 // blocking on a FIFO swapped in after the lstat; -1 when that is not possible.
 int openRegularNoFollow(const QString& path, struct stat* st) {
+    if (FileStat::holdsNul(path)) {
+        return -1; // the file opened would not be the file the path names
+    }
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {

@@ -37,7 +37,11 @@ std::optional<QStringList> ScratchpadScanner::names(const QString& folder) {
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
             continue;
         }
-        result.append(QFile::decodeName(name));
+        if (auto exact = FileStat::exactName(name)) {
+            result.append(std::move(*exact));
+        } else {
+            FileStat::notePassedOver(folder, name);
+        }
     }
     ::closedir(dir);
     return result;

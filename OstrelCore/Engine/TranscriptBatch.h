@@ -50,6 +50,8 @@ struct TranscriptBatch {
     QList<Prompt> prompts;
     // Within a line: its images in order, then its artifact.
     QList<Candidate> candidates;
+    // Where the line of each candidate starts in the transcript, in step with `candidates`.
+    QList<quint64> candidateLines;
     QList<SessionTitle> titles;
     std::optional<Date> fileCreated;
 

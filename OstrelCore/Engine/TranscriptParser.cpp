@@ -1,8 +1,10 @@
 #include "OstrelCore/Engine/TranscriptParser.h"
 
 #include "OstrelCore/Engine/JsonSkim.h"
+#include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Prompt.h"
 #include "OstrelCore/Records/Text.h"
+#include "Platform/Log.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -173,6 +175,14 @@ void readImages(Value result, const std::optional<QString>& toolUseID, Transcrip
     }
 }
 
+// A path holding U+0000 never leaves the parser.
+std::optional<QString> checkedPath(std::optional<QString> path, const char* what) {
+    if (path && OstrelPaths::refusesNul(*path, lcIngest(), what)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
 std::optional<ArtifactResult> artifact(Value line, const std::optional<QString>& firstResultID) {
     const Value result = line[key::toolUseResult];
     auto id = result[key::artifact_id].string();
@@ -185,7 +195,7 @@ std::optional<ArtifactResult> artifact(Value line, const std::optional<QString>&
         return std::nullopt;
     }
     return ArtifactResult{std::move(*id), url, result[key::title].string(),
-                          result[key::path].string(), firstResultID};
+                          checkedPath(result[key::path].string(), "artifact path"), firstResultID};
 }
 
 } // namespace
@@ -261,7 +271,7 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
         }
     }
 
-    record.cwd = object[key::cwd].string();
+    record.cwd = checkedPath(object[key::cwd].string(), "working directory");
     record.gitBranch = object[key::gitBranch].string();
     record.timestamp = date(object[key::timestamp].string());
     record.promptID = object[key::promptId].string();
@@ -281,8 +291,9 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
         if (!id || !toolName) {
             continue;
         }
-        record.toolUses.append(ToolUse{std::move(*id), std::move(*toolName),
-                                       item[key::input][key::file_path].string()});
+        record.toolUses.append(
+            ToolUse{std::move(*id), std::move(*toolName),
+                    checkedPath(item[key::input][key::file_path].string(), "tool file path")});
     }
 
     const bool isUser = record.type ? *record.type == QLatin1String("user") : false;

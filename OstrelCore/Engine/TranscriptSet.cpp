@@ -75,8 +75,7 @@ QStringList TranscriptSet::recent(double seconds, Date now) const {
     return result;
 }
 
-void TranscriptSet::read(const QString& given, Date now,
-                         const TranscriptTailer::BatchHandler& each) {
+void TranscriptSet::read(const QString& given, Date now, const BatchHandler& each) {
     const QString path = OstrelPaths::canonical(given);
     auto& tailer = tailers_[path];
     if (!tailer) {
@@ -94,13 +93,31 @@ void TranscriptSet::read(const QString& given, Date now,
     lastRead_.insert(path, now);
     // Held by value: the handler may not reach the set, but the tailer must outlive this read.
     const std::shared_ptr<TranscriptTailer> reader = tailer;
+    // The first line whose capture must be tried again: the position never passes it. The lines
+    // after it are still taken now; reading them again later changes nothing they brought.
+    std::optional<quint64> again;
+    const auto position = [&]() -> std::optional<quint64> {
+        if (again) {
+            return again;
+        }
+        return reader->offset();
+    };
     reader->read([&](const TranscriptBatch& batch) {
-        each(batch);
-        if (const auto offset = reader->offset()) {
+        const auto failed = each(batch);
+        if (failed && !again && *failed >= 0 && *failed < batch.candidateLines.size()) {
+            again = batch.candidateLines.at(*failed);
+        }
+        if (const auto offset = position()) {
             store_->setOffset(*offset, path);
         }
     });
-    if (const auto offset = reader->offset()) {
+    if (again) {
+        reader->rewind(*again);
+        again_.insert(path);
+    } else {
+        again_.remove(path);
+    }
+    if (const auto offset = position()) {
         store_->setOffset(*offset, path);
     }
 }
@@ -118,6 +135,7 @@ void TranscriptSet::prune(double idleFor, double waiting, Date now) {
         }
         tailers_.remove(it.key());
         lastRead_.remove(it.key());
+        again_.remove(it.key());
     }
 }
 

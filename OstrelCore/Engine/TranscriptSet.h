@@ -1,14 +1,18 @@
 #pragma once
 
 #include "OstrelCore/Engine/TranscriptTailer.h"
+#include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/Date.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace ostrel {
 
@@ -20,6 +24,10 @@ class Store;
 class TranscriptSet {
 public:
     static constexpr quint64 window = 4194304;
+
+    // Takes one batch into the store and answers the index of its first candidate whose capture
+    // failed for a reason that may pass (a full disk, a read-only store), or none.
+    using BatchHandler = std::function<std::optional<qsizetype>(const TranscriptBatch&)>;
 
     TranscriptSet(QUrl projectsRoot, std::shared_ptr<Store> store,
                   qint64 chunk = TranscriptTailer::defaultChunk);
@@ -42,9 +50,16 @@ public:
     QStringList recent(double seconds, Date now) const;
 
     // Reads what is new in a transcript and hands each batch to `each`; the position after a
-    // batch is stored only once its handler has run. Tailers and offsets are keyed by the real
-    // path, so that a transcript has one whatever path reached it.
-    void read(const QString& path, Date now, const TranscriptTailer::BatchHandler& each);
+    // batch is stored only once its handler has run. A capture that failed but may pass later
+    // holds the position at the start of its line, so that the line is read again by the next
+    // read, or after a restart. Tailers and offsets are keyed by the real path, so that a
+    // transcript has one whatever path reached it.
+    void read(const QString& path, Date now, const BatchHandler& each);
+    // Transcripts with a line to read again.
+    QStringList waiting() const { return QStringList(again_.begin(), again_.end()); }
+    bool isWaiting(const QString& path) const {
+        return !again_.isEmpty() && again_.contains(OstrelPaths::canonical(path));
+    }
 
     // Closes the tailers idle for more than `idleFor` seconds, or more than `waiting` seconds
     // while a tool result is outstanding.
@@ -59,6 +74,7 @@ private:
     qint64 chunk_;
     QHash<QString, std::shared_ptr<TranscriptTailer>> tailers_;
     QHash<QString, Date> lastRead_;
+    QSet<QString> again_;
 };
 
 } // namespace ostrel

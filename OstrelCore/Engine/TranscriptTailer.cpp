@@ -187,7 +187,8 @@ void TranscriptTailer::readNew(const std::function<void(const LineGroup&)>& grou
                 if (length > lineLimit_) {
                     skippedLongLine(length);
                 } else if (length > 0) {
-                    lines.append(QByteArrayView(cursor, length));
+                    lines.append(
+                        Line{QByteArrayView(cursor, length), bufferPos + quint64(cursor - data)});
                 }
                 cursor = newline + 1;
             }
@@ -211,6 +212,11 @@ void TranscriptTailer::readNew(const std::function<void(const LineGroup&)>& grou
             discard = Discard::longLine;
         }
     }
+}
+
+void TranscriptTailer::rewind(quint64 offset) {
+    offset_ = offset;
+    longLineScanned_.reset();
 }
 
 void TranscriptTailer::remember(const ToolUse& use) {
@@ -237,8 +243,8 @@ TranscriptBatch TranscriptTailer::makeBatch(const LineGroup& lines,
     batch.fileCreated = fileCreated;
     QHash<QString, qsizetype> sightingAt;
 
-    for (const QByteArrayView line : lines) {
-        auto parsed = TranscriptParser::record(line);
+    for (const Line& line : lines) {
+        auto parsed = TranscriptParser::record(line.bytes);
         if (!parsed) {
             continue;
         }
@@ -295,6 +301,7 @@ TranscriptBatch TranscriptTailer::makeBatch(const LineGroup& lines,
                 }
             }
             batch.candidates.append(std::move(candidate));
+            batch.candidateLines.append(line.at);
         }
 
         if (record.artifact) {
@@ -315,6 +322,7 @@ TranscriptBatch TranscriptTailer::makeBatch(const LineGroup& lines,
             candidate.promptID = record.promptID;
             candidate.createdAt = at;
             batch.candidates.append(std::move(candidate));
+            batch.candidateLines.append(line.at);
         }
     }
     return batch;
@@ -334,8 +342,8 @@ void TranscriptTailer::read(const BatchHandler& each) {
 QStringList TranscriptTailer::readLines() {
     QStringList result;
     readNew([&](const LineGroup& lines) {
-        for (const QByteArrayView line : lines) {
-            result.append(QString::fromUtf8(line));
+        for (const Line& line : lines) {
+            result.append(QString::fromUtf8(line.bytes));
         }
     });
     return result;
@@ -345,11 +353,11 @@ QList<SessionTitle> TranscriptTailer::titles(const QUrl& url, quint64 bytes) {
     TranscriptTailer tail(url, std::nullopt, bytes, defaultChunk);
     QList<SessionTitle> result;
     tail.readNew([&](const LineGroup& lines) {
-        for (const QByteArrayView line : lines) {
-            if (!TranscriptParser::mayBeTitle(line)) {
+        for (const Line& line : lines) {
+            if (!TranscriptParser::mayBeTitle(line.bytes)) {
                 continue;
             }
-            const auto record = TranscriptParser::record(line);
+            const auto record = TranscriptParser::record(line.bytes);
             if (record && record->title) {
                 SessionTitle title = *record->title;
                 title.slug = tail.slug_;

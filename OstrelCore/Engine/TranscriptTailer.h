@@ -48,6 +48,9 @@ public:
     void read(const BatchHandler& each);
     // The new complete lines as text; builds no batch and remembers no tool use.
     QStringList readLines();
+    // The next read starts again at `offset`, the start of a line already read: its captures
+    // failed for a reason that may pass.
+    void rewind(quint64 offset);
     // A remembered tool use still lacks its result.
     bool awaitsToolResults() const { return !unanswered_.isEmpty(); }
     qsizetype rememberedToolUses() const { return toolUses_.size(); }
@@ -59,7 +62,12 @@ public:
     static QString slug(const QString& path);
 
 private:
-    using LineGroup = QList<QByteArrayView>;
+    struct Line {
+        QByteArrayView bytes;
+        // Where the line starts in the file.
+        quint64 at = 0;
+    };
+    using LineGroup = QList<Line>;
     void readNew(const std::function<void(const LineGroup&)>& group);
     TranscriptBatch makeBatch(const LineGroup& lines, std::optional<Date> fileCreated);
     void remember(const ToolUse& use);

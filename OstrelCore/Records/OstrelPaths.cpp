@@ -1,5 +1,8 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -63,6 +66,9 @@ OstrelPaths OstrelPaths::resolve(const Environment& env, const std::optional<QSt
 }
 
 QString OstrelPaths::canonical(const QString& path) {
+    if (FileStat::holdsNul(path)) {
+        return path; // resolving would resolve the part before the NUL
+    }
     const QByteArray native = QFile::encodeName(path);
     char* resolved = ::realpath(native.constData(), nullptr);
     if (resolved == nullptr) {
@@ -71,6 +77,17 @@ QString OstrelPaths::canonical(const QString& path) {
     const QString out = QFile::decodeName(resolved);
     std::free(resolved);
     return out;
+}
+
+bool OstrelPaths::refusesNul(const QString& path, const QLoggingCategory& category,
+                             const char* from) {
+    if (!FileStat::holdsNul(path)) {
+        return false;
+    }
+    qCWarning(category).noquote() << QStringLiteral(
+                                         "path refused: it holds a NUL character (%1): %2")
+                                         .arg(QLatin1String(from), Log::privateArg(path));
+    return true;
 }
 
 bool operator==(const OstrelPaths& a, const OstrelPaths& b) {

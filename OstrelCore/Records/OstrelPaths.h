@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Records/Env.h"
 
+#include <QLoggingCategory>
 #include <QString>
 #include <QUrl>
 
@@ -24,6 +25,11 @@ struct OstrelPaths {
                                const std::optional<QString>& scratchRoot);
     // The path with every link, "." and ".." resolved; the input unchanged when that fails.
     static QString canonical(const QString& path);
+
+    // A path from a transcript, the preferences or the index that holds U+0000 is refused: the
+    // text after the NUL would decide what the file is taken for, the bytes before it which file
+    // is opened. True for such a path, with one log line naming where it came from.
+    static bool refusesNul(const QString& path, const QLoggingCategory& category, const char* from);
 
     // "OSTREL_SCRATCH_ROOT" verbatim when set, else "/tmp/claude-" and the user id.
     static QUrl defaultScratchRoot(const Environment& env);

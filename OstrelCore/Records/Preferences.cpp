@@ -1,7 +1,9 @@
 #include "OstrelCore/Records/Preferences.h"
 
 #include "OstrelCore/Records/Json.h"
+#include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Text.h"
+#include "Platform/Log.h"
 #include "Platform/UserDefaults.h"
 
 #include <QJsonArray>
@@ -173,7 +175,8 @@ Preferences Preferences::load(const QJsonObject& d) {
     if (const auto folders = stringArray(d.value(QStringLiteral("watchedFolders")))) {
         QSet<QString> seen;
         for (const QString& folder : *folders) {
-            if (!folder.isEmpty() && !seen.contains(folder)) {
+            if (!folder.isEmpty() && !seen.contains(folder) &&
+                !OstrelPaths::refusesNul(folder, lcStore(), "watched folder")) {
                 seen.insert(folder);
                 p.watchedFolders.append(folder);
             }
@@ -185,7 +188,8 @@ Preferences Preferences::load(const QJsonObject& d) {
     for (auto [key, field] : {std::pair{QStringLiteral("claudeHome"), &p.claudeHome},
                               std::pair{QStringLiteral("scratchRoot"), &p.scratchRoot}}) {
         const QJsonValue v = d.value(key);
-        if (v.isString() && !v.toString().isEmpty()) {
+        if (v.isString() && !v.toString().isEmpty() &&
+            !OstrelPaths::refusesNul(v.toString(), lcStore(), "preferences")) {
             *field = v.toString();
         }
     }

@@ -454,6 +454,9 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
     }
     // Plain reads from a descriptor that never went through a link: a map of a file that its
     // writer truncates would kill the process, and a large video must not sit in memory.
+    if (FileStat::holdsNul(fromPath)) {
+        return Error::posix(EINVAL);
+    }
     const QByteArray sourceName = QFile::encodeName(fromPath);
     const int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0) {

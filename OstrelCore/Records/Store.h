@@ -104,6 +104,10 @@ public:
     void flush();
     void markDirty(bool bumpRevision);
     void scheduleOffsetsSave();
+    // Writes the index now when it has waited `seconds` or more since its first unsaved change:
+    // a long job on the queue (a first start over a large history) keeps the delayed write from
+    // running, and a process killed before the job ends would otherwise keep nothing of it.
+    void saveIfOverdue(double seconds);
 
     // --- Records ---
     void upsert(const ShelfItem& item);
@@ -188,7 +192,7 @@ private:
     void load();
     void loadIndex();
     void loadOffsets();
-    void setOffsetsAside(const QString& path);
+    void setOffsetsAside(const QString& path, const QString& why);
     void rebuildLookups();
     // The clock's time, or the wall clock's when the clock gives no finite number.
     Date clock() const;
@@ -227,6 +231,15 @@ private:
     bool offsetsWritePending_ = false;
     bool indexWritable_ = true;
     bool indexSetAside_ = false;
+    // The index on disk lacks changes made since its last write (or that write failed).
+    bool indexBehind_ = false;
+    // When the index became dirty after its last write.
+    Date dirtySince_;
+    // The offsets as they stood when the index on disk was written: the lines whose captures it
+    // holds. While the index is behind, only these may reach "offsets.json".
+    QHash<QString, quint64> offsetsOfIndex_;
+    // What "offsets.json" may hold now.
+    QHash<QString, quint64> offsetsToWrite() const;
     QHash<QString, QSet<QString>> idsByContent_;
     QHash<QString, QSet<QString>> idsByPath_;
     QHash<QString, QSet<QString>> hiddenIDsByPath_;

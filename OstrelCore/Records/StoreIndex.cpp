@@ -31,6 +31,10 @@ namespace {
 
 const QString indexName = QStringLiteral("index.json");
 const QString offsetsName = QStringLiteral("offsets.json");
+// Far above what any history writes (an index of the most items allowed and years of hidden
+// ones stays within a few tens of MB), and low enough to read into memory at once.
+constexpr qint64 indexLimit = qint64(1) << 30;
+constexpr qint64 offsetsLimit = qint64(64) << 20;
 
 void logNotSaved(const QString& label, const Error& error) {
     // The reason in words ("no space left on device"), then the error's family and number.
@@ -597,6 +601,33 @@ void removeLeftovers(const QString& folder) {
     }
 }
 
+bool itemHoldsNul(const ShelfItem& item) {
+    return (item.sourcePath && FileStat::holdsNul(*item.sourcePath)) ||
+           (item.fileURL && FileStat::holdsNul(item.fileURL->toLocalFile()));
+}
+
+// An edited or damaged index may name paths holding U+0000: an item with one is dropped like
+// any item that does not read, a working directory with one is forgotten, a deletion stamp with
+// one goes. Returns how many were refused.
+qsizetype refuseNulPaths(Store::Index& index) {
+    qsizetype refused = index.items.removeIf(itemHoldsNul);
+    if (index.hiddenItems) {
+        refused += index.hiddenItems->removeIf(
+            [](const HiddenRecord& record) { return itemHoldsNul(record.item); });
+    }
+    for (Session& session : index.sessions) {
+        if (session.cwd && FileStat::holdsNul(*session.cwd)) {
+            session.cwd.reset();
+            ++refused;
+        }
+    }
+    if (index.deletedPaths) {
+        refused += index.deletedPaths->removeIf(
+            [](const auto& entry) { return FileStat::holdsNul(entry.key()); });
+    }
+    return refused;
+}
+
 } // namespace
 
 std::shared_ptr<Store> Store::make(const QUrl& root, Clock now,
@@ -661,25 +692,18 @@ void Store::loadIndex() {
         return;
     }
     if (st && st->isRegular()) {
-        QFile file(path);
-        errno = 0;
-        if (!file.open(QIODevice::ReadOnly)) {
-            const int err = errno;
-            qCCritical(lcStore, "index not readable, left in place: %s",
-                       qUtf8Printable(err ? Error::posix(err).message : file.errorString()));
-            indexWritable_ = false;
-            return;
+        auto read = AtomicFile::readRegular(path, indexLimit);
+        if (const Error* error = std::get_if<Error>(&read)) {
+            if (error->code != ENODEV && error->code != EFBIG) {
+                qCCritical(lcStore, "index not readable, left in place: %s",
+                           qUtf8Printable(error->message));
+                indexWritable_ = false;
+                return;
+            }
+            qCWarning(lcStore, "index set aside: %s", qUtf8Printable(error->message));
+        } else {
+            index = Index::decode(std::get<QByteArray>(read));
         }
-        errno = 0;
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            const int err = errno;
-            qCCritical(lcStore, "index not readable, left in place: %s",
-                       qUtf8Printable(err ? Error::posix(err).message : file.errorString()));
-            indexWritable_ = false;
-            return;
-        }
-        index = Index::decode(bytes);
     }
 
     if (!index) {
@@ -693,6 +717,10 @@ void Store::loadIndex() {
         return;
     }
 
+    if (const qsizetype refused = refuseNulPaths(*index); refused > 0) {
+        qCWarning(lcStore, "index: %lld paths refused: they hold a NUL character",
+                  static_cast<long long>(refused));
+    }
     isFirstRun_ = false;
     previousRunAt_ = index->lastRunAt;
     // The records move from the decoded lists into tables sized for them at once; of two records
@@ -730,25 +758,35 @@ void Store::loadOffsets() {
     if (indexSetAside_) {
         // The offsets say which transcript lines the lost index already holds: with the index
         // gone they would keep those lines from ever being read again.
-        setOffsetsAside(path);
+        setOffsetsAside(path, QStringLiteral("with the index"));
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto read = AtomicFile::readRegular(path, offsetsLimit);
+    if (const Error* error = std::get_if<Error>(&read)) {
+        // A FIFO or a device in its place would stall or flood every start: it goes aside.
+        if (error->code == ENODEV || error->code == EFBIG) {
+            setOffsetsAside(path, error->message);
+        }
         return;
     }
-    if (auto offsets = decodeOffsets(file.readAll())) {
+    if (auto offsets = decodeOffsets(std::get<QByteArray>(read))) {
+        if (const qsizetype refused = offsets->removeIf(
+                [](const auto& entry) { return FileStat::holdsNul(entry.key()); })) {
+            qCWarning(lcStore, "offsets: %lld paths refused: they hold a NUL character",
+                      static_cast<long long>(refused));
+        }
         offsets_ = std::move(*offsets);
+        offsetsOfIndex_ = offsets_;
     }
 }
 
-void Store::setOffsetsAside(const QString& path) {
+void Store::setOffsetsAside(const QString& path, const QString& why) {
     if (!FileStat::exists(path)) {
         return;
     }
     if (const auto target = moveAside(path, QStringLiteral("offsets"), now_())) {
-        qCWarning(lcStore, "offsets set aside with the index: %s moved to %s", qUtf8Printable(path),
-                  qUtf8Printable(*target));
+        qCWarning(lcStore, "offsets set aside (%s): %s moved to %s", qUtf8Printable(why),
+                  qUtf8Printable(path), qUtf8Printable(*target));
         return;
     }
     // Not movable: an empty file in its place serves as well.
@@ -797,15 +835,10 @@ std::optional<QString> Store::moveAside(const QString& path, const QString& base
     }
     // A move can fail where a copy works (a read-only file on some file systems, a bind mount):
     // keep the content whole either way.
-    const auto st = FileStat::stat(path);
-    if (st && st->isRegular()) {
-        QFile source(path);
-        if (source.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = source.readAll();
-            if (source.error() == QFileDevice::NoError && !AtomicFile::write(target, bytes)) {
-                return target;
-            }
-        }
+    const auto read = AtomicFile::readRegular(path, indexLimit);
+    if (const auto* bytes = std::get_if<QByteArray>(&read);
+        bytes && !AtomicFile::write(target, *bytes)) {
+        return target;
     }
     return std::nullopt;
 }
@@ -828,7 +861,11 @@ void Store::markDirty(bool bumpRevision) {
     if (bumpRevision) {
         ++revision_;
     }
+    if (!indexDirty_) {
+        dirtySince_ = clock();
+    }
     indexDirty_ = true;
+    indexBehind_ = true;
     if (autosave_ && !indexWritePending_) {
         indexWritePending_ = true;
         autosave_->after(debounce_, [weak = weak_from_this()] {
@@ -859,7 +896,7 @@ void Store::scheduleOffsetsSave() {
             }
             if (self->offsetsDirty_) {
                 self->offsetsDirty_ = false;
-                self->writeOffsets(self->offsets_, self->rootPath_ + u'/' + offsetsName);
+                self->writeOffsets(self->offsetsToWrite(), self->rootPath_ + u'/' + offsetsName);
             }
         });
     }
@@ -871,6 +908,7 @@ void Store::save() {
     // index is not written and the next change tries again.
     if (indexWritable_ && !commitFiles()) {
         indexDirty_ = true;
+        dirtySince_ = clock();
         return;
     }
     Index index;
@@ -891,7 +929,30 @@ void Store::save() {
     index.titleChecks = titleChecks_;
     if (writeIndex(index, rootPath_ + u'/' + indexName)) {
         removeDoomedFiles();
+        indexBehind_ = false;
+        if (offsetsOfIndex_ != offsets_) {
+            offsetsOfIndex_ = offsets_;
+            // Offsets held back while the index could not be written may go out now.
+            scheduleOffsetsSave();
+        }
     }
+}
+
+QHash<QString, quint64> Store::offsetsToWrite() const {
+    if (!indexBehind_) {
+        return offsets_;
+    }
+    // A transcript position past captures that only this run's memory holds would lose them
+    // for good: a start after a crash, or after this index could not be written, reads their
+    // lines again from where the index on disk left off. Reading a line twice costs nothing.
+    QHash<QString, quint64> out;
+    for (auto it = offsets_.constBegin(); it != offsets_.constEnd(); ++it) {
+        if (const auto old = offsetsOfIndex_.constFind(it.key());
+            old != offsetsOfIndex_.constEnd()) {
+            out.insert(it.key(), std::min(*old, it.value()));
+        }
+    }
+    return out;
 }
 
 bool Store::writeIndex(const Index& index, const QString& path) {
@@ -944,10 +1005,23 @@ void Store::setNeedsSave() {
     markDirty(true);
 }
 
+void Store::saveIfOverdue(double seconds) {
+    if (!indexDirty_) {
+        return;
+    }
+    const double waited = clock().since(dirtySince_);
+    // A clock set back makes the wait negative: count from now.
+    if (waited < 0) {
+        dirtySince_ = clock();
+    } else if (waited >= seconds) {
+        save();
+    }
+}
+
 void Store::flush() {
     save();
     offsetsDirty_ = false;
-    writeOffsets(offsets_, rootPath_ + u'/' + offsetsName);
+    writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName);
 }
 
 } // namespace ostrel

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -19,9 +20,17 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +135,105 @@ ToolRun runTool(const QString& program, const QStringList& arguments) {
     run.output = process.readAllStandardOutput();
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return run;
+}
+
+// The listed sizes of an archive's entries ("bsdtar -tv": mode, links, owner, group, size, ...)
+// added up, and their number; none when a line does not read.
+std::optional<std::pair<qint64, qint64>> listedTotals(const QByteArray& verbose) {
+    qint64 bytes = 0;
+    qint64 entries = 0;
+    for (const QByteArray& line : verbose.split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        bool ok = false;
+        const qint64 size = fields.size() > 4 ? fields.at(4).toLongLong(&ok) : -1;
+        if (!ok || size < 0 || size > std::numeric_limits<qint64>::max() - bytes) {
+            return std::nullopt;
+        }
+        bytes += size;
+        ++entries;
+    }
+    return std::pair{bytes, entries};
+}
+
+// What lies below `folder` (links not followed, `skip` left out): bytes of its files and the
+// number of entries, counted until either passes its bound.
+std::pair<qint64, qint64> unpacked(const QString& folder, const QString& skip, qint64 maxBytes,
+                                   qint64 maxEntries) {
+    qint64 bytes = 0;
+    qint64 entries = 0;
+    QStringList todo{folder};
+    while (!todo.isEmpty() && bytes <= maxBytes && entries <= maxEntries) {
+        const QString dirPath = todo.takeLast();
+        DIR* dir = ::opendir(native(dirPath).constData());
+        if (dir == nullptr) {
+            continue;
+        }
+        while (const dirent* e = ::readdir(dir)) {
+            const char* name = e->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+                continue;
+            }
+            const QString path = dirPath + u'/' + QFile::decodeName(name);
+            if (path == skip) {
+                continue;
+            }
+            ++entries;
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                todo.append(path);
+            } else {
+                bytes += std::max<qint64>(st.st_size, qint64(st.st_blocks) * 512);
+            }
+        }
+        ::closedir(dir);
+    }
+    return {bytes, entries};
+}
+
+// Unpacks the archive into the staging folder, stopping bsdtar as soon as what it wrote passes
+// the limits (and no single file may pass the byte limit at all). False on any failure.
+bool unpackWithin(const QString& archive, const QString& staging, qint64 maxBytes,
+                  qint64 maxEntries) {
+    QProcess process;
+    process.setProgram(QStringLiteral("/usr/bin/bsdtar"));
+    // Without -P bsdtar also refuses to write through a link it unpacked earlier.
+    process.setArguments({u"-x"_qs, u"-f"_qs, archive, u"-C"_qs, staging, u"--no-same-owner"_qs,
+                          u"--no-same-permissions"_qs, u"--no-acls"_qs, u"--no-xattrs"_qs,
+                          u"--no-fflags"_qs});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setChildProcessModifier([maxBytes] {
+        const rlimit fileSize{static_cast<rlim_t>(maxBytes), static_cast<rlim_t>(maxBytes)};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        const rlimit core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &core);
+    });
+    process.start();
+    if (!process.waitForStarted()) {
+        return false;
+    }
+    const auto withinBounds = [&] {
+        const auto [bytes, entries] = unpacked(staging, archive, maxBytes, maxEntries);
+        return bytes <= maxBytes && entries <= maxEntries;
+    };
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!process.waitForFinished(50)) {
+        if (!withinBounds() || elapsed.elapsed() > toolTimeoutMs) {
+            process.kill();
+            process.waitForFinished();
+            return false;
+        }
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 &&
+           withinBounds();
 }
 
 // Every entry of the archive must stay inside the staging folder and none may take the
@@ -286,6 +394,13 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
     if (!PrivateFolder::ensure(workDir) || !PrivateFolder::makeFresh(staging)) {
         return Failure::of(Kind::unpack);
     }
+    // From here on, a failure leaves nothing of the attempt behind.
+    bool kept = false;
+    const auto cleanUp = qScopeGuard([&] {
+        if (!kept) {
+            PrivateFolder::remove(staging);
+        }
+    });
     const QString archive = staging + u'/' + QLatin1String(archiveName);
     if (AtomicFile::write(archive, zip, 0600)) {
         return Failure::of(Kind::unpack);
@@ -295,12 +410,14 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
     if (listing.status != 0 || !listingIsSafe(listing.output)) {
         return Failure::of(Kind::unpack);
     }
-    // Without -P bsdtar also refuses to write through a link it unpacked earlier.
-    const ToolRun unpack = runTool(QStringLiteral("/usr/bin/bsdtar"),
-                                   {u"-x"_qs, u"-f"_qs, archive, u"-C"_qs, staging,
-                                    u"--no-same-owner"_qs, u"--no-same-permissions"_qs,
-                                    u"--no-acls"_qs, u"--no-xattrs"_qs, u"--no-fflags"_qs});
-    if (unpack.status != 0) {
+    const ToolRun sizes =
+        runTool(QStringLiteral("/usr/bin/bsdtar"), {u"-t"_qs, u"-v"_qs, u"-f"_qs, archive});
+    const auto totals = sizes.status == 0 ? listedTotals(sizes.output) : std::nullopt;
+    if (!totals || totals->first > limits.unpackBytes || totals->second > limits.unpackEntries) {
+        return Failure::of(Kind::unpack);
+    }
+    // The listing is what the archive says of itself; what is written is watched as well.
+    if (!unpackWithin(archive, staging, limits.unpackBytes, limits.unpackEntries)) {
         return Failure::of(Kind::unpack);
     }
     QFile::remove(archive);
@@ -339,6 +456,7 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
     if (!build || *build != feed.build || *build <= runningBuild) {
         return Failure::of(Kind::verification);
     }
+    kept = true;
     return candidate;
 }
 

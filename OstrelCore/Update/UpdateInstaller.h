@@ -36,6 +36,10 @@ public:
         int archiveDeadlineMs = 30 * 60 * 1000;
         int silenceMs = 20 * 1000;
         int maxRedirects = 5;
+        // What an archive may unpack to, in bytes and in entries: a small archive can expand to
+        // fill the disk.
+        qint64 unpackBytes = qint64(1) << 30;
+        qint64 unpackEntries = 10000;
         // Which address a redirect may lead to; by default https only.
         std::function<bool(const QUrl&)> acceptRedirect;
     };

@@ -83,6 +83,12 @@ TEST_F(CodeSignatureTest, RefusesWhatAnInstallFolderMayNotHold) {
     QFile::link("../../../x", path("share/up"));
     EXPECT_TRUE(CodeSignature::sign(folder, key.privateKey));
     QFile::remove(path("share/up"));
+    // Each harmless as text, together out of the folder.
+    QFile::link(".", path("share/s"));
+    QFile::link("s/../..", path("share/up"));
+    EXPECT_TRUE(CodeSignature::sign(folder, key.privateKey));
+    QFile::remove(path("share/up"));
+    QFile::remove(path("share/s"));
 
     ASSERT_FALSE(CodeSignature::sign(folder, key.privateKey));
     // A setuid bit added after signing spoils the copy.

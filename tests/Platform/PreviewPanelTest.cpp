@@ -145,6 +145,17 @@ TEST_F(PreviewPanelTest, AnAnimatedPicturePlaysAndADrawingFillsThePanel) {
     const QImage image = shot(panel, "preview-svg.png");
     EXPECT_EQ(image.pixelColor(150, 150), QColor(0, 192, 0));
     EXPECT_NE(image.pixelColor(150, 20), QColor(0, 192, 0));
+
+    // A picture of the user's that the drawing names stays out of it.
+    QImage beside(100, 50, QImage::Format_RGB32);
+    beside.fill(Qt::red);
+    ASSERT_TRUE(beside.save(dir.file("beside.png")));
+    QByteArray naming = drawing;
+    naming.replace("<svg ", "<svg xmlns:xlink='http://www.w3.org/1999/xlink' ");
+    naming.replace("</svg>", "<image xlink:href='" + QFile::encodeName(dir.file("beside.png")) +
+                                 "' width='100' height='50'/></svg>");
+    panel.setItem(QUrl::fromLocalFile(dir.write("naming.svg", naming)), QStringLiteral("Drawing"));
+    EXPECT_EQ(shot(panel, "preview-svg-naming.png").pixelColor(150, 150), QColor(0, 192, 0));
 }
 
 TEST_F(PreviewPanelTest, APdfShowsItsPages) {

@@ -105,6 +105,20 @@ TEST_F(GeneratorTest, RendersPdfSvgAndPicturesWithinTheSide) {
     ASSERT_TRUE(drawing);
     EXPECT_EQ(drawing->size(), QSize(320, 160));
     EXPECT_EQ(qGreen(drawing->pixel(5, 5)), 255);
+    // A path that holds a quote of the other kind is a reference all the same; text of any
+    // script before it is kept as it was.
+    QImage red(20, 10, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString mine = dir.file("it's mine.png");
+    ASSERT_TRUE(red.save(mine, "PNG"));
+    const QString quoted = dir.write(
+        "quoted.svg",
+        R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" viewBox="0 0 20 10">)"
+        R"(<desc>Grüße 𝄞</desc><rect width="20" height="10" fill="#00ff00"/><image xlink:href=")" +
+            mine.toUtf8() + R"(" width="20" height="10"/></svg>)");
+    auto covered = generate(g, quoted);
+    ASSERT_TRUE(covered);
+    EXPECT_EQ(covered->pixelColor(160, 80), QColor(0, 255, 0));
 
     QImage big(2000, 500, QImage::Format_RGB32);
     big.fill(Qt::red);

@@ -2,9 +2,13 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ostrel;
 
@@ -37,4 +41,24 @@ TEST(UserDefaults, AnUnreadableFileIsSetAsideNotReplaced) {
     EXPECT_EQ(dir.read(aside.first()), "{broken");
     EXPECT_TRUE(defaults.set("k", 1));
     EXPECT_EQ(UserDefaults(dir.path(), "defaults").value("k"), 1);
+}
+
+TEST(UserDefaults, AFifoOrALinkToADeviceIsSetAsideWithoutWaitingOrReading) {
+    test::TempDir dir;
+    const QByteArray path = QFile::encodeName(dir.file("defaults.json"));
+    for (int round = 0; round < 2; ++round) {
+        if (round == 0) {
+            ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+        } else {
+            ASSERT_EQ(::symlink("/dev/zero", path.constData()), 0);
+        }
+        UserDefaults defaults(dir.path(), "defaults");
+        EXPECT_TRUE(defaults.dictionary().isEmpty());
+        EXPECT_TRUE(defaults.set("k", round));
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({"defaults.unreadable-*.json"}, QDir::Files | QDir::System)
+                      .size(),
+                  round + 1);
+        QFile::remove(dir.file("defaults.json"));
+    }
 }

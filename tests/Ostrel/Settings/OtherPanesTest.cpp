@@ -183,7 +183,7 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     info.values = {{BundleInfo::websiteKey, "http://ostrel.example"},
                    {BundleInfo::changelogKey, "https://ostrel.example/changes"},
                    {BundleInfo::shortVersionKey, "1.4"}};
-    AboutPane pane(*settings, UpdateActions{[&] { return !feed; }, [&] { ++checks; }}, info);
+    AboutPane pane(*settings, UpdateActions{[&] { return !feed; }, [&] { ++checks; }, {}}, info);
     pane.show();
     ASSERT_EQ(pane.linkRows().size(), 1);
     EXPECT_EQ(pane.linkRows()[0]->text(), "Changelog");
@@ -194,13 +194,19 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_EQ(checks, 1);
 
     feed = true;
-    AboutPane withFeed(*settings, UpdateActions{[&] { return !feed; }, [] {}}, BundleInfo{});
+    AboutPane withFeed(*settings, UpdateActions{[&] { return !feed; }, [] {}, {}}, BundleInfo{});
     EXPECT_TRUE(withFeed.linkRows().isEmpty());
     EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
               "Checks whether a newer version of Ostrel is out.");
     withFeed.show();
     QTest::mouseClick(withFeed.autoCheck()->toggle(), Qt::LeftButton);
     EXPECT_EQ(stored().value("autoCheckUpdates"), true);
+
+    // Neither a feed nor a website: said plainly, and nothing to press.
+    AboutPane nowhere(*settings, UpdateActions{[] { return true; }, [] {}, [] { return false; }},
+                      BundleInfo{});
+    EXPECT_EQ(nowhere.updatesRow()->label()->detailText(), "This build has no update source.");
+    EXPECT_FALSE(nowhere.checkButton()->isEnabled());
 }
 
 TEST_F(PaneTest, DisplaysPaneSurvivesItsDisplaysGoing) {

@@ -36,11 +36,12 @@ QAction* find(const QMenu* menu, const QString& title) {
 TEST(StatusItem, MenuFollowsTheCountAndTheFeedbackAddressAndRunsTheCommands) {
     qint64 unread = 0;
     bool feedback = false;
+    bool updates = true;
     QStringList ran;
     ShelfCommands commands([&] { ran.append("settings"); }, [&] { ran.append("updates"); },
                            [&] { ran.append("feedback"); }, [&] { ran.append("quit"); });
     StatusItem item([&] { return commands; }, [&] { ran.append("toggle"); }, [&] { return unread; },
-                    [&] { return feedback; });
+                    [&] { return feedback; }, [&] { return updates; });
     EXPECT_EQ(item.item(), nullptr);
     item.setVisible(true);
     ASSERT_NE(item.item(), nullptr);
@@ -62,6 +63,11 @@ TEST(StatusItem, MenuFollowsTheCountAndTheFeedbackAddressAndRunsTheCommands) {
         find(item.menu(), QString::fromUtf8(title))->trigger();
     }
     EXPECT_EQ(ran, (QStringList{"toggle", "settings", "updates", "feedback", "quit"}));
+
+    // A build with nowhere to look for updates offers no check that would do nothing.
+    updates = false;
+    item.rebuildMenu();
+    EXPECT_EQ(find(item.menu(), "Check for Updates…"), nullptr);
 
     item.setVisible(false);
     EXPECT_EQ(item.item(), nullptr);

@@ -147,6 +147,22 @@ TEST(ImageProbe, ThumbnailAtAFile) {
     EXPECT_FALSE(ImageProbe::thumbnail(QUrl("https://example.com/a.png"), 200, 0));
 }
 
+TEST(ImageProbe, ADrawingNeverDrawsInAnotherPictureOfTheUsers) {
+    test::TempDir dir;
+    QImage red(20, 10, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString picture = dir.file("private.png");
+    ASSERT_TRUE(red.save(picture));
+    const QString svg = dir.write(
+        "card.svg", "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/"
+                    "xlink' viewBox='0 0 20 10' width='20' height='10'><rect width='20' "
+                    "height='10' fill='#00ff00'/><image xlink:href='" +
+                        picture.toUtf8() + "' width='20' height='10'/></svg>");
+    const auto thumb = ImageProbe::thumbnail(QUrl::fromLocalFile(svg), 100, 0);
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->pixelColor(thumb->width() / 2, thumb->height() / 2), QColor(0, 255, 0));
+}
+
 TEST(ImageProbe, AFileLargerThanTheBoundIsNotRead) {
     TempDir dir;
     const QString path = dir.write("huge.png", TestImages::png(64, 64));

@@ -28,6 +28,15 @@ inline std::optional<QString> stringValue(const QJsonObject& object, QLatin1Stri
     return value.toString();
 }
 
+// A path holding U+0000 is never taken.
+inline std::optional<QString> pathValue(const QJsonObject& object, QLatin1String key) {
+    auto value = stringValue(object, key);
+    if (value && value->contains(QChar(u'\0'))) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 inline bool flagValue(const QJsonObject& object, QLatin1String key) {
     const QJsonValue value = object.value(key);
     return value.isBool() && value.toBool();
@@ -140,7 +149,7 @@ inline std::optional<ArtifactResult> artifact(const QJsonObject& line,
         return std::nullopt;
     }
     return ArtifactResult{*id, url, stringValue(result, QLatin1String("title")),
-                          stringValue(result, QLatin1String("path")), firstResultID};
+                          pathValue(result, QLatin1String("path")), firstResultID};
 }
 
 inline std::optional<TranscriptRecord> record(QByteArrayView line) {
@@ -173,7 +182,7 @@ inline std::optional<TranscriptRecord> record(QByteArrayView line) {
         }
     }
 
-    record.cwd = stringValue(object, QLatin1String("cwd"));
+    record.cwd = pathValue(object, QLatin1String("cwd"));
     record.gitBranch = stringValue(object, QLatin1String("gitBranch"));
     record.timestamp = TranscriptParser::date(stringValue(object, QLatin1String("timestamp")));
     record.promptID = stringValue(object, QLatin1String("promptId"));
@@ -213,7 +222,7 @@ inline std::optional<TranscriptRecord> record(QByteArrayView line) {
         std::optional<QString> filePath;
         const QJsonValue input = item.value(QLatin1String("input"));
         if (input.isObject()) {
-            filePath = stringValue(input.toObject(), QLatin1String("file_path"));
+            filePath = pathValue(input.toObject(), QLatin1String("file_path"));
         }
         record.toolUses.append(ToolUse{*id, *name, filePath});
     }

@@ -91,6 +91,7 @@ TEST_F(TranscriptSetTest, ReadsFromTheStoredOffsetAndSavesEachPosition) {
             prompts.append(p.text);
         }
         storedAtHandler.append(store->offsets().value(path));
+        return std::nullopt;
     });
     EXPECT_EQ(prompts, QStringList{"two"});
     // The position is stored only after the handler has run.
@@ -100,7 +101,10 @@ TEST_F(TranscriptSetTest, ReadsFromTheStoredOffsetAndSavesEachPosition) {
 
     // A file that cannot be read still opens a tailer, and no offset is stored for it.
     const QString gone = base() + "/-p/gone.jsonl";
-    set.read(gone, now, [](const TranscriptBatch&) { FAIL(); });
+    set.read(gone, now, [](const TranscriptBatch&) -> std::optional<qsizetype> {
+        ADD_FAILURE();
+        return std::nullopt;
+    });
     EXPECT_TRUE(set.isOpen(gone));
     EXPECT_FALSE(store->offsets().contains(gone));
 }
@@ -111,7 +115,7 @@ TEST_F(TranscriptSetTest, PrunesIdleTailersUnlessAToolResultIsOutstanding) {
     const QString waiting =
         put("-p/waiting.jsonl", {L::toolUse(c, "toolu_1", "Bash", std::nullopt)});
     TranscriptSet set(QUrl::fromLocalFile(projects), store);
-    const auto ignore = [](const TranscriptBatch&) {};
+    const auto ignore = [](const TranscriptBatch&) -> std::optional<qsizetype> { return {}; };
     set.read(quiet, now, ignore);
     set.read(waiting, now, ignore);
     ASSERT_TRUE(set.tailer(waiting)->awaitsToolResults());
@@ -128,7 +132,10 @@ TEST_F(TranscriptSetTest, PrunesIdleTailersUnlessAToolResultIsOutstanding) {
     L::append(waiting,
               {L::toolResult(c, "toolu_1", QJsonArray{L::imageBlock("AAAA", std::nullopt)})});
     QList<Candidate> candidates;
-    set.read(waiting, now, [&](const TranscriptBatch& b) { candidates += b.candidates; });
+    set.read(waiting, now, [&](const TranscriptBatch& b) -> std::optional<qsizetype> {
+        candidates += b.candidates;
+        return {};
+    });
     ASSERT_EQ(candidates.size(), 1);
     EXPECT_EQ(candidates[0].captureID, QStringLiteral("toolu_1#0"));
 }

@@ -84,6 +84,11 @@ TEST(PreferencesLoad, ListsAreFilteredAndNormalised) {
               (QStringList{"md", "csv"}));
     EXPECT_EQ(loadOne("watchedFolders", QJsonArray{"/a", "", "/a", "/b"}).watchedFolders,
               (QStringList{"/a", "/b"}));
+    // A folder holding U+0000 would be watched where the text before the NUL points.
+    const QString crafted = QStringLiteral("/home/u") + QChar(u'\0') + "/docs";
+    EXPECT_EQ(loadOne("watchedFolders", QJsonArray{crafted, "/b"}).watchedFolders,
+              QStringList{"/b"});
+    EXPECT_FALSE(loadOne("claudeHome", crafted).claudeHome);
     EXPECT_FALSE(loadOne("claudeHome", "").claudeHome);
     EXPECT_FALSE(loadOne("claudeHome", "").dictionary().contains("claudeHome"));
     EXPECT_EQ(loadOne("scratchRoot", " ~/x").scratchRoot, " ~/x");

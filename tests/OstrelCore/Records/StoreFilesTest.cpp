@@ -270,6 +270,28 @@ TEST_F(StoreFiles, BadItemsDropAloneButStrictPartsSetTheFileAside) {
     expectSetAside(badHidden, "a number among hidden ids");
 }
 
+TEST_F(StoreFiles, PathsHoldingANulCharacterAreRefusedWhenTheIndexIsRead) {
+    const QString crafted = QStringLiteral("/home/u/.ssh/id_rsa") + QChar(u'\0') + ".html";
+    {
+        auto store = open(false);
+        ShelfItem item = makeItem("crafted", 1);
+        item.sourcePath = crafted;
+        store->upsert(item);
+        store->upsert(makeItem("plain", 2));
+        Session session = makeSession("s1", 1, 2);
+        session.cwd = crafted;
+        store->upsert(session);
+        store->setOffset(5, crafted);
+        store->flush();
+    }
+    test::LogCapture log;
+    auto store = open();
+    EXPECT_EQ(store->items().keys(), QStringList{"plain"});
+    EXPECT_FALSE(store->sessions().value("s1").cwd);
+    EXPECT_TRUE(store->offsets().isEmpty());
+    EXPECT_EQ(log.matching("NUL").size(), 2); // one line for the index, one for the offsets
+}
+
 TEST_F(StoreFiles, UnreadableIndexIsSetAsideWithStampAndThenUuid) {
     clock = 0; // 2001-01-01T00:00:00Z
     writeIndex("{not json");
@@ -369,6 +391,19 @@ TEST_F(StoreFiles, BrokenOffsetsStartEmptyAndStayUntilReplaced) {
     EXPECT_TRUE(open()->offsets().isEmpty());
 }
 
+TEST_F(StoreFiles, AFifoOrALinkToADeviceInPlaceOfTheOffsetsIsSetAsideUnread) {
+    QDir().mkpath(path(""));
+    const QByteArray offsets = QFile::encodeName(path("offsets.json"));
+    ASSERT_EQ(::mkfifo(offsets.constData(), 0600), 0);
+    test::LogCapture log;
+    EXPECT_TRUE(open()->offsets().isEmpty());
+    EXPECT_EQ(log.matching("offsets set aside").size(), 1);
+    ASSERT_EQ(::symlink("/dev/zero", offsets.constData()), 0);
+    EXPECT_TRUE(open()->offsets().isEmpty());
+    EXPECT_EQ(QDir(path("")).entryList({"offsets.unreadable-*"}, QDir::Files | QDir::System).size(),
+              2);
+}
+
 TEST_F(StoreFiles, IndexWritesAreCoalescedFromTheFirstChange) {
     auto store = open();
     for (int i = 0; i < 10; ++i) {
@@ -426,6 +461,28 @@ TEST_F(StoreFiles, FailedWriteIsLoggedOnceAndRetriedOnTheNextChange) {
     store->upsert(makeItem("b", 1));
     queue->advance(2.1);
     EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+TEST_F(StoreFiles, OffsetsNeverGoAheadOfTheIndexThatHoldsWhatTheirLinesBrought) {
+    auto store = open();
+    store->setOffset(10, "/t.jsonl");
+    store->flush();
+    // While the index cannot be written, a capture from later lines lives only in memory: the
+    // offsets on disk stay where the index on disk left off, through the timers and the flush.
+    QFile::remove(path("index.json"));
+    QDir().mkpath(path("index.json/x"));
+    store->upsert(makeItem("from-line-two", 1));
+    store->setOffset(20, "/t.jsonl");
+    queue->advance(6);
+    store->flush();
+    EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":10})");
+    // Once the index is written, the offsets follow.
+    QDir(path("index.json")).removeRecursively();
+    store->upsert(makeItem("another", 2));
+    queue->advance(2.1);
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+    queue->advance(5);
+    EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":20})");
 }
 
 TEST_F(StoreFiles, WithoutAQueueOnlyFlushWritesAndAReleasedStoreWritesNothing) {

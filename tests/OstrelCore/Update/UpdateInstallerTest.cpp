@@ -239,6 +239,40 @@ TEST_F(UpdateInstallerTest, PrepareRefusesArchivesThatDoNotHoldExactlyOneCopy) {
     EXPECT_EQ(prepare(announce("plainly not an archive", 2)), unpack);
 }
 
+TEST_F(UpdateInstallerTest, PrepareUnpacksWithinBoundsAndLeavesNothingOfAFailure) {
+    installer.limits.unpackBytes = 4 << 20;
+    installer.limits.unpackEntries = 40;
+    const auto signedRelease = [&](const QString& name, qint64 build,
+                                   const std::function<void(const QString&)>& fill) {
+        const QString folder = maker.installFolder(name, build, {}, false);
+        fill(folder);
+        maker.signFolder(folder);
+        return announce(maker.zip(QFileInfo(folder).path(), {"Ostrel"}), build);
+    };
+    // A signed copy that would unpack to 64 MB from an archive of about 64 KB.
+    const Release bomb = signedRelease("bomb", 2, [](const QString& folder) {
+        test::ReleaseMaker::write(folder + "/lib/zeros", QByteArray(64 << 20, '\0'));
+    });
+    ASSERT_LT(bomb.zip.size(), 1 << 20);
+    EXPECT_EQ(prepare(bomb), UpdateInstaller::Failure::of(Kind::unpack));
+    EXPECT_FALSE(QFileInfo::exists(installer.stagingFolder(2)));
+    // Too many entries, each small.
+    const Release crowd = signedRelease("crowd", 3, [](const QString& folder) {
+        for (int i = 0; i < 50; ++i) {
+            test::ReleaseMaker::write(folder + QStringLiteral("/lib/part-%1").arg(i), "x");
+        }
+    });
+    EXPECT_EQ(prepare(crowd), UpdateInstaller::Failure::of(Kind::unpack));
+    EXPECT_FALSE(QFileInfo::exists(installer.stagingFolder(3)));
+    // A copy unpacked but refused later goes too.
+    EXPECT_EQ(
+        prepare(announce(
+            maker.zip(QFileInfo(maker.installFolder("unsigned", 4, {}, false)).path(), {"Ostrel"}),
+            4)),
+        UpdateInstaller::Failure::of(Kind::notSigned));
+    EXPECT_FALSE(QFileInfo::exists(installer.stagingFolder(4)));
+}
+
 TEST_F(UpdateInstallerTest, PrepareNeverFollowsAPlantedStagingLink) {
     const QString outside = tmp.file("outside");
     QDir().mkpath(outside);
