@@ -42,6 +42,14 @@ void PositionGlide::to(QPointF target, const Motion::Curve& curve) {
     frame();
 }
 
+void PositionGlide::follow(QPointF target) {
+    const double now = clock_->now();
+    const Motion::Curve running = x_.isRunning(now)   ? x_.run().curve
+                                  : y_.isRunning(now) ? y_.run().curve
+                                                      : Motion::Curve::none();
+    to(target, running);
+}
+
 void PositionGlide::dropIn(QPointF target, double offset, const Motion::Curve& curve) {
     next_.cancel();
     x_.set(target.x());

@@ -22,6 +22,9 @@ public:
     // Heads for `target` from where the item is now, keeping a running glide's speed; no curve
     // puts it there at once. The same target changes nothing.
     void to(QPointF target, const Motion::Curve& curve);
+    // Heads for `target` on the curve already running, or puts it there at once when none runs:
+    // for places that follow another animation (a deck spreading) while a change may be gliding.
+    void follow(QPointF target);
     QPointF target() const { return QPointF(x_.target(), y_.target()); }
     // Puts the item at `target` at once, lifted by `offset` (above it, when negative), and
     // settles it into place along `curve`: how an arriving row drops in.

@@ -6,6 +6,7 @@
 #include "Ostrel/Views/SessionText.h"
 #include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/TurnGrid.h"
+#include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
@@ -183,9 +184,20 @@ double SessionChip::height(const ViewContext& context, const SessionGroup& group
         folded, group.session.rowDetail(context.today(), context.zone).context.has_value(), fresh);
 }
 
-void SessionChip::set(const SessionGroup& group, bool folded, double width) {
+void SessionChip::set(const SessionGroup& group, bool folded, double width,
+                      const Motion::Curve& curve) {
     group_ = group;
     const bool refolded = folded != folded_;
+    if (!placed_ || refolded) {
+        if (placed_) {
+            open_.animate(folded ? 0 : 1, curve, context_.clock->now());
+        } else {
+            open_.set(folded ? 0 : 1);
+        }
+        placed_ = true;
+        next_.cancel();
+        frame();
+    }
     folded_ = folded;
     const double old = height_;
     const double oldWidth = width_;
@@ -246,11 +258,19 @@ QList<MenuEntry> SessionChip::menu(ShelfModel& model, const SessionGroup& group,
     return entries;
 }
 
+void SessionChip::frame() {
+    update();
+    if (open_.isRunning(context_.clock->now())) {
+        next_ = context_.clock->after(Motion::frame, this, [this] { frame(); });
+    }
+}
+
 void SessionChip::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
     painter->setRenderHint(QPainter::Antialiasing);
     const Layout l = layout();
-    DisclosureChevron::paint(painter, QPointF(DisclosureChevron::width / 2, l.name.center().y()),
-                             folded_, hovering_);
+    DisclosureChevron::paintTurning(painter,
+                                    QPointF(DisclosureChevron::width / 2, l.name.center().y()),
+                                    open_.value(context_.clock->now()), hovering_);
     for (const auto& line : l.lines) {
         painter->setFont(line.font);
         painter->setPen(line.color);

@@ -2,6 +2,7 @@
 
 #include "Ostrel/Views/AccessibleItem.h"
 #include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
 
 #include <QGraphicsObject>
@@ -27,7 +28,9 @@ public:
     SessionChip(const ViewContext& context, QGraphicsItem* parent = nullptr);
     ~SessionChip() override;
 
-    void set(const SessionGroup& group, bool folded, double width);
+    // A change of `folded` turns the chevron along `curve`.
+    void set(const SessionGroup& group, bool folded, double width,
+             const Motion::Curve& curve = Motion::Curve::none());
     const SessionGroup& group() const { return group_; }
     bool isFolded() const { return folded_; }
 
@@ -60,10 +63,15 @@ protected:
 private:
     struct Layout;
     Layout layout() const;
+    void frame();
 
     ViewContext context_;
     SessionGroup group_;
     bool folded_ = false;
+    bool placed_ = false;
+    // 1 while open (the chevron points down), 0 while folded.
+    Motion::Animated open_{1};
+    MainClock::Handle next_;
     bool hovering_ = false;
     double width_ = 0;
     double height_ = 0;

@@ -60,19 +60,6 @@ private:
     QSizeF size_;
 };
 
-// How long a change along `curve` takes to come to rest.
-double settleTime(const Motion::Curve& curve) {
-    if (curve.kind() != Motion::Curve::Kind::spring) {
-        return curve.duration();
-    }
-    const Motion::Run run{1, 0, 0, 0, curve};
-    double t = 0;
-    while (!run.isOver(t) && t < 10) {
-        t += Motion::frame;
-    }
-    return t;
-}
-
 } // namespace
 
 void DisclosureChevron::paint(QPainter* painter, QPointF center, bool folded, bool hovering) {
@@ -609,7 +596,7 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
     }
     if (animated) {
         settle_.cancel();
-        settle_ = context_.clock->after(settleTime(curve), this, [this] { sync(); });
+        settle_ = context_.clock->after(Motion::settleTime(curve), this, [this] { sync(); });
     }
 }
 

@@ -3,6 +3,7 @@
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/DeckView.h"
 #include "Ostrel/Views/OpacityFade.h"
+#include "Ostrel/Views/PositionGlide.h"
 #include "Ostrel/Views/SessionChip.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "OstrelCore/Display/DisplayLayout.h"
@@ -16,36 +17,106 @@
 
 namespace ostrel {
 
-// The hairlines between sessions, drawn in the strip's content.
-class TurnStacksView::Lines final : public QGraphicsItem {
+// The hairlines between sessions, drawn in the strip's content. Each is known by the session it
+// precedes, so a change moves it with its chip, and one that comes or goes fades.
+class TurnStacksView::Lines final : public QGraphicsObject {
 public:
-    explicit Lines(QGraphicsItem* parent) : QGraphicsItem(parent) {
+    Lines(std::shared_ptr<MainClock> clock, QGraphicsItem* parent)
+        : QGraphicsObject(parent), clock_(std::move(clock)) {
         setAcceptedMouseButtons(Qt::NoButton);
     }
     QRectF boundingRect() const override {
         QRectF all;
-        for (const QRectF& r : rects) {
+        for (const QRectF& r : std::as_const(from_)) {
+            all |= r;
+        }
+        for (const QRectF& r : std::as_const(to_)) {
             all |= r;
         }
         return all;
     }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
-        for (const QRectF& r : rects) {
-            painter->fillRect(r, ShelfStyle::hairline());
+        const double t = progress_.value(clock_->now());
+        for (const auto& [rect, alpha] : current(t)) {
+            QColor c = ShelfStyle::hairline();
+            c.setAlphaF(float(c.alphaF() * alpha));
+            painter->fillRect(rect, c);
         }
     }
-    void set(QList<QRectF> next) {
+    // `next` by the session each precedes, in strip order.
+    void set(const QList<std::pair<QString, QRectF>>& next, const Motion::Curve& curve) {
+        const double now = clock_->now();
+        QHash<QString, QRectF> target;
+        rects.clear();
+        for (const auto& [id, r] : next) {
+            target.insert(id, r);
+            rects.append(r);
+        }
+        if (target == to_) {
+            return;
+        }
         prepareGeometryChange();
-        rects = std::move(next);
+        const Motion::Curve along = curve.kind() != Motion::Curve::Kind::none ? curve
+                                    : progress_.isRunning(now) ? progress_.run().curve
+                                                               : curve;
+        if (along.kind() == Motion::Curve::Kind::none) {
+            from_ = target;
+            progress_.set(1);
+        } else {
+            // From where they stand now; those still fading in or out start from their place.
+            QHash<QString, QRectF> from;
+            const double t = progress_.value(now);
+            for (auto it = to_.begin(); it != to_.end(); ++it) {
+                const auto was = from_.find(it.key());
+                from.insert(it.key(), was == from_.end()
+                                          ? *it
+                                          : Motion::lerpRect(*was, *it, Motion::clamp01(t)));
+            }
+            from_ = from;
+            progress_.set(0);
+            progress_.animate(1, along, now);
+        }
+        to_ = target;
+        next_.cancel();
+        frame();
     }
 
     QList<QRectF> rects;
+
+private:
+    QList<std::pair<QRectF, double>> current(double t) const {
+        QList<std::pair<QRectF, double>> shown;
+        const double p = Motion::clamp01(t);
+        for (auto it = to_.begin(); it != to_.end(); ++it) {
+            const auto was = from_.find(it.key());
+            shown.append(was == from_.end() ? std::make_pair(*it, p)
+                                            : std::make_pair(Motion::lerpRect(*was, *it, t), 1.0));
+        }
+        for (auto it = from_.begin(); it != from_.end(); ++it) {
+            if (!to_.contains(it.key()) && p < 1) {
+                shown.append({*it, 1 - p});
+            }
+        }
+        return shown;
+    }
+    void frame() {
+        update();
+        if (progress_.isRunning(clock_->now())) {
+            next_ = clock_->after(Motion::frame, this, [this] { frame(); });
+        }
+    }
+
+    std::shared_ptr<MainClock> clock_;
+    QHash<QString, QRectF> from_;
+    QHash<QString, QRectF> to_;
+    Motion::Animated progress_{1};
+    MainClock::Handle next_;
 };
 
 TurnStacksView::TurnStacksView(const ViewContext& context, bool vertical, QGraphicsItem* parent)
     : QGraphicsObject(parent), context_(context), vertical_(vertical),
       scroller_(new DragScroller(context, vertical ? Qt::Vertical : Qt::Horizontal, this)),
-      lines_(new Lines(scroller_->content())) {
+      lines_(new Lines(context.clock, scroller_->content())) {
     setFlag(ItemHasNoContents);
     if (vertical_) {
         header_ = new ShelfHeader(context_, true, headerLeading, this);
@@ -81,6 +152,7 @@ TurnStacksView::TurnStacksView(const ViewContext& context, bool vertical, QGraph
 TurnStacksView::~TurnStacksView() {
     deckReveal_.cancel();
     sweep_.cancel();
+    settle_.cancel();
     // Nothing of this layout stays counted as on screen.
     if (context_.model && !reported_.isEmpty()) {
         context_.model->setRegion({}, region, context_.display);
@@ -114,17 +186,55 @@ void TurnStacksView::setSize(QSizeF size) {
     rebuild();
 }
 
+void TurnStacksView::place(QGraphicsObject* item, QPointF at) {
+    auto* glide = PositionGlide::of(item, context_.clock);
+    if (change_.kind() != Motion::Curve::Kind::none) {
+        glide->to(at, change_);
+    } else {
+        glide->follow(at);
+    }
+}
+
+void TurnStacksView::leave(QGraphicsObject* item, bool rises) {
+    item->setEnabled(false);
+    item->setZValue(-1); // under what stays
+    QPointer<QGraphicsObject> gone = item;
+    OpacityFade::of(item, context_.clock)->to(0, change_, [gone] {
+        if (gone) {
+            gone->setVisible(false);
+            gone->deleteLater();
+        }
+    });
+    if (rises) {
+        PositionGlide::of(item, context_.clock)->lift(Motion::dropIn().offsetY, change_);
+    }
+}
+
 void TurnStacksView::rebuild() {
     if (!context_.model) {
         return;
     }
+    const auto& modelGroups = context_.model->groups();
+    // Whoever asks first (a resize, the model's own signals), a change of what the model shows
+    // moves along the change's curve where the shelf is open.
+    change_ = Motion::Curve::none();
+    if (built_ && context_.isOpenHere() &&
+        (modelGroups != shownGroups_ || !(context_.model->collapsed() == shownCollapsed_))) {
+        change_ = context_.model->animation();
+        if (change_.kind() == Motion::Curve::Kind::none) {
+            change_ = Motion::rowChange(true);
+        }
+    }
+    const bool animated = change_.kind() != Motion::Curve::Kind::none;
+    shownGroups_ = modelGroups;
+    shownCollapsed_ = context_.model->collapsed();
     laying_ = true;
     const double chipWidth = vertical_ ? scroller_->size().width() : SessionChip::stripWidth;
     QHash<QString, const SessionGroup*> groups;
     QHash<QString, const Turn*> turns;
     QSet<QString> known;
     chipLengths_.clear();
-    for (const SessionGroup& group : context_.model->groups()) {
+    for (const SessionGroup& group : modelGroups) {
         const bool folded = context_.model->collapsed().contains(group.id());
         groups.insert(group.id(), &group);
         if (vertical_) {
@@ -137,13 +247,39 @@ void TurnStacksView::rebuild() {
             }
         }
     }
+    // What comes back while it fades out turns round where it is.
+    const auto revive = [&](auto& leaving, auto& built, const auto& present) {
+        for (auto it = leaving.begin(); it != leaving.end();) {
+            QGraphicsObject* item = it->data();
+            if (!item || !item->isVisible()) {
+                it = leaving.erase(it);
+            } else if (present.contains(it.key()) && !built.contains(it.key())) {
+                item->setEnabled(true);
+                item->setZValue(0);
+                OpacityFade::of(item, context_.clock)->to(1, change_);
+                PositionGlide::of(item, context_.clock)->lift(0, change_);
+                built.insert(it.key(), it->data());
+                it = leaving.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    };
+    revive(leavingChips_, chips_, groups);
+    revive(leavingDecks_, decks_, turns);
     // What is built follows the model; what is gone or folded away goes.
     for (auto it = chips_.begin(); it != chips_.end();) {
         if (const SessionGroup* group = groups.value(it.key())) {
-            (*it)->set(*group, context_.model->collapsed().contains(group->id()), chipWidth);
+            (*it)->set(*group, context_.model->collapsed().contains(group->id()), chipWidth,
+                       change_);
             ++it;
         } else {
-            delete *it;
+            if (animated) {
+                leave(*it, false);
+                leavingChips_.insert(it.key(), *it);
+            } else {
+                delete *it;
+            }
             it = chips_.erase(it);
         }
     }
@@ -157,11 +293,17 @@ void TurnStacksView::rebuild() {
             ++it;
         } else {
             fanned_.remove(it.key());
-            delete *it;
+            if (animated) {
+                // Gone from the model or folded away, it rises and fades out.
+                leave(*it, true);
+                leavingDecks_.insert(it.key(), *it);
+            } else {
+                delete *it;
+            }
             it = decks_.erase(it);
         }
     }
-    // A turn that arrives while this drawer is open fades in with the rows' spring once built.
+    // A turn that arrives while this drawer is open drops in once built.
     arrivals_.clear();
     if (built_) {
         for (const QString& id : std::as_const(known)) {
@@ -174,6 +316,11 @@ void TurnStacksView::rebuild() {
     built_ = true;
     laying_ = false;
     relayout();
+    if (animated) {
+        settle_.cancel();
+        settle_ = context_.clock->after(Motion::settleTime(change_), this, [this] { sweep(); });
+    }
+    change_ = Motion::Curve::none();
 }
 
 void TurnStacksView::relayout() {
@@ -188,16 +335,24 @@ void TurnStacksView::relayout() {
         any = true;
     };
     QHash<QString, QRectF> frames;
-    QList<QRectF> separators;
+    QList<std::pair<QString, QRectF>> separators;
     std::vector<Slot> order;
+    previousChips_.clear();
+    if (change_.kind() != Motion::Curve::Kind::none) {
+        for (const Slot& slot : slots_) {
+            if (slot.turn < 0) {
+                previousChips_.insert(slot.id, slot.frame);
+            }
+        }
+    }
     const auto& groups = context_.model->groups();
     for (qsizetype i = 0; i < groups.size(); ++i) {
         const SessionGroup& group = groups[i];
         if (i >= 1) {
             const double length = 2 * separatorPadding + 1;
-            separators.append(vertical_
-                                  ? QRectF(0, pos + separatorPadding, strip, 1)
-                                  : QRectF(pos + separatorPadding, 0, 1, DeckView::rowHeight()));
+            separators.append({group.id(), vertical_ ? QRectF(0, pos + separatorPadding, strip, 1)
+                                                     : QRectF(pos + separatorPadding, 0, 1,
+                                                              DeckView::rowHeight())});
             advance(length);
         }
         const QRectF chip = vertical_
@@ -205,7 +360,7 @@ void TurnStacksView::relayout() {
                                 : QRectF(pos, 0, SessionChip::stripWidth, DeckView::rowHeight());
         order.push_back({group.id(), i, -1, chip});
         if (SessionChip* built = chips_.value(group.id())) {
-            built->setPos(chip.topLeft());
+            place(built, chip.topLeft());
         }
         advance(vertical_ ? chip.height() : chip.width());
         if (context_.model->collapsed().contains(group.id())) {
@@ -220,7 +375,7 @@ void TurnStacksView::relayout() {
                      : DeckView::frameSize(turn.items.size(), vertical_,
                                            context_.model->isFanned(turn) ? 1.0 : 0.0);
             if (deck) {
-                deck->setPos(at);
+                place(deck, at);
             }
             const QRectF frame(at, size);
             frames.insert(turn.id, frame);
@@ -229,7 +384,7 @@ void TurnStacksView::relayout() {
         }
     }
     const double length = (any ? pos - spacing : pos) + ShelfMetrics::hairPadding;
-    lines_->set(separators);
+    lines_->set(separators, change_);
     slots_ = std::move(order);
     scroller_->setContentLength(length);
     materialize();
@@ -304,7 +459,9 @@ void TurnStacksView::sweep() {
         }
     }
     for (auto it = decks_.begin(); it != decks_.end();) {
-        if (outside(frames_.value(it.key(), (*it)->mapRectToParent((*it)->frameRect())))) {
+        // One still gliding through the window stays until it has left it.
+        const QRectF now = (*it)->mapRectToParent((*it)->frameRect());
+        if (outside(frames_.value(it.key(), now)) && outside(now)) {
             fanned_.remove(it.key());
             delete *it;
             it = decks_.erase(it);
@@ -324,6 +481,15 @@ void TurnStacksView::buildChip(const Slot& slot) {
     chip->set(group, context_.model->collapsed().contains(group.id()),
               vertical_ ? scroller_->size().width() : SessionChip::stripWidth);
     chip->setPos(slot.frame.topLeft());
+    if (change_.kind() != Motion::Curve::Kind::none) {
+        if (const auto was = previousChips_.constFind(slot.id); was != previousChips_.constEnd()) {
+            chip->setPos(was->topLeft());
+            PositionGlide::of(chip, context_.clock)->to(slot.frame.topLeft(), change_);
+        } else {
+            chip->setOpacity(0);
+            OpacityFade::of(chip, context_.clock)->to(1, change_);
+        }
+    }
     chips_.insert(slot.id, chip);
 }
 
@@ -352,9 +518,20 @@ void TurnStacksView::buildDeck(const Slot& slot) {
         scroller_->content(), std::pair(from - at, to - at));
     deck->setPos(slot.frame.topLeft());
     connect(deck, &DeckView::lengthChanged, this, &TurnStacksView::relayout);
-    if (arrivals_.remove(id) && context_.isOpenHere()) {
+    const Motion::Curve curve = change_.kind() != Motion::Curve::Kind::none ? change_
+                                : context_.isOpenHere() ? Motion::rowChange(true)
+                                                        : Motion::Curve::none();
+    if (arrivals_.remove(id) && curve.kind() != Motion::Curve::Kind::none) {
+        // It drops in from above while fading in (only fades under reduce motion).
         deck->setOpacity(0);
-        OpacityFade::of(deck, context_.clock)->to(1, Motion::rowChange(true));
+        OpacityFade::of(deck, context_.clock)->to(1, curve);
+        PositionGlide::of(deck, context_.clock)
+            ->dropIn(slot.frame.topLeft(), Motion::dropIn().offsetY, curve);
+    } else if (const auto was = frames_.constFind(id);
+               change_.kind() != Motion::Curve::Kind::none && was != frames_.constEnd()) {
+        // Built as the change carries it into the window: it glides in from where it was.
+        deck->setPos(was->topLeft());
+        PositionGlide::of(deck, context_.clock)->to(slot.frame.topLeft(), change_);
     }
     decks_.insert(id, deck);
 }

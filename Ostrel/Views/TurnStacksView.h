@@ -2,6 +2,9 @@
 
 #include "Ostrel/Views/DragScroller.h"
 #include "Ostrel/Views/ViewContext.h"
+#include "OstrelCore/Display/MotionAnimator.h"
+#include "OstrelCore/Shelf/CollapsedSections.h"
+#include "OstrelCore/Shelf/ShelfGroups.h"
 
 #include <QGraphicsObject>
 #include <QHash>
@@ -70,6 +73,11 @@ private:
 
     void rebuild();
     void relayout();
+    // Puts a chip or deck at its place: gliding there along the change being laid out, else
+    // following whatever glide still runs.
+    void place(QGraphicsObject* item, QPointF at);
+    // Fades a chip or deck out (rising as it goes when `rises`) and deletes it then.
+    void leave(QGraphicsObject* item, bool rises);
     // Builds what lies in the window (the view with its margin) and, after the current event,
     // deletes what left it.
     void materialize();
@@ -109,6 +117,19 @@ private:
     MainClock::Handle deckReveal_;
     MainClock::Handle sweep_;
     bool laying_ = false;
+    // How the change being laid out moves what it moves: along the model's curve on the open
+    // display, not at all otherwise.
+    Motion::Curve change_ = Motion::Curve::none();
+    // What the last rebuild laid out, to tell a change of the model from a resize.
+    QList<SessionGroup> shownGroups_;
+    CollapsedSections shownCollapsed_;
+    // Chips' frames before the change being laid out, to glide newly built ones from there.
+    QHash<QString, QRectF> previousChips_;
+    // Decks and chips fading out, by turn and session id; one that comes back turns round.
+    QHash<QString, QPointer<DeckView>> leavingDecks_;
+    QHash<QString, QPointer<SessionChip>> leavingChips_;
+    // Drops what a change carried out of the window once it has settled.
+    MainClock::Handle settle_;
     // The first build is done: decks built after it are arrivals.
     bool built_ = false;
 };

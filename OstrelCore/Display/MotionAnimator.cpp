@@ -144,6 +144,18 @@ double easedSlope(Curve::Kind kind, double u) {
     return bend(b->y1, b->y2, s) / bend(b->x1, b->x2, s);
 }
 
+double settleTime(const Curve& curve) {
+    if (curve.kind() != Curve::Kind::spring) {
+        return curve.duration();
+    }
+    const Run run{1, 0, 0, 0, curve};
+    double t = 0;
+    while (!run.isOver(t) && t < 10) {
+        t += 1.0 / 60;
+    }
+    return t;
+}
+
 double Run::value(double now) const {
     const double elapsed = std::max(now - start, 0.0);
     switch (curve.kind()) {

@@ -45,6 +45,9 @@ private:
 double easedShare(Curve::Kind kind, double u);
 double easedSlope(Curve::Kind kind, double u);
 
+// How long a change from rest along `curve` takes to come to rest, to the next 1/60 s for a spring.
+double settleTime(const Curve& curve);
+
 // One run of a value from `from` to `to`, started at `start` with `velocity` (per second). Every
 // position is a closed-form function of the time, so a frame at any moment reads it exactly.
 struct Run {
