@@ -549,91 +549,92 @@ TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {
     EXPECT_TRUE(seen.contains(turn.items[4000].id));
     EXPECT_FALSE(seen.contains(turn.items[0].id));
     EXPECT_LE(seen.size(), 10);
+}
 
-    TEST(StacksDrawer, ATurnArrivingDropsInWhatFollowsGlidesAlongAndAGoneOneRisesAway) {
-        DrawerRig rig(ShelfLayoutKind::stacks);
-        const Snapshot two = twoSessions();
-        rig.publish(two);
-        rig.open();
-        rig.clock->advance(1);
-        TurnStacksView* stacks = rig.drawer->stacks();
-        SessionChip* beta = stacks->chips().value("beta");
-        const double betaWas = beta->x();
-        Snapshot more = two;
-        more.prompts.append(Prompt{"alpha9", "alpha", Date(799991500), "Turn alpha9"});
-        more.items.append(item("alpha9-0", "alpha", "alpha9", 799991505));
-        more.items.append(item("alpha9-1", "alpha", "alpha9", 799991504));
-        rig.publish(more);
-        constexpr double mid = 6.0 / 60 + 1e-6;
-        rig.clock->advance(mid);
-        QPointer<DeckView> deck = stacks->decks().value("alpha9");
-        ASSERT_TRUE(deck);
-        const QPointF home = stacks->frames().value("alpha9").topLeft();
-        EXPECT_GT(deck->opacity(), 0.05);
-        EXPECT_LT(deck->opacity(), 0.95);
-        EXPECT_EQ(deck->x(), home.x());
-        EXPECT_LT(deck->y(), home.y());
-        EXPECT_GT(deck->y(), home.y() - 12);
-        const double betaTo = betaWas + 117 + 14;
-        EXPECT_GT(beta->x(), betaWas);
-        EXPECT_LT(beta->x(), betaTo);
-        rig.render("stacks-arrival-mid");
-        rig.clock->advance(1);
-        EXPECT_EQ(deck->opacity(), 1);
-        EXPECT_EQ(deck->pos(), home);
-        EXPECT_EQ(beta->x(), betaTo);
+TEST(StacksDrawer, ATurnArrivingDropsInWhatFollowsGlidesAlongAndAGoneOneRisesAway) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    const Snapshot two = twoSessions();
+    rig.publish(two);
+    rig.open();
+    rig.clock->advance(1);
+    TurnStacksView* stacks = rig.drawer->stacks();
+    SessionChip* beta = stacks->chips().value("beta");
+    const double betaWas = beta->x();
+    Snapshot more = two;
+    more.prompts.append(Prompt{"alpha9", "alpha", Date(799991500), "Turn alpha9"});
+    more.items.append(item("alpha9-0", "alpha", "alpha9", 799991505));
+    more.items.append(item("alpha9-1", "alpha", "alpha9", 799991504));
+    rig.publish(more);
+    constexpr double mid = 6.0 / 60 + 1e-6;
+    rig.clock->advance(mid);
+    QPointer<DeckView> deck = stacks->decks().value("alpha9");
+    ASSERT_TRUE(deck);
+    const QPointF home = stacks->frames().value("alpha9").topLeft();
+    EXPECT_GT(deck->opacity(), 0.05);
+    EXPECT_LT(deck->opacity(), 0.95);
+    EXPECT_EQ(deck->x(), home.x());
+    EXPECT_LT(deck->y(), home.y());
+    EXPECT_GT(deck->y(), home.y() - 12);
+    const double betaTo = betaWas + 117 + 14;
+    EXPECT_GT(beta->x(), betaWas);
+    EXPECT_LT(beta->x(), betaTo);
+    rig.render("stacks-arrival-mid");
+    rig.clock->advance(1);
+    EXPECT_EQ(deck->opacity(), 1);
+    EXPECT_EQ(deck->pos(), home);
+    EXPECT_EQ(beta->x(), betaTo);
 
-        rig.publish(two);
-        rig.clock->advance(mid);
-        ASSERT_TRUE(deck);
-        EXPECT_FALSE(stacks->decks().contains("alpha9"));
-        EXPECT_LT(deck->opacity(), 0.95);
-        EXPECT_LT(deck->y(), home.y()) << "rising as it fades";
-        EXPECT_LT(beta->x(), betaTo);
-        rig.clock->advance(1);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_TRUE(deck.isNull());
-        EXPECT_EQ(beta->x(), betaWas);
-    }
+    rig.publish(two);
+    rig.clock->advance(mid);
+    ASSERT_TRUE(deck);
+    EXPECT_FALSE(stacks->decks().contains("alpha9"));
+    EXPECT_LT(deck->opacity(), 0.95);
+    EXPECT_LT(deck->y(), home.y()) << "rising as it fades";
+    EXPECT_LT(beta->x(), betaTo);
+    rig.clock->advance(1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(deck.isNull());
+    EXPECT_EQ(beta->x(), betaWas);
+}
 
-    TEST(StacksDrawer, FoldingASessionLiftsItsDecksAwayTurnsItsChevronAndRapidFoldsEndWhole) {
-        DrawerRig rig(ShelfLayoutKind::stacks);
-        rig.publish(twoSessions());
-        rig.open();
-        rig.clock->advance(1);
-        TurnStacksView* stacks = rig.drawer->stacks();
-        SessionChip* alpha = stacks->chips().value("alpha");
-        const QRect chevron = alpha->mapRectToScene(QRectF(0, 0, 12, 24)).toRect();
-        const auto look = [&](const QString& name) { return rig.render(name).copy(chevron); };
-        const QImage open = look("stacks-fold-open");
-        QPointer<DeckView> deck = stacks->decks().value("alpha1");
-        const double y = deck->y();
+TEST(StacksDrawer, FoldingASessionLiftsItsDecksAwayTurnsItsChevronAndRapidFoldsEndWhole) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    rig.clock->advance(1);
+    TurnStacksView* stacks = rig.drawer->stacks();
+    SessionChip* alpha = stacks->chips().value("alpha");
+    const QRect chevron = alpha->mapRectToScene(QRectF(0, 0, 12, 24)).toRect();
+    const auto look = [&](const QString& name) { return rig.render(name).copy(chevron); };
+    const QImage open = look("stacks-fold-open");
+    QPointer<DeckView> deck = stacks->decks().value("alpha1");
+    const double y = deck->y();
+    rig.model->toggleCollapsed("alpha");
+    rig.clock->advance(4.0 / 60 + 1e-6);
+    ASSERT_TRUE(deck);
+    EXPECT_LT(deck->opacity(), 0.95);
+    EXPECT_LT(deck->y(), y);
+    const QImage turning = look("stacks-fold-mid");
+    rig.clock->advance(1);
+    EXPECT_NE(turning, open);
+    EXPECT_NE(turning, look("stacks-fold-end"));
+
+    // Eleven folds and unfolds in a second: open again, every deck whole and in its place.
+    for (int i = 0; i < 11; ++i) {
         rig.model->toggleCollapsed("alpha");
-        rig.clock->advance(4.0 / 60 + 1e-6);
-        ASSERT_TRUE(deck);
-        EXPECT_LT(deck->opacity(), 0.95);
-        EXPECT_LT(deck->y(), y);
-        const QImage turning = look("stacks-fold-mid");
-        rig.clock->advance(1);
-        EXPECT_NE(turning, open);
-        EXPECT_NE(turning, look("stacks-fold-end"));
-
-        // Eleven folds and unfolds in a second: open again, every deck whole and in its place.
-        for (int i = 0; i < 11; ++i) {
-            rig.model->toggleCollapsed("alpha");
-            rig.clock->advance(0.1);
-        }
-        rig.clock->advance(1);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_EQ(look("stacks-fold-again"), open);
-        int decks = 0;
-        for (QGraphicsItem* child : stacks->scroller()->content()->childItems()) {
-            if (auto* d = dynamic_cast<DeckView*>(child)) {
-                ++decks;
-                EXPECT_EQ(d->opacity(), 1);
-                EXPECT_EQ(d->pos(), stacks->frames().value(d->turn().id).topLeft());
-            }
-        }
-        EXPECT_EQ(decks, stacks->decks().size());
-        EXPECT_EQ(decks, 4);
+        rig.clock->advance(0.1);
     }
+    rig.clock->advance(1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(look("stacks-fold-again"), open);
+    int decks = 0;
+    for (QGraphicsItem* child : stacks->scroller()->content()->childItems()) {
+        if (auto* d = dynamic_cast<DeckView*>(child)) {
+            ++decks;
+            EXPECT_EQ(d->opacity(), 1);
+            EXPECT_EQ(d->pos(), stacks->frames().value(d->turn().id).topLeft());
+        }
+    }
+    EXPECT_EQ(decks, stacks->decks().size());
+    EXPECT_EQ(decks, 4);
+}
