@@ -185,7 +185,8 @@ struct DrawerBench {
     std::unique_ptr<TimedPanel> panel;
     ShelfView* view = nullptr;
 
-    DrawerBench(const Snapshot& shelf, LayoutChoice layout) {
+    // `flattened`: the panel as it draws where no compositor runs.
+    DrawerBench(const Snapshot& shelf, LayoutChoice layout, bool flattened = false) {
         log->thumbsFolder = dir.filePath(QStringLiteral("thumbs"));
         writeThumbnails(log->thumbsFolder, shelf);
         Thumbnailer::cache().clear();
@@ -224,6 +225,8 @@ struct DrawerBench {
         panel->setRootItem(view);
         panel->setGeometry(display.panelFrame().toRect());
         panel->show();
+        panel->setCompositing(!flattened);
+        view->setCompositing(!flattened);
         waitFor(50);
     }
 
@@ -295,8 +298,9 @@ struct DrawerBench {
     }
 };
 
-inline void reportDrawer(const char* name, int items, int turns, LayoutChoice layout) {
-    DrawerBench bench(drawerShelf(items, turns), layout);
+inline void reportDrawer(const char* name, int items, int turns, LayoutChoice layout,
+                         bool flattened = false) {
+    DrawerBench bench(drawerShelf(items, turns), layout, flattened);
     const auto [built, painted] = bench.firstFrame();
     std::printf("%s, %d items in %d turns: first frame %.1f ms (build %.1f, paint %.1f)\n", name,
                 items, turns, built + painted, built, painted);

@@ -202,6 +202,11 @@ bool NotchPanel::event(QEvent* event) {
         event->accept();
         return true;
     }
+    // A new native window starts without the shape: the next frame cuts it again.
+    if (event->type() == QEvent::WinIdChange && !compositing_) {
+        cut_.reset();
+        viewport()->update();
+    }
     return QGraphicsView::event(event);
 }
 
