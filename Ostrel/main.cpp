@@ -2,6 +2,7 @@
 // model runs for the whole life of the process.
 #include "Ostrel/Shell/AppDelegate.h"
 #include "Ostrel/Shell/SingleInstance.h"
+#include "Platform/MallocArenas.h"
 #include "Platform/TerminationSignal.h"
 
 #include <QApplication>
@@ -50,6 +51,7 @@ bool displayReachable() {
 } // namespace
 
 int main(int argc, char** argv) {
+    MallocArenas::limit();
     // Before any thread starts, so that these signals reach only the signal descriptor.
     TerminationSignal::block();
     const bool choseX11 = chooseX11();

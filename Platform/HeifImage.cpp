@@ -1,5 +1,7 @@
 #include "Platform/HeifImage.h"
 
+#include "Platform/BoxScaler.h"
+
 #include <libheif/heif.h>
 
 #include <cmath>
@@ -128,7 +130,7 @@ QImage thumbnail(QByteArrayView bytes, int maxPixel, qint64 maxPixelCount) {
     const double scale = static_cast<double>(maxPixel) / longer;
     const int tw = std::max(1, static_cast<int>(std::round(w * scale)));
     const int th = std::max(1, static_cast<int>(std::round(h * scale)));
-    return view.scaled(tw, th, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return BoxScaler::scaled(view, QSize(tw, th));
 }
 
 } // namespace ostrel::HeifImage

@@ -1,18 +1,33 @@
-// Peak memory while ingesting one 1 GB video file: the file is hashed and copied as a stream, so
-// the peak resident size must stay flat. A plain program that prints its figures.
+// Peak memory of ingest. A plain program that prints its figures.
 //
-//   build/bench/bench_IngestMemory [megabytes]
+//   build/bench/bench_IngestMemory [megabytes]          one video file of that size (default 1024):
+//                                                       hashed and copied as a stream, so the
+//                                                       peak resident size must stay flat
+//   build/bench/bench_IngestMemory pictures [n [side]]  a first start over n PNGs of side x side
+//                                                       pixels (default 12, 5600) on every core:
+//                                                       the peak (VmHWM) and how long it took
+#include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Engine/Ingest.h"
 #include "OstrelCore/Records/Store.h"
+#include "Platform/MallocArenas.h"
 #include "Platform/OpenSsl.h"
+#include "Platform/WorkerPool.h"
 
-#include <QCoreApplication>
+#include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <sys/resource.h>
 
 using namespace ostrel;
@@ -25,11 +40,119 @@ long maxRssKB() {
     return usage.ru_maxrss; // kilobytes on Linux
 }
 
+// The peak resident size in MiB since the last resetPeak().
+double peakMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            return line.mid(6).trimmed().split(' ')[0].toDouble() / 1024.0;
+        }
+    }
+    return 0;
+}
+
+void resetPeak() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly)) {
+        clear.write("5");
+    }
+}
+
+// A large picture as a camera or a design tool leaves it: flat areas, gradients and some noise.
+QByteArray bigPng(int side, quint32 seed) {
+    QImage image(side, side, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, side, side);
+    gradient.setColorAt(0, QColor::fromHsv(int(rng.bounded(360)), 120, 230));
+    gradient.setColorAt(1, QColor::fromHsv(int(rng.bounded(360)), 160, 90));
+    painter.fillRect(image.rect(), gradient);
+    for (int i = 0; i < 40; ++i) {
+        painter.fillRect(int(rng.bounded(side)), int(rng.bounded(side)), side / 6, side / 9,
+                         QColor::fromHsv(int(rng.bounded(360)), 90, 210));
+    }
+    painter.end();
+    for (int y = 0; y < side / 5; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < side / 5; ++x) {
+            line[x] = 0xff000000u | (rng.generate() & 0x00ffffffu);
+        }
+    }
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return out;
+}
+
+int pictures(int count, int side) {
+    QTemporaryDir tmp;
+    const QString scratch = tmp.filePath("scratch");
+    const QString pad = scratch + "/-u-proj/s1/scratchpad";
+    QDir().mkpath(pad);
+    QDir().mkpath(tmp.filePath("claude/projects"));
+    QFile::setPermissions(scratch, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qint64 bytes = 0;
+    {
+        std::mutex mutex;
+        WorkerPool pool(4);
+        pool.forEach(count, [&](int i) {
+            const QByteArray png = bigPng(side, static_cast<quint32>(i + 1));
+            QFile file(pad + QStringLiteral("/big-%1.png").arg(i));
+            file.open(QIODevice::WriteOnly);
+            file.write(png);
+            file.close();
+            const std::lock_guard lock(mutex);
+            bytes += png.size();
+        });
+    }
+    QThread::sleep(1); // settled
+    const Environment env{{"OSTREL_CLAUDE_HOME", tmp.filePath("claude")},
+                          {"OSTREL_SCRATCH_ROOT", scratch},
+                          {"OSTREL_SUPPORT_DIR", tmp.filePath("support")}};
+    auto config = Engine::Config::make(Preferences(), env);
+    config.paths.chromeRoot = OstrelPaths::folderURL(tmp.filePath("no-chrome"));
+    resetPeak();
+    const double before = peakMiB();
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype items = 0;
+    bool shown = false;
+    auto engine = Engine::make(config);
+    engine->setOnSnapshot([&](const Snapshot& snapshot, Engine::Generation) {
+        shown = true;
+        items = snapshot.items.size();
+    });
+    engine->start(false);
+    while (!shown) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(500);
+    }
+    engine->stop();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    engine.reset();
+    std::printf("%d PNGs of %d x %d pixels (%.0f MB in all), %d cores: %lld items in %.2f s\n",
+                count, side, side, static_cast<double>(bytes) / 1e6, WorkerPool::cores(),
+                static_cast<long long>(items), seconds);
+    std::printf("peak resident size (VmHWM): %.0f MiB, %.0f MiB before the start (aim < 200)\n",
+                peakMiB(), before);
+    return items == count ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    MallocArenas::limit();
     ostrel::OpenSsl::init();
-    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "pictures") {
+        return pictures(argc > 2 ? std::max(1, std::atoi(argv[2])) : 12,
+                        argc > 3 ? std::max(64, std::atoi(argv[3])) : 5600);
+    }
     const qint64 megabytes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1024;
     QTemporaryDir tmp;
     const QString path = tmp.filePath("clip.mp4");

@@ -367,12 +367,23 @@ bool Engine::skipsFolder(const QString& path, dev_t device, dev_t parentDevice) 
 void Engine::scanSlice() {
     if (stopped_ || stopRequested_.load()) {
         scans_.clear();
+        folderFiles_.clear();
+        folderFilesQueued_.clear();
         return;
     }
     qsizetype budget = std::max<qsizetype>(1, timing_.scanSliceEntries);
+    const qsizetype admissions = std::max<qsizetype>(1, timing_.sliceAdmissions);
     bool offered = false;
     const Batch batch(*this);
-    while (budget > 0 && !scans_.empty()) {
+    const auto full = [&] { return batch_ && batch_->size() >= admissions; };
+    // Files reported changed come first: they are what the user just did.
+    while (!folderFiles_.isEmpty() && !full()) {
+        const QString path = folderFiles_.takeFirst();
+        folderFilesQueued_.remove(path);
+        ingestFile(path, Source::folder, std::nullopt, std::nullopt, false);
+        offered = true;
+    }
+    while (budget > 0 && !scans_.empty() && !full()) {
         FolderScan& scan = scans_.front();
         if (scan.next >= scan.listed.size()) {
             scan.listed.clear();
@@ -415,7 +426,7 @@ void Engine::scanSlice() {
     if (offered) {
         schedulePublish();
     }
-    if (!scans_.empty()) {
+    if (isScanning()) {
         scheduleScanSlice();
     }
 }
@@ -558,8 +569,7 @@ void Engine::handleEvents(const QStringList& paths) {
     }
     QList<QUrl> scratchpads;
     QStringList transcripts;
-    bool folderFileHandled = false;
-    std::optional<Batch> folderFiles(std::in_place, *this);
+    bool folderFileQueued = false;
     for (const QString& path : paths) {
         if (const auto scratchpad = scanner_.scratchpad(path)) {
             if (!scratchpads.contains(*scratchpad)) {
@@ -585,14 +595,21 @@ void Engine::handleEvents(const QStringList& paths) {
         }
         for (const QString& root : folderRoots_) {
             if (ItemFilter::isInside(path, root)) {
-                ingestFile(path, Source::folder, std::nullopt, std::nullopt, false);
-                folderFileHandled = true;
+                // A watched folder may be the home folder or "/": its files wait for the scan's
+                // slices, behind scratchpads and transcripts.
+                if (!folderFilesQueued_.contains(path)) {
+                    folderFilesQueued_.insert(path);
+                    folderFiles_.append(path);
+                }
+                folderFileQueued = true;
                 break;
             }
         }
     }
-    folderFiles.reset(); // the folder files are stored before any transcript is read
-    if (!folderFileHandled && scratchpads.isEmpty() && transcripts.isEmpty()) {
+    if (folderFileQueued) {
+        scheduleScanSlice();
+    }
+    if (scratchpads.isEmpty() && transcripts.isEmpty()) {
         return;
     }
     for (const QString& path : transcripts) {
@@ -643,9 +660,13 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
     if (const auto it = stamps_.constFind(path); it != stamps_.constEnd() && *it == *stamp) {
         return;
     }
-    if (bootstrap && store_->hasIngested(OstrelPaths::canonical(path), stamp->modified)) {
-        stamps_.insert(path, *stamp);
-        return;
+    QString canonical;
+    if (bootstrap) {
+        canonical = OstrelPaths::canonical(path);
+        if (store_->hasIngested(canonical, stamp->modified)) {
+            stamps_.insert(path, *stamp);
+            return;
+        }
     }
     if (settling_.contains(path)) {
         return;
@@ -662,11 +683,12 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
         return;
     }
     stamps_.insert(path, *stamp);
-    admit(path, source, sessionID, slug, *stamp, bootstrap);
+    admit(path, source, sessionID, slug, *stamp, bootstrap, canonical);
 }
 
 void Engine::admit(const QString& path, Source source, const std::optional<QString>& sessionID,
-                   const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap) {
+                   const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap,
+                   const QString& canonical) {
     Candidate candidate;
     candidate.source = source;
     candidate.payload = Payload::file(QUrl::fromLocalFile(path));
@@ -674,7 +696,7 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
     candidate.slug = slug;
     candidate.createdAt = stamp.modified;
     if (batch_) {
-        batch_->append(Admission{path, std::move(candidate), stamp, bootstrap});
+        batch_->append(Admission{path, std::move(candidate), stamp, bootstrap, canonical});
         return;
     }
     admitted(path, candidate, ingest_->ingest(candidate));
@@ -803,7 +825,9 @@ void Engine::offerBatch() {
             // files before it left it; the same check again now that they have.
             const Admission& one = pending.at(i);
             return !one.bootstrap ||
-                   !store_->hasIngested(OstrelPaths::canonical(one.path), one.stamp.modified);
+                   !store_->hasIngested(one.canonical.isEmpty() ? OstrelPaths::canonical(one.path)
+                                                                : one.canonical,
+                                        one.stamp.modified);
         },
         [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
             admitted(pending.at(i).path, pending.at(i).candidate, outcome);

@@ -59,6 +59,9 @@ struct EngineTiming {
     // Longest a change waits for the index write while one long job holds the queue (a first
     // start over a large history), so that a killed process keeps most of its work.
     double progressSaveInterval = 3.0;
+    // Files of watched folders one slice offers at most: a scratchpad capture or a transcript
+    // waits for no more than that behind a folder's backlog.
+    qsizetype sliceAdmissions = 16;
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
@@ -148,8 +151,9 @@ public:
     qint64 rescans() const { return rescans_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
     qsizetype retryCount() const { return retries_.size(); }
-    // True while a watched-folder scan has folders or entries left.
-    bool isScanning() const { return !scans_.empty(); }
+    // True while a watched-folder scan has folders or entries left, or changed files of watched
+    // folders wait for their slice.
+    bool isScanning() const { return !scans_.empty() || !folderFiles_.isEmpty(); }
     const Config& config() const { return config_; }
     // Replaces the timer of settle re-checks; on the queue, before the files concerned arrive.
     void setScheduleSettle(Scheduler scheduler) { scheduleSettle_ = std::move(scheduler); }
@@ -224,13 +228,16 @@ private:
     void applyConfig(const Config& config);
     void mutateStore(std::function<void(Store&)> change);
     void admit(const QString& path, Source source, const std::optional<QString>& sessionID,
-               const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap = false);
+               const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap = false,
+               const QString& canonical = QString());
     // A file admitted while a batch is open, offered when the batch ends.
     struct Admission {
         QString path;
         Candidate candidate;
         Stamp stamp;
         bool bootstrap = false;
+        // The real path, when the admission already had to find it.
+        QString canonical;
     };
     // Files admitted while one of these lives are offered together when the outermost one ends:
     // read, decoded and thumbnailed on the workers, stored in admission order.
@@ -285,6 +292,9 @@ private:
     // Captures that went through on another try since the last report of them.
     qint64 recovered_ = 0;
     std::deque<FolderScan> scans_;
+    // Changed files of watched folders, in the order reported, offered by the scan's slices.
+    QStringList folderFiles_;
+    QSet<QString> folderFilesQueued_;
     bool scanScheduled_ = false;
     QString supportCanonical_;
     QSet<QString> refusedLogged_;

@@ -1,7 +1,9 @@
 #include "OstrelCore/Engine/ImageProbe.h"
 
 #include "Platform/AtomicFile.h"
+#include "Platform/BoxScaler.h"
 #include "Platform/HeifImage.h"
+#include "Platform/PngImage.h"
 #include "Platform/SafeSvg.h"
 
 #include <QBuffer>
@@ -68,6 +70,8 @@ std::optional<QByteArray> readBounded(const QString& path, qint64 limit) {
     return out;
 }
 
+// A picture decoded whole (or at a fraction of its size where the reader can) by Qt's readers,
+// then brought to `target` on this thread.
 std::optional<QImage> decodeQt(const ImageSource& source, QSize target) {
     QBuffer buffer;
     buffer.setData(source.bytes);
@@ -75,25 +79,36 @@ std::optional<QImage> decodeQt(const ImageSource& source, QSize target) {
     QImageReader reader(&buffer, source.format);
     reader.setDecideFormatFromContent(false);
     reader.setAutoTransform(true);
-    // Qt scales before it turns the picture: give the target in stored orientation. A PNG must be
-    // inflated whole whatever size is asked for, and Qt's scaled read of one costs more than a
-    // full decode followed by one smooth scale (measured: bench_ColdStart thumbs), so PNGs are
-    // scaled below; JPEG readers decode straight at a fraction of the size.
+    // Qt scales before it turns the picture: give the target in stored orientation. Only readers
+    // that decode straight at a smaller size (JPEG) are asked to: for the others Qt would scale a
+    // whole decoded picture on its own thread pool.
     const QSize stored = source.quarterTurn ? target.transposed() : target;
-    if (source.storedSize && stored != *source.storedSize && source.format != "png") {
+    const qint64 whole =
+        static_cast<qint64>(source.storedSize->width()) * source.storedSize->height() * 4;
+    const bool scaledRead = stored != *source.storedSize &&
+                            reader.supportsOption(QImageIOHandler::ScaledSize) &&
+                            source.format != "png";
+    // A scaled read decodes at most about twice the target's sides.
+    const qint64 needed =
+        scaledRead ? std::min<qint64>(whole, qint64(target.width()) * target.height() * 16 * 2)
+                   : whole;
+    const MemoryBudget::Hold hold = decodeBudget().acquire(needed);
+    if (scaledRead) {
         reader.setScaledSize(stored);
     }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
         return std::nullopt;
     }
-    if (image.size() != target) {
-        // A PNG, a reader that ignored the scaled size, or one that turned the picture
-        // differently.
-        image = image.scaled(boundedSize(image.size(), std::max(target.width(), target.height())),
-                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (image.size() == target) {
+        return image;
     }
-    return image;
+    // Not scaled while read, scaled to another size, or turned differently.
+    const QSize fit = boundedSize(image.size(), std::max(target.width(), target.height()));
+    if (fit.width() > image.width() || fit.height() > image.height()) {
+        return image.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return BoxScaler::scaled(image, fit);
 }
 
 } // namespace
@@ -134,7 +149,9 @@ std::optional<ImageSource> source(const QByteArray& data) {
     if (size.isValid() && size.width() > 0 && size.height() > 0) {
         out.storedSize = size;
     }
-    out.quarterTurn = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+    const QImageIOHandler::Transformations transformation = reader.transformation();
+    out.quarterTurn = transformation.testFlag(QImageIOHandler::TransformationRotate90);
+    out.transformed = transformation != QImageIOHandler::TransformationNone;
     return out;
 }
 
@@ -167,14 +184,28 @@ std::optional<QImage> thumbnail(const ImageSource& source, int maxPixel, int min
     if (static_cast<qint64>(size->width()) * size->height() > maxDecodePixels) {
         return std::nullopt;
     }
+    const QSize target = boundedSize(*size, maxPixel);
     if (source.heif) {
+        // libheif decodes the whole picture (as RGBA, from planes of its own).
+        const MemoryBudget::Hold hold =
+            decodeBudget().acquire(static_cast<qint64>(size->width()) * size->height() * 6);
         QImage image = HeifImage::thumbnail(source.bytes, maxPixel, maxDecodePixels);
         if (image.isNull()) {
             return std::nullopt;
         }
         return image;
     }
-    return decodeQt(source, boundedSize(*size, maxPixel));
+    if (source.format == "png" && !source.transformed) {
+        bool interlaced = false;
+        QImage image = PngImage::thumbnail(source.bytes, target, &interlaced);
+        if (!image.isNull()) {
+            return image;
+        }
+        if (!interlaced) {
+            return std::nullopt;
+        }
+    }
+    return decodeQt(source, target);
 }
 
 std::optional<QImage> thumbnail(const QUrl& at, int maxPixel, int minimumSide) {
@@ -221,6 +252,11 @@ std::optional<QByteArray> encodeJPEG(const QImage& image) {
     }
     buffer.close();
     return encoded;
+}
+
+MemoryBudget& decodeBudget() {
+    static MemoryBudget budget(decodeBudgetBytes);
+    return budget;
 }
 
 bool writeJPEG(const QImage& image, const QUrl& to) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/MemoryBudget.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -21,6 +23,8 @@ struct ImageSource {
     std::optional<QSize> storedSize;
     // True when the EXIF orientation turns the picture by a quarter turn (orientations 5 to 8).
     bool quarterTurn = false;
+    // True when the stored picture must be turned or mirrored to stand upright.
+    bool transformed = false;
 };
 
 // The few image operations the system needs. Stateless; safe on any thread.
@@ -35,6 +39,10 @@ inline constexpr qint64 maxImageBytes = 64LL * 1024 * 1024;
 // No picture with more pixels than this is decoded (about 200 MB as 32-bit pixels): its size
 // still reads, but it gives no thumbnail.
 inline constexpr qint64 maxDecodePixels = 50'000'000;
+// Bytes of whole pictures that may be decoded at once in the process, whatever the number of
+// threads decoding: a decode that would go beyond waits for others to end. PNGs, scaled as they
+// decode, and JPEGs, decoded at a fraction of their size, take little of it.
+inline constexpr qint64 decodeBudgetBytes = 256LL * 1024 * 1024;
 
 // A source over the bytes; absent when they do not read as an image (PNG, JPEG, GIF, WebP and
 // the other formats of Qt's readers, HEIF through libheif).
@@ -61,6 +69,9 @@ bool writeThumbnail(const ImageSource& source, const QUrl& to, int maxPixel = de
 std::optional<QByteArray> thumbnailJPEG(const ImageSource& source, int maxPixel = defaultMaxPixel);
 // The image as JPEG of quality 80, transparent pixels laid on white; absent when encoding fails.
 std::optional<QByteArray> encodeJPEG(const QImage& image);
+
+// The budget every decode of the process takes its pixels from.
+MemoryBudget& decodeBudget();
 
 // Writes one JPEG image of quality 80, replacing any file there atomically (0600); transparent
 // pixels are laid on white. False when the destination cannot be written.

@@ -16,6 +16,7 @@
 #include <future>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ostrel {
 
@@ -100,18 +101,21 @@ std::optional<QByteArray> readUpTo(int fd, qint64 limit) {
     return out;
 }
 
-// The streamed SHA-256 of a regular file (links refused); nothing when it cannot be read.
-std::optional<QString> hashFile(const QString& path) {
+// The streamed SHA-256 of a regular file (links refused) and the bytes it held; nothing when it
+// cannot be read. The chunks go through one buffer per thread: no file-sized memory is taken
+// and given back for every file.
+std::optional<std::pair<QString, qint64>> hashFile(const QString& path) {
     struct stat st {};
     const int fd = openRegularNoFollow(path, &st);
     if (fd < 0) {
         return std::nullopt;
     }
     Sha256 hasher;
-    constexpr qsizetype chunk = 1 << 20;
-    QByteArray buffer(chunk, Qt::Uninitialized);
+    constexpr size_t chunk = 256 * 1024;
+    thread_local std::vector<char> buffer(chunk);
+    qint64 total = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(chunk));
+        const ssize_t n = ::read(fd, buffer.data(), chunk);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -122,10 +126,11 @@ std::optional<QString> hashFile(const QString& path) {
         if (n == 0) {
             break;
         }
-        hasher.update(QByteArrayView(buffer.constData(), n));
+        hasher.update(QByteArrayView(buffer.data(), n));
+        total += n;
     }
     ::close(fd);
-    return QString::fromLatin1(hasher.finish().toHex());
+    return std::pair{QString::fromLatin1(hasher.finish().toHex()), total};
 }
 
 bool isSpaceOrBreak(QChar c) {
@@ -160,6 +165,13 @@ QString pathExtension(const QString& path) {
     const QString name = lastPathComponent(path);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot <= 0 ? QString() : name.mid(dot + 1);
+}
+
+// Pictures that are probed and thumbnailed (an SVG has no pixel size that matters).
+bool isRasterImage(const QString& extension) {
+    const QString ext = extension.toLower();
+    return ShelfItemKindRules::forExtension(ext, {}) == ShelfItemKind::image &&
+           ext != QStringLiteral("svg");
 }
 
 // Items newest first; equal dates keep the order of their ids, so the answer never depends on
@@ -208,7 +220,7 @@ Date Ingest::retentionCutoff(qint64 days, Date now) {
 // One candidate
 
 Ingest::Outcome Ingest::ingest(const Candidate& candidate) {
-    Prepared prepared = prepare(candidate, filter.extraExtensions, false);
+    Prepared prepared = prepare(candidate, filter.extraExtensions, nullptr);
     return finish(candidate, prepared);
 }
 
@@ -219,6 +231,77 @@ QList<Ingest::Outcome> Ingest::ingestAll(const QList<Candidate>& candidates) {
         candidates, [](qsizetype) { return true; },
         [&outcomes](qsizetype, const Outcome& outcome) { outcomes.append(outcome); });
     return outcomes;
+}
+
+std::shared_ptr<const Ingest::KnownContent> Ingest::knownContent() {
+    if (known_ && knownRevision_ == store->revision()) {
+        return known_;
+    }
+    auto known = std::make_shared<KnownContent>();
+    known->reserve(store->items().size() + store->hiddenItems().size());
+    const auto note = [&known](const ShelfItem& item) {
+        const QString key = item.id.section(u'~', 0, 0);
+        std::optional<QSize> size;
+        if (item.width && item.height) {
+            size = QSize(static_cast<int>(*item.width), static_cast<int>(*item.height));
+        }
+        auto it = known->find(key);
+        if (it == known->end()) {
+            known->insert(key, size);
+        } else if (!*it) {
+            *it = size;
+        }
+    };
+    for (const ShelfItem& item : store->items()) {
+        note(item);
+    }
+    for (const HiddenRecord& hidden : store->hiddenItems()) {
+        note(hidden.item);
+    }
+    known_ = std::move(known);
+    knownRevision_ = store->revision();
+    return known_;
+}
+
+bool Ingest::recognise(const QString& path, const KnownContent& known, Prepared& out) {
+    const auto st = FileStat::lstat(path);
+    if (!st || !st->isRegular() || st->size > ImageProbe::maxImageBytes) {
+        return false;
+    }
+    const auto hashed = hashFile(path);
+    if (!hashed) {
+        return false;
+    }
+    const auto seen = known.constFind(hashed->first);
+    if (seen == known.constEnd() || !*seen) {
+        return false; // new bytes: read whole, as they will be probed, copied and thumbnailed
+    }
+    // Should the item have gone meanwhile, its copy is made from the file, as for any stream.
+    out.content.inMemory = false;
+    out.content.streamPath = path;
+    out.content.byteCount = hashed->second;
+    out.content.digest = hashed->first;
+    out.size = **seen;
+    out.sourcePath = OstrelPaths::canonical(path);
+    return true;
+}
+
+qint64 Ingest::heldBytes(const Candidate& candidate, const QSet<QString>& extraExtensions) {
+    if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
+        // Only pictures are read whole; everything else goes through in a stream.
+        const QString path = file->url.toLocalFile();
+        const QString ext = pathExtension(path).toLower();
+        if (ShelfItemKindRules::forExtension(ext, extraExtensions) != ShelfItemKind::image ||
+            ext == QStringLiteral("svg")) {
+            return 0;
+        }
+        const auto st = FileStat::lstat(path);
+        return st ? std::min<qint64>(st->size, ImageProbe::maxImageBytes) : 0;
+    }
+    if (const auto* text = std::get_if<Payload::Base64>(&candidate.payload.value)) {
+        return text->text.size() * 3 / 4;
+    }
+    return 0;
 }
 
 void Ingest::ingestEach(const QList<Candidate>& candidates,
@@ -234,33 +317,44 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     }
     // The workers read, decode, hash and thumbnail a window of candidates ahead; the store's
     // part runs here, one candidate at a time and in order, so ids, merges and the snapshot come
-    // out as they would one by one. The window bounds the bytes held at once.
+    // out as they would one by one. The window is bounded by count and by the bytes it holds.
     const qsizetype window = std::max(2, workers->size() * 2);
     const QSet<QString> extra = filter.extraExtensions;
-    std::deque<std::future<Prepared>> ahead;
+    const std::shared_ptr<const KnownContent> known = knownContent();
+    std::deque<std::pair<std::future<Prepared>, qint64>> ahead;
+    qint64 aheadBytes = 0;
     qsizetype next = 0;
-    const auto launch = [&] {
-        const Candidate* candidate = &candidates.at(next++);
-        ahead.push_back(
-            workers->submit([candidate, extra] { return prepare(*candidate, extra, true); }));
-    };
-    while (next < candidates.size() && next < window) {
-        launch();
-    }
-    for (qsizetype i = 0; i < candidates.size(); ++i) {
-        Prepared prepared = ahead.front().get();
-        ahead.pop_front();
-        if (next < candidates.size()) {
-            launch();
+    const auto fill = [&] {
+        while (next < candidates.size() && static_cast<qsizetype>(ahead.size()) < window) {
+            const Candidate* candidate = &candidates.at(next);
+            const qint64 bytes = heldBytes(*candidate, extra);
+            if (!ahead.empty() && aheadBytes + bytes > readAheadBytes) {
+                return;
+            }
+            ++next;
+            aheadBytes += bytes;
+            ahead.emplace_back(workers->submit([candidate, extra, known] {
+                return prepare(*candidate, extra, known.get());
+            }),
+                               bytes);
         }
+    };
+    fill();
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        Prepared prepared = ahead.front().first.get();
+        const qint64 bytes = ahead.front().second;
+        ahead.pop_front();
         if (wanted(i)) {
             done(i, finish(candidates.at(i), prepared));
         }
+        prepared = Prepared();
+        aheadBytes -= bytes;
+        fill();
     }
 }
 
 Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
-                                 bool thumbnailAhead) {
+                                 const KnownContent* known) {
     Prepared out;
     if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
         if (!file->url.isLocalFile()) {
@@ -269,6 +363,10 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
         }
         const QString path = file->url.toLocalFile();
         out.fileExtension = pathExtension(path);
+        if (known != nullptr && !known->isEmpty() && isRasterImage(out.fileExtension) &&
+            recognise(path, *known, out)) {
+            return out;
+        }
         auto content = openFile(path, out.fileExtension, extraExtensions);
         if (!content) {
             out.outcome = Outcome::rejected(unreadableReason);
@@ -302,20 +400,27 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
         return out;
     }
 
-    // Raster images held in memory are probed; the digest of bytes in memory is taken here too.
-    const QString ext = out.fileExtension.toLower();
-    const auto kind = ShelfItemKindRules::forExtension(ext, extraExtensions);
-    if (kind == ShelfItemKind::image && ext != QStringLiteral("svg") && out.content.inMemory) {
+    if (!out.content.inMemory) {
+        return out;
+    }
+    // The digest comes first: bytes already held (a restart over files whose times changed, the
+    // same picture from a second road) take their size from the store and are never decoded.
+    out.content.digest = Hex::sha256(out.content.bytes);
+    const auto seen =
+        known != nullptr ? known->constFind(*out.content.digest) : KnownContent::const_iterator();
+    const bool isKnown = known != nullptr && seen != known->constEnd();
+    if (isRasterImage(out.fileExtension)) {
+        if (isKnown && *seen) {
+            out.size = **seen;
+            return out;
+        }
         out.image = ImageProbe::source(out.content.bytes);
         if (out.image) {
             out.size = ImageProbe::pixelSize(*out.image);
-            if (thumbnailAhead) {
+            if (known != nullptr && !isKnown) {
                 out.thumbnail = ImageProbe::thumbnailJPEG(*out.image, ImageProbe::defaultMaxPixel);
             }
         }
-    }
-    if (out.content.inMemory) {
-        out.content.digest = Hex::sha256(out.content.bytes);
     }
     return out;
 }
@@ -413,8 +518,8 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
     const QString ext = prepared.fileExtension.toLower();
     const auto kind = ShelfItemKindRules::forExtension(ext, call.filter.extraExtensions);
 
-    // 2. Image probe: done with the bytes (raster images held in memory only).
-    const std::optional<ImageSource>& image = prepared.image;
+    // 2. Image probe: done with the bytes (raster images held in memory only), or the size
+    // stored for the same bytes.
     const std::optional<QSize>& size = prepared.size;
 
     // 3. Filter.
@@ -441,8 +546,11 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         }
     }
     if (!content.digest) {
-        content.digest =
-            content.inMemory ? Hex::sha256(content.bytes) : hashFile(content.streamPath);
+        if (content.inMemory) {
+            content.digest = Hex::sha256(content.bytes);
+        } else if (const auto hashed = hashFile(content.streamPath)) {
+            content.digest = hashed->first;
+        }
         if (!content.digest) {
             return Outcome::rejected(unreadableReason); // vanished or unreadable meanwhile
         }
@@ -568,14 +676,21 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         item.captureID = candidate.captureID;
     }
     store->upsert(item);
-    if (image) {
+    if (!prepared.thumbnail && isRasterImage(prepared.fileExtension)) {
+        // Known bytes were not decoded ahead; a new item of them (another capture id, or an item
+        // gone since) is now, from the copy when they were not read whole.
+        if (!prepared.image) {
+            prepared.image =
+                content.inMemory ? ImageProbe::source(content.bytes) : ImageProbe::source(*fileURL);
+        }
+        if (prepared.image) {
+            prepared.thumbnail =
+                ImageProbe::thumbnailJPEG(*prepared.image, ImageProbe::defaultMaxPixel);
+        }
+    }
+    if (prepared.thumbnail) {
         // A failure is not reported: the item stays, and the views make the thumbnail later.
-        if (!prepared.thumbnail) {
-            prepared.thumbnail = ImageProbe::thumbnailJPEG(*image, ImageProbe::defaultMaxPixel);
-        }
-        if (prepared.thumbnail) {
-            store->writeThumbnail(id, *prepared.thumbnail);
-        }
+        store->writeThumbnail(id, *prepared.thumbnail);
     }
     return Outcome::added(id);
 }

@@ -69,6 +69,8 @@ public:
     // Reads, decodes, hashes and thumbnails batches in parallel when set; the store is still
     // written only from the calling queue, in order.
     std::shared_ptr<WorkerPool> workers;
+    // Most bytes of pictures read ahead of the store's part at once (at least one is always).
+    qint64 readAheadBytes = 128LL * 1024 * 1024;
 
     // --- Captures ---
     // Never fails: every problem is a rejection, and nothing is stored for it.
@@ -109,10 +111,20 @@ private:
                       const std::optional<QString>& sourcePath) const;
     struct Content;
     struct Prepared;
+    // The content keys held (stored or hidden) with a pixel size stored for each: bytes whose
+    // digest is among them are never decoded ahead.
+    using KnownContent = QHash<QString, std::optional<QSize>>;
+    std::shared_ptr<const KnownContent> knownContent();
 
-    // The part of a capture that needs no store; safe on any thread.
+    // The part of a capture that needs no store; safe on any thread. With `known`, a picture is
+    // thumbnailed ahead unless its digest is known.
     static Prepared prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
-                            bool thumbnailAhead);
+                            const KnownContent* known);
+    // A picture file whose streamed digest is known: prepared from the digest alone, without
+    // reading it whole or decoding it. False when the bytes are new (or unreadable).
+    static bool recognise(const QString& path, const KnownContent& known, Prepared& out);
+    // The bytes a candidate's preparation holds until the store's part has run.
+    static qint64 heldBytes(const Candidate& candidate, const QSet<QString>& extraExtensions);
     static bool prepareReadPath(const Candidate& candidate, const QSet<QString>& extraExtensions,
                                 Prepared& out);
     // The store's part, on the queue.
@@ -126,6 +138,8 @@ private:
 
     // A failing copy is logged once, until one succeeds again.
     bool copyFailureLogged_ = false;
+    std::shared_ptr<const KnownContent> known_;
+    qint64 knownRevision_ = -1;
 };
 
 } // namespace ostrel

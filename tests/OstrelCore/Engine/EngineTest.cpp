@@ -727,6 +727,47 @@ TEST_F(EngineCapture, ScansHugeFoldersInSlicesAndNeverItsOwnCopies) {
     engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
 }
 
+// A watched folder may be "/": its changed files wait for slices of a few at a time, while a
+// scratchpad capture reported with them is taken at once.
+TEST_F(EngineCapture, ScratchpadCapturesGoAheadOfAWatchedFolderBacklog) {
+    const QString docs = tmp.file("docs");
+    QDir().mkpath(docs);
+    timing.sliceAdmissions = 3;
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c, false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    QStringList paths;
+    for (int i = 0; i < 7; ++i) {
+        paths.append(real(docs) + QStringLiteral("/p%1.html").arg(i));
+        write(paths.last(), page(400 + i));
+    }
+    const QString shot = scratchFile("shot.png");
+    write(shot, TestImages::png(64, 64, 9));
+    paths.append(real(shot));
+    // Settled a minute ago: each is taken as soon as its turn comes.
+    timespec old[2];
+    ::clock_gettime(CLOCK_REALTIME, &old[0]);
+    old[0].tv_sec -= 60;
+    old[1] = old[0];
+    for (const QString& path : paths) {
+        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, 0);
+    }
+    const auto stored = [&](const QString& path) {
+        return !engine->store()->items(path).isEmpty();
+    };
+    engine->queue()->sync([&] {
+        engine->handleEvents(paths);
+        EXPECT_TRUE(stored(real(shot)));
+        EXPECT_FALSE(stored(paths.first()));
+        EXPECT_TRUE(engine->isScanning());
+        engine->scanSlice();
+        EXPECT_EQ(std::count_if(paths.begin(), paths.end() - 1, stored), 3);
+    });
+    ASSERT_TRUE(waitUntil([&] { return last().items.size() == 8; }));
+    engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
+}
+
 TEST_F(EngineCapture, ARescanAskedForDuringAScanMissesNothingInFoldersItHasPassed) {
     const QString docs = tmp.file("many");
     for (int i = 0; i < 12; ++i) {

@@ -4,6 +4,8 @@
 
 #include "Platform/WorkerPool.h"
 
+#include <QImageReader>
+
 namespace ostrel::test {
 namespace {
 
@@ -101,6 +103,34 @@ TEST_F(IngestParallel, WorkersGiveTheOutcomesRecordsAndFilesOfOneByOne) {
     store->flush();
     EXPECT_EQ(store->unsyncedCount(), 0);
     EXPECT_TRUE(QFile::exists(dir.file("support/index.json")));
+}
+
+// Bytes already held are recognised by their digest and never decoded ahead. Should the item
+// they belong to go within the same batch (an edited file replacing it), they still become a
+// whole item: copy, size and thumbnail.
+TEST_F(IngestParallel, KnownBytesWhoseItemWentMeanwhileStillBecomeAWholeItem) {
+    const QByteArray first = TestImages::png(320, 200, 1);
+    const QString edited = writeFile("edited.png", first);
+    ASSERT_EQ(ingest->ingest(
+                  fileCandidate(edited, Source::scratchpad, QStringLiteral("s1"), launch - 100)),
+              added(digest(first)));
+    const QString copy = writeFile("copy.png", first);
+    QFile file(edited);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(TestImages::png(330, 210, 2));
+    file.close();
+
+    ingest->workers = std::make_shared<WorkerPool>(2);
+    const QList<Ingest::Outcome> outcomes = ingest->ingestAll(
+        {fileCandidate(edited, Source::scratchpad, QStringLiteral("s1"), launch - 50),
+         fileCandidate(copy, Source::scratchpad, QStringLiteral("s2"), launch - 40)});
+    EXPECT_EQ(outcomes.at(0), added(digest(TestImages::png(330, 210, 2))));
+    ASSERT_EQ(outcomes.at(1), added(digest(first)));
+    const ShelfItem again = item(digest(first));
+    EXPECT_EQ(again.sourcePath, copy);
+    EXPECT_EQ(again.width, 320);
+    EXPECT_EQ(bytesOf(again.fileURL->toLocalFile()), first);
+    EXPECT_EQ(QImageReader(store->thumbURL(digest(first)).toLocalFile()).size(), QSize(320, 200));
 }
 
 TEST_F(IngestParallel, ACommitThatCannotSyncWritesNoIndexAndIsTriedAgainWhole) {

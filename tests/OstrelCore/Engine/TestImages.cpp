@@ -4,7 +4,10 @@
 #include <QImageWriter>
 #include <QRandomGenerator>
 
+#include <vector>
+
 #include <libheif/heif.h>
+#include <png.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -36,6 +39,31 @@ QByteArray encode(const QImage& image, const char* format, int quality) {
 
 QByteArray png(int width, int height, quint32 seed) {
     return encode(noise(width, height, seed), "png");
+}
+
+QByteArray interlacedPng(const QImage& image) {
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    QByteArray out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t length) {
+            static_cast<QByteArray*>(png_get_io_ptr(p))
+                ->append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(rgba.width()),
+                 static_cast<png_uint_32>(rgba.height()), 8, PNG_COLOR_TYPE_RGBA,
+                 PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < rgba.height(); ++y) {
+        rows.push_back(const_cast<png_bytep>(rgba.constScanLine(y)));
+    }
+    png_set_rows(png, info, rows.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
 }
 
 QByteArray webp(int width, int height, quint32 seed) {

@@ -29,6 +29,8 @@ QByteArray svg(int width, int height);
 // A HEIC file encoded through libheif (x265); nothing when no HEVC encoder is installed.
 std::optional<QByteArray> heic(int width, int height, quint32 seed = 1);
 
+// The picture as an interlaced (Adam7) RGBA PNG, written through libpng (Qt writes none).
+QByteArray interlacedPng(const QImage& image);
 // A PNG whose header claims another size than its pixel data holds (the CRC made right).
 QByteArray pngClaimingSize(const QByteArray& png, quint32 width, quint32 height);
 // Random bytes that are no image.

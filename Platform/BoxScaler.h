@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QImage>
+#include <QRgb>
+#include <QSize>
+
+#include <vector>
+
+namespace ostrel {
+
+// Shrinks a picture by averaging every source pixel into the one target pixel whose box it falls
+// in, fed one source row at a time: a decoder can hand its rows over as they come, and the
+// picture is never held whole. Runs on the calling thread (Qt's smooth scaling of a large picture
+// spreads over Qt's own thread pool, beside the workers that already use every core).
+class BoxScaler {
+public:
+    // `to` is cut to `from` where it is larger: the scaler never enlarges.
+    BoxScaler(QSize from, QSize to);
+
+    // The next source row: from.width() premultiplied ARGB32 pixels. Rows beyond from.height()
+    // are ignored.
+    void addRow(const QRgb* row);
+    // True once every source row was added.
+    bool isComplete() const { return row_ >= from_.height(); }
+    // The picture, premultiplied ARGB32 (RGB32 when every pixel is opaque); a null image until
+    // every row was added.
+    QImage take();
+
+    // A whole picture at once, of any format.
+    static QImage scaled(const QImage& image, QSize to);
+
+private:
+    void emitRow();
+
+    QSize from_;
+    QSize to_;
+    // For every target column, the first source column after its box.
+    std::vector<int> columnEnd_;
+    // Alpha, red, green and blue sums of every target column over the rows of the current box.
+    std::vector<quint32> sums_;
+    int row_ = 0;
+    int targetRow_ = 0;
+    int rowsInBox_ = 0;
+    // The first source row of the next target row.
+    int nextBoundary_ = 0;
+    bool opaque_ = true;
+    QImage out_;
+};
+
+} // namespace ostrel
