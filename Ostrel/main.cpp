@@ -65,8 +65,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Ostrel"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // A second launch asks the running one to open Settings and ends.
-    SingleInstance instance;
+    // A second launch on the same display asks the running one to open Settings and ends.
+    SingleInstance instance(SingleInstance::standardFolder(),
+                            QGuiApplication::platformName() == QLatin1String("xcb")
+                                ? SingleInstance::displayKey(qEnvironmentVariable("DISPLAY"))
+                                : QString());
     switch (instance.claim()) {
     case SingleInstance::Role::second:
         return 0;

@@ -15,7 +15,8 @@ ActiveDisplayWatcher::ActiveDisplayWatcher(x11::WindowSystem* windows, Bounds bo
     burstTimer_.setInterval(static_cast<int>(Motion::burstInterval * 1000));
     connect(&burstTimer_, &QTimer::timeout, this, [this] {
         refresh();
-        const bool held = windows_ && (windows_->buttons() & 1u);
+        // Held: the left button, or Ctrl, Alt or Super (switching windows with Alt+Tab).
+        const bool held = windows_ && ((windows_->buttons() & 1u) || windows_->modifierHeld());
         if (!held && MainClock::system()->now() >= burstEnd_) {
             burstTimer_.stop();
         }
@@ -31,6 +32,9 @@ void ActiveDisplayWatcher::setEnabled(bool on) {
             }
             connections_.clear();
             burstTimer_.stop();
+            if (windows_) {
+                windows_->watchModifierKeys(false);
+            }
             running_ = false;
         }
         return;
@@ -52,7 +56,15 @@ void ActiveDisplayWatcher::setEnabled(bool on) {
                 &ActiveDisplayWatcher::burst),
         connect(windows_, &x11::WindowSystem::currentDesktopChanged, this,
                 &ActiveDisplayWatcher::burst),
+        // A modifier pressed starts a burst; released, it only extends one that runs.
+        connect(windows_, &x11::WindowSystem::modifierKeysChanged, this,
+                [this](bool held) {
+                    if (held || burstTimer_.isActive()) {
+                        burst();
+                    }
+                }),
     };
+    windows_->watchModifierKeys(true);
     refresh();
 }
 

@@ -14,9 +14,9 @@
 namespace ostrel {
 
 // Follows which display holds the user's current work, for the shelf limited to that display:
-// samples the window manager's window list on clicks, application switches and desktop changes,
-// and lets ActiveDisplay::Tracker decide. Runs only when asked to and more than one screen is
-// attached. Main thread only.
+// samples the window manager's window list on clicks, application switches, desktop changes and
+// while Ctrl, Alt or Super is held, and lets ActiveDisplay::Tracker decide. Runs only when asked to
+// and more than one screen is attached. Main thread only.
 class ActiveDisplayWatcher : public QObject {
     Q_OBJECT
 public:

@@ -171,6 +171,14 @@ void NotchPanel::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
+// A warp onto the shelf comes as an enter without motion.
+void NotchPanel::enterEvent(QEnterEvent* event) {
+    QGraphicsView::enterEvent(event);
+    if (onPointer) {
+        onPointer();
+    }
+}
+
 void NotchPanel::leaveEvent(QEvent* event) {
     QGraphicsView::leaveEvent(event);
     if (onPointer) {
@@ -193,6 +201,39 @@ void NotchPanel::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QGraphicsView::keyPressEvent(event);
+}
+
+void NotchPanel::showEvent(QShowEvent* event) {
+    QGraphicsView::showEvent(event);
+    if (QWindow* handle = windowHandle()) {
+        handle->removeEventFilter(this);
+        handle->installEventFilter(this);
+    }
+}
+
+void NotchPanel::hideEvent(QHideEvent* event) {
+    QGraphicsView::hideEvent(event);
+    exposed_ = false;
+    if (onHidden) {
+        onHidden();
+    }
+}
+
+bool NotchPanel::isOnScreen() const {
+    return isVisible() && windowHandle() && windowHandle()->isExposed();
+}
+
+// Another client can unmap the window behind Qt's back: Qt then only reports it unexposed.
+bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        const bool exposed = windowHandle()->isExposed();
+        const bool lost = exposed_ && !exposed && isVisible();
+        exposed_ = exposed;
+        if (lost && onHidden) {
+            onHidden();
+        }
+    }
+    return QGraphicsView::eventFilter(watched, event);
 }
 
 bool NotchPanel::event(QEvent* event) {

@@ -37,6 +37,10 @@ public:
     std::function<void()> onPointer;
     // Offered every wheel event; true when consumed.
     std::function<bool(QWheelEvent*)> onScrollWheel;
+    // The window was hidden by its controller, or unmapped by anything else.
+    std::function<void()> onHidden;
+    // Whether the window is mapped and can be seen (false after an unmap by another client).
+    bool isOnScreen() const;
 
     // Replaces what the panel shows; the panel owns the item. The previous one is deleted.
     void setRootItem(QGraphicsItem* item);
@@ -55,10 +59,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void sceneChanged(const QList<QRectF>& rects);
@@ -74,6 +82,7 @@ private:
     QGraphicsItem* root_ = nullptr;
     bool compositing_ = true;
     std::optional<QRegion> cut_;
+    bool exposed_ = false;
 };
 
 } // namespace ostrel

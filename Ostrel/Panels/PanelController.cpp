@@ -59,6 +59,7 @@ PanelController::PanelController(ShelfModel& model, AppSettings& settings,
 
 PanelController::~PanelController() {
     for (auto& [id, panel] : panels_) {
+        panel->onHidden = nullptr;
         delete panel;
     }
     for (const QPointer<NotchPanel>& panel : retired_) {
@@ -214,8 +215,50 @@ NotchPanel* PanelController::makePanel(DisplayID display) {
             self->model_.pressBegan();
         }
     };
+    panel->onHidden = [self, display] {
+        if (self) {
+            self->panelHidden(display);
+        }
+    };
     panels_[display] = panel;
     return panel;
+}
+
+// This controller hides only panels whose display it no longer shows. A shown panel that went
+// off screen otherwise must not stay gone, nor leave the model believing its shelf is open.
+void PanelController::panelHidden(DisplayID display) {
+    if (restoring_ || !panels_.count(display) || !model_.layouts().count(display)) {
+        return;
+    }
+    if (model_.openScreen() == display) {
+        if (onPanelLost) {
+            onPanelLost();
+        } else {
+            setOpen(std::nullopt);
+        }
+    }
+    // Not from inside the window's own hide.
+    QMetaObject::invokeMethod(
+        this, [this, display] { restorePanel(display); }, Qt::QueuedConnection);
+}
+
+void PanelController::restorePanel(DisplayID display) {
+    const auto it = panels_.find(display);
+    if (it == panels_.end() || !model_.layouts().count(display) || it->second->isOnScreen()) {
+        return;
+    }
+    NotchPanel* panel = it->second;
+    restoring_ = true;
+    if (panel->isVisible()) {
+        panel->hide(); // Qt still thinks it mapped
+    }
+    panel->show();
+    restoring_ = false;
+    if (windows_) {
+        windows_->raise(static_cast<x11::WindowId>(panel->winId()));
+    }
+    keepAbove();
+    updateMousePassThrough();
 }
 
 void PanelController::keepAbove() {
@@ -472,6 +515,14 @@ void PanelController::setOpen(std::optional<DisplayID> display) {
     if (!display) {
         closedAt_ = clock_->now();
         scheduleUpdate();
+    } else if (const auto it = panels_.find(*display); it != panels_.end()) {
+        // Without a window manager a window of ours mapped later (Settings, the preview) lies
+        // above the panel: the opening drawer comes on top of it.
+        if (windows_) {
+            windows_->raise(static_cast<x11::WindowId>(it->second->winId()));
+        } else {
+            it->second->raise();
+        }
     }
     updateMousePassThrough();
 }

@@ -77,8 +77,13 @@ public:
     std::optional<DisplayID> shownDisplay() const { return shownDisplay_; }
 
     std::function<void()> onPointer;
+    // A shown panel was taken off screen by something else than this controller while its
+    // shelf was open: the owner closes the shelf (by default the controller does).
+    std::function<void()> onPanelLost;
 
 private:
+    void panelHidden(DisplayID display);
+    void restorePanel(DisplayID display);
     NotchPanel* makePanel(DisplayID display);
     void perform(const StyleChange::Action& action);
     void scheduleStyleStep(double seconds, std::function<void()> step);
@@ -109,6 +114,7 @@ private:
     std::optional<DisplayID> pressedPanel_;
     std::optional<x11::WindowId> focusBefore_;
     bool compositor_ = false;
+    bool restoring_ = false;
     RootFactory rootFactory_;
 };
 

@@ -100,8 +100,10 @@ void SettingsRootView::paintEvent(QPaintEvent*) {
 }
 
 PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
-                                                         UpdateActions updates, QObject* parent)
-    : QObject(parent), settings_(settings),
+                                                         UpdateActions updates,
+                                                         x11::WindowSystem* windows,
+                                                         QObject* parent)
+    : QObject(parent), settings_(settings), focusReturn_(windows),
       navigation_(std::make_unique<SettingsNavigation>(*settings.defaults())),
       window_(std::make_unique<QWidget>()) {
     window_->setWindowTitle(QStringLiteral("Settings"));
@@ -112,6 +114,8 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                             Qt::WindowCloseButtonHint);
     root_ = new SettingsRootView(*navigation_, settings_, std::move(updates), window_.get());
+    // A window manager draws the title bar above the content: no room for it in the sidebar.
+    root_->sidebar()->setUnderTitleBar(!(windows && windows->hasWindowManager()));
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(root_);
@@ -121,8 +125,10 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     window_->setMaximumWidth(contentSize.width());
     window_->resize(contentSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // Exactly centred: QRect::center() would round the middle down by a pixel.
         const QRect area = screen->availableGeometry();
-        window_->move(area.center() - QPoint(contentSize.width() / 2, contentSize.height() / 2));
+        window_->move(area.x() + (area.width() - contentSize.width()) / 2,
+                      area.y() + (area.height() - contentSize.height()) / 2);
     }
     minFrame_ = window_->size();
     restoreFrame();
@@ -172,6 +178,7 @@ void PreferencesWindowController::show(std::optional<Pane> pane) {
     if (pane) {
         navigation_->setPane(*pane);
     }
+    focusReturn_.remember();
     window_->show();
     window_->raise();
     window_->activateWindow();
@@ -218,8 +225,18 @@ bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
             }
             updateVisible();
             break;
-        case QEvent::Hide:
         case QEvent::WindowStateChange:
+            // Zooming is off: a window manager that offers it anyway (openbox does for every
+            // resizable window) is undone at once.
+            if (window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+                QTimer::singleShot(0, window_.get(), [w = window_.get()] {
+                    w->setWindowState(w->windowState() &
+                                      ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+                });
+            }
+            updateVisible();
+            break;
+        case QEvent::Hide:
         case QEvent::Expose:
             updateVisible();
             break;
@@ -228,6 +245,7 @@ bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
             if (onClose) {
                 onClose();
             }
+            focusReturn_.giveBack(static_cast<x11::WindowId>(window_->winId()));
             break;
         default:
             break;

@@ -3,6 +3,7 @@
 #include "Ostrel/Settings/AboutPane.h"
 #include "Ostrel/Settings/SettingsNavigation.h"
 #include "OstrelCore/Records/Env.h"
+#include "Platform/X11/FocusReturn.h"
 
 #include <QObject>
 #include <QPointer>
@@ -60,15 +61,16 @@ private:
 
 // Owns the Settings window for the life of the process: builds it once, brings it up on a pane,
 // remembers its frame and the last pane, and tells its owner when it closes. Closing only hides
-// the window.
+// the window and gives the keyboard back to the window that had it before Settings came up.
 class PreferencesWindowController : public QObject {
 public:
     static constexpr QSize contentSize{810, 660};
     // Where the window's frame is kept between launches, as [x, y, width, height].
     static inline const QString frameKey = QStringLiteral("settingsWindowFrame");
 
+    // `windows` may be null (no X display of our own): the focus is then not handed back.
     PreferencesWindowController(AppSettings& settings, UpdateActions updates,
-                                QObject* parent = nullptr);
+                                x11::WindowSystem* windows = nullptr, QObject* parent = nullptr);
     ~PreferencesWindowController() override;
 
     SettingsNavigation& navigation() { return *navigation_; }
@@ -94,6 +96,7 @@ private:
     void updateVisible();
 
     AppSettings& settings_;
+    x11::FocusReturn focusReturn_;
     std::unique_ptr<SettingsNavigation> navigation_;
     std::unique_ptr<QWidget> window_;
     SettingsRootView* root_;

@@ -16,7 +16,8 @@ namespace ostrel {
 
 namespace {
 
-constexpr double headerTop = 58;
+// Above the header: the title bar's room when the content runs under it, else as much as below.
+constexpr double headerTopUnderTitleBar = 58;
 constexpr double headerBottom = 24;
 
 QFont pixelFont(const QFont& base, int size, bool bold = false) {
@@ -103,10 +104,11 @@ void SidebarRow::paintEvent(QPaintEvent*) {
 
 SettingsSidebar::SettingsSidebar(SettingsNavigation& navigation, const QString& version,
                                  QWidget* parent)
-    : QWidget(parent), navigation_(navigation), version_(version) {
+    : QWidget(parent), navigation_(navigation), version_(version),
+      headerTop_(headerTopUnderTitleBar) {
     setFixedWidth(static_cast<int>(SidebarMetrics::width));
     auto* layout = new QVBoxLayout(this);
-    const int header = static_cast<int>(headerTop + SidebarMetrics::iconSize + headerBottom);
+    const int header = static_cast<int>(headerTop_ + SidebarMetrics::iconSize + headerBottom);
     layout->setContentsMargins(0, header, 0, static_cast<int>(SidebarMetrics::outerPadding));
     layout->setSpacing(0);
     for (const Pane pane : allPanes) {
@@ -132,8 +134,15 @@ SidebarRow* SettingsSidebar::row(Pane pane) const {
 }
 
 QRectF SettingsSidebar::iconRect() const {
-    return {SidebarMetrics::contentInset - SidebarMetrics::iconInset, headerTop,
+    return {SidebarMetrics::contentInset - SidebarMetrics::iconInset, headerTop_,
             SidebarMetrics::iconSize, SidebarMetrics::iconSize};
+}
+
+void SettingsSidebar::setUnderTitleBar(bool under) {
+    headerTop_ = under ? headerTopUnderTitleBar : headerBottom;
+    const int header = static_cast<int>(headerTop_ + SidebarMetrics::iconSize + headerBottom);
+    layout()->setContentsMargins(0, header, 0, static_cast<int>(SidebarMetrics::outerPadding));
+    update();
 }
 
 void SettingsSidebar::select(Pane pane) {

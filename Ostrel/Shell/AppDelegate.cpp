@@ -182,6 +182,11 @@ void AppDelegate::launch() {
 
     hover_ = std::make_unique<HoverDetector>(*panels_, *model_, settings_, windows_.get());
     hover_->start();
+    panels_->onPanelLost = [self] {
+        if (self) {
+            self->hover_->close();
+        }
+    };
 
     fullscreen_ = std::make_unique<FullscreenWatcher>(
         windows_.get(), bounds,
@@ -386,8 +391,8 @@ UpdateController& AppDelegate::updates() {
 
 PreferencesWindowController& AppDelegate::preferences() {
     if (!preferences_) {
-        preferences_ =
-            std::make_unique<PreferencesWindowController>(settings_, UpdateActions::of(updates()));
+        preferences_ = std::make_unique<PreferencesWindowController>(
+            settings_, UpdateActions::of(updates()), windows_.get());
         // A retention lowered just before closing takes effect now rather than after the wait.
         preferences_->onClose = [this] {
             if (hold_) {

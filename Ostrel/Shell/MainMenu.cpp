@@ -1,10 +1,24 @@
 #include "Ostrel/Shell/MainMenu.h"
 
+#include "Ostrel/Panels/NotchPanel.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
 
 namespace ostrel {
+
+namespace {
+
+// Settings, the welcome window, the update window and the preview: windows the window manager
+// keeps. A shelf panel is none of them, and neither is a menu or tip it opened.
+bool ordinaryWindow(const QWidget* window) {
+    return window && (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog) &&
+           !(window->windowFlags() & Qt::BypassWindowManagerHint) &&
+           !qobject_cast<const NotchPanel*>(window);
+}
+
+} // namespace
 
 MainMenu::MainMenu(std::function<void()> showPreferences, std::function<void()> quit,
                    QObject* parent)
@@ -31,6 +45,11 @@ bool MainMenu::eventFilter(QObject* watched, QEvent* event) {
         (key->key() != Qt::Key_Comma && key->key() != Qt::Key_Q && key->key() != Qt::Key_W)) {
         return false;
     }
+    // While a shelf panel holds the keyboard the combination is the panel's, which swallows it.
+    QWidget* active = QApplication::activeWindow();
+    if (!ordinaryWindow(active) || !ordinaryWindow(static_cast<QWidget*>(watched)->window())) {
+        return false;
+    }
     if (type == QEvent::ShortcutOverride) {
         // Ours, before a text field can claim the key as a shortcut of its own.
         event->accept();
@@ -44,11 +63,8 @@ bool MainMenu::eventFilter(QObject* watched, QEvent* event) {
         if (quit_) {
             quit_();
         }
-    } else if (QWidget* window = QApplication::activeWindow();
-               window &&
-               (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog)) {
-        // The shelf's panels are not closed this way: they close by the pointer leaving them.
-        window->close();
+    } else {
+        active->close();
     }
     return true;
 }

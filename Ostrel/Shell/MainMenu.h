@@ -6,9 +6,10 @@
 
 namespace ostrel {
 
-// The application commands' keys on our own windows, where a desktop menu bar would carry them:
-// Ctrl+, opens Settings, Ctrl+Q quits, Ctrl+W closes the active window. Installed on the
-// application object; the edit keys stay with the widgets that have them.
+// The application commands' keys on our own ordinary windows, where a desktop menu bar would carry
+// them: Ctrl+, opens Settings, Ctrl+Q quits, Ctrl+W closes the active window. Never while a shelf
+// panel is the active window. Installed on the application object; the edit keys stay with the
+// widgets that have them.
 class MainMenu : public QObject {
     Q_OBJECT
 public:

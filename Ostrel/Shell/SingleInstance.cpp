@@ -26,8 +26,8 @@ bool userOnly(const QString& folder) {
 
 } // namespace
 
-SingleInstance::SingleInstance(QString folder, QObject* parent)
-    : QObject(parent), folder_(std::move(folder)) {
+SingleInstance::SingleInstance(QString folder, QString display, QObject* parent)
+    : QObject(parent), folder_(std::move(folder)), display_(std::move(display)) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
@@ -61,13 +61,39 @@ QString SingleInstance::standardFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
 }
 
+QString SingleInstance::displayKey(const QString& display) {
+    const qsizetype colon = display.lastIndexOf(u':');
+    if (colon < 0) {
+        return {};
+    }
+    QString host = display.left(colon);
+    QString number = display.mid(colon + 1).section(u'.', 0, 0);
+    if (host == QLatin1String("unix")) {
+        host.clear();
+    }
+    QString key = host.isEmpty() ? number : host + u'-' + number;
+    // Only what is safe in a file name.
+    for (QChar& c : key) {
+        if (!c.isLetterOrNumber() && c != u'-' && c != u'.' && c != u'_') {
+            c = u'_';
+        }
+    }
+    return key;
+}
+
+QString SingleInstance::path(const char* suffix) const {
+    const QString base = display_.isEmpty() ? QStringLiteral("/ostrel")
+                                            : QStringLiteral("/ostrel-display-") + display_;
+    return folder_ + base + QLatin1String(suffix);
+}
+
 SingleInstance::Role SingleInstance::claim() {
     if (folder_.isEmpty() || !userOnly(folder_)) {
         // Better two shelves than none: run, unguarded, and say why.
         error_ = QStringLiteral("the runtime folder %1 is not the user's alone").arg(folder_);
         return Role::first;
     }
-    lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/ostrel.lock"));
+    lock_ = std::make_unique<QLockFile>(path(".lock"));
     // Held for the life of the process; a lock left by a process that died is taken over.
     lock_->setStaleLockTime(0);
     if (lock_->tryLock(0)) {
@@ -78,7 +104,7 @@ SingleInstance::Role SingleInstance::claim() {
 }
 
 bool SingleInstance::listen() {
-    const QString name = folder_ + QStringLiteral("/ostrel.socket");
+    const QString name = path(".socket");
     // Only a process that died can have left a socket behind: we hold the lock.
     QLocalServer::removeServer(name);
     if (!server_.listen(name)) {
@@ -90,7 +116,7 @@ bool SingleInstance::listen() {
 
 bool SingleInstance::tell() {
     // The lock's holder may have started a moment ago and not listen yet: keep trying briefly.
-    const QString name = folder_ + QStringLiteral("/ostrel.socket");
+    const QString name = path(".socket");
     QDeadlineTimer deadline(5000);
     while (true) {
         QLocalSocket socket;

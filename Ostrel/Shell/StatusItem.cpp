@@ -4,6 +4,7 @@
 #include "Ostrel/Update/UpdateController.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -56,10 +57,11 @@ void StatusItem::setVisible(bool visible) {
     item_ = std::make_unique<QSystemTrayIcon>(icon(dark_));
     item_->setToolTip(QStringLiteral("Ostrel"));
     item_->setContextMenu(menu_.get());
+    // A left click is the first thing people try on a tray icon: it opens the same menu.
     connect(item_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger && toggleShelf_) {
-                    toggleShelf_();
+                if (reason == QSystemTrayIcon::Trigger && menu_ && !menu_->isVisible()) {
+                    menu_->popup(QCursor::pos());
                 }
             });
     rebuildMenu();

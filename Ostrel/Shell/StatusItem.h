@@ -14,9 +14,9 @@ class QSystemTrayIcon;
 
 namespace ostrel {
 
-// The application's tray item: an icon drawn in code with a menu that opens the shelf (with the
-// number of new items), Settings, the update check (for a build that has somewhere to look),
-// feedback (for a build given an address) and quit. Where the desktop has no
+// The application's tray item: an icon drawn in code with a menu, opened by either button, that
+// opens the shelf (with the number of new items), Settings, the update check (for a build that has
+// somewhere to look), feedback (for a build given an address) and quit. Where the desktop has no
 // tray the item is absent and nothing else changes. Main thread only.
 class StatusItem : public QObject {
     Q_OBJECT

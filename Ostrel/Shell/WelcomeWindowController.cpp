@@ -16,11 +16,13 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -86,13 +88,14 @@ QLabel* markLabel(QWidget* parent) {
 
 WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings& settings,
                                                  x11::WindowSystem* windows, QObject* parent)
-    : QObject(parent), model_(model), settings_(settings), windows_(windows),
+    : QObject(parent), model_(model), settings_(settings), focusReturn_(windows),
       window_(std::make_unique<QWidget>(nullptr, Qt::Window)) {
     const bool dark = SettingsColors::isDark();
     QWidget* w = window_.get();
     w->setWindowTitle(title);
-    w->setWindowFlag(Qt::WindowMinimizeButtonHint, false);
-    w->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // Only the close button: nothing to minimise or maximise on a greeting.
+    w->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                      Qt::WindowCloseButtonHint);
     w->setAutoFillBackground(true);
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, SettingsColors::windowBackground(dark));
@@ -145,7 +148,9 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     loginLayout->addWidget(login, 1, Qt::AlignVCenter);
     loginLayout->addWidget(loginSwitch_, 0, Qt::AlignVCenter);
     section->addRow(loginRow);
-    section->setFooter(QStringLiteral("Settings are in the top bar, under the Ostrel icon."));
+    section->setFooter(settingsCaption());
+    caption_ = section->footer();
+    caption_->setAlignment(Qt::AlignHCenter);
 
     auto* sectionBox = new QHBoxLayout();
     sectionBox->setContentsMargins(12, 0, 12, 0);
@@ -176,9 +181,12 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     refresh();
 
     w->adjustSize();
+    w->setFixedSize(w->size());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        // Exactly centred: QRect::center() would round the middle down by a pixel.
         const QRect area = screen->availableGeometry();
-        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+        w->move(area.x() + (area.width() - w->width()) / 2,
+                area.y() + (area.height() - w->height()) / 2);
     }
 }
 
@@ -214,8 +222,18 @@ QString WelcomeWindowController::stepTitle() const {
     return QStringLiteral("Move your pointer to ") + place(settings_.prefs().displayStyle, false);
 }
 
+QString WelcomeWindowController::settingsCaption() const {
+    if (settings_.prefs().showInMenuBar && QSystemTrayIcon::isSystemTrayAvailable()) {
+        return QStringLiteral("Settings are in the top bar, under the Ostrel icon.");
+    }
+    return QStringLiteral("To open Settings later, start Ostrel again.");
+}
+
 void WelcomeWindowController::refresh(const Motion::Curve& curve) {
     step_->title()->setText(stepTitle());
+    if (caption_) {
+        caption_->setText(settingsCaption());
+    }
     stepMark_->setMark(
         triedShelf_ ? 1 : 0,
         stepPicture(triedShelf_, SettingsColors::isDark(), window_->devicePixelRatioF()), curve,
@@ -227,19 +245,17 @@ void WelcomeWindowController::refresh(const Motion::Curve& curve) {
 void WelcomeWindowController::show() {
     // Written before the window shows: a crash or quit while it is open does not bring it back.
     settings_.defaults()->set(shownKey, true);
-    previous_.reset();
-    if (windows_ && QGuiApplication::applicationState() != Qt::ApplicationActive) {
-        previous_ = windows_->activeWindow();
-    }
+    focusReturn_.remember();
     window_->show();
     window_->raise();
     window_->activateWindow();
-    // No control starts with a focus ring.
-    QTimer::singleShot(0, window_.get(), [w = window_.get()] {
-        if (QWidget* focus = w->focusWidget()) {
-            focus->clearFocus();
-        }
-    });
+    // No control starts with a focus ring: the window itself holds the focus, so that when the
+    // window manager activates it Qt does not hand the focus to the first control (one Space
+    // would then turn on launch at login). Return still presses "Done".
+    if (QWidget* focus = window_->focusWidget(); focus && focus != window_.get()) {
+        focus->clearFocus();
+    }
+    window_->setFocus(Qt::OtherFocusReason);
 }
 
 void WelcomeWindowController::close() {
@@ -250,27 +266,26 @@ bool WelcomeWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get() && event->type() == QEvent::Close) {
         QTimer::singleShot(0, this, &WelcomeWindowController::closed);
     }
+    if (watched == window_.get() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            done_->click();
+            return true;
+        }
+    }
     return QObject::eventFilter(watched, event);
 }
 
 void WelcomeWindowController::closed() {
-    const auto previous = std::exchange(previous_, std::nullopt);
-    const QPointer<x11::WindowSystem> windows = windows_;
+    x11::FocusReturn back = std::exchange(focusReturn_, x11::FocusReturn(nullptr));
     const x11::WindowId ours =
         window_->windowHandle() ? static_cast<x11::WindowId>(window_->winId()) : 0;
     // `onClose` may drop this controller: nothing of ours is touched after it.
     if (onClose) {
         onClose();
     }
-    if (!previous || !windows) {
-        return;
-    }
-    // A window that went away meanwhile is not brought back.
-    const auto clients = windows->clientWindows();
-    if (std::any_of(clients.begin(), clients.end(),
-                    [&](const x11::ClientWindow& c) { return c.id == *previous; })) {
-        windows->handFocusBack(*previous, ours);
-    }
+    back.giveBack(ours);
 }
 
 } // namespace ostrel

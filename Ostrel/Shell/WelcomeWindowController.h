@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Records/DisplayStyleChoice.h"
+#include "Platform/X11/FocusReturn.h"
 
 #include <QObject>
 #include <QPointer>
@@ -52,6 +53,8 @@ public:
     QString stepTitle() const;
     // The step's mark: a dashed ring, replaced by a check once the shelf has been opened.
     ReplaceMark* stepMark() const { return stepMark_; }
+    // Where the settings are: the tray item's menu, or starting Ostrel again where there is none.
+    QString settingsCaption() const;
     Switch* loginSwitch() const { return loginSwitch_; }
     QPushButton* doneButton() const { return done_; }
 
@@ -66,13 +69,13 @@ private:
 
     ShelfModel& model_;
     AppSettings& settings_;
-    QPointer<x11::WindowSystem> windows_;
+    x11::FocusReturn focusReturn_;
     std::unique_ptr<QWidget> window_;
     ReplaceMark* stepMark_ = nullptr;
     RowLabel* step_ = nullptr;
+    QLabel* caption_ = nullptr;
     Switch* loginSwitch_ = nullptr;
     QPushButton* done_ = nullptr;
-    std::optional<quint32> previous_;
     bool triedShelf_ = false;
 };
 

@@ -30,6 +30,7 @@ public:
     // Removes and deletes every row.
     void clearRows();
     void setFooter(const QString& text);
+    ToneLabel* footer() const { return footer_; }
     QWidget* box() const { return box_; }
     ToneLabel* header() const { return header_; }
     // The rows that are shown, in order.

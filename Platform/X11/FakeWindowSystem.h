@@ -24,6 +24,8 @@ public:
     quint32 heldButtons = 0;
     bool compositor = false;
     std::optional<WindowId> focus;
+    QSet<WindowId> own;      // windows of this process
+    QSet<WindowId> existing; // other windows that still exist
 
     QHash<WindowId, QList<QRect>> inputShapes; // absent: the full window
     QList<WindowId> keptAbove;
@@ -56,6 +58,10 @@ public:
         handedBack.append({window, ours});
         focus = window;
     }
+    bool isOwn(WindowId window) const override { return own.contains(window); }
+    bool exists(WindowId window) override {
+        return own.contains(window) || existing.contains(window);
+    }
     bool compositorRunning() override { return compositor; }
 
     using Grab = QPair<quint32, quint16>;
@@ -77,6 +83,17 @@ public:
         grabs.remove({keycode, modifiers});
     }
     quint16 numLockMask() override { return numLock; }
+    bool modifiersWatched = false;
+    bool modifierDown = false;
+    void watchModifierKeys(bool on) override { modifiersWatched = on; }
+    bool modifierHeld() const override { return modifierDown; }
+    // Ctrl, Alt or Super pressed or released on the real keyboard.
+    void pressModifier(bool down) {
+        modifierDown = down;
+        if (modifiersWatched) {
+            emit modifierKeysChanged(down);
+        }
+    }
     bool hasKey(quint32 keycode) override { return !keysMissing.contains(keycode); }
     // A key press as the server delivers it: only for a combination grabbed now.
     void pressKey(quint32 keycode, quint16 state) {

@@ -85,6 +85,10 @@ public:
     virtual std::optional<WindowId> focusedWindow() = 0;
     // Gives the focus back to `window` (through the window manager when there is one).
     virtual void handFocusBack(WindowId window, WindowId ours) = 0;
+    // Whether `window` was created by this process's Qt connection.
+    virtual bool isOwn(WindowId window) const = 0;
+    // Whether `window` still exists and can take the focus (shown, or kept by a window manager).
+    virtual bool exists(WindowId window) = 0;
 
     // Whether a compositing manager blends translucent windows.
     virtual bool compositorRunning() = 0;
@@ -96,6 +100,11 @@ public:
         return GrabResult::refused;
     }
     virtual void ungrabKey(quint32 /*keycode*/, quint16 /*modifiers*/) {}
+    // Raw presses and releases of Ctrl, Alt and Super anywhere on screen, reported only while
+    // asked for: every key the user types would wake the application otherwise.
+    virtual void watchModifierKeys(bool /*on*/) {}
+    // Whether Ctrl, Alt or Super is held, as the watched raw key events tell.
+    virtual bool modifierHeld() const { return false; }
     // The modifier bit that NumLock sets, as the modifier map says; 0 when no key carries it.
     virtual quint16 numLockMask() { return 0; }
     // Whether the keyboard in use has a symbol on this key code.
@@ -106,6 +115,8 @@ signals:
     void rawMotion();
     void rawButtonPress(int button);
     void rawButtonRelease(int button);
+    // Ctrl, Alt or Super went down or up (while watched); `held`: any of them is down now.
+    void modifierKeysChanged(bool held);
     void activeWindowChanged();
     void currentDesktopChanged();
     void clientListChanged();

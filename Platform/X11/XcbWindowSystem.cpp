@@ -108,16 +108,7 @@ void XcbWindowSystem::setUp() {
             xcb_input_xi_query_version_reply(c_, xcb_input_xi_query_version(c_, 2, 2), nullptr));
         if (version && version->major_version >= 2) {
             xinputOpcode_ = ext->major_opcode;
-            struct {
-                xcb_input_event_mask_t head;
-                uint32_t mask;
-            } mask{};
-            mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-            mask.head.mask_len = 1;
-            mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION |
-                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
-                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
-            xcb_input_xi_select_events(c_, root_, 1, &mask.head);
+            selectRawEvents();
         }
     }
     if (!xinputOpcode_) {
@@ -210,6 +201,19 @@ void XcbWindowSystem::handle(const xcb_generic_event_t* e) {
         case XCB_INPUT_RAW_MOTION:
             emit rawMotion();
             break;
+        case XCB_INPUT_RAW_KEY_PRESS:
+        case XCB_INPUT_RAW_KEY_RELEASE: {
+            const auto* k = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(e);
+            if (watchModifiers_ && modifierKeys_.contains(k->detail)) {
+                if (ge->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+                    modifiersDown_.insert(k->detail);
+                } else {
+                    modifiersDown_.remove(k->detail);
+                }
+                emit modifierKeysChanged(!modifiersDown_.isEmpty());
+            }
+            break;
+        }
         case XCB_INPUT_RAW_BUTTON_PRESS:
         case XCB_INPUT_RAW_BUTTON_RELEASE: {
             const auto* b = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(e);
@@ -288,6 +292,37 @@ void XcbWindowSystem::handle(const xcb_generic_event_t* e) {
     default:
         break;
     }
+}
+
+void XcbWindowSystem::selectRawEvents() {
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t mask;
+    } mask{};
+    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+    mask.head.mask_len = 1;
+    mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+    if (watchModifiers_) {
+        mask.mask |=
+            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+    }
+    xcb_input_xi_select_events(c_, root_, 1, &mask.head);
+}
+
+void XcbWindowSystem::watchModifierKeys(bool on) {
+    if (on == watchModifiers_ || !isConnected() || !xinputOpcode_) {
+        return;
+    }
+    watchModifiers_ = on;
+    modifiersDown_.clear();
+    if (on) {
+        // Control_L/R, Alt_L/R, Meta_L/R, Super_L/R.
+        modifierKeys_ =
+            keycodesOf({0xffe3, 0xffe4, 0xffe9, 0xffea, 0xffe7, 0xffe8, 0xffeb, 0xffec});
+    }
+    selectRawEvents();
+    xcb_flush(c_);
 }
 
 // Follows _NET_WM_STATE changes of every managed window (a window turning full screen changes
@@ -615,6 +650,20 @@ void XcbWindowSystem::handFocusBack(WindowId window, WindowId ours) {
     xcb_flush(c_);
 }
 
+bool XcbWindowSystem::exists(WindowId window) {
+    if (!isConnected() || window == 0) {
+        return false;
+    }
+    auto attributes =
+        reply(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window), nullptr));
+    if (!attributes) {
+        return false;
+    }
+    // A window manager brings back a minimised window it is asked to activate; without one an
+    // unmapped window cannot take the focus.
+    return attributes->map_state == XCB_MAP_STATE_VIEWABLE || hasWindowManager();
+}
+
 bool XcbWindowSystem::compositorRunning() {
     if (!isConnected()) {
         return false;
@@ -708,26 +757,33 @@ void XcbWindowSystem::ungrabKey(quint32 keycode, quint16 modifiers) {
     keysDown_.remove(keycode);
 }
 
-quint16 XcbWindowSystem::numLockMask() {
-    if (!isConnected()) {
-        return 0;
-    }
-    constexpr xcb_keysym_t numLock = 0xff7f;
+QSet<quint32> XcbWindowSystem::keycodesOf(std::initializer_list<quint32> keysyms) {
+    QSet<quint32> codes;
     const xcb_setup_t* setup = xcb_get_setup(c_);
     const int count = setup->max_keycode - setup->min_keycode + 1;
     auto map = reply(xcb_get_keyboard_mapping_reply(
         c_, xcb_get_keyboard_mapping(c_, setup->min_keycode, static_cast<quint8>(count)), nullptr));
-    auto mods = reply(xcb_get_modifier_mapping_reply(c_, xcb_get_modifier_mapping(c_), nullptr));
-    if (!map || !mods || map->keysyms_per_keycode == 0) {
-        return 0;
+    if (!map || map->keysyms_per_keycode == 0) {
+        return codes;
     }
     const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map.get());
     const int symCount = xcb_get_keyboard_mapping_keysyms_length(map.get());
-    QSet<quint32> numLockKeys;
     for (int i = 0; i < symCount; ++i) {
-        if (syms[i] == numLock) {
-            numLockKeys.insert(setup->min_keycode + i / map->keysyms_per_keycode);
+        if (std::find(keysyms.begin(), keysyms.end(), syms[i]) != keysyms.end()) {
+            codes.insert(setup->min_keycode + i / map->keysyms_per_keycode);
         }
+    }
+    return codes;
+}
+
+quint16 XcbWindowSystem::numLockMask() {
+    if (!isConnected()) {
+        return 0;
+    }
+    const QSet<quint32> numLockKeys = keycodesOf({0xff7f});
+    auto mods = reply(xcb_get_modifier_mapping_reply(c_, xcb_get_modifier_mapping(c_), nullptr));
+    if (!mods) {
+        return 0;
     }
     const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(mods.get());
     const int perMod = mods->keycodes_per_modifier;

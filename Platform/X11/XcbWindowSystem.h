@@ -38,19 +38,20 @@ public:
     void raise(WindowId window) override;
     std::optional<WindowId> focusedWindow() override;
     void handFocusBack(WindowId window, WindowId ours) override;
+    bool isOwn(WindowId window) const override;
+    bool exists(WindowId window) override;
     bool compositorRunning() override;
     GrabResult grabKey(quint32 keycode, quint16 modifiers) override;
     void ungrabKey(quint32 keycode, quint16 modifiers) override;
     quint16 numLockMask() override;
+    void watchModifierKeys(bool on) override;
+    bool modifierHeld() const override { return !modifiersDown_.isEmpty(); }
     bool hasKey(quint32 keycode) override;
 
     // For collaborators that add requests of their own on this connection (key grabs).
     xcb_connection_t* connection() const { return c_; }
     xcb_window_t root() const { return root_; }
     xcb_atom_t atom(const char* name);
-
-    // Whether `window` was created by this process's Qt connection.
-    bool isOwn(WindowId window) const;
 
 signals:
     // Every event read from the connection, after this class looked at it; for collaborators
@@ -65,6 +66,8 @@ private:
     void watchClients();
     void raiseKept();
     void handleKey(const xcb_generic_event_t* event);
+    void selectRawEvents();
+    QSet<quint32> keycodesOf(std::initializer_list<quint32> keysyms);
     void useDetectableRepeat();
     QByteArray property(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
                         quint32 longLength = 1024);
@@ -88,6 +91,9 @@ private:
     bool repeatChecked_ = false;
     bool detectableRepeat_ = false;
     QSet<quint32> keysDown_; // grabbed keys pressed and not yet released
+    bool watchModifiers_ = false;
+    QSet<quint32> modifierKeys_;  // the key codes of Ctrl, Alt and Super
+    QSet<quint32> modifiersDown_; // of those, the ones held
     quint32 lastReleaseKey_ = 0;
     quint32 lastReleaseTime_ = 0;
     QHash<QByteArray, xcb_atom_t> atoms_;

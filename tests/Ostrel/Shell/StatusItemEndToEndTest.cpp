@@ -214,6 +214,19 @@ struct TrayEndToEnd : ::testing::Test {
         return readLayout(reader.call(layout, QDBus::Block, 5000));
     }
 
+    // A left click on the icon, as the panel reports it.
+    void activate(const QPoint& at) {
+        const auto& [name, sender] = watcher.items.last();
+        const QString service = name.startsWith(u'/') ? sender : name;
+        const QString itemPath =
+            name.startsWith(u'/') ? name : QStringLiteral("/StatusNotifierItem");
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            service, itemPath, QStringLiteral("org.kde.StatusNotifierItem"),
+            QStringLiteral("Activate"));
+        call << at.x() << at.y();
+        reader.call(call, QDBus::Block, 5000);
+    }
+
     void click(int id) {
         QDBusMessage event = QDBusMessage::createMethodCall(
             menuService_, menuPath_, QStringLiteral("com.canonical.dbusmenu"),
@@ -256,6 +269,28 @@ TEST_F(TrayEndToEnd, TheMenuOverTheBusCountsNewItemsAndComesBackWithTheTray) {
     ASSERT_TRUE(waitUntil([&] { return watcher.items.size() > registrations; }, 10))
         << x.appLog().toStdString();
     EXPECT_EQ(labels(menu()).value(0), QStringLiteral("Show Shelf (3 new)"));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+TEST_F(TrayEndToEnd, ALeftClickOpensTheSameMenuAtThePointer) {
+    ASSERT_NO_FATAL_FAILURE(start(QStringLiteral(OSTREL_BINARY)));
+    const QPoint at(1600, 40);
+    x.moveTo(at);
+    pump(0.2);
+    activate(at);
+    // Qt's menu is an unmanaged window of ours that opens where the pointer is.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const XServer::Window& w : x.appWindows()) {
+                if (w.viewable && w.overrideRedirect && w.geometry.topLeft() == at &&
+                    w.geometry.height() > 60) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        10))
+        << x.appLog().toStdString();
     EXPECT_EQ(x.stopApp(), 0);
 }
 

@@ -1,4 +1,5 @@
 #include "Ostrel/Shell/StatusItem.h"
+#include "Ostrel/Panels/NotchPanel.h"
 #include "Ostrel/Shell/MainMenu.h"
 
 #include <QAction>
@@ -99,9 +100,10 @@ TEST(MainMenu, ControlKeysOpenSettingsQuitAndCloseTheActiveWindowUnlessRecording
     MainMenu menu([&] { ++settings; }, [&] { ++quits; });
     QLineEdit field;
     field.show();
-    const auto send = [&](int key) {
+    QApplication::setActiveWindow(&field);
+    const auto send = [&](int key, QWidget* to = nullptr) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
-        QApplication::sendEvent(&field, &press);
+        QApplication::sendEvent(to ? to : &field, &press);
     };
     send(Qt::Key_Comma);
     send(Qt::Key_Q);
@@ -111,7 +113,18 @@ TEST(MainMenu, ControlKeysOpenSettingsQuitAndCloseTheActiveWindowUnlessRecording
     send(Qt::Key_Q);
     EXPECT_EQ(quits, 1);
     menu.setRecording(false);
-    field.activateWindow();
+
+    // A shelf panel holding the keyboard keeps the combinations to itself.
+    NotchPanel panel;
+    panel.show();
+    QApplication::setActiveWindow(&panel);
+    for (const int key : {Qt::Key_Comma, Qt::Key_Q, Qt::Key_W}) {
+        send(key, &panel);
+    }
+    EXPECT_EQ(settings, 1);
+    EXPECT_EQ(quits, 1);
+    EXPECT_TRUE(panel.isVisible());
+
     QApplication::setActiveWindow(&field);
     send(Qt::Key_W);
     EXPECT_FALSE(field.isVisible());

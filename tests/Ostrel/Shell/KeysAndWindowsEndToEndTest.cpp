@@ -1,0 +1,320 @@
+// The real binary on a private X server, with and without a window manager: which window the
+// keys reach, which window lies on top, and where the focus goes back to.
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Display/DrawerSize.h"
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <QFile>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <xcb/xcb.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QRect screen(0, 0, 1920, 1080);
+
+DisplayLayout notchLayout() {
+    const QRectF frame(0, 0, 1920, 1080);
+    return DisplayLayout::make(DisplayStyleChoice::notch(),
+                               NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+}
+
+QRect toQt(const QRectF& r) {
+    return QRectF(r.x(), 1080 - (r.y() + r.height()), r.width(), r.height()).toAlignedRect();
+}
+
+// The open default drawer, in X coordinates.
+QRect openDrawer() {
+    const DisplayLayout layout = notchLayout();
+    return toQt(layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0));
+}
+
+// A point that the open drawer's black surface covers, whatever the drawer holds.
+QPoint drawerProbe() {
+    const QRect open = openDrawer();
+    return QPoint(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
+}
+
+bool drawerOpen(XServer& x) {
+    const QColor c(x.capture().pixel(drawerProbe()));
+    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
+}
+
+QPoint hotPoint() {
+    return toQt(notchLayout().hotZone(0)).center();
+}
+
+std::optional<XServer::Window> shownPanel(XServer& x) {
+    for (const XServer::Window& w : x.appWindows()) {
+        if (w.overrideRedirect && w.geometry.width() > 200 && w.geometry.y() == 0) {
+            return w;
+        }
+    }
+    return std::nullopt;
+}
+
+bool showsWindow(XServer& x, const QString& title) {
+    return !x.xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}).trimmed().isEmpty();
+}
+
+quint32 focusedWindow(XServer& x) {
+    return x.xdotool({"getwindowfocus", "-f"}).trimmed().toUInt();
+}
+
+} // namespace
+
+// The open shelf holding the keyboard swallows Ctrl combinations; a panel taken off screen
+// behind the application's back closes its shelf and comes back.
+TEST(KeysAndWindows, TheOpenShelfSwallowsControlKeysAndIsNeverLost) {
+    for (const bool manager : {false, true}) {
+        SCOPED_TRACE(manager ? "openbox" : "no window manager");
+        XServer::Options options;
+        options.windowManager = manager;
+        XServer x(options);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+        ASSERT_TRUE(waitUntil([&] { return shownPanel(x) && shownPanel(x)->viewable; }, 20))
+            << x.appLog().toStdString();
+        const quint32 panel = shownPanel(x)->id;
+
+        x.moveTo(hotPoint());
+        ASSERT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+        // Over the drawer, the panel takes the keyboard.
+        x.moveTo(openDrawer().center());
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == panel; }, 10))
+            << focusedWindow(x) << " " << panel;
+        for (const char* keys : {"ctrl+w", "ctrl+comma", "ctrl+q"}) {
+            x.key(QString::fromLatin1(keys));
+        }
+        pump(0.6);
+        EXPECT_TRUE(drawerOpen(x));
+        EXPECT_EQ(x.app()->state(), QProcess::Running);
+        EXPECT_FALSE(showsWindow(x, "Settings"));
+
+        // Another client unmaps the panel: the shelf closes and the panel is back at once.
+        x.xdotool({"windowunmap", QString::number(panel)});
+        EXPECT_TRUE(waitUntil([&] { return x.window(panel) && x.window(panel)->viewable; }, 10));
+        pump(0.3);
+        EXPECT_FALSE(drawerOpen(x));
+        x.moveTo(QPoint(960, 900));
+        pump(0.3);
+        x.moveTo(hotPoint());
+        EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10)) << x.appLog().toStdString();
+        EXPECT_EQ(x.stopApp(), 0);
+    }
+}
+
+// One Ostrel per display: a launch on a second display, with the same runtime folder, runs a
+// shelf of its own there instead of opening Settings on the first.
+TEST(KeysAndWindows, EachDisplayRunsItsOwnShelf) {
+    XServer first;
+    XServer second;
+    ASSERT_TRUE(first.ok() && second.ok()) << first.error().toStdString();
+    ASSERT_TRUE(first.startApp(OSTREL_BINARY));
+    ASSERT_TRUE(waitUntil([&] { return shownPanel(first).has_value(); }, 20))
+        << first.appLog().toStdString();
+    QProcessEnvironment shared;
+    shared.insert("XDG_RUNTIME_DIR", first.home().file("runtime"));
+    ASSERT_TRUE(second.startApp(OSTREL_BINARY, {}, shared));
+    EXPECT_TRUE(waitUntil([&] { return shownPanel(second).has_value(); }, 20))
+        << second.appLog().toStdString();
+    EXPECT_EQ(second.app()->state(), QProcess::Running);
+    EXPECT_FALSE(showsWindow(first, "Settings"));
+    EXPECT_EQ(second.stopApp(), 0);
+    EXPECT_EQ(first.stopApp(), 0);
+}
+
+// Without a window manager every window mapped later lies on top: Settings over the drawer's
+// place must still go under the opening drawer.
+TEST(KeysAndWindows, TheOpeningDrawerComesAboveOurOwnWindows) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+    ASSERT_TRUE(waitUntil([&] { return shownPanel(x).has_value(); }, 20))
+        << x.appLog().toStdString();
+    QProcess again;
+    again.setProcessEnvironment(x.environment());
+    again.start(OSTREL_BINARY, {});
+    ASSERT_TRUE(again.waitForFinished(30000));
+    ASSERT_TRUE(waitUntil([&] { return showsWindow(x, "Settings"); }, 20));
+    pump(0.3);
+    ASSERT_FALSE(drawerOpen(x)); // Settings covers the drawer's place
+
+    x.moveTo(hotPoint());
+    EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10)) << x.appLog().toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+// With the shelf limited to the active display, a window moved to the other screen while Super
+// is held (a desktop's keyboard move) takes the shelf along: the held modifier keeps sampling.
+TEST(KeysAndWindows, AHeldModifierKeepsFollowingTheActiveDisplay) {
+    XServer::Options o;
+    o.size = QSize(3840, 1080);
+    o.twoMonitors = true;
+    o.windowManager = true;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.home().write("config/Ostrel/defaults.json", R"({"activeDisplayOnly": true})");
+    const auto panelLeft = [&] {
+        for (const XServer::Window& w : x.appWindows()) {
+            if (w.viewable && w.overrideRedirect && w.geometry.y() == 0) {
+                return std::optional(w.geometry.x());
+            }
+        }
+        return std::optional<int>();
+    };
+    const quint32 editor = x.createWindow(QRect(300, 200, 800, 600), Qt::darkCyan, true);
+    x.xdotool({"windowactivate", QString::number(editor)});
+    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+    ASSERT_TRUE(waitUntil([&] { return panelLeft() && *panelLeft() < 1920; }, 20))
+        << x.appLog().toStdString();
+
+    x.xdotool({"keydown", "super"});
+    pump(1.0); // longer than a burst started by anything else
+    x.xdotool({"windowmove", QString::number(editor), "2200", "200"});
+    EXPECT_TRUE(waitUntil([&] { return panelLeft() && *panelLeft() >= 1920; }, 3))
+        << x.appLog().toStdString();
+    x.xdotool({"keyup", "super"});
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+namespace {
+
+// The id of our shown window with this title.
+quint32 windowNamed(XServer& x, const QString& title) {
+    return x.xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"})
+        .section(u'\n', 0, 0)
+        .trimmed()
+        .toUInt();
+}
+
+// What the window manager lets the user do with a window.
+QString allowedActions(XServer& x, quint32 window) {
+    return x.xprop({"-id", QString::number(window), "_NET_WM_ALLOWED_ACTIONS"});
+}
+
+// The decorations a window asks the window manager for (Motif hints): bit 0x20 is the minimise
+// button, 0x40 the maximise button.
+quint32 askedDecorations(XServer& x, quint32 window) {
+    const QString hints = x.xprop({"-id", QString::number(window), "_MOTIF_WM_HINTS"});
+    return hints.section(u'=', 1).split(u',').value(2).trimmed().toUInt(nullptr, 16);
+}
+
+// Asks the window manager to maximise a window, as its title bar or keys would.
+void maximise(XServer& x, quint32 window) {
+    const auto atom = [&](const char* name) {
+        auto* r = xcb_intern_atom_reply(
+            x.connection(), xcb_intern_atom(x.connection(), 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : 0;
+        std::free(r);
+        return a;
+    };
+    xcb_client_message_event_t m{};
+    m.response_type = XCB_CLIENT_MESSAGE;
+    m.format = 32;
+    m.window = window;
+    m.type = atom("_NET_WM_STATE");
+    m.data.data32[0] = 1;
+    m.data.data32[1] = atom("_NET_WM_STATE_MAXIMIZED_HORZ");
+    m.data.data32[2] = atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    m.data.data32[3] = 1;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x.connection())).data->root;
+    xcb_send_event(x.connection(), 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&m));
+    xcb_flush(x.connection());
+}
+
+} // namespace
+
+// The first launch's greeting: centred, only a close button, no control that a first Space
+// would flip, Return for "Done", and the keyboard back where it was.
+TEST(KeysAndWindows, TheWelcomeWindowTakesNoStrayKeyAndHandsTheKeyboardBack) {
+    for (const bool manager : {false, true}) {
+        SCOPED_TRACE(manager ? "openbox" : "no window manager");
+        XServer::Options options;
+        options.windowManager = manager;
+        XServer x(options);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        const quint32 terminal = x.createWindow(QRect(100, 600, 500, 300), Qt::darkGray, manager);
+        x.xdotool({manager ? "windowactivate" : "windowfocus", QString::number(terminal)});
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == terminal; }, 10));
+        x.greeted = false;
+        ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+        ASSERT_TRUE(waitUntil([&] { return windowNamed(x, "Welcome to Ostrel") != 0; }, 30))
+            << x.appLog().toStdString();
+        const quint32 welcome = windowNamed(x, "Welcome to Ostrel");
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == welcome; }, 10));
+        if (manager) {
+            // Only the close button is asked for. (openbox 3.6 draws its minimise and maximise
+            // buttons whatever the hints say, but does not let the window be maximised.)
+            EXPECT_EQ(askedDecorations(x, welcome) & 0x60, 0u);
+            const QString actions = allowedActions(x, welcome);
+            EXPECT_FALSE(actions.contains("MAXIMIZE")) << actions.toStdString();
+        } else {
+            const auto geometry = x.window(welcome)->geometry;
+            EXPECT_EQ(geometry.x(), (1920 - geometry.width()) / 2);
+            EXPECT_EQ(geometry.y(), (1080 - geometry.height()) / 2);
+        }
+
+        x.key("space");
+        pump(0.5);
+        EXPECT_FALSE(QFile::exists(x.home().file("config/autostart/ostrel.desktop")));
+        x.key("Return");
+        EXPECT_TRUE(waitUntil([&] { return windowNamed(x, "Welcome to Ostrel") == 0; }, 10));
+        EXPECT_TRUE(waitUntil([&] { return focusedWindow(x) == terminal; }, 10))
+            << focusedWindow(x) << " " << terminal;
+        EXPECT_EQ(x.stopApp(), 0);
+    }
+}
+
+// Settings under a window manager: no maximise, no empty title-bar room above the sidebar's
+// header. Without one: closing it gives the keyboard back to the window that had it.
+TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
+    for (const bool manager : {false, true}) {
+        SCOPED_TRACE(manager ? "openbox" : "no window manager");
+        XServer::Options options;
+        options.windowManager = manager;
+        XServer x(options);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        const quint32 terminal = x.createWindow(QRect(100, 600, 500, 300), Qt::darkGray, manager);
+        x.xdotool({manager ? "windowactivate" : "windowfocus", QString::number(terminal)});
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == terminal; }, 10));
+        ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+        ASSERT_TRUE(waitUntil([&] { return shownPanel(x).has_value(); }, 20))
+            << x.appLog().toStdString();
+        QProcess again;
+        again.setProcessEnvironment(x.environment());
+        again.start(OSTREL_BINARY, {});
+        ASSERT_TRUE(again.waitForFinished(30000));
+        ASSERT_TRUE(waitUntil([&] { return windowNamed(x, "Settings") != 0; }, 20));
+        const quint32 settings = windowNamed(x, "Settings");
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == settings; }, 10));
+        const QRect frame = x.window(settings)->geometry;
+        if (manager) {
+            EXPECT_EQ(askedDecorations(x, settings) & 0x40, 0u);
+            // A window manager that maximises it all the same is undone.
+            maximise(x, settings);
+            pump(0.8);
+            EXPECT_EQ(x.window(settings)->geometry.size(), frame.size());
+            // The application icon heads the sidebar 24 pixels into its panel, which starts 8
+            // pixels into the window: its middle is no longer the sidebar's plain fill.
+            pump(0.5);
+            const QColor middle(x.capture().pixel(frame.topLeft() + QPoint(38, 50)));
+            EXPECT_GT(std::abs(middle.red() - middle.blue()) + std::abs(middle.green() - 226), 24)
+                << middle.name().toStdString();
+        }
+        x.key("ctrl+w");
+        EXPECT_TRUE(waitUntil([&] { return windowNamed(x, "Settings") == 0; }, 10));
+        EXPECT_TRUE(waitUntil([&] { return focusedWindow(x) == terminal; }, 10))
+            << focusedWindow(x) << " " << terminal;
+        EXPECT_EQ(x.stopApp(), 0);
+    }
+}
