@@ -33,6 +33,9 @@ namespace ostrel {
 namespace {
 
 const QColor backdrop(38, 38, 40);
+// Text previews: a size that reads at a glance, off the window's edges.
+constexpr int textPixelSize = 14;
+constexpr int textMargin = 18;
 // A HEIF picture larger than this many pixels is not decoded for a preview.
 constexpr qint64 heifPixelLimit = 100'000'000;
 constexpr int heifSide = 4096;
@@ -253,6 +256,7 @@ QString PreviewPanel::shownText(const QByteArray& bytes) {
 
 void PreviewPanel::setItem(const QUrl& url, const QString& title) {
     url_ = url;
+    title_ = title;
     setWindowTitle(title.isEmpty() ? url.fileName() : title);
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
     Content content = path.isEmpty() ? Content::unreadable : classify(path);
@@ -333,7 +337,7 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
         auto* view = new QPdfView(holder);
         view->setDocument(document);
         view->setPageMode(QPdfView::PageMode::MultiPage);
-        view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+        view->setZoomMode(QPdfView::ZoomMode::FitInView);
         view->setDocumentMargins(QMargins(12, 12, 12, 12));
         QPalette palette = view->palette();
         palette.setColor(QPalette::Dark, backdrop);
@@ -350,7 +354,10 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
         auto* text = new QPlainTextEdit(this);
         text->setReadOnly(true);
         text->setFrameShape(QFrame::NoFrame);
-        text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPixelSize(textPixelSize);
+        text->setFont(font);
+        text->document()->setDocumentMargin(textMargin);
         text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         text->setPlainText(shownText(bytes));
         if (file.bytesAvailable() > 0 || !file.atEnd()) {
@@ -375,7 +382,8 @@ QWidget* PreviewPanel::otherView(const QString& path, const QString& note) {
     icon->setPixmap(fileIcon(path).pixmap(128, 128));
     icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
-    auto* name = new QLabel(QFileInfo(path).fileName(), box);
+    // The stored copy's name is a hash: the item's title names it for people.
+    auto* name = new QLabel(title_.isEmpty() ? QFileInfo(path).fileName() : title_, box);
     name->setAlignment(Qt::AlignCenter);
     name->setWordWrap(true);
     layout->addWidget(name);
@@ -386,6 +394,11 @@ QWidget* PreviewPanel::otherView(const QString& path, const QString& note) {
     }
     if (isRegularReadable(path)) {
         auto* open = new QPushButton(tr("Open in Default Application"), box);
+        open->setStyleSheet(QStringLiteral(
+            "QPushButton { color: #ebebeb; background: #3a3a3d; border: 1px solid #56565a;"
+            " border-radius: 6px; padding: 6px 16px; }"
+            "QPushButton:hover { background: #47474b; }"
+            "QPushButton:pressed { background: #2c2c2f; }"));
         const QUrl url = QUrl::fromLocalFile(path);
         connect(open, &QPushButton::clicked, this, [this, url] { desktop_->open(url); });
         layout->addWidget(open, 0, Qt::AlignHCenter);

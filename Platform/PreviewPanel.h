@@ -67,6 +67,7 @@ protected:
 private:
     QWidget* build(Content content, const QString& path);
     QWidget* otherView(const QString& path, const QString& note);
+    QString title_;
 
     std::shared_ptr<Desktop> desktop_;
     QStackedLayout* stack_;

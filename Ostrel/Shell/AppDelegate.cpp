@@ -6,6 +6,7 @@
 #include "Ostrel/Panels/FullscreenWatcher.h"
 #include "Ostrel/Panels/HoverDetector.h"
 #include "Ostrel/Panels/PanelController.h"
+#include "Ostrel/Panels/ScreenSpace.h"
 #include "Ostrel/Settings/HotkeyRecorder.h"
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Shell/HotKey.h"
@@ -108,7 +109,9 @@ void AppDelegate::launch() {
     ShelfModel::Services services;
     // The hover tips of cut-short labels in the shelf's views.
     services.tips = std::make_unique<ShelfTips>(MainClock::system(), Motion::scale());
-    services.preview = std::make_unique<PreviewPanelController>();
+    auto preview = std::make_unique<PreviewPanelController>();
+    PreviewPanelController* previewPanels = preview.get();
+    services.preview = std::move(preview);
     services.dragOut = std::make_unique<DragOutSource>();
     services.cachedThumbnail = [](const ShelfItem& item, double side) {
         return Thumbnailer::cachedImage(item, side).value_or(QImage());
@@ -168,6 +171,20 @@ void AppDelegate::launch() {
     });
     model_->setScreenDirectory(std::make_unique<PanelScreens>(panels_.get()));
     panels_->refresh();
+    // The preview keeps clear of the open drawer.
+    previewPanels->drawerFrame = [self]() -> std::optional<QRect> {
+        if (!self || !self->model_->openScreen()) {
+            return std::nullopt;
+        }
+        const auto& layouts = self->model_->layouts();
+        const auto it = layouts.find(*self->model_->openScreen());
+        if (it == layouts.end()) {
+            return std::nullopt;
+        }
+        const DisplayLayout& layout = it->second;
+        return ScreenSpace::toQt(layout.hoverRect(self->panels_->openDrawerRect(layout)))
+            .toAlignedRect();
+    };
 
     const auto bounds = [self] {
         return self ? self->panels_->displayBounds() : std::map<quint32, QRectF>();

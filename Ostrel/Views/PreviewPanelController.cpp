@@ -38,6 +38,45 @@ QRect PreviewPanelController::centredFrame(QSize panel, QRect visible) {
                  height);
 }
 
+QRect PreviewPanelController::placedFrame(QSize panel, QRect visible,
+                                          const std::optional<QRect>& drawer) {
+    const QRect centred = centredFrame(panel, visible);
+    if (!drawer || !centred.intersects(*drawer)) {
+        return centred;
+    }
+    const int half = int(screenMargin) / 2;
+    const QRect area = visible.adjusted(half, half, -half, -half);
+    const QRect keep = drawer->adjusted(-drawerGap, -drawerGap, drawerGap, drawerGap);
+    const int w = centred.width();
+    const int h = centred.height();
+    const auto clamped = [&](int x, int y) {
+        x = std::max(area.left(), std::min(x, area.right() + 1 - w));
+        y = std::max(area.top(), std::min(y, area.bottom() + 1 - h));
+        return QRect(x, y, w, h);
+    };
+    // Beside each edge of the drawer, as close to the middle as the screen allows.
+    const QRect candidates[] = {
+        clamped(centred.x(), keep.bottom() + 1),
+        clamped(centred.x(), keep.top() - h),
+        clamped(keep.right() + 1, centred.y()),
+        clamped(keep.left() - w, centred.y()),
+    };
+    const auto hidden = [&](const QRect& r) {
+        const QRect covered = r.intersected(*drawer);
+        return qint64(covered.width()) * covered.height();
+    };
+    const auto moved = [&](const QRect& r) {
+        return qint64(std::abs(r.x() - centred.x())) + std::abs(r.y() - centred.y());
+    };
+    const QRect* best = &candidates[0];
+    for (const QRect& r : candidates) {
+        if (hidden(r) < hidden(*best) || (hidden(r) == hidden(*best) && moved(r) < moved(*best))) {
+            best = &r;
+        }
+    }
+    return *best;
+}
+
 void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen* screen,
                                   SourceFrame source, const QImage& transitionImage) {
     if (!panel_) {
@@ -70,7 +109,11 @@ void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen
             target = QGuiApplication::primaryScreen();
         }
         if (target) {
-            panel_->setGeometry(centredFrame(panel_->size(), target->availableGeometry()));
+            const QRect frame = placedFrame(panel_->size(), target->availableGeometry(),
+                                            drawerFrame ? drawerFrame() : std::nullopt);
+            // Placed by its outer frame, so that a window manager's title bar lies inside it too.
+            panel_->resize(frame.size());
+            panel_->move(frame.topLeft());
         }
     }
     if (!panel_->isVisible()) {

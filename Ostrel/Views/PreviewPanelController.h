@@ -29,6 +29,8 @@ public:
 
     // How far the panel keeps from the edges of the visible frame, on each axis together.
     static constexpr double screenMargin = 80;
+    // How far the panel keeps from the open drawer.
+    static constexpr int drawerGap = 16;
 
     explicit PreviewPanelController(PanelFactory makePanel = {});
     ~PreviewPanelController() override;
@@ -50,6 +52,12 @@ public:
     // The panel's frame on a first show: its size, kept within the visible frame less the
     // margin, centred on that frame.
     static QRect centredFrame(QSize panel, QRect visible);
+    // The same, moved clear of the open drawer by the least distance; where the screen is too
+    // small for that, placed where it hides the least of the drawer.
+    static QRect placedFrame(QSize panel, QRect visible, const std::optional<QRect>& drawer);
+
+    // The open drawer's frame in screen coordinates, none while the shelf is closed.
+    std::function<std::optional<QRect>()> drawerFrame;
 
     // The picture on its way between the card and the panel, while it moves.
     QWidget* zoomWindow() const { return zoom_; }

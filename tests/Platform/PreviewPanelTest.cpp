@@ -9,7 +9,9 @@
 #include <QFont>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
+#include <QPdfView>
 #include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -158,10 +160,11 @@ TEST_F(PreviewPanelTest, AnAnimatedPicturePlaysAndADrawingFillsThePanel) {
     EXPECT_EQ(shot(panel, "preview-svg-naming.png").pixelColor(150, 150), QColor(0, 192, 0));
 }
 
-TEST_F(PreviewPanelTest, APdfShowsItsPages) {
+TEST_F(PreviewPanelTest, APdfShowsItsFirstPageWholeAndCentred) {
     PreviewPanel panel;
-    panel.resize(500, 600);
+    // The file comes before the panel has its size, as it does when the panel first shows.
     panel.setItem(QUrl::fromLocalFile(pdf("report.pdf")), QStringLiteral("Report"));
+    panel.resize(900, 700);
     panel.show();
     ASSERT_EQ(panel.content(), Content::pdf);
     // Pages render in the background: wait for the blue band of the first page.
@@ -169,13 +172,25 @@ TEST_F(PreviewPanelTest, APdfShowsItsPages) {
     EXPECT_TRUE(test::waitUntil(
         [&] {
             image = panel.grab().toImage();
-            const QColor c = image.pixelColor(250, 60);
+            const QColor c = image.pixelColor(450, 60);
             return c.blue() > 150 && c.red() < 80;
         },
         10));
     image = shot(panel, "preview-pdf.png");
-    // Below the band the page is white paper.
-    EXPECT_EQ(image.pixelColor(250, 300), QColor(Qt::white));
+    // Across the page's lower half: white paper with as much room left as right of it.
+    const int row = 500;
+    const int viewport = panel.findChild<QPdfView*>()->viewport()->width();
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < viewport; ++x) {
+        if (image.pixelColor(x, row) == QColor(Qt::white)) {
+            first = first < 0 ? x : first;
+            last = x;
+        }
+    }
+    ASSERT_GE(first, 0);
+    EXPECT_NEAR(first, viewport - 1 - last, 2);
+    EXPECT_LT(last - first, viewport * 3 / 4); // the whole page, not its width filled
 }
 
 TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
@@ -213,10 +228,16 @@ TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
 TEST_F(PreviewPanelTest, OtherFilesOfferTheDefaultApplication) {
     auto desktop = std::make_shared<RecordingDesktop>();
     PreviewPanel panel(desktop);
-    const QString page = dir.write("page.html", "<html></html>");
-    panel.setItem(QUrl::fromLocalFile(page), QString());
+    // The shelf keeps its copy under a hash: the item's title names it.
+    const QString page = dir.write(QString(64, u'c') + ".html", "<html></html>");
+    panel.setItem(QUrl::fromLocalFile(page), QStringLiteral("report.html"));
     panel.show();
     EXPECT_EQ(panel.content(), Content::other);
+    QStringList labels;
+    for (const QLabel* label : panel.findChildren<QLabel*>()) {
+        labels << label->text();
+    }
+    EXPECT_TRUE(labels.contains(QStringLiteral("report.html"))) << labels.join(u'|').toStdString();
     auto* open = panel.findChild<QPushButton*>();
     ASSERT_NE(open, nullptr);
     open->click();
