@@ -13,9 +13,8 @@ namespace ostrel {
 
 namespace {
 
-// Pointer sampling: often while something may change under a resting pointer, else rarely.
-constexpr int activePollMs = 30;
-constexpr int idlePollMs = 100;
+// Pointer sampling while something may change under a resting pointer.
+constexpr int pollMs = 30;
 
 } // namespace
 
@@ -40,17 +39,36 @@ void HoverDetector::start() {
                 [this] { panels_.updateMousePassThrough(); });
         connect(windows_, &x11::WindowSystem::activeWindowChanged, this,
                 &HoverDetector::activeWindowChanged);
+        poll_.setInterval(pollMs);
         connect(&poll_, &QTimer::timeout, this, &HoverDetector::sample);
-        poll_.start(idlePollMs);
     }
 }
 
 void HoverDetector::sample() {
     const QPoint now = windows_ ? windows_->pointer().position : QPoint();
-    const bool near = machine_.openTarget() || machine_.deadline();
-    poll_.setInterval(near ? activePollMs : idlePollMs);
     if (now != lastSample_) {
         evaluate();
+    } else {
+        updatePolling();
+    }
+}
+
+// Raw motion reports every real pointer move. A warp reports none, so the pointer is sampled too,
+// but only while a dwell or grace runs, the drawer is open or closing, an open waits for its
+// frame, or the pointer rests in a hot zone or on a peek card. At rest nothing wakes us: a warp
+// onto the shelf reaches the panel itself where it takes the pointer over the hot zone (with a
+// compositor; without one the resting panel is cut to what it draws, and the next real move
+// counts).
+void HoverDetector::updatePolling() {
+    if (!windows_) {
+        return;
+    }
+    const bool pending = nearShelf_ || machine_.openTarget() || machine_.deadline() ||
+                         machine_.closing(clock_->now()) || pendingOpen_;
+    if (!pending) {
+        poll_.stop();
+    } else if (!poll_.isActive()) {
+        poll_.start();
     }
 }
 
@@ -67,6 +85,7 @@ void HoverDetector::evaluate() {
         }
     }
     panels_.setCardMouse(target);
+    nearShelf_ = hot.has_value() || target.has_value();
     // A drawer opened by the hot key has the pointer outside: it must take the pointer as soon
     // as the pointer comes in, before the press, or the press goes to the window beneath.
     panels_.updateMousePassThrough(true);
@@ -84,10 +103,12 @@ void HoverDetector::evaluate() {
         model_.warmDrawer();
     }
     if (model_.isDraggingOut() || model_.isMenuOpen()) {
+        updatePolling();
         return;
     }
     const bool hoverOpens = settings_.hoverOpens();
     if (!hoverOpens && !machine_.openTarget() && hot) {
+        updatePolling();
         return;
     }
     double closeDuration = 0;
@@ -138,6 +159,7 @@ void HoverDetector::apply(const HoverMachine::Action& action,
     }
     scheduleDeadline();
     updateKeyPanel(pointer);
+    updatePolling();
 }
 
 // X11 reports presses on our own windows too: only a press whose window is not one of ours is
@@ -174,6 +196,7 @@ void HoverDetector::close() {
     removeClickMonitor();
     scheduleDeadline();
     updateKeyPanel(std::nullopt);
+    updatePolling();
 }
 
 void HoverDetector::closeIfOpen() {

@@ -50,6 +50,7 @@ private:
     void pressed(int button);
     void activeWindowChanged();
     void sample();
+    void updatePolling();
 
     PanelController& panels_;
     ShelfModel& model_;
@@ -62,9 +63,11 @@ private:
     std::optional<double> timerDeadline_;
     std::optional<quint32> pendingOpen_;
     MainTask deferredOpen_;
-    // Warps move the pointer without raw motion: the pointer is also sampled.
+    // Warps move the pointer without raw motion: the pointer is also sampled, but only while
+    // something may change under it.
     QTimer poll_;
     QPoint lastSample_{-1, -1};
+    bool nearShelf_ = false; // in a hot zone or on a peek card at the last evaluation
 };
 
 } // namespace ostrel
