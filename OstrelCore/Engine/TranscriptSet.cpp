@@ -4,6 +4,7 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/FileStat.h"
+#include "Platform/Log.h"
 
 namespace ostrel {
 
@@ -111,9 +112,17 @@ void TranscriptSet::read(const QString& given, Date now, const BatchHandler& eac
             store_->setOffset(*offset, path);
         }
     });
+    if (again && now.since(again_.value(path, now)) > holdLimit) {
+        // Failing for a day: no longer a passing cause, and every read meanwhile goes over all
+        // that followed the line.
+        qCWarning(lcIngest).noquote()
+            << QStringLiteral("gave up on a capture in %1 that failed for a day")
+                   .arg(Log::privateArg(path));
+        again.reset();
+    }
     if (again) {
         reader->rewind(*again);
-        again_.insert(path);
+        again_.insert(path, again_.value(path, now));
     } else {
         again_.remove(path);
     }

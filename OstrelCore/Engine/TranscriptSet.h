@@ -55,8 +55,12 @@ public:
     // read, or after a restart. Tailers and offsets are keyed by the real path, so that a
     // transcript has one whatever path reached it.
     void read(const QString& path, Date now, const BatchHandler& each);
+    // A line whose capture keeps failing is held at most this long (from its first failure in
+    // this run); then the position moves on, and the failure is logged.
+    static constexpr double holdLimit = 86400.0;
+
     // Transcripts with a line to read again.
-    QStringList waiting() const { return QStringList(again_.begin(), again_.end()); }
+    QStringList waiting() const { return again_.keys(); }
     bool isWaiting(const QString& path) const {
         return !again_.isEmpty() && again_.contains(OstrelPaths::canonical(path));
     }
@@ -74,7 +78,8 @@ private:
     qint64 chunk_;
     QHash<QString, std::shared_ptr<TranscriptTailer>> tailers_;
     QHash<QString, Date> lastRead_;
-    QSet<QString> again_;
+    // Transcripts with a line to read again, each with when it was first held.
+    QHash<QString, Date> again_;
 };
 
 } // namespace ostrel

@@ -139,3 +139,25 @@ TEST_F(TranscriptSetTest, PrunesIdleTailersUnlessAToolResultIsOutstanding) {
     ASSERT_EQ(candidates.size(), 1);
     EXPECT_EQ(candidates[0].captureID, QStringLiteral("toolu_1#0"));
 }
+
+TEST_F(TranscriptSetTest, HoldsTheLineOfAFailedCaptureForADayAtMost) {
+    L::Context c;
+    const QByteArray first = L::prompt(c, "one", "p1");
+    const QString path = put(
+        "-p/s-1.jsonl",
+        {first, L::toolResult(c, "toolu_1", QJsonArray{L::imageBlock("AAAA", std::nullopt)})});
+    TranscriptSet set(QUrl::fromLocalFile(projects), store);
+    int offered = 0;
+    const auto failing = [&](const TranscriptBatch& b) -> std::optional<qsizetype> {
+        offered += int(b.candidates.size());
+        return b.candidates.isEmpty() ? std::nullopt : std::optional<qsizetype>(0);
+    };
+    set.read(path, now, failing);
+    set.read(path, now.adding(3600), failing);
+    EXPECT_EQ(offered, 2);
+    EXPECT_EQ(store->offsets().value(path), quint64(first.size() + 1));
+    EXPECT_EQ(set.waiting(), QStringList{path});
+    set.read(path, now.adding(86401), failing);
+    EXPECT_EQ(store->offsets().value(path), quint64(QFile(path).size()));
+    EXPECT_TRUE(set.waiting().isEmpty());
+}
