@@ -129,7 +129,8 @@ void watch(XServer& x, const QRect& area, double seconds,
 }
 
 // A pill's first arrival after start: the peek card slides out with the picture, and no frame
-// shows black around the card, the pill line or where a glow would be.
+// shows black around the card, the pill line or where a glow would be, before or after a
+// compositor starts.
 void pillArrival(const QString& style) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -144,7 +145,9 @@ void pillArrival(const QString& style) {
     writePicture(x, QStringLiteral("chart"), 7);
     int blackFrames = 0;
     int peeking = 0;
-    watch(x, panel, 2.5, [&](const QImage& frame, int n) {
+    QImage last;
+    int kept = 0;
+    watch(x, panel, 2.5, [&](const QImage& frame, int) {
         if (countIn(frame, frame.rect(), black) > 0) {
             if (++blackFrames == 1) {
                 keep(frame, QStringLiteral("arrival-%1-black").arg(style));
@@ -153,9 +156,11 @@ void pillArrival(const QString& style) {
         const bool shows = countIn(frame, card, [](QRgb p) { return near(p, pictureGreen); }) >
                            card.width() * card.height() / 4;
         peeking += shows ? 1 : 0;
-        if (n % 4 == 0 && n < 24) {
-            keep(frame, QStringLiteral("arrival-%1-%2").arg(style).arg(n));
+        // The frames of the motion itself.
+        if (frame != last && kept < 12) {
+            keep(frame, QStringLiteral("arrival-%1-%2").arg(style).arg(kept++));
         }
+        last = frame;
     });
     EXPECT_EQ(blackFrames, 0) << style.toStdString();
     EXPECT_GT(peeking, 0) << "the first capture after start brought no peek card";
@@ -182,6 +187,16 @@ void pillArrival(const QString& style) {
     keep(shown, QStringLiteral("arrival-%1-badge").arg(style));
     EXPECT_GE(bottom - top + 1, 5);
     EXPECT_LE(bottom - top + 1, 8);
+
+    // A compositor that starts while the card shows: the card stays, blended, with no black
+    // around it.
+    ASSERT_TRUE(x.startCompositor());
+    pump(0.8);
+    const QImage blended = x.capture(panel);
+    keep(blended, QStringLiteral("arrival-%1-composited").arg(style));
+    EXPECT_GT(countIn(blended, card, [](QRgb p) { return near(p, pictureGreen); }),
+              card.width() * card.height() / 4);
+    EXPECT_EQ(blackOutside(blended, card), 0);
     EXPECT_EQ(x.stopApp(), 0);
 }
 
@@ -214,14 +229,26 @@ TEST(ArrivalSignals, TheCountShowsItsDigitsWithAndWithoutACompositor) {
     const auto white = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200; };
     const auto blue = [](QRgb p) { return near(p, QColor(40, 80, 220), 20); };
     const QRect all(QPoint(), digits.size());
+    // Black only where the notch's shape is (its flared ends reach a little beyond), in every
+    // frame of the count's widening.
+    const QRect shape = rest.translated(-panel.topLeft()).adjusted(-12, 0, 12, 0);
+    int blackFrames = 0;
+    QImage last;
+    int kept = 0;
+    watch(x, panel, 1.5, [&](const QImage& frame, int) {
+        blackFrames += blackOutside(frame, shape) > 0 ? 1 : 0;
+        if (frame != last && kept < 8) {
+            keep(frame, QStringLiteral("count-%1").arg(kept++));
+        }
+        last = frame;
+    });
+    EXPECT_EQ(blackFrames, 0);
     ASSERT_TRUE(waitUntil([&] { return countIn(x.capture(digits), all, white) > 4; }, 10))
         << x.saveCapture(QStringLiteral("count-no-digits")).toStdString();
     pump(0.5);
     QImage shot = x.capture(panel);
     keep(shot, QStringLiteral("count-without-compositor"));
     EXPECT_EQ(countIn(x.capture(digits), all, blue), 0);
-    // Black only where the notch's shape is (its flared ends reach a little beyond).
-    const QRect shape = rest.translated(-panel.topLeft()).adjusted(-12, 0, 12, 0);
     EXPECT_EQ(blackOutside(shot, shape), 0);
 
     ASSERT_TRUE(x.startCompositor());
