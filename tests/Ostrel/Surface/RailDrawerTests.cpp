@@ -472,6 +472,23 @@ TEST(RailDrawer, AnotherLayoutKindCrossFadesAndTheOldOneComesBackFromWhereItIs) 
     EXPECT_EQ(rail->opacity(), 1);
     EXPECT_TRUE(stacks.isNull());
     EXPECT_EQ(rig.render("kind-back").pixelColor(onCard), card);
+
+    // Switched away and back while a new turn drops in: every card ends whole in its place.
+    Snapshot three = twoSessions();
+    three.prompts.append(Prompt{"p4", "alpha", Date(799990400), "One more"});
+    three.items.append(item("a4-0", "alpha", "p4", 799990500));
+    rig.publish(three);
+    rig.clock->advance(2.0 / 60 + 1e-6);
+    choose(LayoutChoice::stacks);
+    rig.clock->advance(2.0 / 60 + 1e-6);
+    choose(LayoutChoice::rail);
+    rig.clock->advance(1);
+    TurnGrid* grid = rail->grid();
+    ASSERT_TRUE(grid->cards().contains("a4-0"));
+    for (auto it = grid->cards().cbegin(); it != grid->cards().cend(); ++it) {
+        EXPECT_EQ(it.value()->opacity(), 1) << it.key().toStdString();
+    }
+    EXPECT_EQ(grid->cards().value("a4-0")->pos(), grid->layout().cardRect(0, 0).topLeft());
 }
 
 TEST(RailDrawer, ATurnArrivingDropsInTheTurnsBelowGlideAndAGoneOneRisesAway) {

@@ -552,49 +552,57 @@ TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {
 }
 
 TEST(StacksDrawer, ATurnArrivingDropsInWhatFollowsGlidesAlongAndAGoneOneRisesAway) {
-    DrawerRig rig(ShelfLayoutKind::stacks);
-    const Snapshot two = twoSessions();
-    rig.publish(two);
-    rig.open();
-    rig.clock->advance(1);
-    TurnStacksView* stacks = rig.drawer->stacks();
-    SessionChip* beta = stacks->chips().value("beta");
-    const double betaWas = beta->x();
-    Snapshot more = two;
-    more.prompts.append(Prompt{"alpha9", "alpha", Date(799991500), "Turn alpha9"});
-    more.items.append(item("alpha9-0", "alpha", "alpha9", 799991505));
-    more.items.append(item("alpha9-1", "alpha", "alpha9", 799991504));
-    rig.publish(more);
-    constexpr double mid = 6.0 / 60 + 1e-6;
-    rig.clock->advance(mid);
-    QPointer<DeckView> deck = stacks->decks().value("alpha9");
-    ASSERT_TRUE(deck);
-    const QPointF home = stacks->frames().value("alpha9").topLeft();
-    EXPECT_GT(deck->opacity(), 0.05);
-    EXPECT_LT(deck->opacity(), 0.95);
-    EXPECT_EQ(deck->x(), home.x());
-    EXPECT_LT(deck->y(), home.y());
-    EXPECT_GT(deck->y(), home.y() - 12);
-    const double betaTo = betaWas + 117 + 14;
-    EXPECT_GT(beta->x(), betaWas);
-    EXPECT_LT(beta->x(), betaTo);
-    rig.render("stacks-arrival-mid");
-    rig.clock->advance(1);
-    EXPECT_EQ(deck->opacity(), 1);
-    EXPECT_EQ(deck->pos(), home);
-    EXPECT_EQ(beta->x(), betaTo);
+    for (const bool reduced : {false, true}) {
+        Motion::setAccessibilityHook([reduced] { return Accessibility{reduced, false}; });
+        DrawerRig rig(ShelfLayoutKind::stacks);
+        const Snapshot two = twoSessions();
+        rig.publish(two);
+        rig.open();
+        rig.clock->advance(1);
+        TurnStacksView* stacks = rig.drawer->stacks();
+        SessionChip* beta = stacks->chips().value("beta");
+        const double betaWas = beta->x();
+        Snapshot more = two;
+        more.prompts.append(Prompt{"alpha9", "alpha", Date(799991500), "Turn alpha9"});
+        more.items.append(item("alpha9-0", "alpha", "alpha9", 799991505));
+        more.items.append(item("alpha9-1", "alpha", "alpha9", 799991504));
+        rig.publish(more);
+        constexpr double mid = 6.0 / 60 + 1e-6;
+        rig.clock->advance(mid);
+        QPointer<DeckView> deck = stacks->decks().value("alpha9");
+        ASSERT_TRUE(deck);
+        const QPointF home = stacks->frames().value("alpha9").topLeft();
+        EXPECT_GT(deck->opacity(), 0.05);
+        EXPECT_LT(deck->opacity(), 0.95);
+        if (reduced) {
+            EXPECT_EQ(deck->pos(), home) << "a plain fade";
+        } else {
+            EXPECT_EQ(deck->x(), home.x());
+            EXPECT_LT(deck->y(), home.y());
+            EXPECT_GT(deck->y(), home.y() - 12);
+        }
+        const double betaTo = betaWas + 117 + 14;
+        EXPECT_GT(beta->x(), betaWas);
+        EXPECT_LT(beta->x(), betaTo);
+        rig.render(reduced ? "stacks-arrival-mid-reduced" : "stacks-arrival-mid");
+        rig.clock->advance(1);
+        EXPECT_EQ(deck->opacity(), 1);
+        EXPECT_EQ(deck->pos(), home);
+        EXPECT_EQ(beta->x(), betaTo);
 
-    rig.publish(two);
-    rig.clock->advance(mid);
-    ASSERT_TRUE(deck);
-    EXPECT_FALSE(stacks->decks().contains("alpha9"));
-    EXPECT_LT(deck->opacity(), 0.95);
-    EXPECT_LT(deck->y(), home.y()) << "rising as it fades";
-    EXPECT_LT(beta->x(), betaTo);
-    rig.clock->advance(1);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(deck.isNull());
-    EXPECT_EQ(beta->x(), betaWas);
+        rig.publish(two);
+        rig.clock->advance(mid);
+        ASSERT_TRUE(deck);
+        EXPECT_FALSE(stacks->decks().contains("alpha9"));
+        EXPECT_LT(deck->opacity(), 0.95);
+        EXPECT_EQ(deck->y() < home.y(), !reduced) << "rising as it fades, unless reduced";
+        EXPECT_LT(beta->x(), betaTo);
+        rig.clock->advance(1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(deck.isNull());
+        EXPECT_EQ(beta->x(), betaWas);
+    }
+    Motion::setAccessibilityHook({});
 }
 
 TEST(StacksDrawer, FoldingASessionLiftsItsDecksAwayTurnsItsChevronAndRapidFoldsEndWhole) {
