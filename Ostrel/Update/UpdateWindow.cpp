@@ -182,6 +182,8 @@ void UpdateWindow::rebuild() {
     header->addWidget(new HeaderIcon(content_), 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
+    // The titles sit together, centred beside the taller icon, rather than spread over its height.
+    titles->addStretch(1);
     const Texts t = texts(phase, controller_->environment());
     auto* title = label(t.title, 13, QFont::Bold, content_);
     title->setObjectName(QStringLiteral("title"));
@@ -193,6 +195,7 @@ void UpdateWindow::rebuild() {
         tint(subtitle, faded(this, 0.7));
         titles->addWidget(subtitle);
     }
+    titles->addStretch(1);
     header->addLayout(titles, 1);
     stack->addLayout(header);
 

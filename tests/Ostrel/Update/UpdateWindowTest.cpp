@@ -119,7 +119,7 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
 
 // The header as drawn: the application's icon reaching 6.25 pixels left of the content's edge, so
 // that its drawing (inside a margin of 100/1024 of its side) starts at the edge, and the titles in
-// pixel sizes, 9.75 pixels right of the icon.
+// pixel sizes, 9.75 pixels right of the icon and 4 pixels apart.
 TEST_F(UpdateWindowTest, TheHeaderShowsTheIconAtItsOverhangAndTextsInPixels) {
     auto c = offered();
     UpdateWindow* w = c->window();
@@ -129,6 +129,8 @@ TEST_F(UpdateWindowTest, TheHeaderShowsTheIconAtItsOverhangAndTextsInPixels) {
     EXPECT_EQ(title->font().pixelSize(), 13);
     EXPECT_EQ(w->findChild<QLabel*>("subtitle")->font().pixelSize(), 12);
     EXPECT_EQ(title->mapTo(w, QPoint()).x(), 88);
+    const QWidget* subtitle = w->findChild<QLabel*>("subtitle");
+    EXPECT_EQ(subtitle->y() - (title->y() + title->height()), 4);
     const QWidget* icon = w->findChild<QWidget*>("icon");
     ASSERT_TRUE(icon);
     const int middle = icon->mapTo(w, QPoint(0, icon->height() / 2)).y();
