@@ -37,6 +37,8 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     rig.settings->binding(&Preferences::displayStyle)
         .set(DisplayStyleChoice::pill(PillSide::right));
     EXPECT_EQ(welcome.stepTitle(), "Move your pointer to the pill on the right edge");
+    // No tray here: the caption points at no icon.
+    EXPECT_EQ(welcome.settingsCaption(), "To open Settings later, start Ostrel again.");
 
     welcome.show();
     EXPECT_TRUE(rig.defaults->value(WelcomeWindowController::shownKey).toBool());
