@@ -306,6 +306,31 @@ void AppDelegate::refreshDisplays() {
     if (!model_->openScreen()) {
         hover_->closeIfOpen();
     }
+    bringBackStrandedWindows();
+}
+
+// A window left on an unplugged display lies where no screen shows it, and without a window
+// manager nothing moves it back: it is centred on the main screen.
+void AppDelegate::bringBackStrandedWindows() {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) {
+        return;
+    }
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || window->windowFlags() & Qt::BypassWindowManagerHint ||
+            (window->windowType() != Qt::Window && window->windowType() != Qt::Dialog)) {
+            continue;
+        }
+        const QRect frame = window->frameGeometry();
+        if (std::any_of(screens.begin(), screens.end(),
+                        [&](QScreen* s) { return s->geometry().intersects(frame); })) {
+            continue;
+        }
+        const QRect room = primary->availableGeometry();
+        window->move(room.x() + (room.width() - frame.width()) / 2,
+                     room.y() + (room.height() - frame.height()) / 2);
+    }
 }
 
 void AppDelegate::settingsChanged(const Preferences& now, const Preferences& before) {

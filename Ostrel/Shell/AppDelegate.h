@@ -66,6 +66,7 @@ public:
 
 private:
     void refreshDisplays();
+    void bringBackStrandedWindows();
     void scheduleRefreshDisplays();
     void watchScreen(QScreen* screen);
     void settingsChanged(const Preferences& now, const Preferences& before);

@@ -318,3 +318,29 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
         EXPECT_EQ(x.stopApp(), 0);
     }
 }
+
+// Without a window manager, Settings left on a display that is unplugged comes back onto the
+// remaining one.
+TEST(KeysAndWindows, SettingsOnAnUnpluggedDisplayComesBack) {
+    XServer::Options o;
+    o.size = QSize(3840, 1080);
+    o.twoMonitors = true;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+    ASSERT_TRUE(waitUntil([&] { return shownPanel(x).has_value(); }, 20))
+        << x.appLog().toStdString();
+    QProcess again;
+    again.setProcessEnvironment(x.environment());
+    again.start(OSTREL_BINARY, {});
+    ASSERT_TRUE(again.waitForFinished(30000));
+    ASSERT_TRUE(waitUntil([&] { return windowNamed(x, "Settings") != 0; }, 20));
+    const quint32 settings = windowNamed(x, "Settings");
+    x.xdotool({"windowmove", QString::number(settings), "2400", "200"});
+    ASSERT_TRUE(waitUntil([&] { return x.window(settings)->geometry.x() == 2400; }, 10));
+    ASSERT_TRUE(x.removeMonitor(QStringLiteral("RIGHT")));
+    EXPECT_TRUE(waitUntil(
+        [&] { return QRect(0, 0, 1920, 1080).contains(x.window(settings)->geometry); }, 10))
+        << x.window(settings)->geometry.x();
+    EXPECT_EQ(x.stopApp(), 0);
+}
