@@ -1,43 +1,23 @@
 #pragma once
 
-#include <functional>
-#include <memory>
+#include <QObject>
 
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#endif
+#include <functional>
 
 namespace ostrel {
 
-// Wraps a job that another thread will run. Qt's event queues synchronise inside Qt, which
-// ThreadSanitizer cannot see, so under TSan the hand-off is declared explicitly: everything the
-// posting thread wrote before posting happens before the job. Otherwise the job is unchanged.
-inline std::function<void()> handOff(std::function<void()> job) {
-#if defined(__SANITIZE_THREAD__)
-    auto token = std::make_shared<char>();
-    __tsan_release(token.get());
-    return [token, job = std::move(job)] {
-        __tsan_acquire(token.get());
-        job();
-    };
-#else
-    return job;
-#endif
-}
+// Qt's event queues and thread pools synchronise inside Qt, which ThreadSanitizer cannot see.
+// Jobs that go to another thread through them are handed over here, so that under TSan the
+// hand-off is declared to it: everything the giving thread did before happens before the job,
+// and, for a blocking post, everything the job did happens before the return. The job's own
+// data stays in view, so a race on it is still reported. Outside TSan these are plain calls.
 
-// The other direction, for a caller that waits for a job: the job calls `release(token)` as it
-// ends and the waiting caller `acquire(token)` once it returns. No-ops outside TSan builds.
-inline void release([[maybe_unused]] void* token) {
-#if defined(__SANITIZE_THREAD__)
-    __tsan_release(token);
-#endif
-}
-inline void acquire([[maybe_unused]] void* token) {
-#if defined(__SANITIZE_THREAD__)
-    __tsan_acquire(token);
-#endif
-}
+// Gives the job to `give`, which passes it on (to a QThreadPool, say).
+void handOver(std::function<void()> job, const std::function<void(std::function<void()>)>& give);
+
+// Runs the job on the thread of `target`'s event loop: queued, or blocking until it has run.
+void postTo(QObject* target, std::function<void()> job,
+            Qt::ConnectionType type = Qt::QueuedConnection);
 
 // Runs the job on the main thread's event loop; false when there is no application object.
 bool postToMain(std::function<void()> job);

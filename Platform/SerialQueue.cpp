@@ -41,7 +41,7 @@ public:
         Q_ASSERT(!isCurrent());
         // Timers must be stopped on their own thread; drop them there, then release the context
         // so that it can be destroyed here.
-        QMetaObject::invokeMethod(
+        postTo(
             &context_,
             [this] {
                 qDeleteAll(context_.findChildren<QTimer*>(Qt::FindDirectChildrenOnly));
@@ -54,60 +54,44 @@ public:
 
     QString label() const override { return label_; }
 
-    void async(Job job) override {
-        QMetaObject::invokeMethod(&context_, handOff(std::move(job)), Qt::QueuedConnection);
-    }
+    void async(Job job) override { postTo(&context_, std::move(job)); }
 
     Handle after(double seconds, Job job) override {
-        job = handOff(std::move(job));
         auto flag = std::make_shared<std::atomic<bool>>(false);
         const int ms = toMilliseconds(seconds);
-        QMetaObject::invokeMethod(
-            &context_,
-            [this, flag, ms, job = std::move(job)]() mutable {
-                QTimer::singleShot(ms, Qt::PreciseTimer, &context_, [flag, job = std::move(job)] {
-                    if (!flag->load()) {
-                        job();
-                    }
-                });
-            },
-            Qt::QueuedConnection);
+        postTo(&context_, [this, flag, ms, job = std::move(job)]() mutable {
+            QTimer::singleShot(ms, Qt::PreciseTimer, &context_, [flag, job = std::move(job)] {
+                if (!flag->load()) {
+                    job();
+                }
+            });
+        });
         return Handle(flag);
     }
 
     Handle every(double interval, Job job) override {
-        job = handOff(std::move(job));
         auto flag = std::make_shared<std::atomic<bool>>(false);
         const int ms = toMilliseconds(interval);
-        QMetaObject::invokeMethod(
-            &context_,
-            [this, flag, ms, job = std::move(job)]() mutable {
-                auto* timer = new QTimer(&context_);
-                timer->setTimerType(Qt::PreciseTimer);
-                timer->setInterval(ms);
-                QObject::connect(timer, &QTimer::timeout, timer, [timer, flag, job] {
-                    if (flag->load()) {
-                        timer->stop();
-                        timer->deleteLater();
-                        return;
-                    }
-                    job();
-                });
-                timer->start();
-            },
-            Qt::QueuedConnection);
+        postTo(&context_, [this, flag, ms, job = std::move(job)]() mutable {
+            auto* timer = new QTimer(&context_);
+            timer->setTimerType(Qt::PreciseTimer);
+            timer->setInterval(ms);
+            QObject::connect(timer, &QTimer::timeout, timer, [timer, flag, job] {
+                if (flag->load()) {
+                    timer->stop();
+                    timer->deleteLater();
+                    return;
+                }
+                job();
+            });
+            timer->start();
+        });
         return Handle(flag);
     }
 
     void sync(Job job) override {
         Q_ASSERT(!isCurrent());
-        char done = 0;
-        QMetaObject::invokeMethod(&context_, handOff([&done, job = std::move(job)] {
-            job();
-            release(&done);
-        }),
-                                  Qt::BlockingQueuedConnection);
-        acquire(&done);
+        postTo(&context_, std::move(job), Qt::BlockingQueuedConnection);
     }
 
     bool isCurrent() const override { return QThread::currentThread() == &thread_; }

@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Engine/ImageProbe.h"
 #include "Platform/FileStat.h"
+#include "Platform/HandOff.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -54,6 +55,12 @@ Shared& shared() {
     return *instance;
 }
 
+void start(QThreadPool& pool, std::function<void()> job, int priority) {
+    handOver(std::move(job), [&pool, priority](std::function<void()> wrapped) {
+        pool.start(std::move(wrapped), priority);
+    });
+}
+
 bool usableSide(double side) {
     return std::isfinite(side) && side >= 1 && side <= largestSide;
 }
@@ -79,15 +86,12 @@ void give(const std::shared_ptr<Delivery>& delivery, std::optional<QImage> image
         QCoreApplication::instance() == nullptr) {
         return;
     }
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [delivery, image = std::move(image)] {
-            if (delivery->cancelled->load() || (delivery->hasContext && !delivery->context)) {
-                return;
-            }
-            delivery->done(image);
-        },
-        Qt::QueuedConnection);
+    postToMain([delivery, image = std::move(image)] {
+        if (delivery->cancelled->load() || (delivery->hasContext && !delivery->context)) {
+            return;
+        }
+        delivery->done(image);
+    });
 }
 
 void store(const ShelfItem& item, double side, const QImage& image) {
@@ -121,7 +125,8 @@ ThumbnailRequest renderRequest(const ShelfItem& item, double side) {
 // A rendered picture is cached and written back as the item's JPEG, without waiting for the write.
 void keepRender(const ShelfItem& item, const QUrl& thumbURL, double side, const QImage& picture) {
     const QUrl itemFile = *item.fileURL;
-    shared().decoders.start(
+    start(
+        shared().decoders,
         [itemFile, picture, thumbURL] { writeBack(itemFile, picture, thumbURL); },
         writeBackPriority);
     store(item, side, picture);
@@ -139,7 +144,8 @@ void runLoad(const ShelfItem& item, const QUrl& thumbURL, double side,
         return;
     }
     auto generator = shared().currentGenerator();
-    shared().renderers.start(
+    start(
+        shared().renderers,
         [item, thumbURL, side, delivery, generator] {
             std::optional<QImage> picture;
             if (!delivery->cancelled->load()) {
@@ -155,13 +161,10 @@ void runLoad(const ShelfItem& item, const QUrl& thumbURL, double side,
         loadPriority);
     if (delivery->done && QCoreApplication::instance() != nullptr) {
         const int timeout = shared().generatorTimeoutMs.load();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [delivery, timeout] {
-                QTimer::singleShot(timeout, QCoreApplication::instance(),
-                                   [delivery] { give(delivery, std::nullopt); });
-            },
-            Qt::QueuedConnection);
+        postToMain([delivery, timeout] {
+            QTimer::singleShot(timeout, QCoreApplication::instance(),
+                               [delivery] { give(delivery, std::nullopt); });
+        });
     }
 }
 
@@ -220,7 +223,8 @@ LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObjec
         return handle;
     }
     const int priority = delivery->done ? loadPriority : prefetchPriority;
-    shared().decoders.start(
+    start(
+        shared().decoders,
         [item, thumbURL, side, delivery] { runLoad(item, thumbURL, side, delivery); }, priority);
     return handle;
 }

@@ -182,6 +182,11 @@ TEST_F(UpdateControllerTest, SkipStoresTheOfferedBuildOnly) {
 }
 
 TEST_F(UpdateControllerTest, InstallRunsDownloadAndPreparationThenRevealsAnUnwritableFolder) {
+#if defined(__SANITIZE_THREAD__)
+    // Unpacking forks from a process with threads, which ThreadSanitizer cannot follow; the
+    // plain and AddressSanitizer runs cover it.
+    GTEST_SKIP() << "forks while threads run";
+#endif
     auto c = make();
     c->install(); // nothing offered yet
     EXPECT_FALSE(c->phase());
