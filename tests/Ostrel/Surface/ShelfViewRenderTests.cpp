@@ -6,9 +6,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFont>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QPainter>
+#include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -433,4 +438,38 @@ TEST_F(ShelfViewRender, ThePanelWindowIsNamedForAssistiveTechnologyAndKeptCurren
     EXPECT_EQ(panel.accessibleName(), "1200 new items");
     stage.set([](auto& in) { in.signalUnread = 0; });
     EXPECT_EQ(panel.accessibleName(), "Ostrel shelf");
+}
+
+// Changes arriving faster than the display refreshes (a wheel spun hard, a scroll's steps, pictures
+// landing) are painted together: the panel paints at most once a display frame.
+TEST_F(ShelfViewRender, ThePanelPaintsAtMostOnceADisplayFrame) {
+    NotchPanel panel;
+    auto* box = new QGraphicsRectItem(0, 0, 40, 40);
+    box->setBrush(Qt::white);
+    panel.setRootItem(box);
+    panel.resize(400, 100);
+    panel.show();
+    int paints = 0;
+    struct Counter : QObject {
+        int* paints;
+        explicit Counter(int* n) : paints(n) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            *paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter(&paints);
+    panel.viewport()->installEventFilter(&counter);
+
+    QTimer step;
+    step.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&step, &QTimer::timeout, [&] { box->moveBy(box->x() < 300 ? 1 : -300, 0); });
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    step.start(1);
+    loop.exec();
+    const double frameMs = 1000.0 / std::max(1.0, panel.screen()->refreshRate());
+    EXPECT_GT(paints, 3);
+    EXPECT_LE(paints, int(double(elapsed.elapsed()) / frameMs) + 2);
 }
