@@ -2,9 +2,7 @@
 
 #include "OstrelCore/Display/ShelfStyle.h"
 
-#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
-#include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 
 namespace ostrel {
@@ -23,10 +21,7 @@ QFont font() {
 } // namespace
 
 UndoButton::UndoButton(std::function<void()> action, QGraphicsItem* parent)
-    : QGraphicsObject(parent), action_(std::move(action)) {
-    setAcceptHoverEvents(true);
-    setAcceptedMouseButtons(Qt::LeftButton);
-}
+    : PressableItem(std::move(action), parent) {}
 
 QSizeF UndoButton::size() {
     return QSizeF(QFontMetricsF(font()).horizontalAdvance(QStringLiteral("Undo")) + 2 * padding,
@@ -36,7 +31,7 @@ QSizeF UndoButton::size() {
 void UndoButton::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
     painter->setRenderHint(QPainter::Antialiasing);
     const QRectF r = boundingRect();
-    if (hovering_) {
+    if (isHovering()) {
         painter->setPen(Qt::NoPen);
         painter->setBrush(ShelfStyle::rowSelected());
         painter->drawRoundedRect(r, r.height() / 2, r.height() / 2);
@@ -46,49 +41,6 @@ void UndoButton::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
     const QFontMetricsF bold(font());
     painter->drawText(QPointF(padding, r.center().y() - bold.height() / 2 + bold.ascent()),
                       QStringLiteral("Undo"));
-}
-
-QVariant UndoButton::itemChange(GraphicsItemChange change, const QVariant& value) {
-    if (change == ItemVisibleHasChanged && !value.toBool()) {
-        hovering_ = false;
-    }
-    return QGraphicsObject::itemChange(change, value);
-}
-
-void UndoButton::hoverEnterEvent(QGraphicsSceneHoverEvent*) {
-    hovering_ = true;
-    update();
-}
-
-void UndoButton::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
-    hovering_ = false;
-    update();
-}
-
-void UndoButton::mousePressEvent(QGraphicsSceneMouseEvent* event) {
-    event->setAccepted(event->button() == Qt::LeftButton);
-}
-
-void UndoButton::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
-    if (boundingRect().contains(event->pos()) && action_) {
-        action_();
-    }
-}
-
-QAccessible::State UndoButton::accessibleState() const {
-    QAccessible::State state;
-    state.hotTracked = hovering_;
-    return state;
-}
-
-QStringList UndoButton::accessibleActions() const {
-    return {QAccessibleActionInterface::pressAction()};
-}
-
-void UndoButton::doAccessibleAction(const QString& name) {
-    if (name == QAccessibleActionInterface::pressAction() && action_) {
-        action_();
-    }
 }
 
 } // namespace ostrel
