@@ -92,26 +92,26 @@ std::size_t titleKey(SessionTitle::Kind kind) {
     return key::count;
 }
 
-bool isTrimmable(char32_t c) {
-    return Text::isBlank(c) || Text::isNewline(c);
+// White space and line breaks all lie in the Basic Multilingual Plane and are no surrogates:
+// the ends of a long text are found in its UTF-16 units.
+bool isTrimmable(QChar c) {
+    return !c.isSurrogate() && (Text::isBlank(c.unicode()) || Text::isNewline(c.unicode()));
 }
 
 // Trims white space and line breaks at both ends.
 QString trimmed(const QString& text) {
-    const auto scalars = text.toUcs4();
     qsizetype begin = 0;
-    qsizetype end = scalars.size();
-    while (begin < end && isTrimmable(scalars[begin])) {
+    qsizetype end = text.size();
+    while (begin < end && isTrimmable(text.at(begin))) {
         ++begin;
     }
-    while (end > begin && isTrimmable(scalars[end - 1])) {
+    while (end > begin && isTrimmable(text.at(end - 1))) {
         --end;
     }
-    if (begin == 0 && end == scalars.size()) {
+    if (begin == 0 && end == text.size()) {
         return text;
     }
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(scalars.constData()) + begin,
-                             end - begin);
+    return text.mid(begin, end - begin);
 }
 
 std::optional<QString> promptText(Value content) {

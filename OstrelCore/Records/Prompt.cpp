@@ -6,17 +6,18 @@
 namespace ostrel {
 
 QString Prompt::summarize(const QString& text) {
-    for (const QString& line : Text::splitLines(text)) {
-        const QString trimmed = Text::trimBlanks(line);
-        if (trimmed.isEmpty()) {
-            continue;
-        }
-        if (Text::characterCount(trimmed) <= summaryLimit) {
-            return trimmed;
-        }
-        return Text::leftCharacters(trimmed, summaryLimit - 1) + QStringLiteral("\u2026");
+    // Only the first real line counts, and of it only what fits: a pasted log of megabytes is
+    // neither cut into lines nor counted to its end.
+    const QString line = Text::trimBlanks(Text::firstLine(
+        text, [](const QString& piece) { return !Text::trimBlanks(piece).isEmpty(); }));
+    // A character is at least one UTF-16 unit.
+    if (line.size() <= summaryLimit) {
+        return line;
     }
-    return {};
+    if (Text::leftCharacters(line, summaryLimit).size() == line.size()) {
+        return line;
+    }
+    return Text::leftCharacters(line, summaryLimit - 1) + QStringLiteral("\u2026");
 }
 
 void Prompt::write(JsonWriter& out) const {

@@ -3,6 +3,8 @@
 #include <QChar>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 namespace ostrel::Text {
 
 bool isNewline(char32_t c) {
@@ -24,47 +26,63 @@ bool isBlank(char32_t c) {
     return c == 0x09 || QChar::category(c) == QChar::Separator_Space;
 }
 
+namespace {
+
+// Every blank and line break lies in the Basic Multilingual Plane and is no surrogate, so texts
+// are scanned in UTF-16 units: a long prompt is never widened to scalars just to find its ends.
+bool isBlankUnit(QChar c) {
+    return !c.isSurrogate() && isBlank(c.unicode());
+}
+
+bool isNewlineUnit(QChar c) {
+    return isNewline(c.unicode());
+}
+
+} // namespace
+
 QString trimBlanks(const QString& text) {
-    const QList<uint> scalars = text.toUcs4();
     qsizetype begin = 0;
-    qsizetype end = scalars.size();
-    while (begin < end && isBlank(scalars[begin])) {
+    qsizetype end = text.size();
+    while (begin < end && isBlankUnit(text.at(begin))) {
         ++begin;
     }
-    while (end > begin && isBlank(scalars[end - 1])) {
+    while (end > begin && isBlankUnit(text.at(end - 1))) {
         --end;
     }
-    if (begin == 0 && end == scalars.size()) {
+    if (begin == 0 && end == text.size()) {
         return text;
     }
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(scalars.constData()) + begin,
-                             end - begin);
+    return text.mid(begin, end - begin);
 }
 
 QStringList splitLines(const QString& text) {
     QStringList lines;
-    QString current;
-    const QList<uint> scalars = text.toUcs4();
-    for (qsizetype i = 0; i < scalars.size(); ++i) {
-        const char32_t c = scalars[i];
-        if (isNewline(c)) {
-            if (!current.isEmpty()) {
-                lines.append(current);
-                current.clear();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || isNewlineUnit(text.at(i))) {
+            if (i > start) {
+                lines.append(text.mid(start, i - start));
             }
-            continue;
+            start = i + 1;
         }
-        if (QChar::requiresSurrogates(c)) {
-            current.append(QChar(QChar::highSurrogate(c)));
-            current.append(QChar(QChar::lowSurrogate(c)));
-        } else {
-            current.append(QChar(static_cast<char16_t>(c)));
-        }
-    }
-    if (!current.isEmpty()) {
-        lines.append(current);
     }
     return lines;
+}
+
+QString firstLine(const QString& text, const std::function<bool(const QString&)>& accept) {
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || isNewlineUnit(text.at(i))) {
+            if (i > start) {
+                QString line = text.mid(start, i - start);
+                if (accept(line)) {
+                    return line;
+                }
+            }
+            start = i + 1;
+        }
+    }
+    return {};
 }
 
 qsizetype characterCount(const QString& text) {
@@ -83,18 +101,36 @@ QString leftCharacters(const QString& text, qsizetype count) {
     if (count <= 0) {
         return {};
     }
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype seen = 0;
-    qsizetype position = 0;
-    while (seen < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next == -1) {
+    // A boundary is decided by what comes before it and the unit right after it, so boundaries
+    // found before the end of a prefix hold for the whole text: a long text is looked at only as
+    // far as the characters asked for reach, not finder state for all of it.
+    qsizetype reach = std::max<qsizetype>(256, count * 8);
+    for (;;) {
+        reach = std::min(reach, text.size());
+        if (reach < text.size() && text.at(reach - 1).isHighSurrogate()) {
+            ++reach;
+        }
+        const bool whole = reach == text.size();
+        const QStringView prefix = QStringView(text).left(reach);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, prefix);
+        qsizetype seen = 0;
+        qsizetype position = 0;
+        while (seen < count) {
+            const qsizetype next = finder.toNextBoundary();
+            if (next == -1 || (!whole && next >= reach)) {
+                break;
+            }
+            position = next;
+            ++seen;
+        }
+        if (seen == count) {
+            return text.left(position);
+        }
+        if (whole) {
             return text;
         }
-        position = next;
-        ++seen;
+        reach *= 2;
     }
-    return text.left(position);
 }
 
 QStringList characters(const QString& text) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace ostrel::Text {
 
 // U+000A, U+000B, U+000C, U+000D, U+0085, U+2028, U+2029.
@@ -16,6 +18,9 @@ QString trimBlanks(const QString& text);
 // Cuts at every line break (CR LF counts as one) and drops the empty pieces; pieces keep their
 // spaces.
 QStringList splitLines(const QString& text);
+// The first piece splitLines would give that `accept` takes, found without cutting the rest;
+// empty when none is taken.
+QString firstLine(const QString& text, const std::function<bool(const QString&)>& accept);
 
 // Number of user-perceived characters (extended grapheme clusters).
 qsizetype characterCount(const QString& text);

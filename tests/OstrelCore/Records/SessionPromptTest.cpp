@@ -106,6 +106,11 @@ TEST(PromptSummary, FirstNonBlankLineCutToTheLimit) {
     EXPECT_TRUE(summary.endsWith(QStringLiteral("\u2026")));
     EXPECT_TRUE(summary.startsWith(flag + thumb));
     EXPECT_EQ(summary.size(), 219 / 2 * (flag.size() + thumb.size()) + flag.size() + 1);
+
+    // One character may run to thousands of units: it is never cut.
+    const QString heavy = QStringLiteral("e") + QString(3000, QChar(0x0301));
+    EXPECT_EQ(Prompt::summarize(heavy + QString(300, u'x')),
+              heavy + QString(218, u'x') + QStringLiteral("\u2026"));
 }
 
 TEST(SessionJson, MinimalSessionRoundTripsWithThreeKeys) {
