@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace ostrel {
 
 namespace {
@@ -24,41 +28,108 @@ BoxScaler::BoxScaler(QSize from, QSize to)
     for (int j = 0; j < to_.width(); ++j) {
         columnEnd_[static_cast<size_t>(j)] = boundary(j + 1, from_.width(), to_.width());
     }
+    columns_.assign(static_cast<size_t>(from_.width()) * 4, 0);
     sums_.assign(static_cast<size_t>(to_.width()) * 4, 0);
     nextBoundary_ = boundary(1, from_.height(), to_.height());
     out_ = QImage(to_, QImage::Format_ARGB32_Premultiplied);
 }
 
 void BoxScaler::addRow(const QRgb* row) {
+    add(reinterpret_cast<const uchar*>(row), Layout::argb);
+}
+
+void BoxScaler::addRgbRow(const uchar* row) {
+    add(row, Layout::rgb);
+}
+
+void BoxScaler::add(const uchar* row, Layout layout) {
     if (isComplete() || out_.isNull()) {
         return;
     }
-    quint32* sum = sums_.data();
-    int x = 0;
-    for (const int end : columnEnd_) {
-        // Two channels a word: alpha and green, red and blue, 16 bits each. A lane holds 257
-        // pixels of 255 before it could overflow, so a wider box is summed in runs.
-        while (x < end) {
-            const int run = std::min(end, x + 257);
-            quint32 ag = 0;
-            quint32 rb = 0;
-            for (; x < run; ++x) {
-                const QRgb pixel = row[x];
-                ag += (pixel >> 8) & 0x00ff00ffu;
-                rb += pixel & 0x00ff00ffu;
-            }
-            sum[0] += ag >> 16;
-            sum[1] += rb >> 16;
-            sum[2] += ag & 0xffffu;
-            sum[3] += rb & 0xffffu;
-        }
-        sum += 4;
+    if (layout != layout_) {
+        flushColumns();
+        layout_ = layout;
+    }
+    const size_t n = static_cast<size_t>(from_.width()) * (layout == Layout::rgb ? 3 : 4);
+    quint16* column = columns_.data();
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        auto* low = reinterpret_cast<__m128i*>(column + i);
+        auto* high = reinterpret_cast<__m128i*>(column + i + 8);
+        _mm_storeu_si128(low, _mm_add_epi16(_mm_loadu_si128(low), _mm_unpacklo_epi8(bytes, zero)));
+        _mm_storeu_si128(high,
+                         _mm_add_epi16(_mm_loadu_si128(high), _mm_unpackhi_epi8(bytes, zero)));
+    }
+#endif
+    for (; i < n; ++i) {
+        column[i] = static_cast<quint16>(column[i] + row[i]);
+    }
+    if (++rowsInColumns_ == 257) {
+        flushColumns();
     }
     ++row_;
     ++rowsInBox_;
     if (row_ == nextBoundary_) {
+        flushColumns();
         emitRow();
     }
+}
+
+void BoxScaler::flushColumns() {
+    if (rowsInColumns_ == 0) {
+        return;
+    }
+    quint32* sum = sums_.data();
+    const quint16* column = columns_.data();
+    int x = 0;
+    if (layout_ == Layout::rgb) {
+        for (const int end : columnEnd_) {
+            quint32 r = 0;
+            quint32 g = 0;
+            quint32 b = 0;
+            const int start = x;
+            for (; x < end; ++x, column += 3) {
+                r += column[0];
+                g += column[1];
+                b += column[2];
+            }
+            sum[0] +=
+                255u * static_cast<quint32>(rowsInColumns_) * static_cast<quint32>(end - start);
+            sum[1] += r;
+            sum[2] += g;
+            sum[3] += b;
+            sum += 4;
+        }
+    } else {
+        // Where each channel of a QRgb lies in memory.
+        constexpr bool little = Q_BYTE_ORDER == Q_LITTLE_ENDIAN;
+        constexpr int alpha = little ? 3 : 0;
+        constexpr int red = little ? 2 : 1;
+        constexpr int green = little ? 1 : 2;
+        constexpr int blue = little ? 0 : 3;
+        for (const int end : columnEnd_) {
+            quint32 a = 0;
+            quint32 r = 0;
+            quint32 g = 0;
+            quint32 b = 0;
+            for (; x < end; ++x, column += 4) {
+                a += column[alpha];
+                r += column[red];
+                g += column[green];
+                b += column[blue];
+            }
+            sum[0] += a;
+            sum[1] += r;
+            sum[2] += g;
+            sum[3] += b;
+            sum += 4;
+        }
+    }
+    std::fill(columns_.begin(), columns_.end(), 0);
+    rowsInColumns_ = 0;
 }
 
 void BoxScaler::emitRow() {

@@ -20,6 +20,8 @@ public:
     // The next source row: from.width() premultiplied ARGB32 pixels. Rows beyond from.height()
     // are ignored.
     void addRow(const QRgb* row);
+    // The next source row as from.width() opaque pixels of three bytes: red, green, blue.
+    void addRgbRow(const uchar* row);
     // True once every source row was added.
     bool isComplete() const { return row_ >= from_.height(); }
     // The picture, premultiplied ARGB32 (RGB32 when every pixel is opaque); a null image until
@@ -30,12 +32,22 @@ public:
     static QImage scaled(const QImage& image, QSize to);
 
 private:
+    enum class Layout { argb, rgb };
+
+    void add(const uchar* row, Layout layout);
+    void flushColumns();
     void emitRow();
 
     QSize from_;
     QSize to_;
     // For every target column, the first source column after its box.
     std::vector<int> columnEnd_;
+    // Every source byte summed down the rows added since the last flush: adding a row is then a
+    // plain run of additions, and the boxes are summed across once per target row. 16 bits hold
+    // 257 rows of 255, so a taller box is flushed on the way.
+    std::vector<quint16> columns_;
+    int rowsInColumns_ = 0;
+    Layout layout_ = Layout::argb;
     // Alpha, red, green and blue sums of every target column over the rows of the current box.
     std::vector<quint32> sums_;
     int row_ = 0;

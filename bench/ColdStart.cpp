@@ -13,6 +13,7 @@
 #include "Median.h"
 #include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Engine/ImageProbe.h"
+#include "Platform/BoxScaler.h"
 #include "Platform/MallocArenas.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/PngImage.h"
@@ -37,9 +38,14 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <png.h>
+
 #include <algorithm>
+#include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -368,6 +374,58 @@ void restarts(const Corpus& corpus, const QString& support) {
                 static_cast<double>(hashedBytes) / 1e6, floorCpu);
 }
 
+// libpng's rows, widened to four bytes, into the box filter: how the PNGs were thumbnailed before
+// they were inflated and unfiltered by our own code. 8-bit RGB only, as in the corpus.
+struct LibpngRows {
+    const QByteArray* bytes = nullptr;
+    QSize to;
+    qsizetype at = 8;
+    std::vector<QRgb> row;
+    std::unique_ptr<BoxScaler> scaler;
+};
+
+// Holds nothing of its own: libpng may jump back into it.
+void readLibpngRows(png_structp png, png_infop info, LibpngRows* decode) {
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        decode->scaler.reset();
+        return;
+    }
+    png_set_read_fn(png, decode, [](png_structp p, png_bytep into, png_size_t count) {
+        auto* d = static_cast<LibpngRows*>(png_get_io_ptr(p));
+        if (d->at + static_cast<qsizetype>(count) > d->bytes->size()) {
+            png_error(p, "truncated");
+        }
+        std::memcpy(into, d->bytes->constData() + d->at, count);
+        d->at += static_cast<qsizetype>(count);
+    });
+    png_set_sig_bytes(png, 8);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+    png_read_info(png, info);
+    const png_uint_32 width = png_get_image_width(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    png_set_bgr(png);
+    png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    decode->row.resize(width);
+    decode->scaler = std::make_unique<BoxScaler>(QSize(int(width), int(height)), decode->to);
+    for (png_uint_32 y = 0; y < height; ++y) {
+        png_read_row(png, reinterpret_cast<png_bytep>(decode->row.data()), nullptr);
+        decode->scaler->addRow(decode->row.data());
+    }
+}
+
+QImage libpngRows(const QByteArray& bytes, QSize to) {
+    LibpngRows decode;
+    decode.bytes = &bytes;
+    decode.to = to;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    readLibpngRows(png, info, &decode);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return decode.scaler ? decode.scaler->take() : QImage();
+}
+
 // Single-thread cost of the ways to a 360-pixel thumbnail of the corpus's PNGs.
 void thumbs(const Corpus& corpus, int count) {
     QStringList paths = corpus.pngPaths();
@@ -405,7 +463,12 @@ void thumbs(const Corpus& corpus, int count) {
              return image.scaled(bounded(image.size()), Qt::IgnoreAspectRatio,
                                  Qt::SmoothTransformation);
          }},
-        {"rows straight into a box filter (PngImage::thumbnail)",
+        {"libpng's rows straight into a box filter",
+         [&](const QByteArray& bytes) {
+             const auto source = ImageProbe::source(bytes);
+             return libpngRows(bytes, bounded(*ImageProbe::pixelSize(*source)));
+         }},
+        {"our own inflate and unfiltering (PngImage::thumbnail)",
          [&](const QByteArray& bytes) {
              const auto source = ImageProbe::source(bytes);
              return PngImage::thumbnail(bytes, bounded(*ImageProbe::pixelSize(*source)));
