@@ -156,8 +156,7 @@ std::optional<Error> syncFile(const QString& path) {
     return result;
 }
 
-std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode) {
-    const QString folder = QFileInfo(path).absolutePath();
+std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode) {
     QByteArray temp = QFile::encodeName(folder + QStringLiteral("/.incoming-XXXXXX"));
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // 0600
     if (fd < 0) {
@@ -188,10 +187,41 @@ std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mod
         ::unlink(temp.constData());
         return Error::posix(saved);
     }
-    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
-        const int saved = errno;
-        ::unlink(temp.constData());
-        return Error::posix(saved);
+    return Staged(QFile::decodeName(temp));
+}
+
+Staged& Staged::operator=(Staged&& other) noexcept {
+    if (this != &other) {
+        drop();
+        path_ = std::exchange(other.path_, QString());
+    }
+    return *this;
+}
+
+bool Staged::place(const QString& target) {
+    if (path_.isEmpty() || ::rename(QFile::encodeName(path_).constData(),
+                                    QFile::encodeName(target).constData()) != 0) {
+        return false;
+    }
+    path_.clear();
+    return true;
+}
+
+void Staged::drop() {
+    if (!path_.isEmpty()) {
+        ::unlink(QFile::encodeName(path_).constData());
+        path_.clear();
+    }
+}
+
+std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode) {
+    auto staged = stage(QFileInfo(path).absolutePath(), data, mode);
+    if (auto* error = std::get_if<Error>(&staged)) {
+        return *error;
+    }
+    Staged& file = std::get<Staged>(staged);
+    if (!file.place(path)) {
+        return Error::fromErrno(); // the staged file goes with `file`
     }
     return std::nullopt;
 }

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <sys/types.h>
+#include <utility>
 #include <variant>
 
 namespace ostrel::AtomicFile {
@@ -21,6 +22,31 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
 // batch that is made durable at once (syncFile on each, syncFolder on their folders) before
 // anything that names them is written. Until then a power loss may leave the file empty or gone.
 std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode = 0600);
+
+// A file written whole under a temporary name in the folder it is meant for, waiting to be
+// renamed into place: written on any thread, placed later by the one that decides its name.
+// Removed when dropped without being placed.
+class Staged {
+public:
+    Staged() = default;
+    explicit Staged(QString path) : path_(std::move(path)) {}
+    Staged(Staged&& other) noexcept : path_(std::exchange(other.path_, QString())) {}
+    Staged& operator=(Staged&& other) noexcept;
+    Staged(const Staged&) = delete;
+    Staged& operator=(const Staged&) = delete;
+    ~Staged() { drop(); }
+
+    bool isEmpty() const { return path_.isEmpty(); }
+    // Renames it to `target`, replacing what is there; false (and still staged) on failure.
+    bool place(const QString& target);
+    void drop();
+
+private:
+    QString path_;
+};
+
+// Writes `data` into a new temporary file in `folder`, synced like writeUnsynced().
+std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode = 0600);
 
 // Reads one of our own files whole, as nothing else may make it hang or fill memory: only a
 // regular file (a link is followed to it) of at most `limit` bytes, with plain reads and without

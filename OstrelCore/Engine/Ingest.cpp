@@ -51,6 +51,9 @@ struct Ingest::Prepared {
     std::optional<QSize> size;
     // The JPEG thumbnail, when it was made ahead of the store's decision.
     std::optional<QByteArray> thumbnail;
+    // The copy and the thumbnail written ahead by a worker; removed unless the item is added.
+    AtomicFile::Staged stagedCopy;
+    AtomicFile::Staged stagedThumbnail;
 };
 
 namespace {
@@ -286,6 +289,38 @@ bool Ingest::recognise(const QString& path, const KnownContent& known, Prepared&
     return true;
 }
 
+void Ingest::stage(const Candidate& candidate, const Staging& staging, Prepared& out) {
+    if (!out.thumbnail || !out.content.inMemory) {
+        return;
+    }
+    FilterInput input;
+    input.kind = ShelfItemKindRules::forExtension(out.fileExtension.toLower(),
+                                                  staging.filter.extraExtensions);
+    input.fileExtension = out.fileExtension.toLower();
+    input.byteCount = out.content.byteCount;
+    if (out.size) {
+        input.pixelWidth = out.size->width();
+        input.pixelHeight = out.size->height();
+    }
+    input.sourcePath = out.sourcePath;
+    input.source = candidate.source;
+    input.createdAt = candidate.createdAt;
+    // A picture the filter turns away would be written only to be removed.
+    if (!staging.filter.accepts(input).isAccept()) {
+        return;
+    }
+    auto copy = AtomicFile::stage(staging.itemsDir, out.content.bytes);
+    auto* copyFile = std::get_if<AtomicFile::Staged>(&copy);
+    if (copyFile == nullptr) {
+        return;
+    }
+    auto thumbnail = AtomicFile::stage(staging.thumbsDir, *out.thumbnail);
+    if (auto* thumbnailFile = std::get_if<AtomicFile::Staged>(&thumbnail)) {
+        out.stagedThumbnail = std::move(*thumbnailFile);
+    }
+    out.stagedCopy = std::move(*copyFile);
+}
+
 qint64 Ingest::heldBytes(const Candidate& candidate, const QSet<QString>& extraExtensions) {
     if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
         // Only pictures are read whole; everything else goes through in a stream.
@@ -321,6 +356,14 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     const qsizetype window = std::max(2, workers->size() * 2);
     const QSet<QString> extra = filter.extraExtensions;
     const std::shared_ptr<const KnownContent> known = knownContent();
+    // Creating files is much of a first start's cost; the workers do it, not this thread.
+    auto staging =
+        std::make_shared<const Staging>(Staging{store->itemsDir(), store->thumbsDir(), [this] {
+                                                    ItemFilter f = filter;
+                                                    f.oldest =
+                                                        retentionCutoff(retentionDays, now());
+                                                    return f;
+                                                }()});
     std::deque<std::pair<std::future<Prepared>, qint64>> ahead;
     qint64 aheadBytes = 0;
     qsizetype next = 0;
@@ -333,8 +376,8 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
             }
             ++next;
             aheadBytes += bytes;
-            ahead.emplace_back(workers->submit([candidate, extra, known] {
-                return prepare(*candidate, extra, known.get());
+            ahead.emplace_back(workers->submit([candidate, extra, known, staging] {
+                return prepare(*candidate, extra, known.get(), staging.get());
             }),
                                bytes);
         }
@@ -354,7 +397,7 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
 }
 
 Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
-                                 const KnownContent* known) {
+                                 const KnownContent* known, const Staging* staging) {
     Prepared out;
     if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
         if (!file->url.isLocalFile()) {
@@ -419,6 +462,9 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
             out.size = ImageProbe::pixelSize(*out.image);
             if (known != nullptr && !isKnown) {
                 out.thumbnail = ImageProbe::thumbnailJPEG(*out.image, ImageProbe::defaultMaxPixel);
+                if (staging != nullptr) {
+                    stage(candidate, *staging, out);
+                }
             }
         }
     }
@@ -628,9 +674,9 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
     }
 
     // 7. A new item.
-    const Store::CopyResult copied = content.inMemory
-                                         ? store->copyIn(content.bytes, id, ext)
-                                         : store->copyInFile(content.streamPath, id, ext, digest);
+    const Store::CopyResult copied =
+        content.inMemory ? store->copyIn(content.bytes, id, ext, &prepared.stagedCopy)
+                         : store->copyInFile(content.streamPath, id, ext, digest);
     const QUrl* fileURL = std::get_if<QUrl>(&copied);
     if (fileURL == nullptr) {
         // A streamed file that vanished, became something else or changed while it was copied
@@ -690,7 +736,7 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
     }
     if (prepared.thumbnail) {
         // A failure is not reported: the item stays, and the views make the thumbnail later.
-        store->writeThumbnail(id, *prepared.thumbnail);
+        store->writeThumbnail(id, *prepared.thumbnail, &prepared.stagedThumbnail);
     }
     return Outcome::added(id);
 }

@@ -116,13 +116,24 @@ private:
     using KnownContent = QHash<QString, std::optional<QSize>>;
     std::shared_ptr<const KnownContent> knownContent();
 
+    // Where a worker may write a new picture's copy and thumbnail ahead, and the filter that
+    // must pass it first (without the session's project folder, which the store knows).
+    struct Staging {
+        QString itemsDir;
+        QString thumbsDir;
+        ItemFilter filter;
+    };
     // The part of a capture that needs no store; safe on any thread. With `known`, a picture is
-    // thumbnailed ahead unless its digest is known.
+    // thumbnailed ahead unless its digest is known; with `staging` too, such a picture's copy
+    // and thumbnail are also written ahead, for the store's part to rename into place.
     static Prepared prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
-                            const KnownContent* known);
+                            const KnownContent* known, const Staging* staging = nullptr);
     // A picture file whose streamed digest is known: prepared from the digest alone, without
     // reading it whole or decoding it. False when the bytes are new (or unreadable).
     static bool recognise(const QString& path, const KnownContent& known, Prepared& out);
+    // Writes a new picture's copy and thumbnail ahead when the filter lets it pass; a failure
+    // leaves them to the store's part, which reports it.
+    static void stage(const Candidate& candidate, const Staging& staging, Prepared& out);
     // The bytes a candidate's preparation holds until the store's part has run.
     static qint64 heldBytes(const Candidate& candidate, const QSet<QString>& extraExtensions);
     static bool prepareReadPath(const Candidate& candidate, const QSet<QString>& extraExtensions,

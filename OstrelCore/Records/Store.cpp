@@ -428,7 +428,8 @@ QUrl Store::thumbURL(const QString& id) const {
     return QUrl::fromLocalFile(thumbsDir_ + u'/' + safeFileName(id) + QStringLiteral(".jpg"));
 }
 
-Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext) {
+Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext,
+                                AtomicFile::Staged* staged) {
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     // A copy already there is kept only when it holds these bytes: one written just before a
@@ -437,8 +438,10 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     if (FileStat::exists(path) && holdsBytes(path, bytes)) {
         return url;
     }
-    if (const auto error = AtomicFile::writeUnsynced(path, bytes)) {
-        return *error;
+    if (staged == nullptr || !staged->place(path)) {
+        if (const auto error = AtomicFile::writeUnsynced(path, bytes)) {
+            return *error;
+        }
     }
     noteUnsynced(path);
     return url;
@@ -534,11 +537,14 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
     return url;
 }
 
-std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg) {
+std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg,
+                                           AtomicFile::Staged* staged) {
     const QString path = thumbURL(id).toLocalFile();
     spare(path);
-    if (auto error = AtomicFile::writeUnsynced(path, jpeg)) {
-        return error;
+    if (staged == nullptr || !staged->place(path)) {
+        if (auto error = AtomicFile::writeUnsynced(path, jpeg)) {
+            return error;
+        }
     }
     noteUnsynced(path);
     return std::nullopt;

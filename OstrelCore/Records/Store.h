@@ -5,6 +5,7 @@
 #include "OstrelCore/Records/Session.h"
 #include "OstrelCore/Records/ShelfItem.h"
 #include "OstrelCore/Records/Snapshot.h"
+#include "Platform/AtomicFile.h"
 #include "Platform/Date.h"
 #include "Platform/Error.h"
 #include "Platform/SerialQueue.h"
@@ -129,8 +130,10 @@ public:
     std::optional<ShelfItem> artifact(const QString& forPath) const;
 
     // --- Files ---
-    // Writes the item's copy unless one is already there (an id names one content).
-    CopyResult copyIn(QByteArrayView bytes, const QString& id, const QString& ext);
+    // Writes the item's copy unless one is already there (an id names one content). A copy of
+    // the bytes written ahead into the items folder (`staged`) is renamed into place instead.
+    CopyResult copyIn(QByteArrayView bytes, const QString& id, const QString& ext,
+                      AtomicFile::Staged* staged = nullptr);
     // The same for a file, streamed so that no file is ever held whole in memory: unless the
     // item's copy is already there, the regular file at `fromPath` (a symbolic link is refused,
     // never followed) is hashed while it is copied into a temporary file in the items folder
@@ -142,7 +145,9 @@ public:
     QUrl copyURL(const QString& id, const QString& ext) const;
     QUrl thumbURL(const QString& id) const;
     // Writes an item's JPEG thumbnail in place of any earlier one; durable at the next commit.
-    std::optional<Error> writeThumbnail(const QString& id, QByteArrayView jpeg);
+    // The same JPEG written ahead into the thumbnails folder (`staged`) is renamed instead.
+    std::optional<Error> writeThumbnail(const QString& id, QByteArrayView jpeg,
+                                        AtomicFile::Staged* staged = nullptr);
     void removeFiles(const ShelfItem& item);
 
     // --- Durability by group commit ---

@@ -97,6 +97,12 @@ TEST_F(IngestParallel, WorkersGiveTheOutcomesRecordsAndFilesOfOneByOne) {
     EXPECT_EQ(store->revision(), serialStore->revision());
     EXPECT_EQ(QDir(store->thumbsDir()).entryList(QDir::Files),
               QDir(serialStore->thumbsDir()).entryList(QDir::Files));
+    // Copies and thumbnails the workers wrote ahead for pictures that were merged, hidden or
+    // turned away are gone.
+    for (const QString& folder : {store->itemsDir(), store->thumbsDir()}) {
+        EXPECT_EQ(QDir(folder).entryList({".incoming-*"}, QDir::Files | QDir::Hidden),
+                  QStringList());
+    }
 
     // Nothing is durable yet; a save syncs the copies and thumbnails first, then writes the index.
     EXPECT_GT(store->unsyncedCount(), 0);
