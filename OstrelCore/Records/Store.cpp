@@ -22,17 +22,6 @@ namespace ostrel {
 
 namespace {
 
-void removeFrom(QHash<QString, QSet<QString>>& table, const QString& key, const QString& id) {
-    const auto it = table.find(key);
-    if (it == table.end()) {
-        return;
-    }
-    it->remove(id);
-    if (it->isEmpty()) {
-        table.erase(it);
-    }
-}
-
 bool finite(Date date) {
     return std::isfinite(date.seconds);
 }
@@ -161,6 +150,24 @@ QString Store::safeFileName(const QString& id) {
     return QString::fromLatin1(out);
 }
 
+void Store::addTo(Lookup& table, const QString& key, const QString& id) {
+    IdList& ids = table[key];
+    if (!ids.contains(id)) {
+        ids.append(id);
+    }
+}
+
+void Store::removeFrom(Lookup& table, const QString& key, const QString& id) {
+    const auto it = table.find(key);
+    if (it == table.end()) {
+        return;
+    }
+    it->removeAll(id);
+    if (it->isEmpty()) {
+        table.erase(it);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Storing
 
@@ -209,9 +216,9 @@ void Store::replaceItem(const ShelfItem& item) {
         }
     }
     items_.insert(item.id, item);
-    idsByContent_[contentKey(item.id)].insert(item.id);
+    addTo(idsByContent_, contentKey(item.id), item.id);
     if (item.sourcePath) {
-        idsByPath_[*item.sourcePath].insert(item.id);
+        addTo(idsByPath_, *item.sourcePath, item.id);
     }
 }
 
@@ -278,7 +285,7 @@ void Store::hide(const QString& id) {
         }
         hiddenItems_.insert(id, HiddenRecord{*item, clock()});
         if (item->sourcePath) {
-            hiddenIDsByPath_[*item->sourcePath].insert(id);
+            addTo(hiddenIDsByPath_, *item->sourcePath, id);
         }
     }
     hidden_.insert(id);
@@ -386,8 +393,7 @@ bool Store::hasIngested(const QString& path, Date modified) const {
 // ---------------------------------------------------------------------------------------------
 // Lookups
 
-QList<ShelfItem> Store::storedItems(const QHash<QString, QSet<QString>>& table,
-                                    const QString& key) const {
+QList<ShelfItem> Store::storedItems(const Lookup& table, const QString& key) const {
     QList<ShelfItem> out;
     if (const auto ids = table.constFind(key); ids != table.constEnd()) {
         for (const QString& id : *ids) {

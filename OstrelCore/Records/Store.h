@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QString>
 #include <QUrl>
+#include <QVarLengthArray>
 
 #include <memory>
 #include <optional>
@@ -206,9 +207,14 @@ private:
     std::optional<ShelfItem> takeItem(const QString& id);
     std::optional<HiddenRecord> takeHiddenRecord(const QString& id);
     bool isOwnFile(const QString& path) const;
+    // The ids a lookup table lists under one key, without repeats. Nearly every key has one id,
+    // held in place: a set per key would cost over a kilobyte of table for each stored item.
+    using IdList = QVarLengthArray<QString, 1>;
+    using Lookup = QHash<QString, IdList>;
+    static void addTo(Lookup& table, const QString& key, const QString& id);
+    static void removeFrom(Lookup& table, const QString& key, const QString& id);
     // The stored items whose ids a lookup table lists under `key`.
-    QList<ShelfItem> storedItems(const QHash<QString, QSet<QString>>& table,
-                                 const QString& key) const;
+    QList<ShelfItem> storedItems(const Lookup& table, const QString& key) const;
 
     const QString rootPath_;
     const QString itemsDir_;
@@ -245,9 +251,9 @@ private:
     QHash<QString, quint64> offsetsOfIndex_;
     // What "offsets.json" may hold now.
     QHash<QString, quint64> offsetsToWrite() const;
-    QHash<QString, QSet<QString>> idsByContent_;
-    QHash<QString, QSet<QString>> idsByPath_;
-    QHash<QString, QSet<QString>> hiddenIDsByPath_;
+    Lookup idsByContent_;
+    Lookup idsByPath_;
+    Lookup hiddenIDsByPath_;
     struct CachedSnapshot {
         qint64 revision;
         std::optional<qint64> limit;

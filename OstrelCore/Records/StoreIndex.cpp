@@ -803,14 +803,14 @@ void Store::rebuildLookups() {
     idsByPath_.reserve(items_.size());
     hiddenIDsByPath_.reserve(hiddenItems_.size());
     for (const ShelfItem& item : std::as_const(items_)) {
-        idsByContent_[contentKey(item.id)].insert(item.id);
+        addTo(idsByContent_, contentKey(item.id), item.id);
         if (item.sourcePath) {
-            idsByPath_[*item.sourcePath].insert(item.id);
+            addTo(idsByPath_, *item.sourcePath, item.id);
         }
     }
     for (const HiddenRecord& record : std::as_const(hiddenItems_)) {
         if (record.item.sourcePath) {
-            hiddenIDsByPath_[*record.item.sourcePath].insert(record.item.id);
+            addTo(hiddenIDsByPath_, *record.item.sourcePath, record.item.id);
         }
     }
 }
