@@ -1,8 +1,10 @@
 #include "Platform/PngImage.h"
 
 #include "Platform/BoxScaler.h"
+#include "Platform/MemoryBudget.h"
 #include "Platform/PngRows.h"
 
+#include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -219,28 +221,79 @@ struct Inflater {
     Inflater& operator=(const Inflater&) = delete;
 };
 
+// The unfiltering reads a little past a row's end.
+constexpr size_t slack = 16;
+
+// Up to this many bytes of pixel data are inflated in one piece, which libdeflate does several
+// times faster than zlib's streaming inflate; larger pictures stream, a few rows at a time.
+constexpr size_t wholeInflateLimit = 16 * 1024 * 1024;
+
+// Unfilters inflated rows and sums them into the thumbnail.
+class PlainRows {
+public:
+    PlainRows(const Plain& plain, QSize to)
+        : pixelBytes_(plain.pixelBytes), width_(plain.width),
+          rowBytes_(width_ * static_cast<size_t>(pixelBytes_)), zeros_(rowBytes_ + slack, 0),
+          premultiplied_(pixelBytes_ == 4 ? width_ : 0),
+          scaler_(QSize(static_cast<int>(plain.width), static_cast<int>(plain.height)), to) {}
+
+    size_t rowBytes() const { return rowBytes_; }
+    // Every row is led by its filter type.
+    size_t stride() const { return rowBytes_ + 1; }
+
+    // `count` rows one after another; `above` is the row before them, unfiltered (nothing for the
+    // first). False on a filter type that does not exist.
+    bool add(uchar* rows, size_t count, const uchar* above) {
+        if (above == nullptr) {
+            above = zeros_.data();
+        }
+        for (size_t r = 0; r < count; ++r) {
+            uchar* row = rows + r * stride() + 1;
+            if (!PngRows::unfilter(row[-1], pixelBytes_, row, above, rowBytes_)) {
+                return false;
+            }
+            if (pixelBytes_ == 3) {
+                scaler_.addRgbRow(row);
+            } else {
+                for (size_t x = 0; x < width_; ++x) {
+                    const uchar* p = row + x * 4;
+                    premultiplied_[x] = qPremultiply(qRgba(p[0], p[1], p[2], p[3]));
+                }
+                scaler_.addRow(premultiplied_.data());
+            }
+            above = row;
+        }
+        return true;
+    }
+
+    QImage take() { return scaler_.take(); }
+
+private:
+    int pixelBytes_;
+    size_t width_;
+    size_t rowBytes_;
+    std::vector<uchar> zeros_;
+    std::vector<QRgb> premultiplied_;
+    BoxScaler scaler_;
+};
+
 // A damaged or short pixel stream gives no picture, as through libpng.
-QImage thumbnailPlain(QByteArrayView bytes, const Plain& plain, QSize to) {
-    const size_t width = plain.width;
-    const size_t rowBytes = width * static_cast<size_t>(plain.pixelBytes);
-    const size_t stride = rowBytes + 1; // the filter type leads every row
+QImage thumbnailStreamed(QByteArrayView bytes, const Plain& plain, QSize to) {
+    PlainRows rows(plain, to);
+    const size_t stride = rows.stride();
     // Rows are inflated some at a time, enough for zlib to run long without being stopped.
     const size_t batch = std::clamp<size_t>((128 * 1024) / stride, 1, plain.height);
-    // The unfiltering reads a little past a row's end.
-    constexpr size_t slack = 16;
-    std::vector<uchar> rows(batch * stride + slack);
-    std::vector<uchar> prior(rowBytes + slack, 0);
-    std::vector<QRgb> premultiplied(plain.pixelBytes == 4 ? width : 0);
+    std::vector<uchar> buffer(batch * stride + slack);
+    std::vector<uchar> prior(rows.rowBytes() + slack, 0);
     Inflater inflater;
     if (!inflater.ready) {
         return QImage();
     }
     z_stream& z = inflater.z;
     PixelStream stream(bytes, plain.pixels);
-    BoxScaler scaler(QSize(static_cast<int>(plain.width), static_cast<int>(plain.height)), to);
     for (size_t y = 0; y < plain.height;) {
         const size_t count = std::min<size_t>(batch, plain.height - y);
-        z.next_out = rows.data();
+        z.next_out = buffer.data();
         z.avail_out = static_cast<uInt>(count * stride);
         while (z.avail_out > 0) {
             if (z.avail_in == 0 && !stream.feed(z)) {
@@ -257,27 +310,76 @@ QImage thumbnailPlain(QByteArrayView bytes, const Plain& plain, QSize to) {
                 return QImage();
             }
         }
-        const uchar* above = prior.data();
-        for (size_t r = 0; r < count; ++r) {
-            uchar* row = rows.data() + r * stride + 1;
-            if (!PngRows::unfilter(row[-1], plain.pixelBytes, row, above, rowBytes)) {
-                return QImage();
-            }
-            if (plain.pixelBytes == 3) {
-                scaler.addRgbRow(row);
-            } else {
-                for (size_t x = 0; x < width; ++x) {
-                    const uchar* p = row + x * 4;
-                    premultiplied[x] = qPremultiply(qRgba(p[0], p[1], p[2], p[3]));
-                }
-                scaler.addRow(premultiplied.data());
-            }
-            above = row;
+        if (!rows.add(buffer.data(), count, y == 0 ? nullptr : prior.data())) {
+            return QImage();
         }
-        std::memcpy(prior.data(), above, rowBytes);
+        std::memcpy(prior.data(), buffer.data() + (count - 1) * stride + 1, rows.rowBytes());
         y += count;
     }
-    return scaler.take();
+    return rows.take();
+}
+
+bool isZlibHeader(const uchar* p) {
+    // Deflate, a window of at most 32 KB, a valid check, no preset dictionary.
+    return (p[0] & 0x0f) == 8 && (p[0] >> 4) <= 7 && ((p[0] << 8) | p[1]) % 31 == 0 &&
+           (p[1] & 0x20) == 0;
+}
+
+// The whole pixel data inflated at once, its bytes held from `budget`. Nothing when it cannot be
+// done so (too large, or a stream libdeflate refuses): streaming then decides, as it would have.
+std::optional<QImage> thumbnailWhole(QByteArrayView bytes, const Plain& plain, QSize to,
+                                     MemoryBudget& budget) {
+    PlainRows rows(plain, to);
+    const size_t raw = rows.stride() * plain.height;
+    if (raw > wholeInflateLimit) {
+        return std::nullopt;
+    }
+    // The IDAT chunks' data: used in place when it is one chunk, copied together otherwise.
+    const auto* data = reinterpret_cast<const uchar*>(bytes.data());
+    std::vector<std::pair<qsizetype, qsizetype>> spans;
+    qsizetype compressed = 0;
+    for (qsizetype at = plain.pixels; at + 8 <= bytes.size() && isType(data + at + 4, "IDAT");) {
+        const qsizetype length = bigEndian32(data + at);
+        const qsizetype start = at + 8;
+        const qsizetype available = std::min(length, bytes.size() - start);
+        spans.emplace_back(start, available);
+        compressed += available;
+        at = start + length + 4;
+    }
+    if (compressed < 2) {
+        return std::nullopt;
+    }
+    const size_t copied = spans.size() > 1 ? static_cast<size_t>(compressed) : 0;
+    const MemoryBudget::Hold hold = budget.acquire(static_cast<qint64>(raw + slack + copied));
+    std::vector<uchar> joined;
+    const uchar* in = data + spans.front().first;
+    if (copied > 0) {
+        joined.reserve(copied);
+        for (const auto& [start, length] : spans) {
+            joined.insert(joined.end(), data + start, data + start + length);
+        }
+        in = joined.data();
+    }
+    if (!isZlibHeader(in)) {
+        return std::nullopt;
+    }
+    const auto out = std::make_unique_for_overwrite<uchar[]>(raw + slack);
+    std::memset(out.get() + raw, 0, slack);
+    // Raw deflate after the two-byte header: the Adler-32 after it goes unchecked.
+    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
+    if (inflater == nullptr) {
+        return std::nullopt;
+    }
+    const libdeflate_result result = libdeflate_deflate_decompress(
+        inflater, in + 2, static_cast<size_t>(compressed) - 2, out.get(), raw, nullptr);
+    libdeflate_free_decompressor(inflater);
+    if (result != LIBDEFLATE_SUCCESS) {
+        return std::nullopt;
+    }
+    if (!rows.add(out.get(), plain.height, nullptr)) {
+        return QImage();
+    }
+    return rows.take();
 }
 
 } // namespace
@@ -286,7 +388,7 @@ bool isPng(QByteArrayView bytes) {
     return bytes.size() >= 8 && std::memcmp(bytes.data(), signature, sizeof signature) == 0;
 }
 
-QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced) {
+QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced, MemoryBudget* budget) {
     if (interlaced != nullptr) {
         *interlaced = false;
     }
@@ -294,7 +396,12 @@ QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced) {
         return QImage();
     }
     if (const auto plain = plainPicture(bytes)) {
-        return thumbnailPlain(bytes, *plain, to);
+        if (budget != nullptr) {
+            if (auto image = thumbnailWhole(bytes, *plain, to, *budget)) {
+                return *std::move(image);
+            }
+        }
+        return thumbnailStreamed(bytes, *plain, to);
     }
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, &quietError, &quietWarning);

@@ -4,6 +4,10 @@
 #include <QImage>
 #include <QSize>
 
+namespace ostrel {
+class MemoryBudget;
+}
+
 namespace ostrel::PngImage {
 
 // True when the bytes start with the PNG signature.
@@ -13,7 +17,10 @@ bool isPng(QByteArrayView bytes);
 // size where larger): only a row or two is ever held, never the whole picture. Chunk CRCs and the
 // pixel stream's Adler-32 are not checked: the picture is only shown small, and the bytes we keep
 // are hashed anyway. A null image when the bytes do not decode, and for an interlaced picture,
-// whose rows do not come in order (`interlaced` then says so, when given).
-QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced = nullptr);
+// whose rows do not come in order (`interlaced` then says so, when given). With a `budget`, the
+// pixels of a picture of moderate size are inflated in one piece (faster) in memory held from it;
+// without one, or for a larger picture, only a few rows at a time.
+QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced = nullptr,
+                 MemoryBudget* budget = nullptr);
 
 } // namespace ostrel::PngImage

@@ -197,7 +197,7 @@ std::optional<QImage> thumbnail(const ImageSource& source, int maxPixel, int min
     }
     if (source.format == "png" && !source.transformed) {
         bool interlaced = false;
-        QImage image = PngImage::thumbnail(source.bytes, target, &interlaced);
+        QImage image = PngImage::thumbnail(source.bytes, target, &interlaced, &decodeBudget());
         if (!image.isNull()) {
             return image;
         }

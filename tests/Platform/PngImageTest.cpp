@@ -1,4 +1,5 @@
 #include "Platform/PngImage.h"
+#include "Platform/MemoryBudget.h"
 #include "Platform/PngRows.h"
 
 #include <QImage>
@@ -97,9 +98,10 @@ QByteArray rgbPng(int height, const QByteArray& rows) {
 } // namespace
 
 // Decoded at its own size, a picture comes out pixel for pixel as Qt reads it, whichever filter
-// its rows carry and whether its pixels have three bytes or four. The odd width leaves a tail
-// after every whole vector register.
+// its rows carry, whether its pixels have three bytes or four, and whether it is inflated whole
+// or streamed. The odd width leaves a tail after every whole vector register.
 TEST(PngImage, EveryFilterOfRgbAndRgbaDecodesAsQtDoes) {
+    MemoryBudget budget(64 * 1024 * 1024);
     const std::pair<const char*, int> filters[] = {
         {"none", PNG_FILTER_NONE}, {"sub", PNG_FILTER_SUB},     {"up", PNG_FILTER_UP},
         {"avg", PNG_FILTER_AVG},   {"paeth", PNG_FILTER_PAETH}, {"all", PNG_ALL_FILTERS},
@@ -109,12 +111,14 @@ TEST(PngImage, EveryFilterOfRgbAndRgbaDecodesAsQtDoes) {
         for (const auto& [name, filter] : filters) {
             SCOPED_TRACE(std::string(name) + (alpha ? " rgba" : " rgb"));
             const QByteArray bytes = encode(picture, filter);
-            const QImage mine = PngImage::thumbnail(bytes, picture.size());
-            ASSERT_EQ(mine.size(), picture.size());
             const QImage::Format format =
                 alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-            EXPECT_EQ(mine.convertToFormat(format),
-                      QImage::fromData(bytes, "png").convertToFormat(format));
+            const QImage qt = QImage::fromData(bytes, "png").convertToFormat(format);
+            for (MemoryBudget* whole : {&budget, static_cast<MemoryBudget*>(nullptr)}) {
+                const QImage mine = PngImage::thumbnail(bytes, picture.size(), nullptr, whole);
+                ASSERT_EQ(mine.size(), picture.size());
+                EXPECT_EQ(mine.convertToFormat(format), qt) << (whole ? "whole" : "streamed");
+            }
         }
     }
 }
@@ -146,22 +150,29 @@ TEST(PngImage, VectorAndPlainUnfilteringAgree) {
     }
 }
 
-// Damaged pixel data gives no picture, never a crash or a read past the bytes given.
+// Damaged pixel data gives no picture, inflated whole or streamed, never a crash or a read past
+// the bytes given.
 TEST(PngImage, DamagedPixelDataGivesNoPicture) {
+    MemoryBudget budget(64 * 1024 * 1024);
     const QByteArray good = encode(noise(300, 200, false), PNG_ALL_FILTERS);
-    ASSERT_FALSE(PngImage::thumbnail(good, QSize(60, 40)).isNull());
-    // Cut anywhere inside the pixel data.
-    for (qsizetype at = 60; at < good.size() - 40; at += 997) {
-        const QByteArray cut = good.left(at);
-        EXPECT_TRUE(PngImage::thumbnail(QByteArrayView(cut), QSize(60, 40)).isNull()) << at;
-    }
-    // A deflate block of a type that does not exist, just after the stream's header.
     QByteArray corrupt = good;
+    // A deflate block of a type that does not exist, just after the stream's header.
     corrupt[good.indexOf("IDAT") + 6] = static_cast<char>(0xff);
-    EXPECT_TRUE(PngImage::thumbnail(corrupt, QSize(60, 40)).isNull());
-    // A filter type that does not exist, and a stream one row short.
     const QByteArray row("\0\1\2\3\4\5\6\7\x08\x09", 10);
-    EXPECT_FALSE(PngImage::thumbnail(rgbPng(2, row + row), QSize(3, 2)).isNull());
-    EXPECT_TRUE(PngImage::thumbnail(rgbPng(2, row + "\x07" + row.mid(1)), QSize(3, 2)).isNull());
-    EXPECT_TRUE(PngImage::thumbnail(rgbPng(3, row + row), QSize(3, 2)).isNull());
+    for (MemoryBudget* whole : {&budget, static_cast<MemoryBudget*>(nullptr)}) {
+        SCOPED_TRACE(whole ? "whole" : "streamed");
+        const auto thumbnail = [&](const QByteArray& bytes, QSize to) {
+            return PngImage::thumbnail(bytes, to, nullptr, whole);
+        };
+        ASSERT_FALSE(thumbnail(good, QSize(60, 40)).isNull());
+        // Cut anywhere inside the pixel data.
+        for (qsizetype at = 60; at < good.size() - 40; at += 997) {
+            EXPECT_TRUE(thumbnail(good.left(at), QSize(60, 40)).isNull()) << at;
+        }
+        EXPECT_TRUE(thumbnail(corrupt, QSize(60, 40)).isNull());
+        // A filter type that does not exist, and a stream one row short.
+        EXPECT_FALSE(thumbnail(rgbPng(2, row + row), QSize(3, 2)).isNull());
+        EXPECT_TRUE(thumbnail(rgbPng(2, row + "\x07" + row.mid(1)), QSize(3, 2)).isNull());
+        EXPECT_TRUE(thumbnail(rgbPng(3, row + row), QSize(3, 2)).isNull());
+    }
 }
