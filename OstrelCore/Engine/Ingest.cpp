@@ -240,10 +240,13 @@ std::shared_ptr<const Ingest::KnownContent> Ingest::knownContent() {
     if (known_ && knownRevision_ == store->revision()) {
         return known_;
     }
+    // The table this one replaces goes first, so that two are never held at once; each key
+    // shares its item's id rather than holding a copy.
+    known_.reset();
     auto known = std::make_shared<KnownContent>();
     known->reserve(store->items().size() + store->hiddenItems().size());
     const auto note = [&known](const ShelfItem& item) {
-        const QString key = item.id.section(u'~', 0, 0);
+        const QString key = Store::contentKey(item.id);
         std::optional<QSize> size;
         if (item.width && item.height) {
             size = QSize(static_cast<int>(*item.width), static_cast<int>(*item.height));

@@ -42,12 +42,35 @@ void logNotSaved(const QString& label, const Error& error) {
                qUtf8Printable(Error::describe(error)), qUtf8Printable(error.domain), error.code);
 }
 
+bool writeIndexText(const QByteArray& json, const QString& path) {
+    if (const auto error = AtomicFile::write(path, json)) {
+        logNotSaved(QStringLiteral("index"), *error);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The index format
 
-QByteArray Store::Index::encode() const {
+namespace {
+
+const HiddenRecord& record(const HiddenRecord* record) {
+    return *record;
+}
+
+template <typename Record> const Record& record(const Record& record) {
+    return record;
+}
+
+// The index text for the small parts of `rest` and the record lists given apart: a save writes
+// the store's own tables (and the hidden records sorted by pointer) rather than copying every
+// record into lists first, which would double the store's size for the length of each write.
+template <typename Items, typename Hidden, typename Sessions, typename Prompts>
+QByteArray encodeIndex(const Store::Index& rest, const Items& items, const Hidden* hiddenItems,
+                       const Sessions& sessions, const Prompts& prompts) {
     JsonWriter out;
     const auto dates = [&out](const char16_t* key, const std::optional<QHash<QString, Date>>& map) {
         if (map) {
@@ -58,18 +81,18 @@ QByteArray Store::Index::encode() const {
     const auto list = [&out](const char16_t* key, const auto& records) {
         out.key(key);
         out.beginArray();
-        for (const auto& record : records) {
-            record.write(out);
+        for (const auto& each : records) {
+            record(each).write(out);
         }
         out.endArray();
     };
     out.beginObject();
-    dates(u"deleted", deleted);
-    dates(u"deletedPaths", deletedPaths);
-    if (hidden) {
+    dates(u"deleted", rest.deleted);
+    dates(u"deletedPaths", rest.deletedPaths);
+    if (rest.hidden) {
         out.key(u"hidden");
         out.beginArray();
-        for (const QString& id : *hidden) {
+        for (const QString& id : *rest.hidden) {
             out.string(id);
         }
         out.endArray();
@@ -78,17 +101,23 @@ QByteArray Store::Index::encode() const {
         list(u"hiddenItems", *hiddenItems);
     }
     list(u"items", items);
-    if (lastRunAt) {
+    if (rest.lastRunAt) {
         out.key(u"lastRunAt");
-        out.date(*lastRunAt);
+        out.date(*rest.lastRunAt);
     }
     list(u"prompts", prompts);
     list(u"sessions", sessions);
-    dates(u"titleChecks", titleChecks);
+    dates(u"titleChecks", rest.titleChecks);
     out.key(u"version");
-    out.integer(version);
+    out.integer(rest.version);
     out.endObject();
     return out.take();
+}
+
+} // namespace
+
+QByteArray Store::Index::encode() const {
+    return encodeIndex(*this, items, hiddenItems ? &*hiddenItems : nullptr, sessions, prompts);
 }
 
 namespace {
@@ -914,20 +943,22 @@ void Store::save() {
     Index index;
     index.version = 1;
     index.lastRunAt = clock();
-    index.items = items_.values();
-    index.sessions = sessions_.values();
-    index.prompts = prompts_.values();
     QStringList hidden(hidden_.begin(), hidden_.end());
     std::sort(hidden.begin(), hidden.end());
     index.hidden = hidden;
-    QList<HiddenRecord> records = hiddenItems_.values();
+    std::vector<const HiddenRecord*> records;
+    records.reserve(static_cast<size_t>(hiddenItems_.size()));
+    for (const HiddenRecord& hiddenRecord : std::as_const(hiddenItems_)) {
+        records.push_back(&hiddenRecord);
+    }
     std::sort(records.begin(), records.end(),
-              [](const HiddenRecord& a, const HiddenRecord& b) { return a.item.id < b.item.id; });
-    index.hiddenItems = records;
+              [](const HiddenRecord* a, const HiddenRecord* b) { return a->item.id < b->item.id; });
     index.deleted = deleted_;
     index.deletedPaths = deletedPaths_;
     index.titleChecks = titleChecks_;
-    if (writeIndex(index, rootPath_ + u'/' + indexName)) {
+    const QString path = rootPath_ + u'/' + indexName;
+    if (indexWritable_ &&
+        writeIndexText(encodeIndex(index, items_, &records, sessions_, prompts_), path)) {
         removeDoomedFiles();
         indexBehind_ = false;
         if (offsetsOfIndex_ != offsets_) {
@@ -956,14 +987,7 @@ QHash<QString, quint64> Store::offsetsToWrite() const {
 }
 
 bool Store::writeIndex(const Index& index, const QString& path) {
-    if (!indexWritable_) {
-        return false;
-    }
-    if (const auto error = AtomicFile::write(path, index.encode())) {
-        logNotSaved(QStringLiteral("index"), *error);
-        return false;
-    }
-    return true;
+    return indexWritable_ && writeIndexText(index.encode(), path);
 }
 
 bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
