@@ -82,12 +82,19 @@ int openRegularNoFollow(const QString& path, struct stat* st) {
     return fd;
 }
 
-// Reads up to `limit` bytes with plain reads; nothing on a read error.
-std::optional<QByteArray> readUpTo(int fd, qint64 limit) {
+// Reads up to `limit` bytes with plain reads; nothing on a read error. The buffer starts at the
+// size the file had (and a byte more, to notice it growing) and grows only if it did.
+std::optional<QByteArray> readUpTo(int fd, qint64 limit, qint64 expected) {
     QByteArray out;
-    out.resize(static_cast<qsizetype>(limit));
+    out.resize(static_cast<qsizetype>(std::clamp<qint64>(expected + 1, 1, limit)));
     qsizetype filled = 0;
-    while (filled < out.size()) {
+    for (;;) {
+        if (filled == out.size()) {
+            if (out.size() >= limit) {
+                break;
+            }
+            out.resize(static_cast<qsizetype>(std::min<qint64>(qint64(out.size()) * 2, limit)));
+        }
         const ssize_t n = ::read(fd, out.data() + filled, static_cast<size_t>(out.size() - filled));
         if (n < 0) {
             if (errno == EINTR) {
@@ -519,7 +526,7 @@ std::optional<Ingest::Content> Ingest::openFile(const QString& path, const QStri
     content.byteCount = static_cast<qint64>(fst.st_size);
     if (probed && fst.st_size <= ImageProbe::maxImageBytes) {
         // A raster image is probed, copied and thumbnailed from one bounded plain read.
-        auto bytes = readUpTo(fd, ImageProbe::maxImageBytes);
+        auto bytes = readUpTo(fd, ImageProbe::maxImageBytes, fst.st_size);
         ::close(fd);
         if (!bytes) {
             return std::nullopt;
@@ -859,7 +866,7 @@ std::optional<QString> Ingest::htmlTitle(const QString& path) {
     if (fd < 0) {
         return std::nullopt;
     }
-    const auto head = readUpTo(fd, htmlTitleBytes);
+    const auto head = readUpTo(fd, htmlTitleBytes, st.st_size);
     ::close(fd);
     if (!head) {
         return std::nullopt;
