@@ -139,14 +139,19 @@ void BoxScaler::emitRow() {
     for (int j = 0; j < to_.width(); ++j) {
         const int end = columnEnd_[static_cast<size_t>(j)];
         const quint32 count = static_cast<quint32>((end - start) * rowsInBox_);
-        const quint32 half = count / 2;
-        const quint32 a = (sum[0] + half) / count;
+        // The rounded mean (sum + count / 2) / count, with one division a pixel instead of four:
+        // half a unit more keeps the product of 32-bit sums away from every integer, so that the
+        // truncation equals the integer quotient.
+        const double reciprocal = 1.0 / count;
+        const double half = count / 2 + 0.5;
+        const auto mean = [&](quint32 total) {
+            return static_cast<int>((total + half) * reciprocal);
+        };
+        const int a = mean(sum[0]);
         if (a != 255) {
             opaque_ = false;
         }
-        line[j] = qRgba(static_cast<int>((sum[1] + half) / count),
-                        static_cast<int>((sum[2] + half) / count),
-                        static_cast<int>((sum[3] + half) / count), static_cast<int>(a));
+        line[j] = qRgba(mean(sum[1]), mean(sum[2]), mean(sum[3]), a);
         sum += 4;
         start = end;
     }

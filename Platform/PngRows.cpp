@@ -88,22 +88,23 @@ __m128i select(__m128i mask, __m128i ifSet, __m128i otherwise) {
 template <int N>
 void paethVector(unsigned char* row, const unsigned char* prior, std::size_t length) {
     const __m128i zero = _mm_setzero_si128();
-    // Left, above and above-left, widened to 16 bits so that the distances cannot wrap.
+    const __m128i low = _mm_set1_epi16(0xff);
+    // Left, above and above-left, widened to 16 bits so that the distances cannot wrap. Each
+    // pixel waits for the one before it: the work on that path is kept to 16-bit lanes.
     __m128i a = zero;
     __m128i c = zero;
     for (std::size_t i = 0; i < length; i += N) {
         const __m128i b = _mm_unpacklo_epi8(loadPixel(prior + i), zero);
+        const __m128i x = _mm_unpacklo_epi8(loadPixel(row + i), zero);
         const __m128i bc = _mm_sub_epi16(b, c);
         const __m128i ac = _mm_sub_epi16(a, c);
         const __m128i pa = absolute16(bc);
         const __m128i pb = absolute16(ac);
         const __m128i pc = absolute16(_mm_add_epi16(bc, ac));
-        const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+        const __m128i notA = _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc));
         const __m128i predicted = select(notA, select(_mm_cmpgt_epi16(pb, pc), c, b), a);
-        const __m128i pixel =
-            _mm_add_epi8(loadPixel(row + i), _mm_packus_epi16(predicted, predicted));
-        storePixel<N>(row + i, pixel);
-        a = _mm_unpacklo_epi8(pixel, zero);
+        a = _mm_and_si128(_mm_add_epi16(x, predicted), low);
+        storePixel<N>(row + i, _mm_packus_epi16(a, a));
         c = b;
     }
 }
