@@ -111,7 +111,7 @@ QString trimmed(const QString& text) {
     if (begin == 0 && end == text.size()) {
         return text;
     }
-    return text.mid(begin, end - begin);
+    return Text::wellFormed(text.mid(begin, end - begin));
 }
 
 std::optional<QString> promptText(Value content) {

@@ -40,6 +40,28 @@ bool isNewlineUnit(QChar c) {
 
 } // namespace
 
+QString wellFormed(QString text) {
+    const qsizetype size = text.size();
+    const QChar* units = text.constData();
+    qsizetype i = 0;
+    // Nearly every text has no surrogate at all: it is handed back without a copy.
+    while (i < size && !units[i].isSurrogate()) {
+        ++i;
+    }
+    while (i < size) {
+        if (units[i].isHighSurrogate() && i + 1 < size && units[i + 1].isLowSurrogate()) {
+            i += 2;
+            continue;
+        }
+        if (units[i].isSurrogate()) {
+            text[i] = QChar::ReplacementCharacter;
+            units = text.constData();
+        }
+        ++i;
+    }
+    return text;
+}
+
 QString trimBlanks(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -52,7 +74,7 @@ QString trimBlanks(const QString& text) {
     if (begin == 0 && end == text.size()) {
         return text;
     }
-    return text.mid(begin, end - begin);
+    return wellFormed(text.mid(begin, end - begin));
 }
 
 QStringList splitLines(const QString& text) {
@@ -61,7 +83,7 @@ QStringList splitLines(const QString& text) {
     for (qsizetype i = 0; i <= text.size(); ++i) {
         if (i == text.size() || isNewlineUnit(text.at(i))) {
             if (i > start) {
-                lines.append(text.mid(start, i - start));
+                lines.append(wellFormed(text.mid(start, i - start)));
             }
             start = i + 1;
         }
@@ -74,7 +96,7 @@ QString firstLine(const QString& text, const std::function<bool(const QString&)>
     for (qsizetype i = 0; i <= text.size(); ++i) {
         if (i == text.size() || isNewlineUnit(text.at(i))) {
             if (i > start) {
-                QString line = text.mid(start, i - start);
+                QString line = wellFormed(text.mid(start, i - start));
                 if (accept(line)) {
                     return line;
                 }

@@ -12,11 +12,14 @@ bool isNewline(char32_t c);
 // Space separators (category Zs) and the horizontal tab; line breaks are not among them.
 bool isBlank(char32_t c);
 
-// Removes blanks (see isBlank) at both ends.
+// The text with each unpaired surrogate replaced by U+FFFD.
+QString wellFormed(QString text);
+
+// Removes blanks (see isBlank) at both ends; a text cut so is made well formed.
 QString trimBlanks(const QString& text);
 
 // Cuts at every line break (CR LF counts as one) and drops the empty pieces; pieces keep their
-// spaces.
+// spaces and are made well formed.
 QStringList splitLines(const QString& text);
 // The first piece splitLines would give that `accept` takes, found without cutting the rest;
 // empty when none is taken.

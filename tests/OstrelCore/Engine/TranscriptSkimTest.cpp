@@ -104,6 +104,7 @@ TEST(TranscriptSkimTest, EscapesAndUnicodeDecodeAsQtDecodesThem) {
         R"(\ud83d\ude00 pair)",
         R"(lone high \ud83d then text)",
         R"(lone low \ude00)",
+        R"(\t lone low \ude00 in a text that is trimmed)",
         R"(\ude00\ud83d reversed)",
         R"(unknown \a\x\' escapes)",
         "\\\xff high byte escaped",

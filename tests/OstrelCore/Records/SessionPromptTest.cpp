@@ -107,6 +107,10 @@ TEST(PromptSummary, FirstNonBlankLineCutToTheLimit) {
     EXPECT_TRUE(summary.startsWith(flag + thumb));
     EXPECT_EQ(summary.size(), 219 / 2 * (flag.size() + thumb.size()) + flag.size() + 1);
 
+    // An unpaired surrogate (JSON may escape one) is not kept as it is.
+    EXPECT_EQ(Prompt::summarize(QStringLiteral("a ") + QChar(0xDE00)),
+              QStringLiteral("a ") + QChar(QChar::ReplacementCharacter));
+
     // One character may run to thousands of units: it is never cut.
     const QString heavy = QStringLiteral("e") + QString(3000, QChar(0x0301));
     EXPECT_EQ(Prompt::summarize(heavy + QString(300, u'x')),
