@@ -1,0 +1,265 @@
+// Admission: a file is offered once it has stopped changing, files admitted together are read
+// and decoded on the workers as one batch, and captures that failed for a passing reason are
+// tried again on a timer.
+#include "OstrelCore/Engine/Engine.h"
+
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ostrel {
+
+namespace {
+
+QString fileName(const QString& path) {
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+} // namespace
+
+void Engine::logOutcome(const Ingest::Outcome& outcome, const QString& source) {
+    switch (outcome.kind) {
+    case Ingest::Outcome::Kind::added:
+        qCInfo(lcIngest).noquote()
+            << QStringLiteral("added %1 from %2").arg(outcome.text, Log::privateArg(source));
+        break;
+    case Ingest::Outcome::Kind::rejected:
+        qCDebug(lcIngest).noquote()
+            << QStringLiteral("skipped %1: %2").arg(Log::privateArg(source), outcome.text);
+        break;
+    case Ingest::Outcome::Kind::merged:
+    case Ingest::Outcome::Kind::updated:
+        break;
+    }
+}
+
+// --- Admission and settling ---
+
+std::optional<Engine::Stamp> Engine::fileStamp(const QString& path) const {
+    const auto st = FileStat::lstat(path);
+    if (!st || !st->isRegular()) {
+        return std::nullopt;
+    }
+    return Stamp{st->size, st->modified};
+}
+
+void Engine::ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
+                        const std::optional<QString>& slug, bool bootstrap) {
+    if (fileName(path).startsWith(u'.')) {
+        return;
+    }
+    const auto stamp = fileStamp(path);
+    if (!stamp) {
+        return;
+    }
+    if (const auto it = stamps_.constFind(path); it != stamps_.constEnd() && *it == *stamp) {
+        return;
+    }
+    QString canonical;
+    if (bootstrap) {
+        canonical = OstrelPaths::canonical(path);
+        if (store_->hasIngested(canonical, stamp->modified)) {
+            stamps_.insert(path, *stamp);
+            return;
+        }
+    }
+    if (settling_.contains(path)) {
+        return;
+    }
+    const double age = now_().since(stamp->modified);
+    if (age < timing_.settleInterval) {
+        settling_.insert(path, *stamp);
+        scheduleSettle_(timing_.settleInterval,
+                        [weak = weak_from_this(), path, source, sessionID, slug] {
+                            if (const auto self = weak.lock()) {
+                                self->checkSettled(path, source, sessionID, slug, 1);
+                            }
+                        });
+        return;
+    }
+    stamps_.insert(path, *stamp);
+    admit(path, source, sessionID, slug, *stamp, bootstrap, canonical);
+}
+
+void Engine::admit(const QString& path, Source source, const std::optional<QString>& sessionID,
+                   const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap,
+                   const QString& canonical) {
+    Candidate candidate;
+    candidate.source = source;
+    candidate.payload = Payload::file(QUrl::fromLocalFile(path));
+    candidate.sessionID = sessionID;
+    candidate.slug = slug;
+    candidate.createdAt = stamp.modified;
+    if (batch_) {
+        batch_->append(Admission{path, std::move(candidate), stamp, bootstrap, canonical});
+        return;
+    }
+    admitted(path, candidate, ingest_->ingest(candidate));
+}
+
+void Engine::admitted(const QString& path, const Candidate& candidate,
+                      const Ingest::Outcome& outcome) {
+    logOutcome(outcome, path);
+    if (outcome.mayPassLater()) {
+        // Unchanged in size and date, it would never be offered again: a file made readable
+        // (chmod) or a copy that failed for space must pass at the next chance.
+        stamps_.remove(path);
+        if (retries_.size() < retryLimit || retries_.contains(path)) {
+            retries_.insert(path, Retry{candidate.source, candidate.sessionID, candidate.slug});
+            scheduleRetry();
+        }
+    } else if (retries_.remove(path) && !outcome.isRejected()) {
+        ++recovered_;
+    }
+}
+
+void Engine::scheduleRetry() {
+    if (retryScheduled_ || stopped_) {
+        return;
+    }
+    retryScheduled_ = true;
+    later(retryDelay_, [](Engine& e) { e.retryWaiting(); });
+}
+
+void Engine::retryWaiting() {
+    if (stopped_) {
+        return;
+    }
+    // The reads below would arm the timer again at the old delay: this pass decides it.
+    const QStringList transcripts = transcripts_->waiting();
+    {
+        const Batch batch(*this);
+        retryFailed();
+    }
+    for (const QString& path : transcripts) {
+        const qsizetype before = store_->items().size();
+        readTranscript(path);
+        if (!transcripts_->waiting().contains(path)) {
+            recovered_ += std::max<qsizetype>(0, store_->items().size() - before);
+        }
+    }
+    schedulePublish();
+    if (recovered_ > 0) {
+        qCInfo(lcIngest).noquote()
+            << QStringLiteral("%1 captures that had failed went through on another try")
+                   .arg(recovered_);
+        recovered_ = 0;
+    }
+    retryScheduled_ = false;
+    if (retries_.isEmpty() && transcripts_->waiting().isEmpty()) {
+        retryDelay_ = timing_.retryInterval;
+        return;
+    }
+    // Still failing: the cause is lasting, so look less often.
+    retryDelay_ =
+        std::min(retryDelay_ * 2, std::max(timing_.retryMaxInterval, timing_.retryInterval));
+    scheduleRetry();
+}
+
+void Engine::retryFailed(const QSet<QString>* folders) {
+    if (retries_.isEmpty()) {
+        return;
+    }
+    const QHash<QString, Retry> pending = retries_;
+    for (auto it = pending.constBegin(); it != pending.constEnd(); ++it) {
+        const QString& path = it.key();
+        if (folders != nullptr && !folders->contains(path.left(path.lastIndexOf(u'/')))) {
+            continue;
+        }
+        if (!fileStamp(path)) {
+            retries_.remove(path); // gone, or no longer a regular file
+            continue;
+        }
+        ingestFile(path, it->source, it->sessionID, it->slug, false);
+    }
+}
+
+Engine::Batch::Batch(Engine& engine) : engine_(engine), outermost_(!engine.batch_) {
+    if (outermost_) {
+        engine_.batch_.emplace();
+    }
+}
+
+Engine::Batch::~Batch() {
+    if (outermost_) {
+        engine_.offerBatch();
+    }
+}
+
+void Engine::offerBatch() {
+    const QList<Admission> pending = std::move(*batch_);
+    batch_.reset();
+    if (pending.isEmpty()) {
+        return;
+    }
+    QList<Candidate> candidates;
+    candidates.reserve(pending.size());
+    for (const Admission& one : pending) {
+        candidates.append(one.candidate);
+    }
+    ingest_->ingestEach(
+        candidates,
+        [this, &pending](qsizetype i) {
+            // At start, one by one, a file would have been checked against the store as the
+            // files before it left it; the same check again now that they have.
+            const Admission& one = pending.at(i);
+            return !one.bootstrap ||
+                   !store_->hasIngested(one.canonical.isEmpty() ? OstrelPaths::canonical(one.path)
+                                                                : one.canonical,
+                                        one.stamp.modified);
+        },
+        [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
+            admitted(pending.at(i).path, pending.at(i).candidate, outcome);
+            store_->saveIfOverdue(timing_.progressSaveInterval);
+        });
+}
+
+void Engine::checkSettled(const QString& path, Source source,
+                          const std::optional<QString>& sessionID,
+                          const std::optional<QString>& slug, qint64 attempt) {
+    if (stopped_) {
+        return;
+    }
+    const auto previous = settling_.constFind(path);
+    if (previous == settling_.constEnd()) {
+        return;
+    }
+    const auto stamp = fileStamp(path);
+    if (!stamp) {
+        settling_.remove(path);
+        return;
+    }
+    if (*stamp == *previous) {
+        settling_.remove(path);
+        if (const auto it = stamps_.constFind(path); it == stamps_.constEnd() || *it != *stamp) {
+            stamps_.insert(path, *stamp);
+            admit(path, source, sessionID, slug, *stamp);
+        }
+        schedulePublish();
+        return;
+    }
+    settling_.insert(path, *stamp);
+    const qint64 next = attempt + 1;
+    scheduleSettle_(settleDelay(next, timing_),
+                    [weak = weak_from_this(), path, source, sessionID, slug, next] {
+                        if (const auto self = weak.lock()) {
+                            self->checkSettled(path, source, sessionID, slug, next);
+                        }
+                    });
+}
+
+double Engine::settleDelay(qint64 attempt, const Timing& timing) {
+    if (attempt <= timing.settleFastAttempts) {
+        return timing.settleInterval;
+    }
+    // The exponent is bounded before it is used: a file that changes for hours would otherwise
+    // overflow it.
+    const qint64 exponent = std::min<qint64>(attempt - timing.settleFastAttempts, 32);
+    return std::min(timing.settleInterval * std::ldexp(1.0, static_cast<int>(exponent)),
+                    timing.settleMaxDelay);
+}
+
+} // namespace ostrel

@@ -1,0 +1,211 @@
+// What the engine does with change events: scratchpads, transcripts, screenshot folders and
+// watched folders each take their road; lost events lead to rescans.
+#include "OstrelCore/Engine/Engine.h"
+
+#include "OstrelCore/Engine/ChromeScreenshots.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace ostrel {
+
+// --- Transcripts ---
+
+std::optional<qsizetype> Engine::applyBatch(const TranscriptBatch& batch) {
+    if (batch.isEmpty()) {
+        return std::nullopt;
+    }
+    std::optional<qsizetype> failed;
+    const QList<Ingest::Outcome> outcomes = ingest_->apply(batch);
+    for (qsizetype i = 0; i < outcomes.size(); ++i) {
+        logOutcome(outcomes.at(i), QStringLiteral("transcript"));
+        if (!failed && outcomes.at(i).mayPassLater()) {
+            failed = i;
+        }
+    }
+    store_->saveIfOverdue(timing_.progressSaveInterval);
+    return failed;
+}
+
+void Engine::readTranscript(const QString& path) {
+    transcripts_->read(path, now_(),
+                       [this](const TranscriptBatch& batch) { return applyBatch(batch); });
+    if (!transcripts_->waiting().isEmpty()) {
+        scheduleRetry();
+    }
+}
+
+// --- Change events ---
+
+void Engine::onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root) {
+    if (stopped_) {
+        return;
+    }
+    if (std::any_of(flags.begin(), flags.end(), &DirectoryWatcher::mustRescan)) {
+        scheduleRescan(root);
+    }
+    handleEvents(paths);
+}
+
+void Engine::handleEvents(const QStringList& paths) {
+    if (stopped_) {
+        return;
+    }
+    // The projects folder may have come into being behind a link since the last look.
+    transcripts_->resolve();
+    if (!retries_.isEmpty()) {
+        QSet<QString> folders;
+        for (const QString& path : paths) {
+            folders.insert(path.left(path.lastIndexOf(u'/')));
+        }
+        retryFailed(&folders);
+    }
+    QList<QUrl> scratchpads;
+    QStringList transcripts;
+    bool folderFileQueued = false;
+    for (const QString& path : paths) {
+        if (const auto scratchpad = scanner_.scratchpad(path)) {
+            if (!scratchpads.contains(*scratchpad)) {
+                scratchpads.append(*scratchpad);
+            }
+            continue;
+        }
+        if (transcripts_->owns(path)) {
+            if (!transcripts.contains(path)) {
+                transcripts.append(path);
+            }
+            continue;
+        }
+        if (ChromeScreenshots::matches(path)) {
+            if (!pendingChrome_.contains(path)) {
+                pendingChrome_.insert(path);
+                later(config_.chromeHold, [path](Engine& e) { e.releaseChromeHold(path); });
+            }
+            continue;
+        }
+        if (ItemFilter::isInside(path, supportCanonical_)) {
+            continue; // our own copies and thumbnails, under a watched folder such as home
+        }
+        for (const QString& root : folderRoots_) {
+            if (ItemFilter::isInside(path, root)) {
+                // A watched folder may be the home folder or "/": its files wait for the scan's
+                // slices, behind scratchpads and transcripts.
+                if (!folderFilesQueued_.contains(path)) {
+                    folderFilesQueued_.insert(path);
+                    folderFiles_.append(path);
+                }
+                folderFileQueued = true;
+                break;
+            }
+        }
+    }
+    if (folderFileQueued) {
+        scheduleScanSlice();
+    }
+    if (scratchpads.isEmpty() && transcripts.isEmpty()) {
+        return;
+    }
+    for (const QString& path : transcripts) {
+        // Each read of a transcript whose capture failed goes over everything after that line
+        // again: the retry timer does it, not every line the session appends meanwhile.
+        if (!transcripts_->isWaiting(path)) {
+            readTranscript(path);
+        }
+    }
+    for (const QUrl& scratchpad : scratchpads) {
+        const QList<ScratchFile> files = scanner_.files(scratchpad);
+        if (files.isEmpty()) {
+            continue;
+        }
+        // The session's prompts must be in the store before its files are offered.
+        const QString transcript = transcripts_->path(files.first().slug, files.first().sessionID);
+        if (!transcripts_->isOpen(transcript) && FileStat::exists(transcript)) {
+            readTranscript(transcript);
+        }
+        const Batch batch(*this);
+        for (const ScratchFile& file : files) {
+            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug,
+                       false);
+        }
+    }
+    schedulePublish();
+}
+
+void Engine::releaseChromeHold(const QString& path) {
+    if (stopped_) {
+        return;
+    }
+    pendingChrome_.remove(path);
+    // The temporary folder is open to every user: only this user's own screenshot folders count.
+    if (ChromeScreenshots::accepts(path)) {
+        ingestFile(path, Source::chrome, std::nullopt, std::nullopt, false);
+    } else {
+        const QString folder = path.left(path.lastIndexOf(u'/'));
+        const auto st = FileStat::lstat(folder);
+        if (st && st->isSymlink()) {
+            noteRefused(QStringLiteral("screenshot folder"), folder, QStringLiteral("a link"));
+        } else if (const auto reason = ScratchpadScanner::distrust(folder)) {
+            noteRefused(QStringLiteral("screenshot folder"), folder, *reason);
+        }
+    }
+    schedulePublish();
+}
+
+// --- Rescans ---
+
+void Engine::scheduleRescan(const QUrl& root) {
+    const bool wasEmpty = pendingRescans_.isEmpty();
+    if (!pendingRescans_.contains(root)) {
+        pendingRescans_.append(root);
+    }
+    if (!wasEmpty) {
+        return;
+    }
+    later(rescanWait_, [](Engine& e) { e.flushRescans(); });
+}
+
+void Engine::flushRescans() {
+    if (stopped_) {
+        return;
+    }
+    const QList<QUrl> roots = std::exchange(pendingRescans_, {});
+    for (const QUrl& root : roots) {
+        rescan(root);
+    }
+}
+
+void Engine::rescan(const QUrl& root) {
+    ++rescans_;
+    QStringList paths;
+    if (root == paths_.scratchRoot) {
+        resolveScratchRoot();
+        for (const ScratchFile& file : scanner_.files()) {
+            const QString local = file.url.toLocalFile();
+            const QString folder = OstrelPaths::canonical(local.left(local.lastIndexOf(u'/')));
+            if (!paths.contains(folder)) {
+                paths.append(folder);
+            }
+        }
+    } else if (root == paths_.projectsRoot()) {
+        paths = transcripts_->recent(config_.recentWindow, now_());
+    } else if (root == paths_.chromeRoot) {
+        for (const QUrl& url : ChromeScreenshots::files(
+                 paths_.chromeRoot, config_.recentWindow, now_(),
+                 [this](const QString&folder, const QString&reason) {
+                     noteRefused(QStringLiteral("screenshot folder"), folder, reason);
+                 })) {
+            paths.append(url.toLocalFile());
+        }
+    } else if (folderRoots_.contains(root.toLocalFile())) {
+        scanFolder(root.toLocalFile());
+    }
+    qCInfo(lcIngest).noquote()
+        << QStringLiteral("events dropped, rescanning %1 paths").arg(paths.size());
+    handleEvents(paths);
+    retryFailed();
+}
+
+} // namespace ostrel

@@ -1,0 +1,577 @@
+// The index and offsets files as text: the index written from the store's own tables, and both
+// files read back strictly, record by record.
+#include "OstrelCore/Records/JsonReader.h"
+#include "OstrelCore/Records/JsonWriter.h"
+#include "OstrelCore/Records/Store.h"
+#include "OstrelCore/Records/StoreIndexParts.h"
+
+#include <QSet>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace ostrel {
+
+namespace {
+
+const HiddenRecord& record(const HiddenRecord* record) {
+    return *record;
+}
+
+template <typename Record> const Record& record(const Record& record) {
+    return record;
+}
+
+// The index text for the small parts of `rest` and the record lists given apart: a save writes
+// the store's own tables (and the hidden records sorted by pointer) rather than copying every
+// record into lists first, which would double the store's size for the length of each write.
+template <typename Items, typename Hidden, typename Sessions, typename Prompts>
+QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden* hiddenItems,
+                     const Sessions& sessions, const Prompts& prompts) {
+    JsonWriter out;
+    const auto dates = [&out](const char16_t* key, const std::optional<QHash<QString, Date>>& map) {
+        if (map) {
+            out.key(key);
+            out.sortedObject(*map, [&out](Date d) { out.date(d); });
+        }
+    };
+    const auto list = [&out](const char16_t* key, const auto& records) {
+        out.key(key);
+        out.beginArray();
+        for (const auto& each : records) {
+            record(each).write(out);
+        }
+        out.endArray();
+    };
+    out.beginObject();
+    dates(u"deleted", rest.deleted);
+    dates(u"deletedPaths", rest.deletedPaths);
+    if (rest.hidden) {
+        out.key(u"hidden");
+        out.beginArray();
+        for (const QString& id : *rest.hidden) {
+            out.string(id);
+        }
+        out.endArray();
+    }
+    if (hiddenItems) {
+        list(u"hiddenItems", *hiddenItems);
+    }
+    list(u"items", items);
+    if (rest.lastRunAt) {
+        out.key(u"lastRunAt");
+        out.date(*rest.lastRunAt);
+    }
+    list(u"prompts", prompts);
+    list(u"sessions", sessions);
+    dates(u"titleChecks", rest.titleChecks);
+    out.key(u"version");
+    out.integer(rest.version);
+    out.endObject();
+    return out.take();
+}
+
+} // namespace
+
+QByteArray storeIndexParts::encodeIndex(const Store::Index& rest,
+                                        const QHash<QString, ShelfItem>& items,
+                                        const std::vector<const HiddenRecord*>& hiddenItems,
+                                        const QHash<QString, Session>& sessions,
+                                        const QHash<QString, Prompt>& prompts) {
+    return indexText(rest, items, &hiddenItems, sessions, prompts);
+}
+
+QByteArray Store::Index::encode() const {
+    return indexText(*this, items, hiddenItems ? &*hiddenItems : nullptr, sessions, prompts);
+}
+
+namespace {
+
+// One field of a record as it is read: the last occurrence of a name counts, as it does for Qt,
+// so an earlier value of the wrong type is forgotten when a good one follows.
+template <typename T> struct Slot {
+    bool bad = false;
+    std::optional<T> value;
+
+    void absent() { *this = {}; }
+    void set(T v) { *this = {false, std::move(v)}; }
+    void wrong() { *this = {true, std::nullopt}; }
+};
+
+using Kind = JsonReader::Kind;
+
+// Reads a null as absent, a value of the kind `want` through `read`, and skips anything else.
+template <typename T, typename Read>
+void field(JsonReader& r, Slot<T>& slot, Kind want, Read read) {
+    const Kind kind = r.next();
+    if (kind == Kind::null) {
+        r.null();
+        slot.absent();
+    } else if (kind == want) {
+        read(slot);
+    } else {
+        r.skip();
+        slot.wrong();
+    }
+}
+
+void stringField(JsonReader& r, Slot<QString>& slot) {
+    field(r, slot, Kind::string, [&r](Slot<QString>& s) {
+        if (auto text = r.string()) {
+            s.set(std::move(*text));
+        }
+    });
+}
+
+void dateField(JsonReader& r, Slot<Date>& slot) {
+    field(r, slot, Kind::number, [&r](Slot<Date>& s) {
+        if (const auto n = r.number()) {
+            s.set(Date(n->value));
+        }
+    });
+}
+
+// A whole number that fits 64 bits.
+void integerField(JsonReader& r, Slot<qint64>& slot) {
+    field(r, slot, Kind::number, [&r](Slot<qint64>& s) {
+        if (const auto n = r.number()) {
+            n->isInteger ? s.set(n->integer) : s.wrong();
+        }
+    });
+}
+
+// Whether a URL text is "file://" and an absolute path of plain characters only: no percent
+// signs, no query or fragment, no empty segment. Parsing such a text strictly gives the same URL
+// as setting its path, which costs a fraction of the general parse; the store's own copies all
+// have URLs like that.
+bool isPlainFileUrl(const QString& text) {
+    constexpr QLatin1StringView prefix("file:///");
+    if (!text.startsWith(prefix)) {
+        return false;
+    }
+    char16_t previous = u'/';
+    for (qsizetype i = prefix.size(); i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                           (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' || c == u'_' ||
+                           c == u'~' || (c == u'/' && previous != u'/');
+        if (!plain) {
+            return false;
+        }
+        previous = c;
+    }
+    return true;
+}
+
+// An absolute URL in its strict form.
+void urlField(JsonReader& r, Slot<QUrl>& slot) {
+    field(r, slot, Kind::string, [&r](Slot<QUrl>& s) {
+        const auto text = r.string();
+        if (!text) {
+            return;
+        }
+        if (isPlainFileUrl(*text)) {
+            QUrl url;
+            url.setScheme(QStringLiteral("file"));
+            url.setPath(text->mid(7));
+            s.set(std::move(url));
+            return;
+        }
+        QUrl url(*text, QUrl::StrictMode);
+        url.isValid() && !url.isRelative() ? s.set(std::move(url)) : s.wrong();
+    });
+}
+
+std::optional<ShelfItemKind> kindOf(const QString& raw) {
+    for (const auto kind : allShelfItemKinds) {
+        if (rawValue(kind) == raw) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+// The sources of an item: an array of known source names, nothing else.
+void sourcesField(JsonReader& r, Slot<Sources>& slot) {
+    if (r.next() != Kind::array) {
+        r.skip();
+        slot.wrong();
+        return;
+    }
+    r.beginArray();
+    Sources sources;
+    bool good = true;
+    while (r.element()) {
+        if (r.next() != Kind::string) {
+            good = false;
+            r.skip();
+            continue;
+        }
+        const auto text = r.string();
+        const auto source = text ? sourceFromRaw(*text) : std::nullopt;
+        if (source) {
+            sources.insert(*source);
+        } else {
+            good = false;
+        }
+    }
+    good ? slot.set(std::move(sources)) : slot.wrong();
+}
+
+// A shelf item, or none when the value is not one; the value is passed over either way.
+std::optional<ShelfItem> readItem(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<QString> id, kind, title, sessionID, sourcePath, promptID, captureID;
+    Slot<Date> createdAt, seenAt;
+    Slot<qint64> width, height;
+    Slot<QUrl> fileURL, remoteURL;
+    Slot<Sources> sources;
+    sources.wrong(); // required
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "id") {
+            stringField(r, id);
+        } else if (name == "fileURL") {
+            urlField(r, fileURL);
+        } else if (name == "createdAt") {
+            dateField(r, createdAt);
+        } else if (name == "kind") {
+            stringField(r, kind);
+        } else if (name == "title") {
+            stringField(r, title);
+        } else if (name == "sessionID") {
+            stringField(r, sessionID);
+        } else if (name == "sourceKinds") {
+            sourcesField(r, sources);
+        } else if (name == "sourcePath") {
+            stringField(r, sourcePath);
+        } else if (name == "seenAt") {
+            dateField(r, seenAt);
+        } else if (name == "width") {
+            integerField(r, width);
+        } else if (name == "height") {
+            integerField(r, height);
+        } else if (name == "promptID") {
+            stringField(r, promptID);
+        } else if (name == "captureID") {
+            stringField(r, captureID);
+        } else if (name == "remoteURL") {
+            urlField(r, remoteURL);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !id.value || !kind.value || !title.value || !sessionID.value ||
+        !createdAt.value || !sources.value || fileURL.bad || remoteURL.bad || sourcePath.bad ||
+        promptID.bad || seenAt.bad || width.bad || height.bad || captureID.bad) {
+        return std::nullopt;
+    }
+    const auto itemKind = kindOf(*kind.value);
+    if (!itemKind) {
+        return std::nullopt;
+    }
+    ShelfItem item;
+    item.id = std::move(*id.value);
+    item.kind = *itemKind;
+    item.fileURL = std::move(fileURL.value);
+    item.remoteURL = std::move(remoteURL.value);
+    item.sourcePath = std::move(sourcePath.value);
+    item.title = std::move(*title.value);
+    item.sessionID = std::move(*sessionID.value);
+    item.promptID = std::move(promptID.value);
+    item.sourceKinds = std::move(*sources.value);
+    item.createdAt = *createdAt.value;
+    item.seenAt = seenAt.value;
+    item.width = width.value;
+    item.height = height.value;
+    item.captureID = std::move(captureID.value);
+    return item;
+}
+
+std::optional<HiddenRecord> readHiddenRecord(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    std::optional<ShelfItem> item;
+    Slot<Date> hiddenAt;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "item") {
+            item = readItem(r);
+        } else if (name == "hiddenAt") {
+            dateField(r, hiddenAt);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !item || !hiddenAt.value) {
+        return std::nullopt;
+    }
+    return HiddenRecord{std::move(*item), *hiddenAt.value};
+}
+
+std::optional<Session> readSession(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<QString> id, slug, cwd, branch, agentName, customTitle, aiTitle, firstPrompt;
+    Slot<Date> startedAt, lastActive, firstPromptAt;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "id") {
+            stringField(r, id);
+        } else if (name == "startedAt") {
+            dateField(r, startedAt);
+        } else if (name == "lastActive") {
+            dateField(r, lastActive);
+        } else if (name == "slug") {
+            stringField(r, slug);
+        } else if (name == "cwd") {
+            stringField(r, cwd);
+        } else if (name == "branch") {
+            stringField(r, branch);
+        } else if (name == "agentName") {
+            stringField(r, agentName);
+        } else if (name == "customTitle") {
+            stringField(r, customTitle);
+        } else if (name == "aiTitle") {
+            stringField(r, aiTitle);
+        } else if (name == "firstPrompt") {
+            stringField(r, firstPrompt);
+        } else if (name == "firstPromptAt") {
+            dateField(r, firstPromptAt);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !id.value || !startedAt.value || !lastActive.value || slug.bad || cwd.bad ||
+        branch.bad || agentName.bad || customTitle.bad || aiTitle.bad || firstPrompt.bad ||
+        firstPromptAt.bad) {
+        return std::nullopt;
+    }
+    Session s;
+    s.id = std::move(*id.value);
+    s.slug = std::move(slug.value);
+    s.cwd = std::move(cwd.value);
+    s.branch = std::move(branch.value);
+    s.startedAt = *startedAt.value;
+    s.lastActive = *lastActive.value;
+    s.agentName = std::move(agentName.value);
+    s.customTitle = std::move(customTitle.value);
+    s.aiTitle = std::move(aiTitle.value);
+    s.firstPrompt = std::move(firstPrompt.value);
+    s.firstPromptAt = firstPromptAt.value;
+    return s;
+}
+
+std::optional<Prompt> readPrompt(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<QString> id, sessionID, text;
+    Slot<Date> at;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "id") {
+            stringField(r, id);
+        } else if (name == "sessionID") {
+            stringField(r, sessionID);
+        } else if (name == "at") {
+            dateField(r, at);
+        } else if (name == "text") {
+            stringField(r, text);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !id.value || !sessionID.value || !at.value || !text.value) {
+        return std::nullopt;
+    }
+    return Prompt{std::move(*id.value), std::move(*sessionID.value), *at.value,
+                  std::move(*text.value)};
+}
+
+// An array of records. Strict: one element that does not read spoils the list. Lossy: such an
+// element is dropped alone. A list is reserved for what the bytes left can hold at most.
+template <typename T, typename Read>
+void listField(JsonReader& r, Slot<QList<T>>& slot, bool lossy, Read read) {
+    field(r, slot, Kind::array, [&](Slot<QList<T>>& s) {
+        r.beginArray();
+        QList<T> list;
+        bool good = true;
+        while (r.element()) {
+            if (auto record = read(r)) {
+                if (good) {
+                    list.append(std::move(*record));
+                }
+            } else {
+                good = good && lossy;
+            }
+        }
+        good ? s.set(std::move(list)) : s.wrong();
+    });
+}
+
+void idsField(JsonReader& r, Slot<QStringList>& slot) {
+    listField(r, slot, false, [](JsonReader& reader) -> std::optional<QString> {
+        if (reader.next() != Kind::string) {
+            reader.skip();
+            return std::nullopt;
+        }
+        return reader.string();
+    });
+}
+
+// An object of values, each read by `read` (none when it does not read); a name repeated
+// counts with its last value. The entries are gathered first so that the table is sized once.
+template <typename T, typename Read>
+bool readMap(JsonReader& r, QHash<QString, T>& map, Read read) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return false;
+    }
+    r.beginObject();
+    std::vector<std::pair<QString, T>> entries;
+    QSet<QString> bad;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        QString key = name.toString();
+        if (auto value = read(r)) {
+            if (!bad.isEmpty()) {
+                bad.remove(key);
+            }
+            entries.emplace_back(std::move(key), std::move(*value));
+        } else {
+            bad.insert(std::move(key));
+        }
+    }
+    if (r.failed() || !bad.isEmpty()) {
+        return false;
+    }
+    map.reserve(qsizetype(entries.size()));
+    for (auto& [key, value] : entries) {
+        map.insert(std::move(key), std::move(value));
+    }
+    return true;
+}
+
+std::optional<Date> readDate(JsonReader& r) {
+    if (r.next() != Kind::number) {
+        r.skip();
+        return std::nullopt;
+    }
+    const auto n = r.number();
+    return n ? std::optional<Date>(Date(n->value)) : std::nullopt;
+}
+
+void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot) {
+    field(r, slot, Kind::object, [&r](Slot<QHash<QString, Date>>& s) {
+        QHash<QString, Date> map;
+        readMap(r, map, readDate) ? s.set(std::move(map)) : s.wrong();
+    });
+}
+
+// An offset, 0 to 2^64 - 1. Offsets are written clamped to the signed range, so one beyond it,
+// as another writer may have left it, reads as that bound.
+std::optional<quint64> readOffset(JsonReader& r) {
+    if (r.next() != Kind::number) {
+        r.skip();
+        return std::nullopt;
+    }
+    const auto n = r.number();
+    if (!n) {
+        return std::nullopt;
+    }
+    if (n->isInteger) {
+        return n->integer >= 0 ? std::optional<quint64>(quint64(n->integer)) : std::nullopt;
+    }
+    // 2^64 - 1 itself arrives rounded to 2^64, the nearest double.
+    const double d = n->value;
+    if (!std::isfinite(d) || d < 0 || std::floor(d) != d || d > 18446744073709551616.0) {
+        return std::nullopt;
+    }
+    return static_cast<quint64>(std::numeric_limits<qint64>::max());
+}
+
+} // namespace
+
+std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
+    JsonReader r(json);
+    if (r.next() != Kind::object) {
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<qint64> version;
+    Slot<Date> lastRunAt;
+    Slot<QList<ShelfItem>> items;
+    Slot<QList<Session>> sessions;
+    Slot<QList<Prompt>> prompts;
+    Slot<QStringList> hidden;
+    Slot<QList<HiddenRecord>> hiddenItems;
+    Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "items") {
+            listField(r, items, true, readItem);
+        } else if (name == "sessions") {
+            listField(r, sessions, false, readSession);
+        } else if (name == "prompts") {
+            listField(r, prompts, false, readPrompt);
+        } else if (name == "hiddenItems") {
+            listField(r, hiddenItems, true, readHiddenRecord);
+        } else if (name == "hidden") {
+            idsField(r, hidden);
+        } else if (name == "deleted") {
+            datesField(r, deleted);
+        } else if (name == "deletedPaths") {
+            datesField(r, deletedPaths);
+        } else if (name == "titleChecks") {
+            datesField(r, titleChecks);
+        } else if (name == "lastRunAt") {
+            dateField(r, lastRunAt);
+        } else if (name == "version") {
+            integerField(r, version);
+        } else {
+            r.skip();
+        }
+    }
+    if (!r.finish() || version.bad || lastRunAt.bad || !items.value || !sessions.value ||
+        !prompts.value || hidden.bad || hiddenItems.bad || deleted.bad || deletedPaths.bad ||
+        titleChecks.bad) {
+        return std::nullopt;
+    }
+    Index index;
+    index.lastRunAt = lastRunAt.value;
+    index.items = std::move(*items.value);
+    index.sessions = std::move(*sessions.value);
+    index.prompts = std::move(*prompts.value);
+    index.hidden = std::move(hidden.value);
+    index.hiddenItems = std::move(hiddenItems.value);
+    index.deleted = std::move(deleted.value);
+    index.deletedPaths = std::move(deletedPaths.value);
+    index.titleChecks = std::move(titleChecks.value);
+    return index;
+}
+
+std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json) {
+    JsonReader r(json);
+    QHash<QString, quint64> offsets;
+    if (!readMap(r, offsets, readOffset) || !r.finish()) {
+        return std::nullopt;
+    }
+    return offsets;
+}
+
+} // namespace ostrel
