@@ -45,8 +45,7 @@ public:
     QRectF boundingRect() const override { return deck_->stackRect().adjusted(-8, -8, 8, 8); }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
         painter->setRenderHint(QPainter::Antialiasing);
-        const double t = deck_->now();
-        const double lift = std::clamp(deck_->lift_.value(t), 0.0, 1.0);
+        const double lift = std::clamp(deck_->shownLift_, 0.0, 1.0);
         if (lift > 0 && !deck_->turn_.items.isEmpty()) {
             if (QGraphicsObject* top = deck_->cards_.value(deck_->turn_.items.first().id)) {
                 painter->save();
@@ -103,6 +102,7 @@ DeckView::DeckView(const ViewContext& context, const Turn& turn, bool vertical,
     if (fanned_) {
         dealt_ = true;
         spread_.set(1);
+        shownSpread_ = 1;
         if (onFan_) {
             onFan_(true);
         }
@@ -156,10 +156,6 @@ QSizeF DeckView::frameSize(qsizetype count, bool vertical, double spread) {
     const QSizeF card = cardSize(vertical);
     const QSizeF stack = vertical ? QSizeF(card.width(), length) : QSizeF(length, card.height());
     return QSizeF(stack.width(), stack.height() + rowSpacing + captionHeight);
-}
-
-double DeckView::spread() const {
-    return spread_.value(now());
 }
 
 double DeckView::length() const {
@@ -441,9 +437,17 @@ void DeckView::placeCards() {
         buildCards();
         return;
     }
+    // One sample of the animations per frame: the cards, the caption, the badge and the length the
+    // strip lays the next deck out by all stand for the same moment, however late the paint.
     const double t = now();
     const double s = spread_.value(t);
     const double lift = lift_.value(t);
+    if (s != shownSpread_) {
+        prepareGeometryChange();
+        shownSpread_ = s;
+        update();
+    }
+    shownLift_ = lift;
     const double step = depth + Motion::fanLift * lift;
     const double angleAtRest = tilt + Motion::fanAngle * lift;
     const QSizeF card = cardSize();
@@ -482,7 +486,6 @@ void DeckView::placeCards() {
     }
     const double l = length();
     if (l != lastLength_) {
-        prepareGeometryChange();
         lastLength_ = l;
         emit lengthChanged();
     }

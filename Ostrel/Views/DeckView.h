@@ -67,7 +67,8 @@ public:
     double length() const;
     // The stack's rectangle (caption below it).
     QRectF stackRect() const;
-    double spread() const;
+    // As the last frame laid the deck out.
+    double spread() const { return shownSpread_; }
     bool isDealt() const { return dealt_; }
     bool isFanned() const { return fanned_; }
     bool isLifted() const;
@@ -134,6 +135,9 @@ private:
     bool lifted_ = false;
     Motion::Animated spread_;
     Motion::Animated lift_;
+    // The animations as the last frame laid the deck out; all its geometry is read from these.
+    double shownSpread_ = 0;
+    double shownLift_ = 0;
     MainClock::Handle step_;
     MainClock::Handle undeal_;
     MainClock::Handle tick_;

@@ -232,7 +232,6 @@ void TurnStacksView::rebuild() {
     const double chipWidth = vertical_ ? scroller_->size().width() : SessionChip::stripWidth;
     QHash<QString, const SessionGroup*> groups;
     QHash<QString, const Turn*> turns;
-    QSet<QString> known;
     chipLengths_.clear();
     for (const SessionGroup& group : modelGroups) {
         const bool folded = context_.model->collapsed().contains(group.id());
@@ -240,9 +239,9 @@ void TurnStacksView::rebuild() {
         if (vertical_) {
             chipLengths_.insert(group.id(), SessionChip::height(context_, group, folded));
         }
-        for (const Turn& turn : group.turns) {
-            known.insert(turn.id);
-            if (!folded) {
+        // A folded session's turns are not shown: unfolding it brings them in as arrivals.
+        if (!folded) {
+            for (const Turn& turn : group.turns) {
                 turns.insert(turn.id, &turn);
             }
         }
@@ -303,16 +302,16 @@ void TurnStacksView::rebuild() {
             it = decks_.erase(it);
         }
     }
-    // A turn that arrives while this drawer is open drops in once built.
+    // A turn that arrives or unfolds while this drawer is open drops in once built.
     arrivals_.clear();
-    if (built_) {
-        for (const QString& id : std::as_const(known)) {
-            if (!known_.contains(id)) {
-                arrivals_.insert(id);
-            }
+    QSet<QString> shown;
+    for (auto it = turns.cbegin(); it != turns.cend(); ++it) {
+        if (built_ && !known_.contains(it.key())) {
+            arrivals_.insert(it.key());
         }
+        shown.insert(it.key());
     }
-    known_ = std::move(known);
+    known_ = std::move(shown);
     built_ = true;
     laying_ = false;
     relayout();

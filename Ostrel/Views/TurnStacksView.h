@@ -107,7 +107,7 @@ private:
     std::vector<Slot> slots_;
     // Heights of the chips in the vertical strip, by session id, measured at each rebuild.
     QHash<QString, double> chipLengths_;
-    // The turns of the last rebuild, and those it brought that were not there before.
+    // The turns the last rebuild showed, and those it brought that were not shown before.
     QSet<QString> known_;
     QSet<QString> arrivals_;
     QSet<QString> fanned_;

@@ -147,6 +147,50 @@ TEST(StacksDrawer, AClickDealsADeckOutAndAnotherFoldsItBack) {
     EXPECT_FALSE(stacks->reported().contains("alpha1-2"));
 }
 
+TEST(StacksDrawer, ADeckFanningOutStaysWithinItsOwnFrameAtEveryMomentOfTheSpread) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {3, 2});
+    s.prompts[0].text = "Draw every deck of the strip with its caption under the cards, please";
+    s.prompts[1].text = "And the next deck of the strip, with a caption just as long as that";
+    rig.publish(s);
+    rig.open();
+    rig.clock->advance(1);
+    TurnStacksView* stacks = rig.drawer->stacks();
+    DeckView* deck = stacks->decks().value("alpha0");
+    DeckView* next = stacks->decks().value("alpha1");
+    ASSERT_TRUE(deck && next);
+    // The 14 points between the two captions, in the panel.
+    const auto gap = [&] {
+        const QRectF frame = stacks->frames().value("alpha0");
+        const QRectF caption = deck->captionRect();
+        return stacks->scroller()
+            ->content()
+            ->mapRectToScene(QRectF(frame.right() + 1, caption.top(), 12, caption.height()))
+            .toAlignedRect();
+    };
+    const QImage rest = rig.render("stacks-spread-rest");
+    const QRgb ground = rest.pixel(gap().center());
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, deck->mapToScene(deck->stackRect().center())));
+    // Moments between frames as well as on them: what is drawn is what the strip laid out.
+    for (const double t : {0.01, 0.035, 0.06, 0.09, 0.15}) {
+        rig.clock->advance(t - (rig.clock->now() - 1));
+        const QRectF frame = stacks->frames().value("alpha0");
+        EXPECT_EQ(deck->mapRectToParent(deck->captionRect()).right(), frame.right()) << t;
+        EXPECT_EQ(next->pos().x(), frame.right() + 14) << t;
+        const QImage picture = rig.render(QStringLiteral("stacks-spread-%1").arg(t * 1000));
+        const QRect between = gap();
+        int drawn = 0;
+        for (int y = between.top(); y <= between.bottom(); ++y) {
+            for (int x = between.left(); x <= between.right(); ++x) {
+                drawn += picture.pixel(x, y) != ground ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(drawn, 0) << "drawn into the gap " << t << "s into the spread";
+    }
+}
+
 TEST(StacksDrawer, TheSelectionScrollsIntoViewAndAnOpenedDeckGlidesForward) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     Snapshot s;
@@ -627,10 +671,28 @@ TEST(StacksDrawer, FoldingASessionLiftsItsDecksAwayTurnsItsChevronAndRapidFoldsE
     EXPECT_NE(turning, open);
     EXPECT_NE(turning, look("stacks-fold-end"));
 
-    // Eleven folds and unfolds in a second: open again, every deck whole and in its place.
-    for (int i = 0; i < 11; ++i) {
+    // Unfolded, its decks drop in as arrivals do.
+    rig.model->toggleCollapsed("alpha");
+    rig.clock->advance(4.0 / 60 + 1e-6);
+    deck = stacks->decks().value("alpha1");
+    ASSERT_TRUE(deck);
+    EXPECT_LT(deck->opacity(), 0.95);
+    EXPECT_LT(deck->y(), y);
+    rig.render("stacks-unfold-mid");
+
+    // Ten folds a second while its decks drop in and a new turn arrives: open again, every deck
+    // and card whole and in its place.
+    for (int i = 0; i < 10; ++i) {
         rig.model->toggleCollapsed("alpha");
         rig.clock->advance(0.1);
+        if (i == 4) {
+            Snapshot more = twoSessions();
+            more.prompts.append(Prompt{"beta9", "beta", Date(799981500), "Turn beta9"});
+            for (int n = 0; n < 3; ++n) {
+                more.items.append(item("beta9-" + QString::number(n), "beta", "beta9", 799981505));
+            }
+            rig.publish(more);
+        }
     }
     rig.clock->advance(1);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -641,8 +703,14 @@ TEST(StacksDrawer, FoldingASessionLiftsItsDecksAwayTurnsItsChevronAndRapidFoldsE
             ++decks;
             EXPECT_EQ(d->opacity(), 1);
             EXPECT_EQ(d->pos(), stacks->frames().value(d->turn().id).topLeft());
+            EXPECT_EQ(d->cards().size(), std::min<qsizetype>(d->turn().items.size(), 2));
+            for (ThumbnailView* card : d->cards()) {
+                EXPECT_TRUE(card->isVisible());
+                EXPECT_EQ(card->opacity(), 1);
+                EXPECT_GE(card->pos().y(), -2);
+            }
         }
     }
     EXPECT_EQ(decks, stacks->decks().size());
-    EXPECT_EQ(decks, 4);
+    EXPECT_EQ(decks, 5);
 }
