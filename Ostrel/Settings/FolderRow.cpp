@@ -16,25 +16,6 @@ namespace ostrel {
 
 namespace {
 
-// The 7-pixel status dot.
-class StatusDot : public QWidget {
-public:
-    StatusDot(bool found, QWidget* parent) : QWidget(parent), found_(found) { setFixedSize(7, 7); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        const bool dark = SettingsColors::isDark();
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(SettingsColors::system(found_ ? SystemColor::green : SystemColor::orange, dark));
-        p.drawEllipse(QRectF(rect()));
-    }
-
-private:
-    bool found_;
-};
-
 // A symbol drawn in the secondary tone, following light and dark.
 class SymbolView : public QWidget {
 public:
@@ -73,21 +54,43 @@ QString expandedPath(const QString& path) {
     return path;
 }
 
+// The 7-pixel status dot.
+class FolderRow::StatusDot : public QWidget {
+public:
+    explicit StatusDot(QWidget* parent) : QWidget(parent) { setFixedSize(7, 7); }
+
+    void setFound(bool found) {
+        if (found != found_) {
+            found_ = found;
+            update();
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const bool dark = SettingsColors::isDark();
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(SettingsColors::system(found_ ? SystemColor::green : SystemColor::orange, dark));
+        p.drawEllipse(QRectF(rect()));
+    }
+
+private:
+    bool found_ = false;
+};
+
 FolderRow::FolderRow(const QString& title, const QString& path, bool overridden, Date now,
                      QWidget* parent)
     : SettingRow(title, new QWidget, parent),
       useDefault_(new QPushButton(QStringLiteral("Use Default"))),
       change_(new QPushButton(QStringLiteral("Change…"))) {
-    const FolderStatus::Status status = FolderStatus::describe(path, now);
-    found_ = status.found;
-
     auto* detail = new QWidget;
     auto* detailLayout = new QHBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(5);
-    dot_ = new StatusDot(found_, detail);
-    line_ = new ElidedLabel(abbreviatedPath(path) + QStringLiteral(" · ") + status.text,
-                            ToneLabel::Tone::secondary, 11, detail);
+    dot_ = new StatusDot(detail);
+    line_ = new ElidedLabel(QString(), ToneLabel::Tone::secondary, 11, detail);
     detailLayout->addWidget(dot_, 0, Qt::AlignVCenter);
     detailLayout->addWidget(line_, 1);
     label()->setDetailWidget(detail);
@@ -97,7 +100,7 @@ FolderRow::FolderRow(const QString& title, const QString& path, bool overridden,
     buttons->setSpacing(8);
     buttons->addWidget(useDefault_);
     buttons->addWidget(change_);
-    useDefault_->setVisible(overridden);
+    setFolder(path, overridden, now);
     connect(useDefault_, &QPushButton::clicked, this, [this] {
         if (onReset) {
             onReset();
@@ -110,22 +113,38 @@ FolderRow::FolderRow(const QString& title, const QString& path, bool overridden,
     });
 }
 
+void FolderRow::setFolder(const QString& path, bool overridden, Date now) {
+    const FolderStatus::Status status = FolderStatus::describe(path, now);
+    found_ = status.found;
+    dot_->setFound(found_);
+    line_->setText(abbreviatedPath(path) + QStringLiteral(" · ") + status.text);
+    useDefault_->setVisible(overridden);
+}
+
+QWidget* FolderRow::dot() const {
+    return dot_;
+}
+
 QString FolderRow::statusLine() const {
     return line_->text();
 }
 
 WatchedFolderRow::WatchedFolderRow(const QString& path, QWidget* parent)
-    : QWidget(parent), path_(path), missing_(!FileStat::exists(expandedPath(path))) {
+    : QWidget(parent), path_(path),
+      notFound_(new ToneLabel(QStringLiteral("Not found"), ToneLabel::Tone::secondary, 11, this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 2, 6, 2);
     layout->setSpacing(8);
     layout->addWidget(new SymbolView(QStringLiteral("folder"), 14, this), 0, Qt::AlignVCenter);
     layout->addWidget(new ElidedLabel(abbreviatedPath(path), ToneLabel::Tone::primary, 13, this),
                       1);
-    if (missing_) {
-        layout->addWidget(
-            new ToneLabel(QStringLiteral("Not found"), ToneLabel::Tone::secondary, 11, this));
-    }
+    layout->addWidget(notFound_);
+    recheck();
+}
+
+void WatchedFolderRow::recheck() {
+    missing_ = !FileStat::exists(expandedPath(path_));
+    notFound_->setVisible(missing_);
 }
 
 } // namespace ostrel

@@ -25,19 +25,22 @@ public:
     FolderRow(const QString& title, const QString& path, bool overridden, Date now,
               QWidget* parent = nullptr);
 
+    // Looks at the folder again, in place: the buttons keep their focus.
+    void setFolder(const QString& path, bool overridden, Date now);
     bool found() const { return found_; }
     // The path and the status, as one line.
     QString statusLine() const;
     QPushButton* useDefaultButton() const { return useDefault_; }
     QPushButton* changeButton() const { return change_; }
-    QWidget* dot() const { return dot_; }
+    QWidget* dot() const;
 
     std::function<void()> onChange;
     std::function<void()> onReset;
 
 private:
     bool found_ = false;
-    QWidget* dot_;
+    class StatusDot;
+    StatusDot* dot_;
     ElidedLabel* line_;
     QPushButton* useDefault_;
     QPushButton* change_;
@@ -51,10 +54,13 @@ public:
 
     const QString& path() const { return path_; }
     bool missing() const { return missing_; }
+    // Looks at the path again.
+    void recheck();
 
 private:
     QString path_;
-    bool missing_;
+    bool missing_ = false;
+    QWidget* notFound_;
 };
 
 } // namespace ostrel

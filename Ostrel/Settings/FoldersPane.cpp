@@ -163,23 +163,31 @@ void FoldersPane::removeSelected() {
 }
 
 void FoldersPane::refresh() {
+    // Every row reads the disk afresh: whatever changed here, what the rows show may be old.
     const Preferences& prefs = settings_.prefs();
-    // Folder rows read the disk; redraw them when what they show may have changed.
-    if (prefs.claudeHome != shown_.claudeHome || prefs.scratchRoot != shown_.scratchRoot ||
-        sessions_ == nullptr) {
-        showFolders();
-    }
+    showFolders();
     if (prefs.watchedFolders != shown_.watchedFolders) {
         showWatched();
+    } else {
+        for (int i = 0; i < list_->count(); ++i) {
+            if (auto* row = dynamic_cast<WatchedFolderRow*>(list_->itemWidget(list_->item(i)))) {
+                row->recheck();
+            }
+        }
     }
     shown_ = prefs;
 }
 
 void FoldersPane::showFolders() {
-    folders_->clearRows();
     const Preferences& prefs = settings_.prefs();
     const OstrelPaths paths = EngineConfig::make(prefs, env_).paths;
     const Date now = clock_();
+    if (sessions_ != nullptr) {
+        sessions_->setFolder(paths.projectsRoot().toLocalFile(), prefs.claudeHome.has_value(), now);
+        scratchpads_->setFolder(paths.scratchRoot.toLocalFile(), prefs.scratchRoot.has_value(),
+                                now);
+        return;
+    }
     sessions_ = new FolderRow(QStringLiteral("Sessions"), paths.projectsRoot().toLocalFile(),
                               prefs.claudeHome.has_value(), now);
     sessions_->onChange = [this] { chooseClaudeHome(); };

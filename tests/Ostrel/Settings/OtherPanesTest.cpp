@@ -175,6 +175,44 @@ TEST_F(PaneTest, FolderRowsShowTheFoldersTheEngineUses) {
     EXPECT_EQ(abbreviatedPath(QDir::homePath() + "/work"), "~/work");
 }
 
+TEST_F(PaneTest, EveryFolderRowLooksAgainAfterAChangeMadeInThePane) {
+    test::TempDir home;
+    home.write(QStringLiteral("claude/projects/session.jsonl"), "{}");
+    QDir().mkpath(home.file(QStringLiteral("scratch")));
+    const QString later = home.file(QStringLiteral("later"));
+    writeStore({{"watchedFolders", QJsonArray{later}}});
+    auto settings = makeSettings();
+    const Environment env{{"OSTREL_CLAUDE_HOME", home.file(QStringLiteral("claude"))},
+                          {"OSTREL_SCRATCH_ROOT", home.file(QStringLiteral("scratch"))}};
+    Date now = Date::now().adding(90);
+    FoldersPane pane(
+        *settings, env, [&](const QString&) { return home.file("added"); }, [&] { return now; });
+    pane.show();
+    EXPECT_TRUE(
+        pane.sessionsRow()->statusLine().endsWith(" · Watching · last activity 1 min. ago"));
+    EXPECT_TRUE(pane.scratchpadsRow()->statusLine().endsWith(" · Watching"));
+    const auto laterRow = [&] {
+        return dynamic_cast<WatchedFolderRow*>(
+            pane.watchedList()->itemWidget(pane.watchedList()->item(0)));
+    };
+    ASSERT_NE(laterRow(), nullptr);
+    EXPECT_TRUE(laterRow()->missing());
+
+    // Hours later, with a scratchpad written and the missing folder made, a folder is added.
+    now = now.adding(3 * 3600);
+    home.write(QStringLiteral("scratch/note.png"), "x");
+    QDir().mkpath(later);
+    QPushButton* change = pane.sessionsRow()->changeButton();
+    pane.addWatchedFolder();
+    EXPECT_TRUE(pane.sessionsRow()->statusLine().endsWith(" · last activity 3 hr. ago"));
+    EXPECT_TRUE(pane.scratchpadsRow()->statusLine().endsWith(" · last activity 3 hr. ago"));
+    EXPECT_FALSE(laterRow()->missing());
+    EXPECT_EQ(pane.sessionsRow()->changeButton(), change) << "the row is looked at in place";
+    QDir(later).removeRecursively();
+    pane.chooseScratchRoot();
+    EXPECT_TRUE(laterRow()->missing());
+}
+
 TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     auto settings = makeSettings();
     bool feed = false;
