@@ -114,8 +114,6 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                             Qt::WindowCloseButtonHint);
     root_ = new SettingsRootView(*navigation_, settings_, std::move(updates), window_.get());
-    // A window manager draws the title bar above the content: no room for it in the sidebar.
-    root_->sidebar()->setUnderTitleBar(!(windows && windows->hasWindowManager()));
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(root_);

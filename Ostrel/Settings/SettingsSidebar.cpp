@@ -16,8 +16,9 @@ namespace ostrel {
 
 namespace {
 
-// Above the header: the title bar's room when the content runs under it, else as much as below.
-constexpr double headerTopUnderTitleBar = 58;
+// The window system draws any title bar outside the window, so the header needs no room for one:
+// as much above it as below.
+constexpr double headerTop = 24;
 constexpr double headerBottom = 24;
 
 QFont pixelFont(const QFont& base, int size, bool bold = false) {
@@ -104,11 +105,10 @@ void SidebarRow::paintEvent(QPaintEvent*) {
 
 SettingsSidebar::SettingsSidebar(SettingsNavigation& navigation, const QString& version,
                                  QWidget* parent)
-    : QWidget(parent), navigation_(navigation), version_(version),
-      headerTop_(headerTopUnderTitleBar) {
+    : QWidget(parent), navigation_(navigation), version_(version) {
     setFixedWidth(static_cast<int>(SidebarMetrics::width));
     auto* layout = new QVBoxLayout(this);
-    const int header = static_cast<int>(headerTop_ + SidebarMetrics::iconSize + headerBottom);
+    const int header = static_cast<int>(headerTop + SidebarMetrics::iconSize + headerBottom);
     layout->setContentsMargins(0, header, 0, static_cast<int>(SidebarMetrics::outerPadding));
     layout->setSpacing(0);
     for (const Pane pane : allPanes) {
@@ -134,15 +134,8 @@ SidebarRow* SettingsSidebar::row(Pane pane) const {
 }
 
 QRectF SettingsSidebar::iconRect() const {
-    return {SidebarMetrics::contentInset - SidebarMetrics::iconInset, headerTop_,
+    return {SidebarMetrics::contentInset - SidebarMetrics::iconInset, headerTop,
             SidebarMetrics::iconSize, SidebarMetrics::iconSize};
-}
-
-void SettingsSidebar::setUnderTitleBar(bool under) {
-    headerTop_ = under ? headerTopUnderTitleBar : headerBottom;
-    const int header = static_cast<int>(headerTop_ + SidebarMetrics::iconSize + headerBottom);
-    layout()->setContentsMargins(0, header, 0, static_cast<int>(SidebarMetrics::outerPadding));
-    update();
 }
 
 void SettingsSidebar::select(Pane pane) {

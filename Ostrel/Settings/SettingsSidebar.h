@@ -39,9 +39,6 @@ public:
 
     SidebarRow* row(Pane pane) const;
     QRectF iconRect() const;
-    // Whether the window's content runs under a title bar of its own (the room for the window's
-    // buttons stays free above the header); not when a window manager draws the title bar.
-    void setUnderTitleBar(bool under);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,7 +49,6 @@ private:
     SettingsNavigation& navigation_;
     QString version_;
     QList<SidebarRow*> rows_;
-    double headerTop_;
 };
 
 // A tile's fill: the tint's gentle top-to-bottom gradient, a little less saturated and darker.

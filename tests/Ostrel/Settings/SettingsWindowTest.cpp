@@ -127,3 +127,16 @@ TEST_F(SettingsWindowTest, PaintsLightAndDarkFromThePalette) {
               SettingsColors::primaryText(true))
         << "labels take the dark text colour without a rebuild";
 }
+
+TEST_F(SettingsWindowTest, TheSidebarHeaderStartsAtItsTopInsetWithNoTitleBarOverTheContent) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    controller->show();
+    QWidget* root = controller->root();
+    SettingsSidebar* sidebar = controller->root()->sidebar();
+    // 8 around the panel, 24 above the 36-pixel icon and 24 below it.
+    const QPoint icon = sidebar->mapTo(root, sidebar->iconRect().center().toPoint());
+    EXPECT_EQ(icon.y(), 8 + 24 + 18);
+    EXPECT_NE(pixel(root, icon), QColor(226, 226, 226)) << "the icon is drawn there";
+    EXPECT_EQ(sidebar->row(Pane::general)->mapTo(root, QPoint(0, 0)).y(), 8 + 24 + 36 + 24);
+}
