@@ -26,9 +26,11 @@
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 #include "OstrelCore/Records/Env.h"
+#include "Platform/PortalAccessibility.h"
 #include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QPixmap>
@@ -75,6 +77,8 @@ AppDelegate::~AppDelegate() {
     activeDisplay_.reset();
     panels_.reset();
     model_.reset();
+    Motion::setAccessibilityHook({});
+    accessibility_.reset();
 }
 
 void AppDelegate::launch() {
@@ -84,6 +88,12 @@ void AppDelegate::launch() {
     if (!windows_) {
         qCInfo(lcShelf) << "no X display of our own: the pointer is followed over our panels only";
     }
+    // The desktop's reduce-motion and increase-contrast switches: off until the portal answers.
+    accessibility_ = std::make_unique<PortalAccessibility>(QDBusConnection::sessionBus());
+    Motion::setAccessibilityHook([reader = QPointer(accessibility_.get())] {
+        return reader ? Accessibility{reader->reduceMotion(), reader->increaseContrast()}
+                      : Accessibility{};
+    });
     const QPointer<AppDelegate> self(this);
     mainMenu_ = std::make_unique<MainMenu>(
         [self] {

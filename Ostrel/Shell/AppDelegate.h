@@ -25,6 +25,7 @@ enum class Pane;
 class SettingsHold;
 class WelcomeWindowController;
 class PanelController;
+class PortalAccessibility;
 class PreferencesWindowController;
 class ShelfModel;
 class StatusItem;
@@ -78,6 +79,7 @@ private:
 
     AppSettings settings_;
     std::unique_ptr<x11::WindowSystem> windows_;
+    std::unique_ptr<PortalAccessibility> accessibility_;
     std::unique_ptr<ShelfModel> model_;
     std::unique_ptr<PanelController> panels_;
     std::unique_ptr<ActiveDisplayWatcher> activeDisplay_;

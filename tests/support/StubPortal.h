@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/PortalAccessibility.h"
 #include "Platform/PortalShortcut.h"
 
 #include <QDBusArgument>
@@ -8,6 +9,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
+#include <QTimer>
 
 // One entry of the portal's a(sa{sv}) shortcut lists.
 struct StubEntry {
@@ -33,14 +35,24 @@ Q_DECLARE_METATYPE(StubEntry)
 
 namespace ostrel::test {
 
-// The GlobalShortcuts interface as a desktop offers it: requests answered by a Response signal
-// on the request's path, a session per CreateSession, Activated when the user presses the keys.
+// The desktop portal's GlobalShortcuts and Settings interfaces as a desktop offers them:
+// shortcut requests answered by a Response signal on the request's path, a session per
+// CreateSession, Activated when the user presses the keys; settings read whole by namespace, and
+// SettingChanged when the user changes one.
 class StubPortal : public QDBusVirtualObject {
 public:
     explicit StubPortal(QDBusConnection bus) : bus_(std::move(bus)) {
         qDBusRegisterMetaType<StubEntry>();
         qDBusRegisterMetaType<QList<StubEntry>>();
+        qDBusRegisterMetaType<QMap<QString, QVariantMap>>();
     }
+
+    // What the Settings interface holds, by namespace and key.
+    QMap<QString, QVariantMap> settings;
+    // How long ReadAll takes to answer; below 0 it never does.
+    int settingsDelayMs = 0;
+    // ReadAll answers a lone string instead of the settings.
+    bool settingsMalformed = false;
 
     uint bindResponse = 0;         // 1: the user declined
     bool leaveOutShortcut = false; // answer success, but bind nothing
@@ -53,6 +65,10 @@ public:
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
         calls << message.member();
+        if (message.interface() == ostrel::PortalAccessibility::interface) {
+            readSettings(message);
+            return true;
+        }
         if (message.member() == QStringLiteral("Close")) {
             bus_.send(message.createReply());
             return true;
@@ -110,7 +126,38 @@ public:
         bus_.send(signal);
     }
 
+    // The user changes a setting on the desktop.
+    void change(const QString& space, const QString& key, const QVariant& value) {
+        settings[space].insert(key, value);
+        QDBusMessage signal = QDBusMessage::createSignal(ostrel::PortalAccessibility::path,
+                                                         ostrel::PortalAccessibility::interface,
+                                                         QStringLiteral("SettingChanged"));
+        signal << space << key << QVariant::fromValue(QDBusVariant(value));
+        bus_.send(signal);
+    }
+
 private:
+    void readSettings(const QDBusMessage& message) {
+        if (message.member() != QStringLiteral("ReadAll")) {
+            bus_.send(message.createErrorReply(QDBusError::UnknownMethod, message.member()));
+            return;
+        }
+        QMap<QString, QVariantMap> asked;
+        for (const QString& space : message.arguments().value(0).toStringList()) {
+            if (settings.contains(space)) {
+                asked.insert(space, settings.value(space));
+            }
+        }
+        const QDBusMessage reply = settingsMalformed
+                                       ? message.createReply(QStringLiteral("nonsense"))
+                                       : message.createReply(QVariant::fromValue(asked));
+        if (settingsDelayMs == 0) {
+            bus_.send(reply);
+        } else if (settingsDelayMs > 0) {
+            QTimer::singleShot(settingsDelayMs, [bus = bus_, reply] { bus.send(reply); });
+        }
+    }
+
     QDBusConnection bus_;
 };
 

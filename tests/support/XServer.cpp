@@ -315,6 +315,8 @@ QProcessEnvironment XServer::environment() const {
     env.insert(QStringLiteral("DISPLAY"), display());
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("XAUTHORITY"));
+    // The desktop's own session bus would bring its settings (reduce motion) into the test.
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("HOME"), home_.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.file(QStringLiteral("config")));

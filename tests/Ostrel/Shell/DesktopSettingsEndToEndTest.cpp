@@ -1,0 +1,121 @@
+// The real binary on a private X server, its desktop settings from a stub of the settings portal
+// on a private bus.
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Display/DrawerSize.h"
+#include "Platform/PortalAccessibility.h"
+#include "support/SessionBus.h"
+#include "support/StubPortal.h"
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QString gnome = QStringLiteral("org.gnome.desktop.interface");
+
+// The open default drawer, in X coordinates.
+QRect openDrawer() {
+    const QRectF frame(0, 0, 1920, 1080);
+    const DisplayLayout layout =
+        DisplayLayout::make(DisplayStyleChoice::notch(),
+                            NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+    const QRectF r = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
+    return QRectF(r.x(), 1080 - (r.y() + r.height()), r.width(), r.height()).toAlignedRect();
+}
+
+bool dark(const QImage& image, QPoint p) {
+    const QColor c(image.pixel(p));
+    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
+}
+
+bool logSays(XServer& x, const QString& text, double seconds = 20) {
+    return waitUntil([&] { return x.appLog().contains(text); }, seconds);
+}
+
+// How the drawer came down, told by two points of its black surface: one just under the top
+// edge's middle, one low at the left. Growing from the top edge reaches the first long before
+// the second; fading in shows both at once.
+struct Opening {
+    bool grew = false;
+    bool open = false;
+};
+
+Opening watchOpening(XServer& x, const std::function<void()>& midway = {}) {
+    const QRect area = openDrawer();
+    const QPoint top(area.width() / 2, 12);
+    const QPoint low(area.width() / 5, area.height() * 4 / 5);
+    Opening seen;
+    bool halfway = false;
+    x.key(QStringLiteral("alt+space"));
+    waitUntil(
+        [&] {
+            const QImage frame = x.capture(area);
+            seen.grew = seen.grew || (dark(frame, top) && !dark(frame, low));
+            if (midway && !halfway && dark(frame, top)) {
+                halfway = true;
+                midway();
+            }
+            return dark(frame, low) && dark(frame, top);
+        },
+        10);
+    // Settled open, not caught on the way.
+    pump(1.0);
+    seen.open = dark(x.capture(area), low);
+    return seen;
+}
+
+bool closes(XServer& x) {
+    x.key(QStringLiteral("alt+space"));
+    const QRect area = openDrawer();
+    return waitUntil(
+        [&] { return !dark(x.capture(area), QPoint(area.width() / 5, area.height() * 4 / 5)); },
+        10);
+}
+
+} // namespace
+
+// The desktop's reduce-motion switch, read at start and followed: the drawer fades in where it
+// would grow, and the other way once the desktop changes its mind; a change in the middle of an
+// opening neither stops nor strands the drawer.
+TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
+    SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+    QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
+    StubPortal portal(portalSide);
+    ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
+                                                 QDBusConnection::SubPath));
+    ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
+    portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    // Slow enough to catch the drawer on its way down.
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
+
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    ASSERT_TRUE(logSays(x, QStringLiteral("reduce motion on"))) << x.appLog().toStdString();
+    ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")));
+    x.moveTo(QPoint(960, 700));
+    pump(0.5);
+
+    Opening o = watchOpening(x);
+    EXPECT_FALSE(o.grew) << "faded in under reduce motion";
+    EXPECT_TRUE(o.open);
+    ASSERT_TRUE(closes(x));
+
+    portal.change(gnome, QStringLiteral("enable-animations"), true);
+    ASSERT_TRUE(logSays(x, QStringLiteral("reduce motion off")));
+    o = watchOpening(x, [&] { portal.change(gnome, QStringLiteral("enable-animations"), false); });
+    EXPECT_TRUE(o.grew);
+    EXPECT_TRUE(o.open);
+    EXPECT_TRUE(closes(x));
+    EXPECT_EQ(x.stopApp(), 0);
+    portalSide.unregisterObject(PortalAccessibility::path);
+}
