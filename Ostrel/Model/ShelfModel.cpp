@@ -36,9 +36,7 @@ ShelfModel::ShelfModel(AppSettings& settings, Services services, QObject* parent
     if (!services_.environment) {
         services_.environment = [] { return Env::process(); };
     }
-    if (!services_.pointer) {
-        services_.pointer = [] { return QPointF(QCursor::pos()); };
-    }
+    setPointerSource(std::move(services_.pointer));
 
     engine_ = services_.makeEngine(makeConfig(settings_.prefs()));
     appliedStyle_ = settings_.prefs().displayStyle;
@@ -252,6 +250,10 @@ void ShelfModel::setPeeking(DisplayID display, bool on) {
 
 void ShelfModel::setScreenDirectory(std::unique_ptr<ScreenDirectory> directory) {
     screens_ = directory ? std::move(directory) : std::make_unique<ScreenDirectory>();
+}
+
+void ShelfModel::setPointerSource(std::function<QPointF()> source) {
+    services_.pointer = source ? std::move(source) : [] { return QPointF(QCursor::pos()); };
 }
 
 bool ShelfModel::isBusy() const {

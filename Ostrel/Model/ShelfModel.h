@@ -79,7 +79,7 @@ public:
         std::unique_ptr<MenuRunner> menus;
         // The thumbnail memory cache at a side in points; a null image when it holds none.
         std::function<QImage(const ShelfItem&, double side)> cachedThumbnail;
-        // The pointer in Qt global coordinates.
+        // The pointer in Qt global coordinates, as pointerMoved() reports it.
         std::function<QPointF()> pointer;
     };
 
@@ -194,6 +194,9 @@ public:
     const QHash<QString, QList<QPointer<QObject>>>& anchors() const { return anchors_; }
     // Display numbers of Qt's screens; installed by the panels.
     void setScreenDirectory(std::unique_ptr<ScreenDirectory> directory);
+    // Where the pointer is, in Qt global coordinates; installed by the panels, which follow it
+    // through the window system. None: Qt's cursor.
+    void setPointerSource(std::function<QPointF()> source);
 
     // A drag-out, a header menu or the preview keeps the open shelf up.
     bool isBusy() const;
@@ -249,6 +252,8 @@ public:
     bool scrollWheel(const QWheelEvent& event, DisplayID display);
     void forwardWheel(DisplayID display, double delta);
     void forwardWheelAlternate(DisplayID display, double delta);
+    // The content scrolled: hover freezes at the pointer until it moves. Points are in Qt global
+    // coordinates, as the pointer source gives them.
     void scrolled();
     void pointerMoved(const QPointF& to);
     void pressDragged();

@@ -45,8 +45,11 @@ void HoverDetector::start() {
 }
 
 void HoverDetector::sample() {
+    // Compared as the window system reports it, in device pixels: at a display scale the shelf's
+    // logical point never equals it, and a resting pointer would count as moving forever.
     const QPoint now = windows_ ? windows_->pointer().position : QPoint();
     if (now != lastSample_) {
+        lastSample_ = now;
         evaluate();
     } else {
         updatePolling();
@@ -74,8 +77,6 @@ void HoverDetector::updatePolling() {
 
 void HoverDetector::evaluate() {
     const QPointF p = panels_.pointerLocation();
-    lastSample_ =
-        QPoint(static_cast<int>(p.x()), static_cast<int>(ScreenSpace::primaryBottom() - p.y()));
     const auto hot = panels_.hotDisplay(p);
     std::optional<quint32> target;
     if (!model_.openScreen()) {
@@ -93,9 +94,11 @@ void HoverDetector::evaluate() {
     const double now = clock_->now();
     const auto closing = machine_.closing(now);
     const bool insideOpen = panels_.pointerInsideOpen(p, closing);
-    // The tips hit-test the labels' on-screen rectangles, which are Qt's, y downwards.
-    model_.tips().pointerMoved(ScreenSpace::toQt(p), insideOpen && model_.openScreen().has_value());
-    model_.pointerMoved(p);
+    // The tips hit-test the labels' on-screen rectangles, and the model takes the pointer as its
+    // own source reports it: both are Qt's, y downwards.
+    const QPointF onScreen = ScreenSpace::toQt(p);
+    model_.tips().pointerMoved(onScreen, insideOpen && model_.openScreen().has_value());
+    model_.pointerMoved(onScreen);
     if (model_.peekHovered() != target) {
         model_.setPeekHovered(target);
     }

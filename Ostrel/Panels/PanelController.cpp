@@ -50,6 +50,13 @@ PanelController::PanelController(ShelfModel& model, AppSettings& settings,
             compositorChanged();
         });
     }
+    // Hover freezes where a scroll finds the pointer and thaws when the detector reports it
+    // elsewhere: both must read it from one source through one conversion, or a pointer at rest
+    // would never match itself.
+    const QPointer<PanelController> self(this);
+    model_.setPointerSource([self] {
+        return self ? ScreenSpace::toQt(self->pointerLocation()) : QPointF(QCursor::pos());
+    });
     // The input shape follows what is open.
     for (auto signal : {&ShelfModel::openScreenChanged, &ShelfModel::pendingUndoChanged,
                         &ShelfModel::fullscreenChanged, &ShelfModel::layoutsChanged}) {

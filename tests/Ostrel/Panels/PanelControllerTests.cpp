@@ -229,6 +229,21 @@ TEST(HoverDetector, HotKeyOpenedShelfTakesKeyboardAndPointerUntilItCloses) {
     EXPECT_FALSE(panel->allowsKey);
 }
 
+// The model's own pointer, as the application wires it: a scroll under a resting pointer keeps
+// hover frozen through reports of that same point, and any real move thaws it.
+TEST(HoverDetector, AScrollFreezesHoverUntilThePointerReallyMoves) {
+    Rig rig;
+    rig.openByHover();
+    const QPoint rest = rig.insideDrawer();
+    rig.pointTo(rest, true);
+    rig.model->forwardWheel(output, 24);
+    EXPECT_TRUE(rig.model->hoverFrozen());
+    rig.pointTo(rest, true);
+    EXPECT_TRUE(rig.model->hoverFrozen());
+    rig.pointTo(rest + QPoint(0, 1), true);
+    EXPECT_FALSE(rig.model->hoverFrozen());
+}
+
 TEST(ShelfKey, SpaceAndEscapeOncePerPressArrowsWithRepeatsNothingWithModifiers) {
     auto key = [](int k, Qt::KeyboardModifiers mods = Qt::NoModifier, bool repeat = false) {
         const QKeyEvent e(QEvent::KeyPress, k, mods, QString(), repeat);

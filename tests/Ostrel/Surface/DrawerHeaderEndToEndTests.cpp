@@ -21,13 +21,14 @@ namespace {
 
 const QRect screen(0, 0, 1920, 1080);
 
-QRect drawerRect() {
-    const QRectF frame(0, 0, screen.width(), screen.height());
+// The rail drawer on a screen of `size` logical pixels, in Qt's coordinates.
+QRect drawerRect(QSize size = screen.size()) {
+    const QRectF frame(QPointF(0, 0), QSizeF(size));
     const DisplayLayout layout =
         DisplayLayout::make(DisplayStyleChoice::fromRawValue(QStringLiteral("notch")).value(),
                             NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
     const QRectF r = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
-    return QRectF(r.x(), screen.height() - (r.y() + r.height()), r.width(), r.height())
+    return QRectF(r.x(), size.height() - (r.y() + r.height()), r.width(), r.height())
         .toAlignedRect();
 }
 
@@ -58,6 +59,37 @@ bool dark(QColor c) {
     return qGray(c.rgb()) < 100;
 }
 
+// Thirteen pictures in the scratchpad, the one with the long name the newest, so that it takes
+// the first cell; returns once the application added them all.
+void stagePictures(XServer& x, const QString& pad) {
+    const QDateTime base = QDateTime::currentDateTime().addSecs(-600);
+    for (int i = 0; i < 13; ++i) {
+        const QString name =
+            i == 12 ? QStringLiteral("a-rather-long-name-for-the-training-loss-curve.png")
+                    : QStringLiteral("chart-%1.png").arg(i);
+        const QString staged = x.home().file(name);
+        ASSERT_TRUE(noisePicture(200, 150, 7 + i).save(staged));
+        QFile file(staged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.setFileTime(base.addSecs(i), QFileDevice::FileModificationTime);
+        file.close();
+        ASSERT_TRUE(QFile::rename(staged, pad + QLatin1Char('/') + name));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added ")) >= 13; }, 20))
+        << x.appLog().toStdString();
+}
+
+// The application's shown windows other than its shelf panels.
+QList<XServer::Window> shownWindows(XServer& x) {
+    QList<XServer::Window> shown;
+    for (const XServer::Window& w : x.appWindows()) {
+        if (w.viewable && !w.overrideRedirect) {
+            shown.append(w);
+        }
+    }
+    return shown;
+}
+
 class DrawerHeaderEndToEnd : public testing::TestWithParam<bool> {};
 
 } // namespace
@@ -74,22 +106,7 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env)) << x.appLog().toStdString();
     ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20));
 
-    // Thirteen pictures, the one with the long name the newest, so that it takes the first cell.
-    const QDateTime base = QDateTime::currentDateTime().addSecs(-600);
-    for (int i = 0; i < 13; ++i) {
-        const QString name =
-            i == 12 ? QStringLiteral("a-rather-long-name-for-the-training-loss-curve.png")
-                    : QStringLiteral("chart-%1.png").arg(i);
-        const QString staged = x.home().file(name);
-        ASSERT_TRUE(noisePicture(200, 150, 7 + i).save(staged));
-        QFile file(staged);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        file.setFileTime(base.addSecs(i), QFileDevice::FileModificationTime);
-        file.close();
-        ASSERT_TRUE(QFile::rename(staged, pad + QLatin1Char('/') + name));
-    }
-    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added ")) >= 13; }, 20))
-        << x.appLog().toStdString();
+    ASSERT_NO_FATAL_FAILURE(stagePictures(x, pad));
 
     const QRect drawer = drawerRect();
     const QRect grid(drawer.x() + 207, drawer.y() + 36, 496, 272);
@@ -197,24 +214,61 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     EXPECT_EQ(x.stopApp(), 0);
 }
 
-// With a display scale of 2 the pointer and the panel's input shape are in device pixels and the
-// drawer in logical ones: hovering still opens it, and its "…" menu opens below the button.
-TEST(DrawerHeaderScaledEndToEnd, HoverOpensTheDrawerAndItsMenuAtTwiceTheScale) {
-    XServer x;
+// At a display scale the pointer, the panel's input shape and the screen are in device pixels
+// and the drawer in logical ones. Both screens are 1280 x 800 logical pixels, so the drawer lies
+// alike: a resting pointer shows the tip over a cut title, the "…" menu opens below its button, a
+// click selects a card and Space previews it beside the drawer.
+namespace {
+
+struct Scale {
+    double factor;
+    QSize screen;
+};
+
+class DrawerScaledEndToEnd : public testing::TestWithParam<Scale> {};
+
+} // namespace
+
+TEST_P(DrawerScaledEndToEnd, TipsMenusClicksAndThePreviewFollowTheScaledPointer) {
+    const Scale scale = GetParam();
+    XServer::Options options;
+    options.size = scale.screen;
+    XServer x(options);
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    const QString pad = x.scratchpad();
     QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale.factor));
+    // Tips wait their full half second: a pointer mistaken for moving never rests that long.
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("1"));
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env)) << x.appLog().toStdString();
     ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20));
+    ASSERT_NO_FATAL_FAILURE(stagePictures(x, pad));
 
-    // The logical screen is 960 x 540; its drawer is the rail's 720 x 320, centred at the top.
-    const QRect drawer(2 * 120, 0, 2 * 720, 2 * 320);
-    x.moveTo(hotZone());
-    ASSERT_TRUE(waitUntil(
-        [&] { return count(x.capture(), QRect(drawer.x() + 40, 200, 200, 200), dark) == 40000; },
-        20))
+    const auto device = [&](const QRectF& r) {
+        return QRectF(r.topLeft() * scale.factor, r.size() * scale.factor).toAlignedRect();
+    };
+    const auto devicePoint = [&](const QPointF& p) { return (p * scale.factor).toPoint(); };
+    const QRect logical = drawerRect(QSize(1280, 800));
+    const QRect drawer = device(logical);
+    const QRectF grid(logical.x() + 207, logical.y() + 36, 496, 272);
+    const QRectF firstCard(grid.x(), grid.y() + 21, 160, 120);
+    x.moveTo(QPoint(scale.screen.width() / 2, 2));
+    ASSERT_TRUE(
+        waitUntil([&] { return count(x.capture(), device(firstCard), colourful) > 1000; }, 20))
         << x.appLog().toStdString();
-    const QPoint button(drawer.x() + 2 * (680 + 14), 2 * 16);
+    pump(0.5);
+
+    const QString name = QStringLiteral("drawer-scaled-%1").arg(scale.factor);
+    x.moveTo(devicePoint(QPointF(firstCard.x() + 40, firstCard.bottom() - 14)));
+    pump(0.1);
+    x.moveTo(devicePoint(QPointF(firstCard.x() + 42, firstCard.bottom() - 14)));
+    const QRect overLabel = device(QRectF(firstCard.x() + 8, firstCard.bottom() - 40, 140, 36));
+    const auto tipBackground = [](QColor c) { return c == QColor(28, 28, 31); };
+    EXPECT_TRUE(waitUntil([&] { return count(x.capture(), overLabel, tipBackground) > 1000; }, 5))
+        << x.appLog().toStdString();
+    x.saveCapture(name + QStringLiteral("-tip"));
+
+    const QPoint button = devicePoint(QPointF(logical.x() + 680 + 14, logical.y() + 16));
     x.moveTo(button);
     pump(0.2);
     x.press(1);
@@ -224,19 +278,45 @@ TEST(DrawerHeaderScaledEndToEnd, HoverOpensTheDrawerAndItsMenuAtTwiceTheScale) {
     ASSERT_TRUE(waitUntil(
         [&] {
             const QImage shot = x.capture();
-            for (int y = 40; y < 120 && top < 0; ++y) {
+            for (int y = drawer.y() + 20; y < drawer.y() + 120 && top < 0; ++y) {
                 if (light(shot.pixelColor(button.x() + 20, y))) {
-                    top = y;
+                    top = y - drawer.y();
                 }
             }
             return top >= 0;
         },
         5));
-    x.saveCapture(QStringLiteral("drawer-menu-scaled"));
-    EXPECT_NEAR(top, 2 * 34, 4);
+    x.saveCapture(name + QStringLiteral("-menu"));
+    EXPECT_NEAR(top, 34 * scale.factor, 4);
     x.key(QStringLiteral("Escape"));
+    pump(0.3);
+
+    // A click selects the card under it (the second), and Space previews that one; the drawer's
+    // header stays in view beside the preview.
+    x.moveTo(devicePoint(firstCard.center() + QPointF(firstCard.width() + 22, 0)));
+    pump(0.2);
+    x.click(1);
+    pump(0.3);
+    x.key(QStringLiteral("space"));
+    ASSERT_TRUE(waitUntil([&] { return shownWindows(x).size() == 1; }, 10))
+        << x.appLog().toStdString();
+    const XServer::Window preview = shownWindows(x).first();
+    EXPECT_TRUE(
+        x.xprop({QStringLiteral("-id"), QString::number(preview.id), QStringLiteral("WM_NAME")})
+            .contains(QStringLiteral("chart-11.png")));
+    EXPECT_TRUE(QRect(QPoint(0, 0), scale.screen).contains(preview.geometry));
+    EXPECT_FALSE(preview.geometry.intersects(device(QRectF(logical.x(), 0, 120, 32))));
+    pump(0.5);
+    x.saveCapture(name + QStringLiteral("-preview"));
     EXPECT_EQ(x.stopApp(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Scales, DrawerScaledEndToEnd,
+                         testing::Values(Scale{2, QSize(2560, 1600)},
+                                         Scale{1.5, QSize(1920, 1200)}),
+                         [](const testing::TestParamInfo<Scale>& info) {
+                             return info.param.factor == 2 ? "Twice" : "OneAndAHalf";
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Compositor, DrawerHeaderEndToEnd, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
