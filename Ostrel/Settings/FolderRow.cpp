@@ -2,7 +2,7 @@
 
 #include "Ostrel/Settings/ElidedLabel.h"
 #include "Ostrel/Settings/FolderStatus.h"
-#include "Ostrel/Settings/Symbols.h"
+#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Platform/FileStat.h"

@@ -2,7 +2,7 @@
 
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/FolderRow.h"
-#include "Ostrel/Settings/Symbols.h"
+#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Engine/EngineConfig.h"

@@ -1,7 +1,7 @@
 #include "Ostrel/Settings/SettingsSidebar.h"
 
 #include "Ostrel/Settings/SidebarMetrics.h"
-#include "Ostrel/Settings/Symbols.h"
+#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 

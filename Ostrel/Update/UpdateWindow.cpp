@@ -1,6 +1,7 @@
 #include "Ostrel/Update/UpdateWindow.h"
 
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/Symbols.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -207,7 +208,7 @@ void UpdateWindow::rebuild() {
         caption->addWidget(label(tr("What's new"), 12, QFont::DemiBold, content_));
         caption->addStretch(1);
         if (controller_->changelogLink()) {
-            auto* link = new QPushButton(tr("Full changelog") + QStringLiteral(" ↗"), content_);
+            auto* link = new QPushButton(tr("Full changelog"), content_);
             link->setObjectName(QStringLiteral("changelog"));
             link->setFlat(true);
             link->setCursor(Qt::PointingHandCursor);
@@ -217,6 +218,11 @@ void UpdateWindow::rebuild() {
             QPalette p = link->palette();
             p.setColor(QPalette::ButtonText, p.color(QPalette::Link));
             link->setPalette(p);
+            // The arrow after the text, 4 pixels on, as a mirrored button lays out its icon.
+            link->setLayoutDirection(Qt::RightToLeft);
+            link->setIconSize(QSize(10, 10));
+            link->setIcon(QIcon(Symbols::pixmap(QStringLiteral("arrow.up.right"),
+                                                p.color(QPalette::Link), 10, devicePixelRatioF())));
             connect(link, &QPushButton::clicked, controller_, &UpdateController::openLink);
             caption->addWidget(link);
         }

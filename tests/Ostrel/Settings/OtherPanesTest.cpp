@@ -228,6 +228,20 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_EQ(pane.updatesRow()->label()->detailText(),
               "This build checks the website for a newer version.");
     EXPECT_FALSE(pane.autoCheck()->toggle()->isEnabled());
+    // The title keeps its margin inside the button's border on both sides.
+    const QImage button = pane.checkButton()->grab().toImage();
+    int first = button.width();
+    int last = -1;
+    for (int x = 3; x < button.width() - 3; ++x) {
+        for (int y = 4; y < button.height() - 4; ++y) {
+            if (qGray(button.pixel(x, y)) < 110) {
+                first = std::min(first, x);
+                last = x;
+            }
+        }
+    }
+    EXPECT_GE(first, 10);
+    EXPECT_GE(button.width() - 1 - last, 10);
     QTest::mouseClick(pane.checkButton(), Qt::LeftButton);
     EXPECT_EQ(checks, 1);
 

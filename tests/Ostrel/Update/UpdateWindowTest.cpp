@@ -104,7 +104,23 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     EXPECT_FALSE(shown.contains("Already installed."));
     save(w, "update-available.png");
 
-    w->findChild<QPushButton*>("changelog")->click();
+    // "Full changelog" ends in the arrow symbol, 4 pixels after the text, in the link's colour.
+    auto* link = w->findChild<QPushButton*>("changelog");
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->text(), "Full changelog");
+    const QImage shot = link->grab().toImage();
+    const int text = link->fontMetrics().horizontalAdvance(link->text());
+    const QRect arrow((link->width() - (text + 4 + 10)) / 2 + text + 4, (link->height() - 10) / 2,
+                      10, 10);
+    int ink = 0;
+    for (int y = arrow.top(); y <= arrow.bottom(); ++y) {
+        for (int x = arrow.left(); x <= arrow.right(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            ink += c.blue() > c.red() + 60 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(ink, 10);
+    link->click();
     EXPECT_EQ(opened, QList<QUrl>{QUrl("https://example.org/changes")});
 
     // Without newer notes or a change log: header and buttons only.

@@ -1,17 +1,22 @@
-#include "Ostrel/Settings/Symbols.h"
-
-#include "Ostrel/Settings/SettingsResources.h"
+#include "Ostrel/Widgets/Symbols.h"
 
 #include <QPainter>
 #include <QSvgRenderer>
 
 #include <cmath>
+#include <mutex>
+
+// The drawings live in a static library, whose resources must be registered by hand.
+static void loadWindowSymbols() {
+    Q_INIT_RESOURCE(WindowSymbols);
+}
 
 namespace ostrel::Symbols {
 
 QPixmap pixmap(const QString& name, const QColor& colour, int size, qreal pixelRatio) {
-    SettingsResources::ensureLoaded();
-    QSvgRenderer renderer(QStringLiteral(":/settings/symbols/") + name + QStringLiteral(".svg"));
+    static std::once_flag once;
+    std::call_once(once, loadWindowSymbols);
+    QSvgRenderer renderer(QStringLiteral(":/widgets/symbols/") + name + QStringLiteral(".svg"));
     if (!renderer.isValid()) {
         return {};
     }

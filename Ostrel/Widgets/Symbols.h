@@ -6,7 +6,8 @@
 
 namespace ostrel {
 
-// The named symbols the Settings window draws, our own SVG drawings in the resources, tinted.
+// The named symbols the Settings, welcome and update windows draw, our own SVG drawings in the
+// resources, tinted.
 namespace Symbols {
 
 // The symbol at `size` logical pixels in `colour`, sharp at the pixel ratio; a null pixmap for
