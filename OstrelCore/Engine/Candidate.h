@@ -51,9 +51,9 @@ struct Payload {
         QByteArray bytes;
         QString fileExtension;
     };
-    // An undecoded image block of a transcript.
+    // An undecoded image block of a transcript, in the UTF-8 it has there.
     struct Base64 {
-        QString text;
+        QByteArray text;
         QString fileExtension;
     };
     struct Artifact {
@@ -66,7 +66,7 @@ struct Payload {
     static Payload bytes(QByteArray bytes, QString ext) {
         return Payload{Bytes{std::move(bytes), std::move(ext)}};
     }
-    static Payload base64(QString text, QString ext) {
+    static Payload base64(QByteArray text, QString ext) {
         return Payload{Base64{std::move(text), std::move(ext)}};
     }
     static Payload artifact(ArtifactInfo info) { return Payload{Artifact{std::move(info)}}; }

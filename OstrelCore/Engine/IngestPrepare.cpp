@@ -203,11 +203,10 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
         }
     } else if (const auto* text = std::get_if<Payload::Base64>(&candidate.payload.value)) {
         if (!prepareReadPath(candidate, extraExtensions, out)) {
-            // Strict: any character outside the alphabet (white space included) fails the
-            // whole. A character beyond Latin-1 becomes "?", which is outside it.
+            // Strict: any byte outside the alphabet (white space and any UTF-8 sequence
+            // included) fails the whole.
             auto decoded = QByteArray::fromBase64Encoding(
-                text->text.toLatin1(),
-                QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+                text->text, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
             if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok) {
                 out.outcome = Outcome::rejected(undecodableReason);
                 return out;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QLatin1String>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -26,9 +27,22 @@ using JsonText::utf8Length;
 
 class JsonSkim::Reader {
 public:
-    Reader(QByteArrayView text, std::span<const std::string_view> names, std::vector<Node>& nodes)
+    Reader(QByteArrayView text, std::span<const std::string_view> names,
+           std::span<const std::string_view> marks, std::vector<Node>& nodes)
         : start_(text.data()), p_(text.data()), end_(text.data() + text.size()), names_(names),
-          nodes_(nodes) {}
+          marks_(marks), nodes_(nodes) {
+        for (const std::string_view m : marks_) {
+            // A mark of a quote alone is met at every quote.
+            const auto second = m.size() < 2 ? -1 : int(static_cast<unsigned char>(m[1]));
+            for (int b = 0; b < 256; ++b) {
+                if (second < 0 || b == second) {
+                    markSeconds_[size_t(b) / 64] |= std::uint64_t(1) << (b % 64);
+                }
+            }
+        }
+    }
+
+    std::uint32_t marksFound() const { return found_; }
 
     bool read() {
         if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) {
@@ -129,6 +143,7 @@ private:
         if (p_ == end_ || *p_ != '"') {
             return false;
         }
+        mark(p_);
         ++p_;
         const char* begin = p_;
         bool escaped = false;
@@ -149,6 +164,7 @@ private:
     bool scalar(bool keep, std::int16_t name) {
         const char c = *p_;
         if (c == '"') {
+            mark(p_);
             ++p_;
             const char* begin = p_;
             bool escaped = false;
@@ -182,8 +198,19 @@ private:
         return true;
     }
 
-    // The rest of a string after its opening quote, leaving p_ after the closing one.
+    // The rest of a string after its opening quote, leaving p_ after the closing one. Long
+    // strings go 64 bytes at a time: escapes are found for a whole block at once, so text dense
+    // with them (code in tool results) costs no branch per escape.
     bool string(bool& escaped) {
+        bool carry = false;
+#if defined(__SSE2__)
+        if (const Blocks read = blocks(escaped, carry); read != Blocks::open) {
+            return read == Blocks::closed;
+        }
+#endif
+        if (carry && !escape()) {
+            return false;
+        }
         for (;;) {
             p_ = nextSpecial(p_, end_);
             if (p_ == end_) {
@@ -191,26 +218,15 @@ private:
             }
             const auto c = static_cast<unsigned char>(*p_);
             if (c == '"') {
+                mark(p_);
                 ++p_;
                 return true;
             }
             if (c == '\\') {
                 escaped = true;
-                if (end_ - p_ < 2) {
+                ++p_;
+                if (!escape()) {
                     return false;
-                }
-                const char e = p_[1];
-                p_ += 2;
-                if (e == 'u') {
-                    if (end_ - p_ < 4) {
-                        return false;
-                    }
-                    for (int i = 0; i < 4; ++i) {
-                        if (hexDigit(p_[i]) < 0) {
-                            return false;
-                        }
-                    }
-                    p_ += 4;
                 }
                 continue;
             }
@@ -222,6 +238,166 @@ private:
             p_ += length;
         }
     }
+
+    // The byte after a backslash, at p_: any byte stands for itself, and "u" takes four hex
+    // digits. Leaves p_ after the escape.
+    bool escape() {
+        if (p_ == end_) {
+            return false;
+        }
+        const char e = *p_;
+        if (e == '"') {
+            mark(p_);
+        }
+        ++p_;
+        if (e == 'u') {
+            if (!hexDigits(p_)) {
+                return false;
+            }
+            p_ += 4;
+        }
+        return true;
+    }
+
+    bool hexDigits(const char* p) const {
+        if (end_ - p < 4) {
+            return false;
+        }
+        for (int i = 0; i < 4; ++i) {
+            if (hexDigit(p[i]) < 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+#if defined(__SSE2__)
+    // 64 bytes as four vectors.
+    struct Block {
+        __m128i v0, v1, v2, v3;
+
+        explicit Block(const char* p)
+            : v0(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+              v1(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))),
+              v2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32))),
+              v3(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48))) {}
+
+        static std::uint64_t bits(__m128i a, __m128i b, __m128i c, __m128i d) {
+            return std::uint64_t(std::uint32_t(_mm_movemask_epi8(a))) |
+                   std::uint64_t(std::uint32_t(_mm_movemask_epi8(b))) << 16 |
+                   std::uint64_t(std::uint32_t(_mm_movemask_epi8(c))) << 32 |
+                   std::uint64_t(std::uint32_t(_mm_movemask_epi8(d))) << 48;
+        }
+        // The bytes above ASCII.
+        std::uint64_t high() const { return bits(v0, v1, v2, v3); }
+        // The bytes equal to `c`.
+        std::uint64_t equal(char c) const {
+            const __m128i k = _mm_set1_epi8(c);
+            return bits(_mm_cmpeq_epi8(v0, k), _mm_cmpeq_epi8(v1, k), _mm_cmpeq_epi8(v2, k),
+                        _mm_cmpeq_epi8(v3, k));
+        }
+        // Whether any byte is a quote, a backslash or above ASCII.
+        bool special() const {
+            const __m128i quote = _mm_set1_epi8('"');
+            const __m128i backslash = _mm_set1_epi8('\\');
+            const auto one = [&](__m128i v) {
+                return _mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), v);
+            };
+            const __m128i any =
+                _mm_or_si128(_mm_or_si128(one(v0), one(v1)), _mm_or_si128(one(v2), one(v3)));
+            return _mm_movemask_epi8(any) != 0;
+        }
+    };
+
+    // Of the bytes whose bits are in `backslash`, which escape the byte after them: the first of
+    // each run, every other one, counting on from the run's start. `carry` says on the way in
+    // that the block's first byte is escaped, and on the way out that the next block's is.
+    static std::uint64_t escapedBytes(std::uint64_t backslash, bool& carry) {
+        const std::uint64_t in = carry ? 1 : 0;
+        backslash &= ~in;
+        const std::uint64_t followsEscape = (backslash << 1) | in;
+        constexpr std::uint64_t evenBits = 0x5555555555555555ULL;
+        const std::uint64_t oddStarts = backslash & ~evenBits & ~followsEscape;
+        std::uint64_t evenStarts = 0;
+        carry = __builtin_add_overflow(oddStarts, backslash, &evenStarts);
+        const std::uint64_t invert = evenStarts << 1;
+        return (evenBits ^ invert) & followsEscape;
+    }
+
+    enum class Blocks { failed, closed, open };
+
+    // The string's bytes in whole blocks of 64 while that many are left. Leaves p_ after the
+    // closing quote when a block holds it; else (open) at the first byte not looked at, with
+    // `carry` set when that byte is escaped.
+    Blocks blocks(bool& escaped, bool& carry) {
+        const char* p = p_;
+        // Continuation bytes of a UTF-8 sequence begun in the block before.
+        std::uint64_t continued = 0;
+        while (end_ - p >= 64) {
+            const Block block(p);
+            if ((continued == 0 && !carry) && !block.special()) {
+                p += 64;
+                continue;
+            }
+            const std::uint64_t high = block.high();
+            const std::uint64_t backslash = block.equal('\\');
+            const std::uint64_t quote = block.equal('"');
+            const std::uint64_t escapedBits = escapedBytes(backslash, carry);
+            const std::uint64_t closing = quote & ~escapedBits;
+            // The bytes of this string in the block: all, or those before its closing quote.
+            const std::uint64_t inside = closing != 0 ? (closing & (0 - closing)) - 1 : ~0ULL;
+            if ((backslash & inside) != 0) {
+                escaped = true;
+            }
+            if (!marks_.empty()) {
+                for (std::uint64_t bits = quote & escapedBits & inside; bits != 0;
+                     bits &= bits - 1) {
+                    mark(p + __builtin_ctzll(bits));
+                }
+            }
+            for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
+                 bits &= bits - 1) {
+                if (!hexDigits(p + __builtin_ctzll(bits) + 1)) {
+                    return Blocks::failed;
+                }
+            }
+            // A byte escaped stands for itself, whatever it is; every other one above ASCII must
+            // be part of a well-formed sequence.
+            std::uint64_t lead = high & ~escapedBits & ~continued & inside;
+            continued = 0;
+            while (lead != 0) {
+                const int at = __builtin_ctzll(lead);
+                const int length = utf8Length(reinterpret_cast<const unsigned char*>(p + at),
+                                              reinterpret_cast<const unsigned char*>(end_));
+                if (length == 0) {
+                    return Blocks::failed;
+                }
+                const int last = at + length;
+                const std::uint64_t covered =
+                    last >= 64 ? ~0ULL << at : ((std::uint64_t(1) << last) - 1) & (~0ULL << at);
+                lead &= ~covered;
+                if (last > 64) {
+                    continued = (std::uint64_t(1) << (last - 64)) - 1;
+                }
+            }
+            if (closing != 0) {
+                p += __builtin_ctzll(closing);
+                mark(p);
+                p_ = p + 1;
+                return Blocks::closed;
+            }
+            p += 64;
+        }
+        if (continued != 0) {
+            // The sequence's continuation lies in the bytes the scalar loop reads next: it was
+            // checked whole, so step over it.
+            p += 64 - __builtin_clzll(continued);
+        }
+        p_ = p;
+        return Blocks::open;
+    }
+#endif
 
     // A number as Qt reads one: the loose shape below, then whatever its text-to-number
     // conversion accepts, which refuses "1e400" and "1e-400" but takes "1." and ".5".
@@ -246,6 +422,23 @@ private:
             (void)text.toDouble(&ok);
         }
         return ok;
+    }
+
+    // Notes the marks that begin at the quote at `q`.
+    void mark(const char* q) {
+        // Most quotes are followed by no mark's second byte.
+        const auto next = end_ - q > 1 ? static_cast<unsigned char>(q[1]) : 0;
+        if (marks_.empty() || (markSeconds_[next / 64] & (std::uint64_t(1) << (next % 64))) == 0) {
+            return;
+        }
+        const auto left = size_t(end_ - q);
+        for (size_t i = 0; i < marks_.size(); ++i) {
+            const std::string_view m = marks_[i];
+            if (m.size() <= left && (m.size() < 2 || q[1] == m[1]) &&
+                std::memcmp(q, m.data(), m.size()) == 0) {
+                found_ |= std::uint32_t(1) << i;
+            }
+        }
     }
 
     void space() {
@@ -297,17 +490,23 @@ private:
     const char* p_;
     const char* const end_;
     std::span<const std::string_view> names_;
+    std::span<const std::string_view> marks_;
     std::vector<Node>& nodes_;
+    std::uint32_t found_ = 0;
+    // The bytes that follow the quote in some mark.
+    std::array<std::uint64_t, 4> markSeconds_{};
 };
 
 std::optional<JsonSkim> JsonSkim::object(QByteArrayView text,
-                                         std::span<const std::string_view> names) {
+                                         std::span<const std::string_view> names,
+                                         std::span<const std::string_view> marks) {
     JsonSkim skim(text);
     skim.nodes_.reserve(64);
-    Reader reader(text, names, skim.nodes_);
+    Reader reader(text, names, marks.first(std::min<size_t>(marks.size(), 32)), skim.nodes_);
     if (!reader.read()) {
         return std::nullopt;
     }
+    skim.marksFound_ = reader.marksFound();
     return skim;
 }
 
@@ -343,6 +542,23 @@ std::optional<QString> JsonSkim::Value::string() const {
         return unescape(begin, end);
     }
     return QString::fromUtf8(begin, end - begin);
+}
+
+std::optional<QByteArray> JsonSkim::Value::utf8() const {
+    if (!isString()) {
+        return std::nullopt;
+    }
+    const Node& n = node();
+    const char* begin = skim_->text_.data() + n.begin;
+    const char* end = skim_->text_.data() + n.end;
+    if (n.flag) {
+        return unescape(begin, end).toUtf8();
+    }
+    // As in string(): Qt's decoding drops a byte order mark that opens the text.
+    if (end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0) {
+        begin += 3;
+    }
+    return QByteArray(begin, end - begin);
 }
 
 bool JsonSkim::Value::is(std::string_view text) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -33,10 +34,16 @@ public:
 
     // None when `text` is not JSON or its top level is not an object. `names` are the member
     // names to keep; a Value looks members up by their index in it. At most 32767 names.
+    // `marks`, at most 32 byte strings that each begin with a quote, are looked for in the text
+    // as it is read: every quote of a JSON text is met on the way, so this finds each of them
+    // wherever it occurs, as a search of the raw bytes would, without a pass of its own.
     static std::optional<JsonSkim> object(QByteArrayView text,
-                                          std::span<const std::string_view> names);
+                                          std::span<const std::string_view> names,
+                                          std::span<const std::string_view> marks = {});
 
     Value root() const;
+    // Bit i set when marks[i] occurs in the text.
+    std::uint32_t marksFound() const { return marksFound_; }
 
 private:
     struct Node {
@@ -57,6 +64,7 @@ private:
 
     QByteArrayView text_;
     std::vector<Node> nodes_;
+    std::uint32_t marksFound_ = 0;
 };
 
 // A value inside a JsonSkim, or nothing: looking up a missing member, or a member of something
@@ -78,6 +86,10 @@ public:
 
     // The text of a string; none for any other kind.
     std::optional<QString> string() const;
+    // The same text in UTF-8: a string without escapes is its bytes as they stand (but for an
+    // opening byte order mark, which Qt drops), copied once and never widened. None for any
+    // other kind.
+    std::optional<QByteArray> utf8() const;
     // Whether this is a string with exactly the ASCII text `text`.
     bool is(std::string_view text) const;
 

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -23,6 +24,12 @@ constexpr std::string_view imageNeedle = R"("type":"image")";
 constexpr std::array<std::string_view, 2> recordNeedles{R"("type":"user")", R"("tool_use")"};
 constexpr std::array<std::string_view, 3> titleNeedles{
     R"("type":"agent-name")", R"("type":"custom-title")", R"("type":"ai-title")"};
+constexpr std::array<std::string_view, 5> interestNeedles{
+    recordNeedles[0], recordNeedles[1], titleNeedles[0], titleNeedles[1], titleNeedles[2]};
+// A line longer than this is searched for the needles only up to here before it is read: the
+// read itself meets every needle, so a line that shows none early is not searched to its end
+// and then read as well.
+constexpr qsizetype needleHead = 4096;
 
 bool contains(QByteArrayView haystack, std::string_view needle) {
     if (haystack.size() < static_cast<qsizetype>(needle.size())) {
@@ -160,7 +167,7 @@ void readImages(Value result, const std::optional<QString>& toolUseID, Transcrip
         if (!source[key::type].is("base64")) {
             continue;
         }
-        auto data = source[key::data].string();
+        auto data = source[key::data].utf8();
         if (!data || data->isEmpty()) {
             continue;
         }
@@ -243,11 +250,16 @@ std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {
 }
 
 std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
-    if (!mayBeInteresting(line)) {
-        return std::nullopt;
-    }
     // Values are looked up in `json`, which must stay where it is while they are.
-    const auto json = JsonSkim::object(line, keys);
+    std::optional<JsonSkim> json;
+    if (mayBeInteresting(line.first(std::min(line.size(), needleHead)))) {
+        json = JsonSkim::object(line, keys);
+    } else if (line.size() > needleHead) {
+        json = JsonSkim::object(line, keys, interestNeedles);
+        if (json && json->marksFound() == 0) {
+            return std::nullopt;
+        }
+    }
     if (!json) {
         return std::nullopt;
     }

@@ -17,9 +17,7 @@ QString TranscriptImage::fileExtension() const {
 }
 
 std::optional<QByteArray> TranscriptImage::data() const {
-    auto decoded =
-        QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    // toLatin1 would turn a character beyond Latin-1 into "?", which the decoder rejects anyway.
+    auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded) {
         return std::nullopt;
     }

@@ -23,10 +23,10 @@ struct ToolUse {
     friend bool operator==(const ToolUse&, const ToolUse&) = default;
 };
 
-// One base64 image block carried by a tool result. The text is kept undecoded: decoding, and
-// its failure, belong to ingest.
+// One base64 image block carried by a tool result. The text is kept undecoded, in the UTF-8 it
+// has in the transcript: decoding, and its failure, belong to ingest.
 struct TranscriptImage {
-    QString base64;
+    QByteArray base64;
     // "image/png" when the block names none.
     QString mediaType = QStringLiteral("image/png");
     std::optional<QString> toolUseID;

@@ -34,7 +34,7 @@ protected:
         out.append(imageBlock(TestImages::png(10, 10, 5), QStringLiteral("s2"), launch - 190,
                               writeFile("read.png", TestImages::png(310, 210, 55))));
         Candidate bad = imageBlock("x", QStringLiteral("s2"), launch - 180);
-        bad.payload = Payload::base64(QStringLiteral("not base64!"), QStringLiteral("png"));
+        bad.payload = Payload::base64("not base64!", QStringLiteral("png"));
         out.append(bad);
         out.append(fileCandidate(dir.file("work/missing.png"), Source::folder, std::nullopt,
                                  launch - 170));

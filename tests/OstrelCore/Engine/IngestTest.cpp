@@ -575,13 +575,13 @@ TEST_F(IngestTest, AnImageFileTooLargeToReadWholeIsUnreadable) {
 TEST_F(IngestTest, Base64AndBytesPayloads) {
     const QByteArray png = TestImages::png(50, 50);
     Candidate bad = imageBlock(png, "s1", launch);
-    bad.payload = Payload::base64(QString::fromLatin1(png.toBase64()).insert(10, ' '), "png");
+    bad.payload = Payload::base64(png.toBase64().insert(10, ' '), "png");
     EXPECT_EQ(ingest->ingest(bad), rejected("undecodable image"));
-    bad.payload = Payload::base64(QStringLiteral("QUJD\u00e9"), "png");
+    bad.payload = Payload::base64("QUJD\xc3\xa9", "png");
     EXPECT_EQ(ingest->ingest(bad), rejected("undecodable image"));
-    bad.payload = Payload::base64(QString(), "png");
+    bad.payload = Payload::base64(QByteArray(), "png");
     EXPECT_EQ(ingest->ingest(bad), rejected("under 512 bytes"));
-    bad.payload = Payload::base64(QString::fromLatin1(TestImages::junk(3000).toBase64()), "png");
+    bad.payload = Payload::base64(TestImages::junk(3000).toBase64(), "png");
     EXPECT_EQ(ingest->ingest(bad), rejected("unreadable image"));
     Candidate raw = imageBlock(png, "s1", launch);
     raw.payload = Payload::bytes(png, "PNG");

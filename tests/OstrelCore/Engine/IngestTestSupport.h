@@ -47,7 +47,7 @@ protected:
                                 std::optional<QString> promptID = QStringLiteral("p1")) {
         Candidate c;
         c.source = Source::transcript;
-        c.payload = Payload::base64(QString::fromLatin1(bytes.toBase64()), QStringLiteral("png"));
+        c.payload = Payload::base64(bytes.toBase64(), QStringLiteral("png"));
         c.sessionID = session;
         c.slug = QStringLiteral("-u-proj");
         c.promptID = std::move(promptID);

@@ -111,11 +111,11 @@ TEST(TranscriptParserTest, ToolUsesAndImages) {
 
 TEST(TranscriptParserTest, StrictBase64) {
     TranscriptImage image;
-    image.base64 = QStringLiteral("aGVs bG8=");
+    image.base64 = "aGVs bG8=";
     EXPECT_FALSE(image.data());
-    image.base64 = QStringLiteral("aGVsbG8=\n");
+    image.base64 = "aGVsbG8=\n";
     EXPECT_FALSE(image.data());
-    image.base64 = QStringLiteral("aGVsbG8=");
+    image.base64 = "aGVsbG8=";
     EXPECT_EQ(image.data(), QByteArray("hello"));
 }
 

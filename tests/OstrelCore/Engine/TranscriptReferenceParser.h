@@ -121,7 +121,7 @@ inline void readImages(const QJsonObject& result, const std::optional<QString>& 
             continue;
         }
         TranscriptImage image;
-        image.base64 = *data;
+        image.base64 = data->toUtf8();
         image.mediaType =
             stringValue(source, QLatin1String("media_type")).value_or(QStringLiteral("image/png"));
         image.toolUseID = toolUseID;

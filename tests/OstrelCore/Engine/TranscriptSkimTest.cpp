@@ -296,6 +296,33 @@ TEST(TranscriptSkimTest, StructureNumbersAndNesting) {
     }
 }
 
+TEST(TranscriptSkimTest, LongStringsDenseWithEscapesAgreeAcrossBlocks) {
+    // Runs of backslashes, escaped quotes, \u escapes and UTF-8 sequences straddle the 64-byte
+    // blocks long strings are read in; now and then a piece spoils the string. A line longer
+    // than the parser's first look may show its needle only far in, or only behind an escaped
+    // quote, where the read itself must find it.
+    const QList<QByteArray> good{"\\\\",  "\\\\\\",           "\\\"",         "\\u00e9",
+                                 "u0041", "\xc3\xa9",         "\xe2\x86\x92", "\xf0\x9f\x98\x80",
+                                 "x",     "abcdefghijklmnopq"};
+    const QList<QByteArray> bad{"\\u12", "\xe2\x86", "\x80", "\"", "\\"};
+    const QList<QByteArray> members{"", R"("type":"user",)", R"("k\"type":"user",)",
+                                    R"("v":"\"type\":\"user\"",)", R"("message":{"role":"user"},)"};
+    QRandomGenerator rng(11);
+    for (int round = 0; round < 4000; ++round) {
+        QByteArray text;
+        const int length = int(rng.bounded(40, 300));
+        while (text.size() < length) {
+            text += rng.bounded(80) == 0 ? bad.at(int(rng.bounded(bad.size())))
+                                         : good.at(int(rng.bounded(good.size())));
+        }
+        const QByteArray pad(int(rng.bounded(64)) + (rng.bounded(2) == 0 ? 0 : 4096), 'p');
+        const QByteArray line = R"({"pad":")" + pad + R"(",)" +
+                                members.at(int(rng.bounded(members.size()))) + R"("text":")" +
+                                text + R"(","sessionId":"s","timestamp":"2025-06-01T10:00:00Z"})";
+        ASSERT_TRUE(agree(line)) << "round " << round;
+    }
+}
+
 TEST(TranscriptSkimTest, MutatedLinesAgree) {
     // A deterministic small fuzz over realistic lines: random bytes replaced, inserted and
     // removed, with the structural bytes and escapes favoured.

@@ -170,7 +170,7 @@ TEST_F(TranscriptTailerTest, BatchCarriesSightingsPromptsImagesArtifactsAndTitle
     EXPECT_EQ(read.promptID, QStringLiteral("p1"));
     EXPECT_EQ(read.slug, QStringLiteral("-home-ada-src-ostrel"));
     const auto& payload = std::get<Payload::Base64>(read.payload.value);
-    EXPECT_EQ(payload.text, png);
+    EXPECT_EQ(payload.text, png.toLatin1());
     EXPECT_EQ(payload.fileExtension, QStringLiteral("png"));
 
     EXPECT_EQ(b.candidates[1].captureID, QStringLiteral("toolu_shot#0"));
