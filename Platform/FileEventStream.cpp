@@ -303,7 +303,8 @@ struct FileEventStream::Reader {
         while (!stack.empty() && !stopping.load()) {
             const auto [path, device] = std::move(stack.back());
             stack.pop_back();
-            if (add(root, path, treeMask | folderOnly, Role::tree) < 0) {
+            const int wd = add(root, path, treeMask | folderOnly, Role::tree);
+            if (wd < 0) {
                 if (path == top) {
                     topError = errno;
                 }
@@ -311,6 +312,11 @@ struct FileEventStream::Reader {
             }
             const auto entries = list(path);
             if (!entries) {
+                // Made unreadable between the watch and the listing: without its watch, the
+                // permission change that makes it readable again lists it then.
+                if (errno == EACCES && path != root.base) {
+                    drop(root, wd);
+                }
                 continue;
             }
             for (const Entry& entry : *entries) {
@@ -330,6 +336,18 @@ struct FileEventStream::Reader {
             }
         }
         return topError;
+    }
+
+    // A folder that could not be watched for want of permission is watched and listed, as a new
+    // one, once a change of its mode lets it be read. Its parent reports every change of the
+    // folder's attributes: one already watched is left alone, so that a folder flipping between
+    // readable and not is watched and reported once.
+    void watchIfUnwatched(Root& root, const QString& path) {
+        const std::size_t before = root.watches.size();
+        if (add(root, path, treeMask | folderOnly, Role::tree) >= 0 &&
+            root.watches.size() > before) {
+            addTree(root, path, true);
+        }
     }
 
     void addSubfolder(Root& root, const QString& path, bool report) {
@@ -509,6 +527,8 @@ struct FileEventStream::Reader {
                 }
                 // Re-watching a folder that moved within the root only renames its watches.
                 addTree(root, path, true);
+            } else if ((event.mask & IN_ATTRIB) != 0) {
+                watchIfUnwatched(root, path);
             } else if ((event.mask & IN_MOVED_FROM) != 0) {
                 MovedAway moved{path, {}};
                 const QString prefix = path + u'/';

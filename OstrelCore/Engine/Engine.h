@@ -174,7 +174,9 @@ public:
     void handleEvents(const QStringList& paths);
     void ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
                     const std::optional<QString>& slug, bool bootstrap);
-    std::optional<Stamp> fileStamp(const QString& path) const;
+    // None for anything but a regular file; `refused` tells a path that exists but cannot be
+    // looked at for the moment (a folder on the way is not searchable).
+    std::optional<Stamp> fileStamp(const QString& path, bool* refused = nullptr) const;
     void checkSettled(const QString& path, Source source, const std::optional<QString>& sessionID,
                       const std::optional<QString>& slug, qint64 attempt);
     void releaseChromeHold(const QString& path);
@@ -255,6 +257,10 @@ private:
     void offerBatch();
     // Arms the retry timer while captures wait for another try.
     void scheduleRetry();
+    // Keeps a file for another try (up to the limit): one that could not be read or copied, or
+    // looked at while a folder on its way was unreadable.
+    void holdForRetry(const QString& path, Source source, const std::optional<QString>& sessionID,
+                      const std::optional<QString>& slug);
     // What follows an offered file's outcome: the log line, and a retry when it may pass later.
     void admitted(const QString& path, const Candidate& candidate, const Ingest::Outcome& outcome);
     // The scanner lists under the real path of the scratch root, so that its paths match the

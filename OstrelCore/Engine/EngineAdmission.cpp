@@ -8,6 +8,7 @@
 #include "Platform/Log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 namespace ostrel {
@@ -38,12 +39,24 @@ void Engine::logOutcome(const Ingest::Outcome& outcome, const QString& source) {
 
 // --- Admission and settling ---
 
-std::optional<Engine::Stamp> Engine::fileStamp(const QString& path) const {
+std::optional<Engine::Stamp> Engine::fileStamp(const QString& path, bool* refused) const {
     const auto st = FileStat::lstat(path);
+    if (refused != nullptr) {
+        *refused = !st && errno == EACCES;
+    }
     if (!st || !st->isRegular()) {
         return std::nullopt;
     }
     return Stamp{st->size, st->modified};
+}
+
+void Engine::holdForRetry(const QString& path, Source source,
+                          const std::optional<QString>& sessionID,
+                          const std::optional<QString>& slug) {
+    if (retries_.size() < retryLimit || retries_.contains(path)) {
+        retries_.insert(path, Retry{source, sessionID, slug});
+        scheduleRetry();
+    }
 }
 
 void Engine::ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
@@ -51,8 +64,12 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
     if (fileName(path).startsWith(u'.')) {
         return;
     }
-    const auto stamp = fileStamp(path);
+    bool refused = false;
+    const auto stamp = fileStamp(path, &refused);
     if (!stamp) {
+        if (refused) {
+            holdForRetry(path, source, sessionID, slug);
+        }
         return;
     }
     if (const auto it = stamps_.constFind(path); it != stamps_.constEnd() && *it == *stamp) {
@@ -107,10 +124,7 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
         // Unchanged in size and date, it would never be offered again: a file made readable
         // (chmod) or a copy that failed for space must pass at the next chance.
         stamps_.remove(path);
-        if (retries_.size() < retryLimit || retries_.contains(path)) {
-            retries_.insert(path, Retry{candidate.source, candidate.sessionID, candidate.slug});
-            scheduleRetry();
-        }
+        holdForRetry(path, candidate.source, candidate.sessionID, candidate.slug);
     } else if (retries_.remove(path) && !outcome.isRejected()) {
         ++recovered_;
     }
@@ -169,8 +183,11 @@ void Engine::retryFailed(const QSet<QString>* folders) {
         if (folders != nullptr && !folders->contains(path.left(path.lastIndexOf(u'/')))) {
             continue;
         }
-        if (!fileStamp(path)) {
-            retries_.remove(path); // gone, or no longer a regular file
+        bool refused = false;
+        if (!fileStamp(path, &refused)) {
+            if (!refused) {
+                retries_.remove(path); // gone, or no longer a regular file
+            }
             continue;
         }
         ingestFile(path, it->source, it->sessionID, it->slug, false);
@@ -227,9 +244,13 @@ void Engine::checkSettled(const QString& path, Source source,
     if (previous == settling_.constEnd()) {
         return;
     }
-    const auto stamp = fileStamp(path);
+    bool refused = false;
+    const auto stamp = fileStamp(path, &refused);
     if (!stamp) {
         settling_.remove(path);
+        if (refused) {
+            holdForRetry(path, source, sessionID, slug);
+        }
         return;
     }
     if (*stamp == *previous) {

@@ -60,6 +60,8 @@ void Engine::handleEvents(const QStringList& paths) {
         QSet<QString> folders;
         for (const QString& path : paths) {
             folders.insert(path.left(path.lastIndexOf(u'/')));
+            // A folder reported for itself may have just been made readable.
+            folders.insert(path);
         }
         retryFailed(&folders);
     }

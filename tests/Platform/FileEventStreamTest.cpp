@@ -1,4 +1,5 @@
 #include "Platform/FileEventStream.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -65,6 +66,14 @@ struct Sink {
     std::size_t count() {
         std::lock_guard guard(lock);
         return batches.size();
+    }
+    qsizetype reports(const QString& path) {
+        std::lock_guard guard(lock);
+        qsizetype n = 0;
+        for (const auto& [paths, flags] : batches) {
+            n += paths.count(path);
+        }
+        return n;
     }
 };
 
@@ -171,6 +180,37 @@ TEST(FileEventStream, WaitsForAMissingRootWithoutWatchingItsAncestorsDeeply) {
     ASSERT_TRUE(QFile::remove(root));
     write(root + "/third.png");
     ASSERT_TRUE(waitUntil([&] { return sink.saw(base + "/third.png"); }));
+    stream.stop();
+}
+
+TEST(FileEventStream, AFolderThatBecomesReadableIsWatchedAndListedOnce) {
+    TempDir tmp;
+    write(tmp.file("root/locked/old.png"));
+    const QByteArray locked = QFile::encodeName(tmp.file("root/locked"));
+    ::chmod(locked.constData(), 0);
+    // The reader thread starts below, so it honours the mode even when the test runs as root.
+    ostrel::test::ModesApply modes;
+    auto queue = SerialQueue::make("test.events");
+    Sink sink;
+    FileEventStream stream({tmp.file("root")}, queue, sink.handler(), fast());
+    ASSERT_TRUE(stream.start());
+    ASSERT_EQ(stream.watchCount(), 1);
+    const QString base = real(tmp.file("root"));
+
+    ::chmod(locked.constData(), 0700);
+    ASSERT_TRUE(waitUntil([&] { return sink.saw(base + "/locked/old.png"); }));
+    EXPECT_EQ(stream.watchCount(), 2);
+
+    // Flipping ten times a second adds no second watch and lists it no second time.
+    for (int i = 0; i < 10; ++i) {
+        ::chmod(locked.constData(), i % 2 == 0 ? 0 : 0700);
+        ostrel::test::pump(0.1);
+    }
+    ::chmod(locked.constData(), 0700);
+    write(tmp.file("root/locked/new.png"));
+    ASSERT_TRUE(waitUntil([&] { return sink.saw(base + "/locked/new.png"); }));
+    EXPECT_EQ(stream.watchCount(), 2);
+    EXPECT_EQ(sink.reports(base + "/locked/old.png"), 1);
     stream.stop();
 }
 

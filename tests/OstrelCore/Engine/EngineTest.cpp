@@ -484,6 +484,59 @@ TEST_F(EngineCapture, AFileThatBecomesReadableOrCopyableIsCapturedWithoutARestar
     engine.reset();
 }
 
+TEST_F(EngineCapture, AWatchedSubfolderThatBecomesReadableIsCapturedWithoutARestart) {
+    const QString docs = tmp.file("docs");
+    const QByteArray locked = QFile::encodeName(docs + "/locked");
+    write(docs + "/locked/old.html", page(49));
+    ::chmod(locked.constData(), 0);
+    auto c = config();
+    c.watchedFolders = {docs};
+    test::ModesApply modes;
+    engine = start(c);
+    // The folder's watches are added on a thread of their own: once a file written beside it
+    // is captured, they are in place.
+    ASSERT_TRUE(waitUntil([&, n = 0]() mutable {
+        write(docs + QString("/beside-%1.html").arg(n), page(100 + n));
+        return waitForItem(real(docs) + QString("/beside-%1.html").arg(n++), 0.5);
+    }));
+    const qsizetype before = last().items.size();
+
+    // Flipping between readable and not ten times a second while files arrive.
+    QStringList expected{real(docs) + "/locked/old.html"};
+    for (int i = 0; i < 10; ++i) {
+        ::chmod(locked.constData(), i % 2 == 0 ? 0700 : 0);
+        if (i % 2 == 0) {
+            write(docs + QString("/locked/new-%1.html").arg(i), page(51 + i));
+            expected.append(real(docs) + QString("/locked/new-%1.html").arg(i));
+        }
+        pump(0.1);
+    }
+    ::chmod(locked.constData(), 0700);
+
+    // Reported while its folder was readable, looked at once it no longer was: it comes in once
+    // the folder is readable again.
+    std::atomic<bool> held{true};
+    engine->queue()->async([&held] {
+        while (held.load()) {
+            QThread::msleep(1);
+        }
+    });
+    write(docs + "/locked/late.html", page(70));
+    expected.append(real(docs) + "/locked/late.html");
+    pump(0.3);
+    ::chmod(locked.constData(), 0);
+    held = false;
+    pump(0.3);
+    ::chmod(locked.constData(), 0700);
+    for (const QString& path : expected) {
+        EXPECT_TRUE(waitForItem(path)) << path.toStdString();
+    }
+    pump(0.3);
+    EXPECT_EQ(last().items.size(), before + expected.size());
+    engine->stop();
+    engine.reset();
+}
+
 // The items folder cannot take copies while a file stands in its place.
 class BlockedItems {
 public:
