@@ -3,23 +3,17 @@
 // drawer and the 16.7 ms frame budget, a full walk of the accessible tree as an AT-SPI client
 // makes it (every node's name, role, state and rectangle, gathered afresh each time), and the
 // number of nodes it finds.
-#include "Ostrel/Model/AppSettings.h"
-#include "Ostrel/Model/ShelfModel.h"
+#include "DrawerBench.h"
+
 #include "Ostrel/Panels/NotchPanel.h"
 #include "Ostrel/Surface/DrawerContent.h"
 #include "Ostrel/Surface/ShelfPanelAccessible.h"
-#include "Ostrel/Views/ShelfTips.h"
-#include "Ostrel/Views/ThumbnailView.h"
 #include "Platform/OpenSsl.h"
-#include "Platform/RecordingDesktop.h"
-#include "tests/support/FakeShelfEngine.h"
-#include "tests/support/ShellFakes.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPainter>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +23,7 @@ using namespace ostrel;
 
 namespace {
 
-constexpr quint32 display = 1;
+constexpr quint32 display = bench::drawerDisplay;
 
 Snapshot shelf() {
     Snapshot s;
@@ -92,42 +86,10 @@ int walk(QAccessibleInterface* node) {
 }
 
 void run(ShelfLayoutKind kind, QSizeF size, double band) {
-    QTemporaryDir dir;
-    auto log = std::make_shared<test::FakeShelfEngine::Log>();
-    auto defaults = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
-    AppSettings settings(defaults);
-    Environment environment;
-    environment.insert(QStringLiteral("OSTREL_SUPPORT_DIR"), dir.filePath("support"));
-    environment.insert(QStringLiteral("OSTREL_CLAUDE_HOME"), dir.filePath("claude"));
-    environment.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), dir.filePath("scratch"));
-    ShelfModel::Services services;
-    services.makeEngine = test::FakeShelfEngine::factory(log);
-    services.environment = [environment] { return environment; };
-    services.motionScale = 1.0;
-    services.desktop = std::make_shared<RecordingDesktop>();
-    services.preview = std::make_unique<test::FakePreview>();
-    auto tips = std::make_unique<ShelfTips>(MainClock::system(), 1.0);
-    ShelfTips* tipCenter = tips.get();
-    services.tips = std::move(tips);
-    services.dragOut = std::make_unique<test::FakeDragOut>();
-    services.menus = std::make_unique<test::FakeMenuRunner>();
-    services.pointer = [] { return QPointF(10, 10); };
-    ShelfModel model(settings, std::move(services));
-    model.setLayouts({{display, DisplayLayout(DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
-                                              QRectF(0, 0, 1512, 950), std::nullopt)}});
-    model.start();
-    log->current().publish(shelf());
+    bench::ShelfFixture fixture(shelf());
+    ShelfModel& model = *fixture.model;
     model.setOpenScreen(display);
-
-    ViewContext context;
-    context.model = &model;
-    context.display = display;
-    context.tips = tipCenter;
-    context.makeCard = [&model](const ShelfItem& item, QSizeF card, QGraphicsItem* parent) {
-        auto* view = new ThumbnailView(&model, display, item, card, {}, parent);
-        view->setShown(true);
-        return view;
-    };
+    const ViewContext context = fixture.context();
     NotchPanel panel;
     panel.resize(QSize(int(size.width()) + 208, int(size.height()) + band + 64));
     auto* drawer = new DrawerContent(context, kind);

@@ -25,6 +25,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -54,9 +55,9 @@ inline std::pair<double, double> threadUserSystem() {
     return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
 }
 
-// `items` items in `turns` turns (as evenly as they go), 200 turns to a session, all unread
-// pictures with a stored thumbnail.
-inline Snapshot drawerShelf(int items, int turns) {
+// `items` items in `turns` turns (as evenly as they go), 200 turns to a session, pictures with a
+// stored thumbnail; the newest `unread` of them unread (all when negative), the others seen.
+inline Snapshot drawerShelf(int items, int turns, int unread = -1) {
     Snapshot s;
     const int sessions = std::max(1, turns / 200);
     for (int t = 0; t < turns; ++t) {
@@ -86,6 +87,9 @@ inline Snapshot drawerShelf(int items, int turns) {
             item.sessionID = sessionID;
             item.promptID = promptID;
             item.createdAt = Date(asked + 1 + (k - first));
+            if (unread >= 0 && k < items - unread) {
+                item.seenAt = Date(asked + 60);
+            }
             s.items.append(item);
         }
     }
@@ -173,20 +177,20 @@ inline void waitFor(int ms) {
     loop.exec();
 }
 
-// One model over a fake engine holding the shelf, and the shelf panel of a hover-notch display
-// of 1512 x 982 showing the drawer in the chosen arrangement.
-struct DrawerBench {
+// One model over a fake engine holding a shelf whose items all have a stored thumbnail, on a
+// hover-notch display of 1512 x 982, every service a test double; the drawer benchmarks all start
+// from it.
+struct ShelfFixture {
     QTemporaryDir dir;
     std::shared_ptr<test::FakeShelfEngine::Log> log =
         std::make_shared<test::FakeShelfEngine::Log>();
     std::shared_ptr<SkippingClock> clock = std::make_shared<SkippingClock>();
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<ShelfModel> model;
-    std::unique_ptr<TimedPanel> panel;
-    ShelfView* view = nullptr;
+    DisplayLayout display{DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
+                          QRectF(0, 0, 1512, 950), std::nullopt};
 
-    // `flattened`: the panel as it draws where no compositor runs.
-    DrawerBench(const Snapshot& shelf, LayoutChoice layout, bool flattened = false) {
+    explicit ShelfFixture(const Snapshot& shelf, LayoutChoice layout = LayoutChoice::rail) {
         log->thumbsFolder = dir.filePath(QStringLiteral("thumbs"));
         writeThumbnails(log->thumbsFolder, shelf);
         Thumbnailer::cache().clear();
@@ -211,12 +215,28 @@ struct DrawerBench {
         services.menus = std::make_unique<test::FakeMenuRunner>();
         services.pointer = [] { return QPointF(-100, -100); };
         model = std::make_unique<ShelfModel>(*settings, std::move(services));
-        const DisplayLayout display(DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
-                                    QRectF(0, 0, 1512, 950), std::nullopt);
         model->setLayouts({{drawerDisplay, display}});
         model->start();
         log->current().publish(shelf);
+    }
 
+    ~ShelfFixture() {
+        model.reset();
+        Thumbnailer::waitForIdle();
+    }
+
+    // What the drawer's views are built with on the benchmark's display.
+    ViewContext context() const { return ShelfView::drawerContext(*model, drawerDisplay); }
+};
+
+// The shelf panel showing the fixture's drawer in the chosen arrangement.
+struct DrawerBench : ShelfFixture {
+    std::unique_ptr<TimedPanel> panel;
+    ShelfView* view = nullptr;
+
+    // `flattened`: the panel as it draws where no compositor runs.
+    DrawerBench(const Snapshot& shelf, LayoutChoice layout, bool flattened = false)
+        : ShelfFixture(shelf, layout) {
         panel = std::make_unique<TimedPanel>();
         panel->onScrollWheel = [this](QWheelEvent* event) {
             return model->scrollWheel(*event, drawerDisplay);
@@ -230,11 +250,7 @@ struct DrawerBench {
         waitFor(50);
     }
 
-    ~DrawerBench() {
-        panel.reset();
-        model.reset();
-        Thumbnailer::waitForIdle();
-    }
+    ~DrawerBench() { panel.reset(); }
 
     // Opens the drawer, skips its opening, and paints: the time from the command to the first
     // frame that shows the drawer whole, as build and paint.
@@ -262,28 +278,37 @@ struct DrawerBench {
     };
 
     // The wheel turned `notchesPerSecond` notches a second for `seconds` over the drawer's middle,
-    // toward the end of the content.
-    Scroll scroll(double seconds, int notchesPerSecond) {
+    // toward the end of the content, or back toward its start.
+    Scroll scroll(double seconds, int notchesPerSecond, bool towardEnd = true) {
         Thumbnailer::waitForIdle();
         waitFor(300);
         panel->paintMs.clear();
         panel->paintCpuMs.clear();
         const QPointF at(panel->width() / 2.0, panel->height() / 2.0);
         Scroll out;
+        // Each notch at its due time, whatever the timer's granularity.
         QTimer wheel;
         wheel.setTimerType(Qt::PreciseTimer);
+        wheel.setSingleShot(true);
+        QElapsedTimer timer;
+        const auto due = [&] {
+            return qint64(std::llround(1000.0 * (out.notches + 1) / notchesPerSecond));
+        };
         QObject::connect(&wheel, &QTimer::timeout, panel.get(), [&] {
-            QWheelEvent event(at, panel->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent event(at, panel->mapToGlobal(at), QPoint(),
+                              QPoint(0, towardEnd ? -120 : 120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
             QCoreApplication::sendEvent(panel->viewport(), &event);
             ++out.notches;
+            if (timer.elapsed() < qint64(seconds * 1000)) {
+                wheel.start(int(std::max<qint64>(0, due() - timer.elapsed())));
+            }
         });
         const double main = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         const auto [user, system] = threadUserSystem();
         const double process = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-        QElapsedTimer timer;
         timer.start();
-        wheel.start(1000 / notchesPerSecond);
+        wheel.start(int(due()));
         waitFor(int(seconds * 1000));
         wheel.stop();
         out.seconds = double(timer.nsecsElapsed()) / 1e9;
@@ -298,22 +323,38 @@ struct DrawerBench {
     }
 };
 
-inline void reportDrawer(const char* name, int items, int turns, LayoutChoice layout,
-                         bool flattened = false) {
-    DrawerBench bench(drawerShelf(items, turns), layout, flattened);
-    const auto [built, painted] = bench.firstFrame();
-    std::printf("%s, %d items in %d turns: first frame %.1f ms (build %.1f, paint %.1f)\n", name,
-                items, turns, built + painted, built, painted);
-    const auto s = bench.scroll(3.0, 40);
-    std::printf("  scrolling %.1f s at %.0f notches/s: %lld paints, %.2f per notch; main thread "
-                "%.1f %% of a core (user %.1f, kernel %.1f), process %.1f %%\n",
-                s.seconds, s.notches / s.seconds, static_cast<long long>(s.paints),
+inline void reportScroll(const char* over, const DrawerBench::Scroll& s) {
+    std::printf("  scrolling %s, %.1f s at %.0f notches/s: %lld paints, %.2f per notch; main "
+                "thread %.1f %% of a core (user %.1f, kernel %.1f), process %.1f %%\n",
+                over, s.seconds, s.notches / s.seconds, static_cast<long long>(s.paints),
                 s.notches ? double(s.paints) / s.notches : 0.0, 100 * s.mainCpu / s.seconds,
                 100 * s.mainUser / s.seconds, 100 * s.mainSystem / s.seconds,
                 100 * s.processCpu / s.seconds);
-    std::printf("  frame (paint) time p50 %.2f ms, p95 %.2f ms, worst %.2f ms; its CPU p50 %.2f "
+    std::printf("    frame (paint) time p50 %.2f ms, p95 %.2f ms, worst %.2f ms; its CPU p50 %.2f "
                 "ms, p95 %.2f ms\n",
                 s.paint.p50, s.paint.p95, s.paint.worst, s.paintCpu.p50, s.paintCpu.p95);
+}
+
+// The first frame, then 3 s of the wheel at 60 notches a second over cards never drawn before
+// (their pictures read from disk), and as long back over the same cards (their pictures cached).
+inline void reportDrawer(const char* name, const Snapshot& shelf, LayoutChoice layout,
+                         bool flattened = false) {
+    DrawerBench bench(shelf, layout, flattened);
+    const auto [built, painted] = bench.firstFrame();
+    std::printf("%s: first frame %.1f ms (build %.1f, paint %.1f)\n", name, built + painted, built,
+                painted);
+    reportScroll("over new cards", bench.scroll(3.0, 60));
+    reportScroll("back over drawn cards", bench.scroll(3.0, 60, false));
+}
+
+inline void reportDrawer(const char* name, int items, int turns, LayoutChoice layout,
+                         bool flattened = false) {
+    const QByteArray title = QStringLiteral("%1, %2 items in %3 turns")
+                                 .arg(QString::fromUtf8(name))
+                                 .arg(items)
+                                 .arg(turns)
+                                 .toUtf8();
+    reportDrawer(title.constData(), drawerShelf(items, turns), layout, flattened);
 }
 
 } // namespace ostrel::bench

@@ -1,25 +1,19 @@
 // The rail drawer as the application builds it, its cards drawing stored thumbnails. First, in a
 // shelf panel: the first frame of a drawer holding 5,000 items in 2,000 turns and the frames while
-// the wheel scrolls it continuously, beside the same figures for 50 items and for the panel as it
-// draws without a compositor (each frame flattened to opaque pixels). Then, drawn by hand
+// the wheel scrolls it at 60 notches a second over new cards and back over drawn ones, beside the
+// same figures for 50 items and for the panel as it draws without a compositor (each frame
+// flattened to opaque pixels), there also over one turn of 5,000 seen items. Then, drawn by hand
 // over a full shelf of 5,000 items in 500 sessions: the cold first frame, warm frames, frames
 // while scrolling the sidebar, while walking the selection through every session and while
 // scrolling one turn of 5,000 items, the cards alive at the end and the memory the process holds.
 #include "DrawerBench.h"
 
-#include "Ostrel/Model/AppSettings.h"
-#include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Surface/DrawerContent.h"
-#include "Ostrel/Surface/ShelfView.h"
 #include "Ostrel/Views/SessionRailView.h"
 #include "Ostrel/Views/SessionSidebar.h"
-#include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/Thumbnailer.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "Platform/OpenSsl.h"
-#include "Platform/RecordingDesktop.h"
-#include "tests/support/FakeShelfEngine.h"
-#include "tests/support/ShellFakes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,7 +21,6 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QPainter>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -36,8 +29,6 @@
 using namespace ostrel;
 
 namespace {
-
-constexpr quint32 display = 1;
 
 Snapshot shelf(int sessions, int perSession, int turnsPerSession) {
     Snapshot s;
@@ -101,48 +92,16 @@ void report(const char* what, const Figures& f) {
                 f.p95, f.worst, f.frames);
 }
 
-// One model over a fake engine holding `snapshot`, and the rail drawer of a 928 x 384 panel.
-struct Rig {
-    QTemporaryDir dir;
-    std::shared_ptr<test::FakeShelfEngine::Log> log =
-        std::make_shared<test::FakeShelfEngine::Log>();
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<ShelfModel> model;
-    ShelfTips* tips = nullptr;
+// The fixture's model with its drawer open, and the rail drawer of a 928 x 384 panel.
+struct Rig : bench::ShelfFixture {
     QGraphicsScene scene{0, 0, 928, 384};
     QGraphicsView view{&scene};
     QImage frame{928, 384, QImage::Format_ARGB32_Premultiplied};
-    ViewContext context;
+    ViewContext views;
 
-    explicit Rig(const Snapshot& snapshot) {
-        auto defaults = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
-        settings = std::make_unique<AppSettings>(defaults);
-        Environment environment;
-        environment.insert(QStringLiteral("OSTREL_SUPPORT_DIR"), dir.filePath("support"));
-        environment.insert(QStringLiteral("OSTREL_CLAUDE_HOME"), dir.filePath("claude"));
-        environment.insert(QStringLiteral("OSTREL_SCRATCH_ROOT"), dir.filePath("scratch"));
-        log->thumbsFolder = dir.filePath(QStringLiteral("thumbs"));
-        bench::writeThumbnails(log->thumbsFolder, snapshot);
-        ShelfModel::Services services;
-        services.makeEngine = test::FakeShelfEngine::factory(log);
-        services.environment = [environment] { return environment; };
-        services.motionScale = 1.0;
-        services.desktop = std::make_shared<RecordingDesktop>();
-        services.preview = std::make_unique<test::FakePreview>();
-        auto t = std::make_unique<ShelfTips>(MainClock::system(), 1.0);
-        tips = t.get();
-        services.tips = std::move(t);
-        services.dragOut = std::make_unique<test::FakeDragOut>();
-        services.menus = std::make_unique<test::FakeMenuRunner>();
-        services.pointer = [] { return QPointF(10, 10); };
-        model = std::make_unique<ShelfModel>(*settings, std::move(services));
-        model->setLayouts(
-            {{display, DisplayLayout(DisplayStyle::hoverNotch(), QRectF(0, 0, 1512, 982),
-                                     QRectF(0, 0, 1512, 950), std::nullopt)}});
-        model->start();
-        log->current().publish(snapshot);
-        model->setOpenScreen(display);
-        context = ShelfView::drawerContext(*model, display);
+    explicit Rig(const Snapshot& snapshot) : ShelfFixture(snapshot) {
+        model->setOpenScreen(bench::drawerDisplay);
+        views = context();
         view.setGeometry(0, 0, 928, 384);
         scene.setItemIndexMethod(QGraphicsScene::NoIndex);
     }
@@ -177,6 +136,8 @@ int main(int argc, char** argv) {
     bench::reportDrawer("rail", 50, 20, LayoutChoice::rail);
     bench::reportDrawer("rail without a compositor (frames flattened)", 5000, 2000,
                         LayoutChoice::rail, true);
+    bench::reportDrawer("rail without a compositor, 5000 items all seen in one turn",
+                        bench::drawerShelf(5000, 1, 0), LayoutChoice::rail, true);
 
     const double startMiB = residentMiB();
     Rig rig(shelf(500, 10, 3));
@@ -187,10 +148,11 @@ int main(int argc, char** argv) {
     // Cold: the drawer content is built for the open drawer and drawn once.
     QElapsedTimer cold;
     cold.start();
-    auto* drawer = new DrawerContent(rig.context, ShelfLayoutKind::rail);
+    auto* drawer = new DrawerContent(rig.views, ShelfLayoutKind::rail);
     rig.scene.addItem(drawer);
     drawer->setPos(104, 0);
-    drawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
+    drawer->setPlan(
+        {bench::drawerDisplay, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
     rig.draw();
     const double coldMs = double(cold.nsecsElapsed()) / 1e6;
     // The warm frames draw the pictures the first frame asked for.
@@ -244,10 +206,11 @@ int main(int argc, char** argv) {
     Rig big(shelf(1, 5000, 1));
     QElapsedTimer bigCold;
     bigCold.start();
-    auto* bigDrawer = new DrawerContent(big.context, ShelfLayoutKind::rail);
+    auto* bigDrawer = new DrawerContent(big.views, ShelfLayoutKind::rail);
     big.scene.addItem(bigDrawer);
     bigDrawer->setPos(104, 0);
-    bigDrawer->setPlan({display, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
+    bigDrawer->setPlan(
+        {bench::drawerDisplay, ShelfLayoutKind::rail, QSizeF(720, 320), 0, 32, 0, false});
     big.draw();
     std::printf("one turn of 5,000 items, cold first frame %.2f ms\n",
                 double(bigCold.nsecsElapsed()) / 1e6);
