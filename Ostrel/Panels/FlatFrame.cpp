@@ -5,95 +5,99 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace ostrel {
 
 namespace {
 
-void setBit(uchar* row, int x) {
-    row[x >> 3] |= static_cast<uchar>(1u << (x & 7));
+void flattenRow(uint32_t* row, int from, int to) {
+    for (int x = from; x < to; ++x) {
+        const uint32_t p = row[x];
+        const uint32_t a = p >> 24;
+        if (a == 255) {
+            continue;
+        }
+        if (a < FlatFrame::coverage) {
+            row[x] = 0;
+            continue;
+        }
+        const auto full = [a](uint32_t c) {
+            return std::min<uint32_t>(255, (c * 255 + a / 2) / a);
+        };
+        row[x] = 0xff000000u | (full((p >> 16) & 0xff) << 16) | (full((p >> 8) & 0xff) << 8) |
+                 full(p & 0xff);
+    }
 }
 
 } // namespace
 
-FlatFrame FlatFrame::flatten(QImage rendered) {
-    if (rendered.isNull()) {
-        return {};
+void FlatFrame::flatten(QImage& image, QRegion painted, QPoint origin, double ratio) {
+    if (image.isNull() || image.format() != QImage::Format_ARGB32_Premultiplied) {
+        return;
     }
-    if (rendered.format() != QImage::Format_ARGB32_Premultiplied) {
-        rendered = rendered.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    }
-    const double ratio = std::max(rendered.devicePixelRatio(), 1e-3);
-    const bool whole = ratio == 1;
-    const int w = rendered.width();
-    const int h = rendered.height();
-    const int lw = whole ? w : static_cast<int>(std::floor(w / ratio));
-    const int lh = whole ? h : static_cast<int>(std::floor(h / ratio));
-    QImage bits(std::max(lw, 1), std::max(lh, 1), QImage::Format_MonoLSB);
-    bits.setColorCount(2);
-    bits.setColor(0, qRgb(255, 255, 255));
-    bits.setColor(1, qRgb(0, 0, 0));
-    bits.fill(0);
-    bool any = false;
+    const QRect bounds = image.rect();
+    painted = painted.isEmpty() ? QRegion(bounds) : painted & bounds;
+    ratio = std::max(ratio, 1e-3);
+    const auto toLogical = [&](const QRect& r) {
+        const int left = int(std::floor((r.left() - origin.x()) / ratio));
+        const int top = int(std::floor((r.top() - origin.y()) / ratio));
+        const int right = int(std::ceil((r.right() + 1 - origin.x()) / ratio));
+        const int bottom = int(std::ceil((r.bottom() + 1 - origin.y()) / ratio));
+        return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+    };
 
-    // At a ratio of 1 a kept pixel is a kept logical pixel; above 1 the kept device pixels are
-    // noted first, and a logical pixel is kept when all of its are.
-    std::vector<uint8_t> kept(whole ? 0 : static_cast<size_t>(w) * static_cast<size_t>(h), 0);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(rendered.scanLine(y));
-        uchar* out = whole ? bits.scanLine(y) : nullptr;
-        uint8_t* keep =
-            whole ? nullptr : kept.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-        for (int x = 0; x < w; ++x) {
-            const uint32_t p = row[x];
-            const uint32_t a = p >> 24;
-            if (a < coverage) {
-                row[x] = 0;
-                continue;
-            }
-            if (whole) {
-                setBit(out, x);
-                any = true;
-            } else {
-                keep[x] = 1;
-            }
-            if (a == 255) {
-                continue;
-            }
-            const auto full = [a](uint32_t c) {
-                return std::min<uint32_t>(255, (c * 255 + a / 2) / a);
-            };
-            row[x] = 0xff000000u | (full((p >> 16) & 0xff) << 16) | (full((p >> 8) & 0xff) << 8) |
-                     full(p & 0xff);
+    QRegion logical;
+    for (const QRect& r : painted) {
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            flattenRow(reinterpret_cast<uint32_t*>(image.scanLine(y)), r.left(), r.right() + 1);
         }
+        logical += toLogical(r);
     }
 
-    for (int ly = 0; !whole && ly < lh; ++ly) {
-        const int y0 = static_cast<int>(std::floor(ly * ratio));
-        const int y1 = std::min(h, std::max(y0 + 1, static_cast<int>(std::ceil((ly + 1) * ratio))));
-        uchar* out = bits.scanLine(ly);
-        for (int lx = 0; lx < lw; ++lx) {
-            const int x0 = static_cast<int>(std::floor(lx * ratio));
-            const int x1 =
-                std::min(w, std::max(x0 + 1, static_cast<int>(std::ceil((lx + 1) * ratio))));
-            bool all = true;
-            for (int y = y0; y < y1 && all; ++y) {
-                const uint8_t* keep = kept.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-                all = std::all_of(keep + x0, keep + x1, [](uint8_t k) { return k != 0; });
-            }
-            if (all) {
-                setBit(out, lx);
-                any = true;
+    // A logical pixel is kept when every image pixel under it is: after flattening each is
+    // either opaque or clear.
+    const auto span = [&](int logical, int offset, int limit) {
+        const int from = offset + int(std::floor(logical * ratio));
+        const int to = std::max(from + 1, offset + int(std::ceil((logical + 1) * ratio)));
+        return from < 0 || to > limit ? std::pair(0, 0) : std::pair(from, to);
+    };
+    QRegion kept;
+    std::vector<std::pair<int, int>> columns;
+    for (const QRect& l : logical) {
+        QImage bits(l.size(), QImage::Format_MonoLSB);
+        bits.setColorCount(2);
+        bits.setColor(0, qRgb(255, 255, 255));
+        bits.setColor(1, qRgb(0, 0, 0));
+        bits.fill(0);
+        columns.clear();
+        for (int lx = 0; lx < l.width(); ++lx) {
+            columns.push_back(span(l.left() + lx, origin.x(), bounds.width()));
+        }
+        bool any = false;
+        for (int ly = 0; ly < l.height(); ++ly) {
+            const auto [y0, y1] = span(l.top() + ly, origin.y(), bounds.height());
+            uchar* out = bits.scanLine(ly);
+            for (int lx = 0; lx < l.width(); ++lx) {
+                const auto [x0, x1] = columns[size_t(lx)];
+                bool all = x0 < x1 && y0 < y1;
+                for (int y = y0; y < y1 && all; ++y) {
+                    const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+                    all =
+                        std::all_of(row + x0, row + x1, [](uint32_t p) { return p >> 24 == 255; });
+                }
+                if (all) {
+                    out[lx >> 3] |= static_cast<uchar>(1u << (lx & 7));
+                    any = true;
+                }
             }
         }
+        if (any) {
+            kept += QRegion(QBitmap::fromImage(bits, Qt::MonoOnly)).translated(l.topLeft());
+        }
     }
-    FlatFrame frame;
-    frame.image = std::move(rendered);
-    if (any) {
-        frame.shape = QRegion(QBitmap::fromImage(bits, Qt::MonoOnly));
-    }
-    return frame;
+    shape_ = shape_.subtracted(logical).united(kept);
 }
 
 } // namespace ostrel

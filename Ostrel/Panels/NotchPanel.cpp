@@ -3,11 +3,11 @@
 #include "Ostrel/Panels/FlatFrame.h"
 #include "Ostrel/Panels/ShelfKeyEvent.h"
 
-#include <QGraphicsEffect>
 #include <QGraphicsItem>
 #include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QScreen>
 #include <QWheelEvent>
@@ -17,38 +17,6 @@
 #include <cmath>
 
 namespace ostrel {
-
-namespace {
-
-// Shows what the panel's root item draws flattened, and cuts the panel's window to the pixels it
-// keeps. The whole item is rendered for every frame, whatever part of it changed: the window's
-// shape needs all of it.
-class FlatEffect : public QGraphicsEffect {
-public:
-    explicit FlatEffect(NotchPanel* panel) : panel_(panel) {}
-
-protected:
-    void draw(QPainter* painter) override {
-        QPoint offset;
-        const QPixmap source = sourcePixmap(Qt::DeviceCoordinates, &offset, NoPad);
-        if (source.isNull()) {
-            panel_->cutTo(QRegion());
-            return;
-        }
-        const FlatFrame flat = FlatFrame::flatten(source.toImage());
-        painter->save();
-        painter->setWorldTransform(QTransform());
-        // The offset is in the device's logical pixels.
-        painter->drawImage(QPointF(offset), flat.image);
-        painter->restore();
-        panel_->cutTo(flat.shape.translated(offset));
-    }
-
-private:
-    NotchPanel* panel_;
-};
-
-} // namespace
 
 NotchPanel::NotchPanel(QWidget* parent) : QGraphicsView(parent), scene_(new QGraphicsScene(this)) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -114,12 +82,13 @@ void NotchPanel::setRootItem(QGraphicsItem* item) {
     root_ = item;
     if (root_) {
         scene_->addItem(root_);
-        flatten();
     }
 }
 
 void NotchPanel::resizeEvent(QResizeEvent* event) {
     QGraphicsView::resizeEvent(event);
+    // The whole window paints anew and is cut again.
+    flat_.clear();
     scene_->setSceneRect(QRectF(QPointF(0, 0), QSizeF(size())));
 }
 
@@ -129,17 +98,38 @@ void NotchPanel::setCompositing(bool on) {
     }
     compositing_ = on;
     cut_.reset();
+    flat_.clear();
     if (on && windowHandle()) {
         windowHandle()->setMask(QRegion());
     }
-    flatten();
     viewport()->update();
 }
 
-void NotchPanel::flatten() {
-    if (root_) {
-        root_->setGraphicsEffect(compositing_ ? nullptr : new FlatEffect(this));
+// Without a compositor the pixels just painted are flattened where they lie, in the device the
+// frame went to (the window's backing store, or a grab), and the window is cut to the pixels kept.
+// The rest of the window keeps what earlier frames left: a wheel notch flattens the strip it
+// scrolled, not the whole shelf.
+void NotchPanel::paintEvent(QPaintEvent* event) {
+    QGraphicsView::paintEvent(event);
+    if (compositing_) {
+        return;
     }
+    QPainter painter(viewport());
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image) {
+        return;
+    }
+    const QTransform toDevice = painter.deviceTransform();
+    const QRegion painted = engine->systemClip().isEmpty()
+                                ? QRegion(toDevice.mapRect(QRectF(viewport()->rect())).toRect())
+                                : engine->systemClip();
+    painter.end();
+    // The viewport's own (0, 0) in the device, and the window's.
+    const QPoint inWindow = viewport()->mapTo(this, QPoint());
+    const QPointF origin = toDevice.map(QPointF(-inWindow));
+    flat_.flatten(*static_cast<QImage*>(device), painted, origin.toPoint(), toDevice.m11());
+    cutTo(flat_.shape());
 }
 
 void NotchPanel::cutTo(const QRegion& shape) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Model/ShelfKey.h"
+#include "Ostrel/Panels/FlatFrame.h"
 
 #include <QElapsedTimer>
 #include <QGraphicsView>
@@ -57,6 +58,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
@@ -72,8 +74,6 @@ private:
     void sceneChanged(const QList<QRectF>& rects);
     void paintFrame();
     int frameInterval() const;
-    // Puts the flattening on the root item, or takes it off, as the compositor says.
-    void flatten();
 
     QGraphicsScene* scene_;
     QRegion dirty_;
@@ -82,6 +82,7 @@ private:
     QGraphicsItem* root_ = nullptr;
     bool compositing_ = true;
     std::optional<QRegion> cut_;
+    FlatFrame flat_;
     bool exposed_ = false;
 };
 
