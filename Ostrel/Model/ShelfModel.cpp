@@ -391,10 +391,15 @@ bool ShelfModel::rebuild() {
         changed = next != groups_;
         if (changed) {
             groups_ = std::move(next);
+            // The views that follow the groups read the turns' dots as they are now.
+            countDots();
             emit groupsChanged();
         }
     }
-    recountUnread();
+    if (!changed) {
+        countDots();
+    }
+    publishUnread();
 
     if (fan_.clickedOpen) {
         QSet<QString> turnIDs;
@@ -412,14 +417,28 @@ bool ShelfModel::rebuild() {
     return changed;
 }
 
-void ShelfModel::recountUnread() {
-    qint64 count = 0;
+void ShelfModel::countDots() {
+    dotTotal_ = 0;
+    turnDots_.clear();
     for (const SessionGroup& group : groups_) {
-        count += hasDots(group);
+        for (const Turn& turn : group.turns) {
+            if (const qint64 dots = hasDot(turn.items)) {
+                turnDots_.insert(turn.id, dots);
+                dotTotal_ += dots;
+            }
+        }
     }
-    if (assign(unreadCount_, count)) {
+}
+
+void ShelfModel::publishUnread() {
+    if (assign(unreadCount_, dotTotal_)) {
         emit unreadCountChanged();
     }
+}
+
+void ShelfModel::recountUnread() {
+    countDots();
+    publishUnread();
 }
 
 void ShelfModel::refreshSignalUnread() {
@@ -455,10 +474,14 @@ qint64 ShelfModel::hasDot(const QList<ShelfItem>& items) const {
                          [this](const ShelfItem& item) { return showsDot(item); });
 }
 
+qint64 ShelfModel::dots(const Turn& turn) const {
+    return turnDots_.value(turn.id);
+}
+
 qint64 ShelfModel::hasDots(const SessionGroup& group) const {
     qint64 count = 0;
     for (const Turn& turn : group.turns) {
-        count += hasDot(turn.items);
+        count += dots(turn);
     }
     return count;
 }

@@ -209,6 +209,9 @@ public:
     // True when the groups changed.
     bool rebuild();
     void recountUnread();
+    // The items showing a dot, per turn and in all, of the groups as they are.
+    void countDots();
+    void publishUnread();
     void refreshSignalUnread();
     // Reports to the engine the items in view long enough to count as seen.
     void checkSeen();
@@ -217,6 +220,9 @@ public:
     bool showsDot(const ShelfItem& item) const;
     // How many of the items show a dot (0: none).
     qint64 hasDot(const QList<ShelfItem>& items) const;
+    // The same for a turn or a session of the shown groups, as counted when the groups or the
+    // dots last changed: a view that asks at every scroll step scans no items.
+    qint64 dots(const Turn& turn) const;
     qint64 hasDots(const SessionGroup& group) const;
     // Room for the closed shelf's count badge; 0 while no count shows.
     double countWidth() const;
@@ -418,6 +424,9 @@ private:
     DisplayVisibility visibility_;
     MainTask seenTimer_;
     QSet<QString> dotIDs_;
+    // Items showing a dot, by turn id; turns without one are left out.
+    QHash<QString, qint64> turnDots_;
+    qint64 dotTotal_ = 0;
     MainTask undoTask_;
     std::optional<UndoClock> undoClock_;
     bool toastHovered_ = false;

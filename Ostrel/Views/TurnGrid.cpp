@@ -133,6 +133,14 @@ TurnCaption::Parts TurnCaption::parts() const {
 
 void TurnCaption::set(const Turn& turn, bool folded, double width, double height,
                       const Motion::Curve& curve) {
+    const bool dot = context_.model && context_.model->dots(turn) > 0;
+    // Every step of a scroll places the captions in view again: one that shows the same turn the
+    // same way keeps its laid-out text and the picture drawn from it.
+    if (placed_ && folded == folded_ && width == width_ && height == height_ &&
+        turn == turn_) {
+        turn_ = turn; // shares the model's lists: the next comparison is a pointer's
+        return;
+    }
     if (width != width_ || height != height_) {
         prepareGeometryChange();
     }
@@ -152,9 +160,7 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
     folded_ = folded;
     width_ = width;
     height_ = height;
-    dot_ = context_.model &&
-           std::any_of(turn.items.begin(), turn.items.end(),
-                       [&](const ShelfItem& item) { return context_.model->showsDot(item); });
+    dot_ = dot;
     const Parts p = parts();
     const double lead = DisclosureChevron::width + ShelfMetrics::chipSpacing;
     fit_->measure(p.full, ShelfStyle::tipFont(),

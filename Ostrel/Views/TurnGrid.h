@@ -45,6 +45,8 @@ public:
     const Turn& turn() const { return turn_; }
     bool isFolded() const { return folded_; }
     bool isHovered() const { return hovering_; }
+    // Whether an item of the turn shows a dot (the caption draws it while folded).
+    bool hasDot() const { return dot_; }
     bool textCut() const;
     // The clickable label: chevron, text, and the count and dot while folded.
     QRectF buttonRect() const;

@@ -595,3 +595,28 @@ TEST(RailDrawer, FoldingFadesTheCardsTurnsTheChevronAndRapidTogglesLeaveEveryCar
     EXPECT_EQ(shown, grid->cards().size());
     EXPECT_EQ(grid->cards().value("a2-3")->pos(), grid->layout().cardRect(0, 3).topLeft());
 }
+
+// A caption takes its dot from the turn's count kept by the model, which follows each item: the
+// dot goes when the turn's last unread item is seen and comes back when a new one arrives.
+TEST(RailDrawer, ACaptionsDotFollowsTheLastUnreadItemOfItsTurn) {
+    DrawerRig rig;
+    Snapshot shelf = twoSessions();
+    for (ShelfItem& i : shelf.items) {
+        if (i.promptID == "p2" && i.id != "a2-3") {
+            i.seenAt = Date(799990400);
+        }
+    }
+    rig.publish(shelf);
+    const auto caption = [&] { return rig.drawer->rail()->grid()->captions().value("p2"); };
+    ASSERT_NE(caption(), nullptr);
+    EXPECT_TRUE(caption()->hasDot());
+
+    shelf.items[3].seenAt = Date(799990500); // a2-3
+    rig.publish(shelf);
+    EXPECT_FALSE(caption()->hasDot());
+
+    shelf.items.prepend(item("a2-new", "alpha", "p2", 799990600));
+    rig.publish(shelf);
+    EXPECT_TRUE(caption()->hasDot());
+    EXPECT_EQ(caption()->turn().items.size(), 5);
+}
