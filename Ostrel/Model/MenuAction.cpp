@@ -1,5 +1,7 @@
 #include "Ostrel/Model/MenuAction.h"
 
+#include "Ostrel/Model/MenuCountStyle.h"
+
 #include <QMenu>
 
 namespace ostrel {
@@ -21,6 +23,9 @@ QString MenuAction::escaped(const QString& title) {
 
 void MenuAction::fill(QMenu& menu, const QList<MenuEntry>& entries) {
     for (const MenuEntry& entry : entries) {
+        if (entry.count) {
+            menu.setStyle(MenuCountStyle::instance());
+        }
         if (entry.separator) {
             menu.addSeparator();
             continue;
@@ -32,8 +37,8 @@ void MenuAction::fill(QMenu& menu, const QList<MenuEntry>& entries) {
         }
         QString title = entry.title;
         if (entry.count) {
-            // Two spaces, then the count; the tab puts it in the shortcut column, where the menu
-            // style draws it in its secondary colour.
+            // After a tab, so that the menu makes room for it; the menu's style draws it after the
+            // title.
             title += QStringLiteral("\t") + QString::number(*entry.count);
         }
         auto* action = item(title, entry.action, &menu);

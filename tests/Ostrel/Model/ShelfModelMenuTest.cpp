@@ -132,3 +132,45 @@ TEST(ShelfModelMenu, RealMenusShowTitlesAsWrittenAndActionsLiveWithTheirItems) {
     actions[0]->trigger();
     EXPECT_EQ(ran, 1);
 }
+
+TEST(ShelfModelMenu, ACountFollowsItsTitleAfterTwoSpacesInAPalerShade) {
+    ModelRig rig;
+    rig.startWith(snapshotOf({shelfItem("a"), shelfItem("b")}, {}));
+    QMenu menu;
+    MenuAction::fill(menu, rig.model->kindMenu());
+    menu.adjustSize();
+    const QImage picture = menu.grab().toImage();
+    QAction* images = menu.actions().first();
+    ASSERT_TRUE(images->text().startsWith("Images\t"));
+    // Columns of the entry that hold ink, and the darkest ink of each, inside the menu's frame.
+    const QRect row = menu.actionGeometry(images).adjusted(2, 0, -2, 0);
+    const int ground = qGray(picture.pixel(row.left() + 2, row.center().y()));
+    QList<std::pair<int, int>> ink;
+    for (int x = row.left(); x <= row.right(); ++x) {
+        int darkest = 255;
+        for (int y = row.top() + 2; y < row.bottom() - 2; ++y) {
+            darkest = std::min(darkest, qGray(picture.pixel(x, y)));
+        }
+        if (darkest < ground - 40) {
+            ink.append({x, darkest});
+        }
+    }
+    ASSERT_FALSE(ink.isEmpty());
+    // The widest gap between inked columns lies between the title and the count.
+    qsizetype split = 1;
+    for (qsizetype i = 1; i < ink.size(); ++i) {
+        if (ink[i].first - ink[i - 1].first > ink[split].first - ink[split - 1].first) {
+            split = i;
+        }
+    }
+    const int gap = ink[split].first - ink[split - 1].first - 1;
+    const QFontMetrics metrics(menu.font());
+    EXPECT_GE(gap, metrics.horizontalAdvance("  ") - 2);
+    EXPECT_LE(gap, metrics.horizontalAdvance("   "));
+    int title = 255;
+    int count = 255;
+    for (qsizetype i = 0; i < ink.size(); ++i) {
+        (i < split ? title : count) = std::min(i < split ? title : count, ink[i].second);
+    }
+    EXPECT_GT(count, title + 40) << "the count is paler than its title";
+}
