@@ -2,6 +2,10 @@
 // model runs for the whole life of the process.
 #include "Ostrel/Shell/AppDelegate.h"
 #include "Ostrel/Shell/SingleInstance.h"
+#include "Ostrel/Shell/SupportFolderLock.h"
+#include "OstrelCore/Records/Env.h"
+#include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
 #include "Platform/TerminationSignal.h"
 
@@ -66,10 +70,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     // A second launch on the same display asks the running one to open Settings and ends.
-    SingleInstance instance(SingleInstance::standardFolder(),
-                            QGuiApplication::platformName() == QLatin1String("xcb")
-                                ? SingleInstance::displayKey(qEnvironmentVariable("DISPLAY"))
-                                : QString());
+    const QString display = QGuiApplication::platformName() == QLatin1String("xcb")
+                                ? qEnvironmentVariable("DISPLAY")
+                                : QString();
+    SingleInstance instance(SingleInstance::standardFolder(), SingleInstance::displayKey(display));
     switch (instance.claim()) {
     case SingleInstance::Role::second:
         return 0;
@@ -81,6 +85,32 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "ostrel: a second launch is not caught: %s\n",
                          qPrintable(instance.error()));
         }
+        break;
+    }
+
+    // On another display it ends too: one process keeps the index, or each would write back its
+    // own copy over the other's changes. Taken before the index is read.
+    const QString support =
+        OstrelPaths::resolve(Env::process(), std::nullopt, std::nullopt).supportDir.toLocalFile();
+    SupportFolderLock supportLock(support);
+    switch (supportLock.claim(display)) {
+    case SupportFolderLock::Claim::taken: {
+        const QString where = supportLock.holder().isEmpty()
+                                  ? QStringLiteral("another display")
+                                  : QStringLiteral("display ") + supportLock.holder();
+        std::fprintf(stderr,
+                     "ostrel: the shelf already runs on %s with the same support folder (%s); "
+                     "quit it there first\n",
+                     qPrintable(where), qPrintable(support));
+        return 1;
+    }
+    case SupportFolderLock::Claim::unsupported:
+        qCWarning(lcStore).noquote()
+            << QStringLiteral("%1 cannot be locked (%2): an Ostrel on another display would undo "
+                              "this one's changes to the shelf")
+                   .arg(supportLock.path(), supportLock.error());
+        break;
+    case SupportFolderLock::Claim::held:
         break;
     }
 

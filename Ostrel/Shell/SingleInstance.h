@@ -13,7 +13,9 @@ namespace ostrel {
 // One running Ostrel per user and display. The first launch holds a lock and listens on a local
 // socket, both in the user's own runtime folder (so no other user can squat the names) and named
 // after the display; a later launch on that display reaches it there, asks it to open Settings
-// and ends, while a launch on another display runs a shelf of its own. Main thread only.
+// and ends. A launch on another display goes on to the support folder's lock
+// (`SupportFolderLock`), which ends it while another process keeps the same index. Main thread
+// only.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:

@@ -111,26 +111,6 @@ TEST(KeysAndWindows, TheOpenShelfSwallowsControlKeysAndIsNeverLost) {
     }
 }
 
-// One Ostrel per display: a launch on a second display, with the same runtime folder, runs a
-// shelf of its own there instead of opening Settings on the first.
-TEST(KeysAndWindows, EachDisplayRunsItsOwnShelf) {
-    XServer first;
-    XServer second;
-    ASSERT_TRUE(first.ok() && second.ok()) << first.error().toStdString();
-    ASSERT_TRUE(first.startApp(OSTREL_BINARY));
-    ASSERT_TRUE(waitUntil([&] { return shownPanel(first).has_value(); }, 20))
-        << first.appLog().toStdString();
-    QProcessEnvironment shared;
-    shared.insert("XDG_RUNTIME_DIR", first.home().file("runtime"));
-    ASSERT_TRUE(second.startApp(OSTREL_BINARY, {}, shared));
-    EXPECT_TRUE(waitUntil([&] { return shownPanel(second).has_value(); }, 20))
-        << second.appLog().toStdString();
-    EXPECT_EQ(second.app()->state(), QProcess::Running);
-    EXPECT_FALSE(showsWindow(first, "Settings"));
-    EXPECT_EQ(second.stopApp(), 0);
-    EXPECT_EQ(first.stopApp(), 0);
-}
-
 // Without a window manager every window mapped later lies on top: Settings over the drawer's
 // place must still go under the opening drawer.
 TEST(KeysAndWindows, TheOpeningDrawerComesAboveOurOwnWindows) {
