@@ -2,6 +2,7 @@
 
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Views/OpacityFade.h"
+#include "Ostrel/Views/RasterBands.h"
 #include "Ostrel/Views/SessionSidebar.h"
 #include "Ostrel/Views/TurnGrid.h"
 #include "OstrelCore/Display/Motion.h"
@@ -71,7 +72,7 @@ void SessionSplit::selectionChanged() {
 }
 
 void SessionSplit::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
-    painter->fillRect(layout_.divider, ShelfStyle::hairline());
+    RasterBands::fillRect(*painter, layout_.divider, ShelfStyle::hairline());
 }
 
 void SessionSplit::mousePressEvent(QGraphicsSceneMouseEvent* event) {

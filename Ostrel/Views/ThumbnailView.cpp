@@ -2,6 +2,7 @@
 
 #include "Ostrel/Model/MenuAction.h"
 #include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Views/RasterBands.h"
 #include "Ostrel/Views/ShelfTips.h"
 #include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
@@ -13,12 +14,15 @@
 #include <QGraphicsSceneHoverEvent>
 #include <QGraphicsSceneMouseEvent>
 #include <QGuiApplication>
+#include <QHash>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
 #include <QRegularExpression>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace ostrel {
 
@@ -163,22 +167,98 @@ ThumbnailCard::Title ThumbnailCard::title() const {
     return out;
 }
 
-void ThumbnailCard::paint(QPainter& painter) const {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRectF bounds(QPointF(0, 0), size);
-    const QPainterPath shape = outline(size);
+// A card is put together from copies (its picture, and its rim and corner cut drawn once per
+// size) and from small shapes filled a few rows at a time, so that drawing one stays on the calling
+// thread (`RasterBands`).
+namespace {
 
-    // Fill, then the picture or the kind's symbol, clipped to the rounded card and still to
-    // whatever clips the card (a scrolled grid's viewport).
-    painter.save();
-    painter.setClipPath(shape, Qt::IntersectClip);
-    painter.fillPath(shape, ShelfStyle::cardFill());
+// What every card of one size shares at one ratio: the coverage of its rounded shape where it is
+// partial (offsets into the card's pixels), and its rim in each colour.
+struct CardShape {
+    std::vector<std::pair<qsizetype, uchar>> partial;
+    QHash<QRgb, QImage> rims;
+};
+
+CardShape& cardShape(QSize pixels, double ratio) {
+    static QHash<QString, CardShape> shapes;
+    const QString key =
+        QStringLiteral("%1x%2@%3").arg(pixels.width()).arg(pixels.height()).arg(ratio);
+    auto it = shapes.find(key);
+    if (it != shapes.end()) {
+        return *it;
+    }
+    if (shapes.size() > 16) {
+        shapes.clear();
+    }
+    QImage mask(pixels, QImage::Format_Alpha8);
+    mask.setDevicePixelRatio(ratio);
+    mask.fill(Qt::transparent);
+    {
+        QPainter p(&mask);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(ThumbnailCard::outline(QSizeF(pixels) / ratio), Qt::black);
+    }
+    CardShape shape;
+    for (int y = 0; y < mask.height(); ++y) {
+        const uchar* row = mask.constScanLine(y);
+        for (int x = 0; x < mask.width(); ++x) {
+            if (row[x] != 255) {
+                shape.partial.emplace_back(qsizetype(y) * mask.width() + x, row[x]);
+            }
+        }
+    }
+    return *shapes.insert(key, std::move(shape));
+}
+
+const QImage& rim(QSize pixels, double ratio, const QColor& color) {
+    CardShape& shape = cardShape(pixels, ratio);
+    auto it = shape.rims.find(color.rgba());
+    if (it == shape.rims.end()) {
+        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        strokeInside(p, QRectF(QPointF(0, 0), QSizeF(pixels) / ratio), corner, 1, color);
+        p.end();
+        it = shape.rims.insert(color.rgba(), image);
+    }
+    return *it;
+}
+
+} // namespace
+
+QImage ThumbnailCard::raster(double pixelRatio) const {
+    const QSize pixels(int(std::ceil(size.width() * pixelRatio - 1e-6)),
+                       int(std::ceil(size.height() * pixelRatio - 1e-6)));
+    if (pixels.isEmpty()) {
+        return {};
+    }
+    QImage out(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull()) {
+        return out;
+    }
+    out.setDevicePixelRatio(pixelRatio);
+    // The fill over nothing is the fill itself.
+    out.fill(ShelfStyle::cardFill());
+    const QRectF bounds(QPointF(0, 0), size);
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::Antialiasing);
     const bool hasPicture = image && !image->isNull() && image->width() > 0 && image->height() > 0;
     if (hasPicture) {
-        painter.setOpacity(painter.opacity() * pictureOpacity);
-        painter.drawImage(coverRect(image->deviceIndependentSize(), size), *image);
+        // Scaled to the pixels it covers and copied there unscaled.
+        const QRectF target = coverRect(image->deviceIndependentSize(), size);
+        const QSize want = (target.size() * pixelRatio).toSize();
+        QImage picture = *image;
+        if (std::abs(picture.width() - want.width()) > 1 ||
+            std::abs(picture.height() - want.height()) > 1) {
+            picture = picture.scaled(want, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        picture.setDevicePixelRatio(pixelRatio);
+        painter.setOpacity(pictureOpacity);
+        painter.drawImage(QPointF(std::round(target.left() * pixelRatio) / pixelRatio,
+                                  std::round(target.top() * pixelRatio) / pixelRatio),
+                          picture);
     }
     if (!hasPicture || pictureOpacity < 1) {
         painter.setOpacity(hasPicture ? 1 - pictureOpacity : 1);
@@ -187,17 +267,32 @@ void ThumbnailCard::paint(QPainter& painter) const {
         Symbols::paint(painter, ThumbnailKinds::cardSymbol(item.kind), bounds.center(), glyph,
                        ShelfStyle::thumbGlyph());
     }
-    painter.restore();
+    painter.end();
 
-    strokeInside(painter, bounds, corner, 1,
-                 hovering ? ShelfStyle::cardHover() : ShelfStyle::hairline());
+    // Cut to the rounded card: only the pixels along its corners (and any edge that falls
+    // between pixels) are partly covered.
+    const CardShape& shape = cardShape(pixels, pixelRatio);
+    auto* bits = reinterpret_cast<QRgb*>(out.bits());
+    const qsizetype stride = out.bytesPerLine() / 4;
+    for (const auto& [at, cover] : shape.partial) {
+        QRgb& p = bits[(at / pixels.width()) * stride + at % pixels.width()];
+        const auto scale = [cover](int c) { return (c * cover + 127) / 255; };
+        p = qRgba(scale(qRed(p)), scale(qGreen(p)), scale(qBlue(p)), scale(qAlpha(p)));
+    }
+
+    painter.begin(&out);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawImage(
+        QPointF(0, 0),
+        rim(pixels, pixelRatio, hovering ? ShelfStyle::cardHover() : ShelfStyle::hairline()));
 
     if (showsTitle && !item.title.isEmpty()) {
         const Title t = title();
         const double radius = t.capsule.height() / 2;
         painter.setPen(Qt::NoPen);
         painter.setBrush(ShelfStyle::thumbShade());
-        painter.drawRoundedRect(t.capsule, radius, radius);
+        RasterBands::draw(painter, t.capsule,
+                          [&] { painter.drawRoundedRect(t.capsule, radius, radius); });
         painter.setFont(titleFont());
         painter.setPen(ShelfStyle::thumbLabel());
         const QFontMetricsF metrics(titleFont());
@@ -209,7 +304,7 @@ void ThumbnailCard::paint(QPainter& painter) const {
         const QRectF disc(ShelfMetrics::thumbPadding, ShelfMetrics::thumbPadding, d, d);
         painter.setPen(Qt::NoPen);
         painter.setBrush(black(0.55));
-        painter.drawEllipse(disc);
+        RasterBands::draw(painter, disc, [&] { painter.drawEllipse(disc); });
         Symbols::paint(painter, *badge, disc.center(), ShelfStyle::badgeFontSize + 1,
                        ShelfStyle::thumbLabel());
     }
@@ -218,14 +313,30 @@ void ThumbnailCard::paint(QPainter& painter) const {
         const double d = ShelfMetrics::thumbDotSize;
         const QRectF circle(size.width() - ShelfMetrics::thumbDotInset - d,
                             ShelfMetrics::thumbDotInset, d, d);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ShelfStyle::accent());
-        painter.drawEllipse(circle);
         const double s = ShelfMetrics::thumbStroke;
-        painter.setPen(QPen(black(0.6), s));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(circle.adjusted(s / 2, s / 2, -s / 2, -s / 2));
+        RasterBands::draw(painter, circle, [&] {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(ShelfStyle::accent());
+            painter.drawEllipse(circle);
+            painter.setPen(QPen(black(0.6), s));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(circle.adjusted(s / 2, s / 2, -s / 2, -s / 2));
+        });
     }
+    painter.end();
+    return out;
+}
+
+void ThumbnailCard::paint(QPainter& painter) const {
+    const QPaintDevice* device = painter.device();
+    const QTransform& world = painter.worldTransform();
+    const double ratio = (device ? device->devicePixelRatioF() : 1.0) *
+                         std::max(std::hypot(world.m11(), world.m12()), 1e-3);
+    const QImage drawn = raster(ratio);
+    painter.save();
+    // A copy where the painter only moves; smoothing would send it through the pool.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, world.type() > QTransform::TxTranslate);
+    painter.drawImage(QPointF(0, 0), drawn);
     painter.restore();
 }
 

@@ -57,7 +57,10 @@ struct ThumbnailCard {
     };
     Title title() const;
 
-    // Draws into the card's own coordinates, (0, 0) at its top-left.
+    // The card at `pixelRatio` device pixels a point, clear outside its rounded shape.
+    QImage raster(double pixelRatio) const;
+    // Draws into the card's own coordinates, (0, 0) at its top-left: the raster at the painter's
+    // pixel ratio, copied.
     void paint(QPainter& painter) const;
 
     static QPainterPath outline(QSizeF size);

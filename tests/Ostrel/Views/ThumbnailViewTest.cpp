@@ -401,3 +401,42 @@ TEST_F(ThumbnailViewTest, ShownCardsLoadTheirPictureAndReportBeingSeen) {
 }
 
 } // namespace
+
+// A card is drawn once into the view's cache and then copied while it scrolls: the copy shows the
+// pixels a fresh paint of the card draws, also once its state has changed since it was cached.
+TEST_F(ThumbnailViewTest, ACachedCardDrawsTheSamePixelsAsAFreshPaint) {
+    QImage picture(400, 250, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            picture.setPixel(x, y, qRgb(x * 255 / 400, y, (x + y) % 256));
+        }
+    }
+    const ShelfItem item = makeItem("c1", ShelfItemKind::html, "a-page-with-a-long-title.html");
+    Thumbnailer::cache().insert(Thumbnailer::cacheKey("c1", 320), picture, 1);
+    ThumbnailView::Options options;
+    options.dot = true;
+    ThumbnailView* card = addCard(item, QSizeF(160, 120), options, QPointF(12, 12));
+    QGraphicsView view(&scene);
+    view.setFrameStyle(0);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setSceneRect(0, 0, 184, 144);
+    view.resize(184, 144);
+    view.viewport()->setAutoFillBackground(false);
+
+    const auto same = [&] {
+        QImage cached(QSize(184, 144), QImage::Format_ARGB32_Premultiplied);
+        cached.fill(QColor(40, 40, 46));
+        QImage fresh = cached;
+        view.viewport()->render(&cached, QPoint(), QRegion(), QWidget::DrawChildren);
+        QPainter painter(&fresh);
+        painter.translate(12, 12);
+        card->card().paint(painter);
+        painter.end();
+        return cached == fresh;
+    };
+    EXPECT_TRUE(same());
+    options.dot = false;
+    card->setOptions(options);
+    EXPECT_TRUE(same());
+}
