@@ -8,6 +8,11 @@
 //   build/bench/bench_EngineBench burst [count [limit]] a burst of files into one scratchpad, with
 //                                                       an optional lower batch limit of the
 //                                                       watchers (to see lost events answered)
+//   build/bench/bench_EngineBench held [MB...]          a transcript held at a screenshot that
+//                                                       could not be kept, with MB written after
+//                                                       it: its reads and CPU while the session
+//                                                       writes on, and how soon its next line
+//                                                       brings both in once the cause has gone
 #include "BenchImages.h"
 #include "OstrelCore/Engine/Engine.h"
 #include "Platform/OpenSsl.h"
@@ -19,6 +24,9 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -340,6 +348,113 @@ void burst(int count, qsizetype batchLimit) {
                 dropped.load());
 }
 
+// A line of session "s1" as Claude Code writes it: a tool result holding `text`, or a screenshot
+// when `picture` is not empty.
+QByteArray sessionLine(int i, const QString& text, const QByteArray& picture = {}) {
+    QJsonArray content{QJsonObject{{"type", "text"}, {"text", text}}};
+    if (!picture.isEmpty()) {
+        content.append(QJsonObject{
+            {"type", "image"},
+            {"source", QJsonObject{{"type", "base64"},
+                                   {"media_type", "image/png"},
+                                   {"data", QString::fromLatin1(picture.toBase64())}}}});
+    }
+    const QJsonObject line{
+        {"type", "user"},
+        {"sessionId", "s1"},
+        {"cwd", "/home/ada/proj"},
+        {"timestamp", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {"uuid", QStringLiteral("u-%1").arg(i)},
+        {"message", QJsonObject{{"role", "user"},
+                                {"content", QJsonArray{QJsonObject{
+                                                {"tool_use_id", QStringLiteral("t-%1").arg(i)},
+                                                {"type", "tool_result"},
+                                                {"content", content}}}}}}};
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+void held(const QList<int>& megabytes) {
+    for (const int mb : megabytes) {
+        Tree tree;
+        Run run(tree.config());
+        pumpUntil([&] { return !run.snapshots.empty(); }, 10);
+        const QString transcript = tree.dir.filePath("claude/projects/-u-proj/s1.jsonl");
+        QDir().mkpath(QFileInfo(transcript).absolutePath());
+        const auto append = [&](const QByteArray& bytes) {
+            QFile file(transcript);
+            return file.open(QIODevice::Append) && file.write(bytes) == bytes.size();
+        };
+        const auto reads = [&] {
+            qint64 n = 0;
+            run.engine->queue()->sync([&] { n = run.engine->heldReads(); });
+            return n;
+        };
+        const auto shots = [&] {
+            qsizetype n = 0;
+            run.engine->queue()->sync([&] {
+                for (const ShelfItem& item : run.engine->store()->items()) {
+                    n += item.sourceKinds.count(Source::transcript);
+                }
+            });
+            return n;
+        };
+
+        // No room for copies: the items folder is a file.
+        const QString items = tree.support + QStringLiteral("/items");
+        QDir().rename(items, items + QStringLiteral(".away"));
+        writeFile(items, "in the way");
+        append(sessionLine(0, QStringLiteral("screenshot taken"), noisyPng(64, 1)));
+        pumpUntil([] { return false; }, 0.5);
+        // What the session wrote after the held line, in one go.
+        QByteArray after;
+        const QString text(60000, QChar(u'x'));
+        for (int i = 1; after.size() < qint64(mb) * 1024 * 1024; ++i) {
+            after += sessionLine(i, text);
+        }
+        append(after);
+        const qint64 first = reads();
+        pumpUntil([&] { return reads() > first; }, 60);
+        QElapsedTimer one;
+        one.start();
+        run.engine->queue()->sync([&] { run.engine->readTranscript(transcript); });
+        const double oneRead = static_cast<double>(one.nsecsElapsed()) / 1e6;
+
+        // The session writes on, a line every 0.1 s for 10 s.
+        const qint64 before = reads();
+        const auto engineCpu = [&] {
+            timespec t{};
+            run.engine->queue()->sync([&] { clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t); });
+            return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+        };
+        const double cpu = engineCpu();
+        QElapsedTimer outage;
+        outage.start();
+        for (int i = 0; i < 100; ++i) {
+            append(sessionLine(100000 + i, QStringLiteral("step")));
+            pumpUntil([] { return false; }, 0.1);
+        }
+        const double outageSeconds = static_cast<double>(outage.nsecsElapsed()) / 1e9;
+        const double outageCpu = engineCpu() - cpu;
+        const qint64 during = reads() - before;
+
+        // Room again: the next line brings in the held screenshot and its own.
+        QFile::remove(items);
+        QDir().rename(items + QStringLiteral(".away"), items);
+        QElapsedTimer back;
+        back.start();
+        append(sessionLine(200000, QStringLiteral("screenshot taken"), noisyPng(64, 2)));
+        const bool both = pumpUntil([&] { return shots() == 2; }, 60);
+        std::printf(
+            "held line with %d MB after it: one read over them %.0f ms; 100 lines in %.1f s "
+            "read it %lld times (each line would be 100, %.1f s of reads), engine thread CPU "
+            "%.2f s; once there is room, the next line %s %.0f ms later (retry timer "
+            "alone: %.0f s)\n",
+            mb, oneRead, outageSeconds, static_cast<long long>(during), oneRead * 100 / 1000,
+            outageCpu, both ? "brought both in" : "had not brought both in",
+            static_cast<double>(back.nsecsElapsed()) / 1e6, EngineTiming().retryInterval);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -362,8 +477,14 @@ int main(int argc, char** argv) {
         churn(number(5));
     } else if (mode == QLatin1String("burst")) {
         burst(number(20000), argc > 3 ? std::atoi(argv[3]) : EngineTiming().eventBatchLimit);
+    } else if (mode == QLatin1String("held")) {
+        QList<int> sizes;
+        for (int i = 2; i < argc; ++i) {
+            sizes.append(std::atoi(argv[i]));
+        }
+        held(sizes.isEmpty() ? QList<int>{0, 64} : sizes);
     } else {
-        std::fprintf(stderr, "usage: %s bootstrap|latency|churn|burst [n]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s bootstrap|latency|churn|burst|held [n]\n", argv[0]);
         return 2;
     }
     return 0;

@@ -386,6 +386,10 @@ void Engine::applyRetention() {
     if (stamps_.size() > stampLimit) {
         stamps_.clear();
     }
+    // Held transcripts let go by the timer's reads or by the pruning.
+    heldReads_.removeIf([this](const auto& entry) {
+        return !entry.value().armed && !transcripts_->isWaiting(entry.key());
+    });
     retryFailed();
 }
 

@@ -20,6 +20,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -56,6 +57,11 @@ struct EngineTiming {
     // an unreadable file) are tried again; it doubles while they keep failing, up to the maximum.
     double retryInterval = 30.0;
     double retryMaxInterval = 300.0;
+    // Least wait between two reads, on its own changes, of a transcript held at a line whose
+    // capture failed: once the cause has passed, the session's next line brings both in about
+    // this soon. Each such read goes over everything after the held line, so the wait also grows
+    // with what the last one cost.
+    double heldReadSpacing = 0.5;
     // Longest a change waits for the index write while one long job holds the queue (a first
     // start over a large history), so that a killed process keeps most of its work.
     double progressSaveInterval = 3.0;
@@ -102,6 +108,8 @@ public:
     static constexpr qint64 transcriptChunk = 4194304;
     // Most files kept for another try after they could not be read or copied.
     static constexpr qsizetype retryLimit = 1000;
+    // A held transcript's reads on its own changes take at most this share of the engine's time.
+    static constexpr double heldReadShare = 0.05;
 
     // Builds everything, loading the store on the calling thread, and starts nothing. A null
     // queue gives the engine its own, "app.ostrel.engine".
@@ -149,6 +157,8 @@ public:
     // --- Read on the queue (tests reach them with queue()->sync) ---
     qint64 titleTailReads() const { return titleTailReads_; }
     qint64 rescans() const { return rescans_; }
+    // Reads of held transcripts on their own changes.
+    qint64 heldReads() const { return heldReadCount_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
     qsizetype retryCount() const { return retries_.size(); }
     // True while a watched-folder scan has folders or entries left, or changed files of watched
@@ -166,6 +176,9 @@ public:
     // Answers the index of the first candidate whose capture may pass later, when one failed.
     std::optional<qsizetype> applyBatch(const TranscriptBatch& batch);
     void readTranscript(const QString& path);
+    // Reads a transcript held at a failed line that changed: at once, or when the wait after its
+    // last such read is over.
+    void readHeld(const QString& path);
     // Scans a watched folder for recent files, in slices that leave the queue to other jobs in
     // between; never into pseudo file systems, through links or into the support folder.
     void scanFolder(const QString& path);
@@ -288,6 +301,14 @@ private:
     ScratchpadScanner scanner_;
     std::unique_ptr<TranscriptSet> transcripts_;
     qint64 titleTailReads_ = 0;
+    // Held transcripts read on their own changes: when each may be read again, and whether a
+    // read is already set for then.
+    struct HeldRead {
+        std::chrono::steady_clock::time_point next;
+        bool armed = false;
+    };
+    QHash<QString, HeldRead> heldReads_;
+    qint64 heldReadCount_ = 0;
     qint64 rescans_ = 0;
     QList<QUrl> pendingRescans_;
     std::vector<std::shared_ptr<DirectoryWatcher>> watchers_;

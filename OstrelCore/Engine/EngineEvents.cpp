@@ -38,6 +38,38 @@ void Engine::readTranscript(const QString& path) {
     }
 }
 
+void Engine::readHeld(const QString& path) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    HeldRead& held = heldReads_[path];
+    if (start < held.next) {
+        if (!held.armed) {
+            held.armed = true;
+            later(std::chrono::duration<double>(held.next - start).count(), [path](Engine& e) {
+                if (const auto it = e.heldReads_.find(path); it != e.heldReads_.end()) {
+                    it->armed = false;
+                }
+                if (!e.stopped_ && e.transcripts_->isWaiting(path)) {
+                    e.readHeld(path);
+                    e.schedulePublish();
+                }
+            });
+        }
+        return;
+    }
+    ++heldReadCount_;
+    readTranscript(path);
+    if (!transcripts_->isWaiting(path)) {
+        heldReads_.remove(path);
+        return;
+    }
+    const Clock::duration took = Clock::now() - start;
+    heldReads_[path].next =
+        Clock::now() + std::max(std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(timing_.heldReadSpacing)),
+                                std::chrono::duration_cast<Clock::duration>(took / heldReadShare));
+}
+
 // --- Change events ---
 
 void Engine::onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root) {
@@ -112,8 +144,10 @@ void Engine::handleEvents(const QStringList& paths) {
     }
     for (const QString& path : transcripts) {
         // Each read of a transcript whose capture failed goes over everything after that line
-        // again: the retry timer does it, not every line the session appends meanwhile.
-        if (!transcripts_->isWaiting(path)) {
+        // again: a new line reads it soon, not every line the session appends meanwhile.
+        if (transcripts_->isWaiting(path)) {
+            readHeld(path);
+        } else {
             readTranscript(path);
         }
     }

@@ -600,6 +600,61 @@ TEST_F(EngineCapture, CapturesThatFailedForWantOfRoomComeInOnTheirOwnOnceThereIs
     EXPECT_TRUE(waitUntil([&] { return log.matching("went through on another try").size() == 1; }));
 }
 
+TEST_F(EngineCapture, AHeldTranscriptIsReadAgainSoonOnItsOwnChangesButNotOnEach) {
+    lines::Context c;
+    c.sessionID = "s9";
+    c.timestamp = isoNow();
+    const QString transcript = projects + "/-work-proj/s9.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const auto screenshot = [&](int seed) {
+        return lines::toolResult(
+            c, QString("toolu_9_%1").arg(seed),
+            QJsonArray{lines::imageBlock(
+                QString::fromLatin1(TestImages::png(64, 64, seed).toBase64()), "image/png")});
+    };
+    const auto transcriptItems = [&] {
+        return std::count_if(last().items.begin(), last().items.end(), [](const ShelfItem& item) {
+            return item.sourceKinds.count(Source::transcript) == 1;
+        });
+    };
+
+    BlockedItems blocked(support);
+    const QByteArray firstLine = lines::prompt(c, "take screenshots", "p-9");
+    lines::append(transcript, {firstLine, screenshot(90)});
+    const QString real9 = real(transcript);
+    ASSERT_TRUE(waitUntil([&] {
+        bool held = false;
+        engine->queue()->sync([&] {
+            held = engine->store()->offsets().value(real9) == quint64(firstLine.size() + 1);
+        });
+        return held;
+    }));
+    // The session goes on writing while the cause lasts: not every line reads it again.
+    const auto reads = [&] {
+        qint64 n = 0;
+        engine->queue()->sync([&] { n = engine->heldReads(); });
+        return n;
+    };
+    QElapsedTimer writing;
+    writing.start();
+    for (int i = 0; i < 20; ++i) {
+        lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
+        pump(0.05);
+    }
+    const qint64 before = reads();
+    EXPECT_LE(before, writing.elapsed() / 500 + 2);
+    lines::append(transcript, {lines::assistantText(c, "one more step")});
+    ASSERT_TRUE(waitUntil([&] { return reads() > before; }));
+
+    // Room again, just after a read: the next line brings in the held one with it, long before
+    // the retry timer.
+    blocked.release();
+    lines::append(transcript, {screenshot(91)});
+    EXPECT_TRUE(waitUntil([&] { return transcriptItems() == 2; }, 3.0));
+}
+
 TEST_F(EngineCapture, AScreenshotThatOnlyATranscriptHeldIsCapturedByTheNextStartOnceThereIsRoom) {
     lines::Context c;
     c.sessionID = "s8";
