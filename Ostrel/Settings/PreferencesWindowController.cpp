@@ -11,6 +11,7 @@
 #include "Ostrel/Settings/ShelfPane.h"
 #include "Ostrel/Settings/SidebarMetrics.h"
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "Platform/UserDefaults.h"
@@ -103,12 +104,13 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
                                                          UpdateActions updates,
                                                          x11::WindowSystem* windows,
                                                          QObject* parent)
-    : QObject(parent), settings_(settings), focusReturn_(windows),
+    : QObject(parent), settings_(settings), windows_(windows), focusReturn_(windows),
       navigation_(std::make_unique<SettingsNavigation>(*settings.defaults())),
       window_(std::make_unique<QWidget>()) {
     window_->setWindowTitle(QStringLiteral("Settings"));
     window_->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    new FocusRing(window_.get());
     // The width is fixed, so there is nothing to maximise.
     window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -177,10 +179,25 @@ void PreferencesWindowController::show(std::optional<Pane> pane) {
         navigation_->setPane(*pane);
     }
     focusReturn_.remember();
+    // Minimised where no taskbar brings it back (bare openbox): coming up means coming back.
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
     clearFocusSoon();
+}
+
+void PreferencesWindowController::keepFromMaximising() {
+    // Maximise is not asked for, which most window managers honour. openbox offers it on every
+    // resizable window whatever the Motif hints say (a dialog type does not help either) and
+    // drops it only for a window whose size is fixed: there the height stays what it is.
+    if (heightFixed_ || !windows_ || !window_->windowHandle()) {
+        return;
+    }
+    if (windows_->offersMaximise(static_cast<x11::WindowId>(window_->winId()))) {
+        heightFixed_ = true;
+        window_->setFixedHeight(window_->height());
+    }
 }
 
 void PreferencesWindowController::clearFocusSoon() {
@@ -209,6 +226,7 @@ void PreferencesWindowController::updateVisible() {
 bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_->windowHandle() && event->type() == QEvent::Expose) {
         updateVisible();
+        keepFromMaximising();
     }
     if (watched == window_.get()) {
         switch (event->type()) {

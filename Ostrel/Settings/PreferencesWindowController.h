@@ -94,8 +94,11 @@ private:
     void saveFrameSoon();
     void clearFocusSoon();
     void updateVisible();
+    // Fixes the height where the window manager would offer to maximise anyway.
+    void keepFromMaximising();
 
     AppSettings& settings_;
+    QPointer<x11::WindowSystem> windows_;
     x11::FocusReturn focusReturn_;
     std::unique_ptr<SettingsNavigation> navigation_;
     std::unique_ptr<QWidget> window_;
@@ -103,6 +106,7 @@ private:
     QSize minFrame_;
     QTimer saveFrame_;
     bool restoring_ = false;
+    bool heightFixed_ = false;
 };
 
 } // namespace ostrel

@@ -1,5 +1,6 @@
 #include "Ostrel/Settings/SegmentedPicker.h"
 
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QKeyEvent>
@@ -21,6 +22,7 @@ SegmentedPicker::SegmentedPicker(const QStringList& titles, QWidget* parent)
     f.setPixelSize(12);
     setFont(f);
     setFocusPolicy(Qt::TabFocus);
+    FocusRing::setCorner(this, 6);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -67,11 +69,6 @@ void SegmentedPicker::paintEvent(QPaintEvent*) {
         }
         p.setPen(SettingsColors::primaryText(dark));
         p.drawText(seg, Qt::AlignCenter, titles_[i]);
-    }
-    if (hasFocus()) {
-        p.setPen(QPen(SettingsColors::accent(dark), 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(frame, 6, 6);
     }
 }
 

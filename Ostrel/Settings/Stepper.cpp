@@ -43,11 +43,6 @@ void Stepper::paintEvent(QPaintEvent*) {
         arrow.closeSubpath();
         p.drawPath(arrow);
     }
-    if (hasFocus()) {
-        p.setPen(QPen(SettingsColors::accent(dark), 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(frame, 4, 4);
-    }
 }
 
 void Stepper::mousePressEvent(QMouseEvent* event) {

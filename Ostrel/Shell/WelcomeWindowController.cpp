@@ -3,6 +3,7 @@
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/ReplaceMark.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -102,6 +103,7 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     w->setPalette(palette);
     w->setFixedWidth(480);
     w->installEventFilter(this);
+    new FocusRing(w);
 
     auto* column = new QVBoxLayout(w);
     column->setContentsMargins(0, 0, 0, 0);
@@ -265,6 +267,17 @@ void WelcomeWindowController::close() {
 bool WelcomeWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get() && event->type() == QEvent::Close) {
         QTimer::singleShot(0, this, &WelcomeWindowController::closed);
+    }
+    if (watched == window_.get() && event->type() == QEvent::WindowStateChange &&
+        window_->isMinimized()) {
+        // Minimise is not asked for, which most window managers honour. openbox offers it on
+        // every window whatever the Motif hints or the window type say, and without a taskbar
+        // the greeting would be gone: it comes straight back.
+        QTimer::singleShot(0, this, [this] {
+            if (window_->isMinimized()) {
+                window_->showNormal();
+            }
+        });
     }
     if (watched == window_.get() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);

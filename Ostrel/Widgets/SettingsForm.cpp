@@ -120,6 +120,8 @@ QList<QWidget*> SettingsSection::visibleRows() const {
 
 SettingsForm::SettingsForm(QWidget* parent) : QScrollArea(parent) {
     setFrameShape(QFrame::NoFrame);
+    // Its controls are the Tab stops (reaching one scrolls it into view), not the form.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setAutoFillBackground(false);

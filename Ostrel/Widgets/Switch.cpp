@@ -1,5 +1,6 @@
 #include "Ostrel/Widgets/Switch.h"
 
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QPainter>
@@ -10,6 +11,7 @@ Switch::Switch(Size size, QWidget* parent) : QAbstractButton(parent), size_(size
     setCheckable(true);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
+    FocusRing::setCorner(this, sizeHint().height() / 2.0);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -36,11 +38,6 @@ void Switch::paintEvent(QPaintEvent*) {
     p.setBrush(isEnabled() ? QColor(255, 255, 255) : QColor(235, 235, 235));
     p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
     p.drawEllipse(QRectF(x, track.top() + 1, knob, knob));
-    if (hasFocus()) {
-        p.setPen(QPen(SettingsColors::accent(dark), 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(track, radius, radius);
-    }
 }
 
 } // namespace ostrel

@@ -89,6 +89,8 @@ public:
     virtual bool isOwn(WindowId window) const = 0;
     // Whether `window` still exists and can take the focus (shown, or kept by a window manager).
     virtual bool exists(WindowId window) = 0;
+    // Whether the window manager offers to maximise `window` of ours, whatever its hints ask.
+    virtual bool offersMaximise(WindowId /*window*/) { return false; }
 
     // Whether a compositing manager blends translucent windows.
     virtual bool compositorRunning() = 0;

@@ -40,6 +40,7 @@ public:
     void handFocusBack(WindowId window, WindowId ours) override;
     bool isOwn(WindowId window) const override;
     bool exists(WindowId window) override;
+    bool offersMaximise(WindowId window) override;
     bool compositorRunning() override;
     GrabResult grabKey(quint32 keycode, quint16 modifiers) override;
     void ungrabKey(quint32 keycode, quint16 modifiers) override;

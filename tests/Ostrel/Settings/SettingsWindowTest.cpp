@@ -2,11 +2,14 @@
 
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
+#include "support/FocusStops.h"
 
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QTest>
 
 using namespace ostrel;
@@ -139,4 +142,33 @@ TEST_F(SettingsWindowTest, TheSidebarHeaderStartsAtItsTopInsetWithNoTitleBarOver
     EXPECT_EQ(icon.y(), 8 + 24 + 18);
     EXPECT_NE(pixel(root, icon), QColor(226, 226, 226)) << "the icon is drawn there";
     EXPECT_EQ(sidebar->row(Pane::general)->mapTo(root, QPoint(0, 0)).y(), 8 + 24 + 36 + 24);
+}
+
+// Every control that Tab reaches, on every pane, shows a ring while it holds the focus (a switch
+// that is on, a list, a button); the form is no stop of its own, and a click asks for no ring.
+TEST_F(SettingsWindowTest, EveryTabStopOfEveryPaneShowsItsFocus) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    QWidget* window = controller->window();
+    const QColor accent = SettingsColors::accent(false);
+    const int reach = static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width));
+    for (const Pane pane :
+         {Pane::general, Pane::displays, Pane::shelf, Pane::files, Pane::folders, Pane::about}) {
+        controller->show(pane);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        QApplication::processEvents(); // the focus is cleared soon after a show
+        const auto stops = test::tabStops(window, accent, reach);
+        EXPECT_FALSE(stops.isEmpty());
+        for (const test::TabStop& stop : stops) {
+            EXPECT_TRUE(stop.ringed)
+                << rawValue(pane).toStdString() << ": " << stop.name.toStdString();
+            EXPECT_EQ(qobject_cast<QScrollArea*>(stop.widget), nullptr) << "the form is no stop";
+        }
+    }
+    controller->show(Pane::files);
+    QApplication::processEvents();
+    auto* field = controller->root()->paneView()->pane()->findChild<QLineEdit*>();
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(field->hasFocus());
+    EXPECT_EQ(window->findChild<FocusRing*>()->ring(), nullptr);
 }

@@ -187,6 +187,11 @@ quint32 askedDecorations(XServer& x, quint32 window) {
     return hints.section(u'=', 1).split(u',').value(2).trimmed().toUInt(nullptr, 16);
 }
 
+// Whether the window manager keeps a window minimised (ICCCM WM_STATE Iconic).
+bool iconic(XServer& x, quint32 window) {
+    return x.xprop({"-id", QString::number(window), "WM_STATE"}).contains("Iconic");
+}
+
 // Asks the window manager to maximise a window, as its title bar or keys would.
 void maximise(XServer& x, quint32 window) {
     const auto atom = [&](const char* name) {
@@ -238,6 +243,13 @@ TEST(KeysAndWindows, TheWelcomeWindowTakesNoStrayKeyAndHandsTheKeyboardBack) {
             EXPECT_EQ(askedDecorations(x, welcome) & 0x60, 0u);
             const QString actions = allowedActions(x, welcome);
             EXPECT_FALSE(actions.contains("MAXIMIZE")) << actions.toStdString();
+            x.saveCapture(QStringLiteral("welcome-openbox"));
+            // Minimised all the same, with no taskbar to bring it back: it comes back by itself.
+            x.xdotool({"windowminimize", QString::number(welcome)});
+            pump(0.5);
+            EXPECT_TRUE(
+                waitUntil([&] { return !iconic(x, welcome) && x.window(welcome)->viewable; }, 10));
+            ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == welcome; }, 10));
         } else {
             const auto geometry = x.window(welcome)->geometry;
             EXPECT_EQ(geometry.x(), (1920 - geometry.width()) / 2);
@@ -256,7 +268,8 @@ TEST(KeysAndWindows, TheWelcomeWindowTakesNoStrayKeyAndHandsTheKeyboardBack) {
 }
 
 // Settings under a window manager: no maximise, no empty title-bar room above the sidebar's
-// header. Without one: closing it gives the keyboard back to the window that had it.
+// header, and minimised it comes back when asked for again. With a window manager or without:
+// closing it gives the keyboard back to the window that had it before.
 TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
     for (const bool manager : {false, true}) {
         SCOPED_TRACE(manager ? "openbox" : "no window manager");
@@ -280,6 +293,10 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
         const QRect frame = x.window(settings)->geometry;
         if (manager) {
             EXPECT_EQ(askedDecorations(x, settings) & 0x40, 0u);
+            // openbox offers maximise on a window whose size may change, whatever it asks.
+            const QString actions = allowedActions(x, settings);
+            EXPECT_FALSE(actions.contains("MAXIMIZE")) << actions.toStdString();
+            x.saveCapture(QStringLiteral("settings-openbox"));
             // A window manager that maximises it all the same is undone.
             maximise(x, settings);
             pump(0.8);
@@ -291,6 +308,21 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
             EXPECT_GT(std::abs(middle.red() - middle.blue()) + std::abs(middle.green() - 226), 24)
                 << middle.name().toStdString();
         }
+        if (manager) {
+            // Minimised, it comes back when Settings is asked for again.
+            x.xdotool({"windowminimize", QString::number(settings)});
+            ASSERT_TRUE(waitUntil([&] { return iconic(x, settings); }, 10));
+            again.start(OSTREL_BINARY, {});
+            ASSERT_TRUE(again.waitForFinished(30000));
+            EXPECT_TRUE(waitUntil([&] { return !iconic(x, settings); }, 10));
+        }
+        // The user visits another window and comes back before closing: the keyboard goes to
+        // the window it was taken from, not to the last one the window manager would pick.
+        const quint32 other = x.createWindow(QRect(700, 100, 400, 300), Qt::darkBlue, manager);
+        x.xdotool({manager ? "windowactivate" : "windowfocus", QString::number(other)});
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == other; }, 10));
+        x.xdotool({manager ? "windowactivate" : "windowfocus", QString::number(settings)});
+        ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == settings; }, 10));
         x.key("ctrl+w");
         EXPECT_TRUE(waitUntil([&] { return windowNamed(x, "Settings") == 0; }, 10));
         EXPECT_TRUE(waitUntil([&] { return focusedWindow(x) == terminal; }, 10))

@@ -1,8 +1,11 @@
 #include "Ostrel/Shell/MissingProjectsNotice.h"
 #include "Ostrel/Shell/WelcomeWindowController.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/ReplaceMark.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Display/Motion.h"
+#include "support/FocusStops.h"
 #include "support/ShelfModelTestSupport.h"
 
 #include <QDir>
@@ -69,6 +72,24 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     EXPECT_FALSE(welcome.window()->isVisible());
     QTest::qWait(20);
     EXPECT_EQ(closed, 1);
+}
+
+// Tab reaches the switch and "Done", and each shows a ring while it holds the focus ("Done",
+// the default button, looks the same focused or not in the style alone).
+TEST(WelcomeWindow, EachTabStopShowsItsFocus) {
+    ModelRig rig;
+    WelcomeWindowController welcome(*rig.model, *rig.settings, nullptr);
+    welcome.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(welcome.window()));
+    const auto stops =
+        test::tabStops(welcome.window(), SettingsColors::accent(false),
+                       static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width)));
+    ASSERT_EQ(stops.size(), 2);
+    EXPECT_EQ(stops[0].widget, welcome.loginSwitch());
+    EXPECT_EQ(stops[1].widget, welcome.doneButton());
+    for (const test::TabStop& stop : stops) {
+        EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
+    }
 }
 
 // How green the step's mark is, summed over its pixels, and how wide its green part is.

@@ -1,0 +1,145 @@
+#include "Ostrel/Widgets/FocusRing.h"
+
+#include "Ostrel/Widgets/SettingsColors.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QWidget>
+
+#include <cmath>
+
+namespace ostrel {
+
+namespace {
+
+// How far the ring reaches beyond its control.
+const int reach = static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width));
+
+const char* const cornerProperty = "focusRingCorner";
+
+double cornerOf(const QWidget* control) {
+    const QVariant said = control->property(cornerProperty);
+    return said.isValid() ? said.toDouble() : 4.0;
+}
+
+class RingView : public QWidget {
+public:
+    explicit RingView(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+    }
+    double corner = 4;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(SettingsColors::accent(SettingsColors::isDark()), FocusRing::width));
+        p.setBrush(Qt::NoBrush);
+        const double inset = reach - FocusRing::gap - FocusRing::width / 2;
+        const double radius = corner + FocusRing::gap + FocusRing::width / 2;
+        p.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), radius, radius);
+    }
+};
+
+} // namespace
+
+void FocusRing::setCorner(QWidget* control, double radius) {
+    control->setProperty(cornerProperty, radius);
+}
+
+FocusRing::FocusRing(QWidget* window) : QObject(window), window_(window) {
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { follow(now); });
+}
+
+FocusRing::~FocusRing() {
+    unwatch();
+    delete ring_.data();
+}
+
+QWidget* FocusRing::ring() const {
+    return ring_ && ring_->isVisible() ? ring_.data() : nullptr;
+}
+
+void FocusRing::unwatch() {
+    for (const QPointer<QWidget>& w : std::as_const(watched_)) {
+        if (w) {
+            w->removeEventFilter(this);
+        }
+    }
+    watched_.clear();
+}
+
+void FocusRing::follow(QWidget* now) {
+    unwatch();
+    target_ = nullptr;
+    if (ring_) {
+        ring_->hide();
+    }
+    if (!now || !window_ || now->window() != window_) {
+        return;
+    }
+    // Only a control reached by keyboard: a click focuses without asking for a ring (Qt keeps
+    // the window's keyboard mark through clicks), and the window itself is no control.
+    if (QGuiApplication::mouseButtons() != Qt::NoButton) {
+        window_->setAttribute(Qt::WA_KeyboardFocusChange, false);
+    }
+    if (now == window_ || !(now->focusPolicy() & Qt::TabFocus) ||
+        !window_->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        return;
+    }
+    target_ = now;
+    // The ring lives beside the control, in the nearest ancestor with room for it, so that it
+    // scrolls and clips with the control.
+    QWidget* host = now->parentWidget();
+    while (host != window_ && !host->rect().contains(QRect(now->mapTo(host, QPoint()), now->size())
+                                                         .adjusted(-reach, -reach, reach, reach))) {
+        host = host->parentWidget();
+    }
+    if (!ring_) {
+        ring_ = new RingView(host);
+    } else if (ring_->parentWidget() != host) {
+        ring_->setParent(host);
+    }
+    static_cast<RingView*>(ring_.data())->corner = cornerOf(now);
+    for (QWidget* w = now; w != host; w = w->parentWidget()) {
+        w->installEventFilter(this);
+        watched_.append(w);
+    }
+    place();
+}
+
+void FocusRing::place() {
+    if (!target_ || !ring_) {
+        return;
+    }
+    QWidget* host = ring_->parentWidget();
+    if (!target_->isVisibleTo(host)) {
+        ring_->hide();
+        return;
+    }
+    ring_->setGeometry(QRect(target_->mapTo(host, QPoint()), target_->size())
+                           .adjusted(-reach, -reach, reach, reach));
+    ring_->show();
+    ring_->raise();
+    ring_->update();
+}
+
+bool FocusRing::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+        place();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace ostrel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QTest>
+#include <QWidget>
+
+namespace ostrel::test {
+
+// One control that Tab reached.
+struct TabStop {
+    QWidget* widget = nullptr;
+    QString name; // class and accessible name
+    bool ringed = false;
+};
+
+// Presses Tab through a shown window once round and looks at the window after each press:
+// whether the control that has the focus shows a ring in `accent` just outside itself (in the
+// pixel row above its middle, `reach` away).
+inline QList<TabStop> tabStops(QWidget* window, const QColor& accent, int reach) {
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    QList<TabStop> stops;
+    QWidget* first = nullptr;
+    for (int press = 0; press < 40; ++press) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window,
+                        Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        if (now == nullptr || now == first) {
+            break;
+        }
+        first = first ? first : now;
+        QString name = QString::fromLatin1(now->metaObject()->className());
+        if (!now->accessibleName().isEmpty()) {
+            name += u' ' + now->accessibleName();
+        }
+        const QImage shot = window->grab().toImage();
+        const QPoint above = now->mapTo(window, QPoint(now->width() / 2, -reach + 1));
+        const QColor seen = shot.pixelColor(above * shot.devicePixelRatio());
+        const auto near = [](const QColor& a, const QColor& b) {
+            return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                       std::abs(a.blue() - b.blue()) <
+                   90;
+        };
+        stops << TabStop{now, name, near(seen, accent)};
+    }
+    return stops;
+}
+
+} // namespace ostrel::test
