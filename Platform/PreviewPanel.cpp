@@ -49,6 +49,20 @@ public:
         update();
     }
     const QImage& image() const { return image_; }
+    // Where the picture lies in a canvas of `area`; empty without one.
+    QRectF target(QSizeF area) const {
+        if (image_.isNull()) {
+            return {};
+        }
+        const QSizeF natural = image_.deviceIndependentSize();
+        QSizeF fitted = natural.scaled(area, Qt::KeepAspectRatio);
+        if (fitted.width() > natural.width()) {
+            fitted = natural;
+        }
+        return QRectF(
+            QPointF((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2),
+            fitted);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -57,15 +71,8 @@ protected:
         if (image_.isNull()) {
             return;
         }
-        const QSizeF natural = image_.deviceIndependentSize();
-        QSizeF fitted = natural.scaled(QSizeF(size()), Qt::KeepAspectRatio);
-        if (fitted.width() > natural.width()) {
-            fitted = natural;
-        }
-        const QRectF target(
-            QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawImage(target, image_);
+        p.drawImage(target(QSizeF(size())), image_);
     }
 
 private:
@@ -168,7 +175,7 @@ PreviewPanel::PreviewPanel(std::shared_ptr<Desktop> desktop)
     // Appearing must not pull the focus away from the application the user works in.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::StrongFocus);
-    setMinimumSize(240, 180);
+    setMinimumSize(smallestSize);
     resize(defaultSize);
     stack_->setContentsMargins(0, 0, 0, 0);
     QPalette palette = this->palette();
@@ -213,25 +220,38 @@ PreviewPanel::Content PreviewPanel::classify(const QString& path) {
     return Content::other;
 }
 
-QWidget* PreviewPanel::zoom(const QImage& image, const QRect& from, const QRect& to,
-                            double seconds) {
+QWidget* PreviewPanel::zoom(const QImage& image, const QRect& from, const QRect& to, double seconds,
+                            std::function<void()> landed) {
     if (image.isNull() || from.isEmpty() || to.isEmpty() || seconds <= 0) {
         return nullptr;
     }
-    // The picture keeps its proportions inside the target frame.
-    QSize fitted = image.size().scaled(to.size(), Qt::KeepAspectRatio);
-    const QRect end(to.center() - QPoint(fitted.width() / 2, fitted.height() / 2), fitted);
     auto* window = new ZoomWindow(image);
     window->setGeometry(from);
     window->show();
     auto* grow = new QPropertyAnimation(window, "geometry", window);
     grow->setDuration(int(seconds * 1000));
     grow->setStartValue(from);
-    grow->setEndValue(end);
+    grow->setEndValue(to);
     grow->setEasingCurve(QEasingCurve::OutCubic);
-    QObject::connect(grow, &QPropertyAnimation::finished, window, &QWidget::close);
+    if (landed) {
+        QObject::connect(grow, &QPropertyAnimation::finished, window, std::move(landed));
+    } else {
+        QObject::connect(grow, &QPropertyAnimation::finished, window, &QWidget::close);
+    }
     grow->start();
     return window;
+}
+
+std::optional<QRect> PreviewPanel::pictureFrame() const {
+    const auto* canvas = dynamic_cast<const PictureCanvas*>(view_);
+    if (!canvas) {
+        return std::nullopt;
+    }
+    const QRectF target = canvas->target(QSizeF(size()));
+    if (target.isEmpty()) {
+        return std::nullopt;
+    }
+    return target.toAlignedRect();
 }
 
 QString PreviewPanel::shownText(const QByteArray& bytes) {

@@ -29,6 +29,8 @@ public:
 
     // The size of a panel that was never sized by its owner or the user.
     static constexpr QSize defaultSize{900, 700};
+    // The user cannot make it smaller than this.
+    static constexpr QSize smallestSize{240, 180};
     // Text files show at most this much, in lines of at most `lineLimit` characters: laying out
     // one long line (minified JSON, a log without breaks) would hold the shelf for seconds.
     static constexpr qint64 textLimit = 256 * 1024;
@@ -45,10 +47,16 @@ public:
     // The text shown for a text file's first bytes: long lines broken at the limit.
     static QString shownText(const QByteArray& bytes);
 
-    // Grows (or shrinks) the picture from one frame to another over `seconds`, in a window of its
-    // own above everything, gone when done. Returns that window (for tests), or null when there
-    // is nothing to show.
-    static QWidget* zoom(const QImage& image, const QRect& from, const QRect& to, double seconds);
+    // Moves the picture from one frame to another over `seconds`, in a window of its own above
+    // everything. Without `landed` the window goes when it arrives; with it, the window stays on
+    // its last frame and `landed` runs, so that what takes its place can appear beneath it first.
+    // Returns the window, or null when there is nothing to show.
+    static QWidget* zoom(const QImage& image, const QRect& from, const QRect& to, double seconds,
+                         std::function<void()> landed = {});
+
+    // Where the shown picture lies in the panel at its present size; none when the content is not
+    // one picture.
+    std::optional<QRect> pictureFrame() const;
 
     // Which content a file gets, from its name and its first bytes.
     static Content classify(const QString& path);

@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QString>
 #include <QUrl>
+#include <qwindowdefs.h>
 
 #include <functional>
 #include <optional>
@@ -34,6 +35,8 @@ public:
     virtual bool isVisible() const { return false; }
     // The panel's frame while visible (Qt global coordinates).
     virtual std::optional<QRectF> frame() const { return std::nullopt; }
+    // The panel's native window while visible, which stands above the shelf's panels.
+    virtual std::optional<WId> window() const { return std::nullopt; }
 
     // Keys pressed while the panel has focus (arrows, space, escape).
     std::function<void(ShelfKey)> onKey;

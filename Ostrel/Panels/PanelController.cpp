@@ -279,6 +279,9 @@ void PanelController::keepAbove() {
         }
     }
     windows_->setKeptAbove(ids);
+    const auto preview = model_.preview().window();
+    windows_->setKeptOnTop(preview ? std::optional(static_cast<x11::WindowId>(*preview))
+                                   : std::nullopt);
 }
 
 void PanelController::compositorChanged() {

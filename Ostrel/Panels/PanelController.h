@@ -52,6 +52,8 @@ public:
     void updateMousePassThrough(bool onlyChanges = false);
     void setCardMouse(std::optional<DisplayID> display);
     void setKeyPanel(std::optional<DisplayID> display);
+    // Keeps the shown panels above every other window but the preview, which stands above them.
+    void keepAbove();
 
     struct Hot {
         DisplayID display = 0;
@@ -88,7 +90,6 @@ private:
     void perform(const StyleChange::Action& action);
     void scheduleStyleStep(double seconds, std::function<void()> step);
     void applyShape(DisplayID display, NotchPanel* panel, bool wants);
-    void keepAbove();
     void compositorChanged();
 
     ShelfModel& model_;

@@ -153,6 +153,7 @@ void AppDelegate::launch() {
     model_->preview().onChange = [self] {
         if (self) {
             self->hover_->updateKeyPanel(std::nullopt);
+            self->panels_->keepAbove();
             self->panels_->scheduleUpdate();
         }
     };
@@ -194,6 +195,9 @@ void AppDelegate::launch() {
         const DisplayLayout& layout = it->second;
         return ScreenSpace::toQt(layout.hoverRect(self->panels_->openDrawerRect(layout)))
             .toAlignedRect();
+    };
+    previewPanels->frameExtents = [windows = windows_.get()](WId window) {
+        return windows ? windows->frameExtents(static_cast<x11::WindowId>(window)) : std::nullopt;
     };
 
     const auto bounds = [self] {

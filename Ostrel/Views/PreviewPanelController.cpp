@@ -1,23 +1,65 @@
 #include "Ostrel/Views/PreviewPanelController.h"
 
 #include "Ostrel/Panels/ShelfKeyEvent.h"
+#include "Ostrel/Views/PreviewPlacement.h"
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/PreviewPanel.h"
 
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
-#include <algorithm>
 #include <cmath>
 
 namespace ostrel {
+
+namespace {
+
+// Runs `then` once the window is exposed and has drawn (which it does right after the exposure
+// reaches it), with a moment for the pixels to reach the screen; goes away with the window.
+class AfterExposure final : public QObject {
+public:
+    AfterExposure(QWindow* window, int delayMs, std::function<void()> then)
+        : QObject(window), delayMs_(delayMs), then_(std::move(then)) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose && then_ &&
+            static_cast<QWindow*>(watched)->isExposed()) {
+            QTimer::singleShot(delayMs_, std::move(then_));
+            then_ = nullptr;
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    int delayMs_;
+    std::function<void()> then_;
+};
+
+// `size` scaled to fit `frame`, centred in it.
+QRect fitted(QSize size, const QRect& frame) {
+    if (size.isEmpty()) {
+        return frame;
+    }
+    const QSize fit = size.scaled(frame.size(), Qt::KeepAspectRatio);
+    return QRect(frame.center() - QPoint(fit.width() / 2, fit.height() / 2), fit);
+}
+
+} // namespace
 
 PreviewPanelController::PreviewPanelController(PanelFactory makePanel)
     : makePanel_(makePanel ? std::move(makePanel) : [] { return new PreviewPanel(); }) {}
 
 PreviewPanelController::~PreviewPanelController() {
+    delete zoom_.data();
     if (panel_) {
         panel_->onClosed = nullptr;
         panel_->keyHook = nullptr;
@@ -29,54 +71,6 @@ PreviewPanel* PreviewPanelController::panel() const {
     return panel_;
 }
 
-QRect PreviewPanelController::centredFrame(QSize panel, QRect visible) {
-    const int width = std::min(panel.width(), visible.width() - int(screenMargin));
-    const int height = std::min(panel.height(), visible.height() - int(screenMargin));
-    const double midX = visible.x() + visible.width() / 2.0;
-    const double midY = visible.y() + visible.height() / 2.0;
-    return QRect(int(std::floor(midX - width / 2.0)), int(std::floor(midY - height / 2.0)), width,
-                 height);
-}
-
-QRect PreviewPanelController::placedFrame(QSize panel, QRect visible,
-                                          const std::optional<QRect>& drawer) {
-    const QRect centred = centredFrame(panel, visible);
-    if (!drawer || !centred.intersects(*drawer)) {
-        return centred;
-    }
-    const int half = int(screenMargin) / 2;
-    const QRect area = visible.adjusted(half, half, -half, -half);
-    const QRect keep = drawer->adjusted(-drawerGap, -drawerGap, drawerGap, drawerGap);
-    const int w = centred.width();
-    const int h = centred.height();
-    const auto clamped = [&](int x, int y) {
-        x = std::max(area.left(), std::min(x, area.right() + 1 - w));
-        y = std::max(area.top(), std::min(y, area.bottom() + 1 - h));
-        return QRect(x, y, w, h);
-    };
-    // Beside each edge of the drawer, as close to the middle as the screen allows.
-    const QRect candidates[] = {
-        clamped(centred.x(), keep.bottom() + 1),
-        clamped(centred.x(), keep.top() - h),
-        clamped(keep.right() + 1, centred.y()),
-        clamped(keep.left() - w, centred.y()),
-    };
-    const auto hidden = [&](const QRect& r) {
-        const QRect covered = r.intersected(*drawer);
-        return qint64(covered.width()) * covered.height();
-    };
-    const auto moved = [&](const QRect& r) {
-        return qint64(std::abs(r.x() - centred.x())) + std::abs(r.y() - centred.y());
-    };
-    const QRect* best = &candidates[0];
-    for (const QRect& r : candidates) {
-        if (hidden(r) < hidden(*best) || (hidden(r) == hidden(*best) && moved(r) < moved(*best))) {
-            best = &r;
-        }
-    }
-    return *best;
-}
-
 void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen* screen,
                                   SourceFrame source, const QImage& transitionImage) {
     if (!panel_) {
@@ -84,12 +78,18 @@ void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen
         if (!panel_) {
             return;
         }
+        wanted_ = panel_->size();
         panel_->keyHook = [this](const QKeyEvent& event) { return handleKey(event); };
         panel_->onClosed = [this] {
+            // Whoever asks during the notice hears that the panel is going.
+            closing_ = true;
             if (onChange) {
                 onChange();
             }
+            closing_ = false;
         };
+        QObject::connect(qApp, &QGuiApplication::screenRemoved, panel_,
+                         [this](QScreen* gone) { screenRemoved(gone); });
     }
     const bool wasShowing = isVisible();
     item_ = PreviewItem{url, title};
@@ -100,41 +100,160 @@ void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen
 
     // A panel the user moved or resized while it was up stays where it is.
     if (!wasShowing) {
-        QScreen* target = screen;
-        if (!target) {
-            // No shelf screen given: the screen under the pointer, where the user looks.
-            target = QGuiApplication::screenAt(QCursor::pos());
-        }
-        if (!target) {
-            target = QGuiApplication::primaryScreen();
-        }
-        if (target) {
-            const QRect frame = placedFrame(panel_->size(), target->availableGeometry(),
-                                            drawerFrame ? drawerFrame() : std::nullopt);
-            // Placed by its outer frame, so that a window manager's title bar lies inside it too.
-            panel_->resize(frame.size());
-            panel_->move(frame.topLeft());
-        }
-    }
-    if (!panel_->isVisible()) {
-        panel_->show();
-        panel_->raise();
-        // The card's picture grows from where the card is into the panel.
-        zoom_ = PreviewPanel::zoom(transitionImage_, sourceFrameOnScreen().toAlignedRect(),
-                                   panel_->geometry(), zoomSeconds());
+        place();
+        zoomIn();
+    } else if (planned_) {
+        // Another item while the picture is on its way: the panel takes its place at once.
+        delete zoom_.data();
+        reveal();
     }
     if (onChange) {
         onChange();
     }
 }
 
-void PreviewPanelController::close() {
-    if (isVisible()) {
-        // Back into the card, when it is still on screen.
-        zoom_ = PreviewPanel::zoom(transitionImage_, panel_->geometry(),
-                                   sourceFrameOnScreen().toAlignedRect(), zoomSeconds());
-        panel_->close();
+void PreviewPanelController::place() {
+    QScreen* target = screen_;
+    if (!target) {
+        // No shelf screen given: the screen under the pointer, where the user looks.
+        target = QGuiApplication::screenAt(QCursor::pos());
     }
+    if (!target) {
+        target = QGuiApplication::primaryScreen();
+    }
+    if (!target) {
+        return;
+    }
+    if (placed_.isValid() && panel_->size() != placed_) {
+        wanted_ = panel_->size(); // the user resized it
+    }
+    const QMargins margins = frameMargins();
+    const QRectF card = sourceFrameOnScreen();
+    const PreviewPlacement placement{
+        wanted_.grownBy(margins),
+        target->availableGeometry(),
+        drawerFrame ? drawerFrame() : std::nullopt,
+        card.isEmpty() ? std::nullopt : std::optional(card.toAlignedRect()),
+    };
+    const QRect frame = placement.frame();
+    // Placed by its outer frame, so that a window manager's title bar lies inside it too.
+    const QRect inner = frame.marginsRemoved(margins);
+    panel_->setMinimumSize(PreviewPanel::smallestSize.boundedTo(inner.size()));
+    panel_->setGeometry(inner);
+    // Qt leaves a hidden window's geometry off the server until it shows it, and takes any
+    // configure notice meanwhile (a window manager answering about frames) for a new geometry.
+    panel_->windowHandle()->setGeometry(inner);
+    placed_ = panel_->size();
+}
+
+// The window manager's frame around the panel: as the manager says, else as the platform knows
+// it, else as it was the last time either knew.
+QMargins PreviewPanelController::frameMargins() {
+    const WId id = panel_->winId();
+    if (const auto extents = frameExtents ? frameExtents(id) : std::nullopt) {
+        const double ratio = panel_->devicePixelRatioF();
+        const auto logical = [ratio](int pixels) { return int(std::ceil(pixels / ratio)); };
+        margins_ = QMargins(logical(extents->left()), logical(extents->top()),
+                            logical(extents->right()), logical(extents->bottom()));
+    } else if (const QMargins known = panel_->windowHandle()->frameMargins(); !known.isNull()) {
+        margins_ = known;
+    }
+    return margins_;
+}
+
+QRect PreviewPanelController::pictureOnScreen() const {
+    const QRect inner = panel_->geometry();
+    if (const auto picture = panel_->pictureFrame()) {
+        return picture->translated(inner.topLeft());
+    }
+    return fitted(transitionImage_.size(), inner);
+}
+
+QRect PreviewPanelController::cardPicture() const {
+    const QRect card = sourceFrameOnScreen().toAlignedRect();
+    return card.isEmpty() ? QRect() : fitted(transitionImage_.size(), card);
+}
+
+void PreviewPanelController::zoomIn() {
+    planned_ = panel_->geometry().marginsAdded(margins_);
+    // The card's picture moves to where the panel shows it; the panel appears when it lands.
+    zoom_ = PreviewPanel::zoom(transitionImage_, sourceFrameOnScreen().toAlignedRect(),
+                               pictureOnScreen(), zoomSeconds(), [this] {
+                                   reveal();
+                                   if (onChange) {
+                                       onChange();
+                                   }
+                               });
+    if (!zoom_) {
+        reveal();
+    }
+}
+
+void PreviewPanelController::reveal() {
+    planned_.reset();
+    const QRect inner = panel_->geometry();
+    if (!QGuiApplication::screenAt(inner.center())) {
+        // The screen it was meant for went away meanwhile.
+        screen_ = nullptr;
+        place();
+    }
+    if (zoom_) {
+        // The landed picture lies exactly over the panel's own: it goes once that one is drawn,
+        // or after a while should the panel never be exposed.
+        const QPointer<QWidget> landed = zoom_;
+        const auto away = [landed] {
+            if (landed) {
+                landed->close();
+            }
+        };
+        panel_->winId();
+        new AfterExposure(panel_->windowHandle(), handOverMs, away);
+        QTimer::singleShot(1000, landed, away);
+    }
+    panel_->show();
+    panel_->raise();
+}
+
+void PreviewPanelController::screenRemoved(QScreen* screen) {
+    if (!planned_) {
+        return;
+    }
+    if (screen == screen_) {
+        screen_ = nullptr;
+    }
+    // Where the picture was going may be gone: it stops, and the panel shows on a screen that is
+    // still there.
+    delete zoom_.data();
+    QTimer::singleShot(0, panel_, [this] {
+        if (planned_) {
+            reveal();
+            if (onChange) {
+                onChange();
+            }
+        }
+    });
+}
+
+void PreviewPanelController::close() {
+    if (!isVisible()) {
+        return;
+    }
+    if (planned_) {
+        // Closed before it landed: the picture goes back from where it got to, and the panel
+        // never shows.
+        const QRect from = zoom_ ? zoom_->geometry() : pictureOnScreen();
+        delete zoom_.data();
+        planned_.reset();
+        zoom_ = PreviewPanel::zoom(transitionImage_, from, cardPicture(), zoomSeconds());
+        if (onChange) {
+            onChange();
+        }
+        return;
+    }
+    delete zoom_.data();
+    // Back into the card, when it is still on screen.
+    zoom_ = PreviewPanel::zoom(transitionImage_, pictureOnScreen(), cardPicture(), zoomSeconds());
+    panel_->close();
 }
 
 double PreviewPanelController::zoomSeconds() {
@@ -142,14 +261,22 @@ double PreviewPanelController::zoomSeconds() {
 }
 
 bool PreviewPanelController::isVisible() const {
-    return item_ && panel_ && panel_->isVisible();
+    return item_ && panel_ && !closing_ && (planned_ || panel_->isVisible());
 }
 
 std::optional<QRectF> PreviewPanelController::frame() const {
     if (!isVisible()) {
         return std::nullopt;
     }
-    return QRectF(panel_->frameGeometry());
+    return QRectF(planned_ ? *planned_ : panel_->frameGeometry());
+}
+
+std::optional<WId> PreviewPanelController::window() const {
+    // Not while the picture is on its way: the window is not on screen yet.
+    if (!isVisible() || planned_) {
+        return std::nullopt;
+    }
+    return panel_->winId();
 }
 
 QRectF PreviewPanelController::sourceFrameOnScreen() const {

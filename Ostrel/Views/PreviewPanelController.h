@@ -2,12 +2,14 @@
 
 #include "Ostrel/Model/PreviewController.h"
 
+#include <QMargins>
 #include <QPointer>
 
 #include <functional>
 #include <optional>
 
 class QKeyEvent;
+class QWidget;
 
 namespace ostrel {
 
@@ -21,16 +23,13 @@ struct PreviewItem {
 
 // Shows one shelf item in the preview panel while the shelf stays open and the application the
 // user works in keeps the focus. The panel is created on the first show and reused; keys pressed
-// while it is in front go back to the shelf (`onKey`). Main thread only.
+// while it is in front go back to the shelf (`onKey`). On a first show the card's picture moves
+// from the card to where the panel will show it, and the panel appears around it when it lands;
+// the preview counts as showing from the start. Main thread only.
 class PreviewPanelController final : public PreviewController {
 public:
     // Makes the panel on the first show; a null panel means none can be shown.
     using PanelFactory = std::function<PreviewPanel*()>;
-
-    // How far the panel keeps from the edges of the visible frame, on each axis together.
-    static constexpr double screenMargin = 80;
-    // How far the panel keeps from the open drawer.
-    static constexpr int drawerGap = 16;
 
     explicit PreviewPanelController(PanelFactory makePanel = {});
     ~PreviewPanelController() override;
@@ -40,6 +39,7 @@ public:
     void close() override;
     bool isVisible() const override;
     std::optional<QRectF> frame() const override;
+    std::optional<WId> window() const override;
 
     const std::optional<PreviewItem>& item() const { return item_; }
     QScreen* screen() const { return screen_; }
@@ -49,25 +49,31 @@ public:
     // The panel, when one was made; never makes one.
     PreviewPanel* panel() const;
 
-    // The panel's frame on a first show: its size, kept within the visible frame less the
-    // margin, centred on that frame.
-    static QRect centredFrame(QSize panel, QRect visible);
-    // The same, moved clear of the open drawer by the least distance; where the screen is too
-    // small for that, placed where it hides the least of the drawer.
-    static QRect placedFrame(QSize panel, QRect visible, const std::optional<QRect>& drawer);
-
     // The open drawer's frame in screen coordinates, none while the shelf is closed.
     std::function<std::optional<QRect>()> drawerFrame;
+    // The frame a window manager will draw around the panel's window, in device pixels; none
+    // when it does not say.
+    std::function<std::optional<QMargins>(WId)> frameExtents;
 
     // The picture on its way between the card and the panel, while it moves.
     QWidget* zoomWindow() const { return zoom_; }
     // How long the picture takes between the card and the panel.
     static double zoomSeconds();
+    // How long the picture that landed stays over the panel's own once the panel has drawn.
+    static constexpr int handOverMs = 60;
 
     // Hands a shelf key to the shelf; false leaves the event to the panel.
     bool handleKey(const QKeyEvent& event);
 
 private:
+    void place();
+    QMargins frameMargins();
+    QRect pictureOnScreen() const;
+    QRect cardPicture() const;
+    void zoomIn();
+    void reveal();
+    void screenRemoved(QScreen* screen);
+
     PanelFactory makePanel_;
     QPointer<PreviewPanel> panel_;
     std::optional<PreviewItem> item_;
@@ -75,6 +81,14 @@ private:
     SourceFrame source_;
     QImage transitionImage_;
     QPointer<QWidget> zoom_;
+    // The panel's frame while the picture is on its way and the panel not yet shown.
+    std::optional<QRect> planned_;
+    // The size the panel opens at where there is room: the default, or the user's.
+    QSize wanted_;
+    // The size this controller last gave the panel; another one is the user's.
+    QSize placed_;
+    QMargins margins_;
+    bool closing_ = false;
 };
 
 } // namespace ostrel

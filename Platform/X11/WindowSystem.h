@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMargins>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -80,7 +81,13 @@ public:
     // Keeps these windows above every other window: raised again when another window maps or
     // restacks (without a window manager every new window covers them).
     virtual void setKeptAbove(const QList<WindowId>& windows) = 0;
+    // One window of ours that stands above the kept windows (the preview over the open drawer);
+    // under a window manager the kept windows go just beneath its frame instead. Restacks at once.
+    virtual void setKeptOnTop(std::optional<WindowId> /*window*/) {}
     virtual void raise(WindowId window) = 0;
+    // The frame a window manager will draw around `window` (X pixels), asked for before it maps;
+    // no margins without a window manager, none when the manager does not say.
+    virtual std::optional<QMargins> frameExtents(WindowId /*window*/) { return std::nullopt; }
     // The window that has the keyboard focus now (to hand it back later); none for none or root.
     virtual std::optional<WindowId> focusedWindow() = 0;
     // Gives the focus back to `window` (through the window manager when there is one).

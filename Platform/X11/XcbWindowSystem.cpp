@@ -4,8 +4,10 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -37,6 +39,16 @@ template <typename T> Reply<T> reply(T* r) {
 // A window we raise again at most this often: another program that keeps raising its own
 // window above ours must not lock both into a busy loop.
 constexpr int raiseIntervalMs = 50;
+// How long a window manager gets to say how large its frames are.
+constexpr int extentsWaitMs = 50;
+
+// Sends what Qt's own connection holds and waits until the server has dealt with it.
+void syncQt() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (xcb_connection_t* qt = x11 ? x11->connection() : nullptr) {
+        std::free(xcb_get_input_focus_reply(qt, xcb_get_input_focus(qt), nullptr));
+    }
+}
 
 } // namespace
 
@@ -340,11 +352,42 @@ void XcbWindowSystem::watchClients() {
 }
 
 void XcbWindowSystem::raiseKept() {
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
     for (WindowId w : std::as_const(keptAbove_)) {
-        const uint32_t above = XCB_STACK_MODE_ABOVE;
         xcb_configure_window(c_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
     }
+    if (keptOnTop_) {
+        // Qt may still hold the window's geometry or mapping unsent: stacking it first would have
+        // the server report the old geometry back, which Qt would take for a change by the user.
+        syncQt();
+        const xcb_window_t top = topLevel(*keptOnTop_);
+        if (top == *keptOnTop_) {
+            xcb_configure_window(c_, top, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        } else {
+            // A window manager's frame is the manager's to stack (and it keeps its frames below
+            // windows it does not manage): the kept windows go just beneath it instead.
+            const uint32_t beneath[] = {top, XCB_STACK_MODE_BELOW};
+            for (WindowId w : std::as_const(keptAbove_)) {
+                xcb_configure_window(
+                    c_, w, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, beneath);
+            }
+        }
+    }
     xcb_flush(c_);
+}
+
+// The child of the root that holds `window`: the window manager's frame, or the window itself.
+xcb_window_t XcbWindowSystem::topLevel(xcb_window_t window) {
+    scheduleDrain();
+    xcb_window_t w = window;
+    for (int depth = 0; depth < 8; ++depth) {
+        auto tree = reply(xcb_query_tree_reply(c_, xcb_query_tree(c_, w), nullptr));
+        if (!tree || tree->parent == root_ || tree->parent == XCB_NONE) {
+            break;
+        }
+        w = tree->parent;
+    }
+    return w;
 }
 
 bool XcbWindowSystem::isOwn(WindowId window) const {
@@ -600,6 +643,50 @@ void XcbWindowSystem::clearInputShape(WindowId window) {
 
 void XcbWindowSystem::setKeptAbove(const QList<WindowId>& windows) {
     keptAbove_ = windows;
+}
+
+void XcbWindowSystem::setKeptOnTop(std::optional<WindowId> window) {
+    keptOnTop_ = window;
+    if (isConnected() && window) {
+        raiseKept();
+    }
+}
+
+std::optional<QMargins> XcbWindowSystem::frameExtents(WindowId window) {
+    if (!isConnected()) {
+        return std::nullopt;
+    }
+    if (!hasWindowManager()) {
+        return QMargins();
+    }
+    const xcb_atom_t extents = atom("_NET_FRAME_EXTENTS");
+    const xcb_atom_t request = atom("_NET_REQUEST_FRAME_EXTENTS");
+    if (!cardinals(root_, atom("_NET_SUPPORTED"), XCB_ATOM_ATOM).contains(request)) {
+        return std::nullopt;
+    }
+    // A manager that let the window go may have left zeros: only a fresh answer counts.
+    xcb_delete_property(c_, window, extents);
+    xcb_client_message_event_t m{};
+    m.response_type = XCB_CLIENT_MESSAGE;
+    m.format = 32;
+    m.window = window;
+    m.type = request;
+    xcb_send_event(c_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&m));
+    xcb_flush(c_);
+    // The manager answers within a round trip or two of its own; one that does not is not
+    // waited for long.
+    QDeadlineTimer deadline(extentsWaitMs);
+    do {
+        const QList<quint32> v = cardinals(window, extents, XCB_ATOM_CARDINAL);
+        if (v.size() == 4) {
+            // Left, right, top, bottom on the wire.
+            return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+        }
+        QThread::usleep(500);
+    } while (!deadline.hasExpired());
+    return std::nullopt;
 }
 
 void XcbWindowSystem::raise(WindowId window) {

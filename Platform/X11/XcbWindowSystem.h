@@ -35,6 +35,8 @@ public:
     void setInputShape(WindowId window, const QList<QRect>& rects) override;
     void clearInputShape(WindowId window) override;
     void setKeptAbove(const QList<WindowId>& windows) override;
+    void setKeptOnTop(std::optional<WindowId> window) override;
+    std::optional<QMargins> frameExtents(WindowId window) override;
     void raise(WindowId window) override;
     std::optional<WindowId> focusedWindow() override;
     void handFocusBack(WindowId window, WindowId ours) override;
@@ -66,6 +68,7 @@ private:
     void handle(const xcb_generic_event_t* event);
     void watchClients();
     void raiseKept();
+    xcb_window_t topLevel(xcb_window_t window);
     void handleKey(const xcb_generic_event_t* event);
     void selectRawEvents();
     QSet<quint32> keycodesOf(std::initializer_list<quint32> keysyms);
@@ -99,6 +102,7 @@ private:
     quint32 lastReleaseTime_ = 0;
     QHash<QByteArray, xcb_atom_t> atoms_;
     QList<WindowId> keptAbove_;
+    std::optional<WindowId> keptOnTop_;
     QList<WindowId> watchedClients_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* raiseTimer_ = nullptr;

@@ -1,4 +1,5 @@
 #include "Ostrel/Views/PreviewPanelController.h"
+#include "Ostrel/Views/PreviewPlacement.h"
 
 #include "Platform/PreviewPanel.h"
 #include "support/TempDir.h"
@@ -8,10 +9,13 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
 using namespace ostrel;
+using test::pump;
+using test::waitUntil;
 
 namespace {
 
@@ -46,32 +50,27 @@ TEST(PreviewPanelController, AskingAboutAPreviewNeverMakesThePanel) {
     EXPECT_EQ(p.controller.sourceFrameOnScreen(), QRectF());
 }
 
-TEST(PreviewPanelController, AFirstShowFitsThePanelIntoTheVisibleFrameAndCentresIt) {
-    EXPECT_EQ(PreviewPanelController::centredFrame({1600, 1000}, {0, 0, 1440, 875}),
-              QRect(40, 40, 1360, 795));
-    EXPECT_EQ(PreviewPanelController::centredFrame({1600, 1000}, {1440, 25, 1440, 875}),
-              QRect(1480, 65, 1360, 795));
-    // A panel that fits keeps its size.
-    EXPECT_EQ(PreviewPanelController::centredFrame({600, 400}, {0, 0, 1440, 875}),
-              QRect(420, 237, 600, 400));
-
+TEST(PreviewPanelController, AFirstShowPlacesTheWholeWindowClearOfTheDrawer) {
     Preview p;
     const QRect visible = p.screen()->availableGeometry();
+    const QRect drawer(visible.x() + 40, visible.y(), 720, 320);
+    const QMargins title(1, 20, 1, 5);
+    p.controller.drawerFrame = [&] { return drawer; };
+    p.controller.frameExtents = [&](WId) { return title; };
     p.controller.show(p.file, QStringLiteral("Notes"), p.screen(), {}, QImage());
     ASSERT_TRUE(p.controller.isVisible());
     EXPECT_EQ(p.made, 1);
     EXPECT_EQ(p.changes, 1);
-    // Placed by its outer frame, where a window manager's title bar goes.
-    const auto placed = [&] {
-        return QRect(p.controller.panel()->frameGeometry().topLeft(), p.controller.panel()->size());
-    };
-    EXPECT_EQ(placed(), PreviewPanelController::centredFrame(PreviewPanel::defaultSize, visible));
+    // The window manager's frame, title bar included, is what keeps clear of the drawer.
+    const QRect outer =
+        PreviewPlacement{PreviewPanel::defaultSize.grownBy(title), visible, drawer, std::nullopt}
+            .frame();
+    EXPECT_EQ(p.controller.panel()->geometry(), outer.marginsRemoved(title));
     EXPECT_EQ(p.controller.panel()->windowTitle(), QStringLiteral("Notes"));
     ASSERT_TRUE(p.controller.item());
     EXPECT_EQ(p.controller.item()->url, p.file);
-    EXPECT_EQ(p.controller.frame(), QRectF(p.controller.panel()->frameGeometry()));
 
-    // The user moves the panel; the next item shows where the panel now is.
+    // The user moves and resizes the panel; the next item shows where the panel now is.
     const QRect moved(5, 7, 300, 200);
     p.controller.panel()->setGeometry(moved);
     const QUrl other = QUrl::fromLocalFile(p.dir.write("b.txt", "b\n"));
@@ -81,14 +80,14 @@ TEST(PreviewPanelController, AFirstShowFitsThePanelIntoTheVisibleFrameAndCentres
     EXPECT_EQ(p.made, 1);
     EXPECT_EQ(p.changes, 2);
 
-    // Once closed, the next show is a first show again.
+    // Once closed, the next show is a first show again, at the size the user gave it.
     p.controller.close();
     EXPECT_FALSE(p.controller.isVisible());
     EXPECT_FALSE(p.controller.frame());
     EXPECT_EQ(p.changes, 3);
     ASSERT_TRUE(p.controller.item()); // the item stays
     p.controller.show(other, QStringLiteral("B"), p.screen(), {}, QImage());
-    EXPECT_EQ(placed(), PreviewPanelController::centredFrame({300, 200}, visible));
+    EXPECT_EQ(p.controller.panel()->geometry().size(), QSize(300, 200));
 }
 
 TEST(PreviewPanelController, ClosingThePanelItselfTellsTheShelf) {
@@ -130,38 +129,64 @@ TEST(PreviewPanelController, TheZoomSourceIsReadWhenAsked) {
     EXPECT_EQ(p.controller.transitionImage().pixelColor(0, 0), QColor(Qt::green));
 }
 
-TEST(PreviewPanelController, TheCardsPictureGrowsIntoThePanelAndBack) {
+// One picture at a time: the card's picture moves to where the panel shows it, the panel appears
+// under it when it lands, and closing sends it back into the card. A preview closed before its
+// picture lands never shows its panel.
+TEST(PreviewPanelController, OnePictureMovesFromTheCardToItsPlaceInThePanelAndBack) {
     Preview p;
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    const QString path = p.dir.file("plot.png");
+    ASSERT_TRUE(picture.save(path));
+    const QUrl file = QUrl::fromLocalFile(path);
+    const QImage thumb = picture.scaled(160, 120);
     const QRectF card(10, 20, 112, 84);
-    QImage thumb(160, 120, QImage::Format_RGB32);
-    thumb.fill(Qt::green);
-    p.controller.show(
-        p.file, QString(), p.screen(), [&] { return card; }, thumb);
+    const auto source = [&] { return std::optional(card); };
+
+    p.controller.show(file, QString(), p.screen(), source, thumb);
     QPointer<QWidget> zoom = p.controller.zoomWindow();
     ASSERT_TRUE(zoom);
     EXPECT_EQ(zoom->geometry(), QRect(10, 20, 112, 84));
-    EXPECT_TRUE(zoom->isVisible());
-    // It ends in the panel, keeping the picture's proportions, and goes away.
-    const QRect panel = p.controller.panel()->geometry();
-    EXPECT_TRUE(test::waitUntil([&] { return !zoom; }, 10));
+    PreviewPanel* panel = p.controller.panel();
+    EXPECT_TRUE(p.controller.isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(p.controller.frame(),
+              QRectF(panel->geometry().marginsAdded(panel->windowHandle()->frameMargins())));
+    const QRect inner = panel->geometry();
+    const QRect place(inner.x() + (inner.width() - 400) / 2, inner.y() + (inner.height() - 300) / 2,
+                      400, 300);
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }, 10));
+    ASSERT_TRUE(zoom);
+    EXPECT_EQ(zoom->geometry(), place);
+    EXPECT_TRUE(waitUntil([&] { return !zoom; }, 10));
+    EXPECT_EQ(p.changes, 2); // asked, and there
+    EXPECT_TRUE(p.controller.window());
 
     // A second show while the panel is up does not zoom again.
-    p.controller.show(
-        p.file, QString(), p.screen(), [&] { return card; }, thumb);
+    p.controller.show(file, QString(), p.screen(), source, thumb);
     EXPECT_FALSE(p.controller.zoomWindow());
 
-    // Closing shrinks it back into the card; without a card or a picture nothing moves.
     p.controller.close();
     zoom = p.controller.zoomWindow();
     ASSERT_TRUE(zoom);
-    EXPECT_EQ(zoom->geometry(), panel);
-    EXPECT_TRUE(test::waitUntil([&] { return !zoom; }, 10));
-    p.controller.show(p.file, QString(), p.screen(), {}, thumb);
-    EXPECT_FALSE(p.controller.zoomWindow());
+    EXPECT_EQ(zoom->geometry(), place);
+    EXPECT_TRUE(waitUntil([&] { return !zoom; }, 10));
+
+    p.controller.show(file, QString(), p.screen(), source, thumb);
+    ASSERT_TRUE(p.controller.zoomWindow());
     p.controller.close();
-    p.controller.show(
-        p.file, QString(), p.screen(), [&] { return card; }, QImage());
+    EXPECT_FALSE(p.controller.isVisible());
+    pump(0.6);
+    EXPECT_FALSE(panel->isVisible());
+
+    // Without a card or a picture there is nothing to move: the panel shows at once.
+    p.controller.show(file, QString(), p.screen(), {}, thumb);
     EXPECT_FALSE(p.controller.zoomWindow());
+    EXPECT_TRUE(panel->isVisible());
+    p.controller.close();
+    p.controller.show(file, QString(), p.screen(), source, QImage());
+    EXPECT_FALSE(p.controller.zoomWindow());
+    EXPECT_TRUE(panel->isVisible());
 }
 
 TEST(PreviewPanelController, NoPanelMeansNothingShows) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
 using namespace ostrel;
 using namespace ostrel::test;
 using x11::XcbWindowSystem;
@@ -115,6 +117,42 @@ TEST(XcbWindowSystem, WithoutWindowManagerListsNothingAndKeepsWindowsAbove) {
     x.createWindow(QRect(50, 50, 200, 200), Qt::magenta); // maps above `kept`
     EXPECT_TRUE(
         waitUntil([&] { return QColor(x.capture().pixel(100, 100)) == QColor(Qt::green); }, 10));
+}
+
+// One window stands above the kept ones with or without a window manager (which keeps its frames
+// below every unmanaged window), and a manager tells the size of its frames before a window maps.
+TEST(XcbWindowSystem, KeepsOneWindowAboveTheKeptOnesAndAsksForFrameSizes) {
+    for (const bool manager : {false, true}) {
+        SCOPED_TRACE(manager ? "openbox" : "no window manager");
+        XServer::Options o;
+        o.windowManager = manager;
+        XServer x(o);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        XcbWindowSystem ws(x.display().toLatin1());
+        const quint32 kept = x.createWindow(QRect(0, 0, 1920, 1080), Qt::green);
+        ws.setKeptAbove({kept});
+        const quint32 top = x.createWindow(QRect(200, 100, 400, 300), Qt::blue, manager);
+        ws.setKeptOnTop(top);
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                ws.setKeptOnTop(top);
+                return QColor(x.capture().pixel(x.window(top)->geometry.center())) ==
+                       QColor(Qt::blue);
+            },
+            10))
+            << x.window(top)->geometry.x() << "," << x.window(top)->geometry.y() << " "
+            << QColor(x.capture().pixel(x.window(top)->geometry.center())).name().toStdString();
+
+        xcb_connection_t* c = x.connection();
+        const xcb_window_t unmapped = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, unmapped,
+                          xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 100, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_flush(c);
+        const auto extents = ws.frameExtents(unmapped);
+        ASSERT_TRUE(extents.has_value());
+        EXPECT_EQ(extents->top() > 0, manager) << extents->top();
+    }
 }
 
 TEST(XcbWindowSystem, FollowsTheWindowManagersListsAndFullScreenFlags) {

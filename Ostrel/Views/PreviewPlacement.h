@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+
+#include <optional>
+
+namespace ostrel {
+
+// Where the preview window opens. Where the screen has room it keeps clear of the open drawer at
+// the size the user wants; where it has less, it keeps clear at a smaller size, down to
+// `minimum`; only when even that does not fit does it lie over the drawer, and then never over
+// the drawer's header or the selected card. Qt coordinates in logical pixels; frames are outer
+// frames, a window manager's title bar included.
+struct PreviewPlacement {
+    // The size the user wants: the default, or the size the user last gave the window.
+    QSize wanted;
+    // The screen's visible frame.
+    QRect visible;
+    // The open drawer; none while the shelf is closed.
+    std::optional<QRect> drawer;
+    // The selected card; none when it is not on screen.
+    std::optional<QRect> card;
+
+    // Room kept from each edge of the visible frame.
+    static constexpr int margin = 40;
+    // Room kept from the drawer, and from what must stay in view.
+    static constexpr int gap = 16;
+    // The band at the top of the drawer that holds its header's controls.
+    static constexpr int headerDepth = 48;
+    // Below this a preview shows too little to be worth keeping clear of the drawer.
+    static constexpr QSize minimum{400, 300};
+
+    QRect frame() const;
+
+    // The wanted size, kept within the visible frame less its margins, centred on that frame.
+    static QRect centred(QSize wanted, QRect visible);
+};
+
+} // namespace ostrel
