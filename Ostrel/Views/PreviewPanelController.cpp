@@ -88,8 +88,6 @@ void PreviewPanelController::show(const QUrl& url, const QString& title, QScreen
             }
             closing_ = false;
         };
-        QObject::connect(qApp, &QGuiApplication::screenRemoved, panel_,
-                         [this](QScreen* gone) { screenRemoved(gone); });
     }
     const bool wasShowing = isVisible();
     item_ = PreviewItem{url, title};
@@ -193,7 +191,7 @@ void PreviewPanelController::reveal() {
     planned_.reset();
     const QRect inner = panel_->geometry();
     if (!QGuiApplication::screenAt(inner.center())) {
-        // The screen it was meant for went away meanwhile.
+        // The screen it was meant for went away while the picture moved.
         screen_ = nullptr;
         place();
     }
@@ -212,26 +210,6 @@ void PreviewPanelController::reveal() {
     }
     panel_->show();
     panel_->raise();
-}
-
-void PreviewPanelController::screenRemoved(QScreen* screen) {
-    if (!planned_) {
-        return;
-    }
-    if (screen == screen_) {
-        screen_ = nullptr;
-    }
-    // Where the picture was going may be gone: it stops, and the panel shows on a screen that is
-    // still there.
-    delete zoom_.data();
-    QTimer::singleShot(0, panel_, [this] {
-        if (planned_) {
-            reveal();
-            if (onChange) {
-                onChange();
-            }
-        }
-    });
 }
 
 void PreviewPanelController::close() {

@@ -72,7 +72,6 @@ private:
     QRect cardPicture() const;
     void zoomIn();
     void reveal();
-    void screenRemoved(QScreen* screen);
 
     PanelFactory makePanel_;
     QPointer<PreviewPanel> panel_;

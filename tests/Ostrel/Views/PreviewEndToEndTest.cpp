@@ -1,13 +1,21 @@
 // The real binary on a private X server: Space previews the selected card beside the open shelf.
+#include "Ostrel/Views/PreviewPlacement.h"
+#include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Display/NotchGeometry.h"
+#include "OstrelCore/Display/ShelfLayoutKind.h"
 #include "support/NoisePicture.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -74,5 +82,236 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     // The shelf keeps the keys: Space again closes the preview.
     x.xdotool({QStringLiteral("key"), QStringLiteral("space")});
     EXPECT_TRUE(waitUntil([&] { return shownWindows(x).isEmpty(); }, 10));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+namespace {
+
+struct Screen {
+    const char* name;
+    QSize size; // device pixels
+    int scale;
+    bool manager;
+    bool compositor;
+};
+
+bool orange(QRgb c) {
+    return qRed(c) > 200 && qGreen(c) > 100 && qGreen(c) < 160 && qBlue(c) < 60;
+}
+
+// The bounding box of the orange bands in `area`: the rows and columns with a run of orange
+// pixels (the noise below a band has a stray one here and there).
+QRect orangeBox(const QImage& shot, const QRect& area) {
+    const QRect r = area.intersected(shot.rect());
+    QList<int> rows(r.height()), columns(r.width());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            if (orange(shot.pixel(x, y))) {
+                ++rows[y - r.top()];
+                ++columns[x - r.left()];
+            }
+        }
+    }
+    const auto span = [](const QList<int>& counts) {
+        const auto run = [](int n) { return n > 20; };
+        const auto first = std::find_if(counts.begin(), counts.end(), run);
+        const auto last = std::find_if(counts.rbegin(), counts.rend(), run);
+        return first == counts.end()
+                   ? std::pair(0, -1)
+                   : std::pair(int(first - counts.begin()), int(counts.rend() - last) - 1);
+    };
+    const auto [top, bottom] = span(rows);
+    const auto [left, right] = span(columns);
+    return QRect(QPoint(r.left() + left, r.top() + top),
+                 QPoint(r.left() + right, r.top() + bottom));
+}
+
+// The open notch drawer on a screen of `logical` size, in device pixels.
+QRect notchDrawer(QSize logical, int scale) {
+    const QRectF frame(QPointF(0, 0), QSizeF(logical));
+    const DisplayLayout layout =
+        DisplayLayout::make(DisplayStyleChoice::notch(),
+                            NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+    const QRectF d = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
+    return QRectF(d.x() * scale, (logical.height() - d.bottom()) * scale, d.width() * scale,
+                  d.height() * scale)
+        .toAlignedRect();
+}
+
+// The window manager's frame around a client, as the manager tells it.
+QRect outerFrame(XServer& x, quint32 client) {
+    const QRect inner = x.window(client)->geometry;
+    const auto m = QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"))
+                       .match(x.xprop({QStringLiteral("-id"), QString::number(client),
+                                       QStringLiteral("_NET_FRAME_EXTENTS")}));
+    if (!m.hasMatch()) {
+        return inner;
+    }
+    return inner.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(), m.captured(2).toInt(),
+                          m.captured(4).toInt());
+}
+
+void writePictures(XServer& x) {
+    const QString pad = x.scratchpad();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(
+            noisePicture(400, 300, 11 + i, true).save(pad + QStringLiteral("/plot%1.png").arg(i)));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added")) >= 3; }, 20))
+        << x.appLog().toStdString();
+}
+
+// The drawer opens under the resting pointer and takes the keys once the pointer is over it;
+// then the first card is selected.
+void openDrawerAndSelect(XServer& x, const QRect& drawer) {
+    x.moveTo(QPoint(drawer.center().x(), 2));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QColor c(x.capture().pixel(drawer.x() + drawer.width() / 5, drawer.bottom() - 8));
+            return c.red() < 30 && c.green() < 30 && c.blue() < 30;
+        },
+        20))
+        << x.appLog().toStdString();
+    x.moveTo(drawer.center());
+    pump(0.6);
+    x.key(QStringLiteral("Right"));
+    pump(0.3);
+}
+
+} // namespace
+
+class PreviewPlacedEndToEnd : public testing::TestWithParam<Screen> {};
+
+// The preview keeps clear of the drawer where the screen has room and stands above it where it
+// has not; the card's picture moves alone and lands where the window then shows it.
+TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPlace) {
+    const Screen screen = GetParam();
+    XServer::Options o;
+    o.size = screen.size;
+    o.windowManager = screen.manager;
+    o.compositor = screen.compositor;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(screen.scale));
+    // Slow enough to watch the picture on its way.
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("2"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    writePictures(x);
+    const int s = screen.scale;
+    const QRect drawer = notchDrawer(screen.size / s, s);
+    openDrawerAndSelect(x, drawer);
+    const QRect cards = orangeBox(x.capture(), drawer);
+    ASSERT_FALSE(cards.isEmpty());
+    QList<quint32> before;
+    for (const XServer::Window& w : x.appWindows()) {
+        before.append(w.id);
+    }
+
+    x.key(QStringLiteral("space"));
+    quint32 client = 0;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            client = x.xdotool({QStringLiteral("search"), QStringLiteral("--name"),
+                                QStringLiteral("^plot2.png$")})
+                         .trimmed()
+                         .toUInt();
+            return client != 0;
+        },
+        10));
+    // Until the picture lands the window stays off screen; then nothing moves but the window.
+    QList<QPair<bool, std::optional<QRect>>> samples;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            // The window first: whatever the picture did before it mapped has reached the server.
+            const bool shown = x.window(client) && x.window(client)->viewable;
+            std::optional<QRect> zoom;
+            for (const XServer::Window& w : x.appWindows()) {
+                if (w.overrideRedirect && w.viewable && !before.contains(w.id)) {
+                    zoom = w.geometry;
+                }
+            }
+            samples.append({shown, zoom});
+            return shown && !zoom;
+        },
+        10));
+    QRect landed;
+    for (const auto& [shown, zoom] : samples) {
+        landed = zoom.value_or(landed);
+    }
+    EXPECT_EQ(
+        std::count_if(samples.begin(), samples.end(),
+                      [&](const auto& s) { return s.first && s.second && *s.second != landed; }),
+        0);
+    pump(0.3);
+    const QImage shot = x.capture();
+    x.saveCapture(QStringLiteral("preview-placed-") + QLatin1String(screen.name));
+    const QRect band = orangeBox(shot, x.window(client)->geometry);
+    ASSERT_TRUE(landed.isValid());
+    EXPECT_NEAR(band.x(), landed.x(), 2);
+    EXPECT_NEAR(band.y(), landed.y(), 2);
+    EXPECT_NEAR(band.width(), landed.width(), 2);
+    EXPECT_NEAR(band.height() * 2, landed.height(), 4);
+
+    const QRect frame = outerFrame(x, client);
+    const int gap = PreviewPlacement::gap * s;
+    if (screen.size.height() / s >= 800) {
+        EXPECT_FALSE(frame.intersects(drawer.adjusted(-gap, -gap, gap, gap)))
+            << frame.y() << " " << drawer.bottom();
+    } else {
+        // No room beside the drawer: over it, above it, and off its header and cards.
+        const QRect covered = frame.intersected(drawer);
+        ASSERT_FALSE(covered.isEmpty());
+        EXPECT_FALSE(frame.intersects(cards));
+        EXPECT_FALSE(frame.intersects(
+            QRect(drawer.topLeft(), QSize(drawer.width(), PreviewPlacement::headerDepth * s))));
+        const QColor c(shot.pixel(covered.left() + 8, covered.bottom() - 4));
+        EXPECT_EQ(c, QColor(38, 38, 40)) << c.name().toStdString();
+    }
+    EXPECT_TRUE(QRect(QPoint(0, 0), screen.size).contains(frame));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Screens, PreviewPlacedEndToEnd,
+    testing::Values(Screen{"1280x800", {1280, 800}, 1, false, false},
+                    Screen{"2560x1600-scale2-openbox", {2560, 1600}, 2, true, false},
+                    Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, true, true}),
+    [](const testing::TestParamInfo<Screen>& info) {
+        return QString::fromLatin1(info.param.name)
+            .replace(QLatin1Char('-'), QLatin1Char('_'))
+            .toStdString();
+    });
+
+// A display unplugged while the picture is on its way to it: nothing of the preview is left
+// where no screen shows it, and the application goes on.
+TEST(PreviewEndToEnd, ADisplayUnpluggedWhileThePictureMovesLeavesNothingOffScreen) {
+    XServer::Options o;
+    o.size = QSize(3840, 1080);
+    o.twoMonitors = true;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("4"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    writePictures(x);
+    openDrawerAndSelect(x, notchDrawer({1920, 1080}, 1).translated(1920, 0));
+    x.key(QStringLiteral("space"));
+    pump(0.5);
+    ASSERT_TRUE(x.removeMonitor(QStringLiteral("RIGHT")));
+    const QRect left(0, 0, 1920, 1080);
+    const auto allOnLeft = [&] {
+        const QList<XServer::Window> windows = x.appWindows();
+        return std::all_of(windows.begin(), windows.end(), [&](const XServer::Window& w) {
+            return !w.viewable || left.contains(w.geometry);
+        });
+    };
+    // The unplugged display's shelf goes; then nothing shows off screen while what the moving
+    // picture set off plays out.
+    EXPECT_TRUE(waitUntil(allOnLeft, 10));
+    for (QDeadlineTimer until(2500); !until.hasExpired(); pump(0.02)) {
+        ASSERT_TRUE(allOnLeft());
+    }
+    EXPECT_EQ(x.app()->state(), QProcess::Running);
     EXPECT_EQ(x.stopApp(), 0);
 }
