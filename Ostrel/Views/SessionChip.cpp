@@ -10,7 +10,6 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
-#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneHoverEvent>
@@ -139,10 +138,6 @@ QString SessionChip::accessibleName() const {
     return SessionText::title(group_.session);
 }
 
-QString SessionChip::accessibleValue() const {
-    return folded_ ? QStringLiteral("Collapsed") : QStringLiteral("Expanded");
-}
-
 QString SessionChip::accessibleDescription() const {
     const auto detail = group_.session.rowDetail(context_.today(), context_.zone);
     QStringList lines;
@@ -159,21 +154,8 @@ QString SessionChip::accessibleDescription() const {
     return lines.join(QStringLiteral(", "));
 }
 
-QAccessible::State SessionChip::accessibleState() const {
-    QAccessible::State state;
-    state.expandable = true;
-    state.expanded = !folded_;
-    state.collapsed = folded_;
-    state.hotTracked = hovering_;
-    return state;
-}
-
-QStringList SessionChip::accessibleActions() const {
-    return {QAccessibleActionInterface::pressAction()};
-}
-
-void SessionChip::doAccessibleAction(const QString& name) {
-    if (name == QAccessibleActionInterface::pressAction() && context_.model) {
+void SessionChip::toggleSection() {
+    if (context_.model) {
         context_.model->toggleCollapsed(group_.id());
     }
 }
@@ -224,10 +206,7 @@ void SessionChip::set(const SessionGroup& group, bool folded, double width,
     }
     update();
     if (refolded) {
-        QAccessible::State changed;
-        changed.expanded = true;
-        changed.collapsed = true;
-        notifyState(this, changed);
+        announceFold(this);
     }
 }
 

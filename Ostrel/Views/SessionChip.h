@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Views/AccessibleItem.h"
+#include "Ostrel/Views/AccessibleSection.h"
 #include "Ostrel/Views/ViewContext.h"
 #include "OstrelCore/Display/MotionAnimator.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
@@ -20,7 +20,7 @@ struct MenuEntry;
 // folds or unfolds its decks), the item count while folded, the context cut in the middle, the
 // start time never cut, and how many items are new. Assistive technology reads it as the name's
 // button, "Expanded" or "Collapsed", with the other lines as its description.
-class SessionChip final : public QGraphicsObject, public AccessibleItem {
+class SessionChip final : public QGraphicsObject, public AccessibleSection {
     Q_OBJECT
 public:
     static constexpr double stripWidth = 100;
@@ -42,13 +42,8 @@ public:
     // The chip's height for a group, without building it.
     static double height(const ViewContext& context, const SessionGroup& group, bool folded);
 
-    QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
     QString accessibleName() const override;
-    QString accessibleValue() const override;
     QString accessibleDescription() const override;
-    QAccessible::State accessibleState() const override;
-    QStringList accessibleActions() const override;
-    void doAccessibleAction(const QString& name) override;
 
     QRectF boundingRect() const override { return QRectF(0, 0, width_, height_); }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
@@ -59,6 +54,7 @@ protected:
     void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
     void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
     void contextMenuEvent(QGraphicsSceneContextMenuEvent* event) override;
+    void toggleSection() override;
 
 private:
     struct Layout;
@@ -67,12 +63,10 @@ private:
 
     ViewContext context_;
     SessionGroup group_;
-    bool folded_ = false;
     bool placed_ = false;
     // 1 while open (the chevron points down), 0 while folded.
     Motion::Animated open_{1};
     MainClock::Handle next_;
-    bool hovering_ = false;
     double width_ = 0;
     double height_ = 0;
     std::shared_ptr<TipFit> nameFit_;

@@ -13,7 +13,6 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 
-#include <QAccessibleActionInterface>
 #include <QFontMetricsF>
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneMouseEvent>
@@ -136,8 +135,7 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
     const bool dot = context_.model && context_.model->dots(turn) > 0;
     // Every step of a scroll places the captions in view again: one that shows the same turn the
     // same way keeps its laid-out text and the picture drawn from it.
-    if (placed_ && folded == folded_ && width == width_ && height == height_ &&
-        turn == turn_) {
+    if (placed_ && folded == folded_ && width == width_ && height == height_ && turn == turn_) {
         turn_ = turn; // shares the model's lists: the next comparison is a pointer's
         return;
     }
@@ -178,10 +176,7 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
     }
     update();
     if (refolded) {
-        QAccessible::State changed;
-        changed.expanded = true;
-        changed.collapsed = true;
-        notifyState(this, changed);
+        announceFold(this);
     }
 }
 
@@ -190,30 +185,13 @@ QString TurnCaption::accessibleName() const {
            QString::number(turn_.items.size()) + QStringLiteral(" items");
 }
 
-QString TurnCaption::accessibleValue() const {
-    return folded_ ? QStringLiteral("Collapsed") : QStringLiteral("Expanded");
-}
-
 QString TurnCaption::accessibleDescription() const {
     return folded_ ? QStringLiteral("Expands the section")
                    : QStringLiteral("Collapses the section");
 }
 
-QAccessible::State TurnCaption::accessibleState() const {
-    QAccessible::State state;
-    state.expandable = true;
-    state.expanded = !folded_;
-    state.collapsed = folded_;
-    state.hotTracked = hovering_;
-    return state;
-}
-
-QStringList TurnCaption::accessibleActions() const {
-    return {QAccessibleActionInterface::pressAction()};
-}
-
-void TurnCaption::doAccessibleAction(const QString& name) {
-    if (name == QAccessibleActionInterface::pressAction() && context_.model) {
+void TurnCaption::toggleSection() {
+    if (context_.model) {
         context_.model->toggleCollapsed(turn_.id);
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ostrel/Views/AccessibleItem.h"
+#include "Ostrel/Views/AccessibleSection.h"
 #include "Ostrel/Views/ScrollArea.h"
 #include "Ostrel/Views/ThumbnailView.h"
 #include "Ostrel/Views/TurnGridLayout.h"
@@ -33,7 +33,7 @@ void paintTurning(QPainter* painter, QPointF center, double open, bool hovering)
 // The line above a turn's cards: the fold chevron and the prompt, the item count and unread dot
 // while folded, and a hairline to the right edge. A click folds or unfolds the turn. Assistive
 // technology reads it as a button: the caption and the item count, "Expanded" or "Collapsed".
-class TurnCaption final : public QGraphicsObject, public AccessibleItem {
+class TurnCaption final : public QGraphicsObject, public AccessibleSection {
     Q_OBJECT
 public:
     TurnCaption(const ViewContext& context, QGraphicsItem* parent);
@@ -58,15 +58,10 @@ public:
     static QList<MenuEntry> menu(ShelfModel& model, const Turn& turn, bool folded);
     static double captionHeight();
 
-    QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
     // The caption, ", ", the number of items and " items".
     QString accessibleName() const override;
-    QString accessibleValue() const override;
     // What a press does: "Collapses the section" or "Expands the section".
     QString accessibleDescription() const override;
-    QAccessible::State accessibleState() const override;
-    QStringList accessibleActions() const override;
-    void doAccessibleAction(const QString& name) override;
 
 protected:
     void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override;
@@ -74,6 +69,7 @@ protected:
     void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
     void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
     void contextMenuEvent(QGraphicsSceneContextMenuEvent* event) override;
+    void toggleSection() override;
 
 private:
     struct Parts;
@@ -82,13 +78,11 @@ private:
 
     ViewContext context_;
     Turn turn_;
-    bool folded_ = false;
     bool placed_ = false;
     // 1 while open (the chevron points down), 0 while folded; the count shows as 1 - this.
     Motion::Animated open_{1};
     MainClock::Handle next_;
     bool dot_ = false;
-    bool hovering_ = false;
     double width_ = 0;
     double height_ = 0;
     std::shared_ptr<TipFit> fit_;
