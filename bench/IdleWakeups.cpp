@@ -6,7 +6,10 @@
 //
 // The application gets a temporary folder of its own. Wake-ups are the process's context
 // switches (every thread, voluntary or not) per second over the idle span, with the threads that
-// had them; CPU is user plus system time over the same span.
+// had them; CPU is the time its threads spent on a CPU over the same span.
+// A moving pointer: a helper thread moves the pointer by XTest in a circle far from the shelf at
+// 60, 250 and 1,000 Hz (a plain mouse, a gaming mouse, a 1,000-Hz one) for a tenth of the idle
+// span each (at least 5 s), and the same figures are taken.
 // Hover: the pointer moves into the hot zone by XTest motion (a real device's events, with raw
 // motion), and the time until the opening drawer covers a probe pixel is taken, ten times, beside
 // the dwell the shelf waits for.
@@ -24,12 +27,17 @@
 #include <QMap>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -59,20 +67,18 @@ QMap<QString, qint64> switches(qint64 pid) {
     return byThread;
 }
 
-// User plus system time of the whole process, in seconds.
+// Time on a CPU of every thread of `pid`, in seconds (the scheduler's nanoseconds: clock ticks
+// are too coarse for a fraction of a percent over a few seconds).
 double cpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    double total = 0;
+    for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + u'/' + tid + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly)) {
+            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+        }
     }
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which may hold spaces: utime and stime are the 12th and
-    // 13th of them.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) {
-        return 0;
-    }
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    return total;
 }
 
 QRect toX(const QRectF& r) {
@@ -97,6 +103,75 @@ bool dark(xcb_connection_t* c, const QPoint& p) {
     const QColor color(QRgb(pixel | 0xff000000u));
     return color.red() < 60 && color.green() < 60 && color.blue() < 60;
 }
+
+// Wake-ups (context switches of every thread) and CPU of `pid` over `seconds`, as one line.
+QString measure(XServer& x, qint64 pid, double seconds) {
+    const auto before = switches(pid);
+    const double cpuBefore = cpuSeconds(pid);
+    QElapsedTimer span;
+    span.start();
+    while (span.elapsed() < qint64(seconds * 1000)) {
+        QThread::msleep(200);
+        x.appLog(); // keeps the log pipe from filling
+    }
+    const double elapsed = span.elapsed() / 1000.0;
+    const auto after = switches(pid);
+    const double cpu = cpuSeconds(pid) - cpuBefore;
+    qint64 total = 0;
+    QStringList busiest;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        const qint64 n = it.value() - before.value(it.key());
+        total += n;
+        if (n > 0) {
+            busiest << QStringLiteral("%1 %2").arg(it.key()).arg(n);
+        }
+    }
+    return QStringLiteral("%1 s: %2 wake-ups/s (%3 context switches: %4), CPU %5 % of a core "
+                          "(%6 ms)")
+        .arg(elapsed, 0, 'f', 0)
+        .arg(double(total) / elapsed, 0, 'f', 2)
+        .arg(total)
+        .arg(busiest.join(QStringLiteral(", ")))
+        .arg(100.0 * cpu / elapsed, 0, 'f', 3)
+        .arg(cpu * 1000, 0, 'f', 0);
+}
+
+// Moves the pointer on a circle of 200 pixels about `centre`, `hertz` times a second, through a
+// connection of its own, until it goes away.
+class MovingPointer {
+public:
+    MovingPointer(const QString& display, QPoint centre, int hertz) {
+        thread_ = std::thread([this, name = display.toLatin1(), centre, hertz] {
+            xcb_connection_t* c = xcb_connect(name.constData(), nullptr);
+            const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+            timespec next{};
+            clock_gettime(CLOCK_MONOTONIC, &next);
+            const long step = 1000000000L / hertz;
+            for (long i = 0; !stop_; ++i) {
+                const double angle = double(i) * 0.01;
+                xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
+                                    static_cast<int16_t>(centre.x() + 200 * std::cos(angle)),
+                                    static_cast<int16_t>(centre.y() + 200 * std::sin(angle)), 0);
+                xcb_flush(c);
+                next.tv_nsec += step;
+                if (next.tv_nsec >= 1000000000L) {
+                    next.tv_nsec -= 1000000000L;
+                    ++next.tv_sec;
+                }
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            }
+            xcb_disconnect(c);
+        });
+    }
+    ~MovingPointer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -130,31 +205,13 @@ int main(int argc, char** argv) {
     // Start-up: the first scan, the panels, the first paint.
     pump(5);
 
-    const auto before = switches(pid);
-    const double cpuBefore = cpuSeconds(pid);
-    QElapsedTimer span;
-    span.start();
-    // The pointer rests; this process only sleeps.
-    while (span.elapsed() < qint64(seconds * 1000)) {
-        QThread::msleep(200);
-        x.appLog(); // keeps the log pipe from filling
+    std::printf("idle %s\n", qPrintable(measure(x, pid, seconds)));
+    for (const int hertz : {60, 250, 1000}) {
+        MovingPointer moving(x.display(), QPoint(960, 700), hertz);
+        pump(0.5);
+        std::printf("pointer moving far from the shelf at %d Hz, %s\n", hertz,
+                    qPrintable(measure(x, pid, std::max(5.0, seconds / 10))));
     }
-    const double elapsed = span.elapsed() / 1000.0;
-    const auto after = switches(pid);
-    const double cpu = cpuSeconds(pid) - cpuBefore;
-    qint64 total = 0;
-    QStringList busiest;
-    for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        const qint64 n = it.value() - before.value(it.key());
-        total += n;
-        if (n > 0) {
-            busiest << QStringLiteral("%1 %2").arg(it.key()).arg(n);
-        }
-    }
-    std::printf("idle %.0f s: %.2f wake-ups/s (%lld context switches: %s), CPU %.3f %% of a core "
-                "(%.0f ms)\n",
-                elapsed, double(total) / elapsed, static_cast<long long>(total),
-                qPrintable(busiest.join(QStringLiteral(", "))), 100.0 * cpu / elapsed, cpu * 1000);
 
     const QRectF frame(0, 0, 1920, 1080);
     const DisplayLayout layout =

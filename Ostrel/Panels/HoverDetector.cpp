@@ -13,8 +13,9 @@ namespace ostrel {
 
 namespace {
 
-// Pointer sampling while something may change under a resting pointer.
-constexpr int pollMs = 30;
+// Points around a hot zone or peek card where the pointer is followed already: the detector hears
+// of a pointer heading there before it arrives.
+constexpr double approach = 48;
 
 } // namespace
 
@@ -22,8 +23,8 @@ HoverDetector::HoverDetector(PanelController& panels, ShelfModel& model, AppSett
                              x11::WindowSystem* windows, std::shared_ptr<MainClock> clock,
                              QObject* parent)
     : QObject(parent), panels_(panels), model_(model), settings_(settings), windows_(windows),
-      clock_(std::move(clock)), machine_(Motion::hoverGrace), timer_(clock_),
-      deferredOpen_(clock_) {}
+      clock_(std::move(clock)), machine_(Motion::hoverGrace), timer_(clock_), deferredOpen_(clock_),
+      closingEnds_(clock_) {}
 
 void HoverDetector::start() {
     const QPointer<HoverDetector> self(this);
@@ -39,39 +40,41 @@ void HoverDetector::start() {
                 [this] { panels_.updateMousePassThrough(); });
         connect(windows_, &x11::WindowSystem::activeWindowChanged, this,
                 &HoverDetector::activeWindowChanged);
-        poll_.setInterval(pollMs);
-        connect(&poll_, &QTimer::timeout, this, &HoverDetector::sample);
+        // The zones move with the layouts and with the count beside the notch.
+        for (auto signal : {&ShelfModel::layoutsChanged, &ShelfModel::signalUnreadChanged,
+                            &ShelfModel::signalChanged, &ShelfModel::fullscreenChanged}) {
+            connect(&model_, signal, this, &HoverDetector::updateWatch);
+        }
+        updateWatch();
     }
 }
 
-void HoverDetector::sample() {
-    // Compared as the window system reports it, in device pixels: at a display scale the shelf's
-    // logical point never equals it, and a resting pointer would count as moving forever.
-    const QPoint now = windows_ ? windows_->pointer().position : QPoint();
-    if (now != lastSample_) {
-        lastSample_ = now;
-        evaluate();
-    } else {
-        updatePolling();
-    }
-}
-
-// Raw motion reports every real pointer move. A warp reports none, so the pointer is sampled too,
-// but only while a dwell or grace runs, the drawer is open or closing, an open waits for its
-// frame, or the pointer rests in a hot zone or on a peek card. At rest nothing wakes us: a warp
-// onto the shelf reaches the panel itself where it takes the pointer over the hot zone (with a
-// compositor; without one the resting panel is cut to what it draws, and the next real move
-// counts).
-void HoverDetector::updatePolling() {
+// Far from the shelf, pointer motion is left to the window system's reader and costs this thread
+// nothing; it reports moves in or near a hot zone or peek card, and every move (sampling too, as a
+// warp makes no raw motion) while a dwell or grace runs, the drawer is open or closing, an open
+// waits for its frame, or the pointer rests in a hot zone or on a peek card. At rest nothing wakes
+// us: a warp onto the shelf reaches the panel itself where it takes the pointer over the hot zone
+// (with a compositor; without one the resting panel is cut to what it draws, and the next real
+// move counts).
+void HoverDetector::updateWatch() {
     if (!windows_) {
         return;
     }
-    const bool pending = nearShelf_ || machine_.openTarget() || machine_.deadline() ||
-                         machine_.closing(clock_->now()) || pendingOpen_;
-    if (!pending) {
-        poll_.stop();
-    } else if (!poll_.isActive()) {
-        poll_.start();
+    const auto closing = machine_.closing(clock_->now());
+    if (closing && !closingEnds_.isPending()) {
+        // Nothing else marks the end of the closing: the pointer may rest by then.
+        closingEnds_.after(closing->remaining + 0.001, this, [this] { updateWatch(); });
+    }
+    x11::PointerWatch watch;
+    watch.everyMove =
+        nearShelf_ || machine_.openTarget() || machine_.deadline() || closing || pendingOpen_;
+    for (const QRectF& zone : panels_.pointerZones()) {
+        watch.zones.append(ScreenSpace::toDevicePixels(
+            ScreenSpace::toQt(zone.adjusted(-approach, -approach, approach, approach))));
+    }
+    if (watch_ != watch) {
+        watch_ = watch;
+        windows_->watchPointer(watch);
     }
 }
 
@@ -106,12 +109,12 @@ void HoverDetector::evaluate() {
         model_.warmDrawer();
     }
     if (model_.isDraggingOut() || model_.isMenuOpen()) {
-        updatePolling();
+        updateWatch();
         return;
     }
     const bool hoverOpens = settings_.hoverOpens();
     if (!hoverOpens && !machine_.openTarget() && hot) {
-        updatePolling();
+        updateWatch();
         return;
     }
     double closeDuration = 0;
@@ -162,7 +165,7 @@ void HoverDetector::apply(const HoverMachine::Action& action,
     }
     scheduleDeadline();
     updateKeyPanel(pointer);
-    updatePolling();
+    updateWatch();
 }
 
 // X11 reports presses on our own windows too: only a press whose window is not one of ours is
@@ -199,7 +202,7 @@ void HoverDetector::close() {
     removeClickMonitor();
     scheduleDeadline();
     updateKeyPanel(std::nullopt);
-    updatePolling();
+    updateWatch();
 }
 
 void HoverDetector::closeIfOpen() {

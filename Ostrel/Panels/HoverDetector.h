@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 
 #include <optional>
 
@@ -49,8 +48,7 @@ private:
     void removeClickMonitor() { clickMonitor_ = false; }
     void pressed(int button);
     void activeWindowChanged();
-    void sample();
-    void updatePolling();
+    void updateWatch();
 
     PanelController& panels_;
     ShelfModel& model_;
@@ -63,11 +61,9 @@ private:
     std::optional<double> timerDeadline_;
     std::optional<quint32> pendingOpen_;
     MainTask deferredOpen_;
-    // Warps move the pointer without raw motion: the pointer is also sampled, but only while
-    // something may change under it.
-    QTimer poll_;
-    QPoint lastSample_{-1, -1};
     bool nearShelf_ = false; // in a hot zone or on a peek card at the last evaluation
+    std::optional<x11::PointerWatch> watch_; // as last handed to the window system
+    MainTask closingEnds_;
 };
 
 } // namespace ostrel

@@ -381,6 +381,17 @@ std::optional<PanelController::DisplayID> PanelController::peekCardDisplay(const
     return std::nullopt;
 }
 
+QList<QRectF> PanelController::pointerZones() const {
+    QList<QRectF> zones;
+    for (const auto& [id, layout] : model_.layouts()) {
+        zones.append(layout.hotZone(model_.countWidth()));
+        if (model_.peekingDisplays().contains(id) && layout.style().isPill()) {
+            zones.append(layout.peekCardRect());
+        }
+    }
+    return zones;
+}
+
 std::optional<PanelController::Hot> PanelController::hotDisplay(const QPointF& p) const {
     if (styleChange_.isLeaving()) {
         return std::nullopt;

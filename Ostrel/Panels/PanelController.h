@@ -62,6 +62,8 @@ public:
     std::optional<Hot> hotDisplay(const QPointF& p) const;
     std::optional<DisplayID> hotkeyDisplay(const QPointF& p) const;
     std::optional<DisplayID> peekCardDisplay(const QPointF& p) const;
+    // Where the pointer matters to a resting shelf: every hot zone and peeking card.
+    QList<QRectF> pointerZones() const;
     std::optional<DisplayID> heldPressDisplay() const;
     bool pointerInMessageBand(const QPointF& p) const;
     bool pointerInsideOpen(const QPointF& p,

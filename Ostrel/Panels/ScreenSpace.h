@@ -28,6 +28,17 @@ inline QPointF fromDevicePixels(const QPoint& p) {
     return QPointF(p);
 }
 
+// The way back, for a rectangle of the screen that holds its centre, rounded outwards.
+inline QRect toDevicePixels(const QRectF& r) {
+    const QScreen* screen = QGuiApplication::screenAt(r.center().toPoint());
+    if (screen == nullptr) {
+        return r.toAlignedRect();
+    }
+    const QPointF origin = screen->geometry().topLeft();
+    const double ratio = screen->devicePixelRatio();
+    return QRectF(origin + (r.topLeft() - origin) * ratio, r.size() * ratio).toAlignedRect();
+}
+
 inline QPointF fromQt(const QPointF& p) {
     return QPointF(p.x(), primaryBottom() - p.y());
 }

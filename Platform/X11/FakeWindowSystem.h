@@ -108,10 +108,16 @@ public:
         }
     }
 
-    // Moves the pointer as a real device would (with raw motion).
+    PointerWatch watch;
+    bool pointerInZone = false;
+    void watchPointer(const PointerWatch& w) override { watch = w; }
+
+    // Moves the pointer as a real device would (with raw motion), reported as watched.
     void movePointer(const QPoint& to, WindowId over = 0, bool own = false) {
         pointerSample = {to, over, own};
-        emit rawMotion();
+        if (watch.reports(to, pointerInZone)) {
+            emit rawMotion();
+        }
     }
     void press(int button) {
         heldButtons |= 1u << (button - 1);

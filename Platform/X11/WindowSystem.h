@@ -10,6 +10,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -48,9 +49,27 @@ struct PointerSample {
     friend bool operator==(const PointerSample&, const PointerSample&) = default;
 };
 
+// Which raw pointer motion the shelf wants to hear of. Far from every zone a moving pointer costs
+// nothing; in a zone, leaving one, or with `everyMove` set, moves are reported.
+struct PointerWatch {
+    QList<QRect> zones; // X root coordinates, pixels
+    bool everyMove = true;
+
+    // Whether a move to `p` is reported; `inZone` says whether the last position lay in a zone
+    // and is updated.
+    bool reports(const QPoint& p, bool& inZone) const {
+        const bool in = std::any_of(zones.begin(), zones.end(),
+                                    [&p](const QRect& zone) { return zone.contains(p); });
+        const bool left = inZone && !in;
+        inZone = in;
+        return everyMove || in || left;
+    }
+    friend bool operator==(const PointerWatch&, const PointerWatch&) = default;
+};
+
 // The window system as the shelf needs it beyond what Qt offers: screens with their outputs, the
 // window manager's lists and flags, pointer and button events anywhere on screen, input shapes,
-// focus hand-back, stacking and the compositor. Main thread only.
+// focus hand-back, stacking and the compositor. Main thread only; signals come on it.
 class WindowSystem : public QObject {
     Q_OBJECT
 public:
@@ -70,6 +89,10 @@ public:
 
     // Pointer.
     virtual PointerSample pointer() = 0;
+    // Narrows rawMotion() to what `watch` wants (by default every move). It then comes at most
+    // once a display frame, and with `everyMove` the pointer is sampled as well, so that a warp
+    // (which makes no raw motion) counts as a move.
+    virtual void watchPointer(const PointerWatch& watch) { (void)watch; }
     // Mouse buttons held, as raw presses and releases reported them (bit n-1 for button n).
     virtual quint32 buttons() const = 0;
 

@@ -1,12 +1,12 @@
 #include "Platform/X11/XcbWindowSystem.h"
 
+#include "Platform/HandOff.h"
 #include "Platform/Log.h"
+#include "Platform/X11/EventReader.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
@@ -63,6 +63,7 @@ XcbWindowSystem::XcbWindowSystem(const QByteArray& display, QObject* parent)
 }
 
 XcbWindowSystem::~XcbWindowSystem() {
+    reader_.reset();
     if (c_) {
         xcb_disconnect(c_);
     }
@@ -170,35 +171,45 @@ void XcbWindowSystem::setUp() {
     }
     xcb_flush(c_);
 
-    notifier_ = new QSocketNotifier(xcb_get_file_descriptor(c_), QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &XcbWindowSystem::drain);
-    // Replies read in between can leave events queued inside xcb with nothing left on the
-    // socket; look at the queue before the event loop sleeps.
-    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &XcbWindowSystem::drain);
-    }
     raiseTimer_ = new QTimer(this);
     raiseTimer_->setSingleShot(true);
     raiseTimer_->setInterval(raiseIntervalMs);
     connect(raiseTimer_, &QTimer::timeout, this, &XcbWindowSystem::raiseKept);
     watchClients();
+    startReading();
 }
 
-void XcbWindowSystem::drain() {
-    if (!c_ || broken_) {
-        return;
-    }
-    while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-        handle(e);
-        emit event(e);
-        std::free(e);
-    }
-    if (xcb_connection_has_error(c_)) {
-        broken_ = true;
-        if (notifier_) {
-            notifier_->setEnabled(false);
+void XcbWindowSystem::startReading() {
+    EventReader::Handlers handlers;
+    handlers.events = [this](std::vector<EventReader::Event> events) {
+        auto batch = std::make_shared<std::vector<EventReader::Event>>(std::move(events));
+        postTo(this, [this, batch] {
+            for (const EventReader::Event& e : *batch) {
+                handle(e.get());
+                emit event(e.get());
+            }
+        });
+    };
+    handlers.moved = [this] {
+        if (!motionQueued_.exchange(true)) {
+            postTo(this, [this] {
+                motionQueued_ = false;
+                emit rawMotion();
+            });
         }
-        qCWarning(lcPlatform) << "the X connection closed";
+    };
+    handlers.closed = [this] {
+        postTo(this, [this] {
+            broken_ = true;
+            qCWarning(lcPlatform) << "the X connection closed";
+        });
+    };
+    reader_ = std::make_unique<EventReader>(c_, root_, own_, xinputOpcode_, std::move(handlers));
+}
+
+void XcbWindowSystem::watchPointer(const PointerWatch& watch) {
+    if (reader_) {
+        reader_->setWatch(watch);
     }
 }
 
@@ -210,9 +221,6 @@ void XcbWindowSystem::handle(const xcb_generic_event_t* e) {
             return;
         }
         switch (ge->event_type) {
-        case XCB_INPUT_RAW_MOTION:
-            emit rawMotion();
-            break;
         case XCB_INPUT_RAW_KEY_PRESS:
         case XCB_INPUT_RAW_KEY_RELEASE: {
             const auto* k = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(e);
@@ -378,7 +386,6 @@ void XcbWindowSystem::raiseKept() {
 
 // The child of the root that holds `window`: the window manager's frame, or the window itself.
 xcb_window_t XcbWindowSystem::topLevel(xcb_window_t window) {
-    scheduleDrain();
     xcb_window_t w = window;
     for (int depth = 0; depth < 8; ++depth) {
         auto tree = reply(xcb_query_tree_reply(c_, xcb_query_tree(c_, w), nullptr));
@@ -397,27 +404,11 @@ bool XcbWindowSystem::isOwn(WindowId window) const {
     return (window & ~qtIdMask_) == qtIdBase_;
 }
 
-void XcbWindowSystem::scheduleDrain() {
-    // Waiting for a reply can move events into xcb's queue without leaving anything on the socket
-    // for the notifier; look at the queue once control is back in the event loop.
-    if (!drainPending_) {
-        drainPending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                drainPending_ = false;
-                drain();
-            },
-            Qt::QueuedConnection);
-    }
-}
-
 QByteArray XcbWindowSystem::property(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type,
                                      quint32 longLength) {
     if (!isConnected() || prop == XCB_ATOM_NONE) {
         return {};
     }
-    scheduleDrain();
     auto r = reply(xcb_get_property_reply(
         c_, xcb_get_property(c_, 0, window, prop, type, 0, longLength), nullptr));
     if (!r || r->type == XCB_ATOM_NONE) {
@@ -450,7 +441,6 @@ QList<Monitor> XcbWindowSystem::monitors() {
     if (!isConnected() || !hasRandr_) {
         return result;
     }
-    scheduleDrain();
     auto resources = reply(xcb_randr_get_screen_resources_current_reply(
         c_, xcb_randr_get_screen_resources_current(c_, root_), nullptr));
     auto list =
@@ -598,7 +588,6 @@ PointerSample XcbWindowSystem::pointer() {
     if (!isConnected()) {
         return sample;
     }
-    scheduleDrain();
     auto p = reply(xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr));
     if (!p) {
         return sample;

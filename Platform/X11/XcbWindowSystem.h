@@ -7,15 +7,20 @@
 
 #include <xcb/xcb.h>
 
-class QSocketNotifier;
+#include <atomic>
+
 class QTimer;
 
 namespace ostrel::x11 {
 
+class EventReader;
+
 // The window system over a second xcb connection of ours to Qt's X server: XInput2 raw events on
 // the root, EWMH properties, RandR monitors, XFixes input shapes and selection watching, and the
 // stacking of our panels. Qt's own connection is left alone (requests on it are not flushed when
-// we need them to be).
+// we need them to be). Events are read on a thread of the connection's own (EventReader), which
+// keeps raw motion far from the shelf off the main thread; everything else reaches the main
+// thread as it comes.
 class XcbWindowSystem : public WindowSystem {
     Q_OBJECT
 public:
@@ -31,6 +36,7 @@ public:
     std::optional<qint32> activeWindowPid() override;
     std::optional<quint32> currentDesktop() override;
     PointerSample pointer() override;
+    void watchPointer(const PointerWatch& watch) override;
     quint32 buttons() const override { return buttons_; }
     void setInputShape(WindowId window, const QList<QRect>& rects) override;
     void clearInputShape(WindowId window) override;
@@ -63,8 +69,7 @@ signals:
 
 private:
     void setUp();
-    void drain();
-    void scheduleDrain();
+    void startReading();
     void handle(const xcb_generic_event_t* event);
     void watchClients();
     void raiseKept();
@@ -91,7 +96,8 @@ private:
     quint32 qtIdMask_ = 0;
     quint32 buttons_ = 0;
     bool broken_ = false;
-    bool drainPending_ = false;
+    // A report of motion is on its way to the main thread: later ones are folded into it.
+    std::atomic<bool> motionQueued_{false};
     bool repeatChecked_ = false;
     bool detectableRepeat_ = false;
     QSet<quint32> keysDown_; // grabbed keys pressed and not yet released
@@ -104,8 +110,9 @@ private:
     QList<WindowId> keptAbove_;
     std::optional<WindowId> keptOnTop_;
     QList<WindowId> watchedClients_;
-    QSocketNotifier* notifier_ = nullptr;
     QTimer* raiseTimer_ = nullptr;
+    // Last, so that it stops before anything it reports to goes.
+    std::unique_ptr<EventReader> reader_;
 };
 
 } // namespace ostrel::x11

@@ -229,6 +229,26 @@ TEST(HoverDetector, HotKeyOpenedShelfTakesKeyboardAndPointerUntilItCloses) {
     EXPECT_FALSE(panel->allowsKey);
 }
 
+// Far from the shelf the pointer's moves stay with the window system: it is handed the hot zone
+// (with room around it), and asked for every move only while something may change under the
+// pointer.
+TEST(HoverDetector, WatchesTheHotZoneAndWantsEveryMoveOnlyWhileTheShelfIsBusy) {
+    Rig rig;
+    ASSERT_EQ(rig.windows.watch.zones.size(), 1);
+    EXPECT_FALSE(rig.windows.watch.everyMove);
+    const QRectF hot = rig.layout().hotZone(0);
+    const QRect zone = rig.windows.watch.zones.first();
+    EXPECT_TRUE(zone.contains(rig.pixel(QPointF(hot.x(), hot.y() + 1))));
+    EXPECT_FALSE(zone.contains(rig.pixel(QPointF(hot.center().x(), hot.y() - 100))));
+
+    rig.openByHover();
+    EXPECT_TRUE(rig.windows.watch.everyMove);
+    rig.pointTo(QPoint(5, rig.screen().height() - 5));
+    rig.clock->advance(1.0);
+    EXPECT_FALSE(rig.model->openScreen().has_value());
+    EXPECT_FALSE(rig.windows.watch.everyMove);
+}
+
 // The model's own pointer, as the application wires it: a scroll under a resting pointer keeps
 // hover frozen through reports of that same point, and any real move thaws it.
 TEST(HoverDetector, AScrollFreezesHoverUntilThePointerReallyMoves) {

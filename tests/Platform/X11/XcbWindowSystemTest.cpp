@@ -3,6 +3,7 @@
 #include "support/Wait.h"
 #include "support/XServer.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -68,12 +69,51 @@ TEST(XcbWindowSystem, ReportsRawPointerEventsAndHeldButtons) {
     ASSERT_TRUE(waitUntil([&] { return released.count() > 0; }, 10));
     EXPECT_EQ(ws.buttons(), 0u);
 
-    // A warp moves the pointer without raw motion: only sampling sees it.
+    // A warp moves the pointer without raw motion: while every move is wanted (as by default)
+    // the pointer is sampled, and the warp counts as a move.
     motion.clear();
     x.xdotool({QStringLiteral("mousemove"), QStringLiteral("50"), QStringLiteral("60")});
-    pump(0.2);
-    EXPECT_EQ(motion.count(), 0);
+    ASSERT_TRUE(waitUntil([&] { return motion.count() > 0; }, 10));
     EXPECT_EQ(ws.pointer().position, QPoint(50, 60));
+}
+
+// A pointer that never stops: far from the watched zone none of its moves reach the main thread,
+// while a press among them does; in the zone they come at most once a frame, and leaving it
+// is reported once.
+TEST(XcbWindowSystem, ReportsMotionOnlyInOrLeavingTheWatchedZonesAtMostOnceAFrame) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
+    QSignalSpy pressed(&ws, &x11::WindowSystem::rawButtonPress);
+    ws.watchPointer({{QRect(0, 0, 200, 100)}, false});
+    const auto sweep = [&](QPoint from) {
+        for (int i = 0; i < 300; ++i) {
+            x.moveTo(from + QPoint(i % 100, 0));
+            pump(0.001);
+        }
+    };
+
+    sweep(QPoint(600, 600));
+    x.press(1);
+    x.release(1);
+    sweep(QPoint(600, 600));
+    ASSERT_TRUE(waitUntil([&] { return pressed.count() == 1; }, 10));
+    EXPECT_EQ(motion.count(), 0);
+
+    QElapsedTimer span;
+    span.start();
+    sweep(QPoint(50, 50));
+    pump(0.1);
+    EXPECT_GE(motion.count(), 1);
+    EXPECT_LE(motion.count(), span.elapsed() * 60 / 1000 + 2);
+
+    motion.clear();
+    x.moveTo(QPoint(600, 600));
+    ASSERT_TRUE(waitUntil([&] { return motion.count() == 1; }, 10));
+    x.moveTo(QPoint(700, 600));
+    pump(0.2);
+    EXPECT_EQ(motion.count(), 1);
 }
 
 TEST(XcbWindowSystem, InputShapeLetsPointerAndClicksThroughOutsideItsRectangles) {

@@ -1,0 +1,161 @@
+#include "Platform/X11/EventReader.h"
+
+#include <xcb/xinput.h>
+
+#include <chrono>
+
+#include <pthread.h>
+
+namespace ostrel::x11 {
+
+EventReader::EventReader(xcb_connection_t* c, xcb_window_t root, xcb_window_t own,
+                         quint8 xinputOpcode, Handlers handlers)
+    : c_(c), root_(root), own_(own), xinputOpcode_(xinputOpcode), handlers_(std::move(handlers)) {
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "app.ostrel.x11");
+        run();
+    });
+}
+
+EventReader::~EventReader() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    // Waiting for an event has no timeout: a message to our own window ends the wait.
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = own_;
+    xcb_send_event(c_, 0, own_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_flush(c_);
+    thread_.join();
+}
+
+void EventReader::setWatch(const PointerWatch& watch) {
+    bool startsSampling = false;
+    {
+        const std::lock_guard lock(mutex_);
+        startsSampling = watch.everyMove && !watch_.everyMove;
+        watch_ = watch;
+    }
+    if (startsSampling) {
+        // A reader waiting for events must start looking at the pointer now, moved or not.
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = own_;
+        xcb_send_event(c_, 0, own_, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(c_);
+    }
+}
+
+PointerWatch EventReader::watch() const {
+    const std::lock_guard lock(mutex_);
+    return watch_;
+}
+
+bool EventReader::stopping() const {
+    const std::lock_guard lock(mutex_);
+    return stop_;
+}
+
+bool EventReader::pause(double seconds) {
+    std::unique_lock lock(mutex_);
+    return !wake_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stop_; });
+}
+
+void EventReader::run() {
+    for (;;) {
+        xcb_generic_event_t* first = xcb_wait_for_event(c_);
+        if (first == nullptr) {
+            if (!stopping() && handlers_.closed) {
+                handlers_.closed();
+            }
+            return;
+        }
+        Batch batch;
+        take(first, batch);
+        drain(batch);
+        if (stopping()) {
+            return;
+        }
+        deliver(batch);
+        follow(batch.moved);
+    }
+}
+
+void EventReader::take(xcb_generic_event_t* event, Batch& batch) const {
+    Event owned(event, &std::free);
+    const quint8 type = event->response_type & 0x7f;
+    if (type == XCB_GE_GENERIC && xinputOpcode_ != 0) {
+        const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+        if (ge->extension == xinputOpcode_ && ge->event_type == XCB_INPUT_RAW_MOTION) {
+            batch.moved = true;
+            return;
+        }
+    }
+    if (type == XCB_CLIENT_MESSAGE &&
+        reinterpret_cast<const xcb_client_message_event_t*>(event)->window == own_) {
+        return; // our own wake-up call
+    }
+    batch.events.push_back(std::move(owned));
+}
+
+void EventReader::drain(Batch& batch) const {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+        take(event, batch);
+    }
+}
+
+void EventReader::deliver(Batch& batch) const {
+    if (!batch.events.empty() && handlers_.events) {
+        handlers_.events(std::move(batch.events));
+    }
+    batch.events.clear();
+}
+
+std::optional<QPoint> EventReader::position() const {
+    xcb_query_pointer_reply_t* reply =
+        xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr);
+    if (reply == nullptr) {
+        return std::nullopt;
+    }
+    const QPoint at(reply->root_x, reply->root_y);
+    std::free(reply);
+    return at;
+}
+
+// A move after a quiet spell is looked at at once, so hover answers without delay; the moves that
+// follow pile up in the socket and are looked at together once a frame (less often far from the
+// zones), each time with the pointer's place asked for after them.
+void EventReader::follow(bool moved) {
+    for (;;) {
+        const PointerWatch watch = this->watch();
+        if ((!moved && !watch.everyMove) || xcb_connection_has_error(c_)) {
+            return;
+        }
+        if (const auto at = position()) {
+            // A warp makes no raw motion: while every move is wanted, the place itself tells.
+            const bool warped = watch.everyMove && at != sampled_;
+            sampled_ = at;
+            if ((watch.reports(*at, inZone_) && moved) || warped) {
+                handlers_.moved();
+            }
+        }
+        const double wait = !moved                         ? sampleInterval
+                            : (watch.everyMove || inZone_) ? frame
+                                                           : farFrame;
+        if (!pause(wait)) {
+            return;
+        }
+        Batch batch;
+        drain(batch);
+        deliver(batch);
+        moved = batch.moved;
+    }
+}
+
+} // namespace ostrel::x11
