@@ -159,6 +159,11 @@ void PanelController::refresh() {
         }
     }
     for (const auto& [id, layout] : layouts) {
+        // A window made at another display scale keeps its size and its buffer in the pixels of
+        // that scale, and its items their pictures: the display gets a panel made anew.
+        if (panels_.count(id) && panels_.at(id)->devicePixelRatioF() != ratios_[id]) {
+            retire(id);
+        }
         NotchPanel* panel = panels_.count(id) ? panels_.at(id) : makePanel(id);
         const QRect frame = ScreenSpace::toQt(layout.panelFrame()).toAlignedRect();
         if (panel->geometry() != frame) {
@@ -173,23 +178,33 @@ void PanelController::refresh() {
             }
         }
     }
-    for (auto it = panels_.begin(); it != panels_.end();) {
-        if (!layouts.count(it->first)) {
-            it->second->hide();
-            it->second->deleteLater();
-            std::erase_if(retired_, [](const QPointer<NotchPanel>& gone) { return gone.isNull(); });
-            retired_.emplace_back(it->second);
-            takesMouse_.erase(it->first);
-            it = panels_.erase(it);
-        } else {
-            ++it;
+    std::vector<DisplayID> gone;
+    for (const auto& [id, panel] : panels_) {
+        if (!layouts.count(id)) {
+            gone.push_back(id);
         }
+    }
+    for (const DisplayID id : gone) {
+        retire(id);
     }
     if (model_.openScreen() && !shown.count(*model_.openScreen())) {
         model_.setOpenScreen(std::nullopt);
     }
     keepAbove();
     updateMousePassThrough();
+}
+
+// Deleted later: the panel may be what called in.
+void PanelController::retire(DisplayID display) {
+    NotchPanel* panel = panels_.at(display);
+    panel->onHidden = nullptr;
+    panel->hide();
+    panel->deleteLater();
+    std::erase_if(retired_, [](const QPointer<NotchPanel>& gone) { return gone.isNull(); });
+    retired_.emplace_back(panel);
+    takesMouse_.erase(display);
+    ratios_.erase(display);
+    panels_.erase(display);
 }
 
 NotchPanel* PanelController::makePanel(DisplayID display) {
@@ -228,6 +243,7 @@ NotchPanel* PanelController::makePanel(DisplayID display) {
         }
     };
     panels_[display] = panel;
+    ratios_[display] = panel->devicePixelRatioF();
     return panel;
 }
 

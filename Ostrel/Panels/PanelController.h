@@ -89,6 +89,7 @@ private:
     void panelHidden(DisplayID display);
     void restorePanel(DisplayID display);
     NotchPanel* makePanel(DisplayID display);
+    void retire(DisplayID display);
     void perform(const StyleChange::Action& action);
     void scheduleStyleStep(double seconds, std::function<void()> step);
     void applyShape(DisplayID display, NotchPanel* panel, bool wants);
@@ -104,6 +105,7 @@ private:
     // controller, before the model their views read.
     std::vector<QPointer<NotchPanel>> retired_;
     std::map<DisplayID, bool> takesMouse_;
+    std::map<DisplayID, double> ratios_; // the display scale each panel was made at
     std::map<DisplayID, NotchGeometry> notchCache_;
     std::map<QString, std::optional<PixelSize>> resolutions_;
     StyleChange styleChange_;

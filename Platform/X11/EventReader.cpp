@@ -139,7 +139,7 @@ void EventReader::follow(bool moved) {
         }
         if (const auto at = position()) {
             // A warp makes no raw motion: while every move is wanted, the place itself tells.
-            const bool warped = watch.everyMove && at != sampled_;
+            const bool warped = watch.everyMove && sampled_ && at != sampled_;
             sampled_ = at;
             if ((watch.reports(*at, inZone_) && moved) || warped) {
                 handlers_.moved();

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QThread>
 
 #include <xcb/randr.h>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -515,6 +517,37 @@ quint32 XServer::createWindow(const QRect& rect, const QColor& color, bool manag
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     presses_.insert(id, 0);
     return id;
+}
+
+void XServer::setDisplayScale(double scale) {
+    xcb_connection_t* c = connection_;
+    if (settingsWindow_ == 0) {
+        settingsWindow_ = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, settingsWindow_, root_, -1, -1, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_set_selection_owner(c, settingsWindow_, intern(c, "_XSETTINGS_S0"), XCB_CURRENT_TIME);
+    }
+    // The settings block: byte order, serial, one integer setting (type 0) with its name padded
+    // to four bytes, the serial it last changed at, and its value (dots per inch times 1024).
+    const QByteArray name("Xft/DPI");
+    QByteArray block;
+    const auto put32 = [&block](quint32 v) { block.append(reinterpret_cast<const char*>(&v), 4); };
+    block.append(QSysInfo::ByteOrder == QSysInfo::LittleEndian ? '\0' : '\1');
+    block.append(3, '\0');
+    put32(++settingsSerial_);
+    put32(1);
+    block.append('\0');
+    block.append('\0');
+    const quint16 length = static_cast<quint16>(name.size());
+    block.append(reinterpret_cast<const char*>(&length), 2);
+    block.append(name);
+    block.append((4 - name.size() % 4) % 4, '\0');
+    put32(settingsSerial_);
+    put32(static_cast<quint32>(std::lround(96 * 1024 * scale)));
+    const xcb_atom_t settings = intern(c, "_XSETTINGS_SETTINGS");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, settingsWindow_, settings, settings, 8,
+                        static_cast<uint32_t>(block.size()), block.constData());
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
 void XServer::setFullscreen(quint32 id, bool on) {

@@ -107,6 +107,11 @@ public:
     bool stopCompositor();
     bool compositorRunning();
 
+    // The desktop's display scale, as a settings manager publishes it (XSETTINGS "Xft/DPI", what
+    // GNOME's and Xfce's scale settings set); Qt follows it live when the manager was there
+    // before it started. The first call makes this server's connection the manager.
+    void setDisplayScale(double scale);
+
     // Asks the window manager to make a window full screen.
     void setFullscreen(quint32 id, bool on);
     void destroyWindow(quint32 id);
@@ -136,6 +141,8 @@ private:
     QString appLog_;
     QString error_;
     QMap<quint32, int> presses_;
+    quint32 settingsWindow_ = 0;
+    quint32 settingsSerial_ = 0;
 };
 
 } // namespace ostrel::test

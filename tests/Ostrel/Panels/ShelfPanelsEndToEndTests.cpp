@@ -332,6 +332,45 @@ TEST(ShelfPanels, AScreenUnpluggedWhileItsShelfIsOpenTakesItsPanelAlong) {
     EXPECT_EQ(x.stopApp(), 0);
 }
 
+// The desktop's scale doubles while the drawer is open: the panel is laid out again in device
+// pixels twice as large, the drawer still closes when the pointer leaves, and the hot zone, now
+// in logical pixels of half the screen, opens it again.
+TEST(ShelfPanels, AScaleChangeWhileTheDrawerIsOpenLeavesAShelfThatStillOpens) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.setDisplayScale(1);
+    ASSERT_TRUE(startShelf(x)) << x.appLog().toStdString();
+    x.moveTo(hotPoint());
+    ASSERT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+    x.moveTo(drawerMiddle());
+    pump(0.3);
+
+    x.setDisplayScale(2);
+    const QRect half(0, 0, 960, 540);
+    const DisplayLayout scaled = layoutFor(QStringLiteral("notch"), half, half);
+    const QRect frame = toQt(scaled.panelFrame(), half);
+    const QRect expected(frame.topLeft() * 2, frame.size() * 2);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QList<XServer::Window> panels = shownPanels(x);
+            return panels.size() == 1 && panels.first().geometry == expected;
+        },
+        10))
+        << x.appLog().toStdString();
+
+    x.moveTo(QPoint(960, 1000));
+    const QRect drawer = toQt(scaled.drawerRect(scaled.drawerSize(ShelfLayoutKind::rail), 0), half);
+    const QPoint probe(2 * (drawer.x() + drawer.width() / 5),
+                       2 * (drawer.y() + drawer.height() * 4 / 5));
+    EXPECT_TRUE(waitUntil([&] { return !dark(x.capture(), probe); }, 10));
+    pump(0.3);
+    x.moveTo(2 * toQt(scaled.hotZone(0), half).center());
+    EXPECT_TRUE(waitUntil([&] { return dark(x.capture(), probe); }, 10))
+        << x.appLog().toStdString();
+    x.saveCapture(QStringLiteral("shelf-rescaled-open"));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
 TEST(ShelfPanels, OnAWaylandSessionItRunsThroughX) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
