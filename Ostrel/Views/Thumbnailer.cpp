@@ -134,6 +134,12 @@ void keepRender(const ShelfItem& item, const QUrl& thumbURL, double side, const 
 
 void runLoad(const ShelfItem& item, const QUrl& thumbURL, double side,
              const std::shared_ptr<Delivery>& delivery) {
+    // The card left the view before its turn came: a fast wheel passes many, and decoding what
+    // it passed would keep the cards where it stops waiting.
+    if (delivery->cancelled->load()) {
+        give(delivery, std::nullopt);
+        return;
+    }
     if (auto picture = fromDisk(item, thumbURL, side)) {
         store(item, side, *picture);
         give(delivery, picture);

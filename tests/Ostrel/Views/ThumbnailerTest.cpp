@@ -259,3 +259,24 @@ TEST_F(ThumbnailerTest, PrefetchWarmsOnlyItemsWithAStoredJpeg) {
 }
 
 } // namespace
+
+// Cards that a fast wheel carries past cancel their loads; what has not been decoded by then is
+// never decoded.
+TEST_F(ThumbnailerTest, ALoadCancelledBeforeItsTurnDecodesNothing) {
+    const QUrl thumb = QUrl::fromLocalFile(writeImage(dir, "t.jpg", {320, 200}, Qt::red, "JPEG"));
+    QObject context;
+    std::vector<ShelfItem> items;
+    std::vector<Thumbnailer::LoadHandle> loads;
+    for (int i = 0; i < 200; ++i) {
+        items.push_back(makeItem(QStringLiteral("c%1").arg(i), ShelfItemKind::image, {}));
+        loads.push_back(Thumbnailer::load(items.back(), thumb, 320, &context, [](auto) {}));
+    }
+    for (const auto& load : loads) {
+        load.cancel();
+    }
+    Thumbnailer::waitForIdle();
+    const auto decoded = std::count_if(items.begin(), items.end(), [](const ShelfItem& item) {
+        return Thumbnailer::cachedImage(item, 320).has_value();
+    });
+    EXPECT_LT(decoded, 20);
+}
