@@ -1,8 +1,7 @@
 // The real binary on a private X server, its desktop settings from a stub of the settings portal
 // on a private bus.
-#include "OstrelCore/Display/DisplayLayout.h"
-#include "OstrelCore/Display/DrawerSize.h"
 #include "Platform/PortalAccessibility.h"
+#include "support/OpenDrawer.h"
 #include "support/SessionBus.h"
 #include "support/StubPortal.h"
 #include "support/Wait.h"
@@ -19,21 +18,6 @@ namespace {
 
 const QString gnome = QStringLiteral("org.gnome.desktop.interface");
 
-// The open default drawer, in X coordinates.
-QRect openDrawer() {
-    const QRectF frame(0, 0, 1920, 1080);
-    const DisplayLayout layout =
-        DisplayLayout::make(DisplayStyleChoice::notch(),
-                            NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
-    const QRectF r = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
-    return QRectF(r.x(), 1080 - (r.y() + r.height()), r.width(), r.height()).toAlignedRect();
-}
-
-bool dark(const QImage& image, QPoint p) {
-    const QColor c(image.pixel(p));
-    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
-}
-
 bool logSays(XServer& x, const QString& text, double seconds = 20) {
     return waitUntil([&] { return x.appLog().contains(text); }, seconds);
 }
@@ -49,7 +33,7 @@ struct Opening {
 Opening watchOpening(XServer& x, const std::function<void()>& midway = {}) {
     const QRect area = openDrawer();
     const QPoint top(area.width() / 2, 12);
-    const QPoint low(area.width() / 5, area.height() * 4 / 5);
+    const QPoint low = drawerProbe(QRect(QPoint(), area.size()));
     Opening seen;
     bool halfway = false;
     x.key(QStringLiteral("alt+space"));
@@ -72,10 +56,7 @@ Opening watchOpening(XServer& x, const std::function<void()>& midway = {}) {
 
 bool closes(XServer& x) {
     x.key(QStringLiteral("alt+space"));
-    const QRect area = openDrawer();
-    return waitUntil(
-        [&] { return !dark(x.capture(area), QPoint(area.width() / 5, area.height() * 4 / 5)); },
-        10);
+    return waitUntil([&] { return !drawerOpen(x); }, 10);
 }
 
 } // namespace

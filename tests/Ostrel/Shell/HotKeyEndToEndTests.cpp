@@ -1,7 +1,6 @@
 // The real binary on a private X server: the global shortcut opens and closes the shelf.
-#include "OstrelCore/Display/DisplayLayout.h"
-#include "OstrelCore/Display/DrawerSize.h"
 #include "Platform/X11/XcbWindowSystem.h"
+#include "support/OpenDrawer.h"
 #include "support/SessionBus.h"
 #include "support/StubPortal.h"
 #include "support/Wait.h"
@@ -13,25 +12,6 @@ using namespace ostrel;
 using namespace ostrel::test;
 
 namespace {
-
-const QRect screen(0, 0, 1920, 1080);
-
-// A point that the open default drawer's black surface covers, whatever it holds.
-QPoint drawerProbe() {
-    const QRectF frame(0, 0, 1920, 1080);
-    const auto choice = DisplayStyleChoice::fromRawValue(QStringLiteral("notch")).value();
-    const DisplayLayout layout = DisplayLayout::make(
-        choice, NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
-    const QRectF r = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
-    const QRect open =
-        QRectF(r.x(), 1080 - (r.y() + r.height()), r.width(), r.height()).toAlignedRect();
-    return QPoint(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
-}
-
-bool drawerOpen(XServer& x) {
-    const QColor c(x.capture().pixel(drawerProbe()));
-    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
-}
 
 bool logSays(XServer& x, const QString& text, double seconds = 20) {
     return waitUntil([&] { return x.appLog().contains(text); }, seconds);

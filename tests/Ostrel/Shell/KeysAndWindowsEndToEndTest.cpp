@@ -2,6 +2,7 @@
 // keys reach, which window lies on top, and where the focus goes back to.
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
+#include "support/OpenDrawer.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -28,23 +29,6 @@ DisplayLayout notchLayout() {
 
 QRect toQt(const QRectF& r) {
     return QRectF(r.x(), 1080 - (r.y() + r.height()), r.width(), r.height()).toAlignedRect();
-}
-
-// The open default drawer, in X coordinates.
-QRect openDrawer() {
-    const DisplayLayout layout = notchLayout();
-    return toQt(layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0));
-}
-
-// A point that the open drawer's black surface covers, whatever the drawer holds.
-QPoint drawerProbe() {
-    const QRect open = openDrawer();
-    return QPoint(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
-}
-
-bool drawerOpen(XServer& x) {
-    const QColor c(x.capture().pixel(drawerProbe()));
-    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
 }
 
 QPoint hotPoint() {
