@@ -47,12 +47,23 @@ void quietError(png_structp png, png_const_charp /*message*/) {
 
 void quietWarning(png_structp /*png*/, png_const_charp /*message*/) {}
 
+// The most libpng may allocate for one chunk (a palette takes 768 bytes).
+constexpr png_alloc_size_t chunkLimit = 64 * 1024;
+
 // Only plain data lives here (libpng may jump back to the setjmp below from any png_* call).
 bool readRows(png_structp png, png_infop info, Decode* decode) {
     if (setjmp(png_jmpbuf(png))) {
         return false;
     }
     png_set_read_fn(png, decode, &readFromMemory);
+    // No ancillary chunk says anything a thumbnail needs: they are skipped unread. Text and
+    // profiles are where a few bytes claim gigabytes, and libpng would allocate, and zero, what
+    // the chunk claims; nothing else it keeps may take more than a little either.
+    static const png_byte ancillary[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0"
+                                        "pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0sTER\0tEXt\0tIME\0zTXt";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, ancillary, sizeof ancillary / 5);
+    png_set_chunk_malloc_max(png, chunkLimit);
     // The checksums cost a tenth of the decode and guard nothing we keep.
     png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
 #ifdef PNG_IGNORE_ADLER32

@@ -1,16 +1,15 @@
 #include "Platform/PreviewPanel.h"
 
 #include "Platform/Desktop.h"
-#include "Platform/HeifImage.h"
-#include "Platform/SafeSvg.h"
+#include "Platform/ImageSource.h"
 
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QIcon>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeDatabase>
@@ -21,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedLayout>
 #include <QSvgRenderer>
 #include <QVBoxLayout>
@@ -36,9 +36,23 @@ const QColor backdrop(38, 38, 40);
 // Text previews: a size that reads at a glance, off the window's edges.
 constexpr int textPixelSize = 14;
 constexpr int textMargin = 18;
-// A HEIF picture larger than this many pixels is not decoded for a preview.
-constexpr qint64 heifPixelLimit = 100'000'000;
-constexpr int heifSide = 4096;
+// No picture is decoded larger than the largest screen, in pixels, nor than this.
+constexpr int largestSide = 4096;
+// How much of a file is read to tell what it holds.
+constexpr qint64 headBytes = 64 * 1024;
+// The side of a file's icon or symbol, in points.
+constexpr int iconSide = 128;
+
+// Scroll bars that belong to the dark window rather than to the light desktop style.
+const char* const scrollBarStyle =
+    "QScrollBar:vertical { background: #262628; width: 12px; margin: 0; border: none; }"
+    "QScrollBar:horizontal { background: #262628; height: 12px; margin: 0; border: none; }"
+    "QScrollBar::handle { background: #5c5c61; border-radius: 4px; margin: 2px; }"
+    "QScrollBar::handle:vertical { min-height: 32px; }"
+    "QScrollBar::handle:horizontal { min-width: 32px; }"
+    "QScrollBar::handle:hover { background: #7a7a80; }"
+    "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; }"
+    "QScrollBar::add-page, QScrollBar::sub-page { background: none; }";
 
 // Draws a picture fitted into the widget, centred, never enlarged beyond its own size.
 class PictureCanvas final : public QWidget {
@@ -80,21 +94,13 @@ private:
 };
 
 // Draws an SVG drawing fitted into the widget, keeping its proportions; animated drawings play.
-// A drawing that refers to files outside itself has those references cut out first, so that
-// it never shows another of the user's pictures; one that cannot be checked is not drawn.
+// It draws from the source's bytes, which hold no reference to any other file, and nothing it
+// paints reaches beyond its own viewport.
 class DrawingCanvas final : public QWidget {
 public:
-    DrawingCanvas(const QString& path, QWidget* parent) : QWidget(parent), renderer_(this) {
+    DrawingCanvas(const ImageSource& source, QWidget* parent)
+        : QWidget(parent), renderer_(source.bytes, this) {
         connect(&renderer_, &QSvgRenderer::repaintNeeded, this, qOverload<>(&QWidget::update));
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > maxDrawingBytes) {
-            return;
-        }
-        if (const auto drawing = SafeSvg::withoutExternalReferences(file.read(maxDrawingBytes))) {
-            renderer_.load(*drawing);
-        }
-        // Set once a drawing is loaded: loading starts the renderer afresh.
-        renderer_.setAspectRatioMode(Qt::KeepAspectRatio);
     }
     bool isValid() const { return renderer_.isValid(); }
 
@@ -102,12 +108,14 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), backdrop);
+        const QRectF viewport = ImageSource::viewport(renderer_.viewBoxF().size(),
+                                                      QRectF(rect()).adjusted(16, 16, -16, -16));
+        p.setClipRect(viewport);
         p.setRenderHint(QPainter::Antialiasing);
-        renderer_.render(&p, QRectF(rect()).adjusted(16, 16, -16, -16));
+        renderer_.render(&p, viewport);
     }
 
 private:
-    static constexpr qint64 maxDrawingBytes = 16LL * 1024 * 1024;
     QSvgRenderer renderer_;
 };
 
@@ -134,6 +142,16 @@ protected:
 private:
     QImage image_;
 };
+
+// The longest side a preview decodes a picture at: the largest screen's, in pixels.
+int previewSide() {
+    int side = 1024;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QSizeF pixels = QSizeF(screen->size()) * screen->devicePixelRatio();
+        side = std::max(side, int(std::ceil(std::max(pixels.width(), pixels.height()))));
+    }
+    return std::min(side, largestSide);
+}
 
 bool isRegularReadable(const QString& path) {
     struct stat st {};
@@ -183,6 +201,7 @@ PreviewPanel::PreviewPanel(std::shared_ptr<Desktop> desktop)
     palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
     setPalette(palette);
     setAutoFillBackground(true);
+    setStyleSheet(QString::fromLatin1(scrollBarStyle));
 }
 
 PreviewPanel::~PreviewPanel() = default;
@@ -191,27 +210,30 @@ PreviewPanel::Content PreviewPanel::classify(const QString& path) {
     if (!isRegularReadable(path)) {
         return Content::unreadable;
     }
-    const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
-    if (mime.inherits(QStringLiteral("image/svg+xml"))) {
+    // A picture or a drawing is whatever its bytes say, whatever its name says.
+    switch (ImageFormat::sniff(head(path, headBytes))) {
+    case ImageFormat::Kind::none:
+        break;
+    case ImageFormat::Kind::svg:
         return Content::svg;
+    default: {
+        const auto source = ImageSource::openFile(path);
+        if (!source) {
+            return Content::other;
+        }
+        return source->format.animated ? Content::movie : Content::image;
     }
+    }
+    const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
     if (mime.inherits(QStringLiteral("application/pdf"))) {
         return Content::pdf;
     }
-    if (HeifImage::isHeif(head(path, 64))) {
-        return Content::image;
-    }
     if (mime.name().startsWith(QLatin1String("image/"))) {
-        QImageReader reader(path);
-        if (reader.canRead()) {
-            return reader.supportsAnimation() && reader.imageCount() != 1 ? Content::movie
-                                                                          : Content::image;
-        }
-        return Content::other;
+        return Content::other; // named a picture, holding none
     }
     // Web pages would show as markup: they go to the browser instead.
     if (mime.inherits(QStringLiteral("text/html"))) {
-        return Content::other;
+        return Content::page;
     }
     if (mime.inherits(QStringLiteral("text/plain")) ||
         mime.name() == QLatin1String("application/x-zerosize")) {
@@ -304,29 +326,23 @@ void PreviewPanel::setItem(const QUrl& url, const QString& title) {
 QWidget* PreviewPanel::build(Content content, const QString& path) {
     switch (content) {
     case Content::image: {
-        QImage image;
-        const QByteArray start = head(path, 64);
-        if (HeifImage::isHeif(start)) {
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly)) {
-                image = HeifImage::thumbnail(file.readAll(), heifSide, heifPixelLimit);
-            }
-        } else {
-            QImageReader reader(path);
-            reader.setAutoTransform(true);
-            image = reader.read();
-        }
-        if (image.isNull()) {
+        const auto source = ImageSource::openFile(path);
+        const auto image = source ? source->picture(previewSide()) : std::nullopt;
+        if (!image) {
             return nullptr;
         }
         auto* canvas = new PictureCanvas(this);
-        canvas->setImage(image);
+        canvas->setImage(*image);
         return canvas;
     }
     case Content::movie: {
+        const auto source = ImageSource::openFile(path);
+        if (!source) {
+            return nullptr;
+        }
         auto* canvas = new PictureCanvas(this);
-        auto* movie = new QMovie(path, QByteArray(), canvas);
-        if (!movie->isValid()) {
+        QMovie* movie = source->movie(canvas);
+        if (movie == nullptr) {
             delete canvas;
             return nullptr;
         }
@@ -336,7 +352,11 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
         return canvas;
     }
     case Content::svg: {
-        auto* canvas = new DrawingCanvas(path, this);
+        const auto source = ImageSource::openFile(path);
+        if (!source || !source->isDrawing()) {
+            return nullptr;
+        }
+        auto* canvas = new DrawingCanvas(*source, this);
         if (!canvas->isValid()) {
             delete canvas;
             return nullptr;
@@ -387,19 +407,29 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
     }
     case Content::unreadable:
         return otherView(path, tr("This file cannot be read."));
+    case Content::page:
     case Content::other:
     case Content::none:
-        return otherView(path, QString());
+        return otherView(path, QString(), content == Content::page);
     }
     return nullptr;
 }
 
-QWidget* PreviewPanel::otherView(const QString& path, const QString& note) {
+QWidget* PreviewPanel::otherView(const QString& path, const QString& note, bool page) {
     auto* box = new QWidget(this);
     auto* layout = new QVBoxLayout(box);
     layout->addStretch(1);
     auto* icon = new QLabel(box);
-    icon->setPixmap(fileIcon(path).pixmap(128, 128));
+    const qreal ratio = devicePixelRatioF();
+    QImage picture = symbol && page
+                         ? symbol(QStringLiteral("globe"), int(std::ceil(iconSide * ratio)))
+                         : QImage();
+    if (!picture.isNull()) {
+        picture.setDevicePixelRatio(ratio);
+        icon->setPixmap(QPixmap::fromImage(picture));
+    } else {
+        icon->setPixmap(fileIcon(path).pixmap(iconSide, iconSide));
+    }
     icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
     // The stored copy's name is a hash: the item's title names it for people.

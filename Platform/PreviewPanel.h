@@ -17,15 +17,16 @@ namespace ostrel {
 class Desktop;
 
 // The window that previews one file while the shelf stays open: pictures (animated ones play),
-// PDF documents, SVG drawings and text; any other file shows its icon with a button that opens it
-// in the user's default application. It never takes the focus when it appears (the application
-// the user works in keeps it); keys that reach it go first to the key hook, so whoever drives the
-// panel keeps steering while it is in front.
+// PDF documents, SVG drawings and text, pictures and drawings known by what the file holds, not
+// by its name; a web page shows the web-page symbol and any other file its icon, with a button
+// that opens it in the user's default application. It never takes the focus when it appears (the
+// application the user works in keeps it); keys that reach it go first to the key hook, so whoever
+// drives the panel keeps steering while it is in front.
 class PreviewPanel : public QWidget {
     Q_OBJECT
 public:
     // What the panel shows for the current file.
-    enum class Content { none, image, movie, pdf, svg, text, other, unreadable };
+    enum class Content { none, image, movie, pdf, svg, text, page, other, unreadable };
 
     // The size of a panel that was never sized by its owner or the user.
     static constexpr QSize defaultSize{900, 700};
@@ -58,9 +59,13 @@ public:
     // one picture.
     std::optional<QRect> pictureFrame() const;
 
-    // Which content a file gets, from its name and its first bytes.
+    // Which content a file gets: pictures and drawings by their bytes alone, other files by
+    // their name and first bytes.
     static Content classify(const QString& path);
 
+    // The picture of a named symbol ("globe" for a web page) in a square of `pixels`; null when
+    // there is none, and the desktop's icon for the file stands in.
+    std::function<QImage(const QString& name, int pixels)> symbol;
     // Called with every key press first; true when it handled the key, which the panel then
     // leaves alone.
     std::function<bool(const QKeyEvent&)> keyHook;
@@ -74,7 +79,7 @@ protected:
 
 private:
     QWidget* build(Content content, const QString& path);
-    QWidget* otherView(const QString& path, const QString& note);
+    QWidget* otherView(const QString& path, const QString& note, bool page = false);
     QString title_;
 
     std::shared_ptr<Desktop> desktop_;

@@ -1,5 +1,7 @@
 #include "Platform/SafeSvg.h"
 
+#include "Platform/ImageFormat.h"
+
 #include <QList>
 #include <QString>
 #include <QStringDecoder>
@@ -11,11 +13,21 @@ namespace ostrel::SafeSvg {
 
 namespace {
 
-// A reference that leaves the drawing: not "#id" within it, not a "data:" address.
-bool leavesDrawing(QStringView value) {
-    const QStringView text = value.trimmed();
-    return !text.isEmpty() && !text.startsWith(u'#') &&
-           !text.startsWith(QLatin1String("data:"), Qt::CaseInsensitive);
+// The renderer decodes a picture given as a "data:…base64," address whole, whatever reader its
+// content picks (another drawing, naming files of its own, included): what it takes from the
+// drawing's allowance, or nothing when it must not be decoded at all.
+std::optional<qint64> embeddedCost(QStringView address) {
+    const qsizetype start = address.lastIndexOf(QLatin1String("base64,"));
+    if (start < 0) {
+        return 0; // not decoded: the renderer reads base64 pictures only
+    }
+    const QByteArray bytes = QByteArray::fromBase64(address.mid(start + 7).toLatin1());
+    // Qt's own reader decodes it: only a whole picture of a kind it reads.
+    const ImageFormat format = ImageFormat::of(bytes);
+    if (!format.isPicture() || !format.whole || format.qtName().isEmpty()) {
+        return std::nullopt;
+    }
+    return format.decodeBytes(format.size);
 }
 
 QStringView localName(QStringView qualified) {
@@ -23,16 +35,30 @@ QStringView localName(QStringView qualified) {
     return colon < 0 ? qualified : qualified.mid(colon + 1);
 }
 
-bool refersOutside(const QXmlStreamReader& reader) {
-    // Nothing follows a link's address when a drawing is drawn.
+// Whether the element must go: it refers to something outside the drawing (anything but "#id"
+// within it or a "data:" address the renderer reads as a picture that fits what is left of
+// `allowance`). Links stay: nothing follows a link's address when a drawing is drawn.
+bool mustCut(const QXmlStreamReader& reader, qint64& allowance) {
     if (localName(reader.name()) == QLatin1String("a")) {
         return false;
     }
     for (const QXmlStreamAttribute& attribute : reader.attributes()) {
-        if (localName(attribute.name()) == QLatin1String("href") &&
-            leavesDrawing(attribute.value())) {
+        if (localName(attribute.name()) != QLatin1String("href")) {
+            continue;
+        }
+        const QStringView value = attribute.value().trimmed();
+        if (value.isEmpty() || value.startsWith(u'#')) {
+            continue;
+        }
+        // The renderer takes "data" in lower case alone for an address that holds its picture.
+        if (!value.startsWith(QLatin1String("data:"))) {
             return true;
         }
+        const auto cost = embeddedCost(value);
+        if (!cost || *cost > allowance) {
+            return true;
+        }
+        allowance -= *cost;
     }
     return false;
 }
@@ -45,7 +71,7 @@ struct Scan {
 
 // Namespaces are not resolved: an "xlink:href" whose prefix was never declared is still a
 // reference, and the renderer reads such drawings too.
-template <typename Input> Scan scan(const Input& input) {
+template <typename Input> Scan scan(const Input& input, qint64 allowance) {
     Scan out;
     QXmlStreamReader reader(input);
     reader.setNamespaceProcessing(false);
@@ -63,7 +89,7 @@ template <typename Input> Scan scan(const Input& input) {
         } else if (token == QXmlStreamReader::StartElement) {
             if (depthInCut > 0) {
                 ++depthInCut;
-            } else if (refersOutside(reader)) {
+            } else if (mustCut(reader, allowance)) {
                 depthInCut = 1;
                 cutStart = tokenStart;
             }
@@ -84,17 +110,19 @@ std::optional<QByteArray> withoutExternalReferences(const QByteArray& svg) {
     if (svg.startsWith("\x1f\x8b")) {
         return std::nullopt;
     }
+    // Pictures inside the drawing may take together what one picture file of its size may.
+    const qint64 allowance = ImageFormat::decodeLimit(svg.size());
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder(svg);
     if (decoder.hasError()) {
         // Another encoding: read as it declares itself, passed only when there is nothing to cut.
-        const Scan found = scan(svg);
+        const Scan found = scan(svg, allowance);
         if (!found.readable || !found.cuts.isEmpty()) {
             return std::nullopt;
         }
         return svg;
     }
-    const Scan found = scan(text);
+    const Scan found = scan(text, allowance);
     if (!found.readable) {
         return std::nullopt;
     }

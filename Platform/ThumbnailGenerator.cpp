@@ -1,19 +1,17 @@
 #include "Platform/ThumbnailGenerator.h"
 
-#include "Platform/SafeSvg.h"
+#include "Platform/ImageSource.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -97,32 +95,9 @@ int ThumbnailRequest::maxPixel() const {
     return static_cast<int>(std::min(side, 16384.0));
 }
 
-std::optional<QImage> readScaledImage(const QString& path, int maxPixel, qint64 maxBytes) {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    if (!reader.canRead()) {
-        return std::nullopt;
-    }
-    QSize stored = reader.size();
-    if (!stored.isValid() || stored.isEmpty()) {
-        return std::nullopt;
-    }
-    const bool quarter = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    const QSize oriented = quarter ? stored.transposed() : stored;
-    const QSize target = fitted(oriented, maxPixel);
-    // A reader that scales while decoding never holds the full picture; any other does, so its
-    // full size must fit the budget.
-    const bool scalesWhileDecoding = reader.supportsOption(QImageIOHandler::ScaledSize);
-    if (!scalesWhileDecoding &&
-        static_cast<qint64>(stored.width()) * stored.height() * 4 > maxBytes) {
-        return std::nullopt;
-    }
-    if (scalesWhileDecoding && target != oriented) {
-        // The scaled size applies before the orientation turns the picture.
-        reader.setScaledSize(quarter ? target.transposed() : target);
-    }
-    QImage image = reader.read();
-    return bounded(std::move(image), maxPixel);
+std::optional<QImage> readScaledImage(const QString& path, int maxPixel) {
+    const auto source = ImageSource::openFile(path);
+    return source ? source->picture(maxPixel) : std::nullopt;
 }
 
 DesktopThumbnailGenerator::Config DesktopThumbnailGenerator::defaultConfig() {
@@ -179,14 +154,17 @@ DesktopThumbnailGenerator::renderInProcess(const QString& path, const QString& m
     if (mime == QLatin1String("application/pdf")) {
         return renderPdf(path, maxPixel);
     }
-    if (mime == QLatin1String("image/svg+xml") ||
-        mime == QLatin1String("image/svg+xml-compressed")) {
+    // Pictures and drawings by what they hold, whatever their name says.
+    QFile file(path);
+    const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
+    switch (ImageFormat::sniff(head)) {
+    case ImageFormat::Kind::none:
+        return std::nullopt;
+    case ImageFormat::Kind::svg:
         return renderSvg(path, maxPixel);
-    }
-    if (mime.startsWith(QLatin1String("image/"))) {
+    default:
         return readScaledImage(path, maxPixel);
     }
-    return std::nullopt;
 }
 
 std::optional<QImage> DesktopThumbnailGenerator::renderPdf(const QString& path, int maxPixel) {
@@ -212,36 +190,12 @@ std::optional<QImage> DesktopThumbnailGenerator::renderPdf(const QString& path, 
 }
 
 std::optional<QImage> DesktopThumbnailGenerator::renderSvg(const QString& path, int maxPixel) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > config_.maxSvgBytes) {
+    const auto source = ImageSource::openFile(path, config_.maxSvgBytes);
+    if (!source || !source->isDrawing() || !source->storedSize) {
         return std::nullopt;
     }
-    QByteArray bytes = file.read(config_.maxSvgBytes + 1);
-    if (bytes.size() > config_.maxSvgBytes) {
-        return std::nullopt;
-    }
-    const auto drawing = SafeSvg::withoutExternalReferences(bytes);
-    if (!drawing) {
-        return std::nullopt;
-    }
-    QSvgRenderer renderer;
-    if (!renderer.load(*drawing) || !renderer.isValid()) {
-        return std::nullopt;
-    }
-    QSizeF natural = renderer.viewBoxF().size();
-    if (natural.isEmpty()) {
-        natural = renderer.defaultSize();
-    }
-    const QSize size = filled(natural, maxPixel);
-    if (size.isEmpty()) {
-        return std::nullopt;
-    }
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
-    painter.end();
-    return image;
+    QImage image = source->drawing(filled(*source->storedSize, maxPixel));
+    return image.isNull() ? std::nullopt : std::optional<QImage>(std::move(image));
 }
 
 const QList<DesktopThumbnailGenerator::Entry>& DesktopThumbnailGenerator::entries() {
@@ -463,23 +417,19 @@ std::optional<QImage> DesktopThumbnailGenerator::fromCache(const QString& path, 
     for (const char* folder : {"x-large", "large"}) {
         const QString file =
             QDir(config_.cacheFolder).filePath(QLatin1String(folder) + QLatin1Char('/') + name);
-        QFileInfo info(file);
-        if (!info.isFile() || info.size() > config_.maxOutputBytes) {
+        const auto bytes = ImageSource::readFile(file, config_.maxOutputBytes);
+        // The modification time is a text chunk that may follow the pixels.
+        if (!bytes ||
+            ImageFormat::pngText(*bytes, "Thumb::MTime") != QByteArray::number(mtimeSeconds)) {
             continue;
         }
         // Cache entries are at most 1024 pixels a side; anything larger is not one of them.
-        QImageReader reader(file);
-        const QSize size = reader.size();
-        if (!size.isValid() || size.width() > 1024 || size.height() > 1024) {
+        const auto source = ImageSource::open(*bytes);
+        const auto size = source ? source->pixelSize() : std::nullopt;
+        if (!size || size->width() > 1024 || size->height() > 1024) {
             continue;
         }
-        QImage image = reader.read();
-        // The modification time is a text chunk that may follow the pixels.
-        if (image.isNull() ||
-            image.text(QStringLiteral("Thumb::MTime")) != QString::number(mtimeSeconds)) {
-            continue;
-        }
-        if (auto picture = bounded(std::move(image), maxPixel)) {
+        if (auto picture = source->picture(maxPixel)) {
             return picture;
         }
     }

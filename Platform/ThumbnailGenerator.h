@@ -34,8 +34,9 @@ public:
     virtual std::optional<QImage> generate(const ThumbnailRequest& request) = 0;
 };
 
-// The desktop's way of rendering thumbnails: PDF first pages through QtPdf, SVG through QtSvg,
-// pictures through QImageReader; then the installed thumbnailer programs (freedesktop
+// The desktop's way of rendering thumbnails: PDF first pages through QtPdf, then pictures and
+// drawings by what the file holds, whatever its name (ImageSource); then the installed thumbnailer
+// programs (freedesktop
 // "*.thumbnailer" entries), then the freedesktop thumbnail cache when its entry is current.
 // A file that none of them renders is remembered for the run (by path, size and modification
 // time) and not tried again until it changes.
@@ -101,8 +102,8 @@ private:
 };
 
 // Decodes a picture file no larger than `maxPixel` on its longer side, turned upright by its EXIF
-// orientation; none when it is not a readable picture or would need more than `maxBytes` to decode.
-std::optional<QImage> readScaledImage(const QString& path, int maxPixel,
-                                      qint64 maxBytes = 256LL * 1024 * 1024);
+// orientation; none when it holds no picture, or decoding it would cost more memory than its file
+// is allowed (ImageSource).
+std::optional<QImage> readScaledImage(const QString& path, int maxPixel);
 
 } // namespace ostrel

@@ -1,8 +1,8 @@
 #include "Ostrel/Model/ShelfModel.h"
 
 #include "Ostrel/Model/ShelfModelParts.h"
+#include "Platform/ImageSource.h"
 
-#include <QImageReader>
 #include <QScreen>
 
 #include <algorithm>
@@ -173,8 +173,8 @@ void ShelfModel::showQuickLook(const ShelfItem& item) {
     }
     engine_->markSeen({item.id});
     QScreen* screen = openScreen_ ? screenFor(*openScreen_) : nullptr;
-    QImageReader reader(thumbURL(item.id).toLocalFile());
-    const QImage transition = reader.read();
+    const auto stored = ImageSource::openFile(thumbURL(item.id).toLocalFile());
+    const QImage transition = stored ? stored->wholePicture().value_or(QImage()) : QImage();
     const QPointer<ShelfModel> self(this);
     const QString id = item.id;
     preview_->show(
@@ -222,11 +222,11 @@ void ShelfModel::copyImage(const ShelfItem& item) {
     if (item.kind != ShelfItemKind::image || !item.fileURL || !item.fileURL->isLocalFile()) {
         return;
     }
-    QImageReader reader(item.fileURL->toLocalFile());
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    if (!image.isNull()) {
-        desktop_->copyImage(image);
+    // Decoded by what the file holds: a drawing named as a picture is drawn without the files
+    // it names, and a picture is decoded only within the memory its size allows.
+    const auto source = ImageSource::openFile(item.fileURL->toLocalFile());
+    if (const auto image = source ? source->wholePicture() : std::nullopt) {
+        desktop_->copyImage(*image);
     }
 }
 

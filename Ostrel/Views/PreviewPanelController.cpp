@@ -2,6 +2,7 @@
 
 #include "Ostrel/Panels/ShelfKeyEvent.h"
 #include "Ostrel/Views/PreviewPlacement.h"
+#include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/PreviewPanel.h"
 
@@ -56,7 +57,13 @@ QRect fitted(QSize size, const QRect& frame) {
 } // namespace
 
 PreviewPanelController::PreviewPanelController(PanelFactory makePanel)
-    : makePanel_(makePanel ? std::move(makePanel) : [] { return new PreviewPanel(); }) {}
+    : makePanel_(makePanel ? std::move(makePanel) : [] {
+          auto* panel = new PreviewPanel();
+          panel->symbol = [](const QString& name, int pixels) {
+              return Symbols::image(name, pixels, QColor(200, 200, 204));
+          };
+          return panel;
+      }) {}
 
 PreviewPanelController::~PreviewPanelController() {
     delete zoom_.data();

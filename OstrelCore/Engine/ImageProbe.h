@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/ImageSource.h"
 #include "Platform/MemoryBudget.h"
 
 #include <QByteArray>
@@ -12,21 +13,6 @@
 
 namespace ostrel {
 
-// One image file or buffer opened for the probe: its bytes (shared, never copied) and what its
-// header says. Made only by ImageProbe::source; every operation opens its own reader on it.
-struct ImageSource {
-    QByteArray bytes;
-    // Qt's format name ("png", "jpeg", …), empty for HEIF, which libheif reads.
-    QByteArray format;
-    bool heif = false;
-    // The stored size before the EXIF orientation, when the header gives one.
-    std::optional<QSize> storedSize;
-    // True when the EXIF orientation turns the picture by a quarter turn (orientations 5 to 8).
-    bool quarterTurn = false;
-    // True when the stored picture must be turned or mirrored to stand upright.
-    bool transformed = false;
-};
-
 // The few image operations the system needs. Stateless; safe on any thread.
 namespace ImageProbe {
 
@@ -35,17 +21,17 @@ inline constexpr int defaultMaxPixel = 360;
 // JPEG quality on Qt's 0-100 scale (0.8 on the original 0-1 scale).
 inline constexpr int jpegQuality = 80;
 // No image file larger than this is read whole: such a file gives no source.
-inline constexpr qint64 maxImageBytes = 64LL * 1024 * 1024;
+inline constexpr qint64 maxImageBytes = ImageSource::maxFileBytes;
 // No picture with more pixels than this is decoded (about 200 MB as 32-bit pixels): its size
 // still reads, but it gives no thumbnail.
-inline constexpr qint64 maxDecodePixels = 50'000'000;
-// Bytes of whole pictures that may be decoded at once in the process, whatever the number of
-// threads decoding: a decode that would go beyond waits for others to end. PNGs, scaled as they
-// decode, and JPEGs, decoded at a fraction of their size, take little of it.
-inline constexpr qint64 decodeBudgetBytes = 256LL * 1024 * 1024;
+inline constexpr qint64 maxDecodePixels = ImageSource::maxDecodePixels;
+// Bytes of pictures that may be decoded at once in the process, whatever the number of threads
+// decoding: a decode that would go beyond waits for others to end. PNGs, scaled as they decode,
+// and JPEGs, decoded at a fraction of their size, take little of it.
+inline constexpr qint64 decodeBudgetBytes = ImageSource::budgetBytes;
 
-// A source over the bytes; absent when they do not read as an image (PNG, JPEG, GIF, WebP and
-// the other formats of Qt's readers, HEIF through libheif).
+// A source over the bytes; absent when they do not hold a well-formed picture (PNG, JPEG, GIF,
+// WebP, BMP, TIFF, HEIF) or a drawing that may be drawn, decided by their content.
 std::optional<ImageSource> source(const QByteArray& data);
 // A source over the file at `path` (links followed: callers pass the store's own copies); absent
 // when it is not a regular file, is larger than maxImageBytes, cannot be read or is no image.
@@ -58,7 +44,8 @@ std::optional<QSize> pixelSize(const ImageSource& source);
 // A thumbnail whose longer side is at most `maxPixel` (a smaller picture keeps its size), made
 // from the full image and turned upright. With `minimumSide` 1 or more, absent when the size is
 // unreadable or its longer side is below `minimumSide`. Absent when decoding fails, when the size
-// is unknown, or when the picture has more than maxDecodePixels pixels.
+// is unknown, when the picture has more than maxDecodePixels pixels, or when decoding it would
+// cost more memory than its file is allowed (ImageFormat::decodeLimit).
 std::optional<QImage> thumbnail(const ImageSource& source, int maxPixel, int minimumSide);
 // As above for the file at a file URL; absent when it cannot be opened as an image source.
 std::optional<QImage> thumbnail(const QUrl& at, int maxPixel, int minimumSide);

@@ -86,7 +86,7 @@ TEST_F(PreviewPanelTest, FilesAreShownByWhatTheyHoldNotOnlyByTheirName) {
     EXPECT_EQ(PreviewPanel::classify(dir.write("empty.txt", "")), Content::text);
     // A web page goes to the browser rather than showing its markup.
     EXPECT_EQ(PreviewPanel::classify(dir.write("page.html", "<html><body>x</body></html>")),
-              Content::other);
+              Content::page);
     EXPECT_EQ(PreviewPanel::classify(dir.write("blob.bin", QByteArray("\x00\x01\x02\xff", 4))),
               Content::other);
     // A picture by name whose bytes are not one is no picture.
@@ -232,7 +232,7 @@ TEST_F(PreviewPanelTest, OtherFilesOfferTheDefaultApplication) {
     const QString page = dir.write(QString(64, u'c') + ".html", "<html></html>");
     panel.setItem(QUrl::fromLocalFile(page), QStringLiteral("report.html"));
     panel.show();
-    EXPECT_EQ(panel.content(), Content::other);
+    EXPECT_EQ(panel.content(), Content::page);
     QStringList labels;
     for (const QLabel* label : panel.findChildren<QLabel*>()) {
         labels << label->text();

@@ -44,7 +44,7 @@ TEST(ImageProbe, HeicThroughLibheif) {
     EXPECT_GE(heic->size(), 512);
     const auto source = ImageProbe::source(*heic);
     ASSERT_TRUE(source);
-    EXPECT_TRUE(source->heif);
+    EXPECT_TRUE(source->isHeif());
     EXPECT_EQ(ImageProbe::pixelSize(*source), QSize(96, 64));
     const auto thumb = ImageProbe::thumbnail(*source, 48, 0);
     ASSERT_TRUE(thumb);

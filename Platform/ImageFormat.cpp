@@ -1,0 +1,1049 @@
+#include "Platform/ImageFormat.h"
+
+#include "Platform/HeifImage.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace ostrel {
+
+namespace {
+
+using Kind = ImageFormat::Kind;
+
+// Bounds-checked reads of the bytes; a read past the end answers nothing.
+class Bytes {
+public:
+    explicit Bytes(QByteArrayView bytes)
+        : data_(reinterpret_cast<const uchar*>(bytes.data())), size_(bytes.size()) {}
+
+    qint64 size() const { return size_; }
+    bool has(qint64 at, qint64 count) const {
+        return at >= 0 && count >= 0 && at <= size_ && count <= size_ - at;
+    }
+    std::optional<quint32> u8(qint64 at) const {
+        return has(at, 1) ? std::optional<quint32>(data_[at]) : std::nullopt;
+    }
+    std::optional<quint32> be16(qint64 at) const {
+        return has(at, 2) ? std::optional<quint32>((data_[at] << 8) | data_[at + 1]) : std::nullopt;
+    }
+    std::optional<quint32> le16(qint64 at) const {
+        return has(at, 2) ? std::optional<quint32>(data_[at] | (data_[at + 1] << 8)) : std::nullopt;
+    }
+    std::optional<quint32> be32(qint64 at) const {
+        if (!has(at, 4)) {
+            return std::nullopt;
+        }
+        return (quint32(data_[at]) << 24) | (quint32(data_[at + 1]) << 16) |
+               (quint32(data_[at + 2]) << 8) | quint32(data_[at + 3]);
+    }
+    std::optional<quint32> le32(qint64 at) const {
+        if (!has(at, 4)) {
+            return std::nullopt;
+        }
+        return quint32(data_[at]) | (quint32(data_[at + 1]) << 8) | (quint32(data_[at + 2]) << 16) |
+               (quint32(data_[at + 3]) << 24);
+    }
+    std::optional<quint32> le24(qint64 at) const {
+        if (!has(at, 3)) {
+            return std::nullopt;
+        }
+        return quint32(data_[at]) | (quint32(data_[at + 1]) << 8) | (quint32(data_[at + 2]) << 16);
+    }
+    // The literal's bytes (NULs included, the terminating one not) stand at `at`.
+    template <size_t N> bool is(qint64 at, const char (&text)[N]) const {
+        return has(at, N - 1) && std::memcmp(data_ + at, text, N - 1) == 0;
+    }
+    const uchar* at(qint64 offset) const { return data_ + offset; }
+
+private:
+    const uchar* data_;
+    qint64 size_;
+};
+
+// Reads a bit string most significant bit first, as HEVC and AV1 headers are written.
+class Bits {
+public:
+    explicit Bits(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    bool failed() const { return failed_; }
+    quint64 read(int count) {
+        quint64 out = 0;
+        for (int i = 0; i < count; ++i) {
+            if (position_ >= quint64(bytes_.size()) * 8) {
+                failed_ = true;
+                return 0;
+            }
+            const auto byte = static_cast<uchar>(bytes_[qsizetype(position_ / 8)]);
+            out = (out << 1) | ((byte >> (7 - position_ % 8)) & 1);
+            ++position_;
+        }
+        return out;
+    }
+    void skip(int count) {
+        for (; count > 0 && !failed_; count -= 32) {
+            read(std::min(count, 32));
+        }
+    }
+    // Exp-Golomb code (HEVC's ue(v)).
+    quint64 golomb() {
+        int zeros = 0;
+        while (!failed_ && read(1) == 0) {
+            if (++zeros > 31) {
+                failed_ = true;
+                return 0;
+            }
+        }
+        return ((quint64(1) << zeros) - 1) + read(zeros);
+    }
+
+private:
+    QByteArray bytes_;
+    quint64 position_ = 0;
+    bool failed_ = false;
+};
+
+qint64 area(QSize size) {
+    return static_cast<qint64>(std::max(0, size.width())) * std::max(0, size.height());
+}
+
+// Width and height within what an int holds, both at least 1.
+std::optional<QSize> sizeOf(quint64 width, quint64 height) {
+    constexpr quint64 largest = std::numeric_limits<int>::max();
+    if (width == 0 || height == 0 || width > largest || height > largest) {
+        return std::nullopt;
+    }
+    return QSize(static_cast<int>(width), static_cast<int>(height));
+}
+
+// --- PNG ---------------------------------------------------------------------------------------
+
+// libpng's own bound on either side; it refuses anything wider or taller.
+constexpr quint32 pngLargestSide = 1'000'000;
+// Pixel data inflated in one piece up to this size (PngImage); larger pictures stream.
+constexpr qint64 pngWholeInflate = 16LL * 1024 * 1024;
+
+ImageFormat png(const Bytes& in) {
+    ImageFormat out;
+    qint64 at = 8;
+    bool header = false;
+    bool pixels = false;
+    int bitsPerPixel = 0;
+    while (at < in.size()) {
+        const auto length = in.be32(at);
+        // Every chunk, its type and its check value included, lies within the bytes.
+        if (!length || *length > 0x7fffffffu || !in.has(at, 12 + qint64(*length))) {
+            if (!header) {
+                return {};
+            }
+            out.whole = false;
+            break;
+        }
+        const qint64 data = at + 8;
+        if (!header) {
+            if (!in.is(at + 4, "IHDR") || *length != 13) {
+                return {};
+            }
+            const quint32 width = *in.be32(data);
+            const quint32 height = *in.be32(data + 4);
+            if (width > pngLargestSide || height > pngLargestSide) {
+                return {};
+            }
+            const auto size = sizeOf(width, height);
+            if (!size) {
+                return {};
+            }
+            out.size = *size;
+            const int depth = int(*in.u8(data + 8));
+            const int colour = int(*in.u8(data + 9));
+            const int channels = colour == 2   ? 3
+                                 : colour == 4 ? 2
+                                 : colour == 6 ? 4
+                                               : 1; // grey and palette: 1
+            bitsPerPixel = depth * channels;
+            out.interlaced = *in.u8(data + 12) != 0;
+            header = true;
+        } else if (in.is(at + 4, "IDAT")) {
+            pixels = true;
+        } else if (in.is(at + 4, "IEND")) {
+            break;
+        }
+        at += 12 + qint64(*length);
+    }
+    if (!header) {
+        return {};
+    }
+    out.kind = Kind::png;
+    out.whole = out.whole && pixels;
+    if (out.interlaced) {
+        // Qt's reader takes these, whole.
+        out.scalesWhileDecoding = false;
+        return out;
+    }
+    out.scalesWhileDecoding = true;
+    const qint64 rowBytes = (qint64(out.size.width()) * bitsPerPixel + 7) / 8 + 1;
+    // The inflated pixels (whole when small enough, else a batch of rows), a few rows of four
+    // bytes a pixel, and a copy of the compressed pixel data when it is split over chunks.
+    out.workingBytes = std::min(rowBytes * out.size.height(), pngWholeInflate) + in.size() +
+                       qint64(out.size.width()) * 4 * 4 + 128 * 1024;
+    return out;
+}
+
+// --- JPEG --------------------------------------------------------------------------------------
+
+ImageFormat jpeg(const Bytes& in) {
+    struct Component {
+        int h = 1;
+        int v = 1;
+    };
+    QList<Component> components;
+    QSize size;
+    bool progressive = false;
+    qint64 at = 2;
+    bool whole = true;
+    for (;;) {
+        const bool segment = in.u8(at) == 0xffu;
+        while (in.u8(at) == 0xffu) {
+            ++at; // fill bytes
+        }
+        const auto marker = segment ? in.u8(at++) : std::nullopt;
+        if (!marker || *marker == 0xd9) {
+            // Cut short, or ended, before any scan.
+            if (size.isEmpty()) {
+                return {};
+            }
+            whole = false;
+            break;
+        }
+        if ((*marker >= 0xd0 && *marker <= 0xd7) || *marker == 0x01) {
+            continue; // no length
+        }
+        const auto length = in.be16(at);
+        if (!length || *length < 2 || !in.has(at, *length)) {
+            if (size.isEmpty()) {
+                return {};
+            }
+            whole = false;
+            break;
+        }
+        const quint32 m = *marker;
+        const bool frame = m >= 0xc0 && m <= 0xcf && m != 0xc4 && m != 0xc8 && m != 0xcc;
+        if (frame && size.isEmpty()) {
+            const auto count = in.u8(at + 7);
+            if (!count || *count == 0 || *length < 8 + 3 * *count) {
+                return {};
+            }
+            const auto dims = sizeOf(*in.be16(at + 5), *in.be16(at + 3));
+            if (!dims) {
+                return {}; // a height given later (DNL) is not read by libjpeg either
+            }
+            size = *dims;
+            progressive = m == 0xc2 || m == 0xc6 || m == 0xca || m == 0xce;
+            for (quint32 c = 0; c < *count; ++c) {
+                const quint32 factors = *in.u8(at + 9 + 3 * c);
+                components.append({std::max(1, int(factors >> 4)), std::max(1, int(factors & 15))});
+            }
+        } else if (m == 0xda) {
+            if (size.isEmpty()) {
+                return {};
+            }
+            // A first scan that does not hold every component makes libjpeg keep the whole
+            // picture's coefficients, as a progressive one does.
+            const auto inScan = in.u8(at + 2);
+            if (!inScan || int(*inScan) < components.size()) {
+                progressive = true;
+            }
+            break;
+        }
+        at += *length;
+    }
+    ImageFormat out;
+    out.kind = Kind::jpeg;
+    out.size = size;
+    out.whole = whole;
+    out.scalesWhileDecoding = true;
+    int hMax = 1;
+    int vMax = 1;
+    for (const Component& c : components) {
+        hMax = std::max(hMax, c.h);
+        vMax = std::max(vMax, c.v);
+    }
+    // Row buffers: a few rows of MCUs over the picture's width, in every component.
+    out.workingBytes = qint64(size.width()) * 16 * vMax * 2 * components.size() + 256 * 1024;
+    if (progressive) {
+        // Every 8 × 8 block of every component, 64 coefficients of two bytes each.
+        for (const Component& c : components) {
+            const qint64 w = (qint64(size.width()) * c.h + hMax - 1) / hMax;
+            const qint64 h = (qint64(size.height()) * c.v + vMax - 1) / vMax;
+            out.workingBytes += ((w + 7) / 8) * ((h + 7) / 8) * 128;
+        }
+    }
+    return out;
+}
+
+// --- GIF ---------------------------------------------------------------------------------------
+
+// The sub-blocks that follow an extension or an image; false when one passes the end.
+bool skipSubBlocks(const Bytes& in, qint64& at) {
+    for (;;) {
+        const auto count = in.u8(at);
+        if (!count) {
+            return false;
+        }
+        ++at;
+        if (*count == 0) {
+            return true;
+        }
+        if (!in.has(at, *count)) {
+            return false;
+        }
+        at += *count;
+    }
+}
+
+ImageFormat gif(const Bytes& in) {
+    if (!in.has(0, 13)) {
+        return {};
+    }
+    // The screen the frames are drawn onto; Qt's reader grows it to hold a frame beyond it.
+    const int screenWidth = int(*in.le16(6));
+    const int screenHeight = int(*in.le16(8));
+    int width = screenWidth;
+    int height = screenHeight;
+    std::optional<QSize> firstFrame;
+    const quint32 flags = *in.u8(10);
+    qint64 at = 13;
+    if (flags & 0x80) {
+        at += 3 * (qint64(2) << (flags & 7));
+    }
+    int frames = 0;
+    bool whole = at <= in.size();
+    while (whole && at < in.size()) {
+        const quint32 block = *in.u8(at++);
+        if (block == 0x3b) {
+            break;
+        }
+        if (block == 0x21) {
+            ++at; // the label
+            whole = in.has(at, 0) && skipSubBlocks(in, at);
+        } else if (block == 0x2c && in.has(at, 10)) {
+            const int left = int(*in.le16(at));
+            const int top = int(*in.le16(at + 2));
+            const int frameWidth = int(*in.le16(at + 4));
+            const int frameHeight = int(*in.le16(at + 6));
+            if (!firstFrame) {
+                firstFrame = QSize(frameWidth, frameHeight);
+            }
+            width = std::max(width, left + frameWidth);
+            height = std::max(height, top + frameHeight);
+            const quint32 local = *in.u8(at + 8);
+            at += 9;
+            if (local & 0x80) {
+                at += 3 * (qint64(2) << (local & 7));
+            }
+            ++at; // the LZW code size
+            whole = in.has(at, 0) && skipSubBlocks(in, at);
+            ++frames;
+        } else {
+            whole = false;
+        }
+    }
+    const auto canvas = sizeOf(width, height);
+    auto size = sizeOf(screenWidth, screenHeight);
+    if (!size && firstFrame) {
+        size = sizeOf(firstFrame->width(), firstFrame->height());
+    }
+    if (!canvas || !size) {
+        return {};
+    }
+    ImageFormat out;
+    out.kind = Kind::gif;
+    out.size = *size;
+    out.whole = whole && frames > 0;
+    out.animated = frames > 1;
+    // The frames are drawn onto a screen that grows to hold each, kept beside the picture.
+    out.workingBytes = area(*canvas) * 8;
+    return out;
+}
+
+// --- WebP --------------------------------------------------------------------------------------
+
+ImageFormat webp(const Bytes& in) {
+    const auto riff = in.le32(4);
+    if (!riff || *riff < 4) {
+        return {};
+    }
+    bool whole = in.has(8, *riff);
+    const qint64 end = whole ? 8 + qint64(*riff) : in.size();
+    std::optional<QSize> size;
+    bool lossless = false;
+    int frames = 0;
+    // The chunks from `from` to `to`; ANMF frames hold chunks of their own. False when one passes
+    // the end or is malformed.
+    const auto walk = [&](auto&& self, qint64 from, qint64 to) -> bool {
+        qint64 at = from;
+        while (at + 8 <= to) {
+            const auto length = in.le32(at + 4);
+            const qint64 data = at + 8;
+            if (!length || qint64(*length) > to - data) {
+                return false;
+            }
+            if (in.is(at, "VP8 ")) {
+                // Frame tag, start code, then 14-bit width and height.
+                if (*length < 10 || !in.is(data + 3, "\x9d\x01\x2a")) {
+                    return false;
+                }
+                if (!size) {
+                    size = sizeOf(*in.le16(data + 6) & 0x3fff, *in.le16(data + 8) & 0x3fff);
+                }
+            } else if (in.is(at, "VP8L")) {
+                if (*length < 5 || in.u8(data) != 0x2fu) {
+                    return false;
+                }
+                lossless = true;
+                const quint32 bits = *in.le32(data + 1);
+                if (!size) {
+                    size = sizeOf((bits & 0x3fff) + 1, ((bits >> 14) & 0x3fff) + 1);
+                }
+            } else if (in.is(at, "VP8X")) {
+                if (*length < 10) {
+                    return false;
+                }
+                size = sizeOf(quint64(*in.le24(data + 4)) + 1, quint64(*in.le24(data + 7)) + 1);
+            } else if (in.is(at, "ANMF")) {
+                if (*length < 16 || !self(self, data + 16, data + *length)) {
+                    return false;
+                }
+                ++frames;
+            }
+            at = data + *length + (*length & 1);
+        }
+        return at <= to;
+    };
+    whole = walk(walk, 12, end) && whole;
+    if (!size) {
+        return {};
+    }
+    ImageFormat out;
+    out.kind = Kind::webp;
+    out.size = *size;
+    out.whole = whole;
+    out.animated = frames > 1;
+    // A lossless picture is decoded whole into a store of its own first; an animation is drawn
+    // onto a canvas kept beside the frame.
+    out.workingBytes = (lossless ? area(*size) * 4 : 0) + (frames > 0 ? area(*size) * 8 : 0);
+    return out;
+}
+
+// --- BMP ---------------------------------------------------------------------------------------
+
+ImageFormat bmp(const Bytes& in) {
+    const auto offset = in.le32(10);
+    const auto header = in.le32(14);
+    if (!offset || !header) {
+        return {};
+    }
+    std::optional<QSize> size;
+    if (*header == 12) {
+        size = in.has(14, 12) ? sizeOf(*in.le16(18), *in.le16(20)) : std::nullopt;
+    } else if (*header >= 40 && in.has(14, *header)) {
+        const auto width = qint32(*in.le32(18));
+        const auto height = qint32(*in.le32(22));
+        // A negative height stores the rows top down.
+        size = width > 0 && height != std::numeric_limits<qint32>::min()
+                   ? sizeOf(quint64(width), quint64(height < 0 ? -qint64(height) : height))
+                   : std::nullopt;
+    }
+    if (!size) {
+        return {};
+    }
+    ImageFormat out;
+    out.kind = Kind::bmp;
+    out.size = *size;
+    out.whole = *offset < quint64(in.size());
+    return out;
+}
+
+// --- TIFF --------------------------------------------------------------------------------------
+
+ImageFormat tiff(const Bytes& in) {
+    const bool big = in.is(0, "MM");
+    const auto u16 = [&](qint64 at) { return big ? in.be16(at) : in.le16(at); };
+    const auto u32 = [&](qint64 at) { return big ? in.be32(at) : in.le32(at); };
+    const auto directory = u32(4);
+    if (!directory) {
+        return {};
+    }
+    const auto entries = u16(*directory);
+    if (!entries || !in.has(*directory, 2 + 12 * qint64(*entries) + 4)) {
+        return {};
+    }
+    // Bytes per value of each field type (0 for types libtiff does not know here).
+    const auto typeBytes = [](quint32 type) -> qint64 {
+        switch (type) {
+        case 1:
+        case 2:
+        case 6:
+        case 7:
+            return 1;
+        case 3:
+        case 8:
+            return 2;
+        case 4:
+        case 9:
+        case 11:
+        case 13:
+            return 4;
+        case 5:
+        case 10:
+        case 12:
+            return 8;
+        default:
+            return 0;
+        }
+    };
+    struct Field {
+        quint32 type = 0;
+        quint32 count = 0;
+        qint64 data = 0; // where the values are
+    };
+    QHash<quint32, Field> fields;
+    bool whole = true;
+    for (quint32 i = 0; i < *entries; ++i) {
+        const qint64 at = *directory + 2 + 12 * qint64(i);
+        Field field{*u16(at + 2), *u32(at + 4), at + 8};
+        const qint64 bytes = typeBytes(field.type) * field.count;
+        if (bytes > 4) {
+            field.data = *u32(at + 8);
+            if (!in.has(field.data, bytes)) {
+                whole = false; // values that lie past the end
+                continue;
+            }
+        }
+        fields.insert(*u16(at), field);
+    }
+    const auto value = [&](quint32 tag, quint32 index, quint64 otherwise) -> quint64 {
+        const auto found = fields.constFind(tag);
+        if (found == fields.cend() || index >= found->count) {
+            return otherwise;
+        }
+        if (found->type == 3) {
+            return *u16(found->data + 2 * qint64(index));
+        }
+        if (found->type == 4) {
+            return *u32(found->data + 4 * qint64(index));
+        }
+        return otherwise;
+    };
+    const auto size = sizeOf(value(256, 0, 0), value(257, 0, 0));
+    if (!size) {
+        return {};
+    }
+    const quint64 samples = std::clamp<quint64>(value(277, 0, 1), 1, 64);
+    quint64 bits = 1;
+    for (quint32 s = 0; s < samples; ++s) {
+        bits = std::max<quint64>(bits, std::min<quint64>(value(258, s, 1), 64));
+    }
+    const bool tiled = fields.contains(322);
+    // Every strip or tile lies within the bytes.
+    const quint32 offsetsTag = tiled ? 324 : 273;
+    const quint32 countsTag = tiled ? 325 : 279;
+    const auto offsets = fields.constFind(offsetsTag);
+    whole = whole && offsets != fields.cend() && offsets->count > 0;
+    for (quint32 i = 0; whole && i < offsets->count; ++i) {
+        const quint64 start = value(offsetsTag, i, quint64(in.size()) + 1);
+        const quint64 length = value(countsTag, i, 0);
+        whole = start <= quint64(in.size()) && length <= quint64(in.size()) - start;
+    }
+    quint64 bufferPixels = 0;
+    if (tiled) {
+        bufferPixels = std::min<quint64>(value(322, 0, 0), 1u << 20) *
+                       std::min<quint64>(value(323, 0, 0), 1u << 20);
+    } else {
+        bufferPixels =
+            std::min<quint64>(value(278, 0, quint64(size->height())), quint64(size->height())) *
+            quint64(size->width());
+    }
+    ImageFormat out;
+    out.kind = Kind::tiff;
+    out.size = *size;
+    out.whole = whole;
+    // libtiff's strip or tile buffer, raw and decoded.
+    out.workingBytes = qint64(std::min<quint64>(bufferPixels * samples * bits / 8 * 2,
+                                                quint64(std::numeric_limits<qint64>::max() / 4)));
+    return out;
+}
+
+// --- HEIF --------------------------------------------------------------------------------------
+
+// An RBSP without its emulation-prevention bytes (00 00 03).
+QByteArray unescaped(const uchar* data, qint64 size) {
+    QByteArray out;
+    out.reserve(size);
+    int zeros = 0;
+    for (qint64 i = 0; i < size; ++i) {
+        if (zeros >= 2 && data[i] == 3) {
+            zeros = 0;
+            continue;
+        }
+        zeros = data[i] == 0 ? zeros + 1 : 0;
+        out.append(char(data[i]));
+    }
+    return out;
+}
+
+// The picture size an HEVC sequence parameter set declares: what the decoder allocates for.
+std::optional<QSize> hevcSize(const uchar* nal, qint64 size) {
+    Bits bits(unescaped(nal, size));
+    bits.skip(16); // NAL unit header
+    bits.skip(4);
+    const int subLayers = int(bits.read(3));
+    bits.skip(1);
+    bits.skip(96); // general profile, tier and level
+    bool profile[8] = {};
+    bool level[8] = {};
+    for (int i = 0; i < subLayers; ++i) {
+        profile[i] = bits.read(1) != 0;
+        level[i] = bits.read(1) != 0;
+    }
+    if (subLayers > 0) {
+        bits.skip(2 * (8 - subLayers));
+    }
+    for (int i = 0; i < subLayers; ++i) {
+        bits.skip(profile[i] ? 88 : 0);
+        bits.skip(level[i] ? 8 : 0);
+    }
+    bits.golomb(); // sps_seq_parameter_set_id
+    if (bits.golomb() == 3) {
+        bits.skip(1);
+    }
+    const quint64 width = bits.golomb();
+    const quint64 height = bits.golomb();
+    return bits.failed() ? std::nullopt : sizeOf(width, height);
+}
+
+// The largest picture an HEVC configuration ("hvcC") declares in its parameter sets.
+std::optional<QSize> hevcConfigSize(const Bytes& in, qint64 at, qint64 end) {
+    std::optional<QSize> largest;
+    const auto arrays = in.u8(at + 22);
+    if (!arrays || end - at < 23) {
+        return std::nullopt;
+    }
+    qint64 p = at + 23;
+    for (quint32 a = 0; a < *arrays; ++a) {
+        const auto type = in.u8(p);
+        const auto count = in.be16(p + 1);
+        if (!type || !count) {
+            return std::nullopt;
+        }
+        p += 3;
+        for (quint32 n = 0; n < *count; ++n) {
+            const auto length = in.be16(p);
+            if (!length || p + 2 + qint64(*length) > end) {
+                return std::nullopt;
+            }
+            if ((*type & 0x3f) == 33) {
+                const auto size = hevcSize(in.at(p + 2), *length);
+                if (!size) {
+                    return std::nullopt;
+                }
+                if (!largest || area(*size) > area(*largest)) {
+                    largest = size;
+                }
+            }
+            p += 2 + *length;
+        }
+    }
+    return largest;
+}
+
+// The largest frame an AV1 configuration ("av1C") allows, from its sequence header.
+std::optional<QSize> av1ConfigSize(const Bytes& in, qint64 at, qint64 end) {
+    qint64 p = at + 4;
+    while (p < end) {
+        const quint32 header = *in.u8(p);
+        const quint32 type = (header >> 3) & 15;
+        qint64 q = p + 1 + ((header & 4) ? 1 : 0);
+        quint64 length = quint64(end - q);
+        if (header & 2) {
+            length = 0;
+            for (int i = 0; i < 8; ++i) {
+                const auto byte = in.u8(q++);
+                if (!byte) {
+                    return std::nullopt;
+                }
+                length |= quint64(*byte & 0x7f) << (7 * i);
+                if (!(*byte & 0x80)) {
+                    break;
+                }
+            }
+        }
+        if (q > end || length > quint64(end - q)) {
+            return std::nullopt;
+        }
+        if (type == 1) {
+            Bits bits(QByteArray(reinterpret_cast<const char*>(in.at(q)), qsizetype(length)));
+            bits.skip(4); // profile, still picture
+            if (bits.read(1) != 0) {
+                bits.skip(5); // reduced header: one level
+            } else {
+                int delayBits = 0;
+                bool decoderModel = false;
+                if (bits.read(1) != 0) { // timing info
+                    bits.skip(64);
+                    if (bits.read(1) != 0) {
+                        int zeros = 0; // uvlc
+                        while (!bits.failed() && bits.read(1) == 0 && zeros < 32) {
+                            ++zeros;
+                        }
+                        bits.skip(zeros);
+                    }
+                    decoderModel = bits.read(1) != 0;
+                    if (decoderModel) {
+                        delayBits = int(bits.read(5)) + 1;
+                        bits.skip(32 + 5 + 5);
+                    }
+                }
+                const bool displayDelay = bits.read(1) != 0;
+                const int points = int(bits.read(5)) + 1;
+                for (int i = 0; i < points && !bits.failed(); ++i) {
+                    bits.skip(12);
+                    if (bits.read(5) > 7) {
+                        bits.skip(1);
+                    }
+                    if (decoderModel && bits.read(1) != 0) {
+                        bits.skip(2 * delayBits + 1);
+                    }
+                    if (displayDelay && bits.read(1) != 0) {
+                        bits.skip(4);
+                    }
+                }
+            }
+            const int widthBits = int(bits.read(4)) + 1;
+            const int heightBits = int(bits.read(4)) + 1;
+            const quint64 width = bits.read(widthBits) + 1;
+            const quint64 height = bits.read(heightBits) + 1;
+            return bits.failed() ? std::nullopt : sizeOf(width, height);
+        }
+        p = q + qint64(length);
+    }
+    return std::nullopt;
+}
+
+ImageFormat heif(const Bytes& in) {
+    std::optional<QSize> largest;
+    // Every coded picture has 8-bit samples, which HeifImage turns into pixels row by row.
+    bool eightBit = true;
+    const auto grow = [&](const std::optional<QSize>& size) {
+        if (size && (!largest || area(*size) > area(*largest))) {
+            largest = size;
+        }
+    };
+    // Boxes that hold boxes, and how many bytes come before their first child.
+    const auto childrenAt = [&](qint64 at) -> std::optional<qint64> {
+        if (in.is(at + 4, "meta")) {
+            return 12;
+        }
+        if (in.is(at + 4, "iprp") || in.is(at + 4, "ipco")) {
+            return 8;
+        }
+        return std::nullopt;
+    };
+    const auto walk = [&](auto&& self, qint64 from, qint64 to) -> bool {
+        qint64 at = from;
+        while (at < to) {
+            const auto small = in.be32(at);
+            if (!small || to - at < 8) {
+                return false;
+            }
+            qint64 length = *small;
+            qint64 header = 8;
+            if (*small == 1) {
+                const auto high = in.be32(at + 8);
+                const auto low = in.be32(at + 12);
+                if (!high || !low || *high > 0x7fffffffu) {
+                    return false;
+                }
+                length = (qint64(*high) << 32) | *low;
+                header = 16;
+            } else if (*small == 0) {
+                length = to - at;
+            }
+            if (length < header || length > to - at) {
+                return false; // a box that passes the end of what holds it
+            }
+            if (const auto skip = childrenAt(at)) {
+                if (length < *skip || !self(self, at + *skip, at + length)) {
+                    return false;
+                }
+            } else if (in.is(at + 4, "ispe")) {
+                if (length < 20) {
+                    return false;
+                }
+                const auto size = sizeOf(*in.be32(at + 12), *in.be32(at + 16));
+                if (!size) {
+                    return false;
+                }
+                grow(size);
+            } else if (in.is(at + 4, "hvcC")) {
+                const auto size = hevcConfigSize(in, at + header, at + length);
+                if (!size) {
+                    return false;
+                }
+                grow(size);
+                eightBit = eightBit && (*in.u8(at + header + 17) & 7) == 0 &&
+                           (*in.u8(at + header + 18) & 7) == 0;
+            } else if (in.is(at + 4, "av1C")) {
+                grow(av1ConfigSize(in, at + header, at + length));
+                const auto flags = in.u8(at + header + 2);
+                eightBit = eightBit && flags && (*flags & 0x40) == 0;
+            }
+            at += length;
+        }
+        return true;
+    };
+    const bool whole = walk(walk, 0, in.size()) && largest.has_value();
+    const auto declared = HeifImage::size(
+        QByteArrayView(reinterpret_cast<const char*>(in.at(0)), qsizetype(in.size())));
+    if (!declared) {
+        return {};
+    }
+    ImageFormat out;
+    out.kind = Kind::heif;
+    out.size = *declared;
+    out.whole = whole;
+    // The decoder's own pictures and the planes handed out (a turned picture's twice), for the
+    // largest picture the file declares anywhere (an image, a tile or a parameter set); samples of
+    // more than eight bits are wider, and turned into RGBA by libheif.
+    out.scalesWhileDecoding = true;
+    out.workingBytes = area(largest.value_or(*declared)) * (eightBit ? 6 : 11);
+    return out;
+}
+
+// --- SVG ---------------------------------------------------------------------------------------
+
+// True when the first element of the text is an "svg" element (with or without a prefix),
+// after any XML declaration, comments, processing instructions and document type.
+bool rootIsSvg(QStringView text) {
+    qsizetype at = 0;
+    const auto skipSpace = [&] {
+        while (at < text.size() && text[at].isSpace()) {
+            ++at;
+        }
+    };
+    for (;;) {
+        skipSpace();
+        if (text.mid(at).startsWith(u"<?")) {
+            const qsizetype close = text.indexOf(u"?>", at);
+            if (close < 0) {
+                return false;
+            }
+            at = close + 2;
+        } else if (text.mid(at).startsWith(u"<!--")) {
+            const qsizetype close = text.indexOf(u"-->", at + 4);
+            if (close < 0) {
+                return false;
+            }
+            at = close + 3;
+        } else if (text.mid(at).startsWith(u"<!DOCTYPE")) {
+            int depth = 0;
+            for (; at < text.size(); ++at) {
+                if (text[at] == u'[') {
+                    ++depth;
+                } else if (text[at] == u']') {
+                    --depth;
+                } else if (text[at] == u'>' && depth <= 0) {
+                    break;
+                }
+            }
+            if (at >= text.size()) {
+                return false;
+            }
+            ++at;
+        } else if (text.mid(at).startsWith(u"<")) {
+            qsizetype end = at + 1;
+            while (end < text.size() && !text[end].isSpace() && text[end] != u'>' &&
+                   text[end] != u'/') {
+                ++end;
+            }
+            const QStringView name = text.mid(at + 1, end - at - 1);
+            return name == u"svg" || name.endsWith(u":svg");
+        } else {
+            return false;
+        }
+    }
+}
+
+// How much of the start of a drawing is read to find its first element.
+constexpr qsizetype svgProlog = 64 * 1024;
+
+bool isSvg(QByteArrayView head) {
+    head = head.first(std::min(head.size(), svgProlog));
+    if (head.startsWith("\xef\xbb\xbf")) {
+        return rootIsSvg(QString::fromUtf8(head.sliced(3)));
+    }
+    if (head.startsWith("\xff\xfe") || head.startsWith("\xfe\xff")) {
+        const bool little = head.startsWith("\xff\xfe");
+        QString text;
+        for (qsizetype i = 2; i + 1 < head.size(); i += 2) {
+            const auto a = static_cast<uchar>(head[i]);
+            const auto b = static_cast<uchar>(head[i + 1]);
+            text.append(QChar(little ? ushort(a | (b << 8)) : ushort((a << 8) | b)));
+        }
+        return rootIsSvg(text);
+    }
+    return !head.isEmpty() && (head[0] == '<' || QChar(head[0]).isSpace()) &&
+           rootIsSvg(QString::fromUtf8(head));
+}
+
+} // namespace
+
+ImageFormat::Kind ImageFormat::sniff(QByteArrayView head) {
+    const Bytes in(head);
+    if (in.is(0, "\x89PNG\r\n\x1a\n")) {
+        return Kind::png;
+    }
+    if (in.is(0, "\xff\xd8\xff")) {
+        return Kind::jpeg;
+    }
+    if (in.is(0, "GIF87a") || in.is(0, "GIF89a")) {
+        return Kind::gif;
+    }
+    if (in.is(0, "RIFF") && in.is(8, "WEBP")) {
+        return Kind::webp;
+    }
+    if (in.is(0, "BM")) {
+        return Kind::bmp;
+    }
+    if (in.is(0, "II*\0") || in.is(0, "MM\0*")) {
+        return Kind::tiff;
+    }
+    if (HeifImage::isHeif(head)) {
+        return Kind::heif;
+    }
+    if (isSvg(head)) {
+        return Kind::svg;
+    }
+    return Kind::none;
+}
+
+ImageFormat ImageFormat::of(QByteArrayView bytes) {
+    const Bytes in(bytes);
+    ImageFormat out;
+    switch (sniff(bytes)) {
+    case Kind::png:
+        out = png(in);
+        break;
+    case Kind::jpeg:
+        out = jpeg(in);
+        break;
+    case Kind::gif:
+        out = gif(in);
+        break;
+    case Kind::webp:
+        out = webp(in);
+        break;
+    case Kind::bmp:
+        out = bmp(in);
+        break;
+    case Kind::tiff:
+        out = tiff(in);
+        break;
+    case Kind::heif:
+        out = heif(in);
+        break;
+    case Kind::svg:
+        out.kind = Kind::svg;
+        out.workingBytes = in.size() * 8;
+        break;
+    case Kind::none:
+        break;
+    }
+    out.fileBytes = in.size();
+    return out;
+}
+
+QByteArray ImageFormat::qtName() const {
+    switch (kind) {
+    case Kind::png:
+        return "png";
+    case Kind::jpeg:
+        return "jpeg";
+    case Kind::gif:
+        return "gif";
+    case Kind::webp:
+        return "webp";
+    case Kind::bmp:
+        return "bmp";
+    case Kind::tiff:
+        return "tiff";
+    case Kind::svg:
+        return "svg";
+    case Kind::heif:
+    case Kind::none:
+        break;
+    }
+    return {};
+}
+
+qint64 ImageFormat::decodeBytes(QSize target) const {
+    if (kind == Kind::none) {
+        return std::numeric_limits<qint64>::max();
+    }
+    if (kind == Kind::svg) {
+        return workingBytes + area(target) * 4;
+    }
+    const QSize shown = target.boundedTo(size);
+    // The picture as decoded, and, when that is not the size wanted, the copy scaled from it.
+    QSize decoded = scalesWhileDecoding ? shown : size;
+    if (kind == Kind::jpeg) {
+        // libjpeg decodes at the smallest of 1/8 … 8/8 that still covers the target.
+        int eighths = 1;
+        while (eighths < 8 && (qint64(size.width()) * eighths < qint64(shown.width()) * 8 ||
+                               qint64(size.height()) * eighths < qint64(shown.height()) * 8)) {
+            ++eighths;
+        }
+        decoded = QSize(int((qint64(size.width()) * eighths + 7) / 8),
+                        int((qint64(size.height()) * eighths + 7) / 8));
+    }
+    const qint64 copy = decoded == shown ? 0 : area(shown) * 4;
+    return workingBytes + area(decoded) * 4 + copy;
+}
+
+bool ImageFormat::decodable(QSize target) const {
+    const bool readable = whole || (kind == Kind::png && !interlaced);
+    return readable && decodeBytes(target) <= decodeLimit(fileBytes);
+}
+
+qint64 ImageFormat::decodeLimit(qint64 fileBytes) {
+    return std::clamp(fileBytes * 64, decodeFloor, decodeCeiling);
+}
+
+std::optional<QByteArray> ImageFormat::pngText(QByteArrayView bytes, QByteArrayView keyword) {
+    if (sniff(bytes) != Kind::png) {
+        return std::nullopt;
+    }
+    const Bytes in(bytes);
+    for (qint64 at = 8; at < in.size();) {
+        const auto length = in.be32(at);
+        if (!length || *length > 0x7fffffffu || !in.has(at, 12 + qint64(*length))) {
+            return std::nullopt;
+        }
+        const QByteArrayView data = bytes.sliced(at + 8, *length);
+        if (in.is(at + 4, "tEXt") && data.size() > keyword.size() && data.startsWith(keyword) &&
+            data[keyword.size()] == '\0') {
+            return data.sliced(keyword.size() + 1).toByteArray();
+        }
+        if (in.is(at + 4, "IEND")) {
+            break;
+        }
+        at += 12 + qint64(*length);
+    }
+    return std::nullopt;
+}
+
+} // namespace ostrel

@@ -1,0 +1,216 @@
+#include "HostilePictures.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <tuple>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace ostrel::test::HostilePictures {
+
+namespace {
+
+void put32(QByteArray& out, quint32 value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.append(char((value >> shift) & 0xff));
+    }
+}
+
+void put32At(QByteArray& out, qsizetype at, quint32 value) {
+    for (int i = 0; i < 4; ++i) {
+        out[at + i] = char((value >> (24 - 8 * i)) & 0xff);
+    }
+}
+
+void putLe(QByteArray& out, quint32 value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.append(char((value >> (8 * i)) & 0xff));
+    }
+}
+
+QByteArray encoded(const QImage& image, const char* format, int quality = -1,
+                   bool progressive = false) {
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return out;
+}
+
+QImage solid(int width, int height, const QColor& color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+} // namespace
+
+QByteArray pngClaimingChunk(int side, bool afterPixels) {
+    const QByteArray png = encoded(solid(side, side, QColor(40, 90, 160)), "png");
+    QByteArray chunk;
+    put32(chunk, 0x7ffffff0u);
+    chunk += "tEXt";
+    chunk += QByteArray("Comment\0", 8) + QByteArray(392, 'x');
+    // Right after the header, or right before the closing chunk (its 12 bytes).
+    return QByteArray(png).insert(afterPixels ? png.size() - 12 : 33, chunk);
+}
+
+QByteArray gifClaimingScreen(int width, int height) {
+    QByteArray out("GIF89a");
+    putLe(out, quint32(width), 2);
+    putLe(out, quint32(height), 2);
+    out += QByteArray("\x80\x00\x00", 3);             // a palette of two colours
+    out += QByteArray("\xff\x00\x00\x00\x00\xff", 6); // red, blue
+    out += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\0", 10);
+    out += QByteArray("\x02\x02\x44\x01\x00", 5); // code size 2: clear, 0, end
+    out += ';';
+    return out;
+}
+
+QByteArray webpClaimingSize(int width, int height) {
+    QByteArray webp = encoded(solid(1, 1, Qt::black), "webp", 100); // lossless
+    const qsizetype at = webp.indexOf("VP8L") + 9;
+    quint32 bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        bits |= quint32(uchar(webp[at + i])) << (8 * i);
+    }
+    bits = (bits & ~((1u << 28) - 1)) | quint32(width - 1) | (quint32(height - 1) << 14);
+    for (int i = 0; i < 4; ++i) {
+        webp[at + i] = char((bits >> (8 * i)) & 0xff);
+    }
+    return webp;
+}
+
+QByteArray progressiveJpegClaimingSize(int width, int height) {
+    QByteArray jpeg = encoded(solid(16, 16, Qt::gray), "jpeg", 90, true);
+    const qsizetype frame = jpeg.indexOf("\xff\xc2");
+    jpeg[frame + 5] = char(height >> 8);
+    jpeg[frame + 6] = char(height & 0xff);
+    jpeg[frame + 7] = char(width >> 8);
+    jpeg[frame + 8] = char(width & 0xff);
+    return jpeg;
+}
+
+QByteArray tiffClaimingSize(int width, int height) {
+    QByteArray out("II*\0", 4);
+    putLe(out, 8, 4);
+    const quint16 entries = 9;
+    putLe(out, entries, 2);
+    const quint32 values = 8 + 2 + entries * 12 + 4; // where the bits-per-sample values go
+    const auto field = [&](quint16 tag, quint16 type, quint32 count, quint32 value) {
+        putLe(out, tag, 2);
+        putLe(out, type, 2);
+        putLe(out, count, 4);
+        putLe(out, value, 4);
+    };
+    field(256, 4, 1, quint32(width));
+    field(257, 4, 1, quint32(height));
+    field(258, 3, 3, values);
+    field(259, 3, 1, 1);          // no compression
+    field(262, 3, 1, 2);          // RGB
+    field(273, 4, 1, values + 6); // the strip
+    field(277, 3, 1, 3);
+    field(278, 4, 1, quint32(height));
+    field(279, 4, 1, 3);
+    putLe(out, 0, 4);
+    putLe(out, 8, 2);
+    putLe(out, 8, 2);
+    putLe(out, 8, 2);
+    out += QByteArray("\x80\x40\x20", 3);
+    return out;
+}
+
+std::optional<QByteArray> heicUnderstatingSize(int width, int height) {
+#if defined(__SANITIZE_ADDRESS__)
+    // x265 leaks a small block on every x265_encoder_open: not ours.
+    const __lsan::ScopedDisabler noLeakChecks;
+#endif
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
+        heif_error_Ok) {
+        heif_context_free(context);
+        return std::nullopt;
+    }
+    heif_encoder_set_lossy_quality(encoder, 10);
+    // Grey in 4:2:0 YCbCr, as cameras store their pictures.
+    heif_image* image = nullptr;
+    heif_image_create(width, height, heif_colorspace_YCbCr, heif_chroma_420, &image);
+    const int chromaWidth = (width + 1) / 2;
+    const int chromaHeight = (height + 1) / 2;
+    for (const auto& [channel, w, h] : {std::tuple{heif_channel_Y, width, height},
+                                        std::tuple{heif_channel_Cb, chromaWidth, chromaHeight},
+                                        std::tuple{heif_channel_Cr, chromaWidth, chromaHeight}}) {
+        heif_image_add_plane(image, channel, w, h, 8);
+        int stride = 0;
+        uint8_t* plane = heif_image_get_plane(image, channel, &stride);
+        for (int y = 0; y < h; ++y) {
+            std::fill(plane + qsizetype(y) * stride, plane + qsizetype(y) * stride + w, 128);
+        }
+    }
+    heif_image_handle* handle = nullptr;
+    const heif_error err = heif_context_encode_image(context, image, encoder, nullptr, &handle);
+    heif_encoder_release(encoder);
+    heif_image_release(image);
+    QByteArray out;
+    if (err.code == heif_error_Ok) {
+        heif_image_handle_release(handle);
+        heif_writer writer{};
+        writer.writer_api_version = 1;
+        writer.write = [](heif_context*, const void* data, size_t size, void* user) {
+            static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
+            return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+        };
+        heif_context_write(context, &writer, &out);
+    }
+    heif_context_free(context);
+    const qsizetype box = out.indexOf("ispe");
+    if (box < 0) {
+        return std::nullopt;
+    }
+    put32At(out, box + 8, 64);
+    put32At(out, box + 12, 64);
+    return out;
+}
+
+QString writePrivatePicture(const QString& path, const QColor& color, int side) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    file.write(encoded(solid(side, side, color), "png"));
+    return path;
+}
+
+namespace {
+
+QByteArray drawingOf(const QByteArray& address, int side) {
+    const QByteArray s = QByteArray::number(side);
+    return "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' "
+           "width='" +
+           s + "' height='" + s + "' viewBox='0 0 " + s + " " + s + "'><rect width='" + s +
+           "' height='" + s + "' fill='#00c000'/><image xlink:href='" + address + "' width='" + s +
+           "' height='" + s + "'/></svg>";
+}
+
+} // namespace
+
+QByteArray drawingNaming(const QString& path, int side) {
+    return drawingOf(path.toUtf8(), side);
+}
+
+QByteArray drawingEmbedding(const QByteArray& picture, int side) {
+    return drawingOf("data:image/png;base64," + picture.toBase64(), side);
+}
+
+} // namespace ostrel::test::HostilePictures
