@@ -461,8 +461,8 @@ bool PanelController::pointerInsideOpen(
         const auto it = model_.layouts().find(*model_.openScreen());
         if (it != model_.layouts().end()) {
             if (model_.preview().isVisible()) {
-                const QPointF qt(p.x(), ScreenSpace::primaryBottom() - p.y());
-                if (const auto frame = model_.preview().frame(); frame && frame->contains(qt)) {
+                const auto frame = model_.preview().frame();
+                if (frame && frame->contains(ScreenSpace::toQt(p))) {
                     return true;
                 }
             }

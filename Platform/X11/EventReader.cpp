@@ -23,14 +23,18 @@ EventReader::~EventReader() {
         stop_ = true;
     }
     wake_.notify_all();
-    // Waiting for an event has no timeout: a message to our own window ends the wait.
+    wakeUp();
+    thread_.join();
+}
+
+// Waiting for an event has no timeout: a message to our own window ends the wait.
+void EventReader::wakeUp() const {
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = own_;
     xcb_send_event(c_, 0, own_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
     xcb_flush(c_);
-    thread_.join();
 }
 
 void EventReader::setWatch(const PointerWatch& watch) {
@@ -42,13 +46,7 @@ void EventReader::setWatch(const PointerWatch& watch) {
     }
     if (startsSampling) {
         // A reader waiting for events must start looking at the pointer now, moved or not.
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = own_;
-        xcb_send_event(c_, 0, own_, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(c_);
+        wakeUp();
     }
 }
 

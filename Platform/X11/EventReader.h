@@ -64,6 +64,7 @@ private:
     // Follows the pointer once a frame for as long as it moves (or every move is wanted).
     void follow(bool moved);
     bool pause(double seconds);
+    void wakeUp() const;
     std::optional<QPoint> position() const;
     PointerWatch watch() const;
     bool stopping() const;

@@ -391,6 +391,16 @@ std::optional<int> XServer::stopApp(double seconds) {
     return app_->exitCode();
 }
 
+QList<XServer::Window> XServer::shownWindows() {
+    QList<Window> shown;
+    for (const Window& w : appWindows()) {
+        if (w.viewable && !w.overrideRedirect) {
+            shown.append(w);
+        }
+    }
+    return shown;
+}
+
 std::optional<XServer::Window> XServer::window(quint32 id) {
     xcb_connection_t* c = connection_;
     auto attrs =

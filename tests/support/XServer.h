@@ -82,6 +82,8 @@ public:
 
     // The application's top-level windows (by _NET_WM_PID), bottom to top.
     QList<Window> appWindows();
+    // Of those, the ones shown other than its shelf panels (which bypass the window manager).
+    QList<Window> shownWindows();
     std::optional<Window> window(quint32 id);
 
     // Pointer and keys through XTest (real device events, with raw motion).

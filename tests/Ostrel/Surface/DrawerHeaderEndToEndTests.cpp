@@ -79,17 +79,6 @@ void stagePictures(XServer& x, const QString& pad) {
         << x.appLog().toStdString();
 }
 
-// The application's shown windows other than its shelf panels.
-QList<XServer::Window> shownWindows(XServer& x) {
-    QList<XServer::Window> shown;
-    for (const XServer::Window& w : x.appWindows()) {
-        if (w.viewable && !w.overrideRedirect) {
-            shown.append(w);
-        }
-    }
-    return shown;
-}
-
 class DrawerHeaderEndToEnd : public testing::TestWithParam<bool> {};
 
 } // namespace
@@ -299,9 +288,9 @@ TEST_P(DrawerScaledEndToEnd, TipsMenusClicksAndThePreviewFollowTheScaledPointer)
     x.click(1);
     pump(0.3);
     x.key(QStringLiteral("space"));
-    ASSERT_TRUE(waitUntil([&] { return shownWindows(x).size() == 1; }, 10))
+    ASSERT_TRUE(waitUntil([&] { return x.shownWindows().size() == 1; }, 10))
         << x.appLog().toStdString();
-    const XServer::Window preview = shownWindows(x).first();
+    const XServer::Window preview = x.shownWindows().first();
     EXPECT_TRUE(
         x.xprop({QStringLiteral("-id"), QString::number(preview.id), QStringLiteral("WM_NAME")})
             .contains(QStringLiteral("chart-11.png")));

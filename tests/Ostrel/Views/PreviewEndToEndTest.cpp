@@ -20,21 +20,6 @@
 using namespace ostrel;
 using namespace ostrel::test;
 
-namespace {
-
-// The application's shown windows other than its shelf panels.
-QList<XServer::Window> shownWindows(XServer& x) {
-    QList<XServer::Window> shown;
-    for (const XServer::Window& w : x.appWindows()) {
-        if (w.viewable && !w.overrideRedirect) {
-            shown.append(w);
-        }
-    }
-    return shown;
-}
-
-} // namespace
-
 TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -54,11 +39,11 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     pump(1.0);
     x.xdotool({QStringLiteral("key"), QStringLiteral("Right")});
     pump(0.3);
-    EXPECT_TRUE(shownWindows(x).isEmpty());
+    EXPECT_TRUE(x.shownWindows().isEmpty());
     x.xdotool({QStringLiteral("key"), QStringLiteral("space")});
-    ASSERT_TRUE(waitUntil([&] { return shownWindows(x).size() == 1; }, 10))
+    ASSERT_TRUE(waitUntil([&] { return x.shownWindows().size() == 1; }, 10))
         << x.appLog().toStdString();
-    const XServer::Window preview = shownWindows(x).first();
+    const XServer::Window preview = x.shownWindows().first();
     // Centred across the screen, below the open drawer (rail, 720 x 320 at the top), which it
     // leaves in view.
     EXPECT_NEAR(preview.geometry.center().x(), 960, 2);
@@ -81,7 +66,7 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
 
     // The shelf keeps the keys: Space again closes the preview.
     x.xdotool({QStringLiteral("key"), QStringLiteral("space")});
-    EXPECT_TRUE(waitUntil([&] { return shownWindows(x).isEmpty(); }, 10));
+    EXPECT_TRUE(waitUntil([&] { return x.shownWindows().isEmpty(); }, 10));
     EXPECT_EQ(x.stopApp(), 0);
 }
 
