@@ -35,7 +35,8 @@ public:
     virtual bool isVisible() const { return false; }
     // The panel's frame while visible (Qt global coordinates).
     virtual std::optional<QRectF> frame() const { return std::nullopt; }
-    // The panel's native window while visible, which stands above the shelf's panels.
+    // The native window that stands above the shelf's panels: the panel's while it is up, else
+    // that of its picture on the way between the card and the panel; none when neither shows.
     virtual std::optional<WId> window() const { return std::nullopt; }
 
     // Keys pressed while the panel has focus (arrows, space, escape).

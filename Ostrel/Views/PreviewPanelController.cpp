@@ -180,6 +180,7 @@ QRect PreviewPanelController::cardPicture() const {
 }
 
 void PreviewPanelController::zoomIn() {
+    delete zoom_.data();
     planned_ = panel_->geometry().marginsAdded(margins_);
     // The card's picture moves to where the panel shows it; the panel appears when it lands.
     zoom_ = PreviewPanel::zoom(transitionImage_, sourceFrameOnScreen().toAlignedRect(),
@@ -227,18 +228,28 @@ void PreviewPanelController::close() {
         // Closed before it landed: the picture goes back from where it got to, and the panel
         // never shows.
         const QRect from = zoom_ ? zoom_->geometry() : pictureOnScreen();
-        delete zoom_.data();
         planned_.reset();
-        zoom_ = PreviewPanel::zoom(transitionImage_, from, cardPicture(), zoomSeconds());
+        zoomBack(from);
         if (onChange) {
             onChange();
         }
         return;
     }
-    delete zoom_.data();
-    // Back into the card, when it is still on screen.
-    zoom_ = PreviewPanel::zoom(transitionImage_, pictureOnScreen(), cardPicture(), zoomSeconds());
+    zoomBack(pictureOnScreen());
     panel_->close();
+}
+
+// Back into the card, when it is still on screen; the shelf hears when the picture is gone.
+void PreviewPanelController::zoomBack(const QRect& from) {
+    delete zoom_.data();
+    zoom_ = PreviewPanel::zoom(transitionImage_, from, cardPicture(), zoomSeconds(), [this] {
+        const QPointer<QWidget> back = zoom_;
+        zoom_.clear();
+        back->close();
+        if (onChange) {
+            onChange();
+        }
+    });
 }
 
 double PreviewPanelController::zoomSeconds() {
@@ -257,11 +268,13 @@ std::optional<QRectF> PreviewPanelController::frame() const {
 }
 
 std::optional<WId> PreviewPanelController::window() const {
-    // Not while the picture is on its way: the window is not on screen yet.
-    if (!isVisible() || planned_) {
-        return std::nullopt;
+    if (isVisible() && !planned_) {
+        return panel_->winId();
     }
-    return panel_->winId();
+    if (zoom_) {
+        return zoom_->winId();
+    }
+    return std::nullopt;
 }
 
 QRectF PreviewPanelController::sourceFrameOnScreen() const {

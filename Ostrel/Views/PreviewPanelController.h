@@ -71,6 +71,7 @@ private:
     QRect pictureOnScreen() const;
     QRect cardPicture() const;
     void zoomIn();
+    void zoomBack(const QRect& from);
     void reveal();
 
     PanelFactory makePanel_;

@@ -150,6 +150,8 @@ TEST(PreviewPanelController, OnePictureMovesFromTheCardToItsPlaceInThePanelAndBa
     PreviewPanel* panel = p.controller.panel();
     EXPECT_TRUE(p.controller.isVisible());
     EXPECT_FALSE(panel->isVisible());
+    // What stands above the shelf is the moving picture, then the panel.
+    EXPECT_EQ(p.controller.window(), zoom->winId());
     EXPECT_EQ(p.controller.frame(),
               QRectF(panel->geometry().marginsAdded(panel->windowHandle()->frameMargins())));
     const QRect inner = panel->geometry();
@@ -160,7 +162,7 @@ TEST(PreviewPanelController, OnePictureMovesFromTheCardToItsPlaceInThePanelAndBa
     EXPECT_EQ(zoom->geometry(), place);
     EXPECT_TRUE(waitUntil([&] { return !zoom; }, 10));
     EXPECT_EQ(p.changes, 2); // asked, and there
-    EXPECT_TRUE(p.controller.window());
+    EXPECT_EQ(p.controller.window(), panel->winId());
 
     // A second show while the panel is up does not zoom again.
     p.controller.show(file, QString(), p.screen(), source, thumb);
@@ -170,7 +172,10 @@ TEST(PreviewPanelController, OnePictureMovesFromTheCardToItsPlaceInThePanelAndBa
     zoom = p.controller.zoomWindow();
     ASSERT_TRUE(zoom);
     EXPECT_EQ(zoom->geometry(), place);
+    EXPECT_EQ(p.controller.window(), zoom->winId());
     EXPECT_TRUE(waitUntil([&] { return !zoom; }, 10));
+    EXPECT_EQ(p.changes, 5); // shown again, closed, and the picture back in the card
+    EXPECT_FALSE(p.controller.window());
 
     p.controller.show(file, QString(), p.screen(), source, thumb);
     ASSERT_TRUE(p.controller.zoomWindow());
