@@ -103,13 +103,17 @@ public:
         connect(&renderer_, &QSvgRenderer::repaintNeeded, this, qOverload<>(&QWidget::update));
     }
     bool isValid() const { return renderer_.isValid(); }
+    // Where the drawing lies in a canvas of `area`.
+    QRectF target(QSizeF area) const {
+        return ImageSource::viewport(renderer_.viewBoxF().size(),
+                                     QRectF(QPointF(), area).adjusted(16, 16, -16, -16));
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), backdrop);
-        const QRectF viewport = ImageSource::viewport(renderer_.viewBoxF().size(),
-                                                      QRectF(rect()).adjusted(16, 16, -16, -16));
+        const QRectF viewport = target(QSizeF(size()));
         p.setClipRect(viewport);
         p.setRenderHint(QPainter::Antialiasing);
         renderer_.render(&p, viewport);
@@ -265,11 +269,12 @@ QWidget* PreviewPanel::zoom(const QImage& image, const QRect& from, const QRect&
 }
 
 std::optional<QRect> PreviewPanel::pictureFrame() const {
-    const auto* canvas = dynamic_cast<const PictureCanvas*>(view_);
-    if (!canvas) {
-        return std::nullopt;
+    QRectF target;
+    if (const auto* picture = dynamic_cast<const PictureCanvas*>(view_)) {
+        target = picture->target(QSizeF(size()));
+    } else if (const auto* drawing = dynamic_cast<const DrawingCanvas*>(view_)) {
+        target = drawing->target(QSizeF(size()));
     }
-    const QRectF target = canvas->target(QSizeF(size()));
     if (target.isEmpty()) {
         return std::nullopt;
     }

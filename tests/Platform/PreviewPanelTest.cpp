@@ -116,6 +116,7 @@ TEST_F(PreviewPanelTest, APictureIsFittedAndCentredWithoutBeingEnlarged) {
     EXPECT_EQ(image.pixelColor(300, 160), QColor(20, 20, 200));
     EXPECT_NE(image.pixelColor(50, 250), QColor(230, 120, 20));
     EXPECT_NE(image.pixelColor(300, 100), QColor(230, 120, 20));
+    EXPECT_EQ(panel.pictureFrame(), QRect(100, 150, 400, 200));
 
     // A smaller window fits the picture inside it, keeping its proportions.
     panel.resize(300, 300);
@@ -147,6 +148,8 @@ TEST_F(PreviewPanelTest, AnAnimatedPicturePlaysAndADrawingFillsThePanel) {
     const QImage image = shot(panel, "preview-svg.png");
     EXPECT_EQ(image.pixelColor(150, 150), QColor(0, 192, 0));
     EXPECT_NE(image.pixelColor(150, 20), QColor(0, 192, 0));
+    // Within the panel's margins, in its own proportions.
+    EXPECT_EQ(panel.pictureFrame(), QRect(16, 83, 268, 134));
 
     // A picture of the user's that the drawing names stays out of it.
     QImage beside(100, 50, QImage::Format_RGB32);
