@@ -389,19 +389,22 @@ ImageFormat webp(const Bytes& in) {
         while (at + 8 <= to) {
             const auto length = in.le32(at + 4);
             const qint64 data = at + 8;
-            if (!length || qint64(*length) > to - data) {
+            if (!length) {
                 return false;
             }
+            // A chunk cut short still tells the size its header gives.
+            const bool passes = qint64(*length) > to - data;
+            const qint64 available = passes ? to - data : qint64(*length);
             if (in.is(at, "VP8 ")) {
                 // Frame tag, start code, then 14-bit width and height.
-                if (*length < 10 || !in.is(data + 3, "\x9d\x01\x2a")) {
+                if (available < 10 || !in.is(data + 3, "\x9d\x01\x2a")) {
                     return false;
                 }
                 if (!size) {
                     size = sizeOf(*in.le16(data + 6) & 0x3fff, *in.le16(data + 8) & 0x3fff);
                 }
             } else if (in.is(at, "VP8L")) {
-                if (*length < 5 || in.u8(data) != 0x2fu) {
+                if (available < 5 || in.u8(data) != 0x2fu) {
                     return false;
                 }
                 lossless = true;
@@ -410,15 +413,18 @@ ImageFormat webp(const Bytes& in) {
                     size = sizeOf((bits & 0x3fff) + 1, ((bits >> 14) & 0x3fff) + 1);
                 }
             } else if (in.is(at, "VP8X")) {
-                if (*length < 10) {
+                if (available < 10) {
                     return false;
                 }
                 size = sizeOf(quint64(*in.le24(data + 4)) + 1, quint64(*in.le24(data + 7)) + 1);
             } else if (in.is(at, "ANMF")) {
-                if (*length < 16 || !self(self, data + 16, data + *length)) {
+                if (passes || *length < 16 || !self(self, data + 16, data + *length)) {
                     return false;
                 }
                 ++frames;
+            }
+            if (passes) {
+                return false;
             }
             at = data + *length + (*length & 1);
         }

@@ -404,6 +404,8 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
         text->setFont(font);
         text->document()->setDocumentMargin(textMargin);
         text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        // Every line wraps, a long word included: there is never anything to scroll across to.
+        text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         text->setPlainText(shownText(bytes));
         if (file.bytesAvailable() > 0 || !file.atEnd()) {
             text->appendPlainText(tr("\n… (the rest of the file is not shown)"));

@@ -20,6 +20,7 @@
 #include "Platform/PreviewPanel.h"
 #include "Platform/ThumbnailGenerator.h"
 #include "support/HostilePictures.h"
+#include "support/PeakMemory.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -38,35 +39,10 @@
 #include <vector>
 
 using namespace ostrel;
+using ostrel::test::peakGrowthMiB;
 namespace Hostile = ostrel::test::HostilePictures;
 
 namespace {
-
-double statusMiB(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field)) {
-            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ')[0].toDouble() /
-                   1024.0;
-        }
-    }
-    return 0;
-}
-
-// How far the peak rose above what was resident while `run` ran.
-double peakGrowth(const std::function<void()>& run) {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly)) {
-        clear.write("5");
-        clear.close();
-    }
-    const double before = statusMiB("VmRSS:");
-    run();
-    return statusMiB("VmHWM:") - before;
-}
 
 struct Picture {
     QString name;
@@ -240,7 +216,7 @@ int runOne(const QString& folder, int road, int picture) {
     file.close();
     all_roads[size_t(road)].run(small);
     (void)HeifImage::size(p.bytes);
-    const double growth = peakGrowth([&] { all_roads[size_t(road)].run(p); });
+    const double growth = peakGrowthMiB([&] { all_roads[size_t(road)].run(p); });
     std::printf("%.1f\n", growth);
     return 0;
 }

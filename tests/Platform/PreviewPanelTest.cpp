@@ -1,6 +1,7 @@
 #include "Platform/PreviewPanel.h"
 
 #include "Platform/RecordingDesktop.h"
+#include "support/HostilePictures.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -15,12 +16,14 @@
 #include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 using namespace ostrel;
 using Content = PreviewPanel::Content;
+namespace Hostile = ostrel::test::HostilePictures;
 
 namespace {
 
@@ -150,17 +153,36 @@ TEST_F(PreviewPanelTest, AnAnimatedPicturePlaysAndADrawingFillsThePanel) {
     EXPECT_NE(image.pixelColor(150, 20), QColor(0, 192, 0));
     // Within the panel's margins, in its own proportions.
     EXPECT_EQ(panel.pictureFrame(), QRect(16, 83, 268, 134));
+}
 
-    // A picture of the user's that the drawing names stays out of it.
-    QImage beside(100, 50, QImage::Format_RGB32);
-    beside.fill(Qt::red);
-    ASSERT_TRUE(beside.save(dir.file("beside.png")));
-    QByteArray naming = drawing;
-    naming.replace("<svg ", "<svg xmlns:xlink='http://www.w3.org/1999/xlink' ");
-    naming.replace("</svg>", "<image xlink:href='" + QFile::encodeName(dir.file("beside.png")) +
-                                 "' width='100' height='50'/></svg>");
-    panel.setItem(QUrl::fromLocalFile(dir.write("naming.svg", naming)), QStringLiteral("Drawing"));
-    EXPECT_EQ(shot(panel, "preview-svg-naming.png").pixelColor(150, 150), QColor(0, 192, 0));
+// A drawing under any picture's name shows as a drawing, without the private picture it names,
+// and nothing it paints reaches beyond its own viewport into the window's margin.
+TEST_F(PreviewPanelTest, ADrawingShowsWithinItsViewportAndNeverAFileItNames) {
+    PreviewPanel panel;
+    panel.resize(600, 500);
+    panel.show();
+    const QString secret = Hostile::writePrivatePicture(dir.file("private.png"), Qt::red);
+    for (const char* name : {"naming.svg", "naming.png", "naming.jpg", "naming.webp"}) {
+        panel.setItem(QUrl::fromLocalFile(dir.write(name, Hostile::drawingNaming(secret))),
+                      QStringLiteral("Drawing"));
+        EXPECT_EQ(panel.content(), Content::svg) << name;
+        const QImage image = panel.grab().toImage();
+        EXPECT_EQ(Hostile::pixelsNear(image, Qt::red), 0) << name;
+        EXPECT_GT(Hostile::pixelsNear(image, QColor(0, 192, 0)), 1000) << name;
+    }
+
+    // 100 x 50 fitted into 568 x 468 (16 off every edge): 568 x 284, from 108 to 392 down.
+    const QByteArray skewed =
+        "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 100 50'><rect width='100' "
+        "height='50' fill='#00c000'/><polygon points='0,0 100,0 400,300 -300,300' "
+        "fill='#ff8000' transform='skewX(30)'/></svg>";
+    panel.setItem(QUrl::fromLocalFile(dir.write("skewed.png", skewed)), QString());
+    const QImage image = shot(panel, "preview-svg-clipped.png");
+    const QColor orange(255, 128, 0);
+    EXPECT_GT(Hostile::pixelsNear(image.copy(16, 110, 568, 280), orange), 1000);
+    EXPECT_EQ(Hostile::pixelsNear(image.copy(0, 0, 600, 106), orange), 0);
+    EXPECT_EQ(Hostile::pixelsNear(image.copy(0, 394, 600, 106), orange), 0);
+    EXPECT_EQ(image.pixelColor(300, 450), image.pixelColor(5, 5)); // the window's own ground
 }
 
 TEST_F(PreviewPanelTest, APdfShowsItsFirstPageWholeAndCentred) {
@@ -226,6 +248,29 @@ TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
         PreviewPanel::shownText(QByteArray(2 * PreviewPanel::lineLimit + 5, 'y'));
     EXPECT_EQ(broken.split(QLatin1Char('\n')).size(), 3);
     EXPECT_EQ(broken.split(QLatin1Char('\n')).first().size(), PreviewPanel::lineLimit);
+}
+
+// A long text scrolls with scroll bars in the window's dark colours, not the desktop's light ones.
+TEST_F(PreviewPanelTest, ScrollBarsSuitTheDarkWindow) {
+    PreviewPanel panel;
+    panel.resize(500, 300);
+    QByteArray lines;
+    for (int i = 0; i < 400; ++i) {
+        lines += "line " + QByteArray::number(i) + " of a long build log\n";
+    }
+    panel.setItem(QUrl::fromLocalFile(dir.write("build.log", lines)), QString());
+    panel.show();
+    const QImage image = shot(panel, "preview-text-long.png");
+    const QScrollBar* bar = panel.findChild<QPlainTextEdit*>()->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    const QRect area(bar->mapTo(&panel, QPoint(0, 0)), bar->size());
+    qint64 lightness = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            lightness += image.pixelColor(x, y).lightness();
+        }
+    }
+    EXPECT_LT(lightness / (area.width() * area.height()), 70);
 }
 
 TEST_F(PreviewPanelTest, OtherFilesOfferTheDefaultApplication) {

@@ -119,6 +119,11 @@ TEST_F(GeneratorTest, RendersPdfSvgAndPicturesWithinTheSide) {
     auto covered = generate(g, quoted);
     ASSERT_TRUE(covered);
     EXPECT_EQ(covered->pixelColor(160, 80), QColor(0, 255, 0));
+    // The same drawing under a picture's name is still a drawing, and still covers nothing.
+    QFile::copy(quoted, dir.file("quoted.png"));
+    auto named = generate(g, dir.file("quoted.png"));
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->pixelColor(160, 80), QColor(0, 255, 0));
 
     QImage big(2000, 500, QImage::Format_RGB32);
     big.fill(Qt::red);

@@ -6,6 +6,7 @@
 #include <QImageWriter>
 
 #include <libheif/heif.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <tuple>
@@ -56,14 +57,48 @@ QImage solid(int width, int height, const QColor& color) {
 
 } // namespace
 
-QByteArray pngClaimingChunk(int side, bool afterPixels) {
-    const QByteArray png = encoded(solid(side, side, QColor(40, 90, 160)), "png");
-    QByteArray chunk;
-    put32(chunk, 0x7ffffff0u);
-    chunk += "tEXt";
-    chunk += QByteArray("Comment\0", 8) + QByteArray(392, 'x');
-    // Right after the header, or right before the closing chunk (its 12 bytes).
-    return QByteArray(png).insert(afterPixels ? png.size() - 12 : 33, chunk);
+QByteArray pngClaimingChunk(int side, bool afterPixels, bool interlaced) {
+    const auto chunk = [](const char* type, const QByteArray& data, quint32 claimed = 0) {
+        QByteArray out;
+        put32(out, claimed != 0 ? claimed : quint32(data.size()));
+        const QByteArray body = type + data;
+        out += body;
+        put32(out,
+              quint32(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+        return out;
+    };
+    QByteArray header;
+    put32(header, quint32(side));
+    put32(header, quint32(side));
+    header += QByteArray("\x08\x02\x00\x00", 4) + char(interlaced ? 1 : 0); // 8-bit RGB
+    // Every row (of every Adam7 pass) unfiltered, one colour.
+    QByteArray rows;
+    const auto addRows = [&](int width, int height) {
+        for (int y = 0; width > 0 && y < height; ++y) {
+            rows += '\0';
+            for (int x = 0; x < width; ++x) {
+                rows += QByteArray("\x28\x5a\xa0", 3);
+            }
+        }
+    };
+    if (interlaced) {
+        constexpr int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+        for (const auto& [x0, y0, dx, dy] : passes) {
+            addRows((side - x0 + dx - 1) / dx, (side - y0 + dy - 1) / dy);
+        }
+    } else {
+        addRows(side, side);
+    }
+    // A text chunk that claims almost 2 GiB and holds 400 bytes.
+    const QByteArray claiming =
+        chunk("tEXt", QByteArray("Comment\0", 8) + QByteArray(392, 'x'), 0x7ffffff0u);
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += chunk("IHDR", header);
+    png += afterPixels ? QByteArray() : claiming;
+    png += chunk("IDAT", qCompress(rows).mid(4)); // a zlib stream without Qt's length prefix
+    png += afterPixels ? claiming : QByteArray();
+    return png + chunk("IEND", {});
 }
 
 QByteArray gifClaimingScreen(int width, int height) {
@@ -192,8 +227,6 @@ QString writePrivatePicture(const QString& path, const QColor& color, int side) 
     return path;
 }
 
-namespace {
-
 QByteArray drawingOf(const QByteArray& address, int side) {
     const QByteArray s = QByteArray::number(side);
     return "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' "
@@ -203,14 +236,26 @@ QByteArray drawingOf(const QByteArray& address, int side) {
            "' height='" + s + "'/></svg>";
 }
 
-} // namespace
-
 QByteArray drawingNaming(const QString& path, int side) {
     return drawingOf(path.toUtf8(), side);
 }
 
 QByteArray drawingEmbedding(const QByteArray& picture, int side) {
     return drawingOf("data:image/png;base64," + picture.toBase64(), side);
+}
+
+int pixelsNear(const QImage& image, const QColor& color, int tolerance) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    int count = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            count += std::abs(qRed(line[x]) - color.red()) <= tolerance &&
+                     std::abs(qGreen(line[x]) - color.green()) <= tolerance &&
+                     std::abs(qBlue(line[x]) - color.blue()) <= tolerance;
+        }
+    }
+    return count;
 }
 
 } // namespace ostrel::test::HostilePictures

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QString>
 
 #include <optional>
@@ -13,8 +14,8 @@ namespace ostrel::test {
 namespace HostilePictures {
 
 // A PNG of `side` × `side` solid pixels with a text chunk that claims 0x7FFFFFF0 bytes but holds
-// 400, before the pixels or after them. Before them, the whole file is about 550 bytes.
-QByteArray pngClaimingChunk(int side, bool afterPixels);
+// 400, before the pixels or after them; interlaced, only a whole decode reaches one after them.
+QByteArray pngClaimingChunk(int side, bool afterPixels, bool interlaced = false);
 // A GIF whose screen is `width` × `height` with one frame of a single pixel.
 QByteArray gifClaimingScreen(int width, int height);
 // A lossless WebP of one pixel whose header claims `width` × `height`.
@@ -35,6 +36,11 @@ QString writePrivatePicture(const QString& path, const QColor& color, int side =
 QByteArray drawingNaming(const QString& path, int side = 40);
 // The same drawing with the picture's bytes inside it, as a "data:…;base64," address.
 QByteArray drawingEmbedding(const QByteArray& picture, int side = 40);
+// The same drawing with its image at `address`.
+QByteArray drawingOf(const QByteArray& address, int side = 40);
+
+// How many pixels of the picture are within `tolerance` of the colour in every channel.
+int pixelsNear(const QImage& image, const QColor& color, int tolerance = 40);
 
 } // namespace HostilePictures
 

@@ -1,3 +1,4 @@
+#include "support/HostilePictures.h"
 #include "support/ShelfModelTestSupport.h"
 
 #include <QImage>
@@ -125,4 +126,20 @@ TEST(ShelfModelSelection, ItemActionsUseTheDesktopSafely) {
     ASSERT_EQ(rig.preview->shown.size(), 1);
     EXPECT_EQ(rig.preview->shown[0].url, QUrl::fromLocalFile(png));
     EXPECT_EQ(rig.model->selectedItemID(), "gone");
+}
+
+// Copy Image of a drawing stored under a picture's name puts the drawing on the clipboard, without
+// the private picture it names.
+TEST(ShelfModelSelection, CopyImageOfADrawingNamedAsAPictureCopiesNoFileItNames) {
+    ModelRig rig;
+    const QString secret =
+        HostilePictures::writePrivatePicture(rig.dir.file("private.png"), Qt::red);
+    ShelfItem drawing = shelfItem("drawing");
+    drawing.fileURL =
+        QUrl::fromLocalFile(rig.dir.write("diagram.png", HostilePictures::drawingNaming(secret)));
+    rig.startWith(snapshotOf({drawing}));
+    rig.model->copyImage(drawing);
+    ASSERT_EQ(rig.desktop->copiedImage.size(), QSize(40, 40));
+    EXPECT_EQ(HostilePictures::pixelsNear(rig.desktop->copiedImage, Qt::red), 0);
+    EXPECT_GT(HostilePictures::pixelsNear(rig.desktop->copiedImage, QColor(0, 192, 0)), 1000);
 }

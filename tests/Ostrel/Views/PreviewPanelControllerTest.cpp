@@ -2,10 +2,12 @@
 #include "Ostrel/Views/PreviewPlacement.h"
 
 #include "Platform/PreviewPanel.h"
+#include "support/HostilePictures.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
@@ -88,6 +90,27 @@ TEST(PreviewPanelController, AFirstShowPlacesTheWholeWindowClearOfTheDrawer) {
     ASSERT_TRUE(p.controller.item()); // the item stays
     p.controller.show(other, QStringLiteral("B"), p.screen(), {}, QImage());
     EXPECT_EQ(p.controller.panel()->geometry().size(), QSize(300, 200));
+}
+
+// The panel the controller makes shows a web page as the web-page symbol, not a blank page.
+TEST(PreviewPanelController, AWebPageShowsTheWebPageSymbol) {
+    test::TempDir dir;
+    PreviewPanelController controller;
+    controller.show(QUrl::fromLocalFile(dir.write("report.html", "<html><body>x</body></html>")),
+                    QStringLiteral("report.html"), QGuiApplication::primaryScreen(), {}, QImage());
+    PreviewPanel* panel = controller.panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->content(), PreviewPanel::Content::page);
+    bool shown = false;
+    for (const QLabel* label : panel->findChildren<QLabel*>()) {
+        const QImage picture = label->pixmap().toImage();
+        if (!picture.isNull()) {
+            shown = true;
+            // The symbol's strokes, lighter than the window.
+            EXPECT_GT(test::HostilePictures::pixelsNear(picture, QColor(200, 200, 204), 30), 500);
+        }
+    }
+    EXPECT_TRUE(shown);
 }
 
 TEST(PreviewPanelController, ClosingThePanelItselfTellsTheShelf) {

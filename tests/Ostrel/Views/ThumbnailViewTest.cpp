@@ -3,6 +3,7 @@
 #include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 #include "OstrelCore/Engine/ImageProbe.h"
+#include "support/HostilePictures.h"
 #include "support/ShelfModelTestSupport.h"
 #include "support/Wait.h"
 
@@ -398,6 +399,27 @@ TEST_F(ThumbnailViewTest, ShownCardsLoadTheirPictureAndReportBeingSeen) {
     rig.clock->advance(0.07);
     EXPECT_DOUBLE_EQ(fading->card().pictureOpacity, 1.0);
     EXPECT_EQ(DragLift::shared().supportDir(), rig.model->storeRoot());
+}
+
+// A drawing stored under a picture's name shows on its card, and on the card lifted as the drag
+// image, without the private picture it names.
+TEST_F(ThumbnailViewTest, ADrawingNamedAsAPictureShowsNoFileItNamesOnTheCardOrWhenDragged) {
+    test::TempDir dir;
+    const QString secret =
+        test::HostilePictures::writePrivatePicture(dir.file("private.png"), Qt::red);
+    ShelfItem item = makeItem("drawing", ShelfItemKind::image, "diagram.png");
+    item.fileURL = QUrl::fromLocalFile(
+        dir.write("diagram.png", test::HostilePictures::drawingNaming(secret, 240)));
+    ThumbnailView* card = addCard(item, {160, 120}, {});
+    card->setShown(true);
+    ASSERT_TRUE(test::waitUntil([&] { return card->image().has_value(); }));
+    const QImage lifted = LiftedCard::render(card->card());
+    const QColor green(0, 192, 0);
+    for (const QImage& image :
+         {*card->image(), lifted, *Thumbnailer::cachedImage(item, Thumbnailer::side({160, 120}))}) {
+        EXPECT_EQ(test::HostilePictures::pixelsNear(image, Qt::red), 0);
+        EXPECT_GT(test::HostilePictures::pixelsNear(image, green), 100);
+    }
 }
 
 } // namespace

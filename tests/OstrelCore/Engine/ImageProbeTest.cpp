@@ -1,5 +1,6 @@
 #include "OstrelCore/Engine/ImageProbe.h"
 #include "TestImages.h"
+#include "support/HostilePictures.h"
 #include "support/TempDir.h"
 
 #include <QFile>
@@ -11,6 +12,7 @@
 
 using namespace ostrel;
 using namespace ostrel::test;
+namespace Hostile = ostrel::test::HostilePictures;
 
 namespace {
 
@@ -198,20 +200,29 @@ TEST(ImageProbe, ThumbnailAtAFile) {
     EXPECT_FALSE(ImageProbe::thumbnail(QUrl("https://example.com/a.png"), 200, 0));
 }
 
+// A drawing under any picture's name, as a file or as bytes handed over inline, and one that
+// holds such a drawing inside it: none ever shows the private picture it names.
 TEST(ImageProbe, ADrawingNeverDrawsInAnotherPictureOfTheUsers) {
-    test::TempDir dir;
-    QImage red(20, 10, QImage::Format_RGB32);
-    red.fill(Qt::red);
-    const QString picture = dir.file("private.png");
-    ASSERT_TRUE(red.save(picture));
-    const QString svg = dir.write(
-        "card.svg", "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/"
-                    "xlink' viewBox='0 0 20 10' width='20' height='10'><rect width='20' "
-                    "height='10' fill='#00ff00'/><image xlink:href='" +
-                        picture.toUtf8() + "' width='20' height='10'/></svg>");
-    const auto thumb = ImageProbe::thumbnail(QUrl::fromLocalFile(svg), 100, 0);
-    ASSERT_TRUE(thumb);
-    EXPECT_EQ(thumb->pixelColor(thumb->width() / 2, thumb->height() / 2), QColor(0, 255, 0));
+    TempDir dir;
+    const QString secret = Hostile::writePrivatePicture(dir.file("private.png"), Qt::red);
+    const QByteArray naming = Hostile::drawingNaming(secret);
+    const QByteArray nested = Hostile::drawingOf("data:image/svg+xml;base64," + naming.toBase64());
+    for (const QByteArray& drawing : {naming, nested}) {
+        QList<std::optional<QImage>> thumbs{
+            ImageProbe::thumbnail(QUrl::fromLocalFile(dir.write("card.svg", drawing)), 100, 0)};
+        if (const auto inline_ = ImageProbe::source(drawing)) {
+            thumbs.append(ImageProbe::thumbnail(*inline_, 100, 0));
+        }
+        for (const char* name : {"card.png", "card.jpg", "card.gif", "card.webp", "card.heic"}) {
+            thumbs.append(ImageProbe::thumbnail(fileURL(dir.write(name, drawing)), 100, 0));
+        }
+        ASSERT_EQ(thumbs.size(), 7);
+        for (const auto& thumb : thumbs) {
+            ASSERT_TRUE(thumb);
+            EXPECT_EQ(Hostile::pixelsNear(*thumb, Qt::red), 0);
+            EXPECT_GT(Hostile::pixelsNear(*thumb, QColor(0, 192, 0)), 0);
+        }
+    }
 }
 
 TEST(ImageProbe, AFileLargerThanTheBoundIsNotRead) {

@@ -1,6 +1,7 @@
 #include "IngestTestSupport.h"
 
 #include "Platform/FileStat.h"
+#include "support/HostilePictures.h"
 
 #include <QImageReader>
 #include <QSet>
@@ -589,6 +590,52 @@ TEST_F(IngestTest, Base64AndBytesPayloads) {
     ASSERT_EQ(outcome, added(digest(png)));
     EXPECT_TRUE(item(outcome.text).fileURL->toLocalFile().endsWith(".png"));
     EXPECT_EQ(item(outcome.text).title, "Screenshot.png");
+}
+
+// Hostile pictures from every road: a drawing naming a private picture under every picture's name,
+// as a file and inline, and PNGs whose chunks claim gigabytes. Each is captured once, none is
+// lost, and no stored thumbnail shows the private picture.
+TEST_F(IngestTest, HostilePicturesUnderEveryNameAreCapturedOnceAndShowNothingPrivate) {
+    const QString secret = HostilePictures::writePrivatePicture(dir.file("private.png"), Qt::red);
+    const auto drawing = [&](int n) {
+        return HostilePictures::drawingNaming(secret).replace(
+            "<rect", "<desc>" + QByteArray(400 + n, 'x') + "</desc><rect");
+    };
+    int n = 0;
+    for (const char* ext : {"png", "jpg", "jpeg", "gif", "webp", "heic"}) {
+        const QByteArray file = drawing(++n);
+        const QString path = writeFile(QStringLiteral("drawing.") + ext, file);
+        EXPECT_EQ(ingest->ingest(fileCandidate(path, Source::scratchpad, "s1", launch)),
+                  added(digest(file)))
+            << ext;
+        const QByteArray inlined = drawing(++n);
+        Candidate block =
+            imageBlock(inlined, "s1", launch, std::nullopt, QStringLiteral("c%1").arg(n));
+        block.payload = Payload::base64(inlined.toBase64(), QString::fromLatin1(ext));
+        EXPECT_EQ(ingest->ingest(block), added(composite(inlined, QStringLiteral("c%1").arg(n))))
+            << ext;
+    }
+    for (const ShelfItem& stored : store->items()) {
+        const QImage thumb(store->thumbURL(stored.id).toLocalFile());
+        ASSERT_FALSE(thumb.isNull());
+        EXPECT_EQ(HostilePictures::pixelsNear(thumb, Qt::red), 0);
+        EXPECT_GT(HostilePictures::pixelsNear(thumb, QColor(0, 192, 0)), 100);
+    }
+
+    // The same claiming PNG from a scratchpad, a watched folder and inline is one item, which
+    // keeps the size its header gives.
+    for (const auto& [side, interlaced] : {std::pair{200, false}, std::pair{128, true}}) {
+        const QByteArray png = HostilePictures::pngClaimingChunk(side, true, interlaced);
+        const QString id = digest(png);
+        EXPECT_EQ(ingest->ingest(
+                      fileCandidate(writeFile(id + ".png", png), Source::scratchpad, "s1", launch)),
+                  added(id));
+        EXPECT_EQ(ingest->ingest(fileCandidate(writeFile("folder/" + id + ".png", png),
+                                               Source::folder, "s1", launch)),
+                  merged(id));
+        EXPECT_EQ(ingest->ingest(imageBlock(png, "s1", launch, std::nullopt, id)), merged(id));
+        EXPECT_EQ(item(id).width, side);
+    }
 }
 
 TEST_F(IngestTest, ACopyThatCannotBeWrittenIsRejected) {
