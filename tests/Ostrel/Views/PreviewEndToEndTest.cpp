@@ -3,6 +3,7 @@
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/NotchGeometry.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
+#include "support/HostilePictures.h"
 #include "support/NoisePicture.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
@@ -297,6 +298,131 @@ TEST(PreviewEndToEnd, ADisplayUnpluggedWhileThePictureMovesLeavesNothingOffScree
     for (QDeadlineTimer until(2500); !until.hasExpired(); pump(0.02)) {
         ASSERT_TRUE(allOnLeft());
     }
+    EXPECT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+// What the preview shows, on the real application: a drawing saved as "diagram.png" that names a
+// private picture and paints beyond its viewport, a web page and a long log, one after another
+// while the arrow keys walk the shelf.
+TEST(PreviewEndToEnd, ADrawingAWebPageAndALongLogShowAsTheyAre) {
+    XServer::Options o;
+    o.size = QSize(1280, 800);
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    // Logs are files of no kind of their own, shown once the user names their extension.
+    x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
+                   R"({"fileTypes": ["image", "html", "file"], "extraExtensions": ["log"]})");
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
+    const QString pad = x.scratchpad();
+    const QString secret =
+        HostilePictures::writePrivatePicture(x.home().file("private.png"), Qt::red);
+    const QByteArray skewed =
+        "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' "
+        "viewBox='0 0 100 50'><desc>" +
+        QByteArray(300, '-') +
+        "</desc><rect width='100' "
+        "height='50' fill='#00c000'/><polygon points='10,10 60,10 300,200 -200,200' "
+        "fill='#ff8000' transform='skewX(30)'/><image xlink:href='" +
+        secret.toUtf8() + "' x='60' y='5' width='30' height='30'/></svg>";
+    QByteArray page = "<html><head><title>Report</title></head><body>";
+    QByteArray log;
+    for (int i = 0; i < 400; ++i) {
+        page += "<p>row " + QByteArray::number(i) + "</p>";
+        log += "step " + QByteArray::number(i) + " of the build finished\n";
+    }
+    for (const auto& [name, bytes] :
+         {std::pair{"diagram.png", skewed}, std::pair{"report.html", page + "</body></html>"},
+          std::pair{"build.log", log}}) {
+        QFile file(pad + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added")) >= 3; }, 20))
+        << x.appLog().toStdString();
+    openDrawerAndSelect(x, notchDrawer({1280, 800}, 1));
+    x.key(QStringLiteral("space"));
+
+    QSet<QString> seen;
+    for (int step = 0; step < 3; ++step) {
+        quint32 client = 0;
+        QString title;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                for (const char* name : {"diagram.png", "report.html", "build.log"}) {
+                    client = x.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"),
+                                        QStringLiteral("^%1$").arg(QLatin1String(name))})
+                                 .trimmed()
+                                 .toUInt();
+                    if (client != 0 && !seen.contains(QLatin1String(name))) {
+                        title = QLatin1String(name);
+                        return true;
+                    }
+                }
+                return false;
+            },
+            10))
+            << x.appLog().toStdString();
+        seen.insert(title);
+        pump(0.5);
+        const QRect frame = x.window(client)->geometry;
+        const QImage window = x.capture().copy(frame);
+        x.saveCapture(QStringLiteral("preview-of-") + title);
+        const QColor ground(38, 38, 40);
+        if (title == QLatin1String("diagram.png")) {
+            EXPECT_EQ(HostilePictures::pixelsNear(window, Qt::red), 0);
+            EXPECT_GT(HostilePictures::pixelsNear(window, QColor(0, 192, 0)), 1000);
+            // The drawing's viewport in the window's proportions: its margin stays the ground.
+            const QRect fitted =
+                QRectF(QPointF(), QSizeF(100, 50).scaled(QSizeF(frame.size()) - QSizeF(32, 32),
+                                                         Qt::KeepAspectRatio))
+                    .toAlignedRect();
+            const int margin = (frame.height() - fitted.height()) / 2;
+            EXPECT_EQ(HostilePictures::pixelsNear(
+                          window.copy(0, window.height() - margin + 4, window.width(), margin - 4),
+                          QColor(255, 128, 0)),
+                      0);
+        } else if (title == QLatin1String("report.html")) {
+            EXPECT_GT(HostilePictures::pixelsNear(window, QColor(200, 200, 204), 30), 300);
+        } else {
+            const QImage bar = window.copy(window.width() - 12, 0, 12, window.height());
+            EXPECT_EQ(HostilePictures::pixelsNear(bar, Qt::white, 40), 0);
+        }
+        x.key(QStringLiteral("Right"));
+    }
+    EXPECT_EQ(seen.size(), 3);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+// A screen smaller than the preview's least size: the preview shows what fits, and the
+// application goes on.
+TEST(PreviewEndToEnd, AScreenSmallerThanThePreviewLeavesTheApplicationRunning) {
+    XServer::Options o;
+    o.size = QSize(200, 150);
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY)));
+    ASSERT_TRUE(noisePicture(400, 300, 11, true).save(x.scratchpad() + "/plot.png"));
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().contains(QStringLiteral("added")); }, 20))
+        << x.appLog().toStdString();
+    x.moveTo(QPoint(100, 100));
+    x.key(QStringLiteral("alt+space"));
+    pump(1.0);
+    x.key(QStringLiteral("Right"));
+    pump(0.3);
+    x.key(QStringLiteral("space"));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return !x.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--name"), QStringLiteral("^plot.png$")})
+                        .trimmed()
+                        .isEmpty();
+        },
+        10))
+        << x.appLog().toStdString();
+    pump(0.5);
+    x.saveCapture(QStringLiteral("preview-small-screen"));
     EXPECT_EQ(x.app()->state(), QProcess::Running);
     EXPECT_EQ(x.stopApp(), 0);
 }
