@@ -29,8 +29,6 @@ public:
 
     QHash<WindowId, QList<QRect>> inputShapes; // absent: the full window
     QList<WindowId> keptAbove;
-    std::optional<WindowId> keptOnTop;
-    std::optional<QMargins> extents; // what the window manager says of its frames
     QList<WindowId> raised;
     struct HandBack {
         WindowId window = 0;
@@ -54,10 +52,6 @@ public:
     }
     void clearInputShape(WindowId window) override { inputShapes.remove(window); }
     void setKeptAbove(const QList<WindowId>& windows) override { keptAbove = windows; }
-    void setKeptOnTop(std::optional<WindowId> window) override { keptOnTop = window; }
-    std::optional<QMargins> frameExtents(WindowId) override {
-        return windowManager ? extents : QMargins();
-    }
     void raise(WindowId window) override { raised.append(window); }
     std::optional<WindowId> focusedWindow() override { return focus; }
     void handFocusBack(WindowId window, WindowId ours) override {
