@@ -21,14 +21,13 @@
 #include "Platform/ThumbnailGenerator.h"
 #include "support/HostilePictures.h"
 #include "support/PeakMemory.h"
+#include "support/PictureBytes.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -39,6 +38,7 @@
 #include <vector>
 
 using namespace ostrel;
+using ostrel::test::encoded;
 using ostrel::test::peakGrowthMiB;
 namespace Hostile = ostrel::test::HostilePictures;
 
@@ -49,14 +49,6 @@ struct Picture {
     QByteArray bytes;
     QString path;
 };
-
-QByteArray encoded(const QImage& image, const char* format) {
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, format).write(image);
-    return out;
-}
 
 // A screenshot as they come: flat areas with some text-like noise.
 QImage screenshot(int width, int height) {

@@ -2,9 +2,7 @@
 
 #include "support/HostilePictures.h"
 #include "support/PeakMemory.h"
-
-#include <QBuffer>
-#include <QImageWriter>
+#include "support/PictureBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +15,7 @@ namespace {
 QByteArray encoded(const char* format, QSize size = {6, 4}, int quality = -1) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(QColor(30, 120, 200));
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    writer.write(image);
-    return out;
+    return test::encoded(image, format, quality);
 }
 
 } // namespace

@@ -1,19 +1,15 @@
 #include "HostilePictures.h"
 
-#include <QBuffer>
+#include "PictureBytes.h"
+
 #include <QFile>
 #include <QImage>
-#include <QImageWriter>
 
 #include <libheif/heif.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <tuple>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace ostrel::test::HostilePictures {
 
@@ -35,18 +31,6 @@ void putLe(QByteArray& out, quint32 value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out.append(char((value >> (8 * i)) & 0xff));
     }
-}
-
-QByteArray encoded(const QImage& image, const char* format, int quality = -1,
-                   bool progressive = false) {
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return out;
 }
 
 QImage solid(int width, int height, const QColor& color) {
@@ -167,18 +151,6 @@ QByteArray tiffClaimingSize(int width, int height) {
 }
 
 std::optional<QByteArray> heicUnderstatingSize(int width, int height) {
-#if defined(__SANITIZE_ADDRESS__)
-    // x265 leaks a small block on every x265_encoder_open: not ours.
-    const __lsan::ScopedDisabler noLeakChecks;
-#endif
-    heif_context* context = heif_context_alloc();
-    heif_encoder* encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
-        heif_error_Ok) {
-        heif_context_free(context);
-        return std::nullopt;
-    }
-    heif_encoder_set_lossy_quality(encoder, 10);
     // Grey in 4:2:0 YCbCr, as cameras store their pictures.
     heif_image* image = nullptr;
     heif_image_create(width, height, heif_colorspace_YCbCr, heif_chroma_420, &image);
@@ -194,22 +166,11 @@ std::optional<QByteArray> heicUnderstatingSize(int width, int height) {
             std::fill(plane + qsizetype(y) * stride, plane + qsizetype(y) * stride + w, 128);
         }
     }
-    heif_image_handle* handle = nullptr;
-    const heif_error err = heif_context_encode_image(context, image, encoder, nullptr, &handle);
-    heif_encoder_release(encoder);
-    heif_image_release(image);
-    QByteArray out;
-    if (err.code == heif_error_Ok) {
-        heif_image_handle_release(handle);
-        heif_writer writer{};
-        writer.writer_api_version = 1;
-        writer.write = [](heif_context*, const void* data, size_t size, void* user) {
-            static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
-            return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
-        };
-        heif_context_write(context, &writer, &out);
+    auto heic = encodedHeic(image, 10);
+    if (!heic) {
+        return std::nullopt;
     }
-    heif_context_free(context);
+    QByteArray out = *std::move(heic);
     const qsizetype box = out.indexOf("ispe");
     if (box < 0) {
         return std::nullopt;

@@ -1,17 +1,13 @@
 #include "TestImages.h"
 
-#include <QBuffer>
-#include <QImageWriter>
+#include "support/PictureBytes.h"
+
 #include <QRandomGenerator>
 
 #include <vector>
 
 #include <libheif/heif.h>
 #include <png.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace ostrel::test::TestImages {
 
@@ -28,13 +24,7 @@ QImage noise(int width, int height, quint32 seed) {
 }
 
 QByteArray encode(const QImage& image, const char* format, int quality) {
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    writer.write(image);
-    return out;
+    return encoded(image, format, quality);
 }
 
 QByteArray png(int width, int height, quint32 seed) {
@@ -214,18 +204,6 @@ QByteArray svg(int width, int height) {
 }
 
 std::optional<QByteArray> heic(int width, int height, quint32 seed) {
-#if defined(__SANITIZE_ADDRESS__)
-    // x265 3.5 leaks a small block on every x265_encoder_open: not ours, and only in tests.
-    const __lsan::ScopedDisabler noLeakChecks;
-#endif
-    heif_context* context = heif_context_alloc();
-    heif_encoder* encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
-        heif_error_Ok) {
-        heif_context_free(context);
-        return std::nullopt;
-    }
-    heif_encoder_set_lossy_quality(encoder, 90);
     heif_image* image = nullptr;
     heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
     heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
@@ -237,29 +215,7 @@ std::optional<QByteArray> heic(int width, int height, quint32 seed) {
             plane[y * stride + x] = static_cast<uint8_t>(random.generate() & 0xff);
         }
     }
-    heif_image_handle* handle = nullptr;
-    const heif_error err = heif_context_encode_image(context, image, encoder, nullptr, &handle);
-    heif_encoder_release(encoder);
-    heif_image_release(image);
-    if (err.code != heif_error_Ok) {
-        heif_context_free(context);
-        return std::nullopt;
-    }
-    heif_image_handle_release(handle);
-    QByteArray out;
-    heif_writer writer{};
-    writer.writer_api_version = 1;
-    writer.write = [](heif_context*, const void* data, size_t size, void* userdata) {
-        static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data),
-                                                   static_cast<qsizetype>(size));
-        return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
-    };
-    const heif_error written = heif_context_write(context, &writer, &out);
-    heif_context_free(context);
-    if (written.code != heif_error_Ok || out.isEmpty()) {
-        return std::nullopt;
-    }
-    return out;
+    return encodedHeic(image, 90);
 }
 
 QByteArray pngClaimingSize(const QByteArray& png, quint32 width, quint32 height) {
