@@ -61,6 +61,9 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     store_ = Store::make(config_.paths.supportDir, now_, queue_, Store::defaultDebounce,
                          Store::defaultOffsetsDebounce);
     store_->setWorkers(workers_);
+    // A watched folder's backlog writes the index every few seconds, each time syncing thousands
+    // of new files first: that goes on beside the queue, so that no capture waits for it.
+    store_->setWriter(SerialQueue::make(QStringLiteral("app.ostrel.index")));
     ingest_ = std::make_unique<Ingest>(store_, config_.itemFilter(), config_.retentionDays, now_);
     supportCanonical_ = OstrelPaths::canonical(paths_.supportDir.toLocalFile());
     ingest_->workers = workers_;
@@ -181,6 +184,8 @@ void Engine::stop() {
         retentionTimer_.cancel();
         retentionTimer_ = SerialQueue::Handle();
         watching_ = false;
+        ahead_.clear();
+        ingest_->dropAhead();
         store_->flush();
     };
     if (queue_->isCurrent()) {

@@ -65,8 +65,9 @@ struct EngineTiming {
     // Longest a change waits for the index write while one long job holds the queue (a first
     // start over a large history), so that a killed process keeps most of its work.
     double progressSaveInterval = 3.0;
-    // Files of watched folders one slice offers at most: a scratchpad capture or a transcript
-    // waits for no more than that behind a folder's backlog.
+    // Files of watched folders one slice offers, and one job stores, at most. They are read and
+    // decoded on the workers while the queue goes on with its other jobs: a scratchpad capture
+    // or a transcript never waits for a folder's pictures, only for a job this size.
     qsizetype sliceAdmissions = 16;
 };
 
@@ -153,6 +154,9 @@ public:
     // The re-check delay of a settling file: flat for the first attempts, then doubling up to
     // the maximum, however many attempts there were.
     static double settleDelay(qint64 attempt, const Timing& timing = Timing());
+    // The wait before the next look at a settling file with `stamp`: `delay`, or less when the
+    // file, by its date, will have been quiet for the settle interval sooner.
+    double nextLook(double delay, const Stamp& stamp) const;
 
     // --- Read on the queue (tests reach them with queue()->sync) ---
     qint64 titleTailReads() const { return titleTailReads_; }
@@ -161,9 +165,11 @@ public:
     qint64 heldReads() const { return heldReadCount_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
     qsizetype retryCount() const { return retries_.size(); }
-    // True while a watched-folder scan has folders or entries left, or changed files of watched
-    // folders wait for their slice.
-    bool isScanning() const { return !scans_.empty() || !folderFiles_.isEmpty(); }
+    // Files of watched folders offered and not yet stored.
+    qsizetype preparingCount() const { return static_cast<qsizetype>(ahead_.size()); }
+    // True while a watched-folder scan has folders or entries left, changed files of watched
+    // folders wait for their slice, or files of watched folders are still being ingested.
+    bool isScanning() const { return hasScanWork() || !ahead_.empty(); }
     const Config& config() const { return config_; }
     // Replaces the timer of settle re-checks; on the queue, before the files concerned arrive.
     void setScheduleSettle(Scheduler scheduler) { scheduleSettle_ = std::move(scheduler); }
@@ -232,6 +238,9 @@ private:
     // our own support folder (its copies and thumbnails would be captured again and again).
     bool skipsFolder(const QString& path, dev_t device, dev_t parentDevice) const;
     void scheduleScanSlice();
+    // One slice's work: changed files first, then the scan, until `admissions` files are offered
+    // or its entries are spent.
+    void slice(qsizetype admissions);
 
     // Logs, once per folder and engine, a folder that is skipped for its owner or mode.
     void noteRefused(const QString& what, const QString& folder, const QString& reason);
@@ -268,6 +277,14 @@ private:
         bool outermost_;
     };
     void offerBatch();
+    // The last look before a file offered at start is stored: the files before it may have
+    // brought it in meanwhile.
+    bool stillWanted(const Admission& one) const;
+    // Files of watched folders prepared ahead (Ingest::startAhead()), in the order they are
+    // stored: as many as each job may take of those ready, without waiting for the others.
+    void postDrain();
+    void drainAhead();
+    bool hasScanWork() const { return !scans_.empty() || !folderFiles_.isEmpty(); }
     // Arms the retry timer while captures wait for another try.
     void scheduleRetry();
     // Keeps a file for another try (up to the limit): one that could not be read or copied, or
@@ -295,6 +312,8 @@ private:
     std::shared_ptr<Store> store_;
     std::unique_ptr<Ingest> ingest_;
     std::optional<QList<Admission>> batch_;
+    std::deque<Admission> ahead_;
+    std::atomic<bool> drainPosted_{false};
     SnapshotHandler onSnapshot_;
     Config config_;
     QStringList folderRoots_;

@@ -89,7 +89,7 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
     const double age = now_().since(stamp->modified);
     if (age < timing_.settleInterval) {
         settling_.insert(path, *stamp);
-        scheduleSettle_(timing_.settleInterval,
+        scheduleSettle_(nextLook(timing_.settleInterval, *stamp),
                         [weak = weak_from_this(), path, source, sessionID, slug] {
                             if (const auto self = weak.lock()) {
                                 self->checkSettled(path, source, sessionID, slug, 1);
@@ -111,6 +111,13 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
     candidate.slug = slug;
     candidate.createdAt = stamp.modified;
     if (batch_) {
+        batch_->append(Admission{path, std::move(candidate), stamp, bootstrap, canonical});
+        return;
+    }
+    if (source == Source::folder) {
+        // Prepared ahead, as a slice's are, never on the queue: a watched folder may hold
+        // pictures that take long to decode.
+        const Batch batch(*this);
         batch_->append(Admission{path, std::move(candidate), stamp, bootstrap, canonical});
         return;
     }
@@ -207,31 +214,85 @@ Engine::Batch::~Batch() {
 }
 
 void Engine::offerBatch() {
-    const QList<Admission> pending = std::move(*batch_);
+    QList<Admission> offered = std::move(*batch_);
     batch_.reset();
+    // Files of watched folders are stored as their preparations end (drainAhead()); the rest
+    // here and now, the workers preparing them while this thread waits.
+    QList<Candidate> ahead;
+    QList<Admission> pending;
+    QList<Candidate> candidates;
+    for (Admission& one : offered) {
+        if (one.candidate.source == Source::folder) {
+            ahead.append(one.candidate);
+            ahead_.push_back(std::move(one));
+        } else {
+            candidates.append(one.candidate);
+            pending.append(std::move(one));
+        }
+    }
+    if (!ahead.isEmpty()) {
+        ingest_->startAhead(ahead, [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->postDrain();
+            }
+        });
+    }
     if (pending.isEmpty()) {
         return;
     }
-    QList<Candidate> candidates;
-    candidates.reserve(pending.size());
-    for (const Admission& one : pending) {
-        candidates.append(one.candidate);
-    }
     ingest_->ingestEach(
-        candidates,
-        [this, &pending](qsizetype i) {
-            // At start, one by one, a file would have been checked against the store as the
-            // files before it left it; the same check again now that they have.
-            const Admission& one = pending.at(i);
-            return !one.bootstrap ||
-                   !store_->hasIngested(one.canonical.isEmpty() ? OstrelPaths::canonical(one.path)
-                                                                : one.canonical,
-                                        one.stamp.modified);
-        },
+        candidates, [this, &pending](qsizetype i) { return stillWanted(pending.at(i)); },
         [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
             admitted(pending.at(i).path, pending.at(i).candidate, outcome);
             store_->saveIfOverdue(timing_.progressSaveInterval);
         });
+}
+
+bool Engine::stillWanted(const Admission& one) const {
+    // At start, one by one, a file would have been checked against the store as the files
+    // before it left it; the same check again now that they have.
+    return !one.bootstrap ||
+           !store_->hasIngested(one.canonical.isEmpty() ? OstrelPaths::canonical(one.path)
+                                                        : one.canonical,
+                                one.stamp.modified);
+}
+
+void Engine::postDrain() {
+    if (drainPosted_.exchange(true)) {
+        return;
+    }
+    queue_->async([weak = weak_from_this()] {
+        if (const auto self = weak.lock()) {
+            self->drainPosted_ = false;
+            self->drainAhead();
+        }
+    });
+}
+
+void Engine::drainAhead() {
+    if (stopped_) {
+        return;
+    }
+    const qsizetype most = std::max<qsizetype>(1, timing_.sliceAdmissions);
+    qsizetype stored = 0;
+    while (stored < most && ingest_->aheadReady()) {
+        const Admission one = std::move(ahead_.front());
+        ahead_.pop_front();
+        if (const auto outcome = ingest_->finishAhead(stillWanted(one))) {
+            admitted(one.path, one.candidate, *outcome);
+        }
+        store_->saveIfOverdue(timing_.progressSaveInterval);
+        ++stored;
+    }
+    if (stored > 0) {
+        schedulePublish();
+    }
+    if (ingest_->aheadReady()) {
+        postDrain(); // the rest after the jobs that wait meanwhile
+    }
+    if (hasScanWork() && ingest_->aheadRoom() > 0) {
+        scheduleScanSlice();
+    }
 }
 
 void Engine::checkSettled(const QString& path, Source source,
@@ -264,12 +325,28 @@ void Engine::checkSettled(const QString& path, Source source,
     }
     settling_.insert(path, *stamp);
     const qint64 next = attempt + 1;
-    scheduleSettle_(settleDelay(next, timing_),
+    const double delay = settleDelay(next, timing_);
+    // Only the flat re-checks are shortened: a file that goes on changing is looked at less and
+    // less often, whatever its dates say.
+    scheduleSettle_(next <= timing_.settleFastAttempts ? nextLook(delay, *stamp) : delay,
                     [weak = weak_from_this(), path, source, sessionID, slug, next] {
                         if (const auto self = weak.lock()) {
                             self->checkSettled(path, source, sessionID, slug, next);
                         }
                     });
+}
+
+double Engine::nextLook(double delay, const Stamp& stamp) const {
+    // A file settles once it has not changed for the settle interval. By its date it may have
+    // been quiet for part of that already, or all of it: a capture whose first event came while
+    // it was still being written, or whose event waited behind a job, is looked at again when
+    // the interval is up rather than a whole one later, and never sooner than a tenth of it. A
+    // date ahead of the clock leaves the full delay.
+    const double age = now_().since(stamp.modified);
+    if (age < 0) {
+        return delay;
+    }
+    return std::min(delay, std::max(timing_.settleInterval - age, timing_.settleInterval / 10));
 }
 
 double Engine::settleDelay(qint64 attempt, const Timing& timing) {

@@ -96,9 +96,20 @@ void Engine::scanSlice() {
         folderFilesQueued_.clear();
         return;
     }
+    // The files being prepared ahead leave room for so many more.
+    const qsizetype admissions =
+        std::min(std::max<qsizetype>(1, timing_.sliceAdmissions), ingest_->aheadRoom());
+    if (admissions > 0) {
+        slice(admissions);
+    }
+    // With no room the end of a preparation asks for the next slice (drainAhead()).
+    if (hasScanWork() && ingest_->aheadRoom() > 0) {
+        scheduleScanSlice();
+    }
+}
+
+void Engine::slice(qsizetype admissions) {
     qsizetype budget = std::max<qsizetype>(1, timing_.scanSliceEntries);
-    const qsizetype admissions = std::max<qsizetype>(1, timing_.sliceAdmissions);
-    bool offered = false;
     const Batch batch(*this);
     const auto full = [&] { return batch_ && batch_->size() >= admissions; };
     // Files reported changed come first: they are what the user just did.
@@ -106,7 +117,6 @@ void Engine::scanSlice() {
         const QString path = folderFiles_.takeFirst();
         folderFilesQueued_.remove(path);
         ingestFile(path, Source::folder, std::nullopt, std::nullopt, false);
-        offered = true;
     }
     while (budget > 0 && !scans_.empty() && !full()) {
         FolderScan& scan = scans_.front();
@@ -145,14 +155,7 @@ void Engine::scanSlice() {
             }
         } else if (S_ISREG(st.st_mode) && Date::fromTimespec(st.st_mtim) >= scan.cutoff) {
             ingestFile(child, Source::folder, std::nullopt, std::nullopt, true);
-            offered = true;
         }
-    }
-    if (offered) {
-        schedulePublish();
-    }
-    if (isScanning()) {
-        scheduleScanSlice();
     }
 }
 

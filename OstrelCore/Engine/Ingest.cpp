@@ -79,6 +79,8 @@ Ingest::Ingest(std::shared_ptr<Store> store, ItemFilter filter, qint64 retention
 Ingest::Ingest(std::shared_ptr<Store> store, qint64 retentionDays, Clock now)
     : Ingest(std::move(store), ItemFilter(), retentionDays, std::move(now)) {}
 
+Ingest::~Ingest() = default;
+
 Date Ingest::retentionCutoff(qint64 days, Date now) {
     return now.adding(static_cast<double>(days) * -86400.0);
 }
@@ -101,7 +103,11 @@ QList<Ingest::Outcome> Ingest::ingestAll(const QList<Candidate>& candidates) {
 }
 
 std::shared_ptr<const Ingest::KnownContent> Ingest::knownContent() {
-    if (known_ && knownRevision_ == store->revision()) {
+    // Built anew only once the store has changed by an eighth of its size: a table behind by a
+    // few changes costs at most a decode of bytes stored since (they look new), never a wrong
+    // item, while a table built for every slice of a large backlog cost more than the slice.
+    const qint64 changes = store->revision() - knownRevision_;
+    if (known_ && changes >= 0 && changes <= known_->size() / 8 + 16) {
         return known_;
     }
     // The table this one replaces goes first, so that two are never held at once; each key
@@ -147,17 +153,10 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     // The workers read, decode, hash and thumbnail a window of candidates ahead; the store's
     // part runs here, one candidate at a time and in order, so ids, merges and the snapshot come
     // out as they would one by one. The window is bounded by count and by the bytes it holds.
-    const qsizetype window = std::max(2, workers->size() * 2);
+    const qsizetype window = this->window();
     const QSet<QString> extra = filter.extraExtensions;
     const std::shared_ptr<const KnownContent> known = knownContent();
-    // Creating files is much of a first start's cost; the workers do it, not this thread.
-    auto staging =
-        std::make_shared<const Staging>(Staging{store->itemsDir(), store->thumbsDir(), [this] {
-                                                    ItemFilter f = filter;
-                                                    f.oldest =
-                                                        retentionCutoff(retentionDays, now());
-                                                    return f;
-                                                }()});
+    const std::shared_ptr<const Staging> staging = this->staging();
     std::deque<std::pair<std::future<Prepared>, qint64>> ahead;
     qint64 aheadBytes = 0;
     qsizetype next = 0;
@@ -188,6 +187,81 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
         aheadBytes -= bytes;
         fill();
     }
+}
+
+qsizetype Ingest::window() const {
+    return workers ? std::max(2, workers->size() * 2) : 1;
+}
+
+std::shared_ptr<const Ingest::Staging> Ingest::staging() const {
+    // Creating files is much of a first start's cost; the workers do it, not this thread.
+    ItemFilter passing = filter;
+    passing.oldest = retentionCutoff(retentionDays, now());
+    return std::make_shared<const Staging>(
+        Staging{store->itemsDir(), store->thumbsDir(), std::move(passing)});
+}
+
+void Ingest::startAhead(const QList<Candidate>& candidates, const std::function<void()>& ready) {
+    if (candidates.isEmpty()) {
+        return;
+    }
+    const QSet<QString> extra = filter.extraExtensions;
+    const std::shared_ptr<const KnownContent> known = knownContent();
+    const std::shared_ptr<const Staging> staging = this->staging();
+    for (const Candidate& candidate : candidates) {
+        Ahead& one = ahead_.emplace_back();
+        one.candidate = candidate;
+        one.bytes = heldBytes(candidate, extra);
+        aheadBytes_ += one.bytes;
+        auto promise = std::make_shared<std::promise<Prepared>>();
+        one.prepared = promise->get_future();
+        // The preparation is in place before `ready` says so.
+        auto job = [candidate, extra, known, staging, promise, ready] {
+            try {
+                promise->set_value(prepare(candidate, extra, known.get(), staging.get()));
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+            ready();
+        };
+        if (workers) {
+            (void)workers->submit(std::move(job));
+        } else {
+            job();
+        }
+    }
+}
+
+qsizetype Ingest::aheadCount() const {
+    return static_cast<qsizetype>(ahead_.size());
+}
+
+qsizetype Ingest::aheadRoom() const {
+    if (!ahead_.empty() && aheadBytes_ >= readAheadBytes) {
+        return 0;
+    }
+    return std::max<qsizetype>(0, window() - aheadCount());
+}
+
+bool Ingest::aheadReady() const {
+    return !ahead_.empty() &&
+           ahead_.front().prepared.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+std::optional<Ingest::Outcome> Ingest::finishAhead(bool wanted) {
+    Ahead one = std::move(ahead_.front());
+    ahead_.pop_front();
+    aheadBytes_ -= one.bytes;
+    Prepared prepared = one.prepared.get();
+    if (!wanted) {
+        return std::nullopt;
+    }
+    return finish(one.candidate, prepared);
+}
+
+void Ingest::dropAhead() {
+    ahead_.clear();
+    aheadBytes_ = 0;
 }
 
 Ingest::Outcome Ingest::finish(const Candidate& candidate, Prepared& prepared) {

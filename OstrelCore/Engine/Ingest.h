@@ -13,13 +13,14 @@
 #include <QString>
 
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 
 namespace ostrel {
 
-// The one place where a candidate becomes a stored shelf item (Parts 2.107, 2.108). One per
-// engine, used only on the engine's queue.
+// The one place where a candidate becomes a stored shelf item. One per engine, used only on the
+// engine's queue.
 class Ingest {
 public:
     // What became of one candidate; compared kind and text together.
@@ -58,6 +59,9 @@ public:
            Clock now = &Date::now);
     // With the all-defaults filter.
     Ingest(std::shared_ptr<Store> store, qint64 retentionDays, Clock now = &Date::now);
+    ~Ingest();
+    Ingest(const Ingest&) = delete;
+    Ingest& operator=(const Ingest&) = delete;
 
     // --- Fields (the engine replaces filter and retentionDays when its configuration changes) ---
     std::shared_ptr<Store> store;
@@ -85,6 +89,24 @@ public:
                     const std::function<void(qsizetype, const Outcome&)>& done);
     // `now` less `days` days.
     static Date retentionCutoff(qint64 days, Date now);
+
+    // --- Captures prepared ahead, without the caller waiting for a worker ---
+    // Starts preparing the candidates on the workers, behind those already started; `ready`
+    // runs on the worker that ends each one (without workers, here). They are stored in the
+    // order they were started, by finishAhead(), with the outcomes ingest() would give.
+    void startAhead(const QList<Candidate>& candidates, const std::function<void()>& ready);
+    // Started and not yet finished or dropped.
+    qsizetype aheadCount() const;
+    // How many more may start: twice the workers less those under way, and none while their
+    // bytes reach readAheadBytes.
+    qsizetype aheadRoom() const;
+    // The oldest started candidate is prepared.
+    bool aheadReady() const;
+    // The store's part of the oldest started candidate, which must be ready; when it is not
+    // `wanted`, it is dropped instead and has no outcome.
+    std::optional<Outcome> finishAhead(bool wanted);
+    // Forgets every started candidate; what their workers wrote ahead goes with them.
+    void dropAhead();
 
     // Creates or refreshes a session record and notes its activity.
     void touchSession(const QString& id, const std::optional<QString>& slug, Date at);
@@ -147,6 +169,13 @@ private:
                                            const QSet<QString>& extraExtensions);
     void noteFirstPrompt(const Prompt& prompt);
 
+    struct Ahead;
+    std::list<Ahead> ahead_;
+    qint64 aheadBytes_ = 0;
+    // The window of candidates prepared ahead at once.
+    qsizetype window() const;
+    // Where this call's workers may write ahead.
+    std::shared_ptr<const Staging> staging() const;
     // A failing copy is logged once, until one succeeds again.
     bool copyFailureLogged_ = false;
     std::shared_ptr<const KnownContent> known_;

@@ -13,6 +13,7 @@
 #include <QSize>
 #include <QString>
 
+#include <future>
 #include <optional>
 #include <utility>
 
@@ -52,6 +53,14 @@ struct Ingest::Prepared {
     // The copy and the thumbnail written ahead by a worker; removed unless the item is added.
     AtomicFile::Staged stagedCopy;
     AtomicFile::Staged stagedThumbnail;
+};
+
+// A candidate started by startAhead(): its preparation arrives through `prepared`.
+struct Ingest::Ahead {
+    Candidate candidate;
+    std::future<Prepared> prepared;
+    // What the preparation holds until the store's part has run.
+    qint64 bytes = 0;
 };
 
 namespace ingestParts {

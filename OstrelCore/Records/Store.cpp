@@ -556,64 +556,6 @@ std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpe
     return std::nullopt;
 }
 
-void Store::removeDoomedFiles() {
-    for (const QString& path : std::as_const(doomedFiles_)) {
-        const auto st = FileStat::lstat(path);
-        if (st && !st->isDirectory() && isOwnFile(path)) {
-            QFile::remove(path);
-        }
-    }
-    doomedFiles_.clear();
-}
-
-void Store::noteUnsynced(const QString& path) {
-    unsyncedFiles_.insert(path);
-    unsyncedFolders_.insert(QFileInfo(path).absolutePath());
-}
-
-bool Store::commitFiles() {
-    if (unsyncedFiles_.isEmpty() && unsyncedFolders_.isEmpty()) {
-        return true;
-    }
-    const QStringList files(unsyncedFiles_.begin(), unsyncedFiles_.end());
-    // One flag per file, each written by one job only.
-    std::vector<char> failed(static_cast<size_t>(files.size()), 0);
-    const auto syncOne = [&files, &failed](int i) {
-        const auto error = AtomicFile::syncFile(files.at(i));
-        // A file that went meanwhile (its item was removed) has nothing left to lose.
-        failed[static_cast<size_t>(i)] = error && error->code != ENOENT ? 1 : 0;
-    };
-    // Syncs of many files cost little more than one when they reach the disk together.
-    if (workers_ && files.size() > 1) {
-        workers_->forEach(static_cast<int>(files.size()), syncOne);
-    } else {
-        for (int i = 0; i < files.size(); ++i) {
-            syncOne(i);
-        }
-    }
-    bool ok = true;
-    for (int i = 0; i < files.size(); ++i) {
-        if (failed[static_cast<size_t>(i)] != 0) {
-            ok = false;
-        } else {
-            unsyncedFiles_.remove(files.at(i));
-        }
-    }
-    if (!ok) {
-        qCWarning(lcStore, "index not saved: files of the store could not be synced");
-        return false;
-    }
-    for (auto it = unsyncedFolders_.begin(); it != unsyncedFolders_.end();) {
-        if (const auto error = AtomicFile::syncFolder(*it)) {
-            qCWarning(lcStore, "index not saved: folder %s could not be synced: %s",
-                      qUtf8Printable(*it), qUtf8Printable(Error::describe(*error)));
-            return false;
-        }
-        it = unsyncedFolders_.erase(it);
-    }
-    return true;
-}
-
 bool Store::isOwnFile(const QString& path) const {
     // The index may have been edited or damaged: only ever remove what lies directly in our own
     // two folders, judged after resolving links and "..".

@@ -164,6 +164,12 @@ public:
     // written: a power loss before that finds the old index, and with it the old files.
     qsizetype doomedCount() const { return doomedFiles_.size(); }
     void setWorkers(std::shared_ptr<WorkerPool> workers) { workers_ = std::move(workers); }
+    // Gives the delayed writes of the index a queue of their own: the tables are handed over as
+    // they stand, and syncing the new files, encoding and writing happen there, so that the
+    // queue of `autosave` never waits for them. flush() and save() still write at once.
+    void setWriter(std::shared_ptr<SerialQueue> writer);
+    // Threads that sync files for the writer.
+    static constexpr int syncThreads = 4;
 
     // --- Purge and snapshots ---
     QStringList purge(Date olderThan);
@@ -266,8 +272,29 @@ private:
     QSet<QString> unsyncedFolders_;
     QSet<QString> doomedFiles_;
     void removeDoomedFiles();
-    // A file of ours is wanted again (its item came back): it must not go with the doomed.
-    void spare(const QString& path) { doomedFiles_.remove(path); }
+    // A file of ours is wanted again (its item came back): it must not go with the doomed, nor
+    // with the doomed of a write under way.
+    void spare(const QString& path) {
+        doomedFiles_.remove(path);
+        doomedWriting_.remove(path);
+    }
+    // The small parts of the index, as they stand now.
+    Index indexRest() const;
+    // What follows a written index whose transcript lines went as far as `offsetsOfWrite`.
+    void indexWritten(const QHash<QString, quint64>& offsetsOfWrite);
+    // Arms the delayed write of the index unless it is armed.
+    void armIndexWrite();
+    // The delayed write: on the writer when there is one, else save().
+    void saveInBackground();
+    struct IndexWrite;
+    // Ends the write under way, if any, waiting for it or doing it here.
+    void finishWriting();
+    void finishWrite(const std::shared_ptr<IndexWrite>& write);
+    std::shared_ptr<SerialQueue> writer_;
+    std::shared_ptr<WorkerPool> syncers_;
+    std::shared_ptr<IndexWrite> writing_;
+    // The files doomed when the write under way began: that index no longer names them.
+    QSet<QString> doomedWriting_;
     // Canonical forms of the two folders whose files the store may remove.
     QString canonicalItemsDir_;
     QString canonicalThumbsDir_;

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -45,6 +46,54 @@ bool writeIndexText(const QByteArray& json, const QString& path) {
         return false;
     }
     return true;
+}
+
+// What a commit left unsynced.
+struct Unsynced {
+    QStringList files;
+    QStringList folders;
+
+    bool isEmpty() const { return files.isEmpty() && folders.isEmpty(); }
+};
+
+// Syncs the files (on `pool` when it has more than one to do), then, once all of them are on
+// the disk, their folders once each; a failure is logged. Answers what is left unsynced.
+Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerPool* pool) {
+    Unsynced left;
+    // One flag per file, each written by one job only.
+    std::vector<char> failed(static_cast<size_t>(files.size()), 0);
+    const auto syncOne = [&files, &failed](int i) {
+        const auto error = AtomicFile::syncFile(files.at(i));
+        // A file that went meanwhile (its item was removed) has nothing left to lose.
+        failed[static_cast<size_t>(i)] = error && error->code != ENOENT ? 1 : 0;
+    };
+    // Syncs of many files cost little more than one when they reach the disk together.
+    if (pool != nullptr && files.size() > 1) {
+        pool->forEach(static_cast<int>(files.size()), syncOne);
+    } else {
+        for (int i = 0; i < files.size(); ++i) {
+            syncOne(i);
+        }
+    }
+    for (int i = 0; i < files.size(); ++i) {
+        if (failed[static_cast<size_t>(i)] != 0) {
+            left.files.append(files.at(i));
+        }
+    }
+    if (!left.files.isEmpty()) {
+        qCWarning(lcStore, "index not saved: files of the store could not be synced");
+        left.folders = folders;
+        return left;
+    }
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (const auto error = AtomicFile::syncFolder(folders.at(i))) {
+            qCWarning(lcStore, "index not saved: folder %s could not be synced: %s",
+                      qUtf8Printable(folders.at(i)), qUtf8Printable(Error::describe(*error)));
+            left.folders = folders.mid(i);
+            return left;
+        }
+    }
+    return left;
 }
 
 } // namespace
@@ -337,19 +386,24 @@ void Store::markDirty(bool bumpRevision) {
     }
     indexDirty_ = true;
     indexBehind_ = true;
-    if (autosave_ && !indexWritePending_) {
-        indexWritePending_ = true;
-        autosave_->after(debounce_, [weak = weak_from_this()] {
-            const auto self = weak.lock();
-            if (!self) {
-                return;
-            }
-            self->indexWritePending_ = false;
-            if (self->indexDirty_) {
-                self->save();
-            }
-        });
+    armIndexWrite();
+}
+
+void Store::armIndexWrite() {
+    if (!autosave_ || indexWritePending_) {
+        return;
     }
+    indexWritePending_ = true;
+    autosave_->after(debounce_, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->indexWritePending_ = false;
+        if (self->indexDirty_) {
+            self->saveInBackground();
+        }
+    });
 }
 
 void Store::scheduleOffsetsSave() {
@@ -363,7 +417,7 @@ void Store::scheduleOffsetsSave() {
             }
             self->offsetsWritePending_ = false;
             if (self->indexDirty_) {
-                self->save();
+                self->saveInBackground();
             }
             if (self->offsetsDirty_) {
                 self->offsetsDirty_ = false;
@@ -373,7 +427,21 @@ void Store::scheduleOffsetsSave() {
     }
 }
 
+Store::Index Store::indexRest() const {
+    Index index;
+    index.version = 1;
+    index.lastRunAt = clock();
+    QStringList hidden(hidden_.begin(), hidden_.end());
+    std::sort(hidden.begin(), hidden.end());
+    index.hidden = hidden;
+    index.deleted = deleted_;
+    index.deletedPaths = deletedPaths_;
+    index.titleChecks = titleChecks_;
+    return index;
+}
+
 void Store::save() {
+    finishWriting();
     indexDirty_ = false;
     // The files the index names reach the disk before the index does; when they cannot, this
     // index is not written and the next change tries again.
@@ -382,33 +450,149 @@ void Store::save() {
         dirtySince_ = clock();
         return;
     }
-    Index index;
-    index.version = 1;
-    index.lastRunAt = clock();
-    QStringList hidden(hidden_.begin(), hidden_.end());
-    std::sort(hidden.begin(), hidden.end());
-    index.hidden = hidden;
-    std::vector<const HiddenRecord*> records;
-    records.reserve(static_cast<size_t>(hiddenItems_.size()));
-    for (const HiddenRecord& hiddenRecord : std::as_const(hiddenItems_)) {
-        records.push_back(&hiddenRecord);
-    }
-    std::sort(records.begin(), records.end(),
-              [](const HiddenRecord* a, const HiddenRecord* b) { return a->item.id < b->item.id; });
-    index.deleted = deleted_;
-    index.deletedPaths = deletedPaths_;
-    index.titleChecks = titleChecks_;
-    const QString path = rootPath_ + u'/' + indexName;
     if (indexWritable_ &&
-        writeIndexText(storeIndexParts::encodeIndex(index, items_, records, sessions_, prompts_),
-                       path)) {
+        writeIndexText(
+            storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
+            rootPath_ + u'/' + indexName)) {
         removeDoomedFiles();
-        indexBehind_ = false;
-        if (offsetsOfIndex_ != offsets_) {
-            offsetsOfIndex_ = offsets_;
-            // Offsets held back while the index could not be written may go out now.
-            scheduleOffsetsSave();
+        indexWritten(offsets_);
+    }
+}
+
+void Store::indexWritten(const QHash<QString, quint64>& offsetsOfWrite) {
+    // A change made while a write was under way keeps the index behind.
+    indexBehind_ = indexDirty_;
+    if (offsetsOfIndex_ != offsetsOfWrite) {
+        offsetsOfIndex_ = offsetsOfWrite;
+        // Offsets held back while the index could not be written may go out now.
+        scheduleOffsetsSave();
+    }
+}
+
+// What one write of the index in the background takes along: the tables as they stood, shared
+// rather than copied (the queue's next change to one copies it then), the files to sync first,
+// and, once it has run, how it went. Run once, by the writer or by a flush that cannot wait for
+// it, whichever comes first.
+struct Store::IndexWrite {
+    Index rest;
+    QHash<QString, ShelfItem> items;
+    QHash<QString, HiddenRecord> hiddenItems;
+    QHash<QString, Session> sessions;
+    QHash<QString, Prompt> prompts;
+    QString path;
+    QStringList files;
+    QStringList folders;
+    std::shared_ptr<WorkerPool> syncers;
+    // The offsets as they stood: the lines whose captures this index holds.
+    QHash<QString, quint64> offsets;
+
+    std::mutex lock;
+    bool ran = false;
+    Unsynced left;
+    bool written = false;
+
+    void run() {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (ran) {
+            return;
         }
+        ran = true;
+        left = syncFiles(files, folders, syncers.get());
+        if (left.isEmpty()) {
+            written = writeIndexText(
+                storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path);
+        }
+        // The tables go here, off the queue.
+        items = {};
+        hiddenItems = {};
+        sessions = {};
+        prompts = {};
+    }
+};
+
+void Store::setWriter(std::shared_ptr<SerialQueue> writer) {
+    writer_ = std::move(writer);
+    // Syncing waits on the disk, not the processor: threads of their own, so that a commit of
+    // thousands of new files never holds up the decoding of the next ones on the workers.
+    if (writer_ && !syncers_) {
+        syncers_ = std::make_shared<WorkerPool>(syncThreads);
+    }
+}
+
+void Store::saveInBackground() {
+    if (!writer_ || !autosave_) {
+        save();
+        return;
+    }
+    if (writing_) {
+        return; // the change waits for the write under way to end, which starts the next one
+    }
+    indexDirty_ = false;
+    if (!indexWritable_) {
+        return;
+    }
+    auto write = std::make_shared<IndexWrite>();
+    write->rest = indexRest();
+    write->items = items_;
+    write->hiddenItems = hiddenItems_;
+    write->sessions = sessions_;
+    write->prompts = prompts_;
+    write->path = rootPath_ + u'/' + indexName;
+    write->files = QStringList(unsyncedFiles_.begin(), unsyncedFiles_.end());
+    write->folders = QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end());
+    write->syncers = syncers_ ? syncers_ : workers_;
+    write->offsets = offsets_;
+    unsyncedFiles_.clear();
+    unsyncedFolders_.clear();
+    doomedWriting_ = std::exchange(doomedFiles_, {});
+    writing_ = write;
+    writer_->async([write, weak = weak_from_this(), autosave = autosave_] {
+        write->run();
+        autosave->async([weak, write] {
+            if (const auto self = weak.lock()) {
+                self->finishWrite(write);
+            }
+        });
+    });
+}
+
+void Store::finishWriting() {
+    if (writing_) {
+        const std::shared_ptr<IndexWrite> write = writing_;
+        write->run(); // waits for the writer when it has begun
+        finishWrite(write);
+    }
+}
+
+void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
+    if (writing_ != write) {
+        return; // already taken by a flush
+    }
+    writing_.reset();
+    const auto doomed = std::exchange(doomedWriting_, {});
+    if (!write->left.isEmpty()) {
+        // Noted again for the next commit, which the next change brings.
+        unsyncedFiles_.unite(QSet<QString>(write->left.files.begin(), write->left.files.end()));
+        unsyncedFolders_.unite(
+            QSet<QString>(write->left.folders.begin(), write->left.folders.end()));
+        doomedFiles_.unite(doomed);
+        if (!indexDirty_) {
+            indexDirty_ = true;
+            dirtySince_ = clock();
+        }
+        return;
+    }
+    if (!write->written) {
+        doomedFiles_.unite(doomed);
+        return;
+    }
+    // Files doomed since the write began, or spared meanwhile, are not this index's to remove.
+    const QSet<QString> later = std::exchange(doomedFiles_, doomed);
+    removeDoomedFiles();
+    doomedFiles_ = later;
+    indexWritten(write->offsets);
+    if (indexDirty_) {
+        armIndexWrite();
     }
 }
 
@@ -481,7 +665,7 @@ void Store::saveIfOverdue(double seconds) {
     if (waited < 0) {
         dirtySince_ = clock();
     } else if (waited >= seconds) {
-        save();
+        saveInBackground();
     }
 }
 
@@ -489,6 +673,36 @@ void Store::flush() {
     save();
     offsetsDirty_ = false;
     writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Durability by group commit
+
+void Store::removeDoomedFiles() {
+    for (const QString& path : std::as_const(doomedFiles_)) {
+        const auto st = FileStat::lstat(path);
+        if (st && !st->isDirectory() && isOwnFile(path)) {
+            QFile::remove(path);
+        }
+    }
+    doomedFiles_.clear();
+}
+
+void Store::noteUnsynced(const QString& path) {
+    unsyncedFiles_.insert(path);
+    unsyncedFolders_.insert(QFileInfo(path).absolutePath());
+}
+
+bool Store::commitFiles() {
+    if (unsyncedFiles_.isEmpty() && unsyncedFolders_.isEmpty()) {
+        return true;
+    }
+    const Unsynced left =
+        syncFiles(QStringList(unsyncedFiles_.begin(), unsyncedFiles_.end()),
+                  QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end()), workers_.get());
+    unsyncedFiles_ = QSet<QString>(left.files.begin(), left.files.end());
+    unsyncedFolders_ = QSet<QString>(left.folders.begin(), left.folders.end());
+    return left.isEmpty();
 }
 
 } // namespace ostrel

@@ -7,6 +7,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -77,10 +78,17 @@ QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden*
 
 QByteArray storeIndexParts::encodeIndex(const Store::Index& rest,
                                         const QHash<QString, ShelfItem>& items,
-                                        const std::vector<const HiddenRecord*>& hiddenItems,
+                                        const QHash<QString, HiddenRecord>& hiddenItems,
                                         const QHash<QString, Session>& sessions,
                                         const QHash<QString, Prompt>& prompts) {
-    return indexText(rest, items, &hiddenItems, sessions, prompts);
+    std::vector<const HiddenRecord*> records;
+    records.reserve(static_cast<size_t>(hiddenItems.size()));
+    for (const HiddenRecord& record : hiddenItems) {
+        records.push_back(&record);
+    }
+    std::sort(records.begin(), records.end(),
+              [](const HiddenRecord* a, const HiddenRecord* b) { return a->item.id < b->item.id; });
+    return indexText(rest, items, &records, sessions, prompts);
 }
 
 QByteArray Store::Index::encode() const {

@@ -10,14 +10,12 @@
 #include <QHash>
 #include <QString>
 
-#include <vector>
-
 namespace ostrel::storeIndexParts {
 
 // The index text for the small parts of `rest` and the store's tables given apart, the hidden
 // records sorted by id.
 QByteArray encodeIndex(const Store::Index& rest, const QHash<QString, ShelfItem>& items,
-                       const std::vector<const HiddenRecord*>& hiddenItems,
+                       const QHash<QString, HiddenRecord>& hiddenItems,
                        const QHash<QString, Session>& sessions,
                        const QHash<QString, Prompt>& prompts);
 

@@ -3,8 +3,12 @@
 #include "IngestTestSupport.h"
 
 #include "Platform/WorkerPool.h"
+#include "support/Wait.h"
 
 #include <QImageReader>
+
+#include <atomic>
+#include <future>
 
 namespace ostrel::test {
 namespace {
@@ -50,6 +54,20 @@ protected:
         return out;
     }
 
+    // What ingest() gives for each in turn, on a second store beside the first.
+    QList<Ingest::Outcome> oneByOne(const QList<Candidate>& all, const QString& hiddenID) {
+        serialStore =
+            Store::make(QUrl::fromLocalFile(dir.file("serial")), [this] { return clock; });
+        Ingest serial(serialStore, 30, [this] { return clock; });
+        serialStore->hide(hiddenID);
+        QList<Ingest::Outcome> expected;
+        for (const Candidate& candidate : all) {
+            expected.append(serial.ingest(candidate));
+        }
+        return expected;
+    }
+    std::shared_ptr<Store> serialStore;
+
     static QByteArray bytesOf(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -60,15 +78,7 @@ TEST_F(IngestParallel, WorkersGiveTheOutcomesRecordsAndFilesOfOneByOne) {
     const QList<Candidate> all = candidates();
     const QString hiddenID = digest(TestImages::png(330, 220, 77));
 
-    // One by one, on a second store beside the first.
-    auto serialStore =
-        Store::make(QUrl::fromLocalFile(dir.file("serial")), [this] { return clock; });
-    Ingest serial(serialStore, 30, [this] { return clock; });
-    serialStore->hide(hiddenID);
-    QList<Ingest::Outcome> expected;
-    for (const Candidate& candidate : all) {
-        expected.append(serial.ingest(candidate));
-    }
+    const QList<Ingest::Outcome> expected = oneByOne(all, hiddenID);
 
     store->hide(hiddenID);
     ingest->workers = std::make_shared<WorkerPool>(4);
@@ -109,6 +119,38 @@ TEST_F(IngestParallel, WorkersGiveTheOutcomesRecordsAndFilesOfOneByOne) {
     store->flush();
     EXPECT_EQ(store->unsyncedCount(), 0);
     EXPECT_TRUE(QFile::exists(dir.file("support/index.json")));
+}
+
+// Started ahead, candidates are prepared while the caller goes on, and stored in the order they
+// were started as they become ready, with the outcomes of one by one.
+TEST_F(IngestParallel, StartedAheadTheyAreStoredInOrderWithoutWaitingForAWorker) {
+    const QList<Candidate> all = candidates();
+    const QString hiddenID = digest(TestImages::png(330, 220, 77));
+    const QList<Ingest::Outcome> expected = oneByOne(all, hiddenID);
+    store->hide(hiddenID);
+    ingest->workers = std::make_shared<WorkerPool>(1);
+    std::promise<void> release;
+    (void)ingest->workers->submit([gate = release.get_future().share()] { gate.wait(); });
+    std::atomic<int> ready{0};
+    const auto start = [&](qsizetype from, qsizetype count) {
+        ingest->startAhead(all.mid(from, count), [&ready] { ++ready; });
+        return from + count;
+    };
+    // The one worker is busy: nothing is ready, the window of two is full, and asking costs no
+    // wait.
+    qsizetype next = start(0, 2);
+    EXPECT_FALSE(ingest->aheadReady());
+    EXPECT_EQ(ingest->aheadRoom(), 0);
+    EXPECT_EQ(ready.load(), 0);
+    release.set_value();
+    QList<Ingest::Outcome> outcomes;
+    while (ingest->aheadCount() > 0) {
+        ASSERT_TRUE(waitUntil([&] { return ingest->aheadReady(); }));
+        outcomes.append(*ingest->finishAhead(true));
+        next = start(next, std::min(ingest->aheadRoom(), all.size() - next));
+    }
+    EXPECT_EQ(outcomes, expected);
+    EXPECT_EQ(ready.load(), all.size());
 }
 
 // Bytes already held are recognised by their digest and never decoded ahead. Should the item

@@ -429,6 +429,60 @@ TEST_F(StoreFiles, IndexWritesAreCoalescedFromTheFirstChange) {
     EXPECT_EQ(writtenAt(), 1600);
 }
 
+// With a writer of its own, a delayed write takes the tables as they stood when it began, while
+// the queue goes on changing them: what changed meanwhile keeps the index (and the offsets that
+// lines read meanwhile reached) behind until the next write, and only the files that the written
+// index no longer names, and that nothing wanted again, are removed.
+TEST_F(StoreFiles, AWriterBesideTheQueueWritesTheTablesAsTheyStoodWhenItBegan) {
+    auto store = open();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    const auto withCopy = [&](const QString& id) {
+        ShelfItem item = makeItem(id, 1);
+        item.fileURL = std::get<QUrl>(store->copyIn("bytes of " + id.toUtf8(), id, "png"));
+        store->upsert(item);
+        return item.fileURL->toLocalFile();
+    };
+    const auto indexIDs = [&] {
+        QStringList ids;
+        for (const QJsonValue& item :
+             test::parseObject(read("index.json")).value("items").toArray()) {
+            ids.append(item.toObject().value("id").toString());
+        }
+        ids.sort();
+        return ids;
+    };
+    withCopy("kept");
+    const QString spared = withCopy("spared");
+    const QString later = withCopy("later");
+    store->flush();
+    store->remove("spared");
+    queue->advance(2.1); // the first write begins: its job waits on the writer
+    withCopy("spared");
+    store->remove("later");
+    store->upsert(makeItem("new", 1));
+    store->setOffset(10, "/t.jsonl");
+    queue->advance(2.1); // the change's own delayed write comes due while the first is under way
+    writer->runUntilIdle();
+    queue->runUntilIdle();
+    EXPECT_EQ(indexIDs(), QStringList({"kept", "later"}));
+    EXPECT_TRUE(QFile::exists(spared));
+    EXPECT_TRUE(QFile::exists(later));
+
+    queue->advance(2.1); // the second write begins
+    store->setOffset(20, "/t.jsonl");
+    store->upsert(makeItem("newer", 1));
+    writer->runUntilIdle();
+    queue->runUntilIdle();
+    EXPECT_EQ(indexIDs(), QStringList({"kept", "new", "spared"}));
+    EXPECT_TRUE(QFile::exists(spared));
+    EXPECT_FALSE(QFile::exists(later));
+    queue->advance(1.0); // the offsets go out while "newer" is not written yet
+    EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":10})");
+    store->flush();
+    EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":20})");
+}
+
 TEST_F(StoreFiles, OffsetsHaveTheirOwnLongerDelayAndTakeADirtyIndexAlong) {
     auto store = open();
     store->setOffset(10, "/a");
