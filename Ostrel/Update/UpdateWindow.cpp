@@ -1,6 +1,7 @@
 #include "Ostrel/Update/UpdateWindow.h"
 
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/Symbols.h"
 
 #include <QApplication>
@@ -81,6 +82,7 @@ UpdateWindow::UpdateWindow(UpdateController* controller) : controller_(controlle
     layout_->setContentsMargins(0, 0, 0, 0);
     connect(controller, &UpdateController::phaseChanged, this, &UpdateWindow::rebuild);
     rebuild();
+    new FocusRing(this);
 }
 
 UpdateWindow::Texts UpdateWindow::texts(const std::optional<UpdateController::Phase>& phase,

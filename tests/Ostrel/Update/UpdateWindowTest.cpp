@@ -1,9 +1,12 @@
 #include "Ostrel/Update/UpdateWindow.h"
 #include "Ostrel/Update/UpdateController.h"
+#include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 #include "Platform/UserDefaults.h"
 
 #include "OstrelCore/Update/LoopbackServer.h"
 #include "OstrelCore/Update/ReleaseMaker.h"
+#include "support/FocusStops.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -131,6 +134,22 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
     EXPECT_FALSE(c->window()->findChild<QScrollArea*>("notes"));
     EXPECT_FALSE(c->window()->findChild<QPushButton*>("changelog"));
+}
+
+TEST_F(UpdateWindowTest, EveryTabStopShowsItsFocus) {
+    auto c = offered();
+    UpdateWindow* w = c->window();
+    ASSERT_TRUE(w);
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    const auto stops =
+        test::tabStops(w, SettingsColors::accent(false),
+                       static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width)));
+    // The three buttons and the change log link at least.
+    EXPECT_GE(stops.size(), 4);
+    for (const test::TabStop& stop : stops) {
+        EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
+    }
 }
 
 // The header as drawn: the application's icon reaching 6.25 pixels left of the content's edge, so
