@@ -37,9 +37,21 @@ int WorkerPool::cores() {
 }
 
 void WorkerPool::post(std::function<void()> job) {
+    std::vector<std::function<void()>> one;
+    one.push_back(std::move(job));
+    post(std::move(one));
+}
+
+void WorkerPool::post(std::vector<std::function<void()>> jobs) {
+    if (jobs.empty()) {
+        return;
+    }
+    const bool several = jobs.size() > 1;
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
+        for (std::function<void()>& job : jobs) {
+            jobs_.push_back(std::move(job));
+        }
         // Threads start with the first job: an engine that never ingests keeps none.
         if (threads_.empty()) {
             threads_.reserve(static_cast<size_t>(size_));
@@ -48,7 +60,11 @@ void WorkerPool::post(std::function<void()> job) {
             }
         }
     }
-    wake_.notify_one();
+    if (several) {
+        wake_.notify_all();
+    } else {
+        wake_.notify_one();
+    }
 }
 
 void WorkerPool::work() {

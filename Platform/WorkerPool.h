@@ -39,11 +39,30 @@ public:
         return result;
     }
 
+    // The same for several jobs at once, queued together: the workers are woken once, not once a
+    // job (each wake-up costs the caller a system call).
+    template <typename Job>
+    auto submitAll(std::vector<Job> jobs) -> std::vector<std::future<std::invoke_result_t<Job>>> {
+        using Result = std::invoke_result_t<Job>;
+        std::vector<std::future<Result>> results;
+        std::vector<std::function<void()>> posted;
+        results.reserve(jobs.size());
+        posted.reserve(jobs.size());
+        for (Job& job : jobs) {
+            auto task = std::make_shared<std::packaged_task<Result()>>(std::move(job));
+            results.push_back(task->get_future());
+            posted.emplace_back([task] { (*task)(); });
+        }
+        post(std::move(posted));
+        return results;
+    }
+
     // Runs `job(i)` for every i in [0, count) on the pool and waits for all of them.
     void forEach(int count, const std::function<void(int)>& job);
 
 private:
     void post(std::function<void()> job);
+    void post(std::vector<std::function<void()>> jobs);
     void work();
 
     const int size_;

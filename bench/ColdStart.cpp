@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -316,18 +317,21 @@ StartFigures start(const Corpus& corpus, const QString& support) {
     QElapsedTimer timer;
     timer.start();
     bool shown = false;
+    // The main thread waits in its event loop, as the application's does: a loop that polled
+    // would add its own CPU to the start's.
+    QEventLoop waiting;
     auto engine = Engine::make(config);
     engine->setOnSnapshot([&](const Snapshot& snapshot, Engine::Generation) {
         if (!shown) {
             shown = true;
             out.shown = seconds(timer);
             out.items = snapshot.items.size();
+            waiting.quit();
         }
     });
     engine->start(false);
-    while (!shown) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
+    if (!shown) {
+        waiting.exec();
     }
     engine->stop();
     out.durable = seconds(timer);
@@ -405,9 +409,9 @@ void restarts(const Corpus& corpus) {
                 "%4.2f)\n",
                 bench::median(wallSame) * 1000, bench::median(cpuSame), bench::median(engineSame));
     std::printf("  times touched    %6.0f ms to the first snapshot, %5.2f CPU-s (engine thread "
-                "%4.2f; aim <= 150 ms, <= 0.3 CPU-s)\n",
+                "%4.2f), %4.2f above the floor (aim <= 150 ms, <= floor + 0.15 CPU-s)\n",
                 bench::median(wallTouched) * 1000, bench::median(cpuTouched),
-                bench::median(engineTouched));
+                bench::median(engineTouched), bench::median(cpuTouched) - floorCpu);
     std::printf("  floor: reading and hashing the %.0f MB of pictures once, %5.2f CPU-s\n",
                 static_cast<double>(hashedBytes) / 1e6, floorCpu);
 }

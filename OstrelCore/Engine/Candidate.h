@@ -45,6 +45,9 @@ struct Payload {
     // A file on disk; the extension comes from its name.
     struct File {
         QUrl url;
+        // Its size when it was admitted, when that was looked at: what reading it ahead may
+        // hold, without another look. The file is read for what it holds then, whatever this says.
+        std::optional<qint64> size;
     };
     // Content already in memory.
     struct Bytes {
@@ -62,7 +65,9 @@ struct Payload {
 
     std::variant<File, Bytes, Base64, Artifact> value;
 
-    static Payload file(QUrl url) { return Payload{File{std::move(url)}}; }
+    static Payload file(QUrl url, std::optional<qint64> size = std::nullopt) {
+        return Payload{File{std::move(url), size}};
+    }
     static Payload bytes(QByteArray bytes, QString ext) {
         return Payload{Bytes{std::move(bytes), std::move(ext)}};
     }

@@ -269,7 +269,8 @@ void Engine::bootstrap() {
     {
         const Batch batch(*this);
         for (const ScratchFile& file : scanner_.files()) {
-            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true);
+            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true,
+                       Stamp{file.size, file.modified});
         }
         for (const QUrl& url : ChromeScreenshots::files(
                  paths_.chromeRoot, config_.recentWindow, now_(),

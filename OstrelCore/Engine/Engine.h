@@ -191,8 +191,11 @@ public:
     void scanSlice();
     void onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root);
     void handleEvents(const QStringList& paths);
+    // `seen` is the stamp of the regular file at `path` its caller has just read (without
+    // following a link), which spares another look.
     void ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
-                    const std::optional<QString>& slug, bool bootstrap);
+                    const std::optional<QString>& slug, bool bootstrap,
+                    const std::optional<Stamp>& seen = std::nullopt);
     // None for anything but a regular file; `refused` tells a path that exists but cannot be
     // looked at for the moment (a folder on the way is not searchable).
     std::optional<Stamp> fileStamp(const QString& path, bool* refused = nullptr) const;
@@ -277,6 +280,9 @@ private:
         bool outermost_;
     };
     void offerBatch();
+    // The real path of a regular file (no link itself): while a batch is open, each folder's is
+    // asked of the file system once.
+    QString canonicalFile(const QString& path);
     // The last look before a file offered at start is stored: the files before it may have
     // brought it in meanwhile.
     bool stillWanted(const Admission& one) const;
@@ -312,6 +318,7 @@ private:
     std::shared_ptr<Store> store_;
     std::unique_ptr<Ingest> ingest_;
     std::optional<QList<Admission>> batch_;
+    QHash<QString, QString> canonicalFolders_;
     std::deque<Admission> ahead_;
     std::atomic<bool> drainPosted_{false};
     SnapshotHandler onSnapshot_;

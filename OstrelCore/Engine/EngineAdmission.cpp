@@ -60,12 +60,13 @@ void Engine::holdForRetry(const QString& path, Source source,
 }
 
 void Engine::ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
-                        const std::optional<QString>& slug, bool bootstrap) {
+                        const std::optional<QString>& slug, bool bootstrap,
+                        const std::optional<Stamp>& seen) {
     if (fileName(path).startsWith(u'.')) {
         return;
     }
     bool refused = false;
-    const auto stamp = fileStamp(path, &refused);
+    const auto stamp = seen ? seen : fileStamp(path, &refused);
     if (!stamp) {
         if (refused) {
             holdForRetry(path, source, sessionID, slug);
@@ -77,7 +78,7 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
     }
     QString canonical;
     if (bootstrap) {
-        canonical = OstrelPaths::canonical(path);
+        canonical = canonicalFile(path);
         if (store_->hasIngested(canonical, stamp->modified)) {
             stamps_.insert(path, *stamp);
             return;
@@ -106,7 +107,7 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
                    const QString& canonical) {
     Candidate candidate;
     candidate.source = source;
-    candidate.payload = Payload::file(QUrl::fromLocalFile(path));
+    candidate.payload = Payload::file(QUrl::fromLocalFile(path), stamp.size);
     candidate.sessionID = sessionID;
     candidate.slug = slug;
     candidate.createdAt = stamp.modified;
@@ -204,7 +205,25 @@ void Engine::retryFailed(const QSet<QString>* folders) {
 Engine::Batch::Batch(Engine& engine) : engine_(engine), outermost_(!engine.batch_) {
     if (outermost_) {
         engine_.batch_.emplace();
+        engine_.canonicalFolders_.clear();
     }
+}
+
+QString Engine::canonicalFile(const QString& path) {
+    if (!batch_) {
+        return OstrelPaths::canonical(path);
+    }
+    // The file is no link: its real path is its folder's and its name.
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0) {
+        return OstrelPaths::canonical(path);
+    }
+    const QString folder = path.left(slash);
+    auto it = canonicalFolders_.constFind(folder);
+    if (it == canonicalFolders_.constEnd()) {
+        it = canonicalFolders_.insert(folder, OstrelPaths::canonical(folder));
+    }
+    return *it + path.mid(slash);
 }
 
 Engine::Batch::~Batch() {
@@ -286,6 +305,11 @@ void Engine::drainAhead() {
     }
     if (stored > 0) {
         schedulePublish();
+        if (ahead_.empty() && !hasScanWork()) {
+            // The backlog is through: its index goes out now rather than a delay later, so
+            // that a quit soon after finds it written.
+            store_->saveIfOverdue(0);
+        }
     }
     if (ingest_->aheadReady()) {
         postDrain(); // the rest after the jobs that wait meanwhile

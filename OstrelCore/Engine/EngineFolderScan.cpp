@@ -154,7 +154,8 @@ void Engine::slice(qsizetype admissions) {
                 scan.folders.emplace_back(child, st.st_dev);
             }
         } else if (S_ISREG(st.st_mode) && Date::fromTimespec(st.st_mtim) >= scan.cutoff) {
-            ingestFile(child, Source::folder, std::nullopt, std::nullopt, true);
+            ingestFile(child, Source::folder, std::nullopt, std::nullopt, true,
+                       Stamp{static_cast<qint64>(st.st_size), Date::fromTimespec(st.st_mtim)});
         }
     }
 }

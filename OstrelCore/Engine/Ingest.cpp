@@ -160,19 +160,36 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     std::deque<std::pair<std::future<Prepared>, qint64>> ahead;
     qint64 aheadBytes = 0;
     qsizetype next = 0;
+    const auto job = [&extra, &known, &staging](const Candidate* candidate) {
+        return [candidate, extra, known, staging] {
+            return prepare(*candidate, extra, known.get(), staging.get());
+        };
+    };
+    // Refilled half the window at a time: one wake-up of the workers serves several candidates,
+    // and waking a worker costs this thread more than its part of a recognised file.
+    const qsizetype refill = std::max<qsizetype>(1, window / 2);
     const auto fill = [&] {
-        while (next < candidates.size() && static_cast<qsizetype>(ahead.size()) < window) {
+        const auto room = window - static_cast<qsizetype>(ahead.size());
+        if (!ahead.empty() && room < std::min(refill, candidates.size() - next)) {
+            return;
+        }
+        std::vector<decltype(job(nullptr))> jobs;
+        std::vector<qint64> held;
+        while (next < candidates.size() &&
+               static_cast<qsizetype>(ahead.size() + jobs.size()) < window) {
             const Candidate* candidate = &candidates.at(next);
             const qint64 bytes = heldBytes(*candidate, extra);
-            if (!ahead.empty() && aheadBytes + bytes > readAheadBytes) {
-                return;
+            if ((!ahead.empty() || !jobs.empty()) && aheadBytes + bytes > readAheadBytes) {
+                break;
             }
             ++next;
             aheadBytes += bytes;
-            ahead.emplace_back(workers->submit([candidate, extra, known, staging] {
-                return prepare(*candidate, extra, known.get(), staging.get());
-            }),
-                               bytes);
+            jobs.push_back(job(candidate));
+            held.push_back(bytes);
+        }
+        auto futures = workers->submitAll(std::move(jobs));
+        for (size_t i = 0; i < futures.size(); ++i) {
+            ahead.emplace_back(std::move(futures[i]), held[i]);
         }
     };
     fill();
@@ -190,7 +207,7 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
 }
 
 qsizetype Ingest::window() const {
-    return workers ? std::max(2, workers->size() * 2) : 1;
+    return workers ? std::max(2, workers->size() * 4) : 1;
 }
 
 std::shared_ptr<const Ingest::Staging> Ingest::staging() const {

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -97,7 +98,7 @@ public:
     void startAhead(const QList<Candidate>& candidates, const std::function<void()>& ready);
     // Started and not yet finished or dropped.
     qsizetype aheadCount() const;
-    // How many more may start: twice the workers less those under way, and none while their
+    // How many more may start: four times the workers less those under way, and none while their
     // bytes reach readAheadBytes.
     qsizetype aheadRoom() const;
     // The oldest started candidate is prepared.
@@ -169,6 +170,9 @@ private:
                                            const QSet<QString>& extraExtensions);
     void noteFirstPrompt(const Prompt& prompt);
 
+    // Working directories as resolved lately, and when this table was begun.
+    mutable QHash<QString, QString> projectFolders_;
+    mutable std::chrono::steady_clock::time_point projectFoldersAt_;
     struct Ahead;
     std::list<Ahead> ahead_;
     qint64 aheadBytes_ = 0;

@@ -9,6 +9,7 @@
 #include "Platform/Log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace ostrel {
@@ -292,7 +293,18 @@ std::optional<QString> Ingest::projectFolder(const QString& sessionID) const {
     if (it == store->sessions().constEnd() || !it->cwd) {
         return std::nullopt;
     }
-    return OstrelPaths::canonical(*it->cwd);
+    // Resolved once a second at most: a start offers thousands of files of a few sessions, and
+    // each resolution asks the file system (of a folder gone since, several times).
+    const auto now = std::chrono::steady_clock::now();
+    if (now - projectFoldersAt_ > std::chrono::seconds(1)) {
+        projectFolders_.clear();
+        projectFoldersAt_ = now;
+    }
+    auto found = projectFolders_.constFind(*it->cwd);
+    if (found == projectFolders_.constEnd()) {
+        found = projectFolders_.insert(*it->cwd, OstrelPaths::canonical(*it->cwd));
+    }
+    return *found;
 }
 
 ShelfItem Ingest::newItem(const Call& call, const QString& id, ShelfItemKind kind,

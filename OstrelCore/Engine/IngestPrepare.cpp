@@ -165,6 +165,9 @@ qint64 Ingest::heldBytes(const Candidate& candidate, const QSet<QString>& extraE
             ext == QStringLiteral("svg")) {
             return 0;
         }
+        if (file->size) {
+            return std::clamp<qint64>(*file->size, 0, ImageProbe::maxImageBytes);
+        }
         const auto st = FileStat::lstat(path);
         return st ? std::min<qint64>(st->size, ImageProbe::maxImageBytes) : 0;
     }

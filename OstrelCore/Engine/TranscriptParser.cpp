@@ -24,12 +24,49 @@ constexpr std::string_view imageNeedle = R"("type":"image")";
 constexpr std::array<std::string_view, 2> recordNeedles{R"("type":"user")", R"("tool_use")"};
 constexpr std::array<std::string_view, 3> titleNeedles{
     R"("type":"agent-name")", R"("type":"custom-title")", R"("type":"ai-title")"};
+// Every needle but "tool_use" is a `"type":"` and what follows it.
+constexpr std::string_view typeNeedle = R"("type":")";
+constexpr std::array<std::string_view, 4> interestTypes{R"(user")", R"(agent-name")",
+                                                        R"(custom-title")", R"(ai-title")"};
+constexpr bool isType(std::string_view needle, std::string_view type) {
+    return needle.substr(0, typeNeedle.size()) == typeNeedle &&
+           needle.substr(typeNeedle.size()) == type;
+}
+static_assert(isType(recordNeedles[0], interestTypes[0]) &&
+              isType(titleNeedles[0], interestTypes[1]) &&
+              isType(titleNeedles[1], interestTypes[2]) &&
+              isType(titleNeedles[2], interestTypes[3]));
 constexpr std::array<std::string_view, 5> interestNeedles{
     recordNeedles[0], recordNeedles[1], titleNeedles[0], titleNeedles[1], titleNeedles[2]};
 // A line longer than this is searched for the needles only up to here before it is read: the
 // read itself meets every needle, so a line that shows none early is not searched to its end
 // and then read as well.
 constexpr qsizetype needleHead = 4096;
+
+// Whether `"type":"` followed by one of `types` occurs in `haystack`: one search for them all,
+// where one for each needle went over the whole line as many times.
+template <size_t n>
+bool hasType(QByteArrayView haystack, const std::array<std::string_view, n>& types,
+             size_t first = 0) {
+    const char* p = haystack.data();
+    const char* const end = p + haystack.size();
+    while (static_cast<size_t>(end - p) >= typeNeedle.size()) {
+        const auto* hit = static_cast<const char*>(
+            ::memmem(p, static_cast<size_t>(end - p), typeNeedle.data(), typeNeedle.size()));
+        if (hit == nullptr) {
+            return false;
+        }
+        const std::string_view rest(hit + typeNeedle.size(),
+                                    static_cast<size_t>(end - hit) - typeNeedle.size());
+        for (size_t i = first; i < n; ++i) {
+            if (rest.starts_with(types[i])) {
+                return true;
+            }
+        }
+        p = hit + 1;
+    }
+    return false;
+}
 
 bool contains(QByteArrayView haystack, std::string_view needle) {
     if (haystack.size() < static_cast<qsizetype>(needle.size())) {
@@ -212,21 +249,12 @@ bool TranscriptParser::mayContainImage(QByteArrayView bytes) {
 }
 
 bool TranscriptParser::mayBeInteresting(QByteArrayView bytes) {
-    for (const auto needle : recordNeedles) {
-        if (contains(bytes, needle)) {
-            return true;
-        }
-    }
-    return mayBeTitle(bytes);
+    return hasType(bytes, interestTypes) || contains(bytes, recordNeedles[1]);
 }
 
 bool TranscriptParser::mayBeTitle(QByteArrayView bytes) {
-    for (const auto needle : titleNeedles) {
-        if (contains(bytes, needle)) {
-            return true;
-        }
-    }
-    return false;
+    // The types after "user" are the titles'.
+    return hasType(bytes, interestTypes, 1);
 }
 
 std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {

@@ -62,9 +62,17 @@ void JsonWriter::string(QStringView text) {
 void JsonWriter::quoted(QStringView text) {
     out_.append('"');
     const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
+    // Runs of bytes that need no escape go in whole.
+    const char* run = utf8.constData();
+    const char* const end = run + utf8.size();
+    for (const char* p = run; p != end; ++p) {
+        const auto u = static_cast<unsigned char>(*p);
+        if (u >= 0x20 && u != '"' && u != '\\') {
+            continue;
+        }
+        out_.append(run, p - run);
+        run = p + 1;
+        switch (u) {
         case '"':
             out_.append("\\\"");
             break;
@@ -86,17 +94,14 @@ void JsonWriter::quoted(QStringView text) {
         case '\t':
             out_.append("\\t");
             break;
-        default:
-            if (u < 0x20) {
-                static const char hex[] = "0123456789abcdef";
-                out_.append("\\u00");
-                out_.append(hex[u >> 4]);
-                out_.append(hex[u & 0xF]);
-            } else {
-                out_.append(c);
-            }
+        default: {
+            static const char hex[] = "0123456789abcdef";
+            const char escaped[] = {'\\', 'u', '0', '0', hex[u >> 4], hex[u & 0xF]};
+            out_.append(escaped, sizeof escaped);
+        }
         }
     }
+    out_.append(run, end - run);
     out_.append('"');
 }
 

@@ -169,7 +169,7 @@ public:
     // queue of `autosave` never waits for them. flush() and save() still write at once.
     void setWriter(std::shared_ptr<SerialQueue> writer);
     // Threads that sync files for the writer.
-    static constexpr int syncThreads = 4;
+    static constexpr int syncThreads = 8;
 
     // --- Purge and snapshots ---
     QStringList purge(Date olderThan);

@@ -16,9 +16,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -107,14 +109,21 @@ namespace {
 // nothing else writes into our own folders, so before the first write of this run any such
 // file is a leftover and would only take up room.
 void removeLeftovers(const QString& folder) {
-    const QStringList names = QDir(folder).entryList({QStringLiteral(".incoming-*")},
-                                                     QDir::Files | QDir::Hidden | QDir::System);
+    // A plain listing: the folder holds a file or two for every item, and only the names count.
+    const QByteArray native = QFile::encodeName(folder);
+    DIR* dir = ::opendir(native.constData());
+    if (dir == nullptr) {
+        return;
+    }
+    constexpr std::string_view prefix = ".incoming-";
     qsizetype removed = 0;
-    for (const QString& name : names) {
-        if (::unlink(QFile::encodeName(folder + u'/' + name).constData()) == 0) {
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::string_view(entry->d_name).starts_with(prefix) && entry->d_type != DT_DIR &&
+            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
             ++removed;
         }
     }
+    ::closedir(dir);
     if (removed > 0) {
         qCInfo(lcStore, "removed %lld unfinished files from %s", static_cast<long long>(removed),
                qUtf8Printable(folder));
