@@ -531,34 +531,35 @@ JsonSkim::Elements JsonSkim::Value::elements() const {
     return Elements(skim_, index_ + 1, node().next);
 }
 
+QByteArrayView JsonSkim::Value::between() const {
+    const Node& n = node();
+    return skim_->text_.sliced(n.begin, n.end - n.begin);
+}
+
 std::optional<QString> JsonSkim::Value::string() const {
     if (!isString()) {
         return std::nullopt;
     }
-    const Node& n = node();
-    const char* begin = skim_->text_.data() + n.begin;
-    const char* end = skim_->text_.data() + n.end;
-    if (n.flag) {
-        return unescape(begin, end);
+    const QByteArrayView bytes = between();
+    if (node().flag) {
+        return unescape(bytes.begin(), bytes.end());
     }
-    return QString::fromUtf8(begin, end - begin);
+    return QString::fromUtf8(bytes);
 }
 
 std::optional<QByteArray> JsonSkim::Value::utf8() const {
     if (!isString()) {
         return std::nullopt;
     }
-    const Node& n = node();
-    const char* begin = skim_->text_.data() + n.begin;
-    const char* end = skim_->text_.data() + n.end;
-    if (n.flag) {
-        return unescape(begin, end).toUtf8();
+    QByteArrayView bytes = between();
+    if (node().flag) {
+        return unescape(bytes.begin(), bytes.end()).toUtf8();
     }
     // As in string(): Qt's decoding drops a byte order mark that opens the text.
-    if (end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0) {
-        begin += 3;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        bytes = bytes.sliced(3);
     }
-    return QByteArray(begin, end - begin);
+    return bytes.toByteArray();
 }
 
 bool JsonSkim::Value::is(std::string_view text) const {

@@ -97,6 +97,8 @@ private:
     friend class JsonSkim;
     Value(const JsonSkim* skim, std::uint32_t index) : skim_(skim), index_(index) {}
     bool is(Kind kind) const { return skim_ != nullptr && node().kind == kind; }
+    // A string's bytes between its quotes, as they stand.
+    QByteArrayView between() const;
     const Node& node() const { return skim_->nodes_[index_]; }
 
     const JsonSkim* skim_ = nullptr;
