@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -83,12 +84,14 @@ bool isLimit(int error) {
 struct Entry {
     QString name;
     bool folder = false;
+    // A regular file whose status changed at or after the moment the listing was given.
+    bool changed = false;
 };
 
 // A folder's entries; a link is never taken for a folder. None when it cannot be listed.
-std::optional<std::vector<Entry>> list(const QString& folder) {
-    const QByteArray base = native(folder);
-    DIR* dir = ::opendir(base.constData());
+std::optional<std::vector<Entry>> list(const QString& folder,
+                                       const std::optional<Date>& changedSince = std::nullopt) {
+    DIR* dir = ::opendir(native(folder).constData());
     if (dir == nullptr) {
         return std::nullopt;
     }
@@ -99,15 +102,19 @@ std::optional<std::vector<Entry>> list(const QString& folder) {
             continue;
         }
         bool folderEntry = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
+        bool changed = false;
+        if (entry->d_type == DT_UNKNOWN || (changedSince && entry->d_type == DT_REG)) {
             struct stat st {};
-            const QByteArray full = base + '/' + name;
-            folderEntry = ::lstat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                folderEntry = S_ISDIR(st.st_mode);
+                changed = changedSince && S_ISREG(st.st_mode) &&
+                          Date::fromTimespec(st.st_ctim) >= *changedSince;
+            }
         }
         // A name that is not valid UTF-8 has no path of ours; the capture side's own listings
         // say so once per folder.
         if (auto exact = FileStat::exactName(name)) {
-            out.push_back(Entry{std::move(*exact), folderEntry});
+            out.push_back(Entry{std::move(*exact), folderEntry, changed});
         }
     }
     ::closedir(dir);
@@ -291,9 +298,10 @@ struct FileEventStream::Reader {
     }
 
     // Watches `top` and every folder below it, each before it is listed; reports what the
-    // listings find when `report` is set. Returns the error of watching `top` itself (0 when
-    // watched).
-    int addTree(Root& root, const QString& top, bool report) {
+    // listings find when `report` is set, else the files they find changed since `changedSince`
+    // when that is set. Returns the error of watching `top` itself (0 when watched).
+    int addTree(Root& root, const QString& top, bool report,
+                const std::optional<Date>& changedSince = std::nullopt) {
         int topError = 0;
         struct stat topStat {};
         ::stat(native(top).constData(), &topStat);
@@ -310,7 +318,7 @@ struct FileEventStream::Reader {
                 }
                 continue;
             }
-            const auto entries = list(path);
+            const auto entries = list(path, report ? std::nullopt : changedSince);
             if (!entries) {
                 // Made unreadable between the watch and the listing: without its watch, the
                 // permission change that makes it readable again lists it then.
@@ -321,7 +329,7 @@ struct FileEventStream::Reader {
             }
             for (const Entry& entry : *entries) {
                 const QString child = join(path, entry.name);
-                if (report) {
+                if (report || entry.changed) {
                     note(child, 0);
                 }
                 if (!entry.folder) {
@@ -382,8 +390,9 @@ struct FileEventStream::Reader {
     }
 
     // Watches the root when it is there, else the chain of its existing ancestors, without
-    // recursion, until it appears. `appearing`: the root is new, so what it holds is reported.
-    void arm(Root& root, bool appearing) {
+    // recursion, until it appears. `appearing`: the root is new, so what it holds is reported;
+    // else, in a whole tree, the files changed since `changedSince` when that is set.
+    void arm(Root& root, bool appearing, const std::optional<Date>& changedSince = std::nullopt) {
         for (int round = 0; round < 8; ++round) {
             clear(root);
             if (isFolder(root.given)) {
@@ -391,8 +400,9 @@ struct FileEventStream::Reader {
                 if (appearing) {
                     note(root.base, 0);
                 }
-                const int error = options.subfolders ? addShallow(root, root.base, appearing)
-                                                     : addTree(root, root.base, appearing);
+                const int error = options.subfolders
+                                      ? addShallow(root, root.base, appearing)
+                                      : addTree(root, root.base, appearing, changedSince);
                 if (error == 0) {
                     root.armed = true;
                     return;
@@ -438,6 +448,14 @@ struct FileEventStream::Reader {
         }
         root.awaited = awaited;
         return nearest;
+    }
+
+    // What the first arming reports as changed: the owner's moment, less the slack.
+    std::optional<Date> firstChanges() const {
+        if (!options.changedSince) {
+            return std::nullopt;
+        }
+        return options.changedSince->adding(-changeTimeSlack);
     }
 
     // After lost events the tree may hold folders that were never watched.
@@ -574,9 +592,12 @@ struct FileEventStream::Reader {
 
     void run() {
         if (options.armInBackground) {
+            if (options.beforeArming) {
+                options.beforeArming();
+            }
             for (Root& root : roots) {
                 if (root.fd >= 0 && !stopping.load()) {
-                    arm(root, false);
+                    arm(root, false, firstChanges());
                 }
             }
         }
@@ -673,7 +694,7 @@ bool FileEventStream::start() {
         }
         any = true;
         if (!r.options.armInBackground) {
-            r.arm(root, false);
+            r.arm(root, false, r.firstChanges());
         }
     }
     if (!any && !r.roots.empty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Date.h"
 #include "Platform/SerialQueue.h"
 
 #include <QList>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace ostrel {
 
@@ -34,6 +36,10 @@ public:
     static constexpr quint32 mustScanSubDirs = 0x1;
     static constexpr quint32 userDropped = 0x2;
     static constexpr quint32 kernelDropped = 0x4;
+    // Seconds a file's status-change time may lie before `Options::changedSince` and still count
+    // as a change since then: some file systems keep whole or even two seconds, and the kernel
+    // stamps files from a clock that may lag the one the moment was read from.
+    static constexpr double changeTimeSlack = 2.0;
 
     // Paths and one flag word per path, in the order the changes were read; a path appears once
     // per batch.
@@ -62,6 +68,15 @@ public:
         // large as "/": start() returns at once, and events are reported only from the moment
         // each folder's watch is in place. stop() ends such a walk within a folder.
         bool armInBackground = false;
+        // Set: the first arming of a whole tree also reports the files in it whose status changed
+        // at or after this moment (less `changeTimeSlack`). An owner that lists the tree itself
+        // from this moment on thus misses nothing written into a folder it had listed before the
+        // folder's watch was in place; a rename or a copy that keeps the modification time still
+        // sets the status-change time.
+        std::optional<Date> changedSince;
+        // Runs on the reader thread before a background arming begins; lets tests hold it back.
+        // stop() waits for it.
+        std::function<void()> beforeArming;
     };
 
     FileEventStream(QStringList roots, std::shared_ptr<SerialQueue> queue, Handler handler,

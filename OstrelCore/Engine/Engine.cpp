@@ -95,6 +95,7 @@ void Engine::setOnSnapshot(SnapshotHandler handler) {
 }
 
 void Engine::start(bool watch) {
+    const Date scansBegan = Date::now();
     runOnQueue([](Engine& e) { e.bootstrap(); });
     runOnQueue([](Engine& e) {
         for (const QString& root : QStringList(e.folderRoots_)) {
@@ -105,10 +106,10 @@ void Engine::start(bool watch) {
     if (!watch) {
         return;
     }
-    runOnQueue([](Engine& e) {
+    runOnQueue([scansBegan](Engine& e) {
         e.watching_ = true;
         e.noteWatched();
-        e.syncFolderWatchers();
+        e.syncFolderWatchers(scansBegan);
     });
 
     // Watches are added here, on the caller's thread, so that nothing that happens after start()
@@ -141,12 +142,15 @@ void Engine::start(bool watch) {
 }
 
 std::shared_ptr<DirectoryWatcher> Engine::makeWatcher(const QString& path, const QUrl& root,
-                                                      bool chrome, bool large) {
+                                                      bool chrome, std::optional<Date> scanned) {
     FileEventStream::Options scope;
     scope.batchLimit = timing_.eventBatchLimit;
     // A watched folder may be "/" or the home folder: its watches are added on the watcher's own
-    // thread, so that the queue never waits for them.
-    scope.armInBackground = large;
+    // thread, so that the queue never waits for them. What is written into a folder its scan has
+    // listed before the folder's watch is in place is reported as the watch is added.
+    scope.armInBackground = scanned.has_value();
+    scope.changedSince = scanned;
+    scope.beforeArming = timing_.beforeFolderArming;
     if (chrome) {
         // The temporary folder: one level deep, plus the screenshot folders.
         scope.subfolders = [](const QString& name) {
@@ -294,7 +298,7 @@ void Engine::resolveScratchRoot() {
 
 // --- Configuration ---
 
-void Engine::syncFolderWatchers() {
+void Engine::syncFolderWatchers(Date scansBegan) {
     const QSet<QString> roots(folderRoots_.begin(), folderRoots_.end());
     for (auto it = folderWatchers_.begin(); it != folderWatchers_.end();) {
         if (!roots.contains(it->first)) {
@@ -308,7 +312,7 @@ void Engine::syncFolderWatchers() {
         if (folderWatchers_.contains(path) || !FileStat::stat(path)) {
             continue;
         }
-        folderWatchers_[path] = makeWatcher(path, OstrelPaths::folderURL(path), false, true);
+        folderWatchers_[path] = makeWatcher(path, OstrelPaths::folderURL(path), false, scansBegan);
     }
 }
 
@@ -325,7 +329,7 @@ void Engine::applyConfig(const Config& config) {
     ingest_->retentionDays = config_.retentionDays;
     applyRetention();
     if (watching_) {
-        syncFolderWatchers();
+        syncFolderWatchers(Date::now()); // the scans below list nothing before this job ends
     }
     for (const QString& root : QStringList(folderRoots_)) {
         if (!old.contains(root)) {

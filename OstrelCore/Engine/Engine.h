@@ -69,6 +69,9 @@ struct EngineTiming {
     // decoded on the workers while the queue goes on with its other jobs: a scratchpad capture
     // or a transcript never waits for a folder's pictures, only for a job this size.
     qsizetype sliceAdmissions = 16;
+    // Runs on a watched folder's watcher thread before its watches are added; tests hold them
+    // back with it.
+    std::function<void()> beforeFolderArming;
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
@@ -251,7 +254,9 @@ private:
     Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing);
 
     void bootstrap();
-    void syncFolderWatchers();
+    // `scansBegan`: on the real clock, as file times are, no later than the scans of the
+    // folders it starts watching list anything.
+    void syncFolderWatchers(Date scansBegan);
     void applyConfig(const Config& config);
     void mutateStore(std::function<void(Store&)> change);
     void admit(const QString& path, Source source, const std::optional<QString>& sessionID,
@@ -302,8 +307,10 @@ private:
     // The scanner lists under the real path of the scratch root, so that its paths match the
     // watchers' (which report real paths) in `stamps`.
     void resolveScratchRoot();
+    // `scanned`: a watched folder, listed by its scan from that moment on.
     std::shared_ptr<DirectoryWatcher> makeWatcher(const QString& path, const QUrl& root,
-                                                  bool chrome, bool large = false);
+                                                  bool chrome,
+                                                  std::optional<Date> scanned = std::nullopt);
     // Runs `job` on the queue after `seconds`, unless the engine is gone by then.
     void later(double seconds, std::function<void(Engine&)> job);
     void runOnQueue(std::function<void(Engine&)> job);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -445,6 +446,49 @@ TEST_F(EngineCapture, CapturesInWatchedFoldersAndTakesUpdates) {
         [&] { EXPECT_EQ(engine->config().paths.supportDir, OstrelPaths::folderURL(support)); });
     write(later + "/watched.pdf", page(24));
     ASSERT_TRUE(waitForItem(real(later + "/watched.pdf")));
+}
+
+TEST_F(EngineCapture, AFileWrittenIntoAScannedFolderBeforeItsWatchIsAddedIsCaptured) {
+    // Each watched folder's watches wait until the test has written into a folder that its scan
+    // has already listed.
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        int arming = 0;
+        int opened = 0;
+    };
+    const auto gate = std::make_shared<Gate>();
+    timing.beforeFolderArming = [gate] {
+        std::unique_lock hold(gate->lock);
+        const int mine = gate->arming++;
+        gate->changed.wait_for(hold, std::chrono::seconds(20), [&] { return gate->opened > mine; });
+    };
+    const auto open = [gate] {
+        const std::lock_guard hold(gate->lock);
+        ++gate->opened;
+        gate->changed.notify_all();
+    };
+    const QString docs = tmp.file("docs");
+    const QString later = tmp.file("later");
+    write(docs + "/sub/old.pdf", page(40));
+    write(later + "/sub/old.pdf", page(41));
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c);
+    ASSERT_TRUE(waitForItem(real(docs + "/sub/old.pdf")));
+    write(docs + "/sub/new.pdf", page(42));
+    // Past the slack for coarse file times: only the moment the scan began lets it through.
+    QThread::msleep(static_cast<unsigned long>((FileEventStream::changeTimeSlack + 0.2) * 1000));
+    open();
+    EXPECT_TRUE(waitForItem(real(docs + "/sub/new.pdf")));
+
+    // A folder added in Settings.
+    c.watchedFolders = {docs, later};
+    engine->update(c);
+    ASSERT_TRUE(waitForItem(real(later + "/sub/old.pdf")));
+    write(later + "/sub/new.pdf", page(43));
+    open();
+    EXPECT_TRUE(waitForItem(real(later + "/sub/new.pdf")));
 }
 
 TEST_F(EngineCapture, BadInputCostsOneCaptureNeverTheEngine) {
