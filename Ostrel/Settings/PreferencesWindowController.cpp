@@ -27,6 +27,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace ostrel {
 
 PreferencesPaneView::PreferencesPaneView(SettingsNavigation& navigation, AppSettings& settings,
@@ -174,11 +176,59 @@ int PreferencesWindowController::allowedHeight(int proposed) const {
     return std::max(proposed, minFrame_.height());
 }
 
+QPoint PreferencesWindowController::keptOnScreen(QRect frame, const QList<QRect>& areas) {
+    if (areas.isEmpty()) {
+        return frame.topLeft();
+    }
+    QRect area;
+    qint64 shown = 0;
+    for (const QRect& candidate : areas) {
+        const QRect common = candidate.intersected(frame);
+        const qint64 size = static_cast<qint64>(common.width()) * common.height();
+        if (size > shown) {
+            shown = size;
+            area = candidate;
+        }
+    }
+    QPoint at = frame.topLeft();
+    if (shown == 0) {
+        area = areas.first();
+        at = QPoint(area.x() + (area.width() - frame.width()) / 2,
+                    area.y() + (area.height() - frame.height()) / 2);
+    }
+    // The title bar is what a user drags, so the top edge stays on the area, with room to grab
+    // it above the bottom; a window wider than the area shows its left side, where the panes
+    // are chosen.
+    constexpr int grip = 100;
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - grip)));
+    if (frame.width() >= area.width()) {
+        at.setX(area.left());
+    } else {
+        const int leftmost = area.left() - frame.width() + grip;
+        at.setX(std::clamp(at.x(), leftmost, std::max(leftmost, area.right() + 1 - grip)));
+    }
+    return at;
+}
+
 void PreferencesWindowController::show(std::optional<Pane> pane) {
     if (pane) {
         navigation_->setPane(*pane);
     }
     focusReturn_.remember();
+    // The frame may have been saved on a screen unplugged since, or be taller than this one.
+    QList<QRect> areas;
+    if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        areas.append(primary->availableGeometry());
+    }
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen != QGuiApplication::primaryScreen()) {
+            areas.append(screen->availableGeometry());
+        }
+    }
+    const QPoint reachable = keptOnScreen(window_->frameGeometry(), areas);
+    if (reachable != window_->pos()) {
+        window_->move(reachable);
+    }
     // Minimised where no taskbar brings it back (bare openbox): coming up means coming back.
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();

@@ -85,6 +85,11 @@ public:
 
     // The height a resize may give the window: never below the first height.
     int allowedHeight(int proposed) const;
+    // Where a window whose frame is `frame` is shown so that it can be reached: on the usable
+    // area (`areas`, the primary screen's first) that shows most of it, its top edge on that
+    // area and some of its width within it. A frame on no area (its screen was unplugged since)
+    // is centred on the primary one.
+    static QPoint keptOnScreen(QRect frame, const QList<QRect>& areas);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

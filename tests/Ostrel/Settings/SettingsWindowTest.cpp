@@ -6,6 +6,7 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "support/FocusStops.h"
 
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +98,29 @@ TEST_F(SettingsWindowTest, KeepsItsWidthAndAtLeastItsFirstHeight) {
         auto controller = makeWindow(settings);
         EXPECT_EQ(controller->window()->geometry(), QRect(40, 30, 810, 760));
     }
+}
+
+TEST_F(SettingsWindowTest, ComesUpWhereItCanBeReached) {
+    // Saved on a screen that is gone: centred on the one there is.
+    auto store = std::make_shared<UserDefaults>(dir.path(), QStringLiteral("defaults"));
+    store->set(PreferencesWindowController::frameKey, QJsonArray{2500, 1400, 810, 700});
+    AppSettings settings(store);
+    auto controller = makeWindow(settings);
+    controller->show();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = controller->window()->frameGeometry();
+    EXPECT_GE(frame.top(), area.top());
+    EXPECT_TRUE(area.contains(frame.topLeft())) << frame.x() << "," << frame.y();
+
+    // Taller and wider than the screen: top and left edges on it. A frame partly off keeps
+    // enough of its top edge on the screen to drag.
+    const QList<QRect> small{QRect(0, 0, 640, 400)};
+    EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(-85, -130, 810, 660), small),
+              QPoint(0, 0));
+    EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(600, 380, 300, 300), small),
+              QPoint(540, 300));
+    EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(40, 30, 300, 300), small),
+              QPoint(40, 30));
 }
 
 TEST_F(SettingsWindowTest, ClosingHidesThePreviewsBeforeTheOwnerHears) {
