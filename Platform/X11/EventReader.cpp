@@ -66,7 +66,9 @@ bool EventReader::pause(double seconds) {
 }
 
 void EventReader::run() {
-    for (;;) {
+    // The flag is set before the wake-up call is sent: a call swallowed by follow()'s draining
+    // is seen here, before waiting for an event that may never come.
+    while (!stopping()) {
         xcb_generic_event_t* first = xcb_wait_for_event(c_);
         if (first == nullptr) {
             if (!stopping() && handlers_.closed) {
