@@ -161,7 +161,8 @@ void PanelController::refresh() {
     for (const auto& [id, layout] : layouts) {
         // A window made at another display scale keeps its size and its buffer in the pixels of
         // that scale, and its items their pictures: the display gets a panel made anew.
-        if (panels_.count(id) && panels_.at(id)->devicePixelRatioF() != ratios_[id]) {
+        if (panels_.count(id) && ratios_.count(id) &&
+            panels_.at(id)->devicePixelRatioF() != ratios_.at(id)) {
             retire(id);
         }
         NotchPanel* panel = panels_.count(id) ? panels_.at(id) : makePanel(id);
@@ -176,6 +177,11 @@ void PanelController::refresh() {
             if (windows_) {
                 windows_->raise(static_cast<x11::WindowId>(panel->winId()));
             }
+        }
+        // Only a panel with a window on its display knows that display's scale; before, Qt
+        // answers with one scale for every screen, wrong wherever screens differ.
+        if (panel->windowHandle() != nullptr) {
+            ratios_.try_emplace(id, panel->devicePixelRatioF());
         }
     }
     std::vector<DisplayID> gone;
@@ -243,7 +249,6 @@ NotchPanel* PanelController::makePanel(DisplayID display) {
         }
     };
     panels_[display] = panel;
-    ratios_[display] = panel->devicePixelRatioF();
     return panel;
 }
 
