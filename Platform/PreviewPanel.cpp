@@ -211,6 +211,11 @@ PreviewPanel::PreviewPanel(std::shared_ptr<Desktop> desktop)
 PreviewPanel::~PreviewPanel() = default;
 
 PreviewPanel::Content PreviewPanel::classify(const QString& path) {
+    return classify(path, nullptr);
+}
+
+PreviewPanel::Content PreviewPanel::classify(const QString& path,
+                                             std::optional<ImageSource>* opened) {
     if (!isRegularReadable(path)) {
         return Content::unreadable;
     }
@@ -221,11 +226,15 @@ PreviewPanel::Content PreviewPanel::classify(const QString& path) {
     case ImageFormat::Kind::svg:
         return Content::svg;
     default: {
-        const auto source = ImageSource::openFile(path);
+        auto source = ImageSource::openFile(path);
         if (!source) {
             return Content::other;
         }
-        return source->format.animated ? Content::movie : Content::image;
+        const Content content = source->format.animated ? Content::movie : Content::image;
+        if (opened != nullptr) {
+            *opened = std::move(source);
+        }
+        return content;
     }
     }
     const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
@@ -306,8 +315,9 @@ void PreviewPanel::setItem(const QUrl& url, const QString& title) {
     title_ = title;
     setWindowTitle(title.isEmpty() ? url.fileName() : title);
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    Content content = path.isEmpty() ? Content::unreadable : classify(path);
-    QWidget* view = build(content, path);
+    std::optional<ImageSource> source;
+    Content content = path.isEmpty() ? Content::unreadable : classify(path, &source);
+    QWidget* view = build(content, path, std::move(source));
     if (!view) {
         content = Content::other;
         view = otherView(path, tr("This file cannot be shown here."));
@@ -328,10 +338,14 @@ void PreviewPanel::setItem(const QUrl& url, const QString& title) {
     stack_->setCurrentWidget(view_);
 }
 
-QWidget* PreviewPanel::build(Content content, const QString& path) {
+QWidget* PreviewPanel::build(Content content, const QString& path,
+                             std::optional<ImageSource> source) {
+    if (!source &&
+        (content == Content::image || content == Content::movie || content == Content::svg)) {
+        source = ImageSource::openFile(path);
+    }
     switch (content) {
     case Content::image: {
-        const auto source = ImageSource::openFile(path);
         const auto image = source ? source->picture(previewSide()) : std::nullopt;
         if (!image) {
             return nullptr;
@@ -341,7 +355,6 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
         return canvas;
     }
     case Content::movie: {
-        const auto source = ImageSource::openFile(path);
         if (!source) {
             return nullptr;
         }
@@ -357,7 +370,6 @@ QWidget* PreviewPanel::build(Content content, const QString& path) {
         return canvas;
     }
     case Content::svg: {
-        const auto source = ImageSource::openFile(path);
         if (!source || !source->isDrawing()) {
             return nullptr;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/ImageSource.h"
+
 #include <QImage>
 #include <QRectF>
 #include <QUrl>
@@ -78,7 +80,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QWidget* build(Content content, const QString& path);
+    // The same, keeping in `opened` the picture it opened to tell a still from a movie.
+    static Content classify(const QString& path, std::optional<ImageSource>* opened);
+    QWidget* build(Content content, const QString& path, std::optional<ImageSource> source);
     QWidget* otherView(const QString& path, const QString& note, bool page = false);
     QString title_;
 

@@ -4,6 +4,8 @@
 
 #include <QMenu>
 
+#include <algorithm>
+
 namespace ostrel {
 
 MenuAction::MenuAction(const QString& title, std::function<void()> handler, QObject* parent)
@@ -22,10 +24,12 @@ QString MenuAction::escaped(const QString& title) {
 }
 
 void MenuAction::fill(QMenu& menu, const QList<MenuEntry>& entries) {
+    // Setting a style repolishes the whole menu, so it is set once.
+    if (std::any_of(entries.cbegin(), entries.cend(),
+                    [](const MenuEntry& entry) { return entry.count.has_value(); })) {
+        menu.setStyle(MenuCountStyle::instance());
+    }
     for (const MenuEntry& entry : entries) {
-        if (entry.count) {
-            menu.setStyle(MenuCountStyle::instance());
-        }
         if (entry.separator) {
             menu.addSeparator();
             continue;

@@ -391,13 +391,12 @@ bool ShelfModel::rebuild() {
         changed = next != groups_;
         if (changed) {
             groups_ = std::move(next);
-            // The views that follow the groups read the turns' dots as they are now.
-            countDots();
-            emit groupsChanged();
         }
     }
-    if (!changed) {
-        countDots();
+    // The views that follow the groups read the turns' dots as they are now.
+    countDots();
+    if (changed) {
+        emit groupsChanged();
     }
     publishUnread();
 

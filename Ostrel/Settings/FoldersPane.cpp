@@ -2,8 +2,8 @@
 
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/FolderRow.h"
-#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Engine/EngineConfig.h"
 
@@ -163,8 +163,15 @@ void FoldersPane::removeSelected() {
 }
 
 void FoldersPane::refresh() {
-    // Every row reads the disk afresh: whatever changed here, what the rows show may be old.
     const Preferences& prefs = settings_.prefs();
+    // A change made elsewhere (a switch in General) leaves the folders as they were; reading
+    // them all again would cost a walk of each on the main thread.
+    if (sessions_ != nullptr && prefs.claudeHome == shown_.claudeHome &&
+        prefs.scratchRoot == shown_.scratchRoot && prefs.watchedFolders == shown_.watchedFolders) {
+        shown_ = prefs;
+        return;
+    }
+    // Every row reads the disk afresh: whatever changed here, what the rows show may be old.
     showFolders();
     if (prefs.watchedFolders != shown_.watchedFolders) {
         showWatched();

@@ -135,7 +135,8 @@ void TurnCaption::set(const Turn& turn, bool folded, double width, double height
     const bool dot = context_.model && context_.model->dots(turn) > 0;
     // Every step of a scroll places the captions in view again: one that shows the same turn the
     // same way keeps its laid-out text and the picture drawn from it.
-    if (placed_ && folded == folded_ && width == width_ && height == height_ && turn == turn_) {
+    if (placed_ && folded == folded_ && width == width_ && height == height_ && dot == dot_ &&
+        turn == turn_) {
         turn_ = turn; // shares the model's lists: the next comparison is a pointer's
         return;
     }

@@ -1,6 +1,7 @@
 // The real binary on a private X server: panel placement, hover, clicks, full screen, shutdown.
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
+#include "support/OpenDrawer.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -60,11 +61,6 @@ bool startShelf(XServer& x, int panels = 1, const QProcessEnvironment& env = {})
     return waitUntil([&] { return shownPanels(x).size() == panels; }, 20);
 }
 
-bool dark(const QImage& image, const QPoint& p) {
-    const QColor c(image.pixel(p));
-    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
-}
-
 const QRect screen1080(0, 0, 1920, 1080);
 
 // The middle of the open default drawer, in Qt coordinates.
@@ -72,19 +68,6 @@ QPoint drawerMiddle() {
     const DisplayLayout layout = layoutFor(QStringLiteral("notch"), screen1080, screen1080);
     const QRectF open = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
     return toQt(open, screen1080).center();
-}
-
-// A point of the open drawer that its black surface covers whatever the drawer holds: clear of
-// the header, the empty state's text in the middle and the cards right of the sidebar.
-QPoint drawerProbe() {
-    const DisplayLayout layout = layoutFor(QStringLiteral("notch"), screen1080, screen1080);
-    const QRect open =
-        toQt(layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0), screen1080);
-    return QPoint(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
-}
-
-bool drawerOpen(XServer& x) {
-    return dark(x.capture(), drawerProbe());
 }
 
 QPoint hotPoint() {
