@@ -225,27 +225,32 @@ void Ingest::startAhead(const QList<Candidate>& candidates, const std::function<
     const QSet<QString> extra = filter.extraExtensions;
     const std::shared_ptr<const KnownContent> known = knownContent();
     const std::shared_ptr<const Staging> staging = this->staging();
+    using Task = std::packaged_task<Prepared()>;
+    const auto job = [&ready](std::shared_ptr<Task> task) {
+        // The preparation is in place before `ready` says so.
+        return [task = std::move(task), ready] {
+            (*task)();
+            ready();
+        };
+    };
+    std::vector<decltype(job(nullptr))> jobs;
     for (const Candidate& candidate : candidates) {
         Ahead& one = ahead_.emplace_back();
         one.candidate = candidate;
         one.bytes = heldBytes(candidate, extra);
         aheadBytes_ += one.bytes;
-        auto promise = std::make_shared<std::promise<Prepared>>();
-        one.prepared = promise->get_future();
-        // The preparation is in place before `ready` says so.
-        auto job = [candidate, extra, known, staging, promise, ready] {
-            try {
-                promise->set_value(prepare(candidate, extra, known.get(), staging.get()));
-            } catch (...) {
-                promise->set_exception(std::current_exception());
-            }
-            ready();
-        };
+        auto task = std::make_shared<Task>([candidate, extra, known, staging] {
+            return prepare(candidate, extra, known.get(), staging.get());
+        });
+        one.prepared = task->get_future();
         if (workers) {
-            (void)workers->submit(std::move(job));
+            jobs.push_back(job(std::move(task)));
         } else {
-            job();
+            job(std::move(task))();
         }
+    }
+    if (workers) {
+        (void)workers->submitAll(std::move(jobs));
     }
 }
 
