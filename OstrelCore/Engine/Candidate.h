@@ -48,6 +48,9 @@ struct Payload {
         // Its size when it was admitted, when that was looked at: what reading it ahead may
         // hold, without another look. The file is read for what it holds then, whatever this says.
         std::optional<qint64> size;
+        // Its real path, when admitting it already looked that up: the path it is stored under,
+        // without another look.
+        std::optional<QString> canonical;
     };
     // Content already in memory.
     struct Bytes {
@@ -65,8 +68,9 @@ struct Payload {
 
     std::variant<File, Bytes, Base64, Artifact> value;
 
-    static Payload file(QUrl url, std::optional<qint64> size = std::nullopt) {
-        return Payload{File{std::move(url), size}};
+    static Payload file(QUrl url, std::optional<qint64> size = std::nullopt,
+                        std::optional<QString> canonical = std::nullopt) {
+        return Payload{File{std::move(url), size, std::move(canonical)}};
     }
     static Payload bytes(QByteArray bytes, QString ext) {
         return Payload{Bytes{std::move(bytes), std::move(ext)}};

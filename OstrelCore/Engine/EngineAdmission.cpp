@@ -107,7 +107,9 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
                    const QString& canonical) {
     Candidate candidate;
     candidate.source = source;
-    candidate.payload = Payload::file(QUrl::fromLocalFile(path), stamp.size);
+    candidate.payload =
+        Payload::file(QUrl::fromLocalFile(path), stamp.size,
+                      canonical.isEmpty() ? std::nullopt : std::optional<QString>(canonical));
     candidate.sessionID = sessionID;
     candidate.slug = slug;
     candidate.createdAt = stamp.modified;

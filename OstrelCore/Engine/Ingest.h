@@ -153,7 +153,8 @@ private:
                             const KnownContent* known, const Staging* staging = nullptr);
     // A picture file whose streamed digest is known: prepared from the digest alone, without
     // reading it whole or decoding it. False when the bytes are new (or unreadable).
-    static bool recognise(const QString& path, const KnownContent& known, Prepared& out);
+    static bool recognise(const QString& path, const std::optional<QString>& canonical,
+                          const KnownContent& known, Prepared& out);
     // Writes a new picture's copy and thumbnail ahead when the filter lets it pass; a failure
     // leaves them to the store's part, which reports it.
     static void stage(const Candidate& candidate, const Staging& staging, Prepared& out);

@@ -70,6 +70,10 @@ std::optional<QByteArray> readUpTo(int fd, qint64 limit, qint64 expected) {
     return out;
 }
 
+QString realPath(const QString& path, const std::optional<QString>& canonical) {
+    return canonical ? *canonical : OstrelPaths::canonical(path);
+}
+
 } // namespace
 
 std::optional<std::pair<QString, qint64>> ingestParts::hashFile(const QString& path) {
@@ -101,7 +105,8 @@ std::optional<std::pair<QString, qint64>> ingestParts::hashFile(const QString& p
     return std::pair{QString::fromLatin1(hasher.finish().toHex()), total};
 }
 
-bool Ingest::recognise(const QString& path, const KnownContent& known, Prepared& out) {
+bool Ingest::recognise(const QString& path, const std::optional<QString>& canonical,
+                       const KnownContent& known, Prepared& out) {
     const auto st = FileStat::lstat(path);
     if (!st || !st->isRegular() || st->size > ImageProbe::maxImageBytes) {
         return false;
@@ -120,7 +125,7 @@ bool Ingest::recognise(const QString& path, const KnownContent& known, Prepared&
     out.content.byteCount = hashed->second;
     out.content.digest = hashed->first;
     out.size = **seen;
-    out.sourcePath = OstrelPaths::canonical(path);
+    out.sourcePath = realPath(path, canonical);
     return true;
 }
 
@@ -188,7 +193,7 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
         const QString path = file->url.toLocalFile();
         out.fileExtension = pathExtension(path);
         if (known != nullptr && !known->isEmpty() && isRasterImage(out.fileExtension) &&
-            recognise(path, *known, out)) {
+            recognise(path, file->canonical, *known, out)) {
             return out;
         }
         auto content = openFile(path, out.fileExtension, extraExtensions);
@@ -197,7 +202,7 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
             return out;
         }
         out.content = std::move(*content);
-        out.sourcePath = OstrelPaths::canonical(path);
+        out.sourcePath = realPath(path, file->canonical);
     } else if (const auto* bytes = std::get_if<Payload::Bytes>(&candidate.payload.value)) {
         if (!prepareReadPath(candidate, extraExtensions, out)) {
             out.content.bytes = bytes->bytes;
