@@ -26,16 +26,11 @@ constexpr std::array<std::string_view, 3> titleNeedles{
     R"("type":"agent-name")", R"("type":"custom-title")", R"("type":"ai-title")"};
 // Every needle but "tool_use" is a `"type":"` and what follows it.
 constexpr std::string_view typeNeedle = R"("type":")";
-constexpr std::array<std::string_view, 4> interestTypes{R"(user")", R"(agent-name")",
-                                                        R"(custom-title")", R"(ai-title")"};
-constexpr bool isType(std::string_view needle, std::string_view type) {
-    return needle.substr(0, typeNeedle.size()) == typeNeedle &&
-           needle.substr(typeNeedle.size()) == type;
-}
-static_assert(isType(recordNeedles[0], interestTypes[0]) &&
-              isType(titleNeedles[0], interestTypes[1]) &&
-              isType(titleNeedles[1], interestTypes[2]) &&
-              isType(titleNeedles[2], interestTypes[3]));
+static_assert(recordNeedles[0].starts_with(typeNeedle) && titleNeedles[0].starts_with(typeNeedle) &&
+              titleNeedles[1].starts_with(typeNeedle) && titleNeedles[2].starts_with(typeNeedle));
+constexpr std::array<std::string_view, 4> interestTypes{
+    recordNeedles[0].substr(typeNeedle.size()), titleNeedles[0].substr(typeNeedle.size()),
+    titleNeedles[1].substr(typeNeedle.size()), titleNeedles[2].substr(typeNeedle.size())};
 constexpr std::array<std::string_view, 5> interestNeedles{
     recordNeedles[0], recordNeedles[1], titleNeedles[0], titleNeedles[1], titleNeedles[2]};
 // A line longer than this is searched for the needles only up to here before it is read: the
