@@ -22,13 +22,6 @@ inline constexpr int defaultMaxPixel = 360;
 inline constexpr int jpegQuality = 80;
 // No image file larger than this is read whole: such a file gives no source.
 inline constexpr qint64 maxImageBytes = ImageSource::maxFileBytes;
-// No picture with more pixels than this is decoded (about 200 MB as 32-bit pixels): its size
-// still reads, but it gives no thumbnail.
-inline constexpr qint64 maxDecodePixels = ImageSource::maxDecodePixels;
-// Bytes of pictures that may be decoded at once in the process, whatever the number of threads
-// decoding: a decode that would go beyond waits for others to end. PNGs, scaled as they decode,
-// and JPEGs, decoded at a fraction of their size, take little of it.
-inline constexpr qint64 decodeBudgetBytes = ImageSource::budgetBytes;
 
 // A source over the bytes; absent when they do not hold a well-formed picture (PNG, JPEG, GIF,
 // WebP, BMP, TIFF, HEIF) or a drawing that may be drawn, decided by their content.
@@ -44,8 +37,9 @@ std::optional<QSize> pixelSize(const ImageSource& source);
 // A thumbnail whose longer side is at most `maxPixel` (a smaller picture keeps its size), made
 // from the full image and turned upright. With `minimumSide` 1 or more, absent when the size is
 // unreadable or its longer side is below `minimumSide`. Absent when decoding fails, when the size
-// is unknown, when the picture has more than maxDecodePixels pixels, or when decoding it would
-// cost more memory than its file is allowed (ImageFormat::decodeLimit).
+// is unknown, when the picture has more than ImageSource::maxDecodePixels pixels (its size still
+// reads), or when decoding it would cost more memory than its file is allowed
+// (ImageFormat::decodeLimit).
 std::optional<QImage> thumbnail(const ImageSource& source, int maxPixel, int minimumSide);
 // As above for the file at a file URL; absent when it cannot be opened as an image source.
 std::optional<QImage> thumbnail(const QUrl& at, int maxPixel, int minimumSide);
@@ -57,7 +51,9 @@ std::optional<QByteArray> thumbnailJPEG(const ImageSource& source, int maxPixel 
 // The image as JPEG of quality 80, transparent pixels laid on white; absent when encoding fails.
 std::optional<QByteArray> encodeJPEG(const QImage& image);
 
-// The budget every decode of the process takes its pixels from.
+// The budget every decode of the process takes its pixels from (ImageSource::budgetBytes),
+// whatever the number of threads decoding: a decode that would go beyond waits for others to end.
+// PNGs, scaled as they decode, and JPEGs, decoded at a fraction of their size, take little of it.
 MemoryBudget& decodeBudget();
 
 // Writes one JPEG image of quality 80, replacing any file there atomically (0600); transparent
