@@ -16,7 +16,7 @@ namespace {
 // QJsonDocument refuses deeper nesting; the top level counts as one.
 constexpr int nestingLimit = 1024;
 
-using JsonText::hexDigit;
+using JsonText::hexQuad;
 using JsonText::isDigit;
 using JsonText::isSpace;
 using JsonText::nextSpecial;
@@ -251,22 +251,10 @@ private:
         }
         ++p_;
         if (e == 'u') {
-            if (!hexDigits(p_)) {
+            if (!hexQuad(p_, end_)) {
                 return false;
             }
             p_ += 4;
-        }
-        return true;
-    }
-
-    bool hexDigits(const char* p) const {
-        if (end_ - p < 4) {
-            return false;
-        }
-        for (int i = 0; i < 4; ++i) {
-            if (hexDigit(p[i]) < 0) {
-                return false;
-            }
         }
         return true;
     }
@@ -358,7 +346,7 @@ private:
             }
             for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
                  bits &= bits - 1) {
-                if (!hexDigits(p + __builtin_ctzll(bits) + 1)) {
+                if (!hexQuad(p + __builtin_ctzll(bits) + 1, end_)) {
                     return Blocks::failed;
                 }
             }

@@ -13,7 +13,7 @@ namespace ostrel {
 
 namespace {
 
-using JsonText::hexDigit;
+using JsonText::hexQuad;
 using JsonText::isDigit;
 using JsonText::isSpace;
 using JsonText::nextSpecial;
@@ -311,13 +311,8 @@ bool JsonReader::scanString(bool& escaped) {
             const char e = p_[1];
             p_ += 2;
             if (e == 'u') {
-                if (end_ - p_ < 4) {
+                if (!hexQuad(p_, end_)) {
                     return fail();
-                }
-                for (int i = 0; i < 4; ++i) {
-                    if (hexDigit(p_[i]) < 0) {
-                        return fail();
-                    }
                 }
                 p_ += 4;
             }

@@ -32,6 +32,19 @@ inline int hexDigit(char c) {
     return -1;
 }
 
+// Whether the four bytes a \u escape needs are there from `p` on, each a hex digit.
+inline bool hexQuad(const char* p, const char* end) {
+    if (end - p < 4) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (hexDigit(p[i]) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 inline bool isContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
