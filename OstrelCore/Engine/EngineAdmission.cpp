@@ -211,6 +211,12 @@ Engine::Batch::Batch(Engine& engine) : engine_(engine), outermost_(!engine.batch
     }
 }
 
+Engine::Batch::~Batch() {
+    if (outermost_) {
+        engine_.offerBatch();
+    }
+}
+
 QString Engine::canonicalFile(const QString& path) {
     if (!batch_) {
         return OstrelPaths::canonical(path);
@@ -226,12 +232,6 @@ QString Engine::canonicalFile(const QString& path) {
         it = canonicalFolders_.insert(folder, OstrelPaths::canonical(folder));
     }
     return *it + path.mid(slash);
-}
-
-Engine::Batch::~Batch() {
-    if (outermost_) {
-        engine_.offerBatch();
-    }
 }
 
 void Engine::offerBatch() {
