@@ -153,9 +153,12 @@ void Engine::slice(qsizetype admissions) {
             if (!skipsFolder(child, st.st_dev, scan.device)) {
                 scan.folders.emplace_back(child, st.st_dev);
             }
-        } else if (S_ISREG(st.st_mode) && Date::fromTimespec(st.st_mtim) >= scan.cutoff) {
-            ingestFile(child, Source::folder, std::nullopt, std::nullopt, true,
-                       Stamp{static_cast<qint64>(st.st_size), Date::fromTimespec(st.st_mtim)});
+        } else if (S_ISREG(st.st_mode)) {
+            const Date modified = Date::fromTimespec(st.st_mtim);
+            if (modified >= scan.cutoff) {
+                ingestFile(child, Source::folder, std::nullopt, std::nullopt, true,
+                           Stamp{static_cast<qint64>(st.st_size), modified});
+            }
         }
     }
 }
