@@ -28,7 +28,6 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -174,12 +173,6 @@ struct ProcessCost {
     double cpu = 0;
 };
 
-double now() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
 // Runs a program to its end with posix_spawn, its output read from a pipe (grep stops at the
 // first match when it writes to /dev/null), and reaps it with wait4: its wall time from before
 // the spawn to after the reap, and the user and system time it used.
@@ -196,7 +189,8 @@ ProcessCost runProcess(const std::vector<std::string>& arguments, QByteArray* ou
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    const double start = now();
+    QElapsedTimer timer;
+    timer.start();
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -214,7 +208,7 @@ ProcessCost runProcess(const std::vector<std::string>& arguments, QByteArray* ou
     if (rc != 0 || ::wait4(pid, &status, 0, &usage) < 0) {
         return {};
     }
-    const double wall = now() - start;
+    const double wall = secondsOf(timer);
     if (output != nullptr) {
         *output = out.trimmed();
     }
