@@ -2,6 +2,7 @@
 
 #include "Platform/HeifImage.h"
 #include "Platform/ImageFormatParts.h"
+#include "Platform/PngImage.h"
 
 #include <QHash>
 #include <QList>
@@ -20,10 +21,15 @@ using Kind = ImageFormat::Kind;
 
 // --- PNG ---------------------------------------------------------------------------------------
 
-// libpng's own bound on either side; it refuses anything wider or taller.
-constexpr quint32 pngLargestSide = 1'000'000;
-// Pixel data inflated in one piece up to this size (PngImage); larger pictures stream.
-constexpr qint64 pngWholeInflate = 16LL * 1024 * 1024;
+// The length of the chunk at `at`; nothing unless all of it, its type and its check value
+// included, lies within the bytes.
+std::optional<quint32> pngChunkLength(const Bytes& in, qint64 at) {
+    const auto length = in.be32(at);
+    if (!length || *length > 0x7fffffffu || !in.has(at, 12 + qint64(*length))) {
+        return std::nullopt;
+    }
+    return length;
+}
 
 ImageFormat png(const Bytes& in) {
     ImageFormat out;
@@ -32,9 +38,8 @@ ImageFormat png(const Bytes& in) {
     bool pixels = false;
     int bitsPerPixel = 0;
     while (at < in.size()) {
-        const auto length = in.be32(at);
-        // Every chunk, its type and its check value included, lies within the bytes.
-        if (!length || *length > 0x7fffffffu || !in.has(at, 12 + qint64(*length))) {
+        const auto length = pngChunkLength(in, at);
+        if (!length) {
             if (!header) {
                 return {};
             }
@@ -48,7 +53,7 @@ ImageFormat png(const Bytes& in) {
             }
             const quint32 width = *in.be32(data);
             const quint32 height = *in.be32(data + 4);
-            if (width > pngLargestSide || height > pngLargestSide) {
+            if (width > PngImage::largestSide || height > PngImage::largestSide) {
                 return {};
             }
             const auto size = sizeOf(width, height);
@@ -86,8 +91,8 @@ ImageFormat png(const Bytes& in) {
     const qint64 rowBytes = (qint64(out.size.width()) * bitsPerPixel + 7) / 8 + 1;
     // The inflated pixels (whole when small enough, else a batch of rows), a few rows of four
     // bytes a pixel, and a copy of the compressed pixel data when it is split over chunks.
-    out.workingBytes = std::min(rowBytes * out.size.height(), pngWholeInflate) + in.size() +
-                       qint64(out.size.width()) * 4 * 4 + 128 * 1024;
+    out.workingBytes = std::min(rowBytes * out.size.height(), PngImage::wholeInflateLimit) +
+                       in.size() + qint64(out.size.width()) * 4 * 4 + 128 * 1024;
     return out;
 }
 
@@ -561,10 +566,10 @@ bool isSvg(QByteArrayView head) {
 } // namespace
 
 ImageFormat::Kind ImageFormat::sniff(QByteArrayView head) {
-    const Bytes in(head);
-    if (in.is(0, "\x89PNG\r\n\x1a\n")) {
+    if (PngImage::isPng(head)) {
         return Kind::png;
     }
+    const Bytes in(head);
     if (in.is(0, "\xff\xd8\xff")) {
         return Kind::jpeg;
     }
@@ -682,13 +687,13 @@ qint64 ImageFormat::decodeLimit(qint64 fileBytes) {
 }
 
 std::optional<QByteArray> ImageFormat::pngText(QByteArrayView bytes, QByteArrayView keyword) {
-    if (sniff(bytes) != Kind::png) {
+    if (!PngImage::isPng(bytes)) {
         return std::nullopt;
     }
     const Bytes in(bytes);
     for (qint64 at = 8; at < in.size();) {
-        const auto length = in.be32(at);
-        if (!length || *length > 0x7fffffffu || !in.has(at, 12 + qint64(*length))) {
+        const auto length = pngChunkLength(in, at);
+        if (!length) {
             return std::nullopt;
         }
         const QByteArrayView data = bytes.sliced(at + 8, *length);

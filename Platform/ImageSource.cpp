@@ -202,7 +202,7 @@ std::optional<QImage> ImageSource::picture(int maxPixel, MemoryBudget* budget) c
         return image.isNull() ? std::nullopt : std::optional<QImage>(std::move(image));
     }
     if (ownRows) {
-        QImage image = PngImage::thumbnail(bytes, target, nullptr, budget);
+        QImage image = PngImage::thumbnail(bytes, target, budget);
         return image.isNull() ? std::nullopt : std::optional<QImage>(std::move(image));
     }
     return decodeQt(*this, target);

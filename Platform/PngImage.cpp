@@ -28,7 +28,6 @@ struct Decode {
     QSize to;
     std::unique_ptr<BoxScaler> scaler;
     std::vector<QRgb> row;
-    bool interlaced = false;
 };
 
 void readFromMemory(png_structp png, png_bytep into, png_size_t count) {
@@ -75,7 +74,6 @@ bool readRows(png_structp png, png_infop info, Decode* decode) {
     const int colorType = png_get_color_type(png, info);
     const int bitDepth = png_get_bit_depth(png, info);
     if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) {
-        decode->interlaced = true;
         return false;
     }
     const bool alpha =
@@ -158,9 +156,8 @@ std::optional<Plain> plainPicture(QByteArrayView bytes) {
         data[28] != 0) {
         return std::nullopt;
     }
-    // libpng's own bounds; it refuses what lies beyond them.
-    constexpr quint32 largest = 1'000'000;
-    if (plain.width == 0 || plain.height == 0 || plain.width > largest || plain.height > largest) {
+    if (plain.width == 0 || plain.height == 0 || plain.width > largestSide ||
+        plain.height > largestSide) {
         return std::nullopt;
     }
     plain.pixelBytes = colorType == 6 ? 4 : 3;
@@ -234,10 +231,6 @@ struct Inflater {
 
 // The unfiltering reads a little past a row's end.
 constexpr size_t slack = 16;
-
-// Up to this many bytes of pixel data are inflated in one piece, which libdeflate does several
-// times faster than zlib's streaming inflate; larger pictures stream, a few rows at a time.
-constexpr size_t wholeInflateLimit = 16 * 1024 * 1024;
 
 // Unfilters inflated rows and sums them into the thumbnail.
 class PlainRows {
@@ -342,7 +335,8 @@ std::optional<QImage> thumbnailWhole(QByteArrayView bytes, const Plain& plain, Q
                                      MemoryBudget& budget) {
     PlainRows rows(plain, to);
     const size_t raw = rows.stride() * plain.height;
-    if (raw > wholeInflateLimit) {
+    // libdeflate inflates in one piece several times faster than zlib's streaming inflate.
+    if (raw > static_cast<size_t>(wholeInflateLimit)) {
         return std::nullopt;
     }
     // The IDAT chunks' data: used in place when it is one chunk, copied together otherwise.
@@ -399,10 +393,7 @@ bool isPng(QByteArrayView bytes) {
     return bytes.size() >= 8 && std::memcmp(bytes.data(), signature, sizeof signature) == 0;
 }
 
-QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced, MemoryBudget* budget) {
-    if (interlaced != nullptr) {
-        *interlaced = false;
-    }
+QImage thumbnail(QByteArrayView bytes, QSize to, MemoryBudget* budget) {
     if (!isPng(bytes) || to.isEmpty()) {
         return QImage();
     }
@@ -429,9 +420,6 @@ QImage thumbnail(QByteArrayView bytes, QSize to, bool* interlaced, MemoryBudget*
     decode.to = to;
     const bool read = readRows(png, info, &decode);
     png_destroy_read_struct(&png, &info, nullptr);
-    if (interlaced != nullptr) {
-        *interlaced = decode.interlaced;
-    }
     if (!read || !decode.scaler) {
         return QImage();
     }

@@ -518,7 +518,7 @@ void thumbs(const Corpus& corpus, int count) {
         {"ours, inflated whole by libdeflate (PngImage::thumbnail)",
          [&](const QByteArray& bytes) {
              const auto source = ImageProbe::source(bytes);
-             return PngImage::thumbnail(bytes, bounded(*ImageProbe::pixelSize(*source)), nullptr,
+             return PngImage::thumbnail(bytes, bounded(*ImageProbe::pixelSize(*source)),
                                         &ImageProbe::decodeBudget());
          }},
         {"ImageProbe::thumbnailJPEG (what ingest does, JPEG included)",

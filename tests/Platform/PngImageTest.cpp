@@ -115,7 +115,7 @@ TEST(PngImage, EveryFilterOfRgbAndRgbaDecodesAsQtDoes) {
                 alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
             const QImage qt = QImage::fromData(bytes, "png").convertToFormat(format);
             for (MemoryBudget* whole : {&budget, static_cast<MemoryBudget*>(nullptr)}) {
-                const QImage mine = PngImage::thumbnail(bytes, picture.size(), nullptr, whole);
+                const QImage mine = PngImage::thumbnail(bytes, picture.size(), whole);
                 ASSERT_EQ(mine.size(), picture.size());
                 EXPECT_EQ(mine.convertToFormat(format), qt) << (whole ? "whole" : "streamed");
             }
@@ -162,7 +162,7 @@ TEST(PngImage, DamagedPixelDataGivesNoPicture) {
     for (MemoryBudget* whole : {&budget, static_cast<MemoryBudget*>(nullptr)}) {
         SCOPED_TRACE(whole ? "whole" : "streamed");
         const auto thumbnail = [&](const QByteArray& bytes, QSize to) {
-            return PngImage::thumbnail(bytes, to, nullptr, whole);
+            return PngImage::thumbnail(bytes, to, whole);
         };
         ASSERT_FALSE(thumbnail(good, QSize(60, 40)).isNull());
         // Cut anywhere inside the pixel data.

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static MemoryBudget budget(64 * 1024 * 1024);
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));
     const QSize to(40, 30);
-    const QImage whole = PngImage::thumbnail(bytes, to, nullptr, &budget);
+    const QImage whole = PngImage::thumbnail(bytes, to, &budget);
     const QImage streamed = PngImage::thumbnail(bytes, to);
     if (whole.isNull() != streamed.isNull() ||
         (!whole.isNull() && whole.convertToFormat(QImage::Format_ARGB32_Premultiplied) !=
