@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 #include <QSize>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -27,24 +28,20 @@ public:
         return has(at, 1) ? std::optional<quint32>(data_[at]) : std::nullopt;
     }
     std::optional<quint32> be16(qint64 at) const {
-        return has(at, 2) ? std::optional<quint32>((data_[at] << 8) | data_[at + 1]) : std::nullopt;
+        return has(at, 2) ? std::optional<quint32>(qFromBigEndian<quint16>(data_ + at))
+                          : std::nullopt;
     }
     std::optional<quint32> le16(qint64 at) const {
-        return has(at, 2) ? std::optional<quint32>(data_[at] | (data_[at + 1] << 8)) : std::nullopt;
+        return has(at, 2) ? std::optional<quint32>(qFromLittleEndian<quint16>(data_ + at))
+                          : std::nullopt;
     }
     std::optional<quint32> be32(qint64 at) const {
-        if (!has(at, 4)) {
-            return std::nullopt;
-        }
-        return (quint32(data_[at]) << 24) | (quint32(data_[at + 1]) << 16) |
-               (quint32(data_[at + 2]) << 8) | quint32(data_[at + 3]);
+        return has(at, 4) ? std::optional<quint32>(qFromBigEndian<quint32>(data_ + at))
+                          : std::nullopt;
     }
     std::optional<quint32> le32(qint64 at) const {
-        if (!has(at, 4)) {
-            return std::nullopt;
-        }
-        return quint32(data_[at]) | (quint32(data_[at + 1]) << 8) | (quint32(data_[at + 2]) << 16) |
-               (quint32(data_[at + 3]) << 24);
+        return has(at, 4) ? std::optional<quint32>(qFromLittleEndian<quint32>(data_ + at))
+                          : std::nullopt;
     }
     std::optional<quint32> le24(qint64 at) const {
         if (!has(at, 3)) {
