@@ -1,6 +1,7 @@
 #include "Platform/BoxScaler.h"
 
 #include <algorithm>
+#include <cmath>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -172,6 +173,16 @@ QImage BoxScaler::take() {
         out.reinterpretAsFormat(QImage::Format_RGB32);
     }
     return out;
+}
+
+QSize BoxScaler::bounded(QSize size, int maxPixel) {
+    const int longer = std::max(size.width(), size.height());
+    if (longer <= maxPixel) {
+        return size;
+    }
+    const double scale = static_cast<double>(maxPixel) / longer;
+    return QSize(std::max(1, static_cast<int>(std::round(size.width() * scale))),
+                 std::max(1, static_cast<int>(std::round(size.height() * scale))));
 }
 
 QImage BoxScaler::scaled(const QImage& image, QSize to) {

@@ -30,6 +30,8 @@ public:
 
     // A whole picture at once, of any format.
     static QImage scaled(const QImage& image, QSize to);
+    // The size a picture of `size` takes when its longer side is cut to `maxPixel` (at least 1).
+    static QSize bounded(QSize size, int maxPixel);
 
 private:
     enum class Layout { argb, rgb };

@@ -284,10 +284,7 @@ QImage thumbnail(QByteArrayView bytes, int maxPixel, qint64 maxPixelCount) {
     if (width <= 0 || height <= 0 || width * height > maxPixelCount) {
         return {};
     }
-    const int longer = int(std::max(width, height));
-    const double scale = longer <= maxPixel ? 1.0 : static_cast<double>(maxPixel) / longer;
-    const QSize target(std::max(1, static_cast<int>(std::round(width * scale))),
-                       std::max(1, static_cast<int>(std::round(height * scale))));
+    const QSize target = BoxScaler::bounded(QSize(int(width), int(height)), maxPixel);
     // Eight-bit pictures are turned into pixels a row at a time, straight into the thumbnail:
     // libheif would otherwise hold the whole picture once more, as RGBA.
     if (heif_image_handle_get_luma_bits_per_pixel(primary->handle.get()) == 8) {

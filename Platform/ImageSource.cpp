@@ -12,8 +12,8 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,17 +21,6 @@
 namespace ostrel {
 
 namespace {
-
-// The size a picture of `size` takes when its longer side is cut to `maxPixel`.
-QSize boundedSize(QSize size, int maxPixel) {
-    const int longer = std::max(size.width(), size.height());
-    if (longer <= maxPixel) {
-        return size;
-    }
-    const double scale = static_cast<double>(maxPixel) / longer;
-    return QSize(std::max(1, static_cast<int>(std::round(size.width() * scale))),
-                 std::max(1, static_cast<int>(std::round(size.height() * scale))));
-}
 
 // A reader of Qt's for the format the bytes hold, which never picks another by content.
 struct Reader {
@@ -67,7 +56,7 @@ std::optional<QImage> decodeQt(const ImageSource& source, QSize target) {
         return image;
     }
     // Not scaled while read, scaled to another size, or turned differently.
-    const QSize fit = boundedSize(image.size(), std::max(target.width(), target.height()));
+    const QSize fit = BoxScaler::bounded(image.size(), std::max(target.width(), target.height()));
     if (fit.width() > image.width() || fit.height() > image.height()) {
         return image.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
@@ -183,7 +172,7 @@ std::optional<QImage> ImageSource::picture(int maxPixel, MemoryBudget* budget) c
     if (static_cast<qint64>(size->width()) * size->height() > maxDecodePixels && !isDrawing()) {
         return std::nullopt;
     }
-    const QSize target = boundedSize(*size, maxPixel);
+    const QSize target = BoxScaler::bounded(*size, maxPixel);
     if (!format.decodable(quarterTurn ? target.transposed() : target)) {
         return std::nullopt;
     }
