@@ -541,11 +541,8 @@ bool rootIsSvg(QStringView text) {
     }
 }
 
-// How much of the start of a drawing is read to find its first element.
-constexpr qsizetype svgProlog = 64 * 1024;
-
 bool isSvg(QByteArrayView head) {
-    head = head.first(std::min(head.size(), svgProlog));
+    head = head.first(std::min(head.size(), ImageFormat::headBytes));
     if (head.startsWith("\xef\xbb\xbf")) {
         return rootIsSvg(QString::fromUtf8(head.sliced(3)));
     }

@@ -44,6 +44,9 @@ struct ImageFormat {
     // The kind the first bytes announce, without any check: enough to choose a viewer, never
     // enough to decode.
     static Kind sniff(QByteArrayView head);
+    // How much of a file's start sniff() looks at; a drawing's first element is searched for no
+    // further than this.
+    static constexpr qsizetype headBytes = 64 * 1024;
 
     bool isPicture() const { return kind != Kind::none && kind != Kind::svg; }
     // The name of Qt's reader for the kind; empty for HEIF (libheif) and none.

@@ -102,6 +102,14 @@ std::optional<QByteArray> ImageSource::readFile(const QString& path, qint64 limi
     return out;
 }
 
+ImageFormat::Kind ImageSource::sniffFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return ImageFormat::Kind::none;
+    }
+    return ImageFormat::sniff(file.read(ImageFormat::headBytes));
+}
+
 MemoryBudget& ImageSource::budget() {
     static MemoryBudget shared(budgetBytes);
     return shared;

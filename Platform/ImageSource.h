@@ -47,6 +47,9 @@ struct ImageSource {
     // A regular file read whole with plain reads, never mapped (a truncating writer would turn a
     // map into SIGBUS); absent when larger than `limit`.
     static std::optional<QByteArray> readFile(const QString& path, qint64 limit);
+    // The kind the start of the file at `path` announces (ImageFormat::sniff); none when it
+    // cannot be opened.
+    static ImageFormat::Kind sniffFile(const QString& path);
     // The budget that decodes off the main thread take their bytes from.
     static MemoryBudget& budget();
 

@@ -38,8 +38,6 @@ constexpr int textPixelSize = 14;
 constexpr int textMargin = 18;
 // No picture is decoded larger than the largest screen, in pixels, nor than this.
 constexpr int largestSide = 4096;
-// How much of a file is read to tell what it holds.
-constexpr qint64 headBytes = 64 * 1024;
 // The side of a file's icon or symbol, in points.
 constexpr int iconSide = 128;
 
@@ -164,14 +162,6 @@ bool isRegularReadable(const QString& path) {
            ::access(native.constData(), R_OK) == 0;
 }
 
-QByteArray head(const QString& path, qint64 size) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return file.read(size);
-}
-
 QIcon fileIcon(const QString& path) {
     const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
     QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
@@ -220,7 +210,7 @@ PreviewPanel::Content PreviewPanel::classify(const QString& path,
         return Content::unreadable;
     }
     // A picture or a drawing is whatever its bytes say, whatever its name says.
-    switch (ImageFormat::sniff(head(path, headBytes))) {
+    switch (ImageSource::sniffFile(path)) {
     case ImageFormat::Kind::none:
         break;
     case ImageFormat::Kind::svg:

@@ -155,9 +155,7 @@ DesktopThumbnailGenerator::renderInProcess(const QString& path, const QString& m
         return renderPdf(path, maxPixel);
     }
     // Pictures and drawings by what they hold, whatever their name says.
-    QFile file(path);
-    const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
-    switch (ImageFormat::sniff(head)) {
+    switch (ImageSource::sniffFile(path)) {
     case ImageFormat::Kind::none:
         return std::nullopt;
     case ImageFormat::Kind::svg:
