@@ -54,6 +54,15 @@ std::optional<QImage> bounded(QImage image, int maxPixel) {
     return image;
 }
 
+// Decodes a picture file no larger than `maxPixel` on its longer side, turned upright by its EXIF
+// orientation; none when it is not a regular file, is larger than `limit`, holds no picture, or
+// decoding it would cost more memory than its file is allowed (ImageSource).
+std::optional<QImage> readScaledImage(const QString& path, int maxPixel,
+                                      qint64 limit = ImageSource::maxFileBytes) {
+    const auto source = ImageSource::openFile(path, limit);
+    return source ? source->picture(maxPixel) : std::nullopt;
+}
+
 struct FileKey {
     qint64 size = 0;
     qint64 mtimeSeconds = 0;
@@ -93,11 +102,6 @@ int ThumbnailRequest::maxPixel() const {
         return 1;
     }
     return static_cast<int>(std::min(side, 16384.0));
-}
-
-std::optional<QImage> readScaledImage(const QString& path, int maxPixel) {
-    const auto source = ImageSource::openFile(path);
-    return source ? source->picture(maxPixel) : std::nullopt;
 }
 
 DesktopThumbnailGenerator::Config DesktopThumbnailGenerator::defaultConfig() {
@@ -395,11 +399,7 @@ std::optional<QImage> DesktopThumbnailGenerator::runProgram(const Entry& entry, 
     if (!ok) {
         return std::nullopt;
     }
-    const QFileInfo result(output);
-    if (!result.isFile() || result.size() > config_.maxOutputBytes) {
-        return std::nullopt;
-    }
-    return readScaledImage(output, maxPixel);
+    return readScaledImage(output, maxPixel, config_.maxOutputBytes);
 }
 
 std::optional<QImage> DesktopThumbnailGenerator::fromCache(const QString& path, qint64 mtimeSeconds,

@@ -101,9 +101,4 @@ private:
     QSet<QString> failed_;
 };
 
-// Decodes a picture file no larger than `maxPixel` on its longer side, turned upright by its EXIF
-// orientation; none when it holds no picture, or decoding it would cost more memory than its file
-// is allowed (ImageSource).
-std::optional<QImage> readScaledImage(const QString& path, int maxPixel);
-
 } // namespace ostrel
