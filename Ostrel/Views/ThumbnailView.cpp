@@ -328,14 +328,11 @@ QImage ThumbnailCard::raster(double pixelRatio) const {
 }
 
 void ThumbnailCard::paint(QPainter& painter) const {
-    const QPaintDevice* device = painter.device();
-    const QTransform& world = painter.worldTransform();
-    const double ratio = (device ? device->devicePixelRatioF() : 1.0) *
-                         std::max(std::hypot(world.m11(), world.m12()), 1e-3);
-    const QImage drawn = raster(ratio);
+    const QImage drawn = raster(RasterBands::ratio(painter));
     painter.save();
     // A copy where the painter only moves; smoothing would send it through the pool.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, world.type() > QTransform::TxTranslate);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          painter.worldTransform().type() > QTransform::TxTranslate);
     painter.drawImage(QPointF(0, 0), drawn);
     painter.restore();
 }
@@ -623,9 +620,7 @@ void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QW
     ThumbnailCard drawn = card();
     if (drawn.image) {
         // The picture scaled once to the pixels it covers, not at every paint.
-        const QPaintDevice* device = painter->device();
-        const double ratio = (device ? device->devicePixelRatioF() : 1.0) *
-                             std::max(std::abs(painter->worldTransform().m11()), 1e-3);
+        const double ratio = RasterBands::ratio(*painter);
         const qint64 key = drawn.image->cacheKey();
         if (cover_.key != key || cover_.ratio != ratio || cover_.size != size_) {
             cover_ = {key, ratio, size_, ThumbnailCard::cover(*drawn.image, size_, ratio)};
