@@ -17,6 +17,7 @@
 #include "Platform/MallocArenas.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/WorkerPool.h"
+#include "tests/support/PeakMemory.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -33,7 +34,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <vector>
 
@@ -47,32 +47,6 @@ using namespace ostrel;
 namespace {
 
 constexpr double settleSeconds = 0.3;
-
-// A figure of /proc/self/status in MiB ("VmRSS", "VmHWM").
-double statusMiB(const char* key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key)) {
-            return line.mid(static_cast<qsizetype>(std::strlen(key)) + 1)
-                       .trimmed()
-                       .split(' ')[0]
-                       .toDouble() /
-                   1024.0;
-        }
-    }
-    return 0;
-}
-
-// Starts the peak resident size afresh (what making the workload took is not the engine's).
-void resetPeak() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly)) {
-        clear.write("5");
-    }
-}
 
 double cpuSeconds() {
     rusage usage{};
@@ -253,8 +227,9 @@ int main(int argc, char** argv) {
     }
 
     pumpFor(100);
-    resetPeak();
-    const double rssBefore = statusMiB("VmRSS:");
+    // What making the workload took is not the engine's.
+    test::resetPeak();
+    const double rssBefore = test::statusMiB("VmRSS:");
     const double cpuBefore = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
@@ -314,8 +289,8 @@ int main(int argc, char** argv) {
     engine->stop();
     const qint64 stopped = stopping.elapsed();
     engine.reset();
-    const double peak = statusMiB("VmHWM:");
-    const double rssAfter = statusMiB("VmRSS:");
+    const double peak = test::statusMiB("VmHWM:");
+    const double rssAfter = test::statusMiB("VmRSS:");
 
     std::vector<double> delays;
     int missed = 0;

@@ -12,6 +12,7 @@
 #include "Platform/MallocArenas.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/WorkerPool.h"
+#include "tests/support/PeakMemory.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -38,27 +39,6 @@ long maxRssKB() {
     struct rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss; // kilobytes on Linux
-}
-
-// The peak resident size in MiB since the last resetPeak().
-double peakMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) {
-            return line.mid(6).trimmed().split(' ')[0].toDouble() / 1024.0;
-        }
-    }
-    return 0;
-}
-
-void resetPeak() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly)) {
-        clear.write("5");
-    }
 }
 
 // A large picture as a camera or a design tool leaves it: flat areas, gradients and some noise.
@@ -115,8 +95,8 @@ int pictures(int count, int side) {
                           {"OSTREL_SUPPORT_DIR", tmp.filePath("support")}};
     auto config = Engine::Config::make(Preferences(), env);
     config.paths.chromeRoot = OstrelPaths::folderURL(tmp.filePath("no-chrome"));
-    resetPeak();
-    const double before = peakMiB();
+    test::resetPeak();
+    const double before = test::statusMiB("VmHWM:");
     QElapsedTimer timer;
     timer.start();
     qsizetype items = 0;
@@ -138,7 +118,7 @@ int pictures(int count, int side) {
                 count, side, side, static_cast<double>(bytes) / 1e6, WorkerPool::cores(),
                 static_cast<long long>(items), seconds);
     std::printf("peak resident size (VmHWM): %.0f MiB, %.0f MiB before the start (aim < 200)\n",
-                peakMiB(), before);
+                test::statusMiB("VmHWM:"), before);
     return items == count ? 0 : 1;
 }
 

@@ -23,14 +23,18 @@ inline double statusMiB(const char* field) {
     return 0;
 }
 
+// Starts the peak resident size ("VmHWM:") again from what is resident now.
+inline void resetPeak() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly)) {
+        clear.write("5");
+    }
+}
+
 // How far the peak resident size rose above what was resident while `run` ran, in MiB. Memory
 // freed earlier and still resident may be reused unseen: measure in a fresh process.
 inline double peakGrowthMiB(const std::function<void()>& run) {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly)) {
-        clear.write("5"); // the peak starts again from what is resident now
-        clear.close();
-    }
+    resetPeak();
     const double before = statusMiB("VmRSS:");
     run();
     return statusMiB("VmHWM:") - before;
