@@ -496,7 +496,10 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
     for (qsizetype s = first; s < last && g; ++s) {
         placeCaption(s);
     }
-    for (auto it = captions_.begin(); it != captions_.end(); ++it) {
+    // Placing a caption takes it out of captions_, and the table closes the gap with the entry
+    // after it: walking a copy visits every caption once.
+    const QHash<QString, TurnCaption*> shownCaptions = captions_;
+    for (auto it = shownCaptions.begin(); it != shownCaptions.end(); ++it) {
         TurnCaption* caption = it.value();
         const auto s = now.sections.find(it.key());
         if (animated && s != now.sections.end() &&
@@ -549,7 +552,9 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
             placeCard(c);
         }
     }
-    for (auto it = cards_.begin(); it != cards_.end(); ++it) {
+    // As with the captions: a card passed over here would be dropped from cards_ yet stay shown.
+    const QHash<QString, ThumbnailView*> shownCards = cards_;
+    for (auto it = shownCards.begin(); it != shownCards.end(); ++it) {
         ThumbnailView* card = it.value();
         const auto c = now.cards.find(it.key());
         const bool folded = c != now.cards.end() && sections[c->section].folded;

@@ -60,6 +60,27 @@ Snapshot twoSessions() {
     return s;
 }
 
+// Two ids that a small QHash keeps in one run of slots in the order they go in, either way round:
+// taking the first out while walking such a table moves the second into the slot the walk has
+// passed.
+std::pair<QString, QString> crowdingIDs(const QString& prefix) {
+    const auto order = [](const QString& a, const QString& b) {
+        QHash<QString, int> table;
+        table.insert(a, 0);
+        table.insert(b, 0);
+        return table.keys();
+    };
+    for (int n = 1;; ++n) {
+        for (int m = 0; m < n; ++m) {
+            const QString a = prefix + QString::number(m);
+            const QString b = prefix + QString::number(n);
+            if (order(a, b) == QStringList{a, b} && order(b, a) == QStringList{b, a}) {
+                return {a, b};
+            }
+        }
+    }
+}
+
 QPoint viewPoint(DrawerRig& rig, QPointF scenePoint) {
     return rig.view.mapFromScene(scenePoint);
 }
@@ -547,7 +568,18 @@ TEST(RailDrawer, ATurnArrivingDropsInTheTurnsBelowGlideAndAGoneOneRisesAway) {
 
 TEST(RailDrawer, FoldingFadesTheCardsTurnsTheChevronAndRapidTogglesLeaveEveryCardWhole) {
     DrawerRig rig;
-    rig.publish(twoSessions());
+    // While p2 is folded the grid holds p1's two cards, and unfolding walks that table as it
+    // takes from it: ids that crowd each other there make every run meet the hard case.
+    Snapshot shelf = twoSessions();
+    const auto [first, second] = crowdingIDs("a1-");
+    for (ShelfItem& i : shelf.items) {
+        if (i.id == "a1-0") {
+            i.id = first;
+        } else if (i.id == "a1-1") {
+            i.id = second;
+        }
+    }
+    rig.publish(shelf);
     rig.open();
     rig.clock->advance(1);
     TurnGrid* grid = rig.drawer->rail()->grid();
@@ -594,6 +626,38 @@ TEST(RailDrawer, FoldingFadesTheCardsTurnsTheChevronAndRapidTogglesLeaveEveryCar
     }
     EXPECT_EQ(shown, grid->cards().size());
     EXPECT_EQ(grid->cards().value("a2-3")->pos(), grid->layout().cardRect(0, 3).topLeft());
+}
+
+TEST(RailDrawer, UnfoldingATurnThatPushesTwoCaptionsOutOfViewLeavesNoCaptionBehind) {
+    DrawerRig rig;
+    Snapshot s;
+    s.sessions = {session("alpha", "/work/ostrel", 799990000)};
+    // The unfolding walks the grid's table of captions as it takes the two older turns' from it.
+    const auto [older, oldest] = crowdingIDs("p-");
+    s.prompts = {Prompt{"top", "alpha", Date(799990300), "Many cards"},
+                 Prompt{older, "alpha", Date(799990200), "One card"},
+                 Prompt{oldest, "alpha", Date(799990100), "One more"}};
+    for (int i = 0; i < 9; ++i) {
+        s.items.append(item(QStringLiteral("t-%1").arg(i), "alpha", "top", 799990400 - i));
+    }
+    s.items.append(item("o-0", "alpha", older, 799990250));
+    s.items.append(item("o-1", "alpha", oldest, 799990150));
+    rig.publish(s);
+    rig.open();
+    rig.clock->advance(1);
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    rig.model->toggleCollapsed("top");
+    rig.clock->advance(1);
+    ASSERT_EQ(grid->captions().size(), 3);
+    rig.model->toggleCollapsed("top");
+    rig.clock->advance(1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    int shown = 0;
+    for (QGraphicsItem* child : grid->scrollArea()->content()->childItems()) {
+        shown += dynamic_cast<TurnCaption*>(child) != nullptr;
+    }
+    EXPECT_EQ(shown, grid->captions().size());
+    EXPECT_EQ(grid->captions().keys(), QStringList{"top"});
 }
 
 // A caption takes its dot from the turn's count kept by the model, which follows each item: the
