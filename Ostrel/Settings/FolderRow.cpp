@@ -2,9 +2,9 @@
 
 #include "Ostrel/Settings/ElidedLabel.h"
 #include "Ostrel/Settings/FolderStatus.h"
-#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/Symbols.h"
 #include "Platform/FileStat.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "Ostrel/Settings/SettingsSidebar.h"
 
 #include "Ostrel/Settings/SidebarMetrics.h"
-#include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/SettingsColors.h"
+#include "Ostrel/Widgets/Symbols.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -2,8 +2,8 @@
 // few rows at a time: both must give the same picture, or both none. Then to the structure walk
 // that decides every picture's kind before any decoder sees it. Reads past the bytes given are the
 // sanitizers' to catch.
-#include "Platform/ImageFormat.h"
 #include "Platform/PngImage.h"
+#include "Platform/ImageFormat.h"
 #include "Platform/MemoryBudget.h"
 
 #include <QByteArrayView>
@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "BM",
         QByteArray("II*\0", 4),
         QByteArray("MM\0*", 4),
-        QByteArray("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24),
+        QByteArray("\0\0\0\x18"
+                   "ftypheic\0\0\0\0mif1heic",
+                   24),
         "<svg",
     };
     for (const QByteArray& head : heads) {
