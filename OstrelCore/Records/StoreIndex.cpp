@@ -280,6 +280,7 @@ void Store::loadIndex() {
     deleted_ = std::move(index->deleted).value_or(QHash<QString, Date>());
     deletedPaths_ = std::move(index->deletedPaths).value_or(QHash<QString, Date>());
     titleChecks_ = std::move(index->titleChecks).value_or(QHash<QString, Date>());
+    sourceChecks_ = std::move(index->sourceChecks).value_or(QHash<QString, SourceCheck>());
 }
 
 void Store::loadOffsets() {
@@ -446,6 +447,11 @@ Store::Index Store::indexRest() const {
     index.deleted = deleted_;
     index.deletedPaths = deletedPaths_;
     index.titleChecks = titleChecks_;
+    // Written only when there are some: a store that never met a touched file keeps the form
+    // that earlier versions wrote.
+    if (!sourceChecks_.isEmpty()) {
+        index.sourceChecks = sourceChecks_;
+    }
     return index;
 }
 
@@ -658,6 +664,17 @@ void Store::setTitleChecked(const QString& sessionID, Date modified) {
         return;
     }
     titleChecks_.insert(sessionID, modified);
+    markDirty(false);
+}
+
+void Store::setSourceChecked(const QString& path, Date modified, const QString& id) {
+    const SourceCheck check{id, modified};
+    const auto it = sourceChecks_.constFind(path);
+    if ((it != sourceChecks_.constEnd() && it.value() == check) ||
+        !std::isfinite(modified.seconds)) {
+        return;
+    }
+    sourceChecks_.insert(path, check);
     markDirty(false);
 }
 
