@@ -9,12 +9,27 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace ostrel {
 
 namespace {
 
 // QJsonDocument refuses deeper nesting; the top level counts as one.
 constexpr int nestingLimit = 1024;
+
+#if defined(__SSE2__)
+// Code compiled for the AVX2 processors (with the bit instructions that came with them), run
+// only after hasAvx2() said that this is one.
+#define OSTREL_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+
+bool hasAvx2() {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+#endif
 
 using JsonText::hexQuad;
 using JsonText::isDigit;
@@ -31,6 +46,13 @@ public:
            std::span<const std::string_view> marks, std::vector<Node>& nodes)
         : start_(text.data()), p_(text.data()), end_(text.data() + text.size()), names_(names),
           marks_(marks), nodes_(nodes) {
+        if (names_.size() <= 64) {
+            for (size_t i = 0; i < names_.size(); ++i) {
+                if (names_[i].size() < namesByLength_.size()) {
+                    namesByLength_[names_[i].size()] |= std::uint64_t(1) << i;
+                }
+            }
+        }
         for (const std::string_view m : marks_) {
             // A mark of a quote alone is met at every quote.
             const auto second = m.size() < 2 ? -1 : int(static_cast<unsigned char>(m[1]));
@@ -204,6 +226,24 @@ private:
     bool string(bool& escaped) {
         bool carry = false;
 #if defined(__SSE2__)
+        // Most strings are names and short values: the first special byte among the next 16 is
+        // their closing quote. Without any, the blocks below take over after them.
+        if (end_ - p_ >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+            const __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
+            const __m128i special = _mm_or_si128(
+                _mm_or_si128(quote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))), bytes);
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+            if (mask == 0) {
+                p_ += 16;
+            } else if (((static_cast<unsigned>(_mm_movemask_epi8(quote)) >> __builtin_ctz(mask)) &
+                        1) != 0) {
+                p_ += __builtin_ctz(mask);
+                mark(p_);
+                ++p_;
+                return true;
+            }
+        }
         if (const Blocks read = blocks(escaped, carry); read != Blocks::open) {
             return read == Blocks::closed;
         }
@@ -298,6 +338,36 @@ private:
         }
     };
 
+    // The same 64 bytes as two AVX2 vectors: half the work per block where the processor has
+    // them. Used only from blocksAvx2(), which runs only where it does.
+    struct WideBlock {
+        __m256i v0, v1;
+
+        OSTREL_AVX2 explicit WideBlock(const char* p)
+            : v0(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))),
+              v1(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32))) {}
+
+        OSTREL_AVX2 static std::uint64_t bits(__m256i a, __m256i b) {
+            return std::uint64_t(std::uint32_t(_mm256_movemask_epi8(a))) |
+                   std::uint64_t(std::uint32_t(_mm256_movemask_epi8(b))) << 32;
+        }
+        OSTREL_AVX2 std::uint64_t high() const { return bits(v0, v1); }
+        OSTREL_AVX2 std::uint64_t equal(char c) const {
+            const __m256i k = _mm256_set1_epi8(c);
+            return bits(_mm256_cmpeq_epi8(v0, k), _mm256_cmpeq_epi8(v1, k));
+        }
+        OSTREL_AVX2 bool special() const {
+            const __m256i quote = _mm256_set1_epi8('"');
+            const __m256i backslash = _mm256_set1_epi8('\\');
+            const auto one = [&](__m256i v) OSTREL_AVX2 {
+                return _mm256_or_si256(
+                    _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)),
+                    v);
+            };
+            return _mm256_movemask_epi8(_mm256_or_si256(one(v0), one(v1))) != 0;
+        }
+    };
+
     // Of the bytes whose bits are in `backslash`, which escape the byte after them: the first of
     // each run, every other one, counting on from the run's start. `carry` says on the way in
     // that the block's first byte is escaped, and on the way out that the next block's is.
@@ -319,11 +389,22 @@ private:
     // closing quote when a block holds it; else (open) at the first byte not looked at, with
     // `carry` set when that byte is escaped.
     Blocks blocks(bool& escaped, bool& carry) {
+        static const bool wide = hasAvx2();
+        return wide ? blocksAvx2(escaped, carry) : blocksOf<Block>(escaped, carry);
+    }
+
+    // Everything blocksOf() calls is inlined into it here, so that all of it is compiled for
+    // AVX2 alike; nothing else is.
+    OSTREL_AVX2 __attribute__((flatten)) Blocks blocksAvx2(bool& escaped, bool& carry) {
+        return blocksOf<WideBlock>(escaped, carry);
+    }
+
+    template <typename B> Blocks blocksOf(bool& escaped, bool& carry) {
         const char* p = p_;
         // Continuation bytes of a UTF-8 sequence begun in the block before.
         std::uint64_t continued = 0;
         while (end_ - p >= 64) {
-            const Block block(p);
+            const B block(p);
             if ((continued == 0 && !carry) && !block.special()) {
                 p += 64;
                 continue;
@@ -344,10 +425,12 @@ private:
                     mark(p + __builtin_ctzll(bits));
                 }
             }
-            for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
-                 bits &= bits - 1) {
-                if (!hexQuad(p + __builtin_ctzll(bits) + 1, end_)) {
-                    return Blocks::failed;
+            if ((escapedBits & inside) != 0) {
+                for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
+                     bits &= bits - 1) {
+                    if (!hexQuad(p + __builtin_ctzll(bits) + 1, end_)) {
+                        return Blocks::failed;
+                    }
                 }
             }
             // A byte escaped stands for itself, whatever it is; every other one above ASCII must
@@ -438,6 +521,18 @@ private:
     std::int16_t nameIndex(const char* begin, const char* end, bool escaped) const {
         if (!escaped) {
             const auto length = size_t(end - begin);
+            if (names_.size() <= 64) {
+                if (length >= namesByLength_.size()) {
+                    return -1;
+                }
+                for (std::uint64_t bits = namesByLength_[length]; bits != 0; bits &= bits - 1) {
+                    const int i = __builtin_ctzll(bits);
+                    if (std::memcmp(names_[size_t(i)].data(), begin, length) == 0) {
+                        return std::int16_t(i);
+                    }
+                }
+                return -1;
+            }
             for (size_t i = 0; i < names_.size(); ++i) {
                 if (names_[i].size() == length &&
                     std::memcmp(names_[i].data(), begin, length) == 0) {
@@ -483,6 +578,8 @@ private:
     std::uint32_t found_ = 0;
     // The bytes that follow the quote in some mark.
     std::array<std::uint64_t, 4> markSeconds_{};
+    // Bit i of entry n set when names_[i] is n bytes long (with at most 64 names).
+    std::array<std::uint64_t, 40> namesByLength_{};
 };
 
 std::optional<JsonSkim> JsonSkim::object(QByteArrayView text,

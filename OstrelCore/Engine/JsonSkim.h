@@ -90,6 +90,14 @@ public:
     // opening byte order mark, which Qt drops), copied once and never widened. None for any
     // other kind.
     std::optional<QByteArray> utf8() const;
+    // The bytes of a string that holds no escape, as they stand between its quotes; none for a
+    // string with escapes and for any other kind.
+    std::optional<QByteArrayView> plainBytes() const {
+        if (!isString() || node().flag) {
+            return std::nullopt;
+        }
+        return between();
+    }
     // Whether this is a string with exactly the ASCII text `text`.
     bool is(std::string_view text) const;
 

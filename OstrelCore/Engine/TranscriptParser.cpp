@@ -14,6 +14,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ostrel {
 
 namespace {
@@ -59,6 +63,49 @@ bool hasType(QByteArrayView haystack, const std::array<std::string_view, n>& typ
             }
         }
         p = hit + 1;
+    }
+    return false;
+}
+
+// Whether one of the record needles (unless `titlesOnly`) or the title needles occurs: every one
+// begins with a quote and a "t", a pair rare enough in a line that each can be checked where it
+// stands, so one pass finds them all.
+bool hasInterest(QByteArrayView haystack, bool titlesOnly) {
+    const char* p = haystack.data();
+    const char* const end = p + haystack.size();
+    const auto at = [&](const char* q) {
+        const std::string_view rest(q, static_cast<size_t>(end - q));
+        if (rest.starts_with(typeNeedle)) {
+            const std::string_view type = rest.substr(typeNeedle.size());
+            for (size_t i = titlesOnly ? 1 : 0; i < interestTypes.size(); ++i) {
+                if (type.starts_with(interestTypes[i])) {
+                    return true;
+                }
+            }
+            return false;
+        }
+        return !titlesOnly && rest.starts_with(recordNeedles[1]);
+    };
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i t = _mm_set1_epi8('t');
+    while (end - p >= 17) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        auto pairs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, quote), _mm_cmpeq_epi8(next, t))));
+        for (; pairs != 0; pairs &= pairs - 1) {
+            if (at(p + __builtin_ctz(pairs))) {
+                return true;
+            }
+        }
+        p += 16;
+    }
+#endif
+    for (; end - p >= 2; ++p) {
+        if (p[0] == '"' && p[1] == 't' && at(p)) {
+            return true;
+        }
     }
     return false;
 }
@@ -244,17 +291,98 @@ bool TranscriptParser::mayContainImage(QByteArrayView bytes) {
 }
 
 bool TranscriptParser::mayBeInteresting(QByteArrayView bytes) {
-    return hasType(bytes, interestTypes) || contains(bytes, recordNeedles[1]);
+    return hasInterest(bytes, false);
 }
 
 bool TranscriptParser::mayBeTitle(QByteArrayView bytes) {
-    // The types after "user" are the titles'.
-    return hasType(bytes, interestTypes, 1);
+    return hasInterest(bytes, true);
 }
+
+namespace {
+
+// Whole milliseconds from 1970 to the reference date, 2001-01-01 00:00:00 UTC.
+constexpr qint64 referenceMs = 978307200000;
+
+// The days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+qint64 daysFromCivil(qint64 y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<qint64>(doe) - 719468;
+}
+
+// The one form the assistant writes, "2025-01-31T09:15:02.345Z" or without the fraction, read
+// straight from its bytes; none for any other text, which goes the general way. Gives what that
+// way gives for every text it takes.
+std::optional<Date> commonDate(QByteArrayView t) {
+    const qsizetype n = t.size();
+    if ((n != 20 && n != 24) || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' ||
+        t[16] != ':' || t[n - 1] != 'Z' || (n == 24 && t[19] != '.')) {
+        return std::nullopt;
+    }
+    const auto number = [&t](qsizetype at, qsizetype digits) -> int {
+        int value = 0;
+        for (qsizetype i = at; i < at + digits; ++i) {
+            if (t[i] < '0' || t[i] > '9') {
+                return -1;
+            }
+            value = value * 10 + (t[i] - '0');
+        }
+        return value;
+    };
+    const int year = number(0, 4);
+    const int month = number(5, 2);
+    const int day = number(8, 2);
+    const int hour = number(11, 2);
+    const int minute = number(14, 2);
+    const int second = number(17, 2);
+    const int ms = n == 24 ? number(20, 3) : 0;
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59 || ms < 0) {
+        return std::nullopt;
+    }
+    static constexpr int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
+        return std::nullopt;
+    }
+    const qint64 msecs =
+        ((daysFromCivil(year, unsigned(month), unsigned(day)) * 24 + hour) * 60 + minute) * 60000 +
+        qint64(second) * 1000 + ms;
+    return Date(static_cast<double>(msecs - referenceMs) / 1000.0);
+}
+
+// A timestamp as the line holds it: the common form from its bytes, anything else through Qt.
+std::optional<Date> timestampOf(JsonSkim::Value value) {
+    if (const auto bytes = value.plainBytes()) {
+        if (const auto common = commonDate(*bytes)) {
+            return common;
+        }
+    }
+    return TranscriptParser::date(value.string());
+}
+
+} // namespace
 
 std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {
     if (!text) {
         return std::nullopt;
+    }
+    if (text->size() == 20 || text->size() == 24) {
+        char ascii[24];
+        bool plain = true;
+        for (qsizetype i = 0; i < text->size(); ++i) {
+            const char16_t c = text->at(i).unicode();
+            plain = plain && c < 0x80;
+            ascii[i] = static_cast<char>(c);
+        }
+        if (plain) {
+            if (const auto common = commonDate(QByteArrayView(ascii, text->size()))) {
+                return common;
+            }
+        }
     }
     // Qt alone accepts more than an internet date-time (a missing zone reads as local time), so
     // the form is checked first. ASCII digits only: \d would take any Unicode digit.
@@ -268,7 +396,6 @@ std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {
         return std::nullopt;
     }
     // Whole milliseconds first, so that the reference shift itself adds no rounding.
-    constexpr qint64 referenceMs = 978307200000;
     return Date(static_cast<double>(parsed.toMSecsSinceEpoch() - referenceMs) / 1000.0);
 }
 
@@ -308,7 +435,7 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
 
     record.cwd = checkedPath(object[key::cwd].string(), "working directory");
     record.gitBranch = object[key::gitBranch].string();
-    record.timestamp = date(object[key::timestamp].string());
+    record.timestamp = timestampOf(object[key::timestamp]);
     record.promptID = object[key::promptId].string();
     record.isMeta = object[key::isMeta].isTrue();
     record.isSidechain = object[key::isSidechain].isTrue();
