@@ -6,6 +6,7 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
+#include "Platform/MallocArenas.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -309,8 +310,9 @@ void Engine::drainAhead() {
         schedulePublish();
         if (ahead_.empty() && !hasScanWork()) {
             // The backlog is through: its index goes out now rather than a delay later, so
-            // that a quit soon after finds it written.
+            // that a quit soon after finds it written, and what its pictures took goes back.
             store_->saveIfOverdue(0);
+            MallocArenas::release();
         }
     }
     if (ingest_->aheadReady()) {
