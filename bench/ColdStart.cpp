@@ -2,14 +2,18 @@
 // PNGs, in one run (these machines are noisy: only ratios measured side by side mean much).
 // A plain program that prints its figures.
 //
-//   build/bench/bench_ColdStart [pngs [transcripts [MB]]]      default 2000 50 5; then restarts
-//                                                              over what it stored
-//   build/bench/bench_ColdStart thumbs [count]                 ways to a 360-pixel PNG thumbnail
-//   build/bench/bench_ColdStart restarts                       only the restarts
+//   build/bench/bench_ColdStart [kind] [pngs [transcripts [MB]]]   then restarts over what it
+//                                                                   stored
+//   build/bench/bench_ColdStart [kind] thumbs [count]               ways to a 360-pixel thumbnail
+//   build/bench/bench_ColdStart [kind] restarts                     only the restarts
 //
-// The corpus (PNGs of 30-350 KB drawn like screenshots, transcripts of Claude Code lines) is made
-// once under /tmp/ostrel-coldstart-<pngs>-<transcripts>-<MB> and reused. Each start gets a new
-// support folder: on the disk (next to the corpus) and in memory (/dev/shm).
+// Kinds: large (the default: 2000 PNGs of 30-350 KB drawn like screenshots, 50 transcripts of
+// 5 MB), small (10,000 small screenshots of 3-25 KB, transcripts of 1 MB), and two histories
+// no one should have, for the peak memory of one start: tiny (100,000 icons) and huge (12
+// pictures of 16384 x 16384 pixels). The corpus is made once under
+// /tmp/ostrel-coldstart-[kind-]<pngs>-<transcripts>-<MB> and reused. Every start is a process of
+// its own (this program with --start), measured from outside; each gets a new support folder: on
+// the disk (next to the corpus) and in memory (/dev/shm).
 #include "Median.h"
 #include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Engine/ImageProbe.h"
@@ -59,7 +63,11 @@ using namespace ostrel;
 
 namespace {
 
+// What the scratchpads hold: screenshots of screen size ("large", 30-350 KB), of small windows
+// and clippings ("small", 3-25 KB), icons ("tiny", under 2 KB, for a history of 100,000), or
+// pictures of 16384 x 16384 pixels ("huge").
 struct Corpus {
+    QString kind = QStringLiteral("large");
     int pngs = 2000;
     int transcripts = 50;
     int megabytes = 5;
@@ -195,6 +203,93 @@ void writeTranscript(const Corpus& corpus, int session) {
     }
 }
 
+// A small screenshot: a window or a clipping, a few text lines and panels.
+QByteArray smallShot(int index, qint64 targetBytes) {
+    QRandomGenerator rng(static_cast<quint32>(index * 7919 + 3));
+    static const QSize sizes[] = {{320, 200}, {400, 300}, {480, 300},
+                                  {640, 400}, {800, 500}, {360, 640}};
+    const QSize size = sizes[index % 6];
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv(int(rng.bounded(360)), 20, 245));
+    QPainter painter(&image);
+    painter.fillRect(0, 0, size.width(), 24, QColor(40, 44, 52));
+    painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    for (int y = 40; y < size.height() / 2; y += 16) {
+        painter.setPen(QColor::fromHsv(int(rng.bounded(360)), 160, 90));
+        painter.drawText(12, y, QStringLiteral("value %1 = %2").arg(index).arg(rng.bounded(1000)));
+    }
+    painter.end();
+    const qint64 base = encodePng(image).size();
+    const int side =
+        std::min<int>(size.height() - 30,
+                      static_cast<int>(std::sqrt(
+                          static_cast<double>(std::max<qint64>(0, targetBytes - base)) / 3.05)));
+    for (int y = 0; y < side; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y + 26));
+        for (int x = 0; x < side; ++x) {
+            line[x + size.width() - side] = 0xff000000u | (rng.generate() & 0x00ffffffu);
+        }
+    }
+    return encodePng(image);
+}
+
+// An icon of 48 x 48 pixels, just above the filter's floor of 512 bytes.
+QByteArray tinyShot(int index) {
+    QRandomGenerator rng(static_cast<quint32>(index + 11));
+    QImage image(48, 48, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv(int(rng.bounded(360)), 120, 200));
+    for (int y = 0; y < 12; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < 12; ++x) {
+            line[x] = 0xff000000u | (rng.generate() & 0x00ffffffu);
+        }
+    }
+    return encodePng(image);
+}
+
+// A picture of side x side pixels, written row by row (it would take a gigabyte whole): flat
+// bands, lines like text, and a square of noise a sixth of its side.
+qint64 writeHugePng(const QString& path, int side, int index) {
+    FILE* out = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (out == nullptr) {
+        return 0;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(out);
+        return 0;
+    }
+    png_init_io(png, out);
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, png_uint_32(side), png_uint_32(side), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    QRandomGenerator rng(static_cast<quint32>(index + 5));
+    std::vector<uchar> row(size_t(side) * 3);
+    const int noise = side / 6;
+    for (int y = 0; y < side; ++y) {
+        const uchar shade = uchar(200 + (y / 512) % 40);
+        std::fill(row.begin(), row.end(), shade);
+        if (y % 32 < 12) {
+            for (int x = 64; x < side / 2; x += 7) {
+                row[size_t(x) * 3] = row[size_t(x) * 3 + 1] = 40;
+            }
+        }
+        if (y < noise) {
+            for (int x = 0; x < noise * 3; ++x) {
+                row[size_t(x)] = uchar(rng.generate());
+            }
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(out);
+    return QFileInfo(path).size();
+}
+
 // Makes the corpus unless a complete one is there; brings every file's date to the last minute so
 // that the transcripts count as recent and the pictures as settled.
 void prepare(Corpus& corpus, WorkerPool& pool) {
@@ -211,12 +306,22 @@ void prepare(Corpus& corpus, WorkerPool& pool) {
         std::mutex mutex;
         pool.forEach(static_cast<int>(paths.size()), [&](int i) {
             QRandomGenerator rng(static_cast<quint32>(i));
-            const QByteArray png = screenshot(i, 30000 + rng.bounded(320000));
-            QFile file(paths.at(i));
-            file.open(QIODevice::WriteOnly);
-            file.write(png);
+            qint64 made = 0;
+            if (corpus.kind == QStringLiteral("huge")) {
+                made = writeHugePng(paths.at(i), 16384, i);
+            } else {
+                const QByteArray png = corpus.kind == QStringLiteral("small")
+                                           ? smallShot(i, 3000 + rng.bounded(22000))
+                                       : corpus.kind == QStringLiteral("tiny")
+                                           ? tinyShot(i)
+                                           : screenshot(i, 30000 + rng.bounded(320000));
+                QFile file(paths.at(i));
+                file.open(QIODevice::WriteOnly);
+                file.write(png);
+                made = png.size();
+            }
             const std::lock_guard lock(mutex);
-            bytes += png.size();
+            bytes += made;
         });
         pool.forEach(corpus.transcripts, [&](int s) { writeTranscript(corpus, s); });
         std::printf("corpus made: %d PNGs, %.1f MB; %d transcripts of %d MB\n", corpus.pngs,
@@ -621,10 +726,24 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
     Corpus corpus;
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && QStringList{"large", "small", "tiny", "huge"}.contains(args.first())) {
+        corpus.kind = args.takeFirst();
+        if (corpus.kind == QStringLiteral("small")) {
+            corpus.pngs = 10000;
+            corpus.megabytes = 1;
+        } else if (corpus.kind == QStringLiteral("tiny")) {
+            corpus.pngs = 100000;
+            corpus.megabytes = 1;
+        } else if (corpus.kind == QStringLiteral("huge")) {
+            corpus.pngs = 12;
+            corpus.transcripts = 1;
+            corpus.megabytes = 1;
+        }
+    }
     const bool thumbsOnly = !args.isEmpty() && args.first() == QStringLiteral("thumbs");
     const bool restartsOnly = !args.isEmpty() && args.first() == QStringLiteral("restarts");
-    const QStringList numbers = thumbsOnly || restartsOnly ? QStringList() : args;
+    const QStringList numbers = thumbsOnly || restartsOnly ? args.mid(1) : args;
     if (!numbers.isEmpty()) {
         corpus.pngs = std::max(1, numbers.at(0).toInt());
     }
@@ -634,7 +753,8 @@ int main(int argc, char** argv) {
     if (numbers.size() > 2) {
         corpus.megabytes = std::max(1, numbers.at(2).toInt());
     }
-    corpus.root = QStringLiteral("/tmp/ostrel-coldstart-%1-%2-%3")
+    corpus.root = QStringLiteral("/tmp/ostrel-coldstart-%1%2-%3-%4")
+                      .arg(corpus.kind == QStringLiteral("large") ? QString() : corpus.kind + u'-')
                       .arg(corpus.pngs)
                       .arg(corpus.transcripts)
                       .arg(corpus.megabytes);
@@ -649,6 +769,17 @@ int main(int argc, char** argv) {
         thumbs(corpus, args.size() > 1 ? args.at(1).toInt() : 100);
         return 0;
     }
+    if (corpus.kind == QStringLiteral("tiny") || corpus.kind == QStringLiteral("huge")) {
+        // Histories no one should have: what matters is that memory stays bounded.
+        const StartFigures disk =
+            firstStart(corpus, freshFolder(corpus, QStringLiteral("support")));
+        std::printf("first start over %d %s PNGs: %lld items, shown after %.2f s, done after %.2f "
+                    "s, %.2f CPU-s, peak resident %.0f MB\n",
+                    corpus.pngs, qPrintable(corpus.kind), static_cast<long long>(disk.items),
+                    disk.shown, disk.durable, disk.cpu, disk.peakMiB);
+        QDir(corpus.runs()).removeRecursively();
+        return 0;
+    }
     if (restartsOnly) {
         restarts(corpus);
         QDir(corpus.runs()).removeRecursively();
@@ -657,8 +788,9 @@ int main(int argc, char** argv) {
 
     const QString inMemory = QStringLiteral("/dev/shm/ostrel-coldstart-support-%1")
                                  .arg(QCoreApplication::applicationPid());
-    std::printf("first start: %d PNGs, %d transcripts of %d MB, %d cores; whole processes\n",
-                corpus.pngs, corpus.transcripts, corpus.megabytes, WorkerPool::cores());
+    std::printf("first start: %d %s PNGs, %d transcripts of %d MB, %d cores; whole processes\n",
+                corpus.pngs, qPrintable(corpus.kind), corpus.transcripts, corpus.megabytes,
+                WorkerPool::cores());
     std::printf("%-6s %8s %8s %8s %8s %8s %8s %8s %7s %8s %8s\n", "round", "vips s", "vips CPU",
                 "shown s", "done s", "CPU-s", "engine", "peak MB", "items", "memory s", "mem CPU");
     std::vector<double> ratioTime, ratioCpu, ratioMemory;
