@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -29,6 +30,8 @@ bool hasAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
 }
+
+std::atomic<bool> wideVectors{hasAvx2()};
 #endif
 
 using JsonText::hexQuad;
@@ -389,8 +392,8 @@ private:
     // closing quote when a block holds it; else (open) at the first byte not looked at, with
     // `carry` set when that byte is escaped.
     Blocks blocks(bool& escaped, bool& carry) {
-        static const bool wide = hasAvx2();
-        return wide ? blocksAvx2(escaped, carry) : blocksOf<Block>(escaped, carry);
+        return wideVectors.load(std::memory_order_relaxed) ? blocksAvx2(escaped, carry)
+                                                           : blocksOf<Block>(escaped, carry);
     }
 
     // Everything blocksOf() calls is inlined into it here, so that all of it is compiled for
@@ -593,6 +596,15 @@ std::optional<JsonSkim> JsonSkim::object(QByteArrayView text,
     }
     skim.marksFound_ = reader.marksFound();
     return skim;
+}
+
+bool JsonSkim::useWideVectors(bool wide) {
+#if defined(__SSE2__)
+    wideVectors.store(wide && hasAvx2());
+    return wideVectors.load();
+#else
+    return !wide;
+#endif
 }
 
 JsonSkim::Value JsonSkim::Value::operator[](std::size_t name) const {
