@@ -43,7 +43,7 @@ public:
     // One prompt and the steps that answer it, appended to `out`.
     void turn(QByteArray& out) {
         line(out, prompt());
-        const int steps = 3 + int(rng_.bounded(14));
+        const int steps = 3 + int(rng_.bounded(11));
         for (int i = 0; i < steps; ++i) {
             if (rng_.bounded(10) < 3) {
                 line(out, assistant(thinking()));

@@ -57,13 +57,12 @@ public:
             }
         }
         for (const std::string_view m : marks_) {
-            // A mark of a quote alone is met at every quote.
-            const auto second = m.size() < 2 ? -1 : int(static_cast<unsigned char>(m[1]));
-            for (int b = 0; b < 256; ++b) {
-                if (second < 0 || b == second) {
-                    markSeconds_[size_t(b) / 64] |= std::uint64_t(1) << (b % 64);
-                }
+            if (m.size() < 2) {
+                markSeconds_.fill(~std::uint64_t(0)); // a mark of a quote alone: at every quote
+                continue;
             }
+            const auto second = static_cast<unsigned char>(m[1]);
+            markSeconds_[second / 64] |= std::uint64_t(1) << (second % 64);
         }
     }
 
@@ -530,7 +529,8 @@ private:
                 }
                 for (std::uint64_t bits = namesByLength_[length]; bits != 0; bits &= bits - 1) {
                     const int i = __builtin_ctzll(bits);
-                    if (std::memcmp(names_[size_t(i)].data(), begin, length) == 0) {
+                    if ((length == 0 || names_[size_t(i)][0] == *begin) &&
+                        std::memcmp(names_[size_t(i)].data(), begin, length) == 0) {
                         return std::int16_t(i);
                     }
                 }

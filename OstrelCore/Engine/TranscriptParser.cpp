@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <array>
@@ -224,9 +225,13 @@ std::optional<QString> promptText(Value content) {
     return Prompt::summarize(clean);
 }
 
+// A few values, held in place: a line has a handful of content items and tool results, and a
+// list on the heap for each cost more than reading them.
+using Values = QVarLengthArray<Value, 8>;
+
 // The elements of an array of objects only; none for anything else.
-QList<Value> objects(Value array) {
-    QList<Value> result;
+Values objects(Value array) {
+    Values result;
     for (const Value element : array.elements()) {
         if (!element.isObject()) {
             return {};
@@ -442,7 +447,7 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
 
     const Value message = object[key::message];
     const Value content = message[key::content];
-    const QList<Value> items = objects(content);
+    const Values items = objects(content);
 
     for (const Value item : items) {
         if (!item[key::type].is("tool_use")) {
@@ -463,7 +468,7 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
         return record;
     }
 
-    QList<Value> results;
+    Values results;
     for (const Value item : items) {
         if (item[key::type].is("tool_result")) {
             results.append(item);
@@ -487,7 +492,7 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
 
     std::optional<QString> firstResultID;
     if (!results.isEmpty()) {
-        firstResultID = results.first()[key::tool_use_id].string();
+        firstResultID = results.front()[key::tool_use_id].string();
     }
     record.artifact = artifact(object, firstResultID);
     return record;
