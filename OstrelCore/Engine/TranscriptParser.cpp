@@ -359,6 +359,26 @@ std::optional<Date> commonDate(QByteArrayView t) {
     return Date(static_cast<double>(msecs - referenceMs) / 1000.0);
 }
 
+// The text of a field that the lines of a transcript repeat one after the other (their type,
+// session, folder and branch): the last one read on this thread is handed out again, shared,
+// when the bytes are the same, rather than decoded into a new string for every line.
+struct Repeated {
+    QByteArray bytes;
+    QString text;
+};
+
+std::optional<QString> repeatedText(JsonSkim::Value value, Repeated& last) {
+    const auto bytes = value.plainBytes();
+    if (!bytes) {
+        return value.string();
+    }
+    if (*bytes != last.bytes) {
+        last.bytes = bytes->toByteArray();
+        last.text = *value.string();
+    }
+    return last.text;
+}
+
 // A timestamp as the line holds it: the common form from its bytes, anything else through Qt.
 std::optional<Date> timestampOf(JsonSkim::Value value) {
     if (const auto bytes = value.plainBytes()) {
@@ -421,8 +441,9 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
     const Value object = json->root();
 
     TranscriptRecord record;
-    record.type = object[key::type].string();
-    record.sessionID = object[key::sessionId].string();
+    thread_local Repeated type, session, folder, branch;
+    record.type = repeatedText(object[key::type], type);
+    record.sessionID = repeatedText(object[key::sessionId], session);
 
     if (record.type) {
         if (const auto kind = SessionTitle::kindFromRaw(*record.type)) {
@@ -438,8 +459,8 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
         }
     }
 
-    record.cwd = checkedPath(object[key::cwd].string(), "working directory");
-    record.gitBranch = object[key::gitBranch].string();
+    record.cwd = checkedPath(repeatedText(object[key::cwd], folder), "working directory");
+    record.gitBranch = repeatedText(object[key::gitBranch], branch);
     record.timestamp = timestampOf(object[key::timestamp]);
     record.promptID = object[key::promptId].string();
     record.isMeta = object[key::isMeta].isTrue();
@@ -474,9 +495,12 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
             results.append(item);
         }
     }
+    // Each result's id, read once.
+    QVarLengthArray<std::optional<QString>, 8> resultIDs;
     for (const Value result : results) {
-        if (auto id = result[key::tool_use_id].string()) {
-            record.toolResultIDs.append(std::move(*id));
+        resultIDs.append(result[key::tool_use_id].string());
+        if (resultIDs.back()) {
+            record.toolResultIDs.append(*resultIDs.back());
         }
     }
 
@@ -485,14 +509,14 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
             record.promptText = promptText(content);
         }
     } else {
-        for (const Value result : results) {
-            readImages(result, result[key::tool_use_id].string(), record);
+        for (qsizetype i = 0; i < results.size(); ++i) {
+            readImages(results[i], resultIDs[i], record);
         }
     }
 
     std::optional<QString> firstResultID;
     if (!results.isEmpty()) {
-        firstResultID = results.front()[key::tool_use_id].string();
+        firstResultID = resultIDs.front();
     }
     record.artifact = artifact(object, firstResultID);
     return record;
