@@ -359,26 +359,6 @@ std::optional<Date> commonDate(QByteArrayView t) {
     return Date(static_cast<double>(msecs - referenceMs) / 1000.0);
 }
 
-// The text of a field that the lines of a transcript repeat one after the other (their type,
-// session, folder and branch): the last one read on this thread is handed out again, shared,
-// when the bytes are the same, rather than decoded into a new string for every line.
-struct Repeated {
-    QByteArray bytes;
-    QString text;
-};
-
-std::optional<QString> repeatedText(JsonSkim::Value value, Repeated& last) {
-    const auto bytes = value.plainBytes();
-    if (!bytes) {
-        return value.string();
-    }
-    if (*bytes != last.bytes) {
-        last.bytes = bytes->toByteArray();
-        last.text = *value.string();
-    }
-    return last.text;
-}
-
 // A timestamp as the line holds it: the common form from its bytes, anything else through Qt.
 std::optional<Date> timestampOf(JsonSkim::Value value) {
     if (const auto bytes = value.plainBytes()) {
@@ -441,9 +421,8 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
     const Value object = json->root();
 
     TranscriptRecord record;
-    thread_local Repeated type, session, folder, branch;
-    record.type = repeatedText(object[key::type], type);
-    record.sessionID = repeatedText(object[key::sessionId], session);
+    record.type = object[key::type].string();
+    record.sessionID = object[key::sessionId].string();
 
     if (record.type) {
         if (const auto kind = SessionTitle::kindFromRaw(*record.type)) {
@@ -459,8 +438,8 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
         }
     }
 
-    record.cwd = checkedPath(repeatedText(object[key::cwd], folder), "working directory");
-    record.gitBranch = repeatedText(object[key::gitBranch], branch);
+    record.cwd = checkedPath(object[key::cwd].string(), "working directory");
+    record.gitBranch = object[key::gitBranch].string();
     record.timestamp = timestampOf(object[key::timestamp]);
     record.promptID = object[key::promptId].string();
     record.isMeta = object[key::isMeta].isTrue();
