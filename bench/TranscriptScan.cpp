@@ -12,6 +12,7 @@
 //                                                                 the peak resident size
 #include "Median.h"
 #include "OstrelCore/Engine/TranscriptTailer.h"
+#include "Platform/MallocArenas.h"
 #include "Platform/OpenSsl.h"
 #include "ProcessCost.h"
 #include "TranscriptCorpus.h"
@@ -99,6 +100,8 @@ int oneLine(qint64 total) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the application's process starts.
+    ostrel::MallocArenas::limit();
     ostrel::OpenSsl::init();
     if (argc == 3 && QByteArray(argv[1]) == "--scan-only") {
         return scanOnly(QString::fromLocal8Bit(argv[2]));
