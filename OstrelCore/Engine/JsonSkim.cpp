@@ -45,10 +45,9 @@ using JsonText::utf8Length;
 
 class JsonSkim::Reader {
 public:
-    Reader(QByteArrayView text, std::span<const std::string_view> names,
-           std::span<const std::string_view> marks, std::vector<Node>& nodes)
+    Reader(QByteArrayView text, std::span<const std::string_view> names, std::vector<Node>& nodes)
         : start_(text.data()), p_(text.data()), end_(text.data() + text.size()), names_(names),
-          marks_(marks), nodes_(nodes) {
+          nodes_(nodes) {
         if (names_.size() <= 64) {
             for (size_t i = 0; i < names_.size(); ++i) {
                 if (names_[i].size() < namesByLength_.size()) {
@@ -56,17 +55,7 @@ public:
                 }
             }
         }
-        for (const std::string_view m : marks_) {
-            if (m.size() < 2) {
-                markSeconds_.fill(~std::uint64_t(0)); // a mark of a quote alone: at every quote
-                continue;
-            }
-            const auto second = static_cast<unsigned char>(m[1]);
-            markSeconds_[second / 64] |= std::uint64_t(1) << (second % 64);
-        }
     }
-
-    std::uint32_t marksFound() const { return found_; }
 
     bool read() {
         if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) {
@@ -167,7 +156,6 @@ private:
         if (p_ == end_ || *p_ != '"') {
             return false;
         }
-        mark(p_);
         ++p_;
         const char* begin = p_;
         bool escaped = false;
@@ -188,7 +176,6 @@ private:
     bool scalar(bool keep, std::int16_t name) {
         const char c = *p_;
         if (c == '"') {
-            mark(p_);
             ++p_;
             const char* begin = p_;
             bool escaped = false;
@@ -241,7 +228,6 @@ private:
             } else if (((static_cast<unsigned>(_mm_movemask_epi8(quote)) >> __builtin_ctz(mask)) &
                         1) != 0) {
                 p_ += __builtin_ctz(mask);
-                mark(p_);
                 ++p_;
                 return true;
             }
@@ -260,7 +246,6 @@ private:
             }
             const auto c = static_cast<unsigned char>(*p_);
             if (c == '"') {
-                mark(p_);
                 ++p_;
                 return true;
             }
@@ -288,9 +273,6 @@ private:
             return false;
         }
         const char e = *p_;
-        if (e == '"') {
-            mark(p_);
-        }
         ++p_;
         if (e == 'u') {
             if (!hexQuad(p_, end_)) {
@@ -421,12 +403,6 @@ private:
             if ((backslash & inside) != 0) {
                 escaped = true;
             }
-            if (!marks_.empty()) {
-                for (std::uint64_t bits = quote & escapedBits & inside; bits != 0;
-                     bits &= bits - 1) {
-                    mark(p + __builtin_ctzll(bits));
-                }
-            }
             if ((escapedBits & inside) != 0) {
                 for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
                      bits &= bits - 1) {
@@ -456,7 +432,6 @@ private:
             }
             if (closing != 0) {
                 p += __builtin_ctzll(closing);
-                mark(p);
                 p_ = p + 1;
                 return Blocks::closed;
             }
@@ -495,23 +470,6 @@ private:
             (void)text.toDouble(&ok);
         }
         return ok;
-    }
-
-    // Notes the marks that begin at the quote at `q`.
-    void mark(const char* q) {
-        // Most quotes are followed by no mark's second byte.
-        const auto next = end_ - q > 1 ? static_cast<unsigned char>(q[1]) : 0;
-        if (marks_.empty() || (markSeconds_[next / 64] & (std::uint64_t(1) << (next % 64))) == 0) {
-            return;
-        }
-        const auto left = size_t(end_ - q);
-        for (size_t i = 0; i < marks_.size(); ++i) {
-            const std::string_view m = marks_[i];
-            if (m.size() <= left && (m.size() < 2 || q[1] == m[1]) &&
-                std::memcmp(q, m.data(), m.size()) == 0) {
-                found_ |= std::uint32_t(1) << i;
-            }
-        }
     }
 
     void space() {
@@ -576,25 +534,19 @@ private:
     const char* p_;
     const char* const end_;
     std::span<const std::string_view> names_;
-    std::span<const std::string_view> marks_;
     std::vector<Node>& nodes_;
-    std::uint32_t found_ = 0;
-    // The bytes that follow the quote in some mark.
-    std::array<std::uint64_t, 4> markSeconds_{};
     // Bit i of entry n set when names_[i] is n bytes long (with at most 64 names).
     std::array<std::uint64_t, 40> namesByLength_{};
 };
 
 std::optional<JsonSkim> JsonSkim::object(QByteArrayView text,
-                                         std::span<const std::string_view> names,
-                                         std::span<const std::string_view> marks) {
+                                         std::span<const std::string_view> names) {
     JsonSkim skim(text);
     skim.nodes_.reserve(64);
-    Reader reader(text, names, marks.first(std::min<size_t>(marks.size(), 32)), skim.nodes_);
+    Reader reader(text, names, skim.nodes_);
     if (!reader.read()) {
         return std::nullopt;
     }
-    skim.marksFound_ = reader.marksFound();
     return skim;
 }
 

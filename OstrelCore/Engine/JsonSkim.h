@@ -34,12 +34,8 @@ public:
 
     // None when `text` is not JSON or its top level is not an object. `names` are the member
     // names to keep; a Value looks members up by their index in it. At most 32767 names.
-    // `marks`, at most 32 byte strings that each begin with a quote, are looked for in the text
-    // as it is read: every quote of a JSON text is met on the way, so this finds each of them
-    // wherever it occurs, as a search of the raw bytes would, without a pass of its own.
     static std::optional<JsonSkim> object(QByteArrayView text,
-                                          std::span<const std::string_view> names,
-                                          std::span<const std::string_view> marks = {});
+                                          std::span<const std::string_view> names);
 
     // Whether strings are read with AVX2 where the processor has it (the default) or only with
     // the vectors every x86-64 has; for the tests, which hold both to the same answers. True
@@ -47,8 +43,6 @@ public:
     static bool useWideVectors(bool wide);
 
     Value root() const;
-    // Bit i set when marks[i] occurs in the text.
-    std::uint32_t marksFound() const { return marksFound_; }
 
 private:
     struct Node {
@@ -69,7 +63,6 @@ private:
 
     QByteArrayView text_;
     std::vector<Node> nodes_;
-    std::uint32_t marksFound_ = 0;
 };
 
 // A value inside a JsonSkim, or nothing: looking up a missing member, or a member of something

@@ -36,37 +36,6 @@ static_assert(recordNeedles[0].starts_with(typeNeedle) && titleNeedles[0].starts
 constexpr std::array<std::string_view, 4> interestTypes{
     recordNeedles[0].substr(typeNeedle.size()), titleNeedles[0].substr(typeNeedle.size()),
     titleNeedles[1].substr(typeNeedle.size()), titleNeedles[2].substr(typeNeedle.size())};
-constexpr std::array<std::string_view, 5> interestNeedles{
-    recordNeedles[0], recordNeedles[1], titleNeedles[0], titleNeedles[1], titleNeedles[2]};
-// A line longer than this is searched for the needles only up to here before it is read: the
-// read itself meets every needle, so a line that shows none early is not searched to its end
-// and then read as well.
-constexpr qsizetype needleHead = 4096;
-
-// Whether `"type":"` followed by one of `types` occurs in `haystack`: one search for them all,
-// where one for each needle went over the whole line as many times.
-template <size_t n>
-bool hasType(QByteArrayView haystack, const std::array<std::string_view, n>& types,
-             size_t first = 0) {
-    const char* p = haystack.data();
-    const char* const end = p + haystack.size();
-    while (static_cast<size_t>(end - p) >= typeNeedle.size()) {
-        const auto* hit = static_cast<const char*>(
-            ::memmem(p, static_cast<size_t>(end - p), typeNeedle.data(), typeNeedle.size()));
-        if (hit == nullptr) {
-            return false;
-        }
-        const std::string_view rest(hit + typeNeedle.size(),
-                                    static_cast<size_t>(end - hit) - typeNeedle.size());
-        for (size_t i = first; i < n; ++i) {
-            if (rest.starts_with(types[i])) {
-                return true;
-            }
-        }
-        p = hit + 1;
-    }
-    return false;
-}
 
 // Whether one of the record needles (unless `titlesOnly`) or the title needles occurs: every one
 // begins with a quote and a "t", a pair rare enough in a line that each can be checked where it
@@ -406,15 +375,12 @@ std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {
 
 std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
     // Values are looked up in `json`, which must stay where it is while they are.
-    std::optional<JsonSkim> json;
-    if (mayBeInteresting(line.first(std::min(line.size(), needleHead)))) {
-        json = JsonSkim::object(line, keys);
-    } else if (line.size() > needleHead) {
-        json = JsonSkim::object(line, keys, interestNeedles);
-        if (json && json->marksFound() == 0) {
-            return std::nullopt;
-        }
+    // The needles come early in the lines that hold them; a long line of thinking or text holds
+    // none, and one pass of the needle search over it costs a fraction of reading it.
+    if (!mayBeInteresting(line)) {
+        return std::nullopt;
     }
+    std::optional<JsonSkim> json = JsonSkim::object(line, keys);
     if (!json) {
         return std::nullopt;
     }
