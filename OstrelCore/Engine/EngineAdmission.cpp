@@ -116,6 +116,9 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
     candidate.createdAt = stamp.modified;
     if (batch_) {
         batch_->append(Admission{path, std::move(candidate), stamp, bootstrap, canonical});
+        if (batch_->size() >= std::max<qsizetype>(1, timing_.batchSlice)) {
+            offerAdmissions(std::exchange(*batch_, {}));
+        }
         return;
     }
     if (source == Source::folder) {
@@ -238,6 +241,10 @@ QString Engine::canonicalFile(const QString& path) {
 void Engine::offerBatch() {
     QList<Admission> offered = std::move(*batch_);
     batch_.reset();
+    offerAdmissions(std::move(offered));
+}
+
+void Engine::offerAdmissions(QList<Admission> offered) {
     // Files of watched folders are stored as their preparations end (drainAhead()); the rest
     // here and now, the workers preparing them while this thread waits.
     QList<Candidate> ahead;
