@@ -143,6 +143,20 @@ std::optional<Error> syncFolder(const QString& folder) {
     return result;
 }
 
+std::optional<Error> syncFileSystem(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    std::optional<Error> result;
+    if (::syncfs(fd) != 0) {
+        result = Error::fromErrno();
+    }
+    ::close(fd);
+    return result;
+}
+
 std::optional<Error> syncFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -65,6 +65,10 @@ std::variant<QByteArray, Error> readRegular(const QString& path, qint64 limit);
 
 // Syncs a file's data to the disk (through a new descriptor, links followed).
 std::optional<Error> syncFile(const QString& path);
+// Syncs all of the file system that holds `folder`, every file's data and every folder's
+// entries, with one flush of the disk. (Linux reports a failed write-back of any of its files
+// here since 5.8; before, only a sync of that file does.)
+std::optional<Error> syncFileSystem(const QString& folder);
 // Syncs a folder's entries, so that files created or renamed in it survive a power loss.
 std::optional<Error> syncFolder(const QString& path);
 
