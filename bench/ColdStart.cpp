@@ -112,8 +112,25 @@ QByteArray encodePng(const QImage& image) {
     return out;
 }
 
-// A screenshot-like picture: window chrome, a few text lines and flat panels, with a patch of
-// noise sized so that the file lands near `targetBytes` (noise costs about 3 bytes a pixel).
+// The picture as a PNG of about `targetBytes`: a square of noise at its right, below `top`, is
+// sized for it by what the picture costs without (noise costs about 3 bytes a pixel).
+QByteArray withNoise(QImage image, int top, qint64 targetBytes, QRandomGenerator& rng) {
+    const qint64 base = encodePng(image).size();
+    const int side =
+        std::min<int>(image.height() - top - 2,
+                      static_cast<int>(std::sqrt(
+                          static_cast<double>(std::max<qint64>(0, targetBytes - base)) / 3.05)));
+    for (int y = 0; y < side; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y + top));
+        for (int x = 0; x < side; ++x) {
+            line[x + image.width() - side] = 0xff000000u | (rng.generate() & 0x00ffffffu);
+        }
+    }
+    return encodePng(image);
+}
+
+// A screenshot-like picture: window chrome, a few text lines and flat panels, and noise for the
+// rest of `targetBytes`.
 QByteArray screenshot(int index, qint64 targetBytes) {
     QRandomGenerator rng(static_cast<quint32>(index * 7919 + 1));
     static const QSize sizes[] = {{1280, 800},  {1440, 900},  {1920, 1080},
@@ -137,19 +154,7 @@ QByteArray screenshot(int index, qint64 targetBytes) {
                          QColor::fromHsv(int(rng.bounded(360)), 90, 220));
     }
     painter.end();
-    // What the picture costs without noise decides how much noise it gets.
-    const qint64 base = encodePng(image).size();
-    const int side =
-        std::min<int>(size.height() - 40,
-                      static_cast<int>(std::sqrt(
-                          static_cast<double>(std::max<qint64>(0, targetBytes - base)) / 3.05)));
-    for (int y = 0; y < side; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y + 38));
-        for (int x = 0; x < side; ++x) {
-            line[x + size.width() - side] = 0xff000000u | (rng.generate() & 0x00ffffffu);
-        }
-    }
-    return encodePng(image);
+    return withNoise(image, 38, targetBytes, rng);
 }
 
 QJsonObject envelope(const Corpus& corpus, int session, const QString& type, int i) {
@@ -219,18 +224,7 @@ QByteArray smallShot(int index, qint64 targetBytes) {
         painter.drawText(12, y, QStringLiteral("value %1 = %2").arg(index).arg(rng.bounded(1000)));
     }
     painter.end();
-    const qint64 base = encodePng(image).size();
-    const int side =
-        std::min<int>(size.height() - 30,
-                      static_cast<int>(std::sqrt(
-                          static_cast<double>(std::max<qint64>(0, targetBytes - base)) / 3.05)));
-    for (int y = 0; y < side; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y + 26));
-        for (int x = 0; x < side; ++x) {
-            line[x + size.width() - side] = 0xff000000u | (rng.generate() & 0x00ffffffu);
-        }
-    }
-    return encodePng(image);
+    return withNoise(image, 26, targetBytes, rng);
 }
 
 // An icon of 48 x 48 pixels, just above the filter's floor of 512 bytes.
