@@ -45,17 +45,9 @@ using JsonText::utf8Length;
 
 class JsonSkim::Reader {
 public:
-    Reader(QByteArrayView text, std::span<const std::string_view> names, std::vector<Node>& nodes)
+    Reader(QByteArrayView text, const Names& names, std::vector<Node>& nodes)
         : start_(text.data()), p_(text.data()), end_(text.data() + text.size()), names_(names),
-          nodes_(nodes) {
-        if (names_.size() <= 64) {
-            for (size_t i = 0; i < names_.size(); ++i) {
-                if (names_[i].size() < namesByLength_.size()) {
-                    namesByLength_[names_[i].size()] |= std::uint64_t(1) << i;
-                }
-            }
-        }
-    }
+          nodes_(nodes) {}
 
     bool read() {
         if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) {
@@ -480,31 +472,12 @@ private:
 
     std::int16_t nameIndex(const char* begin, const char* end, bool escaped) const {
         if (!escaped) {
-            const auto length = size_t(end - begin);
-            if (names_.size() <= 64) {
-                if (length >= namesByLength_.size()) {
-                    return -1;
-                }
-                for (std::uint64_t bits = namesByLength_[length]; bits != 0; bits &= bits - 1) {
-                    const int i = __builtin_ctzll(bits);
-                    if ((length == 0 || names_[size_t(i)][0] == *begin) &&
-                        std::memcmp(names_[size_t(i)].data(), begin, length) == 0) {
-                        return std::int16_t(i);
-                    }
-                }
-                return -1;
-            }
-            for (size_t i = 0; i < names_.size(); ++i) {
-                if (names_[i].size() == length &&
-                    std::memcmp(names_[i].data(), begin, length) == 0) {
-                    return std::int16_t(i);
-                }
-            }
-            return -1;
+            return names_.find(std::string_view(begin, size_t(end - begin)));
         }
         const QString text = unescape(begin, end);
-        for (size_t i = 0; i < names_.size(); ++i) {
-            if (text == QLatin1String(names_[i].data(), qsizetype(names_[i].size()))) {
+        const auto list = names_.list();
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (text == QLatin1String(list[i].data(), qsizetype(list[i].size()))) {
                 return std::int16_t(i);
             }
         }
@@ -533,14 +506,46 @@ private:
     const char* const start_;
     const char* p_;
     const char* const end_;
-    std::span<const std::string_view> names_;
+    const Names& names_;
     std::vector<Node>& nodes_;
-    // Bit i of entry n set when names_[i] is n bytes long (with at most 64 names).
-    std::array<std::uint64_t, 40> namesByLength_{};
 };
 
-std::optional<JsonSkim> JsonSkim::object(QByteArrayView text,
-                                         std::span<const std::string_view> names) {
+JsonSkim::Names::Names(std::span<const std::string_view> names) : names_(names) {
+    if (names_.size() <= 64) {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            slots_[slot(names_[i])] |= std::uint64_t(1) << i;
+        }
+    }
+}
+
+std::size_t JsonSkim::Names::slot(std::string_view name) {
+    if (name.empty()) {
+        return 0;
+    }
+    const auto first = static_cast<unsigned char>(name.front());
+    const auto last = static_cast<unsigned char>(name.back());
+    return (name.size() * 31 + first * 7 + last) & 255;
+}
+
+std::int16_t JsonSkim::Names::find(std::string_view name) const {
+    if (names_.size() > 64) {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (names_[i] == name) {
+                return std::int16_t(i);
+            }
+        }
+        return -1;
+    }
+    for (std::uint64_t bits = slots_[slot(name)]; bits != 0; bits &= bits - 1) {
+        const auto i = static_cast<size_t>(__builtin_ctzll(bits));
+        if (names_[i] == name) {
+            return std::int16_t(i);
+        }
+    }
+    return -1;
+}
+
+std::optional<JsonSkim> JsonSkim::object(QByteArrayView text, const Names& names) {
     JsonSkim skim(text);
     skim.nodes_.reserve(64);
     Reader reader(text, names, skim.nodes_);

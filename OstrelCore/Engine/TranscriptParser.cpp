@@ -380,7 +380,8 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
     if (!mayBeInteresting(line)) {
         return std::nullopt;
     }
-    std::optional<JsonSkim> json = JsonSkim::object(line, keys);
+    static const JsonSkim::Names names(keys);
+    std::optional<JsonSkim> json = JsonSkim::object(line, names);
     if (!json) {
         return std::nullopt;
     }
