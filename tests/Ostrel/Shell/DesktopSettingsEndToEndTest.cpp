@@ -1,12 +1,14 @@
 // The real binary on a private X server, its desktop settings from a stub of the settings portal
 // on a private bus.
 #include "Platform/PortalAccessibility.h"
+#include "support/NoisePicture.h"
 #include "support/OpenDrawer.h"
 #include "support/SessionBus.h"
 #include "support/StubPortal.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -99,4 +101,63 @@ TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
     EXPECT_TRUE(closes(x));
     EXPECT_EQ(x.stopApp(), 0);
     portalSide.unregisterObject(PortalAccessibility::path);
+}
+
+// Reduce motion with unread items on the shelf: with a compositor the drawer fades in over the
+// desktop; without one a fade cannot blend, so the drawer shows at once in its own colours, never
+// through a wash of the closed shelf's accent colour.
+TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend) {
+    for (const bool compositor : {false, true}) {
+        SCOPED_TRACE(compositor ? "compositor" : "no compositor");
+        SessionBus bus;
+        ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+        QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
+        StubPortal portal(portalSide);
+        ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
+                                                     QDBusConnection::SubPath));
+        ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
+        portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
+
+        XServer::Options o;
+        o.compositor = compositor;
+        XServer x(o);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        // A light desktop, so that a fade shows as shades between it and the drawer's black.
+        const QColor desktop(190, 190, 190);
+        x.createWindow(QRect(0, 0, 1920, 1080), desktop);
+        ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+        ASSERT_TRUE(logSays(x, QStringLiteral("reduce motion on"))) << x.appLog().toStdString();
+        ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")));
+        ASSERT_TRUE(noisePicture(400, 300, 5).save(x.scratchpad() + QStringLiteral("/new.png")));
+        ASSERT_TRUE(logSays(x, QStringLiteral("added")));
+        x.moveTo(QPoint(960, 700));
+        pump(0.5);
+
+        // Every colour the drawer's surface takes on the way open.
+        const QPoint probe = drawerProbe();
+        QList<QColor> seen;
+        x.key(QStringLiteral("alt+space"));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                seen.append(QColor(x.capture(QRect(probe, QSize(1, 1))).pixel(0, 0)));
+                return seen.size() > 1 && seen.last() == QColor(Qt::black) &&
+                       seen[seen.size() - 2] == QColor(Qt::black);
+            },
+            10));
+        const auto between = [&](const QColor& c) {
+            return c != desktop && c != QColor(Qt::black);
+        };
+        const qsizetype shades = std::count_if(seen.begin(), seen.end(), between);
+        if (compositor) {
+            EXPECT_GT(shades, 0) << "faded in";
+        } else {
+            const auto first = std::find_if(seen.begin(), seen.end(), between);
+            EXPECT_EQ(shades, 0) << first->name().toStdString();
+        }
+        EXPECT_EQ(x.stopApp(), 0);
+        portalSide.unregisterObject(PortalAccessibility::path);
+    }
 }
