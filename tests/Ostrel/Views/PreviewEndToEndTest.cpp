@@ -12,11 +12,14 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -424,5 +427,126 @@ TEST(PreviewEndToEnd, AScreenSmallerThanThePreviewLeavesTheApplicationRunning) {
     pump(0.5);
     x.saveCapture(QStringLiteral("preview-small-screen"));
     EXPECT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+namespace {
+
+// The shown windows of the application that were not there before, their geometry at each
+// sample, while `done` does not hold: the moving pictures and the preview itself.
+struct Flight {
+    QList<QRect> zoom; // the moving picture, sample by sample
+    QString preview;   // the preview window's name, once it shows
+};
+
+// Presses `key`, then asks `done` at each sample with the flight so far, whether the preview
+// shows and whether a picture moves.
+Flight watchFlight(XServer& x, const QString& key,
+                   const std::function<bool(const Flight&, bool, bool)>& done) {
+    QList<quint32> before;
+    for (const XServer::Window& w : x.appWindows()) {
+        before.append(w.id);
+    }
+    x.key(key);
+    Flight f;
+    waitUntil(
+        [&] {
+            bool panel = false;
+            bool moving = false;
+            for (const XServer::Window& w : x.appWindows()) {
+                if (!w.viewable || before.contains(w.id)) {
+                    continue;
+                }
+                if (w.overrideRedirect) {
+                    moving = true;
+                    f.zoom.append(w.geometry);
+                } else {
+                    panel = true;
+                    f.preview = x.xdotool({QStringLiteral("getwindowname"), QString::number(w.id)})
+                                    .trimmed();
+                }
+            }
+            return done(f, panel, moving);
+        },
+        10);
+    return f;
+}
+
+} // namespace
+
+// Every preview comes out of its card and goes back into it, whatever the file holds: the stored
+// thumbnail moves where there is one (a picture, a PDF whose render was kept), the drawing the
+// preview shows where there is none; a file with no picture at all grows out of the middle of the
+// preview instead. Nothing pops up or vanishes in one frame.
+TEST(PreviewEndToEnd, EveryKindZoomsFromItsCardAndBack) {
+    XServer::Options o;
+    o.size = QSize(1280, 800);
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
+                   R"({"fileTypes": ["image", "pdf", "file"], "extraExtensions": ["log"]})");
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("2"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    const QString pad = x.scratchpad();
+    QByteArray log;
+    for (int i = 0; i < 400; ++i) {
+        log += "step " + QByteArray::number(i) + "\n";
+    }
+    const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 100 50'><desc>" +
+                           QByteArray(600, '-') +
+                           "</desc><rect width='100' height='50' fill='#00c000'/></svg>";
+    for (const auto& [name, bytes] : {std::pair{"a.log", log}, std::pair{"b.svg", svg}}) {
+        QFile file(pad + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        pump(0.3);
+    }
+    ASSERT_TRUE(noisePicture(400, 300, 11, true).save(pad + QStringLiteral("/c.png")));
+    pump(0.3);
+    {
+        QPdfWriter writer(pad + QStringLiteral("/d.pdf"));
+        QPainter(&writer).fillRect(QRect(0, 0, writer.width(), writer.height() / 3),
+                                   QColor(20, 60, 200));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added")) >= 4; }, 20))
+        << x.appLog().toStdString();
+    const QRect drawer = notchDrawer({1280, 800}, 1);
+    openDrawerAndSelect(x, drawer);
+    // The PDF's render is written back as its stored thumbnail once its card has shown.
+    pump(1.0);
+
+    QSet<QString> seen;
+    for (int step = 0; step < 4; ++step) {
+        const Flight in =
+            watchFlight(x, QStringLiteral("space"), [](const Flight& f, bool panel, bool moving) {
+                return panel && !moving && !f.preview.isEmpty();
+            });
+        SCOPED_TRACE(in.preview.toStdString());
+        seen.insert(in.preview);
+        ASSERT_GE(in.zoom.size(), 3) << "moved, not popped up";
+        const QRect panel = x.shownWindows().value(0).geometry;
+        if (in.preview == QLatin1String("a.log")) {
+            EXPECT_LE(in.zoom.first().width(), 2);
+            EXPECT_NEAR(in.zoom.first().center().x(), panel.center().x(), 2);
+            EXPECT_NEAR(in.zoom.first().center().y(), panel.center().y(), 2);
+        } else {
+            EXPECT_TRUE(drawer.contains(in.zoom.first())) << in.zoom.first().y();
+        }
+        pump(0.3);
+
+        const Flight out =
+            watchFlight(x, QStringLiteral("space"), [](const Flight& f, bool panel, bool moving) {
+                return !panel && !moving && !f.zoom.isEmpty();
+            });
+        ASSERT_GE(out.zoom.size(), 3) << "moved, not gone at once";
+        if (in.preview != QLatin1String("a.log")) {
+            EXPECT_TRUE(drawer.contains(out.zoom.last())) << out.zoom.last().y();
+        }
+        x.key(QStringLiteral("Right"));
+        pump(0.3);
+    }
+    EXPECT_EQ(seen.size(), 4);
     EXPECT_EQ(x.stopApp(), 0);
 }
