@@ -341,6 +341,17 @@ QWidget* PreviewPanel::zoom(const QImage& image, const QRect& from, const QRect&
     } else {
         QObject::connect(grow, &QPropertyAnimation::finished, window, &QWidget::close);
     }
+    // Frames worked out for the screens as they were mean nothing once a screen comes, goes or
+    // changes its scale: the picture leaves at once and the move counts as done.
+    const auto abandon = [window, grow] {
+        window->hide();
+        grow->setCurrentTime(grow->totalDuration());
+    };
+    QObject::connect(qApp, &QGuiApplication::screenAdded, window, abandon);
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, window, abandon);
+    for (QScreen* screen : QGuiApplication::screens()) {
+        QObject::connect(screen, &QScreen::geometryChanged, window, abandon);
+    }
     grow->start();
     return window;
 }

@@ -550,3 +550,77 @@ TEST(PreviewEndToEnd, EveryKindZoomsFromItsCardAndBack) {
     EXPECT_EQ(seen.size(), 4);
     EXPECT_EQ(x.stopApp(), 0);
 }
+
+// Bad timing around a preview: the desktop's scale doubles while the picture moves, the card
+// scrolls away under a preview and Space comes while the drawer closes. Nothing of the preview is
+// ever off screen, and nothing of it is left once the shelf is closed.
+TEST(PreviewEndToEnd, BadTimingLeavesNothingOffScreenOrStranded) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.setDisplayScale(1);
+    QProcessEnvironment env;
+    // The picture takes 1.4 s on its way.
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("4"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    const QString pad = x.scratchpad();
+    // More cards than the drawer shows: its grid scrolls.
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(noisePicture(400, 300, 11 + i).save(pad + QStringLiteral("/p%1.png").arg(i)));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added")) >= 12; }, 20))
+        << x.appLog().toStdString();
+    const QRect screen(0, 0, 1920, 1080);
+    const auto onScreen = [&] {
+        const QList<XServer::Window> windows = x.appWindows();
+        return std::all_of(windows.begin(), windows.end(), [&](const XServer::Window& w) {
+            return !w.viewable || screen.contains(w.geometry);
+        });
+    };
+    const auto watch = [&](double seconds) {
+        for (QDeadlineTimer until(qint64(seconds * 1000)); !until.hasExpired(); pump(0.02)) {
+            if (!onScreen()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const QRect drawer = notchDrawer({1920, 1080}, 1);
+    openDrawerAndSelect(x, drawer);
+
+    x.key(QStringLiteral("space"));
+    pump(0.3);
+    x.setDisplayScale(2);
+    EXPECT_TRUE(watch(3.0)) << "scale changed mid-zoom";
+    EXPECT_EQ(x.shownWindows().size(), 1);
+    x.setDisplayScale(1);
+    EXPECT_TRUE(watch(1.0));
+    x.key(QStringLiteral("space"));
+    EXPECT_TRUE(watch(2.0));
+    EXPECT_TRUE(x.shownWindows().isEmpty());
+
+    // The card scrolls out of view under its preview: the preview goes back into its middle.
+    x.moveTo(drawer.center());
+    pump(0.3);
+    x.key(QStringLiteral("space"));
+    pump(0.3);
+    for (int i = 0; i < 8; ++i) {
+        x.click(5);
+        pump(0.05);
+    }
+    EXPECT_TRUE(watch(2.0)) << "card scrolled away";
+    x.key(QStringLiteral("space"));
+    EXPECT_TRUE(watch(2.0));
+    EXPECT_TRUE(x.shownWindows().isEmpty());
+
+    // Space while the drawer closes: no preview stays over the closed shelf.
+    x.key(QStringLiteral("space"));
+    pump(2.0);
+    ASSERT_EQ(x.shownWindows().size(), 1);
+    x.key(QStringLiteral("alt+space"));
+    pump(0.05);
+    x.key(QStringLiteral("space"));
+    EXPECT_TRUE(watch(3.0)) << "asked for while closing";
+    EXPECT_TRUE(x.shownWindows().isEmpty());
+    EXPECT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_EQ(x.stopApp(), 0);
+}
