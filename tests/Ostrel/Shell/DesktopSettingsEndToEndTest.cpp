@@ -161,3 +161,51 @@ TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend
         portalSide.unregisterObject(PortalAccessibility::path);
     }
 }
+
+// The desktop's reduce-motion and contrast switches flipped ten times a second while the drawer
+// opens and closes: nothing crashes, nothing shows off screen, and the drawer still opens after.
+TEST(DesktopSettingsEndToEnd, SettingsFlippingTenTimesASecondLeaveAWorkingShelf) {
+    SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+    QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
+    StubPortal portal(portalSide);
+    ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
+                                                 QDBusConnection::SubPath));
+    ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")));
+    ASSERT_TRUE(noisePicture(400, 300, 5).save(x.scratchpad() + QStringLiteral("/new.png")));
+    ASSERT_TRUE(logSays(x, QStringLiteral("added")));
+    x.moveTo(QPoint(960, 700));
+
+    const QRect screen(0, 0, 1920, 1080);
+    bool offScreen = false;
+    for (int tick = 0; tick < 40; ++tick) {
+        portal.change(gnome, QStringLiteral("enable-animations"), tick % 2 == 0);
+        portal.change(QStringLiteral("org.gnome.desktop.a11y.interface"),
+                      QStringLiteral("high-contrast"), tick % 3 == 0);
+        if (tick % 4 == 0) {
+            x.key(QStringLiteral("alt+space"));
+        }
+        pump(0.1);
+        for (const XServer::Window& w : x.appWindows()) {
+            offScreen = offScreen || (w.viewable && !screen.contains(w.geometry));
+        }
+    }
+    EXPECT_FALSE(offScreen);
+    ASSERT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_TRUE(logSays(x, QStringLiteral("increase contrast on")));
+    pump(1.0);
+    if (drawerOpen(x)) {
+        EXPECT_TRUE(closes(x));
+    }
+    x.key(QStringLiteral("alt+space"));
+    EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+    EXPECT_TRUE(closes(x));
+    EXPECT_EQ(x.stopApp(), 0);
+    portalSide.unregisterObject(PortalAccessibility::path);
+}
