@@ -573,6 +573,40 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     rig.scene.removeItem(&layer);
 }
 
+// A press on a deck hides the tip over it at once: the cards fan out and the badge fades under
+// no tip fading away.
+TEST(StacksDrawer, APressOnADeckHidesItsTipAtOnce) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    TipLayer layer(rig.tips, DrawerRig::display, rig.clock);
+    rig.scene.addItem(&layer);
+    layer.setBounds(QRectF(104 + 8, 8, 880 - 16, 176 - 16));
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {3});
+    s.items[0].title = "the-top-card-of-the-deck.png";
+    rig.publish(s);
+    rig.open();
+    rig.model->tips().canShow = [](quint32 display) { return display == DrawerRig::display; };
+    DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
+    ASSERT_NE(deck, nullptr);
+    const QPointF on = deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40));
+    rig.tips->pointerMoved(rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(on)).toPointF(),
+                           true);
+    rig.clock->advance(0.7);
+    const auto tip = layer.tipFrame();
+    ASSERT_TRUE(tip.has_value());
+    rig.render("stacks-tip-before-press");
+
+    // What a press in the panel does: the tips hear of it first, then the deck takes the click.
+    rig.tips->refreshAnchor();
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, on));
+    ASSERT_TRUE(deck->isFanned());
+    EXPECT_FALSE(layer.tipFrame().has_value());
+    rig.clock->advance(1.0 / 60);
+    EXPECT_FALSE(layer.tipFrame().has_value());
+    rig.render("stacks-tip-after-press");
+    rig.scene.removeItem(&layer);
+}
+
 TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     Snapshot s;
