@@ -24,6 +24,28 @@ bool logSays(XServer& x, const QString& text, double seconds = 20) {
     return waitUntil([&] { return x.appLog().contains(text); }, seconds);
 }
 
+// The desktop's settings portal, a stub on a private bus of its own; the application reaches it
+// through `environment`.
+struct DesktopPortal {
+    SessionBus bus;
+    QDBusConnection side = bus.connect(QStringLiteral("portal"));
+    StubPortal portal{side};
+
+    ~DesktopPortal() { side.unregisterObject(PortalAccessibility::path); }
+    // Whether the bus runs and the portal took its name on it.
+    bool up() {
+        return bus.ok() &&
+               side.registerVirtualObject(PortalAccessibility::path, &portal,
+                                          QDBusConnection::SubPath) &&
+               side.registerService(PortalAccessibility::service);
+    }
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        return env;
+    }
+};
+
 // How the drawer came down, told by two points of its black surface: one just under the top
 // edge's middle, one low at the left. Growing from the top edge reaches the first long before
 // the second; fading in shows both at once.
@@ -67,16 +89,11 @@ bool closes(XServer& x) {
 // would grow, and the other way once the desktop changes its mind; a change in the middle of an
 // opening neither stops nor strands the drawer.
 TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
-    SessionBus bus;
-    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
-    StubPortal portal(portalSide);
-    ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
-                                                 QDBusConnection::SubPath));
-    ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
+    DesktopPortal settings;
+    ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
+    StubPortal& portal = settings.portal;
     portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    QProcessEnvironment env = settings.environment();
     // Slow enough to catch the drawer on its way down.
     env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
 
@@ -100,7 +117,6 @@ TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
     EXPECT_TRUE(o.open);
     EXPECT_TRUE(closes(x));
     EXPECT_EQ(x.stopApp(), 0);
-    portalSide.unregisterObject(PortalAccessibility::path);
 }
 
 // Reduce motion with unread items on the shelf: with a compositor the drawer fades in over the
@@ -109,16 +125,11 @@ TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
 TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend) {
     for (const bool compositor : {false, true}) {
         SCOPED_TRACE(compositor ? "compositor" : "no compositor");
-        SessionBus bus;
-        ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-        QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
-        StubPortal portal(portalSide);
-        ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
-                                                     QDBusConnection::SubPath));
-        ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
+        DesktopPortal settings;
+        ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
+        StubPortal& portal = settings.portal;
         portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        QProcessEnvironment env = settings.environment();
         env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
 
         XServer::Options o;
@@ -158,22 +169,16 @@ TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend
             EXPECT_EQ(shades, 0) << first->name().toStdString();
         }
         EXPECT_EQ(x.stopApp(), 0);
-        portalSide.unregisterObject(PortalAccessibility::path);
     }
 }
 
 // The desktop's reduce-motion and contrast switches flipped ten times a second while the drawer
 // opens and closes: nothing crashes, nothing shows off screen, and the drawer still opens after.
 TEST(DesktopSettingsEndToEnd, SettingsFlippingTenTimesASecondLeaveAWorkingShelf) {
-    SessionBus bus;
-    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
-    StubPortal portal(portalSide);
-    ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
-                                                 QDBusConnection::SubPath));
-    ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    DesktopPortal settings;
+    ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
+    StubPortal& portal = settings.portal;
+    QProcessEnvironment env = settings.environment();
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
@@ -207,5 +212,4 @@ TEST(DesktopSettingsEndToEnd, SettingsFlippingTenTimesASecondLeaveAWorkingShelf)
     EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
     EXPECT_TRUE(closes(x));
     EXPECT_EQ(x.stopApp(), 0);
-    portalSide.unregisterObject(PortalAccessibility::path);
 }
