@@ -9,7 +9,10 @@ using namespace ostrel;
 
 namespace {
 
-class SettingsRenderTest : public test::SettingsFixture {};
+class SettingsRenderTest : public test::SettingsFixture {
+protected:
+    ~SettingsRenderTest() override { PreferencesWindowController::setScreenAreas(nullptr); }
+};
 
 } // namespace
 
@@ -20,6 +23,7 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
     auto settings = makeSettings();
     settings->setDisplays(
         {DisplayInfo{"a", "DELL U2720Q", QRectF(0, 0, 2560, 1440), PixelSize{3840, 2160}}});
+    PreferencesWindowController::setScreenAreas([] { return QList{QRect(0, 0, 1920, 1080)}; });
     PreferencesWindowController controller(*settings, UpdateActions{});
     controller.show();
     for (const bool dark : {false, true}) {

@@ -19,6 +19,14 @@ namespace {
 
 class SettingsWindowTest : public test::SettingsFixture {
 protected:
+    // A screen the window fits on (the offscreen platform's own is 800 x 600).
+    SettingsWindowTest() { useScreens({QRect(0, 0, 1920, 1080)}); }
+    ~SettingsWindowTest() override { PreferencesWindowController::setScreenAreas(nullptr); }
+
+    static void useScreens(const QList<QRect>& areas) {
+        PreferencesWindowController::setScreenAreas([areas] { return areas; });
+    }
+
     std::unique_ptr<PreferencesWindowController> makeWindow(AppSettings& settings) {
         return std::make_unique<PreferencesWindowController>(settings, UpdateActions{});
     }
@@ -112,13 +120,13 @@ TEST_F(SettingsWindowTest, ComesUpWhereItCanBeReached) {
     EXPECT_GE(frame.top(), area.top());
     EXPECT_TRUE(area.contains(frame.topLeft())) << frame.x() << "," << frame.y();
 
-    // Taller and wider than the screen: top and left edges on it. A frame partly off keeps
-    // enough of its top edge on the screen to drag.
+    // Taller and wider than the screen: top and left edges on it. A frame partly off comes
+    // wholly onto the screen.
     const QList<QRect> small{QRect(0, 0, 640, 400)};
     EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(-85, -130, 810, 660), small),
               QPoint(0, 0));
     EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(600, 380, 300, 300), small),
-              QPoint(540, 300));
+              QPoint(340, 100));
     EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(40, 30, 300, 300), small),
               QPoint(40, 30));
 }
@@ -161,11 +169,12 @@ TEST_F(SettingsWindowTest, TheSidebarHeaderStartsAtItsTopInsetWithNoTitleBarOver
     controller->show();
     QWidget* root = controller->root();
     SettingsSidebar* sidebar = controller->root()->sidebar();
-    // 8 around the panel, 24 above the 36-pixel icon and 24 below it.
+    // 8 around the panel, 24 above the 36-pixel icon and 24 below it; the first row's highlight
+    // in the middle of its 40-pixel band.
     const QPoint icon = sidebar->mapTo(root, sidebar->iconRect().center().toPoint());
     EXPECT_EQ(icon.y(), 8 + 24 + 18);
     EXPECT_NE(pixel(root, icon), QColor(226, 226, 226)) << "the icon is drawn there";
-    EXPECT_EQ(sidebar->row(Pane::general)->mapTo(root, QPoint(0, 0)).y(), 8 + 24 + 36 + 24);
+    EXPECT_EQ(sidebar->row(Pane::general)->mapTo(root, QPoint(0, 0)).y(), 8 + 24 + 36 + 24 + 2);
 }
 
 // Every control that Tab reaches, on every pane, shows a ring while it holds the focus (a switch
