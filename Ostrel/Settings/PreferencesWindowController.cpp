@@ -30,6 +30,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ostrel {
 
@@ -148,14 +149,19 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     fitScreen();
 
     navigation_->onPaneChange = [this] { clearFocusSoon(false); };
-    // A control the keyboard reaches scrolls into view, in the pane and in the window.
+    // A control the keyboard reaches scrolls into view whole, with its ring, in the pane and in
+    // the window. (A scroll area by itself brings only a text field's cursor into view.)
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now == nullptr || now->window() != window_.get()) {
+        if (now == nullptr || now->window() != window_.get() ||
+            !window_->testAttribute(Qt::WA_KeyboardFocusChange)) {
             return;
         }
+        const int ring = static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width));
         for (QWidget* w = now->parentWidget(); w != nullptr; w = w->parentWidget()) {
-            if (auto* area = qobject_cast<QScrollArea*>(w)) {
-                area->ensureWidgetVisible(now, 0, 0);
+            if (auto* area = qobject_cast<QScrollArea*>(w); area && area->widget()) {
+                const QRect r(now->mapTo(area->widget(), QPoint(0, 0)), now->size());
+                area->ensureVisible(r.center().x(), r.center().y(), r.width() / 2 + ring,
+                                    r.height() / 2 + ring);
             }
         }
     });

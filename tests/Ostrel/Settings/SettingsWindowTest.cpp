@@ -6,6 +6,7 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "support/FocusStops.h"
 
+#include <QAccessible>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QLabel>
@@ -204,4 +205,133 @@ TEST_F(SettingsWindowTest, EveryTabStopOfEveryPaneShowsItsFocus) {
     QTest::mouseClick(field, Qt::LeftButton);
     ASSERT_TRUE(field->hasFocus());
     EXPECT_EQ(window->findChild<FocusRing*>()->ring(), nullptr);
+}
+
+namespace {
+
+// Whether all of `widget` shows in its window, or as much of it as a smaller scroll area can:
+// no ancestor, scrolled or not, cuts any more of it.
+bool shownWhole(const QWidget* widget) {
+    const QWidget* window = widget->window();
+    const QRect whole(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    for (const QWidget* p = widget->parentWidget(); p != nullptr; p = p->parentWidget()) {
+        const QRect room(p->mapTo(window, QPoint(0, 0)), p->size());
+        if (whole.intersected(room).size() != whole.size().boundedTo(room.size())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// Screens shorter or narrower than the window (1920 x 1080 at twice the scale with a bar at the
+// top, 1024 x 600, 800 x 600 at several scales, a panel on a side): the window lies wholly on
+// the screen, and on every pane each control Tab reaches shows whole when it has the focus, as
+// does the About row when the keyboard selects it.
+TEST_F(SettingsWindowTest, OnAScreenSmallerThanTheWindowEveryControlCanBeReached) {
+    auto settings = makeSettings();
+    for (const QRect area : {QRect(0, 32, 960, 508), QRect(0, 0, 1024, 600), QRect(0, 0, 800, 600),
+                             QRect(48, 0, 752, 600), QRect(0, 0, 640, 480), QRect(0, 0, 533, 400),
+                             QRect(0, 0, 400, 300)}) {
+        SCOPED_TRACE(QStringLiteral("%1,%2 %3x%4")
+                         .arg(area.x())
+                         .arg(area.y())
+                         .arg(area.width())
+                         .arg(area.height())
+                         .toStdString());
+        useScreens({area});
+        auto controller = makeWindow(*settings);
+        QWidget* window = controller->window();
+        for (const Pane pane : allPanes) {
+            SCOPED_TRACE(rawValue(pane).toStdString());
+            controller->show(pane);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+            QApplication::processEvents();
+            EXPECT_TRUE(area.contains(window->frameGeometry()));
+            window->activateWindow();
+            QApplication::setActiveWindow(window);
+            QWidget* first = nullptr;
+            for (int press = 0; press < 60; ++press) {
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window,
+                                Qt::Key_Tab);
+                QWidget* now = QApplication::focusWidget();
+                if (now == nullptr || now == first) {
+                    break;
+                }
+                first = first ? first : now;
+                EXPECT_TRUE(shownWhole(now))
+                    << now->metaObject()->className() << " " << now->accessibleName().toStdString();
+            }
+        }
+        // The keyboard's way to About: Tab to the sidebar, End.
+        controller->show(Pane::general);
+        QApplication::processEvents();
+        QTest::keyClick(window, Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), controller->root()->sidebar()->row(Pane::general));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        EXPECT_EQ(controller->navigation().pane(), Pane::about);
+        EXPECT_TRUE(shownWhole(controller->root()->sidebar()->row(Pane::about)));
+        controller->window()->close();
+    }
+}
+
+// The sidebar is a stop for Tab, with its ring around the selected row; the arrows move to the
+// next or previous pane and Home and End to the first and last, keeping the keyboard in the
+// sidebar; to a screen reader the sidebar is a list whose focused item is the selected pane.
+TEST_F(SettingsWindowTest, TheKeyboardChangesPanesFromTheSidebar) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    QWidget* window = controller->window();
+    SettingsSidebar* sidebar = controller->root()->sidebar();
+    controller->show(Pane::shelf);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QApplication::processEvents();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+
+    const auto stops =
+        test::tabStops(window, SettingsColors::accent(false),
+                       static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width)));
+    const auto sidebarStops =
+        std::count_if(stops.begin(), stops.end(),
+                      [&](const test::TabStop& s) { return s.widget->parent() == sidebar; });
+    EXPECT_EQ(sidebarStops, 1);
+    const auto shelfRow = std::find_if(stops.begin(), stops.end(), [&](const test::TabStop& s) {
+        return s.widget == sidebar->row(Pane::shelf);
+    });
+    ASSERT_NE(shelfRow, stops.end()) << "Tab reaches the selected pane's row";
+    EXPECT_TRUE(shelfRow->ringed);
+
+    while (QApplication::focusWidget() != sidebar->row(Pane::shelf)) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QApplication::processEvents(); // the focus is cleared soon after a pane changes
+    EXPECT_EQ(controller->navigation().pane(), Pane::files);
+    EXPECT_EQ(controller->root()->paneView()->heading()->text(), "Files");
+    ASSERT_EQ(QApplication::focusWidget(), sidebar->row(Pane::files));
+    EXPECT_EQ(window->findChild<FocusRing*>()->target(), sidebar->row(Pane::files));
+    QAccessibleInterface* files = QAccessible::queryAccessibleInterface(sidebar->row(Pane::files));
+    ASSERT_NE(files, nullptr);
+    EXPECT_EQ(files->role(), QAccessible::ListItem);
+    EXPECT_EQ(files->text(QAccessible::Name), "Files");
+    EXPECT_TRUE(files->state().selected);
+    EXPECT_TRUE(files->state().focused);
+    EXPECT_EQ(files->parent()->role(), QAccessible::List);
+    EXPECT_FALSE(
+        QAccessible::queryAccessibleInterface(sidebar->row(Pane::shelf))->state().selected);
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(controller->navigation().pane(), Pane::displays);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    EXPECT_EQ(controller->navigation().pane(), Pane::about);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(controller->navigation().pane(), Pane::about) << "the last stays the last";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+    QApplication::processEvents();
+    EXPECT_EQ(controller->navigation().pane(), Pane::general);
+    EXPECT_EQ(QApplication::focusWidget(), sidebar->row(Pane::general));
+    EXPECT_EQ(stored().value("preferencesPane"), "general");
 }
