@@ -26,6 +26,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -78,6 +79,12 @@ void PreferencesPaneView::show(Pane pane) {
         break;
     }
     pane_->setObjectName(rawValue(pane));
+    // A form scrolls up and down; it is never narrower than its rows can be laid out, so that a
+    // window narrower than its first width scrolls sideways rather than cut them.
+    if (auto* form = qobject_cast<QScrollArea*>(pane_); form && form->widget()) {
+        form->setMinimumWidth(form->widget()->minimumSizeHint().width() +
+                              form->verticalScrollBar()->sizeHint().width());
+    }
     layout_->addWidget(pane_, 1);
 }
 
@@ -115,6 +122,8 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     window_->setWindowTitle(QStringLiteral("Settings"));
     window_->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    // What has the keyboard when no control has it (never a stop for Tab).
+    window_->setFocusPolicy(Qt::ClickFocus);
     new FocusRing(window_.get());
     // The width is fixed, so there is nothing to maximise.
     window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -128,7 +137,6 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     scroller->setFocusPolicy(Qt::NoFocus);
     scroller->setWidgetResizable(true);
     scroller->viewport()->setAutoFillBackground(false);
-    root_->setMinimumWidth(contentSize.width());
     scroller->setWidget(root_);
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
@@ -336,15 +344,18 @@ void PreferencesWindowController::clearFocusSoon(bool sidebarToo) {
     QPointer<QWidget> window = window_.get();
     QPointer<QWidget> sidebar = root_->sidebar();
     QTimer::singleShot(0, this, [window, sidebar, sidebarToo] {
-        if (window != nullptr) {
-            if (QWidget* focused = window->focusWidget()) {
-                // Arrows in the sidebar change the pane and keep the keyboard there.
-                if (!sidebarToo && sidebar != nullptr && sidebar->isAncestorOf(focused)) {
-                    return;
-                }
-                focused->clearFocus();
-            }
+        if (window == nullptr) {
+            return;
         }
+        // Arrows in the sidebar change the pane and keep the keyboard there.
+        const QWidget* focused = window->focusWidget();
+        if (!sidebarToo && focused != nullptr && sidebar != nullptr &&
+            sidebar->isAncestorOf(focused)) {
+            return;
+        }
+        // The window itself holds it, no control: activating the window then hands it to no
+        // control either, and the first Tab goes to the first stop.
+        window->setFocus(Qt::OtherFocusReason);
     });
 }
 

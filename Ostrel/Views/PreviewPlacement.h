@@ -29,8 +29,9 @@ struct PreviewPlacement {
     static constexpr int margin = 40;
     // Room kept from the drawer, and from what must stay in view.
     static constexpr int gap = 16;
-    // The band at the top of the drawer that holds its header's controls.
-    static constexpr int headerDepth = 48;
+    // The band at the top of the drawer that holds its header: a pill's header band is 32 deep
+    // and lies 8 into its drawer, which lies 10 inside the frame the preview is given.
+    static constexpr int headerDepth = 50;
 
     QRect frame() const;
 

@@ -46,7 +46,7 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
 // screen leaves, the pane or the whole content scrolling.
 TEST_F(SettingsRenderTest, RendersEveryPaneOnSmallScreens) {
     auto settings = makeSettings();
-    for (const QRect area : {QRect(0, 32, 960, 508), QRect(0, 0, 400, 300)}) {
+    for (const QRect area : {QRect(0, 32, 960, 508), QRect(0, 0, 400, 300), QRect(32, 0, 608, 480)}) {
         PreferencesWindowController::setScreenAreas([area] { return QList{area}; });
         PreferencesWindowController controller(*settings, UpdateActions{});
         controller.show();
@@ -58,6 +58,7 @@ TEST_F(SettingsRenderTest, RendersEveryPaneOnSmallScreens) {
         for (const Pane pane : allPanes) {
             controller.navigation().setPane(pane);
             QApplication::processEvents();
+            test::settleLayouts();
             const QImage image = controller.window()->grab().toImage();
             // As tall as the screen, window frame included; as wide as the screen or the panes.
             const QRect frame = controller.window()->frameGeometry();
