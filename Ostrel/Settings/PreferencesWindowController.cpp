@@ -24,6 +24,7 @@
 #include <QJsonArray>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -116,7 +117,7 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
                                                          UpdateActions updates,
                                                          x11::WindowSystem* windows,
                                                          QObject* parent)
-    : QObject(parent), settings_(settings), windows_(windows), focusReturn_(windows),
+    : QObject(parent), settings_(settings), focusReturn_(windows),
       navigation_(std::make_unique<SettingsNavigation>(*settings.defaults())),
       window_(std::make_unique<QWidget>()) {
     window_->setWindowTitle(QStringLiteral("Settings"));

@@ -7,7 +7,6 @@
 
 #include <QMargins>
 #include <QObject>
-#include <QPointer>
 #include <QSize>
 #include <QTimer>
 
@@ -88,9 +87,9 @@ public:
     // holds it.
     int allowedHeight(int proposed) const;
     // Where a window whose frame is `frame` is shown so that it can be reached: on the usable
-    // area (`areas`, the primary screen's first) that shows most of it, its top edge on that
-    // area and some of its width within it. A frame on no area (its screen was unplugged since)
-    // is centred on the primary one.
+    // area (`areas`, the primary screen's first) that shows most of it, wholly within it where
+    // it fits, else with its top and left edges on it. A frame on no area (its screen was
+    // unplugged since) is centred on the primary one.
     static QPoint keptOnScreen(QRect frame, const QList<QRect>& areas);
     // The usable areas of the screens, the primary one's first; null for the screens there are.
     static void setScreenAreas(std::function<QList<QRect>()> areas);
@@ -110,7 +109,6 @@ private:
     static QList<QRect> screenAreas();
 
     AppSettings& settings_;
-    QPointer<x11::WindowSystem> windows_;
     x11::FocusReturn focusReturn_;
     std::unique_ptr<SettingsNavigation> navigation_;
     std::unique_ptr<QWidget> window_;

@@ -248,6 +248,7 @@ TEST_F(SettingsWindowTest, OnAScreenSmallerThanTheWindowEveryControlCanBeReached
             controller->show(pane);
             ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
             QApplication::processEvents();
+            test::settleLayouts();
             EXPECT_TRUE(area.contains(window->frameGeometry()));
             window->activateWindow();
             QApplication::setActiveWindow(window);
