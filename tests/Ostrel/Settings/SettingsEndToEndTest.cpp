@@ -1,44 +1,22 @@
 // The real binary on a private X server, without a window manager, under openbox, and under
-// openbox with a compositor: Settings on screens smaller than its window, its height under the
-// window manager, and the keyboard's and a screen reader's way through its sidebar.
-#include "support/SessionBus.h"
+// openbox with a compositor: Settings on screens smaller than its window, and the keyboard's and
+// a screen reader's way through its sidebar.
+#include "support/ClientWindows.h"
+#include "support/ScreenReader.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
-#include <QDBusMessage>
-#include <QDBusVariant>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 using namespace ostrel::test;
 
 namespace {
-
-quint32 windowNamed(XServer& x, const QString& title) {
-    return x.xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"})
-        .section(u'\n', 0, 0)
-        .trimmed()
-        .toUInt();
-}
-
-// The window manager's frame around a client, as the manager tells it.
-QRect outerFrame(XServer& x, quint32 client) {
-    const QRect inner = x.window(client)->geometry;
-    const auto m = QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"))
-                       .match(x.xprop({QStringLiteral("-id"), QString::number(client),
-                                       QStringLiteral("_NET_FRAME_EXTENTS")}));
-    if (!m.hasMatch()) {
-        return inner;
-    }
-    return inner.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(), m.captured(2).toInt(),
-                          m.captured(4).toInt());
-}
 
 QString storedPane(XServer& x) {
     QFile file(x.home().file(QStringLiteral("config/Ostrel/defaults.json")));
@@ -163,35 +141,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    QProcessEnvironment busEnv = x.environment();
-    busEnv.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-    SessionBus bus(busEnv);
+    SessionBus bus(screenReaderBusEnvironment(x));
     ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    QDBusConnection reader = bus.connect(QStringLiteral("reader"));
-    QDBusMessage enable = QDBusMessage::createMethodCall(
-        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
-    enable << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
-           << QVariant::fromValue(QDBusVariant(true));
-    const QDBusMessage enabled = reader.call(enable, QDBus::Block, 10000);
-    if (enabled.type() != QDBusMessage::ReplyMessage) {
-        GTEST_SKIP() << "the accessibility registry could not start: "
-                     << enabled.errorMessage().toStdString();
+    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
+        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
     }
     QProcessEnvironment env;
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
     ASSERT_NE(openSettings(x, env), 0u) << x.appLog().toStdString();
 
-    QProcess client;
-    QProcessEnvironment clientEnv = x.environment();
-    clientEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    client.setProcessEnvironment(clientEnv);
-    client.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py")});
-    ASSERT_TRUE(client.waitForFinished(40000)) << "the reader hangs";
-    const QByteArray out = client.readAllStandardOutput();
-    ASSERT_EQ(client.exitCode(), 0)
-        << out.toStdString() << client.readAllStandardError().toStdString();
+    const ReaderRun reader = runScreenReader(
+        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"));
+    ASSERT_TRUE(reader.finished) << "the reader hangs";
+    const QByteArray out = reader.out;
+    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
     const QJsonObject result = QJsonDocument::fromJson(out).object();
     const QJsonArray events = result.value(QStringLiteral("events")).toArray();
     const auto heard = [&](const QString& name) {

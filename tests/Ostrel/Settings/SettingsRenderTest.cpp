@@ -46,7 +46,8 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
 // screen leaves, the pane or the whole content scrolling.
 TEST_F(SettingsRenderTest, RendersEveryPaneOnSmallScreens) {
     auto settings = makeSettings();
-    for (const QRect area : {QRect(0, 32, 960, 508), QRect(0, 0, 400, 300), QRect(32, 0, 608, 480)}) {
+    for (const QRect area :
+         {QRect(0, 32, 960, 508), QRect(0, 0, 400, 300), QRect(32, 0, 608, 480)}) {
         PreferencesWindowController::setScreenAreas([area] { return QList{area}; });
         PreferencesWindowController controller(*settings, UpdateActions{});
         controller.show();

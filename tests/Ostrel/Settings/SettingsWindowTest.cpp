@@ -207,30 +207,14 @@ TEST_F(SettingsWindowTest, EveryTabStopOfEveryPaneShowsItsFocus) {
     EXPECT_EQ(window->findChild<FocusRing*>()->ring(), nullptr);
 }
 
-namespace {
-
-// Whether all of `widget` shows in its window, or as much of it as a smaller scroll area can:
-// no ancestor, scrolled or not, cuts any more of it.
-bool shownWhole(const QWidget* widget) {
-    const QWidget* window = widget->window();
-    const QRect whole(widget->mapTo(window, QPoint(0, 0)), widget->size());
-    for (const QWidget* p = widget->parentWidget(); p != nullptr; p = p->parentWidget()) {
-        const QRect room(p->mapTo(window, QPoint(0, 0)), p->size());
-        if (whole.intersected(room).size() != whole.size().boundedTo(room.size())) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
 // Screens shorter or narrower than the window (1920 x 1080 at twice the scale with a bar at the
 // top, 1024 x 600, 800 x 600 at several scales, a panel on a side): the window lies wholly on
 // the screen, and on every pane each control Tab reaches shows whole when it has the focus, as
 // does the About row when the keyboard selects it.
 TEST_F(SettingsWindowTest, OnAScreenSmallerThanTheWindowEveryControlCanBeReached) {
     auto settings = makeSettings();
+    const QColor accent = SettingsColors::accent(false);
+    const int reach = static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width));
     for (const QRect area : {QRect(0, 32, 960, 508), QRect(0, 0, 1024, 600), QRect(0, 0, 800, 600),
                              QRect(48, 0, 752, 600), QRect(0, 0, 640, 480), QRect(0, 0, 533, 400),
                              QRect(0, 0, 400, 300)}) {
@@ -250,19 +234,9 @@ TEST_F(SettingsWindowTest, OnAScreenSmallerThanTheWindowEveryControlCanBeReached
             QApplication::processEvents();
             test::settleLayouts();
             EXPECT_TRUE(area.contains(window->frameGeometry()));
-            window->activateWindow();
-            QApplication::setActiveWindow(window);
-            QWidget* first = nullptr;
-            for (int press = 0; press < 60; ++press) {
-                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window,
-                                Qt::Key_Tab);
-                QWidget* now = QApplication::focusWidget();
-                if (now == nullptr || now == first) {
-                    break;
-                }
-                first = first ? first : now;
-                EXPECT_TRUE(shownWhole(now))
-                    << now->metaObject()->className() << " " << now->accessibleName().toStdString();
+            for (const test::TabStop& stop : test::tabStops(window, accent, reach)) {
+                EXPECT_TRUE(stop.whole) << stop.name.toStdString();
+                EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
             }
         }
         // The keyboard's way to About: Tab to the sidebar, End.
@@ -272,7 +246,7 @@ TEST_F(SettingsWindowTest, OnAScreenSmallerThanTheWindowEveryControlCanBeReached
         ASSERT_EQ(QApplication::focusWidget(), controller->root()->sidebar()->row(Pane::general));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
         EXPECT_EQ(controller->navigation().pane(), Pane::about);
-        EXPECT_TRUE(shownWhole(controller->root()->sidebar()->row(Pane::about)));
+        EXPECT_TRUE(test::shownWhole(controller->root()->sidebar()->row(Pane::about)));
         controller->window()->close();
     }
 }

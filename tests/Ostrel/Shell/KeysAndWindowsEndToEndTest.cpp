@@ -2,6 +2,7 @@
 // keys reach, which window lies on top, and where the focus goes back to.
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
+#include "support/ClientWindows.h"
 #include "support/OpenDrawer.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
@@ -150,14 +151,6 @@ TEST(KeysAndWindows, AHeldModifierKeepsFollowingTheActiveDisplay) {
 }
 
 namespace {
-
-// The id of our shown window with this title.
-quint32 windowNamed(XServer& x, const QString& title) {
-    return x.xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"})
-        .section(u'\n', 0, 0)
-        .trimmed()
-        .toUInt();
-}
 
 // What the window manager lets the user do with a window.
 QString allowedActions(XServer& x, quint32 window) {

@@ -3,6 +3,7 @@
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/NotchGeometry.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
+#include "support/ClientWindows.h"
 #include "support/HostilePictures.h"
 #include "support/NoisePicture.h"
 #include "support/Wait.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -139,19 +139,6 @@ QRect bottomPillDrawer(QSize logical, const QMargins& panels, int scale) {
     return QRectF(d.x() * scale, (logical.height() - d.bottom()) * scale, d.width() * scale,
                   d.height() * scale)
         .toAlignedRect();
-}
-
-// The window manager's frame around a client, as the manager tells it.
-QRect outerFrame(XServer& x, quint32 client) {
-    const QRect inner = x.window(client)->geometry;
-    const auto m = QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"))
-                       .match(x.xprop({QStringLiteral("-id"), QString::number(client),
-                                       QStringLiteral("_NET_FRAME_EXTENTS")}));
-    if (!m.hasMatch()) {
-        return inner;
-    }
-    return inner.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(), m.captured(2).toInt(),
-                          m.captured(4).toInt());
 }
 
 void writePictures(XServer& x) {
