@@ -65,8 +65,8 @@ struct Screen {
 class SettingsOnSmallScreens : public testing::TestWithParam<Screen> {};
 
 // A screen shorter than the window: the whole window lies within the work area, the About row at
-// the foot of the sidebar included; Tab reaches the sidebar with its ring, and Down shows the
-// next pane.
+// the foot of the sidebar included; Tab reaches the sidebar with its ring, Down shows the next
+// pane and End the last.
 TEST_P(SettingsOnSmallScreens, TheWindowFitsTheWorkAreaAndTheKeyboardChangesPanes) {
     const Screen screen = GetParam();
     XServer::Options o;
@@ -114,6 +114,11 @@ TEST_P(SettingsOnSmallScreens, TheWindowFitsTheWorkAreaAndTheKeyboardChangesPane
         accent += c.blue() > c.red() + 60;
     }
     EXPECT_GT(accent, 0);
+    // End: the About row, at the foot of the sidebar, and its pane.
+    x.key(QStringLiteral("End"));
+    EXPECT_TRUE(waitUntil([&] { return storedPane(x) == QStringLiteral("about"); }, 10));
+    pump(0.5);
+    x.saveCapture(QStringLiteral("settings-small-about-") + QLatin1String(screen.name));
     EXPECT_EQ(x.stopApp(), 0);
 }
 
