@@ -710,7 +710,7 @@ std::optional<QByteArray> ImageFormat::pngText(QByteArrayView bytes, QByteArrayV
         return std::nullopt;
     }
     const Bytes in(bytes);
-    for (qint64 at = 8; at < in.size();) {
+    for (qint64 at = 8, chunks = 0; at < in.size() && chunks < maxParts; ++chunks) {
         const auto length = pngChunkLength(in, at);
         if (!length) {
             return std::nullopt;

@@ -222,6 +222,7 @@ constexpr int maxDerivation = 8;
 struct Property {
     std::optional<QSize> size; // an extent, or the largest picture a coded stream declares
     bool wide = false;         // a coded stream of more than eight bits a sample
+    bool broken = false;       // an extent or a configuration that does not read
 };
 
 struct Item {
@@ -285,9 +286,8 @@ std::pair<quint32, quint32> versionAndFlags(Fields& f) {
     return {word >> 24, word & 0xffffff};
 }
 
-// The property at `at`, `length` bytes with a header of `header`; nothing when it is malformed.
-std::optional<Property> propertyAt(const Bytes& in, quint32 type, qint64 at, qint64 header,
-                                   qint64 length) {
+// The property at `at`, `length` bytes with a header of `header`.
+Property propertyAt(const Bytes& in, quint32 type, qint64 at, qint64 header, qint64 length) {
     Property out;
     if (type == fourcc("ispe")) {
         Fields f(in, at + header, at + length);
@@ -295,14 +295,14 @@ std::optional<Property> propertyAt(const Bytes& in, quint32 type, qint64 at, qin
         const quint64 width = f.read(4);
         const quint64 height = f.read(4);
         out.size = f.failed() ? std::nullopt : sizeOf(width, height);
-        return out.size ? std::optional(out) : std::nullopt;
+        out.broken = !out.size;
+        return out;
     }
     if (type == fourcc("hvcC")) {
         out.size = hevcConfigSize(in, at + header, at + length);
-        if (!out.size) {
-            return std::nullopt;
-        }
-        out.wide = (*in.u8(at + header + 17) & 7) != 0 || (*in.u8(at + header + 18) & 7) != 0;
+        out.broken = !out.size;
+        out.wide = out.size &&
+                   ((*in.u8(at + header + 17) & 7) != 0 || (*in.u8(at + header + 18) & 7) != 0);
         return out;
     }
     if (type == fourcc("av1C")) {
@@ -465,10 +465,9 @@ ImageFormat heif(const Bytes& in) {
         Fields fields(in, at + header, at + length);
         bool read = true;
         if (within({fourcc("meta"), fourcc("iprp"), fourcc("ipco")}) && !sawProperties) {
-            const auto property = propertyAt(in, type, at, header, length);
-            read = property.has_value() && ++meta.parts <= maxParts;
+            read = ++meta.parts <= maxParts;
             if (read) {
-                meta.properties.push_back(*property);
+                meta.properties.push_back(propertyAt(in, type, at, header, length));
             }
         } else if (within({fourcc("meta"), fourcc("iinf")}) && type == fourcc("infe")) {
             read = ++meta.parts <= maxParts && readInfe(fields, meta);
@@ -590,8 +589,10 @@ ImageFormat heif(const Bytes& in) {
         }
         for (const quint16 place : item->second.properties) {
             if (place >= 1 && place <= meta.properties.size()) {
-                grow(meta.properties[place - 1].size);
-                eightBit = eightBit && !meta.properties[place - 1].wide;
+                const Property& property = meta.properties[place - 1];
+                grow(property.size);
+                eightBit = eightBit && !property.wide;
+                whole = whole && !property.broken;
             }
         }
         if (item->second.type == fourcc("grid") || item->second.type == fourcc("iovl")) {

@@ -143,8 +143,10 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
     }
     Hostile::HeifParts stray = *parts;
     stray.properties.append(Hostile::ispe(1'500'000'000u, 1'500'000'000u));
+    stray.properties.append(Hostile::ispe(0xffffffffu, 0)); // unreadable, and used by none
     const ImageFormat heic = ImageFormat::of(Hostile::heifOf(stray));
     EXPECT_EQ(heic.size, QSize(64, 48));
+    EXPECT_TRUE(heic.decodable({64, 48}));
     EXPECT_GE(heic.decodeBytes({64, 48}), 64 * 48 * 4);
     EXPECT_LE(heic.decodeBytes({64, 48}), 64 * 48 * 20);
     // Two tiles on a canvas of 32767 × 32767, which libheif would allocate whole.
