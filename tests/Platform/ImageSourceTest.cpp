@@ -150,12 +150,8 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
     EXPECT_GE(heic.decodeBytes({64, 48}), 64 * 48 * 4);
     EXPECT_LE(heic.decodeBytes({64, 48}), 64 * 48 * 20);
     // Two tiles on a canvas of 32767 × 32767, which libheif would allocate whole.
-    Hostile::HeifParts grid = *parts;
-    grid.properties.append(Hostile::ispe(128, 48));
-    grid.items.append({2, "grid", QByteArray("\0\1\0\1\0\0\x7f\xff\0\0\x7f\xff", 12), {3}});
-    grid.primary = 2;
-    grid.references.append({"dimg", 2, {1, 1}});
-    const ImageFormat canvas = ImageFormat::of(Hostile::heifOf(grid));
+    const ImageFormat canvas =
+        ImageFormat::of(Hostile::heifOf(Hostile::gridOf(*parts, {128, 48}, 32767)));
     EXPECT_EQ(canvas.size, QSize(128, 48));
     EXPECT_GE(canvas.decodeBytes({128, 48}), 32767LL * 32767 * 4);
     EXPECT_FALSE(canvas.decodable({128, 48}));

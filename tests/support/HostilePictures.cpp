@@ -317,6 +317,17 @@ std::optional<HeifParts> heicParts(int width, int height) {
     return parts;
 }
 
+HeifParts gridOf(HeifParts tile, QSize declared, quint32 canvas) {
+    QByteArray data("\0\1\0\1", 4); // 32-bit sides, one row of two columns
+    put32(data, canvas);
+    put32(data, canvas);
+    tile.properties.append(ispe(quint32(declared.width()), quint32(declared.height())));
+    tile.items.append({2, "grid", data, {quint16(tile.properties.size())}});
+    tile.references.append({"dimg", 2, {tile.primary, tile.primary}});
+    tile.primary = 2;
+    return tile;
+}
+
 QByteArray heifNested(int levels) {
     QByteArray out = box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16));
     const quint32 inner = 8u * quint32(levels);

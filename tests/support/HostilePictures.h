@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <QList>
+#include <QSize>
 
 #include <optional>
 
@@ -62,6 +63,9 @@ QByteArray ispe(quint32 width, quint32 height);
 // A grey HEVC picture of `width` × `height` as libheif's encoder makes it, taken apart: item 1
 // (the primary, "hvc1") with its configuration and extent. Nothing without an HEVC encoder.
 std::optional<HeifParts> heicParts(int width, int height);
+// The parts' primary image made a tile: the new primary is a grid of two such tiles side by side,
+// whose extent says `declared` but whose canvas, as the grid's data gives it, is `canvas` square.
+HeifParts gridOf(HeifParts tile, QSize declared, quint32 canvas);
 // A HEIF file whose "meta" box holds `levels` property containers, each inside the one before.
 QByteArray heifNested(int levels);
 
