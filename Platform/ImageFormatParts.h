@@ -17,8 +17,9 @@
 namespace ostrel::imageFormatParts {
 
 // Real pictures nest their boxes a handful of levels deep and hold at most some thousands of
-// chunks, boxes, segments or blocks; a file beyond either bound is refused, so that no walk's
-// stack, memory or time grows with what a file declares.
+// chunks, boxes, segments or blocks, so that no walk's stack, memory or time may grow with what a
+// file declares: a file beyond either bound goes to no decoder, and a HEIF file, whose size
+// libheif would read, is refused outright.
 inline constexpr int maxDepth = 16;
 inline constexpr qint64 maxParts = 1 << 20;
 

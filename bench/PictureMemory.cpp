@@ -83,7 +83,7 @@ QList<Picture> pictures(const QString& folder) {
     }
     if (const auto tile = Hostile::heicParts(512, 512)) {
         out.append({"HEIC grid of 2 tiles on a 32767 x 32767 canvas",
-                    Hostile::heifOf(Hostile::gridOf(*tile, {1024, 512}, 32767)),
+                    Hostile::heifOf(Hostile::gridOf(*tile, {1024, 512}, {32767, 32767})),
                     {}});
     }
     if (auto photo = Hostile::heicParts(5000, 5000)) {

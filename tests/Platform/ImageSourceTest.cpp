@@ -97,7 +97,8 @@ TEST(ImageSource, AFewHundredBytesNeverCostMoreThanAScreenshot) {
 
 // However deep a file nests its boxes or frames, the walk ends within a few levels with the
 // same small stack: deeper HEIF boxes than any picture has are refused before libheif sees
-// them, and a WebP frame inside a frame is malformed.
+// them, as are grids made of grids further than any picture goes, and a WebP frame inside a
+// frame is malformed.
 TEST(ImageFormat, NestingDeeperThanAnyPictureIsRefused) {
     const auto webpNested = [](int levels) {
         const auto le32 = [](quint32 v) {
@@ -116,6 +117,15 @@ TEST(ImageFormat, NestingDeeperThanAnyPictureIsRefused) {
         const ImageFormat webp = ImageFormat::of(webpNested(levels));
         EXPECT_EQ(webp.size, QSize(16, 16)) << levels;
         EXPECT_FALSE(webp.whole) << levels;
+    }
+    if (auto grids = Hostile::heicParts(16, 16)) {
+        for (int steps = 1; steps <= 9; ++steps) {
+            const QSize canvas(16 << steps, 16);
+            grids = Hostile::gridOf(*grids, canvas, canvas);
+            EXPECT_EQ(ImageFormat::of(Hostile::heifOf(*grids)).kind,
+                      steps <= 8 ? Kind::heif : Kind::none)
+                << steps;
+        }
     }
 }
 
@@ -151,7 +161,7 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
     EXPECT_LE(heic.decodeBytes({64, 48}), 64 * 48 * 20);
     // Two tiles on a canvas of 32767 × 32767, which libheif would allocate whole.
     const ImageFormat canvas =
-        ImageFormat::of(Hostile::heifOf(Hostile::gridOf(*parts, {128, 48}, 32767)));
+        ImageFormat::of(Hostile::heifOf(Hostile::gridOf(*parts, {128, 48}, {32767, 32767})));
     EXPECT_EQ(canvas.size, QSize(128, 48));
     EXPECT_GE(canvas.decodeBytes({128, 48}), 32767LL * 32767 * 4);
     EXPECT_FALSE(canvas.decodable({128, 48}));

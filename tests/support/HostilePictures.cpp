@@ -317,14 +317,18 @@ std::optional<HeifParts> heicParts(int width, int height) {
     return parts;
 }
 
-HeifParts gridOf(HeifParts tile, QSize declared, quint32 canvas) {
+HeifParts gridOf(HeifParts tile, QSize declared, QSize canvas) {
     QByteArray data("\0\1\0\1", 4); // 32-bit sides, one row of two columns
-    put32(data, canvas);
-    put32(data, canvas);
+    put32(data, quint32(canvas.width()));
+    put32(data, quint32(canvas.height()));
     tile.properties.append(ispe(quint32(declared.width()), quint32(declared.height())));
-    tile.items.append({2, "grid", data, {quint16(tile.properties.size())}});
-    tile.references.append({"dimg", 2, {tile.primary, tile.primary}});
-    tile.primary = 2;
+    quint32 id = 0;
+    for (const HeifItem& item : tile.items) {
+        id = std::max(id, item.id + 1);
+    }
+    tile.items.append({id, "grid", data, {quint16(tile.properties.size())}});
+    tile.references.append({"dimg", id, {tile.primary, tile.primary}});
+    tile.primary = id;
     return tile;
 }
 

@@ -64,8 +64,8 @@ QByteArray ispe(quint32 width, quint32 height);
 // (the primary, "hvc1") with its configuration and extent. Nothing without an HEVC encoder.
 std::optional<HeifParts> heicParts(int width, int height);
 // The parts' primary image made a tile: the new primary is a grid of two such tiles side by side,
-// whose extent says `declared` but whose canvas, as the grid's data gives it, is `canvas` square.
-HeifParts gridOf(HeifParts tile, QSize declared, quint32 canvas);
+// whose extent says `declared` and whose canvas, as the grid's data gives it, is `canvas`.
+HeifParts gridOf(HeifParts tile, QSize declared, QSize canvas);
 // A HEIF file whose "meta" box holds `levels` property containers, each inside the one before.
 QByteArray heifNested(int levels);
 
