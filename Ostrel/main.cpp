@@ -95,15 +95,24 @@ int main(int argc, char** argv) {
     SupportFolderLock supportLock(support);
     switch (supportLock.claim(display)) {
     case SupportFolderLock::Claim::taken: {
-        const QString where = supportLock.holder().isEmpty()
-                                  ? QStringLiteral("another display")
-                                  : QStringLiteral("display ") + supportLock.holder();
+        QString where = supportLock.holder().isEmpty()
+                            ? QStringLiteral("another display")
+                            : QStringLiteral("display ") + supportLock.holder();
+        if (!supportLock.holderHost().isEmpty()) {
+            where += QStringLiteral(" of the machine ") + supportLock.holderHost();
+        }
         std::fprintf(stderr,
                      "ostrel: the shelf already runs on %s with the same support folder (%s); "
                      "quit it there first\n",
                      qPrintable(where), qPrintable(support));
         return 1;
     }
+    case SupportFolderLock::Claim::refused:
+        std::fprintf(stderr,
+                     "ostrel: the support folder cannot be kept from a second Ostrel (%s); not "
+                     "starting on it\n",
+                     qPrintable(supportLock.error()));
+        return 1;
     case SupportFolderLock::Claim::unsupported:
         qCWarning(lcStore).noquote()
             << QStringLiteral("%1 cannot be locked (%2): an Ostrel on another display would undo "
