@@ -7,7 +7,9 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
+#include "Platform/ProcessEnd.h"
 #include "Platform/TerminationSignal.h"
+#include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
 
@@ -127,17 +129,23 @@ int main(int argc, char** argv) {
     instance.onReopen = [&delegate] { delegate.openSettings(); };
     delegate.launch();
 
-    bool leaving = false;
-    TerminationSignal termination([&](int) {
-        if (leaving) {
-            return;
-        }
-        leaving = true;
-        delegate.shutdown();
+    // However the process ends, the store is written first: the index and the offsets, with a
+    // command still held for undo.
+    ProcessEnd end([&delegate](bool late) { delegate.shutdown(late); });
+    TerminationSignal termination([&end](int) {
+        end.run();
         QApplication::quit();
     });
-    QApplication::exec();
+    if (x11::WindowSystem* windows = delegate.windowSystem()) {
+        // The X server has gone (Qt's own connection usually ends the process first, through
+        // exit(), which runs the same farewell).
+        QObject::connect(windows, &x11::WindowSystem::connectionLost, &termination, [&end] {
+            end.run();
+            QApplication::exit(1);
+        });
+    }
+    const int status = QApplication::exec();
     // Also after "Quit": the index is saved and the engine's thread joined before exit.
-    delegate.shutdown();
-    return 0;
+    end.run();
+    return status;
 }
