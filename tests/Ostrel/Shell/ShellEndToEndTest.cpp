@@ -81,6 +81,45 @@ bool colourful(QColor c) {
     return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60;
 }
 
+int viewableWindows(XServer& x) {
+    int n = 0;
+    for (const XServer::Window& w : x.appWindows()) {
+        n += w.viewable ? 1 : 0;
+    }
+    return n;
+}
+
+bool cardShows(XServer& x) {
+    const QImage shot = x.capture(firstCard());
+    int n = 0;
+    for (int y = 0; y < shot.height(); y += 4) {
+        for (int x = 0; x < shot.width(); x += 4) {
+            n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
+        }
+    }
+    return n > 300;
+}
+
+// The drawer opened on hover with the first card in view, and the pointer on that card.
+bool pointAtTheFirstCard(XServer& x) {
+    x.moveTo(QPoint(960, 2));
+    if (!waitUntil([&] { return cardShows(x); }, 20)) {
+        return false;
+    }
+    x.moveTo(firstCard().center());
+    pump(0.1);
+    return true;
+}
+
+bool rightClickTheFirstCard(XServer& x) {
+    if (!pointAtTheFirstCard(x)) {
+        return false;
+    }
+    const int shown = viewableWindows(x);
+    x.click(3);
+    return waitUntil([&] { return viewableWindows(x) > shown; }, 10);
+}
+
 // Two displays of one user share the support folder, and so the index: a launch on the second
 // says where the shelf runs and ends, so that it never writes back the index it read over a
 // deletion made on the first.
@@ -108,25 +147,7 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
 
     // Deleted from the card's menu on the first display; the held deletion is committed as it
     // ends.
-    first.moveTo(QPoint(960, 2));
-    const QRect card = firstCard();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QImage shot = first.capture(card);
-            int n = 0;
-            for (int y = 0; y < shot.height(); y += 4) {
-                for (int x = 0; x < shot.width(); x += 4) {
-                    n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
-                }
-            }
-            return n > 300;
-        },
-        20))
-        << first.appLog().toStdString();
-    first.moveTo(card.center());
-    pump(0.1);
-    first.click(3);
-    pump(0.5);
+    ASSERT_TRUE(rightClickTheFirstCard(first)) << first.appLog().toStdString();
     for (int i = 0; i < 7; ++i) {
         first.key(QStringLiteral("Down")); // to "Delete"
     }
@@ -186,45 +207,6 @@ bool capture(XServer& x, const QString& name, quint32 seed) {
     const int before = captures(x);
     return noisePicture(200, 150, seed).save(x.scratchpad() + '/' + name) &&
            waitUntil([&] { return captures(x) > before; }, 30);
-}
-
-int viewableWindows(XServer& x) {
-    int n = 0;
-    for (const XServer::Window& w : x.appWindows()) {
-        n += w.viewable ? 1 : 0;
-    }
-    return n;
-}
-
-bool cardShows(XServer& x) {
-    const QImage shot = x.capture(firstCard());
-    int n = 0;
-    for (int y = 0; y < shot.height(); y += 4) {
-        for (int x = 0; x < shot.width(); x += 4) {
-            n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
-        }
-    }
-    return n > 300;
-}
-
-// The drawer opened on hover with the first card in view, and the pointer on that card.
-bool pointAtTheFirstCard(XServer& x) {
-    x.moveTo(QPoint(960, 2));
-    if (!waitUntil([&] { return cardShows(x); }, 20)) {
-        return false;
-    }
-    x.moveTo(firstCard().center());
-    pump(0.1);
-    return true;
-}
-
-bool rightClickTheFirstCard(XServer& x) {
-    if (!pointAtTheFirstCard(x)) {
-        return false;
-    }
-    const int shown = viewableWindows(x);
-    x.click(3);
-    return waitUntil([&] { return viewableWindows(x) > shown; }, 10);
 }
 
 // True once the application has ended by itself with status 1 (not by a signal).
