@@ -158,6 +158,8 @@ signals:
     void monitorsChanged();
     // The first press of a grabbed key; auto-repeated presses while it is held are left out.
     void grabbedKeyPressed(quint32 keycode, quint16 state);
+    // Our connection to the X server broke: the display has gone (or the server ended).
+    void connectionLost();
 };
 
 // The window system of the display Qt runs on: a connection of our own to the same X server.

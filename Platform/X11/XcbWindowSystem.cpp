@@ -182,6 +182,7 @@ void XcbWindowSystem::startReading() {
         postTo(this, [this] {
             broken_ = true;
             qCWarning(lcPlatform) << "the X connection closed";
+            emit connectionLost();
         });
     };
     reader_ = std::make_unique<EventReader>(c_, root_, own_, xinputOpcode_, std::move(handlers));

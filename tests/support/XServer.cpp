@@ -391,6 +391,14 @@ std::optional<int> XServer::stopApp(double seconds) {
     return app_->exitCode();
 }
 
+void XServer::killServer() {
+    if (xvfbPid_ > 0) {
+        ::kill(static_cast<pid_t>(xvfbPid_), SIGKILL);
+        ::waitpid(static_cast<pid_t>(xvfbPid_), nullptr, 0);
+        xvfbPid_ = -1;
+    }
+}
+
 QList<XServer::Window> XServer::shownWindows() {
     QList<Window> shown;
     for (const Window& w : appWindows()) {

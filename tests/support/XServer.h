@@ -80,6 +80,9 @@ public:
     QString appLog();
     // Sends SIGTERM and waits; the exit code, or none when it did not exit normally in time.
     std::optional<int> stopApp(double seconds = 10);
+    // Ends the X server at once, as a crash or the end of the session would, and waits until it
+    // is gone. The server's own connection is broken afterwards.
+    void killServer();
 
     // The application's top-level windows (by _NET_WM_PID), bottom to top.
     QList<Window> appWindows();
