@@ -101,7 +101,6 @@ void XcbWindowSystem::setUp() {
             xcb_input_xi_query_version_reply(c_, xcb_input_xi_query_version(c_, 2, 2), nullptr));
         if (version && version->major_version >= 2) {
             xinputOpcode_ = ext->major_opcode;
-            selectRawEvents();
         }
     }
     if (!xinputOpcode_) {
@@ -157,6 +156,7 @@ void XcbWindowSystem::setUp() {
     connect(raiseTimer_, &QTimer::timeout, this, &XcbWindowSystem::raiseKept);
     watchClients();
     startReading();
+    selectRawEvents();
 }
 
 void XcbWindowSystem::startReading() {
@@ -170,11 +170,13 @@ void XcbWindowSystem::startReading() {
             }
         });
     };
-    handlers.moved = [this] {
+    handlers.moved = [this](QPoint at) {
+        motionAt_ = at;
         if (!motionQueued_.exchange(true)) {
             postTo(this, [this] {
+                // Cleared before the place is read: a move stored after the read posts anew.
                 motionQueued_ = false;
-                emit rawMotion();
+                reportMotion(motionAt_);
             });
         }
     };
@@ -295,19 +297,16 @@ void XcbWindowSystem::handle(const xcb_generic_event_t* e) {
 }
 
 void XcbWindowSystem::selectRawEvents() {
-    struct {
-        xcb_input_event_mask_t head;
-        uint32_t mask;
-    } mask{};
-    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-    mask.head.mask_len = 1;
-    mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
-                XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
-    if (watchModifiers_) {
-        mask.mask |=
-            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+    if (!reader_ || !xinputOpcode_) {
+        return;
     }
-    xcb_input_xi_select_events(c_, root_, 1, &mask.head);
+    quint32 mask =
+        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+    if (watchModifiers_) {
+        mask |= XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+    }
+    // Raw motion is the reader's to select.
+    reader_->selectRawEvents(mask);
 }
 
 // Follows _NET_WM_STATE changes of every managed window (a window turning full screen changes
