@@ -87,13 +87,14 @@ void XcbWindowSystem::setUp() {
         }
     }
 
-    const uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
-                              XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &rootMask);
-
+    // Made before the root's changes are selected: its own creation would wake the reader.
     own_ = xcb_generate_id(c_);
     xcb_create_window(c_, XCB_COPY_FROM_PARENT, own_, root_, -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+
+    const uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
+                              XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &rootMask);
 
     if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c_, &xcb_input_id);
         ext && ext->present) {

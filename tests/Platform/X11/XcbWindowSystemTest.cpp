@@ -34,6 +34,21 @@ void warp(XServer& x, QPoint p) {
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
+// A property of the root changes (no pointer device is involved).
+void changeRoot(XServer& x) {
+    xcb_connection_t* c = x.connection();
+    const char name[] = "OSTREL_TEST";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    ASSERT_NE(atom, nullptr);
+    const uint32_t value = 1;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE,
+                        xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, atom->atom,
+                        XCB_ATOM_CARDINAL, 32, 1, &value);
+    xcb_flush(c);
+    std::free(atom);
+}
+
 } // namespace
 
 TEST(XcbWindowSystem, ReadsMonitorsWithTheirOutputsAndFallbacks) {
@@ -96,6 +111,44 @@ TEST(XcbWindowSystem, ReportsRawPointerEventsAndHeldButtons) {
     x.xdotool({QStringLiteral("mousemove"), QStringLiteral("50"), QStringLiteral("60")});
     ASSERT_TRUE(waitUntil([&] { return motion.count() > 0; }, 10));
     EXPECT_EQ(ws.pointer().position, QPoint(50, 60));
+}
+
+// The reader's first look at the pointer is no move: there is nothing to compare it with. An event
+// wakes the reader, which then looks (every move is wanted by default); a second event, made once
+// the first has come, is read after that look, so whatever the look reported is in before it.
+TEST(XcbWindowSystem, TheFirstLookAtThePointerIsNoMove) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
+    int changes = 0;
+    QObject::connect(&ws, &XcbWindowSystem::event, [&](const xcb_generic_event_t* e) {
+        changes += (e->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+    });
+
+    changeRoot(x);
+    ASSERT_TRUE(waitUntil([&] { return changes == 1; }, 10));
+    changeRoot(x);
+    ASSERT_TRUE(waitUntil([&] { return changes == 2; }, 10));
+    EXPECT_EQ(motion.count(), 0);
+}
+
+// Asked for every move, the reader starts looking at the pointer at once, with no event to wake
+// it: warps, which make none, are reported.
+TEST(XcbWindowSystem, WantingEveryMoveStartsTheLooksAtOnce) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
+    ws.watchPointer({{}, false, {}});
+    ws.watchPointer({{}, true, {}});
+    int step = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            warp(x, QPoint(100 + ++step % 500, 100));
+            return motion.count() > 0;
+        },
+        10));
 }
 
 // A pointer that never stops: far from the watched zone none of its moves reach the main thread,
