@@ -6,8 +6,9 @@
 //   build/bench/bench_IdleWakeups --hello x y w h           the reference window on $DISPLAY
 //
 // The application gets a temporary folder of its own. Wake-ups are the process's context
-// switches (every thread, voluntary or not) per second over the idle span, with the threads that
-// had them; CPU is the time its threads spent on a CPU over the same span.
+// switches (every thread, voluntary or not) per second over the idle span, the main thread's
+// apart, with the threads that had them; CPU is the time its threads spent on a CPU over the
+// same span.
 // A moving pointer: a helper thread moves the pointer by XTest in a circle far from the shelf at
 // 60, 250 and 1,000 Hz (a plain mouse, a gaming mouse, a 1,000-Hz one) for a tenth of the idle
 // span each (at least 5 s), and the same figures are taken. Then the pointer zigzags just below
@@ -73,16 +74,26 @@ QMap<QString, qint64> switches(qint64 pid) {
     return byThread;
 }
 
-// Time on a CPU of every thread of `pid`, in seconds (the scheduler's nanoseconds: clock ticks
-// are too coarse for a fraction of a percent over a few seconds).
-double cpuSeconds(qint64 pid) {
+// Time on a CPU of every thread of `pid`, in seconds, by thread id (the scheduler's nanoseconds:
+// clock ticks are too coarse for a fraction of a percent over a few seconds).
+QMap<QString, double> cpuSeconds(qint64 pid) {
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double total = 0;
+    QMap<QString, double> byThread;
     for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(tasks + u'/' + tid + QStringLiteral("/schedstat"));
         if (stat.open(QIODevice::ReadOnly)) {
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+            byThread[tid] = stat.readAll().split(' ').value(0).toDouble() / 1e9;
         }
+    }
+    return byThread;
+}
+
+// What the threads spent between two readings; a thread that ended in between takes its last
+// stretch with it, so the figure errs low by that, never below zero.
+double cpuSpent(const QMap<QString, double>& before, const QMap<QString, double>& after) {
+    double total = 0;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        total += it.value() - before.value(it.key());
     }
     return total;
 }
@@ -113,7 +124,7 @@ bool dark(xcb_connection_t* c, const QPoint& p) {
 // Wake-ups (context switches of every thread) and CPU of `pid` over `seconds`, as one line.
 QString measure(XServer& x, qint64 pid, double seconds) {
     const auto before = switches(pid);
-    const double cpuBefore = cpuSeconds(pid);
+    const auto cpuBefore = cpuSeconds(pid);
     QElapsedTimer span;
     span.start();
     while (span.elapsed() < qint64(seconds * 1000)) {
@@ -122,7 +133,7 @@ QString measure(XServer& x, qint64 pid, double seconds) {
     }
     const double elapsed = span.elapsed() / 1000.0;
     const auto after = switches(pid);
-    const double cpu = cpuSeconds(pid) - cpuBefore;
+    const double cpu = cpuSpent(cpuBefore, cpuSeconds(pid));
     qint64 total = 0;
     qint64 main = 0;
     QStringList busiest;

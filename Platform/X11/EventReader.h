@@ -55,7 +55,7 @@ public:
     // way to a zone a look every other frame keeps that to one a frame.
     static constexpr double frame = 1.0 / 60;
     static constexpr double approachFrame = 2 * frame;
-    static constexpr double farFrame = 0.04;
+    static constexpr double farFrame = 0.05;
     static constexpr double sampleInterval = 0.03;
 
 private:
