@@ -270,7 +270,7 @@ void Engine::bootstrap() {
         readTranscript(path);
     }
     resolveScratchRoot();
-    {
+    if (!halting()) {
         const Batch batch(*this);
         for (const ScratchFile& file : scanner_.files()) {
             ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true,
@@ -408,6 +408,9 @@ void Engine::refreshTitles() {
     // A copy: noting a title writes sessions back into the store.
     const QList<Session> sessions = store_->sessions().values();
     for (const Session& session : sessions) {
+        if (halting()) {
+            return;
+        }
         if (!session.slug || session.id == Session::unsortedID) {
             continue;
         }

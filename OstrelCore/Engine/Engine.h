@@ -296,6 +296,9 @@ private:
     void postDrain();
     void drainAhead();
     bool hasScanWork() const { return !scans_.empty() || !folderFiles_.isEmpty(); }
+    // Stopped, or about to be: a long job (a first start over a large history) ends at the next
+    // batch, and what it has not reached is read by the next start.
+    bool halting() const { return stopped_ || stopRequested_.load(std::memory_order_relaxed); }
     // Arms the retry timer while captures wait for another try.
     void scheduleRetry();
     // Keeps a file for another try (up to the limit): one that could not be read or copied, or

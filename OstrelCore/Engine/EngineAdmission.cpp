@@ -266,7 +266,8 @@ void Engine::offerBatch() {
         [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
             admitted(pending.at(i).path, pending.at(i).candidate, outcome);
             store_->saveIfOverdue(timing_.progressSaveInterval);
-        });
+        },
+        [this] { return halting(); });
 }
 
 bool Engine::stillWanted(const Admission& one) const {

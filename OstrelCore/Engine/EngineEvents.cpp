@@ -31,8 +31,12 @@ std::optional<qsizetype> Engine::applyBatch(const TranscriptBatch& batch) {
 }
 
 void Engine::readTranscript(const QString& path) {
-    transcripts_->read(path, now_(),
-                       [this](const TranscriptBatch& batch) { return applyBatch(batch); });
+    if (halting()) {
+        return;
+    }
+    transcripts_->read(
+        path, now_(), [this](const TranscriptBatch& batch) { return applyBatch(batch); },
+        [this] { return halting(); });
     if (!transcripts_->waiting().isEmpty()) {
         scheduleRetry();
     }
@@ -83,7 +87,7 @@ void Engine::onEvents(const QStringList& paths, const QList<quint32>& flags, con
 }
 
 void Engine::handleEvents(const QStringList& paths) {
-    if (stopped_) {
+    if (halting()) {
         return;
     }
     // The projects folder may have come into being behind a link since the last look.

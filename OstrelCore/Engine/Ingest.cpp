@@ -141,9 +141,11 @@ std::shared_ptr<const Ingest::KnownContent> Ingest::knownContent() {
 
 void Ingest::ingestEach(const QList<Candidate>& candidates,
                         const std::function<bool(qsizetype)>& wanted,
-                        const std::function<void(qsizetype, const Outcome&)>& done) {
+                        const std::function<void(qsizetype, const Outcome&)>& done,
+                        const std::function<bool()>& stopping) {
+    const auto stop = [&stopping] { return stopping && stopping(); };
     if (!workers || candidates.size() < 2) {
-        for (qsizetype i = 0; i < candidates.size(); ++i) {
+        for (qsizetype i = 0; i < candidates.size() && !stop(); ++i) {
             if (wanted(i)) {
                 done(i, ingest(candidates.at(i)));
             }
@@ -194,6 +196,13 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     };
     fill();
     for (qsizetype i = 0; i < candidates.size(); ++i) {
+        if (stop()) {
+            // The jobs under way point into `candidates`: they end before it may go.
+            for (const auto& [prepared, bytes] : ahead) {
+                prepared.wait();
+            }
+            return;
+        }
         Prepared prepared = ahead.front().first.get();
         const qint64 bytes = ahead.front().second;
         ahead.pop_front();

@@ -85,9 +85,12 @@ public:
     QList<Outcome> ingestAll(const QList<Candidate>& candidates);
     // The same with a last word per candidate: just before the store's part of candidate i,
     // `wanted(i)` may still drop it (no outcome then); `done(i, outcome)` follows each one taken.
+    // Once `stopping()` answers true, no other candidate is started or stored: the call returns
+    // as soon as the preparations under way have ended.
     void ingestEach(const QList<Candidate>& candidates,
                     const std::function<bool(qsizetype)>& wanted,
-                    const std::function<void(qsizetype, const Outcome&)>& done);
+                    const std::function<void(qsizetype, const Outcome&)>& done,
+                    const std::function<bool()>& stopping = {});
     // `now` less `days` days.
     static Date retentionCutoff(qint64 days, Date now);
 

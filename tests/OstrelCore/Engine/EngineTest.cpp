@@ -153,6 +153,7 @@ protected:
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -1055,6 +1056,46 @@ TEST_F(EngineLifecycle, NothingReachesTheOwnerAfterStop) {
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
     EXPECT_GT(snapshots.back().second, generation);
     next->stop();
+}
+
+TEST_F(EngineLifecycle, AStopDuringALongFirstStartWaitsForOneBatchAndTheNextStartTakesTheRest) {
+    // Ten thousand files: in memory, so that a loaded disk costs the test no minutes.
+    QTemporaryDir shm((QDir("/dev/shm").exists() ? QString("/dev/shm") : QDir::tempPath()) +
+                      "/ostrel-test-XXXXXX");
+    scratch = shm.filePath("scratch");
+    support = shm.filePath("support");
+    env["OSTREL_SCRATCH_ROOT"] = scratch;
+    env["OSTREL_SUPPORT_DIR"] = support;
+    const int count = 10000;
+    timespec old[2];
+    clock_gettime(CLOCK_REALTIME, &old[0]);
+    old[0].tv_sec -= 30;
+    old[1] = old[0];
+    for (int i = 0; i < count; ++i) {
+        const QString path =
+            scratchFile(QString("page-%1.html").arg(i), QString("s%1").arg(i % 10));
+        write(path, page(i, 600));
+        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, 0);
+    }
+    ::chmod(QFile::encodeName(scratch).constData(), 0700);
+    LogCapture log;
+    const auto added = [&] { return log.matching("added ").size(); };
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return added() >= 20; }));
+    const qsizetype before = added();
+    engine->stop();
+    // What was under way when it was asked to stop, not the thousands still waiting.
+    const qsizetype stored = added();
+    EXPECT_LE(stored - before, count / 20);
+    EXPECT_EQ(index().value("items").toArray().size(), stored);
+
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    engine->stop();
+    engine.reset();
+    const QStringList sources = indexSources();
+    EXPECT_EQ(sources.size(), count);
+    EXPECT_EQ(QSet<QString>(sources.begin(), sources.end()).size(), count);
 }
 
 TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
