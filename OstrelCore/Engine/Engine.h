@@ -301,6 +301,10 @@ private:
     bool halting() const { return stopped_ || stopRequested_.load(std::memory_order_relaxed); }
     // Arms the retry timer while captures wait for another try.
     void scheduleRetry();
+    // Tries the waiting files again soon, those directly in `folders` or, without, all of them;
+    // spaced as the reads of a held transcript are.
+    void retrySoon(const QSet<QString>* folders);
+    void retryEarly();
     // Keeps a file for another try (up to the limit): one that could not be read or copied, or
     // looked at while a folder on its way was unreadable.
     void holdForRetry(const QString& path, Source source, const std::optional<QString>& sessionID,
@@ -337,13 +341,26 @@ private:
     ScratchpadScanner scanner_;
     std::unique_ptr<TranscriptSet> transcripts_;
     qint64 titleTailReads_ = 0;
-    // Held transcripts read on their own changes: when each may be read again, and whether a
-    // read is already set for then.
-    struct HeldRead {
+    // Work done again on events, spaced so that it takes a bounded share of the queue: when it
+    // may run next, and whether a run is already set for then.
+    struct Paced {
         std::chrono::steady_clock::time_point next;
         bool armed = false;
+        // Seconds until it may run again; none or less means now.
+        double wait() const;
+        // After a run that began at `start`: no sooner again than `least` seconds, nor than the
+        // run took divided by heldReadShare.
+        void ran(std::chrono::steady_clock::time_point start, double least);
     };
-    QHash<QString, HeldRead> heldReads_;
+    // Held transcripts read on their own changes.
+    QHash<QString, Paced> heldReads_;
+    // Files waiting for another try, tried before the timer is due: once a capture went through
+    // (there is room again), or on a change in their folder. What the next run covers: every
+    // such file, or those in the folders noted.
+    Paced earlyRetry_;
+    bool earlyRetryAll_ = false;
+    QSet<QString> earlyRetryFolders_;
+    bool earlyRetrying_ = false;
     qint64 heldReadCount_ = 0;
     qint64 rescans_ = 0;
     QList<QUrl> pendingRescans_;

@@ -138,6 +138,46 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
     } else if (retries_.remove(path) && !outcome.isRejected()) {
         ++recovered_;
     }
+    if (outcome.kind == Ingest::Outcome::Kind::added) {
+        // A copy was written: whatever failed for want of room may pass now.
+        retrySoon(nullptr);
+    }
+}
+
+void Engine::retrySoon(const QSet<QString>* folders) {
+    if (retries_.isEmpty() || earlyRetrying_ || halting()) {
+        return;
+    }
+    if (folders == nullptr) {
+        earlyRetryAll_ = true;
+    } else {
+        earlyRetryFolders_.unite(*folders);
+    }
+    if (!earlyRetry_.armed) {
+        // Never inside the job that asked: it may be in the middle of offering a batch.
+        earlyRetry_.armed = true;
+        later(std::max(0.0, earlyRetry_.wait()), [](Engine& e) {
+            e.earlyRetry_.armed = false;
+            e.retryEarly();
+        });
+    }
+}
+
+void Engine::retryEarly() {
+    const bool all = std::exchange(earlyRetryAll_, false);
+    const QSet<QString> folders = std::exchange(earlyRetryFolders_, {});
+    if (halting() || retries_.isEmpty()) {
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    earlyRetrying_ = true;
+    {
+        const Batch batch(*this);
+        retryFailed(all ? nullptr : &folders);
+    }
+    earlyRetrying_ = false;
+    earlyRetry_.ran(start, timing_.heldReadSpacing);
+    schedulePublish();
 }
 
 void Engine::scheduleRetry() {

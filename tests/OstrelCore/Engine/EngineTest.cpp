@@ -679,6 +679,69 @@ TEST_F(EngineCapture, CapturesThatFailedForWantOfRoomComeInOnTheirOwnOnceThereIs
     EXPECT_TRUE(waitUntil([&] { return log.matching("went through on another try").size() == 1; }));
 }
 
+TEST_F(EngineCapture, AWaitingFileIsTriedAgainSoonAfterAnotherCaptureGoesThrough) {
+    timing.retryInterval = 60; // the timer stays out of it
+    lines::Context c;
+    c.sessionID = "s7";
+    c.timestamp = isoNow();
+    const QString transcript = projects + "/-work-proj/s7.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const auto waiting = [&] {
+        qsizetype n = 0;
+        engine->queue()->sync([&] { n = engine->retryCount(); });
+        return n;
+    };
+
+    // Room again, and a screenshot of the session comes in: so does the file of another session.
+    BlockedItems blocked(support);
+    const QString first = scratchFile("first.png", "s6");
+    write(first, TestImages::png(64, 64, 60));
+    ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
+    blocked.release();
+    lines::append(
+        transcript,
+        {lines::toolResult(
+            c, "toolu_7",
+            QJsonArray{lines::imageBlock(
+                QString::fromLatin1(TestImages::png(64, 64, 61).toBase64()), "image/png")})});
+    EXPECT_TRUE(waitForItem(real(first), 5.0));
+
+    // The same after a file of another session's scratchpad goes through.
+    BlockedItems again(support);
+    const QString second = scratchFile("second.png", "s6");
+    write(second, TestImages::png(64, 64, 62));
+    ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
+    again.release();
+    write(scratchFile("third.png", "s8"), TestImages::png(64, 64, 63));
+    EXPECT_TRUE(waitForItem(real(second), 5.0));
+}
+
+TEST_F(EngineCapture, AWaitingFileIsTriedAgainOnChangesInItsFolderButNotOnEach) {
+    timing.retryInterval = 60;
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    LogCapture log;
+    QLoggingCategory::setFilterRules("app.ostrel.*.debug=true");
+    const auto tries = [&] { return log.matching(": copy failed").size(); };
+    BlockedItems blocked(support);
+    write(scratchFile("shot.png"), TestImages::png(64, 64, 64));
+    ASSERT_TRUE(waitUntil([&] { return tries() == 1; }));
+
+    // The session writes on beside it while there is still no room.
+    QElapsedTimer writing;
+    writing.start();
+    for (int i = 0; i < 20; ++i) {
+        write(scratchFile(QString(".note-%1").arg(i)), "notes");
+        pump(0.05);
+    }
+    const qint64 elapsed = writing.elapsed();
+    pump(0.6);
+    EXPECT_GE(tries(), 2);
+    EXPECT_LE(tries(), 1 + elapsed / 500 + 2);
+}
+
 TEST_F(EngineCapture, AHeldTranscriptIsReadAgainSoonOnItsOwnChangesButNotOnEach) {
     lines::Context c;
     c.sessionID = "s9";
