@@ -65,6 +65,8 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     // of new files first: that goes on beside the queue, so that no capture waits for it.
     store_->setWriter(SerialQueue::make(QStringLiteral("app.ostrel.index")));
     ingest_ = std::make_unique<Ingest>(store_, config_.itemFilter(), config_.retentionDays, now_);
+    ingest_->guard = std::make_shared<ReadGuard>(store_->rootPath());
+    ingest_->guard->duringRead = timing_.duringRead;
     supportCanonical_ = OstrelPaths::canonical(paths_.supportDir.toLocalFile());
     ingest_->workers = workers_;
     transcripts_ =

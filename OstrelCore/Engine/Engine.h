@@ -72,6 +72,8 @@ struct EngineTiming {
     // Runs on a watched folder's watcher thread before its watches are added; tests hold them
     // back with it.
     std::function<void()> beforeFolderArming;
+    // Runs within every marked read of a picture (ReadGuard); tests bring the process down there.
+    std::function<void(const QString& what)> duringRead;
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
