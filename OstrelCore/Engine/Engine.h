@@ -72,7 +72,8 @@ struct EngineTiming {
     // Runs on a watched folder's watcher thread before its watches are added; tests hold them
     // back with it.
     std::function<void()> beforeFolderArming;
-    // Runs within every marked read of a picture (ReadGuard); tests bring the process down there.
+    // Runs within every marked read of a picture (ReadGuard); tests slow the read down there, or
+    // bring the process down.
     std::function<void(const QString& what)> duringRead;
 };
 
@@ -170,6 +171,8 @@ public:
     qint64 heldReads() const { return heldReadCount_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
     qsizetype retryCount() const { return retries_.size(); }
+    // Seconds the retry timer waits next.
+    double retryDelay() const { return retryDelay_; }
     // Files of watched folders offered and not yet stored.
     qsizetype preparingCount() const { return static_cast<qsizetype>(ahead_.size()); }
     // True while a watched-folder scan has folders or entries left, changed files of watched

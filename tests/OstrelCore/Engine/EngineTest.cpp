@@ -169,6 +169,15 @@ QString isoNow(double offsetSeconds = 0) {
         .toString(Qt::ISODateWithMs);
 }
 
+// Gives a file the modification time of `seconds` ago.
+void age(const QString& path, int seconds) {
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+}
+
 } // namespace
 
 using EngineCapture = EngineFixture;
@@ -339,6 +348,66 @@ TEST_F(EngineCapture, AttributesAScratchImageToThePromptTheTranscriptJustGave) {
     EXPECT_EQ(itemFrom(real(image))->promptID, "p-chart");
 }
 
+TEST_F(EngineCapture, TheStartUpPassGivesAnUntitledSessionTheTitleInItsTranscript) {
+    {
+        auto store = Store::make(OstrelPaths::folderURL(support), &Date::now);
+        store->upsert(Session("s1", QString("-work-proj"), std::nullopt, std::nullopt,
+                              Date::now().adding(-7200), Date::now().adding(-7200)));
+        store->flush();
+    }
+    // Older than the start-up reads look back: only the titles pass reads it.
+    const QString transcript = projects + "/-work-proj/s1.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    lines::append(transcript, {lines::title("s1", "custom-title", "customTitle", "Fix the build")});
+    age(transcript, 3600);
+
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    ASSERT_EQ(last().sessions.size(), 1);
+    EXPECT_EQ(last().sessions.first().customTitle, "Fix the build");
+}
+
+// A session working in a folder that holds the scratch root: its scratch files lie in its own
+// project, which the shelf leaves alone, and it can know that only once it has read the session's
+// transcript.
+TEST_F(EngineCapture, AtStartTranscriptsAreReadBeforeScratchFolders) {
+    lines::Context c;
+    c.sessionID = "s1";
+    c.cwd = tmp.path();
+    c.timestamp = isoNow(-60);
+    const QString transcript = projects + "/-work-proj/s1.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    lines::append(transcript, {lines::prompt(c, "draw", "p1")});
+    const QString shot = scratchFile("shot.png");
+    write(shot, TestImages::png(64, 64, 3));
+    age(shot, 60);
+
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    engine->queue()->sync([&] { EXPECT_TRUE(engine->store()->items().isEmpty()); });
+}
+
+TEST_F(EngineCapture, ASessionsTranscriptIsReadBeforeItsScratchFiles) {
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    lines::Context c;
+    c.sessionID = "s1";
+    c.cwd = tmp.path();
+    c.timestamp = isoNow(-60);
+    const QString transcript = projects + "/-work-proj/s1.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    lines::append(transcript, {lines::prompt(c, "draw", "p1")});
+    const QString shot = scratchFile("shot.png");
+    write(shot, TestImages::png(64, 64, 3));
+    age(shot, 60);
+
+    // The scratch file's change alone is reported.
+    engine->queue()->sync([&] {
+        engine->handleEvents({real(shot)});
+        EXPECT_TRUE(engine->store()->items().isEmpty());
+    });
+}
+
 TEST_F(EngineCapture, ASecondRunCapturesNothingTwiceAndKeepsSeenMarks) {
     engine = start(config());
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
@@ -416,6 +485,28 @@ TEST_F(EngineCapture, RescansAfterLostEventsAndStillCapturesEveryFile) {
     qint64 rescans = 0;
     engine->queue()->sync([&] { rescans = engine->rescans(); });
     EXPECT_GE(rescans, 1);
+}
+
+TEST_F(EngineCapture, TheStampsOfHandledFilesAreForgottenAboveFiveThousand) {
+    // Pages under the size floor: turned away at once, their stamps kept all the same.
+    for (int i = 0; i < 5000; ++i) {
+        write(scratchFile(QString("tiny-%1.html").arg(i)), "<p>");
+        age(scratchFile(QString("tiny-%1.html").arg(i)), 60);
+    }
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const QString one = scratchFile("one-more.html");
+    write(one, "<p>");
+    age(one, 60);
+    engine->queue()->sync([&] {
+        ASSERT_EQ(engine->stampCount(), 5000);
+        engine->applyRetention();
+        EXPECT_EQ(engine->stampCount(), 5000);
+        engine->ingestFile(real(one), Source::scratchpad, QString("s1"), QString("-work-proj"),
+                           false);
+        engine->applyRetention();
+        EXPECT_EQ(engine->stampCount(), 0);
+    });
 }
 
 TEST_F(EngineCapture, CapturesInWatchedFoldersAndTakesUpdates) {
@@ -740,6 +831,165 @@ TEST_F(EngineCapture, AWaitingFileIsTriedAgainOnChangesInItsFolderButNotOnEach) 
     pump(0.6);
     EXPECT_GE(tries(), 2);
     EXPECT_LE(tries(), 1 + elapsed / 500 + 2);
+}
+
+TEST_F(EngineCapture, TheRetryWaitDoublesUpToFiveMinutesAndIsBackToHalfAMinuteOnceNothingWaits) {
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    const QString shot = scratchFile("shot.png");
+    write(shot, TestImages::png(64, 64, 65));
+    ASSERT_TRUE(waitUntil([&] {
+        qsizetype n = 0;
+        engine->queue()->sync([&] { n = engine->retryCount(); });
+        return n == 1;
+    }));
+    // The timer's passes, one after the other, while there is no room.
+    QList<double> waits;
+    engine->queue()->sync([&] {
+        waits.append(engine->retryDelay());
+        for (int i = 0; i < 5; ++i) {
+            engine->retryWaiting();
+            waits.append(engine->retryDelay());
+        }
+    });
+    EXPECT_EQ(waits, (QList<double>{30, 60, 120, 240, 300, 300}));
+
+    blocked.release();
+    engine->queue()->sync([&] {
+        engine->retryWaiting();
+        EXPECT_EQ(engine->retryCount(), 0);
+        EXPECT_EQ(engine->retryDelay(), 30);
+    });
+}
+
+TEST_F(EngineCapture, TwoCapturesFailingInOneReadHoldTheFirstOnesLine) {
+    lines::Context c;
+    c.sessionID = "s7";
+    c.timestamp = isoNow();
+    const QString transcript = projects + "/-work-proj/s7.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    const auto screenshot = [&](int seed) {
+        return lines::toolResult(
+            c, QString("toolu_%1").arg(seed),
+            QJsonArray{lines::imageBlock(
+                QString::fromLatin1(TestImages::png(64, 64, seed).toBase64()), "image/png")});
+    };
+    const QByteArray first = lines::prompt(c, "two screenshots", "p-7");
+    lines::append(transcript, {first, screenshot(66), screenshot(67)});
+    const QString held = real(transcript);
+    ASSERT_TRUE(waitUntil([&] {
+        bool read = false;
+        engine->queue()->sync([&] { read = engine->store()->offsets().contains(held); });
+        return read;
+    }));
+    engine->queue()->sync(
+        [&] { EXPECT_EQ(engine->store()->offsets().value(held), quint64(first.size() + 1)); });
+}
+
+// Reads of a transcript held at a line whose capture failed, as the picture of that line is
+// decoded again in each, and when.
+struct HeldReads {
+    std::mutex lock;
+    std::vector<std::chrono::steady_clock::time_point> at;
+    std::atomic<int> slowMs{0};
+
+    std::function<void(const QString&)> hook() {
+        return [this](const QString&) {
+            {
+                std::lock_guard guard(lock);
+                at.push_back(std::chrono::steady_clock::now());
+            }
+            QThread::msleep(static_cast<unsigned long>(slowMs.load()));
+        };
+    }
+    std::size_t count() {
+        std::lock_guard guard(lock);
+        return at.size();
+    }
+    // Seconds between each read from the `from`th on and the one before it.
+    std::vector<double> gaps(std::size_t from) {
+        std::lock_guard guard(lock);
+        std::vector<double> out;
+        for (std::size_t i = std::max<std::size_t>(from, 1); i < at.size(); ++i) {
+            out.push_back(std::chrono::duration<double>(at[i] - at[i - 1]).count());
+        }
+        return out;
+    }
+};
+
+TEST_F(EngineCapture, AHeldTranscriptIsReadAgainNoSoonerThanHalfASecondOrTwentyTimesItsLastRead) {
+    HeldReads reads;
+    timing.duringRead = reads.hook();
+    timing.retryInterval = 60;
+    lines::Context c;
+    c.sessionID = "s9";
+    c.timestamp = isoNow();
+    const QString transcript = projects + "/-work-proj/s9.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    lines::append(
+        transcript,
+        {lines::toolResult(
+            c, "toolu_9",
+            QJsonArray{lines::imageBlock(
+                QString::fromLatin1(TestImages::png(64, 64, 68).toBase64()), "image/png")})});
+    ASSERT_TRUE(waitUntil([&] { return reads.count() == 1; }));
+
+    // Quick reads: half a second apart at least, however often the session writes.
+    const auto writeOn = [&](std::size_t until) {
+        for (int i = 0; reads.count() < until; ++i) {
+            lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
+            pump(0.03);
+        }
+    };
+    writeOn(4);
+    for (const double gap : reads.gaps(2)) {
+        EXPECT_GE(gap, 0.5);
+    }
+    // Reads of a twentieth of a second: a second apart at least.
+    reads.slowMs = 50;
+    const std::size_t slow = reads.count();
+    writeOn(slow + 3);
+    for (const double gap : reads.gaps(slow + 1)) {
+        EXPECT_GE(gap, 1.0);
+    }
+}
+
+TEST_F(EngineCapture, AHeldTranscriptHasOneTimerHoweverManyChangesArrive) {
+    HeldReads reads;
+    timing.duringRead = reads.hook();
+    timing.retryInterval = 60;
+    lines::Context c;
+    c.sessionID = "s9";
+    c.timestamp = isoNow();
+    const QString transcript = projects + "/-work-proj/s9.jsonl";
+    QDir().mkpath(QFileInfo(transcript).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    lines::append(
+        transcript,
+        {lines::toolResult(
+            c, "toolu_9",
+            QJsonArray{lines::imageBlock(
+                QString::fromLatin1(TestImages::png(64, 64, 69).toBase64()), "image/png")})});
+    ASSERT_TRUE(waitUntil([&] { return reads.count() == 1; }));
+
+    // The first change reads it at once; the nine after it wait for one read, and then nothing
+    // more happens until the session writes again.
+    for (int i = 0; i < 10; ++i) {
+        lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
+        pump(0.03);
+    }
+    ASSERT_TRUE(waitUntil([&] { return reads.count() == 3; }));
+    pump(2.0);
+    EXPECT_EQ(reads.count(), 3u);
 }
 
 TEST_F(EngineCapture, AHeldTranscriptIsReadAgainSoonOnItsOwnChangesButNotOnEach) {
@@ -1130,15 +1380,11 @@ TEST_F(EngineLifecycle, AStopDuringALongFirstStartWaitsForOneBatchAndTheNextStar
     env["OSTREL_SCRATCH_ROOT"] = scratch;
     env["OSTREL_SUPPORT_DIR"] = support;
     const int count = 10000;
-    timespec old[2];
-    clock_gettime(CLOCK_REALTIME, &old[0]);
-    old[0].tv_sec -= 30;
-    old[1] = old[0];
     for (int i = 0; i < count; ++i) {
         const QString path =
             scratchFile(QString("page-%1.html").arg(i), QString("s%1").arg(i % 10));
         write(path, page(i, 600));
-        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, 0);
+        age(path, 30);
     }
     ::chmod(QFile::encodeName(scratch).constData(), 0700);
     LogCapture log;
