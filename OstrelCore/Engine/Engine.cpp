@@ -275,6 +275,9 @@ void Engine::bootstrap() {
     if (!halting()) {
         const Batch batch(*this);
         for (const ScratchFile& file : scanner_.files()) {
+            if (halting()) {
+                break;
+            }
             ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true,
                        Stamp{file.size, file.modified});
         }

@@ -365,7 +365,8 @@ private:
     Paced earlyRetry_;
     bool earlyRetryAll_ = false;
     QSet<QString> earlyRetryFolders_;
-    bool earlyRetrying_ = false;
+    // A pass over what waits is under way: what it brings in asks for no other.
+    bool retrying_ = false;
     qint64 heldReadCount_ = 0;
     qint64 rescans_ = 0;
     QList<QUrl> pendingRescans_;

@@ -145,7 +145,7 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
 }
 
 void Engine::retrySoon(const QSet<QString>* folders) {
-    if (retries_.isEmpty() || earlyRetrying_ || halting()) {
+    if (retries_.isEmpty() || retrying_ || halting()) {
         return;
     }
     if (folders == nullptr) {
@@ -170,12 +170,12 @@ void Engine::retryEarly() {
         return;
     }
     const auto start = std::chrono::steady_clock::now();
-    earlyRetrying_ = true;
+    retrying_ = true;
     {
         const Batch batch(*this);
         retryFailed(all ? nullptr : &folders);
     }
-    earlyRetrying_ = false;
+    retrying_ = false;
     earlyRetry_.ran(start, timing_.heldReadSpacing);
     schedulePublish();
 }
@@ -194,6 +194,7 @@ void Engine::retryWaiting() {
     }
     // The reads below would arm the timer again at the old delay: this pass decides it.
     const QStringList transcripts = transcripts_->waiting();
+    retrying_ = true;
     {
         const Batch batch(*this);
         retryFailed();
@@ -205,6 +206,7 @@ void Engine::retryWaiting() {
             recovered_ += std::max<qsizetype>(0, store_->items().size() - before);
         }
     }
+    retrying_ = false;
     schedulePublish();
     if (recovered_ > 0) {
         qCInfo(lcIngest).noquote()
