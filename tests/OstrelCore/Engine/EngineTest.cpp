@@ -818,19 +818,21 @@ TEST_F(EngineCapture, AWaitingFileIsTriedAgainOnChangesInItsFolderButNotOnEach) 
     const auto tries = [&] { return log.matching(": copy failed").size(); };
     BlockedItems blocked(support);
     write(scratchFile("shot.png"), TestImages::png(64, 64, 64));
-    ASSERT_TRUE(waitUntil([&] { return tries() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return tries() >= 1; }));
 
-    // The session writes on beside it while there is still no room.
+    // The session writes on beside it while there is still no room: tried again, at most once
+    // every half second.
+    const qsizetype before = tries();
     QElapsedTimer writing;
     writing.start();
     for (int i = 0; i < 20; ++i) {
         write(scratchFile(QString(".note-%1").arg(i)), "notes");
         pump(0.05);
     }
-    const qint64 elapsed = writing.elapsed();
     pump(0.6);
-    EXPECT_GE(tries(), 2);
-    EXPECT_LE(tries(), 1 + elapsed / 500 + 2);
+    const qint64 elapsed = writing.elapsed();
+    EXPECT_GE(tries() - before, 1);
+    EXPECT_LE(tries() - before, elapsed / 500 + 1);
 }
 
 TEST_F(EngineCapture, TheRetryWaitDoublesUpToFiveMinutesAndIsBackToHalfAMinuteOnceNothingWaits) {
@@ -883,7 +885,7 @@ TEST_F(EngineCapture, TwoCapturesFailingInOneReadHoldTheFirstOnesLine) {
     // Written at once, so that one read finds both.
     const QByteArray first = lines::prompt(c, "two screenshots", "p-7");
     lines::appendRaw(transcript, first + '\n' + screenshot(66) + '\n' + screenshot(67) + '\n');
-    ASSERT_TRUE(waitUntil([&] { return log.matching(": copy failed").size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return log.matching(": copy failed").size() >= 2; }));
     engine->queue()->sync([&] {
         EXPECT_EQ(engine->store()->offsets().value(real(transcript)), quint64(first.size() + 1));
     });
