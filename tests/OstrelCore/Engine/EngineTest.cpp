@@ -169,6 +169,14 @@ QString isoNow(double offsetSeconds = 0) {
         .toString(Qt::ISODateWithMs);
 }
 
+// A tool result that returned a screenshot of random pixels.
+QByteArray screenshotLine(const lines::Context& c, int seed) {
+    return lines::toolResult(
+        c, QString("toolu_%1").arg(seed),
+        QJsonArray{lines::imageBlock(QString::fromLatin1(TestImages::png(64, 64, seed).toBase64()),
+                                     "image/png")});
+}
+
 // Gives a file the modification time of `seconds` ago.
 void age(const QString& path, int seconds) {
     timespec times[2];
@@ -370,40 +378,38 @@ TEST_F(EngineCapture, TheStartUpPassGivesAnUntitledSessionTheTitleInItsTranscrip
 // A session working in a folder that holds the scratch root: its scratch files lie in its own
 // project, which the shelf leaves alone, and it can know that only once it has read the session's
 // transcript.
-TEST_F(EngineCapture, AtStartTranscriptsAreReadBeforeScratchFolders) {
-    lines::Context c;
-    c.sessionID = "s1";
-    c.cwd = tmp.path();
-    c.timestamp = isoNow(-60);
-    const QString transcript = projects + "/-work-proj/s1.jsonl";
-    QDir().mkpath(QFileInfo(transcript).absolutePath());
-    lines::append(transcript, {lines::prompt(c, "draw", "p1")});
-    const QString shot = scratchFile("shot.png");
-    write(shot, TestImages::png(64, 64, 3));
-    age(shot, 60);
+class EngineProjectAroundScratch : public EngineFixture {
+protected:
+    // The session's transcript and a settled scratch file of it; the file's path.
+    QString writeSession() {
+        lines::Context c;
+        c.sessionID = "s1";
+        c.cwd = tmp.path();
+        c.timestamp = isoNow(-60);
+        const QString transcript = projects + "/-work-proj/s1.jsonl";
+        QDir().mkpath(QFileInfo(transcript).absolutePath());
+        lines::append(transcript, {lines::prompt(c, "draw", "p1")});
+        const QString shot = scratchFile("shot.png");
+        write(shot, TestImages::png(64, 64, 3));
+        age(shot, 60);
+        return real(shot);
+    }
+};
 
+TEST_F(EngineProjectAroundScratch, AtStartTranscriptsAreReadBeforeScratchFolders) {
+    writeSession();
     engine = start(config(), false);
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
     engine->queue()->sync([&] { EXPECT_TRUE(engine->store()->items().isEmpty()); });
 }
 
-TEST_F(EngineCapture, ASessionsTranscriptIsReadBeforeItsScratchFiles) {
+TEST_F(EngineProjectAroundScratch, ASessionsTranscriptIsReadBeforeItsScratchFiles) {
     engine = start(config(), false);
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
-    lines::Context c;
-    c.sessionID = "s1";
-    c.cwd = tmp.path();
-    c.timestamp = isoNow(-60);
-    const QString transcript = projects + "/-work-proj/s1.jsonl";
-    QDir().mkpath(QFileInfo(transcript).absolutePath());
-    lines::append(transcript, {lines::prompt(c, "draw", "p1")});
-    const QString shot = scratchFile("shot.png");
-    write(shot, TestImages::png(64, 64, 3));
-    age(shot, 60);
-
+    const QString shot = writeSession();
     // The scratch file's change alone is reported.
     engine->queue()->sync([&] {
-        engine->handleEvents({real(shot)});
+        engine->handleEvents({shot});
         EXPECT_TRUE(engine->store()->items().isEmpty());
     });
 }
@@ -791,12 +797,7 @@ TEST_F(EngineCapture, AWaitingFileIsTriedAgainSoonAfterAnotherCaptureGoesThrough
     write(first, TestImages::png(64, 64, 60));
     ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
     blocked.release();
-    lines::append(
-        transcript,
-        {lines::toolResult(
-            c, "toolu_7",
-            QJsonArray{lines::imageBlock(
-                QString::fromLatin1(TestImages::png(64, 64, 61).toBase64()), "image/png")})});
+    lines::append(transcript, {screenshotLine(c, 61)});
     EXPECT_TRUE(waitForItem(real(first), 5.0));
 
     // The same after a file of another session's scratchpad goes through.
@@ -874,126 +875,98 @@ TEST_F(EngineCapture, TwoCapturesFailingInOneReadHoldTheFirstOnesLine) {
     engine = start(config());
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
     BlockedItems blocked(support);
-    const auto screenshot = [&](int seed) {
-        return lines::toolResult(
-            c, QString("toolu_%1").arg(seed),
-            QJsonArray{lines::imageBlock(
-                QString::fromLatin1(TestImages::png(64, 64, seed).toBase64()), "image/png")});
-    };
     LogCapture log;
     QLoggingCategory::setFilterRules("app.ostrel.*.debug=true");
     // Written at once, so that one read finds both.
     const QByteArray first = lines::prompt(c, "two screenshots", "p-7");
-    lines::appendRaw(transcript, first + '\n' + screenshot(66) + '\n' + screenshot(67) + '\n');
+    lines::appendRaw(transcript,
+                     first + '\n' + screenshotLine(c, 66) + '\n' + screenshotLine(c, 67) + '\n');
     ASSERT_TRUE(waitUntil([&] { return log.matching(": copy failed").size() >= 2; }));
     engine->queue()->sync([&] {
         EXPECT_EQ(engine->store()->offsets().value(real(transcript)), quint64(first.size() + 1));
     });
 }
 
-// Reads of a transcript held at a line whose capture failed, as the picture of that line is
-// decoded again in each, and when.
-struct HeldReads {
+// A transcript held at a line whose picture could not be kept: the picture is decoded again in
+// each read of it, which notes when.
+class EngineHeldTranscript : public EngineFixture {
+protected:
     std::mutex lock;
-    std::vector<std::chrono::steady_clock::time_point> at;
+    std::vector<std::chrono::steady_clock::time_point> reads;
     std::atomic<int> slowMs{0};
+    lines::Context c;
+    QString transcript;
+    std::optional<BlockedItems> blocked;
 
-    std::function<void(const QString&)> hook() {
-        return [this](const QString&) {
+    void SetUp() override {
+        EngineFixture::SetUp();
+        timing.duringRead = [this](const QString&) {
             {
                 std::lock_guard guard(lock);
-                at.push_back(std::chrono::steady_clock::now());
+                reads.push_back(std::chrono::steady_clock::now());
             }
             QThread::msleep(static_cast<unsigned long>(slowMs.load()));
         };
+        timing.retryInterval = 60; // only its own changes read it
+        c.sessionID = "s9";
+        c.timestamp = isoNow();
+        transcript = projects + "/-work-proj/s9.jsonl";
+        QDir().mkpath(QFileInfo(transcript).absolutePath());
+        engine = start(config());
+        ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+        blocked.emplace(support);
+        lines::append(transcript, {screenshotLine(c, 68)});
+        // The first read fails and holds the transcript: every read after it is a held read.
+        ASSERT_TRUE(waitUntil([&] { return count() >= 1; }));
     }
+
     std::size_t count() {
         std::lock_guard guard(lock);
-        return at.size();
+        return reads.size();
     }
     // Seconds between each read from the `from`th on and the one before it.
     std::vector<double> gaps(std::size_t from) {
         std::lock_guard guard(lock);
         std::vector<double> out;
-        for (std::size_t i = std::max<std::size_t>(from, 1); i < at.size(); ++i) {
-            out.push_back(std::chrono::duration<double>(at[i] - at[i - 1]).count());
+        for (std::size_t i = std::max<std::size_t>(from, 1); i < reads.size(); ++i) {
+            out.push_back(std::chrono::duration<double>(reads[i] - reads[i - 1]).count());
         }
         return out;
     }
-};
-
-TEST_F(EngineCapture, AHeldTranscriptIsReadAgainNoSoonerThanHalfASecondOrTwentyTimesItsLastRead) {
-    HeldReads reads;
-    timing.duringRead = reads.hook();
-    timing.retryInterval = 60;
-    lines::Context c;
-    c.sessionID = "s9";
-    c.timestamp = isoNow();
-    const QString transcript = projects + "/-work-proj/s9.jsonl";
-    QDir().mkpath(QFileInfo(transcript).absolutePath());
-    engine = start(config());
-    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
-    BlockedItems blocked(support);
-    lines::append(
-        transcript,
-        {lines::toolResult(
-            c, "toolu_9",
-            QJsonArray{lines::imageBlock(
-                QString::fromLatin1(TestImages::png(64, 64, 68).toBase64()), "image/png")})});
-    ASSERT_TRUE(waitUntil([&] { return reads.count() >= 1; }));
-
-    // Quick reads: half a second apart at least, however often the session writes. The first
-    // read failed and held the transcript; every read after it is a held read.
-    const auto writeOn = [&](std::size_t until) {
-        for (int i = 0; reads.count() < until; ++i) {
+    // The session writes on, a line every few hundredths of a second.
+    bool writeOn(const std::function<bool()>& until, int most = 400) {
+        for (int i = 0; i < most && !until(); ++i) {
             lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
             pump(0.03);
         }
-    };
-    writeOn(4);
-    for (const double gap : reads.gaps(2)) {
+        return until();
+    }
+};
+
+TEST_F(EngineHeldTranscript, IsReadAgainNoSoonerThanHalfASecondOrTwentyTimesItsLastRead) {
+    // Quick reads: half a second apart at least, however often the session writes.
+    ASSERT_TRUE(writeOn([&] { return count() >= 4; }));
+    for (const double gap : gaps(2)) {
         EXPECT_GE(gap, 0.5);
     }
     // Reads of a twentieth of a second: a second apart at least.
-    reads.slowMs = 50;
-    const std::size_t slow = reads.count();
-    writeOn(slow + 3);
-    for (const double gap : reads.gaps(slow + 1)) {
+    slowMs = 50;
+    const std::size_t slow = count();
+    ASSERT_TRUE(writeOn([&] { return count() >= slow + 3; }));
+    for (const double gap : gaps(slow + 1)) {
         EXPECT_GE(gap, 1.0);
     }
 }
 
-TEST_F(EngineCapture, AHeldTranscriptHasOneTimerHoweverManyChangesArrive) {
-    HeldReads reads;
-    timing.duringRead = reads.hook();
-    timing.retryInterval = 60;
-    lines::Context c;
-    c.sessionID = "s9";
-    c.timestamp = isoNow();
-    const QString transcript = projects + "/-work-proj/s9.jsonl";
-    QDir().mkpath(QFileInfo(transcript).absolutePath());
-    engine = start(config());
-    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
-    BlockedItems blocked(support);
-    lines::append(
-        transcript,
-        {lines::toolResult(
-            c, "toolu_9",
-            QJsonArray{lines::imageBlock(
-                QString::fromLatin1(TestImages::png(64, 64, 69).toBase64()), "image/png")})});
-    ASSERT_TRUE(waitUntil([&] { return reads.count() >= 1; }));
-
+TEST_F(EngineHeldTranscript, HasOneTimerHoweverManyChangesArrive) {
     // A burst of changes: one read at once, one when the wait after it ends, however many changes
     // came meanwhile, and then nothing more until the session writes again.
-    for (int i = 0; i < 10; ++i) {
-        lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
-        pump(0.03);
-    }
-    ASSERT_TRUE(waitUntil([&] { return reads.count() >= 2; }));
+    writeOn([] { return false; }, 10);
+    ASSERT_TRUE(waitUntil([&] { return count() >= 2; }));
     pump(2.0);
-    const std::size_t settled = reads.count();
+    const std::size_t settled = count();
     pump(2.0);
-    EXPECT_EQ(reads.count(), settled);
+    EXPECT_EQ(count(), settled);
 }
 
 TEST_F(EngineCapture, AHeldTranscriptIsReadAgainSoonOnItsOwnChangesButNotOnEach) {
