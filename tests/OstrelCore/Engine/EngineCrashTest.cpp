@@ -158,7 +158,7 @@ TEST_F(EngineCrash, KilledAnywhereInTheFirstStartLeavesASoundIndexAndLosesNothin
         ASSERT_TRUE(whole->waitForFinished(60000));
         ASSERT_EQ(whole->exitCode(), 0);
     }
-    const qint64 span = std::max<qint64>(timer.elapsed(), 50);
+    qint64 span = std::max<qint64>(timer.elapsed(), 50);
     expectSoundIndex("after a whole start");
 
     // Each start finds a few new files beside those an earlier start stored (or was killed
@@ -180,6 +180,10 @@ TEST_F(EngineCrash, KilledAnywhereInTheFirstStartLeavesASoundIndexAndLosesNothin
             ASSERT_TRUE(process->waitForFinished(10000));
         }
         killedMidway += stillRunning ? 1 : 0;
+        if (!stillRunning) {
+            // That start was timed while the machine was busier: the next kills come sooner.
+            span = std::max<qint64>(span * 3 / 4, 50);
+        }
         expectSoundIndex(QStringLiteral("after kill %1").arg(round));
         if (HasFatalFailure()) {
             return;
