@@ -1,4 +1,4 @@
-// What marking a picture's read costs (two plain writes into the file of marks) beside the read
+// What marking a picture's read costs (one plain write into the file of marks) beside the read
 // it guards: probing and thumbnailing a small screenshot, the cheapest picture a first start of
 // thousands decodes. On one thread and on eight at once, as the workers of a first start do.
 #include "OstrelCore/Engine/ReadGuard.h"
