@@ -122,6 +122,10 @@ public:
 
     // The whole root window, or one area of it.
     QImage capture(const QRect& area = {});
+    // The area once it has stopped changing: the first capture that stays the same for `quiet`
+    // seconds, so that what an animation or a late repaint leaves is not mistaken for the end.
+    // A null image when it is still changing after `seconds`.
+    QImage steadyCapture(const QRect& area = {}, double quiet = 0.5, double seconds = 20);
     // Saves a capture as `name`.png in the test binary's folder and returns the path.
     QString saveCapture(const QString& name);
 
@@ -130,6 +134,7 @@ private:
     bool splitMonitors();
     bool startWindowManager();
     void readEvents();
+    void roundTrip();
 
     Options options_;
     TempDir home_;
