@@ -403,6 +403,17 @@ QList<XServer::Window> XServer::shownWindows() {
     return shown;
 }
 
+bool XServer::panelHasFocus() {
+    auto focus =
+        reply(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    if (!focus) {
+        return false;
+    }
+    const QList<Window> windows = appWindows();
+    return std::any_of(windows.begin(), windows.end(),
+                       [&](const Window& w) { return w.overrideRedirect && w.id == focus->focus; });
+}
+
 std::optional<XServer::Window> XServer::window(quint32 id) {
     xcb_connection_t* c = connection_;
     auto attrs =

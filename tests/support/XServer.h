@@ -84,6 +84,9 @@ public:
     QList<Window> appWindows();
     // Of those, the ones shown other than its shelf panels (which bypass the window manager).
     QList<Window> shownWindows();
+    // Whether the keyboard focus is on one of the application's top-level windows that bypass
+    // the window manager (a shelf panel that took the keys).
+    bool panelHasFocus();
     std::optional<Window> window(quint32 id);
 
     // Pointer and keys through XTest (real device events, with raw motion).

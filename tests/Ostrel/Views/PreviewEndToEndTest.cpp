@@ -10,6 +10,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -40,7 +41,8 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
 
     x.moveTo(QPoint(960, 900));
     x.xdotool({QStringLiteral("key"), QStringLiteral("alt+space")});
-    pump(1.0);
+    // The open shelf takes the keys.
+    ASSERT_TRUE(waitUntil([&] { return x.panelHasFocus(); })) << x.appLog().toStdString();
     x.xdotool({QStringLiteral("key"), QStringLiteral("Right")});
     pump(0.3);
     EXPECT_TRUE(x.shownWindows().isEmpty());
@@ -161,8 +163,9 @@ void openDrawerAndSelect(XServer& x, const QRect& drawer) {
         },
         20))
         << x.appLog().toStdString();
+    // Over the drawer, the panel takes the keys.
     x.moveTo(drawer.center());
-    pump(0.6);
+    ASSERT_TRUE(waitUntil([&] { return x.panelHasFocus(); })) << x.appLog().toStdString();
     x.key(QStringLiteral("Right"));
     pump(0.3);
 }
@@ -368,9 +371,10 @@ TEST(PreviewEndToEnd, ADrawingAWebPageAndALongLogShowAsTheyAre) {
             10))
             << x.appLog().toStdString();
         seen.insert(title);
-        pump(0.5);
+        // Once the picture has landed and what the window shows stands still.
+        x.steadyCapture();
         const QRect frame = x.window(client)->geometry;
-        const QImage window = x.capture().copy(frame);
+        const QImage window = x.capture(frame);
         x.saveCapture(QStringLiteral("preview-of-") + title);
         const QColor ground(38, 38, 40);
         if (title == QLatin1String("diagram.png")) {
@@ -411,7 +415,7 @@ TEST(PreviewEndToEnd, AScreenSmallerThanThePreviewLeavesTheApplicationRunning) {
         << x.appLog().toStdString();
     x.moveTo(QPoint(100, 100));
     x.key(QStringLiteral("alt+space"));
-    pump(1.0);
+    ASSERT_TRUE(waitUntil([&] { return x.panelHasFocus(); })) << x.appLog().toStdString();
     x.key(QStringLiteral("Right"));
     pump(0.3);
     x.key(QStringLiteral("space"));
@@ -576,26 +580,33 @@ TEST(PreviewEndToEnd, BadTimingLeavesNothingOffScreenOrStranded) {
             return !w.viewable || screen.contains(w.geometry);
         });
     };
-    const auto watch = [&](double seconds) {
-        for (QDeadlineTimer until(qint64(seconds * 1000)); !until.hasExpired(); pump(0.02)) {
-            if (!onScreen()) {
+    // Nothing of the application is off screen for `seconds`, and until `done` holds.
+    const auto watch = [&](
+                           double seconds,
+                           const std::function<bool()>& done = [] { return true; }) {
+        QElapsedTimer clock;
+        clock.start();
+        for (QDeadlineTimer limit(20000); clock.elapsed() < seconds * 1000 || !done(); pump(0.02)) {
+            if (!onScreen() || limit.hasExpired()) {
                 return false;
             }
         }
         return true;
     };
+    const auto previewShown = [&] { return x.shownWindows().size() == 1; };
+    const auto previewGone = [&] { return x.shownWindows().isEmpty(); };
     const QRect drawer = notchDrawer({1920, 1080}, 1);
     openDrawerAndSelect(x, drawer);
 
     x.key(QStringLiteral("space"));
     pump(0.3);
     x.setDisplayScale(2);
-    EXPECT_TRUE(watch(3.0)) << "scale changed mid-zoom";
+    EXPECT_TRUE(watch(3.0, previewShown)) << "scale changed mid-zoom";
     EXPECT_EQ(x.shownWindows().size(), 1);
     x.setDisplayScale(1);
     EXPECT_TRUE(watch(1.0));
     x.key(QStringLiteral("space"));
-    EXPECT_TRUE(watch(2.0));
+    EXPECT_TRUE(watch(2.0, previewGone));
     EXPECT_TRUE(x.shownWindows().isEmpty());
 
     // The card scrolls out of view under its preview: the preview goes back into its middle.
@@ -609,17 +620,16 @@ TEST(PreviewEndToEnd, BadTimingLeavesNothingOffScreenOrStranded) {
     }
     EXPECT_TRUE(watch(2.0)) << "card scrolled away";
     x.key(QStringLiteral("space"));
-    EXPECT_TRUE(watch(2.0));
+    EXPECT_TRUE(watch(2.0, previewGone));
     EXPECT_TRUE(x.shownWindows().isEmpty());
 
     // Space while the drawer closes: no preview stays over the closed shelf.
     x.key(QStringLiteral("space"));
-    pump(2.0);
-    ASSERT_EQ(x.shownWindows().size(), 1);
+    ASSERT_TRUE(waitUntil(previewShown));
     x.key(QStringLiteral("alt+space"));
     pump(0.05);
     x.key(QStringLiteral("space"));
-    EXPECT_TRUE(watch(3.0)) << "asked for while closing";
+    EXPECT_TRUE(watch(3.0, previewGone)) << "asked for while closing";
     EXPECT_TRUE(x.shownWindows().isEmpty());
     EXPECT_EQ(x.app()->state(), QProcess::Running);
     EXPECT_EQ(x.stopApp(), 0);
