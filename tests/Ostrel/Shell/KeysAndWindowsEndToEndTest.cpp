@@ -283,7 +283,10 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
             // A window manager that maximises it all the same is undone.
             maximise(x, settings);
             pump(0.8);
-            EXPECT_EQ(x.window(settings)->geometry.size(), frame.size());
+            EXPECT_TRUE(waitUntil([&] {
+                return x.window(settings)->geometry.size() == frame.size();
+            })) << x.window(settings)->geometry.width()
+                << " x " << x.window(settings)->geometry.height();
             // The application icon heads the sidebar 24 pixels into its panel, which starts 8
             // pixels into the window: its middle is no longer the sidebar's plain fill.
             pump(0.5);
@@ -298,6 +301,8 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
             again.start(OSTREL_BINARY, {});
             ASSERT_TRUE(again.waitForFinished(30000));
             EXPECT_TRUE(waitUntil([&] { return !iconic(x, settings); }, 10));
+            // Back, it takes the keyboard: only then may the user go elsewhere.
+            ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == settings; }));
         }
         // The user visits another window and comes back before closing: the keyboard goes to
         // the window it was taken from, not to the last one the window manager would pick.
