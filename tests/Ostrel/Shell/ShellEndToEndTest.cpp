@@ -108,19 +108,17 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
     // ends.
     first.moveTo(QPoint(960, 2));
     const QRect card = firstCard();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QImage shot = first.capture(card);
-            int n = 0;
-            for (int y = 0; y < shot.height(); y += 4) {
-                for (int x = 0; x < shot.width(); x += 4) {
-                    n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
-                }
+    const auto cardShows = [&] {
+        const QImage shot = first.capture(card);
+        int n = 0;
+        for (int y = 0; y < shot.height(); y += 4) {
+            for (int x = 0; x < shot.width(); x += 4) {
+                n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
             }
-            return n > 300;
-        },
-        20))
-        << first.appLog().toStdString();
+        }
+        return n > 300;
+    };
+    ASSERT_TRUE(waitUntil(cardShows, 20)) << first.appLog().toStdString();
     first.moveTo(card.center());
     pump(0.1);
     first.click(3);
@@ -129,7 +127,8 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
         first.key(QStringLiteral("Down")); // to "Delete"
     }
     first.key(QStringLiteral("Return"));
-    pump(0.3);
+    // The card goes as the deletion is held; only then may the application be ended.
+    EXPECT_TRUE(waitUntil([&] { return !cardShows(); })) << first.appLog().toStdString();
     EXPECT_EQ(first.stopApp(), 0);
     EXPECT_TRUE(deleted());
     EXPECT_FALSE(showsWindow(first, "Settings"));
