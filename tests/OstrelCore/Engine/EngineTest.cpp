@@ -103,6 +103,13 @@ protected:
         return std::nullopt;
     }
 
+    // Whether the engine scans, asked on its queue.
+    bool engineScans() const {
+        bool busy = true;
+        engine->queue()->sync([&] { busy = engine->isScanning(); });
+        return busy;
+    }
+
     bool waitForItem(const QString& sourcePath, double seconds = 5.0) {
         return waitUntil([&] { return itemFrom(sourcePath).has_value(); }, seconds);
     }
@@ -897,12 +904,7 @@ TEST_F(EngineCapture, ScansHugeFoldersInSlicesAndNeverItsOwnCopies) {
     EXPECT_EQ(scanning.load(), 1); // other jobs run between the slices
     ASSERT_TRUE(waitUntil([&] { return last().items.size() == 40; }));
     // The last items may be published while slices still walk what is left of the folder.
-    const auto stillScanning = [&] {
-        bool busy = true;
-        engine->queue()->sync([&] { busy = engine->isScanning(); });
-        return busy;
-    };
-    EXPECT_TRUE(waitUntil([&] { return !stillScanning(); }));
+    EXPECT_TRUE(waitUntil([&] { return !engineScans(); }));
 
     // Our copies and thumbnails lie inside the watched folder: none is captured again.
     write(scratchFile("pic.png"), TestImages::png(64, 64, 50));
@@ -930,6 +932,8 @@ TEST_F(EngineCapture, ScratchpadCapturesGoAheadOfAWatchedFolderBacklog) {
     c.watchedFolders = {docs};
     engine = start(c, false);
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    // The start's own scan of the empty folder is over before the files come.
+    ASSERT_TRUE(waitUntil([&] { return !engineScans(); }));
     QStringList paths;
     for (int i = 0; i < 7; ++i) {
         paths.append(real(docs) + QStringLiteral("/p%1.html").arg(i));
@@ -960,7 +964,7 @@ TEST_F(EngineCapture, ScratchpadCapturesGoAheadOfAWatchedFolderBacklog) {
         EXPECT_EQ(std::count_if(paths.begin(), paths.end() - 1, stored), 0);
     });
     ASSERT_TRUE(waitUntil([&] { return last().items.size() == 8; }));
-    engine->queue()->sync([&] { EXPECT_FALSE(engine->isScanning()); });
+    EXPECT_TRUE(waitUntil([&] { return !engineScans(); }));
 }
 
 TEST_F(EngineCapture, ARescanAskedForDuringAScanMissesNothingInFoldersItHasPassed) {
