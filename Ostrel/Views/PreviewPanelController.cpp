@@ -143,6 +143,7 @@ void PreviewPanelController::place() {
         target->availableGeometry(),
         drawerFrame ? drawerFrame() : std::nullopt,
         card.isEmpty() ? std::nullopt : std::optional(card.toAlignedRect()),
+        PreviewPanel::smallestSize.grownBy(margins),
     };
     const QRect frame = placement.frame();
     // Placed by its outer frame, so that a window manager's title bar lies inside it too.

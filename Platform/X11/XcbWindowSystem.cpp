@@ -87,13 +87,14 @@ void XcbWindowSystem::setUp() {
         }
     }
 
-    const uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
-                              XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &rootMask);
-
+    // Made before the root's changes are selected: its own creation would wake the reader.
     own_ = xcb_generate_id(c_);
     xcb_create_window(c_, XCB_COPY_FROM_PARENT, own_, root_, -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+
+    const uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
+                              XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &rootMask);
 
     if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c_, &xcb_input_id);
         ext && ext->present) {
@@ -101,7 +102,6 @@ void XcbWindowSystem::setUp() {
             xcb_input_xi_query_version_reply(c_, xcb_input_xi_query_version(c_, 2, 2), nullptr));
         if (version && version->major_version >= 2) {
             xinputOpcode_ = ext->major_opcode;
-            selectRawEvents();
         }
     }
     if (!xinputOpcode_) {
@@ -157,6 +157,7 @@ void XcbWindowSystem::setUp() {
     connect(raiseTimer_, &QTimer::timeout, this, &XcbWindowSystem::raiseKept);
     watchClients();
     startReading();
+    selectRawEvents();
 }
 
 void XcbWindowSystem::startReading() {
@@ -170,11 +171,13 @@ void XcbWindowSystem::startReading() {
             }
         });
     };
-    handlers.moved = [this] {
+    handlers.moved = [this](QPoint at) {
+        motionAt_ = at;
         if (!motionQueued_.exchange(true)) {
             postTo(this, [this] {
+                // Cleared before the place is read: a move stored after the read posts anew.
                 motionQueued_ = false;
-                emit rawMotion();
+                reportMotion(motionAt_);
             });
         }
     };
@@ -182,6 +185,7 @@ void XcbWindowSystem::startReading() {
         postTo(this, [this] {
             broken_ = true;
             qCWarning(lcPlatform) << "the X connection closed";
+            emit connectionLost();
         });
     };
     reader_ = std::make_unique<EventReader>(c_, root_, own_, xinputOpcode_, std::move(handlers));
@@ -295,19 +299,16 @@ void XcbWindowSystem::handle(const xcb_generic_event_t* e) {
 }
 
 void XcbWindowSystem::selectRawEvents() {
-    struct {
-        xcb_input_event_mask_t head;
-        uint32_t mask;
-    } mask{};
-    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-    mask.head.mask_len = 1;
-    mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
-                XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
-    if (watchModifiers_) {
-        mask.mask |=
-            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+    if (!reader_ || !xinputOpcode_) {
+        return;
     }
-    xcb_input_xi_select_events(c_, root_, 1, &mask.head);
+    quint32 mask =
+        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+    if (watchModifiers_) {
+        mask |= XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+    }
+    // Raw motion is the reader's to select.
+    reader_->selectRawEvents(mask);
 }
 
 // Follows _NET_WM_STATE changes of every managed window (a window turning full screen changes

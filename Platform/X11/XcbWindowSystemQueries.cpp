@@ -191,17 +191,6 @@ bool XcbWindowSystem::exists(WindowId window) {
     return attributes->map_state == XCB_MAP_STATE_VIEWABLE || hasWindowManager();
 }
 
-bool XcbWindowSystem::offersMaximise(WindowId window) {
-    if (!isConnected() || window == 0) {
-        return false;
-    }
-    // The window manager lists what it lets the user do with a window it manages.
-    const QList<quint32> actions =
-        cardinals(window, atom("_NET_WM_ALLOWED_ACTIONS"), XCB_ATOM_ATOM);
-    return actions.contains(atom("_NET_WM_ACTION_MAXIMIZE_HORZ")) ||
-           actions.contains(atom("_NET_WM_ACTION_MAXIMIZE_VERT"));
-}
-
 bool XcbWindowSystem::compositorRunning() {
     if (!isConnected()) {
         return false;

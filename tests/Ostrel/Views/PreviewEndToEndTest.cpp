@@ -3,6 +3,7 @@
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/NotchGeometry.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
+#include "support/ClientWindows.h"
 #include "support/HostilePictures.h"
 #include "support/NoisePicture.h"
 #include "support/Wait.h"
@@ -84,6 +85,9 @@ struct Screen {
     int scale;
     bool manager;
     bool compositor;
+    // The bottom pill rather than the notch, and panels along the screen's edges (device pixels).
+    bool bottomPill = false;
+    QMargins panels = {};
 };
 
 bool orange(QRgb c) {
@@ -129,17 +133,18 @@ QRect notchDrawer(QSize logical, int scale) {
         .toAlignedRect();
 }
 
-// The window manager's frame around a client, as the manager tells it.
-QRect outerFrame(XServer& x, quint32 client) {
-    const QRect inner = x.window(client)->geometry;
-    const auto m = QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"))
-                       .match(x.xprop({QStringLiteral("-id"), QString::number(client),
-                                       QStringLiteral("_NET_FRAME_EXTENTS")}));
-    if (!m.hasMatch()) {
-        return inner;
-    }
-    return inner.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(), m.captured(2).toInt(),
-                          m.captured(4).toInt());
+// The open drawer of the bottom pill on a screen of `logical` size less `panels`, in device pixels.
+QRect bottomPillDrawer(QSize logical, const QMargins& panels, int scale) {
+    const QRectF frame(QPointF(0, 0), QSizeF(logical));
+    const QRect v = QRect(QPoint(0, 0), logical).marginsRemoved(panels / scale);
+    const QRectF visible(v.x(), logical.height() - v.y() - v.height(), v.width(), v.height());
+    const DisplayLayout layout =
+        DisplayLayout::make(DisplayStyleChoice::fromRawValue(QStringLiteral("pill-bottom")).value(),
+                            NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), visible);
+    const QRectF d = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
+    return QRectF(d.x() * scale, (logical.height() - d.bottom()) * scale, d.width() * scale,
+                  d.height() * scale)
+        .toAlignedRect();
 }
 
 void writePictures(XServer& x) {
@@ -152,10 +157,10 @@ void writePictures(XServer& x) {
         << x.appLog().toStdString();
 }
 
-// The drawer opens under the resting pointer and takes the keys once the pointer is over it;
-// then the first card is selected.
-void openDrawerAndSelect(XServer& x, const QRect& drawer) {
-    x.moveTo(QPoint(drawer.center().x(), 2));
+// The drawer opens under the pointer resting on the notch (or at `rest`) and takes the keys once
+// the pointer is over it; then the first card is selected.
+void openDrawerAndSelect(XServer& x, const QRect& drawer, std::optional<QPoint> rest = {}) {
+    x.moveTo(rest.value_or(QPoint(drawer.center().x(), 2)));
     ASSERT_TRUE(waitUntil(
         [&] {
             const QColor c(x.capture().pixel(drawer.x() + drawer.width() / 5, drawer.bottom() - 8));
@@ -174,8 +179,9 @@ void openDrawerAndSelect(XServer& x, const QRect& drawer) {
 
 class PreviewPlacedEndToEnd : public testing::TestWithParam<Screen> {};
 
-// The preview keeps clear of the drawer where the screen has room and stands above it where it
-// has not; the card's picture moves alone and lands where the window then shows it.
+// The preview keeps clear of the drawer where the screen has room for its smallest size and stands
+// above it where it has not; the card's picture moves alone and lands where the window then
+// shows it.
 TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPlace) {
     const Screen screen = GetParam();
     XServer::Options o;
@@ -184,6 +190,11 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
     o.compositor = screen.compositor;
     XServer x(o);
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.reservePanels(screen.panels);
+    if (screen.bottomPill) {
+        x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
+                       R"({"displayStyle": "pill-bottom"})");
+    }
     QProcessEnvironment env;
     env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(screen.scale));
     // Slow enough to watch the picture on its way.
@@ -191,10 +202,17 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
     writePictures(x);
     const int s = screen.scale;
-    const QRect drawer = notchDrawer(screen.size / s, s);
-    openDrawerAndSelect(x, drawer);
+    const QRect drawer = screen.bottomPill ? bottomPillDrawer(screen.size / s, screen.panels, s)
+                                           : notchDrawer(screen.size / s, s);
+    openDrawerAndSelect(x, drawer,
+                        screen.bottomPill
+                            ? std::optional(QPoint(drawer.center().x(), screen.size.height() - 2))
+                            : std::nullopt);
     const QRect cards = orangeBox(x.capture(), drawer);
     ASSERT_FALSE(cards.isEmpty());
+    // The selected card, the first: its picture's orange band.
+    const QRect selected = orangeBox(
+        x.capture(), QRect(cards.topLeft(), QSize(160 * s, drawer.bottom() - cards.top())));
     QList<quint32> before;
     for (const XServer::Window& w : x.appWindows()) {
         before.append(w.id);
@@ -247,20 +265,23 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
 
     const QRect frame = outerFrame(x, client);
     const int gap = PreviewPlacement::gap * s;
-    if (screen.size.height() / s >= 800) {
+    if (!screen.bottomPill) {
+        // Smaller where it must be, but clear of the drawer.
         EXPECT_FALSE(frame.intersects(drawer.adjusted(-gap, -gap, gap, gap)))
             << frame.y() << " " << drawer.bottom();
     } else {
-        // No room beside the drawer: over it, above it, and off its header and cards.
+        // No room beside the drawer even for the smallest preview: over it, above it, and off
+        // its header band and the selected card.
         const QRect covered = frame.intersected(drawer);
         ASSERT_FALSE(covered.isEmpty());
-        EXPECT_FALSE(frame.intersects(cards));
+        EXPECT_FALSE(frame.intersects(selected));
+        const QRect hover = drawer.adjusted(-10 * s, -10 * s, 10 * s, 10 * s);
         EXPECT_FALSE(frame.intersects(
-            QRect(drawer.topLeft(), QSize(drawer.width(), PreviewPlacement::headerDepth * s))));
-        const QColor c(shot.pixel(covered.left() + 8, covered.bottom() - 4));
+            QRect(hover.topLeft(), QSize(hover.width(), PreviewPlacement::headerDepth * s))));
+        const QColor c(shot.pixel(covered.left() + 8, covered.center().y()));
         EXPECT_EQ(c, QColor(38, 38, 40)) << c.name().toStdString();
     }
-    EXPECT_TRUE(QRect(QPoint(0, 0), screen.size).contains(frame));
+    EXPECT_TRUE(QRect(QPoint(0, 0), screen.size).marginsRemoved(screen.panels).contains(frame));
     EXPECT_EQ(x.stopApp(), 0);
 }
 
@@ -268,7 +289,22 @@ INSTANTIATE_TEST_SUITE_P(
     Screens, PreviewPlacedEndToEnd,
     testing::Values(Screen{"1280x800", {1280, 800}, 1, false, false},
                     Screen{"2560x1600-scale2-openbox", {2560, 1600}, 2, true, false},
-                    Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, true, true}),
+                    Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, true, true},
+                    // A 1920 x 1080 laptop at twice the scale, a bar at the top, the bottom pill.
+                    Screen{"1920x1080-scale2-bar-bottom-pill",
+                           {1920, 1080},
+                           2,
+                           false,
+                           false,
+                           true,
+                           QMargins(0, 64, 0, 0)},
+                    Screen{"1920x1080-scale2-bar-bottom-pill-openbox",
+                           {1920, 1080},
+                           2,
+                           true,
+                           false,
+                           true,
+                           QMargins(0, 64, 0, 0)}),
     [](const testing::TestParamInfo<Screen>& info) {
         return QString::fromLatin1(info.param.name)
             .replace(QLatin1Char('-'), QLatin1Char('_'))
