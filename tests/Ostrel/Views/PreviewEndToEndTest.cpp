@@ -208,11 +208,15 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
                         screen.bottomPill
                             ? std::optional(QPoint(drawer.center().x(), screen.size.height() - 2))
                             : std::nullopt);
-    const QRect cards = orangeBox(x.capture(), drawer);
-    ASSERT_FALSE(cards.isEmpty());
+    // Each card's picture comes in once it is decoded, after the drawer has opened: the cards
+    // are measured once they are there and the screen has stood still.
+    ASSERT_TRUE(waitUntil([&] { return !orangeBox(x.capture(), drawer).isEmpty(); }));
+    const QImage settled = x.steadyCapture();
+    ASSERT_FALSE(settled.isNull());
+    const QRect cards = orangeBox(settled, drawer);
     // The selected card, the first: its picture's orange band.
-    const QRect selected = orangeBox(
-        x.capture(), QRect(cards.topLeft(), QSize(160 * s, drawer.bottom() - cards.top())));
+    const QRect selected =
+        orangeBox(settled, QRect(cards.topLeft(), QSize(160 * s, drawer.bottom() - cards.top())));
     QList<quint32> before;
     for (const XServer::Window& w : x.appWindows()) {
         before.append(w.id);

@@ -202,14 +202,19 @@ TEST_F(EngineCapture, AdmitsAFileWrittenInOneGoAndAFolderMadeAndWrittenAtOnce) {
 }
 
 TEST_F(EngineCapture, AdmitsAGrowingFileOnceAfterItSettlesWithItsFinalContent) {
+    // Longer than the pauses a loaded machine makes in the writing below, most of the time.
+    timing.settleInterval = 0.5;
+    timing.settleMaxDelay = 1.0;
     engine = start(config());
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
-    const QByteArray content = page(7, 4000);
     // Written a chunk every 40 ms for about 1.2 s, each chunk flushed before the next. A pause
     // of the writing as long as the settle interval lets the file settle while it grows, as a
-    // loaded machine may make it: such a round tells nothing, and another file is written.
+    // loaded machine may make it: such a round tells nothing, and another file is written, with
+    // content of its own so that it is not taken for the one before.
     QString path;
+    QByteArray content;
     for (int round = 0; round < 5 && path.isEmpty(); ++round) {
+        content = page(7 + round, 4000);
         const QString name = scratchFile(QStringLiteral("report-%1.html").arg(round));
         QDir().mkpath(QFileInfo(name).absolutePath());
         QFile file(name);
