@@ -670,9 +670,31 @@ void XServer::readEvents() {
             if (presses_.contains(b->event)) {
                 ++presses_[b->event];
             }
+        } else if ((e->response_type & 0x7f) == XCB_CREATE_NOTIFY) {
+            const auto* c = reinterpret_cast<const xcb_create_notify_event_t*>(e);
+            if (c->parent == root_) {
+                geometries_.insert(c->window, {QRect(c->x, c->y, c->width, c->height)});
+            }
+        } else if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
+            const auto* c = reinterpret_cast<const xcb_configure_notify_event_t*>(e);
+            if (c->event == root_ && geometries_.contains(c->window)) {
+                geometries_[c->window].append(QRect(c->x, c->y, c->width, c->height));
+            }
         }
         std::free(e);
     }
+}
+
+void XServer::watchGeometries() {
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+    roundTrip();
+}
+
+QList<QRect> XServer::geometries(quint32 id) {
+    roundTrip();
+    readEvents();
+    return geometries_.value(id);
 }
 
 int XServer::pressesOn(quint32 id) {

@@ -92,6 +92,11 @@ public:
     // the window manager (a shelf panel that took the keys).
     bool panelHasFocus();
     std::optional<Window> window(quint32 id);
+    // From the call on, the server's account of each new top-level window's geometry is kept:
+    // where it was made, then every place it was given, however late the test looks and even
+    // after the window is gone.
+    void watchGeometries();
+    QList<QRect> geometries(quint32 id);
 
     // Pointer and keys through XTest (real device events, with raw motion).
     void moveTo(const QPoint& p);
@@ -159,6 +164,7 @@ private:
     QString appLog_;
     QString error_;
     QMap<quint32, int> presses_;
+    QMap<quint32, QList<QRect>> geometries_;
     quint32 settingsWindow_ = 0;
     quint32 settingsSerial_ = 0;
 };
