@@ -83,6 +83,8 @@ public:
     // Ends the X server at once, as a crash or the end of the session would, and waits until it
     // is gone. The server's own connection is broken afterwards.
     void killServer();
+    // The window manager's process, or -1 without one.
+    qint64 windowManagerPid() const { return wmPid_; }
 
     // The application's top-level windows (by _NET_WM_PID), bottom to top.
     QList<Window> appWindows();
