@@ -44,6 +44,22 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     x.xdotool({QStringLiteral("key"), QStringLiteral("alt+space")});
     // The open shelf takes the keys.
     ASSERT_TRUE(waitUntil([&] { return x.panelHasFocus(); })) << x.appLog().toStdString();
+    // The card is selected once the drawer shows it: on a loaded machine the shelf may have the
+    // keys before it has the item.
+    const auto orange = [](const QColor& c) {
+        return c.red() > 200 && c.green() > 100 && c.green() < 160 && c.blue() < 60;
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        const QImage drawer = x.capture(QRect(600, 0, 720, 320));
+        for (int row = 0; row < drawer.height(); row += 4) {
+            for (int column = 0; column < drawer.width(); column += 4) {
+                if (orange(drawer.pixel(column, row))) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }));
     x.xdotool({QStringLiteral("key"), QStringLiteral("Right")});
     pump(0.3);
     EXPECT_TRUE(x.shownWindows().isEmpty());
@@ -64,11 +80,7 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
         10));
     // The picture shows: the orange band in the preview's upper half.
     ASSERT_TRUE(waitUntil(
-        [&] {
-            const QColor c(x.capture().pixel(preview.geometry.center() - QPoint(0, 60)));
-            return c.red() > 200 && c.green() > 100 && c.green() < 160 && c.blue() < 60;
-        },
-        10));
+        [&] { return orange(x.capture().pixel(preview.geometry.center() - QPoint(0, 60))); }, 10));
     x.saveCapture(QStringLiteral("preview-end-to-end"));
 
     // The shelf keeps the keys: Space again closes the preview.
