@@ -3,6 +3,7 @@
 #include "Ostrel/Panels/FlatFrame.h"
 #include "Ostrel/Panels/ShelfKeyEvent.h"
 
+#include <QCoreApplication>
 #include <QGraphicsItem>
 #include <QGraphicsScene>
 #include <QKeyEvent>
@@ -37,9 +38,11 @@ NotchPanel::NotchPanel(QWidget* parent) : QGraphicsView(parent), scene_(new QGra
     viewport()->setMouseTracking(true);
     setRenderHint(QPainter::Antialiasing);
     setFocusPolicy(Qt::StrongFocus);
-    // The scene's changes reach the viewport only through the frame below.
-    setViewportUpdateMode(QGraphicsView::NoViewportUpdate);
-    connect(scene_, &QGraphicsScene::changed, this, &NotchPanel::sceneChanged);
+    // The scene's changes reach the viewport straight, as the region they dirty; nothing may
+    // listen to the scene's `changed`, or Qt sends every change through it instead and turns a
+    // geometry change of an item without extent (a scroll's moving content) into a repaint of the
+    // whole scene. The frame below paces the repaints.
+    setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
     frame_.setSingleShot(true);
     frame_.setTimerType(Qt::PreciseTimer);
     connect(&frame_, &QTimer::timeout, this, &NotchPanel::paintFrame);
@@ -51,22 +54,22 @@ int NotchPanel::frameInterval() const {
     return std::clamp(int(std::floor(1000 / rate)), 4, 50);
 }
 
-void NotchPanel::sceneChanged(const QList<QRectF>& rects) {
-    for (const QRectF& rect : rects) {
-        // Anti-aliased edges reach a pixel beyond an item's bounds.
-        dirty_ += mapFromScene(rect).boundingRect().adjusted(-2, -2, 2, 2);
-    }
-    if (dirty_.isEmpty() || frame_.isActive()) {
-        return;
-    }
+// The window's repaint requests are held until a display frame has passed since the last one.
+bool NotchPanel::paceRepaint() {
     const qint64 since = lastFrame_.isValid() ? lastFrame_.elapsed() : frameInterval();
-    frame_.start(int(std::max<qint64>(0, frameInterval() - since)));
+    if (since < frameInterval()) {
+        if (!frame_.isActive()) {
+            frame_.start(int(frameInterval() - since));
+        }
+        return true;
+    }
+    frame_.stop();
+    lastFrame_.restart();
+    return false;
 }
 
 void NotchPanel::paintFrame() {
-    lastFrame_.restart();
-    viewport()->update(dirty_);
-    dirty_ = QRegion();
+    QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 
 NotchPanel::~NotchPanel() = default;
@@ -138,6 +141,7 @@ void NotchPanel::cutTo(const QRegion& shape) {
         return;
     }
     cut_ = shape;
+    ++shapeRequests_;
     // The window's own shape, not the widget's mask: Qt holds a widget's painting to its mask,
     // and a shape that grows must first be painted to be known. An empty shape would show the
     // whole window: keep one pixel, off the window.
@@ -227,6 +231,9 @@ bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool NotchPanel::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest && paceRepaint()) {
+        return true;
+    }
     // Ctrl and Super combinations stop here, also those a shortcut would take.
     if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
         swallowsKeyCombination(*static_cast<QKeyEvent*>(event))) {
