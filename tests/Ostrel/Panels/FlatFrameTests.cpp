@@ -51,15 +51,16 @@ TEST(FlatFrame, ALogicalPixelReachingPastAnOpaqueFrameIsKeptOnlyWhereAllItsPixel
     EXPECT_GT(flat.examined(), 0);
 }
 
-// A faint edge is dropped, a half-covered one kept at full strength, in the shape and the pixels.
+// A faint edge is dropped, a half-covered one kept at full strength, in the shape and the pixels,
+// also where a row is opaque but for its last few pixels.
 TEST(FlatFrame, PartlyCoveredPixelsAreDroppedOrMadeWhole) {
     FlatFrame flat;
-    QImage image = clear(QSize(10, 1));
-    image.setPixel(2, 0, qRgba(20, 10, 0, 100));
-    image.setPixel(3, 0, qRgba(100, 50, 0, 200));
-    image.setPixel(4, 0, qRgba(10, 20, 30, 255));
+    QImage image = clear(QSize(11, 1));
+    paintOpaque(image, QRect(0, 0, 11, 1));
+    image.setPixel(8, 0, qRgba(20, 10, 0, 100));
+    image.setPixel(9, 0, qRgba(100, 50, 0, 200));
     flat.flatten(image, {});
-    EXPECT_EQ(image.pixel(2, 0), 0u);
-    EXPECT_EQ(image.pixel(3, 0), qRgba(128, 64, 0, 255));
-    EXPECT_EQ(flat.shape(), QRegion(3, 0, 2, 1));
+    EXPECT_EQ(image.pixel(8, 0), 0u);
+    EXPECT_EQ(image.pixel(9, 0), qRgba(128, 64, 0, 255));
+    EXPECT_EQ(flat.shape(), QRegion(0, 0, 8, 1) + QRegion(9, 0, 2, 1));
 }
