@@ -18,8 +18,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -144,9 +144,10 @@ ThumbnailCard::Title ThumbnailCard::title() const {
     // One line: a title with line breaks shows its first line and an ellipsis.
     QString line = item.title;
     bool more = false;
-    if (const qsizetype breakAt = line.indexOf(QRegularExpression(QStringLiteral("[\\r\\n]")));
-        breakAt >= 0) {
-        line = line.left(breakAt);
+    if (const auto breakAt = std::find_if(line.cbegin(), line.cend(),
+                                          [](QChar c) { return c == u'\r' || c == u'\n'; });
+        breakAt != line.cend()) {
+        line = line.left(breakAt - line.cbegin());
         more = true;
     }
     QString text = metrics.elidedText(line, Qt::ElideMiddle, room);
@@ -498,6 +499,8 @@ void ThumbnailView::setOptions(const Options& options) {
         return;
     }
     const bool tracked = options_.tracksVisibility;
+    const bool tipChanged =
+        options.showsTitle != options_.showsTitle || options.showsTip != options_.showsTip;
     options_ = options;
     if (shown_ && model_ && tracked != options_.tracksVisibility) {
         if (options_.tracksVisibility) {
@@ -506,7 +509,10 @@ void ThumbnailView::setOptions(const Options& options) {
             model_->itemDisappeared(item_.id, display_);
         }
     }
-    updateAnchor();
+    // Laying out the title again is for its tip only.
+    if (tipChanged) {
+        updateAnchor();
+    }
     update();
 }
 
