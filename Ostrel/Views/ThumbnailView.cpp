@@ -347,6 +347,21 @@ void SelectionRing::paint(QPainter& painter, QSizeF size) {
     painter.restore();
 }
 
+namespace {
+
+// Pictures scaled down to their cards, for cards made again: the grids delete a card that leaves
+// the view, and scrolling back makes it anew. Kept by the picture (its cache key names one
+// picture's pixels for good) and the pixels covered, within a budget of their own.
+constexpr qsizetype coverCount = 128;
+constexpr qint64 coverBytes = 16 * 1024 * 1024;
+
+ThumbnailCache& covers() {
+    static ThumbnailCache* instance = new ThumbnailCache(coverCount, coverBytes);
+    return *instance;
+}
+
+} // namespace
+
 QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRatio) {
     if (picture.isNull() || picture.width() <= 0 || picture.height() <= 0) {
         return picture;
@@ -355,8 +370,14 @@ QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRati
     if (pixels.isEmpty() || pixels.width() >= picture.width()) {
         return picture;
     }
+    const QString key =
+        QStringLiteral("%1@%2x%3").arg(picture.cacheKey()).arg(pixels.width()).arg(pixels.height());
+    if (auto cached = covers().object(key)) {
+        return *cached;
+    }
     QImage out = picture.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     out.setDevicePixelRatio(double(out.width()) / coverRect(picture.size(), size).width());
+    covers().insert(key, out, out.sizeInBytes());
     return out;
 }
 

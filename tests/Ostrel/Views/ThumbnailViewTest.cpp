@@ -462,3 +462,15 @@ TEST_F(ThumbnailViewTest, ACachedCardDrawsTheSamePixelsAsAFreshPaint) {
     card->setOptions(options);
     EXPECT_TRUE(same());
 }
+
+// A card made again for a picture (scrolled out of the view and back) takes the copy scaled for
+// the card before; another size or pixel ratio is scaled anew.
+TEST_F(ThumbnailViewTest, APictureIsScaledForItsCardOnce) {
+    const QImage picture = solid(QSize(320, 200), QColor(200, 90, 40));
+    const QImage first = ThumbnailCard::cover(picture, QSizeF(160, 120), 1);
+    EXPECT_EQ(first.size(), QSize(192, 120));
+    EXPECT_EQ(ThumbnailCard::cover(picture, QSizeF(160, 120), 1).cacheKey(), first.cacheKey());
+    const QImage sharper = ThumbnailCard::cover(picture, QSizeF(160, 120), 1.5);
+    EXPECT_EQ(sharper.size(), QSize(288, 180));
+    EXPECT_NE(ThumbnailCard::cover(picture, QSizeF(141, 106), 1).cacheKey(), first.cacheKey());
+}
