@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QGraphicsItem>
 #include <QGraphicsScene>
+#include <QGraphicsSceneWheelEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEngine>
@@ -180,12 +181,42 @@ void NotchPanel::leaveEvent(QEvent* event) {
     }
 }
 
+// The scene's own delivery tests every item under the pointer against its shape clipped by its
+// ancestors' (the drawer's rounded outline among them), a pile of path intersections at every
+// notch. Here the items under the pointer are found by their bounding rectangles, the children of
+// a clipping item only where it lies, and offered the event from the top down as the scene offers
+// it; only a scroll area takes it, and its shape is its rectangle.
 void NotchPanel::wheelEvent(QWheelEvent* event) {
     if (onScrollWheel && onScrollWheel(event)) {
         event->accept();
         return;
     }
-    QGraphicsView::wheelEvent(event);
+    const QPointF at = mapToScene(event->position().toPoint());
+    QGraphicsSceneWheelEvent wheel(QEvent::GraphicsSceneWheel);
+    wheel.setWidget(viewport());
+    wheel.setScenePos(at);
+    wheel.setScreenPos(event->globalPosition().toPoint());
+    wheel.setButtons(event->buttons());
+    wheel.setModifiers(event->modifiers());
+    const QPoint angle = event->angleDelta();
+    const bool horizontal = std::abs(angle.x()) > std::abs(angle.y());
+    wheel.setDelta(horizontal ? angle.x() : angle.y());
+    wheel.setPixelDelta(event->pixelDelta());
+    wheel.setPhase(event->phase());
+    wheel.setInverted(event->isInverted());
+    wheel.setOrientation(horizontal ? Qt::Horizontal : Qt::Vertical);
+    wheel.setTimestamp(event->timestamp());
+    event->ignore();
+    const QList<QGraphicsItem*> under = scene_->items(
+        QRectF(at, QSizeF(1, 1)), Qt::IntersectsItemBoundingRect, Qt::DescendingOrder);
+    for (QGraphicsItem* item : under) {
+        wheel.setPos(item->mapFromScene(at));
+        wheel.accept();
+        if (scene_->sendEvent(item, &wheel) && wheel.isAccepted()) {
+            event->accept();
+            return;
+        }
+    }
 }
 
 void NotchPanel::keyPressEvent(QKeyEvent* event) {
