@@ -288,7 +288,7 @@ QImage ThumbnailCard::raster(double pixelRatio) const {
         rim(pixels, pixelRatio, hovering ? ShelfStyle::cardHover() : ShelfStyle::hairline()));
 
     if (showsTitle && !item.title.isEmpty()) {
-        const Title t = title();
+        const Title t = titleLayout ? *titleLayout : title();
         const double radius = t.capsule.height() / 2;
         painter.setPen(Qt::NoPen);
         painter.setBrush(ShelfStyle::thumbShade());
@@ -512,6 +512,8 @@ void ThumbnailView::setSize(QSizeF size) {
     prepareGeometryChange();
     size_ = size;
     anchor_->setSize(size_);
+    // The title is cut to the card's width.
+    updateAnchor();
     update();
 }
 
@@ -597,7 +599,11 @@ void ThumbnailView::scheduleFrame() {
 }
 
 void ThumbnailView::updateAnchor() {
-    *titleCut_ = options_.showsTitle && card().title().cut;
+    ThumbnailCard laidOut;
+    laidOut.item = item_;
+    laidOut.size = size_;
+    title_ = laidOut.title();
+    *titleCut_ = options_.showsTitle && title_.cut;
     TipAnchorView::Tip tip;
     tip.title = item_.title;
     tip.font = ShelfStyle::tipFont();
@@ -623,6 +629,7 @@ ThumbnailCard ThumbnailView::card() const {
     c.hovering = hovering_;
     c.dot = options_.dot;
     c.pictureOpacity = fade_.value(clock_->now());
+    c.titleLayout = title_;
     return c;
 }
 

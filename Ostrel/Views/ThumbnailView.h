@@ -56,6 +56,8 @@ struct ThumbnailCard {
         bool cut = false;
     };
     Title title() const;
+    // The title as title() lays it out for this item and size, when the card's owner keeps it.
+    std::optional<Title> titleLayout;
 
     // The card at `pixelRatio` device pixels a point, clear outside its rounded shape.
     QImage raster(double pixelRatio) const;
@@ -181,6 +183,8 @@ private:
     bool hovering_ = false;
     bool shown_ = false;
     std::shared_ptr<bool> titleCut_ = std::make_shared<bool>(false);
+    // The title laid out for the item and size: its tip and every raster of the card use it.
+    ThumbnailCard::Title title_;
     AnchorView* anchor_ = nullptr;
     QPointer<ShelfTips> tips_;
     std::shared_ptr<TipAnchor> tip_;

@@ -203,6 +203,17 @@ TEST_F(ThumbnailViewTest, TitleFitsOrIsCutInTheMiddle) {
     EXPECT_LE(title.capsule.right(), 155.01);
 }
 
+// A card laid out anew at another width cuts its title to it, and its tip follows.
+TEST_F(ThumbnailViewTest, AResizedCardCutsItsTitleToItsWidth) {
+    ThumbnailView* card = addCard(makeItem("w", ShelfItemKind::pdf, "quarterly-report-final.pdf"),
+                                  QSizeF(300, 200), {});
+    EXPECT_FALSE(card->titleCut());
+    card->setSize(QSizeF(100, 80));
+    EXPECT_TRUE(card->titleCut());
+    EXPECT_TRUE(card->card().title().cut);
+    EXPECT_EQ(card->card().titleLayout->text, card->card().title().text);
+}
+
 TEST_F(ThumbnailViewTest, MenusAndLabelsFollowTheKind) {
     const auto titles = [](const QList<MenuEntry>& entries) {
         QStringList out;
