@@ -487,6 +487,7 @@ void ThumbnailView::setItem(const ShelfItem& item) {
     }
     const QString previous = item_.id;
     item_ = item;
+    fading_ = {};
     if (item_.id != previous) {
         anchor_->setItemID(item_.id);
         if (shown_ && options_.tracksVisibility && model_) {
@@ -511,6 +512,7 @@ void ThumbnailView::setSize(QSizeF size) {
     }
     prepareGeometryChange();
     size_ = size;
+    fading_ = {};
     anchor_->setSize(size_);
     // The title is cut to the card's width.
     updateAnchor();
@@ -525,6 +527,7 @@ void ThumbnailView::setOptions(const Options& options) {
     const bool tipChanged =
         options.showsTitle != options_.showsTitle || options.showsTip != options_.showsTip;
     options_ = options;
+    fading_ = {};
     if (shown_ && model_ && tracked != options_.tracksVisibility) {
         if (options_.tracksVisibility) {
             model_->itemAppeared(item_.id, display_);
@@ -661,7 +664,32 @@ void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QW
         }
         drawn.image = cover_.image;
     }
-    drawn.paint(*painter);
+    if (drawn.image && drawn.pictureOpacity < 1) {
+        // The picture fading in: the card without it and with it, each drawn once for the whole
+        // fade, cross-faded at every frame (drawing the card anew at each step of its picture's
+        // opacity costs more than the rest of a frame together).
+        const double ratio = RasterBands::ratio(*painter);
+        const Fade key{ratio, drawn.image->cacheKey(), drawn.hovering, drawn.dot, {}, {}};
+        if (!fade_.isRunning(clock_->now()) || !fading_.sameAs(key)) {
+            fading_ = key;
+            ThumbnailCard before = drawn;
+            before.image.reset();
+            ThumbnailCard after = drawn;
+            after.pictureOpacity = 1;
+            fading_.before = before.raster(ratio);
+            fading_.after = after.raster(ratio);
+        }
+        painter->save();
+        painter->setRenderHint(QPainter::SmoothPixmapTransform,
+                               painter->worldTransform().type() > QTransform::TxTranslate);
+        painter->drawImage(QPointF(0, 0), fading_.before);
+        painter->setOpacity(painter->opacity() * drawn.pictureOpacity);
+        painter->drawImage(QPointF(0, 0), fading_.after);
+        painter->restore();
+    } else {
+        fading_ = {};
+        drawn.paint(*painter);
+    }
     if (options_.selected) {
         SelectionRing::paint(*painter, size_);
     }

@@ -197,6 +197,20 @@ private:
         QImage image;
     };
     Cover cover_;
+    // The card without its picture and with it, while the picture fades in.
+    struct Fade {
+        double ratio = 0;
+        qint64 picture = 0;
+        bool hovering = false;
+        bool dot = false;
+        QImage before;
+        QImage after;
+        bool sameAs(const Fade& other) const {
+            return !before.isNull() && ratio == other.ratio && picture == other.picture &&
+                   hovering == other.hovering && dot == other.dot;
+        }
+    };
+    Fade fading_;
     MainClock::Handle frame_;
 
     // The press in progress.
