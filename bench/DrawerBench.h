@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -135,17 +136,21 @@ private:
     double skipped_ = 0;
 };
 
-// The panel, timing each paint on the main thread.
+// The panel, timing each paint on the main thread and counting the pixels it repaints.
 class TimedPanel final : public NotchPanel {
 public:
     std::vector<double> paintMs;
     std::vector<double> paintCpuMs;
+    double paintedPixels = 0;
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         QElapsedTimer timer;
         timer.start();
         const double cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        for (const QRect& r : event->region()) {
+            paintedPixels += double(r.width()) * r.height();
+        }
         NotchPanel::paintEvent(event);
         paintCpuMs.push_back((cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu) * 1000);
         paintMs.push_back(double(timer.nsecsElapsed()) / 1e6);
@@ -234,7 +239,9 @@ struct DrawerBench : ShelfFixture {
     std::unique_ptr<TimedPanel> panel;
     ShelfView* view = nullptr;
 
-    // `flattened`: the panel as it draws where no compositor runs.
+    // `flattened`: the panel as it draws where no compositor runs (its glows left out). The
+    // offscreen platform's frames are opaque, so nothing is flattened: bench_ScrollingProcess
+    // measures that on an X server.
     DrawerBench(const Snapshot& shelf, LayoutChoice layout, bool flattened = false)
         : ShelfFixture(shelf, layout) {
         panel = std::make_unique<TimedPanel>();
@@ -268,6 +275,7 @@ struct DrawerBench : ShelfFixture {
     struct Scroll {
         int notches = 0;
         qsizetype paints = 0;
+        double pixelsPerPaint = 0;
         double seconds = 0;
         double mainCpu = 0;
         double mainUser = 0;
@@ -284,6 +292,7 @@ struct DrawerBench : ShelfFixture {
         waitFor(300);
         panel->paintMs.clear();
         panel->paintCpuMs.clear();
+        panel->paintedPixels = 0;
         const QPointF at(panel->width() / 2.0, panel->height() / 2.0);
         Scroll out;
         // Each notch at its due time, whatever the timer's granularity.
@@ -317,6 +326,7 @@ struct DrawerBench : ShelfFixture {
         out.mainSystem = threadUserSystem().second - system;
         out.processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process;
         out.paints = qsizetype(panel->paintMs.size());
+        out.pixelsPerPaint = out.paints ? panel->paintedPixels / double(out.paints) : 0;
         out.paint = percentiles(panel->paintMs);
         out.paintCpu = percentiles(panel->paintCpuMs);
         return out;
@@ -324,12 +334,12 @@ struct DrawerBench : ShelfFixture {
 };
 
 inline void reportScroll(const char* over, const DrawerBench::Scroll& s) {
-    std::printf("  scrolling %s, %.1f s at %.0f notches/s: %lld paints, %.2f per notch; main "
-                "thread %.1f %% of a core (user %.1f, kernel %.1f), process %.1f %%\n",
+    std::printf("  scrolling %s, %.1f s at %.0f notches/s: %lld paints of %.0f px, %.2f per notch; "
+                "main thread %.1f %% of a core (user %.1f, kernel %.1f), process %.1f %%\n",
                 over, s.seconds, s.notches / s.seconds, static_cast<long long>(s.paints),
-                s.notches ? double(s.paints) / s.notches : 0.0, 100 * s.mainCpu / s.seconds,
-                100 * s.mainUser / s.seconds, 100 * s.mainSystem / s.seconds,
-                100 * s.processCpu / s.seconds);
+                s.pixelsPerPaint, s.notches ? double(s.paints) / s.notches : 0.0,
+                100 * s.mainCpu / s.seconds, 100 * s.mainUser / s.seconds,
+                100 * s.mainSystem / s.seconds, 100 * s.processCpu / s.seconds);
     std::printf("    frame (paint) time p50 %.2f ms, p95 %.2f ms, worst %.2f ms; its CPU p50 %.2f "
                 "ms, p95 %.2f ms\n",
                 s.paint.p50, s.paint.p95, s.paint.worst, s.paintCpu.p50, s.paintCpu.p95);
