@@ -7,7 +7,9 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
+#include "Platform/ProcessEnd.h"
 #include "Platform/TerminationSignal.h"
+#include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
 
@@ -95,15 +97,24 @@ int main(int argc, char** argv) {
     SupportFolderLock supportLock(support);
     switch (supportLock.claim(display)) {
     case SupportFolderLock::Claim::taken: {
-        const QString where = supportLock.holder().isEmpty()
-                                  ? QStringLiteral("another display")
-                                  : QStringLiteral("display ") + supportLock.holder();
+        QString where = supportLock.holder().isEmpty()
+                            ? QStringLiteral("another display")
+                            : QStringLiteral("display ") + supportLock.holder();
+        if (!supportLock.holderHost().isEmpty()) {
+            where += QStringLiteral(" of the machine ") + supportLock.holderHost();
+        }
         std::fprintf(stderr,
                      "ostrel: the shelf already runs on %s with the same support folder (%s); "
                      "quit it there first\n",
                      qPrintable(where), qPrintable(support));
         return 1;
     }
+    case SupportFolderLock::Claim::refused:
+        std::fprintf(stderr,
+                     "ostrel: the support folder cannot be kept from a second Ostrel (%s); not "
+                     "starting on it\n",
+                     qPrintable(supportLock.error()));
+        return 1;
     case SupportFolderLock::Claim::unsupported:
         qCWarning(lcStore).noquote()
             << QStringLiteral("%1 cannot be locked (%2): an Ostrel on another display would undo "
@@ -118,17 +129,23 @@ int main(int argc, char** argv) {
     instance.onReopen = [&delegate] { delegate.openSettings(); };
     delegate.launch();
 
-    bool leaving = false;
-    TerminationSignal termination([&](int) {
-        if (leaving) {
-            return;
-        }
-        leaving = true;
-        delegate.shutdown();
+    // However the process ends, the store is written first: the index and the offsets, with a
+    // command still held for undo.
+    ProcessEnd end([&delegate](bool late) { delegate.shutdown(late); });
+    TerminationSignal termination([&end](int) {
+        end.run();
         QApplication::quit();
     });
-    QApplication::exec();
+    if (x11::WindowSystem* windows = delegate.windowSystem()) {
+        // The X server has gone (Qt's own connection usually ends the process first, through
+        // exit(), which runs the same farewell).
+        QObject::connect(windows, &x11::WindowSystem::connectionLost, &termination, [&end] {
+            end.run();
+            QApplication::exit(1);
+        });
+    }
+    const int status = QApplication::exec();
     // Also after "Quit": the index is saved and the engine's thread joined before exit.
-    delegate.shutdown();
-    return 0;
+    end.run();
+    return status;
 }

@@ -4,13 +4,14 @@
 #include "Platform/ImageFormatParts.h"
 #include "Platform/PngImage.h"
 
-#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <map>
 
 namespace ostrel {
 
@@ -37,9 +38,9 @@ ImageFormat png(const Bytes& in) {
     bool header = false;
     bool pixels = false;
     int bitsPerPixel = 0;
-    while (at < in.size()) {
+    for (qint64 chunks = 0; at < in.size(); ++chunks) {
         const auto length = pngChunkLength(in, at);
-        if (!length) {
+        if (!length || chunks >= maxParts) {
             if (!header) {
                 return {};
             }
@@ -91,8 +92,9 @@ ImageFormat png(const Bytes& in) {
     const qint64 rowBytes = (qint64(out.size.width()) * bitsPerPixel + 7) / 8 + 1;
     // The inflated pixels (whole when small enough, else a batch of rows), a few rows of four
     // bytes a pixel, and a copy of the compressed pixel data when it is split over chunks.
-    out.workingBytes = std::min(rowBytes * out.size.height(), PngImage::wholeInflateLimit) +
-                       in.size() + qint64(out.size.width()) * 4 * 4 + 128 * 1024;
+    out.workingBytes = Saturating::add(
+        std::min(Saturating::multiply(rowBytes, out.size.height()), PngImage::wholeInflateLimit),
+        in.size(), Saturating::multiply(out.size.width(), 4, 4), 128 * 1024);
     return out;
 }
 
@@ -108,7 +110,14 @@ ImageFormat jpeg(const Bytes& in) {
     bool progressive = false;
     qint64 at = 2;
     bool whole = true;
-    for (;;) {
+    for (qint64 segments = 0;; ++segments) {
+        if (segments >= maxParts) {
+            if (size.isEmpty()) {
+                return {};
+            }
+            whole = false;
+            break;
+        }
         const bool segment = in.u8(at) == 0xffu;
         while (in.u8(at) == 0xffu) {
             ++at; // fill bytes
@@ -176,13 +185,15 @@ ImageFormat jpeg(const Bytes& in) {
         vMax = std::max(vMax, c.v);
     }
     // Row buffers: a few rows of MCUs over the picture's width, in every component.
-    out.workingBytes = qint64(size.width()) * 16 * vMax * 2 * components.size() + 256 * 1024;
+    out.workingBytes = Saturating::add(
+        Saturating::multiply(size.width(), 16, vMax, 2, components.size()), 256 * 1024);
     if (progressive) {
         // Every 8 × 8 block of every component, 64 coefficients of two bytes each.
         for (const Component& c : components) {
             const qint64 w = (qint64(size.width()) * c.h + hMax - 1) / hMax;
             const qint64 h = (qint64(size.height()) * c.v + vMax - 1) / vMax;
-            out.workingBytes += ((w + 7) / 8) * ((h + 7) / 8) * 128;
+            out.workingBytes = Saturating::add(out.workingBytes,
+                                               Saturating::multiply((w + 7) / 8, (h + 7) / 8, 128));
         }
     }
     return out;
@@ -225,7 +236,11 @@ ImageFormat gif(const Bytes& in) {
     }
     int frames = 0;
     bool whole = at <= in.size();
-    while (whole && at < in.size()) {
+    for (qint64 blocks = 0; whole && at < in.size(); ++blocks) {
+        if (blocks >= maxParts) {
+            whole = false;
+            break;
+        }
         const quint32 block = *in.u8(at++);
         if (block == 0x3b) {
             break;
@@ -269,7 +284,7 @@ ImageFormat gif(const Bytes& in) {
     out.whole = whole && frames > 0;
     out.animated = frames > 1;
     // The frames are drawn onto a screen that grows to hold each, kept beside the picture.
-    out.workingBytes = area(*canvas) * 8;
+    out.workingBytes = Saturating::multiply(area(*canvas), 8);
     return out;
 }
 
@@ -285,14 +300,15 @@ ImageFormat webp(const Bytes& in) {
     std::optional<QSize> size;
     bool lossless = false;
     int frames = 0;
-    // The chunks from `from` to `to`; ANMF frames hold chunks of their own. False when one passes
-    // the end or is malformed.
-    const auto walk = [&](auto&& self, qint64 from, qint64 to) -> bool {
+    qint64 chunks = 0;
+    // The chunks from `from` to `to`; ANMF frames hold chunks of their own, but no frames. False
+    // when one passes the end or is malformed.
+    const auto walk = [&](auto&& self, qint64 from, qint64 to, bool inFrame) -> bool {
         qint64 at = from;
         while (at + 8 <= to) {
             const auto length = in.le32(at + 4);
             const qint64 data = at + 8;
-            if (!length) {
+            if (!length || ++chunks > maxParts) {
                 return false;
             }
             // A chunk cut short still tells the size its header gives.
@@ -321,7 +337,8 @@ ImageFormat webp(const Bytes& in) {
                 }
                 size = sizeOf(quint64(*in.le24(data + 4)) + 1, quint64(*in.le24(data + 7)) + 1);
             } else if (in.is(at, "ANMF")) {
-                if (passes || *length < 16 || !self(self, data + 16, data + *length)) {
+                if (inFrame || passes || *length < 16 ||
+                    !self(self, data + 16, data + *length, true)) {
                     return false;
                 }
                 ++frames;
@@ -333,7 +350,7 @@ ImageFormat webp(const Bytes& in) {
         }
         return at <= to;
     };
-    whole = walk(walk, 12, end) && whole;
+    whole = walk(walk, 12, end, false) && whole;
     if (!size) {
         return {};
     }
@@ -344,7 +361,7 @@ ImageFormat webp(const Bytes& in) {
     out.animated = frames > 1;
     // A lossless picture is decoded whole into a store of its own first; an animation is drawn
     // onto a canvas kept beside the frame.
-    out.workingBytes = (lossless ? area(*size) * 4 : 0) + (frames > 0 ? area(*size) * 8 : 0);
+    out.workingBytes = Saturating::multiply(area(*size), (lossless ? 4 : 0) + (frames > 0 ? 8 : 0));
     return out;
 }
 
@@ -420,7 +437,9 @@ ImageFormat tiff(const Bytes& in) {
         quint32 count = 0;
         qint64 data = 0; // where the values are
     };
-    QHash<quint32, Field> fields;
+    // The tags read here: size, samples, rows per strip, and where the strips or tiles lie.
+    static constexpr quint32 tags[] = {256, 257, 258, 273, 277, 278, 279, 322, 323, 324, 325};
+    std::map<quint32, Field> fields;
     bool whole = true;
     for (quint32 i = 0; i < *entries; ++i) {
         const qint64 at = *directory + 2 + 12 * qint64(i);
@@ -433,18 +452,21 @@ ImageFormat tiff(const Bytes& in) {
                 continue;
             }
         }
-        fields.insert(*u16(at), field);
+        const quint32 tag = *u16(at);
+        if (std::find(std::begin(tags), std::end(tags), tag) != std::end(tags)) {
+            fields.insert_or_assign(tag, field);
+        }
     }
     const auto value = [&](quint32 tag, quint32 index, quint64 otherwise) -> quint64 {
-        const auto found = fields.constFind(tag);
-        if (found == fields.cend() || index >= found->count) {
+        const auto found = fields.find(tag);
+        if (found == fields.end() || index >= found->second.count) {
             return otherwise;
         }
-        if (found->type == 3) {
-            return *u16(found->data + 2 * qint64(index));
+        if (found->second.type == 3) {
+            return *u16(found->second.data + 2 * qint64(index));
         }
-        if (found->type == 4) {
-            return *u32(found->data + 4 * qint64(index));
+        if (found->second.type == 4) {
+            return *u32(found->second.data + 4 * qint64(index));
         }
         return otherwise;
     };
@@ -457,33 +479,33 @@ ImageFormat tiff(const Bytes& in) {
     for (quint32 s = 0; s < samples; ++s) {
         bits = std::max<quint64>(bits, std::min<quint64>(value(258, s, 1), 64));
     }
-    const bool tiled = fields.contains(322);
+    const bool tiled = fields.count(322) != 0;
     // Every strip or tile lies within the bytes.
     const quint32 offsetsTag = tiled ? 324 : 273;
     const quint32 countsTag = tiled ? 325 : 279;
-    const auto offsets = fields.constFind(offsetsTag);
-    whole = whole && offsets != fields.cend() && offsets->count > 0;
-    for (quint32 i = 0; whole && i < offsets->count; ++i) {
+    const auto offsets = fields.find(offsetsTag);
+    whole = whole && offsets != fields.end() && offsets->second.count > 0 &&
+            offsets->second.count <= maxParts;
+    for (quint32 i = 0; whole && i < offsets->second.count; ++i) {
         const quint64 start = value(offsetsTag, i, quint64(in.size()) + 1);
         const quint64 length = value(countsTag, i, 0);
         whole = start <= quint64(in.size()) && length <= quint64(in.size()) - start;
     }
-    quint64 bufferPixels = 0;
+    qint64 bufferPixels = 0;
     if (tiled) {
-        bufferPixels = std::min<quint64>(value(322, 0, 0), 1u << 20) *
-                       std::min<quint64>(value(323, 0, 0), 1u << 20);
+        bufferPixels = Saturating::multiply(qint64(std::min<quint64>(value(322, 0, 0), 1u << 20)),
+                                            qint64(std::min<quint64>(value(323, 0, 0), 1u << 20)));
     } else {
-        bufferPixels =
-            std::min<quint64>(value(278, 0, quint64(size->height())), quint64(size->height())) *
-            quint64(size->width());
+        const quint64 rows =
+            std::min<quint64>(value(278, 0, quint64(size->height())), quint64(size->height()));
+        bufferPixels = Saturating::multiply(qint64(rows), size->width());
     }
     ImageFormat out;
     out.kind = Kind::tiff;
     out.size = *size;
     out.whole = whole;
     // libtiff's strip or tile buffer, raw and decoded.
-    out.workingBytes = qint64(std::min<quint64>(bufferPixels * samples * bits / 8 * 2,
-                                                quint64(std::numeric_limits<qint64>::max() / 4)));
+    out.workingBytes = Saturating::multiply(bufferPixels, qint64(samples), qint64(bits), 2) / 8;
     return out;
 }
 
@@ -618,7 +640,7 @@ ImageFormat ImageFormat::of(QByteArrayView bytes) {
         break;
     case Kind::svg:
         out.kind = Kind::svg;
-        out.workingBytes = in.size() * 8;
+        out.workingBytes = Saturating::multiply(in.size(), 8);
         break;
     case Kind::none:
         break;
@@ -655,7 +677,7 @@ qint64 ImageFormat::decodeBytes(QSize target) const {
         return std::numeric_limits<qint64>::max();
     }
     if (kind == Kind::svg) {
-        return workingBytes + area(target) * 4;
+        return Saturating::add(workingBytes, Saturating::multiply(area(target), 4));
     }
     const QSize shown = target.boundedTo(size);
     // The picture as decoded, and, when that is not the size wanted, the copy scaled from it.
@@ -670,8 +692,8 @@ qint64 ImageFormat::decodeBytes(QSize target) const {
         decoded = QSize(int((qint64(size.width()) * eighths + 7) / 8),
                         int((qint64(size.height()) * eighths + 7) / 8));
     }
-    const qint64 copy = decoded == shown ? 0 : area(shown) * 4;
-    return workingBytes + area(decoded) * 4 + copy;
+    const qint64 copy = decoded == shown ? 0 : Saturating::multiply(area(shown), 4);
+    return Saturating::add(workingBytes, Saturating::multiply(area(decoded), 4), copy);
 }
 
 bool ImageFormat::decodable(QSize target) const {
@@ -680,7 +702,7 @@ bool ImageFormat::decodable(QSize target) const {
 }
 
 qint64 ImageFormat::decodeLimit(qint64 fileBytes) {
-    return std::clamp(fileBytes * 64, decodeFloor, decodeCeiling);
+    return std::clamp(Saturating::multiply(fileBytes, 64), decodeFloor, decodeCeiling);
 }
 
 std::optional<QByteArray> ImageFormat::pngText(QByteArrayView bytes, QByteArrayView keyword) {
@@ -688,7 +710,7 @@ std::optional<QByteArray> ImageFormat::pngText(QByteArrayView bytes, QByteArrayV
         return std::nullopt;
     }
     const Bytes in(bytes);
-    for (qint64 at = 8; at < in.size();) {
+    for (qint64 at = 8, chunks = 0; at < in.size() && chunks < maxParts; ++chunks) {
         const auto length = pngChunkLength(in, at);
         if (!length) {
             return std::nullopt;

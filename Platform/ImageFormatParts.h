@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ImageFormat.h"
+#include "Platform/Saturating.h"
 
 #include <QByteArrayView>
 #include <QSize>
@@ -11,8 +12,16 @@
 #include <limits>
 #include <optional>
 
-// What the parts of ImageFormat share: bounded reads of the bytes and the size rules.
+// What the parts of ImageFormat share: bounded reads of the bytes, the bounds of every walk and
+// the size rules.
 namespace ostrel::imageFormatParts {
+
+// Real pictures nest their boxes a handful of levels deep and hold at most some thousands of
+// chunks, boxes, segments or blocks, so that no walk's stack, memory or time may grow with what a
+// file declares: a file beyond either bound goes to no decoder, and a HEIF file, whose size
+// libheif would read, is refused outright.
+inline constexpr int maxDepth = 16;
+inline constexpr qint64 maxParts = 1 << 20;
 
 // Bounds-checked reads of the bytes; a read past the end answers nothing.
 class Bytes {
@@ -61,7 +70,7 @@ private:
 };
 
 inline qint64 area(QSize size) {
-    return static_cast<qint64>(std::max(0, size.width())) * std::max(0, size.height());
+    return Saturating::multiply(std::max(0, size.width()), std::max(0, size.height()));
 }
 
 // Width and height within what an int holds, both at least 1.

@@ -1,5 +1,7 @@
 #include "Platform/MemoryBudget.h"
 
+#include "Platform/Saturating.h"
+
 #include <algorithm>
 
 namespace ostrel {
@@ -25,9 +27,10 @@ MemoryBudget::Hold MemoryBudget::acquire(qint64 bytes) {
     bytes = std::max<qint64>(bytes, 0);
     std::unique_lock lock(mutex_);
     const quint64 ticket = nextTicket_++;
-    changed_.wait(lock,
-                  [&] { return ticket == serving_ && (held_ == 0 || held_ + bytes <= limit_); });
-    held_ += bytes;
+    changed_.wait(lock, [&] {
+        return ticket == serving_ && (held_ == 0 || Saturating::add(held_, bytes) <= limit_);
+    });
+    held_ += bytes; // alone, or within the limit
     peak_ = std::max(peak_, held_);
     ++serving_;
     lock.unlock();

@@ -341,28 +341,33 @@ std::optional<QImage> thumbnailWhole(QByteArrayView bytes, const Plain& plain, Q
     }
     // The IDAT chunks' data: used in place when it is one chunk, copied together otherwise.
     const auto* data = reinterpret_cast<const uchar*>(bytes.data());
-    std::vector<std::pair<qsizetype, qsizetype>> spans;
+    const auto eachChunk = [&](const auto& visit) {
+        for (qsizetype at = plain.pixels;
+             at + 8 <= bytes.size() && isType(data + at + 4, "IDAT");) {
+            const qsizetype length = bigEndian32(data + at);
+            const qsizetype start = at + 8;
+            visit(start, std::min(length, bytes.size() - start));
+            at = start + length + 4;
+        }
+    };
     qsizetype compressed = 0;
-    for (qsizetype at = plain.pixels; at + 8 <= bytes.size() && isType(data + at + 4, "IDAT");) {
-        const qsizetype length = bigEndian32(data + at);
-        const qsizetype start = at + 8;
-        const qsizetype available = std::min(length, bytes.size() - start);
-        spans.emplace_back(start, available);
-        compressed += available;
-        at = start + length + 4;
-    }
+    qsizetype chunks = 0;
+    const uchar* in = nullptr;
+    eachChunk([&](qsizetype start, qsizetype length) {
+        in = chunks++ == 0 ? data + start : in;
+        compressed += length;
+    });
     if (compressed < 2) {
         return std::nullopt;
     }
-    const size_t copied = spans.size() > 1 ? static_cast<size_t>(compressed) : 0;
+    const size_t copied = chunks > 1 ? static_cast<size_t>(compressed) : 0;
     const MemoryBudget::Hold hold = budget.acquire(static_cast<qint64>(raw + slack + copied));
     std::vector<uchar> joined;
-    const uchar* in = data + spans.front().first;
     if (copied > 0) {
         joined.reserve(copied);
-        for (const auto& [start, length] : spans) {
+        eachChunk([&](qsizetype start, qsizetype length) {
             joined.insert(joined.end(), data + start, data + start + length);
-        }
+        });
         in = joined.data();
     }
     if (!isZlibHeader(in)) {

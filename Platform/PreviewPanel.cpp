@@ -33,16 +33,31 @@ namespace ostrel {
 namespace {
 
 const QColor backdrop(38, 38, 40);
-// Text previews: a size that reads at a glance, off the window's edges.
+// Every kind lies this far inside the window's edges: a picture, a drawing, a PDF's pages, a
+// text's lines.
+constexpr int framing = 16;
+// Text previews: a size that reads at a glance.
 constexpr int textPixelSize = 14;
-constexpr int textMargin = 18;
 // No picture is decoded larger than the largest screen, in pixels, nor than this.
 constexpr int largestSide = 4096;
 // The side of a file's icon or symbol, in points.
 constexpr int iconSide = 128;
+// The strip that names the item where no window manager's title bar does.
+constexpr int titleHeight = 30;
+constexpr int titlePixelSize = 13;
 
-// Scroll bars that belong to the dark window rather than to the light desktop style.
-const char* const scrollBarStyle =
+// One dark scheme for everything the window holds: its text light on the window's ground (at
+// least 4.5:1 for the quieter notes, far more for the rest), a text file's page the same ground,
+// and scroll bars that belong to it rather than to the light desktop style.
+const char* const panelStyle =
+    "QLabel { color: #ebebeb; }"
+    "QLabel#note { color: #a8a8ad; }"
+    "QPlainTextEdit { background: #262628; color: #e6e6e6; border: none;"
+    " selection-background-color: #3d5d8c; selection-color: #ffffff; }"
+    "QPushButton { color: #ebebeb; background: #3a3a3d; border: 1px solid #56565a;"
+    " border-radius: 6px; padding: 6px 16px; }"
+    "QPushButton:hover { background: #47474b; }"
+    "QPushButton:pressed { background: #2c2c2f; }"
     "QScrollBar:vertical { background: #262628; width: 12px; margin: 0; border: none; }"
     "QScrollBar:horizontal { background: #262628; height: 12px; margin: 0; border: none; }"
     "QScrollBar::handle { background: #5c5c61; border-radius: 4px; margin: 2px; }"
@@ -52,7 +67,31 @@ const char* const scrollBarStyle =
     "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; }"
     "QScrollBar::add-page, QScrollBar::sub-page { background: none; }";
 
-// Draws a picture fitted into the widget, centred, never enlarged beyond its own size.
+// Where the shown part of a canvas of `area` lies: inside the framing.
+QRectF framed(QSizeF area) {
+    return QRectF(QPointF(), area).adjusted(framing, framing, -framing, -framing);
+}
+
+// Renders what `draw` paints in a canvas of `area`, cut to `part`, at the screens' pixel ratio.
+template <typename Draw> QImage rendered(QSizeF area, const QRectF& part, qreal ratio, Draw draw) {
+    const QRect whole = part.toAlignedRect();
+    if (whole.isEmpty()) {
+        return {};
+    }
+    QImage image((QSizeF(whole.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return {};
+    }
+    image.setDevicePixelRatio(ratio);
+    image.fill(backdrop);
+    QPainter p(&image);
+    p.translate(-whole.topLeft());
+    draw(p, area);
+    return image;
+}
+
+// Draws a picture fitted into the widget inside the framing, centred, never enlarged beyond its
+// own size.
 class PictureCanvas final : public QWidget {
 public:
     explicit PictureCanvas(QWidget* parent) : QWidget(parent) {}
@@ -66,25 +105,27 @@ public:
         if (image_.isNull()) {
             return {};
         }
+        const QRectF room = framed(area);
         const QSizeF natural = image_.deviceIndependentSize();
-        QSizeF fitted = natural.scaled(area, Qt::KeepAspectRatio);
+        QSizeF fitted = natural.scaled(room.size().expandedTo(QSizeF(1, 1)), Qt::KeepAspectRatio);
         if (fitted.width() > natural.width()) {
             fitted = natural;
         }
-        return QRectF(
-            QPointF((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2),
-            fitted);
+        return QRectF(room.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted);
+    }
+    void draw(QPainter& p, QSizeF area) const {
+        p.fillRect(QRectF(QPointF(), area), backdrop);
+        if (image_.isNull()) {
+            return;
+        }
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(target(area), image_);
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.fillRect(rect(), backdrop);
-        if (image_.isNull()) {
-            return;
-        }
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawImage(target(QSizeF(size())), image_);
+        draw(p, QSizeF(size()));
     }
 
 private:
@@ -103,22 +144,47 @@ public:
     bool isValid() const { return renderer_.isValid(); }
     // Where the drawing lies in a canvas of `area`.
     QRectF target(QSizeF area) const {
-        return ImageSource::viewport(renderer_.viewBoxF().size(),
-                                     QRectF(QPointF(), area).adjusted(16, 16, -16, -16));
+        return ImageSource::viewport(renderer_.viewBoxF().size(), framed(area));
+    }
+    void draw(QPainter& p, QSizeF area) {
+        p.fillRect(QRectF(QPointF(), area), backdrop);
+        const QRectF viewport = target(area);
+        p.setClipRect(viewport, Qt::IntersectClip);
+        p.setRenderHint(QPainter::Antialiasing);
+        renderer_.render(&p, viewport);
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.fillRect(rect(), backdrop);
-        const QRectF viewport = target(QSizeF(size()));
-        p.setClipRect(viewport);
-        p.setRenderHint(QPainter::Antialiasing);
-        renderer_.render(&p, viewport);
+        draw(p, QSizeF(size()));
     }
 
 private:
     QSvgRenderer renderer_;
+};
+
+// Names the item at the top of the window, cut in the middle when it is long.
+class TitleStrip final : public QLabel {
+public:
+    explicit TitleStrip(QWidget* parent) : QLabel(parent) {
+        setFixedHeight(titleHeight);
+        QFont font = this->font();
+        font.setPixelSize(titlePixelSize);
+        font.setWeight(QFont::DemiBold);
+        setFont(font);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(28, 28, 30));
+        p.fillRect(QRect(0, height() - 1, width(), 1), QColor(58, 58, 61));
+        p.setPen(QColor(235, 235, 235));
+        const QRect room = rect().adjusted(framing, 0, -framing, -1);
+        p.drawText(room, Qt::AlignCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideMiddle, room.width()));
+    }
 };
 
 // The picture of a card on its way into the preview or back: drawn at whatever size the window
@@ -183,19 +249,27 @@ void refuseFocus(QWidget* widget) {
 
 PreviewPanel::PreviewPanel(std::shared_ptr<Desktop> desktop)
     : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
-      desktop_(desktop ? std::move(desktop) : Desktop::system()), stack_(new QStackedLayout(this)) {
+      desktop_(desktop ? std::move(desktop) : Desktop::system()), title_(new TitleStrip(this)) {
     // Appearing must not pull the focus away from the application the user works in.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(smallestSize);
     resize(defaultSize);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    title_->hide();
+    column->addWidget(title_);
+    auto* holder = new QWidget(this);
+    stack_ = new QStackedLayout(holder);
     stack_->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(holder, 1);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, backdrop);
     palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
     setPalette(palette);
     setAutoFillBackground(true);
-    setStyleSheet(QString::fromLatin1(scrollBarStyle));
+    setStyleSheet(QString::fromLatin1(panelStyle));
 }
 
 PreviewPanel::~PreviewPanel() = default;
@@ -247,37 +321,92 @@ PreviewPanel::Content PreviewPanel::classify(const QString& path,
 
 QWidget* PreviewPanel::zoom(const QImage& image, const QRect& from, const QRect& to, double seconds,
                             std::function<void()> landed) {
-    if (image.isNull() || from.isEmpty() || to.isEmpty() || seconds <= 0) {
+    if (image.isNull() || (from.isEmpty() && to.isEmpty()) || seconds <= 0) {
         return nullptr;
     }
+    // A window has at least one pixel: an empty end is a point, where the rectangle starts.
+    const auto least = [](const QRect& r) {
+        return r.isEmpty() ? QRect(r.topLeft(), QSize(1, 1)) : r;
+    };
     auto* window = new ZoomWindow(image);
-    window->setGeometry(from);
+    window->setGeometry(least(from));
     window->show();
     auto* grow = new QPropertyAnimation(window, "geometry", window);
     grow->setDuration(int(seconds * 1000));
-    grow->setStartValue(from);
-    grow->setEndValue(to);
+    grow->setStartValue(least(from));
+    grow->setEndValue(least(to));
     grow->setEasingCurve(QEasingCurve::OutCubic);
     if (landed) {
         QObject::connect(grow, &QPropertyAnimation::finished, window, std::move(landed));
     } else {
         QObject::connect(grow, &QPropertyAnimation::finished, window, &QWidget::close);
     }
+    // Frames worked out for the screens as they were mean nothing once a screen comes, goes or
+    // changes its scale: the picture leaves at once and the move counts as done.
+    const auto abandon = [window, grow] {
+        window->hide();
+        grow->setCurrentTime(grow->totalDuration());
+    };
+    QObject::connect(qApp, &QGuiApplication::screenAdded, window, abandon);
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, window, abandon);
+    for (QScreen* screen : QGuiApplication::screens()) {
+        QObject::connect(screen, &QScreen::geometryChanged, window, abandon);
+    }
     grow->start();
     return window;
 }
 
+void PreviewPanel::setTitleShown(bool shown) {
+    title_->setVisible(shown);
+}
+
+bool PreviewPanel::titleShown() const {
+    return !title_->isHidden();
+}
+
+QRect PreviewPanel::contentArea() const {
+    return rect().adjusted(0, titleShown() ? titleHeight : 0, 0, 0);
+}
+
+QRect PreviewPanel::framedArea() const {
+    return contentArea().adjusted(framing, framing, -framing, -framing);
+}
+
 std::optional<QRect> PreviewPanel::pictureFrame() const {
+    const QRect area = contentArea();
     QRectF target;
     if (const auto* picture = dynamic_cast<const PictureCanvas*>(view_)) {
-        target = picture->target(QSizeF(size()));
+        target = picture->target(QSizeF(area.size()));
     } else if (const auto* drawing = dynamic_cast<const DrawingCanvas*>(view_)) {
-        target = drawing->target(QSizeF(size()));
+        target = drawing->target(QSizeF(area.size()));
     }
     if (target.isEmpty()) {
         return std::nullopt;
     }
-    return target.toAlignedRect();
+    return target.translated(area.topLeft()).toAlignedRect();
+}
+
+QImage PreviewPanel::picture() const {
+    const QSizeF area(contentArea().size());
+    const qreal ratio = devicePixelRatioF();
+    if (auto* picture = dynamic_cast<PictureCanvas*>(view_)) {
+        return rendered(area, picture->target(area), ratio,
+                        [picture](QPainter& p, QSizeF a) { picture->draw(p, a); });
+    }
+    if (auto* drawing = dynamic_cast<DrawingCanvas*>(view_)) {
+        return rendered(area, drawing->target(area), ratio,
+                        [drawing](QPainter& p, QSizeF a) { drawing->draw(p, a); });
+    }
+    return {};
+}
+
+QImage PreviewPanel::snapshot() {
+    // Laid out at its present size first, as it will show, although it is not on screen yet.
+    ensurePolished();
+    if (QLayout* column = layout()) {
+        column->setGeometry(rect());
+    }
+    return grab().toImage();
 }
 
 QString PreviewPanel::shownText(const QByteArray& bytes) {
@@ -302,8 +431,9 @@ QString PreviewPanel::shownText(const QByteArray& bytes) {
 
 void PreviewPanel::setItem(const QUrl& url, const QString& title) {
     url_ = url;
-    title_ = title;
-    setWindowTitle(title.isEmpty() ? url.fileName() : title);
+    name_ = title.isEmpty() ? url.fileName() : title;
+    setWindowTitle(name_);
+    title_->setText(name_);
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
     std::optional<ImageSource> source;
     Content content = path.isEmpty() ? Content::unreadable : classify(path, &source);
@@ -375,7 +505,9 @@ QWidget* PreviewPanel::build(Content content, const QString& path,
         // view, which a document owned by the view would not.
         auto* holder = new QWidget(this);
         auto* layout = new QVBoxLayout(holder);
-        layout->setContentsMargins(0, 0, 0, 0);
+        // Fitting a page in view, the view leaves out its own top and bottom margins and runs
+        // the page past the window's edge: the framing above and below lies outside it.
+        layout->setContentsMargins(0, framing, 0, framing);
         auto* document = new QPdfDocument(holder);
         if (document->load(path) != QPdfDocument::Error::None) {
             delete holder;
@@ -385,7 +517,7 @@ QWidget* PreviewPanel::build(Content content, const QString& path,
         view->setDocument(document);
         view->setPageMode(QPdfView::PageMode::MultiPage);
         view->setZoomMode(QPdfView::ZoomMode::FitInView);
-        view->setDocumentMargins(QMargins(12, 12, 12, 12));
+        view->setDocumentMargins(QMargins(framing, 0, framing, 0));
         QPalette palette = view->palette();
         palette.setColor(QPalette::Dark, backdrop);
         view->setPalette(palette);
@@ -404,7 +536,7 @@ QWidget* PreviewPanel::build(Content content, const QString& path,
         QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setPixelSize(textPixelSize);
         text->setFont(font);
-        text->document()->setDocumentMargin(textMargin);
+        text->document()->setDocumentMargin(framing);
         text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         // Every line wraps, a long word included: there is never anything to scroll across to.
         text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -442,22 +574,18 @@ QWidget* PreviewPanel::otherView(const QString& path, const QString& note, bool 
     icon->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
     // The stored copy's name is a hash: the item's title names it for people.
-    auto* name = new QLabel(title_.isEmpty() ? QFileInfo(path).fileName() : title_, box);
+    auto* name = new QLabel(name_, box);
     name->setAlignment(Qt::AlignCenter);
     name->setWordWrap(true);
     layout->addWidget(name);
     if (!note.isEmpty()) {
         auto* message = new QLabel(note, box);
+        message->setObjectName(QStringLiteral("note"));
         message->setAlignment(Qt::AlignCenter);
         layout->addWidget(message);
     }
     if (isRegularReadable(path)) {
         auto* open = new QPushButton(tr("Open in Default Application"), box);
-        open->setStyleSheet(QStringLiteral(
-            "QPushButton { color: #ebebeb; background: #3a3a3d; border: 1px solid #56565a;"
-            " border-radius: 6px; padding: 6px 16px; }"
-            "QPushButton:hover { background: #47474b; }"
-            "QPushButton:pressed { background: #2c2c2f; }"));
         const QUrl url = QUrl::fromLocalFile(path);
         connect(open, &QPushButton::clicked, this, [this, url] { desktop_->open(url); });
         layout->addWidget(open, 0, Qt::AlignHCenter);

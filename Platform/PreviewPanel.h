@@ -12,6 +12,7 @@
 #include <optional>
 
 class QKeyEvent;
+class QLabel;
 class QStackedLayout;
 
 namespace ostrel {
@@ -51,15 +52,26 @@ public:
     static QString shownText(const QByteArray& bytes);
 
     // Moves the picture from one frame to another over `seconds`, in a window of its own above
-    // everything. Without `landed` the window goes when it arrives; with it, the window stays on
-    // its last frame and `landed` runs, so that what takes its place can appear beneath it first.
-    // Returns the window, or null when there is nothing to show.
+    // everything; an empty frame is the point where it lies (the picture grows out of it or
+    // shrinks into it). Without `landed` the window goes when it arrives; with it, the window stays
+    // on its last frame and `landed` runs, so that what takes its place can appear beneath it
+    // first. Returns the window, or null when there is nothing to show.
     static QWidget* zoom(const QImage& image, const QRect& from, const QRect& to, double seconds,
                          std::function<void()> landed = {});
+
+    // Names the item inside the window, for where no window manager's title bar does.
+    void setTitleShown(bool shown);
+    bool titleShown() const;
 
     // Where the shown picture lies in the panel at its present size; none when the content is not
     // one picture.
     std::optional<QRect> pictureFrame() const;
+    // Where any content lies, inside the window's margins and below the title strip.
+    QRect framedArea() const;
+    // The shown picture or drawing as the panel draws it there; null for other content.
+    QImage picture() const;
+    // The whole panel as it will show at its present size, shown or not.
+    QImage snapshot();
 
     // Which content a file gets: pictures and drawings by their bytes alone, other files by
     // their name and first bytes.
@@ -84,10 +96,13 @@ private:
     static Content classify(const QString& path, std::optional<ImageSource>* opened);
     QWidget* build(Content content, const QString& path, std::optional<ImageSource> source);
     QWidget* otherView(const QString& path, const QString& note, bool page = false);
-    QString title_;
+    // Below the title strip, when it shows.
+    QRect contentArea() const;
 
     std::shared_ptr<Desktop> desktop_;
-    QStackedLayout* stack_;
+    QLabel* title_;
+    QStackedLayout* stack_ = nullptr;
+    QString name_;
     QWidget* view_ = nullptr;
     QUrl url_;
     Content content_ = Content::none;

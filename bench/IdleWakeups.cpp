@@ -3,13 +3,18 @@
 // its figures.
 //
 //   build/bench/bench_IdleWakeups [seconds [binary]]       default 60, the build's ostrel
+//   build/bench/bench_IdleWakeups --hello x y w h           the reference window on $DISPLAY
 //
 // The application gets a temporary folder of its own. Wake-ups are the process's context
-// switches (every thread, voluntary or not) per second over the idle span, with the threads that
-// had them; CPU is the time its threads spent on a CPU over the same span.
+// switches (every thread, voluntary or not) per second over the idle span, the main thread's
+// apart, with the threads that had them; CPU is the time its threads spent on a CPU over the
+// same span.
 // A moving pointer: a helper thread moves the pointer by XTest in a circle far from the shelf at
 // 60, 250 and 1,000 Hz (a plain mouse, a gaming mouse, a 1,000-Hz one) for a tenth of the idle
-// span each (at least 5 s), and the same figures are taken.
+// span each (at least 5 s), and the same figures are taken. Then the pointer zigzags just below
+// the hot zone (inside the margin where the shelf follows it, the drawer closed), alternated with
+// a reference: a plain Qt window (this program started again with --hello) with the pointer
+// moving over it at the same rate; and once at 8,000 Hz near the shelf, which must stay bounded.
 // Hover: the pointer moves into the hot zone by XTest motion (a real device's events, with raw
 // motion), and the time until the opening drawer covers a probe pixel is taken, ten times, beside
 // the dwell the shelf waits for.
@@ -20,10 +25,11 @@
 #include "support/Wait.h"
 #include "support/XServer.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QMap>
 
 #include <algorithm>
@@ -31,6 +37,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -67,16 +74,26 @@ QMap<QString, qint64> switches(qint64 pid) {
     return byThread;
 }
 
-// Time on a CPU of every thread of `pid`, in seconds (the scheduler's nanoseconds: clock ticks
-// are too coarse for a fraction of a percent over a few seconds).
-double cpuSeconds(qint64 pid) {
+// Time on a CPU of every thread of `pid`, in seconds, by thread id (the scheduler's nanoseconds:
+// clock ticks are too coarse for a fraction of a percent over a few seconds).
+QMap<QString, double> cpuSeconds(qint64 pid) {
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double total = 0;
+    QMap<QString, double> byThread;
     for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(tasks + u'/' + tid + QStringLiteral("/schedstat"));
         if (stat.open(QIODevice::ReadOnly)) {
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+            byThread[tid] = stat.readAll().split(' ').value(0).toDouble() / 1e9;
         }
+    }
+    return byThread;
+}
+
+// What the threads spent between two readings; a thread that ended in between takes its last
+// stretch with it, so the figure errs low by that, never below zero.
+double cpuSpent(const QMap<QString, double>& before, const QMap<QString, double>& after) {
+    double total = 0;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        total += it.value() - before.value(it.key());
     }
     return total;
 }
@@ -107,7 +124,7 @@ bool dark(xcb_connection_t* c, const QPoint& p) {
 // Wake-ups (context switches of every thread) and CPU of `pid` over `seconds`, as one line.
 QString measure(XServer& x, qint64 pid, double seconds) {
     const auto before = switches(pid);
-    const double cpuBefore = cpuSeconds(pid);
+    const auto cpuBefore = cpuSeconds(pid);
     QElapsedTimer span;
     span.start();
     while (span.elapsed() < qint64(seconds * 1000)) {
@@ -116,42 +133,71 @@ QString measure(XServer& x, qint64 pid, double seconds) {
     }
     const double elapsed = span.elapsed() / 1000.0;
     const auto after = switches(pid);
-    const double cpu = cpuSeconds(pid) - cpuBefore;
+    const double cpu = cpuSpent(cpuBefore, cpuSeconds(pid));
     qint64 total = 0;
+    qint64 main = 0;
     QStringList busiest;
+    const QString mainSuffix = u'/' + QString::number(pid);
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
         const qint64 n = it.value() - before.value(it.key());
         total += n;
+        if (it.key().endsWith(mainSuffix)) {
+            main = n;
+        }
         if (n > 0) {
             busiest << QStringLiteral("%1 %2").arg(it.key()).arg(n);
         }
     }
-    return QStringLiteral("%1 s: %2 wake-ups/s (%3 context switches: %4), CPU %5 % of a core "
-                          "(%6 ms)")
+    return QStringLiteral("%1 s: main thread %7 wake-ups/s, whole process %2/s (%3 context "
+                          "switches: %4), CPU %5 % of a core (%6 ms)")
         .arg(elapsed, 0, 'f', 0)
         .arg(double(total) / elapsed, 0, 'f', 2)
         .arg(total)
         .arg(busiest.join(QStringLiteral(", ")))
         .arg(100.0 * cpu / elapsed, 0, 'f', 3)
-        .arg(cpu * 1000, 0, 'f', 0);
+        .arg(cpu * 1000, 0, 'f', 0)
+        .arg(double(main) / elapsed, 0, 'f', 1);
 }
 
-// Moves the pointer on a circle of 200 pixels about `centre`, `hertz` times a second, through a
-// connection of its own, until it goes away.
+// The pointer's place at its i-th step.
+using Path = std::function<QPoint(long)>;
+
+Path circle(QPoint centre, int radius) {
+    return [centre, radius](long i) {
+        const double angle = double(i) * 0.01;
+        return centre + QPoint(int(std::lround(radius * std::cos(angle))),
+                               int(std::lround(radius * std::sin(angle))));
+    };
+}
+
+// Back and forth along `area`, two pixels a step, a pixel up or down each step: every step moves.
+Path zigzag(QRect area) {
+    return [area](long i) {
+        const long span = std::max(1, area.width() / 2);
+        const long across = i % (2 * span);
+        const long x = across < span ? across : 2 * span - across;
+        const long rows = std::max(1, area.height() - 1);
+        const long down = i % (2 * rows);
+        const long y = down < rows ? down : 2 * rows - down;
+        return area.topLeft() + QPoint(int(2 * x), int(y));
+    };
+}
+
+// Moves the pointer along `path`, `hertz` times a second, through a connection of its own, until
+// it goes away.
 class MovingPointer {
 public:
-    MovingPointer(const QString& display, QPoint centre, int hertz) {
-        thread_ = std::thread([this, name = display.toLatin1(), centre, hertz] {
+    MovingPointer(const QString& display, Path path, int hertz) {
+        thread_ = std::thread([this, name = display.toLatin1(), path = std::move(path), hertz] {
             xcb_connection_t* c = xcb_connect(name.constData(), nullptr);
             const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
             timespec next{};
             clock_gettime(CLOCK_MONOTONIC, &next);
             const long step = 1000000000L / hertz;
             for (long i = 0; !stop_; ++i) {
-                const double angle = double(i) * 0.01;
+                const QPoint at = path(i);
                 xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
-                                    static_cast<int16_t>(centre.x() + 200 * std::cos(angle)),
-                                    static_cast<int16_t>(centre.y() + 200 * std::sin(angle)), 0);
+                                    static_cast<int16_t>(at.x()), static_cast<int16_t>(at.y()), 0);
                 xcb_flush(c);
                 next.tv_nsec += step;
                 if (next.tv_nsec >= 1000000000L) {
@@ -173,6 +219,18 @@ private:
     std::thread thread_;
 };
 
+// The reference: a plain Qt window saying hello, nothing else.
+int hello(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QLabel label(QStringLiteral("Hello"));
+    label.setAlignment(Qt::AlignCenter);
+    label.setWindowFlag(Qt::BypassWindowManagerHint);
+    label.setGeometry(QString::fromLatin1(argv[2]).toInt(), QString::fromLatin1(argv[3]).toInt(),
+                      QString::fromLatin1(argv[4]).toInt(), QString::fromLatin1(argv[5]).toInt());
+    label.show();
+    return app.exec();
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
@@ -181,6 +239,9 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::strcmp(argv[1], "--hello") == 0) {
+        return hello(argc, argv);
+    }
     QCoreApplication app(argc, argv);
     const double seconds =
         argc > 1 ? std::max(1.0, QString::fromLocal8Bit(argv[1]).toDouble()) : 60;
@@ -207,7 +268,7 @@ int main(int argc, char** argv) {
 
     std::printf("idle %s\n", qPrintable(measure(x, pid, seconds)));
     for (const int hertz : {60, 250, 1000}) {
-        MovingPointer moving(x.display(), QPoint(960, 700), hertz);
+        MovingPointer moving(x.display(), circle(QPoint(960, 700), 200), hertz);
         pump(0.5);
         std::printf("pointer moving far from the shelf at %d Hz, %s\n", hertz,
                     qPrintable(measure(x, pid, std::max(5.0, seconds / 10))));
@@ -217,6 +278,52 @@ int main(int argc, char** argv) {
     const DisplayLayout layout =
         DisplayLayout::make(DisplayStyleChoice::notch(),
                             NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), frame);
+
+    // Just below the hot zone, well inside the margin the shelf follows (48 points): the drawer
+    // stays closed.
+    const QRect zone = toX(layout.hotZone(0));
+    const QRect near(zone.x() + zone.width() / 4, zone.bottom() + 8, zone.width() / 2, 24);
+    const QRect reference(760, 450, 400, 400);
+    QProcess hello;
+    hello.setProcessEnvironment(x.environment());
+    hello.setStandardOutputFile(QProcess::nullDevice());
+    hello.setStandardErrorFile(QProcess::nullDevice());
+    hello.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--hello"), QString::number(reference.x()),
+                 QString::number(reference.y()), QString::number(reference.width()),
+                 QString::number(reference.height())});
+    if (!hello.waitForStarted()) {
+        std::fprintf(stderr, "the reference window did not start\n");
+        return 1;
+    }
+    pump(2);
+    const double span = std::max(3.0, seconds / 20);
+    for (const int hertz : {60, 250, 1000}) {
+        for (int round = 0; round < 2; ++round) {
+            {
+                MovingPointer moving(x.display(), zigzag(near), hertz);
+                pump(0.5);
+                std::printf("pointer moving near the hot zone at %d Hz, %s\n", hertz,
+                            qPrintable(measure(x, pid, span)));
+            }
+            {
+                MovingPointer moving(x.display(), circle(reference.center(), 150), hertz);
+                pump(0.5);
+                std::printf("  reference: a Qt window under the pointer at %d Hz, %s\n", hertz,
+                            qPrintable(measure(x, hello.processId(), span)));
+            }
+        }
+    }
+    {
+        MovingPointer moving(x.display(), zigzag(near), 8000);
+        pump(0.5);
+        std::printf("pointer moving near the hot zone at 8000 Hz, %s\n",
+                    qPrintable(measure(x, pid, span)));
+    }
+    hello.kill();
+    hello.waitForFinished();
+    x.moveTo(QPoint(960, 900));
+    pump(1);
     const QRect open = toX(layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0));
     const QPoint probe(open.x() + open.width() / 5, open.y() + open.height() * 4 / 5);
     const QPoint hot = toX(layout.hotZone(0)).center();

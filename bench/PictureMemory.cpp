@@ -81,6 +81,19 @@ QList<Picture> pictures(const QString& folder) {
     if (const auto heic = Hostile::heicUnderstatingSize(3072, 3072)) {
         out.append({"HEIC 3072 x 3072 claiming 64 x 64", *heic, {}});
     }
+    if (const auto tile = Hostile::heicParts(512, 512)) {
+        out.append({"HEIC grid of 2 tiles on a 32767 x 32767 canvas",
+                    Hostile::heifOf(Hostile::gridOf(*tile, {1024, 512}, {32767, 32767})),
+                    {}});
+    }
+    if (auto photo = Hostile::heicParts(5000, 5000)) {
+        photo->properties.append(Hostile::ispe(1'500'000'000u, 1'500'000'000u));
+        out.append({"HEIC 5000 x 5000, an extent claiming 1.5e9", Hostile::heifOf(*photo), {}});
+    }
+    out.append({"HEIF boxes nested 100,000 deep", Hostile::heifNested(100'000), {}});
+    out.append({"BMP claiming 2^31 - 1 square",
+                Hostile::bmpClaimingSize(0x7fffffffu, 0x7fffffffu, 4096),
+                {}});
     out.append({"drawing holding the first PNG inside", Hostile::drawingEmbedding(bomb), {}});
     out.append({"drawing naming a private picture", Hostile::drawingNaming(secret), {}});
     // References: ordinary pictures.

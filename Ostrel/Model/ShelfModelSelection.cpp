@@ -126,7 +126,9 @@ void ShelfModel::handleKey(ShelfKey key) {
     case ShelfKey::space:
         if (previewShowing()) {
             preview_->close();
-        } else if (const auto item = selectedItem()) {
+        } else if (const auto item = selectedItem(); item && openScreen_) {
+            // A space that comes after the shelf closed (pressed while it went) previews nothing:
+            // no key would reach a preview over a closed shelf to close it.
             showQuickLook(*item);
         }
         return;

@@ -13,8 +13,8 @@ namespace ostrel {
 
 namespace {
 
-// Points around a hot zone or peek card where the pointer is followed already: the detector hears
-// of a pointer heading there before it arrives.
+// Points around a hot zone or peek card where the window system follows the pointer closely
+// already, without telling us: a pointer heading there is seen within two frames of arriving.
 constexpr double approach = 48;
 
 // The wheel's notches come as a press and release of buttons 4 to 7 each: they hold nothing, so
@@ -59,13 +59,13 @@ void HoverDetector::start() {
     }
 }
 
-// Far from the shelf, pointer motion is left to the window system's reader and costs this thread
-// nothing; it reports moves in or near a hot zone or peek card, and every move (sampling too, as a
-// warp makes no raw motion) while a dwell or grace runs, the drawer is open or closing, an open
-// waits for its frame, or the pointer rests in a hot zone or on a peek card. At rest nothing wakes
-// us: a warp onto the shelf reaches the panel itself where it takes the pointer over the hot zone
-// (with a compositor; without one the resting panel is cut to what it draws, and the next real
-// move counts).
+// Away from the shelf, pointer motion is left to the window system's reader and costs this thread
+// nothing; it reports moves in a hot zone or peek card and out of one, and every move (sampling
+// too, as a warp makes no raw motion) while a dwell or grace runs, the drawer is open or closing,
+// an open waits for its frame, or the pointer rests in a hot zone or on a peek card. At rest
+// nothing wakes us: a warp onto the shelf reaches the panel itself where it takes the pointer over
+// the hot zone (with a compositor; without one the resting panel is cut to what it draws, and the
+// next real move counts).
 void HoverDetector::updateWatch() {
     if (!windows_) {
         return;
@@ -79,7 +79,11 @@ void HoverDetector::updateWatch() {
     watch.everyMove =
         nearShelf_ || machine_.openTarget() || machine_.deadline() || closing || pendingOpen_;
     for (const QRectF& zone : panels_.pointerZones()) {
-        watch.zones.append(ScreenSpace::toDevicePixels(
+        // A point of slack: a zone holds its minimum edges, and y flips between the shelf's
+        // coordinates and the pixels. What the slack lets through is judged here exactly.
+        watch.zones.append(
+            ScreenSpace::toDevicePixels(ScreenSpace::toQt(zone.adjusted(-1, -1, 1, 1))));
+        watch.approaches.append(ScreenSpace::toDevicePixels(
             ScreenSpace::toQt(zone.adjusted(-approach, -approach, approach, approach))));
     }
     if (watch_ != watch) {

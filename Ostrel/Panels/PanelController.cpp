@@ -75,7 +75,7 @@ PanelController::~PanelController() {
 }
 
 QPointF PanelController::pointerLocation() const {
-    const QPointF p = windows_ ? ScreenSpace::fromDevicePixels(windows_->pointer().position)
+    const QPointF p = windows_ ? ScreenSpace::fromDevicePixels(windows_->pointerPosition())
                                : QPointF(QCursor::pos());
     return ScreenSpace::fromQt(p);
 }

@@ -152,8 +152,8 @@ AboutPane::AboutPane(AppSettings& settings, UpdateActions updates, const BundleI
         connect(row, &QAbstractButton::clicked, this, [] { Feedback::compose(); });
         links_->addRow(row);
     }
-    // Without links the section keeps only its header.
-    links_->box()->setVisible(!linkRows().isEmpty());
+    // Without links there is no section: a heading over nothing would promise what is not there.
+    links_->setVisible(!linkRows().isEmpty());
 
     connect(&settings_, &AppSettings::prefsChanged, this, [this] { refresh(); });
     refresh();

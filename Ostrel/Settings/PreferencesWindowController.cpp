@@ -16,6 +16,7 @@
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "Platform/UserDefaults.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -23,11 +24,15 @@
 #include <QJsonArray>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ostrel {
 
@@ -75,6 +80,12 @@ void PreferencesPaneView::show(Pane pane) {
         break;
     }
     pane_->setObjectName(rawValue(pane));
+    // A form scrolls up and down; it is never narrower than its rows can be laid out, so that a
+    // window narrower than its first width scrolls sideways rather than cut them.
+    if (auto* form = qobject_cast<QScrollArea*>(pane_); form && form->widget()) {
+        form->setMinimumWidth(form->widget()->minimumSizeHint().width() +
+                              form->verticalScrollBar()->sizeHint().width());
+    }
     layout_->addWidget(pane_, 1);
 }
 
@@ -106,36 +117,83 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
                                                          UpdateActions updates,
                                                          x11::WindowSystem* windows,
                                                          QObject* parent)
-    : QObject(parent), settings_(settings), windows_(windows), focusReturn_(windows),
+    : QObject(parent), settings_(settings), focusReturn_(windows),
       navigation_(std::make_unique<SettingsNavigation>(*settings.defaults())),
       window_(std::make_unique<QWidget>()) {
     window_->setWindowTitle(QStringLiteral("Settings"));
     window_->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    // What has the keyboard when no control has it (never a stop for Tab).
+    window_->setFocusPolicy(Qt::ClickFocus);
     new FocusRing(window_.get());
     // The width is fixed, so there is nothing to maximise.
     window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                             Qt::WindowCloseButtonHint);
     root_ = new SettingsRootView(*navigation_, settings_, std::move(updates), window_.get());
+    // On a screen smaller than the window the content scrolls as a whole, the panes at their
+    // width and the sidebar whole; a shorter window scrolls only the pane.
+    auto* scroller = new QScrollArea(window_.get());
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidgetResizable(true);
+    scroller->viewport()->setAutoFillBackground(false);
+    scroller->setWidget(root_);
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(root_);
+    layout->addWidget(scroller);
 
     // Fixed width; the height may only grow beyond the first one.
     window_->setMinimumSize(contentSize);
     window_->setMaximumWidth(contentSize.width());
     window_->resize(contentSize);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    if (const QList<QRect> areas = screenAreas(); !areas.isEmpty()) {
         // Exactly centred: QRect::center() would round the middle down by a pixel.
-        const QRect area = screen->availableGeometry();
+        const QRect area = areas.first();
         window_->move(area.x() + (area.width() - contentSize.width()) / 2,
                       area.y() + (area.height() - contentSize.height()) / 2);
     }
     minFrame_ = window_->size();
     restoreFrame();
+    fitScreen();
 
-    navigation_->onPaneChange = [this] { clearFocusSoon(); };
+    navigation_->onPaneChange = [this] { clearFocusSoon(false); };
+    // A control the keyboard reaches scrolls into view whole, with its ring, in the pane and in
+    // the window. (A scroll area by itself brings only a text field's cursor into view.)
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now == nullptr || now->window() != window_.get() ||
+            !window_->testAttribute(Qt::WA_KeyboardFocusChange)) {
+            return;
+        }
+        const int ring = static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width));
+        for (QWidget* w = now->parentWidget(); w != nullptr; w = w->parentWidget()) {
+            if (auto* area = qobject_cast<QScrollArea*>(w); area && area->widget()) {
+                const QRect r(now->mapTo(area->widget(), QPoint(0, 0)), now->size());
+                area->ensureVisible(r.center().x(), r.center().y(), r.width() / 2 + ring,
+                                    r.height() / 2 + ring);
+            }
+        }
+    });
+    fitScreen_.setSingleShot(true);
+    fitScreen_.setInterval(0);
+    connect(&fitScreen_, &QTimer::timeout, this, [this] {
+        if (window_->isVisible()) {
+            fitScreen();
+        }
+    });
+    const auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, this,
+                &PreferencesWindowController::fitScreenSoon);
+    };
+    for (QScreen* screen : QGuiApplication::screens()) {
+        watch(screen);
+    }
+    connect(qApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
+        watch(screen);
+        fitScreenSoon();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this,
+            &PreferencesWindowController::fitScreenSoon);
     saveFrame_.setSingleShot(true);
     saveFrame_.setInterval(300);
     connect(&saveFrame_, &QTimer::timeout, this, [this] {
@@ -173,14 +231,19 @@ void PreferencesWindowController::restoreFrame() {
 }
 
 int PreferencesWindowController::allowedHeight(int proposed) const {
-    return std::max(proposed, minFrame_.height());
+    return std::max(proposed, window_->minimumHeight());
 }
 
-QPoint PreferencesWindowController::keptOnScreen(QRect frame, const QList<QRect>& areas) {
-    if (areas.isEmpty()) {
-        return frame.topLeft();
-    }
-    QRect area;
+namespace {
+
+std::function<QList<QRect>()>& areasHook() {
+    static std::function<QList<QRect>()> hook;
+    return hook;
+}
+
+// The area that shows most of `frame`; the first when none shows any of it.
+std::pair<QRect, bool> areaOf(const QRect& frame, const QList<QRect>& areas) {
+    QRect area = areas.first();
     qint64 shown = 0;
     for (const QRect& candidate : areas) {
         const QRect common = candidate.intersected(frame);
@@ -190,32 +253,19 @@ QPoint PreferencesWindowController::keptOnScreen(QRect frame, const QList<QRect>
             area = candidate;
         }
     }
-    QPoint at = frame.topLeft();
-    if (shown == 0) {
-        area = areas.first();
-        at = QPoint(area.x() + (area.width() - frame.width()) / 2,
-                    area.y() + (area.height() - frame.height()) / 2);
-    }
-    // The title bar is what a user drags, so the top edge stays on the area, with room to grab
-    // it above the bottom; a window wider than the area shows its left side, where the panes
-    // are chosen.
-    constexpr int grip = 100;
-    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - grip)));
-    if (frame.width() >= area.width()) {
-        at.setX(area.left());
-    } else {
-        const int leftmost = area.left() - frame.width() + grip;
-        at.setX(std::clamp(at.x(), leftmost, std::max(leftmost, area.right() + 1 - grip)));
-    }
-    return at;
+    return {area, shown > 0};
 }
 
-void PreferencesWindowController::show(std::optional<Pane> pane) {
-    if (pane) {
-        navigation_->setPane(*pane);
+} // namespace
+
+void PreferencesWindowController::setScreenAreas(std::function<QList<QRect>()> areas) {
+    areasHook() = std::move(areas);
+}
+
+QList<QRect> PreferencesWindowController::screenAreas() {
+    if (areasHook()) {
+        return areasHook()();
     }
-    focusReturn_.remember();
-    // The frame may have been saved on a screen unplugged since, or be taller than this one.
     QList<QRect> areas;
     if (const QScreen* primary = QGuiApplication::primaryScreen()) {
         areas.append(primary->availableGeometry());
@@ -225,39 +275,88 @@ void PreferencesWindowController::show(std::optional<Pane> pane) {
             areas.append(screen->availableGeometry());
         }
     }
-    const QPoint reachable = keptOnScreen(window_->frameGeometry(), areas);
-    if (reachable != window_->pos()) {
-        window_->move(reachable);
+    return areas;
+}
+
+QPoint PreferencesWindowController::keptOnScreen(QRect frame, const QList<QRect>& areas) {
+    if (areas.isEmpty()) {
+        return frame.topLeft();
     }
+    const auto [area, shown] = areaOf(frame, areas);
+    QPoint at = frame.topLeft();
+    if (!shown) {
+        at = QPoint(area.x() + (area.width() - frame.width()) / 2,
+                    area.y() + (area.height() - frame.height()) / 2);
+    }
+    // Wholly on the area where it fits; where it does not, its top edge, which the user drags,
+    // and its left side, where the panes are chosen.
+    const auto within = [](int at, int length, int low, int room) {
+        return length >= room ? low : std::clamp(at, low, low + room - length);
+    };
+    return {within(at.x(), frame.width(), area.left(), area.width()),
+            within(at.y(), frame.height(), area.top(), area.height())};
+}
+
+void PreferencesWindowController::show(std::optional<Pane> pane) {
+    if (pane) {
+        navigation_->setPane(*pane);
+    }
+    focusReturn_.remember();
+    // The frame may have been saved on a screen unplugged since, or be larger than this one.
+    fitScreen();
     // Minimised where no taskbar brings it back (bare openbox): coming up means coming back.
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
-    clearFocusSoon();
+    clearFocusSoon(true);
 }
 
-void PreferencesWindowController::keepFromMaximising() {
-    // Maximise is not asked for, which most window managers honour. openbox offers it on every
-    // resizable window whatever the Motif hints say (a dialog type does not help either) and
-    // drops it only for a window whose size is fixed: there the height stays what it is.
-    if (heightFixed_ || !windows_ || !window_->windowHandle()) {
+void PreferencesWindowController::fitScreen() {
+    const QList<QRect> areas = screenAreas();
+    if (areas.isEmpty()) {
         return;
     }
-    if (windows_->offersMaximise(static_cast<x11::WindowId>(window_->winId()))) {
-        heightFixed_ = true;
-        window_->setFixedHeight(window_->height());
+    // The window manager's frame, once it has drawn one, is part of what must fit.
+    const QRect inner = window_->geometry();
+    const QRect outer = window_->frameGeometry();
+    frame_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                      outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    const QSize room = areaOf(outer, areas).first.size().shrunkBy(frame_).expandedTo({1, 1});
+    const QSize least = minFrame_.boundedTo(room);
+    window_->setMinimumSize(least);
+    window_->setMaximumWidth(least.width());
+    const QSize size(least.width(), std::clamp(inner.height(), least.height(),
+                                               std::max(least.height(), room.height())));
+    if (size != inner.size()) {
+        window_->resize(size);
+    }
+    const QPoint at = keptOnScreen(window_->frameGeometry(), areas);
+    if (at != window_->pos()) {
+        window_->move(at);
     }
 }
 
-void PreferencesWindowController::clearFocusSoon() {
+void PreferencesWindowController::fitScreenSoon() {
+    fitScreen_.start();
+}
+
+void PreferencesWindowController::clearFocusSoon(bool sidebarToo) {
     QPointer<QWidget> window = window_.get();
-    QTimer::singleShot(0, this, [window] {
-        if (window != nullptr) {
-            if (QWidget* focused = window->focusWidget()) {
-                focused->clearFocus();
-            }
+    QPointer<QWidget> sidebar = root_->sidebar();
+    QTimer::singleShot(0, this, [window, sidebar, sidebarToo] {
+        if (window == nullptr) {
+            return;
         }
+        // Arrows in the sidebar change the pane and keep the keyboard there.
+        const QWidget* focused = window->focusWidget();
+        if (!sidebarToo && focused != nullptr && sidebar != nullptr &&
+            sidebar->isAncestorOf(focused)) {
+            return;
+        }
+        // The window itself holds it, no control: activating the window then hands it to no
+        // control either, and the first Tab goes to the first stop.
+        window->setFocus(Qt::OtherFocusReason);
     });
 }
 
@@ -276,7 +375,13 @@ void PreferencesWindowController::updateVisible() {
 bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_->windowHandle() && event->type() == QEvent::Expose) {
         updateVisible();
-        keepFromMaximising();
+        // The window manager's frame is known once it has framed the window.
+        const QRect inner = window_->geometry();
+        const QRect outer = window_->frameGeometry();
+        if (QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                     outer.right() - inner.right(), outer.bottom() - inner.bottom()) != frame_) {
+            fitScreenSoon();
+        }
     }
     if (watched == window_.get()) {
         switch (event->type()) {
@@ -293,7 +398,7 @@ bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::WindowStateChange:
             // Zooming is off: a window manager that offers it anyway (openbox does for every
-            // resizable window) is undone at once.
+            // resizable window) is undone at once. The height stays free to grow.
             if (window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
                 QTimer::singleShot(0, window_.get(), [w = window_.get()] {
                     w->setWindowState(w->windowState() &

@@ -5,8 +5,8 @@
 #include "OstrelCore/Records/Env.h"
 #include "Platform/X11/FocusReturn.h"
 
+#include <QMargins>
 #include <QObject>
-#include <QPointer>
 #include <QSize>
 #include <QTimer>
 
@@ -83,13 +83,16 @@ public:
     // Called each time the window closes.
     std::function<void()> onClose;
 
-    // The height a resize may give the window: never below the first height.
+    // The height a resize may give the window: never below the first height, where the screen
+    // holds it.
     int allowedHeight(int proposed) const;
     // Where a window whose frame is `frame` is shown so that it can be reached: on the usable
-    // area (`areas`, the primary screen's first) that shows most of it, its top edge on that
-    // area and some of its width within it. A frame on no area (its screen was unplugged since)
-    // is centred on the primary one.
+    // area (`areas`, the primary screen's first) that shows most of it, wholly within it where
+    // it fits, else with its top and left edges on it. A frame on no area (its screen was
+    // unplugged since) is centred on the primary one.
     static QPoint keptOnScreen(QRect frame, const QList<QRect>& areas);
+    // The usable areas of the screens, the primary one's first; null for the screens there are.
+    static void setScreenAreas(std::function<QList<QRect>()> areas);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,21 +100,25 @@ protected:
 private:
     void restoreFrame();
     void saveFrameSoon();
-    void clearFocusSoon();
+    // With `sidebarToo` false, the sidebar keeps the keyboard when it has it.
+    void clearFocusSoon(bool sidebarToo);
     void updateVisible();
-    // Fixes the height where the window manager would offer to maximise anyway.
-    void keepFromMaximising();
+    // No wider or taller than the usable area it is on, window frame included, and within it.
+    void fitScreen();
+    void fitScreenSoon();
+    static QList<QRect> screenAreas();
 
     AppSettings& settings_;
-    QPointer<x11::WindowSystem> windows_;
     x11::FocusReturn focusReturn_;
     std::unique_ptr<SettingsNavigation> navigation_;
     std::unique_ptr<QWidget> window_;
     SettingsRootView* root_;
     QSize minFrame_;
     QTimer saveFrame_;
+    QTimer fitScreen_;
+    // The window manager's frame around the window when it was last fitted.
+    QMargins frame_;
     bool restoring_ = false;
-    bool heightFixed_ = false;
 };
 
 } // namespace ostrel

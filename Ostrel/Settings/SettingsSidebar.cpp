@@ -2,15 +2,20 @@
 
 #include "Ostrel/Settings/SidebarMetrics.h"
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 
 namespace ostrel {
 
@@ -26,6 +31,57 @@ QFont pixelFont(const QFont& base, int size, bool bold = false) {
     f.setPixelSize(size);
     f.setBold(bold);
     return f;
+}
+
+// The sidebar as assistive technologies see it: a list of the panes.
+class SidebarAccessible : public QAccessibleWidget {
+public:
+    explicit SidebarAccessible(QWidget* sidebar) : QAccessibleWidget(sidebar, QAccessible::List) {}
+};
+
+// A pane in that list: selected while its pane shows, pressed to show it.
+class SidebarRowAccessible : public QAccessibleWidget {
+public:
+    explicit SidebarRowAccessible(SidebarRow* row)
+        : QAccessibleWidget(row, QAccessible::ListItem) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.selectable = true;
+        s.selected = row()->selected();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction()) {
+            row()->click();
+        } else {
+            QAccessibleWidget::doAction(name);
+        }
+    }
+
+private:
+    SidebarRow* row() const { return static_cast<SidebarRow*>(widget()); }
+};
+
+QAccessibleInterface* accessibleFor(const QString&, QObject* object) {
+    if (auto* row = dynamic_cast<SidebarRow*>(object)) {
+        return new SidebarRowAccessible(row);
+    }
+    if (auto* sidebar = dynamic_cast<SettingsSidebar*>(object)) {
+        return new SidebarAccessible(sidebar);
+    }
+    return nullptr;
+}
+
+void installAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFor);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 } // namespace
@@ -48,31 +104,67 @@ QColor tileColour(const QColor& tint, double position) {
 SidebarRow::SidebarRow(Pane pane, QWidget* parent) : QAbstractButton(parent), pane_(pane) {
     setText(title(pane));
     setAccessibleName(title(pane));
+    // Only the selected row is a stop, and only for the keyboard: a click selects without it.
     setFocusPolicy(Qt::NoFocus);
-    setFixedHeight(static_cast<int>(SidebarMetrics::rowHeight));
+    FocusRing::setCorner(this, SidebarMetrics::rowInset);
+    setFixedHeight(static_cast<int>(SidebarMetrics::selectionHeight));
     setFont(pixelFont(font(), 13));
 }
 
 void SidebarRow::setSelected(bool selected) {
     if (selected != selected_) {
         selected_ = selected;
+        setFocusPolicy(selected ? Qt::TabFocus : Qt::NoFocus);
         update();
+        if (QAccessible::isActive()) {
+            QAccessible::State changed;
+            changed.selected = true;
+            QAccessibleStateChangeEvent event(this, changed);
+            QAccessible::updateAccessibility(&event);
+        }
     }
 }
 
 QSize SidebarRow::sizeHint() const {
-    return {static_cast<int>(SidebarMetrics::width), static_cast<int>(SidebarMetrics::rowHeight)};
+    return {static_cast<int>(SidebarMetrics::width - 2 * SidebarMetrics::rowInset),
+            static_cast<int>(SidebarMetrics::selectionHeight)};
 }
 
 QRectF SidebarRow::highlightRect() const {
-    const double h = SidebarMetrics::selectionHeight;
-    return {SidebarMetrics::rowInset, (height() - h) / 2, width() - 2 * SidebarMetrics::rowInset,
-            h};
+    return QRectF(rect());
 }
 
 QRectF SidebarRow::tileRect() const {
     const double s = SidebarMetrics::tileSize;
-    return {SidebarMetrics::rowInset + SidebarMetrics::tileCorner, (height() - s) / 2, s, s};
+    return {SidebarMetrics::tileCorner, (height() - s) / 2, s, s};
+}
+
+void SidebarRow::keyPressEvent(QKeyEvent* event) {
+    int by = 0;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        by = -1;
+        break;
+    case Qt::Key_Down:
+        by = 1;
+        break;
+    case Qt::Key_Home:
+        by = std::numeric_limits<int>::min();
+        break;
+    case Qt::Key_End:
+        by = std::numeric_limits<int>::max();
+        break;
+    default:
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    if (event->modifiers() & ~Qt::KeypadModifier) {
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    if (onStep) {
+        onStep(by);
+    }
 }
 
 void SidebarRow::paintEvent(QPaintEvent*) {
@@ -106,11 +198,16 @@ void SidebarRow::paintEvent(QPaintEvent*) {
 SettingsSidebar::SettingsSidebar(SettingsNavigation& navigation, const QString& version,
                                  QWidget* parent)
     : QWidget(parent), navigation_(navigation), version_(version) {
+    installAccessibility();
     setFixedWidth(static_cast<int>(SidebarMetrics::width));
     auto* layout = new QVBoxLayout(this);
+    // Each row stands in the middle of its 40-pixel band, inset from the panel's sides.
     const int header = static_cast<int>(headerTop + SidebarMetrics::iconSize + headerBottom);
-    layout->setContentsMargins(0, header, 0, static_cast<int>(SidebarMetrics::outerPadding));
-    layout->setSpacing(0);
+    const int inset = static_cast<int>(SidebarMetrics::rowInset);
+    const int band = static_cast<int>(SidebarMetrics::rowHeight - SidebarMetrics::selectionHeight);
+    layout->setContentsMargins(inset, header + band / 2, inset,
+                               static_cast<int>(SidebarMetrics::outerPadding) + band / 2);
+    layout->setSpacing(band);
     for (const Pane pane : allPanes) {
         auto* row = new SidebarRow(pane, this);
         rows_.append(row);
@@ -119,6 +216,7 @@ SettingsSidebar::SettingsSidebar(SettingsNavigation& navigation, const QString& 
         }
         layout->addWidget(row);
         connect(row, &QAbstractButton::clicked, this, [this, pane] { navigation_.setPane(pane); });
+        row->onStep = [this, pane](int by) { step(pane, by); };
     }
     select(navigation_.pane());
     connect(&navigation_, &SettingsNavigation::paneChanged, this, [this](Pane p) { select(p); });
@@ -139,8 +237,23 @@ QRectF SettingsSidebar::iconRect() const {
 }
 
 void SettingsSidebar::select(Pane pane) {
+    // The keyboard, where it is in the sidebar, goes along to the selected row.
+    const bool focused =
+        std::any_of(rows_.begin(), rows_.end(), [](const SidebarRow* r) { return r->hasFocus(); });
     for (SidebarRow* r : rows_) {
         r->setSelected(r->pane() == pane);
+    }
+    if (focused) {
+        row(pane)->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void SettingsSidebar::step(Pane from, int by) {
+    const auto at = std::find(allPanes.begin(), allPanes.end(), from) - allPanes.begin();
+    const auto last = static_cast<qint64>(allPanes.size()) - 1;
+    const qint64 to = std::clamp<qint64>(static_cast<qint64>(at) + by, 0, last);
+    if (to != at) {
+        navigation_.setPane(allPanes[static_cast<std::size_t>(to)]);
     }
 }
 

@@ -5,10 +5,14 @@
 #include <QAbstractButton>
 #include <QWidget>
 
+#include <functional>
+
 namespace ostrel {
 
-// One pane in the sidebar: its tinted tile and title; the selected row is highlighted. The
-// whole row takes the click, not only the tile and the text.
+// One pane in the sidebar: its tinted tile and title; the selected row is highlighted. The row is
+// its highlight's area and takes the click anywhere in it, not only on the tile and the text.
+// The selected row is the sidebar's one stop for Tab; the arrow keys step from it to the next
+// or the previous pane (`onStep`), Home and End to the first and the last.
 class SidebarRow : public QAbstractButton {
 public:
     SidebarRow(Pane pane, QWidget* parent = nullptr);
@@ -16,6 +20,8 @@ public:
     Pane pane() const { return pane_; }
     bool selected() const { return selected_; }
     void setSelected(bool selected);
+    // Called with -1 or 1 for a step, with the lowest or highest int for the first or last pane.
+    std::function<void(int)> onStep;
 
     QSize sizeHint() const override;
     // Where the highlight is drawn, in the row's coordinates.
@@ -24,6 +30,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     Pane pane_;
@@ -31,7 +38,8 @@ private:
 };
 
 // The rounded panel at the window's leading side: the application's icon, name and version over
-// the rows of the panes, About at the bottom.
+// the rows of the panes, About at the bottom. To assistive technologies it is a list of the
+// panes, the selected one selected, and the one with the keyboard focused.
 class SettingsSidebar : public QWidget {
 public:
     SettingsSidebar(SettingsNavigation& navigation, const QString& version,
@@ -45,6 +53,7 @@ protected:
 
 private:
     void select(Pane pane);
+    void step(Pane from, int by);
 
     SettingsNavigation& navigation_;
     QString version_;

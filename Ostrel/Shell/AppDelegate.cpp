@@ -475,11 +475,15 @@ void AppDelegate::applyUpdateTimer() {
     }
 }
 
-void AppDelegate::shutdown() {
+void AppDelegate::shutdown(bool quietly) {
     if (shutDown_ || !model_) {
         return;
     }
     shutDown_ = true;
+    if (quietly) {
+        // What drawing and layout need (fonts among them) may be gone already.
+        model_->blockSignals(true);
+    }
     model_->shutdown();
 }
 

@@ -41,13 +41,16 @@ public:
     ~AppDelegate() override;
 
     void launch();
-    // Commits a held command and stops the engine, which saves the index; once.
-    void shutdown();
+    // Commits a held command and stops the engine, which saves the index; once. `quietly`: the
+    // process is already ending, inside exit(): the shelf's views are left as they are.
+    void shutdown(bool quietly = false);
 
     AppSettings& settings() { return settings_; }
     ShelfModel* model() const { return model_.get(); }
     PanelController* panels() const { return panels_.get(); }
     HoverDetector* hover() const { return hover_.get(); }
+    // Our own connection to the X server; null without one.
+    x11::WindowSystem* windowSystem() const { return windows_.get(); }
     // The process's one update controller, made on first use.
     UpdateController& updates();
     // The Settings window's controller, made on first use and kept for the life of the process.

@@ -1,17 +1,100 @@
 #include "Ostrel/Shell/SupportFolderLock.h"
 
 #include "Platform/AtomicFile.h"
+#include "Platform/Log.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QThread>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ostrel {
+
+namespace {
+
+constexpr char lockName[] = "index.lock";
+// Each round either holds the lock, finds it taken, or moves one wrong entry aside; more rounds
+// than this mean the name keeps changing under us.
+constexpr int rounds = 4;
+
+QString describe(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The errors of a file system that has no locks at all (a network file system without its lock
+// service, some FUSE file systems), and of a read-only one, where no process can write the
+// index over another's: better an unguarded shelf than none. Anything else keeps the shelf away
+// from the folder.
+bool cannotLock(int error) {
+    return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL ||
+           error == EROFS;
+}
+
+const char* kindOf(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        return "a symbolic link";
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        return "a pipe";
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "not a plain file";
+    }
+    if (st.st_uid != ::geteuid()) {
+        return "another user's file";
+    }
+    if (st.st_nlink != 1) {
+        return "a second name of another file";
+    }
+    return nullptr;
+}
+
+bool sameEntry(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The folder's own lock, for the moment it takes to move a wrong entry aside: without it two
+// launches could each move the other's fresh lock file away and both hold one.
+class FolderGuard {
+public:
+    explicit FolderGuard(const QByteArray& folder)
+        : fd_(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ < 0) {
+            return;
+        }
+        // Held only for a rename by another launch; never wait on a stranger for long.
+        for (int i = 0; i < 200; ++i) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+                return;
+            }
+            QThread::msleep(10);
+        }
+    }
+    ~FolderGuard() {
+        if (fd_ >= 0) {
+            ::close(fd_); // drops the lock
+        }
+    }
+    FolderGuard(const FolderGuard&) = delete;
+    FolderGuard& operator=(const FolderGuard&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace
 
 SupportFolderLock::SupportFolderLock(QString folder) : folder_(std::move(folder)) {}
 
@@ -22,41 +105,154 @@ SupportFolderLock::~SupportFolderLock() {
 }
 
 QString SupportFolderLock::path() const {
-    return folder_ + QStringLiteral("/index.lock");
+    return folder_ + u'/' + QLatin1String(lockName);
+}
+
+QString SupportFolderLock::hostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return QString::fromLocal8Bit(name);
 }
 
 SupportFolderLock::Claim SupportFolderLock::claim(const QString& display) {
     AtomicFile::makeFolder(folder_, 0700, false);
-    // Close-on-exec: a program we open (a viewer, the updater's script) must not keep the lock
-    // after we end.
-    const int fd = ::open(QFile::encodeName(path()).constData(),
-                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return Claim::unsupported;
+    Claim result = Claim::refused;
+    for (int round = 0; round < rounds; ++round) {
+        switch (attempt(display, result)) {
+        case Step::claimed:
+        case Step::stop:
+            return result;
+        case Step::again:
+            break;
+        }
     }
+    error_ = QStringLiteral("%1 keeps changing").arg(path());
+    return Claim::refused;
+}
+
+SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim& result) {
+    const QByteArray name = QFile::encodeName(path());
+    // Never through a link (it could lead anywhere, or create a file where it points); never
+    // waiting on a pipe; close-on-exec, so that a program we open (a viewer, the updater's
+    // script) does not keep the lock after we end.
+    const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(name.constData(), O_RDWR | O_CREAT | flags, 0600);
+    if (fd < 0 && errno == EROFS) {
+        // A lock needs no write permission: on a read-only file system, a file we may only read
+        // still says whether it is held.
+        fd = ::open(name.constData(), O_RDONLY | flags);
+        if (fd < 0 && errno == ENOENT) {
+            errno = EROFS;
+        }
+    }
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st {};
+        const bool exists = ::lstat(name.constData(), &st) == 0;
+        if (exists && (error == EACCES || error == EPERM) && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid() && st.st_nlink == 1) {
+            // Our own lock file with its permissions taken away: it may still be held, so it
+            // gets them back rather than being replaced.
+            if (::fchmodat(AT_FDCWD, name.constData(), 0600, AT_SYMLINK_NOFOLLOW) == 0) {
+                return Step::again;
+            }
+        } else if (exists && kindOf(st) &&
+                   (error == ELOOP || error == EISDIR || error == ENXIO || error == EACCES ||
+                    error == EPERM)) {
+            // Nothing that cannot be opened can be held: move it aside.
+            return setAside(st.st_dev, st.st_ino, kindOf(st)) ? Step::again : Step::stop;
+        }
+        error_ = QStringLiteral("%1: %2").arg(path(), describe(error));
+        result = cannotLock(error) ? Claim::unsupported : Claim::refused;
+        return Step::stop;
+    }
+
+    struct stat st {};
+    ::fstat(fd, &st);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            char text[256] = {};
-            const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-            holder_ = QString::fromUtf8(text, n > 0 ? n : 0).section(u'\n', 0, 0).trimmed();
-            ::close(fd);
-            return Claim::taken;
+            if (!kindOf(st)) {
+                readHolder(fd);
+            }
+            result = Claim::taken;
+        } else {
+            error_ = QStringLiteral("%1: %2").arg(path(), describe(error));
+            result = cannotLock(error) ? Claim::unsupported : Claim::refused;
         }
-        // A network file system may not lock at all (no lock daemon): better unguarded than no
-        // shelf.
-        error_ = QString::fromLocal8Bit(std::strerror(error));
         ::close(fd);
-        return Claim::unsupported;
+        return Step::stop;
+    }
+    // Held. The name may have been given to another file since it was opened (a launch that
+    // moved this one aside): then this lock keeps nothing.
+    struct stat now {};
+    if (::lstat(name.constData(), &now) != 0 || !sameEntry(now, st)) {
+        ::close(fd);
+        return Step::again;
+    }
+    if (const char* wrong = kindOf(st)) {
+        // Not ours to write (another name of a user's file, a pipe): moved aside while held, so
+        // that no other launch can take it meanwhile.
+        const bool moved = setAside(st.st_dev, st.st_ino, wrong);
+        ::close(fd);
+        return moved ? Step::again : Step::stop;
     }
     fd_ = fd;
-    const QByteArray text = display.toUtf8() + '\n' + QByteArray::number(::getpid()) + '\n';
-    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text.constData(), text.size(), 0) < 0) {
+    result = Claim::held;
+
+    const QByteArray text = display.toUtf8() + '\n' + QByteArray::number(::getpid()) + '\n' +
+                            hostName().toUtf8() + '\n';
+    if (::ftruncate(fd_, 0) != 0 ||
+        ::pwrite(fd_, text.constData(), text.size(), 0) != text.size()) {
         // The lock holds all the same; a later launch only cannot say where.
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        error_ = QStringLiteral("%1: %2").arg(path(), describe(errno));
     }
-    return Claim::held;
+    return Step::claimed;
+}
+
+bool SupportFolderLock::setAside(dev_t device, ino_t inode, const char* why) {
+    const FolderGuard guard(QFile::encodeName(folder_));
+    if (guard.fd() < 0) {
+        error_ = QStringLiteral("%1: %2").arg(folder_, describe(errno));
+        return false;
+    }
+    struct stat now {};
+    if (::fstatat(guard.fd(), lockName, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != device ||
+        now.st_ino != inode) {
+        return true; // gone, or already replaced by another launch: look again
+    }
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'HHmmss");
+    for (int n = 0; n < 100; ++n) {
+        QString aside = QLatin1String(lockName) + QStringLiteral(".unusable-") + stamp;
+        if (n > 0) {
+            aside += u'-' + QString::number(n);
+        }
+        const QByteArray target = QFile::encodeName(aside);
+        if (::renameat2(guard.fd(), lockName, guard.fd(), target.constData(), RENAME_NOREPLACE) ==
+            0) {
+            qCWarning(lcStore).noquote()
+                << QStringLiteral("%1 was %2, not a lock file of ours: set aside as %3")
+                       .arg(path(), QLatin1String(why), aside);
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    error_ = QStringLiteral("%1 is %2 and cannot be set aside: %3")
+                 .arg(path(), QLatin1String(why), describe(errno));
+    return false;
+}
+
+void SupportFolderLock::readHolder(int fd) {
+    char text[512] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    const QStringList lines = QString::fromUtf8(text, n > 0 ? n : 0).split(u'\n');
+    holder_ = lines.value(0).trimmed();
+    const QString host = lines.value(2).trimmed();
+    holderHost_ = host == hostName() ? QString() : host;
 }
 
 } // namespace ostrel

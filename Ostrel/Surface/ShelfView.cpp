@@ -375,10 +375,14 @@ void ShelfView::setInputs(const Inputs& next) {
     }
     if (next.openScreen != prev.openScreen) {
         signal_.openChanged(next.openScreen, t);
+        // Under reduce motion the drawer fades where it would grow; without a compositor a fade
+        // cannot blend and shows its colours unmixed (the closed shelf's accent wash, then
+        // black), so there the drawer comes and goes at once.
+        const bool atOnce = m.reduceMotion && !compositing_;
         if (next.openScreen == display_) {
-            progress_.animate(1, Motion::drawerOpen(style, m), t);
+            progress_.animate(1, atOnce ? Motion::Curve::none() : Motion::drawerOpen(style, m), t);
         } else if (prev.openScreen == display_) {
-            progress_.animate(0, Motion::drawerClose(style, m), t);
+            progress_.animate(0, atOnce ? Motion::Curve::none() : Motion::drawerClose(style, m), t);
         }
     }
     if (next.peekHovered != prev.peekHovered) {

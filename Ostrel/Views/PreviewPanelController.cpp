@@ -45,13 +45,17 @@ private:
     std::function<void()> then_;
 };
 
+// A frame's top edge lower than this holds no title.
+constexpr int titleBarLeast = 8;
+
 // `size` scaled to fit `frame`, centred in it.
 QRect fitted(QSize size, const QRect& frame) {
     if (size.isEmpty()) {
         return frame;
     }
-    const QSize fit = size.scaled(frame.size(), Qt::KeepAspectRatio);
-    return QRect(frame.center() - QPoint(fit.width() / 2, fit.height() / 2), fit);
+    QRectF fit(QPointF(), QSizeF(size.scaled(frame.size(), Qt::KeepAspectRatio)));
+    fit.moveCenter(QRectF(frame).center());
+    return fit.toRect();
 }
 
 } // namespace
@@ -139,6 +143,7 @@ void PreviewPanelController::place() {
         target->availableGeometry(),
         drawerFrame ? drawerFrame() : std::nullopt,
         card.isEmpty() ? std::nullopt : std::optional(card.toAlignedRect()),
+        PreviewPanel::smallestSize.grownBy(margins),
     };
     const QRect frame = placement.frame();
     // Placed by its outer frame, so that a window manager's title bar lies inside it too.
@@ -160,36 +165,46 @@ QMargins PreviewPanelController::frameMargins() {
         const auto logical = [ratio](int pixels) { return int(std::ceil(pixels / ratio)); };
         margins_ = QMargins(logical(extents->left()), logical(extents->top()),
                             logical(extents->right()), logical(extents->bottom()));
+        // No window manager (no frame at all), or one that draws no title bar: the panel names
+        // the item itself. A manager that does not say is taken to draw one.
+        panel_->setTitleShown(margins_.top() < titleBarLeast);
     } else if (const QMargins known = panel_->windowHandle()->frameMargins(); !known.isNull()) {
         margins_ = known;
     }
     return margins_;
 }
 
-QRect PreviewPanelController::pictureOnScreen() const {
+// What moves between the card and the panel: the card's picture (the stored thumbnail, else the
+// picture or drawing the panel shows) between the card and where the panel shows it; without a
+// card on screen or any picture of it, the panel itself out of the zero rectangle at its middle.
+PreviewPanelController::Flight PreviewPanelController::flight() const {
     const QRect inner = panel_->geometry();
-    if (const auto picture = panel_->pictureFrame()) {
-        return picture->translated(inner.topLeft());
+    if (!QGuiApplication::screenAt(inner.center())) {
+        return {}; // its screen went away: nothing moves where no one sees it
     }
-    return fitted(transitionImage_.size(), inner);
-}
-
-QRect PreviewPanelController::cardPicture() const {
+    const QImage picture = transitionImage_.isNull() ? panel_->picture() : transitionImage_;
     const QRect card = sourceFrameOnScreen().toAlignedRect();
-    return card.isEmpty() ? QRect() : fitted(transitionImage_.size(), card);
+    if (!picture.isNull() && !card.isEmpty()) {
+        const QSize size = picture.deviceIndependentSize().toSize();
+        const auto shown = panel_->pictureFrame();
+        return {picture, fitted(size, card),
+                shown ? shown->translated(inner.topLeft())
+                      : fitted(size, panel_->framedArea().translated(inner.topLeft()))};
+    }
+    return {panel_->snapshot(), QRect(inner.center(), QSize()), inner};
 }
 
 void PreviewPanelController::zoomIn() {
     delete zoom_.data();
     planned_ = panel_->geometry().marginsAdded(margins_);
-    // The card's picture moves to where the panel shows it; the panel appears when it lands.
-    zoom_ = PreviewPanel::zoom(transitionImage_, sourceFrameOnScreen().toAlignedRect(),
-                               pictureOnScreen(), zoomSeconds(), [this] {
-                                   reveal();
-                                   if (onChange) {
-                                       onChange();
-                                   }
-                               });
+    // The picture moves to where the panel shows it; the panel appears beneath it when it lands.
+    const Flight f = flight();
+    zoom_ = PreviewPanel::zoom(f.image, f.card, f.panel, zoomSeconds(), [this] {
+        reveal();
+        if (onChange) {
+            onChange();
+        }
+    });
     if (!zoom_) {
         reveal();
     }
@@ -227,7 +242,7 @@ void PreviewPanelController::close() {
     if (planned_) {
         // Closed before it landed: the picture goes back from where it got to, and the panel
         // never shows.
-        const QRect from = zoom_ ? zoom_->geometry() : pictureOnScreen();
+        const std::optional<QRect> from = zoom_ ? std::optional(zoom_->geometry()) : std::nullopt;
         planned_.reset();
         zoomBack(from);
         if (onChange) {
@@ -235,14 +250,16 @@ void PreviewPanelController::close() {
         }
         return;
     }
-    zoomBack(pictureOnScreen());
+    zoomBack(std::nullopt);
     panel_->close();
 }
 
-// Back into the card, when it is still on screen; the shelf hears when the picture is gone.
-void PreviewPanelController::zoomBack(const QRect& from) {
+// Back into the card when it is still on screen, else into the panel's middle; the shelf hears
+// when the picture is gone.
+void PreviewPanelController::zoomBack(std::optional<QRect> from) {
     delete zoom_.data();
-    zoom_ = PreviewPanel::zoom(transitionImage_, from, cardPicture(), zoomSeconds(), [this] {
+    const Flight f = flight();
+    zoom_ = PreviewPanel::zoom(f.image, from.value_or(f.panel), f.card, zoomSeconds(), [this] {
         const QPointer<QWidget> back = zoom_;
         zoom_.clear();
         back->close();

@@ -25,7 +25,8 @@ struct PreviewItem {
 // user works in keeps the focus. The panel is created on the first show and reused; keys pressed
 // while it is in front go back to the shelf (`onKey`). On a first show the card's picture moves
 // from the card to where the panel will show it, and the panel appears around it when it lands;
-// the preview counts as showing from the start. Main thread only.
+// without a card on screen or a picture of it, the panel grows out of its own middle. Closing
+// runs the same way back. The preview counts as showing from the start. Main thread only.
 class PreviewPanelController final : public PreviewController {
 public:
     // Makes the panel on the first show; a null panel means none can be shown.
@@ -66,12 +67,19 @@ public:
     bool handleKey(const QKeyEvent& event);
 
 private:
+    // A picture on its way: where it shows on the card's side and on the panel's.
+    struct Flight {
+        QImage image;
+        QRect card;
+        QRect panel;
+    };
+
     void place();
     QMargins frameMargins();
-    QRect pictureOnScreen() const;
-    QRect cardPicture() const;
+    Flight flight() const;
     void zoomIn();
-    void zoomBack(const QRect& from);
+    // From `from`, or from where the panel shows the picture.
+    void zoomBack(std::optional<QRect> from);
     void reveal();
 
     PanelFactory makePanel_;

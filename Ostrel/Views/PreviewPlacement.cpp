@@ -1,30 +1,58 @@
 #include "Ostrel/Views/PreviewPlacement.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <tuple>
+#include <vector>
 
 namespace ostrel {
 
 namespace {
 
-// The room on one side of what the preview keeps clear of, within the area; where two sides give
-// the same, the first in the table wins.
+// The rectangle between two corners; empty where they cross, rather than the one Qt would turn
+// round from them.
+QRect between(int left, int top, int right, int bottom) {
+    return right < left || bottom < top ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// The room on one side of an obstacle within the area; where two sides give the same, the first
+// in the table wins.
 using Side = QRect (*)(const QRect& area, const QRect& obstacle);
 constexpr Side sides[] = {
     [](const QRect& a, const QRect& o) { // below
-        return QRect(QPoint(a.left(), o.bottom() + 1), a.bottomRight());
+        return between(a.left(), std::max(a.top(), o.bottom() + 1), a.right(), a.bottom());
     },
     [](const QRect& a, const QRect& o) { // above
-        return QRect(a.topLeft(), QPoint(a.right(), o.top() - 1));
+        return between(a.left(), a.top(), a.right(), std::min(a.bottom(), o.top() - 1));
     },
     [](const QRect& a, const QRect& o) { // right
-        return QRect(QPoint(o.right() + 1, a.top()), a.bottomRight());
+        return between(std::max(a.left(), o.right() + 1), a.top(), a.right(), a.bottom());
     },
     [](const QRect& a, const QRect& o) { // left
-        return QRect(a.topLeft(), QPoint(o.left() - 1, a.bottom()));
+        return between(a.left(), a.top(), std::min(a.right(), o.left() - 1), a.bottom());
     },
 };
+
+// The parts of `area` clear of every obstacle. What keeps clear of a rectangle lies wholly on one
+// of its sides, so there is one part for each choice of a side of each obstacle; they come in
+// the order of the sides, the first obstacle's changing slowest.
+std::vector<QRect> clearOf(const QRect& area, const std::vector<QRect>& obstacles) {
+    std::vector<QRect> spaces{area};
+    for (const QRect& obstacle : obstacles) {
+        std::vector<QRect> next;
+        for (const QRect& space : spaces) {
+            for (const Side side : sides) {
+                const QRect part = side(area, obstacle).intersected(space);
+                if (!part.isEmpty()) {
+                    next.push_back(part);
+                }
+            }
+        }
+        spaces = std::move(next);
+    }
+    return spaces;
+}
 
 // The visible frame less its margins; all of it when the margins would leave nothing.
 QRect room(const QRect& visible) {
@@ -54,21 +82,20 @@ qint64 moved(const QRect& frame, const QRect& centre) {
     return qint64(std::abs(frame.x() - centre.x())) + std::abs(frame.y() - centre.y());
 }
 
-// The largest frame, at most `size` and at least `least`, that one side of `obstacle` holds;
-// among equals the one nearest the centre. None when no side holds `least`.
-std::optional<QRect> beside(const QRect& obstacle, QSize size, QSize least, const QRect& area,
-                            const QRect& centre) {
+// The largest frame, at most `size` and at least `least`, that one of the spaces holds; among
+// equals the one nearest the centre, then the first. None when no space holds `least`.
+std::optional<QRect> largest(const std::vector<QRect>& spaces, QSize size, QSize least,
+                             const QRect& centre) {
+    const auto rank = [&](const QRect& f) {
+        return std::tuple(-qint64(f.width()) * f.height(), moved(f, centre));
+    };
     std::optional<QRect> best;
-    for (const Side side : sides) {
-        const QRect space = side(area, obstacle).intersected(area);
+    for (const QRect& space : spaces) {
         const QSize fits = size.boundedTo(space.size());
-        if (space.isEmpty() || fits.width() < least.width() || fits.height() < least.height()) {
+        if (fits.width() < least.width() || fits.height() < least.height()) {
             continue;
         }
         const QRect r = placeIn(fits, space, centre);
-        const auto rank = [&](const QRect& f) {
-            return std::tuple(-qint64(f.width()) * f.height(), moved(f, centre));
-        };
         if (!best || rank(r) < rank(*best)) {
             best = r;
         }
@@ -91,29 +118,34 @@ QRect PreviewPlacement::frame() const {
     if (!drawer || visible.isEmpty()) {
         return centre;
     }
-    const QRect area = room(visible);
-    const QSize least = minimum.boundedTo(centre.size());
-    if (const auto clear = beside(grown(*drawer, gap), centre.size(), least, area, centre)) {
-        return *clear;
+    const QSize least = smallest.boundedTo(wanted).boundedTo(visible.size());
+    const QRect header(drawer->topLeft(),
+                       QSize(drawer->width(), std::min(headerDepth, drawer->height())));
+    const QRect selected = card && !card->isEmpty() ? *card : QRect();
+    // A smaller preview beside the drawer hides nothing of it; one over the drawer keeps its
+    // header and the selected card in view. The margins go before the room does.
+    const std::vector<QRect> drawerOnly{grown(*drawer, gap)};
+    const std::vector<QRect> headerOnly{grown(header, gap)};
+    const std::vector<QRect> headerAndCard =
+        selected.isEmpty() ? headerOnly : std::vector{grown(header, gap), grown(selected, gap)};
+    for (const auto* obstacles : std::array{&drawerOnly, &headerAndCard}) {
+        for (const QRect& area : {room(visible), visible}) {
+            const QSize size = wanted.boundedTo(area.size());
+            if (const auto r = largest(clearOf(area, *obstacles), size, least, centre)) {
+                return *r;
+            }
+        }
     }
-    // Over the drawer: its header and the selected card stay in view.
-    QRect keep(drawer->topLeft(), QSize(drawer->width(), std::min(headerDepth, drawer->height())));
-    if (card && !card->isEmpty()) {
-        keep = keep.united(*card);
-    }
-    if (const auto over = beside(grown(keep, gap), centre.size(), least, area, centre)) {
-        return *over;
-    }
-    // No room even for that: as small as it goes, where it hides the least of the header and the
-    // card, then of the drawer.
-    QRect best = placeIn(least, area, centre);
+    // No room even for the smallest: where it hides the least of the header and the card, then of
+    // the drawer.
     const auto rank = [&](const QRect& f) {
-        return std::tuple(hidden(f, keep), hidden(f, *drawer), moved(f, centre));
+        return std::tuple(hidden(f, header) + hidden(f, selected), hidden(f, *drawer),
+                          moved(f, centre));
     };
-    for (const QRect& obstacle : {grown(keep, gap), grown(*drawer, gap)}) {
-        for (const Side side : sides) {
-            const QRect near = placeIn(least, side(area, obstacle), centre);
-            const QRect r = placeIn(least, area, near);
+    QRect best = placeIn(least, visible, centre);
+    for (const auto* obstacles : std::array{&headerAndCard, &drawerOnly, &headerOnly}) {
+        for (const QRect& space : clearOf(visible, *obstacles)) {
+            const QRect r = placeIn(least, visible, placeIn(least, space, centre));
             if (rank(r) < rank(best)) {
                 best = r;
             }

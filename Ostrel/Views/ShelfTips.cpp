@@ -385,7 +385,9 @@ void ShelfTips::refreshAnchor() {
     } else {
         anchor_ = candidate;
     }
+    atOnce_ = true;
     publish();
+    atOnce_ = false;
 }
 
 void ShelfTips::reset() {
@@ -461,6 +463,9 @@ void TipLayer::changed() {
         }
         drawn_ = next;
         fade_.animate(1, Motion::tipFade(), now);
+    } else if (tips_ && tips_->hidingAtOnce()) {
+        fade_.set(0);
+        drawn_.reset();
     } else if (drawn_) {
         fade_.animate(0, Motion::tipFade(), now);
     }

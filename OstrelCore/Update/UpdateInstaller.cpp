@@ -236,32 +236,6 @@ bool unpackWithin(const QString& archive, const QString& staging, qint64 maxByte
            withinBounds();
 }
 
-// Every entry of the archive must stay inside the staging folder and none may take the
-// archive's own name there.
-bool listingIsSafe(const QByteArray& listing) {
-    for (const QByteArray& line : listing.split('\n')) {
-        if (line.isEmpty()) {
-            continue;
-        }
-        if (line.startsWith('/')) {
-            return false;
-        }
-        QList<QByteArray> parts;
-        for (const QByteArray& part : line.split('/')) {
-            if (part == "..") {
-                return false;
-            }
-            if (!part.isEmpty() && part != ".") {
-                parts.append(part);
-            }
-        }
-        if (!parts.isEmpty() && parts.first() == archiveName) {
-            return false;
-        }
-    }
-    return true;
-}
-
 QString canonicalTarget(const QString& target) {
     const QFileInfo info(target);
     if (info.exists()) {
@@ -324,6 +298,30 @@ QString UpdateInstaller::makeUserAgent(const QString& appVersion, const QString&
 QString UpdateInstaller::runningInstallFolder() {
     return QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
         .canonicalFilePath();
+}
+
+bool UpdateInstaller::listingIsSafe(const QByteArray& listing) {
+    for (const QByteArray& line : listing.split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        if (line.startsWith('/')) {
+            return false;
+        }
+        QList<QByteArray> parts;
+        for (const QByteArray& part : line.split('/')) {
+            if (part == "..") {
+                return false;
+            }
+            if (!part.isEmpty() && part != ".") {
+                parts.append(part);
+            }
+        }
+        if (!parts.isEmpty() && parts.first() == archiveName) {
+            return false;
+        }
+    }
+    return true;
 }
 
 QString UpdateInstaller::stagingFolder(std::int64_t build) const {

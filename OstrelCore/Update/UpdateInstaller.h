@@ -99,6 +99,9 @@ public:
     static QString makeUserAgent(const QString& appVersion, const QString& systemVersion);
     // The install folder of the running binary (the folder above bin/).
     static QString runningInstallFolder();
+    // Whether an archive's listing ("bsdtar -t") keeps every entry inside the staging folder and
+    // off the archive's own name there.
+    static bool listingIsSafe(const QByteArray& listing);
 
     QString stagingFolder(std::int64_t build) const;
     QString scriptPath() const;

@@ -50,6 +50,34 @@ void EventReader::setWatch(const PointerWatch& watch) {
     }
 }
 
+void EventReader::selectRawEvents(quint32 mask) {
+    const std::lock_guard lock(mutex_);
+    rawMask_ = mask;
+    sendSelection();
+}
+
+void EventReader::selectMotion(bool on) {
+    if (xinputOpcode_ == 0 || motion_ == on) {
+        return;
+    }
+    motion_ = on;
+    const std::lock_guard lock(mutex_);
+    motionSelected_ = on;
+    sendSelection();
+}
+
+void EventReader::sendSelection() {
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t mask;
+    } selection{};
+    selection.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+    selection.head.mask_len = 1;
+    selection.mask = rawMask_ | (motionSelected_ ? XCB_INPUT_XI_EVENT_MASK_RAW_MOTION : 0);
+    xcb_input_xi_select_events(c_, root_, 1, &selection.head);
+    xcb_flush(c_);
+}
+
 PointerWatch EventReader::watch() const {
     const std::lock_guard lock(mutex_);
     return watch_;
@@ -129,24 +157,41 @@ std::optional<QPoint> EventReader::position() const {
 }
 
 // A move after a quiet spell is looked at at once, so hover answers without delay; the moves that
-// follow pile up in the socket and are looked at together once a frame (less often far from the
-// zones), each time with the pointer's place asked for after them.
+// follow pile up in the socket and are looked at together once a frame (less often away from the
+// zones), each time with the pointer's place asked for after them. While that place changes from
+// one look to the next, raw motion is dropped; once it stays put, raw motion is selected again
+// and one more look, after the selection, decides whether the pointer came to rest (a pointer
+// pushed against a screen edge keeps sending motion without moving).
 void EventReader::follow(bool moved) {
+    // Raw motion was selected from before the last look on: its absence since means rest.
+    bool heard = true;
     for (;;) {
         const PointerWatch watch = this->watch();
-        if ((!moved && !watch.everyMove) || xcb_connection_has_error(c_)) {
+        if (xcb_connection_has_error(c_)) {
             return;
         }
+        if (!moved && !watch.everyMove && heard) {
+            return;
+        }
+        const bool selectedAtLook = motion_;
+        bool changed = false;
         if (const auto at = position()) {
-            // A warp makes no raw motion: while every move is wanted, the place itself tells.
-            const bool warped = watch.everyMove && sampled_ && at != sampled_;
+            // The first look is no move: there is nothing to compare it with.
+            changed = sampled_ && at != sampled_;
             sampled_ = at;
-            if ((watch.reports(*at, inZone_) && moved) || warped) {
-                handlers_.moved();
+            near_ = watch.near(*at);
+            const bool wanted = watch.reports(*at, inZone_);
+            // A warp makes no raw motion: while every move is wanted, the place itself tells.
+            if ((wanted && (moved || changed)) || (watch.everyMove && changed)) {
+                handlers_.moved(*at);
             }
         }
+        moved = moved || changed;
+        selectMotion(!changed);
+        heard = selectedAtLook && !changed;
         const double wait = !moved                         ? sampleInterval
                             : (watch.everyMove || inZone_) ? frame
+                            : near_                        ? approachFrame
                                                            : farFrame;
         if (!pause(wait)) {
             return;

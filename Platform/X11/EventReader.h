@@ -16,18 +16,20 @@ namespace ostrel::x11 {
 
 // Reads an xcb connection's events on a thread of its own, so that a pointer moving anywhere on
 // screen does not wake the main thread. Raw motion is coalesced there: the pointer's place is
-// looked up at most once a frame (less often while it is far from the watched zones), and a move
-// is passed on only as the watch wants it. Every other event is passed on in batches as it comes
-// (within a frame while the pointer moves). The connection stays usable from other threads (xcb
-// serialises it).
+// looked up at most once a frame (less often while it is far from the watched zones, or on its
+// way to one), and a move is passed on, with that place, only as the watch wants it. While the
+// place keeps changing from look to look it tells all there is to know, and raw motion is not
+// selected: reading every move of a fast mouse costs more than the looks. Every other event is
+// passed on in batches as it comes (within a frame while the pointer moves). The connection
+// stays usable from other threads (xcb serialises it).
 class EventReader {
 public:
     using Event = std::unique_ptr<xcb_generic_event_t, decltype(&std::free)>;
     struct Handlers {
         // On the reader's thread: events other than raw motion, in the order they came.
         std::function<void(std::vector<Event>)> events;
-        // On the reader's thread: the pointer moved as watched.
-        std::function<void()> moved;
+        // On the reader's thread: the pointer moved as watched, to `at` (root pixels).
+        std::function<void(QPoint at)> moved;
         // On the reader's thread, once: the connection broke and the reader stopped.
         std::function<void()> closed;
     };
@@ -43,12 +45,17 @@ public:
 
     // Any thread.
     void setWatch(const PointerWatch& watch);
+    // Any thread: the raw events to select on the root besides motion, which the reader selects
+    // and drops itself.
+    void selectRawEvents(quint32 mask);
 
-    // Seconds between looks at the pointer while it moves near a zone (or every move is wanted),
-    // while it moves elsewhere, and while every move is wanted but none came (a warp makes no raw
-    // motion). Each look far away costs two wake-ups: the pause and the pointer's answer.
+    // Seconds between looks at the pointer while it moves in a zone (or every move is wanted),
+    // on its way to a zone, elsewhere, and while every move is wanted but none came (a warp makes
+    // no raw motion). Each look costs two wake-ups, the pause and the pointer's answer: on the
+    // way to a zone a look every other frame keeps that to one a frame.
     static constexpr double frame = 1.0 / 60;
-    static constexpr double farFrame = 0.04;
+    static constexpr double approachFrame = 2 * frame;
+    static constexpr double farFrame = 0.05;
     static constexpr double sampleInterval = 0.03;
 
 private:
@@ -68,6 +75,8 @@ private:
     std::optional<QPoint> position() const;
     PointerWatch watch() const;
     bool stopping() const;
+    void selectMotion(bool on);
+    void sendSelection();
 
     xcb_connection_t* c_;
     xcb_window_t root_;
@@ -79,9 +88,15 @@ private:
     std::condition_variable wake_;
     PointerWatch watch_; // guarded by mutex_
     bool stop_ = false;  // guarded by mutex_
+    // Guarded by mutex_, which is held while a selection is sent: the last one sent is the whole
+    // of both.
+    quint32 rawMask_ = 0;
+    bool motionSelected_ = true;
 
     // The reader's own.
     bool inZone_ = false;
+    bool near_ = false;  // at the last look, in a zone or its approach
+    bool motion_ = true; // motionSelected_, as the reader (its only writer) last set it
     std::optional<QPoint> sampled_;
     std::thread thread_;
 };

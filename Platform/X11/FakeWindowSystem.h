@@ -45,7 +45,11 @@ public:
     std::optional<WindowId> activeWindow() override { return active; }
     std::optional<qint32> activeWindowPid() override { return activePid; }
     std::optional<quint32> currentDesktop() override { return desktop; }
-    PointerSample pointer() override { return pointerSample; }
+    int pointerQuestions = 0; // pointer() calls, each a round trip to a real server
+    PointerSample pointer() override {
+        ++pointerQuestions;
+        return pointerSample;
+    }
     quint32 buttons() const override { return heldButtons; }
     void setInputShape(WindowId window, const QList<QRect>& rects) override {
         inputShapes.insert(window, rects);
@@ -110,7 +114,7 @@ public:
     void movePointer(const QPoint& to, WindowId over = 0, bool own = false) {
         pointerSample = {to, over, own};
         if (watch.reports(to, pointerInZone)) {
-            emit rawMotion();
+            reportMotion(to);
         }
     }
     void press(int button) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace ostrel::x11 {
 
@@ -50,21 +51,32 @@ struct PointerSample {
 };
 
 // Which raw pointer motion the shelf wants to hear of. Far from every zone a moving pointer costs
-// nothing; in a zone, leaving one, or with `everyMove` set, moves are reported.
+// nothing; in a zone, leaving one, or with `everyMove` set, moves are reported. Within an
+// approach the pointer is looked at more often than far away, so that it is seen soon after it
+// enters a zone, but its moves there are not reported: nothing on the main thread changes with
+// them.
 struct PointerWatch {
     QList<QRect> zones; // X root coordinates, pixels
     bool everyMove = true;
+    QList<QRect> approaches; // the same; each holds its zone and the room around it
 
     // Whether a move to `p` is reported; `inZone` says whether the last position lay in a zone
     // and is updated.
     bool reports(const QPoint& p, bool& inZone) const {
-        const bool in = std::any_of(zones.begin(), zones.end(),
-                                    [&p](const QRect& zone) { return zone.contains(p); });
+        const bool in = holds(zones, p);
         const bool left = inZone && !in;
         inZone = in;
         return everyMove || in || left;
     }
+    // Whether `p` lies in a zone or on the way to one.
+    bool near(const QPoint& p) const { return holds(zones, p) || holds(approaches, p); }
     friend bool operator==(const PointerWatch&, const PointerWatch&) = default;
+
+private:
+    static bool holds(const QList<QRect>& rects, const QPoint& p) {
+        return std::any_of(rects.begin(), rects.end(),
+                           [&p](const QRect& r) { return r.contains(p); });
+    }
 };
 
 // The window system as the shelf needs it beyond what Qt offers: screens with their outputs, the
@@ -89,6 +101,10 @@ public:
 
     // Pointer.
     virtual PointerSample pointer() = 0;
+    // Where the pointer is (X root pixels). While rawMotion() is being handled, the place the
+    // move was reported at, which the window system looked up just before: every reader of the
+    // pointer during that handling is answered without another question to the server.
+    QPoint pointerPosition() { return reported_ ? *reported_ : pointer().position; }
     // Narrows rawMotion() to what `watch` wants (by default every move). It then comes at most
     // once a display frame, and with `everyMove` the pointer is sampled as well, so that a warp
     // (which makes no raw motion) counts as a move.
@@ -119,8 +135,6 @@ public:
     virtual bool isOwn(WindowId window) const = 0;
     // Whether `window` still exists and can take the focus (shown, or kept by a window manager).
     virtual bool exists(WindowId window) = 0;
-    // Whether the window manager offers to maximise `window` of ours, whatever its hints ask.
-    virtual bool offersMaximise(WindowId /*window*/) { return false; }
 
     // Whether a compositing manager blends translucent windows.
     virtual bool compositorRunning() = 0;
@@ -158,6 +172,19 @@ signals:
     void monitorsChanged();
     // The first press of a grabbed key; auto-repeated presses while it is held are left out.
     void grabbedKeyPressed(quint32 keycode, quint16 state);
+    // Our connection to the X server broke: the display has gone (or the server ended).
+    void connectionLost();
+
+protected:
+    // rawMotion() for a move that left the pointer at `at`.
+    void reportMotion(const QPoint& at) {
+        const auto outer = std::exchange(reported_, at);
+        emit rawMotion();
+        reported_ = outer;
+    }
+
+private:
+    std::optional<QPoint> reported_;
 };
 
 // The window system of the display Qt runs on: a connection of our own to the same X server.

@@ -48,7 +48,6 @@ public:
     void handFocusBack(WindowId window, WindowId ours) override;
     bool isOwn(WindowId window) const override;
     bool exists(WindowId window) override;
-    bool offersMaximise(WindowId window) override;
     bool compositorRunning() override;
     GrabResult grabKey(quint32 keycode, quint16 modifiers) override;
     void ungrabKey(quint32 keycode, quint16 modifiers) override;
@@ -96,8 +95,10 @@ private:
     quint32 qtIdMask_ = 0;
     quint32 buttons_ = 0;
     bool broken_ = false;
-    // A report of motion is on its way to the main thread: later ones are folded into it.
+    // A report of motion is on its way to the main thread: later ones are folded into it, and it
+    // carries the latest place.
     std::atomic<bool> motionQueued_{false};
+    std::atomic<QPoint> motionAt_{QPoint()};
     bool repeatChecked_ = false;
     bool detectableRepeat_ = false;
     QSet<quint32> keysDown_; // grabbed keys pressed and not yet released

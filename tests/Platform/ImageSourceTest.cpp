@@ -94,3 +94,106 @@ TEST(ImageSource, AFewHundredBytesNeverCostMoreThanAScreenshot) {
     ASSERT_TRUE(bomb);
     EXPECT_EQ(bomb->pixelSize(), QSize(8, 8));
 }
+
+// However deep a file nests its boxes or frames, the walk ends within a few levels with the
+// same small stack: deeper HEIF boxes than any picture has are refused before libheif sees
+// them, as are grids made of grids further than any picture goes, and a WebP frame inside a
+// frame is malformed.
+TEST(ImageFormat, NestingDeeperThanAnyPictureIsRefused) {
+    const auto webpNested = [](int levels) {
+        const auto le32 = [](quint32 v) {
+            return QByteArray(1, char(v & 0xff)) + char((v >> 8) & 0xff) + char((v >> 16) & 0xff) +
+                   char(v >> 24);
+        };
+        QByteArray frames;
+        for (int i = levels - 1; i >= 0; --i) {
+            frames += "ANMF" + le32(quint32(16 + 24 * i)) + QByteArray(16, '\0');
+        }
+        const QByteArray size = "VP8X" + le32(10) + QByteArray("\x02\0\0\0\x0f\0\0\x0f\0\0", 10);
+        return "RIFF" + le32(quint32(4 + size.size() + frames.size())) + "WEBP" + size + frames;
+    };
+    for (const int levels : {1'000, 10'000, 100'000, 1'000'000}) {
+        EXPECT_EQ(ImageFormat::of(Hostile::heifNested(levels)).kind, Kind::none) << levels;
+        if (levels <= 100'000) {
+            const ImageFormat webp = ImageFormat::of(webpNested(levels));
+            EXPECT_EQ(webp.size, QSize(16, 16)) << levels;
+            EXPECT_FALSE(webp.whole) << levels;
+        }
+    }
+    if (auto grids = Hostile::heicParts(16, 16)) {
+        for (int steps = 1; steps <= 9; ++steps) {
+            const QSize canvas(16 << steps, 16);
+            grids = Hostile::gridOf(*grids, canvas, canvas);
+            EXPECT_EQ(ImageFormat::of(Hostile::heifOf(*grids)).kind,
+                      steps <= 8 ? Kind::heif : Kind::none)
+                << steps;
+        }
+    }
+}
+
+// A cost is what decoding takes, however large a header's claim: it saturates, never wrapping
+// around to a small or negative number that would let a picture through uncharged. A HEIC's
+// comes from its primary image and what that is made of (a grid's canvas included), never from
+// an extent that no decoded image has.
+TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
+    for (int bits = 0; bits <= 31; ++bits) {
+        const quint32 side = bits == 31 ? 0x7fffffffu : 1u << bits;
+        for (const QByteArray& bytes : {Hostile::bmpClaimingSize(side, side),
+                                        Hostile::tiffClaimingSize(int(side), int(side))}) {
+            const ImageFormat format = ImageFormat::of(bytes);
+            ASSERT_EQ(format.size, QSize(int(side), int(side))) << bits;
+            const long double pixels = 4.0L * side * side;
+            EXPECT_GE(format.decodeBytes({360, 360}),
+                      std::min(pixels, (long double)std::numeric_limits<qint64>::max()))
+                << bits;
+            EXPECT_EQ(format.decodable({360, 360}), side < 4096) << bits;
+        }
+    }
+    const auto parts = Hostile::heicParts(64, 48);
+    if (!parts) {
+        GTEST_SKIP() << "no HEVC encoder in this libheif";
+    }
+    Hostile::HeifParts stray = *parts;
+    stray.properties.append(Hostile::ispe(1'500'000'000u, 1'500'000'000u));
+    stray.properties.append(Hostile::ispe(0xffffffffu, 0)); // unreadable, and used by none
+    const ImageFormat heic = ImageFormat::of(Hostile::heifOf(stray));
+    EXPECT_EQ(heic.size, QSize(64, 48));
+    EXPECT_TRUE(heic.decodable({64, 48}));
+    EXPECT_GE(heic.decodeBytes({64, 48}), 64 * 48 * 4);
+    EXPECT_LE(heic.decodeBytes({64, 48}), 64 * 48 * 20);
+    // Two tiles on a canvas of 32767 × 32767, which libheif would allocate whole.
+    const ImageFormat canvas =
+        ImageFormat::of(Hostile::heifOf(Hostile::gridOf(*parts, {128, 48}, {32767, 32767})));
+    EXPECT_EQ(canvas.size, QSize(128, 48));
+    EXPECT_GE(canvas.decodeBytes({128, 48}), 32767LL * 32767 * 4);
+    EXPECT_FALSE(canvas.decodable({128, 48}));
+}
+
+// What the walk checks lies within the bytes too: a PNG chunk's check value, a TIFF strip.
+TEST(ImageFormat, AChunksCheckValueAndEveryStripLieWithinTheBytes) {
+    const QByteArray png = encoded("png");
+    ASSERT_TRUE(ImageFormat::of(png).whole);
+    EXPECT_FALSE(ImageFormat::of(png.left(png.size() - 1)).whole); // IEND without its CRC
+    QByteArray tiff = Hostile::tiffClaimingSize(1, 1);
+    ASSERT_TRUE(ImageFormat::of(tiff).whole);
+    // The strip's byte count, the last field's value: one byte more than the file holds.
+    const qsizetype count = tiff.indexOf(QByteArray("\x17\x01\x04\0\x01\0\0\0", 8)) + 8;
+    tiff[count] = char(tiff[count] + 1);
+    EXPECT_FALSE(ImageFormat::of(tiff).whole);
+}
+
+// A picture may take 64 times its file's size to decode, at least 64 MiB and at most 256 MiB:
+// one more pixel than that allows is not decoded.
+TEST(ImageFormat, TheDecodeLimitIs64TimesTheFileWithinAFloorAndACeiling) {
+    constexpr qint64 MiB = 1024 * 1024;
+    for (const auto& [fileBytes, width, height] :
+         {std::tuple{qint64(64), 4096u, 4096u}, std::tuple{2 * MiB, 4096u, 8192u},
+          std::tuple{3 * MiB + MiB / 2, 7168u, 8192u}, std::tuple{8 * MiB, 8192u, 8192u}}) {
+        const ImageFormat fits =
+            ImageFormat::of(Hostile::bmpClaimingSize(width, height, fileBytes));
+        const ImageFormat over =
+            ImageFormat::of(Hostile::bmpClaimingSize(width, height + 1, fileBytes));
+        EXPECT_TRUE(fits.decodable(fits.size)) << fileBytes;
+        EXPECT_FALSE(over.decodable(over.size)) << fileBytes;
+    }
+}

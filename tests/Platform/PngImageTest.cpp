@@ -176,3 +176,31 @@ TEST(PngImage, DamagedPixelDataGivesNoPicture) {
         EXPECT_TRUE(thumbnail(rgbPng(3, row + row), QSize(3, 2)).isNull());
     }
 }
+
+// An 8-bit RGB picture with a transparent colour ("tRNS") is one with alpha: that colour comes
+// out transparent, inflated whole or streamed.
+TEST(PngImage, AnRgbPictureWithATransparentColourKeepsItsTransparency) {
+    QByteArray png;
+    png_structp write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(write);
+    png_set_write_fn(write, &png, &appendToBytes, nullptr);
+    png_set_IHDR(write, info, 2, 1, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color_16 key{};
+    key.red = 10;
+    key.green = 20;
+    key.blue = 30;
+    png_set_tRNS(write, info, nullptr, 0, &key);
+    png_write_info(write, info);
+    unsigned char row[] = {10, 20, 30, 200, 100, 50};
+    png_write_row(write, row);
+    png_write_end(write, info);
+    png_destroy_write_struct(&write, &info);
+    MemoryBudget budget(64 * 1024 * 1024);
+    for (MemoryBudget* whole : {&budget, static_cast<MemoryBudget*>(nullptr)}) {
+        const QImage picture = PngImage::thumbnail(png, QSize(2, 1), whole);
+        ASSERT_EQ(picture.size(), QSize(2, 1));
+        EXPECT_EQ(qAlpha(picture.pixel(0, 0)), 0);
+        EXPECT_EQ(picture.pixel(1, 0), qRgb(200, 100, 50));
+    }
+}

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +22,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 using namespace ostrel;
 using Content = PreviewPanel::Content;
@@ -75,6 +80,51 @@ QImage solid(QSize size, QColor color) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(color);
     return image;
+}
+
+// The contrast ratio of two colours, as the web's accessibility guidelines define it.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The commonest colour of an area: the ground its text stands on.
+QColor ground(const QImage& shot, const QRect& area) {
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++counts[shot.pixel(x, y)];
+        }
+    }
+    QRgb commonest = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            commonest = it.key();
+        }
+    }
+    return QColor(commonest);
+}
+
+// How well the text in an area reads: the contrast between its ground and its strongest ink.
+double legibility(const QImage& shot, const QRect& area) {
+    const QColor paper = ground(shot, area);
+    double best = 1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            best = std::max(best, contrast(paper, QColor(shot.pixel(x, y))));
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -216,6 +266,16 @@ TEST_F(PreviewPanelTest, APdfShowsItsFirstPageWholeAndCentred) {
     ASSERT_GE(first, 0);
     EXPECT_NEAR(first, viewport - 1 - last, 2);
     EXPECT_LT(last - first, viewport * 3 / 4); // the whole page, not its width filled
+    // Down the middle: the whole page within the window's margins, nothing to scroll.
+    int bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        if (image.pixelColor(450, y) == QColor(Qt::white)) {
+            bottom = y;
+        }
+    }
+    EXPECT_LE(bottom, image.height() - 1 - 16);
+    EXPECT_GE(bottom, image.height() - 1 - 16 - 6); // the view's own spacing below a page
+    EXPECT_FALSE(panel.findChild<QPdfView*>()->verticalScrollBar()->isVisible());
 }
 
 TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
@@ -226,11 +286,11 @@ TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
     panel.show();
     ASSERT_EQ(panel.content(), Content::text);
     const QImage image = shot(panel, "preview-text.png");
-    // Some dark glyph pixels on the light page near the top left.
+    // Some light glyph pixels on the dark page near the top left.
     int ink = 0;
     for (int y = 0; y < 40; ++y) {
         for (int x = 0; x < 200; ++x) {
-            ink += image.pixelColor(x, y).lightness() < 100;
+            ink += image.pixelColor(x, y).lightness() > 150;
         }
     }
     EXPECT_GT(ink, 20);
@@ -250,7 +310,8 @@ TEST_F(PreviewPanelTest, TextIsShownAndAHugeFileOnlyInPart) {
     EXPECT_EQ(broken.split(QLatin1Char('\n')).first().size(), PreviewPanel::lineLimit);
 }
 
-// A long text scrolls with scroll bars in the window's dark colours, not the desktop's light ones.
+// A long text scrolls with scroll bars in the window's dark colours, not the desktop's light ones,
+// beside a page of the same scheme.
 TEST_F(PreviewPanelTest, ScrollBarsSuitTheDarkWindow) {
     PreviewPanel panel;
     panel.resize(500, 300);
@@ -271,6 +332,76 @@ TEST_F(PreviewPanelTest, ScrollBarsSuitTheDarkWindow) {
         }
     }
     EXPECT_LT(lightness / (area.width() * area.height()), 70);
+    const QWidget* page = panel.findChild<QPlainTextEdit*>()->viewport();
+    const QColor paper = ground(image, QRect(page->mapTo(&panel, QPoint(0, 0)), page->size()));
+    EXPECT_LT(std::abs(paper.lightness() - ground(image, area).lightness()), 16)
+        << paper.name().toStdString();
+}
+
+// Every text a preview shows reads on its ground (at least 4.5:1): a file's name, a note, a
+// button, a text file's lines, and the title the window shows where no title bar names it.
+TEST_F(PreviewPanelTest, EveryTextReadsOnItsGround) {
+    PreviewPanel panel;
+    panel.resize(600, 400);
+    panel.setTitleShown(true);
+    panel.show();
+    const QStringList files = {
+        dir.write("page.html", "<html><body>x</body></html>"),
+        dir.write("blob.bin", QByteArray("\x00\x01\x02\xff", 4)),
+        dir.file("gone.png"),
+        dir.write("notes.txt", "The plan\nship the shelf\n"),
+    };
+    for (const QString& file : files) {
+        panel.setItem(QUrl::fromLocalFile(file), QStringLiteral("A report with a long name"));
+        const QImage image = shot(panel, QFileInfo(file).fileName() + ".png");
+        int checked = 0;
+        for (const QWidget* widget : panel.findChildren<QWidget*>()) {
+            const auto* label = qobject_cast<const QLabel*>(widget);
+            const auto* text = qobject_cast<const QPlainTextEdit*>(widget);
+            const bool shown = widget->isVisible() && widget->width() > 0;
+            if (!shown || !((label && !label->text().isEmpty()) || text ||
+                            qobject_cast<const QPushButton*>(widget))) {
+                continue;
+            }
+            ++checked;
+            const QWidget* area = text ? text->viewport() : widget;
+            EXPECT_GE(legibility(image, QRect(area->mapTo(&panel, QPoint(0, 0)), area->size())),
+                      4.5)
+                << QFileInfo(file).fileName().toStdString() << " "
+                << widget->metaObject()->className();
+        }
+        EXPECT_GE(checked, 2) << QFileInfo(file).fileName().toStdString();
+    }
+}
+
+// Whatever the kind, what the preview shows lies the same distance inside the window's edges.
+TEST_F(PreviewPanelTest, EveryKindKeepsTheSameFrame) {
+    PreviewPanel panel;
+    panel.resize(300, 300);
+    panel.show();
+    panel.setItem(QUrl::fromLocalFile(dir.write("d.svg", drawing)), QString());
+    const auto framed = panel.pictureFrame();
+    ASSERT_TRUE(framed);
+    EXPECT_EQ(framed->left(), 16);
+    // A picture of the same shape, larger than the window.
+    panel.setItem(QUrl::fromLocalFile(png("big.png", solid({4, 2}, Qt::red), {1000, 500})),
+                  QString());
+    EXPECT_EQ(panel.pictureFrame(), framed);
+    const QImage image = panel.grab().toImage();
+    EXPECT_EQ(image.pixelColor(150, framed->top() + 2), QColor(Qt::red));
+    EXPECT_NE(image.pixelColor(8, 150), QColor(Qt::red));
+    // Text begins as far in.
+    panel.setItem(QUrl::fromLocalFile(dir.write("t.txt", "MMMM\n")), QString());
+    const QImage text = panel.grab().toImage();
+    int left = text.width();
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 100; ++x) {
+            if (text.pixelColor(x, y).lightness() > 150) {
+                left = std::min(left, x);
+            }
+        }
+    }
+    EXPECT_NEAR(left, framed->left(), 3);
 }
 
 TEST_F(PreviewPanelTest, OtherFilesOfferTheDefaultApplication) {

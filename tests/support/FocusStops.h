@@ -15,7 +15,23 @@ struct TabStop {
     QWidget* widget = nullptr;
     QString name; // class and accessible name
     bool ringed = false;
+    // All of it showed in its window, or as much as a smaller scroll area can show.
+    bool whole = false;
 };
+
+// Whether all of `widget` shows in its window, or as much of it as a smaller scroll area can:
+// no ancestor, scrolled or not, cuts any more of it.
+inline bool shownWhole(const QWidget* widget) {
+    const QWidget* window = widget->window();
+    const QRect whole(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    for (const QWidget* p = widget->parentWidget(); p != nullptr; p = p->parentWidget()) {
+        const QRect room(p->mapTo(window, QPoint(0, 0)), p->size());
+        if (whole.intersected(room).size() != whole.size().boundedTo(room.size())) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Presses Tab through a shown window once round and looks at the window after each press:
 // whether the control that has the focus shows a ring in `accent` just outside itself (in the
@@ -45,7 +61,7 @@ inline QList<TabStop> tabStops(QWidget* window, const QColor& accent, int reach)
                        std::abs(a.blue() - b.blue()) <
                    90;
         };
-        stops << TabStop{now, name, near(seen, accent)};
+        stops << TabStop{now, name, near(seen, accent), shownWhole(now)};
     }
     return stops;
 }

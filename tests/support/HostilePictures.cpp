@@ -121,6 +121,20 @@ QByteArray progressiveJpegClaimingSize(int width, int height) {
     return jpeg;
 }
 
+QByteArray bmpClaimingSize(quint32 width, quint32 height, qint64 fileBytes) {
+    QByteArray out("BM");
+    putLe(out, quint32(fileBytes), 4);
+    putLe(out, 0, 4);
+    putLe(out, 54, 4); // where the pixels would start
+    putLe(out, 40, 4);
+    putLe(out, width, 4);
+    putLe(out, height, 4);
+    putLe(out, 1, 2);  // planes
+    putLe(out, 24, 2); // bits per pixel
+    out += QByteArray(24, '\0');
+    return out + QByteArray(std::max<qint64>(0, fileBytes - out.size()), '\0');
+}
+
 QByteArray tiffClaimingSize(int width, int height) {
     QByteArray out("II*\0", 4);
     putLe(out, 8, 4);
@@ -177,6 +191,156 @@ std::optional<QByteArray> heicUnderstatingSize(int width, int height) {
     }
     put32At(out, box + 8, 64);
     put32At(out, box + 12, 64);
+    return out;
+}
+
+QByteArray box(const char* type, const QByteArray& payload) {
+    QByteArray out;
+    put32(out, quint32(8 + payload.size()));
+    return out + type + payload;
+}
+
+QByteArray fullBox(const char* type, quint8 version, quint32 flags, const QByteArray& payload) {
+    QByteArray head;
+    put32(head, (quint32(version) << 24) | (flags & 0xffffff));
+    return box(type, head + payload);
+}
+
+QByteArray ispe(quint32 width, quint32 height) {
+    QByteArray sizes;
+    put32(sizes, width);
+    put32(sizes, height);
+    return fullBox("ispe", 0, 0, sizes);
+}
+
+QByteArray heifOf(const HeifParts& parts) {
+    const auto put16 = [](QByteArray& out, quint32 value) {
+        out.append(char((value >> 8) & 0xff));
+        out.append(char(value & 0xff));
+    };
+    const QByteArray ftyp = box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16));
+    QByteArray pitm;
+    put16(pitm, parts.primary);
+    QByteArray infos;
+    put16(infos, quint32(parts.items.size()));
+    QByteArray associations;
+    put32(associations, quint32(parts.items.size()));
+    for (const HeifItem& item : parts.items) {
+        QByteArray info;
+        put16(info, item.id);
+        put16(info, 0);
+        infos += fullBox("infe", 2, 0, info + item.type.left(4) + '\0');
+        put16(associations, item.id);
+        associations += char(item.properties.size());
+        for (const quint16 place : item.properties) {
+            associations += char(place);
+        }
+    }
+    QByteArray references;
+    for (const HeifReference& reference : parts.references) {
+        QByteArray ids;
+        put16(ids, reference.from);
+        put16(ids, quint32(reference.to.size()));
+        for (const quint32 to : reference.to) {
+            put16(ids, to);
+        }
+        references += box(reference.type.constData(), ids);
+    }
+    // Locations of four-byte offsets and lengths, filled in once the media data's place is known.
+    const auto located = [&](qint64 mediaData) {
+        QByteArray locations("\x44\0", 2);
+        QList<const HeifItem*> stored;
+        for (const HeifItem& item : parts.items) {
+            if (!item.data.isEmpty()) {
+                stored.append(&item);
+            }
+        }
+        put16(locations, quint32(stored.size()));
+        qint64 at = mediaData;
+        for (const HeifItem* item : stored) {
+            put16(locations, item->id);
+            put16(locations, 0);
+            put16(locations, 1);
+            put32(locations, quint32(at));
+            put32(locations, quint32(item->data.size()));
+            at += item->data.size();
+        }
+        QByteArray properties;
+        for (const QByteArray& property : parts.properties) {
+            properties += property;
+        }
+        return fullBox(
+            "meta", 0, 0,
+            fullBox("hdlr", 0, 0, QByteArray(4, '\0') + "pict" + QByteArray(13, '\0')) +
+                fullBox("pitm", 0, 0, pitm) + fullBox("iinf", 0, 0, infos) +
+                (references.isEmpty() ? QByteArray() : fullBox("iref", 0, 0, references)) +
+                box("iprp", box("ipco", properties) + fullBox("ipma", 0, 0, associations)) +
+                fullBox("iloc", 0, 0, locations));
+    };
+    const qint64 metaBytes = located(0).size();
+    QByteArray media;
+    for (const HeifItem& item : parts.items) {
+        media += item.data;
+    }
+    return ftyp + located(ftyp.size() + metaBytes + 8) + box("mdat", media);
+}
+
+std::optional<HeifParts> heicParts(int width, int height) {
+    heif_image* image = nullptr;
+    heif_image_create(width, height, heif_colorspace_monochrome, heif_chroma_monochrome, &image);
+    heif_image_add_plane(image, heif_channel_Y, width, height, 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image, heif_channel_Y, &stride);
+    std::fill(plane, plane + qsizetype(height) * stride, 128);
+    const auto heic = encodedHeic(image, 10);
+    if (!heic) {
+        return std::nullopt;
+    }
+    // A whole box, from its length before the type to its end.
+    const auto whole = [&](const char* type) {
+        const qsizetype at = heic->indexOf(type) - 4;
+        if (at < 0) {
+            return QByteArray();
+        }
+        const auto* p = reinterpret_cast<const uchar*>(heic->constData() + at);
+        const quint32 length = (quint32(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+        return heic->mid(at, length);
+    };
+    const QByteArray config = whole("hvcC");
+    const QByteArray media = whole("mdat");
+    if (config.isEmpty() || media.size() <= 8) {
+        return std::nullopt;
+    }
+    HeifParts parts;
+    parts.properties = {config, ispe(quint32(width), quint32(height))};
+    parts.items = {{1, "hvc1", media.mid(8), {1, 2}}};
+    return parts;
+}
+
+HeifParts gridOf(HeifParts tile, QSize declared, QSize canvas) {
+    QByteArray data("\0\1\0\1", 4); // 32-bit sides, one row of two columns
+    put32(data, quint32(canvas.width()));
+    put32(data, quint32(canvas.height()));
+    tile.properties.append(ispe(quint32(declared.width()), quint32(declared.height())));
+    quint32 id = 0;
+    for (const HeifItem& item : tile.items) {
+        id = std::max(id, item.id + 1);
+    }
+    tile.items.append({id, "grid", data, {quint16(tile.properties.size())}});
+    tile.references.append({"dimg", id, {tile.primary, tile.primary}});
+    tile.primary = id;
+    return tile;
+}
+
+QByteArray heifNested(int levels) {
+    QByteArray out = box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16));
+    const quint32 inner = 8u * quint32(levels);
+    put32(out, 12 + inner);
+    out += QByteArray("meta\0\0\0\0", 8);
+    for (int i = 0; i < levels; ++i) {
+        put32(out, inner - 8u * quint32(i));
+        out += "ipco";
+    }
     return out;
 }
 

@@ -391,6 +391,14 @@ std::optional<int> XServer::stopApp(double seconds) {
     return app_->exitCode();
 }
 
+void XServer::killServer() {
+    if (xvfbPid_ > 0) {
+        ::kill(static_cast<pid_t>(xvfbPid_), SIGKILL);
+        ::waitpid(static_cast<pid_t>(xvfbPid_), nullptr, 0);
+        xvfbPid_ = -1;
+    }
+}
+
 QList<XServer::Window> XServer::shownWindows() {
     QList<Window> shown;
     for (const Window& w : appWindows()) {
@@ -527,6 +535,59 @@ quint32 XServer::createWindow(const QRect& rect, const QColor& color, bool manag
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     presses_.insert(id, 0);
     return id;
+}
+
+void XServer::reservePanels(const QMargins& room) {
+    xcb_connection_t* c = connection_;
+    const QSize size = options_.size;
+    if (!options_.windowManager) {
+        const quint32 area[] = {quint32(room.left()), quint32(room.top()),
+                                quint32(size.width() - room.left() - room.right()),
+                                quint32(size.height() - room.top() - room.bottom())};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root_, intern(c, "_NET_WORKAREA"),
+                            XCB_ATOM_CARDINAL, 32, 4, area);
+    } else {
+        const xcb_window_t id = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, id, root_, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const xcb_atom_t dock = intern(c, "_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, intern(c, "_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, 1, &dock);
+        // left, right, top, bottom, then the start and end of each along its edge.
+        const quint32 strut[] = {quint32(room.left()),
+                                 quint32(room.right()),
+                                 quint32(room.top()),
+                                 quint32(room.bottom()),
+                                 0,
+                                 quint32(size.height() - 1),
+                                 0,
+                                 quint32(size.height() - 1),
+                                 0,
+                                 quint32(size.width() - 1),
+                                 0,
+                                 quint32(size.width() - 1)};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, intern(c, "_NET_WM_STRUT_PARTIAL"),
+                            XCB_ATOM_CARDINAL, 32, 12, strut);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, intern(c, "_NET_WM_STRUT"),
+                            XCB_ATOM_CARDINAL, 32, 4, strut);
+        xcb_map_window(c, id);
+    }
+    xcb_flush(c);
+    // The window manager has taken the panel in once its work area says so.
+    const QRect wanted = QRect(QPoint(0, 0), size).marginsRemoved(room);
+    waitUntil(
+        [&] {
+            auto r = reply(xcb_get_property_reply(
+                c,
+                xcb_get_property(c, 0, root_, intern(c, "_NET_WORKAREA"), XCB_ATOM_CARDINAL, 0, 4),
+                nullptr));
+            if (!r || xcb_get_property_value_length(r.get()) < 16) {
+                return false;
+            }
+            const auto* v = static_cast<const quint32*>(xcb_get_property_value(r.get()));
+            return QRect(int(v[0]), int(v[1]), int(v[2]), int(v[3])) == wanted;
+        },
+        10);
 }
 
 void XServer::setDisplayScale(double scale) {

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QMap>
+#include <QMargins>
 #include <QPoint>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -80,6 +81,9 @@ public:
     QString appLog();
     // Sends SIGTERM and waits; the exit code, or none when it did not exit normally in time.
     std::optional<int> stopApp(double seconds = 10);
+    // Ends the X server at once, as a crash or the end of the session would, and waits until it
+    // is gone. The server's own connection is broken afterwards.
+    void killServer();
 
     // The application's top-level windows (by _NET_WM_PID), bottom to top.
     QList<Window> appWindows();
@@ -102,6 +106,10 @@ public:
     // A plain window of the test's own, filled with `color`, counting the button presses it gets.
     // With `managed` the window manager frames and places it, else it sits at `rect` unmanaged.
     quint32 createWindow(const QRect& rect, const QColor& color, bool managed = false);
+    // Desktop panels taking `room` off the screen's edges: under the window manager a dock
+    // window that asks for it, without one the work area published on the root window as a
+    // window manager would. Before the application starts, so that it sees them from the first.
+    void reservePanels(const QMargins& room);
     // Unplugs one of the two monitors (RandR); false when the server refused.
     bool removeMonitor(const QString& name);
 

@@ -63,6 +63,19 @@ TEST(ShelfModelSelection, EscapeStepsBackOneLayerAtATime) {
     EXPECT_GE(rig.tips->refreshes, 5);
 }
 
+// Space reaching the shelf after it closed (pressed while the drawer goes) shows nothing: no
+// preview may stand over a closed shelf, where no key would close it.
+TEST(ShelfModelSelection, SpaceAfterTheShelfClosedShowsNoPreview) {
+    ModelRig rig;
+    rig.startWith(snapshotOf({shelfItem("a")}));
+    rig.model->setOpenScreen(1);
+    rig.model->handleKey(ShelfKey::right);
+    ASSERT_EQ(rig.model->selectedItemID(), "a");
+    rig.model->setOpenScreen(std::nullopt);
+    rig.model->handleKey(ShelfKey::space);
+    EXPECT_TRUE(rig.preview->shown.isEmpty());
+}
+
 TEST(ShelfModelSelection, ArrowsWalkTheItemsAndCollapsingDropsAHiddenSelection) {
     ModelRig rig;
     rig.startWith(snapshotOf({shelfItem("a"), shelfItem("b"), shelfItem("c")}));

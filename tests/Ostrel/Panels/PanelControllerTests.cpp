@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -247,6 +248,34 @@ TEST(HoverDetector, WatchesTheHotZoneAndWantsEveryMoveOnlyWhileTheShelfIsBusy) {
     rig.clock->advance(1.0);
     EXPECT_FALSE(rig.model->openScreen().has_value());
     EXPECT_FALSE(rig.windows.watch.everyMove);
+}
+
+// What a pointer moving near the shelf costs the main thread, counted at the window system: on
+// its way to the hot zone nothing reaches it (the window system only follows the pointer
+// closely there); in the zone, while the dwell runs and the drawer opens, each frame's one report
+// is handled without asking the server where the pointer is.
+TEST(HoverDetector, APointerNearTheShelfReachesTheMainThreadOnlyInTheZoneAndAsksNothing) {
+    Rig rig;
+    QSignalSpy reports(&rig.windows, &x11::WindowSystem::rawMotion);
+    const QRectF hot = rig.layout().hotZone(0);
+    for (int frame = 0; frame < 30; ++frame) {
+        const QPoint below = rig.pixel(QPointF(hot.center().x() + frame, hot.y() - 20));
+        ASSERT_TRUE(rig.windows.watch.near(below));
+        rig.pointTo(below);
+        rig.clock->advance(Motion::frame);
+    }
+    EXPECT_EQ(reports.count(), 0);
+
+    int asked = 0;
+    for (int frame = 0; frame < 30; ++frame) {
+        const int before = rig.windows.pointerQuestions;
+        rig.pointTo(rig.pixel(QPointF(hot.center().x() + frame, hot.y() + 2)));
+        asked += rig.windows.pointerQuestions - before;
+        rig.clock->advance(Motion::frame);
+    }
+    EXPECT_EQ(reports.count(), 30);
+    EXPECT_TRUE(rig.model->openScreen().has_value());
+    EXPECT_EQ(asked, 0);
 }
 
 // The model's own pointer, as the application wires it: a scroll under a resting pointer keeps

@@ -27,7 +27,7 @@ TEST_F(ControlsTest, SidebarLinesTheIconUpWithTheTilesAndTakesClicksAcrossTheRow
     sidebar.show();
     SidebarRow* folders = sidebar.row(Pane::folders);
     const double iconBody = sidebar.iconRect().left() + SidebarMetrics::iconInset;
-    EXPECT_DOUBLE_EQ(iconBody, folders->tileRect().left());
+    EXPECT_DOUBLE_EQ(iconBody, folders->x() + folders->tileRect().left());
     EXPECT_DOUBLE_EQ(folders->highlightRect().height(), SidebarMetrics::selectionHeight);
 
     const QPoint rightOfTitle(folders->width() - 15, folders->height() / 2);
@@ -36,10 +36,11 @@ TEST_F(ControlsTest, SidebarLinesTheIconUpWithTheTilesAndTakesClicksAcrossTheRow
     EXPECT_EQ(stored().value("preferencesPane"), "folders");
     EXPECT_TRUE(folders->selected());
 
-    // About sits at the bottom of the panel whatever its height.
+    // About sits at the bottom of the panel whatever its height, its highlight in the middle of
+    // its 40-pixel band.
     SidebarRow* about = sidebar.row(Pane::about);
     EXPECT_EQ(about->geometry().bottom() + 1,
-              sidebar.height() - static_cast<int>(SidebarMetrics::outerPadding));
+              sidebar.height() - static_cast<int>(SidebarMetrics::outerPadding) - 2);
 }
 
 TEST_F(ControlsTest, PickerReportsOnlyTheUsersChoices) {

@@ -245,9 +245,27 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     QTest::mouseClick(pane.checkButton(), Qt::LeftButton);
     EXPECT_EQ(checks, 1);
 
+    EXPECT_TRUE(pane.linksSection()->header()->isVisibleTo(&pane));
+
     feed = true;
     AboutPane withFeed(*settings, UpdateActions{[&] { return !feed; }, [] {}, {}}, BundleInfo{});
     EXPECT_TRUE(withFeed.linkRows().isEmpty());
+    // No links, no "Links": below the update rows' box the pane shows nothing but its ground.
+    withFeed.resize(583, 608);
+    withFeed.show();
+    test::settleLayouts();
+    EXPECT_FALSE(withFeed.linksSection()->header()->isVisibleTo(&withFeed));
+    const QWidget* box = withFeed.sections().first()->box();
+    const int below = box->mapTo(&withFeed, QPoint(0, box->height())).y() + 1;
+    const QImage shot = withFeed.grab().toImage();
+    const QColor ground = shot.pixelColor(2, shot.height() - 2);
+    int marked = 0;
+    for (int y = below; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            marked += shot.pixelColor(x, y) != ground;
+        }
+    }
+    EXPECT_EQ(marked, 0);
     EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
               "Checks whether a newer version of Ostrel is out.");
     withFeed.show();

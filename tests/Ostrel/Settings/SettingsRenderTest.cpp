@@ -4,12 +4,16 @@
 
 #include <QImage>
 #include <QJsonArray>
+#include <QTest>
 
 using namespace ostrel;
 
 namespace {
 
-class SettingsRenderTest : public test::SettingsFixture {};
+class SettingsRenderTest : public test::SettingsFixture {
+protected:
+    ~SettingsRenderTest() override { PreferencesWindowController::setScreenAreas(nullptr); }
+};
 
 } // namespace
 
@@ -20,6 +24,7 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
     auto settings = makeSettings();
     settings->setDisplays(
         {DisplayInfo{"a", "DELL U2720Q", QRectF(0, 0, 2560, 1440), PixelSize{3840, 2160}}});
+    PreferencesWindowController::setScreenAreas([] { return QList{QRect(0, 0, 1920, 1080)}; });
     PreferencesWindowController controller(*settings, UpdateActions{});
     controller.show();
     for (const bool dark : {false, true}) {
@@ -30,6 +35,43 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
             const QImage image = controller.window()->grab().toImage();
             ASSERT_EQ(image.size() / image.devicePixelRatio(), QSize(810, 660));
             const QString path = test::renderPath(rawValue(pane) + (dark ? "-dark" : "-light"));
+            if (!path.isEmpty()) {
+                EXPECT_TRUE(image.save(path));
+            }
+        }
+    }
+}
+
+// Every pane on screens smaller than the window, saved for a look: the window as large as the
+// screen leaves, the pane or the whole content scrolling.
+TEST_F(SettingsRenderTest, RendersEveryPaneOnSmallScreens) {
+    auto settings = makeSettings();
+    for (const QRect area :
+         {QRect(0, 32, 960, 508), QRect(0, 0, 400, 300), QRect(32, 0, 608, 480)}) {
+        PreferencesWindowController::setScreenAreas([area] { return QList{area}; });
+        PreferencesWindowController controller(*settings, UpdateActions{});
+        controller.show();
+        // Fitted again once the window's frame is known.
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return area.contains(controller.window()->frameGeometry()) &&
+                   controller.window()->frameGeometry() != controller.window()->geometry();
+        }));
+        for (const Pane pane : allPanes) {
+            controller.navigation().setPane(pane);
+            QApplication::processEvents();
+            test::settleLayouts();
+            const QImage image = controller.window()->grab().toImage();
+            // As tall as the screen, window frame included; as wide as the screen or the panes.
+            const QRect frame = controller.window()->frameGeometry();
+            const int sides = frame.width() - controller.window()->width();
+            EXPECT_TRUE(area.contains(frame));
+            EXPECT_EQ(frame.height(), area.height());
+            EXPECT_EQ(image.width() / image.devicePixelRatio(),
+                      std::min(810, area.width() - sides));
+            const QString path = test::renderPath(QStringLiteral("%1-%2x%3")
+                                                      .arg(rawValue(pane))
+                                                      .arg(area.width())
+                                                      .arg(area.height()));
             if (!path.isEmpty()) {
                 EXPECT_TRUE(image.save(path));
             }

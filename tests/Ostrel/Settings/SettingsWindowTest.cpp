@@ -6,6 +6,7 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "support/FocusStops.h"
 
+#include <QAccessible>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QLabel>
@@ -19,6 +20,14 @@ namespace {
 
 class SettingsWindowTest : public test::SettingsFixture {
 protected:
+    // A screen the window fits on (the offscreen platform's own is 800 x 600).
+    SettingsWindowTest() { useScreens({QRect(0, 0, 1920, 1080)}); }
+    ~SettingsWindowTest() override { PreferencesWindowController::setScreenAreas(nullptr); }
+
+    static void useScreens(const QList<QRect>& areas) {
+        PreferencesWindowController::setScreenAreas([areas] { return areas; });
+    }
+
     std::unique_ptr<PreferencesWindowController> makeWindow(AppSettings& settings) {
         return std::make_unique<PreferencesWindowController>(settings, UpdateActions{});
     }
@@ -112,13 +121,13 @@ TEST_F(SettingsWindowTest, ComesUpWhereItCanBeReached) {
     EXPECT_GE(frame.top(), area.top());
     EXPECT_TRUE(area.contains(frame.topLeft())) << frame.x() << "," << frame.y();
 
-    // Taller and wider than the screen: top and left edges on it. A frame partly off keeps
-    // enough of its top edge on the screen to drag.
+    // Taller and wider than the screen: top and left edges on it. A frame partly off comes
+    // wholly onto the screen.
     const QList<QRect> small{QRect(0, 0, 640, 400)};
     EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(-85, -130, 810, 660), small),
               QPoint(0, 0));
     EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(600, 380, 300, 300), small),
-              QPoint(540, 300));
+              QPoint(340, 100));
     EXPECT_EQ(PreferencesWindowController::keptOnScreen(QRect(40, 30, 300, 300), small),
               QPoint(40, 30));
 }
@@ -161,11 +170,12 @@ TEST_F(SettingsWindowTest, TheSidebarHeaderStartsAtItsTopInsetWithNoTitleBarOver
     controller->show();
     QWidget* root = controller->root();
     SettingsSidebar* sidebar = controller->root()->sidebar();
-    // 8 around the panel, 24 above the 36-pixel icon and 24 below it.
+    // 8 around the panel, 24 above the 36-pixel icon and 24 below it; the first row's highlight
+    // in the middle of its 40-pixel band.
     const QPoint icon = sidebar->mapTo(root, sidebar->iconRect().center().toPoint());
     EXPECT_EQ(icon.y(), 8 + 24 + 18);
     EXPECT_NE(pixel(root, icon), QColor(226, 226, 226)) << "the icon is drawn there";
-    EXPECT_EQ(sidebar->row(Pane::general)->mapTo(root, QPoint(0, 0)).y(), 8 + 24 + 36 + 24);
+    EXPECT_EQ(sidebar->row(Pane::general)->mapTo(root, QPoint(0, 0)).y(), 8 + 24 + 36 + 24 + 2);
 }
 
 // Every control that Tab reaches, on every pane, shows a ring while it holds the focus (a switch
@@ -195,4 +205,108 @@ TEST_F(SettingsWindowTest, EveryTabStopOfEveryPaneShowsItsFocus) {
     QTest::mouseClick(field, Qt::LeftButton);
     ASSERT_TRUE(field->hasFocus());
     EXPECT_EQ(window->findChild<FocusRing*>()->ring(), nullptr);
+}
+
+// Screens shorter or narrower than the window (1920 x 1080 at twice the scale with a bar at the
+// top, 1024 x 600, 800 x 600 at several scales, a panel on a side): the window lies wholly on
+// the screen, and on every pane each control Tab reaches shows whole when it has the focus, as
+// does the About row when the keyboard selects it.
+TEST_F(SettingsWindowTest, OnAScreenSmallerThanTheWindowEveryControlCanBeReached) {
+    auto settings = makeSettings();
+    const QColor accent = SettingsColors::accent(false);
+    const int reach = static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width));
+    for (const QRect area : {QRect(0, 32, 960, 508), QRect(0, 0, 1024, 600), QRect(0, 0, 800, 600),
+                             QRect(48, 0, 752, 600), QRect(0, 0, 640, 480), QRect(0, 0, 533, 400),
+                             QRect(0, 0, 400, 300)}) {
+        SCOPED_TRACE(QStringLiteral("%1,%2 %3x%4")
+                         .arg(area.x())
+                         .arg(area.y())
+                         .arg(area.width())
+                         .arg(area.height())
+                         .toStdString());
+        useScreens({area});
+        auto controller = makeWindow(*settings);
+        QWidget* window = controller->window();
+        for (const Pane pane : allPanes) {
+            SCOPED_TRACE(rawValue(pane).toStdString());
+            controller->show(pane);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+            QApplication::processEvents();
+            test::settleLayouts();
+            EXPECT_TRUE(area.contains(window->frameGeometry()));
+            for (const test::TabStop& stop : test::tabStops(window, accent, reach)) {
+                EXPECT_TRUE(stop.whole) << stop.name.toStdString();
+                EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
+            }
+        }
+        // The keyboard's way to About: Tab to the sidebar, End.
+        controller->show(Pane::general);
+        QApplication::processEvents();
+        QTest::keyClick(window, Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), controller->root()->sidebar()->row(Pane::general));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        EXPECT_EQ(controller->navigation().pane(), Pane::about);
+        EXPECT_TRUE(test::shownWhole(controller->root()->sidebar()->row(Pane::about)));
+        controller->window()->close();
+    }
+}
+
+// The sidebar is a stop for Tab, with its ring around the selected row; the arrows move to the
+// next or previous pane and Home and End to the first and last, keeping the keyboard in the
+// sidebar; to a screen reader the sidebar is a list whose focused item is the selected pane.
+TEST_F(SettingsWindowTest, TheKeyboardChangesPanesFromTheSidebar) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    QWidget* window = controller->window();
+    SettingsSidebar* sidebar = controller->root()->sidebar();
+    controller->show(Pane::shelf);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QApplication::processEvents();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+
+    const auto stops =
+        test::tabStops(window, SettingsColors::accent(false),
+                       static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width)));
+    const auto sidebarStops =
+        std::count_if(stops.begin(), stops.end(),
+                      [&](const test::TabStop& s) { return s.widget->parent() == sidebar; });
+    EXPECT_EQ(sidebarStops, 1);
+    const auto shelfRow = std::find_if(stops.begin(), stops.end(), [&](const test::TabStop& s) {
+        return s.widget == sidebar->row(Pane::shelf);
+    });
+    ASSERT_NE(shelfRow, stops.end()) << "Tab reaches the selected pane's row";
+    EXPECT_TRUE(shelfRow->ringed);
+
+    while (QApplication::focusWidget() != sidebar->row(Pane::shelf)) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QApplication::processEvents(); // the focus is cleared soon after a pane changes
+    EXPECT_EQ(controller->navigation().pane(), Pane::files);
+    EXPECT_EQ(controller->root()->paneView()->heading()->text(), "Files");
+    ASSERT_EQ(QApplication::focusWidget(), sidebar->row(Pane::files));
+    EXPECT_EQ(window->findChild<FocusRing*>()->target(), sidebar->row(Pane::files));
+    QAccessibleInterface* files = QAccessible::queryAccessibleInterface(sidebar->row(Pane::files));
+    ASSERT_NE(files, nullptr);
+    EXPECT_EQ(files->role(), QAccessible::ListItem);
+    EXPECT_EQ(files->text(QAccessible::Name), "Files");
+    EXPECT_TRUE(files->state().selected);
+    EXPECT_TRUE(files->state().focused);
+    EXPECT_EQ(files->parent()->role(), QAccessible::List);
+    EXPECT_FALSE(
+        QAccessible::queryAccessibleInterface(sidebar->row(Pane::shelf))->state().selected);
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(controller->navigation().pane(), Pane::displays);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    EXPECT_EQ(controller->navigation().pane(), Pane::about);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(controller->navigation().pane(), Pane::about) << "the last stays the last";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+    QApplication::processEvents();
+    EXPECT_EQ(controller->navigation().pane(), Pane::general);
+    EXPECT_EQ(QApplication::focusWidget(), sidebar->row(Pane::general));
+    EXPECT_EQ(stored().value("preferencesPane"), "general");
 }

@@ -1,12 +1,14 @@
 // The real binary on a private X server, its desktop settings from a stub of the settings portal
 // on a private bus.
 #include "Platform/PortalAccessibility.h"
+#include "support/NoisePicture.h"
 #include "support/OpenDrawer.h"
 #include "support/SessionBus.h"
 #include "support/StubPortal.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -21,6 +23,28 @@ const QString gnome = QStringLiteral("org.gnome.desktop.interface");
 bool logSays(XServer& x, const QString& text, double seconds = 20) {
     return waitUntil([&] { return x.appLog().contains(text); }, seconds);
 }
+
+// The desktop's settings portal, a stub on a private bus of its own; the application reaches it
+// through `environment`.
+struct DesktopPortal {
+    SessionBus bus;
+    QDBusConnection side = bus.connect(QStringLiteral("portal"));
+    StubPortal portal{side};
+
+    ~DesktopPortal() { side.unregisterObject(PortalAccessibility::path); }
+    // Whether the bus runs and the portal took its name on it.
+    bool up() {
+        return bus.ok() &&
+               side.registerVirtualObject(PortalAccessibility::path, &portal,
+                                          QDBusConnection::SubPath) &&
+               side.registerService(PortalAccessibility::service);
+    }
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        return env;
+    }
+};
 
 // How the drawer came down, told by two points of its black surface: one just under the top
 // edge's middle, one low at the left. Growing from the top edge reaches the first long before
@@ -65,16 +89,11 @@ bool closes(XServer& x) {
 // would grow, and the other way once the desktop changes its mind; a change in the middle of an
 // opening neither stops nor strands the drawer.
 TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
-    SessionBus bus;
-    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    QDBusConnection portalSide = bus.connect(QStringLiteral("portal"));
-    StubPortal portal(portalSide);
-    ASSERT_TRUE(portalSide.registerVirtualObject(PortalAccessibility::path, &portal,
-                                                 QDBusConnection::SubPath));
-    ASSERT_TRUE(portalSide.registerService(PortalAccessibility::service));
+    DesktopPortal settings;
+    ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
+    StubPortal& portal = settings.portal;
     portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    QProcessEnvironment env = settings.environment();
     // Slow enough to catch the drawer on its way down.
     env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
 
@@ -98,5 +117,99 @@ TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
     EXPECT_TRUE(o.open);
     EXPECT_TRUE(closes(x));
     EXPECT_EQ(x.stopApp(), 0);
-    portalSide.unregisterObject(PortalAccessibility::path);
+}
+
+// Reduce motion with unread items on the shelf: with a compositor the drawer fades in over the
+// desktop; without one a fade cannot blend, so the drawer shows at once in its own colours, never
+// through a wash of the closed shelf's accent colour.
+TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend) {
+    for (const bool compositor : {false, true}) {
+        SCOPED_TRACE(compositor ? "compositor" : "no compositor");
+        DesktopPortal settings;
+        ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
+        StubPortal& portal = settings.portal;
+        portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
+        QProcessEnvironment env = settings.environment();
+        env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
+
+        XServer::Options o;
+        o.compositor = compositor;
+        XServer x(o);
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        // A light desktop, so that a fade shows as shades between it and the drawer's black.
+        const QColor desktop(190, 190, 190);
+        x.createWindow(QRect(0, 0, 1920, 1080), desktop);
+        ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+        ASSERT_TRUE(logSays(x, QStringLiteral("reduce motion on"))) << x.appLog().toStdString();
+        ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")));
+        ASSERT_TRUE(noisePicture(400, 300, 5).save(x.scratchpad() + QStringLiteral("/new.png")));
+        ASSERT_TRUE(logSays(x, QStringLiteral("added")));
+        x.moveTo(QPoint(960, 700));
+        pump(0.5);
+
+        // Every colour the drawer's surface takes on the way open.
+        const QPoint probe = drawerProbe();
+        QList<QColor> seen;
+        x.key(QStringLiteral("alt+space"));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                seen.append(QColor(x.capture(QRect(probe, QSize(1, 1))).pixel(0, 0)));
+                return seen.size() > 1 && seen.last() == QColor(Qt::black) &&
+                       seen[seen.size() - 2] == QColor(Qt::black);
+            },
+            10));
+        const auto between = [&](const QColor& c) {
+            return c != desktop && c != QColor(Qt::black);
+        };
+        const qsizetype shades = std::count_if(seen.begin(), seen.end(), between);
+        if (compositor) {
+            EXPECT_GT(shades, 0) << "faded in";
+        } else {
+            const auto first = std::find_if(seen.begin(), seen.end(), between);
+            EXPECT_EQ(shades, 0) << first->name().toStdString();
+        }
+        EXPECT_EQ(x.stopApp(), 0);
+    }
+}
+
+// The desktop's reduce-motion and contrast switches flipped ten times a second while the drawer
+// opens and closes: nothing crashes, nothing shows off screen, and the drawer still opens after.
+TEST(DesktopSettingsEndToEnd, SettingsFlippingTenTimesASecondLeaveAWorkingShelf) {
+    DesktopPortal settings;
+    ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
+    StubPortal& portal = settings.portal;
+    QProcessEnvironment env = settings.environment();
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    ASSERT_TRUE(logSays(x, QStringLiteral("the shortcut is registered")));
+    ASSERT_TRUE(noisePicture(400, 300, 5).save(x.scratchpad() + QStringLiteral("/new.png")));
+    ASSERT_TRUE(logSays(x, QStringLiteral("added")));
+    x.moveTo(QPoint(960, 700));
+
+    const QRect screen(0, 0, 1920, 1080);
+    bool offScreen = false;
+    for (int tick = 0; tick < 40; ++tick) {
+        portal.change(gnome, QStringLiteral("enable-animations"), tick % 2 == 0);
+        portal.change(QStringLiteral("org.gnome.desktop.a11y.interface"),
+                      QStringLiteral("high-contrast"), tick % 3 == 0);
+        if (tick % 4 == 0) {
+            x.key(QStringLiteral("alt+space"));
+        }
+        pump(0.1);
+        for (const XServer::Window& w : x.appWindows()) {
+            offScreen = offScreen || (w.viewable && !screen.contains(w.geometry));
+        }
+    }
+    EXPECT_FALSE(offScreen);
+    ASSERT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_TRUE(logSays(x, QStringLiteral("increase contrast on")));
+    pump(1.0);
+    if (drawerOpen(x)) {
+        EXPECT_TRUE(closes(x));
+    }
+    x.key(QStringLiteral("alt+space"));
+    EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+    EXPECT_TRUE(closes(x));
+    EXPECT_EQ(x.stopApp(), 0);
 }

@@ -1,5 +1,5 @@
 // The real binary on a private X server: the first-run greeting, a second launch, one shelf per
-// support folder, autostart.
+// support folder, autostart, and the X server going away.
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "Platform/AutostartEntry.h"
 #include "support/NoisePicture.h"
@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+
+#include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
@@ -79,6 +81,45 @@ bool colourful(QColor c) {
     return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60;
 }
 
+int viewableWindows(XServer& x) {
+    int n = 0;
+    for (const XServer::Window& w : x.appWindows()) {
+        n += w.viewable ? 1 : 0;
+    }
+    return n;
+}
+
+bool cardShows(XServer& x) {
+    const QImage shot = x.capture(firstCard());
+    int n = 0;
+    for (int y = 0; y < shot.height(); y += 4) {
+        for (int x = 0; x < shot.width(); x += 4) {
+            n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
+        }
+    }
+    return n > 300;
+}
+
+// The drawer opened on hover with the first card in view, and the pointer on that card.
+bool pointAtTheFirstCard(XServer& x) {
+    x.moveTo(QPoint(960, 2));
+    if (!waitUntil([&] { return cardShows(x); }, 20)) {
+        return false;
+    }
+    x.moveTo(firstCard().center());
+    pump(0.1);
+    return true;
+}
+
+bool rightClickTheFirstCard(XServer& x) {
+    if (!pointAtTheFirstCard(x)) {
+        return false;
+    }
+    const int shown = viewableWindows(x);
+    x.click(3);
+    return waitUntil([&] { return viewableWindows(x) > shown; }, 10);
+}
+
 // Two displays of one user share the support folder, and so the index: a launch on the second
 // says where the shelf runs and ends, so that it never writes back the index it read over a
 // deletion made on the first.
@@ -106,25 +147,7 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
 
     // Deleted from the card's menu on the first display; the held deletion is committed as it
     // ends.
-    first.moveTo(QPoint(960, 2));
-    const QRect card = firstCard();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QImage shot = first.capture(card);
-            int n = 0;
-            for (int y = 0; y < shot.height(); y += 4) {
-                for (int x = 0; x < shot.width(); x += 4) {
-                    n += colourful(shot.pixelColor(x, y)) ? 1 : 0;
-                }
-            }
-            return n > 300;
-        },
-        20))
-        << first.appLog().toStdString();
-    first.moveTo(card.center());
-    pump(0.1);
-    first.click(3);
-    pump(0.5);
+    ASSERT_TRUE(rightClickTheFirstCard(first)) << first.appLog().toStdString();
     for (int i = 0; i < 7; ++i) {
         first.key(QStringLiteral("Down")); // to "Delete"
     }
@@ -162,6 +185,164 @@ TEST(ShellEndToEnd, AutostartEntryOnAtLaunchFollowsTheDesktop) {
         << x.appLog().toStdString();
     EXPECT_TRUE(AutostartEntry(path, OSTREL_BINARY).enabled());
     EXPECT_EQ(x.stopApp(), 0);
+}
+
+// --- The X server going away (a session ending, a crash): the application ends with status 1,
+// and nothing it had is lost.
+
+int storedItems(const XServer& x) {
+    return QJsonDocument::fromJson(x.home().read("data/Ostrel/index.json"))
+        .object()
+        .value("items")
+        .toArray()
+        .size();
+}
+
+int captures(XServer& x) {
+    return static_cast<int>(x.appLog().count("app.ostrel.ingest: added"));
+}
+
+// Adds a picture to the scratchpad and waits until the application has it.
+bool capture(XServer& x, const QString& name, quint32 seed) {
+    const int before = captures(x);
+    return noisePicture(200, 150, seed).save(x.scratchpad() + '/' + name) &&
+           waitUntil([&] { return captures(x) > before; }, 30);
+}
+
+// True once the application has ended by itself with status 1 (not by a signal).
+bool endedWithStatusOne(XServer& x) {
+    QProcess* app = x.app();
+    return waitUntil([&] { return app->state() == QProcess::NotRunning; }, 30) &&
+           app->exitStatus() == QProcess::NormalExit && app->exitCode() == 1;
+}
+
+bool started(XServer& x, const QProcessEnvironment& extra = {}) {
+    return x.startApp(OSTREL_BINARY, {}, extra) &&
+           waitUntil([&] { return x.appLog().contains("the shortcut is registered"); }, 30);
+}
+
+// A capture waits 2 s for the index to be written: the X server goes well before that.
+TEST(ShellEndToEnd, ACaptureJustMadeIsInTheIndexWhenTheXServerGoes) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+    ASSERT_TRUE(capture(x, "chart.png", 5)) << x.appLog().toStdString();
+    x.killServer();
+    EXPECT_TRUE(endedWithStatusOne(x)) << x.appLog().toStdString();
+    EXPECT_EQ(storedItems(x), 1);
+}
+
+// A deletion is held for undo while the shelf is open (4 s at the normal pace): it reaches the
+// index all the same.
+TEST(ShellEndToEnd, ADeletionHeldForUndoIsInTheIndexWhenTheXServerGoes) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    QProcessEnvironment pace;
+    pace.insert("OSTREL_MOTION_SCALE", "1");
+    ASSERT_TRUE(started(x, pace)) << x.appLog().toStdString();
+    ASSERT_TRUE(capture(x, "chart.png", 5));
+    ASSERT_TRUE(waitUntil([&] { return storedItems(x) == 1; }, 30));
+
+    ASSERT_TRUE(rightClickTheFirstCard(x)) << x.appLog().toStdString();
+    for (int i = 0; i < 7; ++i) {
+        x.key(QStringLiteral("Down")); // to "Delete"
+    }
+    x.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitUntil([&] { return !cardShows(x); }, 10));
+    x.killServer();
+    EXPECT_TRUE(endedWithStatusOne(x)) << x.appLog().toStdString();
+    const QJsonObject index =
+        QJsonDocument::fromJson(x.home().read("data/Ostrel/index.json")).object();
+    EXPECT_TRUE(index.value("items").toArray().isEmpty());
+    EXPECT_EQ(index.value("deleted").toObject().size(), 1);
+}
+
+// The X server goes while a menu, a preview or a drag holds the application in a loop of its
+// own: no crash, and the capture made meanwhile is kept.
+TEST(ShellEndToEnd, TheXServerGoingDuringAMenuAPreviewOrADragLosesNothing) {
+    const std::vector<std::pair<const char*, std::function<bool(XServer&)>>> moments = {
+        {"menu", rightClickTheFirstCard},
+        {"preview",
+         [](XServer& x) {
+             x.moveTo(QPoint(960, 900));
+             x.key(QStringLiteral("alt+space"));
+             if (!waitUntil([&] { return cardShows(x); }, 20)) {
+                 return false;
+             }
+             x.key(QStringLiteral("Right"));
+             pump(0.2);
+             x.key(QStringLiteral("space"));
+             return waitUntil([&] { return x.shownWindows().size() == 1; }, 10);
+         }},
+        {"drag",
+         [](XServer& x) {
+             if (!pointAtTheFirstCard(x)) {
+                 return false;
+             }
+             // The dragged card is a window of its own under the pointer.
+             const int shown = viewableWindows(x);
+             const QPoint from = firstCard().center();
+             x.press(1);
+             int step = 0;
+             return waitUntil(
+                 [&] {
+                     ++step;
+                     x.moveTo(from + QPoint(step, step * 20));
+                     pump(0.05);
+                     return viewableWindows(x) > shown;
+                 },
+                 10);
+         }},
+    };
+    for (const auto& [moment, reach] : moments) {
+        SCOPED_TRACE(moment);
+        XServer x;
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+        ASSERT_TRUE(capture(x, "first.png", 5));
+        ASSERT_TRUE(reach(x)) << x.appLog().toStdString();
+        ASSERT_TRUE(capture(x, "second.png", 6));
+        x.killServer();
+        EXPECT_TRUE(endedWithStatusOne(x)) << x.appLog().toStdString();
+        EXPECT_EQ(storedItems(x), 2);
+    }
+}
+
+// Our own connection to the X server (the pointer, the hot key) may break alone: the application
+// ends as when the server goes.
+TEST(ShellEndToEnd, LosingOurOwnXConnectionEndsTheApplicationWithTheIndexWritten) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+    ASSERT_TRUE(capture(x, "chart.png", 5));
+
+    // That connection's one window: input only, 1 x 1 at (-1, -1).
+    xcb_connection_t* c = x.connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    ASSERT_TRUE(tree);
+    xcb_window_t own = XCB_NONE;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+        xcb_get_geometry_reply_t* g =
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
+        xcb_get_window_attributes_reply_t* a =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
+        if (g && a && g->x == -1 && g->y == -1 && g->width == 1 && g->height == 1 &&
+            a->_class == XCB_WINDOW_CLASS_INPUT_ONLY) {
+            own = children[i];
+        }
+        std::free(g);
+        std::free(a);
+    }
+    std::free(tree);
+    ASSERT_NE(own, XCB_NONE);
+    xcb_kill_client(c, own);
+    xcb_flush(c);
+
+    EXPECT_TRUE(endedWithStatusOne(x)) << x.appLog().toStdString();
+    EXPECT_TRUE(x.appLog().contains("the X connection closed"));
+    EXPECT_EQ(storedItems(x), 1);
 }
 
 } // namespace

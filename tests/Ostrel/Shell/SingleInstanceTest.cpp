@@ -65,6 +65,24 @@ TEST_F(Instance, FirstAgainOnceTheRunningOneHasGone) {
     EXPECT_TRUE(next.error().isEmpty());
 }
 
+// Others who may only read the folder still see the names, and may watch the socket come and go.
+TEST_F(Instance, FolderOthersCanReadIsNotTrusted) {
+    for (const mode_t mode : {0740, 0704}) {
+        ::chmod(QFile::encodeName(folder).constData(), mode);
+        SingleInstance first(folder);
+        EXPECT_EQ(first.claim(), SingleInstance::Role::first);
+        EXPECT_FALSE(first.error().isEmpty()) << mode;
+        EXPECT_FALSE(QFile::exists(folder + "/ostrel.lock"));
+    }
+}
+
+TEST(SingleInstanceDisplay, OneDisplayWhateverItsSpelling) {
+    const QString key = SingleInstance::displayKey(":0");
+    EXPECT_EQ(SingleInstance::displayKey(":0.0"), key);
+    EXPECT_EQ(SingleInstance::displayKey("unix:0"), key);
+    EXPECT_NE(SingleInstance::displayKey(":1"), key);
+}
+
 TEST_F(Instance, FolderOthersCanWriteIsNotTrusted) {
     ::chmod(QFile::encodeName(folder).constData(), 0777);
     SingleInstance first(folder);

@@ -710,3 +710,41 @@ TEST(RailDrawer, ACaptionsDotFollowsTheLastUnreadItemOfItsTurn) {
     EXPECT_TRUE(caption()->hasDot());
     EXPECT_EQ(caption()->turn().items.size(), 5);
 }
+
+// A folded turn whose items were seen while the shelf was open keeps their dot until the shelf has
+// closed and tidied up; then only the dot changes, not the turn, and the caption drops it.
+TEST(RailDrawer, AFoldedCaptionRedrawsWhenOnlyItsDotGoes) {
+    DrawerRig rig;
+    Snapshot shelf = twoSessions();
+    rig.publish(shelf);
+    rig.open();
+    rig.model->toggleCollapsed("p2");
+    rig.clock->advance(1.0);
+    const auto caption = [&] { return rig.drawer->rail()->grid()->captions().value("p2"); };
+    ASSERT_NE(caption(), nullptr);
+    const auto accented = [&](const QString& name) {
+        const QImage picture = rig.render(name);
+        const QRect area = caption()->mapRectToScene(caption()->buttonRect()).toAlignedRect();
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c(picture.pixel(x, y));
+                n += c.red() > 150 && c.red() - c.blue() > 70 ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    EXPECT_GT(accented("rail-folded-dot"), 5);
+
+    for (ShelfItem& i : shelf.items) {
+        i.seenAt = Date(799990400);
+    }
+    rig.publish(shelf); // seen while open: the dots stay for now
+    EXPECT_GT(accented("rail-folded-dot-seen"), 5);
+    const Turn before = caption()->turn();
+    rig.model->setOpenScreen(std::nullopt);
+    rig.clock->advance(1.0);
+    EXPECT_EQ(caption()->turn(), before);
+    EXPECT_FALSE(caption()->hasDot());
+    EXPECT_EQ(accented("rail-folded-no-dot"), 0);
+}

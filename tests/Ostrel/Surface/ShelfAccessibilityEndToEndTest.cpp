@@ -2,12 +2,10 @@
 // registry: the open shelf as a screen reader reads it over AT-SPI, its filter button pressed
 // through its accessible action, and the selection moving under the arrow keys as focus events.
 #include "support/NoisePicture.h"
-#include "support/SessionBus.h"
+#include "support/ScreenReader.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
-#include <QDBusMessage>
-#include <QDBusVariant>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,22 +46,10 @@ bool heard(const QJsonArray& events, const QString& role, const QString& prefix)
 TEST(ShelfAccessibilityEndToEnd, AScreenReaderReadsTheShelfPressesTheFilterButtonAndHearsFocus) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    // The registry and the settings service it starts keep to the test's home, and to memory.
-    QProcessEnvironment busEnv = x.environment();
-    busEnv.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-    SessionBus bus(busEnv);
+    SessionBus bus(screenReaderBusEnvironment(x));
     ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    // A screen reader turns the desktop's accessibility on; the bus starts the registry for it.
-    QDBusConnection reader = bus.connect(QStringLiteral("reader"));
-    QDBusMessage enable = QDBusMessage::createMethodCall(
-        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
-    enable << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
-           << QVariant::fromValue(QDBusVariant(true));
-    const QDBusMessage enabled = reader.call(enable, QDBus::Block, 10000);
-    if (enabled.type() != QDBusMessage::ReplyMessage) {
-        GTEST_SKIP() << "the accessibility registry could not start: "
-                     << enabled.errorMessage().toStdString();
+    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
+        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
     }
 
     x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
@@ -91,17 +77,12 @@ TEST(ShelfAccessibilityEndToEnd, AScreenReaderReadsTheShelfPressesTheFilterButto
     x.moveTo(QPoint(960, 900));
     x.xdotool({QStringLiteral("key"), QStringLiteral("alt+space")});
 
-    QProcess client;
-    QProcessEnvironment clientEnv = x.environment();
-    clientEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    client.setProcessEnvironment(clientEnv);
-    client.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(OSTREL_TEST_FOLDER "/ShelfAccessibilityReader.py")});
-    ASSERT_TRUE(client.waitForFinished(40000)) << "the reader hangs";
-    const QByteArray out = client.readAllStandardOutput();
-    ASSERT_EQ(client.exitCode(), 0)
-        << out.toStdString() << client.readAllStandardError().toStdString()
-        << x.appLog().toStdString();
+    const ReaderRun reader =
+        runScreenReader(x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/ShelfAccessibilityReader.py"));
+    ASSERT_TRUE(reader.finished) << "the reader hangs";
+    const QByteArray out = reader.out;
+    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString()
+                                  << x.appLog().toStdString();
     const QJsonObject result = QJsonDocument::fromJson(out).object();
 
     QList<QJsonObject> nodes;

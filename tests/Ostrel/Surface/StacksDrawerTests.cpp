@@ -56,6 +56,23 @@ QPoint viewPoint(DrawerRig& rig, QPointF scenePoint) {
     return rig.view.mapFromScene(scenePoint);
 }
 
+// The tips over the open stacks drawer: a layer drawing them inside the drawer, which the scene
+// keeps, and tips allowed on the drawer's display.
+TipLayer* showTips(DrawerRig& rig) {
+    auto* layer = new TipLayer(rig.tips, DrawerRig::display, rig.clock);
+    rig.scene.addItem(layer);
+    layer->setBounds(QRectF(104 + 8, 8, 880 - 16, 176 - 16));
+    rig.model->tips().canShow = [](quint32 display) { return display == DrawerRig::display; };
+    return layer;
+}
+
+// The pointer rests on a point of the scene for a while.
+void rest(DrawerRig& rig, QPointF scenePoint, double seconds) {
+    rig.tips->pointerMoved(
+        rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(scenePoint)).toPointF(), true);
+    rig.clock->advance(seconds);
+}
+
 } // namespace
 
 TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) {
@@ -526,32 +543,24 @@ TEST(StacksDrawer, OnlyDecksNearTheViewExistAndTheSelectionBuildsItsOwn) {
 
 TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     DrawerRig rig(ShelfLayoutKind::stacks);
-    TipLayer layer(rig.tips, DrawerRig::display, rig.clock);
-    rig.scene.addItem(&layer);
-    layer.setBounds(QRectF(104 + 8, 8, 880 - 16, 176 - 16));
     Snapshot s;
     addSession(s, "alpha", 799990000, {3});
     s.prompts[0].text = "Draw every deck of the strip with its caption under the cards, please";
     s.items[0].title = "the-top-card.png";
     rig.publish(s);
     rig.open();
-    rig.model->tips().canShow = [](quint32 display) { return display == DrawerRig::display; };
+    showTips(rig);
     DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
     ASSERT_NE(deck, nullptr);
-    const auto rest = [&](QPointF scenePoint, double seconds) {
-        rig.tips->pointerMoved(
-            rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(scenePoint)).toPointF(), true);
-        rig.clock->advance(seconds);
-    };
 
     // The cut caption: resting on it shows the whole prompt.
     EXPECT_TRUE(deck->captionCut());
-    rest(deck->mapToScene(deck->captionRect().center()), 0.6);
+    rest(rig, deck->mapToScene(deck->captionRect().center()), 0.6);
     ASSERT_TRUE(rig.tips->shown().has_value());
     EXPECT_EQ(rig.tips->shown()->tip.title, s.prompts[0].text);
 
     // The top card's title, shown by its tip though the card draws no title.
-    rest(deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40)), 0.6);
+    rest(rig, deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40)), 0.6);
     ASSERT_TRUE(rig.tips->shown().has_value());
     EXPECT_EQ(rig.tips->shown()->tip.title, "the-top-card.png");
     rig.tips->pointerMoved(QPointF(-1000, -1000), false);
@@ -570,7 +579,33 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
         }
     }
     EXPECT_GT(lit, 20);
-    rig.scene.removeItem(&layer);
+}
+
+// A press on a deck hides the tip over it at once: the cards fan out and the badge fades under
+// no tip fading away.
+TEST(StacksDrawer, APressOnADeckHidesItsTipAtOnce) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {3});
+    s.items[0].title = "the-top-card-of-the-deck.png";
+    rig.publish(s);
+    rig.open();
+    const TipLayer* layer = showTips(rig);
+    DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
+    ASSERT_NE(deck, nullptr);
+    const QPointF on = deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40));
+    rest(rig, on, 0.7);
+    ASSERT_TRUE(layer->tipFrame().has_value());
+    rig.render("stacks-tip-before-press");
+
+    // What a press in the panel does: the tips hear of it first, then the deck takes the click.
+    rig.tips->refreshAnchor();
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, on));
+    ASSERT_TRUE(deck->isFanned());
+    EXPECT_FALSE(layer->tipFrame().has_value());
+    rig.clock->advance(1.0 / 60);
+    EXPECT_FALSE(layer->tipFrame().has_value());
+    rig.render("stacks-tip-after-press");
 }
 
 TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {

@@ -3,6 +3,7 @@
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/NotchGeometry.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
+#include "support/ClientWindows.h"
 #include "support/HostilePictures.h"
 #include "support/NoisePicture.h"
 #include "support/Wait.h"
@@ -12,11 +13,14 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -79,6 +83,9 @@ struct Screen {
     int scale;
     bool manager;
     bool compositor;
+    // The bottom pill rather than the notch, and panels along the screen's edges (device pixels).
+    bool bottomPill = false;
+    QMargins panels = {};
 };
 
 bool orange(QRgb c) {
@@ -124,17 +131,18 @@ QRect notchDrawer(QSize logical, int scale) {
         .toAlignedRect();
 }
 
-// The window manager's frame around a client, as the manager tells it.
-QRect outerFrame(XServer& x, quint32 client) {
-    const QRect inner = x.window(client)->geometry;
-    const auto m = QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"))
-                       .match(x.xprop({QStringLiteral("-id"), QString::number(client),
-                                       QStringLiteral("_NET_FRAME_EXTENTS")}));
-    if (!m.hasMatch()) {
-        return inner;
-    }
-    return inner.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(), m.captured(2).toInt(),
-                          m.captured(4).toInt());
+// The open drawer of the bottom pill on a screen of `logical` size less `panels`, in device pixels.
+QRect bottomPillDrawer(QSize logical, const QMargins& panels, int scale) {
+    const QRectF frame(QPointF(0, 0), QSizeF(logical));
+    const QRect v = QRect(QPoint(0, 0), logical).marginsRemoved(panels / scale);
+    const QRectF visible(v.x(), logical.height() - v.y() - v.height(), v.width(), v.height());
+    const DisplayLayout layout =
+        DisplayLayout::make(DisplayStyleChoice::fromRawValue(QStringLiteral("pill-bottom")).value(),
+                            NotchGeometry::compute(frame, 0, std::nullopt, std::nullopt), visible);
+    const QRectF d = layout.drawerRect(layout.drawerSize(ShelfLayoutKind::rail), 0);
+    return QRectF(d.x() * scale, (logical.height() - d.bottom()) * scale, d.width() * scale,
+                  d.height() * scale)
+        .toAlignedRect();
 }
 
 void writePictures(XServer& x) {
@@ -147,10 +155,10 @@ void writePictures(XServer& x) {
         << x.appLog().toStdString();
 }
 
-// The drawer opens under the resting pointer and takes the keys once the pointer is over it;
-// then the first card is selected.
-void openDrawerAndSelect(XServer& x, const QRect& drawer) {
-    x.moveTo(QPoint(drawer.center().x(), 2));
+// The drawer opens under the pointer resting on the notch (or at `rest`) and takes the keys once
+// the pointer is over it; then the first card is selected.
+void openDrawerAndSelect(XServer& x, const QRect& drawer, std::optional<QPoint> rest = {}) {
+    x.moveTo(rest.value_or(QPoint(drawer.center().x(), 2)));
     ASSERT_TRUE(waitUntil(
         [&] {
             const QColor c(x.capture().pixel(drawer.x() + drawer.width() / 5, drawer.bottom() - 8));
@@ -168,8 +176,9 @@ void openDrawerAndSelect(XServer& x, const QRect& drawer) {
 
 class PreviewPlacedEndToEnd : public testing::TestWithParam<Screen> {};
 
-// The preview keeps clear of the drawer where the screen has room and stands above it where it
-// has not; the card's picture moves alone and lands where the window then shows it.
+// The preview keeps clear of the drawer where the screen has room for its smallest size and stands
+// above it where it has not; the card's picture moves alone and lands where the window then
+// shows it.
 TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPlace) {
     const Screen screen = GetParam();
     XServer::Options o;
@@ -178,6 +187,11 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
     o.compositor = screen.compositor;
     XServer x(o);
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.reservePanels(screen.panels);
+    if (screen.bottomPill) {
+        x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
+                       R"({"displayStyle": "pill-bottom"})");
+    }
     QProcessEnvironment env;
     env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(screen.scale));
     // Slow enough to watch the picture on its way.
@@ -185,10 +199,17 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
     writePictures(x);
     const int s = screen.scale;
-    const QRect drawer = notchDrawer(screen.size / s, s);
-    openDrawerAndSelect(x, drawer);
+    const QRect drawer = screen.bottomPill ? bottomPillDrawer(screen.size / s, screen.panels, s)
+                                           : notchDrawer(screen.size / s, s);
+    openDrawerAndSelect(x, drawer,
+                        screen.bottomPill
+                            ? std::optional(QPoint(drawer.center().x(), screen.size.height() - 2))
+                            : std::nullopt);
     const QRect cards = orangeBox(x.capture(), drawer);
     ASSERT_FALSE(cards.isEmpty());
+    // The selected card, the first: its picture's orange band.
+    const QRect selected = orangeBox(
+        x.capture(), QRect(cards.topLeft(), QSize(160 * s, drawer.bottom() - cards.top())));
     QList<quint32> before;
     for (const XServer::Window& w : x.appWindows()) {
         before.append(w.id);
@@ -241,20 +262,23 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
 
     const QRect frame = outerFrame(x, client);
     const int gap = PreviewPlacement::gap * s;
-    if (screen.size.height() / s >= 800) {
+    if (!screen.bottomPill) {
+        // Smaller where it must be, but clear of the drawer.
         EXPECT_FALSE(frame.intersects(drawer.adjusted(-gap, -gap, gap, gap)))
             << frame.y() << " " << drawer.bottom();
     } else {
-        // No room beside the drawer: over it, above it, and off its header and cards.
+        // No room beside the drawer even for the smallest preview: over it, above it, and off
+        // its header band and the selected card.
         const QRect covered = frame.intersected(drawer);
         ASSERT_FALSE(covered.isEmpty());
-        EXPECT_FALSE(frame.intersects(cards));
+        EXPECT_FALSE(frame.intersects(selected));
+        const QRect hover = drawer.adjusted(-10 * s, -10 * s, 10 * s, 10 * s);
         EXPECT_FALSE(frame.intersects(
-            QRect(drawer.topLeft(), QSize(drawer.width(), PreviewPlacement::headerDepth * s))));
-        const QColor c(shot.pixel(covered.left() + 8, covered.bottom() - 4));
+            QRect(hover.topLeft(), QSize(hover.width(), PreviewPlacement::headerDepth * s))));
+        const QColor c(shot.pixel(covered.left() + 8, covered.center().y()));
         EXPECT_EQ(c, QColor(38, 38, 40)) << c.name().toStdString();
     }
-    EXPECT_TRUE(QRect(QPoint(0, 0), screen.size).contains(frame));
+    EXPECT_TRUE(QRect(QPoint(0, 0), screen.size).marginsRemoved(screen.panels).contains(frame));
     EXPECT_EQ(x.stopApp(), 0);
 }
 
@@ -262,7 +286,22 @@ INSTANTIATE_TEST_SUITE_P(
     Screens, PreviewPlacedEndToEnd,
     testing::Values(Screen{"1280x800", {1280, 800}, 1, false, false},
                     Screen{"2560x1600-scale2-openbox", {2560, 1600}, 2, true, false},
-                    Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, true, true}),
+                    Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, true, true},
+                    // A 1920 x 1080 laptop at twice the scale, a bar at the top, the bottom pill.
+                    Screen{"1920x1080-scale2-bar-bottom-pill",
+                           {1920, 1080},
+                           2,
+                           false,
+                           false,
+                           true,
+                           QMargins(0, 64, 0, 0)},
+                    Screen{"1920x1080-scale2-bar-bottom-pill-openbox",
+                           {1920, 1080},
+                           2,
+                           true,
+                           false,
+                           true,
+                           QMargins(0, 64, 0, 0)}),
     [](const testing::TestParamInfo<Screen>& info) {
         return QString::fromLatin1(info.param.name)
             .replace(QLatin1Char('-'), QLatin1Char('_'))
@@ -423,6 +462,201 @@ TEST(PreviewEndToEnd, AScreenSmallerThanThePreviewLeavesTheApplicationRunning) {
         << x.appLog().toStdString();
     pump(0.5);
     x.saveCapture(QStringLiteral("preview-small-screen"));
+    EXPECT_EQ(x.app()->state(), QProcess::Running);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+namespace {
+
+// The shown windows of the application that were not there before, their geometry at each
+// sample, while `done` does not hold: the moving pictures and the preview itself.
+struct Flight {
+    QList<QRect> zoom; // the moving picture, sample by sample
+    QString preview;   // the preview window's name, once it shows
+};
+
+// Presses `key`, then asks `done` at each sample with the flight so far, whether the preview
+// shows and whether a picture moves.
+Flight watchFlight(XServer& x, const QString& key,
+                   const std::function<bool(const Flight&, bool, bool)>& done) {
+    QList<quint32> before;
+    for (const XServer::Window& w : x.appWindows()) {
+        before.append(w.id);
+    }
+    x.key(key);
+    Flight f;
+    waitUntil(
+        [&] {
+            bool panel = false;
+            bool moving = false;
+            for (const XServer::Window& w : x.appWindows()) {
+                if (!w.viewable || before.contains(w.id)) {
+                    continue;
+                }
+                if (w.overrideRedirect) {
+                    moving = true;
+                    f.zoom.append(w.geometry);
+                } else {
+                    panel = true;
+                    f.preview = x.xdotool({QStringLiteral("getwindowname"), QString::number(w.id)})
+                                    .trimmed();
+                }
+            }
+            return done(f, panel, moving);
+        },
+        10);
+    return f;
+}
+
+} // namespace
+
+// Every preview comes out of its card and goes back into it, whatever the file holds: the stored
+// thumbnail moves where there is one (a picture, a PDF whose render was kept), the drawing the
+// preview shows where there is none; a file with no picture at all grows out of the middle of the
+// preview instead. Nothing pops up or vanishes in one frame.
+TEST(PreviewEndToEnd, EveryKindZoomsFromItsCardAndBack) {
+    XServer::Options o;
+    o.size = QSize(1280, 800);
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
+                   R"({"fileTypes": ["image", "pdf", "file"], "extraExtensions": ["log"]})");
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("2"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    const QString pad = x.scratchpad();
+    QByteArray log;
+    for (int i = 0; i < 400; ++i) {
+        log += "step " + QByteArray::number(i) + "\n";
+    }
+    const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 100 50'><desc>" +
+                           QByteArray(600, '-') +
+                           "</desc><rect width='100' height='50' fill='#00c000'/></svg>";
+    for (const auto& [name, bytes] : {std::pair{"a.log", log}, std::pair{"b.svg", svg}}) {
+        QFile file(pad + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        pump(0.3);
+    }
+    ASSERT_TRUE(noisePicture(400, 300, 11, true).save(pad + QStringLiteral("/c.png")));
+    pump(0.3);
+    {
+        QPdfWriter writer(pad + QStringLiteral("/d.pdf"));
+        QPainter(&writer).fillRect(QRect(0, 0, writer.width(), writer.height() / 3),
+                                   QColor(20, 60, 200));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added")) >= 4; }, 20))
+        << x.appLog().toStdString();
+    const QRect drawer = notchDrawer({1280, 800}, 1);
+    openDrawerAndSelect(x, drawer);
+    // The PDF's render is written back as its stored thumbnail once its card has shown.
+    pump(1.0);
+
+    QSet<QString> seen;
+    for (int step = 0; step < 4; ++step) {
+        const Flight in =
+            watchFlight(x, QStringLiteral("space"), [](const Flight& f, bool panel, bool moving) {
+                return panel && !moving && !f.preview.isEmpty();
+            });
+        SCOPED_TRACE(in.preview.toStdString());
+        seen.insert(in.preview);
+        ASSERT_GE(in.zoom.size(), 3) << "moved, not popped up";
+        const QRect panel = x.shownWindows().value(0).geometry;
+        if (in.preview == QLatin1String("a.log")) {
+            EXPECT_LE(in.zoom.first().width(), 2);
+            EXPECT_NEAR(in.zoom.first().center().x(), panel.center().x(), 2);
+            EXPECT_NEAR(in.zoom.first().center().y(), panel.center().y(), 2);
+        } else {
+            EXPECT_TRUE(drawer.contains(in.zoom.first())) << in.zoom.first().y();
+        }
+        pump(0.3);
+
+        const Flight out =
+            watchFlight(x, QStringLiteral("space"), [](const Flight& f, bool panel, bool moving) {
+                return !panel && !moving && !f.zoom.isEmpty();
+            });
+        ASSERT_GE(out.zoom.size(), 3) << "moved, not gone at once";
+        if (in.preview != QLatin1String("a.log")) {
+            EXPECT_TRUE(drawer.contains(out.zoom.last())) << out.zoom.last().y();
+        }
+        x.key(QStringLiteral("Right"));
+        pump(0.3);
+    }
+    EXPECT_EQ(seen.size(), 4);
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+// Bad timing around a preview: the desktop's scale doubles while the picture moves, the card
+// scrolls away under a preview and Space comes while the drawer closes. Nothing of the preview is
+// ever off screen, and nothing of it is left once the shelf is closed.
+TEST(PreviewEndToEnd, BadTimingLeavesNothingOffScreenOrStranded) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.setDisplayScale(1);
+    QProcessEnvironment env;
+    // The picture takes 1.4 s on its way.
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("4"));
+    ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
+    const QString pad = x.scratchpad();
+    // More cards than the drawer shows: its grid scrolls.
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(noisePicture(400, 300, 11 + i).save(pad + QStringLiteral("/p%1.png").arg(i)));
+    }
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(QStringLiteral("added")) >= 12; }, 20))
+        << x.appLog().toStdString();
+    const QRect screen(0, 0, 1920, 1080);
+    const auto onScreen = [&] {
+        const QList<XServer::Window> windows = x.appWindows();
+        return std::all_of(windows.begin(), windows.end(), [&](const XServer::Window& w) {
+            return !w.viewable || screen.contains(w.geometry);
+        });
+    };
+    const auto watch = [&](double seconds) {
+        for (QDeadlineTimer until(qint64(seconds * 1000)); !until.hasExpired(); pump(0.02)) {
+            if (!onScreen()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const QRect drawer = notchDrawer({1920, 1080}, 1);
+    openDrawerAndSelect(x, drawer);
+
+    x.key(QStringLiteral("space"));
+    pump(0.3);
+    x.setDisplayScale(2);
+    EXPECT_TRUE(watch(3.0)) << "scale changed mid-zoom";
+    EXPECT_EQ(x.shownWindows().size(), 1);
+    x.setDisplayScale(1);
+    EXPECT_TRUE(watch(1.0));
+    x.key(QStringLiteral("space"));
+    EXPECT_TRUE(watch(2.0));
+    EXPECT_TRUE(x.shownWindows().isEmpty());
+
+    // The card scrolls out of view under its preview: the preview goes back into its middle.
+    x.moveTo(drawer.center());
+    pump(0.3);
+    x.key(QStringLiteral("space"));
+    pump(0.3);
+    for (int i = 0; i < 8; ++i) {
+        x.click(5);
+        pump(0.05);
+    }
+    EXPECT_TRUE(watch(2.0)) << "card scrolled away";
+    x.key(QStringLiteral("space"));
+    EXPECT_TRUE(watch(2.0));
+    EXPECT_TRUE(x.shownWindows().isEmpty());
+
+    // Space while the drawer closes: no preview stays over the closed shelf.
+    x.key(QStringLiteral("space"));
+    pump(2.0);
+    ASSERT_EQ(x.shownWindows().size(), 1);
+    x.key(QStringLiteral("alt+space"));
+    pump(0.05);
+    x.key(QStringLiteral("space"));
+    EXPECT_TRUE(watch(3.0)) << "asked for while closing";
+    EXPECT_TRUE(x.shownWindows().isEmpty());
     EXPECT_EQ(x.app()->state(), QProcess::Running);
     EXPECT_EQ(x.stopApp(), 0);
 }

@@ -37,6 +37,12 @@ struct Preview {
         controller.onKey = [this](ShelfKey key) { keys.append(key); };
     }
     QScreen* screen() const { return QGuiApplication::primaryScreen(); }
+    // Shows the text file and waits until the panel has grown in.
+    PreviewPanel* shown() {
+        controller.show(file, QStringLiteral("Notes"), screen(), {}, QImage());
+        PreviewPanel* panel = controller.panel();
+        return waitUntil([&] { return panel->isVisible(); }, 10) ? panel : nullptr;
+    }
 };
 
 } // namespace
@@ -92,6 +98,20 @@ TEST(PreviewPanelController, AFirstShowPlacesTheWholeWindowClearOfTheDrawer) {
     EXPECT_EQ(p.controller.panel()->geometry().size(), QSize(300, 200));
 }
 
+// Where no window manager draws a title bar (none runs, or it draws a bare border), the panel names
+// the item itself.
+TEST(PreviewPanelController, WithoutATitleBarThePanelNamesTheItem) {
+    for (const QMargins frame : {QMargins(), QMargins(2, 2, 2, 2), QMargins(1, 20, 1, 5)}) {
+        Preview p;
+        p.controller.frameExtents = [&](WId) { return frame; };
+        PreviewPanel* panel = p.shown();
+        ASSERT_TRUE(panel);
+        EXPECT_EQ(panel->titleShown(), frame.top() < 20) << frame.top();
+        const QImage shot = panel->grab().toImage();
+        EXPECT_EQ(shot.pixelColor(8, 8) != QColor(38, 38, 40), frame.top() < 20) << frame.top();
+    }
+}
+
 // The panel the controller makes shows a web page as the web-page symbol, not a blank page.
 TEST(PreviewPanelController, AWebPageShowsTheWebPageSymbol) {
     test::TempDir dir;
@@ -115,16 +135,17 @@ TEST(PreviewPanelController, AWebPageShowsTheWebPageSymbol) {
 
 TEST(PreviewPanelController, ClosingThePanelItselfTellsTheShelf) {
     Preview p;
-    p.controller.show(p.file, QStringLiteral("Notes"), p.screen(), {}, QImage());
+    ASSERT_TRUE(p.shown());
+    EXPECT_EQ(p.changes, 2);       // asked, and there
     p.controller.panel()->close(); // the window's own close button
-    EXPECT_EQ(p.changes, 2);
+    EXPECT_EQ(p.changes, 3);
     EXPECT_FALSE(p.controller.isVisible());
 }
 
 TEST(PreviewPanelController, ShelfKeysInThePanelSteerTheShelf) {
     Preview p;
-    p.controller.show(p.file, QStringLiteral("Notes"), p.screen(), {}, QImage());
-    PreviewPanel* panel = p.controller.panel();
+    PreviewPanel* panel = p.shown();
+    ASSERT_TRUE(panel);
     QTest::keyClick(panel, Qt::Key_Space);
     QTest::keyClick(panel, Qt::Key_Right);
     QTest::keyClick(panel, Qt::Key_Down);
@@ -207,14 +228,30 @@ TEST(PreviewPanelController, OnePictureMovesFromTheCardToItsPlaceInThePanelAndBa
     pump(0.6);
     EXPECT_FALSE(panel->isVisible());
 
-    // Without a card or a picture there is nothing to move: the panel shows at once.
-    p.controller.show(file, QString(), p.screen(), {}, thumb);
-    EXPECT_FALSE(p.controller.zoomWindow());
-    EXPECT_TRUE(panel->isVisible());
-    p.controller.close();
+    // Without a stored picture the one the panel shows moves from the card all the same.
+    ASSERT_TRUE(waitUntil([&] { return !p.controller.zoomWindow(); }, 10));
     p.controller.show(file, QString(), p.screen(), source, QImage());
-    EXPECT_FALSE(p.controller.zoomWindow());
-    EXPECT_TRUE(panel->isVisible());
+    zoom = p.controller.zoomWindow();
+    ASSERT_TRUE(zoom);
+    EXPECT_EQ(zoom->geometry(), QRect(10, 20, 112, 84));
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }, 10));
+    EXPECT_EQ(zoom->geometry(), place);
+    p.controller.close();
+
+    // Without a card on screen the panel grows out of the zero rectangle at its middle, and goes
+    // back into it.
+    ASSERT_TRUE(waitUntil([&] { return !p.controller.zoomWindow(); }, 10));
+    p.controller.show(file, QString(), p.screen(), {}, thumb);
+    zoom = p.controller.zoomWindow();
+    ASSERT_TRUE(zoom);
+    EXPECT_EQ(zoom->geometry(), QRect(panel->geometry().center(), QSize(1, 1)));
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }, 10));
+    EXPECT_EQ(zoom->geometry(), panel->geometry());
+    p.controller.close();
+    zoom = p.controller.zoomWindow();
+    ASSERT_TRUE(zoom);
+    EXPECT_EQ(zoom->geometry(), panel->geometry());
+    EXPECT_TRUE(waitUntil([&] { return !zoom; }, 10));
 }
 
 TEST(PreviewPanelController, NoPanelMeansNothingShows) {

@@ -1,5 +1,6 @@
 #include "Ostrel/Views/ThumbnailView.h"
 
+#include "Ostrel/Views/RasterBands.h"
 #include "Ostrel/Views/Symbols.h"
 #include "OstrelCore/Display/ShelfStyle.h"
 #include "OstrelCore/Engine/ImageProbe.h"
@@ -484,4 +485,23 @@ TEST_F(ThumbnailViewTest, APictureIsScaledForItsCardOnce) {
     const QImage sharper = ThumbnailCard::cover(picture, QSizeF(160, 120), 1.5);
     EXPECT_EQ(sharper.size(), QSize(288, 180));
     EXPECT_NE(ThumbnailCard::cover(picture, QSizeF(141, 106), 1).cacheKey(), first.cacheKey());
+}
+
+// A rectangle filled a run of rows at a time ends where it ends, whatever its height against the
+// run's length and at any pixel ratio: the last run is cut short, not filled whole.
+TEST(RasterBands, AFilledRectangleStopsAtItsBottom) {
+    for (const double ratio : {1.0, 2.0}) {
+        QImage image((QSizeF(20, 200) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            RasterBands::fillRect(painter, QRectF(2, 3, 10, 100), Qt::red);
+        }
+        const int x = int(5 * ratio);
+        EXPECT_EQ(image.pixelColor(x, int(3 * ratio)), QColor(Qt::red)) << ratio;
+        EXPECT_EQ(image.pixelColor(x, int(103 * ratio) - 1), QColor(Qt::red)) << ratio;
+        EXPECT_EQ(image.pixelColor(x, int(103 * ratio)).alpha(), 0) << ratio;
+        EXPECT_EQ(image.pixelColor(x, int(3 * ratio) - 1).alpha(), 0) << ratio;
+    }
 }

@@ -1,4 +1,5 @@
 #include "OstrelCore/Engine/ImageProbe.h"
+#include "Platform/WorkerPool.h"
 #include "TestImages.h"
 #include "support/HostilePictures.h"
 #include "support/TempDir.h"
@@ -184,6 +185,34 @@ TEST(ImageProbe, AnImageThatLiesAboutItsSizeIsNeverDecodedWhole) {
             EXPECT_LE(std::max(thumb->width(), thumb->height()), 360);
         }
     }
+}
+
+// Every decode of the process takes its bytes from the one shared budget, a PNG's pixels
+// inflated whole as well as a picture decoded by Qt's reader, however many workers decode.
+TEST(ImageProbe, DecodesTakeTheirBytesFromTheSharedBudget) {
+    QImage photo(3000, 2000, QImage::Format_RGB32);
+    QPainter painter(&photo);
+    QLinearGradient gradient(0, 0, 3000, 2000);
+    gradient.setColorAt(0, Qt::darkBlue);
+    gradient.setColorAt(1, Qt::yellow);
+    painter.fillRect(photo.rect(), gradient);
+    painter.end();
+    const auto jpeg = ImageProbe::source(TestImages::encode(photo, "jpeg"));
+    const auto png = ImageProbe::source(TestImages::encode(photo.copy(0, 0, 2000, 1500), "png"));
+    ASSERT_TRUE(jpeg && png);
+    const qint64 jpegBytes = jpeg->format.decodeBytes({360, 240});
+    const qint64 pngBytes = (2000 * 3 + 1) * 1500; // its pixels, inflated whole
+    // Qt's reader first: four of its decodes at once hold less than one PNG's pixels, so the
+    // peak tells that each kind was charged.
+    ASSERT_LT(4 * jpegBytes, pngBytes);
+    MemoryBudget& shared = ImageProbe::decodeBudget();
+    WorkerPool pool(4);
+    for (const auto& [source, bytes] : {std::pair{&*jpeg, jpegBytes}, std::pair{&*png, pngBytes}}) {
+        pool.forEach(8, [&](int) { EXPECT_TRUE(ImageProbe::thumbnail(*source, 360, 0)); });
+        EXPECT_GE(shared.peak(), bytes);
+    }
+    EXPECT_LE(shared.peak(), shared.limit());
+    EXPECT_EQ(shared.held(), 0);
 }
 
 TEST(ImageProbe, ThumbnailAtAFile) {

@@ -239,6 +239,16 @@ TEST_F(UpdateInstallerTest, PrepareRefusesArchivesThatDoNotHoldExactlyOneCopy) {
     EXPECT_EQ(prepare(announce("plainly not an archive", 2)), unpack);
 }
 
+// An entry named like the archive would be unpacked over it (bsdtar refuses that too) and escape
+// the unpacking bounds, which leave the archive out: the listing alone already refuses it.
+TEST(UpdateInstallerListing, AnEntryNamedLikeTheArchiveIsRefused) {
+    for (const char* entry : {"Ostrel.zip", "./Ostrel.zip", "Ostrel.zip/", "Ostrel.zip/inner"}) {
+        EXPECT_FALSE(UpdateInstaller::listingIsSafe(QByteArray("Ostrel/\n") + entry + "\n"))
+            << entry;
+    }
+    EXPECT_TRUE(UpdateInstaller::listingIsSafe("Ostrel/\nOstrel/Ostrel.zip\nOstrel.zip.txt\n"));
+}
+
 TEST_F(UpdateInstallerTest, PrepareUnpacksWithinBoundsAndLeavesNothingOfAFailure) {
     installer.limits.unpackBytes = 4 << 20;
     installer.limits.unpackEntries = 40;

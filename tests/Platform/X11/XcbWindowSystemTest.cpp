@@ -10,6 +10,9 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdlib>
+#include <optional>
+
 using namespace ostrel;
 using namespace ostrel::test;
 using x11::XcbWindowSystem;
@@ -21,6 +24,29 @@ XServer::Options twoScreens() {
     o.size = QSize(3840, 1080);
     o.twoMonitors = true;
     return o;
+}
+
+// Puts the pointer at `p` as XWarpPointer does (no raw motion), done once this returns.
+void warp(XServer& x, QPoint p) {
+    xcb_connection_t* c = x.connection();
+    xcb_warp_pointer(c, XCB_NONE, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 0, 0,
+                     static_cast<int16_t>(p.x()), static_cast<int16_t>(p.y()));
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+// A property of the root changes (no pointer device is involved).
+void changeRoot(XServer& x) {
+    xcb_connection_t* c = x.connection();
+    const char name[] = "OSTREL_TEST";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    ASSERT_NE(atom, nullptr);
+    const uint32_t value = 1;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE,
+                        xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, atom->atom,
+                        XCB_ATOM_CARDINAL, 32, 1, &value);
+    xcb_flush(c);
+    std::free(atom);
 }
 
 } // namespace
@@ -57,9 +83,19 @@ TEST(XcbWindowSystem, ReportsRawPointerEventsAndHeldButtons) {
     QSignalSpy pressed(&ws, &x11::WindowSystem::rawButtonPress);
     QSignalSpy released(&ws, &x11::WindowSystem::rawButtonRelease);
 
+    // A report carries the place the reader found, so that handling it asks the server nothing
+    // more: a warp made meanwhile is not seen there, only by asking.
+    std::optional<QPoint> seen;
+    QObject::connect(&ws, &x11::WindowSystem::rawMotion, [&] {
+        if (!seen) {
+            warp(x, QPoint(40, 30));
+            seen = ws.pointerPosition();
+        }
+    });
     x.moveTo(QPoint(300, 200));
     ASSERT_TRUE(waitUntil([&] { return motion.count() > 0; }, 10));
-    EXPECT_EQ(ws.pointer().position, QPoint(300, 200));
+    EXPECT_EQ(seen, QPoint(300, 200));
+    EXPECT_EQ(ws.pointer().position, QPoint(40, 30));
 
     x.press(3);
     ASSERT_TRUE(waitUntil([&] { return pressed.count() > 0; }, 10));
@@ -77,6 +113,44 @@ TEST(XcbWindowSystem, ReportsRawPointerEventsAndHeldButtons) {
     EXPECT_EQ(ws.pointer().position, QPoint(50, 60));
 }
 
+// The reader's first look at the pointer is no move: there is nothing to compare it with. An event
+// wakes the reader, which then looks (every move is wanted by default); a second event, made once
+// the first has come, is read after that look, so whatever the look reported is in before it.
+TEST(XcbWindowSystem, TheFirstLookAtThePointerIsNoMove) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
+    int changes = 0;
+    QObject::connect(&ws, &XcbWindowSystem::event, [&](const xcb_generic_event_t* e) {
+        changes += (e->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+    });
+
+    changeRoot(x);
+    ASSERT_TRUE(waitUntil([&] { return changes == 1; }, 10));
+    changeRoot(x);
+    ASSERT_TRUE(waitUntil([&] { return changes == 2; }, 10));
+    EXPECT_EQ(motion.count(), 0);
+}
+
+// Asked for every move, the reader starts looking at the pointer at once, with no event to wake
+// it: warps, which make none, are reported.
+TEST(XcbWindowSystem, WantingEveryMoveStartsTheLooksAtOnce) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    XcbWindowSystem ws(x.display().toLatin1());
+    QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
+    ws.watchPointer({{}, false, {}});
+    ws.watchPointer({{}, true, {}});
+    int step = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            warp(x, QPoint(100 + ++step % 500, 100));
+            return motion.count() > 0;
+        },
+        10));
+}
+
 // A pointer that never stops: far from the watched zone none of its moves reach the main thread,
 // while a press among them does; in the zone they come at most once a frame, and leaving it
 // is reported once.
@@ -86,7 +160,7 @@ TEST(XcbWindowSystem, ReportsMotionOnlyInOrLeavingTheWatchedZonesAtMostOnceAFram
     XcbWindowSystem ws(x.display().toLatin1());
     QSignalSpy motion(&ws, &x11::WindowSystem::rawMotion);
     QSignalSpy pressed(&ws, &x11::WindowSystem::rawButtonPress);
-    ws.watchPointer({{QRect(0, 0, 200, 100)}, false});
+    ws.watchPointer({{QRect(0, 0, 200, 100)}, false, {}});
     pump(0.1); // what the default watch reported is in
     motion.clear();
     const auto sweep = [&](QPoint from) {

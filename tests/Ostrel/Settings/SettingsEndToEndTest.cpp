@@ -1,0 +1,179 @@
+// The real binary on a private X server, without a window manager, under openbox, and under
+// openbox with a compositor: Settings on screens smaller than its window, and the keyboard's and
+// a screen reader's way through its sidebar.
+#include "support/ClientWindows.h"
+#include "support/ScreenReader.h"
+#include "support/Wait.h"
+#include "support/XServer.h"
+
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel::test;
+
+namespace {
+
+QString storedPane(XServer& x) {
+    QFile file(x.home().file(QStringLiteral("config/Ostrel/defaults.json")));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QJsonDocument::fromJson(file.readAll()).object().value("preferencesPane").toString();
+}
+
+// Starts the application and brings Settings up the way a second launch does; its window id.
+quint32 openSettings(XServer& x, const QProcessEnvironment& env = {}) {
+    if (!x.startApp(QStringLiteral(OSTREL_BINARY), {}, env) ||
+        !waitUntil([&] { return x.appLog().contains("watching "); }, 20)) {
+        ADD_FAILURE() << x.appLog().toStdString();
+        return 0;
+    }
+    QProcess again;
+    QProcessEnvironment both = x.environment();
+    for (const QString& key : env.keys()) {
+        both.insert(key, env.value(key));
+    }
+    again.setProcessEnvironment(both);
+    again.start(QStringLiteral(OSTREL_BINARY), {});
+    again.waitForFinished(30000);
+    quint32 settings = 0;
+    waitUntil(
+        [&] {
+            settings = windowNamed(x, "Settings");
+            return settings != 0 && x.window(settings) && x.window(settings)->viewable;
+        },
+        20);
+    return settings;
+}
+
+struct Screen {
+    const char* name;
+    QSize size; // device pixels
+    double scale;
+    QMargins panels; // device pixels
+    bool manager;
+    bool compositor;
+};
+
+} // namespace
+
+class SettingsOnSmallScreens : public testing::TestWithParam<Screen> {};
+
+// A screen shorter than the window: the whole window lies within the work area, the About row at
+// the foot of the sidebar included; Tab reaches the sidebar with its ring, Down shows the next
+// pane and End the last.
+TEST_P(SettingsOnSmallScreens, TheWindowFitsTheWorkAreaAndTheKeyboardChangesPanes) {
+    const Screen screen = GetParam();
+    XServer::Options o;
+    o.size = screen.size;
+    o.windowManager = screen.manager;
+    o.compositor = screen.compositor;
+    XServer x(o);
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.reservePanels(screen.panels);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(screen.scale));
+    const quint32 settings = openSettings(x, env);
+    ASSERT_NE(settings, 0u) << x.appLog().toStdString();
+    const QRect work = QRect(QPoint(0, 0), screen.size).marginsRemoved(screen.panels);
+    // Fitted again once the window manager's frame is known.
+    ASSERT_TRUE(waitUntil([&] { return work.contains(outerFrame(x, settings)); }, 10))
+        << outerFrame(x, settings).y() << " " << outerFrame(x, settings).height();
+    pump(0.5);
+    const QRect inner = x.window(settings)->geometry;
+    const double s = screen.scale;
+    // The About row's grey tile, near the foot of the sidebar (above a scroll bar, where the
+    // window is narrower than the panes): shown, not cut off below the screen.
+    const auto px = [&](double v) { return int(std::lround(v * s)); };
+    const QImage shot = x.capture();
+    x.saveCapture(QStringLiteral("settings-small-") + QLatin1String(screen.name));
+    int grey = 0;
+    for (int y = inner.bottom() - px(80); y <= inner.bottom(); ++y) {
+        const QColor c(shot.pixel(inner.left() + px(8 + 10 + 6 + 3), y));
+        grey += std::abs(c.red() - c.blue()) < 12 && c.red() > 100 && c.red() < 175;
+    }
+    EXPECT_GT(grey, px(12));
+    // The keyboard: Tab to the selected pane's row, Down to the next pane.
+    x.key(QStringLiteral("Tab"));
+    pump(0.3);
+    x.key(QStringLiteral("Down"));
+    EXPECT_TRUE(waitUntil([&] { return storedPane(x) == QStringLiteral("displays"); }, 10));
+    pump(0.5);
+    const QImage after = x.capture();
+    x.saveCapture(QStringLiteral("settings-small-keyboard-") + QLatin1String(screen.name));
+    // The ring around the Displays row: the accent just left of its highlight.
+    const int rowMiddle = inner.top() + px(8 + 24 + 36 + 24 + 2 + 40 + 18);
+    int accent = 0;
+    for (int dx = px(8 + 10 - 5); dx < px(8 + 10); ++dx) {
+        const QColor c(after.pixel(inner.left() + dx, rowMiddle));
+        accent += c.blue() > c.red() + 60;
+    }
+    EXPECT_GT(accent, 0);
+    // End: the About row, at the foot of the sidebar, and its pane.
+    x.key(QStringLiteral("End"));
+    EXPECT_TRUE(waitUntil([&] { return storedPane(x) == QStringLiteral("about"); }, 10));
+    pump(0.5);
+    x.saveCapture(QStringLiteral("settings-small-about-") + QLatin1String(screen.name));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Screens, SettingsOnSmallScreens,
+    testing::Values(
+        // A 1920 x 1080 laptop at twice the scale with a 32-point bar at the top.
+        Screen{"1920x1080-scale2-bar", {1920, 1080}, 2, QMargins(0, 64, 0, 0), false, false},
+        Screen{"1920x1080-scale2-bar-openbox", {1920, 1080}, 2, QMargins(0, 64, 0, 0), true, false},
+        Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, QMargins(), true, true},
+        Screen{"800x600-scale1.25-left-panel-openbox",
+               {800, 600},
+               1.25,
+               QMargins(40, 0, 0, 0),
+               true,
+               false}),
+    [](const testing::TestParamInfo<Screen>& info) {
+        return QString::fromLatin1(info.param.name)
+            .replace(QLatin1Char('-'), QLatin1Char('_'))
+            .replace(QLatin1Char('.'), QLatin1Char('_'))
+            .toStdString();
+    });
+
+// A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item.
+TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    SessionBus bus(screenReaderBusEnvironment(x));
+    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
+        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
+    }
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    ASSERT_NE(openSettings(x, env), 0u) << x.appLog().toStdString();
+
+    const ReaderRun reader = runScreenReader(
+        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"));
+    ASSERT_TRUE(reader.finished) << "the reader hangs";
+    const QByteArray out = reader.out;
+    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(out).object();
+    const QJsonArray events = result.value(QStringLiteral("events")).toArray();
+    const auto heard = [&](const QString& name) {
+        return std::any_of(events.begin(), events.end(), [&](const QJsonValue& v) {
+            const QJsonObject e = v.toObject();
+            return e.value("type").toString().endsWith("focused") &&
+                   e.value("role").toString() == "list item" &&
+                   e.value("name").toString() == name && e.value("selected").toBool();
+        });
+    };
+    EXPECT_TRUE(heard(QStringLiteral("General"))) << out.toStdString();
+    EXPECT_TRUE(heard(QStringLiteral("Displays"))) << out.toStdString();
+    const QJsonArray list = result.value(QStringLiteral("list")).toArray();
+    EXPECT_EQ(list.size(), 6) << out.toStdString();
+    EXPECT_EQ(storedPane(x), QStringLiteral("displays"));
+    EXPECT_EQ(x.stopApp(), 0);
+}

@@ -1,0 +1,60 @@
+#include "Platform/ProcessEnd.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+using namespace ostrel;
+
+namespace {
+
+// Says on stderr when and where the farewell ran, for the ending process's output to be matched.
+void sayFarewell(bool late) {
+    std::fprintf(stderr, "farewell %s on the %s thread\n", late ? "late" : "on time",
+                 QThread::currentThread() == qApp->thread() ? "main" : "other");
+}
+
+struct ProcessEndTest : ::testing::Test {
+    // Each ending runs in a fresh process of this binary, with its own application.
+    ProcessEndTest() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+// Qt's xcb plugin warns, then calls exit(1): the farewell comes between, with everything alive.
+TEST_F(ProcessEndTest, TheLastWordsOfABrokenXConnectionComeBeforeExit) {
+    EXPECT_EXIT(
+        {
+            ProcessEnd end(sayFarewell);
+            qWarning("The X11 connection broke (error 1). Did the X11 server die?");
+            std::fputs("still here\n", stderr);
+            std::exit(1);
+        },
+        ::testing::ExitedWithCode(1), "farewell on time on the main thread\nstill here");
+}
+
+// Any other exit(), here from another thread while the main thread goes on: late, and on the
+// main thread.
+TEST_F(ProcessEndTest, AnExitFromAnotherThreadIsSaidFarewellOnTheMainThread) {
+    EXPECT_EXIT(
+        {
+            ProcessEnd end(sayFarewell);
+            std::thread([] { std::exit(3); }).detach();
+            QCoreApplication::exec();
+        },
+        ::testing::ExitedWithCode(3), "farewell late on the main thread");
+}
+
+TEST_F(ProcessEndTest, AFatalMessageIsSaidFarewellBeforeTheAbort) {
+    EXPECT_DEATH(
+        {
+            ProcessEnd end(sayFarewell);
+            qFatal("beyond repair");
+        },
+        "beyond repair\nfarewell on time on the main thread");
+}
+
+} // namespace
