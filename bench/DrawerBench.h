@@ -3,6 +3,8 @@
 // The open drawer as the application builds it (`ShelfView::create` in a shelf panel, its cards
 // drawing stored JPEG thumbnails from disk), over a model holding a generated shelf, and what it
 // costs: the first frame, and the frames while the wheel scrolls it continuously.
+#include "BenchImages.h"
+
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Panels/NotchPanel.h"
@@ -101,24 +103,10 @@ inline Snapshot drawerShelf(int items, int turns, int unread = -1) {
 // JPEG), written once and linked under every item's name.
 inline void writeThumbnails(const QString& folder, const Snapshot& shelf) {
     QDir().mkpath(folder);
-    QImage picture(360, 225, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    QLinearGradient ground(0, 0, 360, 225);
-    ground.setColorAt(0, QColor(40, 60, 110));
-    ground.setColorAt(1, QColor(210, 120, 80));
-    painter.fillRect(picture.rect(), ground);
-    painter.setPen(Qt::white);
-    for (int row = 0; row < 12; ++row) {
-        painter.drawText(QPointF(16, 24 + row * 17), QStringLiteral("A line of text in a window"));
-    }
-    painter.end();
     const QString source = folder + QStringLiteral("/source.jpg");
-    picture.save(source, "JPG", 80);
+    screenshotThumbnail().save(source, "JPG", 80);
     for (const ShelfItem& item : shelf.items) {
-        const QByteArray to = QFile::encodeName(folder + QLatin1Char('/') + item.id + ".jpg");
-        if (::link(QFile::encodeName(source).constData(), to.constData()) != 0) {
-            QFile::copy(source, QString::fromLocal8Bit(to));
-        }
+        linkOrCopy(source, folder + QLatin1Char('/') + item.id + QStringLiteral(".jpg"));
     }
 }
 

@@ -13,7 +13,9 @@
 // three. Then a wheel turned at 600 notches a second, in four spans: the frames still sent, the
 // CPU, and the memory after each span. All of it without a compositor (the panel cut to its shape)
 // and under openbox with xcompmgr.
+#include "BenchImages.h"
 #include "Median.h"
+#include "ProcessTimes.h"
 
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Records/Store.h"
@@ -27,7 +29,6 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
@@ -107,26 +108,9 @@ int runReference(int argc, char** argv) {
 // with a stored thumbnail like a screenshot's (360 pixels on its longer side) and its copy.
 void writeShelf(const QString& support) {
     auto store = Store::make(QUrl::fromLocalFile(support), [] { return Date::now(); });
-    QImage picture(360, 225, QImage::Format_RGB32);
-    {
-        QPainter painter(&picture);
-        QLinearGradient ground(0, 0, 360, 225);
-        ground.setColorAt(0, QColor(40, 60, 110));
-        ground.setColorAt(1, QColor(210, 120, 80));
-        painter.fillRect(picture.rect(), ground);
-        painter.setPen(Qt::white);
-        for (int row = 0; row < 12; ++row) {
-            painter.drawText(QPointF(16, 24 + row * 17),
-                             QStringLiteral("A line of text in a window"));
-        }
-    }
     const QString source = support + QStringLiteral("/source.jpg");
-    picture.save(source, "JPG", 80);
-    const auto place = [&](const QString& to) {
-        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(to).constData()) != 0) {
-            QFile::copy(source, to);
-        }
-    };
+    bench::screenshotThumbnail().save(source, "JPG", 80);
+    const auto place = [&](const QString& to) { bench::linkOrCopy(source, to); };
 
     const double started = Date::now().seconds - 3000;
     const QString sessionID = QStringLiteral("8d0c5a36-0000-4000-8000-000000000001");
@@ -161,19 +145,6 @@ void writeShelf(const QString& support) {
 }
 
 // --- Measuring from outside ----------------------------------------------------------------------
-
-// Time on a CPU of every thread of `pid`, in seconds.
-double cpuSeconds(qint64 pid) {
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double total = 0;
-    for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + u'/' + tid + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly)) {
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-        }
-    }
-    return total;
-}
 
 double residentMiB(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -348,8 +319,8 @@ struct Span {
 template <typename F>
 Span measure(XServer& x, FrameCounter& counter, quint32 window, qint64 pid, F during) {
     const auto framesBefore = counter.count(window);
-    const double cpu = cpuSeconds(pid);
-    const double server = cpuSeconds(x.serverPid());
+    const auto cpu = bench::cpuSeconds(pid);
+    const auto server = bench::cpuSeconds(x.serverPid());
     QElapsedTimer clock;
     clock.start();
     during();
@@ -357,8 +328,8 @@ Span measure(XServer& x, FrameCounter& counter, quint32 window, qint64 pid, F du
     pump(0.05);
     Span s;
     s.seconds = double(clock.nsecsElapsed()) / 1e9;
-    s.cpu = cpuSeconds(pid) - cpu;
-    s.serverCpu = cpuSeconds(x.serverPid()) - server;
+    s.cpu = bench::cpuSpent(cpu, bench::cpuSeconds(pid));
+    s.serverCpu = bench::cpuSpent(server, bench::cpuSeconds(x.serverPid()));
     const auto framesAfter = counter.count(window);
     s.frames.frames = framesAfter.frames - framesBefore.frames;
     s.frames.rectangles = framesAfter.rectangles - framesBefore.rectangles;
