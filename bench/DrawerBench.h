@@ -58,16 +58,19 @@ inline std::pair<double, double> threadUserSystem() {
     return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
 }
 
-// `items` items in `turns` turns (as evenly as they go), 200 turns to a session, pictures with a
-// stored thumbnail; the newest `unread` of them unread (all when negative), the others seen.
-inline Snapshot drawerShelf(int items, int turns, int unread = -1) {
+// `items` items in `turns` turns (as evenly as they go), `turnsPerSession` turns to a session,
+// pictures with a stored thumbnail; the newest `unread` of them unread (all when negative), the
+// others seen. The first session starts at `startedAt`, each later one 100,000 s after it, each
+// turn 10 s after the one before.
+inline Snapshot drawerShelf(int items, int turns, int unread = -1, int turnsPerSession = 200,
+                            double startedAt = 7.0e8) {
     Snapshot s;
-    const int sessions = std::max(1, turns / 200);
+    const int sessions = std::max(1, turns / std::max(1, turnsPerSession));
     for (int t = 0; t < turns; ++t) {
         const int session = t % sessions;
         const QString sessionID =
             QStringLiteral("session-%1").arg(session, 4, 10, QLatin1Char('0'));
-        const double started = 7.0e8 + session * 100000.0;
+        const double started = startedAt + session * 100000.0;
         if (t < sessions) {
             Session record(sessionID, std::nullopt,
                            QStringLiteral("/home/me/project-%1").arg(session),

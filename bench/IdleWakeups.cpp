@@ -50,8 +50,8 @@
 
 using namespace ostrel;
 using namespace ostrel::test;
-using ostrel::bench::cpuSeconds;
 using ostrel::bench::cpuSpent;
+using ostrel::bench::threadSeconds;
 
 namespace {
 
@@ -104,7 +104,7 @@ bool dark(xcb_connection_t* c, const QPoint& p) {
 // Wake-ups (context switches of every thread) and CPU of `pid` over `seconds`, as one line.
 QString measure(XServer& x, qint64 pid, double seconds) {
     const auto before = switches(pid);
-    const auto cpuBefore = cpuSeconds(pid);
+    const auto cpuBefore = threadSeconds(pid);
     QElapsedTimer span;
     span.start();
     while (span.elapsed() < qint64(seconds * 1000)) {
@@ -113,7 +113,7 @@ QString measure(XServer& x, qint64 pid, double seconds) {
     }
     const double elapsed = span.elapsed() / 1000.0;
     const auto after = switches(pid);
-    const double cpu = cpuSpent(cpuBefore, cpuSeconds(pid));
+    const double cpu = cpuSpent(cpuBefore, threadSeconds(pid));
     qint64 total = 0;
     qint64 main = 0;
     QStringList busiest;

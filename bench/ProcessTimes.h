@@ -11,7 +11,7 @@ namespace ostrel::bench {
 
 // Time on a CPU of every thread of `pid`, in seconds, by thread id (the scheduler's nanoseconds:
 // clock ticks are too coarse for a fraction of a percent over a few seconds).
-inline QMap<QString, double> cpuSeconds(qint64 pid) {
+inline QMap<QString, double> threadSeconds(qint64 pid) {
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
     QMap<QString, double> byThread;
     for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {

@@ -14,6 +14,7 @@
 // CPU, and the memory after each span. All of it without a compositor (the panel cut to its shape)
 // and under openbox with xcompmgr.
 #include "BenchImages.h"
+#include "DrawerBench.h"
 #include "Median.h"
 #include "ProcessTimes.h"
 
@@ -104,42 +105,28 @@ int runReference(int argc, char** argv) {
 
 // --- The shelf the application finds at start --------------------------------------------------
 
-// One session of `itemCount` seen pictures in `turnCount` turns, created in the last hour, each
-// with a stored thumbnail like a screenshot's (360 pixels on its longer side) and its copy.
+// One session of `itemCount` seen pictures in `turnCount` turns, the last of them over a day ago,
+// each with a stored thumbnail like a screenshot's and its copy.
 void writeShelf(const QString& support) {
     auto store = Store::make(QUrl::fromLocalFile(support), [] { return Date::now(); });
     const QString source = support + QStringLiteral("/source.jpg");
     bench::screenshotThumbnail().save(source, "JPG", 80);
-    const auto place = [&](const QString& to) { bench::linkOrCopy(source, to); };
-
-    const double started = Date::now().seconds - 3000;
-    const QString sessionID = QStringLiteral("8d0c5a36-0000-4000-8000-000000000001");
-    Session session(sessionID, QStringLiteral("-home-me-app"), QStringLiteral("/home/me/app"),
-                    QStringLiteral("main"), Date(started), Date(started + 2500));
-    session.customTitle = QStringLiteral("Scrolling benchmark");
-    store->upsert(session);
-    for (int t = 0; t < turnCount; ++t) {
-        const QString promptID = QStringLiteral("prompt-%1").arg(t, 4, 10, QLatin1Char('0'));
-        const double asked = started + 2.0 * t;
-        store->upsert(Prompt{promptID, sessionID, Date(asked),
-                             QStringLiteral("Prompt %1: draw the next screen of the app").arg(t)});
-        for (int k = itemCount * t / turnCount; k < itemCount * (t + 1) / turnCount; ++k) {
-            ShelfItem item;
-            item.id = QStringLiteral("%1").arg(k, 64, 16, QLatin1Char('0'));
-            item.kind = ShelfItemKind::image;
-            item.title = QStringLiteral("screenshot-%1.png").arg(k);
-            item.sessionID = sessionID;
-            item.promptID = promptID;
-            item.sourceKinds = {Source::scratchpad};
-            item.createdAt = Date(asked + 0.5);
-            item.seenAt = Date(asked + 1);
-            item.width = 1440;
-            item.height = 900;
-            item.fileURL = store->copyURL(item.id, QStringLiteral("jpg"));
-            place(item.fileURL->toLocalFile());
-            place(store->thumbURL(item.id).toLocalFile());
-            store->upsert(item);
-        }
+    const Snapshot shelf =
+        bench::drawerShelf(itemCount, turnCount, 0, turnCount, Date::now().seconds - 100000);
+    for (const Session& session : shelf.sessions) {
+        store->upsert(session);
+    }
+    for (const Prompt& prompt : shelf.prompts) {
+        store->upsert(prompt);
+    }
+    for (ShelfItem item : shelf.items) {
+        item.sourceKinds = {Source::scratchpad};
+        item.width = 1440;
+        item.height = 900;
+        item.fileURL = store->copyURL(item.id, QStringLiteral("jpg"));
+        bench::linkOrCopy(source, item.fileURL->toLocalFile());
+        bench::linkOrCopy(source, store->thumbURL(item.id).toLocalFile());
+        store->upsert(item);
     }
     store->flush();
 }
@@ -319,8 +306,8 @@ struct Span {
 template <typename F>
 Span measure(XServer& x, FrameCounter& counter, quint32 window, qint64 pid, F during) {
     const auto framesBefore = counter.count(window);
-    const auto cpu = bench::cpuSeconds(pid);
-    const auto server = bench::cpuSeconds(x.serverPid());
+    const auto cpu = bench::threadSeconds(pid);
+    const auto server = bench::threadSeconds(x.serverPid());
     QElapsedTimer clock;
     clock.start();
     during();
@@ -328,8 +315,8 @@ Span measure(XServer& x, FrameCounter& counter, quint32 window, qint64 pid, F du
     pump(0.05);
     Span s;
     s.seconds = double(clock.nsecsElapsed()) / 1e9;
-    s.cpu = bench::cpuSpent(cpu, bench::cpuSeconds(pid));
-    s.serverCpu = bench::cpuSpent(server, bench::cpuSeconds(x.serverPid()));
+    s.cpu = bench::cpuSpent(cpu, bench::threadSeconds(pid));
+    s.serverCpu = bench::cpuSpent(server, bench::threadSeconds(x.serverPid()));
     const auto framesAfter = counter.count(window);
     s.frames.frames = framesAfter.frames - framesBefore.frames;
     s.frames.rectangles = framesAfter.rectangles - framesBefore.rectangles;
