@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Display/DisplayLayout.h"
 
+#include <QImage>
 #include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPainter>
@@ -259,4 +260,25 @@ TEST(DrawerMotion, ARepaintInsideTheSurfaceFillsItsRectangle) {
         motion(hoverLayout(), 1).paintBehind(painter, f, 1, false, f.contentFrame);
     }
     EXPECT_EQ(across.engine.paths, 1);
+}
+
+// Filled as a rectangle or as the outline, a repainted part looks the same: inside the surface and
+// over a corner of its outline.
+TEST(DrawerMotion, ARepaintLooksAsTheWholeOutlineDid) {
+    const auto m = motion(hoverLayout(), 1);
+    const auto f = m.compose();
+    const auto painted = [&](const QRect& part, bool told) {
+        QImage image(f.panel.toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setClipRect(part);
+        m.paintBehind(painter, f, 1, false, told ? QRectF(part) : QRectF());
+        painter.end();
+        return image;
+    };
+    const QRect inside = f.contentFrame.adjusted(200, 40, -20, -20).toAlignedRect();
+    const QRect corner = f.shape.boundingRect().toAlignedRect();
+    for (const QRect& part : {inside, corner}) {
+        EXPECT_EQ(painted(part, true), painted(part, false)) << part.x() << "," << part.y();
+    }
 }
