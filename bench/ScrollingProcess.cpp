@@ -291,10 +291,13 @@ void turnWheel(const QString& display, double seconds, int perSecond, bool towar
 struct Span {
     double seconds = 0;
     double cpu = 0;
+    // Of it, the main thread's (painting and the scene): the rest decodes and loads pictures.
+    double mainCpu = 0;
     double serverCpu = 0;
     FrameCounter::Count frames;
 
     double percent() const { return 100 * cpu / seconds; }
+    double mainPercent() const { return 100 * mainCpu / seconds; }
     double serverPercent() const { return 100 * serverCpu / seconds; }
     double rate() const { return double(frames.frames) / seconds; }
     double pixelsPerFrame() const {
@@ -315,7 +318,10 @@ Span measure(XServer& x, FrameCounter& counter, quint32 window, qint64 pid, F du
     pump(0.05);
     Span s;
     s.seconds = double(clock.nsecsElapsed()) / 1e9;
-    s.cpu = bench::cpuSpent(cpu, bench::threadSeconds(pid));
+    const auto cpuAfter = bench::threadSeconds(pid);
+    s.cpu = bench::cpuSpent(cpu, cpuAfter);
+    const QString mainThread = QString::number(pid);
+    s.mainCpu = cpuAfter.value(mainThread) - cpu.value(mainThread);
     s.serverCpu = bench::cpuSpent(server, bench::threadSeconds(x.serverPid()));
     const auto framesAfter = counter.count(window);
     s.frames.frames = framesAfter.frames - framesBefore.frames;
@@ -325,9 +331,10 @@ Span measure(XServer& x, FrameCounter& counter, quint32 window, qint64 pid, F du
 }
 
 void report(const char* what, const std::vector<Span>& app, const std::vector<Span>& reference) {
-    std::vector<double> cpu, rate, pixels, server, refCpu, refRate, refServer;
+    std::vector<double> cpu, mainCpu, rate, pixels, server, refCpu, refRate, refServer;
     for (const Span& s : app) {
         cpu.push_back(s.percent());
+        mainCpu.push_back(s.mainPercent());
         rate.push_back(s.rate());
         pixels.push_back(s.pixelsPerFrame());
         server.push_back(s.serverPercent());
@@ -341,10 +348,10 @@ void report(const char* what, const std::vector<Span>& app, const std::vector<Sp
     for (const double v : cpu) {
         each << QString::number(v, 'f', 1);
     }
-    std::printf("  %-30s app %5.1f %% of a core (%s), %4.1f frames/s of %6.0f px, X server "
-                "%4.1f %%\n",
-                what, bench::median(cpu), qPrintable(each.join(u' ')), bench::median(rate),
-                bench::median(pixels), bench::median(server));
+    std::printf("  %-30s app %5.1f %% of a core (%s; main thread %.1f), %4.1f frames/s of %6.0f "
+                "px, X server %4.1f %%\n",
+                what, bench::median(cpu), qPrintable(each.join(u' ')), bench::median(mainCpu),
+                bench::median(rate), bench::median(pixels), bench::median(server));
     std::printf("  %-30s reference %5.1f %% of a core, %4.1f frames/s, X server %4.1f %%\n", "",
                 bench::median(refCpu), bench::median(refRate), bench::median(refServer));
 }
