@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -142,6 +143,20 @@ std::optional<Error> syncFolder(const QString& folder) {
     return result;
 }
 
+std::optional<Error> syncFileSystem(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    std::optional<Error> result;
+    if (::syncfs(fd) != 0) {
+        result = Error::fromErrno();
+    }
+    ::close(fd);
+    return result;
+}
+
 std::optional<Error> syncFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -156,7 +171,65 @@ std::optional<Error> syncFile(const QString& path) {
     return result;
 }
 
+namespace {
+
+// Writes all of `data`; the error number of a failure, else 0.
+int writeAll(int fd, QByteArrayView data) {
+    qsizetype written = 0;
+    while (written < data.size()) {
+        const ssize_t n =
+            ::write(fd, data.data() + written, static_cast<size_t>(data.size() - written));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        written += n;
+    }
+    return 0;
+}
+
+// A file without a name is given one through /proc, as open(2) describes; without /proc the
+// named temporary files stand in.
+bool canNameDescriptors() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+QByteArray descriptorPath(int fd) {
+    return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(fd);
+}
+
+// Links the open file without a name to `target`, which must not exist; the error number of a
+// failure, else 0.
+int link(int fd, const QByteArray& target) {
+    return ::linkat(AT_FDCWD, descriptorPath(fd).constData(), AT_FDCWD, target.constData(),
+                    AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+}
+
+} // namespace
+
 std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode) {
+    if (canNameDescriptors()) {
+        const int fd =
+            ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            int failed = mode != 0600 && ::fchmod(fd, mode) != 0 ? errno : 0;
+            failed = failed != 0 ? failed : writeAll(fd, data);
+            if (failed != 0) {
+                ::close(fd); // the file goes with its last descriptor
+                return Error::posix(failed);
+            }
+            return Staged(fd, folder);
+        }
+        // A file system or kernel without files that have no name: the named way below.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return Error::fromErrno();
+        }
+    }
     QByteArray temp = QFile::encodeName(folder + QStringLiteral("/.incoming-XXXXXX"));
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // 0600
     if (fd < 0) {
@@ -170,17 +243,8 @@ std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mo
     if (mode != 0600 && ::fchmod(fd, mode) != 0) {
         return fail(errno);
     }
-    qsizetype written = 0;
-    while (written < data.size()) {
-        const ssize_t n =
-            ::write(fd, data.data() + written, static_cast<size_t>(data.size() - written));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return fail(errno);
-        }
-        written += n;
+    if (const int failed = writeAll(fd, data); failed != 0) {
+        return fail(failed);
     }
     if (::close(fd) != 0) {
         const int saved = errno;
@@ -194,24 +258,57 @@ Staged& Staged::operator=(Staged&& other) noexcept {
     if (this != &other) {
         drop();
         path_ = std::exchange(other.path_, QString());
+        descriptor_ = std::exchange(other.descriptor_, -1);
     }
     return *this;
 }
 
 bool Staged::place(const QString& target) {
-    if (path_.isEmpty() || ::rename(QFile::encodeName(path_).constData(),
-                                    QFile::encodeName(target).constData()) != 0) {
+    if (path_.isEmpty()) {
         return false;
     }
+    const QByteArray native = QFile::encodeName(target);
+    if (descriptor_ < 0) {
+        if (::rename(QFile::encodeName(path_).constData(), native.constData()) != 0) {
+            return false;
+        }
+        path_.clear();
+        return true;
+    }
+    int failed = link(descriptor_, native);
+    if (failed == EEXIST) {
+        // Something is there to replace: a name beside it first, then a rename over it.
+        QByteArray temp = QFile::encodeName(path_ + QStringLiteral("/.incoming-"));
+        for (int attempt = 0; attempt < 8 && failed == EEXIST; ++attempt) {
+            const QByteArray name =
+                temp + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            failed = link(descriptor_, name);
+            if (failed == 0 && ::rename(name.constData(), native.constData()) != 0) {
+                failed = errno;
+                ::unlink(name.constData());
+                errno = failed;
+                return false;
+            }
+        }
+    }
+    if (failed != 0) {
+        errno = failed;
+        return false;
+    }
+    ::close(descriptor_);
+    descriptor_ = -1;
     path_.clear();
     return true;
 }
 
 void Staged::drop() {
-    if (!path_.isEmpty()) {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    } else if (!path_.isEmpty()) {
         ::unlink(QFile::encodeName(path_).constData());
-        path_.clear();
     }
+    path_.clear();
 }
 
 std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode) {

@@ -23,26 +23,35 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
 // anything that names them is written. Until then a power loss may leave the file empty or gone.
 std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode = 0600);
 
-// A file written whole under a temporary name in the folder it is meant for, waiting to be
-// renamed into place: written on any thread, placed later by the one that decides its name.
-// Removed when dropped without being placed.
+// A file written whole in the folder it is meant for, waiting to be put in place: written on any
+// thread, placed later by the one that decides its name. Where the file system allows, it has no
+// name until then (an open file made with O_TMPFILE): making it then takes no lock on the
+// folder, so that workers staging thousands of files in one folder do not queue for it, and a
+// file dropped leaves nothing behind. Elsewhere it waits under a temporary name, removed when it
+// is dropped without being placed.
 class Staged {
 public:
     Staged() = default;
     explicit Staged(QString path) : path_(std::move(path)) {}
-    Staged(Staged&& other) noexcept : path_(std::exchange(other.path_, QString())) {}
+    // An open file without a name, in `folder`.
+    Staged(int descriptor, QString folder) : path_(std::move(folder)), descriptor_(descriptor) {}
+    Staged(Staged&& other) noexcept
+        : path_(std::exchange(other.path_, QString())),
+          descriptor_(std::exchange(other.descriptor_, -1)) {}
     Staged& operator=(Staged&& other) noexcept;
     Staged(const Staged&) = delete;
     Staged& operator=(const Staged&) = delete;
     ~Staged() { drop(); }
 
     bool isEmpty() const { return path_.isEmpty(); }
-    // Renames it to `target`, replacing what is there; false (and still staged) on failure.
+    // Puts it at `target`, replacing what is there; false (and still staged) on failure.
     bool place(const QString& target);
     void drop();
 
 private:
+    // The temporary file, or for a file without a name the folder it is in.
     QString path_;
+    int descriptor_ = -1;
 };
 
 // Writes `data` into a new temporary file in `folder`, synced like writeUnsynced().
@@ -56,6 +65,10 @@ std::variant<QByteArray, Error> readRegular(const QString& path, qint64 limit);
 
 // Syncs a file's data to the disk (through a new descriptor, links followed).
 std::optional<Error> syncFile(const QString& path);
+// Syncs all of the file system that holds `folder`, every file's data and every folder's
+// entries, with one flush of the disk. (Linux reports a failed write-back of any of its files
+// here since 5.8; before, only a sync of that file does.)
+std::optional<Error> syncFileSystem(const QString& folder);
 // Syncs a folder's entries, so that files created or renamed in it survive a power loss.
 std::optional<Error> syncFolder(const QString& path);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -29,10 +30,16 @@ BoxScaler::BoxScaler(QSize from, QSize to)
     for (int j = 0; j < to_.width(); ++j) {
         columnEnd_[static_cast<size_t>(j)] = boundary(j + 1, from_.width(), to_.width());
     }
+    out_ = QImage(to_, QImage::Format_ARGB32_Premultiplied);
+    if (from_ == to_) {
+        return; // no boxes: copyRow() takes every row as it is
+    }
     columns_.assign(static_cast<size_t>(from_.width()) * 4, 0);
     sums_.assign(static_cast<size_t>(to_.width()) * 4, 0);
+    const int widest = boundary(1, from_.width(), to_.width()) + 2;
+    halves_.assign(static_cast<size_t>(widest), 0);
+    multipliers_.assign(static_cast<size_t>(widest), 0);
     nextBoundary_ = boundary(1, from_.height(), to_.height());
-    out_ = QImage(to_, QImage::Format_ARGB32_Premultiplied);
 }
 
 void BoxScaler::addRow(const QRgb* row) {
@@ -45,6 +52,10 @@ void BoxScaler::addRgbRow(const uchar* row) {
 
 void BoxScaler::add(const uchar* row, Layout layout) {
     if (isComplete() || out_.isNull()) {
+        return;
+    }
+    if (from_ == to_) {
+        copyRow(row, layout);
         return;
     }
     if (layout != layout_) {
@@ -77,6 +88,22 @@ void BoxScaler::add(const uchar* row, Layout layout) {
         flushColumns();
         emitRow();
     }
+}
+
+void BoxScaler::copyRow(const uchar* row, Layout layout) {
+    auto* line = reinterpret_cast<QRgb*>(out_.scanLine(row_));
+    const int width = from_.width();
+    if (layout == Layout::rgb) {
+        for (int x = 0; x < width; ++x, row += 3) {
+            line[x] = qRgb(row[0], row[1], row[2]);
+        }
+    } else {
+        std::memcpy(line, row, static_cast<size_t>(width) * sizeof(QRgb));
+        for (int x = 0; x < width && opaque_; ++x) {
+            opaque_ = qAlpha(line[x]) == 255;
+        }
+    }
+    ++row_;
 }
 
 void BoxScaler::flushColumns() {
@@ -133,20 +160,39 @@ void BoxScaler::flushColumns() {
     rowsInColumns_ = 0;
 }
 
+namespace {
+
+// x / n for every x below 256 n, as (x * m) >> shift: with m = 2^48 / n rounded up, the error
+// of the product stays below 1 / n, so the quotient is exact while n is below 2^20.
+constexpr int shift = 48;
+constexpr quint32 largestDivisor = (1u << 20) - 1;
+
+} // namespace
+
 void BoxScaler::emitRow() {
     auto* line = reinterpret_cast<QRgb*>(out_.scanLine(targetRow_));
     const quint32* sum = sums_.data();
+    if (divisorRows_ != rowsInBox_) {
+        divisorRows_ = rowsInBox_;
+        for (size_t width = 1; width < multipliers_.size(); ++width) {
+            const quint64 count = width * static_cast<quint64>(rowsInBox_);
+            halves_[width] = static_cast<quint32>(count / 2);
+            multipliers_[width] = count <= largestDivisor ? (quint64(1) << shift) / count + 1 : 0;
+        }
+    }
     int start = 0;
     for (int j = 0; j < to_.width(); ++j) {
         const int end = columnEnd_[static_cast<size_t>(j)];
-        const quint32 count = static_cast<quint32>((end - start) * rowsInBox_);
-        // The rounded mean (sum + count / 2) / count, with one division a pixel instead of four:
-        // half a unit more keeps the product of 32-bit sums away from every integer, so that the
-        // truncation equals the integer quotient.
-        const double reciprocal = 1.0 / count;
-        const double half = count / 2 + 0.5;
+        const auto width = static_cast<size_t>(end - start);
+        const quint32 half = halves_[width];
+        const quint64 multiplier = multipliers_[width];
+        // The rounded mean (sum + count / 2) / count.
         const auto mean = [&](quint32 total) {
-            return static_cast<int>((total + half) * reciprocal);
+            if (multiplier == 0) {
+                return static_cast<int>((quint64(total) + half) /
+                                        (width * static_cast<quint64>(rowsInBox_)));
+            }
+            return static_cast<int>(((quint64(total) + half) * multiplier) >> shift);
         };
         const int a = mean(sum[0]);
         if (a != 255) {

@@ -37,6 +37,8 @@ private:
     enum class Layout { argb, rgb };
 
     void add(const uchar* row, Layout layout);
+    // A row of a picture that keeps its size: the pixels go straight to the result.
+    void copyRow(const uchar* row, Layout layout);
     void flushColumns();
     void emitRow();
 
@@ -57,6 +59,12 @@ private:
     int rowsInBox_ = 0;
     // The first source row of the next target row.
     int nextBoundary_ = 0;
+    // For the pixel count n of a box of each width (a box is one of two widths), n / 2 and the
+    // multiplier that divides by n: a division per pixel cost a thumbnail of a small picture
+    // more than all the rest of it. Made for `divisorRows_` rows a box.
+    std::vector<quint32> halves_;
+    std::vector<quint64> multipliers_;
+    int divisorRows_ = 0;
     bool opaque_ = true;
     QImage out_;
 };

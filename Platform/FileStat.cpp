@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -14,14 +15,9 @@ namespace ostrel {
 
 namespace {
 
-std::optional<FileStat> statWith(const QString& path, int flags) {
-    if (FileStat::holdsNul(path)) {
-        errno = EINVAL;
-        return std::nullopt;
-    }
-    const QByteArray native = QFile::encodeName(path);
+std::optional<FileStat> statAt(int folder, const char* native, int flags) {
     struct statx sx {};
-    if (::statx(AT_FDCWD, native.constData(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    if (::statx(folder, native, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         return std::nullopt;
     }
     FileStat st;
@@ -49,10 +45,26 @@ std::optional<FileStat> statWith(const QString& path, int flags) {
     return st;
 }
 
+std::optional<FileStat> statWith(const QString& path, int flags) {
+    if (FileStat::holdsNul(path)) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    return statAt(AT_FDCWD, QFile::encodeName(path).constData(), flags);
+}
+
 } // namespace
 
 std::optional<FileStat> FileStat::lstat(const QString& path) {
     return statWith(path, AT_SYMLINK_NOFOLLOW);
+}
+
+std::optional<FileStat> FileStat::lstatAt(int folder, const char* name) {
+    if (std::strchr(name, '/') != nullptr) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    return statAt(folder, name, AT_SYMLINK_NOFOLLOW);
 }
 
 std::optional<FileStat> FileStat::stat(const QString& path) {

@@ -28,6 +28,9 @@ struct FileStat {
 
     // The path itself (links not followed); nothing when it cannot be read.
     static std::optional<FileStat> lstat(const QString& path);
+    // An entry of the open folder `folder` by its name as the listing gave it (a name, not a
+    // path), link not followed: a listing of many files is not walked down from "/" for each.
+    static std::optional<FileStat> lstatAt(int folder, const char* name);
     // The file a path leads to (links followed); nothing when it cannot be read.
     static std::optional<FileStat> stat(const QString& path);
     // True when anything, even a dangling link, stands at the path.

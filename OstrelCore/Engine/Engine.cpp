@@ -10,6 +10,7 @@
 #include "Platform/FileStat.h"
 #include "Platform/HandOff.h"
 #include "Platform/Log.h"
+#include "Platform/MallocArenas.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -286,6 +287,8 @@ void Engine::bootstrap() {
     }
     store_->setNeedsSave();
     publish();
+    // What the start's pictures and transcripts took goes back to the system.
+    MallocArenas::release();
 }
 
 void Engine::resolveScratchRoot() {

@@ -69,6 +69,9 @@ struct EngineTiming {
     // decoded on the workers while the queue goes on with its other jobs: a scratchpad capture
     // or a transcript never waits for a folder's pictures, only for a job this size.
     qsizetype sliceAdmissions = 16;
+    // Files admitted together (a start's) are offered this many at a time at most: a history
+    // of a hundred thousand files would otherwise have all their admissions wait at once.
+    qsizetype batchSlice = 1024;
     // Runs on a watched folder's watcher thread before its watches are added; tests hold them
     // back with it.
     std::function<void()> beforeFolderArming;
@@ -285,6 +288,7 @@ private:
         bool outermost_;
     };
     void offerBatch();
+    void offerAdmissions(QList<Admission> offered);
     // The real path of a regular file (no link itself): while a batch is open, each folder's is
     // asked of the file system once.
     QString canonicalFile(const QString& path);

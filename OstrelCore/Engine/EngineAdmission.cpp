@@ -6,6 +6,7 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
+#include "Platform/MallocArenas.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -115,6 +116,9 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
     candidate.createdAt = stamp.modified;
     if (batch_) {
         batch_->append(Admission{path, std::move(candidate), stamp, bootstrap, canonical});
+        if (batch_->size() >= std::max<qsizetype>(1, timing_.batchSlice)) {
+            offerAdmissions(std::exchange(*batch_, {}));
+        }
         return;
     }
     if (source == Source::folder) {
@@ -237,6 +241,10 @@ QString Engine::canonicalFile(const QString& path) {
 void Engine::offerBatch() {
     QList<Admission> offered = std::move(*batch_);
     batch_.reset();
+    offerAdmissions(std::move(offered));
+}
+
+void Engine::offerAdmissions(QList<Admission> offered) {
     // Files of watched folders are stored as their preparations end (drainAhead()); the rest
     // here and now, the workers preparing them while this thread waits.
     QList<Candidate> ahead;
@@ -309,8 +317,9 @@ void Engine::drainAhead() {
         schedulePublish();
         if (ahead_.empty() && !hasScanWork()) {
             // The backlog is through: its index goes out now rather than a delay later, so
-            // that a quit soon after finds it written.
+            // that a quit soon after finds it written, and what its pictures took goes back.
             store_->saveIfOverdue(0);
+            MallocArenas::release();
         }
     }
     if (ingest_->aheadReady()) {

@@ -112,8 +112,18 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         }
     }
 
+    // A file read again (touched, or a second copy of bytes already held) is noted with its
+    // date, so that the next start need not read it once more.
+    const auto noteChecked = [&] {
+        if (sourcePath && std::holds_alternative<Payload::File>(candidate.payload.value) &&
+            !store->hasIngested(*sourcePath, candidate.createdAt)) {
+            store->setSourceChecked(*sourcePath, candidate.createdAt, id);
+        }
+    };
+
     // 5. Hidden and deleted.
     if (store->isHidden(id)) {
+        noteChecked();
         return Outcome::rejected(hiddenReason);
     }
     if (kind == ShelfItemKind::html && sourcePath && store->isHiddenSourcePath(*sourcePath)) {
@@ -145,6 +155,7 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
             }
         }
         store->upsert(item);
+        noteChecked();
         return Outcome::merged(id);
     }
 

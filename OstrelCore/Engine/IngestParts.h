@@ -72,9 +72,9 @@ inline const QString deletedReason = QStringLiteral("deleted");
 inline const QString copyFailedReason = QStringLiteral("copy failed");
 
 // The streamed SHA-256 of a regular file (links refused) and the bytes it held; nothing when it
-// cannot be read. The chunks go through one buffer per thread: no file-sized memory is taken
-// and given back for every file.
-std::optional<std::pair<QString, qint64>> hashFile(const QString& path);
+// cannot be read, or when it is larger than `limit` (when that is not negative). The chunks go
+// through one buffer per thread: no file-sized memory is taken and given back for every file.
+std::optional<std::pair<QString, qint64>> hashFile(const QString& path, qint64 limit = -1);
 
 // Trims white space and line breaks at both ends.
 QString trimmedText(const QString& text);

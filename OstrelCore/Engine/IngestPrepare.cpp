@@ -76,10 +76,14 @@ QString realPath(const QString& path, const std::optional<QString>& canonical) {
 
 } // namespace
 
-std::optional<std::pair<QString, qint64>> ingestParts::hashFile(const QString& path) {
+std::optional<std::pair<QString, qint64>> ingestParts::hashFile(const QString& path, qint64 limit) {
     struct stat st {};
     const int fd = openRegularNoFollow(path, &st);
     if (fd < 0) {
+        return std::nullopt;
+    }
+    if (limit >= 0 && st.st_size > limit) {
+        ::close(fd);
         return std::nullopt;
     }
     Sha256 hasher;
@@ -107,11 +111,8 @@ std::optional<std::pair<QString, qint64>> ingestParts::hashFile(const QString& p
 
 bool Ingest::recognise(const QString& path, const std::optional<QString>& canonical,
                        const KnownContent& known, Prepared& out) {
-    const auto st = FileStat::lstat(path);
-    if (!st || !st->isRegular() || st->size > ImageProbe::maxImageBytes) {
-        return false;
-    }
-    const auto hashed = hashFile(path);
+    // Regular, no link, and not too large to be read whole, judged by the file opened.
+    const auto hashed = hashFile(path, ImageProbe::maxImageBytes);
     if (!hashed) {
         return false;
     }

@@ -7,7 +7,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace ostrel {
 
@@ -15,6 +20,19 @@ namespace {
 
 // QJsonDocument refuses deeper nesting; the top level counts as one.
 constexpr int nestingLimit = 1024;
+
+#if defined(__SSE2__)
+// Code compiled for the AVX2 processors (with the bit instructions that came with them), run
+// only after hasAvx2() said that this is one.
+#define OSTREL_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+
+bool hasAvx2() {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+
+std::atomic<bool> wideVectors{hasAvx2()};
+#endif
 
 using JsonText::hexQuad;
 using JsonText::isDigit;
@@ -27,22 +45,9 @@ using JsonText::utf8Length;
 
 class JsonSkim::Reader {
 public:
-    Reader(QByteArrayView text, std::span<const std::string_view> names,
-           std::span<const std::string_view> marks, std::vector<Node>& nodes)
+    Reader(QByteArrayView text, const Names& names, std::vector<Node>& nodes)
         : start_(text.data()), p_(text.data()), end_(text.data() + text.size()), names_(names),
-          marks_(marks), nodes_(nodes) {
-        for (const std::string_view m : marks_) {
-            // A mark of a quote alone is met at every quote.
-            const auto second = m.size() < 2 ? -1 : int(static_cast<unsigned char>(m[1]));
-            for (int b = 0; b < 256; ++b) {
-                if (second < 0 || b == second) {
-                    markSeconds_[size_t(b) / 64] |= std::uint64_t(1) << (b % 64);
-                }
-            }
-        }
-    }
-
-    std::uint32_t marksFound() const { return found_; }
+          nodes_(nodes) {}
 
     bool read() {
         if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) {
@@ -143,7 +148,6 @@ private:
         if (p_ == end_ || *p_ != '"') {
             return false;
         }
-        mark(p_);
         ++p_;
         const char* begin = p_;
         bool escaped = false;
@@ -164,7 +168,6 @@ private:
     bool scalar(bool keep, std::int16_t name) {
         const char c = *p_;
         if (c == '"') {
-            mark(p_);
             ++p_;
             const char* begin = p_;
             bool escaped = false;
@@ -204,6 +207,23 @@ private:
     bool string(bool& escaped) {
         bool carry = false;
 #if defined(__SSE2__)
+        // Most strings are names and short values: the first special byte among the next 16 is
+        // their closing quote. Without any, the blocks below take over after them.
+        if (end_ - p_ >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+            const __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
+            const __m128i special = _mm_or_si128(
+                _mm_or_si128(quote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))), bytes);
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+            if (mask == 0) {
+                p_ += 16;
+            } else if (((static_cast<unsigned>(_mm_movemask_epi8(quote)) >> __builtin_ctz(mask)) &
+                        1) != 0) {
+                p_ += __builtin_ctz(mask);
+                ++p_;
+                return true;
+            }
+        }
         if (const Blocks read = blocks(escaped, carry); read != Blocks::open) {
             return read == Blocks::closed;
         }
@@ -218,7 +238,6 @@ private:
             }
             const auto c = static_cast<unsigned char>(*p_);
             if (c == '"') {
-                mark(p_);
                 ++p_;
                 return true;
             }
@@ -246,9 +265,6 @@ private:
             return false;
         }
         const char e = *p_;
-        if (e == '"') {
-            mark(p_);
-        }
         ++p_;
         if (e == 'u') {
             if (!hexQuad(p_, end_)) {
@@ -298,6 +314,36 @@ private:
         }
     };
 
+    // The same 64 bytes as two AVX2 vectors: half the work per block where the processor has
+    // them. Used only from blocksAvx2(), which runs only where it does.
+    struct WideBlock {
+        __m256i v0, v1;
+
+        OSTREL_AVX2 explicit WideBlock(const char* p)
+            : v0(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))),
+              v1(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32))) {}
+
+        OSTREL_AVX2 static std::uint64_t bits(__m256i a, __m256i b) {
+            return std::uint64_t(std::uint32_t(_mm256_movemask_epi8(a))) |
+                   std::uint64_t(std::uint32_t(_mm256_movemask_epi8(b))) << 32;
+        }
+        OSTREL_AVX2 std::uint64_t high() const { return bits(v0, v1); }
+        OSTREL_AVX2 std::uint64_t equal(char c) const {
+            const __m256i k = _mm256_set1_epi8(c);
+            return bits(_mm256_cmpeq_epi8(v0, k), _mm256_cmpeq_epi8(v1, k));
+        }
+        OSTREL_AVX2 bool special() const {
+            const __m256i quote = _mm256_set1_epi8('"');
+            const __m256i backslash = _mm256_set1_epi8('\\');
+            const auto one = [&](__m256i v) OSTREL_AVX2 {
+                return _mm256_or_si256(
+                    _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)),
+                    v);
+            };
+            return _mm256_movemask_epi8(_mm256_or_si256(one(v0), one(v1))) != 0;
+        }
+    };
+
     // Of the bytes whose bits are in `backslash`, which escape the byte after them: the first of
     // each run, every other one, counting on from the run's start. `carry` says on the way in
     // that the block's first byte is escaped, and on the way out that the next block's is.
@@ -319,11 +365,22 @@ private:
     // closing quote when a block holds it; else (open) at the first byte not looked at, with
     // `carry` set when that byte is escaped.
     Blocks blocks(bool& escaped, bool& carry) {
+        return wideVectors.load(std::memory_order_relaxed) ? blocksAvx2(escaped, carry)
+                                                           : blocksOf<Block>(escaped, carry);
+    }
+
+    // Everything blocksOf() calls is inlined into it here, so that all of it is compiled for
+    // AVX2 alike; nothing else is.
+    OSTREL_AVX2 __attribute__((flatten)) Blocks blocksAvx2(bool& escaped, bool& carry) {
+        return blocksOf<WideBlock>(escaped, carry);
+    }
+
+    template <typename B> Blocks blocksOf(bool& escaped, bool& carry) {
         const char* p = p_;
         // Continuation bytes of a UTF-8 sequence begun in the block before.
         std::uint64_t continued = 0;
         while (end_ - p >= 64) {
-            const Block block(p);
+            const B block(p);
             if ((continued == 0 && !carry) && !block.special()) {
                 p += 64;
                 continue;
@@ -338,16 +395,12 @@ private:
             if ((backslash & inside) != 0) {
                 escaped = true;
             }
-            if (!marks_.empty()) {
-                for (std::uint64_t bits = quote & escapedBits & inside; bits != 0;
+            if ((escapedBits & inside) != 0) {
+                for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
                      bits &= bits - 1) {
-                    mark(p + __builtin_ctzll(bits));
-                }
-            }
-            for (std::uint64_t bits = block.equal('u') & escapedBits & inside; bits != 0;
-                 bits &= bits - 1) {
-                if (!hexQuad(p + __builtin_ctzll(bits) + 1, end_)) {
-                    return Blocks::failed;
+                    if (!hexQuad(p + __builtin_ctzll(bits) + 1, end_)) {
+                        return Blocks::failed;
+                    }
                 }
             }
             // A byte escaped stands for itself, whatever it is; every other one above ASCII must
@@ -371,7 +424,6 @@ private:
             }
             if (closing != 0) {
                 p += __builtin_ctzll(closing);
-                mark(p);
                 p_ = p + 1;
                 return Blocks::closed;
             }
@@ -412,23 +464,6 @@ private:
         return ok;
     }
 
-    // Notes the marks that begin at the quote at `q`.
-    void mark(const char* q) {
-        // Most quotes are followed by no mark's second byte.
-        const auto next = end_ - q > 1 ? static_cast<unsigned char>(q[1]) : 0;
-        if (marks_.empty() || (markSeconds_[next / 64] & (std::uint64_t(1) << (next % 64))) == 0) {
-            return;
-        }
-        const auto left = size_t(end_ - q);
-        for (size_t i = 0; i < marks_.size(); ++i) {
-            const std::string_view m = marks_[i];
-            if (m.size() <= left && (m.size() < 2 || q[1] == m[1]) &&
-                std::memcmp(q, m.data(), m.size()) == 0) {
-                found_ |= std::uint32_t(1) << i;
-            }
-        }
-    }
-
     void space() {
         while (p_ != end_ && isSpace(*p_)) {
             ++p_;
@@ -437,18 +472,12 @@ private:
 
     std::int16_t nameIndex(const char* begin, const char* end, bool escaped) const {
         if (!escaped) {
-            const auto length = size_t(end - begin);
-            for (size_t i = 0; i < names_.size(); ++i) {
-                if (names_[i].size() == length &&
-                    std::memcmp(names_[i].data(), begin, length) == 0) {
-                    return std::int16_t(i);
-                }
-            }
-            return -1;
+            return names_.find(std::string_view(begin, size_t(end - begin)));
         }
         const QString text = unescape(begin, end);
-        for (size_t i = 0; i < names_.size(); ++i) {
-            if (text == QLatin1String(names_[i].data(), qsizetype(names_[i].size()))) {
+        const auto list = names_.list();
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (text == QLatin1String(list[i].data(), qsizetype(list[i].size()))) {
                 return std::int16_t(i);
             }
         }
@@ -477,25 +506,62 @@ private:
     const char* const start_;
     const char* p_;
     const char* const end_;
-    std::span<const std::string_view> names_;
-    std::span<const std::string_view> marks_;
+    const Names& names_;
     std::vector<Node>& nodes_;
-    std::uint32_t found_ = 0;
-    // The bytes that follow the quote in some mark.
-    std::array<std::uint64_t, 4> markSeconds_{};
 };
 
-std::optional<JsonSkim> JsonSkim::object(QByteArrayView text,
-                                         std::span<const std::string_view> names,
-                                         std::span<const std::string_view> marks) {
+JsonSkim::Names::Names(std::span<const std::string_view> names) : names_(names) {
+    if (names_.size() <= 64) {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            slots_[slot(names_[i])] |= std::uint64_t(1) << i;
+        }
+    }
+}
+
+std::size_t JsonSkim::Names::slot(std::string_view name) {
+    if (name.empty()) {
+        return 0;
+    }
+    const auto first = static_cast<unsigned char>(name.front());
+    const auto last = static_cast<unsigned char>(name.back());
+    return (name.size() * 31 + first * 7 + last) & 255;
+}
+
+std::int16_t JsonSkim::Names::find(std::string_view name) const {
+    if (names_.size() > 64) {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (names_[i] == name) {
+                return std::int16_t(i);
+            }
+        }
+        return -1;
+    }
+    for (std::uint64_t bits = slots_[slot(name)]; bits != 0; bits &= bits - 1) {
+        const auto i = static_cast<size_t>(__builtin_ctzll(bits));
+        if (names_[i] == name) {
+            return std::int16_t(i);
+        }
+    }
+    return -1;
+}
+
+std::optional<JsonSkim> JsonSkim::object(QByteArrayView text, const Names& names) {
     JsonSkim skim(text);
     skim.nodes_.reserve(64);
-    Reader reader(text, names, marks.first(std::min<size_t>(marks.size(), 32)), skim.nodes_);
+    Reader reader(text, names, skim.nodes_);
     if (!reader.read()) {
         return std::nullopt;
     }
-    skim.marksFound_ = reader.marksFound();
     return skim;
+}
+
+bool JsonSkim::useWideVectors(bool wide) {
+#if defined(__SSE2__)
+    wideVectors.store(wide && hasAvx2());
+    return wideVectors.load();
+#else
+    return !wide;
+#endif
 }
 
 JsonSkim::Value JsonSkim::Value::operator[](std::size_t name) const {

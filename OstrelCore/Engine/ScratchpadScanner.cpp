@@ -114,8 +114,8 @@ QList<ScratchFile> ScratchpadScanner::files() const {
 
 QList<ScratchFile> ScratchpadScanner::files(const QUrl& scratchpad) const {
     const QString folder = scratchpad.toLocalFile();
-    const auto entries = names(folder);
-    if (!entries) {
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (dir == nullptr) {
         return {};
     }
     const QStringList parts = folder.split(u'/', Qt::SkipEmptyParts);
@@ -123,19 +123,29 @@ QList<ScratchFile> ScratchpadScanner::files(const QUrl& scratchpad) const {
     const QString slug = parts.size() >= 3 ? parts.at(parts.size() - 3) : QString();
 
     QList<ScratchFile> result;
-    for (const QString& name : *entries) {
-        if (!ShelfItemKindRules::forExtension(extension(name), extraExtensions)) {
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* native = entry->d_name;
+        if (native[0] == '.' && (native[1] == '\0' || (native[1] == '.' && native[2] == '\0'))) {
             continue;
         }
-        const QString path = folder + u'/' + name;
-        // lstat: a link in a scratchpad may point anywhere, so it is never taken for a file.
-        const auto st = FileStat::lstat(path);
+        const auto name = FileStat::exactName(native);
+        if (!name) {
+            FileStat::notePassedOver(folder, native);
+            continue;
+        }
+        if (!ShelfItemKindRules::forExtension(extension(*name), extraExtensions)) {
+            continue;
+        }
+        // Not followed: a link in a scratchpad may point anywhere, so it is never taken for a
+        // file. Looked at by name in the folder already open.
+        const auto st = FileStat::lstatAt(::dirfd(dir), native);
         if (!st || !st->isRegular()) {
             continue;
         }
-        result.append(ScratchFile{QUrl::fromLocalFile(path), slug, sessionID, st->size, st->created,
-                                  st->modified});
+        result.append(ScratchFile{QUrl::fromLocalFile(folder + u'/' + *name), slug, sessionID,
+                                  st->size, st->created, st->modified});
     }
+    ::closedir(dir);
     return result;
 }
 

@@ -8,11 +8,16 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ostrel {
 
@@ -31,34 +36,46 @@ static_assert(recordNeedles[0].starts_with(typeNeedle) && titleNeedles[0].starts
 constexpr std::array<std::string_view, 4> interestTypes{
     recordNeedles[0].substr(typeNeedle.size()), titleNeedles[0].substr(typeNeedle.size()),
     titleNeedles[1].substr(typeNeedle.size()), titleNeedles[2].substr(typeNeedle.size())};
-constexpr std::array<std::string_view, 5> interestNeedles{
-    recordNeedles[0], recordNeedles[1], titleNeedles[0], titleNeedles[1], titleNeedles[2]};
-// A line longer than this is searched for the needles only up to here before it is read: the
-// read itself meets every needle, so a line that shows none early is not searched to its end
-// and then read as well.
-constexpr qsizetype needleHead = 4096;
 
-// Whether `"type":"` followed by one of `types` occurs in `haystack`: one search for them all,
-// where one for each needle went over the whole line as many times.
-template <size_t n>
-bool hasType(QByteArrayView haystack, const std::array<std::string_view, n>& types,
-             size_t first = 0) {
+// Whether one of the record needles (unless `titlesOnly`) or the title needles occurs: every one
+// begins with a quote and a "t", a pair rare enough in a line that each can be checked where it
+// stands, so one pass finds them all.
+bool hasInterest(QByteArrayView haystack, bool titlesOnly) {
     const char* p = haystack.data();
     const char* const end = p + haystack.size();
-    while (static_cast<size_t>(end - p) >= typeNeedle.size()) {
-        const auto* hit = static_cast<const char*>(
-            ::memmem(p, static_cast<size_t>(end - p), typeNeedle.data(), typeNeedle.size()));
-        if (hit == nullptr) {
+    const auto at = [&](const char* q) {
+        const std::string_view rest(q, static_cast<size_t>(end - q));
+        if (rest.starts_with(typeNeedle)) {
+            const std::string_view type = rest.substr(typeNeedle.size());
+            for (size_t i = titlesOnly ? 1 : 0; i < interestTypes.size(); ++i) {
+                if (type.starts_with(interestTypes[i])) {
+                    return true;
+                }
+            }
             return false;
         }
-        const std::string_view rest(hit + typeNeedle.size(),
-                                    static_cast<size_t>(end - hit) - typeNeedle.size());
-        for (size_t i = first; i < n; ++i) {
-            if (rest.starts_with(types[i])) {
+        return !titlesOnly && rest.starts_with(recordNeedles[1]);
+    };
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i t = _mm_set1_epi8('t');
+    while (end - p >= 17) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        auto pairs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, quote), _mm_cmpeq_epi8(next, t))));
+        for (; pairs != 0; pairs &= pairs - 1) {
+            if (at(p + __builtin_ctz(pairs))) {
                 return true;
             }
         }
-        p = hit + 1;
+        p += 16;
+    }
+#endif
+    for (; end - p >= 2; ++p) {
+        if (p[0] == '"' && p[1] == 't' && at(p)) {
+            return true;
+        }
     }
     return false;
 }
@@ -177,9 +194,13 @@ std::optional<QString> promptText(Value content) {
     return Prompt::summarize(clean);
 }
 
+// A few values, held in place: a line has a handful of content items and tool results, and a
+// list on the heap for each cost more than reading them.
+using Values = QVarLengthArray<Value, 8>;
+
 // The elements of an array of objects only; none for anything else.
-QList<Value> objects(Value array) {
-    QList<Value> result;
+Values objects(Value array) {
+    Values result;
     for (const Value element : array.elements()) {
         if (!element.isObject()) {
             return {};
@@ -244,17 +265,98 @@ bool TranscriptParser::mayContainImage(QByteArrayView bytes) {
 }
 
 bool TranscriptParser::mayBeInteresting(QByteArrayView bytes) {
-    return hasType(bytes, interestTypes) || contains(bytes, recordNeedles[1]);
+    return hasInterest(bytes, false);
 }
 
 bool TranscriptParser::mayBeTitle(QByteArrayView bytes) {
-    // The types after "user" are the titles'.
-    return hasType(bytes, interestTypes, 1);
+    return hasInterest(bytes, true);
 }
+
+namespace {
+
+// Whole milliseconds from 1970 to the reference date, 2001-01-01 00:00:00 UTC.
+constexpr qint64 referenceMs = 978307200000;
+
+// The days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+qint64 daysFromCivil(qint64 y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<qint64>(doe) - 719468;
+}
+
+// The one form the assistant writes, "2025-01-31T09:15:02.345Z" or without the fraction, read
+// straight from its bytes; none for any other text, which goes the general way. Gives what that
+// way gives for every text it takes.
+std::optional<Date> commonDate(QByteArrayView t) {
+    const qsizetype n = t.size();
+    if ((n != 20 && n != 24) || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' ||
+        t[16] != ':' || t[n - 1] != 'Z' || (n == 24 && t[19] != '.')) {
+        return std::nullopt;
+    }
+    const auto number = [&t](qsizetype at, qsizetype digits) -> int {
+        int value = 0;
+        for (qsizetype i = at; i < at + digits; ++i) {
+            if (t[i] < '0' || t[i] > '9') {
+                return -1;
+            }
+            value = value * 10 + (t[i] - '0');
+        }
+        return value;
+    };
+    const int year = number(0, 4);
+    const int month = number(5, 2);
+    const int day = number(8, 2);
+    const int hour = number(11, 2);
+    const int minute = number(14, 2);
+    const int second = number(17, 2);
+    const int ms = n == 24 ? number(20, 3) : 0;
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59 || ms < 0) {
+        return std::nullopt;
+    }
+    static constexpr int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
+        return std::nullopt;
+    }
+    const qint64 msecs =
+        ((daysFromCivil(year, unsigned(month), unsigned(day)) * 24 + hour) * 60 + minute) * 60000 +
+        qint64(second) * 1000 + ms;
+    return Date(static_cast<double>(msecs - referenceMs) / 1000.0);
+}
+
+// A timestamp as the line holds it: the common form from its bytes, anything else through Qt.
+std::optional<Date> timestampOf(JsonSkim::Value value) {
+    if (const auto bytes = value.plainBytes()) {
+        if (const auto common = commonDate(*bytes)) {
+            return common;
+        }
+    }
+    return TranscriptParser::date(value.string());
+}
+
+} // namespace
 
 std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {
     if (!text) {
         return std::nullopt;
+    }
+    if (text->size() == 20 || text->size() == 24) {
+        char ascii[24];
+        bool plain = true;
+        for (qsizetype i = 0; i < text->size(); ++i) {
+            const char16_t c = text->at(i).unicode();
+            plain = plain && c < 0x80;
+            ascii[i] = static_cast<char>(c);
+        }
+        if (plain) {
+            if (const auto common = commonDate(QByteArrayView(ascii, text->size()))) {
+                return common;
+            }
+        }
     }
     // Qt alone accepts more than an internet date-time (a missing zone reads as local time), so
     // the form is checked first. ASCII digits only: \d would take any Unicode digit.
@@ -268,21 +370,18 @@ std::optional<Date> TranscriptParser::date(const std::optional<QString>& text) {
         return std::nullopt;
     }
     // Whole milliseconds first, so that the reference shift itself adds no rounding.
-    constexpr qint64 referenceMs = 978307200000;
     return Date(static_cast<double>(parsed.toMSecsSinceEpoch() - referenceMs) / 1000.0);
 }
 
 std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
     // Values are looked up in `json`, which must stay where it is while they are.
-    std::optional<JsonSkim> json;
-    if (mayBeInteresting(line.first(std::min(line.size(), needleHead)))) {
-        json = JsonSkim::object(line, keys);
-    } else if (line.size() > needleHead) {
-        json = JsonSkim::object(line, keys, interestNeedles);
-        if (json && json->marksFound() == 0) {
-            return std::nullopt;
-        }
+    // The needles come early in the lines that hold them; a long line of thinking or text holds
+    // none, and one pass of the needle search over it costs a fraction of reading it.
+    if (!mayBeInteresting(line)) {
+        return std::nullopt;
     }
+    static const JsonSkim::Names names(keys);
+    std::optional<JsonSkim> json = JsonSkim::object(line, names);
     if (!json) {
         return std::nullopt;
     }
@@ -308,14 +407,14 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
 
     record.cwd = checkedPath(object[key::cwd].string(), "working directory");
     record.gitBranch = object[key::gitBranch].string();
-    record.timestamp = date(object[key::timestamp].string());
+    record.timestamp = timestampOf(object[key::timestamp]);
     record.promptID = object[key::promptId].string();
     record.isMeta = object[key::isMeta].isTrue();
     record.isSidechain = object[key::isSidechain].isTrue();
 
     const Value message = object[key::message];
     const Value content = message[key::content];
-    const QList<Value> items = objects(content);
+    const Values items = objects(content);
 
     for (const Value item : items) {
         if (!item[key::type].is("tool_use")) {
@@ -336,15 +435,18 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
         return record;
     }
 
-    QList<Value> results;
+    Values results;
     for (const Value item : items) {
         if (item[key::type].is("tool_result")) {
             results.append(item);
         }
     }
+    // Each result's id, read once.
+    QVarLengthArray<std::optional<QString>, 8> resultIDs;
     for (const Value result : results) {
-        if (auto id = result[key::tool_use_id].string()) {
-            record.toolResultIDs.append(std::move(*id));
+        resultIDs.append(result[key::tool_use_id].string());
+        if (resultIDs.back()) {
+            record.toolResultIDs.append(*resultIDs.back());
         }
     }
 
@@ -353,14 +455,14 @@ std::optional<TranscriptRecord> TranscriptParser::record(QByteArrayView line) {
             record.promptText = promptText(content);
         }
     } else {
-        for (const Value result : results) {
-            readImages(result, result[key::tool_use_id].string(), record);
+        for (qsizetype i = 0; i < results.size(); ++i) {
+            readImages(results[i], resultIDs[i], record);
         }
     }
 
     std::optional<QString> firstResultID;
     if (!results.isEmpty()) {
-        firstResultID = results.first()[key::tool_use_id].string();
+        firstResultID = resultIDs.front();
     }
     record.artifact = artifact(object, firstResultID);
     return record;

@@ -387,7 +387,11 @@ bool Store::hasIngested(const QString& path, Date modified) const {
             }
         }
     }
-    return false;
+    // Read since the item was made (a file touched, or a second file of the same bytes), and
+    // found to hold its bytes then.
+    const auto check = sourceChecks_.constFind(path);
+    return check != sourceChecks_.constEnd() && modified <= check->modified &&
+           (items_.contains(check->id) || hiddenItems_.contains(check->id));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -31,6 +31,15 @@ namespace ostrel {
 // engine's queue, so it has no lock.
 class Store : public std::enable_shared_from_this<Store> {
 public:
+    // A file whose bytes were found to be a stored item's: the item's id, and the file's
+    // modification date when it was read. A later start need not read the file again while its
+    // date is no later and the item is still held, though the item itself is older.
+    struct SourceCheck {
+        QString id;
+        Date modified;
+        friend bool operator==(const SourceCheck&, const SourceCheck&) = default;
+    };
+
     // What "index.json" holds.
     struct Index {
         qint64 version = 1;
@@ -43,6 +52,9 @@ public:
         std::optional<QHash<QString, Date>> deleted;
         std::optional<QHash<QString, Date>> deletedPaths;
         std::optional<QHash<QString, Date>> titleChecks;
+        // Read leniently, entry by entry: an index written before it, or one whose checks do not
+        // read, loads without them, and its files are read once more.
+        std::optional<QHash<QString, SourceCheck>> sourceChecks;
 
         // Compact JSON with sorted keys.
         QByteArray encode() const;
@@ -87,6 +99,7 @@ public:
     const QHash<QString, Date>& deleted() const { return deleted_; }
     const QHash<QString, Date>& deletedPaths() const { return deletedPaths_; }
     const QHash<QString, Date>& titleChecks() const { return titleChecks_; }
+    const QHash<QString, SourceCheck>& sourceChecks() const { return sourceChecks_; }
     qint64 revision() const { return revision_; }
     bool isFirstRun() const { return isFirstRun_; }
     std::optional<Date> previousRunAt() const { return previousRunAt_; }
@@ -100,6 +113,9 @@ public:
     // --- Offsets, title checks, saving ---
     void setOffset(quint64 offset, const QString& path);
     void setTitleChecked(const QString& sessionID, Date modified);
+    // The file at `path`, modified at `modified`, holds the bytes of the stored item `id`.
+    // Saved with the index, without a new revision.
+    void setSourceChecked(const QString& path, Date modified, const QString& id);
     // Asks for an index write; counts as a new revision.
     void setNeedsSave();
     // Writes both files now.
@@ -234,6 +250,7 @@ private:
     QHash<QString, Date> deleted_;
     QHash<QString, Date> deletedPaths_;
     QHash<QString, Date> titleChecks_;
+    QHash<QString, SourceCheck> sourceChecks_;
     qint64 revision_ = 0;
     bool isFirstRun_ = true;
     std::optional<Date> previousRunAt_;

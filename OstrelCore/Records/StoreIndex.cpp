@@ -21,6 +21,7 @@
 #include <limits>
 #include <mutex>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -50,6 +51,9 @@ bool writeIndexText(const QByteArray& json, const QString& path) {
     return true;
 }
 
+// Files committed at once from which their file system is synced whole rather than each.
+constexpr qsizetype manyFiles = 64;
+
 // What a commit left unsynced.
 struct Unsynced {
     QStringList files;
@@ -62,6 +66,30 @@ struct Unsynced {
 // the disk, their folders once each; a failure is logged. Answers what is left unsynced.
 Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerPool* pool) {
     Unsynced left;
+    // Thousands of new files (a start over a large history) go with their file system in one
+    // sync: a flush of the disk for each took most of the end of such a start. Should it fail,
+    // each is synced on its own, which says which.
+    if (files.size() >= manyFiles) {
+        QSet<dev_t> synced;
+        bool failed = false;
+        for (const QString& folder : folders) {
+            struct stat st {};
+            if (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
+                failed = true;
+                break;
+            }
+            if (!synced.contains(st.st_dev)) {
+                if (AtomicFile::syncFileSystem(folder)) {
+                    failed = true;
+                    break;
+                }
+                synced.insert(st.st_dev);
+            }
+        }
+        if (!failed) {
+            return left;
+        }
+    }
     // One flag per file, each written by one job only.
     std::vector<char> failed(static_cast<size_t>(files.size()), 0);
     const auto syncOne = [&files, &failed](int i) {
@@ -280,6 +308,7 @@ void Store::loadIndex() {
     deleted_ = std::move(index->deleted).value_or(QHash<QString, Date>());
     deletedPaths_ = std::move(index->deletedPaths).value_or(QHash<QString, Date>());
     titleChecks_ = std::move(index->titleChecks).value_or(QHash<QString, Date>());
+    sourceChecks_ = std::move(index->sourceChecks).value_or(QHash<QString, SourceCheck>());
 }
 
 void Store::loadOffsets() {
@@ -446,6 +475,11 @@ Store::Index Store::indexRest() const {
     index.deleted = deleted_;
     index.deletedPaths = deletedPaths_;
     index.titleChecks = titleChecks_;
+    // Written only when there are some: a store that never met a touched file keeps the form
+    // that earlier versions wrote.
+    if (!sourceChecks_.isEmpty()) {
+        index.sourceChecks = sourceChecks_;
+    }
     return index;
 }
 
@@ -658,6 +692,17 @@ void Store::setTitleChecked(const QString& sessionID, Date modified) {
         return;
     }
     titleChecks_.insert(sessionID, modified);
+    markDirty(false);
+}
+
+void Store::setSourceChecked(const QString& path, Date modified, const QString& id) {
+    const SourceCheck check{id, modified};
+    const auto it = sourceChecks_.constFind(path);
+    if ((it != sourceChecks_.constEnd() && it.value() == check) ||
+        !std::isfinite(modified.seconds)) {
+        return;
+    }
+    sourceChecks_.insert(path, check);
     markDirty(false);
 }
 

@@ -67,6 +67,17 @@ QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden*
     }
     list(u"prompts", prompts);
     list(u"sessions", sessions);
+    if (rest.sourceChecks) {
+        out.key(u"sourceChecks");
+        out.sortedObject(*rest.sourceChecks, [&out](const Store::SourceCheck& check) {
+            out.beginObject();
+            out.key(u"id");
+            out.string(check.id);
+            out.key(u"modified");
+            out.date(check.modified);
+            out.endObject();
+        });
+    }
     dates(u"titleChecks", rest.titleChecks);
     out.key(u"version");
     out.integer(rest.version);
@@ -484,6 +495,45 @@ std::optional<Date> readDate(JsonReader& r) {
     return n ? std::optional<Date>(Date(n->value)) : std::nullopt;
 }
 
+// Lenient throughout: the checks only spare reads, so an entry that does not read is dropped
+// alone, and a value that is no object counts as absent; neither spoils the index.
+std::optional<QHash<QString, Store::SourceCheck>> readSourceChecks(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return std::nullopt;
+    }
+    r.beginObject();
+    QHash<QString, Store::SourceCheck> checks;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        QString path = name.toString();
+        if (r.next() != Kind::object) {
+            r.skip();
+            continue;
+        }
+        r.beginObject();
+        Slot<QString> id;
+        Slot<Date> modified;
+        JsonReader::Name field;
+        while (r.member(field)) {
+            if (field == "id") {
+                stringField(r, id);
+            } else if (field == "modified") {
+                dateField(r, modified);
+            } else {
+                r.skip();
+            }
+        }
+        if (id.value && modified.value && std::isfinite(modified.value->seconds)) {
+            checks.insert(std::move(path),
+                          Store::SourceCheck{std::move(*id.value), *modified.value});
+        } else {
+            checks.remove(path); // a name repeated counts with its last value
+        }
+    }
+    return checks;
+}
+
 void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot) {
     field(r, slot, Kind::object, [&r](Slot<QHash<QString, Date>>& s) {
         QHash<QString, Date> map;
@@ -529,6 +579,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     Slot<QStringList> hidden;
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
+    std::optional<QHash<QString, SourceCheck>> sourceChecks;
     JsonReader::Name name;
     while (r.member(name)) {
         if (name == "items") {
@@ -547,6 +598,8 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
             datesField(r, deletedPaths);
         } else if (name == "titleChecks") {
             datesField(r, titleChecks);
+        } else if (name == "sourceChecks") {
+            sourceChecks = readSourceChecks(r);
         } else if (name == "lastRunAt") {
             dateField(r, lastRunAt);
         } else if (name == "version") {
@@ -570,6 +623,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     index.deleted = std::move(deleted.value);
     index.deletedPaths = std::move(deletedPaths.value);
     index.titleChecks = std::move(titleChecks.value);
+    index.sourceChecks = std::move(sourceChecks);
     return index;
 }
 

@@ -57,6 +57,10 @@ QStringList Store::purge(Date cutoff) {
         return !referenced.contains(entry.value().sessionID) && entry.value().at < cutoff;
     });
     titleChecks_.removeIf([&](const auto& entry) { return !sessions_.contains(entry.key()); });
+    // Checks of items gone since are of no use: dropped here, and from the next index written.
+    sourceChecks_.removeIf([&](const auto& entry) {
+        return !items_.contains(entry.value().id) && !hiddenItems_.contains(entry.value().id);
+    });
 
     if (counts() != before) {
         markDirty(true);

@@ -27,6 +27,40 @@ TEST(AtomicFile, ReplacesWholeAndKeepsTheOldFileOnFailure) {
     EXPECT_NE(error->code, 0);
 }
 
+TEST(AtomicFile, AStagedFileIsPlacedWholeOverAnyOldOneAndLeavesNothingWhenDropped) {
+    test::TempDir dir;
+    const auto files = [&] {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    };
+    {
+        auto staged = AtomicFile::stage(dir.path(), "new", 0644);
+        ASSERT_TRUE(std::holds_alternative<AtomicFile::Staged>(staged));
+        ASSERT_TRUE(std::get<AtomicFile::Staged>(staged).place(dir.file("a")));
+        EXPECT_TRUE(std::get<AtomicFile::Staged>(staged).isEmpty());
+    }
+    EXPECT_EQ(dir.read("a"), "new");
+    struct stat st {};
+    ::stat(dir.file("a").toUtf8().constData(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    {
+        auto staged = AtomicFile::stage(dir.path(), "replaced");
+        ASSERT_TRUE(std::get<AtomicFile::Staged>(staged).place(dir.file("a")));
+        auto dropped = AtomicFile::stage(dir.path(), "never placed");
+        ASSERT_TRUE(std::holds_alternative<AtomicFile::Staged>(dropped));
+    }
+    EXPECT_EQ(dir.read("a"), "replaced");
+    EXPECT_EQ(files(), QStringList{"a"});
+    // A folder in the way: nothing placed, and the staged file still goes when dropped.
+    QDir().mkpath(dir.file("b"));
+    {
+        auto staged = AtomicFile::stage(dir.path(), "x");
+        EXPECT_FALSE(std::get<AtomicFile::Staged>(staged).place(dir.file("b")));
+        EXPECT_FALSE(std::get<AtomicFile::Staged>(staged).isEmpty());
+    }
+    EXPECT_EQ(files(), QStringList{"a"});
+    EXPECT_TRUE(std::holds_alternative<Error>(AtomicFile::stage(dir.file("missing"), "x")));
+}
+
 TEST(AtomicFile, MakeFolderCreatesPrivateFoldersOnly) {
     test::TempDir dir;
     ASSERT_TRUE(AtomicFile::makeFolder(dir.file("a/b/c"), 0700));

@@ -1028,6 +1028,63 @@ TEST_F(EngineLifecycle, CommandsChangeTheStoreAndPublishCoalesced) {
     EXPECT_TRUE(last().items.isEmpty());
 }
 
+TEST_F(EngineLifecycle, AStartAfterATouchedOneReadsTheTouchedFilesNoMore) {
+    const QString path = scratchFile("a.html");
+    write(path, page(1));
+    const auto dateFile = [&](time_t seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    };
+    const time_t now = ::time(nullptr);
+    const auto restart = [&] {
+        if (engine) {
+            engine->stop();
+        }
+        engine = start(config(), false);
+        return waitUntil([&] { return !snapshots.empty(); });
+    };
+    dateFile(now - 60);
+    ASSERT_TRUE(restart());
+    ASSERT_EQ(last().items.size(), 1);
+    const QString id = last().items.first().id;
+
+    // Touched: the same bytes at a later date, read once by the next start.
+    dateFile(now - 30);
+    ASSERT_TRUE(restart());
+    ASSERT_EQ(last().items.size(), 1);
+    EXPECT_EQ(last().items.first().id, id);
+
+    // Not by the one after it: other bytes of the same size behind the same date go unseen.
+    write(path, page(2));
+    dateFile(now - 30);
+    ASSERT_TRUE(restart());
+    ASSERT_EQ(last().items.size(), 1);
+    EXPECT_EQ(last().items.first().id, id);
+}
+
+TEST_F(EngineLifecycle, AStartOverMoreFilesThanASliceCapturesEachOnce) {
+    timing.batchSlice = 4;
+    const qsizetype count = timing.batchSlice * 2 + 3;
+    for (qsizetype i = 0; i < count; ++i) {
+        write(scratchFile(QStringLiteral("p%1.html").arg(i), i % 2 == 0 ? "s1" : "s2"),
+              page(int(i)));
+    }
+    // Settled already: the files are offered as the start lists them.
+    for (const char* session : {"s1", "s2"}) {
+        const QString pad = scratch + "/-work-proj/" + QString::fromLatin1(session) + "/scratchpad";
+        for (const QString& name : QDir(pad).entryList(QDir::Files)) {
+            const timespec times[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+            ::utimensat(AT_FDCWD, QFile::encodeName(pad + "/" + name).constData(), times, 0);
+        }
+    }
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }, 30.0));
+    engine->stop();
+    const QStringList sources = indexSources();
+    EXPECT_EQ(sources.size(), count);
+    EXPECT_EQ(QSet<QString>(sources.begin(), sources.end()).size(), count);
+}
+
 TEST_F(EngineLifecycle, NothingReachesTheOwnerAfterStop) {
     write(scratchFile("a.html"), page(1));
     engine = start(config(), false);

@@ -201,6 +201,26 @@ TEST_F(IngestTest, TheSameBytesTwiceFromOneSource) {
     EXPECT_EQ(store->items().size(), 1);
 }
 
+TEST_F(IngestTest, AFileFoundAgainToHoldItsItemsBytesIsNotedWithItsDate) {
+    const QByteArray png = TestImages::png(80, 80);
+    const QString path = writeFile("scratch/shot.png", png);
+    const QString copy = writeFile("scratch/copy.png", png);
+    ASSERT_EQ(ingest->ingest(fileCandidate(path, Source::scratchpad, "s1", launch + 10)),
+              added(digest(png)));
+    // Touched (a new date, the same bytes), and a second file of them: a start after this one
+    // reads neither again.
+    ASSERT_EQ(ingest->ingest(fileCandidate(path, Source::scratchpad, "s1", launch + 40)),
+              merged(digest(png)));
+    ASSERT_EQ(ingest->ingest(fileCandidate(copy, Source::scratchpad, "s1", launch + 60)),
+              merged(digest(png)));
+    EXPECT_TRUE(store->hasIngested(path, Date(launch + 40)));
+    EXPECT_TRUE(store->hasIngested(copy, Date(launch + 60)));
+    EXPECT_FALSE(store->hasIngested(path, Date(launch + 41)));
+    // A transcript image read from a file carries the transcript's time, not the file's.
+    ASSERT_EQ(ingest->ingest(imageBlock(png, "s1", launch + 90, path)), merged(digest(png)));
+    EXPECT_FALSE(store->hasIngested(path, Date(launch + 90)));
+}
+
 TEST_F(IngestTest, TranscriptImages) {
     const QByteArray read = TestImages::png(60, 60, 11);
     const QString readPath = writeFile("read/seen.png", read);

@@ -2,6 +2,9 @@
 #include "OstrelCore/Records/Prompt.h"
 #include "TranscriptLines.h"
 
+#include <QDateTime>
+#include <QRandomGenerator>
+
 #include <gtest/gtest.h>
 
 using namespace ostrel;
@@ -131,6 +134,43 @@ TEST(TranscriptParserTest, Timestamps) {
     EXPECT_FALSE(TranscriptParser::date(QStringLiteral("2025-13-45T09:15:02Z")));
     EXPECT_FALSE(TranscriptParser::date(QStringLiteral("２０２５-01-31T09:15:02Z")));
     EXPECT_FALSE(TranscriptParser::date(std::nullopt));
+}
+
+TEST(TranscriptParserTest, TimestampsInTheAssistantsFormReadAsQtReadsThem) {
+    // The form the assistant writes is read straight from its bytes; Qt reads every other. Both
+    // must agree on it, limits and impossible dates included.
+    const auto byQt = [](const QString& text) -> std::optional<Date> {
+        const QDateTime parsed = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!parsed.isValid() || !text.endsWith(u'Z')) {
+            return std::nullopt;
+        }
+        return Date(static_cast<double>(parsed.toMSecsSinceEpoch() - 978307200000) / 1000.0);
+    };
+    QRandomGenerator rng(7);
+    const int years[] = {1969, 1970, 2000, 2024, 2025, 2100, 2400, 9999};
+    const int days[] = {0, 1, 28, 29, 30, 31, 32};
+    for (int i = 0; i < 5000; ++i) {
+        const int year = i % 2 == 0 ? years[rng.bounded(8)] : 1970 + int(rng.bounded(300));
+        const int day = i % 3 == 0 ? int(rng.bounded(33)) : days[rng.bounded(7)];
+        const QString text =
+            QStringLiteral("%1-%2-%3T%4:%5:%6%7Z")
+                .arg(year, 4, 10, QChar('0'))
+                .arg(rng.bounded(14), 2, 10, QChar('0'))
+                .arg(day, 2, 10, QChar('0'))
+                .arg(rng.bounded(25), 2, 10, QChar('0'))
+                .arg(rng.bounded(61), 2, 10, QChar('0'))
+                .arg(rng.bounded(61), 2, 10, QChar('0'))
+                .arg(i % 3 == 0 ? QString()
+                                : QStringLiteral(".%1").arg(rng.bounded(1000), 3, 10, QChar('0')));
+        EXPECT_EQ(TranscriptParser::date(text), byQt(text)) << text.toStdString();
+        // And from the bytes of a line.
+        L::Context c;
+        c.timestamp = text;
+        const auto record =
+            TranscriptParser::record(L::prompt(c, QStringLiteral("hi"), QStringLiteral("p")));
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->timestamp, byQt(text)) << text.toStdString();
+    }
 }
 
 TEST(TranscriptParserTest, Artifacts) {

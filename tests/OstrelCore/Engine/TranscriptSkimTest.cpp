@@ -85,9 +85,20 @@ QList<QByteArray> realisticLines() {
     };
 }
 
+// Every test runs twice: with the vectors of every x86-64 processor, and with AVX2 where this
+// one has it.
+class TranscriptSkimTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { JsonSkim::useWideVectors(GetParam()); }
+    void TearDown() override { JsonSkim::useWideVectors(true); }
+};
+
 } // namespace
 
-TEST(TranscriptSkimTest, RealisticLinesAndEveryTruncationAgree) {
+INSTANTIATE_TEST_SUITE_P(Vectors, TranscriptSkimTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "wide" : "plain"; });
+
+TEST_P(TranscriptSkimTest, RealisticLinesAndEveryTruncationAgree) {
     for (const QByteArray& line : realisticLines()) {
         ASSERT_TRUE(agree(line));
         for (qsizetype n = 0; n<line.size(); n += line.size()> 2000 ? 7 : 1) {
@@ -96,7 +107,7 @@ TEST(TranscriptSkimTest, RealisticLinesAndEveryTruncationAgree) {
     }
 }
 
-TEST(TranscriptSkimTest, EscapesAndUnicodeDecodeAsQtDecodesThem) {
+TEST_P(TranscriptSkimTest, EscapesAndUnicodeDecodeAsQtDecodesThem) {
     const QList<QByteArray> texts{
         R"(plain)",
         R"(\"q\" \\ \/ \b\f\n\r\t)",
@@ -133,7 +144,7 @@ TEST(TranscriptSkimTest, EscapesAndUnicodeDecodeAsQtDecodesThem) {
     }
 }
 
-TEST(TranscriptSkimTest, MalformedStringsAreRefusedWherever) {
+TEST_P(TranscriptSkimTest, MalformedStringsAreRefusedWherever) {
     const QList<QByteArray> texts{
         "\xc3",
         "\xc3(",
@@ -160,7 +171,7 @@ TEST(TranscriptSkimTest, MalformedStringsAreRefusedWherever) {
     }
 }
 
-TEST(TranscriptSkimTest, WrongTypesAndDuplicateMembers) {
+TEST_P(TranscriptSkimTest, WrongTypesAndDuplicateMembers) {
     const QList<QByteArray> lines{
         // The last of two equal names counts, also when one is written with escapes.
         user(R"({"role":"user","content":"first"})",
@@ -210,7 +221,7 @@ TEST(TranscriptSkimTest, WrongTypesAndDuplicateMembers) {
     }
 }
 
-TEST(TranscriptSkimTest, StructureNumbersAndNesting) {
+TEST_P(TranscriptSkimTest, StructureNumbersAndNesting) {
     const QByteArray body = R"({"role":"user","content":"x"})";
     QList<QByteArray> lines{
         user(body) + " \t\r\n",
@@ -296,7 +307,7 @@ TEST(TranscriptSkimTest, StructureNumbersAndNesting) {
     }
 }
 
-TEST(TranscriptSkimTest, LongStringsDenseWithEscapesAgreeAcrossBlocks) {
+TEST_P(TranscriptSkimTest, LongStringsDenseWithEscapesAgreeAcrossBlocks) {
     // Runs of backslashes, escaped quotes, \u escapes and UTF-8 sequences straddle the 64-byte
     // blocks long strings are read in; now and then a piece spoils the string. A line longer
     // than the parser's first look may show its needle only far in, or only behind an escaped
@@ -323,7 +334,7 @@ TEST(TranscriptSkimTest, LongStringsDenseWithEscapesAgreeAcrossBlocks) {
     }
 }
 
-TEST(TranscriptSkimTest, MutatedLinesAgree) {
+TEST_P(TranscriptSkimTest, MutatedLinesAgree) {
     // A deterministic small fuzz over realistic lines: random bytes replaced, inserted and
     // removed, with the structural bytes and escapes favoured.
     const QList<QByteArray> lines = realisticLines();

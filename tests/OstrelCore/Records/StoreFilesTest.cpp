@@ -148,6 +148,7 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
         store->upsert(makePrompt("p", "s1", 5.5));
         store->hide("a");
         store->setTitleChecked("s1", Date(7.25));
+        store->setSourceChecked("/w/b.png", Date(9.5), "b");
         store->setOffset(1234567890123ull, "/t.jsonl");
         store->flush();
     }
@@ -170,6 +171,7 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
     EXPECT_EQ(again->hiddenItems().value("a").item.createdAt, Date(-12345.678901234));
     EXPECT_TRUE(again->isHiddenSourcePath("") == false);
     EXPECT_EQ(again->titleChecks().value("s1"), Date(7.25));
+    EXPECT_EQ(again->sourceChecks().value("/w/b.png"), (Store::SourceCheck{"b", Date(9.5)}));
     EXPECT_EQ(again->offsets().value("/t.jsonl"), 1234567890123ull);
     EXPECT_EQ(again->revision(), 0);
     // Writing it back changes nothing but the time of the run.
@@ -177,6 +179,23 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
     QByteArray rewritten = read("index.json");
     rewritten.replace(R"("lastRunAt":2000)", R"("lastRunAt":1000)");
     EXPECT_EQ(rewritten, text);
+}
+
+TEST_F(StoreFiles, SourceChecksThatDoNotReadAreDroppedAloneAndSpoilNothing) {
+    const QByteArray head = R"({"items":[],"prompts":[],"sessions":[],"sourceChecks":)";
+    writeIndex(head + R"({"/a":{"id":"x","modified":"now"},"/b":[],"/c":{"modified":2},)"
+                      R"("/d":{"id":"y","modified":3.5,"more":true}},"version":1})");
+    auto store = open();
+    EXPECT_FALSE(store->isFirstRun());
+    EXPECT_EQ(store->sourceChecks().keys(), QStringList{"/d"});
+    EXPECT_EQ(store->sourceChecks().value("/d"), (Store::SourceCheck{"y", Date(3.5)}));
+
+    writeIndex(head + R"([{"id":"x","modified":1}],"titleChecks":{"s":1}})");
+    store = open();
+    EXPECT_FALSE(store->isFirstRun());
+    EXPECT_TRUE(store->sourceChecks().isEmpty());
+    EXPECT_EQ(store->titleChecks().value("s"), Date(1));
+    EXPECT_TRUE(asideFiles().isEmpty());
 }
 
 TEST(StoreIndexForm, EncodingIsTheCanonicalCompactSortedJson) {

@@ -183,6 +183,26 @@ TEST_F(StoreRecords, HasIngestedCountsCapturesButNotArtifacts) {
     EXPECT_FALSE(store->hasIngested("/f", Date(300.5)));
 }
 
+TEST_F(StoreRecords, HasIngestedCountsAFileCheckedSinceItsItemWhileTheItemIsHeld) {
+    store->upsert(withPath("a", 100, "/f"));
+    // Touched: the same bytes found again at a later date, and a second file of them.
+    store->setSourceChecked("/f", Date(250), "a");
+    store->setSourceChecked("/copy", Date(260), "a");
+    EXPECT_TRUE(store->hasIngested("/f", Date(250)));
+    EXPECT_FALSE(store->hasIngested("/f", Date(250.5)));
+    EXPECT_TRUE(store->hasIngested("/copy", Date(260)));
+    const qint64 revision = store->revision();
+    store->setSourceChecked("/f", Date(250), "a");
+    EXPECT_EQ(store->revision(), revision);
+
+    store->hide("a");
+    EXPECT_TRUE(store->hasIngested("/copy", Date(260)));
+    store->deleteItems({"a"});
+    EXPECT_FALSE(store->hasIngested("/copy", Date(260)));
+    store->purge(Date(0));
+    EXPECT_TRUE(store->sourceChecks().isEmpty());
+}
+
 TEST_F(StoreRecords, CopyInKeepsAnExistingCopyOnlyWhenItHoldsTheBytes) {
     const auto first = store->copyIn("one", "id", "png");
     ASSERT_TRUE(std::holds_alternative<QUrl>(first));
