@@ -59,6 +59,7 @@ public:
     bool ok() const { return display_ >= 0 && connection_ != nullptr; }
     const QString& error() const { return error_; }
     QString display() const { return QStringLiteral(":%1").arg(display_); }
+    qint64 serverPid() const { return xvfbPid_; }
     xcb_connection_t* connection() const { return connection_; }
     const TempDir& home() const { return home_; }
     // A session's scratchpad under the home's scratch root, which is made private (the engine
