@@ -3,9 +3,9 @@
 // thousands decodes. On one thread and on eight at once, as the workers of a first start do.
 #include "OstrelCore/Engine/ReadGuard.h"
 #include "BenchImages.h"
+#include "BenchMain.h"
 #include "OstrelCore/Engine/ImageProbe.h"
 #include "OstrelCore/Records/Hex.h"
-#include "Platform/OpenSsl.h"
 
 #include <QTemporaryDir>
 
@@ -50,12 +50,5 @@ BENCHMARK(BM_ProbeAndThumbnail)->Threads(1)->Threads(8)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv) {
-    ostrel::OpenSsl::init();
-    ::benchmark::Initialize(&argc, argv);
-    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::runBenchmarks(argc, argv);
 }

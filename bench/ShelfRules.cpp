@@ -1,9 +1,9 @@
 // The shelf rules over a full shelf: 5,000 items in 500 sessions with 5,000 prompts.
+#include "BenchMain.h"
 #include "OstrelCore/Shelf/CollapsedSections.h"
 #include "OstrelCore/Shelf/ShelfFilter.h"
 #include "OstrelCore/Shelf/ShelfGroups.h"
 #include "OstrelCore/Shelf/ShelfState.h"
-#include "Platform/OpenSsl.h"
 
 #include <benchmark/benchmark.h>
 
@@ -158,12 +158,5 @@ BENCHMARK(BM_SelectionStepRail)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    ostrel::OpenSsl::init();
-    ::benchmark::Initialize(&argc, argv);
-    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::runBenchmarks(argc, argv);
 }

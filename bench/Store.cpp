@@ -1,8 +1,8 @@
 // The persisted index at the size of a long-used shelf: 20,000 items (5,000 of them hidden),
 // 2,000 sessions, 20,000 prompts and 10,000 transcript offsets.
 #include "OstrelCore/Records/Store.h"
+#include "BenchMain.h"
 #include "HeavyIndex.h"
-#include "Platform/OpenSsl.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -97,12 +97,5 @@ BENCHMARK(BM_Purge10000Expired)->Unit(benchmark::kMillisecond)->Iterations(5);
 } // namespace
 
 int main(int argc, char** argv) {
-    ostrel::OpenSsl::init();
-    ::benchmark::Initialize(&argc, argv);
-    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::runBenchmarks(argc, argv);
 }

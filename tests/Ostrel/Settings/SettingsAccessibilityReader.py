@@ -6,12 +6,14 @@ events heard while Tab reaches the sidebar and Down moves to the next pane ("eve
 the source's role, name and whether it is selected. Exits 2 when no Settings window shows up.
 """
 import json
-import subprocess
+import os
 import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from ScreenReaderSteps import key, run_steps  # noqa: E402
 
 
 def find_settings(deadline):
@@ -63,18 +65,7 @@ def main():
 
     pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused")
 
-    def key(name):
-        subprocess.run(["xdotool", "key", name], check=False)
-
-    # Each step waits for the application to hear of the listener or to act on the last key.
-    steps = [(500, lambda: key("Tab")), (600, lambda: key("Down")), (800, pyatspi.Registry.stop)]
-    delay = 0
-    for wait, step in steps:
-        delay += wait
-        GLib.timeout_add(delay, lambda step=step: step() and False)
-    pyatspi.Registry.start()
-    print(json.dumps(result))
-    return 0
+    return run_steps([(500, lambda: key("Tab")), (600, lambda: key("Down"))], result)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 // a screen reader's way through its sidebar.
 #include "support/ClientWindows.h"
 #include "support/ScreenReader.h"
+#include "support/TestScreen.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -51,34 +52,19 @@ quint32 openSettings(XServer& x, const QProcessEnvironment& env = {}) {
     return settings;
 }
 
-struct Screen {
-    const char* name;
-    QSize size; // device pixels
-    double scale;
-    QMargins panels; // device pixels
-    bool manager;
-    bool compositor;
-};
-
 } // namespace
 
-class SettingsOnSmallScreens : public testing::TestWithParam<Screen> {};
+class SettingsOnSmallScreens : public testing::TestWithParam<TestScreen> {};
 
 // A screen shorter than the window: the whole window lies within the work area, the About row at
 // the foot of the sidebar included; Tab reaches the sidebar with its ring, Down shows the next
 // pane and End the last.
 TEST_P(SettingsOnSmallScreens, TheWindowFitsTheWorkAreaAndTheKeyboardChangesPanes) {
-    const Screen screen = GetParam();
-    XServer::Options o;
-    o.size = screen.size;
-    o.windowManager = screen.manager;
-    o.compositor = screen.compositor;
-    XServer x(o);
+    const TestScreen screen = GetParam();
+    XServer x(screen.options());
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     x.reservePanels(screen.panels);
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(screen.scale));
-    const quint32 settings = openSettings(x, env);
+    const quint32 settings = openSettings(x, screen.environment());
     ASSERT_NE(settings, 0u) << x.appLog().toStdString();
     const QRect work = QRect(QPoint(0, 0), screen.size).marginsRemoved(screen.panels);
     // Fitted again once the window manager's frame is known.
@@ -126,21 +112,17 @@ INSTANTIATE_TEST_SUITE_P(
     Screens, SettingsOnSmallScreens,
     testing::Values(
         // A 1920 x 1080 laptop at twice the scale with a 32-point bar at the top.
-        Screen{"1920x1080-scale2-bar", {1920, 1080}, 2, QMargins(0, 64, 0, 0), false, false},
-        Screen{"1920x1080-scale2-bar-openbox", {1920, 1080}, 2, QMargins(0, 64, 0, 0), true, false},
-        Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, QMargins(), true, true},
-        Screen{"800x600-scale1.25-left-panel-openbox",
-               {800, 600},
-               1.25,
-               QMargins(40, 0, 0, 0),
-               true,
-               false}),
-    [](const testing::TestParamInfo<Screen>& info) {
-        return QString::fromLatin1(info.param.name)
-            .replace(QLatin1Char('-'), QLatin1Char('_'))
-            .replace(QLatin1Char('.'), QLatin1Char('_'))
-            .toStdString();
-    });
+        TestScreen{"1920x1080-scale2-bar", {1920, 1080}, 2, QMargins(0, 64, 0, 0), false, false},
+        TestScreen{
+            "1920x1080-scale2-bar-openbox", {1920, 1080}, 2, QMargins(0, 64, 0, 0), true, false},
+        TestScreen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, QMargins(), true, true},
+        TestScreen{"800x600-scale1.25-left-panel-openbox",
+                   {800, 600},
+                   1.25,
+                   QMargins(40, 0, 0, 0),
+                   true,
+                   false}),
+    TestScreen::testName);
 
 // A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item.
 TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {

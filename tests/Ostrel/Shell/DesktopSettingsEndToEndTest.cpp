@@ -44,7 +44,17 @@ struct DesktopPortal {
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         return env;
     }
+    // The desktop asks for reduced motion from the start, and the application runs its motions
+    // slowly enough to catch the drawer on its way.
+    QProcessEnvironment reducingMotion();
 };
+
+QProcessEnvironment DesktopPortal::reducingMotion() {
+    portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
+    return env;
+}
 
 // How the drawer came down, told by two points of its black surface: one just under the top
 // edge's middle, one low at the left. Growing from the top edge reaches the first long before
@@ -92,10 +102,7 @@ TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
     DesktopPortal settings;
     ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
     StubPortal& portal = settings.portal;
-    portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
-    QProcessEnvironment env = settings.environment();
-    // Slow enough to catch the drawer on its way down.
-    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
+    const QProcessEnvironment env = settings.reducingMotion();
 
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -127,10 +134,7 @@ TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend
         SCOPED_TRACE(compositor ? "compositor" : "no compositor");
         DesktopPortal settings;
         ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
-        StubPortal& portal = settings.portal;
-        portal.settings[gnome].insert(QStringLiteral("enable-animations"), false);
-        QProcessEnvironment env = settings.environment();
-        env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("3"));
+        const QProcessEnvironment env = settings.reducingMotion();
 
         XServer::Options o;
         o.compositor = compositor;

@@ -7,12 +7,14 @@ into the menu that opens with Down, closes it with Escape and moves the shelf's 
 Right ("events"). Exits 2 when the application or its shelf window does not show up.
 """
 import json
-import subprocess
+import os
 import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from ScreenReaderSteps import key, run_steps  # noqa: E402
 
 
 def find_shelf(deadline):
@@ -75,25 +77,14 @@ def main():
     pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused",
                                            "object:state-changed:selected")
 
-    def key(name):
-        subprocess.run(["xdotool", "key", name], check=False)
-
     def press_filters():
         button = find(window, "Filters")
         if button is not None:
             button.queryAction().doAction(0)
         return False
 
-    # Each step waits for the application to hear of the listeners or to act on the last one.
-    steps = [(400, press_filters), (700, lambda: key("Down")), (500, lambda: key("Escape")),
-             (600, lambda: key("Right")), (800, pyatspi.Registry.stop)]
-    delay = 0
-    for wait, step in steps:
-        delay += wait
-        GLib.timeout_add(delay, lambda step=step: step() and False)
-    pyatspi.Registry.start()
-    print(json.dumps(result))
-    return 0
+    return run_steps([(400, press_filters), (700, lambda: key("Down")),
+                      (500, lambda: key("Escape")), (600, lambda: key("Right"))], result)
 
 
 if __name__ == "__main__":

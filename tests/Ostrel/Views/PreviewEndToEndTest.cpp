@@ -6,6 +6,7 @@
 #include "support/ClientWindows.h"
 #include "support/HostilePictures.h"
 #include "support/NoisePicture.h"
+#include "support/TestScreen.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -26,6 +27,27 @@
 using namespace ostrel;
 using namespace ostrel::test;
 
+namespace {
+
+bool orange(QRgb c) {
+    return qRed(c) > 200 && qGreen(c) > 100 && qGreen(c) < 160 && qBlue(c) < 60;
+}
+
+// Whether the picture's orange band shows anywhere in `shot`, looked for at every fourth pixel.
+// A shelf may take the keys before it holds the item: a test selects the card once it shows.
+bool showsOrange(const QImage& shot) {
+    for (int row = 0; row < shot.height(); row += 4) {
+        for (int column = 0; column < shot.width(); column += 4) {
+            if (orange(shot.pixel(column, row))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -44,22 +66,7 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
     x.xdotool({QStringLiteral("key"), QStringLiteral("alt+space")});
     // The open shelf takes the keys.
     ASSERT_TRUE(waitUntil([&] { return x.panelHasFocus(); })) << x.appLog().toStdString();
-    // The card is selected once the drawer shows it: on a loaded machine the shelf may have the
-    // keys before it has the item.
-    const auto orange = [](const QColor& c) {
-        return c.red() > 200 && c.green() > 100 && c.green() < 160 && c.blue() < 60;
-    };
-    ASSERT_TRUE(waitUntil([&] {
-        const QImage drawer = x.capture(QRect(600, 0, 720, 320));
-        for (int row = 0; row < drawer.height(); row += 4) {
-            for (int column = 0; column < drawer.width(); column += 4) {
-                if (orange(drawer.pixel(column, row))) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }));
+    ASSERT_TRUE(waitUntil([&] { return showsOrange(x.capture(QRect(600, 0, 720, 320))); }));
     x.xdotool({QStringLiteral("key"), QStringLiteral("Right")});
     pump(0.3);
     EXPECT_TRUE(x.shownWindows().isEmpty());
@@ -90,21 +97,6 @@ TEST(PreviewEndToEnd, SpaceShowsTheSelectedItemAndSpaceAgainClosesIt) {
 }
 
 namespace {
-
-struct Screen {
-    const char* name;
-    QSize size; // device pixels
-    int scale;
-    bool manager;
-    bool compositor;
-    // The bottom pill rather than the notch, and panels along the screen's edges (device pixels).
-    bool bottomPill = false;
-    QMargins panels = {};
-};
-
-bool orange(QRgb c) {
-    return qRed(c) > 200 && qGreen(c) > 100 && qGreen(c) < 160 && qBlue(c) < 60;
-}
 
 // The bounding box of the orange bands in `area`: the rows and columns with a run of orange
 // pixels (the noise below a band has a stray one here and there).
@@ -189,31 +181,26 @@ void openDrawerAndSelect(XServer& x, const QRect& drawer, std::optional<QPoint> 
 
 } // namespace
 
-class PreviewPlacedEndToEnd : public testing::TestWithParam<Screen> {};
+class PreviewPlacedEndToEnd : public testing::TestWithParam<TestScreen> {};
 
 // The preview keeps clear of the drawer where the screen has room for its smallest size and stands
 // above it where it has not; the card's picture moves alone and lands where the window then
 // shows it.
 TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPlace) {
-    const Screen screen = GetParam();
-    XServer::Options o;
-    o.size = screen.size;
-    o.windowManager = screen.manager;
-    o.compositor = screen.compositor;
-    XServer x(o);
+    const TestScreen screen = GetParam();
+    XServer x(screen.options());
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     x.reservePanels(screen.panels);
     if (screen.bottomPill) {
         x.home().write(QStringLiteral("config/Ostrel/defaults.json"),
                        R"({"displayStyle": "pill-bottom"})");
     }
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(screen.scale));
+    QProcessEnvironment env = screen.environment();
     // Slow enough to watch the picture on its way.
     env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("2"));
     ASSERT_TRUE(x.startApp(QStringLiteral(OSTREL_BINARY), {}, env));
     writePictures(x);
-    const int s = screen.scale;
+    const int s = int(screen.scale);
     const QRect drawer = screen.bottomPill ? bottomPillDrawer(screen.size / s, screen.panels, s)
                                            : notchDrawer(screen.size / s, s);
     openDrawerAndSelect(x, drawer,
@@ -306,29 +293,25 @@ TEST_P(PreviewPlacedEndToEnd, OpensClearOfOrAboveTheDrawerAndItsPictureLandsInPl
 
 INSTANTIATE_TEST_SUITE_P(
     Screens, PreviewPlacedEndToEnd,
-    testing::Values(Screen{"1280x800", {1280, 800}, 1, false, false},
-                    Screen{"2560x1600-scale2-openbox", {2560, 1600}, 2, true, false},
-                    Screen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, true, true},
+    testing::Values(TestScreen{"1280x800", {1280, 800}},
+                    TestScreen{"2560x1600-scale2-openbox", {2560, 1600}, 2, {}, true},
+                    TestScreen{"1024x600-openbox-xcompmgr", {1024, 600}, 1, {}, true, true},
                     // A 1920 x 1080 laptop at twice the scale, a bar at the top, the bottom pill.
-                    Screen{"1920x1080-scale2-bar-bottom-pill",
-                           {1920, 1080},
-                           2,
-                           false,
-                           false,
-                           true,
-                           QMargins(0, 64, 0, 0)},
-                    Screen{"1920x1080-scale2-bar-bottom-pill-openbox",
-                           {1920, 1080},
-                           2,
-                           true,
-                           false,
-                           true,
-                           QMargins(0, 64, 0, 0)}),
-    [](const testing::TestParamInfo<Screen>& info) {
-        return QString::fromLatin1(info.param.name)
-            .replace(QLatin1Char('-'), QLatin1Char('_'))
-            .toStdString();
-    });
+                    TestScreen{"1920x1080-scale2-bar-bottom-pill",
+                               {1920, 1080},
+                               2,
+                               QMargins(0, 64, 0, 0),
+                               false,
+                               false,
+                               true},
+                    TestScreen{"1920x1080-scale2-bar-bottom-pill-openbox",
+                               {1920, 1080},
+                               2,
+                               QMargins(0, 64, 0, 0),
+                               true,
+                               false,
+                               true}),
+    TestScreen::testName);
 
 // A display unplugged while the picture is on its way to it: nothing of the preview is left
 // where no screen shows it, and the application goes on.
@@ -471,6 +454,12 @@ TEST(PreviewEndToEnd, AScreenSmallerThanThePreviewLeavesTheApplicationRunning) {
     x.moveTo(QPoint(100, 100));
     x.key(QStringLiteral("alt+space"));
     ASSERT_TRUE(waitUntil([&] { return x.panelHasFocus(); })) << x.appLog().toStdString();
+    // The card itself lies below this screen's edge; its session's grey row tells that the shelf
+    // holds it, which a loaded machine may make come after the keys.
+    ASSERT_TRUE(waitUntil([&] {
+        const QColor c(x.capture().pixel(100, 60));
+        return c.red() > 20 && c.red() < 40 && c.red() == c.green() && c.green() == c.blue();
+    })) << x.saveCapture(QStringLiteral("preview-small-screen-drawer")).toStdString();
     x.key(QStringLiteral("Right"));
     pump(0.3);
     x.key(QStringLiteral("space"));
