@@ -274,7 +274,7 @@ void Engine::bootstrap() {
     {
         const Batch batch(*this);
         for (const ScratchFile& file : scanner_.files()) {
-            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true,
+            ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, true,
                        Stamp{file.size, file.modified});
         }
         for (const QUrl& url : ChromeScreenshots::files(
