@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include <memory>
+#include <mutex>
 
 #if defined(__SANITIZE_THREAD__)
 extern "C" void __tsan_acquire(void* addr);
@@ -76,12 +77,40 @@ void postTo(QObject* target, std::function<void()> job, Qt::ConnectionType type)
         type == Qt::BlockingQueuedConnection);
 }
 
+namespace {
+
+// The application that posts to the main thread go to, from its construction until its teardown
+// begins. A worker may read the application just as the main thread starts destroying it (a
+// thumbnail decode ending as the process exits): the post is made under this lock, which the
+// teardown takes before it goes on, so a post either lands while the application is whole or
+// finds none.
+std::mutex mainGate;
+QCoreApplication* mainTarget = nullptr;
+
+void closeMain() {
+    const std::lock_guard lock(mainGate);
+    mainTarget = nullptr;
+}
+
+void openMain() {
+    {
+        const std::lock_guard lock(mainGate);
+        mainTarget = QCoreApplication::instance();
+    }
+    // Post routines run in the application's destructor while the object is still whole.
+    qAddPostRoutine(closeMain);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(openMain)
+
 bool postToMain(std::function<void()> job) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) {
+    const std::lock_guard lock(mainGate);
+    if (mainTarget == nullptr) {
         return false;
     }
-    postTo(app, std::move(job));
+    postTo(mainTarget, std::move(job));
     return true;
 }
 

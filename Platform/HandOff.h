@@ -19,7 +19,8 @@ void handOver(std::function<void()> job, const std::function<void(std::function<
 void postTo(QObject* target, std::function<void()> job,
             Qt::ConnectionType type = Qt::QueuedConnection);
 
-// Runs the job on the main thread's event loop; false when there is no application object.
+// Runs the job on the main thread's event loop; false when there is no application object, or
+// once it has begun to go away. Safe from any thread while the application is destroyed.
 bool postToMain(std::function<void()> job);
 
 } // namespace ostrel

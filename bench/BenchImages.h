@@ -2,9 +2,14 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QRandomGenerator>
+
+#include <unistd.h>
 
 namespace ostrel::bench {
 
@@ -24,6 +29,29 @@ inline QByteArray noisyPng(int side, quint32 seed) {
     buffer.open(QIODevice::WriteOnly);
     QImageWriter(&buffer, "png").write(image);
     return out;
+}
+
+// A picture like a screenshot's stored thumbnail (360 pixels on its longer side): a gradient
+// under lines of text.
+inline QImage screenshotThumbnail() {
+    QImage picture(360, 225, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    QLinearGradient ground(0, 0, 360, 225);
+    ground.setColorAt(0, QColor(40, 60, 110));
+    ground.setColorAt(1, QColor(210, 120, 80));
+    painter.fillRect(picture.rect(), ground);
+    painter.setPen(Qt::white);
+    for (int row = 0; row < 12; ++row) {
+        painter.drawText(QPointF(16, 24 + row * 17), QStringLiteral("A line of text in a window"));
+    }
+    return picture;
+}
+
+// The file at `source` under another name too: a hard link, else a copy.
+inline void linkOrCopy(const QString& source, const QString& to) {
+    if (::link(QFile::encodeName(source).constData(), QFile::encodeName(to).constData()) != 0) {
+        QFile::copy(source, to);
+    }
 }
 
 } // namespace ostrel::bench

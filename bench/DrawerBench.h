@@ -3,6 +3,8 @@
 // The open drawer as the application builds it (`ShelfView::create` in a shelf panel, its cards
 // drawing stored JPEG thumbnails from disk), over a model holding a generated shelf, and what it
 // costs: the first frame, and the frames while the wheel scrolls it continuously.
+#include "BenchImages.h"
+
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Panels/NotchPanel.h"
@@ -19,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -55,16 +58,19 @@ inline std::pair<double, double> threadUserSystem() {
     return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
 }
 
-// `items` items in `turns` turns (as evenly as they go), 200 turns to a session, pictures with a
-// stored thumbnail; the newest `unread` of them unread (all when negative), the others seen.
-inline Snapshot drawerShelf(int items, int turns, int unread = -1) {
+// `items` items in `turns` turns (as evenly as they go), `turnsPerSession` turns to a session,
+// pictures with a stored thumbnail; the newest `unread` of them unread (all when negative), the
+// others seen. The first session starts at `startedAt`, each later one 100,000 s after it, each
+// turn 10 s after the one before.
+inline Snapshot drawerShelf(int items, int turns, int unread = -1, int turnsPerSession = 200,
+                            double startedAt = 7.0e8) {
     Snapshot s;
-    const int sessions = std::max(1, turns / 200);
+    const int sessions = std::max(1, turns / std::max(1, turnsPerSession));
     for (int t = 0; t < turns; ++t) {
         const int session = t % sessions;
         const QString sessionID =
             QStringLiteral("session-%1").arg(session, 4, 10, QLatin1Char('0'));
-        const double started = 7.0e8 + session * 100000.0;
+        const double started = startedAt + session * 100000.0;
         if (t < sessions) {
             Session record(sessionID, std::nullopt,
                            QStringLiteral("/home/me/project-%1").arg(session),
@@ -100,24 +106,10 @@ inline Snapshot drawerShelf(int items, int turns, int unread = -1) {
 // JPEG), written once and linked under every item's name.
 inline void writeThumbnails(const QString& folder, const Snapshot& shelf) {
     QDir().mkpath(folder);
-    QImage picture(360, 225, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    QLinearGradient ground(0, 0, 360, 225);
-    ground.setColorAt(0, QColor(40, 60, 110));
-    ground.setColorAt(1, QColor(210, 120, 80));
-    painter.fillRect(picture.rect(), ground);
-    painter.setPen(Qt::white);
-    for (int row = 0; row < 12; ++row) {
-        painter.drawText(QPointF(16, 24 + row * 17), QStringLiteral("A line of text in a window"));
-    }
-    painter.end();
     const QString source = folder + QStringLiteral("/source.jpg");
-    picture.save(source, "JPG", 80);
+    screenshotThumbnail().save(source, "JPG", 80);
     for (const ShelfItem& item : shelf.items) {
-        const QByteArray to = QFile::encodeName(folder + QLatin1Char('/') + item.id + ".jpg");
-        if (::link(QFile::encodeName(source).constData(), to.constData()) != 0) {
-            QFile::copy(source, QString::fromLocal8Bit(to));
-        }
+        linkOrCopy(source, folder + QLatin1Char('/') + item.id + QStringLiteral(".jpg"));
     }
 }
 
@@ -135,17 +127,21 @@ private:
     double skipped_ = 0;
 };
 
-// The panel, timing each paint on the main thread.
+// The panel, timing each paint on the main thread and counting the pixels it repaints.
 class TimedPanel final : public NotchPanel {
 public:
     std::vector<double> paintMs;
     std::vector<double> paintCpuMs;
+    double paintedPixels = 0;
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         QElapsedTimer timer;
         timer.start();
         const double cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        for (const QRect& r : event->region()) {
+            paintedPixels += double(r.width()) * r.height();
+        }
         NotchPanel::paintEvent(event);
         paintCpuMs.push_back((cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu) * 1000);
         paintMs.push_back(double(timer.nsecsElapsed()) / 1e6);
@@ -234,7 +230,9 @@ struct DrawerBench : ShelfFixture {
     std::unique_ptr<TimedPanel> panel;
     ShelfView* view = nullptr;
 
-    // `flattened`: the panel as it draws where no compositor runs.
+    // `flattened`: the panel as it draws where no compositor runs (its glows left out). The
+    // offscreen platform's frames are opaque, so nothing is flattened: bench_ScrollingProcess
+    // measures that on an X server.
     DrawerBench(const Snapshot& shelf, LayoutChoice layout, bool flattened = false)
         : ShelfFixture(shelf, layout) {
         panel = std::make_unique<TimedPanel>();
@@ -268,6 +266,7 @@ struct DrawerBench : ShelfFixture {
     struct Scroll {
         int notches = 0;
         qsizetype paints = 0;
+        double pixelsPerPaint = 0;
         double seconds = 0;
         double mainCpu = 0;
         double mainUser = 0;
@@ -284,6 +283,7 @@ struct DrawerBench : ShelfFixture {
         waitFor(300);
         panel->paintMs.clear();
         panel->paintCpuMs.clear();
+        panel->paintedPixels = 0;
         const QPointF at(panel->width() / 2.0, panel->height() / 2.0);
         Scroll out;
         // Each notch at its due time, whatever the timer's granularity.
@@ -317,6 +317,7 @@ struct DrawerBench : ShelfFixture {
         out.mainSystem = threadUserSystem().second - system;
         out.processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process;
         out.paints = qsizetype(panel->paintMs.size());
+        out.pixelsPerPaint = out.paints ? panel->paintedPixels / double(out.paints) : 0;
         out.paint = percentiles(panel->paintMs);
         out.paintCpu = percentiles(panel->paintCpuMs);
         return out;
@@ -324,12 +325,12 @@ struct DrawerBench : ShelfFixture {
 };
 
 inline void reportScroll(const char* over, const DrawerBench::Scroll& s) {
-    std::printf("  scrolling %s, %.1f s at %.0f notches/s: %lld paints, %.2f per notch; main "
-                "thread %.1f %% of a core (user %.1f, kernel %.1f), process %.1f %%\n",
+    std::printf("  scrolling %s, %.1f s at %.0f notches/s: %lld paints of %.0f px, %.2f per notch; "
+                "main thread %.1f %% of a core (user %.1f, kernel %.1f), process %.1f %%\n",
                 over, s.seconds, s.notches / s.seconds, static_cast<long long>(s.paints),
-                s.notches ? double(s.paints) / s.notches : 0.0, 100 * s.mainCpu / s.seconds,
-                100 * s.mainUser / s.seconds, 100 * s.mainSystem / s.seconds,
-                100 * s.processCpu / s.seconds);
+                s.pixelsPerPaint, s.notches ? double(s.paints) / s.notches : 0.0,
+                100 * s.mainCpu / s.seconds, 100 * s.mainUser / s.seconds,
+                100 * s.mainSystem / s.seconds, 100 * s.processCpu / s.seconds);
     std::printf("    frame (paint) time p50 %.2f ms, p95 %.2f ms, worst %.2f ms; its CPU p50 %.2f "
                 "ms, p95 %.2f ms\n",
                 s.paint.p50, s.paint.p95, s.paint.worst, s.paintCpu.p50, s.paintCpu.p95);

@@ -18,6 +18,8 @@
 // Hover: the pointer moves into the hot zone by XTest motion (a real device's events, with raw
 // motion), and the time until the opening drawer covers a probe pixel is taken, ten times, beside
 // the dwell the shelf waits for.
+#include "ProcessTimes.h"
+
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Display/DrawerSize.h"
 #include "OstrelCore/Display/Motion.h"
@@ -48,6 +50,8 @@
 
 using namespace ostrel;
 using namespace ostrel::test;
+using ostrel::bench::cpuSpent;
+using ostrel::bench::threadSeconds;
 
 namespace {
 
@@ -72,30 +76,6 @@ QMap<QString, qint64> switches(qint64 pid) {
         byThread[name] += n;
     }
     return byThread;
-}
-
-// Time on a CPU of every thread of `pid`, in seconds, by thread id (the scheduler's nanoseconds:
-// clock ticks are too coarse for a fraction of a percent over a few seconds).
-QMap<QString, double> cpuSeconds(qint64 pid) {
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    QMap<QString, double> byThread;
-    for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + u'/' + tid + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly)) {
-            byThread[tid] = stat.readAll().split(' ').value(0).toDouble() / 1e9;
-        }
-    }
-    return byThread;
-}
-
-// What the threads spent between two readings; a thread that ended in between takes its last
-// stretch with it, so the figure errs low by that, never below zero.
-double cpuSpent(const QMap<QString, double>& before, const QMap<QString, double>& after) {
-    double total = 0;
-    for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        total += it.value() - before.value(it.key());
-    }
-    return total;
 }
 
 QRect toX(const QRectF& r) {
@@ -124,7 +104,7 @@ bool dark(xcb_connection_t* c, const QPoint& p) {
 // Wake-ups (context switches of every thread) and CPU of `pid` over `seconds`, as one line.
 QString measure(XServer& x, qint64 pid, double seconds) {
     const auto before = switches(pid);
-    const auto cpuBefore = cpuSeconds(pid);
+    const auto cpuBefore = threadSeconds(pid);
     QElapsedTimer span;
     span.start();
     while (span.elapsed() < qint64(seconds * 1000)) {
@@ -133,7 +113,7 @@ QString measure(XServer& x, qint64 pid, double seconds) {
     }
     const double elapsed = span.elapsed() / 1000.0;
     const auto after = switches(pid);
-    const double cpu = cpuSpent(cpuBefore, cpuSeconds(pid));
+    const double cpu = cpuSpent(cpuBefore, threadSeconds(pid));
     qint64 total = 0;
     qint64 main = 0;
     QStringList busiest;

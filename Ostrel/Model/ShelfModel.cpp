@@ -452,6 +452,11 @@ void ShelfModel::checkSeen() {
     if (!openScreen_ || shutDown_) {
         return;
     }
+    // Nothing unread and nothing waiting: no card coming or going (as they do at every notch of a
+    // scroll) can make anything due.
+    if (unreadIDs_.isEmpty() && seenClock_.since.isEmpty()) {
+        return;
+    }
     QSet<QString> candidates = visibility_.visible(openScreen_);
     candidates.intersect(unreadIDs_);
     const double now = clock_->now();

@@ -26,9 +26,13 @@ public:
     // shape).
     const QRegion& shape() const { return shape_; }
     void clear() { shape_ = QRegion(); }
+    // How many logical pixels the last frame had to look at one by one to decide the shape; a
+    // painted rect that was opaque throughout (the inside of the drawer) is kept without that.
+    qsizetype examined() const { return examined_; }
 
 private:
     QRegion shape_;
+    qsizetype examined_ = 0;
 };
 
 } // namespace ostrel

@@ -17,6 +17,13 @@ namespace {
 // already, without telling us: a pointer heading there is seen within two frames of arriving.
 constexpr double approach = 48;
 
+// The wheel's notches come as a press and release of buttons 4 to 7 each: they hold nothing, so
+// the panels' pass-through stays as it is (asking again would cost a pointer query and an input
+// shape per panel at every notch).
+bool isWheel(int button) {
+    return button >= 4 && button <= 7;
+}
+
 } // namespace
 
 HoverDetector::HoverDetector(PanelController& panels, ShelfModel& model, AppSettings& settings,
@@ -36,8 +43,11 @@ void HoverDetector::start() {
     if (windows_) {
         connect(windows_, &x11::WindowSystem::rawMotion, this, &HoverDetector::evaluate);
         connect(windows_, &x11::WindowSystem::rawButtonPress, this, &HoverDetector::pressed);
-        connect(windows_, &x11::WindowSystem::rawButtonRelease, this,
-                [this] { panels_.updateMousePassThrough(); });
+        connect(windows_, &x11::WindowSystem::rawButtonRelease, this, [this](int button) {
+            if (!isWheel(button)) {
+                panels_.updateMousePassThrough();
+            }
+        });
         connect(windows_, &x11::WindowSystem::activeWindowChanged, this,
                 &HoverDetector::activeWindowChanged);
         // The zones move with the layouts and with the count beside the notch.
@@ -175,6 +185,9 @@ void HoverDetector::apply(const HoverMachine::Action& action,
 // X11 reports presses on our own windows too: only a press whose window is not one of ours is
 // a click outside, else every click inside the drawer would close it.
 void HoverDetector::pressed(int button) {
+    if (isWheel(button)) {
+        return;
+    }
     panels_.updateMousePassThrough();
     if (!clickMonitor_ || (button != 1 && button != 3) || model_.isDraggingOut()) {
         return;

@@ -3,8 +3,10 @@
 #include "Ostrel/Panels/FlatFrame.h"
 #include "Ostrel/Panels/ShelfKeyEvent.h"
 
+#include <QCoreApplication>
 #include <QGraphicsItem>
 #include <QGraphicsScene>
+#include <QGraphicsSceneWheelEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEngine>
@@ -37,9 +39,11 @@ NotchPanel::NotchPanel(QWidget* parent) : QGraphicsView(parent), scene_(new QGra
     viewport()->setMouseTracking(true);
     setRenderHint(QPainter::Antialiasing);
     setFocusPolicy(Qt::StrongFocus);
-    // The scene's changes reach the viewport only through the frame below.
-    setViewportUpdateMode(QGraphicsView::NoViewportUpdate);
-    connect(scene_, &QGraphicsScene::changed, this, &NotchPanel::sceneChanged);
+    // The scene's changes reach the viewport straight, as the region they dirty; nothing may
+    // listen to the scene's `changed`, or Qt sends every change through it instead and turns a
+    // geometry change of an item without extent (a scroll's moving content) into a repaint of the
+    // whole scene. The frame below paces the repaints.
+    setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
     frame_.setSingleShot(true);
     frame_.setTimerType(Qt::PreciseTimer);
     connect(&frame_, &QTimer::timeout, this, &NotchPanel::paintFrame);
@@ -51,22 +55,22 @@ int NotchPanel::frameInterval() const {
     return std::clamp(int(std::floor(1000 / rate)), 4, 50);
 }
 
-void NotchPanel::sceneChanged(const QList<QRectF>& rects) {
-    for (const QRectF& rect : rects) {
-        // Anti-aliased edges reach a pixel beyond an item's bounds.
-        dirty_ += mapFromScene(rect).boundingRect().adjusted(-2, -2, 2, 2);
-    }
-    if (dirty_.isEmpty() || frame_.isActive()) {
-        return;
-    }
+// The window's repaint requests are held until a display frame has passed since the last one.
+bool NotchPanel::paceRepaint() {
     const qint64 since = lastFrame_.isValid() ? lastFrame_.elapsed() : frameInterval();
-    frame_.start(int(std::max<qint64>(0, frameInterval() - since)));
+    if (since < frameInterval()) {
+        if (!frame_.isActive()) {
+            frame_.start(int(frameInterval() - since));
+        }
+        return true;
+    }
+    frame_.stop();
+    lastFrame_.restart();
+    return false;
 }
 
 void NotchPanel::paintFrame() {
-    lastFrame_.restart();
-    viewport()->update(dirty_);
-    dirty_ = QRegion();
+    QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 
 NotchPanel::~NotchPanel() = default;
@@ -138,6 +142,7 @@ void NotchPanel::cutTo(const QRegion& shape) {
         return;
     }
     cut_ = shape;
+    ++shapeRequests_;
     // The window's own shape, not the widget's mask: Qt holds a widget's painting to its mask,
     // and a shape that grows must first be painted to be known. An empty shape would show the
     // whole window: keep one pixel, off the window.
@@ -176,12 +181,42 @@ void NotchPanel::leaveEvent(QEvent* event) {
     }
 }
 
+// The scene's own delivery tests every item under the pointer against its shape clipped by its
+// ancestors' (the drawer's rounded outline among them), a pile of path intersections at every
+// notch. Here the items under the pointer are found by their bounding rectangles, the children of
+// a clipping item only where it lies, and offered the event from the top down as the scene offers
+// it; only a scroll area takes it, and its shape is its rectangle.
 void NotchPanel::wheelEvent(QWheelEvent* event) {
     if (onScrollWheel && onScrollWheel(event)) {
         event->accept();
         return;
     }
-    QGraphicsView::wheelEvent(event);
+    const QPointF at = mapToScene(event->position().toPoint());
+    QGraphicsSceneWheelEvent wheel(QEvent::GraphicsSceneWheel);
+    wheel.setWidget(viewport());
+    wheel.setScenePos(at);
+    wheel.setScreenPos(event->globalPosition().toPoint());
+    wheel.setButtons(event->buttons());
+    wheel.setModifiers(event->modifiers());
+    const QPoint angle = event->angleDelta();
+    const bool horizontal = std::abs(angle.x()) > std::abs(angle.y());
+    wheel.setDelta(horizontal ? angle.x() : angle.y());
+    wheel.setPixelDelta(event->pixelDelta());
+    wheel.setPhase(event->phase());
+    wheel.setInverted(event->isInverted());
+    wheel.setOrientation(horizontal ? Qt::Horizontal : Qt::Vertical);
+    wheel.setTimestamp(event->timestamp());
+    event->ignore();
+    const QList<QGraphicsItem*> under = scene_->items(
+        QRectF(at, QSizeF(1, 1)), Qt::IntersectsItemBoundingRect, Qt::DescendingOrder);
+    for (QGraphicsItem* item : under) {
+        wheel.setPos(item->mapFromScene(at));
+        wheel.accept();
+        if (scene_->sendEvent(item, &wheel) && wheel.isAccepted()) {
+            event->accept();
+            return;
+        }
+    }
 }
 
 void NotchPanel::keyPressEvent(QKeyEvent* event) {
@@ -227,6 +262,9 @@ bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool NotchPanel::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest && paceRepaint()) {
+        return true;
+    }
     // Ctrl and Super combinations stop here, also those a shortcut would take.
     if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
         swallowsKeyCombination(*static_cast<QKeyEvent*>(event))) {

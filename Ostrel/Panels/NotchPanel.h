@@ -55,6 +55,10 @@ public:
     bool compositing() const { return compositing_; }
     // The window's shape without a compositor, as the last frame left it.
     void cutTo(const QRegion& shape);
+    // What the frames without a compositor kept, and how often the window's shape was set (each
+    // time a request the X server answers by exposing and repainting what it uncovers).
+    const FlatFrame& flatFrame() const { return flat_; }
+    int shapeRequests() const { return shapeRequests_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -71,17 +75,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void sceneChanged(const QList<QRectF>& rects);
+    bool paceRepaint();
     void paintFrame();
     int frameInterval() const;
 
     QGraphicsScene* scene_;
-    QRegion dirty_;
     QTimer frame_;
     QElapsedTimer lastFrame_;
     QGraphicsItem* root_ = nullptr;
     bool compositing_ = true;
     std::optional<QRegion> cut_;
+    int shapeRequests_ = 0;
     FlatFrame flat_;
     bool exposed_ = false;
 };

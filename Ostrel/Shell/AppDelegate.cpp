@@ -270,9 +270,11 @@ void AppDelegate::launch() {
         connect(model_.get(), signal, statusItem_.get(), &StatusItem::scheduleRebuild);
     }
 
-    model_->start();
+    // The engine starts last: a quit that comes while the windows above are still being made
+    // is read only once they are, and by then a first start must not have run far ahead.
     greetOrCheckFolders();
     applyUpdateTimer();
+    model_->start();
 
     for (QScreen* screen : QGuiApplication::screens()) {
         watchScreen(screen);

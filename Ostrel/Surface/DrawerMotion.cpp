@@ -212,7 +212,8 @@ DrawerMotion::Frame DrawerMotion::compose() const {
     return f;
 }
 
-void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels, bool glows) const {
+void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels, bool glows,
+                               const QRectF& exposed) const {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     if (glows && f.notchHalo) {
@@ -261,18 +262,25 @@ void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels,
     }
 
     if (!f.shape.isEmpty()) {
-        if (f.blackOpacity > 0) {
-            painter.setOpacity(std::min(f.blackOpacity, 1.0));
-            painter.fillPath(f.shape, Qt::black);
-        }
-        if (f.tintOpacity > 0) {
-            painter.setOpacity(std::min(f.tintOpacity, 1.0));
-            painter.fillPath(f.shape, f.tint);
-        }
-        if (f.accentOpacity > 0) {
-            painter.setOpacity(std::min(f.accentOpacity, 1.0));
-            painter.fillPath(f.shape, SurfacePaint::accent());
-        }
+        // Filling the whole smoothed outline only for the clip to keep a rectangle of it costs
+        // far more than the rectangle.
+        const bool inside = !exposed.isEmpty() &&
+                            painter.worldTransform().type() <= QTransform::TxTranslate &&
+                            f.shape.contains(exposed);
+        const auto fill = [&](double opacity, const QBrush& brush) {
+            if (opacity <= 0) {
+                return;
+            }
+            painter.setOpacity(std::min(opacity, 1.0));
+            if (inside) {
+                painter.fillRect(exposed, brush);
+            } else {
+                painter.fillPath(f.shape, brush);
+            }
+        };
+        fill(f.blackOpacity, Qt::black);
+        fill(f.tintOpacity, f.tint);
+        fill(f.accentOpacity, SurfacePaint::accent());
     }
     painter.restore();
 }

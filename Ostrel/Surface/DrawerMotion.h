@@ -122,8 +122,11 @@ struct DrawerMotion {
     static QRectF toPanel(const QRectF& panel, const QRectF& rect);
 
     // Layers behind the content: halos, line groups, pill group and the surface fills. Glows are
-    // left out when `glows` is off (no compositor to blend them).
-    void paintBehind(QPainter& painter, const Frame& frame, double pixels, bool glows) const;
+    // left out when `glows` is off (no compositor to blend them). `exposed`, when given, is the
+    // part being repainted: lying inside the surface (the drawer's content scrolling), it is
+    // filled as the rectangle it is.
+    void paintBehind(QPainter& painter, const Frame& frame, double pixels, bool glows,
+                     const QRectF& exposed = {}) const;
     // The count badge, in front of the content.
     static void paintBadge(QPainter& painter, const Frame& frame);
 };

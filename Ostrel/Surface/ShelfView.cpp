@@ -19,6 +19,7 @@
 #include <QGraphicsView>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QStyleOptionGraphicsItem>
 #include <QTimer>
 
 #include <algorithm>
@@ -307,6 +308,8 @@ ShelfView::ShelfView(quint32 display, Hooks hooks, Clock clock, QGraphicsItem* p
       card_(new CardItem(this)) {
     setAcceptedMouseButtons(Qt::NoButton);
     setFlag(ItemHasNoContents, false);
+    // The part to repaint is told to paint(): a scroll repaints a little of the surface.
+    setFlag(ItemUsesExtendedStyleOption);
     contentFrame_->setZValue(1);
     badge_->setZValue(2);
     card_->setZValue(3);
@@ -602,11 +605,12 @@ QRectF ShelfView::boundingRect() const {
     return QRectF(QPointF(), frame_.panel);
 }
 
-void ShelfView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+void ShelfView::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*) {
     if (!in_.layout) {
         return;
     }
-    motion_.paintBehind(*painter, frame_, pixelsOf(painter), compositing_);
+    motion_.paintBehind(*painter, frame_, pixelsOf(painter), compositing_,
+                        option ? option->exposedRect : QRectF());
 }
 
 void ShelfView::cardTapped() {

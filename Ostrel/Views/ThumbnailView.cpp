@@ -18,8 +18,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -144,9 +144,10 @@ ThumbnailCard::Title ThumbnailCard::title() const {
     // One line: a title with line breaks shows its first line and an ellipsis.
     QString line = item.title;
     bool more = false;
-    if (const qsizetype breakAt = line.indexOf(QRegularExpression(QStringLiteral("[\\r\\n]")));
-        breakAt >= 0) {
-        line = line.left(breakAt);
+    if (const auto breakAt = std::find_if(line.cbegin(), line.cend(),
+                                          [](QChar c) { return c == u'\r' || c == u'\n'; });
+        breakAt != line.cend()) {
+        line = line.left(breakAt - line.cbegin());
         more = true;
     }
     QString text = metrics.elidedText(line, Qt::ElideMiddle, room);
@@ -287,7 +288,7 @@ QImage ThumbnailCard::raster(double pixelRatio) const {
         rim(pixels, pixelRatio, hovering ? ShelfStyle::cardHover() : ShelfStyle::hairline()));
 
     if (showsTitle && !item.title.isEmpty()) {
-        const Title t = title();
+        const Title t = titleLayout ? *titleLayout : title();
         const double radius = t.capsule.height() / 2;
         painter.setPen(Qt::NoPen);
         painter.setBrush(ShelfStyle::thumbShade());
@@ -346,6 +347,21 @@ void SelectionRing::paint(QPainter& painter, QSizeF size) {
     painter.restore();
 }
 
+namespace {
+
+// Pictures scaled down to their cards, for cards made again: the grids delete a card that leaves
+// the view, and scrolling back makes it anew. Kept by the picture (its cache key names one
+// picture's pixels for good) and the pixels covered, within a budget of their own.
+constexpr qsizetype coverCount = 128;
+constexpr qint64 coverBytes = 16 * 1024 * 1024;
+
+ThumbnailCache& covers() {
+    static ThumbnailCache* instance = new ThumbnailCache(coverCount, coverBytes);
+    return *instance;
+}
+
+} // namespace
+
 QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRatio) {
     if (picture.isNull() || picture.width() <= 0 || picture.height() <= 0) {
         return picture;
@@ -354,8 +370,14 @@ QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRati
     if (pixels.isEmpty() || pixels.width() >= picture.width()) {
         return picture;
     }
+    const QString key =
+        QStringLiteral("%1@%2x%3").arg(picture.cacheKey()).arg(pixels.width()).arg(pixels.height());
+    if (auto cached = covers().object(key)) {
+        return *cached;
+    }
     QImage out = picture.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     out.setDevicePixelRatio(double(out.width()) / coverRect(picture.size(), size).width());
+    covers().insert(key, out, out.sizeInBytes());
     return out;
 }
 
@@ -465,6 +487,7 @@ void ThumbnailView::setItem(const ShelfItem& item) {
     }
     const QString previous = item_.id;
     item_ = item;
+    fading_ = {};
     if (item_.id != previous) {
         anchor_->setItemID(item_.id);
         if (shown_ && options_.tracksVisibility && model_) {
@@ -489,7 +512,10 @@ void ThumbnailView::setSize(QSizeF size) {
     }
     prepareGeometryChange();
     size_ = size;
+    fading_ = {};
     anchor_->setSize(size_);
+    // The title is cut to the card's width.
+    updateAnchor();
     update();
 }
 
@@ -498,7 +524,10 @@ void ThumbnailView::setOptions(const Options& options) {
         return;
     }
     const bool tracked = options_.tracksVisibility;
+    const bool tipChanged =
+        options.showsTitle != options_.showsTitle || options.showsTip != options_.showsTip;
     options_ = options;
+    fading_ = {};
     if (shown_ && model_ && tracked != options_.tracksVisibility) {
         if (options_.tracksVisibility) {
             model_->itemAppeared(item_.id, display_);
@@ -506,7 +535,10 @@ void ThumbnailView::setOptions(const Options& options) {
             model_->itemDisappeared(item_.id, display_);
         }
     }
-    updateAnchor();
+    // Laying out the title again is for its tip only.
+    if (tipChanged) {
+        updateAnchor();
+    }
     update();
 }
 
@@ -570,7 +602,11 @@ void ThumbnailView::scheduleFrame() {
 }
 
 void ThumbnailView::updateAnchor() {
-    *titleCut_ = options_.showsTitle && card().title().cut;
+    ThumbnailCard laidOut;
+    laidOut.item = item_;
+    laidOut.size = size_;
+    title_ = laidOut.title();
+    *titleCut_ = options_.showsTitle && title_.cut;
     TipAnchorView::Tip tip;
     tip.title = item_.title;
     tip.font = ShelfStyle::tipFont();
@@ -596,6 +632,7 @@ ThumbnailCard ThumbnailView::card() const {
     c.hovering = hovering_;
     c.dot = options_.dot;
     c.pictureOpacity = fade_.value(clock_->now());
+    c.titleLayout = title_;
     return c;
 }
 
@@ -627,7 +664,32 @@ void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QW
         }
         drawn.image = cover_.image;
     }
-    drawn.paint(*painter);
+    if (drawn.image && drawn.pictureOpacity < 1) {
+        // The picture fading in: the card without it and with it, each drawn once for the whole
+        // fade, cross-faded at every frame (drawing the card anew at each step of its picture's
+        // opacity costs more than the rest of a frame together).
+        const double ratio = RasterBands::ratio(*painter);
+        const Fade key{ratio, drawn.image->cacheKey(), drawn.hovering, drawn.dot, {}, {}};
+        if (!fade_.isRunning(clock_->now()) || !fading_.sameAs(key)) {
+            fading_ = key;
+            ThumbnailCard before = drawn;
+            before.image.reset();
+            ThumbnailCard after = drawn;
+            after.pictureOpacity = 1;
+            fading_.before = before.raster(ratio);
+            fading_.after = after.raster(ratio);
+        }
+        painter->save();
+        painter->setRenderHint(QPainter::SmoothPixmapTransform,
+                               painter->worldTransform().type() > QTransform::TxTranslate);
+        painter->drawImage(QPointF(0, 0), fading_.before);
+        painter->setOpacity(painter->opacity() * drawn.pictureOpacity);
+        painter->drawImage(QPointF(0, 0), fading_.after);
+        painter->restore();
+    } else {
+        fading_ = {};
+        drawn.paint(*painter);
+    }
     if (options_.selected) {
         SelectionRing::paint(*painter, size_);
     }

@@ -56,6 +56,8 @@ struct ThumbnailCard {
         bool cut = false;
     };
     Title title() const;
+    // The title as title() lays it out for this item and size, when the card's owner keeps it.
+    std::optional<Title> titleLayout;
 
     // The card at `pixelRatio` device pixels a point, clear outside its rounded shape.
     QImage raster(double pixelRatio) const;
@@ -181,6 +183,8 @@ private:
     bool hovering_ = false;
     bool shown_ = false;
     std::shared_ptr<bool> titleCut_ = std::make_shared<bool>(false);
+    // The title laid out for the item and size: its tip and every raster of the card use it.
+    ThumbnailCard::Title title_;
     AnchorView* anchor_ = nullptr;
     QPointer<ShelfTips> tips_;
     std::shared_ptr<TipAnchor> tip_;
@@ -193,6 +197,20 @@ private:
         QImage image;
     };
     Cover cover_;
+    // The card without its picture and with it, while the picture fades in.
+    struct Fade {
+        double ratio = 0;
+        qint64 picture = 0;
+        bool hovering = false;
+        bool dot = false;
+        QImage before;
+        QImage after;
+        bool sameAs(const Fade& other) const {
+            return !before.isNull() && ratio == other.ratio && picture == other.picture &&
+                   hovering == other.hovering && dot == other.dot;
+        }
+    };
+    Fade fading_;
     MainClock::Handle frame_;
 
     // The press in progress.

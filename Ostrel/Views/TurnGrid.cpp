@@ -399,15 +399,26 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
     syncing_ = true;
     const auto done = qScopeGuard([this] { syncing_ = false; });
     const SessionGroup* g = group();
-    QList<TurnGridLayout::Section> sections;
-    if (g) {
-        sections.reserve(g->turns.size());
-        for (const Turn& turn : g->turns) {
-            sections.append({turn.items.size(), context_.model->collapsed().contains(turn.id)});
+    // A scroll asks again for what is laid out already: the same turns (the model's own list,
+    // still shared with the copy kept of it), folded alike, at the same width. Only a change of
+    // those lays the grid out again and gives its cards their items again.
+    const bool sameTurns = g && filled_ && g->turns.size() == shownGroup_.turns.size() &&
+                           g->turns.constBegin() == shownGroup_.turns.constBegin();
+    if (!sameTurns || !(context_.model->collapsed() == shownCollapsed_) ||
+        size_.width() != laidOutWidth_) {
+        sections_.clear();
+        if (g) {
+            sections_.reserve(g->turns.size());
+            for (const Turn& turn : g->turns) {
+                sections_.append(
+                    {turn.items.size(), context_.model->collapsed().contains(turn.id)});
+            }
         }
+        layout_ = TurnGridLayout(sections_, thumb_, columns_, TurnCaption::captionHeight(),
+                                 size_.width());
+        laidOutWidth_ = size_.width();
     }
-    layout_ =
-        TurnGridLayout(sections, thumb_, columns_, TurnCaption::captionHeight(), size_.width());
+    const QList<TurnGridLayout::Section>& sections = sections_;
     scroll_->setContentHeight(layout_.contentHeight());
     static_cast<Backdrop*>(backdrop_)->setSize(QSizeF(size_.width(), layout_.contentHeight()));
     const double offset = scroll_->offset();
@@ -524,7 +535,7 @@ void TurnGrid::syncWith(const Motion::Curve& curve) {
         ThumbnailView* card = cards_.take(item.id);
         const QPointF at = layout_.cardRect(c.section, c.item).topLeft();
         if (card) {
-            updateCard(card, item);
+            updateCard(card, item, !sameTurns);
             PositionGlide::of(card, context_.clock)->to(at, curve);
         } else if ((card = makeCard(item))) {
             std::optional<QRectF> from;
@@ -609,11 +620,13 @@ ThumbnailView* TurnGrid::makeCard(const ShelfItem& item) {
     return card;
 }
 
-void TurnGrid::updateCard(ThumbnailView* card, const ShelfItem& item) {
+void TurnGrid::updateCard(ThumbnailView* card, const ShelfItem& item, bool itemChanged) {
     ThumbnailView::Options options = card->options();
     options.selected = context_.model->selectedItemID() == item.id;
     options.dot = context_.model->showsDot(item);
-    card->setItem(item);
+    if (itemChanged) {
+        card->setItem(item);
+    }
     card->setOptions(options);
 }
 

@@ -124,7 +124,8 @@ private:
     void background(QPointF contentPoint);
     const SessionGroup* group() const;
     ThumbnailView* makeCard(const ShelfItem& item);
-    void updateCard(ThumbnailView* card, const ShelfItem& item);
+    // `itemChanged` false: the card shows the very item already, only its options may change.
+    void updateCard(ThumbnailView* card, const ShelfItem& item, bool itemChanged);
 
     ViewContext context_;
     QString sessionID_;
@@ -135,6 +136,9 @@ private:
     ScrollArea* scroll_;
     QGraphicsObject* backdrop_;
     TurnGridLayout layout_;
+    // The turns' sizes and folds the layout was made from, and at what width.
+    QList<TurnGridLayout::Section> sections_;
+    double laidOutWidth_ = -1;
     QHash<QString, TurnCaption*> captions_;
     QHash<QString, ThumbnailView*> cards_;
     // Captions and cards fading out, by turn and item id; one needed again is replaced by a new

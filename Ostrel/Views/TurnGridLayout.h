@@ -36,6 +36,7 @@ public:
 
     qsizetype columns() const { return columns_; }
     qsizetype sectionCount() const { return sections_.size(); }
+    const QList<Section>& sections() const { return sections_; }
     const QSizeF& thumb() const { return thumb_; }
     double contentHeight() const { return height_; }
     ScrollExtent extent(double viewport) const { return {height_, viewport}; }

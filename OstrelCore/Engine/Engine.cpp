@@ -66,6 +66,8 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     // of new files first: that goes on beside the queue, so that no capture waits for it.
     store_->setWriter(SerialQueue::make(QStringLiteral("app.ostrel.index")));
     ingest_ = std::make_unique<Ingest>(store_, config_.itemFilter(), config_.retentionDays, now_);
+    ingest_->guard = std::make_shared<ReadGuard>(store_->rootPath());
+    ingest_->guard->duringRead = timing_.duringRead;
     supportCanonical_ = OstrelPaths::canonical(paths_.supportDir.toLocalFile());
     ingest_->workers = workers_;
     transcripts_ =
@@ -271,9 +273,12 @@ void Engine::bootstrap() {
         readTranscript(path);
     }
     resolveScratchRoot();
-    {
+    if (!halting()) {
         const Batch batch(*this);
         for (const ScratchFile& file : scanner_.files()) {
+            if (halting()) {
+                break;
+            }
             ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, true,
                        Stamp{file.size, file.modified});
         }
@@ -411,6 +416,9 @@ void Engine::refreshTitles() {
     // A copy: noting a title writes sessions back into the store.
     const QList<Session> sessions = store_->sessions().values();
     for (const Session& session : sessions) {
+        if (halting()) {
+            return;
+        }
         if (!session.slug || session.id == Session::unsortedID) {
             continue;
         }

@@ -75,6 +75,9 @@ struct EngineTiming {
     // Runs on a watched folder's watcher thread before its watches are added; tests hold them
     // back with it.
     std::function<void()> beforeFolderArming;
+    // Runs within every marked read of a picture (ReadGuard); tests slow the read down there, or
+    // bring the process down.
+    std::function<void(const QString& what)> duringRead;
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
@@ -171,6 +174,8 @@ public:
     qint64 heldReads() const { return heldReadCount_; }
     qsizetype stampCount() const { return static_cast<qsizetype>(stamps_.size()); }
     qsizetype retryCount() const { return retries_.size(); }
+    // Seconds the retry timer waits next.
+    double retryDelay() const { return retryDelay_; }
     // Files of watched folders offered and not yet stored.
     qsizetype preparingCount() const { return static_cast<qsizetype>(ahead_.size()); }
     // True while a watched-folder scan has folders or entries left, changed files of watched
@@ -300,8 +305,15 @@ private:
     void postDrain();
     void drainAhead();
     bool hasScanWork() const { return !scans_.empty() || !folderFiles_.isEmpty(); }
+    // Stopped, or about to be: a long job (a first start over a large history) ends at the next
+    // batch, and what it has not reached is read by the next start.
+    bool halting() const { return stopped_ || stopRequested_.load(std::memory_order_relaxed); }
     // Arms the retry timer while captures wait for another try.
     void scheduleRetry();
+    // Tries the waiting files again soon, those directly in `folders` or, without, all of them;
+    // spaced as the reads of a held transcript are.
+    void retrySoon(const QSet<QString>* folders);
+    void retryEarly();
     // Keeps a file for another try (up to the limit): one that could not be read or copied, or
     // looked at while a folder on its way was unreadable.
     void holdForRetry(const QString& path, Source source, const std::optional<QString>& sessionID,
@@ -338,13 +350,27 @@ private:
     ScratchpadScanner scanner_;
     std::unique_ptr<TranscriptSet> transcripts_;
     qint64 titleTailReads_ = 0;
-    // Held transcripts read on their own changes: when each may be read again, and whether a
-    // read is already set for then.
-    struct HeldRead {
+    // Work done again on events, spaced so that it takes a bounded share of the queue: when it
+    // may run next, and whether a run is already set for then.
+    struct Paced {
         std::chrono::steady_clock::time_point next;
         bool armed = false;
+        // Seconds until it may run again; none or less means now.
+        double wait() const;
+        // After a run that began at `start`: no sooner again than `least` seconds, nor than the
+        // run took divided by heldReadShare.
+        void ran(std::chrono::steady_clock::time_point start, double least);
     };
-    QHash<QString, HeldRead> heldReads_;
+    // Held transcripts read on their own changes.
+    QHash<QString, Paced> heldReads_;
+    // Files waiting for another try, tried before the timer is due: once a capture went through
+    // (there is room again), or on a change in their folder. What the next run covers: every
+    // such file, or those in the folders noted.
+    Paced earlyRetry_;
+    bool earlyRetryAll_ = false;
+    QSet<QString> earlyRetryFolders_;
+    // A pass over what waits is under way: what it brings in asks for no other.
+    bool retrying_ = false;
     qint64 heldReadCount_ = 0;
     qint64 rescans_ = 0;
     QList<QUrl> pendingRescans_;

@@ -142,6 +142,46 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
     } else if (retries_.remove(path) && !outcome.isRejected()) {
         ++recovered_;
     }
+    if (outcome.kind == Ingest::Outcome::Kind::added) {
+        // A copy was written: whatever failed for want of room may pass now.
+        retrySoon(nullptr);
+    }
+}
+
+void Engine::retrySoon(const QSet<QString>* folders) {
+    if (retries_.isEmpty() || retrying_ || halting()) {
+        return;
+    }
+    if (folders == nullptr) {
+        earlyRetryAll_ = true;
+    } else {
+        earlyRetryFolders_.unite(*folders);
+    }
+    if (!earlyRetry_.armed) {
+        // Never inside the job that asked: it may be in the middle of offering a batch.
+        earlyRetry_.armed = true;
+        later(std::max(0.0, earlyRetry_.wait()), [](Engine& e) {
+            e.earlyRetry_.armed = false;
+            e.retryEarly();
+        });
+    }
+}
+
+void Engine::retryEarly() {
+    const bool all = std::exchange(earlyRetryAll_, false);
+    const QSet<QString> folders = std::exchange(earlyRetryFolders_, {});
+    if (halting() || retries_.isEmpty()) {
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    retrying_ = true;
+    {
+        const Batch batch(*this);
+        retryFailed(all ? nullptr : &folders);
+    }
+    retrying_ = false;
+    earlyRetry_.ran(start, timing_.heldReadSpacing);
+    schedulePublish();
 }
 
 void Engine::scheduleRetry() {
@@ -158,6 +198,7 @@ void Engine::retryWaiting() {
     }
     // The reads below would arm the timer again at the old delay: this pass decides it.
     const QStringList transcripts = transcripts_->waiting();
+    retrying_ = true;
     {
         const Batch batch(*this);
         retryFailed();
@@ -169,6 +210,7 @@ void Engine::retryWaiting() {
             recovered_ += std::max<qsizetype>(0, store_->items().size() - before);
         }
     }
+    retrying_ = false;
     schedulePublish();
     if (recovered_ > 0) {
         qCInfo(lcIngest).noquote()
@@ -275,7 +317,8 @@ void Engine::offerAdmissions(QList<Admission> offered) {
         [this, &pending](qsizetype i, const Ingest::Outcome& outcome) {
             admitted(pending.at(i).path, pending.at(i).candidate, outcome);
             store_->saveIfOverdue(timing_.progressSaveInterval);
-        });
+        },
+        [this] { return halting(); });
 }
 
 bool Engine::stillWanted(const Admission& one) const {

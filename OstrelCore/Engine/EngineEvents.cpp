@@ -25,27 +25,45 @@ std::optional<qsizetype> Engine::applyBatch(const TranscriptBatch& batch) {
         if (!failed && outcomes.at(i).mayPassLater()) {
             failed = i;
         }
+        if (outcomes.at(i).kind == Ingest::Outcome::Kind::added) {
+            retrySoon(nullptr);
+        }
     }
     store_->saveIfOverdue(timing_.progressSaveInterval);
     return failed;
 }
 
 void Engine::readTranscript(const QString& path) {
-    transcripts_->read(path, now_(),
-                       [this](const TranscriptBatch& batch) { return applyBatch(batch); });
+    if (halting()) {
+        return;
+    }
+    transcripts_->read(
+        path, now_(), [this](const TranscriptBatch& batch) { return applyBatch(batch); },
+        [this] { return halting(); });
     if (!transcripts_->waiting().isEmpty()) {
         scheduleRetry();
     }
 }
 
-void Engine::readHeld(const QString& path) {
+double Engine::Paced::wait() const {
+    return std::chrono::duration<double>(next - std::chrono::steady_clock::now()).count();
+}
+
+void Engine::Paced::ran(std::chrono::steady_clock::time_point start, double least) {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    HeldRead& held = heldReads_[path];
-    if (start < held.next) {
+    const Clock::time_point end = Clock::now();
+    next =
+        end +
+        std::max(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(least)),
+                 std::chrono::duration_cast<Clock::duration>((end - start) / heldReadShare));
+}
+
+void Engine::readHeld(const QString& path) {
+    Paced& held = heldReads_[path];
+    if (const double wait = held.wait(); wait > 0) {
         if (!held.armed) {
             held.armed = true;
-            later(std::chrono::duration<double>(held.next - start).count(), [path](Engine& e) {
+            later(wait, [path](Engine& e) {
                 if (const auto it = e.heldReads_.find(path); it != e.heldReads_.end()) {
                     it->armed = false;
                 }
@@ -57,17 +75,14 @@ void Engine::readHeld(const QString& path) {
         }
         return;
     }
+    const auto start = std::chrono::steady_clock::now();
     ++heldReadCount_;
     readTranscript(path);
     if (!transcripts_->isWaiting(path)) {
         heldReads_.remove(path);
         return;
     }
-    const Clock::duration took = Clock::now() - start;
-    heldReads_[path].next =
-        Clock::now() + std::max(std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(timing_.heldReadSpacing)),
-                                std::chrono::duration_cast<Clock::duration>(took / heldReadShare));
+    heldReads_[path].ran(start, timing_.heldReadSpacing);
 }
 
 // --- Change events ---
@@ -83,7 +98,7 @@ void Engine::onEvents(const QStringList& paths, const QList<quint32>& flags, con
 }
 
 void Engine::handleEvents(const QStringList& paths) {
-    if (stopped_) {
+    if (halting()) {
         return;
     }
     // The projects folder may have come into being behind a link since the last look.
@@ -95,7 +110,7 @@ void Engine::handleEvents(const QStringList& paths) {
             // A folder reported for itself may have just been made readable.
             folders.insert(path);
         }
-        retryFailed(&folders);
+        retrySoon(&folders);
     }
     QList<QUrl> scratchpads;
     QStringList transcripts;
@@ -163,6 +178,9 @@ void Engine::handleEvents(const QStringList& paths) {
         }
         const Batch batch(*this);
         for (const ScratchFile& file : files) {
+            if (retries_.contains(file.path)) {
+                continue; // tried again by retrySoon(), no sooner than its spacing allows
+            }
             ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, false);
         }
     }

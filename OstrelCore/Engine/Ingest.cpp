@@ -89,7 +89,7 @@ Date Ingest::retentionCutoff(qint64 days, Date now) {
 // One candidate
 
 Ingest::Outcome Ingest::ingest(const Candidate& candidate) {
-    Prepared prepared = prepare(candidate, filter.extraExtensions, nullptr);
+    Prepared prepared = prepare(candidate, filter.extraExtensions, nullptr, nullptr, guard.get());
     return finish(candidate, prepared);
 }
 
@@ -141,9 +141,11 @@ std::shared_ptr<const Ingest::KnownContent> Ingest::knownContent() {
 
 void Ingest::ingestEach(const QList<Candidate>& candidates,
                         const std::function<bool(qsizetype)>& wanted,
-                        const std::function<void(qsizetype, const Outcome&)>& done) {
+                        const std::function<void(qsizetype, const Outcome&)>& done,
+                        const std::function<bool()>& stopping) {
+    const auto stop = [&stopping] { return stopping && stopping(); };
     if (!workers || candidates.size() < 2) {
-        for (qsizetype i = 0; i < candidates.size(); ++i) {
+        for (qsizetype i = 0; i < candidates.size() && !stop(); ++i) {
             if (wanted(i)) {
                 done(i, ingest(candidates.at(i)));
             }
@@ -160,9 +162,9 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     std::deque<std::pair<std::future<Prepared>, qint64>> ahead;
     qint64 aheadBytes = 0;
     qsizetype next = 0;
-    const auto job = [&extra, &known, &staging](const Candidate* candidate) {
-        return [candidate, extra, known, staging] {
-            return prepare(*candidate, extra, known.get(), staging.get());
+    const auto job = [&extra, &known, &staging, this](const Candidate* candidate) {
+        return [candidate, extra, known, staging, guard = guard] {
+            return prepare(*candidate, extra, known.get(), staging.get(), guard.get());
         };
     };
     // Refilled half the window at a time: one wake-up of the workers serves several candidates,
@@ -194,6 +196,13 @@ void Ingest::ingestEach(const QList<Candidate>& candidates,
     };
     fill();
     for (qsizetype i = 0; i < candidates.size(); ++i) {
+        if (stop()) {
+            // The jobs under way point into `candidates`: they end before it may go.
+            for (const auto& [prepared, bytes] : ahead) {
+                prepared.wait();
+            }
+            return;
+        }
         Prepared prepared = ahead.front().first.get();
         const qint64 bytes = ahead.front().second;
         ahead.pop_front();
@@ -239,8 +248,8 @@ void Ingest::startAhead(const QList<Candidate>& candidates, const std::function<
         one.candidate = candidate;
         one.bytes = heldBytes(candidate, extra);
         aheadBytes_ += one.bytes;
-        auto task = std::make_shared<Task>([candidate, extra, known, staging] {
-            return prepare(candidate, extra, known.get(), staging.get());
+        auto task = std::make_shared<Task>([candidate, extra, known, staging, guard = guard] {
+            return prepare(candidate, extra, known.get(), staging.get(), guard.get());
         });
         one.prepared = task->get_future();
         if (workers) {

@@ -4,6 +4,7 @@
 #include "OstrelCore/Engine/Candidate.h"
 #include "OstrelCore/Engine/ImageProbe.h"
 #include "OstrelCore/Engine/ItemFilter.h"
+#include "OstrelCore/Engine/ReadGuard.h"
 #include "OstrelCore/Engine/TranscriptBatch.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Date.h"
@@ -76,6 +77,9 @@ public:
     std::shared_ptr<WorkerPool> workers;
     // Most bytes of pictures read ahead of the store's part at once (at least one is always).
     qint64 readAheadBytes = 128LL * 1024 * 1024;
+    // Marks every probe and decode of a picture, and turns away bytes whose read once brought
+    // the process down; none marks nothing.
+    std::shared_ptr<ReadGuard> guard;
 
     // --- Captures ---
     // Never fails: every problem is a rejection, and nothing is stored for it.
@@ -85,9 +89,12 @@ public:
     QList<Outcome> ingestAll(const QList<Candidate>& candidates);
     // The same with a last word per candidate: just before the store's part of candidate i,
     // `wanted(i)` may still drop it (no outcome then); `done(i, outcome)` follows each one taken.
+    // Once `stopping()` answers true, no other candidate is started or stored: the call returns
+    // as soon as the preparations under way have ended.
     void ingestEach(const QList<Candidate>& candidates,
                     const std::function<bool(qsizetype)>& wanted,
-                    const std::function<void(qsizetype, const Outcome&)>& done);
+                    const std::function<void(qsizetype, const Outcome&)>& done,
+                    const std::function<bool()>& stopping = {});
     // `now` less `days` days.
     static Date retentionCutoff(qint64 days, Date now);
 
@@ -150,7 +157,8 @@ private:
     // thumbnailed ahead unless its digest is known; with `staging` too, such a picture's copy
     // and thumbnail are also written ahead, for the store's part to rename into place.
     static Prepared prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
-                            const KnownContent* known, const Staging* staging = nullptr);
+                            const KnownContent* known, const Staging* staging = nullptr,
+                            const ReadGuard* guard = nullptr);
     // A picture file whose streamed digest is known: prepared from the digest alone, without
     // reading it whole or decoding it. False when the bytes are new (or unreadable).
     static bool recognise(const QString& path, const std::optional<QString>& canonical,

@@ -208,9 +208,11 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         item.captureID = candidate.captureID;
     }
     store->upsert(item);
-    if (!prepared.thumbnail && isRasterImage(prepared.fileExtension)) {
+    if (!prepared.thumbnail && isRasterImage(prepared.fileExtension) &&
+        !(guard && guard->isSetAside(digest))) {
         // Known bytes were not decoded ahead; a new item of them (another capture id, or an item
         // gone since) is now, from the copy when they were not read whole.
+        const ReadGuard::Mark mark(guard.get(), digest, readTarget(candidate, sourcePath));
         if (!prepared.image) {
             prepared.image =
                 content.inMemory ? ImageProbe::source(content.bytes) : ImageProbe::source(*fileURL);

@@ -70,6 +70,10 @@ inline const QString undecodableReason = QStringLiteral("undecodable image");
 inline const QString hiddenReason = QStringLiteral("hidden from the shelf");
 inline const QString deletedReason = QStringLiteral("deleted");
 inline const QString copyFailedReason = QStringLiteral("copy failed");
+inline const QString setAsideReason = QStringLiteral("set aside: its read brought the shelf down");
+
+// How the log names the picture a read is marked for.
+QString readTarget(const Candidate& candidate, const std::optional<QString>& sourcePath);
 
 // The streamed SHA-256 of a regular file (links refused) and the bytes it held; nothing when it
 // cannot be read, or when it is larger than `limit` (when that is not negative). The chunks go

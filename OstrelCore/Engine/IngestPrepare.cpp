@@ -183,8 +183,18 @@ qint64 Ingest::heldBytes(const Candidate& candidate, const QSet<QString>& extraE
     return 0;
 }
 
+QString ingestParts::readTarget(const Candidate& candidate,
+                                const std::optional<QString>& sourcePath) {
+    if (sourcePath) {
+        return *sourcePath;
+    }
+    return QStringLiteral("a picture in the transcript of session %1")
+        .arg(candidate.sessionID.value_or(Session::unsortedID));
+}
+
 Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>& extraExtensions,
-                                 const KnownContent* known, const Staging* staging) {
+                                 const KnownContent* known, const Staging* staging,
+                                 const ReadGuard* guard) {
     Prepared out;
     if (const auto* file = std::get_if<Payload::File>(&candidate.payload.value)) {
         if (!file->url.isLocalFile()) {
@@ -243,6 +253,12 @@ Ingest::Prepared Ingest::prepare(const Candidate& candidate, const QSet<QString>
             out.size = **seen;
             return out;
         }
+        if (guard != nullptr && guard->isSetAside(*out.content.digest)) {
+            out.outcome = Outcome::rejected(setAsideReason);
+            return out;
+        }
+        const ReadGuard::Mark mark(guard, *out.content.digest,
+                                   readTarget(candidate, out.sourcePath));
         out.image = ImageProbe::source(out.content.bytes);
         if (out.image) {
             out.size = ImageProbe::pixelSize(*out.image);

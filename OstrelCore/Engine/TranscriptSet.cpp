@@ -76,7 +76,8 @@ QStringList TranscriptSet::recent(double seconds, Date now) const {
     return result;
 }
 
-void TranscriptSet::read(const QString& given, Date now, const BatchHandler& each) {
+void TranscriptSet::read(const QString& given, Date now, const BatchHandler& each,
+                         const std::function<bool()>& stopping) {
     const QString path = OstrelPaths::canonical(given);
     auto& tailer = tailers_[path];
     if (!tailer) {
@@ -97,17 +98,25 @@ void TranscriptSet::read(const QString& given, Date now, const BatchHandler& eac
     // The first line whose capture must be tried again: the position never passes it. The lines
     // after it are still taken now; reading them again later changes nothing they brought.
     std::optional<quint64> again;
+    // How far the batches handed over reach: once one is left, the position stays there.
+    std::optional<quint64> handed = reader->offset();
+    bool halted = false;
     const auto position = [&]() -> std::optional<quint64> {
         if (again) {
             return again;
         }
-        return reader->offset();
+        return halted ? handed : reader->offset();
     };
     reader->read([&](const TranscriptBatch& batch) {
+        if (halted || (stopping && stopping())) {
+            halted = true;
+            return;
+        }
         const auto failed = each(batch);
         if (failed && !again && *failed >= 0 && *failed < batch.candidateLines.size()) {
             again = batch.candidateLines.at(*failed);
         }
+        handed = reader->offset();
         if (const auto offset = position()) {
             store_->setOffset(*offset, path);
         }
@@ -125,6 +134,13 @@ void TranscriptSet::read(const QString& given, Date now, const BatchHandler& eac
         again_.insert(path, again_.value(path, now));
     } else {
         again_.remove(path);
+        if (halted && handed) {
+            reader->rewind(*handed);
+        } else if (halted) {
+            // Nothing was handed over from a first read: the next one starts afresh.
+            tailers_.remove(path);
+            lastRead_.remove(path);
+        }
     }
     if (const auto offset = position()) {
         store_->setOffset(*offset, path);

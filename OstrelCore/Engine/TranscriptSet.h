@@ -53,8 +53,11 @@ public:
     // batch is stored only once its handler has run. A capture that failed but may pass later
     // holds the position at the start of its line, so that the line is read again by the next
     // read, or after a restart. Tailers and offsets are keyed by the real path, so that a
-    // transcript has one whatever path reached it.
-    void read(const QString& path, Date now, const BatchHandler& each);
+    // transcript has one whatever path reached it. Once `stopping()` answers true no other batch
+    // is handed over, and the position stays at the first one left: the next read, or the next
+    // start, begins there.
+    void read(const QString& path, Date now, const BatchHandler& each,
+              const std::function<bool()>& stopping = {});
     // A line whose capture keeps failing is held at most this long (from its first failure in
     // this run); then the position moves on, and the failure is logged.
     static constexpr double holdLimit = 86400.0;

@@ -21,8 +21,10 @@ using xcbParts::reply;
 
 namespace {
 
-// How long a window manager gets to say how large its frames are.
-constexpr int extentsWaitMs = 50;
+// How long a window manager gets to say how large its frames are. A manager that offers to say
+// does answer, but on a busy machine it may not run for a while: an answer missed places a
+// window as if it had no frame, and the title bar then lands where the window was kept from.
+constexpr int extentsWaitMs = 500;
 
 // Sends what Qt's own connection holds and waits until the server has dealt with it.
 void syncQt() {

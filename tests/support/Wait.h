@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <functional>
+#include <optional>
 
 namespace ostrel::test {
 
@@ -26,6 +28,20 @@ inline bool waitUntil(const std::function<bool()>& done, double seconds = 20.0) 
 // Pumps the main thread's events for a while.
 inline void pump(double seconds) {
     waitUntil([] { return false; }, seconds);
+}
+
+// What `look` sees, when it is done within `window` seconds of `since`; none when it ends later.
+// For a state that must last a while after an action (the drawer stays shut through its dwell):
+// with `since` started just before the action, nothing the action brings about can come before
+// the clock says, but on a loaded machine the look itself may come after the state was due to
+// change and then tells nothing; the caller sets the scene again and takes another look.
+inline std::optional<bool> lookWithin(const QElapsedTimer& since, double window,
+                                      const std::function<bool()>& look) {
+    const bool seen = look();
+    if (since.elapsed() > static_cast<qint64>(window * 1000)) {
+        return std::nullopt;
+    }
+    return seen;
 }
 
 } // namespace ostrel::test

@@ -3,7 +3,9 @@
 #include "Wait.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -409,6 +411,17 @@ QList<XServer::Window> XServer::shownWindows() {
     return shown;
 }
 
+bool XServer::panelHasFocus() {
+    auto focus =
+        reply(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    if (!focus) {
+        return false;
+    }
+    const QList<Window> windows = appWindows();
+    return std::any_of(windows.begin(), windows.end(),
+                       [&](const Window& w) { return w.overrideRedirect && w.id == focus->focus; });
+}
+
 std::optional<XServer::Window> XServer::window(quint32 id) {
     xcb_connection_t* c = connection_;
     auto attrs =
@@ -462,22 +475,29 @@ QList<XServer::Window> XServer::appWindows() {
     return result;
 }
 
+// The server handles each client's requests in order, but no order holds between clients: a
+// round trip makes sure an input event is in the server's queue before the next one that xdotool
+// (another client) sends, and before the application asks where the pointer is.
+void XServer::roundTrip() {
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
 void XServer::moveTo(const QPoint& p) {
     xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_,
                         static_cast<int16_t>(p.x()), static_cast<int16_t>(p.y()), 0);
-    xcb_flush(connection_);
+    roundTrip();
 }
 
 void XServer::press(int button) {
     xcb_test_fake_input(connection_, XCB_BUTTON_PRESS, static_cast<uint8_t>(button),
                         XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(connection_);
+    roundTrip();
 }
 
 void XServer::release(int button) {
     xcb_test_fake_input(connection_, XCB_BUTTON_RELEASE, static_cast<uint8_t>(button),
                         XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(connection_);
+    roundTrip();
 }
 
 void XServer::click(int button) {
@@ -531,8 +551,8 @@ quint32 XServer::createWindow(const QRect& rect, const QColor& color, bool manag
                             XCB_ATOM_CARDINAL, 32, 1, &pid);
     }
     xcb_map_window(c, id);
-    // A round trip: other connections may use the window as soon as this returns.
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    // Other connections may use the window as soon as this returns.
+    roundTrip();
     presses_.insert(id, 0);
     return id;
 }
@@ -618,7 +638,7 @@ void XServer::setDisplayScale(double scale) {
     const xcb_atom_t settings = intern(c, "_XSETTINGS_SETTINGS");
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, settingsWindow_, settings, settings, 8,
                         static_cast<uint32_t>(block.size()), block.constData());
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    roundTrip();
 }
 
 void XServer::setFullscreen(quint32 id, bool on) {
@@ -650,14 +670,36 @@ void XServer::readEvents() {
             if (presses_.contains(b->event)) {
                 ++presses_[b->event];
             }
+        } else if ((e->response_type & 0x7f) == XCB_CREATE_NOTIFY) {
+            const auto* c = reinterpret_cast<const xcb_create_notify_event_t*>(e);
+            if (c->parent == root_) {
+                geometries_.insert(c->window, {QRect(c->x, c->y, c->width, c->height)});
+            }
+        } else if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
+            const auto* c = reinterpret_cast<const xcb_configure_notify_event_t*>(e);
+            if (c->event == root_ && geometries_.contains(c->window)) {
+                geometries_[c->window].append(QRect(c->x, c->y, c->width, c->height));
+            }
         }
         std::free(e);
     }
 }
 
+void XServer::watchGeometries() {
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+    roundTrip();
+}
+
+QList<QRect> XServer::geometries(quint32 id) {
+    roundTrip();
+    readEvents();
+    return geometries_.value(id);
+}
+
 int XServer::pressesOn(quint32 id) {
-    // A round trip makes sure every event sent before now has arrived.
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    // Every event sent before now has arrived after a round trip.
+    roundTrip();
     readEvents();
     return presses_.value(id);
 }
@@ -682,6 +724,24 @@ QImage XServer::capture(const QRect& area) {
     const QImage view(xcb_get_image_data(image.get()), size.width(), size.height(),
                       size.width() * 4, QImage::Format_RGB32);
     return view.copy();
+}
+
+QImage XServer::steadyCapture(const QRect& area, double quiet, double seconds) {
+    QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000));
+    QImage last = capture(area);
+    QElapsedTimer unchanged;
+    unchanged.start();
+    while (!deadline.hasExpired()) {
+        pump(0.03);
+        QImage now = capture(area);
+        if (now != last) {
+            last = std::move(now);
+            unchanged.restart();
+        } else if (unchanged.elapsed() >= static_cast<qint64>(quiet * 1000)) {
+            return last;
+        }
+    }
+    return {};
 }
 
 QString XServer::saveCapture(const QString& name) {

@@ -59,6 +59,7 @@ public:
     bool ok() const { return display_ >= 0 && connection_ != nullptr; }
     const QString& error() const { return error_; }
     QString display() const { return QStringLiteral(":%1").arg(display_); }
+    qint64 serverPid() const { return xvfbPid_; }
     xcb_connection_t* connection() const { return connection_; }
     const TempDir& home() const { return home_; }
     // A session's scratchpad under the home's scratch root, which is made private (the engine
@@ -83,12 +84,22 @@ public:
     // Ends the X server at once, as a crash or the end of the session would, and waits until it
     // is gone. The server's own connection is broken afterwards.
     void killServer();
+    // The window manager's process, or -1 without one.
+    qint64 windowManagerPid() const { return wmPid_; }
 
     // The application's top-level windows (by _NET_WM_PID), bottom to top.
     QList<Window> appWindows();
     // Of those, the ones shown other than its shelf panels (which bypass the window manager).
     QList<Window> shownWindows();
+    // Whether the keyboard focus is on one of the application's top-level windows that bypass
+    // the window manager (a shelf panel that took the keys).
+    bool panelHasFocus();
     std::optional<Window> window(quint32 id);
+    // From the call on, the server's account of each new top-level window's geometry is kept:
+    // where it was made, then every place it was given, however late the test looks and even
+    // after the window is gone.
+    void watchGeometries();
+    QList<QRect> geometries(quint32 id);
 
     // Pointer and keys through XTest (real device events, with raw motion).
     void moveTo(const QPoint& p);
@@ -130,6 +141,10 @@ public:
 
     // The whole root window, or one area of it.
     QImage capture(const QRect& area = {});
+    // The area once it has stopped changing: the first capture that stays the same for `quiet`
+    // seconds, so that what an animation or a late repaint leaves is not mistaken for the end.
+    // A null image when it is still changing after `seconds`.
+    QImage steadyCapture(const QRect& area = {}, double quiet = 0.5, double seconds = 20);
     // Saves a capture as `name`.png in the test binary's folder and returns the path.
     QString saveCapture(const QString& name);
 
@@ -138,6 +153,7 @@ private:
     bool splitMonitors();
     bool startWindowManager();
     void readEvents();
+    void roundTrip();
 
     Options options_;
     TempDir home_;
@@ -151,6 +167,7 @@ private:
     QString appLog_;
     QString error_;
     QMap<quint32, int> presses_;
+    QMap<quint32, QList<QRect>> geometries_;
     quint32 settingsWindow_ = 0;
     quint32 settingsSerial_ = 0;
 };

@@ -293,6 +293,24 @@ TEST(HoverDetector, AScrollFreezesHoverUntilThePointerReallyMoves) {
     EXPECT_FALSE(rig.model->hoverFrozen());
 }
 
+// A wheel's notches arrive as presses and releases of buttons 4 and 5 (6 and 7 sideways): the
+// panels' input shapes stay as they are, where a real press and release sets them again.
+TEST(HoverDetector, WheelNotchesLeaveTheInputShapesAlone) {
+    Rig rig;
+    rig.openByHover();
+    rig.pointTo(rig.insideDrawer(), true);
+    ASSERT_FALSE(rig.windows.inputShapes.isEmpty());
+    rig.windows.inputShapes.clear();
+    for (const int button : {4, 5, 6, 7}) {
+        rig.windows.press(button);
+        rig.windows.release(button);
+    }
+    EXPECT_TRUE(rig.windows.inputShapes.isEmpty());
+    rig.windows.press(1);
+    rig.windows.release(1);
+    EXPECT_FALSE(rig.windows.inputShapes.isEmpty());
+}
+
 TEST(ShelfKey, SpaceAndEscapeOncePerPressArrowsWithRepeatsNothingWithModifiers) {
     auto key = [](int k, Qt::KeyboardModifiers mods = Qt::NoModifier, bool repeat = false) {
         const QKeyEvent e(QEvent::KeyPress, k, mods, QString(), repeat);

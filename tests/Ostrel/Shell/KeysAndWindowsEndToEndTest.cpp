@@ -85,9 +85,8 @@ TEST(KeysAndWindows, TheOpenShelfSwallowsControlKeysAndIsNeverLost) {
 
         // Another client unmaps the panel: the shelf closes and the panel is back at once.
         x.xdotool({"windowunmap", QString::number(panel)});
-        EXPECT_TRUE(waitUntil([&] { return x.window(panel) && x.window(panel)->viewable; }, 10));
-        pump(0.3);
-        EXPECT_FALSE(drawerOpen(x));
+        EXPECT_TRUE(waitUntil([&] { return x.window(panel) && x.window(panel)->viewable; }));
+        EXPECT_TRUE(waitUntil([&] { return !drawerOpen(x); }));
         x.moveTo(QPoint(960, 900));
         pump(0.3);
         x.moveTo(hotPoint());
@@ -275,7 +274,10 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
             // all the same, it is undone.
             maximise(x, settings);
             pump(0.8);
-            EXPECT_EQ(x.window(settings)->geometry.size(), frame.size());
+            EXPECT_TRUE(waitUntil([&] {
+                return x.window(settings)->geometry.size() == frame.size();
+            })) << x.window(settings)->geometry.width()
+                << " x " << x.window(settings)->geometry.height();
             // The height is free to grow, the width is not.
             x.xdotool({"windowsize", QString::number(settings), QString::number(frame.width() + 50),
                        QString::number(frame.height() + 120)});
@@ -297,6 +299,8 @@ TEST(KeysAndWindows, SettingsFitsTheWindowManagerAndHandsTheKeyboardBack) {
             again.start(OSTREL_BINARY, {});
             ASSERT_TRUE(again.waitForFinished(30000));
             EXPECT_TRUE(waitUntil([&] { return !iconic(x, settings); }, 10));
+            // Back, it takes the keyboard: only then may the user go elsewhere.
+            ASSERT_TRUE(waitUntil([&] { return focusedWindow(x) == settings; }));
         }
         // The user visits another window and comes back before closing: the keyboard goes to
         // the window it was taken from, not to the last one the window manager would pick.

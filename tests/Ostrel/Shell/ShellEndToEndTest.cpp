@@ -152,7 +152,8 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
         first.key(QStringLiteral("Down")); // to "Delete"
     }
     first.key(QStringLiteral("Return"));
-    pump(0.3);
+    // The card goes as the deletion is held; only then may the application be ended.
+    EXPECT_TRUE(waitUntil([&] { return !cardShows(first); })) << first.appLog().toStdString();
     EXPECT_EQ(first.stopApp(), 0);
     EXPECT_TRUE(deleted());
     EXPECT_FALSE(showsWindow(first, "Settings"));

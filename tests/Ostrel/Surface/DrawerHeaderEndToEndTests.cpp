@@ -104,10 +104,9 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     ASSERT_TRUE(waitUntil([&] { return count(x.capture(), firstCard, colourful) > 1000; }, 20))
         << x.appLog().toStdString();
 
-    pump(0.5); // the opening settles
-
-    // The rail's header starts 22 points in, whatever edge the drawer hangs from.
-    QImage shot = x.capture();
+    // The rail's header starts 22 points in, whatever edge the drawer hangs from; looked at once
+    // the opening has settled.
+    QImage shot = x.steadyCapture();
     int textLeft = -1;
     for (int col = drawer.x(); col < drawer.x() + 60 && textLeft < 0; ++col) {
         if (count(shot, QRect(col, drawer.y() + 6, 1, 20), light) > 0) {
@@ -122,7 +121,7 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     x.moveTo(QPoint(firstCard.x() + 42, firstCard.bottom() - 14));
     const QRect overLabel(firstCard.x() + 8, firstCard.bottom() - 40, 140, 36);
     const auto tipBackground = [](QColor c) { return c == QColor(28, 28, 31); };
-    EXPECT_TRUE(waitUntil([&] { return count(x.capture(), overLabel, tipBackground) > 1000; }, 5));
+    EXPECT_TRUE(waitUntil([&] { return count(x.capture(), overLabel, tipBackground) > 1000; }));
     x.saveCapture(GetParam() ? QStringLiteral("drawer-tip-composited")
                              : QStringLiteral("drawer-tip"));
 
@@ -131,9 +130,8 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     for (int i = 0; i < 30; ++i) {
         x.click(5);
     }
-    pump(0.3);
     const QRect band(grid.x(), drawer.y() + 1, 420, 32);
-    shot = x.capture();
+    shot = x.steadyCapture();
     EXPECT_EQ(count(shot, band, colourful), 0);
     EXPECT_GT(count(shot, grid, colourful), 10000);
 
@@ -144,23 +142,28 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
         const QPoint press(drawer.x() + controlLeft + 12, drawer.y() + 16);
         x.moveTo(press);
         pump(0.2);
+        // Where the menu will drop, below the button and its hover ring, as it is without it.
+        const QRect under(press.x() - 8, drawer.y() + 32, 90, 60);
+        const QImage bare = x.capture(under);
         // A hand's click: the menu is up before the button comes back.
         x.press(1);
         pump(0.1);
         x.release(1);
-        int top = -1;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                shot = x.capture();
-                for (int y = drawer.y() + 20; y < drawer.y() + 60 && top < 0; ++y) {
-                    if (light(shot.pixelColor(press.x() + 10, y))) {
-                        top = y - drawer.y();
-                    }
+        // The menu's top edge, looked for once the menu has come and stands still.
+        const auto menuTop = [&] {
+            for (int y = drawer.y() + 20; y < drawer.y() + 60; ++y) {
+                if (light(shot.pixelColor(press.x() + 10, y))) {
+                    return y - drawer.y();
                 }
-                return top >= 0;
-            },
-            5))
-            << controlLeft;
+            }
+            return -1;
+        };
+        ASSERT_TRUE(waitUntil([&] {
+            shot = x.capture();
+            return menuTop() >= 0;
+        })) << controlLeft;
+        shot = x.steadyCapture();
+        const int top = menuTop();
         x.saveCapture(QStringLiteral("drawer-menu-%1%2")
                           .arg(controlLeft)
                           .arg(GetParam() ? QStringLiteral("-composited") : QString()));
@@ -170,8 +173,9 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
         EXPECT_GT(count(shot, inside, light), inside.width() * inside.height() / 2) << controlLeft;
         EXPECT_GT(count(shot, inside, dark), 10) << controlLeft;
         x.key(QStringLiteral("Escape"));
-        pump(0.3);
-        EXPECT_EQ(x.capture().copy(grid), scrolled) << controlLeft;
+        // Gone from the screen, the menu has let go of the pointer, which the next press needs.
+        EXPECT_TRUE(waitUntil([&] { return x.capture(under) == bare; })) << controlLeft;
+        EXPECT_TRUE(waitUntil([&] { return x.capture(grid) == scrolled; })) << controlLeft;
     }
 
     // Hiding a card from its context menu brings the toast; the last row's titles stay clear of
@@ -186,13 +190,10 @@ TEST_P(DrawerHeaderEndToEnd, MenusTipsScrollingAndTheToastReadAsTheyShould) {
     x.key(QStringLiteral("Return"));
     const auto toastFill = [](QColor c) { return c == QColor(38, 38, 38); };
     const QRect below(drawer.x(), drawer.bottom(), drawer.width(), 40);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            shot = x.capture();
-            return count(shot, below, toastFill) > 1000;
-        },
-        5))
-        << x.appLog().toStdString();
+    ASSERT_TRUE(waitUntil([&] {
+        shot = x.capture();
+        return count(shot, below, toastFill) > 1000;
+    })) << x.appLog().toStdString();
     shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/captures/drawer-toast") +
               (GetParam() ? QStringLiteral("-composited.png") : QStringLiteral(".png")));
     const QRect lastTitles(grid.x(), grid.bottom() - 26, grid.width(), 24);
@@ -254,32 +255,40 @@ TEST_P(DrawerScaledEndToEnd, TipsMenusClicksAndThePreviewFollowTheScaledPointer)
     x.moveTo(devicePoint(QPointF(firstCard.x() + 42, firstCard.bottom() - 14)));
     const QRect overLabel = device(QRectF(firstCard.x() + 8, firstCard.bottom() - 40, 140, 36));
     const auto tipBackground = [](QColor c) { return c == QColor(28, 28, 31); };
-    EXPECT_TRUE(waitUntil([&] { return count(x.capture(), overLabel, tipBackground) > 1000; }, 5))
+    EXPECT_TRUE(waitUntil([&] { return count(x.capture(), overLabel, tipBackground) > 1000; }))
         << x.appLog().toStdString();
     x.saveCapture(name + QStringLiteral("-tip"));
 
     const QPoint button = devicePoint(QPointF(logical.x() + 680 + 14, logical.y() + 16));
     x.moveTo(button);
     pump(0.2);
+    // Where the menu will drop, below the button and its hover ring, as it is without it.
+    const QRect under(button.x() + 20, drawer.y() + int(32 * scale.factor), 1, 100);
+    const QImage bare = x.capture(under);
     x.press(1);
     pump(0.1);
     x.release(1);
-    int top = -1;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QImage shot = x.capture();
-            for (int y = drawer.y() + 20; y < drawer.y() + 120 && top < 0; ++y) {
-                if (light(shot.pixelColor(button.x() + 20, y))) {
-                    top = y - drawer.y();
-                }
+    // The menu's top edge, looked for once the menu has come and stands still.
+    QImage shot;
+    const auto menuTop = [&] {
+        for (int y = drawer.y() + 20; y < drawer.y() + 120; ++y) {
+            if (light(shot.pixelColor(button.x() + 20, y))) {
+                return y - drawer.y();
             }
-            return top >= 0;
-        },
-        5));
+        }
+        return -1;
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        shot = x.capture();
+        return menuTop() >= 0;
+    }));
+    shot = x.steadyCapture();
     x.saveCapture(name + QStringLiteral("-menu"));
+    const int top = menuTop();
     EXPECT_NEAR(top, 34 * scale.factor, 4);
     x.key(QStringLiteral("Escape"));
-    pump(0.3);
+    // Gone from the screen, the menu has let go of the pointer, which the click below needs.
+    EXPECT_TRUE(waitUntil([&] { return x.capture(under) == bare; }));
 
     // A click selects the card under it (the second), and Space previews that one beside the
     // drawer.

@@ -2,6 +2,11 @@
 
 #include "OstrelCore/Display/DisplayLayout.h"
 
+#include <QImage>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPainter>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,6 +44,51 @@ bool same(const QRectF& a, const QRectF& b) {
     return std::abs(a.x() - b.x()) < 1e-9 && std::abs(a.y() - b.y()) < 1e-9 &&
            std::abs(a.width() - b.width()) < 1e-9 && std::abs(a.height() - b.height()) < 1e-9;
 }
+
+// A paint device that only notes what is drawn on it: paths, and rectangles with their area.
+class Recorder final : public QPaintDevice {
+public:
+    struct Engine final : QPaintEngine {
+        int paths = 0;
+        double rectArea = 0;
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPath(const QPainterPath&) override { ++paths; }
+        void drawRects(const QRectF* rects, int count) override {
+            for (int i = 0; i < count; ++i) {
+                rectArea += rects[i].width() * rects[i].height();
+            }
+        }
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override { ++paths; }
+        Type type() const override { return User; }
+    };
+    mutable Engine engine;
+    QPaintEngine* paintEngine() const override { return &engine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth:
+        case PdmHeight:
+            return 2000;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        case PdmDepth:
+            return 32;
+        default:
+            return 0;
+        }
+    }
+};
 
 } // namespace
 
@@ -189,4 +239,46 @@ TEST(DrawerMotion, PulseSwellsTheGlowAboveItsRest) {
     m.glow = 0;
     m.highlight = 0.5;
     EXPECT_DOUBLE_EQ(m.compose().swell, 1 + 0.35 * 0.5);
+}
+
+// Repainting a part of the open drawer inside its surface (its content scrolling) fills that part
+// as a rectangle; a part reaching over the outline fills the outline.
+TEST(DrawerMotion, ARepaintInsideTheSurfaceFillsItsRectangle) {
+    const auto f = motion(hoverLayout(), 1).compose();
+    const QRectF inside = f.contentFrame.adjusted(200, 40, -20, -20);
+    Recorder within;
+    {
+        QPainter painter(&within);
+        motion(hoverLayout(), 1).paintBehind(painter, f, 1, false, inside);
+    }
+    EXPECT_EQ(within.engine.paths, 0);
+    EXPECT_DOUBLE_EQ(within.engine.rectArea, inside.width() * inside.height());
+
+    Recorder across;
+    {
+        QPainter painter(&across);
+        motion(hoverLayout(), 1).paintBehind(painter, f, 1, false, f.contentFrame);
+    }
+    EXPECT_EQ(across.engine.paths, 1);
+}
+
+// Filled as a rectangle or as the outline, a repainted part looks the same: inside the surface and
+// over a corner of its outline.
+TEST(DrawerMotion, ARepaintLooksAsTheWholeOutlineDid) {
+    const auto m = motion(hoverLayout(), 1);
+    const auto f = m.compose();
+    const auto painted = [&](const QRect& part, bool told) {
+        QImage image(f.panel.toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setClipRect(part);
+        m.paintBehind(painter, f, 1, false, told ? QRectF(part) : QRectF());
+        painter.end();
+        return image;
+    };
+    const QRect inside = f.contentFrame.adjusted(200, 40, -20, -20).toAlignedRect();
+    const QRect corner = f.shape.boundingRect().toAlignedRect();
+    for (const QRect& part : {inside, corner}) {
+        EXPECT_EQ(painted(part, true), painted(part, false)) << part.x() << "," << part.y();
+    }
 }

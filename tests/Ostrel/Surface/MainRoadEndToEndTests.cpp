@@ -124,8 +124,12 @@ void mainRoad(const QString& style, LayoutChoice choice = LayoutChoice::rail) {
         << x.saveCapture(name + QStringLiteral("-no-card")).toStdString();
     x.saveCapture(name + QStringLiteral("-open"));
 
-    // Shown for half a second, the item counts as seen; the index keeps that over a restart.
-    pump(1.0);
+    // Shown for half a second, the item counts as seen, which the index says a moment later;
+    // it keeps that over a restart.
+    EXPECT_TRUE(waitUntil([&] {
+        const auto items = savedItems(x);
+        return items.size() == 1 && items.begin()->second;
+    })) << x.appLog().toStdString();
     x.moveTo(QPoint(960, 700));
     ASSERT_EQ(x.stopApp(), 0);
     const auto items = savedItems(x);

@@ -356,6 +356,32 @@ TEST(RailDrawer, ACardInViewHalfASecondIsSeenOnceOneScrolledAwaySoonerIsNot) {
     EXPECT_FALSE(rig.markedSeen().contains("i00"));
 }
 
+// A notch only moves the grid: it is laid out again (and its cards handed their items again) only
+// when the turns, their folds or its width change.
+TEST(RailDrawer, AScrollKeepsTheGridsLayout) {
+    DrawerRig rig;
+    Snapshot s;
+    s.sessions = {session("alpha", "/work/ostrel", 799990000)};
+    for (int t = 0; t < 30; ++t) {
+        const QString prompt = QStringLiteral("p%1").arg(t);
+        s.prompts.append(Prompt{prompt, "alpha", Date(799990100 + t), "Turn"});
+        for (int i = 0; i < 4; ++i) {
+            s.items.append(item(QStringLiteral("%1-%2").arg(prompt).arg(i), "alpha", prompt,
+                                799990300 + t * 10 - i, false));
+        }
+    }
+    rig.publish(s);
+    rig.open();
+    TurnGrid* grid = rig.drawer->rail()->grid();
+    const QList<TurnGridLayout::Section> laidOut = grid->layout().sections();
+    grid->scrollArea()->wheel(-120 * 3);
+    grid->scrollArea()->wheel(120);
+    EXPECT_TRUE(grid->layout().sections().isSharedWith(laidOut));
+    rig.model->toggleCollapsed(rig.model->groups().first().turns.first().id);
+    EXPECT_FALSE(grid->layout().sections().isSharedWith(laidOut));
+    EXPECT_TRUE(grid->layout().sections().first().folded);
+}
+
 TEST(RailDrawer, CardsShowTheirTitleTipsAndRowsTheirs) {
     DrawerRig rig;
     TipLayer layer(rig.tips, DrawerRig::display, rig.clock);

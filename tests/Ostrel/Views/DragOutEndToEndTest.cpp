@@ -63,7 +63,10 @@ TEST(DragOutEndToEnd, ACardPulledOutOfTheShelfIsDraggedAndComesBackAfterTheDrop)
 
     x.moveTo(hotPoint());
     std::optional<QPoint> card;
-    ASSERT_TRUE(waitUntil([&] { return (card = findCard(x.capture())).has_value(); }, 10));
+    ASSERT_TRUE(waitUntil([&] { return findCard(x.capture()).has_value(); }));
+    // Where it stands once the drawer's opening has settled.
+    card = findCard(x.steadyCapture());
+    ASSERT_TRUE(card.has_value());
 
     x.moveTo(*card);
     pump(0.3);
@@ -76,16 +79,14 @@ TEST(DragOutEndToEnd, ACardPulledOutOfTheShelfIsDraggedAndComesBackAfterTheDrop)
     // While the drag runs the card on the shelf is dimmed (the shelf stays open), and the lifted
     // card rides under the pointer, held where it was grabbed.
     const QPoint pointer = *card + QPoint(12, 300);
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const QImage screen = x.capture();
-            const QColor dim(screen.pixel(*card));
-            return dim.red() > 60 && dim.red() < 140 && dim.green() > 25 && dim.green() < 80 &&
-                   orange(QColor(screen.pixel(pointer)));
-        },
-        10));
+    EXPECT_TRUE(waitUntil([&] {
+        const QImage screen = x.capture();
+        const QColor dim(screen.pixel(*card));
+        return dim.red() > 60 && dim.red() < 140 && dim.green() > 25 && dim.green() < 80 &&
+               orange(QColor(screen.pixel(pointer)));
+    }));
     x.saveCapture(QStringLiteral("drag-out-end-to-end"));
     x.release(1);
-    EXPECT_TRUE(waitUntil([&] { return orange(QColor(x.capture().pixel(*card))); }, 10));
+    EXPECT_TRUE(waitUntil([&] { return orange(QColor(x.capture().pixel(*card))); }));
     EXPECT_EQ(x.stopApp(), 0);
 }

@@ -204,6 +204,17 @@ TEST_F(ThumbnailViewTest, TitleFitsOrIsCutInTheMiddle) {
     EXPECT_LE(title.capsule.right(), 155.01);
 }
 
+// A card laid out anew at another width cuts its title to it, and its tip follows.
+TEST_F(ThumbnailViewTest, AResizedCardCutsItsTitleToItsWidth) {
+    ThumbnailView* card = addCard(makeItem("w", ShelfItemKind::pdf, "quarterly-report-final.pdf"),
+                                  QSizeF(300, 200), {});
+    EXPECT_FALSE(card->titleCut());
+    card->setSize(QSizeF(100, 80));
+    EXPECT_TRUE(card->titleCut());
+    EXPECT_TRUE(card->card().title().cut);
+    EXPECT_EQ(card->card().titleLayout->text, card->card().title().text);
+}
+
 TEST_F(ThumbnailViewTest, MenusAndLabelsFollowTheKind) {
     const auto titles = [](const QList<MenuEntry>& entries) {
         QStringList out;
@@ -464,6 +475,18 @@ TEST_F(ThumbnailViewTest, ACachedCardDrawsTheSamePixelsAsAFreshPaint) {
     EXPECT_TRUE(same());
 }
 
+// A card made again for a picture (scrolled out of the view and back) takes the copy scaled for
+// the card before; another size or pixel ratio is scaled anew.
+TEST_F(ThumbnailViewTest, APictureIsScaledForItsCardOnce) {
+    const QImage picture = solid(QSize(320, 200), QColor(200, 90, 40));
+    const QImage first = ThumbnailCard::cover(picture, QSizeF(160, 120), 1);
+    EXPECT_EQ(first.size(), QSize(192, 120));
+    EXPECT_EQ(ThumbnailCard::cover(picture, QSizeF(160, 120), 1).cacheKey(), first.cacheKey());
+    const QImage sharper = ThumbnailCard::cover(picture, QSizeF(160, 120), 1.5);
+    EXPECT_EQ(sharper.size(), QSize(288, 180));
+    EXPECT_NE(ThumbnailCard::cover(picture, QSizeF(141, 106), 1).cacheKey(), first.cacheKey());
+}
+
 // A rectangle filled a run of rows at a time ends where it ends, whatever its height against the
 // run's length and at any pixel ratio: the last run is cut short, not filled whole.
 TEST(RasterBands, AFilledRectangleStopsAtItsBottom) {
@@ -481,4 +504,51 @@ TEST(RasterBands, AFilledRectangleStopsAtItsBottom) {
         EXPECT_EQ(image.pixelColor(x, int(103 * ratio)).alpha(), 0) << ratio;
         EXPECT_EQ(image.pixelColor(x, int(3 * ratio) - 1).alpha(), 0) << ratio;
     }
+}
+
+// A card whose picture fades in looks at every step of the fade as a fresh paint of it does (near
+// enough: a cross-fade), also once it is hovered midway.
+TEST_F(ThumbnailViewTest, AFadingPictureLooksAsAFreshPaintOfTheCard) {
+    const ShelfItem item = makeItem("f1", ShelfItemKind::html, "a-page.html");
+    const QUrl thumb = rig.model->thumbURL(item.id);
+    QDir().mkpath(QFileInfo(thumb.toLocalFile()).path());
+    QImage picture(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            picture.setPixel(x, y, qRgb(255 - x * 255 / 320, 60 + y / 2, 200));
+        }
+    }
+    ASSERT_TRUE(ImageProbe::writeJPEG(picture, thumb));
+    rig.model->setOpenScreen(display);
+    ThumbnailView* card = addCard(item, {160, 120}, {});
+    card->setShown(true);
+    ASSERT_TRUE(test::waitUntil([&] { return card->image().has_value(); }));
+
+    // The largest difference in any channel between the scene's paint and a fresh one.
+    const auto farthest = [&] {
+        const QImage shown = render({160, 120});
+        QImage fresh(shown.size(), QImage::Format_ARGB32_Premultiplied);
+        fresh.fill(QColor(40, 40, 46));
+        QPainter painter(&fresh);
+        card->card().paint(painter);
+        painter.end();
+        int most = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb a = shown.pixel(x, y);
+                const QRgb b = fresh.pixel(x, y);
+                most = std::max({most, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                 std::abs(qBlue(a) - qBlue(b))});
+            }
+        }
+        return most;
+    };
+    rig.clock->advance(0.03);
+    EXPECT_LE(farthest(), 24);
+    rig.clock->advance(0.03);
+    QGraphicsSceneHoverEvent enter(QEvent::GraphicsSceneHoverEnter);
+    scene.sendEvent(card, &enter);
+    ASSERT_GT(card->card().pictureOpacity, 0.3);
+    ASSERT_LT(card->card().pictureOpacity, 1.0);
+    EXPECT_LE(farthest(), 24);
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace ostrel;
@@ -274,9 +275,15 @@ TEST_F(ThumbnailerTest, ALoadCancelledBeforeItsTurnDecodesNothing) {
     for (const auto& load : loads) {
         load.cancel();
     }
+    const auto decoded = [&] {
+        return std::count_if(items.begin(), items.end(), [](const ShelfItem& item) {
+            return Thumbnailer::cachedImage(item, 320).has_value();
+        });
+    };
+    // How many the pool decoded while they were being queued depends on how the threads were
+    // scheduled; after the cancel, only those already under way on a decoder (four at most) may
+    // still come in.
+    const auto cancelled = decoded();
     Thumbnailer::waitForIdle();
-    const auto decoded = std::count_if(items.begin(), items.end(), [](const ShelfItem& item) {
-        return Thumbnailer::cachedImage(item, 320).has_value();
-    });
-    EXPECT_LT(decoded, 20);
+    EXPECT_LE(decoded() - cancelled, 4);
 }

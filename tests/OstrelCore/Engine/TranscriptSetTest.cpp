@@ -143,9 +143,9 @@ TEST_F(TranscriptSetTest, PrunesIdleTailersUnlessAToolResultIsOutstanding) {
 TEST_F(TranscriptSetTest, HoldsTheLineOfAFailedCaptureForADayAtMost) {
     L::Context c;
     const QByteArray first = L::prompt(c, "one", "p1");
-    const QString path = put(
-        "-p/s-1.jsonl",
-        {first, L::toolResult(c, "toolu_1", QJsonArray{L::imageBlock("AAAA", std::nullopt)})});
+    const QString path =
+        put("-p/s-1.jsonl",
+            {first, L::toolResult(c, "toolu_1", QJsonArray{L::imageBlock("AAAA", std::nullopt)})});
     TranscriptSet set(QUrl::fromLocalFile(projects), store);
     int offered = 0;
     const auto failing = [&](const TranscriptBatch& b) -> std::optional<qsizetype> {
@@ -160,4 +160,46 @@ TEST_F(TranscriptSetTest, HoldsTheLineOfAFailedCaptureForADayAtMost) {
     set.read(path, now.adding(86401), failing);
     EXPECT_EQ(store->offsets().value(path), quint64(QFile(path).size()));
     EXPECT_TRUE(set.waiting().isEmpty());
+}
+
+TEST_F(TranscriptSetTest, AReadAskedToStopLeavesItsPositionAtTheFirstBatchNotHandedOver) {
+    L::Context c;
+    const QByteArray first = L::prompt(c, "one", "p1");
+    const QString path =
+        put("-p/s-1.jsonl", {first, L::prompt(c, "two", "p2"), L::prompt(c, "three", "p3")});
+    // One byte a read call: every line is a batch of its own.
+    TranscriptSet set(QUrl::fromLocalFile(projects), store, 1);
+    QStringList prompts;
+    const auto take = [&](const TranscriptBatch& batch) -> std::optional<qsizetype> {
+        for (const Prompt& p : batch.prompts) {
+            prompts.append(p.text);
+        }
+        return std::nullopt;
+    };
+    set.read(path, now, take, [] { return true; });
+    EXPECT_TRUE(prompts.isEmpty());
+    EXPECT_FALSE(store->offsets().contains(path));
+
+    set.read(path, now, take, [&] { return !prompts.isEmpty(); });
+    EXPECT_EQ(prompts, QStringList{"one"});
+    EXPECT_EQ(store->offsets().value(path), quint64(first.size() + 1));
+
+    set.read(path, now, take);
+    EXPECT_EQ(prompts, (QStringList{"one", "two", "three"}));
+    EXPECT_EQ(store->offsets().value(path), quint64(QFile(path).size()));
+}
+
+TEST_F(TranscriptSetTest, ALaterFailedCaptureNeverMovesTheHeldLinePastAnEarlierOne) {
+    L::Context c;
+    const QByteArray first = L::prompt(c, "one", "p1");
+    const QString path =
+        put("-p/s-1.jsonl",
+            {first, L::toolResult(c, "toolu_1", QJsonArray{L::imageBlock("AAAA", std::nullopt)}),
+             L::toolResult(c, "toolu_2", QJsonArray{L::imageBlock("BBBB", std::nullopt)})});
+    // The two captures come in batches of their own, and both fail.
+    TranscriptSet set(QUrl::fromLocalFile(projects), store, 1);
+    set.read(path, now, [](const TranscriptBatch& b) -> std::optional<qsizetype> {
+        return b.candidates.isEmpty() ? std::nullopt : std::optional<qsizetype>(0);
+    });
+    EXPECT_EQ(store->offsets().value(path), quint64(first.size() + 1));
 }

@@ -311,6 +311,22 @@ TEST_F(StoreFiles, PathsHoldingANulCharacterAreRefusedWhenTheIndexIsRead) {
     EXPECT_EQ(log.matching("NUL").size(), 2); // one line for the index, one for the offsets
 }
 
+TEST_F(StoreFiles, ADeletionStampWhosePathHoldsANulCharacterIsRefusedWhenTheIndexIsRead) {
+    const QString crafted = QStringLiteral("/home/u/.ssh/id_rsa") + QChar(u'\0') + ".html";
+    {
+        auto store = open(false);
+        for (const char* id : {"crafted", "plain"}) {
+            ShelfItem item = makeItem(id, 1);
+            item.sourcePath = id == QLatin1String("crafted") ? crafted : "/home/u/plain.html";
+            store->upsert(item);
+        }
+        store->deleteItems({"crafted", "plain"});
+        store->flush();
+    }
+    auto store = open();
+    EXPECT_EQ(store->deletedPaths().keys(), QStringList{"/home/u/plain.html"});
+}
+
 TEST_F(StoreFiles, UnreadableIndexIsSetAsideWithStampAndThenUuid) {
     clock = 0; // 2001-01-01T00:00:00Z
     writeIndex("{not json");
