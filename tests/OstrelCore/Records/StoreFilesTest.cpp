@@ -518,6 +518,27 @@ TEST_F(StoreFiles, AWriterBesideTheQueueWritesTheTablesAsTheyStoodWhenItBegan) {
     EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":20})");
 }
 
+// A long job (a first start) holds the queue, and with it the end of each background write: the
+// next write still begins when it is due, and takes along the files written since the last one.
+TEST_F(StoreFiles, AWriteThatEndedWhileTheQueueIsHeldLetsTheNextOneBegin) {
+    auto store = open();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    const auto withCopy = [&](const QString& id) {
+        ShelfItem item = makeItem(id, 1);
+        item.fileURL = std::get<QUrl>(store->copyIn("bytes of " + id.toUtf8(), id, "png"));
+        store->upsert(item);
+    };
+    withCopy("first");
+    store->saveIfOverdue(0);
+    writer->runUntilIdle(); // its end now waits for the queue
+    withCopy("second");
+    store->saveIfOverdue(0);
+    EXPECT_EQ(store->unsyncedCount(), 0);
+    writer->runUntilIdle();
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
 TEST_F(StoreFiles, OffsetsHaveTheirOwnLongerDelayAndTakeADirtyIndexAlong) {
     auto store = open();
     store->setOffset(10, "/a");
