@@ -279,7 +279,7 @@ void Engine::bootstrap() {
             if (halting()) {
                 break;
             }
-            ingestFile(file.url.toLocalFile(), Source::scratchpad, file.sessionID, file.slug, true,
+            ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, true,
                        Stamp{file.size, file.modified});
         }
         for (const QUrl& url : ChromeScreenshots::files(

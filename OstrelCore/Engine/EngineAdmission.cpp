@@ -81,7 +81,7 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
     if (bootstrap) {
         canonical = canonicalFile(path);
         if (store_->hasIngested(canonical, stamp->modified)) {
-            stamps_.insert(path, *stamp);
+            stamps_.insert(store_->sharedPath(path), *stamp);
             return;
         }
     }
@@ -277,7 +277,8 @@ QString Engine::canonicalFile(const QString& path) {
     if (it == canonicalFolders_.constEnd()) {
         it = canonicalFolders_.insert(folder, OstrelPaths::canonical(folder));
     }
-    return *it + path.mid(slash);
+    // Mostly the path itself: then the item, its lookups and `stamps_` share one string.
+    return *it == folder ? path : OstrelPaths::joined({*it, QStringView(path).mid(slash)});
 }
 
 void Engine::offerBatch() {

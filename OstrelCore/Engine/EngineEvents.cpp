@@ -178,11 +178,10 @@ void Engine::handleEvents(const QStringList& paths) {
         }
         const Batch batch(*this);
         for (const ScratchFile& file : files) {
-            const QString path = file.url.toLocalFile();
-            if (retries_.contains(path)) {
+            if (retries_.contains(file.path)) {
                 continue; // tried again by retrySoon(), no sooner than its spacing allows
             }
-            ingestFile(path, Source::scratchpad, file.sessionID, file.slug, false);
+            ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, false);
         }
     }
     schedulePublish();
@@ -237,8 +236,8 @@ void Engine::rescan(const QUrl& root) {
     if (root == paths_.scratchRoot) {
         resolveScratchRoot();
         for (const ScratchFile& file : scanner_.files()) {
-            const QString local = file.url.toLocalFile();
-            const QString folder = OstrelPaths::canonical(local.left(local.lastIndexOf(u'/')));
+            const QString folder =
+                OstrelPaths::canonical(file.path.left(file.path.lastIndexOf(u'/')));
             if (!paths.contains(folder)) {
                 paths.append(folder);
             }

@@ -142,7 +142,7 @@ QList<ScratchFile> ScratchpadScanner::files(const QUrl& scratchpad) const {
         if (!st || !st->isRegular()) {
             continue;
         }
-        result.append(ScratchFile{QUrl::fromLocalFile(folder + u'/' + *name), slug, sessionID,
+        result.append(ScratchFile{OstrelPaths::joined({folder, u"/", *name}), slug, sessionID,
                                   st->size, st->created, st->modified});
     }
     ::closedir(dir);

@@ -18,7 +18,9 @@ namespace ostrel {
 
 // One file of a session's scratchpad.
 struct ScratchFile {
-    QUrl url;
+    // Shared by the engine's tables and the item made of it: a start may list a hundred
+    // thousand of these.
+    QString path;
     // The project folder's name.
     QString slug;
     // The session folder's name.

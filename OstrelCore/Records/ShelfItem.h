@@ -9,6 +9,10 @@
 #include <QUrl>
 
 #include <array>
+#include <bit>
+#include <cstddef>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <set>
 
@@ -46,7 +50,72 @@ inline constexpr std::array<Source, 4> allSources{Source::scratchpad, Source::tr
 QString rawValue(Source source);
 std::optional<Source> sourceFromRaw(const QString& raw);
 
-using Sources = std::set<Source>;
+// A set of sources, iterated in the order of `allSources`. One byte: the store holds one for
+// each of its items, and a node of a tree for each source cost more than the rest of the item's
+// fixed part.
+class Sources {
+public:
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Source;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const Source*;
+        using reference = Source;
+
+        const_iterator() = default;
+        const_iterator(quint8 bits, int at) : bits_(bits), at_(at) { skip(); }
+        Source operator*() const { return static_cast<Source>(at_); }
+        const_iterator& operator++() {
+            ++at_;
+            skip();
+            return *this;
+        }
+        const_iterator operator++(int) {
+            const const_iterator old = *this;
+            ++*this;
+            return old;
+        }
+        friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+    private:
+        void skip() {
+            while (at_ < static_cast<int>(allSources.size()) && (bits_ & (1u << at_)) == 0) {
+                ++at_;
+            }
+        }
+        quint8 bits_ = 0;
+        int at_ = 0;
+    };
+    using iterator = const_iterator;
+    using value_type = Source;
+
+    Sources() = default;
+    Sources(std::initializer_list<Source> sources) {
+        for (const Source source : sources) {
+            insert(source);
+        }
+    }
+
+    bool contains(Source source) const { return (bits_ & bit(source)) != 0; }
+    size_t count(Source source) const { return contains(source) ? 1 : 0; }
+    void insert(Source source) { bits_ = static_cast<quint8>(bits_ | bit(source)); }
+    size_t erase(Source source) {
+        const size_t had = count(source);
+        bits_ = static_cast<quint8>(bits_ & ~bit(source));
+        return had;
+    }
+    bool empty() const { return bits_ == 0; }
+    size_t size() const { return static_cast<size_t>(std::popcount(bits_)); }
+    const_iterator begin() const { return {bits_, 0}; }
+    const_iterator end() const { return {bits_, static_cast<int>(allSources.size())}; }
+
+    friend bool operator==(const Sources&, const Sources&) = default;
+
+private:
+    static quint8 bit(Source source) { return static_cast<quint8>(1u << static_cast<int>(source)); }
+    quint8 bits_ = 0;
+};
 
 // One thing on the shelf.
 struct ShelfItem {

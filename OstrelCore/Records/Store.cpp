@@ -157,6 +157,18 @@ void Store::addTo(Lookup& table, const QString& key, const QString& id) {
     }
 }
 
+void Store::addToContent(const QString& id) {
+    if (const QString key = contentKey(id); key.size() != id.size()) {
+        addTo(idsByContent_, key, id);
+    }
+}
+
+void Store::removeFromContent(const QString& id) {
+    if (const QString key = contentKey(id); key.size() != id.size()) {
+        removeFrom(idsByContent_, key, id);
+    }
+}
+
 void Store::removeFrom(Lookup& table, const QString& key, const QString& id) {
     const auto it = table.find(key);
     if (it == table.end()) {
@@ -210,13 +222,13 @@ void Store::upsert(const Prompt& prompt) {
 void Store::replaceItem(const ShelfItem& item) {
     const auto old = items_.constFind(item.id);
     if (old != items_.constEnd()) {
-        removeFrom(idsByContent_, contentKey(item.id), item.id);
+        removeFromContent(item.id);
         if (old->sourcePath) {
             removeFrom(idsByPath_, *old->sourcePath, item.id);
         }
     }
     items_.insert(item.id, item);
-    addTo(idsByContent_, contentKey(item.id), item.id);
+    addToContent(item.id);
     if (item.sourcePath) {
         addTo(idsByPath_, *item.sourcePath, item.id);
     }
@@ -229,7 +241,7 @@ std::optional<ShelfItem> Store::takeItem(const QString& id) {
     }
     ShelfItem item = it.value();
     items_.erase(it);
-    removeFrom(idsByContent_, contentKey(id), id);
+    removeFromContent(id);
     if (item.sourcePath) {
         removeFrom(idsByPath_, *item.sourcePath, id);
     }
@@ -413,8 +425,20 @@ QList<ShelfItem> Store::items(const QString& atSourcePath) const {
     return storedItems(idsByPath_, atSourcePath);
 }
 
+QString Store::sharedPath(const QString& path) const {
+    const auto it = idsByPath_.constFind(path);
+    return it != idsByPath_.constEnd() ? it.key() : path;
+}
+
 QList<ShelfItem> Store::itemsWithContent(const QString& key) const {
-    return storedItems(idsByContent_, key);
+    QList<ShelfItem> out;
+    if (!key.contains(u'~')) {
+        if (const auto it = items_.constFind(key); it != items_.constEnd()) {
+            out.append(*it);
+        }
+    }
+    out.append(storedItems(idsByContent_, key));
+    return out;
 }
 
 std::optional<ShelfItem> Store::artifact(const QString& forPath) const {
@@ -431,11 +455,13 @@ std::optional<ShelfItem> Store::artifact(const QString& forPath) const {
 
 QUrl Store::copyURL(const QString& id, const QString& ext) const {
     const QString suffix = ext.isEmpty() ? QString() : safeFileName(ext);
-    return QUrl::fromLocalFile(itemsDir_ + u'/' + safeFileName(id) + u'.' + suffix);
+    // Every item keeps this URL: its path is built to its exact size.
+    return QUrl::fromLocalFile(
+        OstrelPaths::joined({itemsDir_, u"/", safeFileName(id), u".", suffix}));
 }
 
 QUrl Store::thumbURL(const QString& id) const {
-    return QUrl::fromLocalFile(thumbsDir_ + u'/' + safeFileName(id) + QStringLiteral(".jpg"));
+    return QUrl::fromLocalFile(OstrelPaths::joined({thumbsDir_, u"/", safeFileName(id), u".jpg"}));
 }
 
 Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext,

@@ -143,6 +143,9 @@ public:
                    Date createdAt) const;
     bool hasIngested(const QString& path, Date modified) const;
     QList<ShelfItem> items(const QString& atSourcePath) const;
+    // The store's own string equal to `path` when an item holds it as its source path, else
+    // `path`: a table of paths beside the store's then holds no second copy.
+    QString sharedPath(const QString& path) const;
     QList<ShelfItem> itemsWithContent(const QString& contentKey) const;
     std::optional<ShelfItem> artifact(const QString& forPath) const;
 
@@ -235,6 +238,10 @@ private:
     using Lookup = QHash<QString, IdList>;
     static void addTo(Lookup& table, const QString& key, const QString& id);
     static void removeFrom(Lookup& table, const QString& key, const QString& id);
+    // An id that is its own content key (no "~") is found in `items_` by it: only the others
+    // are listed under their content key, which spares a table entry for nearly every item.
+    void addToContent(const QString& id);
+    void removeFromContent(const QString& id);
     // The stored items whose ids a lookup table lists under `key`.
     QList<ShelfItem> storedItems(const Lookup& table, const QString& key) const;
 

@@ -298,6 +298,19 @@ void Store::loadIndex() {
     keyed(index->items, items_, recordID);
     keyed(index->sessions, sessions_, recordID);
     keyed(index->prompts, prompts_, recordID);
+    // Every item of a session names it: the items share the session's own id, and the prompt's,
+    // rather than each holding an equal copy as read.
+    const auto share = [](const auto& table, QString& text) {
+        if (const auto it = table.constFind(text); it != table.constEnd()) {
+            text = it.key();
+        }
+    };
+    for (ShelfItem& item : items_) {
+        share(sessions_, item.sessionID);
+        if (item.promptID) {
+            share(prompts_, *item.promptID);
+        }
+    }
     if (index->hidden) {
         hidden_ = QSet<QString>(index->hidden->begin(), index->hidden->end());
     }
@@ -357,11 +370,10 @@ void Store::rebuildLookups() {
     idsByContent_.clear();
     idsByPath_.clear();
     hiddenIDsByPath_.clear();
-    idsByContent_.reserve(items_.size());
     idsByPath_.reserve(items_.size());
     hiddenIDsByPath_.reserve(hiddenItems_.size());
     for (const ShelfItem& item : std::as_const(items_)) {
-        addTo(idsByContent_, contentKey(item.id), item.id);
+        addToContent(item.id);
         if (item.sourcePath) {
             addTo(idsByPath_, *item.sourcePath, item.id);
         }
@@ -534,6 +546,12 @@ struct Store::IndexWrite {
     Unsynced left;
     bool written = false;
 
+    // True once run() has ended; never waits for it.
+    bool hasRun() {
+        const std::unique_lock<std::mutex> hold(lock, std::try_to_lock);
+        return hold.owns_lock() && ran;
+    }
+
     void run() {
         const std::lock_guard<std::mutex> hold(lock);
         if (ran) {
@@ -545,11 +563,16 @@ struct Store::IndexWrite {
             written = writeIndexText(
                 storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path);
         }
-        // The tables go here, off the queue.
+        // The tables go here, off the queue, and the names of the files synced: a long job
+        // holds the queue and with it this write, which its end takes there, for as long as
+        // it runs.
+        rest = {};
         items = {};
         hiddenItems = {};
         sessions = {};
         prompts = {};
+        files = {};
+        folders = {};
     }
 };
 
@@ -568,7 +591,14 @@ void Store::saveInBackground() {
         return;
     }
     if (writing_) {
-        return; // the change waits for the write under way to end, which starts the next one
+        if (!writing_->hasRun()) {
+            return; // the change waits for the write under way to end, which starts the next one
+        }
+        // Its end waits for the queue, which a long job (a first start) holds: taken here, or
+        // no other write would start before the job ends, and every file the job wrote would
+        // wait in the unsynced notes until then.
+        const std::shared_ptr<IndexWrite> ended = writing_;
+        finishWrite(ended);
     }
     indexDirty_ = false;
     if (!indexWritable_) {

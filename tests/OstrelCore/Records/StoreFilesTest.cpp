@@ -48,6 +48,13 @@ protected:
             .entryList({"index.unreadable-*"},
                        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System);
     }
+    // Stores an item with a copy of its own; the copy's path.
+    static QString withCopy(Store& store, const QString& id) {
+        ShelfItem item = makeItem(id, 1);
+        item.fileURL = std::get<QUrl>(store.copyIn("bytes of " + id.toUtf8(), id, "png"));
+        store.upsert(item);
+        return item.fileURL->toLocalFile();
+    }
     // lastRunAt of the index on disk, i.e. when it was written.
     std::optional<double> writtenAt() const {
         const QJsonObject o = test::parseObject(read("index.json"));
@@ -472,12 +479,7 @@ TEST_F(StoreFiles, AWriterBesideTheQueueWritesTheTablesAsTheyStoodWhenItBegan) {
     auto store = open();
     const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
     store->setWriter(writer);
-    const auto withCopy = [&](const QString& id) {
-        ShelfItem item = makeItem(id, 1);
-        item.fileURL = std::get<QUrl>(store->copyIn("bytes of " + id.toUtf8(), id, "png"));
-        store->upsert(item);
-        return item.fileURL->toLocalFile();
-    };
+    const auto withCopy = [&](const QString& id) { return StoreFiles::withCopy(*store, id); };
     const auto indexIDs = [&] {
         QStringList ids;
         for (const QJsonValue& item :
@@ -516,6 +518,22 @@ TEST_F(StoreFiles, AWriterBesideTheQueueWritesTheTablesAsTheyStoodWhenItBegan) {
     EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":10})");
     store->flush();
     EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":20})");
+}
+
+// A long job (a first start) holds the queue, and with it the end of each background write: the
+// next write still begins when it is due, and takes along the files written since the last one.
+TEST_F(StoreFiles, AWriteThatEndedWhileTheQueueIsHeldLetsTheNextOneBegin) {
+    auto store = open();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    withCopy(*store, "first");
+    store->saveIfOverdue(0);
+    writer->runUntilIdle(); // its end now waits for the queue
+    withCopy(*store, "second");
+    store->saveIfOverdue(0);
+    EXPECT_EQ(store->unsyncedCount(), 0);
+    writer->runUntilIdle();
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
 }
 
 TEST_F(StoreFiles, OffsetsHaveTheirOwnLongerDelayAndTakeADirtyIndexAlong) {
