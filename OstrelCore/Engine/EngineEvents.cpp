@@ -7,6 +7,8 @@
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <utility>
 
@@ -235,10 +237,19 @@ void Engine::rescan(const QUrl& root) {
     QStringList paths;
     if (root == paths_.scratchRoot) {
         resolveScratchRoot();
+        // A scratchpad may hold a hundred thousand files in a few folders: each folder is
+        // resolved and listed once.
+        QSet<QString> parents;
+        QSet<QString> folders;
         for (const ScratchFile& file : scanner_.files()) {
-            const QString folder =
-                OstrelPaths::canonical(file.path.left(file.path.lastIndexOf(u'/')));
-            if (!paths.contains(folder)) {
+            const QString parent = file.path.left(file.path.lastIndexOf(u'/'));
+            if (parents.contains(parent)) {
+                continue;
+            }
+            parents.insert(parent);
+            const QString folder = OstrelPaths::canonical(parent);
+            if (!folders.contains(folder)) {
+                folders.insert(folder);
                 paths.append(folder);
             }
         }
