@@ -241,6 +241,14 @@ std::function<QList<QRect>()>& areasHook() {
     return hook;
 }
 
+// What the window manager's frame adds around `window` on each side; none before it framed it.
+QMargins frameAround(const QWidget& window) {
+    const QRect inner = window.geometry();
+    const QRect outer = window.frameGeometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                    outer.right() - inner.right(), outer.bottom() - inner.bottom());
+}
+
 // The area that shows most of `frame`; the first when none shows any of it.
 std::pair<QRect, bool> areaOf(const QRect& frame, const QList<QRect>& areas) {
     QRect area = areas.first();
@@ -320,8 +328,7 @@ void PreferencesWindowController::fitScreen() {
     // The window manager's frame, once it has drawn one, is part of what must fit.
     const QRect inner = window_->geometry();
     const QRect outer = window_->frameGeometry();
-    frame_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                      outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    frame_ = frameAround(*window_);
     const QSize room = areaOf(outer, areas).first.size().shrunkBy(frame_).expandedTo({1, 1});
     const QSize least = minFrame_.boundedTo(room);
     window_->setMinimumSize(least);
@@ -376,10 +383,7 @@ bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_->windowHandle() && event->type() == QEvent::Expose) {
         updateVisible();
         // The window manager's frame is known once it has framed the window.
-        const QRect inner = window_->geometry();
-        const QRect outer = window_->frameGeometry();
-        if (QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                     outer.right() - inner.right(), outer.bottom() - inner.bottom()) != frame_) {
+        if (frameAround(*window_) != frame_) {
             fitScreenSoon();
         }
     }
