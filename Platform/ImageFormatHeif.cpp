@@ -347,6 +347,10 @@ bool readAssociations(Fields& f, Meta& meta) {
     const auto [version, flags] = versionAndFlags(f);
     const quint64 entries = f.read(4);
     for (quint64 e = 0; e < entries && !f.failed(); ++e) {
+        // An entry that lists nothing still takes a table entry.
+        if (++meta.parts > maxParts) {
+            return false;
+        }
         const quint32 id = f.read32(version < 1 ? 2 : 4);
         const quint64 count = f.read(1);
         std::vector<quint16>& places = meta.items[id].properties;
@@ -370,6 +374,9 @@ bool readLocations(Fields& f, Meta& meta) {
     const int indexBytes = version >= 1 ? int(sizes & 15) : 0;
     const quint64 count = f.read(version < 2 ? 2 : 4);
     for (quint64 i = 0; i < count && !f.failed(); ++i) {
+        if (++meta.parts > maxParts) {
+            return false;
+        }
         const quint32 id = f.read32(version < 2 ? 2 : 4);
         Location location;
         if (version >= 1) {

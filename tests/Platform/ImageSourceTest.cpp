@@ -131,6 +131,19 @@ TEST(ImageFormat, NestingDeeperThanAnyPictureIsRefused) {
     }
 }
 
+// Every entry of the property associations counts toward the walk's bound, also one that lists
+// no property: a file of millions would each take a table entry.
+TEST(ImageFormat, AssociationsThatListNothingStillCountTowardTheBound) {
+    auto parts = Hostile::heicParts(16, 16);
+    if (!parts) {
+        GTEST_SKIP() << "no HEVC encoder";
+    }
+    parts->strayAssociations = 1000;
+    EXPECT_TRUE(ImageFormat::of(Hostile::heifOf(*parts)).whole);
+    parts->strayAssociations = 1u << 20; // more parts than any picture has
+    EXPECT_FALSE(ImageFormat::of(Hostile::heifOf(*parts)).whole);
+}
+
 // A cost is what decoding takes, however large a header's claim: it saturates, never wrapping
 // around to a small or negative number that would let a picture through uncharged. A HEIC's
 // comes from its primary image and what that is made of (a grid's canvas included), never from

@@ -224,7 +224,7 @@ QByteArray heifOf(const HeifParts& parts) {
     QByteArray infos;
     put16(infos, quint32(parts.items.size()));
     QByteArray associations;
-    put32(associations, quint32(parts.items.size()));
+    put32(associations, quint32(parts.items.size()) + parts.strayAssociations);
     for (const HeifItem& item : parts.items) {
         QByteArray info;
         put16(info, item.id);
@@ -235,6 +235,10 @@ QByteArray heifOf(const HeifParts& parts) {
         for (const quint16 place : item.properties) {
             associations += char(place);
         }
+    }
+    for (quint32 k = 0; k < parts.strayAssociations; ++k) {
+        put16(associations, 1000 + k % 60000); // clear of the few real ids
+        associations += '\0';
     }
     QByteArray references;
     for (const HeifReference& reference : parts.references) {

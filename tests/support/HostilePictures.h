@@ -53,6 +53,8 @@ struct HeifParts {
     QList<HeifItem> items;
     QList<QByteArray> properties;
     QList<HeifReference> references;
+    // Property associations of items that are nowhere else, listing no property.
+    quint32 strayAssociations = 0;
 };
 QByteArray heifOf(const HeifParts& parts);
 // A box of the type around the payload; a full box puts version and flags before it.
