@@ -10,10 +10,7 @@ using namespace ostrel;
 
 namespace {
 
-class SettingsRenderTest : public test::SettingsFixture {
-protected:
-    ~SettingsRenderTest() override { PreferencesWindowController::setScreenAreas(nullptr); }
-};
+class SettingsRenderTest : public test::SettingsFixture {};
 
 } // namespace
 
@@ -24,7 +21,7 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
     auto settings = makeSettings();
     settings->setDisplays(
         {DisplayInfo{"a", "DELL U2720Q", QRectF(0, 0, 2560, 1440), PixelSize{3840, 2160}}});
-    PreferencesWindowController::setScreenAreas([] { return QList{QRect(0, 0, 1920, 1080)}; });
+    useScreens({QRect(0, 0, 1920, 1080)});
     PreferencesWindowController controller(*settings, UpdateActions{});
     controller.show();
     for (const bool dark : {false, true}) {
@@ -48,7 +45,7 @@ TEST_F(SettingsRenderTest, RendersEveryPaneOnSmallScreens) {
     auto settings = makeSettings();
     for (const QRect area :
          {QRect(0, 32, 960, 508), QRect(0, 0, 400, 300), QRect(32, 0, 608, 480)}) {
-        PreferencesWindowController::setScreenAreas([area] { return QList{area}; });
+        useScreens({area});
         PreferencesWindowController controller(*settings, UpdateActions{});
         controller.show();
         // Fitted again once the window's frame is known.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ostrel/Model/AppSettings.h"
+#include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Platform/UserDefaults.h"
 #include "support/TempDir.h"
 
@@ -28,7 +29,15 @@ protected:
         QApplication::setFont(font);
         QApplication::setPalette(lightPalette());
     }
-    ~SettingsFixture() override { QApplication::setPalette(lightPalette()); }
+    ~SettingsFixture() override {
+        QApplication::setPalette(lightPalette());
+        PreferencesWindowController::setScreenAreas(nullptr);
+    }
+
+    // The usable areas of the screens the Settings window sees, the primary one's first.
+    static void useScreens(const QList<QRect>& areas) {
+        PreferencesWindowController::setScreenAreas([areas] { return areas; });
+    }
 
     // The store as it is on disk now.
     QJsonObject stored() const {

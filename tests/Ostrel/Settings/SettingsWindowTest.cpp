@@ -22,11 +22,6 @@ class SettingsWindowTest : public test::SettingsFixture {
 protected:
     // A screen the window fits on (the offscreen platform's own is 800 x 600).
     SettingsWindowTest() { useScreens({QRect(0, 0, 1920, 1080)}); }
-    ~SettingsWindowTest() override { PreferencesWindowController::setScreenAreas(nullptr); }
-
-    static void useScreens(const QList<QRect>& areas) {
-        PreferencesWindowController::setScreenAreas([areas] { return areas; });
-    }
 
     std::unique_ptr<PreferencesWindowController> makeWindow(AppSettings& settings) {
         return std::make_unique<PreferencesWindowController>(settings, UpdateActions{});

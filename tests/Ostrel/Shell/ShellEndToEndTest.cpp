@@ -3,6 +3,7 @@
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "Platform/AutostartEntry.h"
 #include "support/NoisePicture.h"
+#include "support/SavedIndex.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -192,11 +193,7 @@ TEST(ShellEndToEnd, AutostartEntryOnAtLaunchFollowsTheDesktop) {
 // and nothing it had is lost.
 
 int storedItems(const XServer& x) {
-    return QJsonDocument::fromJson(x.home().read("data/Ostrel/index.json"))
-        .object()
-        .value("items")
-        .toArray()
-        .size();
+    return static_cast<int>(savedIndexItems(x).size());
 }
 
 int captures(XServer& x) {

@@ -5,6 +5,7 @@
 #include "OstrelCore/Display/NotchGeometry.h"
 #include "OstrelCore/Display/ShelfLayoutKind.h"
 #include "OstrelCore/Records/Preferences.h"
+#include "support/SavedIndex.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -69,13 +70,8 @@ bool anyAccent(const QImage& image, const QRect& area) {
 
 // The items of the saved index with whether each carries a seen time.
 std::map<QString, bool> savedItems(const XServer& x) {
-    QFile file(x.home().file(QStringLiteral("data/Ostrel/index.json")));
     std::map<QString, bool> items;
-    if (!file.open(QIODevice::ReadOnly)) {
-        return items;
-    }
-    const QJsonObject index = QJsonDocument::fromJson(file.readAll()).object();
-    for (const auto& value : index.value(QStringLiteral("items")).toArray()) {
+    for (const auto& value : savedIndexItems(x)) {
         const QJsonObject item = value.toObject();
         items[item.value(QStringLiteral("id")).toString()] =
             item.contains(QStringLiteral("seenAt"));

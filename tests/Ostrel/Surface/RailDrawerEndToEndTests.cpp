@@ -2,6 +2,7 @@
 // closed shows as a card of the rail drawer when hovering opens it, and is seen half a second on.
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "support/NoisePicture.h"
+#include "support/SavedIndex.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -70,14 +71,10 @@ TEST(RailDrawerEndToEnd, AScratchpadPictureShowsAsACardAndIsSeenHalfASecondLater
     x.moveTo(drawer.center());
 
     // Shown a while, the card counts as seen, which the index says a moment later.
-    QJsonObject root;
+    QJsonArray items;
     const auto seen = [&] {
-        QFile index(x.home().file(QStringLiteral("data/Ostrel/index.json")));
-        if (!index.open(QIODevice::ReadOnly)) {
-            return false;
-        }
-        root = QJsonDocument::fromJson(index.readAll()).object();
-        for (const auto& value : root.value(QStringLiteral("items")).toArray()) {
+        items = savedIndexItems(x);
+        for (const auto& value : items) {
             const QJsonObject item = value.toObject();
             if (item.value(QStringLiteral("title")).toString().contains(QStringLiteral("plot"))) {
                 return item.contains(QStringLiteral("seenAt"));
@@ -85,7 +82,7 @@ TEST(RailDrawerEndToEnd, AScratchpadPictureShowsAsACardAndIsSeenHalfASecondLater
         }
         return false;
     };
-    EXPECT_TRUE(waitUntil(seen)) << QJsonDocument(root).toJson().left(2000).toStdString();
+    EXPECT_TRUE(waitUntil(seen)) << QJsonDocument(items).toJson().left(2000).toStdString();
     EXPECT_EQ(x.stopApp(), 0);
-    EXPECT_TRUE(seen()) << QJsonDocument(root).toJson().left(2000).toStdString();
+    EXPECT_TRUE(seen()) << QJsonDocument(items).toJson().left(2000).toStdString();
 }

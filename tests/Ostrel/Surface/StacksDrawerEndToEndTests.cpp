@@ -6,6 +6,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "Platform/UserDefaults.h"
 #include "support/NoisePicture.h"
+#include "support/SavedIndex.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
@@ -125,13 +126,9 @@ TEST(StacksDrawerEndToEnd, AStripOfThousandsOfTurnsScrollsFarAndShowsThePictures
     // What stood on screen was seen, which the index says a moment later; the thousands of
     // items it passed by are still new.
     const auto seenInIndex = [&] {
-        QFile index(support + QStringLiteral("/index.json"));
         int seen = 0;
-        if (index.open(QIODevice::ReadOnly)) {
-            for (const auto& value :
-                 QJsonDocument::fromJson(index.readAll()).object().value("items").toArray()) {
-                seen += value.toObject().contains(QStringLiteral("seenAt")) ? 1 : 0;
-            }
+        for (const auto& value : savedIndexItems(x)) {
+            seen += value.toObject().contains(QStringLiteral("seenAt")) ? 1 : 0;
         }
         return seen;
     };
