@@ -140,12 +140,15 @@ ReadGuard::ReadGuard(const QString& folder) {
         if (record == nullptr) {
             continue;
         }
-        QFile::remove(path);
         const qsizetype end = record->indexOf('\n', digestLength + 2);
         if (record->size() < digestLength + 3 || record->at(0) != crashed ||
             record->at(digestLength + 1) != '\n' || end < 0) {
+            // A read's mark, left by a process that ended or still taken by the guard this one
+            // replaces, whose reads may go on a while: it stays, so that a crash there is still
+            // marked in a file the next start finds.
             continue;
         }
+        QFile::remove(path);
         const QString digest = QString::fromLatin1(record->mid(1, digestLength));
         if (setAside_.contains(digest)) {
             continue;
