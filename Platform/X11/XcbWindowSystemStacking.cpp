@@ -12,6 +12,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -137,14 +138,17 @@ std::optional<QMargins> XcbWindowSystem::frameExtents(WindowId window) {
     xcb_flush(c_);
     // The manager answers within a round trip or two of its own; one that does not is not
     // waited for long.
+    // Asked often at first, then less: a busy manager is not kept busier by our questions.
     QDeadlineTimer deadline(extentsWaitMs);
+    unsigned long pause = 500;
     do {
         const QList<quint32> v = cardinals(window, extents, XCB_ATOM_CARDINAL);
         if (v.size() == 4) {
             // Left, right, top, bottom on the wire.
             return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
         }
-        QThread::usleep(500);
+        QThread::usleep(pause);
+        pause = std::min(pause * 2, 16'000ul);
     } while (!deadline.hasExpired());
     return std::nullopt;
 }
