@@ -238,7 +238,7 @@ void Engine::rescan(const QUrl& root) {
     if (root == paths_.scratchRoot) {
         resolveScratchRoot();
         // A scratchpad may hold a hundred thousand files in a few folders: each folder is
-        // resolved and listed once.
+        // resolved once, not once for every file in it.
         QSet<QString> parents;
         QSet<QString> folders;
         for (const ScratchFile& file : scanner_.files()) {
