@@ -8,6 +8,8 @@
 #include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
 
+#include <QStringBuilder>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -278,7 +280,7 @@ QString Engine::canonicalFile(const QString& path) {
         it = canonicalFolders_.insert(folder, OstrelPaths::canonical(folder));
     }
     // Mostly the path itself: then the item, its lookups and `stamps_` share one string.
-    return *it == folder ? path : OstrelPaths::joined({*it, QStringView(path).mid(slash)});
+    return *it == folder ? path : QString(*it % QStringView(path).mid(slash));
 }
 
 void Engine::offerBatch() {

@@ -4,6 +4,7 @@
 #include "Platform/FileStat.h"
 
 #include <QFile>
+#include <QStringBuilder>
 
 #include <algorithm>
 #include <dirent.h>
@@ -142,8 +143,8 @@ QList<ScratchFile> ScratchpadScanner::files(const QUrl& scratchpad) const {
         if (!st || !st->isRegular()) {
             continue;
         }
-        result.append(ScratchFile{OstrelPaths::joined({folder, u"/", *name}), slug, sessionID,
-                                  st->size, st->created, st->modified});
+        result.append(ScratchFile{folder % u'/' % *name, slug, sessionID, st->size, st->created,
+                                  st->modified});
     }
     ::closedir(dir);
     return result;

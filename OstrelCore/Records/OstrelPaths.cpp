@@ -15,19 +15,6 @@
 
 namespace ostrel {
 
-QString OstrelPaths::joined(std::initializer_list<QStringView> parts) {
-    qsizetype size = 0;
-    for (const QStringView part : parts) {
-        size += part.size();
-    }
-    QString out;
-    out.reserve(size);
-    for (const QStringView part : parts) {
-        out.append(part);
-    }
-    return out;
-}
-
 QUrl OstrelPaths::folderURL(const QString& path) {
     QString clean = path;
     while (clean.size() > 1 && clean.endsWith(u'/')) {

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <initializer_list>
 #include <optional>
 
 namespace ostrel {
@@ -38,10 +37,6 @@ struct OstrelPaths {
     // A file URL for a folder path, always built the same way so that equal folders compare
     // equal (no trailing slash, except for the root).
     static QUrl folderURL(const QString& path);
-
-    // The parts one after another in a string of exactly their length: one built with `+` keeps
-    // about twice that, and the store and the engine hold a path or two for every item.
-    static QString joined(std::initializer_list<QStringView> parts);
 
     friend bool operator==(const OstrelPaths& a, const OstrelPaths& b);
 };

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringBuilder>
 
 #include <cmath>
 #include <cstring>
@@ -456,12 +457,11 @@ std::optional<ShelfItem> Store::artifact(const QString& forPath) const {
 QUrl Store::copyURL(const QString& id, const QString& ext) const {
     const QString suffix = ext.isEmpty() ? QString() : safeFileName(ext);
     // Every item keeps this URL: its path is built to its exact size.
-    return QUrl::fromLocalFile(
-        OstrelPaths::joined({itemsDir_, u"/", safeFileName(id), u".", suffix}));
+    return QUrl::fromLocalFile(itemsDir_ % u'/' % safeFileName(id) % u'.' % suffix);
 }
 
 QUrl Store::thumbURL(const QString& id) const {
-    return QUrl::fromLocalFile(OstrelPaths::joined({thumbsDir_, u"/", safeFileName(id), u".jpg"}));
+    return QUrl::fromLocalFile(thumbsDir_ % u'/' % safeFileName(id) % u".jpg");
 }
 
 Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext,
