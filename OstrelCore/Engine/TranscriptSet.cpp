@@ -107,20 +107,19 @@ void TranscriptSet::read(const QString& given, Date now, const BatchHandler& eac
         }
         return halted ? handed : reader->offset();
     };
-    reader->read([&](const TranscriptBatch& batch) {
-        if (halted || (stopping && stopping())) {
-            halted = true;
-            return;
-        }
-        const auto failed = each(batch);
-        if (failed && !again && *failed >= 0 && *failed < batch.candidateLines.size()) {
-            again = batch.candidateLines.at(*failed);
-        }
-        handed = reader->offset();
-        if (const auto offset = position()) {
-            store_->setOffset(*offset, path);
-        }
-    });
+    const auto halt = [&] { return halted = halted || (stopping && stopping()); };
+    reader->read(
+        [&](const TranscriptBatch& batch) {
+            const auto failed = each(batch);
+            if (failed && !again && *failed >= 0 && *failed < batch.candidateLines.size()) {
+                again = batch.candidateLines.at(*failed);
+            }
+            handed = reader->offset();
+            if (const auto offset = position()) {
+                store_->setOffset(*offset, path);
+            }
+        },
+        halt);
     if (again && now.since(again_.value(path, now)) > holdLimit) {
         // Failing for a day: no longer a passing cause, and every read meanwhile goes over all
         // that followed the line.

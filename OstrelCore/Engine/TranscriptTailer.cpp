@@ -328,12 +328,15 @@ TranscriptBatch TranscriptTailer::makeBatch(const LineGroup& lines,
     return batch;
 }
 
-void TranscriptTailer::read(const BatchHandler& each) {
+void TranscriptTailer::read(const BatchHandler& each, const std::function<bool()>& stop) {
     std::optional<Date> fileCreated;
     if (const auto st = FileStat::stat(path_)) {
         fileCreated = st->created;
     }
     readNew([&](const LineGroup& lines) {
+        if (stop && stop()) {
+            return;
+        }
         const TranscriptBatch batch = makeBatch(lines, fileCreated);
         each(batch);
     });

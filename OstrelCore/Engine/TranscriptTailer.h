@@ -44,8 +44,9 @@ public:
     qint64 chunk() const { return chunk_; }
 
     // Calls `each` once per read piece that held at least one complete non-empty line, in file
-    // order, with `offset` already past that piece.
-    void read(const BatchHandler& each);
+    // order, with `offset` already past that piece. Once `stop` says so, the pieces left are
+    // gone over without being made into batches: a caller asked to stop keeps its own position.
+    void read(const BatchHandler& each, const std::function<bool()>& stop = {});
     // The new complete lines as text; builds no batch and remembers no tool use.
     QStringList readLines();
     // The next read starts again at `offset`, the start of a line already read: its captures
