@@ -1,10 +1,39 @@
-"""What the end-to-end screen-reader scripts share: pressing keys as the user would, and running
-their steps on a timeline while the registry listens, then printing what they heard."""
+"""What the end-to-end screen-reader scripts share: finding Ostrel's windows and what is in them,
+pressing keys as the user would, and running their steps on a timeline while the registry
+listens, then printing what they heard."""
 import json
 import subprocess
+import time
 
 import pyatspi
 from gi.repository import GLib
+
+
+def find_window(wanted, deadline):
+    """The first window of the Ostrel application for which `wanted` holds, looked for until
+    `deadline` (a time.monotonic() value); None when none shows up."""
+    while time.monotonic() < deadline:
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is None or app.name != "Ostrel":
+                continue
+            for window in app:
+                if window is not None and wanted(window):
+                    return window
+        time.sleep(0.1)
+    return None
+
+
+def find(node, wanted, depth=0):
+    """The first node at or below `node` for which `wanted` holds, no deeper than any real tree."""
+    if wanted(node):
+        return node
+    if depth > 30:
+        return None
+    for child in node:
+        found = find(child, wanted, depth + 1) if child is not None else None
+        if found is not None:
+            return found
+    return None
 
 
 def key(name):

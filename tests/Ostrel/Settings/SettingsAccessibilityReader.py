@@ -13,39 +13,15 @@ import time
 import pyatspi
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
-from ScreenReaderSteps import key, run_steps  # noqa: E402
-
-
-def find_settings(deadline):
-    while time.monotonic() < deadline:
-        for app in pyatspi.Registry.getDesktop(0):
-            if app is None or app.name != "Ostrel":
-                continue
-            for window in app:
-                if window is not None and window.name == "Settings":
-                    return window
-        time.sleep(0.1)
-    return None
-
-
-def find_role(node, role, depth=0):
-    if node.getRoleName() == role:
-        return node
-    if depth > 30:
-        return None
-    for child in node:
-        found = find_role(child, role, depth + 1) if child is not None else None
-        if found is not None:
-            return found
-    return None
+from ScreenReaderSteps import find, find_window, key, run_steps  # noqa: E402
 
 
 def main():
-    window = find_settings(time.monotonic() + 15)
+    window = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
     if window is None:
         print(json.dumps({"error": "no Settings window"}))
         return 2
-    panes = find_role(window, "list")
+    panes = find(window, lambda node: node.getRoleName() == "list")
     result = {"list": [child.name for child in panes] if panes is not None else [],
               "events": []}
 

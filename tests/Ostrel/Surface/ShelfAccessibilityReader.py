@@ -14,19 +14,7 @@ import time
 import pyatspi
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
-from ScreenReaderSteps import key, run_steps  # noqa: E402
-
-
-def find_shelf(deadline):
-    while time.monotonic() < deadline:
-        for app in pyatspi.Registry.getDesktop(0):
-            if app is None or app.name != "Ostrel":
-                continue
-            for window in app:
-                if window is not None and window.childCount > 0:
-                    return window
-        time.sleep(0.1)
-    return None
+from ScreenReaderSteps import find, find_window, key, run_steps  # noqa: E402
 
 
 def describe(node):
@@ -47,18 +35,8 @@ def describe(node):
     }
 
 
-def find(node, name):
-    if node.name == name:
-        return node
-    for child in node:
-        found = find(child, name) if child is not None else None
-        if found is not None:
-            return found
-    return None
-
-
 def main():
-    window = find_shelf(time.monotonic() + 15)
+    window = find_window(lambda w: w.childCount > 0, time.monotonic() + 15)
     if window is None:
         print(json.dumps({"error": "no shelf window"}))
         return 2
@@ -78,7 +56,7 @@ def main():
                                            "object:state-changed:selected")
 
     def press_filters():
-        button = find(window, "Filters")
+        button = find(window, lambda node: node.name == "Filters")
         if button is not None:
             button.queryAction().doAction(0)
         return False
