@@ -113,6 +113,8 @@ TEST(PreviewPlacement, WithoutRoomItCoversTheDrawerButNotItsHeaderOrCardAndStays
     const QRect drawer = drawerOn({960, 540}, "pill-bottom", LayoutChoice::rail, visible);
     const QRect card = cardIn(drawer);
     const QRect frame = PreviewPlacement{wanted, visible, drawer, card, smallest}.frame();
+    // Over the drawer, just clear of its header band.
+    EXPECT_EQ(frame.top(), drawer.top() + headerDepth + PreviewPlacement::gap);
     EXPECT_TRUE(frame.intersects(drawer));
     EXPECT_FALSE(frame.intersects(QRect(drawer.topLeft(), QSize(drawer.width(), headerDepth))));
     EXPECT_FALSE(frame.intersects(card));
