@@ -401,14 +401,6 @@ bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
             updateVisible();
             break;
         case QEvent::WindowStateChange:
-            // Zooming is off: a window manager that offers it anyway (openbox does for every
-            // resizable window) is undone at once. The height stays free to grow.
-            if (window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
-                QTimer::singleShot(0, window_.get(), [w = window_.get()] {
-                    w->setWindowState(w->windowState() &
-                                      ~(Qt::WindowMaximized | Qt::WindowFullScreen));
-                });
-            }
             updateVisible();
             break;
         case QEvent::Hide:
