@@ -126,7 +126,9 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     // What has the keyboard when no control has it (never a stop for Tab).
     window_->setFocusPolicy(Qt::ClickFocus);
     new FocusRing(window_.get());
-    // The width is fixed, so there is nothing to maximise.
+    // The width is fixed, so no maximise is asked for. openbox offers it on every window whose
+    // height may change whatever the hints say; there it makes the window as tall as the screen,
+    // which the resize rule below allows, rather than doing nothing.
     window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                             Qt::WindowCloseButtonHint);
