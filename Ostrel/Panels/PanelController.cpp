@@ -12,6 +12,7 @@
 
 #include <QCursor>
 #include <QGraphicsItem>
+#include <QGraphicsScene>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
@@ -303,6 +304,15 @@ void PanelController::keepAbove() {
     const auto preview = model_.preview().window();
     windows_->setKeptOnTop(preview ? std::optional(static_cast<x11::WindowId>(*preview))
                                    : std::nullopt);
+}
+
+void PanelController::repaintAll() {
+    for (const auto& [id, panel] : panels_) {
+        // An item's own update also drops the picture it keeps of itself.
+        for (QGraphicsItem* item : panel->shelfScene()->items()) {
+            item->update();
+        }
+    }
 }
 
 void PanelController::compositorChanged() {

@@ -54,6 +54,9 @@ public:
     void setKeyPanel(std::optional<DisplayID> display);
     // Keeps the shown panels above every other window but the preview, which stands above them.
     void keepAbove();
+    // Paints every panel afresh, cached pictures too: the shelf's colours are read as they are
+    // painted, so a change of the desktop's contrast shows only once everything is painted again.
+    void repaintAll();
 
     struct Hot {
         DisplayID display = 0;

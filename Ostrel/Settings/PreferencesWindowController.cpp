@@ -126,7 +126,9 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     // What has the keyboard when no control has it (never a stop for Tab).
     window_->setFocusPolicy(Qt::ClickFocus);
     new FocusRing(window_.get());
-    // The width is fixed, so there is nothing to maximise.
+    // The width is fixed, so no maximise is asked for. openbox offers it on every window whose
+    // height may change whatever the hints say; there it makes the window as tall as the screen,
+    // which the resize rule below allows, rather than doing nothing.
     window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                             Qt::WindowCloseButtonHint);
@@ -401,14 +403,6 @@ bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
             updateVisible();
             break;
         case QEvent::WindowStateChange:
-            // Zooming is off: a window manager that offers it anyway (openbox does for every
-            // resizable window) is undone at once. The height stays free to grow.
-            if (window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
-                QTimer::singleShot(0, window_.get(), [w = window_.get()] {
-                    w->setWindowState(w->windowState() &
-                                      ~(Qt::WindowMaximized | Qt::WindowFullScreen));
-                });
-            }
             updateVisible();
             break;
         case QEvent::Hide:

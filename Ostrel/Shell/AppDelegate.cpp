@@ -180,6 +180,9 @@ void AppDelegate::launch() {
         }
         return static_cast<QGraphicsItem*>(view);
     });
+    // The shelf's colours follow the desktop's contrast while they show, the open drawer's too.
+    connect(accessibility_.get(), &PortalAccessibility::changed, panels_.get(),
+            &PanelController::repaintAll);
     model_->setScreenDirectory(std::make_unique<PanelScreens>(panels_.get()));
     panels_->refresh();
     // The preview keeps clear of the open drawer.

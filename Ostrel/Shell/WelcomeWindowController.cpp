@@ -268,17 +268,6 @@ bool WelcomeWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get() && event->type() == QEvent::Close) {
         QTimer::singleShot(0, this, &WelcomeWindowController::closed);
     }
-    if (watched == window_.get() && event->type() == QEvent::WindowStateChange &&
-        window_->isMinimized()) {
-        // Minimise is not asked for, which most window managers honour. openbox offers it on
-        // every window whatever the Motif hints or the window type say, and without a taskbar
-        // the greeting would be gone: it comes straight back.
-        QTimer::singleShot(0, this, [this] {
-            if (window_->isMinimized()) {
-                window_->showNormal();
-            }
-        });
-    }
     if (watched == window_.get() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

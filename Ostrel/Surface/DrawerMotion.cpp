@@ -189,14 +189,18 @@ DrawerMotion::Frame DrawerMotion::compose() const {
     f.contentAccessible = !g.atRest;
     f.shape = outlinePath(g.shape, f.contentFrame);
 
+    // Growing, the tint stands for the rest look the drawer grows out of. Fading in place under
+    // reduce motion, the rest look is still there beneath: a tint over the whole drawer would be a
+    // wash of colour the desktop never shows, so the drawer fades straight to its black.
+    const bool fading = reduceMotion && !g.atRest;
     if (style.isPill()) {
-        f.blackOpacity = g.atRest ? 0 : 1;
+        f.blackOpacity = g.atRest ? 0 : fading ? g.surface : 1;
         f.tint = count == 0 ? QColor(Qt::white) : SurfacePaint::accent();
-        f.tintOpacity = g.atRest ? 0 : 1 - g.surface;
+        f.tintOpacity = g.atRest || fading ? 0 : 1 - g.surface;
     } else {
         f.blackOpacity = g.surface * (style.isHoverNotch() && g.atRest ? f.sinkFactor : 1);
     }
-    if (style.isHoverNotch() && g.counted == 0) {
+    if (style.isHoverNotch() && g.counted == 0 && !fading) {
         f.accentOpacity =
             halo && !g.atRest && count >= 1 ? (1 - g.surface) * glow * f.sinkFactor : 0;
     }

@@ -1,6 +1,8 @@
 #include "SettingsTestSupport.h"
 
 #include "Ostrel/Settings/PreferencesWindowController.h"
+#include "Ostrel/Settings/SettingsSidebar.h"
+#include "support/Contrast.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -14,7 +16,8 @@ class SettingsRenderTest : public test::SettingsFixture {};
 
 } // namespace
 
-// Every pane in both appearances, saved as PNGs for a look when OSTREL_RENDER_DIR is set.
+// Every pane in both appearances, saved as PNGs for a look when OSTREL_RENDER_DIR is set; every
+// text reads on its ground (4.5:1) and every switch that is off stands out from its row (3:1).
 TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
     writeStore({{"watchedFolders", QJsonArray{QDir::homePath(), "/nonexistent/folder"}},
                 {"hotkeyModifiers", 4096}});
@@ -31,6 +34,15 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
             QApplication::processEvents();
             const QImage image = controller.window()->grab().toImage();
             ASSERT_EQ(image.size() / image.devicePixelRatio(), QSize(810, 660));
+            const std::string where = (rawValue(pane) + (dark ? " dark" : " light")).toStdString();
+            EXPECT_GT(test::expectReadable(controller.window(), image, where), 2);
+            // The version line under the application's name, in the sidebar's header.
+            const SettingsSidebar* sidebar = controller.root()->sidebar();
+            const QRect icon = sidebar->iconRect().toAlignedRect();
+            const QRect version(sidebar->mapTo(controller.window(),
+                                               QPoint(icon.right() + 4, icon.center().y() + 3)),
+                                QSize(sidebar->width() - icon.right() - 12, 13));
+            EXPECT_GE(test::legibility(image, version), 4.5) << where;
             const QString path = test::renderPath(rawValue(pane) + (dark ? "-dark" : "-light"));
             if (!path.isEmpty()) {
                 EXPECT_TRUE(image.save(path));

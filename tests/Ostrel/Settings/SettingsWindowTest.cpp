@@ -295,6 +295,11 @@ TEST_F(SettingsWindowTest, TheKeyboardChangesPanesFromTheSidebar) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     EXPECT_EQ(controller->navigation().pane(), Pane::displays);
+    // The keypad's arrows (Num Lock off) move as the others do.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down, Qt::KeypadModifier);
+    EXPECT_EQ(controller->navigation().pane(), Pane::shelf);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up, Qt::KeypadModifier);
+    EXPECT_EQ(controller->navigation().pane(), Pane::displays);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
     EXPECT_EQ(controller->navigation().pane(), Pane::about);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -126,9 +127,9 @@ TEST(DesktopSettingsEndToEnd, TheDrawerFollowsTheDesktopsReduceMotion) {
     EXPECT_EQ(x.stopApp(), 0);
 }
 
-// Reduce motion with unread items on the shelf: with a compositor the drawer fades in over the
-// desktop; without one a fade cannot blend, so the drawer shows at once in its own colours, never
-// through a wash of the closed shelf's accent colour.
+// Reduce motion with unread items on the shelf, its glow lit: with a compositor the drawer fades in
+// and out over the desktop; without one a fade cannot blend, so the drawer comes and goes at once.
+// Either way no frame shows the drawer washed in the glow's accent colour.
 TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend) {
     for (const bool compositor : {false, true}) {
         SCOPED_TRACE(compositor ? "compositor" : "no compositor");
@@ -149,35 +150,55 @@ TEST(DesktopSettingsEndToEnd, UnderReduceMotionTheDrawerFadesOnlyWhereItCanBlend
         ASSERT_TRUE(noisePicture(400, 300, 5).save(x.scratchpad() + QStringLiteral("/new.png")));
         ASSERT_TRUE(logSays(x, QStringLiteral("added")));
         x.moveTo(QPoint(960, 700));
+        // The glow lit: the line at the top of the screen in its accent colour.
+        const auto lit = [&] {
+            const QColor line(x.capture(QRect(960, 1, 1, 1)).pixel(0, 0));
+            return line.red() - line.blue() > 60;
+        };
+        ASSERT_TRUE(waitUntil(lit, 20));
         pump(0.5);
 
-        // Every colour the drawer's surface takes on the way open.
+        // Every colour the drawer's surface takes on its way, open and then closed again.
         const QPoint probe = drawerProbe();
-        QList<QColor> seen;
-        x.key(QStringLiteral("alt+space"));
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                seen.append(QColor(x.capture(QRect(probe, QSize(1, 1))).pixel(0, 0)));
-                return seen.size() > 1 && seen.last() == QColor(Qt::black) &&
-                       seen[seen.size() - 2] == QColor(Qt::black);
-            },
-            10));
+        // Opened and closed by the pointer, which leaves the new item unread.
+        const auto watch = [&](const QColor& end, const QPoint& pointer) {
+            QList<QColor> seen;
+            x.moveTo(pointer);
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    seen.append(QColor(x.capture(QRect(probe, QSize(1, 1))).pixel(0, 0)));
+                    return seen.size() > 1 && seen.last() == end && seen[seen.size() - 2] == end;
+                },
+                10));
+            return seen;
+        };
+        const QList<QColor> opening = watch(Qt::black, QPoint(960, 0));
+        const QList<QColor> closing = watch(desktop, QPoint(960, 1000));
         const auto between = [&](const QColor& c) {
             return c != desktop && c != QColor(Qt::black);
         };
-        const qsizetype shades = std::count_if(seen.begin(), seen.end(), between);
-        if (compositor) {
-            EXPECT_GT(shades, 0) << "faded in";
-        } else {
+        // The desktop's grey and the drawer's black mix to greys; the glow's salmon does not.
+        const auto washed = [](const QColor& c) { return c.red() - c.blue() > 16; };
+        for (const auto& [phase, seen] :
+             {std::pair{"opening", opening}, std::pair{"closing", closing}}) {
+            SCOPED_TRACE(phase);
+            const qsizetype shades = std::count_if(seen.begin(), seen.end(), between);
             const auto first = std::find_if(seen.begin(), seen.end(), between);
-            EXPECT_EQ(shades, 0) << first->name().toStdString();
+            if (compositor) {
+                EXPECT_GT(shades, 0) << "faded";
+                const auto wash = std::find_if(seen.begin(), seen.end(), washed);
+                EXPECT_EQ(wash, seen.end()) << wash->name().toStdString();
+            } else {
+                EXPECT_EQ(shades, 0) << first->name().toStdString();
+            }
         }
         EXPECT_EQ(x.stopApp(), 0);
     }
 }
 
 // The desktop's reduce-motion and contrast switches flipped ten times a second while the drawer
-// opens and closes: nothing crashes, nothing shows off screen, and the drawer still opens after.
+// opens and closes: nothing crashes, nothing shows off screen, and the drawer still opens after,
+// and follows the contrast while it stays open.
 TEST(DesktopSettingsEndToEnd, SettingsFlippingTenTimesASecondLeaveAWorkingShelf) {
     DesktopPortal settings;
     ASSERT_TRUE(settings.up()) << settings.bus.error().toStdString();
@@ -214,6 +235,16 @@ TEST(DesktopSettingsEndToEnd, SettingsFlippingTenTimesASecondLeaveAWorkingShelf)
     }
     x.key(QStringLiteral("alt+space"));
     EXPECT_TRUE(waitUntil([&] { return drawerOpen(x); }, 10));
+    // The open drawer takes the desktop's contrast as it changes, not at its next opening.
+    pump(1.0);
+    const QRect drawer = openDrawer();
+    const QImage before = x.capture(drawer);
+    const QString off = QStringLiteral("increase contrast off");
+    const qsizetype offs = x.appLog().count(off);
+    portal.change(QStringLiteral("org.gnome.desktop.a11y.interface"),
+                  QStringLiteral("high-contrast"), false);
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().count(off) > offs; }, 10));
+    EXPECT_TRUE(waitUntil([&] { return x.capture(drawer) != before; }, 5));
     EXPECT_TRUE(closes(x));
     EXPECT_EQ(x.stopApp(), 0);
 }

@@ -5,6 +5,7 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Display/Motion.h"
+#include "support/Contrast.h"
 #include "support/FocusStops.h"
 #include "support/ShelfModelTestSupport.h"
 
@@ -66,6 +67,8 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     const QImage image = welcome.window()->grab().toImage();
     EXPECT_EQ(image.width(), 480 * qRound(image.devicePixelRatio()));
     EXPECT_GT(image.height(), 300);
+    // Every line reads on its ground, and the switch, off, stands out from its row.
+    EXPECT_GE(expectReadable(welcome.window(), image, "welcome"), 5);
 
     welcome.doneButton()->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return closed == 1; }, 2000));

@@ -175,6 +175,13 @@ TEST(DrawerMotion, PillTintFollowsTheUnreadCountWhileGrowing) {
     EXPECT_EQ(f.tintOpacity, 0);
     EXPECT_EQ(f.blackOpacity, 0);
     EXPECT_DOUBLE_EQ(f.pillLineOpacity, 1);
+    // Fading in place under reduce motion the drawer goes straight to its black, no tint between.
+    m.count = 1;
+    m.progress = 0.4;
+    m.reduceMotion = true;
+    f = m.compose();
+    EXPECT_EQ(f.tintOpacity, 0);
+    EXPECT_DOUBLE_EQ(f.blackOpacity, 0.4);
 }
 
 TEST(DrawerMotion, PeekCardTucksBehindTheEdgeUntilItPeeks) {

@@ -14,6 +14,10 @@ namespace {
 
 constexpr QSize wanted{900, 700};
 
+// The depth of a drawer's header band as the preview minds it: the 32-pixel band, 8 into a bottom
+// pill's drawer, which lies 10 inside the frame the preview is given.
+constexpr int headerDepth = 10 + 8 + 32;
+
 // The open drawer of a style on a screen of `size` (logical pixels), in Qt coordinates, as the
 // application hands it to the preview; `visible` (Qt coordinates) is the screen less its panels.
 QRect drawerOn(QSize size, const QString& style, LayoutChoice choice,
@@ -41,7 +45,7 @@ QRect grown(const QRect& r, int by) {
 // The header band and the cards of a drawer, as far as the preview minds them: the band at its
 // top, then cards of `card` size along its first and last rows, at both ends and in the middle.
 QList<QRect> cardsIn(const QRect& drawer, QSize card) {
-    const QRect body = drawer.adjusted(14, PreviewPlacement::headerDepth, -14, -12);
+    const QRect body = drawer.adjusted(14, headerDepth, -14, -12);
     QList<QRect> cards;
     for (const int y : {body.top(), body.bottom() + 1 - card.height()}) {
         for (const int x :
@@ -109,9 +113,10 @@ TEST(PreviewPlacement, WithoutRoomItCoversTheDrawerButNotItsHeaderOrCardAndStays
     const QRect drawer = drawerOn({960, 540}, "pill-bottom", LayoutChoice::rail, visible);
     const QRect card = cardIn(drawer);
     const QRect frame = PreviewPlacement{wanted, visible, drawer, card, smallest}.frame();
+    // Over the drawer, just clear of its header band.
+    EXPECT_EQ(frame.top(), drawer.top() + headerDepth + PreviewPlacement::gap);
     EXPECT_TRUE(frame.intersects(drawer));
-    EXPECT_FALSE(frame.intersects(
-        QRect(drawer.topLeft(), QSize(drawer.width(), PreviewPlacement::headerDepth))));
+    EXPECT_FALSE(frame.intersects(QRect(drawer.topLeft(), QSize(drawer.width(), headerDepth))));
     EXPECT_FALSE(frame.intersects(card));
     EXPECT_TRUE(visible.contains(frame));
     EXPECT_GE(frame.height(), smallest.height());
@@ -179,8 +184,7 @@ TEST(PreviewPlacement, OnSmallScreensItShrinksBeforeItCoversAndLeavesTheHeaderAn
                     EXPECT_GE(frame.height(), smallest.height());
                     if (screen.room) {
                         EXPECT_FALSE(frame.intersects(
-                            QRect(drawer.topLeft(),
-                                  QSize(drawer.width(), PreviewPlacement::headerDepth))));
+                            QRect(drawer.topLeft(), QSize(drawer.width(), headerDepth))));
                         EXPECT_FALSE(frame.intersects(selected));
                     }
                     ++(frame.intersects(drawer) ? overTheDrawer : clearOfTheDrawer);
@@ -202,6 +206,12 @@ TEST(PreviewPlacement, OnSmallScreensItShrinksBeforeItCoversAndLeavesTheHeaderAn
     EXPECT_EQ(frame, QRect(62, drawer.bottom() + 1 + PreviewPlacement::gap, 900,
                            visible.bottom() + 1 - PreviewPlacement::margin -
                                (drawer.bottom() + 1 + PreviewPlacement::gap)));
+    // Beside a left column on 780 x 600 the margins give way, and the preview runs to the screen's
+    // right and bottom edges, to the last pixel.
+    const QRect narrow(0, 0, 780, 600);
+    const QRect column = drawerOn(narrow.size(), "pill-left", LayoutChoice::rail);
+    EXPECT_EQ((PreviewPlacement{wanted, narrow, column, std::nullopt, smallest}.frame()),
+              QRect(QPoint(column.right() + 1 + PreviewPlacement::gap, 0), narrow.bottomRight()));
 }
 
 // Where two sides of the drawer give the preview the same room and the same way to go, below
