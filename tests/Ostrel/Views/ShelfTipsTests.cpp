@@ -272,10 +272,11 @@ TEST_F(TipsFixture, TheTipCastsOneSoftShadowAtEveryScale) {
         };
         EXPECT_NEAR(alpha(from), edge(from), 0.04) << ratio;
         int y = from;
-        for (; alpha(y) > 0.03; ++y) {
-            EXPECT_LT(alpha(y + 1), alpha(y))
-                << "a band " << y - from << " pixels down, at " << ratio;
+        int bands = 0;
+        for (; alpha(y) > 0.03 && y + 1 < picture.height(); ++y) {
+            bands += alpha(y + 1) >= alpha(y) ? 1 : 0;
         }
+        EXPECT_EQ(bands, 0) << ratio;
         EXPECT_LE(y - from, int(std::ceil(20 * ratio))) << ratio;
     }
     scene.removeItem(&layer);
