@@ -412,6 +412,9 @@ void DeckView::buildCards() {
         // Drags scroll the strip.
         options.dragsOut = false;
         options.showsTip = i == 0 || spread() >= 1;
+        // The card behind shows only as a sliver: the fill is too faint to hide its symbol,
+        // badge and dot.
+        options.grounded = true;
         card->setItem(item);
         card->setOptions(options);
         QPointer<ShelfModel> model(context_.model);

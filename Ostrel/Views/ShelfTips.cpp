@@ -1,6 +1,8 @@
 #include "Ostrel/Views/ShelfTips.h"
 
 #include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Panels/GlowImage.h"
+#include "Ostrel/Views/RasterBands.h"
 
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
@@ -9,6 +11,7 @@
 #include <QFontMetricsF>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
@@ -80,6 +83,51 @@ struct Paragraph {
 
 std::atomic<quint64> nextAnchorID{1};
 
+// The tip's shadow: its rounded shape in black at 0.6, blurred by 9 points (a Gaussian of half
+// that deviation, as the shelf's other shadows) in device pixels, 6 points down. Blurring costs
+// far more than drawing, and tips come in few sizes: the last few are kept.
+struct TipShadow {
+    QImage image;
+    QPointF at; // from the tip's top-left, in points
+};
+
+const TipShadow& tipShadow(QSizeF size, double ratio) {
+    static QHash<QString, TipShadow> kept;
+    const QString key = QStringLiteral("%1x%2@%3").arg(size.width()).arg(size.height()).arg(ratio);
+    if (const auto it = kept.constFind(key); it != kept.constEnd()) {
+        return *it;
+    }
+    if (kept.size() >= 8) {
+        kept.clear();
+    }
+    constexpr double blur = 9;
+    constexpr double drop = 6;
+    constexpr double opacity = 0.6;
+    // Three deviations hold all the blur leaves.
+    const double room = std::ceil(1.5 * blur) + 1;
+    const QSizeF points = size + QSizeF(2 * room, 2 * room);
+    const QSize pixels(int(std::ceil(points.width() * ratio)),
+                       int(std::ceil(points.height() * ratio)));
+    TipShadow shadow;
+    if (ratio > 0 && !pixels.isEmpty() && pixels.width() <= 4096 && pixels.height() <= 4096) {
+        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(ratio, ratio);
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(QPointF(room, room), size), ShelfStyle::tipCorner,
+                                 ShelfStyle::tipCorner);
+            p.fillPath(shape, QColor::fromRgbF(0, 0, 0, float(opacity)));
+        }
+        gaussianBlur(image, blur / 2 * ratio);
+        image.setDevicePixelRatio(ratio);
+        shadow = {image, QPointF(-room, drop - room)};
+    }
+    return *kept.insert(key, shadow);
+}
+
 } // namespace
 
 QFont ShelfTip::defaultFont() {
@@ -149,16 +197,12 @@ void TipText::paintLabel(QPainter* painter, const QRectF& frame, const ShelfTip&
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const double corner = ShelfStyle::tipCorner;
-    // A soft shadow 6 points down: rings of falling opacity stand in for the blur.
-    painter->setPen(Qt::NoPen);
-    for (int i = 4; i >= 1; --i) {
-        QColor shade(0, 0, 0);
-        shade.setAlphaF(float(0.6 / 5));
-        painter->setBrush(shade);
-        const double grow = i * 2.0;
-        painter->drawRoundedRect(frame.translated(0, 6).adjusted(-grow, -grow, grow, grow),
-                                 corner + grow, corner + grow);
+    const double ratio = RasterBands::ratio(*painter);
+    const TipShadow& shade = tipShadow(frame.size(), ratio);
+    if (!shade.image.isNull()) {
+        painter->drawImage(frame.topLeft() + shade.at, shade.image);
     }
+    painter->setPen(Qt::NoPen);
     painter->setBrush(ShelfStyle::tipBackground());
     painter->drawRoundedRect(frame, corner, corner);
     painter->setBrush(Qt::NoBrush);
@@ -385,9 +429,7 @@ void ShelfTips::refreshAnchor() {
     } else {
         anchor_ = candidate;
     }
-    atOnce_ = true;
     publish();
-    atOnce_ = false;
 }
 
 void ShelfTips::reset() {
@@ -437,7 +479,8 @@ void TipLayer::setBounds(const QRectF& bounds, const std::optional<QRectF>& avoi
 }
 
 std::optional<QRectF> TipLayer::tipFrame() const {
-    if (!drawn_ || bounds_.isEmpty()) {
+    // A tip faded out is gone, whether or not a frame has dropped it yet.
+    if (!drawn_ || bounds_.isEmpty() || (fade_.target() == 0 && !fade_.isRunning(clock_->now()))) {
         return std::nullopt;
     }
     const double maxWidth = std::min(ShelfMetrics::tipMaxWidth, bounds_.width());
@@ -463,9 +506,6 @@ void TipLayer::changed() {
         }
         drawn_ = next;
         fade_.animate(1, Motion::tipFade(), now);
-    } else if (tips_ && tips_->hidingAtOnce()) {
-        fade_.set(0);
-        drawn_.reset();
     } else if (drawn_) {
         fade_.animate(0, Motion::tipFade(), now);
     }

@@ -135,9 +135,6 @@ public:
     void publish();
 
     const std::optional<Shown>& shown() const { return shown_; }
-    // The change being announced hides the tip at once rather than fading it: a press, a scroll
-    // or a key acts on what lies under the tip, which must not stay covered while it moves.
-    bool hidingAtOnce() const { return atOnce_; }
     const TipTimer<quint64>& timer() const { return timer_; }
     qsizetype anchorCount() const;
 
@@ -159,7 +156,6 @@ private:
     QPointF lastPoint_;
     bool pointerInside_ = false;
     double dismissedAt_ = -std::numeric_limits<double>::infinity();
-    bool atOnce_ = false;
     MainClock::Handle restCheck_;
 };
 

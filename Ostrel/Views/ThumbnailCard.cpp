@@ -229,10 +229,17 @@ QImage ThumbnailCard::raster(double pixelRatio) const {
         return out;
     }
     out.setDevicePixelRatio(pixelRatio);
-    // The fill over nothing is the fill itself.
-    out.fill(ShelfStyle::cardFill());
     const QRectF bounds(QPointF(0, 0), size);
-    QPainter painter(&out);
+    QPainter painter;
+    if (ground) {
+        out.fill(*ground);
+        painter.begin(&out);
+        painter.fillRect(bounds, ShelfStyle::cardFill());
+    } else {
+        // The fill over nothing is the fill itself.
+        out.fill(ShelfStyle::cardFill());
+        painter.begin(&out);
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     const bool hasPicture = image && !image->isNull() && image->width() > 0 && image->height() > 0;
     if (hasPicture) {

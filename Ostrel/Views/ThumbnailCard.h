@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Records/ShelfItem.h"
 
+#include <QColor>
 #include <QImage>
 #include <QPainterPath>
 #include <QSizeF>
@@ -33,6 +34,9 @@ struct ThumbnailCard {
     bool dot = false;
     // The picture's opacity while it fades in.
     double pictureOpacity = 1;
+    // An opaque colour under the card's fill, for cards that lie over other cards; none: the
+    // fill alone, through which what lies beneath shows.
+    std::optional<QColor> ground;
 
     // The title as the capsule shows it: one line, cut in the middle to fit.
     struct Title {

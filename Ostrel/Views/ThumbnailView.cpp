@@ -241,6 +241,9 @@ ThumbnailCard ThumbnailView::card() const {
     c.hovering = hovering_;
     c.dot = options_.dot;
     c.pictureOpacity = fade_.value(clock_->now());
+    if (options_.grounded) {
+        c.ground = ShelfStyle::drawerGround();
+    }
     c.titleLayout = title_;
     return c;
 }

@@ -44,6 +44,9 @@ public:
         bool tracksVisibility = true;
         bool dragsOut = true;
         bool showsTip = true;
+        // On the drawer's opaque ground, hiding what lies behind (a deck's cards lie on each
+        // other).
+        bool grounded = false;
         friend bool operator==(const Options&, const Options&) = default;
     };
 

@@ -44,6 +44,9 @@ QColor tertiaryText() {
 QColor cardFill() {
     return white(0.06);
 }
+QColor drawerGround() {
+    return QColor(Qt::black);
+}
 QColor hairline() {
     return white(Motion::increaseContrast() ? 0.35 : 0.08);
 }

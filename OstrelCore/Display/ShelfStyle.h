@@ -13,6 +13,8 @@ QColor primaryText();
 QColor secondaryText();
 QColor tertiaryText();
 QColor cardFill();
+// The drawer's own colour, opaque.
+QColor drawerGround();
 QColor hairline();
 QColor cardHover();
 QColor rowFill();

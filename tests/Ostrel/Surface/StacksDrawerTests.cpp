@@ -115,10 +115,10 @@ TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) 
     EXPECT_EQ(QSet<QString>(seen.begin(), seen.end()), shown);
 
     const QImage picture = rig.render("stacks-open");
-    // The top card's fill stands out from the drawer's ground beside the strip.
+    // The top card's fill stands out from the drawer's colour, which it stands on.
     const QPointF top =
         stacks->decks().value("alpha2")->cards().value("alpha2-0")->mapToScene(QPointF(12, 40));
-    EXPECT_GT(qGray(picture.pixel(top.toPoint())), qGray(picture.pixel(109, 100)) + 8);
+    EXPECT_GT(qGray(picture.pixel(top.toPoint())), qGray(ShelfStyle::drawerGround().rgb()) + 8);
     // The hairline between the sessions is lighter than the drawer behind it.
     const QPointF line = strip->content()->mapToScene(stacks->separators().first().topLeft());
     const QPoint at(int(line.x()), int(line.y()) + 50);
@@ -206,6 +206,58 @@ TEST(StacksDrawer, ADeckFanningOutStaysWithinItsOwnFrameAtEveryMomentOfTheSpread
         }
         EXPECT_EQ(drawn, 0) << "drawn into the gap " << t << "s into the spread";
     }
+}
+
+// Cards without a picture are filled only faintly: a deck's cards stand on the drawer's ground,
+// so that the card behind peeks out beside the top card and never shows its symbol, badge or dot
+// through it, at rest or while the deck fans out.
+TEST(StacksDrawer, ADecksTopCardHidesTheCardBehindAtRestAndWhileFanning) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {3});
+    for (ShelfItem& i : s.items) {
+        i.kind = ShelfItemKind::document;
+    }
+    rig.publish(s);
+    rig.open();
+    rig.clock->advance(1);
+    DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
+    ASSERT_NE(deck, nullptr);
+    // Pixels within the top card's outline that change when the cards behind it are taken away.
+    const auto showingThrough = [&](const QString& name) {
+        ThumbnailView* top = deck->cards().value("alpha0-0");
+        const QImage with = rig.render(name);
+        QList<ThumbnailView*> behind;
+        for (ThumbnailView* card : deck->cards()) {
+            if (card != top) {
+                card->hide();
+                behind.append(card);
+            }
+        }
+        const QImage alone = rig.render(name + "-alone");
+        for (ThumbnailView* card : behind) {
+            card->show();
+        }
+        const QPainterPath outline = ThumbnailCard::outline(top->size());
+        const QRect area = top->mapRectToScene(top->boundingRect()).toAlignedRect();
+        int through = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QPointF at = top->mapFromScene(QPointF(x + 0.5, y + 0.5));
+                if (outline.contains(QRectF(at - QPointF(1.5, 1.5), QSizeF(3, 3)))) {
+                    through += with.pixel(x, y) != alone.pixel(x, y) ? 1 : 0;
+                }
+            }
+        }
+        return through;
+    };
+    EXPECT_EQ(showingThrough("stacks-deck-rest"), 0);
+    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
+                      viewPoint(rig, deck->mapToScene(deck->stackRect().center())));
+    rig.clock->advance(0.06);
+    EXPECT_GT(deck->spread(), 0.1);
+    EXPECT_LT(deck->spread(), 0.9);
+    EXPECT_EQ(showingThrough("stacks-deck-fanning"), 0);
 }
 
 TEST(StacksDrawer, TheSelectionScrollsIntoViewAndAnOpenedDeckGlidesForward) {
@@ -581,8 +633,9 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     EXPECT_GT(lit, 20);
 }
 
-// A press on a deck hides the tip over it at once: the cards fan out and the badge fades under
-// no tip fading away.
+// A press on a deck hides the tip over it at once: the tip starts fading with the press and is
+// gone within the tip's fade, before the cards fanning out under it have travelled far; the drawer
+// closing meanwhile leaves nothing of it behind.
 TEST(StacksDrawer, APressOnADeckHidesItsTipAtOnce) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     Snapshot s;
@@ -590,7 +643,7 @@ TEST(StacksDrawer, APressOnADeckHidesItsTipAtOnce) {
     s.items[0].title = "the-top-card-of-the-deck.png";
     rig.publish(s);
     rig.open();
-    const TipLayer* layer = showTips(rig);
+    TipLayer* layer = showTips(rig);
     DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
     ASSERT_NE(deck, nullptr);
     const QPointF on = deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40));
@@ -602,10 +655,17 @@ TEST(StacksDrawer, APressOnADeckHidesItsTipAtOnce) {
     rig.tips->refreshAnchor();
     QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {}, viewPoint(rig, on));
     ASSERT_TRUE(deck->isFanned());
-    EXPECT_FALSE(layer->tipFrame().has_value());
-    rig.clock->advance(1.0 / 60);
-    EXPECT_FALSE(layer->tipFrame().has_value());
+    const double fade = Motion::tipFade().duration();
+    rig.clock->advance(Motion::frame);
+    EXPECT_TRUE(layer->tipFrame().has_value());
+    EXPECT_LT(layer->opacityNow(), 0.9) << "fading from the first frame";
     rig.render("stacks-tip-after-press");
+    rig.model->setOpenScreen(std::nullopt);
+    rig.clock->advance(fade - Motion::frame);
+    EXPECT_FALSE(layer->tipFrame().has_value());
+    const QImage closed = rig.render("stacks-tip-closed");
+    layer->hide();
+    EXPECT_TRUE(closed == rig.render("stacks-tip-closed-without-tips")) << "a tip left behind";
 }
 
 TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {

@@ -8,6 +8,10 @@
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QImage>
+#include <QPainter>
+
+#include <cmath>
 
 using namespace ostrel;
 
@@ -233,5 +237,47 @@ TEST_F(TipsFixture, TheLayerPlacesTheTipOnTheLabelsTextWithinItsBounds) {
     other->display = 9;
     TipLayer elsewhere(tips.get(), 9, clock);
     EXPECT_FALSE(elsewhere.tipFrame().has_value());
+    scene.removeItem(&layer);
+}
+
+// Over a white card the tip's shadow is one soft blur, black at 0.6, 9 points wide and 6 points
+// down, at every pixel ratio: below the tip it darkens as much as a Gaussian edge of that
+// shadow would, and fades out pixel by pixel without bands.
+TEST_F(TipsFixture, TheTipCastsOneSoftShadowAtEveryScale) {
+    TipLayer layer(tips.get(), 7, clock);
+    scene.addItem(&layer);
+    layer.setBounds(QRectF(8, 8, 384, 184));
+    label({10, 20, 100, 20}, "a label far too long for its place");
+    tips->pointerMoved(global({20, 25}), true);
+    clock->advance(1);
+    const auto frame = layer.tipFrame();
+    ASSERT_TRUE(frame.has_value());
+    ASSERT_EQ(layer.opacityNow(), 1.0);
+    for (const double ratio : {1.0, 1.5, 2.0}) {
+        QImage picture((QSizeF(400, 200) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::white);
+        QPainter painter(&picture);
+        scene.render(&painter, QRectF(0, 0, 400, 200), QRectF(0, 0, 400, 200));
+        painter.end();
+        picture.save(QStringLiteral("tip-shadow-%1.png").arg(ratio));
+        const int x = int(frame->center().x() * ratio);
+        const int from = int(std::ceil((frame->bottom() + 1) * ratio));
+        const auto alpha = [&](int y) { return 1 - qRed(picture.pixel(x, y)) / 255.0; };
+        // The shadow's edge lies 6 points below the tip's; a blur of 9 points spreads it as a
+        // Gaussian of 4.5.
+        const auto edge = [&](int y) {
+            const double below = (y + 0.5) / ratio - (frame->bottom() + 6);
+            return 0.6 * 0.5 * std::erfc(below / (4.5 * std::sqrt(2.0)));
+        };
+        EXPECT_NEAR(alpha(from), edge(from), 0.04) << ratio;
+        int y = from;
+        int bands = 0;
+        for (; alpha(y) > 0.03 && y + 1 < picture.height(); ++y) {
+            bands += alpha(y + 1) >= alpha(y) ? 1 : 0;
+        }
+        EXPECT_EQ(bands, 0) << ratio;
+        EXPECT_LE(y - from, int(std::ceil(20 * ratio))) << ratio;
+    }
     scene.removeItem(&layer);
 }
