@@ -1481,15 +1481,23 @@ TEST_F(EngineLifecycle, AStopDuringALongFirstStartWaitsForOneBatchAndTheNextStar
     engine.reset();
     EXPECT_EQ(index().value("items").toArray().size(), total);
 
-    // Through at last: the start after it looks back over the recent window only.
-    write(temp + "/claude-chrome-screenshots-t/screenshot-late.jpg",
-          TestImages::jpeg(80, 60, std::nullopt, 9999));
-    age(temp + "/claude-chrome-screenshots-t/screenshot-late.jpg", 30);
+    // Through at last: the start after it looks back over the recent window only, also when
+    // what the support folder keeps says a start began tomorrow.
+    const QString browser = temp + "/claude-chrome-screenshots-t/screenshot-";
+    write(browser + "old.jpg", TestImages::jpeg(80, 60, std::nullopt, 9998));
+    age(browser + "old.jpg", 30);
+    write(browser + "new.jpg", TestImages::jpeg(80, 60, std::nullopt, 9999));
+    age(browser + "new.jpg", 30 - 86400);
+    write(support + "/unfinished-start.json",
+          QByteArray("{\"startedAt\":") +
+              QByteArray::number(Date::now().adding(2 * 86400).seconds, 'f', 3) + "}");
     engine = start(config(), false);
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }, 30.0));
     engine->stop();
     engine.reset();
-    EXPECT_EQ(index().value("items").toArray().size(), total);
+    const QStringList sources = indexSources();
+    EXPECT_EQ(sources.size(), total + 1);
+    EXPECT_TRUE(sources.contains(real(browser + "new.jpg")));
 }
 
 TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
