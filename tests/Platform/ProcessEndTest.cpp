@@ -70,18 +70,21 @@ TEST_F(ProcessEndTest, ATerminationSignalIsNoticedAtOnceWhileTheMainThreadIsBusy
         {
             TerminationSignal::block();
             std::atomic<bool> noticed{false};
-            const TerminationSignal signal(
-                [](int number) {
-                    std::fprintf(stderr, "read %d\n", number);
-                    std::exit(0);
-                },
-                [&noticed] { noticed = true; });
-            ::kill(::getpid(), SIGTERM);
-            for (int i = 0; i < 2000 && !noticed; ++i) {
-                QThread::msleep(5);
+            {
+                const TerminationSignal signal(
+                    [](int number) {
+                        std::fprintf(stderr, "read %d\n", number);
+                        QCoreApplication::quit();
+                    },
+                    [&noticed] { noticed = true; });
+                ::kill(::getpid(), SIGTERM);
+                for (int i = 0; i < 2000 && !noticed; ++i) {
+                    QThread::msleep(5);
+                }
+                std::fputs(noticed ? "noticed while busy\n" : "not noticed\n", stderr);
+                QCoreApplication::exec();
             }
-            std::fputs(noticed ? "noticed while busy\n" : "not noticed\n", stderr);
-            QCoreApplication::exec();
+            std::exit(0);
         },
         ::testing::ExitedWithCode(0), "noticed while busy\nread 15");
 }
