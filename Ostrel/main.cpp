@@ -3,6 +3,7 @@
 #include "Ostrel/Shell/AppDelegate.h"
 #include "Ostrel/Shell/SingleInstance.h"
 #include "Ostrel/Shell/SupportFolderLock.h"
+#include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Records/Env.h"
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/Log.h"
@@ -127,15 +128,21 @@ int main(int argc, char** argv) {
 
     AppDelegate delegate;
     instance.onReopen = [&delegate] { delegate.openSettings(); };
-    delegate.launch();
 
     // However the process ends, the store is written first: the index and the offsets, with a
     // command still held for undo.
     ProcessEnd end([&delegate](bool late) { delegate.shutdown(late); });
-    TerminationSignal termination([&end](int) {
-        end.run();
-        QApplication::quit();
-    });
+    // Watched from before the launch: a signal that comes while the launch still makes its
+    // windows is read by the main thread only after them, but the engine's start, under way
+    // meanwhile, ends at its next batch as soon as the signal is there.
+    TerminationSignal termination(
+        [&end](int) {
+            end.run();
+            QApplication::quit();
+        },
+        [] { Engine::haltForQuit(); });
+    delegate.launch();
+
     if (x11::WindowSystem* windows = delegate.windowSystem()) {
         // The X server has gone (Qt's own connection usually ends the process first, through
         // exit(), which runs the same farewell).

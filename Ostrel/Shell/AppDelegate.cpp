@@ -273,10 +273,8 @@ void AppDelegate::launch() {
         connect(model_.get(), signal, statusItem_.get(), &StatusItem::scheduleRebuild);
     }
 
-    // The engine starts last: a quit that comes while the windows above are still being made
-    // is read only once they are, and by then a first start must not have run far ahead.
-    greetOrCheckFolders();
-    applyUpdateTimer();
+    // A quit that comes while the windows below are made is read by this thread only once they
+    // are; the engine hears of it at once (main() watches the signals from before the launch).
     model_->start();
 
     for (QScreen* screen : QGuiApplication::screens()) {
@@ -293,6 +291,9 @@ void AppDelegate::launch() {
         connect(windows_.get(), &x11::WindowSystem::monitorsChanged, this,
                 &AppDelegate::scheduleRefreshDisplays);
     }
+
+    greetOrCheckFolders();
+    applyUpdateTimer();
 }
 
 void AppDelegate::watchScreen(QScreen* screen) {

@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+
 namespace ostrel {
 
 namespace {
@@ -102,7 +104,11 @@ void Engine::start(bool watch) {
     runOnQueue([](Engine& e) { e.bootstrap(); });
     runOnQueue([](Engine& e) {
         for (const QString& root : QStringList(e.folderRoots_)) {
-            e.scanFolder(root);
+            e.scanFolder(root, e.startWindow_);
+        }
+        if (e.startPass_ == StartPass::reading) {
+            e.startPass_ = StartPass::scanning;
+            e.noteStartThrough();
         }
         e.publish();
     });
@@ -191,6 +197,7 @@ void Engine::stop() {
         retentionTimer_.cancel();
         retentionTimer_ = SerialQueue::Handle();
         watching_ = false;
+        dropScanWork();
         ahead_.clear();
         ingest_->dropAhead();
         store_->flush();
@@ -266,9 +273,22 @@ void Engine::mutateStore(std::function<void(Store&)> change) {
 // --- Start-up ---
 
 void Engine::bootstrap() {
+    // A start cut short before its pass was through left the moment it began: this one looks back
+    // from there, so that what that pass was yet to take (screenshots, transcript lines, files of
+    // watched folders, by now older than the recent window) is taken now. Never from a moment
+    // ahead of the clock, nor from before what the retention period keeps anyway.
+    const Date began = now_();
+    Date from = began;
+    if (const auto unfinished = store_->unfinishedStart(); unfinished && *unfinished < began) {
+        from = std::max(*unfinished,
+                        began.adding(static_cast<double>(config_.retentionDays) * -86400.0));
+    }
+    startWindow_ = config_.recentWindow + began.since(from);
+    store_->beginStart(from);
+
     applyRetention();
     refreshTitles();
-    const QStringList recent = transcripts_->recent(config_.recentWindow, now_());
+    const QStringList recent = transcripts_->recent(startWindow_, now_());
     for (const QString& path : recent) {
         readTranscript(path);
     }
@@ -283,17 +303,37 @@ void Engine::bootstrap() {
                        Stamp{file.size, file.modified});
         }
         for (const QUrl& url : ChromeScreenshots::files(
-                 paths_.chromeRoot, config_.recentWindow, now_(),
+                 paths_.chromeRoot, startWindow_, now_(),
                  [this](const QString&folder, const QString&reason) {
                      noteRefused(QStringLiteral("screenshot folder"), folder, reason);
                  })) {
             ingestFile(url.toLocalFile(), Source::chrome, std::nullopt, std::nullopt, true);
         }
     }
+    if (halting()) {
+        startPass_ = StartPass::cut;
+    }
     store_->setNeedsSave();
     publish();
     // What the start's pictures and transcripts took goes back to the system.
     MallocArenas::release();
+}
+
+void Engine::noteStartThrough() {
+    if (startPass_ != StartPass::scanning || isScanning()) {
+        return;
+    }
+    startPass_ = StartPass::through;
+    store_->finishStart();
+}
+
+void Engine::dropScanWork() {
+    if (startPass_ == StartPass::scanning && isScanning()) {
+        startPass_ = StartPass::cut;
+    }
+    scans_.clear();
+    folderFiles_.clear();
+    folderFilesQueued_.clear();
 }
 
 void Engine::resolveScratchRoot() {

@@ -155,6 +155,11 @@ public:
     void deleteAll(const QSet<QString>& sparing, const QSet<QString>& covering);
     void markSeen(const QStringList& ids);
 
+    // The process is about to end (a termination signal has come): every engine ends its long
+    // jobs at the next batch, as when stop() is called, without waiting for the thread that will
+    // call it. Any thread, at any moment, before or after the engines are made.
+    static void haltForQuit() { quitComing_.store(true, std::memory_order_relaxed); }
+
     Generation generation() const { return generation_; }
     const std::shared_ptr<SerialQueue>& queue() const { return queue_; }
     // Safe to use only on the queue, but for its fixed folders.
@@ -196,9 +201,10 @@ public:
     // Reads a transcript held at a failed line that changed: at once, or when the wait after its
     // last such read is over.
     void readHeld(const QString& path);
-    // Scans a watched folder for recent files, in slices that leave the queue to other jobs in
-    // between; never into pseudo file systems, through links or into the support folder.
-    void scanFolder(const QString& path);
+    // Scans a watched folder for files modified within `window` seconds (the recent window
+    // when none), in slices that leave the queue to other jobs in between; never into pseudo
+    // file systems, through links or into the support folder.
+    void scanFolder(const QString& path, std::optional<double> window = std::nullopt);
     void scanSlice();
     void onEvents(const QStringList& paths, const QList<quint32>& flags, const QUrl& root);
     void handleEvents(const QStringList& paths);
@@ -238,6 +244,7 @@ private:
         dev_t rootDevice = 0;
         // Asked for again while under way: starts over once it is through.
         bool again = false;
+        double window = 0;
         Date cutoff;
         // Folders still to list, each with the device it lies on.
         std::vector<std::pair<QString, dev_t>> folders;
@@ -262,6 +269,12 @@ private:
     Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing);
 
     void bootstrap();
+    // Once the start's reading and its scans of watched folders are through, untouched by a
+    // stop, the store lets go of the moment the start began.
+    void noteStartThrough();
+    // A stop's end of the watched folders' scans and changed files (not of the files being
+    // prepared, which the workers still hold).
+    void dropScanWork();
     // `scansBegan`: on the real clock, as file times are, no later than the scans of the
     // folders it starts watching list anything.
     void syncFolderWatchers(Date scansBegan);
@@ -307,7 +320,10 @@ private:
     bool hasScanWork() const { return !scans_.empty() || !folderFiles_.isEmpty(); }
     // Stopped, or about to be: a long job (a first start over a large history) ends at the next
     // batch, and what it has not reached is read by the next start.
-    bool halting() const { return stopped_ || stopRequested_.load(std::memory_order_relaxed); }
+    bool halting() const {
+        return stopped_ || stopRequested_.load(std::memory_order_relaxed) ||
+               quitComing_.load(std::memory_order_relaxed);
+    }
     // Arms the retry timer while captures wait for another try.
     void scheduleRetry();
     // Tries the waiting files again soon, those directly in `folders` or, without, all of them;
@@ -402,6 +418,14 @@ private:
     // checks it there and is dropped.
     std::shared_ptr<std::atomic<bool>> delivering_;
     std::atomic<bool> stopRequested_{false};
+    inline static std::atomic<bool> quitComing_{false};
+    // Look-back of this start's reading and first scans: the recent window, from the beginning
+    // of an earlier start whose pass never ran to its end when there is one.
+    double startWindow_ = 0;
+    // The start's pass: reading on the queue, then the first scans of watched folders, then
+    // through (or cut short by a stop).
+    enum class StartPass { reading, scanning, through, cut };
+    StartPass startPass_ = StartPass::reading;
 };
 
 } // namespace ostrel

@@ -374,6 +374,7 @@ void Engine::drainAhead() {
     if (hasScanWork() && ingest_->aheadRoom() > 0) {
         scheduleScanSlice();
     }
+    noteStartThrough();
 }
 
 void Engine::checkSettled(const QString& path, Source source,

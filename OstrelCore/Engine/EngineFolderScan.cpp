@@ -41,7 +41,7 @@ std::optional<QList<std::pair<QString, unsigned char>>> entries(const QString& f
 
 } // namespace
 
-void Engine::scanFolder(const QString& path) {
+void Engine::scanFolder(const QString& path, std::optional<double> window) {
     const auto st = FileStat::stat(path);
     if (!st || !st->isDirectory()) {
         return;
@@ -62,7 +62,8 @@ void Engine::scanFolder(const QString& path) {
     FolderScan scan;
     scan.root = path;
     scan.rootDevice = top.st_dev;
-    scan.cutoff = now_().adding(-config_.recentWindow);
+    scan.window = window.value_or(config_.recentWindow);
+    scan.cutoff = now_().adding(-scan.window);
     scan.folders.emplace_back(path, top.st_dev);
     scans_.push_back(std::move(scan));
     scheduleScanSlice();
@@ -90,10 +91,8 @@ bool Engine::skipsFolder(const QString& path, dev_t device, dev_t parentDevice) 
 }
 
 void Engine::scanSlice() {
-    if (stopped_ || stopRequested_.load()) {
-        scans_.clear();
-        folderFiles_.clear();
-        folderFilesQueued_.clear();
+    if (halting()) {
+        dropScanWork();
         return;
     }
     // The files being prepared ahead leave room for so many more.
@@ -106,6 +105,7 @@ void Engine::scanSlice() {
     if (hasScanWork() && ingest_->aheadRoom() > 0) {
         scheduleScanSlice();
     }
+    noteStartThrough();
 }
 
 void Engine::slice(qsizetype admissions) {
@@ -125,7 +125,7 @@ void Engine::slice(qsizetype admissions) {
             scan.next = 0;
             if (scan.folders.empty() && scan.again) {
                 scan.again = false;
-                scan.cutoff = now_().adding(-config_.recentWindow);
+                scan.cutoff = now_().adding(-scan.window);
                 scan.folders.emplace_back(scan.root, scan.rootDevice);
             }
             if (scan.folders.empty()) {

@@ -65,6 +65,9 @@ public:
 
     // What "offsets.json" holds: transcript path to byte offset; all or nothing.
     static std::optional<QHash<QString, quint64>> decodeOffsets(QByteArrayView json);
+    // What "unfinished-start.json" holds: when a start whose pass over what was on disk has not
+    // run to its end began. None unless it reads whole, as a finite number.
+    static std::optional<Date> decodeUnfinishedStart(QByteArrayView json);
 
     // One element read on its own: absent when it does not decode.
     template <typename T> struct Lossy { std::optional<T> value; };
@@ -109,6 +112,17 @@ public:
     // True when the index on disk could not be read and was set aside: its offsets went with it,
     // and transcripts are read from their start.
     bool indexSetAside() const { return indexSetAside_; }
+
+    // --- A start's pass over what is on disk ---
+    // When an earlier start began whose pass never ran to its end (a quit, a kill or a crash cut
+    // it short), as the support folder keeps it; none when the last pass was through, or when
+    // what is kept is missing or does not read.
+    std::optional<Date> unfinishedStart() const { return unfinishedStart_; }
+    // Keeps `at` as the beginning of the pass under way, until finishStart().
+    void beginStart(Date at);
+    // The pass has run to its end: what it kept goes once an index holding all it took is
+    // written.
+    void finishStart();
 
     // --- Offsets, title checks, saving ---
     void setOffset(quint64 offset, const QString& path);
@@ -262,6 +276,10 @@ private:
     bool isFirstRun_ = true;
     std::optional<Date> previousRunAt_;
     Date launchedAt_;
+    std::optional<Date> unfinishedStart_;
+    // The moment the support folder keeps for this run's pass, once written.
+    std::optional<Date> startKept_;
+    bool startFinished_ = false;
     const Clock now_;
     const std::shared_ptr<SerialQueue> autosave_;
     const double debounce_;
@@ -304,8 +322,11 @@ private:
     }
     // The small parts of the index, as they stand now.
     Index indexRest() const;
-    // What follows a written index whose transcript lines went as far as `offsetsOfWrite`.
-    void indexWritten(const QHash<QString, quint64>& offsetsOfWrite);
+    // What follows a written index whose transcript lines went as far as `offsetsOfWrite`;
+    // `afterStart`: it was begun once the start's pass was through.
+    void indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool afterStart);
+    void loadUnfinishedStart();
+    void clearStart();
     // Arms the delayed write of the index unless it is armed.
     void armIndexWrite();
     // The delayed write: on the writer when there is one, else save().

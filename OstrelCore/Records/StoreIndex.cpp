@@ -32,10 +32,13 @@ namespace {
 
 const QString indexName = QStringLiteral("index.json");
 const QString offsetsName = QStringLiteral("offsets.json");
+const QString unfinishedStartName = QStringLiteral("unfinished-start.json");
 // Far above what any history writes (an index of the most items allowed and years of hidden
 // ones stays within a few tens of MB), and low enough to read into memory at once.
 constexpr qint64 indexLimit = qint64(1) << 30;
 constexpr qint64 offsetsLimit = qint64(64) << 20;
+// One date; anything larger is not ours.
+constexpr qint64 unfinishedStartLimit = 4096;
 
 void logNotSaved(const QString& label, const Error& error) {
     // The reason in words ("no space left on device"), then the error's family and number.
@@ -222,6 +225,7 @@ void Store::load() {
 
     loadIndex();
     loadOffsets();
+    loadUnfinishedStart();
     launchedAt_ = now_();
     rebuildLookups();
 }
@@ -349,6 +353,55 @@ void Store::loadOffsets() {
         offsets_ = std::move(*offsets);
         offsetsOfIndex_ = offsets_;
     }
+}
+
+void Store::loadUnfinishedStart() {
+    // Whatever does not read is no unfinished pass: this start's own moment replaces it.
+    auto read =
+        AtomicFile::readRegular(rootPath_ + u'/' + unfinishedStartName, unfinishedStartLimit);
+    if (const QByteArray* bytes = std::get_if<QByteArray>(&read)) {
+        unfinishedStart_ = decodeUnfinishedStart(*bytes);
+        startKept_ = unfinishedStart_;
+    }
+}
+
+void Store::beginStart(Date at) {
+    if (startKept_ == at || !std::isfinite(at.seconds)) {
+        return;
+    }
+    JsonWriter out;
+    out.beginObject();
+    out.key(u"startedAt");
+    out.date(at);
+    out.endObject();
+    if (const auto error = AtomicFile::write(rootPath_ + u'/' + unfinishedStartName, out.take())) {
+        logNotSaved(QStringLiteral("start"), *error);
+        return;
+    }
+    startKept_ = at;
+    startFinished_ = false;
+}
+
+void Store::finishStart() {
+    startFinished_ = true;
+    // Nothing the pass took waits for the index: the moment goes now. Else with the next write.
+    if (!indexBehind_ && !writing_) {
+        clearStart();
+    }
+}
+
+void Store::clearStart() {
+    if (!startKept_) {
+        return;
+    }
+    const QString path = rootPath_ + u'/' + unfinishedStartName;
+    if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) {
+        // Kept, it costs the next start a longer look back, nothing else.
+        qCWarning(lcStore, "%s not removed: %s", qUtf8Printable(path),
+                  qUtf8Printable(Error::describe(Error::fromErrno())));
+        return;
+    }
+    startKept_.reset();
 }
 
 void Store::setOffsetsAside(const QString& path, const QString& why) {
@@ -510,17 +563,21 @@ void Store::save() {
             storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
             rootPath_ + u'/' + indexName)) {
         removeDoomedFiles();
-        indexWritten(offsets_);
+        indexWritten(offsets_, startFinished_);
     }
 }
 
-void Store::indexWritten(const QHash<QString, quint64>& offsetsOfWrite) {
+void Store::indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool afterStart) {
     // A change made while a write was under way keeps the index behind.
     indexBehind_ = indexDirty_;
     if (offsetsOfIndex_ != offsetsOfWrite) {
         offsetsOfIndex_ = offsetsOfWrite;
         // Offsets held back while the index could not be written may go out now.
         scheduleOffsetsSave();
+    }
+    // The index on disk holds all the finished pass took: the next start need not look back.
+    if (startFinished_ && (afterStart || !indexBehind_)) {
+        clearStart();
     }
 }
 
@@ -540,6 +597,8 @@ struct Store::IndexWrite {
     std::shared_ptr<WorkerPool> syncers;
     // The offsets as they stood: the lines whose captures this index holds.
     QHash<QString, quint64> offsets;
+    // Begun once the start's pass was through: it holds all that pass took.
+    bool afterStart = false;
 
     std::mutex lock;
     bool ran = false;
@@ -615,6 +674,7 @@ void Store::saveInBackground() {
     write->folders = QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end());
     write->syncers = syncers_ ? syncers_ : workers_;
     write->offsets = offsets_;
+    write->afterStart = startFinished_;
     unsyncedFiles_.clear();
     unsyncedFolders_.clear();
     doomedWriting_ = std::exchange(doomedFiles_, {});
@@ -663,7 +723,7 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     const QSet<QString> later = std::exchange(doomedFiles_, doomed);
     removeDoomedFiles();
     doomedFiles_ = later;
-    indexWritten(write->offsets);
+    indexWritten(write->offsets, write->afterStart);
     if (indexDirty_) {
         armIndexWrite();
     }

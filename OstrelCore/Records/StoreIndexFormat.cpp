@@ -636,4 +636,25 @@ std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json)
     return offsets;
 }
 
+std::optional<Date> Store::decodeUnfinishedStart(QByteArrayView json) {
+    JsonReader r(json);
+    Slot<Date> startedAt;
+    if (!r.beginObject()) {
+        return std::nullopt;
+    }
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "startedAt") {
+            dateField(r, startedAt);
+        } else {
+            r.skip();
+        }
+    }
+    if (!r.finish() || startedAt.bad || !startedAt.value ||
+        !std::isfinite(startedAt.value->seconds)) {
+        return std::nullopt;
+    }
+    return startedAt.value;
+}
+
 } // namespace ostrel

@@ -1,13 +1,18 @@
 #include "Platform/ProcessEnd.h"
+#include "Platform/TerminationSignal.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace ostrel;
 
@@ -55,6 +60,33 @@ TEST_F(ProcessEndTest, AFatalMessageIsSaidFarewellBeforeTheAbort) {
             qFatal("beyond repair");
         },
         "beyond repair\nfarewell on time on the main thread");
+}
+
+// A termination signal that comes while the main thread is busy (a launch making its windows) is
+// noticed at once on another thread, and still read by the main thread once it is back in its
+// loop.
+TEST_F(ProcessEndTest, ATerminationSignalIsNoticedAtOnceWhileTheMainThreadIsBusy) {
+    EXPECT_EXIT(
+        {
+            TerminationSignal::block();
+            std::atomic<bool> noticed{false};
+            {
+                const TerminationSignal signal(
+                    [](int number) {
+                        std::fprintf(stderr, "read %d\n", number);
+                        QCoreApplication::quit();
+                    },
+                    [&noticed] { noticed = true; });
+                ::kill(::getpid(), SIGTERM);
+                for (int i = 0; i < 2000 && !noticed; ++i) {
+                    QThread::msleep(5);
+                }
+                std::fputs(noticed ? "noticed while busy\n" : "not noticed\n", stderr);
+                QCoreApplication::exec();
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "noticed while busy\nread 15");
 }
 
 } // namespace

@@ -34,6 +34,7 @@ protected:
     QString claude, projects, scratch, temp, support;
     Environment env;
     EngineTiming timing;
+    Clock clock = &Date::now;
     std::vector<std::pair<Snapshot, Engine::Generation>> snapshots;
     std::shared_ptr<Engine> engine;
 
@@ -78,7 +79,7 @@ protected:
     std::shared_ptr<Engine> start(const Engine::Config& c, bool watch = true,
                                   const std::function<void(Engine&)>& beforeStart = {}) {
         snapshots.clear();
-        auto made = Engine::make(c, &Date::now, nullptr, timing);
+        auto made = Engine::make(c, clock, nullptr, timing);
         made->setOnSnapshot([this](const Snapshot& snapshot, Engine::Generation generation) {
             EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
             snapshots.emplace_back(snapshot, generation);
@@ -1440,6 +1441,26 @@ TEST_F(EngineLifecycle, AStopDuringALongFirstStartWaitsForOneBatchAndTheNextStar
         age(path, 30);
     }
     ::chmod(QFile::encodeName(scratch).constData(), 0700);
+    // Read before the scratchpads, screenshots of transcripts; after them, browser screenshots.
+    // Both only within the recent window of a start.
+    const int shots = 400;
+    lines::Context c;
+    for (int t = 0; t < 8; ++t) {
+        const QString transcript = openSession(c, projects, QString("t%1").arg(t));
+        QByteArrayList transcriptLines{lines::prompt(c, "look", QString("p-%1").arg(t))};
+        for (int i = t; i < shots; i += 8) {
+            transcriptLines.append(screenshotLine(c, 1000 + i));
+        }
+        lines::append(transcript, transcriptLines);
+    }
+    const int browserShots = 30;
+    for (int i = 0; i < browserShots; ++i) {
+        const QString shot =
+            temp + QString("/claude-chrome-screenshots-t/screenshot-%1.jpg").arg(i);
+        write(shot, TestImages::jpeg(80, 60, std::nullopt, 7000 + quint32(i)));
+        age(shot, 30);
+    }
+    const int total = count + shots + browserShots;
     LogCapture log;
     const auto added = [&] { return log.matching("added ").size(); };
     engine = start(config(), false);
@@ -1451,13 +1472,32 @@ TEST_F(EngineLifecycle, AStopDuringALongFirstStartWaitsForOneBatchAndTheNextStar
     EXPECT_LE(stored - before, count / 20);
     EXPECT_EQ(index().value("items").toArray().size(), stored);
 
+    // The next start comes a day later: by then every file is far older than the recent window,
+    // yet it takes all the stopped start was yet to take, and nothing twice.
+    clock = [] { return Date::now().adding(86400); };
     engine = start(config(), false);
-    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }, 30.0));
+    engine->stop();
+    engine.reset();
+    EXPECT_EQ(index().value("items").toArray().size(), total);
+
+    // Through at last: the start after it looks back over the recent window only, also when
+    // what the support folder keeps says a start began tomorrow.
+    const QString browser = temp + "/claude-chrome-screenshots-t/screenshot-";
+    write(browser + "old.jpg", TestImages::jpeg(80, 60, std::nullopt, 9998));
+    age(browser + "old.jpg", 30);
+    write(browser + "new.jpg", TestImages::jpeg(80, 60, std::nullopt, 9999));
+    age(browser + "new.jpg", 30 - 86400);
+    write(support + "/unfinished-start.json",
+          QByteArray("{\"startedAt\":") +
+              QByteArray::number(Date::now().adding(2 * 86400).seconds, 'f', 3) + "}");
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }, 30.0));
     engine->stop();
     engine.reset();
     const QStringList sources = indexSources();
-    EXPECT_EQ(sources.size(), count);
-    EXPECT_EQ(QSet<QString>(sources.begin(), sources.end()).size(), count);
+    EXPECT_EQ(sources.size(), total + 1);
+    EXPECT_TRUE(sources.contains(real(browser + "new.jpg")));
 }
 
 TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
