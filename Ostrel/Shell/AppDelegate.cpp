@@ -122,7 +122,12 @@ void AppDelegate::launch() {
     auto preview = std::make_unique<PreviewPanelController>();
     PreviewPanelController* previewPanels = preview.get();
     services.preview = std::move(preview);
-    services.dragOut = std::make_unique<DragOutSource>();
+    auto dragOut = std::make_unique<DragOutSource>();
+    // As the shelf's panels: without a window system of our own, taken to blend.
+    dragOut->compositorRunning = [windows = windows_.get()] {
+        return !windows || windows->compositorRunning();
+    };
+    services.dragOut = std::move(dragOut);
     services.cachedThumbnail = [](const ShelfItem& item, double side) {
         return Thumbnailer::cachedImage(item, side).value_or(QImage());
     };

@@ -267,17 +267,24 @@ void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels,
 
     if (!f.shape.isEmpty()) {
         // Filling the whole smoothed outline only for the clip to keep a rectangle of it costs
-        // far more than the rectangle.
-        const bool inside = !exposed.isEmpty() &&
-                            painter.worldTransform().type() <= QTransform::TxTranslate &&
-                            f.shape.contains(exposed);
+        // far more than the rectangle. The rectangle is the exposed one grown to whole device
+        // pixels: at a fractional scale its edges fall inside a pixel, which the repaint cleared
+        // and an edge-smoothed fill would leave half covered, to show as a line of the desktop
+        // through the drawer (dropped from the window's shape without a compositor).
+        QRectF area;
+        if (!exposed.isEmpty() && painter.worldTransform().type() <= QTransform::TxTranslate) {
+            const QTransform toDevice = painter.deviceTransform();
+            const QRect pixels = toDevice.mapRect(exposed).toAlignedRect();
+            area = toDevice.inverted().mapRect(QRectF(pixels));
+        }
+        const bool inside = !area.isEmpty() && f.shape.contains(area);
         const auto fill = [&](double opacity, const QBrush& brush) {
             if (opacity <= 0) {
                 return;
             }
             painter.setOpacity(std::min(opacity, 1.0));
             if (inside) {
-                painter.fillRect(exposed, brush);
+                painter.fillRect(area, brush);
             } else {
                 painter.fillPath(f.shape, brush);
             }

@@ -17,8 +17,9 @@ namespace ostrel {
 class DragLift : public QObject {
     Q_OBJECT
 public:
-    // Draws the card as the lifted drag image; a null image when the card is gone.
-    using Render = std::function<QImage()>;
+    // Draws the card as the lifted drag image at `pixelRatio` image pixels to a logical one, with
+    // its shadow or without (where no compositor blends one); a null image when the card is gone.
+    using Render = std::function<QImage(double pixelRatio, bool shadow)>;
 
     struct Hover {
         QString itemID;

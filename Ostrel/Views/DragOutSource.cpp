@@ -1,5 +1,6 @@
 #include "Ostrel/Views/DragOutSource.h"
 
+#include "Ostrel/Panels/FlatFrame.h"
 #include "Platform/AtomicFile.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QWindow>
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -90,7 +92,15 @@ bool DragOutSource::begin(const ShelfItem& item, const QImage& icon) {
     session.url = *url;
     session.actions = Qt::CopyAction;
     if (pending && pending->itemID == item.id && pending->render) {
-        session.image = pending->render();
+        // At the window's own pixel ratio, so that the window's shape falls on whole pixels.
+        const double ratio = event->window->devicePixelRatioF();
+        const bool blended = !compositorRunning || compositorRunning();
+        session.image = pending->render(ratio, blended);
+        if (!blended) {
+            FlatFrame flat;
+            flat.flatten(session.image, QRegion(), QPoint(), ratio);
+            session.shape = flat.shape();
+        }
     }
     if (!session.image.isNull()) {
         session.hotSpot = liftedHotSpot(*pending);
@@ -149,6 +159,20 @@ void DragOutSource::runDrag(const Session& session) {
     drag->setMimeData(mimeData(session.url));
     drag->setPixmap(QPixmap::fromImage(session.image));
     drag->setHotSpot(session.hotSpot.toPoint());
+    if (!session.shape.isEmpty()) {
+        // The image's window exists once the drag has begun, which is before its own event loop
+        // runs this.
+        QMetaObject::invokeMethod(
+            drag,
+            [shape = session.shape] {
+                for (QWindow* window : QGuiApplication::topLevelWindows()) {
+                    if (window->inherits("QShapedPixmapWindow")) {
+                        window->setMask(shape);
+                    }
+                }
+            },
+            Qt::QueuedConnection);
+    }
     // Copy is the only action offered: the receiver copies the file, the shelf keeps its own.
     // Our windows accept no drops, so an item dropped back onto the shelf is refused.
     drag->exec(session.actions, Qt::CopyAction);

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRegion>
 #include <QUrl>
 #include <QWidget>
 
@@ -20,6 +21,11 @@ namespace ostrel {
 // The receiver may only copy, so the shelf's file is never moved. The drag image is the card
 // itself, lifted where it lay, when a card armed the lift; else the item's picture or its file
 // icon under the pointer. Main thread only.
+//
+// Without a compositor the drag image's window shows on an opaque ground, and Qt leaves it a
+// rectangle: the margin around a lifted card, shadow and all, would be a white box. The lifted
+// card then goes without its shadow, each pixel whole or gone, its window cut to the pixels
+// kept, as the shelf itself is cut.
 class DragOutSource final : public QObject, public DragOut {
     Q_OBJECT
 public:
@@ -43,6 +49,9 @@ public:
         QImage image;
         // Where the pointer holds the image, from its top-left corner.
         QPointF hotSpot;
+        // The logical pixels the image covers whole, to cut its window to where no compositor
+        // blends; empty: the window keeps the shape the window system gives it.
+        QRegion shape;
         Qt::DropActions actions;
     };
     // Runs the drag; returns when it has ended (dropped or cancelled).
@@ -54,6 +63,9 @@ public:
     ~DragOutSource() override;
 
     bool begin(const ShelfItem& item, const QImage& icon) override;
+    // Whether a compositor blends translucent windows; without one (unset: with one) the lifted
+    // card travels without its shadow, cut to its rounded shape.
+    std::function<bool()> compositorRunning;
     bool isActive() const { return active_; }
     // The drag is over, however it ended.
     void draggingEnded();

@@ -175,23 +175,27 @@ QMargins PreviewPanelController::frameMargins() {
 }
 
 // What moves between the card and the panel: the card's picture (the stored thumbnail, else the
-// picture or drawing the panel shows) between the card and where the panel shows it; without a
-// card on screen or any picture of it, the panel itself out of the zero rectangle at its middle.
+// picture or drawing the panel shows) between the card and where the panel shows it; for a file
+// with no picture at all, the panel itself, fitted to the card, between the card and the panel.
+// Only without a card on screen does the panel grow out of the zero rectangle at its middle.
 PreviewPanelController::Flight PreviewPanelController::flight() const {
     const QRect inner = panel_->geometry();
     if (!QGuiApplication::screenAt(inner.center())) {
         return {}; // its screen went away: nothing moves where no one sees it
     }
-    const QImage picture = transitionImage_.isNull() ? panel_->picture() : transitionImage_;
     const QRect card = sourceFrameOnScreen().toAlignedRect();
-    if (!picture.isNull() && !card.isEmpty()) {
-        const QSize size = picture.deviceIndependentSize().toSize();
-        const auto shown = panel_->pictureFrame();
-        return {picture, fitted(size, card),
-                shown ? shown->translated(inner.topLeft())
-                      : fitted(size, panel_->framedArea().translated(inner.topLeft()))};
+    if (card.isEmpty()) {
+        return {panel_->snapshot(), QRect(inner.center(), QSize()), inner};
     }
-    return {panel_->snapshot(), QRect(inner.center(), QSize()), inner};
+    const QImage picture = transitionImage_.isNull() ? panel_->picture() : transitionImage_;
+    if (picture.isNull()) {
+        return {panel_->snapshot(), fitted(inner.size(), card), inner};
+    }
+    const QSize size = picture.deviceIndependentSize().toSize();
+    const auto shown = panel_->pictureFrame();
+    return {picture, fitted(size, card),
+            shown ? shown->translated(inner.topLeft())
+                  : fitted(size, panel_->framedArea().translated(inner.topLeft()))};
 }
 
 void PreviewPanelController::zoomIn() {

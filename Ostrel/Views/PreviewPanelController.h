@@ -25,7 +25,8 @@ struct PreviewItem {
 // user works in keeps the focus. The panel is created on the first show and reused; keys pressed
 // while it is in front go back to the shelf (`onKey`). On a first show the card's picture moves
 // from the card to where the panel will show it, and the panel appears around it when it lands;
-// without a card on screen or a picture of it, the panel grows out of its own middle. Closing
+// a file with no picture flies the panel itself out of the card, and only without a card on
+// screen does the panel grow out of its own middle. Closing
 // runs the same way back. The preview counts as showing from the start. Main thread only.
 class PreviewPanelController final : public PreviewController {
 public:

@@ -356,6 +356,25 @@ ThumbnailCache& covers() {
     return *instance;
 }
 
+// The shadow under a lifted card of `size`: its shape in black, blurred by drawing it in widening,
+// fainter rings, in an image of `pixels` at `pixelRatio`.
+QImage shadowOf(QSizeF size, QSize pixels, double pixelRatio) {
+    QImage shadow(pixels, QImage::Format_ARGB32_Premultiplied);
+    shadow.setDevicePixelRatio(pixelRatio);
+    shadow.fill(Qt::transparent);
+    QPainter p(&shadow);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    const QRectF base(QPointF(LiftedCard::margin, LiftedCard::margin + 5), size);
+    constexpr int steps = 10;
+    for (int i = steps; i >= 1; --i) {
+        const double grow = 10.0 * i / steps;
+        p.setBrush(black(0.45 / steps));
+        p.drawRoundedRect(base.adjusted(-grow, -grow, grow, grow), corner + grow, corner + grow);
+    }
+    return shadow;
+}
+
 } // namespace
 
 QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRatio) {
@@ -377,7 +396,7 @@ QImage ThumbnailCard::cover(const QImage& picture, QSizeF size, double pixelRati
     return out;
 }
 
-QImage LiftedCard::render(const ThumbnailCard& card, double pixelRatio) {
+QImage LiftedCard::render(const ThumbnailCard& card, double pixelRatio, bool shadow) {
     const QSizeF full = card.size + QSizeF(2 * margin, 2 * margin);
     QImage out((full * pixelRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
     if (out.isNull()) {
@@ -385,26 +404,10 @@ QImage LiftedCard::render(const ThumbnailCard& card, double pixelRatio) {
     }
     out.setDevicePixelRatio(pixelRatio);
     out.fill(Qt::transparent);
-
-    // The shadow: the card's shape in black, blurred by drawing it in widening, fainter rings.
-    QImage shadow(out.size(), QImage::Format_ARGB32_Premultiplied);
-    shadow.setDevicePixelRatio(pixelRatio);
-    shadow.fill(Qt::transparent);
-    {
-        QPainter p(&shadow);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        const QRectF base(QPointF(margin, margin + 5), card.size);
-        constexpr int steps = 10;
-        for (int i = steps; i >= 1; --i) {
-            const double grow = 10.0 * i / steps;
-            p.setBrush(black(0.45 / steps));
-            p.drawRoundedRect(base.adjusted(-grow, -grow, grow, grow), corner + grow,
-                              corner + grow);
-        }
-    }
     QPainter painter(&out);
-    painter.drawImage(QPointF(0, 0), shadow);
+    if (shadow) {
+        painter.drawImage(QPointF(0, 0), shadowOf(card.size, out.size(), pixelRatio));
+    }
     painter.translate(margin, margin);
     ThumbnailCard flat = card;
     flat.hovering = false; // the rim of the lifted card is the resting one

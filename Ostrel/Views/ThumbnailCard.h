@@ -69,7 +69,7 @@ void paint(QPainter& painter, QSizeF size);
 // The card as the drag image: lifted on a soft shadow with 16 points of room on every side.
 namespace LiftedCard {
 inline constexpr double margin = 16;
-QImage render(const ThumbnailCard& card, double pixelRatio = 2);
+QImage render(const ThumbnailCard& card, double pixelRatio = 2, bool shadow = true);
 } // namespace LiftedCard
 
 } // namespace ostrel

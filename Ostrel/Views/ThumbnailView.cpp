@@ -249,11 +249,11 @@ ThumbnailCard ThumbnailView::card() const {
 }
 
 DragLift::Render ThumbnailView::renderer() {
-    return [self = QPointer<ThumbnailView>(this)]() -> QImage {
+    return [self = QPointer<ThumbnailView>(this)](double pixelRatio, bool shadow) -> QImage {
         if (!self) {
             return {};
         }
-        return LiftedCard::render(self->card());
+        return LiftedCard::render(self->card(), pixelRatio, shadow);
     };
 }
 

@@ -106,7 +106,7 @@ TEST(DragOut, ADragCarriesTheFileForCopyingAndEndsAfterTheSessionReturns) {
 TEST(DragOut, NoDragStartsWithoutAPressOrSomethingToCarry) {
     Rig r;
     const ShelfItem item = r.fileItem("a");
-    DragLift::shared().setPending("a", {}, {}, [] { return picture({10, 10}); });
+    DragLift::shared().setPending("a", {}, {}, [](double, bool) { return picture({10, 10}); });
     r.event.reset();
     EXPECT_FALSE(r.source.begin(item, QImage()));
     EXPECT_FALSE(DragLift::shared().pending()); // consumed all the same
@@ -125,7 +125,7 @@ TEST(DragOut, NoDragStartsWithoutAPressOrSomethingToCarry) {
 
 TEST(DragOut, ALiftedCardIsHeldWhereItWasGrabbed) {
     Rig r;
-    DragLift::shared().setPending("a", QPointF(20, 30), QPointF(5, -3), [] {
+    DragLift::shared().setPending("a", QPointF(20, 30), QPointF(5, -3), [](double, bool) {
         return picture({144, 116});
     });
     ASSERT_TRUE(r.source.begin(r.fileItem("a"), picture({50, 50})));
@@ -136,9 +136,11 @@ TEST(DragOut, ALiftedCardIsHeldWhereItWasGrabbed) {
     EXPECT_EQ(r.sessions[0].hotSpot, QPointF(41, 43));
 
     // A lift armed for another card, or one that draws nothing, falls back to the icon.
-    DragLift::shared().setPending("other", QPointF(20, 30), {}, [] { return picture({9, 9}); });
+    DragLift::shared().setPending("other", QPointF(20, 30), {}, [](double, bool) {
+        return picture({9, 9});
+    });
     ASSERT_TRUE(r.source.begin(r.fileItem("b"), picture({100, 50})));
-    DragLift::shared().setPending("c", QPointF(20, 30), {}, [] { return QImage(); });
+    DragLift::shared().setPending("c", QPointF(20, 30), {}, [](double, bool) { return QImage(); });
     QCoreApplication::processEvents();
     ASSERT_TRUE(r.source.begin(r.fileItem("c"), QImage()));
     QCoreApplication::processEvents();

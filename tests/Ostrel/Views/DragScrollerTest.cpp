@@ -136,8 +136,9 @@ struct LiftRig {
     explicit LiftRig(double length, Qt::Orientation axis = Qt::Horizontal) {
         strip = std::make_unique<Strip>(length, rig.model.get(), axis);
         rig.model->setHoveredItem(test::shelfItem(QStringLiteral("c")));
-        DragLift::shared().setHover(QStringLiteral("c"), QPointF(30, 40),
-                                    [] { return QImage(10, 10, QImage::Format_ARGB32); });
+        DragLift::shared().setHover(QStringLiteral("c"), QPointF(30, 40), [](double, bool) {
+            return QImage(10, 10, QImage::Format_ARGB32);
+        });
     }
     ~LiftRig() {
         DragLift::shared().takePending();

@@ -339,7 +339,7 @@ TEST_F(ThumbnailViewTest, PointerClicksDragsAndHover) {
     EXPECT_EQ(DragLift::shared().pending()->itemID, QStringLiteral("c"));
     EXPECT_EQ(DragLift::shared().pending()->relative, QPointF(3, 0));
     EXPECT_TRUE(taps.isEmpty());
-    const QImage lifted = DragLift::shared().pending()->render();
+    const QImage lifted = DragLift::shared().pending()->render(2, true);
     EXPECT_EQ(lifted.deviceIndependentSize(), QSizeF(192, 152));
     lifted.save(pngPath(QStringLiteral("lifted-card.png")));
     rig.dragOut->end();
