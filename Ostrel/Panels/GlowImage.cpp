@@ -229,4 +229,28 @@ std::optional<GlowImage::Rendered> GlowImage::render(const QPainterPath& core, c
     return Rendered{image, frame};
 }
 
+QImage roundedShadow(const QRectF& shape, double corner, double blur, double opacity, QSize pixels,
+                     double ratio) {
+    if (ratio <= 0 || pixels.isEmpty() || shape.isEmpty()) {
+        return {};
+    }
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return image;
+    }
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(ratio, ratio);
+        QPainterPath path;
+        path.addRoundedRect(shape, corner, corner);
+        p.fillPath(path, QColor::fromRgbF(0, 0, 0, float(opacity)));
+    }
+    // A blur radius reads as about two deviations of a Gaussian, as the shelf's other shadows.
+    gaussianBlur(image, blur / 2 * ratio);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
 } // namespace ostrel

@@ -43,4 +43,10 @@ std::optional<Rendered> render(const QPainterPath& core, const QRectF& lit, doub
 // box passes each way; pixels beyond the edges count as transparent.
 void gaussianBlur(QImage& image, double sigma);
 
+// The soft shadow of a rounded rectangle `shape` (corner `corner` points) filled black at
+// `opacity` and blurred by `blur` points in device pixels, into a transparent image of `pixels`
+// at `ratio` (its device pixel ratio). Null for an empty or non-positive size.
+QImage roundedShadow(const QRectF& shape, double corner, double blur, double opacity, QSize pixels,
+                     double ratio);
+
 } // namespace ostrel

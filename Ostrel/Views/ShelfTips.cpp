@@ -109,21 +109,10 @@ const TipShadow& tipShadow(QSizeF size, double ratio) {
     const QSize pixels(int(std::ceil(points.width() * ratio)),
                        int(std::ceil(points.height() * ratio)));
     TipShadow shadow;
-    if (ratio > 0 && !pixels.isEmpty() && pixels.width() <= 4096 && pixels.height() <= 4096) {
-        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter p(&image);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.scale(ratio, ratio);
-            QPainterPath shape;
-            shape.addRoundedRect(QRectF(QPointF(room, room), size), ShelfStyle::tipCorner,
-                                 ShelfStyle::tipCorner);
-            p.fillPath(shape, QColor::fromRgbF(0, 0, 0, float(opacity)));
-        }
-        gaussianBlur(image, blur / 2 * ratio);
-        image.setDevicePixelRatio(ratio);
-        shadow = {image, QPointF(-room, drop - room)};
+    if (pixels.width() <= 4096 && pixels.height() <= 4096) {
+        shadow = {roundedShadow(QRectF(QPointF(room, room), size), ShelfStyle::tipCorner, blur,
+                                opacity, pixels, ratio),
+                  QPointF(-room, drop - room)};
     }
     return *kept.insert(key, shadow);
 }

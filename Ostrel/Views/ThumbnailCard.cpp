@@ -2,6 +2,7 @@
 // and dot, the selection ring around it, and the lifted card a drag carries.
 #include "Ostrel/Views/ThumbnailCard.h"
 
+#include "Ostrel/Panels/GlowImage.h"
 #include "Ostrel/Views/RasterBands.h"
 #include "Ostrel/Views/Symbols.h"
 #include "Ostrel/Views/ThumbnailCache.h"
@@ -356,23 +357,11 @@ ThumbnailCache& covers() {
     return *instance;
 }
 
-// The shadow under a lifted card of `size`: its shape in black, blurred by drawing it in widening,
-// fainter rings, in an image of `pixels` at `pixelRatio`.
+// The shadow under a lifted card of `size`: black at 0.45, blurred by 10 points, 5 points down, in
+// an image of `pixels` at `pixelRatio`.
 QImage shadowOf(QSizeF size, QSize pixels, double pixelRatio) {
-    QImage shadow(pixels, QImage::Format_ARGB32_Premultiplied);
-    shadow.setDevicePixelRatio(pixelRatio);
-    shadow.fill(Qt::transparent);
-    QPainter p(&shadow);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
     const QRectF base(QPointF(LiftedCard::margin, LiftedCard::margin + 5), size);
-    constexpr int steps = 10;
-    for (int i = steps; i >= 1; --i) {
-        const double grow = 10.0 * i / steps;
-        p.setBrush(black(0.45 / steps));
-        p.drawRoundedRect(base.adjusted(-grow, -grow, grow, grow), corner + grow, corner + grow);
-    }
-    return shadow;
+    return roundedShadow(base, corner, 10, 0.45, pixels, pixelRatio);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "Platform/PreviewPanel.h"
 
 #include "Platform/RecordingDesktop.h"
+#include "support/Contrast.h"
 #include "support/HostilePictures.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -28,6 +29,8 @@
 
 using namespace ostrel;
 using Content = PreviewPanel::Content;
+using ostrel::test::ground;
+using ostrel::test::legibility;
 namespace Hostile = ostrel::test::HostilePictures;
 
 namespace {
@@ -80,51 +83,6 @@ QImage solid(QSize size, QColor color) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(color);
     return image;
-}
-
-// The contrast ratio of two colours, as the web's accessibility guidelines define it.
-double contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// The commonest colour of an area: the ground its text stands on.
-QColor ground(const QImage& shot, const QRect& area) {
-    QHash<QRgb, int> counts;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            ++counts[shot.pixel(x, y)];
-        }
-    }
-    QRgb commonest = 0;
-    int most = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        if (it.value() > most) {
-            most = it.value();
-            commonest = it.key();
-        }
-    }
-    return QColor(commonest);
-}
-
-// How well the text in an area reads: the contrast between its ground and its strongest ink.
-double legibility(const QImage& shot, const QRect& area) {
-    const QColor paper = ground(shot, area);
-    double best = 1;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            best = std::max(best, contrast(paper, QColor(shot.pixel(x, y))));
-        }
-    }
-    return best;
 }
 
 } // namespace

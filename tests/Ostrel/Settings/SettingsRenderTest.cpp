@@ -2,7 +2,7 @@
 
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
-#include "support/Contrast.h"
+#include "support/ReadableWindow.h"
 
 #include <QImage>
 #include <QJsonArray>

@@ -5,7 +5,7 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Display/Motion.h"
-#include "support/Contrast.h"
+#include "support/ReadableWindow.h"
 #include "support/FocusStops.h"
 #include "support/ShelfModelTestSupport.h"
 

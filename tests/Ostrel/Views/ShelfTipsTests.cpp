@@ -260,7 +260,6 @@ TEST_F(TipsFixture, TheTipCastsOneSoftShadowAtEveryScale) {
         QPainter painter(&picture);
         scene.render(&painter, QRectF(0, 0, 400, 200), QRectF(0, 0, 400, 200));
         painter.end();
-        picture.save(QStringLiteral("tip-shadow-%1.png").arg(ratio));
         const int x = int(frame->center().x() * ratio);
         const int from = int(std::ceil((frame->bottom() + 1) * ratio));
         const auto alpha = [&](int y) { return 1 - qRed(picture.pixel(x, y)) / 255.0; };

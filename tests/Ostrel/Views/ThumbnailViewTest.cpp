@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace ostrel;
 using ostrel::test::ModelRig;
 
@@ -431,6 +433,30 @@ TEST_F(ThumbnailViewTest, ADrawingNamedAsAPictureShowsNoFileItNamesOnTheCardOrWh
          {*card->image(), lifted, *Thumbnailer::cachedImage(item, Thumbnailer::side({160, 120}))}) {
         EXPECT_EQ(test::HostilePictures::pixelsNear(image, Qt::red), 0);
         EXPECT_GT(test::HostilePictures::pixelsNear(image, green), 100);
+    }
+}
+
+// The drag image's shadow is one soft Gaussian edge, black at 0.45 blurred by 10 points and 5
+// points down, falling off pixel by pixel at every scale rather than in bands.
+TEST_F(ThumbnailViewTest, TheLiftedCardCastsOneSoftShadowAtEveryScale) {
+    ThumbnailCard card;
+    card.size = QSizeF(160, 120);
+    for (const double ratio : {1.0, 1.5, 2.0}) {
+        const QImage lifted = LiftedCard::render(card, ratio);
+        ASSERT_FALSE(lifted.isNull());
+        const int x = lifted.width() / 2;
+        const int from = int(std::ceil((LiftedCard::margin + card.size.height()) * ratio));
+        const auto alpha = [&](int y) { return qAlpha(lifted.pixel(x, y)) / 255.0; };
+        const auto edge = [&](int y) {
+            const double below = (y + 0.5) / ratio - (LiftedCard::margin + card.size.height() + 5);
+            return 0.45 * 0.5 * std::erfc(below / (5 * std::sqrt(2.0)));
+        };
+        EXPECT_NEAR(alpha(from), edge(from), 0.04) << ratio;
+        int bands = 0;
+        for (int y = from; alpha(y) > 0.03 && y + 1 < lifted.height(); ++y) {
+            bands += alpha(y + 1) >= alpha(y) ? 1 : 0;
+        }
+        EXPECT_EQ(bands, 0) << ratio;
     }
 }
 
