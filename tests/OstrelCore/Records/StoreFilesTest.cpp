@@ -189,15 +189,39 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
 }
 
 TEST_F(StoreFiles, SourceChecksThatDoNotReadAreDroppedAloneAndSpoilNothing) {
-    const QByteArray head = R"({"items":[],"prompts":[],"sessions":[],"sourceChecks":)";
-    writeIndex(head + R"({"/a":{"id":"x","modified":"now"},"/b":[],"/c":{"modified":2},)"
-                      R"("/d":{"id":"y","modified":3.5,"more":true}},"version":1})");
+    Store::Index index;
+    index.items = {makeItem("x", 1), makeItem("y", 1)};
+    index.titleChecks = QHash<QString, Date>{{"s", Date(1)}};
+    const auto withChecks = [&index](const QByteArray& checks) {
+        QByteArray text = index.encode();
+        text.replace(R"("titleChecks")", R"("sourceChecks":)" + checks + R"(,"titleChecks")");
+        return text;
+    };
+    // Values a strict read refuses, in one entry each: a number out of range, nesting deeper
+    // than any reader goes; and a check of an item no longer held.
+    const QByteArray deep = QByteArray(2000, '[') + QByteArray(2000, ']');
+    writeIndex(withChecks(R"({"/a":{"id":"x","modified":"now"},"/b":[],"/c":{"modified":2},)"
+                          R"("/e":{"id":"x","modified":1e400},"/f":{"id":"x","modified":1,"n":)" +
+                          deep +
+                          R"(},"/g":{"id":"gone","modified":1},)"
+                          R"("/d":{"id":"y","modified":3.5,"more":true}})"));
     auto store = open();
     EXPECT_FALSE(store->isFirstRun());
+    EXPECT_EQ(store->items().size(), 2);
     EXPECT_EQ(store->sourceChecks().keys(), QStringList{"/d"});
     EXPECT_EQ(store->sourceChecks().value("/d"), (Store::SourceCheck{"y", Date(3.5)}));
 
-    writeIndex(head + R"([{"id":"x","modified":1}],"titleChecks":{"s":1}})");
+    // No more checks are kept than there are items.
+    QByteArray many = "{";
+    for (int i = 0; i < 10; ++i) {
+        many += R"("/m)" + QByteArray::number(i) + R"(":{"id":"x","modified":1},)";
+    }
+    many.back() = '}';
+    writeIndex(withChecks(many));
+    store = open();
+    EXPECT_EQ(store->sourceChecks().size(), 2);
+
+    writeIndex(withChecks(R"([{"id":"x","modified":1e400}])"));
     store = open();
     EXPECT_FALSE(store->isFirstRun());
     EXPECT_TRUE(store->sourceChecks().isEmpty());
