@@ -34,8 +34,11 @@ const char* unfit(const struct stat& st, Entry kind) {
         return "a symbolic link";
     }
     if (kind == Entry::folder) {
+        // Anything else of ours in its place only fails the folder's making, and every write
+        // into it later, as any folder that cannot be made does; only a folder of another user
+        // would take our files in.
         if (!S_ISDIR(st.st_mode)) {
-            return "not a folder";
+            return nullptr;
         }
     } else if (S_ISDIR(st.st_mode)) {
         return "a folder";

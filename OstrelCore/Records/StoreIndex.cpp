@@ -211,7 +211,8 @@ void Store::load() {
     AtomicFile::makeFolder(rootPath_, 0700, false);
     AtomicFile::makeOwnFolder(itemsDir_, 0700);
     AtomicFile::makeOwnFolder(thumbsDir_, 0700);
-    if (const auto st = FileStat::stat(rootPath_); st && (st->mode & 077) != 0) {
+    if (const auto st = FileStat::stat(rootPath_);
+        st && st->isDirectory() && (st->mode & 077) != 0) {
         qCWarning(lcStore,
                   "support folder %s is open to others (mode %04o); its files stay private",
                   qUtf8Printable(rootPath_), static_cast<unsigned>(st->mode & 07777));

@@ -134,6 +134,12 @@ TEST_F(StoreFiles, AFolderTheUserNamedKeepsItsModesAndOurFilesStayPrivate) {
     EXPECT_TRUE(said[0].contains(dir.file("support")));
     EXPECT_TRUE(said[0].contains("0755"));
 
+    // A file in place of the folder is no folder open to others: the store goes on without one.
+    dir.write("plain", "notes");
+    Store::make(QUrl::fromLocalFile(dir.file("plain")), [] { return Date(1); })->flush();
+    EXPECT_EQ(log.matching("is open to others").size(), 1);
+    EXPECT_EQ(dir.read("plain"), "notes");
+
     // Folders we make, parents included, are private.
     Store::make(QUrl::fromLocalFile(dir.file("new/deeper/support")), [] { return Date(1); });
     EXPECT_EQ(modeOf(dir.file("new")), 0700u);
