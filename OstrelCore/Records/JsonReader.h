@@ -82,9 +82,11 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    // Left uninitialised until opened: a reader made for each of a million small values must
+    // not fill its whole stack of levels every time.
     struct Level {
-        bool object = false;
-        bool first = true;
+        bool object;
+        bool first;
     };
 
     bool fail() {

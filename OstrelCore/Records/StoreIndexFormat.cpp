@@ -560,9 +560,13 @@ QHash<QString, Store::SourceCheck> decodeSourceChecks(const std::vector<SourceCh
     }
     QHash<QString, Store::SourceCheck> checks;
     for (const SourceCheckText& entry : entries) {
-        QString path = entry.path.toString();
         auto check = readSourceCheck(entry.value);
-        if (!check || !held.contains(check->id)) {
+        const bool good = check && held.contains(check->id);
+        if (!good && checks.isEmpty()) {
+            continue;
+        }
+        QString path = entry.path.toString();
+        if (!good) {
             checks.remove(path); // a name repeated counts with its last value
         } else if (checks.size() < held.size() || checks.contains(path)) {
             checks.insert(std::move(path), std::move(*check));
