@@ -224,7 +224,7 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
 bool SupportFolderLock::setAside(dev_t device, ino_t inode, const char* why) {
     const FolderGuard guard(QFile::encodeName(folder_));
     if (guard.fd() < 0) {
-        fail(errno, true);
+        error_ = QStringLiteral("%1 cannot be opened (%2)").arg(folder_, describe(errno));
         return false;
     }
     const auto moved = AtomicFile::setAside(guard.fd(), lockName, device, inode);
