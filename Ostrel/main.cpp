@@ -110,17 +110,13 @@ int main(int argc, char** argv) {
                      qPrintable(where), qPrintable(support));
         return 1;
     }
-    case SupportFolderLock::Claim::refused:
-        std::fprintf(stderr,
-                     "ostrel: the support folder cannot be kept from a second Ostrel (%s); not "
-                     "starting on it\n",
-                     qPrintable(supportLock.error()));
-        return 1;
-    case SupportFolderLock::Claim::unsupported:
+    case SupportFolderLock::Claim::unguarded:
+        // Said once, here: the store goes on without the folder, and its own failures to save
+        // follow from this one.
         qCWarning(lcStore).noquote()
-            << QStringLiteral("%1 cannot be locked (%2): an Ostrel on another display would undo "
-                              "this one's changes to the shelf")
-                   .arg(supportLock.path(), supportLock.error());
+            << QStringLiteral("the support folder %1: the shelf runs unguarded against a second "
+                              "Ostrel")
+                   .arg(supportLock.error());
         break;
     case SupportFolderLock::Claim::held:
         break;

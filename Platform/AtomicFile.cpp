@@ -1,5 +1,8 @@
 #include "Platform/AtomicFile.h"
 
+#include "Platform/Log.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -8,6 +11,7 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +29,94 @@ Error qtError(const QFileDevice& file, int savedErrno) {
 
 } // namespace
 
-std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode) {
+const char* unfit(const struct stat& st, Entry kind) {
+    if (S_ISLNK(st.st_mode)) {
+        return "a symbolic link";
+    }
+    if (kind == Entry::folder) {
+        // Anything else of ours in its place only fails the folder's making, and every write
+        // into it later, as any folder that cannot be made does; only a folder of another user
+        // would take our files in.
+        if (!S_ISDIR(st.st_mode)) {
+            return nullptr;
+        }
+    } else if (S_ISDIR(st.st_mode)) {
+        return "a folder";
+    } else if (S_ISFIFO(st.st_mode)) {
+        return "a pipe";
+    } else if (!S_ISREG(st.st_mode)) {
+        return "not a plain file";
+    }
+    if (st.st_uid != ::geteuid()) {
+        return kind == Entry::folder ? "another user's folder" : "another user's file";
+    }
+    if (kind == Entry::file && st.st_nlink != 1) {
+        return "a second name of another file";
+    }
+    return nullptr;
+}
+
+std::variant<QString, Error> setAside(int folder, const QByteArray& name, dev_t device,
+                                      ino_t inode) {
+    struct stat now {};
+    if (::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_dev != device || now.st_ino != inode) {
+        return QString();
+    }
+    const QString base = QFile::decodeName(name) + QStringLiteral(".unusable-") +
+                         QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'HHmmss");
+    for (int n = 0; n < 100; ++n) {
+        const QString aside = n == 0 ? base : base + u'-' + QString::number(n);
+        const QByteArray target = QFile::encodeName(aside);
+        if (::renameat2(folder, name.constData(), folder, target.constData(), RENAME_NOREPLACE) ==
+            0) {
+            return aside;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    return Error::fromErrno();
+}
+
+bool clearEntry(const QString& path, Entry kind) {
+    const QFileInfo info(path);
+    const QByteArray name = QFile::encodeName(info.fileName());
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    const char* why = unfit(st, kind);
+    if (why == nullptr) {
+        return true;
+    }
+    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        return false;
+    }
+    const auto moved = setAside(folder, name, st.st_dev, st.st_ino);
+    ::close(folder);
+    if (const Error* error = std::get_if<Error>(&moved)) {
+        qCWarning(lcPlatform).noquote()
+            << QStringLiteral("%1 is %2, not ours to write, and cannot be set aside: %3")
+                   .arg(path, QLatin1String(why), error->message);
+        errno = int(error->code);
+        return false;
+    }
+    if (const QString& aside = std::get<QString>(moved); !aside.isEmpty()) {
+        qCWarning(lcPlatform).noquote()
+            << QStringLiteral("%1 was %2, not ours to write: set aside as %3")
+                   .arg(path, QLatin1String(why), aside);
+        return true;
+    }
+    return clearEntry(path, kind); // changed meanwhile: look again
+}
+
+namespace {
+
+std::optional<Error> writeFollowingLinks(const QString& path, const QByteArray& data, mode_t mode) {
     QSaveFile file(path);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
@@ -50,6 +141,43 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         return qtError(file, errno);
     }
     return syncFolder(QFileInfo(path).absolutePath());
+}
+
+int writeAll(int fd, QByteArrayView data);
+
+} // namespace
+
+std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode, Links links) {
+    if (links == Links::follow) {
+        return writeFollowingLinks(path, data, mode);
+    }
+    if (!clearEntry(path, Entry::file)) {
+        return Error::fromErrno();
+    }
+    // A file of its own, renamed over the name: a link that came there meanwhile is replaced,
+    // never written through.
+    const QString folder = QFileInfo(path).absolutePath();
+    QByteArray temp = QFile::encodeName(folder + QStringLiteral("/.incoming-XXXXXX"));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    int failed = ::fchmod(fd, mode) != 0 ? errno : 0;
+    failed = failed != 0 ? failed : writeAll(fd, data);
+    if (failed == 0 && ::fdatasync(fd) != 0 && errno != EINVAL) {
+        failed = errno;
+    }
+    if (::close(fd) != 0 && failed == 0) {
+        failed = errno;
+    }
+    if (failed == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+        failed = errno;
+    }
+    if (failed != 0) {
+        ::unlink(temp.constData());
+        return Error::posix(failed);
+    }
+    return syncFolder(folder);
 }
 
 namespace {
@@ -267,6 +395,9 @@ bool Staged::place(const QString& target) {
     if (path_.isEmpty()) {
         return false;
     }
+    if (!clearEntry(target, Entry::file)) {
+        return false;
+    }
     const QByteArray native = QFile::encodeName(target);
     if (descriptor_ < 0) {
         if (::rename(QFile::encodeName(path_).constData(), native.constData()) != 0) {
@@ -339,19 +470,27 @@ bool makeFolder(const QString& path, mode_t mode, bool adjust) {
     for (const QString& folder : missing) {
         const QByteArray native = QFile::encodeName(folder);
         if (::mkdir(native.constData(), mode) != 0 && errno != EEXIST) {
-            return false;
+            return false; // errno says why
         }
         ::chmod(native.constData(), mode); // mkdir's mode is cut by the umask
     }
     struct stat st {};
     const QByteArray native = QFile::encodeName(clean);
-    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (::stat(native.constData(), &st) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
         return false;
     }
     if (adjust && (st.st_mode & 07777) != mode && st.st_uid == ::getuid()) {
         ::chmod(native.constData(), mode);
     }
     return true;
+}
+
+bool makeOwnFolder(const QString& path, mode_t mode) {
+    return clearEntry(path, Entry::folder) && makeFolder(path, mode);
 }
 
 } // namespace ostrel::AtomicFile

@@ -11,12 +11,42 @@
 #include <utility>
 #include <variant>
 
+struct stat;
+
 namespace ostrel::AtomicFile {
+
+// What a write of ours puts at a name.
+enum class Entry { file, folder };
+
+// Whether a write goes through a symbolic link at its name to the file it leads to (a user's own
+// settings, kept elsewhere by a dotfile manager), or sets it aside like any entry not ours.
+enum class Links { setAside, follow };
+
+// Why the entry `st` describes (from lstat) is not one of ours of kind `kind`, or null when it
+// is: a symbolic link, another user's, or, where a file goes, an entry of another kind or a file
+// with a second name (written in place, it would change the other one too). Where a folder goes,
+// anything of ours but a folder is let be: the folder's making fails and says so.
+const char* unfit(const struct stat& st, Entry kind);
+
+// Renames the entry `name` of the folder open as `folder` to "<name>.unusable-<UTC stamp>", with
+// a number added while that is taken (never over anything), when it is still the entry
+// `device`/`inode`. Answers the name given, an empty name when the entry is gone or another
+// stands there, or the failure.
+std::variant<QString, Error> setAside(int folder, const QByteArray& name, dev_t device,
+                                      ino_t inode);
+
+// Makes `path` fit for a write of ours without following anything: what stands there and is unfit
+// (above) is set aside, and said once in the log. False, with errno set, when such an entry
+// stays.
+bool clearEntry(const QString& path, Entry kind);
 
 // Replaces the file at `path` whole: a reader finds the old content or the new, never a part.
 // The data is synced before the rename and the folder after it, so a crash cannot leave an empty
-// file behind. Returns the failure, or nothing when the file was written.
-std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode = 0600);
+// file behind. Unless `links` says to follow one, whatever unfit stands at the name is set aside
+// first (clearEntry), and the file replaces the name itself, so nothing is ever written through
+// a link. Returns the failure, or nothing when the file was written.
+std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode = 0600,
+                           Links links = Links::setAside);
 
 // Replaces the file at `path` whole, like write(), but syncs nothing: for files written in a
 // batch that is made durable at once (syncFile on each, syncFolder on their folders) before
@@ -44,7 +74,8 @@ public:
     ~Staged() { drop(); }
 
     bool isEmpty() const { return path_.isEmpty(); }
-    // Puts it at `target`, replacing what is there; false (and still staged) on failure.
+    // Puts it at `target`, replacing what is there (what is unfit set aside, as by
+    // clearEntry()); false (and still staged) on failure.
     bool place(const QString& target);
     void drop();
 
@@ -74,7 +105,13 @@ std::optional<Error> syncFolder(const QString& path);
 
 // Creates the folder with its missing parents; the folders created get `mode`. With `adjust`, a
 // leaf of ours that existed is brought to `mode` too; without, an existing leaf is left as it
-// is. Returns false when the folder is not there afterwards.
+// is. Returns false when the folder is not there afterwards, errno saying why (ENOTDIR when
+// something else stands in its place).
 bool makeFolder(const QString& path, mode_t mode = 0700, bool adjust = true);
+
+// Makes a folder of ours in an existing one, like makeFolder(), after setting aside what stands
+// at its name and is not a folder of ours: above all a link, which would lead every file written
+// into it elsewhere.
+bool makeOwnFolder(const QString& path, mode_t mode = 0700);
 
 } // namespace ostrel::AtomicFile

@@ -274,7 +274,8 @@ std::optional<QString> AutostartEntry::enable() const {
     if (!QFileInfo::exists(folder) && !AtomicFile::makeFolder(folder, 0755)) {
         return QStringLiteral("the folder %1 could not be made").arg(folder);
     }
-    if (const auto error = AtomicFile::write(path_, contents(binary_), 0644)) {
+    if (const auto error =
+            AtomicFile::write(path_, contents(binary_), 0644, AtomicFile::Links::follow)) {
         return Error::describe(*error);
     }
     return std::nullopt;

@@ -87,8 +87,10 @@ bool UserDefaults::save() {
     if (!AtomicFile::makeFolder(QFileInfo(path_).absolutePath())) {
         return false;
     }
+    // A settings file the user keeps elsewhere behind a link stays theirs.
     const auto error =
-        AtomicFile::write(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented));
+        AtomicFile::write(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented), 0600,
+                          AtomicFile::Links::follow);
     if (error) {
         qCWarning(lcPlatform) << "settings not saved:" << error->domain << error->code;
         return false;

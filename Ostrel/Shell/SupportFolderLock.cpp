@@ -3,7 +3,6 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/Log.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QThread>
 
@@ -29,35 +28,8 @@ QString describe(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The errors of a file system that has no locks at all (a network file system without its lock
-// service, some FUSE file systems), and of a read-only one, where no process can write the
-// index over another's: better an unguarded shelf than none. Anything else keeps the shelf away
-// from the folder.
-bool cannotLock(int error) {
-    return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL ||
-           error == EROFS;
-}
-
 const char* kindOf(const struct stat& st) {
-    if (S_ISLNK(st.st_mode)) {
-        return "a symbolic link";
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return "a folder";
-    }
-    if (S_ISFIFO(st.st_mode)) {
-        return "a pipe";
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return "not a plain file";
-    }
-    if (st.st_uid != ::geteuid()) {
-        return "another user's file";
-    }
-    if (st.st_nlink != 1) {
-        return "a second name of another file";
-    }
-    return nullptr;
+    return AtomicFile::unfit(st, AtomicFile::Entry::file);
 }
 
 bool sameEntry(const struct stat& a, const struct stat& b) {
@@ -116,9 +88,46 @@ QString SupportFolderLock::hostName() {
     return QString::fromLocal8Bit(name);
 }
 
+void SupportFolderLock::fail(int error, bool ofFolder) {
+    QString what;
+    switch (ofFolder && error != ENOTDIR ? 0 : error) {
+    case 0:
+        what = QStringLiteral("cannot be made");
+        break;
+    case ENOTDIR:
+        what = ofFolder ? QStringLiteral("is not a folder, or lies in what is not one")
+                        : QStringLiteral("is not a folder");
+        break;
+    case EACCES:
+    case EPERM:
+        what = QStringLiteral("is not writable");
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        what = QStringLiteral("is full");
+        break;
+    case EROFS:
+        what = QStringLiteral("is read-only");
+        break;
+    case ENOLCK:
+    case EOPNOTSUPP:
+    case ENOSYS:
+    case EINVAL:
+        what = QStringLiteral("cannot be locked");
+        break;
+    default:
+        what = QStringLiteral("cannot be used");
+        break;
+    }
+    error_ = QStringLiteral("%1 %2 (%3)").arg(folder_, what, describe(error));
+}
+
 SupportFolderLock::Claim SupportFolderLock::claim(const QString& display) {
-    AtomicFile::makeFolder(folder_, 0700, false);
-    Claim result = Claim::refused;
+    if (!AtomicFile::makeFolder(folder_, 0700, false)) {
+        fail(errno, true);
+        return Claim::unguarded;
+    }
+    Claim result = Claim::unguarded;
     for (int round = 0; round < rounds; ++round) {
         switch (attempt(display, result)) {
         case Step::claimed:
@@ -129,7 +138,7 @@ SupportFolderLock::Claim SupportFolderLock::claim(const QString& display) {
         }
     }
     error_ = QStringLiteral("%1 keeps changing").arg(path());
-    return Claim::refused;
+    return Claim::unguarded;
 }
 
 SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim& result) {
@@ -164,8 +173,8 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
             // Nothing that cannot be opened can be held: move it aside.
             return setAside(st.st_dev, st.st_ino, kindOf(st)) ? Step::again : Step::stop;
         }
-        error_ = QStringLiteral("%1: %2").arg(path(), describe(error));
-        result = cannotLock(error) ? Claim::unsupported : Claim::refused;
+        fail(error, false);
+        result = Claim::unguarded;
         return Step::stop;
     }
 
@@ -179,8 +188,8 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
             }
             result = Claim::taken;
         } else {
-            error_ = QStringLiteral("%1: %2").arg(path(), describe(error));
-            result = cannotLock(error) ? Claim::unsupported : Claim::refused;
+            fail(error, false);
+            result = Claim::unguarded;
         }
         ::close(fd);
         return Step::stop;
@@ -215,35 +224,22 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
 bool SupportFolderLock::setAside(dev_t device, ino_t inode, const char* why) {
     const FolderGuard guard(QFile::encodeName(folder_));
     if (guard.fd() < 0) {
-        error_ = QStringLiteral("%1: %2").arg(folder_, describe(errno));
+        error_ = QStringLiteral("%1 cannot be opened (%2)").arg(folder_, describe(errno));
         return false;
     }
-    struct stat now {};
-    if (::fstatat(guard.fd(), lockName, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != device ||
-        now.st_ino != inode) {
-        return true; // gone, or already replaced by another launch: look again
+    const auto moved = AtomicFile::setAside(guard.fd(), lockName, device, inode);
+    if (const Error* error = std::get_if<Error>(&moved)) {
+        error_ = QStringLiteral("%1 is %2 and cannot be set aside: %3")
+                     .arg(path(), QLatin1String(why), error->message);
+        return false;
     }
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'HHmmss");
-    for (int n = 0; n < 100; ++n) {
-        QString aside = QLatin1String(lockName) + QStringLiteral(".unusable-") + stamp;
-        if (n > 0) {
-            aside += u'-' + QString::number(n);
-        }
-        const QByteArray target = QFile::encodeName(aside);
-        if (::renameat2(guard.fd(), lockName, guard.fd(), target.constData(), RENAME_NOREPLACE) ==
-            0) {
-            qCWarning(lcStore).noquote()
-                << QStringLiteral("%1 was %2, not a lock file of ours: set aside as %3")
-                       .arg(path(), QLatin1String(why), aside);
-            return true;
-        }
-        if (errno != EEXIST) {
-            break;
-        }
+    // An empty name: gone, or already replaced by another launch. Look again either way.
+    if (const QString& aside = std::get<QString>(moved); !aside.isEmpty()) {
+        qCWarning(lcStore).noquote()
+            << QStringLiteral("%1 was %2, not a lock file of ours: set aside as %3")
+                   .arg(path(), QLatin1String(why), aside);
     }
-    error_ = QStringLiteral("%1 is %2 and cannot be set aside: %3")
-                 .arg(path(), QLatin1String(why), describe(errno));
-    return false;
+    return true;
 }
 
 void SupportFolderLock::readHolder(int fd) {

@@ -19,10 +19,10 @@ namespace ostrel {
 class SupportFolderLock {
 public:
     enum class Claim {
-        held,        // this process keeps the folder
-        taken,       // another process does: holder() names its display, when it said
-        unsupported, // the folder's file system cannot lock (error() says why): run unguarded
-        refused,     // the lock could not be had (error() says why): do not run on this folder
+        held,      // this process keeps the folder
+        taken,     // another process does: holder() names its display, when it said
+        unguarded, // no lock could be had, error() says why (the folder is not a folder, not
+                   // writable or full, or cannot lock): better an unguarded shelf than none
     };
 
     explicit SupportFolderLock(QString folder);
@@ -48,6 +48,8 @@ private:
     // Moves what stands at the lock file's name aside, when it is still the entry (device and
     // inode) that was found wanting; `why` says what it is, for the log.
     bool setAside(dev_t device, ino_t inode, const char* why);
+    // error() for a failure of the folder (`ofFolder`) or of the lock file in it.
+    void fail(int error, bool ofFolder);
     void readHolder(int fd);
 
     QString folder_;

@@ -132,6 +132,8 @@ ReadGuard::ReadGuard(const QString& folder) {
     }
     load(folder + QLatin1String(setAsideName));
     marks_ = folder + QLatin1String(marksName);
+    // Never a link to another folder, whose files would be taken for marks and written over.
+    AtomicFile::clearEntry(marks_, AtomicFile::Entry::folder);
     bool added = false;
     for (int slot = 0; slot < slotCount; ++slot) {
         const QString path = marks_ + u'/' + QString::number(slot);
@@ -169,7 +171,7 @@ ReadGuard::ReadGuard(const QString& folder) {
         }
         save(folder + QLatin1String(setAsideName));
     }
-    if (AtomicFile::makeFolder(marks_)) {
+    if (AtomicFile::makeOwnFolder(marks_)) {
         watchCrashes();
     } else {
         marks_.clear();
@@ -188,6 +190,7 @@ int ReadGuard::slotFile(int slot) const {
     int fd = files_[size_t(slot)].load();
     if (fd < 0) {
         const QString path = marks_ + u'/' + QString::number(slot);
+        AtomicFile::clearEntry(path, AtomicFile::Entry::file);
         fd = ::open(QFile::encodeName(path).constData(),
                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         files_[size_t(slot)] = fd;

@@ -284,6 +284,56 @@ bool JsonReader::skip() {
     }
 }
 
+std::optional<QByteArrayView> JsonReader::passOver() {
+    if (next() == Kind::invalid) {
+        fail();
+        return std::nullopt;
+    }
+    const char* begin = p_;
+    qint64 depth = 0;
+    for (;;) {
+        space();
+        if (p_ == end_) {
+            fail();
+            return std::nullopt;
+        }
+        const char c = *p_;
+        bool ok = true;
+        if (c == '{' || c == '[') {
+            ++depth;
+            ++p_;
+            continue;
+        }
+        if (c == '}' || c == ']') {
+            ok = depth > 0;
+            --depth;
+            ++p_;
+        } else if (c == ',' || c == ':') {
+            ok = depth > 0;
+            ++p_;
+        } else if (c == '"') {
+            ++p_;
+            bool escaped = false;
+            ok = scanString(escaped);
+        } else if (c == 't' || c == 'f') {
+            ok = boolean().has_value();
+        } else if (c == 'n') {
+            ok = null();
+        } else {
+            const char* stop = JsonText::numberShape(p_, end_).end;
+            ok = stop != p_ && stop != end_;
+            p_ = stop;
+        }
+        if (!ok) {
+            fail();
+            return std::nullopt;
+        }
+        if (depth == 0) {
+            return QByteArrayView(begin, p_ - begin);
+        }
+    }
+}
+
 bool JsonReader::finish() {
     if (failed_ || depth_ != 0) {
         return fail();

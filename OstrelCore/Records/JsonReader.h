@@ -69,6 +69,12 @@ public:
 
     // Checks and passes over the value at the cursor, whatever its kind.
     bool skip();
+    // Passes over the value at the cursor by its shape alone and gives its text: strings and
+    // brackets are followed, but numbers are not converted and nesting is not limited, so a value
+    // that a strict read refuses (a number out of range, nesting too deep) still ends where it
+    // should. For a part read leniently: its text then goes to a reader of its own. None when the
+    // text has no value here.
+    std::optional<QByteArrayView> passOver();
 
     // True when the text has been whole and well-formed JSON up to the end of its top-level value
     // and nothing but white space follows.
@@ -76,9 +82,11 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    // Left uninitialised until opened: a reader made for each of a million small values must
+    // not fill its whole stack of levels every time.
     struct Level {
-        bool object = false;
-        bool first = true;
+        bool object;
+        bool first;
     };
 
     bool fail() {

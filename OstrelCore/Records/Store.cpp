@@ -469,8 +469,10 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     // A copy already there is kept only when it holds these bytes: one written just before a
-    // power loss, and never named by an index, may have come back empty.
+    // power loss, and never named by an index, may have come back empty. A link or a stranger's
+    // file at its name is not a copy at all.
     spare(path);
+    AtomicFile::clearEntry(path, AtomicFile::Entry::file);
     if (FileStat::exists(path) && holdsBytes(path, bytes)) {
         return url;
     }
@@ -488,6 +490,9 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     spare(path);
+    if (!AtomicFile::clearEntry(path, AtomicFile::Entry::file)) {
+        return Error::fromErrno();
+    }
     if (FileStat::exists(path) && hashesTo(path, expectedSha256)) {
         return url;
     }

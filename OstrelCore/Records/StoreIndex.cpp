@@ -210,10 +210,12 @@ void Store::load() {
     // The support folder holds screenshots and prompt texts: private to the user. One that was
     // already there may be the user's own choice of folder, with the modes they gave it: it is
     // left as it is, and only said to be open. Our files inside are 0600 either way.
+    // The folders within are ours alone: a link at their names would lead copies elsewhere.
     AtomicFile::makeFolder(rootPath_, 0700, false);
-    AtomicFile::makeFolder(itemsDir_, 0700);
-    AtomicFile::makeFolder(thumbsDir_, 0700);
-    if (const auto st = FileStat::stat(rootPath_); st && (st->mode & 077) != 0) {
+    AtomicFile::makeOwnFolder(itemsDir_, 0700);
+    AtomicFile::makeOwnFolder(thumbsDir_, 0700);
+    if (const auto st = FileStat::stat(rootPath_);
+        st && st->isDirectory() && (st->mode & 077) != 0) {
         qCWarning(lcStore,
                   "support folder %s is open to others (mode %04o); its files stay private",
                   qUtf8Printable(rootPath_), static_cast<unsigned>(st->mode & 07777));

@@ -496,39 +496,80 @@ std::optional<Date> readDate(JsonReader& r) {
 }
 
 // Lenient throughout: the checks only spare reads, so an entry that does not read is dropped
-// alone, and a value that is no object counts as absent; neither spoils the index.
-std::optional<QHash<QString, Store::SourceCheck>> readSourceChecks(JsonReader& r) {
+// alone, and a value that is no object counts as absent; neither spoils the index. Each entry is
+// only passed over here, by its shape: one that a strict read refuses (a number out of range,
+// nesting too deep) is refused on its own by decodeSourceChecks(), once the items are known.
+struct SourceCheckText {
+    JsonReader::Name path;
+    QByteArrayView value;
+};
+
+std::optional<std::vector<SourceCheckText>> readSourceChecks(JsonReader& r) {
     if (r.next() != Kind::object) {
-        r.skip();
+        r.passOver();
         return std::nullopt;
     }
     r.beginObject();
-    QHash<QString, Store::SourceCheck> checks;
+    std::vector<SourceCheckText> entries;
     JsonReader::Name name;
     while (r.member(name)) {
-        QString path = name.toString();
-        if (r.next() != Kind::object) {
+        if (const auto value = r.passOver()) {
+            entries.push_back(SourceCheckText{name, *value});
+        }
+    }
+    return entries;
+}
+
+std::optional<Store::SourceCheck> readSourceCheck(QByteArrayView text) {
+    JsonReader r(text);
+    if (r.next() != Kind::object) {
+        return std::nullopt;
+    }
+    r.beginObject();
+    Slot<QString> id;
+    Slot<Date> modified;
+    JsonReader::Name field;
+    while (r.member(field)) {
+        if (field == "id") {
+            stringField(r, id);
+        } else if (field == "modified") {
+            dateField(r, modified);
+        } else {
             r.skip();
+        }
+    }
+    if (!r.finish() || !id.value || !modified.value || !std::isfinite(modified.value->seconds)) {
+        return std::nullopt;
+    }
+    return Store::SourceCheck{std::move(*id.value), *modified.value};
+}
+
+// A check serves only while its item is held, so one naming no item read is dropped, and no
+// more are kept than there are items: an index holding millions of them costs neither the
+// memory nor the time at every write.
+QHash<QString, Store::SourceCheck> decodeSourceChecks(const std::vector<SourceCheckText>& entries,
+                                                      const Store::Index& index) {
+    QSet<QString> held;
+    for (const ShelfItem& item : index.items) {
+        held.insert(item.id);
+    }
+    if (index.hiddenItems) {
+        for (const HiddenRecord& record : *index.hiddenItems) {
+            held.insert(record.item.id);
+        }
+    }
+    QHash<QString, Store::SourceCheck> checks;
+    for (const SourceCheckText& entry : entries) {
+        auto check = readSourceCheck(entry.value);
+        const bool good = check && held.contains(check->id);
+        if (!good && checks.isEmpty()) {
             continue;
         }
-        r.beginObject();
-        Slot<QString> id;
-        Slot<Date> modified;
-        JsonReader::Name field;
-        while (r.member(field)) {
-            if (field == "id") {
-                stringField(r, id);
-            } else if (field == "modified") {
-                dateField(r, modified);
-            } else {
-                r.skip();
-            }
-        }
-        if (id.value && modified.value && std::isfinite(modified.value->seconds)) {
-            checks.insert(std::move(path),
-                          Store::SourceCheck{std::move(*id.value), *modified.value});
-        } else {
+        QString path = entry.path.toString();
+        if (!good) {
             checks.remove(path); // a name repeated counts with its last value
+        } else if (checks.size() < held.size() || checks.contains(path)) {
+            checks.insert(std::move(path), std::move(*check));
         }
     }
     return checks;
@@ -579,7 +620,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     Slot<QStringList> hidden;
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
-    std::optional<QHash<QString, SourceCheck>> sourceChecks;
+    std::optional<std::vector<SourceCheckText>> sourceChecks;
     JsonReader::Name name;
     while (r.member(name)) {
         if (name == "items") {
@@ -623,7 +664,9 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     index.deleted = std::move(deleted.value);
     index.deletedPaths = std::move(deletedPaths.value);
     index.titleChecks = std::move(titleChecks.value);
-    index.sourceChecks = std::move(sourceChecks);
+    if (sourceChecks) {
+        index.sourceChecks = decodeSourceChecks(*sourceChecks, index);
+    }
     return index;
 }
 

@@ -50,11 +50,10 @@ TEST(AtomicFile, AStagedFileIsPlacedWholeOverAnyOldOneAndLeavesNothingWhenDroppe
     }
     EXPECT_EQ(dir.read("a"), "replaced");
     EXPECT_EQ(files(), QStringList{"a"});
-    // A folder in the way: nothing placed, and the staged file still goes when dropped.
-    QDir().mkpath(dir.file("b"));
+    // No folder to take it: nothing placed, and the staged file still goes when dropped.
     {
         auto staged = AtomicFile::stage(dir.path(), "x");
-        EXPECT_FALSE(std::get<AtomicFile::Staged>(staged).place(dir.file("b")));
+        EXPECT_FALSE(std::get<AtomicFile::Staged>(staged).place(dir.file("b/c")));
         EXPECT_FALSE(std::get<AtomicFile::Staged>(staged).isEmpty());
     }
     EXPECT_EQ(files(), QStringList{"a"});
@@ -72,6 +71,43 @@ TEST(AtomicFile, MakeFolderCreatesPrivateFoldersOnly) {
     dir.write("file", "x");
     EXPECT_FALSE(AtomicFile::makeFolder(dir.file("file"), 0700));
     EXPECT_FALSE(AtomicFile::makeFolder(dir.file("file/sub"), 0700));
+}
+
+// Every write of ours replaces the name itself: a link there, or a second name of another file,
+// is set aside beside it and what it leads to stays. A user's settings behind a link are the one
+// place a write follows it.
+TEST(AtomicFile, NothingIsWrittenThroughALinkOrASecondName) {
+    test::TempDir dir;
+    QDir().mkpath(dir.file("ours"));
+    const QString theirs = dir.write("theirs", "theirs");
+    const auto aside = [&](const QString& name) {
+        return QDir(dir.file("ours"))
+            .entryList({name + ".unusable-*"}, QDir::AllEntries | QDir::System);
+    };
+    QFile::link(theirs, dir.file("ours/link"));
+    ASSERT_FALSE(AtomicFile::write(dir.file("ours/link"), "ours"));
+    ASSERT_EQ(::link(QFile::encodeName(theirs).constData(),
+                     QFile::encodeName(dir.file("ours/second")).constData()),
+              0);
+    auto staged = AtomicFile::stage(dir.file("ours"), "ours");
+    ASSERT_TRUE(std::get<AtomicFile::Staged>(staged).place(dir.file("ours/second")));
+    QDir().mkpath(dir.file("their folder"));
+    QFile::link(dir.file("their folder"), dir.file("ours/folder"));
+    ASSERT_TRUE(AtomicFile::makeOwnFolder(dir.file("ours/folder")));
+    EXPECT_FALSE(QFileInfo(dir.file("ours/folder")).isSymLink());
+    for (const char* name : {"link", "second", "folder"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(aside(name).size(), 1);
+    }
+    EXPECT_EQ(dir.read("ours/link"), "ours");
+    EXPECT_EQ(dir.read("ours/second"), "ours");
+    EXPECT_EQ(dir.read("theirs"), "theirs");
+
+    QFile::link(theirs, dir.file("ours/settings"));
+    ASSERT_FALSE(
+        AtomicFile::write(dir.file("ours/settings"), "settings", 0600, AtomicFile::Links::follow));
+    EXPECT_TRUE(QFileInfo(dir.file("ours/settings")).isSymLink());
+    EXPECT_EQ(dir.read("theirs"), "settings");
 }
 
 TEST(Date, FileTimesKeepTheirNanoseconds) {

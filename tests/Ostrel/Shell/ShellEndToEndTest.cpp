@@ -173,6 +173,23 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
     EXPECT_TRUE(deleted());
 }
 
+// A support folder that cannot be used keeps no shelf away: it runs, and the one line about the
+// folder says what is wrong with it.
+TEST(ShellEndToEnd, ASupportFolderThatIsAFileLetsTheShelfRunAndIsSaidOnce) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    x.home().write("data/Ostrel", "the user's notes");
+    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
+    EXPECT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20))
+        << x.appLog().toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+    const QString log = x.appLog();
+    EXPECT_EQ(log.count("the support folder"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains(x.home().file("data/Ostrel") + " is not a folder"))
+        << log.toStdString();
+    EXPECT_EQ(x.home().read("data/Ostrel"), "the user's notes");
+}
+
 TEST(ShellEndToEnd, AutostartEntryOnAtLaunchFollowsTheDesktop) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();

@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace ostrel;
@@ -87,6 +90,26 @@ TEST(SupportFolderLock, WrongEntriesAtItsNameAreSetAsideUntouched) {
     }
 }
 
+// A second wrong entry goes aside under a name of its own, never over the first one's.
+TEST(SupportFolderLock, ASecondWrongEntryNeverReplacesTheFirstSetAside) {
+    TempDir dir;
+    const QString folder = dir.file("Ostrel");
+    QDir().mkpath(folder);
+    for (const char* notes : {"first notes", "second notes"}) {
+        const QString notesPath = dir.write(notes, notes);
+        SupportFolderLock lock(folder);
+        QFile::remove(lock.path());
+        ASSERT_EQ(::link(native(notesPath).constData(), native(lock.path()).constData()), 0);
+        ASSERT_EQ(lock.claim(":1"), SupportFolderLock::Claim::held);
+    }
+    QStringList contents;
+    for (const QString& name : setAside(folder)) {
+        contents.append(QString::fromUtf8(dir.read("Ostrel/" + name)));
+    }
+    contents.sort();
+    EXPECT_EQ(contents, (QStringList{"first notes", "second notes"}));
+}
+
 // A lock needs no write permission: a held lock file whose permissions were taken away still
 // keeps the second launch out, and is not replaced by one it could hold.
 TEST(SupportFolderLock, AHeldLockFileWithoutPermissionsIsStillHeld) {
@@ -107,17 +130,85 @@ TEST(SupportFolderLock, AHeldLockFileWithoutPermissionsIsStillHeld) {
     }
 }
 
-// Only a file system without locks lets the shelf run unguarded; a lock file that cannot be made
-// keeps it from the folder.
-TEST(SupportFolderLock, ALockFileThatCannotBeMadeIsARefusal) {
+// Only another live holder keeps the shelf from its folder. A folder that cannot be used runs
+// unguarded, and says truly why, naming the folder; one out of blocks but not inodes still holds.
+TEST(SupportFolderLock, AFolderThatCannotBeUsedIsSaidTrulyAndRunsUnguarded) {
+    const auto expectUnguarded = [](const QString& folder, const QString& why) {
+        SupportFolderLock lock(folder);
+        EXPECT_EQ(lock.claim(":1"), SupportFolderLock::Claim::unguarded);
+        EXPECT_EQ(lock.error(), folder + ' ' + why) << lock.error().toStdString();
+    };
     TempDir dir;
-    const QString folder = dir.file("Ostrel");
-    QDir().mkpath(folder);
-    ::chmod(native(folder).constData(), 0500);
-    const ModesApply modes;
-    SupportFolderLock lock(folder);
-    EXPECT_EQ(lock.claim(":1"), SupportFolderLock::Claim::refused);
-    EXPECT_FALSE(lock.error().isEmpty());
+    {
+        SCOPED_TRACE("a file in its place");
+        dir.write("plain", "notes");
+        expectUnguarded(dir.file("plain"), "is not a folder, or lies in what is not one (Not a "
+                                           "directory)");
+        EXPECT_EQ(dir.read("plain"), "notes");
+    }
+    {
+        SCOPED_TRACE("a parent without write permission");
+        QDir().mkpath(dir.file("closed"));
+        ::chmod(native(dir.file("closed")).constData(), 0500);
+        const ModesApply modes;
+        expectUnguarded(dir.file("closed/Ostrel"), "cannot be made (Permission denied)");
+    }
+    {
+        SCOPED_TRACE("another user's folder");
+        QDir().mkpath(dir.file("theirs"));
+        ::chmod(native(dir.path()).constData(), 0755);
+        ::chmod(native(dir.file("theirs")).constData(), 0755);
+        const QString folder = dir.file("theirs");
+        EXPECT_EQ(runUnprivileged({},
+                                  [&] {
+                                      SupportFolderLock lock(folder);
+                                      return lock.claim(":1") ==
+                                                         SupportFolderLock::Claim::unguarded &&
+                                                     lock.error() ==
+                                                         folder + " is not writable (Permission "
+                                                                  "denied)"
+                                                 ? 0
+                                                 : 1;
+                                  }),
+                  0);
+    }
+    // A disk out of inodes, or out of blocks: a small file system of its own, mounted where only
+    // a child sees it.
+    for (const bool inodes : {true, false}) {
+        SCOPED_TRACE(inodes ? "no inodes left" : "no blocks left");
+        const QString mount = dir.file(inodes ? "noinodes" : "noblocks");
+        QDir().mkpath(mount);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const QByteArray options = inodes ? "size=1m,nr_inodes=2" : "size=4k";
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", native(mount).constData(), "tmpfs", 0, options.constData()) != 0) {
+                ::_exit(77);
+            }
+            // The folder, then filling what is left.
+            ::mkdir(native(mount + "/Ostrel").constData(), 0700);
+            QFile fill(mount + "/Ostrel/fill");
+            if (!inodes && fill.open(QIODevice::WriteOnly)) {
+                while (fill.write(QByteArray(4096, 'f')) > 0 && fill.flush()) {
+                }
+            }
+            SupportFolderLock lock(mount + "/Ostrel");
+            const auto claim = lock.claim(":1");
+            ::_exit(inodes ? (claim == SupportFolderLock::Claim::unguarded &&
+                                      lock.error() == mount + "/Ostrel is full (No space left "
+                                                              "on device)"
+                                  ? 0
+                                  : 1)
+                           : (claim == SupportFolderLock::Claim::held ? 0 : 2));
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+            GTEST_SKIP() << "no file system of our own can be mounted here";
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 }
 
 // A home folder shared between machines: the holder is named with its machine.

@@ -2,10 +2,14 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <unistd.h>
 
 using namespace ostrel;
 
@@ -24,4 +28,37 @@ TEST(ReadGuard, ANewGuardLeavesTheMarksOfReadsUnderWay) {
     { const ReadGuard::Mark mark(&old, QString(64, u'a'), QStringLiteral("plot.png")); }
     ASSERT_EQ(during.size(), 1);
     EXPECT_EQ(QDir(dir.path() + QStringLiteral("/read-marks")).entryList(QDir::Files), during);
+}
+
+// The marks are never written through a link to another folder, nor into a second name of a
+// user's file: either is set aside, and the files it leads to stay as they were.
+TEST(ReadGuard, MarksAreNeverWrittenThroughALink) {
+    test::TempDir dir;
+    QDir().mkpath(dir.file("support"));
+    const QByteArray notes = "the user's notes";
+    for (int slot = 0; slot < ReadGuard::slotCount; ++slot) {
+        dir.write("user/" + QString::number(slot), notes);
+    }
+    ASSERT_TRUE(QFile::link(dir.file("user"), dir.file("support/read-marks")));
+    {
+        ReadGuard guard(dir.file("support"));
+        const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png"));
+    }
+    // A second name of a user's file in place of the first mark's own.
+    QFile::remove(dir.file("support/read-marks/0"));
+    ASSERT_EQ(::link(QFile::encodeName(dir.file("user/0")).constData(),
+                     QFile::encodeName(dir.file("support/read-marks/0")).constData()),
+              0);
+    {
+        ReadGuard guard(dir.file("support"));
+        const ReadGuard::Mark mark(&guard, QString(64, u'b'), QStringLiteral("plot.png"));
+    }
+    for (int slot = 0; slot < ReadGuard::slotCount; ++slot) {
+        EXPECT_EQ(dir.read("user/" + QString::number(slot)), notes) << slot;
+    }
+    EXPECT_FALSE(QFileInfo(dir.file("support/read-marks")).isSymLink());
+    EXPECT_EQ(QDir(dir.file("support"))
+                  .entryList({"read-marks.unusable-*"}, QDir::AllEntries | QDir::System)
+                  .size(),
+              1);
 }

@@ -134,6 +134,12 @@ TEST_F(StoreFiles, AFolderTheUserNamedKeepsItsModesAndOurFilesStayPrivate) {
     EXPECT_TRUE(said[0].contains(dir.file("support")));
     EXPECT_TRUE(said[0].contains("0755"));
 
+    // A file in place of the folder is no folder open to others: the store goes on without one.
+    dir.write("plain", "notes");
+    Store::make(QUrl::fromLocalFile(dir.file("plain")), [] { return Date(1); })->flush();
+    EXPECT_EQ(log.matching("is open to others").size(), 1);
+    EXPECT_EQ(dir.read("plain"), "notes");
+
     // Folders we make, parents included, are private.
     Store::make(QUrl::fromLocalFile(dir.file("new/deeper/support")), [] { return Date(1); });
     EXPECT_EQ(modeOf(dir.file("new")), 0700u);
@@ -189,15 +195,39 @@ TEST_F(StoreFiles, IndexIsCompactSortedAndReloadsExactly) {
 }
 
 TEST_F(StoreFiles, SourceChecksThatDoNotReadAreDroppedAloneAndSpoilNothing) {
-    const QByteArray head = R"({"items":[],"prompts":[],"sessions":[],"sourceChecks":)";
-    writeIndex(head + R"({"/a":{"id":"x","modified":"now"},"/b":[],"/c":{"modified":2},)"
-                      R"("/d":{"id":"y","modified":3.5,"more":true}},"version":1})");
+    Store::Index index;
+    index.items = {makeItem("x", 1), makeItem("y", 1)};
+    index.titleChecks = QHash<QString, Date>{{"s", Date(1)}};
+    const auto withChecks = [&index](const QByteArray& checks) {
+        QByteArray text = index.encode();
+        text.replace(R"("titleChecks")", R"("sourceChecks":)" + checks + R"(,"titleChecks")");
+        return text;
+    };
+    // Values a strict read refuses, in one entry each: a number out of range, nesting deeper
+    // than any reader goes; and a check of an item no longer held.
+    const QByteArray deep = QByteArray(2000, '[') + QByteArray(2000, ']');
+    writeIndex(withChecks(R"({"/a":{"id":"x","modified":"now"},"/b":[],"/c":{"modified":2},)"
+                          R"("/e":{"id":"x","modified":1e400},"/f":{"id":"x","modified":1,"n":)" +
+                          deep +
+                          R"(},"/g":{"id":"gone","modified":1},)"
+                          R"("/d":{"id":"y","modified":3.5,"more":true}})"));
     auto store = open();
     EXPECT_FALSE(store->isFirstRun());
+    EXPECT_EQ(store->items().size(), 2);
     EXPECT_EQ(store->sourceChecks().keys(), QStringList{"/d"});
     EXPECT_EQ(store->sourceChecks().value("/d"), (Store::SourceCheck{"y", Date(3.5)}));
 
-    writeIndex(head + R"([{"id":"x","modified":1}],"titleChecks":{"s":1}})");
+    // No more checks are kept than there are items.
+    QByteArray many = "{";
+    for (int i = 0; i < 10; ++i) {
+        many += R"("/m)" + QByteArray::number(i) + R"(":{"id":"x","modified":1},)";
+    }
+    many.back() = '}';
+    writeIndex(withChecks(many));
+    store = open();
+    EXPECT_EQ(store->sourceChecks().size(), 2);
+
+    writeIndex(withChecks(R"([{"id":"x","modified":1e400}])"));
     store = open();
     EXPECT_FALSE(store->isFirstRun());
     EXPECT_TRUE(store->sourceChecks().isEmpty());
@@ -558,11 +588,14 @@ TEST_F(StoreFiles, OffsetsHaveTheirOwnLongerDelayAndTakeADirtyIndexAlong) {
 TEST_F(StoreFiles, FailedWriteIsLoggedOnceAndRetriedOnTheNextChange) {
     auto store = open();
     store->upsert(makeItem("a", 1));
-    // Put a folder where the index goes: the atomic rename fails.
-    QDir().mkpath(path("index.json/x"));
-    queue->advance(2.1);
-    EXPECT_TRUE(QFileInfo(path("index.json")).isDir());
-    QDir(path("index.json")).removeRecursively();
+    // A folder that takes no new file: the write fails.
+    ::chmod(QFile::encodeName(path("")).constData(), 0500);
+    {
+        const test::ModesApply modes;
+        queue->advance(2.1);
+    }
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+    ::chmod(QFile::encodeName(path("")).constData(), 0700);
     queue->advance(10);
     EXPECT_FALSE(QFile::exists(path("index.json"))); // not retried by itself
     store->upsert(makeItem("b", 1));
@@ -575,16 +608,22 @@ TEST_F(StoreFiles, OffsetsNeverGoAheadOfTheIndexThatHoldsWhatTheirLinesBrought) 
     store->setOffset(10, "/t.jsonl");
     store->flush();
     // While the index cannot be written, a capture from later lines lives only in memory: the
-    // offsets on disk stay where the index on disk left off, through the timers and the flush.
+    // offsets on disk stay where the index on disk left off.
+    // The index's write fails (its folder takes no new file for that moment); the offsets' own
+    // write, later, could be made.
     QFile::remove(path("index.json"));
-    QDir().mkpath(path("index.json/x"));
     store->upsert(makeItem("from-line-two", 1));
     store->setOffset(20, "/t.jsonl");
-    queue->advance(6);
-    store->flush();
+    ::chmod(QFile::encodeName(path("")).constData(), 0500);
+    {
+        const test::ModesApply modes;
+        queue->advance(2.1);
+    }
+    ::chmod(QFile::encodeName(path("")).constData(), 0700);
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+    queue->advance(4);
     EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":10})");
     // Once the index is written, the offsets follow.
-    QDir(path("index.json")).removeRecursively();
     store->upsert(makeItem("another", 2));
     queue->advance(2.1);
     EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
@@ -650,6 +689,50 @@ TEST_F(StoreFiles, LinksToRegularFilesAreReadAndOnlyOtherTargetsSetAside) {
     EXPECT_TRUE(linked->items().contains("kept"));
     EXPECT_EQ(linked->offsets().value("/t.jsonl"), 7u);
     EXPECT_TRUE(asideFiles().isEmpty());
+
+    // Read through, but never written through: the links go aside, and so do links at a copy's
+    // or a thumbnail's name; what they lead to stays as it was.
+    const QByteArray theirs = "the user's own";
+    for (const QString name : {"items/b.png", "thumbs/b.jpg"}) {
+        ASSERT_TRUE(
+            QFile::link(dir.write("elsewhere/" + QFileInfo(name).fileName(), theirs), path(name)));
+    }
+    const QByteArray index = dir.read("elsewhere/index.json");
+    linked->setOffset(9, "/t.jsonl");
+    withCopy(*linked, "b");
+    ASSERT_FALSE(linked->writeThumbnail("b", "jpeg"));
+    linked->flush();
+    EXPECT_EQ(dir.read("elsewhere/index.json"), index);
+    EXPECT_EQ(dir.read("elsewhere/offsets.json"), R"({"/t.jsonl":7})");
+    for (const QString name : {"index.json", "offsets.json", "items/b.png", "thumbs/b.jpg"}) {
+        EXPECT_FALSE(QFileInfo(path(name)).isSymLink()) << name.toStdString();
+        EXPECT_EQ(QDir(QFileInfo(path(name)).absolutePath())
+                      .entryList({QFileInfo(name).fileName() + ".unusable-*"},
+                                 QDir::AllEntries | QDir::System)
+                      .size(),
+                  1)
+            << name.toStdString();
+    }
+    EXPECT_EQ(dir.read("elsewhere/b.png"), theirs);
+    EXPECT_EQ(dir.read("elsewhere/b.jpg"), theirs);
+    EXPECT_EQ(read("thumbs/b.jpg"), "jpeg");
+    linked.reset();
+    // Nor into a folder behind a link in place of one of ours.
+    for (const QString name : {"items", "thumbs"}) {
+        QDir(path(name)).removeRecursively();
+        QDir().mkpath(dir.file("elsewhere/" + name));
+        ASSERT_TRUE(QFile::link(dir.file("elsewhere/" + name), path(name)));
+    }
+    linked = open();
+    withCopy(*linked, "c");
+    ASSERT_FALSE(linked->writeThumbnail("c", "jpeg"));
+    EXPECT_TRUE(QDir(dir.file("elsewhere/items")).isEmpty());
+    EXPECT_TRUE(QDir(dir.file("elsewhere/thumbs")).isEmpty());
+    EXPECT_EQ(read("thumbs/c.jpg"), "jpeg");
+    linked.reset();
+    for (const QString name : {"index.json", "offsets.json"}) {
+        QFile::remove(path(name));
+    }
 
     // A link that leads nowhere, or to a folder, is not an index.
     for (const QString& target : {dir.file("missing.json"), elsewhere}) {
