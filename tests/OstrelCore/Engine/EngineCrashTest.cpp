@@ -239,6 +239,10 @@ TEST_F(EngineCrash, AFileWhoseReadCrashedTheProcessIsSetAsideByTheNextStartAndOn
     write(planted, TestImages::png(320, 200, 99));
     const QString real = QFileInfo(planted).canonicalFilePath();
 
+    // Sent a crash signal by another process as it reads the picture, the process still ends,
+    // and the picture was not what brought it down: the next start reads it again.
+    ASSERT_EQ(run({"planted.png", "killed"}).status, QProcess::CrashExit);
+
     // The planted picture brings the process down, whatever else it was reading meanwhile.
     ASSERT_EQ(run({"planted.png"}).status, QProcess::CrashExit);
 
