@@ -180,6 +180,18 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
     EXPECT_EQ(canvas.size, QSize(128, 48));
     EXPECT_GE(canvas.decodeBytes({128, 48}), 32767LL * 32767 * 4);
     EXPECT_FALSE(canvas.decodable({128, 48}));
+    // A tile costs as the primary image does: one whose coded stream claims 2^30 × 2^30 at ten
+    // bits saturates, never wrapping around to a negative cost. Exactly at the decode limit, at
+    // eleven bytes a tile's pixel and four a shown one, a picture is decoded; one row more, not.
+    const auto tiled = [&](quint32 width, quint32 height) {
+        Hostile::HeifParts tile = *parts;
+        tile.properties[0] = Hostile::hevcConfig(width, height, 10);
+        return ImageFormat::of(Hostile::heifOf(Hostile::gridOf(tile, {128, 48}, {128, 48})));
+    };
+    EXPECT_EQ(tiled(1u << 30, 1u << 30).decodeBytes({5, 1}), std::numeric_limits<qint64>::max());
+    ASSERT_EQ(11 * 4 * 1525201LL + 4 * 5, ImageFormat::decodeFloor);
+    EXPECT_TRUE(tiled(4, 1525201).decodable({5, 1}));
+    EXPECT_FALSE(tiled(4, 1525202).decodable({5, 1}));
 }
 
 // What the walk checks lies within the bytes too: a PNG chunk's check value, a TIFF strip.
