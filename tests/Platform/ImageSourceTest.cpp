@@ -30,6 +30,11 @@ TEST(ImageFormat, APictureIsKnownByItsBytesAndItsStructureMustLieWithinThem) {
         EXPECT_TRUE(found.whole) << format;
     }
     EXPECT_EQ(ImageFormat::of(Hostile::gifClaimingScreen(6, 4)).size, QSize(6, 4));
+    // A frame beyond the screen, at 16191 across and down, grows the canvas the frames are drawn
+    // onto, and costs what that canvas does.
+    QByteArray beyond = Hostile::gifClaimingScreen(6, 4);
+    beyond.replace(20, 4, "\x3f\x3f\x3f\x3f");
+    EXPECT_FALSE(ImageFormat::of(beyond).decodable({6, 4}));
     // A drawing is one whose first element is "svg", whatever comes before it.
     EXPECT_EQ(ImageFormat::of("\xef\xbb\xbf<?xml version='1.0'?>\n<!-- by hand -->\n<!DOCTYPE svg "
                               "[<!ENTITY a '>'>]>\n<svg:svg xmlns:svg='x'/>")
@@ -162,6 +167,14 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
             EXPECT_EQ(format.decodable({360, 360}), side < 4096) << bits;
         }
     }
+    // A JPEG whose first scan lacks components is held whole as coefficients, as a progressive
+    // one is: claiming 16000 × 16000, it is too large, where an interleaved one is not.
+    QByteArray jpeg = encoded("jpeg", {16, 16});
+    jpeg.replace(jpeg.indexOf("\xff\xc0") + 5, 4, "\x3e\x80\x3e\x80");
+    ASSERT_TRUE(ImageFormat::of(jpeg).decodable({360, 360}));
+    jpeg[jpeg.indexOf("\xff\xda") + 4] = 1;
+    EXPECT_FALSE(ImageFormat::of(jpeg).decodable({360, 360}));
+
     const auto parts = Hostile::heicParts(64, 48);
     if (!parts) {
         GTEST_SKIP() << "no HEVC encoder in this libheif";
