@@ -1,7 +1,8 @@
 #include "Platform/ProcessEnd.h"
 
+#include "Platform/HandOff.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QThread>
 #include <QtGlobal>
 
@@ -64,9 +65,10 @@ void runState(const std::shared_ptr<State>& s, bool late) {
         finish(*s, late);
         return;
     }
-    if (!s->claimed.load()) {
-        QMetaObject::invokeMethod(
-            app, [s, late] { finish(*s, late); }, Qt::QueuedConnection);
+    // Handed over as every job that crosses threads is, so that what this thread did before is
+    // seen to come before the farewell. An application already going away runs no more jobs.
+    if (!s->claimed.load() && !postToMain([s, late] { finish(*s, late); })) {
+        return;
     }
     std::unique_lock lock(s->mutex);
     s->finished.wait_for(lock, std::chrono::milliseconds(ProcessEnd::handOffLimitMs),

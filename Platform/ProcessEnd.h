@@ -14,8 +14,9 @@ namespace ostrel {
 //
 // The farewell runs once, on the main thread. Asked from another thread, it is handed to the main
 // thread and waited for, but only for `handOffLimitMs`: a main thread that cannot take it (busy,
-// or itself waiting on the asking thread) never holds the process up for good. One at a time;
-// from construction to destruction.
+// or itself waiting on the asking thread) never holds the process up for good, and one whose
+// application is already going away is not waited for. One at a time; from construction to
+// destruction.
 class ProcessEnd {
 public:
     static constexpr int handOffLimitMs = 10000;

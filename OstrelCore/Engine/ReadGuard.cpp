@@ -58,10 +58,15 @@ constexpr std::array<int, 5> crashSignals{SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGAB
 std::array<struct sigaction, NSIG> previousActions{};
 
 void onCrash(int signal, siginfo_t* info, void*) {
-    if (markFd >= 0) {
+    // Only a fault of this thread or a signal this process sent itself (abort) tells that the read
+    // brought it down; one sent by another process (kill) merely came during the read.
+    // Either way the process is going: nothing that follows (a sanitizer's report and abort)
+    // marks the read any more.
+    const bool ours = info == nullptr || info->si_code > 0 || info->si_pid == ::getpid();
+    if (markFd >= 0 && ours) {
         (void)!::pwrite(markFd, &crashed, 1, 0);
-        markFd = -1;
     }
+    markFd = -1;
     // Whatever had the signal before (the default action, a sanitizer) has it now.
     ::sigaction(signal, &previousActions[static_cast<size_t>(signal)], nullptr);
     if (info == nullptr || info->si_code <= 0) {

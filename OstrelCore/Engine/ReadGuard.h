@@ -18,8 +18,9 @@ namespace ostrel {
 //
 // A mark is one small file per reading thread, rewritten by one plain write for every read and
 // never synced: a process that dies leaves it in the system's cache. Only the crash mark counts,
-// so a read is never unmarked, and a process that is killed (not crashed) leaves no crash mark: a
-// file is never set aside for a kill that merely happened during its read.
+// so a read is never unmarked, and a process that is killed (not crashed), by a crash signal
+// another process sends it too, leaves no crash mark: a file is never set aside for a kill that
+// merely happened during its read.
 class ReadGuard {
 public:
     // At most this many reads are marked at once, each in a file of its own.

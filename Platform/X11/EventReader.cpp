@@ -3,18 +3,40 @@
 #include <xcb/xinput.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <set>
 
 #include <pthread.h>
 
 namespace ostrel::x11 {
 
+namespace {
+
+// The readers alive, for exit() to find. Reached from exit(), after main's objects may be gone:
+// held on the heap and never freed.
+struct Live {
+    std::mutex mutex;
+    std::set<EventReader*> readers;
+};
+
+Live& live() {
+    static Live* const l = new Live;
+    return *l;
+}
+
+} // namespace
+
 EventReader::EventReader(xcb_connection_t* c, xcb_window_t root, xcb_window_t own,
                          quint8 xinputOpcode, Handlers handlers)
     : c_(c), root_(root), own_(own), xinputOpcode_(xinputOpcode), handlers_(std::move(handlers)) {
+    static const bool registered = std::atexit(&EventReader::stopBroken) == 0;
+    Q_UNUSED(registered);
+    const std::lock_guard lock(live().mutex);
     thread_ = std::thread([this] {
         pthread_setname_np(pthread_self(), "app.ostrel.x11");
         run();
     });
+    live().readers.insert(this);
 }
 
 EventReader::~EventReader() {
@@ -24,7 +46,29 @@ EventReader::~EventReader() {
     }
     wake_.notify_all();
     wakeUp();
-    thread_.join();
+    const std::lock_guard lock(live().mutex);
+    live().readers.erase(this);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+// Only readers whose connection broke: no call on it waits any more, so their threads end at
+// once. One on a live connection is left to exit, which ends it: stopping it would wait for the
+// server to answer.
+void EventReader::stopBroken() {
+    const std::lock_guard lock(live().mutex);
+    for (EventReader* reader : live().readers) {
+        if (!reader->thread_.joinable() || !xcb_connection_has_error(reader->c_)) {
+            continue;
+        }
+        {
+            const std::lock_guard stopping(reader->mutex_);
+            reader->stop_ = true;
+        }
+        reader->wake_.notify_all();
+        reader->thread_.join();
+    }
 }
 
 // Waiting for an event has no timeout: a message to our own window ends the wait.

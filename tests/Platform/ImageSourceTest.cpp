@@ -30,6 +30,11 @@ TEST(ImageFormat, APictureIsKnownByItsBytesAndItsStructureMustLieWithinThem) {
         EXPECT_TRUE(found.whole) << format;
     }
     EXPECT_EQ(ImageFormat::of(Hostile::gifClaimingScreen(6, 4)).size, QSize(6, 4));
+    // A frame beyond the screen, at 16191 across and down, grows the canvas the frames are drawn
+    // onto, and costs what that canvas does.
+    QByteArray beyond = Hostile::gifClaimingScreen(6, 4);
+    beyond.replace(20, 4, "\x3f\x3f\x3f\x3f");
+    EXPECT_FALSE(ImageFormat::of(beyond).decodable({6, 4}));
     // A drawing is one whose first element is "svg", whatever comes before it.
     EXPECT_EQ(ImageFormat::of("\xef\xbb\xbf<?xml version='1.0'?>\n<!-- by hand -->\n<!DOCTYPE svg "
                               "[<!ENTITY a '>'>]>\n<svg:svg xmlns:svg='x'/>")
@@ -162,6 +167,14 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
             EXPECT_EQ(format.decodable({360, 360}), side < 4096) << bits;
         }
     }
+    // A JPEG whose first scan lacks components is held whole as coefficients, as a progressive
+    // one is: claiming 16000 × 16000, it is too large, where an interleaved one is not.
+    QByteArray jpeg = encoded("jpeg", {16, 16});
+    jpeg.replace(jpeg.indexOf("\xff\xc0") + 5, 4, "\x3e\x80\x3e\x80");
+    ASSERT_TRUE(ImageFormat::of(jpeg).decodable({360, 360}));
+    jpeg[jpeg.indexOf("\xff\xda") + 4] = 1;
+    EXPECT_FALSE(ImageFormat::of(jpeg).decodable({360, 360}));
+
     const auto parts = Hostile::heicParts(64, 48);
     if (!parts) {
         GTEST_SKIP() << "no HEVC encoder in this libheif";
@@ -180,6 +193,18 @@ TEST(ImageFormat, HugeClaimsCostAtLeastTheirPixelsAndNothingElseCounts) {
     EXPECT_EQ(canvas.size, QSize(128, 48));
     EXPECT_GE(canvas.decodeBytes({128, 48}), 32767LL * 32767 * 4);
     EXPECT_FALSE(canvas.decodable({128, 48}));
+    // A tile costs as the primary image does: one whose coded stream claims 2^30 × 2^30 at ten
+    // bits saturates, never wrapping around to a negative cost. Exactly at the decode limit, at
+    // eleven bytes a tile's pixel and four a shown one, a picture is decoded; one row more, not.
+    const auto tiled = [&](quint32 width, quint32 height) {
+        Hostile::HeifParts tile = *parts;
+        tile.properties[0] = Hostile::hevcConfig(width, height, 10);
+        return ImageFormat::of(Hostile::heifOf(Hostile::gridOf(tile, {128, 48}, {128, 48})));
+    };
+    EXPECT_EQ(tiled(1u << 30, 1u << 30).decodeBytes({5, 1}), std::numeric_limits<qint64>::max());
+    ASSERT_EQ(11 * 4 * 1525201LL + 4 * 5, ImageFormat::decodeFloor);
+    EXPECT_TRUE(tiled(4, 1525201).decodable({5, 1}));
+    EXPECT_FALSE(tiled(4, 1525202).decodable({5, 1}));
 }
 
 // What the walk checks lies within the bytes too: a PNG chunk's check value, a TIFF strip.

@@ -6,9 +6,11 @@
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <vector>
 
 using namespace ostrel;
@@ -28,6 +30,26 @@ QImage noise(int width, int height, bool alpha) {
     }
     return picture;
 }
+
+// What the budget holds as libdeflate makes its inflater, just before it inflates, while this
+// lives.
+struct HeldAtInflate {
+    static inline MemoryBudget* budget = nullptr;
+    static inline qint64 held = -1;
+    explicit HeldAtInflate(MemoryBudget& watched) {
+        budget = &watched;
+        held = -1;
+        libdeflate_set_memory_allocator(
+            [](size_t size) {
+                held = budget->held();
+                return std::malloc(size);
+            },
+            std::free);
+    }
+    ~HeldAtInflate() { libdeflate_set_memory_allocator(std::malloc, std::free); }
+    HeldAtInflate(const HeldAtInflate&) = delete;
+    HeldAtInflate& operator=(const HeldAtInflate&) = delete;
+};
 
 void appendToBytes(png_structp png, png_bytep data, png_size_t length) {
     static_cast<QByteArray*>(png_get_io_ptr(png))
@@ -115,9 +137,14 @@ TEST(PngImage, EveryFilterOfRgbAndRgbaDecodesAsQtDoes) {
                 alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
             const QImage qt = QImage::fromData(bytes, "png").convertToFormat(format);
             for (MemoryBudget* whole : {&budget, static_cast<MemoryBudget*>(nullptr)}) {
+                const HeldAtInflate inflating(budget);
                 const QImage mine = PngImage::thumbnail(bytes, picture.size(), whole);
                 ASSERT_EQ(mine.size(), picture.size());
                 EXPECT_EQ(mine.convertToFormat(format), qt) << (whole ? "whole" : "streamed");
+                if (whole) {
+                    // Inflated whole, its rows are held from the budget until they are decoded.
+                    EXPECT_GE(HeldAtInflate::held, (37 * (alpha ? 4 : 3) + 1) * 23);
+                }
             }
         }
     }

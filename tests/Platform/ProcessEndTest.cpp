@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -42,11 +43,14 @@ TEST_F(ProcessEndTest, TheLastWordsOfABrokenXConnectionComeBeforeExit) {
 }
 
 // Any other exit(), here from another thread while the main thread goes on: late, and on the
-// main thread.
+// main thread, which the exiting thread waits for however long saving takes.
 TEST_F(ProcessEndTest, AnExitFromAnotherThreadIsSaidFarewellOnTheMainThread) {
     EXPECT_EXIT(
         {
-            ProcessEnd end(sayFarewell);
+            ProcessEnd end([](bool late) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                sayFarewell(late);
+            });
             std::thread([] { std::exit(3); }).detach();
             QCoreApplication::exec();
         },

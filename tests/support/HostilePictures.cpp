@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <vector>
 
 namespace ostrel::test::HostilePictures {
 
@@ -211,6 +212,62 @@ QByteArray ispe(quint32 width, quint32 height) {
     put32(sizes, width);
     put32(sizes, height);
     return fullBox("ispe", 0, 0, sizes);
+}
+
+QByteArray hevcConfig(quint32 width, quint32 height, int depth) {
+    // The parameter set bit by bit: its NAL header (type 33), one sub-layer, a profile, tier and
+    // level of 96 bits, then in Exp-Golomb codes its id, the chroma format (4:2:0) and the size.
+    std::vector<bool> bits;
+    const auto put = [&](quint64 value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            bits.push_back(((value >> i) & 1) != 0);
+        }
+    };
+    const auto golomb = [&](quint64 value) {
+        int zeros = 0;
+        while (((value + 1) >> (zeros + 1)) != 0) {
+            ++zeros;
+        }
+        put(0, zeros);
+        put(value + 1, zeros + 1);
+    };
+    put(0x4201, 16);
+    put(1, 8);
+    for (int i = 0; i < 12; ++i) {
+        put(0x11, 8);
+    }
+    golomb(0);
+    golomb(1);
+    golomb(width);
+    golomb(height);
+    put(1, 1);
+    while (bits.size() % 8 != 0) {
+        bits.push_back(false);
+    }
+    // Two zero bytes are never followed by a byte below four: an emulation-prevention byte
+    // (3) comes between.
+    QByteArray nal;
+    int zeros = 0;
+    for (size_t at = 0; at < bits.size(); at += 8) {
+        quint32 byte = 0;
+        for (size_t i = 0; i < 8; ++i) {
+            byte = (byte << 1) | (bits[at + i] ? 1 : 0);
+        }
+        if (zeros >= 2 && byte <= 3) {
+            nal += char(3);
+            zeros = 0;
+        }
+        nal += char(byte);
+        zeros = byte == 0 ? zeros + 1 : 0;
+    }
+    const char bitsMinus8 = char(0xf8 | ((depth - 8) & 7));
+    QByteArray record("\x01\x01\x60\0\0\0\x90\0\0\0\0\0\x5d\xf0\0\xfc\xfd", 17);
+    record += bitsMinus8;
+    record += bitsMinus8;
+    record += QByteArray("\0\0\x0f\x01\xa1\0\x01", 7); // one array of one parameter set
+    record += char((nal.size() >> 8) & 0xff);
+    record += char(nal.size() & 0xff);
+    return box("hvcC", record + nal);
 }
 
 QByteArray heifOf(const HeifParts& parts) {

@@ -62,6 +62,9 @@ QByteArray box(const char* type, const QByteArray& payload);
 QByteArray fullBox(const char* type, quint8 version, quint32 flags, const QByteArray& payload);
 // The image spatial extent property.
 QByteArray ispe(quint32 width, quint32 height);
+// An HEVC configuration ("hvcC") of `depth` bits a sample whose one sequence parameter set
+// declares `width` × `height`: what the decoder would allocate, which libheif reads no further.
+QByteArray hevcConfig(quint32 width, quint32 height, int depth);
 // A grey HEVC picture of `width` × `height` as libheif's encoder makes it, taken apart: item 1
 // (the primary, "hvc1") with its configuration and extent. Nothing without an HEVC encoder.
 std::optional<HeifParts> heicParts(int width, int height);
