@@ -5,8 +5,8 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Display/Motion.h"
-#include "support/ReadableWindow.h"
 #include "support/FocusStops.h"
+#include "support/ReadableWindow.h"
 #include "support/ShelfModelTestSupport.h"
 
 #include <QDir>
