@@ -83,35 +83,40 @@ bool clearEntry(const QString& path, Entry kind) {
     const QFileInfo info(path);
     const QByteArray name = QFile::encodeName(info.fileName());
     const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    if (::lstat(native.constData(), &st) != 0) {
-        return errno == ENOENT;
+    // What stands there may change between the look and the move; another process swapping it
+    // on and on is not followed for ever.
+    for (int round = 0; round < 8; ++round) {
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0) {
+            return errno == ENOENT;
+        }
+        const char* why = unfit(st, kind);
+        if (why == nullptr) {
+            return true;
+        }
+        const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            return false;
+        }
+        const auto moved = setAside(folder, name, st.st_dev, st.st_ino);
+        ::close(folder);
+        if (const Error* error = std::get_if<Error>(&moved)) {
+            qCWarning(lcPlatform).noquote()
+                << QStringLiteral("%1 is %2, not ours to write, and cannot be set aside: %3")
+                       .arg(path, QLatin1String(why), error->message);
+            errno = int(error->code);
+            return false;
+        }
+        if (const QString& aside = std::get<QString>(moved); !aside.isEmpty()) {
+            qCWarning(lcPlatform).noquote()
+                << QStringLiteral("%1 was %2, not ours to write: set aside as %3")
+                       .arg(path, QLatin1String(why), aside);
+            return true;
+        }
     }
-    const char* why = unfit(st, kind);
-    if (why == nullptr) {
-        return true;
-    }
-    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        return false;
-    }
-    const auto moved = setAside(folder, name, st.st_dev, st.st_ino);
-    ::close(folder);
-    if (const Error* error = std::get_if<Error>(&moved)) {
-        qCWarning(lcPlatform).noquote()
-            << QStringLiteral("%1 is %2, not ours to write, and cannot be set aside: %3")
-                   .arg(path, QLatin1String(why), error->message);
-        errno = int(error->code);
-        return false;
-    }
-    if (const QString& aside = std::get<QString>(moved); !aside.isEmpty()) {
-        qCWarning(lcPlatform).noquote()
-            << QStringLiteral("%1 was %2, not ours to write: set aside as %3")
-                   .arg(path, QLatin1String(why), aside);
-        return true;
-    }
-    return clearEntry(path, kind); // changed meanwhile: look again
+    errno = EBUSY;
+    return false;
 }
 
 namespace {

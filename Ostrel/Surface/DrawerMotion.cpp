@@ -289,7 +289,7 @@ void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels,
                 painter.fillPath(f.shape, brush);
             }
         };
-        fill(f.blackOpacity, Qt::black);
+        fill(f.blackOpacity, ShelfStyle::drawerGround());
         fill(f.tintOpacity, f.tint);
         fill(f.accentOpacity, SurfacePaint::accent());
     }

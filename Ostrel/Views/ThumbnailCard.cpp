@@ -231,15 +231,11 @@ QImage ThumbnailCard::raster(double pixelRatio) const {
     }
     out.setDevicePixelRatio(pixelRatio);
     const QRectF bounds(QPointF(0, 0), size);
-    QPainter painter;
+    // The fill over nothing is the fill itself.
+    out.fill(ground ? *ground : ShelfStyle::cardFill());
+    QPainter painter(&out);
     if (ground) {
-        out.fill(*ground);
-        painter.begin(&out);
         painter.fillRect(bounds, ShelfStyle::cardFill());
-    } else {
-        // The fill over nothing is the fill itself.
-        out.fill(ShelfStyle::cardFill());
-        painter.begin(&out);
     }
     painter.setRenderHint(QPainter::Antialiasing);
     const bool hasPicture = image && !image->isNull() && image->width() > 0 && image->height() > 0;

@@ -280,8 +280,7 @@ void Engine::bootstrap() {
     const Date began = now_();
     Date from = began;
     if (const auto unfinished = store_->unfinishedStart(); unfinished && *unfinished < began) {
-        from = std::max(*unfinished,
-                        began.adding(static_cast<double>(config_.retentionDays) * -86400.0));
+        from = std::max(*unfinished, Ingest::retentionCutoff(config_.retentionDays, began));
     }
     startWindow_ = config_.recentWindow + began.since(from);
     store_->beginStart(from);
