@@ -1,16 +1,35 @@
 #pragma once
 
 // What the files of the store's index share; nothing outside them includes this.
-//   StoreIndex.cpp        loading, recovering and saving the index and offsets files
-//   StoreIndexFormat.cpp  the text of both files: written from the tables, read back strictly
+//   StoreIndex.cpp        loading and recovering the index and offsets files
+//   StoreSave.cpp         saving them: debounced, in the background, after the files they name
+//   StoreStart.cpp        the moment of a start that has not run to its end
+//   StoreIndexFormat.cpp  the text of the files: written from the tables, read back strictly
 
 #include "OstrelCore/Records/Store.h"
+#include "Platform/Error.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
 
 namespace ostrel::storeIndexParts {
+
+inline const QString indexName = QStringLiteral("index.json");
+inline const QString offsetsName = QStringLiteral("offsets.json");
+inline const QString unfinishedStartName = QStringLiteral("unfinished-start.json");
+// Far above what any history writes (an index of the most items allowed and years of hidden
+// ones stays within a few tens of MB), and low enough to read into memory at once.
+inline constexpr qint64 indexLimit = qint64(1) << 30;
+inline constexpr qint64 offsetsLimit = qint64(64) << 20;
+// One date; anything larger is not ours.
+inline constexpr qint64 unfinishedStartLimit = 4096;
+
+// Says in the log that `label` ("index", "offsets", "start") was not written, and why.
+void logNotSaved(const QString& label, const Error& error);
+
+// Writes the index text at `path`; a failure is logged and answered false.
+bool writeIndexText(const QByteArray& json, const QString& path);
 
 // The index text for the small parts of `rest` and the store's tables given apart, the hidden
 // records sorted by id.

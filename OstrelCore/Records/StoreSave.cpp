@@ -1,0 +1,491 @@
+// Saving the index and offsets files: debounced, in the background, after the files they name.
+#include "OstrelCore/Records/JsonWriter.h"
+#include "OstrelCore/Records/Store.h"
+#include "OstrelCore/Records/StoreIndexParts.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace ostrel {
+
+using namespace storeIndexParts;
+
+void storeIndexParts::logNotSaved(const QString& label, const Error& error) {
+    // The reason in words ("no space left on device"), then the error's family and number.
+    qCCritical(lcStore, "%s not saved: %s (%s %ld)", qUtf8Printable(label),
+               qUtf8Printable(Error::describe(error)), qUtf8Printable(error.domain), error.code);
+}
+
+bool storeIndexParts::writeIndexText(const QByteArray& json, const QString& path) {
+    if (const auto error = AtomicFile::write(path, json)) {
+        logNotSaved(QStringLiteral("index"), *error);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Files committed at once from which their file system is synced whole rather than each.
+constexpr qsizetype manyFiles = 64;
+
+// What a commit left unsynced.
+struct Unsynced {
+    QStringList files;
+    QStringList folders;
+
+    bool isEmpty() const { return files.isEmpty() && folders.isEmpty(); }
+};
+
+// Syncs the files (on `pool` when it has more than one to do), then, once all of them are on
+// the disk, their folders once each; a failure is logged. Answers what is left unsynced.
+Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerPool* pool) {
+    Unsynced left;
+    // Thousands of new files (a start over a large history) go with their file system in one
+    // sync: a flush of the disk for each took most of the end of such a start. Should it fail,
+    // each is synced on its own, which says which.
+    if (files.size() >= manyFiles) {
+        QSet<dev_t> synced;
+        bool failed = false;
+        for (const QString& folder : folders) {
+            struct stat st {};
+            if (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
+                failed = true;
+                break;
+            }
+            if (!synced.contains(st.st_dev)) {
+                if (AtomicFile::syncFileSystem(folder)) {
+                    failed = true;
+                    break;
+                }
+                synced.insert(st.st_dev);
+            }
+        }
+        if (!failed) {
+            return left;
+        }
+    }
+    // One flag per file, each written by one job only.
+    std::vector<char> failed(static_cast<size_t>(files.size()), 0);
+    const auto syncOne = [&files, &failed](int i) {
+        const auto error = AtomicFile::syncFile(files.at(i));
+        // A file that went meanwhile (its item was removed) has nothing left to lose.
+        failed[static_cast<size_t>(i)] = error && error->code != ENOENT ? 1 : 0;
+    };
+    // Syncs of many files cost little more than one when they reach the disk together.
+    if (pool != nullptr && files.size() > 1) {
+        pool->forEach(static_cast<int>(files.size()), syncOne);
+    } else {
+        for (int i = 0; i < files.size(); ++i) {
+            syncOne(i);
+        }
+    }
+    for (int i = 0; i < files.size(); ++i) {
+        if (failed[static_cast<size_t>(i)] != 0) {
+            left.files.append(files.at(i));
+        }
+    }
+    if (!left.files.isEmpty()) {
+        qCWarning(lcStore, "index not saved: files of the store could not be synced");
+        left.folders = folders;
+        return left;
+    }
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (const auto error = AtomicFile::syncFolder(folders.at(i))) {
+            qCWarning(lcStore, "index not saved: folder %s could not be synced: %s",
+                      qUtf8Printable(folders.at(i)), qUtf8Printable(Error::describe(*error)));
+            left.folders = folders.mid(i);
+            return left;
+        }
+    }
+    return left;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Saving
+
+void Store::markDirty(bool bumpRevision) {
+    if (bumpRevision) {
+        ++revision_;
+    }
+    if (!indexDirty_) {
+        dirtySince_ = clock();
+    }
+    indexDirty_ = true;
+    indexBehind_ = true;
+    armIndexWrite();
+}
+
+void Store::armIndexWrite() {
+    if (!autosave_ || indexWritePending_) {
+        return;
+    }
+    indexWritePending_ = true;
+    autosave_->after(debounce_, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->indexWritePending_ = false;
+        if (self->indexDirty_) {
+            self->saveInBackground();
+        }
+    });
+}
+
+void Store::scheduleOffsetsSave() {
+    offsetsDirty_ = true;
+    if (autosave_ && !offsetsWritePending_) {
+        offsetsWritePending_ = true;
+        autosave_->after(offsetsDebounce_, [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            self->offsetsWritePending_ = false;
+            if (self->indexDirty_) {
+                self->saveInBackground();
+            }
+            if (self->offsetsDirty_) {
+                self->offsetsDirty_ = false;
+                self->writeOffsets(self->offsetsToWrite(), self->rootPath_ + u'/' + offsetsName);
+            }
+        });
+    }
+}
+
+Store::Index Store::indexRest() const {
+    Index index;
+    index.version = 1;
+    index.lastRunAt = clock();
+    QStringList hidden(hidden_.begin(), hidden_.end());
+    std::sort(hidden.begin(), hidden.end());
+    index.hidden = hidden;
+    index.deleted = deleted_;
+    index.deletedPaths = deletedPaths_;
+    index.titleChecks = titleChecks_;
+    // Written only when there are some: a store that never met a touched file keeps the form
+    // that earlier versions wrote.
+    if (!sourceChecks_.isEmpty()) {
+        index.sourceChecks = sourceChecks_;
+    }
+    return index;
+}
+
+void Store::save() {
+    finishWriting();
+    indexDirty_ = false;
+    // The files the index names reach the disk before the index does; when they cannot, this
+    // index is not written and the next change tries again.
+    if (indexWritable_ && !commitFiles()) {
+        indexDirty_ = true;
+        dirtySince_ = clock();
+        return;
+    }
+    if (indexWritable_ &&
+        writeIndexText(
+            storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
+            rootPath_ + u'/' + indexName)) {
+        removeDoomedFiles();
+        indexWritten(offsets_, startFinished_);
+    }
+}
+
+void Store::indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool afterStart) {
+    // A change made while a write was under way keeps the index behind.
+    indexBehind_ = indexDirty_;
+    if (offsetsOfIndex_ != offsetsOfWrite) {
+        offsetsOfIndex_ = offsetsOfWrite;
+        // Offsets held back while the index could not be written may go out now.
+        scheduleOffsetsSave();
+    }
+    // The index on disk holds all the finished pass took: the next start need not look back.
+    if (startFinished_ && (afterStart || !indexBehind_)) {
+        clearStart();
+    }
+}
+
+// What one write of the index in the background takes along: the tables as they stood, shared
+// rather than copied (the queue's next change to one copies it then), the files to sync first,
+// and, once it has run, how it went. Run once, by the writer or by a flush that cannot wait for
+// it, whichever comes first.
+struct Store::IndexWrite {
+    Index rest;
+    QHash<QString, ShelfItem> items;
+    QHash<QString, HiddenRecord> hiddenItems;
+    QHash<QString, Session> sessions;
+    QHash<QString, Prompt> prompts;
+    QString path;
+    QStringList files;
+    QStringList folders;
+    std::shared_ptr<WorkerPool> syncers;
+    // The offsets as they stood: the lines whose captures this index holds.
+    QHash<QString, quint64> offsets;
+    // Begun once the start's pass was through: it holds all that pass took.
+    bool afterStart = false;
+
+    std::mutex lock;
+    bool ran = false;
+    Unsynced left;
+    bool written = false;
+
+    // True once run() has ended; never waits for it.
+    bool hasRun() {
+        const std::unique_lock<std::mutex> hold(lock, std::try_to_lock);
+        return hold.owns_lock() && ran;
+    }
+
+    void run() {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (ran) {
+            return;
+        }
+        ran = true;
+        left = syncFiles(files, folders, syncers.get());
+        if (left.isEmpty()) {
+            written = writeIndexText(
+                storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path);
+        }
+        // The tables go here, off the queue, and the names of the files synced: a long job
+        // holds the queue and with it this write, which its end takes there, for as long as
+        // it runs.
+        rest = {};
+        items = {};
+        hiddenItems = {};
+        sessions = {};
+        prompts = {};
+        files = {};
+        folders = {};
+    }
+};
+
+void Store::setWriter(std::shared_ptr<SerialQueue> writer) {
+    writer_ = std::move(writer);
+    // Syncing waits on the disk, not the processor: threads of their own, so that a commit of
+    // thousands of new files never holds up the decoding of the next ones on the workers.
+    if (writer_ && !syncers_) {
+        syncers_ = std::make_shared<WorkerPool>(syncThreads);
+    }
+}
+
+void Store::saveInBackground() {
+    if (!writer_ || !autosave_) {
+        save();
+        return;
+    }
+    if (writing_) {
+        if (!writing_->hasRun()) {
+            return; // the change waits for the write under way to end, which starts the next one
+        }
+        // Its end waits for the queue, which a long job (a first start) holds: taken here, or
+        // no other write would start before the job ends, and every file the job wrote would
+        // wait in the unsynced notes until then.
+        const std::shared_ptr<IndexWrite> ended = writing_;
+        finishWrite(ended);
+    }
+    indexDirty_ = false;
+    if (!indexWritable_) {
+        return;
+    }
+    auto write = std::make_shared<IndexWrite>();
+    write->rest = indexRest();
+    write->items = items_;
+    write->hiddenItems = hiddenItems_;
+    write->sessions = sessions_;
+    write->prompts = prompts_;
+    write->path = rootPath_ + u'/' + indexName;
+    write->files = QStringList(unsyncedFiles_.begin(), unsyncedFiles_.end());
+    write->folders = QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end());
+    write->syncers = syncers_ ? syncers_ : workers_;
+    write->offsets = offsets_;
+    write->afterStart = startFinished_;
+    unsyncedFiles_.clear();
+    unsyncedFolders_.clear();
+    doomedWriting_ = std::exchange(doomedFiles_, {});
+    writing_ = write;
+    writer_->async([write, weak = weak_from_this(), autosave = autosave_] {
+        write->run();
+        autosave->async([weak, write] {
+            if (const auto self = weak.lock()) {
+                self->finishWrite(write);
+            }
+        });
+    });
+}
+
+void Store::finishWriting() {
+    if (writing_) {
+        const std::shared_ptr<IndexWrite> write = writing_;
+        write->run(); // waits for the writer when it has begun
+        finishWrite(write);
+    }
+}
+
+void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
+    if (writing_ != write) {
+        return; // already taken by a flush
+    }
+    writing_.reset();
+    const auto doomed = std::exchange(doomedWriting_, {});
+    if (!write->left.isEmpty()) {
+        // Noted again for the next commit, which the next change brings.
+        unsyncedFiles_.unite(QSet<QString>(write->left.files.begin(), write->left.files.end()));
+        unsyncedFolders_.unite(
+            QSet<QString>(write->left.folders.begin(), write->left.folders.end()));
+        doomedFiles_.unite(doomed);
+        if (!indexDirty_) {
+            indexDirty_ = true;
+            dirtySince_ = clock();
+        }
+        return;
+    }
+    if (!write->written) {
+        doomedFiles_.unite(doomed);
+        return;
+    }
+    // Files doomed since the write began, or spared meanwhile, are not this index's to remove.
+    const QSet<QString> later = std::exchange(doomedFiles_, doomed);
+    removeDoomedFiles();
+    doomedFiles_ = later;
+    indexWritten(write->offsets, write->afterStart);
+    if (indexDirty_) {
+        armIndexWrite();
+    }
+}
+
+QHash<QString, quint64> Store::offsetsToWrite() const {
+    if (!indexBehind_) {
+        return offsets_;
+    }
+    // A transcript position past captures that only this run's memory holds would lose them
+    // for good: a start after a crash, or after this index could not be written, reads their
+    // lines again from where the index on disk left off. Reading a line twice costs nothing.
+    QHash<QString, quint64> out;
+    for (auto it = offsets_.constBegin(); it != offsets_.constEnd(); ++it) {
+        if (const auto old = offsetsOfIndex_.constFind(it.key());
+            old != offsetsOfIndex_.constEnd()) {
+            out.insert(it.key(), std::min(*old, it.value()));
+        }
+    }
+    return out;
+}
+
+bool Store::writeIndex(const Index& index, const QString& path) {
+    return indexWritable_ && writeIndexText(index.encode(), path);
+}
+
+bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
+    JsonWriter out;
+    // Offsets are file sizes; a value beyond the signed range cannot occur in practice.
+    static constexpr auto largest = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    out.sortedObject(offsets, [&out](quint64 offset) {
+        out.integer(static_cast<qint64>(std::min(offset, largest)));
+    });
+    if (const auto error = AtomicFile::write(path, out.take())) {
+        logNotSaved(QStringLiteral("offsets"), *error);
+        return false;
+    }
+    return true;
+}
+
+void Store::setOffset(quint64 offset, const QString& path) {
+    const auto it = offsets_.constFind(path);
+    if (it != offsets_.constEnd() && it.value() == offset) {
+        return;
+    }
+    offsets_.insert(path, offset);
+    scheduleOffsetsSave();
+}
+
+void Store::setTitleChecked(const QString& sessionID, Date modified) {
+    const auto it = titleChecks_.constFind(sessionID);
+    if (it != titleChecks_.constEnd() && it.value() == modified) {
+        return;
+    }
+    if (!std::isfinite(modified.seconds)) {
+        return;
+    }
+    titleChecks_.insert(sessionID, modified);
+    markDirty(false);
+}
+
+void Store::setSourceChecked(const QString& path, Date modified, const QString& id) {
+    const SourceCheck check{id, modified};
+    const auto it = sourceChecks_.constFind(path);
+    if ((it != sourceChecks_.constEnd() && it.value() == check) ||
+        !std::isfinite(modified.seconds)) {
+        return;
+    }
+    sourceChecks_.insert(path, check);
+    markDirty(false);
+}
+
+void Store::setNeedsSave() {
+    markDirty(true);
+}
+
+void Store::saveIfOverdue(double seconds) {
+    if (!indexDirty_) {
+        return;
+    }
+    const double waited = clock().since(dirtySince_);
+    // A clock set back makes the wait negative: count from now.
+    if (waited < 0) {
+        dirtySince_ = clock();
+    } else if (waited >= seconds) {
+        saveInBackground();
+    }
+}
+
+void Store::flush() {
+    save();
+    offsetsDirty_ = false;
+    writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Durability by group commit
+
+void Store::removeDoomedFiles() {
+    for (const QString& path : std::as_const(doomedFiles_)) {
+        const auto st = FileStat::lstat(path);
+        if (st && !st->isDirectory() && isOwnFile(path)) {
+            QFile::remove(path);
+        }
+    }
+    doomedFiles_.clear();
+}
+
+void Store::noteUnsynced(const QString& path) {
+    unsyncedFiles_.insert(path);
+    unsyncedFolders_.insert(QFileInfo(path).absolutePath());
+}
+
+bool Store::commitFiles() {
+    if (unsyncedFiles_.isEmpty() && unsyncedFolders_.isEmpty()) {
+        return true;
+    }
+    const Unsynced left =
+        syncFiles(QStringList(unsyncedFiles_.begin(), unsyncedFiles_.end()),
+                  QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end()), workers_.get());
+    unsyncedFiles_ = QSet<QString>(left.files.begin(), left.files.end());
+    unsyncedFolders_ = QSet<QString>(left.folders.begin(), left.folders.end());
+    return left.isEmpty();
+}
+
+} // namespace ostrel

@@ -1,0 +1,326 @@
+// Captures that wait: for room on the disk, for a transcript held back.
+#include "EngineFixture.h"
+
+using namespace ostrel;
+using namespace ostrel::test;
+using namespace ostrel::test::engine_tests;
+
+using EngineCapture = EngineFixture;
+
+// The items folder cannot take copies while a file stands in its place.
+class BlockedItems {
+public:
+    explicit BlockedItems(const QString& support) : items_(support + "/items") {
+        EXPECT_TRUE(QDir().rename(items_, items_ + ".away"));
+        QFile file(items_);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    void release() {
+        QFile::remove(items_);
+        EXPECT_TRUE(QDir().rename(items_ + ".away", items_));
+    }
+
+private:
+    QString items_;
+};
+
+TEST_F(EngineCapture, CapturesThatFailedForWantOfRoomComeInOnTheirOwnOnceThereIsRoom) {
+    timing.retryInterval = 0.2;
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s7");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    test::LogCapture log;
+
+    BlockedItems blocked(support);
+    const QString shot = scratchFile("shot.png", "s7");
+    write(shot, TestImages::png(64, 64, 70));
+    const QByteArray firstLine = lines::prompt(c, "take a screenshot", "p-7");
+    const QString inlineImage = QString::fromLatin1(TestImages::png(64, 64, 71).toBase64());
+    lines::append(
+        transcript,
+        {firstLine,
+         lines::toolResult(c, "toolu_7", QJsonArray{lines::imageBlock(inlineImage, "image/png")})});
+    // The transcript's position stays at the line of the image that could not be kept.
+    const QString real7 = real(transcript);
+    ASSERT_TRUE(waitUntil([&] {
+        bool failed = false;
+        engine->queue()->sync([&] {
+            failed = engine->retryCount() == 1 && engine->store()->offsets().contains(real7);
+        });
+        return failed;
+    }));
+    engine->queue()->sync(
+        [&] { EXPECT_EQ(engine->store()->offsets().value(real7), quint64(firstLine.size() + 1)); });
+
+    // Room again, and nothing else happens in either folder.
+    blocked.release();
+    ASSERT_TRUE(waitForItem(real(shot)));
+    ASSERT_TRUE(waitUntil([&] {
+        return std::any_of(last().items.begin(), last().items.end(), [](const ShelfItem& item) {
+            return item.sourceKinds.count(Source::transcript) == 1;
+        });
+    }));
+    engine->queue()->sync([&] {
+        EXPECT_EQ(engine->store()->offsets().value(real7), quint64(QFileInfo(transcript).size()));
+    });
+    EXPECT_TRUE(waitUntil([&] { return log.matching("went through on another try").size() == 1; }));
+}
+
+TEST_F(EngineCapture, AWaitingFileIsTriedAgainSoonAfterAnotherCaptureGoesThrough) {
+    timing.retryInterval = 60; // the timer stays out of it
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s7");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const auto waiting = [&] {
+        qsizetype n = 0;
+        engine->queue()->sync([&] { n = engine->retryCount(); });
+        return n;
+    };
+
+    // Room again, and a screenshot of the session comes in: so does the file of another session.
+    BlockedItems blocked(support);
+    const QString first = scratchFile("first.png", "s6");
+    write(first, TestImages::png(64, 64, 60));
+    ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
+    blocked.release();
+    lines::append(transcript, {screenshotLine(c, 61)});
+    EXPECT_TRUE(waitForItem(real(first), 5.0));
+
+    // The same after a file of another session's scratchpad goes through.
+    BlockedItems again(support);
+    const QString second = scratchFile("second.png", "s6");
+    write(second, TestImages::png(64, 64, 62));
+    ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
+    again.release();
+    write(scratchFile("third.png", "s8"), TestImages::png(64, 64, 63));
+    EXPECT_TRUE(waitForItem(real(second), 5.0));
+}
+
+TEST_F(EngineCapture, AWaitingFileIsTriedAgainOnChangesInItsFolderButNotOnEach) {
+    timing.retryInterval = 60;
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    LogCapture log;
+    QLoggingCategory::setFilterRules("app.ostrel.*.debug=true");
+    const auto tries = [&] { return log.matching(": copy failed").size(); };
+    BlockedItems blocked(support);
+    write(scratchFile("shot.png"), TestImages::png(64, 64, 64));
+    ASSERT_TRUE(waitUntil([&] { return tries() >= 1; }));
+
+    // The session writes on beside it while there is still no room: tried again, at most once
+    // every half second.
+    const qsizetype before = tries();
+    QElapsedTimer writing;
+    writing.start();
+    for (int i = 0; i < 20; ++i) {
+        write(scratchFile(QString(".note-%1").arg(i)), "notes");
+        pump(0.05);
+    }
+    pump(0.6);
+    const qint64 elapsed = writing.elapsed();
+    EXPECT_GE(tries() - before, 1);
+    EXPECT_LE(tries() - before, elapsed / 500 + 1);
+}
+
+TEST_F(EngineCapture, TheRetryWaitDoublesUpToFiveMinutesAndIsBackToHalfAMinuteOnceNothingWaits) {
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    const QString shot = scratchFile("shot.png");
+    write(shot, TestImages::png(64, 64, 65));
+    ASSERT_TRUE(waitUntil([&] {
+        qsizetype n = 0;
+        engine->queue()->sync([&] { n = engine->retryCount(); });
+        return n == 1;
+    }));
+    // The timer's passes, one after the other, while there is no room.
+    QList<double> waits;
+    engine->queue()->sync([&] {
+        waits.append(engine->retryDelay());
+        for (int i = 0; i < 5; ++i) {
+            engine->retryWaiting();
+            waits.append(engine->retryDelay());
+        }
+    });
+    EXPECT_EQ(waits, (QList<double>{30, 60, 120, 240, 300, 300}));
+
+    blocked.release();
+    engine->queue()->sync([&] {
+        engine->retryWaiting();
+        EXPECT_EQ(engine->retryCount(), 0);
+        EXPECT_EQ(engine->retryDelay(), 30);
+    });
+}
+
+TEST_F(EngineCapture, TwoCapturesFailingInOneReadHoldTheFirstOnesLine) {
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s7");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    LogCapture log;
+    QLoggingCategory::setFilterRules("app.ostrel.*.debug=true");
+    // Written at once, so that one read finds both.
+    const QByteArray first = lines::prompt(c, "two screenshots", "p-7");
+    lines::appendRaw(transcript,
+                     first + '\n' + screenshotLine(c, 66) + '\n' + screenshotLine(c, 67) + '\n');
+    ASSERT_TRUE(waitUntil([&] { return log.matching(": copy failed").size() >= 2; }));
+    engine->queue()->sync([&] {
+        EXPECT_EQ(engine->store()->offsets().value(real(transcript)), quint64(first.size() + 1));
+    });
+}
+
+// A transcript held at a line whose picture could not be kept: the picture is decoded again in
+// each read of it, which notes when.
+class EngineHeldTranscript : public EngineFixture {
+protected:
+    std::mutex lock;
+    std::vector<std::chrono::steady_clock::time_point> reads;
+    std::atomic<int> slowMs{0};
+    lines::Context c;
+    QString transcript;
+    std::optional<BlockedItems> blocked;
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        timing.duringRead = [this](const QString&) {
+            {
+                std::lock_guard guard(lock);
+                reads.push_back(std::chrono::steady_clock::now());
+            }
+            QThread::msleep(static_cast<unsigned long>(slowMs.load()));
+        };
+        timing.retryInterval = 60; // only its own changes read it
+        transcript = openSession(c, projects, "s9");
+        engine = start(config());
+        ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+        blocked.emplace(support);
+        lines::append(transcript, {screenshotLine(c, 68)});
+        // The first read fails and holds the transcript: every read after it is a held read.
+        ASSERT_TRUE(waitUntil([&] { return count() >= 1; }));
+    }
+
+    std::size_t count() {
+        std::lock_guard guard(lock);
+        return reads.size();
+    }
+    // Seconds between each read from the `from`th on and the one before it.
+    std::vector<double> gaps(std::size_t from) {
+        std::lock_guard guard(lock);
+        std::vector<double> out;
+        for (std::size_t i = std::max<std::size_t>(from, 1); i < reads.size(); ++i) {
+            out.push_back(std::chrono::duration<double>(reads[i] - reads[i - 1]).count());
+        }
+        return out;
+    }
+    // The session writes on, a line every few hundredths of a second.
+    bool writeOn(const std::function<bool()>& until, int most = 400) {
+        for (int i = 0; i < most && !until(); ++i) {
+            lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
+            pump(0.03);
+        }
+        return until();
+    }
+};
+
+TEST_F(EngineHeldTranscript, IsReadAgainNoSoonerThanHalfASecondOrTwentyTimesItsLastRead) {
+    // Quick reads: half a second apart at least, however often the session writes.
+    ASSERT_TRUE(writeOn([&] { return count() >= 4; }));
+    for (const double gap : gaps(2)) {
+        EXPECT_GE(gap, 0.5);
+    }
+    // Reads of a twentieth of a second: a second apart at least.
+    slowMs = 50;
+    const std::size_t slow = count();
+    ASSERT_TRUE(writeOn([&] { return count() >= slow + 3; }));
+    for (const double gap : gaps(slow + 1)) {
+        EXPECT_GE(gap, 1.0);
+    }
+}
+
+TEST_F(EngineHeldTranscript, HasOneTimerHoweverManyChangesArrive) {
+    // A burst of changes: one read at once, one when the wait after it ends, however many changes
+    // came meanwhile, and then nothing more until the session writes again.
+    writeOn([] { return false; }, 10);
+    ASSERT_TRUE(waitUntil([&] { return count() >= 2; }));
+    pump(2.0);
+    const std::size_t settled = count();
+    pump(2.0);
+    EXPECT_EQ(count(), settled);
+}
+
+TEST_F(EngineCapture, AHeldTranscriptIsReadAgainSoonOnItsOwnChangesButNotOnEach) {
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s9");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const auto screenshot = [&](int seed) {
+        return lines::toolResult(
+            c, QString("toolu_9_%1").arg(seed),
+            QJsonArray{lines::imageBlock(
+                QString::fromLatin1(TestImages::png(64, 64, seed).toBase64()), "image/png")});
+    };
+    const auto transcriptItems = [&] {
+        return std::count_if(last().items.begin(), last().items.end(), [](const ShelfItem& item) {
+            return item.sourceKinds.count(Source::transcript) == 1;
+        });
+    };
+
+    BlockedItems blocked(support);
+    const QByteArray firstLine = lines::prompt(c, "take screenshots", "p-9");
+    lines::append(transcript, {firstLine, screenshot(90)});
+    const QString real9 = real(transcript);
+    ASSERT_TRUE(waitUntil([&] {
+        bool held = false;
+        engine->queue()->sync([&] {
+            held = engine->store()->offsets().value(real9) == quint64(firstLine.size() + 1);
+        });
+        return held;
+    }));
+    // The session goes on writing while the cause lasts: not every line reads it again.
+    const auto reads = [&] {
+        qint64 n = 0;
+        engine->queue()->sync([&] { n = engine->heldReads(); });
+        return n;
+    };
+    QElapsedTimer writing;
+    writing.start();
+    for (int i = 0; i < 20; ++i) {
+        lines::append(transcript, {lines::assistantText(c, QString("step %1").arg(i))});
+        pump(0.05);
+    }
+    const qint64 before = reads();
+    EXPECT_LE(before, writing.elapsed() / 500 + 2);
+    lines::append(transcript, {lines::assistantText(c, "one more step")});
+    ASSERT_TRUE(waitUntil([&] { return reads() > before; }));
+
+    // Room again, just after a read: the next line brings in the held one with it, long before
+    // the retry timer.
+    blocked.release();
+    lines::append(transcript, {screenshot(91)});
+    EXPECT_TRUE(waitUntil([&] { return transcriptItems() == 2; }, 3.0));
+}
+
+TEST_F(EngineCapture, AScreenshotThatOnlyATranscriptHeldIsCapturedByTheNextStartOnceThereIsRoom) {
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s8");
+    lines::append(
+        transcript,
+        {lines::prompt(c, "one", "p-8"),
+         lines::toolResult(
+             c, "toolu_8",
+             QJsonArray{lines::imageBlock(
+                 QString::fromLatin1(TestImages::png(64, 64, 80).toBase64()), "image/png")})});
+    QDir().mkpath(support + "/items");
+    BlockedItems blocked(support);
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    engine->stop();
+    ASSERT_TRUE(last().items.isEmpty());
+
+    blocked.release();
+    engine = start(config(), false);
+    EXPECT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
+}
