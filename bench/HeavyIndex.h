@@ -1,7 +1,8 @@
 #pragma once
 
 // The persisted index at the size of a long-used shelf, shared by the store benchmarks:
-// 20,000 items (5,000 of them hidden), 2,000 sessions, 20,000 prompts, 10,000 transcript offsets.
+// 20,000 items (5,000 of them hidden), 2,000 sessions, 20,000 prompts, 10,000 transcript offsets
+// and a source check for each of the 15,000 items held.
 #include "OstrelCore/Records/Store.h"
 
 namespace ostrel::bench {
@@ -55,6 +56,9 @@ inline void fillHeavyIndex(Store& store, const QString& root) {
     }
     for (int i = 0; i < hiddenCount; ++i) {
         store.hide(hexId(i * 4 + 1));
+    }
+    for (const ShelfItem& item : store.items()) {
+        store.setSourceChecked(*item.sourcePath, Date(item.createdAt.seconds - 0.5), item.id);
     }
     for (int o = 0; o < offsetCount; ++o) {
         store.setOffset(static_cast<quint64>(o) * 4096,
