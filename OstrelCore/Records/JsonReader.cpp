@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace ostrel {
 
@@ -38,6 +39,27 @@ bool toInteger(double d, qint64& out) {
     }
     out = static_cast<qint64>(d);
     return true;
+}
+
+// Whether a number's shape, as numberShape() takes it from `p` to `stop`, holds the digits a
+// number needs: one at least before the exponent, and one at least in an exponent.
+bool wellShaped(const char* p, const char* stop) {
+    bool digits = false;
+    if (p != stop && *p == '-') {
+        ++p;
+    }
+    for (; p != stop && (isDigit(*p) || *p == '.'); ++p) {
+        digits = digits || isDigit(*p);
+    }
+    if (p == stop) {
+        return digits;
+    }
+    // An exponent: its letter, perhaps a sign, then digits to the end of the shape.
+    ++p;
+    if (p != stop && (*p == '-' || *p == '+')) {
+        ++p;
+    }
+    return digits && p != stop;
 }
 
 } // namespace
@@ -284,54 +306,134 @@ bool JsonReader::skip() {
     }
 }
 
-std::optional<QByteArrayView> JsonReader::passOver() {
+bool JsonReader::passOver() {
     if (next() == Kind::invalid) {
-        fail();
-        return std::nullopt;
+        return fail();
     }
-    const char* begin = p_;
-    qint64 depth = 0;
+    // Whether each open bracket is an object's, the innermost last. Nesting is not limited here,
+    // so this grows on the heap, bounded by the length of the text.
+    std::vector<bool> objects;
     for (;;) {
+        // One value; a container is entered and its entries follow in later rounds.
         space();
         if (p_ == end_) {
-            fail();
-            return std::nullopt;
+            return fail();
         }
         const char c = *p_;
-        bool ok = true;
         if (c == '{' || c == '[') {
-            ++depth;
             ++p_;
-            continue;
+            space();
+            if (p_ == end_ || *p_ != (c == '{' ? '}' : ']')) {
+                objects.push_back(c == '{');
+                if (c == '{' && !passName()) {
+                    return false;
+                }
+                continue; // its first entry
+            }
+            ++p_; // empty
+        } else if (!passScalar()) {
+            return false;
         }
-        if (c == '}' || c == ']') {
-            ok = depth > 0;
-            --depth;
+        // After a value: close what ends here, then on to the next entry, if any.
+        for (;;) {
+            if (objects.empty()) {
+                return true;
+            }
+            space();
+            if (p_ == end_) {
+                return fail();
+            }
+            const bool object = objects.back();
+            if (*p_ == (object ? '}' : ']')) {
+                ++p_;
+                objects.pop_back();
+                continue;
+            }
+            if (*p_ != ',') {
+                return fail();
+            }
             ++p_;
-        } else if (c == ',' || c == ':') {
-            ok = depth > 0;
-            ++p_;
-        } else if (c == '"') {
-            ++p_;
-            bool escaped = false;
-            ok = scanString(escaped);
-        } else if (c == 't' || c == 'f') {
-            ok = boolean().has_value();
-        } else if (c == 'n') {
-            ok = null();
-        } else {
-            const char* stop = JsonText::numberShape(p_, end_).end;
-            ok = stop != p_ && stop != end_;
-            p_ = stop;
-        }
-        if (!ok) {
-            fail();
-            return std::nullopt;
-        }
-        if (depth == 0) {
-            return QByteArrayView(begin, p_ - begin);
+            if (object && !passName()) {
+                return false;
+            }
+            break;
         }
     }
+}
+
+bool JsonReader::passName() {
+    space();
+    if (p_ == end_ || *p_ != '"') {
+        return fail();
+    }
+    ++p_;
+    if (!passString()) {
+        return false;
+    }
+    space();
+    if (p_ == end_ || *p_ != ':') {
+        return fail();
+    }
+    ++p_;
+    return true;
+}
+
+bool JsonReader::passScalar() {
+    switch (*p_) {
+    case '"':
+        ++p_;
+        return passString();
+    case 't':
+    case 'f':
+        return boolean().has_value();
+    case 'n':
+        return null();
+    default: {
+        const char* stop = JsonText::numberShape(p_, end_).end;
+        if (!wellShaped(p_, stop) || stop == end_) {
+            return fail();
+        }
+        p_ = stop;
+        return true;
+    }
+    }
+}
+
+bool JsonReader::passString() {
+    for (;;) {
+        while (p_ != end_ && *p_ != '"' && *p_ != '\\') {
+            ++p_;
+        }
+        if (p_ == end_) {
+            return fail();
+        }
+        if (*p_ == '"') {
+            ++p_;
+            return true;
+        }
+        if (end_ - p_ < 2) {
+            return fail();
+        }
+        const char e = p_[1];
+        p_ += 2;
+        if (e == 'u') {
+            if (!hexQuad(p_, end_)) {
+                return fail();
+            }
+            p_ += 4;
+        }
+    }
+}
+
+JsonReader::Mark JsonReader::mark() {
+    space();
+    return Mark{p_, depth_};
+}
+
+void JsonReader::rewind(Mark mark) {
+    p_ = mark.at;
+    depth_ = mark.depth;
+    failed_ = false;
 }
 
 bool JsonReader::finish() {

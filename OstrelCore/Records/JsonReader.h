@@ -69,12 +69,23 @@ public:
 
     // Checks and passes over the value at the cursor, whatever its kind.
     bool skip();
-    // Passes over the value at the cursor by its shape alone and gives its text: strings and
-    // brackets are followed, but numbers are not converted and nesting is not limited, so a value
-    // that a strict read refuses (a number out of range, nesting too deep) still ends where it
-    // should. For a part read leniently: its text then goes to a reader of its own. None when the
-    // text has no value here.
-    std::optional<QByteArrayView> passOver();
+    // Passes over the value at the cursor checking only its grammar: brackets, names, commas and
+    // colons where JSON has them, strings closed with valid escapes, numbers of a valid shape.
+    // What only a conversion finds is let through: numbers are not converted (so "1e400" passes),
+    // nesting is not limited, and the bytes of a string need not be UTF-8. So a value a strict read
+    // refuses for those still ends where it should, and the text around it reads on. False, and
+    // the reader failed, when the text is no JSON here.
+    bool passOver();
+
+    // A place in the text to come back to. A value that a strict read refused is read again from
+    // there, by passOver(), after rewind(), which also clears the failure; only the levels at or
+    // below the mark's are kept, so a mark serves while no bracket it stood inside has closed.
+    struct Mark {
+        const char* at;
+        int depth;
+    };
+    Mark mark();
+    void rewind(Mark mark);
 
     // True when the text has been whole and well-formed JSON up to the end of its top-level value
     // and nothing but white space follows.
@@ -98,6 +109,11 @@ private:
     bool more(bool object);
     // The rest of a string after its opening quote; p_ then stands after the closing quote.
     bool scanString(bool& escaped);
+    // The same by its grammar alone: any byte may stand between the quotes.
+    bool passString();
+    // A member's name and its colon, by their grammar alone.
+    bool passName();
+    bool passScalar();
     bool scanNumber(Number* out);
 
     const char* p_;

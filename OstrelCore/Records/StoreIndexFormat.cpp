@@ -4,10 +4,12 @@
 #include "OstrelCore/Records/JsonWriter.h"
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
+#include "Platform/Log.h"
 
 #include <QSet>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -134,6 +136,21 @@ void field(JsonReader& r, Slot<T>& slot, Kind want, Read read) {
         r.skip();
         slot.wrong();
     }
+}
+
+// Reads the value at the cursor through `read`, on its own: when the reader refuses something in
+// it that only a conversion finds (a number out of range, nesting too deep, a string that is not
+// UTF-8), the value is passed over by its grammar and reads as none. A syntax error fails the
+// reader for good, and with it the document.
+template <typename Read> auto alone(JsonReader& r, Read read) -> decltype(read(r)) {
+    const JsonReader::Mark mark = r.mark();
+    auto value = read(r);
+    if (r.failed()) {
+        r.rewind(mark);
+        r.passOver();
+        return std::nullopt;
+    }
+    return value;
 }
 
 void stringField(JsonReader& r, Slot<QString>& slot) {
@@ -422,66 +439,76 @@ std::optional<Prompt> readPrompt(JsonReader& r) {
                   std::move(*text.value)};
 }
 
-// An array of records. Strict: one element that does not read spoils the list. Lossy: such an
-// element is dropped alone. A list is reserved for what the bytes left can hold at most.
+// An array of records, each read on its own: an element that does not read is dropped alone and
+// counted in `dropped`.
 template <typename T, typename Read>
-void listField(JsonReader& r, Slot<QList<T>>& slot, bool lossy, Read read) {
+void listField(JsonReader& r, Slot<QList<T>>& slot, qsizetype& dropped, Read read) {
     field(r, slot, Kind::array, [&](Slot<QList<T>>& s) {
         r.beginArray();
         QList<T> list;
-        bool good = true;
+        qsizetype bad = 0;
         while (r.element()) {
-            if (auto record = read(r)) {
-                if (good) {
-                    list.append(std::move(*record));
-                }
+            if (auto record = alone(r, read)) {
+                list.append(std::move(*record));
             } else {
-                good = good && lossy;
+                ++bad;
             }
         }
-        good ? s.set(std::move(list)) : s.wrong();
+        dropped = bad;
+        s.set(std::move(list));
     });
 }
 
-void idsField(JsonReader& r, Slot<QStringList>& slot) {
-    listField(r, slot, false, [](JsonReader& reader) -> std::optional<QString> {
-        if (reader.next() != Kind::string) {
-            reader.skip();
-            return std::nullopt;
-        }
-        return reader.string();
-    });
+std::optional<QString> readID(JsonReader& r) {
+    if (r.next() != Kind::string) {
+        r.skip();
+        return std::nullopt;
+    }
+    return r.string();
 }
 
-// An object of values, each read by `read` (none when it does not read); a name repeated
-// counts with its last value. The entries are gathered first so that the table is sized once.
+// An object of values, each read by `read` (none when it does not read); a name repeated counts
+// with its last value. Strict: one value that does not read spoils the whole. Lossy: each value
+// is read on its own, and one that does not read is dropped alone and counted in `dropped`. The
+// entries are gathered first so that the table is sized once.
 template <typename T, typename Read>
-bool readMap(JsonReader& r, QHash<QString, T>& map, Read read) {
+bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read read) {
     if (r.next() != Kind::object) {
         r.skip();
         return false;
     }
     r.beginObject();
-    std::vector<std::pair<QString, T>> entries;
-    QSet<QString> bad;
+    std::vector<std::pair<QString, std::optional<T>>> entries;
+    qsizetype bad = 0;
+    QSet<QString> spoilt; // strict: the names whose last value did not read
     JsonReader::Name name;
     while (r.member(name)) {
+        auto value = dropped ? alone(r, read) : read(r);
         QString key = name.toString();
-        if (auto value = read(r)) {
-            if (!bad.isEmpty()) {
-                bad.remove(key);
+        if (value) {
+            if (!spoilt.isEmpty()) {
+                spoilt.remove(key);
             }
-            entries.emplace_back(std::move(key), std::move(*value));
+        } else if (dropped) {
+            ++bad;
         } else {
-            bad.insert(std::move(key));
+            spoilt.insert(key);
         }
+        entries.emplace_back(std::move(key), std::move(value));
     }
-    if (r.failed() || !bad.isEmpty()) {
+    if (r.failed() || !spoilt.isEmpty()) {
         return false;
     }
     map.reserve(qsizetype(entries.size()));
     for (auto& [key, value] : entries) {
-        map.insert(std::move(key), std::move(value));
+        if (value) {
+            map.insert(std::move(key), std::move(*value));
+        } else {
+            map.remove(key);
+        }
+    }
+    if (dropped) {
+        *dropped = bad;
     }
     return true;
 }
@@ -495,34 +522,9 @@ std::optional<Date> readDate(JsonReader& r) {
     return n ? std::optional<Date>(Date(n->value)) : std::nullopt;
 }
 
-// Lenient throughout: the checks only spare reads, so an entry that does not read is dropped
-// alone, and a value that is no object counts as absent; neither spoils the index. Each entry is
-// only passed over here, by its shape: one that a strict read refuses (a number out of range,
-// nesting too deep) is refused on its own by decodeSourceChecks(), once the items are known.
-struct SourceCheckText {
-    JsonReader::Name path;
-    QByteArrayView value;
-};
-
-std::optional<std::vector<SourceCheckText>> readSourceChecks(JsonReader& r) {
+std::optional<Store::SourceCheck> readSourceCheck(JsonReader& r) {
     if (r.next() != Kind::object) {
-        r.passOver();
-        return std::nullopt;
-    }
-    r.beginObject();
-    std::vector<SourceCheckText> entries;
-    JsonReader::Name name;
-    while (r.member(name)) {
-        if (const auto value = r.passOver()) {
-            entries.push_back(SourceCheckText{name, *value});
-        }
-    }
-    return entries;
-}
-
-std::optional<Store::SourceCheck> readSourceCheck(QByteArrayView text) {
-    JsonReader r(text);
-    if (r.next() != Kind::object) {
+        r.skip();
         return std::nullopt;
     }
     r.beginObject();
@@ -538,30 +540,93 @@ std::optional<Store::SourceCheck> readSourceCheck(QByteArrayView text) {
             r.skip();
         }
     }
-    if (!r.finish() || !id.value || !modified.value || !std::isfinite(modified.value->seconds)) {
+    if (r.failed() || !id.value || !modified.value || !std::isfinite(modified.value->seconds)) {
         return std::nullopt;
     }
     return Store::SourceCheck{std::move(*id.value), *modified.value};
 }
 
+// The checks only spare reads, so each entry is read on its own and one that does not read is
+// dropped alone (its name kept, so that it still overrides an earlier repeat); they are sorted
+// out once the items are known.
+struct SourceCheckEntry {
+    JsonReader::Name path;
+    std::optional<Store::SourceCheck> check;
+};
+
+void sourceChecksField(JsonReader& r, Slot<std::vector<SourceCheckEntry>>& slot) {
+    field(r, slot, Kind::object, [&r](Slot<std::vector<SourceCheckEntry>>& s) {
+        r.beginObject();
+        std::vector<SourceCheckEntry> entries;
+        JsonReader::Name name;
+        while (r.member(name)) {
+            entries.push_back(SourceCheckEntry{name, alone(r, readSourceCheck)});
+        }
+        s.set(std::move(entries));
+    });
+}
+
+// The ids of the items read, held as a table of their hashes: a few bytes an item that stay in
+// the cache, where a set of the texts costs a miss or two at every look-up. Two ids of one hash
+// only let a check of an item no longer held through, which its use then finds naming no item,
+// and which the next purge drops.
+class HeldIDs {
+public:
+    explicit HeldIDs(const Store::Index& index) {
+        const qsizetype count =
+            index.items.size() + (index.hiddenItems ? index.hiddenItems->size() : 0);
+        // At most half full, so that a look-up ends within a probe or two.
+        slots_.assign(std::bit_ceil(size_t(count) * 2 + 2), 0);
+        for (const ShelfItem& item : index.items) {
+            insert(item.id);
+        }
+        if (index.hiddenItems) {
+            for (const HiddenRecord& record : *index.hiddenItems) {
+                insert(record.item.id);
+            }
+        }
+    }
+    bool contains(const QString& id) const { return *find(hashOf(id)) != 0; }
+    // How many distinct ids.
+    qsizetype size() const { return size_; }
+
+private:
+    // Seeded as the process's own hash tables are, so that no file can choose ids that collide.
+    static size_t hashOf(const QString& id) {
+        const size_t hash = qHash(id, QHashSeed::globalSeed());
+        return hash == 0 ? 1 : hash; // 0 marks a free slot
+    }
+    const size_t* find(size_t hash) const {
+        const size_t mask = slots_.size() - 1;
+        size_t i = hash & mask;
+        while (slots_[i] != 0 && slots_[i] != hash) {
+            i = (i + 1) & mask;
+        }
+        return &slots_[i];
+    }
+    void insert(const QString& id) {
+        const size_t hash = hashOf(id);
+        size_t* slot = const_cast<size_t*>(find(hash));
+        if (*slot == 0) {
+            *slot = hash;
+            ++size_;
+        }
+    }
+
+    std::vector<size_t> slots_;
+    qsizetype size_ = 0;
+};
+
 // A check serves only while its item is held, so one naming no item read is dropped, and no
 // more are kept than there are items: an index holding millions of them costs neither the
 // memory nor the time at every write.
-QHash<QString, Store::SourceCheck> decodeSourceChecks(const std::vector<SourceCheckText>& entries,
-                                                      const Store::Index& index) {
-    QSet<QString> held;
-    for (const ShelfItem& item : index.items) {
-        held.insert(item.id);
-    }
-    if (index.hiddenItems) {
-        for (const HiddenRecord& record : *index.hiddenItems) {
-            held.insert(record.item.id);
-        }
-    }
+QHash<QString, Store::SourceCheck> heldSourceChecks(std::vector<SourceCheckEntry>& entries,
+                                                    const Store::Index& index) {
+    const HeldIDs held(index);
     QHash<QString, Store::SourceCheck> checks;
-    for (const SourceCheckText& entry : entries) {
-        auto check = readSourceCheck(entry.value);
-        const bool good = check && held.contains(check->id);
+    checks.reserve(std::min(held.size(), qsizetype(entries.size())));
+    for (SourceCheckEntry& entry : entries) {
+        const bool good = entry.check && held.contains(entry.check->id);
         if (!good && checks.isEmpty()) {
             continue;
         }
@@ -569,16 +634,16 @@ QHash<QString, Store::SourceCheck> decodeSourceChecks(const std::vector<SourceCh
         if (!good) {
             checks.remove(path); // a name repeated counts with its last value
         } else if (checks.size() < held.size() || checks.contains(path)) {
-            checks.insert(std::move(path), std::move(*check));
+            checks.insert(std::move(path), std::move(*entry.check));
         }
     }
     return checks;
 }
 
-void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot) {
-    field(r, slot, Kind::object, [&r](Slot<QHash<QString, Date>>& s) {
+void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot, qsizetype& dropped) {
+    field(r, slot, Kind::object, [&](Slot<QHash<QString, Date>>& s) {
         QHash<QString, Date> map;
-        readMap(r, map, readDate) ? s.set(std::move(map)) : s.wrong();
+        readMap(r, map, &dropped, readDate) ? s.set(std::move(map)) : s.wrong();
     });
 }
 
@@ -604,6 +669,25 @@ std::optional<quint64> readOffset(JsonReader& r) {
     return static_cast<quint64>(std::numeric_limits<qint64>::max());
 }
 
+// Says in one line what the index lost in reading: how many elements of each list or table,
+// and which members of its own, did not read.
+void logDropped(const std::vector<std::pair<const char*, qsizetype>>& dropped,
+                const QStringList& absent) {
+    QStringList lost;
+    for (const auto& [what, count] : dropped) {
+        if (count > 0) {
+            lost.append(QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(what)));
+        }
+    }
+    if (!absent.isEmpty()) {
+        lost.append(absent.join(u", ") + QStringLiteral(" taken as absent"));
+    }
+    if (!lost.isEmpty()) {
+        qCWarning(lcStore, "index: dropped what did not read: %s",
+                  qUtf8Printable(lost.join(u"; ")));
+    }
+}
+
 } // namespace
 
 std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
@@ -620,40 +704,72 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     Slot<QStringList> hidden;
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
-    std::optional<std::vector<SourceCheckText>> sourceChecks;
+    Slot<std::vector<SourceCheckEntry>> sourceChecks;
+    qsizetype badItems = 0, badSessions = 0, badPrompts = 0, badHidden = 0, badRecords = 0;
+    qsizetype badDeleted = 0, badPaths = 0, badTitleChecks = 0;
+    // Each member is read on its own: one that does not read, or is of the wrong type, counts as
+    // absent (and without items, sessions or prompts the document does not read).
+    QStringList absent;
+    const auto member = [&r, &absent](const char* what, auto& slot, const auto& read) {
+        const JsonReader::Mark mark = r.mark();
+        read(slot);
+        if (r.failed()) {
+            r.rewind(mark);
+            r.passOver();
+            slot.wrong();
+        }
+        absent.removeAll(QLatin1StringView(what)); // a name repeated counts with its last value
+        if (slot.bad) {
+            slot.absent();
+            absent.append(QLatin1StringView(what));
+        }
+    };
+    const auto list = [&r](qsizetype& dropped, const auto& read) {
+        return [&r, &dropped, read](auto& slot) { listField(r, slot, dropped, read); };
+    };
+    const auto dates = [&r](qsizetype& dropped) {
+        return [&r, &dropped](auto& slot) { datesField(r, slot, dropped); };
+    };
     JsonReader::Name name;
     while (r.member(name)) {
         if (name == "items") {
-            listField(r, items, true, readItem);
+            member("items", items, list(badItems, readItem));
         } else if (name == "sessions") {
-            listField(r, sessions, false, readSession);
+            member("sessions", sessions, list(badSessions, readSession));
         } else if (name == "prompts") {
-            listField(r, prompts, false, readPrompt);
+            member("prompts", prompts, list(badPrompts, readPrompt));
         } else if (name == "hiddenItems") {
-            listField(r, hiddenItems, true, readHiddenRecord);
+            member("hiddenItems", hiddenItems, list(badRecords, readHiddenRecord));
         } else if (name == "hidden") {
-            idsField(r, hidden);
+            member("hidden", hidden, list(badHidden, readID));
         } else if (name == "deleted") {
-            datesField(r, deleted);
+            member("deleted", deleted, dates(badDeleted));
         } else if (name == "deletedPaths") {
-            datesField(r, deletedPaths);
+            member("deletedPaths", deletedPaths, dates(badPaths));
         } else if (name == "titleChecks") {
-            datesField(r, titleChecks);
+            member("titleChecks", titleChecks, dates(badTitleChecks));
         } else if (name == "sourceChecks") {
-            sourceChecks = readSourceChecks(r);
+            member("sourceChecks", sourceChecks, [&r](auto& slot) { sourceChecksField(r, slot); });
         } else if (name == "lastRunAt") {
-            dateField(r, lastRunAt);
+            member("lastRunAt", lastRunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "version") {
-            integerField(r, version);
+            member("version", version, [&r](auto& slot) { integerField(r, slot); });
         } else {
-            r.skip();
+            r.passOver();
         }
     }
-    if (!r.finish() || version.bad || lastRunAt.bad || !items.value || !sessions.value ||
-        !prompts.value || hidden.bad || hiddenItems.bad || deleted.bad || deletedPaths.bad ||
-        titleChecks.bad) {
+    if (!r.finish() || !items.value || !sessions.value || !prompts.value) {
         return std::nullopt;
     }
+    logDropped({{"items", badItems},
+                {"sessions", badSessions},
+                {"prompts", badPrompts},
+                {"hidden records", badRecords},
+                {"hidden ids", badHidden},
+                {"deletion marks", badDeleted},
+                {"deleted paths", badPaths},
+                {"title checks", badTitleChecks}},
+               absent);
     Index index;
     index.lastRunAt = lastRunAt.value;
     index.items = std::move(*items.value);
@@ -664,8 +780,8 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     index.deleted = std::move(deleted.value);
     index.deletedPaths = std::move(deletedPaths.value);
     index.titleChecks = std::move(titleChecks.value);
-    if (sourceChecks) {
-        index.sourceChecks = decodeSourceChecks(*sourceChecks, index);
+    if (sourceChecks.value) {
+        index.sourceChecks = heldSourceChecks(*sourceChecks.value, index);
     }
     return index;
 }
@@ -673,7 +789,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
 std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json) {
     JsonReader r(json);
     QHash<QString, quint64> offsets;
-    if (!readMap(r, offsets, readOffset) || !r.finish()) {
+    if (!readMap(r, offsets, nullptr, readOffset) || !r.finish()) {
         return std::nullopt;
     }
     return offsets;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 
 #include <cstddef>
 #include <cstdint>
@@ -38,8 +39,17 @@ void compare(const QByteArray& bytes) {
              QString::fromUtf8(QJsonDocument(tree->toObject()).toJson()));
     }
 
-    const QString index =
-        test::reference::difference(test::reference::index(bytes), Store::Index::decode(bytes));
+    if (test::reference::passOverDisagrees(bytes)) {
+        fail("JsonReader::passOver and QJsonDocument disagree on the text's grammar",
+             QStringLiteral("Qt verdict %1").arg(int(test::reference::verdict(bytes))));
+    }
+
+    // Where Qt refuses the text only for a number, the depth or the bytes of a string, the store
+    // reads on without what held them; there is nothing to compare it with.
+    const QString index = test::reference::verdict(bytes) == test::reference::Verdict::conversion
+                              ? QString()
+                              : test::reference::difference(test::reference::index(bytes),
+                                                            Store::Index::decode(bytes));
     if (!index.isEmpty()) {
         fail("the index decoders differ", index);
     }
@@ -53,6 +63,12 @@ void compare(const QByteArray& bytes) {
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    // What the index drops in reading is said in the log, which would flood the fuzzer's output.
+    QLoggingCategory::setFilterRules(QStringLiteral("app.ostrel.*=false"));
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     compare(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));

@@ -1,8 +1,8 @@
 #pragma once
 
 // The index and offsets files decoded the plain way, through a whole QJsonDocument and the
-// records' own fromJson, as the store once loaded them. The store's streaming decoder must agree
-// with it on every input: the fuzz target and the tests compare the two.
+// records' own fromJson. The store's streaming decoder must agree with it on every input Qt
+// reads, or refuses for its grammar: the fuzz target and the tests compare the two.
 #include "OstrelCore/Records/Json.h"
 #include "OstrelCore/Records/JsonReader.h"
 #include "OstrelCore/Records/Store.h"
@@ -46,28 +46,37 @@ inline QByteArray escapeByteOrderMarks(const QByteArray& json) {
     return out;
 }
 
-inline bool readDates(const QJsonObject& o, const QString& key,
+// A table of dates; a value that is no date is dropped alone, and one that is no table counts as
+// absent.
+inline void readDates(const QJsonObject& o, const QString& key,
                       std::optional<QHash<QString, Date>>& out) {
     const QJsonValue v = o.value(key);
-    if (Json::isAbsent(v)) {
-        return true;
-    }
     if (!v.isObject()) {
-        return false;
+        return;
     }
     QHash<QString, Date> map;
     const QJsonObject inner = v.toObject();
     for (auto it = inner.begin(); it != inner.end(); ++it) {
-        const auto d = Json::date(it.value());
-        if (!d.value) {
-            return false;
+        if (const auto d = Json::date(it.value()); d.value) {
+            map.insert(it.key(), *d.value);
         }
-        map.insert(it.key(), *d.value);
     }
     out = map;
-    return true;
 }
 
+// The elements of a list that `read` reads; the others are dropped alone.
+template <typename T, typename Read> QList<T> readList(const QJsonValue& list, Read read) {
+    QList<T> out;
+    for (const QJsonValue& element : list.toArray()) {
+        if (const std::optional<T> record = read(element)) {
+            out.append(*record);
+        }
+    }
+    return out;
+}
+
+// The index as the store reads it: every list and table element by element, a member of the
+// wrong type counting as absent, and only the three lists required.
 inline std::optional<Store::Index> index(const QByteArray& json) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(escapeByteOrderMarks(json), &error);
@@ -76,72 +85,49 @@ inline std::optional<Store::Index> index(const QByteArray& json) {
     }
     const QJsonObject o = doc.object();
     Store::Index index;
-    if (!Json::integer(o, QStringLiteral("version")).ok) {
-        return std::nullopt;
-    }
-    const auto lastRun = Json::date(o, QStringLiteral("lastRunAt"));
-    if (!lastRun.ok) {
-        return std::nullopt;
-    }
-    index.lastRunAt = lastRun.value;
+    index.lastRunAt = Json::date(o.value(QStringLiteral("lastRunAt"))).value;
     const QJsonValue items = o.value(QStringLiteral("items"));
     const QJsonValue sessions = o.value(QStringLiteral("sessions"));
     const QJsonValue prompts = o.value(QStringLiteral("prompts"));
     if (!items.isArray() || !sessions.isArray() || !prompts.isArray()) {
         return std::nullopt;
     }
-    for (const QJsonValue& element : items.toArray()) {
-        if (const auto item = ShelfItem::fromJson(element)) {
-            index.items.append(*item);
-        }
+    index.items = readList<ShelfItem>(items, ShelfItem::fromJson);
+    index.sessions = readList<Session>(sessions, Session::fromJson);
+    index.prompts = readList<Prompt>(prompts, Prompt::fromJson);
+    if (const QJsonValue hidden = o.value(QStringLiteral("hidden")); hidden.isArray()) {
+        index.hidden = readList<QString>(hidden, [](const QJsonValue& id) {
+            return id.isString() ? std::optional<QString>(id.toString()) : std::nullopt;
+        });
     }
-    for (const QJsonValue& element : sessions.toArray()) {
-        const auto session = Session::fromJson(element);
-        if (!session) {
-            return std::nullopt;
-        }
-        index.sessions.append(*session);
+    if (const QJsonValue hiddenItems = o.value(QStringLiteral("hiddenItems"));
+        hiddenItems.isArray()) {
+        index.hiddenItems = readList<HiddenRecord>(hiddenItems, HiddenRecord::fromJson);
     }
-    for (const QJsonValue& element : prompts.toArray()) {
-        const auto prompt = Prompt::fromJson(element);
-        if (!prompt) {
-            return std::nullopt;
-        }
-        index.prompts.append(*prompt);
-    }
-    const QJsonValue hidden = o.value(QStringLiteral("hidden"));
-    if (!Json::isAbsent(hidden)) {
-        if (!hidden.isArray()) {
-            return std::nullopt;
-        }
-        QStringList ids;
-        for (const QJsonValue& id : hidden.toArray()) {
-            if (!id.isString()) {
-                return std::nullopt;
-            }
-            ids.append(id.toString());
-        }
-        index.hidden = ids;
-    }
-    const QJsonValue hiddenItems = o.value(QStringLiteral("hiddenItems"));
-    if (!Json::isAbsent(hiddenItems)) {
-        if (!hiddenItems.isArray()) {
-            return std::nullopt;
-        }
-        QList<HiddenRecord> records;
-        for (const QJsonValue& element : hiddenItems.toArray()) {
-            if (const auto record = HiddenRecord::fromJson(element)) {
-                records.append(*record);
-            }
-        }
-        index.hiddenItems = records;
-    }
-    if (!readDates(o, QStringLiteral("deleted"), index.deleted) ||
-        !readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths) ||
-        !readDates(o, QStringLiteral("titleChecks"), index.titleChecks)) {
-        return std::nullopt;
-    }
+    readDates(o, QStringLiteral("deleted"), index.deleted);
+    readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths);
+    readDates(o, QStringLiteral("titleChecks"), index.titleChecks);
     return index;
+}
+
+// How Qt takes a text: accepted, refused for its grammar, or refused for what only a conversion
+// finds (a number, the depth, the bytes of a string), where the store's reader may read on. Qt
+// says "illegal number" for a number's shape too, so that verdict tells nothing of the grammar.
+enum class Verdict { accepted, grammar, conversion };
+
+inline Verdict verdict(const QByteArray& json) {
+    QJsonParseError error{};
+    QJsonDocument::fromJson(escapeByteOrderMarks(json), &error);
+    switch (error.error) {
+    case QJsonParseError::NoError:
+        return Verdict::accepted;
+    case QJsonParseError::IllegalNumber:
+    case QJsonParseError::DeepNesting:
+    case QJsonParseError::IllegalUTF8String:
+        return Verdict::conversion;
+    default:
+        return Verdict::grammar;
+    }
 }
 
 inline std::optional<QHash<QString, quint64>> offsets(const QByteArray& json) {
@@ -230,6 +216,19 @@ inline std::optional<QJsonValue> tree(JsonReader& r) {
     }
     }
     return std::nullopt;
+}
+
+// Whether JsonReader::passOver() disagrees with Qt on a text's grammar: it must take every array
+// or object Qt takes, and refuse every one Qt refuses for its grammar.
+inline bool passOverDisagrees(const QByteArray& json) {
+    JsonReader reader(json);
+    const JsonReader::Kind kind = reader.next();
+    if (kind != JsonReader::Kind::object && kind != JsonReader::Kind::array) {
+        return false;
+    }
+    const bool passed = reader.passOver() && reader.finish();
+    const Verdict qt = verdict(json);
+    return qt == Verdict::accepted ? !passed : qt == Verdict::grammar && passed;
 }
 
 // Bit for bit: 0 and -0 are told apart.

@@ -22,6 +22,7 @@ void expectSameTree(const QByteArray& text) {
     const bool accepted = object && tree && reader.finish();
     const auto expected = test::reference::object(text);
     ASSERT_EQ(accepted, expected.has_value()) << text.toStdString();
+    EXPECT_FALSE(test::reference::passOverDisagrees(text)) << text.toStdString();
     if (accepted) {
         EXPECT_TRUE(tree->toObject() == *expected)
             << text.toStdString() << " read as "
@@ -90,6 +91,25 @@ TEST(JsonReader, NestsAsDeepAsQtAndNoDeeper) {
         test::reference::object("{\"a\":" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}"));
 }
 
+TEST(JsonReader, PassingOverChecksTheGrammarAndNothingAConversionFinds) {
+    const auto passes = [](const QByteArray& text) {
+        JsonReader reader(text);
+        return reader.passOver() && reader.finish();
+    };
+    // Where Qt says "illegal number", for a shape as for a value out of range.
+    for (const char* text : {"[-]", "[.]", "[e]", "[-e5]", "[1e]", "[1e+]", "[+1]", "[-.]"}) {
+        EXPECT_FALSE(passes(text)) << text;
+    }
+    for (const char* text : {"[1e400]", "[-1e400,.5,1.,-0.0e-1]", "[null,true,false]",
+                             "{\"a\":{\"b\":[null]}}", "[\"\xC3\",\"\xFF\"]", "[\"\\x\"]"}) {
+        EXPECT_TRUE(passes(text)) << text;
+    }
+    // Nesting is not limited, and costs no stack.
+    const int deep = 1'000'000;
+    EXPECT_TRUE(passes(QByteArray(deep, '[') + QByteArray(deep, ']')));
+    EXPECT_FALSE(passes(QByteArray(deep, '[') + QByteArray(deep - 1, ']') + "}"));
+}
+
 TEST(JsonReader, ValuesOfTheWrongKindAreSkippedNotMisread) {
     JsonReader reader(R"({"n":1,"s":"x","o":{"k":[1,{"z":null}]},"t":true})");
     ASSERT_TRUE(reader.beginObject());
@@ -146,7 +166,7 @@ TEST(IndexDecoding, RecordsMatchThePlainDecoderToTheBit) {
     expectSameIndex(QJsonDocument::fromJson(full_index).toJson(QJsonDocument::Indented));
 }
 
-TEST(IndexDecoding, LossyAndStrictPartsFailAsBeforeWithTheLastOfARepeatedName) {
+TEST(IndexDecoding, ElementsThatDoNotReadDropAloneWithTheLastOfARepeatedName) {
     const QByteArray cases[] = {
         // Items: one bad element is dropped alone.
         indexWith("[" + goodItem + R"(,1,"x",null,[],{"id":"b"}])"),
@@ -191,7 +211,7 @@ TEST(IndexDecoding, LossyAndStrictPartsFailAsBeforeWithTheLastOfARepeatedName) {
                   R"(,"hiddenItems":[{"hiddenAt":1,"item":)" + goodItem + R"(,"item":null}])"),
         indexWith("[]", R"(,"hiddenItems":null)"),
         indexWith("[]", R"(,"hiddenItems":{})"),
-        // Strict parts: one bad element spoils the file, unless a later repeat of the name is good.
+        // Sessions, prompts, hidden ids and tables alike; a member of the wrong type is absent.
         indexWith("[]", R"(,"sessions":[{"id":"s","startedAt":1}])"),
         indexWith("[]", R"(,"sessions":[{"id":"s","startedAt":1}],"sessions":[])"),
         indexWith("[]", R"(,"sessions":[{"id":"s","startedAt":1,"lastActive":2,"cwd":3}])"),
@@ -204,7 +224,7 @@ TEST(IndexDecoding, LossyAndStrictPartsFailAsBeforeWithTheLastOfARepeatedName) {
         indexWith("[]", R"(,"deleted":{"a":null})"),
         indexWith("[]", R"(,"titleChecks":[])"),
         indexWith("[]", R"(,"deletedPaths":{"\u00e9\ud800":-0.0})"),
-        // Top level: version and lastRunAt optional but typed; the three lists required.
+        // Top level: version and lastRunAt optional; the three lists required.
         indexWith("[]", R"(,"version":null,"lastRunAt":null)"),
         indexWith("[]", R"(,"version":7.5)"),
         indexWith("[]", R"(,"version":"1")"),
@@ -230,8 +250,55 @@ TEST(IndexDecoding, LossyAndStrictPartsFailAsBeforeWithTheLastOfARepeatedName) {
     ASSERT_EQ(lastWins->items.size(), 1);
     EXPECT_EQ(lastWins->items[0].id, "b");
     EXPECT_TRUE(Store::Index::decode(cases[2])->items.isEmpty());
-    EXPECT_FALSE(Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":1,"a":"x"})")));
-    EXPECT_TRUE(Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":"x","a":1})")));
+    EXPECT_FALSE(Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":1,"a":"x"})"))
+                     ->deleted->contains("a"));
+    EXPECT_EQ(
+        Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":"x","a":1})"))->deleted->value("a"),
+        Date(1));
+}
+
+TEST(IndexDecoding, WhatOnlyAConversionRefusesDropsAloneButBrokenGrammarSpoilsTheWhole) {
+    // A number out of range, nesting too deep, bytes that are not UTF-8: each in one element,
+    // or in a member of the index's own.
+    const QByteArray deep = QByteArray(2000, '[') + QByteArray(2000, ']');
+    const QByteArray text = indexWith(
+        "[" + goodItem + R"(,{"id":"b","createdAt":1e400},{"id":"c","x":)" + deep +
+            "},{\"id\":\"d\xC3\"}]",
+        R"(,"sessions":[{"id":"s","startedAt":1,"lastActive":2},{"id":"t","startedAt":1e400}],)"
+        "\"prompts\":[{\"id\":\"p\",\"sessionID\":\"s\",\"at\":1,\"text\":\"\xFF\"}],"
+        R"("hidden":["h",1e400],)"
+        R"("hiddenItems":[)" +
+            deep + R"(],"deleted":{"a":1e400,"b":1},"version":1e400,"lastRunAt":"x","other":)" +
+            deep +
+            R"(,"sourceChecks":{"/a":{"id":"a","modified":1e400,"n":null},)"
+            R"("/b":{"id":"a","modified":2,"n":null}})");
+    const auto index = Store::Index::decode(text);
+    ASSERT_TRUE(index);
+    ASSERT_EQ(index->items.size(), 1);
+    EXPECT_EQ(index->items[0].id, "a");
+    ASSERT_EQ(index->sessions.size(), 1);
+    EXPECT_TRUE(index->prompts.isEmpty());
+    EXPECT_EQ(index->hidden, QStringList{"h"});
+    EXPECT_EQ(index->hiddenItems, QList<HiddenRecord>{});
+    EXPECT_EQ(index->deleted, (QHash<QString, Date>{{"b", Date(1)}}));
+    EXPECT_FALSE(index->lastRunAt);
+    EXPECT_EQ(index->sourceChecks,
+              (QHash<QString, Store::SourceCheck>{{"/b", Store::SourceCheck{"a", Date(2)}}}));
+
+    // What is not JSON spoils the whole, wherever it stands: inside an element read again by
+    // its grammar alone, in a source check, or a tail cut off.
+    for (const char* broken :
+         {R"(,"items":[{"id":"b","createdAt":1e400,}])", R"(,"sourceChecks":{"/a":{"id":"a":1}})",
+          R"(,"sourceChecks":{"/a":[1:2]})", R"(,"sourceChecks":{"/a":-})",
+          R"(,"sourceChecks":{"/a":1e400 2})"}) {
+        EXPECT_FALSE(Store::Index::decode(indexWith("[]", broken))) << broken;
+    }
+    Store::Index small;
+    small.items = {test::makeItem("a", 1)};
+    const QByteArray whole = small.encode();
+    for (qsizetype length = 0; length < whole.size(); ++length) {
+        EXPECT_FALSE(Store::Index::decode(whole.first(length))) << length;
+    }
 }
 
 TEST(OffsetsDecoding, AllOrNothingWithOffsetsUpToTheLargestUnsignedValue) {
