@@ -58,8 +58,8 @@ public:
 
         // Compact JSON with sorted keys.
         QByteArray encode() const;
-        // Items and hidden records that do not read are dropped one by one; anything else that
-        // does not read fails the whole document.
+        // An element of a list or table that does not read is dropped alone, and a member of the
+        // wrong type counts as absent; a text that is not JSON, or lacks a list, fails whole.
         static std::optional<Index> decode(QByteArrayView json);
     };
 

@@ -4,7 +4,8 @@
 //   StoreIndex.cpp        loading and recovering the index and offsets files
 //   StoreSave.cpp         saving them: debounced, in the background, after the files they name
 //   StoreStart.cpp        the moment of a start that has not run to its end
-//   StoreIndexFormat.cpp  the text of the files: written from the tables, read back strictly
+//   StoreIndexFormat.cpp  the text of the files: written from the tables, read back element by
+//                         element (the records themselves in RecordReading.cpp)
 
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Error.h"
