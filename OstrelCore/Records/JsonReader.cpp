@@ -367,7 +367,8 @@ bool JsonReader::passName() {
         return fail();
     }
     ++p_;
-    if (!passString()) {
+    bool escaped = false;
+    if (!scanString(escaped, false)) {
         return false;
     }
     space();
@@ -380,9 +381,11 @@ bool JsonReader::passName() {
 
 bool JsonReader::passScalar() {
     switch (*p_) {
-    case '"':
+    case '"': {
         ++p_;
-        return passString();
+        bool escaped = false;
+        return scanString(escaped, false);
+    }
     case 't':
     case 'f':
         return boolean().has_value();
@@ -396,32 +399,6 @@ bool JsonReader::passScalar() {
         p_ = stop;
         return true;
     }
-    }
-}
-
-bool JsonReader::passString() {
-    for (;;) {
-        while (p_ != end_ && *p_ != '"' && *p_ != '\\') {
-            ++p_;
-        }
-        if (p_ == end_) {
-            return fail();
-        }
-        if (*p_ == '"') {
-            ++p_;
-            return true;
-        }
-        if (end_ - p_ < 2) {
-            return fail();
-        }
-        const char e = p_[1];
-        p_ += 2;
-        if (e == 'u') {
-            if (!hexQuad(p_, end_)) {
-                return fail();
-            }
-            p_ += 4;
-        }
     }
 }
 
@@ -444,7 +421,7 @@ bool JsonReader::finish() {
     return p_ == end_ || fail();
 }
 
-bool JsonReader::scanString(bool& escaped) {
+bool JsonReader::scanString(bool& escaped, bool checkEncoding) {
     for (;;) {
         p_ = nextSpecial(p_, end_);
         if (p_ == end_) {
@@ -468,6 +445,10 @@ bool JsonReader::scanString(bool& escaped) {
                 }
                 p_ += 4;
             }
+            continue;
+        }
+        if (!checkEncoding) {
+            ++p_;
             continue;
         }
         const int length = utf8Length(reinterpret_cast<const unsigned char*>(p_),

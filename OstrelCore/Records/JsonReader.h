@@ -108,9 +108,8 @@ private:
     bool open(bool object);
     bool more(bool object);
     // The rest of a string after its opening quote; p_ then stands after the closing quote.
-    bool scanString(bool& escaped);
-    // The same by its grammar alone: any byte may stand between the quotes.
-    bool passString();
+    // Without `checkEncoding`, by its grammar alone: any byte may stand between the quotes.
+    bool scanString(bool& escaped, bool checkEncoding = true);
     // A member's name and its colon, by their grammar alone.
     bool passName();
     bool passScalar();

@@ -89,11 +89,9 @@ void sourcesField(JsonReader& r, Slot<Sources>& slot) {
 } // namespace
 
 std::optional<ShelfItem> readItem(JsonReader& r) {
-    if (r.next() != Kind::object) {
-        r.skip();
+    if (!openRecord(r)) {
         return std::nullopt;
     }
-    r.beginObject();
     Slot<QString> id, kind, title, sessionID, sourcePath, promptID, captureID;
     Slot<Date> createdAt, seenAt;
     Slot<qint64> width, height;
@@ -162,11 +160,9 @@ std::optional<ShelfItem> readItem(JsonReader& r) {
 }
 
 std::optional<HiddenRecord> readHiddenRecord(JsonReader& r) {
-    if (r.next() != Kind::object) {
-        r.skip();
+    if (!openRecord(r)) {
         return std::nullopt;
     }
-    r.beginObject();
     std::optional<ShelfItem> item;
     Slot<Date> hiddenAt;
     JsonReader::Name name;
@@ -186,11 +182,9 @@ std::optional<HiddenRecord> readHiddenRecord(JsonReader& r) {
 }
 
 std::optional<Session> readSession(JsonReader& r) {
-    if (r.next() != Kind::object) {
-        r.skip();
+    if (!openRecord(r)) {
         return std::nullopt;
     }
-    r.beginObject();
     Slot<QString> id, slug, cwd, branch, agentName, customTitle, aiTitle, firstPrompt;
     Slot<Date> startedAt, lastActive, firstPromptAt;
     JsonReader::Name name;
@@ -242,11 +236,9 @@ std::optional<Session> readSession(JsonReader& r) {
 }
 
 std::optional<Prompt> readPrompt(JsonReader& r) {
-    if (r.next() != Kind::object) {
-        r.skip();
+    if (!openRecord(r)) {
         return std::nullopt;
     }
-    r.beginObject();
     Slot<QString> id, sessionID, text;
     Slot<Date> at;
     JsonReader::Name name;

@@ -81,6 +81,15 @@ inline void integerField(JsonReader& r, Slot<qint64>& slot) {
     });
 }
 
+// Opens the object a record is read from: false, the value passed over, when it is none.
+inline bool openRecord(JsonReader& r) {
+    if (r.next() != Kind::object) {
+        r.skip();
+        return false;
+    }
+    return r.beginObject();
+}
+
 // Each reads a record, or none when the value is not one; the value is passed over either way.
 std::optional<ShelfItem> readItem(JsonReader& r);
 std::optional<HiddenRecord> readHiddenRecord(JsonReader& r);

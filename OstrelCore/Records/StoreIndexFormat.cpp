@@ -198,11 +198,9 @@ std::optional<Date> readDate(JsonReader& r) {
 }
 
 std::optional<Store::SourceCheck> readSourceCheck(JsonReader& r) {
-    if (r.next() != Kind::object) {
-        r.skip();
+    if (!openRecord(r)) {
         return std::nullopt;
     }
-    r.beginObject();
     Slot<QString> id;
     Slot<Date> modified;
     JsonReader::Name field;
