@@ -1,6 +1,7 @@
 // Loading and saving an index of 20,000 items (5,000 of them hidden), 2,000 sessions, 20,000
-// prompts and 15,000 source checks, measured beside Python's json.load of the same file in one run, rounds interleaved,
-// since only the ratio means anything on a shared machine. Prints the median of each round's best.
+// prompts and 15,000 source checks, measured beside Python's json.load of the same file in one
+// run, rounds interleaved, since only the ratio means anything on a shared machine. Prints the
+// median of each round's best, and the decoding of the same index without its source checks.
 //   bench_IndexLoad [rounds, default 7]
 //   bench_IndexLoad --load-only N   only loads, N times (for a profiler)
 #include "HeavyIndex.h"
