@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
                      "ostrel: the shelf already runs on %s with the same support folder (%s); "
                      "quit it there first\n",
                      qPrintable(where), qPrintable(support));
-        if (supportLock.takenByClaimFile() && !supportLock.holderHost().isEmpty()) {
+        if (supportLock.claimFromElsewhere()) {
             // Whether it still runs there cannot be told from here.
             std::fprintf(stderr, "ostrel: if it no longer runs there, remove %s\n",
                          qPrintable(supportLock.claimPath()));

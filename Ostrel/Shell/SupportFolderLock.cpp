@@ -55,33 +55,44 @@ QByteArray readSmall(const QByteArray& path) {
     return QByteArray(text, n > 0 ? n : 0);
 }
 
-// Who a process is beyond its number, which the system gives out again: the boot it runs in and
-// the moment it started in that boot. Empty when /proc does not say.
+// Who a process is beyond its number, which the system gives out again: the machine (two may
+// share a host name), the boot it runs in and the moment it started in that boot. Empty when
+// /proc does not say.
 QByteArray processStamp(pid_t pid) {
+    const QByteArray machine = readSmall("/etc/machine-id").trimmed();
     const QByteArray boot = readSmall("/proc/sys/kernel/random/boot_id").trimmed();
     const QByteArray line = readSmall("/proc/" + QByteArray::number(pid) + "/stat");
     // The command's name, in parentheses, may hold anything: the fields follow the last ')'.
     const qsizetype close = line.lastIndexOf(')');
-    if (boot.isEmpty() || close < 0) {
-        return {};
-    }
     const QList<QByteArray> fields = line.mid(close + 2).split(' ');
     constexpr qsizetype startTime = 19; // the 22nd field, counted from the state (the 3rd)
-    return fields.size() > startTime ? boot + ' ' + fields[startTime] : QByteArray();
+    if (boot.isEmpty() || close < 0 || fields.size() <= startTime || machine.contains(' ')) {
+        return {};
+    }
+    return (machine.isEmpty() ? "-" : machine) + ' ' + boot + ' ' + fields[startTime];
 }
 
-// Whether the process of this machine that made a claim still runs.
-bool stillRuns(qint64 pid, const QByteArray& stamp) {
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) {
+// Whether a claim still keeps the folder, answered from its host, process and stamp: made on
+// another machine, where whether it runs cannot be seen from here (`elsewhere` is then set), or
+// by a process of this machine that still runs.
+bool claimHeld(const QByteArray& host, qint64 pid, const QByteArray& stamp, bool& elsewhere) {
+    const QList<QByteArray> theirs = stamp.split(' ');
+    const QList<QByteArray> ours = processStamp(::getpid()).split(' ');
+    const bool stamped = theirs.size() == 3 && ours.size() == 3;
+    elsewhere = stamped && theirs[0] != "-" && ours[0] != "-"
+                    ? theirs[0] != ours[0]
+                    : host != SupportFolderLock::hostName().toUtf8();
+    if (elsewhere) {
+        return true;
+    }
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
+        (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)) {
         return false;
     }
-    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
-        return false;
-    }
-    // The number given to another process since is no holder; where /proc cannot tell, any
-    // process with the number is taken for it.
+    // The number given to another process since, or before the last boot, is no holder; where
+    // /proc cannot tell, any process with the number is taken for it.
     const QByteArray now = processStamp(pid_t(pid));
-    return stamp.isEmpty() || now.isEmpty() || now == stamp;
+    return !stamped || now.isEmpty() || now == stamp;
 }
 
 // The folder's own lock, for the moment it takes to move a wrong entry aside: without it two
@@ -363,8 +374,7 @@ SupportFolderLock::Step SupportFolderLock::judgeClaim(Claim& result) {
         return Step::again;
     }
     readHolder(text);
-    byClaimFile_ = true;
-    if (lines.value(2) == hostName().toUtf8() && !stillRuns(pid, lines.value(3))) {
+    if (!claimHeld(lines.value(2), pid, lines.value(3), fromElsewhere_)) {
         if (!removeEndedClaim(st)) {
             result = Claim::unguarded;
             return Step::stop;

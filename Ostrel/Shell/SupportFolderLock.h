@@ -24,9 +24,10 @@ namespace ostrel {
 // own instead, made whole under a name of ours and linked to its name, which only one process can
 // do: it names the holder's display, process and machine, and goes when the process ends by any
 // of its own ways out. One left by a process of this machine that no longer runs (killed, or
-// before a reboot) is taken over. One from another machine is taken for held, however old: a
-// holder keeps it for as long as it runs, so its age says nothing, and a shelf kept from its
-// folder (said, with the file to remove) costs less than two shelves erasing each other's index.
+// before a reboot) is taken over. One from another machine (told apart by its machine id, or by
+// its host name where there is none) is taken for held, however old: a holder keeps it for as
+// long as it runs, so its age says nothing, and a shelf kept from its folder (said, with the
+// file to remove) costs less than two shelves erasing each other's index.
 class SupportFolderLock {
 public:
     enum class Claim {
@@ -53,9 +54,9 @@ public:
     QString path() const;
     // The claim file, where the folder takes no locks.
     QString claimPath() const;
-    // Whether the holder was found by its claim file: one on another machine may have ended
-    // there without removing it.
-    bool takenByClaimFile() const { return byClaimFile_; }
+    // Whether the holder is a claim file made on another machine: its process may have ended
+    // there without removing it, which cannot be seen from here.
+    bool claimFromElsewhere() const { return fromElsewhere_; }
 
     // Removes this process's claim file; the lock itself goes with the process. Any thread, once
     // the store has written its last.
@@ -86,7 +87,7 @@ private:
     QString error_;
     LockCall lock_;
     int fd_ = -1;
-    bool byClaimFile_ = false;
+    bool fromElsewhere_ = false;
     // The claim file made by this process, while it stands.
     std::atomic<bool> claimed_{false};
     dev_t claimDevice_ = 0;
