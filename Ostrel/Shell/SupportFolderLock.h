@@ -33,8 +33,8 @@ public:
     enum class Claim {
         held,      // this process keeps the folder
         taken,     // another process does: holder() names its display, when it said
-        unguarded, // no lock could be had, error() says why (the folder is not a folder, not
-                   // writable or full, or cannot lock): better an unguarded shelf than none
+        unguarded, // no lock or claim could be had, error() says why (the folder is not a
+                   // folder, not writable or full): better an unguarded shelf than none
     };
 
     // `lock` stands for flock(2), for a test to play a file system without locks.
