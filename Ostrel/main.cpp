@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include <xcb/xcb.h>
 
@@ -108,6 +109,11 @@ int main(int argc, char** argv) {
                      "ostrel: the shelf already runs on %s with the same support folder (%s); "
                      "quit it there first\n",
                      qPrintable(where), qPrintable(support));
+        if (supportLock.claimFromElsewhere()) {
+            // Whether it still runs there cannot be told from here.
+            std::fprintf(stderr, "ostrel: if it no longer runs there, remove %s\n",
+                         qPrintable(supportLock.claimPath()));
+        }
         return 1;
     }
     case SupportFolderLock::Claim::unguarded:
@@ -125,30 +131,41 @@ int main(int argc, char** argv) {
     AppDelegate delegate;
     instance.onReopen = [&delegate] { delegate.openSettings(); };
 
-    // However the process ends, the store is written first: the index and the offsets, with a
-    // command still held for undo.
-    ProcessEnd end([&delegate](bool late) { delegate.shutdown(late); });
+    std::optional<ProcessEnd> end;
     // Watched from before the launch: a signal that comes while the launch still makes its
     // windows is read by the main thread only after them, but the engine's start, under way
     // meanwhile, ends at its next batch as soon as the signal is there.
     TerminationSignal termination(
-        [&end](int) {
-            end.run();
+        [&end, &delegate](int) {
+            if (end) {
+                end->run();
+            } else {
+                delegate.shutdown(false);
+            }
             QApplication::quit();
         },
         [] { Engine::haltForQuit(); });
     delegate.launch();
+    // However the process ends, the store is written first: the index and the offsets, with a
+    // command still held for undo; then the folder is let go. Made after the launch, so that an
+    // exit() from elsewhere comes to the farewell before the statics the launch made first are
+    // destroyed. An exit() during the launch has none: the unfinished start it leaves has the
+    // next start take what this one was yet to.
+    end.emplace([&delegate, &supportLock](bool late) {
+        delegate.shutdown(late);
+        supportLock.release();
+    });
 
     if (x11::WindowSystem* windows = delegate.windowSystem()) {
         // The X server has gone (Qt's own connection usually ends the process first, through
         // exit(), which runs the same farewell).
         QObject::connect(windows, &x11::WindowSystem::connectionLost, &termination, [&end] {
-            end.run();
+            end->run();
             QApplication::exit(1);
         });
     }
     const int status = QApplication::exec();
     // Also after "Quit": the index is saved and the engine's thread joined before exit.
-    end.run();
+    end->run();
     return status;
 }

@@ -34,11 +34,13 @@ const char* unfit(const struct stat& st, Entry kind) {
         return "a symbolic link";
     }
     if (kind == Entry::folder) {
-        // Anything else of ours in its place only fails the folder's making, and every write
-        // into it later, as any folder that cannot be made does; only a folder of another user
-        // would take our files in.
+        // Anything else in its place, a plain file above all, would fail every write into the
+        // folder for good.
+        if (S_ISREG(st.st_mode)) {
+            return "a file";
+        }
         if (!S_ISDIR(st.st_mode)) {
-            return nullptr;
+            return "not a folder";
         }
     } else if (S_ISDIR(st.st_mode)) {
         return "a folder";

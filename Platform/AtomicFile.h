@@ -25,7 +25,7 @@ enum class Links { setAside, follow };
 // Why the entry `st` describes (from lstat) is not one of ours of kind `kind`, or null when it
 // is: a symbolic link, another user's, or, where a file goes, an entry of another kind or a file
 // with a second name (written in place, it would change the other one too). Where a folder goes,
-// anything of ours but a folder is let be: the folder's making fails and says so.
+// anything but a folder of ours.
 const char* unfit(const struct stat& st, Entry kind);
 
 // Renames the entry `name` of the folder open as `folder` to "<name>.unusable-<UTC stamp>", with

@@ -16,12 +16,19 @@ namespace ostrel {
 
 namespace {
 
+// SIGINT and SIGHUP that the launcher set to be ignored stay ignored (`nohup ostrel &` outlives
+// its terminal): blocked, they would wait for the descriptor, since the kernel keeps a blocked
+// signal even where it is ignored. SIGTERM, the ask to quit, is always heard.
 sigset_t terminationSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
+    for (const int signal : {SIGINT, SIGHUP}) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0 || action.sa_handler != SIG_IGN) {
+            sigaddset(&set, signal);
+        }
+    }
     return set;
 }
 

@@ -10,8 +10,8 @@ class QSocketNotifier;
 namespace ostrel {
 
 // Delivers SIGTERM, SIGINT and SIGHUP on the main thread, where shutting down is safe. `block()`
-// must run in main() before any thread starts: a signal that reaches another thread first (or is
-// ignored) never reaches the signalfd.
+// must run in main() before any thread starts: a signal that reaches another thread first never
+// reaches the signalfd. SIGINT and SIGHUP ignored from launch are left ignored.
 //
 // The main thread reads a signal only once it is back in its event loop; `onArrival` runs at
 // once, on a thread of its own, the first time one is pending, so that work on other threads can

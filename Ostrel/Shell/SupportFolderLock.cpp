@@ -7,8 +7,10 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +22,7 @@ namespace ostrel {
 namespace {
 
 constexpr char lockName[] = "index.lock";
+constexpr char claimName[] = "index.claim";
 // Each round either holds the lock, finds it taken, or moves one wrong entry aside; more rounds
 // than this mean the name keeps changing under us.
 constexpr int rounds = 4;
@@ -34,6 +37,62 @@ const char* kindOf(const struct stat& st) {
 
 bool sameEntry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// What flock(2) answers where the file system takes no locks at all.
+bool noLocksHere(int error) {
+    return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
+}
+
+QByteArray readSmall(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    char text[1024];
+    const ssize_t n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    return QByteArray(text, n > 0 ? n : 0);
+}
+
+// Who a process is beyond its number, which the system gives out again: the machine (two may
+// share a host name), the boot it runs in and the moment it started in that boot. Empty when
+// /proc does not say.
+QByteArray processStamp(pid_t pid) {
+    const QByteArray machine = readSmall("/etc/machine-id").trimmed();
+    const QByteArray boot = readSmall("/proc/sys/kernel/random/boot_id").trimmed();
+    const QByteArray line = readSmall("/proc/" + QByteArray::number(pid) + "/stat");
+    // The command's name, in parentheses, may hold anything: the fields follow the last ')'.
+    const qsizetype close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    constexpr qsizetype startTime = 19; // the 22nd field, counted from the state (the 3rd)
+    if (boot.isEmpty() || close < 0 || fields.size() <= startTime || machine.contains(' ')) {
+        return {};
+    }
+    return (machine.isEmpty() ? "-" : machine) + ' ' + boot + ' ' + fields[startTime];
+}
+
+// Whether a claim still keeps the folder, answered from its host, process and stamp: made on
+// another machine, where whether it runs cannot be seen from here (`elsewhere` is then set), or
+// by a process of this machine that still runs.
+bool claimHeld(const QByteArray& host, qint64 pid, const QByteArray& stamp, bool& elsewhere) {
+    const QList<QByteArray> theirs = stamp.split(' ');
+    const QList<QByteArray> ours = processStamp(::getpid()).split(' ');
+    const bool stamped = theirs.size() == 3 && ours.size() == 3;
+    elsewhere = stamped && theirs[0] != "-" && ours[0] != "-"
+                    ? theirs[0] != ours[0]
+                    : host != SupportFolderLock::hostName().toUtf8();
+    if (elsewhere) {
+        return true;
+    }
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
+        (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)) {
+        return false;
+    }
+    // The number given to another process since, or before the last boot, is no holder; where
+    // /proc cannot tell, any process with the number is taken for it.
+    const QByteArray now = processStamp(pid_t(pid));
+    return !stamped || now.isEmpty() || now == stamp;
 }
 
 // The folder's own lock, for the moment it takes to move a wrong entry aside: without it two
@@ -68,9 +127,11 @@ private:
 
 } // namespace
 
-SupportFolderLock::SupportFolderLock(QString folder) : folder_(std::move(folder)) {}
+SupportFolderLock::SupportFolderLock(QString folder, LockCall lock)
+    : folder_(std::move(folder)), lock_(lock ? lock : &::flock) {}
 
 SupportFolderLock::~SupportFolderLock() {
+    release();
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -78,6 +139,10 @@ SupportFolderLock::~SupportFolderLock() {
 
 QString SupportFolderLock::path() const {
     return folder_ + u'/' + QLatin1String(lockName);
+}
+
+QString SupportFolderLock::claimPath() const {
+    return folder_ + u'/' + QLatin1String(claimName);
 }
 
 QString SupportFolderLock::hostName() {
@@ -171,7 +236,7 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
                    (error == ELOOP || error == EISDIR || error == ENXIO || error == EACCES ||
                     error == EPERM)) {
             // Nothing that cannot be opened can be held: move it aside.
-            return setAside(st.st_dev, st.st_ino, kindOf(st)) ? Step::again : Step::stop;
+            return setAside(lockName, st.st_dev, st.st_ino, kindOf(st)) ? Step::again : Step::stop;
         }
         fail(error, false);
         result = Claim::unguarded;
@@ -180,13 +245,17 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
 
     struct stat st {};
     ::fstat(fd, &st);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (lock_(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
             if (!kindOf(st)) {
                 readHolder(fd);
             }
             result = Claim::taken;
+        } else if (noLocksHere(error)) {
+            // Not a holder: no lock can be held here by anyone.
+            ::close(fd);
+            return attemptByFile(display, result);
         } else {
             fail(error, false);
             result = Claim::unguarded;
@@ -204,7 +273,7 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
     if (const char* wrong = kindOf(st)) {
         // Not ours to write (another name of a user's file, a pipe): moved aside while held, so
         // that no other launch can take it meanwhile.
-        const bool moved = setAside(st.st_dev, st.st_ino, wrong);
+        const bool moved = setAside(lockName, st.st_dev, st.st_ino, wrong);
         ::close(fd);
         return moved ? Step::again : Step::stop;
     }
@@ -221,23 +290,156 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
     return Step::claimed;
 }
 
-bool SupportFolderLock::setAside(dev_t device, ino_t inode, const char* why) {
+SupportFolderLock::Step SupportFolderLock::attemptByFile(const QString& display, Claim& result) {
+    const QByteArray name = QFile::encodeName(claimPath());
+    const QByteArray host = hostName().toUtf8();
+    const QByteArray pid = QByteArray::number(::getpid());
+    const QByteArray text =
+        display.toUtf8() + '\n' + pid + '\n' + host + '\n' + processStamp(::getpid()) + '\n';
+    // Made whole under a name no other process uses, then linked to the claim's name: the link
+    // makes the name or finds it taken, over NFS too, and never leads anywhere else.
+    const QByteArray own = name + '.' + QByteArray(host).replace('/', '_') + '.' + pid;
+    ::unlink(own.constData()); // left by an ended process that had this number
+    const int fd =
+        ::open(own.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        fail(errno, false);
+        result = Claim::unguarded;
+        return Step::stop;
+    }
+    struct stat made {};
+    const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
+                         ::fstat(fd, &made) == 0;
+    int error = errno;
+    bool linked = false;
+    if (written) {
+        linked = ::link(own.constData(), name.constData()) == 0;
+        error = errno;
+        // Over NFS the answer to a link that was made may be lost; the count of names is not.
+        struct stat now {};
+        linked = linked || (::fstat(fd, &now) == 0 && now.st_nlink == 2);
+    }
+    ::close(fd);
+    ::unlink(own.constData());
+    if (linked) {
+        claimDevice_ = made.st_dev;
+        claimInode_ = made.st_ino;
+        claimed_ = true;
+        result = Claim::held;
+        return Step::claimed;
+    }
+    if (!written || error != EEXIST) {
+        fail(error, false);
+        result = Claim::unguarded;
+        return Step::stop;
+    }
+    return judgeClaim(result);
+}
+
+SupportFolderLock::Step SupportFolderLock::judgeClaim(Claim& result) {
+    const QByteArray name = QFile::encodeName(claimPath());
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        if (errno == ENOENT) {
+            return Step::again; // its holder ended meanwhile
+        }
+        fail(errno, false);
+        result = Claim::unguarded;
+        return Step::stop;
+    }
+    QByteArray text;
+    // A claim is a plain file of ours (with a second name only while it is being made), and is
+    // only ever read.
+    if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+        const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat opened {};
+        if (fd >= 0 && ::fstat(fd, &opened) == 0 && sameEntry(opened, st)) {
+            char buffer[512];
+            const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+            text = QByteArray(buffer, n > 0 ? n : 0);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    const QList<QByteArray> lines = text.split('\n');
+    bool numbered = false;
+    const qint64 pid = lines.value(1).toLongLong(&numbered);
+    if (lines.size() < 4 || !numbered || lines.value(2).isEmpty()) {
+        const char* why = kindOf(st);
+        if (!setAside(claimName, st.st_dev, st.st_ino, why ? why : "a file naming no holder")) {
+            result = Claim::unguarded;
+            return Step::stop;
+        }
+        return Step::again;
+    }
+    readHolder(text);
+    if (!claimHeld(lines.value(2), pid, lines.value(3), fromElsewhere_)) {
+        if (!removeEndedClaim(st)) {
+            result = Claim::unguarded;
+            return Step::stop;
+        }
+        return Step::again;
+    }
+    result = Claim::taken;
+    return Step::stop;
+}
+
+bool SupportFolderLock::removeEndedClaim(const struct stat& st) {
+    const QByteArray name = QFile::encodeName(claimPath());
+    // Moved to a name of this process before it is removed: a claim that another launch made in
+    // its place meanwhile is then put back, not removed.
+    const QByteArray moved = name + ".ended." + QByteArray::number(::getpid());
+    if (::rename(name.constData(), moved.constData()) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error_ = QStringLiteral("%1 was left by a shelf that has ended, and cannot be removed: %2")
+                     .arg(claimPath(), describe(errno));
+        return false;
+    }
+    struct stat now {};
+    if (::lstat(moved.constData(), &now) == 0 && !sameEntry(now, st)) {
+        ::link(moved.constData(), name.constData()); // never over a claim made since
+    } else {
+        qCInfo(lcStore).noquote()
+            << QStringLiteral("%1 was left by a shelf that has ended: taken over").arg(claimPath());
+    }
+    ::unlink(moved.constData());
+    return true;
+}
+
+void SupportFolderLock::release() {
+    if (!claimed_.exchange(false)) {
+        return;
+    }
+    const QByteArray name = QFile::encodeName(claimPath());
+    struct stat st {};
+    // Only while the name is still this process's claim, never one made in its place.
+    if (::lstat(name.constData(), &st) == 0 && st.st_dev == claimDevice_ &&
+        st.st_ino == claimInode_) {
+        ::unlink(name.constData());
+    }
+}
+
+bool SupportFolderLock::setAside(const char* name, dev_t device, ino_t inode, const char* why) {
     const FolderGuard guard(QFile::encodeName(folder_));
     if (guard.fd() < 0) {
         error_ = QStringLiteral("%1 cannot be opened (%2)").arg(folder_, describe(errno));
         return false;
     }
-    const auto moved = AtomicFile::setAside(guard.fd(), lockName, device, inode);
+    const QString path = folder_ + u'/' + QLatin1String(name);
+    const auto moved = AtomicFile::setAside(guard.fd(), name, device, inode);
     if (const Error* error = std::get_if<Error>(&moved)) {
         error_ = QStringLiteral("%1 is %2 and cannot be set aside: %3")
-                     .arg(path(), QLatin1String(why), error->message);
+                     .arg(path, QLatin1String(why), error->message);
         return false;
     }
     // An empty name: gone, or already replaced by another launch. Look again either way.
     if (const QString& aside = std::get<QString>(moved); !aside.isEmpty()) {
         qCWarning(lcStore).noquote()
             << QStringLiteral("%1 was %2, not a lock file of ours: set aside as %3")
-                   .arg(path(), QLatin1String(why), aside);
+                   .arg(path, QLatin1String(why), aside);
     }
     return true;
 }
@@ -245,7 +447,11 @@ bool SupportFolderLock::setAside(dev_t device, ino_t inode, const char* why) {
 void SupportFolderLock::readHolder(int fd) {
     char text[512] = {};
     const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-    const QStringList lines = QString::fromUtf8(text, n > 0 ? n : 0).split(u'\n');
+    readHolder(QByteArray(text, n > 0 ? n : 0));
+}
+
+void SupportFolderLock::readHolder(const QByteArray& text) {
+    const QStringList lines = QString::fromUtf8(text).split(u'\n');
     holder_ = lines.value(0).trimmed();
     const QString host = lines.value(2).trimmed();
     holderHost_ = host == hostName() ? QString() : host;

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <atomic>
+
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace ostrel {
@@ -16,16 +19,27 @@ namespace ostrel {
 // The lock file itself is not trusted: whatever stands at its name that is not a plain file of
 // ours (a link, a folder, a pipe, a second name of another file) is set aside under a name of
 // its own and a fresh file made, and nothing is written before the opened file is checked.
+//
+// Where the file system takes no locks (NFS without its lock service), the claim is a file of its
+// own instead, made whole under a name of ours and linked to its name, which only one process can
+// do: it names the holder's display, process and machine, and goes when the process ends by any
+// of its own ways out. One left by a process of this machine that no longer runs (killed, or
+// before a reboot) is taken over. One from another machine (told apart by its machine id, or by
+// its host name where there is none) is taken for held, however old: a holder keeps it for as
+// long as it runs, so its age says nothing, and a shelf kept from its folder (said, with the
+// file to remove) costs less than two shelves erasing each other's index.
 class SupportFolderLock {
 public:
     enum class Claim {
         held,      // this process keeps the folder
         taken,     // another process does: holder() names its display, when it said
-        unguarded, // no lock could be had, error() says why (the folder is not a folder, not
-                   // writable or full, or cannot lock): better an unguarded shelf than none
+        unguarded, // no lock or claim could be had, error() says why (the folder is not a
+                   // folder, not writable or full): better an unguarded shelf than none
     };
 
-    explicit SupportFolderLock(QString folder);
+    // `lock` stands for flock(2), for a test to play a file system without locks.
+    using LockCall = int (*)(int fd, int operation);
+    explicit SupportFolderLock(QString folder, LockCall lock = nullptr);
     ~SupportFolderLock();
     SupportFolderLock(const SupportFolderLock&) = delete;
     SupportFolderLock& operator=(const SupportFolderLock&) = delete;
@@ -38,6 +52,15 @@ public:
     const QString& holderHost() const { return holderHost_; }
     const QString& error() const { return error_; }
     QString path() const;
+    // The claim file, where the folder takes no locks.
+    QString claimPath() const;
+    // Whether the holder is a claim file made on another machine: its process may have ended
+    // there without removing it, which cannot be seen from here.
+    bool claimFromElsewhere() const { return fromElsewhere_; }
+
+    // Removes this process's claim file; the lock itself goes with the process. Any thread, once
+    // the store has written its last.
+    void release();
 
     // The name of this machine as the lock file records it.
     static QString hostName();
@@ -45,18 +68,30 @@ public:
 private:
     enum class Step { claimed, again, stop };
     Step attempt(const QString& display, Claim& result);
-    // Moves what stands at the lock file's name aside, when it is still the entry (device and
+    Step attemptByFile(const QString& display, Claim& result);
+    // What stands at the claim file's name when ours could not be linked there.
+    Step judgeClaim(Claim& result);
+    // Removes a claim left by a process of this machine that has ended.
+    bool removeEndedClaim(const struct stat& st);
+    // Moves what stands at `name` in the folder aside, when it is still the entry (device and
     // inode) that was found wanting; `why` says what it is, for the log.
-    bool setAside(dev_t device, ino_t inode, const char* why);
+    bool setAside(const char* name, dev_t device, ino_t inode, const char* why);
     // error() for a failure of the folder (`ofFolder`) or of the lock file in it.
     void fail(int error, bool ofFolder);
     void readHolder(int fd);
+    void readHolder(const QByteArray& text);
 
     QString folder_;
     QString holder_;
     QString holderHost_;
     QString error_;
+    LockCall lock_;
     int fd_ = -1;
+    bool fromElsewhere_ = false;
+    // The claim file made by this process, while it stands.
+    std::atomic<bool> claimed_{false};
+    dev_t claimDevice_ = 0;
+    ino_t claimInode_ = 0;
 };
 
 } // namespace ostrel

@@ -466,6 +466,9 @@ QUrl Store::thumbURL(const QString& id) const {
 
 Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext,
                                 AtomicFile::Staged* staged) {
+    if (unusable_) {
+        return *unusable_;
+    }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     // A copy already there is kept only when it holds these bytes: one written just before a
@@ -487,6 +490,9 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
 
 Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, const QString& ext,
                                     const QString& expectedSha256) {
+    if (unusable_) {
+        return *unusable_;
+    }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     spare(path);
@@ -580,6 +586,9 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
 
 std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg,
                                            AtomicFile::Staged* staged) {
+    if (unusable_) {
+        return *unusable_;
+    }
     const QString path = thumbURL(id).toLocalFile();
     spare(path);
     if (staged == nullptr || !staged->place(path)) {

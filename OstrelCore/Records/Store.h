@@ -289,6 +289,9 @@ private:
     bool indexWritePending_ = false;
     bool offsetsWritePending_ = false;
     bool indexWritable_ = true;
+    // Why the support folder could not be made or written at load, when that lasts: nothing is
+    // written there during this run, and copies fail for this cause.
+    std::optional<Error> unusable_;
     bool indexSetAside_ = false;
     // The index on disk lacks changes made since its last write (or that write failed).
     bool indexBehind_ = false;

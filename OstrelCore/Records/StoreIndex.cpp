@@ -14,7 +14,9 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string_view>
+#include <unistd.h>
 #include <utility>
 
 namespace ostrel {
@@ -99,12 +101,21 @@ void Store::load() {
     // The support folder holds screenshots and prompt texts: private to the user. One that was
     // already there may be the user's own choice of folder, with the modes they gave it: it is
     // left as it is, and only said to be open. Our files inside are 0600 either way.
+    // One that cannot be made or written (not a folder, not ours to write, read-only) stays so
+    // for this run: it is said once at start, and no file is tried in it, each to say the same.
+    if (!AtomicFile::makeFolder(rootPath_, 0700, false) ||
+        ::faccessat(AT_FDCWD, QFile::encodeName(rootPath_).constData(), W_OK | X_OK, AT_EACCESS) !=
+            0) {
+        if (errno == ENOTDIR || errno == EACCES || errno == EPERM || errno == EROFS) {
+            unusable_ = Error::fromErrno();
+            indexWritable_ = false;
+        }
+    }
     // The folders within are ours alone: a link at their names would lead copies elsewhere.
-    AtomicFile::makeFolder(rootPath_, 0700, false);
     AtomicFile::makeOwnFolder(itemsDir_, 0700);
     AtomicFile::makeOwnFolder(thumbsDir_, 0700);
     if (const auto st = FileStat::stat(rootPath_);
-        st && st->isDirectory() && (st->mode & 077) != 0) {
+        !unusable_ && st && st->isDirectory() && (st->mode & 077) != 0) {
         qCWarning(lcStore,
                   "support folder %s is open to others (mode %04o); its files stay private",
                   qUtf8Printable(rootPath_), static_cast<unsigned>(st->mode & 07777));

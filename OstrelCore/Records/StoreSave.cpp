@@ -390,6 +390,9 @@ bool Store::writeIndex(const Index& index, const QString& path) {
 }
 
 bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
+    if (unusable_) {
+        return false;
+    }
     JsonWriter out;
     // Offsets are file sizes; a value beyond the signed range cannot occur in practice.
     static constexpr auto largest = static_cast<quint64>(std::numeric_limits<qint64>::max());

@@ -26,7 +26,7 @@ void Store::loadUnfinishedStart() {
 }
 
 void Store::beginStart(Date at) {
-    if (startKept_ == at || !std::isfinite(at.seconds)) {
+    if (startKept_ == at || !std::isfinite(at.seconds) || unusable_) {
         return;
     }
     JsonWriter out;

@@ -74,8 +74,8 @@ TEST(AtomicFile, MakeFolderCreatesPrivateFoldersOnly) {
 }
 
 // Every write of ours replaces the name itself: a link there, or a second name of another file,
-// is set aside beside it and what it leads to stays. A user's settings behind a link are the one
-// place a write follows it.
+// is set aside beside it and what it leads to stays; so is a file where a folder of ours goes. A
+// user's settings behind a link are the one place a write follows it.
 TEST(AtomicFile, NothingIsWrittenThroughALinkOrASecondName) {
     test::TempDir dir;
     QDir().mkpath(dir.file("ours"));
@@ -95,7 +95,10 @@ TEST(AtomicFile, NothingIsWrittenThroughALinkOrASecondName) {
     QFile::link(dir.file("their folder"), dir.file("ours/folder"));
     ASSERT_TRUE(AtomicFile::makeOwnFolder(dir.file("ours/folder")));
     EXPECT_FALSE(QFileInfo(dir.file("ours/folder")).isSymLink());
-    for (const char* name : {"link", "second", "folder"}) {
+    // A plain file where a folder of ours goes would fail every write into it for good.
+    dir.write("ours/items", "a file");
+    ASSERT_TRUE(AtomicFile::makeOwnFolder(dir.file("ours/items")));
+    for (const char* name : {"link", "second", "folder", "items"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(aside(name).size(), 1);
     }

@@ -1,3 +1,5 @@
+#include "Platform/ProcessEnd.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -21,4 +23,13 @@ TEST(HandOff, PostsToTheMainThreadWhileTheApplicationGoesAwayAreRefused) {
         EXPECT_EQ(helper.exitStatus(), QProcess::NormalExit) << run;
         EXPECT_EQ(helper.exitCode(), 0) << run << helper.readAllStandardError().toStdString();
     }
+}
+
+// An exit() from a worker while the application goes away does not wait for a farewell the main
+// thread will never run: the hand-off is refused.
+TEST(HandOff, AnExitWhileTheApplicationGoesAwayWaitsForNoHandOff) {
+    QProcess helper;
+    helper.start(QStringLiteral(OSTREL_POST_AT_TEARDOWN), {QStringLiteral("exit")});
+    ASSERT_TRUE(helper.waitForFinished(ostrel::ProcessEnd::handOffLimitMs / 2));
+    EXPECT_EQ(helper.exitCode(), 4) << helper.readAllStandardError().toStdString();
 }

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,25 @@ TEST_F(ProcessEndTest, ATerminationSignalIsNoticedAtOnceWhileTheMainThreadIsBusy
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "noticed while busy\nread 15");
+}
+
+// `nohup ostrel &`: a hang-up and an interrupt ignored from launch stay ignored, and a SIGTERM,
+// ignored too, still quits. The handler ends with the number of the first signal it reads.
+TEST_F(ProcessEndTest, SignalsIgnoredAtLaunchStayIgnoredButTermination) {
+    EXPECT_EXIT(
+        {
+            for (const int number : {SIGHUP, SIGINT, SIGTERM}) {
+                std::signal(number, SIG_IGN);
+            }
+            TerminationSignal::block();
+            const TerminationSignal signal([](int number) { std::exit(number); });
+            for (const int number : {SIGHUP, SIGINT, SIGTERM}) {
+                ::kill(::getpid(), number);
+            }
+            QTimer::singleShot(10000, [] { std::exit(0); });
+            QCoreApplication::exec();
+        },
+        ::testing::ExitedWithCode(SIGTERM), "");
 }
 
 } // namespace

@@ -174,7 +174,7 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
 }
 
 // A support folder that cannot be used keeps no shelf away: it runs, and the one line about the
-// folder says what is wrong with it.
+// folder says what is wrong with it, not repeated for each file that is then not saved.
 TEST(ShellEndToEnd, ASupportFolderThatIsAFileLetsTheShelfRunAndIsSaidOnce) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -187,6 +187,7 @@ TEST(ShellEndToEnd, ASupportFolderThatIsAFileLetsTheShelfRunAndIsSaidOnce) {
     EXPECT_EQ(log.count("the support folder"), 1) << log.toStdString();
     EXPECT_TRUE(log.contains(x.home().file("data/Ostrel") + " is not a folder"))
         << log.toStdString();
+    EXPECT_FALSE(log.contains("not saved")) << log.toStdString();
     EXPECT_EQ(x.home().read("data/Ostrel"), "the user's notes");
 }
 

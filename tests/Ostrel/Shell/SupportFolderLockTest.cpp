@@ -25,7 +25,28 @@ QByteArray native(const QString& path) {
 }
 
 QStringList setAside(const QString& folder) {
-    return QDir(folder).entryList({"index.lock.unusable-*"}, QDir::AllEntries | QDir::System);
+    return QDir(folder).entryList({"index.*.unusable-*"}, QDir::AllEntries | QDir::System);
+}
+
+// flock(2) on a file system without locks (NFS without its lock service).
+int noLocks(int, int) {
+    errno = ENOLCK;
+    return -1;
+}
+
+// Runs `body` in a child process; its answer.
+int inChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(SupportFolderLock, OneHolderAtATimeNamedByItsDisplayAndNoChildKeepsIt) {
@@ -51,8 +72,61 @@ TEST(SupportFolderLock, OneHolderAtATimeNamedByItsDisplayAndNoChildKeepsIt) {
     child.waitForFinished();
 }
 
-// Whatever else stands at the lock file's name is set aside, said once, and never written; the
-// fresh lock file that replaces it keeps a second launch away.
+// Where nothing can be locked, that is no holder: a claim file keeps the folder for the first
+// while it lives, goes with it, and one left by an ended process of this machine is taken over.
+TEST(SupportFolderLock, WithoutLocksAClaimFileKeepsOneShelfPerFolder) {
+    TempDir dir;
+    const QString folder = dir.file("Ostrel");
+    auto first = std::make_unique<SupportFolderLock>(folder, noLocks);
+    ASSERT_EQ(first->claim(":7"), SupportFolderLock::Claim::held) << first->error().toStdString();
+    EXPECT_EQ(inChild([&] {
+                  SupportFolderLock second(folder, noLocks);
+                  return second.claim(":9") == SupportFolderLock::Claim::taken &&
+                                 second.holder() == ":7" && second.holderHost().isEmpty()
+                             ? 0
+                             : 1;
+              }),
+              0);
+    first.reset();
+    EXPECT_FALSE(QFileInfo::exists(folder + "/index.claim"));
+
+    // Killed, its claim stays: the next start takes it over.
+    EXPECT_EQ(inChild([&]() -> int {
+                  SupportFolderLock killed(folder, noLocks);
+                  ::_exit(killed.claim(":8") == SupportFolderLock::Claim::held ? 0 : 1);
+              }),
+              0);
+    ASSERT_TRUE(QFileInfo::exists(folder + "/index.claim"));
+    SupportFolderLock next(folder, noLocks);
+    EXPECT_EQ(next.claim(":9"), SupportFolderLock::Claim::held) << next.error().toStdString();
+    next.release();
+
+    // A number that runs again, as another process (one started since, or before a reboot), is
+    // no holder. A holder on another machine, even one of the same name, cannot be seen ended
+    // and keeps the folder.
+    QFile machineId("/etc/machine-id");
+    const QByteArray machine =
+        machineId.open(QIODevice::ReadOnly) ? machineId.readAll().trimmed() : QByteArray();
+    const auto claimBy = [&](const QByteArray& machineName) {
+        dir.write("Ostrel/index.claim", ":4\n1\n" + SupportFolderLock::hostName().toUtf8() + "\n" +
+                                            machineName + " some-boot 12\n");
+    };
+    claimBy(machine.isEmpty() ? "-" : machine);
+    SupportFolderLock again(folder, noLocks);
+    EXPECT_EQ(again.claim(":9"), SupportFolderLock::Claim::held) << again.error().toStdString();
+    again.release();
+    if (!machine.isEmpty()) {
+        claimBy("another-machine");
+        SupportFolderLock far(folder, noLocks);
+        EXPECT_EQ(far.claim(":9"), SupportFolderLock::Claim::taken);
+        EXPECT_EQ(far.holder(), ":4");
+        EXPECT_TRUE(far.claimFromElsewhere());
+    }
+}
+
+// Whatever else stands at the lock file's name, or at the claim file's where nothing can be
+// locked, is set aside, said once, and never written; the fresh file that replaces it keeps a
+// second launch away.
 TEST(SupportFolderLock, WrongEntriesAtItsNameAreSetAsideUntouched) {
     const QByteArray notes(200, 'n');
     const std::vector<std::pair<const char*, std::function<void(const QString&, const QString&)>>>
@@ -70,23 +144,26 @@ TEST(SupportFolderLock, WrongEntriesAtItsNameAreSetAsideUntouched) {
              [](const QString& lock, const QString&) { ::mkfifo(native(lock).constData(), 0400); }},
         };
     const ModesApply modes;
-    for (const auto& [kind, make] : entries) {
-        SCOPED_TRACE(kind);
-        TempDir dir;
-        const QString folder = dir.file("Ostrel");
-        QDir().mkpath(folder);
-        const QString notesPath = dir.write("notes.txt", notes);
-        SupportFolderLock lock(folder);
-        make(lock.path(), notesPath);
+    for (const SupportFolderLock::LockCall lockCall : {SupportFolderLock::LockCall{}, &noLocks}) {
+        for (const auto& [kind, make] : entries) {
+            SCOPED_TRACE(std::string(kind) + (lockCall ? " at the claim" : " at the lock"));
+            TempDir dir;
+            const QString folder = dir.file("Ostrel");
+            QDir().mkpath(folder);
+            const QString notesPath = dir.write("notes.txt", notes);
+            SupportFolderLock lock(folder, lockCall);
+            make(lockCall ? lock.claimPath() : lock.path(), notesPath);
 
-        LogCapture log;
-        ASSERT_EQ(lock.claim(":3"), SupportFolderLock::Claim::held) << lock.error().toStdString();
-        EXPECT_EQ(dir.read("notes.txt"), notes);
-        EXPECT_EQ(setAside(folder).size(), 1);
-        EXPECT_EQ(log.matching("not a lock file of ours").size(), 1);
-        SupportFolderLock second(folder);
-        EXPECT_EQ(second.claim(":4"), SupportFolderLock::Claim::taken);
-        EXPECT_EQ(second.holder(), ":3");
+            LogCapture log;
+            ASSERT_EQ(lock.claim(":3"), SupportFolderLock::Claim::held)
+                << lock.error().toStdString();
+            EXPECT_EQ(dir.read("notes.txt"), notes);
+            EXPECT_EQ(setAside(folder).size(), 1);
+            EXPECT_EQ(log.matching("not a lock file of ours").size(), 1);
+            SupportFolderLock second(folder, lockCall);
+            EXPECT_EQ(second.claim(":4"), SupportFolderLock::Claim::taken);
+            EXPECT_EQ(second.holder(), ":3");
+        }
     }
 }
 

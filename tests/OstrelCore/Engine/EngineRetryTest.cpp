@@ -1,6 +1,8 @@
 // Captures that wait: for room on the disk, for a transcript held back.
 #include "EngineFixture.h"
 
+#include <optional>
+
 using namespace ostrel;
 using namespace ostrel::test;
 using namespace ostrel::test::engine_tests;
@@ -313,14 +315,14 @@ TEST_F(EngineCapture, AScreenshotThatOnlyATranscriptHeldIsCapturedByTheNextStart
              c, "toolu_8",
              QJsonArray{lines::imageBlock(
                  QString::fromLatin1(TestImages::png(64, 64, 80).toBase64()), "image/png")})});
-    QDir().mkpath(support + "/items");
-    BlockedItems blocked(support);
-    engine = start(config(), false);
+    // Blocked once the store has its folders: a file in their place at load is set aside.
+    std::optional<BlockedItems> blocked;
+    engine = start(config(), false, [&](Engine&) { blocked.emplace(support); });
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
     engine->stop();
     ASSERT_TRUE(last().items.isEmpty());
 
-    blocked.release();
+    blocked->release();
     engine = start(config(), false);
     EXPECT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
 }

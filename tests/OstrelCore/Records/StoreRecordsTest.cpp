@@ -1,7 +1,9 @@
 // Records, marks, lookups and item files of the store.
 #include "OstrelCore/Records/Store.h"
 #include "RecordsTestSupport.h"
+#include "support/AsUser.h"
 #include "support/ItemIds.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <QDateTime>
@@ -10,6 +12,9 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 using namespace ostrel;
 using test::makeItem;
@@ -318,4 +323,24 @@ TEST_F(StoreRecords, RemoveLeavesNoMark) {
     const qint64 before = store->revision();
     store->remove("a");
     EXPECT_EQ(store->revision(), before);
+}
+
+// A support folder that cannot be written is said once, where it is opened: nothing is tried in
+// it file by file, and a copy fails for the folder's own cause, not for a missing "items".
+TEST(StoreFolder, AFolderThatCannotBeWrittenIsNotTriedFileByFile) {
+    test::TempDir dir;
+    QDir().mkpath(dir.file("support"));
+    ::chmod(QFile::encodeName(dir.file("support")).constData(), 0500);
+    const test::ModesApply modes;
+    const test::LogCapture log;
+    const auto store =
+        Store::make(QUrl::fromLocalFile(dir.file("support")), [] { return Date(1); });
+    store->beginStart(Date(1));
+    store->upsert(makeItem("a", 1));
+    store->setOffset(10, "/t.jsonl");
+    store->flush();
+    const auto copied = store->copyIn("bytes", "a", "png");
+    ASSERT_TRUE(std::holds_alternative<Error>(copied));
+    EXPECT_EQ(std::get<Error>(copied).code, EACCES);
+    EXPECT_EQ(log.matching("not saved"), QStringList());
 }
