@@ -278,6 +278,9 @@ void DrawerMotion::paintBehind(QPainter& painter, const Frame& f, double pixels,
             area = toDevice.inverted().mapRect(QRectF(pixels));
         }
         const bool inside = !area.isEmpty() && f.shape.contains(area);
+        // Back in logical units the grown edges lie a rounding error off the pixel grid, which a
+        // smoothed fill would leave a shade short of covered.
+        painter.setRenderHint(QPainter::Antialiasing, !inside);
         const auto fill = [&](double opacity, const QBrush& brush) {
             if (opacity <= 0) {
                 return;

@@ -269,6 +269,28 @@ TEST(DrawerMotion, ARepaintInsideTheSurfaceFillsItsRectangle) {
     EXPECT_EQ(across.engine.paths, 1);
 }
 
+// At a fractional scale a repainted part's edges fall inside device pixels; the repaint cleared
+// those pixels whole, so the ground covers them whole, or a line of the desktop shows through.
+TEST(DrawerMotion, ARepaintAtAFractionalScaleCoversEveryPixelItTouches) {
+    const auto m = motion(hoverLayout(), 1);
+    const auto f = m.compose();
+    const QRectF part(f.contentFrame.toAlignedRect().adjusted(201, 41, -21, -23));
+    for (const double ratio : {1.25, 1.5, 1.75}) {
+        SCOPED_TRACE(ratio);
+        QImage image((f.panel * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        m.paintBehind(painter, f, ratio, false, part);
+        painter.end();
+        const QRect pixels = QTransform::fromScale(ratio, ratio).mapRect(part).toAlignedRect();
+        for (const QPoint at :
+             {pixels.topLeft(), pixels.topRight(), pixels.bottomLeft(), pixels.bottomRight()}) {
+            EXPECT_EQ(image.pixelColor(at).alpha(), 255) << at.x() << "," << at.y();
+        }
+    }
+}
+
 // Filled as a rectangle or as the outline, a repainted part looks the same: inside the surface and
 // over a corner of its outline.
 TEST(DrawerMotion, ARepaintLooksAsTheWholeOutlineDid) {

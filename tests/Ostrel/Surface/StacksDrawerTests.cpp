@@ -1,10 +1,12 @@
 #include "DrawerRig.h"
 
+#include "Ostrel/Panels/PanelController.h"
 #include "Ostrel/Views/DeckView.h"
 #include "Ostrel/Views/DragScroller.h"
 #include "Ostrel/Views/SessionChip.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnStacksView.h"
+#include "Platform/X11/FakeWindowSystem.h"
 #include "support/GeometryPrinters.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +125,45 @@ TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) 
     const QPointF line = strip->content()->mapToScene(stacks->separators().first().topLeft());
     const QPoint at(int(line.x()), int(line.y()) + 50);
     EXPECT_GT(qGray(picture.pixel(at)), qGray(picture.pixel(at + QPoint(6, 0))));
+}
+
+// A change of the desktop's contrast paints the shelf's panels afresh, the pictures their chips
+// and cards keep of themselves too: they take the new colours.
+TEST(StacksDrawer, AContrastChangeRepaintsTheChipsAndCardsItKeepsAsPictures) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    x11::FakeWindowSystem windows;
+    x11::Monitor screen;
+    screen.geometry = QGuiApplication::primaryScreen()->geometry();
+    screen.primary = true;
+    screen.output = DrawerRig::display;
+    windows.monitorList = {screen};
+    windows.compositor = true;
+    PanelController panels(*rig.model, *rig.settings, &windows, rig.clock);
+    DrawerContent* drawer = nullptr;
+    panels.setRootFactory([&](quint32) {
+        drawer = new DrawerContent(rig.context, ShelfLayoutKind::stacks);
+        drawer->setPlan({DrawerRig::display, ShelfLayoutKind::stacks, {880, 176}, 0, 32, 0, false});
+        return drawer;
+    });
+    panels.refresh();
+    ASSERT_TRUE(drawer);
+    rig.publish(twoSessions());
+    rig.open();
+    rig.clock->advance(1);
+    NotchPanel* panel = panels.panels().at(DrawerRig::display);
+    TurnStacksView* stacks = drawer->stacks();
+    const auto onScreen = [&](const QGraphicsItem* item) {
+        return panel->mapFromScene(item->sceneBoundingRect()).boundingRect();
+    };
+    const QRect chip = onScreen(stacks->chips().value("alpha"));
+    const QRect card = onScreen(stacks->decks().value("alpha2")->cards().value("alpha2-0"));
+    const QImage before = panel->viewport()->grab().toImage();
+    Motion::setAccessibilityHook([] { return Accessibility{false, true}; });
+    panels.repaintAll();
+    const QImage after = panel->viewport()->grab().toImage();
+    Motion::setAccessibilityHook({});
+    EXPECT_TRUE(before.copy(chip) != after.copy(chip)) << "the chip kept its old colours";
+    EXPECT_TRUE(before.copy(card) != after.copy(card)) << "the card kept its old colours";
 }
 
 TEST(StacksDrawer, AClickDealsADeckOutAndAnotherFoldsItBack) {

@@ -254,6 +254,24 @@ TEST(PreviewPanelController, OnePictureMovesFromTheCardToItsPlaceInThePanelAndBa
     EXPECT_TRUE(waitUntil([&] { return !zoom; }, 10));
 }
 
+// A file with no picture at all: the panel itself leaves the card fitted into it, as the panel's
+// shape, not stretched to the card's.
+TEST(PreviewPanelController, APanelWithoutAPictureLeavesTheCardInItsOwnShape) {
+    Preview p;
+    const QRect card(10, 20, 240, 60); // flatter than any panel
+    p.controller.show(
+        p.file, QString(), p.screen(), [&] { return std::optional(QRectF(card)); }, QImage());
+    const QPointer<QWidget> zoom = p.controller.zoomWindow();
+    ASSERT_TRUE(zoom);
+    const QRect first = zoom->geometry();
+    const QSize panel = p.controller.panel()->size();
+    EXPECT_TRUE(card.contains(first));
+    EXPECT_EQ(first.height(), card.height());
+    EXPECT_NEAR(first.width(), double(card.height()) * panel.width() / panel.height(), 1);
+    EXPECT_LE((first.center() - card.center()).manhattanLength(), 1);
+    EXPECT_TRUE(waitUntil([&] { return p.controller.panel()->isVisible(); }, 10));
+}
+
 TEST(PreviewPanelController, NoPanelMeansNothingShows) {
     int changes = 0;
     PreviewPanelController controller([] { return nullptr; });

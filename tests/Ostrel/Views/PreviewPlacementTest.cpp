@@ -103,6 +103,12 @@ TEST(PreviewPlacement, EveryStyleOnEveryScreenKeepsClearOfTheDrawer) {
     const QRect wide = drawerOn({1920, 1080}, "notch", LayoutChoice::rail);
     EXPECT_EQ((PreviewPlacement{wanted, {0, 0, 1920, 1080}, wide, std::nullopt}.frame()),
               QRect(510, 336, 900, 700));
+    // Beside a right column it keeps its size too, pushed from the middle up to the drawer's gap,
+    // to the last pixel of its space.
+    const QRect right = drawerOn({1920, 1080}, "pill-right", LayoutChoice::rail);
+    const QRect beside = PreviewPlacement{wanted, {0, 0, 1920, 1080}, right, cardIn(right)}.frame();
+    EXPECT_EQ(beside.size(), wanted);
+    EXPECT_EQ(beside.right(), right.left() - PreviewPlacement::gap - 1);
 }
 
 // A screen with no room beside the drawer: the preview lies over the drawer, but never over its
