@@ -5,6 +5,7 @@
 #include "Ostrel/Views/SessionChip.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnStacksView.h"
+#include "OstrelCore/Display/ShelfMetrics.h"
 #include "support/GeometryPrinters.h"
 
 #include <gtest/gtest.h>
@@ -206,6 +207,51 @@ TEST(StacksDrawer, TheSideStripRunsDownUnderACompactHeader) {
     rig.clock->advance(1);
     EXPECT_EQ(deck->length(), 400);
     EXPECT_EQ(deck->cards().value("alpha1-2")->pos(), QPointF(0, 272));
+
+    // A closed deck's count stands on its top card's corner, not off the card below it.
+    DeckView* closed = stacks->decks().value("alpha2");
+    const QRectF badge = closed->badgeRect();
+    EXPECT_GE(badge.intersected(QRectF(QPointF(0, 0), closed->cardSize())).height(),
+              badge.height() - 1);
+}
+
+// The sliver of a card behind the top one is too narrow for its unread dot: not even half of one
+// peeks out beside the top card, at rest or lifted; spread out, the card shows its whole dot.
+TEST(StacksDrawer, ACardBehindShowsItsDotOnlyOnceTheDeckSpreads) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    DeckView* deck = rig.drawer->stacks()->decks().value("alpha2");
+    ASSERT_NE(deck, nullptr);
+    // The accent's pixels in a part of the deck; the drawer and its cards are grey.
+    const auto accented = [&](const QString& name, const QRectF& part) {
+        const QImage picture = rig.render(name);
+        const QRect area = deck->mapRectToScene(part).toAlignedRect();
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                n += std::max({c.red(), c.green(), c.blue()}) -
+                                 std::min({c.red(), c.green(), c.blue()}) >
+                             60
+                         ? 1
+                         : 0;
+            }
+        }
+        return n;
+    };
+    const QRectF sliver(112.5, -4, 12, 44);
+    EXPECT_EQ(accented("stacks-sliver-rest", sliver), 0);
+    QGraphicsSceneHoverEvent enter(QEvent::GraphicsSceneHoverEnter);
+    rig.scene.sendEvent(deck, &enter);
+    rig.clock->advance(1);
+    EXPECT_EQ(accented("stacks-sliver-lifted", sliver), 0);
+    rig.model->clickDeck(deck->turn(), deck->turn().items.first(), 1);
+    rig.clock->advance(1);
+    const double d = ShelfMetrics::thumbDotSize;
+    EXPECT_GT(accented("stacks-sliver-spread", QRectF(120 + 112 - ShelfMetrics::thumbDotInset - d,
+                                                      ShelfMetrics::thumbDotInset, d, d)),
+              15);
 }
 
 TEST(StacksDrawer, WheelAndDragMoveTheStripWithinItsRange) {
@@ -431,7 +477,7 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     s.items[0].title = "the-top-card.png";
     rig.publish(s);
     rig.open();
-    showTips(rig);
+    TipLayer* layer = showTips(rig);
     DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
     ASSERT_NE(deck, nullptr);
 
@@ -445,6 +491,11 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     rest(rig, deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40)), 0.6);
     ASSERT_TRUE(rig.tips->shown().has_value());
     EXPECT_EQ(rig.tips->shown()->tip.title, "the-top-card.png");
+    // Clear of the count in the card's corner.
+    rig.clock->advance(0.2);
+    ASSERT_TRUE(layer->tipFrame().has_value());
+    EXPECT_FALSE(layer->tipFrame()->intersects(deck->mapRectToScene(deck->badgeRect())));
+    rig.render("stacks-top-card-tip");
     rig.tips->pointerMoved(QPointF(-1000, -1000), false);
     rig.clock->advance(1);
 
