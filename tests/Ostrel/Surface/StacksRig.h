@@ -6,6 +6,8 @@
 
 #include <QGraphicsView>
 
+#include <algorithm>
+
 namespace ostrel::test {
 
 inline ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at) {
@@ -59,6 +61,22 @@ inline void rest(DrawerRig& rig, QPointF scenePoint, double seconds) {
     rig.tips->pointerMoved(
         rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(scenePoint)).toPointF(), true);
     rig.clock->advance(seconds);
+}
+
+// Pixels of a picture's noise or of the accent in a patch; the drawer's greys are not colourful.
+inline int colourful(const QImage& image, const QRect& patch) {
+    int n = 0;
+    for (int y = patch.top(); y <= patch.bottom(); ++y) {
+        for (int x = patch.left(); x <= patch.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += std::max({c.red(), c.green(), c.blue()}) -
+                             std::min({c.red(), c.green(), c.blue()}) >
+                         60
+                     ? 1
+                     : 0;
+        }
+    }
+    return n;
 }
 
 } // namespace ostrel::test
