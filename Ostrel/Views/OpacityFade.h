@@ -28,8 +28,6 @@ public:
     // (Curve::none()) sets it at once.
     void to(double target, const Motion::Curve& curve, std::function<void()> done = {});
     double target() const { return value_.target(); }
-    // The opacity it shows now, whether the item's own or its layer's.
-    double shown() const { return shown_; }
     // Fades the item and everything on it as one picture: while it is not fully opaque it is drawn
     // into one layer first and the layer faded, so parts that overlap (a deck's cards) do not show
     // through each other. `clip`, asked at every paint, keeps the picture within a rectangle of
