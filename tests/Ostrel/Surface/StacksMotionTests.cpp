@@ -130,47 +130,53 @@ TEST(StacksDrawer, ADecksTopCardHidesTheCardBehindAtRestWhileComingAndGoingAndWh
 
 // A session folding or unfolding: its decks fade and rise while the next session's chip and
 // hairline glide across their place. They are cut off before the hairline, so nothing is drawn
-// across them.
+// across them, along either strip.
 TEST(StacksDrawer, NothingIsDrawnAcrossTheDecksOfASessionFoldingOrUnfolding) {
-    DrawerRig rig(ShelfLayoutKind::stacks);
-    rig.publish(twoSessions());
-    rig.open();
-    rig.clock->advance(1);
-    TurnStacksView* stacks = rig.drawer->stacks();
-    for (const bool folding : {true, false}) {
-        const auto decks = [&] {
-            QList<QPointer<DeckView>> all;
-            for (const QString id : {"alpha0", "alpha1", "alpha2"}) {
-                all.append(stacks->decks().value(id));
-            }
-            return all;
-        };
-        QList<QPointer<DeckView>> moving = folding ? decks() : QList<QPointer<DeckView>>{};
-        rig.model->toggleCollapsed("alpha");
-        rig.clock->advance(4.0 / 60 + 1e-6);
-        moving = folding ? moving : decks();
-        const QString name = folding ? "stacks-folding" : "stacks-unfolding";
-        const QImage with = rig.render(name);
-        for (DeckView* deck : moving) {
-            ASSERT_NE(deck, nullptr);
-            deck->hide();
-        }
-        const QImage without = rig.render(name + "-without-decks");
-        for (DeckView* deck : moving) {
-            deck->show();
-        }
-        // Where the hairline before the next session's chip stands now, and beyond.
-        const double hairline = stacks->chips().value("beta")->mapToScene(QPointF(-19, 0)).x();
-        int before = 0;
-        int across = 0;
-        for (int y = 0; y < with.height(); ++y) {
-            for (int x = 0; x < with.width(); ++x) {
-                (x + 1 <= hairline ? before : across) += with.pixel(x, y) != without.pixel(x, y);
-            }
-        }
-        EXPECT_GT(before, 1000) << name.toStdString();
-        EXPECT_EQ(across, 0) << name.toStdString();
+    for (const auto kind : {ShelfLayoutKind::stacks, ShelfLayoutKind::sideStacks}) {
+        DrawerRig rig(kind);
+        rig.publish(twoSessions());
+        rig.open();
         rig.clock->advance(1);
+        TurnStacksView* stacks = rig.drawer->stacks();
+        const bool down = stacks->isVertical();
+        for (const bool folding : {true, false}) {
+            const auto decks = [&] {
+                QList<QPointer<DeckView>> all;
+                for (const QString id : {"alpha0", "alpha1", "alpha2"}) {
+                    all.append(stacks->decks().value(id));
+                }
+                return all;
+            };
+            QList<QPointer<DeckView>> moving = folding ? decks() : QList<QPointer<DeckView>>{};
+            rig.model->toggleCollapsed("alpha");
+            rig.clock->advance(4.0 / 60 + 1e-6);
+            moving = folding ? moving : decks();
+            const QString name = QStringLiteral("%1-%2").arg(down ? "side-stacks" : "stacks",
+                                                             folding ? "folding" : "unfolding");
+            const QImage with = rig.render(name);
+            for (DeckView* deck : moving) {
+                ASSERT_NE(deck, nullptr);
+                deck->hide();
+            }
+            const QImage without = rig.render(name + "-without-decks");
+            for (DeckView* deck : moving) {
+                deck->show();
+            }
+            // Where the hairline before the next session's chip stands now, and beyond.
+            const QPointF line =
+                stacks->chips().value("beta")->mapToScene(down ? QPointF(0, -19) : QPointF(-19, 0));
+            int before = 0;
+            int across = 0;
+            for (int y = 0; y < with.height(); ++y) {
+                for (int x = 0; x < with.width(); ++x) {
+                    const bool beyond = down ? y + 1 > line.y() : x + 1 > line.x();
+                    (beyond ? across : before) += with.pixel(x, y) != without.pixel(x, y);
+                }
+            }
+            EXPECT_GT(before, 1000) << name.toStdString();
+            EXPECT_EQ(across, 0) << name.toStdString();
+            rig.clock->advance(1);
+        }
     }
 }
 
