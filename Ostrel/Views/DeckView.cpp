@@ -62,10 +62,7 @@ public:
         }
         const QString text = badgeText(deck_->turn_.items.size());
         const QFont& font = ShelfStyle::countFont();
-        const double w = std::ceil(QFontMetricsF(font).horizontalAdvance(text)) + 2 * badgePadding;
-        const QRectF stack = deck_->stackRect();
-        const QRectF badge(stack.right() - badgeInset - w,
-                           stack.bottom() - badgeInset - badgeHeight, w, badgeHeight);
+        const QRectF badge = deck_->badgeRect();
         painter->setOpacity(opacity);
         painter->setPen(Qt::NoPen);
         painter->setBrush(QColor::fromRgbF(0, 0, 0, 0.7f));
@@ -165,6 +162,20 @@ double DeckView::length() const {
 QRectF DeckView::stackRect() const {
     const QSizeF card = cardSize();
     return vertical_ ? QRectF(0, 0, card.width(), length()) : QRectF(0, 0, length(), card.height());
+}
+
+QRectF DeckView::badgeRect() const {
+    const double w = std::ceil(QFontMetricsF(ShelfStyle::countFont())
+                                   .horizontalAdvance(badgeText(turn_.items.size()))) +
+                     2 * badgePadding;
+    // Inside the corner of the top card and the sliver beside it, however much room the tilted
+    // card behind takes in the side strip; following the stack's end as it spreads.
+    const double end = Motion::lerp(cardLength() + depth, spreadLength(), spread());
+    const QSizeF card = cardSize();
+    return vertical_ ? QRectF(card.width() - badgeInset - w, end - badgeInset - badgeHeight, w,
+                              badgeHeight)
+                     : QRectF(end - badgeInset - w, card.height() - badgeInset - badgeHeight, w,
+                              badgeHeight);
 }
 
 QRectF DeckView::frameRect() const {
@@ -390,6 +401,29 @@ std::pair<qsizetype, qsizetype> DeckView::dealtRange() const {
     return {std::min(first, end), end};
 }
 
+ThumbnailView::Options DeckView::cardOptions(qsizetype i) const {
+    const ShelfItem& item = turn_.items[i];
+    ThumbnailView::Options options;
+    options.selected = context_.model && context_.model->selectedItemID() == item.id;
+    // A card behind the top one shows only as a sliver, too narrow for its dot: half a dot
+    // would peek out beside the top card. Its dot comes as the deck spreads.
+    options.dot = context_.model && context_.model->showsDot(item) && (i == 0 || spread() > 0);
+    options.showsTitle = false;
+    // The stacks layout reports what is on screen by region.
+    options.tracksVisibility = false;
+    // Drags scroll the strip.
+    options.dragsOut = false;
+    options.showsTip = i == 0 || spread() >= 1;
+    // The top card's title tip keeps clear of the count in its corner.
+    if (i == 0 && spread() < 1) {
+        options.tipAvoid = badgeRect();
+    }
+    // The card behind shows only as a sliver: the fill is too faint to hide its symbol,
+    // badge and dot.
+    options.grounded = true;
+    return options;
+}
+
 void DeckView::buildCards() {
     built_ = dealtRange();
     QHash<QString, ThumbnailView*> next;
@@ -403,20 +437,8 @@ void DeckView::buildCards() {
         if (!card) {
             continue;
         }
-        ThumbnailView::Options options;
-        options.selected = context_.model && context_.model->selectedItemID() == item.id;
-        options.dot = context_.model && context_.model->showsDot(item);
-        options.showsTitle = false;
-        // The stacks layout reports what is on screen by region.
-        options.tracksVisibility = false;
-        // Drags scroll the strip.
-        options.dragsOut = false;
-        options.showsTip = i == 0 || spread() >= 1;
-        // The card behind shows only as a sliver: the fill is too faint to hide its symbol,
-        // badge and dot.
-        options.grounded = true;
         card->setItem(item);
-        card->setOptions(options);
+        card->setOptions(cardOptions(i));
         QPointer<ShelfModel> model(context_.model);
         card->setOnTap([this, model, item](int clicks) {
             if (model) {
@@ -445,10 +467,19 @@ void DeckView::placeCards() {
     const double t = now();
     const double s = spread_.value(t);
     const double lift = lift_.value(t);
+    const bool wasStacked = shownSpread_ <= 0;
     if (s != shownSpread_) {
         prepareGeometryChange();
         shownSpread_ = s;
         update();
+    }
+    // The cards behind show their dots once the deck leaves the stack, and hide them back in it.
+    if (wasStacked != (s <= 0)) {
+        for (qsizetype i = built_.first; i < built_.second; ++i) {
+            if (ThumbnailView* c = cards_.value(turn_.items[i].id)) {
+                c->setOptions(cardOptions(i));
+            }
+        }
     }
     shownLift_ = lift;
     const double step = depth + Motion::fanLift * lift;

@@ -94,6 +94,8 @@ public:
     // A horizontal deck row's height: card, spacing, caption.
     static double rowHeight();
 
+    // Where the item count stands over the stack.
+    QRectF badgeRect() const;
     // What the deck takes in the strip: the stack and its caption row.
     QRectF frameRect() const;
     QRectF boundingRect() const override;
@@ -115,6 +117,7 @@ private:
     double now() const;
     void fanChanged();
     void liftChanged();
+    ThumbnailView::Options cardOptions(qsizetype i) const;
     void buildCards();
     void placeCards();
     void frame();

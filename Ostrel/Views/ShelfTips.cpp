@@ -232,6 +232,7 @@ std::shared_ptr<TipAnchor> TipAnchor::following(TipAnchorView* view) {
         a->edge = tip.bottomEdge ? Edge::bottom : Edge::top;
         a->enabled = tip.enabled;
         a->display = tip.display;
+        a->avoid = tip.avoid;
     };
     copy();
     QObject::connect(view, &TipAnchorView::tipChanged, view, copy);
@@ -435,7 +436,10 @@ void ShelfTips::publish() {
     if (a && timer_.shown() == a->id()) {
         const auto origin = a->textOrigin();
         if (canShow(a->display) && a->wantsTip() && origin) {
-            next = Shown{a->tip, a->display, *origin, a->edge, a->id()};
+            next = Shown{a->tip, a->display, *origin, a->edge, a->id(), std::nullopt};
+            if (a->avoid) {
+                next->avoid = a->item()->mapRectToScene(*a->avoid);
+            }
         } else {
             timer_.dismiss(std::nullopt);
         }
@@ -474,8 +478,17 @@ std::optional<QRectF> TipLayer::tipFrame() const {
     }
     const double maxWidth = std::min(ShelfMetrics::tipMaxWidth, bounds_.width());
     const QSizeF size = TipText::labelSize(drawn_->tip, maxWidth, bounds_.height());
-    return TipPlacement::frame(size, drawn_->textOrigin, drawn_->edge, ShelfMetrics::tipPadding,
-                               bounds_, avoid_);
+    const QSizeF padding = ShelfMetrics::tipPadding;
+    if (!drawn_->avoid) {
+        return TipPlacement::frame(size, drawn_->textOrigin, drawn_->edge, padding, bounds_,
+                                   avoid_);
+    }
+    // Clear of the label's own first, then, from there, of the layer's.
+    const QRectF clear = TipPlacement::frame(size, drawn_->textOrigin, drawn_->edge, padding,
+                                             bounds_, drawn_->avoid);
+    return TipPlacement::frame(clear.size(),
+                               clear.topLeft() + QPointF(padding.width(), padding.height()),
+                               TipPlacement::Edge::top, padding, bounds_, avoid_);
 }
 
 double TipLayer::opacityNow() const {

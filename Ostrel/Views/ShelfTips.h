@@ -86,6 +86,8 @@ public:
     quint32 display = 0;
     // In the item's coordinates; an empty rectangle means the item's bounds.
     QRectF rect;
+    // A part of the item, in its coordinates, that the tip keeps clear of.
+    std::optional<QRectF> avoid;
 
     // Enabled, and without fits or with one of them cut.
     bool wantsTip() const;
@@ -116,6 +118,9 @@ public:
         QPointF textOrigin;
         TipPlacement::Edge edge = TipPlacement::Edge::top;
         quint64 anchor = 0;
+        // What the label's tip keeps clear of besides what the layer does, in the panel's
+        // coordinates.
+        std::optional<QRectF> avoid;
         friend bool operator==(const Shown&, const Shown&) = default;
     };
 

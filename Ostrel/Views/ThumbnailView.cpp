@@ -133,8 +133,9 @@ void ThumbnailView::setOptions(const Options& options) {
         return;
     }
     const bool tracked = options_.tracksVisibility;
-    const bool tipChanged =
-        options.showsTitle != options_.showsTitle || options.showsTip != options_.showsTip;
+    const bool tipChanged = options.showsTitle != options_.showsTitle ||
+                            options.showsTip != options_.showsTip ||
+                            options.tipAvoid != options_.tipAvoid;
     options_ = options;
     fading_ = {};
     if (shown_ && model_ && tracked != options_.tracksVisibility) {
@@ -223,6 +224,7 @@ void ThumbnailView::updateAnchor() {
     tip.textOrigin = AnchorView::tipTextOrigin;
     tip.bottomEdge = true;
     tip.enabled = options_.showsTip;
+    tip.avoid = options_.tipAvoid;
     tip.display = display_;
     anchor_->setTip(std::move(tip));
 }

@@ -47,6 +47,9 @@ public:
         // On the drawer's opaque ground, hiding what lies behind (a deck's cards lie on each
         // other).
         bool grounded = false;
+        // A part of the card, in its coordinates, that the title's tip keeps clear of (a deck's
+        // count).
+        std::optional<QRectF> tipAvoid;
         friend bool operator==(const Options&, const Options&) = default;
     };
 

@@ -32,6 +32,8 @@ public:
         bool bottomEdge = true;
         bool enabled = true;
         quint32 display = 0;
+        // A part of this item the tip keeps clear of.
+        std::optional<QRectF> avoid;
     };
 
     explicit TipAnchorView(QGraphicsItem* parent = nullptr);

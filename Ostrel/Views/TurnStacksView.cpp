@@ -195,11 +195,54 @@ void TurnStacksView::place(QGraphicsObject* item, QPointF at) {
     }
 }
 
-void TurnStacksView::leave(QGraphicsObject* item, bool rises) {
+std::optional<TurnStacksView::Slot>
+TurnStacksView::follower(const QString& id, qsizetype turn,
+                         const std::function<bool(const Slot&)>& stays) const {
+    const auto at = std::find_if(slots_.begin(), slots_.end(), [&](const Slot& slot) {
+        return slot.id == id && (slot.turn < 0) == (turn < 0);
+    });
+    if (at == slots_.end()) {
+        return std::nullopt;
+    }
+    const auto next = std::find_if(at + 1, slots_.end(), stays);
+    return next == slots_.end() ? std::nullopt : std::optional<Slot>(*next);
+}
+
+std::function<bool(const TurnStacksView::Slot&)> TurnStacksView::notArriving() const {
+    // A chip that arrives with its session is where it belongs from the start.
+    return [this](const Slot& slot) { return slot.turn < 0 || !arrivals_.contains(slot.id); };
+}
+
+OpacityFade* TurnStacksView::fadeClearOf(QGraphicsObject* item, const std::optional<Slot>& next) {
+    auto* fade = OpacityFade::of(item, context_.clock);
+    // Cards on cards: faded each on its own, the one behind would show through the top card.
+    fade->asOneLayer([this, item, next]() -> std::optional<QRectF> {
+        if (!next) {
+            return std::nullopt;
+        }
+        const bool chip = next->turn < 0;
+        QGraphicsObject* after =
+            chip ? static_cast<QGraphicsObject*>(chips_.value(next->id)) : decks_.value(next->id);
+        if (!after) {
+            return std::nullopt;
+        }
+        // Half the spacing past where this one ends at rest: a later session's chip stands after
+        // its hairline, which the cut keeps clear of too.
+        const double gap = chip ? 2 * spacing + 2 * separatorPadding + 1 : spacing;
+        const auto along = [this](QPointF p) { return vertical_ ? p.y() : p.x(); };
+        const double end = along(after->pos()) - gap + spacing / 2 - along(item->pos());
+        constexpr double far = 1e6;
+        return vertical_ ? QRectF(-far, -far, 2 * far, far + end)
+                         : QRectF(-far, -far, far + end, 2 * far);
+    });
+    return fade;
+}
+
+void TurnStacksView::leave(QGraphicsObject* item, bool rises, const std::optional<Slot>& next) {
     item->setEnabled(false);
     item->setZValue(-1); // under what stays
     QPointer<QGraphicsObject> gone = item;
-    OpacityFade::of(item, context_.clock)->to(0, change_, [gone] {
+    fadeClearOf(item, next)->to(0, change_, [gone] {
         if (gone) {
             gone->setVisible(false);
             gone->deleteLater();
@@ -246,6 +289,10 @@ void TurnStacksView::rebuild() {
             }
         }
     }
+    // What stays of the strip as last laid out, to cut what leaves off where that begins.
+    const auto stays = [&](const Slot& slot) {
+        return slot.turn < 0 ? groups.contains(slot.id) : turns.contains(slot.id);
+    };
     // What comes back while it fades out turns round where it is.
     const auto revive = [&](auto& leaving, auto& built, const auto& present) {
         for (auto it = leaving.begin(); it != leaving.end();) {
@@ -274,7 +321,7 @@ void TurnStacksView::rebuild() {
             ++it;
         } else {
             if (animated) {
-                leave(*it, false);
+                leave(*it, false, follower(it.key(), -1, stays));
                 leavingChips_.insert(it.key(), *it);
             } else {
                 delete *it;
@@ -294,7 +341,7 @@ void TurnStacksView::rebuild() {
             fanned_.remove(it.key());
             if (animated) {
                 // Gone from the model or folded away, it rises and fades out.
-                leave(*it, true);
+                leave(*it, true, follower(it.key(), 0, stays));
                 leavingDecks_.insert(it.key(), *it);
             } else {
                 delete *it;
@@ -485,7 +532,7 @@ void TurnStacksView::buildChip(const Slot& slot) {
             chip->setPos(was->topLeft());
             PositionGlide::of(chip, context_.clock)->to(slot.frame.topLeft(), change_);
         } else {
-            chip->setOpacity(0);
+            fadeClearOf(chip, follower(slot.id, -1, notArriving()))->to(0, Motion::Curve::none());
             OpacityFade::of(chip, context_.clock)->to(1, change_);
         }
     }
@@ -522,7 +569,7 @@ void TurnStacksView::buildDeck(const Slot& slot) {
                                                         : Motion::Curve::none();
     if (arrivals_.remove(id) && curve.kind() != Motion::Curve::Kind::none) {
         // It drops in from above while fading in (only fades under reduce motion).
-        deck->setOpacity(0);
+        fadeClearOf(deck, follower(id, slot.turn, notArriving()))->to(0, Motion::Curve::none());
         OpacityFade::of(deck, context_.clock)->to(1, curve);
         PositionGlide::of(deck, context_.clock)
             ->dropIn(slot.frame.topLeft(), Motion::dropIn().offsetY, curve);

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QSet>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 namespace ostrel {
 
 class DeckView;
+class OpacityFade;
 class SessionChip;
 class ShelfHeader;
 
@@ -76,8 +78,16 @@ private:
     // Puts a chip or deck at its place: gliding there along the change being laid out, else
     // following whatever glide still runs.
     void place(QGraphicsObject* item, QPointF at);
+    // The first chip or deck after `slot` in the strip as last laid out that `stays` keeps.
+    std::optional<Slot> follower(const QString& id, qsizetype turn,
+                                 const std::function<bool(const Slot&)>& stays) const;
+    // Whether a slot is not one the change being laid out brings in.
+    std::function<bool(const Slot&)> notArriving() const;
+    // Fades a chip or deck that comes or goes as one picture, cut off where `next` (the first
+    // chip or deck after it that stays) begins as it glides across the place meanwhile.
+    OpacityFade* fadeClearOf(QGraphicsObject* item, const std::optional<Slot>& next);
     // Fades a chip or deck out (rising as it goes when `rises`) and deletes it then.
-    void leave(QGraphicsObject* item, bool rises);
+    void leave(QGraphicsObject* item, bool rises, const std::optional<Slot>& next);
     // Builds what lies in the window (the view with its margin) and, after the current event,
     // deletes what left it.
     void materialize();

@@ -1,6 +1,8 @@
 // The real binary on a private X server, its shelf arranged as turn stacks over a store of 5,000
 // pictures in 2,000 turns: the drawer opens at once, the wheel carries the strip far along, and
 // the decks it reaches show their pictures, while the decks left behind stay unread.
+#include "StacksRig.h"
+
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Records/Preferences.h"
 #include "OstrelCore/Records/Store.h"
@@ -69,22 +71,6 @@ void fillStore(const QString& root) {
         }
     }
     store->flush();
-}
-
-// A picture's noise; the drawer's greys are not colourful.
-int colourful(const QImage& image, const QRect& patch) {
-    int n = 0;
-    for (int y = patch.top(); y <= patch.bottom(); ++y) {
-        for (int x = patch.left(); x <= patch.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            n += std::max({c.red(), c.green(), c.blue()}) -
-                             std::min({c.red(), c.green(), c.blue()}) >
-                         60
-                     ? 1
-                     : 0;
-        }
-    }
-    return n;
 }
 
 } // namespace

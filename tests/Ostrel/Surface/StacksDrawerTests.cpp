@@ -1,4 +1,4 @@
-#include "DrawerRig.h"
+#include "StacksRig.h"
 
 #include "Ostrel/Panels/PanelController.h"
 #include "Ostrel/Views/DeckView.h"
@@ -6,6 +6,7 @@
 #include "Ostrel/Views/SessionChip.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "Ostrel/Views/TurnStacksView.h"
+#include "OstrelCore/Display/ShelfMetrics.h"
 #include "Platform/X11/FakeWindowSystem.h"
 #include "support/GeometryPrinters.h"
 
@@ -19,63 +20,6 @@
 
 using namespace ostrel;
 using namespace ostrel::test;
-
-namespace {
-
-ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at) {
-    ShelfItem i;
-    i.id = id;
-    i.kind = ShelfItemKind::image;
-    i.title = id;
-    i.sessionID = session;
-    i.promptID = prompt;
-    i.createdAt = Date(at);
-    return i;
-}
-
-// A session of turns with `sizes` items each (the first turn newest), ids "<session><turn>-<n>".
-void addSession(Snapshot& s, const QString& id, double at, const QList<int>& sizes) {
-    s.sessions.append(Session(id, std::nullopt, "/work/" + id, "main", Date(at), Date(at + 10)));
-    for (qsizetype t = 0; t < sizes.size(); ++t) {
-        const QString prompt = id + QString::number(t);
-        const double when = at + 1000 - double(t) * 10;
-        s.prompts.append(Prompt{prompt, id, Date(when), "Turn " + prompt});
-        for (int n = 0; n < sizes[t]; ++n) {
-            s.items.append(item(prompt + "-" + QString::number(n), id, prompt, when + 5 - n));
-        }
-    }
-}
-
-// "alpha" with turns of 1, 3 and 5 items, "beta" with one of 2.
-Snapshot twoSessions() {
-    Snapshot s;
-    addSession(s, "alpha", 799990000, {1, 3, 5});
-    addSession(s, "beta", 799980000, {2});
-    return s;
-}
-
-QPoint viewPoint(DrawerRig& rig, QPointF scenePoint) {
-    return rig.view.mapFromScene(scenePoint);
-}
-
-// The tips over the open stacks drawer: a layer drawing them inside the drawer, which the scene
-// keeps, and tips allowed on the drawer's display.
-TipLayer* showTips(DrawerRig& rig) {
-    auto* layer = new TipLayer(rig.tips, DrawerRig::display, rig.clock);
-    rig.scene.addItem(layer);
-    layer->setBounds(QRectF(104 + 8, 8, 880 - 16, 176 - 16));
-    rig.model->tips().canShow = [](quint32 display) { return display == DrawerRig::display; };
-    return layer;
-}
-
-// The pointer rests on a point of the scene for a while.
-void rest(DrawerRig& rig, QPointF scenePoint, double seconds) {
-    rig.tips->pointerMoved(
-        rig.view.viewport()->mapToGlobal(rig.view.mapFromScene(scenePoint)).toPointF(), true);
-    rig.clock->advance(seconds);
-}
-
-} // namespace
 
 TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) {
     DrawerRig rig(ShelfLayoutKind::stacks);
@@ -205,102 +149,6 @@ TEST(StacksDrawer, AClickDealsADeckOutAndAnotherFoldsItBack) {
     EXPECT_FALSE(stacks->reported().contains("alpha1-2"));
 }
 
-TEST(StacksDrawer, ADeckFanningOutStaysWithinItsOwnFrameAtEveryMomentOfTheSpread) {
-    DrawerRig rig(ShelfLayoutKind::stacks);
-    Snapshot s;
-    addSession(s, "alpha", 799990000, {3, 2});
-    s.prompts[0].text = "Draw every deck of the strip with its caption under the cards, please";
-    s.prompts[1].text = "And the next deck of the strip, with a caption just as long as that";
-    rig.publish(s);
-    rig.open();
-    rig.clock->advance(1);
-    TurnStacksView* stacks = rig.drawer->stacks();
-    DeckView* deck = stacks->decks().value("alpha0");
-    DeckView* next = stacks->decks().value("alpha1");
-    ASSERT_TRUE(deck && next);
-    // The 14 points between the two captions, in the panel.
-    const auto gap = [&] {
-        const QRectF frame = stacks->frames().value("alpha0");
-        const QRectF caption = deck->captionRect();
-        return stacks->scroller()
-            ->content()
-            ->mapRectToScene(QRectF(frame.right() + 1, caption.top(), 12, caption.height()))
-            .toAlignedRect();
-    };
-    const QImage rest = rig.render("stacks-spread-rest");
-    const QRgb ground = rest.pixel(gap().center());
-    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
-                      viewPoint(rig, deck->mapToScene(deck->stackRect().center())));
-    // Moments between frames as well as on them: what is drawn is what the strip laid out.
-    for (const double t : {0.01, 0.035, 0.06, 0.09, 0.15}) {
-        rig.clock->advance(t - (rig.clock->now() - 1));
-        const QRectF frame = stacks->frames().value("alpha0");
-        EXPECT_EQ(deck->mapRectToParent(deck->captionRect()).right(), frame.right()) << t;
-        EXPECT_EQ(next->pos().x(), frame.right() + 14) << t;
-        const QImage picture = rig.render(QStringLiteral("stacks-spread-%1").arg(t * 1000));
-        const QRect between = gap();
-        int drawn = 0;
-        for (int y = between.top(); y <= between.bottom(); ++y) {
-            for (int x = between.left(); x <= between.right(); ++x) {
-                drawn += picture.pixel(x, y) != ground ? 1 : 0;
-            }
-        }
-        EXPECT_EQ(drawn, 0) << "drawn into the gap " << t << "s into the spread";
-    }
-}
-
-// Cards without a picture are filled only faintly: a deck's cards stand on the drawer's ground,
-// so that the card behind peeks out beside the top card and never shows its symbol, badge or dot
-// through it, at rest or while the deck fans out.
-TEST(StacksDrawer, ADecksTopCardHidesTheCardBehindAtRestAndWhileFanning) {
-    DrawerRig rig(ShelfLayoutKind::stacks);
-    Snapshot s;
-    addSession(s, "alpha", 799990000, {3});
-    for (ShelfItem& i : s.items) {
-        i.kind = ShelfItemKind::document;
-    }
-    rig.publish(s);
-    rig.open();
-    rig.clock->advance(1);
-    DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
-    ASSERT_NE(deck, nullptr);
-    // Pixels within the top card's outline that change when the cards behind it are taken away.
-    const auto showingThrough = [&](const QString& name) {
-        ThumbnailView* top = deck->cards().value("alpha0-0");
-        const QImage with = rig.render(name);
-        QList<ThumbnailView*> behind;
-        for (ThumbnailView* card : deck->cards()) {
-            if (card != top) {
-                card->hide();
-                behind.append(card);
-            }
-        }
-        const QImage alone = rig.render(name + "-alone");
-        for (ThumbnailView* card : behind) {
-            card->show();
-        }
-        const QPainterPath outline = ThumbnailCard::outline(top->size());
-        const QRect area = top->mapRectToScene(top->boundingRect()).toAlignedRect();
-        int through = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            for (int x = area.left(); x <= area.right(); ++x) {
-                const QPointF at = top->mapFromScene(QPointF(x + 0.5, y + 0.5));
-                if (outline.contains(QRectF(at - QPointF(1.5, 1.5), QSizeF(3, 3)))) {
-                    through += with.pixel(x, y) != alone.pixel(x, y) ? 1 : 0;
-                }
-            }
-        }
-        return through;
-    };
-    EXPECT_EQ(showingThrough("stacks-deck-rest"), 0);
-    QTest::mouseClick(rig.view.viewport(), Qt::LeftButton, {},
-                      viewPoint(rig, deck->mapToScene(deck->stackRect().center())));
-    rig.clock->advance(0.06);
-    EXPECT_GT(deck->spread(), 0.1);
-    EXPECT_LT(deck->spread(), 0.9);
-    EXPECT_EQ(showingThrough("stacks-deck-fanning"), 0);
-}
-
 TEST(StacksDrawer, TheSelectionScrollsIntoViewAndAnOpenedDeckGlidesForward) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     Snapshot s;
@@ -400,6 +248,38 @@ TEST(StacksDrawer, TheSideStripRunsDownUnderACompactHeader) {
     rig.clock->advance(1);
     EXPECT_EQ(deck->length(), 400);
     EXPECT_EQ(deck->cards().value("alpha1-2")->pos(), QPointF(0, 272));
+
+    // A closed deck's count stands on its top card's corner, not off the card below it.
+    DeckView* closed = stacks->decks().value("alpha2");
+    const QRectF badge = closed->badgeRect();
+    EXPECT_GE(badge.intersected(QRectF(QPointF(0, 0), closed->cardSize())).height(),
+              badge.height() - 1);
+}
+
+// The sliver of a card behind the top one is too narrow for its unread dot: not even half of one
+// peeks out beside the top card, at rest or lifted; spread out, the card shows its whole dot.
+TEST(StacksDrawer, ACardBehindShowsItsDotOnlyOnceTheDeckSpreads) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    DeckView* deck = rig.drawer->stacks()->decks().value("alpha2");
+    ASSERT_NE(deck, nullptr);
+    // The accent's pixels in a part of the deck; the drawer and its cards are grey.
+    const auto accented = [&](const QString& name, const QRectF& part) {
+        return colourful(rig.render(name), deck->mapRectToScene(part).toAlignedRect());
+    };
+    const QRectF sliver(112.5, -4, 12, 44);
+    EXPECT_EQ(accented("stacks-sliver-rest", sliver), 0);
+    QGraphicsSceneHoverEvent enter(QEvent::GraphicsSceneHoverEnter);
+    rig.scene.sendEvent(deck, &enter);
+    rig.clock->advance(1);
+    EXPECT_EQ(accented("stacks-sliver-lifted", sliver), 0);
+    rig.model->clickDeck(deck->turn(), deck->turn().items.first(), 1);
+    rig.clock->advance(1);
+    const double d = ShelfMetrics::thumbDotSize;
+    EXPECT_GT(accented("stacks-sliver-spread", QRectF(120 + 112 - ShelfMetrics::thumbDotInset - d,
+                                                      ShelfMetrics::thumbDotInset, d, d)),
+              15);
 }
 
 TEST(StacksDrawer, WheelAndDragMoveTheStripWithinItsRange) {
@@ -564,23 +444,6 @@ TEST(StacksDrawer, ACardPulledDownOutOfTheStripIsDraggedOut) {
                         viewPoint(rig, from + QPointF(1, 10)));
 }
 
-TEST(StacksDrawer, ATurnArrivingIntoTheOpenDrawerFadesIn) {
-    DrawerRig rig(ShelfLayoutKind::stacks);
-    rig.publish(twoSessions());
-    rig.open();
-    TurnStacksView* stacks = rig.drawer->stacks();
-    EXPECT_EQ(stacks->decks().value("alpha1")->opacity(), 1);
-    Snapshot more = twoSessions();
-    addSession(more, "gamma", 799995000, {2});
-    rig.publish(more);
-    DeckView* arrived = stacks->decks().value("gamma0");
-    ASSERT_NE(arrived, nullptr);
-    EXPECT_EQ(arrived->opacity(), 0);
-    EXPECT_EQ(stacks->decks().value("alpha1")->opacity(), 1);
-    rig.clock->advance(1);
-    EXPECT_EQ(arrived->opacity(), 1);
-}
-
 TEST(StacksDrawer, OnlyDecksNearTheViewExistAndTheSelectionBuildsItsOwn) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     Snapshot s;
@@ -642,7 +505,7 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     s.items[0].title = "the-top-card.png";
     rig.publish(s);
     rig.open();
-    showTips(rig);
+    TipLayer* layer = showTips(rig);
     DeckView* deck = rig.drawer->stacks()->decks().value("alpha0");
     ASSERT_NE(deck, nullptr);
 
@@ -656,6 +519,11 @@ TEST(StacksDrawer, TheCaptionAndTheTopCardOfferTheirTips) {
     rest(rig, deck->cards().value("alpha0-0")->mapToScene(QPointF(40, 40)), 0.6);
     ASSERT_TRUE(rig.tips->shown().has_value());
     EXPECT_EQ(rig.tips->shown()->tip.title, "the-top-card.png");
+    // Clear of the count in the card's corner.
+    rig.clock->advance(0.2);
+    ASSERT_TRUE(layer->tipFrame().has_value());
+    EXPECT_FALSE(layer->tipFrame()->intersects(deck->mapRectToScene(deck->badgeRect())));
+    rig.render("stacks-top-card-tip");
     rig.tips->pointerMoved(QPointF(-1000, -1000), false);
     rig.clock->advance(1);
 
@@ -729,124 +597,4 @@ TEST(StacksDrawer, AFannedDeckOfThousandsBuildsAndCountsOnlyTheCardsInView) {
     EXPECT_TRUE(seen.contains(turn.items[4000].id));
     EXPECT_FALSE(seen.contains(turn.items[0].id));
     EXPECT_LE(seen.size(), 10);
-}
-
-TEST(StacksDrawer, ATurnArrivingDropsInWhatFollowsGlidesAlongAndAGoneOneRisesAway) {
-    for (const bool reduced : {false, true}) {
-        Motion::setAccessibilityHook([reduced] { return Accessibility{reduced, false}; });
-        DrawerRig rig(ShelfLayoutKind::stacks);
-        const Snapshot two = twoSessions();
-        rig.publish(two);
-        rig.open();
-        rig.clock->advance(1);
-        TurnStacksView* stacks = rig.drawer->stacks();
-        SessionChip* beta = stacks->chips().value("beta");
-        const double betaWas = beta->x();
-        Snapshot more = two;
-        more.prompts.append(Prompt{"alpha9", "alpha", Date(799991500), "Turn alpha9"});
-        more.items.append(item("alpha9-0", "alpha", "alpha9", 799991505));
-        more.items.append(item("alpha9-1", "alpha", "alpha9", 799991504));
-        rig.publish(more);
-        constexpr double mid = 6.0 / 60 + 1e-6;
-        rig.clock->advance(mid);
-        QPointer<DeckView> deck = stacks->decks().value("alpha9");
-        ASSERT_TRUE(deck);
-        const QPointF home = stacks->frames().value("alpha9").topLeft();
-        EXPECT_GT(deck->opacity(), 0.05);
-        EXPECT_LT(deck->opacity(), 0.95);
-        if (reduced) {
-            EXPECT_EQ(deck->pos(), home) << "a plain fade";
-        } else {
-            EXPECT_EQ(deck->x(), home.x());
-            EXPECT_LT(deck->y(), home.y());
-            EXPECT_GT(deck->y(), home.y() - 12);
-        }
-        const double betaTo = betaWas + 117 + 14;
-        EXPECT_GT(beta->x(), betaWas);
-        EXPECT_LT(beta->x(), betaTo);
-        rig.render(reduced ? "stacks-arrival-mid-reduced" : "stacks-arrival-mid");
-        rig.clock->advance(1);
-        EXPECT_EQ(deck->opacity(), 1);
-        EXPECT_EQ(deck->pos(), home);
-        EXPECT_EQ(beta->x(), betaTo);
-
-        rig.publish(two);
-        rig.clock->advance(mid);
-        ASSERT_TRUE(deck);
-        EXPECT_FALSE(stacks->decks().contains("alpha9"));
-        EXPECT_LT(deck->opacity(), 0.95);
-        EXPECT_EQ(deck->y() < home.y(), !reduced) << "rising as it fades, unless reduced";
-        EXPECT_LT(beta->x(), betaTo);
-        rig.clock->advance(1);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_TRUE(deck.isNull());
-        EXPECT_EQ(beta->x(), betaWas);
-    }
-    Motion::setAccessibilityHook({});
-}
-
-TEST(StacksDrawer, FoldingASessionLiftsItsDecksAwayTurnsItsChevronAndRapidFoldsEndWhole) {
-    DrawerRig rig(ShelfLayoutKind::stacks);
-    rig.publish(twoSessions());
-    rig.open();
-    rig.clock->advance(1);
-    TurnStacksView* stacks = rig.drawer->stacks();
-    SessionChip* alpha = stacks->chips().value("alpha");
-    const QRect chevron = alpha->mapRectToScene(QRectF(0, 0, 12, 24)).toRect();
-    const auto look = [&](const QString& name) { return rig.render(name).copy(chevron); };
-    const QImage open = look("stacks-fold-open");
-    QPointer<DeckView> deck = stacks->decks().value("alpha1");
-    const double y = deck->y();
-    rig.model->toggleCollapsed("alpha");
-    rig.clock->advance(4.0 / 60 + 1e-6);
-    ASSERT_TRUE(deck);
-    EXPECT_LT(deck->opacity(), 0.95);
-    EXPECT_LT(deck->y(), y);
-    const QImage turning = look("stacks-fold-mid");
-    rig.clock->advance(1);
-    EXPECT_NE(turning, open);
-    EXPECT_NE(turning, look("stacks-fold-end"));
-
-    // Unfolded, its decks drop in as arrivals do.
-    rig.model->toggleCollapsed("alpha");
-    rig.clock->advance(4.0 / 60 + 1e-6);
-    deck = stacks->decks().value("alpha1");
-    ASSERT_TRUE(deck);
-    EXPECT_LT(deck->opacity(), 0.95);
-    EXPECT_LT(deck->y(), y);
-    rig.render("stacks-unfold-mid");
-
-    // Ten folds a second while its decks drop in and a new turn arrives: open again, every deck
-    // and card whole and in its place.
-    for (int i = 0; i < 10; ++i) {
-        rig.model->toggleCollapsed("alpha");
-        rig.clock->advance(0.1);
-        if (i == 4) {
-            Snapshot more = twoSessions();
-            more.prompts.append(Prompt{"beta9", "beta", Date(799981500), "Turn beta9"});
-            for (int n = 0; n < 3; ++n) {
-                more.items.append(item("beta9-" + QString::number(n), "beta", "beta9", 799981505));
-            }
-            rig.publish(more);
-        }
-    }
-    rig.clock->advance(1);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(look("stacks-fold-again"), open);
-    int decks = 0;
-    for (QGraphicsItem* child : stacks->scroller()->content()->childItems()) {
-        if (auto* d = dynamic_cast<DeckView*>(child)) {
-            ++decks;
-            EXPECT_EQ(d->opacity(), 1);
-            EXPECT_EQ(d->pos(), stacks->frames().value(d->turn().id).topLeft());
-            EXPECT_EQ(d->cards().size(), std::min<qsizetype>(d->turn().items.size(), 2));
-            for (ThumbnailView* card : d->cards()) {
-                EXPECT_TRUE(card->isVisible());
-                EXPECT_EQ(card->opacity(), 1);
-                EXPECT_GE(card->pos().y(), -2);
-            }
-        }
-    }
-    EXPECT_EQ(decks, stacks->decks().size());
-    EXPECT_EQ(decks, 5);
 }
