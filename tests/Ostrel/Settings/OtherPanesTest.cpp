@@ -269,6 +269,18 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
               "Checks whether a newer version of Ostrel is out.");
     withFeed.show();
+    // The disabled row's title is dimmed with its switch.
+    const auto ink = [](const AboutPane& about) {
+        const QImage title = about.autoCheck()->label()->title()->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < title.height(); ++y) {
+            for (int x = 0; x < title.width(); ++x) {
+                darkest = std::min(darkest, qGray(title.pixel(x, y)));
+            }
+        }
+        return darkest;
+    };
+    EXPECT_GT(ink(pane), ink(withFeed) + 60);
     QTest::mouseClick(withFeed.autoCheck()->toggle(), Qt::LeftButton);
     EXPECT_EQ(stored().value("autoCheckUpdates"), true);
 
