@@ -94,23 +94,21 @@ TEST(ShelfHeader, TheUnreadCountRollsToTheNewNumberOnlyWhereTheShelfIsOpen) {
     EXPECT_EQ(label->roll(), 1);
     // Looked at in one place: while it rolls the label claims more than at rest.
     const QRect place = label->sceneBoundingRect().toAlignedRect();
-    const auto crop = [&](DrawerRig& rig, UnreadLabel*) {
-        return rig.render(QStringLiteral("header")).copy(place);
-    };
-    const QImage four = crop(rig, label);
+    const auto seen = [&] { return rig.render(QStringLiteral("header")).copy(place); };
+    const QImage four = seen();
 
     rig.publish(withUnread(5));
     EXPECT_EQ(label->text(), "5 new");
     EXPECT_EQ(label->accessibleName(), "5 new");
-    EXPECT_EQ(crop(rig, label), four); // the roll starts at the old number
+    EXPECT_EQ(seen(), four); // the roll starts at the old number
     rig.clock->advance(0.08);
     const double mid = label->roll();
     EXPECT_GT(mid, 0.1);
     EXPECT_LT(mid, 0.9);
-    const QImage rolling = crop(rig, label);
+    const QImage rolling = seen();
     rig.clock->advance(1.0);
     EXPECT_EQ(label->roll(), 1);
-    const QImage five = crop(rig, label);
+    const QImage five = seen();
     EXPECT_NE(rolling, four);
     EXPECT_NE(rolling, five);
     EXPECT_NE(four, five);
