@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -59,6 +60,11 @@ inline int expectFramesWhole(QWidget* window, double ratio, const std::string& w
     for (QAbstractScrollArea* area : window->findChildren<QAbstractScrollArea*>()) {
         if (area->frameWidth() > 0 || dynamic_cast<BorderedList*>(area) != nullptr) {
             boxes.append(area);
+        }
+    }
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (!button->isFlat()) {
+            boxes.append(button);
         }
     }
     for (QLineEdit* field : window->findChildren<QLineEdit*>()) {
