@@ -1,4 +1,5 @@
 #include "SettingsTestSupport.h"
+#include "support/WholeFrames.h"
 
 #include "Ostrel/Settings/AboutPane.h"
 #include "Ostrel/Settings/DisplaysPane.h"
@@ -140,6 +141,10 @@ TEST_F(PaneTest, FoldersPaneKeepsWatchedFoldersFreeOfRepeats) {
     EXPECT_EQ(strings(stored().value("watchedFolders")), (QStringList{"/tmp/other", "/tmp/new"}));
     EXPECT_EQ(pane.selection(), "/tmp/new");
     EXPECT_EQ(pane.watchedList()->currentRow(), 1);
+    // The selected row stays inside the list's border at fractional scales.
+    for (const double ratio : {1.25, 1.5, 1.75}) {
+        EXPECT_GE(test::expectFramesWhole(&pane, ratio, "selected"), 1);
+    }
 }
 
 TEST_F(PaneTest, FolderRowsShowTheFoldersTheEngineUses) {
