@@ -179,7 +179,7 @@ void AboutPane::refresh() {
                   : QStringLiteral("Checks whether a newer version of Ostrel is out."));
     check_->setEnabled(source);
     autoCheck_->setOn(settings_.prefs().autoCheckUpdates);
-    autoCheck_->toggle()->setEnabled(!website);
+    autoCheck_->setEnabled(!website);
 }
 
 } // namespace ostrel

@@ -2,6 +2,7 @@
 
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/FolderRow.h"
+#include "Ostrel/Widgets/BorderedList.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/ToneLabel.h"
@@ -82,7 +83,7 @@ FoldersPane::FoldersPane(AppSettings& settings, Environment env, FolderChooser c
     auto* blockLayout = new QVBoxLayout(block);
     blockLayout->setContentsMargins(0, 0, 0, 0);
     blockLayout->setSpacing(4);
-    list_ = new QListWidget;
+    list_ = new BorderedList;
     list_->setFixedHeight(118);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setAlternatingRowColors(false);

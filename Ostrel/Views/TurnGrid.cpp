@@ -244,8 +244,10 @@ void TurnCaption::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
         }
         painter->restore();
     }
+    // A cut caption has taken the whole line: what its ellipsis leaves short of the edge is no
+    // room for the hairline, which would stand there as a stub.
     const double hairLeft = p.button.right() + captionSpacing;
-    if (hairLeft < width_) {
+    if (p.text == p.full && hairLeft < width_) {
         painter->fillRect(QRectF(hairLeft, std::floor(midY), width_ - hairLeft, 1),
                           ShelfStyle::hairline());
     }

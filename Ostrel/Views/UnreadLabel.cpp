@@ -36,6 +36,7 @@ void UnreadLabel::setCount(qint64 count, const Motion::Curve& curve) {
     if (curve.kind() == Motion::Curve::Kind::none || from_.isEmpty() || count < 1) {
         roll_.set(1);
     }
+    reach();
     update();
     notify(this, QAccessible::NameChanged);
     frame();
@@ -52,13 +53,44 @@ void UnreadLabel::frame() {
             update();
             frame();
         });
+    } else {
+        // The old number is gone: what it reached beyond the new one is given back.
+        reach();
     }
 }
 
 void UnreadLabel::setSize(QSizeF size) {
     if (size != size_) {
-        prepareGeometryChange();
         size_ = size;
+        reach();
+    }
+}
+
+void UnreadLabel::reach() {
+    // The view repaints only what an item claims: ink outside it would stay on screen after the
+    // number changed, or be wiped by a neighbour's repaint halfway through a glyph.
+    const QFont font = ShelfStyle::headerFont();
+    const QFontMetricsF m(font);
+    const QString text = this->text();
+    const double left = ShelfHeaderLayout::unreadDot + ShelfMetrics::smallSpacing;
+    const double base = size_.height() / 2 - m.height() / 2 + m.ascent();
+    QRectF r(QPointF(0, 0), size_);
+    if (!text.isEmpty()) {
+        r |= m.boundingRect(text).translated(left, base);
+    }
+    if (roll_.isRunning(clock_->now()) && !from_.isEmpty() && from_ != text) {
+        // The old text stands centred over the new one; changing characters rise by the travel
+        // out of and into the line (further on a spring's overshoot).
+        const double centre = left + m.horizontalAdvance(text) / 2;
+        r |= m.boundingRect(from_).translated(centre - m.horizontalAdvance(from_) / 2, base);
+        const double travel = CountRoll::travel(font) * 1.5;
+        r.adjust(0, -travel, 0, travel);
+    }
+    // Smoothed edges reach into the next pixel.
+    r.adjust(-1, -1, 1, 1);
+    if (r != bounds_) {
+        prepareGeometryChange();
+        bounds_ = r;
     }
 }
 

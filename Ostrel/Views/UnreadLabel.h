@@ -26,7 +26,9 @@ public:
     double roll() const;
     void setSize(QSizeF size);
 
-    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    // Everything the label paints: its room, the ink of its text and, while a number rolls, the
+    // old text over the new one and the way its changing characters travel.
+    QRectF boundingRect() const override { return bounds_; }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
 
     QAccessible::Role accessibleRole() const override { return QAccessible::StaticText; }
@@ -36,6 +38,7 @@ public:
 private:
     QString textOf(qint64 count) const;
     void frame();
+    void reach();
 
     bool compact_;
     std::shared_ptr<MainClock> clock_;
@@ -44,6 +47,7 @@ private:
     Motion::Animated roll_{1};
     MainClock::Handle next_;
     QSizeF size_;
+    QRectF bounds_;
 };
 
 } // namespace ostrel

@@ -54,6 +54,11 @@ void ToneLabel::applyTone() {
     QPalette p = palette();
     p.setColor(QPalette::WindowText, colour);
     p.setColor(QPalette::Text, colour);
+    // A disabled row's label fades with its control, which draws at half strength.
+    QColor dimmed = colour;
+    dimmed.setAlphaF(colour.alphaF() * 0.5F);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, dimmed);
+    p.setColor(QPalette::Disabled, QPalette::Text, dimmed);
     setPalette(p);
     applying_ = false;
 }

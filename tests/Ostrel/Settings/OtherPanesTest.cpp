@@ -1,4 +1,5 @@
 #include "SettingsTestSupport.h"
+#include "support/WholeFrames.h"
 
 #include "Ostrel/Settings/AboutPane.h"
 #include "Ostrel/Settings/DisplaysPane.h"
@@ -140,6 +141,10 @@ TEST_F(PaneTest, FoldersPaneKeepsWatchedFoldersFreeOfRepeats) {
     EXPECT_EQ(strings(stored().value("watchedFolders")), (QStringList{"/tmp/other", "/tmp/new"}));
     EXPECT_EQ(pane.selection(), "/tmp/new");
     EXPECT_EQ(pane.watchedList()->currentRow(), 1);
+    // The selected row stays inside the list's border at fractional scales.
+    for (const double ratio : {1.25, 1.5, 1.75}) {
+        EXPECT_GE(test::expectFramesWhole(&pane, ratio, "selected"), 1);
+    }
 }
 
 TEST_F(PaneTest, FolderRowsShowTheFoldersTheEngineUses) {
@@ -269,6 +274,18 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
               "Checks whether a newer version of Ostrel is out.");
     withFeed.show();
+    // The disabled row's title is dimmed with its switch.
+    const auto ink = [](const AboutPane& about) {
+        const QImage title = about.autoCheck()->label()->title()->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < title.height(); ++y) {
+            for (int x = 0; x < title.width(); ++x) {
+                darkest = std::min(darkest, qGray(title.pixel(x, y)));
+            }
+        }
+        return darkest;
+    };
+    EXPECT_GT(ink(pane), ink(withFeed) + 60);
     QTest::mouseClick(withFeed.autoCheck()->toggle(), Qt::LeftButton);
     EXPECT_EQ(stored().value("autoCheckUpdates"), true);
 

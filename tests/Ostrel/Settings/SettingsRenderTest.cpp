@@ -3,6 +3,7 @@
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "support/ReadableWindow.h"
+#include "support/WholeFrames.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -17,7 +18,8 @@ class SettingsRenderTest : public test::SettingsFixture {};
 } // namespace
 
 // Every pane in both appearances, saved as PNGs for a look when OSTREL_RENDER_DIR is set; every
-// text reads on its ground (4.5:1) and every switch that is off stands out from its row (3:1).
+// text reads on its ground (4.5:1), every switch that is off stands out from its row (3:1), and
+// every framed box is whole at fractional scales.
 TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
     writeStore({{"watchedFolders", QJsonArray{QDir::homePath(), "/nonexistent/folder"}},
                 {"hotkeyModifiers", 4096}});
@@ -43,6 +45,9 @@ TEST_F(SettingsRenderTest, RendersEveryPaneInBothAppearances) {
                                                QPoint(icon.right() + 4, icon.center().y() + 3)),
                                 QSize(sidebar->width() - icon.right() - 12, 13));
             EXPECT_GE(test::legibility(image, version), 4.5) << where;
+            for (const double ratio : {1.25, 1.5, 1.75}) {
+                EXPECT_GE(test::expectFramesWhole(controller.window(), ratio, where), 1) << where;
+            }
             const QString path = test::renderPath(rawValue(pane) + (dark ? "-dark" : "-light"));
             if (!path.isEmpty()) {
                 EXPECT_TRUE(image.save(path));

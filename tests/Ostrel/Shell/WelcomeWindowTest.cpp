@@ -8,6 +8,7 @@
 #include "support/FocusStops.h"
 #include "support/ReadableWindow.h"
 #include "support/ShelfModelTestSupport.h"
+#include "support/WholeFrames.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,6 +70,9 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     EXPECT_GT(image.height(), 300);
     // Every line reads on its ground, and the switch, off, stands out from its row.
     EXPECT_GE(expectReadable(welcome.window(), image, "welcome"), 5);
+    for (const double ratio : {1.25, 1.5, 1.75}) {
+        EXPECT_GE(expectFramesWhole(welcome.window(), ratio, "welcome"), 1);
+    }
 
     welcome.doneButton()->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return closed == 1; }, 2000));

@@ -452,7 +452,16 @@ TEST(RailDrawer, HostileTextsAndAHugeTurnStayBoundedAndDrawTheirFirstLine) {
     ASSERT_NE(row, nullptr);
     EXPECT_TRUE(row->nameCut());
     // Line breaks joined into one name by the session's rules; still cut short with an ellipsis.
-    rig.render("hostile-texts");
+    // The cut caption runs to the edge: no stub of its hairline after the ellipsis.
+    const QImage texts = rig.render("hostile-texts");
+    const QRectF line = caption->sceneBoundingRect();
+    int marked = 0;
+    for (int x = int(line.left() + caption->buttonRect().right()) + 2; x < int(line.right()); ++x) {
+        for (int y = int(line.center().y()) - 2; y <= int(line.center().y()) + 2; ++y) {
+            marked += texts.pixel(x, y) != texts.pixel(int(line.right()) - 1, int(line.top()));
+        }
+    }
+    EXPECT_EQ(marked, 0);
 
     grid->scrollArea()->wheel(-120 * 100000); // to the end of 1,667 rows
     EXPECT_EQ(grid->scrollArea()->offset(), grid->scrollArea()->extent().maxOffset());

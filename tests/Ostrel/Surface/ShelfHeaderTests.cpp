@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <QTest>
 
 using namespace ostrel;
@@ -91,20 +92,23 @@ TEST(ShelfHeader, TheUnreadCountRollsToTheNewNumberOnlyWhereTheShelfIsOpen) {
     UnreadLabel* label = rig.drawer->header()->unread();
     EXPECT_EQ(label->text(), "4 new");
     EXPECT_EQ(label->roll(), 1);
-    const QImage four = crop(rig, label);
+    // Looked at in one place: while it rolls the label claims more than at rest.
+    const QRect place = label->sceneBoundingRect().toAlignedRect();
+    const auto seen = [&] { return rig.render(QStringLiteral("header")).copy(place); };
+    const QImage four = seen();
 
     rig.publish(withUnread(5));
     EXPECT_EQ(label->text(), "5 new");
     EXPECT_EQ(label->accessibleName(), "5 new");
-    EXPECT_EQ(crop(rig, label), four); // the roll starts at the old number
+    EXPECT_EQ(seen(), four); // the roll starts at the old number
     rig.clock->advance(0.08);
     const double mid = label->roll();
     EXPECT_GT(mid, 0.1);
     EXPECT_LT(mid, 0.9);
-    const QImage rolling = crop(rig, label);
+    const QImage rolling = seen();
     rig.clock->advance(1.0);
     EXPECT_EQ(label->roll(), 1);
-    const QImage five = crop(rig, label);
+    const QImage five = seen();
     EXPECT_NE(rolling, four);
     EXPECT_NE(rolling, five);
     EXPECT_NE(four, five);
@@ -114,4 +118,56 @@ TEST(ShelfHeader, TheUnreadCountRollsToTheNewNumberOnlyWhereTheShelfIsOpen) {
     rig.publish(withUnread(6));
     EXPECT_EQ(label->text(), "6 new");
     EXPECT_EQ(label->roll(), 1);
+}
+
+// Whatever the label paints, at rest or rolling, at any scale, lies within what it claims (the
+// view repaints no more than that: ink beyond it stays behind or is cut by a neighbour's
+// repaint), and that stays clear of the chip and the filter button beside it.
+TEST(ShelfHeader, TheUnreadLabelPaintsOnlyWhereItClaimsAndClearOfItsNeighbours) {
+    DrawerRig rig;
+    rig.publish(withUnread(13));
+    rig.open();
+    rig.model->toggleKind(KindFilter::images);
+    ShelfHeader* header = rig.drawer->header();
+    UnreadLabel* label = header->unread();
+    const auto escaped = [&](double ratio) {
+        const QRectF claimed = label->boundingRect();
+        const double margin = 30;
+        QImage image(((claimed.size() + QSizeF(2 * margin, 2 * margin)) * ratio).toSize(),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.translate(margin - claimed.left(), margin - claimed.top());
+        label->paint(&painter, nullptr, nullptr);
+        painter.end();
+        const QRect inside =
+            QRectF(QPointF(margin, margin) * ratio, claimed.size() * ratio).toAlignedRect();
+        int out = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                out += !inside.contains(x, y) && qAlpha(image.pixel(x, y)) > 0;
+            }
+        }
+        return out;
+    };
+    for (const auto& [from, to] : std::vector<std::pair<int, int>>{{13, 8}, {9, 10}, {99, 100}}) {
+        rig.publish(withUnread(from));
+        rig.clock->advance(1);
+        rig.publish(withUnread(to));
+        for (int step = 0; step < 12; ++step) {
+            ASSERT_TRUE(header->chip()->isVisible());
+            const QRectF at = label->sceneBoundingRect();
+            EXPECT_GE(at.left(), header->chip()->sceneBoundingRect().right()) << to;
+            EXPECT_LE(at.right(), header->filterButton()->sceneBoundingRect().left()) << to;
+            for (const double ratio : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+                EXPECT_EQ(escaped(ratio), 0)
+                    << from << " to " << to << " step " << step << " at " << ratio;
+            }
+            rig.clock->advance(0.04);
+        }
+        rig.clock->advance(1);
+        EXPECT_EQ(label->roll(), 1);
+        EXPECT_EQ(escaped(2), 0) << to << " at rest";
+    }
 }
