@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace ostrel;
@@ -25,6 +28,27 @@ TEST(AtomicFile, ReplacesWholeAndKeepsTheOldFileOnFailure) {
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->domain.isEmpty());
     EXPECT_NE(error->code, 0);
+}
+
+TEST(AtomicFile, AWriteThatFailsPartWayLeavesNoTemporaryFile) {
+    // The file size limit fails a write part way, as a full disk does.
+    test::TempDir dir;
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QByteArray big(16384, 'x');
+    const auto replaced = AtomicFile::write(dir.file("a.json"), big);
+    const auto unsynced = AtomicFile::writeUnsynced(dir.file("b.json"), big);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->code, EFBIG);
+    EXPECT_TRUE(unsynced);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 TEST(AtomicFile, AStagedFileIsPlacedWholeOverAnyOldOneAndLeavesNothingWhenDropped) {
