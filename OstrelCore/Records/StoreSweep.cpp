@@ -155,8 +155,8 @@ struct Store::Sweep {
                     return step;
                 }
                 const std::string_view name(entry->d_name);
-                if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) &&
-                    ownName(name, folder == 1) &&
+                // Links and folders are told apart on the queue, at the moment of removal.
+                if (ownName(name, folder == 1) &&
                     !std::binary_search(named.begin(), named.end(), nameHash(name))) {
                     step.names.append(QByteArray(name.data(), qsizetype(name.size())));
                     if (step.names.size() >= sweepBatch) {
@@ -203,7 +203,8 @@ struct Store::Sweep {
             if (item.fileURL) {
                 named.push_back(nameHash(QFile::encodeName(item.fileURL->fileName())));
             }
-            named.push_back(nameHash(QFile::encodeName(safeFileName(item.id) + QStringLiteral(".jpg"))));
+            named.push_back(
+                nameHash(QFile::encodeName(safeFileName(item.id) + QStringLiteral(".jpg"))));
         };
         for (const ShelfItem& item : std::as_const(items)) {
             add(item);
