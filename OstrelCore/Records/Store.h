@@ -364,9 +364,13 @@ public:
 private:
     struct Sweep;
     bool halted() const { return halted_ && halted_(); }
-    // On the queue: removes the orphans among `names` of `folder`; false when the sweep ends.
-    bool sweepNames(Sweep& sweep, const QString& folder, const QList<QByteArray>& names);
+    // On the queue: removes the orphans among the names of the step under way, within a time
+    // when `bounded`; answers 1 when some are left for another job, 0 when all were judged, -1
+    // when the sweep cannot go on.
+    int sweepNames(Sweep& sweep, bool bounded);
+    // The next listing step, on the writer, then its judging, on the queue.
     void sweepStep(const std::shared_ptr<Sweep>& sweep);
+    void sweepJudge(const std::shared_ptr<Sweep>& sweep);
     void endSweep(const std::shared_ptr<Sweep>& sweep);
     // While a sweep runs, names of the files that items have come to name since it began.
     void keepFromSweep(const ShelfItem& item);

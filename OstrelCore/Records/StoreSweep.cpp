@@ -29,6 +29,8 @@ constexpr qsizetype removalBatch = 128;
 // of a hundred thousand copies never holds the writer (and the index writes behind it) for long.
 constexpr int listStepEntries = 4096;
 constexpr qint64 listStepMs = 20;
+// How long one job of the queue judges and removes names before it lets the next job in.
+constexpr qint64 judgeStepMs = 10;
 // Entries of one folder looked at in all: a folder filled by another hand is not walked for ever.
 constexpr qint64 listLimit = 4'000'000;
 // The entries of the support folder looked at for an index set aside.
@@ -106,8 +108,12 @@ struct Store::Sweep {
     struct Step {
         int folder = 0;
         QList<QByteArray> names;
+        // How many of them were judged.
+        qsizetype at = 0;
         bool done = false;
     };
+    // The step under way: listed on the writer, then judged on the queue.
+    Step current;
 
     Sweep() = default;
     Sweep(const Sweep&) = delete;
@@ -125,7 +131,9 @@ struct Store::Sweep {
             if (indexSetAside()) {
                 qCInfo(lcStore, "files no item names are kept while an index set aside lies in %s",
                        qUtf8Printable(root));
-                return Step{0, {}, true};
+                Step none;
+                none.done = true;
+                return none;
             }
             takeNames();
         }
@@ -237,9 +245,8 @@ void Store::sweepOrphans() {
         return;
     }
     for (;;) {
-        const Sweep::Step step = sweep->next();
-        if (halted() || !sweepNames(*sweep, sweep->folders[size_t(step.folder)], step.names) ||
-            step.done) {
+        sweep->current = sweep->next();
+        if (halted() || sweepNames(*sweep, false) < 0 || sweep->current.done) {
             break;
         }
     }
@@ -247,36 +254,59 @@ void Store::sweepOrphans() {
 }
 
 void Store::sweepStep(const std::shared_ptr<Sweep>& sweep) {
-    writer_->async([sweep, weak = weak_from_this(), autosave = autosave_] {
+    writer_->async([sweep, weak = weak_from_this()] {
         if (sweep->halted && sweep->halted()) {
             return; // the process ends: the next start sweeps again
         }
-        auto step = std::make_shared<Sweep::Step>(sweep->next());
-        autosave->async([weak, sweep, step] {
-            const auto self = weak.lock();
-            if (!self || self->sweep_ != sweep) {
-                return;
-            }
-            if (self->halted() ||
-                !self->sweepNames(*sweep, sweep->folders[size_t(step->folder)], step->names) ||
-                step->done) {
-                self->endSweep(sweep);
-                return;
-            }
-            self->sweepStep(sweep);
-        });
+        sweep->current = sweep->next();
+        if (const auto self = weak.lock()) {
+            self->autosave_->async([weak, sweep] {
+                if (const auto store = weak.lock()) {
+                    store->sweepJudge(sweep);
+                }
+            });
+        }
     });
 }
 
-bool Store::sweepNames(Sweep& sweep, const QString& folder, const QList<QByteArray>& names) {
-    if (names.isEmpty()) {
-        return true;
+void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
+    if (sweep_ != sweep) {
+        return;
     }
+    const int left = halted() ? -1 : sweepNames(*sweep, true);
+    if (left < 0 || (left == 0 && sweep->current.done)) {
+        endSweep(sweep);
+    } else if (left > 0) {
+        // The rest of the step in a job of its own: captures waiting on the queue come first.
+        autosave_->async([weak = weak_from_this(), sweep] {
+            if (const auto self = weak.lock()) {
+                self->sweepJudge(sweep);
+            }
+        });
+    } else {
+        sweepStep(sweep);
+    }
+}
+
+int Store::sweepNames(Sweep& sweep, bool bounded) {
+    Sweep::Step& step = sweep.current;
+    if (step.at >= step.names.size()) {
+        return 0;
+    }
+    const QString& folder = sweep.folders[size_t(step.folder)];
     const int fd = openFolder(folder);
     if (fd < 0) {
-        return false;
+        return -1;
     }
-    for (const QByteArray& name : names) {
+    QElapsedTimer timer;
+    timer.start();
+    for (; step.at < step.names.size(); ++step.at) {
+        // A removal can wait on a slow disk: the queue is held this long at most, and a step
+        // goes on in the next job.
+        if (bounded && timer.elapsed() > judgeStepMs) {
+            break;
+        }
+        const QByteArray& name = step.names.at(step.at);
         // Judged here, on the queue, at the moment of removal: an item stored since the sweep
         // began names its files in `sweepKept_`, and a file whose removal waits for an index
         // without it may still be named by the index on disk.
@@ -297,7 +327,7 @@ bool Store::sweepNames(Sweep& sweep, const QString& folder, const QList<QByteArr
         }
     }
     ::close(fd);
-    return true;
+    return step.at < step.names.size() ? 1 : 0;
 }
 
 void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
