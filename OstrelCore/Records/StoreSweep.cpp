@@ -254,18 +254,17 @@ void Store::sweepOrphans() {
 }
 
 void Store::sweepStep(const std::shared_ptr<Sweep>& sweep) {
-    writer_->async([sweep, weak = weak_from_this()] {
+    // The store is never held on the writer: its last reference must not go there.
+    writer_->async([sweep, weak = weak_from_this(), autosave = autosave_] {
         if (sweep->halted && sweep->halted()) {
             return; // the process ends: the next start sweeps again
         }
         sweep->current = sweep->next();
-        if (const auto self = weak.lock()) {
-            self->autosave_->async([weak, sweep] {
-                if (const auto store = weak.lock()) {
-                    store->sweepJudge(sweep);
-                }
-            });
-        }
+        autosave->async([weak, sweep] {
+            if (const auto self = weak.lock()) {
+                self->sweepJudge(sweep);
+            }
+        });
     });
 }
 
