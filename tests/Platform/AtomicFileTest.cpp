@@ -1,14 +1,12 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/Date.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 #include <QDir>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace ostrel;
@@ -33,17 +31,13 @@ TEST(AtomicFile, ReplacesWholeAndKeepsTheOldFileOnFailure) {
 TEST(AtomicFile, AWriteThatFailsPartWayLeavesNoTemporaryFile) {
     // The file size limit fails a write part way, as a full disk does.
     test::TempDir dir;
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const QByteArray big(16384, 'x');
-    const auto replaced = AtomicFile::write(dir.file("a.json"), big);
-    const auto unsynced = AtomicFile::writeUnsynced(dir.file("b.json"), big);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    std::optional<Error> replaced, unsynced;
+    {
+        const test::FileSizeLimit limit(4096);
+        replaced = AtomicFile::write(dir.file("a.json"), big);
+        unsynced = AtomicFile::writeUnsynced(dir.file("b.json"), big);
+    }
     ASSERT_TRUE(replaced);
     EXPECT_EQ(replaced->code, EFBIG);
     EXPECT_TRUE(unsynced);

@@ -1,6 +1,7 @@
 // Files of the store left behind: temporary files at a start, orphans swept, removals cut short.
 #include "OstrelCore/Records/Store.h"
 #include "RecordsTestSupport.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -10,11 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <csignal>
 #include <future>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace ostrel;
@@ -73,16 +72,12 @@ TEST_F(StoreSweep, AStartRemovesUnfinishedWritesAtTheTopOfTheSupportFolder) {
 
 TEST_F(StoreSweep, ACopyThatFailsPartWayLeavesNoTemporaryFile) {
     const QString source = dir.write("big.png", QByteArray(16384, 'b'));
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto copied = store->copyInFile(source, "big", "png", QString(64, u'0'));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(std::holds_alternative<Error>(copied));
+    std::optional<Store::CopyResult> copied;
+    {
+        const test::FileSizeLimit limit(4096);
+        copied = store->copyInFile(source, "big", "png", QString(64, u'0'));
+    }
+    ASSERT_TRUE(std::holds_alternative<Error>(*copied));
     EXPECT_EQ(QDir(dir.file("support/items"))
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList());
