@@ -34,10 +34,12 @@ namespace {
 // offsets, the start's moment, the files set aside). Nothing else writes into our folders, so
 // before the first write of this run any such file is a leftover, and the index's may be as
 // large as the index. Only plain files go: never a folder, nor a link (nor what it leads to).
-void removeLeftovers(const QString& folder) {
+// The support folder may be a link of the user's; the folders within are ours, never links.
+void removeLeftovers(const QString& folder, bool throughLink = false) {
     // A plain listing: the folder holds a file or two for every item, and only the names count.
     const QByteArray native = QFile::encodeName(folder);
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(native.constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
     DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
     if (dir == nullptr) {
         if (fd >= 0) {
@@ -129,7 +131,7 @@ void Store::load() {
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
     loadedAtWall_ = QDateTime::currentSecsSinceEpoch();
-    removeLeftovers(rootPath_);
+    removeLeftovers(rootPath_, true);
     removeLeftovers(itemsDir_);
     removeLeftovers(thumbsDir_);
 

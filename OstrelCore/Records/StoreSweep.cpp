@@ -61,10 +61,21 @@ size_t nameHash(QByteArrayView name) {
     return qHash(name, 0);
 }
 
-// A folder of ours, opened without following a link at its name.
-int openFolder(const QString& path) {
+// A folder of ours, opened without following a link at its name (but for the support folder,
+// which may be a link of the user's).
+int openFolder(const QString& path, bool throughLink = false) {
     return ::open(QFile::encodeName(path).constData(),
-                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                  O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
+}
+
+// A listing of the folder, or null.
+DIR* listFolder(const QString& path, bool throughLink = false) {
+    const int fd = openFolder(path, throughLink);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (dir == nullptr && fd >= 0) {
+        ::close(fd);
+    }
+    return dir;
 }
 
 } // namespace
@@ -142,12 +153,8 @@ struct Store::Sweep {
         Step step;
         while (folder < int(folders.size())) {
             if (dir == nullptr) {
-                const int fd = openFolder(folders[size_t(folder)]);
-                dir = fd < 0 ? nullptr : ::fdopendir(fd);
+                dir = listFolder(folders[size_t(folder)]);
                 if (dir == nullptr) {
-                    if (fd >= 0) {
-                        ::close(fd);
-                    }
                     ++folder;
                     continue;
                 }
@@ -183,12 +190,8 @@ struct Store::Sweep {
 
     // An index set aside may be mended by hand: the files it names stay while it lies there.
     bool indexSetAside() const {
-        const int fd = openFolder(root);
-        DIR* top = fd < 0 ? nullptr : ::fdopendir(fd);
+        DIR* top = listFolder(root, true);
         if (top == nullptr) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
             return true;
         }
         bool found = false;
