@@ -24,7 +24,12 @@ namespace {
 class StoreSweep : public ::testing::Test {
 protected:
     test::TempDir dir;
-    QUrl root = QUrl::fromLocalFile(dir.file("support"));
+    // The support folder may be a link of the user's.
+    QUrl root = [this] {
+        QDir().mkpath(dir.file("support"));
+        QFile::link(dir.file("support"), dir.file("linked"));
+        return QUrl::fromLocalFile(dir.file("linked"));
+    }();
     std::shared_ptr<Store> store = Store::make(root, [] { return Date(100.0); });
 
     // An item with a copy and a thumbnail, as capture stores it.
@@ -62,9 +67,7 @@ TEST_F(StoreSweep, AStartRemovesUnfinishedWritesAtTheTopOfTheSupportFolder) {
     const QString target = dir.write("theirs", "x");
     QFile::link(target, dir.file("support/.incoming-link"));
     dir.write("support/notes.json", "{}");
-    // The support folder may be a link of the user's.
-    QFile::link(dir.file("support"), dir.file("linked"));
-    store = Store::make(QUrl::fromLocalFile(dir.file("linked")), [] { return Date(100.0); });
+    store = Store::make(root, [] { return Date(100.0); });
     EXPECT_FALSE(QFile::exists(dir.file("support/.incoming-Ab12Cd")));
     EXPECT_TRUE(QFile::exists(dir.file("support/.incoming-dir/inside")));
     EXPECT_TRUE(QFileInfo(dir.file("support/.incoming-link")).isSymLink());
