@@ -191,3 +191,18 @@ TEST_F(StoreSweep, ARemovalOfManyFilesEndsWithinABatchWhenTheProcessIsToEnd) {
     store->sweepOrphans();
     EXPECT_EQ(files(), 0);
 }
+
+TEST_F(StoreSweep, APurgeEndsWithinABatchWhenTheProcessIsToEnd) {
+    std::atomic<bool> ending = true;
+    store->setHalted([&ending] { return ending.load(); });
+    for (int i = 0; i < 600; ++i) {
+        store->upsert(makeItem(QString("i%1").arg(i), 1));
+    }
+    // What it took is gone from the tables; the rest expires at the next purge.
+    const qsizetype taken = store->purge(Date(50.0)).size();
+    EXPECT_GT(taken, 0);
+    EXPECT_LT(taken, 600);
+    EXPECT_EQ(store->items().size(), 600 - taken);
+    ending = false;
+    EXPECT_EQ(store->purge(Date(50.0)).size(), 600 - taken);
+}
