@@ -64,6 +64,12 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
     store_ = Store::make(config_.paths.supportDir, now_, queue_, Store::defaultDebounce,
                          Store::defaultOffsetsDebounce);
     store_->setWorkers(workers_);
+    // Removing the files of thousands of expired or deleted items ends at a quit as any long job
+    // does: the rest is the next start's to sweep.
+    store_->setHalted([delivering = delivering_] {
+        return !delivering->load(std::memory_order_relaxed) ||
+               quitComing_.load(std::memory_order_relaxed);
+    });
     // A watched folder's backlog writes the index every few seconds, each time syncing thousands
     // of new files first: that goes on beside the queue, so that no capture waits for it.
     store_->setWriter(SerialQueue::make(QStringLiteral("app.ostrel.index")));
@@ -101,7 +107,13 @@ void Engine::setOnSnapshot(SnapshotHandler handler) {
 
 void Engine::start(bool watch) {
     const Date scansBegan = Date::now();
-    runOnQueue([](Engine& e) { e.bootstrap(); });
+    runOnQueue([](Engine& e) {
+        e.bootstrap();
+        // Files a process killed while removing them left behind, listed beside the queue.
+        if (!e.halting()) {
+            e.store_->sweepOrphans();
+        }
+    });
     runOnQueue([](Engine& e) {
         for (const QString& root : QStringList(e.folderRoots_)) {
             e.scanFolder(root, e.startWindow_);

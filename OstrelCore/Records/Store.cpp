@@ -229,6 +229,7 @@ void Store::replaceItem(const ShelfItem& item) {
         }
     }
     items_.insert(item.id, item);
+    keepFromSweep(item);
     addToContent(item.id);
     if (item.sourcePath) {
         addTo(idsByPath_, *item.sourcePath, item.id);

@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <QVarLengthArray>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -346,6 +347,41 @@ private:
     // Canonical forms of the two folders whose files the store may remove.
     QString canonicalItemsDir_;
     QString canonicalThumbsDir_;
+
+    // --- Files no item names (StoreSweep.cpp) ---
+public:
+    // Says whether the process is about to end: removals of many files stop at their next batch
+    // and leave the rest to the next start's sweep. Asked from the store's queue and the writer.
+    void setHalted(std::function<bool()> halted) { halted_ = std::move(halted); }
+    // Removes from the items and thumbnails folders the files of ours that no held or hidden item
+    // names, left by a process that ended between writing an index without their items and
+    // removing them. The folders are listed on the writer a batch at a time, and each batch is
+    // judged and removed on the store's queue (without those queues, all at once, here). Only
+    // files older than this run go, never while a file named by the index on disk may be
+    // among them (its items not yet written away, or an index set aside).
+    void sweepOrphans();
+    bool isSweeping() const { return sweep_ != nullptr; }
+    // The most names one step of the sweep hands to the queue to judge.
+    static constexpr qsizetype sweepBatch = 512;
+
+private:
+    struct Sweep;
+    bool halted() const { return halted_ && halted_(); }
+    // On the queue: removes the orphans among the names of the step under way, within a time
+    // when `bounded`; answers 1 when some are left for another job, 0 when all were judged, -1
+    // when the sweep cannot go on.
+    int sweepNames(Sweep& sweep, bool bounded);
+    // The next listing step, on the writer, then its judging, on the queue.
+    void sweepStep(const std::shared_ptr<Sweep>& sweep);
+    void sweepJudge(const std::shared_ptr<Sweep>& sweep);
+    void endSweep(const std::shared_ptr<Sweep>& sweep);
+    // While a sweep runs, names of the files that items have come to name since it began.
+    void keepFromSweep(const ShelfItem& item);
+    std::function<bool()> halted_;
+    std::shared_ptr<Sweep> sweep_;
+    QSet<QString> sweepKept_;
+    // The wall clock's time when this run loaded the store: files older are from earlier runs.
+    qint64 loadedAtWall_ = 0;
 };
 
 } // namespace ostrel

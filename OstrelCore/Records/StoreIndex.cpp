@@ -6,6 +6,7 @@
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
@@ -16,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -27,21 +29,36 @@ using namespace storeIndexParts;
 
 namespace {
 
-// A copy or thumbnail being written when the process was killed stays under its temporary name;
-// nothing else writes into our own folders, so before the first write of this run any such
-// file is a leftover and would only take up room.
-void removeLeftovers(const QString& folder) {
+// A file being written when the process was killed stays under its temporary name: a copy or
+// thumbnail in its folder, or one of the small files of the support folder (the index, the
+// offsets, the start's moment, the files set aside). Nothing else writes into our folders, so
+// before the first write of this run any such file is a leftover, and the index's may be as
+// large as the index. Only plain files go: never a folder, nor a link (nor what it leads to).
+// The support folder may be a link of the user's; the folders within are ours, never links.
+void removeLeftovers(const QString& folder, bool throughLink = false) {
     // A plain listing: the folder holds a file or two for every item, and only the names count.
     const QByteArray native = QFile::encodeName(folder);
-    DIR* dir = ::opendir(native.constData());
+    const int fd = ::open(native.constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
     if (dir == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return;
     }
     constexpr std::string_view prefix = ".incoming-";
     qsizetype removed = 0;
     while (const dirent* entry = ::readdir(dir)) {
-        if (std::string_view(entry->d_name).starts_with(prefix) && entry->d_type != DT_DIR &&
-            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
+        if (!std::string_view(entry->d_name).starts_with(prefix)) {
+            continue;
+        }
+        struct stat st {};
+        const bool plain =
+            entry->d_type == DT_REG ||
+            (entry->d_type == DT_UNKNOWN &&
+             ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode));
+        if (plain && ::unlinkat(fd, entry->d_name, 0) == 0) {
             ++removed;
         }
     }
@@ -122,6 +139,8 @@ void Store::load() {
     }
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
+    loadedAtWall_ = QDateTime::currentSecsSinceEpoch();
+    removeLeftovers(rootPath_, true);
     removeLeftovers(itemsDir_);
     removeLeftovers(thumbsDir_);
 

@@ -464,16 +464,6 @@ void Store::flush() {
 // ---------------------------------------------------------------------------------------------
 // Durability by group commit
 
-void Store::removeDoomedFiles() {
-    for (const QString& path : std::as_const(doomedFiles_)) {
-        const auto st = FileStat::lstat(path);
-        if (st && !st->isDirectory() && isOwnFile(path)) {
-            QFile::remove(path);
-        }
-    }
-    doomedFiles_.clear();
-}
-
 void Store::noteUnsynced(const QString& path) {
     unsyncedFiles_.insert(path);
     unsyncedFolders_.insert(QFileInfo(path).absolutePath());

@@ -7,6 +7,13 @@
 
 namespace ostrel {
 
+namespace {
+
+// Items a purge takes between two looks at whether the process is about to end.
+constexpr qsizetype purgeBatch = 256;
+
+} // namespace
+
 std::array<qsizetype, 7> Store::counts() const {
     return {items_.size(),    hiddenItems_.size(), deleted_.size(),    deletedPaths_.size(),
             sessions_.size(), prompts_.size(),     titleChecks_.size()};
@@ -21,8 +28,16 @@ QStringList Store::purge(Date cutoff) {
             expired.append(it.key());
         }
     }
-    for (const QString& id : expired) {
-        if (const auto item = takeItem(id)) {
+    // A quit ends the purge within a batch: what it has not reached expires at the next start.
+    const auto halting = [this](qsizetype done) {
+        return done > 0 && done % purgeBatch == 0 && halted();
+    };
+    for (qsizetype i = 0; i < expired.size(); ++i) {
+        if (halting(i)) {
+            expired.resize(i);
+            break;
+        }
+        if (const auto item = takeItem(expired.at(i))) {
             removeFiles(*item);
         }
     }
@@ -33,9 +48,9 @@ QStringList Store::purge(Date cutoff) {
             expiredHidden.append(it.key());
         }
     }
-    for (const QString& id : expiredHidden) {
+    for (qsizetype i = 0; i < expiredHidden.size() && !halting(i); ++i) {
         // The id stays in `hidden`: the same content stays hidden if it turns up again.
-        if (const auto record = takeHiddenRecord(id)) {
+        if (const auto record = takeHiddenRecord(expiredHidden.at(i))) {
             removeFiles(record->item);
         }
     }

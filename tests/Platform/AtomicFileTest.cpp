@@ -1,5 +1,6 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/Date.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -25,6 +26,23 @@ TEST(AtomicFile, ReplacesWholeAndKeepsTheOldFileOnFailure) {
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->domain.isEmpty());
     EXPECT_NE(error->code, 0);
+}
+
+TEST(AtomicFile, AWriteThatFailsPartWayLeavesNoTemporaryFile) {
+    // The file size limit fails a write part way, as a full disk does.
+    test::TempDir dir;
+    const QByteArray big(16384, 'x');
+    std::optional<Error> replaced, unsynced;
+    {
+        const test::FileSizeLimit limit(4096);
+        replaced = AtomicFile::write(dir.file("a.json"), big);
+        unsynced = AtomicFile::writeUnsynced(dir.file("b.json"), big);
+    }
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->code, EFBIG);
+    EXPECT_TRUE(unsynced);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 TEST(AtomicFile, AStagedFileIsPlacedWholeOverAnyOldOneAndLeavesNothingWhenDropped) {

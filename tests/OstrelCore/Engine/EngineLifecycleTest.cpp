@@ -214,6 +214,54 @@ TEST_F(EngineLifecycle, AStopDuringALongFirstStartWaitsForOneBatchAndTheNextStar
     EXPECT_TRUE(sources.contains(real(browser + "new.jpg")));
 }
 
+TEST_F(EngineLifecycle, AStopDuringAPurgeLeavesTheRestToTheNextStartsSweep) {
+    // Three hundred items long past retention, with their copies and thumbnails.
+    {
+        const auto store = Store::make(QUrl::fromLocalFile(support), &Date::now);
+        for (int i = 0; i < 300; ++i) {
+            ShelfItem item;
+            item.id = QString("old%1").arg(i);
+            item.kind = ShelfItemKind::image;
+            item.title = item.id;
+            item.sessionID = "s1";
+            item.createdAt = Date::now().adding(-400 * 86400.0);
+            item.fileURL =
+                std::get<QUrl>(store->copyIn("bytes of " + item.id.toUtf8(), item.id, "png"));
+            store->writeThumbnail(item.id, "thumb");
+            store->upsert(item);
+        }
+        store->flush();
+    }
+    const auto files = [&] {
+        return QDir(support + "/items").entryList(QDir::Files).size() +
+               QDir(support + "/thumbs").entryList(QDir::Files).size();
+    };
+    const auto ageFiles = [&] {
+        for (const QString& folder : {support + "/items", support + "/thumbs"}) {
+            for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+                age(folder + "/" + name, 3600);
+            }
+        }
+    };
+    ageFiles();
+    engine = start(config(), false);
+    engine->stop();
+    engine.reset();
+    // The purge and the removal both end within a batch; every item the index still names keeps
+    // its copy.
+    for (const QJsonValue& item : index().value("items").toArray()) {
+        EXPECT_TRUE(QFile::exists(QUrl(item["fileURL"].toString()).toLocalFile()));
+    }
+    const qsizetype left = files();
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, 600);
+
+    engine = start(config(), false);
+    EXPECT_TRUE(waitUntil([&] { return files() == 0; }, 10.0));
+    engine->stop();
+    EXPECT_TRUE(index().value("items").toArray().isEmpty());
+}
+
 TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
     // The clock is shared by the engine and everything it owns: its end is theirs.
     struct Probe {

@@ -1,0 +1,357 @@
+// Files of the store that no item names: removed in batches that a quit may cut short, and swept
+// at a start when a process ended before it could remove them.
+#include "OstrelCore/Records/Store.h"
+
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+namespace {
+
+// Files removed between two looks at whether the process is about to end: a quit still takes
+// the files of a few removed items along, never those of thousands.
+constexpr qsizetype removalBatch = 128;
+// One step of a listing reads at most this many entries, for at most this long, so that a folder
+// of a hundred thousand copies never holds the writer (and the index writes behind it) for long.
+constexpr int listStepEntries = 4096;
+constexpr qint64 listStepMs = 20;
+// How long one job of the queue judges and removes names before it lets the next job in.
+constexpr qint64 judgeStepMs = 10;
+// Entries of one folder looked at in all: a folder filled by another hand is not walked for ever.
+constexpr qint64 listLimit = 4'000'000;
+// The entries of the support folder looked at for an index set aside.
+constexpr qint64 rootListLimit = 100'000;
+// A file system dates its files by a clock a tick behind the wall clock's: a file written just
+// after the load could seem older than it.
+constexpr qint64 dateMargin = 2;
+
+// A name Store::safeFileName() makes of an id, with the extension of a copy or ".jpg" for a
+// thumbnail. A name set aside (clearEntry) keeps a user's file and is never ours.
+bool ownName(std::string_view name, bool thumbnail) {
+    if (name.empty() || name.front() == '.' || name.find(".unusable-") != std::string_view::npos) {
+        return false;
+    }
+    for (const char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '~' || c == ':' ||
+                           c == '.' || c == '%';
+        if (!plain) {
+            return false;
+        }
+    }
+    return thumbnail ? name.ends_with(".jpg") : name.find('.') != std::string_view::npos;
+}
+
+// Names are kept as hashes: a collision only keeps a file that could have gone.
+size_t nameHash(QByteArrayView name) {
+    return qHash(name, 0);
+}
+
+// A folder of ours, opened without following a link at its name (but for the support folder,
+// which may be a link of the user's).
+int openFolder(const QString& path, bool throughLink = false) {
+    return ::open(QFile::encodeName(path).constData(),
+                  O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
+}
+
+// A listing of the folder, or null.
+DIR* listFolder(const QString& path, bool throughLink = false) {
+    const int fd = openFolder(path, throughLink);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (dir == nullptr && fd >= 0) {
+        ::close(fd);
+    }
+    return dir;
+}
+
+} // namespace
+
+void Store::removeDoomedFiles() {
+    qsizetype looked = 0;
+    for (const QString& path : std::as_const(doomedFiles_)) {
+        // A quit ends within a batch: the index written names none of the files left, and the
+        // next start sweeps them.
+        if (looked > 0 && looked % removalBatch == 0 && halted()) {
+            break;
+        }
+        ++looked;
+        const auto st = FileStat::lstat(path);
+        if (st && !st->isDirectory() && isOwnFile(path)) {
+            QFile::remove(path);
+        }
+    }
+    doomedFiles_.clear();
+}
+
+// What a sweep holds between its steps. The listing is the writer's, one step at a time; the
+// rest is the queue's.
+struct Store::Sweep {
+    std::array<QString, 2> folders;
+    QString root;
+    // Files dated before this (seconds since the epoch) are from earlier runs.
+    qint64 before = 0;
+    std::function<bool()> halted;
+    // The items and hidden records as they stood when the sweep began, until the hashes of the
+    // names they give their files are taken from them.
+    QHash<QString, ShelfItem> items;
+    QHash<QString, HiddenRecord> hiddenItems;
+    std::vector<size_t> named;
+    bool started = false;
+    int folder = 0;
+    DIR* dir = nullptr;
+    qint64 listed = 0;
+    qint64 removed = 0;
+
+    struct Step {
+        int folder = 0;
+        QList<QByteArray> names;
+        // How many of them were judged.
+        qsizetype at = 0;
+        bool done = false;
+    };
+    // The step under way: listed on the writer, then judged on the queue.
+    Step current;
+
+    Sweep() = default;
+    Sweep(const Sweep&) = delete;
+    Sweep& operator=(const Sweep&) = delete;
+    ~Sweep() {
+        if (dir != nullptr) {
+            ::closedir(dir);
+        }
+    }
+
+    // On the writer: the next names that may be orphans.
+    Step next() {
+        if (!started) {
+            started = true;
+            if (indexSetAside()) {
+                qCInfo(lcStore, "files no item names are kept while an index set aside lies in %s",
+                       qUtf8Printable(root));
+                Step none;
+                none.done = true;
+                return none;
+            }
+            takeNames();
+        }
+        QElapsedTimer timer;
+        timer.start();
+        Step step;
+        while (folder < int(folders.size())) {
+            if (dir == nullptr) {
+                dir = listFolder(folders[size_t(folder)]);
+                if (dir == nullptr) {
+                    ++folder;
+                    continue;
+                }
+                listed = 0;
+            }
+            step.folder = folder;
+            for (int read = 0; read < listStepEntries; ++read) {
+                const dirent* entry = ::readdir(dir);
+                if (entry == nullptr || ++listed > listLimit) {
+                    ::closedir(dir);
+                    dir = nullptr;
+                    ++folder;
+                    return step;
+                }
+                const std::string_view name(entry->d_name);
+                // Links and folders are told apart on the queue, at the moment of removal.
+                if (ownName(name, folder == 1) &&
+                    !std::binary_search(named.begin(), named.end(), nameHash(name))) {
+                    step.names.append(QByteArray(name.data(), qsizetype(name.size())));
+                    if (step.names.size() >= sweepBatch) {
+                        return step;
+                    }
+                }
+                if (read % 256 == 255 && timer.elapsed() > listStepMs) {
+                    return step;
+                }
+            }
+            return step;
+        }
+        step.done = true;
+        return step;
+    }
+
+    // An index set aside may be mended by hand: the files it names stay while it lies there.
+    bool indexSetAside() const {
+        DIR* top = listFolder(root, true);
+        if (top == nullptr) {
+            return true;
+        }
+        bool found = false;
+        qint64 seen = 0;
+        while (const dirent* entry = ::readdir(top)) {
+            // A support folder too full to look through is taken to hold one.
+            if (++seen > rootListLimit ||
+                std::string_view(entry->d_name).starts_with("index.unreadable-")) {
+                found = true;
+                break;
+            }
+        }
+        ::closedir(top);
+        return found;
+    }
+
+    void takeNames() {
+        named.reserve(size_t(2 * (items.size() + hiddenItems.size())));
+        const auto add = [this](const ShelfItem& item) {
+            if (item.fileURL) {
+                named.push_back(nameHash(QFile::encodeName(item.fileURL->fileName())));
+            }
+            named.push_back(
+                nameHash(QFile::encodeName(safeFileName(item.id) + QStringLiteral(".jpg"))));
+        };
+        for (const ShelfItem& item : std::as_const(items)) {
+            add(item);
+        }
+        for (const HiddenRecord& record : std::as_const(hiddenItems)) {
+            add(record.item);
+        }
+        items = {};
+        hiddenItems = {};
+        std::sort(named.begin(), named.end());
+    }
+};
+
+void Store::sweepOrphans() {
+    // An index this run could not read may name every file there.
+    if (sweep_ || !indexWritable_ || indexSetAside_) {
+        return;
+    }
+    auto sweep = std::make_shared<Sweep>();
+    sweep->folders = {itemsDir_, thumbsDir_};
+    sweep->root = rootPath_;
+    sweep->before = loadedAtWall_ - dateMargin;
+    sweep->halted = halted_;
+    // Shared, not copied: the names are taken from them on the writer at its first step.
+    sweep->items = items_;
+    sweep->hiddenItems = hiddenItems_;
+    sweep_ = sweep;
+    if (writer_ && autosave_) {
+        sweepStep(sweep);
+        return;
+    }
+    for (;;) {
+        sweep->current = sweep->next();
+        if (halted() || sweepNames(*sweep, false) < 0 || sweep->current.done) {
+            break;
+        }
+    }
+    endSweep(sweep);
+}
+
+void Store::sweepStep(const std::shared_ptr<Sweep>& sweep) {
+    // The store is never held on the writer: its last reference must not go there.
+    writer_->async([sweep, weak = weak_from_this(), autosave = autosave_] {
+        if (sweep->halted && sweep->halted()) {
+            return; // the process ends: the next start sweeps again
+        }
+        sweep->current = sweep->next();
+        autosave->async([weak, sweep] {
+            if (const auto self = weak.lock()) {
+                self->sweepJudge(sweep);
+            }
+        });
+    });
+}
+
+void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
+    if (sweep_ != sweep) {
+        return;
+    }
+    const int left = halted() ? -1 : sweepNames(*sweep, true);
+    if (left < 0 || (left == 0 && sweep->current.done)) {
+        endSweep(sweep);
+    } else if (left > 0) {
+        // The rest of the step in a job of its own: captures waiting on the queue come first.
+        autosave_->async([weak = weak_from_this(), sweep] {
+            if (const auto self = weak.lock()) {
+                self->sweepJudge(sweep);
+            }
+        });
+    } else {
+        sweepStep(sweep);
+    }
+}
+
+int Store::sweepNames(Sweep& sweep, bool bounded) {
+    Sweep::Step& step = sweep.current;
+    if (step.at >= step.names.size()) {
+        return 0;
+    }
+    const QString& folder = sweep.folders[size_t(step.folder)];
+    const int fd = openFolder(folder);
+    if (fd < 0) {
+        return -1;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (; step.at < step.names.size(); ++step.at) {
+        // A removal can wait on a slow disk: the queue is held this long at most, and a step
+        // goes on in the next job.
+        if (bounded && timer.elapsed() > judgeStepMs) {
+            break;
+        }
+        const QByteArray& name = step.names.at(step.at);
+        // Judged here, on the queue, at the moment of removal: an item stored since the sweep
+        // began names its files in `sweepKept_`, and a file whose removal waits for an index
+        // without it may still be named by the index on disk.
+        const QString fileName = QFile::decodeName(name);
+        const QString path = folder + u'/' + fileName;
+        if (sweepKept_.contains(fileName) || doomedFiles_.contains(path) ||
+            doomedWriting_.contains(path)) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
+            st.st_mtim.tv_sec >= sweep.before) {
+            continue;
+        }
+        if (::unlinkat(fd, name.constData(), 0) == 0) {
+            ++sweep.removed;
+        }
+    }
+    ::close(fd);
+    return step.at < step.names.size() ? 1 : 0;
+}
+
+void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
+    if (sweep_ != sweep) {
+        return;
+    }
+    sweep_.reset();
+    sweepKept_ = {};
+    if (sweep->removed > 0) {
+        qCInfo(lcStore, "removed %lld files that no item names from %s",
+               static_cast<long long>(sweep->removed), qUtf8Printable(rootPath_));
+    }
+}
+
+void Store::keepFromSweep(const ShelfItem& item) {
+    if (!sweep_) {
+        return;
+    }
+    if (item.fileURL) {
+        sweepKept_.insert(item.fileURL->fileName());
+    }
+    sweepKept_.insert(safeFileName(item.id) + QStringLiteral(".jpg"));
+}
+
+} // namespace ostrel

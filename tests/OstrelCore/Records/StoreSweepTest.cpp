@@ -1,0 +1,208 @@
+// Files of the store left behind: temporary files at a start, orphans swept, removals cut short.
+#include "OstrelCore/Records/Store.h"
+#include "RecordsTestSupport.h"
+#include "support/FileSizeLimit.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace ostrel;
+using test::makeItem;
+
+namespace {
+
+class StoreSweep : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    // The support folder may be a link of the user's.
+    QUrl root = [this] {
+        QDir().mkpath(dir.file("support"));
+        QFile::link(dir.file("support"), dir.file("linked"));
+        return QUrl::fromLocalFile(dir.file("linked"));
+    }();
+    std::shared_ptr<Store> store = Store::make(root, [] { return Date(100.0); });
+
+    // An item with a copy and a thumbnail, as capture stores it.
+    ShelfItem stored(Store& into, const QString& id) {
+        ShelfItem item = makeItem(id, 1);
+        item.fileURL = std::get<QUrl>(into.copyIn("content of " + id.toUtf8(), id, "png"));
+        into.writeThumbnail(id, "thumb");
+        into.upsert(item);
+        return item;
+    }
+    // Dates a file (never a link's target) an hour back, as one from an earlier run.
+    void age(const QString& relative) {
+        const timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(dir.file(relative)).constData(), times,
+                    AT_SYMLINK_NOFOLLOW);
+    }
+    void ageAll() {
+        for (const QString folder : {"support/items", "support/thumbs"}) {
+            for (const QString& name : QDir(dir.file(folder)).entryList(QDir::Files)) {
+                age(folder + '/' + name);
+            }
+        }
+    }
+    qsizetype files() const {
+        return QDir(dir.file("support/items")).entryList(QDir::Files).size() +
+               QDir(dir.file("support/thumbs")).entryList(QDir::Files).size();
+    }
+};
+
+} // namespace
+
+TEST_F(StoreSweep, AStartRemovesUnfinishedWritesAtTheTopOfTheSupportFolder) {
+    dir.write("support/.incoming-Ab12Cd", QByteArray(1000, 'i'));
+    dir.write("support/.incoming-dir/inside", "x");
+    const QString target = dir.write("theirs", "x");
+    QFile::link(target, dir.file("support/.incoming-link"));
+    dir.write("support/notes.json", "{}");
+    store = Store::make(root, [] { return Date(100.0); });
+    EXPECT_FALSE(QFile::exists(dir.file("support/.incoming-Ab12Cd")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/.incoming-dir/inside")));
+    EXPECT_TRUE(QFileInfo(dir.file("support/.incoming-link")).isSymLink());
+    EXPECT_TRUE(QFile::exists(target));
+    EXPECT_TRUE(QFile::exists(dir.file("support/notes.json")));
+}
+
+TEST_F(StoreSweep, ACopyThatFailsPartWayLeavesNoTemporaryFile) {
+    const QString source = dir.write("big.png", QByteArray(16384, 'b'));
+    std::optional<Store::CopyResult> copied;
+    {
+        const test::FileSizeLimit limit(4096);
+        copied = store->copyInFile(source, "big", "png", QString(64, u'0'));
+    }
+    ASSERT_TRUE(std::holds_alternative<Error>(*copied));
+    EXPECT_EQ(QDir(dir.file("support/items"))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+}
+
+TEST_F(StoreSweep, AStartSweepsOnlyOldFilesOfOursThatNoHeldOrHiddenItemNames) {
+    const ShelfItem held = stored(*store, "held");
+    stored(*store, "hid");
+    store->hide("hid");
+    store->flush();
+    dir.write("support/items/orphan.png", "o");
+    dir.write("support/thumbs/orphan.jpg", "o");
+    // Not of our making: a user's file set aside, a name we never write, a link.
+    dir.write("support/items/orphan.png.unusable-20260101T000000", "u");
+    dir.write("support/items/my picture.png", "u");
+    const QString target = dir.write("theirs.png", "t");
+    QFile::link(target, dir.file("support/items/link.png"));
+    ageAll();
+    // Written by this run, or just before it: a capture in flight.
+    store = Store::make(root, [] { return Date(100.0); });
+    dir.write("support/items/fresh.png", "f");
+    store->sweepOrphans();
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/orphan.png")));
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/orphan.jpg")));
+    EXPECT_TRUE(QFile::exists(held.fileURL->toLocalFile()));
+    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/held.jpg")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/hid.png")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/hid.jpg")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png.unusable-20260101T000000")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/my picture.png")));
+    EXPECT_TRUE(QFileInfo(dir.file("support/items/link.png")).isSymLink());
+    EXPECT_TRUE(QFile::exists(target));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/fresh.png")));
+    EXPECT_FALSE(store->isSweeping());
+}
+
+TEST_F(StoreSweep, NothingIsSweptWhileAnIndexSetAsideLiesThere) {
+    dir.write("support/items/orphan.png", "o");
+    age("support/items/orphan.png");
+    dir.write("support/index.unreadable-20260101T000000.json", "{");
+    store = Store::make(root, [] { return Date(100.0); });
+    store->sweepOrphans();
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png")));
+}
+
+TEST_F(StoreSweep, FilesTheIndexOnDiskStillNamesWaitForAnIndexWithoutThem) {
+    stored(*store, "a");
+    store->flush();
+    ageAll();
+    store = Store::make(root, [] { return Date(100.0); });
+    store->remove("a");
+    store->sweepOrphans();
+    EXPECT_EQ(files(), 2);
+    store->flush();
+    EXPECT_EQ(files(), 0);
+}
+
+TEST_F(StoreSweep, AnItemStoredWhileTheSweepRunsKeepsTheOldCopyItTookUp) {
+    // An earlier run's copy of the same bytes, left by a kill: the capture takes it up as is.
+    dir.write("support/items/back.png", "content of back");
+    dir.write("support/items/orphan.png", "o");
+    ageAll();
+    const auto queue = SerialQueue::make("test.store");
+    const auto writer = SerialQueue::make("test.writer");
+    store = Store::make(
+        root, [] { return Date(100.0); }, queue);
+    store->setWriter(writer);
+    // The listing waits until the capture is in.
+    std::promise<void> captured;
+    writer->async([wait = captured.get_future().share()] { wait.wait(); });
+    queue->sync([&] {
+        store->sweepOrphans();
+        stored(*store, "back");
+    });
+    captured.set_value();
+    bool sweeping = true;
+    for (int i = 0; i < 500 && sweeping; ++i) {
+        QThread::msleep(10);
+        queue->sync([&] { sweeping = store->isSweeping(); });
+    }
+    EXPECT_FALSE(sweeping);
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/back.png")));
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/orphan.png")));
+    queue->sync([&] { store.reset(); });
+}
+
+TEST_F(StoreSweep, ARemovalOfManyFilesEndsWithinABatchWhenTheProcessIsToEnd) {
+    std::atomic<bool> ending = false;
+    store->setHalted([&ending] { return ending.load(); });
+    for (int i = 0; i < 300; ++i) {
+        stored(*store, QString("i%1").arg(i));
+    }
+    store->flush();
+    for (int i = 0; i < 300; ++i) {
+        store->remove(QString("i%1").arg(i));
+    }
+    ending = true;
+    store->flush();
+    // The index no longer names them; some went, the rest is the next start's.
+    const qsizetype left = files();
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, 600);
+    ageAll();
+    store = Store::make(root, [] { return Date(100.0); });
+    EXPECT_TRUE(store->items().isEmpty());
+    store->sweepOrphans();
+    EXPECT_EQ(files(), 0);
+}
+
+TEST_F(StoreSweep, APurgeEndsWithinABatchWhenTheProcessIsToEnd) {
+    std::atomic<bool> ending = true;
+    store->setHalted([&ending] { return ending.load(); });
+    for (int i = 0; i < 600; ++i) {
+        store->upsert(makeItem(QString("i%1").arg(i), 1));
+    }
+    // What it took is gone from the tables; the rest expires at the next purge.
+    const qsizetype taken = store->purge(Date(50.0)).size();
+    EXPECT_GT(taken, 0);
+    EXPECT_LT(taken, 600);
+    EXPECT_EQ(store->items().size(), 600 - taken);
+    ending = false;
+    EXPECT_EQ(store->purge(Date(50.0)).size(), 600 - taken);
+}
