@@ -190,7 +190,7 @@ public:
     // folders once each. So the index never names a file that a power loss could take away.
     void noteUnsynced(const QString& path);
     // True when everything noted since the last commit is on the disk; on a failure the notes
-    // stay, the index is not written, and the next change tries the whole commit again.
+    // stay, the index is not written, and the whole commit is tried again.
     bool commitFiles();
     qsizetype unsyncedCount() const { return unsyncedFiles_.size(); }
     // Copies and thumbnails of removed items, kept until an index that no longer names them is

@@ -384,6 +384,22 @@ TEST_F(StoreSaving, TheOffsetsAndTheStartMomentAreTriedAgainToo) {
     EXPECT_EQ(dir.read("support/offsets.json"), R"({"/t.jsonl":10})");
 }
 
+TEST_F(StoreSaving, AnIndexHeldBackByACopyThatCouldNotBeSyncedIsTriedAgain) {
+    const QString copy = path("items/a.png");
+    dir.write("support/items/a.png", "bytes");
+    ::chmod(QFile::encodeName(copy).constData(), 0);
+    store->noteUnsynced(copy);
+    store->upsert(makeItem("a", 1));
+    {
+        const test::ModesApply modes;
+        queue->advance(2.1);
+    }
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+    ::chmod(QFile::encodeName(copy).constData(), 0600);
+    queue->advance(5);
+    EXPECT_TRUE(QFile::exists(path("index.json")));
+}
+
 // The moment a start began stays on the disk until an index holding all its pass took is
 // written: a kill or a full disk before that must not lose the pass's last captures.
 TEST_F(StoreSaving, TheStartMomentGoesOnlyWithAnIndexHoldingAllThePassTook) {
