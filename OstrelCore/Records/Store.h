@@ -191,7 +191,7 @@ public:
     // folders once each. So the index never names a file that a power loss could take away.
     void noteUnsynced(const QString& path);
     // True when everything noted since the last commit is on the disk; on a failure the notes
-    // stay, the index is not written, and the next change tries the whole commit again.
+    // stay, the index is not written, and the whole commit is tried again.
     bool commitFiles();
     qsizetype unsyncedCount() const { return unsyncedFiles_.size(); }
     // Copies and thumbnails of removed items, kept until an index that no longer names them is
@@ -204,6 +204,11 @@ public:
     void setWriter(std::shared_ptr<SerialQueue> writer);
     // Threads that sync files for the writer.
     static constexpr int syncThreads = 8;
+    // A write that failed (a full disk) is tried again on its own, first after `saveRetryFirst`
+    // seconds, the wait doubling while it keeps failing up to `saveRetryMost`, and back to the
+    // first once every file is written.
+    static constexpr double saveRetryFirst = 5.0;
+    static constexpr double saveRetryMost = 60.0;
 
     // --- Purge and snapshots ---
     QStringList purge(Date olderThan);
@@ -341,6 +346,19 @@ private:
     void finishWrite(const std::shared_ptr<IndexWrite>& write);
     std::shared_ptr<SerialQueue> writer_;
     std::shared_ptr<WorkerPool> syncers_;
+    // Files whose last write failed, each tried again by one timer on `autosave_`.
+    enum Due : unsigned { dueIndex = 1, dueOffsets = 2, dueStart = 4 };
+    unsigned due_ = 0;
+    double retryDelay_ = 0;
+    SerialQueue::Handle retry_;
+    // The moment of the start under way while it is not yet on the disk.
+    std::optional<Date> startDue_;
+    void notSaved(Due file);
+    void saved(Due file);
+    void saveAgain();
+    void indexNotSaved();
+    void saveOffsets();
+    void writeStart();
     std::shared_ptr<IndexWrite> writing_;
     // The files doomed when the write under way began: that index no longer names them.
     QSet<QString> doomedWriting_;

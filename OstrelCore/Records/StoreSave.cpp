@@ -162,11 +162,70 @@ void Store::scheduleOffsetsSave() {
                 self->saveInBackground();
             }
             if (self->offsetsDirty_) {
-                self->offsetsDirty_ = false;
-                self->writeOffsets(self->offsetsToWrite(), self->rootPath_ + u'/' + offsetsName);
+                self->saveOffsets();
             }
         });
     }
+}
+
+void Store::saveOffsets() {
+    offsetsDirty_ = false;
+    if (writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName)) {
+        saved(dueOffsets);
+    } else {
+        offsetsDirty_ = true;
+        notSaved(dueOffsets);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failed writes, tried again
+
+void Store::notSaved(Due file) {
+    due_ |= file;
+    // A folder found unusable at load stays so for the run: no attempt there would go through.
+    if (!autosave_ || retry_.isValid() || unusable_) {
+        return;
+    }
+    // A disk that stays full costs one attempt a minute at most; one that has room again
+    // waits no longer than that for what this run holds only in memory.
+    retryDelay_ = retryDelay_ <= 0 ? saveRetryFirst : std::min(retryDelay_ * 2, saveRetryMost);
+    retry_ = autosave_->after(retryDelay_, [weak = weak_from_this()] {
+        if (const auto self = weak.lock()) {
+            self->retry_ = {};
+            self->saveAgain();
+        }
+    });
+}
+
+void Store::saved(Due file) {
+    due_ &= ~unsigned(file);
+    if (due_ == 0) {
+        retry_.cancel();
+        retry_ = {};
+        retryDelay_ = 0;
+    }
+}
+
+void Store::saveAgain() {
+    // The moment first: small, and what a start after a kill looks back from.
+    if ((due_ & dueStart) != 0 && startDue_) {
+        writeStart();
+    }
+    if ((due_ & dueIndex) != 0) {
+        saveInBackground();
+    }
+    if ((due_ & dueOffsets) != 0) {
+        saveOffsets();
+    }
+}
+
+void Store::indexNotSaved() {
+    if (!indexDirty_) {
+        indexDirty_ = true;
+        dirtySince_ = clock();
+    }
+    notSaved(dueIndex);
 }
 
 Store::Index Store::indexRest() const {
@@ -190,20 +249,22 @@ Store::Index Store::indexRest() const {
 void Store::save() {
     finishWriting();
     indexDirty_ = false;
-    // The files the index names reach the disk before the index does; when they cannot, this
-    // index is not written and the next change tries again.
-    if (indexWritable_ && !commitFiles()) {
-        indexDirty_ = true;
-        dirtySince_ = clock();
+    // An index this run must not replace is never written, nor tried again.
+    if (!indexWritable_) {
         return;
     }
-    if (indexWritable_ &&
-        writeIndexText(
+    // The files the index names reach the disk before the index does; when they cannot, this
+    // index is not written and is tried again later.
+    if (!commitFiles() ||
+        !writeIndexText(
             storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
             rootPath_ + u'/' + indexName)) {
-        removeDoomedFiles();
-        indexWritten(offsets_, startFinished_);
+        indexNotSaved();
+        return;
     }
+    saved(dueIndex);
+    removeDoomedFiles();
+    indexWritten(offsets_, startFinished_);
 }
 
 void Store::indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool afterStart) {
@@ -342,22 +403,16 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     }
     writing_.reset();
     const auto doomed = std::exchange(doomedWriting_, {});
-    if (!write->left.isEmpty()) {
-        // Noted again for the next commit, which the next change brings.
+    if (!write->written) {
+        // Noted again for the next commit, which the retry or the next change brings.
         unsyncedFiles_.unite(QSet<QString>(write->left.files.begin(), write->left.files.end()));
         unsyncedFolders_.unite(
             QSet<QString>(write->left.folders.begin(), write->left.folders.end()));
         doomedFiles_.unite(doomed);
-        if (!indexDirty_) {
-            indexDirty_ = true;
-            dirtySince_ = clock();
-        }
+        indexNotSaved();
         return;
     }
-    if (!write->written) {
-        doomedFiles_.unite(doomed);
-        return;
-    }
+    saved(dueIndex);
     // Files doomed since the write began, or spared meanwhile, are not this index's to remove.
     const QSet<QString> later = std::exchange(doomedFiles_, doomed);
     removeDoomedFiles();
@@ -457,8 +512,11 @@ void Store::saveIfOverdue(double seconds) {
 
 void Store::flush() {
     save();
-    offsetsDirty_ = false;
-    writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName);
+    saveOffsets();
+    // The last word of a store that stops: what failed here waits for a change, never for a
+    // timer that would outlive the run (a new store may own the folder by then).
+    retry_.cancel();
+    retry_ = {};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <unistd.h>
+#include <utility>
 
 namespace ostrel {
 
@@ -29,17 +30,25 @@ void Store::beginStart(Date at) {
     if (startKept_ == at || !std::isfinite(at.seconds) || unusable_) {
         return;
     }
+    startDue_ = at;
+    startFinished_ = false;
+    writeStart();
+}
+
+void Store::writeStart() {
     JsonWriter out;
     out.beginObject();
     out.key(u"startedAt");
-    out.date(at);
+    out.date(*startDue_);
     out.endObject();
     if (const auto error = AtomicFile::write(rootPath_ + u'/' + unfinishedStartName, out.take())) {
+        // Without it a kill loses what the pass was yet to take: it is tried again.
         logNotSaved(QStringLiteral("start"), *error);
+        notSaved(dueStart);
         return;
     }
-    startKept_ = at;
-    startFinished_ = false;
+    startKept_ = std::exchange(startDue_, std::nullopt);
+    saved(dueStart);
 }
 
 void Store::finishStart() {
@@ -51,6 +60,10 @@ void Store::finishStart() {
 }
 
 void Store::clearStart() {
+    // A moment not written yet is needed no more either.
+    if (std::exchange(startDue_, std::nullopt)) {
+        saved(dueStart);
+    }
     if (!startKept_) {
         return;
     }

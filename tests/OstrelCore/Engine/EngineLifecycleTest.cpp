@@ -262,6 +262,68 @@ TEST_F(EngineLifecycle, AStopDuringAPurgeLeavesTheRestToTheNextStartsSweep) {
     EXPECT_TRUE(index().value("items").toArray().isEmpty());
 }
 
+// Two starts a day apart, each stopped during the first scan of a watched folder: the start after
+// them looks back to the beginning of the earlier one and takes all the folder holds, and, once
+// through, keeps no moment for the next start.
+TEST_F(EngineLifecycle, StartsCutShortDuringAFolderScanLeaveItsRestToTheNextFromTheEarliestOfThem) {
+    const QString docs = tmp.file("docs");
+    const int count = 12;
+    for (int i = 0; i < count; ++i) {
+        write(docs + QString("/shot-%1.png").arg(i), TestImages::png(64, 64, 300 + quint32(i)));
+        age(docs + QString("/shot-%1.png").arg(i), 30);
+    }
+    // Reads of pictures wait while `held` is set, a few seconds at most.
+    std::atomic<bool> held{false};
+    std::atomic<int> reads{0};
+    timing.duringRead = [&](const QString&) {
+        ++reads;
+        for (int i = 0; i < 1000 && held.load(); ++i) {
+            QThread::msleep(5);
+        }
+    };
+    auto c = config();
+    c.watchedFolders = {docs};
+    const auto startOnDay = [&](int day, bool cut) {
+        clock = [day] { return Date::now().adding(day * 86400.0); };
+        held = cut;
+        reads = 0;
+        engine = start(c, false);
+        EXPECT_TRUE(waitUntil([&] { return reads.load() > 0; }));
+        if (!cut) {
+            EXPECT_TRUE(waitUntil([&] { return !snapshots.empty() && !engineScans(); }));
+        }
+        engine->stop();
+        held = false;
+        engine.reset();
+    };
+    startOnDay(0, true);
+    startOnDay(1, true);
+    startOnDay(2, false);
+    EXPECT_EQ(indexSources().size(), count);
+    EXPECT_FALSE(QFile::exists(support + "/unfinished-start.json"));
+}
+
+// A start after one cut short long ago looks back no further than the retention period keeps.
+TEST_F(EngineLifecycle, ALookBackToALongAgoStartStopsAtTheRetentionPeriod) {
+    lines::Context c;
+    QStringList transcripts;
+    for (const int days : {20, 40}) {
+        const QString transcript = openSession(c, projects, QString("d%1").arg(days));
+        lines::append(transcript, {lines::prompt(c, "look", QString("p-%1").arg(days))});
+        age(transcript, days * 86400);
+        transcripts.append(real(transcript));
+    }
+    write(support + "/unfinished-start.json",
+          QByteArray("{\"startedAt\":") +
+              QByteArray::number(Date::now().adding(-60 * 86400).seconds, 'f', 3) + "}");
+    engine = start(config(), false);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    engine->queue()->sync([&] {
+        EXPECT_TRUE(engine->store()->offsets().contains(transcripts[0]));
+        EXPECT_FALSE(engine->store()->offsets().contains(transcripts[1]));
+    });
+}
+
 TEST_F(EngineLifecycle, TheLastReferenceIsDroppedOnTheMainThreadWhoeverHeldIt) {
     // The clock is shared by the engine and everything it owns: its end is theirs.
     struct Probe {

@@ -4,6 +4,8 @@
 #include "OstrelCore/Records/Session.h"
 #include "OstrelCore/Records/ShelfItem.h"
 
+#include "support/FileSizeLimit.h"
+
 #include <QJsonDocument>
 
 namespace ostrel::test {

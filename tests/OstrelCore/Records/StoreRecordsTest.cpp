@@ -1,5 +1,6 @@
-// Records, marks, lookups and item files of the store.
+// Records, marks, lookups and item files of the store; writes tried again, the unfinished start.
 #include "OstrelCore/Records/Store.h"
+#include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
 #include "support/AsUser.h"
 #include "support/ItemIds.h"
@@ -46,6 +47,17 @@ protected:
         out.sort();
         return out;
     }
+};
+
+// A store whose delayed writes run on a queue driven by hand.
+class StoreSaving : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    std::shared_ptr<ManualSerialQueue> queue = std::make_shared<ManualSerialQueue>();
+    std::shared_ptr<Store> store = Store::make(
+        QUrl::fromLocalFile(dir.file("support")), [] { return Date(100); }, queue);
+
+    QString path(const QString& name) const { return dir.file("support/" + name); }
 };
 
 } // namespace
@@ -343,4 +355,97 @@ TEST(StoreFolder, AFolderThatCannotBeWrittenIsNotTriedFileByFile) {
     ASSERT_TRUE(std::holds_alternative<Error>(copied));
     EXPECT_EQ(std::get<Error>(copied).code, EACCES);
     EXPECT_EQ(log.matching("not saved"), QStringList());
+}
+
+TEST_F(StoreSaving, AFailedWriteIsTriedAgainAtWaitsThatDoubleUpToAMinuteUntilOneIsWritten) {
+    test::LogCapture log;
+    // When each attempt came, counted from the call, until `seconds` have passed.
+    const auto attempts = [&](double seconds) {
+        const double from = queue->now();
+        std::vector<double> at;
+        for (qsizetype seen = log.matching("index not saved").size();
+             queue->now() < from + seconds;) {
+            queue->advance(1);
+            if (const qsizetype now = log.matching("index not saved").size(); now > seen) {
+                seen = now;
+                at.push_back(queue->now() - from);
+            }
+        }
+        return at;
+    };
+    store->upsert(makeItem("a", 1));
+    {
+        const test::FileSizeLimit full(64);
+        EXPECT_EQ(attempts(260), (std::vector<double>{2, 7, 17, 37, 77, 137, 197, 257}));
+    }
+    queue->advance(60);
+    EXPECT_TRUE(QFile::exists(path("index.json")));
+    // Once written, the next failure waits the first wait again.
+    store->upsert(makeItem("b", 1));
+    const test::FileSizeLimit full(64);
+    EXPECT_EQ(attempts(10), (std::vector<double>{2, 7}));
+    // A store that stops leaves no retry behind.
+    store->flush();
+    EXPECT_FALSE(queue->nextDeadline());
+}
+
+TEST_F(StoreSaving, TheOffsetsAndTheStartMomentAreTriedAgainToo) {
+    // A folder that takes no new file: both writes fail, and their first retry.
+    ::chmod(QFile::encodeName(path("")).constData(), 0500);
+    {
+        const test::ModesApply modes;
+        store->beginStart(Date(50));
+        store->setOffset(10, "/t.jsonl");
+        queue->advance(5.1);
+    }
+    ::chmod(QFile::encodeName(path("")).constData(), 0700);
+    EXPECT_FALSE(QFile::exists(path("offsets.json")));
+    queue->advance(10);
+    EXPECT_EQ(Store::decodeUnfinishedStart(dir.read("support/unfinished-start.json")), Date(50));
+    EXPECT_EQ(dir.read("support/offsets.json"), R"({"/t.jsonl":10})");
+}
+
+TEST_F(StoreSaving, AnIndexHeldBackByACopyThatCouldNotBeSyncedIsTriedAgain) {
+    const QString copy = path("items/a.png");
+    dir.write("support/items/a.png", "bytes");
+    ::chmod(QFile::encodeName(copy).constData(), 0);
+    store->noteUnsynced(copy);
+    store->upsert(makeItem("a", 1));
+    {
+        const test::ModesApply modes;
+        queue->advance(2.1);
+    }
+    EXPECT_FALSE(QFile::exists(path("index.json")));
+    ::chmod(QFile::encodeName(copy).constData(), 0600);
+    queue->advance(5);
+    EXPECT_TRUE(QFile::exists(path("index.json")));
+}
+
+// The moment a start began stays on the disk until an index holding all its pass took is
+// written: a kill or a full disk before that must not lose the pass's last captures.
+TEST_F(StoreSaving, TheStartMomentGoesOnlyWithAnIndexHoldingAllThePassTook) {
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    const auto kept = [&] { return QFile::exists(path("unfinished-start.json")); };
+    const auto writeEnds = [&] {
+        writer->runUntilIdle();
+        queue->runUntilIdle();
+    };
+    store->beginStart(Date(50));
+    store->upsert(makeItem("first", 1));
+    queue->advance(2.1); // a write begins before the pass is through
+    store->upsert(makeItem("last", 1));
+    store->finishStart();
+    EXPECT_TRUE(kept());
+    writeEnds(); // without "last"
+    EXPECT_TRUE(kept());
+    {
+        const test::FileSizeLimit full(64);
+        queue->advance(2.1);
+        writeEnds();
+    }
+    EXPECT_TRUE(kept());
+    queue->advance(5); // tried again, with room
+    writeEnds();
+    EXPECT_FALSE(kept());
 }
