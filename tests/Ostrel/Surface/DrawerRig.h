@@ -158,4 +158,20 @@ struct DrawerRig {
     }
 };
 
+// A picture of `session`'s `prompt` made at `at`: unread, or else seen a second later.
+inline ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at,
+                      bool unread = true) {
+    ShelfItem i;
+    i.id = id;
+    i.kind = ShelfItemKind::image;
+    i.title = id;
+    i.sessionID = session;
+    i.promptID = prompt;
+    i.createdAt = Date(at);
+    if (!unread) {
+        i.seenAt = Date(at + 1);
+    }
+    return i;
+}
+
 } // namespace ostrel::test

@@ -15,17 +15,6 @@ using namespace ostrel::test;
 
 namespace {
 
-ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at) {
-    ShelfItem i;
-    i.id = id;
-    i.kind = ShelfItemKind::image;
-    i.title = id;
-    i.sessionID = session;
-    i.promptID = prompt;
-    i.createdAt = Date(at);
-    return i;
-}
-
 // "alpha" with one prompt of three items, "beta" with one prompt of one item.
 Snapshot sessions() {
     Snapshot s;

@@ -17,21 +17,6 @@ using namespace ostrel::test;
 
 namespace {
 
-ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at,
-               bool unread = true) {
-    ShelfItem i;
-    i.id = id;
-    i.kind = ShelfItemKind::image;
-    i.title = id;
-    i.sessionID = session;
-    i.promptID = prompt;
-    i.createdAt = Date(at);
-    if (!unread) {
-        i.seenAt = Date(at + 1);
-    }
-    return i;
-}
-
 Session session(const QString& id, const QString& cwd, double at, const QString& title = {}) {
     Session s(id, std::nullopt, cwd, QStringLiteral("main"), Date(at), Date(at + 100));
     if (!title.isEmpty()) {

@@ -10,17 +10,6 @@
 
 namespace ostrel::test {
 
-inline ShelfItem item(const QString& id, const QString& session, const QString& prompt, double at) {
-    ShelfItem i;
-    i.id = id;
-    i.kind = ShelfItemKind::image;
-    i.title = id;
-    i.sessionID = session;
-    i.promptID = prompt;
-    i.createdAt = Date(at);
-    return i;
-}
-
 // A session of turns with `sizes` items each (the first turn newest), ids "<session><turn>-<n>".
 inline void addSession(Snapshot& s, const QString& id, double at, const QList<int>& sizes) {
     s.sessions.append(Session(id, std::nullopt, "/work/" + id, "main", Date(at), Date(at + 10)));
