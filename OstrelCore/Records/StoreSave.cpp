@@ -322,16 +322,20 @@ struct Store::IndexWrite {
             written = writeIndexText(
                 storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path);
         }
-        // The tables go here, off the queue, and the names of the files synced: a long job
-        // holds the queue and with it this write, which its end takes there, for as long as
-        // it runs.
+        // The names of the files synced are the writer's own and go here.
+        files = {};
+        folders = {};
+    }
+
+    // On the queue, once the write has run. The tables share their data with the store's: let go
+    // on the writer, the queue's next change could find them unshared and change them in place
+    // with nothing ordering that after the writer's last read of them.
+    void dropTables() {
         rest = {};
         items = {};
         hiddenItems = {};
         sessions = {};
         prompts = {};
-        files = {};
-        folders = {};
     }
 };
 
@@ -398,6 +402,7 @@ void Store::finishWriting() {
 }
 
 void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
+    write->dropTables();
     if (writing_ != write) {
         return; // already taken by a flush
     }

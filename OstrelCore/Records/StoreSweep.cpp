@@ -106,7 +106,7 @@ struct Store::Sweep {
     qint64 before = 0;
     std::function<bool()> halted;
     // The items and hidden records as they stood when the sweep began, until the hashes of the
-    // names they give their files are taken from them.
+    // names they give their files are taken from them (on the writer) and the queue lets them go.
     QHash<QString, ShelfItem> items;
     QHash<QString, HiddenRecord> hiddenItems;
     std::vector<size_t> named;
@@ -223,8 +223,6 @@ struct Store::Sweep {
         for (const HiddenRecord& record : std::as_const(hiddenItems)) {
             add(record.item);
         }
-        items = {};
-        hiddenItems = {};
         std::sort(named.begin(), named.end());
     }
 };
@@ -272,6 +270,11 @@ void Store::sweepStep(const std::shared_ptr<Sweep>& sweep) {
 }
 
 void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
+    // Let go here, after the writer took their names: let go there, the queue's next change
+    // could find them unshared and change them in place with nothing ordering that after the
+    // writer's reads.
+    sweep->items = {};
+    sweep->hiddenItems = {};
     if (sweep_ != sweep) {
         return;
     }
