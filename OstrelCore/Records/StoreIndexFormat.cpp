@@ -144,6 +144,19 @@ std::optional<QString> readID(JsonReader& r) {
     return r.string();
 }
 
+// Qt's hash of a text, on a processor with 256-bit AES, returns with the upper halves of the
+// vector registers in use. Until something clears them, every SSE instruction after it, which the
+// reader is made of, waits on those halves: a single hash early in a long index made all the rest
+// of its reading some tenth slower. So each hash table filled here is followed by this.
+void clearUpperVectors() {
+#if defined(__x86_64__)
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx) {
+        asm volatile("vzeroupper");
+    }
+#endif
+}
+
 // An object of values, each read by `read` (none when it does not read); a name repeated counts
 // with its last value. Strict: one value that does not read spoils the whole. Lossy: each value
 // is read on its own, and one that does not read is dropped alone and counted in `dropped`. The
@@ -184,6 +197,7 @@ bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read rea
             map.remove(key);
         }
     }
+    clearUpperVectors();
     if (dropped) {
         *dropped = bad;
     }
@@ -225,13 +239,13 @@ std::optional<Store::SourceCheck> readSourceCheck(JsonReader& r) {
 // the cache, where a set of the texts costs a miss or two at every look-up. Two ids of one hash
 // only let a check of an item no longer held through, which its use then finds naming no item,
 // and which the next purge drops. The hashes are taken as the items are read, while their ids
-// are at hand: by the end of a long index they have left the cache, and fetching them back cost
-// more than all else the checks need.
+// are at hand: by the end of a long index they have left the cache.
 class HeldIDs {
 public:
     // Seeded as the process's own hash tables are, so that no file can choose ids that collide.
     static size_t hashOf(const QString& id) {
         const size_t hash = qHash(id, QHashSeed::globalSeed());
+        clearUpperVectors();
         return hash == 0 ? 1 : hash; // 0 marks a free slot
     }
 
@@ -305,6 +319,7 @@ bool sourceChecksField(JsonReader& r, Slot<QHash<QString, Store::SourceCheck>>& 
             clean = clean && check && held.contains(check->id);
             checks.emplace(std::move(path),
                            check ? std::move(*check) : Store::SourceCheck{{}, Date(std::nan(""))});
+            clearUpperVectors();
         }
         s.set(std::move(checks));
     });
@@ -336,6 +351,7 @@ void keepHeldSourceChecks(QHash<QString, Store::SourceCheck>& checks, const Held
     if (checks.capacity() > 4 * held.size() + 64) {
         checks.squeeze();
     }
+    clearUpperVectors();
 }
 
 void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot, qsizetype& dropped) {
@@ -389,6 +405,7 @@ void logDropped(const std::vector<std::pair<const char*, qsizetype>>& dropped,
 } // namespace
 
 std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
+    clearUpperVectors(); // whatever ran before may have left them in use
     JsonReader r(json);
     if (r.next() != Kind::object) {
         return std::nullopt;
@@ -505,6 +522,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
 }
 
 std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json) {
+    clearUpperVectors();
     JsonReader r(json);
     QHash<QString, quint64> offsets;
     if (!readMap(r, offsets, nullptr, readOffset) || !r.finish()) {
