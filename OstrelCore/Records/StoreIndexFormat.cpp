@@ -147,9 +147,10 @@ std::optional<QString> readID(JsonReader& r) {
 // Qt's hash of a text, on a processor with 256-bit AES, returns with the upper halves of the
 // vector registers in use. Until something clears them, every SSE instruction after it, which the
 // reader is made of, waits on those halves: a single hash early in a long index made all the rest
-// of its reading some tenth slower. So each hash table filled here is followed by this.
+// of its reading up to a tenth slower. So each hash table filled here is followed by this. Code
+// built for AVX has no such instructions, and may keep values in those halves: it is left alone.
 void clearUpperVectors() {
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(__AVX__)
     static const bool avx = __builtin_cpu_supports("avx");
     if (avx) {
         asm volatile("vzeroupper");
