@@ -21,12 +21,12 @@ using JsonText::nextSpecial;
 using JsonText::unescape;
 using JsonText::utf8Length;
 
-// A string's bytes, already checked, as text.
-QString text(const char* begin, const char* end, bool escaped) {
-    // Most texts in the files are ASCII; the Latin-1 conversion is the fastest for them. Others
+// A string's bytes, already checked, as text; `plain` when they are ASCII without escapes.
+QString text(const char* begin, const char* end, bool plain) {
+    // Most texts in the files are plain; the Latin-1 conversion is the fastest for them. Others
     // are decoded by hand: QString::fromUtf8 drops a byte order mark at the start of a text,
     // which Qt's JSON parser keeps.
-    if (!escaped && nextSpecial(begin, end) == end) {
+    if (plain) {
         return QString::fromLatin1(begin, end - begin);
     }
     return unescape(begin, end);
@@ -65,7 +65,7 @@ bool wellShaped(const char* p, const char* stop) {
 } // namespace
 
 bool JsonReader::Name::operator==(std::string_view text) const {
-    if (!escaped_) {
+    if (plain_) {
         return raw_.size() == qsizetype(text.size()) &&
                std::memcmp(raw_.data(), text.data(), text.size()) == 0;
     }
@@ -73,7 +73,7 @@ bool JsonReader::Name::operator==(std::string_view text) const {
 }
 
 QString JsonReader::Name::toString() const {
-    return text(raw_.data(), raw_.data() + raw_.size(), escaped_);
+    return text(raw_.data(), raw_.data() + raw_.size(), plain_);
 }
 
 JsonReader::JsonReader(QByteArrayView text) : p_(text.data()), end_(text.data() + text.size()) {
@@ -121,11 +121,11 @@ std::optional<QString> JsonReader::string() {
     }
     ++p_;
     const char* begin = p_;
-    bool escaped = false;
-    if (!scanString(escaped)) {
+    bool plain = true;
+    if (!scanString(plain)) {
         return std::nullopt;
     }
-    return text(begin, p_ - 1, escaped);
+    return text(begin, p_ - 1, plain);
 }
 
 std::optional<JsonReader::Number> JsonReader::number() {
@@ -225,12 +225,12 @@ bool JsonReader::member(Name& name) {
     }
     ++p_;
     const char* begin = p_;
-    bool escaped = false;
-    if (!scanString(escaped)) {
+    bool plain = true;
+    if (!scanString(plain)) {
         return false;
     }
     name.raw_ = QByteArrayView(begin, p_ - 1 - begin);
-    name.escaped_ = escaped;
+    name.plain_ = plain;
     space();
     if (p_ == end_ || *p_ != ':') {
         return fail();
@@ -252,8 +252,8 @@ bool JsonReader::skip() {
             return fail();
         case Kind::string: {
             ++p_;
-            bool escaped = false;
-            if (!scanString(escaped)) {
+            bool plain = true;
+            if (!scanString(plain)) {
                 return false;
             }
             break;
@@ -367,8 +367,8 @@ bool JsonReader::passName() {
         return fail();
     }
     ++p_;
-    bool escaped = false;
-    if (!scanString(escaped, false)) {
+    bool plain = true;
+    if (!scanString(plain, false)) {
         return false;
     }
     space();
@@ -383,8 +383,8 @@ bool JsonReader::passScalar() {
     switch (*p_) {
     case '"': {
         ++p_;
-        bool escaped = false;
-        return scanString(escaped, false);
+        bool plain = true;
+        return scanString(plain, false);
     }
     case 't':
     case 'f':
@@ -421,7 +421,7 @@ bool JsonReader::finish() {
     return p_ == end_ || fail();
 }
 
-bool JsonReader::scanString(bool& escaped, bool checkEncoding) {
+bool JsonReader::scanString(bool& plain, bool checkEncoding) {
     for (;;) {
         p_ = nextSpecial(p_, end_);
         if (p_ == end_) {
@@ -433,7 +433,7 @@ bool JsonReader::scanString(bool& escaped, bool checkEncoding) {
             return true;
         }
         if (c == '\\') {
-            escaped = true;
+            plain = false;
             if (end_ - p_ < 2) {
                 return fail();
             }
@@ -447,6 +447,7 @@ bool JsonReader::scanString(bool& escaped, bool checkEncoding) {
             }
             continue;
         }
+        plain = false;
         if (!checkEncoding) {
             ++p_;
             continue;

@@ -44,7 +44,7 @@ public:
     private:
         friend class JsonReader;
         QByteArrayView raw_;
-        bool escaped_ = false;
+        bool plain_ = true; // ASCII without escapes
     };
 
     explicit JsonReader(QByteArrayView text);
@@ -109,7 +109,9 @@ private:
     bool more(bool object);
     // The rest of a string after its opening quote; p_ then stands after the closing quote.
     // Without `checkEncoding`, by its grammar alone: any byte may stand between the quotes.
-    bool scanString(bool& escaped, bool checkEncoding = true);
+    // `plain` is cleared when it holds an escape or a byte beyond ASCII, so that making it a text
+    // needs no second look at its bytes.
+    bool scanString(bool& plain, bool checkEncoding = true);
     // A member's name and its colon, by their grammar alone.
     bool passName();
     bool passScalar();

@@ -14,6 +14,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -142,6 +144,20 @@ std::optional<QString> readID(JsonReader& r) {
     return r.string();
 }
 
+// Qt's hash of a text, on a processor with 256-bit AES, returns with the upper halves of the
+// vector registers in use. Until something clears them, every SSE instruction after it, which the
+// reader is made of, waits on those halves: a single hash early in a long index made all the rest
+// of its reading up to a tenth slower. So each hash table filled here is followed by this. Code
+// built for AVX has no such instructions, and may keep values in those halves: it is left alone.
+void clearUpperVectors() {
+#if defined(__x86_64__) && !defined(__AVX__)
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx) {
+        asm volatile("vzeroupper");
+    }
+#endif
+}
+
 // An object of values, each read by `read` (none when it does not read); a name repeated counts
 // with its last value. Strict: one value that does not read spoils the whole. Lossy: each value
 // is read on its own, and one that does not read is dropped alone and counted in `dropped`. The
@@ -182,6 +198,7 @@ bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read rea
             map.remove(key);
         }
     }
+    clearUpperVectors();
     if (dropped) {
         *dropped = bad;
     }
@@ -219,43 +236,30 @@ std::optional<Store::SourceCheck> readSourceCheck(JsonReader& r) {
     return Store::SourceCheck{std::move(*id.value), *modified.value};
 }
 
-// The checks only spare reads, so each entry is read on its own and one that does not read is
-// dropped alone (its name kept, so that it still overrides an earlier repeat); they are sorted
-// out once the items are known.
-struct SourceCheckEntry {
-    JsonReader::Name path;
-    std::optional<Store::SourceCheck> check;
-};
-
-void sourceChecksField(JsonReader& r, Slot<std::vector<SourceCheckEntry>>& slot) {
-    field(r, slot, Kind::object, [&r](Slot<std::vector<SourceCheckEntry>>& s) {
-        r.beginObject();
-        std::vector<SourceCheckEntry> entries;
-        JsonReader::Name name;
-        while (r.member(name)) {
-            entries.push_back(SourceCheckEntry{name, alone(r, readSourceCheck)});
-        }
-        s.set(std::move(entries));
-    });
-}
-
 // The ids of the items read, held as a table of their hashes: a few bytes an item that stay in
 // the cache, where a set of the texts costs a miss or two at every look-up. Two ids of one hash
 // only let a check of an item no longer held through, which its use then finds naming no item,
-// and which the next purge drops.
+// and which the next purge drops. The hashes are taken as the items are read, while their ids
+// are at hand: by the end of a long index they have left the cache.
 class HeldIDs {
 public:
-    explicit HeldIDs(const Store::Index& index) {
-        const qsizetype count =
-            index.items.size() + (index.hiddenItems ? index.hiddenItems->size() : 0);
+    // Seeded as the process's own hash tables are, so that no file can choose ids that collide.
+    static size_t hashOf(const QString& id) {
+        const size_t hash = qHash(id, QHashSeed::globalSeed());
+        clearUpperVectors();
+        return hash == 0 ? 1 : hash; // 0 marks a free slot
+    }
+
+    HeldIDs(const std::vector<size_t>& items, const std::vector<size_t>& hiddenItems) {
         // At most half full, so that a look-up ends within a probe or two.
-        slots_.assign(std::bit_ceil(size_t(count) * 2 + 2), 0);
-        for (const ShelfItem& item : index.items) {
-            insert(item.id);
-        }
-        if (index.hiddenItems) {
-            for (const HiddenRecord& record : *index.hiddenItems) {
-                insert(record.item.id);
+        slots_.assign(std::bit_ceil((items.size() + hiddenItems.size()) * 2 + 2), 0);
+        for (const auto* hashes : {&items, &hiddenItems}) {
+            for (const size_t hash : *hashes) {
+                size_t* slot = const_cast<size_t*>(find(hash));
+                if (*slot == 0) {
+                    *slot = hash;
+                    ++size_;
+                }
             }
         }
     }
@@ -264,11 +268,6 @@ public:
     qsizetype size() const { return size_; }
 
 private:
-    // Seeded as the process's own hash tables are, so that no file can choose ids that collide.
-    static size_t hashOf(const QString& id) {
-        const size_t hash = qHash(id, QHashSeed::globalSeed());
-        return hash == 0 ? 1 : hash; // 0 marks a free slot
-    }
     const size_t* find(size_t hash) const {
         const size_t mask = slots_.size() - 1;
         size_t i = hash & mask;
@@ -277,40 +276,83 @@ private:
         }
         return &slots_[i];
     }
-    void insert(const QString& id) {
-        const size_t hash = hashOf(id);
-        size_t* slot = const_cast<size_t*>(find(hash));
-        if (*slot == 0) {
-            *slot = hash;
-            ++size_;
-        }
-    }
 
     std::vector<size_t> slots_;
     qsizetype size_ = 0;
 };
 
-// A check serves only while its item is held, so one naming no item read is dropped, and no
-// more are kept than there are items: an index holding millions of them costs neither the
-// memory nor the time at every write.
-QHash<QString, Store::SourceCheck> heldSourceChecks(std::vector<SourceCheckEntry>& entries,
-                                                    const Store::Index& index) {
-    const HeldIDs held(index);
-    QHash<QString, Store::SourceCheck> checks;
-    checks.reserve(std::min(held.size(), qsizetype(entries.size())));
-    for (SourceCheckEntry& entry : entries) {
-        const bool good = entry.check && held.contains(entry.check->id);
-        if (!good && checks.isEmpty()) {
-            continue;
+// Reads records through `read` and adds the hash of each one's id to `hashes`.
+template <typename Read> auto hashingIDs(Read read, std::vector<size_t>& hashes) {
+    return [read, &hashes](JsonReader& r) {
+        auto record = read(r);
+        if (record) {
+            if constexpr (std::is_same_v<decltype(*record), HiddenRecord&>) {
+                hashes.push_back(HeldIDs::hashOf(record->item.id));
+            } else {
+                hashes.push_back(HeldIDs::hashOf(record->id));
+            }
         }
-        QString path = entry.path.toString();
-        if (!good) {
-            checks.remove(path); // a name repeated counts with its last value
-        } else if (checks.size() < held.size() || checks.contains(path)) {
-            checks.insert(std::move(path), std::move(*entry.check));
+        return record;
+    };
+}
+
+// The checks only spare reads, so each entry is read on its own and one that does not read is
+// dropped alone. They go straight into the table they are kept in, each path made into a text
+// once while its bytes are at hand: a name repeated counts with its last value, and one whose
+// last value did not read is kept as a marker (a time that is no number) so that it still
+// overrides an earlier repeat. `held` holds the items read so far, which in a file of ours are
+// all of them: whether each check names one is then seen while its id is at hand, and the table
+// is sized once. True when every entry read and named an item held, so that none needs dropping.
+bool sourceChecksField(JsonReader& r, Slot<QHash<QString, Store::SourceCheck>>& slot,
+                       const HeldIDs& held) {
+    bool clean = true;
+    field(r, slot, Kind::object, [&](Slot<QHash<QString, Store::SourceCheck>>& s) {
+        r.beginObject();
+        QHash<QString, Store::SourceCheck> checks;
+        JsonReader::Name name;
+        while (r.member(name)) {
+            if (checks.isEmpty()) {
+                checks.reserve(held.size());
+            }
+            QString path = name.toString();
+            auto check = alone(r, readSourceCheck);
+            // One of an item not read so far is kept still: the items may follow.
+            clean = clean && check && held.contains(check->id);
+            checks.emplace(std::move(path),
+                           check ? std::move(*check) : Store::SourceCheck{{}, Date(std::nan(""))});
+            clearUpperVectors();
+        }
+        s.set(std::move(checks));
+    });
+    return clean;
+}
+
+// A check serves only while its item is held, so one naming no item held is dropped, and no more
+// are kept than there are items (those of the first paths in order): an index holding millions
+// of them costs neither the memory nor the time at every write. Unless `clean`, each check is
+// looked at again.
+void keepHeldSourceChecks(QHash<QString, Store::SourceCheck>& checks, const HeldIDs& held,
+                          bool clean) {
+    if (!clean) {
+        checks.removeIf([&held](const auto& entry) {
+            const Store::SourceCheck& check = entry.value();
+            return !std::isfinite(check.modified.seconds) || !held.contains(check.id);
+        });
+    }
+    if (checks.size() > held.size()) {
+        QStringList paths = checks.keys();
+        const auto kept = paths.begin() + held.size();
+        std::nth_element(paths.begin(), kept, paths.end());
+        for (auto it = kept; it != paths.end(); ++it) {
+            checks.remove(*it);
         }
     }
-    return checks;
+    // A table sized for far more than it keeps (many dropped, or more entries than items) is
+    // given back; one sized for about the items is left as it is, as rehashing costs more.
+    if (checks.capacity() > 4 * held.size() + 64) {
+        checks.squeeze();
+    }
+    clearUpperVectors();
 }
 
 void datesField(JsonReader& r, Slot<QHash<QString, Date>>& slot, qsizetype& dropped) {
@@ -364,6 +406,7 @@ void logDropped(const std::vector<std::pair<const char*, qsizetype>>& dropped,
 } // namespace
 
 std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
+    clearUpperVectors(); // whatever ran before may have left them in use
     JsonReader r(json);
     if (r.next() != Kind::object) {
         return std::nullopt;
@@ -377,7 +420,14 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     Slot<QStringList> hidden;
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
-    Slot<std::vector<SourceCheckEntry>> sourceChecks;
+    Slot<QHash<QString, SourceCheck>> sourceChecks;
+    // The hashes of the ids of the items and hidden items read, and the table of them the source
+    // checks were read against; whether those are still all the items held, and whether every
+    // check read and named one of them.
+    std::vector<size_t> itemHashes, hiddenHashes;
+    std::optional<HeldIDs> checksHeld;
+    int heldReads = 0, heldReadsAtChecks = -1;
+    bool checksClean = false;
     qsizetype badItems = 0, badSessions = 0, badPrompts = 0, badHidden = 0, badRecords = 0;
     qsizetype badDeleted = 0, badPaths = 0, badTitleChecks = 0;
     // Each member is read on its own: one that does not read, or is of the wrong type, counts as
@@ -406,13 +456,18 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     JsonReader::Name name;
     while (r.member(name)) {
         if (name == "items") {
-            member("items", items, list(badItems, readItem));
+            itemHashes.clear();
+            ++heldReads;
+            member("items", items, list(badItems, hashingIDs(readItem, itemHashes)));
         } else if (name == "sessions") {
             member("sessions", sessions, list(badSessions, readSession));
         } else if (name == "prompts") {
             member("prompts", prompts, list(badPrompts, readPrompt));
         } else if (name == "hiddenItems") {
-            member("hiddenItems", hiddenItems, list(badRecords, readHiddenRecord));
+            hiddenHashes.clear();
+            ++heldReads;
+            member("hiddenItems", hiddenItems,
+                   list(badRecords, hashingIDs(readHiddenRecord, hiddenHashes)));
         } else if (name == "hidden") {
             member("hidden", hidden, list(badHidden, readID));
         } else if (name == "deleted") {
@@ -422,7 +477,10 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
         } else if (name == "titleChecks") {
             member("titleChecks", titleChecks, dates(badTitleChecks));
         } else if (name == "sourceChecks") {
-            member("sourceChecks", sourceChecks, [&r](auto& slot) { sourceChecksField(r, slot); });
+            checksHeld.emplace(itemHashes, hiddenHashes);
+            heldReadsAtChecks = heldReads;
+            member("sourceChecks", sourceChecks,
+                   [&](auto& slot) { checksClean = sourceChecksField(r, slot, *checksHeld); });
         } else if (name == "lastRunAt") {
             member("lastRunAt", lastRunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "version") {
@@ -454,12 +512,18 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     index.deletedPaths = std::move(deletedPaths.value);
     index.titleChecks = std::move(titleChecks.value);
     if (sourceChecks.value) {
-        index.sourceChecks = heldSourceChecks(*sourceChecks.value, index);
+        const bool sameItems = heldReadsAtChecks == heldReads;
+        if (!sameItems) {
+            checksHeld.emplace(itemHashes, hiddenHashes);
+        }
+        keepHeldSourceChecks(*sourceChecks.value, *checksHeld, checksClean && sameItems);
+        index.sourceChecks = std::move(sourceChecks.value);
     }
     return index;
 }
 
 std::optional<QHash<QString, quint64>> Store::decodeOffsets(QByteArrayView json) {
+    clearUpperVectors();
     JsonReader r(json);
     QHash<QString, quint64> offsets;
     if (!readMap(r, offsets, nullptr, readOffset) || !r.finish()) {

@@ -257,6 +257,24 @@ TEST(IndexDecoding, ElementsThatDoNotReadDropAloneWithTheLastOfARepeatedName) {
         Date(1));
 }
 
+TEST(IndexDecoding, SourceChecksKeepThoseOfTheItemsHeldWhereverTheItemsStand) {
+    // The checks before the items and the hidden items, and before a repeat that replaces them.
+    QByteArray hidden = goodItem;
+    hidden.replace(R"("id":"a")", R"("id":"h")");
+    const QByteArray checks = R"("sourceChecks":{"/a":{"id":"a","modified":1},)"
+                              R"("/h":{"id":"h","modified":2},"/x":{"id":"x","modified":3}})";
+    const auto index = Store::Index::decode(
+        "{" + checks + R"(,"items":[)" + goodItem + R"(],"sessions":[],"prompts":[],)" +
+        R"("hiddenItems":[{"item":)" + hidden + R"(,"hiddenAt":1}]})");
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->sourceChecks,
+              (QHash<QString, Store::SourceCheck>{{"/a", Store::SourceCheck{"a", Date(1)}},
+                                                  {"/h", Store::SourceCheck{"h", Date(2)}}}));
+    const auto replaced =
+        Store::Index::decode(indexWith("[" + goodItem + "]", "," + checks + R"(,"items":[])"));
+    EXPECT_EQ(replaced->sourceChecks, (QHash<QString, Store::SourceCheck>{}));
+}
+
 TEST(IndexDecoding, WhatOnlyAConversionRefusesDropsAloneButBrokenGrammarSpoilsTheWhole) {
     // A number out of range, nesting too deep, bytes that are not UTF-8: each in one element,
     // or in a member of the index's own.

@@ -225,7 +225,9 @@ TEST_F(StoreFiles, SourceChecksThatDoNotReadAreDroppedAloneAndSpoilNothing) {
     many.back() = '}';
     writeIndex(withChecks(many));
     store = open();
-    EXPECT_EQ(store->sourceChecks().size(), 2);
+    QStringList kept = store->sourceChecks().keys();
+    kept.sort();
+    EXPECT_EQ(kept, (QStringList{"/m0", "/m1"})); // those of the first paths
 
     writeIndex(withChecks(R"([{"id":"x","modified":1e400}])"));
     store = open();
