@@ -63,8 +63,7 @@ struct ItemFilter {
         : ignoreGlobs(std::move(ignoreGlobs)), oldest(oldest), kinds(std::move(kinds)),
           extraExtensions(std::move(extraExtensions)), outsideProjectOnly(outsideProjectOnly) {}
 
-    // The tests in a fixed order, cheapest and most telling first; the first that decides gives the
-    // verdict. Pure.
+    // The tests in a fixed order; the first that decides gives the verdict. Pure.
     Verdict accepts(const FilterInput& input) const;
 
     // "OSTREL_IGNORE_GLOBS" split at ",", each piece trimmed of spaces and tabs, empties dropped.
