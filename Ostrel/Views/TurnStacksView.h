@@ -78,7 +78,8 @@ private:
     // Puts a chip or deck at its place: gliding there along the change being laid out, else
     // following whatever glide still runs.
     void place(QGraphicsObject* item, QPointF at);
-    // The first chip or deck after `slot` in the strip as last laid out that `stays` keeps.
+    // The first chip or deck that `stays` keeps after the one of `id` (its chip when `turn` is
+    // negative, else its deck) in the strip as last laid out.
     std::optional<Slot> follower(const QString& id, qsizetype turn,
                                  const std::function<bool(const Slot&)>& stays) const;
     // Whether a slot is not one the change being laid out brings in.

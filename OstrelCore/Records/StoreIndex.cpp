@@ -37,16 +37,11 @@ namespace {
 // The support folder may be a link of the user's; the folders within are ours, never links.
 void removeLeftovers(const QString& folder, bool throughLink = false) {
     // A plain listing: the folder holds a file or two for every item, and only the names count.
-    const QByteArray native = QFile::encodeName(folder);
-    const int fd = ::open(native.constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
-    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    DIR* dir = listFolder(folder, throughLink);
     if (dir == nullptr) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
         return;
     }
+    const int fd = ::dirfd(dir);
     constexpr std::string_view prefix = ".incoming-";
     qsizetype removed = 0;
     while (const dirent* entry = ::readdir(dir)) {

@@ -4,6 +4,7 @@
 //   StoreIndex.cpp        loading and recovering the index and offsets files
 //   StoreSave.cpp         saving them: debounced, in the background, after the files they name
 //   StoreStart.cpp        the moment of a start that has not run to its end
+//   StoreSweep.cpp        removing files no item names, and listing the store's folders
 //   StoreIndexFormat.cpp  the text of the files: written from the tables, read back element by
 //                         element (the records themselves in RecordReading.cpp)
 
@@ -13,6 +14,8 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+
+#include <dirent.h>
 
 namespace ostrel::storeIndexParts {
 
@@ -31,6 +34,12 @@ void logNotSaved(const QString& label, const Error& error);
 
 // Writes the index text at `path`; a failure is logged and answered false.
 bool writeIndexText(const QByteArray& json, const QString& path);
+
+// A folder of ours, opened without following a link at its name (but `throughLink`, for the
+// support folder, which may be a link of the user's); -1 when it cannot be.
+int openFolder(const QString& path, bool throughLink = false);
+// A listing of the folder, opened as openFolder() does, or null.
+DIR* listFolder(const QString& path, bool throughLink = false);
 
 // The index text for the small parts of `rest` and the store's tables given apart, the hidden
 // records sorted by id.

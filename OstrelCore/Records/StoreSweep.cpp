@@ -1,6 +1,7 @@
 // Files of the store that no item names: removed in batches that a quit may cut short, and swept
 // at a start when a process ended before it could remove them.
 #include "OstrelCore/Records/Store.h"
+#include "OstrelCore/Records/StoreIndexParts.h"
 
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
@@ -19,6 +20,8 @@
 #include <unistd.h>
 
 namespace ostrel {
+
+using namespace storeIndexParts;
 
 namespace {
 
@@ -61,15 +64,14 @@ size_t nameHash(QByteArrayView name) {
     return qHash(name, 0);
 }
 
-// A folder of ours, opened without following a link at its name (but for the support folder,
-// which may be a link of the user's).
-int openFolder(const QString& path, bool throughLink = false) {
+} // namespace
+
+int storeIndexParts::openFolder(const QString& path, bool throughLink) {
     return ::open(QFile::encodeName(path).constData(),
                   O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
 }
 
-// A listing of the folder, or null.
-DIR* listFolder(const QString& path, bool throughLink = false) {
+DIR* storeIndexParts::listFolder(const QString& path, bool throughLink) {
     const int fd = openFolder(path, throughLink);
     DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
     if (dir == nullptr && fd >= 0) {
@@ -77,8 +79,6 @@ DIR* listFolder(const QString& path, bool throughLink = false) {
     }
     return dir;
 }
-
-} // namespace
 
 void Store::removeDoomedFiles() {
     qsizetype looked = 0;
