@@ -217,6 +217,15 @@ bool JsonReader::more(bool object) {
 }
 
 bool JsonReader::member(Name& name) {
+    return readName(name, nullptr);
+}
+
+bool JsonReader::member(Name& name, bool& readable) {
+    readable = true;
+    return readName(name, &readable);
+}
+
+bool JsonReader::readName(Name& name, bool* readable) {
     if (!more(true)) {
         return false;
     }
@@ -226,7 +235,7 @@ bool JsonReader::member(Name& name) {
     ++p_;
     const char* begin = p_;
     bool plain = true;
-    if (!scanString(plain)) {
+    if (!scanString(plain, true, readable)) {
         return false;
     }
     name.raw_ = QByteArrayView(begin, p_ - 1 - begin);
@@ -421,7 +430,7 @@ bool JsonReader::finish() {
     return p_ == end_ || fail();
 }
 
-bool JsonReader::scanString(bool& plain, bool checkEncoding) {
+bool JsonReader::scanString(bool& plain, bool checkEncoding, bool* wellFormed) {
     for (;;) {
         p_ = nextSpecial(p_, end_);
         if (p_ == end_) {
@@ -452,10 +461,14 @@ bool JsonReader::scanString(bool& plain, bool checkEncoding) {
             ++p_;
             continue;
         }
-        const int length = utf8Length(reinterpret_cast<const unsigned char*>(p_),
-                                      reinterpret_cast<const unsigned char*>(end_));
+        int length = utf8Length(reinterpret_cast<const unsigned char*>(p_),
+                                reinterpret_cast<const unsigned char*>(end_));
         if (length == 0) {
-            return fail();
+            if (wellFormed == nullptr) {
+                return fail();
+            }
+            *wellFormed = false;
+            length = 1;
         }
         p_ += length;
     }

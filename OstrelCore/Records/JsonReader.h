@@ -63,6 +63,10 @@ public:
     // after the closing brace and on a failure; tell them apart with failed().
     bool beginObject();
     bool member(Name& name);
+    // As member(), for a name that may stand for nothing: one whose bytes are not UTF-8 (which
+    // member() refuses, as Qt does) leaves the reader going with `readable` false. Such a name
+    // must not be made a text or compared; its value is still to be passed over.
+    bool member(Name& name, bool& readable);
     // Arrays alike: beginArray(), then while (element()) read or skip the value.
     bool beginArray();
     bool element();
@@ -110,8 +114,10 @@ private:
     // The rest of a string after its opening quote; p_ then stands after the closing quote.
     // Without `checkEncoding`, by its grammar alone: any byte may stand between the quotes.
     // `plain` is cleared when it holds an escape or a byte beyond ASCII, so that making it a text
-    // needs no second look at its bytes.
-    bool scanString(bool& plain, bool checkEncoding = true);
+    // needs no second look at its bytes. With `wellFormed`, bytes that are not UTF-8 clear it
+    // rather than fail the reader.
+    bool scanString(bool& plain, bool checkEncoding = true, bool* wellFormed = nullptr);
+    bool readName(Name& name, bool* readable);
     // A member's name and its colon, by their grammar alone.
     bool passName();
     bool passScalar();

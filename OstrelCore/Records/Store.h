@@ -60,8 +60,10 @@ public:
         // Compact JSON with sorted keys.
         QByteArray encode() const;
         // An element of a list or table that does not read is dropped alone, and a member of the
-        // wrong type counts as absent; a text that is not JSON, or lacks a list, fails whole.
-        static std::optional<Index> decode(QByteArrayView json);
+        // wrong type counts as absent: `lost` then says how many of each, one text for each kind
+        // ("3 items", "hidden taken as absent"), and is left empty when nothing was. A text that
+        // is not JSON, lacks a list, or holds items of which none reads fails whole.
+        static std::optional<Index> decode(QByteArrayView json, QStringList* lost = nullptr);
     };
 
     // What "offsets.json" holds: transcript path to byte offset; all or nothing.

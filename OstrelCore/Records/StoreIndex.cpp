@@ -91,6 +91,66 @@ qsizetype refuseNulPaths(Store::Index& index) {
     return refused;
 }
 
+// A new name for a file set aside, "<prefix>.json", or "<prefix>-<UUID>.json" when that one is
+// taken (the second is not looked at again).
+QString asideTarget(const QString& prefix) {
+    const QString target = prefix + QStringLiteral(".json");
+    if (!FileStat::exists(target)) {
+        return target;
+    }
+    return prefix + u'-' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+           QStringLiteral(".json");
+}
+
+constexpr std::string_view partlyUnreadablePrefix = "index.partly-unreadable-";
+// The entries of the support folder looked at for a copy kept earlier, and the copies of the
+// same size read to compare.
+constexpr qint64 keptListLimit = 100'000;
+constexpr int keptCompareLimit = 16;
+
+// Keeps the text of an index that read only in part beside it, as "index.partly-unreadable-"
+// and a stamp: a copy, since the index stays in place and is what this run reads. An index read
+// again with the same bytes (one that was not replaced since: a run that ended before its first
+// write, or could not write) finds its copy already kept and makes no other. The copy's path, or
+// why it could not be written.
+std::variant<QString, Error> keepPartlyUnreadable(const QString& folder, const QByteArray& bytes,
+                                                  Date at) {
+    if (DIR* dir = listFolder(folder, true)) {
+        const int fd = ::dirfd(dir);
+        qint64 seen = 0;
+        int compared = 0;
+        std::optional<QString> same;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (++seen > keptListLimit || compared == keptCompareLimit) {
+                break;
+            }
+            struct stat st {};
+            if (!std::string_view(entry->d_name).starts_with(partlyUnreadablePrefix) ||
+                ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(st.st_mode) || st.st_size != bytes.size()) {
+                continue;
+            }
+            ++compared;
+            const QString candidate = folder + u'/' + QFile::decodeName(entry->d_name);
+            const auto read = AtomicFile::readRegular(candidate, indexLimit);
+            if (const auto* kept = std::get_if<QByteArray>(&read); kept && *kept == bytes) {
+                same = candidate;
+                break;
+            }
+        }
+        ::closedir(dir);
+        if (same) {
+            return *same;
+        }
+    }
+    const QString target =
+        asideTarget(folder + u'/' + QLatin1StringView(partlyUnreadablePrefix) + Store::stamp(at));
+    if (auto error = AtomicFile::write(target, bytes)) {
+        return *error;
+    }
+    return target;
+}
+
 } // namespace
 
 std::shared_ptr<Store> Store::make(const QUrl& root, Clock now,
@@ -161,6 +221,8 @@ void Store::loadIndex() {
 
     // A link the user made is followed: only what is not a regular file at its end is set aside.
     std::optional<Index> index;
+    QByteArray bytes;
+    QStringList lost;
     const auto st = FileStat::stat(path);
     if (!st && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) {
         qCCritical(lcStore, "index not readable, left in place: %s",
@@ -179,7 +241,8 @@ void Store::loadIndex() {
             }
             qCWarning(lcStore, "index set aside: %s", qUtf8Printable(error->message));
         } else {
-            index = Index::decode(std::get<QByteArray>(read));
+            bytes = std::get<QByteArray>(std::move(read));
+            index = Index::decode(bytes, &lost);
         }
     }
 
@@ -197,12 +260,13 @@ void Store::loadIndex() {
     if (const qsizetype refused = refuseNulPaths(*index); refused > 0) {
         qCWarning(lcStore, "index: %lld paths refused: they hold a NUL character",
                   static_cast<long long>(refused));
+        lost.append(QStringLiteral("%1 paths refused").arg(refused));
     }
     isFirstRun_ = false;
     previousRunAt_ = index->lastRunAt;
     // The records move from the decoded lists into tables sized for them at once; of two records
-    // with one id the first one stays.
-    const auto keyed = [](auto& list, auto& table, const auto& idOf) {
+    // with one id the first one stays, and the others count as lost.
+    const auto keyed = [&lost](const char* what, auto& list, auto& table, const auto& idOf) {
         table.reserve(list.size());
         for (auto& record : list) {
             // One lookup: a new slot shows in the size.
@@ -212,12 +276,16 @@ void Store::loadIndex() {
                 slot = std::move(record);
             }
         }
+        if (const qsizetype repeated = list.size() - table.size(); repeated > 0) {
+            lost.append(
+                QStringLiteral("%1 repeated %2").arg(repeated).arg(QLatin1StringView(what)));
+        }
         list.clear();
     };
     const auto recordID = [](const auto& record) -> const QString& { return record.id; };
-    keyed(index->items, items_, recordID);
-    keyed(index->sessions, sessions_, recordID);
-    keyed(index->prompts, prompts_, recordID);
+    keyed("items", index->items, items_, recordID);
+    keyed("sessions", index->sessions, sessions_, recordID);
+    keyed("prompts", index->prompts, prompts_, recordID);
     // Every item of a session names it: the items share the session's own id, and the prompt's,
     // rather than each holding an equal copy as read.
     const auto share = [](const auto& table, QString& text) {
@@ -235,8 +303,25 @@ void Store::loadIndex() {
         hidden_ = QSet<QString>(index->hidden->begin(), index->hidden->end());
     }
     if (index->hiddenItems) {
-        keyed(*index->hiddenItems, hiddenItems_,
+        keyed("hidden records", *index->hiddenItems, hiddenItems_,
               [](const HiddenRecord& record) -> const QString& { return record.item.id; });
+    }
+    // What did not read is gone from the tables and would be gone from the next index written,
+    // with the files only its records name: its text is kept first, or this run writes none.
+    if (!lost.isEmpty()) {
+        const auto kept = keepPartlyUnreadable(rootPath_, bytes, now_());
+        if (const QString* copy = std::get_if<QString>(&kept)) {
+            qCWarning(lcStore,
+                      "index: dropped what did not read: %s; the index as it was is kept in %s",
+                      qUtf8Printable(lost.join(u"; ")), qUtf8Printable(*copy));
+        } else {
+            qCCritical(lcStore,
+                       "index: dropped what did not read: %s; the index as it was could not be "
+                       "kept aside (%s): not writing an index during this run",
+                       qUtf8Printable(lost.join(u"; ")),
+                       qUtf8Printable(Error::describe(std::get<Error>(kept))));
+            indexWritable_ = false;
+        }
     }
     deleted_ = std::move(index->deleted).value_or(QHash<QString, Date>());
     deletedPaths_ = std::move(index->deletedPaths).value_or(QHash<QString, Date>());
@@ -311,13 +396,8 @@ QString Store::stamp(Date at) {
 
 std::optional<QString> Store::moveAside(const QString& path, const QString& base, Date at) {
     const QString folder = QFileInfo(path).absolutePath();
-    const QString stampText = stamp(at);
-    const QString prefix = folder + u'/' + base + QStringLiteral(".unreadable-") + stampText;
-    QString target = prefix + QStringLiteral(".json");
-    if (FileStat::exists(target)) {
-        target = prefix + u'-' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
-                 QStringLiteral(".json");
-    }
+    const QString target =
+        asideTarget(folder + u'/' + base + QStringLiteral(".unreadable-") + stamp(at));
     const QByteArray from = QFile::encodeName(path);
     const QByteArray to = QFile::encodeName(target);
     if (::rename(from.constData(), to.constData()) == 0) {

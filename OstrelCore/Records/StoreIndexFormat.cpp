@@ -6,7 +6,6 @@
 #include "OstrelCore/Records/RecordReading.h"
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
-#include "Platform/Log.h"
 
 #include <QSet>
 
@@ -159,9 +158,9 @@ void clearUpperVectors() {
 }
 
 // An object of values, each read by `read` (none when it does not read); a name repeated counts
-// with its last value. Strict: one value that does not read spoils the whole. Lossy: each value
-// is read on its own, and one that does not read is dropped alone and counted in `dropped`. The
-// entries are gathered first so that the table is sized once.
+// with its last value. Strict: one name or value that does not read spoils the whole. Lossy:
+// each entry is read on its own, and one whose name or value does not read is dropped alone and
+// counted in `dropped`. The entries are gathered first so that the table is sized once.
 template <typename T, typename Read>
 bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read read) {
     if (r.next() != Kind::object) {
@@ -173,7 +172,16 @@ bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read rea
     qsizetype bad = 0;
     QSet<QString> spoilt; // strict: the names whose last value did not read
     JsonReader::Name name;
-    while (r.member(name)) {
+    bool readable = true;
+    while (r.member(name, readable)) {
+        if (!readable) {
+            // A name that is no text names no entry, and overrides none.
+            if (!dropped || !r.passOver()) {
+                return false;
+            }
+            ++bad;
+            continue;
+        }
         auto value = dropped ? alone(r, read) : read(r);
         QString key = name.toString();
         if (value) {
@@ -297,25 +305,36 @@ template <typename Read> auto hashingIDs(Read read, std::vector<size_t>& hashes)
 }
 
 // The checks only spare reads, so each entry is read on its own and one that does not read is
-// dropped alone. They go straight into the table they are kept in, each path made into a text
-// once while its bytes are at hand: a name repeated counts with its last value, and one whose
-// last value did not read is kept as a marker (a time that is no number) so that it still
-// overrides an earlier repeat. `held` holds the items read so far, which in a file of ours are
-// all of them: whether each check names one is then seen while its id is at hand, and the table
-// is sized once. True when every entry read and named an item held, so that none needs dropping.
+// dropped alone, counted in `dropped`. They go straight into the table they are kept in, each
+// path made into a text once while its bytes are at hand: a name repeated counts with its last
+// value, and one whose last value did not read is kept as a marker (a time that is no number) so
+// that it still overrides an earlier repeat. `held` holds the items read so far, which in a file
+// of ours are all of them: whether each check names one is then seen while its id is at hand,
+// and the table is sized once. True when every entry read and named an item held, so that none
+// needs dropping.
 bool sourceChecksField(JsonReader& r, Slot<QHash<QString, Store::SourceCheck>>& slot,
-                       const HeldIDs& held) {
+                       const HeldIDs& held, qsizetype& dropped) {
     bool clean = true;
+    qsizetype bad = 0;
     field(r, slot, Kind::object, [&](Slot<QHash<QString, Store::SourceCheck>>& s) {
         r.beginObject();
         QHash<QString, Store::SourceCheck> checks;
         JsonReader::Name name;
-        while (r.member(name)) {
+        bool readable = true;
+        while (r.member(name, readable)) {
+            if (!readable) {
+                if (!r.passOver()) {
+                    return;
+                }
+                ++bad;
+                continue;
+            }
             if (checks.isEmpty()) {
                 checks.reserve(held.size());
             }
             QString path = name.toString();
             auto check = alone(r, readSourceCheck);
+            bad += check ? 0 : 1;
             // One of an item not read so far is kept still: the items may follow.
             clean = clean && check && held.contains(check->id);
             checks.emplace(std::move(path),
@@ -324,6 +343,7 @@ bool sourceChecksField(JsonReader& r, Slot<QHash<QString, Store::SourceCheck>>& 
         }
         s.set(std::move(checks));
     });
+    dropped = bad;
     return clean;
 }
 
@@ -384,10 +404,10 @@ std::optional<quint64> readOffset(JsonReader& r) {
     return static_cast<quint64>(std::numeric_limits<qint64>::max());
 }
 
-// Says in one line what the index lost in reading: how many elements of each list or table,
-// and which members of its own, did not read.
-void logDropped(const std::vector<std::pair<const char*, qsizetype>>& dropped,
-                const QStringList& absent) {
+// What the index lost in reading: how many elements of each list or table, and which members of
+// its own, did not read.
+QStringList losses(const std::vector<std::pair<const char*, qsizetype>>& dropped,
+                   const QStringList& absent) {
     QStringList lost;
     for (const auto& [what, count] : dropped) {
         if (count > 0) {
@@ -397,15 +417,12 @@ void logDropped(const std::vector<std::pair<const char*, qsizetype>>& dropped,
     if (!absent.isEmpty()) {
         lost.append(absent.join(u", ") + QStringLiteral(" taken as absent"));
     }
-    if (!lost.isEmpty()) {
-        qCWarning(lcStore, "index: dropped what did not read: %s",
-                  qUtf8Printable(lost.join(u"; ")));
-    }
+    return lost;
 }
 
 } // namespace
 
-std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
+std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringList* lost) {
     clearUpperVectors(); // whatever ran before may have left them in use
     JsonReader r(json);
     if (r.next() != Kind::object) {
@@ -429,7 +446,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     int heldReads = 0, heldReadsAtChecks = -1;
     bool checksClean = false;
     qsizetype badItems = 0, badSessions = 0, badPrompts = 0, badHidden = 0, badRecords = 0;
-    qsizetype badDeleted = 0, badPaths = 0, badTitleChecks = 0;
+    qsizetype badDeleted = 0, badPaths = 0, badTitleChecks = 0, badChecks = 0, badNames = 0;
     // Each member is read on its own: one that does not read, or is of the wrong type, counts as
     // absent (and without items, sessions or prompts the document does not read).
     QStringList absent;
@@ -454,8 +471,13 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
         return [&r, &dropped](auto& slot) { datesField(r, slot, dropped); };
     };
     JsonReader::Name name;
-    while (r.member(name)) {
-        if (name == "items") {
+    bool readable = true;
+    while (r.member(name, readable)) {
+        if (!readable) {
+            // A name that is no text: whatever member it was is lost alone.
+            r.passOver();
+            ++badNames;
+        } else if (name == "items") {
             itemHashes.clear();
             ++heldReads;
             member("items", items, list(badItems, hashingIDs(readItem, itemHashes)));
@@ -479,8 +501,9 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
         } else if (name == "sourceChecks") {
             checksHeld.emplace(itemHashes, hiddenHashes);
             heldReadsAtChecks = heldReads;
-            member("sourceChecks", sourceChecks,
-                   [&](auto& slot) { checksClean = sourceChecksField(r, slot, *checksHeld); });
+            member("sourceChecks", sourceChecks, [&](auto& slot) {
+                checksClean = sourceChecksField(r, slot, *checksHeld, badChecks);
+            });
         } else if (name == "lastRunAt") {
             member("lastRunAt", lastRunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "version") {
@@ -492,15 +515,25 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json) {
     if (!r.finish() || !items.value || !sessions.value || !prompts.value) {
         return std::nullopt;
     }
-    logDropped({{"items", badItems},
-                {"sessions", badSessions},
-                {"prompts", badPrompts},
-                {"hidden records", badRecords},
-                {"hidden ids", badHidden},
-                {"deletion marks", badDeleted},
-                {"deleted paths", badPaths},
-                {"title checks", badTitleChecks}},
-               absent);
+    // Items of which not one reads are of a form this reader does not know (another writer's, a
+    // later version's), not a few damaged ones: read on, the index would be written back as an
+    // empty shelf beside marks and sessions that no longer match it.
+    if (items.value->isEmpty() && badItems > 0) {
+        return std::nullopt;
+    }
+    if (lost) {
+        *lost = losses({{"items", badItems},
+                        {"sessions", badSessions},
+                        {"prompts", badPrompts},
+                        {"hidden records", badRecords},
+                        {"hidden ids", badHidden},
+                        {"deletion marks", badDeleted},
+                        {"deleted paths", badPaths},
+                        {"title checks", badTitleChecks},
+                        {"source checks", badChecks},
+                        {"members of unreadable name", badNames}},
+                       absent);
+    }
     Index index;
     index.lastRunAt = lastRunAt.value;
     index.items = std::move(*items.value);

@@ -65,7 +65,7 @@ void compare(const QByteArray& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    // What the index drops in reading is said in the log, which would flood the fuzzer's output.
+    // Anything the readers say in the log would flood the fuzzer's output.
     QLoggingCategory::setFilterRules(QStringLiteral("app.ostrel.*=false"));
     return 0;
 }

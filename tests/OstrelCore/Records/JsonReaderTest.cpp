@@ -204,6 +204,13 @@ TEST(IndexDecoding, ElementsThatDoNotReadDropAloneWithTheLastOfARepeatedName) {
             R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","height":-9223372036854775808}])"),
         indexWith(
             R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","captureID":7}])"),
+        indexWith(
+            "[" + goodItem +
+            R"(,{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","sourcePath":5}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","promptID":[]}])"),
+        indexWith(
+            R"([{"createdAt":1,"id":"b","kind":"pdf","sessionID":"s","sourceKinds":[],"title":"","seenAt":"x"}])"),
         // Hidden records: lossy like items; "item" must be a readable item.
         indexWith("[]", R"(,"hiddenItems":[{"hiddenAt":1,"item":)" + goodItem +
                             R"(},{"hiddenAt":1},{"item":)" + goodItem + R"(},5])"),
@@ -249,7 +256,8 @@ TEST(IndexDecoding, ElementsThatDoNotReadDropAloneWithTheLastOfARepeatedName) {
     ASSERT_TRUE(lastWins);
     ASSERT_EQ(lastWins->items.size(), 1);
     EXPECT_EQ(lastWins->items[0].id, "b");
-    EXPECT_TRUE(Store::Index::decode(cases[2])->items.isEmpty());
+    // Items of which none reads fail the whole.
+    EXPECT_FALSE(Store::Index::decode(cases[2]));
     EXPECT_FALSE(Store::Index::decode(indexWith("[]", R"(,"deleted":{"a":1,"a":"x"})"))
                      ->deleted->contains("a"));
     EXPECT_EQ(
@@ -319,6 +327,33 @@ TEST(IndexDecoding, WhatOnlyAConversionRefusesDropsAloneButBrokenGrammarSpoilsTh
     }
 }
 
+TEST(IndexDecoding, BytesThatAreNotUtf8InANameOrAValueCostItsOwnEntryAloneAndAreCounted) {
+    // In a key and in a value of each table and list, and in a member's name of the index.
+    const QByteArray text = indexWith(
+        "[" + goodItem + "]",
+        ",\"deleted\":{\"a\":1,\"\xFF\":2,\"b\":\"\xFF\"},\"deletedPaths\":{\"/p\xFF\":1,\"/q\":2},"
+        "\"titleChecks\":{\"s\xFF\":1,\"t\":2},\"hidden\":[\"h\",\"\xFF\"],"
+        "\"sourceChecks\":{\"/a\":{\"id\":\"a\",\"modified\":1},\"/"
+        "\xFF\":{\"id\":\"a\",\"modified\":2},"
+        "\"/b\":{\"id\":\"\xFF\",\"modified\":3}},\"x\xFF\":1");
+    QStringList lost;
+    const auto index = Store::Index::decode(text, &lost);
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->deleted, (QHash<QString, Date>{{"a", Date(1)}}));
+    EXPECT_EQ(index->deletedPaths, (QHash<QString, Date>{{"/q", Date(2)}}));
+    EXPECT_EQ(index->titleChecks, (QHash<QString, Date>{{"t", Date(2)}}));
+    EXPECT_EQ(index->hidden, QStringList{"h"});
+    EXPECT_EQ(index->sourceChecks,
+              (QHash<QString, Store::SourceCheck>{{"/a", Store::SourceCheck{"a", Date(1)}}}));
+    EXPECT_EQ(lost,
+              (QStringList{"1 hidden ids", "2 deletion marks", "1 deleted paths", "1 title checks",
+                           "2 source checks", "1 members of unreadable name"}));
+    // A clean index loses nothing; the offsets stay all or nothing.
+    Store::Index::decode(indexWith("[" + goodItem + "]"), &lost);
+    EXPECT_TRUE(lost.isEmpty());
+    EXPECT_FALSE(Store::decodeOffsets("{\"/a\":1,\"/\xFF\":2}"));
+}
+
 TEST(OffsetsDecoding, AllOrNothingWithOffsetsUpToTheLargestUnsignedValue) {
     const QByteArray cases[] = {
         "{}",
@@ -378,14 +413,15 @@ TEST(IndexDecoding, FileUrlsReadTheSameWhicheverWayTheyAreParsed) {
         "FILE:///a",      "file://host/a", "file:/a",      "file:a",
         "file:///a%",     "file:///a:b@c", "file:///a[b]", "https://example.com/a"};
     for (const char* url : urls) {
-        const QByteArray text = indexWith(R"([{"createdAt":1,"fileURL":")" + QByteArray(url) +
-                                          R"(","id":"b","kind":"pdf","sessionID":"s",)"
-                                          R"("sourceKinds":[],"title":""}])");
+        const QByteArray text =
+            indexWith("[" + goodItem + R"(,{"createdAt":1,"fileURL":")" + QByteArray(url) +
+                      R"(","id":"b","kind":"pdf","sessionID":"s",)"
+                      R"("sourceKinds":[],"title":""}])");
         expectSameIndex(text);
         const auto index = Store::Index::decode(text);
         ASSERT_TRUE(index) << url;
-        if (!index->items.isEmpty()) {
-            const QUrl& read = *index->items[0].fileURL;
+        if (index->items.size() == 2) {
+            const QUrl& read = *index->items[1].fileURL;
             EXPECT_EQ(read.toString(QUrl::FullyEncoded),
                       QUrl(QString::fromUtf8(url), QUrl::StrictMode).toString(QUrl::FullyEncoded))
                 << url;

@@ -3,6 +3,7 @@
 #include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
 #include "support/AsUser.h"
+#include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -47,6 +48,9 @@ protected:
         return QDir(dir.file("support"))
             .entryList({"index.unreadable-*"},
                        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System);
+    }
+    QStringList partlyFiles() const {
+        return QDir(dir.file("support")).entryList({"index.partly-unreadable-*"}, QDir::Files);
     }
     // Stores an item with a copy of its own; the copy's path.
     static QString withCopy(Store& store, const QString& id) {
@@ -283,6 +287,7 @@ TEST_F(StoreFiles, LoadingKeepsFirstDuplicateAndIgnoresVersion) {
     EXPECT_FALSE(store->isFirstRun());
     EXPECT_FALSE(store->previousRunAt());
     EXPECT_EQ(store->items().value("x").createdAt, Date(1));
+    EXPECT_EQ(partlyFiles().size(), 1); // the other one is lost from the tables, not the disk
     store->flush();
     EXPECT_EQ(test::parseObject(read("index.json")).value("version"), 1);
 }
@@ -290,14 +295,18 @@ TEST_F(StoreFiles, LoadingKeepsFirstDuplicateAndIgnoresVersion) {
 TEST_F(StoreFiles, BadElementsDropAloneInOneLineButAMissingListSetsTheFileAside) {
     QJsonObject badItem = makeItem("bad", 1).toJson();
     badItem.insert("createdAt", "yesterday");
+    // An optional field of another type spoils its item as a missing required one does.
+    QJsonObject badPath = makeItem("path", 1).toJson();
+    badPath.insert("sourcePath", 5);
     QJsonObject badRecord{{"item", makeItem("h", 1).toJson()}, {"hiddenAt", "x"}};
     const QJsonObject badSession{{"id", "s"}, {"startedAt", 1}};
-    const QJsonObject base{{"items", QJsonArray{badItem, badItem, makeItem("ok", 2).toJson()}},
-                           {"hiddenItems", QJsonArray{badRecord}},
-                           {"sessions", QJsonArray{badSession, makeSession("t", 1, 2).toJson()}},
-                           {"prompts", QJsonArray{}},
-                           {"deleted", QJsonObject{{"a", "2024-01-01"}}},
-                           {"hidden", QJsonArray{1}}};
+    const QJsonObject base{
+        {"items", QJsonArray{badItem, badItem, badPath, makeItem("ok", 2).toJson()}},
+        {"hiddenItems", QJsonArray{badRecord}},
+        {"sessions", QJsonArray{badSession, makeSession("t", 1, 2).toJson()}},
+        {"prompts", QJsonArray{}},
+        {"deleted", QJsonObject{{"a", "2024-01-01"}}},
+        {"hidden", QJsonArray{1}}};
     writeIndex(QJsonDocument(base).toJson());
     {
         test::LogCapture log;
@@ -310,8 +319,16 @@ TEST_F(StoreFiles, BadElementsDropAloneInOneLineButAMissingListSetsTheFileAside)
         EXPECT_TRUE(asideFiles().isEmpty());
         const QStringList said = log.matching("did not read");
         ASSERT_EQ(said.size(), 1);
-        EXPECT_TRUE(said[0].contains("2 items; 1 sessions")) << said[0].toStdString();
+        EXPECT_TRUE(said[0].contains("3 items; 1 sessions")) << said[0].toStdString();
+        // The index as it was stays beside it, once however often the same bytes are read.
+        ASSERT_EQ(partlyFiles().size(), 1);
+        EXPECT_EQ(read(partlyFiles()[0]), QJsonDocument(base).toJson());
+        EXPECT_TRUE(said[0].contains(path(partlyFiles()[0]))) << said[0].toStdString();
     }
+    open();
+    open()->flush();
+    open();
+    EXPECT_EQ(partlyFiles().size(), 1);
 
     const auto expectSetAside = [&](const QByteArray& index, const char* why) {
         for (const QString& f : asideFiles()) {
@@ -327,7 +344,34 @@ TEST_F(StoreFiles, BadElementsDropAloneInOneLineButAMissingListSetsTheFileAside)
     QJsonObject noPrompts = base;
     noPrompts.remove("prompts");
     expectSetAside(QJsonDocument(noPrompts).toJson(), "no prompts");
+    QJsonObject noItemReads = base;
+    noItemReads.insert("items", QJsonArray{badItem, badPath});
+    expectSetAside(QJsonDocument(noItemReads).toJson(), "no item reads");
     expectSetAside(QJsonDocument(base).toJson(QJsonDocument::Compact).chopped(1), "a tail cut off");
+}
+
+TEST_F(StoreFiles, AnIndexThatReadInPartIsNeverReplacedWhileItCannotBeKept) {
+    QJsonObject later = makeItem("later", 1).toJson();
+    later.insert("kind", "hologram");
+    later.insert("title", QString(8192, u'x'));
+    writeIndex(QJsonDocument(QJsonObject{{"items", QJsonArray{makeItem("ok", 2).toJson(), later}},
+                                         {"sessions", QJsonArray{}},
+                                         {"prompts", QJsonArray{}}})
+                   .toJson());
+    const QByteArray original = read("index.json");
+    {
+        // Room for the index without the item that did not read, not for its copy.
+        const test::FileSizeLimit full(4096);
+        auto store = open();
+        EXPECT_EQ(store->items().keys(), QStringList{"ok"});
+        store->upsert(makeItem("new", 3));
+        store->flush();
+    }
+    EXPECT_EQ(read("index.json"), original);
+    EXPECT_TRUE(partlyFiles().isEmpty());
+    open()->flush();
+    ASSERT_EQ(partlyFiles().size(), 1);
+    EXPECT_EQ(read(partlyFiles()[0]), original);
 }
 
 TEST_F(StoreFiles, PathsHoldingANulCharacterAreRefusedWhenTheIndexIsRead) {
