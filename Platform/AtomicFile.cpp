@@ -29,6 +29,21 @@ Error qtError(const QFileDevice& file, int savedErrno) {
 
 } // namespace
 
+const QByteArray& temporaryPrefix() {
+    // 60 random bits: no other process draws the same mark.
+    static const QByteArray prefix =
+        ".incoming-" +
+        QByteArray::number(QRandomGenerator::system()->generate64() >> 4, 36)
+            .rightJustified(12, '0') +
+        '-';
+    return prefix;
+}
+
+bool isOwnTemporary(std::string_view name) {
+    const QByteArray& prefix = temporaryPrefix();
+    return name.starts_with(std::string_view(prefix.constData(), size_t(prefix.size())));
+}
+
 const char* unfit(const struct stat& st, Entry kind) {
     if (S_ISLNK(st.st_mode)) {
         return "a symbolic link";
@@ -164,7 +179,7 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     // A file of its own, renamed over the name: a link that came there meanwhile is replaced,
     // never written through.
     const QString folder = QFileInfo(path).absolutePath();
-    QByteArray temp = QFile::encodeName(folder + QStringLiteral("/.incoming-XXXXXX"));
+    QByteArray temp = QFile::encodeName(folder + u'/') + temporaryPrefix() + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         return Error::fromErrno();
@@ -365,7 +380,7 @@ std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mo
             return Error::fromErrno();
         }
     }
-    QByteArray temp = QFile::encodeName(folder + QStringLiteral("/.incoming-XXXXXX"));
+    QByteArray temp = QFile::encodeName(folder + u'/') + temporaryPrefix() + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // 0600
     if (fd < 0) {
         return Error::fromErrno();
@@ -416,7 +431,7 @@ bool Staged::place(const QString& target) {
     int failed = link(descriptor_, native);
     if (failed == EEXIST) {
         // Something is there to replace: a name beside it first, then a rename over it.
-        QByteArray temp = QFile::encodeName(path_ + QStringLiteral("/.incoming-"));
+        QByteArray temp = QFile::encodeName(path_ + u'/') + temporaryPrefix();
         for (int attempt = 0; attempt < 8 && failed == EEXIST; ++attempt) {
             const QByteArray name =
                 temp + QByteArray::number(QRandomGenerator::global()->generate64(), 36);

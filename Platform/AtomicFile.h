@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 #include <sys/types.h>
 #include <utility>
 #include <variant>
@@ -39,6 +40,18 @@ std::variant<QString, Error> setAside(int folder, const QByteArray& name, dev_t 
 // (above) is set aside, and said once in the log. False, with errno set, when such an entry
 // stays.
 bool clearEntry(const QString& path, Entry kind);
+
+// Every file written under a temporary name first is named from this: ".incoming-", a mark
+// drawn once for the process, and "-". So a process tidying its folders tells a temporary file
+// another one left behind (a kill, a crash, an earlier version) from a write of its own under way,
+// whatever thread or object of this process made it.
+const QByteArray& temporaryPrefix();
+// A temporary file's name, of this process or another.
+inline bool isTemporary(std::string_view name) {
+    return name.starts_with(".incoming-");
+}
+// A name this process gives its temporary files.
+bool isOwnTemporary(std::string_view name);
 
 // Replaces the file at `path` whole: a reader finds the old content or the new, never a part.
 // The data is synced before the rename and the folder after it, so a crash cannot leave an empty

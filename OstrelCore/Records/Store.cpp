@@ -523,7 +523,8 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         ::close(in);
         return Error::posix(EINVAL);
     }
-    QByteArray tempName = QFile::encodeName(itemsDir_ + QStringLiteral("/.incoming-XXXXXX"));
+    QByteArray tempName =
+        QFile::encodeName(itemsDir_ + u'/') + AtomicFile::temporaryPrefix() + "XXXXXX";
     const int out = ::mkostemp(tempName.data(), O_CLOEXEC); // 0600
     if (out < 0) {
         const Error err = Error::fromErrno();

@@ -56,6 +56,11 @@ public:
         // Read leniently, entry by entry: an index written before it, or one whose checks do not
         // read, loads without them, and its files are read once more.
         std::optional<QHash<QString, SourceCheck>> sourceChecks;
+        // When this line of indexes was begun from nothing, beside copies and thumbnails that
+        // no index read then named (one lost, renamed or set aside): files dated before it stay
+        // for good. Absent in an index begun over empty folders. Present but not a finite date,
+        // it reads as a date that is no number, which the store replaces by the moment it loads.
+        std::optional<Date> begunAt;
 
         // Compact JSON with sorted keys.
         QByteArray encode() const;
@@ -373,16 +378,22 @@ public:
     // Says whether the process is about to end: removals of many files stop at their next batch
     // and leave the rest to the next start's sweep. Asked from the store's queue and the writer.
     void setHalted(std::function<bool()> halted) { halted_ = std::move(halted); }
-    // Removes from the items and thumbnails folders the files of ours that no held or hidden item
-    // names, left by a process that ended between writing an index without their items and
-    // removing them. The folders are listed on the writer a batch at a time, and each batch is
-    // judged and removed on the store's queue (without those queues, all at once, here). Only
-    // files older than this run go, never while a file named by the index on disk may be
-    // among them (its items not yet written away, or an index set aside).
+    // Tidies the items and thumbnails folders in one listing of each: removes the temporary files
+    // other processes left there (of our naming, dated before this process began), and the files
+    // of ours that no held or hidden item names, left by a process that ended between writing an
+    // index without their items and removing them. The folders are listed on the writer a batch
+    // at a time, and each batch is judged and removed on the store's queue (without those
+    // queues, all at once, here). Files no item names are judged only in a run that read its
+    // index whole and left nothing of it aside, and only those dated before this run and after
+    // the index's line was begun go; never one named by the index on disk (its items not yet
+    // written away).
     void sweepOrphans();
     bool isSweeping() const { return sweep_ != nullptr; }
     // The most names one step of the sweep hands to the queue to judge.
     static constexpr qsizetype sweepBatch = 512;
+    // Files removed between two looks at whether the process is about to end: a quit still takes
+    // the files of a few removed items along, never those of thousands.
+    static constexpr qsizetype removalBatch = 128;
 
 private:
     struct Sweep;
@@ -402,6 +413,13 @@ private:
     QSet<QString> sweepKept_;
     // The wall clock's time when this run loaded the store: files older are from earlier runs.
     qint64 loadedAtWall_ = 0;
+    // When the line of indexes this run writes was begun (see Index::begunAt).
+    std::optional<Date> begunAt_;
+    // The support folder held, at load, the bytes of an index set aside (by this run or an
+    // earlier one), or could not be looked through: every file there may be named by them.
+    bool asideAtLoad_ = false;
+    // Whether files no item names may be judged at all.
+    bool readIndexWhole() const;
 };
 
 } // namespace ostrel

@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <cmath>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
@@ -29,39 +30,63 @@ using namespace storeIndexParts;
 
 namespace {
 
-// A file being written when the process was killed stays under its temporary name: a copy or
+// The entries of the support folder looked at: one too full to look through is taken to hold
+// the bytes of an index kept aside.
+constexpr qint64 rootListLimit = 100'000;
+
+// A file being written when a process was killed stays under its temporary name: a copy or
 // thumbnail in its folder, or one of the small files of the support folder (the index, the
-// offsets, the start's moment, the files set aside). Nothing else writes into our folders, so
-// before the first write of this run any such file is a leftover, and the index's may be as
-// large as the index. Only plain files go: never a folder, nor a link (nor what it leads to).
-// The support folder may be a link of the user's; the folders within are ours, never links.
-void removeLeftovers(const QString& folder, bool throughLink = false) {
-    // A plain listing: the folder holds a file or two for every item, and only the names count.
-    DIR* dir = listFolder(folder, throughLink);
+// offsets, the start's moment, the files set aside). This process writes into these folders
+// while a store loads, too: the index writer and the workers of an earlier store (an engine
+// restarted after a change of folders), the thumbnail cache writing rendered thumbnails back. So
+// only what another process left goes (removeLeftover()): a temporary file of another's naming,
+// dated before this process began. Those at the top of the support folder go here, in the one
+// listing of it that also looks for the bytes of an index kept aside; those of the items and
+// thumbnails folders with the start's listing of them (Store::sweepOrphans()). The support folder
+// may be a link of the user's. Answers whether an index's bytes lie aside there.
+bool removeLeftovers(const QString& root) {
+    DIR* dir = listFolder(root, true);
     if (dir == nullptr) {
-        return;
+        return true;
     }
     const int fd = ::dirfd(dir);
-    constexpr std::string_view prefix = ".incoming-";
     qsizetype removed = 0;
+    qint64 seen = 0;
+    bool aside = false;
     while (const dirent* entry = ::readdir(dir)) {
-        if (!std::string_view(entry->d_name).starts_with(prefix)) {
-            continue;
+        const std::string_view name(entry->d_name);
+        if (++seen > rootListLimit) {
+            aside = true;
+            break;
         }
-        struct stat st {};
-        const bool plain =
-            entry->d_type == DT_REG ||
-            (entry->d_type == DT_UNKNOWN &&
-             ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode));
-        if (plain && ::unlinkat(fd, entry->d_name, 0) == 0) {
-            ++removed;
-        }
+        aside = aside || name.starts_with(unreadableIndexPrefix) ||
+                name.starts_with(partlyUnreadableIndexPrefix);
+        removed += removeLeftover(fd, entry->d_name) ? 1 : 0;
     }
     ::closedir(dir);
     if (removed > 0) {
         qCInfo(lcStore, "removed %lld unfinished files from %s", static_cast<long long>(removed),
-               qUtf8Printable(folder));
+               qUtf8Printable(root));
     }
+    return aside;
+}
+
+// Whether the folder holds a file of our naming; one too full to look through a little is taken
+// to. Reads the first entries only.
+bool holdsOwnFiles(const QString& folder, bool thumbnails) {
+    DIR* dir = listFolder(folder);
+    if (dir == nullptr) {
+        return false;
+    }
+    bool found = false;
+    for (int seen = 0; const dirent* entry = ::readdir(dir); ++seen) {
+        if (seen >= 4096 || ownFileName(entry->d_name, thumbnails)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 bool itemHoldsNul(const ShelfItem& item) {
@@ -195,15 +220,26 @@ void Store::load() {
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
     loadedAtWall_ = QDateTime::currentSecsSinceEpoch();
-    removeLeftovers(rootPath_, true);
-    removeLeftovers(itemsDir_);
-    removeLeftovers(thumbsDir_);
 
     loadIndex();
     loadOffsets();
     loadUnfinishedStart();
     launchedAt_ = now_();
     rebuildLookups();
+    // After the index is read: what its reading kept aside is seen in the same listing.
+    asideAtLoad_ = removeLeftovers(rootPath_);
+    // An index this run writes anew, beside copies or thumbnails that no index read names (one
+    // lost, renamed, emptied or set aside), begins a new line: those files are older than its
+    // beginning, and no later start sweeps them, whatever becomes of what was set aside. The
+    // beginning is told by the clock files are dated with. A beginning that does not read is
+    // taken to be now: it may only ever narrow what is swept.
+    const Date loadedAt = Date::fromUnix(double(loadedAtWall_));
+    if (begunAt_ && !std::isfinite(begunAt_->seconds)) {
+        begunAt_ = loadedAt;
+    } else if (isFirstRun_ && indexWritable_ &&
+               (holdsOwnFiles(itemsDir_, false) || holdsOwnFiles(thumbsDir_, true))) {
+        begunAt_ = loadedAt;
+    }
 }
 
 void Store::loadIndex() {
@@ -264,6 +300,7 @@ void Store::loadIndex() {
     }
     isFirstRun_ = false;
     previousRunAt_ = index->lastRunAt;
+    begunAt_ = index->begunAt;
     // The records move from the decoded lists into tables sized for them at once; of two records
     // with one id the first one stays, and the others count as lost.
     const auto keyed = [&lost](const char* what, auto& list, auto& table, const auto& idOf) {

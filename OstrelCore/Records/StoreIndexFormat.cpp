@@ -52,6 +52,10 @@ QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden*
         out.endArray();
     };
     out.beginObject();
+    if (rest.begunAt && std::isfinite(rest.begunAt->seconds)) {
+        out.key(u"begunAt");
+        out.date(*rest.begunAt);
+    }
     dates(u"deleted", rest.deleted);
     dates(u"deletedPaths", rest.deletedPaths);
     if (rest.hidden) {
@@ -438,6 +442,8 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
     Slot<QHash<QString, SourceCheck>> sourceChecks;
+    Slot<Date> begunAt;
+    bool begunAtNamed = false;
     // The hashes of the ids of the items and hidden items read, and the table of them the source
     // checks were read against; whether those are still all the items held, and whether every
     // check read and named one of them.
@@ -504,6 +510,9 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
             member("sourceChecks", sourceChecks, [&](auto& slot) {
                 checksClean = sourceChecksField(r, slot, *checksHeld, badChecks);
             });
+        } else if (name == "begunAt") {
+            begunAtNamed = true;
+            member("begunAt", begunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "lastRunAt") {
             member("lastRunAt", lastRunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "version") {
@@ -544,6 +553,13 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     index.deleted = std::move(deleted.value);
     index.deletedPaths = std::move(deletedPaths.value);
     index.titleChecks = std::move(titleChecks.value);
+    // Named but no finite date (null, text, damaged): never taken for absent, which would let a
+    // sweep take files the beginning spares.
+    if (begunAt.value && std::isfinite(begunAt.value->seconds)) {
+        index.begunAt = begunAt.value;
+    } else if (begunAtNamed) {
+        index.begunAt = Date(std::numeric_limits<double>::quiet_NaN());
+    }
     if (sourceChecks.value) {
         const bool sameItems = heldReadsAtChecks == heldReads;
         if (!sameItems) {

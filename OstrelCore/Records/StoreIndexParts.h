@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <dirent.h>
+#include <string_view>
 
 namespace ostrel::storeIndexParts {
 
@@ -34,6 +35,20 @@ void logNotSaved(const QString& label, const Error& error);
 
 // Writes the index text at `path`; a failure is logged and answered false.
 bool writeIndexText(const QByteArray& json, const QString& path);
+
+// Names under which the bytes of an index are kept aside in the support folder: one that did not
+// read at all, and one from which reading dropped something.
+inline constexpr std::string_view unreadableIndexPrefix = "index.unreadable-";
+inline constexpr std::string_view partlyUnreadableIndexPrefix = "index.partly-unreadable-";
+
+// A name Store::safeFileName() makes of an id, with the extension of a copy, or ".jpg" for a
+// thumbnail.
+bool ownFileName(std::string_view name, bool thumbnail);
+
+// Removes the entry `name` of the folder open as `folder` when it is a temporary file that
+// another process left there: a plain file of our temporary naming, not of this process, dated
+// before this process began. True when it went.
+bool removeLeftover(int folder, const char* name);
 
 // A folder of ours, opened without following a link at its name (but `throughLink`, for the
 // support folder, which may be a link of the user's); -1 when it cannot be.

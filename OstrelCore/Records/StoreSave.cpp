@@ -238,6 +238,7 @@ Store::Index Store::indexRest() const {
     index.deleted = deleted_;
     index.deletedPaths = deletedPaths_;
     index.titleChecks = titleChecks_;
+    index.begunAt = begunAt_;
     // Written only when there are some: a store that never met a touched file keeps the form
     // that earlier versions wrote.
     if (!sourceChecks_.isEmpty()) {

@@ -1,8 +1,10 @@
 // Files of the store that no item names: removed in batches that a quit may cut short, and swept
-// at a start when a process ended before it could remove them.
+// at a start when a process ended before it could remove them, in the one listing of the store's
+// folders that also removes what other processes left half written.
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 
+#include "Platform/AtomicFile.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
@@ -11,6 +13,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <ctime>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -25,9 +30,6 @@ using namespace storeIndexParts;
 
 namespace {
 
-// Files removed between two looks at whether the process is about to end: a quit still takes
-// the files of a few removed items along, never those of thousands.
-constexpr qsizetype removalBatch = 128;
 // One step of a listing reads at most this many entries, for at most this long, so that a folder
 // of a hundred thousand copies never holds the writer (and the index writes behind it) for long.
 constexpr int listStepEntries = 4096;
@@ -36,15 +38,23 @@ constexpr qint64 listStepMs = 20;
 constexpr qint64 judgeStepMs = 10;
 // Entries of one folder looked at in all: a folder filled by another hand is not walked for ever.
 constexpr qint64 listLimit = 4'000'000;
-// The entries of the support folder looked at for an index set aside.
-constexpr qint64 rootListLimit = 100'000;
 // A file system dates its files by a clock a tick behind the wall clock's: a file written just
-// after the load could seem older than it.
+// after a moment could seem older than it.
 constexpr qint64 dateMargin = 2;
 
-// A name Store::safeFileName() makes of an id, with the extension of a copy or ".jpg" for a
-// thumbnail. A name set aside (clearEntry) keeps a user's file and is never ours.
-bool ownName(std::string_view name, bool thumbnail) {
+// When this process began, by the clock files are dated with: a temporary file dated after it may
+// be a write of this process under way, whatever made it.
+const qint64 processBegan = ::time(nullptr);
+
+// Names are kept as hashes: a collision only keeps a file that could have gone.
+size_t nameHash(QByteArrayView name) {
+    return qHash(name, 0);
+}
+
+} // namespace
+
+// A name set aside (clearEntry) keeps a user's file and is never ours.
+bool storeIndexParts::ownFileName(std::string_view name, bool thumbnail) {
     if (name.empty() || name.front() == '.' || name.find(".unusable-") != std::string_view::npos) {
         return false;
     }
@@ -59,12 +69,16 @@ bool ownName(std::string_view name, bool thumbnail) {
     return thumbnail ? name.ends_with(".jpg") : name.find('.') != std::string_view::npos;
 }
 
-// Names are kept as hashes: a collision only keeps a file that could have gone.
-size_t nameHash(QByteArrayView name) {
-    return qHash(name, 0);
+bool storeIndexParts::removeLeftover(int folder, const char* name) {
+    const std::string_view text(name);
+    if (!AtomicFile::isTemporary(text) || AtomicFile::isOwnTemporary(text)) {
+        return false;
+    }
+    // Only plain files go: never a folder, nor a link (nor what it leads to).
+    struct stat st {};
+    return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_mtim.tv_sec < processBegan - dateMargin && ::unlinkat(folder, name, 0) == 0;
 }
-
-} // namespace
 
 int storeIndexParts::openFolder(const QString& path, bool throughLink) {
     return ::open(QFile::encodeName(path).constData(),
@@ -85,7 +99,7 @@ void Store::removeDoomedFiles() {
     for (const QString& path : std::as_const(doomedFiles_)) {
         // A quit ends within a batch: the index written names none of the files left, and the
         // next start sweeps them.
-        if (looked > 0 && looked % removalBatch == 0 && halted()) {
+        if (looked > 0 && looked % Store::removalBatch == 0 && halted()) {
             break;
         }
         ++looked;
@@ -101,9 +115,12 @@ void Store::removeDoomedFiles() {
 // rest is the queue's.
 struct Store::Sweep {
     std::array<QString, 2> folders;
-    QString root;
-    // Files dated before this (seconds since the epoch) are from earlier runs.
+    // Whether files no item names are judged, or only what other processes left removed.
+    bool orphans = false;
+    // Files dated before this (seconds since the epoch) are from earlier runs...
     qint64 before = 0;
+    // ...and those dated before this from an index lost before this line of indexes was begun.
+    qint64 after = std::numeric_limits<qint64>::min();
     std::function<bool()> halted;
     // The items and hidden records as they stood when the sweep began, until the hashes of the
     // names they give their files are taken from them (on the writer) and the queue lets them go.
@@ -115,6 +132,7 @@ struct Store::Sweep {
     DIR* dir = nullptr;
     qint64 listed = 0;
     qint64 removed = 0;
+    qint64 leftovers = 0;
 
     struct Step {
         int folder = 0;
@@ -135,18 +153,14 @@ struct Store::Sweep {
         }
     }
 
-    // On the writer: the next names that may be orphans.
+    // On the writer: removes what other processes left, and gives the next names that may be
+    // orphans.
     Step next() {
         if (!started) {
             started = true;
-            if (indexSetAside()) {
-                qCInfo(lcStore, "files no item names are kept while an index set aside lies in %s",
-                       qUtf8Printable(root));
-                Step none;
-                none.done = true;
-                return none;
+            if (orphans) {
+                takeNames();
             }
-            takeNames();
         }
         QElapsedTimer timer;
         timer.start();
@@ -170,9 +184,11 @@ struct Store::Sweep {
                     return step;
                 }
                 const std::string_view name(entry->d_name);
-                // Links and folders are told apart on the queue, at the moment of removal.
-                if (ownName(name, folder == 1) &&
-                    !std::binary_search(named.begin(), named.end(), nameHash(name))) {
+                if (AtomicFile::isTemporary(name)) {
+                    leftovers += removeLeftover(::dirfd(dir), entry->d_name) ? 1 : 0;
+                } else if (orphans && ownFileName(name, folder == 1) &&
+                           !std::binary_search(named.begin(), named.end(), nameHash(name))) {
+                    // Links and folders are told apart on the queue, at the moment of removal.
                     step.names.append(QByteArray(name.data(), qsizetype(name.size())));
                     if (step.names.size() >= sweepBatch) {
                         return step;
@@ -186,26 +202,6 @@ struct Store::Sweep {
         }
         step.done = true;
         return step;
-    }
-
-    // An index set aside may be mended by hand: the files it names stay while it lies there.
-    bool indexSetAside() const {
-        DIR* top = listFolder(root, true);
-        if (top == nullptr) {
-            return true;
-        }
-        bool found = false;
-        qint64 seen = 0;
-        while (const dirent* entry = ::readdir(top)) {
-            // A support folder too full to look through is taken to hold one.
-            if (++seen > rootListLimit ||
-                std::string_view(entry->d_name).starts_with("index.unreadable-")) {
-                found = true;
-                break;
-            }
-        }
-        ::closedir(top);
-        return found;
     }
 
     void takeNames() {
@@ -227,19 +223,34 @@ struct Store::Sweep {
     }
 };
 
+bool Store::readIndexWhole() const {
+    // No index read (none there, renamed, empty, set aside, kept unread), or the bytes of one
+    // kept aside: every file there may be an item's that no index this run holds names. An index
+    // read whole that this run may not replace names, on disk, all the run loaded.
+    return !isFirstRun_ && !asideAtLoad_;
+}
+
 void Store::sweepOrphans() {
-    // An index this run could not read may name every file there.
-    if (sweep_ || !indexWritable_ || indexSetAside_) {
+    if (sweep_) {
         return;
     }
     auto sweep = std::make_shared<Sweep>();
     sweep->folders = {itemsDir_, thumbsDir_};
-    sweep->root = rootPath_;
+    sweep->orphans = readIndexWhole();
     sweep->before = loadedAtWall_ - dateMargin;
+    if (begunAt_) {
+        // Whole seconds, as the files are compared; a date beyond any file's spares them all.
+        const double after = std::ceil(begunAt_->toUnix()) + double(dateMargin);
+        sweep->after = !(after < 9.0e18) ? std::numeric_limits<qint64>::max()
+                       : after > -9.0e18 ? qint64(after)
+                                         : std::numeric_limits<qint64>::min();
+    }
     sweep->halted = halted_;
-    // Shared, not copied: the names are taken from them on the writer at its first step.
-    sweep->items = items_;
-    sweep->hiddenItems = hiddenItems_;
+    if (sweep->orphans) {
+        // Shared, not copied: the names are taken from them on the writer at its first step.
+        sweep->items = items_;
+        sweep->hiddenItems = hiddenItems_;
+    }
     sweep_ = sweep;
     if (writer_ && autosave_) {
         sweepStep(sweep);
@@ -324,7 +335,7 @@ int Store::sweepNames(Sweep& sweep, bool bounded) {
         struct stat st {};
         if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
-            st.st_mtim.tv_sec >= sweep.before) {
+            st.st_mtim.tv_sec >= sweep.before || st.st_mtim.tv_sec < sweep.after) {
             continue;
         }
         if (::unlinkat(fd, name.constData(), 0) == 0) {
@@ -341,6 +352,10 @@ void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
     }
     sweep_.reset();
     sweepKept_ = {};
+    if (sweep->leftovers > 0) {
+        qCInfo(lcStore, "removed %lld unfinished files from %s",
+               static_cast<long long>(sweep->leftovers), qUtf8Printable(rootPath_));
+    }
     if (sweep->removed > 0) {
         qCInfo(lcStore, "removed %lld files that no item names from %s",
                static_cast<long long>(sweep->removed), qUtf8Printable(rootPath_));
@@ -348,7 +363,7 @@ void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
 }
 
 void Store::keepFromSweep(const ShelfItem& item) {
-    if (!sweep_) {
+    if (!sweep_ || !sweep_->orphans) {
         return;
     }
     if (item.fileURL) {

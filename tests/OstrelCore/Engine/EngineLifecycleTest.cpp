@@ -253,7 +253,7 @@ TEST_F(EngineLifecycle, AStopDuringAPurgeLeavesTheRestToTheNextStartsSweep) {
         EXPECT_TRUE(QFile::exists(QUrl(item["fileURL"].toString()).toLocalFile()));
     }
     const qsizetype left = files();
-    EXPECT_GT(left, 0);
+    EXPECT_GE(left, 600 - Store::removalBatch);
     EXPECT_LT(left, 600);
 
     engine = start(config(), false);

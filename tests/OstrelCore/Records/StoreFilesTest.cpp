@@ -18,6 +18,7 @@
 #include <cmath>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace ostrel;
@@ -102,8 +103,14 @@ TEST_F(StoreFiles, FilesAKilledRunLeftHalfWrittenAreRemovedAndNothingElse) {
     dir.write("support/items/.incoming-Ab12Cd", "half a copy");
     dir.write("support/thumbs/.incoming-Ef34Gh", "half a thumbnail");
     dir.write("support/items/incoming-kept.png", "not ours to judge");
+    // Left by a process that ended before this one began.
+    const timespec back[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+    for (const QString name : {"items/.incoming-Ab12Cd", "thumbs/.incoming-Ef34Gh"}) {
+        ::utimensat(AT_FDCWD, QFile::encodeName(path(name)).constData(), back, 0);
+    }
     const QStringList before = QDir(path("items")).entryList(QDir::Files | QDir::Hidden);
     auto store = open();
+    store->sweepOrphans();
     EXPECT_FALSE(QFile::exists(path("items/.incoming-Ab12Cd")));
     EXPECT_FALSE(QFile::exists(path("thumbs/.incoming-Ef34Gh")));
     EXPECT_EQ(QDir(path("items")).entryList(QDir::Files | QDir::Hidden).size(), before.size() - 1);
