@@ -205,6 +205,9 @@ void Store::saved(Due file) {
         retry_ = {};
         retryDelay_ = 0;
     }
+    if (onWritten_) {
+        onWritten_();
+    }
 }
 
 void Store::saveAgain() {

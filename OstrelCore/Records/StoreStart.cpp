@@ -1,4 +1,5 @@
-// The moment a start began, kept on disk until all that start took is in the index.
+// The moment a start began, or the oldest capture held for want of room if that is earlier, kept on
+// disk until all that start took, and all that was held, is in the index.
 #include "OstrelCore/Records/JsonWriter.h"
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
@@ -27,12 +28,45 @@ void Store::loadUnfinishedStart() {
 }
 
 void Store::beginStart(Date at) {
+    passThrough_ = false;
+    startFinished_ = false;
+    if (heldFrom_ && *heldFrom_ < at) {
+        at = *heldFrom_;
+    }
     if (startKept_ == at || !std::isfinite(at.seconds) || unusable_) {
         return;
     }
     startDue_ = at;
-    startFinished_ = false;
     writeStart();
+}
+
+void Store::keepStart(Date at) {
+    // Only ever earlier: a later moment would make the next start look back less far than the
+    // pass, or an earlier hold, still needs.
+    const std::optional<Date> current = startDue_ ? startDue_ : startKept_;
+    if (unusable_ || (current && *current <= at)) {
+        return;
+    }
+    startDue_ = at;
+    writeStart();
+}
+
+void Store::holdFrom(std::optional<Date> oldest) {
+    if (oldest && !std::isfinite(oldest->seconds)) {
+        oldest.reset();
+    }
+    if (oldest && startFinished_) {
+        // A write under way, begun while nothing was held, would let the moment go when it ends,
+        // though it lacks what is taken from now on: it ends first.
+        finishWriting();
+    }
+    heldFrom_ = oldest;
+    if (heldFrom_) {
+        startFinished_ = false;
+        keepStart(*heldFrom_);
+    } else if (passThrough_ && !startFinished_) {
+        finishStart();
+    }
 }
 
 void Store::writeStart() {
@@ -52,6 +86,10 @@ void Store::writeStart() {
 }
 
 void Store::finishStart() {
+    passThrough_ = true;
+    if (heldFrom_) {
+        return; // the captures held keep the moment
+    }
     startFinished_ = true;
     // Nothing the pass took waits for the index: the moment goes now. Else with the next write.
     if (!indexBehind_ && !writing_) {
