@@ -373,7 +373,12 @@ private:
     void saveAgain();
     void indexNotSaved();
     void saveOffsets();
-    void writeStart();
+    // `quiet`: a failure is not logged.
+    void writeStart(bool quiet = false);
+    SerialQueue::Handle startProbe_;
+    void probeStart();
+    // A stop's last word on the moment: written now when due, and not tried again.
+    void flushStart();
     std::shared_ptr<IndexWrite> writing_;
     // The files doomed when the write under way began: that index no longer names them.
     QSet<QString> doomedWriting_;

@@ -519,6 +519,7 @@ void Store::saveIfOverdue(double seconds) {
 }
 
 void Store::flush() {
+    flushStart();
     save();
     saveOffsets();
     // The last word of a store that stops: what failed here waits for a change, never for a

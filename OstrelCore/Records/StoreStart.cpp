@@ -64,12 +64,15 @@ void Store::holdFrom(std::optional<Date> oldest) {
     if (heldFrom_) {
         startFinished_ = false;
         keepStart(*heldFrom_);
+        if (startDue_) {
+            probeStart();
+        }
     } else if (passThrough_ && !startFinished_) {
         finishStart();
     }
 }
 
-void Store::writeStart() {
+void Store::writeStart(bool quiet) {
     JsonWriter out;
     out.beginObject();
     out.key(u"startedAt");
@@ -77,12 +80,43 @@ void Store::writeStart() {
     out.endObject();
     if (const auto error = AtomicFile::write(rootPath_ + u'/' + unfinishedStartName, out.take())) {
         // Without it a kill loses what the pass was yet to take: it is tried again.
-        logNotSaved(QStringLiteral("start"), *error);
+        if (!quiet) {
+            logNotSaved(QStringLiteral("start"), *error);
+        }
         notSaved(dueStart);
+        probeStart();
         return;
     }
     startKept_ = std::exchange(startDue_, std::nullopt);
     saved(dueStart);
+}
+
+void Store::probeStart() {
+    // While captures wait for room the moment is tried every few seconds, without a word (the
+    // other files wait longer: each attempt at the index costs its whole encoding). It is small,
+    // and what a kill would lose them without; once it goes through there is room, and the
+    // captures are woken.
+    if (!heldFrom_ || !autosave_ || startProbe_.isValid() || unusable_) {
+        return;
+    }
+    startProbe_ = autosave_->after(saveRetryFirst, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->startProbe_ = {};
+        if (self->startDue_) {
+            self->writeStart(true);
+        }
+    });
+}
+
+void Store::flushStart() {
+    startProbe_.cancel();
+    startProbe_ = {};
+    if (startDue_) {
+        writeStart();
+    }
 }
 
 void Store::finishStart() {

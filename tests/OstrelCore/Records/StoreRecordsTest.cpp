@@ -496,10 +496,11 @@ TEST_F(StoreSaving, HeldCapturesKeepTheMomentUntilNoneIsHeldAndTheIndexHoldsThem
     // The oldest went through, another is held: the moment stays.
     store->holdFrom(Date(40));
     EXPECT_EQ(moment(), Date(30));
-    // An earlier one while no room is left: tried again until written.
+    // An earlier one while no room is left: tried every few seconds however long that lasts.
     {
         const test::FileSizeLimit full(8);
         store->holdFrom(Date(20));
+        queue->advance(100);
     }
     EXPECT_EQ(moment(), Date(30));
     queue->advance(5.1);
@@ -530,4 +531,12 @@ TEST_F(StoreSaving, HeldCapturesKeepTheMomentUntilNoneIsHeldAndTheIndexHoldsThem
     write();
     EXPECT_TRUE(dir.read("support/index.json").contains("late"));
     EXPECT_FALSE(moment().has_value());
+
+    // A stop writes a moment still due.
+    {
+        const test::FileSizeLimit full(8);
+        store->holdFrom(Date(5));
+    }
+    store->flush();
+    EXPECT_EQ(moment(), Date(5));
 }
