@@ -341,6 +341,7 @@ private:
     void holdForRetry(const QString& path, Source source, const std::optional<QString>& sessionID,
                       const std::optional<QString>& slug, std::optional<Date> since = std::nullopt);
     bool dropRetry(const QString& path);
+    void forgetMoment(double at);
     // Notes the transcripts held at a line from the moment they were first held, and lets go
     // of those no longer held.
     void noteHeldTranscripts();

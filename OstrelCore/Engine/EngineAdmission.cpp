@@ -69,7 +69,7 @@ void Engine::holdForRetry(const QString& path, Source source,
     if (since && std::isfinite(since->seconds) && source != Source::scratchpad &&
         (!retry.since || since->seconds < *retry.since)) {
         if (retry.since) {
-            heldMoments_.erase(heldMoments_.find(*retry.since));
+            forgetMoment(*retry.since);
         }
         retry.since = since->seconds;
         heldMoments_.insert(since->seconds);
@@ -79,13 +79,19 @@ void Engine::holdForRetry(const QString& path, Source source,
     scheduleRetry();
 }
 
+void Engine::forgetMoment(double at) {
+    if (const auto it = heldMoments_.find(at); it != heldMoments_.end()) {
+        heldMoments_.erase(it);
+    }
+}
+
 bool Engine::dropRetry(const QString& path) {
     const auto held = retries_.constFind(path);
     if (held == retries_.constEnd()) {
         return false;
     }
     if (held->since) {
-        heldMoments_.erase(heldMoments_.find(*held->since));
+        forgetMoment(*held->since);
     }
     retries_.erase(held);
     tellHeld();
@@ -102,7 +108,7 @@ void Engine::noteHeldTranscripts() {
             ++it;
             continue;
         }
-        heldMoments_.erase(heldMoments_.find(it.value()));
+        forgetMoment(it.value());
         it = heldTranscripts_.erase(it);
     }
     for (const QString& path : waiting) {

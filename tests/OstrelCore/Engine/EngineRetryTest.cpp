@@ -218,6 +218,33 @@ TEST_F(EngineCapture, AScreenshotHeldForWantOfRoomIsTakenByTheStartAfterAQuit) {
     EXPECT_TRUE(waitUntil([&] { return !moment(); }));
 }
 
+TEST_F(EngineCapture, ATranscriptLineHeldForWantOfRoomIsReadByAStartLongAfterAQuit) {
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s8");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil(
+        [&] { return !snapshots.empty() && !QFile::exists(support + "/unfinished-start.json"); }));
+    BlockedItems blocked(support);
+    const QByteArray firstLine = lines::prompt(c, "one", "p-8");
+    lines::append(transcript, {firstLine, screenshotLine(c, 82)});
+    ASSERT_TRUE(waitUntil([&] {
+        bool held = false;
+        engine->queue()->sync([&] {
+            held =
+                engine->store()->offsets().value(real(transcript)) == quint64(firstLine.size() + 1);
+        });
+        return held;
+    }));
+    engine->stop();
+    engine.reset();
+    blocked.release();
+
+    // A quarter of an hour later by the engine's clock, the transcript unchanged since.
+    clock = [] { return Date::now().adding(900); };
+    engine = start(config(), false);
+    EXPECT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
+}
+
 TEST_F(EngineCapture, TwoCapturesFailingInOneReadHoldTheFirstOnesLine) {
     lines::Context c;
     const QString transcript = openSession(c, projects, "s7");
