@@ -38,7 +38,7 @@ std::shared_ptr<Engine> Engine::make(Config config, Clock now, std::shared_ptr<S
     // The last reference may be dropped anywhere: by one of the queue's own jobs, which cannot end
     // the queue's thread, or by a job's temporary hold while the owner lets go. The engine, and
     // with it its queue, is always destroyed on the main thread.
-    return std::shared_ptr<Engine>(
+    std::shared_ptr<Engine> engine(
         new Engine(std::move(config), std::move(now), std::move(queue), timing),
         [](Engine* engine) {
             const QCoreApplication* app = QCoreApplication::instance();
@@ -51,6 +51,14 @@ std::shared_ptr<Engine> Engine::make(Config config, Clock now, std::shared_ptr<S
             }
             postToMain([engine] { delete engine; });
         });
+    // Any file the store manages to write says there is room again: what was held for want of it
+    // is tried at once, not at its own timer's next turn.
+    engine->store_->setOnWritten([weak = std::weak_ptr<Engine>(engine)] {
+        if (const auto self = weak.lock()) {
+            self->retrySoon(nullptr);
+        }
+    });
+    return engine;
 }
 
 Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Timing timing)
@@ -452,6 +460,7 @@ void Engine::applyRetention() {
     const Date now = now_();
     store_->purge(now.adding(static_cast<double>(config_.retentionDays) * -86400.0));
     transcripts_->prune(config_.recentWindow, waitingLimit, now);
+    noteHeldTranscripts();
     if (stamps_.size() > stampLimit) {
         stamps_.clear();
     }

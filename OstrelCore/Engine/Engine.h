@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -54,9 +55,10 @@ struct EngineTiming {
     // (events, commands, snapshots, stop) get their turn.
     qsizetype scanSliceEntries = 2000;
     // First wait before captures that failed for a passing reason (no space, a read-only store,
-    // an unreadable file) are tried again; it doubles while they keep failing, up to the maximum.
+    // an unreadable file) are tried again; it doubles while they keep failing, up to the maximum,
+    // which is the store's own for its files: room that comes back is used within a minute.
     double retryInterval = 30.0;
-    double retryMaxInterval = 300.0;
+    double retryMaxInterval = Store::saveRetryMost;
     // Least wait between two reads, on its own changes, of a transcript held at a line whose
     // capture failed: once the cause has passed, the session's next line brings both in about
     // this soon. Each such read goes over everything after the held line, so the wait also grows
@@ -236,6 +238,9 @@ private:
         Source source;
         std::optional<QString> sessionID;
         std::optional<QString> slug;
+        // The file's modification date when the store could not keep it: a start looks back
+        // this far for it.
+        std::optional<double> since;
     };
 
     // One watched-folder scan under way.
@@ -331,9 +336,17 @@ private:
     void retrySoon(const QSet<QString>* folders);
     void retryEarly();
     // Keeps a file for another try (up to the limit): one that could not be read or copied, or
-    // looked at while a folder on its way was unreadable.
+    // looked at while a folder on its way was unreadable. `since`: the store could not keep
+    // what the file held at that date.
     void holdForRetry(const QString& path, Source source, const std::optional<QString>& sessionID,
-                      const std::optional<QString>& slug);
+                      const std::optional<QString>& slug, std::optional<Date> since = std::nullopt);
+    bool dropRetry(const QString& path);
+    void forgetMoment(double at);
+    // Notes the transcripts held at a line from the moment they were first held, and lets go
+    // of those no longer held.
+    void noteHeldTranscripts();
+    // Tells the store when the oldest capture held for want of room was made, once that changes.
+    void tellHeld();
     // What follows an offered file's outcome: the log line, and a retry when it may pass later.
     void admitted(const QString& path, const Candidate& candidate, const Ingest::Outcome& outcome);
     // The scanner lists under the real path of the scratch root, so that its paths match the
@@ -393,6 +406,12 @@ private:
     std::vector<std::shared_ptr<DirectoryWatcher>> watchers_;
     QHash<QString, Stamp> stamps_;
     QHash<QString, Retry> retries_;
+    // The dates of the captures the store could not keep, held for another try: the files' and
+    // the held transcripts' (each transcript's modification date when it was first held). The
+    // oldest is what the store was last told.
+    std::multiset<double> heldMoments_;
+    QHash<QString, double> heldTranscripts_;
+    std::optional<double> heldTold_;
     bool retryScheduled_ = false;
     double retryDelay_ = 0;
     // Captures that went through on another try since the last report of them.

@@ -55,11 +55,85 @@ std::optional<Engine::Stamp> Engine::fileStamp(const QString& path, bool* refuse
 
 void Engine::holdForRetry(const QString& path, Source source,
                           const std::optional<QString>& sessionID,
-                          const std::optional<QString>& slug) {
-    if (retries_.size() < retryLimit || retries_.contains(path)) {
-        retries_.insert(path, Retry{source, sessionID, slug});
-        scheduleRetry();
+                          const std::optional<QString>& slug, std::optional<Date> since) {
+    const auto held = retries_.constFind(path);
+    if (held == retries_.constEnd() && retries_.size() >= retryLimit) {
+        return;
     }
+    Retry retry{source, sessionID, slug, std::nullopt};
+    if (held != retries_.constEnd()) {
+        retry.since = held->since;
+    }
+    // A start lists every scratch file whatever its age: only the other roads need the store to
+    // keep a moment to look back from.
+    if (since && std::isfinite(since->seconds) && source != Source::scratchpad &&
+        (!retry.since || since->seconds < *retry.since)) {
+        if (retry.since) {
+            forgetMoment(*retry.since);
+        }
+        retry.since = since->seconds;
+        heldMoments_.insert(since->seconds);
+    }
+    retries_.insert(path, retry);
+    tellHeld();
+    scheduleRetry();
+}
+
+void Engine::forgetMoment(double at) {
+    if (const auto it = heldMoments_.find(at); it != heldMoments_.end()) {
+        heldMoments_.erase(it);
+    }
+}
+
+bool Engine::dropRetry(const QString& path) {
+    const auto held = retries_.constFind(path);
+    if (held == retries_.constEnd()) {
+        return false;
+    }
+    if (held->since) {
+        forgetMoment(*held->since);
+    }
+    retries_.erase(held);
+    tellHeld();
+    return true;
+}
+
+void Engine::noteHeldTranscripts() {
+    if (heldTranscripts_.isEmpty() && !transcripts_->anyWaiting()) {
+        return;
+    }
+    const QStringList waiting = transcripts_->waiting();
+    for (auto it = heldTranscripts_.begin(); it != heldTranscripts_.end();) {
+        if (waiting.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        forgetMoment(it.value());
+        it = heldTranscripts_.erase(it);
+    }
+    for (const QString& path : waiting) {
+        if (heldTranscripts_.contains(path)) {
+            continue;
+        }
+        // A start finds a transcript by its modification date, which only moves on from here:
+        // this one is no later than the held line's. One that cannot be looked at now cannot be
+        // read by a start either.
+        if (const auto st = FileStat::stat(path); st && std::isfinite(st->modified.seconds)) {
+            heldTranscripts_.insert(path, st->modified.seconds);
+            heldMoments_.insert(st->modified.seconds);
+        }
+    }
+    tellHeld();
+}
+
+void Engine::tellHeld() {
+    const std::optional<double> oldest =
+        heldMoments_.empty() ? std::nullopt : std::optional<double>(*heldMoments_.begin());
+    if (oldest == heldTold_) {
+        return;
+    }
+    heldTold_ = oldest;
+    store_->holdFrom(oldest ? std::optional<Date>(Date(*oldest)) : std::nullopt);
 }
 
 void Engine::ingestFile(const QString& path, Source source, const std::optional<QString>& sessionID,
@@ -140,8 +214,10 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
         // Unchanged in size and date, it would never be offered again: a file made readable
         // (chmod) or a copy that failed for space must pass at the next chance.
         stamps_.remove(path);
-        holdForRetry(path, candidate.source, candidate.sessionID, candidate.slug);
-    } else if (retries_.remove(path) && !outcome.isRejected()) {
+        holdForRetry(path, candidate.source, candidate.sessionID, candidate.slug,
+                     outcome.storeFailed() ? std::optional<Date>(candidate.createdAt)
+                                           : std::nullopt);
+    } else if (dropRetry(path) && !outcome.isRejected()) {
         ++recovered_;
     }
     if (outcome.kind == Ingest::Outcome::Kind::added) {
@@ -151,7 +227,9 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
 }
 
 void Engine::retrySoon(const QSet<QString>* folders) {
-    if (retries_.isEmpty() || retrying_ || halting()) {
+    // Asked for every capture, the held transcripts come too.
+    const bool held = !retries_.isEmpty() || (folders == nullptr && transcripts_->anyWaiting());
+    if (!held || retrying_ || halting()) {
         return;
     }
     if (folders == nullptr) {
@@ -172,7 +250,7 @@ void Engine::retrySoon(const QSet<QString>* folders) {
 void Engine::retryEarly() {
     const bool all = std::exchange(earlyRetryAll_, false);
     const QSet<QString> folders = std::exchange(earlyRetryFolders_, {});
-    if (halting() || retries_.isEmpty()) {
+    if (halting()) {
         return;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -180,6 +258,12 @@ void Engine::retryEarly() {
     {
         const Batch batch(*this);
         retryFailed(all ? nullptr : &folders);
+    }
+    if (all) {
+        // Each spaced as its reads on its own changes are.
+        for (const QString& path : transcripts_->waiting()) {
+            readHeld(path);
+        }
     }
     retrying_ = false;
     earlyRetry_.ran(start, timing_.heldReadSpacing);
@@ -244,7 +328,7 @@ void Engine::retryFailed(const QSet<QString>* folders) {
         bool refused = false;
         if (!fileStamp(path, &refused)) {
             if (!refused) {
-                retries_.remove(path); // gone, or no longer a regular file
+                dropRetry(path); // gone, or no longer a regular file
             }
             continue;
         }

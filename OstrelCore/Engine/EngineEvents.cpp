@@ -42,9 +42,10 @@ void Engine::readTranscript(const QString& path) {
     transcripts_->read(
         path, now_(), [this](const TranscriptBatch& batch) { return applyBatch(batch); },
         [this] { return halting(); });
-    if (!transcripts_->waiting().isEmpty()) {
+    if (transcripts_->anyWaiting()) {
         scheduleRetry();
     }
+    noteHeldTranscripts();
 }
 
 double Engine::Paced::wait() const {

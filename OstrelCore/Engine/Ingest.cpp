@@ -58,6 +58,10 @@ bool Ingest::Outcome::mayPassLater() const {
     return kind == Kind::rejected && (text == unreadableReason || text == copyFailedReason);
 }
 
+bool Ingest::Outcome::storeFailed() const {
+    return kind == Kind::rejected && text == copyFailedReason;
+}
+
 QString Ingest::Outcome::rawValue(Kind kind) {
     switch (kind) {
     case Kind::added:

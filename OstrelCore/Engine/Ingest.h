@@ -42,6 +42,8 @@ public:
         // A rejection that says nothing about the capture itself (it could not be read, or its
         // copy could not be written): the same file may pass once that changes.
         bool mayPassLater() const;
+        // The rejection of a capture the store could not keep (no room, a read-only store).
+        bool storeFailed() const;
         // "added", "merged", "updated" or "rejected".
         static QString rawValue(Kind kind);
 

@@ -64,6 +64,7 @@ public:
 
     // Transcripts with a line to read again.
     QStringList waiting() const { return again_.keys(); }
+    bool anyWaiting() const { return !again_.isEmpty(); }
     bool isWaiting(const QString& path) const {
         return !again_.isEmpty() && again_.contains(OstrelPaths::canonical(path));
     }

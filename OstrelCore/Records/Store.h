@@ -131,6 +131,15 @@ public:
     // The pass has run to its end: what it kept goes once an index holding all it took is
     // written.
     void finishStart();
+    // Captures this run holds for another try because the store could not keep them (a full
+    // disk), the oldest modified at `oldest`; none once none is held. The moment kept on disk is
+    // then no later than `oldest`, so that a start after a kill or a quit looks back far enough
+    // to take them, and it goes only once nothing is held and an index holding what was taken
+    // is written.
+    void holdFrom(std::optional<Date> oldest);
+    // Runs on the store's queue after each file of the store was written (the index, the
+    // offsets, the start moment): there is room on the disk again.
+    void setOnWritten(std::function<void()> written) { onWritten_ = std::move(written); }
 
     // --- Offsets, title checks, saving ---
     void setOffset(quint64 offset, const QString& path);
@@ -292,7 +301,11 @@ private:
     std::optional<Date> unfinishedStart_;
     // The moment the support folder keeps for this run's pass, once written.
     std::optional<Date> startKept_;
+    // Nothing this run took still needs the moment: the pass is through and no capture is held.
     bool startFinished_ = false;
+    bool passThrough_ = false;
+    std::optional<Date> heldFrom_;
+    std::function<void()> onWritten_;
     const Clock now_;
     const std::shared_ptr<SerialQueue> autosave_;
     const double debounce_;
@@ -342,6 +355,8 @@ private:
     // `afterStart`: it was begun once the start's pass was through.
     void indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool afterStart);
     void loadUnfinishedStart();
+    // Writes `at` as the moment unless what is kept or due is as early.
+    void keepStart(Date at);
     void clearStart();
     // Arms the delayed write of the index unless it is armed.
     void armIndexWrite();
@@ -365,7 +380,12 @@ private:
     void saveAgain();
     void indexNotSaved();
     void saveOffsets();
-    void writeStart();
+    // `quiet`: a failure is not logged.
+    void writeStart(bool quiet = false);
+    SerialQueue::Handle startProbe_;
+    void probeStart();
+    // A stop's last word on the moment: written now when due, and not tried again.
+    void flushStart();
     std::shared_ptr<IndexWrite> writing_;
     // The files doomed when the write under way began: that index no longer names them.
     QSet<QString> doomedWriting_;

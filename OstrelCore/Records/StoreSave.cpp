@@ -205,6 +205,9 @@ void Store::saved(Due file) {
         retry_ = {};
         retryDelay_ = 0;
     }
+    if (onWritten_) {
+        onWritten_();
+    }
 }
 
 void Store::saveAgain() {
@@ -517,6 +520,7 @@ void Store::saveIfOverdue(double seconds) {
 }
 
 void Store::flush() {
+    flushStart();
     save();
     saveOffsets();
     // The last word of a store that stops: what failed here waits for a change, never for a

@@ -1,5 +1,7 @@
 // Captures that wait: for room on the disk, for a transcript held back.
 #include "EngineFixture.h"
+#include "Platform/FileStat.h"
+#include "support/FileSizeLimit.h"
 
 #include <optional>
 
@@ -126,7 +128,7 @@ TEST_F(EngineCapture, AWaitingFileIsTriedAgainOnChangesInItsFolderButNotOnEach) 
     EXPECT_LE(tries() - before, elapsed / 500 + 1);
 }
 
-TEST_F(EngineCapture, TheRetryWaitDoublesUpToFiveMinutesAndIsBackToHalfAMinuteOnceNothingWaits) {
+TEST_F(EngineCapture, TheRetryWaitDoublesUpToAMinuteAndIsBackToHalfAMinuteOnceNothingWaits) {
     engine = start(config());
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
     BlockedItems blocked(support);
@@ -146,7 +148,7 @@ TEST_F(EngineCapture, TheRetryWaitDoublesUpToFiveMinutesAndIsBackToHalfAMinuteOn
             waits.append(engine->retryDelay());
         }
     });
-    EXPECT_EQ(waits, (QList<double>{30, 60, 120, 240, 300, 300}));
+    EXPECT_EQ(waits, (QList<double>{30, 60, 60, 60, 60, 60}));
 
     blocked.release();
     engine->queue()->sync([&] {
@@ -154,6 +156,93 @@ TEST_F(EngineCapture, TheRetryWaitDoublesUpToFiveMinutesAndIsBackToHalfAMinuteOn
         EXPECT_EQ(engine->retryCount(), 0);
         EXPECT_EQ(engine->retryDelay(), 30);
     });
+}
+
+TEST_F(EngineCapture, CapturesHeldForWantOfRoomComeInOnceTheStoreWritesAFileAgain) {
+    timing.retryInterval = 60; // the timer stays out of it
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s7");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    BlockedItems blocked(support);
+    const QString shot = scratchFile("shot.png", "s7");
+    write(shot, TestImages::png(64, 64, 72));
+    const QByteArray firstLine = lines::prompt(c, "take a screenshot", "p-7");
+    lines::append(transcript, {firstLine, screenshotLine(c, 73)});
+    ASSERT_TRUE(waitUntil([&] {
+        bool held = false;
+        engine->queue()->sync([&] {
+            held =
+                engine->retryCount() == 1 &&
+                engine->store()->offsets().value(real(transcript)) == quint64(firstLine.size() + 1);
+        });
+        return held;
+    }));
+
+    // Room again, and nothing happens in either folder: the index's next write brings both in.
+    blocked.release();
+    engine->queue()->sync([&] { engine->store()->save(); });
+    EXPECT_TRUE(waitForItem(real(shot), 3.0));
+    EXPECT_TRUE(waitUntil([&] { return last().items.size() == 2; }, 3.0));
+}
+
+// A browser screenshot that arrived while the disk was full, taken by no run before a quit, is
+// taken by the next start however long after it comes; then no moment is kept.
+TEST_F(EngineCapture, AScreenshotHeldForWantOfRoomIsTakenByTheStartAfterAQuit) {
+    timing.retryInterval = 60;
+    const QString folder = temp + "/claude-chrome-screenshots-h";
+    const QString shot = folder + "/screenshot-held.jpg";
+    write(tmp.file("held.jpg"), TestImages::jpeg(80, 60, std::nullopt, 74));
+    age(tmp.file("held.jpg"), 1200); // beyond the recent window a start looks back over
+    QDir().mkpath(folder);
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    const auto moment = [&] {
+        QFile file(support + "/unfinished-start.json");
+        return file.open(QIODevice::ReadOnly) ? Store::decodeUnfinishedStart(file.readAll())
+                                              : std::nullopt;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !moment(); }));
+    {
+        // No room for a copy or the index; the moment's few bytes still go.
+        const test::FileSizeLimit full(64);
+        ASSERT_TRUE(QDir().rename(tmp.file("held.jpg"), shot));
+        const Date modified = FileStat::stat(shot)->modified;
+        ASSERT_TRUE(waitUntil([&] { return moment() && *moment() <= modified; }));
+        engine->stop();
+    }
+    engine.reset();
+
+    engine = start(config(), false);
+    EXPECT_TRUE(waitForItem(real(shot)));
+    EXPECT_TRUE(waitUntil([&] { return !moment(); }));
+}
+
+TEST_F(EngineCapture, ATranscriptLineHeldForWantOfRoomIsReadByAStartLongAfterAQuit) {
+    lines::Context c;
+    const QString transcript = openSession(c, projects, "s8");
+    engine = start(config());
+    ASSERT_TRUE(waitUntil(
+        [&] { return !snapshots.empty() && !QFile::exists(support + "/unfinished-start.json"); }));
+    BlockedItems blocked(support);
+    const QByteArray firstLine = lines::prompt(c, "one", "p-8");
+    lines::append(transcript, {firstLine, screenshotLine(c, 82)});
+    ASSERT_TRUE(waitUntil([&] {
+        bool held = false;
+        engine->queue()->sync([&] {
+            held =
+                engine->store()->offsets().value(real(transcript)) == quint64(firstLine.size() + 1);
+        });
+        return held;
+    }));
+    engine->stop();
+    engine.reset();
+    blocked.release();
+
+    // A quarter of an hour later by the engine's clock, the transcript unchanged since.
+    clock = [] { return Date::now().adding(900); };
+    engine = start(config(), false);
+    EXPECT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
 }
 
 TEST_F(EngineCapture, TwoCapturesFailingInOneReadHoldTheFirstOnesLine) {

@@ -406,19 +406,37 @@ TEST_F(StoreSaving, TheOffsetsAndTheStartMomentAreTriedAgainToo) {
 }
 
 TEST_F(StoreSaving, AnIndexHeldBackByACopyThatCouldNotBeSyncedIsTriedAgain) {
-    const QString copy = path("items/a.png");
-    dir.write("support/items/a.png", "bytes");
-    ::chmod(QFile::encodeName(copy).constData(), 0);
-    store->noteUnsynced(copy);
-    store->upsert(makeItem("a", 1));
-    {
-        const test::ModesApply modes;
-        queue->advance(2.1);
+    // Written here and on a writer of its own: no index names the copy, through its retries and
+    // later changes, until the copy is on the disk.
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    const auto other = Store::make(
+        QUrl::fromLocalFile(dir.file("other")), [] { return Date(100); }, queue);
+    other->setWriter(writer);
+    for (const auto& [one, name] : {std::pair{store, "support"}, std::pair{other, "other"}}) {
+        const QString copy = dir.file(QString(name) + "/items/a.png");
+        const QString index = dir.file(QString(name) + "/index.json");
+        dir.write(QString(name) + "/items/a.png", "bytes");
+        ::chmod(QFile::encodeName(copy).constData(), 0);
+        one->noteUnsynced(copy);
+        one->upsert(makeItem("a", 1));
+        const auto run = [&](int seconds) {
+            for (int i = 0; i < seconds; ++i) {
+                queue->advance(1);
+                writer->runUntilIdle();
+                queue->runUntilIdle();
+            }
+        };
+        {
+            const test::ModesApply modes;
+            run(10);
+            one->upsert(makeItem("b", 1));
+            run(30);
+        }
+        EXPECT_FALSE(QFile::exists(index)) << name;
+        ::chmod(QFile::encodeName(copy).constData(), 0600);
+        run(60);
+        EXPECT_TRUE(QFile::exists(index)) << name;
     }
-    EXPECT_FALSE(QFile::exists(path("index.json")));
-    ::chmod(QFile::encodeName(copy).constData(), 0600);
-    queue->advance(5);
-    EXPECT_TRUE(QFile::exists(path("index.json")));
 }
 
 // The moment a start began stays on the disk until an index holding all its pass took is
@@ -448,4 +466,77 @@ TEST_F(StoreSaving, TheStartMomentGoesOnlyWithAnIndexHoldingAllThePassTook) {
     queue->advance(5); // tried again, with room
     writeEnds();
     EXPECT_FALSE(kept());
+}
+
+// A capture held because the store could not keep it (a full disk) keeps a moment no later than
+// itself on the disk, for a start after a kill or a quit to look back from, until nothing is held
+// and an index begun after what was held was taken is written. It never makes a start look back
+// less far.
+TEST_F(StoreSaving, HeldCapturesKeepTheMomentUntilNoneIsHeldAndTheIndexHoldsThem) {
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    const auto moment = [&] {
+        return Store::decodeUnfinishedStart(dir.read("support/unfinished-start.json"));
+    };
+    const auto write = [&] {
+        queue->advance(2.1);
+        writer->runUntilIdle();
+        queue->runUntilIdle();
+    };
+    // Held during the pass: the earlier of the two.
+    store->beginStart(Date(50));
+    store->holdFrom(Date(70));
+    EXPECT_EQ(moment(), Date(50));
+    store->finishStart();
+    store->setNeedsSave();
+    write();
+    EXPECT_EQ(moment(), Date(50));
+    store->holdFrom(Date(30));
+    EXPECT_EQ(moment(), Date(30));
+    // The oldest went through, another is held: the moment stays.
+    store->holdFrom(Date(40));
+    EXPECT_EQ(moment(), Date(30));
+    // An earlier one while no room is left: tried every few seconds however long that lasts.
+    {
+        const test::FileSizeLimit full(8);
+        store->holdFrom(Date(20));
+        queue->advance(100);
+    }
+    EXPECT_EQ(moment(), Date(30));
+    queue->advance(5.1);
+    EXPECT_EQ(moment(), Date(20));
+    // A kill: a store over the same folder looks back from there.
+    EXPECT_EQ(Store::make(QUrl::fromLocalFile(dir.file("support")), [] { return Date(100); })
+                  ->unfinishedStart(),
+              Date(20));
+
+    // Nothing held: the moment goes with the first index holding what was taken.
+    store->upsert(makeItem("taken", 20));
+    store->holdFrom(std::nullopt);
+    EXPECT_TRUE(moment().has_value());
+    write();
+    EXPECT_TRUE(dir.read("support/index.json").contains("taken"));
+    EXPECT_FALSE(moment().has_value());
+
+    // Held while a write begun before is under way, and taken before it ends: that write does
+    // not let the moment go.
+    store->upsert(makeItem("other", 1));
+    queue->advance(2.1);
+    store->holdFrom(Date(10));
+    store->upsert(makeItem("late", 10));
+    store->holdFrom(std::nullopt);
+    writer->runUntilIdle();
+    queue->runUntilIdle();
+    EXPECT_EQ(moment(), Date(10));
+    write();
+    EXPECT_TRUE(dir.read("support/index.json").contains("late"));
+    EXPECT_FALSE(moment().has_value());
+
+    // A stop writes a moment still due.
+    {
+        const test::FileSizeLimit full(8);
+        store->holdFrom(Date(5));
+    }
+    store->flush();
+    EXPECT_EQ(moment(), Date(5));
 }
