@@ -170,6 +170,13 @@ void Store::scheduleOffsetsSave() {
 
 void Store::saveOffsets() {
     offsetsDirty_ = false;
+    if (!offsetsWritable_) {
+        return;
+    }
+    if (!folderUsable(false)) {
+        offsetsDirty_ = true; // written once the folder can be
+        return;
+    }
     if (writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName)) {
         saved(dueOffsets);
     } else {
@@ -251,6 +258,10 @@ void Store::save() {
     indexDirty_ = false;
     // An index this run must not replace is never written, nor tried again.
     if (!indexWritable_) {
+        return;
+    }
+    if (!folderUsable(false)) {
+        indexDirty_ = true; // written once the folder can be
         return;
     }
     // The files the index names reach the disk before the index does; when they cannot, this
@@ -365,6 +376,10 @@ void Store::saveInBackground() {
     }
     indexDirty_ = false;
     if (!indexWritable_) {
+        return;
+    }
+    if (!folderUsable(false)) {
+        indexDirty_ = true;
         return;
     }
     auto write = std::make_shared<IndexWrite>();
@@ -516,6 +531,8 @@ void Store::saveIfOverdue(double seconds) {
 }
 
 void Store::flush() {
+    // The last word of a run: a folder that could not be used is looked at once more.
+    folderUsable(true);
     save();
     saveOffsets();
     // The last word of a store that stops: what failed here waits for a change, never for a

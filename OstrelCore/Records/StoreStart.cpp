@@ -27,12 +27,14 @@ void Store::loadUnfinishedStart() {
 }
 
 void Store::beginStart(Date at) {
-    if (startKept_ == at || !std::isfinite(at.seconds) || unusable_) {
+    if (startKept_ == at || !std::isfinite(at.seconds)) {
         return;
     }
     startDue_ = at;
     startFinished_ = false;
-    writeStart();
+    if (folderUsable(false)) {
+        writeStart(); // else once the folder can be written
+    }
 }
 
 void Store::writeStart() {
@@ -64,7 +66,8 @@ void Store::clearStart() {
     if (std::exchange(startDue_, std::nullopt)) {
         saved(dueStart);
     }
-    if (!startKept_) {
+    // Kept in a folder that takes no change, it costs the next start a longer look back.
+    if (!startKept_ || !folderUsable(false)) {
         return;
     }
     const QString path = rootPath_ + u'/' + unfinishedStartName;
