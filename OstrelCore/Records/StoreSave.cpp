@@ -461,7 +461,7 @@ QHash<QString, quint64> Store::offsetsToWrite() const {
 }
 
 bool Store::writeIndex(const Index& index, const QString& path) {
-    return indexWritable_ && writeIndexText(index.encode(), path);
+    return indexWritable_ && !unusable_ && writeIndexText(index.encode(), path);
 }
 
 bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {

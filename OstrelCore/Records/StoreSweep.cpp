@@ -228,8 +228,9 @@ struct Store::Sweep {
 };
 
 void Store::sweepOrphans() {
-    // An index this run could not read may name every file there.
-    if (sweep_ || !indexWritable_ || indexSetAside_) {
+    // An index this run could not read may name every file there; a folder that cannot be
+    // written has nothing removed from it.
+    if (sweep_ || !indexWritable_ || indexSetAside_ || unusable_) {
         return;
     }
     auto sweep = std::make_shared<Sweep>();

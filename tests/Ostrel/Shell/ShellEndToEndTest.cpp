@@ -249,6 +249,7 @@ TEST(ShellEndToEnd, ASupportFolderThatIsAFileLetsTheShelfRunAndIsUsedOnceItCanBe
     EXPECT_TRUE(log.contains(x.home().file("data/Ostrel") + " is not a folder"))
         << log.toStdString();
     EXPECT_FALSE(log.contains("not saved")) << log.toStdString();
+    EXPECT_FALSE(log.contains("set aside")) << log.toStdString();
     EXPECT_TRUE(log.contains("can be written again")) << log.toStdString();
 }
 
