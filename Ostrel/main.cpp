@@ -19,7 +19,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -145,13 +144,13 @@ int main(int argc, char** argv) {
     // A folder that could not be used at start may come to be while the shelf runs: the store
     // writes there once this process keeps it, as a start would, and never while another shelf
     // that started meanwhile does.
-    std::mutex claiming;
+    // Asked on the engine's queue, one call at a time; the lock is let go only once the engine
+    // has stopped.
     bool saidTaken = false;
     Store::setFolderClaim([&](const QString& root) {
         if (QDir::cleanPath(root) != QDir::cleanPath(support)) {
             return true;
         }
-        const std::lock_guard lock(claiming);
         if (supportLock.isHeld()) {
             return true;
         }

@@ -116,7 +116,8 @@ public:
     const std::optional<Error>& folderUnusable() const { return unusable_; }
     // Asked, once a support folder that could not be used at load can be, whether this process
     // may keep it now: a shell that could not claim it then (against a second Ostrel on another
-    // display) claims it first. Without one, it may. Process-wide; any thread.
+    // display) claims it first. Without one, it may. Process-wide; any thread, and never two
+    // calls of `claim` at once.
     static void setFolderClaim(std::function<bool(const QString& root)> claim);
     // True when the index on disk could not be read and was set aside: its offsets went with it,
     // and transcripts are read from their start.

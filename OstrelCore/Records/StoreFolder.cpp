@@ -25,9 +25,10 @@ struct FolderClaim {
     std::function<bool(const QString&)> claim;
 };
 
+// Reached from a flush that exit() may bring about: held on the heap and never freed.
 FolderClaim& folderClaim() {
-    static FolderClaim c;
-    return c;
+    static FolderClaim* const c = new FolderClaim;
+    return *c;
 }
 
 // Why the folder at `root` cannot hold our files, made when it is missing: not a folder, not
