@@ -6,6 +6,7 @@
 #include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Records/Env.h"
 #include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/Store.h"
 #include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
 #include "Platform/ProcessEnd.h"
@@ -13,10 +14,13 @@
 #include "Platform/X11/WindowSystem.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QScopeGuard>
 
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 #include <xcb/xcb.h>
 
@@ -97,14 +101,18 @@ int main(int argc, char** argv) {
     const QString support =
         OstrelPaths::resolve(Env::process(), std::nullopt, std::nullopt).supportDir.toLocalFile();
     SupportFolderLock supportLock(support);
-    switch (supportLock.claim(display)) {
-    case SupportFolderLock::Claim::taken: {
+    const auto holder = [&supportLock] {
         QString where = supportLock.holder().isEmpty()
                             ? QStringLiteral("another display")
                             : QStringLiteral("display ") + supportLock.holder();
         if (!supportLock.holderHost().isEmpty()) {
             where += QStringLiteral(" of the machine ") + supportLock.holderHost();
         }
+        return where;
+    };
+    switch (supportLock.claim(display)) {
+    case SupportFolderLock::Claim::taken: {
+        const QString where = holder();
         std::fprintf(stderr,
                      "ostrel: the shelf already runs on %s with the same support folder (%s); "
                      "quit it there first\n",
@@ -125,8 +133,39 @@ int main(int argc, char** argv) {
                    .arg(supportLock.error());
         break;
     case SupportFolderLock::Claim::held:
+        if (!supportLock.writable()) {
+            qCWarning(lcStore).noquote()
+                << QStringLiteral("the support folder %1: nothing is saved there until it can be "
+                                  "written")
+                       .arg(supportLock.error());
+        }
         break;
     }
+    // A folder that could not be used at start may come to be while the shelf runs: the store
+    // writes there once this process keeps it, as a start would, and never while another shelf
+    // that started meanwhile does.
+    // Asked on the engine's queue, one call at a time; the lock is let go only once the engine
+    // has stopped.
+    bool saidTaken = false;
+    Store::setFolderClaim([&](const QString& root) {
+        if (QDir::cleanPath(root) != QDir::cleanPath(support)) {
+            return true;
+        }
+        if (supportLock.isHeld()) {
+            return true;
+        }
+        if (supportLock.claim(display) != SupportFolderLock::Claim::taken) {
+            return true; // held, or still none to be had: unguarded as at start
+        }
+        if (!std::exchange(saidTaken, true)) {
+            qCWarning(lcStore).noquote()
+                << QStringLiteral("the support folder %1 is kept by the shelf on %2 now: this one "
+                                  "saves nothing there")
+                       .arg(support, holder());
+        }
+        return false;
+    });
+    const auto forgetClaim = qScopeGuard([] { Store::setFolderClaim({}); });
 
     AppDelegate delegate;
     instance.onReopen = [&delegate] { delegate.openSettings(); };

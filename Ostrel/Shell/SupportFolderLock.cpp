@@ -6,12 +6,14 @@
 #include <QFile>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -72,23 +74,34 @@ QByteArray processStamp(pid_t pid) {
     return (machine.isEmpty() ? "-" : machine) + ' ' + boot + ' ' + fields[startTime];
 }
 
+// Whether a claim with this host and stamp was made on another machine: by its machine id where
+// both have one, else by its host name.
+bool madeElsewhere(const QByteArray& host, const QByteArray& stamp) {
+    const QList<QByteArray> theirs = stamp.split(' ');
+    const QList<QByteArray> ours = processStamp(::getpid()).split(' ');
+    return theirs.size() == 3 && ours.size() == 3 && theirs[0] != "-" && ours[0] != "-"
+               ? theirs[0] != ours[0]
+               : host != SupportFolderLock::hostName().toUtf8();
+}
+
+// Whether no process runs under this number.
+bool ended(qint64 pid) {
+    return pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
+           (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
+}
+
 // Whether a claim still keeps the folder, answered from its host, process and stamp: made on
 // another machine, where whether it runs cannot be seen from here (`elsewhere` is then set), or
 // by a process of this machine that still runs.
 bool claimHeld(const QByteArray& host, qint64 pid, const QByteArray& stamp, bool& elsewhere) {
-    const QList<QByteArray> theirs = stamp.split(' ');
-    const QList<QByteArray> ours = processStamp(::getpid()).split(' ');
-    const bool stamped = theirs.size() == 3 && ours.size() == 3;
-    elsewhere = stamped && theirs[0] != "-" && ours[0] != "-"
-                    ? theirs[0] != ours[0]
-                    : host != SupportFolderLock::hostName().toUtf8();
+    elsewhere = madeElsewhere(host, stamp);
     if (elsewhere) {
         return true;
     }
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
-        (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)) {
+    if (ended(pid)) {
         return false;
     }
+    const bool stamped = stamp.split(' ').size() == 3 && !processStamp(::getpid()).isEmpty();
     // The number given to another process since, or before the last boot, is no holder; where
     // /proc cannot tell, any process with the number is taken for it.
     const QByteArray now = processStamp(pid_t(pid));
@@ -127,8 +140,8 @@ private:
 
 } // namespace
 
-SupportFolderLock::SupportFolderLock(QString folder, LockCall lock)
-    : folder_(std::move(folder)), lock_(lock ? lock : &::flock) {}
+SupportFolderLock::SupportFolderLock(QString folder, LockCall lock, LinkCall link)
+    : folder_(std::move(folder)), lock_(lock ? lock : &::flock), link_(link ? link : &::link) {}
 
 SupportFolderLock::~SupportFolderLock() {
     release();
@@ -188,15 +201,35 @@ void SupportFolderLock::fail(int error, bool ofFolder) {
 }
 
 SupportFolderLock::Claim SupportFolderLock::claim(const QString& display) {
+    if (isHeld()) {
+        return Claim::held;
+    }
+    error_.clear();
+    holder_.clear();
+    holderHost_.clear();
+    fromElsewhere_ = false;
+    writable_ = true;
     if (!AtomicFile::makeFolder(folder_, 0700, false)) {
         fail(errno, true);
         return Claim::unguarded;
     }
+    // A lock file left from before can be locked in a folder we may not write (a lock needs no
+    // write permission): the folder is held all the same, but nothing can be saved there.
+    const int unwritable =
+        ::faccessat(AT_FDCWD, QFile::encodeName(folder_).constData(), W_OK | X_OK, AT_EACCESS) == 0
+            ? 0
+            : errno;
+    writable_ = unwritable != EACCES && unwritable != EPERM && unwritable != EROFS;
     Claim result = Claim::unguarded;
     for (int round = 0; round < rounds; ++round) {
         switch (attempt(display, result)) {
         case Step::claimed:
         case Step::stop:
+            if (result == Claim::held && !writable_) {
+                fail(unwritable, false);
+            } else if (result == Claim::held) {
+                removeLeftClaimFiles();
+            }
             return result;
         case Step::again:
             break;
@@ -244,7 +277,14 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
     }
 
     struct stat st {};
-    ::fstat(fd, &st);
+    if (::fstat(fd, &st) != 0) {
+        // Nothing is known of what was opened: neither whether it is ours nor, later, whether
+        // the name still leads to it.
+        fail(errno, false);
+        ::close(fd);
+        result = Claim::unguarded;
+        return Step::stop;
+    }
     if (lock_(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
@@ -313,7 +353,7 @@ SupportFolderLock::Step SupportFolderLock::attemptByFile(const QString& display,
     int error = errno;
     bool linked = false;
     if (written) {
-        linked = ::link(own.constData(), name.constData()) == 0;
+        linked = link_(own.constData(), name.constData()) == 0;
         error = errno;
         // Over NFS the answer to a link that was made may be lost; the count of names is not.
         struct stat now {};
@@ -407,6 +447,94 @@ bool SupportFolderLock::removeEndedClaim(const struct stat& st) {
     }
     ::unlink(moved.constData());
     return true;
+}
+
+void SupportFolderLock::removeLeftClaimFiles() {
+    const int folder =
+        ::open(QFile::encodeName(folder_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = folder >= 0 ? ::fdopendir(folder) : nullptr;
+    if (dir == nullptr) {
+        if (folder >= 0) {
+            ::close(folder);
+        }
+        return;
+    }
+    const QByteArray prefix = QByteArray(claimName) + '.';
+    const QByteArray ourHost = hostName().toUtf8().replace('/', '_');
+    // The folder holds the store's few files and folders: a listing far longer than that is not
+    // ours to look through.
+    constexpr int mostEntries = 10000;
+    int entries = 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (++entries > mostEntries) {
+            break;
+        }
+        // "index.claim.<host>.<pid>" while a claim is made, "index.claim.ended.<pid>" while an
+        // ended one is removed.
+        const QByteArray name(entry->d_name);
+        const QByteArray rest = name.mid(prefix.size());
+        const qsizetype dot = rest.lastIndexOf('.');
+        const QByteArray number = rest.mid(dot + 1);
+        if (!name.startsWith(prefix) || dot <= 0 || number.isEmpty() || number.size() > 10 ||
+            !std::all_of(number.begin(), number.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const qint64 pid = number.toLongLong();
+        const QByteArray host = rest.left(dot);
+        const bool removing = host == "ended";
+        if (!removing && host != ourHost) {
+            continue; // made on another machine
+        }
+        struct stat st {};
+        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            continue;
+        }
+        QByteArray text;
+        const int fd =
+            ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            char buffer[512];
+            const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+            text = QByteArray(buffer, n > 0 ? n : 0);
+            ::close(fd);
+        }
+        const QList<QByteArray> lines = text.split('\n');
+        bool numbered = false;
+        const qint64 claimPid = lines.value(1).toLongLong(&numbered);
+        const bool whole = lines.size() >= 4 && numbered && !lines.value(2).isEmpty();
+        bool left = false;
+        if (removing) {
+            // Holds the claim that was being removed, which a process of this machine judged
+            // ended: the number in the name is the remover's.
+            left = whole && !madeElsewhere(lines.value(2), lines.value(3)) &&
+                   (pid == ::getpid() || ended(pid));
+        } else if (pid == ::getpid()) {
+            left = true; // an earlier process's of this number: ours are made and gone in a call
+        } else if (whole && claimPid == pid) {
+            // Its own stamp says whether the process of that number is still the one that made
+            // it, in this boot.
+            bool elsewhere = false;
+            left = !claimHeld(lines.value(2), pid, lines.value(3), elsewhere);
+        } else {
+            // Cut short while it was written: only the number is known.
+            left = ended(pid);
+        }
+        struct stat now {};
+        if (left && ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameEntry(now, st) && ::unlinkat(folder, name.constData(), 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    if (removed > 0) {
+        qCInfo(lcStore).noquote() << QStringLiteral("%1: removed %2 claim files left by shelves "
+                                                    "that ended")
+                                         .arg(folder_)
+                                         .arg(removed);
+    }
 }
 
 void SupportFolderLock::release() {

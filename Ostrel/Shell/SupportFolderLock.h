@@ -27,7 +27,9 @@ namespace ostrel {
 // before a reboot) is taken over. One from another machine (told apart by its machine id, or by
 // its host name where there is none) is taken for held, however old: a holder keeps it for as
 // long as it runs, so its age says nothing, and a shelf kept from its folder (said, with the
-// file to remove) costs less than two shelves erasing each other's index.
+// file to remove) costs less than two shelves erasing each other's index. A process killed while
+// it made its claim, or removed an ended one, leaves a file under a name of its own beside it:
+// a later start removes those of processes of this machine that no longer run.
 class SupportFolderLock {
 public:
     enum class Claim {
@@ -37,15 +39,21 @@ public:
                    // folder, not writable or full): better an unguarded shelf than none
     };
 
-    // `lock` stands for flock(2), for a test to play a file system without locks.
+    // `lock` stands for flock(2), for a test to play a file system without locks; `link` for
+    // link(2), for one to play NFS losing an answer.
     using LockCall = int (*)(int fd, int operation);
-    explicit SupportFolderLock(QString folder, LockCall lock = nullptr);
+    using LinkCall = int (*)(const char* from, const char* to);
+    explicit SupportFolderLock(QString folder, LockCall lock = nullptr, LinkCall link = nullptr);
     ~SupportFolderLock();
     SupportFolderLock(const SupportFolderLock&) = delete;
     SupportFolderLock& operator=(const SupportFolderLock&) = delete;
 
-    // Makes the folder when it is missing. `display` is written for a later claim to name.
+    // Makes the folder when it is missing. `display` is written for a later claim to name. A
+    // folder held but not writable (read-only, or not ours to write) says so in error(), and
+    // writable() is false. May be called again while not held.
     Claim claim(const QString& display);
+    bool isHeld() const { return fd_ >= 0 || claimed_; }
+    bool writable() const { return writable_; }
     // The holder's display and, when it runs on another machine (a shared home folder), that
     // machine's name.
     const QString& holder() const { return holder_; }
@@ -73,6 +81,8 @@ private:
     Step judgeClaim(Claim& result);
     // Removes a claim left by a process of this machine that has ended.
     bool removeEndedClaim(const struct stat& st);
+    // Removes the files of the claim's making and removal that ended processes left.
+    void removeLeftClaimFiles();
     // Moves what stands at `name` in the folder aside, when it is still the entry (device and
     // inode) that was found wanting; `why` says what it is, for the log.
     bool setAside(const char* name, dev_t device, ino_t inode, const char* why);
@@ -86,7 +96,9 @@ private:
     QString holderHost_;
     QString error_;
     LockCall lock_;
+    LinkCall link_;
     int fd_ = -1;
+    bool writable_ = true;
     bool fromElsewhere_ = false;
     // The claim file made by this process, while it stands.
     std::atomic<bool> claimed_{false};

@@ -467,7 +467,7 @@ QUrl Store::thumbURL(const QString& id) const {
 
 Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext,
                                 AtomicFile::Staged* staged) {
-    if (unusable_) {
+    if (!folderUsable(false)) {
         return *unusable_;
     }
     const QUrl url = copyURL(id, ext);
@@ -491,7 +491,7 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
 
 Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, const QString& ext,
                                     const QString& expectedSha256) {
-    if (unusable_) {
+    if (!folderUsable(false)) {
         return *unusable_;
     }
     const QUrl url = copyURL(id, ext);
@@ -588,7 +588,7 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
 
 std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg,
                                            AtomicFile::Staged* staged) {
-    if (unusable_) {
+    if (!folderUsable(false)) {
         return *unusable_;
     }
     const QString path = thumbURL(id).toLocalFile();

@@ -117,6 +117,15 @@ public:
     Date launchedAt() const { return launchedAt_; }
     // False once this run has decided never to replace the index file (see load()).
     bool canWriteIndex() const { return indexWritable_; }
+    // Why the support folder takes no files of ours (not a folder, not writable, read-only), or
+    // none. One found so at load is looked at again before copies and writes (see
+    // folderUsable()), and used from then on as at any start once it can be.
+    const std::optional<Error>& folderUnusable() const { return unusable_; }
+    // Asked, once a support folder that could not be used at load can be, whether this process
+    // may keep it now: a shell that could not claim it then (against a second Ostrel on another
+    // display) claims it first. Without one, it may. Process-wide; any thread, and never two
+    // calls of `claim` at once.
+    static void setFolderClaim(std::function<bool(const QString& root)> claim);
     // True when the index on disk could not be read and was set aside: its offsets went with it,
     // and transcripts are read from their start.
     bool indexSetAside() const { return indexSetAside_; }
@@ -257,6 +266,11 @@ private:
           double offsetsDebounce);
 
     void load();
+    // Says at load whether the support folder can be made and written (unusable_).
+    void checkFolder();
+    // False while the folder found unusable stays so. It is looked at again when `now`, or when
+    // a second or more went by since it last was: a burst of captures costs no look each.
+    bool folderUsable(bool now);
     void loadIndex();
     void loadOffsets();
     void setOffsetsAside(const QString& path, const QString& why);
@@ -315,9 +329,15 @@ private:
     bool indexWritePending_ = false;
     bool offsetsWritePending_ = false;
     bool indexWritable_ = true;
-    // Why the support folder could not be made or written at load, when that lasts: nothing is
-    // written there during this run, and copies fail for this cause.
+    // Why the support folder could not be made or written at load, while that lasts: nothing is
+    // written there meanwhile, and copies fail for this cause.
     std::optional<Error> unusable_;
+    // When unusable_ was last found to hold; the store's clock.
+    std::optional<Date> folderCheckedAt_;
+    static constexpr double folderRecheckInterval = 1.0;
+    // False when the folder came to be usable only after load with an index this run must not
+    // replace: the offsets that go with that index are left as they are too.
+    bool offsetsWritable_ = true;
     bool indexSetAside_ = false;
     // The index on disk lacks changes made since its last write (or that write failed).
     bool indexBehind_ = false;
@@ -438,6 +458,9 @@ private:
     // The support folder held, at load, the bytes of an index set aside (by this run or an
     // earlier one), or could not be looked through: every file there may be named by them.
     bool asideAtLoad_ = false;
+    // Reading the index dropped something: the index on disk names files this run holds no
+    // record of, whether or not its text could be kept aside.
+    bool readInPart_ = false;
     // Whether files no item names may be judged at all.
     bool readIndexWhole() const;
 };

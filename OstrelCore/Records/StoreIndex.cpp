@@ -198,16 +198,7 @@ void Store::load() {
     // The support folder holds screenshots and prompt texts: private to the user. One that was
     // already there may be the user's own choice of folder, with the modes they gave it: it is
     // left as it is, and only said to be open. Our files inside are 0600 either way.
-    // One that cannot be made or written (not a folder, not ours to write, read-only) stays so
-    // for this run: it is said once at start, and no file is tried in it, each to say the same.
-    if (!AtomicFile::makeFolder(rootPath_, 0700, false) ||
-        ::faccessat(AT_FDCWD, QFile::encodeName(rootPath_).constData(), W_OK | X_OK, AT_EACCESS) !=
-            0) {
-        if (errno == ENOTDIR || errno == EACCES || errno == EPERM || errno == EROFS) {
-            unusable_ = Error::fromErrno();
-            indexWritable_ = false;
-        }
-    }
+    checkFolder();
     // The folders within are ours alone: a link at their names would lead copies elsewhere.
     AtomicFile::makeOwnFolder(itemsDir_, 0700);
     AtomicFile::makeOwnFolder(thumbsDir_, 0700);
@@ -346,6 +337,7 @@ void Store::loadIndex() {
     // What did not read is gone from the tables and would be gone from the next index written,
     // with the files only its records name: its text is kept first, or this run writes none.
     if (!lost.isEmpty()) {
+        readInPart_ = true;
         const auto kept = keepPartlyUnreadable(rootPath_, bytes, now_());
         if (const QString* copy = std::get_if<QString>(&kept)) {
             qCWarning(lcStore,

@@ -170,6 +170,13 @@ void Store::scheduleOffsetsSave() {
 
 void Store::saveOffsets() {
     offsetsDirty_ = false;
+    if (!offsetsWritable_) {
+        return;
+    }
+    if (!folderUsable(false)) {
+        offsetsDirty_ = true; // written once the folder can be
+        return;
+    }
     if (writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName)) {
         saved(dueOffsets);
     } else {
@@ -255,6 +262,10 @@ void Store::save() {
     indexDirty_ = false;
     // An index this run must not replace is never written, nor tried again.
     if (!indexWritable_) {
+        return;
+    }
+    if (!folderUsable(false)) {
+        indexDirty_ = true; // written once the folder can be
         return;
     }
     // The files the index names reach the disk before the index does; when they cannot, this
@@ -371,6 +382,10 @@ void Store::saveInBackground() {
     if (!indexWritable_) {
         return;
     }
+    if (!folderUsable(false)) {
+        indexDirty_ = true;
+        return;
+    }
     auto write = std::make_shared<IndexWrite>();
     write->rest = indexRest();
     write->items = items_;
@@ -450,7 +465,7 @@ QHash<QString, quint64> Store::offsetsToWrite() const {
 }
 
 bool Store::writeIndex(const Index& index, const QString& path) {
-    return indexWritable_ && writeIndexText(index.encode(), path);
+    return indexWritable_ && !unusable_ && writeIndexText(index.encode(), path);
 }
 
 bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
@@ -520,6 +535,9 @@ void Store::saveIfOverdue(double seconds) {
 }
 
 void Store::flush() {
+    // The last word of a run: a folder that could not be used is looked at once more, and a
+    // moment held captures need is written before anything else.
+    folderUsable(true);
     flushStart();
     save();
     saveOffsets();

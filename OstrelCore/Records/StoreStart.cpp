@@ -33,22 +33,26 @@ void Store::beginStart(Date at) {
     if (heldFrom_ && *heldFrom_ < at) {
         at = *heldFrom_;
     }
-    if (startKept_ == at || !std::isfinite(at.seconds) || unusable_) {
+    if (startKept_ == at || !std::isfinite(at.seconds)) {
         return;
     }
     startDue_ = at;
-    writeStart();
+    if (folderUsable(false)) {
+        writeStart(); // else once the folder can be written
+    }
 }
 
 void Store::keepStart(Date at) {
     // Only ever earlier: a later moment would make the next start look back less far than the
     // pass, or an earlier hold, still needs.
     const std::optional<Date> current = startDue_ ? startDue_ : startKept_;
-    if (unusable_ || (current && *current <= at)) {
+    if (current && *current <= at) {
         return;
     }
     startDue_ = at;
-    writeStart();
+    if (folderUsable(false)) {
+        writeStart(); // else once the folder can be written
+    }
 }
 
 void Store::holdFrom(std::optional<Date> oldest) {
@@ -114,7 +118,7 @@ void Store::probeStart() {
 void Store::flushStart() {
     startProbe_.cancel();
     startProbe_ = {};
-    if (startDue_) {
+    if (startDue_ && !unusable_) {
         writeStart();
     }
 }
@@ -136,7 +140,8 @@ void Store::clearStart() {
     if (std::exchange(startDue_, std::nullopt)) {
         saved(dueStart);
     }
-    if (!startKept_) {
+    // Kept in a folder that takes no change, it costs the next start a longer look back.
+    if (!startKept_ || !folderUsable(false)) {
         return;
     }
     const QString path = rootPath_ + u'/' + unfinishedStartName;

@@ -224,14 +224,16 @@ struct Store::Sweep {
 };
 
 bool Store::readIndexWhole() const {
-    // No index read (none there, renamed, empty, set aside, kept unread), or the bytes of one
-    // kept aside: every file there may be an item's that no index this run holds names. An index
-    // read whole that this run may not replace names, on disk, all the run loaded.
-    return !isFirstRun_ && !asideAtLoad_;
+    // No index read (none there, renamed, empty, set aside, kept unread), one read only in part
+    // (its text kept aside or not), or the bytes of one kept aside: every file there may be an
+    // item's that no index this run holds names. An index read whole that this run may not
+    // replace names, on disk, all the run loaded.
+    return !isFirstRun_ && !readInPart_ && !asideAtLoad_;
 }
 
 void Store::sweepOrphans() {
-    if (sweep_) {
+    // A folder that cannot be written has nothing removed from it, leftovers included.
+    if (sweep_ || unusable_) {
         return;
     }
     auto sweep = std::make_shared<Sweep>();

@@ -7,6 +7,7 @@
 #include <set>
 
 #include <pthread.h>
+#include <sys/socket.h>
 
 namespace ostrel::x11 {
 
@@ -29,7 +30,7 @@ Live& live() {
 EventReader::EventReader(xcb_connection_t* c, xcb_window_t root, xcb_window_t own,
                          quint8 xinputOpcode, Handlers handlers)
     : c_(c), root_(root), own_(own), xinputOpcode_(xinputOpcode), handlers_(std::move(handlers)) {
-    static const bool registered = std::atexit(&EventReader::stopBroken) == 0;
+    static const bool registered = std::atexit(&EventReader::stopAtExit) == 0;
     Q_UNUSED(registered);
     const std::lock_guard lock(live().mutex);
     thread_ = std::thread([this] {
@@ -53,13 +54,15 @@ EventReader::~EventReader() {
     }
 }
 
-// Only readers whose connection broke: no call on it waits any more, so their threads end at
-// once. One on a live connection is left to exit, which ends it: stopping it would wait for the
-// server to answer.
-void EventReader::stopBroken() {
+// exit() destroys what a reader's handlers may still reach, so every reader ends first. Its
+// connection may have broken (the X server went, and Qt's connection noticed before ours), or
+// still be whole (only Qt's was cut): either way its socket is shut here, so that no wait of the
+// reader's (for an event, for the pointer's answer) outlasts the call, and it stops without a
+// handler running.
+void EventReader::stopAtExit() {
     const std::lock_guard lock(live().mutex);
     for (EventReader* reader : live().readers) {
-        if (!reader->thread_.joinable() || !xcb_connection_has_error(reader->c_)) {
+        if (!reader->thread_.joinable() || reader->thread_.get_id() == std::this_thread::get_id()) {
             continue;
         }
         {
@@ -67,6 +70,9 @@ void EventReader::stopBroken() {
             reader->stop_ = true;
         }
         reader->wake_.notify_all();
+        if (!xcb_connection_has_error(reader->c_)) {
+            ::shutdown(xcb_get_file_descriptor(reader->c_), SHUT_RDWR);
+        }
         reader->thread_.join();
     }
 }

@@ -38,9 +38,9 @@ public:
     // `xinputOpcode` names the raw events (0: none are selected).
     EventReader(xcb_connection_t* c, xcb_window_t root, xcb_window_t own, quint8 xinputOpcode,
                 Handlers handlers);
-    // Stops the thread and waits for it; no handler runs afterwards. A reader whose connection
-    // broke is also stopped and waited for by exit(), which Qt's xcb plugin calls as the X server
-    // goes, with no owner destroyed: its thread has ended, or ends at once.
+    // Stops the thread and waits for it; no handler runs afterwards. exit(), which Qt's xcb
+    // plugin calls as the X server goes (or as only its own connection breaks), with no owner
+    // destroyed, stops every reader and waits for it too, without waiting on the server.
     ~EventReader();
     EventReader(const EventReader&) = delete;
     EventReader& operator=(const EventReader&) = delete;
@@ -61,7 +61,7 @@ public:
     static constexpr double sampleInterval = 0.03;
 
 private:
-    static void stopBroken();
+    static void stopAtExit();
 
     struct Batch {
         std::vector<Event> events;

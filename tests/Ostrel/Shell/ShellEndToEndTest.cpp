@@ -173,24 +173,6 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
     EXPECT_TRUE(deleted());
 }
 
-// A support folder that cannot be used keeps no shelf away: it runs, and the one line about the
-// folder says what is wrong with it, not repeated for each file that is then not saved.
-TEST(ShellEndToEnd, ASupportFolderThatIsAFileLetsTheShelfRunAndIsSaidOnce) {
-    XServer x;
-    ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    x.home().write("data/Ostrel", "the user's notes");
-    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
-    EXPECT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 20))
-        << x.appLog().toStdString();
-    EXPECT_EQ(x.stopApp(), 0);
-    const QString log = x.appLog();
-    EXPECT_EQ(log.count("the support folder"), 1) << log.toStdString();
-    EXPECT_TRUE(log.contains(x.home().file("data/Ostrel") + " is not a folder"))
-        << log.toStdString();
-    EXPECT_FALSE(log.contains("not saved")) << log.toStdString();
-    EXPECT_EQ(x.home().read("data/Ostrel"), "the user's notes");
-}
-
 TEST(ShellEndToEnd, AutostartEntryOnAtLaunchFollowsTheDesktop) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -235,6 +217,65 @@ bool endedWithStatusOne(XServer& x) {
 bool started(XServer& x, const QProcessEnvironment& extra = {}) {
     return x.startApp(OSTREL_BINARY, {}, extra) &&
            waitUntil([&] { return x.appLog().contains("the shortcut is registered"); }, 30);
+}
+
+// A support folder that cannot be used keeps no shelf away: it runs, and the one line about the
+// folder says what is wrong with it, not repeated for each file that is then not saved. Once it
+// can be used, a picture that comes is kept there, and the folder is this shelf's: a launch on
+// another display ends.
+TEST(ShellEndToEnd, ASupportFolderThatIsAFileLetsTheShelfRunAndIsUsedOnceItCanBe) {
+    XServer x;
+    XServer other;
+    ASSERT_TRUE(x.ok() && other.ok()) << x.error().toStdString();
+    x.home().write("data/Ostrel", "the user's notes");
+    ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+    ASSERT_TRUE(noisePicture(200, 150, 4).save(x.scratchpad() + "/early.png"));
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().contains("copy failed"); }, 30))
+        << x.appLog().toStdString();
+    EXPECT_EQ(x.home().read("data/Ostrel"), "the user's notes");
+
+    QFile::remove(x.home().file("data/Ostrel"));
+    pump(1.1); // the folder is looked at again once a second at most
+    ASSERT_TRUE(capture(x, "chart.png", 5)) << x.appLog().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return storedItems(x) == 2; }, 30)) << x.appLog().toStdString();
+    QProcessEnvironment shared;
+    shared.insert("XDG_DATA_HOME", x.home().file("data"));
+    ASSERT_TRUE(other.startApp(OSTREL_BINARY, {}, shared));
+    waitUntil([&] { return other.app()->state() == QProcess::NotRunning; }, 10);
+    EXPECT_EQ(other.stopApp(), 1) << other.appLog().toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+    const QString log = x.appLog();
+    EXPECT_EQ(log.count("the support folder"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains(x.home().file("data/Ostrel") + " is not a folder"))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains("not saved")) << log.toStdString();
+    EXPECT_FALSE(log.contains("set aside")) << log.toStdString();
+    EXPECT_TRUE(log.contains("can be written again")) << log.toStdString();
+}
+
+// A support folder that comes to be usable while a shelf started since on another display keeps
+// it is left to that shelf: nothing of this one is written there, and it says why.
+TEST(ShellEndToEnd, ASupportFolderThatCameToBeUsableIsLeftToTheShelfThatKeepsIt) {
+    XServer x;
+    XServer other;
+    ASSERT_TRUE(x.ok() && other.ok()) << x.error().toStdString();
+    x.home().write("data/Ostrel", "the user's notes");
+    ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+    QFile::remove(x.home().file("data/Ostrel"));
+    QProcessEnvironment shared;
+    shared.insert("XDG_DATA_HOME", x.home().file("data"));
+    ASSERT_TRUE(started(other, shared)) << other.appLog().toStdString();
+
+    pump(1.1); // the folder is looked at again once a second at most
+    ASSERT_TRUE(noisePicture(200, 150, 5).save(x.scratchpad() + "/chart.png"));
+    EXPECT_TRUE(waitUntil([&] { return x.appLog().contains("copy failed"); }, 30))
+        << x.appLog().toStdString();
+    // Once that shelf has ended, its index is not this one's to replace either.
+    EXPECT_EQ(other.stopApp(), 0);
+    EXPECT_EQ(x.stopApp(), 0);
+    EXPECT_TRUE(x.appLog().contains(" is kept by the shelf on display " + other.display()))
+        << x.appLog().toStdString();
+    EXPECT_EQ(storedItems(x), 0);
 }
 
 // A capture waits 2 s for the index to be written: the X server goes well before that.
@@ -324,41 +365,46 @@ TEST(ShellEndToEnd, TheXServerGoingDuringAMenuAPreviewOrADragLosesNothing) {
     }
 }
 
-// Our own connection to the X server (the pointer, the hot key) may break alone: the application
-// ends as when the server goes.
-TEST(ShellEndToEnd, LosingOurOwnXConnectionEndsTheApplicationWithTheIndexWritten) {
-    XServer x;
-    ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    ASSERT_TRUE(started(x)) << x.appLog().toStdString();
-    ASSERT_TRUE(capture(x, "chart.png", 5));
+// Either of our two connections to the X server may break alone: ours (the pointer, the hot key)
+// or Qt's, which has Qt end the process from within while ours is whole and its reader waits on
+// it. The application ends as when the server goes, by itself and with the index written.
+TEST(ShellEndToEnd, LosingEitherXConnectionEndsTheApplicationWithTheIndexWritten) {
+    for (const bool ours : {true, false}) {
+        SCOPED_TRACE(ours ? "our own connection" : "Qt's connection");
+        XServer x;
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+        ASSERT_TRUE(capture(x, "chart.png", 5));
 
-    // That connection's one window: input only, 1 x 1 at (-1, -1).
-    xcb_connection_t* c = x.connection();
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-    ASSERT_TRUE(tree);
-    xcb_window_t own = XCB_NONE;
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-        xcb_get_geometry_reply_t* g =
-            xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
-        xcb_get_window_attributes_reply_t* a =
-            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
-        if (g && a && g->x == -1 && g->y == -1 && g->width == 1 && g->height == 1 &&
-            a->_class == XCB_WINDOW_CLASS_INPUT_ONLY) {
-            own = children[i];
+        // Our connection's one window: input only, 1 x 1 at (-1, -1); any other is Qt's.
+        xcb_connection_t* c = x.connection();
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+        ASSERT_TRUE(tree);
+        xcb_window_t target = XCB_NONE;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            xcb_get_geometry_reply_t* g =
+                xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
+            xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
+                c, xcb_get_window_attributes(c, children[i]), nullptr);
+            const bool own = g && a && g->x == -1 && g->y == -1 && g->width == 1 &&
+                             g->height == 1 && a->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
+            if (g && a && own == ours) {
+                target = children[i];
+            }
+            std::free(g);
+            std::free(a);
         }
-        std::free(g);
-        std::free(a);
-    }
-    std::free(tree);
-    ASSERT_NE(own, XCB_NONE);
-    xcb_kill_client(c, own);
-    xcb_flush(c);
+        std::free(tree);
+        ASSERT_NE(target, XCB_NONE);
+        xcb_kill_client(c, target);
+        xcb_flush(c);
 
-    EXPECT_TRUE(endedWithStatusOne(x)) << x.appLog().toStdString();
-    EXPECT_TRUE(x.appLog().contains("the X connection closed"));
-    EXPECT_EQ(storedItems(x), 1);
+        EXPECT_TRUE(endedWithStatusOne(x)) << x.appLog().toStdString();
+        EXPECT_EQ(x.appLog().contains("the X connection closed"), ours);
+        EXPECT_EQ(storedItems(x), 1);
+    }
 }
 
 } // namespace

@@ -5,11 +5,15 @@
 
 #include <QProcess>
 
+#include <map>
+
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,9 +32,17 @@ QStringList setAside(const QString& folder) {
     return QDir(folder).entryList({"index.*.unusable-*"}, QDir::AllEntries | QDir::System);
 }
 
-// flock(2) on a file system without locks (NFS without its lock service).
-int noLocks(int, int) {
-    errno = ENOLCK;
+// flock(2) on a file system without locks: NFS without its lock service, or some FUSE and
+// network mounts, which answer that locks are not supported.
+template <int error = ENOLCK> int noLocks(int, int) {
+    errno = error;
+    return -1;
+}
+
+// link(2) over NFS when the answer to a link that was made is lost: the retry finds the name.
+int linkAnswerLost(const char* from, const char* to) {
+    ::link(from, to);
+    errno = EEXIST;
     return -1;
 }
 
@@ -73,22 +85,36 @@ TEST(SupportFolderLock, OneHolderAtATimeNamedByItsDisplayAndNoChildKeepsIt) {
 }
 
 // Where nothing can be locked, that is no holder: a claim file keeps the folder for the first
-// while it lives, goes with it, and one left by an ended process of this machine is taken over.
+// while it lives (known by its start, however its memory changes), goes with it, and one left by
+// an ended process of this machine is taken over. A link whose answer was lost is ours.
 TEST(SupportFolderLock, WithoutLocksAClaimFileKeepsOneShelfPerFolder) {
     TempDir dir;
     const QString folder = dir.file("Ostrel");
-    auto first = std::make_unique<SupportFolderLock>(folder, noLocks);
-    ASSERT_EQ(first->claim(":7"), SupportFolderLock::Claim::held) << first->error().toStdString();
-    EXPECT_EQ(inChild([&] {
-                  SupportFolderLock second(folder, noLocks);
-                  return second.claim(":9") == SupportFolderLock::Claim::taken &&
-                                 second.holder() == ":7" && second.holderHost().isEmpty()
-                             ? 0
-                             : 1;
-              }),
-              0);
-    first.reset();
-    EXPECT_FALSE(QFileInfo::exists(folder + "/index.claim"));
+    for (const auto& [lockCall, linkCall] :
+         {std::pair{&noLocks<ENOLCK>, SupportFolderLock::LinkCall{}},
+          std::pair{&noLocks<EOPNOTSUPP>, SupportFolderLock::LinkCall{}},
+          std::pair{&noLocks<ENOLCK>, &linkAnswerLost}}) {
+        auto first = std::make_unique<SupportFolderLock>(folder, lockCall, linkCall);
+        ASSERT_EQ(first->claim(":7"), SupportFolderLock::Claim::held)
+            << first->error().toStdString();
+        // The holder grows as it runs.
+        const size_t grown = 64 << 20;
+        void* memory =
+            ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(memory, MAP_FAILED);
+        std::memset(memory, 1, grown);
+        EXPECT_EQ(inChild([&] {
+                      SupportFolderLock second(folder, noLocks);
+                      return second.claim(":9") == SupportFolderLock::Claim::taken &&
+                                     second.holder() == ":7" && second.holderHost().isEmpty()
+                                 ? 0
+                                 : 1;
+                  }),
+                  0);
+        ::munmap(memory, grown);
+        first.reset();
+        EXPECT_FALSE(QFileInfo::exists(folder + "/index.claim"));
+    }
 
     // Killed, its claim stays: the next start takes it over.
     EXPECT_EQ(inChild([&]() -> int {
@@ -122,6 +148,60 @@ TEST(SupportFolderLock, WithoutLocksAClaimFileKeepsOneShelfPerFolder) {
         EXPECT_EQ(far.holder(), ":4");
         EXPECT_TRUE(far.claimFromElsewhere());
     }
+}
+
+// A process killed while it made its claim, or removed an ended one, leaves a file under a name
+// of its own: the next start removes those of processes of this machine that no longer run,
+// whole or cut short, and never one of a process that runs or of another machine.
+TEST(SupportFolderLock, ClaimFilesLeftByEndedProcessesGoAtAStart) {
+    TempDir dir;
+    const QString folder = dir.file("Ostrel");
+    QDir().mkpath(folder);
+    const QByteArray host = SupportFolderLock::hostName().toUtf8().replace('/', '_');
+    QFile machineId("/etc/machine-id");
+    const QByteArray machine =
+        machineId.open(QIODevice::ReadOnly) ? machineId.readAll().trimmed() : QByteArray("-");
+    const auto endedProcess = [] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::_exit(0);
+        }
+        ::waitpid(pid, nullptr, 0);
+        return QByteArray::number(pid);
+    };
+    QProcess running;
+    running.start("sleep", {"30"});
+    ASSERT_TRUE(running.waitForStarted());
+    const QByteArray live = QByteArray::number(running.processId());
+    const QByteArray dead = endedProcess();
+    const QByteArray claim = ":4\n" + dead + "\n" + host + "\n" + machine + " some-boot 12\n";
+    const std::map<QString, QByteArray> leftovers = {
+        {"index.claim." + host + "." + dead, claim},
+        {"index.claim." + host + "." + endedProcess(), ":4\n"},
+        {"index.claim.ended." + dead, claim},
+    };
+    const std::map<QString, QByteArray> kept = {
+        {"index.claim." + host + "." + live, ":4\n"},
+        {"index.claim.ended." + live, claim},
+        {"index.claim.far-away." + dead, claim},
+    };
+    for (const auto& [name, text] : leftovers) {
+        dir.write("Ostrel/" + name, text);
+    }
+    for (const auto& [name, text] : kept) {
+        dir.write("Ostrel/" + name, text);
+    }
+    QStringList expected;
+    for (const auto& entry : kept) {
+        expected.append(entry.first);
+    }
+    expected.sort();
+    SupportFolderLock lock(folder, noLocks);
+    ASSERT_EQ(lock.claim(":1"), SupportFolderLock::Claim::held) << lock.error().toStdString();
+    lock.release();
+    EXPECT_EQ(QDir(folder).entryList({"index.claim*"}, QDir::Files, QDir::Name), expected);
+    running.kill();
+    running.waitForFinished();
 }
 
 // Whatever else stands at the lock file's name, or at the claim file's where nothing can be
@@ -278,6 +358,49 @@ TEST(SupportFolderLock, AFolderThatCannotBeUsedIsSaidTrulyAndRunsUnguarded) {
                                   ? 0
                                   : 1)
                            : (claim == SupportFolderLock::Claim::held ? 0 : 2));
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+            GTEST_SKIP() << "no file system of our own can be mounted here";
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+}
+
+// A folder on a read-only file system is said to be one: held where the lock file was left there
+// before (a lock needs no writing), unguarded where none can be made.
+TEST(SupportFolderLock, AFolderOnAReadOnlyFileSystemIsSaidToBeOne) {
+    TempDir dir;
+    const QString mount = dir.file("readonly");
+    QDir().mkpath(mount);
+    for (const bool lockFileLeft : {true, false}) {
+        SCOPED_TRACE(lockFileLeft ? "a lock file left" : "no lock file");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", native(mount).constData(), "tmpfs", 0, "size=1m") != 0) {
+                ::_exit(77);
+            }
+            const QString folder = mount + "/Ostrel";
+            if (lockFileLeft) {
+                SupportFolderLock(folder).claim(":1");
+            } else {
+                QDir().mkpath(folder);
+            }
+            if (::mount(nullptr, native(mount).constData(), nullptr, MS_REMOUNT | MS_RDONLY,
+                        nullptr) != 0) {
+                ::_exit(77);
+            }
+            SupportFolderLock lock(folder);
+            const auto claim = lock.claim(":2");
+            ::_exit(claim == (lockFileLeft ? SupportFolderLock::Claim::held
+                                           : SupportFolderLock::Claim::unguarded) &&
+                            !lock.writable() &&
+                            lock.error() == folder + " is read-only (Read-only file system)"
+                        ? 0
+                        : 1);
         }
         int status = 0;
         ::waitpid(pid, &status, 0);

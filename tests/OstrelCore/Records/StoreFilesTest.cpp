@@ -19,7 +19,11 @@
 #include <limits>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace ostrel;
 using test::makeItem;
@@ -656,6 +660,129 @@ TEST_F(StoreFiles, AFailedWriteIsTriedAgainWithoutWaitingForAChange) {
     ::chmod(QFile::encodeName(path("")).constData(), 0700);
     queue->advance(5);
     EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 1);
+}
+
+// A support folder that cannot be written at load is looked at again before a copy (not more
+// than once a second) and at the stop. Once it can be written the run goes on as any other, and
+// what it held meanwhile (a hide) reaches the index; an index it could not read at load, or one
+// that appeared meanwhile, stays as it was, with its offsets.
+TEST_F(StoreFiles, AFolderThatCouldNotBeWrittenAtLoadIsUsedOnceItCanBe) {
+    const QByteArray folder = QFile::encodeName(path(""));
+    const auto hiddenOnDisk = [&] { return test::parseObject(read("index.json")).value("hidden"); };
+    for (const bool byCopy : {true, false}) {
+        SCOPED_TRACE(byCopy ? "found by a copy" : "found at the stop");
+        {
+            auto earlier = open();
+            earlier->upsert(makeItem("a", 1));
+            earlier->flush();
+        }
+        ::chmod(folder.constData(), 0500);
+        const test::ModesApply modes;
+        const test::LogCapture log;
+        auto store = open();
+        store->hide("a");
+        queue->advance(2.1);
+        ::chmod(folder.constData(), 0700);
+        // Within a second of the last look, no other is taken.
+        EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes", "b", "png")));
+        if (byCopy) {
+            clock += 1;
+            EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyIn("bytes", "b", "png")));
+            queue->advance(2.1);
+        } else {
+            store->flush();
+        }
+        EXPECT_EQ(hiddenOnDisk(), QJsonArray{"a"});
+        EXPECT_EQ(log.matching("can be written again").size(), 1);
+        store->flush();
+        QDir(path("")).removeRecursively();
+    }
+
+    // Not readable at load, or written by another process while this one could not look.
+    for (const bool appeared : {false, true}) {
+        SCOPED_TRACE(appeared ? "an index that appeared" : "an index not read");
+        QDir().mkpath(path(""));
+        const auto otherIndex = [&] {
+            dir.write("support/index.json", "not read");
+            dir.write("support/offsets.json", R"({"/t.jsonl":10})");
+        };
+        if (!appeared) {
+            otherIndex();
+        }
+        ::chmod(folder.constData(), appeared ? 0500 : 0);
+        std::shared_ptr<Store> store;
+        {
+            const test::ModesApply modes;
+            store = open();
+        }
+        if (appeared) {
+            otherIndex();
+        }
+        ::chmod(folder.constData(), 0700);
+        store->setOffset(20, "/t.jsonl");
+        store->upsert(makeItem("b", 1));
+        store->flush();
+        EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyIn("bytes", "b", "png")));
+        EXPECT_EQ(read("index.json"), "not read");
+        EXPECT_EQ(read("offsets.json"), R"({"/t.jsonl":10})");
+        QDir(path("")).removeRecursively();
+    }
+}
+
+// On a read-only file system the folder is unusable from load like one without write
+// permission: no file is tried there, nothing is said file by file, no retry is armed; and it is
+// used once the file system takes writes again.
+TEST_F(StoreFiles, AFolderOnAReadOnlyFileSystemIsNotTriedUntilItTakesWrites) {
+    const QString mount = dir.file("mount");
+    QDir().mkpath(mount);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const QByteArray at = QFile::encodeName(mount);
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=1m") != 0) {
+            ::_exit(77);
+        }
+        const QUrl support = QUrl::fromLocalFile(mount + "/support");
+        Store::make(support, [] { return Date(5); })->flush();
+        if (::mount(nullptr, at.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            ::_exit(77);
+        }
+        int failed = 0;
+        {
+            const test::LogCapture log;
+            auto store = Store::make(
+                support, [] { return Date(5); }, queue);
+            store->upsert(makeItem("a", 1));
+            store->setOffset(10, "/t.jsonl");
+            const auto copied = store->copyIn("bytes", "a", "png");
+            failed |= store->folderUnusable() && store->folderUnusable()->code == EROFS ? 0 : 1;
+            failed |= std::holds_alternative<Error>(copied) && std::get<Error>(copied).code == EROFS
+                          ? 0
+                          : 2;
+            store->flush();
+            queue->advance(600);
+            failed |= log.messages().isEmpty() && !queue->nextDeadline() ? 0 : 4;
+            if (::mount(nullptr, at.constData(), nullptr, MS_REMOUNT, nullptr) != 0) {
+                ::_exit(77);
+            }
+            store->flush();
+        }
+        QFile index(mount + "/support/index.json");
+        failed |= index.open(QIODevice::ReadOnly) &&
+                          test::parseObject(index.readAll()).value("items").toArray().size() == 1
+                      ? 0
+                      : 8;
+        ::_exit(failed);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not unusable, 2: a copy tried, 4: said or retried, "
+                                         "8: not written once writable";
 }
 
 TEST_F(StoreFiles, OffsetsNeverGoAheadOfTheIndexThatHoldsWhatTheirLinesBrought) {
