@@ -128,6 +128,61 @@ TEST(StacksDrawer, ADecksTopCardHidesTheCardBehindAtRestWhileComingAndGoingAndWh
     EXPECT_EQ(showingThrough("stacks-deck-fanning"), 0);
 }
 
+// The shelf emptied while open: the strip fades out as a whole while each of its decks fades out
+// as one picture. A deck is drawn at its own fade times the strip's, never brighter than the chips
+// fading around it.
+TEST(StacksDrawer, DecksLeavingAStripThatFadesOutFadeWithIt) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    rig.clock->advance(1);
+    QPointer<TurnStacksView> stacks = rig.drawer->stacks();
+    QList<QPointer<DeckView>> decks;
+    for (DeckView* deck : stacks->decks()) {
+        decks.append(deck);
+    }
+    rig.publish(Snapshot());
+    rig.clock->advance(0.1);
+    ASSERT_TRUE(stacks && decks.first());
+    const double strip = stacks->opacity();
+    EXPECT_GT(strip, 0.2);
+    EXPECT_LT(strip, 0.8);
+    EXPECT_GT(OpacityFade::shownOpacity(decks.first()), 0.1);
+    EXPECT_LT(OpacityFade::shownOpacity(decks.first()), 0.9);
+    // How far the picture lies from the one without the decks, pixel by pixel.
+    const auto decksShown = [&](const QString& name) {
+        const QImage with = rig.render(name);
+        for (DeckView* deck : decks) {
+            deck->hide();
+        }
+        const QImage without = rig.render(name + "-without-decks");
+        for (DeckView* deck : decks) {
+            deck->show();
+        }
+        QList<int> shown;
+        for (int y = 0; y < with.height(); ++y) {
+            for (int x = 0; x < with.width(); ++x) {
+                shown.append(std::abs(qGray(with.pixel(x, y)) - qGray(without.pixel(x, y))));
+            }
+        }
+        return shown;
+    };
+    const QList<int> faded = decksShown("stacks-emptied");
+    stacks->setOpacity(1);
+    const QList<int> whole = decksShown("stacks-emptied-whole-strip");
+    // Where the decks stand out clearly, so that rounding weighs little.
+    double part = 0;
+    double all = 0;
+    for (qsizetype i = 0; i < whole.size(); ++i) {
+        if (whole[i] >= 24) {
+            part += faded[i];
+            all += whole[i];
+        }
+    }
+    ASSERT_GT(all, 1000);
+    EXPECT_NEAR(part / all, strip, 0.05);
+}
+
 // A session folding or unfolding: its decks fade and rise while the next session's chip and
 // hairline glide across their place. They are cut off before the hairline, so nothing is drawn
 // across them, along either strip, in a frame painted on time or one painted late, after the
