@@ -4,6 +4,7 @@
 #include "Ostrel/Views/DeckView.h"
 #include "Ostrel/Views/OpacityFade.h"
 #include "Ostrel/Views/PositionGlide.h"
+#include "Ostrel/Views/RasterBands.h"
 #include "Ostrel/Views/SessionChip.h"
 #include "Ostrel/Views/ShelfHeader.h"
 #include "OstrelCore/Display/DisplayLayout.h"
@@ -17,106 +18,40 @@
 
 namespace ostrel {
 
-// The hairlines between sessions, drawn in the strip's content. Each is known by the session it
-// precedes, so a change moves it with its chip, and one that comes or goes fades.
-class TurnStacksView::Lines final : public QGraphicsObject {
+// The hairline that sets a session off from the one before it, a child of the chip it leads: it
+// moves with that chip and nothing else, so it stands where the decks leaving before the chip are
+// cut off (fadeClearOf() reads the chip's place too), in every frame however late it is painted.
+class TurnStacksView::Hairline final : public QGraphicsObject {
 public:
-    Lines(std::shared_ptr<MainClock> clock, QGraphicsItem* parent)
-        : QGraphicsObject(parent), clock_(std::move(clock)) {
+    explicit Hairline(QGraphicsItem* chip) : QGraphicsObject(chip) {
         setAcceptedMouseButtons(Qt::NoButton);
     }
-    QRectF boundingRect() const override {
-        QRectF all;
-        for (const QRectF& r : std::as_const(from_)) {
-            all |= r;
-        }
-        for (const QRectF& r : std::as_const(to_)) {
-            all |= r;
-        }
-        return all;
-    }
-    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
-        const double t = progress_.value(clock_->now());
-        for (const auto& [rect, alpha] : current(t)) {
-            QColor c = ShelfStyle::hairline();
-            c.setAlphaF(float(c.alphaF() * alpha));
-            painter->fillRect(rect, c);
-        }
-    }
-    // `next` by the session each precedes, in strip order.
-    void set(const QList<std::pair<QString, QRectF>>& next, const Motion::Curve& curve) {
-        const double now = clock_->now();
-        QHash<QString, QRectF> target;
-        rects.clear();
-        for (const auto& [id, r] : next) {
-            target.insert(id, r);
-            rects.append(r);
-        }
-        if (target == to_) {
-            return;
-        }
-        prepareGeometryChange();
-        const Motion::Curve along = curve.kind() != Motion::Curve::Kind::none ? curve
-                                    : progress_.isRunning(now) ? progress_.run().curve
-                                                               : curve;
-        if (along.kind() == Motion::Curve::Kind::none) {
-            from_ = target;
-            progress_.set(1);
-        } else {
-            // From where they stand now; those still fading in or out start from their place.
-            QHash<QString, QRectF> from;
-            const double t = progress_.value(now);
-            for (auto it = to_.begin(); it != to_.end(); ++it) {
-                const auto was = from_.find(it.key());
-                from.insert(it.key(), was == from_.end()
-                                          ? *it
-                                          : Motion::lerpRect(*was, *it, Motion::clamp01(t)));
+    static Hairline* of(const QGraphicsItem* chip) {
+        for (QGraphicsItem* child : chip->childItems()) {
+            if (auto* line = dynamic_cast<Hairline*>(child)) {
+                return line;
             }
-            from_ = from;
-            progress_.set(0);
-            progress_.animate(1, along, now);
         }
-        to_ = target;
-        next_.cancel();
-        frame();
+        return nullptr;
     }
-
-    QList<QRectF> rects;
+    void setRect(const QRectF& rect) {
+        if (rect != rect_) {
+            prepareGeometryChange();
+            rect_ = rect;
+        }
+    }
+    QRectF boundingRect() const override { return rect_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        RasterBands::fillRect(*painter, rect_, ShelfStyle::hairline());
+    }
 
 private:
-    QList<std::pair<QRectF, double>> current(double t) const {
-        QList<std::pair<QRectF, double>> shown;
-        const double p = Motion::clamp01(t);
-        for (auto it = to_.begin(); it != to_.end(); ++it) {
-            const auto was = from_.find(it.key());
-            shown.append(was == from_.end() ? std::make_pair(*it, p)
-                                            : std::make_pair(Motion::lerpRect(*was, *it, t), 1.0));
-        }
-        for (auto it = from_.begin(); it != from_.end(); ++it) {
-            if (!to_.contains(it.key()) && p < 1) {
-                shown.append({*it, 1 - p});
-            }
-        }
-        return shown;
-    }
-    void frame() {
-        update();
-        if (progress_.isRunning(clock_->now())) {
-            next_ = clock_->after(Motion::frame, this, [this] { frame(); });
-        }
-    }
-
-    std::shared_ptr<MainClock> clock_;
-    QHash<QString, QRectF> from_;
-    QHash<QString, QRectF> to_;
-    Motion::Animated progress_{1};
-    MainClock::Handle next_;
+    QRectF rect_;
 };
 
 TurnStacksView::TurnStacksView(const ViewContext& context, bool vertical, QGraphicsItem* parent)
     : QGraphicsObject(parent), context_(context), vertical_(vertical),
-      scroller_(new DragScroller(context, vertical ? Qt::Vertical : Qt::Horizontal, this)),
-      lines_(new Lines(context.clock, scroller_->content())) {
+      scroller_(new DragScroller(context, vertical ? Qt::Vertical : Qt::Horizontal, this)) {
     setFlag(ItemHasNoContents);
     if (vertical_) {
         header_ = new ShelfHeader(context_, true, headerLeading, this);
@@ -157,10 +92,6 @@ TurnStacksView::~TurnStacksView() {
     if (context_.model && !reported_.isEmpty()) {
         context_.model->setRegion({}, region, context_.display);
     }
-}
-
-const QList<QRectF>& TurnStacksView::separators() const {
-    return lines_->rects;
 }
 
 void TurnStacksView::setSize(QSizeF size) {
@@ -226,16 +157,32 @@ OpacityFade* TurnStacksView::fadeClearOf(QGraphicsObject* item, const std::optio
         if (!after) {
             return std::nullopt;
         }
-        // Half the spacing past where this one ends at rest: a later session's chip stands after
-        // its hairline, which the cut keeps clear of too.
-        const double gap = chip ? 2 * spacing + 2 * separatorPadding + 1 : spacing;
+        // Half the spacing past where this one ends at rest. A later session's chip carries its
+        // hairline before it: the cut keeps clear of the line by its padding, and as both are
+        // read from where the chip stands now, no frame shows this one across the line.
+        const double gap = (chip ? lineLead + separatorPadding : 0) + spacing / 2;
         const auto along = [this](QPointF p) { return vertical_ ? p.y() : p.x(); };
-        const double end = along(after->pos()) - gap + spacing / 2 - along(item->pos());
+        const double end = along(after->pos()) - gap - along(item->pos());
         constexpr double far = 1e6;
         return vertical_ ? QRectF(-far, -far, 2 * far, far + end)
                          : QRectF(-far, -far, far + end, 2 * far);
     });
     return fade;
+}
+
+void TurnStacksView::lead(SessionChip* chip, bool lined, const Motion::Curve& curve) {
+    Hairline* line = Hairline::of(chip);
+    if (!line) {
+        line = new Hairline(chip);
+        line->setOpacity(lined ? 1 : 0);
+    }
+    line->setRect(vertical_ ? QRectF(0, -lineLead, scroller_->size().width(), 1)
+                            : QRectF(-lineLead, 0, 1, DeckView::rowHeight()));
+    // A session that becomes the first, or stops being it, fades its line out or in.
+    OpacityFade* fade = OpacityFade::of(line, context_.clock);
+    if (const double target = lined ? 1 : 0; fade->target() != target) {
+        fade->to(target, curve);
+    }
 }
 
 void TurnStacksView::leave(QGraphicsObject* item, bool rises, const std::optional<Slot>& next) {
@@ -381,7 +328,7 @@ void TurnStacksView::relayout() {
         any = true;
     };
     QHash<QString, QRectF> frames;
-    QList<std::pair<QString, QRectF>> separators;
+    QList<QRectF> separators;
     std::vector<Slot> order;
     previousChips_.clear();
     if (change_.kind() != Motion::Curve::Kind::none) {
@@ -396,9 +343,9 @@ void TurnStacksView::relayout() {
         const SessionGroup& group = groups[i];
         if (i >= 1) {
             const double length = 2 * separatorPadding + 1;
-            separators.append({group.id(), vertical_ ? QRectF(0, pos + separatorPadding, strip, 1)
-                                                     : QRectF(pos + separatorPadding, 0, 1,
-                                                              DeckView::rowHeight())});
+            separators.append(vertical_
+                                  ? QRectF(0, pos + separatorPadding, strip, 1)
+                                  : QRectF(pos + separatorPadding, 0, 1, DeckView::rowHeight()));
             advance(length);
         }
         const QRectF chip = vertical_
@@ -407,6 +354,7 @@ void TurnStacksView::relayout() {
         order.push_back({group.id(), i, -1, chip});
         if (SessionChip* built = chips_.value(group.id())) {
             place(built, chip.topLeft());
+            lead(built, i >= 1, change_);
         }
         advance(vertical_ ? chip.height() : chip.width());
         if (context_.model->collapsed().contains(group.id())) {
@@ -430,7 +378,7 @@ void TurnStacksView::relayout() {
         }
     }
     const double length = (any ? pos - spacing : pos) + ShelfMetrics::hairPadding;
-    lines_->set(separators, change_);
+    separators_ = std::move(separators);
     slots_ = std::move(order);
     scroller_->setContentLength(length);
     materialize();
@@ -527,6 +475,7 @@ void TurnStacksView::buildChip(const Slot& slot) {
     chip->set(group, context_.model->collapsed().contains(group.id()),
               vertical_ ? scroller_->size().width() : SessionChip::stripWidth);
     chip->setPos(slot.frame.topLeft());
+    lead(chip, slot.group >= 1, Motion::Curve::none());
     if (change_.kind() != Motion::Curve::Kind::none) {
         if (const auto was = previousChips_.constFind(slot.id); was != previousChips_.constEnd()) {
             chip->setPos(was->topLeft());

@@ -37,6 +37,8 @@ class TurnStacksView final : public QGraphicsObject {
 public:
     static constexpr double spacing = 14;
     static constexpr double separatorPadding = 4;
+    // From a later session's chip back to the hairline before it.
+    static constexpr double lineLead = spacing + separatorPadding + 1;
     static constexpr double revealMargin = 18;
     static constexpr double headerLeading = 14;
     static inline const QString region = QStringLiteral("stacks");
@@ -55,14 +57,14 @@ public:
     const QHash<QString, DeckView*>& decks() const { return decks_; }
     // Each deck's frame in the strip's content coordinates, by turn id, built or not.
     const QHash<QString, QRectF>& frames() const { return frames_; }
-    // The hairlines between sessions, in content coordinates.
-    const QList<QRectF>& separators() const;
+    // The hairlines between sessions as laid out, in content coordinates.
+    const QList<QRectF>& separators() const { return separators_; }
     const QSet<QString>& fanned() const { return fanned_; }
     // What the last report told the model.
     const QSet<QString>& reported() const { return reported_; }
 
 private:
-    class Lines;
+    class Hairline;
 
     // A chip or a deck in strip order, with its frame in content coordinates.
     struct Slot {
@@ -78,6 +80,9 @@ private:
     // Puts a chip or deck at its place: gliding there along the change being laid out, else
     // following whatever glide still runs.
     void place(QGraphicsObject* item, QPointF at);
+    // Gives a chip the hairline before it when `lined` (every session but the first), fading it
+    // in or out along `curve` when that changes.
+    void lead(SessionChip* chip, bool lined, const Motion::Curve& curve);
     // The first chip or deck that `stays` keeps after the one of `id` (its chip when `turn` is
     // negative, else its deck) in the strip as last laid out.
     std::optional<Slot> follower(const QString& id, qsizetype turn,
@@ -111,7 +116,7 @@ private:
     QSizeF size_;
     ShelfHeader* header_ = nullptr;
     DragScroller* scroller_;
-    Lines* lines_;
+    QList<QRectF> separators_;
     QHash<QString, SessionChip*> chips_;
     QHash<QString, DeckView*> decks_;
     QHash<QString, QRectF> frames_;

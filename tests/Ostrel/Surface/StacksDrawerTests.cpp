@@ -257,7 +257,8 @@ TEST(StacksDrawer, TheSideStripRunsDownUnderACompactHeader) {
 }
 
 // The sliver of a card behind the top one is too narrow for its unread dot: not even half of one
-// peeks out beside the top card, at rest or lifted; spread out, the card shows its whole dot.
+// peeks out beside the top card, at rest or lifted; as soon as the deck spreads out of the stack,
+// the card shows its whole dot, on its way and once it lies flat.
 TEST(StacksDrawer, ACardBehindShowsItsDotOnlyOnceTheDeckSpreads) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     rig.publish(twoSessions());
@@ -275,11 +276,16 @@ TEST(StacksDrawer, ACardBehindShowsItsDotOnlyOnceTheDeckSpreads) {
     rig.clock->advance(1);
     EXPECT_EQ(accented("stacks-sliver-lifted", sliver), 0);
     rig.model->clickDeck(deck->turn(), deck->turn().items.first(), 1);
-    rig.clock->advance(1);
     const double d = ShelfMetrics::thumbDotSize;
-    EXPECT_GT(accented("stacks-sliver-spread", QRectF(120 + 112 - ShelfMetrics::thumbDotInset - d,
-                                                      ShelfMetrics::thumbDotInset, d, d)),
-              15);
+    const QRectF dot(112 - ShelfMetrics::thumbDotInset - d, ShelfMetrics::thumbDotInset, d, d);
+    rig.clock->advance(0.05);
+    ASSERT_GT(deck->spread(), 0.05);
+    ASSERT_LT(deck->spread(), 0.5);
+    ThumbnailView* behind = deck->cards().value("alpha2-1");
+    ASSERT_NE(behind, nullptr);
+    EXPECT_GT(accented("stacks-sliver-spreading", deck->mapRectFromItem(behind, dot)), 15);
+    rig.clock->advance(1);
+    EXPECT_GT(accented("stacks-sliver-spread", dot.translated(120, 0)), 15);
 }
 
 TEST(StacksDrawer, WheelAndDragMoveTheStripWithinItsRange) {

@@ -128,9 +128,65 @@ TEST(StacksDrawer, ADecksTopCardHidesTheCardBehindAtRestWhileComingAndGoingAndWh
     EXPECT_EQ(showingThrough("stacks-deck-fanning"), 0);
 }
 
+// The shelf emptied while open: the strip fades out as a whole while each of its decks fades out
+// as one picture. A deck is drawn at its own fade times the strip's, never brighter than the chips
+// fading around it.
+TEST(StacksDrawer, DecksLeavingAStripThatFadesOutFadeWithIt) {
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.publish(twoSessions());
+    rig.open();
+    rig.clock->advance(1);
+    QPointer<TurnStacksView> stacks = rig.drawer->stacks();
+    QList<QPointer<DeckView>> decks;
+    for (DeckView* deck : stacks->decks()) {
+        decks.append(deck);
+    }
+    rig.publish(Snapshot());
+    rig.clock->advance(0.1);
+    ASSERT_TRUE(stacks && decks.first());
+    const double strip = stacks->opacity();
+    EXPECT_GT(strip, 0.2);
+    EXPECT_LT(strip, 0.8);
+    EXPECT_GT(OpacityFade::shownOpacity(decks.first()), 0.1);
+    EXPECT_LT(OpacityFade::shownOpacity(decks.first()), 0.9);
+    // How far the picture lies from the one without the decks, pixel by pixel.
+    const auto decksShown = [&](const QString& name) {
+        const QImage with = rig.render(name);
+        for (DeckView* deck : decks) {
+            deck->hide();
+        }
+        const QImage without = rig.render(name + "-without-decks");
+        for (DeckView* deck : decks) {
+            deck->show();
+        }
+        QList<int> shown;
+        for (int y = 0; y < with.height(); ++y) {
+            for (int x = 0; x < with.width(); ++x) {
+                shown.append(std::abs(qGray(with.pixel(x, y)) - qGray(without.pixel(x, y))));
+            }
+        }
+        return shown;
+    };
+    const QList<int> faded = decksShown("stacks-emptied");
+    stacks->setOpacity(1);
+    const QList<int> whole = decksShown("stacks-emptied-whole-strip");
+    // Where the decks stand out clearly, so that rounding weighs little.
+    double part = 0;
+    double all = 0;
+    for (qsizetype i = 0; i < whole.size(); ++i) {
+        if (whole[i] >= 24) {
+            part += faded[i];
+            all += whole[i];
+        }
+    }
+    ASSERT_GT(all, 1000);
+    EXPECT_NEAR(part / all, strip, 0.05);
+}
+
 // A session folding or unfolding: its decks fade and rise while the next session's chip and
 // hairline glide across their place. They are cut off before the hairline, so nothing is drawn
-// across them, along either strip.
+// across them, along either strip, in a frame painted on time or one painted late, after the
+// moment the next step of the glide was due (a loaded machine).
 TEST(StacksDrawer, NothingIsDrawnAcrossTheDecksOfASessionFoldingOrUnfolding) {
     for (const auto kind : {ShelfLayoutKind::stacks, ShelfLayoutKind::sideStacks}) {
         DrawerRig rig(kind);
@@ -149,32 +205,55 @@ TEST(StacksDrawer, NothingIsDrawnAcrossTheDecksOfASessionFoldingOrUnfolding) {
             };
             QList<QPointer<DeckView>> moving = folding ? decks() : QList<QPointer<DeckView>>{};
             rig.model->toggleCollapsed("alpha");
-            rig.clock->advance(4.0 / 60 + 1e-6);
+            rig.clock->advance(3.0 / 60 + 1e-6);
             moving = folding ? moving : decks();
-            const QString name = QStringLiteral("%1-%2").arg(down ? "side-stacks" : "stacks",
-                                                             folding ? "folding" : "unfolding");
-            const QImage with = rig.render(name);
-            for (DeckView* deck : moving) {
-                ASSERT_NE(deck, nullptr);
-                deck->hide();
-            }
-            const QImage without = rig.render(name + "-without-decks");
-            for (DeckView* deck : moving) {
-                deck->show();
-            }
-            // Where the hairline before the next session's chip stands now, and beyond.
-            const QPointF line =
-                stacks->chips().value("beta")->mapToScene(down ? QPointF(0, -19) : QPointF(-19, 0));
-            int before = 0;
-            int across = 0;
-            for (int y = 0; y < with.height(); ++y) {
-                for (int x = 0; x < with.width(); ++x) {
-                    const bool beyond = down ? y + 1 > line.y() : x + 1 > line.x();
-                    (beyond ? across : before) += with.pixel(x, y) != without.pixel(x, y);
+            for (const double late : {0.0, 0.04}) {
+                rig.clock->lag(late);
+                const QString name = QStringLiteral("%1-%2%3").arg(
+                    down ? "side-stacks" : "stacks", folding ? "folding" : "unfolding",
+                    late > 0 ? "-late" : "");
+                const QImage with = rig.render(name);
+                for (DeckView* deck : moving) {
+                    ASSERT_NE(deck, nullptr);
+                    deck->hide();
                 }
+                const QImage without = rig.render(name + "-without-decks");
+                for (DeckView* deck : moving) {
+                    deck->show();
+                }
+                // Along the strip and across it, in the panel's pixels.
+                const auto pixel = [&](const QImage& image, int along, int across) {
+                    return down ? image.pixel(across, along) : image.pixel(along, across);
+                };
+                const QRectF first = stacks->chips().value("alpha")->sceneBoundingRect();
+                const QRectF next = stacks->chips().value("beta")->sceneBoundingRect();
+                const int from = int(down ? first.bottom() : first.right()) + 2;
+                const int to = int(down ? next.top() : next.left());
+                const int side = int(down ? next.left() : next.top());
+                const int span = int(down ? next.width() : DeckView::rowHeight());
+                // The hairline as drawn: the first line after the first chip that stands out from
+                // the drawer's ground, with the decks away.
+                int line = to;
+                for (int a = from + 1; a < to && line == to; ++a) {
+                    for (int c = side; c < side + span; ++c) {
+                        if (pixel(without, a, c) != pixel(without, from, c)) {
+                            line = a;
+                            break;
+                        }
+                    }
+                }
+                ASSERT_LT(line, to - 10) << name.toStdString();
+                int before = 0;
+                int across = 0;
+                for (int y = 0; y < with.height(); ++y) {
+                    for (int x = 0; x < with.width(); ++x) {
+                        (((down ? y : x) >= line) ? across : before) +=
+                            with.pixel(x, y) != without.pixel(x, y);
+                    }
+                }
+                EXPECT_GT(before, 1000) << name.toStdString();
+                EXPECT_EQ(across, 0) << name.toStdString();
             }
-            EXPECT_GT(before, 1000) << name.toStdString();
-            EXPECT_EQ(across, 0) << name.toStdString();
             rig.clock->advance(1);
         }
     }
