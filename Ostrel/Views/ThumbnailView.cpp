@@ -12,6 +12,7 @@
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneHoverEvent>
 #include <QGraphicsSceneMouseEvent>
+#include <QGraphicsView>
 #include <QMenu>
 #include <QPainter>
 
@@ -88,6 +89,20 @@ void ThumbnailView::setTips(ShelfTips* tips) {
 
 double ThumbnailView::side() const {
     return Thumbnailer::side(size_);
+}
+
+Thumbnailer::Fill ThumbnailView::fill() const {
+    double ratio = pixelRatio_;
+    if (scene() != nullptr) {
+        for (const QGraphicsView* view : scene()->views()) {
+            ratio = std::max(ratio, view->devicePixelRatioF());
+        }
+    }
+    return {size_, ratio > 0 ? ratio : Thumbnailer::screenPixelRatio()};
+}
+
+bool ThumbnailView::wantsPicture() const {
+    return !image_ || (item_.kind == ShelfItemKind::image && !Thumbnailer::fills(*image_, fill()));
 }
 
 void ThumbnailView::setItem(const ShelfItem& item) {
@@ -174,23 +189,29 @@ void ThumbnailView::setShown(bool shown) {
 }
 
 void ThumbnailView::startLoad() {
-    if (image_ || !model_) {
+    if (!wantsPicture() || !model_) {
         return;
     }
     load_.cancel();
     const QString id = item_.id;
+    const Thumbnailer::Fill card = fill();
+    loadedFor_ = card.pixels();
     load_ = Thumbnailer::load(
         item_, model_->thumbURL(id), side(), this,
-        [this, id](std::optional<QImage> picture) { pictureArrived(id, std::move(picture)); });
+        [this, id](std::optional<QImage> picture) { pictureArrived(id, std::move(picture)); },
+        card);
 }
 
 void ThumbnailView::pictureArrived(const QString& itemID, std::optional<QImage> picture) {
-    if (itemID != item_.id || !picture || image_) {
+    if (itemID != item_.id || !picture || !wantsPicture()) {
         return;
     }
+    const bool first = !image_;
     image_ = std::move(picture);
-    // Fades in only where the user is looking: the open shelf of this card's display.
-    if (model_ && model_->openScreen() == display_) {
+    fading_ = {};
+    // Fades in only where the user is looking: the open shelf of this card's display. A sharper
+    // picture takes the place of a blurred one at once.
+    if (first && model_ && model_->openScreen() == display_) {
         fade_.set(0);
         fade_.animate(1, Motion::Curve::easeOut(fadeDuration * model_->motionScale()),
                       clock_->now());
@@ -268,6 +289,13 @@ QPainterPath ThumbnailView::shape() const {
 }
 
 void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    // Drawn finer than its picture was loaded for (its view moved to a denser screen, or it had
+    // none when it was shown): a sharper one is loaded. The drawer growing open draws it smaller
+    // first, which asks for nothing.
+    pixelRatio_ = std::max(pixelRatio_, RasterBands::ratio(*painter));
+    if (shown_ && fill().pixels() != loadedFor_ && wantsPicture()) {
+        startLoad();
+    }
     ThumbnailCard drawn = card();
     if (drawn.image) {
         // The picture scaled once to the pixels it covers, not at every paint.

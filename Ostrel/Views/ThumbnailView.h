@@ -116,6 +116,11 @@ protected:
 
 private:
     double side() const;
+    // The card as it is drawn: at the finest pixel ratio it was painted at or its views show it
+    // at.
+    Thumbnailer::Fill fill() const;
+    // No picture yet, or a picture item's picture that would be enlarged on the card.
+    bool wantsPicture() const;
     void startLoad();
     void pictureArrived(const QString& itemID, std::optional<QImage> picture);
     void scheduleFrame();
@@ -141,6 +146,10 @@ private:
     QPointer<ShelfTips> tips_;
     std::shared_ptr<TipAnchor> tip_;
     Thumbnailer::LoadHandle load_;
+    // The finest device pixel ratio it was painted at (0 before the first paint), and the card's
+    // pixels the last load was for.
+    double pixelRatio_ = 0;
+    QSize loadedFor_;
     Motion::Animated fade_{1};
     struct Cover {
         qint64 key = 0;

@@ -4,10 +4,14 @@
 #include "Platform/FileStat.h"
 #include "Platform/HandOff.h"
 
-#include <QCoreApplication>
+#include "Platform/BoxScaler.h"
+
 #include <QFile>
+#include <QGuiApplication>
 #include <QMutex>
 #include <QPointer>
+#include <QScreen>
+#include <QStringList>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -102,8 +106,59 @@ std::optional<QImage> fromStoredJPEG(const QUrl& thumbURL, double side) {
     return image(thumbURL, side, 0.8 * side);
 }
 
+// The card a picture was decoded for, kept in the picture itself so that it travels with it
+// through the cache: a card of another display may need more of it.
+const QString fillText = QStringLiteral("ostrel-fill");
+
+bool covers(QSize picture, QSize card) {
+    return picture.width() >= card.width() && picture.height() >= card.height();
+}
+
+std::optional<QImage> decodeFor(const ImageSource& source, QSize size, const Fill& fill,
+                                double side) {
+    auto picture = ImageProbe::thumbnail(source, fillSide(size, fill, side), 0);
+    if (picture) {
+        const QSize card = fill.pixels();
+        picture->setText(fillText, QStringLiteral("%1x%2").arg(card.width()).arg(card.height()));
+    }
+    return picture;
+}
+
+// A picture item's card: its stored JPEG when that stands in by its longer side and covers the
+// card as drawn, else its own file decoded to cover the card, else (the file gone or unreadable)
+// the stored JPEG that stands in by its longer side, enlarged on the card as before.
+std::optional<QImage> forCard(const ShelfItem& item, const QUrl& thumbURL, double side,
+                              const Fill& fill) {
+    const auto stored = ImageProbe::source(thumbURL);
+    const auto storedSize = stored ? stored->pixelSize() : std::nullopt;
+    const bool standsIn =
+        storedSize && std::max(storedSize->width(), storedSize->height()) >= minimumSide(side);
+    const bool covering = standsIn && covers(*storedSize, fill.pixels());
+    if (covering) {
+        if (auto picture = decodeFor(*stored, *storedSize, fill, side)) {
+            return picture;
+        }
+    }
+    if (item.fileURL) {
+        const auto own = ImageProbe::source(*item.fileURL);
+        if (const auto size = own ? own->pixelSize() : std::nullopt) {
+            if (auto picture = decodeFor(*own, *size, fill, side)) {
+                return picture;
+            }
+        }
+    }
+    if (standsIn && !covering) {
+        return decodeFor(*stored, *storedSize, fill, side);
+    }
+    return std::nullopt;
+}
+
 // The picture from disk alone: the stored JPEG, then a picture's own file.
-std::optional<QImage> fromDisk(const ShelfItem& item, const QUrl& thumbURL, double side) {
+std::optional<QImage> fromDisk(const ShelfItem& item, const QUrl& thumbURL, double side,
+                               const std::optional<Fill>& fill) {
+    if (item.kind == ShelfItemKind::image && fill && !fill->pixels().isEmpty()) {
+        return forCard(item, thumbURL, side, *fill);
+    }
     if (auto picture = fromStoredJPEG(thumbURL, side)) {
         return picture;
     }
@@ -133,14 +188,14 @@ void keepRender(const ShelfItem& item, const QUrl& thumbURL, double side, const 
 }
 
 void runLoad(const ShelfItem& item, const QUrl& thumbURL, double side,
-             const std::shared_ptr<Delivery>& delivery) {
+             const std::optional<Fill>& fill, const std::shared_ptr<Delivery>& delivery) {
     // The card left the view before its turn came: a fast wheel passes many, and decoding what
     // it passed would keep the cards where it stops waiting.
     if (delivery->cancelled->load()) {
         give(delivery, std::nullopt);
         return;
     }
-    if (auto picture = fromDisk(item, thumbURL, side)) {
+    if (auto picture = fromDisk(item, thumbURL, side, fill)) {
         store(item, side, *picture);
         give(delivery, picture);
         return;
@@ -204,6 +259,55 @@ std::optional<QImage> cachedImage(const ShelfItem& item, double side) {
     return cache().object(cacheKey(item.id, side));
 }
 
+QSize Fill::pixels() const {
+    const double w = size.width() * pixelRatio;
+    const double h = size.height() * pixelRatio;
+    if (!(w >= 1 && h >= 1 && w <= largestSide && h <= largestSide)) {
+        return {};
+    }
+    return QSize(static_cast<int>(std::ceil(w - 1e-6)), static_cast<int>(std::ceil(h - 1e-6)));
+}
+
+int fillSide(QSize picture, const Fill& fill, double side) {
+    const int least = usableSide(side) ? static_cast<int>(side) : 1;
+    const QSize card = fill.pixels();
+    if (picture.isEmpty() || card.isEmpty()) {
+        return least;
+    }
+    const double w = picture.width();
+    const double h = picture.height();
+    const double limit = double(fillPixelsLimit) * card.width() * card.height();
+    const double scale =
+        std::min({1.0, std::max(card.width() / w, card.height() / h), std::sqrt(limit / (w * h))});
+    int longer = static_cast<int>(std::ceil(std::max(w, h) * scale - 1e-6));
+    // A shorter side that rounds up to a whole pixel would carry a picture of extreme shape past
+    // the limit: its longer side is cut instead.
+    const QSize target = BoxScaler::bounded(picture, longer);
+    if (double(target.width()) * target.height() > limit) {
+        longer = static_cast<int>(limit / std::min(target.width(), target.height()));
+    }
+    return std::max(least, longer);
+}
+
+bool fills(const QImage& picture, const Fill& fill) {
+    const QSize card = fill.pixels();
+    if (picture.isNull() || card.isEmpty() || covers(picture.size(), card)) {
+        return !picture.isNull();
+    }
+    const QStringList madeFor = picture.text(fillText).split(QLatin1Char('x'));
+    return madeFor.size() == 2 && covers(QSize(madeFor[0].toInt(), madeFor[1].toInt()), card);
+}
+
+double screenPixelRatio() {
+    double ratio = 0;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            ratio = std::max(ratio, screen->devicePixelRatio());
+        }
+    }
+    return ratio > 0 ? ratio : 2;
+}
+
 void LoadHandle::cancel() const {
     if (cancelled_) {
         cancelled_->store(true);
@@ -215,7 +319,7 @@ bool LoadHandle::isCancelled() const {
 }
 
 LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObject* context,
-                std::function<void(std::optional<QImage>)> done) {
+                std::function<void(std::optional<QImage>)> done, std::optional<Fill> fill) {
     LoadHandle handle;
     handle.cancelled_ = std::make_shared<std::atomic<bool>>(false);
     auto delivery = std::make_shared<Delivery>();
@@ -231,13 +335,15 @@ LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObjec
     const int priority = delivery->done ? loadPriority : prefetchPriority;
     start(
         shared().decoders,
-        [item, thumbURL, side, delivery] { runLoad(item, thumbURL, side, delivery); }, priority);
+        [item, thumbURL, side, fill, delivery] { runLoad(item, thumbURL, side, fill, delivery); },
+        priority);
     return handle;
 }
 
 void prefetch(const QList<ShelfItem>& items, const std::function<QUrl(const QString&)>& thumbURL,
               QSizeF size) {
     const double s = side(size);
+    const Fill fill{size, screenPixelRatio()};
     for (const ShelfItem& item : items) {
         if (cache().contains(cacheKey(item.id, s))) {
             continue;
@@ -246,7 +352,7 @@ void prefetch(const QList<ShelfItem>& items, const std::function<QUrl(const QStr
         if (!thumb.isLocalFile() || !FileStat::exists(thumb.toLocalFile())) {
             continue;
         }
-        load(item, thumb, s, nullptr, {});
+        load(item, thumb, s, nullptr, {}, fill);
     }
 }
 
@@ -275,11 +381,12 @@ void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL) 
     }
 }
 
-std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, double side) {
+std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, double side,
+                              std::optional<Fill> fill) {
     if (yieldsNone(item, side)) {
         return std::nullopt;
     }
-    if (auto picture = fromDisk(item, thumbURL, side)) {
+    if (auto picture = fromDisk(item, thumbURL, side, fill)) {
         store(item, side, *picture);
         return picture;
     }

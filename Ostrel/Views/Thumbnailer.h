@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QSize>
 #include <QSizeF>
 #include <QString>
 #include <QUrl>
@@ -41,6 +42,30 @@ double side(QSizeF size);
 
 std::optional<QImage> cachedImage(const ShelfItem& item, double side);
 
+// A card as it is drawn: `size` points at `pixelRatio` device pixels a point, its picture scaled
+// to cover it and cut to its shape. A picture whose shape differs from the card's shows only a
+// part of itself, so its stored thumbnail may be large enough by its longer side and still be
+// enlarged severalfold on the card.
+struct Fill {
+    QSizeF size;
+    double pixelRatio = 2;
+    // The device pixels the card covers, as ThumbnailCard rasters it.
+    QSize pixels() const;
+};
+// A picture decoded for a card holds at most this many times the card's pixels: a 500 × 3000
+// screenshot of a page covers a 4:3 card with eight.
+inline constexpr int fillPixelsLimit = 8;
+// The longer side a picture of `size` is decoded at for a card: at least `side` (what any card of
+// that side gets), and beyond it only as far as covering the card without enlarging needs, within
+// the picture's own size and fillPixelsLimit times the card's pixels.
+int fillSide(QSize picture, const Fill& fill, double side);
+// Whether a card needs no other picture than this one: it covers the card without being enlarged,
+// or it was loaded for a card at least as large and its file gives no more.
+bool fills(const QImage& picture, const Fill& fill);
+// The largest device pixel ratio among the screens (2 without any): the ratio a card is taken to
+// be drawn at before it is.
+double screenPixelRatio();
+
 // Cancels a load: its generator request is skipped and its result not delivered.
 class LoadHandle {
 public:
@@ -50,18 +75,20 @@ public:
 
 private:
     friend LoadHandle load(const ShelfItem&, const QUrl&, double, QObject*,
-                           std::function<void(std::optional<QImage>)>);
+                           std::function<void(std::optional<QImage>)>, std::optional<Fill>);
     std::shared_ptr<std::atomic<bool>> cancelled_;
 };
 
 // Loads the item's picture off the main thread and caches it. `done`, when given, runs on the
 // main thread with the picture or none, only while `context` still exists and the load has not
-// been cancelled.
+// been cancelled. With a `fill`, a picture item's stored JPEG stands in only when it also covers
+// that card without being enlarged; else the item's own file is decoded to cover it (the stored
+// JPEG still answers when that file is gone or unreadable). Other kinds load as without it.
 LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObject* context,
-                std::function<void(std::optional<QImage>)> done);
+                std::function<void(std::optional<QImage>)> done, std::optional<Fill> fill = {});
 
-// Starts loads for the items whose stored JPEG exists and whose picture is not cached; returns at
-// once.
+// Starts loads for the items whose stored JPEG exists and whose picture is not cached, for cards
+// of `size` at screenPixelRatio(); returns at once.
 void prefetch(const QList<ShelfItem>& items, const std::function<QUrl(const QString&)>& thumbURL,
               QSizeF size);
 
@@ -75,7 +102,8 @@ void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL);
 
 // The whole load on the calling thread, generator included (no timeout). For callers already off
 // the main thread, such as benchmarks.
-std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, double side);
+std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, double side,
+                              std::optional<Fill> fill = {});
 
 // The generator used for non-picture kinds; the desktop's by default.
 void setGenerator(std::shared_ptr<ThumbnailGenerator> generator);

@@ -415,6 +415,48 @@ TEST_F(ThumbnailViewTest, ShownCardsLoadTheirPictureAndReportBeingSeen) {
     EXPECT_EQ(DragLift::shared().supportDir(), rig.model->storeRoot());
 }
 
+// A banner's stored thumbnail (360 × 60) is long enough by its longer side, yet a quarter of the
+// height its card takes at a pixel ratio of 2: drawn there, the card covers itself with the
+// banner's own file decoded to its pixels, and its fine stripes keep their contrast.
+TEST_F(ThumbnailViewTest, AWideBannersCardIsCoveredWithoutEnlargingAtItsPixelRatio) {
+    test::TempDir dir;
+    QImage banner(3000, 500, QImage::Format_RGB32);
+    for (int x = 0; x < banner.width(); ++x) {
+        const QRgb ink = (x / 4) % 2 != 0 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
+        for (int y = 0; y < banner.height(); ++y) {
+            banner.setPixel(x, y, ink);
+        }
+    }
+    ShelfItem item = makeItem("b1", ShelfItemKind::image, "banner.png");
+    item.fileURL = QUrl::fromLocalFile(dir.file("banner.png"));
+    ASSERT_TRUE(banner.save(item.fileURL->toLocalFile()));
+    const QUrl thumb = rig.model->thumbURL(item.id);
+    QDir().mkpath(QFileInfo(thumb.toLocalFile()).path());
+    ASSERT_TRUE(ImageProbe::writeThumbnail(*ImageProbe::source(*item.fileURL), thumb));
+
+    ThumbnailView* card = addCard(item, {160, 120}, {});
+    card->setShown(true);
+    QImage drawn(QSize(320, 240), QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(2);
+    const auto draw = [&] {
+        drawn.fill(Qt::black);
+        QPainter painter(&drawn);
+        scene.render(&painter, QRectF(0, 0, 160, 120), QRectF(0, 0, 160, 120));
+    };
+    ASSERT_TRUE(test::waitUntil([&] {
+        draw();
+        return card->image() && card->image()->height() >= 240 && card->image()->width() >= 320;
+    }));
+    draw();
+    int darkest = 255;
+    int lightest = 0;
+    for (int x = 40; x < 280; ++x) {
+        darkest = std::min(darkest, brightness(drawn.pixel(x, 100)));
+        lightest = std::max(lightest, brightness(drawn.pixel(x, 100)));
+    }
+    EXPECT_GT(lightest - darkest, 150);
+}
+
 // A drawing stored under a picture's name shows on its card, and on the card lifted as the drag
 // image, without the private picture it names.
 TEST_F(ThumbnailViewTest, ADrawingNamedAsAPictureShowsNoFileItNamesOnTheCardOrWhenDragged) {

@@ -79,14 +79,18 @@ protected:
     }
 
     // Loads on the pool and waits for the answer on the main thread.
-    std::optional<QImage> loadAndWait(const ShelfItem& item, const QUrl& thumb, double side) {
+    std::optional<QImage> loadAndWait(const ShelfItem& item, const QUrl& thumb, double side,
+                                      std::optional<Thumbnailer::Fill> fill = {}) {
         QObject context;
         bool answered = false;
         std::optional<QImage> result;
-        Thumbnailer::load(item, thumb, side, &context, [&](std::optional<QImage> image) {
-            answered = true;
-            result = std::move(image);
-        });
+        Thumbnailer::load(
+            item, thumb, side, &context,
+            [&](std::optional<QImage> image) {
+                answered = true;
+                result = std::move(image);
+            },
+            fill);
         EXPECT_TRUE(test::waitUntil([&] { return answered; }));
         return result;
     }
@@ -162,6 +166,30 @@ TEST_F(ThumbnailerTest, StoredJpegStandsInOnlyFromTheMinimumSide) {
     const ShelfItem bare = makeItem("p2", ShelfItemKind::image, std::nullopt);
     EXPECT_FALSE(loadAndWait(bare, QUrl::fromLocalFile(small), 320));
     EXPECT_FALSE(Thumbnailer::cachedImage(bare, 320));
+}
+
+// A strip far longer than its card cannot cover it within eight times the card's pixels: it is
+// decoded to that bound, and without its own file the stored JPEG answers as before. Either way
+// the picture is the one for that card, so a card made again does not load it anew.
+TEST_F(ThumbnailerTest, APictureForACardIsBoundedAndFallsBackToTheStoredJpeg) {
+    const QString strip = writeImage(dir, "strip.png", {12000, 300}, Qt::blue, "PNG");
+    const QUrl thumb = QUrl::fromLocalFile(writeImage(dir, "strip.jpg", {360, 9}, Qt::red, "JPEG"));
+    const Thumbnailer::Fill card{QSizeF(160, 120), 2};
+
+    auto picture = loadAndWait(makeItem("w1", ShelfItemKind::image, strip), thumb, 320, card);
+    ASSERT_TRUE(picture);
+    EXPECT_GT(picture->width(), 4000);
+    EXPECT_LE(qint64(picture->width()) * picture->height(),
+              Thumbnailer::fillPixelsLimit * 320 * 240);
+    EXPECT_LT(qRed(picture->pixel(10, 10)), 40);
+    EXPECT_TRUE(Thumbnailer::fills(*picture, card));
+
+    const ShelfItem gone = makeItem("w2", ShelfItemKind::image, dir.file("gone.png"));
+    picture = loadAndWait(gone, thumb, 320, card);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->size(), QSize(360, 9));
+    EXPECT_TRUE(Thumbnailer::fills(*picture, card));
+    EXPECT_FALSE(Thumbnailer::fills(*picture, {QSizeF(160, 120), 3}));
 }
 
 TEST_F(ThumbnailerTest, ArtifactsAndPicturesNeverReachTheGenerator) {
