@@ -4,6 +4,7 @@
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/ReplaceMark.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -160,7 +161,7 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     column->addLayout(sectionBox);
 
     column->addSpacing(2);
-    done_ = new QPushButton(QStringLiteral("Done"), w);
+    done_ = new PushButton(QStringLiteral("Done"), w);
     done_->setMinimumWidth(90);
     done_->setDefault(true);
     done_->setAutoDefault(true);

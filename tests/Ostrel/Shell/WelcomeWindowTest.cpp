@@ -96,6 +96,7 @@ TEST(WelcomeWindow, EachTabStopShowsItsFocus) {
     EXPECT_EQ(stops[1].widget, welcome.doneButton());
     for (const test::TabStop& stop : stops) {
         EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
+        EXPECT_FALSE(stop.inner) << stop.name.toStdString() << ": one outline, the ring's";
     }
 }
 
