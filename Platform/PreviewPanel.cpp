@@ -514,6 +514,8 @@ QWidget* PreviewPanel::build(Content content, const QString& path,
             return nullptr;
         }
         auto* view = new QPdfView(holder);
+        // A scroll area's sunken frame would draw a light line along the ground's top and left.
+        view->setFrameShape(QFrame::NoFrame);
         view->setDocument(document);
         view->setPageMode(QPdfView::PageMode::MultiPage);
         view->setZoomMode(QPdfView::ZoomMode::FitInView);

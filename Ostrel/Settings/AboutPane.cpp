@@ -8,6 +8,7 @@
 #include "Ostrel/Update/UpdateController.h"
 #include "Ostrel/Update/UpdateWindow.h"
 #include "Ostrel/Widgets/AppIcon.h"
+#include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "Ostrel/Widgets/Symbols.h"
@@ -36,20 +37,6 @@ protected:
         p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.setRenderHint(QPainter::Antialiasing);
         p.drawImage(QRectF(rect()), AppIcon::image());
-    }
-};
-
-// A push button whose title keeps a desktop button's margin inside its border: the style alone
-// leaves a long title a few pixels from it.
-class PaddedButton : public QPushButton {
-public:
-    using QPushButton::QPushButton;
-
-    QSize sizeHint() const override {
-        constexpr int padding = 12;
-        const QSize hint = QPushButton::sizeHint();
-        return {std::max(hint.width(), fontMetrics().horizontalAdvance(text()) + 2 * padding),
-                hint.height()};
     }
 };
 
@@ -121,7 +108,7 @@ AboutPane::AboutPane(AppSettings& settings, UpdateActions updates, const BundleI
     // The identity block stands above the section's box, where a header would be.
     static_cast<QVBoxLayout*>(identity->layout())->insertWidget(0, block);
 
-    check_ = new PaddedButton(QStringLiteral("Check for Updates"));
+    check_ = new PushButton(QStringLiteral("Check for Updates"));
     updatesRow_ = new SettingRow(QStringLiteral("Updates"), check_);
     autoCheck_ =
         new SettingToggle(QStringLiteral("Check automatically"), SettingsText::autoCheckDetail);

@@ -2,6 +2,7 @@
 
 #include "Ostrel/Settings/ElidedLabel.h"
 #include "Ostrel/Settings/FolderStatus.h"
+#include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
@@ -83,8 +84,8 @@ private:
 FolderRow::FolderRow(const QString& title, const QString& path, bool overridden, Date now,
                      QWidget* parent)
     : SettingRow(title, new QWidget, parent),
-      useDefault_(new QPushButton(QStringLiteral("Use Default"))),
-      change_(new QPushButton(QStringLiteral("Change…"))) {
+      useDefault_(new PushButton(QStringLiteral("Use Default"))),
+      change_(new PushButton(QStringLiteral("Change…"))) {
     auto* detail = new QWidget;
     auto* detailLayout = new QHBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);

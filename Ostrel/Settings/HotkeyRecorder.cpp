@@ -1,6 +1,7 @@
 #include "Ostrel/Settings/HotkeyRecorder.h"
 
 #include "Ostrel/Settings/HotkeyText.h"
+#include "Ostrel/Widgets/PushButton.h"
 #include "Platform/HotkeyKeys.h"
 
 #include <QApplication>
@@ -47,7 +48,8 @@ bool isModifierKey(int key) {
 
 HotkeyRecorder::HotkeyRecorder(PrefsAccess prefs, QWidget* parent)
     : QWidget(parent), prefs_(std::move(prefs)),
-      reset_(new QPushButton(QStringLiteral("Reset"), this)), main_(new QPushButton(this)) {
+      reset_(new PushButton(QStringLiteral("Reset"), this)),
+      main_(new PushButton(QString(), this)) {
     beep = [] { QApplication::beep(); };
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -4,6 +4,7 @@
 #include "Ostrel/Model/ShelfModel.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/ReplaceMark.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -35,6 +36,8 @@ namespace ostrel {
 namespace {
 
 constexpr int markSize = 22;
+// The height of the rows' room, footnote included.
+constexpr int formHeight = 176;
 
 // The step's mark: a dashed ring until the shelf has been opened, then a green check.
 QPixmap stepPicture(bool done, bool dark, qreal ratio) {
@@ -154,13 +157,20 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     caption_ = section->footer();
     caption_->setAlignment(Qt::AlignHCenter);
 
-    auto* sectionBox = new QHBoxLayout();
-    sectionBox->setContentsMargins(12, 0, 12, 0);
-    sectionBox->addWidget(section);
-    column->addLayout(sectionBox);
+    // The form stands in a room of its own height, its rows at the top: what they leave lies
+    // between the footnote and "Done", which so stands about as far below the text as above the
+    // window's edge.
+    auto* form = new QWidget(w);
+    form->setMinimumHeight(formHeight);
+    auto* formLayout = new QVBoxLayout(form);
+    formLayout->setContentsMargins(12, 0, 12, 0);
+    formLayout->setSpacing(0);
+    formLayout->addWidget(section);
+    formLayout->addStretch(1);
+    column->addWidget(form);
 
     column->addSpacing(2);
-    done_ = new QPushButton(QStringLiteral("Done"), w);
+    done_ = new PushButton(QStringLiteral("Done"), w);
     done_->setMinimumWidth(90);
     done_->setDefault(true);
     done_->setAutoDefault(true);

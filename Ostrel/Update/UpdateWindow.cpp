@@ -2,6 +2,7 @@
 
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/Symbols.h"
 
 #include <QApplication>
@@ -267,9 +268,9 @@ void UpdateWindow::rebuild() {
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     if (phase && kind == Kind::available) {
-        auto* skip = new QPushButton(tr("Skip This Version"), content_);
-        auto* later = new QPushButton(tr("Later"), content_);
-        auto* install = new QPushButton(tr("Install"), content_);
+        auto* skip = new PushButton(tr("Skip This Version"), content_);
+        auto* later = new PushButton(tr("Later"), content_);
+        auto* install = new PushButton(tr("Install"), content_);
         install->setDefault(true);
         connect(skip, &QPushButton::clicked, controller_, &UpdateController::skipThisVersion);
         connect(later, &QPushButton::clicked, controller_, &UpdateController::dismiss);
@@ -280,7 +281,7 @@ void UpdateWindow::rebuild() {
         buttons->addWidget(later);
         buttons->addWidget(install);
     } else {
-        auto* ok = new QPushButton(tr("OK"), content_);
+        auto* ok = new PushButton(tr("OK"), content_);
         ok->setDefault(true);
         ok->setEnabled(!phase || (kind != Kind::checking && kind != Kind::downloading &&
                                   kind != Kind::installing));

@@ -40,6 +40,7 @@ ShelfHeader::ShelfHeader(const ViewContext& context, bool compact, double leadin
             connect(model, signal, this, &ShelfHeader::sync);
         }
     }
+    connect(unread_, &UnreadLabel::textWidthChanged, this, &ShelfHeader::place);
     sync();
 }
 
@@ -100,8 +101,10 @@ ShelfHeaderLayout ShelfHeader::layout() const {
         if (const auto chip = context_.model->filter().chipLabel()) {
             in.chipText = header.horizontalAdvance(*chip);
         }
-        if (const QString unread = unreadText(); !unread.isEmpty()) {
-            in.unreadText = header.horizontalAdvance(unread);
+        if (!unreadText().isEmpty()) {
+            // What the count takes now: a number of another width rolling in moves the controls
+            // before it along.
+            in.unreadText = unread_->textWidth();
         }
     }
     return ShelfHeaderLayout::make(in);
@@ -112,6 +115,10 @@ void ShelfHeader::sync() {
         // The count rolls to its new number only where the shelf is open.
         unread_->setCount(context_.model->unreadCount(), Motion::rowChange(context_.isOpenHere()));
     }
+    place();
+}
+
+void ShelfHeader::place() {
     const ShelfHeaderLayout l = layout();
     switcher_->setPos(l.switcher.topLeft());
     switcher_->setFrame(l.switcher.size(), l.projectTextWidth);

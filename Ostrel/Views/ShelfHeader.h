@@ -56,6 +56,7 @@ private:
     bool capped() const;
     // Takes the model's state into the controls and places them.
     void sync();
+    void place();
 
     ViewContext context_;
     bool compact_;

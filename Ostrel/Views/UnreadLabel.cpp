@@ -36,6 +36,8 @@ void UnreadLabel::setCount(qint64 count, const Motion::Curve& curve) {
     if (curve.kind() == Motion::Curve::Kind::none || from_.isEmpty() || count < 1) {
         roll_.set(1);
     }
+    // Whoever set the count places the label for the width it starts at.
+    width_ = textWidth();
     reach();
     update();
     notify(this, QAccessible::NameChanged);
@@ -46,11 +48,29 @@ double UnreadLabel::roll() const {
     return roll_.value(clock_->now());
 }
 
+double UnreadLabel::textWidth() const {
+    const QFontMetricsF m(ShelfStyle::headerFont());
+    const double to = m.horizontalAdvance(text());
+    const double roll = this->roll();
+    if (from_.isEmpty() || roll == 1) {
+        return to;
+    }
+    // The room follows the roll, so the dot keeps its distance from whichever number is drawn
+    // at its left end, and the header's other controls move with it.
+    const double from = m.horizontalAdvance(from_);
+    return from + (to - from) * roll;
+}
+
 void UnreadLabel::frame() {
     next_.cancel();
     if (roll_.isRunning(clock_->now())) {
         next_ = clock_->after(Motion::frame, this, [this] {
             update();
+            reach();
+            if (const double width = textWidth(); width != width_) {
+                width_ = width;
+                emit textWidthChanged();
+            }
             frame();
         });
     } else {
@@ -74,15 +94,19 @@ void UnreadLabel::reach() {
     const QString text = this->text();
     const double left = ShelfHeaderLayout::unreadDot + ShelfMetrics::smallSpacing;
     const double base = size_.height() / 2 - m.height() / 2 + m.ascent();
+    const double width = textWidth();
+    // Both texts stand centred in the room the text takes now (the new one fills it at rest).
+    const auto centred = [&](const QString& t) {
+        return m.boundingRect(t).translated(left + (width - m.horizontalAdvance(t)) / 2, base);
+    };
     QRectF r(QPointF(0, 0), size_);
     if (!text.isEmpty()) {
-        r |= m.boundingRect(text).translated(left, base);
+        r |= centred(text);
     }
     if (roll_.isRunning(clock_->now()) && !from_.isEmpty() && from_ != text) {
-        // The old text stands centred over the new one; changing characters rise by the travel
-        // out of and into the line (further on a spring's overshoot).
-        const double centre = left + m.horizontalAdvance(text) / 2;
-        r |= m.boundingRect(from_).translated(centre - m.horizontalAdvance(from_) / 2, base);
+        // Changing characters rise by the travel out of and into the line (further on a
+        // spring's overshoot).
+        r |= centred(from_);
         const double travel = CountRoll::travel(font) * 1.5;
         r.adjust(0, -travel, 0, travel);
     }
@@ -116,7 +140,7 @@ void UnreadLabel::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
         painter->drawText(QPointF(left, midY - header.height() / 2 + header.ascent()), text);
         return;
     }
-    const QRectF rect(left, 0, header.horizontalAdvance(text), size_.height());
+    const QRectF rect(left, 0, textWidth(), size_.height());
     const double opacity = painter->opacity();
     for (const auto& glyph : CountRoll{from_, text, roll}.glyphs(rect, ShelfStyle::headerFont())) {
         painter->setOpacity(opacity * glyph.opacity);

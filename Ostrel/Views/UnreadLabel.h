@@ -11,7 +11,9 @@
 namespace ostrel {
 
 // The header's unread count: an accent dot and "%lld new" (the number alone when compact). A new
-// number rolls in, its changed digits rising out and in, on the curve it is given.
+// number rolls in, its changed digits rising out and in, on the curve it is given; while it rolls,
+// the room the text takes goes from the old number's width to the new one's, and the dot stays
+// that room's spacing before it.
 class UnreadLabel final : public QGraphicsObject, public AccessibleItem {
     Q_OBJECT
 public:
@@ -24,6 +26,9 @@ public:
     QString text() const { return textOf(count_); }
     // How far the last change has rolled in, 0 to 1 (a spring may overshoot).
     double roll() const;
+    // The width the text takes at this moment: the new text's at rest, on the way from the old
+    // one's while a number of another width rolls in.
+    double textWidth() const;
     void setSize(QSizeF size);
 
     // Everything the label paints: its room, the ink of its text and, while a number rolls, the
@@ -34,6 +39,11 @@ public:
     QAccessible::Role accessibleRole() const override { return QAccessible::StaticText; }
     // "%lld new" in both forms.
     QString accessibleName() const override;
+
+signals:
+    // The text's width changed on the way to a new number's: the header places its controls
+    // again.
+    void textWidthChanged();
 
 private:
     QString textOf(qint64 count) const;
@@ -46,6 +56,7 @@ private:
     QString from_;
     Motion::Animated roll_{1};
     MainClock::Handle next_;
+    double width_ = 0;
     QSizeF size_;
     QRectF bounds_;
 };

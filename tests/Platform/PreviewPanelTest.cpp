@@ -223,6 +223,18 @@ TEST_F(PreviewPanelTest, APdfShowsItsFirstPageWholeAndCentred) {
     }
     ASSERT_GE(first, 0);
     EXPECT_NEAR(first, viewport - 1 - last, 2);
+    // Around the page only the window's ground: no line along the view's top or left edge.
+    const QColor ground(38, 38, 40);
+    int lined = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < first - 1; ++x) {
+            lined += image.pixelColor(x, y) != ground;
+        }
+    }
+    for (int x = 0; x < image.width(); ++x) {
+        lined += image.pixelColor(x, 16) != ground && image.pixelColor(x, 16) != QColor(Qt::white);
+    }
+    EXPECT_EQ(lined, 0);
     EXPECT_LT(last - first, viewport * 3 / 4); // the whole page, not its width filled
     // Down the middle: the whole page within the window's margins, nothing to scroll.
     int bottom = -1;

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace ostrel::test {
 
 // One control that Tab reached.
@@ -17,6 +19,9 @@ struct TabStop {
     bool ringed = false;
     // All of it showed in its window, or as much as a smaller scroll area can show.
     bool whole = false;
+    // A blue line of the style's own inside the control's top edge: a second outline within the
+    // ring.
+    bool inner = false;
 };
 
 // Whether all of `widget` shows in its window, or as much of it as a smaller scroll area can:
@@ -61,7 +66,15 @@ inline QList<TabStop> tabStops(QWidget* window, const QColor& accent, int reach)
                        std::abs(a.blue() - b.blue()) <
                    90;
         };
-        stops << TabStop{now, name, near(seen, accent), shownWhole(now)};
+        // Down the middle from the top edge, above any title.
+        bool inner = false;
+        const QPoint top =
+            now->mapTo(window, QPoint(now->width() / 2, 0)) * shot.devicePixelRatio();
+        for (int y = 0; y < 4 * shot.devicePixelRatio(); ++y) {
+            const QColor c = shot.pixelColor(top + QPoint(0, y));
+            inner = inner || c.blue() - std::max(c.red(), c.green()) > 30;
+        }
+        stops << TabStop{now, name, near(seen, accent), shownWhole(now), inner};
     }
     return stops;
 }

@@ -274,18 +274,35 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
               "Checks whether a newer version of Ostrel is out.");
     withFeed.show();
-    // The disabled row's title is dimmed with its switch.
-    const auto ink = [](const AboutPane& about) {
-        const QImage title = about.autoCheck()->label()->title()->grab().toImage();
-        int darkest = 255;
-        for (int y = 0; y < title.height(); ++y) {
-            for (int x = 0; x < title.width(); ++x) {
-                darkest = std::min(darkest, qGray(title.pixel(x, y)));
+    // The disabled row's lines are dimmed with its switch, each to half its own tone: the title's
+    // ink and the detail's stand half as far from their ground as in the enabled row.
+    const auto contrast = [](QWidget* line) {
+        const QImage image = line->grab().toImage();
+        const int ground = qGray(image.pixel(0, 0));
+        int darkest = ground;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
             }
         }
-        return darkest;
+        return double(ground - darkest);
     };
-    EXPECT_GT(ink(pane), ink(withFeed) + 60);
+    const RowLabel* dimmed = pane.autoCheck()->label();
+    const RowLabel* shown = withFeed.autoCheck()->label();
+    ASSERT_FALSE(dimmed->isEnabled());
+    ASSERT_TRUE(shown->isEnabled());
+    ASSERT_GT(contrast(shown->title()), 150);
+    EXPECT_NEAR(contrast(dimmed->title()) / contrast(shown->title()), 0.5, 0.04);
+    const auto detail = [](const RowLabel* label) {
+        for (ToneLabel* line : label->findChildren<ToneLabel*>()) {
+            if (line != label->title() && line->isVisibleTo(label)) {
+                return line;
+            }
+        }
+        return static_cast<ToneLabel*>(nullptr);
+    };
+    ASSERT_TRUE(detail(dimmed) && detail(shown));
+    EXPECT_NEAR(contrast(detail(dimmed)) / contrast(detail(shown)), 0.5, 0.04);
     QTest::mouseClick(withFeed.autoCheck()->toggle(), Qt::LeftButton);
     EXPECT_EQ(stored().value("autoCheckUpdates"), true);
 

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
 
@@ -191,6 +192,9 @@ TEST_F(SettingsWindowTest, EveryTabStopOfEveryPaneShowsItsFocus) {
         for (const test::TabStop& stop : stops) {
             EXPECT_TRUE(stop.ringed)
                 << rawValue(pane).toStdString() << ": " << stop.name.toStdString();
+            // A push button shows the ring alone, not the style's own focus line within it.
+            EXPECT_TRUE(!qobject_cast<QPushButton*>(stop.widget) || !stop.inner)
+                << rawValue(pane).toStdString() << ": " << stop.name.toStdString();
             EXPECT_EQ(qobject_cast<QScrollArea*>(stop.widget), nullptr) << "the form is no stop";
         }
     }
@@ -200,6 +204,49 @@ TEST_F(SettingsWindowTest, EveryTabStopOfEveryPaneShowsItsFocus) {
     QTest::mouseClick(field, Qt::LeftButton);
     ASSERT_TRUE(field->hasFocus());
     EXPECT_EQ(window->findChild<FocusRing*>()->ring(), nullptr);
+}
+
+// Under a dark desktop theme with a larger font, every push button grows with its title and keeps
+// a margin inside its border that grows with it.
+TEST_F(SettingsWindowTest, ButtonsGrowWithALargerFontUnderADarkTheme) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(17);
+    QApplication::setFont(font);
+    QApplication::setPalette(darkPalette());
+    writeStore({{"hotkeyModifiers", 4096}}); // "Reset" shows beside the shortcut
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    int seen = 0;
+    for (const Pane pane : allPanes) {
+        controller->show(pane);
+        QApplication::processEvents();
+        test::settleLayouts();
+        for (QPushButton* button : controller->root()->paneView()->findChildren<QPushButton*>()) {
+            if (!button->isVisibleTo(controller->window())) {
+                continue;
+            }
+            const std::string name = button->text().toStdString();
+            // The title's ink: what stands out from the button's face, inside its border.
+            const QImage image = button->grab().toImage();
+            const int face = qGray(image.pixel(image.width() / 2, 3));
+            int first = image.width();
+            int last = -1;
+            for (int y = 4; y < image.height() - 4; ++y) {
+                for (int x = 3; x < image.width() - 3; ++x) {
+                    if (std::abs(qGray(image.pixel(x, y)) - face) > 80) {
+                        first = std::min(first, x);
+                        last = x;
+                    }
+                }
+            }
+            ASSERT_GE(last, 0) << name;
+            // More than the 12 pixels beside a 13-pixel title: the margin grew with the font.
+            EXPECT_GE(first, 14) << name;
+            EXPECT_GE(image.width() - 1 - last, 14) << name;
+            ++seen;
+        }
+    }
+    EXPECT_GE(seen, 5); // the shortcut, "Reset", two folders' "Change…", "Check for Updates"
 }
 
 // Screens shorter or narrower than the window (1920 x 1080 at twice the scale with a bar at the

@@ -73,6 +73,30 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     for (const double ratio : {1.25, 1.5, 1.75}) {
         EXPECT_GE(expectFramesWhole(welcome.window(), ratio, "welcome"), 1);
     }
+    // "Done" stands about as far below the footnote as above the window's bottom edge.
+    const QColor ground = image.pixelColor(2, image.height() - 2);
+    const auto inked = [&](int y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y) != ground) {
+                return true;
+            }
+        }
+        return false;
+    };
+    int y = image.height() - 1;
+    int below = 0;
+    for (; y >= 0 && !inked(y); --y) {
+        ++below;
+    }
+    while (y >= 0 && inked(y)) {
+        --y; // the button
+    }
+    int above = 0;
+    for (; y >= 0 && !inked(y); --y) {
+        ++above;
+    }
+    EXPECT_GE(above, 20);
+    EXPECT_NEAR(above, below, 6);
 
     welcome.doneButton()->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return closed == 1; }, 2000));
@@ -96,6 +120,7 @@ TEST(WelcomeWindow, EachTabStopShowsItsFocus) {
     EXPECT_EQ(stops[1].widget, welcome.doneButton());
     for (const test::TabStop& stop : stops) {
         EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
+        EXPECT_FALSE(stop.inner) << stop.name.toStdString() << ": one outline, the ring's";
     }
 }
 

@@ -122,7 +122,8 @@ TEST(ShelfHeader, TheUnreadCountRollsToTheNewNumberOnlyWhereTheShelfIsOpen) {
 
 // Whatever the label paints, at rest or rolling, at any scale, lies within what it claims (the
 // view repaints no more than that: ink beyond it stays behind or is cut by a neighbour's
-// repaint), and that stays clear of the chip and the filter button beside it.
+// repaint), and that stays clear of the chip and the filter button beside it. At every frame the
+// dot keeps clear of the number drawn beside it, the outgoing one of a narrower count too.
 TEST(ShelfHeader, TheUnreadLabelPaintsOnlyWhereItClaimsAndClearOfItsNeighbours) {
     DrawerRig rig;
     rig.publish(withUnread(13));
@@ -130,9 +131,10 @@ TEST(ShelfHeader, TheUnreadLabelPaintsOnlyWhereItClaimsAndClearOfItsNeighbours) 
     rig.model->toggleKind(KindFilter::images);
     ShelfHeader* header = rig.drawer->header();
     UnreadLabel* label = header->unread();
-    const auto escaped = [&](double ratio) {
+    const double margin = 30;
+    // The label painted alone with room around what it claims, which lies at `inside`.
+    const auto painted = [&](double ratio, QRect& inside) {
         const QRectF claimed = label->boundingRect();
-        const double margin = 30;
         QImage image(((claimed.size() + QSizeF(2 * margin, 2 * margin)) * ratio).toSize(),
                      QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(ratio);
@@ -141,8 +143,12 @@ TEST(ShelfHeader, TheUnreadLabelPaintsOnlyWhereItClaimsAndClearOfItsNeighbours) 
         painter.translate(margin - claimed.left(), margin - claimed.top());
         label->paint(&painter, nullptr, nullptr);
         painter.end();
-        const QRect inside =
-            QRectF(QPointF(margin, margin) * ratio, claimed.size() * ratio).toAlignedRect();
+        inside = QRectF(QPointF(margin, margin) * ratio, claimed.size() * ratio).toAlignedRect();
+        return image;
+    };
+    const auto escaped = [&](double ratio) {
+        QRect inside;
+        const QImage image = painted(ratio, inside);
         int out = 0;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
@@ -151,7 +157,32 @@ TEST(ShelfHeader, TheUnreadLabelPaintsOnlyWhereItClaimsAndClearOfItsNeighbours) 
         }
         return out;
     };
-    for (const auto& [from, to] : std::vector<std::pair<int, int>>{{13, 8}, {9, 10}, {99, 100}}) {
+    // The clear ground, in points, between the accent dot and the nearest ink of the white text
+    // that shows (an eighth of full strength or more).
+    const auto clearance = [&](double ratio) {
+        QRect inside;
+        const QImage image = painted(ratio, inside);
+        const auto accent = [](QRgb p) { return qRed(p) - qBlue(p) > qAlpha(p) / 3; };
+        int dot = -1;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (qAlpha(image.pixel(x, y)) > 0 && accent(image.pixel(x, y))) {
+                    dot = std::max(dot, x);
+                }
+            }
+        }
+        int ink = image.width();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = dot + 1; x < ink; ++x) {
+                if (qAlpha(image.pixel(x, y)) >= 32 && !accent(image.pixel(x, y))) {
+                    ink = x;
+                }
+            }
+        }
+        return (ink - dot - 1) / ratio;
+    };
+    for (const auto& [from, to] :
+         std::vector<std::pair<int, int>>{{13, 8}, {9, 10}, {99, 100}, {10, 9}, {100, 99}}) {
         rig.publish(withUnread(from));
         rig.clock->advance(1);
         rig.publish(withUnread(to));
@@ -163,11 +194,15 @@ TEST(ShelfHeader, TheUnreadLabelPaintsOnlyWhereItClaimsAndClearOfItsNeighbours) 
             for (const double ratio : {1.0, 1.25, 1.5, 1.75, 2.0}) {
                 EXPECT_EQ(escaped(ratio), 0)
                     << from << " to " << to << " step " << step << " at " << ratio;
+                EXPECT_GT(clearance(ratio), 1.5)
+                    << from << " to " << to << " step " << step << " at " << ratio;
             }
             rig.clock->advance(0.04);
         }
         rig.clock->advance(1);
         EXPECT_EQ(label->roll(), 1);
         EXPECT_EQ(escaped(2), 0) << to << " at rest";
+        // The controls followed the count's width to where the new number puts them.
+        EXPECT_EQ(label->pos(), header->layout().unread->topLeft()) << to << " at rest";
     }
 }

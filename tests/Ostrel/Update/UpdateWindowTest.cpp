@@ -149,6 +149,7 @@ TEST_F(UpdateWindowTest, EveryTabStopShowsItsFocus) {
     EXPECT_GE(stops.size(), 4);
     for (const test::TabStop& stop : stops) {
         EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
+        EXPECT_FALSE(stop.inner) << stop.name.toStdString() << ": one outline, the ring's";
     }
 }
 
