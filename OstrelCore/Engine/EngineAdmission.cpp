@@ -99,6 +99,11 @@ bool Engine::dropRetry(const QString& path) {
 }
 
 void Engine::noteHeldTranscripts() {
+    // A read that a stop cuts short never reaches the held line, and the transcript set then
+    // counts it as held no more: the moment the next start needs must not go with it.
+    if (halting()) {
+        return;
+    }
     if (heldTranscripts_.isEmpty() && !transcripts_->anyWaiting()) {
         return;
     }
