@@ -617,11 +617,10 @@ void Store::removeFiles(const ShelfItem& item) {
             return;
         }
         // The index on disk may still name this file; it goes once one that does not is
-        // written. A run that never writes its index has nothing to wait for.
+        // written. A run that never replaces its index leaves it: that index, read again by the
+        // next start, brings the item back, and it must come with its picture.
         if (indexWritable_) {
             doomedFiles_.insert(path);
-        } else {
-            QFile::remove(path);
         }
     };
     // Only the copy named after this item's own id: a damaged record may name another item's.
