@@ -127,10 +127,7 @@ QString asideTarget(const QString& prefix) {
            QStringLiteral(".json");
 }
 
-constexpr std::string_view partlyUnreadablePrefix = "index.partly-unreadable-";
-// The entries of the support folder looked at for a copy kept earlier, and the copies of the
-// same size read to compare.
-constexpr qint64 keptListLimit = 100'000;
+// The copies of the same size read to compare with an index read in part.
 constexpr int keptCompareLimit = 16;
 
 // Keeps the text of an index that read only in part beside it, as "index.partly-unreadable-"
@@ -146,11 +143,11 @@ std::variant<QString, Error> keepPartlyUnreadable(const QString& folder, const Q
         int compared = 0;
         std::optional<QString> same;
         while (const dirent* entry = ::readdir(dir)) {
-            if (++seen > keptListLimit || compared == keptCompareLimit) {
+            if (++seen > rootListLimit || compared == keptCompareLimit) {
                 break;
             }
             struct stat st {};
-            if (!std::string_view(entry->d_name).starts_with(partlyUnreadablePrefix) ||
+            if (!std::string_view(entry->d_name).starts_with(partlyUnreadableIndexPrefix) ||
                 ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                 !S_ISREG(st.st_mode) || st.st_size != bytes.size()) {
                 continue;
@@ -168,8 +165,8 @@ std::variant<QString, Error> keepPartlyUnreadable(const QString& folder, const Q
             return *same;
         }
     }
-    const QString target =
-        asideTarget(folder + u'/' + QLatin1StringView(partlyUnreadablePrefix) + Store::stamp(at));
+    const QString target = asideTarget(
+        folder + u'/' + QLatin1StringView(partlyUnreadableIndexPrefix) + Store::stamp(at));
     if (auto error = AtomicFile::write(target, bytes)) {
         return *error;
     }
