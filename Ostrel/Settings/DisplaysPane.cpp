@@ -6,11 +6,10 @@
 #include "Ostrel/Settings/PreviewDisplay.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingRow.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Display/Motion.h"
-
-#include <QComboBox>
 
 #include <cmath>
 #include <utility>
@@ -45,7 +44,7 @@ DisplaysPane::DisplaysPane(AppSettings& settings, QWidget* parent)
     styleSection->addRow(styleRow_);
 
     positionSection_ = addSection(QStringLiteral("Position"));
-    position_ = new QComboBox;
+    position_ = new RingedComboBox;
     position_->setAccessibleName(QStringLiteral("Pill position"));
     position_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     for (const PillSide side : allPillSides) {

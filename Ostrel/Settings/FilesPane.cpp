@@ -3,8 +3,7 @@
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/SettingsText.h"
-
-#include <QLineEdit>
+#include "Ostrel/Widgets/FocusRing.h"
 
 namespace ostrel {
 
@@ -36,7 +35,7 @@ FilesPane::FilesPane(AppSettings& settings, QWidget* parent)
     }
 
     SettingsSection* extra = addSection();
-    extras_ = new QLineEdit;
+    extras_ = new RingedLineEdit;
     extras_->setAccessibleName(QStringLiteral("Extra extensions"));
     extras_->setPlaceholderText(QStringLiteral("md, csv"));
     extras_->setFixedWidth(160);

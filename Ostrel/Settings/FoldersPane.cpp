@@ -3,6 +3,7 @@
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Settings/FolderRow.h"
 #include "Ostrel/Widgets/BorderedList.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/ToneLabel.h"
@@ -42,6 +43,11 @@ public:
     }
 
 protected:
+    void initStyleOption(QStyleOptionToolButton* option) const override {
+        QToolButton::initStyleOption(option);
+        FocusRing::leaveFocusToRing(*option);
+    }
+
     void changeEvent(QEvent* event) override {
         QToolButton::changeEvent(event);
         if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange) {
@@ -77,6 +83,8 @@ FoldersPane::FoldersPane(AppSettings& settings, Environment env, FolderChooser c
     folders_->setFooter(QStringLiteral(
         "Change these only if CLAUDE_CONFIG_DIR or CLAUDE_CODE_TMPDIR moved Claude Code's files; "
         "for Sessions, choose the Claude folder that holds projects."));
+    // The rows come first, as they stand: Tab follows the order controls were made in.
+    showFolders();
 
     SettingsSection* watched = addSection(QStringLiteral("Watched folders"));
     auto* block = new QWidget;
@@ -119,7 +127,6 @@ FoldersPane::FoldersPane(AppSettings& settings, Environment env, FolderChooser c
     });
     connect(&settings_, &AppSettings::prefsChanged, this, [this] { refresh(); });
     shown_ = settings_.prefs();
-    showFolders();
     showWatched();
     select(std::nullopt);
 }

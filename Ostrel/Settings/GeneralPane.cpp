@@ -6,12 +6,12 @@
 #include "Ostrel/Settings/PrefsAccess.h"
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/SettingsText.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Display/Motion.h"
 
 #include <QHBoxLayout>
-#include <QSlider>
 
 #include <utility>
 
@@ -53,7 +53,7 @@ GeneralPane::GeneralPane(AppSettings& settings, QWidget* parent)
     auto* delayLayout = new QHBoxLayout(delayControl);
     delayLayout->setContentsMargins(0, 0, 0, 0);
     delayLayout->setSpacing(10);
-    slider_ = new QSlider(Qt::Horizontal);
+    slider_ = new RingedSlider(Qt::Horizontal);
     slider_->setRange(static_cast<int>(Preferences::dwellRange.lower),
                       static_cast<int>(Preferences::dwellRange.upper));
     slider_->setSingleStep(dwellStep);

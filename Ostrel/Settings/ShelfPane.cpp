@@ -7,12 +7,11 @@
 #include "Ostrel/Settings/SettingRow.h"
 #include "Ostrel/Settings/SignalPreview.h"
 #include "Ostrel/Settings/WholeNumberField.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Display/Motion.h"
 #include "OstrelCore/Engine/EngineConfig.h"
-
-#include <QComboBox>
 
 #include <utility>
 
@@ -21,7 +20,7 @@ namespace ostrel {
 namespace {
 
 QComboBox* menuPicker(const QString& name, const QStringList& items) {
-    auto* box = new QComboBox;
+    auto* box = new RingedComboBox;
     box->addItems(items);
     box->setAccessibleName(name);
     box->setSizeAdjustPolicy(QComboBox::AdjustToContents);

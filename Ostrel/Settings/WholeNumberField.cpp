@@ -1,12 +1,12 @@
 #include "Ostrel/Settings/WholeNumberField.h"
 
 #include "Ostrel/Settings/Stepper.h"
+#include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "OstrelCore/Records/Preferences.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
-#include <QLineEdit>
 
 namespace ostrel {
 
@@ -22,7 +22,7 @@ WholeNumberField::WholeNumberField(Value value, ClosedRange<qint64> range, qint6
                                    const QString& one, const QString& many, int width,
                                    QWidget* parent)
     : QWidget(parent), value_(std::move(value)), range_(range), step_(step), one_(one), many_(many),
-      field_(new QLineEdit(this)), stepper_(new Stepper(this)),
+      field_(new RingedLineEdit(this)), stepper_(new Stepper(this)),
       unit_(new ToneLabel(QString(), ToneLabel::Tone::primary, 13, this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

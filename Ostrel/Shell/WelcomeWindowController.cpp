@@ -173,7 +173,6 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     done_ = new PushButton(QStringLiteral("Done"), w);
     done_->setMinimumWidth(90);
     done_->setDefault(true);
-    done_->setAutoDefault(true);
     column->addWidget(done_, 0, Qt::AlignHCenter);
     column->addSpacing(28);
 

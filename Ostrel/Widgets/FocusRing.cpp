@@ -50,6 +50,13 @@ void FocusRing::setCorner(QWidget* control, double radius) {
     control->setProperty(cornerProperty, radius);
 }
 
+void FocusRing::leaveFocusToRing(QStyleOption& option) {
+    if ((option.state & QStyle::State_HasFocus) &&
+        (option.state & QStyle::State_KeyboardFocusChange)) {
+        option.state &= ~QStyle::State_HasFocus;
+    }
+}
+
 FocusRing::FocusRing(QWidget* window) : QObject(window), window_(window) {
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget*, QWidget* now) { follow(now); });
@@ -87,8 +94,14 @@ void FocusRing::follow(QWidget* now) {
     if (QGuiApplication::mouseButtons() != Qt::NoButton) {
         window_->setAttribute(Qt::WA_KeyboardFocusChange, false);
     }
-    if (now == window_ || !(now->focusPolicy() & Qt::TabFocus) ||
-        !window_->testAttribute(Qt::WA_KeyboardFocusChange)) {
+    if (now == window_ || !(now->focusPolicy() & Qt::TabFocus)) {
+        return;
+    }
+    // Tab on a window's only control leaves the focus where it is and only turns the window to
+    // keyboard marks: the control's keys are watched so that the ring shows then too.
+    now->installEventFilter(this);
+    watched_.append(now);
+    if (!window_->testAttribute(Qt::WA_KeyboardFocusChange)) {
         return;
     }
     target_ = now;
@@ -105,7 +118,7 @@ void FocusRing::follow(QWidget* now) {
         ring_->setParent(host);
     }
     static_cast<RingView*>(ring_.data())->corner = cornerOf(now);
-    for (QWidget* w = now; w != host; w = w->parentWidget()) {
+    for (QWidget* w = now->parentWidget(); w != host; w = w->parentWidget()) {
         w->installEventFilter(this);
         watched_.append(w);
     }
@@ -135,6 +148,12 @@ bool FocusRing::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Show:
     case QEvent::Hide:
         place();
+        break;
+    case QEvent::KeyRelease:
+        if (!target_ && watched == QApplication::focusWidget() && window_ &&
+            window_->testAttribute(Qt::WA_KeyboardFocusChange)) {
+            follow(static_cast<QWidget*>(watched));
+        }
         break;
     default:
         break;

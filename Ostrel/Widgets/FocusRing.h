@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QList>
 #include <QObject>
 #include <QPointer>
-
+#include <QSlider>
+#include <QStyleOption>
 #include <QWidget>
 
 namespace ostrel {
@@ -21,6 +24,10 @@ public:
 
     // The ring follows the corners of a control of this radius (a button's when unset).
     static void setCorner(QWidget* control, double radius);
+    // Takes the style's own focus drawing out of a control's style option while the ring marks
+    // it (the focus came by keyboard): the style would draw a second outline, groove or frame
+    // inside the ring. The focus a click gives keeps the style's drawing, as no ring shows then.
+    static void leaveFocusToRing(QStyleOption& option);
 
     // Follows the focus inside `window` for as long as both exist.
     explicit FocusRing(QWidget* window);
@@ -44,5 +51,21 @@ private:
     QPointer<QWidget> ring_;
     QList<QPointer<QWidget>> watched_;
 };
+
+// A control of Qt's own that leaves showing its keyboard focus to the window's focus ring.
+template <class Control, class Option> class Ringed : public Control {
+public:
+    using Control::Control;
+
+protected:
+    void initStyleOption(Option* option) const override {
+        Control::initStyleOption(option);
+        FocusRing::leaveFocusToRing(*option);
+    }
+};
+
+using RingedComboBox = Ringed<QComboBox, QStyleOptionComboBox>;
+using RingedLineEdit = Ringed<QLineEdit, QStyleOptionFrame>;
+using RingedSlider = Ringed<QSlider, QStyleOptionSlider>;
 
 } // namespace ostrel

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Ostrel/Widgets/FocusRing.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <QLineEdit>
 #include <QList>
 #include <QString>
 #include <QTest>
@@ -19,8 +22,8 @@ struct TabStop {
     bool ringed = false;
     // All of it showed in its window, or as much as a smaller scroll area can show.
     bool whole = false;
-    // A blue line of the style's own inside the control's top edge: a second outline within the
-    // ring.
+    // Blue of the style's own that came inside the control as it took the focus: a second mark
+    // within the ring (an outline, a groove, a frame).
     bool inner = false;
 };
 
@@ -38,14 +41,30 @@ inline bool shownWhole(const QWidget* widget) {
     return true;
 }
 
+// The window as drawn without the focus ring.
+inline QImage withoutRing(QWidget* window) {
+    const FocusRing* focus = window->findChild<FocusRing*>(QString(), Qt::FindDirectChildrenOnly);
+    QWidget* ring = focus ? focus->ring() : nullptr;
+    if (ring) {
+        ring->hide();
+    }
+    const QImage shot = window->grab().toImage();
+    if (ring) {
+        ring->show();
+    }
+    return shot;
+}
+
 // Presses Tab through a shown window once round and looks at the window after each press:
 // whether the control that has the focus shows a ring in `accent` just outside itself (in the
-// pixel row above its middle, `reach` away).
+// pixel row above its middle, `reach` away), and whether any pixel of its own turned blue.
 inline QList<TabStop> tabStops(QWidget* window, const QColor& accent, int reach) {
     window->activateWindow();
     QApplication::setActiveWindow(window);
     QList<TabStop> stops;
     QWidget* first = nullptr;
+    QImage before = withoutRing(window);
+    const auto blue = [](const QColor& c) { return c.blue() - std::max(c.red(), c.green()) > 12; };
     for (int press = 0; press < 40; ++press) {
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window,
                         Qt::Key_Tab);
@@ -59,22 +78,33 @@ inline QList<TabStop> tabStops(QWidget* window, const QColor& accent, int reach)
             name += u' ' + now->accessibleName();
         }
         const QImage shot = window->grab().toImage();
+        const qreal ratio = shot.devicePixelRatio();
         const QPoint above = now->mapTo(window, QPoint(now->width() / 2, -reach + 1));
-        const QColor seen = shot.pixelColor(above * shot.devicePixelRatio());
+        const QColor seen = shot.pixelColor(above * ratio);
         const auto near = [](const QColor& a, const QColor& b) {
             return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
                        std::abs(a.blue() - b.blue()) <
                    90;
         };
-        // Down the middle from the top edge, above any title.
+        // The control's own pixels, before and after (a caret or a pressed look is no blue, and
+        // nor is the text Tab selects in a field).
+        if (auto* field = qobject_cast<QLineEdit*>(now)) {
+            field->deselect();
+        }
+        const QImage bare = withoutRing(window);
         bool inner = false;
-        const QPoint top =
-            now->mapTo(window, QPoint(now->width() / 2, 0)) * shot.devicePixelRatio();
-        for (int y = 0; y < 4 * shot.devicePixelRatio(); ++y) {
-            const QColor c = shot.pixelColor(top + QPoint(0, y));
-            inner = inner || c.blue() - std::max(c.red(), c.green()) > 30;
+        const QRect area =
+            QRectF(QPointF(now->mapTo(window, QPoint())) * ratio, QSizeF(now->size()) * ratio)
+                .toAlignedRect()
+                .intersected(bare.rect());
+        for (int y = area.top(); y <= area.bottom() && !inner; ++y) {
+            for (int x = area.left(); x <= area.right() && !inner; ++x) {
+                const QColor c = bare.pixelColor(x, y);
+                inner = blue(c) && c != before.pixelColor(x, y);
+            }
         }
         stops << TabStop{now, name, near(seen, accent), shownWhole(now), inner};
+        before = bare;
     }
     return stops;
 }

@@ -122,6 +122,7 @@ TEST(WelcomeWindow, EachTabStopShowsItsFocus) {
         EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
         EXPECT_FALSE(stop.inner) << stop.name.toStdString() << ": one outline, the ring's";
     }
+    EXPECT_TRUE(welcome.doneButton()->isDefault()) << "still the default once Tab has passed it";
 }
 
 // How green the step's mark is, summed over its pixels, and how wide its green part is.

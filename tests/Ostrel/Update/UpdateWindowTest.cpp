@@ -151,6 +151,26 @@ TEST_F(UpdateWindowTest, EveryTabStopShowsItsFocus) {
         EXPECT_TRUE(stop.ringed) << stop.name.toStdString();
         EXPECT_FALSE(stop.inner) << stop.name.toStdString() << ": one outline, the ring's";
     }
+
+    // "OK" alone, which the window's activation gave the focus: Tab leaves the focus there and
+    // the ring shows all the same.
+    server.route("/feed", test::LoopbackServer::answer(404, "no"));
+    c->dismiss();
+    c->checkNow();
+    ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
+    w = c->window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    QApplication::setActiveWindow(nullptr); // and back, as after a click elsewhere
+    QApplication::setActiveWindow(w);
+    auto* ok = w->findChild<QPushButton*>();
+    ASSERT_EQ(QApplication::focusWidget(), ok);
+    const auto alone =
+        test::tabStops(w, SettingsColors::accent(false),
+                       static_cast<int>(std::ceil(FocusRing::gap + FocusRing::width)));
+    ASSERT_EQ(alone.size(), 1);
+    EXPECT_TRUE(alone[0].ringed);
+    EXPECT_FALSE(alone[0].inner);
 }
 
 // The header as drawn: the application's icon reaching 6.25 pixels left of the content's edge, so
