@@ -14,6 +14,7 @@
 #include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/ToneLabel.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -84,6 +85,17 @@ void LinkRow::paintEvent(QPaintEvent*) {
     const int arrow = 10;
     p.drawPixmap(QPointF(width() - arrow - 2, midY - arrow / 2.0),
                  Symbols::pixmap(QStringLiteral("arrow.up.right"), secondary, arrow, ratio));
+}
+
+void LinkRow::keyPressEvent(QKeyEvent* event) {
+    // A link opens with Return, as a push button presses.
+    if (PushButton::pressesButton(*event)) {
+        if (!event->isAutoRepeat()) {
+            click();
+        }
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 AboutPane::AboutPane(AppSettings& settings, UpdateActions updates, const BundleInfo& info,

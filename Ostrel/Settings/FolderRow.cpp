@@ -101,6 +101,10 @@ FolderRow::FolderRow(const QString& title, const QString& path, bool overridden,
     buttons->setSpacing(8);
     buttons->addWidget(useDefault_);
     buttons->addWidget(change_);
+    // Each row's buttons say which folder they change: a screen reader would read two rows of
+    // the same "Change…".
+    useDefault_->setAccessibleName(QStringLiteral("Use Default %1 Folder").arg(title));
+    change_->setAccessibleName(QStringLiteral("Change %1 Folder").arg(title));
     setFolder(path, overridden, now);
     connect(useDefault_, &QPushButton::clicked, this, [this] {
         if (onReset) {

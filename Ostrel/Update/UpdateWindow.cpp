@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
@@ -211,7 +212,7 @@ void UpdateWindow::rebuild() {
         caption->addWidget(label(tr("What's new"), 12, QFont::DemiBold, content_));
         caption->addStretch(1);
         if (controller_->changelogLink()) {
-            auto* link = new QPushButton(tr("Full changelog"), content_);
+            auto* link = new PushButton(tr("Full changelog"), content_);
             link->setObjectName(QStringLiteral("changelog"));
             link->setFlat(true);
             link->setCursor(Qt::PointingHandCursor);
@@ -322,6 +323,25 @@ void UpdateWindow::closeQuietly() {
     closing_ = true;
     close();
     closing_ = false;
+}
+
+void UpdateWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape closes the window as its close button does; Return and Enter that no button took
+    // (the release notes have the focus, or nothing has) press the default button.
+    if (event->key() == Qt::Key_Escape &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        close();
+        return;
+    }
+    if (PushButton::pressesButton(*event) && content_) {
+        for (QPushButton* button : content_->findChildren<QPushButton*>()) {
+            if (button->isDefault() && button->isEnabled()) {
+                button->click();
+                return;
+            }
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void UpdateWindow::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,8 @@
 #include "Ostrel/Widgets/PushButton.h"
 
+#include "Ostrel/Widgets/SettingsColors.h"
+
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -36,6 +39,30 @@ void PushButton::paintEvent(QPaintEvent*) {
     }
     option.state &= ~QStyle::State_HasFocus;
     painter.drawControl(QStyle::CE_PushButton, option);
+    // On a black or white ground the style's edge, a shade darker than the window or a faint
+    // light line, is all but lost against the row: the edge is drawn in the title's colour.
+    if (SettingsColors::isHighContrast() && !isFlat()) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::ButtonText), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    }
+}
+
+bool PushButton::pressesButton(const QKeyEvent& event) {
+    return (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) &&
+           (event.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+void PushButton::keyPressEvent(QKeyEvent* event) {
+    // Outside a dialog Qt gives Return only to a default button.
+    if (pressesButton(*event)) {
+        if (!event->isAutoRepeat()) {
+            click();
+        }
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 } // namespace ostrel

@@ -22,6 +22,13 @@ bool isDark() {
     return isDark(QGuiApplication::palette());
 }
 
+bool isHighContrast() {
+    const QPalette palette = QGuiApplication::palette();
+    const int window = palette.color(QPalette::Window).lightness();
+    const int text = palette.color(QPalette::WindowText).lightness();
+    return (window <= 8 && text >= 247) || (window >= 247 && text <= 8);
+}
+
 QColor windowBackground(bool dark) {
     return dark ? grey(32) : grey(237);
 }

@@ -16,6 +16,9 @@ namespace SettingsColors {
 bool isDark(const QPalette& palette);
 // The application palette's appearance.
 bool isDark();
+// The application palette is a desktop's high-contrast one: its window black or white, its text
+// the other.
+bool isHighContrast();
 
 QColor windowBackground(bool dark);
 QColor sidebarFill(bool dark);

@@ -13,6 +13,7 @@
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "Platform/MainClock.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QJsonArray>
 #include <QLayout>
@@ -169,6 +170,22 @@ TEST_F(PaneTest, FolderRowsShowTheFoldersTheEngineUses) {
     EXPECT_FALSE(stored().contains("claudeHome"));
     EXPECT_TRUE(pane.sessionsRow()->useDefaultButton()->isHidden());
 
+    // Each row's buttons name their folder to a screen reader, and Return or Enter presses them.
+    const auto heard = [](QWidget* button) {
+        const QAccessibleInterface* read = QAccessible::queryAccessibleInterface(button);
+        return read->text(QAccessible::Name) + u'/' + QString::number(read->role());
+    };
+    const QString button = u'/' + QString::number(QAccessible::Button);
+    EXPECT_EQ(heard(pane.sessionsRow()->changeButton()), "Change Sessions Folder" + button);
+    EXPECT_EQ(heard(pane.scratchpadsRow()->changeButton()), "Change Scratchpads Folder" + button);
+    EXPECT_EQ(heard(pane.scratchpadsRow()->useDefaultButton()),
+              "Use Default Scratchpads Folder" + button);
+    QTest::keyClick(pane.scratchpadsRow()->changeButton(), Qt::Key_Return);
+    EXPECT_EQ(stored().value("scratchRoot"), next);
+    next = home.file(QStringLiteral("other"));
+    QTest::keyClick(pane.scratchpadsRow()->changeButton(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(stored().value("scratchRoot"), next);
+
     FolderRow missing(QStringLiteral("Scratchpads"), home.file(QStringLiteral("nowhere")), false,
                       Date::now());
     EXPECT_FALSE(missing.found());
@@ -249,6 +266,12 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_GE(button.width() - 1 - last, 10);
     QTest::mouseClick(pane.checkButton(), Qt::LeftButton);
     EXPECT_EQ(checks, 1);
+    QTest::keyClick(pane.checkButton(), Qt::Key_Return);
+    EXPECT_EQ(checks, 2);
+    int opened = 0;
+    QObject::connect(pane.linkRows()[0], &QAbstractButton::clicked, [&] { ++opened; });
+    QTest::keyClick(pane.linkRows()[0], Qt::Key_Return);
+    EXPECT_EQ(opened, 1) << "a link opens with Return";
 
     EXPECT_TRUE(pane.linksSection()->header()->isVisibleTo(&pane));
 

@@ -3,7 +3,9 @@
 
 Prints one JSON object: the sidebar's list of panes as AT-SPI shows it ("list"), then the focus
 events heard while Tab reaches the sidebar and Down moves to the next pane ("events"), each with
-the source's role, name and whether it is selected. Exits 2 when no Settings window shows up.
+the source's role, name and whether it is selected, then the names of the push buttons of the
+Folders pane, which three more Downs bring up ("buttons"). Exits 2 when no Settings window shows
+up.
 """
 import json
 import os
@@ -41,7 +43,24 @@ def main():
 
     pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused")
 
-    return run_steps([(500, lambda: key("Tab")), (600, lambda: key("Down"))], result)
+    def buttons():
+        found = []
+
+        def walk(node, depth):
+            if node is None or depth > 30:
+                return
+            if node.getRoleName() == "push button" and node.getState().contains(
+                    pyatspi.STATE_SHOWING):
+                found.append(node.name)
+            for child in node:
+                walk(child, depth + 1)
+
+        walk(window, 0)
+        result["buttons"] = found
+
+    return run_steps([(500, lambda: key("Tab")), (600, lambda: key("Down")),
+                      (400, lambda: key("Down")), (400, lambda: key("Down")),
+                      (400, lambda: key("Down")), (800, buttons)], result)
 
 
 if __name__ == "__main__":

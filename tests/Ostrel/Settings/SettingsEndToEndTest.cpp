@@ -124,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                    false}),
     TestScreen::testName);
 
-// A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item.
+// A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item, and
+// each "Change…" of the Folders pane as the folder it changes.
 TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -156,6 +157,9 @@ TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     EXPECT_TRUE(heard(QStringLiteral("Displays"))) << out.toStdString();
     const QJsonArray list = result.value(QStringLiteral("list")).toArray();
     EXPECT_EQ(list.size(), 6) << out.toStdString();
-    EXPECT_EQ(storedPane(x), QStringLiteral("displays"));
+    const QJsonArray buttons = result.value(QStringLiteral("buttons")).toArray();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Change Sessions Folder"))) << out.toStdString();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Change Scratchpads Folder"))) << out.toStdString();
+    EXPECT_EQ(storedPane(x), QStringLiteral("folders"));
     EXPECT_EQ(x.stopApp(), 0);
 }

@@ -4,6 +4,7 @@
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
+#include "support/Contrast.h"
 #include "support/FocusStops.h"
 
 #include <QAccessible>
@@ -268,6 +269,45 @@ TEST_F(SettingsWindowTest, ButtonsGrowWithALargerFontUnderADarkTheme) {
         }
     }
     EXPECT_GE(seen, 5); // the shortcut, "Reset", two folders' "Change…", "Check for Updates"
+}
+
+// Under a black or a white high-contrast desktop palette every push button keeps an edge that
+// stands at least 3:1 from the row around it.
+TEST_F(SettingsWindowTest, ButtonsKeepAnEdgeUnderAHighContrastPalette) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    QWidget* window = controller->window();
+    for (const bool black : {true, false}) {
+        const QColor ground = black ? Qt::black : Qt::white;
+        const QColor ink = black ? Qt::white : Qt::black;
+        QPalette palette(ink, ground, ground, ground, ground, ink, ink, ground, ground);
+        QApplication::setPalette(palette);
+        int seen = 0;
+        for (const Pane pane : allPanes) {
+            controller->show(pane);
+            QApplication::processEvents();
+            test::settleLayouts();
+            const QImage shot = window->grab().toImage();
+            for (QPushButton* button :
+                 controller->root()->paneView()->findChildren<QPushButton*>()) {
+                if (!button->isVisibleTo(window)) {
+                    continue;
+                }
+                const qreal ratio = shot.devicePixelRatio();
+                const QPoint left = button->mapTo(window, QPoint(0, button->height() / 2)) * ratio;
+                const QColor row = shot.pixelColor(left - QPoint(qRound(3 * ratio), 0));
+                double edge = 1;
+                for (int x = 0; x <= qCeil(ratio); ++x) {
+                    edge =
+                        std::max(edge, test::contrast(row, shot.pixelColor(left + QPoint(x, 0))));
+                }
+                EXPECT_GE(edge, 3.0)
+                    << (black ? "black: " : "white: ") << button->text().toStdString();
+                ++seen;
+            }
+        }
+        EXPECT_GE(seen, 4);
+    }
 }
 
 // Screens shorter or narrower than the window (1920 x 1080 at twice the scale with a bar at the

@@ -98,8 +98,10 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     EXPECT_GE(above, 20);
     EXPECT_NEAR(above, below, 6);
 
-    welcome.doneButton()->click();
+    // Return presses "Done", the default button, wherever the focus is.
+    QTest::keyClick(welcome.loginSwitch(), Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return closed == 1; }, 2000));
+    EXPECT_FALSE(rig.settings->prefs().launchAtLogin);
     EXPECT_FALSE(welcome.window()->isVisible());
     QTest::qWait(20);
     EXPECT_EQ(closed, 1);

@@ -239,6 +239,36 @@ TEST_F(UpdateWindowTest, ClosingDismissesOnceAndAVisibleWindowStaysPut) {
     EXPECT_FALSE(c->window());
 }
 
+// Return presses the button that has the focus, else the default one; Escape closes the window as
+// its close button does.
+TEST_F(UpdateWindowTest, TheKeysPressTheFocusedButtonTheDefaultOneOrClose) {
+    auto c = offered();
+    int installs = 0;
+    QObject::connect(c.get(), &UpdateController::phaseChanged,
+                     [&] { installs += c->phase() && c->phase()->kind == Kind::downloading; });
+    const auto button = [&](const QString& text) {
+        for (QPushButton* b : c->window()->findChildren<QPushButton*>()) {
+            if (b->text() == text) {
+                return b;
+            }
+        }
+        return static_cast<QPushButton*>(nullptr);
+    };
+    QTest::keyClick(button("Later"), Qt::Key_Return);
+    EXPECT_FALSE(c->window()) << "\"Later\" took Return, not \"Install\"";
+    EXPECT_EQ(installs, 0);
+
+    server.route("/feed", test::LoopbackServer::answer(404, "no"));
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        c->checkNow();
+        ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
+        // From the window itself, where no button has the focus, and from "OK".
+        QTest::keyClick(key == Qt::Key_Return ? static_cast<QWidget*>(c->window()) : button("OK"),
+                        key);
+        EXPECT_FALSE(c->window()) << QKeySequence(key).toString().toStdString();
+    }
+}
+
 TEST_F(UpdateWindowTest, ANewerSystemIsNamedTheLinuxWay) {
     UpdateController::Environment env;
     env.system = {2, 36, 0};
