@@ -243,9 +243,6 @@ TEST_F(UpdateWindowTest, ClosingDismissesOnceAndAVisibleWindowStaysPut) {
 // its close button does.
 TEST_F(UpdateWindowTest, TheKeysPressTheFocusedButtonTheDefaultOneOrClose) {
     auto c = offered();
-    int installs = 0;
-    QObject::connect(c.get(), &UpdateController::phaseChanged,
-                     [&] { installs += c->phase() && c->phase()->kind == Kind::downloading; });
     const auto button = [&](const QString& text) {
         for (QPushButton* b : c->window()->findChildren<QPushButton*>()) {
             if (b->text() == text) {
@@ -256,7 +253,6 @@ TEST_F(UpdateWindowTest, TheKeysPressTheFocusedButtonTheDefaultOneOrClose) {
     };
     QTest::keyClick(button("Later"), Qt::Key_Return);
     EXPECT_FALSE(c->window()) << "\"Later\" took Return, not \"Install\"";
-    EXPECT_EQ(installs, 0);
 
     server.route("/feed", test::LoopbackServer::answer(404, "no"));
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
