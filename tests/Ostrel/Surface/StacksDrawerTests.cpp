@@ -24,6 +24,18 @@
 using namespace ostrel;
 using namespace ostrel::test;
 
+namespace {
+
+// Whether the hairline a later session's chip leads with is drawn before it: lighter, halfway down
+// the row, than the drawer between it and the chip.
+bool lineDrawnBefore(const QImage& picture, const QGraphicsItem* chip) {
+    const QPointF line = chip->mapToScene(QPointF(-TurnStacksView::lineLead, 50));
+    const QPoint at(int(line.x()), int(line.y()));
+    return qGray(picture.pixel(at)) > qGray(picture.pixel(at + QPoint(6, 0))) + 8;
+}
+
+} // namespace
+
 TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     rig.publish(twoSessions());
@@ -584,6 +596,14 @@ TEST(StacksDrawer, OnlyDecksNearTheViewExistAndTheSelectionBuildsItsOwn) {
     EXPECT_FALSE(rig.markedSeen().contains("alpha0-0"));
     EXPECT_FALSE(stacks->decks().contains("alpha0"));
     EXPECT_LE(stacks->decks().size(), 14);
+
+    // The next session's chip, built as the strip brings it into view, comes with its hairline.
+    ASSERT_FALSE(stacks->chips().contains("beta"));
+    const double chipAt = stacks->frames().value("alpha399").right() + 23;
+    rig.model->forwardWheel(DrawerRig::display, chipAt - 400 - strip->scroll().offset);
+    ASSERT_TRUE(stacks->chips().contains("beta"));
+    EXPECT_TRUE(
+        lineDrawnBefore(rig.render("stacks-chip-scrolled-in"), stacks->chips().value("beta")));
 
     // Selecting, as the keys do, an item far along: its deck fans, the strip goes there, and the
     // deck and its card are built, on screen and counted as seen.
