@@ -6,12 +6,16 @@
 #include <QAction>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QIconEngine>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
 #include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <cmath>
 
 Q_LOGGING_CATEGORY(lcTray, "app.ostrel.tray")
 
@@ -128,40 +132,97 @@ bool StatusItem::darkPanel() {
     return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
 }
 
-QImage StatusItem::iconImage(bool dark, int scale) {
-    constexpr double size = 18;
-    QImage image(int(size * scale), int(size * scale), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
+QImage StatusItem::iconImage(bool dark, int pixels) {
+    // However large a slot a tray gives it.
+    pixels = std::clamp(pixels, 1, 512);
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     const QColor ink = dark ? Qt::white : Qt::black;
+    // The shape was designed 18 units a side: a rounded square stroked 1.5 wide on a centre line
+    // 2.25 in from the edge, corners of 3.6. Its straight edges are laid on whole pixels at every
+    // size, so that it is as crisp at 27 pixels (a scale of 1.5) as at 18 or 36.
+    const double unit = pixels / 18.0;
+    const double stroke = std::max(1.0, std::round(1.5 * unit));
+    const double edge = std::max(0.0, std::round(2.25 * unit - stroke / 2));
+    const QRectF outer(edge, edge, pixels - 2 * edge, pixels - 2 * edge);
+    const double radius = (3.6 + 0.75) * unit;
+    QPainterPath square;
+    square.addRoundedRect(outer, radius, radius);
+    QPainterPath ring = square;
+    ring.addRoundedRect(outer.adjusted(stroke, stroke, -stroke, -stroke),
+                        std::max(0.0, radius - stroke), std::max(0.0, radius - stroke));
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    // Drawn with y growing upwards from the bottom edge, as the shape was designed.
-    p.translate(0, size);
-    p.scale(1, -1);
-    QPainterPath square;
-    square.addRoundedRect(QRectF(2.25, 2.25, 13.5, 13.5), 3.6, 3.6);
-    p.setPen(QPen(ink, 1.5));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(square);
-    // The top of the square filled down to an edge that sags towards the middle.
-    p.setClipPath(square);
+    p.setPen(Qt::NoPen);
+    p.fillPath(ring, ink);
+    // The top of the square filled down to an edge that sags towards the middle, drawn with y
+    // growing upwards from the bottom edge, as the shape was designed.
     QPainterPath lid;
     lid.moveTo(1.25, 16.75);
     lid.lineTo(1.25, 9.6);
     lid.cubicTo(6.5, 7.2, 11.5, 7.2, 16.75, 9.6);
     lid.lineTo(16.75, 16.75);
     lid.closeSubpath();
-    p.fillPath(lid, ink);
+    p.fillPath(QTransform(unit, 0, 0, -unit, 0, pixels).map(lid).intersected(square), ink);
     return image;
 }
 
-QIcon StatusItem::icon(bool dark) {
-    QIcon icon;
-    for (const int scale : {1, 2, 3}) {
-        icon.addPixmap(QPixmap::fromImage(iconImage(dark, scale)));
+namespace {
+
+// The icon drawn anew at whatever size and pixel ratio it is asked for: a tray draws it into a
+// slot of its own size, often at a scale no stored picture matches, and a scaled copy of one is
+// soft.
+class StatusIconEngine final : public QIconEngine {
+public:
+    explicit StatusIconEngine(bool dark) : dark_(dark) {}
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min({size.width(), size.height(), designSize});
+        return {side, side};
     }
-    return icon;
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        const QTransform device = painter->deviceTransform();
+        if (device.type() > QTransform::TxScale) {
+            // Turned or sheared: no pixel grid to keep to.
+            painter->save();
+            painter->setRenderHint(QPainter::SmoothPixmapTransform);
+            painter->drawImage(QRectF(rect), StatusItem::iconImage(dark_, 4 * designSize));
+            painter->restore();
+            return;
+        }
+        // In the device's own pixels: a square as large as the slot allows, on whole pixels.
+        const QRectF area = device.mapRect(QRectF(rect));
+        const int pixels = int(std::floor(std::min({area.width(), area.height(), 512.0}) + 1e-6));
+        if (pixels <= 0) {
+            return;
+        }
+        const QPoint at(int(std::round(area.center().x() - pixels / 2.0)),
+                        int(std::round(area.center().y() - pixels / 2.0)));
+        painter->save();
+        painter->setWorldTransform(device.inverted() * painter->worldTransform());
+        painter->drawImage(at, StatusItem::iconImage(dark_, pixels));
+        painter->restore();
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        return QPixmap::fromImage(
+            StatusItem::iconImage(dark_, std::max(1, std::min(size.width(), size.height()))));
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        // What a tray asking over the bus chooses from: the design size at scales 1, 1.5, 2, 3.
+        return {QSize(18, 18), QSize(27, 27), QSize(36, 36), QSize(54, 54)};
+    }
+    QString key() const override { return QStringLiteral("ostrel-status"); }
+    QIconEngine* clone() const override { return new StatusIconEngine(dark_); }
+
+private:
+    static constexpr int designSize = 18;
+    bool dark_;
+};
+
+} // namespace
+
+QIcon StatusItem::icon(bool dark) {
+    return QIcon(new StatusIconEngine(dark));
 }
 
 } // namespace ostrel

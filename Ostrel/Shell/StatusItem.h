@@ -41,8 +41,10 @@ public:
 
     // "Show Shelf (3 new)", or "Show Shelf" without new items.
     static QString shelfTitle(qint64 unread);
-    // The 18-unit icon at `scale` pixels per unit: black strokes for light panels, white for dark.
-    static QImage iconImage(bool dark, int scale = 1);
+    // The icon `pixels` device pixels a side (18 at a scale of 1, at most 512): black strokes for
+    // light panels, white for dark.
+    static QImage iconImage(bool dark, int pixels);
+    // Drawn at the size and pixel ratio it is shown at.
     static QIcon icon(bool dark);
 
 private:

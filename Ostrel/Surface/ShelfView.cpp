@@ -62,7 +62,14 @@ protected:
             return;
         }
         QPoint offset;
+        // The content drawn scaled (the drawer growing open or shrinking shut): what items keep
+        // as pictures of themselves (a deck's cards) is scaled smoothly, not sampled into stripes.
+        const bool smooth = painter->testRenderHint(QPainter::SmoothPixmapTransform);
+        painter->setRenderHint(QPainter::SmoothPixmapTransform,
+                               smooth ||
+                                   painter->worldTransform().type() > QTransform::TxTranslate);
         const QPixmap source = sourcePixmap(Qt::DeviceCoordinates, &offset, NoPad);
+        painter->setRenderHint(QPainter::SmoothPixmapTransform, smooth);
         if (source.isNull()) {
             return;
         }

@@ -506,13 +506,11 @@ void DeckView::placeCards() {
             turn.translate(0, card.height()).rotate(angle).translate(0, -card.height());
         }
         c->setTransform(turn);
-        // A tilted card keeps its drawing in its own coordinates, which a turn or a scroll only
-        // moves; a flat one caches its screen pixels.
-        const auto mode =
-            angle != 0 ? QGraphicsItem::ItemCoordinateCache : QGraphicsItem::DeviceCoordinateCache;
-        if (c->cacheMode() != mode) {
-            c->setCacheMode(mode);
-        }
+        // Each card keeps its drawing at its own size, in its own coordinates, which a turn or a
+        // scroll only moves: cards lying on each other stand exactly where the deck lays them. A
+        // cache of screen pixels is placed on whole points, up to a pixel off at a fractional
+        // scale, where the card behind then shows along the top card's edge.
+        c->setCacheMode(QGraphicsItem::ItemCoordinateCache, card.toSize());
         // Only the top card takes the pointer until the deck lies fully spread.
         const bool hits = i == 0 || s >= 1;
         c->setAcceptedMouseButtons(hits ? Qt::LeftButton | Qt::RightButton : Qt::NoButton);

@@ -7,9 +7,12 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace ostrel;
 
@@ -78,7 +81,7 @@ TEST(StatusItem, MenuFollowsTheCountAndTheFeedbackAddressAndRunsTheCommands) {
 
 TEST(StatusItem, IconIsALidOverARoundedSquareInBothInks) {
     for (const bool dark : {false, true}) {
-        const QImage image = StatusItem::iconImage(dark, 4);
+        const QImage image = StatusItem::iconImage(dark, 72);
         ASSERT_EQ(image.size(), QSize(72, 72));
         const QColor ink = dark ? Qt::white : Qt::black;
         const auto at = [&](double x, double y) {
@@ -91,6 +94,59 @@ TEST(StatusItem, IconIsALidOverARoundedSquareInBothInks) {
         EXPECT_EQ(at(2.25, 13), ink);
         EXPECT_EQ(at(9, 13).alpha(), 0);
         EXPECT_EQ(at(0.5, 0.5).alpha(), 0);
+    }
+}
+
+// A tray draws the icon into its slot at the desktop's scale: roomy (the icon's own 18 points) or
+// a slot 22 pixels high. At every scale it is the largest square on whole pixels there, centred,
+// its sides and its top and bottom edges whole pixels without a fringe.
+TEST(StatusItem, TheIconIsCrispInATraySlotAtEveryScale) {
+    const QIcon icon = StatusItem::icon(false);
+    for (const double ratio : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+        const int tight = int(std::lround(22 / ratio));
+        for (const QRect slot : {QRect(3, 2, 24, 24), QRect(1, 0, tight + 4, tight)}) {
+            SCOPED_TRACE(testing::Message()
+                         << ratio << " " << slot.width() << "x" << slot.height());
+            const QSize device = (QSizeF(slot.size() + QSize(4, 4)) * ratio).toSize();
+            QImage image(device, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            {
+                QPainter painter(&image);
+                icon.paint(&painter, slot);
+            }
+            QRect drawn;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (qAlpha(image.pixel(x, y)) > 0) {
+                        drawn |= QRect(x, y, 1, 1);
+                    }
+                }
+            }
+            // The rounded square takes 15 of the icon's 18 units.
+            const double side = std::min(slot.height() * ratio, 18 * ratio) * 15 / 18;
+            EXPECT_EQ(drawn.width(), drawn.height());
+            EXPECT_NEAR(drawn.width(), side, 1.5);
+            const QPointF centre = QRectF(slot).center() * ratio;
+            EXPECT_LE(std::abs(QRectF(drawn).center().x() - centre.x()), 0.5);
+            EXPECT_LE(std::abs(QRectF(drawn).center().y() - centre.y()), 0.5);
+            const auto alpha = [&](int x, int y) { return qAlpha(image.pixel(x, y)); };
+            // Its sides below the lid and above the rounded corners: whole pixels of ink from the
+            // outer edge in, then nothing.
+            const int row = drawn.top() + int(drawn.height() * 0.64);
+            for (const int from : {drawn.left(), drawn.right()}) {
+                const int in = from == drawn.left() ? 1 : -1;
+                int x = from;
+                while (alpha(x, row) == 255) {
+                    x += in;
+                }
+                EXPECT_NE(x, from) << row;
+                EXPECT_EQ(alpha(x, row), 0) << x << "," << row;
+            }
+            const int column = drawn.left() + drawn.width() / 2;
+            EXPECT_EQ(alpha(column, drawn.top()), 255);
+            EXPECT_EQ(alpha(column, drawn.bottom()), 255);
+        }
     }
 }
 

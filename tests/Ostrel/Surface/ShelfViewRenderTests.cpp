@@ -354,6 +354,42 @@ TEST_F(ShelfViewRender, ContentIsBuiltWhileKeptAndToldOfTheMessageBand) {
     EXPECT_EQ(stage.cleared, 1);
 }
 
+// The drawer growing open scales its content: what an item keeps as a picture of itself (a deck's
+// cards) is scaled smoothly, not sampled, so fine detail does not break into stripes on the way.
+TEST_F(ShelfViewRender, PicturesItemsKeepOfThemselvesScaleSmoothlyWhileTheDrawerGrows) {
+    // Stripes one pixel wide, black and white.
+    struct Stripes : QGraphicsItem {
+        QRectF boundingRect() const override { return {0, 0, 240, 120}; }
+        void paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) override {
+            p->fillRect(boundingRect(), Qt::white);
+            for (int x = 0; x < 240; x += 2) {
+                p->fillRect(QRectF(x, 0, 1, 120), Qt::black);
+            }
+        }
+    };
+    Stage stage(DisplayStyle::notch());
+    ASSERT_TRUE(stage.board);
+    auto* stripes = new Stripes;
+    stripes->setParentItem(stage.board);
+    stripes->setPos(60, 80);
+    stripes->setCacheMode(QGraphicsItem::ItemCoordinateCache, QSize(240, 120));
+    stage.set([](auto& in) { in.openScreen = display; });
+    stage.at(100 + 0.22);
+    const auto& f = stage.view->frame();
+    ASSERT_LT(f.contentScale, 0.95);
+    ASSERT_GT(f.contentOpacity, 0.5);
+    const QImage middle = stage.render();
+    // Sampled, neighbouring pixels keep nearly the stripes' whole contrast; scaled smoothly,
+    // about half of it.
+    const QRect area = stripes->sceneBoundingRect().toAlignedRect().adjusted(3, 3, -3, -3);
+    const int y = area.center().y();
+    double steps = 0;
+    for (int x = area.left(); x < area.right(); ++x) {
+        steps += std::abs(qGray(middle.pixel(x, y)) - qGray(middle.pixel(x + 1, y)));
+    }
+    EXPECT_LT(steps / area.width(), 0.65 * 255 * f.contentOpacity);
+}
+
 TEST_F(ShelfViewRender, OpeningSpringOvershootsAndClosingComesToRest) {
     Stage stage(DisplayStyle::pill(PillSide::bottom));
     const auto layout = *stage.in.layout;

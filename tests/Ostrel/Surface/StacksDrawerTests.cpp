@@ -9,10 +9,13 @@
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "Platform/X11/FakeWindowSystem.h"
 #include "support/GeometryPrinters.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QGraphicsSceneHoverEvent>
+#include <QProcess>
 #include <QTest>
 #include <QtMath>
 
@@ -20,6 +23,18 @@
 
 using namespace ostrel;
 using namespace ostrel::test;
+
+namespace {
+
+// Whether the hairline a later session's chip leads with is drawn before it: lighter, halfway down
+// the row, than the drawer between it and the chip.
+bool lineDrawnBefore(const QImage& picture, const QGraphicsItem* chip) {
+    const QPointF line = chip->mapToScene(QPointF(-TurnStacksView::lineLead, 50));
+    const QPoint at(int(line.x()), int(line.y()));
+    return qGray(picture.pixel(at)) > qGray(picture.pixel(at + QPoint(6, 0))) + 8;
+}
+
+} // namespace
 
 TEST(StacksDrawer, AHorizontalStripOfChipsAndDecksWithAHairlineBetweenSessions) {
     DrawerRig rig(ShelfLayoutKind::stacks);
@@ -372,6 +387,104 @@ TEST(StacksDrawer, ALiftedDeckPeeksFurtherUnlessFannedOrFrozen) {
     EXPECT_FALSE(one->isLifted());
 }
 
+// A resting deck drawn by its panel at the desktop's scale: its top card covers the device pixels
+// of its place, so that the card behind shows only where it is turned out beside it (5 points
+// along, 2 up, tilted 2.5 degrees, and cut at the strip's top), alike at every scale. Decks at an
+// even and an odd point along, as a fractional scale lays them on a pixel or between two. Drawn in
+// a process of its own at each scale: the scale is the whole application's.
+TEST(StacksDrawer, ADecksCardsCoverThePixelsOfTheirPlacesAtEveryScale) {
+    if (!qEnvironmentVariableIsSet("OSTREL_TEST_DECK_AT_SCALE")) {
+        for (const char* scale : {"1", "1.25", "1.5", "1.75", "2"}) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("OSTREL_TEST_DECK_AT_SCALE"), QStringLiteral("1"));
+            env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("--gtest_filter=StacksDrawer."
+                                        "ADecksCardsCoverThePixelsOfTheirPlacesAtEveryScale")});
+            ASSERT_TRUE(child.waitForFinished(60000));
+            const QByteArray output = child.readAll();
+            EXPECT_TRUE(child.exitCode() == 0 && output.contains("[  PASSED  ] 1 test"))
+                << "at " << scale << ":\n"
+                << output.toStdString();
+        }
+        return;
+    }
+    DrawerRig rig(ShelfLayoutKind::stacks);
+    rig.log->thumbsFolder = rig.dir.file("thumbs");
+    QDir().mkpath(rig.log->thumbsFolder);
+    Snapshot s;
+    addSession(s, "alpha", 799990000, {3, 3});
+    // Dark top cards on light ones behind.
+    for (const ShelfItem& i : s.items) {
+        QImage picture(320, 240, QImage::Format_RGB32);
+        picture.fill(i.id.endsWith("-0") ? QColor(40, 40, 160) : QColor(240, 240, 240));
+        ASSERT_TRUE(picture.save(rig.log->thumbsFolder + "/" + i.id + ".jpg"));
+    }
+    rig.publish(s);
+    rig.open();
+    TurnStacksView* stacks = rig.drawer->stacks();
+    const auto pictured = [&] {
+        for (const DeckView* deck : stacks->decks()) {
+            for (const ThumbnailView* card : deck->cards()) {
+                if (!card->image()) {
+                    return false;
+                }
+            }
+        }
+        return stacks->decks().size() == 2;
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        rig.clock->advance(0.1);
+        return pictured();
+    }));
+    rig.clock->advance(1);
+    const double ratio = rig.view.devicePixelRatioF();
+    const QImage shot = rig.view.viewport()->grab().toImage();
+    const auto onScreen = [&](const QGraphicsItem* item, QPointF p) {
+        return rig.view.viewportTransform().map(item->mapToScene(p)) * ratio;
+    };
+    const auto light = [&](int x, int y) { return qGray(shot.pixel(x, y)) > 160; };
+    const auto dark = [&](int x, int y) {
+        const QColor c = shot.pixelColor(x, y);
+        return c.blue() > 100 && c.red() < 120;
+    };
+    for (const QString id : {"alpha0", "alpha1"}) {
+        SCOPED_TRACE(id.toStdString());
+        const DeckView* deck = stacks->decks().value(id);
+        const ThumbnailView* top = deck->cards().value(id + "-0");
+        const ThumbnailView* back = deck->cards().value(id + "-1");
+        const QRectF place(onScreen(top, {0, 0}), onScreen(top, {112, 84}));
+        // Along the top card's top edge: the card from its first row, nothing light above it.
+        const int first = int(std::ceil(place.top() - 1e-6));
+        int above = 0;
+        int missing = 0;
+        for (int x = int(place.left() + 16 * ratio); x < int(place.right() - 16 * ratio); ++x) {
+            above += light(x, first - 1) ? 1 : 0;
+            missing += qGray(shot.pixel(x, first)) <= 40 ? 1 : 0;
+        }
+        EXPECT_EQ(above, 0) << "row " << first - 1;
+        EXPECT_EQ(missing, 0) << "row " << first;
+        // Across the card and the sliver beside it, 40 points down.
+        const int y = int((place.top() + 40 * ratio));
+        int x = int(place.center().x());
+        while (dark(x, y)) {
+            ++x;
+        }
+        const QPointF a = onScreen(back, {112, 0});
+        const QPointF b = onScreen(back, {112, 84});
+        const double edge = a.x() + (b.x() - a.x()) * (y + 0.5 - a.y()) / (b.y() - a.y());
+        int end = x;
+        while (light(end, y)) {
+            ++end;
+        }
+        EXPECT_LT(std::abs(x - place.right()), 1.0);
+        EXPECT_LT(std::abs(end - edge), 1.0);
+    }
+}
+
 TEST(StacksDrawer, AChipNamesItsSessionAndCountsWhatIsNew) {
     DrawerRig rig(ShelfLayoutKind::stacks);
     Snapshot s;
@@ -483,6 +596,14 @@ TEST(StacksDrawer, OnlyDecksNearTheViewExistAndTheSelectionBuildsItsOwn) {
     EXPECT_FALSE(rig.markedSeen().contains("alpha0-0"));
     EXPECT_FALSE(stacks->decks().contains("alpha0"));
     EXPECT_LE(stacks->decks().size(), 14);
+
+    // The next session's chip, built as the strip brings it into view, comes with its hairline.
+    ASSERT_FALSE(stacks->chips().contains("beta"));
+    const double chipAt = stacks->frames().value("alpha399").right() + 23;
+    rig.model->forwardWheel(DrawerRig::display, chipAt - 400 - strip->scroll().offset);
+    ASSERT_TRUE(stacks->chips().contains("beta"));
+    EXPECT_TRUE(
+        lineDrawnBefore(rig.render("stacks-chip-scrolled-in"), stacks->chips().value("beta")));
 
     // Selecting, as the keys do, an item far along: its deck fans, the strip goes there, and the
     // deck and its card are built, on screen and counted as seen.

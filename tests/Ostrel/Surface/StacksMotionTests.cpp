@@ -184,9 +184,10 @@ TEST(StacksDrawer, DecksLeavingAStripThatFadesOutFadeWithIt) {
 }
 
 // A session folding or unfolding: its decks fade and rise while the next session's chip and
-// hairline glide across their place. They are cut off before the hairline, so nothing is drawn
-// across them, along either strip, in a frame painted on time or one painted late, after the
-// moment the next step of the glide was due (a loaded machine).
+// hairline glide across their place. They are cut off before the hairline, clear of it by its
+// padding, so nothing is drawn across them or up against the line, along either strip, in a frame
+// painted on time or one painted late, after the moment the next step of the glide was due (a
+// loaded machine).
 TEST(StacksDrawer, NothingIsDrawnAcrossTheDecksOfASessionFoldingOrUnfolding) {
     for (const auto kind : {ShelfLayoutKind::stacks, ShelfLayoutKind::sideStacks}) {
         DrawerRig rig(kind);
@@ -243,11 +244,15 @@ TEST(StacksDrawer, NothingIsDrawnAcrossTheDecksOfASessionFoldingOrUnfolding) {
                     }
                 }
                 ASSERT_LT(line, to - 10) << name.toStdString();
+                // Nor within the line's own padding: the decks are cut where it begins, half the
+                // spacing and the padding before the line (less a pixel for the cut's own edge).
+                const int clear =
+                    line + 1 - int(TurnStacksView::separatorPadding + TurnStacksView::spacing / 2);
                 int before = 0;
                 int across = 0;
                 for (int y = 0; y < with.height(); ++y) {
                     for (int x = 0; x < with.width(); ++x) {
-                        (((down ? y : x) >= line) ? across : before) +=
+                        (((down ? y : x) >= clear) ? across : before) +=
                             with.pixel(x, y) != without.pixel(x, y);
                     }
                 }
