@@ -166,6 +166,12 @@ int main(int argc, char** argv) {
         return false;
     });
     const auto forgetClaim = qScopeGuard([] { Store::setFolderClaim({}); });
+    // Held, the folder is written by this process alone: what another left half written there
+    // is a leftover.
+    Store::setFolderHeld([&supportLock, support](const QString& root) {
+        return QDir::cleanPath(root) == QDir::cleanPath(support) && supportLock.isHeld();
+    });
+    const auto forgetHeld = qScopeGuard([] { Store::setFolderHeld({}); });
 
     AppDelegate delegate;
     instance.onReopen = [&delegate] { delegate.openSettings(); };

@@ -3,11 +3,14 @@
 #include "OstrelCore/Records/Store.h"
 #include "BenchMain.h"
 #include "HeavyIndex.h"
+#include "OstrelCore/Records/Hex.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+
+#include <cstring>
 
 using namespace ostrel;
 using namespace ostrel::bench;
@@ -93,6 +96,48 @@ void BM_Purge10000Expired(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Purge10000Expired)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The store's part of one new capture: a copy of 50 KB written into the items folder and its
+// item stored, as before (argument 0), beside the same with the note that brings the capture back
+// after a kill written and synced first (argument 1). The store is begun afresh every 1,000
+// captures, as an index written would empty the journal. To alternate the two in one run:
+//   bench_Store --benchmark_filter=Capture --benchmark_repetitions=10
+//               --benchmark_enable_random_interleaving=true
+void BM_Capture(benchmark::State& state) {
+    const bool noted = state.range(0) != 0;
+    QTemporaryDir dir;
+    const QUrl root = QUrl::fromLocalFile(dir.filePath("support"));
+    std::shared_ptr<Store> store;
+    QByteArray bytes(50 * 1024, 'c');
+    qint64 made = 0;
+    for (auto _ : state) {
+        if (made % 1000 == 0) {
+            state.PauseTiming();
+            store.reset();
+            QDir(dir.filePath("support")).removeRecursively();
+            store = Store::make(root, [] { return Date(now); });
+            state.ResumeTiming();
+        }
+        std::memcpy(bytes.data(), &made, sizeof made);
+        ++made;
+        ShelfItem item;
+        item.id = Hex::sha256(bytes);
+        item.kind = ShelfItemKind::image;
+        item.title = QStringLiteral("shot.png");
+        item.sessionID = QStringLiteral("session");
+        item.sourcePath =
+            QStringLiteral("/tmp/claude-1000/-work-project/session/scratchpad/shot.png");
+        item.createdAt = Date(now);
+        item.fileURL = store->copyURL(item.id, QStringLiteral("png"));
+        if (noted && store->noteCapture(item)) {
+            state.SkipWithError("the note was not written");
+            break;
+        }
+        benchmark::DoNotOptimize(store->copyIn(bytes, item.id, QStringLiteral("png")));
+        store->upsert(item);
+    }
+}
+BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

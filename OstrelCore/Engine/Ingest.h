@@ -120,6 +120,8 @@ public:
 
     // Creates or refreshes a session record and notes its activity.
     void touchSession(const QString& id, const std::optional<QString>& slug, Date at);
+    // The session record touchSession() would store.
+    Session touchedSession(const QString& id, const std::optional<QString>& slug, Date at) const;
     // The canonical working directory of a stored session, when it has one.
     std::optional<QString> projectFolder(const QString& sessionID) const;
     // True for a date before this run's launch (first run) or before the previous run.

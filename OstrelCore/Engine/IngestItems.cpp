@@ -159,10 +159,26 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         return Outcome::merged(id);
     }
 
-    // 7. A new item.
+    // 7. A new item. What it needs to come back (its record, with its copy's name, and its
+    // session) is noted before its copy is placed: a process that ends before an index names it
+    // leaves a copy that the next start brings back with it, never one that nothing names.
+    const QString title =
+        sourcePath ? lastPathComponent(*sourcePath) : QStringLiteral("Screenshot.") + ext;
+    ShelfItem item = newItem(call, id, *kind, title, sourcePath);
+    item.fileURL = store->copyURL(id, ext);
+    if (size) {
+        item.width = size->width();
+        item.height = size->height();
+    }
+    if (captureRoad) {
+        item.captureID = candidate.captureID;
+    }
+    const Session session = touchedSession(call.session, candidate.slug, candidate.createdAt);
+    const auto noted = store->noteCapture(item, session);
     const Store::CopyResult copied =
-        content.inMemory ? store->copyIn(content.bytes, id, ext, &prepared.stagedCopy)
-                         : store->copyInFile(content.streamPath, id, ext, digest);
+        noted              ? Store::CopyResult(*noted)
+        : content.inMemory ? store->copyIn(content.bytes, id, ext, &prepared.stagedCopy)
+                           : store->copyInFile(content.streamPath, id, ext, digest);
     const QUrl* fileURL = std::get_if<QUrl>(&copied);
     if (fileURL == nullptr) {
         // A streamed file that vanished, became something else or changed while it was copied
@@ -183,11 +199,8 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         return Outcome::rejected(copyFailedReason);
     }
     copyFailureLogged_ = false;
-    QString title;
-    if (!sourcePath) {
-        touchSession(call.session, candidate.slug, candidate.createdAt);
-        title = QStringLiteral("Screenshot.") + ext;
-    } else {
+    item.fileURL = *fileURL;
+    if (sourcePath) {
         // A changed file replaces its earlier version within the same session.
         for (const ShelfItem& old : store->items(*sourcePath)) {
             if (old.id != id && old.sessionID == call.session &&
@@ -195,18 +208,8 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
                 store->remove(old.id);
             }
         }
-        touchSession(call.session, candidate.slug, candidate.createdAt);
-        title = lastPathComponent(*sourcePath);
     }
-    ShelfItem item = newItem(call, id, *kind, title, sourcePath);
-    item.fileURL = *fileURL;
-    if (size) {
-        item.width = size->width();
-        item.height = size->height();
-    }
-    if (captureRoad) {
-        item.captureID = candidate.captureID;
-    }
+    touchSession(call.session, candidate.slug, candidate.createdAt);
     store->upsert(item);
     if (!prepared.thumbnail && isRasterImage(prepared.fileExtension) &&
         !(guard && guard->isSetAside(digest))) {
@@ -288,7 +291,8 @@ Ingest::Outcome Ingest::ingestArtifact(const Call& call, const ArtifactInfo& inf
 // ---------------------------------------------------------------------------------------------
 // Helpers of one capture
 
-void Ingest::touchSession(const QString& id, const std::optional<QString>& slug, Date at) {
+Session Ingest::touchedSession(const QString& id, const std::optional<QString>& slug,
+                               Date at) const {
     const auto stored = store->sessions().constFind(id);
     Session session = stored != store->sessions().constEnd()
                           ? *stored
@@ -297,7 +301,11 @@ void Ingest::touchSession(const QString& id, const std::optional<QString>& slug,
         session.slug = slug;
     }
     session.lastActive = std::max(session.lastActive, at);
-    store->upsert(session);
+    return session;
+}
+
+void Ingest::touchSession(const QString& id, const std::optional<QString>& slug, Date at) {
+    store->upsert(touchedSession(id, slug, at));
     activity.touch(id, at);
 }
 

@@ -3,6 +3,7 @@
 
 #include "OstrelCore/Records/Hex.h"
 #include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
@@ -20,6 +21,8 @@
 #include <unistd.h>
 
 namespace ostrel {
+
+using namespace storeIndexParts;
 
 namespace {
 
@@ -80,8 +83,9 @@ bool holdsBytes(const QString& path, QByteArrayView bytes) {
     return same;
 }
 
-// True when the regular file at `path` (no link followed) has the SHA-256 `sha256`.
-bool hashesTo(const QString& path, const QString& sha256) {
+} // namespace
+
+bool storeIndexParts::hashesTo(const QString& path, const QString& sha256) {
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
@@ -111,8 +115,6 @@ bool hashesTo(const QString& path, const QString& sha256) {
     ::close(fd);
     return QString::fromLatin1(hasher.finish().toHex()) == sha256;
 }
-
-} // namespace
 
 Date Store::clock() const {
     const Date now = now_();
@@ -616,21 +618,22 @@ void Store::removeFiles(const ShelfItem& item) {
         if (!st || st->isDirectory() || !isOwnFile(path)) {
             return;
         }
-        // The index on disk may still name this file; it goes once one that does not is
-        // written. A run that never replaces its index leaves it: that index, read again by the
-        // next start, brings the item back, and it must come with its picture.
+        // The index on disk may still name this file; it goes once one that does not, and that
+        // records it, is written. A run that never replaces its index leaves it: that index,
+        // read again by the next start, brings the item back, and it must come with its picture.
         if (indexWritable_) {
             doomedFiles_.insert(path);
         }
     };
     // Only the copy named after this item's own id: a damaged record may name another item's.
+    // Known by its path in our own folder, as the index records it.
     if (item.fileURL && item.fileURL->isLocalFile()) {
         const QString path = item.fileURL->toLocalFile();
         const QString name = QFileInfo(path).fileName();
         const QString own = safeFileName(item.id) + u'.';
         if (name.startsWith(own) && !name.mid(own.size()).contains(u'.') &&
             OstrelPaths::canonical(QFileInfo(path).absolutePath()) == canonicalItemsDir_) {
-            removeOwn(path);
+            removeOwn(itemsDir_ + u'/' + name);
         }
     }
     removeOwn(thumbURL(item.id).toLocalFile());

@@ -56,19 +56,23 @@ public:
         // Read leniently, entry by entry: an index written before it, or one whose checks do not
         // read, loads without them, and its files are read once more.
         std::optional<QHash<QString, SourceCheck>> sourceChecks;
-        // When this line of indexes was begun from nothing, beside copies and thumbnails that
-        // no index read then named (one lost, renamed or set aside): files dated before it stay
-        // for good. Absent in an index begun over empty folders. Present but not a finite date,
-        // it reads as a date that is no number, which the store replaces by the moment it loads.
-        std::optional<Date> begunAt;
+        // The copies and thumbnails this index was written to remove, as "items/<name>" and
+        // "thumbs/<name>": the files of the items it no longer holds, removed right after it is
+        // written. A start after a process that ended before they were all gone removes the rest,
+        // unless an item names them again. Written only when there are some; read name by name,
+        // and a name that is not one of ours, or one past the most kept, is dropped alone.
+        std::optional<QStringList> removing;
 
         // Compact JSON with sorted keys.
         QByteArray encode() const;
         // An element of a list or table that does not read is dropped alone, and a member of the
         // wrong type counts as absent: `lost` then says how many of each, one text for each kind
         // ("3 items", "hidden taken as absent"), and is left empty when nothing was. A text that
-        // is not JSON, lacks a list, or holds items of which none reads fails whole.
+        // is not JSON or lacks a list fails whole. Members it does not know (such as "begunAt",
+        // which earlier versions wrote) are passed over.
         static std::optional<Index> decode(QByteArrayView json, QStringList* lost = nullptr);
+        // The most names `removing` keeps.
+        static constexpr qsizetype removingLimit = 1 << 20;
     };
 
     // What "offsets.json" holds: transcript path to byte offset; all or nothing.
@@ -209,6 +213,20 @@ public:
     std::optional<Error> writeThumbnail(const QString& id, QByteArrayView jpeg,
                                         AtomicFile::Staged* staged = nullptr);
     void removeFiles(const ShelfItem& item);
+
+    // --- Captures noted before their copies are placed (StoreJournal.cpp) ---
+    // Notes, durably, what a new item needs to come back (its record with the URL of its copy,
+    // and its session) before its copy is placed in the items folder: a start after a process
+    // that ended before an index named it brings it back with that copy, and an index written
+    // after the note drops it. Its failure (a full disk, a journal grown to its bound while no
+    // index could be written) is the capture's: the copy must then not be placed.
+    std::optional<Error> noteCapture(const ShelfItem& item,
+                                     const std::optional<Session>& session = std::nullopt);
+    // Bounds on what is read back from the journal, and on what it may grow to between two
+    // index writes.
+    static constexpr qint64 journalLimit = qint64(64) << 20;
+    static constexpr qsizetype journalEntryLimit = 65536;
+    static constexpr qsizetype journalLineLimit = qsizetype(1) << 20;
 
     // --- Durability by group commit ---
     // Files of the store are written without syncs and noted here; before the index is written,
@@ -413,20 +431,22 @@ private:
     QString canonicalItemsDir_;
     QString canonicalThumbsDir_;
 
-    // --- Files no item names (StoreSweep.cpp) ---
+    // --- Removals the index recorded, and leftovers (StoreSweep.cpp) ---
 public:
     // Says whether the process is about to end: removals of many files stop at their next batch
     // and leave the rest to the next start's sweep. Asked from the store's queue and the writer.
     void setHalted(std::function<bool()> halted) { halted_ = std::move(halted); }
-    // Tidies the items and thumbnails folders in one listing of each: removes the temporary files
-    // other processes left there (of our naming, dated before this process began), and the files
-    // of ours that no held or hidden item names, left by a process that ended between writing an
-    // index without their items and removing them. The folders are listed on the writer a batch
-    // at a time, and each batch is judged and removed on the store's queue (without those
-    // queues, all at once, here). Files no item names are judged only in a run that read its
-    // index whole and left nothing of it aside, and only those dated before this run and after
-    // the index's line was begun go; never one named by the index on disk (its items not yet
-    // written away).
+    // Asked whether this process holds the lock of the support folder at `root`: no other
+    // process of ours writes there then, and a temporary file of another's naming found there is
+    // one a process left as it ended. Without an answer, or with false, such files are left.
+    // Process-wide; any thread.
+    static void setFolderHeld(std::function<bool(const QString& root)> held);
+    // A start's tidying of the items and thumbnails folders: removes the files an index written
+    // by an earlier run recorded it was about to remove and that no held or hidden item names
+    // again, and, while this process holds the support folder, the temporary files other
+    // processes left there. No other file goes, whatever its date and whatever the index says of
+    // it. The folders are listed on the writer a batch at a time, and the recorded files are
+    // judged and removed on the store's queue (without those queues, all at once, here).
     void sweepOrphans();
     bool isSweeping() const { return sweep_ != nullptr; }
     // The most names one step of the sweep hands to the queue to judge.
@@ -438,31 +458,36 @@ public:
 private:
     struct Sweep;
     bool halted() const { return halted_ && halted_(); }
-    // On the queue: removes the orphans among the names of the step under way, within a time
-    // when `bounded`; answers 1 when some are left for another job, 0 when all were judged, -1
-    // when the sweep cannot go on.
+    bool folderHeld() const;
+    // On the queue: removes the recorded files among the names of the step under way, within a
+    // time when `bounded`; answers 1 when some are left for another job, 0 when all were judged,
+    // -1 when the sweep cannot go on.
     int sweepNames(Sweep& sweep, bool bounded);
     // The next listing step, on the writer, then its judging, on the queue.
     void sweepStep(const std::shared_ptr<Sweep>& sweep);
     void sweepJudge(const std::shared_ptr<Sweep>& sweep);
     void endSweep(const std::shared_ptr<Sweep>& sweep);
-    // While a sweep runs, names of the files that items have come to name since it began.
+    // An item stored names its files again: they leave what is recorded for removal.
     void keepFromSweep(const ShelfItem& item);
     std::function<bool()> halted_;
     std::shared_ptr<Sweep> sweep_;
-    QSet<QString> sweepKept_;
-    // The wall clock's time when this run loaded the store: files older are from earlier runs.
-    qint64 loadedAtWall_ = 0;
-    // When the line of indexes this run writes was begun (see Index::begunAt).
-    std::optional<Date> begunAt_;
-    // The support folder held, at load, the bytes of an index set aside (by this run or an
-    // earlier one), or could not be looked through: every file there may be named by them.
-    bool asideAtLoad_ = false;
-    // Reading the index dropped something: the index on disk names files this run holds no
-    // record of, whether or not its text could be kept aside.
-    bool readInPart_ = false;
-    // Whether files no item names may be judged at all.
-    bool readIndexWhole() const;
+
+    // What the store's own writes said about files of its folders, the one ground on which it
+    // removes any (StoreSweep.cpp, StoreJournal.cpp):
+    // - files an index written (or the one to be written next) names as about to be removed,
+    //   not gone yet: every index written records them, until they are;
+    QSet<QString> removing_;
+    // - the bytes of the capture journal that hold whole entries, none noted yet when empty;
+    //   -1 when the file there could not be read (it is then written after what it holds). An
+    //   index begun when it held `n` bytes drops those once written.
+    qint64 journalSize_ = 0;
+    // The paths of files the index records as to be removed, relative to the support folder.
+    QStringList removingNames() const;
+    // Brings back, from the journal, the items whose copies were placed but that no index read
+    // names; the copies of those that cannot come back go with the next index.
+    void loadJournal();
+    // Drops the first `upTo` bytes of the journal, which an index written holds.
+    void dropJournal(qint64 upTo);
 };
 
 } // namespace ostrel

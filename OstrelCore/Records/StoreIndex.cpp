@@ -30,37 +30,32 @@ using namespace storeIndexParts;
 
 namespace {
 
-// The entries of the support folder looked at: one too full to look through is taken to hold
-// the bytes of an index kept aside.
+// The entries of the support folder looked at for what other processes left, or for copies of an
+// index kept aside.
 constexpr qint64 rootListLimit = 100'000;
 
 // A file being written when a process was killed stays under its temporary name: a copy or
 // thumbnail in its folder, or one of the small files of the support folder (the index, the
 // offsets, the start's moment, the files set aside). This process writes into these folders
 // while a store loads, too: the index writer and the workers of an earlier store (an engine
-// restarted after a change of folders), the thumbnail cache writing rendered thumbnails back. So
-// only what another process left goes (removeLeftover()): a temporary file of another's naming,
-// dated before this process began. Those at the top of the support folder go here, in the one
-// listing of it that also looks for the bytes of an index kept aside; those of the items and
-// thumbnails folders with the start's listing of them (Store::sweepOrphans()). The support folder
-// may be a link of the user's. Answers whether an index's bytes lie aside there.
-bool removeLeftovers(const QString& root) {
+// restarted after a change of folders), the thumbnail cache writing rendered thumbnails back; all
+// of them under this process's own mark. So, where this process holds the folder and no other
+// process of ours writes, what bears another's mark is a leftover (removeLeftover()). Those at
+// the top of the support folder go here; those of the items and thumbnails folders with the
+// start's one listing of them (Store::sweepOrphans()). The support folder may be a link of the
+// user's.
+void removeLeftovers(const QString& root) {
     DIR* dir = listFolder(root, true);
     if (dir == nullptr) {
-        return true;
+        return;
     }
     const int fd = ::dirfd(dir);
     qsizetype removed = 0;
     qint64 seen = 0;
-    bool aside = false;
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
         if (++seen > rootListLimit) {
-            aside = true;
             break;
         }
-        aside = aside || name.starts_with(unreadableIndexPrefix) ||
-                name.starts_with(partlyUnreadableIndexPrefix);
         removed += removeLeftover(fd, entry->d_name) ? 1 : 0;
     }
     ::closedir(dir);
@@ -68,25 +63,6 @@ bool removeLeftovers(const QString& root) {
         qCInfo(lcStore, "removed %lld unfinished files from %s", static_cast<long long>(removed),
                qUtf8Printable(root));
     }
-    return aside;
-}
-
-// Whether the folder holds a file of our naming; one too full to look through a little is taken
-// to. Reads the first entries only.
-bool holdsOwnFiles(const QString& folder, bool thumbnails) {
-    DIR* dir = listFolder(folder);
-    if (dir == nullptr) {
-        return false;
-    }
-    bool found = false;
-    for (int seen = 0; const dirent* entry = ::readdir(dir); ++seen) {
-        if (seen >= 4096 || ownFileName(entry->d_name, thumbnails)) {
-            found = true;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
 }
 
 bool itemHoldsNul(const ShelfItem& item) {
@@ -207,26 +183,16 @@ void Store::load() {
     }
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
-    loadedAtWall_ = QDateTime::currentSecsSinceEpoch();
 
     loadIndex();
     loadOffsets();
     loadUnfinishedStart();
     launchedAt_ = now_();
     rebuildLookups();
-    // After the index is read: what its reading kept aside is seen in the same listing.
-    asideAtLoad_ = removeLeftovers(rootPath_);
-    // An index this run writes anew, beside copies or thumbnails that no index read names (one
-    // lost, renamed, emptied or set aside), begins a new line: those files are older than its
-    // beginning, and no later start sweeps them, whatever becomes of what was set aside. The
-    // beginning is told by the clock files are dated with. A beginning that does not read is
-    // taken to be now: it may only ever narrow what is swept.
-    const Date loadedAt = Date::fromUnix(double(loadedAtWall_));
-    if (begunAt_ && !std::isfinite(begunAt_->seconds)) {
-        begunAt_ = loadedAt;
-    } else if (isFirstRun_ && indexWritable_ &&
-               (holdsOwnFiles(itemsDir_, false) || holdsOwnFiles(thumbsDir_, true))) {
-        begunAt_ = loadedAt;
+    // Captures whose copies were placed after the last index this run read was written.
+    loadJournal();
+    if (!unusable_ && folderHeld()) {
+        removeLeftovers(rootPath_);
     }
 }
 
@@ -288,7 +254,11 @@ void Store::loadIndex() {
     }
     isFirstRun_ = false;
     previousRunAt_ = index->lastRunAt;
-    begunAt_ = index->begunAt;
+    if (index->removing) {
+        for (const QString& name : std::as_const(*index->removing)) {
+            removing_.insert(rootPath_ + u'/' + name);
+        }
+    }
     // The records move from the decoded lists into tables sized for them at once; of two records
     // with one id the first one stays, and the others count as lost.
     const auto keyed = [&lost](const char* what, auto& list, auto& table, const auto& idOf) {
@@ -334,7 +304,6 @@ void Store::loadIndex() {
     // What did not read is gone from the tables and would be gone from the next index written,
     // with the files only its records name: its text is kept first, or this run writes none.
     if (!lost.isEmpty()) {
-        readInPart_ = true;
         const auto kept = keepPartlyUnreadable(rootPath_, bytes, now_());
         if (const QString* copy = std::get_if<QString>(&kept)) {
             qCWarning(lcStore,

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -52,10 +53,6 @@ QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden*
         out.endArray();
     };
     out.beginObject();
-    if (rest.begunAt && std::isfinite(rest.begunAt->seconds)) {
-        out.key(u"begunAt");
-        out.date(*rest.begunAt);
-    }
     dates(u"deleted", rest.deleted);
     dates(u"deletedPaths", rest.deletedPaths);
     if (rest.hidden) {
@@ -75,6 +72,14 @@ QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden*
         out.date(*rest.lastRunAt);
     }
     list(u"prompts", prompts);
+    if (rest.removing && !rest.removing->isEmpty()) {
+        out.key(u"removing");
+        out.beginArray();
+        for (const QString& name : *rest.removing) {
+            out.string(name);
+        }
+        out.endArray();
+    }
     list(u"sessions", sessions);
     if (rest.sourceChecks) {
         out.key(u"sourceChecks");
@@ -215,6 +220,25 @@ bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read rea
         *dropped = bad;
     }
     return true;
+}
+
+// A file the index records as to be removed: a name of ours in the items or thumbnails folder,
+// nothing that could lead elsewhere.
+std::optional<QString> readRemovalName(JsonReader& r) {
+    auto name = readID(r);
+    if (!name) {
+        return std::nullopt;
+    }
+    const QByteArray bytes = name->toUtf8();
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    for (const auto& [folder, thumbnail] :
+         {std::pair{std::string_view("items/"), false}, {std::string_view("thumbs/"), true}}) {
+        if (text.starts_with(folder) &&
+            storeIndexParts::ownFileName(text.substr(folder.size()), thumbnail)) {
+            return name;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<Date> readDate(JsonReader& r) {
@@ -442,8 +466,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
     Slot<QHash<QString, SourceCheck>> sourceChecks;
-    Slot<Date> begunAt;
-    bool begunAtNamed = false;
+    Slot<QStringList> removing;
     // The hashes of the ids of the items and hidden items read, and the table of them the source
     // checks were read against; whether those are still all the items held, and whether every
     // check read and named one of them.
@@ -453,6 +476,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     bool checksClean = false;
     qsizetype badItems = 0, badSessions = 0, badPrompts = 0, badHidden = 0, badRecords = 0;
     qsizetype badDeleted = 0, badPaths = 0, badTitleChecks = 0, badChecks = 0, badNames = 0;
+    qsizetype badRemoving = 0;
     // Each member is read on its own: one that does not read, or is of the wrong type, counts as
     // absent (and without items, sessions or prompts the document does not read).
     QStringList absent;
@@ -510,9 +534,8 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
             member("sourceChecks", sourceChecks, [&](auto& slot) {
                 checksClean = sourceChecksField(r, slot, *checksHeld, badChecks);
             });
-        } else if (name == "begunAt") {
-            begunAtNamed = true;
-            member("begunAt", begunAt, [&r](auto& slot) { dateField(r, slot); });
+        } else if (name == "removing") {
+            member("removing", removing, list(badRemoving, readRemovalName));
         } else if (name == "lastRunAt") {
             member("lastRunAt", lastRunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "version") {
@@ -524,11 +547,12 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     if (!r.finish() || !items.value || !sessions.value || !prompts.value) {
         return std::nullopt;
     }
-    // Items of which not one reads are of a form this reader does not know (another writer's, a
-    // later version's), not a few damaged ones: read on, the index would be written back as an
-    // empty shelf beside marks and sessions that no longer match it.
-    if (items.value->isEmpty() && badItems > 0) {
-        return std::nullopt;
+    // Items of which not one reads (another writer's form, a later version's, one damaged item)
+    // are read in part like any: their bytes are kept aside, and the marks and offsets that do
+    // read are kept. Their files stay, as no write of ours said they would go.
+    if (removing.value && removing.value->size() > removingLimit) {
+        badRemoving += removing.value->size() - removingLimit;
+        removing.value->resize(removingLimit);
     }
     if (lost) {
         *lost = losses({{"items", badItems},
@@ -540,6 +564,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
                         {"deleted paths", badPaths},
                         {"title checks", badTitleChecks},
                         {"source checks", badChecks},
+                        {"names of files to remove", badRemoving},
                         {"members of unreadable name", badNames}},
                        absent);
     }
@@ -553,13 +578,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     index.deleted = std::move(deleted.value);
     index.deletedPaths = std::move(deletedPaths.value);
     index.titleChecks = std::move(titleChecks.value);
-    // Named but no finite date (null, text, damaged): never taken for absent, which would let a
-    // sweep take files the beginning spares.
-    if (begunAt.value && std::isfinite(begunAt.value->seconds)) {
-        index.begunAt = begunAt.value;
-    } else if (begunAtNamed) {
-        index.begunAt = Date(std::numeric_limits<double>::quiet_NaN());
-    }
+    index.removing = std::move(removing.value);
     if (sourceChecks.value) {
         const bool sameItems = heldReadsAtChecks == heldReads;
         if (!sameItems) {

@@ -4,7 +4,8 @@
 //   StoreIndex.cpp        loading and recovering the index and offsets files
 //   StoreSave.cpp         saving them: debounced, in the background, after the files they name
 //   StoreStart.cpp        the moment of a start that has not run to its end
-//   StoreSweep.cpp        removing files no item names, and listing the store's folders
+//   StoreSweep.cpp        removing the files the index recorded, and listing the store's folders
+//   StoreJournal.cpp      the captures noted before their copies are placed
 //   StoreIndexFormat.cpp  the text of the files: written from the tables, read back element by
 //                         element (the records themselves in RecordReading.cpp)
 
@@ -23,6 +24,7 @@ namespace ostrel::storeIndexParts {
 inline const QString indexName = QStringLiteral("index.json");
 inline const QString offsetsName = QStringLiteral("offsets.json");
 inline const QString unfinishedStartName = QStringLiteral("unfinished-start.json");
+inline const QString journalName = QStringLiteral("captures.jsonl");
 // Far above what any history writes (an index of the most items allowed and years of hidden
 // ones stays within a few tens of MB), and low enough to read into memory at once.
 inline constexpr qint64 indexLimit = qint64(1) << 30;
@@ -36,19 +38,21 @@ void logNotSaved(const QString& label, const Error& error);
 // Writes the index text at `path`; a failure is logged and answered false.
 bool writeIndexText(const QByteArray& json, const QString& path);
 
-// Names under which the bytes of an index are kept aside in the support folder: one that did not
-// read at all, and one from which reading dropped something.
-inline constexpr std::string_view unreadableIndexPrefix = "index.unreadable-";
+// The name under which the bytes of an index from which reading dropped something are kept
+// aside in the support folder.
 inline constexpr std::string_view partlyUnreadableIndexPrefix = "index.partly-unreadable-";
 
 // A name Store::safeFileName() makes of an id, with the extension of a copy, or ".jpg" for a
 // thumbnail.
 bool ownFileName(std::string_view name, bool thumbnail);
 
-// Removes the entry `name` of the folder open as `folder` when it is a temporary file that
-// another process left there: a plain file of our temporary naming, not of this process, dated
-// before this process began. True when it went.
+// Removes the entry `name` of the folder open as `folder` when it is a temporary file another
+// process left there: a plain file of our temporary naming, not of this process. Only for a
+// folder this process holds, where no other process of ours writes. True when it went.
 bool removeLeftover(int folder, const char* name);
+
+// True when the regular file at `path` (no link followed) has the SHA-256 `sha256`.
+bool hashesTo(const QString& path, const QString& sha256);
 
 // A folder of ours, opened without following a link at its name (but `throughLink`, for the
 // support folder, which may be a link of the user's); -1 when it cannot be.

@@ -248,7 +248,9 @@ Store::Index Store::indexRest() const {
     index.deleted = deleted_;
     index.deletedPaths = deletedPaths_;
     index.titleChecks = titleChecks_;
-    index.begunAt = begunAt_;
+    // The files this index no longer names, which go once it is written: a start after a process
+    // that ended before they were gone removes them.
+    index.removing = removingNames();
     // Written only when there are some: a store that never met a touched file keeps the form
     // that earlier versions wrote.
     if (!sourceChecks_.isEmpty()) {
@@ -270,6 +272,7 @@ void Store::save() {
     }
     // The files the index names reach the disk before the index does; when they cannot, this
     // index is not written and is tried again later.
+    const qint64 journal = journalSize_;
     if (!commitFiles() ||
         !writeIndexText(
             storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
@@ -279,6 +282,7 @@ void Store::save() {
     }
     saved(dueIndex);
     removeDoomedFiles();
+    dropJournal(journal);
     indexWritten(offsets_, startFinished_);
 }
 
@@ -314,6 +318,8 @@ struct Store::IndexWrite {
     QHash<QString, quint64> offsets;
     // Begun once the start's pass was through: it holds all that pass took.
     bool afterStart = false;
+    // The bytes of the capture journal whose items it holds.
+    qint64 journal = 0;
 
     std::mutex lock;
     bool ran = false;
@@ -398,6 +404,7 @@ void Store::saveInBackground() {
     write->syncers = syncers_ ? syncers_ : workers_;
     write->offsets = offsets_;
     write->afterStart = startFinished_;
+    write->journal = journalSize_;
     unsyncedFiles_.clear();
     unsyncedFolders_.clear();
     doomedWriting_ = std::exchange(doomedFiles_, {});
@@ -441,6 +448,7 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     const QSet<QString> later = std::exchange(doomedFiles_, doomed);
     removeDoomedFiles();
     doomedFiles_ = later;
+    dropJournal(write->journal);
     indexWritten(write->offsets, write->afterStart);
     if (indexDirty_) {
         armIndexWrite();

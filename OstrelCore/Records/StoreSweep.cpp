@@ -1,6 +1,8 @@
-// Files of the store that no item names: removed in batches that a quit may cut short, and swept
-// at a start when a process ended before it could remove them, in the one listing of the store's
-// folders that also removes what other processes left half written.
+// Files of the store removed only on the word of its own writes: the files of removed items, in
+// batches that a quit may cut short, right after an index without them is written, which records
+// them; and at a start, what such an index recorded and a process that ended did not remove,
+// in the one listing of the store's folders that also removes what other processes left half
+// written.
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 
@@ -13,10 +15,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <ctime>
-#include <limits>
+#include <cerrno>
+#include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -38,24 +40,29 @@ constexpr qint64 listStepMs = 20;
 constexpr qint64 judgeStepMs = 10;
 // Entries of one folder looked at in all: a folder filled by another hand is not walked for ever.
 constexpr qint64 listLimit = 4'000'000;
-// A file system dates its files by a clock a tick behind the wall clock's: a file written just
-// after a moment could seem older than it.
-constexpr qint64 dateMargin = 2;
 
-// When this process began, by the clock files are dated with: a temporary file dated after it may
-// be a write of this process under way, whatever made it.
-const qint64 processBegan = ::time(nullptr);
+struct FolderHeld {
+    std::mutex mutex;
+    std::function<bool(const QString&)> held;
+};
+
+// Reached from a start that exit() may cut short: held on the heap and never freed.
+FolderHeld& folderHeldAnswer() {
+    static FolderHeld* const h = new FolderHeld;
+    return *h;
+}
 
 // Names are kept as hashes: a collision only keeps a file that could have gone.
-size_t nameHash(QByteArrayView name) {
-    return qHash(name, 0);
+size_t nameHash(int folder, QByteArrayView name) {
+    return qHash(name, size_t(folder));
 }
 
 } // namespace
 
 // A name set aside (clearEntry) keeps a user's file and is never ours.
 bool storeIndexParts::ownFileName(std::string_view name, bool thumbnail) {
-    if (name.empty() || name.front() == '.' || name.find(".unusable-") != std::string_view::npos) {
+    if (name.empty() || name.size() > 255 || name.front() == '.' ||
+        name.find(".unusable-") != std::string_view::npos) {
         return false;
     }
     for (const char c : name) {
@@ -77,7 +84,7 @@ bool storeIndexParts::removeLeftover(int folder, const char* name) {
     // Only plain files go: never a folder, nor a link (nor what it leads to).
     struct stat st {};
     return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-           st.st_mtim.tv_sec < processBegan - dateMargin && ::unlinkat(folder, name, 0) == 0;
+           ::unlinkat(folder, name, 0) == 0;
 }
 
 int storeIndexParts::openFolder(const QString& path, bool throughLink) {
@@ -94,18 +101,48 @@ DIR* storeIndexParts::listFolder(const QString& path, bool throughLink) {
     return dir;
 }
 
+void Store::setFolderHeld(std::function<bool(const QString& root)> held) {
+    const std::lock_guard lock(folderHeldAnswer().mutex);
+    folderHeldAnswer().held = std::move(held);
+}
+
+bool Store::folderHeld() const {
+    const std::lock_guard lock(folderHeldAnswer().mutex);
+    return folderHeldAnswer().held && folderHeldAnswer().held(rootPath_);
+}
+
+QStringList Store::removingNames() const {
+    QSet<QString> paths = removing_;
+    paths.unite(doomedFiles_);
+    QStringList names;
+    names.reserve(paths.size());
+    const QString root = rootPath_ + u'/';
+    for (const QString& path : std::as_const(paths)) {
+        if (path.startsWith(root)) {
+            names.append(path.mid(root.size()));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void Store::removeDoomedFiles() {
     qsizetype looked = 0;
-    for (const QString& path : std::as_const(doomedFiles_)) {
-        // A quit ends within a batch: the index written names none of the files left, and the
-        // next start sweeps them.
+    for (auto it = doomedFiles_.cbegin(); it != doomedFiles_.cend(); ++it) {
+        const QString& path = *it;
+        // A quit ends within a batch: the index written records the files left, and the next
+        // start removes them (as every index written meanwhile records them).
         if (looked > 0 && looked % Store::removalBatch == 0 && halted()) {
+            for (; it != doomedFiles_.cend(); ++it) {
+                removing_.insert(*it);
+            }
             break;
         }
         ++looked;
         const auto st = FileStat::lstat(path);
-        if (st && !st->isDirectory() && isOwnFile(path)) {
-            QFile::remove(path);
+        if (st && !st->isDirectory() && isOwnFile(path) &&
+            ::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) {
+            removing_.insert(path); // tried again by the next start
         }
     }
     doomedFiles_.clear();
@@ -115,33 +152,33 @@ void Store::removeDoomedFiles() {
 // rest is the queue's.
 struct Store::Sweep {
     std::array<QString, 2> folders;
-    // Whether files no item names are judged, or only what other processes left removed.
-    bool orphans = false;
-    // Files dated before this (seconds since the epoch) are from earlier runs...
-    qint64 before = 0;
-    // ...and those dated before this from an index lost before this line of indexes was begun.
-    qint64 after = std::numeric_limits<qint64>::min();
+    // Whether the folders are listed for what other processes left half written.
+    bool leftovers = false;
     std::function<bool()> halted;
-    // The items and hidden records as they stood when the sweep began, until the hashes of the
-    // names they give their files are taken from them (on the writer) and the queue lets them go.
+    // The files recorded as to be removed when the sweep began, and the items and hidden records
+    // held then, until the names those give their files are taken from them (on the writer) and
+    // the queue lets them go.
+    QStringList recorded;
     QHash<QString, ShelfItem> items;
     QHash<QString, HiddenRecord> hiddenItems;
-    std::vector<size_t> named;
     bool started = false;
     int folder = 0;
     DIR* dir = nullptr;
     qint64 listed = 0;
     qint64 removed = 0;
-    qint64 leftovers = 0;
+    qint64 judged = 0;
+    qint64 leftoversRemoved = 0;
 
     struct Step {
-        int folder = 0;
-        QList<QByteArray> names;
+        // Recorded files, in either folder, that no item held when the sweep began names...
+        QStringList paths;
+        // ...and those that one names: they only leave the record.
+        QStringList named;
         // How many of them were judged.
         qsizetype at = 0;
         bool done = false;
     };
-    // The step under way: listed on the writer, then judged on the queue.
+    // The step under way: made on the writer, then judged on the queue.
     Step current;
 
     Sweep() = default;
@@ -153,18 +190,23 @@ struct Store::Sweep {
         }
     }
 
-    // On the writer: removes what other processes left, and gives the next names that may be
-    // orphans.
+    // On the writer: first the recorded files that no item names, then, a listing step at a
+    // time, the removal of what other processes left.
     Step next() {
+        Step step;
         if (!started) {
             started = true;
-            if (orphans) {
-                takeNames();
+            if (!recorded.isEmpty()) {
+                unnamed(step);
+                return step;
             }
+        }
+        if (!leftovers) {
+            step.done = true;
+            return step;
         }
         QElapsedTimer timer;
         timer.start();
-        Step step;
         while (folder < int(folders.size())) {
             if (dir == nullptr) {
                 dir = listFolder(folders[size_t(folder)]);
@@ -174,7 +216,6 @@ struct Store::Sweep {
                 }
                 listed = 0;
             }
-            step.folder = folder;
             for (int read = 0; read < listStepEntries; ++read) {
                 const dirent* entry = ::readdir(dir);
                 if (entry == nullptr || ++listed > listLimit) {
@@ -183,16 +224,8 @@ struct Store::Sweep {
                     ++folder;
                     return step;
                 }
-                const std::string_view name(entry->d_name);
-                if (AtomicFile::isTemporary(name)) {
-                    leftovers += removeLeftover(::dirfd(dir), entry->d_name) ? 1 : 0;
-                } else if (orphans && ownFileName(name, folder == 1) &&
-                           !std::binary_search(named.begin(), named.end(), nameHash(name))) {
-                    // Links and folders are told apart on the queue, at the moment of removal.
-                    step.names.append(QByteArray(name.data(), qsizetype(name.size())));
-                    if (step.names.size() >= sweepBatch) {
-                        return step;
-                    }
+                if (AtomicFile::isTemporary(entry->d_name)) {
+                    leftoversRemoved += removeLeftover(::dirfd(dir), entry->d_name) ? 1 : 0;
                 }
                 if (read % 256 == 255 && timer.elapsed() > listStepMs) {
                     return step;
@@ -204,14 +237,27 @@ struct Store::Sweep {
         return step;
     }
 
-    void takeNames() {
+    // The folder of a recorded path (0 items, 1 thumbnails) and its name there, or -1.
+    int folderOf(const QString& path, QString* name) const {
+        for (int i = 0; i < int(folders.size()); ++i) {
+            const QString& at = folders[size_t(i)];
+            if (path.size() > at.size() + 1 && path.startsWith(at) && path.at(at.size()) == u'/') {
+                *name = path.mid(at.size() + 1);
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    void unnamed(Step& step) {
+        std::vector<size_t> named;
         named.reserve(size_t(2 * (items.size() + hiddenItems.size())));
-        const auto add = [this](const ShelfItem& item) {
+        const auto add = [&named](const ShelfItem& item) {
             if (item.fileURL) {
-                named.push_back(nameHash(QFile::encodeName(item.fileURL->fileName())));
+                named.push_back(nameHash(0, QFile::encodeName(item.fileURL->fileName())));
             }
             named.push_back(
-                nameHash(QFile::encodeName(safeFileName(item.id) + QStringLiteral(".jpg"))));
+                nameHash(1, QFile::encodeName(safeFileName(item.id) + QStringLiteral(".jpg"))));
         };
         for (const ShelfItem& item : std::as_const(items)) {
             add(item);
@@ -220,16 +266,17 @@ struct Store::Sweep {
             add(record.item);
         }
         std::sort(named.begin(), named.end());
+        for (const QString& path : std::as_const(recorded)) {
+            QString name;
+            const int in = folderOf(path, &name);
+            const bool isNamed =
+                in < 0 || std::binary_search(named.begin(), named.end(),
+                                             nameHash(in, QFile::encodeName(name)));
+            (isNamed ? step.named : step.paths).append(path);
+        }
+        recorded = {};
     }
 };
-
-bool Store::readIndexWhole() const {
-    // No index read (none there, renamed, empty, set aside, kept unread), one read only in part
-    // (its text kept aside or not), or the bytes of one kept aside: every file there may be an
-    // item's that no index this run holds names. An index read whole that this run may not
-    // replace names, on disk, all the run loaded.
-    return !isFirstRun_ && !readInPart_ && !asideAtLoad_;
-}
 
 void Store::sweepOrphans() {
     // A folder that cannot be written has nothing removed from it, leftovers included.
@@ -238,20 +285,15 @@ void Store::sweepOrphans() {
     }
     auto sweep = std::make_shared<Sweep>();
     sweep->folders = {itemsDir_, thumbsDir_};
-    sweep->orphans = readIndexWhole();
-    sweep->before = loadedAtWall_ - dateMargin;
-    if (begunAt_) {
-        // Whole seconds, as the files are compared; a date beyond any file's spares them all.
-        const double after = std::ceil(begunAt_->toUnix()) + double(dateMargin);
-        sweep->after = !(after < 9.0e18) ? std::numeric_limits<qint64>::max()
-                       : after > -9.0e18 ? qint64(after)
-                                         : std::numeric_limits<qint64>::min();
-    }
+    sweep->leftovers = folderHeld();
     sweep->halted = halted_;
-    if (sweep->orphans) {
+    if (!removing_.isEmpty()) {
+        sweep->recorded = QStringList(removing_.begin(), removing_.end());
         // Shared, not copied: the names are taken from them on the writer at its first step.
         sweep->items = items_;
         sweep->hiddenItems = hiddenItems_;
+    } else if (!sweep->leftovers) {
+        return;
     }
     sweep_ = sweep;
     if (writer_ && autosave_) {
@@ -308,44 +350,59 @@ void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
 
 int Store::sweepNames(Sweep& sweep, bool bounded) {
     Sweep::Step& step = sweep.current;
-    if (step.at >= step.names.size()) {
+    for (const QString& path : std::exchange(step.named, {})) {
+        sweep.judged += removing_.remove(path) ? 1 : 0;
+    }
+    if (step.at >= step.paths.size()) {
         return 0;
     }
-    const QString& folder = sweep.folders[size_t(step.folder)];
-    const int fd = openFolder(folder);
-    if (fd < 0) {
-        return -1;
+    std::array<int, 2> folders{-1, -1};
+    for (size_t i = 0; i < folders.size(); ++i) {
+        folders[i] = openFolder(sweep.folders[i]);
     }
     QElapsedTimer timer;
     timer.start();
-    for (; step.at < step.names.size(); ++step.at) {
+    for (; step.at < step.paths.size(); ++step.at) {
         // A removal can wait on a slow disk: the queue is held this long at most, and a step
         // goes on in the next job.
         if (bounded && timer.elapsed() > judgeStepMs) {
             break;
         }
-        const QByteArray& name = step.names.at(step.at);
         // Judged here, on the queue, at the moment of removal: an item stored since the sweep
-        // began names its files in `sweepKept_`, and a file whose removal waits for an index
-        // without it may still be named by the index on disk.
-        const QString fileName = QFile::decodeName(name);
-        const QString path = folder + u'/' + fileName;
-        if (sweepKept_.contains(fileName) || doomedFiles_.contains(path) ||
-            doomedWriting_.contains(path)) {
+        // began (a capture of the same bytes, one brought back) took its files out of the record
+        // (keepFromSweep()).
+        const QString& path = step.paths.at(step.at);
+        QString name;
+        const int in = sweep.folderOf(path, &name);
+        if (!removing_.contains(path) || in < 0 || folders[size_t(in)] < 0) {
             continue;
         }
+        const int folder = folders[size_t(in)];
+        const QByteArray file = QFile::encodeName(name);
         struct stat st {};
-        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
-            st.st_mtim.tv_sec >= sweep.before || st.st_mtim.tv_sec < sweep.after) {
-            continue;
+        // Only a plain file of ours with no other name goes; the record leaves anything else
+        // that stands there now (a user's link, a folder) as it is. What cannot be looked at or
+        // removed now stays recorded, for a later start.
+        if (::fstatat(folder, file.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                continue;
+            }
+        } else if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1) {
+            if (::unlinkat(folder, file.constData(), 0) == 0) {
+                ++sweep.removed;
+            } else if (errno != ENOENT) {
+                continue;
+            }
         }
-        if (::unlinkat(fd, name.constData(), 0) == 0) {
-            ++sweep.removed;
+        ++sweep.judged;
+        removing_.remove(path);
+    }
+    for (const int fd : folders) {
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
-    ::close(fd);
-    return step.at < step.names.size() ? 1 : 0;
+    return step.at < step.paths.size() ? 1 : 0;
 }
 
 void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
@@ -353,25 +410,28 @@ void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
         return;
     }
     sweep_.reset();
-    sweepKept_ = {};
-    if (sweep->leftovers > 0) {
+    // What went leaves the record with the next index written.
+    if (sweep->judged > 0) {
+        markDirty(false);
+    }
+    if (sweep->leftoversRemoved > 0) {
         qCInfo(lcStore, "removed %lld unfinished files from %s",
-               static_cast<long long>(sweep->leftovers), qUtf8Printable(rootPath_));
+               static_cast<long long>(sweep->leftoversRemoved), qUtf8Printable(rootPath_));
     }
     if (sweep->removed > 0) {
-        qCInfo(lcStore, "removed %lld files that no item names from %s",
+        qCInfo(lcStore, "removed %lld files of removed items from %s",
                static_cast<long long>(sweep->removed), qUtf8Printable(rootPath_));
     }
 }
 
 void Store::keepFromSweep(const ShelfItem& item) {
-    if (!sweep_ || !sweep_->orphans) {
+    if (removing_.isEmpty()) {
         return;
     }
     if (item.fileURL) {
-        sweepKept_.insert(item.fileURL->fileName());
+        removing_.remove(itemsDir_ + u'/' + item.fileURL->fileName());
     }
-    sweepKept_.insert(safeFileName(item.id) + QStringLiteral(".jpg"));
+    removing_.remove(thumbURL(item.id).toLocalFile());
 }
 
 } // namespace ostrel

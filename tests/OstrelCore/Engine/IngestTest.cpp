@@ -1,6 +1,7 @@
 #include "IngestTestSupport.h"
 
 #include "Platform/FileStat.h"
+#include "support/FileSizeLimit.h"
 #include "support/HostilePictures.h"
 
 #include <QImageReader>
@@ -668,6 +669,41 @@ TEST_F(IngestTest, ACopyThatCannotBeWrittenIsRejected) {
                                            Source::folder, "s1", launch)),
               rejected("copy failed"));
     EXPECT_TRUE(store->items().isEmpty());
+}
+
+TEST_F(IngestTest, ACaptureKilledBeforeAnyIndexNamedItComesBackWithItsOnlyCopy) {
+    const QByteArray png = TestImages::png(64, 48, 7);
+    const QString path = writeFile("shot.png", png);
+    ASSERT_EQ(ingest->ingest(fileCandidate(path, Source::scratchpad, "s1", launch + 5)),
+              added(digest(png)));
+    const ShelfItem captured = item(digest(png));
+    // Killed: nothing written but what the capture wrote itself; its source goes too.
+    ingest.reset();
+    store = Store::make(QUrl::fromLocalFile(dir.file("support")), [this] { return clock; });
+    QFile::remove(path);
+    store = Store::make(QUrl::fromLocalFile(dir.file("support")), [this] { return clock; });
+    EXPECT_EQ(item(digest(png)), captured);
+    EXPECT_TRUE(store->sessions().contains("s1"));
+    EXPECT_EQ(itemFiles(), QStringList{digest(png) + ".png"});
+    EXPECT_EQ(readAll(captured.fileURL->toLocalFile()), png);
+}
+
+TEST_F(IngestTest, ACaptureWhoseNoteCannotBeWrittenPlacesNoCopy) {
+    const QByteArray one = TestImages::junk(600, 1);
+    const QByteArray two = TestImages::junk(600, 2);
+    const QString first = writeFile("a.pdf", one);
+    const QString second = writeFile("b.pdf", two);
+    {
+        // Room for each copy, not for what the second needs to come back.
+        const test::FileSizeLimit full(800);
+        EXPECT_EQ(ingest->ingest(fileCandidate(first, Source::folder, "s1", launch)),
+                  added(digest(one)));
+        EXPECT_EQ(ingest->ingest(fileCandidate(second, Source::folder, "s1", launch)),
+                  rejected("copy failed"));
+    }
+    EXPECT_EQ(itemFiles(), QStringList{digest(one) + ".pdf"});
+    EXPECT_EQ(ingest->ingest(fileCandidate(second, Source::folder, "s1", launch)),
+              added(digest(two)));
 }
 
 TEST_F(IngestTest, StoreStreamedCopy) {

@@ -76,7 +76,7 @@ template <typename T, typename Read> QList<T> readList(const QJsonValue& list, R
 }
 
 // The index as the store reads it: every list and table element by element, a member of the
-// wrong type counting as absent, and only the three lists required, the items not all unread.
+// wrong type counting as absent, and only the three lists required.
 inline std::optional<Store::Index> index(const QByteArray& json) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(escapeByteOrderMarks(json), &error);
@@ -93,9 +93,6 @@ inline std::optional<Store::Index> index(const QByteArray& json) {
         return std::nullopt;
     }
     index.items = readList<ShelfItem>(items, ShelfItem::fromJson);
-    if (index.items.isEmpty() && !items.toArray().isEmpty()) {
-        return std::nullopt; // items of which none reads
-    }
     index.sessions = readList<Session>(sessions, Session::fromJson);
     index.prompts = readList<Prompt>(prompts, Prompt::fromJson);
     if (const QJsonValue hidden = o.value(QStringLiteral("hidden")); hidden.isArray()) {

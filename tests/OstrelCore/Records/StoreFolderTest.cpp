@@ -4,6 +4,7 @@
 #include "support/LogCapture.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -41,12 +42,10 @@ TEST_F(StoreFiles, FilesAKilledRunLeftHalfWrittenAreRemovedAndNothingElse) {
     dir.write("support/items/.incoming-Ab12Cd", "half a copy");
     dir.write("support/thumbs/.incoming-Ef34Gh", "half a thumbnail");
     dir.write("support/items/incoming-kept.png", "not ours to judge");
-    // Left by a process that ended before this one began.
-    const timespec back[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
-    for (const QString name : {"items/.incoming-Ab12Cd", "thumbs/.incoming-Ef34Gh"}) {
-        ::utimensat(AT_FDCWD, QFile::encodeName(path(name)).constData(), back, 0);
-    }
     const QStringList before = QDir(path("items")).entryList(QDir::Files | QDir::Hidden);
+    // Left by another process: the folder is this one's alone.
+    Store::setFolderHeld([](const QString&) { return true; });
+    const auto heldNoMore = qScopeGuard([] { Store::setFolderHeld({}); });
     auto store = open();
     store->sweepOrphans();
     EXPECT_FALSE(QFile::exists(path("items/.incoming-Ab12Cd")));

@@ -1,7 +1,8 @@
-// Files of the store left behind: temporary files at a start, orphans swept (only beside an index
-// read whole, and never those of an index lost), removals cut short.
+// Files of the store left behind: temporary files at a start (only in a folder this process holds),
+// the files an index recorded it was about to remove (and no other), removals cut short.
 #include "OstrelCore/Records/Store.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
 #include "support/AsUser.h"
 #include "support/FileSizeLimit.h"
@@ -9,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
 
@@ -37,6 +40,18 @@ protected:
         return QUrl::fromLocalFile(dir.file("linked"));
     }();
     std::shared_ptr<Store> store = Store::make(root, [] { return Date(100.0); });
+
+    ~StoreSweep() override { Store::setFolderHeld({}); }
+    void startAgain() {
+        store = Store::make(root, [] { return Date(100.0); });
+        store->sweepOrphans();
+    }
+    // The index on disk with `key` set to `value`.
+    void setInIndex(const QString& key, const QJsonValue& value) {
+        QJsonObject index = test::parseObject(dir.read("support/index.json"));
+        index[key] = value;
+        dir.write("support/index.json", QJsonDocument(index).toJson(QJsonDocument::Compact));
+    }
 
     // An item with a copy and a thumbnail, as capture stores it.
     ShelfItem stored(Store& into, const QString& id) {
@@ -67,35 +82,43 @@ protected:
 
 } // namespace
 
-TEST_F(StoreSweep, AStartRemovesWhatOtherProcessesLeftHalfWrittenAndNoWriteOfThisOne) {
+TEST_F(StoreSweep, AStartRemovesWhatOtherProcessesLeftHalfWrittenOnlyInAFolderItHolds) {
     dir.write("support/.incoming-Ab12Cd", QByteArray(1000, 'i'));
     dir.write("support/.incoming-dir/inside", "x");
     const QString target = dir.write("theirs", "x");
     QFile::link(target, dir.file("support/.incoming-link"));
     dir.write("support/notes.json", "{}");
     dir.write("support/thumbs/.incoming-Ef34Gh", "half a thumbnail");
+    // Whatever their dates: this one was begun after this process was.
+    dir.write("support/items/.incoming-Gh56Ij", "half a copy");
     age("support/.incoming-Ab12Cd");
-    age("support/thumbs/.incoming-Ef34Gh");
-    // Writes of this process under way while a store loads (an engine restarted): the thumbnail
-    // cache's under the name every write of ours takes, however long it has taken, and one under
-    // a name of its own, begun after this process did.
+    // A write of this process under way while a store loads (an engine restarted): the thumbnail
+    // cache's, under the name every write of ours takes, however long it has taken.
     const QString own =
         "support/thumbs/" + QString::fromLatin1(AtomicFile::temporaryPrefix()) + "x";
     dir.write(own, "a thumbnail rendered");
     age(own);
-    dir.write("support/thumbs/.incoming-rendered", "a thumbnail rendered");
+    const QStringList leftovers{"support/.incoming-Ab12Cd", "support/thumbs/.incoming-Ef34Gh",
+                                "support/items/.incoming-Gh56Ij"};
+    // Not held (another shelf may be writing them): nothing goes.
+    startAgain();
+    for (const QString& file : leftovers) {
+        EXPECT_TRUE(QFile::exists(dir.file(file))) << file.toStdString();
+    }
+    Store::setFolderHeld([this](const QString& at) { return at == root.toLocalFile(); });
     store = Store::make(root, [] { return Date(100.0); });
     EXPECT_FALSE(QFile::exists(dir.file("support/.incoming-Ab12Cd")));
+    // The folders of copies and thumbnails with the start's one listing of them.
+    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/.incoming-Ef34Gh")));
+    store->sweepOrphans();
+    for (const QString& file : leftovers) {
+        EXPECT_FALSE(QFile::exists(dir.file(file))) << file.toStdString();
+    }
     EXPECT_TRUE(QFile::exists(dir.file("support/.incoming-dir/inside")));
     EXPECT_TRUE(QFileInfo(dir.file("support/.incoming-link")).isSymLink());
     EXPECT_TRUE(QFile::exists(target));
     EXPECT_TRUE(QFile::exists(dir.file("support/notes.json")));
-    // The folders of copies and thumbnails with the start's one listing of them.
-    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/.incoming-Ef34Gh")));
-    store->sweepOrphans();
-    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/.incoming-Ef34Gh")));
     EXPECT_TRUE(QFile::exists(dir.file(own)));
-    EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/.incoming-rendered")));
 }
 
 TEST_F(StoreSweep, ACopyThatFailsPartWayLeavesNoTemporaryFile) {
@@ -111,35 +134,41 @@ TEST_F(StoreSweep, ACopyThatFailsPartWayLeavesNoTemporaryFile) {
               QStringList());
 }
 
-TEST_F(StoreSweep, AStartSweepsOnlyOldFilesOfOursThatNoHeldOrHiddenItemNames) {
+TEST_F(StoreSweep, AStartRemovesOnlyRecordedFilesOfOursThatNoHeldOrHiddenItemNames) {
     const ShelfItem held = stored(*store, "held");
     stored(*store, "hid");
     store->hide("hid");
     store->flush();
-    dir.write("support/items/orphan.png", "o");
-    dir.write("support/thumbs/orphan.jpg", "o");
-    // Not of our making: a user's file set aside, a name we never write, a link.
-    dir.write("support/items/orphan.png.unusable-20260101T000000", "u");
+    for (const QString name : {"items/gone.png", "thumbs/gone.jpg", "items/orphan.png"}) {
+        dir.write("support/" + name, "o");
+    }
     dir.write("support/items/my picture.png", "u");
     const QString target = dir.write("theirs.png", "t");
     QFile::link(target, dir.file("support/items/link.png"));
+    // Recorded by the index, beside the files of an item removed: those of an item held and of
+    // one hidden, a link, and names that are no files of ours.
+    setInIndex("removing",
+               QJsonArray::fromStringList({"items/gone.png", "thumbs/gone.jpg", "items/held.png",
+                                           "thumbs/held.jpg", "items/hid.png", "thumbs/hid.jpg",
+                                           "items/link.png", "items/my picture.png",
+                                           "items/../../theirs.png", "index.json"}));
     ageAll();
-    // Written by this run, or just before it: a capture in flight.
-    store = Store::make(root, [] { return Date(100.0); });
-    dir.write("support/items/fresh.png", "f");
-    store->sweepOrphans();
-    EXPECT_FALSE(QFile::exists(dir.file("support/items/orphan.png")));
-    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/orphan.jpg")));
+    startAgain();
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/gone.png")));
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/gone.jpg")));
+    // Named by no item, but recorded by no write either.
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png")));
     EXPECT_TRUE(QFile::exists(held.fileURL->toLocalFile()));
     EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/held.jpg")));
     EXPECT_TRUE(QFile::exists(dir.file("support/items/hid.png")));
     EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/hid.jpg")));
-    EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png.unusable-20260101T000000")));
     EXPECT_TRUE(QFile::exists(dir.file("support/items/my picture.png")));
     EXPECT_TRUE(QFileInfo(dir.file("support/items/link.png")).isSymLink());
     EXPECT_TRUE(QFile::exists(target));
-    EXPECT_TRUE(QFile::exists(dir.file("support/items/fresh.png")));
     EXPECT_FALSE(store->isSweeping());
+    // Gone, or named again, they leave the record with the next index written.
+    store->flush();
+    EXPECT_FALSE(test::parseObject(dir.read("support/index.json")).contains("removing"));
 }
 
 TEST_F(StoreSweep, AStartThatReadNoIndexSweepsNothing) {
@@ -179,7 +208,7 @@ TEST_F(StoreSweep, AnIndexThatCouldNotBeReadAndWasLeftInPlaceStopsTheSweep) {
     EXPECT_EQ(files(), 3);
 }
 
-TEST_F(StoreSweep, NothingIsSweptWhileTheBytesOfAnIndexLieAside) {
+TEST_F(StoreSweep, NothingIsSweptForTheBytesOfAnIndexLyingAsideNorOnceTheyAreLetGo) {
     stored(*store, "a");
     store->flush();
     for (const QString aside : {"support/index.unreadable-20260101T000000.json",
@@ -188,57 +217,49 @@ TEST_F(StoreSweep, NothingIsSweptWhileTheBytesOfAnIndexLieAside) {
         dir.write("support/items/orphan.png", "o");
         age("support/items/orphan.png");
         dir.write(aside, "{");
-        store = Store::make(root, [] { return Date(100.0); });
-        store->sweepOrphans();
+        startAgain();
         EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png")));
-        // Once the user lets them go, the next start sweeps.
+        // The user lets them go: whatever their index named that this one does not stays.
         QFile::remove(dir.file(aside));
-        store = Store::make(root, [] { return Date(100.0); });
-        store->sweepOrphans();
-        EXPECT_FALSE(QFile::exists(dir.file("support/items/orphan.png")));
+        startAgain();
+        EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png")));
     }
 }
 
 TEST_F(StoreSweep, AStartAfterALostIndexNeverSweepsTheFilesOfTheLostOne) {
     stored(*store, "a");
     store->flush();
-    ageAll();
+    const QByteArray older = dir.read("support/index.json");
+    stored(*store, "b");
+    store->flush();
     // Lost: the start that finds none begins a new index, which the start after it reads whole.
     QFile::remove(dir.file("support/index.json"));
-    store = Store::make(root, [] { return Date(100.0); });
+    startAgain();
     stored(*store, "n");
     store->flush();
-    store = Store::make(root, [] { return Date(100.0); });
-    store->sweepOrphans();
-    EXPECT_EQ(files(), 4);
+    startAgain();
+    EXPECT_EQ(files(), 6);
+    // Nor whatever an earlier version wrote of when such an index was begun, nor the files'
+    // dates, nor the clock change that.
+    for (const QJsonValue& begun :
+         {QJsonValue(Date::now().adding(-1800).seconds),
+          QJsonValue(Date::now().adding(86400).seconds), QJsonValue("yesterday")}) {
+        setInIndex("begunAt", begun);
+        ageAll();
+        startAgain();
+        EXPECT_TRUE(store->items().contains("n"));
+        EXPECT_TRUE(QDir(dir.file("support")).entryList({"index.partly*"}).isEmpty());
+        EXPECT_EQ(files(), 6);
+    }
 
-    // What was left since the new index was begun is swept as ever; older files stay. Its
-    // beginning, and the file, are put half an hour and ten minutes back.
-    const auto setBegunAt = [this](const QJsonValue& at) {
-        QJsonObject index = test::parseObject(dir.read("support/index.json"));
-        ASSERT_TRUE(index.value("begunAt").isDouble());
-        index["begunAt"] = at;
-        dir.write("support/index.json", QJsonDocument(index).toJson(QJsonDocument::Compact));
-    };
-    setBegunAt(Date::now().adding(-1800).seconds);
-    dir.write("support/items/orphan.png", "o");
-    age("support/items/orphan.png", 600);
-    store = Store::make(root, [] { return Date(100.0); });
-    store->sweepOrphans();
-    EXPECT_FALSE(QFile::exists(dir.file("support/items/orphan.png")));
-    EXPECT_EQ(files(), 4);
-
-    // A beginning that does not read is taken for this start's own: it never widens the sweep.
+    // An older index put back (a backup, a copy kept aside renamed back): the items captured
+    // since are off the shelf, and keep every file.
+    dir.write("support/index.json", older);
+    startAgain();
+    EXPECT_EQ(store->items().keys(), QStringList{"a"});
     store->flush();
-    setBegunAt("yesterday");
-    dir.write("support/items/orphan.png", "o");
-    age("support/items/orphan.png", 600);
-    store = Store::make(root, [] { return Date(100.0); });
-    store->sweepOrphans();
-    EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png")));
-    store->flush();
-    EXPECT_GE(test::parseObject(dir.read("support/index.json")).value("begunAt").toDouble(),
-              Date::now().adding(-60).seconds);
+    startAgain();
+    EXPECT_EQ(files(), 6);
 }
 
 TEST_F(StoreSweep, FilesTheIndexOnDiskStillNamesWaitForAnIndexWithoutThem) {
@@ -291,11 +312,12 @@ TEST_F(StoreSweep, FilesOfAnItemRemovedWhileAnIndexIsWrittenStayWhenThatWriteFai
 }
 
 TEST_F(StoreSweep, AnItemStoredWhileTheSweepRunsKeepsTheOldCopyItTookUp) {
-    // An earlier run's copy of the same bytes, left by a kill: the capture takes it up as is.
+    // An earlier run's copy of the same bytes, recorded for removal by an index a kill cut
+    // short: the capture takes it up as is.
     store->flush();
     dir.write("support/items/back.png", "content of back");
     dir.write("support/items/orphan.png", "o");
-    ageAll();
+    setInIndex("removing", QJsonArray::fromStringList({"items/back.png", "items/orphan.png"}));
     const auto queue = SerialQueue::make("test.store");
     const auto writer = SerialQueue::make("test.writer");
     store = Store::make(
@@ -336,11 +358,35 @@ TEST_F(StoreSweep, ARemovalOfManyFilesEndsWithinABatchWhenTheProcessIsToEnd) {
     const qsizetype left = files();
     EXPECT_GE(left, 600 - Store::removalBatch);
     EXPECT_LT(left, 600);
-    ageAll();
     store = Store::make(root, [] { return Date(100.0); });
     EXPECT_TRUE(store->items().isEmpty());
     store->sweepOrphans();
     EXPECT_EQ(files(), 0);
+}
+
+TEST_F(StoreSweep, AKillRightAfterAnIndexWithoutThousandsOfItemsLeavesNoneOfTheirFilesToTheNext) {
+    for (int i = 0; i < 3000; ++i) {
+        stored(*store, QString("i%1").arg(i));
+    }
+    store->flush();
+    const auto queue = std::make_shared<ManualSerialQueue>();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store = Store::make(
+        root, [] { return Date(100.0); }, queue);
+    store->setWriter(writer);
+    store->deleteAll({});
+    queue->advance(2.1);
+    writer->runUntilIdle();
+    // Killed once that index was written, before any of their files went.
+    store.reset();
+    EXPECT_EQ(files(), 6000);
+    store = Store::make(root, [] { return Date(100.0); });
+    EXPECT_TRUE(store->items().isEmpty());
+    stored(*store, "i7"); // the same bytes captured again meanwhile
+    store->sweepOrphans();
+    EXPECT_EQ(files(), 2);
+    store->flush();
+    EXPECT_FALSE(test::parseObject(dir.read("support/index.json")).contains("removing"));
 }
 
 TEST_F(StoreSweep, APurgeEndsWithinABatchWhenTheProcessIsToEnd) {

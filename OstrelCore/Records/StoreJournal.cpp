@@ -1,0 +1,331 @@
+// The journal of captures: what a new item needs to come back, noted and synced before its copy
+// is placed in the items folder, so that no copy is ever left that nothing of ours names. A start
+// after a process that ended before an index named the item brings it back; an index written
+// after the note drops it.
+//
+// "captures.jsonl" holds one line per capture: {"copy":<name in items>,"item":{…},"session":{…}}.
+#include "OstrelCore/Records/JsonReader.h"
+#include "OstrelCore/Records/JsonWriter.h"
+#include "OstrelCore/Records/RecordReading.h"
+#include "OstrelCore/Records/Store.h"
+#include "OstrelCore/Records/StoreIndexParts.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/FileStat.h"
+#include "Platform/Log.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <cerrno>
+#include <cmath>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+using namespace storeIndexParts;
+
+namespace {
+
+using namespace recordReading;
+
+struct Entry {
+    QString copy;
+    ShelfItem item;
+    std::optional<Session> session;
+};
+
+bool finite(const std::optional<Date>& date) {
+    return !date || std::isfinite(date->seconds);
+}
+
+bool isDigest(const QString& text) {
+    if (text.size() != 64) {
+        return false;
+    }
+    for (const QChar c : text) {
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One line, read as anything might have written it: an entry only when it holds a copy's name
+// and an item of ours that this name can be the copy of (bytes digested into the id, no link
+// out of the folder, no path holding U+0000, dates that are numbers). A session that does not
+// read, or is not the item's, is left out alone.
+std::optional<Entry> decodeEntry(QByteArrayView line) {
+    JsonReader r(line);
+    if (!r.beginObject()) {
+        return std::nullopt;
+    }
+    Slot<QString> copy;
+    std::optional<ShelfItem> item;
+    std::optional<Session> session;
+    JsonReader::Name name;
+    while (r.member(name)) {
+        if (name == "copy") {
+            stringField(r, copy);
+        } else if (name == "item") {
+            item = alone(r, readItem);
+        } else if (name == "session") {
+            session = alone(r, readSession);
+        } else {
+            r.skip();
+        }
+    }
+    if (!r.finish() || !copy.value || !item || item->kind == ShelfItemKind::artifact ||
+        !isDigest(Store::contentKey(item->id)) || !finite(item->createdAt) ||
+        !finite(item->seenAt) || (item->sourcePath && FileStat::holdsNul(*item->sourcePath))) {
+        return std::nullopt;
+    }
+    const QString own = Store::safeFileName(item->id) + u'.';
+    const QByteArray bytes = copy.value->toUtf8();
+    if (!ownFileName(std::string_view(bytes.constData(), size_t(bytes.size())), false) ||
+        !copy.value->startsWith(own) || copy.value->mid(own.size()).contains(u'.')) {
+        return std::nullopt;
+    }
+    if (session && (session->id != item->sessionID || !finite(session->startedAt) ||
+                    !finite(session->lastActive) || !finite(session->firstPromptAt) ||
+                    (session->cwd && FileStat::holdsNul(*session->cwd)))) {
+        session.reset();
+    }
+    return Entry{std::move(*copy.value), std::move(*item), std::move(session)};
+}
+
+// The journal's bytes, at most `Store::journalLimit` of them, with the file's size; none when
+// nothing of ours is there (a link, a folder, a pipe) or it cannot be read.
+std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    std::optional<std::pair<QByteArray, qint64>> out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, Store::journalLimit)),
+                         Qt::Uninitialized);
+        qsizetype got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += n;
+        }
+        bytes.truncate(got);
+        out.emplace(std::move(bytes), qint64(st.st_size));
+    }
+    ::close(fd);
+    return out;
+}
+
+} // namespace
+
+void Store::loadJournal() {
+    const QString path = rootPath_ + u'/' + journalName;
+    const auto read = readJournal(path);
+    if (!read) {
+        // A regular file that could not be read is written after what it holds.
+        const auto st = FileStat::lstat(path);
+        journalSize_ = st && st->isRegular() ? -1 : 0;
+        return;
+    }
+    const QByteArray& bytes = read->first;
+    // Whole lines only: a line cut short by a kill holds nothing placed (the copy comes after
+    // it), and the next note is written over it. A journal past its bound is written after all
+    // it holds, read or not.
+    const qsizetype whole = bytes.lastIndexOf('\n') + 1;
+    journalSize_ = read->second > journalLimit ? read->second : qint64(whole);
+
+    QList<Entry> entries;
+    qsizetype lines = 0;
+    for (qsizetype at = 0; at < whole && lines++ < journalEntryLimit;) {
+        const qsizetype end = bytes.indexOf('\n', at);
+        if (end - at <= journalLineLimit) {
+            if (auto entry = decodeEntry(QByteArrayView(bytes).sliced(at, end - at))) {
+                entries.append(std::move(*entry));
+            }
+        }
+        at = end + 1;
+    }
+    // The latest note of an item is the copy it had last.
+    qsizetype back = 0;
+    QSet<QString> seen;
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        ShelfItem item = it->item;
+        item.fileURL = QUrl::fromLocalFile(itemsDir_ + u'/' + it->copy);
+        if (const auto held = items_.constFind(item.id); held != items_.constEnd()) {
+            // Named by an index, or by a later note. A copy of another name placed for the same
+            // item is named by nothing: it goes with the next index.
+            if (!held->fileURL || held->fileURL->fileName() != it->copy) {
+                if (const auto st = FileStat::lstat(item.fileURL->toLocalFile());
+                    st && st->isRegular() && indexWritable_) {
+                    doomedFiles_.insert(item.fileURL->toLocalFile());
+                }
+            }
+            continue;
+        }
+        if (hiddenItems_.contains(item.id) || seen.contains(item.id)) {
+            continue;
+        }
+        seen.insert(item.id);
+        // Hidden or deleted since (by what an index says), or its copy did not come whole (a
+        // power loss): it cannot come back, and the files placed for it go with the next index.
+        if (isHidden(item.id) || isDeleted(item.id, item.sourcePath, item.createdAt) ||
+            !hashesTo(item.fileURL->toLocalFile(), contentKey(item.id))) {
+            removeFiles(item);
+            continue;
+        }
+        replaceItem(item);
+        if (it->session && !sessions_.contains(it->session->id)) {
+            sessions_.insert(it->session->id, *it->session);
+        }
+        ++back;
+    }
+    if (back > 0) {
+        qCWarning(lcStore, "%lld items captured after the last index was written are back",
+                  static_cast<long long>(back));
+    }
+    if (back > 0 || !doomedFiles_.isEmpty()) {
+        markDirty(false);
+    }
+}
+
+std::optional<Error> Store::noteCapture(const ShelfItem& item,
+                                        const std::optional<Session>& session) {
+    if (!folderUsable(false)) {
+        return *unusable_;
+    }
+    if (!item.fileURL) {
+        return std::nullopt; // nothing is placed
+    }
+    JsonWriter out;
+    out.beginObject();
+    out.key(u"copy");
+    out.string(item.fileURL->fileName());
+    out.key(u"item");
+    item.write(out);
+    if (session) {
+        out.key(u"session");
+        session->write(out);
+    }
+    out.endObject();
+    QByteArray line = out.take();
+    line.append('\n');
+
+    const QString path = rootPath_ + u'/' + journalName;
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    bool created = false;
+    struct stat st {};
+    // Whatever stands at its name that is not a plain file of ours (a link, a folder, a file of
+    // another name too) is set aside first, once.
+    for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST) {
+            fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        }
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+                        st.st_nlink != 1)) {
+            ::close(fd);
+            fd = -1;
+            errno = EEXIST;
+        }
+        if (fd < 0 && (attempt > 0 || !AtomicFile::clearEntry(path, AtomicFile::Entry::file))) {
+            return Error::fromErrno();
+        }
+    }
+    if (created || journalSize_ < 0 || st.st_size < journalSize_) {
+        journalSize_ = created ? 0 : qint64(st.st_size);
+    }
+    // A line a kill cut short, or one whose write failed, is written over.
+    const auto fail = [&](const Error& error) {
+        [[maybe_unused]] const int cut = ::ftruncate(fd, journalSize_);
+        ::close(fd);
+        return error;
+    };
+    if (journalSize_ + line.size() > journalLimit) {
+        // Only while no index can be written: every one written empties the journal.
+        ::close(fd);
+        return Error::posix(EFBIG);
+    }
+    if (st.st_size > journalSize_ && ::ftruncate(fd, journalSize_) != 0) {
+        return fail(Error::fromErrno());
+    }
+    for (qsizetype written = 0; written < line.size();) {
+        const ssize_t n = ::pwrite(fd, line.constData() + written, size_t(line.size() - written),
+                                   journalSize_ + written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return fail(n < 0 ? Error::fromErrno() : Error::posix(ENOSPC));
+        }
+        written += n;
+    }
+    if (::fdatasync(fd) != 0) {
+        return fail(Error::fromErrno());
+    }
+    ::close(fd);
+    if (created) {
+        if (auto error = AtomicFile::syncFolder(rootPath_)) {
+            return error;
+        }
+    }
+    journalSize_ += line.size();
+    return std::nullopt;
+}
+
+void Store::dropJournal(qint64 upTo) {
+    if (upTo <= 0 || journalSize_ <= 0) {
+        return;
+    }
+    const QString path = rootPath_ + u'/' + journalName;
+    // Only ever the plain file the notes went into.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    if (upTo >= journalSize_) {
+        // Synced, so that a power loss does not bring back notes of items deleted since.
+        if (::ftruncate(fd, 0) == 0 && ::fdatasync(fd) == 0) {
+            journalSize_ = 0;
+        }
+        ::close(fd);
+        return;
+    }
+    // Notes made while the index was written stay, alone.
+    QByteArray rest(qsizetype(journalSize_ - upTo), Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < rest.size()) {
+        const ssize_t n = ::pread(fd, rest.data() + got, size_t(rest.size() - got), upTo + got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += n;
+    }
+    ::close(fd);
+    if (got == rest.size() && !AtomicFile::write(path, rest)) {
+        journalSize_ = rest.size();
+    }
+}
+
+} // namespace ostrel

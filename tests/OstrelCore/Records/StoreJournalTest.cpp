@@ -1,0 +1,88 @@
+// The journal of captures: a copy placed after its note comes back with its item when no index
+// came to name it, the note goes once an index holding the item is written, and what the journal
+// holds is read as anything might have written it.
+#include "OstrelCore/Records/Hex.h"
+#include "StoreFilesFixture.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+// A new item of `bytes`, noted, then its copy placed, as capture stores it.
+ShelfItem captured(Store& store, const QByteArray& bytes) {
+    ShelfItem item = makeItem(Hex::sha256(bytes), 1);
+    item.fileURL = store.copyURL(item.id, "png");
+    EXPECT_FALSE(store.noteCapture(item));
+    EXPECT_TRUE(std::holds_alternative<QUrl>(store.copyIn(bytes, item.id, "png")));
+    store.upsert(item);
+    return item;
+}
+
+QByteArray line(const QString& copy, const ShelfItem& item) {
+    return QJsonDocument(QJsonObject{{"copy", copy}, {"item", item.toJson()}})
+               .toJson(QJsonDocument::Compact) +
+           '\n';
+}
+
+} // namespace
+
+TEST_F(StoreFiles, ANoteGoesOnlyOnceAnIndexHoldingItsItemIsWritten) {
+    auto store = open();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    const ShelfItem first = captured(*store, "first");
+    queue->advance(2.1); // the write of an index holding "first" begins
+    const ShelfItem second = captured(*store, "second");
+    writer->runUntilIdle();
+    queue->runUntilIdle();
+    EXPECT_EQ(read("captures.jsonl"), line(second.fileURL->fileName(), second));
+    // Killed before the next write: "first" is in the index, "second" comes back from its note.
+    store.reset();
+    store = open();
+    EXPECT_EQ(store->items().value(first.id), first);
+    EXPECT_EQ(store->items().value(second.id), second);
+    EXPECT_EQ(QDir(path("items")).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(StoreFiles, WhatTheCaptureJournalHoldsIsReadAsAnythingMightHaveWrittenIt) {
+    open();
+    const auto copy = [this](const QString& name, const QByteArray& bytes) {
+        dir.write("support/items/" + name, bytes);
+        return name;
+    };
+    const auto item = [](const QByteArray& bytes) { return makeItem(Hex::sha256(bytes), 1); };
+    const QString outside = dir.write("outside.png", "outside");
+    const ShelfItem good = item("good");
+    const ShelfItem cut = item("whole");
+    ShelfItem linked = item("linked");
+    QFile::link(dir.write("linked.png", "linked"), path("items/" + linked.id + ".png"));
+    const ShelfItem deeper = item("deeper");
+    const QByteArray journal =
+        line(copy(good.id + ".png", "good"), good) + line(copy(cut.id + ".png", "cu"), cut) +
+        line(linked.id + ".png", linked) + line(copy("plain.png", "plain"), makeItem("plain", 1)) +
+        line("../../outside.png", item("outside")) +
+        line(copy(deeper.id + ".p/ng", "deeper"), deeper) +
+        line(copy(good.id + ".jpg", "good"), item("another")) + "{\"copy\":\n" + "[]\n" +
+        line(copy(item("torn").id + ".png", "torn"), item("torn")).chopped(2);
+    dir.write("support/captures.jsonl", journal);
+    auto store = open();
+    EXPECT_EQ(store->items().keys(), QStringList{good.id});
+    EXPECT_EQ(store->items().value(good.id).fileURL->toLocalFile(),
+              path("items/" + good.id + ".png"));
+    // A copy that did not come whole was placed for an item that cannot come back: it goes with
+    // the next index, and the link at another's name goes, never what it leads to.
+    store->flush();
+    EXPECT_FALSE(QFile::exists(path("items/" + cut.id + ".png")));
+    EXPECT_FALSE(QFileInfo::exists(path("items/" + linked.id + ".png")));
+    EXPECT_EQ(dir.read("linked.png"), "linked");
+    EXPECT_EQ(dir.read("outside.png"), "outside");
+    EXPECT_TRUE(QFile::exists(path("items/plain.png")));
+    EXPECT_TRUE(QFile::exists(path("items/" + good.id + ".jpg")));
+    EXPECT_EQ(read("captures.jsonl"), "");
+}
