@@ -95,6 +95,10 @@ DIR* storeIndexParts::listFolder(const QString& path, bool throughLink) {
 }
 
 void Store::removeDoomedFiles() {
+    if (!mayRemove()) {
+        doomedFiles_.clear(); // left where they are
+        return;
+    }
     qsizetype looked = 0;
     for (const QString& path : std::as_const(doomedFiles_)) {
         // A quit ends within a batch: the index written names none of the files left, and the
@@ -232,8 +236,9 @@ bool Store::readIndexWhole() const {
 }
 
 void Store::sweepOrphans() {
-    // A folder that cannot be written has nothing removed from it, leftovers included.
-    if (sweep_ || unusable_) {
+    // A folder that cannot be written has nothing removed from it, leftovers included; nor has
+    // another than the one this run read.
+    if (sweep_ || !folderUsable(true)) {
         return;
     }
     auto sweep = std::make_shared<Sweep>();
@@ -289,6 +294,11 @@ void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
     sweep->items = {};
     sweep->hiddenItems = {};
     if (sweep_ != sweep) {
+        return;
+    }
+    // Looked at before each step: nothing goes from another folder, nor beside another index.
+    if (!folderUsable(true) || sweep_ != sweep) {
+        endSweep(sweep);
         return;
     }
     const int left = halted() ? -1 : sweepNames(*sweep, true);
