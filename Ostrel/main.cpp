@@ -143,7 +143,9 @@ int main(int argc, char** argv) {
     }
     // A folder that could not be used at start may come to be while the shelf runs: the store
     // writes there once this process keeps it, as a start would, and never while another shelf
-    // that started meanwhile does.
+    // that started meanwhile does. A file system mounted over the folder after the start puts
+    // another folder at its path: this process keeps that one too (the store writes nothing
+    // there), so that no second shelf starts on it meanwhile.
     // Asked on the engine's queue, one call at a time; the lock is let go only once the engine
     // has stopped.
     bool saidTaken = false;
@@ -151,9 +153,7 @@ int main(int argc, char** argv) {
         if (QDir::cleanPath(root) != QDir::cleanPath(support)) {
             return true;
         }
-        if (supportLock.isHeld()) {
-            return true;
-        }
+        // Held already, unless the path leads to another folder now: its lock is claimed then.
         if (supportLock.claim(display) != SupportFolderLock::Claim::taken) {
             return true; // held, or still none to be had: unguarded as at start
         }

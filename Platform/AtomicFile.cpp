@@ -169,9 +169,16 @@ int writeAll(int fd, QByteArrayView data);
 
 } // namespace
 
-std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode, Links links) {
+std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode, Links links,
+                           FileIdentity* written) {
     if (links == Links::follow) {
-        return writeFollowingLinks(path, data, mode);
+        auto failed = writeFollowingLinks(path, data, mode);
+        if (!failed && written != nullptr) {
+            if (const auto now = FileIdentity::at(path)) {
+                *written = *now;
+            }
+        }
+        return failed;
     }
     if (!clearEntry(path, Entry::file)) {
         return Error::fromErrno();
@@ -189,6 +196,11 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     if (failed == 0 && ::fdatasync(fd) != 0 && errno != EINVAL) {
         failed = errno;
     }
+    // Taken from the file itself: the name may lead elsewhere by the time it is looked at.
+    struct stat made {};
+    if (failed == 0 && written != nullptr && ::fstat(fd, &made) != 0) {
+        failed = errno;
+    }
     if (::close(fd) != 0 && failed == 0) {
         failed = errno;
     }
@@ -199,7 +211,54 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         ::unlink(temp.constData());
         return Error::posix(failed);
     }
+    if (written != nullptr) {
+        *written = FileIdentity::of(made);
+    }
     return syncFolder(folder);
+}
+
+std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fill) {
+    if (path.contains(QChar(u'\0'))) {
+        return Error::posix(EINVAL);
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return Error::fromErrno();
+    }
+    const auto fail = [fd](int error) -> std::optional<Error> {
+        ::close(fd);
+        return Error::posix(error);
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return fail(errno);
+    }
+    if (unfit(st, Entry::file) != nullptr) {
+        return fail(EPERM);
+    }
+    QByteArray whole = data.toByteArray();
+    if (st.st_size > whole.size()) {
+        whole.append(QByteArray(static_cast<qsizetype>(st.st_size) - whole.size(), fill));
+    }
+    for (qsizetype done = 0; done < whole.size();) {
+        const ssize_t n =
+            ::pwrite(fd, whole.constData() + done, static_cast<size_t>(whole.size() - done), done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return fail(n < 0 ? errno : EIO);
+        }
+        done += n;
+    }
+    if (::fdatasync(fd) != 0 && errno != EINVAL) {
+        return fail(errno);
+    }
+    if (::close(fd) != 0) {
+        return Error::fromErrno();
+    }
+    return std::nullopt;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Error.h"
+#include "Platform/FileStat.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -57,9 +58,18 @@ bool isOwnTemporary(std::string_view name);
 // The data is synced before the rename and the folder after it, so a crash cannot leave an empty
 // file behind. Unless `links` says to follow one, whatever unfit stands at the name is set aside
 // first (clearEntry), and the file replaces the name itself, so nothing is ever written through
-// a link. Returns the failure, or nothing when the file was written.
+// a link. Returns the failure, or nothing when the file was written; `written`, when given and
+// the write went through, says which file now stands at the name.
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode = 0600,
-                           Links links = Links::setAside);
+                           Links links = Links::setAside, FileIdentity* written = nullptr);
+
+// Writes `data` over the start of the file of ours at `path`, in place, then `fill` up to the
+// file's length when it is longer, and syncs it: no new file is made, so a disk that has no room
+// for one takes it, as long as the file already holds a block of its own for every byte written
+// (not on a file system that copies every write, such as Btrfs). Only a plain file of ours with
+// one name is written (unfit() says), never through a link. A crash during the write may leave
+// the file part old, part new.
+std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fill);
 
 // Replaces the file at `path` whole, like write(), but syncs nothing: for files written in a
 // batch that is made durable at once (syncFile on each, syncFolder on their folders) before

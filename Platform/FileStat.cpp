@@ -71,6 +71,22 @@ std::optional<FileStat> FileStat::stat(const QString& path) {
     return statWith(path, 0);
 }
 
+FileIdentity FileIdentity::of(const struct stat& st) {
+    return FileIdentity{st.st_dev, st.st_ino, static_cast<qint64>(st.st_size)};
+}
+
+std::optional<FileIdentity> FileIdentity::at(const QString& path) {
+    struct stat st {};
+    if (FileStat::holdsNul(path)) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        return std::nullopt;
+    }
+    return of(st);
+}
+
 std::optional<QString> FileStat::exactName(const char* name) {
     QString decoded = QFile::decodeName(name);
     if (QFile::encodeName(decoded) != QByteArrayView(name)) {

@@ -7,7 +7,29 @@
 #include <optional>
 #include <sys/types.h>
 
+struct stat;
+
 namespace ostrel {
+
+// Which file or folder a name led to: its device and inode, and, since an inode freed is given to
+// a file made later, its size too. (Not its date: some network file systems date a file anew
+// after it is closed.)
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 size = 0;
+
+    // The same entry, whatever became of its content (a folder changes with every file in it).
+    bool isEntry(const FileIdentity& other) const {
+        return device == other.device && inode == other.inode;
+    }
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+
+    static FileIdentity of(const struct stat& st);
+    // What `path` leads to now, links followed; none when nothing can be found there (errno says
+    // why).
+    static std::optional<FileIdentity> at(const QString& path);
+};
 
 // What the capture side asks of a path. `lstat` never follows a symbolic link, so a link is
 // never mistaken for the regular file or folder it points at.

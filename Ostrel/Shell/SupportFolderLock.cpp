@@ -148,6 +148,9 @@ SupportFolderLock::~SupportFolderLock() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
+    for (const int fd : earlierLocks_) {
+        ::close(fd);
+    }
 }
 
 QString SupportFolderLock::path() const {
@@ -200,8 +203,60 @@ void SupportFolderLock::fail(int error, bool ofFolder) {
     error_ = QStringLiteral("%1 %2 (%3)").arg(folder_, what, describe(error));
 }
 
+bool SupportFolderLock::holdsHere() const {
+    struct stat now {};
+    if (fd_ >= 0) {
+        struct stat held {};
+        return ::fstat(fd_, &held) == 0 &&
+               ::lstat(QFile::encodeName(path()).constData(), &now) == 0 && sameEntry(held, now);
+    }
+    return ::lstat(QFile::encodeName(claimPath()).constData(), &now) == 0 &&
+           now.st_dev == claimDevice_ && now.st_ino == claimInode_;
+}
+
+void SupportFolderLock::keepEarlier() {
+    if (fd_ >= 0) {
+        earlierLocks_.push_back(std::exchange(fd_, -1));
+    }
+    if (claimed_.exchange(false)) {
+        earlierClaims_.emplace_back(claimDevice_, claimInode_);
+    }
+}
+
+bool SupportFolderLock::takeEarlierBack() {
+    struct stat now {};
+    if (::lstat(QFile::encodeName(path()).constData(), &now) == 0) {
+        for (auto it = earlierLocks_.begin(); it != earlierLocks_.end(); ++it) {
+            struct stat held {};
+            if (::fstat(*it, &held) == 0 && sameEntry(held, now)) {
+                fd_ = *it;
+                earlierLocks_.erase(it);
+                return true;
+            }
+        }
+    }
+    if (::lstat(QFile::encodeName(claimPath()).constData(), &now) == 0) {
+        for (auto it = earlierClaims_.begin(); it != earlierClaims_.end(); ++it) {
+            if (it->first == now.st_dev && it->second == now.st_ino) {
+                claimDevice_ = it->first;
+                claimInode_ = it->second;
+                claimed_ = true;
+                earlierClaims_.erase(it);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 SupportFolderLock::Claim SupportFolderLock::claim(const QString& display) {
     if (isHeld()) {
+        if (holdsHere()) {
+            return Claim::held;
+        }
+        keepEarlier();
+    }
+    if (takeEarlierBack()) {
         return Claim::held;
     }
     error_.clear();
@@ -538,15 +593,17 @@ void SupportFolderLock::removeLeftClaimFiles() {
 }
 
 void SupportFolderLock::release() {
-    if (!claimed_.exchange(false)) {
-        return;
+    if (claimed_.exchange(false)) {
+        earlierClaims_.emplace_back(claimDevice_, claimInode_);
     }
     const QByteArray name = QFile::encodeName(claimPath());
     struct stat st {};
-    // Only while the name is still this process's claim, never one made in its place.
-    if (::lstat(name.constData(), &st) == 0 && st.st_dev == claimDevice_ &&
-        st.st_ino == claimInode_) {
-        ::unlink(name.constData());
+    // Only while the name is still one of this process's claims, never one made in its place.
+    // Those in a folder that the path no longer leads to stay for a later start to take over.
+    for (const auto& [device, inode] : std::exchange(earlierClaims_, {})) {
+        if (::lstat(name.constData(), &st) == 0 && st.st_dev == device && st.st_ino == inode) {
+            ::unlink(name.constData());
+        }
     }
 }
 

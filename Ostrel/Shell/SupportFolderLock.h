@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <atomic>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -50,7 +52,9 @@ public:
 
     // Makes the folder when it is missing. `display` is written for a later claim to name. A
     // folder held but not writable (read-only, or not ours to write) says so in error(), and
-    // writable() is false. May be called again while not held.
+    // writable() is false. May be called again: held, it answers so at once, unless the folder's
+    // path leads to another folder now (a file system mounted over it), whose lock is then
+    // claimed too. What was held stays held, for the folder it keeps may come back.
     Claim claim(const QString& display);
     bool isHeld() const { return fd_ >= 0 || claimed_; }
     bool writable() const { return writable_; }
@@ -66,8 +70,8 @@ public:
     // there without removing it, which cannot be seen from here.
     bool claimFromElsewhere() const { return fromElsewhere_; }
 
-    // Removes this process's claim file; the lock itself goes with the process. Any thread, once
-    // the store has written its last.
+    // Removes this process's claim files; the locks themselves go with the process. Any thread,
+    // once the store has written its last.
     void release();
 
     // The name of this machine as the lock file records it.
@@ -75,6 +79,11 @@ public:
 
 private:
     enum class Step { claimed, again, stop };
+    // Whether the lock or claim file held is the one at its name in the folder the path leads to.
+    bool holdsHere() const;
+    // What is held is kept aside; one kept earlier that stands at the name again is taken back.
+    void keepEarlier();
+    bool takeEarlierBack();
     Step attempt(const QString& display, Claim& result);
     Step attemptByFile(const QString& display, Claim& result);
     // What stands at the claim file's name when ours could not be linked there.
@@ -104,6 +113,9 @@ private:
     std::atomic<bool> claimed_{false};
     dev_t claimDevice_ = 0;
     ino_t claimInode_ = 0;
+    // Locks and claim files held in folders that the path led to before.
+    std::vector<int> earlierLocks_;
+    std::vector<std::pair<dev_t, ino_t>> earlierClaims_;
 };
 
 } // namespace ostrel

@@ -99,8 +99,8 @@ bool Engine::dropRetry(const QString& path) {
 }
 
 void Engine::noteHeldTranscripts() {
-    // A read that a stop cuts short never reaches the held line, and the transcript set then
-    // counts it as held no more: the moment the next start needs must not go with it.
+    // A read that a stop cuts short never reaches the held line: whatever the transcript set
+    // makes of it, the moment the next start needs must not go with it.
     if (halting()) {
         return;
     }

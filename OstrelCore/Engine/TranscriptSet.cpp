@@ -99,7 +99,8 @@ void TranscriptSet::read(const QString& given, Date now, const BatchHandler& eac
     // after it are still taken now; reading them again later changes nothing they brought.
     std::optional<quint64> again;
     // How far the batches handed over reach: once one is left, the position stays there.
-    std::optional<quint64> handed = reader->offset();
+    const std::optional<quint64> began = reader->offset();
+    std::optional<quint64> handed = began;
     bool halted = false;
     const auto position = [&]() -> std::optional<quint64> {
         if (again) {
@@ -132,7 +133,11 @@ void TranscriptSet::read(const QString& given, Date now, const BatchHandler& eac
         reader->rewind(*again);
         again_.insert(path, again_.value(path, now));
     } else {
-        again_.remove(path);
+        // A read stopped before it handed anything over tried no held line again: it stays held,
+        // and so does the moment a later start must look back from for it.
+        if (!halted || handed != began) {
+            again_.remove(path);
+        }
         if (halted && handed) {
             reader->rewind(*handed);
         } else if (halted) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OstrelCore/Records/HiddenRecord.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Prompt.h"
 #include "OstrelCore/Records/Session.h"
 #include "OstrelCore/Records/ShelfItem.h"
@@ -121,14 +122,16 @@ public:
     Date launchedAt() const { return launchedAt_; }
     // False once this run has decided never to replace the index file (see load()).
     bool canWriteIndex() const { return indexWritable_; }
-    // Why the support folder takes no files of ours (not a folder, not writable, read-only), or
-    // none. One found so at load is looked at again before copies and writes (see
-    // folderUsable()), and used from then on as at any start once it can be.
+    // Why the support folder takes no files of ours (not a folder, not writable, read-only, not the
+    // folder this run read), or none. One found so is looked at again before copies and writes
+    // (see folderUsable()), and used from then on as at any start once it can be.
     const std::optional<Error>& folderUnusable() const { return unusable_; }
     // Asked, once a support folder that could not be used at load can be, whether this process
     // may keep it now: a shell that could not claim it then (against a second Ostrel on another
-    // display) claims it first. Without one, it may. Process-wide; any thread, and never two
-    // calls of `claim` at once.
+    // display) claims it first. Without one, it may. Asked too when the folder's path leads to
+    // another folder than the one this run read (a file system mounted over it): the shell keeps
+    // that one from a second Ostrel as well, though this run writes nothing there.
+    // Process-wide; any thread, and never two calls of `claim` at once.
     static void setFolderClaim(std::function<bool(const QString& root)> claim);
     // True when the index on disk could not be read and was set aside: its offsets went with it,
     // and transcripts are read from their start.
@@ -286,9 +289,19 @@ private:
     void load();
     // Says at load whether the support folder can be made and written (unusable_).
     void checkFolder();
-    // False while the folder found unusable stays so. It is looked at again when `now`, or when
-    // a second or more went by since it last was: a burst of captures costs no look each.
+    // False while the folder found unusable stays so. It is looked at again when `now` (before
+    // the index is written and before files are removed), or when a second or more went by since
+    // it last was: a burst of captures costs no look each. A folder in use is looked at too: the
+    // path may lead to another folder now (a file system mounted over it, a folder put in its
+    // place), which is unusable until the one this run read is back, or to another index, which
+    // this run leaves as it is.
     bool folderUsable(bool now);
+    // What the look at the folder found, acted upon: false for another folder than this run's.
+    bool stillOwn();
+    void leaveIndex();
+    void leaveFolder();
+    // Whether the files this run doomed may go: its folder, beside the index it wrote.
+    bool mayRemove();
     void loadIndex();
     void loadOffsets();
     void setOffsetsAside(const QString& path, const QString& why);
@@ -350,8 +363,12 @@ private:
     // Why the support folder could not be made or written at load, while that lasts: nothing is
     // written there meanwhile, and copies fail for this cause.
     std::optional<Error> unusable_;
-    // When unusable_ was last found to hold; the store's clock.
+    // When the folder was last looked at; the store's clock.
     std::optional<Date> folderCheckedAt_;
+    // The folder and index this run read or wrote (OwnFolder.h), and whether another folder found
+    // at the path was said in the log.
+    OwnFolder own_;
+    bool otherFolderSaid_ = false;
     static constexpr double folderRecheckInterval = 1.0;
     // False when the folder came to be usable only after load with an index this run must not
     // replace: the offsets that go with that index are left as they are too.
@@ -413,6 +430,8 @@ private:
     SerialQueue::Handle retry_;
     // The moment of the start under way while it is not yet on the disk.
     std::optional<Date> startDue_;
+    // The moment kept was last written in place: the disk had no room for a new file.
+    bool startInPlace_ = false;
     void notSaved(Due file);
     void saved(Due file);
     void saveAgain();

@@ -52,35 +52,49 @@ void Store::setFolderClaim(std::function<bool(const QString& root)> claim) {
     folderClaim().claim = std::move(claim);
 }
 
+namespace {
+
+// Whether this process may keep the folder at `root` now (a shell claims its lock first).
+bool claimFolder(const QString& root) {
+    const std::lock_guard lock(folderClaim().mutex);
+    return !folderClaim().claim || folderClaim().claim(root);
+}
+
+} // namespace
+
 void Store::checkFolder() {
     // A folder that cannot be used is said once, by the shell, where it is opened; no file is
     // tried in it meanwhile, each to say the same.
     unusable_ = unusableFolder(rootPath_);
-    if (unusable_) {
-        folderCheckedAt_ = clock();
-    }
+    folderCheckedAt_ = clock();
+    // The folder this run reads, when there is one to read (read-only, it is still this one).
+    own_.takeFolder(rootPath_);
 }
 
 bool Store::folderUsable(bool now) {
-    if (!unusable_) {
-        return true;
-    }
-    // The store's clock set back counts as time gone by.
+    // The store's clock set back counts as time gone by: a look is never put off by it.
     const Date at = clock();
-    if (!now && folderCheckedAt_ && at.since(*folderCheckedAt_) >= 0 &&
-        at.since(*folderCheckedAt_) < folderRecheckInterval) {
-        return false;
+    const double since = folderCheckedAt_ ? at.since(*folderCheckedAt_) : folderRecheckInterval;
+    if (!now && since >= 0 && since < folderRecheckInterval) {
+        return !unusable_;
     }
     folderCheckedAt_ = at;
+    if (!unusable_) {
+        return stillOwn();
+    }
     if (auto problem = unusableFolder(rootPath_)) {
         unusable_ = std::move(problem);
         return false;
     }
-    {
-        const std::lock_guard lock(folderClaim().mutex);
-        if (folderClaim().claim && !folderClaim().claim(rootPath_)) {
-            return false;
-        }
+    // Another folder in the place of this run's (a file system mounted over it) stays unused
+    // until this run's is back; its lock is held meanwhile, so that no second shelf starts there
+    // and takes for its own what it finds.
+    if (own_.look(rootPath_, rootPath_ + u'/' + indexName) == OwnFolder::Look::otherFolder) {
+        claimFolder(rootPath_);
+        return false;
+    }
+    if (!claimFolder(rootPath_)) {
+        return false;
     }
     unusable_.reset();
     qCInfo(lcStore, "support folder %s can be written again: what this run holds is saved there",
@@ -91,15 +105,14 @@ bool Store::folderUsable(bool now) {
     AtomicFile::makeOwnFolder(thumbsDir_, 0700);
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
-    // An index found missing at load that stands there now was written by another process
-    // meanwhile; one that could not be read at load is no more ours to replace now.
-    const QString index = rootPath_ + u'/' + indexName;
-    if (indexWritable_ && isFirstRun_ && !indexSetAside_ && FileStat::exists(index)) {
-        qCCritical(lcStore,
-                   "%s appeared while the support folder could not be used: left in "
-                   "place, not replaced during this run",
-                   qUtf8Printable(index));
-        indexWritable_ = false;
+    // A folder that could not be found at load is this run's from now on, with no index: one that
+    // stands there now was written by another process meanwhile, and one that could not be read
+    // at load is no more ours to replace now.
+    if (!own_.hasFolder()) {
+        own_.takeFolder(rootPath_);
+    }
+    if (!stillOwn()) {
+        return false;
     }
     if (!indexWritable_) {
         offsetsWritable_ = false;
@@ -118,6 +131,53 @@ bool Store::folderUsable(bool now) {
         writeStart();
     }
     return true;
+}
+
+bool Store::stillOwn() {
+    switch (own_.look(rootPath_, rootPath_ + u'/' + indexName)) {
+    case OwnFolder::Look::own:
+        return true;
+    case OwnFolder::Look::otherIndex:
+        leaveIndex();
+        return true;
+    case OwnFolder::Look::otherFolder:
+        leaveFolder();
+        return false;
+    }
+    return false;
+}
+
+void Store::leaveIndex() {
+    if (indexWritable_) {
+        qCCritical(lcStore,
+                   "%s is not the index this run read or wrote: left in place, not replaced "
+                   "during this run, and no file it may name is removed",
+                   qUtf8Printable(rootPath_ + u'/' + indexName));
+        indexWritable_ = false;
+    }
+    // Its transcript positions go with it; the files of items this run removed may be its items'.
+    offsetsWritable_ = false;
+    doomedFiles_.clear();
+    removing_.clear();
+    sweep_.reset();
+}
+
+void Store::leaveFolder() {
+    unusable_ = Error{QStringLiteral("Store"), 1,
+                      QStringLiteral("not the support folder this shelf read at its start")};
+    if (!std::exchange(otherFolderSaid_, true)) {
+        qCCritical(lcStore,
+                   "support folder %s is not the folder this shelf read at its start (a file "
+                   "system mounted over it, or another folder put in its place): nothing is "
+                   "saved or removed there and its index is left as it is; what comes meanwhile "
+                   "waits for the folder this shelf read. Start the shelf again to use this one",
+                   qUtf8Printable(rootPath_));
+    }
+    claimFolder(rootPath_);
+}
+
+bool Store::mayRemove() {
+    return folderUsable(true) && indexWritable_;
 }
 
 } // namespace ostrel

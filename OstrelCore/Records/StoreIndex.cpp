@@ -185,6 +185,8 @@ void Store::load() {
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
 
     loadIndex();
+    // What stands at the index's name now is the one this run read, or kept the bytes of.
+    own_.takeIndex(rootPath_ + u'/' + indexName);
     loadOffsets();
     loadUnfinishedStart();
     launchedAt_ = now_();

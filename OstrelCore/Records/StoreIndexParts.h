@@ -35,8 +35,9 @@ inline constexpr qint64 unfinishedStartLimit = 4096;
 // Says in the log that `label` ("index", "offsets", "start") was not written, and why.
 void logNotSaved(const QString& label, const Error& error);
 
-// Writes the index text at `path`; a failure is logged and answered false.
-bool writeIndexText(const QByteArray& json, const QString& path);
+// Writes the index text at `path`; a failure is logged and answered false. `written` says which
+// file the index now is.
+bool writeIndexText(const QByteArray& json, const QString& path, FileIdentity* written = nullptr);
 
 // The name under which the bytes of an index from which reading dropped something are kept
 // aside in the support folder.

@@ -29,8 +29,10 @@ void storeIndexParts::logNotSaved(const QString& label, const Error& error) {
                qUtf8Printable(Error::describe(error)), qUtf8Printable(error.domain), error.code);
 }
 
-bool storeIndexParts::writeIndexText(const QByteArray& json, const QString& path) {
-    if (const auto error = AtomicFile::write(path, json)) {
+bool storeIndexParts::writeIndexText(const QByteArray& json, const QString& path,
+                                     FileIdentity* written) {
+    if (const auto error =
+            AtomicFile::write(path, json, 0600, AtomicFile::Links::setAside, written)) {
         logNotSaved(QStringLiteral("index"), *error);
         return false;
     }
@@ -173,8 +175,11 @@ void Store::saveOffsets() {
     if (!offsetsWritable_) {
         return;
     }
-    if (!folderUsable(false)) {
+    if (!folderUsable(true)) {
         offsetsDirty_ = true; // written once the folder can be
+        return;
+    }
+    if (!offsetsWritable_) {
         return;
     }
     if (writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName)) {
@@ -266,20 +271,25 @@ void Store::save() {
     if (!indexWritable_) {
         return;
     }
-    if (!folderUsable(false)) {
+    if (!folderUsable(true)) {
         indexDirty_ = true; // written once the folder can be
+        return;
+    }
+    if (!indexWritable_) {
         return;
     }
     // The files the index names reach the disk before the index does; when they cannot, this
     // index is not written and is tried again later.
     const qint64 journal = journalSize_;
+    FileIdentity written;
     if (!commitFiles() ||
         !writeIndexText(
             storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
-            rootPath_ + u'/' + indexName)) {
+            rootPath_ + u'/' + indexName, &written)) {
         indexNotSaved();
         return;
     }
+    own_.wrote(written);
     saved(dueIndex);
     removeDoomedFiles();
     dropJournal(journal);
@@ -320,11 +330,17 @@ struct Store::IndexWrite {
     bool afterStart = false;
     // The bytes of the capture journal whose items it holds.
     qint64 journal = 0;
+    // The support folder and the index the store knew as its own; `root` the folder's path.
+    OwnFolder own;
+    QString root;
 
     std::mutex lock;
     bool ran = false;
     Unsynced left;
     bool written = false;
+    // What the folder was found to be right before the write; the file written.
+    OwnFolder::Look found = OwnFolder::Look::own;
+    FileIdentity index;
 
     // True once run() has ended; never waits for it.
     bool hasRun() {
@@ -339,9 +355,12 @@ struct Store::IndexWrite {
         }
         ran = true;
         left = syncFiles(files, folders, syncers.get());
-        if (left.isEmpty()) {
+        // Looked at here, right before the write: the queue's look may be seconds old by now.
+        found = own.look(root, path);
+        if (left.isEmpty() && found == OwnFolder::Look::own) {
             written = writeIndexText(
-                storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path);
+                storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path,
+                &index);
         }
         // The names of the files synced are the writer's own and go here.
         files = {};
@@ -388,8 +407,11 @@ void Store::saveInBackground() {
     if (!indexWritable_) {
         return;
     }
-    if (!folderUsable(false)) {
+    if (!folderUsable(true)) {
         indexDirty_ = true;
+        return;
+    }
+    if (!indexWritable_) {
         return;
     }
     auto write = std::make_shared<IndexWrite>();
@@ -405,6 +427,8 @@ void Store::saveInBackground() {
     write->offsets = offsets_;
     write->afterStart = startFinished_;
     write->journal = journalSize_;
+    write->own = own_;
+    write->root = rootPath_;
     unsyncedFiles_.clear();
     unsyncedFolders_.clear();
     doomedWriting_ = std::exchange(doomedFiles_, {});
@@ -440,9 +464,16 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
         unsyncedFolders_.unite(
             QSet<QString>(write->left.folders.begin(), write->left.folders.end()));
         doomedFiles_.unite(doomed);
-        indexNotSaved();
+        if (write->found == OwnFolder::Look::own) {
+            indexNotSaved();
+        } else if (!stillOwn()) {
+            indexDirty_ = true; // written once the folder this run read is back
+        } else if (indexWritable_) {
+            indexNotSaved(); // the path leads to it again already
+        }
         return;
     }
+    own_.wrote(write->index);
     saved(dueIndex);
     // Files doomed since the write began, or spared meanwhile, are not this index's to remove.
     const QSet<QString> later = std::exchange(doomedFiles_, doomed);

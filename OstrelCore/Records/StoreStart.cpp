@@ -1,21 +1,60 @@
 // The moment a start began, or the oldest capture held for want of room if that is earlier, kept on
-// disk until all that start took, and all that was held, is in the index.
+// disk until all that start took, and all that was held, is in the index. The file is never
+// removed: it says "no moment" in the room it keeps, so that a disk that fills up later still
+// takes a moment, written over it in place.
 #include "OstrelCore/Records/JsonWriter.h"
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Log.h"
 
-#include <QFile>
-
-#include <cerrno>
 #include <cmath>
-#include <unistd.h>
 #include <utility>
+#include <variant>
 
 namespace ostrel {
 
 using namespace storeIndexParts;
+
+namespace {
+
+// The moment's file is this long whatever it says: a moment never needs more room than the file
+// already holds. A moment's text is at most 38 bytes.
+constexpr qsizetype startRoom = 64;
+
+// The moment, or none ("{}", which every version reads as no moment), and spaces after it, which
+// JSON reads as nothing.
+QByteArray startText(const std::optional<Date>& at) {
+    JsonWriter out;
+    out.beginObject();
+    if (at) {
+        out.key(u"startedAt");
+        out.date(*at);
+    }
+    out.endObject();
+    QByteArray text = out.take();
+    if (text.size() < startRoom) {
+        text.append(QByteArray(startRoom - text.size(), ' '));
+    }
+    return text;
+}
+
+enum class Written { newFile, inPlace };
+
+// As a new file put in place when there is room for one, else over the one kept in place.
+std::variant<Written, Error> writeStartFile(const QString& path, const std::optional<Date>& at) {
+    const QByteArray text = startText(at);
+    const auto error = AtomicFile::write(path, text);
+    if (!error) {
+        return Written::newFile;
+    }
+    if (!AtomicFile::overwrite(path, text, ' ')) {
+        return Written::inPlace;
+    }
+    return *error;
+}
+
+} // namespace
 
 void Store::loadUnfinishedStart() {
     // Whatever does not read is no unfinished pass: this start's own moment replaces it.
@@ -77,12 +116,10 @@ void Store::holdFrom(std::optional<Date> oldest) {
 }
 
 void Store::writeStart(bool quiet) {
-    JsonWriter out;
-    out.beginObject();
-    out.key(u"startedAt");
-    out.date(*startDue_);
-    out.endObject();
-    if (const auto error = AtomicFile::write(rootPath_ + u'/' + unfinishedStartName, out.take())) {
+    // A probe writes the moment kept in place again, as a new file.
+    const std::optional<Date> at = startDue_ ? startDue_ : startKept_;
+    const auto written = writeStartFile(rootPath_ + u'/' + unfinishedStartName, at);
+    if (const Error* error = std::get_if<Error>(&written)) {
         // Without it a kill loses what the pass was yet to take: it is tried again.
         if (!quiet) {
             logNotSaved(QStringLiteral("start"), *error);
@@ -91,15 +128,23 @@ void Store::writeStart(bool quiet) {
         probeStart();
         return;
     }
-    startKept_ = std::exchange(startDue_, std::nullopt);
+    startKept_ = at;
+    startDue_.reset();
+    startInPlace_ = std::get<Written>(written) == Written::inPlace;
+    if (startInPlace_) {
+        // Kept, but the disk has no room for a new file: nothing held can go through yet.
+        due_ &= ~unsigned(dueStart);
+        probeStart();
+        return;
+    }
     saved(dueStart);
 }
 
 void Store::probeStart() {
-    // While captures wait for room the moment is tried every few seconds, without a word (the
-    // other files wait longer: each attempt at the index costs its whole encoding). It is small,
-    // and what a kill would lose them without; once it goes through there is room, and the
-    // captures are woken.
+    // While captures wait for room the moment is tried every few seconds as a new file, without a
+    // word (the other files wait longer: each attempt at the index costs its whole encoding). It
+    // is small, and what a kill would lose them without; once a new file goes through there is
+    // room, and the captures are woken.
     if (!heldFrom_ || !autosave_ || startProbe_.isValid() || unusable_) {
         return;
     }
@@ -109,7 +154,7 @@ void Store::probeStart() {
             return;
         }
         self->startProbe_ = {};
-        if (self->startDue_) {
+        if (self->startDue_ || self->startInPlace_) {
             self->writeStart(true);
         }
     });
@@ -145,12 +190,14 @@ void Store::clearStart() {
         return;
     }
     const QString path = rootPath_ + u'/' + unfinishedStartName;
-    if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) {
+    const auto written = writeStartFile(path, std::nullopt);
+    if (const Error* error = std::get_if<Error>(&written)) {
         // Kept, it costs the next start a longer look back, nothing else.
-        qCWarning(lcStore, "%s not removed: %s", qUtf8Printable(path),
-                  qUtf8Printable(Error::describe(Error::fromErrno())));
+        qCWarning(lcStore, "%s not cleared: %s", qUtf8Printable(path),
+                  qUtf8Printable(Error::describe(*error)));
         return;
     }
     startKept_.reset();
+    startInPlace_ = false;
 }
 } // namespace ostrel

@@ -127,6 +127,10 @@ QStringList Store::removingNames() const {
 }
 
 void Store::removeDoomedFiles() {
+    if (!mayRemove()) {
+        doomedFiles_.clear(); // left where they are
+        return;
+    }
     qsizetype looked = 0;
     for (auto it = doomedFiles_.cbegin(); it != doomedFiles_.cend(); ++it) {
         const QString& path = *it;
@@ -279,8 +283,9 @@ struct Store::Sweep {
 };
 
 void Store::sweepOrphans() {
-    // A folder that cannot be written has nothing removed from it, leftovers included.
-    if (sweep_ || unusable_) {
+    // A folder that cannot be written has nothing removed from it, leftovers included; nor has
+    // another than the one this run read.
+    if (sweep_ || !folderUsable(true)) {
         return;
     }
     auto sweep = std::make_shared<Sweep>();
@@ -331,6 +336,11 @@ void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
     sweep->items = {};
     sweep->hiddenItems = {};
     if (sweep_ != sweep) {
+        return;
+    }
+    // Looked at before each step: nothing goes from another folder, nor beside another index.
+    if (!folderUsable(true) || sweep_ != sweep) {
+        endSweep(sweep);
         return;
     }
     const int left = halted() ? -1 : sweepNames(*sweep, true);

@@ -358,7 +358,11 @@ bool XServer::startApp(const QString& binary, const QStringList& arguments,
     app_ = std::make_unique<QProcess>();
     app_->setProcessEnvironment(env);
     app_->setProcessChannelMode(QProcess::MergedChannels);
-    app_->start(binary, arguments);
+    if (launcher.isEmpty()) {
+        app_->start(binary, arguments);
+    } else {
+        app_->start(launcher.first(), launcher.mid(1) + QStringList{binary} + arguments);
+    }
     return app_->waitForStarted(10000);
 }
 

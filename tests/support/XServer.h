@@ -76,6 +76,9 @@ public:
     // The user started the application before: startApp stores that the welcome window and the
     // missing-projects notice were shown, so neither covers the screen. False for a first run.
     bool greeted = true;
+    // A program and its arguments that start the application in turn, in its own process
+    // (`nsenter` into a mount namespace); none starts it directly.
+    QStringList launcher;
     qint64 appPid() const;
     // Everything the application wrote to stderr so far.
     QString appLog();

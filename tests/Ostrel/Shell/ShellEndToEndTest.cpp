@@ -1,7 +1,9 @@
 // The real binary on a private X server: the first-run greeting, a second launch, one shelf per
 // support folder, autostart, and the X server going away.
 #include "OstrelCore/Display/DisplayLayout.h"
+#include "OstrelCore/Records/Store.h"
 #include "Platform/AutostartEntry.h"
+#include "support/MountNamespace.h"
 #include "support/NoisePicture.h"
 #include "support/SavedIndex.h"
 #include "support/Wait.h"
@@ -276,6 +278,83 @@ TEST(ShellEndToEnd, ASupportFolderThatCameToBeUsableIsLeftToTheShelfThatKeepsIt)
     EXPECT_TRUE(x.appLog().contains(" is kept by the shelf on display " + other.display()))
         << x.appLog().toStdString();
     EXPECT_EQ(storedItems(x), 0);
+}
+
+// A support folder on a drive mounted after the shelf started, holding the folder of another
+// time (312 items): the shelf neither replaces its index nor removes any of its files, keeps it
+// from a second shelf started on another display, and says so once. Once the drive goes, what
+// came meanwhile is saved in the shelf's own folder.
+TEST(ShellEndToEnd, ADriveMountedOverTheSupportFolderKeepsItsIndexAndFiles) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    XServer x;
+    XServer other;
+    ASSERT_TRUE(x.ok() && other.ok()) << x.error().toStdString();
+    const QString drive = x.home().file("drive");
+    QDir().mkpath(drive);
+    QProcessEnvironment onDrive;
+    onDrive.insert("OSTREL_SUPPORT_DIR", drive + "/Ostrel");
+    x.launcher = space.launcher();
+    other.launcher = space.launcher();
+    ASSERT_TRUE(started(x, onDrive)) << x.appLog().toStdString();
+
+    ASSERT_TRUE(space.mountTmpfs(drive, "size=16m"));
+    const QString found = space.inside(drive + "/Ostrel");
+    {
+        const auto earlier = Store::make(QUrl::fromLocalFile(found), &Date::now);
+        for (int i = 0; i < 312; ++i) {
+            ShelfItem item;
+            item.id = QStringLiteral("earlier%1").arg(i);
+            item.kind = ShelfItemKind::image;
+            item.title = item.id;
+            item.sessionID = QStringLiteral("s1");
+            item.createdAt = Date::now();
+            item.fileURL = std::get<QUrl>(earlier->copyIn(item.id.toUtf8(), item.id, "png"));
+            earlier->writeThumbnail(item.id, "thumbnail");
+            earlier->upsert(item);
+        }
+        earlier->flush();
+    }
+    const auto readFound = [&] {
+        QFile file(found + "/index.json");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto files = [&] {
+        return QDir(found + "/items").entryList(QDir::Files).size() +
+               QDir(found + "/thumbs").entryList(QDir::Files).size();
+    };
+    const QByteArray index = readFound();
+    ASSERT_EQ(files(), 624);
+
+    pump(1.1); // the folder is looked at again once a second at most
+    ASSERT_TRUE(noisePicture(200, 150, 6).save(x.scratchpad() + "/during.png"));
+    ASSERT_TRUE(waitUntil([&] { return captures(x) > 0 || x.appLog().contains("copy into"); }, 30))
+        << x.appLog().toStdString();
+    pump(3); // an index write would have come by now
+    EXPECT_EQ(QJsonDocument::fromJson(readFound()).object().value("items").toArray().size(), 312);
+    EXPECT_TRUE(readFound() == index);
+    EXPECT_EQ(files(), 624);
+    ASSERT_TRUE(other.startApp(OSTREL_BINARY, {}, onDrive));
+    waitUntil([&] { return other.app()->state() == QProcess::NotRunning; }, 10);
+    EXPECT_EQ(other.stopApp(), 1) << other.appLog().toStdString();
+    EXPECT_TRUE(other.appLog().contains("the shelf already runs on display " + x.display()))
+        << other.appLog().toStdString();
+
+    ASSERT_TRUE(space.unmount(drive));
+    pump(1.1);
+    ASSERT_TRUE(noisePicture(200, 150, 7).save(x.scratchpad() + "/after.png"));
+    const auto saved = [&] {
+        return QJsonDocument::fromJson(x.home().read("drive/Ostrel/index.json"))
+            .object()
+            .value("items")
+            .toArray()
+            .size();
+    };
+    EXPECT_TRUE(waitUntil([&] { return saved() == 2; }, 30)) << x.appLog().toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+    EXPECT_EQ(x.appLog().count("is not the folder this shelf read"), 1) << x.appLog().toStdString();
 }
 
 // A capture waits 2 s for the index to be written: the X server goes well before that.

@@ -1,6 +1,7 @@
 #include "Ostrel/Shell/SupportFolderLock.h"
 #include "support/AsUser.h"
 #include "support/LogCapture.h"
+#include "support/MountNamespace.h"
 #include "support/TempDir.h"
 
 #include <QProcess>
@@ -412,6 +413,36 @@ TEST(SupportFolderLock, AFolderOnAReadOnlyFileSystemIsSaidToBeOne) {
 }
 
 // A home folder shared between machines: the holder is named with its machine.
+// A file system mounted over the held folder puts another at its path: the claim asked for again
+// takes that one's lock (or claim file) too, so that no second shelf starts there, and once the
+// mount goes the first folder is held as it was.
+TEST(SupportFolderLock, AFolderMountedOverTheHeldOneIsClaimedTooAndTheFirstIsKept) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    TempDir dir;
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive);
+    const QString folder = space.inside(drive + "/Ostrel");
+    for (const SupportFolderLock::LockCall lockCall :
+         {SupportFolderLock::LockCall{}, &noLocks<ENOLCK>}) {
+        SCOPED_TRACE(lockCall == nullptr ? "locks" : "claim files");
+        SupportFolderLock lock(folder, lockCall);
+        ASSERT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+        ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
+        EXPECT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+        SupportFolderLock second(folder, lockCall);
+        EXPECT_EQ(second.claim(":9"), SupportFolderLock::Claim::taken);
+        EXPECT_EQ(second.holder(), ":7");
+
+        ASSERT_TRUE(space.unmount(drive));
+        EXPECT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+        SupportFolderLock third(folder, lockCall);
+        EXPECT_EQ(third.claim(":9"), SupportFolderLock::Claim::taken);
+    }
+}
+
 TEST(SupportFolderLock, AHolderOnAnotherMachineIsNamedWithIt) {
     TempDir dir;
     const QString folder = dir.file("Ostrel");

@@ -158,6 +158,13 @@ protected:
         return QJsonDocument::fromJson(file.readAll()).object();
     }
 
+    // The moment the support folder keeps for the next start to look back from, if any.
+    std::optional<Date> moment() const {
+        QFile file(support + "/unfinished-start.json");
+        return file.open(QIODevice::ReadOnly) ? Store::decodeUnfinishedStart(file.readAll())
+                                              : std::nullopt;
+    }
+
     QStringList indexSources() const {
         QStringList out;
         for (const QJsonValue& item : index().value("items").toArray()) {

@@ -2,6 +2,7 @@
 #include "EngineFixture.h"
 #include "Platform/FileStat.h"
 #include "support/FileSizeLimit.h"
+#include "support/MountNamespace.h"
 
 #include <optional>
 
@@ -184,12 +185,30 @@ TEST_F(EngineCapture, CapturesHeldForWantOfRoomComeInOnceTheStoreWritesAFileAgai
     engine->queue()->sync([&] { engine->store()->save(); });
     EXPECT_TRUE(waitForItem(real(shot), 3.0));
     EXPECT_TRUE(waitUntil([&] { return last().items.size() == 2; }, 3.0));
+
+    // A transcript line held alone is woken by a write of the store as well.
+    ASSERT_TRUE(waitUntil([&] { return !moment(); }));
+    BlockedItems again(support);
+    lines::append(transcript, {screenshotLine(c, 74)});
+    ASSERT_TRUE(waitUntil([&] { return moment().has_value(); }));
+    again.release();
+    engine->queue()->sync([&] { engine->store()->save(); });
+    EXPECT_TRUE(waitUntil([&] { return last().items.size() == 3; }, 3.0));
 }
 
-// A browser screenshot that arrived while the disk was full, taken by no run before a quit, is
-// taken by the next start however long after it comes; then no moment is kept.
+// A browser screenshot that arrived while the disk was wholly full, taken by no run before a kill
+// or a quit, is taken by the next start however long after it comes; then no moment is kept. The
+// moment goes into the room its file keeps as soon as the screenshot is held. (Where no file
+// system can be mounted, a limit on the size of files stands in for the full disk.)
 TEST_F(EngineCapture, AScreenshotHeldForWantOfRoomIsTakenByTheStartAfterAQuit) {
     timing.retryInterval = 60;
+    const MountNamespace space;
+    if (space.ok()) {
+        QDir().mkpath(tmp.file("small"));
+        ASSERT_TRUE(space.mountTmpfs(tmp.file("small"), "size=1m"));
+        support = space.inside(tmp.file("small/support"));
+        env.insert("OSTREL_SUPPORT_DIR", support);
+    }
     const QString folder = temp + "/claude-chrome-screenshots-h";
     const QString shot = folder + "/screenshot-held.jpg";
     write(tmp.file("held.jpg"), TestImages::jpeg(80, 60, std::nullopt, 74));
@@ -197,33 +216,82 @@ TEST_F(EngineCapture, AScreenshotHeldForWantOfRoomIsTakenByTheStartAfterAQuit) {
     QDir().mkpath(folder);
     engine = start(config());
     ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
-    const auto moment = [&] {
-        QFile file(support + "/unfinished-start.json");
-        return file.open(QIODevice::ReadOnly) ? Store::decodeUnfinishedStart(file.readAll())
-                                              : std::nullopt;
-    };
     ASSERT_TRUE(waitUntil([&] { return !moment(); }));
     {
-        // No room for a copy or the index; the moment's few bytes still go.
-        const test::FileSizeLimit full(64);
+        // No room for a copy or the index, nor for a new file where the disk is full.
+        std::optional<test::FileSizeLimit> limit;
+        if (space.ok()) {
+            QFile filler(support + "/filler");
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(65536, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+        } else {
+            limit.emplace(64);
+        }
         ASSERT_TRUE(QDir().rename(tmp.file("held.jpg"), shot));
         const Date modified = FileStat::stat(shot)->modified;
         ASSERT_TRUE(waitUntil([&] { return moment() && *moment() <= modified; }));
         engine->stop();
     }
     engine.reset();
+    QFile::remove(support + "/filler");
 
     engine = start(config(), false);
     EXPECT_TRUE(waitForItem(real(shot)));
     EXPECT_TRUE(waitUntil([&] { return !moment(); }));
 }
 
+// Once a capture held for want of room has gone through and an index holding it is written, the
+// moment kept for it goes: later starts look back over their recent window only.
+TEST_F(EngineCapture, TheMomentKeptForAHeldCaptureGoesOnceTheIndexHoldsIt) {
+    timing.retryInterval = 60; // the timer stays out of it
+    const QString shot = temp + "/claude-chrome-screenshots-g/screenshot-g.jpg";
+    QDir().mkpath(QFileInfo(shot).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !moment(); }));
+    BlockedItems blocked(support);
+    write(shot, TestImages::jpeg(80, 60, std::nullopt, 75));
+    ASSERT_TRUE(waitUntil([&] { return moment().has_value(); }));
+    blocked.release();
+    engine->queue()->sync([&] { engine->store()->save(); });
+    ASSERT_TRUE(waitForItem(real(shot)));
+    EXPECT_TRUE(waitUntil([&] { return !moment(); }));
+}
+
+// An engine started again (its folders changed) while a capture is held keeps the moment kept for
+// it, never one of its own later start: the capture, older than the recent window, is still
+// taken by the start after that engine's quit.
+TEST_F(EngineCapture, AnEngineStartedAgainWhileACaptureIsHeldKeepsItsMoment) {
+    timing.retryInterval = 60;
+    const QString shot = temp + "/claude-chrome-screenshots-r/screenshot-r.jpg";
+    QDir().mkpath(QFileInfo(shot).absolutePath());
+    write(tmp.file("held.jpg"), TestImages::jpeg(80, 60, std::nullopt, 76));
+    age(tmp.file("held.jpg"), 1200);
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !moment(); }));
+    BlockedItems blocked(support);
+    ASSERT_TRUE(QDir().rename(tmp.file("held.jpg"), shot));
+    ASSERT_TRUE(waitUntil([&] { return moment().has_value(); }));
+    const std::optional<Date> kept = moment();
+    engine->stop();
+    blocked.release();
+
+    // Blocked again once the new store has its folders: a file in their place at load is set
+    // aside.
+    std::optional<BlockedItems> again;
+    auto c = config();
+    c.watchedFolders = {tmp.file("docs")};
+    engine = start(c, true, [&](Engine&) { again.emplace(support); });
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    EXPECT_EQ(moment(), kept);
+}
+
 TEST_F(EngineCapture, ATranscriptLineHeldForWantOfRoomIsReadByAStartLongAfterAQuit) {
     lines::Context c;
     const QString transcript = openSession(c, projects, "s8");
     engine = start(config());
-    ASSERT_TRUE(waitUntil(
-        [&] { return !snapshots.empty() && !QFile::exists(support + "/unfinished-start.json"); }));
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !moment(); }));
     BlockedItems blocked(support);
     const QByteArray firstLine = lines::prompt(c, "one", "p-8");
     lines::append(transcript, {firstLine, screenshotLine(c, 82)});

@@ -154,6 +154,8 @@ TEST_F(TranscriptSetTest, HoldsTheLineOfAFailedCaptureForADayAtMost) {
     };
     set.read(path, now, failing);
     set.read(path, now.adding(3600), failing);
+    // A read stopped before it hands anything over tries nothing again: the line stays held.
+    set.read(path, now.adding(7200), failing, [] { return true; });
     EXPECT_EQ(offered, 2);
     EXPECT_EQ(store->offsets().value(path), quint64(first.size() + 1));
     EXPECT_EQ(set.waiting(), QStringList{path});

@@ -2,6 +2,7 @@
 #include "StoreFilesFixture.h"
 #include "support/AsUser.h"
 #include "support/LogCapture.h"
+#include "support/MountNamespace.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -95,14 +96,17 @@ TEST_F(StoreFiles, AFolderTheUserNamedKeepsItsModesAndOurFilesStayPrivate) {
 }
 
 // A support folder that cannot be written at load is looked at again before a copy (not more
-// than once a second) and at the stop. Once it can be written the run goes on as any other, and
-// what it held meanwhile (a hide) reaches the index; an index it could not read at load, or one
-// that appeared meanwhile, stays as it was, with its offsets.
+// than once a second, by a clock that going back never holds up) and at the stop. Once it can be
+// written the run goes on as any other: the moment its start began goes there at once, and what
+// it held meanwhile (a hide) reaches the index; an index it could not read at load, or one that
+// appeared meanwhile, stays as it was, with its offsets.
 TEST_F(StoreFiles, AFolderThatCouldNotBeWrittenAtLoadIsUsedOnceItCanBe) {
     const QByteArray folder = QFile::encodeName(path(""));
     const auto hiddenOnDisk = [&] { return test::parseObject(read("index.json")).value("hidden"); };
-    for (const bool byCopy : {true, false}) {
-        SCOPED_TRACE(byCopy ? "found by a copy" : "found at the stop");
+    // Found by a copy a second after the last look, by one after the clock was set back an hour,
+    // or at the stop.
+    for (const double later : {1.0, -3600.0, 0.0}) {
+        SCOPED_TRACE(later);
         {
             auto earlier = open();
             earlier->upsert(makeItem("a", 1));
@@ -112,14 +116,16 @@ TEST_F(StoreFiles, AFolderThatCouldNotBeWrittenAtLoadIsUsedOnceItCanBe) {
         const test::ModesApply modes;
         const test::LogCapture log;
         auto store = open();
+        store->beginStart(Date(900));
         store->hide("a");
         queue->advance(2.1);
         ::chmod(folder.constData(), 0700);
         // Within a second of the last look, no other is taken.
         EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes", "b", "png")));
-        if (byCopy) {
-            clock += 1;
+        if (later != 0) {
+            clock += later;
             EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyIn("bytes", "b", "png")));
+            EXPECT_EQ(Store::decodeUnfinishedStart(read("unfinished-start.json")), Date(900));
             queue->advance(2.1);
         } else {
             store->flush();
@@ -128,6 +134,7 @@ TEST_F(StoreFiles, AFolderThatCouldNotBeWrittenAtLoadIsUsedOnceItCanBe) {
         EXPECT_EQ(log.matching("can be written again").size(), 1);
         store->flush();
         QDir(path("")).removeRecursively();
+        clock = 1000;
     }
 
     // Not readable at load, or written by another process while this one could not look.
@@ -215,4 +222,117 @@ TEST_F(StoreFiles, AFolderOnAReadOnlyFileSystemIsNotTriedUntilItTakesWrites) {
     EXPECT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not unusable, 2: a copy tried, 4: said or retried, "
                                          "8: not written once writable";
+}
+
+// An index put at the index's name by another hand (a backup put back, a second shelf that runs
+// unguarded) is not this run's: it is never replaced, the offsets that go with it neither, and no
+// file it may name is removed; said once. Looked at by the writer too, right before it writes.
+TEST_F(StoreFiles, AnIndexThisRunNeitherReadNorWroteIsNeverReplaced) {
+    for (const bool onWriter : {false, true}) {
+        SCOPED_TRACE(onWriter ? "on the writer" : "on the queue");
+        QString copy;
+        {
+            auto earlier = open();
+            copy = withCopy(*earlier, "a");
+            earlier->flush();
+        }
+        auto store = open();
+        const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+        if (onWriter) {
+            store->setWriter(writer);
+        }
+        const test::LogCapture log;
+        const auto putBack = [&] {
+            dir.write("support/index.json.kept", "put back");
+            QFile::remove(path("index.json"));
+            QFile::rename(path("index.json.kept"), path("index.json"));
+        };
+        store->deleteItems({"a"});
+        store->setOffset(10, "/t.jsonl");
+        if (!onWriter) {
+            putBack();
+        }
+        queue->advance(2.1);
+        if (onWriter) {
+            putBack(); // after the queue looked, before the writer writes
+            writer->runUntilIdle();
+            queue->runUntilIdle();
+        }
+        queue->advance(3);
+        store->flush();
+        EXPECT_EQ(read("index.json"), "put back");
+        EXPECT_EQ(read("offsets.json"), "{}");
+        EXPECT_TRUE(QFile::exists(copy));
+        EXPECT_EQ(log.matching("is not the index this run read or wrote").size(), 1);
+        QDir(path("")).removeRecursively();
+    }
+}
+
+// A file system mounted over the support folder after load (a late drive, a network share) puts
+// another folder, with an index of its own, at the folder's path: nothing of this run is copied,
+// written or removed there (not even the files an index written just before was to let go), its
+// lock is claimed, and it is said once. Once the mount goes, the run saves in its own folder again
+// what it held meanwhile.
+TEST_F(StoreFiles, AFolderMountedOverTheOneReadTakesNothingOfThisRunUntilItGoes) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive);
+    const QString support = space.inside(drive + "/support");
+    const auto index = [&] {
+        QFile file(support + "/index.json");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto store = Store::make(
+        QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    withCopy(*store, "a");
+    store->flush();
+    // An index without "a" is written; the drive comes before its copy goes.
+    store->deleteItems({"a"});
+    queue->advance(2.1);
+    writer->runUntilIdle();
+
+    ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
+    QDir().mkpath(support + "/items");
+    for (const QString name : {"index.json", "items/a.png", "items/d.png"}) {
+        QFile file(support + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("the drive's");
+    }
+    QStringList claims;
+    Store::setFolderClaim([&claims](const QString& root) {
+        claims.append(root);
+        return true;
+    });
+    const auto noClaim = qScopeGuard([] { Store::setFolderClaim({}); });
+    const test::LogCapture log;
+    queue->runUntilIdle();
+    store->setOffset(10, "/t.jsonl");
+    clock += 1;
+    EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes of b", "b", "png")));
+    store->upsert(makeItem("b", 1));
+    queue->advance(5.1);
+    writer->runUntilIdle();
+    queue->runUntilIdle();
+    store->flush();
+    EXPECT_EQ(index(), "the drive's");
+    EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files), (QStringList{"a.png", "d.png"}));
+    EXPECT_FALSE(QFile::exists(support + "/offsets.json"));
+    EXPECT_EQ(log.matching("is not the folder this shelf read").size(), 1);
+    ASSERT_FALSE(claims.isEmpty());
+    EXPECT_EQ(claims.first(), support);
+
+    ASSERT_TRUE(space.unmount(drive));
+    clock += 1;
+    EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyIn("bytes of b", "b", "png")));
+    queue->advance(2.1);
+    writer->runUntilIdle();
+    queue->runUntilIdle();
+    const QJsonArray items = test::parseObject(index()).value("items").toArray();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items.first()["id"].toString(), "b");
 }

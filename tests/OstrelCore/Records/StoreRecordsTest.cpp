@@ -5,6 +5,7 @@
 #include "support/AsUser.h"
 #include "support/ItemIds.h"
 #include "support/LogCapture.h"
+#include "support/MountNamespace.h"
 #include "support/TempDir.h"
 
 #include <QDateTime>
@@ -444,7 +445,9 @@ TEST_F(StoreSaving, AnIndexHeldBackByACopyThatCouldNotBeSyncedIsTriedAgain) {
 TEST_F(StoreSaving, TheStartMomentGoesOnlyWithAnIndexHoldingAllThePassTook) {
     const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
     store->setWriter(writer);
-    const auto kept = [&] { return QFile::exists(path("unfinished-start.json")); };
+    const auto kept = [&] {
+        return Store::decodeUnfinishedStart(dir.read("support/unfinished-start.json")).has_value();
+    };
     const auto writeEnds = [&] {
         writer->runUntilIdle();
         queue->runUntilIdle();
@@ -539,4 +542,71 @@ TEST_F(StoreSaving, HeldCapturesKeepTheMomentUntilNoneIsHeldAndTheIndexHoldsThem
     }
     store->flush();
     EXPECT_EQ(moment(), Date(5));
+    // A start begun again while they are held looks back from them, not from itself.
+    store->beginStart(Date(60));
+    EXPECT_EQ(moment(), Date(5));
+}
+
+// On a disk wholly full, where no new file can be made, the moment still goes into the file kept
+// for it: written over it in place as soon as a capture is held, read by a start after a kill,
+// kept through a quit, and then made to say "no moment" in the same room, never removed. A file
+// an earlier version wrote, shorter, reads, and is written over too.
+TEST_F(StoreSaving, TheMomentIsWrittenInTheRoomItKeepsOnADiskWhollyFull) {
+    const test::MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    QDir().mkpath(dir.file("small"));
+    ASSERT_TRUE(space.mountTmpfs(dir.file("small"), "size=256k"));
+    const QString support = space.inside(dir.file("small/support"));
+    ASSERT_TRUE(QDir().mkpath(support));
+    ::chmod(QFile::encodeName(support).constData(), 0700);
+    QFile file(support + "/unfinished-start.json");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"startedAt":40})");
+    file.close();
+    const auto moment = [&] {
+        QFile kept(support + "/unfinished-start.json");
+        return kept.open(QIODevice::ReadOnly) ? Store::decodeUnfinishedStart(kept.readAll())
+                                              : std::nullopt;
+    };
+    const auto open = [&] {
+        return Store::make(
+            QUrl::fromLocalFile(support), [] { return Date(100); }, queue);
+    };
+    const auto fill = [&] {
+        QFile filler(support + "/filler");
+        filler.open(QIODevice::WriteOnly);
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    };
+    const auto held = open();
+    EXPECT_EQ(held->unfinishedStart(), Date(40));
+    held->beginStart(Date(40));
+    fill();
+    held->holdFrom(Date(30));
+    EXPECT_EQ(moment(), Date(30));
+    EXPECT_EQ(open()->unfinishedStart(), Date(30)); // a start after a kill
+    held->finishStart();
+    held->flush(); // a quit while full
+    EXPECT_EQ(moment(), Date(30));
+
+    // Held on: what is held is woken within a few seconds of the disk taking new files again.
+    int woken = 0;
+    held->setOnWritten([&woken] { ++woken; });
+    held->holdFrom(Date(25));
+    queue->advance(5.1);
+    EXPECT_EQ(woken, 0);
+    QFile::remove(support + "/filler");
+    queue->advance(5.1);
+    EXPECT_GT(woken, 0);
+    held->holdFrom(std::nullopt);
+    held->setNeedsSave();
+    queue->advance(2.1);
+    EXPECT_TRUE(QFile::exists(support + "/index.json"));
+    EXPECT_FALSE(moment());
+    fill();
+    held->holdFrom(Date(20));
+    EXPECT_EQ(moment(), Date(20));
 }
