@@ -17,6 +17,7 @@
 #include "DrawerBench.h"
 #include "Median.h"
 #include "ProcessTimes.h"
+#include "WheelTurns.h"
 
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Records/Store.h"
@@ -46,11 +47,9 @@
 
 #include <csignal>
 #include <poll.h>
-#include <time.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
-#include <xcb/xtest.h>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -262,32 +261,6 @@ private:
     std::map<quint32, quint32> ids_;
 };
 
-// Turns the wheel through XTest from a connection of its own: `perSecond` notches a second, each
-// a press and release of button 5 (toward the end) or 4 (toward the start), each at its due time.
-void turnWheel(const QString& display, double seconds, int perSecond, bool towardEnd) {
-    xcb_connection_t* c = xcb_connect(display.toLatin1().constData(), nullptr);
-    const uint8_t button = towardEnd ? 5 : 4;
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    const long notches = std::lround(seconds * perSecond);
-    for (long i = 1; i <= notches; ++i) {
-        const double at = double(i) / perSecond;
-        timespec next = start;
-        next.tv_sec += time_t(at);
-        next.tv_nsec += long((at - std::floor(at)) * 1e9);
-        if (next.tv_nsec >= 1000000000L) {
-            next.tv_nsec -= 1000000000L;
-            ++next.tv_sec;
-        }
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-        xcb_test_fake_input(c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_test_fake_input(c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_flush(c);
-    }
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    xcb_disconnect(c);
-}
-
 struct Span {
     double seconds = 0;
     double cpu = 0;
@@ -464,7 +437,7 @@ int run(const QString& self, double seconds, int rounds, const QString& binary, 
     };
     const auto scroll = [&](double s, int rate, bool down) {
         return measure(x, counter, panel, pid, [&] {
-            std::thread wheel([&] { turnWheel(x.display(), s, rate, down); });
+            std::thread wheel([&] { bench::turnWheel(x.display(), s, rate, down); });
             pump(s);
             wheel.join();
         });

@@ -175,6 +175,15 @@ DrawerMotion::Frame DrawerMotion::compose() const {
         f.contentSize.height() > 0 ? clamp01(g.frame.height() / f.contentSize.height()) : 1;
     f.contentScale = std::max(std::min(sw, sh), 0.01);
     const QPointF unit = EdgePlacement::anchor(position);
+    // A spring coming to rest shrinks the frame by a few ten-thousandths for a moment. Content
+    // scaled by that hair is drawn anew through a layer, each picture in it resampled and each
+    // line spread over two pixels, for a movement nobody sees: where no point of it would move by
+    // a quarter of a point, it keeps its open size.
+    const double reach = std::max(std::max(unit.x(), 1 - unit.x()) * f.contentSize.width(),
+                                  std::max(unit.y(), 1 - unit.y()) * f.contentSize.height());
+    if ((1 - f.contentScale) * reach < 0.25) {
+        f.contentScale = 1;
+    }
     const QPointF frameAnchor(f.contentFrame.x() + unit.x() * f.contentFrame.width(),
                               f.contentFrame.y() + unit.y() * f.contentFrame.height());
     const QPointF contentAnchor(unit.x() * f.contentSize.width(),

@@ -15,25 +15,35 @@ std::optional<QImage> ThumbnailCache::object(const QString& key) {
     return order_.front().image;
 }
 
-void ThumbnailCache::insert(const QString& key, const QImage& image, qint64 cost) {
+void ThumbnailCache::insert(const QString& key, const QImage& image, qint64 cost, Remake remake) {
     QMutexLocker lock(&mutex_);
     if (const auto found = index_.constFind(key); found != index_.cend()) {
-        total_ -= (*found)->cost;
-        order_.erase(*found);
-        index_.erase(found);
+        eraseLocked(*found);
     }
-    order_.push_front(Entry{key, image, cost});
+    order_.push_front(Entry{key, image, cost, remake});
     index_.insert(key, order_.begin());
     total_ += cost;
     evictLocked();
 }
 
+void ThumbnailCache::eraseLocked(Order::iterator entry) {
+    total_ -= entry->cost;
+    index_.remove(entry->key);
+    order_.erase(entry);
+}
+
 void ThumbnailCache::evictLocked() {
+    // The newest entry is the last to go, whatever it costs to make again.
     while (!order_.empty() &&
            (static_cast<qsizetype>(order_.size()) > countLimit_ || total_ > costLimit_)) {
-        total_ -= order_.back().cost;
-        index_.remove(order_.back().key);
-        order_.pop_back();
+        auto victim = std::prev(order_.end());
+        for (auto it = victim; it != order_.begin(); --it) {
+            if (it->remake == Remake::cheap) {
+                victim = it;
+                break;
+            }
+        }
+        eraseLocked(victim);
     }
 }
 

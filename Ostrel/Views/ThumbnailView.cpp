@@ -28,6 +28,29 @@ constexpr double dragMinimum = 3;
 constexpr double fadeDuration = 0.12;
 constexpr double frameInterval = 1.0 / 60;
 
+// Puts the painter on whole device pixels at `ratio` where it would draw a card of `size` less
+// than half a device pixel larger or smaller than that (a spring settling scales what holds the
+// card by a few ten-thousandths for a moment): the card is then drawn as it stands, pixel for
+// pixel. Drawn as the painter asks, its picture would be scaled anew by that hair and every line
+// in it spread over two pixels until the spring comes to rest. A card drawn at another size, or
+// turned, is left to the painter.
+void snapTo(QPainter& painter, double ratio, QSizeF size) {
+    const QTransform world = painter.worldTransform();
+    const double device = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    const double drawn = RasterBands::ratio(painter);
+    const double extent = std::max(size.width(), size.height());
+    if (world.type() > QTransform::TxScale || drawn == ratio || !(device > 0) ||
+        !(world.m11() > 0 && world.m22() > 0) ||
+        std::abs(world.m11() - world.m22()) * extent * device >= 0.5 ||
+        std::abs(drawn - ratio) * extent >= 0.5) {
+        return;
+    }
+    const double scale = ratio / device;
+    painter.setWorldTransform(QTransform(scale, 0, 0, scale,
+                                         std::round(world.dx() * device) / device,
+                                         std::round(world.dy() * device) / device));
+}
+
 } // namespace
 
 ThumbnailView::ThumbnailView(ShelfModel* model, quint32 display, const ShelfItem& item, QSizeF size,
@@ -206,6 +229,13 @@ void ThumbnailView::pictureArrived(const QString& itemID, std::optional<QImage> 
     if (itemID != item_.id || !picture || !wantsPicture()) {
         return;
     }
+    // A card keeps what it shows until a sharper picture comes: asking for a finer one, it may get
+    // the stored thumbnail of a file that has gone meanwhile.
+    const QSize card = fill().pixels();
+    if (image_ && Thumbnailer::enlargement(picture->size(), card) >
+                      Thumbnailer::enlargement(image_->size(), card)) {
+        return;
+    }
     const bool first = !image_;
     image_ = std::move(picture);
     fading_ = {};
@@ -289,6 +319,8 @@ QPainterPath ThumbnailView::shape() const {
 }
 
 void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    painter->save();
+    snapTo(*painter, fill().pixelRatio, size_);
     // Drawn finer than its picture was loaded for (its view moved to a denser screen, or it had
     // none when it was shown): a sharper one is loaded. The drawer growing open draws it smaller
     // first, which asks for nothing.
@@ -335,6 +367,7 @@ void ThumbnailView::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QW
     if (options_.selected) {
         SelectionRing::paint(*painter, size_);
     }
+    painter->restore();
 }
 
 QList<MenuEntry> ThumbnailView::contextMenu() const {

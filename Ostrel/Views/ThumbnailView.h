@@ -119,7 +119,8 @@ private:
     // The card as it is drawn: at the finest pixel ratio it was painted at or its views show it
     // at.
     Thumbnailer::Fill fill() const;
-    // No picture yet, or a picture item's picture that would be enlarged on the card.
+    // No picture yet, or a picture item's picture that does not fill the card as drawn
+    // (Thumbnailer::fills).
     bool wantsPicture() const;
     void startLoad();
     void pictureArrived(const QString& itemID, std::optional<QImage> picture);

@@ -3,6 +3,7 @@
 #include "OstrelCore/Engine/ImageProbe.h"
 #include "Platform/FileStat.h"
 #include "Platform/HandOff.h"
+#include "Platform/MallocArenas.h"
 
 #include "Platform/BoxScaler.h"
 
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ostrel::Thumbnailer {
 
@@ -37,6 +39,10 @@ struct Shared {
     QMutex mutex;
     std::shared_ptr<ThumbnailGenerator> generator;
     std::atomic<int> generatorTimeoutMs{20'000};
+    // Loads given to the decoders and not yet ended, and whether one of them decoded an item's
+    // own file since malloc last gave its free memory back.
+    std::atomic<int> loads{0};
+    std::atomic<bool> ownFileDecoded{false};
 
     Shared() {
         decoders.setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 2, 4));
@@ -98,8 +104,40 @@ void give(const std::shared_ptr<Delivery>& delivery, std::optional<QImage> image
     });
 }
 
-void store(const ShelfItem& item, double side, const QImage& image) {
-    cache().insert(cacheKey(item.id, side), image, cost(side, image));
+// A picture read from disk, and whether it came from the item's own file: a large file's decode
+// is kept in the cache while stored thumbnails can go instead.
+struct Read {
+    QImage picture;
+    ThumbnailCache::Remake remake = ThumbnailCache::Remake::cheap;
+    // The stored JPEG standing in for an own file that could not be read.
+    bool standIn = false;
+};
+
+Read ownFile(QImage picture) {
+    return {std::move(picture), ThumbnailCache::Remake::dear};
+}
+
+void store(const ShelfItem& item, double side, const QImage& image,
+           ThumbnailCache::Remake remake = ThumbnailCache::Remake::cheap) {
+    cache().insert(cacheKey(item.id, side), image, cost(side, image), remake);
+}
+
+// Caches what a load read and gives it back, except a stored JPEG standing in for a file that is
+// gone where the cache holds a picture that shows the card sharper: made while the file could
+// still be read, it stays, and is what the load gives.
+QImage keep(const ShelfItem& item, double side, Read read, const std::optional<Fill>& fill) {
+    if (read.standIn && fill) {
+        const auto held = cachedImage(item, side);
+        if (held && enlargement(held->size(), fill->pixels()) <
+                        enlargement(read.picture.size(), fill->pixels())) {
+            return *held;
+        }
+    }
+    if (read.remake == ThumbnailCache::Remake::dear) {
+        shared().ownFileDecoded.store(true);
+    }
+    store(item, side, read.picture, read.remake);
+    return std::move(read.picture);
 }
 
 std::optional<QImage> fromStoredJPEG(const QUrl& thumbURL, double side) {
@@ -114,56 +152,93 @@ bool covers(QSize picture, QSize card) {
     return picture.width() >= card.width() && picture.height() >= card.height();
 }
 
-std::optional<QImage> decodeFor(const ImageSource& source, QSize size, const Fill& fill,
-                                double side) {
-    auto picture = ImageProbe::thumbnail(source, fillSide(size, fill, side), 0);
-    if (picture) {
-        const QSize card = fill.pixels();
-        picture->setText(fillText, QStringLiteral("%1x%2").arg(card.width()).arg(card.height()));
-    }
+QImage madeFor(QImage picture, const Fill& fill) {
+    const QSize card = fill.pixels();
+    picture.setText(fillText, QStringLiteral("%1x%2").arg(card.width()).arg(card.height()));
     return picture;
 }
 
+// The part of a picture a card shows: the middle of it in the card's shape, as the card cuts it
+// when it scales the picture to cover itself, brought down to the card's pixels where it has more.
+// A long page or banner decoded to cover its card holds several times what the card shows.
+QImage cut(const QImage& picture, QSize card) {
+    const qint64 w = picture.width();
+    const qint64 h = picture.height();
+    // The card's shape within the picture: the whole height where the picture is wider than the
+    // card, the whole width where it is taller.
+    QSize part{int(w), int(h)};
+    if (w * card.height() > h * card.width()) {
+        part.setWidth(
+            int(std::clamp<qint64>((h * card.width() + card.height() / 2) / card.height(), 1, w)));
+    } else {
+        part.setHeight(
+            int(std::clamp<qint64>((w * card.height() + card.width() / 2) / card.width(), 1, h)));
+    }
+    QImage out =
+        part == picture.size()
+            ? picture
+            : picture.copy(
+                  QRect(QPoint(int((w - part.width()) / 2), int((h - part.height()) / 2)), part));
+    if (part.width() > card.width() && part.height() > card.height()) {
+        out = BoxScaler::scaled(out, card);
+    }
+    return out;
+}
+
+std::optional<QImage> decodeFor(const ImageSource& source, QSize size, const Fill& fill,
+                                double side) {
+    auto picture = ImageProbe::thumbnail(source, fillSide(size, fill, side), 0);
+    if (!picture) {
+        return std::nullopt;
+    }
+    return madeFor(*std::move(picture), fill);
+}
+
 // A picture item's card: its stored JPEG when that stands in by its longer side and covers the
-// card as drawn, else its own file decoded to cover the card, else (the file gone or unreadable)
-// the stored JPEG that stands in by its longer side, enlarged on the card as before.
-std::optional<QImage> forCard(const ShelfItem& item, const QUrl& thumbURL, double side,
-                              const Fill& fill) {
+// card as drawn within the enlargement a stored thumbnail is allowed, else the part of its own file
+// that the card shows, decoded to cover it, else (the file gone or unreadable) the stored JPEG
+// that stands in by its longer side, enlarged on the card as before.
+std::optional<Read> forCard(const ShelfItem& item, const QUrl& thumbURL, double side,
+                            const Fill& fill) {
     const auto stored = ImageProbe::source(thumbURL);
     const auto storedSize = stored ? stored->pixelSize() : std::nullopt;
     const bool standsIn =
         storedSize && std::max(storedSize->width(), storedSize->height()) >= minimumSide(side);
-    const bool covering = standsIn && covers(*storedSize, fill.pixels());
+    const bool covering = standsIn && coversWithinTolerance(*storedSize, fill.pixels());
     if (covering) {
         if (auto picture = decodeFor(*stored, *storedSize, fill, side)) {
-            return picture;
+            return Read{*std::move(picture)};
         }
     }
     if (item.fileURL) {
         const auto own = ImageProbe::source(*item.fileURL);
         if (const auto size = own ? own->pixelSize() : std::nullopt) {
-            if (auto picture = decodeFor(*own, *size, fill, side)) {
-                return picture;
+            if (auto picture = ImageProbe::thumbnail(*own, fillSide(*size, fill, side), 0)) {
+                return ownFile(madeFor(cut(*picture, fill.pixels()), fill));
             }
         }
     }
     if (standsIn && !covering) {
-        return decodeFor(*stored, *storedSize, fill, side);
+        if (auto picture = decodeFor(*stored, *storedSize, fill, side)) {
+            return Read{*std::move(picture), ThumbnailCache::Remake::cheap, true};
+        }
     }
     return std::nullopt;
 }
 
 // The picture from disk alone: the stored JPEG, then a picture's own file.
-std::optional<QImage> fromDisk(const ShelfItem& item, const QUrl& thumbURL, double side,
-                               const std::optional<Fill>& fill) {
+std::optional<Read> fromDisk(const ShelfItem& item, const QUrl& thumbURL, double side,
+                             const std::optional<Fill>& fill) {
     if (item.kind == ShelfItemKind::image && fill && !fill->pixels().isEmpty()) {
         return forCard(item, thumbURL, side, *fill);
     }
     if (auto picture = fromStoredJPEG(thumbURL, side)) {
-        return picture;
+        return Read{*std::move(picture)};
     }
     if (item.kind == ShelfItemKind::image && item.fileURL) {
-        return image(*item.fileURL, side, 0);
+        if (auto picture = image(*item.fileURL, side, 0)) {
+            return ownFile(*std::move(picture));
+        }
     }
     return std::nullopt;
 }
@@ -195,9 +270,8 @@ void runLoad(const ShelfItem& item, const QUrl& thumbURL, double side,
         give(delivery, std::nullopt);
         return;
     }
-    if (auto picture = fromDisk(item, thumbURL, side, fill)) {
-        store(item, side, *picture);
-        give(delivery, picture);
+    if (auto read = fromDisk(item, thumbURL, side, fill)) {
+        give(delivery, keep(item, side, *std::move(read), fill));
         return;
     }
     if (!wantsRender(item) || delivery->cancelled->load()) {
@@ -226,6 +300,15 @@ void runLoad(const ShelfItem& item, const QUrl& thumbURL, double side,
             QTimer::singleShot(timeout, QCoreApplication::instance(),
                                [delivery] { give(delivery, std::nullopt); });
         });
+    }
+}
+
+// Decoding a large file takes and frees megabytes, which malloc keeps for the next request (see
+// MallocArenas): a backlog of pages and banners would leave tens of them beside the cache. Once no
+// load is left, what the decodes freed goes back to the system.
+void loadEnded() {
+    if (shared().loads.fetch_sub(1) == 1 && shared().ownFileDecoded.exchange(false)) {
+        MallocArenas::release();
     }
 }
 
@@ -289,6 +372,21 @@ int fillSide(QSize picture, const Fill& fill, double side) {
     return std::max(least, longer);
 }
 
+double enlargement(QSize picture, QSize card) {
+    if (picture.isEmpty() || card.isEmpty()) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return std::max(
+        {1.0, double(card.width()) / picture.width(), double(card.height()) / picture.height()});
+}
+
+bool coversWithinTolerance(QSize picture, QSize card) {
+    // 5 × w ≥ 4 × W: the picture's side at least 0.8 of the card's, in whole numbers.
+    return !picture.isEmpty() && !card.isEmpty() &&
+           5 * qint64(picture.width()) >= 4 * qint64(card.width()) &&
+           5 * qint64(picture.height()) >= 4 * qint64(card.height());
+}
+
 bool fills(const QImage& picture, const Fill& fill) {
     const QSize card = fill.pixels();
     if (picture.isNull() || card.isEmpty() || covers(picture.size(), card)) {
@@ -333,9 +431,13 @@ LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObjec
         return handle;
     }
     const int priority = delivery->done ? loadPriority : prefetchPriority;
+    shared().loads.fetch_add(1);
     start(
         shared().decoders,
-        [item, thumbURL, side, fill, delivery] { runLoad(item, thumbURL, side, fill, delivery); },
+        [item, thumbURL, side, fill, delivery] {
+            runLoad(item, thumbURL, side, fill, delivery);
+            loadEnded();
+        },
         priority);
     return handle;
 }
@@ -386,9 +488,8 @@ std::optional<QImage> loadNow(const ShelfItem& item, const QUrl& thumbURL, doubl
     if (yieldsNone(item, side)) {
         return std::nullopt;
     }
-    if (auto picture = fromDisk(item, thumbURL, side, fill)) {
-        store(item, side, *picture);
-        return picture;
+    if (auto read = fromDisk(item, thumbURL, side, fill)) {
+        return keep(item, side, *std::move(read), fill);
     }
     if (!wantsRender(item)) {
         return std::nullopt;

@@ -52,15 +52,21 @@ struct Fill {
     // The device pixels the card covers, as ThumbnailCard rasters it.
     QSize pixels() const;
 };
-// A picture decoded for a card holds at most this many times the card's pixels: a 500 × 3000
-// screenshot of a page covers a 4:3 card with eight.
+// A picture is decoded for a card at most this many times the card's pixels (a 500 × 3000
+// screenshot of a page covers a 4:3 card with eight), before the card's part of it is cut out.
 inline constexpr int fillPixelsLimit = 8;
 // The longer side a picture of `size` is decoded at for a card: at least `side` (what any card of
 // that side gets), and beyond it only as far as covering the card without enlarging needs, within
 // the picture's own size and fillPixelsLimit times the card's pixels.
 int fillSide(QSize picture, const Fill& fill, double side);
+// How many times a picture of `size` is enlarged to cover `card` pixels; 1 where it needs none.
+double enlargement(QSize picture, QSize card);
+// Whether a picture of `size` covers `card` pixels enlarged at most 1.25 times: each of its sides
+// at least 0.8 of the card's, the latitude a stored thumbnail has by its longer side.
+bool coversWithinTolerance(QSize picture, QSize card);
 // Whether a card needs no other picture than this one: it covers the card without being enlarged,
-// or it was loaded for a card at least as large and its file gives no more.
+// or it was loaded for a card at least as large (a stored JPEG within coversWithinTolerance, or
+// all that its file gives).
 bool fills(const QImage& picture, const Fill& fill);
 // The largest device pixel ratio among the screens (2 without any): the ratio a card is taken to
 // be drawn at before it is.
@@ -82,8 +88,9 @@ private:
 // Loads the item's picture off the main thread and caches it. `done`, when given, runs on the
 // main thread with the picture or none, only while `context` still exists and the load has not
 // been cancelled. With a `fill`, a picture item's stored JPEG stands in only when it also covers
-// that card without being enlarged; else the item's own file is decoded to cover it (the stored
-// JPEG still answers when that file is gone or unreadable). Other kinds load as without it.
+// that card within coversWithinTolerance; else the item's own file is decoded to cover it and only
+// the part the card shows is kept, at the card's pixels (the stored JPEG still answers when that
+// file is gone or unreadable). Other kinds load as without it.
 LoadHandle load(const ShelfItem& item, const QUrl& thumbURL, double side, QObject* context,
                 std::function<void(std::optional<QImage>)> done, std::optional<Fill> fill = {});
 

@@ -136,6 +136,15 @@ TEST(DrawerMotion, SpringOvershootPassesThroughToTheNotchFrame) {
     EXPECT_GT(over.contentFrame.height(), open.contentFrame.height());
     // The content itself never grows beyond its open size.
     EXPECT_DOUBLE_EQ(over.contentScale, 1);
+    // Swinging back a hair short of open (no point of the content would move a quarter of a
+    // point), the content stays where it stands open; further short, it is scaled.
+    const auto hair = motion(notchLayout(), 0.9995).compose();
+    EXPECT_LT(hair.contentFrame.width(), open.contentFrame.width());
+    EXPECT_DOUBLE_EQ(hair.contentScale, 1);
+    const QRectF content(QPointF(), open.contentSize);
+    EXPECT_TRUE(
+        same(hair.contentTransform.mapRect(content), open.contentTransform.mapRect(content)));
+    EXPECT_LT(motion(notchLayout(), 0.999).compose().contentScale, 1);
 }
 
 TEST(DrawerMotion, CountBadgeShowsBesideTheNotchWithTheCountSignal) {

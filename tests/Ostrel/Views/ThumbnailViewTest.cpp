@@ -455,6 +455,57 @@ TEST_F(ThumbnailViewTest, AWideBannersCardIsCoveredWithoutEnlargingAtItsPixelRat
         lightest = std::max(lightest, brightness(drawn.pixel(x, 100)));
     }
     EXPECT_GT(lightest - darkest, 150);
+
+    // Drawn finer still after its file has gone (and its picture left the cache), the card asks
+    // for more and gets the stored thumbnail: it keeps the sharper picture it has.
+    const QImage had = *card->image();
+    ASSERT_TRUE(QFile::remove(item.fileURL->toLocalFile()));
+    Thumbnailer::cache().clear();
+    QImage finer(QSize(480, 360), QImage::Format_ARGB32_Premultiplied);
+    finer.setDevicePixelRatio(3);
+    {
+        QPainter painter(&finer);
+        scene.render(&painter, QRectF(0, 0, 160, 120), QRectF(0, 0, 160, 120));
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return Thumbnailer::cachedImage(item, 320).has_value(); }));
+    Thumbnailer::waitForIdle();
+    test::pump(0.1);
+    EXPECT_EQ(card->image()->cacheKey(), had.cacheKey());
+}
+
+// A drawer coming to rest may draw its cards a hair smaller for a moment. Less than half a device
+// pixel off, a card is drawn as it stands, every pixel as before; scaled by that hair, its picture
+// (1440 pixels wide for a banner) would be scaled to 1439 and each of its lines spread over two.
+TEST_F(ThumbnailViewTest, ACardDrawnAHairSmallerDrawsThePixelsItHad) {
+    QImage banner(1440, 240, QImage::Format_RGB32);
+    for (int x = 0; x < banner.width(); ++x) {
+        const QRgb ink = x % 3 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+        for (int y = 0; y < banner.height(); ++y) {
+            banner.setPixel(x, y, ink);
+        }
+    }
+    const ShelfItem item = makeItem("h1", ShelfItemKind::html, "banner.html");
+    Thumbnailer::cache().insert(Thumbnailer::cacheKey("h1", 320), banner, 1);
+    addCard(item, {160, 120}, {}, QPointF(10, 10));
+    const auto draw = [&](double scale) {
+        QImage drawn(QSize(360, 280), QImage::Format_ARGB32_Premultiplied);
+        drawn.setDevicePixelRatio(2);
+        drawn.fill(Qt::black);
+        QPainter painter(&drawn);
+        scene.render(&painter, QRectF(0, 0, 180 * scale, 140 * scale), QRectF(0, 0, 180, 140));
+        return drawn;
+    };
+    const QImage settled = draw(1);
+    for (const double hair : {0.9995, 1.0007}) {
+        const QImage swung = draw(hair);
+        int differing = 0;
+        for (int y = 20; y < 260; ++y) {
+            for (int x = 20; x < 340; ++x) {
+                differing += swung.pixel(x, y) != settled.pixel(x, y) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(differing, 0) << hair;
+    }
 }
 
 // A drawing stored under a picture's name shows on its card, and on the card lifted as the drag

@@ -140,6 +140,24 @@ TEST_F(ThumbnailerTest, CacheHoldsBothLimitsEvictingTheLeastRecentlyUsed) {
     // Replacing an entry counts it once.
     cache.insert(QStringLiteral("399@320"), picture, Thumbnailer::cost(320, picture));
     EXPECT_EQ(cache.count(), 327);
+
+    // A picture decoded from a large file outlasts stored thumbnails used after it; among such
+    // pictures the least recently used goes, and the newest entry stays whatever it is.
+    using Remake = ThumbnailCache::Remake;
+    ThumbnailCache three(3, Thumbnailer::costLimit);
+    three.insert(QStringLiteral("page"), small, 1, Remake::dear);
+    for (const char* key : {"a", "b", "c"}) {
+        three.insert(QString::fromLatin1(key), small, 1);
+    }
+    EXPECT_TRUE(three.contains(QStringLiteral("page")));
+    EXPECT_FALSE(three.contains(QStringLiteral("a")));
+    for (const char* key : {"banner", "strip", "scan"}) {
+        three.insert(QString::fromLatin1(key), small, 1, Remake::dear);
+    }
+    EXPECT_FALSE(three.contains(QStringLiteral("page")));
+    three.insert(QStringLiteral("d"), small, 1);
+    EXPECT_TRUE(three.contains(QStringLiteral("d")));
+    EXPECT_FALSE(three.contains(QStringLiteral("banner")));
 }
 
 TEST_F(ThumbnailerTest, StoredJpegStandsInOnlyFromTheMinimumSide) {
@@ -168,19 +186,66 @@ TEST_F(ThumbnailerTest, StoredJpegStandsInOnlyFromTheMinimumSide) {
     EXPECT_FALSE(Thumbnailer::cachedImage(bare, 320));
 }
 
+// A card at a pixel ratio of 2 takes the stored JPEG while covering its 320 × 240 pixels enlarges
+// that at most 1.25 times (each side at least 0.8 of the card's); beyond, the item's own file, of
+// which only the middle part the card shows is kept, at the card's pixels.
+TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinAQuarterAndAnOwnFileIsCutToTheCard) {
+    QImage bands(3000, 1000, QImage::Format_RGB32);
+    bands.fill(Qt::green);
+    QPainter(&bands).fillRect(0, 0, 800, 1000, Qt::red);
+    QPainter(&bands).fillRect(2200, 0, 800, 1000, Qt::blue);
+    const QString own = dir.file("bands.png");
+    ASSERT_TRUE(bands.save(own));
+    const Thumbnailer::Fill card{QSizeF(160, 120), 2};
+    struct Case {
+        QSize stored;
+        bool standsIn;
+    };
+    for (const Case c : {Case{{360, 192}, true}, Case{{360, 191}, false}, Case{{256, 400}, true},
+                         Case{{255, 400}, false}}) {
+        Thumbnailer::cache().clear();
+        const QString name =
+            QStringLiteral("t%1x%2.jpg").arg(c.stored.width()).arg(c.stored.height());
+        const QUrl thumb = QUrl::fromLocalFile(writeImage(dir, name, c.stored, Qt::yellow, "JPEG"));
+        const auto picture =
+            loadAndWait(makeItem("b", ShelfItemKind::image, own), thumb, 320, card);
+        ASSERT_TRUE(picture);
+        if (c.standsIn) {
+            EXPECT_EQ(picture->size(), c.stored);
+            EXPECT_GT(qRed(picture->pixel(2, 2)), 200);
+        } else {
+            EXPECT_EQ(picture->size(), QSize(320, 240)) << c.stored.height();
+            for (const int x : {2, 160, 317}) {
+                EXPECT_EQ(QColor(picture->pixel(x, 120)), QColor(Qt::green)) << x;
+            }
+        }
+        EXPECT_TRUE(Thumbnailer::fills(*picture, card));
+    }
+    // Decoded from its own file, the last picture outlasts stored thumbnails loaded after it.
+    for (int i = 0; i < Thumbnailer::countLimit; ++i) {
+        Thumbnailer::cache().insert(QStringLiteral("s%1@320").arg(i),
+                                    QImage(4, 4, QImage::Format_RGB32), 1);
+    }
+    EXPECT_TRUE(Thumbnailer::cachedImage(makeItem("b", ShelfItemKind::image, own), 320));
+}
+
 // A strip far longer than its card cannot cover it within eight times the card's pixels: it is
-// decoded to that bound, and without its own file the stored JPEG answers as before. Either way
-// the picture is the one for that card, so a card made again does not load it anew.
+// decoded to that bound, and the card's part of it kept. Without its own file the stored JPEG
+// answers as before, except where the cache holds a picture made while the file was there: the
+// card keeps that sharper one. Either way the picture is the one for that card, so a card made
+// again does not load it anew.
 TEST_F(ThumbnailerTest, APictureForACardIsBoundedAndFallsBackToTheStoredJpeg) {
     const QString strip = writeImage(dir, "strip.png", {12000, 300}, Qt::blue, "PNG");
     const QUrl thumb = QUrl::fromLocalFile(writeImage(dir, "strip.jpg", {360, 9}, Qt::red, "JPEG"));
     const Thumbnailer::Fill card{QSizeF(160, 120), 2};
 
-    auto picture = loadAndWait(makeItem("w1", ShelfItemKind::image, strip), thumb, 320, card);
+    const ShelfItem item = makeItem("w1", ShelfItemKind::image, strip);
+    auto picture = loadAndWait(item, thumb, 320, card);
     ASSERT_TRUE(picture);
-    EXPECT_GT(picture->width(), 4000);
-    EXPECT_LE(qint64(picture->width()) * picture->height(),
-              Thumbnailer::fillPixelsLimit * 320 * 240);
+    // Unbounded, the strip would be decoded 240 pixels high to cover the card.
+    EXPECT_GT(picture->height(), 100);
+    EXPECT_LT(picture->height(), 240);
+    EXPECT_NEAR(picture->width() * 3.0, picture->height() * 4.0, 4); // the card's shape
     EXPECT_LT(qRed(picture->pixel(10, 10)), 40);
     EXPECT_TRUE(Thumbnailer::fills(*picture, card));
 
@@ -190,6 +255,12 @@ TEST_F(ThumbnailerTest, APictureForACardIsBoundedAndFallsBackToTheStoredJpeg) {
     EXPECT_EQ(picture->size(), QSize(360, 9));
     EXPECT_TRUE(Thumbnailer::fills(*picture, card));
     EXPECT_FALSE(Thumbnailer::fills(*picture, {QSizeF(160, 120), 3}));
+
+    ASSERT_TRUE(QFile::remove(strip));
+    picture = loadAndWait(item, thumb, 320, Thumbnailer::Fill{QSizeF(160, 120), 3});
+    ASSERT_TRUE(picture);
+    EXPECT_LT(qRed(picture->pixel(2, 2)), 40);
+    EXPECT_LT(qRed(Thumbnailer::cachedImage(item, 320)->pixel(2, 2)), 40);
 }
 
 TEST_F(ThumbnailerTest, ArtifactsAndPicturesNeverReachTheGenerator) {
