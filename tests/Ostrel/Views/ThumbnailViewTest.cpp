@@ -458,6 +458,8 @@ TEST_F(ThumbnailViewTest, AWideBannersCardIsCoveredWithoutEnlargingAtItsPixelRat
 
     // Drawn finer still after its file has gone (and its picture left the cache), the card asks
     // for more and gets the stored thumbnail: it keeps the sharper picture it has.
+    Thumbnailer::waitForIdle();
+    test::pump(0.1);
     const QImage had = *card->image();
     ASSERT_TRUE(QFile::remove(item.fileURL->toLocalFile()));
     Thumbnailer::cache().clear();
@@ -495,6 +497,10 @@ TEST_F(ThumbnailViewTest, ACardDrawnAHairSmallerDrawsThePixelsItHad) {
         scene.render(&painter, QRectF(0, 0, 180 * scale, 140 * scale), QRectF(0, 0, 180, 140));
         return drawn;
     };
+    // The first paint asks for the picture at the view's ratio: settled once it has come.
+    draw(1);
+    Thumbnailer::waitForIdle();
+    test::pump(0.1);
     const QImage settled = draw(1);
     for (const double hair : {0.9995, 1.0007}) {
         const QImage swung = draw(hair);
