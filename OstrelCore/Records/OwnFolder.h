@@ -13,7 +13,8 @@ namespace ostrel {
 // last wrote it, or that none stood there. Before the store writes its index, or removes a file,
 // it asks whether the path still leads there: a file system mounted over the folder after the
 // start, another folder put in its place, or an index put there by another hand is not its own.
-// A plain value: the index's writer asks a copy on its own thread.
+// Kept with the other facts that decide what the store may do (StoreRights.h). A plain value: the
+// index's writer asks a copy on its own thread.
 class OwnFolder {
 public:
     enum class Look {

@@ -470,7 +470,7 @@ QUrl Store::thumbURL(const QString& id) const {
 Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const QString& ext,
                                 AtomicFile::Staged* staged) {
     if (!folderUsable(false)) {
-        return *unusable_;
+        return *rights_.unusable();
     }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
@@ -494,7 +494,7 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
 Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, const QString& ext,
                                     const QString& expectedSha256) {
     if (!folderUsable(false)) {
-        return *unusable_;
+        return *rights_.unusable();
     }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
@@ -591,7 +591,7 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
 std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpeg,
                                            AtomicFile::Staged* staged) {
     if (!folderUsable(false)) {
-        return *unusable_;
+        return *rights_.unusable();
     }
     const QString path = thumbURL(id).toLocalFile();
     spare(path);
@@ -621,7 +621,7 @@ void Store::removeFiles(const ShelfItem& item) {
         // The index on disk may still name this file; it goes once one that does not, and that
         // records it, is written. A run that never replaces its index leaves it: that index,
         // read again by the next start, brings the item back, and it must come with its picture.
-        if (indexWritable_) {
+        if (rights_.mayDoom()) {
             doomedFiles_.insert(path);
         }
     };

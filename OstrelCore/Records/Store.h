@@ -1,11 +1,11 @@
 #pragma once
 
 #include "OstrelCore/Records/HiddenRecord.h"
-#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Prompt.h"
 #include "OstrelCore/Records/Session.h"
 #include "OstrelCore/Records/ShelfItem.h"
 #include "OstrelCore/Records/Snapshot.h"
+#include "OstrelCore/Records/StoreRights.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Date.h"
 #include "Platform/Error.h"
@@ -117,15 +117,17 @@ public:
     const QHash<QString, Date>& titleChecks() const { return titleChecks_; }
     const QHash<QString, SourceCheck>& sourceChecks() const { return sourceChecks_; }
     qint64 revision() const { return revision_; }
-    bool isFirstRun() const { return isFirstRun_; }
+    bool isFirstRun() const { return rights_.isFirstRun(); }
     std::optional<Date> previousRunAt() const { return previousRunAt_; }
     Date launchedAt() const { return launchedAt_; }
-    // False once this run has decided never to replace the index file (see load()).
-    bool canWriteIndex() const { return indexWritable_; }
+    // False once this run has decided never to replace the index file (StoreRights.h).
+    bool canWriteIndex() const {
+        return rights_.mayWrite(StoreRights::File::index) != StoreRights::May::never;
+    }
     // Why the support folder takes no files of ours (not a folder, not writable, read-only, not the
     // folder this run read), or none. One found so is looked at again before copies and writes
     // (see folderUsable()), and used from then on as at any start once it can be.
-    const std::optional<Error>& folderUnusable() const { return unusable_; }
+    const std::optional<Error>& folderUnusable() const { return rights_.unusable(); }
     // Asked, once a support folder that could not be used at load can be, whether this process
     // may keep it now: a shell that could not claim it then (against a second Ostrel on another
     // display) claims it first. Without one, it may. Asked too when the folder's path leads to
@@ -135,7 +137,7 @@ public:
     static void setFolderClaim(std::function<bool(const QString& root)> claim);
     // True when the index on disk could not be read and was set aside: its offsets went with it,
     // and transcripts are read from their start.
-    bool indexSetAside() const { return indexSetAside_; }
+    bool indexSetAside() const { return rights_.indexSetAside(); }
 
     // --- A start's pass over what is on disk ---
     // When an earlier start began whose pass never ran to its end (a quit, a kill or a crash cut
@@ -287,21 +289,26 @@ private:
           double offsetsDebounce);
 
     void load();
-    // Says at load whether the support folder can be made and written (unusable_).
+    // Says at load whether the support folder can be made and written.
     void checkFolder();
     // False while the folder found unusable stays so. It is looked at again when `now` (before
-    // the index is written and before files are removed), or when a second or more went by since
-    // it last was: a burst of captures costs no look each. A folder in use is looked at too: the
-    // path may lead to another folder now (a file system mounted over it, a folder put in its
-    // place), which is unusable until the one this run read is back, or to another index, which
-    // this run leaves as it is.
+    // the index or the offsets are written and before files are removed), or when a second or
+    // more went by since it last was: a burst of captures costs no look each. A folder in use is
+    // looked at too: the path may lead to another folder now (a file system mounted over it, a
+    // folder put in its place), which is unusable until the one this run read is back, or to
+    // another index, which this run leaves as it is.
     bool folderUsable(bool now);
     // What the look at the folder found, acted upon: false for another folder than this run's.
     bool stillOwn();
     void leaveIndex();
     void leaveFolder();
-    // Whether the files this run doomed may go: its folder, beside the index it wrote.
+    // Whether `file` may be written now, after a look at the folder when it may ever be.
+    StoreRights::May mayWriteNow(StoreRights::File file);
+    // Whether the files this run doomed, and the notes an index written holds, may go now, after
+    // a look at the folder.
     bool mayRemove();
+    // Whether the sweep may remove what it finds, after a look at the folder.
+    bool maySweep();
     void loadIndex();
     void loadOffsets();
     void setOffsetsAside(const QString& path, const QString& why);
@@ -340,7 +347,6 @@ private:
     QHash<QString, Date> titleChecks_;
     QHash<QString, SourceCheck> sourceChecks_;
     qint64 revision_ = 0;
-    bool isFirstRun_ = true;
     std::optional<Date> previousRunAt_;
     Date launchedAt_;
     std::optional<Date> unfinishedStart_;
@@ -359,30 +365,10 @@ private:
     bool offsetsDirty_ = false;
     bool indexWritePending_ = false;
     bool offsetsWritePending_ = false;
-    bool indexWritable_ = true;
-    // Why the support folder could not be made or written at load, while that lasts: nothing is
-    // written there meanwhile, and copies fail for this cause.
-    std::optional<Error> unusable_;
-    // When the folder was last looked at; the store's clock.
-    std::optional<Date> folderCheckedAt_;
-    // The folder and index this run read or wrote (OwnFolder.h), and whether another folder found
-    // at the path was said in the log.
-    OwnFolder own_;
-    bool otherFolderSaid_ = false;
-    static constexpr double folderRecheckInterval = 1.0;
-    // False when the folder came to be usable only after load with an index this run must not
-    // replace: the offsets that go with that index are left as they are too.
-    bool offsetsWritable_ = true;
-    bool indexSetAside_ = false;
-    // The index on disk lacks changes made since its last write (or that write failed).
-    bool indexBehind_ = false;
+    // What this run may write and remove in the support folder, and the facts that decide it.
+    StoreRights rights_;
     // When the index became dirty after its last write.
     Date dirtySince_;
-    // The offsets as they stood when the index on disk was written: the lines whose captures it
-    // holds. While the index is behind, only these may reach "offsets.json".
-    QHash<QString, quint64> offsetsOfIndex_;
-    // What "offsets.json" may hold now.
-    QHash<QString, quint64> offsetsToWrite() const;
     Lookup idsByContent_;
     Lookup idsByPath_;
     Lookup hiddenIDsByPath_;
@@ -420,6 +406,9 @@ private:
     struct IndexWrite;
     // Ends the write under way, if any, waiting for it or doing it here.
     void finishWriting();
+    // The index the write under way wrote, once it has run (waited for, or done here); none
+    // when there is no write under way or it wrote none.
+    std::optional<FileIdentity> writtenUnderWay();
     void finishWrite(const std::shared_ptr<IndexWrite>& write);
     std::shared_ptr<SerialQueue> writer_;
     std::shared_ptr<WorkerPool> syncers_;

@@ -65,38 +65,32 @@ bool claimFolder(const QString& root) {
 void Store::checkFolder() {
     // A folder that cannot be used is said once, by the shell, where it is opened; no file is
     // tried in it meanwhile, each to say the same.
-    unusable_ = unusableFolder(rootPath_);
-    folderCheckedAt_ = clock();
-    // The folder this run reads, when there is one to read (read-only, it is still this one).
-    own_.takeFolder(rootPath_);
+    rights_.loadFolder(rootPath_, unusableFolder(rootPath_), clock());
 }
 
 bool Store::folderUsable(bool now) {
-    // The store's clock set back counts as time gone by: a look is never put off by it.
     const Date at = clock();
-    const double since = folderCheckedAt_ ? at.since(*folderCheckedAt_) : folderRecheckInterval;
-    if (!now && since >= 0 && since < folderRecheckInterval) {
-        return !unusable_;
+    if (!rights_.lookDue(at, now)) {
+        return rights_.mayPlace();
     }
-    folderCheckedAt_ = at;
-    if (!unusable_) {
+    if (rights_.mayPlace()) {
         return stillOwn();
     }
     if (auto problem = unusableFolder(rootPath_)) {
-        unusable_ = std::move(problem);
+        rights_.stillUnusable(std::move(*problem));
         return false;
     }
     // Another folder in the place of this run's (a file system mounted over it) stays unused
     // until this run's is back; its lock is held meanwhile, so that no second shelf starts there
     // and takes for its own what it finds.
-    if (own_.look(rootPath_, rootPath_ + u'/' + indexName) == OwnFolder::Look::otherFolder) {
+    if (rights_.look(rootPath_, rootPath_ + u'/' + indexName) == OwnFolder::Look::otherFolder) {
         claimFolder(rootPath_);
         return false;
     }
     if (!claimFolder(rootPath_)) {
         return false;
     }
-    unusable_.reset();
+    rights_.usableAgain(rootPath_);
     qCInfo(lcStore, "support folder %s can be written again: what this run holds is saved there",
            qUtf8Printable(rootPath_));
 
@@ -105,19 +99,10 @@ bool Store::folderUsable(bool now) {
     AtomicFile::makeOwnFolder(thumbsDir_, 0700);
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
-    // A folder that could not be found at load is this run's from now on, with no index: one that
-    // stands there now was written by another process meanwhile, and one that could not be read
-    // at load is no more ours to replace now.
-    if (!own_.hasFolder()) {
-        own_.takeFolder(rootPath_);
-    }
     if (!stillOwn()) {
         return false;
     }
-    if (!indexWritable_) {
-        offsetsWritable_ = false;
-    }
-    if (indexBehind_) {
+    if (rights_.indexBehind()) {
         if (!indexDirty_) {
             indexDirty_ = true;
             dirtySince_ = at;
@@ -134,7 +119,16 @@ bool Store::folderUsable(bool now) {
 }
 
 bool Store::stillOwn() {
-    switch (own_.look(rootPath_, rootPath_ + u'/' + indexName)) {
+    const QString index = rootPath_ + u'/' + indexName;
+    OwnFolder::Look found = rights_.look(rootPath_, index);
+    // The write under way may have put its index there already, before the queue hears of it.
+    if (found == OwnFolder::Look::otherIndex) {
+        if (const auto written = writtenUnderWay()) {
+            rights_.wroteIndex(*written);
+            found = rights_.look(rootPath_, index);
+        }
+    }
+    switch (found) {
     case OwnFolder::Look::own:
         return true;
     case OwnFolder::Look::otherIndex:
@@ -148,24 +142,20 @@ bool Store::stillOwn() {
 }
 
 void Store::leaveIndex() {
-    if (indexWritable_) {
+    if (rights_.leaveIndex()) {
         qCCritical(lcStore,
                    "%s is not the index this run read or wrote: left in place, not replaced "
                    "during this run, and no file it may name is removed",
                    qUtf8Printable(rootPath_ + u'/' + indexName));
-        indexWritable_ = false;
     }
     // Its transcript positions go with it; the files of items this run removed may be its items'.
-    offsetsWritable_ = false;
     doomedFiles_.clear();
     removing_.clear();
     sweep_.reset();
 }
 
 void Store::leaveFolder() {
-    unusable_ = Error{QStringLiteral("Store"), 1,
-                      QStringLiteral("not the support folder this shelf read at its start")};
-    if (!std::exchange(otherFolderSaid_, true)) {
+    if (rights_.leaveFolder()) {
         qCCritical(lcStore,
                    "support folder %s is not the folder this shelf read at its start (a file "
                    "system mounted over it, or another folder put in its place): nothing is "
@@ -176,8 +166,20 @@ void Store::leaveFolder() {
     claimFolder(rootPath_);
 }
 
+StoreRights::May Store::mayWriteNow(StoreRights::File file) {
+    // A file never to be written costs no look; a look may find it never is.
+    if (rights_.mayWrite(file) == StoreRights::May::never) {
+        return StoreRights::May::never;
+    }
+    return folderUsable(true) ? rights_.mayWrite(file) : StoreRights::May::later;
+}
+
 bool Store::mayRemove() {
-    return folderUsable(true) && indexWritable_;
+    return folderUsable(true) && rights_.mayRemove();
+}
+
+bool Store::maySweep() {
+    return folderUsable(true) && rights_.maySweep();
 }
 
 } // namespace ostrel

@@ -176,7 +176,7 @@ void Store::load() {
     AtomicFile::makeOwnFolder(itemsDir_, 0700);
     AtomicFile::makeOwnFolder(thumbsDir_, 0700);
     if (const auto st = FileStat::stat(rootPath_);
-        !unusable_ && st && st->isDirectory() && (st->mode & 077) != 0) {
+        !rights_.unusable() && st && st->isDirectory() && (st->mode & 077) != 0) {
         qCWarning(lcStore,
                   "support folder %s is open to others (mode %04o); its files stay private",
                   qUtf8Printable(rootPath_), static_cast<unsigned>(st->mode & 07777));
@@ -186,14 +186,14 @@ void Store::load() {
 
     loadIndex();
     // What stands at the index's name now is the one this run read, or kept the bytes of.
-    own_.takeIndex(rootPath_ + u'/' + indexName);
+    rights_.takeIndex(rootPath_ + u'/' + indexName);
     loadOffsets();
     loadUnfinishedStart();
     launchedAt_ = now_();
     rebuildLookups();
     // Captures whose copies were placed after the last index this run read was written.
     loadJournal();
-    if (!unusable_ && folderHeld()) {
+    if (rights_.maySweep() && folderHeld()) {
         removeLeftovers(rootPath_);
     }
 }
@@ -206,7 +206,7 @@ void Store::loadIndex() {
             // replace it during this run.
             qCCritical(lcStore, "index not readable, left in place: %s",
                        qUtf8Printable(Error::fromErrno().message));
-            indexWritable_ = false;
+            rights_.keepIndex();
         }
         return; // first run
     }
@@ -219,7 +219,7 @@ void Store::loadIndex() {
     if (!st && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) {
         qCCritical(lcStore, "index not readable, left in place: %s",
                    qUtf8Printable(Error::fromErrno().message));
-        indexWritable_ = false;
+        rights_.keepIndex();
         return;
     }
     if (st && st->isRegular()) {
@@ -228,7 +228,7 @@ void Store::loadIndex() {
             if (error->code != ENODEV && error->code != EFBIG) {
                 qCCritical(lcStore, "index not readable, left in place: %s",
                            qUtf8Printable(error->message));
-                indexWritable_ = false;
+                rights_.keepIndex();
                 return;
             }
             qCWarning(lcStore, "index set aside: %s", qUtf8Printable(error->message));
@@ -240,11 +240,11 @@ void Store::loadIndex() {
 
     if (!index) {
         // Read and not decodable, or not a file at all: set it aside and start afresh.
-        indexSetAside_ = true;
+        rights_.setIndexAside();
         if (!moveUnreadableIndex(path, now_())) {
             qCCritical(lcStore, "unreadable index could not be set aside; not writing an index "
                                 "during this run");
-            indexWritable_ = false;
+            rights_.keepIndex();
         }
         return;
     }
@@ -254,7 +254,7 @@ void Store::loadIndex() {
                   static_cast<long long>(refused));
         lost.append(QStringLiteral("%1 paths refused").arg(refused));
     }
-    isFirstRun_ = false;
+    rights_.readIndex();
     previousRunAt_ = index->lastRunAt;
     if (index->removing) {
         for (const QString& name : std::as_const(*index->removing)) {
@@ -317,7 +317,7 @@ void Store::loadIndex() {
                        "kept aside (%s): not writing an index during this run",
                        qUtf8Printable(lost.join(u"; ")),
                        qUtf8Printable(Error::describe(std::get<Error>(kept))));
-            indexWritable_ = false;
+            rights_.keepIndex();
         }
     }
     deleted_ = std::move(index->deleted).value_or(QHash<QString, Date>());
@@ -328,7 +328,7 @@ void Store::loadIndex() {
 
 void Store::loadOffsets() {
     const QString path = rootPath_ + u'/' + offsetsName;
-    if (indexSetAside_) {
+    if (rights_.indexSetAside()) {
         // The offsets say which transcript lines the lost index already holds: with the index
         // gone they would keep those lines from ever being read again.
         setOffsetsAside(path, QStringLiteral("with the index"));
@@ -349,7 +349,7 @@ void Store::loadOffsets() {
                       static_cast<long long>(refused));
         }
         offsets_ = std::move(*offsets);
-        offsetsOfIndex_ = offsets_;
+        rights_.takeOffsets(offsets_);
     }
 }
 

@@ -168,7 +168,7 @@ void Store::loadJournal() {
             // item is named by nothing: it goes with the next index.
             if (!held->fileURL || held->fileURL->fileName() != it->copy) {
                 if (const auto st = FileStat::lstat(item.fileURL->toLocalFile());
-                    st && st->isRegular() && indexWritable_) {
+                    st && st->isRegular() && rights_.mayDoom()) {
                     doomedFiles_.insert(item.fileURL->toLocalFile());
                 }
             }
@@ -202,8 +202,11 @@ void Store::loadJournal() {
 
 std::optional<Error> Store::noteCapture(const ShelfItem& item,
                                         const std::optional<Session>& session) {
-    if (!folderUsable(false)) {
-        return *unusable_;
+    // Looked at for each note, however soon after the last look: a note cuts the journal back to
+    // the notes this run knows of, which in another folder are none of its own. Two looks cost
+    // nothing beside the sync of the note.
+    if (!folderUsable(true)) {
+        return *rights_.unusable();
     }
     if (!item.fileURL) {
         return std::nullopt; // nothing is placed
@@ -287,7 +290,9 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
 }
 
 void Store::dropJournal(qint64 upTo) {
-    if (upTo <= 0 || journalSize_ <= 0) {
+    // Not from another folder now at the path, nor beside an index put there since: the notes
+    // bring back what that index lacks.
+    if (upTo <= 0 || journalSize_ <= 0 || !mayRemove()) {
         return;
     }
     const QString path = rootPath_ + u'/' + journalName;

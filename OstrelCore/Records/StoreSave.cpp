@@ -129,7 +129,7 @@ void Store::markDirty(bool bumpRevision) {
         dirtySince_ = clock();
     }
     indexDirty_ = true;
-    indexBehind_ = true;
+    rights_.changed();
     armIndexWrite();
 }
 
@@ -172,17 +172,16 @@ void Store::scheduleOffsetsSave() {
 
 void Store::saveOffsets() {
     offsetsDirty_ = false;
-    if (!offsetsWritable_) {
+    switch (mayWriteNow(StoreRights::File::offsets)) {
+    case StoreRights::May::never:
         return;
-    }
-    if (!folderUsable(true)) {
+    case StoreRights::May::later:
         offsetsDirty_ = true; // written once the folder can be
         return;
+    case StoreRights::May::now:
+        break;
     }
-    if (!offsetsWritable_) {
-        return;
-    }
-    if (writeOffsets(offsetsToWrite(), rootPath_ + u'/' + offsetsName)) {
+    if (writeOffsets(rights_.offsetsToWrite(offsets_), rootPath_ + u'/' + offsetsName)) {
         saved(dueOffsets);
     } else {
         offsetsDirty_ = true;
@@ -196,7 +195,7 @@ void Store::saveOffsets() {
 void Store::notSaved(Due file) {
     due_ |= file;
     // A folder found unusable at load stays so for the run: no attempt there would go through.
-    if (!autosave_ || retry_.isValid() || unusable_) {
+    if (!autosave_ || retry_.isValid() || !rights_.mayPlace()) {
         return;
     }
     // A disk that stays full costs one attempt a minute at most; one that has room again
@@ -268,15 +267,14 @@ void Store::save() {
     finishWriting();
     indexDirty_ = false;
     // An index this run must not replace is never written, nor tried again.
-    if (!indexWritable_) {
+    switch (mayWriteNow(StoreRights::File::index)) {
+    case StoreRights::May::never:
         return;
-    }
-    if (!folderUsable(true)) {
+    case StoreRights::May::later:
         indexDirty_ = true; // written once the folder can be
         return;
-    }
-    if (!indexWritable_) {
-        return;
+    case StoreRights::May::now:
+        break;
     }
     // The files the index names reach the disk before the index does; when they cannot, this
     // index is not written and is tried again later.
@@ -289,7 +287,7 @@ void Store::save() {
         indexNotSaved();
         return;
     }
-    own_.wrote(written);
+    rights_.wroteIndex(written);
     saved(dueIndex);
     removeDoomedFiles();
     dropJournal(journal);
@@ -297,15 +295,13 @@ void Store::save() {
 }
 
 void Store::indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool afterStart) {
-    // A change made while a write was under way keeps the index behind.
-    indexBehind_ = indexDirty_;
-    if (offsetsOfIndex_ != offsetsOfWrite) {
-        offsetsOfIndex_ = offsetsOfWrite;
-        // Offsets held back while the index could not be written may go out now.
+    // A change made while a write was under way keeps the index behind. Offsets held back while
+    // the index could not be written may go out now.
+    if (rights_.indexWritten(offsetsOfWrite, indexDirty_)) {
         scheduleOffsetsSave();
     }
     // The index on disk holds all the finished pass took: the next start need not look back.
-    if (startFinished_ && (afterStart || !indexBehind_)) {
+    if (startFinished_ && (afterStart || !rights_.indexBehind())) {
         clearStart();
     }
 }
@@ -404,15 +400,14 @@ void Store::saveInBackground() {
         finishWrite(ended);
     }
     indexDirty_ = false;
-    if (!indexWritable_) {
+    switch (mayWriteNow(StoreRights::File::index)) {
+    case StoreRights::May::never:
         return;
-    }
-    if (!folderUsable(true)) {
+    case StoreRights::May::later:
         indexDirty_ = true;
         return;
-    }
-    if (!indexWritable_) {
-        return;
+    case StoreRights::May::now:
+        break;
     }
     auto write = std::make_shared<IndexWrite>();
     write->rest = indexRest();
@@ -427,7 +422,7 @@ void Store::saveInBackground() {
     write->offsets = offsets_;
     write->afterStart = startFinished_;
     write->journal = journalSize_;
-    write->own = own_;
+    write->own = rights_.own();
     write->root = rootPath_;
     unsyncedFiles_.clear();
     unsyncedFolders_.clear();
@@ -451,6 +446,14 @@ void Store::finishWriting() {
     }
 }
 
+std::optional<FileIdentity> Store::writtenUnderWay() {
+    if (!writing_) {
+        return std::nullopt;
+    }
+    writing_->run(); // waits for the writer when it has begun
+    return writing_->written ? std::optional(writing_->index) : std::nullopt;
+}
+
 void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     write->dropTables();
     if (writing_ != write) {
@@ -468,12 +471,12 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
             indexNotSaved();
         } else if (!stillOwn()) {
             indexDirty_ = true; // written once the folder this run read is back
-        } else if (indexWritable_) {
+        } else if (rights_.mayWrite(StoreRights::File::index) != StoreRights::May::never) {
             indexNotSaved(); // the path leads to it again already
         }
         return;
     }
-    own_.wrote(write->index);
+    rights_.wroteIndex(write->index);
     saved(dueIndex);
     // Files doomed since the write began, or spared meanwhile, are not this index's to remove.
     const QSet<QString> later = std::exchange(doomedFiles_, doomed);
@@ -486,29 +489,13 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     }
 }
 
-QHash<QString, quint64> Store::offsetsToWrite() const {
-    if (!indexBehind_) {
-        return offsets_;
-    }
-    // A transcript position past captures that only this run's memory holds would lose them
-    // for good: a start after a crash, or after this index could not be written, reads their
-    // lines again from where the index on disk left off. Reading a line twice costs nothing.
-    QHash<QString, quint64> out;
-    for (auto it = offsets_.constBegin(); it != offsets_.constEnd(); ++it) {
-        if (const auto old = offsetsOfIndex_.constFind(it.key());
-            old != offsetsOfIndex_.constEnd()) {
-            out.insert(it.key(), std::min(*old, it.value()));
-        }
-    }
-    return out;
-}
-
 bool Store::writeIndex(const Index& index, const QString& path) {
-    return indexWritable_ && !unusable_ && writeIndexText(index.encode(), path);
+    return rights_.mayWrite(StoreRights::File::index) == StoreRights::May::now &&
+           writeIndexText(index.encode(), path);
 }
 
 bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& path) {
-    if (unusable_) {
+    if (!rights_.mayPlace()) {
         return false;
     }
     JsonWriter out;

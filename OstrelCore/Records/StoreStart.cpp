@@ -76,9 +76,7 @@ void Store::beginStart(Date at) {
         return;
     }
     startDue_ = at;
-    if (folderUsable(false)) {
-        writeStart(); // else once the folder can be written
-    }
+    writeStart();
 }
 
 void Store::keepStart(Date at) {
@@ -89,9 +87,7 @@ void Store::keepStart(Date at) {
         return;
     }
     startDue_ = at;
-    if (folderUsable(false)) {
-        writeStart(); // else once the folder can be written
-    }
+    writeStart();
 }
 
 void Store::holdFrom(std::optional<Date> oldest) {
@@ -116,6 +112,11 @@ void Store::holdFrom(std::optional<Date> oldest) {
 }
 
 void Store::writeStart(bool quiet) {
+    // Only into the folder this run read, while it takes files, however long ago the write came
+    // due (a retry, a probe): else once it does.
+    if (!folderUsable(false)) {
+        return;
+    }
     // A probe writes the moment kept in place again, as a new file.
     const std::optional<Date> at = startDue_ ? startDue_ : startKept_;
     const auto written = writeStartFile(rootPath_ + u'/' + unfinishedStartName, at);
@@ -145,7 +146,7 @@ void Store::probeStart() {
     // word (the other files wait longer: each attempt at the index costs its whole encoding). It
     // is small, and what a kill would lose them without; once a new file goes through there is
     // room, and the captures are woken.
-    if (!heldFrom_ || !autosave_ || startProbe_.isValid() || unusable_) {
+    if (!heldFrom_ || !autosave_ || startProbe_.isValid() || !rights_.mayPlace()) {
         return;
     }
     startProbe_ = autosave_->after(saveRetryFirst, [weak = weak_from_this()] {
@@ -163,7 +164,7 @@ void Store::probeStart() {
 void Store::flushStart() {
     startProbe_.cancel();
     startProbe_ = {};
-    if (startDue_ && !unusable_) {
+    if (startDue_ && rights_.mayPlace()) {
         writeStart();
     }
 }
@@ -175,7 +176,7 @@ void Store::finishStart() {
     }
     startFinished_ = true;
     // Nothing the pass took waits for the index: the moment goes now. Else with the next write.
-    if (!indexBehind_ && !writing_) {
+    if (!rights_.indexBehind() && !writing_) {
         clearStart();
     }
 }

@@ -285,7 +285,7 @@ struct Store::Sweep {
 void Store::sweepOrphans() {
     // A folder that cannot be written has nothing removed from it, leftovers included; nor has
     // another than the one this run read.
-    if (sweep_ || !folderUsable(true)) {
+    if (sweep_ || !maySweep()) {
         return;
     }
     auto sweep = std::make_shared<Sweep>();
@@ -339,7 +339,7 @@ void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
         return;
     }
     // Looked at before each step: nothing goes from another folder, nor beside another index.
-    if (!folderUsable(true) || sweep_ != sweep) {
+    if (!maySweep() || sweep_ != sweep) {
         endSweep(sweep);
         return;
     }

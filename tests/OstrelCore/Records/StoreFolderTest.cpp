@@ -268,6 +268,40 @@ TEST_F(StoreFiles, AnIndexThisRunNeitherReadNorWroteIsNeverReplaced) {
     }
 }
 
+// The index the writer has just put in place is this run's before the queue hears of it: a look
+// meanwhile (a copy a second later) finds its own index, and the run goes on writing it.
+TEST_F(StoreFiles, AnIndexTheWriterHasJustWrittenIsThisRunsBeforeTheQueueHearsOfIt) {
+    auto store = open();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    withCopy(*store, "a");
+    queue->advance(2.1);
+    writer->runUntilIdle();
+    clock += 1;
+    withCopy(*store, "b");
+    queue->runUntilIdle();
+    store->flush();
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+// The start moment, tried again a while after a failed write, goes only into the folder this run
+// read: another folder put in its place meanwhile keeps its own.
+TEST_F(StoreFiles, AStartMomentTriedAgainGoesOnlyIntoTheFolderThisRunRead) {
+    auto store = open();
+    const QByteArray folder = QFile::encodeName(path(""));
+    ::chmod(folder.constData(), 0500);
+    {
+        const test::ModesApply modes;
+        store->beginStart(Date(900));
+    }
+    ::chmod(folder.constData(), 0700);
+    ASSERT_TRUE(QDir(dir.path()).rename("support", "read"));
+    dir.write("support/unfinished-start.json", "the other's");
+    clock += Store::saveRetryMost;
+    queue->advance(Store::saveRetryMost);
+    EXPECT_EQ(read("unfinished-start.json"), "the other's");
+}
+
 // A file system mounted over the support folder after load (a late drive, a network share) puts
 // another folder, with an index of its own, at the folder's path: nothing of this run is copied,
 // written or removed there (not even the files an index written just before was to let go), its

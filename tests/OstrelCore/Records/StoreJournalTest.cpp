@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using namespace ostrel;
 using namespace ostrel::test;
 
@@ -48,6 +50,36 @@ TEST_F(StoreFiles, ANoteGoesOnlyOnceAnIndexHoldingItsItemIsWritten) {
     EXPECT_EQ(store->items().value(first.id), first);
     EXPECT_EQ(store->items().value(second.id), second);
     EXPECT_EQ(QDir(path("items")).entryList(QDir::Files).size(), 2);
+}
+
+// An index put in place of the one just written, before the queue hears of that write (a backup
+// restored), lacks the capture: its note stays, and the next start brings the capture back.
+TEST_F(StoreFiles, ANoteStaysWhenAnotherIndexTakesThePlaceOfTheOneHoldingItsItem) {
+    auto store = open();
+    store->flush();
+    dir.write("support/kept.json", read("index.json"));
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    const ShelfItem item = captured(*store, "capture");
+    queue->advance(2.1);
+    writer->runUntilIdle();
+    ASSERT_EQ(std::rename(QFile::encodeName(path("kept.json")).constData(),
+                          QFile::encodeName(path("index.json")).constData()),
+              0);
+    queue->runUntilIdle();
+    store.reset();
+    EXPECT_EQ(open()->items().value(item.id), item);
+}
+
+// A folder put in place of the one read, however soon before a capture, keeps its own notes.
+TEST_F(StoreFiles, ACaptureIsNotedOnlyInTheFolderThisRunRead) {
+    auto store = open();
+    ASSERT_TRUE(QDir(dir.path()).rename("support", "read"));
+    dir.write("support/captures.jsonl", "the other's notes\n");
+    ShelfItem item = makeItem(Hex::sha256("bytes"), 1);
+    item.fileURL = store->copyURL(item.id, "png");
+    EXPECT_TRUE(store->noteCapture(item));
+    EXPECT_EQ(read("captures.jsonl"), "the other's notes\n");
 }
 
 TEST_F(StoreFiles, WhatTheCaptureJournalHoldsIsReadAsAnythingMightHaveWrittenIt) {
