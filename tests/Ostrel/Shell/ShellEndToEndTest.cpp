@@ -263,6 +263,9 @@ TEST(ShellEndToEnd, ASupportFolderThatCameToBeUsableIsLeftToTheShelfThatKeepsIt)
     ASSERT_TRUE(x.ok() && other.ok()) << x.error().toStdString();
     x.home().write("data/Ostrel", "the user's notes");
     ASSERT_TRUE(started(x)) << x.appLog().toStdString();
+    // Its start looks at the folder once more: the folder comes to be usable only after that.
+    ASSERT_TRUE(waitUntil([&] { return x.appLog().contains("watching "); }, 30))
+        << x.appLog().toStdString();
     QFile::remove(x.home().file("data/Ostrel"));
     QProcessEnvironment shared;
     shared.insert("XDG_DATA_HOME", x.home().file("data"));
