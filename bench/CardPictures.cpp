@@ -15,6 +15,7 @@
 #include "DrawerBench.h"
 #include "Median.h"
 #include "ProcessTimes.h"
+#include "ShelfProcess.h"
 #include "WheelTurns.h"
 
 #include "OstrelCore/Display/DisplayLayout.h"
@@ -182,14 +183,7 @@ Run run(const QString& binary, const QString& pictures, double seconds, const QS
     writeShelf(x.home().file(QStringLiteral("data/Ostrel")), pictures);
     QProcessEnvironment env;
     env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
-    env.insert(QStringLiteral("TMPDIR"), x.home().file(QStringLiteral("tmp")));
-    env.insert(QStringLiteral("OSTREL_MAX_ITEMS"), QString::number(itemCount));
-    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("app.ostrel.*=false"));
-    QDir().mkpath(x.home().file(QStringLiteral("tmp")));
-    QDir().mkpath(x.home().file(QStringLiteral("claude/projects")));
-    x.scratchpad();
-    if (!x.startApp(binary, {}, env)) {
+    if (!bench::startShelfProcess(x, binary, env, itemCount)) {
         std::fprintf(stderr, "%s did not start\n", qPrintable(binary));
         return out;
     }

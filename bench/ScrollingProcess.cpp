@@ -17,6 +17,7 @@
 #include "DrawerBench.h"
 #include "Median.h"
 #include "ProcessTimes.h"
+#include "ShelfProcess.h"
 #include "WheelTurns.h"
 
 #include "OstrelCore/Display/DisplayLayout.h"
@@ -340,14 +341,7 @@ int run(const QString& self, double seconds, int rounds, const QString& binary, 
     }
     writeShelf(x.home().file(QStringLiteral("data/Ostrel")));
     QProcessEnvironment env;
-    env.insert(QStringLiteral("TMPDIR"), x.home().file(QStringLiteral("tmp")));
-    env.insert(QStringLiteral("OSTREL_MAX_ITEMS"), QString::number(itemCount));
-    env.insert(QStringLiteral("OSTREL_MOTION_SCALE"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("app.ostrel.*=false"));
-    QDir().mkpath(x.home().file(QStringLiteral("tmp")));
-    QDir().mkpath(x.home().file(QStringLiteral("claude/projects")));
-    x.scratchpad();
-    if (!x.startApp(binary, {}, env)) {
+    if (!bench::startShelfProcess(x, binary, env, itemCount)) {
         std::fprintf(stderr, "the application did not start\n");
         return 1;
     }

@@ -20,14 +20,16 @@ using namespace storeIndexParts;
 
 namespace {
 
-struct FolderClaim {
+// What the shell says of the support folder's lock, process-wide.
+struct FolderLockAnswers {
     std::mutex mutex;
     std::function<bool(const QString&)> claim;
+    std::function<bool(const QString&)> held;
 };
 
-// Reached from a flush that exit() may bring about: held on the heap and never freed.
-FolderClaim& folderClaim() {
-    static FolderClaim* const c = new FolderClaim;
+// Reached from a flush or a start that exit() may bring about: held on the heap and never freed.
+FolderLockAnswers& folderClaim() {
+    static FolderLockAnswers* const c = new FolderLockAnswers;
     return *c;
 }
 
@@ -50,6 +52,16 @@ std::optional<Error> unusableFolder(const QString& root) {
 void Store::setFolderClaim(std::function<bool(const QString& root)> claim) {
     const std::lock_guard lock(folderClaim().mutex);
     folderClaim().claim = std::move(claim);
+}
+
+void Store::setFolderHeld(std::function<bool(const QString& root)> held) {
+    const std::lock_guard lock(folderClaim().mutex);
+    folderClaim().held = std::move(held);
+}
+
+bool Store::folderHeld() const {
+    const std::lock_guard lock(folderClaim().mutex);
+    return folderClaim().held && folderClaim().held(rootPath_);
 }
 
 namespace {

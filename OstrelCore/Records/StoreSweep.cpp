@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -40,17 +39,6 @@ constexpr qint64 listStepMs = 20;
 constexpr qint64 judgeStepMs = 10;
 // Entries of one folder looked at in all: a folder filled by another hand is not walked for ever.
 constexpr qint64 listLimit = 4'000'000;
-
-struct FolderHeld {
-    std::mutex mutex;
-    std::function<bool(const QString&)> held;
-};
-
-// Reached from a start that exit() may cut short: held on the heap and never freed.
-FolderHeld& folderHeldAnswer() {
-    static FolderHeld* const h = new FolderHeld;
-    return *h;
-}
 
 // Names are kept as hashes: a collision only keeps a file that could have gone.
 size_t nameHash(int folder, QByteArrayView name) {
@@ -99,16 +87,6 @@ DIR* storeIndexParts::listFolder(const QString& path, bool throughLink) {
         ::close(fd);
     }
     return dir;
-}
-
-void Store::setFolderHeld(std::function<bool(const QString& root)> held) {
-    const std::lock_guard lock(folderHeldAnswer().mutex);
-    folderHeldAnswer().held = std::move(held);
-}
-
-bool Store::folderHeld() const {
-    const std::lock_guard lock(folderHeldAnswer().mutex);
-    return folderHeldAnswer().held && folderHeldAnswer().held(rootPath_);
 }
 
 QStringList Store::removingNames() const {
