@@ -220,11 +220,12 @@ public:
     void removeFiles(const ShelfItem& item);
 
     // --- Captures noted before their copies are placed (StoreJournal.cpp) ---
-    // Notes, durably, what a new item needs to come back (its record with the URL of its copy,
-    // and its session) before its copy is placed in the items folder: a start after a process
-    // that ended before an index named it brings it back with that copy, and an index written
-    // after the note drops it. Its failure (a full disk, a journal grown to its bound while no
-    // index could be written) is the capture's: the copy must then not be placed.
+    // Notes what a new item needs to come back (its record with the URL of its copy, and its
+    // session) before its copy is placed in the items folder, durable with the copy at the next
+    // commit: a start after a process that ended before an index named it brings it back with
+    // that copy, and an index written after the note drops it. Its failure (a full disk, a journal
+    // grown to its bound while no index could be written) is the capture's: the copy must then not
+    // be placed.
     std::optional<Error> noteCapture(const ShelfItem& item,
                                      const std::optional<Session>& session = std::nullopt);
     // Bounds on what is read back from the journal, and on what it may grow to between two

@@ -1,7 +1,9 @@
-// The journal of captures: what a new item needs to come back, noted and synced before its copy
-// is placed in the items folder, so that no copy is ever left that nothing of ours names. A start
-// after a process that ended before an index named the item brings it back; an index written
-// after the note drops it.
+// The journal of captures: what a new item needs to come back, noted before its copy is placed in
+// the items folder, so that no copy is ever left that nothing of ours names. A start after a
+// process that ended before an index named the item brings it back; an index written after the
+// note drops it. A note is synced with the copies, at the commit before the index is written, not
+// on its own: a process killed finds it in the page cache, and a power loss takes both or leaves
+// a copy that is kept, never one that goes.
 //
 // "captures.jsonl" holds one line per capture: {"copy":<name in items>,"item":{…},"session":{…}}.
 #include "OstrelCore/Records/JsonReader.h"
@@ -204,7 +206,7 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
                                         const std::optional<Session>& session) {
     // Looked at for each note, however soon after the last look: a note cuts the journal back to
     // the notes this run knows of, which in another folder are none of its own. Two looks cost
-    // nothing beside the sync of the note.
+    // little beside the note's own write.
     if (!folderUsable(true)) {
         return *rights_.unusable();
     }
@@ -276,15 +278,8 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
         }
         written += n;
     }
-    if (::fdatasync(fd) != 0) {
-        return fail(Error::fromErrno());
-    }
     ::close(fd);
-    if (created) {
-        if (auto error = AtomicFile::syncFolder(rootPath_)) {
-            return error;
-        }
-    }
+    noteUnsynced(path);
     journalSize_ += line.size();
     return std::nullopt;
 }

@@ -39,7 +39,8 @@ TEST_F(StoreFiles, ANoteGoesOnlyOnceAnIndexHoldingItsItemIsWritten) {
     const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
     store->setWriter(writer);
     const ShelfItem first = captured(*store, "first");
-    queue->advance(2.1); // the write of an index holding "first" begins
+    EXPECT_EQ(store->unsyncedCount(), 2); // the note is made durable with the copy, not alone
+    queue->advance(2.1);                  // the write of an index holding "first" begins
     const ShelfItem second = captured(*store, "second");
     writer->runUntilIdle();
     queue->runUntilIdle();
