@@ -303,8 +303,9 @@ private:
     bool stillOwn();
     void leaveIndex();
     void leaveFolder();
-    // Whether `file` may be written now, after a look at the folder when it may ever be.
-    StoreRights::May mayWriteNow(StoreRights::File file);
+    // Whether `file` may be written now, after a look at the folder when it may ever be; when
+    // only once the folder can be, `dirty` is set so that it is written then.
+    bool writesNow(StoreRights::File file, bool& dirty);
     // Whether the files this run doomed, and the notes an index written holds, may go now, after
     // a look at the folder.
     bool mayRemove();

@@ -178,12 +178,16 @@ void Store::leaveFolder() {
     claimFolder(rootPath_);
 }
 
-StoreRights::May Store::mayWriteNow(StoreRights::File file) {
+bool Store::writesNow(StoreRights::File file, bool& dirty) {
     // A file never to be written costs no look; a look may find it never is.
     if (rights_.mayWrite(file) == StoreRights::May::never) {
-        return StoreRights::May::never;
+        return false;
     }
-    return folderUsable(true) ? rights_.mayWrite(file) : StoreRights::May::later;
+    if (!folderUsable(true)) {
+        dirty = true; // written once the folder can be
+        return false;
+    }
+    return rights_.mayWrite(file) == StoreRights::May::now;
 }
 
 bool Store::mayRemove() {

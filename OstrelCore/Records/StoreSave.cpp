@@ -172,14 +172,8 @@ void Store::scheduleOffsetsSave() {
 
 void Store::saveOffsets() {
     offsetsDirty_ = false;
-    switch (mayWriteNow(StoreRights::File::offsets)) {
-    case StoreRights::May::never:
+    if (!writesNow(StoreRights::File::offsets, offsetsDirty_)) {
         return;
-    case StoreRights::May::later:
-        offsetsDirty_ = true; // written once the folder can be
-        return;
-    case StoreRights::May::now:
-        break;
     }
     if (writeOffsets(rights_.offsetsToWrite(offsets_), rootPath_ + u'/' + offsetsName)) {
         saved(dueOffsets);
@@ -267,14 +261,8 @@ void Store::save() {
     finishWriting();
     indexDirty_ = false;
     // An index this run must not replace is never written, nor tried again.
-    switch (mayWriteNow(StoreRights::File::index)) {
-    case StoreRights::May::never:
+    if (!writesNow(StoreRights::File::index, indexDirty_)) {
         return;
-    case StoreRights::May::later:
-        indexDirty_ = true; // written once the folder can be
-        return;
-    case StoreRights::May::now:
-        break;
     }
     // The files the index names reach the disk before the index does; when they cannot, this
     // index is not written and is tried again later.
@@ -400,14 +388,8 @@ void Store::saveInBackground() {
         finishWrite(ended);
     }
     indexDirty_ = false;
-    switch (mayWriteNow(StoreRights::File::index)) {
-    case StoreRights::May::never:
+    if (!writesNow(StoreRights::File::index, indexDirty_)) {
         return;
-    case StoreRights::May::later:
-        indexDirty_ = true;
-        return;
-    case StoreRights::May::now:
-        break;
     }
     auto write = std::make_shared<IndexWrite>();
     write->rest = indexRest();
