@@ -509,8 +509,11 @@ void DeckView::placeCards() {
         // Each card keeps its drawing at its own size, in its own coordinates, which a turn or a
         // scroll only moves: cards lying on each other stand exactly where the deck lays them. A
         // cache of screen pixels is placed on whole points, up to a pixel off at a fractional
-        // scale, where the card behind then shows along the top card's edge.
-        c->setCacheMode(QGraphicsItem::ItemCoordinateCache, card.toSize());
+        // scale, where the card behind then shows along the top card's edge. Set once: setting it
+        // again drops the drawing kept, which a spread would then redraw at every frame.
+        if (c->cacheMode() != QGraphicsItem::ItemCoordinateCache) {
+            c->setCacheMode(QGraphicsItem::ItemCoordinateCache, card.toSize());
+        }
         // Only the top card takes the pointer until the deck lies fully spread.
         const bool hits = i == 0 || s >= 1;
         c->setAcceptedMouseButtons(hits ? Qt::LeftButton | Qt::RightButton : Qt::NoButton);
