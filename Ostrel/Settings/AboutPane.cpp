@@ -89,13 +89,9 @@ void LinkRow::paintEvent(QPaintEvent*) {
 
 void LinkRow::keyPressEvent(QKeyEvent* event) {
     // A link opens with Return, as a push button presses.
-    if (PushButton::pressesButton(*event)) {
-        if (!event->isAutoRepeat()) {
-            click();
-        }
-        return;
+    if (!PushButton::pressOnReturn(*this, *event)) {
+        QAbstractButton::keyPressEvent(event);
     }
-    QAbstractButton::keyPressEvent(event);
 }
 
 AboutPane::AboutPane(AppSettings& settings, UpdateActions updates, const BundleInfo& info,

@@ -54,15 +54,20 @@ bool PushButton::pressesButton(const QKeyEvent& event) {
            (event.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
-void PushButton::keyPressEvent(QKeyEvent* event) {
-    // Outside a dialog Qt gives Return only to a default button.
-    if (pressesButton(*event)) {
-        if (!event->isAutoRepeat()) {
-            click();
-        }
-        return;
+bool PushButton::pressOnReturn(QAbstractButton& button, const QKeyEvent& event) {
+    if (!pressesButton(event)) {
+        return false;
     }
-    QPushButton::keyPressEvent(event);
+    if (!event.isAutoRepeat()) {
+        button.click();
+    }
+    return true;
+}
+
+void PushButton::keyPressEvent(QKeyEvent* event) {
+    if (!pressOnReturn(*this, *event)) {
+        QPushButton::keyPressEvent(event);
+    }
 }
 
 } // namespace ostrel

@@ -2,6 +2,7 @@
 
 #include <QPushButton>
 
+class QAbstractButton;
 class QKeyEvent;
 
 namespace ostrel {
@@ -19,6 +20,9 @@ public:
 
     // Whether a key press is Return or Enter alone: what presses the button that has the focus.
     static bool pressesButton(const QKeyEvent& event);
+    // Presses `button` on such a key (once, not again while the key repeats); true when the key
+    // was one. Outside a dialog Qt gives Return only to a default button.
+    static bool pressOnReturn(QAbstractButton& button, const QKeyEvent& event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
