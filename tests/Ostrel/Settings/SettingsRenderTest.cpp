@@ -115,7 +115,7 @@ TEST_F(SettingsRenderTest, AHighContrastPaletteShowsEveryEdgeAndState) {
     controller.show();
     QWidget* window = controller.window();
     for (const bool black : {true, false}) {
-        QApplication::setPalette(highContrastPalette(black));
+        QApplication::setPalette(test::highContrastPalette(black));
         const QColor ink = black ? Qt::white : Qt::black;
         QMap<QString, int> seen;
         for (const Pane pane : allPanes) {

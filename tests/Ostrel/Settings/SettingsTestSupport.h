@@ -80,14 +80,6 @@ protected:
         return p;
     }
 
-    // A desktop's high-contrast palette at its barest: window, base, button and every shade of
-    // them one colour, black or white, and the texts the other.
-    static QPalette highContrastPalette(bool black) {
-        const QColor ground = black ? Qt::black : Qt::white;
-        const QColor ink = black ? Qt::white : Qt::black;
-        return {ink, ground, ground, ground, ground, ink, ink, ground, ground};
-    }
-
     TempDir dir;
 };
 

@@ -278,7 +278,7 @@ TEST_F(SettingsWindowTest, ButtonsKeepAnEdgeUnderAHighContrastPalette) {
     auto controller = makeWindow(*settings);
     QWidget* window = controller->window();
     for (const bool black : {true, false}) {
-        QApplication::setPalette(highContrastPalette(black));
+        QApplication::setPalette(test::highContrastPalette(black));
         int seen = 0;
         for (const Pane pane : allPanes) {
             controller->show(pane);
