@@ -103,8 +103,9 @@ TEST_F(SettingsRenderTest, RendersEveryPaneOnSmallScreens) {
 }
 
 // On a black and on a white high-contrast palette whose window, base and button colours are one:
-// every control's edge stands 3:1 from the ground above it, the chosen segment 3:1 from the
-// others, and a disabled button's edge and title 3:1 from both their ground and an enabled one's.
+// every control's edge stands 3:1 from the ground above it, as does the chosen pane's row, the
+// chosen segment 3:1 from the others, and a disabled button's edge and title 3:1 from both their
+// ground and an enabled one's.
 TEST_F(SettingsRenderTest, AHighContrastPaletteShowsEveryEdgeAndState) {
     writeStore({{"watchedFolders", QJsonArray{QDir::homePath()}}});
     auto settings = makeSettings();
@@ -147,6 +148,8 @@ TEST_F(SettingsRenderTest, AHighContrastPaletteShowsEveryEdgeAndState) {
                 ++seen[kind];
                 return edge;
             };
+            SidebarRow* chosen = controller.root()->sidebar()->row(pane);
+            measure(chosen, QStringLiteral("chosen pane"), chosen->highlightRect().toAlignedRect());
             for (QWidget* w : controller.root()->paneView()->findChildren<QWidget*>()) {
                 if (!w->isVisibleTo(window)) {
                     continue;
@@ -197,7 +200,8 @@ TEST_F(SettingsRenderTest, AHighContrastPaletteShowsEveryEdgeAndState) {
                 EXPECT_TRUE(shot.save(path));
             }
         }
-        EXPECT_EQ(seen, (QMap<QString, int>{{"combo box", 2},
+        EXPECT_EQ(seen, (QMap<QString, int>{{"chosen pane", 6},
+                                            {"combo box", 2},
                                             {"field", 3},
                                             {"folder button", 2},
                                             {"list", 1},
