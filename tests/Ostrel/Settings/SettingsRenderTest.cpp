@@ -3,6 +3,7 @@
 #include "Ostrel/Settings/PreferencesWindowController.h"
 #include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
+#include "Ostrel/Settings/Stepper.h"
 #include "Ostrel/Widgets/BorderedList.h"
 #include "support/Contrast.h"
 #include "support/ReadableWindow.h"
@@ -162,6 +163,8 @@ TEST_F(SettingsRenderTest, AHighContrastPaletteShowsEveryEdgeAndState) {
                     measure(w, QStringLiteral("folder button"));
                 } else if (dynamic_cast<BorderedList*>(w)) {
                     measure(w, QStringLiteral("list"));
+                } else if (dynamic_cast<Stepper*>(w)) {
+                    measure(w, QStringLiteral("stepper"));
                 } else if (auto* slider = qobject_cast<QSlider*>(w)) {
                     QStyleOptionSlider option;
                     option.initFrom(slider);
@@ -207,6 +210,7 @@ TEST_F(SettingsRenderTest, AHighContrastPaletteShowsEveryEdgeAndState) {
                                             {"list", 1},
                                             {"groove", 1},
                                             {"segments", 3},
+                                            {"stepper", 2},
                                             {"disabled", 1}}));
     }
 }
