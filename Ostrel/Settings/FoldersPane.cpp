@@ -4,6 +4,7 @@
 #include "Ostrel/Settings/FolderRow.h"
 #include "Ostrel/Widgets/BorderedList.h"
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 #include "Ostrel/Widgets/ToneLabel.h"
@@ -13,6 +14,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -48,6 +50,14 @@ protected:
         FocusRing::leaveFocusToRing(*option);
     }
 
+    void paintEvent(QPaintEvent* event) override {
+        QToolButton::paintEvent(event);
+        // Borderless, the pair reads as two loose glyphs: a high-contrast palette asks for an
+        // edge on every control.
+        QPainter painter(this);
+        HighContrast::drawEdge(painter, rect(), 3, isEnabled());
+    }
+
     void changeEvent(QEvent* event) override {
         QToolButton::changeEvent(event);
         if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange) {
@@ -59,7 +69,9 @@ private:
     void tint() {
         const bool dark = SettingsColors::isDark();
         QColor c = SettingsColors::primaryText(dark);
-        if (!isEnabled()) {
+        if (SettingsColors::isHighContrast()) {
+            c = HighContrast::ink(isEnabled());
+        } else if (!isEnabled()) {
             c = SettingsColors::tertiaryText(dark);
         }
         setIcon(QIcon(Symbols::pixmap(symbol_, c, 12, devicePixelRatioF())));

@@ -1,8 +1,10 @@
 #include "Ostrel/Settings/SegmentedPicker.h"
 
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -51,23 +53,30 @@ QRect SegmentedPicker::segmentRect(int index) const {
 
 void SegmentedPicker::paintEvent(QPaintEvent*) {
     const bool dark = SettingsColors::isDark();
+    // On a black or white ground the shades below all but vanish: the control is edged and the
+    // chosen segment filled in the text colour, its title in the ground's.
+    const bool contrast = SettingsColors::isHighContrast();
+    const QColor ink =
+        contrast ? HighContrast::ink(isEnabled()) : SettingsColors::primaryText(dark);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     p.setPen(Qt::NoPen);
     p.setBrush(dark ? QColor(255, 255, 255, 26) : QColor(0, 0, 0, 18));
     p.drawRoundedRect(frame, 6, 6);
+    HighContrast::drawEdge(p, rect(), 6, isEnabled());
     for (int i = 0; i < titles_.size(); ++i) {
         const QRectF seg = QRectF(segmentRect(i)).adjusted(1, 1, -1, -1);
         if (i == current_) {
-            p.setBrush(dark ? QColor(255, 255, 255, 56) : QColor(255, 255, 255));
-            p.setPen(QPen(QColor(0, 0, 0, dark ? 0 : 30), 0.5));
+            p.setBrush(contrast ? ink : dark ? QColor(255, 255, 255, 56) : QColor(255, 255, 255));
+            p.setPen(contrast ? QPen(Qt::NoPen) : QPen(QColor(0, 0, 0, dark ? 0 : 30), 0.5));
             p.drawRoundedRect(seg, 5, 5);
         } else if (i > 0 && i - 1 != current_) {
-            p.setPen(QPen(SettingsColors::divider(dark), 1));
+            p.setPen(QPen(contrast ? ink : SettingsColors::divider(dark), 1));
             p.drawLine(seg.topLeft() + QPointF(-1, 4), seg.bottomLeft() + QPointF(-1, -4));
         }
-        p.setPen(SettingsColors::primaryText(dark));
+        p.setPen(contrast && i == current_ ? QGuiApplication::palette().color(QPalette::Window)
+                                           : ink);
         p.drawText(seg, Qt::AlignCenter, titles_[i]);
     }
 }

@@ -3,6 +3,7 @@
 #include "Ostrel/Settings/SidebarMetrics.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 
@@ -175,6 +176,8 @@ void SidebarRow::paintEvent(QPaintEvent*) {
         p.setPen(Qt::NoPen);
         p.setBrush(SettingsColors::rowSelection(dark));
         p.drawRoundedRect(highlightRect(), SidebarMetrics::rowInset, SidebarMetrics::rowInset);
+        // The faint fill alone hardly tells the chosen pane on black or white.
+        HighContrast::drawEdge(p, highlightRect(), SidebarMetrics::rowInset);
     }
     const QRectF tile = tileRect();
     const QColor tint = SettingsColors::system(ostrel::tint(pane_), dark);

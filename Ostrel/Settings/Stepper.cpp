@@ -1,5 +1,6 @@
 #include "Ostrel/Settings/Stepper.h"
 
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QKeyEvent>
@@ -30,6 +31,7 @@ void Stepper::paintEvent(QPaintEvent*) {
     p.setPen(QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40), 0.5));
     p.setBrush(dark ? QColor(255, 255, 255, 30) : QColor(255, 255, 255));
     p.drawRoundedRect(frame, 4, 4);
+    HighContrast::drawEdge(p, rect(), 4, isEnabled());
     p.setPen(Qt::NoPen);
     p.setBrush(SettingsColors::primaryText(dark));
     const double cx = frame.center().x();

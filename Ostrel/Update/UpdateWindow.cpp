@@ -2,7 +2,9 @@
 
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/PushButton.h"
+#include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 
 #include <QApplication>
@@ -219,14 +221,19 @@ void UpdateWindow::rebuild() {
             QFont font = link->font();
             font.setPixelSize(12);
             link->setFont(font);
+            // The palette's link colour, pure blue where the desktop sets none, is lost on
+            // black: a high-contrast palette's link reads in its text colour, the arrow marking it.
             QPalette p = link->palette();
-            p.setColor(QPalette::ButtonText, p.color(QPalette::Link));
+            p.setColor(QPalette::ButtonText, SettingsColors::isHighContrast()
+                                                 ? HighContrast::ink()
+                                                 : p.color(QPalette::Link));
             link->setPalette(p);
             // The arrow after the text, 4 pixels on, as a mirrored button lays out its icon.
             link->setLayoutDirection(Qt::RightToLeft);
             link->setIconSize(QSize(10, 10));
-            link->setIcon(QIcon(Symbols::pixmap(QStringLiteral("arrow.up.right"),
-                                                p.color(QPalette::Link), 10, devicePixelRatioF())));
+            link->setIcon(
+                QIcon(Symbols::pixmap(QStringLiteral("arrow.up.right"),
+                                      p.color(QPalette::ButtonText), 10, devicePixelRatioF())));
             connect(link, &QPushButton::clicked, controller_, &UpdateController::openLink);
             caption->addWidget(link);
         }

@@ -1,5 +1,6 @@
 #include "Ostrel/Widgets/BorderedList.h"
 
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QEvent>
@@ -26,7 +27,8 @@ bool BorderedList::event(QEvent* event) {
         // the outermost of the ground's, so the border runs along the very edge of the list.
         const QRectF r(rect());
         p.fillRect(r, palette().color(QPalette::Base));
-        const QColor line = SettingsColors::sidebarStroke(dark);
+        const QColor line = SettingsColors::isHighContrast() ? HighContrast::ink()
+                                                             : SettingsColors::sidebarStroke(dark);
         p.fillRect(QRectF(r.left(), r.top(), r.width(), 1), line);
         p.fillRect(QRectF(r.left(), r.bottom() - 1, r.width(), 1), line);
         p.fillRect(QRectF(r.left(), r.top() + 1, 1, r.height() - 2), line);

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "Ostrel/Widgets/HighContrast.h"
+#include "Ostrel/Widgets/SettingsColors.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QList>
 #include <QObject>
+#include <QPainter>
 #include <QPointer>
 #include <QSlider>
 #include <QStyleOption>
@@ -52,7 +56,8 @@ private:
     QList<QPointer<QWidget>> watched_;
 };
 
-// A control of Qt's own that leaves showing its keyboard focus to the window's focus ring.
+// A control of Qt's own that leaves showing its keyboard focus to the window's focus ring, and
+// keeps its edges under a high-contrast palette.
 template <class Control, class Option> class Ringed : public Control {
 public:
     using Control::Control;
@@ -61,6 +66,17 @@ protected:
     void initStyleOption(Option* option) const override {
         Control::initStyleOption(option);
         FocusRing::leaveFocusToRing(*option);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        Control::paintEvent(event);
+        if (!SettingsColors::isHighContrast()) {
+            return;
+        }
+        Option option;
+        initStyleOption(&option);
+        QPainter painter(this);
+        HighContrast::drawEdges(painter, *this, option);
     }
 };
 

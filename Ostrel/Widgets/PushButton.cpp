@@ -1,5 +1,6 @@
 #include "Ostrel/Widgets/PushButton.h"
 
+#include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
 #include <QKeyEvent>
@@ -38,14 +39,16 @@ void PushButton::paintEvent(QPaintEvent*) {
         option.features &= ~QStyleOptionButton::DefaultButton;
     }
     option.state &= ~QStyle::State_HasFocus;
+    // On a black or white ground a disabled title in the palette's own dimmed colour is lost, or
+    // reads as an enabled one where the palette dims nothing.
+    if (SettingsColors::isHighContrast() && !isEnabled()) {
+        option.palette.setColor(QPalette::ButtonText, HighContrast::ink(false));
+    }
     painter.drawControl(QStyle::CE_PushButton, option);
     // On a black or white ground the style's edge, a shade darker than the window or a faint
-    // light line, is all but lost against the row: the edge is drawn in the title's colour.
-    if (SettingsColors::isHighContrast() && !isFlat()) {
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(palette().color(QPalette::ButtonText), 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    // light line, is all but lost against the row.
+    if (!isFlat()) {
+        HighContrast::drawEdge(painter, rect(), 3, isEnabled());
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QHash>
 #include <QImage>
+#include <QPalette>
 #include <QRect>
 
 #include <algorithm>
@@ -55,6 +56,14 @@ inline double legibility(const QImage& shot, const QRect& area) {
         }
     }
     return best;
+}
+
+// A desktop's high-contrast palette at its barest: window, base, button and every shade of them
+// one colour, black or white, and the texts the other.
+inline QPalette highContrastPalette(bool black) {
+    const QColor ground = black ? Qt::black : Qt::white;
+    const QColor ink = black ? Qt::white : Qt::black;
+    return {ink, ground, ground, ground, ground, ink, ink, ground, ground};
 }
 
 } // namespace ostrel::test

@@ -278,10 +278,7 @@ TEST_F(SettingsWindowTest, ButtonsKeepAnEdgeUnderAHighContrastPalette) {
     auto controller = makeWindow(*settings);
     QWidget* window = controller->window();
     for (const bool black : {true, false}) {
-        const QColor ground = black ? Qt::black : Qt::white;
-        const QColor ink = black ? Qt::white : Qt::black;
-        QPalette palette(ink, ground, ground, ground, ground, ink, ink, ground, ground);
-        QApplication::setPalette(palette);
+        QApplication::setPalette(test::highContrastPalette(black));
         int seen = 0;
         for (const Pane pane : allPanes) {
             controller->show(pane);

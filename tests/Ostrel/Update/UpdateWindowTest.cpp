@@ -6,6 +6,7 @@
 
 #include "OstrelCore/Update/LoopbackServer.h"
 #include "OstrelCore/Update/ReleaseMaker.h"
+#include "support/Contrast.h"
 #include "support/FocusStops.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 
 #include <gtest/gtest.h>
@@ -134,6 +136,21 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
     EXPECT_FALSE(c->window()->findChild<QScrollArea*>("notes"));
     EXPECT_FALSE(c->window()->findChild<QPushButton*>("changelog"));
+}
+
+// On a black and on a white high-contrast palette, where the palette's link colour may be the
+// pure blue Qt falls back on, "Full changelog" reads 4.5:1 on the window.
+TEST_F(UpdateWindowTest, TheChangelogLinkReadsOnAHighContrastPalette) {
+    const auto restore =
+        qScopeGuard([before = QApplication::palette()] { QApplication::setPalette(before); });
+    for (const bool black : {true, false}) {
+        QApplication::setPalette(test::highContrastPalette(black));
+        auto c = offered();
+        auto* link = c->window()->findChild<QPushButton*>("changelog");
+        ASSERT_TRUE(link);
+        EXPECT_GE(test::legibility(link->grab().toImage(), link->rect()), 4.5)
+            << (black ? "black" : "white");
+    }
 }
 
 TEST_F(UpdateWindowTest, EveryTabStopShowsItsFocus) {
