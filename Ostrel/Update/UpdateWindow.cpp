@@ -1,5 +1,6 @@
 #include "Ostrel/Update/UpdateWindow.h"
 
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/PushButton.h"
@@ -76,6 +77,7 @@ protected:
 } // namespace
 
 UpdateWindow::UpdateWindow(UpdateController* controller) : controller_(controller) {
+    setAccessibleWindowRole(this, QAccessible::Dialog);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
     setWindowTitle(tr("Software Update"));
@@ -166,6 +168,9 @@ void UpdateWindow::rebuild() {
     content_ = new QWidget(this);
     const auto& phase = controller_->phase();
     const Kind kind = phase ? phase->kind : Kind::failed;
+    // A failure is read out as an alert; every other phase is a dialog with its buttons.
+    setAccessibleWindowRole(this, phase && kind == Kind::failed ? QAccessible::AlertMessage
+                                                                : QAccessible::Dialog);
 
     auto* stack = new QVBoxLayout(content_);
     // The content's edge is 20 pixels in; the stack starts where the icon's widget does, and every
