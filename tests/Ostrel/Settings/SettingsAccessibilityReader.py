@@ -3,7 +3,8 @@
 
 Prints one JSON object: the sidebar's list of panes as AT-SPI shows it ("list"), then the focus
 events heard while Tab reaches the sidebar and Down moves to the next pane ("events"), each with
-the source's role, name and whether it is selected, then the names of the push buttons of the
+the source's role, name and whether it is selected (Tab and Right in the Shelf pane's arrangement
+picker among them), then the names of the push buttons of the
 Folders pane, which three more Downs bring up ("buttons"). Every pane the Downs bring up, About
 last, is read as a screen reader's review keys do ("read": the panes read), and what it would
 stumble on is listed ("faults"): a window whose role says nothing, a shown stop without a name,
@@ -102,8 +103,13 @@ def main():
         result["buttons"] = found
 
     steps = [(500, lambda: key("Tab")), (600, review)]
-    for _ in range(4):
+    for pane in range(4):
         steps += [(100, lambda: key("Down")), (700, review)]
+        if pane == 1:
+            # Into the Shelf pane's first control, the arrangement picker; Right chooses the
+            # other segment; back to the sidebar.
+            steps += [(100, lambda: key("Tab")), (500, lambda: key("Right")),
+                      (500, lambda: key("shift+Tab"))]
     steps += [(100, buttons), (100, lambda: key("Down")), (700, review)]
     return run_steps(steps, result)
 

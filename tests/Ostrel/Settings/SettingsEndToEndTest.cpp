@@ -156,6 +156,14 @@ TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
         });
     };
     EXPECT_TRUE(heard(QStringLiteral("General"))) << out.toStdString();
+    // The segment the picker holds as it takes the keyboard, then the one Right chooses.
+    QStringList segments;
+    for (const QJsonValue& v : events) {
+        if (v.toObject().value("role").toString() == "radio button") {
+            segments.append(v.toObject().value("name").toString());
+        }
+    }
+    EXPECT_EQ(segments, (QStringList{"Session sidebar", "Turn stacks"})) << out.toStdString();
     EXPECT_TRUE(heard(QStringLiteral("Displays"))) << out.toStdString();
     const QJsonArray list = result.value(QStringLiteral("list")).toArray();
     EXPECT_EQ(list.size(), 6) << out.toStdString();
