@@ -33,7 +33,7 @@ public:
     }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value && field() != nullptr) {
-            return field()->field()->text() + QLatin1Char(' ') + field()->unit()->text();
+            return QString::number(field()->stored()) + QLatin1Char(' ') + field()->unit()->text();
         }
         return QAccessibleWidget::text(t);
     }
