@@ -109,9 +109,16 @@ AboutPane::AboutPane(AppSettings& settings, UpdateActions updates, const BundleI
                                     ToneLabel::Tone::tertiary, 11);
     copyright->setContentsMargins(0, 2, 0, 0);
     blockLayout->addWidget(new IconView, 0, Qt::AlignHCenter);
-    for (QLabel* label : {static_cast<QLabel*>(name), static_cast<QLabel*>(version),
-                          static_cast<QLabel*>(copyright)}) {
+    for (QLabel* label : {static_cast<QLabel*>(name), static_cast<QLabel*>(version)}) {
         blockLayout->addWidget(label, 0, Qt::AlignHCenter);
+    }
+    // Without a copyright its line stays, as room alone: an empty label would be read out as
+    // a nameless text.
+    if (copyright->text().isEmpty()) {
+        blockLayout->addSpacing(copyright->sizeHint().height());
+        delete copyright;
+    } else {
+        blockLayout->addWidget(copyright, 0, Qt::AlignHCenter);
     }
     // The identity block stands above the section's box, where a header would be.
     static_cast<QVBoxLayout*>(identity->layout())->insertWidget(0, block);

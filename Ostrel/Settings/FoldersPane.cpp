@@ -105,6 +105,7 @@ FoldersPane::FoldersPane(AppSettings& settings, Environment env, FolderChooser c
     blockLayout->setSpacing(4);
     list_ = new BorderedList;
     list_->setFixedHeight(118);
+    list_->setAccessibleName(QStringLiteral("Watched folders"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setAlternatingRowColors(false);
     empty_ = new ToneLabel(QStringLiteral("No watched folders"), ToneLabel::Tone::secondary, 13);

@@ -55,6 +55,8 @@ HotkeyRecorder::HotkeyRecorder(PrefsAccess prefs, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     main_->setMinimumWidth(96);
+    // Named as the control it is; the shortcut it holds is what it says after.
+    main_->setAccessibleName(QStringLiteral("Keyboard shortcut"));
     layout->addWidget(reset_);
     layout->addWidget(main_);
     connect(reset_, &QPushButton::clicked, this, [this] { reset(); });
@@ -119,6 +121,7 @@ void HotkeyRecorder::refresh() {
     reset_->setVisible(!recording_ && !isDefault);
     main_->setText(recording_ ? QStringLiteral("Type shortcut…")
                               : HotkeyText::describe(prefs.hotkeyKeyCode, prefs.hotkeyModifiers));
+    main_->setAccessibleDescription(main_->text());
 }
 
 bool HotkeyRecorder::eventFilter(QObject*, QEvent* event) {

@@ -10,6 +10,7 @@
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Settings/ShelfPane.h"
 #include "Ostrel/Settings/SidebarMetrics.h"
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -120,6 +121,7 @@ PreferencesWindowController::PreferencesWindowController(AppSettings& settings,
     : QObject(parent), settings_(settings), focusReturn_(windows),
       navigation_(std::make_unique<SettingsNavigation>(*settings.defaults())),
       window_(std::make_unique<QWidget>()) {
+    setAccessibleWindowRole(window_.get(), QAccessible::Window);
     window_->setWindowTitle(QStringLiteral("Settings"));
     window_->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::image())));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);

@@ -1,5 +1,6 @@
 #include "Ostrel/Settings/PreviewView.h"
 
+#include "Ostrel/Widgets/Accessibility.h"
 #include "OstrelCore/Display/Motion.h"
 
 #include <QElapsedTimer>
@@ -52,6 +53,8 @@ QString rectText(const QRectF& r) {
 
 PreviewView::PreviewView(const PreviewDisplay& display, const MiniSpace& space, QWidget* parent)
     : QGraphicsView(parent), display_(display), space_(space), clock_(monotonicSeconds) {
+    // A picture beside its control: read by its name, never a stop, its scene not a tree.
+    installAccessible<PreviewView, AccessibleGraphic>();
     auto* scene = new QGraphicsScene(QRectF(QPointF(), MiniScreen::frameSize), this);
     setScene(scene);
     setFixedSize(MiniScreen::frameSize.toSize());
@@ -65,6 +68,7 @@ PreviewView::PreviewView(const PreviewDisplay& display, const MiniSpace& space, 
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setInteractive(false);
     setFocusPolicy(Qt::NoFocus);
+    viewport()->setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
 
     screen_ = new MiniScreen(display, space);

@@ -1,13 +1,16 @@
 #include "Ostrel/Settings/SegmentedPicker.h"
 
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/HighContrast.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
+#include <QAccessibleActionInterface>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -16,10 +19,148 @@ namespace ostrel {
 namespace {
 constexpr int segmentHeight = 22;
 constexpr int padding = 12;
+
+// One segment as a radio button: named by its title, checked while it is the chosen one, and
+// focused while the picker has the keyboard and it is chosen. It has no object of its own: the
+// picker's interface keeps it.
+class SegmentAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    SegmentAccessible(SegmentedPicker* picker, int index) : picker_(picker), index_(index) {}
+
+    bool isValid() const override { return picker_ && index_ < picker_->titles().size(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override {
+        return picker_ ? picker_->window()->windowHandle() : nullptr;
+    }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override {
+        return picker_ ? QAccessible::queryAccessibleInterface(picker_.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name && isValid() ? picker_->titles().at(index_) : QString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override {
+        if (!picker_) {
+            return {};
+        }
+        const QRect r = picker_->segmentRect(index_);
+        return {picker_->mapToGlobal(r.topLeft()), r.size()};
+    }
+    QAccessible::Role role() const override { return QAccessible::RadioButton; }
+    QAccessible::State state() const override {
+        QAccessible::State s;
+        if (!isValid()) {
+            s.invalid = true;
+            return s;
+        }
+        const bool chosen = picker_->current() == index_;
+        s.checkable = true;
+        s.checked = chosen;
+        s.focusable = true;
+        s.focused = chosen && picker_->hasFocus();
+        s.invisible = !picker_->isVisible();
+        s.disabled = !picker_->isEnabled();
+        return s;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this)
+                                                    : nullptr;
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        // Run from the event loop: whoever hears of the choice may rebuild the pane that holds
+        // the picker, which must not go while the request that asked is being answered.
+        if (name == pressAction() && picker_) {
+            QMetaObject::invokeMethod(
+                picker_.data(), [picker = picker_, index = index_] { picker->pick(index); },
+                Qt::QueuedConnection);
+        }
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<SegmentedPicker> picker_;
+    int index_;
+};
+
+// The picker as a named group of its segments.
+class PickerAccessible : public QAccessibleWidget {
+public:
+    explicit PickerAccessible(SegmentedPicker* picker)
+        : QAccessibleWidget(picker, QAccessible::Grouping) {}
+    ~PickerAccessible() override {
+        for (const QAccessible::Id id : std::as_const(segments_)) {
+            QAccessible::deleteAccessibleInterface(id);
+        }
+    }
+
+    int childCount() const override { return static_cast<int>(picker()->titles().size()); }
+    QAccessibleInterface* child(int index) const override {
+        if (index < 0 || index >= childCount()) {
+            return nullptr;
+        }
+        while (segments_.size() <= index) {
+            segments_.append(QAccessible::registerAccessibleInterface(
+                new SegmentAccessible(picker(), static_cast<int>(segments_.size()))));
+        }
+        return QAccessible::accessibleInterface(segments_.at(index));
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (int i = 0; i < segments_.size(); ++i) {
+            if (QAccessible::accessibleInterface(segments_.at(i)) == child) {
+                return i;
+            }
+        }
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        const QPoint at = picker()->mapFromGlobal(QPoint(x, y));
+        for (int i = 0; i < childCount(); ++i) {
+            if (picker()->segmentRect(i).contains(at)) {
+                return child(i);
+            }
+        }
+        return nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        return picker()->hasFocus() ? child(picker()->current()) : nullptr;
+    }
+
+private:
+    SegmentedPicker* picker() const { return static_cast<SegmentedPicker*>(widget()); }
+
+    mutable QList<QAccessible::Id> segments_;
+};
+
+// Tells assistive technology of the segment at `index`: its check, or that it has the keyboard.
+void notifySegment(SegmentedPicker* picker, int index, QAccessible::Event event) {
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    QAccessibleInterface* segment = QAccessible::queryAccessibleInterface(picker)->child(index);
+    if (segment == nullptr) {
+        return;
+    }
+    if (event == QAccessible::StateChanged) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent stateEvent(segment, changed);
+        QAccessible::updateAccessibility(&stateEvent);
+    } else {
+        QAccessibleEvent focusEvent(segment, event);
+        QAccessible::updateAccessibility(&focusEvent);
+    }
+}
 } // namespace
 
 SegmentedPicker::SegmentedPicker(const QStringList& titles, QWidget* parent)
     : QWidget(parent), titles_(titles) {
+    installAccessible<SegmentedPicker, PickerAccessible>();
     QFont f = font();
     f.setPixelSize(12);
     setFont(f);
@@ -30,8 +171,17 @@ SegmentedPicker::SegmentedPicker(const QStringList& titles, QWidget* parent)
 
 void SegmentedPicker::setCurrent(int index) {
     if (index != current_ && index >= 0 && index < titles_.size()) {
-        current_ = index;
-        update();
+        choose(index);
+    }
+}
+
+void SegmentedPicker::choose(int index) {
+    const int before = std::exchange(current_, index);
+    update();
+    notifySegment(this, before, QAccessible::StateChanged);
+    notifySegment(this, index, QAccessible::StateChanged);
+    if (hasFocus()) {
+        notifySegment(this, index, QAccessible::Focus);
     }
 }
 
@@ -100,12 +250,17 @@ void SegmentedPicker::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void SegmentedPicker::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    // The picker takes the keyboard as a whole; a screen reader hears the chosen segment.
+    notifySegment(this, current_, QAccessible::Focus);
+}
+
 void SegmentedPicker::pick(int index) {
-    if (index == current_) {
+    if (index == current_ || index < 0 || index >= titles_.size()) {
         return;
     }
-    current_ = index;
-    update();
+    choose(index);
     if (onPick) {
         onPick(index);
     }

@@ -7,12 +7,16 @@
 
 namespace ostrel {
 
-// A row of segments of which exactly one is chosen, at its natural size.
+// A row of segments of which exactly one is chosen, at its natural size. Assistive technology
+// reads it as a group of radio buttons, named as the picker is, the chosen one checked.
 class SegmentedPicker : public QWidget {
 public:
     explicit SegmentedPicker(const QStringList& titles, QWidget* parent = nullptr);
 
     int current() const { return current_; }
+    const QStringList& titles() const { return titles_; }
+    // Chooses a segment as a click on it does.
+    void pick(int index);
     // Shows a choice without reporting it.
     void setCurrent(int index);
     // Runs when the user picks another segment.
@@ -27,9 +31,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
-    void pick(int index);
+    void choose(int index);
     int segmentWidth() const;
 
     QStringList titles_;

@@ -202,6 +202,7 @@ SettingsSidebar::SettingsSidebar(SettingsNavigation& navigation, const QString& 
                                  QWidget* parent)
     : QWidget(parent), navigation_(navigation), version_(version) {
     installAccessibility();
+    setAccessibleName(QStringLiteral("Settings panes"));
     setFixedWidth(static_cast<int>(SidebarMetrics::width));
     auto* layout = new QVBoxLayout(this);
     // Each row stands in the middle of its 40-pixel band, inset from the panel's sides.

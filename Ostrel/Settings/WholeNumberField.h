@@ -15,7 +15,8 @@ class ToneLabel;
 
 // A whole-number preference with a range: a text field, a stepper and the unit word. Typed text
 // is committed on Return or when the field loses focus, read leniently and clamped; the stepper
-// moves by the step, ten times as far with Shift, from the stored value.
+// moves by the step, ten times as far with Shift, from the stored value. Assistive technology
+// reads the stepper as a spin button over the stored value, named as the stepper is.
 class WholeNumberField : public QWidget {
 public:
     // How the field reaches the preference it edits.
@@ -37,6 +38,11 @@ public:
     void step(int direction, Qt::KeyboardModifiers modifiers);
     // Call after the preferences changed: a new stored value replaces the text, typed or not.
     void storedChanged();
+    qint64 stored() const { return value_.read(); }
+    ClosedRange<qint64> range() const { return range_; }
+    qint64 stepSize() const { return step_; }
+    // Stores `value` pulled into the range and shows it; uncommitted typing is dropped.
+    void store(qint64 value);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

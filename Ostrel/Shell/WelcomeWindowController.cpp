@@ -2,6 +2,7 @@
 
 #include "Ostrel/Model/AppSettings.h"
 #include "Ostrel/Model/ShelfModel.h"
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/PushButton.h"
@@ -96,6 +97,7 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
       window_(std::make_unique<QWidget>(nullptr, Qt::Window)) {
     const bool dark = SettingsColors::isDark();
     QWidget* w = window_.get();
+    setAccessibleWindowRole(w, QAccessible::Dialog);
     w->setWindowTitle(title);
     // Only the close button: nothing to minimise or maximise on a greeting.
     w->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -1,5 +1,6 @@
 #include "Ostrel/Update/UpdateWindow.h"
 
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/HighContrast.h"
@@ -16,7 +17,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTextFrame>
+#include <QTextList>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -78,6 +84,7 @@ protected:
 } // namespace
 
 UpdateWindow::UpdateWindow(UpdateController* controller) : controller_(controller) {
+    setAccessibleWindowRole(this, QAccessible::Dialog);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
     setWindowTitle(tr("Software Update"));
@@ -122,41 +129,93 @@ UpdateWindow::Texts UpdateWindow::texts(const std::optional<UpdateController::Ph
     return {};
 }
 
-QWidget* UpdateWindow::releaseView(const UpdateFeed::Release& release) const {
-    auto* view = new QWidget;
-    auto* column = new QVBoxLayout(view);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
-    auto* caption = new QHBoxLayout;
-    caption->setContentsMargins(11, 0, 0, 0);
-    caption->setSpacing(8);
-    auto* version = label(release.version, 13, QFont::DemiBold, view);
-    version->setAccessibleDescription(QStringLiteral("heading"));
-    caption->addWidget(version);
-    if (release.date) {
-        auto* date = label(*release.date, 12, QFont::Normal, view);
-        tint(date, faded(this, 0.55));
-        caption->addWidget(date);
+QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) const {
+    // One read-only text: a screen reader reads it whole, each release's version a heading over
+    // the list of its notes.
+    auto* view = new QTextEdit;
+    view->setObjectName(QStringLiteral("notes"));
+    view->setAccessibleName(tr("Release notes"));
+    view->setReadOnly(true);
+    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    view->setFixedHeight(notesHeight);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setStyleSheet(QStringLiteral("QTextEdit#notes { background: palette(base); border: 1px "
+                                       "solid palette(mid); border-radius: 6px; }"));
+
+    QTextDocument* doc = view->document();
+    doc->setUndoRedoEnabled(false);
+    doc->setDocumentMargin(0);
+    // The notes' texts start past the bullets' column, as the captions do.
+    doc->setIndentWidth(11);
+    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
+    frame.setTopMargin(12);
+    frame.setLeftMargin(12);
+    frame.setBottomMargin(12);
+    frame.setRightMargin(20);
+    doc->rootFrame()->setFrameFormat(frame);
+
+    const auto charFormat = [&](int pixels, QFont::Weight weight, const QColor& color) {
+        QTextCharFormat f;
+        QFont font = view->font();
+        font.setPixelSize(pixels);
+        font.setWeight(weight);
+        f.setFont(font);
+        f.setForeground(color);
+        return f;
+    };
+    const QColor text = palette().color(QPalette::WindowText);
+    const QTextCharFormat versionFormat = charFormat(13, QFont::DemiBold, text);
+    const QTextCharFormat dateFormat = charFormat(12, QFont::Normal, faded(this, 0.55));
+    const QTextCharFormat noteFormat = charFormat(13, QFont::Normal, text);
+    // The bullet is drawn in the view's text colour, fainter than the note's own, and at the size
+    // of a bullet character of the note's font.
+    QPalette bullets = view->palette();
+    bullets.setColor(QPalette::Text, faded(this, 0.7));
+    view->setPalette(bullets);
+    const QTextCharFormat bulletFormat = charFormat(11, QFont::Normal, faded(this, 0.7));
+    QTextListFormat listFormat;
+    listFormat.setStyle(QTextListFormat::ListDisc);
+    listFormat.setIndent(1);
+
+    QTextCursor cursor(doc);
+    bool first = true;
+    for (const UpdateFeed::Release& release : releases) {
+        QTextBlockFormat caption;
+        caption.setHeadingLevel(3);
+        caption.setLeftMargin(11);
+        caption.setTopMargin(first ? 0 : 16);
+        caption.setBottomMargin(release.notes.isEmpty() ? 0 : 8);
+        if (release.date) {
+            // The date 8 pixels after the version.
+            const double at =
+                QFontMetricsF(versionFormat.font()).horizontalAdvance(release.version);
+            caption.setTabPositions({QTextOption::Tab(at + 8, QTextOption::LeftTab)});
+        }
+        if (first) {
+            cursor.setBlockFormat(caption);
+            cursor.setBlockCharFormat(versionFormat);
+        } else {
+            cursor.insertBlock(caption, versionFormat);
+        }
+        first = false;
+        cursor.insertText(release.version, versionFormat);
+        if (release.date) {
+            cursor.insertText(QStringLiteral("\t") + *release.date, dateFormat);
+        }
+        QTextList* list = nullptr;
+        for (qsizetype i = 0; i < release.notes.size(); ++i) {
+            QTextBlockFormat item;
+            item.setBottomMargin(i + 1 < release.notes.size() ? 4 : 0);
+            cursor.insertBlock(item, bulletFormat);
+            if (list == nullptr) {
+                list = cursor.createList(listFormat);
+            } else {
+                list->add(cursor.block());
+            }
+            cursor.insertText(release.notes.at(i), noteFormat);
+        }
     }
-    caption->addStretch(1);
-    column->addLayout(caption);
-    auto* lines = new QVBoxLayout;
-    lines->setSpacing(4);
-    for (const QString& note : release.notes) {
-        auto* row = new QHBoxLayout;
-        row->setSpacing(0);
-        auto* bullet = label(tr("•"), 13, QFont::Normal, view);
-        bullet->setFixedWidth(11);
-        bullet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        tint(bullet, faded(this, 0.7));
-        auto* text = label(note, 13, QFont::Normal, view);
-        text->setWordWrap(true);
-        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        row->addWidget(bullet, 0, Qt::AlignTop);
-        row->addWidget(text, 1);
-        lines->addLayout(row);
-    }
-    column->addLayout(lines);
     return view;
 }
 
@@ -168,6 +227,9 @@ void UpdateWindow::rebuild() {
     content_ = new QWidget(this);
     const auto& phase = controller_->phase();
     const Kind kind = phase ? phase->kind : Kind::failed;
+    // A failure is read out as an alert; every other phase is a dialog with its buttons.
+    setAccessibleWindowRole(this, phase && kind == Kind::failed ? QAccessible::AlertMessage
+                                                                : QAccessible::Dialog);
 
     auto* stack = new QVBoxLayout(content_);
     // The content's edge is 20 pixels in; the stack starts where the icon's widget does, and every
@@ -217,6 +279,7 @@ void UpdateWindow::rebuild() {
             auto* link = new PushButton(tr("Full changelog"), content_);
             link->setObjectName(QStringLiteral("changelog"));
             link->setFlat(true);
+            link->setAccessibleDescription(tr("Opens the full changelog in your web browser"));
             link->setCursor(Qt::PointingHandCursor);
             QFont font = link->font();
             font.setPixelSize(12);
@@ -240,27 +303,7 @@ void UpdateWindow::rebuild() {
         stack->addLayout(row(caption));
         stack->addSpacing(8);
 
-        auto* list = new QWidget;
-        list->setObjectName(QStringLiteral("notesList"));
-        auto* releases = new QVBoxLayout(list);
-        releases->setContentsMargins(12, 12, 20, 12);
-        releases->setSpacing(16);
-        for (const UpdateFeed::Release& release : notes) {
-            releases->addWidget(releaseView(release));
-        }
-        releases->addStretch(1);
-        auto* scroll = new QScrollArea(content_);
-        scroll->setObjectName(QStringLiteral("notes"));
-        scroll->setAccessibleName(tr("Release notes"));
-        scroll->setFixedHeight(notesHeight);
-        scroll->setWidgetResizable(true);
-        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        scroll->setWidget(list);
-        scroll->setStyleSheet(QStringLiteral(
-            "QScrollArea#notes { background: palette(base); border: 1px solid palette(mid);"
-            " border-radius: 6px; } QWidget#notesList { background: palette(base); }"));
-        stack->addLayout(alone(scroll));
+        stack->addLayout(alone(notesView(notes)));
     }
 
     if (phase && (kind == Kind::downloading || kind == Kind::installing)) {

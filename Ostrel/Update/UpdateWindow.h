@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QTextEdit;
 class QVBoxLayout;
 
 namespace ostrel {
@@ -41,7 +42,7 @@ protected:
 
 private:
     void rebuild();
-    QWidget* releaseView(const UpdateFeed::Release& release) const;
+    QTextEdit* notesView(const QList<UpdateFeed::Release>& releases) const;
 
     QPointer<UpdateController> controller_;
     QVBoxLayout* layout_ = nullptr;

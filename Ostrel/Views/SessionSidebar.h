@@ -96,7 +96,7 @@ public:
     void sync();
 
     QAccessible::Role accessibleRole() const override { return QAccessible::List; }
-    QString accessibleName() const override { return {}; }
+    QString accessibleName() const override { return QStringLiteral("Sessions"); }
 
 private:
     ViewContext context_;

@@ -1,7 +1,9 @@
 #include "Ostrel/Widgets/FocusRing.h"
 
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/SettingsColors.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -159,6 +161,15 @@ bool FocusRing::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+RingedComboBox::RingedComboBox(QWidget* parent) : Ringed(parent) {
+    installAccessible<RingedComboBox, AccessibleComboBox>();
+    // The list of items holds the chosen one selected even while it is closed, where a screen
+    // reader looks for a combo box's value.
+    connect(this, &QComboBox::currentIndexChanged, this, [this](int index) {
+        view()->setCurrentIndex(model()->index(index, modelColumn(), rootModelIndex()));
+    });
 }
 
 } // namespace ostrel

@@ -80,7 +80,12 @@ protected:
     }
 };
 
-using RingedComboBox = Ringed<QComboBox, QStyleOptionComboBox>;
+// Named by its own accessible name, as the row that holds it is, with the chosen item as its
+// value: Qt on Linux names a combo box by its chosen item.
+class RingedComboBox : public Ringed<QComboBox, QStyleOptionComboBox> {
+public:
+    explicit RingedComboBox(QWidget* parent = nullptr);
+};
 using RingedLineEdit = Ringed<QLineEdit, QStyleOptionFrame>;
 using RingedSlider = Ringed<QSlider, QStyleOptionSlider>;
 

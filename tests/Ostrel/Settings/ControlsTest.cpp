@@ -7,6 +7,9 @@
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Settings/SidebarMetrics.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QAccessibleValueInterface>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -53,6 +56,32 @@ TEST_F(ControlsTest, PickerReportsOnlyTheUsersChoices) {
     QTest::keyClick(&picker, Qt::Key_Left);
     QTest::mouseClick(&picker, Qt::LeftButton, Qt::NoModifier, picker.segmentRect(1).center());
     EXPECT_EQ(picks, (QList<int>{0, 1}));
+
+    // To a screen reader: a named group of radio buttons, the chosen one checked as the choice
+    // moves, each pressed as a click does once the request is answered.
+    picker.setAccessibleName(QStringLiteral("Shelf style"));
+    QAccessibleInterface* group = QAccessible::queryAccessibleInterface(&picker);
+    ASSERT_EQ(group->childCount(), 2);
+    EXPECT_EQ(group->text(QAccessible::Name), "Shelf style");
+    const auto checked = [&] {
+        QStringList out;
+        for (int i = 0; i < group->childCount(); ++i) {
+            EXPECT_EQ(group->child(i)->role(), QAccessible::RadioButton);
+            EXPECT_EQ(group->indexOfChild(group->child(i)), i);
+            if (group->child(i)->state().checked) {
+                out.append(group->child(i)->text(QAccessible::Name));
+            }
+        }
+        return out;
+    };
+    EXPECT_EQ(checked(), QStringList{"Pill"});
+    picker.setCurrent(0);
+    EXPECT_EQ(checked(), QStringList{"Notch"});
+    group->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(picks, (QList<int>{0, 1}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(picks, (QList<int>{0, 1, 1}));
+    EXPECT_EQ(checked(), QStringList{"Pill"});
 }
 
 TEST_F(ControlsTest, LongPathsAreCutInTheMiddle) {

@@ -9,6 +9,7 @@
 #include "OstrelCore/Display/Motion.h"
 #include "Platform/MainClock.h"
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -119,6 +120,11 @@ TEST_F(GeneralPaneTest, RecorderStoresOnlyShortcutsItCanGrab) {
     EXPECT_EQ(stored().value("hotkeyKeyCode"), 40);
     EXPECT_EQ(stored().value("hotkeyModifiers"), 6912);
     EXPECT_EQ(recorder->mainButton()->text(), "Ctrl+Alt+Shift+Super+K");
+    // A screen reader hears the control, then the shortcut it holds.
+    const QAccessibleInterface* read =
+        QAccessible::queryAccessibleInterface(recorder->mainButton());
+    EXPECT_EQ(read->text(QAccessible::Name), "Keyboard shortcut");
+    EXPECT_EQ(read->text(QAccessible::Description), "Ctrl+Alt+Shift+Super+K");
     EXPECT_FALSE(recorder->resetButton()->isHidden());
     EXPECT_EQ(hook, (QList<bool>{true, false}));
 

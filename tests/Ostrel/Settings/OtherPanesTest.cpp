@@ -296,6 +296,10 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     EXPECT_EQ(marked, 0);
     EXPECT_EQ(withFeed.updatesRow()->label()->detailText(),
               "Checks whether a newer version of Ostrel is out.");
+    // Without a copyright its line holds no empty text for a screen reader to land on.
+    for (const QLabel* label : withFeed.findChildren<QLabel*>()) {
+        EXPECT_FALSE(label->isVisibleTo(&withFeed) && label->text().isEmpty());
+    }
     withFeed.show();
     // The disabled row's lines are dimmed with its switch, each to half its own tone: the title's
     // ink and the detail's stand half as far from their ground as in the enabled row.

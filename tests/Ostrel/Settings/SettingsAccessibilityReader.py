@@ -3,9 +3,14 @@
 
 Prints one JSON object: the sidebar's list of panes as AT-SPI shows it ("list"), then the focus
 events heard while Tab reaches the sidebar and Down moves to the next pane ("events"), each with
-the source's role, name and whether it is selected, then the names of the push buttons of the
-Folders pane, which three more Downs bring up ("buttons"). Exits 2 when no Settings window shows
-up.
+the source's role, name and whether it is selected (Tab and Right in the Shelf pane's arrangement
+picker among them), then the names of the push buttons of the
+Folders pane, which three more Downs bring up ("buttons"). Every pane the Downs bring up, About
+last, is read as a screen reader's review keys do ("read": the panes read), and what it would
+stumble on is listed ("faults"): a window whose role says nothing, a shown stop without a name,
+a group of choices without a name or without a chosen one. The named stops found on the way are
+kept by role ("roles"), each group of choices with the one chosen ("groups"), and the roles of
+the application's windows ("windows"). Exits 2 when no Settings window shows up.
 """
 import json
 import os
@@ -25,7 +30,7 @@ def main():
         return 2
     panes = find(window, lambda node: node.getRoleName() == "list")
     result = {"list": [child.name for child in panes] if panes is not None else [],
-              "events": []}
+              "listName": panes.name if panes is not None else "", "events": []}
 
     def heard(event):
         if event.detail1 != 1:
@@ -42,6 +47,45 @@ def main():
             return
 
     pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused")
+    result.update({"read": [], "faults": [], "roles": {}, "groups": {}, "windows": {}})
+
+    def review():
+        pane = next((c.name for c in panes if c.getState().contains(pyatspi.STATE_SELECTED)),
+                    "?") if panes is not None else "?"
+        result["read"].append(pane)
+        faults = result["faults"]
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is None or app.name != "Ostrel":
+                continue
+            for other in app:
+                if other is None:
+                    continue
+                result["windows"][other.name] = other.getRoleName()
+                if other.getRoleName() in ("filler", "panel", "unknown"):
+                    faults.append("window %r reads as %s" % (other.name, other.getRoleName()))
+
+        def walk(node, depth):
+            if node is None or depth > 30:
+                return
+            state = node.getState()
+            role = node.getRoleName()
+            if state.contains(pyatspi.STATE_SHOWING) and state.contains(pyatspi.STATE_FOCUSABLE):
+                if not node.name:
+                    faults.append("%s: a %s without a name" % (pane, role))
+                else:
+                    result["roles"][node.name] = role
+            choices = [c for c in node if c is not None and
+                       c.getRoleName() in ("radio button", "page tab")]
+            if choices:
+                chosen = [c.name for c in choices if c.getState().contains(pyatspi.STATE_CHECKED)
+                          or c.getState().contains(pyatspi.STATE_SELECTED)]
+                if not node.name or len(chosen) != 1:
+                    faults.append("%s: choices %r with %d chosen" % (pane, node.name, len(chosen)))
+                result["groups"][node.name] = chosen[0] if chosen else ""
+            for child in node:
+                walk(child, depth + 1)
+
+        walk(window, 0)
 
     def buttons():
         found = []
@@ -58,9 +102,16 @@ def main():
         walk(window, 0)
         result["buttons"] = found
 
-    return run_steps([(500, lambda: key("Tab")), (600, lambda: key("Down")),
-                      (400, lambda: key("Down")), (400, lambda: key("Down")),
-                      (400, lambda: key("Down")), (800, buttons)], result)
+    steps = [(500, lambda: key("Tab")), (600, review)]
+    for pane in range(4):
+        steps += [(100, lambda: key("Down")), (700, review)]
+        if pane == 1:
+            # Into the Shelf pane's first control, the arrangement picker; Right chooses the
+            # other segment; back to the sidebar.
+            steps += [(100, lambda: key("Tab")), (500, lambda: key("Right")),
+                      (500, lambda: key("shift+Tab"))]
+    steps += [(100, buttons), (100, lambda: key("Down")), (700, review)]
+    return run_steps(steps, result)
 
 
 if __name__ == "__main__":

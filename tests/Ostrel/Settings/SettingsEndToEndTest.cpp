@@ -125,7 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
     TestScreen::testName);
 
 // A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item, and
-// each "Change…" of the Folders pane as the folder it changes.
+// each "Change…" of the Folders pane as the folder it changes. Reading every pane, it finds each
+// window announced as one, no stop without a name, each segmented control a named group of
+// choices with the chosen one checked, and the menus and steppers named by their rows.
 TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -154,12 +156,37 @@ TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
         });
     };
     EXPECT_TRUE(heard(QStringLiteral("General"))) << out.toStdString();
+    // The segment the picker holds as it takes the keyboard, then the one Right chooses.
+    QStringList segments;
+    for (const QJsonValue& v : events) {
+        if (v.toObject().value("role").toString() == "radio button") {
+            segments.append(v.toObject().value("name").toString());
+        }
+    }
+    EXPECT_EQ(segments, (QStringList{"Session sidebar", "Turn stacks"})) << out.toStdString();
     EXPECT_TRUE(heard(QStringLiteral("Displays"))) << out.toStdString();
     const QJsonArray list = result.value(QStringLiteral("list")).toArray();
     EXPECT_EQ(list.size(), 6) << out.toStdString();
     const QJsonArray buttons = result.value(QStringLiteral("buttons")).toArray();
     EXPECT_TRUE(buttons.contains(QStringLiteral("Change Sessions Folder"))) << out.toStdString();
     EXPECT_TRUE(buttons.contains(QStringLiteral("Change Scratchpads Folder"))) << out.toStdString();
-    EXPECT_EQ(storedPane(x), QStringLiteral("folders"));
+
+    EXPECT_EQ(result.value("read").toArray().size(), 6) << out.toStdString();
+    EXPECT_EQ(result.value("faults").toArray(), QJsonArray()) << out.toStdString();
+    const QJsonObject windows = result.value("windows").toObject();
+    EXPECT_EQ(windows.value("Settings").toString(), "frame");
+    const QJsonObject groups = result.value("groups").toObject();
+    EXPECT_EQ(groups, (QJsonObject{{"Shelf style", "Notch"},
+                                   {"Shelf arrangement", "Session sidebar"},
+                                   {"Signal", "Glow"}}));
+    const QJsonObject roles = result.value("roles").toObject();
+    EXPECT_EQ(roles.value("Glow strength").toString(), "combo box");
+    EXPECT_EQ(roles.value("Pulse count").toString(), "combo box");
+    EXPECT_EQ(roles.value("Keep items for").toString(), "spin button");
+    EXPECT_EQ(roles.value("Maximum items").toString(), "spin button");
+    EXPECT_EQ(roles.value("Keyboard shortcut").toString(), "push button");
+    EXPECT_EQ(roles.value("Watched folders").toString(), "list");
+    EXPECT_EQ(result.value("listName").toString(), "Settings panes");
+    EXPECT_EQ(storedPane(x), QStringLiteral("about"));
     EXPECT_EQ(x.stopApp(), 0);
 }

@@ -10,6 +10,10 @@
 #include "Ostrel/Widgets/ToneLabel.h"
 #include "Platform/MainClock.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QAccessibleValueInterface>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -104,6 +108,22 @@ TEST_F(ShelfPaneTest, StepperStepsFromTheStoredValueAndClamps) {
     EXPECT_EQ(items->field()->text(), "5000") << "a stored change refills the field";
     QTest::keyClick(items->stepper(), Qt::Key_Up, Qt::ShiftModifier);
     EXPECT_EQ(stored().value("maxItems"), 5000);
+
+    // To a screen reader the stepper is a spin button named by its row over the stored value,
+    // within the field's range.
+    QAccessibleInterface* spin = QAccessible::queryAccessibleInterface(items->stepper());
+    EXPECT_EQ(spin->role(), QAccessible::SpinBox);
+    EXPECT_EQ(spin->text(QAccessible::Name), "Maximum items");
+    EXPECT_EQ(spin->text(QAccessible::Value), "5000 items");
+    QAccessibleValueInterface* value = spin->valueInterface();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->minimumValue().toLongLong(), 1);
+    value->setCurrentValue(0);
+    EXPECT_EQ(stored().value("maxItems"), 1);
+    EXPECT_EQ(value->currentValue().toLongLong(), 1);
+    EXPECT_EQ(spin->text(QAccessible::Value), "1 item");
+    spin->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    EXPECT_EQ(stored().value("maxItems"), 11);
 }
 
 TEST_F(ShelfPaneTest, SignalRowsFollowTheStyle) {
@@ -127,6 +147,18 @@ TEST_F(ShelfPaneTest, SignalRowsFollowTheStyle) {
     EXPECT_EQ(signalRows(pane), (QStringList{"Show a preview", "Glow strength", "Pulse count"}));
     EXPECT_EQ(pane.pulses()->count(), 3);
     EXPECT_EQ(pane.pulses()->itemText(2), "3");
+
+    // A menu is named by its row and holds its choice as its value, the choice selected in its
+    // list.
+    pane.pulses()->setCurrentIndex(2);
+    QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(pane.pulses());
+    EXPECT_EQ(menu->role(), QAccessible::ComboBox);
+    EXPECT_EQ(menu->text(QAccessible::Name), "Pulse count");
+    EXPECT_EQ(menu->text(QAccessible::Value), "3");
+    ASSERT_EQ(menu->childCount(), 1);
+    EXPECT_EQ(menu->child(0)->text(QAccessible::Name), "Pulse count");
+    EXPECT_EQ(pane.pulses()->view()->selectionModel()->selectedIndexes(),
+              QModelIndexList{pane.pulses()->model()->index(2, 0)});
 }
 
 TEST_F(ShelfPaneTest, NotesEnvironmentOverridesThatHoldText) {

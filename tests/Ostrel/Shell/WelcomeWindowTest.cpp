@@ -10,6 +10,7 @@
 #include "support/ShelfModelTestSupport.h"
 #include "support/WholeFrames.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -49,6 +50,7 @@ TEST(WelcomeWindow, TicksTheStepFollowsTheSwitchAndClosesOnce) {
     EXPECT_TRUE(rig.defaults->value(WelcomeWindowController::shownKey).toBool());
     EXPECT_TRUE(welcome.window()->isVisible());
     EXPECT_EQ(welcome.window()->windowTitle(), "Welcome to Ostrel");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(welcome.window())->role(), QAccessible::Dialog);
     EXPECT_TRUE(welcome.doneButton()->isDefault());
 
     // Opening the shelf ticks the step; closing it again keeps the tick.

@@ -70,6 +70,7 @@ TEST(ShelfAccessibility, ThousandsOfItemsListWhatIsInViewAndGoneItemsLeaveNoInte
               (QStringList{"Project: All projects", "5000 new", "Filters", "Ostrel menu"}));
     auto* sidebar = qobject_cast<SessionSidebar*>(roots[1]);
     ASSERT_NE(sidebar, nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(sidebar)->text(QAccessible::Name), "Sessions");
     const QList<QGraphicsObject*> rows = tree->children(sidebar);
     ASSERT_GE(rows.size(), 2);
     EXPECT_LT(rows.size(), 20);

@@ -11,12 +11,16 @@
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextList>
 
 #include <gtest/gtest.h>
 
@@ -96,14 +100,11 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     EXPECT_EQ(w->findChild<QLabel*>("title")->text(), "Ostrel 2.3 is available");
     EXPECT_EQ(w->findChild<QLabel*>("subtitle")->text(), "You have 2.1.");
     EXPECT_EQ(buttons(w), (QStringList{"Skip This Version", "Later", "Install"}));
-    auto* notes = w->findChild<QScrollArea*>("notes");
+    auto* notes = w->findChild<QTextEdit*>("notes");
     ASSERT_TRUE(notes);
     EXPECT_EQ(notes->height(), 250);
     EXPECT_EQ(notes->accessibleName(), "Release notes");
-    QStringList shown;
-    for (const QLabel* l : notes->findChildren<QLabel*>()) {
-        shown.append(l->text());
-    }
+    const QString shown = notes->toPlainText();
     EXPECT_TRUE(shown.contains("2.2"));
     EXPECT_TRUE(shown.contains("7 December"));
     EXPECT_FALSE(shown.contains("Already installed."));
@@ -134,7 +135,7 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     c->dismiss();
     c->checkNow();
     ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
-    EXPECT_FALSE(c->window()->findChild<QScrollArea*>("notes"));
+    EXPECT_FALSE(c->window()->findChild<QTextEdit*>("notes"));
     EXPECT_FALSE(c->window()->findChild<QPushButton*>("changelog"));
 }
 
@@ -309,6 +310,63 @@ TEST_F(UpdateWindowTest, ALongFailureWrapsInsteadOfWidening) {
     EXPECT_TRUE(subtitle->wordWrap());
     EXPECT_LE(subtitle->geometry().right(), 600);
     save(w, "update-failed.png");
+}
+
+// To a screen reader the window is a dialog whose default is "Install", an alert once it shows a
+// failure; "Full changelog" says it opens a web page.
+TEST_F(UpdateWindowTest, AScreenReaderHearsADialogItsDefaultButtonAndAFailureAsAnAlert) {
+    auto c = offered();
+    const auto read = [](QObject* o) { return QAccessible::queryAccessibleInterface(o); };
+    EXPECT_EQ(read(c->window())->role(), QAccessible::Dialog);
+    for (QPushButton* b : c->window()->findChildren<QPushButton*>()) {
+        EXPECT_EQ(read(b)->state().defaultButton, b->text() == "Install")
+            << b->text().toStdString();
+    }
+    EXPECT_EQ(
+        read(c->window()->findChild<QPushButton*>("changelog"))->text(QAccessible::Description),
+        "Opens the full changelog in your web browser");
+
+    server.route("/feed", test::LoopbackServer::answer(404, "no"));
+    c->dismiss();
+    c->checkNow();
+    UpdateWindow* w = c->window();
+    EXPECT_EQ(read(w)->role(), QAccessible::Dialog);
+    ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
+    EXPECT_EQ(c->window(), w);
+    EXPECT_EQ(read(w)->role(), QAccessible::AlertMessage);
+}
+
+// The notes are one read-only text, each version a heading over the list of its notes, with a
+// scroll bar only when they are longer than their box: one note, then two hundred.
+TEST_F(UpdateWindowTest, TheNotesAreOneTextThatScrollsOnlyWhenTheyAreLong) {
+    for (const int count : {1, 200}) {
+        QByteArrayList notes;
+        for (int i = 0; i < count; ++i) {
+            notes.append("\"Note " + QByteArray::number(i) + ".\"");
+        }
+        QByteArray offer = maker.feed("archive", 3, "https://example.org/Ostrel.zip");
+        offer.chop(1);
+        offer += ",\"releases\":[{\"version\":\"2.3\",\"build\":3,\"notes\":[" + notes.join(',') +
+                 "]}]}";
+        server.route("/feed", test::LoopbackServer::answer(200, offer));
+        auto c = offered();
+        UpdateWindow* w = c->window();
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+        auto* text = w->findChild<QTextEdit*>("notes");
+        ASSERT_TRUE(text);
+        EXPECT_EQ(text->verticalScrollBar()->isVisible(), count > 1) << count;
+        const QTextBlock heading = text->document()->firstBlock();
+        EXPECT_EQ(heading.text(), "2.3");
+        EXPECT_EQ(heading.blockFormat().headingLevel(), 3);
+        ASSERT_TRUE(heading.next().textList());
+        // A release keeps its first 30 notes.
+        EXPECT_EQ(heading.next().textList()->count(), std::min(count, 30));
+        const QAccessibleInterface* read = QAccessible::queryAccessibleInterface(text);
+        EXPECT_EQ(read->role(), QAccessible::EditableText);
+        EXPECT_TRUE(read->state().readOnly);
+        EXPECT_EQ(read->text(QAccessible::Name), "Release notes");
+    }
 }
 
 } // namespace

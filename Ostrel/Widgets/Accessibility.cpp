@@ -1,0 +1,103 @@
+#include "Ostrel/Widgets/Accessibility.h"
+
+#include <QAbstractItemView>
+#include <QAccessibleActionInterface>
+#include <QComboBox>
+#include <QVariant>
+#include <QWidget>
+
+namespace ostrel {
+
+namespace {
+
+const char* const windowRoleProperty = "ostrelAccessibleRole";
+
+// A window of ours as assistive technology sees it: named by its title, as Qt names any window,
+// in the role its owner gave it last.
+class AccessibleWindow : public QAccessibleWidget {
+public:
+    explicit AccessibleWindow(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+
+    QAccessible::Role role() const override {
+        bool ok = false;
+        const int role = widget()->property(windowRoleProperty).toInt(&ok);
+        return ok ? static_cast<QAccessible::Role>(role) : QAccessible::Window;
+    }
+};
+
+QAccessibleInterface* windowFor(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget != nullptr && widget->isWindow() && widget->property(windowRoleProperty).isValid()) {
+        return new AccessibleWindow(widget);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void setAccessibleWindowRole(QWidget* window, QAccessible::Role role) {
+    static const bool installed = [] {
+        QAccessible::installFactory(windowFor);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    window->setProperty(windowRoleProperty, static_cast<int>(role));
+}
+
+AccessibleComboBox::AccessibleComboBox(QComboBox* box)
+    : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+QComboBox* AccessibleComboBox::box() const {
+    return static_cast<QComboBox*>(widget());
+}
+
+QAccessibleInterface* AccessibleComboBox::child(int index) const {
+    if (index != 0) {
+        return nullptr;
+    }
+    // The list is named as its box is, once that has a name.
+    if (box()->view()->accessibleName() != box()->accessibleName()) {
+        box()->view()->setAccessibleName(box()->accessibleName());
+    }
+    return QAccessible::queryAccessibleInterface(box()->view());
+}
+
+int AccessibleComboBox::indexOfChild(const QAccessibleInterface* child) const {
+    return child != nullptr && child->object() == box()->view() ? 0 : -1;
+}
+
+QString AccessibleComboBox::text(QAccessible::Text t) const {
+    return t == QAccessible::Value ? box()->currentText() : QAccessibleWidget::text(t);
+}
+
+QAccessible::State AccessibleComboBox::state() const {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.expandable = true;
+    s.expanded = box()->view()->isVisible();
+    return s;
+}
+
+QStringList AccessibleComboBox::actionNames() const {
+    return QStringList{QAccessibleActionInterface::showMenuAction(),
+                       QAccessibleActionInterface::pressAction()} +
+           QAccessibleWidget::actionNames();
+}
+
+void AccessibleComboBox::doAction(const QString& name) {
+    if (name == QAccessibleActionInterface::showMenuAction() ||
+        name == QAccessibleActionInterface::pressAction()) {
+        // The menu runs from the event loop, not inside the request that asked for it.
+        QMetaObject::invokeMethod(box(), &QComboBox::showPopup, Qt::QueuedConnection);
+    } else {
+        QAccessibleWidget::doAction(name);
+    }
+}
+
+QAccessible::State AccessibleGraphic::state() const {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.focusable = false;
+    s.focused = false;
+    return s;
+}
+
+} // namespace ostrel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+
+class QComboBox;
+class QWidget;
+
+namespace ostrel {
+
+// Lets `Interface` tell assistive technology about every widget of type `Widget`, in place of
+// what Qt would say of it. Installed once, on the first call.
+template <class Widget, class Interface> void installAccessible() {
+    static const bool installed = [] {
+        QAccessible::installFactory([](const QString&, QObject* object) -> QAccessibleInterface* {
+            if (auto* widget = dynamic_cast<Widget*>(object)) {
+                return new Interface(widget);
+            }
+            return nullptr;
+        });
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+// A screen reader announces a window by its role; Qt gives a plain widget window none of its
+// own ("filler"). Marks `window` as a `QAccessible::Window` (a frame), `Dialog` or
+// `AlertMessage`; the role may change while the window lives.
+void setAccessibleWindowRole(QWidget* window, QAccessible::Role role);
+
+// A menu picker that keeps its own name: Qt's reading of a combo box on Linux takes the chosen
+// item for the name. The chosen item is the value, the list of items its one child.
+class AccessibleComboBox : public QAccessibleWidget {
+public:
+    explicit AccessibleComboBox(QComboBox* box);
+
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override;
+    int indexOfChild(const QAccessibleInterface* child) const override;
+    QString text(QAccessible::Text t) const override;
+    QAccessible::State state() const override;
+    QStringList actionNames() const override;
+    void doAction(const QString& name) override;
+
+private:
+    QComboBox* box() const;
+};
+
+// A picture for assistive technology: named, holding nothing, never a stop.
+class AccessibleGraphic : public QAccessibleWidget {
+public:
+    explicit AccessibleGraphic(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::State state() const override;
+};
+
+} // namespace ostrel
