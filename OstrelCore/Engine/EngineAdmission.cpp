@@ -187,6 +187,13 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
 void Engine::admit(const QString& path, Source source, const std::optional<QString>& sessionID,
                    const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap,
                    const QString& canonical) {
+    if (!store_->mayNote()) {
+        // The store could not note a new item of it: held as for want of room before a byte is
+        // read or written, and tried again once an index is written.
+        stamps_.remove(path);
+        holdForRetry(path, source, sessionID, slug, stamp.modified);
+        return;
+    }
     Candidate candidate;
     candidate.source = source;
     candidate.payload =

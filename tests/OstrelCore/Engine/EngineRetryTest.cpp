@@ -483,3 +483,29 @@ TEST_F(EngineCapture, AScreenshotThatOnlyATranscriptHeldIsCapturedByTheNextStart
     engine = start(config(), false);
     EXPECT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
 }
+
+// A journal of captures with no room for another note (no index could be written for long): a
+// new capture is held before a byte of it is read or written, and comes in once an index is.
+TEST_F(EngineCapture, ACaptureTheJournalHasNoRoomForIsHeldUnreadUntilAnIndexIsWritten) {
+    timing.retryInterval = 60; // the timer stays out of it
+    write(support + "/captures.jsonl", QByteArray(Store::journalEntryLimit, '\n'));
+    const QString docs = tmp.file("docs");
+    QDir().mkpath(docs);
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !engineScans(); }));
+    const QString items = support + "/items";
+    age(items, 3600);
+    const auto modified = [&] { return FileStat::stat(items)->modified; };
+    const Date before = modified();
+    write(docs + "/picture.png", TestImages::png(64, 64, 91));
+    ASSERT_TRUE(waitUntil([&] {
+        qsizetype held = 0;
+        engine->queue()->sync([&] { held = engine->retryCount(); });
+        return held == 1;
+    }));
+    EXPECT_EQ(modified(), before);
+    engine->queue()->sync([&] { engine->store()->save(); });
+    EXPECT_TRUE(waitForItem(real(docs + "/picture.png")));
+}
