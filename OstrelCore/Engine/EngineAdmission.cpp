@@ -99,11 +99,9 @@ bool Engine::dropRetry(const QString& path) {
 }
 
 void Engine::noteHeldTranscripts() {
-    // A read that a stop cuts short never reaches the held line: whatever the transcript set
-    // makes of it, the moment the next start needs must not go with it.
-    if (halting()) {
-        return;
-    }
+    // A read that a stop cuts short keeps its held line held (TranscriptSet::read()), and with it
+    // the moment the next start needs; a line held by a read under way as the stop came is noted
+    // like any.
     if (heldTranscripts_.isEmpty() && !transcripts_->anyWaiting()) {
         return;
     }
