@@ -99,11 +99,9 @@ bool Engine::dropRetry(const QString& path) {
 }
 
 void Engine::noteHeldTranscripts() {
-    // A read that a stop cuts short never reaches the held line: whatever the transcript set
-    // makes of it, the moment the next start needs must not go with it.
-    if (halting()) {
-        return;
-    }
+    // A read that a stop cuts short keeps its held line held (TranscriptSet::read()), and with it
+    // the moment the next start needs; a line held by a read under way as the stop came is noted
+    // like any.
     if (heldTranscripts_.isEmpty() && !transcripts_->anyWaiting()) {
         return;
     }
@@ -187,6 +185,13 @@ void Engine::ingestFile(const QString& path, Source source, const std::optional<
 void Engine::admit(const QString& path, Source source, const std::optional<QString>& sessionID,
                    const std::optional<QString>& slug, const Stamp& stamp, bool bootstrap,
                    const QString& canonical) {
+    if (!store_->mayNote()) {
+        // The store could not note a new item of it: held as for want of room before a byte is
+        // read or written, and tried again once an index is written.
+        stamps_.remove(path);
+        holdForRetry(path, source, sessionID, slug, stamp.modified);
+        return;
+    }
     Candidate candidate;
     candidate.source = source;
     candidate.payload =

@@ -630,8 +630,7 @@ void Store::removeFiles(const ShelfItem& item) {
     if (item.fileURL && item.fileURL->isLocalFile()) {
         const QString path = item.fileURL->toLocalFile();
         const QString name = QFileInfo(path).fileName();
-        const QString own = safeFileName(item.id) + u'.';
-        if (name.startsWith(own) && !name.mid(own.size()).contains(u'.') &&
+        if (isCopyName(name, item.id) &&
             OstrelPaths::canonical(QFileInfo(path).absolutePath()) == canonicalItemsDir_) {
             removeOwn(itemsDir_ + u'/' + name);
         }

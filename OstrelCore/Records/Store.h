@@ -228,11 +228,28 @@ public:
     // be placed.
     std::optional<Error> noteCapture(const ShelfItem& item,
                                      const std::optional<Session>& session = std::nullopt);
-    // Bounds on what is read back from the journal, and on what it may grow to between two
-    // index writes.
+    // Whether the journal has room for one more note of any length a note may have. A capture
+    // that would find none is held before its bytes are read, as one waiting for room is, and
+    // tried again once an index is written, which empties the journal.
+    bool mayNote() const;
+    // The bounds of the journal, one for what is written and what a start reads back: at most
+    // `journalLimit` bytes in `journalEntryLimit` lines, each line at most `journalLineLimit`
+    // bytes before its line feed. A note that would pass one is not written.
     static constexpr qint64 journalLimit = qint64(64) << 20;
     static constexpr qsizetype journalEntryLimit = 65536;
     static constexpr qsizetype journalLineLimit = qsizetype(1) << 20;
+    // One note as a start reads it back: the name of the copy in the items folder, the item, and
+    // its session when that reads and is the item's.
+    struct JournalNote {
+        QString copy;
+        ShelfItem item;
+        std::optional<Session> session;
+    };
+    // The notes of a journal, in its order, read as anything might have written it: whole lines
+    // within the bounds above, each an item of ours that the copy's name can be the copy of
+    // (bytes digested into the id, no link out of the folder, no path holding U+0000, dates that
+    // are numbers). A line that is no such note is passed over alone.
+    static QList<JournalNote> decodeJournal(QByteArrayView bytes);
 
     // --- Durability by group commit ---
     // Files of the store are written without syncs and noted here; before the index is written,
@@ -271,6 +288,9 @@ public:
     static QString contentKey(const QString& id);
     // A file name for an id that cannot leave its folder, whatever the id holds.
     static QString safeFileName(const QString& id);
+    // Whether `name` is one the copy of the item `id` may have: "<safe file name of id>.<ext>",
+    // the extension holding no dot. Only such a copy is ever taken for the item's.
+    static bool isCopyName(const QString& name, const QString& id);
     // "yyyyMMdd'T'HHmmss" in UTC.
     static QString stamp(Date at);
 
@@ -491,6 +511,8 @@ private:
     //   -1 when the file there could not be read (it is then written after what it holds). An
     //   index begun when it held `n` bytes drops those once written.
     qint64 journalSize_ = 0;
+    // The lines in those bytes.
+    qsizetype journalLines_ = 0;
     // The paths of files the index records as to be removed, relative to the support folder.
     QStringList removingNames() const;
     // Brings back, from the journal, the items whose copies were placed but that no index read

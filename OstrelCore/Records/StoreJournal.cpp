@@ -18,9 +18,11 @@
 #include <QFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <string_view>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,12 +35,6 @@ using namespace storeIndexParts;
 namespace {
 
 using namespace recordReading;
-
-struct Entry {
-    QString copy;
-    ShelfItem item;
-    std::optional<Session> session;
-};
 
 bool finite(const std::optional<Date>& date) {
     return !date || std::isfinite(date->seconds);
@@ -56,11 +52,9 @@ bool isDigest(const QString& text) {
     return true;
 }
 
-// One line, read as anything might have written it: an entry only when it holds a copy's name
-// and an item of ours that this name can be the copy of (bytes digested into the id, no link
-// out of the folder, no path holding U+0000, dates that are numbers). A session that does not
-// read, or is not the item's, is left out alone.
-std::optional<Entry> decodeEntry(QByteArrayView line) {
+// One line: a note only as Store::decodeJournal() says. A session that does not read, or is not
+// the item's, is left out alone.
+std::optional<Store::JournalNote> decodeNote(QByteArrayView line) {
     JsonReader r(line);
     if (!r.beginObject()) {
         return std::nullopt;
@@ -85,10 +79,9 @@ std::optional<Entry> decodeEntry(QByteArrayView line) {
         !finite(item->seenAt) || (item->sourcePath && FileStat::holdsNul(*item->sourcePath))) {
         return std::nullopt;
     }
-    const QString own = Store::safeFileName(item->id) + u'.';
     const QByteArray bytes = copy.value->toUtf8();
     if (!ownFileName(std::string_view(bytes.constData(), size_t(bytes.size())), false) ||
-        !copy.value->startsWith(own) || copy.value->mid(own.size()).contains(u'.')) {
+        !Store::isCopyName(*copy.value, item->id)) {
         return std::nullopt;
     }
     if (session && (session->id != item->sessionID || !finite(session->startedAt) ||
@@ -96,11 +89,34 @@ std::optional<Entry> decodeEntry(QByteArrayView line) {
                     (session->cwd && FileStat::holdsNul(*session->cwd)))) {
         session.reset();
     }
-    return Entry{std::move(*copy.value), std::move(*item), std::move(session)};
+    return Store::JournalNote{std::move(*copy.value), std::move(*item), std::move(session)};
 }
 
-// The journal's bytes, at most `Store::journalLimit` of them, with the file's size; none when
-// nothing of ours is there (a link, a folder, a pipe) or it cannot be read.
+// The first bytes of the open journal, at most `Store::journalLimit` of them; none when they
+// cannot be read.
+std::optional<QByteArray> readStart(int fd, qint64 size) {
+    QByteArray bytes(qsizetype(std::clamp<qint64>(size, 0, Store::journalLimit)),
+                     Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + got, size_t(bytes.size() - got), got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
+// The journal's first bytes with the file's size; none when nothing of ours is there (a link, a
+// folder, a pipe) or it cannot be read.
 std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path) {
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -110,27 +126,53 @@ std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path) {
     struct stat st {};
     std::optional<std::pair<QByteArray, qint64>> out;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, Store::journalLimit)),
-                         Qt::Uninitialized);
-        qsizetype got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            got += n;
+        if (auto bytes = readStart(fd, st.st_size)) {
+            out.emplace(std::move(*bytes), qint64(st.st_size));
         }
-        bytes.truncate(got);
-        out.emplace(std::move(bytes), qint64(st.st_size));
     }
     ::close(fd);
     return out;
 }
 
+// Where the next note goes in a journal of `size` bytes that begins with `bytes`, and how many
+// lines come before it: right after its last whole line (a line a kill cut short holds nothing
+// placed, as the copy comes after it, and is written over). A journal past its bound is written
+// after all it holds, read or not: no note goes in before an index is written.
+std::pair<qint64, qsizetype> journalEnd(QByteArrayView bytes, qint64 size) {
+    const qsizetype whole = bytes.lastIndexOf('\n') + 1;
+    const auto lines = qsizetype(std::count(bytes.begin(), bytes.begin() + whole, '\n'));
+    return {size > Store::journalLimit ? size : qint64(whole), lines};
+}
+
 } // namespace
+
+QList<Store::JournalNote> Store::decodeJournal(QByteArrayView bytes) {
+    QList<JournalNote> notes;
+    bytes = bytes.first(std::min<qsizetype>(bytes.size(), journalLimit));
+    const qsizetype whole = bytes.lastIndexOf('\n') + 1;
+    qsizetype lines = 0;
+    for (qsizetype at = 0; at < whole && lines++ < journalEntryLimit;) {
+        const qsizetype end = bytes.indexOf('\n', at);
+        if (end - at <= journalLineLimit) {
+            if (auto note = decodeNote(bytes.sliced(at, end - at))) {
+                notes.append(std::move(*note));
+            }
+        }
+        at = end + 1;
+    }
+    return notes;
+}
+
+bool Store::isCopyName(const QString& name, const QString& id) {
+    const QString own = safeFileName(id) + u'.';
+    return name.startsWith(own) && !QStringView(name).sliced(own.size()).contains(u'.');
+}
+
+bool Store::mayNote() const {
+    // A journal whose end is not known yet is found out by the note itself.
+    return journalSize_ < 0 || (journalLines_ < journalEntryLimit &&
+                                journalSize_ <= journalLimit - journalLineLimit - 1);
+}
 
 void Store::loadJournal() {
     const QString path = rootPath_ + u'/' + journalName;
@@ -141,24 +183,8 @@ void Store::loadJournal() {
         journalSize_ = st && st->isRegular() ? -1 : 0;
         return;
     }
-    const QByteArray& bytes = read->first;
-    // Whole lines only: a line cut short by a kill holds nothing placed (the copy comes after
-    // it), and the next note is written over it. A journal past its bound is written after all
-    // it holds, read or not.
-    const qsizetype whole = bytes.lastIndexOf('\n') + 1;
-    journalSize_ = read->second > journalLimit ? read->second : qint64(whole);
-
-    QList<Entry> entries;
-    qsizetype lines = 0;
-    for (qsizetype at = 0; at < whole && lines++ < journalEntryLimit;) {
-        const qsizetype end = bytes.indexOf('\n', at);
-        if (end - at <= journalLineLimit) {
-            if (auto entry = decodeEntry(QByteArrayView(bytes).sliced(at, end - at))) {
-                entries.append(std::move(*entry));
-            }
-        }
-        at = end + 1;
-    }
+    std::tie(journalSize_, journalLines_) = journalEnd(read->first, read->second);
+    const QList<JournalNote> entries = decodeJournal(read->first);
     // The latest note of an item is the copy it had last.
     qsizetype back = 0;
     QSet<QString> seen;
@@ -213,18 +239,30 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     if (!item.fileURL) {
         return std::nullopt; // nothing is placed
     }
-    JsonWriter out;
-    out.beginObject();
-    out.key(u"copy");
-    out.string(item.fileURL->fileName());
-    out.key(u"item");
-    item.write(out);
-    if (session) {
-        out.key(u"session");
-        session->write(out);
+    const auto noteOf = [&item](const std::optional<Session>& with) {
+        JsonWriter out;
+        out.beginObject();
+        out.key(u"copy");
+        out.string(item.fileURL->fileName());
+        out.key(u"item");
+        item.write(out);
+        if (with) {
+            out.key(u"session");
+            with->write(out);
+        }
+        out.endObject();
+        return out.take();
+    };
+    // No longer than a line the journal's reader takes. A session's first prompt may be a whole
+    // pasted file: the note goes without it, as the item comes back without a session that does
+    // not read. An item that long is held, as one with no room is.
+    QByteArray line = noteOf(session);
+    if (line.size() > journalLineLimit && session) {
+        line = noteOf(std::nullopt);
     }
-    out.endObject();
-    QByteArray line = out.take();
+    if (line.size() > journalLineLimit) {
+        return Error::posix(EFBIG);
+    }
     line.append('\n');
 
     const QString path = rootPath_ + u'/' + journalName;
@@ -235,10 +273,10 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     // Whatever stands at its name that is not a plain file of ours (a link, a folder, a file of
     // another name too) is set aside first, once.
     for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
-        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) {
-            fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         }
         if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
                         st.st_nlink != 1)) {
@@ -250,8 +288,19 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
             return Error::fromErrno();
         }
     }
-    if (created || journalSize_ < 0 || st.st_size < journalSize_) {
-        journalSize_ = created ? 0 : qint64(st.st_size);
+    if (created) {
+        journalSize_ = 0;
+        journalLines_ = 0;
+    } else if (journalSize_ < 0 || st.st_size < journalSize_) {
+        // Not read at load, or cut back by another hand since: its end is found as a start
+        // would find it.
+        const auto bytes = readStart(fd, st.st_size);
+        if (!bytes) {
+            const Error error = Error::fromErrno();
+            ::close(fd);
+            return error;
+        }
+        std::tie(journalSize_, journalLines_) = journalEnd(*bytes, st.st_size);
     }
     // A line a kill cut short, or one whose write failed, is written over.
     const auto fail = [&](const Error& error) {
@@ -259,8 +308,9 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
         ::close(fd);
         return error;
     };
-    if (journalSize_ + line.size() > journalLimit) {
-        // Only while no index can be written: every one written empties the journal.
+    // The bounds of what a start reads back. Reached only while no index can be written: every
+    // one written empties the journal.
+    if (journalLines_ >= journalEntryLimit || journalSize_ + line.size() > journalLimit) {
         ::close(fd);
         return Error::posix(EFBIG);
     }
@@ -281,6 +331,7 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     ::close(fd);
     noteUnsynced(path);
     journalSize_ += line.size();
+    ++journalLines_;
     return std::nullopt;
 }
 
@@ -305,6 +356,7 @@ void Store::dropJournal(qint64 upTo) {
         // Synced, so that a power loss does not bring back notes of items deleted since.
         if (::ftruncate(fd, 0) == 0 && ::fdatasync(fd) == 0) {
             journalSize_ = 0;
+            journalLines_ = 0;
         }
         ::close(fd);
         return;
@@ -325,6 +377,7 @@ void Store::dropJournal(qint64 upTo) {
     ::close(fd);
     if (got == rest.size() && !AtomicFile::write(path, rest)) {
         journalSize_ = rest.size();
+        journalLines_ = rest.count('\n');
     }
 }
 

@@ -483,3 +483,35 @@ TEST_F(EngineCapture, AScreenshotThatOnlyATranscriptHeldIsCapturedByTheNextStart
     engine = start(config(), false);
     EXPECT_TRUE(waitUntil([&] { return last().items.size() == 1; }));
 }
+
+// A journal of captures with no room for another note (no index could be written for long): a
+// new capture is held before a byte of it is read, and comes in once an index is written.
+TEST_F(EngineCapture, ACaptureTheJournalHasNoRoomForIsHeldUnreadUntilAnIndexIsWritten) {
+    timing.retryInterval = 60; // the timer stays out of it
+    write(support + "/captures.jsonl", QByteArray(Store::journalEntryLimit, '\n'));
+    const QString docs = tmp.file("docs");
+    QDir().mkpath(docs);
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !engineScans(); }));
+    // Last read two days ago: a read would bring its access time to now.
+    const QString picture = docs + "/picture.png";
+    write(tmp.file("picture.png"), TestImages::png(64, 64, 91));
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[1]);
+    times[0] = times[1];
+    times[0].tv_sec -= 2 * 86400;
+    ::utimensat(AT_FDCWD, QFile::encodeName(tmp.file("picture.png")).constData(), times, 0);
+    ASSERT_TRUE(QDir().rename(tmp.file("picture.png"), picture));
+    ASSERT_TRUE(waitUntil([&] {
+        qsizetype held = 0;
+        engine->queue()->sync([&] { held = engine->retryCount(); });
+        return held == 1;
+    }));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(picture).constData(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, times[0].tv_sec);
+    engine->queue()->sync([&] { engine->store()->save(); });
+    EXPECT_TRUE(waitForItem(real(picture)));
+}

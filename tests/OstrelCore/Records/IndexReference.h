@@ -6,15 +6,19 @@
 #include "OstrelCore/Records/Json.h"
 #include "OstrelCore/Records/JsonReader.h"
 #include "OstrelCore/Records/Store.h"
+#include "OstrelCore/Records/StoreIndexParts.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 namespace ostrel::test::reference {
 
@@ -107,6 +111,51 @@ inline std::optional<Store::Index> index(const QByteArray& json) {
     readDates(o, QStringLiteral("deleted"), index.deleted);
     readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths);
     readDates(o, QStringLiteral("titleChecks"), index.titleChecks);
+    // The names of files to remove: ours, directly in the items or thumbnails folder, and no more
+    // than the most kept.
+    if (const QJsonValue removing = o.value(QStringLiteral("removing")); removing.isArray()) {
+        index.removing = readList<QString>(removing, [](const QJsonValue& v) {
+            const QByteArray name = v.toString().toUtf8();
+            const std::string_view text(name.constData(), size_t(name.size()));
+            const bool own =
+                v.isString() && ((text.starts_with("items/") &&
+                                  storeIndexParts::ownFileName(text.substr(6), false)) ||
+                                 (text.starts_with("thumbs/") &&
+                                  storeIndexParts::ownFileName(text.substr(7), true)));
+            return own ? std::optional<QString>(v.toString()) : std::nullopt;
+        });
+        if (index.removing->size() > Store::Index::removingLimit) {
+            index.removing->resize(Store::Index::removingLimit);
+        }
+    }
+    // The checks that read and name an item or a hidden item, no more of them than there are
+    // such ids (those of the first paths in order).
+    if (const QJsonValue checks = o.value(QStringLiteral("sourceChecks")); checks.isObject()) {
+        QSet<QString> held;
+        for (const ShelfItem& item : index.items) {
+            held.insert(item.id);
+        }
+        for (const HiddenRecord& record : index.hiddenItems.value_or(QList<HiddenRecord>())) {
+            held.insert(record.item.id);
+        }
+        QHash<QString, Store::SourceCheck> kept;
+        const QJsonObject table = checks.toObject();
+        for (auto it = table.begin(); it != table.end(); ++it) {
+            const QJsonObject check = it.value().toObject();
+            const QJsonValue id = check.value(QStringLiteral("id"));
+            const auto modified = Json::date(check.value(QStringLiteral("modified"))).value;
+            if (it.value().isObject() && id.isString() && held.contains(id.toString()) &&
+                modified && std::isfinite(modified->seconds)) {
+                kept.insert(it.key(), Store::SourceCheck{id.toString(), *modified});
+            }
+        }
+        QStringList paths = kept.keys();
+        std::sort(paths.begin(), paths.end());
+        for (qsizetype i = held.size(); i < paths.size(); ++i) {
+            kept.remove(paths.at(i));
+        }
+        index.sourceChecks = kept;
+    }
     return index;
 }
 
@@ -255,7 +304,11 @@ inline bool same(const Prompt& a, const Prompt& b) {
 inline bool same(const HiddenRecord& a, const HiddenRecord& b) {
     return same(a.item, b.item) && same(a.hiddenAt, b.hiddenAt);
 }
-inline bool same(const QString& a, const QString& b) {
+inline bool same(const Store::SourceCheck& a, const Store::SourceCheck& b) {
+    return a.id == b.id && same(a.modified, b.modified);
+}
+// Any other value (a name, or whatever a decoder yields for one) by its own equality.
+template <typename T> bool same(const T& a, const T& b) {
     return a == b;
 }
 template <typename T> bool same(const QList<T>& a, const QList<T>& b) {
@@ -269,7 +322,7 @@ template <typename T> bool same(const QList<T>& a, const QList<T>& b) {
     }
     return true;
 }
-inline bool same(const QHash<QString, Date>& a, const QHash<QString, Date>& b) {
+template <typename T> bool same(const QHash<QString, T>& a, const QHash<QString, T>& b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -313,6 +366,8 @@ inline QString difference(const std::optional<Store::Index>& expected,
     check(same(e.deleted, a.deleted), "deleted");
     check(same(e.deletedPaths, a.deletedPaths), "deletedPaths");
     check(same(e.titleChecks, a.titleChecks), "titleChecks");
+    check(same(e.sourceChecks, a.sourceChecks), "sourceChecks");
+    check(same(e.removing, a.removing), "removing");
     return differ.join(u", ");
 }
 

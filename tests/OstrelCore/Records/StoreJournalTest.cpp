@@ -119,3 +119,64 @@ TEST_F(StoreFiles, WhatTheCaptureJournalHoldsIsReadAsAnythingMightHaveWrittenIt)
     EXPECT_TRUE(QFile::exists(path("items/" + good.id + ".jpg")));
     EXPECT_EQ(read("captures.jsonl"), "");
 }
+
+// What a start brings back from the notes: the later of two notes of one item, and a note written
+// after a line a kill cut short; not an item deleted since. A note of an item the index already
+// names with that copy (a kill came between the index's write and the journal's trim) leaves the
+// copy be.
+TEST_F(StoreFiles, AStartBringsBackTheLastNoteOfEachItemNoIndexHoldsUnlessDeletedSince) {
+    auto store = open();
+    const ShelfItem named = captured(*store, "named");
+    const ShelfItem gone = captured(*store, "gone");
+    store->deleteItems({gone.id});
+    store->flush();
+    dir.write("support/items/" + gone.fileURL->fileName(), "gone");
+    ShelfItem twice = makeItem(Hex::sha256("twice"), 1);
+    const QString copy = twice.id + ".png";
+    dir.write("support/items/" + copy, "twice");
+    ShelfItem later = twice;
+    later.title = "later";
+    dir.write("support/captures.jsonl",
+              line(named.fileURL->fileName(), named) + line(copy, twice) + line(copy, later) +
+                  line(gone.fileURL->fileName(), gone) + "{\"copy\":\"cut");
+    store = open();
+    const ShelfItem after = captured(*store, "after");
+    store = open(); // the first one killed
+    EXPECT_EQ(store->items().value(twice.id).title, "later");
+    EXPECT_EQ(store->items().value(after.id), after);
+    EXPECT_FALSE(store->items().contains(gone.id));
+    store->flush();
+    EXPECT_TRUE(QFile::exists(named.fileURL->toLocalFile()));
+}
+
+// The journal takes no note that a start would not read back: none past its last line, none
+// longer than a line. A note that only its session's first prompt makes that long goes without
+// the session.
+TEST_F(StoreFiles, TheJournalTakesOnlyNotesAStartReadsBack) {
+    open();
+    dir.write("support/captures.jsonl", QByteArray(Store::journalEntryLimit - 2, '\n'));
+    auto store = open();
+    const QString longText(Store::journalLineLimit, u'x');
+    const auto note = [&](const QByteArray& bytes, const QString& title,
+                          const std::optional<Session>& session) -> std::optional<ShelfItem> {
+        ShelfItem item = makeItem(Hex::sha256(bytes), 1);
+        item.title = title;
+        item.fileURL = store->copyURL(item.id, "png");
+        if (store->noteCapture(item, session)) {
+            return std::nullopt;
+        }
+        EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyIn(bytes, item.id, "png")));
+        return item;
+    };
+    Session session("s1", std::nullopt, std::nullopt, std::nullopt, Date(1), Date(1));
+    session.firstPrompt = longText;
+    const auto first = note("first", "first", session);
+    EXPECT_FALSE(note("long", longText, std::nullopt));
+    const auto last = note("last", "last", std::nullopt);
+    EXPECT_FALSE(note("past", "past", std::nullopt));
+    EXPECT_FALSE(store->mayNote());
+    ASSERT_TRUE(first && last);
+    store = open();
+    EXPECT_EQ(store->items().value(first->id), *first);
+    EXPECT_EQ(store->items().value(last->id), *last);
+}

@@ -606,6 +606,7 @@ TEST_F(StoreSaving, TheMomentIsWrittenInTheRoomItKeepsOnADiskWhollyFull) {
     queue->advance(2.1);
     EXPECT_TRUE(QFile::exists(support + "/index.json"));
     EXPECT_FALSE(moment());
+    EXPECT_EQ(QFileInfo(support + "/unfinished-start.json").size(), 64); // the room it keeps
     fill();
     held->holdFrom(Date(20));
     EXPECT_EQ(moment(), Date(20));
