@@ -153,8 +153,8 @@ void banners(const QTemporaryDir& dir) {
 
 // Cards at a pixel ratio of 2 of a 3840 x 2160 screenshot (PNG) and a 1536 x 2048 portrait photo
 // (JPEG), on the rail's card and on the vertical turn stacks' card, the largest, whose stored
-// 360-pixel JPEGs fall short of covering them by 16 to 27 %: each loaded 50 times, first without
-// the cache, as a card loads it.
+// 360-pixel JPEGs must be enlarged 1.18 to 1.27 times to cover them: each loaded 50 times, first
+// without the cache, as a card loads it.
 void shortStoredThumbnails(const QTemporaryDir& dir) {
     constexpr int count = 50;
     struct Shape {
