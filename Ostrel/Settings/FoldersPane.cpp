@@ -26,6 +26,9 @@ std::optional<QString> chooseWithDialog(const QString& prompt) {
     QFileDialog dialog;
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
+    // Titled by what choosing does, as its accept button is: Qt's own title ("Find Directory")
+    // says nothing of what the folder is for.
+    dialog.setWindowTitle(prompt);
     dialog.setLabelText(QFileDialog::Accept, prompt);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;

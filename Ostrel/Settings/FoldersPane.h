@@ -21,8 +21,8 @@ class ToneLabel;
 // folders.
 class FoldersPane : public SettingsForm {
 public:
-    // Asks the user for a folder; the text is the accept button's ("Use Folder", "Watch
-    // Folder"). None when cancelled.
+    // Asks the user for a folder; the text titles the chooser and its accept button ("Use
+    // Folder", "Watch Folder"). None when cancelled.
     using FolderChooser = std::function<std::optional<QString>(const QString& prompt)>;
 
     FoldersPane(AppSettings& settings, Environment env = Env::process(),

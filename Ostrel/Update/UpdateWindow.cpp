@@ -377,7 +377,8 @@ void UpdateWindow::closeQuietly() {
 
 void UpdateWindow::keyPressEvent(QKeyEvent* event) {
     // Escape closes the window as its close button does; Return and Enter that no button took
-    // (the release notes have the focus, or nothing has) press the default button.
+    // (the release notes have the focus, or nothing has) press the default button, once while
+    // held down: a repeat would dismiss the failure the first press brought.
     if (event->key() == Qt::Key_Escape &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         close();
@@ -386,7 +387,7 @@ void UpdateWindow::keyPressEvent(QKeyEvent* event) {
     if (PushButton::pressesButton(*event) && content_) {
         for (QPushButton* button : content_->findChildren<QPushButton*>()) {
             if (button->isDefault() && button->isEnabled()) {
-                button->click();
+                PushButton::pressOnReturn(*button, *event);
                 return;
             }
         }

@@ -117,7 +117,7 @@ SessionChip::Layout SessionChip::layout() const {
     }
     if (detail.context) {
         l.contextWidth = width_;
-        add(TipText::line(*detail.context, ShelfStyle::labelFont(), width_, Qt::ElideMiddle),
+        add(SessionText::fittedContext(*detail.context, ShelfStyle::labelFont(), width_),
             ShelfStyle::labelFont(), ShelfStyle::tertiaryText(), 0);
     }
     add(detail.time, ShelfStyle::labelFont(), ShelfStyle::tertiaryText(), 0);

@@ -105,8 +105,8 @@ SessionRow::Lines SessionRow::lines() const {
     if (detail.context) {
         l.contextWidth = std::max(0.0, inner - label.horizontalAdvance(separator) -
                                            label.horizontalAdvance(detail.time));
-        l.context = TipText::line(*detail.context, ShelfStyle::labelFont(), l.contextWidth,
-                                  Qt::ElideMiddle);
+        l.context =
+            SessionText::fittedContext(*detail.context, ShelfStyle::labelFont(), l.contextWidth);
     }
     return l;
 }
@@ -156,6 +156,11 @@ QString SessionRow::accessibleName() const {
     }
     parts << SessionText::detail(l.fullContext, l.time);
     return parts.join(QStringLiteral(", "));
+}
+
+QString SessionRow::detailLine() const {
+    const Lines l = lines();
+    return l.context ? *l.context + separator + l.time : l.time;
 }
 
 QAccessible::State SessionRow::accessibleState() const {

@@ -36,6 +36,8 @@ public:
     QRectF boundingRect() const override { return QRectF(0, 0, width_, height_); }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
 
+    // The line under the name as drawn: the context as cut, the separator and the time.
+    QString detailLine() const;
     // The name's and the context's truncation, as the last layout measured them.
     bool nameCut() const;
     bool contextCut() const;

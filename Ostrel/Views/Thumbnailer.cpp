@@ -381,10 +381,12 @@ double enlargement(QSize picture, QSize card) {
 }
 
 bool coversWithinTolerance(QSize picture, QSize card) {
-    // 5 × w ≥ 4 × W: the picture's side at least 0.8 of the card's, in whole numbers.
+    // In whole numbers: num × w ≥ den × W for each side.
+    constexpr qint64 num = storedEnlargement::num;
+    constexpr qint64 den = storedEnlargement::den;
     return !picture.isEmpty() && !card.isEmpty() &&
-           5 * qint64(picture.width()) >= 4 * qint64(card.width()) &&
-           5 * qint64(picture.height()) >= 4 * qint64(card.height());
+           num * qint64(picture.width()) >= den * qint64(card.width()) &&
+           num * qint64(picture.height()) >= den * qint64(card.height());
 }
 
 bool fills(const QImage& picture, const Fill& fill) {

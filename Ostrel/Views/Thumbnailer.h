@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ratio>
 
 namespace ostrel {
 
@@ -61,8 +62,14 @@ inline constexpr int fillPixelsLimit = 8;
 int fillSide(QSize picture, const Fill& fill, double side);
 // How many times a picture of `size` is enlarged to cover `card` pixels; 1 where it needs none.
 double enlargement(QSize picture, QSize card);
-// Whether a picture of `size` covers `card` pixels enlarged at most 1.25 times: each of its sides
-// at least 0.8 of the card's, the latitude a stored thumbnail has by its longer side.
+// How far a stored thumbnail may be enlarged to cover a card, 13/10: the 1.25 its longer side may
+// fall short by (0.8 of the side), with room for its shorter side's rounding to whole pixels (a
+// 16:9 picture is stored 360 × 203, 1.26 times short of the 256 pixels the vertical stacks' card
+// has at a pixel ratio of 2). Banners and pages fall far beyond it and are decoded from their own
+// file.
+using storedEnlargement = std::ratio<13, 10>;
+// Whether a picture of `size` covers `card` pixels enlarged at most storedEnlargement times: the
+// one test of whether a card takes the item's stored thumbnail.
 bool coversWithinTolerance(QSize picture, QSize card);
 // Whether a card needs no other picture than this one: it covers the card without being enlarged,
 // or it was loaded for a card at least as large (a stored JPEG within coversWithinTolerance, or

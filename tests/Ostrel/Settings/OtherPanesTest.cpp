@@ -14,13 +14,17 @@
 #include "Platform/MainClock.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QJsonArray>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace ostrel;
@@ -146,6 +150,26 @@ TEST_F(PaneTest, FoldersPaneKeepsWatchedFoldersFreeOfRepeats) {
     for (const double ratio : {1.25, 1.5, 1.75}) {
         EXPECT_GE(test::expectFramesWhole(&pane, ratio, "selected"), 1);
     }
+
+    // Without a chooser of its own, the pane asks with a folder dialog titled by what it sets.
+    FoldersPane asking(*settings);
+    asking.show();
+    const auto titleOfChooser = [](QAbstractButton* button) {
+        QString title;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&title] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                title = dialog->windowTitle();
+                dialog->reject();
+            }
+        });
+        poll.start(10);
+        QTest::mouseClick(button, Qt::LeftButton);
+        return title;
+    };
+    EXPECT_EQ(titleOfChooser(asking.addButton()), "Watch Folder");
+    EXPECT_EQ(titleOfChooser(asking.scratchpadsRow()->changeButton()), "Use Folder");
+    EXPECT_EQ(strings(stored().value("watchedFolders")), (QStringList{"/tmp/other", "/tmp/new"}));
 }
 
 TEST_F(PaneTest, FolderRowsShowTheFoldersTheEngineUses) {
@@ -267,6 +291,12 @@ TEST_F(PaneTest, AboutPaneShowsOnlyConfiguredLinks) {
     QTest::mouseClick(pane.checkButton(), Qt::LeftButton);
     EXPECT_EQ(checks, 1);
     QTest::keyClick(pane.checkButton(), Qt::Key_Return);
+    EXPECT_EQ(checks, 2);
+    // Held down, Return presses once: the key's repeats press nothing.
+    for (int i = 0; i < 3; ++i) {
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(pane.checkButton(), &repeat);
+    }
     EXPECT_EQ(checks, 2);
     int opened = 0;
     QObject::connect(pane.linkRows()[0], &QAbstractButton::clicked, [&] { ++opened; });

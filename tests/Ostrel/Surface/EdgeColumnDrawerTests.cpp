@@ -129,3 +129,31 @@ TEST(EdgeColumnDrawer, EmptyShowsAHeaderThenTheTextAndArrivalsBringTheColumn) {
     EXPECT_EQ(rig.drawer->column(), nullptr);
     EXPECT_NE(rig.drawer->rail(), nullptr);
 }
+
+// A long project name is cut to the sidebar's width. Wherever the cut falls beside the branch,
+// the two keep the whole " · " between them: the separator moves across the middle of the line
+// from row to row.
+TEST(EdgeColumnDrawer, ACutProjectNameKeepsTheWholeSeparatorBeforeItsBranch) {
+    DrawerRig rig(ShelfLayoutKind::column);
+    Snapshot s;
+    constexpr int count = 12;
+    for (int i = 0; i < count; ++i) {
+        const QString id = QStringLiteral("s%1").arg(i);
+        Session session(id, std::nullopt, "/work/" + QString(1 + i, QLatin1Char('a')),
+                        QString(count + 3 - i, QLatin1Char('b')), Date(799990000 - i),
+                        Date(799990100 - i));
+        session.customTitle = QStringLiteral("Landing page");
+        s.sessions.append(session);
+        s.prompts.append(Prompt{"p" + id, id, Date(799990100 - i), "Draw it"});
+        s.items.append(item("i" + id, id, "p" + id, 799990300 - i));
+    }
+    rig.publish(s);
+    rig.open();
+    const auto rows = rig.drawer->column()->split()->sidebar()->rows();
+    ASSERT_EQ(rows.size(), count);
+    for (const SessionRow* row : rows) {
+        const QString line = row->detailLine();
+        EXPECT_TRUE(line.contains(QChar(0x2026))) << line.toStdString();
+        EXPECT_EQ(line.count(QStringLiteral(" \u00b7 ")), 2) << line.toStdString();
+    }
+}

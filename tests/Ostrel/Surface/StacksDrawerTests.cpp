@@ -505,6 +505,18 @@ TEST(StacksDrawer, AChipNamesItsSessionAndCountsWhatIsNew) {
     EXPECT_TRUE(rig.drawer->stacks()->decks().isEmpty());
     const auto entries = SessionChip::menu(*rig.model, rig.model->groups().first(), false);
     EXPECT_EQ(entries.first().title, "Collapse");
+
+    // Cut to the chip's width, the context keeps the whole " · " between folder and branch
+    // wherever the cut falls.
+    rig.model->toggleCollapsed("alpha");
+    for (int i = 0; i < 14; ++i) {
+        s.sessions[0].cwd = "/work/" + QString(1 + i, QLatin1Char('a'));
+        s.sessions[0].branch = QString(18 - i, QLatin1Char('b'));
+        rig.publish(s);
+        const QString context = rig.drawer->stacks()->chips().value("alpha")->lines().value(1);
+        EXPECT_TRUE(context.contains(QChar(0x2026))) << context.toStdString();
+        EXPECT_EQ(context.count(QStringLiteral(" \u00b7 ")), 1) << context.toStdString();
+    }
 }
 
 TEST(StacksDrawer, SeenItemsLeaveNoNewLineAndASingleItemReadsSo) {

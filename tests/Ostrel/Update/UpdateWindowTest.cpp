@@ -13,6 +13,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -281,6 +282,23 @@ TEST_F(UpdateWindowTest, TheKeysPressTheFocusedButtonTheDefaultOneOrClose) {
                         key);
         EXPECT_FALSE(c->window()) << QKeySequence(key).toString().toStdString();
     }
+
+    // Held down, Return that no button took presses "OK" once: its repeats leave the failure shown.
+    c->checkNow();
+    ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(c->window(), &repeat);
+    EXPECT_TRUE(c->window());
+
+    // The offer's default is "Install", whichever button comes first in the window.
+    server.route("/feed", test::LoopbackServer::answer(200, feed));
+    server.route("/Ostrel.zip", test::LoopbackServer::trickling("x", 5000));
+    c->dismiss();
+    c->checkNow();
+    ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
+    QTest::keyClick(c->window(), Qt::Key_Return);
+    EXPECT_EQ(c->phase()->kind, Kind::downloading);
+    EXPECT_TRUE(opened.isEmpty());
 }
 
 TEST_F(UpdateWindowTest, ANewerSystemIsNamedTheLinuxWay) {

@@ -475,6 +475,38 @@ TEST_F(ThumbnailViewTest, AWideBannersCardIsCoveredWithoutEnlargingAtItsPixelRat
     EXPECT_EQ(card->image()->cacheKey(), had.cacheKey());
 }
 
+// A picture as wide as the card's pixels but shorter leaves a band of them enlarged: the card asks
+// for one that covers it. And a picture exactly as sharp as the one the card holds, made again
+// from the item's file changed in place, takes its place.
+TEST_F(ThumbnailViewTest, ACardAsksForAPictureThatCoversItAndTakesOneAsSharpMadeAgain) {
+    test::TempDir dir;
+    ShelfItem item = makeItem("c1", ShelfItemKind::image, "photo.png");
+    item.fileURL = QUrl::fromLocalFile(dir.file("photo.png"));
+    ASSERT_TRUE(solid({320, 240}, Qt::red).save(item.fileURL->toLocalFile()));
+    Thumbnailer::cache().insert(Thumbnailer::cacheKey(item.id, 320), solid({320, 239}, Qt::green),
+                                1);
+    ThumbnailView* card = addCard(item, {160, 120}, {});
+    ASSERT_TRUE(card->image());
+    card->setShown(true);
+    const auto draw = [&](double ratio) {
+        QImage drawn((QSizeF(160, 120) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        drawn.setDevicePixelRatio(ratio);
+        QPainter painter(&drawn);
+        scene.render(&painter, QRectF(0, 0, 160, 120), QRectF(0, 0, 160, 120));
+    };
+    draw(2);
+    ASSERT_TRUE(test::waitUntil([&] { return card->image()->height() == 240; }, 2.0));
+    EXPECT_EQ(card->image()->pixelColor(10, 10), QColor(Qt::red));
+
+    // Drawn finer, it asks again, and the file (320 × 240, changed meanwhile) gives all it has.
+    ASSERT_TRUE(solid({320, 240}, Qt::blue).save(item.fileURL->toLocalFile()));
+    draw(3);
+    Thumbnailer::waitForIdle();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return card->image()->pixelColor(10, 10) == QColor(Qt::blue); }, 2.0));
+    EXPECT_EQ(card->image()->size(), QSize(320, 240));
+}
+
 // A drawer coming to rest may draw its cards a hair smaller for a moment. Less than half a device
 // pixel off, a card is drawn as it stands, every pixel as before; scaled by that hair, its picture
 // (1440 pixels wide for a banner) would be scaled to 1439 and each of its lines spread over two.

@@ -1,4 +1,6 @@
 #include "Ostrel/Views/Thumbnailer.h"
+#include "OstrelCore/Display/ShelfMetrics.h"
+#include "OstrelCore/Engine/ImageProbe.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -187,9 +189,9 @@ TEST_F(ThumbnailerTest, StoredJpegStandsInOnlyFromTheMinimumSide) {
 }
 
 // A card at a pixel ratio of 2 takes the stored JPEG while covering its 320 × 240 pixels enlarges
-// that at most 1.25 times (each side at least 0.8 of the card's); beyond, the item's own file, of
-// which only the middle part the card shows is kept, at the card's pixels.
-TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinAQuarterAndAnOwnFileIsCutToTheCard) {
+// that at most 1.3 times; beyond, the item's own file, of which only the middle part the card shows
+// is kept, at the card's pixels.
+TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinItsAllowanceAndAnOwnFileIsCutToTheCard) {
     QImage bands(3000, 1000, QImage::Format_RGB32);
     bands.fill(Qt::green);
     QPainter(&bands).fillRect(0, 0, 800, 1000, Qt::red);
@@ -201,8 +203,8 @@ TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinAQuarterAndAnOwnFileIsCutToTheC
         QSize stored;
         bool standsIn;
     };
-    for (const Case c : {Case{{360, 192}, true}, Case{{360, 191}, false}, Case{{256, 400}, true},
-                         Case{{255, 400}, false}}) {
+    for (const Case c : {Case{{360, 185}, true}, Case{{360, 184}, false}, Case{{247, 400}, true},
+                         Case{{246, 400}, false}}) {
         Thumbnailer::cache().clear();
         const QString name =
             QStringLiteral("t%1x%2.jpg").arg(c.stored.width()).arg(c.stored.height());
@@ -227,6 +229,35 @@ TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinAQuarterAndAnOwnFileIsCutToTheC
                                     QImage(4, 4, QImage::Format_RGB32), 1);
     }
     EXPECT_TRUE(Thumbnailer::cachedImage(makeItem("b", ShelfItemKind::image, own), 320));
+}
+
+// Screenshots (16:9) and portraits (3:4), stored as ingest writes them, stand in on every card the
+// shelf has up to a pixel ratio of 2; banners and pages are decoded from their own file there.
+TEST_F(ThumbnailerTest, StoredScreenshotsAndPortraitsStandInOnEveryCardUpToRatio2) {
+    const auto stored = [&](QSize shape) {
+        const QString own = writeImage(dir, "own.png", shape, Qt::gray, "PNG");
+        const QUrl thumb = QUrl::fromLocalFile(dir.file("own.jpg"));
+        EXPECT_TRUE(
+            ImageProbe::writeThumbnail(*ImageProbe::source(QUrl::fromLocalFile(own)), thumb));
+        return ImageProbe::source(thumb)->pixelSize().value_or(QSize());
+    };
+    const QSize screenshot = stored({1920, 1080});
+    const QSize portrait = stored({768, 1024});
+    const QSize banner = stored({1800, 600});
+    const QSize page = stored({600, 1800});
+    for (const QSizeF card : {ShelfMetrics::stackCard, ShelfMetrics::railCard,
+                              ShelfMetrics::columnGridCard, ShelfMetrics::columnCard()}) {
+        for (const double ratio : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+            const QSize pixels = Thumbnailer::Fill{card, ratio}.pixels();
+            EXPECT_TRUE(Thumbnailer::coversWithinTolerance(screenshot, pixels))
+                << card.width() << " at " << ratio;
+            EXPECT_TRUE(Thumbnailer::coversWithinTolerance(portrait, pixels))
+                << card.width() << " at " << ratio;
+        }
+        const QSize pixels = Thumbnailer::Fill{card, 2}.pixels();
+        EXPECT_FALSE(Thumbnailer::coversWithinTolerance(banner, pixels)) << card.width();
+        EXPECT_FALSE(Thumbnailer::coversWithinTolerance(page, pixels)) << card.width();
+    }
 }
 
 // A strip far longer than its card cannot cover it within eight times the card's pixels: it is
