@@ -119,7 +119,7 @@ void Engine::start(bool watch) {
         e.bootstrap();
         // Files a process killed while removing them left behind, listed beside the queue.
         if (!e.halting()) {
-            e.store_->sweepOrphans();
+            e.store_->tidyFolders();
         }
     });
     runOnQueue([](Engine& e) {
