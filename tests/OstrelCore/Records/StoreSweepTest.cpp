@@ -447,6 +447,16 @@ TEST_F(StoreSweep, AnIndexPutBackRemovesNoLaterCaptureOfTheBytesItRecorded) {
     dir.write("support/index.json", older);
     startAgain();
     EXPECT_EQ(files(), 2);
+    // Nor a file at a recorded name that has the inode and size recorded (an inode freed is given
+    // to a later file): its modification time tells it apart.
+    stored(*store, "b");
+    store->flush();
+    removeAndKill("b");
+    dir.write("support/items/b.png", dir.read("support/items/b.png"));
+    age("support/items/b.png");
+    startAgain();
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/b.png")));
+    EXPECT_EQ(files(), 3);
 }
 
 // The link file a drag wrote for an item that has only a web address goes with the item, as its
