@@ -1,8 +1,8 @@
 // Files of the store removed only on the word of its own writes: the files of removed items, in
 // batches that a quit may cut short, right after an index without them is written, which records
 // them; and at a start, what such an index recorded and a process that ended did not remove,
-// in the one listing of the store's folders that also removes what other processes left half
-// written.
+// while each is still the file recorded, in the one listing of the store's folders that also
+// removes what other processes left half written.
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 
