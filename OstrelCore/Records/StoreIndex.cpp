@@ -259,10 +259,19 @@ void Store::loadIndex() {
     if (index->removing) {
         // A name an earlier version recorded alone may lead to a later capture of the same bytes
         // by now: nothing says it is still the file that was meant, so it stays.
+        qsizetype bare = 0;
         for (const Removal& removal : std::as_const(*index->removing)) {
             if (removal.file) {
                 recordedRemovals_.insert(rootPath_ + u'/' + removal.name, *removal.file);
+            } else {
+                ++bare;
             }
+        }
+        if (bare > 0) {
+            qCInfo(lcStore,
+                   "%lld files an earlier version recorded for removal by name alone are "
+                   "left in place",
+                   static_cast<long long>(bare));
         }
     }
     // The records move from the decoded lists into tables sized for them at once; of two records
