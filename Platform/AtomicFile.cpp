@@ -196,7 +196,13 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     if (failed == 0 && ::fdatasync(fd) != 0 && errno != EINVAL) {
         failed = errno;
     }
-    // Taken from the file itself: the name may lead elsewhere by the time it is looked at.
+    const bool renamed =
+        failed == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) == 0;
+    if (failed == 0 && !renamed) {
+        failed = errno;
+    }
+    // Taken from the file itself, which the name may no longer lead to, once renamed: the rename
+    // moves its change time.
     struct stat made {};
     if (failed == 0 && written != nullptr && ::fstat(fd, &made) != 0) {
         failed = errno;
@@ -204,11 +210,10 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     if (::close(fd) != 0 && failed == 0) {
         failed = errno;
     }
-    if (failed == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
-        failed = errno;
-    }
     if (failed != 0) {
-        ::unlink(temp.constData());
+        if (!renamed) {
+            ::unlink(temp.constData());
+        }
         return Error::posix(failed);
     }
     if (written != nullptr) {

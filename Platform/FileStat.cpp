@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 
 namespace ostrel {
@@ -71,8 +72,25 @@ std::optional<FileStat> FileStat::stat(const QString& path) {
     return statWith(path, 0);
 }
 
+namespace {
+
+// Nanoseconds since the epoch; a date beyond what 64 bits hold (another system's, a hostile
+// one) is held at the bound.
+qint64 nanoseconds(const timespec& at) {
+    qint64 out = 0;
+    if (__builtin_mul_overflow(static_cast<qint64>(at.tv_sec), qint64(1'000'000'000), &out) ||
+        __builtin_add_overflow(out, static_cast<qint64>(at.tv_nsec), &out)) {
+        return at.tv_sec < 0 ? std::numeric_limits<qint64>::min()
+                             : std::numeric_limits<qint64>::max();
+    }
+    return out;
+}
+
+} // namespace
+
 FileIdentity FileIdentity::of(const struct stat& st) {
-    return FileIdentity{st.st_dev, st.st_ino, static_cast<qint64>(st.st_size)};
+    return FileIdentity{st.st_dev, st.st_ino, static_cast<qint64>(st.st_size),
+                        nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
 }
 
 std::optional<FileIdentity> FileIdentity::at(const QString& path) {

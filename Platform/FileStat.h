@@ -11,17 +11,26 @@ struct stat;
 
 namespace ostrel {
 
-// Which file or folder a name led to: its device and inode, and, since an inode freed is given to
-// a file made later, its size too. (Not its date: some network file systems date a file anew
-// after it is closed.)
+// Which file or folder a name led to: its device and inode, its size (an inode freed is given to
+// a file made later), and its modification and change times in nanoseconds since the epoch (a
+// file rewritten in place, as `cp` does, keeps its inode and may keep its size). Taken from the
+// file itself once written and renamed into place, since a rename moves the change time.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
     qint64 size = 0;
+    qint64 modified = 0;
+    qint64 changed = 0;
 
     // The same entry, whatever became of its content (a folder changes with every file in it).
     bool isEntry(const FileIdentity& other) const {
         return device == other.device && inode == other.inode;
+    }
+    // The same entry with the same bytes as far as a look can tell: its size and modification
+    // time too, not its change time, which a second name made for it and removed again (a backup
+    // by hard links) or a mode set moves.
+    bool isSameFile(const FileIdentity& other) const {
+        return isEntry(other) && size == other.size && modified == other.modified;
     }
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 

@@ -106,11 +106,11 @@ int startOnce(const QString& support) {
     const qsizetype items = store->items().size();
     QElapsedTimer sweepWall;
     sweepWall.start();
-    queue->sync([&] { store->sweepOrphans(); });
+    queue->sync([&] { store->tidyFolders(); });
     bool sweeping = true;
     while (sweeping) {
         QThread::usleep(200);
-        queue->sync([&] { sweeping = store->isSweeping(); });
+        queue->sync([&] { sweeping = store->isTidying(); });
     }
     const double sweepMs = double(sweepWall.nsecsElapsed()) / 1e6;
     double writerCpu = 0;

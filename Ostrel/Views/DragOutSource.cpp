@@ -1,6 +1,7 @@
 #include "Ostrel/Views/DragOutSource.h"
 
 #include "Ostrel/Panels/FlatFrame.h"
+#include "OstrelCore/Records/Store.h"
 #include "Platform/AtomicFile.h"
 
 #include <QApplication>
@@ -198,10 +199,8 @@ std::optional<QUrl> DragOutSource::dragURL(const ShelfItem& item,
 }
 
 QString DragOutSource::weblocName(const QString& itemID) {
-    // A slash would put the file outside the folder.
-    QString name = itemID;
-    name.replace(QLatin1Char(':'), QLatin1Char('-')).replace(QLatin1Char('/'), QLatin1Char('-'));
-    return name + QStringLiteral(".webloc");
+    // The store removes it with the item, by the same name.
+    return Store::linkFileName(itemID);
 }
 
 QByteArray DragOutSource::weblocContents(const QUrl& remote) {

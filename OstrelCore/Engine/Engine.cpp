@@ -73,7 +73,7 @@ Engine::Engine(Config config, Clock now, std::shared_ptr<SerialQueue> queue, Tim
                          Store::defaultOffsetsDebounce);
     store_->setWorkers(workers_);
     // Removing the files of thousands of expired or deleted items ends at a quit as any long job
-    // does: the rest is the next start's to sweep.
+    // does: the index records the rest, which the next start removes.
     store_->setHalted([delivering = delivering_] {
         return !delivering->load(std::memory_order_relaxed) ||
                quitComing_.load(std::memory_order_relaxed);
@@ -119,7 +119,7 @@ void Engine::start(bool watch) {
         e.bootstrap();
         // Files a process killed while removing them left behind, listed beside the queue.
         if (!e.halting()) {
-            e.store_->sweepOrphans();
+            e.store_->tidyFolders();
         }
     });
     runOnQueue([](Engine& e) {

@@ -126,6 +126,13 @@ QString Store::contentKey(const QString& id) {
     return tilde < 0 ? id : id.left(tilde);
 }
 
+QString Store::linkFileName(const QString& id) {
+    // A slash would put the file outside the folder.
+    QString name = id;
+    name.replace(QLatin1Char(':'), QLatin1Char('-')).replace(QLatin1Char('/'), QLatin1Char('-'));
+    return name + QStringLiteral(".webloc");
+}
+
 QString Store::safeFileName(const QString& id) {
     // Ids are digests or "artifact:" and an id from a transcript, which may hold anything.
     // Keep the common ones readable and encode the rest so no name can climb out of its folder.
@@ -231,7 +238,7 @@ void Store::replaceItem(const ShelfItem& item) {
         }
     }
     items_.insert(item.id, item);
-    keepFromSweep(item);
+    keepFiles(item);
     addToContent(item.id);
     if (item.sourcePath) {
         addTo(idsByPath_, *item.sourcePath, item.id);
@@ -612,19 +619,20 @@ bool Store::isOwnFile(const QString& path) const {
     return parent == canonicalItemsDir_ || parent == canonicalThumbsDir_;
 }
 
+void Store::markForRemoval(const QString& path) {
+    // The index on disk may still name this file; it goes once one that does not, and that
+    // records it, is written. A run that never replaces its index leaves it: that index, read
+    // again by the next start, brings the item back, and it must come with its picture.
+    struct stat st {};
+    if (!rights_.mayMarkForRemoval() || FileStat::holdsNul(path) ||
+        ::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !isOwnFile(path)) {
+        return;
+    }
+    pendingRemovals_.insert(path, FileIdentity::of(st));
+}
+
 void Store::removeFiles(const ShelfItem& item) {
-    const auto removeOwn = [this](const QString& path) {
-        const auto st = FileStat::lstat(path);
-        if (!st || st->isDirectory() || !isOwnFile(path)) {
-            return;
-        }
-        // The index on disk may still name this file; it goes once one that does not, and that
-        // records it, is written. A run that never replaces its index leaves it: that index,
-        // read again by the next start, brings the item back, and it must come with its picture.
-        if (rights_.mayDoom()) {
-            doomedFiles_.insert(path);
-        }
-    };
     // Only the copy named after this item's own id: a damaged record may name another item's.
     // Known by its path in our own folder, as the index records it.
     if (item.fileURL && item.fileURL->isLocalFile()) {
@@ -632,10 +640,14 @@ void Store::removeFiles(const ShelfItem& item) {
         const QString name = QFileInfo(path).fileName();
         if (isCopyName(name, item.id) &&
             OstrelPaths::canonical(QFileInfo(path).absolutePath()) == canonicalItemsDir_) {
-            removeOwn(itemsDir_ + u'/' + name);
+            markForRemoval(itemsDir_ + u'/' + name);
         }
     }
-    removeOwn(thumbURL(item.id).toLocalFile());
+    markForRemoval(thumbURL(item.id).toLocalFile());
+    // Only an item with a web address is dragged out as a link file.
+    if (item.remoteURL) {
+        markForRemoval(itemsDir_ + u'/' + linkFileName(item.id));
+    }
 }
 
 } // namespace ostrel

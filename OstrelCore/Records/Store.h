@@ -9,6 +9,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/Date.h"
 #include "Platform/Error.h"
+#include "Platform/FileStat.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/WorkerPool.h"
 
@@ -42,6 +43,17 @@ public:
         friend bool operator==(const SourceCheck&, const SourceCheck&) = default;
     };
 
+    // A file an index records as to be removed: its path from the support folder
+    // ("items/<name>", "thumbs/<name>") and the file the removal was meant for, as it was when the
+    // store decided on it. It goes only while that name still leads to that file. An index of an
+    // earlier version recorded names alone (`file` none): such a name is no ground to remove
+    // whatever stands there now, which may be a later capture of the same bytes.
+    struct Removal {
+        QString name;
+        std::optional<FileIdentity> file;
+        friend bool operator==(const Removal&, const Removal&) = default;
+    };
+
     // What "index.json" holds.
     struct Index {
         qint64 version = 1;
@@ -57,12 +69,12 @@ public:
         // Read leniently, entry by entry: an index written before it, or one whose checks do not
         // read, loads without them, and its files are read once more.
         std::optional<QHash<QString, SourceCheck>> sourceChecks;
-        // The copies and thumbnails this index was written to remove, as "items/<name>" and
-        // "thumbs/<name>": the files of the items it no longer holds, removed right after it is
-        // written. A start after a process that ended before they were all gone removes the rest,
-        // unless an item names them again. Written only when there are some; read name by name,
-        // and a name that is not one of ours, or one past the most kept, is dropped alone.
-        std::optional<QStringList> removing;
+        // The copies, thumbnails and link files this index was written to remove: the files of
+        // the items it no longer holds, removed right after it is written. A start after a
+        // process that ended before they were all gone removes the rest that are still the files
+        // recorded, unless an item names them again. Written only when there are some; read one
+        // by one, and one that is not one of ours, or one past the most kept, is dropped alone.
+        std::optional<QList<Removal>> removing;
 
         // Compact JSON with sorted keys.
         QByteArray encode() const;
@@ -262,7 +274,7 @@ public:
     qsizetype unsyncedCount() const { return unsyncedFiles_.size(); }
     // Copies and thumbnails of removed items, kept until an index that no longer names them is
     // written: a power loss before that finds the old index, and with it the old files.
-    qsizetype doomedCount() const { return doomedFiles_.size(); }
+    qsizetype pendingRemovalCount() const { return pendingRemovals_.size(); }
     void setWorkers(std::shared_ptr<WorkerPool> workers) { workers_ = std::move(workers); }
     // Gives the delayed writes of the index a queue of their own: the tables are handed over as
     // they stand, and syncing the new files, encoding and writing happen there, so that the
@@ -291,6 +303,10 @@ public:
     // Whether `name` is one the copy of the item `id` may have: "<safe file name of id>.<ext>",
     // the extension holding no dot. Only such a copy is ever taken for the item's.
     static bool isCopyName(const QString& name, const QString& id);
+    // The link file a drag of an item that has only a web address writes into the items folder,
+    // and that goes with the item: its id with colons and slashes turned into hyphens, and
+    // ".webloc".
+    static QString linkFileName(const QString& id);
     // "yyyyMMdd'T'HHmmss" in UTC.
     static QString stamp(Date at);
 
@@ -321,16 +337,19 @@ private:
     bool folderUsable(bool now);
     // What the look at the folder found, acted upon: false for another folder than this run's.
     bool stillOwn();
+    // Another index found at the folder's path: it is never replaced, and the files this run
+    // recorded for removal stay (that index may name them).
     void leaveIndex();
+    // Another folder found at the path: nothing goes there until the one read is back.
     void leaveFolder();
     // Whether `file` may be written now, after a look at the folder when it may ever be; when
     // only once the folder can be, `dirty` is set so that it is written then.
     bool writesNow(StoreRights::File file, bool& dirty);
-    // Whether the files this run doomed, and the notes an index written holds, may go now, after
-    // a look at the folder.
+    // Whether the files this run marked for removal, and the notes an index written holds, may go
+    // now, after a look at the folder.
     bool mayRemove();
-    // Whether the sweep may remove what it finds, after a look at the folder.
-    bool maySweep();
+    // Whether the start's tidying may remove what it finds, after a look at the folder.
+    bool mayTidy();
     void loadIndex();
     void loadOffsets();
     void setOffsetsAside(const QString& path, const QString& why);
@@ -341,6 +360,7 @@ private:
     void replaceItem(const ShelfItem& item);
     std::optional<ShelfItem> takeItem(const QString& id);
     std::optional<HiddenRecord> takeHiddenRecord(const QString& id);
+    // Whether `path` lies directly in the items or thumbnails folder, links and ".." resolved.
     bool isOwnFile(const QString& path) const;
     // The ids a lookup table lists under one key, without repeats. Nearly every key has one id,
     // held in place: a set per key would cost over a kilobyte of table for each stored item.
@@ -376,7 +396,9 @@ private:
     std::optional<Date> startKept_;
     // Nothing this run took still needs the moment: the pass is through and no capture is held.
     bool startFinished_ = false;
+    // The start's pass has run to its end (finishStart()), whether or not captures are held.
     bool passThrough_ = false;
+    // When the oldest capture held for want of room was modified, while any is held.
     std::optional<Date> heldFrom_;
     std::function<void()> onWritten_;
     const Clock now_;
@@ -402,15 +424,23 @@ private:
     std::optional<CachedSnapshot> cachedSnapshot_;
     qint64 snapshotBuilds_ = 0;
     std::shared_ptr<WorkerPool> workers_;
+    // Files written since the last commit, and their folders, to be synced before the next index.
     QSet<QString> unsyncedFiles_;
     QSet<QString> unsyncedFolders_;
-    QSet<QString> doomedFiles_;
-    void removeDoomedFiles();
-    // A file of ours is wanted again (its item came back): it must not go with the doomed, nor
-    // with the doomed of a write under way.
+    // Files of items this run removed, as they were then, that the next index written records and
+    // that go right after it.
+    QHash<QString, FileIdentity> pendingRemovals_;
+    // Removes the files marked for removal that are still the files marked, right after an index
+    // that records them was written; what cannot go now stays recorded for the next start.
+    void carryOutRemovals();
+    // Marks the file at `path` in the items or thumbnails folder for removal, as it is now, when
+    // it is a plain file and an index this run writes can record it.
+    void markForRemoval(const QString& path);
+    // A file of ours is wanted again (its item came back): it must not go with the removals
+    // pending, nor with those of a write under way.
     void spare(const QString& path) {
-        doomedFiles_.remove(path);
-        doomedWriting_.remove(path);
+        pendingRemovals_.remove(path);
+        writingRemovals_.remove(path);
     }
     // The small parts of the index, as they stand now.
     Index indexRest() const;
@@ -450,13 +480,14 @@ private:
     void saveOffsets();
     // `quiet`: a failure is not logged.
     void writeStart(bool quiet = false);
+    // The next attempt at the moment as a new file while captures are held, if one is armed.
     SerialQueue::Handle startProbe_;
     void probeStart();
     // A stop's last word on the moment: written now when due, and not tried again.
     void flushStart();
     std::shared_ptr<IndexWrite> writing_;
-    // The files doomed when the write under way began: that index no longer names them.
-    QSet<QString> doomedWriting_;
+    // The files marked for removal when the write under way began: that index no longer names them.
+    QHash<QString, FileIdentity> writingRemovals_;
     // Canonical forms of the two folders whose files the store may remove.
     QString canonicalItemsDir_;
     QString canonicalThumbsDir_;
@@ -464,7 +495,7 @@ private:
     // --- Removals the index recorded, and leftovers (StoreSweep.cpp) ---
 public:
     // Says whether the process is about to end: removals of many files stop at their next batch
-    // and leave the rest to the next start's sweep. Asked from the store's queue and the writer.
+    // and leave the rest to the next start's tidying. Asked from the store's queue and the writer.
     void setHalted(std::function<bool()> halted) { halted_ = std::move(halted); }
     // Asked whether this process holds the lock of the support folder at `root`: no other
     // process of ours writes there then, and a temporary file of another's naming found there is
@@ -477,44 +508,43 @@ public:
     // processes left there. No other file goes, whatever its date and whatever the index says of
     // it. The folders are listed on the writer a batch at a time, and the recorded files are
     // judged and removed on the store's queue (without those queues, all at once, here).
-    void sweepOrphans();
-    bool isSweeping() const { return sweep_ != nullptr; }
-    // The most names one step of the sweep hands to the queue to judge.
-    static constexpr qsizetype sweepBatch = 512;
+    void tidyFolders();
+    bool isTidying() const { return tidying_ != nullptr; }
     // Files removed between two looks at whether the process is about to end: a quit still takes
     // the files of a few removed items along, never those of thousands.
     static constexpr qsizetype removalBatch = 128;
 
 private:
-    struct Sweep;
+    struct Tidying;
     bool halted() const { return halted_ && halted_(); }
     bool folderHeld() const;
     // On the queue: removes the recorded files among the names of the step under way, within a
     // time when `bounded`; answers 1 when some are left for another job, 0 when all were judged,
-    // -1 when the sweep cannot go on.
-    int sweepNames(Sweep& sweep, bool bounded);
+    // -1 when the tidying cannot go on.
+    int removeRecorded(Tidying& tidying, bool bounded);
     // The next listing step, on the writer, then its judging, on the queue.
-    void sweepStep(const std::shared_ptr<Sweep>& sweep);
-    void sweepJudge(const std::shared_ptr<Sweep>& sweep);
-    void endSweep(const std::shared_ptr<Sweep>& sweep);
+    void tidyStep(const std::shared_ptr<Tidying>& tidying);
+    void tidyJudge(const std::shared_ptr<Tidying>& tidying);
+    void endTidying(const std::shared_ptr<Tidying>& tidying);
     // An item stored names its files again: they leave what is recorded for removal.
-    void keepFromSweep(const ShelfItem& item);
+    void keepFiles(const ShelfItem& item);
     std::function<bool()> halted_;
-    std::shared_ptr<Sweep> sweep_;
+    std::shared_ptr<Tidying> tidying_;
 
     // What the store's own writes said about files of its folders, the one ground on which it
     // removes any (StoreSweep.cpp, StoreJournal.cpp):
     // - files an index written (or the one to be written next) names as about to be removed,
-    //   not gone yet: every index written records them, until they are;
-    QSet<QString> removing_;
+    //   not gone yet, each with the file it was recorded for: every index written records them,
+    //   until they are gone or no longer that file;
+    QHash<QString, FileIdentity> recordedRemovals_;
     // - the bytes of the capture journal that hold whole entries, none noted yet when empty;
     //   -1 when the file there could not be read (it is then written after what it holds). An
     //   index begun when it held `n` bytes drops those once written.
     qint64 journalSize_ = 0;
     // The lines in those bytes.
     qsizetype journalLines_ = 0;
-    // The paths of files the index records as to be removed, relative to the support folder.
-    QStringList removingNames() const;
+    // The files the index records as to be removed, by their paths from the support folder.
+    QList<Removal> removalsToRecord() const;
     // Brings back, from the journal, the items whose copies were placed but that no index read
     // names; the copies of those that cannot come back go with the next index.
     void loadJournal();

@@ -161,9 +161,9 @@ void Store::leaveIndex() {
                    qUtf8Printable(rootPath_ + u'/' + indexName));
     }
     // Its transcript positions go with it; the files of items this run removed may be its items'.
-    doomedFiles_.clear();
-    removing_.clear();
-    sweep_.reset();
+    pendingRemovals_.clear();
+    recordedRemovals_.clear();
+    tidying_.reset();
 }
 
 void Store::leaveFolder() {
@@ -194,8 +194,8 @@ bool Store::mayRemove() {
     return folderUsable(true) && rights_.mayRemove();
 }
 
-bool Store::maySweep() {
-    return folderUsable(true) && rights_.maySweep();
+bool Store::mayTidy() {
+    return folderUsable(true) && rights_.mayTidy();
 }
 
 } // namespace ostrel

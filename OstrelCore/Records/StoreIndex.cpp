@@ -42,7 +42,7 @@ constexpr qint64 rootListLimit = 100'000;
 // of them under this process's own mark. So, where this process holds the folder and no other
 // process of ours writes, what bears another's mark is a leftover (removeLeftover()). Those at
 // the top of the support folder go here; those of the items and thumbnails folders with the
-// start's one listing of them (Store::sweepOrphans()). The support folder may be a link of the
+// start's one listing of them (Store::tidyFolders()). The support folder may be a link of the
 // user's.
 void removeLeftovers(const QString& root) {
     DIR* dir = listFolder(root, true);
@@ -193,7 +193,7 @@ void Store::load() {
     rebuildLookups();
     // Captures whose copies were placed after the last index this run read was written.
     loadJournal();
-    if (rights_.maySweep() && folderHeld()) {
+    if (rights_.mayTidy() && folderHeld()) {
         removeLeftovers(rootPath_);
     }
 }
@@ -257,8 +257,21 @@ void Store::loadIndex() {
     rights_.readIndex();
     previousRunAt_ = index->lastRunAt;
     if (index->removing) {
-        for (const QString& name : std::as_const(*index->removing)) {
-            removing_.insert(rootPath_ + u'/' + name);
+        // A name an earlier version recorded alone may lead to a later capture of the same bytes
+        // by now: nothing says it is still the file that was meant, so it stays.
+        qsizetype bare = 0;
+        for (const Removal& removal : std::as_const(*index->removing)) {
+            if (removal.file) {
+                recordedRemovals_.insert(rootPath_ + u'/' + removal.name, *removal.file);
+            } else {
+                ++bare;
+            }
+        }
+        if (bare > 0) {
+            qCInfo(lcStore,
+                   "%lld files an earlier version recorded for removal by name alone are "
+                   "left in place",
+                   static_cast<long long>(bare));
         }
     }
     // The records move from the decoded lists into tables sized for them at once; of two records

@@ -75,8 +75,25 @@ QByteArray indexText(const Store::Index& rest, const Items& items, const Hidden*
     if (rest.removing && !rest.removing->isEmpty()) {
         out.key(u"removing");
         out.beginArray();
-        for (const QString& name : *rest.removing) {
-            out.string(name);
+        for (const Store::Removal& removal : *rest.removing) {
+            if (!removal.file) {
+                out.string(removal.name); // as an earlier version wrote it
+                continue;
+            }
+            // Device and inode are unsigned: kept as the signed number of the same bits.
+            const FileIdentity& file = *removal.file;
+            out.beginObject();
+            out.key(u"device");
+            out.integer(static_cast<qint64>(static_cast<quint64>(file.device)));
+            out.key(u"inode");
+            out.integer(static_cast<qint64>(static_cast<quint64>(file.inode)));
+            out.key(u"modified");
+            out.integer(file.modified);
+            out.key(u"name");
+            out.string(removal.name);
+            out.key(u"size");
+            out.integer(file.size);
+            out.endObject();
         }
         out.endArray();
     }
@@ -222,23 +239,62 @@ bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read rea
     return true;
 }
 
-// A file the index records as to be removed: a name of ours in the items or thumbnails folder,
-// nothing that could lead elsewhere.
-std::optional<QString> readRemovalName(JsonReader& r) {
-    auto name = readID(r);
-    if (!name) {
-        return std::nullopt;
-    }
-    const QByteArray bytes = name->toUtf8();
+// A name of ours in the items or thumbnails folder, nothing that could lead elsewhere.
+bool isRemovalName(const QString& name) {
+    const QByteArray bytes = name.toUtf8();
     const std::string_view text(bytes.constData(), size_t(bytes.size()));
     for (const auto& [folder, thumbnail] :
          {std::pair{std::string_view("items/"), false}, {std::string_view("thumbs/"), true}}) {
         if (text.starts_with(folder) &&
             storeIndexParts::ownFileName(text.substr(folder.size()), thumbnail)) {
-            return name;
+            return true;
         }
     }
-    return std::nullopt;
+    return false;
+}
+
+// A file the index records as to be removed: its name, and what identifies the file meant. A
+// bare name, as earlier versions wrote, reads without the file; one that lacks any part of it
+// does not read.
+std::optional<Store::Removal> readRemoval(JsonReader& r) {
+    if (r.next() == Kind::string) {
+        auto name = readID(r);
+        if (!name || !isRemovalName(*name)) {
+            return std::nullopt;
+        }
+        return Store::Removal{std::move(*name), std::nullopt};
+    }
+    if (!openRecord(r)) {
+        return std::nullopt;
+    }
+    Slot<QString> name;
+    Slot<qint64> device, inode, modified, size;
+    JsonReader::Name field;
+    while (r.member(field)) {
+        if (field == "name") {
+            stringField(r, name);
+        } else if (field == "device") {
+            integerField(r, device);
+        } else if (field == "inode") {
+            integerField(r, inode);
+        } else if (field == "modified") {
+            integerField(r, modified);
+        } else if (field == "size") {
+            integerField(r, size);
+        } else {
+            r.skip();
+        }
+    }
+    if (r.failed() || !name.value || !device.value || !inode.value || !modified.value ||
+        !size.value || !isRemovalName(*name.value)) {
+        return std::nullopt;
+    }
+    FileIdentity file;
+    file.device = static_cast<dev_t>(static_cast<quint64>(*device.value));
+    file.inode = static_cast<ino_t>(static_cast<quint64>(*inode.value));
+    file.size = *size.value;
+    file.modified = *modified.value;
+    return Store::Removal{std::move(*name.value), file};
 }
 
 std::optional<Date> readDate(JsonReader& r) {
@@ -466,7 +522,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
     Slot<QList<HiddenRecord>> hiddenItems;
     Slot<QHash<QString, Date>> deleted, deletedPaths, titleChecks;
     Slot<QHash<QString, SourceCheck>> sourceChecks;
-    Slot<QStringList> removing;
+    Slot<QList<Removal>> removing;
     // The hashes of the ids of the items and hidden items read, and the table of them the source
     // checks were read against; whether those are still all the items held, and whether every
     // check read and named one of them.
@@ -535,7 +591,7 @@ std::optional<Store::Index> Store::Index::decode(QByteArrayView json, QStringLis
                 checksClean = sourceChecksField(r, slot, *checksHeld, badChecks);
             });
         } else if (name == "removing") {
-            member("removing", removing, list(badRemoving, readRemovalName));
+            member("removing", removing, list(badRemoving, readRemoval));
         } else if (name == "lastRunAt") {
             member("lastRunAt", lastRunAt, [&r](auto& slot) { dateField(r, slot); });
         } else if (name == "version") {

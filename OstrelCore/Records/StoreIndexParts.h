@@ -16,6 +16,7 @@
 #include <QHash>
 #include <QString>
 
+#include <array>
 #include <dirent.h>
 #include <string_view>
 
@@ -47,10 +48,26 @@ inline constexpr std::string_view partlyUnreadableIndexPrefix = "index.partly-un
 // thumbnail.
 bool ownFileName(std::string_view name, bool thumbnail);
 
+// The one rule by which the store removes a file of its folders: the entry `name` of the folder
+// open as `folder` goes only when it is a plain file of this process's user with no other name,
+// and, when `recorded`, still the file recorded (the same entry, size and modification time).
+enum class Removed {
+    removed,
+    absent, // nothing at the name
+    kept,   // something there that is not to go
+    failed, // could not be looked at or removed now
+};
+Removed removeOwnFile(int folder, const char* name, const FileIdentity* recorded);
+
 // Removes the entry `name` of the folder open as `folder` when it is a temporary file another
-// process left there: a plain file of our temporary naming, not of this process. Only for a
-// folder this process holds, where no other process of ours writes. True when it went.
+// process left there: a file of our temporary naming, not of this process, that removeOwnFile()
+// lets go. Only for a folder this process holds, where no other process of ours writes. True
+// when it went.
 bool removeLeftover(int folder, const char* name);
+
+// Which of `folders` (the items and thumbnails folders) holds `path` directly, and its name
+// there; -1 for a path of neither.
+int folderOf(const std::array<QString, 2>& folders, const QString& path, QString* name);
 
 // True when the regular file at `path` (no link followed) has the SHA-256 `sha256`.
 bool hashesTo(const QString& path, const QString& sha256);

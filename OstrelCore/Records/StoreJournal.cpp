@@ -195,10 +195,7 @@ void Store::loadJournal() {
             // Named by an index, or by a later note. A copy of another name placed for the same
             // item is named by nothing: it goes with the next index.
             if (!held->fileURL || held->fileURL->fileName() != it->copy) {
-                if (const auto st = FileStat::lstat(item.fileURL->toLocalFile());
-                    st && st->isRegular() && rights_.mayDoom()) {
-                    doomedFiles_.insert(item.fileURL->toLocalFile());
-                }
+                markForRemoval(item.fileURL->toLocalFile());
             }
             continue;
         }
@@ -223,7 +220,7 @@ void Store::loadJournal() {
         qCWarning(lcStore, "%lld items captured after the last index was written are back",
                   static_cast<long long>(back));
     }
-    if (back > 0 || !doomedFiles_.isEmpty()) {
+    if (back > 0 || !pendingRemovals_.isEmpty()) {
         markDirty(false);
     }
 }

@@ -81,14 +81,14 @@ public:
     }
     // Whether a file of an item this run removes is to go: only an index this run writes can
     // record it, and it goes right after that write.
-    bool mayDoom() const { return mayWrite(File::index) != May::never; }
-    // Whether the files doomed in this run, and the notes of captures an index written holds,
-    // may go now: beside an index this run wrote, in its folder.
+    bool mayMarkForRemoval() const { return mayWrite(File::index) != May::never; }
+    // Whether the files marked for removal in this run, and the notes of captures an index written
+    // holds, may go now: beside an index this run wrote, in its folder.
     bool mayRemove() const { return mayWrite(File::index) == May::now; }
     // Whether the files the index read recorded, and those other processes left half written
     // (while this process holds the folder), may go now: from the folder read, where that index
     // still stands (a look that finds another index drops the record of them).
-    bool maySweep() const { return mayPlace(); }
+    bool mayTidy() const { return mayPlace(); }
     bool indexBehind() const { return indexBehind_; }
     // What "offsets.json" may hold of `offsets`: while the index is behind, no transcript goes
     // past where the index on disk left off, and none it does not know.

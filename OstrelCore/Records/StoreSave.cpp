@@ -248,7 +248,7 @@ Store::Index Store::indexRest() const {
     index.titleChecks = titleChecks_;
     // The files this index no longer names, which go once it is written: a start after a process
     // that ended before they were gone removes them.
-    index.removing = removingNames();
+    index.removing = removalsToRecord();
     // Written only when there are some: a store that never met a touched file keeps the form
     // that earlier versions wrote.
     if (!sourceChecks_.isEmpty()) {
@@ -277,7 +277,7 @@ void Store::save() {
     }
     rights_.wroteIndex(written);
     saved(dueIndex);
-    removeDoomedFiles();
+    carryOutRemovals();
     dropJournal(journal);
     indexWritten(offsets_, startFinished_);
 }
@@ -408,7 +408,7 @@ void Store::saveInBackground() {
     write->root = rootPath_;
     unsyncedFiles_.clear();
     unsyncedFolders_.clear();
-    doomedWriting_ = std::exchange(doomedFiles_, {});
+    writingRemovals_ = std::exchange(pendingRemovals_, {});
     writing_ = write;
     writer_->async([write, weak = weak_from_this(), autosave = autosave_] {
         write->run();
@@ -442,13 +442,15 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
         return; // already taken by a flush
     }
     writing_.reset();
-    const auto doomed = std::exchange(doomedWriting_, {});
+    const auto removals = std::exchange(writingRemovals_, {});
     if (!write->written) {
         // Noted again for the next commit, which the retry or the next change brings.
         unsyncedFiles_.unite(QSet<QString>(write->left.files.begin(), write->left.files.end()));
         unsyncedFolders_.unite(
             QSet<QString>(write->left.folders.begin(), write->left.folders.end()));
-        doomedFiles_.unite(doomed);
+        for (auto it = removals.cbegin(); it != removals.cend(); ++it) {
+            pendingRemovals_.insert(it.key(), it.value());
+        }
         if (write->found == OwnFolder::Look::own) {
             indexNotSaved();
         } else if (!stillOwn()) {
@@ -460,10 +462,11 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     }
     rights_.wroteIndex(write->index);
     saved(dueIndex);
-    // Files doomed since the write began, or spared meanwhile, are not this index's to remove.
-    const QSet<QString> later = std::exchange(doomedFiles_, doomed);
-    removeDoomedFiles();
-    doomedFiles_ = later;
+    // Files marked for removal since the write began, or spared meanwhile, are not this index's
+    // to remove.
+    const QHash<QString, FileIdentity> later = std::exchange(pendingRemovals_, removals);
+    carryOutRemovals();
+    pendingRemovals_ = later;
     dropJournal(write->journal);
     indexWritten(write->offsets, write->afterStart);
     if (indexDirty_) {

@@ -1,8 +1,8 @@
 // Files of the store removed only on the word of its own writes: the files of removed items, in
 // batches that a quit may cut short, right after an index without them is written, which records
 // them; and at a start, what such an index recorded and a process that ended did not remove,
-// in the one listing of the store's folders that also removes what other processes left half
-// written.
+// while each is still the file recorded, in the one listing of the store's folders that also
+// removes what other processes left half written.
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 
@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -64,15 +65,45 @@ bool storeIndexParts::ownFileName(std::string_view name, bool thumbnail) {
     return thumbnail ? name.ends_with(".jpg") : name.find('.') != std::string_view::npos;
 }
 
+storeIndexParts::Removed storeIndexParts::removeOwnFile(int folder, const char* name,
+                                                        const FileIdentity* recorded) {
+    struct stat st {};
+    if (std::strchr(name, '/') != nullptr) {
+        return Removed::kept;
+    }
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? Removed::absent : Removed::failed;
+    }
+    // Never a folder, nor a link (nor what it leads to), nor a file with a second name, whose
+    // bytes that name keeps; nor one that is no longer the file recorded: the same name may lead
+    // to a later capture of the same bytes.
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
+        (recorded != nullptr && !FileIdentity::of(st).isSameFile(*recorded))) {
+        return Removed::kept;
+    }
+    if (::unlinkat(folder, name, 0) != 0) {
+        return errno == ENOENT ? Removed::absent : Removed::failed;
+    }
+    return Removed::removed;
+}
+
 bool storeIndexParts::removeLeftover(int folder, const char* name) {
     const std::string_view text(name);
-    if (!AtomicFile::isTemporary(text) || AtomicFile::isOwnTemporary(text)) {
-        return false;
+    return AtomicFile::isTemporary(text) && !AtomicFile::isOwnTemporary(text) &&
+           removeOwnFile(folder, name, nullptr) == Removed::removed;
+}
+
+int storeIndexParts::folderOf(const std::array<QString, 2>& folders, const QString& path,
+                              QString* name) {
+    for (int i = 0; i < int(folders.size()); ++i) {
+        const QString& at = folders[size_t(i)];
+        if (path.size() > at.size() + 1 && path.startsWith(at) && path.at(at.size()) == u'/' &&
+            path.indexOf(u'/', at.size() + 1) < 0) {
+            *name = path.mid(at.size() + 1);
+            return i;
+        }
     }
-    // Only plain files go: never a folder, nor a link (nor what it leads to).
-    struct stat st {};
-    return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-           ::unlinkat(folder, name, 0) == 0;
+    return -1;
 }
 
 int storeIndexParts::openFolder(const QString& path, bool throughLink) {
@@ -89,55 +120,70 @@ DIR* storeIndexParts::listFolder(const QString& path, bool throughLink) {
     return dir;
 }
 
-QStringList Store::removingNames() const {
-    QSet<QString> paths = removing_;
-    paths.unite(doomedFiles_);
-    QStringList names;
-    names.reserve(paths.size());
+QList<Store::Removal> Store::removalsToRecord() const {
+    // A file marked again since an index recorded it is recorded as it is now.
+    QHash<QString, FileIdentity> files = recordedRemovals_;
+    for (auto it = pendingRemovals_.cbegin(); it != pendingRemovals_.cend(); ++it) {
+        files.insert(it.key(), it.value());
+    }
+    QList<Removal> out;
+    out.reserve(files.size());
     const QString root = rootPath_ + u'/';
-    for (const QString& path : std::as_const(paths)) {
-        if (path.startsWith(root)) {
-            names.append(path.mid(root.size()));
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (it.key().startsWith(root)) {
+            out.append(Removal{it.key().mid(root.size()), it.value()});
         }
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(out.begin(), out.end(),
+              [](const Removal& a, const Removal& b) { return a.name < b.name; });
+    return out;
 }
 
-void Store::removeDoomedFiles() {
+void Store::carryOutRemovals() {
     if (!mayRemove()) {
-        doomedFiles_.clear(); // left where they are
+        pendingRemovals_.clear(); // left where they are
         return;
     }
+    const std::array<QString, 2> paths{itemsDir_, thumbsDir_};
+    const std::array<int, 2> folders{openFolder(itemsDir_), openFolder(thumbsDir_)};
     qsizetype looked = 0;
-    for (auto it = doomedFiles_.cbegin(); it != doomedFiles_.cend(); ++it) {
-        const QString& path = *it;
+    for (auto it = pendingRemovals_.cbegin(); it != pendingRemovals_.cend(); ++it) {
         // A quit ends within a batch: the index written records the files left, and the next
         // start removes them (as every index written meanwhile records them).
         if (looked > 0 && looked % Store::removalBatch == 0 && halted()) {
-            for (; it != doomedFiles_.cend(); ++it) {
-                removing_.insert(*it);
+            for (; it != pendingRemovals_.cend(); ++it) {
+                recordedRemovals_.insert(it.key(), it.value());
             }
             break;
         }
         ++looked;
-        const auto st = FileStat::lstat(path);
-        if (st && !st->isDirectory() && isOwnFile(path) &&
-            ::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) {
-            removing_.insert(path); // tried again by the next start
+        QString name;
+        const int in = folderOf(paths, it.key(), &name);
+        if (in < 0) {
+            continue;
+        }
+        const int folder = folders[size_t(in)];
+        if (folder < 0 || removeOwnFile(folder, QFile::encodeName(name).constData(), &it.value()) ==
+                              Removed::failed) {
+            recordedRemovals_.insert(it.key(), it.value()); // tried again by the next start
         }
     }
-    doomedFiles_.clear();
+    for (const int fd : folders) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    pendingRemovals_.clear();
 }
 
-// What a sweep holds between its steps. The listing is the writer's, one step at a time; the
+// What a tidying holds between its steps. The listing is the writer's, one step at a time; the
 // rest is the queue's.
-struct Store::Sweep {
+struct Store::Tidying {
     std::array<QString, 2> folders;
     // Whether the folders are listed for what other processes left half written.
     bool leftovers = false;
     std::function<bool()> halted;
-    // The files recorded as to be removed when the sweep began, and the items and hidden records
+    // The files recorded as to be removed when the tidying began, and the items and hidden records
     // held then, until the names those give their files are taken from them (on the writer) and
     // the queue lets them go.
     QStringList recorded;
@@ -152,7 +198,7 @@ struct Store::Sweep {
     qint64 leftoversRemoved = 0;
 
     struct Step {
-        // Recorded files, in either folder, that no item held when the sweep began names...
+        // Recorded files, in either folder, that no item held when the tidying began names...
         QStringList paths;
         // ...and those that one names: they only leave the record.
         QStringList named;
@@ -163,10 +209,10 @@ struct Store::Sweep {
     // The step under way: made on the writer, then judged on the queue.
     Step current;
 
-    Sweep() = default;
-    Sweep(const Sweep&) = delete;
-    Sweep& operator=(const Sweep&) = delete;
-    ~Sweep() {
+    Tidying() = default;
+    Tidying(const Tidying&) = delete;
+    Tidying& operator=(const Tidying&) = delete;
+    ~Tidying() {
         if (dir != nullptr) {
             ::closedir(dir);
         }
@@ -219,24 +265,15 @@ struct Store::Sweep {
         return step;
     }
 
-    // The folder of a recorded path (0 items, 1 thumbnails) and its name there, or -1.
-    int folderOf(const QString& path, QString* name) const {
-        for (int i = 0; i < int(folders.size()); ++i) {
-            const QString& at = folders[size_t(i)];
-            if (path.size() > at.size() + 1 && path.startsWith(at) && path.at(at.size()) == u'/') {
-                *name = path.mid(at.size() + 1);
-                return i;
-            }
-        }
-        return -1;
-    }
-
     void unnamed(Step& step) {
         std::vector<size_t> named;
         named.reserve(size_t(2 * (items.size() + hiddenItems.size())));
         const auto add = [&named](const ShelfItem& item) {
             if (item.fileURL) {
                 named.push_back(nameHash(0, QFile::encodeName(item.fileURL->fileName())));
+            }
+            if (item.remoteURL) {
+                named.push_back(nameHash(0, QFile::encodeName(linkFileName(item.id))));
             }
             named.push_back(
                 nameHash(1, QFile::encodeName(safeFileName(item.id) + QStringLiteral(".jpg"))));
@@ -250,7 +287,7 @@ struct Store::Sweep {
         std::sort(named.begin(), named.end());
         for (const QString& path : std::as_const(recorded)) {
             QString name;
-            const int in = folderOf(path, &name);
+            const int in = folderOf(folders, path, &name);
             const bool isNamed =
                 in < 0 || std::binary_search(named.begin(), named.end(),
                                              nameHash(in, QFile::encodeName(name)));
@@ -260,93 +297,93 @@ struct Store::Sweep {
     }
 };
 
-void Store::sweepOrphans() {
+void Store::tidyFolders() {
     // A folder that cannot be written has nothing removed from it, leftovers included; nor has
     // another than the one this run read.
-    if (sweep_ || !maySweep()) {
+    if (tidying_ || !mayTidy()) {
         return;
     }
-    auto sweep = std::make_shared<Sweep>();
-    sweep->folders = {itemsDir_, thumbsDir_};
-    sweep->leftovers = folderHeld();
-    sweep->halted = halted_;
-    if (!removing_.isEmpty()) {
-        sweep->recorded = QStringList(removing_.begin(), removing_.end());
+    auto tidying = std::make_shared<Tidying>();
+    tidying->folders = {itemsDir_, thumbsDir_};
+    tidying->leftovers = folderHeld();
+    tidying->halted = halted_;
+    if (!recordedRemovals_.isEmpty()) {
+        tidying->recorded = recordedRemovals_.keys();
         // Shared, not copied: the names are taken from them on the writer at its first step.
-        sweep->items = items_;
-        sweep->hiddenItems = hiddenItems_;
-    } else if (!sweep->leftovers) {
+        tidying->items = items_;
+        tidying->hiddenItems = hiddenItems_;
+    } else if (!tidying->leftovers) {
         return;
     }
-    sweep_ = sweep;
+    tidying_ = tidying;
     if (writer_ && autosave_) {
-        sweepStep(sweep);
+        tidyStep(tidying);
         return;
     }
     for (;;) {
-        sweep->current = sweep->next();
-        if (halted() || sweepNames(*sweep, false) < 0 || sweep->current.done) {
+        tidying->current = tidying->next();
+        if (halted() || removeRecorded(*tidying, false) < 0 || tidying->current.done) {
             break;
         }
     }
-    endSweep(sweep);
+    endTidying(tidying);
 }
 
-void Store::sweepStep(const std::shared_ptr<Sweep>& sweep) {
+void Store::tidyStep(const std::shared_ptr<Tidying>& tidying) {
     // The store is never held on the writer: its last reference must not go there.
-    writer_->async([sweep, weak = weak_from_this(), autosave = autosave_] {
-        if (sweep->halted && sweep->halted()) {
-            return; // the process ends: the next start sweeps again
+    writer_->async([tidying, weak = weak_from_this(), autosave = autosave_] {
+        if (tidying->halted && tidying->halted()) {
+            return; // the process ends: the next start tidies again
         }
-        sweep->current = sweep->next();
-        autosave->async([weak, sweep] {
+        tidying->current = tidying->next();
+        autosave->async([weak, tidying] {
             if (const auto self = weak.lock()) {
-                self->sweepJudge(sweep);
+                self->tidyJudge(tidying);
             }
         });
     });
 }
 
-void Store::sweepJudge(const std::shared_ptr<Sweep>& sweep) {
+void Store::tidyJudge(const std::shared_ptr<Tidying>& tidying) {
     // Let go here, after the writer took their names: let go there, the queue's next change
     // could find them unshared and change them in place with nothing ordering that after the
     // writer's reads.
-    sweep->items = {};
-    sweep->hiddenItems = {};
-    if (sweep_ != sweep) {
+    tidying->items = {};
+    tidying->hiddenItems = {};
+    if (tidying_ != tidying) {
         return;
     }
     // Looked at before each step: nothing goes from another folder, nor beside another index.
-    if (!maySweep() || sweep_ != sweep) {
-        endSweep(sweep);
+    if (!mayTidy() || tidying_ != tidying) {
+        endTidying(tidying);
         return;
     }
-    const int left = halted() ? -1 : sweepNames(*sweep, true);
-    if (left < 0 || (left == 0 && sweep->current.done)) {
-        endSweep(sweep);
+    const int left = halted() ? -1 : removeRecorded(*tidying, true);
+    if (left < 0 || (left == 0 && tidying->current.done)) {
+        endTidying(tidying);
     } else if (left > 0) {
         // The rest of the step in a job of its own: captures waiting on the queue come first.
-        autosave_->async([weak = weak_from_this(), sweep] {
+        autosave_->async([weak = weak_from_this(), tidying] {
             if (const auto self = weak.lock()) {
-                self->sweepJudge(sweep);
+                self->tidyJudge(tidying);
             }
         });
     } else {
-        sweepStep(sweep);
+        tidyStep(tidying);
     }
 }
 
-int Store::sweepNames(Sweep& sweep, bool bounded) {
-    Sweep::Step& step = sweep.current;
+int Store::removeRecorded(Tidying& tidying, bool bounded) {
+    Tidying::Step& step = tidying.current;
     for (const QString& path : std::exchange(step.named, {})) {
-        sweep.judged += removing_.remove(path) ? 1 : 0;
+        tidying.judged += recordedRemovals_.remove(path) ? 1 : 0;
     }
     if (step.at >= step.paths.size()) {
         return 0;
     }
     std::array<int, 2> folders{-1, -1};
     for (size_t i = 0; i < folders.size(); ++i) {
-        folders[i] = openFolder(sweep.folders[i]);
+        folders[i] = openFolder(tidying.folders[i]);
     }
     QElapsedTimer timer;
     timer.start();
@@ -356,34 +393,27 @@ int Store::sweepNames(Sweep& sweep, bool bounded) {
         if (bounded && timer.elapsed() > judgeStepMs) {
             break;
         }
-        // Judged here, on the queue, at the moment of removal: an item stored since the sweep
+        // Judged here, on the queue, at the moment of removal: an item stored since the tidying
         // began (a capture of the same bytes, one brought back) took its files out of the record
-        // (keepFromSweep()).
+        // (keepFiles()).
         const QString& path = step.paths.at(step.at);
         QString name;
-        const int in = sweep.folderOf(path, &name);
-        if (!removing_.contains(path) || in < 0 || folders[size_t(in)] < 0) {
+        const int in = folderOf(tidying.folders, path, &name);
+        const auto recorded = recordedRemovals_.constFind(path);
+        if (recorded == recordedRemovals_.cend() || in < 0 || folders[size_t(in)] < 0) {
             continue;
         }
-        const int folder = folders[size_t(in)];
-        const QByteArray file = QFile::encodeName(name);
-        struct stat st {};
-        // Only a plain file of ours with no other name goes; the record leaves anything else
-        // that stands there now (a user's link, a folder) as it is. What cannot be looked at or
-        // removed now stays recorded, for a later start.
-        if (::fstatat(folder, file.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                continue;
-            }
-        } else if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1) {
-            if (::unlinkat(folder, file.constData(), 0) == 0) {
-                ++sweep.removed;
-            } else if (errno != ENOENT) {
-                continue;
-            }
+        // The record leaves anything else that stands there now (a user's link, a folder, a
+        // later file of the same name) as it is. What cannot be looked at or removed now stays
+        // recorded, for a later start.
+        const Removed done =
+            removeOwnFile(folders[size_t(in)], QFile::encodeName(name).constData(), &*recorded);
+        if (done == Removed::failed) {
+            continue;
         }
-        ++sweep.judged;
-        removing_.remove(path);
+        tidying.removed += done == Removed::removed ? 1 : 0;
+        ++tidying.judged;
+        recordedRemovals_.remove(path);
     }
     for (const int fd : folders) {
         if (fd >= 0) {
@@ -393,33 +423,36 @@ int Store::sweepNames(Sweep& sweep, bool bounded) {
     return step.at < step.paths.size() ? 1 : 0;
 }
 
-void Store::endSweep(const std::shared_ptr<Sweep>& sweep) {
-    if (sweep_ != sweep) {
+void Store::endTidying(const std::shared_ptr<Tidying>& tidying) {
+    if (tidying_ != tidying) {
         return;
     }
-    sweep_.reset();
+    tidying_.reset();
     // What went leaves the record with the next index written.
-    if (sweep->judged > 0) {
+    if (tidying->judged > 0) {
         markDirty(false);
     }
-    if (sweep->leftoversRemoved > 0) {
+    if (tidying->leftoversRemoved > 0) {
         qCInfo(lcStore, "removed %lld unfinished files from %s",
-               static_cast<long long>(sweep->leftoversRemoved), qUtf8Printable(rootPath_));
+               static_cast<long long>(tidying->leftoversRemoved), qUtf8Printable(rootPath_));
     }
-    if (sweep->removed > 0) {
+    if (tidying->removed > 0) {
         qCInfo(lcStore, "removed %lld files of removed items from %s",
-               static_cast<long long>(sweep->removed), qUtf8Printable(rootPath_));
+               static_cast<long long>(tidying->removed), qUtf8Printable(rootPath_));
     }
 }
 
-void Store::keepFromSweep(const ShelfItem& item) {
-    if (removing_.isEmpty()) {
+void Store::keepFiles(const ShelfItem& item) {
+    if (recordedRemovals_.isEmpty()) {
         return;
     }
     if (item.fileURL) {
-        removing_.remove(itemsDir_ + u'/' + item.fileURL->fileName());
+        recordedRemovals_.remove(itemsDir_ + u'/' + item.fileURL->fileName());
     }
-    removing_.remove(thumbURL(item.id).toLocalFile());
+    recordedRemovals_.remove(thumbURL(item.id).toLocalFile());
+    if (item.remoteURL) {
+        recordedRemovals_.remove(itemsDir_ + u'/' + linkFileName(item.id));
+    }
 }
 
 } // namespace ostrel

@@ -111,18 +111,38 @@ inline std::optional<Store::Index> index(const QByteArray& json) {
     readDates(o, QStringLiteral("deleted"), index.deleted);
     readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths);
     readDates(o, QStringLiteral("titleChecks"), index.titleChecks);
-    // The names of files to remove: ours, directly in the items or thumbnails folder, and no more
-    // than the most kept.
+    // The files to remove: ours, directly in the items or thumbnails folder, each as a bare name
+    // (as earlier versions wrote) or with the whole identity of the file meant, and no more than
+    // the most kept.
     if (const QJsonValue removing = o.value(QStringLiteral("removing")); removing.isArray()) {
-        index.removing = readList<QString>(removing, [](const QJsonValue& v) {
-            const QByteArray name = v.toString().toUtf8();
-            const std::string_view text(name.constData(), size_t(name.size()));
-            const bool own =
-                v.isString() && ((text.starts_with("items/") &&
-                                  storeIndexParts::ownFileName(text.substr(6), false)) ||
-                                 (text.starts_with("thumbs/") &&
-                                  storeIndexParts::ownFileName(text.substr(7), true)));
-            return own ? std::optional<QString>(v.toString()) : std::nullopt;
+        const auto own = [](const QString& name) {
+            const QByteArray bytes = name.toUtf8();
+            const std::string_view text(bytes.constData(), size_t(bytes.size()));
+            return (text.starts_with("items/") &&
+                    storeIndexParts::ownFileName(text.substr(6), false)) ||
+                   (text.starts_with("thumbs/") &&
+                    storeIndexParts::ownFileName(text.substr(7), true));
+        };
+        index.removing = readList<Store::Removal>(removing, [&own](const QJsonValue& v) {
+            if (v.isString()) {
+                return own(v.toString()) ? std::optional(Store::Removal{v.toString(), std::nullopt})
+                                         : std::nullopt;
+            }
+            const QJsonObject r = v.toObject();
+            const auto name = Json::string(r, QStringLiteral("name")).value;
+            const auto device = Json::integer(r, QStringLiteral("device")).value;
+            const auto inode = Json::integer(r, QStringLiteral("inode")).value;
+            const auto modified = Json::integer(r, QStringLiteral("modified")).value;
+            const auto size = Json::integer(r, QStringLiteral("size")).value;
+            if (!v.isObject() || !name || !device || !inode || !modified || !size || !own(*name)) {
+                return std::optional<Store::Removal>();
+            }
+            FileIdentity file;
+            file.device = static_cast<dev_t>(static_cast<quint64>(*device));
+            file.inode = static_cast<ino_t>(static_cast<quint64>(*inode));
+            file.size = *size;
+            file.modified = *modified;
+            return std::optional(Store::Removal{*name, file});
         });
         if (index.removing->size() > Store::Index::removingLimit) {
             index.removing->resize(Store::Index::removingLimit);

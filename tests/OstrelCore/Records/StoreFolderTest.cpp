@@ -6,9 +6,11 @@
 
 #include <QFile>
 #include <QScopeGuard>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -48,7 +50,7 @@ TEST_F(StoreFiles, FilesAKilledRunLeftHalfWrittenAreRemovedAndNothingElse) {
     Store::setFolderHeld([](const QString&) { return true; });
     const auto heldNoMore = qScopeGuard([] { Store::setFolderHeld({}); });
     auto store = open();
-    store->sweepOrphans();
+    store->tidyFolders();
     EXPECT_FALSE(QFile::exists(path("items/.incoming-Ab12Cd")));
     EXPECT_FALSE(QFile::exists(path("thumbs/.incoming-Ef34Gh")));
     EXPECT_EQ(QDir(path("items")).entryList(QDir::Files | QDir::Hidden).size(), before.size() - 1);
@@ -264,6 +266,37 @@ TEST_F(StoreFiles, AnIndexThisRunNeitherReadNorWroteIsNeverReplaced) {
         EXPECT_EQ(read("offsets.json"), "{}");
         EXPECT_TRUE(QFile::exists(copy));
         EXPECT_EQ(log.matching("is not the index this run read or wrote").size(), 1);
+        QDir(path("")).removeRecursively();
+    }
+}
+
+// An older index copied over the run's own at its name, as `cp` does it (in place: the same
+// inode), and of the same size, is not this run's: it is not replaced, and the file of an item
+// removed meanwhile, which it may name, stays. So too when its modification time is set back to
+// the one the run's write had (only its change time moved).
+TEST_F(StoreFiles, AnIndexRewrittenInPlaceWithTheSameSizeIsNotThisRuns) {
+    for (const bool dateSetBack : {false, true}) {
+        SCOPED_TRACE(dateSetBack ? "its modification time set back" : "as cp leaves it");
+        auto store = open();
+        const QString copy = withCopy(*store, "a");
+        store->flush();
+        const QByteArray written = read("index.json");
+        struct stat before {};
+        ::stat(QFile::encodeName(path("index.json")).constData(), &before);
+        QByteArray older = written;
+        older.replace("\"lastRunAt\":1", "\"lastRunAt\":2");
+        ASSERT_NE(older, written);
+        store->deleteItems({"a"});
+        // The file system's clock moves in ticks of a few milliseconds.
+        QThread::msleep(30);
+        dir.write("support/index.json", older);
+        if (dateSetBack) {
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            ::utimensat(AT_FDCWD, QFile::encodeName(path("index.json")).constData(), times, 0);
+        }
+        store->flush();
+        EXPECT_EQ(read("index.json"), older);
+        EXPECT_TRUE(QFile::exists(copy));
         QDir(path("")).removeRecursively();
     }
 }

@@ -135,7 +135,13 @@ TEST(StoreIndexForm, EncodingIsTheCanonicalCompactSortedJson) {
     index.deleted = QHash<QString, Date>{{"b", Date(1)}, {"a", Date(2)}, {"B", Date(3)}};
     index.deletedPaths = QHash<QString, Date>{{"/p/é", Date(1)}, {"/p/e", Date(2)}};
     index.titleChecks = QHash<QString, Date>{};
-    index.removing = QStringList{"items/a.png", "thumbs/a.jpg"};
+    // An inode past the signed range, as some file systems give, comes back the same.
+    FileIdentity file;
+    file.device = 2049;
+    file.inode = static_cast<ino_t>(0xFFFF'FFFF'FFFF'FFF0ULL);
+    file.size = 7;
+    file.modified = 1'765'000'000'123'456'789;
+    index.removing = QList<Store::Removal>{{"items/a.png", file}, {"thumbs/a.jpg", std::nullopt}};
     const QByteArray ours = index.encode();
     QJsonParseError error{};
     const QJsonDocument parsed = QJsonDocument::fromJson(ours, &error);

@@ -311,7 +311,7 @@ TEST_F(StoreRecords, RemovedFilesStayUntilAnIndexWithoutThemIsWritten) {
     store->remove("a");
     EXPECT_TRUE(QFile::exists(a.fileURL->toLocalFile()));
     EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/a.jpg")));
-    EXPECT_EQ(store->doomedCount(), 2);
+    EXPECT_EQ(store->pendingRemovalCount(), 2);
     store->flush();
     EXPECT_FALSE(QFile::exists(a.fileURL->toLocalFile()));
     EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/a.jpg")));

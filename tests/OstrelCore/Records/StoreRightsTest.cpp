@@ -34,7 +34,7 @@ TEST(StoreRights, AnIndexKeptAtLoadIsNeverWrittenAndNothingThisRunRemovesGoes) {
     rights.loadFolder(dir.path(), std::nullopt, Date(0));
     rights.keepIndex();
     EXPECT_EQ(rights.mayWrite(File::index), May::never);
-    EXPECT_FALSE(rights.mayDoom());
+    EXPECT_FALSE(rights.mayMarkForRemoval());
     EXPECT_FALSE(rights.mayRemove());
     EXPECT_EQ(rights.mayWrite(File::offsets), May::now);
 
@@ -62,7 +62,7 @@ TEST(StoreRights, AnotherFolderAtThePathTakesNothingUntilTheOneReadIsBack) {
     EXPECT_TRUE(rights.leaveFolder());
     EXPECT_FALSE(rights.leaveFolder());
     EXPECT_FALSE(rights.mayPlace());
-    EXPECT_FALSE(rights.maySweep());
+    EXPECT_FALSE(rights.mayTidy());
     EXPECT_FALSE(rights.mayRemove());
     EXPECT_EQ(rights.mayWrite(File::index), May::later);
 
@@ -102,7 +102,7 @@ TEST(StoreRights, AnIndexThisRunNeitherReadNorWroteIsLeftWithItsOffsets) {
     EXPECT_FALSE(rights.leaveIndex());
     EXPECT_EQ(rights.mayWrite(File::index), May::never);
     EXPECT_EQ(rights.mayWrite(File::offsets), May::never);
-    EXPECT_FALSE(rights.mayDoom());
+    EXPECT_FALSE(rights.mayMarkForRemoval());
     EXPECT_FALSE(rights.mayRemove());
 }
 

@@ -2,6 +2,7 @@
 // the files an index recorded it was about to remove (and no other), removals cut short.
 #include "OstrelCore/Records/Store.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/FileStat.h"
 #include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
 #include "support/AsUser.h"
@@ -24,6 +25,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ostrel;
 using test::makeItem;
@@ -44,13 +46,44 @@ protected:
     ~StoreSweep() override { Store::setFolderHeld({}); }
     void startAgain() {
         store = Store::make(root, [] { return Date(100.0); });
-        store->sweepOrphans();
+        store->tidyFolders();
     }
     // The index on disk with `key` set to `value`.
     void setInIndex(const QString& key, const QJsonValue& value) {
         QJsonObject index = test::parseObject(dir.read("support/index.json"));
         index[key] = value;
         dir.write("support/index.json", QJsonDocument(index).toJson(QJsonDocument::Compact));
+    }
+
+    // What a run records of a file it is about to remove: its name, and the file as it is now.
+    QJsonObject recorded(const QString& name) const {
+        struct stat st {};
+        ::lstat(QFile::encodeName(dir.file("support/" + name)).constData(), &st);
+        const FileIdentity file = FileIdentity::of(st);
+        return {{"name", name},
+                {"device", qint64(file.device)},
+                {"inode", qint64(file.inode)},
+                {"size", file.size},
+                {"modified", file.modified}};
+    }
+    QJsonArray recorded(const QStringList& names) const {
+        QJsonArray out;
+        for (const QString& name : names) {
+            out.append(recorded(name));
+        }
+        return out;
+    }
+    // Killed right after an index that no longer holds `id` was written, before its files went.
+    void removeAndKill(const QString& id) {
+        const auto queue = std::make_shared<ManualSerialQueue>();
+        const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+        store = Store::make(
+            root, [] { return Date(100.0); }, queue);
+        store->setWriter(writer);
+        store->remove(id);
+        queue->advance(2.1);
+        writer->runUntilIdle();
+        store.reset();
     }
 
     // An item with a copy and a thumbnail, as capture stores it.
@@ -110,7 +143,7 @@ TEST_F(StoreSweep, AStartRemovesWhatOtherProcessesLeftHalfWrittenOnlyInAFolderIt
     EXPECT_FALSE(QFile::exists(dir.file("support/.incoming-Ab12Cd")));
     // The folders of copies and thumbnails with the start's one listing of them.
     EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/.incoming-Ef34Gh")));
-    store->sweepOrphans();
+    store->tidyFolders();
     for (const QString& file : leftovers) {
         EXPECT_FALSE(QFile::exists(dir.file(file))) << file.toStdString();
     }
@@ -145,19 +178,27 @@ TEST_F(StoreSweep, AStartRemovesOnlyRecordedFilesOfOursThatNoHeldOrHiddenItemNam
     dir.write("support/items/my picture.png", "u");
     const QString target = dir.write("theirs.png", "t");
     QFile::link(target, dir.file("support/items/link.png"));
-    // Recorded by the index, beside the files of an item removed: those of an item held and of
-    // one hidden, a link, and names that are no files of ours.
-    setInIndex("removing",
-               QJsonArray::fromStringList({"items/gone.png", "thumbs/gone.jpg", "items/held.png",
-                                           "thumbs/held.jpg", "items/hid.png", "thumbs/hid.jpg",
-                                           "items/link.png", "items/my picture.png",
-                                           "items/../../theirs.png", "index.json"}));
+    dir.write("support/items/bare.png", "b");
+    dir.write("support/items/second.png", "s");
+    ::link(QFile::encodeName(dir.file("support/items/second.png")).constData(),
+           QFile::encodeName(dir.file("support/second name.png")).constData());
     ageAll();
+    // Recorded by the index, beside the files of an item removed: those of an item held and of
+    // one hidden, a link, a file with a second name, and names that are no files of ours; and a
+    // name alone, as an earlier version recorded it, which may lead to a later capture by now.
+    QJsonArray removing =
+        recorded({"items/gone.png", "thumbs/gone.jpg", "items/held.png", "thumbs/held.jpg",
+                  "items/hid.png", "thumbs/hid.jpg", "items/link.png", "items/my picture.png",
+                  "items/second.png", "items/../../theirs.png", "index.json"});
+    removing.append("items/bare.png");
+    setInIndex("removing", removing);
     startAgain();
     EXPECT_FALSE(QFile::exists(dir.file("support/items/gone.png")));
     EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/gone.jpg")));
-    // Named by no item, but recorded by no write either.
+    // Named by no item, but recorded by no write either, or by its name alone.
     EXPECT_TRUE(QFile::exists(dir.file("support/items/orphan.png")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/bare.png")));
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/second.png")));
     EXPECT_TRUE(QFile::exists(held.fileURL->toLocalFile()));
     EXPECT_TRUE(QFile::exists(dir.file("support/thumbs/held.jpg")));
     EXPECT_TRUE(QFile::exists(dir.file("support/items/hid.png")));
@@ -165,7 +206,7 @@ TEST_F(StoreSweep, AStartRemovesOnlyRecordedFilesOfOursThatNoHeldOrHiddenItemNam
     EXPECT_TRUE(QFile::exists(dir.file("support/items/my picture.png")));
     EXPECT_TRUE(QFileInfo(dir.file("support/items/link.png")).isSymLink());
     EXPECT_TRUE(QFile::exists(target));
-    EXPECT_FALSE(store->isSweeping());
+    EXPECT_FALSE(store->isTidying());
     // Gone, or named again, they leave the record with the next index written.
     store->flush();
     EXPECT_FALSE(test::parseObject(dir.read("support/index.json")).contains("removing"));
@@ -188,7 +229,7 @@ TEST_F(StoreSweep, AStartThatReadNoIndexSweepsNothing) {
             dir.write(to, to.endsWith(".bak") ? "{}" : "");
         }
         store = Store::make(root, [] { return Date(100.0); });
-        store->sweepOrphans();
+        store->tidyFolders();
         EXPECT_EQ(files(), 3);
     }
 }
@@ -203,7 +244,7 @@ TEST_F(StoreSweep, AnIndexThatCouldNotBeReadAndWasLeftInPlaceStopsTheSweep) {
         const test::ModesApply modes;
         store = Store::make(root, [] { return Date(100.0); });
         ASSERT_FALSE(store->canWriteIndex());
-        store->sweepOrphans();
+        store->tidyFolders();
     }
     EXPECT_EQ(files(), 3);
 }
@@ -268,7 +309,7 @@ TEST_F(StoreSweep, FilesTheIndexOnDiskStillNamesWaitForAnIndexWithoutThem) {
     ageAll();
     store = Store::make(root, [] { return Date(100.0); });
     store->remove("a");
-    store->sweepOrphans();
+    store->tidyFolders();
     EXPECT_EQ(files(), 2);
     store->flush();
     EXPECT_EQ(files(), 0);
@@ -289,7 +330,7 @@ TEST_F(StoreSweep, FilesOfAnItemRemovedWhileAnIndexIsWrittenStayWhenThatWriteFai
     writer->async([wait = go.get_future().share()] { wait.wait(); });
     queue->sync([&] {
         store->remove("a");
-        store->sweepOrphans();
+        store->tidyFolders();
         store->saveIfOverdue(0);
     });
     {
@@ -298,7 +339,7 @@ TEST_F(StoreSweep, FilesOfAnItemRemovedWhileAnIndexIsWrittenStayWhenThatWriteFai
         bool sweeping = true;
         for (int i = 0; i < 500 && sweeping; ++i) {
             QThread::msleep(10);
-            queue->sync([&] { sweeping = store->isSweeping(); });
+            queue->sync([&] { sweeping = store->isTidying(); });
         }
         writer->sync([] {});
         queue->sync([] {});
@@ -317,7 +358,7 @@ TEST_F(StoreSweep, AnItemStoredWhileTheSweepRunsKeepsTheOldCopyItTookUp) {
     store->flush();
     dir.write("support/items/back.png", "content of back");
     dir.write("support/items/orphan.png", "o");
-    setInIndex("removing", QJsonArray::fromStringList({"items/back.png", "items/orphan.png"}));
+    setInIndex("removing", recorded({"items/back.png", "items/orphan.png"}));
     const auto queue = SerialQueue::make("test.store");
     const auto writer = SerialQueue::make("test.writer");
     store = Store::make(
@@ -327,14 +368,14 @@ TEST_F(StoreSweep, AnItemStoredWhileTheSweepRunsKeepsTheOldCopyItTookUp) {
     std::promise<void> captured;
     writer->async([wait = captured.get_future().share()] { wait.wait(); });
     queue->sync([&] {
-        store->sweepOrphans();
+        store->tidyFolders();
         stored(*store, "back");
     });
     captured.set_value();
     bool sweeping = true;
     for (int i = 0; i < 500 && sweeping; ++i) {
         QThread::msleep(10);
-        queue->sync([&] { sweeping = store->isSweeping(); });
+        queue->sync([&] { sweeping = store->isTidying(); });
     }
     EXPECT_FALSE(sweeping);
     EXPECT_TRUE(QFile::exists(dir.file("support/items/back.png")));
@@ -360,7 +401,7 @@ TEST_F(StoreSweep, ARemovalOfManyFilesEndsWithinABatchWhenTheProcessIsToEnd) {
     EXPECT_LT(left, 600);
     store = Store::make(root, [] { return Date(100.0); });
     EXPECT_TRUE(store->items().isEmpty());
-    store->sweepOrphans();
+    store->tidyFolders();
     EXPECT_EQ(files(), 0);
 }
 
@@ -383,10 +424,68 @@ TEST_F(StoreSweep, AKillRightAfterAnIndexWithoutThousandsOfItemsLeavesNoneOfThei
     store = Store::make(root, [] { return Date(100.0); });
     EXPECT_TRUE(store->items().isEmpty());
     stored(*store, "i7"); // the same bytes captured again meanwhile
-    store->sweepOrphans();
+    store->tidyFolders();
     EXPECT_EQ(files(), 2);
     store->flush();
     EXPECT_FALSE(test::parseObject(dir.read("support/index.json")).contains("removing"));
+}
+
+// An older index put back (a backup taken while it recorded the files of a removed item) after
+// the same bytes were captured again: the later capture's copy and thumbnail are not the files
+// that index recorded, and stay.
+TEST_F(StoreSweep, AnIndexPutBackRemovesNoLaterCaptureOfTheBytesItRecorded) {
+    stored(*store, "a");
+    store->flush();
+    ageAll();
+    store->remove("a");
+    store->flush();
+    const QByteArray older = dir.read("support/index.json");
+    ASSERT_EQ(files(), 0);
+    stored(*store, "a");
+    store->flush();
+    QFile::remove(dir.file("support/index.json"));
+    dir.write("support/index.json", older);
+    startAgain();
+    EXPECT_EQ(files(), 2);
+    // Nor a file at a recorded name that has the inode and size recorded (an inode freed is given
+    // to a later file): its modification time tells it apart.
+    stored(*store, "b");
+    store->flush();
+    removeAndKill("b");
+    dir.write("support/items/b.png", dir.read("support/items/b.png"));
+    age("support/items/b.png");
+    startAgain();
+    EXPECT_TRUE(QFile::exists(dir.file("support/items/b.png")));
+    EXPECT_EQ(files(), 3);
+}
+
+// The link file a drag wrote for an item that has only a web address goes with the item, as its
+// other files do: recorded by the index that no longer holds the item, so a start after a kill
+// removes it.
+TEST_F(StoreSweep, AnItemsLinkFileGoesWithItsOtherFiles) {
+    ShelfItem item = makeItem("artifact:s:1", 1);
+    item.remoteURL = QUrl("https://example.com/a");
+    store->upsert(item);
+    store->flush();
+    const QString link = dir.write("support/items/artifact-s-1.webloc", "<plist/>");
+    removeAndKill(item.id);
+    ASSERT_TRUE(QFile::exists(link));
+    startAgain();
+    EXPECT_FALSE(QFile::exists(link));
+}
+
+// An index put at the folder's path by another hand after the start takes this run's record of
+// removals along: nothing that index may name goes beside it.
+TEST_F(StoreSweep, AnIndexPutInPlaceAfterTheStartDropsTheRecordOfRemovals) {
+    stored(*store, "a");
+    store->flush();
+    const QByteArray theirs = dir.read("support/index.json");
+    removeAndKill("a");
+    store = Store::make(root, [] { return Date(100.0); });
+    QFile::remove(dir.file("support/index.json"));
+    dir.write("support/index.json", theirs);
+    store->tidyFolders();
+    EXPECT_EQ(files(), 2);
 }
 
 TEST_F(StoreSweep, APurgeEndsWithinABatchWhenTheProcessIsToEnd) {
