@@ -6,6 +6,7 @@
 #include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Records/Env.h"
 #include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
@@ -141,6 +142,10 @@ int main(int argc, char** argv) {
         }
         break;
     }
+    // The folder every writer of the run checks before it writes there, whatever is mounted over
+    // its path later: the one the path leads to now, before anything reads there.
+    OwnFolder::startRun(support);
+
     // A folder that could not be used at start may come to be while the shelf runs: the store
     // writes there once this process keeps it, as a start would, and never while another shelf
     // that started meanwhile does. A file system mounted over the folder after the start puts

@@ -1,11 +1,15 @@
 #include "Ostrel/Views/Thumbnailer.h"
+#include "OstrelCore/Records/OwnFolder.h"
+#include "support/MountNamespace.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
+#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -316,6 +320,31 @@ TEST_F(ThumbnailerTest, WriteBackLeavesNothingForAVanishedItem) {
 
     const QString present = dir.write("present.pdf", "x");
     Thumbnailer::writeBack(QUrl::fromLocalFile(present), picture, thumb);
+    EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
+}
+
+// A file system mounted over the run's support folder is not written into: the picture is
+// dropped (the next load renders it again), and written once the run's own folder is back.
+TEST_F(ThumbnailerTest, WriteBackWritesNothingIntoAFolderMountedOverTheRunsOwn) {
+    const test::MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    QDir().mkpath(dir.file("drive/Ostrel/thumbs"));
+    const QString support = space.inside(dir.file("drive/Ostrel"));
+    OwnFolder::startRun(support);
+    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
+    const QImage picture(64, 48, QImage::Format_RGB32);
+    const QUrl item = QUrl::fromLocalFile(dir.write("report.pdf", "x"));
+    const QUrl thumb = QUrl::fromLocalFile(support + "/thumbs/r1.jpg");
+
+    ASSERT_TRUE(space.mountTmpfs(dir.file("drive"), "size=1m"));
+    QDir().mkpath(support + "/thumbs");
+    Thumbnailer::writeBack(item, picture, thumb);
+    EXPECT_TRUE(QDir(support + "/thumbs").isEmpty());
+
+    ASSERT_TRUE(space.unmount(dir.file("drive")));
+    Thumbnailer::writeBack(item, picture, thumb);
     EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
 }
 

@@ -1,9 +1,12 @@
 #include "OstrelCore/Engine/ReadGuard.h"
+#include "OstrelCore/Records/OwnFolder.h"
+#include "support/MountNamespace.h"
 #include "support/TempDir.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -61,4 +64,43 @@ TEST(ReadGuard, MarksAreNeverWrittenThroughALink) {
                   .entryList({"read-marks.unusable-*"}, QDir::AllEntries | QDir::System)
                   .size(),
               1);
+}
+
+// A file system mounted over the run's support folder holds another run's marks: a read marks
+// nothing there, and a guard made meanwhile neither takes in its crash marks nor writes beside
+// them. Once the mount goes, reads are marked in the run's own folder again.
+TEST(ReadGuard, NothingIsMarkedInAFolderMountedOverTheRunsOwn) {
+    const test::MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    test::TempDir dir;
+    QDir().mkpath(dir.file("drive/Ostrel"));
+    const QString support = space.inside(dir.file("drive/Ostrel"));
+    OwnFolder::startRun(support);
+    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
+    ReadGuard guard(support);
+
+    ASSERT_TRUE(space.mountTmpfs(dir.file("drive"), "size=1m"));
+    const QByteArray crash = 'X' + QByteArray(64, 'c') + "\nthe drive's\n";
+    QDir().mkpath(support + "/read-marks");
+    for (const QString slot : {"0", "1"}) {
+        QFile file(support + "/read-marks/" + slot);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(crash);
+    }
+    { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
+    const ReadGuard meanwhile(support);
+    for (const QString slot : {"0", "1"}) {
+        QFile file(support + "/read-marks/" + slot);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), crash) << slot.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(support + "/set-aside.json"));
+
+    ASSERT_TRUE(space.unmount(dir.file("drive")));
+    { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
+    QFile mark(support + "/read-marks/0");
+    ASSERT_TRUE(mark.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(mark.readAll().startsWith('R'));
 }
