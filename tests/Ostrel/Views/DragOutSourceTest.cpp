@@ -1,7 +1,6 @@
 #include "Ostrel/Views/DragOutSource.h"
 
-#include "OstrelCore/Records/OwnFolder.h"
-#include "support/MountNamespace.h"
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -9,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QScopeGuard>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -229,30 +227,21 @@ TEST(DragOut, ALinkFileStaysInsideItsFolder) {
 // file of, even one holding the very link: no link file, so no drag, until the run's folder is
 // back.
 TEST(DragOut, NoLinkFileIsWrittenIntoAFolderMountedOverTheRunsOwn) {
-    const test::MountNamespace space;
-    if (!space.ok()) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
         GTEST_SKIP() << "no file system of our own can be mounted here";
     }
-    test::TempDir dir;
-    QDir().mkpath(dir.file("drive/Ostrel"));
-    const QString support = space.inside(dir.file("drive/Ostrel"));
-    OwnFolder::startRun(support);
-    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
     const QUrl remote(QStringLiteral("https://claude.ai/public/artifacts/abc"));
+    const QString items = run.support() + "/items";
 
-    ASSERT_TRUE(space.mountTmpfs(dir.file("drive"), "size=1m"));
-    QDir().mkpath(support + "/items");
-    QFile planted(support + "/items/b.webloc");
-    ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
-    planted.write(DragOutSource::weblocContents(remote));
-    planted.close();
-    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "a", support + "/items"));
-    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "b", support + "/items"));
-    EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files), QStringList{"b.webloc"});
+    ASSERT_TRUE(run.mount());
+    ASSERT_TRUE(run.write("items/b.webloc", DragOutSource::weblocContents(remote)));
+    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "a", items));
+    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "b", items));
+    EXPECT_EQ(QDir(items).entryList(QDir::Files), QStringList{"b.webloc"});
 
-    ASSERT_TRUE(space.unmount(dir.file("drive")));
-    const auto link = DragOutSource::writeWebloc(remote, "a", support + "/items");
+    ASSERT_TRUE(run.unmount());
+    const auto link = DragOutSource::writeWebloc(remote, "a", items);
     ASSERT_TRUE(link);
-    EXPECT_EQ(link->toLocalFile(), support + "/items/a.webloc");
-    EXPECT_TRUE(QFile::exists(support + "/items/a.webloc"));
+    EXPECT_EQ(run.read("items/a.webloc"), DragOutSource::weblocContents(remote));
 }

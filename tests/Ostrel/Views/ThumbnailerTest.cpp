@@ -1,6 +1,5 @@
 #include "Ostrel/Views/Thumbnailer.h"
-#include "OstrelCore/Records/OwnFolder.h"
-#include "support/MountNamespace.h"
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -9,7 +8,6 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPointer>
-#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -326,24 +324,21 @@ TEST_F(ThumbnailerTest, WriteBackLeavesNothingForAVanishedItem) {
 // A file system mounted over the run's support folder is not written into: the picture is
 // dropped (the next load renders it again), and written once the run's own folder is back.
 TEST_F(ThumbnailerTest, WriteBackWritesNothingIntoAFolderMountedOverTheRunsOwn) {
-    const test::MountNamespace space;
-    if (!space.ok()) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
         GTEST_SKIP() << "no file system of our own can be mounted here";
     }
-    QDir().mkpath(dir.file("drive/Ostrel/thumbs"));
-    const QString support = space.inside(dir.file("drive/Ostrel"));
-    OwnFolder::startRun(support);
-    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
     const QImage picture(64, 48, QImage::Format_RGB32);
     const QUrl item = QUrl::fromLocalFile(dir.write("report.pdf", "x"));
-    const QUrl thumb = QUrl::fromLocalFile(support + "/thumbs/r1.jpg");
+    const QUrl thumb = QUrl::fromLocalFile(run.support() + "/thumbs/r1.jpg");
+    QDir().mkpath(run.support() + "/thumbs");
 
-    ASSERT_TRUE(space.mountTmpfs(dir.file("drive"), "size=1m"));
-    QDir().mkpath(support + "/thumbs");
+    ASSERT_TRUE(run.mount());
+    QDir().mkpath(run.support() + "/thumbs");
     Thumbnailer::writeBack(item, picture, thumb);
-    EXPECT_TRUE(QDir(support + "/thumbs").isEmpty());
+    EXPECT_TRUE(QDir(run.support() + "/thumbs").isEmpty());
 
-    ASSERT_TRUE(space.unmount(dir.file("drive")));
+    ASSERT_TRUE(run.unmount());
     Thumbnailer::writeBack(item, picture, thumb);
     EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
 }

@@ -1,12 +1,10 @@
 #include "OstrelCore/Engine/ReadGuard.h"
-#include "OstrelCore/Records/OwnFolder.h"
-#include "support/MountNamespace.h"
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -70,37 +68,22 @@ TEST(ReadGuard, MarksAreNeverWrittenThroughALink) {
 // nothing there, and a guard made meanwhile neither takes in its crash marks nor writes beside
 // them. Once the mount goes, reads are marked in the run's own folder again.
 TEST(ReadGuard, NothingIsMarkedInAFolderMountedOverTheRunsOwn) {
-    const test::MountNamespace space;
-    if (!space.ok()) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
         GTEST_SKIP() << "no file system of our own can be mounted here";
     }
-    test::TempDir dir;
-    QDir().mkpath(dir.file("drive/Ostrel"));
-    const QString support = space.inside(dir.file("drive/Ostrel"));
-    OwnFolder::startRun(support);
-    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
-    ReadGuard guard(support);
+    ReadGuard guard(run.support());
 
-    ASSERT_TRUE(space.mountTmpfs(dir.file("drive"), "size=1m"));
+    ASSERT_TRUE(run.mount());
     const QByteArray crash = 'X' + QByteArray(64, 'c') + "\nthe drive's\n";
-    QDir().mkpath(support + "/read-marks");
-    for (const QString slot : {"0", "1"}) {
-        QFile file(support + "/read-marks/" + slot);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(crash);
-    }
+    ASSERT_TRUE(run.write("read-marks/0", crash) && run.write("read-marks/1", crash));
     { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
-    const ReadGuard meanwhile(support);
-    for (const QString slot : {"0", "1"}) {
-        QFile file(support + "/read-marks/" + slot);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), crash) << slot.toStdString();
-    }
-    EXPECT_FALSE(QFile::exists(support + "/set-aside.json"));
+    const ReadGuard meanwhile(run.support());
+    EXPECT_EQ(run.read("read-marks/0"), crash);
+    EXPECT_EQ(run.read("read-marks/1"), crash);
+    EXPECT_FALSE(QFile::exists(run.support() + "/set-aside.json"));
 
-    ASSERT_TRUE(space.unmount(dir.file("drive")));
+    ASSERT_TRUE(run.unmount());
     { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
-    QFile mark(support + "/read-marks/0");
-    ASSERT_TRUE(mark.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(mark.readAll().startsWith('R'));
+    EXPECT_TRUE(run.read("read-marks/0").startsWith('R'));
 }
