@@ -20,9 +20,10 @@ namespace ostrel {
 // anything reads there (or, when no folder stood at the path then, by the first store that comes
 // to use one), and kept for the life of the process. A store over that path takes it for its own,
 // whenever it is made: an engine started again under a mount does not take the mounted folder.
-// Every other writer into the folder (thumbnails, link files, read marks) asks mayWriteInto() right
-// before it writes, the store's own check of the folder: what cannot be written now is dropped or
-// waits, never written elsewhere. Without a run (tests of one part), any folder may be written.
+// Every other writer into the folder (thumbnails, link files, read marks, an update's files) asks
+// mayWriteInto() right before it writes, the store's own check of the folder: what cannot be
+// written now is dropped or waits, never written elsewhere. Without a run (tests of one part), any
+// folder may be written.
 //
 // The check is a look at the path right before the write, not a write through a descriptor of
 // the folder kept from the start: a mount in the moment between the two still takes that one
