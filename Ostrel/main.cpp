@@ -6,9 +6,11 @@
 #include "OstrelCore/Engine/Engine.h"
 #include "OstrelCore/Records/Env.h"
 #include "OstrelCore/Records/OstrelPaths.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Log.h"
 #include "Platform/MallocArenas.h"
+#include "Platform/MountWatch.h"
 #include "Platform/ProcessEnd.h"
 #include "Platform/TerminationSignal.h"
 #include "Platform/X11/WindowSystem.h"
@@ -19,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -141,18 +144,24 @@ int main(int argc, char** argv) {
         }
         break;
     }
+    // The folder every writer of the run checks before it writes there, whatever is mounted over
+    // its path later: the one the path leads to now, before anything reads there.
+    OwnFolder::startRun(support);
+
     // A folder that could not be used at start may come to be while the shelf runs: the store
     // writes there once this process keeps it, as a start would, and never while another shelf
     // that started meanwhile does. A file system mounted over the folder after the start puts
     // another folder at its path: this process keeps that one too (the store writes nothing
     // there), so that no second shelf starts on it meanwhile.
-    // Asked on the engine's queue, one call at a time; the lock is let go only once the engine
-    // has stopped.
+    // Asked on the engine's queue, one call at a time, and by the mount watch on the main thread:
+    // the lock is used by one of them at a time, and let go only once the engine has stopped.
+    std::mutex claiming;
     bool saidTaken = false;
     Store::setFolderClaim([&](const QString& root) {
         if (QDir::cleanPath(root) != QDir::cleanPath(support)) {
             return true;
         }
+        const std::lock_guard lock(claiming);
         // Held already, unless the path leads to another folder now: its lock is claimed then.
         if (supportLock.claim(display) != SupportFolderLock::Claim::taken) {
             return true; // held, or still none to be had: unguarded as at start
@@ -168,10 +177,21 @@ int main(int argc, char** argv) {
     const auto forgetClaim = qScopeGuard([] { Store::setFolderClaim({}); });
     // Held, the folder is written by this process alone: what another left half written there
     // is a leftover.
-    Store::setFolderHeld([&supportLock, support](const QString& root) {
+    Store::setFolderHeld([&supportLock, &claiming, support](const QString& root) {
+        const std::lock_guard lock(claiming);
         return QDir::cleanPath(root) == QDir::cleanPath(support) && supportLock.isHeld();
     });
     const auto forgetHeld = qScopeGuard([] { Store::setFolderHeld({}); });
+    // A file system mounted over the folder is claimed as soon as it is there, while the shelf
+    // idles too: the store looks at the folder only when it has something to write.
+    // One that cannot be locked (read-only) leaves the earlier lock kept: the next change, its
+    // going, takes that back.
+    const MountWatch mounts([&, heldAtStart = supportLock.isHeld()] {
+        const std::lock_guard lock(claiming);
+        if (heldAtStart || supportLock.isHeld()) {
+            supportLock.claim(display);
+        }
+    });
 
     AppDelegate delegate;
     instance.onReopen = [&delegate] { delegate.openSettings(); };
@@ -196,8 +216,9 @@ int main(int argc, char** argv) {
     // exit() from elsewhere comes to the farewell before the statics the launch made first are
     // destroyed. An exit() during the launch has none: the unfinished start it leaves has the
     // next start take what this one was yet to.
-    end.emplace([&delegate, &supportLock](bool late) {
+    end.emplace([&delegate, &supportLock, &claiming](bool late) {
         delegate.shutdown(late);
+        const std::lock_guard lock(claiming);
         supportLock.release();
     });
 

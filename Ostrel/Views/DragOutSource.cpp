@@ -1,6 +1,7 @@
 #include "Ostrel/Views/DragOutSource.h"
 
 #include "Ostrel/Panels/FlatFrame.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/AtomicFile.h"
 
@@ -219,6 +220,11 @@ std::optional<QUrl> DragOutSource::writeWebloc(const QUrl& remote, const QString
                                                const QString& folder) {
     const QString path = QDir(folder).filePath(weblocName(itemID));
     const QByteArray contents = weblocContents(remote);
+    // Another folder mounted over the support folder is not ours to write, nor to hand out a file
+    // of: no drag, until the run's own folder is back.
+    if (!OwnFolder::mayWriteInto(path)) {
+        return std::nullopt;
+    }
     {
         QFile existing(path);
         if (existing.open(QIODevice::ReadOnly) && existing.size() == contents.size() &&

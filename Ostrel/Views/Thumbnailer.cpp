@@ -1,6 +1,7 @@
 #include "Ostrel/Views/Thumbnailer.h"
 
 #include "OstrelCore/Engine/ImageProbe.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "Platform/FileStat.h"
 #include "Platform/HandOff.h"
 #include "Platform/MallocArenas.h"
@@ -473,15 +474,17 @@ void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL) 
         return;
     }
     const QString itemPath = itemFile.toLocalFile();
-    if (!FileStat::exists(itemPath)) {
+    const QString thumbPath = thumbURL.toLocalFile();
+    // Into another folder mounted over the support folder, none: the next load renders again.
+    if (!FileStat::exists(itemPath) || !OwnFolder::mayWriteInto(thumbPath)) {
         return;
     }
     if (!ImageProbe::writeJPEG(image, thumbURL)) {
         return;
     }
     // The item may have been deleted while the JPEG was written: leave no orphan behind.
-    if (!FileStat::exists(itemPath)) {
-        QFile::remove(thumbURL.toLocalFile());
+    if (!FileStat::exists(itemPath) && OwnFolder::mayWriteInto(thumbPath)) {
+        QFile::remove(thumbPath);
     }
 }
 

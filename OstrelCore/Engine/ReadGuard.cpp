@@ -1,5 +1,6 @@
 #include "OstrelCore/Engine/ReadGuard.h"
 
+#include "OstrelCore/Records/OwnFolder.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/Log.h"
 
@@ -132,7 +133,9 @@ ReadGuard::ReadGuard(const QString& folder) {
     for (auto& file : files_) {
         file = -1;
     }
-    if (folder.isEmpty()) {
+    // Another folder mounted over the run's holds another run's marks: neither taken in nor
+    // written over.
+    if (folder.isEmpty() || !OwnFolder::mayWriteInto(folder)) {
         return;
     }
     load(folder + QLatin1String(setAsideName));
@@ -193,7 +196,9 @@ ReadGuard::~ReadGuard() {
 
 int ReadGuard::slotFile(int slot) const {
     int fd = files_[size_t(slot)].load();
-    if (fd < 0) {
+    // A file once open is written in the run's folder under any later mount; one is opened only
+    // while the path leads there, else the read goes unmarked.
+    if (fd < 0 && OwnFolder::mayWriteInto(marks_)) {
         const QString path = marks_ + u'/' + QString::number(slot);
         AtomicFile::clearEntry(path, AtomicFile::Entry::file);
         fd = ::open(QFile::encodeName(path).constData(),

@@ -1,7 +1,9 @@
 #include "OstrelCore/Records/OwnFolder.h"
 
+#include <QDir>
 #include <QFile>
 
+#include <mutex>
 #include <sys/stat.h>
 
 namespace ostrel {
@@ -17,10 +19,33 @@ std::optional<FileIdentity> folderAt(const QString& root) {
     return FileIdentity::of(st);
 }
 
+// The run's support folder: its path, and the folder it led to when written down.
+struct Run {
+    std::mutex mutex;
+    std::optional<QString> root;
+    OwnFolder folder;
+};
+
+// Asked by writers on worker threads while the process ends: held on the heap, never freed.
+Run& run() {
+    static Run* const r = new Run;
+    return *r;
+}
+
 } // namespace
 
 bool OwnFolder::takeFolder(const QString& root) {
-    folder_ = folderAt(root);
+    Run& r = run();
+    const std::lock_guard lock(r.mutex);
+    if (r.root && *r.root == QDir::cleanPath(root)) {
+        // The run's, whatever the path leads to now; one comes to be used where none stood.
+        if (!r.folder.hasFolder()) {
+            r.folder.folder_ = folderAt(root);
+        }
+        folder_ = r.folder.folder_;
+    } else {
+        folder_ = folderAt(root);
+    }
     return folder_.has_value();
 }
 
@@ -28,13 +53,20 @@ void OwnFolder::takeIndex(const QString& index) {
     index_ = FileIdentity::at(index);
 }
 
+bool OwnFolder::leadsHere(const QString& root) const {
+    if (!folder_) {
+        return true;
+    }
+    // The folder's own size and date change with every file made in it: only which one it is.
+    const auto folder = folderAt(root);
+    return folder && folder->isEntry(*folder_);
+}
+
 OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) const {
     if (!folder_) {
         return Look::own;
     }
-    // The folder's own size and date change with every file made in it: only which one it is.
-    const auto folder = folderAt(root);
-    if (!folder || !folder->isEntry(*folder_)) {
+    if (!leadsHere(root)) {
         return Look::otherFolder;
     }
     // An index gone (the user's doing) is none this store could replace: writing brings its own
@@ -44,6 +76,40 @@ OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) const
         return Look::otherIndex;
     }
     return Look::own;
+}
+
+void OwnFolder::startRun(const QString& root) {
+    Run& r = run();
+    const std::lock_guard lock(r.mutex);
+    r.root = QDir::cleanPath(root);
+    r.folder.folder_ = folderAt(root);
+}
+
+void OwnFolder::endRun() {
+    Run& r = run();
+    const std::lock_guard lock(r.mutex);
+    r.root.reset();
+    r.folder = OwnFolder();
+}
+
+bool OwnFolder::mayWriteInto(const QString& path) {
+    OwnFolder own;
+    QString root;
+    {
+        Run& r = run();
+        const std::lock_guard lock(r.mutex);
+        const QString at = QDir::cleanPath(path);
+        if (!r.root || (at != *r.root && !at.startsWith(*r.root + u'/'))) {
+            return true;
+        }
+        // None yet: the run has no folder there to write into.
+        if (!r.folder.hasFolder()) {
+            return false;
+        }
+        own = r.folder;
+        root = *r.root;
+    }
+    return own.leadsHere(root);
 }
 
 } // namespace ostrel

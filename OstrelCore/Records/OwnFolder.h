@@ -15,6 +15,19 @@ namespace ostrel {
 // start, another folder put in its place, or an index put there by another hand is not its own.
 // Kept with the other facts that decide what the store may do (StoreRights.h). A plain value: the
 // index's writer asks a copy on its own thread.
+//
+// The run's support folder is written down once, process-wide, by the shell at the start, before
+// anything reads there (or, when no folder stood at the path then, by the first store that comes
+// to use one), and kept for the life of the process. A store over that path takes it for its own,
+// whenever it is made: an engine started again under a mount does not take the mounted folder.
+// Every other writer into the folder (thumbnails, link files, read marks, an update's files) asks
+// mayWriteInto() right before it writes, the store's own check of the folder: what cannot be
+// written now is dropped or waits, never written elsewhere. Without a run (tests of one part), any
+// folder may be written.
+//
+// The check is a look at the path right before the write, not a write through a descriptor of
+// the folder kept from the start: a mount in the moment between the two still takes that one
+// write.
 class OwnFolder {
 public:
     enum class Look {
@@ -23,15 +36,27 @@ public:
         otherIndex,  // the folder, holding an index this store neither read nor wrote
     };
 
-    // Takes the folder `root` leads to now; false when no folder stands there.
+    // Takes the folder `root` leads to now, or the run's when `root` is its path; false when there
+    // is none.
     bool takeFolder(const QString& root);
     // Takes what stands at `index` now as the index read (nothing: none was there).
     void takeIndex(const QString& index);
     // The index this store has just written.
     void wrote(const FileIdentity& index) { index_ = index; }
     bool hasFolder() const { return folder_.has_value(); }
+    // Whether `root` leads to the folder taken (true while none was): the one look at the folder
+    // before anything of ours is written there, by the store or beside it.
+    bool leadsHere(const QString& root) const;
     // Own while no folder was taken.
     Look look(const QString& root, const QString& index) const;
+
+    // Writes down the folder at `root` now as the run's. Any thread.
+    static void startRun(const QString& root);
+    // Forgets it: for tests, which run many parts in one process.
+    static void endRun();
+    // Whether a file may be written at `path` now: outside the run's folder, or in it while the
+    // path still leads to the folder written down. Any thread.
+    static bool mayWriteInto(const QString& path);
 
 private:
     std::optional<FileIdentity> folder_;

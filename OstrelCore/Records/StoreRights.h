@@ -18,8 +18,8 @@ namespace ostrel {
 //
 // The facts, and what changes them:
 // - the folder, and the index at its name, this run read or last wrote (OwnFolder): taken at
-//   load; the index again with every index this run writes, the one a write under way put
-//   there included;
+//   load (the folder the run started with, where the shell wrote one down); the index again with
+//   every index this run writes, the one a write under way put there included;
 // - why the folder takes no files of ours, or none: found at load; set by a look that finds
 //   another folder at the path; cleared by a look that finds the folder can be used again. Looks
 //   come a second apart at most, or at once when asked (before a write of the index or the

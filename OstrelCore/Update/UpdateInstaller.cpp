@@ -1,5 +1,6 @@
 #include "OstrelCore/Update/UpdateInstaller.h"
 
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Update/InstallScript.h"
 #include "OstrelCore/Update/PrivateFolder.h"
 #include "Platform/AtomicFile.h"
@@ -389,7 +390,9 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
         return Failure::of(Kind::verification);
     }
     const QString staging = stagingFolder(feed.build);
-    if (!PrivateFolder::ensure(workDir) || !PrivateFolder::makeFresh(staging)) {
+    // The work folder lies in the support folder: not in another one mounted over it.
+    if (!OwnFolder::mayWriteInto(workDir) || !PrivateFolder::ensure(workDir) ||
+        !PrivateFolder::makeFresh(staging)) {
         return Failure::of(Kind::unpack);
     }
     // From here on, a failure leaves nothing of the attempt behind.
@@ -496,8 +499,8 @@ UpdateInstaller::install(const QString& newCopy, const QString& target, qint64 p
     const QString work = QFileInfo(workDir).canonicalFilePath();
     const QString script = work + QStringLiteral("/install.sh");
     const QString copy = QFileInfo(newCopy).canonicalFilePath();
-    if (work.isEmpty() || copy.isEmpty() || !PrivateFolder::ensure(work) ||
-        AtomicFile::write(script, InstallScript::text(), 0700)) {
+    if (work.isEmpty() || copy.isEmpty() || !OwnFolder::mayWriteInto(workDir) ||
+        !PrivateFolder::ensure(work) || AtomicFile::write(script, InstallScript::text(), 0700)) {
         QFile::remove(reservation->infoPath);
         return Failure::of(Failure::Kind::unpack);
     }

@@ -15,6 +15,8 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
@@ -216,6 +218,20 @@ bool endedWithStatusOne(XServer& x) {
            app->exitStatus() == QProcess::NormalExit && app->exitCode() == 1;
 }
 
+// Whether some process holds a lock on the file at `path`: read from /proc/locks, so that
+// looking takes no lock that the holder could find taken.
+bool lockHeld(const QString& path) {
+    struct stat st {};
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !locks.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    return locks.readAll().contains(QString::asprintf(" %02x:%02x:%llu ", major(st.st_dev),
+                                                      minor(st.st_dev),
+                                                      static_cast<unsigned long long>(st.st_ino))
+                                        .toLatin1());
+}
+
 bool started(XServer& x, const QProcessEnvironment& extra = {}) {
     return x.startApp(OSTREL_BINARY, {}, extra) &&
            waitUntil([&] { return x.appLog().contains("the shortcut is registered"); }, 30);
@@ -285,8 +301,8 @@ TEST(ShellEndToEnd, ASupportFolderThatCameToBeUsableIsLeftToTheShelfThatKeepsIt)
 
 // A support folder on a drive mounted after the shelf started, holding the folder of another
 // time (312 items): the shelf neither replaces its index nor removes any of its files, keeps it
-// from a second shelf started on another display, and says so once. Once the drive goes, what
-// came meanwhile is saved in the shelf's own folder.
+// from a second shelf started on another display from the moment it comes, and says so once. Once
+// the drive goes, what came meanwhile is saved in the shelf's own folder.
 TEST(ShellEndToEnd, ADriveMountedOverTheSupportFolderKeepsItsIndexAndFiles) {
     const MountNamespace space;
     if (!space.ok()) {
@@ -302,9 +318,13 @@ TEST(ShellEndToEnd, ADriveMountedOverTheSupportFolderKeepsItsIndexAndFiles) {
     x.launcher = space.launcher();
     other.launcher = space.launcher();
     ASSERT_TRUE(started(x, onDrive)) << x.appLog().toStdString();
+    // Once the start's index is written, the shelf has nothing more to write: it idles.
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(drive + "/Ostrel/index.json"); }, 30));
 
     ASSERT_TRUE(space.mountTmpfs(drive, "size=16m"));
     const QString found = space.inside(drive + "/Ostrel");
+    // Claimed as it comes, though the shelf idles.
+    EXPECT_TRUE(waitUntil([&] { return lockHeld(found + "/index.lock"); }, 5));
     {
         const auto earlier = Store::make(QUrl::fromLocalFile(found), &Date::now);
         for (int i = 0; i < 312; ++i) {

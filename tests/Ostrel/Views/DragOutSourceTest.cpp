@@ -1,5 +1,6 @@
 #include "Ostrel/Views/DragOutSource.h"
 
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -220,4 +221,27 @@ TEST(DragOut, ALinkFileStaysInsideItsFolder) {
     dir.write("blocker", "x");
     EXPECT_FALSE(DragOutSource::writeWebloc(QUrl(QStringLiteral("https://example.com/")),
                                             QStringLiteral("a"), dir.file("blocker/items")));
+}
+
+// A file system mounted over the run's support folder is neither written into nor handed out a
+// file of, even one holding the very link: no link file, so no drag, until the run's folder is
+// back.
+TEST(DragOut, NoLinkFileIsWrittenIntoAFolderMountedOverTheRunsOwn) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QUrl remote(QStringLiteral("https://claude.ai/public/artifacts/abc"));
+    const QString items = run.support() + "/items";
+
+    ASSERT_TRUE(run.mount());
+    ASSERT_TRUE(run.write("items/b.webloc", DragOutSource::weblocContents(remote)));
+    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "a", items));
+    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "b", items));
+    EXPECT_EQ(QDir(items).entryList(QDir::Files), QStringList{"b.webloc"});
+
+    ASSERT_TRUE(run.unmount());
+    const auto link = DragOutSource::writeWebloc(remote, "a", items);
+    ASSERT_TRUE(link);
+    EXPECT_EQ(run.read("items/a.webloc"), DragOutSource::weblocContents(remote));
 }

@@ -1,9 +1,11 @@
 #include "Ostrel/Views/Thumbnailer.h"
 #include "OstrelCore/Display/ShelfMetrics.h"
 #include "OstrelCore/Engine/ImageProbe.h"
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
+#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
@@ -347,6 +349,28 @@ TEST_F(ThumbnailerTest, WriteBackLeavesNothingForAVanishedItem) {
 
     const QString present = dir.write("present.pdf", "x");
     Thumbnailer::writeBack(QUrl::fromLocalFile(present), picture, thumb);
+    EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
+}
+
+// A file system mounted over the run's support folder is not written into: the picture is
+// dropped (the next load renders it again), and written once the run's own folder is back.
+TEST_F(ThumbnailerTest, WriteBackWritesNothingIntoAFolderMountedOverTheRunsOwn) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QImage picture(64, 48, QImage::Format_RGB32);
+    const QUrl item = QUrl::fromLocalFile(dir.write("report.pdf", "x"));
+    const QUrl thumb = QUrl::fromLocalFile(run.support() + "/thumbs/r1.jpg");
+    QDir().mkpath(run.support() + "/thumbs");
+
+    ASSERT_TRUE(run.mount());
+    QDir().mkpath(run.support() + "/thumbs");
+    Thumbnailer::writeBack(item, picture, thumb);
+    EXPECT_TRUE(QDir(run.support() + "/thumbs").isEmpty());
+
+    ASSERT_TRUE(run.unmount());
+    Thumbnailer::writeBack(item, picture, thumb);
     EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
 }
 

@@ -1,4 +1,5 @@
 #include "OstrelCore/Engine/ReadGuard.h"
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -61,4 +62,28 @@ TEST(ReadGuard, MarksAreNeverWrittenThroughALink) {
                   .entryList({"read-marks.unusable-*"}, QDir::AllEntries | QDir::System)
                   .size(),
               1);
+}
+
+// A file system mounted over the run's support folder holds another run's marks: a read marks
+// nothing there, and a guard made meanwhile neither takes in its crash marks nor writes beside
+// them. Once the mount goes, reads are marked in the run's own folder again.
+TEST(ReadGuard, NothingIsMarkedInAFolderMountedOverTheRunsOwn) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    ReadGuard guard(run.support());
+
+    ASSERT_TRUE(run.mount());
+    const QByteArray crash = 'X' + QByteArray(64, 'c') + "\nthe drive's\n";
+    ASSERT_TRUE(run.write("read-marks/0", crash) && run.write("read-marks/1", crash));
+    { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
+    const ReadGuard meanwhile(run.support());
+    EXPECT_EQ(run.read("read-marks/0"), crash);
+    EXPECT_EQ(run.read("read-marks/1"), crash);
+    EXPECT_FALSE(QFile::exists(run.support() + "/set-aside.json"));
+
+    ASSERT_TRUE(run.unmount());
+    { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
+    EXPECT_TRUE(run.read("read-marks/0").startsWith('R'));
 }

@@ -1,4 +1,5 @@
 // The support folder: made private, left as the user made it, and used once it can be written.
+#include "OstrelCore/Records/OwnFolder.h"
 #include "StoreFilesFixture.h"
 #include "support/AsUser.h"
 #include "support/LogCapture.h"
@@ -333,6 +334,43 @@ TEST_F(StoreFiles, AStartMomentTriedAgainGoesOnlyIntoTheFolderThisRunRead) {
     clock += Store::saveRetryMost;
     queue->advance(Store::saveRetryMost);
     EXPECT_EQ(read("unfinished-start.json"), "the other's");
+}
+
+// The run's support folder is written down at its start: a store made later over its path (an
+// engine started again) takes that folder, not one mounted over it since, and the writers beside
+// the store ask after the same one. Where none stood at the start, the first a store comes to
+// use is the run's.
+TEST_F(StoreFiles, EveryStoreAndWriterOfTheRunTakeTheFolderItStartedWith) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive);
+    const QString support = space.inside(drive + "/support");
+    const QString thumb = support + "/thumbs/a.jpg";
+    const auto make = [&] {
+        return Store::make(
+            QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
+    };
+    OwnFolder::startRun(support);
+    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
+    EXPECT_FALSE(OwnFolder::mayWriteInto(thumb));
+    EXPECT_TRUE(OwnFolder::mayWriteInto(dir.file("elsewhere/a.jpg")));
+    make();
+    EXPECT_TRUE(OwnFolder::mayWriteInto(thumb));
+
+    ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
+    EXPECT_FALSE(OwnFolder::mayWriteInto(thumb));
+    {
+        const auto later = make();
+        later->upsert(makeItem("b", 1));
+        later->flush();
+    }
+    EXPECT_FALSE(QFile::exists(support + "/index.json"));
+
+    OwnFolder::endRun();
+    EXPECT_TRUE(OwnFolder::mayWriteInto(thumb));
 }
 
 // A file system mounted over the support folder after load (a late drive, a network share) puts

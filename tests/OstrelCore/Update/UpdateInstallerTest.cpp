@@ -2,6 +2,7 @@
 
 #include "LoopbackServer.h"
 #include "ReleaseMaker.h"
+#include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -165,6 +166,24 @@ TEST_F(UpdateInstallerTest, PrepareAcceptsTheAnnouncedBuildSignedByTheSameKey) {
     const QString folder = QFileInfo(maker.installFolder("withReadme", 3)).path();
     test::ReleaseMaker::write(folder + "/README", "read me");
     EXPECT_FALSE(prepare(announce(maker.zip(folder, {"Ostrel", "README"}), 3)));
+}
+
+// The work folder lies in the support folder: nothing is unpacked into, nor cleared from, another
+// file system mounted over it.
+TEST_F(UpdateInstallerTest, PrepareTouchesNothingInAFolderMountedOverTheRunsOwn) {
+    const test::RunOnADrive run;
+    if (!run.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    installer.workDir = run.support() + "/Updates";
+    const Release r = release(2);
+    ASSERT_TRUE(run.mount());
+    ASSERT_TRUE(run.write("Updates/staging-2/kept", "the drive's"));
+    EXPECT_EQ(prepare(r), UpdateInstaller::Failure::of(Kind::unpack));
+    EXPECT_EQ(QDir(run.support() + "/Updates/staging-2").entryList(QDir::Files),
+              QStringList{"kept"});
+    ASSERT_TRUE(run.unmount());
+    EXPECT_FALSE(prepare(r));
 }
 
 TEST_F(UpdateInstallerTest, PrepareRefusesTamperedArchivesBeforeTouchingTheDisk) {
