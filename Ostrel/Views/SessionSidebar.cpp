@@ -29,7 +29,6 @@ constexpr double rowCorner = 7;
 constexpr double nameSpacing = 6;
 constexpr double nameGapMin = 4;
 constexpr double badgeDot = 6;
-const QString separator = QStringLiteral(" \u00b7 ");
 
 QFont nameFont(qint64 unread) {
     QFont f = ShelfStyle::captionFont();
@@ -103,7 +102,7 @@ SessionRow::Lines SessionRow::lines() const {
     l.time = detail.time;
     l.fullContext = detail.context;
     if (detail.context) {
-        l.contextWidth = std::max(0.0, inner - label.horizontalAdvance(separator) -
+        l.contextWidth = std::max(0.0, inner - label.horizontalAdvance(SessionText::separator) -
                                            label.horizontalAdvance(detail.time));
         l.context =
             SessionText::fittedContext(*detail.context, ShelfStyle::labelFont(), l.contextWidth);
@@ -160,7 +159,7 @@ QString SessionRow::accessibleName() const {
 
 QString SessionRow::detailLine() const {
     const Lines l = lines();
-    return l.context ? *l.context + separator + l.time : l.time;
+    return SessionText::detail(l.context, l.time);
 }
 
 QAccessible::State SessionRow::accessibleState() const {
@@ -229,8 +228,8 @@ void SessionRow::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
     if (l.context) {
         painter->drawText(QPointF(x, detailBase), *l.context);
         x += label.horizontalAdvance(*l.context);
-        painter->drawText(QPointF(x, detailBase), separator);
-        x += label.horizontalAdvance(separator);
+        painter->drawText(QPointF(x, detailBase), SessionText::separator);
+        x += label.horizontalAdvance(SessionText::separator);
     }
     painter->drawText(QPointF(x, detailBase), l.time);
 }

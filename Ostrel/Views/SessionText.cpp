@@ -8,12 +8,6 @@
 
 namespace ostrel::SessionText {
 
-namespace {
-
-const QString separator = QStringLiteral(" \u00b7 ");
-
-} // namespace
-
 QString title(const Session& session) {
     return session.name().value_or(session.folder());
 }

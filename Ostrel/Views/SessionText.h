@@ -13,6 +13,9 @@ namespace ostrel::SessionText {
 // What a session is called wherever it is shown: its name, else its folder.
 QString title(const Session& session);
 
+// What joins the parts of a session's line: its folder and branch, its context and its time.
+inline const QString separator = QStringLiteral(" \u00b7 ");
+
 // One line under a session's title: the context and the start time joined by " · ", or the time
 // alone when there is no context.
 QString detail(const std::optional<QString>& context, const QString& time);
