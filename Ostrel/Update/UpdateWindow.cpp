@@ -140,8 +140,12 @@ QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) c
     view->setFixedHeight(notesHeight);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The palette's mid tone vanishes on a high-contrast palette's black or white.
+    const QString edge = SettingsColors::isHighContrast() ? HighContrast::ink().name()
+                                                          : QStringLiteral("palette(mid)");
     view->setStyleSheet(QStringLiteral("QTextEdit#notes { background: palette(base); border: 1px "
-                                       "solid palette(mid); border-radius: 6px; }"));
+                                       "solid %1; border-radius: 6px; }")
+                            .arg(edge));
 
     QTextDocument* doc = view->document();
     doc->setUndoRedoEnabled(false);

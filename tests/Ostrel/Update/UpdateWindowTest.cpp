@@ -142,7 +142,7 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
 
 // On a black and on a white high-contrast palette, where the palette's link colour may be the
 // pure blue Qt falls back on, "Full changelog" reads 4.5:1 on the window.
-TEST_F(UpdateWindowTest, TheChangelogLinkReadsOnAHighContrastPalette) {
+TEST_F(UpdateWindowTest, TheChangelogLinkAndTheNotesFrameShowOnAHighContrastPalette) {
     const auto restore =
         qScopeGuard([before = QApplication::palette()] { QApplication::setPalette(before); });
     for (const bool black : {true, false}) {
@@ -151,6 +151,15 @@ TEST_F(UpdateWindowTest, TheChangelogLinkReadsOnAHighContrastPalette) {
         auto* link = c->window()->findChild<QPushButton*>("changelog");
         ASSERT_TRUE(link);
         EXPECT_GE(test::legibility(link->grab().toImage(), link->rect()), 4.5)
+            << (black ? "black" : "white");
+        // The notes' frame against the window's ground just above it.
+        auto* notes = c->window()->findChild<QTextEdit*>("notes");
+        ASSERT_TRUE(notes);
+        const QImage window = c->window()->grab().toImage();
+        const qreal ratio = window.devicePixelRatio();
+        const QPoint top = notes->mapTo(c->window(), QPoint(notes->width() / 2, 0)) * ratio;
+        EXPECT_GE(test::contrast(window.pixelColor(top), window.pixelColor(top - QPoint(0, 3))),
+                  3.0)
             << (black ? "black" : "white");
     }
 }
