@@ -218,6 +218,15 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     }
     if (written != nullptr) {
         *written = FileIdentity::of(made);
+        // A network file system may date the file anew once it is closed: what the name shows
+        // now is what a later look will see, while it is still this file.
+        struct stat now {};
+        if (::lstat(QFile::encodeName(path).constData(), &now) == 0) {
+            const FileIdentity shown = FileIdentity::of(now);
+            if (shown.isEntry(*written) && shown.size == written->size) {
+                *written = shown;
+            }
+        }
     }
     return syncFolder(folder);
 }

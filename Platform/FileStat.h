@@ -14,7 +14,8 @@ namespace ostrel {
 // Which file or folder a name led to: its device and inode, its size (an inode freed is given to
 // a file made later), and its modification and change times in nanoseconds since the epoch (a
 // file rewritten in place, as `cp` does, keeps its inode and may keep its size). Taken from the
-// file itself once written and renamed into place, since a rename moves the change time.
+// file itself once written and renamed into place, since a rename moves the change time, and
+// again once closed, since some network file systems date a file anew then.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
