@@ -89,23 +89,49 @@ QLabel* markLabel(QWidget* parent) {
     return label;
 }
 
+// The window paints its own ground, read afresh at each paint as Settings does, so that it
+// follows the palette while it is open. The application icon is painted on it too: shown in a
+// label it would stand in the accessibility tree as an unnamed picture.
+class WelcomeSurface final : public QWidget {
+public:
+    WelcomeSurface() : QWidget(nullptr, Qt::Window) {}
+
+    static QRect iconRect(int width) {
+        return {(width - iconSide) / 2, iconTop, iconSide, iconSide};
+    }
+
+    static constexpr int iconTop = 20;
+    static constexpr int iconSide = 96;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), SettingsColors::windowBackground(SettingsColors::isDark()));
+        const qreal ratio = devicePixelRatioF();
+        if (icon_.isNull() || icon_.devicePixelRatio() != ratio) {
+            icon_ = QPixmap::fromImage(AppIcon::image().scaled(
+                QSize(iconSide, iconSide) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            icon_.setDevicePixelRatio(ratio);
+        }
+        p.drawPixmap(iconRect(width()).topLeft(), icon_);
+    }
+
+private:
+    QPixmap icon_;
+};
+
 } // namespace
 
 WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings& settings,
                                                  x11::WindowSystem* windows, QObject* parent)
     : QObject(parent), model_(model), settings_(settings), focusReturn_(windows),
-      window_(std::make_unique<QWidget>(nullptr, Qt::Window)) {
-    const bool dark = SettingsColors::isDark();
+      window_(std::make_unique<WelcomeSurface>()) {
     QWidget* w = window_.get();
     setAccessibleWindowRole(w, QAccessible::Dialog);
     w->setWindowTitle(title);
     // Only the close button: nothing to minimise or maximise on a greeting.
     w->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                       Qt::WindowCloseButtonHint);
-    w->setAutoFillBackground(true);
-    QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, SettingsColors::windowBackground(dark));
-    w->setPalette(palette);
     w->setFixedWidth(480);
     w->installEventFilter(this);
     new FocusRing(w);
@@ -114,15 +140,7 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    column->addSpacing(20);
-    auto* icon = new QLabel(w);
-    const qreal ratio = w->devicePixelRatioF();
-    QPixmap iconPixmap = QPixmap::fromImage(AppIcon::image().scaled(
-        QSize(96, 96) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    iconPixmap.setDevicePixelRatio(ratio);
-    icon->setPixmap(iconPixmap);
-    icon->setFixedSize(96, 96);
-    column->addWidget(icon, 0, Qt::AlignHCenter);
+    column->addSpacing(WelcomeSurface::iconTop + WelcomeSurface::iconSide);
 
     column->addSpacing(10);
     auto* heading = new ToneLabel(title, ToneLabel::Tone::primary, 22, w);
@@ -144,14 +162,13 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     auto* loginRow = new QWidget(section);
     auto* loginLayout = new QHBoxLayout(loginRow);
     loginLayout->setSpacing(10);
-    auto* power = markLabel(loginRow);
-    power->setPixmap(powerMark(dark, ratio));
+    power_ = markLabel(loginRow);
     auto* login = new RowLabel(QStringLiteral("Open at login"), loginRow);
     login->setDetail(QStringLiteral("So the shelf is there after a restart."));
     loginSwitch_ = new Switch(Switch::Size::mini, loginRow);
     loginSwitch_->setCheckable(true);
     loginSwitch_->setAccessibleName(QStringLiteral("Open at login"));
-    loginLayout->addWidget(power, 0, Qt::AlignVCenter);
+    loginLayout->addWidget(power_, 0, Qt::AlignVCenter);
     loginLayout->addWidget(login, 1, Qt::AlignVCenter);
     loginLayout->addWidget(loginSwitch_, 0, Qt::AlignVCenter);
     section->addRow(loginRow);
@@ -209,6 +226,10 @@ WelcomeWindowController::~WelcomeWindowController() {
     }
 }
 
+QRect WelcomeWindowController::iconRect() const {
+    return WelcomeSurface::iconRect(window_->width());
+}
+
 QString WelcomeWindowController::place(const DisplayStyleChoice& style, bool notchedScreen) {
     const auto side = style.pillSide();
     if (!side) {
@@ -247,10 +268,12 @@ void WelcomeWindowController::refresh(const Motion::Curve& curve) {
     if (caption_) {
         caption_->setText(settingsCaption());
     }
-    stepMark_->setMark(
-        triedShelf_ ? 1 : 0,
-        stepPicture(triedShelf_, SettingsColors::isDark(), window_->devicePixelRatioF()), curve,
-        !Motion::reduceMotion());
+    // The marks are pictures in the palette's tone of the moment, made again when it changes.
+    const bool dark = SettingsColors::isDark();
+    const qreal ratio = window_->devicePixelRatioF();
+    stepMark_->setMark(triedShelf_ ? 1 : 0, stepPicture(triedShelf_, dark, ratio), curve,
+                       !Motion::reduceMotion());
+    power_->setPixmap(powerMark(dark, ratio));
     const QSignalBlocker block(loginSwitch_);
     loginSwitch_->setChecked(settings_.prefs().launchAtLogin);
 }
@@ -278,6 +301,9 @@ void WelcomeWindowController::close() {
 bool WelcomeWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get() && event->type() == QEvent::Close) {
         QTimer::singleShot(0, this, &WelcomeWindowController::closed);
+    }
+    if (watched == window_.get() && event->type() == QEvent::PaletteChange) {
+        refresh();
     }
     if (watched == window_.get() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);

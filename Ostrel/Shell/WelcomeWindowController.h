@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 
 #include <functional>
@@ -49,6 +50,8 @@ public:
     void close();
 
     QWidget* window() const { return window_.get(); }
+    // Where the application icon is painted, in the window.
+    QRect iconRect() const;
     bool triedShelf() const { return triedShelf_; }
     QString stepTitle() const;
     // The step's mark: a dashed ring, replaced by a check once the shelf has been opened.
@@ -72,6 +75,7 @@ private:
     x11::FocusReturn focusReturn_;
     std::unique_ptr<QWidget> window_;
     ReplaceMark* stepMark_ = nullptr;
+    QLabel* power_ = nullptr;
     RowLabel* step_ = nullptr;
     QLabel* caption_ = nullptr;
     Switch* loginSwitch_ = nullptr;

@@ -5,6 +5,7 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Switch.h"
 #include "OstrelCore/Display/Motion.h"
+#include "support/Contrast.h"
 #include "support/FocusStops.h"
 #include "support/ReadableWindow.h"
 #include "support/ShelfModelTestSupport.h"
@@ -14,10 +15,14 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -127,6 +132,52 @@ TEST(WelcomeWindow, EachTabStopShowsItsFocus) {
         EXPECT_FALSE(stop.inner) << stop.name.toStdString() << ": one outline, the ring's";
     }
     EXPECT_TRUE(welcome.doneButton()->isDefault()) << "still the default once Tab has passed it";
+}
+
+// Switched from light to a black and a white high-contrast palette and back while the window is
+// open, its ground follows: every line reads on it, and the marks and the application icon stand
+// out from it. The icon is painted, not in the accessibility tree.
+TEST(WelcomeWindow, FollowsThePaletteWhileOpenAndKeepsItsIconOutOfTheTree) {
+    ModelRig rig;
+    WelcomeWindowController welcome(*rig.model, *rig.settings, nullptr);
+    welcome.show();
+    QWidget* window = welcome.window();
+    const QPalette light = QApplication::palette();
+    const auto restore = qScopeGuard([light] { QApplication::setPalette(light); });
+    const std::pair<const char*, QPalette> palettes[] = {{"light", light},
+                                                         {"black", highContrastPalette(true)},
+                                                         {"white", highContrastPalette(false)},
+                                                         {"light again", light}};
+    for (const auto& [name, palette] : palettes) {
+        QApplication::setPalette(palette);
+        QApplication::processEvents();
+        const QImage shot = window->grab().toImage();
+        EXPECT_GE(expectReadable(window, shot, name), 5);
+        QList<QWidget*> marks{welcome.stepMark()};
+        for (QLabel* label : window->findChildren<QLabel*>()) {
+            if (!label->pixmap().isNull() && label->size() == welcome.stepMark()->size()) {
+                marks << label;
+            }
+        }
+        ASSERT_EQ(marks.size(), 2) << "the step's and the login row's";
+        for (const QWidget* mark : marks) {
+            EXPECT_GE(legibility(shot, QRect(mark->mapTo(window, QPoint()), mark->size())), 3.0)
+                << name;
+        }
+        EXPECT_GE(legibility(shot, welcome.iconRect()), 3.0) << name;
+    }
+
+    const QRect icon(window->mapToGlobal(welcome.iconRect().topLeft()), welcome.iconRect().size());
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            ASSERT_NE(child, nullptr);
+            EXPECT_FALSE(child->rect().intersects(icon))
+                << child->role() << " \"" << child->text(QAccessible::Name).toStdString() << "\"";
+            walk(child);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(window));
 }
 
 // How green the step's mark is, summed over its pixels, and how wide its green part is.
