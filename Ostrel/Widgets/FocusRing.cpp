@@ -172,4 +172,28 @@ RingedComboBox::RingedComboBox(QWidget* parent) : Ringed(parent) {
     });
 }
 
+RingedLineEdit::RingedLineEdit(QWidget* parent) : Ringed(parent) {
+    applyPlaceholder();
+}
+
+void RingedLineEdit::changeEvent(QEvent* event) {
+    Ringed::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && !applying_) {
+        applyPlaceholder();
+    }
+}
+
+void RingedLineEdit::applyPlaceholder() {
+    const QColor colour =
+        SettingsColors::tertiaryText(palette().color(QPalette::Base).lightness() < 128);
+    if (palette().color(QPalette::PlaceholderText) == colour) {
+        return;
+    }
+    applying_ = true;
+    QPalette p = palette();
+    p.setColor(QPalette::PlaceholderText, colour);
+    setPalette(p);
+    applying_ = false;
+}
+
 } // namespace ostrel

@@ -86,7 +86,20 @@ class RingedComboBox : public Ringed<QComboBox, QStyleOptionComboBox> {
 public:
     explicit RingedComboBox(QWidget* parent = nullptr);
 };
-using RingedLineEdit = Ringed<QLineEdit, QStyleOptionFrame>;
+// Its placeholder in the dimmest text tone on its own ground, following the palette: a desktop's
+// palette may leave the placeholder colour as dark as a black ground, or too faint on a white one.
+class RingedLineEdit : public Ringed<QLineEdit, QStyleOptionFrame> {
+public:
+    explicit RingedLineEdit(QWidget* parent = nullptr);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void applyPlaceholder();
+
+    bool applying_ = false;
+};
 using RingedSlider = Ringed<QSlider, QStyleOptionSlider>;
 
 } // namespace ostrel

@@ -1,4 +1,5 @@
 #include "SettingsTestSupport.h"
+#include "support/Contrast.h"
 #include "support/WholeFrames.h"
 
 #include "Ostrel/Settings/AboutPane.h"
@@ -105,6 +106,39 @@ TEST_F(PaneTest, FilesPaneCommitsEveryKeystroke) {
     EXPECT_EQ(strings(stored().value("fileTypes")), QStringList{"pdf"});
     EXPECT_FALSE(again.kindToggle(ShelfItemKind::image)->isOn());
     EXPECT_TRUE(again.kindToggle(ShelfItemKind::pdf)->isOn());
+}
+
+// The "Extra extensions" placeholder reads on the field at 4.5:1 on every palette, switched while
+// the pane is open, and still reads fainter than what is typed there.
+TEST_F(PaneTest, FilesPanePlaceholderReadsOnEveryPalette) {
+    auto settings = makeSettings();
+    FilesPane pane(*settings);
+    pane.show();
+    QLineEdit* extras = pane.extras();
+    // The field's inside, its frame left out.
+    const auto ink = [&] {
+        return test::legibility(extras->grab().toImage(), extras->rect().adjusted(4, 4, -4, -4));
+    };
+    // As desktops give them: the placeholder colour left as Qt has it, black at half strength.
+    const auto desktops = [](bool black) {
+        QPalette palette = test::highContrastPalette(black);
+        palette.setColor(QPalette::PlaceholderText,
+                         lightPalette().color(QPalette::PlaceholderText));
+        return palette;
+    };
+    const std::pair<const char*, QPalette> palettes[] = {{"light", lightPalette()},
+                                                         {"black", desktops(true)},
+                                                         {"white", desktops(false)},
+                                                         {"dark", darkPalette()}};
+    for (const auto& [name, palette] : palettes) {
+        QApplication::setPalette(palette);
+        QApplication::processEvents();
+        extras->clear();
+        const double placeholder = ink();
+        EXPECT_GE(placeholder, 4.5) << name;
+        extras->setText(QStringLiteral("md, csv"));
+        EXPECT_GT(ink(), placeholder * 1.5) << name;
+    }
 }
 
 TEST_F(PaneTest, FoldersPaneKeepsWatchedFoldersFreeOfRepeats) {
