@@ -190,9 +190,9 @@ TEST_F(ThumbnailerTest, StoredJpegStandsInOnlyFromTheMinimumSide) {
     EXPECT_FALSE(Thumbnailer::cachedImage(bare, 320));
 }
 
-// A card at a pixel ratio of 2 takes the stored JPEG while covering its 320 × 240 pixels enlarges
-// that at most 1.3 times; beyond, the item's own file, of which only the middle part the card shows
-// is kept, at the card's pixels.
+// A card at a pixel ratio of 2 takes the stored JPEG while covering its 325 × 260 pixels enlarges
+// that at most 1.3 times, exactly 1.3 included; beyond, the item's own file, of which only the
+// middle part the card shows is kept, at the card's pixels.
 TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinItsAllowanceAndAnOwnFileIsCutToTheCard) {
     QImage bands(3000, 1000, QImage::Format_RGB32);
     bands.fill(Qt::green);
@@ -200,13 +200,13 @@ TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinItsAllowanceAndAnOwnFileIsCutTo
     QPainter(&bands).fillRect(2200, 0, 800, 1000, Qt::blue);
     const QString own = dir.file("bands.png");
     ASSERT_TRUE(bands.save(own));
-    const Thumbnailer::Fill card{QSizeF(160, 120), 2};
+    const Thumbnailer::Fill card{QSizeF(162.5, 130), 2};
     struct Case {
         QSize stored;
         bool standsIn;
     };
-    for (const Case c : {Case{{360, 185}, true}, Case{{360, 184}, false}, Case{{247, 400}, true},
-                         Case{{246, 400}, false}}) {
+    for (const Case c : {Case{{360, 200}, true}, Case{{360, 199}, false}, Case{{250, 400}, true},
+                         Case{{249, 400}, false}}) {
         Thumbnailer::cache().clear();
         const QString name =
             QStringLiteral("t%1x%2.jpg").arg(c.stored.width()).arg(c.stored.height());
@@ -218,9 +218,9 @@ TEST_F(ThumbnailerTest, AStoredJpegStandsInWithinItsAllowanceAndAnOwnFileIsCutTo
             EXPECT_EQ(picture->size(), c.stored);
             EXPECT_GT(qRed(picture->pixel(2, 2)), 200);
         } else {
-            EXPECT_EQ(picture->size(), QSize(320, 240)) << c.stored.height();
-            for (const int x : {2, 160, 317}) {
-                EXPECT_EQ(QColor(picture->pixel(x, 120)), QColor(Qt::green)) << x;
+            EXPECT_EQ(picture->size(), QSize(325, 260)) << c.stored.height();
+            for (const int x : {2, 162, 322}) {
+                EXPECT_EQ(QColor(picture->pixel(x, 130)), QColor(Qt::green)) << x;
             }
         }
         EXPECT_TRUE(Thumbnailer::fills(*picture, card));
