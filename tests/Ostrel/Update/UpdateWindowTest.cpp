@@ -439,6 +439,10 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     EXPECT_TRUE(focused(progress));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(progress)->text(QAccessible::Name),
               "Downloading Ostrel…");
+    // Tab finds it from wherever the focus is, and stays on it.
+    w->setFocus();
+    QTest::keyClick(w, Qt::Key_Tab);
+    EXPECT_TRUE(focused(progress));
     QTest::keyClick(progress, Qt::Key_Tab);
     EXPECT_TRUE(focused(progress));
 
