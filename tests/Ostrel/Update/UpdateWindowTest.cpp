@@ -392,7 +392,7 @@ TEST_F(UpdateWindowTest, AScreenReaderHearsADialogItsDefaultButtonAndAFailureAsA
 // At every phase the focus stays in the window: on the phase's default button, else on its
 // progress bar, which Tab finds, else (a check running) on the window itself; what holds it says
 // the phase's words. Nothing the Parts hide is there to find: the icon, the rows that hold the
-// controls.
+// controls, the focus ring.
 TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     const auto focused = [](QWidget* expected) {
         QAccessibleInterface* read = QAccessible::queryAccessibleInterface(expected);
@@ -431,6 +431,10 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
             walk(child);
         }
     };
+    walk(QAccessible::queryAccessibleInterface(w));
+    // Nor is the focus ring Tab brings.
+    QTest::keyClick(install, Qt::Key_Backtab);
+    ASSERT_TRUE(w->findChild<FocusRing*>()->ring());
     walk(QAccessible::queryAccessibleInterface(w));
 
     install->click();
