@@ -8,7 +8,6 @@
 #include "Ostrel/Widgets/SettingsColors.h"
 #include "Ostrel/Widgets/Symbols.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -109,7 +108,6 @@ public:
     VersionHeading(const QString& version, int block, QWidget* notes)
         : QWidget(notes), block(block), length(static_cast<int>(version.size())) {
         setAccessibleName(version);
-        setFocusPolicy(Qt::NoFocus);
         hide();
     }
 
@@ -223,7 +221,7 @@ UpdateWindow::Texts UpdateWindow::texts(const std::optional<UpdateController::Ph
     return {};
 }
 
-QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) {
+QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) const {
     // One read-only text: a screen reader reads it whole, each release's version a heading over
     // the list of its notes.
     auto* view = new NotesView;

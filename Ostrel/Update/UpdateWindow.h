@@ -46,7 +46,7 @@ protected:
 
 private:
     void rebuild();
-    QTextEdit* notesView(const QList<UpdateFeed::Release>& releases);
+    QTextEdit* notesView(const QList<UpdateFeed::Release>& releases) const;
 
     QPointer<UpdateController> controller_;
     QVBoxLayout* layout_ = nullptr;
