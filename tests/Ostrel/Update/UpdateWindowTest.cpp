@@ -391,8 +391,8 @@ TEST_F(UpdateWindowTest, AScreenReaderHearsADialogItsDefaultButtonAndAFailureAsA
 
 // At every phase the focus stays in the window: on the phase's default button, else on its
 // progress bar, which Tab finds, else (a check running) on the window itself; what holds it says
-// the phase's words. Nothing the Parts hide is there to find: the icon, the rows that hold the
-// controls, the focus ring.
+// the phase's words. No nameless filler or picture is there to stop at: not the icon, the rows
+// that hold the controls, nor the focus ring.
 TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     const auto focused = [](QWidget* expected) {
         QAccessibleInterface* read = QAccessible::queryAccessibleInterface(expected);
