@@ -17,11 +17,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSpacerItem>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextFrame>
+#include <QTextLayout>
 #include <QTextList>
 #include <QVBoxLayout>
 
@@ -58,28 +61,114 @@ void tint(QLabel* l, const QColor& color) {
 // The application icon at the head of the window. It reaches `overhang` points to the left of
 // the content's edge (the drawing's own transparent margin then lines up with the text below)
 // and keeps `spacing` points to the titles; both are fractions of a pixel, which the icon is
-// drawn at and a layout could not place.
-class HeaderIcon : public QWidget {
-public:
+// drawn at and a layout could not place. The window draws it in the room this keeps.
+struct HeaderIcon {
     static constexpr double side = UpdateWindow::iconSize;
     static constexpr double overhang = 6.25;
     static constexpr double spacing = 9.75;
-    // Whole pixels the widget starts left of the content's edge.
+    // Whole pixels the room starts left of the content's edge.
     static constexpr int reach = 7;
 
-    explicit HeaderIcon(QWidget* parent) : QWidget(parent) {
-        setObjectName(QStringLiteral("icon"));
-        setFixedSize(static_cast<int>(std::ceil(reach - overhang + side + spacing)),
-                     static_cast<int>(side));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawImage(QRectF(reach - overhang, 0, side, side), AppIcon::image());
+    static QSpacerItem* room() {
+        return new QSpacerItem(static_cast<int>(std::ceil(reach - overhang + side + spacing)),
+                               static_cast<int>(side), QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
 };
+
+// The widgets `layout` holds, at any depth, in order.
+QList<QWidget*> widgetsIn(QLayout* layout) {
+    QList<QWidget*> widgets;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QWidget* w = item->widget()) {
+            widgets.append(w);
+        } else if (QLayout* inner = item->layout()) {
+            widgets += widgetsIn(inner);
+        }
+    }
+    return widgets;
+}
+
+// Empties `layout` of its items and inner layouts; the widgets stay, as the caller's.
+void empty(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QLayout* inner = item->layout()) {
+            empty(inner);
+        }
+        delete item;
+    }
+}
+
+// A release's version as assistive technology finds it in the notes: a heading over the version's
+// words in the text, so that the notes stay one text to read and look as they did. The rich
+// text's own heading level does not reach a screen reader. The widget itself stays hidden: its
+// place is read off the text whenever it is asked for.
+class VersionHeading : public QWidget {
+public:
+    VersionHeading(const QString& version, int block, QWidget* notes)
+        : QWidget(notes), block(block), length(static_cast<int>(version.size())) {
+        setAccessibleName(version);
+        hide();
+    }
+
+    // The caption's block in the notes' document, and how many of its characters are the
+    // version's.
+    const int block;
+    const int length;
+};
+
+// The release notes: one read-only text, with each release's version a heading.
+class NotesView : public QTextEdit {
+public:
+    NotesView();
+
+    void addHeading(const QString& version, int block) { new VersionHeading(version, block, this); }
+
+    // Where the heading's words show now, in the viewport; empty while they are scrolled out of
+    // sight or not laid out.
+    QRect shownWords(const VersionHeading& heading) const {
+        const QTextLayout* layout = document()->findBlockByNumber(heading.block).layout();
+        QRectF words;
+        for (int i = 0; layout != nullptr && i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            if (line.textStart() >= heading.length) {
+                break;
+            }
+            const int end = std::min(heading.length, line.textStart() + line.textLength());
+            const double left = line.cursorToX(line.textStart());
+            words |= QRectF(layout->position() + QPointF(left, line.y()),
+                            QSizeF(line.cursorToX(end) - left, line.height()));
+        }
+        const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
+        return words.toAlignedRect().translated(-scrolled) & viewport()->rect();
+    }
+};
+
+class AccessibleHeading : public QAccessibleWidget {
+public:
+    explicit AccessibleHeading(QWidget* heading)
+        : QAccessibleWidget(heading, QAccessible::Heading) {}
+
+    QRect rect() const override {
+        const auto* notes = static_cast<const NotesView*>(widget()->parentWidget());
+        const QRect shown = notes->shownWords(*static_cast<const VersionHeading*>(widget()));
+        return shown.isEmpty()
+                   ? QRect()
+                   : QRect(notes->viewport()->mapToGlobal(shown.topLeft()), shown.size());
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = !widget()->parentWidget()->isVisible() || rect().isEmpty();
+        s.offscreen = s.invisible;
+        s.focusable = false;
+        return s;
+    }
+};
+
+NotesView::NotesView() {
+    installAccessible<VersionHeading, AccessibleHeading>();
+}
 
 } // namespace
 
@@ -90,7 +179,10 @@ UpdateWindow::UpdateWindow(UpdateController* controller) : controller_(controlle
     setWindowTitle(tr("Software Update"));
     setFixedWidth(contentWidth);
     layout_ = new QVBoxLayout(this);
-    layout_->setContentsMargins(0, 0, 0, 0);
+    // The content's edge is 20 pixels in; the layout starts where the icon's room does, and
+    // every row below the header keeps to the edge.
+    layout_->setContentsMargins(20 - HeaderIcon::reach, 28, 20, 20);
+    layout_->setSpacing(0);
     connect(controller, &UpdateController::phaseChanged, this, &UpdateWindow::rebuild);
     rebuild();
     new FocusRing(this);
@@ -132,7 +224,7 @@ UpdateWindow::Texts UpdateWindow::texts(const std::optional<UpdateController::Ph
 QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) const {
     // One read-only text: a screen reader reads it whole, each release's version a heading over
     // the list of its notes.
-    auto* view = new QTextEdit;
+    auto* view = new NotesView;
     view->setObjectName(QStringLiteral("notes"));
     view->setAccessibleName(tr("Release notes"));
     view->setReadOnly(true);
@@ -203,6 +295,7 @@ QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) c
             cursor.insertBlock(caption, versionFormat);
         }
         first = false;
+        view->addHeading(release.version, cursor.blockNumber());
         cursor.insertText(release.version, versionFormat);
         if (release.date) {
             cursor.insertText(QStringLiteral("\t") + *release.date, dateFormat);
@@ -220,6 +313,9 @@ QTextEdit* UpdateWindow::notesView(const QList<UpdateFeed::Release>& releases) c
             cursor.insertText(release.notes.at(i), noteFormat);
         }
     }
+    // The view's own cursor moved along as the text went in before it: back to the start, where
+    // the notes open and a screen reader starts reading, not at their end.
+    view->moveCursor(QTextCursor::Start);
     return view;
 }
 
@@ -227,19 +323,17 @@ void UpdateWindow::rebuild() {
     if (!controller_) {
         return;
     }
-    delete content_;
-    content_ = new QWidget(this);
+    // The last phase's widgets go once the new ones hold the focus, so that it never falls out
+    // of the window on the way.
+    const QList<QWidget*> previous = widgetsIn(layout_);
+    empty(layout_);
     const auto& phase = controller_->phase();
     const Kind kind = phase ? phase->kind : Kind::failed;
+    const bool failed = phase && kind == Kind::failed;
     // A failure is read out as an alert; every other phase is a dialog with its buttons.
-    setAccessibleWindowRole(this, phase && kind == Kind::failed ? QAccessible::AlertMessage
-                                                                : QAccessible::Dialog);
+    setAccessibleWindowRole(this, failed ? QAccessible::AlertMessage : QAccessible::Dialog);
 
-    auto* stack = new QVBoxLayout(content_);
-    // The content's edge is 20 pixels in; the stack starts where the icon's widget does, and every
-    // row below the header keeps to the edge.
-    stack->setContentsMargins(20 - HeaderIcon::reach, 28, 20, 20);
-    stack->setSpacing(0);
+    QVBoxLayout* stack = layout_;
     const auto row = [](QLayout* layout) {
         layout->setContentsMargins(HeaderIcon::reach, 0, 0, 0);
         return layout;
@@ -252,17 +346,18 @@ void UpdateWindow::rebuild() {
 
     auto* header = new QHBoxLayout;
     header->setSpacing(0);
-    header->addWidget(new HeaderIcon(content_), 0, Qt::AlignVCenter);
+    iconSpace_ = HeaderIcon::room();
+    header->addItem(iconSpace_);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     // The titles sit together, centred beside the taller icon, rather than spread over its height.
     titles->addStretch(1);
     const Texts t = texts(phase, controller_->environment());
-    auto* title = label(t.title, 13, QFont::Bold, content_);
+    auto* title = label(t.title, 13, QFont::Bold, this);
     title->setObjectName(QStringLiteral("title"));
     titles->addWidget(title);
     if (t.subtitle) {
-        auto* subtitle = label(*t.subtitle, 12, QFont::Normal, content_);
+        auto* subtitle = label(*t.subtitle, 12, QFont::Normal, this);
         subtitle->setObjectName(QStringLiteral("subtitle"));
         subtitle->setWordWrap(true);
         tint(subtitle, faded(this, 0.7));
@@ -277,10 +372,10 @@ void UpdateWindow::rebuild() {
         stack->addSpacing(16);
         auto* caption = new QHBoxLayout;
         caption->setSpacing(8);
-        caption->addWidget(label(tr("What's new"), 12, QFont::DemiBold, content_));
+        caption->addWidget(label(tr("What's new"), 12, QFont::DemiBold, this));
         caption->addStretch(1);
         if (controller_->changelogLink()) {
-            auto* link = new PushButton(tr("Full changelog"), content_);
+            auto* link = new PushButton(tr("Full changelog"), this);
             link->setObjectName(QStringLiteral("changelog"));
             link->setFlat(true);
             link->setAccessibleDescription(tr("Opens the full changelog in your web browser"));
@@ -310,22 +405,28 @@ void UpdateWindow::rebuild() {
         stack->addLayout(alone(notesView(notes)));
     }
 
+    QProgressBar* progress = nullptr;
     if (phase && (kind == Kind::downloading || kind == Kind::installing)) {
         stack->addSpacing(16);
-        auto* progress = new QProgressBar(content_);
+        progress = new QProgressBar(this);
         progress->setObjectName(QStringLiteral("progress"));
         progress->setRange(0, 0);
         progress->setTextVisible(false);
+        // While it works the window's only stop: it names the phase to whoever Tabs to it.
+        progress->setFocusPolicy(Qt::TabFocus);
+        progress->setAccessibleName(t.title);
+        progress->setAccessibleDescription(t.subtitle.value_or(QString()));
         stack->addLayout(alone(progress));
     }
 
     stack->addSpacing(20);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
+    QPushButton* defaultButton = nullptr;
     if (phase && kind == Kind::available) {
-        auto* skip = new PushButton(tr("Skip This Version"), content_);
-        auto* later = new PushButton(tr("Later"), content_);
-        auto* install = new PushButton(tr("Install"), content_);
+        auto* skip = new PushButton(tr("Skip This Version"), this);
+        auto* later = new PushButton(tr("Later"), this);
+        auto* install = new PushButton(tr("Install"), this);
         install->setDefault(true);
         connect(skip, &QPushButton::clicked, controller_, &UpdateController::skipThisVersion);
         connect(later, &QPushButton::clicked, controller_, &UpdateController::dismiss);
@@ -335,8 +436,9 @@ void UpdateWindow::rebuild() {
         buttons->addStretch(1);
         buttons->addWidget(later);
         buttons->addWidget(install);
+        defaultButton = install;
     } else {
-        auto* ok = new PushButton(tr("OK"), content_);
+        auto* ok = new PushButton(tr("OK"), this);
         ok->setDefault(true);
         ok->setEnabled(!phase || (kind != Kind::checking && kind != Kind::downloading &&
                                   kind != Kind::installing));
@@ -344,15 +446,38 @@ void UpdateWindow::rebuild() {
         buttons->addSpacing(12);
         buttons->addStretch(1);
         buttons->addWidget(ok);
+        defaultButton = ok;
     }
     stack->addLayout(row(buttons));
 
-    layout_->addWidget(content_);
-    content_->show();
+    for (QWidget* widget : widgetsIn(layout_)) {
+        widget->show();
+    }
     // The width is fixed; the height is what the wrapped texts need at that width.
-    stack->activate();
-    const int wrapped = content_->hasHeightForWidth() ? content_->heightForWidth(contentWidth) : -1;
-    setFixedHeight(wrapped > 0 ? wrapped : content_->sizeHint().height());
+    layout_->activate();
+    const int wrapped = hasHeightForWidth() ? heightForWidth(contentWidth) : -1;
+    setFixedHeight(wrapped > 0 ? wrapped : sizeHint().height());
+
+    // The focus goes to the phase's default button, else to its progress bar, else (a check
+    // running, its "OK" off) to the window itself; the one that takes it carries the phase's
+    // words, which a screen reader speaks with it. The focus lands as the window is activated
+    // when it is not active now.
+    const QString words = t.subtitle ? t.title + QStringLiteral(". ") + *t.subtitle : t.title;
+    QWidget* focus = this;
+    if (defaultButton->isEnabled()) {
+        defaultButton->setAccessibleDescription(words);
+        focus = defaultButton;
+    } else if (progress != nullptr) {
+        focus = progress;
+    }
+    setAccessibleDescription(focus == this ? words : QString());
+    if (failed && isVisible()) {
+        QAccessibleEvent alert(this, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
+    focus->setFocus(Qt::OtherFocusReason);
+    qDeleteAll(previous);
+    update();
 }
 
 void UpdateWindow::present() {
@@ -388,8 +513,8 @@ void UpdateWindow::keyPressEvent(QKeyEvent* event) {
         close();
         return;
     }
-    if (PushButton::pressesButton(*event) && content_) {
-        for (QPushButton* button : content_->findChildren<QPushButton*>()) {
+    if (PushButton::pressesButton(*event)) {
+        for (QPushButton* button : findChildren<QPushButton*>()) {
             if (button->isDefault() && button->isEnabled()) {
                 PushButton::pressOnReturn(*button, *event);
                 return;
@@ -397,6 +522,20 @@ void UpdateWindow::keyPressEvent(QKeyEvent* event) {
         }
     }
     QWidget::keyPressEvent(event);
+}
+
+void UpdateWindow::paintEvent(QPaintEvent*) {
+    if (iconSpace_ == nullptr) {
+        return;
+    }
+    // Centred in its room as the header's row centres its items.
+    const QRect room = iconSpace_->geometry();
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRectF(room.left() + HeaderIcon::reach - HeaderIcon::overhang,
+                       room.top() + (room.height() - static_cast<int>(HeaderIcon::side)) / 2,
+                       HeaderIcon::side, HeaderIcon::side),
+                AppIcon::image());
 }
 
 void UpdateWindow::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QSpacerItem;
 class QTextEdit;
 class QVBoxLayout;
 
@@ -13,7 +14,9 @@ namespace ostrel {
 // The updater's one small window: the application icon, a title and subtitle for the current
 // phase, the release notes of an offered update, a progress bar while downloading and installing,
 // and the buttons that call back into the controller. Redrawn on every phase change; never moved
-// once shown.
+// once shown. Through every phase the keyboard focus stays in the window, on the phase's default
+// button, else its progress bar, else the window itself, and what takes it says what the phase
+// is: a screen reader speaks the focused object.
 class UpdateWindow : public QWidget {
     Q_OBJECT
 public:
@@ -39,6 +42,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void rebuild();
@@ -46,7 +50,9 @@ private:
 
     QPointer<UpdateController> controller_;
     QVBoxLayout* layout_ = nullptr;
-    QWidget* content_ = nullptr;
+    // Where the header's icon is drawn: the window paints it, a decoration that assistive
+    // technology is not to find. Owned by the layout.
+    QSpacerItem* iconSpace_ = nullptr;
     bool closing_ = false;
 };
 

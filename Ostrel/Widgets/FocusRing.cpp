@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
+#include <QFocusFrame>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QWidget>
@@ -26,9 +27,11 @@ double cornerOf(const QWidget* control) {
     return said.isValid() ? said.toDouble() : 4.0;
 }
 
-class RingView : public QWidget {
+// A focus frame, as Qt knows it, is left out of the window's accessibility tree: a screen reader
+// would find the ring as a nameless filler beside the control it marks.
+class RingView : public QFocusFrame {
 public:
-    explicit RingView(QWidget* parent) : QWidget(parent) {
+    explicit RingView(QWidget* parent) : QFocusFrame(parent) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
     }

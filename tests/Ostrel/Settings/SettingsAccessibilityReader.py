@@ -23,6 +23,68 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from ScreenReaderSteps import find, find_window, key, run_steps  # noqa: E402
 
 
+def update_window():
+    """Run with "update": on the About pane (Tab, End), presses "Check for Updates" (Tab, Space)
+    and listens as the update window comes up on its check and the check fails: "focus" holds
+    each focus event heard after the press, in order, with the source's role, name, description
+    and the name of the window it lies in. Then it reads the update window: "window" holds its
+    role, the name of what has the focus in it, and, as "nameless", the role of each shown
+    picture or nameless filler in it, which a screen reader would stop at for nothing. Exits 2
+    when no Settings window shows up."""
+    settings = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
+    if settings is None:
+        print(json.dumps({"error": "no Settings window"}))
+        return 2
+    result = {"focus": None, "window": {}}
+
+    def heard(event):
+        if event.detail1 != 1 or result["focus"] is None:
+            return
+        try:
+            source = event.source
+            top = source
+            for _ in range(30):
+                if top.parent is None or top.parent.getRoleName() == "application":
+                    break
+                top = top.parent
+            result["focus"].append({"role": source.getRoleName(), "name": source.name,
+                                    "description": source.description, "window": top.name})
+        except Exception:  # the source went away meanwhile
+            return
+
+    pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused")
+
+    def press():
+        result["focus"] = []
+        key("space")
+
+    def read():
+        window = find_window(lambda w: w.name == "Software Update", time.monotonic() + 2)
+        if window is None:
+            return
+        focused = find(window, lambda n: n.getState().contains(pyatspi.STATE_FOCUSED))
+        nameless = []
+
+        def walk(node, depth):
+            if node is None or depth > 30:
+                return
+            role = node.getRoleName()
+            if node.getState().contains(pyatspi.STATE_SHOWING) and (
+                    role == "image" or (role in ("filler", "panel") and not node.name)):
+                nameless.append(role)
+            for child in node:
+                walk(child, depth + 1)
+
+        walk(window, 0)
+        result["window"] = {"role": window.getRoleName(),
+                            "focused": focused.name if focused is not None else None,
+                            "nameless": nameless}
+
+    steps = [(500, lambda: key("Tab")), (300, lambda: key("End")), (700, lambda: key("Tab")),
+             (500, press), (2000, read)]
+    return run_steps(steps, result)
+
+
 def main():
     window = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
     if window is None:
@@ -115,4 +177,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(update_window() if sys.argv[1:] == ["update"] else main())

@@ -27,9 +27,11 @@ QString storedPane(XServer& x) {
     return QJsonDocument::fromJson(file.readAll()).object().value("preferencesPane").toString();
 }
 
-// Starts the application and brings Settings up the way a second launch does; its window id.
-quint32 openSettings(XServer& x, const QProcessEnvironment& env = {}) {
-    if (!x.startApp(QStringLiteral(OSTREL_BINARY), {}, env) ||
+// Starts the application (`binary`) and brings Settings up the way a second launch does; its
+// window id.
+quint32 openSettings(XServer& x, const QProcessEnvironment& env = {},
+                     const QString& binary = QStringLiteral(OSTREL_BINARY)) {
+    if (!x.startApp(binary, {}, env) ||
         !waitUntil([&] { return x.appLog().contains("watching "); }, 20)) {
         ADD_FAILURE() << x.appLog().toStdString();
         return 0;
@@ -40,7 +42,7 @@ quint32 openSettings(XServer& x, const QProcessEnvironment& env = {}) {
         both.insert(key, env.value(key));
     }
     again.setProcessEnvironment(both);
-    again.start(QStringLiteral(OSTREL_BINARY), {});
+    again.start(binary, {});
     again.waitForFinished(30000);
     quint32 settings = 0;
     waitUntil(
@@ -53,6 +55,47 @@ quint32 openSettings(XServer& x, const QProcessEnvironment& env = {}) {
 }
 
 } // namespace
+
+// "Check for Updates" on the About pane: the update window comes up on its check, which fails.
+// A screen reader hears the focus move into the window and end on its "OK", which says the
+// failure; the window then reads as an alert, and holds no picture or nameless filler.
+TEST(SettingsEndToEnd, TheUpdateWindowKeepsTheFocusAndSaysItsFailure) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    SessionBus bus(screenReaderBusEnvironment(x));
+    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
+        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
+    }
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    ASSERT_NE(openSettings(x, env, QStringLiteral(OSTREL_FEED_BINARY)), 0u)
+        << x.appLog().toStdString();
+
+    const ReaderRun reader = runScreenReader(
+        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"),
+        {QStringLiteral("update")});
+    ASSERT_TRUE(reader.finished) << "the reader hangs";
+    const QByteArray out = reader.out;
+    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(out).object();
+    QStringList heard;
+    for (const QJsonValue& v : result.value(QStringLiteral("focus")).toArray()) {
+        const QJsonObject e = v.toObject();
+        if (e.value("window").toString() == "Software Update") {
+            heard.append(e.value("role").toString() + u' ' + e.value("name").toString() + u' ' +
+                         e.value("description").toString().section(u'.', 0, 0));
+        }
+    }
+    ASSERT_FALSE(heard.isEmpty()) << out.toStdString();
+    EXPECT_EQ(heard.last(), "push button OK Ostrel couldn't check for updates")
+        << out.toStdString();
+    const QJsonObject window = result.value(QStringLiteral("window")).toObject();
+    EXPECT_EQ(window.value("role").toString(), "alert") << out.toStdString();
+    EXPECT_EQ(window.value("focused").toString(), "OK") << out.toStdString();
+    EXPECT_EQ(window.value("nameless").toArray(), QJsonArray()) << out.toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+}
 
 class SettingsOnSmallScreens : public testing::TestWithParam<TestScreen> {};
 

@@ -20,6 +20,7 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QTextList>
 
@@ -52,6 +53,7 @@ protected:
         UpdateConfig config;
         config.feedURL = QUrl(server.url("/feed"));
         config.publicKey = maker.key.publicKey;
+        config.allowInsecureLocal = true;
         UpdateController::Environment env;
         env.defaults = &defaults;
         env.runningBuild = 1;
@@ -75,6 +77,25 @@ protected:
             if (b->objectName() != "changelog") {
                 out.append(b->text() + (b->isEnabled() ? "" : " (off)"));
             }
+        }
+        return out;
+    }
+
+    // The headings a screen reader finds among the notes, each with its version.
+    static QList<QAccessibleInterface*> headings(QTextEdit* notes) {
+        QList<QAccessibleInterface*> out;
+        const QAccessibleInterface* text = QAccessible::queryAccessibleInterface(notes);
+        for (int i = 0; i < text->childCount(); ++i) {
+            if (text->child(i)->role() == QAccessible::Heading) {
+                out.append(text->child(i));
+            }
+        }
+        return out;
+    }
+    static QStringList versions(QTextEdit* notes) {
+        QStringList out;
+        for (const QAccessibleInterface* heading : headings(notes)) {
+            out.append(heading->text(QAccessible::Name));
         }
         return out;
     }
@@ -109,6 +130,7 @@ TEST_F(UpdateWindowTest, OfferShowsNewerNotesAndTheThreeButtons) {
     EXPECT_TRUE(shown.contains("2.2"));
     EXPECT_TRUE(shown.contains("7 December"));
     EXPECT_FALSE(shown.contains("Already installed."));
+    EXPECT_EQ(versions(notes), (QStringList{"2.3", "2.2"}));
     save(w, "update-available.png");
 
     // "Full changelog" ends in the arrow symbol, 4 pixels after the text, in the link's colour.
@@ -215,9 +237,9 @@ TEST_F(UpdateWindowTest, TheHeaderShowsTheIconAtItsOverhangAndTextsInPixels) {
     EXPECT_EQ(title->mapTo(w, QPoint()).x(), 88);
     const QWidget* subtitle = w->findChild<QLabel*>("subtitle");
     EXPECT_EQ(subtitle->y() - (title->y() + title->height()), 4);
-    const QWidget* icon = w->findChild<QWidget*>("icon");
-    ASSERT_TRUE(icon);
-    const int middle = icon->mapTo(w, QPoint(0, icon->height() / 2)).y();
+    // The icon is centred beside the titles, which are centred on one another.
+    const int middle =
+        (title->mapTo(w, QPoint()).y() + subtitle->mapTo(w, QPoint()).y() + subtitle->height()) / 2;
     const QRgb background = shot.pixel(4, middle);
     int first = -1;
     int last = -1;
@@ -361,10 +383,85 @@ TEST_F(UpdateWindowTest, AScreenReaderHearsADialogItsDefaultButtonAndAFailureAsA
     ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
     EXPECT_EQ(c->window(), w);
     EXPECT_EQ(read(w)->role(), QAccessible::AlertMessage);
+    // The next check is a dialog again.
+    c->checkNow();
+    EXPECT_EQ(c->window(), w);
+    EXPECT_EQ(read(w)->role(), QAccessible::Dialog);
+}
+
+// At every phase the focus stays in the window: on the phase's default button, else on its
+// progress bar, which Tab finds, else (a check running) on the window itself; what holds it says
+// the phase's words. No nameless filler or picture is there to stop at: not the icon, the rows
+// that hold the controls, nor the focus ring.
+TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
+    const auto focused = [](QWidget* expected) {
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(expected);
+        return QApplication::focusWidget() == expected && read->state().focused;
+    };
+    const auto words = [](QWidget* w) {
+        return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Description);
+    };
+    server.route("/feed", test::LoopbackServer::answer(
+                              200, maker.feed("archive", 3, server.url("/Ostrel.zip"))));
+    server.route("/Ostrel.zip", test::LoopbackServer::answer(404, "no"));
+    auto c = make();
+    c->checkNow();
+    UpdateWindow* w = c->window();
+    w->show();
+    QApplication::setActiveWindow(w);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    ASSERT_EQ(c->phase()->kind, Kind::checking);
+    EXPECT_TRUE(focused(w));
+    EXPECT_EQ(words(w), "Checking for updates…");
+
+    ASSERT_TRUE(test::waitUntil([&] { return !c->isWorking(); }));
+    auto* install = qobject_cast<QPushButton*>(QApplication::focusWidget());
+    ASSERT_TRUE(install);
+    EXPECT_EQ(install->text(), "Install");
+    EXPECT_TRUE(focused(install));
+    EXPECT_EQ(words(install), "Ostrel 2.3 is available. You have 2.1.");
+    EXPECT_EQ(words(w), "");
+    const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            EXPECT_FALSE(
+                child->text(QAccessible::Name).isEmpty() &&
+                (child->role() == QAccessible::Client || child->role() == QAccessible::Graphic))
+                << child->object()->metaObject()->className();
+            walk(child);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(w));
+    // Nor is the focus ring Tab brings.
+    QTest::keyClick(install, Qt::Key_Backtab);
+    ASSERT_TRUE(w->findChild<FocusRing*>()->ring());
+    walk(QAccessible::queryAccessibleInterface(w));
+
+    install->click();
+    auto* progress = w->findChild<QProgressBar*>("progress");
+    ASSERT_TRUE(progress);
+    EXPECT_TRUE(focused(progress));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(progress)->text(QAccessible::Name),
+              "Downloading Ostrel…");
+    // Tab finds it from wherever the focus is, and stays on it.
+    w->setFocus();
+    QTest::keyClick(w, Qt::Key_Tab);
+    EXPECT_TRUE(focused(progress));
+    QTest::keyClick(progress, Qt::Key_Tab);
+    EXPECT_TRUE(focused(progress));
+
+    ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
+    auto* ok = qobject_cast<QPushButton*>(QApplication::focusWidget());
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ok->text(), "OK");
+    EXPECT_TRUE(focused(ok));
+    EXPECT_TRUE(words(ok).startsWith("Ostrel couldn't install the update. "))
+        << words(ok).toStdString();
 }
 
 // The notes are one read-only text, each version a heading over the list of its notes, with a
-// scroll bar only when they are longer than their box: one note, then two hundred.
+// scroll bar only when they are longer than their box, opening at their start: one note, then two
+// hundred.
 TEST_F(UpdateWindowTest, TheNotesAreOneTextThatScrollsOnlyWhenTheyAreLong) {
     for (const int count : {1, 200}) {
         QByteArrayList notes;
@@ -383,6 +480,7 @@ TEST_F(UpdateWindowTest, TheNotesAreOneTextThatScrollsOnlyWhenTheyAreLong) {
         auto* text = w->findChild<QTextEdit*>("notes");
         ASSERT_TRUE(text);
         EXPECT_EQ(text->verticalScrollBar()->isVisible(), count > 1) << count;
+        EXPECT_EQ(text->verticalScrollBar()->value(), 0) << "opens at the start";
         const QTextBlock heading = text->document()->firstBlock();
         EXPECT_EQ(heading.text(), "2.3");
         EXPECT_EQ(heading.blockFormat().headingLevel(), 3);
@@ -393,6 +491,16 @@ TEST_F(UpdateWindowTest, TheNotesAreOneTextThatScrollsOnlyWhenTheyAreLong) {
         EXPECT_EQ(read->role(), QAccessible::EditableText);
         EXPECT_TRUE(read->state().readOnly);
         EXPECT_EQ(read->text(QAccessible::Name), "Release notes");
+        // The version's heading lies over its words, and leaves with them as they scroll away.
+        ASSERT_EQ(versions(text), QStringList{"2.3"}) << count;
+        const QAccessibleInterface* version = headings(text).constFirst();
+        EXPECT_FALSE(version->state().invisible);
+        const QTextCursor under =
+            text->cursorForPosition(text->viewport()->mapFromGlobal(version->rect().center()));
+        EXPECT_EQ(under.blockNumber(), 0);
+        EXPECT_LT(under.positionInBlock(), 3);
+        text->verticalScrollBar()->setValue(text->verticalScrollBar()->maximum());
+        EXPECT_EQ(version->state().invisible, count > 1) << count;
     }
 }
 
