@@ -54,6 +54,7 @@ bool OwnFolder::takeFolder(const QString& root) {
 void OwnFolder::takeIndex(const QString& index, QByteArray sha256) {
     index_ = FileIdentity::at(index);
     indexSha256_ = std::move(sha256);
+    refused_.reset();
 }
 
 bool OwnFolder::leadsHere(const QString& root) const {
@@ -84,11 +85,13 @@ OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) {
 bool OwnFolder::stillHolds(const QString& index, const FileIdentity& now) {
     // Only a file whose other marks are all as taken is worth reading: one of another size or
     // date, or another file at the name, was put there by another hand.
-    if (!index_ || indexSha256_.isEmpty() || !now.isSameFile(*index_)) {
+    if (!index_ || indexSha256_.isEmpty() || !now.isSameFile(*index_) || now == refused_) {
         return false;
     }
     const auto read = AtomicFile::holding(index, index_->size, indexSha256_);
     if (!read || !read->isSameFile(*index_)) {
+        // Not read again while it stays as it is: a look comes with every note of a capture.
+        refused_ = now;
         return false;
     }
     index_ = *read;

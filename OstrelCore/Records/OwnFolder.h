@@ -52,6 +52,7 @@ public:
     void wrote(const FileIdentity& index, QByteArray sha256) {
         index_ = index;
         indexSha256_ = std::move(sha256);
+        refused_.reset();
     }
     bool hasFolder() const { return folder_.has_value(); }
     // Whether `root` leads to the folder taken (true while none was): the one look at the folder
@@ -76,6 +77,8 @@ private:
     std::optional<FileIdentity> folder_;
     std::optional<FileIdentity> index_;
     QByteArray indexSha256_;
+    // The last file at the index's name that was read and found to hold other bytes.
+    std::optional<FileIdentity> refused_;
 };
 
 } // namespace ostrel
