@@ -153,8 +153,8 @@ TEST_F(StoreFiles, AFailedWriteIsTriedAgainWithoutWaitingForAChange) {
         advance(5);
         EXPECT_EQ(items(), 1);
 
-        // A folder that cannot be listed, nor so synced: the file is in place when the write
-        // fails.
+        // A folder that cannot be read, and so not synced: the write fails once its file is in
+        // place.
         store->upsert(makeItem("b", 1));
         ::chmod(folder.constData(), 0300);
         {
