@@ -1,6 +1,7 @@
 #include "Platform/AtomicFile.h"
 
 #include "Platform/Log.h"
+#include "Platform/Sha256.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -170,13 +171,14 @@ int writeAll(int fd, QByteArrayView data);
 } // namespace
 
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode, Links links,
-                           FileIdentity* written) {
+                           std::optional<FileIdentity>* placed) {
+    if (placed != nullptr) {
+        placed->reset();
+    }
     if (links == Links::follow) {
         auto failed = writeFollowingLinks(path, data, mode);
-        if (!failed && written != nullptr) {
-            if (const auto now = FileIdentity::at(path)) {
-                *written = *now;
-            }
+        if (!failed && placed != nullptr) {
+            *placed = FileIdentity::at(path);
         }
         return failed;
     }
@@ -204,11 +206,15 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     // Taken from the file itself, which the name may no longer lead to, once renamed: the rename
     // moves its change time.
     struct stat made {};
-    if (failed == 0 && written != nullptr && ::fstat(fd, &made) != 0) {
+    const bool known = renamed && placed != nullptr && ::fstat(fd, &made) == 0;
+    if (renamed && placed != nullptr && !known) {
         failed = errno;
     }
     if (::close(fd) != 0 && failed == 0) {
         failed = errno;
+    }
+    if (known) {
+        *placed = asClosed(path, FileIdentity::of(made));
     }
     if (failed != 0) {
         if (!renamed) {
@@ -216,19 +222,60 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         }
         return Error::posix(failed);
     }
-    if (written != nullptr) {
-        *written = FileIdentity::of(made);
-        // A network file system may date the file anew once it is closed: what the name shows
-        // now is what a later look will see, while it is still this file.
-        struct stat now {};
-        if (::lstat(QFile::encodeName(path).constData(), &now) == 0) {
-            const FileIdentity shown = FileIdentity::of(now);
-            if (shown.isEntry(*written) && shown.size == written->size) {
-                *written = shown;
-            }
-        }
-    }
     return syncFolder(folder);
+}
+
+FileIdentity asClosed(const QString& path, const FileIdentity& file) {
+    struct stat now {};
+    if (FileStat::holdsNul(path) || ::lstat(QFile::encodeName(path).constData(), &now) != 0) {
+        return file;
+    }
+    const FileIdentity shown = FileIdentity::of(now);
+    return shown.isEntry(file) && shown.size == file.size ? shown : file;
+}
+
+std::optional<FileIdentity> holding(const QString& path, qint64 size, QByteArrayView sha256) {
+    const QByteArray native = QFile::encodeName(path);
+    // Looked at before it is opened: opening a device can do things of its own.
+    struct stat before {};
+    if (FileStat::holdsNul(path) || ::stat(native.constData(), &before) != 0 ||
+        !S_ISREG(before.st_mode) || before.st_size != size) {
+        return std::nullopt;
+    }
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    const auto done = [fd](std::optional<FileIdentity> answer) {
+        ::close(fd);
+        return answer;
+    };
+    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode) || before.st_size != size) {
+        return done(std::nullopt);
+    }
+    Sha256 hasher;
+    QByteArray buffer(static_cast<qsizetype>(std::min<qint64>(size, qint64(1) << 20)),
+                      Qt::Uninitialized);
+    for (qint64 left = size; left > 0;) {
+        const ssize_t n =
+            ::read(fd, buffer.data(), static_cast<size_t>(std::min<qint64>(left, buffer.size())));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return done(std::nullopt);
+        }
+        hasher.update(QByteArrayView(buffer.constData(), n));
+        left -= n;
+    }
+    // Written to while it was read: what was read may be part old, part new.
+    struct stat after {};
+    const QByteArray digest = hasher.finish();
+    if (::fstat(fd, &after) != 0 || !(FileIdentity::of(after) == FileIdentity::of(before)) ||
+        QByteArrayView(digest) != sha256) {
+        return done(std::nullopt);
+    }
+    return done(FileIdentity::of(after));
 }
 
 std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fill) {

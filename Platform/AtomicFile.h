@@ -58,10 +58,23 @@ bool isOwnTemporary(std::string_view name);
 // The data is synced before the rename and the folder after it, so a crash cannot leave an empty
 // file behind. Unless `links` says to follow one, whatever unfit stands at the name is set aside
 // first (clearEntry), and the file replaces the name itself, so nothing is ever written through
-// a link. Returns the failure, or nothing when the file was written; `written`, when given and
-// the write went through, says which file now stands at the name.
+// a link. Returns the failure, or nothing when the file was written. `placed`, when given, says
+// which file now stands at the name once the new file was put there: also when the write failed
+// after that (a close() or a sync of the folder that failed, as on a network file system), so
+// that the caller knows the file at its name for the one it wrote; left empty when none was.
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode = 0600,
-                           Links links = Links::setAside, FileIdentity* written = nullptr);
+                           Links links = Links::setAside,
+                           std::optional<FileIdentity>* placed = nullptr);
+
+// `file`, just written and closed, as a look at its name `path` sees it now: a network file system
+// may date a file anew once it is closed. `file` as it was when the name leads to another file by
+// then (one put there meanwhile, even of the same size) or cannot be looked at.
+FileIdentity asClosed(const QString& path, const FileIdentity& file);
+
+// The file `path` leads to (links followed), when it is a regular file of `size` bytes that hash
+// to the SHA-256 `sha256`, as it stood while it was read; none when it holds other bytes, is
+// changed while it is read, or cannot be read. Reads no more than `size` bytes.
+std::optional<FileIdentity> holding(const QString& path, qint64 size, QByteArrayView sha256);
 
 // Writes `data` over the start of the file of ours at `path`, in place, then `fill` up to the
 // file's length when it is longer, and syncs it: no new file is made, so a disk that has no room

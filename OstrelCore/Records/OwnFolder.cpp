@@ -1,5 +1,7 @@
 #include "OstrelCore/Records/OwnFolder.h"
 
+#include "Platform/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -49,8 +51,10 @@ bool OwnFolder::takeFolder(const QString& root) {
     return folder_.has_value();
 }
 
-void OwnFolder::takeIndex(const QString& index) {
+void OwnFolder::takeIndex(const QString& index, QByteArray sha256) {
     index_ = FileIdentity::at(index);
+    indexSha256_ = std::move(sha256);
+    refused_.reset();
 }
 
 bool OwnFolder::leadsHere(const QString& root) const {
@@ -62,7 +66,7 @@ bool OwnFolder::leadsHere(const QString& root) const {
     return folder && folder->isEntry(*folder_);
 }
 
-OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) const {
+OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) {
     if (!folder_) {
         return Look::own;
     }
@@ -72,10 +76,26 @@ OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) const
     // An index gone (the user's doing) is none this store could replace: writing brings its own
     // back. One that cannot be looked at cannot be replaced either.
     const auto now = FileIdentity::at(index);
-    if (now && now != index_) {
+    if (now && now != index_ && !stillHolds(index, *now)) {
         return Look::otherIndex;
     }
     return Look::own;
+}
+
+bool OwnFolder::stillHolds(const QString& index, const FileIdentity& now) {
+    // Only a file whose other marks are all as taken is worth reading: one of another size or
+    // date, or another file at the name, was put there by another hand.
+    if (!index_ || indexSha256_.isEmpty() || !now.isSameFile(*index_) || now == refused_) {
+        return false;
+    }
+    const auto read = AtomicFile::holding(index, index_->size, indexSha256_);
+    if (!read || !read->isSameFile(*index_)) {
+        // Not read again while it stays as it is: a look comes with every note of a capture.
+        refused_ = now;
+        return false;
+    }
+    index_ = *read;
+    return true;
 }
 
 void OwnFolder::startRun(const QString& root) {

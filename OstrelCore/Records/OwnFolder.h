@@ -2,9 +2,11 @@
 
 #include "Platform/FileStat.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace ostrel {
 
@@ -13,6 +15,10 @@ namespace ostrel {
 // last wrote it, or that none stood there. Before the store writes its index, or removes a file,
 // it asks whether the path still leads there: a file system mounted over the folder after the
 // start, another folder put in its place, or an index put there by another hand is not its own.
+// An index is known by which file it is, its size and its modification time, and by the digest of
+// the bytes the store read or wrote: a mode, owner or ACL set on it, or a second name made for it
+// and removed again (a backup by hard links), moves its change time alone, and so does a copy
+// written over it in place with its date set back; only the bytes tell those apart.
 // Kept with the other facts that decide what the store may do (StoreRights.h). A plain value: the
 // index's writer asks a copy on its own thread.
 //
@@ -39,16 +45,22 @@ public:
     // Takes the folder `root` leads to now, or the run's when `root` is its path; false when there
     // is none.
     bool takeFolder(const QString& root);
-    // Takes what stands at `index` now as the index read (nothing: none was there).
-    void takeIndex(const QString& index);
-    // The index this store has just written.
-    void wrote(const FileIdentity& index) { index_ = index; }
+    // Takes what stands at `index` now as the index read (nothing: none was there); `sha256` the
+    // digest of the bytes read, empty when none were.
+    void takeIndex(const QString& index, QByteArray sha256 = {});
+    // The index this store has just put in place, and the digest of the bytes it wrote there.
+    void wrote(const FileIdentity& index, QByteArray sha256) {
+        index_ = index;
+        indexSha256_ = std::move(sha256);
+        refused_.reset();
+    }
     bool hasFolder() const { return folder_.has_value(); }
     // Whether `root` leads to the folder taken (true while none was): the one look at the folder
     // before anything of ours is written there, by the store or beside it.
     bool leadsHere(const QString& root) const;
-    // Own while no folder was taken.
-    Look look(const QString& root, const QString& index) const;
+    // Own while no folder was taken. An index of this store's whose change time alone moved is
+    // read once to tell (no more than the bytes written), and known by its new one from then on.
+    Look look(const QString& root, const QString& index);
 
     // Writes down the folder at `root` now as the run's. Any thread.
     static void startRun(const QString& root);
@@ -59,8 +71,14 @@ public:
     static bool mayWriteInto(const QString& path);
 
 private:
+    // Whether `now`, found at `index`, is the index taken, its change time alone moved.
+    bool stillHolds(const QString& index, const FileIdentity& now);
+
     std::optional<FileIdentity> folder_;
     std::optional<FileIdentity> index_;
+    QByteArray indexSha256_;
+    // The last file at the index's name that was read and found to hold other bytes.
+    std::optional<FileIdentity> refused_;
 };
 
 } // namespace ostrel

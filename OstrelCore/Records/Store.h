@@ -350,7 +350,8 @@ private:
     bool mayRemove();
     // Whether the start's tidying may remove what it finds, after a look at the folder.
     bool mayTidy();
-    void loadIndex();
+    // The SHA-256 of the index read, empty when none was.
+    QByteArray loadIndex();
     void loadOffsets();
     void setOffsetsAside(const QString& path, const QString& why);
     void rebuildLookups();
@@ -458,9 +459,9 @@ private:
     struct IndexWrite;
     // Ends the write under way, if any, waiting for it or doing it here.
     void finishWriting();
-    // The index the write under way wrote, once it has run (waited for, or done here); none
-    // when there is no write under way or it wrote none.
-    std::optional<FileIdentity> writtenUnderWay();
+    // Takes the index the write under way put in place, once it has run (waited for, or done
+    // here), as this run's; false when there is no write under way or it put none there.
+    bool writtenUnderWay();
     void finishWrite(const std::shared_ptr<IndexWrite>& write);
     std::shared_ptr<SerialQueue> writer_;
     std::shared_ptr<WorkerPool> syncers_;

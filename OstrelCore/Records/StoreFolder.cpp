@@ -135,8 +135,7 @@ bool Store::stillOwn() {
     OwnFolder::Look found = rights_.look(rootPath_, index);
     // The write under way may have put its index there already, before the queue hears of it.
     if (found == OwnFolder::Look::otherIndex) {
-        if (const auto written = writtenUnderWay()) {
-            rights_.wroteIndex(*written);
+        if (writtenUnderWay()) {
             found = rights_.look(rootPath_, index);
         }
     }

@@ -5,6 +5,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
+#include "Platform/Sha256.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -184,9 +185,9 @@ void Store::load() {
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
 
-    loadIndex();
+    QByteArray read = loadIndex();
     // What stands at the index's name now is the one this run read, or kept the bytes of.
-    rights_.takeIndex(rootPath_ + u'/' + indexName);
+    rights_.takeIndex(rootPath_ + u'/' + indexName, std::move(read));
     loadOffsets();
     loadUnfinishedStart();
     launchedAt_ = now_();
@@ -198,7 +199,7 @@ void Store::load() {
     }
 }
 
-void Store::loadIndex() {
+QByteArray Store::loadIndex() {
     const QString path = rootPath_ + u'/' + indexName;
     if (!FileStat::exists(path)) {
         if (errno != ENOENT && errno != ENOTDIR) {
@@ -208,7 +209,7 @@ void Store::loadIndex() {
                        qUtf8Printable(Error::fromErrno().message));
             rights_.keepIndex();
         }
-        return; // first run
+        return {}; // first run
     }
 
     // A link the user made is followed: only what is not a regular file at its end is set aside.
@@ -220,7 +221,7 @@ void Store::loadIndex() {
         qCCritical(lcStore, "index not readable, left in place: %s",
                    qUtf8Printable(Error::fromErrno().message));
         rights_.keepIndex();
-        return;
+        return {};
     }
     if (st && st->isRegular()) {
         auto read = AtomicFile::readRegular(path, indexLimit);
@@ -229,7 +230,7 @@ void Store::loadIndex() {
                 qCCritical(lcStore, "index not readable, left in place: %s",
                            qUtf8Printable(error->message));
                 rights_.keepIndex();
-                return;
+                return {};
             }
             qCWarning(lcStore, "index set aside: %s", qUtf8Printable(error->message));
         } else {
@@ -246,7 +247,7 @@ void Store::loadIndex() {
                                 "during this run");
             rights_.keepIndex();
         }
-        return;
+        return {};
     }
 
     if (const qsizetype refused = refuseNulPaths(*index); refused > 0) {
@@ -337,6 +338,7 @@ void Store::loadIndex() {
     deletedPaths_ = std::move(index->deletedPaths).value_or(QHash<QString, Date>());
     titleChecks_ = std::move(index->titleChecks).value_or(QHash<QString, Date>());
     sourceChecks_ = std::move(index->sourceChecks).value_or(QHash<QString, SourceCheck>());
+    return Sha256::digest(bytes);
 }
 
 void Store::loadOffsets() {

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <dirent.h>
+#include <optional>
 #include <string_view>
 
 namespace ostrel::storeIndexParts {
@@ -36,9 +37,10 @@ inline constexpr qint64 unfinishedStartLimit = 4096;
 // Says in the log that `label` ("index", "offsets", "start") was not written, and why.
 void logNotSaved(const QString& label, const Error& error);
 
-// Writes the index text at `path`; a failure is logged and answered false. `written` says which
-// file the index now is.
-bool writeIndexText(const QByteArray& json, const QString& path, FileIdentity* written = nullptr);
+// Writes the index text at `path`; a failure is logged and answered false. `placed` says which
+// file stands at the name once the text was put there, also when the write failed after that.
+bool writeIndexText(const QByteArray& json, const QString& path,
+                    std::optional<FileIdentity>* placed = nullptr);
 
 // The name under which the bytes of an index from which reading dropped something are kept
 // aside in the support folder.

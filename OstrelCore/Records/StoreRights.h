@@ -60,8 +60,11 @@ public:
     void setIndexAside() { indexSetAside_ = true; }
     // An index this run must not replace: not read, not set aside, or not all of it kept.
     void keepIndex() { indexKept_ = true; }
-    // What stands at the index's name now is the index read, or none.
-    void takeIndex(const QString& index) { own_.takeIndex(index); }
+    // What stands at the index's name now is the index read, or none; `sha256` the digest of the
+    // bytes read.
+    void takeIndex(const QString& index, QByteArray sha256 = {}) {
+        own_.takeIndex(index, std::move(sha256));
+    }
     // The offsets read beside the index: the lines whose captures it holds.
     void takeOffsets(const QHash<QString, quint64>& offsets) { offsetsOfIndex_ = offsets; }
 
@@ -101,7 +104,7 @@ public:
     // or a clock set back; taken as the last look when it is.
     bool lookDue(Date at, bool now);
     // What stands at `root` and at the index's name `index` now.
-    OwnFolder::Look look(const QString& root, const QString& index) const {
+    OwnFolder::Look look(const QString& root, const QString& index) {
         return own_.look(root, index);
     }
     // A look found another folder at the path: it takes nothing of ours until this run's is back.
@@ -116,8 +119,10 @@ public:
     void usableAgain(const QString& root);
     // The index on disk lacks a change.
     void changed() { indexBehind_ = true; }
-    // This run wrote the index that is now `index`.
-    void wroteIndex(const FileIdentity& index) { own_.wrote(index); }
+    // This run put in place the index that is now `index`, of the bytes whose digest is `sha256`.
+    void wroteIndex(const FileIdentity& index, QByteArray sha256) {
+        own_.wrote(index, std::move(sha256));
+    }
     // That index holds the lines up to `offsetsOfWrite`; `changedSince`: a change came while it
     // was written. True when the offsets of the index on disk moved.
     bool indexWritten(const QHash<QString, quint64>& offsetsOfWrite, bool changedSince);

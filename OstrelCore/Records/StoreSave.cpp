@@ -5,6 +5,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
+#include "Platform/Sha256.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,9 +31,9 @@ void storeIndexParts::logNotSaved(const QString& label, const Error& error) {
 }
 
 bool storeIndexParts::writeIndexText(const QByteArray& json, const QString& path,
-                                     FileIdentity* written) {
+                                     std::optional<FileIdentity>* placed) {
     if (const auto error =
-            AtomicFile::write(path, json, 0600, AtomicFile::Links::setAside, written)) {
+            AtomicFile::write(path, json, 0600, AtomicFile::Links::setAside, placed)) {
         logNotSaved(QStringLiteral("index"), *error);
         return false;
     }
@@ -267,15 +268,23 @@ void Store::save() {
     // The files the index names reach the disk before the index does; when they cannot, this
     // index is not written and is tried again later.
     const qint64 journal = journalSize_;
-    FileIdentity written;
-    if (!commitFiles() ||
-        !writeIndexText(
-            storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_),
-            rootPath_ + u'/' + indexName, &written)) {
+    if (!commitFiles()) {
         indexNotSaved();
         return;
     }
-    rights_.wroteIndex(written);
+    const QByteArray json =
+        storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_);
+    std::optional<FileIdentity> placed;
+    const bool written = writeIndexText(json, rootPath_ + u'/' + indexName, &placed);
+    // A write that failed once its file was in place (a close() that failed) still leaves this
+    // run's index at the name: the next write replaces it.
+    if (placed) {
+        rights_.wroteIndex(*placed, Sha256::digest(json));
+    }
+    if (!written) {
+        indexNotSaved();
+        return;
+    }
     saved(dueIndex);
     carryOutRemovals();
     dropJournal(journal);
@@ -322,9 +331,11 @@ struct Store::IndexWrite {
     bool ran = false;
     Unsynced left;
     bool written = false;
-    // What the folder was found to be right before the write; the file written.
+    // What the folder was found to be right before the write; the file put at the index's name,
+    // also by a write that failed after, and the digest of its bytes.
     OwnFolder::Look found = OwnFolder::Look::own;
-    FileIdentity index;
+    std::optional<FileIdentity> index;
+    QByteArray sha256;
 
     // True once run() has ended; never waits for it.
     bool hasRun() {
@@ -342,9 +353,12 @@ struct Store::IndexWrite {
         // Looked at here, right before the write: the queue's look may be seconds old by now.
         found = own.look(root, path);
         if (left.isEmpty() && found == OwnFolder::Look::own) {
-            written = writeIndexText(
-                storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts), path,
-                &index);
+            const QByteArray json =
+                storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts);
+            written = writeIndexText(json, path, &index);
+            if (index) {
+                sha256 = Sha256::digest(json);
+            }
         }
         // The names of the files synced are the writer's own and go here.
         files = {};
@@ -428,12 +442,16 @@ void Store::finishWriting() {
     }
 }
 
-std::optional<FileIdentity> Store::writtenUnderWay() {
+bool Store::writtenUnderWay() {
     if (!writing_) {
-        return std::nullopt;
+        return false;
     }
     writing_->run(); // waits for the writer when it has begun
-    return writing_->written ? std::optional(writing_->index) : std::nullopt;
+    if (!writing_->index) {
+        return false;
+    }
+    rights_.wroteIndex(*writing_->index, writing_->sha256);
+    return true;
 }
 
 void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
@@ -443,6 +461,10 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
     }
     writing_.reset();
     const auto removals = std::exchange(writingRemovals_, {});
+    // Put in place, even by a write that failed after: the next write replaces it.
+    if (write->index) {
+        rights_.wroteIndex(*write->index, write->sha256);
+    }
     if (!write->written) {
         // Noted again for the next commit, which the retry or the next change brings.
         unsyncedFiles_.unite(QSet<QString>(write->left.files.begin(), write->left.files.end()));
@@ -460,7 +482,6 @@ void Store::finishWrite(const std::shared_ptr<IndexWrite>& write) {
         }
         return;
     }
-    rights_.wroteIndex(write->index);
     saved(dueIndex);
     // Files marked for removal since the write began, or spared meanwhile, are not this index's
     // to remove.

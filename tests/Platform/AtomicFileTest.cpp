@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace ostrel;
@@ -26,6 +28,25 @@ TEST(AtomicFile, ReplacesWholeAndKeepsTheOldFileOnFailure) {
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->domain.isEmpty());
     EXPECT_NE(error->code, 0);
+}
+
+// A file just written is known as its name shows it once closed (a network file system dates it
+// anew then), while the name leads to that very file: not to another put there meanwhile, even
+// of the same size.
+TEST(AtomicFile, AFileJustWrittenIsKnownAsItsNameShowsItWhileItIsThatFile) {
+    test::TempDir dir;
+    const QString path = dir.file("index.json");
+    std::optional<FileIdentity> placed;
+    ASSERT_FALSE(AtomicFile::write(path, "ours", 0600, AtomicFile::Links::setAside, &placed));
+    ASSERT_TRUE(placed);
+    EXPECT_EQ(placed, FileIdentity::at(path));
+    const timespec times[2] = {{1000, 0}, {1000, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    EXPECT_EQ(AtomicFile::asClosed(path, *placed), FileIdentity::at(path));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.write("other", "them")).constData(),
+                       QFile::encodeName(path).constData()),
+              0);
+    EXPECT_EQ(AtomicFile::asClosed(path, *placed), *placed);
 }
 
 TEST(AtomicFile, AWriteThatFailsPartWayLeavesNoTemporaryFile) {

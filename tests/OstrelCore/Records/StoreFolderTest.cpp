@@ -302,6 +302,47 @@ TEST_F(StoreFiles, AnIndexRewrittenInPlaceWithTheSameSizeIsNotThisRuns) {
     }
 }
 
+// A mode set on the run's own index (even the mode it has), or a second name made for it and
+// removed again (a backup by hard links), moves its change time alone: the index read, or the one
+// written, is still this run's, and the run goes on writing it and removing what it no longer
+// names.
+TEST_F(StoreFiles, AModeSetOrASecondNameMadeAndRemovedLeavesTheIndexThisRuns) {
+    for (const bool written : {false, true}) {
+        for (const bool secondName : {false, true}) {
+            SCOPED_TRACE(std::string(written ? "written" : "read") +
+                         (secondName ? ", a second name" : ", a mode set"));
+            QString copy;
+            {
+                auto earlier = open();
+                copy = withCopy(*earlier, "a");
+                earlier->flush();
+            }
+            auto store = open();
+            if (written) {
+                withCopy(*store, "b");
+                store->flush();
+            }
+            const test::LogCapture log;
+            // The file system's clock moves in ticks of a few milliseconds.
+            QThread::msleep(30);
+            const QByteArray index = QFile::encodeName(path("index.json"));
+            if (secondName) {
+                ASSERT_EQ(::link(index.constData(), (index + ".bak").constData()), 0);
+                ::unlink((index + ".bak").constData());
+            } else {
+                ASSERT_EQ(::chmod(index.constData(), 0600), 0);
+            }
+            store->deleteItems({"a"});
+            store->flush();
+            EXPECT_TRUE(
+                test::parseObject(read("index.json")).value("deleted").toObject().contains("a"));
+            EXPECT_FALSE(QFile::exists(copy));
+            EXPECT_TRUE(log.matching("is not the index this run read or wrote").isEmpty());
+            QDir(path("")).removeRecursively();
+        }
+    }
+}
+
 // The index the writer has just put in place is this run's before the queue hears of it: a look
 // meanwhile (a copy a second later) finds its own index, and the run goes on writing it.
 TEST_F(StoreFiles, AnIndexTheWriterHasJustWrittenIsThisRunsBeforeTheQueueHearsOfIt) {

@@ -1,5 +1,6 @@
 // What the store may write and remove in its support folder, fact by fact.
 #include "OstrelCore/Records/StoreRights.h"
+#include "Platform/Sha256.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -93,7 +94,7 @@ TEST(StoreRights, AnIndexThisRunNeitherReadNorWroteIsLeftWithItsOffsets) {
     rights.takeIndex(index);
     ASSERT_EQ(rights.look(dir.path(), index), OwnFolder::Look::own);
     replace(dir, index, "written");
-    rights.wroteIndex(*FileIdentity::at(index));
+    rights.wroteIndex(*FileIdentity::at(index), Sha256::digest("written"));
     EXPECT_EQ(rights.look(dir.path(), index), OwnFolder::Look::own);
 
     replace(dir, index, "put back");

@@ -457,6 +457,20 @@ TEST_F(StoreSweep, AnIndexPutBackRemovesNoLaterCaptureOfTheBytesItRecorded) {
     startAgain();
     EXPECT_TRUE(QFile::exists(dir.file("support/items/b.png")));
     EXPECT_EQ(files(), 3);
+    // While a mode set on it, or a second name made for it and removed again (a backup by hard
+    // links), moves its change time alone: it is still the file recorded.
+    stored(*store, "c");
+    store->flush();
+    removeAndKill("c");
+    QThread::msleep(30); // the file system's clock moves in ticks of a few milliseconds
+    const QByteArray copy = QFile::encodeName(dir.file("support/items/c.png"));
+    const QByteArray thumbnail = QFile::encodeName(dir.file("support/thumbs/c.jpg"));
+    ASSERT_EQ(::chmod(copy.constData(), 0600), 0);
+    ASSERT_EQ(::link(thumbnail.constData(), (thumbnail + ".bak").constData()), 0);
+    ::unlink((thumbnail + ".bak").constData());
+    startAgain();
+    EXPECT_FALSE(QFile::exists(copy));
+    EXPECT_FALSE(QFile::exists(thumbnail));
 }
 
 // The link file a drag wrote for an item that has only a web address goes with the item, as its
