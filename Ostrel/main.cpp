@@ -183,9 +183,10 @@ int main(int argc, char** argv) {
     });
     const auto forgetHeld = qScopeGuard([] { Store::setFolderHeld({}); });
     // A file system mounted over the folder is claimed as soon as it is there, while the shelf
-    // idles too: the store looks at the folder only when it has something to write.
-    // One that cannot be locked (read-only) leaves the earlier lock kept: the next change, its
-    // going, takes that back.
+    // idles too: the store looks at the folder only when it has something to write. The lock of
+    // one that has gone is let go at the same change, all but the run's own folder's.
+    // One that cannot be locked (read-only) leaves the own folder's lock kept: the next change,
+    // its going, takes that back.
     const MountWatch mounts([&, heldAtStart = supportLock.isHeld()] {
         const std::lock_guard lock(claiming);
         if (heldAtStart || supportLock.isHeld()) {

@@ -1,5 +1,6 @@
 #include "Platform/AtomicFile.h"
 
+#include "Platform/Descriptors.h"
 #include "Platform/Log.h"
 #include "Platform/Sha256.h"
 
@@ -112,8 +113,8 @@ bool clearEntry(const QString& path, Entry kind) {
         if (why == nullptr) {
             return true;
         }
-        const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
-                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = Descriptors::open(QFile::encodeName(info.absolutePath()).constData(),
+                                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder < 0) {
             return false;
         }
@@ -143,6 +144,7 @@ std::optional<Error> writeFollowingLinks(const QString& path, const QByteArray& 
     QSaveFile file(path);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
+        Descriptors::note(errno);
         return qtError(file, errno);
     }
     if (::fchmod(file.handle(), mode) != 0) {
@@ -282,8 +284,8 @@ std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fi
     if (path.contains(QChar(u'\0'))) {
         return Error::posix(EINVAL);
     }
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
+                                     O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return Error::fromErrno();
     }
@@ -351,7 +353,7 @@ std::variant<QByteArray, Error> readRegular(const QString& path, qint64 limit) {
     if (!S_ISREG(st.st_mode)) {
         return notRegular();
     }
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = Descriptors::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return Error::fromErrno();
     }
@@ -401,7 +403,7 @@ std::variant<QByteArray, Error> readRegular(const QString& path, qint64 limit) {
 
 std::optional<Error> syncFolder(const QString& folder) {
     const QByteArray native = QFile::encodeName(folder);
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = Descriptors::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return Error::fromErrno();
     }
@@ -414,8 +416,8 @@ std::optional<Error> syncFolder(const QString& folder) {
 }
 
 std::optional<Error> syncFileSystem(const QString& folder) {
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = Descriptors::open(QFile::encodeName(folder).constData(),
+                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return Error::fromErrno();
     }
@@ -429,7 +431,7 @@ std::optional<Error> syncFileSystem(const QString& folder) {
 
 std::optional<Error> syncFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = Descriptors::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return Error::fromErrno();
     }
@@ -484,8 +486,8 @@ int link(int fd, const QByteArray& target) {
 
 std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode) {
     if (canNameDescriptors()) {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        const int fd = Descriptors::open(QFile::encodeName(folder).constData(),
+                                         O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0) {
             int failed = mode != 0600 && ::fchmod(fd, mode) != 0 ? errno : 0;
             failed = failed != 0 ? failed : writeAll(fd, data);

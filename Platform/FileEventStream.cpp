@@ -1,5 +1,6 @@
 #include "Platform/FileEventStream.h"
 
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 #include "Platform/PseudoFileSystem.h"
@@ -91,7 +92,7 @@ struct Entry {
 // A folder's entries; a link is never taken for a folder. None when it cannot be listed.
 std::optional<std::vector<Entry>> list(const QString& folder,
                                        const std::optional<Date>& changedSince = std::nullopt) {
-    DIR* dir = ::opendir(native(folder).constData());
+    DIR* dir = Descriptors::openDir(native(folder).constData());
     if (dir == nullptr) {
         return std::nullopt;
     }
@@ -689,6 +690,7 @@ bool FileEventStream::start() {
     for (Reader::Root& root : r.roots) {
         root.fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (root.fd < 0) {
+            Descriptors::note(errno);
             qCWarning(lcPlatform) << "file events: no inotify instance:" << std::strerror(errno);
             continue;
         }

@@ -1,6 +1,7 @@
 #include "Platform/ImageSource.h"
 
 #include "Platform/BoxScaler.h"
+#include "Platform/Descriptors.h"
 #include "Platform/HeifImage.h"
 #include "Platform/PngImage.h"
 #include "Platform/SafeSvg.h"
@@ -67,7 +68,7 @@ std::optional<QImage> decodeQt(const ImageSource& source, QSize target) {
 
 std::optional<QByteArray> ImageSource::readFile(const QString& path, qint64 limit) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = Descriptors::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return std::nullopt;
     }

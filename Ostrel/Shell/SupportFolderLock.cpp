@@ -148,8 +148,8 @@ SupportFolderLock::~SupportFolderLock() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
-    for (const int fd : earlierLocks_) {
-        ::close(fd);
+    if (ownLock_ >= 0) {
+        ::close(ownLock_);
     }
 }
 
@@ -216,7 +216,14 @@ bool SupportFolderLock::holdsHere() const {
 
 void SupportFolderLock::keepEarlier() {
     if (fd_ >= 0) {
-        earlierLocks_.push_back(std::exchange(fd_, -1));
+        const int fd = std::exchange(fd_, -1);
+        if (std::exchange(fdOwn_, false)) {
+            ownLock_ = fd; // none was kept aside while this one stood at the path
+        } else {
+            // Covered by another mount, or unmounted and alive only through this descriptor: a
+            // folder that comes back to the path is claimed anew.
+            ::close(fd);
+        }
     }
     if (claimed_.exchange(false)) {
         earlierClaims_.emplace_back(claimDevice_, claimInode_);
@@ -225,15 +232,12 @@ void SupportFolderLock::keepEarlier() {
 
 bool SupportFolderLock::takeEarlierBack() {
     struct stat now {};
-    if (::lstat(QFile::encodeName(path()).constData(), &now) == 0) {
-        for (auto it = earlierLocks_.begin(); it != earlierLocks_.end(); ++it) {
-            struct stat held {};
-            if (::fstat(*it, &held) == 0 && sameEntry(held, now)) {
-                fd_ = *it;
-                earlierLocks_.erase(it);
-                return true;
-            }
-        }
+    struct stat held {};
+    if (ownLock_ >= 0 && ::lstat(QFile::encodeName(path()).constData(), &now) == 0 &&
+        ::fstat(ownLock_, &held) == 0 && sameEntry(held, now)) {
+        fd_ = std::exchange(ownLock_, -1);
+        fdOwn_ = true;
+        return true;
     }
     if (::lstat(QFile::encodeName(claimPath()).constData(), &now) == 0) {
         for (auto it = earlierClaims_.begin(); it != earlierClaims_.end(); ++it) {
@@ -300,6 +304,8 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
     // waiting on a pipe; close-on-exec, so that a program we open (a viewer, the updater's
     // script) does not keep the lock after we end.
     const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    struct stat folderBefore {};
+    const bool sawFolder = ::stat(QFile::encodeName(folder_).constData(), &folderBefore) == 0;
     int fd = ::open(name.constData(), O_RDWR | O_CREAT | flags, 0600);
     if (fd < 0 && errno == EROFS) {
         // A lock needs no write permission: on a read-only file system, a file we may only read
@@ -374,6 +380,24 @@ SupportFolderLock::Step SupportFolderLock::attempt(const QString& display, Claim
     }
     fd_ = fd;
     result = Claim::held;
+    // Which folder this lock lies in, as the path showed it before the file was opened and
+    // shows it now: where the two differ, a mount came meanwhile, and the lock is taken for no
+    // folder's in particular (let go once the path leads elsewhere).
+    fdOwn_ = false;
+    struct stat folderNow {};
+    if (sawFolder && ::stat(QFile::encodeName(folder_).constData(), &folderNow) == 0 &&
+        sameEntry(folderNow, folderBefore)) {
+        const std::pair here{folderNow.st_dev, folderNow.st_ino};
+        if (!ownFolder_) {
+            ownFolder_ = here;
+        }
+        fdOwn_ = here == *ownFolder_;
+    }
+    if (fdOwn_ && ownLock_ >= 0) {
+        // The own folder's lock file kept aside no longer stands at its name (it would have been
+        // taken back): this one keeps the folder now.
+        ::close(std::exchange(ownLock_, -1));
+    }
 
     const QByteArray text = display.toUtf8() + '\n' + QByteArray::number(::getpid()) + '\n' +
                             hostName().toUtf8() + '\n';

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <atomic>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -54,7 +55,12 @@ public:
     // folder held but not writable (read-only, or not ours to write) says so in error(), and
     // writable() is false. May be called again: held, it answers so at once, unless the folder's
     // path leads to another folder now (a file system mounted over it), whose lock is then
-    // claimed too. What was held stays held, for the folder it keeps may come back.
+    // claimed too. The lock of the run's own folder (the first held) stays held while another
+    // stands at the path, for it comes back there once that goes; the lock of any other folder
+    // is let go once the path no longer leads there, and claimed anew should it lead there
+    // again. So however many file systems come and go over the path, at most two locks are
+    // kept open: one mounted and unmounted many times in a long run would otherwise keep a
+    // descriptor each until the process reaches its limit.
     Claim claim(const QString& display);
     bool isHeld() const { return fd_ >= 0 || claimed_; }
     bool writable() const { return writable_; }
@@ -81,7 +87,9 @@ private:
     enum class Step { claimed, again, stop };
     // Whether the lock or claim file held is the one at its name in the folder the path leads to.
     bool holdsHere() const;
-    // What is held is kept aside; one kept earlier that stands at the name again is taken back.
+    // What is held is kept aside when it is the run's own folder's lock, or a claim file (which
+    // keeps no descriptor), and let go otherwise; one kept that stands at the name again is
+    // taken back.
     void keepEarlier();
     bool takeEarlierBack();
     Step attempt(const QString& display, Claim& result);
@@ -113,8 +121,13 @@ private:
     std::atomic<bool> claimed_{false};
     dev_t claimDevice_ = 0;
     ino_t claimInode_ = 0;
-    // Locks and claim files held in folders that the path led to before.
-    std::vector<int> earlierLocks_;
+    // The folder (device and inode) the first lock held lies in: the run's own.
+    std::optional<std::pair<dev_t, ino_t>> ownFolder_;
+    // Whether fd_ is the lock of that folder.
+    bool fdOwn_ = false;
+    // That folder's lock while the path leads to another.
+    int ownLock_ = -1;
+    // Claim files held in folders that the path led to before.
     std::vector<std::pair<dev_t, ino_t>> earlierClaims_;
 };
 

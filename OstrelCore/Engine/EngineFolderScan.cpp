@@ -3,6 +3,7 @@
 // reported changed inside it are offered by the same slices.
 #include "OstrelCore/Engine/Engine.h"
 
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/PseudoFileSystem.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 // Entries of a folder with their types as the listing gives them; none when it cannot be read.
 std::optional<QList<std::pair<QString, unsigned char>>> entries(const QString& folder) {
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR* dir = Descriptors::openDir(QFile::encodeName(folder).constData());
     if (dir == nullptr) {
         return std::nullopt;
     }

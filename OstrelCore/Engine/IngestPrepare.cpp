@@ -5,6 +5,7 @@
 #include "OstrelCore/Engine/IngestParts.h"
 #include "OstrelCore/Records/Hex.h"
 #include "OstrelCore/Records/OstrelPaths.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Sha256.h"
 
@@ -30,7 +31,8 @@ int openRegularNoFollow(const QString& path, struct stat* st) {
         return -1; // the file opened would not be the file the path names
     }
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd =
+        Descriptors::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }

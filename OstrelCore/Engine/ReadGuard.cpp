@@ -2,6 +2,7 @@
 
 #include "OstrelCore/Records/OwnFolder.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/Log.h"
 
 #include <QFile>
@@ -201,8 +202,8 @@ int ReadGuard::slotFile(int slot) const {
     if (fd < 0 && OwnFolder::mayWriteInto(marks_)) {
         const QString path = marks_ + u'/' + QString::number(slot);
         AtomicFile::clearEntry(path, AtomicFile::Entry::file);
-        fd = ::open(QFile::encodeName(path).constData(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd = Descriptors::open(QFile::encodeName(path).constData(),
+                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         files_[size_t(slot)] = fd;
     }
     return fd;

@@ -1,6 +1,7 @@
 #include "OstrelCore/Engine/ScratchpadScanner.h"
 
 #include "OstrelCore/Records/ShelfItem.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 
 #include <QFile>
@@ -28,7 +29,7 @@ QString extension(const QString& name) {
 
 std::optional<QStringList> ScratchpadScanner::names(const QString& folder) {
     const QByteArray native = QFile::encodeName(folder);
-    DIR* dir = ::opendir(native.constData());
+    DIR* dir = Descriptors::openDir(native.constData());
     if (dir == nullptr) {
         return std::nullopt;
     }
@@ -115,7 +116,7 @@ QList<ScratchFile> ScratchpadScanner::files() const {
 
 QList<ScratchFile> ScratchpadScanner::files(const QUrl& scratchpad) const {
     const QString folder = scratchpad.toLocalFile();
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR* dir = Descriptors::openDir(QFile::encodeName(folder).constData());
     if (dir == nullptr) {
         return {};
     }

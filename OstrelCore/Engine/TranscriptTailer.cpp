@@ -1,6 +1,7 @@
 #include "OstrelCore/Engine/TranscriptTailer.h"
 
 #include "OstrelCore/Engine/TranscriptParser.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
@@ -25,7 +26,7 @@ public:
         const QByteArray native = QFile::encodeName(path);
         // Non-blocking, so that a FIFO planted under a transcript's name cannot stall the queue;
         // anything but a regular file then counts as unreadable.
-        fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd_ = Descriptors::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) {
             return;
         }

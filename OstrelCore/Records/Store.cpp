@@ -5,6 +5,7 @@
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 #include "Platform/Sha256.h"
@@ -58,8 +59,8 @@ template <typename Record> bool refused(const Record& record, const char* kind) 
 
 // True when the file at `path` holds exactly `bytes` (read with plain reads, no link followed).
 bool holdsBytes(const QString& path, QByteArrayView bytes) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
+                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -86,8 +87,8 @@ bool holdsBytes(const QString& path, QByteArrayView bytes) {
 } // namespace
 
 bool storeIndexParts::hashesTo(const QString& path, const QString& sha256) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
+                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -518,7 +519,8 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         return Error::posix(EINVAL);
     }
     const QByteArray sourceName = QFile::encodeName(fromPath);
-    const int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int in =
+        Descriptors::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0) {
         return Error::fromErrno();
     }

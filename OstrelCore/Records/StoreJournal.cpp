@@ -12,6 +12,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
@@ -118,8 +119,8 @@ std::optional<QByteArray> readStart(int fd, qint64 size) {
 // The journal's first bytes with the file's size; none when nothing of ours is there (a link, a
 // folder, a pipe) or it cannot be read.
 std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
+                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return std::nullopt;
     }
@@ -270,10 +271,11 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     // Whatever stands at its name that is not a plain file of ours (a link, a folder, a file of
     // another name too) is set aside first, once.
     for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
-        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd = Descriptors::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                               0600);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) {
-            fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            fd = Descriptors::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         }
         if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
                         st.st_nlink != 1)) {
@@ -340,8 +342,8 @@ void Store::dropJournal(qint64 upTo) {
     }
     const QString path = rootPath_ + u'/' + journalName;
     // Only ever the plain file the notes went into.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
+                                     O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) {

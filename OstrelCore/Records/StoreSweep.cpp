@@ -7,6 +7,7 @@
 #include "OstrelCore/Records/StoreIndexParts.h"
 
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
@@ -107,8 +108,8 @@ int storeIndexParts::folderOf(const std::array<QString, 2>& folders, const QStri
 }
 
 int storeIndexParts::openFolder(const QString& path, bool throughLink) {
-    return ::open(QFile::encodeName(path).constData(),
-                  O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
+    return Descriptors::open(QFile::encodeName(path).constData(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC | (throughLink ? 0 : O_NOFOLLOW));
 }
 
 DIR* storeIndexParts::listFolder(const QString& path, bool throughLink) {

@@ -124,6 +124,10 @@ QString MountNamespace::inside(const QString& path) const {
     return QStringLiteral("/proc/%1/root%2").arg(holder_).arg(path);
 }
 
+QString MountNamespace::mountTable() const {
+    return QStringLiteral("/proc/%1/mountinfo").arg(holder_);
+}
+
 QStringList MountNamespace::launcher() const {
     return {QStringLiteral("nsenter"), QStringLiteral("--mount=/proc/%1/ns/mnt").arg(holder_),
             QStringLiteral("--")};

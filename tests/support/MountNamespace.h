@@ -25,6 +25,8 @@ public:
     bool unmount(const QString& at) const;
     // `path` as it is seen inside.
     QString inside(const QString& path) const;
+    // The namespace's mount table, which a change there marks as /proc/self/mountinfo is marked.
+    QString mountTable() const;
     // The program and arguments (util-linux's `nsenter`) that start a program inside; the program
     // and its own arguments follow them.
     QStringList launcher() const;

@@ -1,8 +1,10 @@
 #include "Ostrel/Shell/SupportFolderLock.h"
+#include "Platform/MountWatch.h"
 #include "support/AsUser.h"
 #include "support/LogCapture.h"
 #include "support/MountNamespace.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 #include <QProcess>
 
@@ -412,10 +414,12 @@ TEST(SupportFolderLock, AFolderOnAReadOnlyFileSystemIsSaidToBeOne) {
     }
 }
 
-// A home folder shared between machines: the holder is named with its machine.
-// A file system mounted over the held folder puts another at its path: the claim asked for again
-// takes that one's lock (or claim file) too, so that no second shelf starts there, and once the
-// mount goes the first folder is held as it was.
+// A file system mounted over the held folder puts another at its path: the claim asked for again,
+// as the mount watch asks it at each change of the mount table (and never at rest), takes that
+// one's lock (or claim file) too, so that no second shelf starts there, and once the mount goes
+// the first folder is held as it was. The lock of one no longer at the path is let go: a drive
+// mounted and unmounted over and over in one run keeps no descriptor of its own, and one covered
+// by another mount is claimed anew once it is uncovered.
 TEST(SupportFolderLock, AFolderMountedOverTheHeldOneIsClaimedTooAndTheFirstIsKept) {
     const MountNamespace space;
     if (!space.ok()) {
@@ -425,24 +429,55 @@ TEST(SupportFolderLock, AFolderMountedOverTheHeldOneIsClaimedTooAndTheFirstIsKep
     const QString drive = dir.file("drive");
     QDir().mkpath(drive);
     const QString folder = space.inside(drive + "/Ostrel");
+    const auto descriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd"))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+            .size();
+    };
     for (const SupportFolderLock::LockCall lockCall :
          {SupportFolderLock::LockCall{}, &noLocks<ENOLCK>}) {
         SCOPED_TRACE(lockCall == nullptr ? "locks" : "claim files");
         SupportFolderLock lock(folder, lockCall);
         ASSERT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
-        ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
-        EXPECT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+        int changes = 0;
+        const MountWatch watch(
+            [&] {
+                ++changes;
+                lock.claim(":7");
+            },
+            space.mountTable());
+        pump(0.3);
+        EXPECT_EQ(changes, 0);
+        const auto change = [&](bool mount) {
+            const int seen = changes;
+            return (mount ? space.mountTmpfs(drive, "size=1m") : space.unmount(drive)) &&
+                   waitUntil([&] { return changes > seen; }, 5);
+        };
+        const auto open = descriptors();
+        for (int i = 0; i < 150; ++i) {
+            ASSERT_TRUE(change(true));
+            ASSERT_TRUE(change(false));
+        }
+        ASSERT_TRUE(change(true));
+        ASSERT_TRUE(change(true)); // over the one just mounted
+        EXPECT_LE(descriptors(), open + 1);
         SupportFolderLock second(folder, lockCall);
         EXPECT_EQ(second.claim(":9"), SupportFolderLock::Claim::taken);
         EXPECT_EQ(second.holder(), ":7");
+        // The run's own folder, covered there, is seen as it is from outside the namespace.
+        SupportFolderLock beneath(drive + "/Ostrel", lockCall);
+        EXPECT_EQ(beneath.claim(":9"), SupportFolderLock::Claim::taken);
 
-        ASSERT_TRUE(space.unmount(drive));
-        EXPECT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+        ASSERT_TRUE(change(false));
+        SupportFolderLock uncovered(folder, lockCall);
+        EXPECT_EQ(uncovered.claim(":9"), SupportFolderLock::Claim::taken);
+        ASSERT_TRUE(change(false));
         SupportFolderLock third(folder, lockCall);
         EXPECT_EQ(third.claim(":9"), SupportFolderLock::Claim::taken);
     }
 }
 
+// A home folder shared between machines: the holder is named with its machine.
 TEST(SupportFolderLock, AHolderOnAnotherMachineIsNamedWithIt) {
     TempDir dir;
     const QString folder = dir.file("Ostrel");

@@ -1,6 +1,8 @@
 // Captures from every kind of root, and what a capture survives.
 #include "EngineFixture.h"
 
+#include <sys/resource.h>
+
 using namespace ostrel;
 using namespace ostrel::test;
 using namespace ostrel::test::engine_tests;
@@ -455,6 +457,36 @@ TEST_F(EngineCapture, BadInputCostsOneCaptureNeverTheEngine) {
     }
     ::chmod(QFile::encodeName(QFileInfo(scratchFile("x", "s-locked")).absolutePath()).constData(),
             0700);
+}
+
+// A process at its limit of open files fails every open alike, each failure too small to log on
+// its own: the log says it once, however many captures it costs.
+TEST_F(EngineCapture, RunningOutOfFileDescriptorsIsSaidOnce) {
+    const LogCapture log;
+    QDir().mkpath(QFileInfo(scratchFile("x")).absolutePath());
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+    // Written beforehand, and moved in by name, which takes no descriptor.
+    const QString first = tmp.write("ready/first.png", TestImages::png(64, 64, 50));
+    const QString second = tmp.write("ready/second.png", TestImages::png(64, 64, 51));
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    struct rlimit none = saved;
+    none.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const auto said = [&] { return log.matching("files cannot be opened").size(); };
+    ::rename(QFile::encodeName(first).constData(),
+             QFile::encodeName(scratchFile("first.png")).constData());
+    const bool saidOnce = waitUntil([&] { return said() > 0; }, 5);
+    ::rename(QFile::encodeName(second).constData(),
+             QFile::encodeName(scratchFile("second.png")).constData());
+    pump(0.6);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(saidOnce);
+    EXPECT_EQ(said(), 1) << log.messages().join('\n').toStdString();
 }
 
 TEST_F(EngineCapture, AFileThatBecomesReadableOrCopyableIsCapturedWithoutARestart) {

@@ -1,3 +1,4 @@
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Update/InstallScript.h"
 #include "OstrelCore/Update/UpdateInstaller.h"
 #include "Platform/Trash.h"
@@ -14,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace ostrel {
@@ -173,6 +177,50 @@ TEST_F(InstallTest, RefusesAFolderItCannotReplace) {
     EXPECT_FALSE(QFileInfo::exists(tmp.file("support/Updates/install.sh")));
     EXPECT_TRUE(QDir(tmp.file("data/Trash/info")).isEmpty());
     EXPECT_TRUE(QFileInfo::exists(tmp.file("support/Updates/staging-2/Ostrel")));
+}
+
+// The install script is written into the support folder's own Updates folder, from which it is
+// run: never into one of that name on a file system mounted over the support folder since the
+// start. In a child of our own, mounting in a namespace of its own before it gives up root.
+TEST_F(InstallTest, WritesNoScriptIntoAFolderMountedOverTheRunsOwn) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount";
+    }
+    const QString support = tmp.file("support");
+    const QString copy = tmp.file("staged/Ostrel");
+    QDir().mkpath(tmp.file("staged"));
+    ASSERT_TRUE(QDir().rename(tmp.file("support/Updates/staging-2/Ostrel"), copy));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const QByteArray root = QFile::encodeName(support);
+        const QByteArray updates = QFile::encodeName(support + "/Updates");
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            ::_exit(77);
+        }
+        OwnFolder::startRun(support);
+        if (::mount("tmpfs", root.constData(), "tmpfs", 0, "size=1m") != 0) {
+            ::_exit(77);
+        }
+        // A folder fit to take the script in every other way: a real folder of ours, 0700.
+        if (::mkdir(updates.constData(), 0700) != 0 ||
+            ::chown(updates.constData(), 65534, 65534) != 0 || ::setgid(65534) != 0 ||
+            ::setuid(65534) != 0) {
+            ::_exit(78);
+        }
+        const UpdateInstaller installer(support + "/Updates", false);
+        const auto failure = installer.install(copy, tmp.file("apps/Ostrel"), ::getpid());
+        ::_exit(failure && !QFileInfo::exists(support + "/Updates/install.sh") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(QDir(tmp.file("data/Trash/info")).isEmpty());
+    EXPECT_TRUE(tmp.read("apps/Ostrel/share/ostrel/Info.json").contains("\"1\""));
 }
 
 TEST_F(InstallTest, RootNeverInstalls) {
