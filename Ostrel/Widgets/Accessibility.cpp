@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAccessibleActionInterface>
 #include <QComboBox>
+#include <QLabel>
 #include <QVariant>
 #include <QWidget>
 
@@ -11,6 +12,7 @@ namespace ostrel {
 namespace {
 
 const char* const windowRoleProperty = "ostrelAccessibleRole";
+const char* const headingProperty = "ostrelAccessibleHeading";
 
 // A window of ours as assistive technology sees it: named by its title, as Qt names any window,
 // in the role its owner gave it last.
@@ -33,7 +35,42 @@ QAccessibleInterface* windowFor(const QString&, QObject* object) {
     return nullptr;
 }
 
+// A label read as a heading, named by its text as Qt names any label.
+class AccessibleHeading : public QAccessibleWidget {
+public:
+    explicit AccessibleHeading(QLabel* label) : QAccessibleWidget(label, QAccessible::Heading) {}
+
+    QString text(QAccessible::Text t) const override {
+        const QString text = QAccessibleWidget::text(t);
+        return text.isEmpty() && t == QAccessible::Name ? static_cast<QLabel*>(widget())->text()
+                                                        : text;
+    }
+};
+
+QAccessibleInterface* headingFor(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label != nullptr && label->property(headingProperty).toBool()) {
+        return new AccessibleHeading(label);
+    }
+    return nullptr;
+}
+
 } // namespace
+
+void setAccessibleHeading(QLabel* label) {
+    static const bool installed = [] {
+        QAccessible::installFactory(headingFor);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    label->setProperty(headingProperty, true);
+    // A label asks for Qt's reading of itself as soon as its text changes, and that reading is
+    // kept: let it go, so that the next question makes the heading's.
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+    if (read != nullptr && read->role() != QAccessible::Heading) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(read));
+    }
+}
 
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role) {
     static const bool installed = [] {

@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 
 class QComboBox;
+class QLabel;
 class QWidget;
 
 namespace ostrel {
@@ -27,6 +28,9 @@ template <class Widget, class Interface> void installAccessible() {
 // own ("filler"). Marks `window` as a `QAccessible::Window` (a frame), `Dialog` or
 // `AlertMessage`; the role may change while the window lives.
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role);
+
+// Reads `label` as a heading; Qt reads every label as plain text.
+void setAccessibleHeading(QLabel* label);
 
 // A menu picker that keeps its own name: Qt's reading of a combo box on Linux takes the chosen
 // item for the name. The chosen item is the value, the list of items its one child.
