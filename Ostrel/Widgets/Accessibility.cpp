@@ -57,6 +57,12 @@ QAccessibleInterface* headingFor(const QString&, QObject* object) {
 
 } // namespace
 
+void hideFromAccessibility(QWidget* widget) {
+    // Qt gives its own decorations (a rubber band) this name so that their parents leave them
+    // out of the children they report; Qt 6.4 keeps no other mark for it.
+    widget->setObjectName(QStringLiteral("qt_rubberband"));
+}
+
 void setAccessibleHeading(QLabel* label) {
     static const bool installed = [] {
         QAccessible::installFactory(headingFor);
@@ -128,13 +134,6 @@ void AccessibleComboBox::doAction(const QString& name) {
     } else {
         QAccessibleWidget::doAction(name);
     }
-}
-
-QAccessible::State AccessibleGraphic::state() const {
-    QAccessible::State s = QAccessibleWidget::state();
-    s.focusable = false;
-    s.focused = false;
-    return s;
 }
 
 } // namespace ostrel

@@ -29,6 +29,10 @@ template <class Widget, class Interface> void installAccessible() {
 // `AlertMessage`; the role may change while the window lives.
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role);
 
+// Leaves `widget`, with all it holds, out of what assistive technology reads: a picture that
+// only decorates. It takes the widget's object name.
+void hideFromAccessibility(QWidget* widget);
+
 // Reads `label` as a heading; Qt reads every label as plain text.
 void setAccessibleHeading(QLabel* label);
 
@@ -48,18 +52,6 @@ public:
 
 private:
     QComboBox* box() const;
-};
-
-// A picture for assistive technology: named, holding nothing, never a stop.
-class AccessibleGraphic : public QAccessibleWidget {
-public:
-    explicit AccessibleGraphic(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
-
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessible::State state() const override;
 };
 
 } // namespace ostrel

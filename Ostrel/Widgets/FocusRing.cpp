@@ -32,6 +32,8 @@ public:
     explicit RingView(QWidget* parent) : QWidget(parent) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
+        // A mark around the control, not a thing of its own.
+        hideFromAccessibility(this);
     }
     double corner = 4;
 
