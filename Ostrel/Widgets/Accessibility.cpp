@@ -4,6 +4,7 @@
 #include <QAccessibleActionInterface>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
@@ -13,6 +14,7 @@ namespace {
 
 const char* const windowRoleProperty = "ostrelAccessibleRole";
 const char* const headingProperty = "ostrelAccessibleHeading";
+const char* const labelProperty = "ostrelAccessibleLabel";
 
 // A window of ours as assistive technology sees it: named by its title, as Qt names any window,
 // in the role its owner gave it last.
@@ -76,6 +78,26 @@ void setAccessibleHeading(QLabel* label) {
     if (read != nullptr && read->role() != QAccessible::Heading) {
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(read));
     }
+}
+
+void setAccessibleLabel(QWidget* control, QWidget* title) {
+    control->setProperty(labelProperty, QVariant::fromValue(QPointer<QWidget>(title)));
+}
+
+QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> labelRelations(const QWidget* part) {
+    for (const QWidget* w = part; w != nullptr; w = w->parentWidget()) {
+        const QVariant given = w->property(labelProperty);
+        if (!given.isValid()) {
+            continue;
+        }
+        const QPointer<QWidget> title = given.value<QPointer<QWidget>>();
+        if (QAccessibleInterface* read =
+                title ? QAccessible::queryAccessibleInterface(title.data()) : nullptr) {
+            return {{read, QAccessible::Label}};
+        }
+        return {};
+    }
+    return {};
 }
 
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role) {

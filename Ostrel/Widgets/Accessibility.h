@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 
+#include <utility>
+
 class QComboBox;
 class QLabel;
 class QWidget;
@@ -35,6 +37,14 @@ void hideFromAccessibility(QWidget* widget);
 
 // Reads `label` as a heading; Qt reads every label as plain text.
 void setAccessibleHeading(QLabel* label);
+
+// A form row's title labels its control: assistive technology hears the title along with the
+// name of each part of the control that takes the keyboard. Only interfaces of ours report it,
+// through `labelRelations`.
+void setAccessibleLabel(QWidget* control, QWidget* title);
+// The labelled-by relation of `part`, from the title given to the control that holds it (or to
+// `part` itself); empty when it has none.
+QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> labelRelations(const QWidget* part);
 
 // A menu picker that keeps its own name: Qt's reading of a combo box on Linux takes the chosen
 // item for the name. The chosen item is the value, the list of items its one child.

@@ -127,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item, and
 // each "Change…" of the Folders pane as the folder it changes. Reading every pane, it finds each
 // window announced as one, no stop without a name, each segmented control a named group of
-// choices with the chosen one checked, and the menus and steppers named by their rows.
+// choices with the chosen one checked, the menus named by their rows and the steppers by their
+// units.
 TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -182,8 +183,8 @@ TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     const QJsonObject roles = result.value("roles").toObject();
     EXPECT_EQ(roles.value("Glow strength").toString(), "combo box");
     EXPECT_EQ(roles.value("Pulse count").toString(), "combo box");
-    EXPECT_EQ(roles.value("Keep items for").toString(), "spin button");
-    EXPECT_EQ(roles.value("Maximum items").toString(), "spin button");
+    EXPECT_EQ(roles.value("Days").toString(), "spin button");
+    EXPECT_EQ(roles.value("Items").toString(), "spin button");
     EXPECT_EQ(roles.value("Keyboard shortcut").toString(), "push button");
     EXPECT_EQ(roles.value("Watched folders").toString(), "list");
     EXPECT_EQ(result.value("listName").toString(), "Settings panes");
