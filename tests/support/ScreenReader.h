@@ -38,12 +38,13 @@ struct ReaderRun {
     QByteArray err;
 };
 
-inline ReaderRun runScreenReader(const XServer& x, const SessionBus& bus, const QString& script) {
+inline ReaderRun runScreenReader(const XServer& x, const SessionBus& bus, const QString& script,
+                                 const QStringList& arguments = {}) {
     QProcess client;
     QProcessEnvironment env = x.environment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
     client.setProcessEnvironment(env);
-    client.start(QStringLiteral("/usr/bin/python3"), {script});
+    client.start(QStringLiteral("/usr/bin/python3"), QStringList{script} + arguments);
     ReaderRun run;
     run.finished = client.waitForFinished(40000);
     if (!run.finished) {

@@ -84,6 +84,14 @@ TEST_F(ControlsTest, PickerReportsOnlyTheUsersChoices) {
     QCoreApplication::processEvents();
     EXPECT_EQ(picks, (QList<int>{0, 1, 1}));
     EXPECT_EQ(checked(), QStringList{"Pill"});
+
+    // With the keyboard on the picker, only the chosen segment says it has it.
+    picker.show();
+    QApplication::setActiveWindow(&picker);
+    picker.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(picker.hasFocus());
+    EXPECT_TRUE(group->child(1)->state().focused);
+    EXPECT_FALSE(group->child(0)->state().focused);
 }
 
 TEST_F(ControlsTest, LongPathsAreCutInTheMiddle) {
