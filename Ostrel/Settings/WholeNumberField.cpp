@@ -60,11 +60,7 @@ public:
     }
     QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
     relations(QAccessible::Relation match) const override {
-        auto related = QAccessibleWidget::relations(match);
-        if (match & QAccessible::Label) {
-            related += labelRelations(widget());
-        }
-        return related;
+        return QAccessibleWidget::relations(match) + labelRelations(widget(), match);
     }
     QString text(QAccessible::Text t) const override {
         return t == QAccessible::Value ? box()->displayText() : QAccessibleWidget::text(t);
@@ -154,11 +150,7 @@ public:
     }
     QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
     relations(QAccessible::Relation match) const override {
-        auto related = QAccessibleWidget::relations(match);
-        if (match & QAccessible::Label) {
-            related += labelRelations(widget());
-        }
-        return related;
+        return QAccessibleWidget::relations(match) + labelRelations(widget(), match);
     }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value && field() != nullptr) {

@@ -84,7 +84,11 @@ void setAccessibleLabel(QWidget* control, QWidget* title) {
     control->setProperty(labelProperty, QVariant::fromValue(QPointer<QWidget>(title)));
 }
 
-QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> labelRelations(const QWidget* part) {
+QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
+labelRelations(const QWidget* part, QAccessible::Relation match) {
+    if (!(match & QAccessible::Label)) {
+        return {};
+    }
     for (const QWidget* w = part; w != nullptr; w = w->parentWidget()) {
         const QVariant given = w->property(labelProperty);
         if (!given.isValid()) {

@@ -43,8 +43,9 @@ void setAccessibleHeading(QLabel* label);
 // through `labelRelations`.
 void setAccessibleLabel(QWidget* control, QWidget* title);
 // The labelled-by relation of `part`, from the title given to the control that holds it (or to
-// `part` itself); empty when it has none.
-QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> labelRelations(const QWidget* part);
+// `part` itself), when `match` asks for labels; empty when it has none.
+QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
+labelRelations(const QWidget* part, QAccessible::Relation match);
 
 // A menu picker that keeps its own name: Qt's reading of a combo box on Linux takes the chosen
 // item for the name. The chosen item is the value, the list of items its one child.
