@@ -15,10 +15,9 @@ the application's windows ("windows"). Exits 2 when no Settings window shows up.
 Run with "focus", it walks every pane by the sidebar instead, reading each pane's heading as it
 comes ("headings": the pane selected, with the role and name of the heading found) and the
 pictures a screen reader would stumble on in the window ("pictures": images and empty unnamed
-fillers shown),
-and Tabs into each segmented control, forward and back ("keys": for each key pressed, the focus
-events it brought, in order, each with the source's role and name, whether it is checked, and how
-many of its group's choices said they had the keyboard).
+fillers shown), and Tabs into each segmented control, forward and back ("keys": for each key
+pressed, the focus events it brought, in order, each with the source's role and name, whether it
+is checked, and how many of its group's choices said they had the keyboard).
 """
 import json
 import os
