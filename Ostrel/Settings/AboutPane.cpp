@@ -7,6 +7,7 @@
 #include "Ostrel/Settings/SettingsText.h"
 #include "Ostrel/Update/UpdateController.h"
 #include "Ostrel/Update/UpdateWindow.h"
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/AppIcon.h"
 #include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -108,7 +109,9 @@ AboutPane::AboutPane(AppSettings& settings, UpdateActions updates, const BundleI
     auto* copyright = new ToneLabel(info.text(BundleInfo::copyrightKey).value_or(QString()),
                                     ToneLabel::Tone::tertiary, 11);
     copyright->setContentsMargins(0, 2, 0, 0);
-    blockLayout->addWidget(new IconView, 0, Qt::AlignHCenter);
+    auto* icon = new IconView;
+    hideFromAccessibility(icon);
+    blockLayout->addWidget(icon, 0, Qt::AlignHCenter);
     for (QLabel* label : {static_cast<QLabel*>(name), static_cast<QLabel*>(version)}) {
         blockLayout->addWidget(label, 0, Qt::AlignHCenter);
     }

@@ -10,7 +10,6 @@ using namespace Geometry;
 DisplayStylePreview::DisplayStylePreview(const PreviewDisplay& display, const Inputs& inputs,
                                          QWidget* parent)
     : PreviewView(display, spaceFor(display), parent), inputs_(inputs) {
-    setAccessibleName(QStringLiteral("Shelf style preview"));
     refresh();
 }
 

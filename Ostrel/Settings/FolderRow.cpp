@@ -2,6 +2,7 @@
 
 #include "Ostrel/Settings/ElidedLabel.h"
 #include "Ostrel/Settings/FolderStatus.h"
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/PushButton.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -91,6 +92,8 @@ FolderRow::FolderRow(const QString& title, const QString& path, bool overridden,
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(5);
     dot_ = new StatusDot(detail);
+    // The line beside it says the same in words.
+    hideFromAccessibility(dot_);
     line_ = new ElidedLabel(QString(), ToneLabel::Tone::secondary, 11, detail);
     detailLayout->addWidget(dot_, 0, Qt::AlignVCenter);
     detailLayout->addWidget(line_, 1);

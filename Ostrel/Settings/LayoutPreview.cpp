@@ -13,7 +13,6 @@ LayoutPreview::LayoutPreview(const PreviewDisplay& display, LayoutChoice layout,
                   spaceFor(display, resolveShelfLayoutKind(display.layout.style(), layout)),
                   parent),
       layout_(layout) {
-    setAccessibleName(QStringLiteral("Shelf arrangement preview"));
     keyCap()->setText(QStringLiteral("esc"));
     keyCap()->setPos(keyPoint);
     refresh();

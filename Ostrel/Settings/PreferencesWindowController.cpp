@@ -48,6 +48,7 @@ PreferencesPaneView::PreferencesPaneView(SettingsNavigation& navigation, AppSett
     heading_->setFixedHeight(52);
     heading_->setContentsMargins(20, 0, 0, 0);
     heading_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setAccessibleHeading(heading_);
     layout_->addWidget(heading_);
     show(navigation.pane());
     connect(&navigation, &SettingsNavigation::paneChanged, this, [this](Pane p) { show(p); });

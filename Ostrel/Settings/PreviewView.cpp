@@ -53,8 +53,8 @@ QString rectText(const QRectF& r) {
 
 PreviewView::PreviewView(const PreviewDisplay& display, const MiniSpace& space, QWidget* parent)
     : QGraphicsView(parent), display_(display), space_(space), clock_(monotonicSeconds) {
-    // A picture beside its control: read by its name, never a stop, its scene not a tree.
-    installAccessible<PreviewView, AccessibleGraphic>();
+    // It only pictures the control beside it: a screen reader passes over it.
+    hideFromAccessibility(this);
     auto* scene = new QGraphicsScene(QRectF(QPointF(), MiniScreen::frameSize), this);
     setScene(scene);
     setFixedSize(MiniScreen::frameSize.toSize());

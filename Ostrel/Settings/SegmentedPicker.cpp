@@ -252,8 +252,17 @@ void SegmentedPicker::keyPressEvent(QKeyEvent* event) {
 
 void SegmentedPicker::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
-    // The picker takes the keyboard as a whole; a screen reader hears the chosen segment.
-    notifySegment(this, current_, QAccessible::Focus);
+    // The picker takes the keyboard as a whole; a screen reader hears the chosen segment. Qt
+    // tells of the picker itself once this event is handled, so the segment is told of after
+    // that, from the event loop: the last focus heard is the choice.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (hasFocus()) {
+                notifySegment(this, current_, QAccessible::Focus);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void SegmentedPicker::pick(int index) {

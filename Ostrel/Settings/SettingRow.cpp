@@ -1,7 +1,9 @@
 #include "Ostrel/Settings/SettingRow.h"
 
+#include "Ostrel/Widgets/Accessibility.h"
 #include "Ostrel/Widgets/RowLabel.h"
 #include "Ostrel/Widgets/Switch.h"
+#include "Ostrel/Widgets/ToneLabel.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -16,6 +18,7 @@ SettingRow::SettingRow(const QString& title, QWidget* control, QWidget* parent)
     layout->addWidget(label_, 1, Qt::AlignVCenter);
     if (control_ != nullptr) {
         layout->addWidget(control_, 0, Qt::AlignVCenter | Qt::AlignRight);
+        setAccessibleLabel(control_, label_->title());
     }
 }
 

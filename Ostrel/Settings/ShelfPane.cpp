@@ -110,13 +110,11 @@ ShelfPane::ShelfPane(AppSettings& settings, Environment env, QWidget* parent)
     retention_ =
         new WholeNumberField(field(&Preferences::retentionDays), Preferences::retentionRange, 1,
                              QStringLiteral("day"), QStringLiteral("days"), 48);
-    retention_->stepper()->setAccessibleName(QStringLiteral("Keep items for"));
     retentionRow_ = new SettingRow(QStringLiteral("Keep items for"), retention_);
     retentionRow_->setDetail(
         envNote(QStringLiteral("OSTREL_RETENTION_DAYS"), env_).value_or(QString()));
     maxItems_ = new WholeNumberField(field(&Preferences::maxItems), EngineConfig::maxItemsRange, 10,
                                      QStringLiteral("item"), QStringLiteral("items"), 56);
-    maxItems_->stepper()->setAccessibleName(QStringLiteral("Maximum items"));
     maxItemsRow_ = new SettingRow(QStringLiteral("Maximum items"), maxItems_);
     maxItemsRow_->setDetail(envNote(QStringLiteral("OSTREL_MAX_ITEMS"), env_).value_or(QString()));
     storage->addRow(retentionRow_);

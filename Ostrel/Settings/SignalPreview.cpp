@@ -12,7 +12,6 @@ SignalPreview::SignalPreview(const PreviewDisplay& display, const Inputs& inputs
     : PreviewView(display, spaceFor(display), parent), inputs_(inputs),
       radius_(Motion::glowLook(inputs.strength).radius),
       core_(Motion::glowLook(inputs.strength).core) {
-    setAccessibleName(QStringLiteral("Signal preview"));
     refresh();
 }
 

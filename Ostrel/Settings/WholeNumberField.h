@@ -16,7 +16,8 @@ class ToneLabel;
 // A whole-number preference with a range: a text field, a stepper and the unit word. Typed text
 // is committed on Return or when the field loses focus, read leniently and clamped; the stepper
 // moves by the step, ten times as far with Shift, from the stored value. Assistive technology
-// reads the stepper as a spin button over the stored value, named as the stepper is.
+// reads the text field and the stepper, a spin button over the stored value, both named by the
+// unit word capitalised and labelled by the title of the row that holds the field.
 class WholeNumberField : public QWidget {
 public:
     // How the field reaches the preference it edits.

@@ -3,6 +3,8 @@
 #include <QAbstractItemView>
 #include <QAccessibleActionInterface>
 #include <QComboBox>
+#include <QLabel>
+#include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
@@ -11,6 +13,8 @@ namespace ostrel {
 namespace {
 
 const char* const windowRoleProperty = "ostrelAccessibleRole";
+const char* const headingProperty = "ostrelAccessibleHeading";
+const char* const labelProperty = "ostrelAccessibleLabel";
 
 // A window of ours as assistive technology sees it: named by its title, as Qt names any window,
 // in the role its owner gave it last.
@@ -33,7 +37,72 @@ QAccessibleInterface* windowFor(const QString&, QObject* object) {
     return nullptr;
 }
 
+// A label read as a heading, named by its text as Qt names any label.
+class AccessibleHeading : public QAccessibleWidget {
+public:
+    explicit AccessibleHeading(QLabel* label) : QAccessibleWidget(label, QAccessible::Heading) {}
+
+    QString text(QAccessible::Text t) const override {
+        const QString text = QAccessibleWidget::text(t);
+        return text.isEmpty() && t == QAccessible::Name ? static_cast<QLabel*>(widget())->text()
+                                                        : text;
+    }
+};
+
+QAccessibleInterface* headingFor(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label != nullptr && label->property(headingProperty).toBool()) {
+        return new AccessibleHeading(label);
+    }
+    return nullptr;
+}
+
 } // namespace
+
+void hideFromAccessibility(QWidget* widget) {
+    // Qt gives its own decorations (a rubber band) this name so that their parents leave them
+    // out of the children they report; Qt 6.4 keeps no other mark for it.
+    widget->setObjectName(QStringLiteral("qt_rubberband"));
+}
+
+void setAccessibleHeading(QLabel* label) {
+    static const bool installed = [] {
+        QAccessible::installFactory(headingFor);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    label->setProperty(headingProperty, true);
+    // A label asks for Qt's reading of itself as soon as its text changes, and that reading is
+    // kept: let it go, so that the next question makes the heading's.
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+    if (read != nullptr && read->role() != QAccessible::Heading) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(read));
+    }
+}
+
+void setAccessibleLabel(QWidget* control, QWidget* title) {
+    control->setProperty(labelProperty, QVariant::fromValue(QPointer<QWidget>(title)));
+}
+
+QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
+labelRelations(const QWidget* part, QAccessible::Relation match) {
+    if (!(match & QAccessible::Label)) {
+        return {};
+    }
+    for (const QWidget* w = part; w != nullptr; w = w->parentWidget()) {
+        const QVariant given = w->property(labelProperty);
+        if (!given.isValid()) {
+            continue;
+        }
+        const QPointer<QWidget> title = given.value<QPointer<QWidget>>();
+        if (QAccessibleInterface* read =
+                title ? QAccessible::queryAccessibleInterface(title.data()) : nullptr) {
+            return {{read, QAccessible::Label}};
+        }
+        return {};
+    }
+    return {};
+}
 
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role) {
     static const bool installed = [] {
@@ -91,13 +160,6 @@ void AccessibleComboBox::doAction(const QString& name) {
     } else {
         QAccessibleWidget::doAction(name);
     }
-}
-
-QAccessible::State AccessibleGraphic::state() const {
-    QAccessible::State s = QAccessibleWidget::state();
-    s.focusable = false;
-    s.focused = false;
-    return s;
 }
 
 } // namespace ostrel

@@ -3,7 +3,10 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 
+#include <utility>
+
 class QComboBox;
+class QLabel;
 class QWidget;
 
 namespace ostrel {
@@ -28,6 +31,22 @@ template <class Widget, class Interface> void installAccessible() {
 // `AlertMessage`; the role may change while the window lives.
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role);
 
+// Leaves `widget`, with all it holds, out of what assistive technology reads: a picture that
+// only decorates. It takes the widget's object name.
+void hideFromAccessibility(QWidget* widget);
+
+// Reads `label` as a heading; Qt reads every label as plain text.
+void setAccessibleHeading(QLabel* label);
+
+// A form row's title labels its control: assistive technology hears the title along with the
+// name of each part of the control that takes the keyboard. Only interfaces of ours report it,
+// through `labelRelations`.
+void setAccessibleLabel(QWidget* control, QWidget* title);
+// The labelled-by relation of `part`, from the title given to the control that holds it (or to
+// `part` itself), when `match` asks for labels; empty when it has none.
+QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
+labelRelations(const QWidget* part, QAccessible::Relation match);
+
 // A menu picker that keeps its own name: Qt's reading of a combo box on Linux takes the chosen
 // item for the name. The chosen item is the value, the list of items its one child.
 class AccessibleComboBox : public QAccessibleWidget {
@@ -44,18 +63,6 @@ public:
 
 private:
     QComboBox* box() const;
-};
-
-// A picture for assistive technology: named, holding nothing, never a stop.
-class AccessibleGraphic : public QAccessibleWidget {
-public:
-    explicit AccessibleGraphic(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
-
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessible::State state() const override;
 };
 
 } // namespace ostrel

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFocusFrame>
 #include <QGuiApplication>
+#include <QItemSelectionModel>
 #include <QPainter>
 #include <QWidget>
 
@@ -34,6 +35,8 @@ public:
     explicit RingView(QWidget* parent) : QFocusFrame(parent) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
+        // A mark around the control, not a thing of its own.
+        hideFromAccessibility(this);
     }
     double corner = 4;
 
@@ -169,9 +172,11 @@ bool FocusRing::eventFilter(QObject* watched, QEvent* event) {
 RingedComboBox::RingedComboBox(QWidget* parent) : Ringed(parent) {
     installAccessible<RingedComboBox, AccessibleComboBox>();
     // The list of items holds the chosen one selected even while it is closed, where a screen
-    // reader looks for a combo box's value.
+    // reader looks for a combo box's value. Selected, not made the list's current item: a list
+    // tells a screen reader that its current item has the keyboard, wherever the keyboard is.
     connect(this, &QComboBox::currentIndexChanged, this, [this](int index) {
-        view()->setCurrentIndex(model()->index(index, modelColumn(), rootModelIndex()));
+        view()->selectionModel()->select(model()->index(index, modelColumn(), rootModelIndex()),
+                                         QItemSelectionModel::ClearAndSelect);
     });
 }
 

@@ -6,10 +6,12 @@
 #include "Ostrel/Settings/SettingsNavigation.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Settings/SidebarMetrics.h"
+#include "Ostrel/Widgets/Accessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleValueInterface>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -82,6 +84,14 @@ TEST_F(ControlsTest, PickerReportsOnlyTheUsersChoices) {
     QCoreApplication::processEvents();
     EXPECT_EQ(picks, (QList<int>{0, 1, 1}));
     EXPECT_EQ(checked(), QStringList{"Pill"});
+
+    // With the keyboard on the picker, only the chosen segment says it has it.
+    picker.show();
+    QApplication::setActiveWindow(&picker);
+    picker.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(picker.hasFocus());
+    EXPECT_TRUE(group->child(1)->state().focused);
+    EXPECT_FALSE(group->child(0)->state().focused);
 }
 
 TEST_F(ControlsTest, LongPathsAreCutInTheMiddle) {
@@ -110,4 +120,14 @@ TEST_F(ControlsTest, ARecorderDestroyedWhileRecordingLetsKeysThroughAgain) {
     EXPECT_EQ(field.text(), "q");
     EXPECT_EQ(hook, (QList<bool>{true, false})) << "the hot key is given back";
     HotkeyRecorder::setRecordingHook(nullptr);
+}
+
+// A label Qt has read already (its text changed) is read as a heading once it is marked as one,
+// by its text.
+TEST_F(ControlsTest, ALabelBecomesAHeadingAfterQtReadIt) {
+    QLabel label(QStringLiteral("Files"));
+    setAccessibleHeading(&label);
+    const QAccessibleInterface* read = QAccessible::queryAccessibleInterface(&label);
+    EXPECT_EQ(read->role(), QAccessible::Heading);
+    EXPECT_EQ(read->text(QAccessible::Name), "Files");
 }

@@ -11,6 +11,13 @@ stumble on is listed ("faults"): a window whose role says nothing, a shown stop 
 a group of choices without a name or without a chosen one. The named stops found on the way are
 kept by role ("roles"), each group of choices with the one chosen ("groups"), and the roles of
 the application's windows ("windows"). Exits 2 when no Settings window shows up.
+
+Run with "focus", it walks every pane by the sidebar instead, reading each pane's heading as it
+comes ("headings": the pane selected, with the role and name of the heading found) and the
+pictures a screen reader would stumble on in the window ("pictures": images and empty unnamed
+fillers shown), and Tabs into each segmented control, forward and back ("keys": for each key
+pressed, the focus events it brought, in order, each with the source's role and name, whether it
+is checked, and how many of its group's choices said they had the keyboard).
 """
 import json
 import os
@@ -176,5 +183,78 @@ def main():
     return run_steps(steps, result)
 
 
+def focus_and_headings():
+    window = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
+    if window is None:
+        print(json.dumps({"error": "no Settings window"}))
+        return 2
+    panes = find(window, lambda node: node.getRoleName() == "list")
+    result = {"keys": [], "headings": {}, "pictures": {}}
+
+    def heard(event):
+        if event.detail1 != 1 or not result["keys"]:
+            return
+        try:
+            source = event.source
+            focused = 0
+            if source.getRoleName() == "radio button":
+                # Asked of the application, not of what the registry last heard.
+                choices = [c for c in source.parent if c is not None]
+                for c in choices:
+                    c.clearCache()
+                focused = sum(1 for c in choices if c.getState().contains(pyatspi.STATE_FOCUSED))
+            result["keys"][-1]["heard"].append({
+                "role": source.getRoleName(),
+                "name": source.name,
+                "checked": source.getState().contains(pyatspi.STATE_CHECKED),
+                "focusedChoices": focused,
+            })
+        except Exception:  # the source went away meanwhile
+            return
+
+    pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused")
+    # Names change as panes do; hearing of it keeps the names read here current.
+    pyatspi.Registry.registerEventListener(lambda e: None, "object:property-change:accessible-name")
+
+    def press(name):
+        def step():
+            result["keys"].append({"key": name, "heard": []})
+            key(name)
+        return step
+
+    def read_pane():
+        pane = next((c.name for c in panes if c.getState().contains(pyatspi.STATE_SELECTED)),
+                    "?") if panes is not None else "?"
+        heading = find(window, lambda n: n.getRoleName() == "heading")
+        result["headings"][pane] = {"role": "heading", "name": heading.name} if heading else None
+        pictures = []
+
+        def walk(node, depth):
+            if node is None or depth > 30:
+                return
+            role = node.getRoleName()
+            if node.getState().contains(pyatspi.STATE_SHOWING) and (
+                    role == "image" or (role == "filler" and not node.name and not node.childCount)):
+                pictures.append(role)
+            for child in node:
+                walk(child, depth + 1)
+
+        walk(window, 0)
+        result["pictures"][pane] = pictures
+
+    steps = [(500, press("Tab")), (600, read_pane),
+             # Displays: into the style picker and back.
+             (100, press("Down")), (700, read_pane), (100, press("Tab")),
+             (500, press("shift+Tab")),
+             # Shelf: the arrangement picker, the switch, the signal picker, and back again.
+             (500, press("Down")), (700, read_pane), (100, press("Tab")), (500, press("Tab")),
+             (500, press("Tab")), (500, press("shift+Tab")), (500, press("shift+Tab")),
+             (500, press("shift+Tab"))]
+    for _ in range(3):
+        steps += [(500, press("Down")), (700, read_pane)]
+    return run_steps(steps, result)
+
+
 if __name__ == "__main__":
-    sys.exit(update_window() if sys.argv[1:] == ["update"] else main())
+    readers = {"update": update_window, "focus": focus_and_headings}
+    sys.exit(readers[sys.argv[1]]() if sys.argv[1:] and sys.argv[1] in readers else main())

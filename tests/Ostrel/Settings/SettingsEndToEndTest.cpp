@@ -170,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A screen reader hears the sidebar's pane that takes the keyboard, as a selected list item, and
 // each "Change…" of the Folders pane as the folder it changes. Reading every pane, it finds each
 // window announced as one, no stop without a name, each segmented control a named group of
-// choices with the chosen one checked, and the menus and steppers named by their rows.
+// choices with the chosen one checked, the menus named by their rows and the steppers by their
+// units.
 TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
@@ -225,11 +226,68 @@ TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
     const QJsonObject roles = result.value("roles").toObject();
     EXPECT_EQ(roles.value("Glow strength").toString(), "combo box");
     EXPECT_EQ(roles.value("Pulse count").toString(), "combo box");
-    EXPECT_EQ(roles.value("Keep items for").toString(), "spin button");
-    EXPECT_EQ(roles.value("Maximum items").toString(), "spin button");
+    EXPECT_EQ(roles.value("Days").toString(), "spin button");
+    EXPECT_EQ(roles.value("Items").toString(), "spin button");
     EXPECT_EQ(roles.value("Keyboard shortcut").toString(), "push button");
     EXPECT_EQ(roles.value("Watched folders").toString(), "list");
     EXPECT_EQ(result.value("listName").toString(), "Settings panes");
     EXPECT_EQ(storedPane(x), QStringLiteral("about"));
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+// Tab into a segmented control, forward or back, ends on the chosen segment, the one choice that
+// says it has the keyboard; each pane's heading is read as a heading, and no pane holds a picture
+// a screen reader would stop at.
+TEST(SettingsEndToEnd, TabEndsOnTheChosenSegmentAndEachPaneHasAHeading) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    SessionBus bus(screenReaderBusEnvironment(x));
+    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
+    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
+        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
+    }
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    ASSERT_NE(openSettings(x, env), 0u) << x.appLog().toStdString();
+
+    const ReaderRun reader = runScreenReader(
+        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"),
+        {QStringLiteral("focus")});
+    ASSERT_TRUE(reader.finished) << "the reader hangs";
+    const QByteArray out = reader.out;
+    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(out).object();
+
+    // What each key brought last: the chosen segment of the picker it reached, or the next stop.
+    QStringList last;
+    for (const QJsonValue& k : result.value("keys").toArray()) {
+        const QJsonArray heard = k.toObject().value("heard").toArray();
+        const QJsonObject e = heard.isEmpty() ? QJsonObject() : heard.last().toObject();
+        QString said = e.value("role").toString() + u' ' + e.value("name").toString();
+        if (e.value("role").toString() == "radio button") {
+            said += e.value("checked").toBool() ? QStringLiteral(" checked") : QString();
+            said += QStringLiteral(", %1 focused").arg(e.value("focusedChoices").toInt());
+        }
+        last.append(said);
+    }
+    EXPECT_EQ(last,
+              (QStringList{"list item General", "list item Displays",
+                           "radio button Notch checked, 1 focused", "list item Displays",
+                           "list item Shelf", "radio button Session sidebar checked, 1 focused",
+                           "check box Reveal shelf on active display only",
+                           "radio button Glow checked, 1 focused",
+                           "check box Reveal shelf on active display only",
+                           "radio button Session sidebar checked, 1 focused", "list item Shelf",
+                           "list item Files", "list item Folders", "list item About"}))
+        << out.toStdString();
+
+    const QJsonObject headings = result.value("headings").toObject();
+    for (const QString pane : {"General", "Displays", "Shelf", "Files", "Folders", "About"}) {
+        EXPECT_EQ(headings.value(pane).toObject(),
+                  (QJsonObject{{"role", "heading"}, {"name", pane}}))
+            << pane.toStdString() << out.toStdString();
+        EXPECT_EQ(result.value("pictures").toObject().value(pane).toArray(), QJsonArray())
+            << pane.toStdString();
+    }
     EXPECT_EQ(x.stopApp(), 0);
 }

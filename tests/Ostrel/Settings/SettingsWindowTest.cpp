@@ -46,6 +46,10 @@ TEST_F(SettingsWindowTest, RemembersThePaneAcrossLaunches) {
                           Qt::NoModifier, QPoint(190, 20));
         EXPECT_EQ(stored().value("preferencesPane"), "files");
         EXPECT_EQ(controller->root()->paneView()->heading()->text(), "Files");
+        const QAccessibleInterface* heading =
+            QAccessible::queryAccessibleInterface(controller->root()->paneView()->heading());
+        EXPECT_EQ(heading->role(), QAccessible::Heading);
+        EXPECT_EQ(heading->text(QAccessible::Name), "Files");
         EXPECT_TRUE(controller->root()->sidebar()->row(Pane::files)->selected());
         EXPECT_FALSE(controller->root()->sidebar()->row(Pane::general)->selected());
     }

@@ -109,11 +109,17 @@ TEST_F(ShelfPaneTest, StepperStepsFromTheStoredValueAndClamps) {
     QTest::keyClick(items->stepper(), Qt::Key_Up, Qt::ShiftModifier);
     EXPECT_EQ(stored().value("maxItems"), 5000);
 
-    // To a screen reader the stepper is a spin button named by its row over the stored value,
-    // within the field's range.
+    // To a screen reader the stepper is a spin button over the stored value, within the field's
+    // range; it and the text field are named by the unit and labelled by the row's title.
     QAccessibleInterface* spin = QAccessible::queryAccessibleInterface(items->stepper());
     EXPECT_EQ(spin->role(), QAccessible::SpinBox);
-    EXPECT_EQ(spin->text(QAccessible::Name), "Maximum items");
+    for (QWidget* part : QList<QWidget*>{items->field(), items->stepper()}) {
+        const QAccessibleInterface* read = QAccessible::queryAccessibleInterface(part);
+        EXPECT_EQ(read->text(QAccessible::Name), "Items");
+        const auto labels = read->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1);
+        EXPECT_EQ(labels.first().first->text(QAccessible::Name), "Maximum items");
+    }
     EXPECT_EQ(spin->text(QAccessible::Value), "5000 items");
     QAccessibleValueInterface* value = spin->valueInterface();
     ASSERT_TRUE(value);
