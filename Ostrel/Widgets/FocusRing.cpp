@@ -35,8 +35,6 @@ public:
     explicit RingView(QWidget* parent) : QFocusFrame(parent) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
-        // A mark around the control, not a thing of its own.
-        hideFromAccessibility(this);
     }
     double corner = 4;
 
