@@ -479,6 +479,9 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     if (!folderUsable(false)) {
         return *rights_.unusable();
     }
+    if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
+        return *std::move(problem);
+    }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     // A copy already there is kept only when it holds these bytes: one written just before a
@@ -502,6 +505,9 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
                                     const QString& expectedSha256) {
     if (!folderUsable(false)) {
         return *rights_.unusable();
+    }
+    if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
+        return *std::move(problem);
     }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
@@ -576,7 +582,7 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         }
     }
     if (QString::fromLatin1(hasher.finish().toHex()) != expectedSha256) {
-        return fail(Error{QStringLiteral("Store"), 1,
+        return fail(Error{QStringLiteral("Store"), sourceChanged,
                           QStringLiteral("the file changed while it was copied")});
     }
     ::close(in);
@@ -599,6 +605,9 @@ std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpe
                                            AtomicFile::Staged* staged) {
     if (!folderUsable(false)) {
         return *rights_.unusable();
+    }
+    if (auto problem = subfolderProblem(OwnFolder::Subfolder::thumbs)) {
+        return problem;
     }
     const QString path = thumbURL(id).toLocalFile();
     spare(path);

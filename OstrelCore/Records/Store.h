@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QVarLengthArray>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -99,6 +100,12 @@ public:
 
     // The result of copying an item's bytes in: its file URL, or the write error.
     using CopyResult = std::variant<QUrl, Error>;
+    // The failures the store gives of its own, in the domain "Store".
+    enum Failure : long {
+        notTheFolderRead = 1, // the support folder's path leads to another folder
+        sourceChanged = 2,    // the file copied changed while it was read
+        notTheSubfolder = 3,  // the items or thumbnails folder is not the one this run uses
+    };
 
     static constexpr double defaultDebounce = 2.0;
     static constexpr double defaultOffsetsDebounce = 5.0;
@@ -132,6 +139,9 @@ public:
     bool isFirstRun() const { return rights_.isFirstRun(); }
     std::optional<Date> previousRunAt() const { return previousRunAt_; }
     Date launchedAt() const { return launchedAt_; }
+    // The support folder and the folders within as this store took them, for a writer on another
+    // thread to look at before it writes there (OwnFolder.h). Taken on the store's queue.
+    OwnFolder ownFolder() const { return rights_.own(); }
     // False once this run has decided never to replace the index file (StoreRights.h).
     bool canWriteIndex() const {
         return rights_.mayWrite(StoreRights::File::index) != StoreRights::May::never;
@@ -342,6 +352,21 @@ private:
     void leaveIndex();
     // Another folder found at the path: nothing goes there until the one read is back.
     void leaveFolder();
+    // Takes the folders within that this store has not taken yet, made first when missing (a link
+    // or anything else at their names set aside): at load, and once a folder that could not be
+    // used can be.
+    void takeSubfolders();
+    QString subfolderPath(OwnFolder::Subfolder subfolder) const {
+        return subfolder == OwnFolder::Subfolder::items ? itemsDir_ : thumbsDir_;
+    }
+    // Why nothing may be written into `subfolder` now (a link or a file system put in place of the
+    // one taken, or none taken), after one look at it; none when it may. Said once while it lasts,
+    // and once when it is back.
+    std::optional<Error> subfolderProblem(OwnFolder::Subfolder subfolder);
+    // The folders within found not to be the ones taken, at their last look.
+    std::array<bool, 2> subfolderLost_{};
+    // The folder within, open, when it is the one taken; else -1.
+    int openSubfolder(OwnFolder::Subfolder subfolder) const;
     // Whether `file` may be written now, after a look at the folder when it may ever be; when
     // only once the folder can be, `dirty` is set so that it is written then.
     bool writesNow(StoreRights::File file, bool& dirty);
