@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -130,7 +131,22 @@ QString Store::linkFileName(const QString& id) {
     // A slash would put the file outside the folder.
     QString name = id;
     name.replace(QLatin1Char(':'), QLatin1Char('-')).replace(QLatin1Char('/'), QLatin1Char('-'));
-    return name + QStringLiteral(".webloc");
+    name += QStringLiteral(".webloc");
+    if (isLinkFileName(name)) {
+        return name;
+    }
+    return QStringLiteral("link-") + Hex::sha256(id.toUtf8()) + QStringLiteral(".webloc");
+}
+
+bool Store::isLinkFileName(QStringView name) {
+    // Written as UTF-8, as the index holds it: a name that does not come back the same (half a
+    // surrogate pair) would be recorded as one and removed as another.
+    const QByteArray bytes = name.toUtf8();
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    return text.size() <= 255 && text.ends_with(".webloc") && text != "." && text != ".." &&
+           text.find('/') == std::string_view::npos && text.find('\0') == std::string_view::npos &&
+           !AtomicFile::isTemporary(text) && text.find(".unusable-") == std::string_view::npos &&
+           QString::fromUtf8(bytes) == name;
 }
 
 QString Store::safeFileName(const QString& id) {

@@ -315,8 +315,14 @@ public:
     static bool isCopyName(const QString& name, const QString& id);
     // The link file a drag of an item that has only a web address writes into the items folder,
     // and that goes with the item: its id with colons and slashes turned into hyphens, and
-    // ".webloc".
+    // ".webloc"; where that is no name isLinkFileName() takes (an id too long, or holding U+0000),
+    // "link-", the SHA-256 of the id and ".webloc".
     static QString linkFileName(const QString& id);
+    // Whether `name` is one linkFileName() may give: the one rule by which link files are named,
+    // recorded for removal and read back from an index. A name within the folder that leads
+    // nowhere else (no "/", no U+0000, not "." or ".."), nor one of another writer of ours (a
+    // temporary file, an entry set aside), of at most 255 bytes, ending in ".webloc".
+    static bool isLinkFileName(QStringView name);
     // "yyyyMMdd'T'HHmmss" in UTC.
     static QString stamp(Date at);
 
