@@ -485,6 +485,27 @@ TEST_F(StoreSweep, AnItemsLinkFileGoesWithItsOtherFiles) {
     }
 }
 
+// A file the index recorded for removal that a start cannot remove (its folder takes no change
+// for now) stays recorded by the index that start writes, and a later start removes it.
+TEST_F(StoreSweep, ARecordedRemovalThatFailsAtAStartIsTriedAgainByTheNext) {
+    stored(*store, "a");
+    store->flush();
+    removeAndKill("a");
+    const QByteArray thumbs = QFile::encodeName(dir.file("support/thumbs"));
+    store = Store::make(root, [] { return Date(100.0); });
+    ::chmod(thumbs.constData(), 0500);
+    {
+        const test::ModesApply modes;
+        store->tidyFolders();
+    }
+    ::chmod(thumbs.constData(), 0700);
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/a.png")));
+    ASSERT_TRUE(QFile::exists(dir.file("support/thumbs/a.jpg")));
+    store->flush();
+    startAgain();
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/a.jpg")));
+}
+
 // An index put at the folder's path by another hand after the start takes this run's record of
 // removals along: nothing that index may name goes beside it.
 TEST_F(StoreSweep, AnIndexPutInPlaceAfterTheStartDropsTheRecordOfRemovals) {
