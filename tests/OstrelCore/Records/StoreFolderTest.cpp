@@ -457,9 +457,9 @@ TEST_F(StoreFiles, AFolderMountedOverTheOneReadTakesNothingOfThisRunUntilItGoes)
 
 // The folders within the support folder are looked at as it is, right before each write: a link
 // put in place of the items folder (to that very folder, moved aside) and a file system mounted
-// over the thumbnails folder take no copy or thumbnail, and the files an index written just
-// before was to let go are not removed through them but stay recorded; each is said once. Once
-// both are back, writing goes on there, and a later start removes what was to go.
+// over the thumbnails folder take no copy, note of one, or thumbnail, and no file is removed
+// through them: those an index written just before was to let go stay recorded; each is said
+// once. Once both are back, writing goes on there, and a later start removes what was to go.
 TEST_F(StoreFiles, AFolderWithinPutInPlaceOfTheOneUsedTakesNothingUntilItIsBack) {
     const MountNamespace space;
     if (!space.ok()) {
@@ -493,8 +493,24 @@ TEST_F(StoreFiles, AFolderWithinPutInPlaceOfTheOneUsedTakesNothingUntilItIsBack)
         EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes of b", "b", "png")));
         EXPECT_TRUE(store->writeThumbnail("b", "thumb of b"));
     }
+    // A capture held meanwhile notes nothing each time it is tried again.
+    ShelfItem c = makeItem("c", 1);
+    c.fileURL = store->copyURL("c", "png");
+    EXPECT_TRUE(store->noteCapture(c));
+    // Nor does a tidying remove anything there, even what looks left half written by another.
+    Store::setFolderHeld([](const QString&) { return true; });
+    const auto notHeld = qScopeGuard([] { Store::setFolderHeld({}); });
+    QFile left(support + "/thumbs/.incoming-left");
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.close();
+    store->tidyFolders();
+    while (store->isTidying()) {
+        writer->runUntilIdle();
+        queue->runUntilIdle();
+    }
     EXPECT_EQ(QDir(aside).entryList(QDir::Files), QStringList{"a.png"});
-    EXPECT_TRUE(QDir(support + "/thumbs").isEmpty());
+    EXPECT_EQ(QDir(support + "/thumbs").entryList(QDir::Files | QDir::Hidden),
+              QStringList{".incoming-left"});
     EXPECT_EQ(log.matching("is not the folder this shelf uses").size(), 2);
 
     ASSERT_TRUE(space.unmount(drive + "/support/thumbs"));
