@@ -11,10 +11,18 @@ namespace ostrel {
 
 namespace {
 
-std::optional<FileIdentity> folderAt(const QString& root) {
+// The folder at `path`: through a link at the name for the support folder (the user may have
+// made it one), never for the folders within, which are ours alone.
+enum class AtName { follow, noFollow };
+std::optional<FileIdentity> folderAt(const QString& path, AtName link = AtName::follow) {
+    if (FileStat::holdsNul(path)) {
+        return std::nullopt;
+    }
     struct stat st {};
-    if (FileStat::holdsNul(root) || ::stat(QFile::encodeName(root).constData(), &st) != 0 ||
-        !S_ISDIR(st.st_mode)) {
+    const QByteArray name = QFile::encodeName(path);
+    const int looked =
+        link == AtName::follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st);
+    if (looked != 0 || !S_ISDIR(st.st_mode)) {
         return std::nullopt;
     }
     return FileIdentity::of(st);
@@ -22,12 +30,7 @@ std::optional<FileIdentity> folderAt(const QString& root) {
 
 // The real folder at `path`, a link at the name not followed.
 std::optional<FileIdentity> realFolderAt(const QString& path) {
-    struct stat st {};
-    if (FileStat::holdsNul(path) || ::lstat(QFile::encodeName(path).constData(), &st) != 0 ||
-        !S_ISDIR(st.st_mode)) {
-        return std::nullopt;
-    }
-    return FileIdentity::of(st);
+    return folderAt(path, AtName::noFollow);
 }
 
 QString subfolderPath(const QString& root, OwnFolder::Subfolder subfolder) {

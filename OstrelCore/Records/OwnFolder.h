@@ -31,7 +31,7 @@ namespace ostrel {
 // with the run's folder, and a write into one asks whether its name still leads there, without
 // following a link at it. A link put in its place leads nowhere of ours, nor does a file system
 // mounted over it, nor a folder gone: nothing is written there until the one written down is
-// back. A removal from one goes through a descriptor of it that is that folder.
+// back. The store removes files from one only through a descriptor that is that folder.
 //
 // The check is a look at the path right before the write, not a write through a descriptor of
 // the folder kept from the start: a mount in the moment between the two still takes that one
