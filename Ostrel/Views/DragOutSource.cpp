@@ -220,8 +220,8 @@ std::optional<QUrl> DragOutSource::writeWebloc(const QUrl& remote, const QString
                                                const QString& folder) {
     const QString path = QDir(folder).filePath(weblocName(itemID));
     const QByteArray contents = weblocContents(remote);
-    // Another folder mounted over the support folder is not ours to write, nor to hand out a file
-    // of: no drag, until the run's own folder is back.
+    // Another folder mounted over the support folder, or put in place of its items folder, is not
+    // ours to write, nor to hand out a file of: no drag, until the run's own folder is back.
     if (!OwnFolder::mayWriteInto(path)) {
         return std::nullopt;
     }

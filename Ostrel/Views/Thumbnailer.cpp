@@ -475,7 +475,8 @@ void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL) 
     }
     const QString itemPath = itemFile.toLocalFile();
     const QString thumbPath = thumbURL.toLocalFile();
-    // Into another folder mounted over the support folder, none: the next load renders again.
+    // Into another folder in place of the run's (mounted over the support folder, or a link or a
+    // mount at its thumbnails folder), none: the next load renders again.
     if (!FileStat::exists(itemPath) || !OwnFolder::mayWriteInto(thumbPath)) {
         return;
     }

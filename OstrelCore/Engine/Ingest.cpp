@@ -227,8 +227,9 @@ std::shared_ptr<const Ingest::Staging> Ingest::staging() const {
     // Creating files is much of a first start's cost; the workers do it, not this thread.
     ItemFilter passing = filter;
     passing.oldest = retentionCutoff(retentionDays, now());
-    return std::make_shared<const Staging>(
-        Staging{store->itemsDir(), store->thumbsDir(), std::move(passing)});
+    return std::make_shared<const Staging>(Staging{store->itemsDir(), store->thumbsDir(),
+                                                   std::move(passing), store->rootPath(),
+                                                   store->ownFolder()});
 }
 
 void Ingest::startAhead(const QList<Candidate>& candidates, const std::function<void()>& ready) {

@@ -6,6 +6,7 @@
 #include "OstrelCore/Engine/ItemFilter.h"
 #include "OstrelCore/Engine/ReadGuard.h"
 #include "OstrelCore/Engine/TranscriptBatch.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Date.h"
 #include "Platform/WorkerPool.h"
@@ -156,6 +157,10 @@ private:
         QString itemsDir;
         QString thumbsDir;
         ItemFilter filter;
+        // The support folder and the folders within as the store took them: nothing is staged
+        // into one that a link or a mount has taken the place of.
+        QString root;
+        OwnFolder own;
     };
     // The part of a capture that needs no store; safe on any thread. With `known`, a picture is
     // thumbnailed ahead unless its digest is known; with `staging` too, such a picture's copy

@@ -186,7 +186,8 @@ Ingest::Outcome Ingest::ingestContent(const Call& call, Prepared& prepared) {
         if (!content.inMemory) {
             const Error& error = std::get<Error>(copied);
             const auto st = FileStat::lstat(content.streamPath);
-            if (!st || !st->isRegular() || error.domain == QStringLiteral("Store")) {
+            if (!st || !st->isRegular() ||
+                (error.domain == QStringLiteral("Store") && error.code == Store::sourceChanged)) {
                 return Outcome::rejected(unreadableReason);
             }
         }

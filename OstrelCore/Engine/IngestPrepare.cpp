@@ -152,14 +152,19 @@ void Ingest::stage(const Candidate& candidate, const Staging& staging, Prepared&
     if (!staging.filter.accepts(input).isAccept()) {
         return;
     }
+    if (!staging.own.subfolderHere(staging.root, OwnFolder::Subfolder::items)) {
+        return;
+    }
     auto copy = AtomicFile::stage(staging.itemsDir, out.content.bytes);
     auto* copyFile = std::get_if<AtomicFile::Staged>(&copy);
     if (copyFile == nullptr) {
         return;
     }
-    auto thumbnail = AtomicFile::stage(staging.thumbsDir, *out.thumbnail);
-    if (auto* thumbnailFile = std::get_if<AtomicFile::Staged>(&thumbnail)) {
-        out.stagedThumbnail = std::move(*thumbnailFile);
+    if (staging.own.subfolderHere(staging.root, OwnFolder::Subfolder::thumbs)) {
+        auto thumbnail = AtomicFile::stage(staging.thumbsDir, *out.thumbnail);
+        if (auto* thumbnailFile = std::get_if<AtomicFile::Staged>(&thumbnail)) {
+            out.stagedThumbnail = std::move(*thumbnailFile);
+        }
     }
     out.stagedCopy = std::move(*copyFile);
 }

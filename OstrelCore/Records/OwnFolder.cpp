@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -12,13 +13,30 @@ namespace ostrel {
 
 namespace {
 
-std::optional<FileIdentity> folderAt(const QString& root) {
+// The folder at `path`: through a link at the name for the support folder (the user may have
+// made it one), never for the folders within, which are ours alone.
+enum class AtName { follow, noFollow };
+std::optional<FileIdentity> folderAt(const QString& path, AtName link = AtName::follow) {
+    if (FileStat::holdsNul(path)) {
+        return std::nullopt;
+    }
     struct stat st {};
-    if (FileStat::holdsNul(root) || ::stat(QFile::encodeName(root).constData(), &st) != 0 ||
-        !S_ISDIR(st.st_mode)) {
+    const QByteArray name = QFile::encodeName(path);
+    const int looked =
+        link == AtName::follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st);
+    if (looked != 0 || !S_ISDIR(st.st_mode)) {
         return std::nullopt;
     }
     return FileIdentity::of(st);
+}
+
+// The real folder at `path`, a link at the name not followed.
+std::optional<FileIdentity> realFolderAt(const QString& path) {
+    return folderAt(path, AtName::noFollow);
+}
+
+QString subfolderPath(const QString& root, OwnFolder::Subfolder subfolder) {
+    return root + u'/' + OwnFolder::nameOf(subfolder);
 }
 
 // The run's support folder: its path, and the folder it led to when written down.
@@ -45,10 +63,48 @@ bool OwnFolder::takeFolder(const QString& root) {
             r.folder.folder_ = folderAt(root);
         }
         folder_ = r.folder.folder_;
+        subfolders_ = r.folder.subfolders_;
     } else {
         folder_ = folderAt(root);
     }
     return folder_.has_value();
+}
+
+bool OwnFolder::takeSubfolder(const QString& root, Subfolder subfolder) {
+    auto& taken = subfolders_[size_t(subfolder)];
+    if (taken) {
+        return true;
+    }
+    Run& r = run();
+    const std::lock_guard lock(r.mutex);
+    const bool ofRun = r.root && *r.root == QDir::cleanPath(root);
+    auto& runs = r.folder.subfolders_[size_t(subfolder)];
+    if (ofRun && runs) {
+        taken = runs;
+        return true;
+    }
+    taken = realFolderAt(subfolderPath(root, subfolder));
+    if (ofRun) {
+        runs = taken;
+    }
+    return taken.has_value();
+}
+
+bool OwnFolder::subfolderHere(const QString& root, Subfolder subfolder) const {
+    const auto& taken = subfolders_[size_t(subfolder)];
+    if (!taken) {
+        return false;
+    }
+    // Which folder, not its size or dates, which every file made in it moves.
+    const auto now = realFolderAt(subfolderPath(root, subfolder));
+    return now && now->isEntry(*taken);
+}
+
+bool OwnFolder::isSubfolder(int fd, Subfolder subfolder) const {
+    const auto& taken = subfolders_[size_t(subfolder)];
+    struct stat st {};
+    return taken && fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) &&
+           FileIdentity::of(st).isEntry(*taken);
 }
 
 void OwnFolder::takeIndex(const QString& index, QByteArray sha256) {
@@ -102,6 +158,7 @@ void OwnFolder::startRun(const QString& root) {
     Run& r = run();
     const std::lock_guard lock(r.mutex);
     r.root = QDir::cleanPath(root);
+    r.folder = OwnFolder();
     r.folder.folder_ = folderAt(root);
 }
 
@@ -115,8 +172,9 @@ void OwnFolder::endRun() {
 bool OwnFolder::mayWriteInto(const QString& path) {
     OwnFolder own;
     QString root;
+    std::optional<Subfolder> in;
+    Run& r = run();
     {
-        Run& r = run();
         const std::lock_guard lock(r.mutex);
         const QString at = QDir::cleanPath(path);
         if (!r.root || (at != *r.root && !at.startsWith(*r.root + u'/'))) {
@@ -128,8 +186,37 @@ bool OwnFolder::mayWriteInto(const QString& path) {
         }
         own = r.folder;
         root = *r.root;
+        for (const Subfolder subfolder : {Subfolder::items, Subfolder::thumbs}) {
+            if (at.startsWith(subfolderPath(root, subfolder) + u'/')) {
+                in = subfolder;
+            }
+        }
     }
-    return own.leadsHere(root);
+    // The one look: the folder written down within is reached only through the run's.
+    if (in && own.hasSubfolder(*in)) {
+        return own.subfolderHere(root, *in);
+    }
+    if (!own.leadsHere(root)) {
+        return false;
+    }
+    if (!in) {
+        return true;
+    }
+    // None written down yet (no store of the run has used it): missing, it is made by the
+    // writer; a real folder found is the run's from now on; anything else is no folder of ours.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(subfolderPath(root, *in)).constData(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    const std::lock_guard lock(r.mutex);
+    auto& runs = r.folder.subfolders_[size_t(*in)];
+    if (!runs && r.root == root) {
+        runs = FileIdentity::of(st);
+    }
+    return runs && runs->isEntry(FileIdentity::of(st));
 }
 
 } // namespace ostrel

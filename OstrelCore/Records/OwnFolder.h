@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <optional>
 #include <utility>
 
@@ -31,6 +32,13 @@ namespace ostrel {
 // written now is dropped or waits, never written elsewhere. Without a run (tests of one part), any
 // folder may be written.
 //
+// The same holds for the two folders within, where copies, thumbnails and link files go: each is
+// written down (which folder, never a link) when the store first uses it or makes it, the run's
+// with the run's folder, and a write into one asks whether its name still leads there, without
+// following a link at it. A link put in its place leads nowhere of ours, nor does a file system
+// mounted over it, nor a folder gone: nothing is written there until the one written down is
+// back. The store removes files from one only through a descriptor that is that folder.
+//
 // The check is a look at the path right before the write, not a write through a descriptor of
 // the folder kept from the start: a mount in the moment between the two still takes that one
 // write.
@@ -41,10 +49,27 @@ public:
         otherFolder, // another folder at the path, or no folder at all
         otherIndex,  // the folder, holding an index this store neither read nor wrote
     };
+    // The folders within the support folder that the store writes into.
+    enum class Subfolder { items, thumbs };
+    static QString nameOf(Subfolder subfolder) {
+        return subfolder == Subfolder::items ? QStringLiteral("items") : QStringLiteral("thumbs");
+    }
 
-    // Takes the folder `root` leads to now, or the run's when `root` is its path; false when there
-    // is none.
+    // Takes the folder `root` leads to now, or the run's when `root` is its path (with the folders
+    // within that the run wrote down); false when there is none.
     bool takeFolder(const QString& root);
+    // Takes the real folder (no link) that stands at `subfolder` in `root` now, unless one is
+    // taken: the run's when `root` is the run's path and it wrote one down, else what stands
+    // there, written down as the run's too when `root` is its path. False when none is taken.
+    bool takeSubfolder(const QString& root, Subfolder subfolder);
+    bool hasSubfolder(Subfolder subfolder) const {
+        return subfolders_[size_t(subfolder)].has_value();
+    }
+    // Whether `subfolder` in `root` is the folder taken, a link at its name not followed: one
+    // look. False while none is taken.
+    bool subfolderHere(const QString& root, Subfolder subfolder) const;
+    // Whether the folder open as `fd` is the one taken for `subfolder`.
+    bool isSubfolder(int fd, Subfolder subfolder) const;
     // Takes what stands at `index` now as the index read (nothing: none was there); `sha256` the
     // digest of the bytes read, empty when none were.
     void takeIndex(const QString& index, QByteArray sha256 = {});
@@ -66,8 +91,10 @@ public:
     static void startRun(const QString& root);
     // Forgets it: for tests, which run many parts in one process.
     static void endRun();
-    // Whether a file may be written at `path` now: outside the run's folder, or in it while the
-    // path still leads to the folder written down. Any thread.
+    // Whether a file may be written (or one of ours removed) at `path` now: outside the run's
+    // folder, or in it while the path still leads to the folder written down; in the items or
+    // thumbnails folder, while that is the one written down (one look; where none is yet, while
+    // the support folder is the run's and no link or other entry stands at the name). Any thread.
     static bool mayWriteInto(const QString& path);
 
 private:
@@ -79,6 +106,7 @@ private:
     QByteArray indexSha256_;
     // The last file at the index's name that was read and found to hold other bytes.
     std::optional<FileIdentity> refused_;
+    std::array<std::optional<FileIdentity>, 2> subfolders_;
 };
 
 } // namespace ostrel

@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -131,7 +132,22 @@ QString Store::linkFileName(const QString& id) {
     // A slash would put the file outside the folder.
     QString name = id;
     name.replace(QLatin1Char(':'), QLatin1Char('-')).replace(QLatin1Char('/'), QLatin1Char('-'));
-    return name + QStringLiteral(".webloc");
+    name += QStringLiteral(".webloc");
+    if (isLinkFileName(name)) {
+        return name;
+    }
+    return QStringLiteral("link-") + Hex::sha256(id.toUtf8()) + QStringLiteral(".webloc");
+}
+
+bool Store::isLinkFileName(QStringView name) {
+    // Written as UTF-8, as the index holds it: a name that does not come back the same (half a
+    // surrogate pair) would be recorded as one and removed as another.
+    const QByteArray bytes = name.toUtf8();
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    return text.size() <= 255 && text.ends_with(".webloc") && text != "." && text != ".." &&
+           text.find('/') == std::string_view::npos && text.find('\0') == std::string_view::npos &&
+           !AtomicFile::isTemporary(text) && text.find(".unusable-") == std::string_view::npos &&
+           QString::fromUtf8(bytes) == name;
 }
 
 QString Store::safeFileName(const QString& id) {
@@ -480,6 +496,9 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     if (!folderUsable(false)) {
         return *rights_.unusable();
     }
+    if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
+        return *std::move(problem);
+    }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
     // A copy already there is kept only when it holds these bytes: one written just before a
@@ -503,6 +522,9 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
                                     const QString& expectedSha256) {
     if (!folderUsable(false)) {
         return *rights_.unusable();
+    }
+    if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
+        return *std::move(problem);
     }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
@@ -578,7 +600,7 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         }
     }
     if (QString::fromLatin1(hasher.finish().toHex()) != expectedSha256) {
-        return fail(Error{QStringLiteral("Store"), 1,
+        return fail(Error{QStringLiteral("Store"), sourceChanged,
                           QStringLiteral("the file changed while it was copied")});
     }
     ::close(in);
@@ -601,6 +623,9 @@ std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpe
                                            AtomicFile::Staged* staged) {
     if (!folderUsable(false)) {
         return *rights_.unusable();
+    }
+    if (auto problem = subfolderProblem(OwnFolder::Subfolder::thumbs)) {
+        return problem;
     }
     const QString path = thumbURL(id).toLocalFile();
     spare(path);

@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QVarLengthArray>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -99,6 +100,12 @@ public:
 
     // The result of copying an item's bytes in: its file URL, or the write error.
     using CopyResult = std::variant<QUrl, Error>;
+    // The failures the store gives of its own, in the domain "Store".
+    enum Failure : long {
+        notTheFolderRead = 1, // the support folder's path leads to another folder
+        sourceChanged = 2,    // the file copied changed while it was read
+        notTheSubfolder = 3,  // the items or thumbnails folder is not the one this run uses
+    };
 
     static constexpr double defaultDebounce = 2.0;
     static constexpr double defaultOffsetsDebounce = 5.0;
@@ -132,6 +139,9 @@ public:
     bool isFirstRun() const { return rights_.isFirstRun(); }
     std::optional<Date> previousRunAt() const { return previousRunAt_; }
     Date launchedAt() const { return launchedAt_; }
+    // The support folder and the folders within as this store took them, for a writer on another
+    // thread to look at before it writes there (OwnFolder.h). Taken on the store's queue.
+    OwnFolder ownFolder() const { return rights_.own(); }
     // False once this run has decided never to replace the index file (StoreRights.h).
     bool canWriteIndex() const {
         return rights_.mayWrite(StoreRights::File::index) != StoreRights::May::never;
@@ -305,8 +315,14 @@ public:
     static bool isCopyName(const QString& name, const QString& id);
     // The link file a drag of an item that has only a web address writes into the items folder,
     // and that goes with the item: its id with colons and slashes turned into hyphens, and
-    // ".webloc".
+    // ".webloc"; where that is no name isLinkFileName() takes (an id too long, or holding U+0000),
+    // "link-", the SHA-256 of the id and ".webloc".
     static QString linkFileName(const QString& id);
+    // Whether `name` is one linkFileName() may give: the one rule by which link files are named,
+    // recorded for removal and read back from an index. A name within the folder that leads
+    // nowhere else (no "/", no U+0000, not "." or ".."), nor one of another writer of ours (a
+    // temporary file, an entry set aside), of at most 255 bytes, ending in ".webloc".
+    static bool isLinkFileName(QStringView name);
     // "yyyyMMdd'T'HHmmss" in UTC.
     static QString stamp(Date at);
 
@@ -342,6 +358,21 @@ private:
     void leaveIndex();
     // Another folder found at the path: nothing goes there until the one read is back.
     void leaveFolder();
+    // Takes the folders within that this store has not taken yet, made first when missing (a link
+    // or anything else at their names set aside): at load, and once a folder that could not be
+    // used can be.
+    void takeSubfolders();
+    QString subfolderPath(OwnFolder::Subfolder subfolder) const {
+        return subfolder == OwnFolder::Subfolder::items ? itemsDir_ : thumbsDir_;
+    }
+    // Why nothing may be written into `subfolder` now (a link or a file system put in place of the
+    // one taken, or none taken), after one look at it; none when it may. Said once while it lasts,
+    // and once when it is back.
+    std::optional<Error> subfolderProblem(OwnFolder::Subfolder subfolder);
+    // The folders within found not to be the ones taken, at their last look.
+    std::array<bool, 2> subfolderLost_{};
+    // The folder within, open, when it is the one taken; else -1.
+    int openSubfolder(OwnFolder::Subfolder subfolder) const;
     // Whether `file` may be written now, after a look at the folder when it may ever be; when
     // only once the folder can be, `dirty` is set so that it is written then.
     bool writesNow(StoreRights::File file, bool& dirty);

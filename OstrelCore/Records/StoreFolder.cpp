@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
+#include <utility>
 
 namespace ostrel {
 
@@ -107,8 +108,7 @@ bool Store::folderUsable(bool now) {
            qUtf8Printable(rootPath_));
 
     // From here on as at any start: our own folders, and the files that load could not write.
-    AtomicFile::makeOwnFolder(itemsDir_, 0700);
-    AtomicFile::makeOwnFolder(thumbsDir_, 0700);
+    takeSubfolders();
     canonicalItemsDir_ = OstrelPaths::canonical(itemsDir_);
     canonicalThumbsDir_ = OstrelPaths::canonical(thumbsDir_);
     if (!stillOwn()) {
@@ -175,6 +175,54 @@ void Store::leaveFolder() {
                    qUtf8Printable(rootPath_));
     }
     claimFolder(rootPath_);
+}
+
+void Store::takeSubfolders() {
+    for (const auto subfolder : {OwnFolder::Subfolder::items, OwnFolder::Subfolder::thumbs}) {
+        // One the run took already (an engine started again) is waited for, never made anew.
+        if (!rights_.own().hasSubfolder(subfolder)) {
+            AtomicFile::makeOwnFolder(subfolderPath(subfolder), 0700);
+            rights_.takeSubfolder(rootPath_, subfolder);
+        }
+    }
+}
+
+std::optional<Error> Store::subfolderProblem(OwnFolder::Subfolder subfolder) {
+    const QString path = subfolderPath(subfolder);
+    bool& lost = subfolderLost_[size_t(subfolder)];
+    bool here = false;
+    if (rights_.own().hasSubfolder(subfolder)) {
+        here = rights_.own().subfolderHere(rootPath_, subfolder);
+    } else {
+        // None taken yet (it could not be made at load): made now, as a start would.
+        AtomicFile::makeOwnFolder(path, 0700);
+        here = rights_.takeSubfolder(rootPath_, subfolder);
+    }
+    if (here) {
+        if (std::exchange(lost, false)) {
+            qCInfo(lcStore, "%s is this shelf's folder again: what waited is written there",
+                   qUtf8Printable(path));
+        }
+        return std::nullopt;
+    }
+    if (!std::exchange(lost, true)) {
+        qCCritical(lcStore,
+                   "%s is not the folder this shelf uses (a link, a file system mounted over "
+                   "it, or another folder put in its place): nothing is written into it or "
+                   "removed from it, and what comes meanwhile waits for that folder to be back",
+                   qUtf8Printable(path));
+    }
+    return Error{QStringLiteral("Store"), notTheSubfolder,
+                 QStringLiteral("not the folder this shelf uses")};
+}
+
+int Store::openSubfolder(OwnFolder::Subfolder subfolder) const {
+    const int fd = openFolder(subfolderPath(subfolder));
+    if (fd >= 0 && !rights_.own().isSubfolder(fd, subfolder)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool Store::writesNow(StoreRights::File file, bool& dirty) {

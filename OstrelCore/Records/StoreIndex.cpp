@@ -174,8 +174,7 @@ void Store::load() {
     // left as it is, and only said to be open. Our files inside are 0600 either way.
     checkFolder();
     // The folders within are ours alone: a link at their names would lead copies elsewhere.
-    AtomicFile::makeOwnFolder(itemsDir_, 0700);
-    AtomicFile::makeOwnFolder(thumbsDir_, 0700);
+    takeSubfolders();
     if (const auto st = FileStat::stat(rootPath_);
         !rights_.unusable() && st && st->isDirectory() && (st->mode & 077) != 0) {
         qCWarning(lcStore,

@@ -239,7 +239,8 @@ bool readMap(JsonReader& r, QHash<QString, T>& map, qsizetype* dropped, Read rea
     return true;
 }
 
-// A name of ours in the items or thumbnails folder, nothing that could lead elsewhere.
+// A name of ours in the items or thumbnails folder, nothing that could lead elsewhere: a copy,
+// a thumbnail, or a link file by the name its writer gives it.
 bool isRemovalName(const QString& name) {
     const QByteArray bytes = name.toUtf8();
     const std::string_view text(bytes.constData(), size_t(bytes.size()));
@@ -250,7 +251,8 @@ bool isRemovalName(const QString& name) {
             return true;
         }
     }
-    return false;
+    return name.startsWith(QLatin1String("items/")) &&
+           Store::isLinkFileName(QStringView(name).sliced(6));
 }
 
 // A file the index records as to be removed: its name, and what identifies the file meant. A

@@ -237,6 +237,13 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     if (!item.fileURL) {
         return std::nullopt; // nothing is placed
     }
+    // While the items folder is known not to be ours, no note is written for a copy that cannot
+    // be placed: each capture held and tried again would add one. Looked at again here, once.
+    if (subfolderLost_[size_t(OwnFolder::Subfolder::items)]) {
+        if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
+            return problem;
+        }
+    }
     const auto noteOf = [&item](const std::optional<Session>& with) {
         JsonWriter out;
         out.beginObject();

@@ -60,6 +60,11 @@ public:
     void setIndexAside() { indexSetAside_ = true; }
     // An index this run must not replace: not read, not set aside, or not all of it kept.
     void keepIndex() { indexKept_ = true; }
+    // The folder within that stands at `subfolder` in `root` now (or the run's) is the store's,
+    // unless one is taken (OwnFolder.h).
+    bool takeSubfolder(const QString& root, OwnFolder::Subfolder subfolder) {
+        return own_.takeSubfolder(root, subfolder);
+    }
     // What stands at the index's name now is the index read, or none; `sha256` the digest of the
     // bytes read.
     void takeIndex(const QString& index, QByteArray sha256 = {}) {

@@ -146,7 +146,10 @@ void Store::carryOutRemovals() {
         return;
     }
     const std::array<QString, 2> paths{itemsDir_, thumbsDir_};
-    const std::array<int, 2> folders{openFolder(itemsDir_), openFolder(thumbsDir_)};
+    // Through the folders themselves: a link or a mount put in their place since is passed by,
+    // and what stands beneath it is removed another time.
+    const std::array<int, 2> folders{openSubfolder(OwnFolder::Subfolder::items),
+                                     openSubfolder(OwnFolder::Subfolder::thumbs)};
     qsizetype looked = 0;
     for (auto it = pendingRemovals_.cbegin(); it != pendingRemovals_.cend(); ++it) {
         // A quit ends within a batch: the index written records the files left, and the next
@@ -181,6 +184,8 @@ void Store::carryOutRemovals() {
 // rest is the queue's.
 struct Store::Tidying {
     std::array<QString, 2> folders;
+    // The folders within as the store took them: only those are listed.
+    OwnFolder own;
     // Whether the folders are listed for what other processes left half written.
     bool leftovers = false;
     std::function<bool()> halted;
@@ -239,6 +244,12 @@ struct Store::Tidying {
         while (folder < int(folders.size())) {
             if (dir == nullptr) {
                 dir = listFolder(folders[size_t(folder)]);
+                if (dir != nullptr &&
+                    !own.isSubfolder(::dirfd(dir), folder == 0 ? OwnFolder::Subfolder::items
+                                                               : OwnFolder::Subfolder::thumbs)) {
+                    ::closedir(dir);
+                    dir = nullptr;
+                }
                 if (dir == nullptr) {
                     ++folder;
                     continue;
@@ -306,6 +317,7 @@ void Store::tidyFolders() {
     }
     auto tidying = std::make_shared<Tidying>();
     tidying->folders = {itemsDir_, thumbsDir_};
+    tidying->own = rights_.own();
     tidying->leftovers = folderHeld();
     tidying->halted = halted_;
     if (!recordedRemovals_.isEmpty()) {
@@ -382,10 +394,8 @@ int Store::removeRecorded(Tidying& tidying, bool bounded) {
     if (step.at >= step.paths.size()) {
         return 0;
     }
-    std::array<int, 2> folders{-1, -1};
-    for (size_t i = 0; i < folders.size(); ++i) {
-        folders[i] = openFolder(tidying.folders[i]);
-    }
+    const std::array<int, 2> folders{openSubfolder(OwnFolder::Subfolder::items),
+                                     openSubfolder(OwnFolder::Subfolder::thumbs)};
     QElapsedTimer timer;
     timer.start();
     for (; step.at < step.paths.size(); ++step.at) {

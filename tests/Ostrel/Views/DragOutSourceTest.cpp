@@ -225,8 +225,8 @@ TEST(DragOut, ALinkFileStaysInsideItsFolder) {
 
 // A file system mounted over the run's support folder is neither written into nor handed out a
 // file of, even one holding the very link: no link file, so no drag, until the run's folder is
-// back.
-TEST(DragOut, NoLinkFileIsWrittenIntoAFolderMountedOverTheRunsOwn) {
+// back. Nor is a link put in place of the items folder written through.
+TEST(DragOut, NoLinkFileIsWrittenIntoAFolderPutInPlaceOfTheRunsOwn) {
     const test::RunOnADrive run;
     if (!run.ok()) {
         GTEST_SKIP() << "no file system of our own can be mounted here";
@@ -244,4 +244,9 @@ TEST(DragOut, NoLinkFileIsWrittenIntoAFolderMountedOverTheRunsOwn) {
     const auto link = DragOutSource::writeWebloc(remote, "a", items);
     ASSERT_TRUE(link);
     EXPECT_EQ(run.read("items/a.webloc"), DragOutSource::weblocContents(remote));
+
+    ASSERT_TRUE(QDir().rename(items, items + ".aside"));
+    ASSERT_TRUE(QFile::link(items + ".aside", items));
+    EXPECT_FALSE(DragOutSource::writeWebloc(remote, "c", items));
+    EXPECT_EQ(QDir(items + ".aside").entryList(QDir::Files), QStringList{"a.webloc"});
 }

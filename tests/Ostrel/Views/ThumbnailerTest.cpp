@@ -353,8 +353,9 @@ TEST_F(ThumbnailerTest, WriteBackLeavesNothingForAVanishedItem) {
 }
 
 // A file system mounted over the run's support folder is not written into: the picture is
-// dropped (the next load renders it again), and written once the run's own folder is back.
-TEST_F(ThumbnailerTest, WriteBackWritesNothingIntoAFolderMountedOverTheRunsOwn) {
+// dropped (the next load renders it again), and written once the run's own folder is back. Nor is
+// a link put in place of the thumbnails folder written through.
+TEST_F(ThumbnailerTest, WriteBackWritesNothingIntoAFolderPutInPlaceOfTheRunsOwn) {
     const test::RunOnADrive run;
     if (!run.ok()) {
         GTEST_SKIP() << "no file system of our own can be mounted here";
@@ -372,6 +373,12 @@ TEST_F(ThumbnailerTest, WriteBackWritesNothingIntoAFolderMountedOverTheRunsOwn) 
     ASSERT_TRUE(run.unmount());
     Thumbnailer::writeBack(item, picture, thumb);
     EXPECT_EQ(QImage(thumb.toLocalFile()).size(), QSize(64, 48));
+
+    const QString aside = run.support() + "/thumbs.aside";
+    ASSERT_TRUE(QDir().rename(run.support() + "/thumbs", aside));
+    ASSERT_TRUE(QFile::link(aside, run.support() + "/thumbs"));
+    Thumbnailer::writeBack(item, picture, QUrl::fromLocalFile(run.support() + "/thumbs/r2.jpg"));
+    EXPECT_EQ(QDir(aside).entryList(QDir::Files), QStringList{"r1.jpg"});
 }
 
 TEST_F(ThumbnailerTest, StuckGeneratorTimesOutAndGoneCardsHearNothing) {

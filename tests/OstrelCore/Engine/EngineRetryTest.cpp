@@ -12,11 +12,16 @@ using namespace ostrel::test::engine_tests;
 
 using EngineCapture = EngineFixture;
 
-// The items folder cannot take copies while a file stands in its place.
+// The items folder cannot take copies while a file stands in its place, nor while a link does,
+// even one to that folder moved away.
 class BlockedItems {
 public:
-    explicit BlockedItems(const QString& support) : items_(support + "/items") {
+    explicit BlockedItems(const QString& support, bool link = false) : items_(support + "/items") {
         EXPECT_TRUE(QDir().rename(items_, items_ + ".away"));
+        if (link) {
+            EXPECT_TRUE(QFile::link(items_ + ".away", items_));
+            return;
+        }
         QFile file(items_);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     }
@@ -70,6 +75,25 @@ TEST_F(EngineCapture, CapturesThatFailedForWantOfRoomComeInOnTheirOwnOnceThereIs
         EXPECT_EQ(engine->store()->offsets().value(real7), quint64(QFileInfo(transcript).size()));
     });
     EXPECT_TRUE(waitUntil([&] { return log.matching("went through on another try").size() == 1; }));
+}
+
+// A page arriving in a watched folder while a link stands in place of the items folder is held,
+// with the moment a later start would look back from, and taken once the folder is back; nothing
+// is copied through the link meanwhile.
+TEST_F(EngineCapture, ACaptureIsHeldWhileALinkStandsInPlaceOfTheItemsFolder) {
+    timing.retryInterval = 0.2;
+    auto c = config();
+    c.watchedFolders = {tmp.file("docs")};
+    QDir().mkpath(tmp.file("docs"));
+    engine = start(c);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !moment(); }));
+    BlockedItems blocked(support, true);
+    const QString doc = tmp.file("docs/page.html");
+    write(doc, page(91));
+    ASSERT_TRUE(waitUntil([&] { return moment().has_value(); }));
+    EXPECT_TRUE(QDir(support + "/items.away").entryList(QDir::Files).isEmpty());
+    blocked.release();
+    EXPECT_TRUE(waitForItem(real(doc)));
 }
 
 TEST_F(EngineCapture, AWaitingFileIsTriedAgainSoonAfterAnotherCaptureGoesThrough) {

@@ -111,15 +111,16 @@ inline std::optional<Store::Index> index(const QByteArray& json) {
     readDates(o, QStringLiteral("deleted"), index.deleted);
     readDates(o, QStringLiteral("deletedPaths"), index.deletedPaths);
     readDates(o, QStringLiteral("titleChecks"), index.titleChecks);
-    // The files to remove: ours, directly in the items or thumbnails folder, each as a bare name
-    // (as earlier versions wrote) or with the whole identity of the file meant, and no more than
-    // the most kept.
+    // The files to remove: ours (copies, thumbnails, link files), directly in the items or
+    // thumbnails folder, each as a bare name (as earlier versions wrote) or with the whole
+    // identity of the file meant, and no more than the most kept.
     if (const QJsonValue removing = o.value(QStringLiteral("removing")); removing.isArray()) {
         const auto own = [](const QString& name) {
             const QByteArray bytes = name.toUtf8();
             const std::string_view text(bytes.constData(), size_t(bytes.size()));
             return (text.starts_with("items/") &&
-                    storeIndexParts::ownFileName(text.substr(6), false)) ||
+                    (storeIndexParts::ownFileName(text.substr(6), false) ||
+                     Store::isLinkFileName(QStringView(name).sliced(6)))) ||
                    (text.starts_with("thumbs/") &&
                     storeIndexParts::ownFileName(text.substr(7), true));
         };

@@ -378,9 +378,9 @@ TEST_F(StoreFiles, AStartMomentTriedAgainGoesOnlyIntoTheFolderThisRunRead) {
 }
 
 // The run's support folder is written down at its start: a store made later over its path (an
-// engine started again) takes that folder, not one mounted over it since, and the writers beside
-// the store ask after the same one. Where none stood at the start, the first a store comes to
-// use is the run's.
+// engine started again) takes that folder, and the folders within that the first store used, not
+// others put in their place since, and the writers beside the store ask after the same ones.
+// Where none stood at the start, the first a store comes to use is the run's.
 TEST_F(StoreFiles, EveryStoreAndWriterOfTheRunTakeTheFolderItStartedWith) {
     const MountNamespace space;
     if (!space.ok()) {
@@ -399,6 +399,19 @@ TEST_F(StoreFiles, EveryStoreAndWriterOfTheRunTakeTheFolderItStartedWith) {
     EXPECT_FALSE(OwnFolder::mayWriteInto(thumb));
     EXPECT_TRUE(OwnFolder::mayWriteInto(dir.file("elsewhere/a.jpg")));
     make();
+    EXPECT_TRUE(OwnFolder::mayWriteInto(thumb));
+
+    // So are the folders within: a link put in place of the thumbnails folder (to that very
+    // folder, moved aside) is neither written through nor set aside by a later store.
+    const QString thumbs = support + "/thumbs";
+    ASSERT_TRUE(QDir().rename(thumbs, thumbs + ".aside"));
+    ASSERT_TRUE(QFile::link(thumbs + ".aside", thumbs));
+    EXPECT_FALSE(OwnFolder::mayWriteInto(thumb));
+    EXPECT_TRUE(make()->writeThumbnail("a", "thumb of a"));
+    EXPECT_TRUE(QFileInfo(thumbs).isSymLink());
+    EXPECT_TRUE(QDir(thumbs + ".aside").isEmpty());
+    ASSERT_TRUE(QFile::remove(thumbs));
+    ASSERT_TRUE(QDir().rename(thumbs + ".aside", thumbs));
     EXPECT_TRUE(OwnFolder::mayWriteInto(thumb));
 
     ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
@@ -481,4 +494,76 @@ TEST_F(StoreFiles, AFolderMountedOverTheOneReadTakesNothingOfThisRunUntilItGoes)
     const QJsonArray items = test::parseObject(index()).value("items").toArray();
     ASSERT_EQ(items.size(), 1);
     EXPECT_EQ(items.first()["id"].toString(), "b");
+}
+
+// The folders within the support folder are looked at as it is, right before each write: a link
+// put in place of the items folder (to that very folder, moved aside) and a file system mounted
+// over the thumbnails folder take no copy, note of one, or thumbnail, and no file is removed
+// through them: those an index written just before was to let go stay recorded; each is said
+// once. Once both are back, writing goes on there, and a later start removes what was to go.
+TEST_F(StoreFiles, AFolderWithinPutInPlaceOfTheOneUsedTakesNothingUntilItIsBack) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive + "/support");
+    const QString support = space.inside(drive + "/support");
+    const QString aside = support + "/items.aside";
+    const auto make = [&] {
+        return Store::make(
+            QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
+    };
+    auto store = make();
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    withCopy(*store, "a");
+    ASSERT_FALSE(store->writeThumbnail("a", "thumb of a"));
+    store->flush();
+    // An index without "a" is written; the link and the drive come before its files go.
+    store->deleteItems({"a"});
+    queue->advance(2.1);
+    writer->runUntilIdle();
+
+    ASSERT_TRUE(QDir().rename(support + "/items", aside));
+    ASSERT_TRUE(QFile::link(aside, support + "/items"));
+    ASSERT_TRUE(space.mountTmpfs(drive + "/support/thumbs", "size=1m"));
+    const test::LogCapture log;
+    queue->runUntilIdle();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes of b", "b", "png")));
+        EXPECT_TRUE(store->writeThumbnail("b", "thumb of b"));
+    }
+    // A capture held meanwhile notes nothing each time it is tried again.
+    ShelfItem c = makeItem("c", 1);
+    c.fileURL = store->copyURL("c", "png");
+    EXPECT_TRUE(store->noteCapture(c));
+    // Nor does a tidying remove anything there, even what looks left half written by another.
+    Store::setFolderHeld([](const QString&) { return true; });
+    const auto notHeld = qScopeGuard([] { Store::setFolderHeld({}); });
+    QFile left(support + "/thumbs/.incoming-left");
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.close();
+    store->tidyFolders();
+    while (store->isTidying()) {
+        writer->runUntilIdle();
+        queue->runUntilIdle();
+    }
+    EXPECT_EQ(QDir(aside).entryList(QDir::Files), QStringList{"a.png"});
+    EXPECT_EQ(QDir(support + "/thumbs").entryList(QDir::Files | QDir::Hidden),
+              QStringList{".incoming-left"});
+    EXPECT_EQ(log.matching("is not the folder this shelf uses").size(), 2);
+
+    ASSERT_TRUE(space.unmount(drive + "/support/thumbs"));
+    ASSERT_TRUE(QFile::remove(support + "/items"));
+    ASSERT_TRUE(QDir().rename(aside, support + "/items"));
+    EXPECT_TRUE(std::holds_alternative<QUrl>(store->copyIn("bytes of b", "b", "png")));
+    EXPECT_FALSE(store->writeThumbnail("b", "thumb of b"));
+    EXPECT_EQ(log.matching("is this shelf's folder again").size(), 2);
+    store->upsert(makeItem("b", 1));
+    store->flush();
+    store.reset();
+    make()->tidyFolders();
+    EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files), QStringList{"b.png"});
+    EXPECT_EQ(QDir(support + "/thumbs").entryList(QDir::Files), QStringList{"b.jpg"});
 }

@@ -475,17 +475,49 @@ TEST_F(StoreSweep, AnIndexPutBackRemovesNoLaterCaptureOfTheBytesItRecorded) {
 
 // The link file a drag wrote for an item that has only a web address goes with the item, as its
 // other files do: recorded by the index that no longer holds the item, so a start after a kill
-// removes it.
+// removes it. Whatever its artifact's id holds, the name it is written under is one the index
+// reads back whole, and never leads out of the folder.
 TEST_F(StoreSweep, AnItemsLinkFileGoesWithItsOtherFiles) {
-    ShelfItem item = makeItem("artifact:s:1", 1);
-    item.remoteURL = QUrl("https://example.com/a");
-    store->upsert(item);
+    EXPECT_EQ(Store::linkFileName("artifact:s:1"), "artifact-s-1.webloc");
+    for (const QString& id :
+         {QString("artifact:my doc"), QString("artifact:a/../b%20c"), QString("artifact:résumé"),
+          "artifact:" + QString(300, 'x'), QString("artifact:nul\0")}) {
+        SCOPED_TRACE(id.left(40).toStdString());
+        ShelfItem item = makeItem(id, 1);
+        item.remoteURL = QUrl("https://example.com/a");
+        store->upsert(item);
+        store->flush();
+        const QString name = Store::linkFileName(id);
+        ASSERT_FALSE(name.contains('/'));
+        const QString link = dir.write("support/items/" + name, "<plist/>");
+        ASSERT_TRUE(QFile::exists(link));
+        removeAndKill(item.id);
+        ASSERT_TRUE(QFile::exists(link));
+        startAgain();
+        EXPECT_FALSE(QFile::exists(link));
+        EXPECT_TRUE(QDir(dir.file("support")).entryList({"index.partly-unreadable-*"}).isEmpty());
+    }
+}
+
+// A file the index recorded for removal that a start cannot remove (its folder takes no change
+// for now) stays recorded by the index that start writes, and a later start removes it.
+TEST_F(StoreSweep, ARecordedRemovalThatFailsAtAStartIsTriedAgainByTheNext) {
+    stored(*store, "a");
     store->flush();
-    const QString link = dir.write("support/items/artifact-s-1.webloc", "<plist/>");
-    removeAndKill(item.id);
-    ASSERT_TRUE(QFile::exists(link));
+    removeAndKill("a");
+    const QByteArray thumbs = QFile::encodeName(dir.file("support/thumbs"));
+    store = Store::make(root, [] { return Date(100.0); });
+    ::chmod(thumbs.constData(), 0500);
+    {
+        const test::ModesApply modes;
+        store->tidyFolders();
+    }
+    ::chmod(thumbs.constData(), 0700);
+    EXPECT_FALSE(QFile::exists(dir.file("support/items/a.png")));
+    ASSERT_TRUE(QFile::exists(dir.file("support/thumbs/a.jpg")));
+    store->flush();
     startAgain();
-    EXPECT_FALSE(QFile::exists(link));
+    EXPECT_FALSE(QFile::exists(dir.file("support/thumbs/a.jpg")));
 }
 
 // An index put at the folder's path by another hand after the start takes this run's record of
