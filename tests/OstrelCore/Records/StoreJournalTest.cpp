@@ -181,3 +181,37 @@ TEST_F(StoreFiles, TheJournalTakesOnlyNotesAStartReadsBack) {
     EXPECT_EQ(store->items().value(first->id), *first);
     EXPECT_EQ(store->items().value(last->id), *last);
 }
+
+// A journal longer than a start reads (an earlier version wrote more lines while no index could
+// be written): every index written drops what the start read and what the run noted since, never
+// the notes past the bound, which the next start brings back.
+TEST_F(StoreFiles, NotesPastWhatAStartReadsStayForTheNextStart) {
+    open();
+    const auto placed = [this](const QByteArray& bytes) {
+        ShelfItem item = makeItem(Hex::sha256(bytes), 1);
+        item.fileURL = QUrl::fromLocalFile(path("items/" + item.id + ".png"));
+        dir.write("support/items/" + item.fileURL->fileName(), bytes);
+        return item;
+    };
+    const ShelfItem last = placed("last read");
+    const ShelfItem past = placed("past");
+    const ShelfItem later = placed("later");
+    const QByteArray unread =
+        line(past.fileURL->fileName(), past) + line(later.fileURL->fileName(), later);
+    dir.write("support/captures.jsonl", QByteArray(Store::journalEntryLimit - 1, '\n') +
+                                            line(last.fileURL->fileName(), last) + unread);
+    auto store = open();
+    EXPECT_TRUE(store->items().contains(last.id));
+    EXPECT_FALSE(store->items().contains(past.id));
+    store->flush();
+    EXPECT_EQ(read("captures.jsonl"), unread);
+    captured(*store, "after the first index");
+    store->flush();
+    EXPECT_EQ(read("captures.jsonl"), unread);
+
+    store = open();
+    EXPECT_EQ(store->items().value(past.id), past);
+    EXPECT_EQ(store->items().value(later.id), later);
+    store->flush();
+    EXPECT_EQ(read("captures.jsonl"), "");
+}
