@@ -23,6 +23,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -430,7 +431,7 @@ private:
         bool scratchpad = false;
         bool chrome = false;
         bool folder = false;
-        double from = 0;
+        double from = std::numeric_limits<double>::infinity();
         std::optional<double> since;
     };
     std::optional<TurnedAway> turnedAway_;

@@ -89,7 +89,6 @@ void Engine::holdForRetry(const QString& path, Source source,
 void Engine::turnAway(Source source, std::optional<Date> modified, bool roomFailed) {
     if (!turnedAway_) {
         turnedAway_.emplace();
-        turnedAway_->from = modified ? modified->seconds : now_().seconds;
         if (!std::exchange(turnedAwayLogged_, true)) {
             qCWarning(lcIngest).noquote()
                 << QStringLiteral("%1 captures wait for another try, the most kept: the others "
@@ -111,7 +110,8 @@ void Engine::turnAway(Source source, std::optional<Date> modified, bool roomFail
     case Source::transcript:
         break;
     }
-    // One not looked at yet (its folder was not searchable) can only be looked for from now on.
+    // One that could not be looked at (a folder on its way not searchable) is looked for from
+    // when it was turned away.
     away.from = std::min(away.from, modified ? modified->seconds : now_().seconds);
     // As for a held file: the store keeps a moment no later than what it could not keep, so that a
     // start after a quit before the look back takes it.
@@ -147,13 +147,19 @@ void Engine::lookBack() {
         }
     }
     lookingBack_ = true;
+    // Never from before what the retention period keeps anyway; a second more than the dates
+    // say, as the cutoffs are taken from a later reading of the clock.
     const Date now = now_();
-    // A second more than the dates say: the cutoffs are taken from a later reading of the clock.
-    const double window = std::max(config_.recentWindow, now.since(Date(away.from)) + 1.0);
+    const Date from =
+        std::max(Date(away.from), Ingest::retentionCutoff(config_.retentionDays, now));
+    const double window = std::max(config_.recentWindow, now.since(from) + 1.0);
     {
         const Batch batch(*this);
         if (away.scratchpad) {
             for (const ScratchFile& file : scanner_.files()) {
+                if (halting()) {
+                    break;
+                }
                 if (!retries_.contains(file.path)) {
                     ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, true,
                                Stamp{file.size, file.modified});
