@@ -353,6 +353,11 @@ private:
     void noteLookThrough();
     bool dropRetry(const QString& path);
     void forgetMoment(double at);
+    // Whether the store keeps a moment for a file that failed so: it could not keep what the file
+    // held at its known date.
+    static bool keepsMoment(Source source, const std::optional<Date>& modified, bool roomFailed);
+    // `kept` is one of `heldMoments_`, or none: `at` takes its place when earlier.
+    void keepEarliest(std::optional<double>& kept, double at);
     // Notes the transcripts held at a line from the moment they were first held, and lets go
     // of those no longer held.
     void noteHeldTranscripts();

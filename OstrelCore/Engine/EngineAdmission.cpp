@@ -71,15 +71,8 @@ void Engine::holdForRetry(const QString& path, Source source,
     if (held != retries_.constEnd()) {
         retry.since = held->since;
     }
-    // A start lists every scratch file whatever its age: only the other roads need the store to
-    // keep a moment to look back from.
-    if (roomFailed && modified && source != Source::scratchpad &&
-        (!retry.since || modified->seconds < *retry.since)) {
-        if (retry.since) {
-            forgetMoment(*retry.since);
-        }
-        retry.since = modified->seconds;
-        heldMoments_.insert(modified->seconds);
+    if (keepsMoment(source, modified, roomFailed)) {
+        keepEarliest(retry.since, modified->seconds);
     }
     retries_.insert(path, retry);
     tellHeld();
@@ -113,17 +106,28 @@ void Engine::turnAway(Source source, std::optional<Date> modified, bool roomFail
     // One that could not be looked at (a folder on its way not searchable) is looked for from
     // when it was turned away.
     away.from = std::min(away.from, modified ? modified->seconds : now_().seconds);
-    // As for a held file: the store keeps a moment no later than what it could not keep, so that a
-    // start after a quit before the look back takes it.
-    if (roomFailed && modified && source != Source::scratchpad &&
-        (!away.since || modified->seconds < *away.since)) {
-        if (away.since) {
-            forgetMoment(*away.since);
-        }
-        away.since = modified->seconds;
-        heldMoments_.insert(modified->seconds);
+    // As for a held file, so that a start after a quit before the look back takes it.
+    if (keepsMoment(source, modified, roomFailed)) {
+        keepEarliest(away.since, modified->seconds);
         tellHeld();
     }
+}
+
+bool Engine::keepsMoment(Source source, const std::optional<Date>& modified, bool roomFailed) {
+    // A start lists every scratch file whatever its age: only the other roads need the store to
+    // keep a moment to look back from.
+    return roomFailed && modified && source != Source::scratchpad;
+}
+
+void Engine::keepEarliest(std::optional<double>& kept, double at) {
+    if (kept && *kept <= at) {
+        return;
+    }
+    if (kept) {
+        forgetMoment(*kept);
+    }
+    kept = at;
+    heldMoments_.insert(at);
 }
 
 void Engine::lookBack() {
@@ -137,14 +141,8 @@ void Engine::lookBack() {
     // The earliest moment of the looks under way stays until they are through: what fails again
     // is held, or turned away anew, with a moment of its own.
     if (away.since) {
-        if (lookMoment_ && *lookMoment_ <= *away.since) {
-            forgetMoment(*away.since);
-        } else {
-            if (lookMoment_) {
-                forgetMoment(*lookMoment_);
-            }
-            lookMoment_ = away.since;
-        }
+        forgetMoment(*away.since);
+        keepEarliest(lookMoment_, *away.since);
     }
     lookingBack_ = true;
     // Never from before what the retention period keeps anyway; a second more than the dates
