@@ -225,7 +225,8 @@ void Store::loadJournal() {
         unreadTo_ = whole;
         unreadLines_ =
             qsizetype(std::count(read->first.begin() + readTo, read->first.begin() + whole, '\n'));
-        qCWarning(lcStore, "%lld notes of %s are past what a start reads: kept for the next start",
+        qCWarning(lcStore,
+                  "%lld lines of %s lie past what a start reads: they stay for the next start",
                   static_cast<long long>(unreadLines_), qUtf8Printable(path));
     }
     // The latest note of an item is the copy it had last.
