@@ -23,6 +23,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -74,6 +75,10 @@ struct EngineTiming {
     // Files admitted together (a start's) are offered this many at a time at most: a history
     // of a hundred thousand files would otherwise have all their admissions wait at once.
     qsizetype batchSlice = 1024;
+    // Most files kept for another try after they could not be read or copied: what it holds is
+    // bounded, whatever arrives while the disk is full. Those it turns away are found again by a
+    // look over their folders once there is room (Engine::lookBack()).
+    qsizetype retryLimit = 1000;
     // Runs on a watched folder's watcher thread before its watches are added; tests hold them
     // back with it.
     std::function<void()> beforeFolderArming;
@@ -118,8 +123,6 @@ public:
     static constexpr quint64 titleTailBytes = 262144;
     static constexpr double waitingLimit = 86400.0;
     static constexpr qint64 transcriptChunk = 4194304;
-    // Most files kept for another try after they could not be read or copied.
-    static constexpr qsizetype retryLimit = 1000;
     // A held transcript's reads on its own changes take at most this share of the engine's time.
     static constexpr double heldReadShare = 0.05;
 
@@ -336,12 +339,25 @@ private:
     void retrySoon(const QSet<QString>* folders);
     void retryEarly();
     // Keeps a file for another try (up to the limit): one that could not be read or copied, or
-    // looked at while a folder on its way was unreadable. `since`: the store could not keep
-    // what the file held at that date.
+    // looked at while a folder on its way was unreadable. `modified`: the file's date when known;
+    // `roomFailed`: the store could not keep what the file held at that date.
     void holdForRetry(const QString& path, Source source, const std::optional<QString>& sessionID,
-                      const std::optional<QString>& slug, std::optional<Date> since = std::nullopt);
+                      const std::optional<QString>& slug,
+                      std::optional<Date> modified = std::nullopt, bool roomFailed = false);
+    // A file the limit turned away: noted only by its road and date, for the look back.
+    void turnAway(Source source, std::optional<Date> modified, bool roomFailed);
+    // Once the held files leave room to hold what fails again: looks over the roads of the files
+    // the limit turned away, back to the earliest of them, as a start would.
+    void lookBack();
+    // Once the look back's scans are through, untouched by a stop, its moment goes.
+    void noteLookThrough();
     bool dropRetry(const QString& path);
     void forgetMoment(double at);
+    // Whether the store keeps a moment for a file that failed so: it could not keep what the file
+    // held at its known date.
+    static bool keepsMoment(Source source, const std::optional<Date>& modified, bool roomFailed);
+    // `kept` is one of `heldMoments_`, or none: `at` takes its place when earlier.
+    void keepEarliest(std::optional<double>& kept, double at);
     // Notes the transcripts held at a line from the moment they were first held, and lets go
     // of those no longer held.
     void noteHeldTranscripts();
@@ -412,6 +428,22 @@ private:
     std::multiset<double> heldMoments_;
     QHash<QString, double> heldTranscripts_;
     std::optional<double> heldTold_;
+    // The files the retry limit turned away since the last look back, however many: the roads they
+    // came by, the earliest date known of them (when one was turned away before it could be
+    // looked at, when that was) and, among those the store could not keep, the earliest date,
+    // which `heldMoments_` holds until the look back is through.
+    struct TurnedAway {
+        bool scratchpad = false;
+        bool chrome = false;
+        bool folder = false;
+        double from = std::numeric_limits<double>::infinity();
+        std::optional<double> since;
+    };
+    std::optional<TurnedAway> turnedAway_;
+    bool turnedAwayLogged_ = false;
+    // A look back is under way, and the moment it keeps meanwhile.
+    bool lookingBack_ = false;
+    std::optional<double> lookMoment_;
     bool retryScheduled_ = false;
     double retryDelay_ = 0;
     // Captures that went through on another try since the last report of them.

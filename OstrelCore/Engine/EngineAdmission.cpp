@@ -3,6 +3,7 @@
 // tried again on a timer.
 #include "OstrelCore/Engine/Engine.h"
 
+#include "OstrelCore/Engine/ChromeScreenshots.h"
 #include "OstrelCore/Records/OstrelPaths.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
@@ -55,28 +56,140 @@ std::optional<Engine::Stamp> Engine::fileStamp(const QString& path, bool* refuse
 
 void Engine::holdForRetry(const QString& path, Source source,
                           const std::optional<QString>& sessionID,
-                          const std::optional<QString>& slug, std::optional<Date> since) {
+                          const std::optional<QString>& slug, std::optional<Date> modified,
+                          bool roomFailed) {
+    if (modified && !std::isfinite(modified->seconds)) {
+        modified.reset();
+    }
     const auto held = retries_.constFind(path);
-    if (held == retries_.constEnd() && retries_.size() >= retryLimit) {
+    if (held == retries_.constEnd() &&
+        retries_.size() >= std::max<qsizetype>(1, timing_.retryLimit)) {
+        turnAway(source, modified, roomFailed);
         return;
     }
     Retry retry{source, sessionID, slug, std::nullopt};
     if (held != retries_.constEnd()) {
         retry.since = held->since;
     }
-    // A start lists every scratch file whatever its age: only the other roads need the store to
-    // keep a moment to look back from.
-    if (since && std::isfinite(since->seconds) && source != Source::scratchpad &&
-        (!retry.since || since->seconds < *retry.since)) {
-        if (retry.since) {
-            forgetMoment(*retry.since);
-        }
-        retry.since = since->seconds;
-        heldMoments_.insert(since->seconds);
+    if (keepsMoment(source, modified, roomFailed)) {
+        keepEarliest(retry.since, modified->seconds);
     }
     retries_.insert(path, retry);
     tellHeld();
     scheduleRetry();
+}
+
+void Engine::turnAway(Source source, std::optional<Date> modified, bool roomFailed) {
+    if (!turnedAway_) {
+        turnedAway_.emplace();
+        if (!std::exchange(turnedAwayLogged_, true)) {
+            qCWarning(lcIngest).noquote()
+                << QStringLiteral("%1 captures wait for another try, the most kept: the others "
+                                  "are looked for again in their folders once there is room")
+                       .arg(retries_.size());
+        }
+    }
+    TurnedAway& away = *turnedAway_;
+    switch (source) {
+    case Source::scratchpad:
+        away.scratchpad = true;
+        break;
+    case Source::chrome:
+        away.chrome = true;
+        break;
+    case Source::folder:
+        away.folder = true;
+        break;
+    case Source::transcript:
+        break;
+    }
+    // One that could not be looked at (a folder on its way not searchable) is looked for from
+    // when it was turned away.
+    away.from = std::min(away.from, modified ? modified->seconds : now_().seconds);
+    // As for a held file, so that a start after a quit before the look back takes it.
+    if (keepsMoment(source, modified, roomFailed)) {
+        keepEarliest(away.since, modified->seconds);
+        tellHeld();
+    }
+}
+
+bool Engine::keepsMoment(Source source, const std::optional<Date>& modified, bool roomFailed) {
+    // A start lists every scratch file whatever its age: only the other roads need the store to
+    // keep a moment to look back from.
+    return roomFailed && modified && source != Source::scratchpad;
+}
+
+void Engine::keepEarliest(std::optional<double>& kept, double at) {
+    if (kept && *kept <= at) {
+        return;
+    }
+    if (kept) {
+        forgetMoment(*kept);
+    }
+    kept = at;
+    heldMoments_.insert(at);
+}
+
+void Engine::lookBack() {
+    // Only once the held files leave room to hold what fails again: those that went through, or
+    // are gone.
+    if (!turnedAway_ || halting() ||
+        retries_.size() >= std::max<qsizetype>(1, timing_.retryLimit)) {
+        return;
+    }
+    const TurnedAway away = *std::exchange(turnedAway_, std::nullopt);
+    // The earliest moment of the looks under way stays until they are through: what fails again
+    // is held, or turned away anew, with a moment of its own.
+    if (away.since) {
+        forgetMoment(*away.since);
+        keepEarliest(lookMoment_, *away.since);
+    }
+    lookingBack_ = true;
+    // Never from before what the retention period keeps anyway; a second more than the dates
+    // say, as the cutoffs are taken from a later reading of the clock.
+    const Date now = now_();
+    const Date from =
+        std::max(Date(away.from), Ingest::retentionCutoff(config_.retentionDays, now));
+    const double window = std::max(config_.recentWindow, now.since(from) + 1.0);
+    {
+        const Batch batch(*this);
+        if (away.scratchpad) {
+            for (const ScratchFile& file : scanner_.files()) {
+                if (halting()) {
+                    break;
+                }
+                if (!retries_.contains(file.path)) {
+                    ingestFile(file.path, Source::scratchpad, file.sessionID, file.slug, true,
+                               Stamp{file.size, file.modified});
+                }
+            }
+        }
+        if (away.chrome) {
+            for (const QUrl& url : ChromeScreenshots::files(paths_.chromeRoot, window, now)) {
+                if (!retries_.contains(url.toLocalFile())) {
+                    ingestFile(url.toLocalFile(), Source::chrome, std::nullopt, std::nullopt, true);
+                }
+            }
+        }
+    }
+    if (away.folder) {
+        for (const QString& root : QStringList(folderRoots_)) {
+            scanFolder(root, window);
+        }
+    }
+    noteLookThrough();
+}
+
+void Engine::noteLookThrough() {
+    // A stop leaves the moment kept: the next start looks back from it.
+    if (!lookingBack_ || isScanning() || halting()) {
+        return;
+    }
+    lookingBack_ = false;
+    if (lookMoment_) {
+        forgetMoment(*std::exchange(lookMoment_, std::nullopt));
+        tellHeld();
+    }
 }
 
 void Engine::forgetMoment(double at) {
@@ -189,7 +302,7 @@ void Engine::admit(const QString& path, Source source, const std::optional<QStri
         // The store could not note a new item of it: held as for want of room before a byte is
         // read or written, and tried again once an index is written.
         stamps_.remove(path);
-        holdForRetry(path, source, sessionID, slug, stamp.modified);
+        holdForRetry(path, source, sessionID, slug, stamp.modified, true);
         return;
     }
     Candidate candidate;
@@ -225,8 +338,7 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
         // (chmod) or a copy that failed for space must pass at the next chance.
         stamps_.remove(path);
         holdForRetry(path, candidate.source, candidate.sessionID, candidate.slug,
-                     outcome.storeFailed() ? std::optional<Date>(candidate.createdAt)
-                                           : std::nullopt);
+                     candidate.createdAt, outcome.storeFailed());
     } else if (dropRetry(path) && !outcome.isRejected()) {
         ++recovered_;
     }
@@ -237,8 +349,9 @@ void Engine::admitted(const QString& path, const Candidate& candidate,
 }
 
 void Engine::retrySoon(const QSet<QString>* folders) {
-    // Asked for every capture, the held transcripts come too.
-    const bool held = !retries_.isEmpty() || (folders == nullptr && transcripts_->anyWaiting());
+    // Asked for every capture, the held transcripts and the look back come too.
+    const bool held =
+        !retries_.isEmpty() || (folders == nullptr && (transcripts_->anyWaiting() || turnedAway_));
     if (!held || retrying_ || halting()) {
         return;
     }
@@ -276,6 +389,9 @@ void Engine::retryEarly() {
         }
     }
     retrying_ = false;
+    if (all) {
+        lookBack();
+    }
     earlyRetry_.ran(start, timing_.heldReadSpacing);
     schedulePublish();
 }
@@ -307,6 +423,7 @@ void Engine::retryWaiting() {
         }
     }
     retrying_ = false;
+    lookBack();
     schedulePublish();
     if (recovered_ > 0) {
         qCInfo(lcIngest).noquote()
@@ -469,6 +586,7 @@ void Engine::drainAhead() {
         scheduleScanSlice();
     }
     noteStartThrough();
+    noteLookThrough();
 }
 
 void Engine::checkSettled(const QString& path, Source source,

@@ -50,8 +50,10 @@ void Engine::scanFolder(const QString& path, std::optional<double> window) {
     for (FolderScan& scan : scans_) {
         if (scan.root == path) {
             // What it has yet to list it will see as it is now, but a change in a folder it has
-            // already passed would be lost: it starts over once, when it is through.
+            // already passed would be lost: it starts over once, when it is through, looking
+            // back as far as either asked.
             scan.again = true;
+            scan.window = std::max(scan.window, window.value_or(config_.recentWindow));
             return;
         }
     }
@@ -107,6 +109,7 @@ void Engine::scanSlice() {
         scheduleScanSlice();
     }
     noteStartThrough();
+    noteLookThrough();
 }
 
 void Engine::slice(qsizetype admissions) {

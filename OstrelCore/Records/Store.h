@@ -252,7 +252,8 @@ public:
                                      const std::optional<Session>& session = std::nullopt);
     // Whether the journal has room for one more note of any length a note may have. A capture
     // that would find none is held before its bytes are read, as one waiting for room is, and
-    // tried again once an index is written, which empties the journal.
+    // tried again once an index is written, which empties the journal of all but the notes this
+    // run's start did not read.
     bool mayNote() const;
     // The bounds of the journal, one for what is written and what a start reads back: at most
     // `journalLimit` bytes in `journalEntryLimit` lines, each line at most `journalLineLimit`
@@ -270,8 +271,9 @@ public:
     // The notes of a journal, in its order, read as anything might have written it: whole lines
     // within the bounds above, each an item of ours that the copy's name can be the copy of
     // (bytes digested into the id, no link out of the folder, no path holding U+0000, dates that
-    // are numbers). A line that is no such note is passed over alone.
-    static QList<JournalNote> decodeJournal(QByteArrayView bytes);
+    // are numbers). A line that is no such note is passed over alone. `readTo`, when given, is set
+    // to the end of the last line gone over: the lines after it are past the bounds.
+    static QList<JournalNote> decodeJournal(QByteArrayView bytes, qsizetype* readTo = nullptr);
 
     // --- Durability by group commit ---
     // Files of the store are written without syncs and noted here; before the index is written,
@@ -575,12 +577,20 @@ private:
     qint64 journalSize_ = 0;
     // The lines in those bytes.
     qsizetype journalLines_ = 0;
+    // The bytes of the journal holding notes this run's start did not read (past the reader's
+    // bounds, in a journal it could not read then, or in one another hand cut back since), and
+    // the lines in them: every index written leaves them, moved to the journal's start, for a
+    // later start to read.
+    qint64 unreadFrom_ = 0;
+    qint64 unreadTo_ = 0;
+    qsizetype unreadLines_ = 0;
     // The files the index records as to be removed, by their paths from the support folder.
     QList<Removal> removalsToRecord() const;
     // Brings back, from the journal, the items whose copies were placed but that no index read
     // names; the copies of those that cannot come back go with the next index.
     void loadJournal();
-    // Drops the first `upTo` bytes of the journal, which an index written holds.
+    // Drops the first `upTo` bytes of the journal, which an index written holds, but the notes
+    // this run did not read.
     void dropJournal(qint64 upTo);
 };
 

@@ -145,14 +145,41 @@ std::pair<qint64, qsizetype> journalEnd(QByteArrayView bytes, qint64 size) {
     return {size > Store::journalLimit ? size : qint64(whole), lines};
 }
 
+// Appends the bytes from `from` to `to` of the open journal to `out`; false when they cannot all
+// be read, or are more than any journal of ours holds.
+bool readRange(int fd, qint64 from, qint64 to, QByteArray& out) {
+    if (to <= from) {
+        return true;
+    }
+    if (to - from > Store::journalLimit) {
+        return false;
+    }
+    const qsizetype start = out.size();
+    out.resize(start + qsizetype(to - from));
+    qsizetype got = 0;
+    while (start + got < out.size()) {
+        const ssize_t n =
+            ::pread(fd, out.data() + start + got, size_t(out.size() - start - got), from + got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        got += n;
+    }
+    return true;
+}
+
 } // namespace
 
-QList<Store::JournalNote> Store::decodeJournal(QByteArrayView bytes) {
+QList<Store::JournalNote> Store::decodeJournal(QByteArrayView bytes, qsizetype* readTo) {
     QList<JournalNote> notes;
     bytes = bytes.first(std::min<qsizetype>(bytes.size(), journalLimit));
     const qsizetype whole = bytes.lastIndexOf('\n') + 1;
     qsizetype lines = 0;
-    for (qsizetype at = 0; at < whole && lines++ < journalEntryLimit;) {
+    qsizetype at = 0;
+    while (at < whole && lines++ < journalEntryLimit) {
         const qsizetype end = bytes.indexOf('\n', at);
         if (end - at <= journalLineLimit) {
             if (auto note = decodeNote(bytes.sliced(at, end - at))) {
@@ -160,6 +187,9 @@ QList<Store::JournalNote> Store::decodeJournal(QByteArrayView bytes) {
             }
         }
         at = end + 1;
+    }
+    if (readTo != nullptr) {
+        *readTo = at;
     }
     return notes;
 }
@@ -185,7 +215,21 @@ void Store::loadJournal() {
         return;
     }
     std::tie(journalSize_, journalLines_) = journalEnd(read->first, read->second);
-    const QList<JournalNote> entries = decodeJournal(read->first);
+    qsizetype readTo = 0;
+    const QList<JournalNote> entries = decodeJournal(read->first, &readTo);
+    // Lines past the bound of what a start reads (an earlier version wrote more than that while
+    // no index could be written): they stay for a later start. No version of ours writes past
+    // the bound's bytes: what lies there is no note.
+    const qsizetype whole = read->first.lastIndexOf('\n') + 1;
+    if (readTo < whole) {
+        unreadFrom_ = readTo;
+        unreadTo_ = whole;
+        unreadLines_ =
+            qsizetype(std::count(read->first.begin() + readTo, read->first.begin() + whole, '\n'));
+        qCWarning(lcStore,
+                  "%lld lines of %s lie past what a start reads: they stay for the next start",
+                  static_cast<long long>(unreadLines_), qUtf8Printable(path));
+    }
     // The latest note of an item is the copy it had last.
     qsizetype back = 0;
     QSet<QString> seen;
@@ -297,9 +341,11 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     if (created) {
         journalSize_ = 0;
         journalLines_ = 0;
+        unreadFrom_ = unreadTo_ = 0;
+        unreadLines_ = 0;
     } else if (journalSize_ < 0 || st.st_size < journalSize_) {
         // Not read at load, or cut back by another hand since: its end is found as a start
-        // would find it.
+        // would find it, and what it holds is left for the next start to read.
         const auto bytes = readStart(fd, st.st_size);
         if (!bytes) {
             const Error error = Error::fromErrno();
@@ -307,6 +353,9 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
             return error;
         }
         std::tie(journalSize_, journalLines_) = journalEnd(*bytes, st.st_size);
+        unreadFrom_ = 0;
+        unreadTo_ = bytes->lastIndexOf('\n') + 1;
+        unreadLines_ = journalLines_;
     }
     // A line a kill cut short, or one whose write failed, is written over.
     const auto fail = [&](const Error& error) {
@@ -315,7 +364,7 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
         return error;
     };
     // The bounds of what a start reads back. Reached only while no index can be written: every
-    // one written empties the journal.
+    // one written empties the journal (of all but the notes this run's start did not read).
     if (journalLines_ >= journalEntryLimit || journalSize_ + line.size() > journalLimit) {
         ::close(fd);
         return Error::posix(EFBIG);
@@ -358,32 +407,25 @@ void Store::dropJournal(qint64 upTo) {
         }
         return;
     }
-    if (upTo >= journalSize_) {
+    if (upTo >= journalSize_ && unreadFrom_ == 0) {
         // Synced, so that a power loss does not bring back notes of items deleted since.
-        if (::ftruncate(fd, 0) == 0 && ::fdatasync(fd) == 0) {
-            journalSize_ = 0;
-            journalLines_ = 0;
+        if (::ftruncate(fd, unreadTo_) == 0 && ::fdatasync(fd) == 0) {
+            journalSize_ = unreadTo_;
+            journalLines_ = unreadLines_;
         }
         ::close(fd);
         return;
     }
-    // Notes made while the index was written stay, alone.
-    QByteArray rest(qsizetype(journalSize_ - upTo), Qt::Uninitialized);
-    qsizetype got = 0;
-    while (got < rest.size()) {
-        const ssize_t n = ::pread(fd, rest.data() + got, size_t(rest.size() - got), upTo + got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += n;
-    }
+    // The notes this run did not read, then those made while the index was written, alone.
+    QByteArray rest;
+    const bool whole = readRange(fd, unreadFrom_, unreadTo_, rest) &&
+                       readRange(fd, std::max(upTo, unreadTo_), journalSize_, rest);
     ::close(fd);
-    if (got == rest.size() && !AtomicFile::write(path, rest)) {
+    if (whole && !AtomicFile::write(path, rest)) {
         journalSize_ = rest.size();
         journalLines_ = rest.count('\n');
+        unreadTo_ -= unreadFrom_;
+        unreadFrom_ = 0;
     }
 }
 

@@ -539,3 +539,60 @@ TEST_F(EngineCapture, ACaptureTheJournalHasNoRoomForIsHeldUnreadUntilAnIndexIsWr
     engine->queue()->sync([&] { engine->store()->save(); });
     EXPECT_TRUE(waitForItem(real(picture)));
 }
+
+// Past the limit of files kept for another try, the others are kept only as a moment to look back
+// to, on their roads: the store keeps it for a start after a quit, and once room returns a look
+// over their folders takes them in the same run, however old they are; then the moment goes. The
+// log says it once.
+TEST_F(EngineCapture, FilesPastTheRetryLimitAreTakenByALookBackOnceThereIsRoom) {
+    timing.retryInterval = 60; // the timer stays out of it
+    timing.retryLimit = 2;
+    const QString docs = tmp.file("docs");
+    QDir().mkpath(docs);
+    QDir().mkpath(temp + "/claude-chrome-screenshots-l");
+    QDir().mkpath(QFileInfo(scratchFile("away.png")).absolutePath());
+    auto c = config();
+    c.watchedFolders = {docs};
+    engine = start(c);
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !engineScans() && !moment(); }));
+    LogCapture log;
+    QLoggingCategory::setFilterRules("app.ostrel.*.debug=true");
+    const auto held = [&] {
+        qsizetype n = 0;
+        engine->queue()->sync([&] { n = engine->retryCount(); });
+        return n;
+    };
+    const auto arrive = [&](const QString& at, const QByteArray& bytes, int age) {
+        write(tmp.file("arriving"), bytes);
+        engine_tests::age(tmp.file("arriving"), age);
+        EXPECT_TRUE(QDir().rename(tmp.file("arriving"), at));
+        return at;
+    };
+
+    BlockedItems blocked(support);
+    QStringList files{arrive(docs + "/held-1.png", TestImages::png(64, 64, 120), 0),
+                      arrive(docs + "/held-2.png", TestImages::png(64, 64, 121), 0)};
+    ASSERT_TRUE(waitUntil([&] { return held() == 2; }));
+    // Modified twenty minutes ago, beyond the recent window, one road after the other. The
+    // scratch file keeps no moment: a start lists every scratch file.
+    files += arrive(scratchFile("away.png"), TestImages::png(64, 64, 122), 1200);
+    ASSERT_TRUE(waitUntil([&] { return log.matching("the most kept").size() == 1; }));
+    files += arrive(docs + "/away.png", TestImages::png(64, 64, 123), 1200);
+    const auto keptFor = [&](const QString& file) {
+        const Date modified = FileStat::stat(file)->modified;
+        return waitUntil([&] { return moment() && *moment() <= modified; });
+    };
+    ASSERT_TRUE(keptFor(files.last()));
+    files += arrive(temp + "/claude-chrome-screenshots-l/screenshot-away.jpg",
+                    TestImages::jpeg(80, 60, std::nullopt, 124), 1300);
+    ASSERT_TRUE(keptFor(files.last()));
+    EXPECT_EQ(held(), 2);
+
+    blocked.release();
+    engine->queue()->sync([&] { engine->store()->save(); });
+    for (const QString& file : files) {
+        EXPECT_TRUE(waitForItem(real(file))) << file.toStdString();
+    }
+    EXPECT_TRUE(waitUntil([&] { return !moment(); }));
+    EXPECT_EQ(log.matching("the most kept").size(), 1);
+}

@@ -181,3 +181,74 @@ TEST_F(StoreFiles, TheJournalTakesOnlyNotesAStartReadsBack) {
     EXPECT_EQ(store->items().value(first->id), *first);
     EXPECT_EQ(store->items().value(last->id), *last);
 }
+
+// A note that would take the journal past its bytes' bound is not written: a start would not
+// read it back. One that fills it to the byte is.
+TEST_F(StoreFiles, TheJournalsBoundCountsTheNoteBeingAdded) {
+    auto store = open();
+    captured(*store, "probe"); // every note of this test is as long as this one
+    const qint64 noteSize = QFileInfo(path("captures.jsonl")).size();
+    // Lines too long for a note, up to one note's room before the bound.
+    QByteArray pad(Store::journalLimit - noteSize, 'x');
+    for (qsizetype at = 2 * Store::journalLineLimit; at < pad.size();
+         at += 2 * Store::journalLineLimit) {
+        pad[at - 1] = '\n';
+    }
+    pad[pad.size() - 1] = '\n';
+    dir.write("support/captures.jsonl", pad);
+    store = open();
+    const ShelfItem last = captured(*store, "last");
+    ShelfItem over = makeItem(Hex::sha256("over"), 1);
+    over.fileURL = store->copyURL(over.id, "png");
+    EXPECT_TRUE(store->noteCapture(over));
+    store = open();
+    EXPECT_EQ(store->items().value(last.id), last);
+}
+
+// A journal cut back by another hand, within a line, takes the next note right after its last
+// whole line, where a start reads it back.
+TEST_F(StoreFiles, ANoteInAJournalCutBackByAnotherHandFollowsItsLastWholeLine) {
+    auto store = open();
+    const ShelfItem first = captured(*store, "first");
+    captured(*store, "second");
+    const QByteArray firstLine = line(first.fileURL->fileName(), first);
+    ASSERT_TRUE(QFile::resize(path("captures.jsonl"), firstLine.size() + 10));
+    const ShelfItem third = captured(*store, "third");
+    EXPECT_EQ(read("captures.jsonl"), firstLine + line(third.fileURL->fileName(), third));
+    store = open(); // the first one killed
+    EXPECT_EQ(store->items().value(third.id), third);
+}
+
+// A journal longer than a start reads (an earlier version wrote more lines while no index could
+// be written): every index written drops what the start read and what the run noted since, never
+// the notes past the bound, which the next start brings back.
+TEST_F(StoreFiles, NotesPastWhatAStartReadsStayForTheNextStart) {
+    open();
+    const auto placed = [this](const QByteArray& bytes) {
+        ShelfItem item = makeItem(Hex::sha256(bytes), 1);
+        item.fileURL = QUrl::fromLocalFile(path("items/" + item.id + ".png"));
+        dir.write("support/items/" + item.fileURL->fileName(), bytes);
+        return item;
+    };
+    const ShelfItem last = placed("last read");
+    const ShelfItem past = placed("past");
+    const ShelfItem later = placed("later");
+    const QByteArray unread =
+        line(past.fileURL->fileName(), past) + line(later.fileURL->fileName(), later);
+    dir.write("support/captures.jsonl", QByteArray(Store::journalEntryLimit - 1, '\n') +
+                                            line(last.fileURL->fileName(), last) + unread);
+    auto store = open();
+    EXPECT_TRUE(store->items().contains(last.id));
+    EXPECT_FALSE(store->items().contains(past.id));
+    store->flush();
+    EXPECT_EQ(read("captures.jsonl"), unread);
+    captured(*store, "after the first index");
+    store->flush();
+    EXPECT_EQ(read("captures.jsonl"), unread);
+
+    store = open();
+    EXPECT_EQ(store->items().value(past.id), past);
+    EXPECT_EQ(store->items().value(later.id), later);
+    store->flush();
+    EXPECT_EQ(read("captures.jsonl"), "");
+}
