@@ -13,6 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 using namespace ostrel::test;
@@ -56,29 +58,52 @@ quint32 openSettings(XServer& x, const QProcessEnvironment& env = {},
 
 } // namespace
 
+// Settings of the real binary with a screen reader's registry on a private bus, read by the
+// reader script.
+class SettingsReadAloud : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.ok()) << x.error().toStdString();
+        bus.emplace(screenReaderBusEnvironment(x));
+        ASSERT_TRUE(bus->ok()) << bus->error().toStdString();
+        if (const QString why = enableAccessibility(*bus); !why.isEmpty()) {
+            GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
+        }
+    }
+
+    // Brings Settings up from `binary` and runs the reader with `arguments`: what it reports,
+    // its words kept in `out`. Empty, with the failure reported, when it could not.
+    QJsonObject read(const QStringList& arguments = {},
+                     const QString& binary = QStringLiteral(OSTREL_BINARY)) {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
+        if (openSettings(x, env, binary) == 0) {
+            ADD_FAILURE() << "no Settings window: " << x.appLog().toStdString();
+            return {};
+        }
+        const ReaderRun reader = runScreenReader(
+            x, *bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"),
+            arguments);
+        out = reader.out;
+        if (!reader.finished || reader.exitCode != 0) {
+            ADD_FAILURE() << (reader.finished ? "the reader failed: " : "the reader hangs: ")
+                          << out.toStdString() << reader.err.toStdString();
+            return {};
+        }
+        return QJsonDocument::fromJson(out).object();
+    }
+
+    XServer x;
+    std::optional<SessionBus> bus;
+    QByteArray out;
+};
+
 // "Check for Updates" on the About pane: the update window comes up on its check, which fails.
 // A screen reader hears the focus move into the window and end on its "OK", which says the
 // failure; the window then reads as an alert, and holds no picture or nameless filler.
-TEST(SettingsEndToEnd, TheUpdateWindowKeepsTheFocusAndSaysItsFailure) {
-    XServer x;
-    ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    SessionBus bus(screenReaderBusEnvironment(x));
-    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
-        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
-    }
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    ASSERT_NE(openSettings(x, env, QStringLiteral(OSTREL_FEED_BINARY)), 0u)
-        << x.appLog().toStdString();
-
-    const ReaderRun reader = runScreenReader(
-        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"),
-        {QStringLiteral("update")});
-    ASSERT_TRUE(reader.finished) << "the reader hangs";
-    const QByteArray out = reader.out;
-    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
-    const QJsonObject result = QJsonDocument::fromJson(out).object();
+TEST_F(SettingsReadAloud, TheUpdateWindowKeepsTheFocusAndSaysItsFailure) {
+    const QJsonObject result = read({QStringLiteral("update")}, QStringLiteral(OSTREL_FEED_BINARY));
+    ASSERT_FALSE(result.isEmpty());
     QStringList heard;
     for (const QJsonValue& v : result.value(QStringLiteral("focus")).toArray()) {
         const QJsonObject e = v.toObject();
@@ -172,24 +197,9 @@ INSTANTIATE_TEST_SUITE_P(
 // window announced as one, no stop without a name, each segmented control a named group of
 // choices with the chosen one checked, the menus named by their rows and the steppers by their
 // units.
-TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
-    XServer x;
-    ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    SessionBus bus(screenReaderBusEnvironment(x));
-    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
-        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
-    }
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    ASSERT_NE(openSettings(x, env), 0u) << x.appLog().toStdString();
-
-    const ReaderRun reader = runScreenReader(
-        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"));
-    ASSERT_TRUE(reader.finished) << "the reader hangs";
-    const QByteArray out = reader.out;
-    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
-    const QJsonObject result = QJsonDocument::fromJson(out).object();
+TEST_F(SettingsReadAloud, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
+    const QJsonObject result = read();
+    ASSERT_FALSE(result.isEmpty());
     const QJsonArray events = result.value(QStringLiteral("events")).toArray();
     const auto heard = [&](const QString& name) {
         return std::any_of(events.begin(), events.end(), [&](const QJsonValue& v) {
@@ -238,25 +248,9 @@ TEST(SettingsEndToEnd, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) {
 // Tab into a segmented control, forward or back, ends on the chosen segment, the one choice that
 // says it has the keyboard; each pane's heading is read as a heading, and no pane holds a picture
 // a screen reader would stop at.
-TEST(SettingsEndToEnd, TabEndsOnTheChosenSegmentAndEachPaneHasAHeading) {
-    XServer x;
-    ASSERT_TRUE(x.ok()) << x.error().toStdString();
-    SessionBus bus(screenReaderBusEnvironment(x));
-    ASSERT_TRUE(bus.ok()) << bus.error().toStdString();
-    if (const QString why = enableAccessibility(bus); !why.isEmpty()) {
-        GTEST_SKIP() << "the accessibility registry could not start: " << why.toStdString();
-    }
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    ASSERT_NE(openSettings(x, env), 0u) << x.appLog().toStdString();
-
-    const ReaderRun reader = runScreenReader(
-        x, bus, QStringLiteral(OSTREL_TEST_FOLDER "/SettingsAccessibilityReader.py"),
-        {QStringLiteral("focus")});
-    ASSERT_TRUE(reader.finished) << "the reader hangs";
-    const QByteArray out = reader.out;
-    ASSERT_EQ(reader.exitCode, 0) << out.toStdString() << reader.err.toStdString();
-    const QJsonObject result = QJsonDocument::fromJson(out).object();
+TEST_F(SettingsReadAloud, TabEndsOnTheChosenSegmentAndEachPaneHasAHeading) {
+    const QJsonObject result = read({QStringLiteral("focus")});
+    ASSERT_FALSE(result.isEmpty());
 
     // What each key brought last: the chosen segment of the picker it reached, or the next stop.
     QStringList last;
