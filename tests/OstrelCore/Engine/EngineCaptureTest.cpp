@@ -462,6 +462,11 @@ TEST_F(EngineCapture, BadInputCostsOneCaptureNeverTheEngine) {
 // A process at its limit of open files fails every open alike, each failure too small to log on
 // its own: the log says it once, however many captures it costs.
 TEST_F(EngineCapture, RunningOutOfFileDescriptorsIsSaidOnce) {
+#ifdef OSTREL_UNDEFINED_BEHAVIOUR_CHECKS
+    // The checker looks at an object's memory through a pipe of its own: with no descriptor left
+    // it takes every object it checks for a broken one. The plain suite runs this.
+    GTEST_SKIP() << "the undefined-behaviour checker needs descriptors of its own";
+#endif
     const LogCapture log;
     QDir().mkpath(QFileInfo(scratchFile("x")).absolutePath());
     engine = start(config());
