@@ -433,6 +433,8 @@ private:
     // looked at, when that was) and, among those the store could not keep, the earliest date,
     // which `heldMoments_` holds until the look back is through.
     struct TurnedAway {
+        // Spelled out: clang cannot tell the optional below that the member defaults make one.
+        TurnedAway() {}
         bool scratchpad = false;
         bool chrome = false;
         bool folder = false;
