@@ -30,6 +30,26 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from ScreenReaderSteps import find, find_window, key, run_steps  # noqa: E402
 
 
+def decorations(window, holders, empty_only):
+    """The roles of what a screen reader would stop at in `window` that says nothing: a shown
+    image, or a nameless holder (of `holders`' roles; only an empty one with `empty_only`)."""
+    found = []
+
+    def walk(node, depth):
+        if node is None or depth > 30:
+            return
+        role = node.getRoleName()
+        if node.getState().contains(pyatspi.STATE_SHOWING) and (
+                role == "image" or (role in holders and not node.name and
+                                    not (empty_only and node.childCount))):
+            found.append(role)
+        for child in node:
+            walk(child, depth + 1)
+
+    walk(window, 0)
+    return found
+
+
 def update_window():
     """Run with "update": on the About pane (Tab, End), presses "Check for Updates" (Tab, Space)
     and listens as the update window comes up on its check and the check fails: "focus" holds
@@ -70,22 +90,9 @@ def update_window():
         if window is None:
             return
         focused = find(window, lambda n: n.getState().contains(pyatspi.STATE_FOCUSED))
-        nameless = []
-
-        def walk(node, depth):
-            if node is None or depth > 30:
-                return
-            role = node.getRoleName()
-            if node.getState().contains(pyatspi.STATE_SHOWING) and (
-                    role == "image" or (role in ("filler", "panel") and not node.name)):
-                nameless.append(role)
-            for child in node:
-                walk(child, depth + 1)
-
-        walk(window, 0)
         result["window"] = {"role": window.getRoleName(),
                             "focused": focused.name if focused is not None else None,
-                            "nameless": nameless}
+                            "nameless": decorations(window, ("filler", "panel"), False)}
 
     steps = [(500, lambda: key("Tab")), (300, lambda: key("End")), (700, lambda: key("Tab")),
              (500, press), (2000, read)]
@@ -227,20 +234,7 @@ def focus_and_headings():
                     "?") if panes is not None else "?"
         heading = find(window, lambda n: n.getRoleName() == "heading")
         result["headings"][pane] = {"role": "heading", "name": heading.name} if heading else None
-        pictures = []
-
-        def walk(node, depth):
-            if node is None or depth > 30:
-                return
-            role = node.getRoleName()
-            if node.getState().contains(pyatspi.STATE_SHOWING) and (
-                    role == "image" or (role == "filler" and not node.name and not node.childCount)):
-                pictures.append(role)
-            for child in node:
-                walk(child, depth + 1)
-
-        walk(window, 0)
-        result["pictures"][pane] = pictures
+        result["pictures"][pane] = decorations(window, ("filler",), True)
 
     steps = [(500, press("Tab")), (600, read_pane),
              # Displays: into the style picker and back.
