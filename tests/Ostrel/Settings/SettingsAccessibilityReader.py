@@ -50,6 +50,15 @@ def decorations(window, holders, empty_only):
     return found
 
 
+def settings_window():
+    """The Settings window and its list of panes; no window (said on stdout) when none came."""
+    window = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
+    if window is None:
+        print(json.dumps({"error": "no Settings window"}))
+        return None, None
+    return window, find(window, lambda node: node.getRoleName() == "list")
+
+
 def update_window():
     """Run with "update": on the About pane (Tab, End), presses "Check for Updates" (Tab, Space)
     and listens as the update window comes up on its check and the check fails: "focus" holds
@@ -100,11 +109,9 @@ def update_window():
 
 
 def main():
-    window = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
+    window, panes = settings_window()
     if window is None:
-        print(json.dumps({"error": "no Settings window"}))
         return 2
-    panes = find(window, lambda node: node.getRoleName() == "list")
     result = {"list": [child.name for child in panes] if panes is not None else [],
               "listName": panes.name if panes is not None else "", "events": []}
 
@@ -191,11 +198,9 @@ def main():
 
 
 def focus_and_headings():
-    window = find_window(lambda w: w.name == "Settings", time.monotonic() + 15)
+    window, panes = settings_window()
     if window is None:
-        print(json.dumps({"error": "no Settings window"}))
         return 2
-    panes = find(window, lambda node: node.getRoleName() == "list")
     result = {"keys": [], "headings": {}, "pictures": {}}
 
     def heard(event):
