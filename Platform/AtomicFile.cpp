@@ -98,39 +98,58 @@ std::variant<QString, Error> setAside(int folder, const QByteArray& name, dev_t 
     return Error::fromErrno();
 }
 
+namespace {
+
+// The folder holding `path`, opened to write into it (links on the way followed, as a path is);
+// -1 when it cannot be, errno saying why.
+int openParent(const QString& path) {
+    if (FileStat::holdsNul(path)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return Descriptors::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+QByteArray leafName(const QString& path) {
+    return QFile::encodeName(QFileInfo(path).fileName());
+}
+
+} // namespace
+
 bool clearEntry(const QString& path, Entry kind) {
-    const QFileInfo info(path);
-    const QByteArray name = QFile::encodeName(info.fileName());
-    const QByteArray native = QFile::encodeName(path);
+    const Descriptors::Owned folder(openParent(path));
+    if (!folder) {
+        // Nothing stands at a name in a folder that is not there.
+        return errno == ENOENT;
+    }
+    return clearEntryAt(folder.get(), leafName(path), kind, path);
+}
+
+bool clearEntryAt(int folder, const QByteArray& name, Entry kind, const QString& shown) {
     // What stands there may change between the look and the move; another process swapping it
     // on and on is not followed for ever.
     for (int round = 0; round < 8; ++round) {
         struct stat st {};
-        if (::lstat(native.constData(), &st) != 0) {
+        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno == ENOENT;
         }
         const char* why = unfit(st, kind);
         if (why == nullptr) {
             return true;
         }
-        const int folder = Descriptors::open(QFile::encodeName(info.absolutePath()).constData(),
-                                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) {
-            return false;
-        }
         const auto moved = setAside(folder, name, st.st_dev, st.st_ino);
-        ::close(folder);
         if (const Error* error = std::get_if<Error>(&moved)) {
             qCWarning(lcPlatform).noquote()
                 << QStringLiteral("%1 is %2, not ours to write, and cannot be set aside: %3")
-                       .arg(path, QLatin1String(why), error->message);
+                       .arg(shown, QLatin1String(why), error->message);
             errno = int(error->code);
             return false;
         }
         if (const QString& aside = std::get<QString>(moved); !aside.isEmpty()) {
             qCWarning(lcPlatform).noquote()
                 << QStringLiteral("%1 was %2, not ours to write: set aside as %3")
-                       .arg(path, QLatin1String(why), aside);
+                       .arg(shown, QLatin1String(why), aside);
             return true;
         }
     }
@@ -184,14 +203,55 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         }
         return failed;
     }
-    if (!clearEntry(path, Entry::file)) {
+    const Descriptors::Owned folder(openParent(path));
+    if (!folder) {
+        return Error::fromErrno();
+    }
+    return writeAt(folder.get(), leafName(path), data, mode, placed, path);
+}
+
+namespace {
+
+// A new file of ours under a temporary name in the folder open as `folder`, opened to write;
+// -1 when none can be made.
+int makeTemporary(int folder, QByteArray& name) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        name = temporaryPrefix() +
+               QByteArray::number(QRandomGenerator::global()->generate64() >> 4, 36);
+        const int fd = Descriptors::openAt(
+            folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// `file`, just written and closed, as the entry `name` of `folder` shows it now (asClosed()).
+FileIdentity asClosedAt(int folder, const QByteArray& name, const FileIdentity& file) {
+    struct stat now {};
+    if (::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        return file;
+    }
+    const FileIdentity shown = FileIdentity::of(now);
+    return shown.isEntry(file) && shown.size == file.size ? shown : file;
+}
+
+} // namespace
+
+std::optional<Error> writeAt(int folder, const QByteArray& name, QByteArrayView data, mode_t mode,
+                             std::optional<FileIdentity>* placed, const QString& shown) {
+    if (placed != nullptr) {
+        placed->reset();
+    }
+    const QString named = shown.isEmpty() ? QFile::decodeName(name) : shown;
+    if (!clearEntryAt(folder, name, Entry::file, named)) {
         return Error::fromErrno();
     }
     // A file of its own, renamed over the name: a link that came there meanwhile is replaced,
     // never written through.
-    const QString folder = QFileInfo(path).absolutePath();
-    QByteArray temp = QFile::encodeName(folder + u'/') + temporaryPrefix() + "XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    QByteArray temp;
+    const int fd = makeTemporary(folder, temp);
     if (fd < 0) {
         return Error::fromErrno();
     }
@@ -201,7 +261,7 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         failed = errno;
     }
     const bool renamed =
-        failed == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) == 0;
+        failed == 0 && ::renameat(folder, temp.constData(), folder, name.constData()) == 0;
     if (failed == 0 && !renamed) {
         failed = errno;
     }
@@ -216,15 +276,18 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
         failed = errno;
     }
     if (known) {
-        *placed = asClosed(path, FileIdentity::of(made));
+        *placed = asClosedAt(folder, name, FileIdentity::of(made));
     }
     if (failed != 0) {
         if (!renamed) {
-            ::unlink(temp.constData());
+            ::unlinkat(folder, temp.constData(), 0);
         }
         return Error::posix(failed);
     }
-    return syncFolder(folder);
+    if (::fsync(folder) != 0 && errno != EINVAL) {
+        return Error::fromErrno();
+    }
+    return std::nullopt;
 }
 
 FileIdentity asClosed(const QString& path, const FileIdentity& file) {
@@ -473,10 +536,10 @@ QByteArray descriptorPath(int fd) {
     return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(fd);
 }
 
-// Links the open file without a name to `target`, which must not exist; the error number of a
-// failure, else 0.
-int link(int fd, const QByteArray& target) {
-    return ::linkat(AT_FDCWD, descriptorPath(fd).constData(), AT_FDCWD, target.constData(),
+// Links the open file without a name to the entry `target` of `folder`, which must not exist;
+// the error number of a failure, else 0.
+int link(int fd, int folder, const QByteArray& target) {
+    return ::linkat(AT_FDCWD, descriptorPath(fd).constData(), folder, target.constData(),
                     AT_SYMLINK_FOLLOW) == 0
                ? 0
                : errno;
@@ -485,9 +548,20 @@ int link(int fd, const QByteArray& target) {
 } // namespace
 
 std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode) {
+    if (FileStat::holdsNul(folder)) {
+        return Error::posix(EINVAL);
+    }
+    const Descriptors::Owned fd(Descriptors::open(QFile::encodeName(folder).constData(),
+                                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) {
+        return Error::fromErrno();
+    }
+    return stageAt(fd.get(), data, mode);
+}
+
+std::variant<Staged, Error> stageAt(int folder, QByteArrayView data, mode_t mode) {
     if (canNameDescriptors()) {
-        const int fd = Descriptors::open(QFile::encodeName(folder).constData(),
-                                         O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        const int fd = Descriptors::openAt(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0) {
             int failed = mode != 0600 && ::fchmod(fd, mode) != 0 ? errno : 0;
             failed = failed != 0 ? failed : writeAll(fd, data);
@@ -495,72 +569,81 @@ std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mo
                 ::close(fd); // the file goes with its last descriptor
                 return Error::posix(failed);
             }
-            return Staged(fd, folder);
+            return Staged(fd);
         }
         // A file system or kernel without files that have no name: the named way below.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             return Error::fromErrno();
         }
     }
-    QByteArray temp = QFile::encodeName(folder + u'/') + temporaryPrefix() + "XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // 0600
+    QByteArray temp;
+    const int fd = makeTemporary(folder, temp);
     if (fd < 0) {
         return Error::fromErrno();
     }
     const auto fail = [&](int savedErrno) {
-        ::close(fd);
-        ::unlink(temp.constData());
+        ::unlinkat(folder, temp.constData(), 0);
         return Error::posix(savedErrno);
     };
-    if (mode != 0600 && ::fchmod(fd, mode) != 0) {
-        return fail(errno);
+    int failed = mode != 0600 && ::fchmod(fd, mode) != 0 ? errno : 0;
+    failed = failed != 0 ? failed : writeAll(fd, data);
+    if (::close(fd) != 0 && failed == 0) {
+        failed = errno;
     }
-    if (const int failed = writeAll(fd, data); failed != 0) {
+    if (failed != 0) {
         return fail(failed);
     }
-    if (::close(fd) != 0) {
-        const int saved = errno;
-        ::unlink(temp.constData());
-        return Error::posix(saved);
+    // Placed and dropped through the folder it was made in, whatever its path leads to by then.
+    const int kept = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (kept < 0) {
+        return fail(errno);
     }
-    return Staged(QFile::decodeName(temp));
+    return Staged(kept, temp);
 }
 
 Staged& Staged::operator=(Staged&& other) noexcept {
     if (this != &other) {
         drop();
-        path_ = std::exchange(other.path_, QString());
+        folder_ = std::exchange(other.folder_, -1);
+        name_ = std::exchange(other.name_, {});
         descriptor_ = std::exchange(other.descriptor_, -1);
     }
     return *this;
 }
 
 bool Staged::place(const QString& target) {
-    if (path_.isEmpty()) {
+    if (isEmpty()) {
         return false;
     }
-    if (!clearEntry(target, Entry::file)) {
+    const Descriptors::Owned folder(openParent(target));
+    return folder && placeAt(folder.get(), leafName(target), target);
+}
+
+bool Staged::placeAt(int folder, const QByteArray& target, const QString& shown) {
+    if (isEmpty() || !clearEntryAt(folder, target, Entry::file,
+                                   shown.isEmpty() ? QFile::decodeName(target) : shown)) {
         return false;
     }
-    const QByteArray native = QFile::encodeName(target);
     if (descriptor_ < 0) {
-        if (::rename(QFile::encodeName(path_).constData(), native.constData()) != 0) {
+        if (::renameat(folder_, name_.constData(), folder, target.constData()) != 0) {
             return false;
         }
-        path_.clear();
+        ::close(std::exchange(folder_, -1));
+        name_.clear();
         return true;
     }
-    int failed = link(descriptor_, native);
+    int failed = link(descriptor_, folder, target);
     if (failed == EEXIST) {
         // Something is there to replace: a name beside it first, then a rename over it.
-        QByteArray temp = QFile::encodeName(path_ + u'/') + temporaryPrefix();
         for (int attempt = 0; attempt < 8 && failed == EEXIST; ++attempt) {
             const QByteArray name =
-                temp + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-            failed = link(descriptor_, name);
-            if (failed == 0 && ::rename(name.constData(), native.constData()) != 0) {
+                temporaryPrefix() +
+                QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            failed = link(descriptor_, folder, name);
+            if (failed == 0 &&
+                ::renameat(folder, name.constData(), folder, target.constData()) != 0) {
                 failed = errno;
-                ::unlink(name.constData());
+                ::unlinkat(folder, name.constData(), 0);
                 errno = failed;
                 return false;
             }
@@ -572,7 +655,6 @@ bool Staged::place(const QString& target) {
     }
     ::close(descriptor_);
     descriptor_ = -1;
-    path_.clear();
     return true;
 }
 
@@ -580,20 +662,31 @@ void Staged::drop() {
     if (descriptor_ >= 0) {
         ::close(descriptor_);
         descriptor_ = -1;
-    } else if (!path_.isEmpty()) {
-        ::unlink(QFile::encodeName(path_).constData());
     }
-    path_.clear();
+    if (folder_ >= 0) {
+        ::unlinkat(folder_, name_.constData(), 0);
+        ::close(folder_);
+        folder_ = -1;
+    }
+    name_.clear();
 }
 
 std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode) {
-    auto staged = stage(QFileInfo(path).absolutePath(), data, mode);
+    const Descriptors::Owned folder(openParent(path));
+    if (!folder) {
+        return Error::fromErrno();
+    }
+    return writeUnsyncedAt(folder.get(), leafName(path), data, mode);
+}
+
+std::optional<Error> writeUnsyncedAt(int folder, const QByteArray& name, QByteArrayView data,
+                                     mode_t mode) {
+    auto staged = stageAt(folder, data, mode);
     if (auto* error = std::get_if<Error>(&staged)) {
         return *error;
     }
-    Staged& file = std::get<Staged>(staged);
-    if (!file.place(path)) {
-        return Error::fromErrno(); // the staged file goes with `file`
+    if (!std::get<Staged>(staged).placeAt(folder, name)) {
+        return Error::fromErrno(); // the staged file goes with it
     }
     return std::nullopt;
 }

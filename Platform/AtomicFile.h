@@ -41,6 +41,8 @@ std::variant<QString, Error> setAside(int folder, const QByteArray& name, dev_t 
 // (above) is set aside, and said once in the log. False, with errno set, when such an entry
 // stays.
 bool clearEntry(const QString& path, Entry kind);
+// The same for the entry `name` of the folder open as `folder`; `shown` names it in the log.
+bool clearEntryAt(int folder, const QByteArray& name, Entry kind, const QString& shown);
 
 // Every file written under a temporary name first is named from this: ".incoming-", a mark
 // drawn once for the process, and "-". So a process tidying its folders tells a temporary file
@@ -66,6 +68,13 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
                            Links links = Links::setAside,
                            std::optional<FileIdentity>* placed = nullptr);
 
+// write() into the folder open as `folder`, at its entry `name`: nothing a path shows meanwhile
+// (a folder mounted or linked in at the folder's name) takes the file, which goes into that very
+// folder or nowhere. `shown` names it in the log. Never follows a link.
+std::optional<Error> writeAt(int folder, const QByteArray& name, QByteArrayView data,
+                             mode_t mode = 0600, std::optional<FileIdentity>* placed = nullptr,
+                             const QString& shown = {});
+
 // `file`, just written and closed, as a look at its name `path` sees it now: a network file system
 // may date a file anew once it is closed. `file` as it was when the name leads to another file by
 // then (one put there meanwhile, even of the same size) or cannot be looked at.
@@ -88,6 +97,9 @@ std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fi
 // batch that is made durable at once (syncFile on each, syncFolder on their folders) before
 // anything that names them is written. Until then a power loss may leave the file empty or gone.
 std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mode_t mode = 0600);
+// The same into the folder open as `folder`, at its entry `name`.
+std::optional<Error> writeUnsyncedAt(int folder, const QByteArray& name, QByteArrayView data,
+                                     mode_t mode = 0600);
 
 // A file written whole in the folder it is meant for, waiting to be put in place: written on any
 // thread, placed later by the one that decides its name. Where the file system allows, it has no
@@ -98,31 +110,39 @@ std::optional<Error> writeUnsynced(const QString& path, QByteArrayView data, mod
 class Staged {
 public:
     Staged() = default;
-    explicit Staged(QString path) : path_(std::move(path)) {}
-    // An open file without a name, in `folder`.
-    Staged(int descriptor, QString folder) : path_(std::move(folder)), descriptor_(descriptor) {}
+    // A temporary file named `name` in the folder open as `folder`, a descriptor of its own.
+    Staged(int folder, QByteArray name) : folder_(folder), name_(std::move(name)) {}
+    // An open file without a name.
+    explicit Staged(int descriptor) : descriptor_(descriptor) {}
     Staged(Staged&& other) noexcept
-        : path_(std::exchange(other.path_, QString())),
+        : folder_(std::exchange(other.folder_, -1)), name_(std::exchange(other.name_, {})),
           descriptor_(std::exchange(other.descriptor_, -1)) {}
     Staged& operator=(Staged&& other) noexcept;
     Staged(const Staged&) = delete;
     Staged& operator=(const Staged&) = delete;
     ~Staged() { drop(); }
 
-    bool isEmpty() const { return path_.isEmpty(); }
+    bool isEmpty() const { return descriptor_ < 0 && folder_ < 0; }
     // Puts it at `target`, replacing what is there (what is unfit set aside, as by
     // clearEntry()); false (and still staged) on failure.
     bool place(const QString& target);
+    // The same at the entry `name` of the folder open as `folder`: only a file staged on the same
+    // file system goes there (EXDEV otherwise), never through a path.
+    bool placeAt(int folder, const QByteArray& name, const QString& shown = {});
     void drop();
 
 private:
-    // The temporary file, or for a file without a name the folder it is in.
-    QString path_;
+    // The folder of a named temporary file, and its name there.
+    int folder_ = -1;
+    QByteArray name_;
+    // The file without a name.
     int descriptor_ = -1;
 };
 
 // Writes `data` into a new temporary file in `folder`, synced like writeUnsynced().
 std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode = 0600);
+// The same in the folder open as `folder`.
+std::variant<Staged, Error> stageAt(int folder, QByteArrayView data, mode_t mode = 0600);
 
 // Reads one of our own files whole, as nothing else may make it hang or fill memory: only a
 // regular file (a link is followed to it) of at most `limit` bytes, with plain reads and without

@@ -36,6 +36,14 @@ int open(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
+int openAt(int folder, const char* name, int flags, mode_t mode) {
+    const int fd = ::openat(folder, name, flags, mode);
+    if (fd < 0) {
+        note(errno);
+    }
+    return fd;
+}
+
 DIR* openDir(const char* path) {
     DIR* dir = ::opendir(path);
     if (dir == nullptr) {

@@ -2,6 +2,9 @@
 
 #include <dirent.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <utility>
 
 namespace ostrel::Descriptors {
 
@@ -15,5 +18,38 @@ DIR* openDir(const char* path);
 
 // The same for another call that makes a descriptor and failed with `error`.
 void note(int error);
+
+// openat(2), the same way: relative to the folder open as `folder`.
+int openAt(int folder, const char* name, int flags, mode_t mode = 0);
+
+// A descriptor closed with it.
+class Owned {
+public:
+    Owned() = default;
+    explicit Owned(int fd) : fd_(fd) {}
+    Owned(Owned&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Owned& operator=(Owned&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.fd_, -1));
+        }
+        return *this;
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 } // namespace ostrel::Descriptors
