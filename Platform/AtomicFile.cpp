@@ -210,10 +210,6 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     return writeAt(folder.get(), leafName(path), data, mode, placed, path);
 }
 
-namespace {
-
-// A new file of ours under a temporary name in the folder open as `folder`, opened to write;
-// -1 when none can be made.
 int makeTemporary(int folder, QByteArray& name) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         name = temporaryPrefix() +
@@ -226,6 +222,8 @@ int makeTemporary(int folder, QByteArray& name) {
     }
     return -1;
 }
+
+namespace {
 
 // `file`, just written and closed, as the entry `name` of `folder` shows it now (asClosed()).
 FileIdentity asClosedAt(int folder, const QByteArray& name, const FileIdentity& file) {
@@ -284,10 +282,19 @@ std::optional<Error> writeAt(int folder, const QByteArray& name, QByteArrayView 
         }
         return Error::posix(failed);
     }
-    if (::fsync(folder) != 0 && errno != EINVAL) {
-        return Error::fromErrno();
+    return syncFolderAt(folder);
+}
+
+std::optional<Error> syncFolderAt(int folder) {
+    int failed = ::fsync(folder) == 0 ? 0 : errno;
+    if (failed == EBADF) {
+        // Opened only to reach what is in it (O_PATH): opened again to be synced.
+        const Descriptors::Owned readable(
+            Descriptors::openAt(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        failed = !readable ? errno : ::fsync(readable.get()) == 0 ? 0 : errno;
     }
-    return std::nullopt;
+    return failed == 0 || failed == EINVAL ? std::nullopt
+                                           : std::optional<Error>(Error::posix(failed));
 }
 
 FileIdentity asClosed(const QString& path, const FileIdentity& file) {

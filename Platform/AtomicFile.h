@@ -49,6 +49,9 @@ bool clearEntryAt(int folder, const QByteArray& name, Entry kind, const QString&
 // another one left behind (a kill, a crash, an earlier version) from a write of its own under way,
 // whatever thread or object of this process made it.
 const QByteArray& temporaryPrefix();
+// A new file of ours, 0600, under a temporary name (put in `name`) in the folder open as
+// `folder`, opened to write; -1 when none can be made, errno saying why.
+int makeTemporary(int folder, QByteArray& name);
 // A temporary file's name, of this process or another.
 inline bool isTemporary(std::string_view name) {
     return name.starts_with(".incoming-");
@@ -158,6 +161,8 @@ std::optional<Error> syncFile(const QString& path);
 std::optional<Error> syncFileSystem(const QString& folder);
 // Syncs a folder's entries, so that files created or renamed in it survive a power loss.
 std::optional<Error> syncFolder(const QString& path);
+// The same for the folder open as `folder` (also one opened with O_PATH).
+std::optional<Error> syncFolderAt(int folder);
 
 // Creates the folder with its missing parents; the folders created get `mode`. With `adjust`, a
 // leaf of ours that existed is brought to `mode` too; without, an existing leaf is left as it

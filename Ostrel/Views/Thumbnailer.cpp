@@ -2,6 +2,8 @@
 
 #include "OstrelCore/Engine/ImageProbe.h"
 #include "OstrelCore/Records/OwnFolder.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/HandOff.h"
 #include "Platform/MallocArenas.h"
@@ -9,6 +11,7 @@
 #include "Platform/BoxScaler.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMutex>
 #include <QPointer>
@@ -20,6 +23,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include <unistd.h>
 
 namespace ostrel::Thumbnailer {
 
@@ -477,15 +482,20 @@ void writeBack(const QUrl& itemFile, const QImage& image, const QUrl& thumbURL) 
     const QString thumbPath = thumbURL.toLocalFile();
     // Into another folder in place of the run's (mounted over the support folder, or a link or a
     // mount at its thumbnails folder), none: the next load renders again.
-    if (!FileStat::exists(itemPath) || !OwnFolder::mayWriteInto(thumbPath)) {
+    if (!FileStat::exists(itemPath)) {
         return;
     }
-    if (!ImageProbe::writeJPEG(image, thumbURL)) {
+    const auto encoded = ImageProbe::encodeJPEG(image);
+    // Written and removed through the folder looked at, whatever its path leads to by then.
+    const Descriptors::Owned folder(OwnFolder::openInto(QFileInfo(thumbPath).absolutePath()));
+    const QByteArray name = QFile::encodeName(QFileInfo(thumbPath).fileName());
+    if (!encoded || !folder ||
+        AtomicFile::writeAt(folder.get(), name, *encoded, 0600, nullptr, thumbPath)) {
         return;
     }
     // The item may have been deleted while the JPEG was written: leave no orphan behind.
-    if (!FileStat::exists(itemPath) && OwnFolder::mayWriteInto(thumbPath)) {
-        QFile::remove(thumbPath);
+    if (!FileStat::exists(itemPath)) {
+        ::unlinkat(folder.get(), name.constData(), 0);
     }
 }
 

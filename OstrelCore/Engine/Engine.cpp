@@ -135,6 +135,15 @@ void Engine::start(bool watch) {
     if (!watch) {
         return;
     }
+    // A mount that goes (or comes) may give back the folder captures wait for: they go in then,
+    // not at the retry timer's next turn a minute later.
+    mounts_ = std::make_unique<MountWatch>(
+        [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->runOnQueue([](Engine& e) { e.retrySoon(nullptr); });
+            }
+        },
+        timing_.mountTable);
     runOnQueue([scansBegan](Engine& e) {
         e.watching_ = true;
         e.noteWatched();

@@ -9,6 +9,7 @@
 #include "OstrelCore/Records/Snapshot.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/Date.h"
+#include "Platform/MountWatch.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/WorkerPool.h"
 
@@ -85,6 +86,9 @@ struct EngineTiming {
     // Runs within every marked read of a picture (ReadGuard); tests slow the read down there, or
     // bring the process down.
     std::function<void(const QString& what)> duringRead;
+    // The mount table whose changes bring held captures in at once (MountWatch): a folder they
+    // waited for may be back.
+    QString mountTable = QStringLiteral("/proc/self/mountinfo");
 };
 
 // The capture side's one long-lived object. It owns the store, ingest, the scratchpad scanner,
@@ -385,6 +389,8 @@ private:
     std::shared_ptr<WorkerPool> workers_;
     std::shared_ptr<Store> store_;
     std::unique_ptr<Ingest> ingest_;
+    // Made and destroyed on the owner's thread, whose loop it wakes in.
+    std::unique_ptr<MountWatch> mounts_;
     std::optional<QList<Admission>> batch_;
     QHash<QString, QString> canonicalFolders_;
     std::deque<Admission> ahead_;

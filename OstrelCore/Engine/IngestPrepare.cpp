@@ -152,16 +152,22 @@ void Ingest::stage(const Candidate& candidate, const Staging& staging, Prepared&
     if (!staging.filter.accepts(input).isAccept()) {
         return;
     }
-    if (!staging.own.subfolderHere(staging.root, OwnFolder::Subfolder::items)) {
+    // Staged through the folders themselves, checked once opened.
+    const Descriptors::Owned root(staging.own.open(staging.root));
+    const Descriptors::Owned items(
+        root ? staging.own.openSubfolder(root.get(), OwnFolder::Subfolder::items) : -1);
+    if (!items) {
         return;
     }
-    auto copy = AtomicFile::stage(staging.itemsDir, out.content.bytes);
+    auto copy = AtomicFile::stageAt(items.get(), out.content.bytes);
     auto* copyFile = std::get_if<AtomicFile::Staged>(&copy);
     if (copyFile == nullptr) {
         return;
     }
-    if (staging.own.subfolderHere(staging.root, OwnFolder::Subfolder::thumbs)) {
-        auto thumbnail = AtomicFile::stage(staging.thumbsDir, *out.thumbnail);
+    if (const Descriptors::Owned thumbs(
+            staging.own.openSubfolder(root.get(), OwnFolder::Subfolder::thumbs));
+        thumbs) {
+        auto thumbnail = AtomicFile::stageAt(thumbs.get(), *out.thumbnail);
         if (auto* thumbnailFile = std::get_if<AtomicFile::Staged>(&thumbnail)) {
             out.stagedThumbnail = std::move(*thumbnailFile);
         }

@@ -6,6 +6,7 @@
 #include "Platform/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -199,11 +200,17 @@ int ReadGuard::slotFile(int slot) const {
     int fd = files_[size_t(slot)].load();
     // A file once open is written in the run's folder under any later mount; one is opened only
     // while the path leads there, else the read goes unmarked.
-    if (fd < 0 && OwnFolder::mayWriteInto(marks_)) {
-        const QString path = marks_ + u'/' + QString::number(slot);
-        AtomicFile::clearEntry(path, AtomicFile::Entry::file);
-        fd = Descriptors::open(QFile::encodeName(path).constData(),
-                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && !marks_.isEmpty()) {
+        // Made through the folder looked at, whatever its path leads to by then.
+        const Descriptors::Owned folder(OwnFolder::openInto(marks_));
+        if (!folder) {
+            return -1;
+        }
+        const QByteArray name = QByteArray::number(slot);
+        AtomicFile::clearEntryAt(folder.get(), name, AtomicFile::Entry::file,
+                                 marks_ + u'/' + QString::number(slot));
+        fd = Descriptors::openAt(folder.get(), name.constData(),
+                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         files_[size_t(slot)] = fd;
     }
     return fd;
@@ -231,7 +238,12 @@ void ReadGuard::save(const QString& path) const {
         out.append(QJsonObject{{QStringLiteral("digest"), entry.digest},
                                {QStringLiteral("what"), entry.what}});
     }
-    if (const auto error = AtomicFile::write(path, QJsonDocument(out).toJson())) {
+    const Descriptors::Owned folder(OwnFolder::openInto(QFileInfo(path).absolutePath()));
+    const auto error =
+        folder ? AtomicFile::writeAt(folder.get(), QFile::encodeName(QFileInfo(path).fileName()),
+                                     QJsonDocument(out).toJson(), 0600, nullptr, path)
+               : std::optional<Error>(Error::fromErrno());
+    if (error) {
         qCWarning(lcIngest).noquote()
             << QStringLiteral("%1 not saved: %2").arg(path, error->message);
     }

@@ -1,11 +1,14 @@
 #include "OstrelCore/Records/OwnFolder.h"
 
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -44,6 +47,7 @@ struct Run {
     std::mutex mutex;
     std::optional<QString> root;
     OwnFolder folder;
+    std::function<void()> afterLook;
 };
 
 // Asked by writers on worker threads while the process ends: held on the heap, never freed.
@@ -126,12 +130,46 @@ OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) {
     if (!folder_) {
         return Look::own;
     }
-    if (!leadsHere(root)) {
+    const Descriptors::Owned folder(open(root));
+    if (!folder) {
         return Look::otherFolder;
+    }
+    return lookIn(folder.get(), index);
+}
+
+int OwnFolder::open(const QString& root) const {
+    if (FileStat::holdsNul(root)) {
+        return -1;
+    }
+    // Only to reach what is in it: a folder the user made unreadable still takes our files.
+    Descriptors::Owned fd(
+        Descriptors::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || (folder_ && (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+                            !FileIdentity::of(st).isEntry(*folder_)))) {
+        return -1;
+    }
+    return fd.release();
+}
+
+int OwnFolder::openSubfolder(int folder, Subfolder subfolder) const {
+    const QByteArray name = QFile::encodeName(nameOf(subfolder));
+    Descriptors::Owned fd(Descriptors::openAt(folder, name.constData(),
+                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    return fd && isSubfolder(fd.get(), subfolder) ? fd.release() : -1;
+}
+
+OwnFolder::Look OwnFolder::lookIn(int folder, const QString& index) {
+    if (!folder_) {
+        return Look::own;
     }
     // An index gone (the user's doing) is none this store could replace: writing brings its own
     // back. One that cannot be looked at cannot be replaced either.
-    const auto now = FileIdentity::at(index);
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(QFileInfo(index).fileName());
+    const auto now = ::fstatat(folder, name.constData(), &st, 0) == 0
+                         ? std::optional<FileIdentity>(FileIdentity::of(st))
+                         : std::nullopt;
     if (now && now != index_ && !stillHolds(index, *now)) {
         return Look::otherIndex;
     }
@@ -217,6 +255,77 @@ bool OwnFolder::mayWriteInto(const QString& path) {
         runs = FileIdentity::of(st);
     }
     return runs && runs->isEntry(FileIdentity::of(st));
+}
+
+int OwnFolder::openInto(const QString& folder) {
+    const QString at = QDir::cleanPath(folder);
+    OwnFolder own;
+    QString root;
+    Run& r = run();
+    {
+        const std::lock_guard lock(r.mutex);
+        if (!r.root || (at != *r.root && !at.startsWith(*r.root + u'/'))) {
+            return FileStat::holdsNul(at) ? -1
+                                          : Descriptors::open(QFile::encodeName(at).constData(),
+                                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+        if (!r.folder.hasFolder()) {
+            return -1;
+        }
+        own = r.folder;
+        root = *r.root;
+    }
+    Descriptors::Owned fd(own.open(root));
+    afterLook();
+    const QStringList within = at.mid(root.size()).split(u'/', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; fd && i < within.size(); ++i) {
+        std::optional<Subfolder> subfolder;
+        for (const Subfolder s : {Subfolder::items, Subfolder::thumbs}) {
+            if (i == 0 && within.at(0) == nameOf(s)) {
+                subfolder = s;
+            }
+        }
+        if (subfolder && own.hasSubfolder(*subfolder)) {
+            fd.reset(own.openSubfolder(fd.get(), *subfolder));
+            continue;
+        }
+        // None written down yet (no store of the run has used it), or a folder of ours beside
+        // them: a real folder, never a link; the first of the two found is the run's from now on.
+        const QByteArray name = QFile::encodeName(within.at(i));
+        Descriptors::Owned next(Descriptors::openAt(
+            fd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+        if (next && subfolder) {
+            struct stat st {};
+            const std::lock_guard lock(r.mutex);
+            auto& runs = r.folder.subfolders_[size_t(*subfolder)];
+            if (::fstat(next.get(), &st) == 0 && !runs && r.root == root) {
+                runs = FileIdentity::of(st);
+            }
+            if (!runs || !runs->isEntry(FileIdentity::of(st))) {
+                next.reset();
+            }
+        }
+        fd = std::move(next);
+    }
+    return fd.release();
+}
+
+void OwnFolder::setAfterLook(std::function<void()> hook) {
+    Run& r = run();
+    const std::lock_guard lock(r.mutex);
+    r.afterLook = std::move(hook);
+}
+
+void OwnFolder::afterLook() {
+    std::function<void()> hook;
+    {
+        Run& r = run();
+        const std::lock_guard lock(r.mutex);
+        hook = r.afterLook;
+    }
+    if (hook) {
+        hook();
+    }
 }
 
 } // namespace ostrel

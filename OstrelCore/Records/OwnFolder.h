@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -39,9 +40,12 @@ namespace ostrel {
 // mounted over it, nor a folder gone: nothing is written there until the one written down is
 // back. The store removes files from one only through a descriptor that is that folder.
 //
-// The check is a look at the path right before the write, not a write through a descriptor of
-// the folder kept from the start: a mount in the moment between the two still takes that one
-// write.
+// The look and the write are one act: the folder is opened, known by which folder it is (its
+// device and inode, against those written down), and written through that descriptor alone
+// (openat, renameat, unlinkat), so that a file system mounted over it, or a link or another
+// folder put at its name, after the look takes nothing. The folder is opened anew for each
+// write, not kept from the start: while another folder covers it, the run's own waits, as a
+// lock taken on the covering folder says no second shelf may use that one.
 class OwnFolder {
 public:
     enum class Look {
@@ -86,6 +90,15 @@ public:
     // Own while no folder was taken. An index of this store's whose change time alone moved is
     // read once to tell (no more than the bytes written), and known by its new one from then on.
     Look look(const QString& root, const QString& index);
+    // The folder `root` leads to, opened, when it is the one taken (any folder while none was);
+    // -1 otherwise. What of ours goes there is written through it.
+    int open(const QString& root) const;
+    // look() at the folder open as `folder` (from open()): the index at its entry of `index`'s
+    // name, looked at through it.
+    Look lookIn(int folder, const QString& index);
+    // `subfolder` within the folder open as `folder`, opened without following a link at its
+    // name, when it is the one taken; -1 otherwise.
+    int openSubfolder(int folder, Subfolder subfolder) const;
 
     // Writes down the folder at `root` now as the run's. Any thread.
     static void startRun(const QString& root);
@@ -96,6 +109,14 @@ public:
     // thumbnails folder, while that is the one written down (one look; where none is yet, while
     // the support folder is the run's and no link or other entry stands at the name). Any thread.
     static bool mayWriteInto(const QString& path);
+    // The folder `folder` opened for a write of ours, when mayWriteInto() would allow a write in
+    // it: the run's folder and the folders within reached from the descriptor of the one checked,
+    // no link followed within. -1 otherwise. Any thread.
+    static int openInto(const QString& folder);
+
+    // Run between a look and the write it allows, for a test to put another folder in place.
+    static void setAfterLook(std::function<void()> hook);
+    static void afterLook();
 
 private:
     // Whether `now`, found at `index`, is the index taken, its change time alone moved.

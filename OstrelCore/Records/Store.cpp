@@ -59,9 +59,10 @@ template <typename Record> bool refused(const Record& record, const char* kind) 
 }
 
 // True when the file at `path` holds exactly `bytes` (read with plain reads, no link followed).
-bool holdsBytes(const QString& path, QByteArrayView bytes) {
-    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
-                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+// Whether the entry `name` of the folder open as `folder` is a regular file holding `bytes`.
+bool holdsBytes(int folder, const QByteArray& name, QByteArrayView bytes) {
+    const int fd = Descriptors::openAt(folder, name.constData(),
+                                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -87,9 +88,10 @@ bool holdsBytes(const QString& path, QByteArrayView bytes) {
 
 } // namespace
 
-bool storeIndexParts::hashesTo(const QString& path, const QString& sha256) {
-    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
-                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+bool storeIndexParts::hashesTo(const QString& path, const QString& sha256, int folder) {
+    const QByteArray name = QFile::encodeName(folder < 0 ? path : QFileInfo(path).fileName());
+    const int fd = Descriptors::openAt(folder < 0 ? AT_FDCWD : folder, name.constData(),
+                                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -499,18 +501,25 @@ Store::CopyResult Store::copyIn(QByteArrayView bytes, const QString& id, const Q
     if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
         return *std::move(problem);
     }
+    // Everything below goes through the folder looked at: one put at its name meanwhile takes
+    // nothing, and the copy named is the one in the run's own folder.
+    const Descriptors::Owned folder(openSubfolder(OwnFolder::Subfolder::items));
+    if (!folder) {
+        return subfolderGone(OwnFolder::Subfolder::items);
+    }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
     // A copy already there is kept only when it holds these bytes: one written just before a
     // power loss, and never named by an index, may have come back empty. A link or a stranger's
     // file at its name is not a copy at all.
     spare(path);
-    AtomicFile::clearEntry(path, AtomicFile::Entry::file);
-    if (FileStat::exists(path) && holdsBytes(path, bytes)) {
+    AtomicFile::clearEntryAt(folder.get(), name, AtomicFile::Entry::file, path);
+    if (holdsBytes(folder.get(), name, bytes)) {
         return url;
     }
-    if (staged == nullptr || !staged->place(path)) {
-        if (const auto error = AtomicFile::writeUnsynced(path, bytes)) {
+    if (staged == nullptr || !staged->placeAt(folder.get(), name, path)) {
+        if (const auto error = AtomicFile::writeUnsyncedAt(folder.get(), name, bytes)) {
             return *error;
         }
     }
@@ -526,13 +535,18 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
     if (auto problem = subfolderProblem(OwnFolder::Subfolder::items)) {
         return *std::move(problem);
     }
+    const Descriptors::Owned folder(openSubfolder(OwnFolder::Subfolder::items));
+    if (!folder) {
+        return subfolderGone(OwnFolder::Subfolder::items);
+    }
     const QUrl url = copyURL(id, ext);
     const QString path = url.toLocalFile();
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
     spare(path);
-    if (!AtomicFile::clearEntry(path, AtomicFile::Entry::file)) {
+    if (!AtomicFile::clearEntryAt(folder.get(), name, AtomicFile::Entry::file, path)) {
         return Error::fromErrno();
     }
-    if (FileStat::exists(path) && hashesTo(path, expectedSha256)) {
+    if (hashesTo(path, expectedSha256, folder.get())) {
         return url;
     }
     // Plain reads from a descriptor that never went through a link: a map of a file that its
@@ -556,9 +570,8 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
         ::close(in);
         return Error::posix(EINVAL);
     }
-    QByteArray tempName =
-        QFile::encodeName(itemsDir_ + u'/') + AtomicFile::temporaryPrefix() + "XXXXXX";
-    const int out = ::mkostemp(tempName.data(), O_CLOEXEC); // 0600
+    QByteArray tempName;
+    const int out = AtomicFile::makeTemporary(folder.get(), tempName); // 0600
     if (out < 0) {
         const Error err = Error::fromErrno();
         ::close(in);
@@ -567,10 +580,9 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
     const auto fail = [&](const Error& err) -> CopyResult {
         ::close(in);
         ::close(out);
-        ::unlink(tempName.constData());
+        ::unlinkat(folder.get(), tempName.constData(), 0);
         return err;
     };
-    ::fchmod(out, 0600);
     Sha256 hasher;
     constexpr qsizetype chunk = 1 << 20;
     QByteArray buffer(chunk, Qt::Uninitialized);
@@ -604,15 +616,10 @@ Store::CopyResult Store::copyInFile(const QString& fromPath, const QString& id, 
                           QStringLiteral("the file changed while it was copied")});
     }
     ::close(in);
-    if (::close(out) != 0) {
+    if (::close(out) != 0 ||
+        ::renameat(folder.get(), tempName.constData(), folder.get(), name.constData()) != 0) {
         const Error err = Error::fromErrno();
-        ::unlink(tempName.constData());
-        return err;
-    }
-    const QByteArray finalName = QFile::encodeName(path);
-    if (::rename(tempName.constData(), finalName.constData()) != 0) {
-        const Error err = Error::fromErrno();
-        ::unlink(tempName.constData());
+        ::unlinkat(folder.get(), tempName.constData(), 0);
         return err;
     }
     noteUnsynced(path);
@@ -627,10 +634,15 @@ std::optional<Error> Store::writeThumbnail(const QString& id, QByteArrayView jpe
     if (auto problem = subfolderProblem(OwnFolder::Subfolder::thumbs)) {
         return problem;
     }
+    const Descriptors::Owned folder(openSubfolder(OwnFolder::Subfolder::thumbs));
+    if (!folder) {
+        return subfolderGone(OwnFolder::Subfolder::thumbs);
+    }
     const QString path = thumbURL(id).toLocalFile();
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
     spare(path);
-    if (staged == nullptr || !staged->place(path)) {
-        if (auto error = AtomicFile::writeUnsynced(path, jpeg)) {
+    if (staged == nullptr || !staged->placeAt(folder.get(), name, path)) {
+        if (auto error = AtomicFile::writeUnsyncedAt(folder.get(), name, jpeg)) {
             return error;
         }
     }

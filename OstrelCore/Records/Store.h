@@ -371,10 +371,16 @@ private:
     // one taken, or none taken), after one look at it; none when it may. Said once while it lasts,
     // and once when it is back.
     std::optional<Error> subfolderProblem(OwnFolder::Subfolder subfolder);
+    // The same, said when the folder found at the look is gone by the write.
+    Error subfolderGone(OwnFolder::Subfolder subfolder);
     // The folders within found not to be the ones taken, at their last look.
     std::array<bool, 2> subfolderLost_{};
-    // The folder within, open, when it is the one taken; else -1.
+    // The folder within, open, when it is the one taken, reached through the support folder
+    // when that is the one taken; else -1.
     int openSubfolder(OwnFolder::Subfolder subfolder) const;
+    // The support folder, open, when it is the one taken (OwnFolder::open()); else -1. What the
+    // store writes there goes through it.
+    int openOwnFolder() const;
     // Whether `file` may be written now, after a look at the folder when it may ever be; when
     // only once the folder can be, `dirty` is set so that it is written then.
     bool writesNow(StoreRights::File file, bool& dirty);
@@ -575,6 +581,9 @@ private:
     //   -1 when the file there could not be read (it is then written after what it holds). An
     //   index begun when it held `n` bytes drops those once written.
     qint64 journalSize_ = 0;
+    // The file those bytes were measured in (none while none was): the journal is cut or added
+    // to only while the file at its name is that one.
+    std::optional<FileIdentity> journalFile_;
     // The lines in those bytes.
     qsizetype journalLines_ = 0;
     // The bytes of the journal holding notes this run's start did not read (past the reader's

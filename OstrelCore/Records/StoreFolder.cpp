@@ -4,6 +4,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 
@@ -205,23 +206,31 @@ std::optional<Error> Store::subfolderProblem(OwnFolder::Subfolder subfolder) {
         }
         return std::nullopt;
     }
-    if (!std::exchange(lost, true)) {
+    return subfolderGone(subfolder);
+}
+
+Error Store::subfolderGone(OwnFolder::Subfolder subfolder) {
+    if (!std::exchange(subfolderLost_[size_t(subfolder)], true)) {
         qCCritical(lcStore,
                    "%s is not the folder this shelf uses (a link, a file system mounted over "
                    "it, or another folder put in its place): nothing is written into it or "
                    "removed from it, and what comes meanwhile waits for that folder to be back",
-                   qUtf8Printable(path));
+                   qUtf8Printable(subfolderPath(subfolder)));
     }
     return Error{QStringLiteral("Store"), notTheSubfolder,
                  QStringLiteral("not the folder this shelf uses")};
 }
 
 int Store::openSubfolder(OwnFolder::Subfolder subfolder) const {
-    const int fd = openFolder(subfolderPath(subfolder));
-    if (fd >= 0 && !rights_.own().isSubfolder(fd, subfolder)) {
-        ::close(fd);
-        return -1;
-    }
+    const Descriptors::Owned root(rights_.own().open(rootPath_));
+    const int fd = root ? rights_.own().openSubfolder(root.get(), subfolder) : -1;
+    OwnFolder::afterLook();
+    return fd;
+}
+
+int Store::openOwnFolder() const {
+    const int fd = rights_.own().open(rootPath_);
+    OwnFolder::afterLook();
     return fd;
 }
 

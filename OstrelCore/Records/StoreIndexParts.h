@@ -37,10 +37,11 @@ inline constexpr qint64 unfinishedStartLimit = 4096;
 // Says in the log that `label` ("index", "offsets", "start") was not written, and why.
 void logNotSaved(const QString& label, const Error& error);
 
-// Writes the index text at `path`; a failure is logged and answered false. `placed` says which
-// file stands at the name once the text was put there, also when the write failed after that.
+// Writes the index text at `path` (into the folder open as `folder`, when given); a failure is
+// logged and answered false. `placed` says which file stands at the name once the text was put
+// there, also when the write failed after that.
 bool writeIndexText(const QByteArray& json, const QString& path,
-                    std::optional<FileIdentity>* placed = nullptr);
+                    std::optional<FileIdentity>* placed = nullptr, int folder = -1);
 
 // The name under which the bytes of an index from which reading dropped something are kept
 // aside in the support folder.
@@ -71,8 +72,9 @@ bool removeLeftover(int folder, const char* name);
 // there; -1 for a path of neither.
 int folderOf(const std::array<QString, 2>& folders, const QString& path, QString* name);
 
-// True when the regular file at `path` (no link followed) has the SHA-256 `sha256`.
-bool hashesTo(const QString& path, const QString& sha256);
+// True when the regular file at `path` (no link followed) has the SHA-256 `sha256`; with
+// `folder`, the entry of its name in the folder open as that.
+bool hashesTo(const QString& path, const QString& sha256, int folder = -1);
 
 // A folder of ours, opened without following a link at its name (but `throughLink`, for the
 // support folder, which may be a link of the user's); -1 when it cannot be.

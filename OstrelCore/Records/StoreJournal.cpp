@@ -118,7 +118,9 @@ std::optional<QByteArray> readStart(int fd, qint64 size) {
 
 // The journal's first bytes with the file's size; none when nothing of ours is there (a link, a
 // folder, a pipe) or it cannot be read.
-std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path) {
+// `file` says which file it was.
+std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path,
+                                                         std::optional<FileIdentity>& file) {
     const int fd = Descriptors::open(QFile::encodeName(path).constData(),
                                      O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
@@ -129,6 +131,7 @@ std::optional<std::pair<QByteArray, qint64>> readJournal(const QString& path) {
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         if (auto bytes = readStart(fd, st.st_size)) {
             out.emplace(std::move(*bytes), qint64(st.st_size));
+            file = FileIdentity::of(st);
         }
     }
     ::close(fd);
@@ -207,7 +210,8 @@ bool Store::mayNote() const {
 
 void Store::loadJournal() {
     const QString path = rootPath_ + u'/' + journalName;
-    const auto read = readJournal(path);
+    journalFile_.reset();
+    const auto read = readJournal(path, journalFile_);
     if (!read) {
         // A regular file that could not be read is written after what it holds.
         const auto st = FileStat::lstat(path);
@@ -315,18 +319,27 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
     line.append('\n');
 
     const QString path = rootPath_ + u'/' + journalName;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = QFile::encodeName(journalName);
+    // Opened in the folder looked at: a note never goes into a folder put at its path since.
+    const Descriptors::Owned folder(openOwnFolder());
+    if (!folder && rights_.own().hasFolder()) {
+        leaveFolder();
+        return *rights_.unusable();
+    }
+    const int at = folder ? folder.get() : AT_FDCWD;
+    const QByteArray entry = folder ? name : QFile::encodeName(path);
     int fd = -1;
     bool created = false;
     struct stat st {};
     // Whatever stands at its name that is not a plain file of ours (a link, a folder, a file of
     // another name too) is set aside first, once.
     for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
-        fd = Descriptors::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                               0600);
+        fd = Descriptors::openAt(at, entry.constData(),
+                                 O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) {
-            fd = Descriptors::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            fd = Descriptors::openAt(at, entry.constData(),
+                                     O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         }
         if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
                         st.st_nlink != 1)) {
@@ -334,18 +347,23 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
             fd = -1;
             errno = EEXIST;
         }
-        if (fd < 0 && (attempt > 0 || !AtomicFile::clearEntry(path, AtomicFile::Entry::file))) {
+        if (fd < 0 && (attempt > 0 ||
+                       !(folder ? AtomicFile::clearEntryAt(at, name, AtomicFile::Entry::file, path)
+                                : AtomicFile::clearEntry(path, AtomicFile::Entry::file)))) {
             return Error::fromErrno();
         }
     }
+    const bool measured = journalFile_ && journalFile_->isEntry(FileIdentity::of(st));
     if (created) {
         journalSize_ = 0;
         journalLines_ = 0;
         unreadFrom_ = unreadTo_ = 0;
         unreadLines_ = 0;
-    } else if (journalSize_ < 0 || st.st_size < journalSize_) {
-        // Not read at load, or cut back by another hand since: its end is found as a start
-        // would find it, and what it holds is left for the next start to read.
+        journalFile_ = FileIdentity::of(st);
+    } else if (journalSize_ < 0 || !measured || st.st_size < journalSize_) {
+        // Not read at load, another file than the one measured (put there by another hand), or
+        // cut back by another hand since: its end is found as a start would find it, and what it
+        // holds is left for the next start to read.
         const auto bytes = readStart(fd, st.st_size);
         if (!bytes) {
             const Error error = Error::fromErrno();
@@ -353,6 +371,7 @@ std::optional<Error> Store::noteCapture(const ShelfItem& item,
             return error;
         }
         std::tie(journalSize_, journalLines_) = journalEnd(*bytes, st.st_size);
+        journalFile_ = FileIdentity::of(st);
         unreadFrom_ = 0;
         unreadTo_ = bytes->lastIndexOf('\n') + 1;
         unreadLines_ = journalLines_;
@@ -396,12 +415,17 @@ void Store::dropJournal(qint64 upTo) {
     if (upTo <= 0 || journalSize_ <= 0 || !mayRemove()) {
         return;
     }
-    const QString path = rootPath_ + u'/' + journalName;
-    // Only ever the plain file the notes went into.
-    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
-                                     O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // Only ever the plain file the notes went into, in the folder looked at.
+    const Descriptors::Owned folder(openOwnFolder());
+    if (!folder || !journalFile_) {
+        return;
+    }
+    const QByteArray name = QFile::encodeName(journalName);
+    const int fd = Descriptors::openAt(folder.get(), name.constData(),
+                                       O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !journalFile_->isEntry(FileIdentity::of(st))) {
         if (fd >= 0) {
             ::close(fd);
         }
@@ -421,7 +445,10 @@ void Store::dropJournal(qint64 upTo) {
     const bool whole = readRange(fd, unreadFrom_, unreadTo_, rest) &&
                        readRange(fd, std::max(upTo, unreadTo_), journalSize_, rest);
     ::close(fd);
-    if (whole && !AtomicFile::write(path, rest)) {
+    std::optional<FileIdentity> placed;
+    if (whole && !AtomicFile::writeAt(folder.get(), name, rest, 0600, &placed,
+                                      rootPath_ + u'/' + journalName)) {
+        journalFile_ = placed;
         journalSize_ = rest.size();
         journalLines_ = rest.count('\n');
         unreadTo_ -= unreadFrom_;

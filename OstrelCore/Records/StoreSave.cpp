@@ -3,6 +3,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/FileStat.h"
 #include "Platform/Log.h"
 #include "Platform/Sha256.h"
@@ -31,9 +32,11 @@ void storeIndexParts::logNotSaved(const QString& label, const Error& error) {
 }
 
 bool storeIndexParts::writeIndexText(const QByteArray& json, const QString& path,
-                                     std::optional<FileIdentity>* placed) {
+                                     std::optional<FileIdentity>* placed, int folder) {
     if (const auto error =
-            AtomicFile::write(path, json, 0600, AtomicFile::Links::setAside, placed)) {
+            folder < 0 ? AtomicFile::write(path, json, 0600, AtomicFile::Links::setAside, placed)
+                       : AtomicFile::writeAt(folder, QFile::encodeName(QFileInfo(path).fileName()),
+                                             json, 0600, placed, path)) {
         logNotSaved(QStringLiteral("index"), *error);
         return false;
     }
@@ -275,7 +278,13 @@ void Store::save() {
     const QByteArray json =
         storeIndexParts::encodeIndex(indexRest(), items_, hiddenItems_, sessions_, prompts_);
     std::optional<FileIdentity> placed;
-    const bool written = writeIndexText(json, rootPath_ + u'/' + indexName, &placed);
+    // Into the folder the look above found, whatever its path leads to by now.
+    const Descriptors::Owned folder(openOwnFolder());
+    if (!folder && rights_.own().hasFolder()) {
+        indexDirty_ = true; // written once the folder this run read is back
+        return;
+    }
+    const bool written = writeIndexText(json, rootPath_ + u'/' + indexName, &placed, folder.get());
     // A write that failed once its file was in place (a close() that failed) still leaves this
     // run's index at the name: the next write replaces it.
     if (placed) {
@@ -351,11 +360,16 @@ struct Store::IndexWrite {
         ran = true;
         left = syncFiles(files, folders, syncers.get());
         // Looked at here, right before the write: the queue's look may be seconds old by now.
-        found = own.look(root, path);
+        // Written through the folder looked at, whatever its path leads to by then.
+        const Descriptors::Owned folder(own.open(root));
+        found = folder            ? own.lookIn(folder.get(), path)
+                : own.hasFolder() ? OwnFolder::Look::otherFolder
+                                  : OwnFolder::Look::own;
         if (left.isEmpty() && found == OwnFolder::Look::own) {
             const QByteArray json =
                 storeIndexParts::encodeIndex(rest, items, hiddenItems, sessions, prompts);
-            written = writeIndexText(json, path, &index);
+            OwnFolder::afterLook();
+            written = writeIndexText(json, path, &index, folder.get());
             if (index) {
                 sha256 = Sha256::digest(json);
             }
@@ -510,7 +524,15 @@ bool Store::writeOffsets(const QHash<QString, quint64>& offsets, const QString& 
     out.sortedObject(offsets, [&out](quint64 offset) {
         out.integer(static_cast<qint64>(std::min(offset, largest)));
     });
-    if (const auto error = AtomicFile::write(path, out.take())) {
+    const Descriptors::Owned folder(openOwnFolder());
+    if (!folder && rights_.own().hasFolder()) {
+        return false;
+    }
+    const QByteArray text = out.take();
+    if (const auto error = folder ? AtomicFile::writeAt(
+                                        folder.get(), QFile::encodeName(QFileInfo(path).fileName()),
+                                        text, 0600, nullptr, path)
+                                  : AtomicFile::write(path, text)) {
         logNotSaved(QStringLiteral("offsets"), *error);
         return false;
     }
