@@ -567,3 +567,70 @@ TEST_F(StoreFiles, AFolderWithinPutInPlaceOfTheOneUsedTakesNothingUntilItIsBack)
     EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files), QStringList{"b.png"});
     EXPECT_EQ(QDir(support + "/thumbs").entryList(QDir::Files), QStringList{"b.jpg"});
 }
+
+// The look at the folder and the write are one act: another folder put at the support folder's
+// path right after the look (as a mount at that instant would) takes no index, note or copy,
+// which go into the run's own folder.
+TEST_F(StoreFiles, AFolderPutAtThePathRightAfterTheLookTakesNothing) {
+    const QString support = dir.file("support");
+    const QString own = dir.file("own");
+    auto store = open();
+    withCopy(*store, "a");
+    store->flush();
+    bool armed = false;
+    OwnFolder::setAfterLook([&] {
+        if (std::exchange(armed, false)) {
+            ASSERT_TRUE(QDir().rename(support, own));
+            ASSERT_TRUE(QDir().mkpath(support + "/items"));
+        }
+    });
+    const auto unhook = qScopeGuard([] { OwnFolder::setAfterLook({}); });
+    ShelfItem noted = makeItem("c", 1);
+    noted.fileURL = store->copyURL("c", "png");
+    const std::vector<std::pair<const char*, std::function<void()>>> writes{
+        {"index",
+         [&] {
+             store->upsert(makeItem("b", 1));
+             store->flush();
+         }},
+        {"note", [&] { store->noteCapture(noted); }},
+        {"copy", [&] { store->copyIn("bytes of d", "d", "png"); }},
+    };
+    for (const auto& [what, write] : writes) {
+        SCOPED_TRACE(what);
+        clock += 2; // past the store's own pace of looks
+        armed = true;
+        write();
+        ASSERT_FALSE(armed);
+        EXPECT_EQ(QDir(support).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList{});
+        EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files | QDir::Hidden), QStringList{});
+        ASSERT_TRUE(QDir(support).removeRecursively());
+        ASSERT_TRUE(QDir().rename(own, support));
+    }
+    EXPECT_TRUE(QFile::exists(support + "/items/d.png"));
+    EXPECT_TRUE(read("captures.jsonl").contains("c.png"));
+}
+
+// A link to a folder of the user's put in place of the items folder right after the look takes
+// no copy: the copy goes into the run's own items folder, where the index names it.
+TEST_F(StoreFiles, ALinkPutAtTheItemsFolderRightAfterTheLookTakesNoCopy) {
+    const QString items = dir.file("support/items");
+    const QString users = dir.file("users");
+    ASSERT_TRUE(QDir().mkpath(users));
+    auto store = open();
+    store->flush();
+    bool armed = true;
+    OwnFolder::setAfterLook([&] {
+        if (std::exchange(armed, false)) {
+            ASSERT_TRUE(QDir().rename(items, items + ".moved"));
+            ASSERT_TRUE(QFile::link(users, items));
+        }
+    });
+    const auto unhook = qScopeGuard([] { OwnFolder::setAfterLook({}); });
+    const auto copied = store->copyIn("bytes of a", "a", "png");
+    ASSERT_FALSE(armed);
+    EXPECT_EQ(QDir(users).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    ASSERT_TRUE(std::holds_alternative<QUrl>(copied));
+    EXPECT_EQ(dir.read("support/items.moved/a.png"), "bytes of a");
+}

@@ -252,3 +252,20 @@ TEST_F(StoreFiles, NotesPastWhatAStartReadsStayForTheNextStart) {
     store->flush();
     EXPECT_EQ(read("captures.jsonl"), "");
 }
+
+// Another file put at the journal's name (a backup put back), longer than the one this run
+// measured, is neither cut to that length nor written over: the next note follows its own last
+// whole line.
+TEST_F(StoreFiles, TheJournalIsCutOnlyWhereItWasMeasured) {
+    auto store = open();
+    captured(*store, "first");
+    const ShelfItem second = captured(*store, "second");
+    const QByteArray other = read("captures.jsonl") + line(second.fileURL->fileName(), second);
+    const QString replacement = dir.file("other.jsonl");
+    dir.write("other.jsonl", other);
+    ASSERT_EQ(::rename(QFile::encodeName(replacement).constData(),
+                       QFile::encodeName(path("captures.jsonl")).constData()),
+              0);
+    const ShelfItem third = captured(*store, "third");
+    EXPECT_EQ(read("captures.jsonl"), other + line(third.fileURL->fileName(), third));
+}
