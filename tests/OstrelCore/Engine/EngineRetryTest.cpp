@@ -596,3 +596,31 @@ TEST_F(EngineCapture, FilesPastTheRetryLimitAreTakenByALookBackOnceThereIsRoom) 
     EXPECT_TRUE(waitUntil([&] { return !moment(); }));
     EXPECT_EQ(log.matching("the most kept").size(), 1);
 }
+
+// Captures held while the items folder was not the run's go in as soon as the mount table
+// changes once it is back, not at the retry timer's next turn.
+TEST_F(EngineCapture, HeldCapturesGoInWhenTheMountTableChangesWithTheirFolderBack) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    timing.retryInterval = 600;
+    timing.mountTable = space.mountTable();
+    engine = start(config());
+    ASSERT_TRUE(waitUntil([&] { return !snapshots.empty(); }));
+
+    BlockedItems blocked(support, true);
+    const QString shot = scratchFile("held.png", "s8");
+    write(shot, TestImages::png(64, 64, 72));
+    ASSERT_TRUE(waitUntil([&] {
+        qsizetype held = 0;
+        engine->queue()->sync([&] { held = engine->retryCount(); });
+        return held == 1;
+    }));
+    // The index write the capture brought about, which would try it again too, is over.
+    pump(Store::defaultDebounce + 0.5);
+    blocked.release();
+    QDir().mkpath(tmp.file("late"));
+    ASSERT_TRUE(space.mountTmpfs(tmp.file("late"), "size=64k"));
+    EXPECT_TRUE(waitForItem(real(shot)));
+}
