@@ -351,11 +351,17 @@ std::optional<FileIdentity> holding(const QString& path, qint64 size, QByteArray
 }
 
 std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fill) {
-    if (path.contains(QChar(u'\0'))) {
-        return Error::posix(EINVAL);
+    const Descriptors::Owned folder(openParent(path));
+    if (!folder) {
+        return Error::fromErrno();
     }
-    const int fd = Descriptors::open(QFile::encodeName(path).constData(),
-                                     O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    return overwriteAt(folder.get(), leafName(path), data, fill);
+}
+
+std::optional<Error> overwriteAt(int folder, const QByteArray& name, QByteArrayView data,
+                                 char fill) {
+    const int fd = Descriptors::openAt(folder, name.constData(),
+                                       O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return Error::fromErrno();
     }

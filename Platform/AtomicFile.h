@@ -95,6 +95,9 @@ std::optional<FileIdentity> holding(const QString& path, qint64 size, QByteArray
 // one name is written (unfit() says), never through a link. A crash during the write may leave
 // the file part old, part new.
 std::optional<Error> overwrite(const QString& path, QByteArrayView data, char fill);
+// The same for the entry `name` of the folder open as `folder`.
+std::optional<Error> overwriteAt(int folder, const QByteArray& name, QByteArrayView data,
+                                 char fill);
 
 // Replaces the file at `path` whole, like write(), but syncs nothing: for files written in a
 // batch that is made durable at once (syncFile on each, syncFolder on their folders) before

@@ -276,7 +276,6 @@ int OwnFolder::openInto(const QString& folder) {
         root = *r.root;
     }
     Descriptors::Owned fd(own.open(root));
-    afterLook();
     const QStringList within = at.mid(root.size()).split(u'/', Qt::SkipEmptyParts);
     for (qsizetype i = 0; fd && i < within.size(); ++i) {
         std::optional<Subfolder> subfolder;
@@ -307,6 +306,7 @@ int OwnFolder::openInto(const QString& folder) {
         }
         fd = std::move(next);
     }
+    afterLook();
     return fd.release();
 }
 

@@ -6,7 +6,11 @@
 #include "OstrelCore/Records/Store.h"
 #include "OstrelCore/Records/StoreIndexParts.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Descriptors.h"
 #include "Platform/Log.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 #include <utility>
@@ -42,13 +46,16 @@ QByteArray startText(const std::optional<Date>& at) {
 enum class Written { newFile, inPlace };
 
 // As a new file put in place when there is room for one, else over the one kept in place.
-std::variant<Written, Error> writeStartFile(const QString& path, const std::optional<Date>& at) {
+// Into the folder open as `folder`.
+std::variant<Written, Error> writeStartFile(int folder, const QString& path,
+                                            const std::optional<Date>& at) {
     const QByteArray text = startText(at);
-    const auto error = AtomicFile::write(path, text);
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+    const auto error = AtomicFile::writeAt(folder, name, text, 0600, nullptr, path);
     if (!error) {
         return Written::newFile;
     }
-    if (!AtomicFile::overwrite(path, text, ' ')) {
+    if (!AtomicFile::overwriteAt(folder, name, text, ' ')) {
         return Written::inPlace;
     }
     return *error;
@@ -119,7 +126,14 @@ void Store::writeStart(bool quiet) {
     }
     // A probe writes the moment kept in place again, as a new file.
     const std::optional<Date> at = startDue_ ? startDue_ : startKept_;
-    const auto written = writeStartFile(rootPath_ + u'/' + unfinishedStartName, at);
+    // Into the folder looked at, whatever its path leads to by then; tried again while another
+    // stands there.
+    const Descriptors::Owned folder(openOwnFolder());
+    if (!folder) {
+        notSaved(dueStart);
+        return;
+    }
+    const auto written = writeStartFile(folder.get(), rootPath_ + u'/' + unfinishedStartName, at);
     if (const Error* error = std::get_if<Error>(&written)) {
         // Without it a kill loses what the pass was yet to take: it is tried again.
         if (!quiet) {
@@ -191,7 +205,11 @@ void Store::clearStart() {
         return;
     }
     const QString path = rootPath_ + u'/' + unfinishedStartName;
-    const auto written = writeStartFile(path, std::nullopt);
+    const Descriptors::Owned folder(openOwnFolder());
+    if (!folder) {
+        return; // cleared by a later write, in the folder this run read
+    }
+    const auto written = writeStartFile(folder.get(), path, std::nullopt);
     if (const Error* error = std::get_if<Error>(&written)) {
         // Kept, it costs the next start a longer look back, nothing else.
         qCWarning(lcStore, "%s not cleared: %s", qUtf8Printable(path),

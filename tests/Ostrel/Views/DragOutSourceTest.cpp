@@ -1,4 +1,5 @@
 #include "Ostrel/Views/DragOutSource.h"
+#include "OstrelCore/Records/OwnFolder.h"
 
 #include "support/RunOnADrive.h"
 #include "support/TempDir.h"
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -249,4 +251,31 @@ TEST(DragOut, NoLinkFileIsWrittenIntoAFolderPutInPlaceOfTheRunsOwn) {
     ASSERT_TRUE(QFile::link(items + ".aside", items));
     EXPECT_FALSE(DragOutSource::writeWebloc(remote, "c", items));
     EXPECT_EQ(QDir(items + ".aside").entryList(QDir::Files), QStringList{"a.webloc"});
+}
+
+// The look and the write are one act: a link to a folder of the user's put in place of the items
+// folder right after the look takes no link file, which goes into the run's own folder.
+TEST(DragOut, ALinkPutAtTheItemsFolderRightAfterTheLookTakesNoLinkFile) {
+    const test::TempDir dir;
+    const QString support = dir.file("support");
+    const QString items = support + "/items";
+    const QString users = dir.file("users");
+    ASSERT_TRUE(QDir().mkpath(items));
+    ASSERT_TRUE(QDir().mkpath(users));
+    OwnFolder::startRun(support);
+    bool armed = true;
+    OwnFolder::setAfterLook([&] {
+        if (std::exchange(armed, false)) {
+            ASSERT_TRUE(QDir().rename(items, items + ".moved"));
+            ASSERT_TRUE(QFile::link(users, items));
+        }
+    });
+    const auto endRun = qScopeGuard([] {
+        OwnFolder::setAfterLook({});
+        OwnFolder::endRun();
+    });
+    DragOutSource::writeWebloc(QUrl(QStringLiteral("https://example.com/")), "a", items);
+    ASSERT_FALSE(armed);
+    EXPECT_EQ(QDir(users).entryList(QDir::Files), QStringList{});
+    EXPECT_EQ(QDir(items + ".moved").entryList(QDir::Files), QStringList{"a.webloc"});
 }

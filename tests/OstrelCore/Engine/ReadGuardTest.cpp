@@ -1,10 +1,12 @@
 #include "OstrelCore/Engine/ReadGuard.h"
+#include "OstrelCore/Records/OwnFolder.h"
 #include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -86,4 +88,31 @@ TEST(ReadGuard, NothingIsMarkedInAFolderMountedOverTheRunsOwn) {
     ASSERT_TRUE(run.unmount());
     { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
     EXPECT_TRUE(run.read("read-marks/0").startsWith('R'));
+}
+
+// The look and the write are one act: a link to a folder of the user's put in place of the marks'
+// folder right after the look takes no mark, which goes into the run's own folder.
+TEST(ReadGuard, ALinkPutAtTheMarksFolderRightAfterTheLookTakesNoMark) {
+    test::TempDir dir;
+    const QString support = dir.file("support");
+    const QString marks = support + "/read-marks";
+    QDir().mkpath(support);
+    QDir().mkpath(dir.file("user"));
+    OwnFolder::startRun(support);
+    ReadGuard guard(support);
+    bool armed = true;
+    OwnFolder::setAfterLook([&] {
+        if (std::exchange(armed, false)) {
+            ASSERT_TRUE(QDir().rename(marks, marks + ".moved"));
+            ASSERT_TRUE(QFile::link(dir.file("user"), marks));
+        }
+    });
+    const auto endRun = qScopeGuard([] {
+        OwnFolder::setAfterLook({});
+        OwnFolder::endRun();
+    });
+    { const ReadGuard::Mark mark(&guard, QString(64, u'a'), QStringLiteral("plot.png")); }
+    ASSERT_FALSE(armed);
+    EXPECT_EQ(QDir(dir.file("user")).entryList(QDir::Files), QStringList{});
+    EXPECT_EQ(QDir(marks + ".moved").entryList(QDir::Files), QStringList{"0"});
 }
