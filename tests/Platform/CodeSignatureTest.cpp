@@ -90,7 +90,16 @@ TEST_F(CodeSignatureTest, RefusesWhatAnInstallFolderMayNotHold) {
     QFile::remove(path("share/up"));
     QFile::remove(path("share/s"));
 
+    // An empty folder, which a manifest cannot list.
+    QDir().mkpath(path("share/empty"));
+    EXPECT_TRUE(CodeSignature::sign(folder, key.privateKey));
+    QDir().rmdir(path("share/empty"));
+
     ASSERT_FALSE(CodeSignature::sign(folder, key.privateKey));
+    // Nor may it hold one after signing: a folder holds exactly what its manifest lists.
+    QDir().mkpath(path("share/empty"));
+    EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
+    QDir().rmdir(path("share/empty"));
     // A setuid bit added after signing spoils the copy.
     ::chmod(QFile::encodeName(path("bin/ostrel")).constData(), 04755);
     EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
