@@ -5,6 +5,7 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,19 @@ TEST_F(CodeSignatureTest, SignedFolderIsValidUntilAnythingChanges) {
     QFile::remove(path("share/run"));
     QFile::link("../share/ostrel/Info.json", path("share/run"));
     EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
+}
+
+// A folder that holds much else (a home folder, a shared prefix) is not read whole to find that.
+TEST_F(CodeSignatureTest, StopsAtTheFirstThingTheManifestDoesNotList) {
+    ASSERT_FALSE(CodeSignature::sign(folder, key.privateKey));
+    QFile big(path("bin/big"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(qint64(8) << 30)); // sparse: costs no disk, but 8 GiB to read
+    big.close();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
+    EXPECT_LT(elapsed.elapsed(), 2000);
 }
 
 TEST_F(CodeSignatureTest, TamperedManifestOrSignature) {
