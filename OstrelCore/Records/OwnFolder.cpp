@@ -51,11 +51,10 @@ std::optional<FileIdentity> userLinkAt(const QString& path) {
         st.st_uid != ::geteuid()) {
         return std::nullopt;
     }
-    const auto folder = folderAt(path);
-    return folder && ::stat(name.constData(), &st) == 0 && st.st_uid == ::geteuid() &&
-                   FileIdentity::of(st).isEntry(*folder)
-               ? folder
-               : std::nullopt;
+    if (::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        return std::nullopt;
+    }
+    return FileIdentity::of(st);
 }
 
 // The run's support folder: its path, and the folder it led to when written down.
