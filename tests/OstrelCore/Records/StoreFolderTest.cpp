@@ -322,7 +322,6 @@ TEST_F(StoreFiles, AModeSetOrASecondNameMadeAndRemovedLeavesTheIndexThisRuns) {
                 withCopy(*store, "b");
                 store->flush();
             }
-            const test::LogCapture log;
             // The file system's clock moves in ticks of a few milliseconds.
             QThread::msleep(30);
             const QByteArray index = QFile::encodeName(path("index.json"));
@@ -332,12 +331,7 @@ TEST_F(StoreFiles, AModeSetOrASecondNameMadeAndRemovedLeavesTheIndexThisRuns) {
             } else {
                 ASSERT_EQ(::chmod(index.constData(), 0600), 0);
             }
-            store->deleteItems({"a"});
-            store->flush();
-            EXPECT_TRUE(
-                test::parseObject(read("index.json")).value("deleted").toObject().contains("a"));
-            EXPECT_FALSE(QFile::exists(copy));
-            EXPECT_TRUE(log.matching("is not the index this run read or wrote").isEmpty());
+            expectStillOwn(*store, copy);
             QDir(path("")).removeRecursively();
         }
     }
@@ -566,4 +560,76 @@ TEST_F(StoreFiles, AFolderWithinPutInPlaceOfTheOneUsedTakesNothingUntilItIsBack)
     make()->tidyFolders();
     EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files), QStringList{"b.png"});
     EXPECT_EQ(QDir(support + "/thumbs").entryList(QDir::Files), QStringList{"b.jpg"});
+}
+
+// The run's own index with only its dates moved: touched, dated back to the microsecond as a
+// copying tool leaves it, or its very bytes written again in place. Read and found to hold the
+// bytes the run wrote, it is still the run's: the run goes on writing it and removing what it no
+// longer names.
+TEST_F(StoreFiles, TheRunsOwnIndexWithOnlyItsDatesMovedStaysItsOwn) {
+    for (const QByteArray change : {"touched", "dated back", "written again"}) {
+        SCOPED_TRACE(change.constData());
+        auto store = open();
+        const QString copy = withCopy(*store, "a");
+        store->flush();
+        // The file system's clock moves in ticks of a few milliseconds.
+        QThread::msleep(30);
+        const QByteArray index = QFile::encodeName(path("index.json"));
+        struct stat st {};
+        ASSERT_EQ(::stat(index.constData(), &st), 0);
+        if (change == "touched") {
+            ASSERT_EQ(::utimensat(AT_FDCWD, index.constData(), nullptr, 0), 0);
+        } else if (change == "dated back") {
+            const auto micro = [](timespec at) {
+                return timespec{at.tv_sec - 60, at.tv_nsec / 1000 * 1000};
+            };
+            const timespec back[2] = {micro(st.st_atim), micro(st.st_mtim)};
+            ASSERT_EQ(::utimensat(AT_FDCWD, index.constData(), back, 0), 0);
+        } else {
+            dir.write("support/index.json", read("index.json"));
+        }
+        expectStillOwn(*store, copy);
+        QDir(path("")).removeRecursively();
+    }
+}
+
+// The copies moved to a bigger disk, with a link of the user's left at the items folder before
+// the start: the run follows it, and writes and removes there, as do the writers beside the
+// store. A link put in while the run goes on (at the thumbnails folder, to that very folder moved
+// along), or the first one turned to another folder, takes nothing.
+TEST_F(StoreFiles, ALinkOfTheUsersAtAFolderWithinIsFollowedOnlyWhenItStoodAtTheStart) {
+    QString copy;
+    {
+        auto earlier = open();
+        copy = withCopy(*earlier, "a");
+        earlier->flush();
+    }
+    const QString items = dir.file("disk/items");
+    const QString thumbs = dir.file("disk/thumbs");
+    QDir().mkpath(dir.file("disk"));
+    ASSERT_TRUE(QDir().rename(path("items"), items));
+    ASSERT_TRUE(QFile::link(items, path("items")));
+    OwnFolder::startRun(dir.file("support"));
+    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
+    auto store = open();
+    withCopy(*store, "b");
+    store->deleteItems({"a"});
+    store->flush();
+    EXPECT_TRUE(QFileInfo(path("items")).isSymLink());
+    EXPECT_EQ(QDir(items).entryList(QDir::Files), QStringList{"b.png"});
+    EXPECT_TRUE(OwnFolder::mayWriteInto(path("items/b.webloc")));
+
+    ASSERT_TRUE(QDir().rename(path("thumbs"), thumbs));
+    ASSERT_TRUE(QFile::link(thumbs, path("thumbs")));
+    EXPECT_TRUE(store->writeThumbnail("b", "thumb of b"));
+    EXPECT_FALSE(OwnFolder::mayWriteInto(path("thumbs/b.jpg")));
+    EXPECT_TRUE(QDir(thumbs).isEmpty());
+
+    const QString other = dir.file("other");
+    QDir().mkpath(other);
+    ASSERT_TRUE(QFile::remove(path("items")));
+    ASSERT_TRUE(QFile::link(other, path("items")));
+    EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes of c", "c", "png")));
+    EXPECT_FALSE(OwnFolder::mayWriteInto(path("items/c.webloc")));
+    EXPECT_TRUE(QDir(other).isEmpty());
 }
