@@ -1,5 +1,6 @@
 // The support folder: made private, left as the user made it, and used once it can be written.
 #include "OstrelCore/Records/OwnFolder.h"
+#include "Platform/AtomicFile.h"
 #include "StoreFilesFixture.h"
 #include "support/AsUser.h"
 #include "support/LogCapture.h"
@@ -10,6 +11,8 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -351,6 +354,84 @@ TEST_F(StoreFiles, AnIndexTheWriterHasJustWrittenIsThisRunsBeforeTheQueueHearsOf
     queue->runUntilIdle();
     store->flush();
     EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+// A file system that dates a file anew as it is closed (a network share) leaves the index just
+// written this run's own: the run goes on writing it.
+TEST_F(StoreFiles, AnIndexDatedAnewAsItIsClosedIsStillThisRuns) {
+    AtomicFile::setBeforeClose([](int fd) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {5000, 0}};
+        ::futimens(fd, times);
+    });
+    const auto noHook = qScopeGuard([] { AtomicFile::setBeforeClose(nullptr); });
+    auto store = open();
+    store->upsert(makeItem("a", 1));
+    store->flush();
+    store->upsert(makeItem("b", 1));
+    store->flush();
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+// While the items folder alone is lost (a link in its place), a capture tried again adds no
+// second note of itself: the journal bounds what a start reads back.
+TEST_F(StoreFiles, ACaptureTriedAgainWhileOnlyTheItemsFolderIsLostIsNotedOnce) {
+    auto store = open();
+    ASSERT_TRUE(QDir().rename(path("items"), path("items.aside")));
+    ASSERT_TRUE(QFile::link(path("items.aside"), path("items")));
+    ShelfItem item = makeItem("a", 1);
+    item.fileURL = store->copyURL("a", "png");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        store->noteCapture(item);
+        EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes", "a", "png")));
+    }
+    EXPECT_EQ(read("captures.jsonl").count('\n'), 1);
+}
+
+// A file system mounted over the items folder takes nothing of the run's removals: one carried
+// out right after an index was written keeps its record, which the next index written names for
+// a later start, and a tidying neither lists it nor removes anything there, even what looks left
+// half written by another process.
+TEST_F(StoreFiles, AFileSystemMountedOverTheItemsFolderLosesNoRemovalAndIsNotTidied) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive + "/support");
+    const QString support = space.inside(drive + "/support");
+    const auto store = Store::make(
+        QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    withCopy(*store, "a");
+    store->flush();
+    store->deleteItems({"a"});
+    queue->advance(2.1);
+    writer->runUntilIdle();
+    ASSERT_TRUE(space.mountTmpfs(drive + "/support/items", "size=1m"));
+    queue->runUntilIdle();
+
+    QFile left(support + "/items/.incoming-left");
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.close();
+    Store::setFolderHeld([](const QString&) { return true; });
+    const auto notHeld = qScopeGuard([] { Store::setFolderHeld({}); });
+    store->tidyFolders();
+    while (store->isTidying()) {
+        writer->runUntilIdle();
+        queue->runUntilIdle();
+    }
+    EXPECT_TRUE(QFile::exists(left.fileName()));
+
+    ASSERT_TRUE(space.unmount(drive + "/support/items"));
+    store->upsert(makeItem("b", 1));
+    store->flush();
+    QFile index(support + "/index.json");
+    ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+    const QJsonArray removing = test::parseObject(index.readAll()).value("removing").toArray();
+    EXPECT_TRUE(std::any_of(removing.begin(), removing.end(), [](const QJsonValue& removal) {
+        return removal["name"].toString() == "items/a.png";
+    }));
 }
 
 // The start moment, tried again a while after a failed write, goes only into the folder this run
