@@ -101,15 +101,20 @@ std::variant<QString, Error> setAside(int folder, const QByteArray& name, dev_t 
 
 namespace {
 
-// The folder holding `path`, opened to write into it (links on the way followed, as a path is);
-// -1 when it cannot be, errno saying why.
-int openParent(const QString& path) {
+// The folder `path` names, opened only to reach what is in it (a folder that cannot be read
+// still takes files, as by its path), links on the way followed as a path is; -1 when it cannot
+// be, errno saying why.
+int openFolder(const QString& path) {
     if (FileStat::holdsNul(path)) {
         errno = EINVAL;
         return -1;
     }
-    return Descriptors::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return Descriptors::open(QFile::encodeName(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The folder holding `path`, so opened.
+int openParent(const QString& path) {
+    return openFolder(QFileInfo(path).absolutePath());
 }
 
 QByteArray leafName(const QString& path) {
@@ -571,11 +576,7 @@ int link(int fd, int folder, const QByteArray& target) {
 } // namespace
 
 std::variant<Staged, Error> stage(const QString& folder, QByteArrayView data, mode_t mode) {
-    if (FileStat::holdsNul(folder)) {
-        return Error::posix(EINVAL);
-    }
-    const Descriptors::Owned fd(Descriptors::open(QFile::encodeName(folder).constData(),
-                                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptors::Owned fd(openFolder(folder));
     if (!fd) {
         return Error::fromErrno();
     }
