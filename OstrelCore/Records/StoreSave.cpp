@@ -15,9 +15,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <fcntl.h>
 #include <limits>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -56,9 +58,28 @@ struct Unsynced {
     bool isEmpty() const { return files.isEmpty() && folders.isEmpty(); }
 };
 
+// The store's folder `folder` (the support folder `root` or one within), opened through the
+// folder the run took, so that a sync reaches what was written there whatever stands at the path
+// now; -1 when that folder is not there.
+int openToSync(const QString& folder, const OwnFolder& own, const QString& root) {
+    Descriptors::Owned top(own.open(root));
+    if (!top || folder == root) {
+        return top.release();
+    }
+    for (const auto subfolder : {OwnFolder::Subfolder::items, OwnFolder::Subfolder::thumbs}) {
+        if (own.hasSubfolder(subfolder) && folder == root + u'/' + OwnFolder::nameOf(subfolder)) {
+            return own.openSubfolder(top.get(), subfolder);
+        }
+    }
+    return Descriptors::open(QFile::encodeName(folder).constData(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Syncs the files (on `pool` when it has more than one to do), then, once all of them are on
-// the disk, their folders once each; a failure is logged. Answers what is left unsynced.
-Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerPool* pool) {
+// the disk, their folders once each, each reached through the folder the run took; a failure is
+// logged. Answers what is left unsynced.
+Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerPool* pool,
+                   const OwnFolder& own, const QString& root) {
     Unsynced left;
     // Thousands of new files (a start over a large history) go with their file system in one
     // sync: a flush of the disk for each took most of the end of such a start. Should it fail,
@@ -68,12 +89,15 @@ Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerP
         bool failed = false;
         for (const QString& folder : folders) {
             struct stat st {};
-            if (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
+            const Descriptors::Owned fd(openToSync(folder, own, root));
+            if (!fd || ::fstat(fd.get(), &st) != 0) {
                 failed = true;
                 break;
             }
             if (!synced.contains(st.st_dev)) {
-                if (AtomicFile::syncFileSystem(folder)) {
+                const Descriptors::Owned readable(
+                    Descriptors::openAt(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                if (!readable || ::syncfs(readable.get()) != 0) {
                     failed = true;
                     break;
                 }
@@ -86,10 +110,19 @@ Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerP
     }
     // One flag per file, each written by one job only.
     std::vector<char> failed(static_cast<size_t>(files.size()), 0);
-    const auto syncOne = [&files, &failed](int i) {
-        const auto error = AtomicFile::syncFile(files.at(i));
-        // A file that went meanwhile (its item was removed) has nothing left to lose.
-        failed[static_cast<size_t>(i)] = error && error->code != ENOENT ? 1 : 0;
+    const auto syncOne = [&files, &failed, &own, &root](int i) {
+        const QFileInfo file(files.at(i));
+        const Descriptors::Owned folder(openToSync(file.path(), own, root));
+        const QByteArray name = QFile::encodeName(file.fileName());
+        const Descriptors::Owned fd(
+            folder ? Descriptors::openAt(folder.get(), name.constData(),
+                                         O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)
+                   : -1);
+        // A file that went meanwhile (its item was removed) has nothing left to lose; one whose
+        // folder is not there (another put at its path) is synced once it is back.
+        const bool synced =
+            fd ? ::fdatasync(fd.get()) == 0 || errno == EINVAL : folder && errno == ENOENT;
+        failed[static_cast<size_t>(i)] = synced ? 0 : 1;
     };
     // Syncs of many files cost little more than one when they reach the disk together.
     if (pool != nullptr && files.size() > 1) {
@@ -110,7 +143,9 @@ Unsynced syncFiles(const QStringList& files, const QStringList& folders, WorkerP
         return left;
     }
     for (qsizetype i = 0; i < folders.size(); ++i) {
-        if (const auto error = AtomicFile::syncFolder(folders.at(i))) {
+        const Descriptors::Owned folder(openToSync(folders.at(i), own, root));
+        if (const auto error = folder ? AtomicFile::syncFolderAt(folder.get())
+                                      : std::optional<Error>(Error::fromErrno())) {
             qCWarning(lcStore, "index not saved: folder %s could not be synced: %s",
                       qUtf8Printable(folders.at(i)), qUtf8Printable(Error::describe(*error)));
             left.folders = folders.mid(i);
@@ -358,7 +393,7 @@ struct Store::IndexWrite {
             return;
         }
         ran = true;
-        left = syncFiles(files, folders, syncers.get());
+        left = syncFiles(files, folders, syncers.get(), own, root);
         // Looked at here, right before the write: the queue's look may be seconds old by now.
         // Written through the folder looked at, whatever its path leads to by then.
         const Descriptors::Owned folder(own.open(root));
@@ -613,9 +648,9 @@ bool Store::commitFiles() {
     if (unsyncedFiles_.isEmpty() && unsyncedFolders_.isEmpty()) {
         return true;
     }
-    const Unsynced left =
-        syncFiles(QStringList(unsyncedFiles_.begin(), unsyncedFiles_.end()),
-                  QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end()), workers_.get());
+    const Unsynced left = syncFiles(QStringList(unsyncedFiles_.begin(), unsyncedFiles_.end()),
+                                    QStringList(unsyncedFolders_.begin(), unsyncedFolders_.end()),
+                                    workers_.get(), rights_.own(), rootPath_);
     unsyncedFiles_ = QSet<QString>(left.files.begin(), left.files.end());
     unsyncedFolders_ = QSet<QString>(left.folders.begin(), left.folders.end());
     return left.isEmpty();

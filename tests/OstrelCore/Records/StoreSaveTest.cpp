@@ -213,3 +213,22 @@ TEST(StoreErrors, AFailureIsDescribedInWordsWithItsNumber) {
     EXPECT_EQ(Error::describe(Error::posix(ENOSPC)), "no space left on device");
     EXPECT_EQ(Error::describe(Error{"QFileDevice", 5, {}}), "error 5");
 }
+
+// A copy is synced through the items folder it was written into: while another folder stands at
+// its path, no index naming it is written (the copy cannot be known to be on the disk), and once
+// the run's own folder is back, one is.
+TEST_F(StoreFiles, NoIndexNamesACopyThatCouldNotBeSyncedWhereItWasWritten) {
+    auto store = open(false);
+    store->flush();
+    withCopy(*store, "a");
+    const QString items = path("items");
+    ASSERT_TRUE(QDir().rename(items, items + ".moved"));
+    ASSERT_TRUE(QDir().mkpath(items));
+    store->flush();
+    EXPECT_FALSE(read("index.json").contains("\"a\""));
+    ASSERT_TRUE(QDir(items).removeRecursively());
+    ASSERT_TRUE(QDir().rename(items + ".moved", items));
+    clock += 2;
+    store->flush();
+    EXPECT_TRUE(read("index.json").contains("\"a\""));
+}
