@@ -234,7 +234,7 @@ void SegmentedPicker::paintEvent(QPaintEvent*) {
     const bool dark = SettingsColors::isDark();
     // On a black or white ground the shades below all but vanish: the control is edged and the
     // chosen segment filled in the text colour, its title in the ground's. On a dark ground the
-    // chosen segment is the lightest, and only a title at full strength reads 4.5:1 on it.
+    // chosen segment's title is white: nothing fainter reads 4.5:1 on its fill.
     const bool contrast = SettingsColors::isHighContrast();
     const QColor ink =
         contrast ? HighContrast::ink(isEnabled()) : SettingsColors::primaryText(dark);
