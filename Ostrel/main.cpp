@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
         qunsetenv("QT_QPA_PLATFORM");
     }
     QApplication::setApplicationName(QStringLiteral("Ostrel"));
+    // The menu entry scripts/install writes is ostrel.desktop: the desktop matches our windows to
+    // it (its icon, its name in a task switcher) by this name and by the windows' class, Ostrel.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ostrel"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // A second launch on the same display asks the running one to open Settings and ends.
