@@ -26,7 +26,7 @@ function(ostrel_ipv6 text out)
     string(REPLACE "::" "!" rest "${rest}")
     string(REGEX MATCHALL "!" elided "${rest}")
     list(LENGTH elided elided)
-    if(elided GREATER 1 OR rest MATCHES "[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]")
+    if(rest MATCHES "[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]")
         return()
     endif()
     string(REPLACE "!" ";" halves "${rest};")
@@ -47,7 +47,8 @@ endfunction()
 
 # The address rule of the update feed: "https" exactly (the scheme is case-sensitive), a host,
 # and otherwise what a strict URL parser takes. Addresses outside ASCII are refused here (give
-# the host as xn--… and the path percent-encoded), though the application would read some.
+# the host as xn--… and the path percent-encoded), as are IPv6 zones and "[v1.…]" hosts, though
+# the application would read some.
 function(ostrel_feed_url_problem value out)
     string(STRIP "${value}" url)
     set(hex "[0-9A-Fa-f]")
