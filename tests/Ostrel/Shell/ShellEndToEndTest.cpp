@@ -180,18 +180,29 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
     EXPECT_TRUE(deleted());
 }
 
+// Starts `binary` with an autostart entry for it in place; true once the application has read
+// the entry as its own (Launch at login on), which it does only for the binary that runs.
+bool startsWithLoginItemOn(XServer& x, const QString& binary) {
+    x.home().write("config/autostart/ostrel.desktop", AutostartEntry::contents(binary));
+    if (!x.startApp(binary)) {
+        return false;
+    }
+    return waitUntil(
+        [&] {
+            return QJsonDocument::fromJson(x.home().read("config/Ostrel/defaults.json"))
+                .object()
+                .value("launchAtLogin")
+                .toBool();
+        },
+        30);
+}
+
 TEST(ShellEndToEnd, AutostartEntryOnAtLaunchFollowsTheDesktop) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     const QString path = x.home().file("config/autostart/ostrel.desktop");
     // An entry the user (or an earlier run) left for this binary turns the preference on.
-    x.home().write("config/autostart/ostrel.desktop", AutostartEntry::contents(OSTREL_BINARY));
-    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
-    const auto stored = [&] {
-        return QJsonDocument::fromJson(x.home().read("config/Ostrel/defaults.json")).object();
-    };
-    EXPECT_TRUE(waitUntil([&] { return stored().value("launchAtLogin").toBool(); }, 30))
-        << x.appLog().toStdString();
+    EXPECT_TRUE(startsWithLoginItemOn(x, OSTREL_BINARY)) << x.appLog().toStdString();
     EXPECT_TRUE(AutostartEntry(path, OSTREL_BINARY).enabled());
     EXPECT_EQ(x.stopApp(), 0);
 }
@@ -260,13 +271,7 @@ TEST(InstallEndToEnd, TheMenuEntryStartsTheInstalledCopyWhoseWindowsMatchIt) {
     EXPECT_EQ(entryValue(entry, "Icon"), "ostrel");
 
     // Launch at login names the binary that runs: an entry for the installed one reads as on.
-    x.home().write("config/autostart/ostrel.desktop", AutostartEntry::contents(binary));
-    ASSERT_TRUE(x.startApp(binary));
-    const auto stored = [&] {
-        return QJsonDocument::fromJson(x.home().read("config/Ostrel/defaults.json")).object();
-    };
-    EXPECT_TRUE(waitUntil([&] { return stored().value("launchAtLogin").toBool(); }, 30))
-        << x.appLog().toStdString();
+    EXPECT_TRUE(startsWithLoginItemOn(x, binary)) << x.appLog().toStdString();
 
     // The desktop finds the entry of a window by its class: the instance is the entry's file
     // name without ".desktop", the class its StartupWMClass.
