@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
         qunsetenv("QT_QPA_PLATFORM");
     }
     QApplication::setApplicationName(QStringLiteral("Ostrel"));
-    // The menu entry scripts/install writes is ostrel.desktop: the desktop matches our windows to
-    // it (its icon, its name in a task switcher) by this name and by the windows' class, Ostrel.
+    // The menu entry scripts/install writes is ostrel.desktop. On X11 the desktop matches our
+    // windows to it by their class ("ostrel", "Ostrel"); this names it where a desktop asks Qt.
     QGuiApplication::setDesktopFileName(QStringLiteral("ostrel"));
     QApplication::setQuitOnLastWindowClosed(false);
 
