@@ -255,15 +255,19 @@ protected:
     // The private half of the key the feed build trusts.
     static constexpr char releaseKey[] = "hvH4LlEh17QEuPG48umlbpoLwmCLUOu/LV+yPymHBmQ=";
 
-    // An install folder of this build as the install command lays it out, signed: the feed
-    // build's binary and the build's Info.json. One place, so that it follows the install command.
+    // An install folder of this build as the install command lays it out, with the binary that
+    // knows the test's feed, stripped as the install strips, and signed.
     void layOut(const QString& folder) {
-        QDir().mkpath(folder + "/bin");
-        QDir().mkpath(folder + "/share/ostrel");
-        ASSERT_EQ(QProcess::execute("/bin/cp",
-                                    {"-a", "--", OSTREL_LOCAL_FEED_BINARY, folder + "/bin/ostrel"}),
+        QProcess install;
+        install.setStandardOutputFile(QProcess::nullDevice());
+        install.start(OSTREL_CMAKE,
+                      {"--install", OSTREL_BUILD_FOLDER, "--prefix", folder, "--strip"});
+        ASSERT_TRUE(install.waitForFinished(60000));
+        ASSERT_EQ(install.exitCode(), 0);
+        QFile::remove(folder + "/bin/ostrel");
+        ASSERT_EQ(QProcess::execute(OSTREL_STRIP,
+                                    {"-o", folder + "/bin/ostrel", OSTREL_LOCAL_FEED_BINARY}),
                   0);
-        ASSERT_TRUE(QFile::copy(OSTREL_INFO_JSON, folder + "/share/ostrel/Info.json"));
         sign(folder);
     }
     void sign(const QString& folder) {
@@ -437,31 +441,40 @@ TEST_F(UpdateRoad, InstallReplacesTheInstallFolderButNeverASharedPrefix) {
         x.home()
             .read("data/Trash/info/" + trashed.first() + ".trashinfo")
             .startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding(installed, "/") + "\n"));
-    // N+1 answers a second launch as the running copy: it brings Settings up.
+    // N+1 comes up on the screen, and answers a second launch as the running copy: it brings
+    // Settings up. (Launched before N+1 holds its claim, the second would be the running one.)
+    const auto windowsOf = [&](const QStringList& filter) {
+        return x.xdotool(QStringList{"search", "--pid", QString::number(updated)} + filter)
+            .trimmed();
+    };
+    ASSERT_TRUE(test::waitUntil([&] { return !windowsOf({"--name", ""}).isEmpty(); }, 30));
     QProcess again;
     again.setProcessEnvironment(x.environment());
     again.start(x.launcher.first(), x.launcher.mid(1) + QStringList{installed + "/bin/ostrel"});
     EXPECT_TRUE(again.waitForFinished(30000));
     EXPECT_TRUE(test::waitUntil(
         [&] {
-            return !x.xdotool({"search", "--onlyvisible", "--pid", QString::number(updated),
-                               "--name", "^Settings$"})
-                        .trimmed()
-                        .isEmpty();
+            return !windowsOf({"--onlyvisible", "--name", "^Settings$"}).isEmpty();
         },
         20));
     ::kill(updated, SIGTERM);
-    ASSERT_TRUE(test::waitUntil([&] { return ::kill(updated, 0) != 0; }, 20));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return runningFrom(installed + "/bin/ostrel").isEmpty(); }, 20));
 
-    // From the prefix: refused before the download, nothing there moves.
+    // From the prefix: refused before the download, with where to install instead; nothing in
+    // the prefix moves.
     const QStringList before = tree(prefix);
     env.insert("XDG_CONFIG_HOME", home + "/config-prefix");
     ASSERT_TRUE(x.startApp(prefix + "/bin/ostrel", {}, env));
-    ASSERT_TRUE(test::waitUntil([&] { return windowNamed(x, "Software Update") != 0; }, 60))
+    ASSERT_TRUE(
+        test::waitUntil([&] { return (window = windowNamed(x, "Software Update")) != 0; }, 60))
         << x.appLog().toStdString();
-    x.xdotool({"windowfocus", "--sync", QString::number(windowNamed(x, "Software Update"))});
+    x.xdotool({"windowfocus", "--sync", QString::number(window)});
     x.key("Return");
-    test::pump(3);
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return x.appLog().contains("in a folder of its own, such as ~/.local/opt/ostrel"); },
+        30))
+        << x.appLog().toStdString();
     EXPECT_EQ(server.hits("/Ostrel.zip"), 1);
     EXPECT_EQ(tree(prefix), before);
     EXPECT_EQ(QDir(home + "/data/Trash/files").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
