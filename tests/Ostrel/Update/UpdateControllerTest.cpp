@@ -441,20 +441,27 @@ TEST_F(UpdateRoad, InstallReplacesTheInstallFolderButNeverASharedPrefix) {
         x.home()
             .read("data/Trash/info/" + trashed.first() + ".trashinfo")
             .startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding(installed, "/") + "\n"));
-    // N+1 comes up on the screen, and answers a second launch as the running copy: it brings
-    // Settings up. (Launched before N+1 holds its claim, the second would be the running one.)
-    const auto windowsOf = [&](const QStringList& filter) {
-        return x.xdotool(QStringList{"search", "--pid", QString::number(updated)} + filter)
-            .trimmed();
-    };
-    ASSERT_TRUE(test::waitUntil([&] { return !windowsOf({"--name", ""}).isEmpty(); }, 30));
+    // N+1 holds the running copy's claim (its lock names it) and answers a second launch: it
+    // brings Settings up. (Launched before N+1 holds the claim, the second would be the running
+    // one.)
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            return x.home()
+                       .read("runtime/ostrel-display-" + x.display().mid(1) + ".lock")
+                       .split('\n')
+                       .value(0) == QByteArray::number(updated);
+        },
+        30));
     QProcess again;
     again.setProcessEnvironment(x.environment());
     again.start(x.launcher.first(), x.launcher.mid(1) + QStringList{installed + "/bin/ostrel"});
-    EXPECT_TRUE(again.waitForFinished(30000));
+    EXPECT_TRUE(test::waitUntil([&] { return again.state() == QProcess::NotRunning; }, 30));
     EXPECT_TRUE(test::waitUntil(
         [&] {
-            return !windowsOf({"--onlyvisible", "--name", "^Settings$"}).isEmpty();
+            return !x.xdotool({"search", "--onlyvisible", "--pid", QString::number(updated),
+                               "--name", "^Settings$"})
+                        .trimmed()
+                        .isEmpty();
         },
         20));
     ::kill(updated, SIGTERM);
