@@ -4,22 +4,20 @@
 #include "Ostrel/Widgets/AppIcon.h"
 
 #include <QDir>
-#include <QGuiApplication>
+#include <QFile>
 #include <QImage>
 #include <QTextStream>
 
 int main(int argc, char** argv) {
-    // Drawn without a screen, at build time.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    // Drawn into images alone, at build time: no application object, no screen.
     QTextStream err(stderr);
-    if (args.size() != 1) {
+    if (argc != 2) {
         err << "usage: app-icons FOLDER\n";
         return 2;
     }
+    const QString out = QFile::decodeName(argv[1]);
     for (const int side : {48, 128, 256}) {
-        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(args[0]).arg(side);
+        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(out).arg(side);
         const QImage icon = ostrel::AppIcon::image().scaled(side, side, Qt::IgnoreAspectRatio,
                                                             Qt::SmoothTransformation);
         if (!QDir().mkpath(folder) || !icon.save(folder + QStringLiteral("/ostrel.png"), "PNG")) {

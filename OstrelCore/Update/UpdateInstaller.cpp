@@ -544,12 +544,18 @@ UpdateInstaller::checkFolder(const QString& folder) const {
     if (deviceOf(Trash::home() + QStringLiteral("/files")) != parentStat.st_dev) {
         return Failure::of(Kind::trashElsewhere);
     }
+    // The folder read is the one named by what is handed on: none was put in its place meanwhile.
+    struct stat after {};
+    if (::lstat(native(canonical).constData(), &after) != 0 || after.st_dev != st.st_dev ||
+        after.st_ino != st.st_ino) {
+        return Failure::of(Kind::notOwnFolder);
+    }
     return CheckedFolder{canonical, st.st_dev, st.st_ino};
 }
 
 std::optional<UpdateInstaller::Failure> UpdateInstaller::refusal() const {
     // What no change to the folder can mend is said first.
-    if (!CodeSignature::identity(runningFolder, false).team) {
+    if (!runningFolder.isEmpty() && !CodeSignature::identity(runningFolder, false).team) {
         return Failure::of(Failure::Kind::developmentCopy);
     }
     if (::access(native(unpacker).constData(), X_OK) != 0) {

@@ -192,6 +192,11 @@ protected:
                       const QString& target = QStringLiteral("apps/Ostrel")) {
         const UpdateInstaller installer(tmp.file("support/Updates"), false);
         const QString copy = tmp.file("support/Updates/staging-2/Ostrel");
+        // The application that quits: a process that ends soon, which init reaps.
+        QProcess spawn;
+        spawn.start("/bin/sh", {"-c", "sleep 0.3 </dev/null >/dev/null 2>&1 & echo $!"});
+        spawn.waitForFinished();
+        const qint64 quitting = spawn.readAllStandardOutput().trimmed().toLongLong();
         return test::runUnprivileged({}, [&] {
             const int saved = ::dup(STDERR_FILENO);
             if (!stderrFile.isEmpty()) {
@@ -200,7 +205,7 @@ protected:
                 ::dup2(fd, STDERR_FILENO);
                 ::close(fd);
             }
-            const auto failure = installer.install(copy, tmp.file(target), ::getpid());
+            const auto failure = installer.install(copy, tmp.file(target), quitting);
             ::dup2(saved, STDERR_FILENO);
             ::close(saved);
             if (!failure) {
