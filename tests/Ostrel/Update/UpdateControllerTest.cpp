@@ -346,7 +346,7 @@ TEST_F(UpdateRoad, InstallReplacesTheInstallFolderButNeverASharedPrefix) {
     // Build N installed; N+1 the same build with its number raised, signed again and zipped.
     const QString home = x.home().path();
     const QString installed = home + "/apps/Ostrel";
-    layOut(installed);
+    ASSERT_NO_FATAL_FAILURE(layOut(installed));
     const QJsonObject info =
         QJsonDocument::fromJson(x.home().read("apps/Ostrel/share/ostrel/Info.json")).object();
     const qint64 n = info.value("CFBundleVersion").toString().toLongLong();
@@ -361,7 +361,7 @@ TEST_F(UpdateRoad, InstallReplacesTheInstallFolderButNeverASharedPrefix) {
     next.insert("CFBundleShortVersionString", "2." + QString::number(n + 1));
     test::ReleaseMaker::write(tmp.file("next/Ostrel/share/ostrel/Info.json"),
                               QJsonDocument(next).toJson());
-    sign(tmp.file("next/Ostrel"));
+    ASSERT_NO_FATAL_FAILURE(sign(tmp.file("next/Ostrel")));
     const QByteArray archive = maker.zip(tmp.file("next"), {"Ostrel"});
     ASSERT_FALSE(archive.isEmpty());
 
