@@ -62,7 +62,11 @@ private:
 
 } // namespace
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+    // Connected once here: Qt refuses Qt::UniqueConnection for a lambda, so connecting where the
+    // timer starts would leave the hourly check unconnected.
+    connect(&updateTimer_, &QTimer::timeout, this, [this] { updates().checkIfDue(true); });
+}
 
 AppDelegate::~AppDelegate() {
     shutdown();
@@ -479,9 +483,6 @@ void AppDelegate::applyUpdateTimer() {
     if (!updateTimer_.isActive()) {
         updateTimer_.setInterval(3600 * 1000);
         updateTimer_.setTimerType(Qt::VeryCoarseTimer);
-        connect(
-            &updateTimer_, &QTimer::timeout, this, [this] { updates().checkIfDue(true); },
-            Qt::UniqueConnection);
         updateTimer_.start();
     }
 }

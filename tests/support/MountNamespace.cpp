@@ -6,9 +6,16 @@
 #include <csignal>
 #include <cstring>
 
+#include <thread>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,10 +45,25 @@ bool readWhole(int fd, void* data, size_t size) {
     return true;
 }
 
+// A new network namespace starts with its loopback down.
+bool loopbackUp() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (up) {
+        request.ifr_flags = short(request.ifr_flags | IFF_UP);
+        up = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    ::close(fd);
+    return up;
+}
+
 // The holder's life, in a child of a process with threads: system calls only.
-[[noreturn]] void hold(int requests, int answers) {
-    char ok = ::unshare(CLONE_NEWNS) == 0 &&
-                      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+[[noreturn]] void hold(int requests, int answers, bool ownNetwork) {
+    char ok = ::unshare(CLONE_NEWNS | (ownNetwork ? CLONE_NEWNET : 0)) == 0 &&
+                      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                      (!ownNetwork || loopbackUp())
                   ? 1
                   : 0;
     (void)!::write(answers, &ok, 1);
@@ -58,7 +80,7 @@ bool readWhole(int fd, void* data, size_t size) {
 
 } // namespace
 
-MountNamespace::MountNamespace() {
+MountNamespace::MountNamespace(bool ownNetwork) : ownNetwork_(ownNetwork) {
     int requests[2];
     int answers[2];
     if (::pipe2(requests, O_CLOEXEC) != 0) {
@@ -74,7 +96,7 @@ MountNamespace::MountNamespace() {
         // Its ends only: the requests end when this process closes its own.
         ::close(requests[1]);
         ::close(answers[0]);
-        hold(requests[0], answers[1]);
+        hold(requests[0], answers[1], ownNetwork);
     }
     ::close(requests[0]);
     ::close(answers[1]);
@@ -128,9 +150,48 @@ QString MountNamespace::mountTable() const {
     return QStringLiteral("/proc/%1/mountinfo").arg(holder_);
 }
 
-QStringList MountNamespace::launcher() const {
-    return {QStringLiteral("nsenter"), QStringLiteral("--mount=/proc/%1/ns/mnt").arg(holder_),
-            QStringLiteral("--")};
+QStringList MountNamespace::launcher(std::optional<uid_t> uid) const {
+    QStringList command{QStringLiteral("nsenter"),
+                        QStringLiteral("--mount=/proc/%1/ns/mnt").arg(holder_)};
+    if (ownNetwork_) {
+        command.append(QStringLiteral("--net=/proc/%1/ns/net").arg(holder_));
+    }
+    if (uid) {
+        // Its group as well, and none of ours beside it.
+        command.append(
+            {QStringLiteral("--setgid=%1").arg(*uid), QStringLiteral("--setuid=%1").arg(*uid)});
+    }
+    return command + QStringList{QStringLiteral("--")};
+}
+
+int MountNamespace::listen(quint16 port) const {
+    if (!ok() || !ownNetwork_) {
+        return -1;
+    }
+    // A socket belongs to the network of the thread that made it: a thread of our own enters the
+    // namespace's network to make it and ends there.
+    int fd = -1;
+    std::thread([&] {
+        const int space =
+            ::open(QStringLiteral("/proc/%1/ns/net").arg(holder_).toLatin1().constData(),
+                   O_RDONLY | O_CLOEXEC);
+        if (space < 0 || ::setns(space, CLONE_NEWNET) != 0) {
+            ::close(space);
+            return;
+        }
+        ::close(space);
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                        ::listen(fd, 16) != 0)) {
+            ::close(fd);
+            fd = -1;
+        }
+    }).join();
+    return fd;
 }
 
 } // namespace ostrel::test

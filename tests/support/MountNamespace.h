@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 #include <sys/types.h>
 
 namespace ostrel::test {
@@ -10,10 +12,11 @@ namespace ostrel::test {
 // A mount namespace of the test's own, where file systems are mounted without touching the
 // machine's: a small tmpfs to fill up, one mounted over a folder in use. A child process keeps it
 // for as long as this object lives and mounts there what it is asked to; programs started through
-// launcher() run in it, and this process reaches the same files through inside().
+// launcher() run in it, and this process reaches the same files through inside(). With a network
+// of its own it has nothing but a loopback, where any port is free.
 class MountNamespace {
 public:
-    MountNamespace();
+    explicit MountNamespace(bool ownNetwork = false);
     ~MountNamespace();
     MountNamespace(const MountNamespace&) = delete;
     MountNamespace& operator=(const MountNamespace&) = delete;
@@ -27,13 +30,16 @@ public:
     QString inside(const QString& path) const;
     // The namespace's mount table, which a change there marks as /proc/self/mountinfo is marked.
     QString mountTable() const;
-    // The program and arguments (util-linux's `nsenter`) that start a program inside; the program
-    // and its own arguments follow them.
-    QStringList launcher() const;
+    // The program and arguments (util-linux's `nsenter`) that start a program inside, as the user
+    // `uid` when given; the program and its own arguments follow them.
+    QStringList launcher(std::optional<uid_t> uid = std::nullopt) const;
+    // A TCP socket listening on 127.0.0.1:`port` of the namespace's own network; -1 when none.
+    int listen(quint16 port) const;
 
 private:
     bool ask(char what, const QString& at, const QString& options) const;
 
+    bool ownNetwork_ = false;
     pid_t holder_ = -1;
     int requests_ = -1;
     int answers_ = -1;

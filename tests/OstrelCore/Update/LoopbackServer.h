@@ -3,16 +3,20 @@
 #include <QByteArray>
 #include <QHash>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 namespace ostrel::test {
 
 // A tiny HTTP/1.0 server on 127.0.0.1 inside the test process, answering each path with a scripted
 // behaviour: a plain answer, a redirect, a body that never ends, a trickle, a dropped connection.
+// Over TLS, when given a configuration, on a socket listening already.
 class LoopbackServer : public QObject {
 public:
     struct Route {
@@ -28,18 +32,21 @@ public:
         int intervalMs = 0;
     };
 
-    LoopbackServer() {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
+    LoopbackServer() : server_(std::make_unique<QTcpServer>()) {
+        server_->listen(QHostAddress::LocalHost);
+        accept();
+    }
+    LoopbackServer(const QSslConfiguration& tls, int listening)
+        : server_(std::make_unique<TlsServer>(tls)), tls_(true) {
+        server_->setSocketDescriptor(listening);
+        accept();
     }
 
     QString url(const QString& path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(tls_ ? QStringLiteral("https") : QStringLiteral("http"))
+            .arg(server_->serverPort())
+            .arg(path);
     }
     void route(const QString& path, Route r) { routes_.insert(path, std::move(r)); }
     int hits(const QString& path) const { return hits_.value(path); }
@@ -77,6 +84,35 @@ public:
     }
 
 private:
+    // Hands each connection on as it comes, its handshake under way, as a plain one is.
+    class TlsServer : public QTcpServer {
+    public:
+        explicit TlsServer(const QSslConfiguration& tls) : tls_(tls) {
+            tls_.setPeerVerifyMode(QSslSocket::VerifyNone);
+        }
+
+    protected:
+        void incomingConnection(qintptr descriptor) override {
+            auto* socket = new QSslSocket(this);
+            socket->setSslConfiguration(tls_);
+            socket->setSocketDescriptor(descriptor);
+            socket->startServerEncryption();
+            addPendingConnection(socket);
+        }
+
+    private:
+        QSslConfiguration tls_;
+    };
+
+    void accept() {
+        connect(server_.get(), &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+
     void serve(QTcpSocket* socket) {
         QByteArray& pending = buffers_[socket];
         pending += socket->readAll();
@@ -126,7 +162,8 @@ private:
         socket->disconnectFromHost();
     }
 
-    QTcpServer server_;
+    std::unique_ptr<QTcpServer> server_;
+    bool tls_ = false;
     QHash<QString, Route> routes_;
     QHash<QString, int> hits_;
     QHash<QTcpSocket*, QByteArray> buffers_;
