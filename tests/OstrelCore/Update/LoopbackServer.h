@@ -3,11 +3,14 @@
 #include <QByteArray>
 #include <QHash>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 namespace ostrel::test {
 
@@ -28,18 +31,41 @@ public:
         int intervalMs = 0;
     };
 
-    LoopbackServer() {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
+    LoopbackServer() : LoopbackServer(std::make_unique<QTcpServer>()) {}
+    // Over TLS, with `tls`'s certificate and key: https addresses.
+    explicit LoopbackServer(const QSslConfiguration& tls)
+        : LoopbackServer([&tls] {
+              auto server = std::make_unique<QSslServer>();
+              server->setSslConfiguration(tls);
+              return server;
+          }()) {
+        scheme_ = QStringLiteral("https");
     }
 
+private:
+    explicit LoopbackServer(std::unique_ptr<QTcpServer> server) : server_(std::move(server)) {
+        server_->listen(QHostAddress::LocalHost);
+        // A TLS connection is pending only once its handshake is done, after its newConnection;
+        // the request may have come with it.
+        const auto take = [this] {
+            while (QTcpSocket* socket = server_->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                if (socket->bytesAvailable() > 0) {
+                    serve(socket);
+                }
+            }
+        };
+        connect(server_.get(), &QTcpServer::newConnection, this, take);
+        connect(server_.get(), &QTcpServer::pendingConnectionAvailable, this, take);
+    }
+
+public:
     QString url(const QString& path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(scheme_)
+            .arg(server_->serverPort())
+            .arg(path);
     }
     void route(const QString& path, Route r) { routes_.insert(path, std::move(r)); }
     int hits(const QString& path) const { return hits_.value(path); }
@@ -126,7 +152,8 @@ private:
         socket->disconnectFromHost();
     }
 
-    QTcpServer server_;
+    std::unique_ptr<QTcpServer> server_;
+    QString scheme_ = QStringLiteral("http");
     QHash<QString, Route> routes_;
     QHash<QString, int> hits_;
     QHash<QTcpSocket*, QByteArray> buffers_;
