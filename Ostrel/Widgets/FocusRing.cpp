@@ -89,7 +89,14 @@ private:
     bool keyboard_ = false;
 };
 
+// From the application's start: the key that opens the first window with a ring counts.
+void listenForLastInput() {
+    LastInput::keyboard();
+}
+
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(listenForLastInput)
 
 void FocusRing::setCorner(QWidget* control, double radius) {
     control->setProperty(cornerProperty, radius);
@@ -103,7 +110,6 @@ void FocusRing::leaveFocusToRing(QStyleOption& option) {
 }
 
 FocusRing::FocusRing(QWidget* window) : QObject(window), window_(window) {
-    LastInput::keyboard(); // listening from now on
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget*, QWidget* now) { follow(now); });
 }

@@ -167,7 +167,8 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
     env.insert(QStringLiteral("OSTREL_TEST_FEED"), server.url("/feed"));
     env.insert(QStringLiteral("OSTREL_TEST_AUTHORITY"), keys.file("cert.pem"));
-    ASSERT_NE(openSettings(x, env, QStringLiteral(OSTREL_TEST_FEED_BINARY)), 0u);
+    const quint32 settings = openSettings(x, env, QStringLiteral(OSTREL_TEST_FEED_BINARY));
+    ASSERT_NE(settings, 0u);
     const auto heard = [&] { return orca.said().join(u'\n').toStdString(); };
 
     // Tab to the sidebar, End to the About pane, Tab to its "Check for Updates", Space.
@@ -183,6 +184,7 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     const int offer = orca.waitFor(QStringLiteral("Install push button."), check + 1);
     ASSERT_GE(offer, 0) << heard();
     ASSERT_GE(orca.waitFor(QStringLiteral("Ostrel 2.3"), offer + 1), offer + 1) << heard();
+    x.saveCapture(QStringLiteral("update-offer-read-aloud"));
     EXPECT_TRUE(orca.said().at(offer + 1).startsWith("Ostrel 2.3 is available. You have "))
         << heard();
 
@@ -207,6 +209,26 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     const int ok = orca.waitFor(QStringLiteral("OK push button."), failure);
     ASSERT_GE(ok, 0) << heard();
     EXPECT_EQ(ok, failure + 2) << heard();
+    x.saveCapture(QStringLiteral("update-failure-read-aloud"));
+
+    // Return on "OK" closes the window, and back in Settings (which no window manager here
+    // activates again) Space checks again, on a feed that answers slowly and then with 404: the
+    // check is heard, and its failure as an alert.
+    LoopbackServer::Route slow404 = LoopbackServer::answer(404, "missing");
+    slow404.trickle = true;
+    slow404.intervalMs = 300;
+    server.route("/feed", slow404);
+    x.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitUntil([&] { return windowNamed(x, QStringLiteral("Software Update")) == 0; }));
+    x.xdotool({QStringLiteral("windowfocus"), QString::number(settings)});
+    const int back = orca.waitFor(QStringLiteral("Check for Updates push button."), ok + 1);
+    ASSERT_GE(back, 0) << heard();
+    x.key(QStringLiteral("space"));
+    const int checking = orca.waitFor(QStringLiteral("Checking for updates…"), back + 1);
+    ASSERT_GE(checking, 0) << heard();
+    const int checkFailure = orca.waitFor(QStringLiteral("alert "), checking + 1);
+    ASSERT_GE(checkFailure, 0) << heard();
+    EXPECT_EQ(orca.said().at(checkFailure), "alert Ostrel couldn't check for updates.") << heard();
     EXPECT_EQ(x.stopApp(), 0);
 }
 

@@ -262,6 +262,46 @@ TEST_F(UpdateWindowTest, EveryTabStopShowsItsFocus) {
     EXPECT_FALSE(alone[0].inner);
 }
 
+// A window a key press opened (Space on a button elsewhere) shows the ring where its focus lands,
+// on "Install", and then on the progress bar Return brings, as after Tab; one a click opened shows
+// none.
+TEST_F(UpdateWindowTest, AWindowAKeyOpensShowsTheRingWhereTheFocusLands) {
+    server.route("/Ostrel.zip", test::LoopbackServer::trickling("x", 5000));
+    std::unique_ptr<UpdateController> c;
+    QPushButton opener(QStringLiteral("Check for Updates"));
+    QObject::connect(&opener, &QPushButton::clicked, [&] {
+        c = make();
+        c->checkNow();
+    });
+    opener.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&opener));
+    for (const bool key : {true, false}) {
+        QApplication::setActiveWindow(&opener);
+        if (key) {
+            QTest::keyClick(&opener, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(&opener, Qt::LeftButton);
+        }
+        ASSERT_TRUE(test::waitUntil([&] { return c && !c->isWorking(); }));
+        UpdateWindow* w = c->window();
+        QApplication::setActiveWindow(w);
+        auto* install = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        ASSERT_TRUE(install);
+        EXPECT_EQ(install->text(), "Install");
+        const FocusRing* ring = w->findChild<FocusRing*>();
+        EXPECT_EQ(ring->ring() != nullptr && ring->target() == install, key) << key;
+        if (key) {
+            save(w, "update-offer-by-keyboard.png");
+            QTest::keyClick(install, Qt::Key_Return);
+            auto* progress = w->findChild<QProgressBar*>("progress");
+            ASSERT_TRUE(progress);
+            EXPECT_TRUE(ring->ring() != nullptr && ring->target() == progress);
+            save(w, "update-download-by-keyboard.png");
+        }
+        c->dismiss();
+    }
+}
+
 // The header as drawn: the application's icon reaching 6.25 pixels left of the content's edge, so
 // that its drawing (inside a margin of 100/1024 of its side) starts at the edge, and the titles in
 // pixel sizes, 9.75 pixels right of the icon and 4 pixels apart.
