@@ -42,25 +42,6 @@ public:
         scheme_ = QStringLiteral("https");
     }
 
-private:
-    explicit LoopbackServer(std::unique_ptr<QTcpServer> server) : server_(std::move(server)) {
-        server_->listen(QHostAddress::LocalHost);
-        // A TLS connection is pending only once its handshake is done, after its newConnection;
-        // the request may have come with it.
-        const auto take = [this] {
-            while (QTcpSocket* socket = server_->nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-                if (socket->bytesAvailable() > 0) {
-                    serve(socket);
-                }
-            }
-        };
-        connect(server_.get(), &QTcpServer::newConnection, this, take);
-        connect(server_.get(), &QTcpServer::pendingConnectionAvailable, this, take);
-    }
-
-public:
     QString url(const QString& path) const {
         return QStringLiteral("%1://127.0.0.1:%2%3")
             .arg(scheme_)
@@ -103,6 +84,23 @@ public:
     }
 
 private:
+    explicit LoopbackServer(std::unique_ptr<QTcpServer> server) : server_(std::move(server)) {
+        server_->listen(QHostAddress::LocalHost);
+        // A TLS connection is pending only once its handshake is done, after its newConnection;
+        // the request may have come with it.
+        const auto take = [this] {
+            while (QTcpSocket* socket = server_->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                if (socket->bytesAvailable() > 0) {
+                    serve(socket);
+                }
+            }
+        };
+        connect(server_.get(), &QTcpServer::newConnection, this, take);
+        connect(server_.get(), &QTcpServer::pendingConnectionAvailable, this, take);
+    }
+
     void serve(QTcpSocket* socket) {
         QByteArray& pending = buffers_[socket];
         pending += socket->readAll();
