@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
         qunsetenv("QT_QPA_PLATFORM");
     }
     QApplication::setApplicationName(QStringLiteral("Ostrel"));
+    // The menu entry scripts/install writes is ostrel.desktop. On X11 the desktop matches our
+    // windows to it by their class ("ostrel", "Ostrel"); this names it where a desktop asks Qt.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ostrel"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // A second launch on the same display asks the running one to open Settings and ends.

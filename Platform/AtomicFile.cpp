@@ -11,6 +11,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -170,7 +171,13 @@ std::optional<Error> writeFollowingLinks(const QString& path, const QByteArray& 
 
 int writeAll(int fd, QByteArrayView data);
 
+std::atomic<void (*)(int)> beforeClose{nullptr};
+
 } // namespace
+
+void setBeforeClose(void (*hook)(int fd)) {
+    beforeClose = hook;
+}
 
 std::optional<Error> write(const QString& path, const QByteArray& data, mode_t mode, Links links,
                            std::optional<FileIdentity>* placed) {
@@ -211,6 +218,9 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
     const bool known = renamed && placed != nullptr && ::fstat(fd, &made) == 0;
     if (renamed && placed != nullptr && !known) {
         failed = errno;
+    }
+    if (const auto hook = beforeClose.load(); renamed && hook != nullptr) {
+        hook(fd);
     }
     if (::close(fd) != 0 && failed == 0) {
         failed = errno;

@@ -66,6 +66,10 @@ std::optional<Error> write(const QString& path, const QByteArray& data, mode_t m
                            Links links = Links::setAside,
                            std::optional<FileIdentity>* placed = nullptr);
 
+// For tests: called with the descriptor of each file write() has put at its name, right before
+// it is closed, to do what a file system may do to the file then (date it anew). Null: none.
+void setBeforeClose(void (*hook)(int fd));
+
 // `file`, just written and closed, as a look at its name `path` sees it now: a network file system
 // may date a file anew once it is closed. `file` as it was when the name leads to another file by
 // then (one put there meanwhile, even of the same size) or cannot be looked at.

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 
 #include <cerrno>
 #include <dirent.h>
@@ -144,15 +145,39 @@ std::optional<QString> hashFile(const QByteArray& path) {
     return QString::fromLatin1(hasher.finish().toHex());
 }
 
+// The folders on the way to the files a manifest lists.
+QSet<QString> foldersOf(const Listing& listing) {
+    QSet<QString> folders;
+    for (auto it = listing.cbegin(); it != listing.cend(); ++it) {
+        for (qsizetype slash = it.key().indexOf(u'/'); slash > 0;
+             slash = it.key().indexOf(u'/', slash + 1)) {
+            folders.insert(it.key().left(slash));
+        }
+    }
+    return folders;
+}
+
+// What a walk may meet: with a manifest, only what it lists and the folders on the way to it, so
+// that a walk of a folder holding anything else (a home folder, a shared prefix) stops at the
+// first stranger instead of reading all of it.
+struct Expected {
+    const Listing* files = nullptr;
+    QSet<QString> folders;
+};
+
 // Lists every file below `root` without following links. Fails (with the reason) on anything a
-// signed folder may not hold. The manifest and signature themselves are left out.
-std::optional<QString> walk(const QString& root, const QString& relative, Listing& out) {
+// signed folder may not hold, an empty folder among them (the manifest could not list it), and,
+// when `expected` names them, on anything else. The manifest and signature themselves are left
+// out.
+std::optional<QString> walk(const QString& root, const QString& relative, Listing& out,
+                            const Expected& expected = {}) {
     const QString dirPath = relative.isEmpty() ? root : root + u'/' + relative;
     std::unique_ptr<DIR, DirCloser> dir(opendir(local(dirPath).constData()));
     if (!dir) {
         return QStringLiteral("cannot read %1").arg(dirPath);
     }
     const int dirFd = dirfd(dir.get());
+    qsizetype held = 0;
     while (dirent* e = readdir(dir.get())) {
         const QByteArray name(e->d_name);
         if (name == "." || name == "..") {
@@ -163,6 +188,7 @@ std::optional<QString> walk(const QString& root, const QString& relative, Listin
             return QStringLiteral("unreadable file name in %1").arg(dirPath);
         }
         const QString rel = relative.isEmpty() ? decoded : relative + u'/' + decoded;
+        ++held;
         if (rel == QLatin1String(manifestPath) || rel == QLatin1String(signaturePath)) {
             continue;
         }
@@ -173,8 +199,12 @@ std::optional<QString> walk(const QString& root, const QString& relative, Listin
         if (st.st_mode & (S_ISUID | S_ISGID)) {
             return QStringLiteral("%1 is setuid or setgid").arg(rel);
         }
+        if (expected.files && !(S_ISDIR(st.st_mode) ? expected.folders.contains(rel)
+                                                    : expected.files->contains(rel))) {
+            return QStringLiteral("%1 is not listed").arg(rel);
+        }
         if (S_ISDIR(st.st_mode)) {
-            if (auto failure = walk(root, rel, out)) {
+            if (auto failure = walk(root, rel, out, expected)) {
                 return failure;
             }
         } else if (S_ISREG(st.st_mode)) {
@@ -200,6 +230,9 @@ std::optional<QString> walk(const QString& root, const QString& relative, Listin
         } else {
             return QStringLiteral("%1 is a special file").arg(rel);
         }
+    }
+    if (held == 0 && !relative.isEmpty()) {
+        return QStringLiteral("%1 is an empty folder").arg(relative);
     }
     return std::nullopt;
 }
@@ -299,7 +332,8 @@ Identity identity(const QString& folder, bool checkValidity) {
         return out;
     }
     Listing found;
-    out.valid = !walk(folder, QString(), found) && found == manifest->files;
+    const Expected expected{&manifest->files, foldersOf(manifest->files)};
+    out.valid = !walk(folder, QString(), found, expected) && found == manifest->files;
     return out;
 }
 

@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ostrel {
 
@@ -137,6 +138,34 @@ private:
     mutable QList<QAccessible::Id> segments_;
 };
 
+// `tint` laid over `below`, as painting it there shows.
+QColor over(const QColor& below, const QColor& tint) {
+    const float a = tint.alphaF();
+    return QColor::fromRgbF(below.redF() + (tint.redF() - below.redF()) * a,
+                            below.greenF() + (tint.greenF() - below.greenF()) * a,
+                            below.blueF() + (tint.blueF() - below.blueF()) * a);
+}
+
+// Relative luminance, as contrast ratios are reckoned from.
+double luminance(const QColor& c) {
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// The chosen segment under a dark palette: a step lighter than the track it lies in, opaque, and
+// never so light that its white title reads under 4.5:1, as it would on the lighter, tinted
+// window colour of some dark themes.
+QColor darkChosenFill(const QColor& track) {
+    QColor fill = over(track, QColor(255, 255, 255, 56));
+    // White reads 4.5:1 on a luminance of 1.05 / 4.5 - 0.05 at most; a little under, for rounding.
+    while (luminance(fill) > 0.18) {
+        fill = over(fill, QColor(0, 0, 0, 8));
+    }
+    return fill;
+}
+
 // Tells assistive technology of the segment at `index`: its check, or that it has the keyboard.
 void notifySegment(SegmentedPicker* picker, int index, QAccessible::Event event) {
     if (!QAccessible::isActive()) {
@@ -204,29 +233,40 @@ QRect SegmentedPicker::segmentRect(int index) const {
 void SegmentedPicker::paintEvent(QPaintEvent*) {
     const bool dark = SettingsColors::isDark();
     // On a black or white ground the shades below all but vanish: the control is edged and the
-    // chosen segment filled in the text colour, its title in the ground's.
+    // chosen segment filled in the text colour, its title in the ground's. On a dark ground the
+    // chosen segment's title is white: nothing fainter reads 4.5:1 on its fill.
     const bool contrast = SettingsColors::isHighContrast();
     const QColor ink =
         contrast ? HighContrast::ink(isEnabled()) : SettingsColors::primaryText(dark);
+    const QColor trackTint = dark ? QColor(255, 255, 255, 26) : QColor(0, 0, 0, 18);
+    // The form lays its rows on the palette's window colour under a group's fill.
+    const QColor chosenFill =
+        contrast ? ink
+        : dark   ? darkChosenFill(over(over(QGuiApplication::palette().color(QPalette::Window),
+                                            SettingsColors::groupFill(dark)),
+                                       trackTint))
+                 : QColor(255, 255, 255);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     p.setPen(Qt::NoPen);
-    p.setBrush(dark ? QColor(255, 255, 255, 26) : QColor(0, 0, 0, 18));
+    p.setBrush(trackTint);
     p.drawRoundedRect(frame, 6, 6);
     HighContrast::drawEdge(p, rect(), 6, isEnabled());
     for (int i = 0; i < titles_.size(); ++i) {
         const QRectF seg = QRectF(segmentRect(i)).adjusted(1, 1, -1, -1);
         if (i == current_) {
-            p.setBrush(contrast ? ink : dark ? QColor(255, 255, 255, 56) : QColor(255, 255, 255));
+            p.setBrush(chosenFill);
             p.setPen(contrast ? QPen(Qt::NoPen) : QPen(QColor(0, 0, 0, dark ? 0 : 30), 0.5));
             p.drawRoundedRect(seg, 5, 5);
         } else if (i > 0 && i - 1 != current_) {
             p.setPen(QPen(contrast ? ink : SettingsColors::divider(dark), 1));
             p.drawLine(seg.topLeft() + QPointF(-1, 4), seg.bottomLeft() + QPointF(-1, -4));
         }
-        p.setPen(contrast && i == current_ ? QGuiApplication::palette().color(QPalette::Window)
-                                           : ink);
+        p.setPen(i != current_ ? ink
+                 : contrast    ? QGuiApplication::palette().color(QPalette::Window)
+                 : dark        ? QColor(Qt::white)
+                               : ink);
         p.drawText(seg, Qt::AlignCenter, titles_[i]);
     }
 }

@@ -155,6 +155,8 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     stepMark_ = new ReplaceMark(QSize(markSize, markSize), model_.clock(), stepRow);
     step_ = new RowLabel(QString(), stepRow);
     step_->setDetail(QStringLiteral("The shelf opens with what Claude has made recently."));
+    // The marks only decorate: each row's text says it all.
+    hideFromAccessibility(stepMark_);
     stepLayout->addWidget(stepMark_, 0, Qt::AlignVCenter);
     stepLayout->addWidget(step_, 1, Qt::AlignVCenter);
     section->addRow(stepRow);
@@ -163,6 +165,7 @@ WelcomeWindowController::WelcomeWindowController(ShelfModel& model, AppSettings&
     auto* loginLayout = new QHBoxLayout(loginRow);
     loginLayout->setSpacing(10);
     power_ = markLabel(loginRow);
+    hideFromAccessibility(power_);
     auto* login = new RowLabel(QStringLiteral("Open at login"), loginRow);
     login->setDetail(QStringLiteral("So the shelf is there after a restart."));
     loginSwitch_ = new Switch(Switch::Size::mini, loginRow);

@@ -6,6 +6,7 @@
 #include "OstrelCore/Update/UpdateSchedule.h"
 #include "Platform/Desktop.h"
 #include "Platform/LibcVersion.h"
+#include "Platform/Log.h"
 #include "Platform/OpenSsl.h"
 #include "Platform/UserDefaults.h"
 
@@ -22,6 +23,23 @@ namespace {
 
 const QString checkFailedTitle = QStringLiteral("Ostrel couldn't check for updates");
 const QString installFailedTitle = QStringLiteral("Ostrel couldn't install the update");
+
+// Runs `work` on a thread of its own and hands its result to `then` on `context`'s thread; nothing
+// when `context` is gone by then.
+template <typename Work, typename Then> void runAside(QObject* context, Work work, Then then) {
+    using Result = decltype(work());
+    auto outcome = std::make_shared<std::optional<Result>>();
+    QThread* worker = QThread::create([outcome, work = std::move(work)] {
+        *outcome = work();
+        OpenSsl::releaseThread();
+    });
+    QObject::connect(worker, &QThread::finished, context,
+                     [worker, outcome, then = std::move(then)] {
+                         worker->deleteLater();
+                         then(std::move(**outcome));
+                     });
+    worker->start();
+}
 
 } // namespace
 
@@ -190,12 +208,14 @@ void UpdateController::finishCheck(const UpdateFeed& feed, bool manual) {
 }
 
 void UpdateController::failCheck(const UpdateInstaller::Failure& failure, bool manual) {
+    qCWarning(lcUpdate).noquote() << checkFailedTitle + u':' << failure.message();
     if (manual) {
         show(Phase{Phase::Kind::failed, {}, checkFailedTitle, failure.message()});
     }
 }
 
 void UpdateController::failInstall(const UpdateInstaller::Failure& failure) {
+    qCWarning(lcUpdate).noquote() << installFailedTitle + u':' << failure.message();
     work_ = Work::none;
     if (failure.kind == UpdateInstaller::Failure::Kind::notWritable && env_.reveal) {
         env_.reveal(failure.detail);
@@ -213,6 +233,24 @@ void UpdateController::install() {
     work_ = Work::installing;
     const quint64 generation = generation_;
     QPointer<UpdateController> self(this);
+    // Whether this copy can take any update at all is known before anything is downloaded; the
+    // check reads the whole install folder, so not on this thread.
+    runAside(
+        this, [installer = installer_] { return installer.refusal(); },
+        [self, generation, feed](std::optional<UpdateInstaller::Failure> refusal) {
+            if (self->generation_ != generation) {
+                return;
+            }
+            if (refusal) {
+                self->failInstall(*refusal);
+            } else {
+                self->download(feed, generation);
+            }
+        });
+}
+
+void UpdateController::download(const UpdateFeed& feed, quint64 generation) {
+    QPointer<UpdateController> self(this);
     transfer_ = installer_.download(
         feed, [self, generation, feed](UpdateInstaller::Result<QByteArray> result) {
             if (!self || self->generation_ != generation) {
@@ -224,23 +262,19 @@ void UpdateController::install() {
             }
             self->show(Phase::of(Phase::Kind::installing));
             // Hashing, unpacking and the signature walk block: they run on a thread of their own.
-            auto outcome = std::make_shared<UpdateInstaller::Result<QString>>(QString());
-            const UpdateInstaller installer = self->installer_;
-            const QByteArray publicKey = *self->config_.publicKey;
-            QThread* worker = QThread::create([outcome, installer, publicKey, feed,
-                                               zip = std::get<QByteArray>(std::move(result))] {
-                *outcome = installer.prepare(zip, feed, publicKey);
-                OpenSsl::releaseThread();
-            });
             self->preparing_ = true;
-            connect(worker, &QThread::finished, self, [self, generation, outcome, worker] {
-                worker->deleteLater();
-                self->preparing_ = false;
-                if (self->generation_ == generation) {
-                    self->prepared(*outcome);
-                }
-            });
-            worker->start();
+            runAside(
+                self,
+                [installer = self->installer_, publicKey = *self->config_.publicKey, feed,
+                 zip = std::get<QByteArray>(std::move(result))] {
+                    return installer.prepare(zip, feed, publicKey);
+                },
+                [self, generation](UpdateInstaller::Result<QString> outcome) {
+                    self->preparing_ = false;
+                    if (self->generation_ == generation) {
+                        self->prepared(outcome);
+                    }
+                });
         });
 }
 

@@ -105,6 +105,7 @@ private:
     void finishCheck(const UpdateFeed& feed, bool manual);
     void failCheck(const UpdateInstaller::Failure& failure, bool manual);
     void failInstall(const UpdateInstaller::Failure& failure);
+    void download(const UpdateFeed& feed, quint64 generation);
     void prepared(const UpdateInstaller::Result<QString>& result);
     std::optional<std::int64_t> skippedBuild() const;
 

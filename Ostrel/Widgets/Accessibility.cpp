@@ -8,6 +8,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace ostrel {
 
 namespace {
@@ -15,6 +17,7 @@ namespace {
 const char* const windowRoleProperty = "ostrelAccessibleRole";
 const char* const headingProperty = "ostrelAccessibleHeading";
 const char* const labelProperty = "ostrelAccessibleLabel";
+const char* const labelForProperty = "ostrelAccessibleLabelFor";
 
 // A window of ours as assistive technology sees it: named by its title, as Qt names any window
 // (a part of one by its accessible name), in the role its owner gave it last.
@@ -37,10 +40,10 @@ QAccessibleInterface* windowFor(const QString&, QObject* object) {
     return nullptr;
 }
 
-// A label read as a heading, named by its text as Qt names any label.
-class AccessibleHeading : public QAccessibleWidget {
+// A label in the role its owner gave it, named by its text as Qt names any label.
+class AccessibleLabel : public QAccessibleWidget {
 public:
-    explicit AccessibleHeading(QLabel* label) : QAccessibleWidget(label, QAccessible::Heading) {}
+    AccessibleLabel(QLabel* label, QAccessible::Role role) : QAccessibleWidget(label, role) {}
 
     QString text(QAccessible::Text t) const override {
         const QString text = QAccessibleWidget::text(t);
@@ -49,10 +52,59 @@ public:
     }
 };
 
+// Lets go of Qt's reading of `label` when it has one: a label asks for it as soon as its text
+// changes, and that reading is kept, so that the next question makes `Ours`.
+template <class Ours> void forgetReading(QLabel* label) {
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+    if (read != nullptr && dynamic_cast<Ours*>(read) == nullptr) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(read));
+    }
+}
+
 QAccessibleInterface* headingFor(const QString&, QObject* object) {
     auto* label = qobject_cast<QLabel*>(object);
     if (label != nullptr && label->property(headingProperty).toBool()) {
-        return new AccessibleHeading(label);
+        return new AccessibleLabel(label, QAccessible::Heading);
+    }
+    return nullptr;
+}
+
+// A row's title, read as Qt reads a label and as the label of each part of its control that
+// reports it as its own: the relation both ways, as screen readers look for it from either end.
+class AccessibleTitle : public AccessibleLabel {
+public:
+    explicit AccessibleTitle(QLabel* label) : AccessibleLabel(label, QAccessible::StaticText) {}
+
+    QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>
+    relations(QAccessible::Relation match) const override {
+        auto found = QAccessibleWidget::relations(match);
+        const auto control = widget()->property(labelForProperty).value<QPointer<QWidget>>();
+        if (!(match & QAccessible::Labelled) || !control) {
+            return found;
+        }
+        QList<QWidget*> parts = control->findChildren<QWidget*>();
+        parts.prepend(control.data());
+        const auto labelsThis = [this](const auto& label) {
+            return label.first->object() == object();
+        };
+        for (QWidget* part : std::as_const(parts)) {
+            QAccessibleInterface* read = QAccessible::queryAccessibleInterface(part);
+            if (read == nullptr) {
+                continue;
+            }
+            const auto labels = read->relations(QAccessible::Label);
+            if (std::any_of(labels.begin(), labels.end(), labelsThis)) {
+                found.append({read, QAccessible::Labelled});
+            }
+        }
+        return found;
+    }
+};
+
+QAccessibleInterface* titleFor(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label != nullptr && label->property(labelForProperty).isValid()) {
+        return new AccessibleTitle(label);
     }
     return nullptr;
 }
@@ -72,16 +124,20 @@ void setAccessibleHeading(QLabel* label) {
     }();
     Q_UNUSED(installed);
     label->setProperty(headingProperty, true);
-    // A label asks for Qt's reading of itself as soon as its text changes, and that reading is
-    // kept: let it go, so that the next question makes the heading's.
-    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
-    if (read != nullptr && read->role() != QAccessible::Heading) {
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(read));
-    }
+    forgetReading<AccessibleLabel>(label);
 }
 
 void setAccessibleLabel(QWidget* control, QWidget* title) {
     control->setProperty(labelProperty, QVariant::fromValue(QPointer<QWidget>(title)));
+    if (auto* label = qobject_cast<QLabel*>(title)) {
+        static const bool installed = [] {
+            QAccessible::installFactory(titleFor);
+            return true;
+        }();
+        Q_UNUSED(installed);
+        label->setProperty(labelForProperty, QVariant::fromValue(QPointer<QWidget>(control)));
+        forgetReading<AccessibleTitle>(label);
+    }
 }
 
 QList<std::pair<QAccessibleInterface*, QAccessible::Relation>>

@@ -41,7 +41,7 @@ void setAccessibleHeading(QLabel* label);
 
 // A form row's title labels its control: assistive technology hears the title along with the
 // name of each part of the control that takes the keyboard. Only interfaces of ours report it,
-// through `labelRelations`.
+// through `labelRelations`; the title, a label, reports itself the label of each of them.
 void setAccessibleLabel(QWidget* control, QWidget* title);
 // The labelled-by relation of `part`, from the title given to the control that holds it (or to
 // `part` itself), when `match` asks for labels; empty when it has none.

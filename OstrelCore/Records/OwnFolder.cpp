@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace ostrel {
 
@@ -39,11 +41,30 @@ QString subfolderPath(const QString& root, OwnFolder::Subfolder subfolder) {
     return root + u'/' + OwnFolder::nameOf(subfolder);
 }
 
+// The folder a link of the user's at `path` leads to, when it is a real folder of the user's;
+// none for anything else at the name. Another user's link, or one to another user's folder, may
+// lead our copies where others read them.
+std::optional<FileIdentity> userLinkAt(const QString& path) {
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if (FileStat::holdsNul(path) || ::lstat(name.constData(), &st) != 0 || !S_ISLNK(st.st_mode) ||
+        st.st_uid != ::geteuid()) {
+        return std::nullopt;
+    }
+    if (::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        return std::nullopt;
+    }
+    return FileIdentity::of(st);
+}
+
 // The run's support folder: its path, and the folder it led to when written down.
 struct Run {
     std::mutex mutex;
     std::optional<QString> root;
     OwnFolder folder;
+    // Whether a store of the run has looked for a link of the user's at the folders within: the
+    // run's start is past for them.
+    std::array<bool, 2> linksLooked{};
 };
 
 // Asked by writers on worker threads while the process ends: held on the heap, never freed.
@@ -64,28 +85,50 @@ bool OwnFolder::takeFolder(const QString& root) {
         }
         folder_ = r.folder.folder_;
         subfolders_ = r.folder.subfolders_;
+        throughLink_ = r.folder.throughLink_;
     } else {
         folder_ = folderAt(root);
     }
     return folder_.has_value();
 }
 
-bool OwnFolder::takeSubfolder(const QString& root, Subfolder subfolder) {
-    auto& taken = subfolders_[size_t(subfolder)];
+bool OwnFolder::takeSubfolder(const QString& root, Subfolder subfolder, bool userLink) {
+    const auto at = size_t(subfolder);
+    auto& taken = subfolders_[at];
     if (taken) {
         return true;
     }
     Run& r = run();
     const std::lock_guard lock(r.mutex);
     const bool ofRun = r.root && *r.root == QDir::cleanPath(root);
-    auto& runs = r.folder.subfolders_[size_t(subfolder)];
+    auto& runs = r.folder.subfolders_[at];
     if (ofRun && runs) {
         taken = runs;
+        throughLink_[at] = r.folder.throughLink_[at];
         return true;
     }
-    taken = realFolderAt(subfolderPath(root, subfolder));
+    if (userLink) {
+        if (ofRun && std::exchange(r.linksLooked[at], true)) {
+            return false;
+        }
+        const auto linked = userLinkAt(subfolderPath(root, subfolder));
+        const Subfolder other =
+            subfolder == Subfolder::items ? Subfolder::thumbs : Subfolder::items;
+        // Copies and thumbnails share names (a JPEG's copy is named as its thumbnail), and the
+        // support folder's own files are no copies.
+        for (const auto& mine : {folderAt(root), folderAt(subfolderPath(root, other))}) {
+            if (!linked || (mine && mine->isEntry(*linked))) {
+                return false;
+            }
+        }
+        taken = linked;
+        throughLink_[at] = true;
+    } else {
+        taken = realFolderAt(subfolderPath(root, subfolder));
+    }
     if (ofRun) {
         runs = taken;
+        r.folder.throughLink_[at] = throughLink_[at];
     }
     return taken.has_value();
 }
@@ -96,7 +139,8 @@ bool OwnFolder::subfolderHere(const QString& root, Subfolder subfolder) const {
         return false;
     }
     // Which folder, not its size or dates, which every file made in it moves.
-    const auto now = realFolderAt(subfolderPath(root, subfolder));
+    const QString path = subfolderPath(root, subfolder);
+    const auto now = throughLink(subfolder) ? folderAt(path) : realFolderAt(path);
     return now && now->isEntry(*taken);
 }
 
@@ -139,13 +183,16 @@ OwnFolder::Look OwnFolder::look(const QString& root, const QString& index) {
 }
 
 bool OwnFolder::stillHolds(const QString& index, const FileIdentity& now) {
-    // Only a file whose other marks are all as taken is worth reading: one of another size or
-    // date, or another file at the name, was put there by another hand.
-    if (!index_ || indexSha256_.isEmpty() || !now.isSameFile(*index_) || now == refused_) {
+    // Only the same file of the same size is worth reading: another file at the name, or one of
+    // another size, was put there by another hand. Its dates tell nothing: `touch`, a tool that
+    // sets them back (to the microsecond), the same bytes written again in place all move them.
+    // Read once per change of its dates, never again while they stay.
+    if (!index_ || indexSha256_.isEmpty() || !now.isEntry(*index_) || now.size != index_->size ||
+        now == refused_) {
         return false;
     }
     const auto read = AtomicFile::holding(index, index_->size, indexSha256_);
-    if (!read || !read->isSameFile(*index_)) {
+    if (!read || !read->isEntry(*index_)) {
         // Not read again while it stays as it is: a look comes with every note of a capture.
         refused_ = now;
         return false;
@@ -159,6 +206,7 @@ void OwnFolder::startRun(const QString& root) {
     const std::lock_guard lock(r.mutex);
     r.root = QDir::cleanPath(root);
     r.folder = OwnFolder();
+    r.linksLooked = {};
     r.folder.folder_ = folderAt(root);
 }
 
@@ -167,6 +215,7 @@ void OwnFolder::endRun() {
     const std::lock_guard lock(r.mutex);
     r.root.reset();
     r.folder = OwnFolder();
+    r.linksLooked = {};
 }
 
 bool OwnFolder::mayWriteInto(const QString& path) {

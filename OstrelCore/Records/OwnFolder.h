@@ -16,10 +16,11 @@ namespace ostrel {
 // last wrote it, or that none stood there. Before the store writes its index, or removes a file,
 // it asks whether the path still leads there: a file system mounted over the folder after the
 // start, another folder put in its place, or an index put there by another hand is not its own.
-// An index is known by which file it is, its size and its modification time, and by the digest of
-// the bytes the store read or wrote: a mode, owner or ACL set on it, or a second name made for it
-// and removed again (a backup by hard links), moves its change time alone, and so does a copy
-// written over it in place with its date set back; only the bytes tell those apart.
+// An index is known by which file it is, its size and its dates, and by the digest of the bytes
+// the store read or wrote: a mode, owner or ACL set on it, a second name made for it and removed
+// again (a backup by hard links), `touch`, its dates set back, the same bytes written again in
+// place, and a copy of other bytes written over it with its dates set back all leave the same
+// file of the same size with other dates; only the bytes tell those apart.
 // Kept with the other facts that decide what the store may do (StoreRights.h). A plain value: the
 // index's writer asks a copy on its own thread.
 //
@@ -37,7 +38,9 @@ namespace ostrel {
 // with the run's folder, and a write into one asks whether its name still leads there, without
 // following a link at it. A link put in its place leads nowhere of ours, nor does a file system
 // mounted over it, nor a folder gone: nothing is written there until the one written down is
-// back. The store removes files from one only through a descriptor that is that folder.
+// back. The store removes files from one only through a descriptor that is that folder. The one
+// exception is the user's own: a link of the user's standing at the name when the run starts,
+// leading to a real folder of the user's, is followed, and that folder is the run's.
 //
 // The check is a look at the path right before the write, not a write through a descriptor of
 // the folder kept from the start: a mount in the moment between the two still takes that one
@@ -61,12 +64,20 @@ public:
     // Takes the real folder (no link) that stands at `subfolder` in `root` now, unless one is
     // taken: the run's when `root` is the run's path and it wrote one down, else what stands
     // there, written down as the run's too when `root` is its path. False when none is taken.
-    bool takeSubfolder(const QString& root, Subfolder subfolder);
+    // With `userLink`, at a store's load, takes instead the folder a link of the user's at the
+    // name leads to (the copies moved to a bigger disk): a real folder of the user's, neither the
+    // support folder nor the other folder within. Only at the run's start: once the run has
+    // looked at the name, a link put there since is not followed. False, taking nothing, when no
+    // such link stands there.
+    bool takeSubfolder(const QString& root, Subfolder subfolder, bool userLink = false);
     bool hasSubfolder(Subfolder subfolder) const {
         return subfolders_[size_t(subfolder)].has_value();
     }
-    // Whether `subfolder` in `root` is the folder taken, a link at its name not followed: one
-    // look. False while none is taken.
+    // Whether the folder taken for `subfolder` was reached through a link of the user's at its
+    // name at the start: only then may a link at the name be followed, and only to that folder.
+    bool throughLink(Subfolder subfolder) const { return throughLink_[size_t(subfolder)]; }
+    // Whether `subfolder` in `root` is the folder taken, a link at its name not followed unless
+    // the folder was taken through one: one look. False while none is taken.
     bool subfolderHere(const QString& root, Subfolder subfolder) const;
     // Whether the folder open as `fd` is the one taken for `subfolder`.
     bool isSubfolder(int fd, Subfolder subfolder) const;
@@ -83,8 +94,9 @@ public:
     // Whether `root` leads to the folder taken (true while none was): the one look at the folder
     // before anything of ours is written there, by the store or beside it.
     bool leadsHere(const QString& root) const;
-    // Own while no folder was taken. An index of this store's whose change time alone moved is
-    // read once to tell (no more than the bytes written), and known by its new one from then on.
+    // Own while no folder was taken. An index of this store's whose dates alone moved is read once
+    // per change of them to tell (no more than the bytes written), and known by its new ones from
+    // then on when it holds the bytes.
     Look look(const QString& root, const QString& index);
 
     // Writes down the folder at `root` now as the run's. Any thread.
@@ -98,7 +110,7 @@ public:
     static bool mayWriteInto(const QString& path);
 
 private:
-    // Whether `now`, found at `index`, is the index taken, its change time alone moved.
+    // Whether `now`, found at `index`, is the index taken, its dates alone moved.
     bool stillHolds(const QString& index, const FileIdentity& now);
 
     std::optional<FileIdentity> folder_;
@@ -107,6 +119,7 @@ private:
     // The last file at the index's name that was read and found to hold other bytes.
     std::optional<FileIdentity> refused_;
     std::array<std::optional<FileIdentity>, 2> subfolders_;
+    std::array<bool, 2> throughLink_{};
 };
 
 } // namespace ostrel

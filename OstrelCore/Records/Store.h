@@ -361,9 +361,10 @@ private:
     // Another folder found at the path: nothing goes there until the one read is back.
     void leaveFolder();
     // Takes the folders within that this store has not taken yet, made first when missing (a link
-    // or anything else at their names set aside): at load, and once a folder that could not be
-    // used can be.
-    void takeSubfolders();
+    // or anything else at their names set aside): at load (`atLoad`, where a link of the user's
+    // standing there since the run's start is followed instead), and once a folder that could not
+    // be used can be.
+    void takeSubfolders(bool atLoad = false);
     QString subfolderPath(OwnFolder::Subfolder subfolder) const {
         return subfolder == OwnFolder::Subfolder::items ? itemsDir_ : thumbsDir_;
     }

@@ -177,13 +177,24 @@ void Store::leaveFolder() {
     claimFolder(rootPath_);
 }
 
-void Store::takeSubfolders() {
+void Store::takeSubfolders(bool atLoad) {
     for (const auto subfolder : {OwnFolder::Subfolder::items, OwnFolder::Subfolder::thumbs}) {
         // One the run took already (an engine started again) is waited for, never made anew.
-        if (!rights_.own().hasSubfolder(subfolder)) {
-            AtomicFile::makeOwnFolder(subfolderPath(subfolder), 0700);
-            rights_.takeSubfolder(rootPath_, subfolder);
+        if (rights_.own().hasSubfolder(subfolder)) {
+            continue;
         }
+        // A link of the user's standing there at the start is the user's choice of folder, as
+        // one at the support folder is: followed, and its folder left as the user made it.
+        if (atLoad && rights_.takeSubfolder(rootPath_, subfolder, true)) {
+            if (rights_.own().throughLink(subfolder)) {
+                qCInfo(lcStore,
+                       "%s is a link of the user's: this shelf uses the folder it leads to",
+                       qUtf8Printable(subfolderPath(subfolder)));
+            }
+            continue;
+        }
+        AtomicFile::makeOwnFolder(subfolderPath(subfolder), 0700);
+        rights_.takeSubfolder(rootPath_, subfolder);
     }
 }
 
@@ -217,7 +228,7 @@ std::optional<Error> Store::subfolderProblem(OwnFolder::Subfolder subfolder) {
 }
 
 int Store::openSubfolder(OwnFolder::Subfolder subfolder) const {
-    const int fd = openFolder(subfolderPath(subfolder));
+    const int fd = openFolder(subfolderPath(subfolder), rights_.own().throughLink(subfolder));
     if (fd >= 0 && !rights_.own().isSubfolder(fd, subfolder)) {
         ::close(fd);
         return -1;

@@ -173,8 +173,9 @@ void Store::load() {
     // already there may be the user's own choice of folder, with the modes they gave it: it is
     // left as it is, and only said to be open. Our files inside are 0600 either way.
     checkFolder();
-    // The folders within are ours alone: a link at their names would lead copies elsewhere.
-    takeSubfolders();
+    // The folders within are ours alone: a link at their names would lead copies elsewhere, but
+    // for the user's own standing there at the start.
+    takeSubfolders(true);
     if (const auto st = FileStat::stat(rootPath_);
         !rights_.unusable() && st && st->isDirectory() && (st->mode & 077) != 0) {
         qCWarning(lcStore,

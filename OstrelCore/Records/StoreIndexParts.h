@@ -75,7 +75,7 @@ int folderOf(const std::array<QString, 2>& folders, const QString& path, QString
 bool hashesTo(const QString& path, const QString& sha256);
 
 // A folder of ours, opened without following a link at its name (but `throughLink`, for the
-// support folder, which may be a link of the user's); -1 when it cannot be.
+// support folder, or a folder within, that may be a link of the user's); -1 when it cannot be.
 int openFolder(const QString& path, bool throughLink = false);
 // A listing of the folder, opened as openFolder() does, or null.
 DIR* listFolder(const QString& path, bool throughLink = false);

@@ -62,8 +62,8 @@ public:
     void keepIndex() { indexKept_ = true; }
     // The folder within that stands at `subfolder` in `root` now (or the run's) is the store's,
     // unless one is taken (OwnFolder.h).
-    bool takeSubfolder(const QString& root, OwnFolder::Subfolder subfolder) {
-        return own_.takeSubfolder(root, subfolder);
+    bool takeSubfolder(const QString& root, OwnFolder::Subfolder subfolder, bool userLink = false) {
+        return own_.takeSubfolder(root, subfolder, userLink);
     }
     // What stands at the index's name now is the index read, or none; `sha256` the digest of the
     // bytes read.

@@ -243,10 +243,10 @@ struct Store::Tidying {
         timer.start();
         while (folder < int(folders.size())) {
             if (dir == nullptr) {
-                dir = listFolder(folders[size_t(folder)]);
-                if (dir != nullptr &&
-                    !own.isSubfolder(::dirfd(dir), folder == 0 ? OwnFolder::Subfolder::items
-                                                               : OwnFolder::Subfolder::thumbs)) {
+                const auto subfolder =
+                    folder == 0 ? OwnFolder::Subfolder::items : OwnFolder::Subfolder::thumbs;
+                dir = listFolder(folders[size_t(folder)], own.throughLink(subfolder));
+                if (dir != nullptr && !own.isSubfolder(::dirfd(dir), subfolder)) {
                     ::closedir(dir);
                     dir = nullptr;
                 }

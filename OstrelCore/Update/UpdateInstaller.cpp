@@ -5,6 +5,7 @@
 #include "OstrelCore/Update/PrivateFolder.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/CodeSignature.h"
+#include "Platform/Log.h"
 #include "Platform/Trash.h"
 
 #include <QCoreApplication>
@@ -66,11 +67,6 @@ constexpr int toolTimeoutMs = 10 * 60 * 1000;
 
 QByteArray native(const QString& path) {
     return QFile::encodeName(path);
-}
-
-bool isRealDirectory(const QString& path) {
-    struct stat st {};
-    return ::lstat(native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // True when `relative` below `folder` is a regular file reached through real folders only.
@@ -199,10 +195,10 @@ std::pair<qint64, qint64> unpacked(const QString& folder, const QString& skip, q
 
 // Unpacks the archive into the staging folder, stopping bsdtar as soon as what it wrote passes
 // the limits (and no single file may pass the byte limit at all). False on any failure.
-bool unpackWithin(const QString& archive, const QString& staging, qint64 maxBytes,
-                  qint64 maxEntries) {
+bool unpackWithin(const QString& unpacker, const QString& archive, const QString& staging,
+                  qint64 maxBytes, qint64 maxEntries) {
     QProcess process;
-    process.setProgram(QStringLiteral("/usr/bin/bsdtar"));
+    process.setProgram(unpacker);
     // Without -P bsdtar also refuses to write through a link it unpacked earlier.
     process.setArguments({u"-x"_qs, u"-f"_qs, archive, u"-C"_qs, staging, u"--no-same-owner"_qs,
                           u"--no-same-permissions"_qs, u"--no-acls"_qs, u"--no-xattrs"_qs,
@@ -237,14 +233,50 @@ bool unpackWithin(const QString& archive, const QString& staging, qint64 maxByte
            withinBounds();
 }
 
-QString canonicalTarget(const QString& target) {
-    const QFileInfo info(target);
-    if (info.exists()) {
-        return info.canonicalFilePath();
+// The path with every link resolved, also when its end does not exist yet: the part that exists,
+// resolved, and the rest as written.
+QString resolved(const QString& path) {
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString rest;
+    while (!QFileInfo::exists(existing) && existing != u"/") {
+        rest = u'/' + QFileInfo(existing).fileName() + rest;
+        existing = QFileInfo(existing).path();
     }
-    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
-    return parent.isEmpty() ? QString() : parent + u'/' + info.fileName();
+    const QString canonical = QFileInfo(existing).canonicalFilePath();
+    return canonical.isEmpty() ? QString() : QDir::cleanPath(canonical + rest);
 }
+
+bool isWithin(const QString& path, const QString& folder) {
+    const QString p = resolved(path);
+    return p.isEmpty() || p == folder || p.startsWith(folder + u'/');
+}
+
+// The device of the nearest folder on the way to `path` that exists.
+std::optional<dev_t> deviceOf(const QString& path) {
+    for (QString at = resolved(path); !at.isEmpty(); at = QFileInfo(at).path()) {
+        struct stat st {};
+        if (::stat(native(at).constData(), &st) == 0) {
+            return st.st_dev;
+        }
+        if (at == u"/") {
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether what another process reads from our standard error outlives us: a file, a terminal, a
+// socket (the journal). A pipe's reader may end with us, and a copy writing into a pipe nobody
+// reads is killed by SIGPIPE, so a pipe is not passed on.
+bool standardErrorOutlives() {
+    struct stat st {};
+    return ::fstat(STDERR_FILENO, &st) == 0 &&
+           (S_ISREG(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+const QString ownFolderHint =
+    QStringLiteral(" Install Ostrel in a folder of its own, such as ~/.local/opt/ostrel "
+                   "(scripts/install does this).");
 
 } // namespace
 
@@ -280,6 +312,23 @@ QString UpdateInstaller::Failure::message() const {
     case Kind::differentTeam:
         return QStringLiteral(
             "The downloaded copy of Ostrel is signed by someone else and wasn't installed.");
+    case Kind::developmentCopy:
+        return QStringLiteral("This copy of Ostrel isn't a signed release, so it can't update "
+                              "itself.");
+    case Kind::notOwnFolder:
+        return QStringLiteral("Ostrel's folder holds other files or has changed since it was "
+                              "installed, so an update can't replace it.") +
+               ownFolderHint;
+    case Kind::readOnlyFolder:
+        return QStringLiteral("Ostrel's folder isn't writable, so an update can't replace it.") +
+               ownFolderHint;
+    case Kind::trashElsewhere:
+        return QStringLiteral("Ostrel's folder is on another disk than the Trash, so an update "
+                              "can't set the old copy aside.") +
+               ownFolderHint;
+    case Kind::noUnpacker:
+        return QStringLiteral("Updates are unpacked with bsdtar, which isn't installed. Install "
+                              "the libarchive-tools package and try again.");
     }
     return {};
 }
@@ -341,45 +390,48 @@ BundleIdentity UpdateInstaller::codeIdentity(const QString& folder, bool checkVa
 UpdateInstaller::Handle
 UpdateInstaller::fetchFeed(const QUrl& url, std::function<void(Result<UpdateFeed>)> done) const {
     const bool insecure = allowInsecureLocal;
-    return new UpdateTransfer(url, limits.feedBytes, limits.feedDeadlineMs, limits, userAgent,
-                              [done = std::move(done), insecure](UpdateTransfer::Outcome outcome) {
-                                  switch (outcome.end) {
-                                  case UpdateTransfer::End::transport:
-                                      done(Failure::network(unreachableText()));
-                                      return;
-                                  case UpdateTransfer::End::httpStatus:
-                                  case UpdateTransfer::End::tooLarge:
-                                      done(Failure::of(Failure::Kind::badFeed));
-                                      return;
-                                  case UpdateTransfer::End::ok:
-                                      break;
-                                  }
-                                  if (auto feed = UpdateFeed::parse(outcome.body, insecure)) {
-                                      done(*feed);
-                                  } else {
-                                      done(Failure::of(Failure::Kind::badFeed));
-                                  }
-                              });
+    return new UpdateTransfer(
+        url, limits.feedBytes, limits.feedDeadlineMs, limits, userAgent,
+        [done = std::move(done), insecure, url](UpdateTransfer::Outcome outcome) {
+            if (outcome.end == UpdateTransfer::End::ok) {
+                if (auto feed = UpdateFeed::parse(outcome.body, insecure)) {
+                    done(*feed);
+                    return;
+                }
+                outcome.cause = QStringLiteral("the answer isn't an update feed (a key is "
+                                               "missing or malformed, or an address isn't https)");
+            }
+            qCWarning(lcUpdate).noquote() << "The check for updates at" << url.toDisplayString()
+                                          << "failed:" << outcome.cause;
+            done(outcome.end == UpdateTransfer::End::transport
+                     ? Failure::network(unreachableText())
+                     : Failure::of(Failure::Kind::badFeed));
+        });
 }
 
 UpdateInstaller::Handle
 UpdateInstaller::download(const UpdateFeed& feed,
                           std::function<void(Result<QByteArray>)> done) const {
-    return new UpdateTransfer(feed.url, limits.archiveBytes, limits.archiveDeadlineMs, limits,
-                              userAgent, [done = std::move(done)](UpdateTransfer::Outcome outcome) {
-                                  switch (outcome.end) {
-                                  case UpdateTransfer::End::transport:
-                                      done(Failure::network(unfinishedText()));
-                                      return;
-                                  case UpdateTransfer::End::httpStatus:
-                                  case UpdateTransfer::End::tooLarge:
-                                      done(Failure::network(unavailableText()));
-                                      return;
-                                  case UpdateTransfer::End::ok:
-                                      done(std::move(outcome.body));
-                                      return;
-                                  }
-                              });
+    return new UpdateTransfer(
+        feed.url, limits.archiveBytes, limits.archiveDeadlineMs, limits, userAgent,
+        [done = std::move(done), url = feed.url](UpdateTransfer::Outcome outcome) {
+            if (outcome.end != UpdateTransfer::End::ok) {
+                qCWarning(lcUpdate).noquote()
+                    << "The download of" << url.toDisplayString() << "failed:" << outcome.cause;
+            }
+            switch (outcome.end) {
+            case UpdateTransfer::End::transport:
+                done(Failure::network(unfinishedText()));
+                return;
+            case UpdateTransfer::End::httpStatus:
+            case UpdateTransfer::End::tooLarge:
+                done(Failure::network(unavailableText()));
+                return;
+            case UpdateTransfer::End::ok:
+                done(std::move(outcome.body));
+                return;
+            }
+        });
 }
 
 UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
@@ -406,19 +458,17 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
     if (AtomicFile::write(archive, zip, 0600)) {
         return Failure::of(Kind::unpack);
     }
-    const ToolRun listing =
-        runTool(QStringLiteral("/usr/bin/bsdtar"), {u"-t"_qs, u"-f"_qs, archive});
+    const ToolRun listing = runTool(unpacker, {u"-t"_qs, u"-f"_qs, archive});
     if (listing.status != 0 || !listingIsSafe(listing.output)) {
         return Failure::of(Kind::unpack);
     }
-    const ToolRun sizes =
-        runTool(QStringLiteral("/usr/bin/bsdtar"), {u"-t"_qs, u"-v"_qs, u"-f"_qs, archive});
+    const ToolRun sizes = runTool(unpacker, {u"-t"_qs, u"-v"_qs, u"-f"_qs, archive});
     const auto totals = sizes.status == 0 ? listedTotals(sizes.output) : std::nullopt;
     if (!totals || totals->first > limits.unpackBytes || totals->second > limits.unpackEntries) {
         return Failure::of(Kind::unpack);
     }
     // The listing is what the archive says of itself; what is written is watched as well.
-    if (!unpackWithin(archive, staging, limits.unpackBytes, limits.unpackEntries)) {
+    if (!unpackWithin(unpacker, archive, staging, limits.unpackBytes, limits.unpackEntries)) {
         return Failure::of(Kind::unpack);
     }
     QFile::remove(archive);
@@ -461,40 +511,78 @@ UpdateInstaller::Result<QString> UpdateInstaller::prepare(const QByteArray& zip,
     return candidate;
 }
 
-std::optional<UpdateInstaller::Failure>
-UpdateInstaller::install(const QString& newCopy, const QString& target, qint64 pid) const {
-    const Failure notWritable{Failure::Kind::notWritable, newCopy};
-    const QString canonical = target.isEmpty() ? QString() : canonicalTarget(target);
-    const QString parent = QFileInfo(canonical).path();
-    if (::getuid() == 0 || canonical.isEmpty() || canonical == u"/" ||
-        canonical == QFileInfo(QDir::homePath()).canonicalFilePath()) {
-        return notWritable;
+UpdateInstaller::Result<UpdateInstaller::CheckedFolder>
+UpdateInstaller::checkFolder(const QString& folder) const {
+    using Kind = Failure::Kind;
+    const QString canonical = folder.isEmpty() ? QString() : QFileInfo(folder).canonicalFilePath();
+    struct stat st {};
+    if (canonical.isEmpty() || ::lstat(native(canonical).constData(), &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+        return Failure::of(Kind::notOwnFolder);
+    }
+    const CodeSignature::Identity identity = CodeSignature::identity(canonical, true);
+    if (!identity.team) {
+        return Failure::of(Kind::developmentCopy);
+    }
+    // A folder the updater works or trashes in is not the copy's alone, even while nothing of
+    // those lies there yet.
+    if (!identity.valid || canonical == u"/" ||
+        canonical == QFileInfo(QDir::homePath()).canonicalFilePath() ||
+        isWithin(Trash::home(), canonical) || isWithin(workDir, canonical)) {
+        return Failure::of(Kind::notOwnFolder);
     }
     // Moving a folder needs write access to it and to the folder it sits in.
-    if (!isRealDirectory(parent) || ::access(native(parent).constData(), W_OK) != 0) {
-        return notWritable;
-    }
-    struct stat targetStat {};
-    if (::lstat(native(canonical).constData(), &targetStat) == 0) {
-        if (!S_ISDIR(targetStat.st_mode) || targetStat.st_uid != ::getuid() ||
-            ::access(native(canonical).constData(), W_OK) != 0) {
-            return notWritable;
-        }
+    const QString parent = QFileInfo(canonical).path();
+    struct stat parentStat {};
+    if (::getuid() == 0 || st.st_uid != ::getuid() ||
+        ::access(native(canonical).constData(), W_OK) != 0 ||
+        ::lstat(native(parent).constData(), &parentStat) != 0 || !S_ISDIR(parentStat.st_mode) ||
+        ::access(native(parent).constData(), W_OK) != 0) {
+        return Failure::of(Kind::readOnlyFolder);
     }
     // A trash on another file system would turn the move into a slow copy that can fail midway.
-    const QString trashHome = Trash::home();
-    AtomicFile::makeFolder(trashHome + QStringLiteral("/files"), 0700);
-    struct stat trashStat {};
-    struct stat parentStat {};
-    if (::stat(native(trashHome + QStringLiteral("/files")).constData(), &trashStat) != 0 ||
-        ::stat(native(parent).constData(), &parentStat) != 0 ||
-        trashStat.st_dev != parentStat.st_dev) {
-        return notWritable;
+    if (deviceOf(Trash::home() + QStringLiteral("/files")) != parentStat.st_dev) {
+        return Failure::of(Kind::trashElsewhere);
     }
+    // The folder read is the one named by what is handed on: none was put in its place meanwhile.
+    struct stat after {};
+    if (::lstat(native(canonical).constData(), &after) != 0 || after.st_dev != st.st_dev ||
+        after.st_ino != st.st_ino) {
+        return Failure::of(Kind::notOwnFolder);
+    }
+    return CheckedFolder{canonical, st.st_dev, st.st_ino};
+}
+
+std::optional<UpdateInstaller::Failure> UpdateInstaller::refusal() const {
+    // What no change to the folder can mend is said first.
+    if (!runningFolder.isEmpty() && !CodeSignature::identity(runningFolder, false).team) {
+        return Failure::of(Failure::Kind::developmentCopy);
+    }
+    if (::access(native(unpacker).constData(), X_OK) != 0) {
+        return Failure::of(Failure::Kind::noUnpacker);
+    }
+    const auto checked = checkFolder(runningFolder);
+    if (const auto* failure = std::get_if<Failure>(&checked)) {
+        return *failure;
+    }
+    return std::nullopt;
+}
+
+std::optional<UpdateInstaller::Failure>
+UpdateInstaller::install(const QString& newCopy, const QString& target, qint64 pid) const {
+    using Kind = Failure::Kind;
+    const auto checked = checkFolder(target);
+    if (const auto* failure = std::get_if<Failure>(&checked)) {
+        if (failure->kind == Kind::readOnlyFolder || failure->kind == Kind::trashElsewhere) {
+            return Failure{Kind::notWritable, newCopy};
+        }
+        return *failure;
+    }
+    const CheckedFolder& folder = std::get<CheckedFolder>(checked);
     const auto reservation = Trash::reserve(
-        canonical, QStringLiteral("Ostrel %1").arg(QDateTime::currentSecsSinceEpoch()), trashHome);
+        folder.path, QStringLiteral("Ostrel %1").arg(QDateTime::currentSecsSinceEpoch()));
     if (!reservation) {
-        return notWritable;
+        return Failure{Kind::notWritable, newCopy};
     }
     const QString work = QFileInfo(workDir).canonicalFilePath();
     const QString script = work + QStringLiteral("/install.sh");
@@ -502,12 +590,21 @@ UpdateInstaller::install(const QString& newCopy, const QString& target, qint64 p
     if (work.isEmpty() || copy.isEmpty() || !OwnFolder::mayWriteInto(workDir) ||
         !PrivateFolder::ensure(work) || AtomicFile::write(script, InstallScript::text(), 0700)) {
         QFile::remove(reservation->infoPath);
-        return Failure::of(Failure::Kind::unpack);
+        return Failure::of(Kind::unpack);
     }
-    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), {script, QString::number(pid), copy,
-                                                             canonical, reservation->filesPath})) {
+    QProcess shell;
+    shell.setProgram(QStringLiteral("/bin/sh"));
+    shell.setArguments({script, QString::number(pid), copy, folder.path, reservation->filesPath,
+                        QStringLiteral("%1:%2").arg(folder.device).arg(folder.inode)});
+    shell.setStandardInputFile(QProcess::nullDevice());
+    shell.setStandardOutputFile(QProcess::nullDevice());
+    // The updated copy logs where this one did: the script and the copy it starts inherit it.
+    if (!standardErrorOutlives()) {
+        shell.setStandardErrorFile(QProcess::nullDevice());
+    }
+    if (!shell.startDetached()) {
         QFile::remove(reservation->infoPath);
-        return Failure::of(Failure::Kind::unpack);
+        return Failure::of(Kind::unpack);
     }
     return std::nullopt;
 }
@@ -533,25 +630,27 @@ UpdateTransfer::UpdateTransfer(const QUrl& url, qint64 cap, int deadlineMs,
         if (accept && accept(to)) {
             emit reply_->redirectAllowed();
         } else {
-            finish(End::transport);
+            finish(End::transport, QStringLiteral("a redirect to %1 was refused (https only)")
+                                       .arg(to.toDisplayString()));
         }
     });
-    connect(reply_, &QNetworkReply::metaDataChanged, this, [this] {
+    const QString tooLarge = QStringLiteral("the answer is larger than %1 bytes").arg(cap);
+    connect(reply_, &QNetworkReply::metaDataChanged, this, [this, tooLarge] {
         const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > cap_) {
-            finish(End::tooLarge);
+            finish(End::tooLarge, tooLarge);
         }
     });
-    connect(reply_, &QNetworkReply::readyRead, this, [this] {
+    connect(reply_, &QNetworkReply::readyRead, this, [this, tooLarge] {
         body_ += reply_->read(cap_ + 1 - body_.size());
         if (body_.size() > cap_) {
-            finish(End::tooLarge);
+            finish(End::tooLarge, tooLarge);
         }
     });
-    connect(reply_, &QNetworkReply::finished, this, [this] {
+    connect(reply_, &QNetworkReply::finished, this, [this, tooLarge] {
         body_ += reply_->read(cap_ + 1 - body_.size());
         if (body_.size() > cap_) {
-            finish(End::tooLarge);
+            finish(End::tooLarge, tooLarge);
             return;
         }
         const auto error = reply_->error();
@@ -562,14 +661,18 @@ UpdateTransfer::UpdateTransfer(const QUrl& url, qint64 cap, int deadlineMs,
                                error < QNetworkReply::ProtocolUnknownError) ||
                               error >= QNetworkReply::InternalServerError;
         if (!answered || status == 0) {
-            finish(End::transport);
+            finish(End::transport, reply_->errorString());
+        } else if (status == 200 && error == QNetworkReply::NoError) {
+            finish(End::ok);
         } else {
-            finish(status == 200 && error == QNetworkReply::NoError ? End::ok : End::httpStatus);
+            finish(End::httpStatus, QStringLiteral("HTTP status %1").arg(status));
         }
     });
     auto* deadline = new QTimer(this);
     deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, this, [this] { finish(End::transport); });
+    connect(deadline, &QTimer::timeout, this, [this, deadlineMs] {
+        finish(End::transport, QStringLiteral("no answer within %1 s").arg(deadlineMs / 1000.0));
+    });
     deadline->start(deadlineMs);
 }
 
@@ -582,10 +685,10 @@ UpdateTransfer::~UpdateTransfer() {
 }
 
 void UpdateTransfer::abort() {
-    finish(End::transport);
+    finish(End::transport, QStringLiteral("cancelled"));
 }
 
-void UpdateTransfer::finish(End end) {
+void UpdateTransfer::finish(End end, const QString& cause) {
     if (finished_) {
         return;
     }
@@ -593,6 +696,7 @@ void UpdateTransfer::finish(End end) {
     Outcome outcome;
     outcome.end = end;
     outcome.status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    outcome.cause = cause;
     if (end == End::ok) {
         outcome.body = std::move(body_);
     }

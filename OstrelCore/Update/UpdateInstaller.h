@@ -14,6 +14,8 @@
 #include <optional>
 #include <variant>
 
+#include <sys/types.h>
+
 class QNetworkReply;
 
 namespace ostrel {
@@ -52,7 +54,13 @@ public:
             verification,
             unpack,
             notSigned,
-            differentTeam
+            differentTeam,
+            // Found before anything is downloaded: no update can ever replace the running copy.
+            developmentCopy,
+            notOwnFolder,
+            readOnlyFolder,
+            trashElsewhere,
+            noUnpacker
         };
         Kind kind = Kind::badFeed;
         // The network failure's text, or the verified copy's location for notWritable.
@@ -80,6 +88,15 @@ public:
     std::int64_t runningBuild = 0;
     QString userAgent;
     Limits limits;
+    QString unpacker = QStringLiteral("/usr/bin/bsdtar");
+
+    // An install folder found to hold exactly its signed copy, and which folder stood at its path
+    // then: the install script moves that folder or none.
+    struct CheckedFolder {
+        QString path;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
 
     // The request in flight; aborting it ends in the transfer-failure outcome.
     using Handle = QPointer<UpdateTransfer>;
@@ -91,9 +108,21 @@ public:
     Result<QString> prepare(const QByteArray& zip, const UpdateFeed& feed,
                             const QByteArray& publicKey) const;
 
-    // Checks that `target` may be replaced, reserves the trash name, writes and starts the install
-    // script. Nothing when the script is running and the application must quit.
+    // Checks that `target` may be replaced (checkFolder(); what the user could remedy by moving
+    // the verified copy in by hand is notWritable), reserves the trash name, writes and starts the
+    // install script, which inherits standard error when that outlives the application. Nothing
+    // when the script is running and the application must quit.
     std::optional<Failure> install(const QString& newCopy, const QString& target, qint64 pid) const;
+
+    // Whether an update may replace `folder`: a real folder (the path resolved) that holds exactly
+    // what its signed manifest lists, neither "/" nor the home folder, holding neither the trash
+    // nor the work folder, that the user owns and may move, beside a trash on the same disk.
+    // Blocking: it reads the whole folder, and stops at the first thing the manifest doesn't list.
+    Result<CheckedFolder> checkFolder(const QString& folder) const;
+    // Why no update can ever replace the running copy, asked before anything is downloaded: a copy
+    // without a signer, no unpacking tool, then checkFolder() of `runningFolder`. Nothing when an
+    // update may go ahead.
+    std::optional<Failure> refusal() const;
 
     static BundleIdentity codeIdentity(const QString& folder, bool checkValidity);
     static QString makeUserAgent(const QString& appVersion, const QString& systemVersion);
@@ -118,6 +147,8 @@ public:
         End end = End::transport;
         int status = 0;
         QByteArray body;
+        // Why it failed, for the log.
+        QString cause;
     };
 
     UpdateTransfer(const QUrl& url, qint64 cap, int deadlineMs,
@@ -128,7 +159,7 @@ public:
     void abort();
 
 private:
-    void finish(End end);
+    void finish(End end, const QString& cause = {});
 
     QNetworkReply* reply_ = nullptr;
     qint64 cap_ = 0;

@@ -5,6 +5,7 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,19 @@ TEST_F(CodeSignatureTest, SignedFolderIsValidUntilAnythingChanges) {
     EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
 }
 
+// A folder that holds much else (a home folder, a shared prefix) is not read whole to find that.
+TEST_F(CodeSignatureTest, StopsAtTheFirstThingTheManifestDoesNotList) {
+    ASSERT_FALSE(CodeSignature::sign(folder, key.privateKey));
+    QFile big(path("bin/big"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(qint64(8) << 30)); // sparse: costs no disk, but 8 GiB to read
+    big.close();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
+    EXPECT_LT(elapsed.elapsed(), 2000);
+}
+
 TEST_F(CodeSignatureTest, TamperedManifestOrSignature) {
     ASSERT_FALSE(CodeSignature::sign(folder, key.privateKey));
     QFile manifest(path("share/ostrel/CodeSignature.json"));
@@ -90,7 +104,16 @@ TEST_F(CodeSignatureTest, RefusesWhatAnInstallFolderMayNotHold) {
     QFile::remove(path("share/up"));
     QFile::remove(path("share/s"));
 
+    // An empty folder, which a manifest cannot list.
+    QDir().mkpath(path("share/empty"));
+    EXPECT_TRUE(CodeSignature::sign(folder, key.privateKey));
+    QDir().rmdir(path("share/empty"));
+
     ASSERT_FALSE(CodeSignature::sign(folder, key.privateKey));
+    // Nor may it hold one after signing: a folder holds exactly what its manifest lists.
+    QDir().mkpath(path("share/empty"));
+    EXPECT_FALSE(CodeSignature::identity(folder, true).valid);
+    QDir().rmdir(path("share/empty"));
     // A setuid bit added after signing spoils the copy.
     ::chmod(QFile::encodeName(path("bin/ostrel")).constData(), 04755);
     EXPECT_FALSE(CodeSignature::identity(folder, true).valid);

@@ -66,4 +66,19 @@ inline QPalette highContrastPalette(bool black) {
     return {ink, ground, ground, ground, ground, ink, ink, ground, ground};
 }
 
+// A desktop's dark theme whose grounds are tinted, not grey: Breeze Dark's window and buttons,
+// views, text and selection.
+inline QPalette breezeDarkPalette() {
+    QPalette p;
+    for (const auto role : {QPalette::Window, QPalette::Button}) {
+        p.setColor(role, QColor(0x31, 0x36, 0x3b));
+    }
+    p.setColor(QPalette::Base, QColor(0x23, 0x26, 0x29));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(role, QColor(0xef, 0xf0, 0xf1));
+    }
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+    return p;
+}
+
 } // namespace ostrel::test

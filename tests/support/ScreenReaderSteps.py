@@ -36,8 +36,9 @@ def find(node, wanted, depth=0):
     return None
 
 
-def key(name):
-    subprocess.run(["xdotool", "key", name], check=False)
+def key(*names):
+    """Presses each key in turn, with no pause between them."""
+    subprocess.run(["xdotool", "key", "--delay", "0", *names], check=False)
 
 
 def run_steps(steps, result):

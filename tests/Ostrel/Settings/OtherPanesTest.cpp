@@ -109,7 +109,8 @@ TEST_F(PaneTest, FilesPaneCommitsEveryKeystroke) {
 }
 
 // The "Extra extensions" placeholder reads on the field at 4.5:1 on every palette, switched while
-// the pane is open, and still reads fainter than what is typed there.
+// the pane is open, a field lighter than its window among them, and still reads fainter than what
+// is typed there.
 TEST_F(PaneTest, FilesPanePlaceholderReadsOnEveryPalette) {
     auto settings = makeSettings();
     FilesPane pane(*settings);
@@ -126,10 +127,15 @@ TEST_F(PaneTest, FilesPanePlaceholderReadsOnEveryPalette) {
                          lightPalette().color(QPalette::PlaceholderText));
         return palette;
     };
+    // A dark window whose fields are light, as some themes have them.
+    QPalette lightFields = darkPalette();
+    lightFields.setColor(QPalette::Base, Qt::white);
+    lightFields.setColor(QPalette::Text, Qt::black);
     const std::pair<const char*, QPalette> palettes[] = {{"light", lightPalette()},
                                                          {"black", desktops(true)},
                                                          {"white", desktops(false)},
-                                                         {"dark", darkPalette()}};
+                                                         {"dark", darkPalette()},
+                                                         {"light fields", lightFields}};
     for (const auto& [name, palette] : palettes) {
         QApplication::setPalette(palette);
         QApplication::processEvents();

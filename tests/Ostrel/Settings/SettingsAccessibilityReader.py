@@ -17,10 +17,12 @@ comes ("headings": the pane selected, with the role and name of the heading foun
 pictures a screen reader would stumble on in the window ("pictures": images and empty unnamed
 fillers shown), and Tabs into each segmented control, forward and back ("keys": for each key
 pressed, the focus events it brought, in order, each with the source's role and name, whether it
-is checked, and how many of its group's choices said they had the keyboard).
+is checked, and how many of its group's choices said they had the keyboard), then passes the
+Shelf pane's arrangement picker with two Tabs taken at once, and back with two Shift-Tabs.
 """
 import json
 import os
+import signal
 import sys
 import time
 
@@ -234,6 +236,20 @@ def focus_and_headings():
             key(name)
         return step
 
+    def press_at_once(*names):
+        # Held still while the keys go in, the application takes them all before it next looks at
+        # what it put off: the picker has the keyboard and has lost it before it can tell of it.
+        def step():
+            result["keys"].append({"key": " ".join(names), "heard": []})
+            pid = window.get_process_id()
+            os.kill(pid, signal.SIGSTOP)
+            try:
+                key(*names)
+                time.sleep(0.2)
+            finally:
+                os.kill(pid, signal.SIGCONT)
+        return step
+
     def read_pane():
         pane = next((c.name for c in panes if c.getState().contains(pyatspi.STATE_SELECTED)),
                     "?") if panes is not None else "?"
@@ -248,7 +264,9 @@ def focus_and_headings():
              # Shelf: the arrangement picker, the switch, the signal picker, and back again.
              (500, press("Down")), (700, read_pane), (100, press("Tab")), (500, press("Tab")),
              (500, press("Tab")), (500, press("shift+Tab")), (500, press("shift+Tab")),
-             (500, press("shift+Tab"))]
+             (500, press("shift+Tab")),
+             # Through the arrangement picker at once, there and back.
+             (500, press_at_once("Tab", "Tab")), (500, press_at_once("shift+Tab", "shift+Tab"))]
     for _ in range(3):
         steps += [(500, press("Down")), (700, read_pane)]
     return run_steps(steps, result)

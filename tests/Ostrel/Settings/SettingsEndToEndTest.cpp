@@ -359,7 +359,8 @@ TEST_F(SettingsReadAloud, AScreenReaderHearsThePaneTheArrowsChooseInTheSidebar) 
 }
 
 // Tab into a segmented control, forward or back, ends on the chosen segment, the one choice that
-// says it has the keyboard; each pane's heading is read as a heading, and no pane holds a picture
+// says it has the keyboard, and a Tab that leaves it before it is heard of leaves it unheard of;
+// each pane's heading is read as a heading, and no pane holds a picture
 // a screen reader would stop at.
 TEST_F(SettingsReadAloud, TabEndsOnTheChosenSegmentAndEachPaneHasAHeading) {
     const QJsonObject result = read({QStringLiteral("focus")});
@@ -385,6 +386,7 @@ TEST_F(SettingsReadAloud, TabEndsOnTheChosenSegmentAndEachPaneHasAHeading) {
                            "radio button Glow checked, 1 focused",
                            "check box Reveal shelf on active display only",
                            "radio button Session sidebar checked, 1 focused", "list item Shelf",
+                           "check box Reveal shelf on active display only", "list item Shelf",
                            "list item Files", "list item Folders", "list item About"}))
         << out.toStdString();
 

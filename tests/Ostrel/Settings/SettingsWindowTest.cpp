@@ -1,6 +1,7 @@
 #include "SettingsTestSupport.h"
 
 #include "Ostrel/Settings/PreferencesWindowController.h"
+#include "Ostrel/Settings/SegmentedPicker.h"
 #include "Ostrel/Settings/SettingsSidebar.h"
 #include "Ostrel/Widgets/FocusRing.h"
 #include "Ostrel/Widgets/SettingsColors.h"
@@ -273,6 +274,50 @@ TEST_F(SettingsWindowTest, ButtonsGrowWithALargerFontUnderADarkTheme) {
         }
     }
     EXPECT_GE(seen, 5); // the shortcut, "Reset", two folders' "Change…", "Check for Updates"
+}
+
+// Every segment's title, the chosen one's above all, reads at 4.5:1 on its own ground under every
+// palette a desktop gives, a dark one tinted as Breeze Dark is among them, at scales 1 and 2.
+TEST_F(SettingsWindowTest, SegmentTitlesReadOnEveryPalette) {
+    auto settings = makeSettings();
+    auto controller = makeWindow(*settings);
+    controller->show(Pane::shelf);
+    QWidget* window = controller->window();
+    const std::pair<const char*, QPalette> palettes[] = {
+        {"light", lightPalette()},
+        {"dark", darkPalette()},
+        {"Breeze Dark", test::breezeDarkPalette()},
+        {"black", test::highContrastPalette(true)},
+        {"white", test::highContrastPalette(false)}};
+    for (const auto& [name, palette] : palettes) {
+        QApplication::setPalette(palette);
+        QApplication::processEvents();
+        for (const int ratio : {1, 2}) {
+            QImage shot(window->size() * ratio, QImage::Format_RGB32);
+            shot.setDevicePixelRatio(ratio);
+            window->render(&shot);
+            int seen = 0;
+            for (QWidget* widget : window->findChildren<QWidget*>()) {
+                const auto* picker = dynamic_cast<const SegmentedPicker*>(widget);
+                if (picker == nullptr) {
+                    continue;
+                }
+                for (int i = 0; i < picker->titles().size(); ++i) {
+                    const QRect r = picker->segmentRect(i).adjusted(3, 2, -3, -2);
+                    const QRect area(picker->mapTo(window, r.topLeft()) * ratio, r.size() * ratio);
+                    EXPECT_GE(test::legibility(shot, area), 4.5)
+                        << name << " at " << ratio << ": " << picker->titles()[i].toStdString();
+                    ++seen;
+                }
+            }
+            EXPECT_EQ(seen, 4);
+            const QString path =
+                test::renderPath(QStringLiteral("shelf-%1-x%2").arg(name).arg(ratio));
+            if (!path.isEmpty()) {
+                EXPECT_TRUE(shot.save(path));
+            }
+        }
+    }
 }
 
 // Under a black or a white high-contrast desktop palette every push button keeps an edge that

@@ -110,16 +110,26 @@ TEST_F(ShelfPaneTest, StepperStepsFromTheStoredValueAndClamps) {
     EXPECT_EQ(stored().value("maxItems"), 5000);
 
     // To a screen reader the stepper is a spin button over the stored value, within the field's
-    // range; it and the text field are named by the unit and labelled by the row's title.
+    // range; it and the text field are named by the unit and labelled by the row's title, which
+    // is the label of both.
     QAccessibleInterface* spin = QAccessible::queryAccessibleInterface(items->stepper());
     EXPECT_EQ(spin->role(), QAccessible::SpinBox);
+    QAccessibleInterface* title =
+        QAccessible::queryAccessibleInterface(pane.maxItemsRow()->label()->title());
     for (QWidget* part : QList<QWidget*>{items->field(), items->stepper()}) {
         const QAccessibleInterface* read = QAccessible::queryAccessibleInterface(part);
         EXPECT_EQ(read->text(QAccessible::Name), "Items");
         const auto labels = read->relations(QAccessible::Label);
         ASSERT_EQ(labels.size(), 1);
         EXPECT_EQ(labels.first().first->text(QAccessible::Name), "Maximum items");
+        EXPECT_EQ(read->relations(), (decltype(labels){{title, QAccessible::Label}}));
     }
+    QObjectList labelled;
+    for (const auto& [read, relation] : title->relations()) {
+        EXPECT_EQ(relation, QAccessible::Labelled) << "the title is labelled by nothing";
+        labelled << read->object();
+    }
+    EXPECT_EQ(labelled, (QObjectList{items->field(), items->stepper()}));
     EXPECT_EQ(spin->text(QAccessible::Value), "5000 items");
     QAccessibleValueInterface* value = spin->valueInterface();
     ASSERT_TRUE(value);

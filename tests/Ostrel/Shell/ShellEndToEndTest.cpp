@@ -1,15 +1,18 @@
 // The real binary on a private X server: the first-run greeting, a second launch, one shelf per
-// support folder, autostart, and the X server going away.
+// support folder, autostart, the install script, and the X server going away.
 #include "OstrelCore/Display/DisplayLayout.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/AutostartEntry.h"
+#include "Platform/CodeSignature.h"
 #include "support/MountNamespace.h"
 #include "support/NoisePicture.h"
 #include "support/SavedIndex.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -177,20 +180,154 @@ TEST(ShellEndToEnd, ALaunchOnAnotherDisplayOverTheSameIndexEnds) {
     EXPECT_TRUE(deleted());
 }
 
+// Starts `binary` with an autostart entry for it in place; true once the application has read
+// the entry as its own (Launch at login on), which it does only for the binary that runs.
+bool startsWithLoginItemOn(XServer& x, const QString& binary) {
+    x.home().write("config/autostart/ostrel.desktop", AutostartEntry::contents(binary));
+    if (!x.startApp(binary)) {
+        return false;
+    }
+    return waitUntil(
+        [&] {
+            return QJsonDocument::fromJson(x.home().read("config/Ostrel/defaults.json"))
+                .object()
+                .value("launchAtLogin")
+                .toBool();
+        },
+        30);
+}
+
 TEST(ShellEndToEnd, AutostartEntryOnAtLaunchFollowsTheDesktop) {
     XServer x;
     ASSERT_TRUE(x.ok()) << x.error().toStdString();
     const QString path = x.home().file("config/autostart/ostrel.desktop");
     // An entry the user (or an earlier run) left for this binary turns the preference on.
-    x.home().write("config/autostart/ostrel.desktop", AutostartEntry::contents(OSTREL_BINARY));
-    ASSERT_TRUE(x.startApp(OSTREL_BINARY));
-    const auto stored = [&] {
-        return QJsonDocument::fromJson(x.home().read("config/Ostrel/defaults.json")).object();
-    };
-    EXPECT_TRUE(waitUntil([&] { return stored().value("launchAtLogin").toBool(); }, 30))
-        << x.appLog().toStdString();
+    EXPECT_TRUE(startsWithLoginItemOn(x, OSTREL_BINARY)) << x.appLog().toStdString();
     EXPECT_TRUE(AutostartEntry(path, OSTREL_BINARY).enabled());
     EXPECT_EQ(x.stopApp(), 0);
+}
+
+// --- scripts/install over this build folder, as a user runs it.
+
+struct Install {
+    int status = -1;
+    QString said;
+};
+
+// Runs scripts/install with `arguments` for the user whose home is `home` (data and settings
+// under its data/ and config/, as the X server's environment has them).
+Install runInstall(const TempDir& home, const QStringList& arguments,
+                   const QProcessEnvironment& extra = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_DATA_HOME", home.file("data"));
+    env.insert("XDG_CONFIG_HOME", home.file("config"));
+    env.insert("OSTREL_BUILD_DIR", OSTREL_BUILD_FOLDER);
+    env.remove("SUDO_USER");
+    env.remove("OSTREL_SUPPORT_DIR");
+    for (const QString& key : extra.keys()) {
+        env.insert(key, extra.value(key));
+    }
+    p.setProcessEnvironment(env);
+    p.start(OSTREL_SOURCE_FOLDER "/scripts/install", arguments);
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit) {
+        return {};
+    }
+    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// The value of `key` in the [Desktop Entry] group of `entry`.
+QString entryValue(const QByteArray& entry, const QString& key) {
+    for (const QByteArray& line : entry.split('\n')) {
+        if (line.startsWith(key.toUtf8() + '=')) {
+            return QString::fromUtf8(line.mid(key.size() + 1));
+        }
+    }
+    return {};
+}
+
+TEST(InstallEndToEnd, TheMenuEntryStartsTheInstalledCopyWhoseWindowsMatchIt) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << x.error().toStdString();
+    // A name the Exec line must quote.
+    const QString folder = x.home().file("apps/my $ostrel 100%");
+    const Install install = runInstall(x.home(), {folder});
+    ASSERT_EQ(install.status, 0) << install.said.toStdString();
+
+    const QString entryPath = x.home().file("data/applications/ostrel.desktop");
+    QProcess validate;
+    validate.start("desktop-file-validate", {entryPath});
+    ASSERT_TRUE(validate.waitForFinished(20000));
+    EXPECT_EQ(validate.exitCode(), 0);
+    EXPECT_EQ(validate.readAll(), QByteArray());
+    const QByteArray entry = x.home().read("data/applications/ostrel.desktop");
+    const auto exec = AutostartEntry::parseExec(entryValue(entry, "Exec"));
+    ASSERT_TRUE(exec && exec->size() == 1) << entry.toStdString();
+    const QString binary = exec->first();
+    EXPECT_EQ(binary, folder + "/bin/ostrel");
+    EXPECT_EQ(QImage(x.home().file("data/icons/hicolor/256x256/apps/ostrel.png")).size(),
+              QSize(256, 256));
+    EXPECT_EQ(entryValue(entry, "Icon"), "ostrel");
+
+    // Launch at login names the binary that runs: an entry for the installed one reads as on.
+    EXPECT_TRUE(startsWithLoginItemOn(x, binary)) << x.appLog().toStdString();
+
+    // The desktop finds the entry of a window by its class: the instance is the entry's file
+    // name without ".desktop", the class its StartupWMClass.
+    const QString windowClass =
+        QStringLiteral("WM_CLASS(STRING) = \"%1\", \"%2\"")
+            .arg(QFileInfo(entryPath).completeBaseName(), entryValue(entry, "StartupWMClass"));
+    ASSERT_TRUE(waitUntil([&] { return !x.appWindows().isEmpty(); }, 30));
+    for (const XServer::Window& w : x.appWindows()) {
+        EXPECT_EQ(x.xprop({"-id", QString::number(w.id), "WM_CLASS"}).trimmed(), windowClass);
+    }
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+TEST(InstallEndToEnd, OnlyAFolderOfItsOwnAndUninstallKeepsTheUsersData) {
+    TempDir home;
+    home.write(".local/bin/other", "another program");
+    ASSERT_TRUE(QFile::link(home.file(".local"), home.file("link")));
+    home.write("data/Ostrel/index.json", "{}");
+    home.write("config/Ostrel/defaults.json", "{}");
+    home.write("data/applications/other.desktop", "[Desktop Entry]\n");
+    // Refused before anything is built or written.
+    for (const QString& shared : {home.file(".local"), home.path(), home.file("link"),
+                                  home.file("data"), QStringLiteral("/")}) {
+        const Install refused = runInstall(home, {shared});
+        EXPECT_EQ(refused.status, 3) << shared.toStdString() << refused.said.toStdString();
+    }
+    // An empty place that would hold the support folder once Ostrel runs.
+    QProcessEnvironment later;
+    later.insert("XDG_DATA_HOME", home.file("new/share"));
+    EXPECT_EQ(runInstall(home, {home.file("new")}, later).status, 3);
+    EXPECT_FALSE(QFileInfo::exists(home.file("new")));
+    EXPECT_FALSE(QFileInfo::exists(home.file("data/applications/ostrel.desktop")));
+
+    const QString folder = home.file("opt/ostrel");
+    ASSERT_EQ(runInstall(home, {folder}).status, 0);
+    // Again over that install, signed this time.
+    QProcess keygen;
+    keygen.start(OSTREL_BUILD_FOLDER "/tools/sign-release", {"keygen", home.file("release.key")});
+    ASSERT_TRUE(keygen.waitForFinished(20000) && keygen.exitCode() == 0);
+    QProcessEnvironment signing;
+    signing.insert("OSTREL_SIGNING_KEY", home.file("release.key"));
+    const Install signed_ = runInstall(home, {folder}, signing);
+    ASSERT_EQ(signed_.status, 0) << signed_.said.toStdString();
+    EXPECT_TRUE(CodeSignature::identity(folder, true).valid);
+
+    EXPECT_EQ(runInstall(home, {"--uninstall", home.file(".local")}).status, 3);
+    EXPECT_TRUE(QFileInfo::exists(home.file(".local/bin/other")));
+    const Install removed = runInstall(home, {"--uninstall", folder});
+    ASSERT_EQ(removed.status, 0) << removed.said.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(QDir(home.file("opt")).isEmpty()); // nothing left aside
+    EXPECT_FALSE(QFileInfo::exists(home.file("data/applications/ostrel.desktop")));
+    EXPECT_FALSE(QFileInfo::exists(home.file("data/icons/hicolor/48x48/apps/ostrel.png")));
+    EXPECT_EQ(home.read("data/Ostrel/index.json"), "{}");
+    EXPECT_EQ(home.read("config/Ostrel/defaults.json"), "{}");
+    EXPECT_TRUE(QFileInfo::exists(home.file("data/applications/other.desktop")));
 }
 
 // --- The X server going away (a session ending, a crash): the application ends with status 1,

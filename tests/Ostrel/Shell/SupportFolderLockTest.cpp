@@ -477,6 +477,30 @@ TEST(SupportFolderLock, AFolderMountedOverTheHeldOneIsClaimedTooAndTheFirstIsKep
     }
 }
 
+// The run's own folder's lock, taken back each time a file system mounted over it goes, is kept
+// aside again by the next mount: however many drives came and went, the folder beneath one is
+// still held.
+TEST(SupportFolderLock, TheOwnFolderStaysHeldBeneathEachMountOverIt) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    TempDir dir;
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive);
+    SupportFolderLock lock(space.inside(drive + "/Ostrel"));
+    ASSERT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        SCOPED_TRACE(cycle);
+        ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
+        lock.claim(":7");
+        SupportFolderLock beneath(drive + "/Ostrel");
+        EXPECT_EQ(beneath.claim(":9"), SupportFolderLock::Claim::taken);
+        ASSERT_TRUE(space.unmount(drive));
+        EXPECT_EQ(lock.claim(":7"), SupportFolderLock::Claim::held);
+    }
+}
+
 // A home folder shared between machines: the holder is named with its machine.
 TEST(SupportFolderLock, AHolderOnAnotherMachineIsNamedWithIt) {
     TempDir dir;

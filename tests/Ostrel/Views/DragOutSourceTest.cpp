@@ -223,6 +223,18 @@ TEST(DragOut, ALinkFileStaysInsideItsFolder) {
                                             QStringLiteral("a"), dir.file("blocker/items")));
 }
 
+// A link file's name is at most 255 bytes, as a file system takes it: an artifact id one byte
+// longer than that allows gets a hashed name, and its link file is written.
+TEST(DragOut, ALinkFileOfAnIdTooLongForItsNameIsWrittenUnderAHashedName) {
+    test::TempDir dir;
+    const QString fits(255 - 7, u'x');
+    EXPECT_EQ(DragOutSource::weblocName(fits), fits + ".webloc");
+    const auto link = DragOutSource::writeWebloc(QUrl(QStringLiteral("https://example.com/")),
+                                                 fits + u'x', dir.file("items"));
+    ASSERT_TRUE(link);
+    EXPECT_TRUE(QFileInfo(link->toLocalFile()).fileName().startsWith("link-"));
+}
+
 // A file system mounted over the run's support folder is neither written into nor handed out a
 // file of, even one holding the very link: no link file, so no drag, until the run's folder is
 // back. Nor is a link put in place of the items folder written through.

@@ -540,6 +540,92 @@ TEST_F(EngineCapture, ACaptureTheJournalHasNoRoomForIsHeldUnreadUntilAnIndexIsWr
     EXPECT_TRUE(waitForItem(real(picture)));
 }
 
+// A watched folder's file turned away by the retry limit, an hour before room returns, with the
+// one file held in its way gone by then. The engine's clock moves a little at every reading.
+class EngineLookBack : public EngineFixture {
+protected:
+    std::atomic<double> later{0};
+    std::atomic<int> readings{0};
+    QString docs, away;
+    Date modified;
+    std::optional<BlockedItems> blocked;
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        clock = [this] { return Date(Date::now().seconds + later + 0.001 * ++readings); };
+        timing.retryInterval = 3600; // the timer stays out of it
+        timing.retryLimit = 1;
+        docs = tmp.file("docs");
+        QDir().mkpath(docs + "/locked");
+    }
+
+    // Turns `away` away: its date known (its copy found no room) or not (its folder could not be
+    // searched).
+    void turnAway(bool dateKnown) {
+        auto c = config();
+        c.watchedFolders = {docs};
+        engine = start(c, false);
+        ASSERT_TRUE(waitUntil([&] { return !snapshots.empty() && !engineScans(); }));
+        blocked.emplace(support);
+        const QString held = docs + "/held.html";
+        write(held, page(130));
+        engine->queue()->sync([&] { engine->ingestFile(held, Source::folder, {}, {}, false); });
+        ASSERT_TRUE(waitUntil([&] {
+            qsizetype n = 0;
+            engine->queue()->sync([&] { n = engine->retryCount(); });
+            return n == 1;
+        }));
+        away = docs + (dateKnown ? "/away.html" : "/locked/away.html");
+        write(away, page(131));
+        modified = FileStat::stat(away)->modified;
+        const QByteArray locked = QFile::encodeName(docs + "/locked");
+        ::chmod(locked.constData(), dateKnown ? 0700 : 0);
+        const LogCapture log;
+        engine->queue()->sync([&] { engine->ingestFile(away, Source::folder, {}, {}, false); });
+        ASSERT_TRUE(waitUntil([&] { return log.matching("the most kept").size() == 1; }));
+        ::chmod(locked.constData(), 0700);
+        later = 3600;
+        ASSERT_TRUE(QFile::remove(held));
+        blocked->release();
+    }
+};
+
+// The look back reaches the earliest file turned away: from when it was turned away where its
+// date was not known, and through a scan of its folder already under way, which widens to the
+// look back's reach.
+TEST_F(EngineLookBack, FindsTheFileFromWhenItWasTurnedAway) {
+    for (const bool dateKnown : {false, true}) {
+        SCOPED_TRACE(dateKnown ? "its date known, a scan under way" : "its date not known");
+        const test::ModesApply modes;
+        turnAway(dateKnown);
+        engine->queue()->sync([&] {
+            if (dateKnown) {
+                engine->scanFolder(real(docs));
+            }
+            engine->retryWaiting();
+        });
+        EXPECT_TRUE(waitForItem(real(away)));
+        engine->stop();
+        engine.reset();
+        QDir(support).removeRecursively();
+        QDir(docs).removeRecursively();
+        QDir().mkpath(docs + "/locked");
+        later = 0;
+    }
+}
+
+// A quit while the look back's scans are under way leaves the moment it looks back from for the
+// next start.
+TEST_F(EngineLookBack, KeepsItsMomentUntilItsScansAreThrough) {
+    turnAway(true);
+    engine->queue()->sync([&] {
+        engine->retryWaiting();
+        engine->stop();
+    });
+    ASSERT_TRUE(moment());
+    EXPECT_LE(*moment(), modified);
+}
+
 // Past the limit of files kept for another try, the others are kept only as a moment to look back
 // to, on their roads: the store keeps it for a start after a quit, and once room returns a look
 // over their folders takes them in the same run, however old they are; then the moment goes. The

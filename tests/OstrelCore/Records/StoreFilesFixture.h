@@ -5,6 +5,7 @@
 #include "OstrelCore/Records/Store.h"
 #include "Platform/ManualSerialQueue.h"
 #include "RecordsTestSupport.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -48,6 +49,17 @@ protected:
         item.fileURL = std::get<QUrl>(store.copyIn("bytes of " + id.toUtf8(), id, "png"));
         store.upsert(item);
         return item.fileURL->toLocalFile();
+    }
+    // Where the index at its name is still the run's: deleting "a" writes it, with the deletion,
+    // and removes a's copy at `copy`, saying nothing of another index.
+    void expectStillOwn(Store& store, const QString& copy) {
+        const test::LogCapture log;
+        store.deleteItems({"a"});
+        store.flush();
+        EXPECT_TRUE(
+            test::parseObject(read("index.json")).value("deleted").toObject().contains("a"));
+        EXPECT_FALSE(QFile::exists(copy));
+        EXPECT_TRUE(log.matching("is not the index this run read or wrote").isEmpty());
     }
     // lastRunAt of the index on disk, i.e. when it was written.
     std::optional<double> writtenAt() const {

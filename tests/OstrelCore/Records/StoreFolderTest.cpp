@@ -1,5 +1,6 @@
 // The support folder: made private, left as the user made it, and used once it can be written.
 #include "OstrelCore/Records/OwnFolder.h"
+#include "Platform/AtomicFile.h"
 #include "StoreFilesFixture.h"
 #include "support/AsUser.h"
 #include "support/LogCapture.h"
@@ -10,6 +11,8 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -322,7 +325,6 @@ TEST_F(StoreFiles, AModeSetOrASecondNameMadeAndRemovedLeavesTheIndexThisRuns) {
                 withCopy(*store, "b");
                 store->flush();
             }
-            const test::LogCapture log;
             // The file system's clock moves in ticks of a few milliseconds.
             QThread::msleep(30);
             const QByteArray index = QFile::encodeName(path("index.json"));
@@ -332,12 +334,7 @@ TEST_F(StoreFiles, AModeSetOrASecondNameMadeAndRemovedLeavesTheIndexThisRuns) {
             } else {
                 ASSERT_EQ(::chmod(index.constData(), 0600), 0);
             }
-            store->deleteItems({"a"});
-            store->flush();
-            EXPECT_TRUE(
-                test::parseObject(read("index.json")).value("deleted").toObject().contains("a"));
-            EXPECT_FALSE(QFile::exists(copy));
-            EXPECT_TRUE(log.matching("is not the index this run read or wrote").isEmpty());
+            expectStillOwn(*store, copy);
             QDir(path("")).removeRecursively();
         }
     }
@@ -357,6 +354,84 @@ TEST_F(StoreFiles, AnIndexTheWriterHasJustWrittenIsThisRunsBeforeTheQueueHearsOf
     queue->runUntilIdle();
     store->flush();
     EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+// A file system that dates a file anew as it is closed (a network share) leaves the index just
+// written this run's own: the run goes on writing it.
+TEST_F(StoreFiles, AnIndexDatedAnewAsItIsClosedIsStillThisRuns) {
+    AtomicFile::setBeforeClose([](int fd) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {5000, 0}};
+        ::futimens(fd, times);
+    });
+    const auto noHook = qScopeGuard([] { AtomicFile::setBeforeClose(nullptr); });
+    auto store = open();
+    store->upsert(makeItem("a", 1));
+    store->flush();
+    store->upsert(makeItem("b", 1));
+    store->flush();
+    EXPECT_EQ(test::parseObject(read("index.json")).value("items").toArray().size(), 2);
+}
+
+// While the items folder alone is lost (a link in its place), a capture tried again adds no
+// second note of itself: the journal bounds what a start reads back.
+TEST_F(StoreFiles, ACaptureTriedAgainWhileOnlyTheItemsFolderIsLostIsNotedOnce) {
+    auto store = open();
+    ASSERT_TRUE(QDir().rename(path("items"), path("items.aside")));
+    ASSERT_TRUE(QFile::link(path("items.aside"), path("items")));
+    ShelfItem item = makeItem("a", 1);
+    item.fileURL = store->copyURL("a", "png");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        store->noteCapture(item);
+        EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes", "a", "png")));
+    }
+    EXPECT_EQ(read("captures.jsonl").count('\n'), 1);
+}
+
+// A file system mounted over the items folder takes nothing of the run's removals: one carried
+// out right after an index was written keeps its record, which the next index written names for
+// a later start, and a tidying neither lists it nor removes anything there, even what looks left
+// half written by another process.
+TEST_F(StoreFiles, AFileSystemMountedOverTheItemsFolderLosesNoRemovalAndIsNotTidied) {
+    const MountNamespace space;
+    if (!space.ok()) {
+        GTEST_SKIP() << "no file system of our own can be mounted here";
+    }
+    const QString drive = dir.file("drive");
+    QDir().mkpath(drive + "/support");
+    const QString support = space.inside(drive + "/support");
+    const auto store = Store::make(
+        QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
+    const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
+    store->setWriter(writer);
+    withCopy(*store, "a");
+    store->flush();
+    store->deleteItems({"a"});
+    queue->advance(2.1);
+    writer->runUntilIdle();
+    ASSERT_TRUE(space.mountTmpfs(drive + "/support/items", "size=1m"));
+    queue->runUntilIdle();
+
+    QFile left(support + "/items/.incoming-left");
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.close();
+    Store::setFolderHeld([](const QString&) { return true; });
+    const auto notHeld = qScopeGuard([] { Store::setFolderHeld({}); });
+    store->tidyFolders();
+    while (store->isTidying()) {
+        writer->runUntilIdle();
+        queue->runUntilIdle();
+    }
+    EXPECT_TRUE(QFile::exists(left.fileName()));
+
+    ASSERT_TRUE(space.unmount(drive + "/support/items"));
+    store->upsert(makeItem("b", 1));
+    store->flush();
+    QFile index(support + "/index.json");
+    ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+    const QJsonArray removing = test::parseObject(index.readAll()).value("removing").toArray();
+    EXPECT_TRUE(std::any_of(removing.begin(), removing.end(), [](const QJsonValue& removal) {
+        return removal["name"].toString() == "items/a.png";
+    }));
 }
 
 // The start moment, tried again a while after a failed write, goes only into the folder this run
@@ -566,4 +641,76 @@ TEST_F(StoreFiles, AFolderWithinPutInPlaceOfTheOneUsedTakesNothingUntilItIsBack)
     make()->tidyFolders();
     EXPECT_EQ(QDir(support + "/items").entryList(QDir::Files), QStringList{"b.png"});
     EXPECT_EQ(QDir(support + "/thumbs").entryList(QDir::Files), QStringList{"b.jpg"});
+}
+
+// The run's own index with only its dates moved: touched, dated back to the microsecond as a
+// copying tool leaves it, or its very bytes written again in place. Read and found to hold the
+// bytes the run wrote, it is still the run's: the run goes on writing it and removing what it no
+// longer names.
+TEST_F(StoreFiles, TheRunsOwnIndexWithOnlyItsDatesMovedStaysItsOwn) {
+    for (const QByteArray change : {"touched", "dated back", "written again"}) {
+        SCOPED_TRACE(change.constData());
+        auto store = open();
+        const QString copy = withCopy(*store, "a");
+        store->flush();
+        // The file system's clock moves in ticks of a few milliseconds.
+        QThread::msleep(30);
+        const QByteArray index = QFile::encodeName(path("index.json"));
+        struct stat st {};
+        ASSERT_EQ(::stat(index.constData(), &st), 0);
+        if (change == "touched") {
+            ASSERT_EQ(::utimensat(AT_FDCWD, index.constData(), nullptr, 0), 0);
+        } else if (change == "dated back") {
+            const auto micro = [](timespec at) {
+                return timespec{at.tv_sec - 60, at.tv_nsec / 1000 * 1000};
+            };
+            const timespec back[2] = {micro(st.st_atim), micro(st.st_mtim)};
+            ASSERT_EQ(::utimensat(AT_FDCWD, index.constData(), back, 0), 0);
+        } else {
+            dir.write("support/index.json", read("index.json"));
+        }
+        expectStillOwn(*store, copy);
+        QDir(path("")).removeRecursively();
+    }
+}
+
+// The copies moved to a bigger disk, with a link of the user's left at the items folder before
+// the start: the run follows it, and writes and removes there, as do the writers beside the
+// store. A link put in while the run goes on (at the thumbnails folder, to that very folder moved
+// along), or the first one turned to another folder, takes nothing.
+TEST_F(StoreFiles, ALinkOfTheUsersAtAFolderWithinIsFollowedOnlyWhenItStoodAtTheStart) {
+    QString copy;
+    {
+        auto earlier = open();
+        copy = withCopy(*earlier, "a");
+        earlier->flush();
+    }
+    const QString items = dir.file("disk/items");
+    const QString thumbs = dir.file("disk/thumbs");
+    QDir().mkpath(dir.file("disk"));
+    ASSERT_TRUE(QDir().rename(path("items"), items));
+    ASSERT_TRUE(QFile::link(items, path("items")));
+    OwnFolder::startRun(dir.file("support"));
+    const auto endRun = qScopeGuard([] { OwnFolder::endRun(); });
+    auto store = open();
+    withCopy(*store, "b");
+    store->deleteItems({"a"});
+    store->flush();
+    EXPECT_TRUE(QFileInfo(path("items")).isSymLink());
+    EXPECT_EQ(QDir(items).entryList(QDir::Files), QStringList{"b.png"});
+    EXPECT_TRUE(OwnFolder::mayWriteInto(path("items/b.webloc")));
+
+    ASSERT_TRUE(QDir().rename(path("thumbs"), thumbs));
+    ASSERT_TRUE(QFile::link(thumbs, path("thumbs")));
+    EXPECT_TRUE(store->writeThumbnail("b", "thumb of b"));
+    EXPECT_FALSE(OwnFolder::mayWriteInto(path("thumbs/b.jpg")));
+    EXPECT_TRUE(QDir(thumbs).isEmpty());
+
+    const QString other = dir.file("other");
+    QDir().mkpath(other);
+    ASSERT_TRUE(QFile::remove(path("items")));
+    ASSERT_TRUE(QFile::link(other, path("items")));
+    EXPECT_TRUE(std::holds_alternative<Error>(store->copyIn("bytes of c", "c", "png")));
+    EXPECT_FALSE(OwnFolder::mayWriteInto(path("items/c.webloc")));
+    EXPECT_TRUE(QDir(other).isEmpty());
 }

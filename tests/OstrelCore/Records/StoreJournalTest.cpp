@@ -3,6 +3,7 @@
 // holds is read as anything might have written it.
 #include "OstrelCore/Records/Hex.h"
 #include "StoreFilesFixture.h"
+#include "support/AsUser.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -251,4 +253,43 @@ TEST_F(StoreFiles, NotesPastWhatAStartReadsStayForTheNextStart) {
     EXPECT_EQ(store->items().value(later.id), later);
     store->flush();
     EXPECT_EQ(read("captures.jsonl"), "");
+}
+
+// The notes a start could not read (a journal cut back by another hand since it was read, or one
+// that could not be read at load) stay through every index written, for the next start to bring
+// back; a journal made anew holds only what the run notes there, which an index drops.
+TEST_F(StoreFiles, NotesAStartCouldNotReadStayAndAJournalMadeAnewHoldsNoneOfThem) {
+    const ShelfItem other = makeItem(Hex::sha256("another run's"), 1);
+    const QByteArray otherLine = line(other.id + ".png", other);
+    for (const bool cutBack : {true, false}) {
+        SCOPED_TRACE(cutBack ? "cut back" : "unreadable at load");
+        std::shared_ptr<Store> store;
+        if (cutBack) {
+            store = open();
+            captured(*store, "first");
+            captured(*store, "second");
+            dir.write("support/captures.jsonl", otherLine);
+        } else {
+            dir.write("support/captures.jsonl", otherLine);
+            const QByteArray journal = QFile::encodeName(path("captures.jsonl"));
+            ::chmod(journal.constData(), 0);
+            {
+                const test::ModesApply modes;
+                store = open();
+            }
+            ::chmod(journal.constData(), 0600);
+        }
+        captured(*store, "third");
+        store->flush();
+        captured(*store, "fourth");
+        store->flush();
+        EXPECT_EQ(read("captures.jsonl"), otherLine);
+
+        ASSERT_TRUE(QFile::remove(path("captures.jsonl")));
+        captured(*store, "fifth");
+        store->flush();
+        EXPECT_EQ(read("captures.jsonl"), "");
+        store.reset();
+        QDir(path("")).removeRecursively();
+    }
 }

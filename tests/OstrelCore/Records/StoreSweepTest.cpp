@@ -548,3 +548,28 @@ TEST_F(StoreSweep, APurgeEndsWithinABatchWhenTheProcessIsToEnd) {
     ending = false;
     EXPECT_EQ(store->purge(Date(50.0)).size(), 600 - taken);
 }
+
+// The copies and thumbnails moved to another disk, with links of the user's left in their place
+// before the start: the start's tidying goes through them, removing what other processes left
+// half written there and the files an index recorded for removal, and nothing else.
+TEST_F(StoreSweep, AStartTidiesThroughTheUsersLinksAtTheFoldersWithin) {
+    stored(*store, "held");
+    stored(*store, "gone");
+    store->flush();
+    removeAndKill("gone");
+    QDir().mkpath(dir.file("disk"));
+    for (const QString name : {"items", "thumbs"}) {
+        ASSERT_TRUE(QDir().rename(dir.file("support/" + name), dir.file("disk/" + name)));
+        ASSERT_TRUE(QFile::link(dir.file("disk/" + name), dir.file("support/" + name)));
+    }
+    dir.write("disk/items/.incoming-Ab12Cd", "half a copy");
+    dir.write("disk/thumbs/.incoming-Ef34Gh", "half a thumbnail");
+    dir.write("disk/items/mine.png", "the user's");
+    Store::setFolderHeld([this](const QString& at) { return at == root.toLocalFile(); });
+    startAgain();
+    EXPECT_EQ(QDir(dir.file("disk/items")).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"held.png", "mine.png"}));
+    EXPECT_EQ(QDir(dir.file("disk/thumbs")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"held.jpg"});
+    EXPECT_TRUE(QFileInfo(dir.file("support/items")).isSymLink());
+}

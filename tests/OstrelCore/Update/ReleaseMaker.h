@@ -34,6 +34,7 @@ struct ReleaseMaker {
             QByteArray quoted = marker.toUtf8();
             quoted.replace("'", "'\\''");
             launcher += "echo " + QByteArray::number(build) + " > '" + quoted + "'\n";
+            launcher += "echo ostrel " + QByteArray::number(build) + " started >&2\n";
         }
         write(folder + QStringLiteral("/bin/ostrel"), launcher);
         ::chmod(QFile::encodeName(folder + QStringLiteral("/bin/ostrel")).constData(), 0755);

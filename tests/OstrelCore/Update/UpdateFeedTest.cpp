@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,88 @@ TEST(UpdateFeed, DigestSignatureAndKeyText) {
               QByteArray(32, 'k'));
     EXPECT_FALSE(UpdateFeed::publicKey(QString::fromLatin1(QByteArray(31, 'k').toBase64())));
     EXPECT_FALSE(UpdateFeed::publicKey(key.left(20) + QStringLiteral(" ") + key.mid(20)));
+}
+
+// What a configure lets into the build (cmake -P on the build's own rules) is what the
+// application takes from it, so that a build never carries a feed or key it then ignores.
+TEST(UpdateFeed, TheBuildTakesAtConfigureWhatTheApplicationTakes) {
+    const auto configureTakes = [](const QString& check, const QString& value) {
+        QProcess cmake;
+        cmake.start(OSTREL_CMAKE,
+                    {"-DCHECK=" + check, "-DVALUE=" + value, "-P", OSTREL_BUILD_VALUES});
+        return cmake.waitForFinished(20000) && cmake.exitStatus() == QProcess::NormalExit &&
+               cmake.exitCode() == 0;
+    };
+    for (const QString url : {"https://example.org/feed.json",
+                              " https://example.org/feed.json\n",
+                              "http://example.org/f",
+                              "http://localhost/feed",
+                              "HTTPS://example.org/",
+                              "https:/example.org/",
+                              "https://",
+                              "https:///feed",
+                              "https:h/x",
+                              "",
+                              "https://exa mple.org/",
+                              "https://h/a b",
+                              "https://h:abc/",
+                              "https://h:443/x",
+                              "https://h:/x",
+                              "https://h:65535/",
+                              "https://h:65536/",
+                              "https://user:pw@h/x",
+                              "https://@h/",
+                              "https://u@@h/",
+                              "https://u%zz@h/",
+                              "https://h@/",
+                              "https://127.0.0.1:8443/feed.json",
+                              "https://a_b.example/",
+                              "https://-h/",
+                              "https://h-.x/",
+                              "https://h..x/",
+                              "https://.h/",
+                              "https://h./",
+                              "https://a!b/",
+                              "https://a%41b/",
+                              "https://h/%zz",
+                              "https://h/%41",
+                              "https://h/a?b=c&d#frag",
+                              "https://h/a?b=c d",
+                              "https://h/a\"b",
+                              "https://h/a<b>",
+                              "https://h/a{b}",
+                              "https://h/a|b",
+                              "https://h/a\\b",
+                              "https://h/a^b",
+                              "https://h/a`b",
+                              "https://h/[x]",
+                              "https://h/a#b#c",
+                              "https://h?x",
+                              "https://xn--bcher-kva.de/",
+                              "https://[::1]/feed",
+                              "https://[::1]:8443/f",
+                              "https://[::ffff:1.2.3.4]/",
+                              "https://[::ffff:1.2.3.256]/",
+                              "https://[1:2:3:4:5:6:7:8]/",
+                              "https://[1:2:3:4:5:6:7:8:9]/",
+                              "https://[1:2:3:4:5:6:7::8]/",
+                              "https://[1::]/",
+                              "https://[1:::2]/",
+                              "https://[12345::1]/",
+                              "https://[1:2]/",
+                              "https://[1.2.3.4]/",
+                              "https://[::1/feed"}) {
+        EXPECT_EQ(configureTakes("feed", url), UpdateFeed::releaseURL(url, false).has_value())
+            << url.toStdString();
+    }
+    const QString key = QString::fromLatin1(QByteArray(32, 'k').toBase64());
+    for (const QString& text :
+         {key, " " + key + "\n", key.left(20) + " " + key.mid(20), key.chopped(1),
+          key.chopped(1) + "==", QString::fromLatin1(QByteArray(31, 'k').toBase64()),
+          QString::fromLatin1(QByteArray(33, 'k').toBase64()), "*" + key.mid(1), QString()}) {
+        EXPECT_EQ(configureTakes("key", text), UpdateFeed::publicKey(text).has_value())
+            << text.toStdString();
+    }
 }
 
 TEST(UpdateFeed, RequiredFieldsAndVersions) {

@@ -2,6 +2,7 @@
 
 #include "LoopbackServer.h"
 #include "ReleaseMaker.h"
+#include "support/LogCapture.h"
 #include "support/RunOnADrive.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -97,10 +98,14 @@ TEST_F(UpdateInstallerTest, FeedAnswersAndHostileServers) {
     server.route("/404", test::LoopbackServer::answer(404, "no"));
     server.route("/500", test::LoopbackServer::answer(500, "no"));
     server.route("/junk", test::LoopbackServer::answer(200, "{\"version\":1}"));
+    const test::LogCapture log;
     for (const char* path : {"/404", "/500", "/junk"}) {
         EXPECT_EQ(failure(fetch(server.url(path))), UpdateInstaller::Failure::of(Kind::badFeed))
             << path;
     }
+    // The log says why, which the window does not.
+    EXPECT_EQ(log.matching("/404 failed: HTTP status 404").size(), 1);
+    EXPECT_EQ(log.matching("/junk failed: the answer isn't an update feed").size(), 1);
     // A body that never ends is cut at the cap instead of filling memory.
     server.route("/endless", test::LoopbackServer::endlessBody(5));
     EXPECT_EQ(failure(fetch(server.url("/endless"))), UpdateInstaller::Failure::of(Kind::badFeed));
@@ -124,6 +129,7 @@ TEST_F(UpdateInstallerTest, FeedAnswersAndHostileServers) {
     }
     EXPECT_EQ(failure(fetch(gone)),
               UpdateInstaller::Failure::network(UpdateInstaller::unreachableText()));
+    EXPECT_EQ(log.matching("failed: Connection refused").size(), 1);
 }
 
 TEST_F(UpdateInstallerTest, DownloadAnswersAndHostileServers) {
