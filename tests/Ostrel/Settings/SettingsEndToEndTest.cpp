@@ -21,6 +21,8 @@
 
 #include <iostream>
 
+#include <unistd.h>
+
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -136,6 +138,26 @@ TEST_F(SettingsReadAloud, TheUpdateWindowKeepsTheFocusAndSaysItsFailure) {
 // the offer with its default button, the download as a busy bar named for it while the archive
 // still trickles in, and the failure as an alert.
 TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFailure) {
+    // Root's copy is refused before anything is downloaded: as root the test runs again, whole,
+    // as "nobody".
+    if (::geteuid() == 0) {
+        const testing::TestInfo* self = testing::UnitTest::GetInstance()->current_test_info();
+        QProcess again;
+        again.setProcessChannelMode(QProcess::MergedChannels);
+        again.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                "--", QCoreApplication::applicationFilePath(),
+                                                QStringLiteral("--gtest_filter=%1.%2")
+                                                    .arg(QLatin1String(self->test_suite_name()),
+                                                         QLatin1String(self->name()))});
+        const bool ended = again.waitForFinished(110000);
+        const QByteArray said = again.readAll();
+        EXPECT_TRUE(ended && again.exitStatus() == QProcess::NormalExit && again.exitCode() == 0 &&
+                    said.contains("[  PASSED  ] 1 test."))
+            << said.toStdString();
+        const qsizetype heard = said.indexOf("The download was heard");
+        std::cout << said.mid(heard, said.indexOf('\n', heard) + 1 - heard).toStdString();
+        return;
+    }
     // The feed's TLS server, with a certificate authority of its own that the build trusts.
     const TempDir keys;
     QProcess openssl;
@@ -155,6 +177,12 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     LoopbackServer server(tls);
     ReleaseMaker maker;
     maker.root = keys.path();
+    // A copy that may update itself: the build in a signed install folder of its own.
+    const QString install = maker.installFolder(QStringLiteral("install"), 1, {}, false);
+    const QString binary = install + QStringLiteral("/bin/ostrel");
+    ASSERT_TRUE(QFile::remove(binary) &&
+                QFile::copy(QStringLiteral(OSTREL_TEST_FEED_BINARY), binary));
+    maker.signFolder(install);
     server.route("/feed",
                  LoopbackServer::answer(200, maker.feed("archive", 3, server.url("/Ostrel.zip"))));
     // Received whole after three and a half seconds; its signature is not the build's key's.
@@ -167,7 +195,7 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
     env.insert(QStringLiteral("OSTREL_TEST_FEED"), server.url("/feed"));
     env.insert(QStringLiteral("OSTREL_TEST_AUTHORITY"), keys.file("cert.pem"));
-    const quint32 settings = openSettings(x, env, QStringLiteral(OSTREL_TEST_FEED_BINARY));
+    const quint32 settings = openSettings(x, env, binary);
     ASSERT_NE(settings, 0u);
     const auto heard = [&] { return orca.said().join(u'\n').toStdString(); };
 
@@ -184,7 +212,6 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     const int offer = orca.waitFor(QStringLiteral("Install push button."), check + 1);
     ASSERT_GE(offer, 0) << heard();
     ASSERT_GE(orca.waitFor(QStringLiteral("Ostrel 2.3"), offer + 1), offer + 1) << heard();
-    x.saveCapture(QStringLiteral("update-offer-read-aloud"));
     EXPECT_TRUE(orca.said().at(offer + 1).startsWith("Ostrel 2.3 is available. You have "))
         << heard();
 
@@ -212,7 +239,6 @@ TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFail
     const int ok = orca.waitFor(QStringLiteral("OK push button."), failure);
     ASSERT_GE(ok, 0) << heard();
     EXPECT_EQ(ok, failure + 2) << heard();
-    x.saveCapture(QStringLiteral("update-failure-read-aloud"));
 
     // Return on "OK" closes the window, and back in Settings (which no window manager here
     // activates again) Space checks again, on a feed that answers slowly and then with 404: the
