@@ -330,10 +330,28 @@ void UpdateWindow::rebuild() {
     const auto& phase = controller_->phase();
     const Kind kind = phase ? phase->kind : Kind::failed;
     const bool failed = phase && kind == Kind::failed;
+    const Texts t = texts(phase, controller_->environment());
     // A failure is read out as an alert; every other phase is a dialog with its buttons.
     setAccessibleWindowRole(this, failed ? QAccessible::AlertMessage : QAccessible::Dialog);
 
     QVBoxLayout* stack = layout_;
+    iconHost_ = this;
+    if (failed) {
+        // A window read as a dialog keeps that role for a screen reader however it changes
+        // later: the bridge tells of no change of role and drops the alert event. The failure
+        // comes as a new alert that holds the whole phase, so that the focus moving onto its
+        // "OK" enters it and is heard entering an alert, after a check or a download as well.
+        auto* alert = new QWidget(this);
+        alert->setObjectName(QStringLiteral("alert"));
+        // The role before the name: naming asks for the reading that is then kept.
+        setAccessibleWindowRole(alert, QAccessible::AlertMessage);
+        alert->setAccessibleName(t.title);
+        stack = new QVBoxLayout(alert);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setSpacing(0);
+        layout_->addWidget(alert);
+        iconHost_ = alert;
+    }
     const auto row = [](QLayout* layout) {
         layout->setContentsMargins(HeaderIcon::reach, 0, 0, 0);
         return layout;
@@ -352,7 +370,6 @@ void UpdateWindow::rebuild() {
     titles->setSpacing(4);
     // The titles sit together, centred beside the taller icon, rather than spread over its height.
     titles->addStretch(1);
-    const Texts t = texts(phase, controller_->environment());
     auto* title = label(t.title, 13, QFont::Bold, this);
     title->setObjectName(QStringLiteral("title"));
     titles->addWidget(title);
@@ -410,7 +427,12 @@ void UpdateWindow::rebuild() {
         stack->addSpacing(16);
         progress = new QProgressBar(this);
         progress->setObjectName(QStringLiteral("progress"));
+        // Busy: a range of nothing. Its value is that nothing too, not the -1 Qt keeps for "no
+        // value yet": a screen reader measures a value against its range, and a busy bar at -1
+        // in 0 to 0 makes Orca drop the whole utterance (a division by the empty range), where
+        // 0 of 0 is read as a busy bar, saying no untrue percentage.
         progress->setRange(0, 0);
+        progress->setValue(0);
         progress->setTextVisible(false);
         // While it works the window's only stop: it names the phase to whoever Tabs to it.
         progress->setFocusPolicy(Qt::TabFocus);
@@ -450,7 +472,8 @@ void UpdateWindow::rebuild() {
     }
     stack->addLayout(row(buttons));
 
-    for (QWidget* widget : widgetsIn(layout_)) {
+    for (QWidget* widget :
+         widgetsIn(layout_) + (stack != layout_ ? widgetsIn(stack) : QList<QWidget*>())) {
         widget->show();
     }
     // The width is fixed; the height is what the wrapped texts need at that width.
@@ -471,10 +494,6 @@ void UpdateWindow::rebuild() {
         focus = progress;
     }
     setAccessibleDescription(focus == this ? words : QString());
-    if (failed && isVisible()) {
-        QAccessibleEvent alert(this, QAccessible::Alert);
-        QAccessible::updateAccessibility(&alert);
-    }
     focus->setFocus(Qt::OtherFocusReason);
     qDeleteAll(previous);
     update();
@@ -529,7 +548,8 @@ void UpdateWindow::paintEvent(QPaintEvent*) {
         return;
     }
     // Centred in its room as the header's row centres its items.
-    const QRect room = iconSpace_->geometry();
+    const QRect room =
+        iconSpace_->geometry().translated(iconHost_ ? iconHost_->mapTo(this, QPoint()) : QPoint());
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawImage(QRectF(room.left() + HeaderIcon::reach - HeaderIcon::overhang,

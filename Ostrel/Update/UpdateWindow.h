@@ -53,6 +53,8 @@ private:
     // Where the header's icon is drawn: the window paints it, a decoration that assistive
     // technology is not to find. Owned by the layout.
     QSpacerItem* iconSpace_ = nullptr;
+    // The widget whose layout holds that room: the window, or the alert that holds a failure.
+    QPointer<QWidget> iconHost_;
     bool closing_ = false;
 };
 

@@ -19,8 +19,8 @@ const char* const headingProperty = "ostrelAccessibleHeading";
 const char* const labelProperty = "ostrelAccessibleLabel";
 const char* const labelForProperty = "ostrelAccessibleLabelFor";
 
-// A window of ours as assistive technology sees it: named by its title, as Qt names any window,
-// in the role its owner gave it last.
+// A window of ours as assistive technology sees it: named by its title, as Qt names any window
+// (a part of one by its accessible name), in the role its owner gave it last.
 class AccessibleWindow : public QAccessibleWidget {
 public:
     explicit AccessibleWindow(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
@@ -34,7 +34,7 @@ public:
 
 QAccessibleInterface* windowFor(const QString&, QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
-    if (widget != nullptr && widget->isWindow() && widget->property(windowRoleProperty).isValid()) {
+    if (widget != nullptr && widget->property(windowRoleProperty).isValid()) {
         return new AccessibleWindow(widget);
     }
     return nullptr;

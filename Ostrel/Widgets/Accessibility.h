@@ -28,7 +28,8 @@ template <class Widget, class Interface> void installAccessible() {
 
 // A screen reader announces a window by its role; Qt gives a plain widget window none of its
 // own ("filler"). Marks `window` as a `QAccessible::Window` (a frame), `Dialog` or
-// `AlertMessage`; the role may change while the window lives.
+// `AlertMessage`; the role may change while the window lives. A widget inside a window takes
+// the role too: a part that a screen reader is to meet as an alert of its own.
 void setAccessibleWindowRole(QWidget* window, QAccessible::Role role);
 
 // Leaves `widget`, with all it holds, out of what assistive technology reads: a picture that

@@ -50,7 +50,53 @@ protected:
     }
 };
 
+// Which of keyboard and pointer the user pressed last, in any window of the application: a
+// window opened or changed by a key shows the ring where the focus lands, as after a Tab, though
+// Qt marks a window for keyboard focus only once the keyboard moved the focus inside it.
+class LastInput : public QObject {
+public:
+    static bool keyboard() { return instance().keyboard_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            keyboard_ = true;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin:
+        case QEvent::TabletPress:
+            keyboard_ = false;
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static LastInput& instance() {
+        static QPointer<LastInput> last;
+        if (!last) {
+            last = new LastInput;
+            last->setParent(qApp);
+            qApp->installEventFilter(last);
+        }
+        return *last;
+    }
+
+    bool keyboard_ = false;
+};
+
+// From the application's start: the key that opens the first window with a ring counts.
+void listenForLastInput() {
+    LastInput::keyboard();
+}
+
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(listenForLastInput)
 
 void FocusRing::setCorner(QWidget* control, double radius) {
     control->setProperty(cornerProperty, radius);
@@ -99,6 +145,8 @@ void FocusRing::follow(QWidget* now) {
     // the window's keyboard mark through clicks), and the window itself is no control.
     if (QGuiApplication::mouseButtons() != Qt::NoButton) {
         window_->setAttribute(Qt::WA_KeyboardFocusChange, false);
+    } else if (LastInput::keyboard()) {
+        window_->setAttribute(Qt::WA_KeyboardFocusChange);
     }
     if (now == window_ || !(now->focusPolicy() & Qt::TabFocus)) {
         return;

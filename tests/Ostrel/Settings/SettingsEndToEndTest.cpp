@@ -1,17 +1,27 @@
 // The real binary on a private X server, without a window manager, under openbox, and under
 // openbox with a compositor: Settings on screens smaller than its window, and the keyboard's and
 // a screen reader's way through its sidebar.
+#include "OstrelCore/Update/LoopbackServer.h"
+#include "OstrelCore/Update/ReleaseMaker.h"
 #include "support/ClientWindows.h"
 #include "support/ScreenReader.h"
+#include "support/TempDir.h"
 #include "support/TestScreen.h"
 #include "support/Wait.h"
 #include "support/XServer.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSslCertificate>
+#include <QSslKey>
+
+#include <iostream>
+
+#include <unistd.h>
 
 #include <optional>
 
@@ -119,6 +129,135 @@ TEST_F(SettingsReadAloud, TheUpdateWindowKeepsTheFocusAndSaysItsFailure) {
     EXPECT_EQ(window.value("role").toString(), "alert") << out.toStdString();
     EXPECT_EQ(window.value("focused").toString(), "OK") << out.toStdString();
     EXPECT_EQ(window.value("nameless").toArray(), QJsonArray()) << out.toStdString();
+    EXPECT_EQ(x.stopApp(), 0);
+}
+
+// Debian's own screen reader, Orca, on the real binary through a whole update from the keyboard:
+// "Check for Updates" on the About pane brings the offer from the test's own feed, Return on
+// "Install" the download, and the archive, slowly received, then fails to install. Orca speaks
+// the offer with its default button, the download as a busy bar named for it while the archive
+// still trickles in, and the failure as an alert.
+TEST_F(SettingsReadAloud, DebiansScreenReaderSpeaksTheOfferTheDownloadAndTheFailure) {
+    // Root's copy is refused before anything is downloaded: as root the test runs again, whole,
+    // as "nobody".
+    if (::geteuid() == 0) {
+        const testing::TestInfo* self = testing::UnitTest::GetInstance()->current_test_info();
+        QProcess again;
+        again.setProcessChannelMode(QProcess::MergedChannels);
+        again.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                "--", QCoreApplication::applicationFilePath(),
+                                                QStringLiteral("--gtest_filter=%1.%2")
+                                                    .arg(QLatin1String(self->test_suite_name()),
+                                                         QLatin1String(self->name()))});
+        const bool ended = again.waitForFinished(110000);
+        const QByteArray said = again.readAll();
+        EXPECT_TRUE(ended && again.exitStatus() == QProcess::NormalExit && again.exitCode() == 0 &&
+                    said.contains("[  PASSED  ] 1 test."))
+            << said.toStdString();
+        const qsizetype heard = said.indexOf("The download was heard");
+        std::cout << said.mid(heard, said.indexOf('\n', heard) + 1 - heard).toStdString();
+        return;
+    }
+    // The feed's TLS server, with a certificate authority of its own that the build trusts.
+    const TempDir keys;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1", "-addext", "basicConstraints=critical,CA:TRUE",
+                   "-keyout", keys.file("key.pem"), "-out", keys.file("cert.pem")});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0)
+        << openssl.readAllStandardError().toStdString();
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QFile cert(keys.file("cert.pem"));
+    QFile key(keys.file("key.pem"));
+    ASSERT_TRUE(cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+    tls.setLocalCertificate(QSslCertificate(&cert));
+    tls.setPrivateKey(QSslKey(&key, QSsl::Ec));
+    LoopbackServer server(tls);
+    ReleaseMaker maker;
+    maker.root = keys.path();
+    // A copy that may update itself: the build in a signed install folder of its own.
+    const QString install = maker.installFolder(QStringLiteral("install"), 1, {}, false);
+    const QString binary = install + QStringLiteral("/bin/ostrel");
+    ASSERT_TRUE(QFile::remove(binary) &&
+                QFile::copy(QStringLiteral(OSTREL_TEST_FEED_BINARY), binary));
+    maker.signFolder(install);
+    server.route("/feed",
+                 LoopbackServer::answer(200, maker.feed("archive", 3, server.url("/Ostrel.zip"))));
+    // Received whole after three and a half seconds; its signature is not the build's key's.
+    server.route("/Ostrel.zip", LoopbackServer::trickling("archive", 500));
+
+    Orca orca(x, *bus, QStringLiteral(OSTREL_TEST_FOLDER "/../../support/OrcaSpeech.py"));
+    ASSERT_GE(orca.waitFor(QStringLiteral("Screen reader on"), 0), 0)
+        << orca.errors().toStdString();
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
+    env.insert(QStringLiteral("OSTREL_TEST_FEED"), server.url("/feed"));
+    env.insert(QStringLiteral("OSTREL_TEST_AUTHORITY"), keys.file("cert.pem"));
+    const quint32 settings = openSettings(x, env, binary);
+    ASSERT_NE(settings, 0u);
+    const auto heard = [&] { return orca.said().join(u'\n').toStdString(); };
+
+    // Tab to the sidebar, End to the About pane, Tab to its "Check for Updates", Space.
+    x.key(QStringLiteral("Tab"));
+    ASSERT_GE(orca.waitFor(QStringLiteral("General"), 0), 0) << heard();
+    x.key(QStringLiteral("End"));
+    ASSERT_GE(orca.waitFor(QStringLiteral("About"), 0), 0) << heard();
+    x.key(QStringLiteral("Tab"));
+    const int check = orca.waitFor(QStringLiteral("Check for Updates"), 0);
+    ASSERT_GE(check, 0) << heard();
+    x.key(QStringLiteral("space"));
+    // The offer: "Install", its default, which says it.
+    const int offer = orca.waitFor(QStringLiteral("Install push button."), check + 1);
+    ASSERT_GE(offer, 0) << heard();
+    ASSERT_GE(orca.waitFor(QStringLiteral("Ostrel 2.3"), offer + 1), offer + 1) << heard();
+    EXPECT_TRUE(orca.said().at(offer + 1).startsWith("Ostrel 2.3 is available. You have "))
+        << heard();
+
+    // The download: heard as a busy bar named for it, with no untrue percentage, while the
+    // archive still comes in.
+    QElapsedTimer sinceReturn;
+    sinceReturn.start();
+    x.key(QStringLiteral("Return"));
+    const int download = orca.waitFor(QStringLiteral("Downloading Ostrel…"), offer + 2);
+    const qint64 downloadHeard = sinceReturn.elapsed();
+    ASSERT_GE(download, 0) << heard();
+    std::cout << "The download was heard " << downloadHeard << " ms after Return.\n";
+    const int failure = orca.waitFor(QStringLiteral("alert "), download);
+    ASSERT_GE(failure, 0) << heard();
+    // Heard first, and no percentage until the failure (the next phase, "Installing…" with its
+    // words, may be caught on its way).
+    EXPECT_EQ(download, offer + 2) << heard();
+    EXPECT_EQ(orca.said().at(download), "Downloading Ostrel… progress bar.") << heard();
+    EXPECT_FALSE(orca.said().mid(download, failure - download).join(u' ').contains("percent"))
+        << heard();
+
+    // The failure, after the network's answer: an alert that says it, then "OK", which says it
+    // again.
+    EXPECT_EQ(orca.said().at(failure), "alert Ostrel couldn't install the update.") << heard();
+    const int ok = orca.waitFor(QStringLiteral("OK push button."), failure);
+    ASSERT_GE(ok, 0) << heard();
+    EXPECT_EQ(ok, failure + 2) << heard();
+
+    // Return on "OK" closes the window, and back in Settings (which no window manager here
+    // activates again) Space checks again, on a feed that answers slowly and then with 404: the
+    // check is heard, and its failure as an alert.
+    LoopbackServer::Route slow404 = LoopbackServer::answer(404, "missing");
+    slow404.trickle = true;
+    slow404.intervalMs = 300;
+    server.route("/feed", slow404);
+    x.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitUntil([&] { return windowNamed(x, QStringLiteral("Software Update")) == 0; }));
+    x.xdotool({QStringLiteral("windowfocus"), QString::number(settings)});
+    const int back = orca.waitFor(QStringLiteral("Check for Updates push button."), ok + 1);
+    ASSERT_GE(back, 0) << heard();
+    x.key(QStringLiteral("space"));
+    const int checking = orca.waitFor(QStringLiteral("Checking for updates…"), back + 1);
+    ASSERT_GE(checking, 0) << heard();
+    const int checkFailure = orca.waitFor(QStringLiteral("alert "), checking + 1);
+    ASSERT_GE(checkFailure, 0) << heard();
+    EXPECT_EQ(orca.said().at(checkFailure), "alert Ostrel couldn't check for updates.") << heard();
     EXPECT_EQ(x.stopApp(), 0);
 }
 

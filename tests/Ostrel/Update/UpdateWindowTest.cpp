@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -30,6 +31,44 @@ namespace ostrel {
 namespace {
 
 using Kind = UpdateController::Phase::Kind;
+
+// A screen reader's knowledge of the window: it keeps the role it first read of each object, as
+// Qt tells it of no change of role.
+class RolesRead {
+public:
+    // Reads every object of `window`'s tree.
+    void read(QWidget* window) {
+        const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+            remembered(node);
+            for (int i = 0; i < node->childCount(); ++i) {
+                walk(node->child(i));
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(window));
+    }
+
+    // Whether the focus lies in an alert named `title`, by the roles the reader knows.
+    bool focusInAlert(const QString& title) {
+        QAccessibleInterface* focus = QAccessible::queryAccessibleInterface(qApp->focusWidget());
+        for (QAccessibleInterface* p = focus ? focus->parent() : nullptr; p; p = p->parent()) {
+            if (remembered(p) == QAccessible::AlertMessage && p->text(QAccessible::Name) == title) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QAccessible::Role remembered(QAccessibleInterface* node) {
+        auto known = roles_.find(node->object());
+        if (known == roles_.end() || !known->first) {
+            known = roles_.insert(node->object(), {node->object(), node->role()});
+        }
+        return known->second;
+    }
+
+    QHash<QObject*, std::pair<QPointer<QObject>, QAccessible::Role>> roles_;
+};
 
 class UpdateWindowTest : public ::testing::Test {
 protected:
@@ -223,6 +262,46 @@ TEST_F(UpdateWindowTest, EveryTabStopShowsItsFocus) {
     EXPECT_FALSE(alone[0].inner);
 }
 
+// A window a key press opened (Space on a button elsewhere) shows the ring where its focus lands,
+// on "Install", and then on the progress bar Return brings, as after Tab; one a click opened shows
+// none.
+TEST_F(UpdateWindowTest, AWindowAKeyOpensShowsTheRingWhereTheFocusLands) {
+    server.route("/Ostrel.zip", test::LoopbackServer::trickling("x", 5000));
+    std::unique_ptr<UpdateController> c;
+    QPushButton opener(QStringLiteral("Check for Updates"));
+    QObject::connect(&opener, &QPushButton::clicked, [&] {
+        c = make();
+        c->checkNow();
+    });
+    opener.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&opener));
+    for (const bool key : {true, false}) {
+        QApplication::setActiveWindow(&opener);
+        if (key) {
+            QTest::keyClick(&opener, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(&opener, Qt::LeftButton);
+        }
+        ASSERT_TRUE(test::waitUntil([&] { return c && !c->isWorking(); }));
+        UpdateWindow* w = c->window();
+        QApplication::setActiveWindow(w);
+        auto* install = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        ASSERT_TRUE(install);
+        EXPECT_EQ(install->text(), "Install");
+        const FocusRing* ring = w->findChild<FocusRing*>();
+        EXPECT_EQ(ring->ring() != nullptr && ring->target() == install, key) << key;
+        if (key) {
+            save(w, "update-offer-by-keyboard.png");
+            QTest::keyClick(install, Qt::Key_Return);
+            auto* progress = w->findChild<QProgressBar*>("progress");
+            ASSERT_TRUE(progress);
+            EXPECT_TRUE(ring->ring() != nullptr && ring->target() == progress);
+            save(w, "update-download-by-keyboard.png");
+        }
+        c->dismiss();
+    }
+}
+
 // The header as drawn: the application's icon reaching 6.25 pixels left of the content's edge, so
 // that its drawing (inside a margin of 100/1024 of its side) starts at the edge, and the titles in
 // pixel sizes, 9.75 pixels right of the icon and 4 pixels apart.
@@ -379,10 +458,16 @@ TEST_F(UpdateWindowTest, AScreenReaderHearsADialogItsDefaultButtonAndAFailureAsA
     c->dismiss();
     c->checkNow();
     UpdateWindow* w = c->window();
+    w->show();
+    QApplication::setActiveWindow(w);
     EXPECT_EQ(read(w)->role(), QAccessible::Dialog);
+    RolesRead reader;
+    reader.read(w);
     ASSERT_TRUE(test::waitUntil([&] { return c->phase()->kind == Kind::failed; }));
     EXPECT_EQ(c->window(), w);
     EXPECT_EQ(read(w)->role(), QAccessible::AlertMessage);
+    // The focus, which was on the window read as a dialog, enters an alert that says the failure.
+    EXPECT_TRUE(reader.focusInAlert("Ostrel couldn't check for updates"));
     // The next check is a dialog again.
     c->checkNow();
     EXPECT_EQ(c->window(), w);
@@ -411,6 +496,14 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     QApplication::setActiveWindow(w);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
     ASSERT_EQ(c->phase()->kind, Kind::checking);
+    // Each phase's widgets go only once the next phase's hold the focus: it never falls on
+    // nothing, nor out of the window, on the way.
+    QStringList lost;
+    QObject::connect(qApp, &QApplication::focusChanged, w, [&](QWidget* old, QWidget* now) {
+        if (now == nullptr || now->window() != w) {
+            lost.append(old ? old->metaObject()->className() : "nothing");
+        }
+    });
     EXPECT_TRUE(focused(w));
     EXPECT_EQ(words(w), "Checking for updates…");
 
@@ -440,6 +533,8 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     install->click();
     auto* progress = w->findChild<QProgressBar*>("progress");
     ASSERT_TRUE(progress);
+    RolesRead reader;
+    reader.read(w);
     EXPECT_TRUE(focused(progress));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(progress)->text(QAccessible::Name),
               "Downloading Ostrel…");
@@ -457,6 +552,8 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     EXPECT_TRUE(focused(ok));
     EXPECT_TRUE(words(ok).startsWith("Ostrel couldn't install the update. "))
         << words(ok).toStdString();
+    EXPECT_TRUE(reader.focusInAlert("Ostrel couldn't install the update"));
+    EXPECT_EQ(lost, QStringList());
 }
 
 // The notes are one read-only text, each version a heading over the list of its notes, with a

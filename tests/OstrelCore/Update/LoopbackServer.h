@@ -36,6 +36,13 @@ public:
         server_->listen(QHostAddress::LocalHost);
         accept();
     }
+    // Over TLS, with `tls`'s certificate and key: https addresses.
+    explicit LoopbackServer(const QSslConfiguration& tls)
+        : server_(std::make_unique<TlsServer>(tls)), tls_(true) {
+        server_->listen(QHostAddress::LocalHost);
+        accept();
+    }
+    // The same on a socket already listening (in a network of the test's own).
     LoopbackServer(const QSslConfiguration& tls, int listening)
         : server_(std::make_unique<TlsServer>(tls)), tls_(true) {
         server_->setSocketDescriptor(listening);
