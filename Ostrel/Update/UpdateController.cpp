@@ -38,6 +38,11 @@ template <typename Work, typename Then> void runAside(QObject* context, Work wor
                          worker->deleteLater();
                          then(std::move(**outcome));
                      });
+    // The work never outlives its context unseen: one going away waits for it and ends it.
+    QObject::connect(context, &QObject::destroyed, worker, [worker] {
+        worker->wait();
+        delete worker;
+    });
     worker->start();
 }
 

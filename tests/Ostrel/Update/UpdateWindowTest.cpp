@@ -489,6 +489,8 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     server.route("/feed", test::LoopbackServer::answer(
                               200, maker.feed("archive", 3, server.url("/Ostrel.zip"))));
     server.route("/Ostrel.zip", test::LoopbackServer::answer(404, "no"));
+    // Outlives the window, which tells of the focus it drops as it goes.
+    QStringList lost;
     auto c = make();
     c->checkNow();
     UpdateWindow* w = c->window();
@@ -498,7 +500,6 @@ TEST_F(UpdateWindowTest, TheFocusStaysInTheWindowAndTellsEachPhase) {
     ASSERT_EQ(c->phase()->kind, Kind::checking);
     // Each phase's widgets go only once the next phase's hold the focus: it never falls on
     // nothing, nor out of the window, on the way.
-    QStringList lost;
     QObject::connect(qApp, &QApplication::focusChanged, w, [&](QWidget* old, QWidget* now) {
         if (now == nullptr || now->window() != w) {
             lost.append(old ? old->metaObject()->className() : "nothing");
