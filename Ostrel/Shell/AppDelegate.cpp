@@ -302,6 +302,9 @@ void AppDelegate::launch() {
     }
 
     greetOrCheckFolders();
+    // Made now, not at the first check: a copy the install script started again says at once why
+    // the update failed.
+    updates();
     applyUpdateTimer();
 }
 

@@ -4,6 +4,7 @@
 #include "Ostrel/Model/InfoLink.h"
 #include "Ostrel/Update/UpdateWindow.h"
 #include "OstrelCore/Update/UpdateSchedule.h"
+#include "Platform/AtomicFile.h"
 #include "Platform/Desktop.h"
 #include "Platform/LibcVersion.h"
 #include "Platform/Log.h"
@@ -11,11 +12,15 @@
 #include "Platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <cmath>
 #include <memory>
+
+#include <unistd.h>
 
 namespace ostrel {
 
@@ -46,6 +51,33 @@ template <typename Work, typename Then> void runAside(QObject* context, Work wor
     worker->start();
 }
 
+// What the install script left of why it failed. Its own sentences, yet read as any file: one
+// line of printable UTF-8 of bounded length, or the generic text.
+QString failedInstallReason(const std::variant<QByteArray, Error>& read) {
+    const QString generic = QStringLiteral("The update wasn't installed.");
+    const auto* note = std::get_if<QByteArray>(&read);
+    if (!note) {
+        return generic;
+    }
+    QByteArrayView line(*note);
+    if (line.endsWith('\n')) {
+        line.chop(1);
+    }
+    if (line.isEmpty() || !line.isValidUtf8()) {
+        return generic;
+    }
+    QString reason = QString::fromUtf8(line);
+    for (const char32_t c : reason.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (!QChar::isPrint(c) || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph) {
+            return generic;
+        }
+    }
+    reason[0] = reason[0].toUpper();
+    return reason.endsWith(u'.') ? reason : reason + u'.';
+}
+
 } // namespace
 
 UpdateController::UpdateController(const QString& supportDir, UpdateConfig config,
@@ -57,6 +89,7 @@ UpdateController::UpdateController(const QString& supportDir, UpdateConfig confi
     installer_.runningBuild = env_.runningBuild;
     installer_.userAgent =
         UpdateInstaller::makeUserAgent(env_.appVersion, systemVersionText(env_.system));
+    showFailedInstall();
 }
 
 UpdateController::~UpdateController() {
@@ -226,6 +259,18 @@ void UpdateController::failInstall(const UpdateInstaller::Failure& failure) {
         env_.reveal(failure.detail);
     }
     show(Phase{Phase::Kind::failed, {}, installFailedTitle, failure.message()});
+}
+
+void UpdateController::showFailedInstall() {
+    const QString path = installer_.failureNotePath();
+    const auto read = AtomicFile::readRegular(path, 2048);
+    if (const auto* error = std::get_if<Error>(&read);
+        error && (error->code == ENOENT || error->code == ENOTDIR)) {
+        return;
+    }
+    // Told once: the next launch is not the one the script started.
+    ::unlink(QFile::encodeName(path).constData());
+    show(Phase{Phase::Kind::failed, {}, installFailedTitle, failedInstallReason(read)});
 }
 
 void UpdateController::install() {

@@ -105,6 +105,8 @@ private:
     void finishCheck(const UpdateFeed& feed, bool manual);
     void failCheck(const UpdateInstaller::Failure& failure, bool manual);
     void failInstall(const UpdateInstaller::Failure& failure);
+    // Shows why the install script, which started this copy again, failed; nothing when it didn't.
+    void showFailedInstall();
     void download(const UpdateFeed& feed, quint64 generation);
     void prepared(const UpdateInstaller::Result<QString>& result);
     std::optional<std::int64_t> skippedBuild() const;

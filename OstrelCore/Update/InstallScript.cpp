@@ -5,7 +5,9 @@ namespace ostrel::InstallScript {
 QByteArray text() {
     // `-T` keeps mv and cp from nesting the folder inside an existing one of the same name, and
     // `--` keeps a path from ever being read as an option. stat without -L names a link itself,
-    // so a link put at the folder's path is not the folder that was checked.
+    // so a link put at the folder's path is not the folder that was checked. A failed step leaves
+    // its reason beside the script too (UpdateInstaller::failureNotePath()): the copy it starts
+    // again tells the user, who never sees the log.
     return QByteArrayLiteral(
         "#!/bin/sh\n"
         "pid=\"$1\"; new=\"$2\"; target=\"$3\"; trash=\"$4\"; checked=\"$5\"\n"
@@ -13,6 +15,14 @@ QByteArray text() {
         "while kill -0 \"$pid\" 2>/dev/null && [ \"$i\" -lt 100 ]; do sleep 0.1; i=$((i+1)); "
         "done\n"
         "say() { echo \"app.ostrel.update: $*\" >&2; }\n"
+        "failed() {\n"
+        "  say \"$1\"\n"
+        "  note=\"$(dirname -- \"$0\")/install-failed.txt\"\n"
+        "  part=$(/bin/mktemp -- \"$note.XXXXXX\") || return\n"
+        "  printf '%s\\n' \"$1\" >\"$part\" && /bin/mv -f -T -- \"$part\" \"$note\" || /bin/rm -f "
+        "-- "
+        "\"$part\"\n"
+        "}\n"
         "start() {\n"
         "  i=0\n"
         "  while kill -0 \"$pid\" 2>/dev/null && [ \"$i\" -lt 600 ]; do sleep 0.1; i=$((i+1)); "
@@ -21,7 +31,8 @@ QByteArray text() {
         "}\n"
         "case \"$target\" in /?*) ;; *) say \"no install folder to replace\"; exit 1 ;; esac\n"
         "if [ \"$target\" = \"$HOME\" ] || [ \"$target\" = / ]; then\n"
-        "  say \"$target is not Ostrel's alone; the update wasn't installed\"; start \"$target\"; "
+        "  failed \"$target is not Ostrel's alone; the update wasn't installed\"; start "
+        "\"$target\"; "
         "exit 1\n"
         "fi\n"
         "stage=$(dirname -- \"$new\")\n"
@@ -36,7 +47,7 @@ QByteArray text() {
         "  fi\n"
         "  if ! /bin/mv -T -- \"$target\" \"$trash\"; then\n"
         "    /bin/rm -f -- \"$info\"\n"
-        "    say \"the old copy couldn't be moved to the Trash; the update wasn't installed\"\n"
+        "    failed \"the old copy couldn't be moved to the Trash; the update wasn't installed\"\n"
         "    start \"$target\"; exit 1\n"
         "  fi\n"
         "fi\n"
@@ -49,7 +60,7 @@ QByteArray text() {
         "    else why=\"$why; the old copy stays in the Trash, at $trash\"; target=\"$trash\"; "
         "fi\n"
         "  fi\n"
-        "  say \"$why\"; start \"$target\"; exit 1\n"
+        "  failed \"$why\"; start \"$target\"; exit 1\n"
         "fi\n"
         "[ -d \"$trash\" ] || /bin/rm -f -- \"$info\"\n"
         "case \"$(basename -- \"$stage\")\" in staging-*) [ \"$(dirname -- \"$stage\")\" = "

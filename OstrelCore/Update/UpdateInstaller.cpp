@@ -382,6 +382,10 @@ QString UpdateInstaller::scriptPath() const {
     return workDir + QStringLiteral("/install.sh");
 }
 
+QString UpdateInstaller::failureNotePath() const {
+    return workDir + QStringLiteral("/install-failed.txt");
+}
+
 BundleIdentity UpdateInstaller::codeIdentity(const QString& folder, bool checkValidity) {
     const CodeSignature::Identity id = CodeSignature::identity(folder, checkValidity);
     return BundleIdentity{id.team, id.valid};

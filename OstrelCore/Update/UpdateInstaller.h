@@ -134,6 +134,8 @@ public:
 
     QString stagingFolder(std::int64_t build) const;
     QString scriptPath() const;
+    // Where the install script leaves why it failed, for the old copy it starts again.
+    QString failureNotePath() const;
 };
 
 // One bounded GET: a body cap checked against Content-Length and while reading, an overall

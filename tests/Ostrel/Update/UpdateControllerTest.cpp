@@ -227,6 +227,28 @@ TEST_F(UpdateControllerTest, InstallSaysBeforeTheDownloadWhyNoUpdateCanBeAccepte
     EXPECT_EQ(terminated, 0);
 }
 
+// The install script, failing, starts the old copy again and leaves it the reason beside itself.
+TEST_F(UpdateControllerTest, ACopyStartedAgainSaysOnceWhyTheUpdateFailed) {
+    const QString note = tmp.file("support/Updates/install-failed.txt");
+    const auto leave = [&](const QByteArray& text) {
+        QDir().mkpath(QFileInfo(note).path());
+        test::ReleaseMaker::write(note, text);
+    };
+    leave("the new copy couldn't be put in place; the old copy was put back\n");
+    auto c = make();
+    ASSERT_EQ(kind(*c), Kind::failed);
+    EXPECT_EQ(c->phase()->title, "Ostrel couldn't install the update");
+    EXPECT_EQ(c->phase()->message,
+              "The new copy couldn't be put in place; the old copy was put back.");
+    ASSERT_TRUE(c->window());
+    EXPECT_TRUE(c->window()->isVisible());
+    EXPECT_FALSE(QFileInfo::exists(note));
+    EXPECT_FALSE(make()->phase());
+    // Anything but one printable line of UTF-8 is not shown as it is.
+    leave("put back\n\xe2\x80\xae and more\n");
+    EXPECT_EQ(make()->phase()->message, "The update wasn't installed.");
+}
+
 TEST_F(UpdateControllerTest, ADismissedDownloadIsDropped) {
     maker.signFolder(running);
     auto c = make();

@@ -152,6 +152,15 @@ TEST_F(InstallScriptTest, AFailedCopyPutsTheOldCopyBack) {
     EXPECT_FALSE(QFileInfo::exists(trash.infoPath));
     EXPECT_EQ(launched(), "1");
     EXPECT_TRUE(tmp.read("said").contains("the old copy was put back"));
+    // The copy started again finds the reason to show beside the script, and only its user may
+    // read it.
+    const QString note = base + "/work/install-failed.txt";
+    EXPECT_EQ(readAll(note), "the new copy couldn't be put in place; the old copy was put back\n");
+    struct stat st {};
+    ::stat(QFile::encodeName(note).constData(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(QDir(base + "/work").entryList(QDir::Files),
+              QStringList({"install-failed.txt", "install.sh"}));
 }
 
 TEST_F(InstallScriptTest, AnOccupiedTrashNameNeverNestsTheFolder) {
