@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cmath>
 #include <memory>
+#include <mutex>
 
 #include <unistd.h>
 
@@ -33,15 +34,26 @@ const QString installFailedTitle = QStringLiteral("Ostrel couldn't install the u
 // when `context` is gone by then.
 template <typename Work, typename Then> void runAside(QObject* context, Work work, Then then) {
     using Result = decltype(work());
-    auto outcome = std::make_shared<std::optional<Result>>();
+    // The result crosses threads under a lock of its own: what Qt's finished signal orders is
+    // not visible to the race checker.
+    struct Outcome {
+        std::mutex lock;
+        std::optional<Result> value;
+    };
+    auto outcome = std::make_shared<Outcome>();
     QThread* worker = QThread::create([outcome, work = std::move(work)] {
-        *outcome = work();
+        Result result = work();
         OpenSsl::releaseThread();
+        const std::lock_guard hold(outcome->lock);
+        outcome->value = std::move(result);
     });
     QObject::connect(worker, &QThread::finished, context,
                      [worker, outcome, then = std::move(then)] {
                          worker->deleteLater();
-                         then(std::move(**outcome));
+                         std::unique_lock hold(outcome->lock);
+                         Result result = std::move(*outcome->value);
+                         hold.unlock();
+                         then(std::move(result));
                      });
     // The work never outlives its context unseen: one going away waits for it and ends it.
     QObject::connect(context, &QObject::destroyed, worker, [worker] {
