@@ -50,6 +50,20 @@ protected:
         store.upsert(item);
         return item.fileURL->toLocalFile();
     }
+    // A store at `support` writing on `writer`, where an index without "a" has just been written:
+    // a's copy is due to go.
+    std::shared_ptr<Store> withCopyToGo(const QString& support,
+                                        const std::shared_ptr<ManualSerialQueue>& writer) {
+        auto store = Store::make(
+            QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
+        store->setWriter(writer);
+        withCopy(*store, "a");
+        store->flush();
+        store->deleteItems({"a"});
+        queue->advance(2.1);
+        writer->runUntilIdle();
+        return store;
+    }
     // Where the index at its name is still the run's: deleting "a" writes it, with the deletion,
     // and removes a's copy at `copy`, saying nothing of another index.
     void expectStillOwn(Store& store, const QString& copy) {

@@ -399,15 +399,8 @@ TEST_F(StoreFiles, AFileSystemMountedOverTheItemsFolderLosesNoRemovalAndIsNotTid
     const QString drive = dir.file("drive");
     QDir().mkpath(drive + "/support");
     const QString support = space.inside(drive + "/support");
-    const auto store = Store::make(
-        QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
     const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
-    store->setWriter(writer);
-    withCopy(*store, "a");
-    store->flush();
-    store->deleteItems({"a"});
-    queue->advance(2.1);
-    writer->runUntilIdle();
+    const auto store = withCopyToGo(support, writer);
     ASSERT_TRUE(space.mountTmpfs(drive + "/support/items", "size=1m"));
     queue->runUntilIdle();
 
@@ -519,16 +512,9 @@ TEST_F(StoreFiles, AFolderMountedOverTheOneReadTakesNothingOfThisRunUntilItGoes)
         QFile file(support + "/index.json");
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    const auto store = Store::make(
-        QUrl::fromLocalFile(support), [this] { return Date(clock); }, queue);
     const auto writer = std::make_shared<ManualSerialQueue>(QStringLiteral("writer"));
-    store->setWriter(writer);
-    withCopy(*store, "a");
-    store->flush();
     // An index without "a" is written; the drive comes before its copy goes.
-    store->deleteItems({"a"});
-    queue->advance(2.1);
-    writer->runUntilIdle();
+    const auto store = withCopyToGo(support, writer);
 
     ASSERT_TRUE(space.mountTmpfs(drive, "size=1m"));
     QDir().mkpath(support + "/items");
