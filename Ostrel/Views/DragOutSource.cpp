@@ -4,7 +4,6 @@
 #include "OstrelCore/Records/OwnFolder.h"
 #include "OstrelCore/Records/Store.h"
 #include "Platform/AtomicFile.h"
-#include "Platform/Descriptors.h"
 
 #include <QApplication>
 #include <QDir>
@@ -235,9 +234,7 @@ std::optional<QUrl> DragOutSource::writeWebloc(const QUrl& remote, const QString
     }
     AtomicFile::makeFolder(folder, 0700, false);
     // Into the folder looked at, whatever its path leads to by then.
-    const Descriptors::Owned into(OwnFolder::openInto(folder));
-    if (!into || AtomicFile::writeAt(into.get(), QFile::encodeName(weblocName(itemID)), contents,
-                                     0600, nullptr, path)) {
+    if (OwnFolder::writeInto(path, contents)) {
         return std::nullopt;
     }
     return QUrl::fromLocalFile(path);

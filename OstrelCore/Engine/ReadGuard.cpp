@@ -6,7 +6,6 @@
 #include "Platform/Log.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -238,12 +237,7 @@ void ReadGuard::save(const QString& path) const {
         out.append(QJsonObject{{QStringLiteral("digest"), entry.digest},
                                {QStringLiteral("what"), entry.what}});
     }
-    const Descriptors::Owned folder(OwnFolder::openInto(QFileInfo(path).absolutePath()));
-    const auto error =
-        folder ? AtomicFile::writeAt(folder.get(), QFile::encodeName(QFileInfo(path).fileName()),
-                                     QJsonDocument(out).toJson(), 0600, nullptr, path)
-               : std::optional<Error>(Error::fromErrno());
-    if (error) {
+    if (const auto error = OwnFolder::writeInto(path, QJsonDocument(out).toJson())) {
         qCWarning(lcIngest).noquote()
             << QStringLiteral("%1 not saved: %2").arg(path, error->message);
     }

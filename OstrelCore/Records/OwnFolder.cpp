@@ -362,6 +362,16 @@ int OwnFolder::openInto(const QString& folder) {
     return fd.release();
 }
 
+std::optional<Error> OwnFolder::writeInto(const QString& path, QByteArrayView data) {
+    const QFileInfo at(path);
+    const Descriptors::Owned folder(openInto(at.absolutePath()));
+    if (!folder) {
+        return Error::fromErrno();
+    }
+    return AtomicFile::writeAt(folder.get(), QFile::encodeName(at.fileName()), data, 0600, nullptr,
+                               path);
+}
+
 void OwnFolder::setAfterLook(std::function<void()> hook) {
     Run& r = run();
     const std::lock_guard lock(r.mutex);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "Platform/Error.h"
 #include "Platform/FileStat.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <array>
@@ -125,6 +127,9 @@ public:
     // it: the run's folder and the folders within reached from the descriptor of the one checked,
     // no link followed within. -1 otherwise. Any thread.
     static int openInto(const QString& folder);
+    // Writes `data` whole as the file `path` (0600) through openInto() of its folder: into that
+    // very folder or nowhere. The failure, or nothing.
+    static std::optional<Error> writeInto(const QString& path, QByteArrayView data);
 
     // Run between a look and the write it allows, for a test to put another folder in place.
     static void setAfterLook(std::function<void()> hook);
